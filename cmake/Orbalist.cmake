@@ -1,0 +1,54 @@
+# Helpers shared by the CMake files of the tree.
+
+function(orbalist_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra)
+endfunction()
+
+# orbalist_library(<folder> [EXCLUDE files...] [DEPS targets...])
+# Builds src/<folder>/*.cpp (not recursive) into the static library orb_<folder>.
+# A folder with no sources yet becomes an interface library, so dependents link.
+function(orbalist_library folder)
+  cmake_parse_arguments(ARG "" "" "EXCLUDE;DEPS" ${ARGN})
+  set(dir ${CMAKE_SOURCE_DIR}/src/${folder})
+  file(GLOB sources CONFIGURE_DEPENDS ${dir}/*.cpp ${dir}/*.h ${dir}/*.c)
+  foreach(ex ${ARG_EXCLUDE})
+    list(REMOVE_ITEM sources ${dir}/${ex})
+  endforeach()
+  set(has_cpp FALSE)
+  foreach(s ${sources})
+    if(s MATCHES "\\.(cpp|c)$")
+      set(has_cpp TRUE)
+    endif()
+  endforeach()
+  file(GLOB qrc CONFIGURE_DEPENDS ${dir}/*.qrc)
+  if(has_cpp)
+    add_library(orb_${folder} STATIC ${sources} ${qrc})
+    target_include_directories(orb_${folder} PUBLIC ${CMAKE_SOURCE_DIR}/src)
+    target_link_libraries(orb_${folder} PUBLIC ${ARG_DEPS})
+    orbalist_warnings(orb_${folder})
+  else()
+    add_library(orb_${folder} INTERFACE)
+    target_include_directories(orb_${folder} INTERFACE ${CMAKE_SOURCE_DIR}/src)
+    target_link_libraries(orb_${folder} INTERFACE ${ARG_DEPS})
+  endif()
+endfunction()
+
+# orbalist_tests(<area>): tests/<area>/*.cpp become the test program test_<area>,
+# each GoogleTest case registered with CTest. tests/support holds shared test code.
+function(orbalist_tests area)
+  set(dir ${CMAKE_SOURCE_DIR}/tests/${area})
+  file(GLOB sources CONFIGURE_DEPENDS ${dir}/*.cpp)
+  if(NOT sources)
+    return()
+  endif()
+  add_executable(test_${area} ${sources})
+  target_link_libraries(test_${area} PRIVATE orb_${area} orb_app orb_testsupport GTest::gtest GTest::gmock)
+  target_include_directories(test_${area} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+  target_compile_definitions(test_${area} PRIVATE
+    ORB_SOURCE_DIR="${CMAKE_SOURCE_DIR}" ORB_BINARY_DIR="${CMAKE_BINARY_DIR}")
+  orbalist_warnings(test_${area})
+  gtest_discover_tests(test_${area}
+    DISCOVERY_MODE PRE_TEST
+    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ASAN_OPTIONS=detect_leaks=0"
+               TIMEOUT 300)
+endfunction()
