@@ -1,0 +1,169 @@
+#include "util/TextCodec.h"
+
+#include <array>
+#include <cstdint>
+
+namespace {
+
+// Windows-1250, bytes 0x80..0xFF. The five bytes the code page leaves unassigned
+// (0x81, 0x83, 0x88, 0x90, 0x98) map to the C1 control of the same value, as
+// the Windows conversion does, so no byte is ever lost.
+constexpr std::array<char16_t, 128> kCp1250 = {
+    0x20AC, 0x0081, 0x201A, 0x0083, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x0088, 0x2030, 0x0160, 0x2039, 0x015A, 0x0164, 0x017D, 0x0179,
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x0098, 0x2122, 0x0161, 0x203A, 0x015B, 0x0165, 0x017E, 0x017A,
+    0x00A0, 0x02C7, 0x02D8, 0x0141, 0x00A4, 0x0104, 0x00A6, 0x00A7,
+    0x00A8, 0x00A9, 0x015E, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x017B,
+    0x00B0, 0x00B1, 0x02DB, 0x0142, 0x00B4, 0x00B5, 0x00B6, 0x00B7,
+    0x00B8, 0x0105, 0x015F, 0x00BB, 0x013D, 0x02DD, 0x013E, 0x017C,
+    0x0154, 0x00C1, 0x00C2, 0x0102, 0x00C4, 0x0139, 0x0106, 0x00C7,
+    0x010C, 0x00C9, 0x0118, 0x00CB, 0x011A, 0x00CD, 0x00CE, 0x010E,
+    0x0110, 0x0143, 0x0147, 0x00D3, 0x00D4, 0x0150, 0x00D6, 0x00D7,
+    0x0158, 0x016E, 0x00DA, 0x0170, 0x00DC, 0x00DD, 0x0162, 0x00DF,
+    0x0155, 0x00E1, 0x00E2, 0x0103, 0x00E4, 0x013A, 0x0107, 0x00E7,
+    0x010D, 0x00E9, 0x0119, 0x00EB, 0x011B, 0x00ED, 0x00EE, 0x010F,
+    0x0111, 0x0144, 0x0148, 0x00F3, 0x00F4, 0x0151, 0x00F6, 0x00F7,
+    0x0159, 0x016F, 0x00FA, 0x0171, 0x00FC, 0x00FD, 0x0163, 0x02D9,
+};
+
+void AppendUtf8(std::string &out, char32_t cp)
+{
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+// Length of the well-formed UTF-8 sequence starting at `i`, or 0 when the bytes
+// there are not one. `cp` receives the code point.
+size_t DecodeOne(std::string_view s, size_t i, char32_t &cp)
+{
+    const auto b0 = static_cast<uint8_t>(s[i]);
+    if (b0 < 0x80) {
+        cp = b0;
+        return 1;
+    }
+    size_t len;
+    char32_t min;
+    if (b0 >= 0xC2 && b0 <= 0xDF) {
+        len = 2; min = 0x80; cp = b0 & 0x1F;
+    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+        len = 3; min = 0x800; cp = b0 & 0x0F;
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+        len = 4; min = 0x10000; cp = b0 & 0x07;
+    } else {
+        return 0;
+    }
+    if (s.size() - i < len)
+        return 0;
+    for (size_t k = 1; k < len; ++k) {
+        const auto b = static_cast<uint8_t>(s[i + k]);
+        if ((b & 0xC0) != 0x80)
+            return 0;
+        cp = (cp << 6) | (b & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+        return 0;
+    return len;
+}
+
+} // namespace
+
+bool IsValidUtf8(std::string_view bytes)
+{
+    size_t i = 0;
+    while (i < bytes.size()) {
+        // Plain ASCII runs are the common case; skip them quickly.
+        if (static_cast<uint8_t>(bytes[i]) < 0x80) {
+            ++i;
+            continue;
+        }
+        char32_t cp;
+        const size_t n = DecodeOne(bytes, i, cp);
+        if (n == 0)
+            return false;
+        i += n;
+    }
+    return true;
+}
+
+std::string DecodeStoredText(std::string_view bytes)
+{
+    if (IsValidUtf8(bytes))
+        return std::string(bytes);
+    std::string out;
+    out.reserve(bytes.size() + bytes.size() / 2);
+    for (char c : bytes) {
+        const auto b = static_cast<uint8_t>(c);
+        if (b < 0x80)
+            out += c;
+        else
+            AppendUtf8(out, kCp1250[b - 0x80]);
+    }
+    return out;
+}
+
+std::string Utf8ToCp1250(std::string_view utf8, char replacement)
+{
+    std::string out;
+    out.reserve(utf8.size());
+    size_t i = 0;
+    while (i < utf8.size()) {
+        char32_t cp;
+        size_t n = DecodeOne(utf8, i, cp);
+        if (n == 0) {
+            out += replacement;
+            ++i;
+            continue;
+        }
+        i += n;
+        if (cp < 0x80) {
+            out += static_cast<char>(cp);
+            continue;
+        }
+        char mapped = replacement;
+        for (size_t k = 0; k < kCp1250.size(); ++k) {
+            if (kCp1250[k] == cp) {
+                mapped = static_cast<char>(0x80 + k);
+                break;
+            }
+        }
+        out += mapped;
+    }
+    return out;
+}
+
+std::string CutToByteWidth(std::string_view utf8, size_t width)
+{
+    if (utf8.size() <= width)
+        return std::string(utf8);
+    // Look back (at most three bytes) for the lead byte of the character that
+    // the cut would split; cut before it when its sequence runs past the width.
+    // Bytes that are not UTF-8 are never taken for a sequence, so text still in
+    // the old code page is cut at the width itself.
+    size_t cut = width;
+    for (size_t back = 1; back <= 3 && back <= width; ++back) {
+        const size_t p = width - back;
+        const auto b = static_cast<uint8_t>(utf8[p]);
+        if ((b & 0xC0) == 0x80)
+            continue; // continuation byte: keep looking for the lead
+        char32_t cp;
+        const size_t n = DecodeOne(utf8, p, cp);
+        if (n > back)
+            cut = p;
+        break;
+    }
+    return std::string(utf8.substr(0, cut));
+}

@@ -1,0 +1,22 @@
+#pragma once
+// The text boundary of the engines: stored bytes are UTF-8 when we wrote them,
+// Windows-1250 when a catalogue came from the old Windows program. Every layer
+// that reads stored text decodes it here, so the rule lives in one place.
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+// True when the bytes are well-formed UTF-8 (no overlong forms, no surrogates,
+// nothing above U+10FFFF, no truncated sequence).
+bool IsValidUtf8(std::string_view bytes);
+
+// Valid UTF-8 comes back unchanged; anything else is taken, as a whole, as
+// Windows-1250 and returned as UTF-8.
+std::string DecodeStoredText(std::string_view bytes);
+
+// Converts UTF-8 to Windows-1250; characters the code page lacks (and invalid
+// input bytes) become `replacement`.
+std::string Utf8ToCp1250(std::string_view utf8, char replacement = '?');
+
+// At most `width` bytes of `utf8`, never ending inside a UTF-8 character.
+std::string CutToByteWidth(std::string_view utf8, size_t width);

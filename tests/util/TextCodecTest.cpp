@@ -1,0 +1,120 @@
+#include "util/TextCodec.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::string AssignedCp1250Bytes()
+{
+    std::string s;
+    for (int b = 0x80; b <= 0xFF; ++b)
+        if (b != 0x81 && b != 0x83 && b != 0x88 && b != 0x90 && b != 0x98)
+            s += static_cast<char>(b);
+    return s;
+}
+
+// The 123 assigned upper bytes of Windows-1250 in order, as produced by
+// Python's cp1250 codec and encoded as UTF-8.
+const std::string kCp1250Reference =
+        "\xe2\x82\xac\xe2\x80\x9a\xe2\x80\x9e\xe2\x80\xa6\xe2\x80\xa0\xe2\x80\xa1\xe2\x80\xb0\xc5\xa0\xe2"
+        "\x80\xb9\xc5\x9a\xc5\xa4\xc5\xbd\xc5\xb9\xe2\x80\x98\xe2\x80\x99\xe2\x80\x9c\xe2\x80\x9d\xe2\x80"
+        "\xa2\xe2\x80\x93\xe2\x80\x94\xe2\x84\xa2\xc5\xa1\xe2\x80\xba\xc5\x9b\xc5\xa5\xc5\xbe\xc5\xba\xc2"
+        "\xa0\xcb\x87\xcb\x98\xc5\x81\xc2\xa4\xc4\x84\xc2\xa6\xc2\xa7\xc2\xa8\xc2\xa9\xc5\x9e\xc2\xab\xc2"
+        "\xac\xc2\xad\xc2\xae\xc5\xbb\xc2\xb0\xc2\xb1\xcb\x9b\xc5\x82\xc2\xb4\xc2\xb5\xc2\xb6\xc2\xb7\xc2"
+        "\xb8\xc4\x85\xc5\x9f\xc2\xbb\xc4\xbd\xcb\x9d\xc4\xbe\xc5\xbc\xc5\x94\xc3\x81\xc3\x82\xc4\x82\xc3"
+        "\x84\xc4\xb9\xc4\x86\xc3\x87\xc4\x8c\xc3\x89\xc4\x98\xc3\x8b\xc4\x9a\xc3\x8d\xc3\x8e\xc4\x8e\xc4"
+        "\x90\xc5\x83\xc5\x87\xc3\x93\xc3\x94\xc5\x90\xc3\x96\xc3\x97\xc5\x98\xc5\xae\xc3\x9a\xc5\xb0\xc3"
+        "\x9c\xc3\x9d\xc5\xa2\xc3\x9f\xc5\x95\xc3\xa1\xc3\xa2\xc4\x83\xc3\xa4\xc4\xba\xc4\x87\xc3\xa7\xc4"
+        "\x8d\xc3\xa9\xc4\x99\xc3\xab\xc4\x9b\xc3\xad\xc3\xae\xc4\x8f\xc4\x91\xc5\x84\xc5\x88\xc3\xb3\xc3"
+        "\xb4\xc5\x91\xc3\xb6\xc3\xb7\xc5\x99\xc5\xaf\xc3\xba\xc5\xb1\xc3\xbc\xc3\xbd\xc5\xa3\xcb\x99";
+
+// "Žluťoučký kůň úpěl ďábelské ódy" in Windows-1250.
+const std::string kCzechCp1250 =
+    "\x8e\x6c\x75\x9d\x6f\x75\xe8\x6b\xfd\x20\x6b\xf9\xf2\x20\xfa\x70\xec\x6c\x20\xef\xe1\x62\x65\x6c\x73\x6b\xe9\x20\xf3\x64\x79";
+const std::string kCzechUtf8 = "Žluťoučký kůň úpěl ďábelské ódy";
+
+} // namespace
+
+TEST(TextCodec, Validation)
+{
+    EXPECT_TRUE(IsValidUtf8(""));
+    EXPECT_TRUE(IsValidUtf8("plain ascii"));
+    EXPECT_TRUE(IsValidUtf8(kCzechUtf8));
+    EXPECT_TRUE(IsValidUtf8("\xf0\x9f\x98\x80"));     // U+1F600, four bytes
+    EXPECT_TRUE(IsValidUtf8("\xf4\x8f\xbf\xbf"));     // U+10FFFF, the last code point
+    EXPECT_FALSE(IsValidUtf8(kCzechCp1250));
+    EXPECT_FALSE(IsValidUtf8("\xc3"));                // truncated two-byte sequence
+    EXPECT_FALSE(IsValidUtf8("ab\xe2\x82"));          // truncated three-byte sequence at the end
+    EXPECT_FALSE(IsValidUtf8("\xc0\xaf"));            // overlong '/'
+    EXPECT_FALSE(IsValidUtf8("\xe0\x80\xaf"));        // overlong, three bytes
+    EXPECT_FALSE(IsValidUtf8("\xed\xa0\x80"));        // surrogate D800
+    EXPECT_FALSE(IsValidUtf8("\xf4\x90\x80\x80"));    // above U+10FFFF
+    EXPECT_FALSE(IsValidUtf8("\x80"));                // lone continuation byte
+    EXPECT_FALSE(IsValidUtf8("\xc3\x28"));            // lead byte followed by ASCII
+}
+
+TEST(TextCodec, DecodeStoredText)
+{
+    // Valid UTF-8 is returned byte for byte, including embedded NULs.
+    EXPECT_EQ(DecodeStoredText(kCzechUtf8), kCzechUtf8);
+    const std::string withNul("a\0b", 3);
+    EXPECT_EQ(DecodeStoredText(withNul), withNul);
+
+    // The whole code page agrees with the reference codec.
+    EXPECT_EQ(DecodeStoredText(AssignedCp1250Bytes()), kCp1250Reference);
+    EXPECT_EQ(DecodeStoredText(kCzechCp1250), kCzechUtf8);
+
+    // Unassigned bytes survive as the C1 control of the same value.
+    EXPECT_EQ(DecodeStoredText("\x81"), "\xc2\x81");
+    EXPECT_EQ(DecodeStoredText("x\x98y"), "x\xc2\x98y");
+
+    // Mixed text: one invalid byte makes the whole text Windows-1250, so a
+    // UTF-8 sequence in it is read as two old-code-page characters.
+    EXPECT_EQ(DecodeStoredText("\xc3\xa1 \xe1"), "\xc4\x82\xcb\x87 \xc3\xa1");
+
+    // Truncated UTF-8 (a field cut mid-character by an old writer).
+    EXPECT_EQ(DecodeStoredText("ko\xc5"), "ko\xc4\xb9");
+    EXPECT_TRUE(IsValidUtf8(DecodeStoredText("\xe2\x82")));
+}
+
+TEST(TextCodec, Utf8ToCp1250)
+{
+    EXPECT_EQ(Utf8ToCp1250(kCzechUtf8), kCzechCp1250);
+    EXPECT_EQ(Utf8ToCp1250(kCp1250Reference), AssignedCp1250Bytes());
+    // Round trip through the decoder for every byte, unassigned ones included.
+    std::string all;
+    for (int b = 1; b <= 0xFF; ++b)
+        all += static_cast<char>(b);
+    EXPECT_EQ(Utf8ToCp1250(DecodeStoredText(all)), all);
+    // Characters outside the code page and broken input get the replacement.
+    EXPECT_EQ(Utf8ToCp1250("\xe6\x97\xa5x"), "?x");             // CJK
+    EXPECT_EQ(Utf8ToCp1250("\xf0\x9f\x98\x80", '_'), "_");      // emoji, one replacement
+    EXPECT_EQ(Utf8ToCp1250("a\xff" "b"), "a?b");
+}
+
+TEST(TextCodec, CutToByteWidth)
+{
+    EXPECT_EQ(CutToByteWidth("abc", 5), "abc");
+    EXPECT_EQ(CutToByteWidth("abc", 3), "abc");
+    EXPECT_EQ(CutToByteWidth("abc", 0), "");
+    EXPECT_EQ(CutToByteWidth("", 0), "");
+    // "ťa": ť is two bytes; a width of 1 may not split it.
+    EXPECT_EQ(CutToByteWidth("\xc5\xa5" "a", 1), "");
+    EXPECT_EQ(CutToByteWidth("\xc5\xa5" "a", 2), "\xc5\xa5");
+    // Four-byte character at every cut position.
+    const std::string emoji = "x\xf0\x9f\x98\x80y";
+    EXPECT_EQ(CutToByteWidth(emoji, 1), "x");
+    EXPECT_EQ(CutToByteWidth(emoji, 2), "x");
+    EXPECT_EQ(CutToByteWidth(emoji, 4), "x");
+    EXPECT_EQ(CutToByteWidth(emoji, 5), "x\xf0\x9f\x98\x80");
+    // Every cut of a valid text stays valid and as long as possible.
+    for (size_t w = 0; w <= kCzechUtf8.size(); ++w) {
+        const std::string cut = CutToByteWidth(kCzechUtf8, w);
+        EXPECT_TRUE(IsValidUtf8(cut)) << w;
+        EXPECT_LE(cut.size(), w);
+        EXPECT_GE(cut.size() + 1, w < kCzechUtf8.size() ? w : 0u) << w;
+        EXPECT_EQ(kCzechUtf8.compare(0, cut.size(), cut), 0);
+    }
+    // Old-code-page bytes are not UTF-8 sequences: cut exactly at the width.
+    EXPECT_EQ(CutToByteWidth(kCzechCp1250, 4).size(), 4u);
+}
