@@ -1,0 +1,159 @@
+#include "platform/Prompt.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <stdexcept>
+
+namespace {
+
+// Runs `act` on the message box once it is shown modally.
+void WhenBoxShows(std::function<void(QMessageBox *)> act)
+{
+    auto *timer = new QTimer;
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, [timer, act]() {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            timer->stop();
+            timer->deleteLater();
+            act(box);
+        }
+    });
+    timer->start();
+}
+
+void PressKey(QWidget *w, int key)
+{
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+    QApplication::sendEvent(w, &press);
+}
+
+} // namespace
+
+TEST(Prompt, ScriptedAnswersInOrderAndRecordsQuestions)
+{
+    ScriptedPrompt fake;
+    PromptScope scope(fake);
+    fake.Answer(PromptResult::Yes);
+    fake.Answer(PromptResult::Cancel);
+
+    EXPECT_EQ(Prompt::Current().Show("Want to remove record  : x", "Warning", PromptButtons::YesNo,
+                                     PromptIcon::Question, PromptResult::No),
+              PromptResult::Yes);
+    EXPECT_EQ(Prompt::Current().Show("Insert disc", "", PromptButtons::OkCancel), PromptResult::Cancel);
+    // Queue exhausted: the default button is answered and the miss counted.
+    EXPECT_EQ(Prompt::Current().Show("Again?", "Warning", PromptButtons::YesNo, PromptIcon::Question,
+                                     PromptResult::No),
+              PromptResult::No);
+    EXPECT_EQ(Prompt::Current().Show("Retry?", "", PromptButtons::RetryCancel), PromptResult::Retry);
+
+    ASSERT_EQ(fake.Asked().size(), 4u);
+    EXPECT_EQ(fake.Asked()[0].text, "Want to remove record  : x");
+    EXPECT_EQ(fake.Asked()[0].caption, "Warning");
+    EXPECT_EQ(fake.Asked()[0].buttons, PromptButtons::YesNo);
+    EXPECT_EQ(fake.Asked()[0].icon, PromptIcon::Question);
+    EXPECT_EQ(fake.Asked()[0].defaultButton, PromptResult::No);
+    EXPECT_EQ(fake.Asked()[1].caption, Prompt::ApplicationTitle()); // empty caption: the title
+    EXPECT_EQ(fake.Unanswered(), 2);
+}
+
+TEST(Prompt, ScriptedAnswerOutsideTheButtonSetIsATestError)
+{
+    ScriptedPrompt fake;
+    PromptScope scope(fake);
+    fake.Answer(PromptResult::Yes);
+    EXPECT_THROW(Prompt::Current().Show("Only OK", "", PromptButtons::Ok), std::logic_error);
+}
+
+TEST(Prompt, ScopeRestoresPreviousPrompt)
+{
+    Prompt &original = Prompt::Current();
+    ScriptedPrompt outer, inner;
+    {
+        PromptScope a(outer);
+        {
+            PromptScope b(inner);
+            EXPECT_EQ(&Prompt::Current(), &inner);
+        }
+        EXPECT_EQ(&Prompt::Current(), &outer);
+    }
+    EXPECT_EQ(&Prompt::Current(), &original);
+    EXPECT_NE(dynamic_cast<MessageBoxPrompt *>(&original), nullptr);
+}
+
+TEST(Prompt, OffersMatchesButtonSets)
+{
+    EXPECT_TRUE(PromptOffers(PromptButtons::AbortRetryIgnore, PromptResult::Ignore));
+    EXPECT_FALSE(PromptOffers(PromptButtons::AbortRetryIgnore, PromptResult::Cancel));
+    EXPECT_TRUE(PromptOffers(PromptButtons::YesNoCancel, PromptResult::Cancel));
+    EXPECT_FALSE(PromptOffers(PromptButtons::YesNo, PromptResult::Cancel));
+    EXPECT_FALSE(PromptOffers(PromptButtons::Ok, PromptResult::None));
+}
+
+TEST(Prompt, MessageBoxShowsCaptionIconAndDefaultButton)
+{
+    MessageBoxPrompt boxes;
+    QString seenTitle, seenText;
+    QMessageBox::Icon seenIcon = QMessageBox::NoIcon;
+    bool defaultIsNo = false;
+    WhenBoxShows([&](QMessageBox *box) {
+        seenTitle = box->windowTitle();
+        seenText = box->text();
+        seenIcon = box->icon();
+        defaultIsNo = box->defaultButton() == box->button(QMessageBox::No);
+        box->defaultButton()->click(); // what Enter does
+    });
+    const PromptResult r = boxes.Show("Want to remove archive  : a", "Warning", PromptButtons::YesNo,
+                                      PromptIcon::Question, PromptResult::No);
+    EXPECT_EQ(r, PromptResult::No);
+    EXPECT_EQ(seenTitle, "Warning");
+    EXPECT_EQ(seenText, "Want to remove archive  : a");
+    EXPECT_EQ(seenIcon, QMessageBox::Question);
+    EXPECT_TRUE(defaultIsNo);
+}
+
+TEST(Prompt, MessageBoxEscapeAndClicks)
+{
+    MessageBoxPrompt boxes;
+    // Escape on a Yes/No box answers No (never Yes).
+    WhenBoxShows([](QMessageBox *box) { PressKey(box, Qt::Key_Escape); });
+    EXPECT_EQ(boxes.Show("q", "c", PromptButtons::YesNo, PromptIcon::Question), PromptResult::No);
+
+    // Escape on OK/Cancel answers Cancel.
+    WhenBoxShows([](QMessageBox *box) { PressKey(box, Qt::Key_Escape); });
+    EXPECT_EQ(boxes.Show("q", "", PromptButtons::OkCancel), PromptResult::Cancel);
+
+    // A click on Ignore of Abort/Retry/Ignore.
+    WhenBoxShows([](QMessageBox *box) { box->button(QMessageBox::Ignore)->click(); });
+    EXPECT_EQ(boxes.Show("q", "", PromptButtons::AbortRetryIgnore, PromptIcon::Error), PromptResult::Ignore);
+
+    // No caption: the application's title.
+    QString title;
+    WhenBoxShows([&](QMessageBox *box) {
+        title = box->windowTitle();
+        box->button(QMessageBox::Ok)->click();
+    });
+    EXPECT_EQ(boxes.Show("note"), PromptResult::Ok);
+    EXPECT_EQ(title, Prompt::ApplicationTitle());
+}
+
+TEST(Prompt, HourglassNestsAndRestores)
+{
+    ASSERT_EQ(QApplication::overrideCursor(), nullptr);
+    {
+        HourglassCursor outer;
+        ASSERT_NE(QApplication::overrideCursor(), nullptr);
+        EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+        {
+            HourglassCursor inner;
+        }
+        EXPECT_NE(QApplication::overrideCursor(), nullptr);
+    }
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
