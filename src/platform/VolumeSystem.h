@@ -1,0 +1,57 @@
+#pragma once
+// The volume service of this machine: mounted file systems from
+// /proc/self/mountinfo, optical drives from sysfs, letters from the letter map
+// in the data folder. Mount changes are watched; optical drives are polled for
+// disc changes.
+#include "platform/VolumeService.h"
+
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <map>
+#include <string>
+
+struct SystemVolumeOptions {
+    // Letter map file; empty keeps the letters in memory only.
+    std::string letterMapPath;
+    std::string mountInfoPath = "/proc/self/mountinfo";
+    std::string sysRoot = "/sys";
+    std::string devRoot = "/dev";
+    // Interval of the optical-drive poll in milliseconds; 0 switches off the
+    // poll and the mount watch (tests call Refresh themselves).
+    int pollIntervalMs = 2000;
+};
+
+// Name of the letter map file inside the data folder.
+inline constexpr const char *kLetterMapFileName = "driveletters.map";
+// dataFolder + "/" + kLetterMapFileName.
+std::string DefaultLetterMapPath(const std::string &dataFolder);
+
+class SystemVolumeService : public VolumeService {
+    Q_OBJECT
+public:
+    explicit SystemVolumeService(SystemVolumeOptions options, QObject *parent = nullptr);
+    ~SystemVolumeService() override;
+
+    std::vector<VolumeInfo> Drives() const override;
+    void Refresh() override;
+
+    // The last problem met with the letter map (unreadable lines, a failed
+    // write); empty when none.
+    const std::string &LetterMapProblem() const { return letterMapProblem_; }
+
+private:
+    void RefreshIfStale() const;
+    std::string OpticalFingerprint() const;
+    void Rebuild();
+
+    SystemVolumeOptions options_;
+    std::vector<VolumeInfo> drives_;
+    std::string mountInfoText_;
+    std::string opticalState_;
+    std::string letterMapProblem_;
+    std::map<std::string, std::time_t> discSeen_; // optical device -> time its disc was first seen
+    QSocketNotifier *mountWatch_ = nullptr;
+    int mountFd_ = -1;
+    QTimer poll_;
+};
