@@ -145,7 +145,7 @@ bool TSTCabReader::EnumFilesEntries(const std::string &aFileName, const TReaderE
         const void *zero = std::memchr(nb, 0, n);
         if (!zero || !s.Seek(namePos + (static_cast<const char *>(zero) - nb) + 1))
             Corrupt();
-        const std::string name(nb, static_cast<const char *>(zero));
+        const std::string name(nb, static_cast<size_t>(static_cast<const char *>(zero) - nb));
         bool abort = false;
         if (handler)
             handler(this, DecodeStoredText(name), r.UncompressedSize, r.FolderIndex, r.Date, r.Time, r.Attribs,
