@@ -1,0 +1,1316 @@
+#include "storage/FlatTblStore.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <stdexcept>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "storage/FlatConst.h"
+
+namespace {
+
+template <typename... Args> std::string Fmt(const char *format, Args... args)
+{
+    const int n = std::snprintf(nullptr, 0, format, args...);
+    std::string out(size_t(n > 0 ? n : 0), '\0');
+    std::snprintf(out.data(), out.size() + 1, format, args...);
+    return out;
+}
+
+uint32_t GetU32(const uint8_t *p)
+{
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+void PutU32(uint8_t *p, uint32_t v) { std::memcpy(p, &v, 4); }
+
+// Offset of the byte count inside a variable field's slot.
+uint32_t LengthSlot(const TFlatField &f) { return f.TypeCode == fftString ? 4 : 8; }
+
+// Rounds num/den to the nearest whole number, ties to even.
+int RoundPercent(uint64_t done, uint64_t total)
+{
+    if (total == 0)
+        return 0;
+    const uint64_t scaled = done * 100;
+    uint64_t q = scaled / total;
+    const uint64_t r = scaled % total;
+    if (2 * r > total || (2 * r == total && (q & 1)))
+        ++q;
+    return int(q);
+}
+
+// One unit of case-insensitive comparison: a folded code point for ASCII and the
+// two-byte Latin letters, the raw byte (moved above Unicode) for anything else.
+uint32_t FoldUnit(const uint8_t *&p, const uint8_t *end)
+{
+    const uint8_t c = *p++;
+    if (c < 0x80)
+        return (c >= 'a' && c <= 'z') ? uint32_t(c - 32) : c;
+    if (c >= 0xC3 && c <= 0xC5 && p < end && (*p & 0xC0) == 0x80) {
+        uint32_t cp = (uint32_t(c & 0x1F) << 6) | (*p++ & 0x3F);
+        if (cp >= 0xE0 && cp <= 0xFE && cp != 0xF7)
+            cp -= 0x20;
+        else if (cp == 0xFF)
+            cp = 0x178;
+        else if (((cp >= 0x100 && cp <= 0x137) || (cp >= 0x14A && cp <= 0x177)) && (cp & 1))
+            cp -= 1;
+        else if (((cp >= 0x139 && cp <= 0x148) || (cp >= 0x179 && cp <= 0x17E)) && !(cp & 1))
+            cp -= 1;
+        return cp;
+    }
+    return 0x110000u + c;
+}
+
+} // namespace
+
+uint16_t FlatTypeSize(uint8_t code, uint16_t maxLength)
+{
+    switch (code) {
+    case fftSmallInt:
+    case fftBoolean:
+        return 2;
+    case fftInteger:
+    case fftDate:
+    case fftTime:
+    case fftAutoInc:
+        return 4;
+    case fftInt64:
+    case fftDouble:
+    case fftCurrency:
+    case fftDateTime:
+        return 8;
+    case fftSmallStr:
+        return uint16_t(maxLength + 1);
+    case fftBlob:
+    case fftMemo:
+    case fftFmtMemo:
+    case fftGraphic:
+        return 12;
+    default: // String, Unknown
+        return 8;
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// TFlatRecord
+
+TFlatRecord::~TFlatRecord() { std::free(block_); }
+
+TFlatRecord &TFlatRecord::operator=(TFlatRecord &&other) noexcept
+{
+    if (this != &other) {
+        std::free(block_);
+        block_ = other.block_;
+        other.block_ = nullptr;
+    }
+    return *this;
+}
+
+TFlatRecord::TFlatRecord(const TFlatRecord &other)
+{
+    if (other.block_) {
+        const uint32_t size = other.BlockSize();
+        block_ = static_cast<uint8_t *>(std::malloc(size));
+        if (!block_)
+            throw std::bad_alloc();
+        std::memcpy(block_, other.block_, size);
+    }
+}
+
+TFlatRecord &TFlatRecord::operator=(const TFlatRecord &other)
+{
+    if (this != &other) {
+        TFlatRecord copy(other);
+        *this = std::move(copy);
+    }
+    return *this;
+}
+
+TFlatRecord TFlatRecord::Make(uint32_t recordSize)
+{
+    TFlatRecord r;
+    r.block_ = static_cast<uint8_t *>(std::calloc(1, size_t(recordSize) + 4));
+    if (!r.block_)
+        throw std::bad_alloc();
+    PutU32(r.block_, recordSize + 4);
+    return r;
+}
+
+void TFlatRecord::Reset()
+{
+    std::free(block_);
+    block_ = nullptr;
+}
+
+uint32_t TFlatRecord::BlockSize() const { return block_ ? GetU32(block_) : 0; }
+
+std::string_view TFlatRecord::Var(const TFlatField &field) const
+{
+    if (!block_ || field.VarIndex < 0)
+        return {};
+    const uint8_t *slot = Fixed() + field.Offset;
+    const uint32_t off = GetU32(slot);
+    const uint32_t len = GetU32(slot + LengthSlot(field));
+    if (len == 0 || off + uint64_t(len) > BlockSize())
+        return {};
+    return {reinterpret_cast<const char *>(block_ + off), len};
+}
+
+TFlatRecord TFlatRecord::Pack(const std::vector<TFlatField> &fields, uint32_t recordSize, const uint8_t *fixed,
+                              const std::vector<std::string_view> &vars)
+{
+    uint64_t total = uint64_t(recordSize) + 4;
+    for (const auto &v : vars)
+        total += v.size();
+    if (total > UINT32_MAX)
+        throw std::length_error("record too large");
+    TFlatRecord r;
+    r.block_ = static_cast<uint8_t *>(std::malloc(size_t(total)));
+    if (!r.block_)
+        throw std::bad_alloc();
+    PutU32(r.block_, uint32_t(total));
+    std::memcpy(r.block_ + 4, fixed, recordSize);
+    uint32_t pos = recordSize + 4;
+    for (const auto &f : fields) {
+        if (f.VarIndex < 0)
+            continue;
+        uint8_t *slot = r.block_ + 4 + f.Offset;
+        std::memset(slot, 0, f.Size);
+        const std::string_view v = size_t(f.VarIndex) < vars.size() ? vars[size_t(f.VarIndex)] : std::string_view();
+        if (!v.empty()) {
+            std::memcpy(r.block_ + pos, v.data(), v.size());
+            PutU32(slot, pos);
+            PutU32(slot + LengthSlot(f), uint32_t(v.size()));
+            pos += uint32_t(v.size());
+        }
+    }
+    return r;
+}
+
+void TFlatRecord::SetVar(const std::vector<TFlatField> &fields, uint32_t recordSize, const TFlatField &field,
+                         std::string_view bytes)
+{
+    std::vector<std::string_view> vars;
+    for (const auto &f : fields) {
+        if (f.VarIndex < 0)
+            continue;
+        if (size_t(f.VarIndex) >= vars.size())
+            vars.resize(size_t(f.VarIndex) + 1);
+        vars[size_t(f.VarIndex)] = (f.VarIndex == field.VarIndex) ? bytes : Var(f);
+    }
+    TFlatRecord fresh = block_ ? Pack(fields, recordSize, Fixed(), vars) : TFlatRecord();
+    if (!block_) {
+        TFlatRecord zero = Make(recordSize);
+        fresh = Pack(fields, recordSize, zero.Fixed(), vars);
+    }
+    *this = std::move(fresh);
+}
+
+// ---------------------------------------------------------------------------------------
+// Field values and comparison
+
+int64_t FlatGetInt(const uint8_t *fixed, const TFlatField &field)
+{
+    const uint8_t *p = fixed + field.Offset;
+    switch (field.TypeCode) {
+    case fftSmallInt:
+    case fftBoolean: {
+        int16_t v;
+        std::memcpy(&v, p, 2);
+        return v;
+    }
+    case fftInteger:
+    case fftDate:
+    case fftTime:
+    case fftAutoInc: {
+        int32_t v;
+        std::memcpy(&v, p, 4);
+        return v;
+    }
+    case fftInt64: {
+        int64_t v;
+        std::memcpy(&v, p, 8);
+        return v;
+    }
+    default:
+        return 0;
+    }
+}
+
+double FlatGetFloat(const uint8_t *fixed, const TFlatField &field)
+{
+    double v;
+    std::memcpy(&v, fixed + field.Offset, 8);
+    return v;
+}
+
+std::string_view FlatGetSmallStr(const uint8_t *fixed, const TFlatField &field)
+{
+    const char *p = reinterpret_cast<const char *>(fixed + field.Offset);
+    return {p, strnlen(p, field.MaxLength)};
+}
+
+int FlatCompareText(std::string_view a, std::string_view b, bool caseInsensitive)
+{
+    if (a.empty() || b.empty())
+        return int(a.size()) - int(b.size()) < 0 ? -1 : (a.size() == b.size() ? 0 : 1);
+    if (!caseInsensitive) {
+        const int c = std::memcmp(a.data(), b.data(), std::min(a.size(), b.size()));
+        if (c != 0)
+            return c < 0 ? -1 : 1;
+    } else {
+        auto pa = reinterpret_cast<const uint8_t *>(a.data()), ea = pa + a.size();
+        auto pb = reinterpret_cast<const uint8_t *>(b.data()), eb = pb + b.size();
+        while (pa < ea && pb < eb) {
+            const uint32_t ua = FoldUnit(pa, ea), ub = FoldUnit(pb, eb);
+            if (ua != ub)
+                return ua < ub ? -1 : 1;
+        }
+    }
+    return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
+}
+
+std::string FlatUpperCase(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    auto p = reinterpret_cast<const uint8_t *>(text.data());
+    const auto end = p + text.size();
+    while (p < end) {
+        const uint8_t *start = p;
+        const uint32_t u = FoldUnit(p, end);
+        if (u < 0x80)
+            out.push_back(char(u));
+        else if (u < 0x800 && p - start == 2) {
+            out.push_back(char(0xC0 | (u >> 6)));
+            out.push_back(char(0x80 | (u & 0x3F)));
+        } else
+            out.append(reinterpret_cast<const char *>(start), size_t(p - start));
+    }
+    return out;
+}
+
+int TFlatCursor::CompareValues(const TFlatRecord &a, const TFlatRecord &b, const TFlatField &field,
+                               bool caseInsensitive)
+{
+    const uint8_t *fa = a.Fixed(), *fb = b.Fixed();
+    switch (field.TypeCode) {
+    case fftSmallInt:
+    case fftInteger:
+    case fftInt64:
+    case fftDate:
+    case fftTime:
+    case fftAutoInc: {
+        const int64_t x = FlatGetInt(fa, field), y = FlatGetInt(fb, field);
+        return x < y ? -1 : (x > y ? 1 : 0);
+    }
+    case fftBoolean: {
+        const bool x = FlatGetInt(fa, field) != 0, y = FlatGetInt(fb, field) != 0;
+        return x == y ? 0 : (x ? -1 : 1);
+    }
+    case fftDouble:
+    case fftCurrency:
+    case fftDateTime: {
+        const double x = FlatGetFloat(fa, field), y = FlatGetFloat(fb, field);
+        // NaN sorts before every number and equal to itself, so orders are repeatable.
+        const bool nx = std::isnan(x), ny = std::isnan(y);
+        if (nx || ny)
+            return nx == ny ? 0 : (nx ? -1 : 1);
+        return x < y ? -1 : (x > y ? 1 : 0);
+    }
+    case fftSmallStr: {
+        const std::string_view x = FlatGetSmallStr(fa, field), y = FlatGetSmallStr(fb, field);
+        if (field.Numeric && x.size() != y.size())
+            return x.size() < y.size() ? -1 : 1;
+        return FlatCompareText(x, y, caseInsensitive);
+    }
+    case fftString: {
+        const std::string_view x = a.Var(field), y = b.Var(field);
+        if (x.empty() || y.empty())
+            return x.empty() == y.empty() ? 0 : (x.empty() ? -1 : 1);
+        return FlatCompareText(x, y, caseInsensitive);
+    }
+    case fftMemo:
+    case fftFmtMemo: {
+        const std::string_view x = a.Var(field), y = b.Var(field);
+        if (x.empty() || y.empty())
+            return x.empty() == y.empty() ? 0 : (x.empty() ? -1 : 1);
+        return FlatCompareText(x, y, caseInsensitive);
+    }
+    default:
+        return 0;
+    }
+}
+
+int TFlatCursor::CompareRecords(const TFlatRecord &a, const TFlatRecord &b,
+                                const std::vector<const TFlatField *> &fields, bool caseInsensitive)
+{
+    for (const TFlatField *f : fields) {
+        const int c = CompareValues(a, b, *f, caseInsensitive);
+        if (c != 0)
+            return c;
+    }
+    return 0;
+}
+
+void TFlatCursor::SortEntries(std::vector<TFlatRecEntry *> &entries, const std::vector<const TFlatField *> &fields,
+                              bool caseInsensitive, bool descending)
+{
+    std::stable_sort(entries.begin(), entries.end(), [&](const TFlatRecEntry *x, const TFlatRecEntry *y) {
+        if (!x->Data || !y->Data) // released entries go last
+            return bool(x->Data) && !y->Data;
+        int c = CompareRecords(x->Data, y->Data, fields, caseInsensitive);
+        if (descending)
+            c = -c;
+        return c < 0;
+    });
+}
+
+void TFlatCursor::SortRecords(std::string_view fieldNames, bool caseInsensitive)
+{
+    SortEntries(Records, ParseFieldList(fieldNames), caseInsensitive, false);
+}
+
+std::vector<const TFlatField *> TFlatCursor::ParseFieldList(std::string_view names) const
+{
+    std::vector<const TFlatField *> out;
+    size_t pos = 0;
+    while (pos <= names.size()) {
+        size_t semi = names.find(';', pos);
+        if (semi == std::string_view::npos)
+            semi = names.size();
+        std::string_view name = names.substr(pos, semi - pos);
+        while (!name.empty() && name.front() == ' ')
+            name.remove_prefix(1);
+        while (!name.empty() && name.back() == ' ')
+            name.remove_suffix(1);
+        if (!name.empty()) {
+            const TFlatField *f = FindField(name);
+            if (f && !IsFlatBlobType(f->TypeCode))
+                out.push_back(f);
+        }
+        pos = semi + 1;
+    }
+    return out;
+}
+
+bool TFlatCursor::KeyViolation(const TFlatRecord &buffer, const TFlatRecEntry *posted,
+                               std::string_view keyFieldNames) const
+{
+    const auto keys = ParseFieldList(keyFieldNames);
+    for (const TFlatRecEntry *e : Records) {
+        if (e == posted || e->Status == rsDeleted || e->Status == rsDead || !e->Data)
+            continue;
+        if (CompareRecords(buffer, e->Data, keys) == 0)
+            return true;
+    }
+    return false;
+}
+
+// ---------------------------------------------------------------------------------------
+// TFlatCursor: records
+
+TFlatCursor::TFlatCursor() = default;
+
+TFlatCursor::~TFlatCursor()
+{
+    try {
+        Clear(true);
+    } catch (...) {
+        // a release hook that throws must not take the process down
+    }
+}
+
+const TFlatField *TFlatCursor::FindField(std::string_view name) const
+{
+    const int i = FindFieldIndex(name);
+    return i < 0 ? nullptr : &Fields[size_t(i)];
+}
+
+int TFlatCursor::FindFieldIndex(std::string_view name) const
+{
+    for (size_t i = 0; i < Fields.size(); ++i)
+        if (FlatCompareText(Fields[i].Name, name, true) == 0)
+            return int(i);
+    return -1;
+}
+
+TFlatRecEntry *TFlatCursor::NewEntry()
+{
+    entryStore_.emplace_back();
+    return &entryStore_.back();
+}
+
+void TFlatCursor::Release(TFlatRecEntry *entry)
+{
+    entry->Data.Reset();
+    entry->PriorData.Reset();
+    if (OnReleaseRecord)
+        OnReleaseRecord(&entry->UserData);
+    entry->UserData = nullptr;
+}
+
+void TFlatCursor::Clear(bool withFields)
+{
+    for (TFlatRecEntry *e : Records)
+        if (e->Data || e->PriorData || e->UserData)
+            Release(e);
+    Records.clear();
+    Records.shrink_to_fit();
+    entryStore_.clear();
+    entryStore_.shrink_to_fit();
+    Counter = 0;
+    if (withFields) {
+        Fields.clear();
+        RecordSize = 0;
+        Description.clear();
+        std::memset(KeyBlock, 0, sizeof KeyBlock);
+        CounterField = -1;
+        CounterFieldName.clear();
+    }
+}
+
+bool TFlatCursor::ContainsEntry(const TFlatRecEntry *entry) const
+{
+    return std::find(Records.begin(), Records.end(), entry) != Records.end();
+}
+
+uint32_t TFlatCursor::StoredSizeOf(const TFlatRecord &record) const
+{
+    if (!record)
+        return 0;
+    uint64_t size = Fields.size();
+    const uint8_t *fx = record.Fixed();
+    for (const TFlatField &f : Fields) {
+        switch (f.TypeCode) {
+        case fftSmallInt:
+        case fftBoolean:
+        case fftInteger:
+        case fftDate:
+        case fftTime:
+        case fftAutoInc:
+        case fftInt64:
+            if (FlatGetInt(fx, f) != 0)
+                size += f.Size;
+            break;
+        case fftDouble:
+        case fftCurrency:
+        case fftDateTime: {
+            const double v = FlatGetFloat(fx, f);
+            if (v != 0.0 && !std::isnan(v))
+                size += 8;
+            break;
+        }
+        case fftSmallStr:
+            size += FlatGetSmallStr(fx, f).size();
+            break;
+        case fftString:
+        case fftBlob:
+        case fftMemo:
+        case fftFmtMemo:
+        case fftGraphic: {
+            const size_t n = record.Var(f).size();
+            if (n)
+                size += 4 + n;
+            break;
+        }
+        default:
+            break;
+        }
+    }
+    return size > UINT32_MAX ? UINT32_MAX : uint32_t(size);
+}
+
+bool TFlatCursor::PutRecord(const TFlatRecord &buffer, TFlatRecEntry *entry, std::string &error,
+                            TFlatRecEntry **added)
+{
+    if (entry) {
+        if (!ContainsEntry(entry)) {
+            error = SRecordNotFound;
+            return false;
+        }
+        if (entry->Status == rsDeleted || entry->Status == rsDead) {
+            error = SRecordDeleted;
+            return false;
+        }
+        if (entry->Status == rsClean)
+            entry->Status = rsModified;
+        entry->Data = buffer;
+    } else {
+        TFlatRecord copy = buffer ? buffer : TFlatRecord::Make(RecordSize);
+        entry = NewEntry();
+        entry->Status = rsInserted;
+        entry->Data = std::move(copy);
+        Records.push_back(entry);
+        if (CounterField >= 0) {
+            ++Counter;
+            const int32_t v = Counter;
+            std::memcpy(entry->Data.Fixed() + Fields[size_t(CounterField)].Offset, &v, 4);
+        }
+        if (added)
+            *added = entry;
+    }
+    entry->StoredSize = StoredSizeOf(entry->Data);
+    return true;
+}
+
+void TFlatCursor::BeginEdit(TFlatRecEntry *entry)
+{
+    if (!entry || entry->Status == rsDeleted || entry->Status == rsDead || !entry->Data)
+        return;
+    if (!entry->PriorData)
+        entry->PriorData = entry->Data;
+}
+
+bool TFlatCursor::DeleteRecord(TFlatRecEntry *entry, std::string &error)
+{
+    if (!entry || !ContainsEntry(entry)) {
+        error = SRecordNotFound;
+        return false;
+    }
+    if (entry->Status == rsDeleted || entry->Status == rsDead) {
+        error = SRecordDeleted;
+        return false;
+    }
+    if (entry->Status == rsInserted) {
+        Release(entry);
+        entry->Status = rsDead;
+    } else
+        entry->Status = rsDeleted;
+    return true;
+}
+
+void TFlatCursor::CommitAll()
+{
+    for (TFlatRecEntry *e : Records) {
+        if (e->Status == rsDead)
+            continue;
+        if (e->Status == rsDeleted) {
+            Release(e);
+            e->Status = rsDead;
+        } else {
+            e->Status = rsClean;
+            e->PriorData.Reset();
+        }
+    }
+}
+
+void TFlatCursor::RevertRecord(TFlatRecEntry *entry)
+{
+    if (!entry || entry->Status == rsDead)
+        return;
+    if (entry->PriorData) {
+        entry->Data = std::move(entry->PriorData);
+        entry->PriorData.Reset();
+        entry->StoredSize = StoredSizeOf(entry->Data);
+    }
+    entry->Status = rsClean;
+}
+
+void TFlatCursor::RevertAll()
+{
+    for (TFlatRecEntry *e : Records) {
+        switch (e->Status) {
+        case rsModified:
+        case rsDeleted:
+            RevertRecord(e);
+            break;
+        case rsInserted:
+            Release(e);
+            e->Status = rsDead;
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// Description
+
+std::string FlatDescribeField(std::string_view name, uint8_t code, uint32_t size)
+{
+    std::string e = "XXX.";
+    for (char c : name)
+        e.push_back(c == ' ' ? '_' : c);
+    e.push_back(' ');
+    switch (code) {
+    case fftSmallInt: e += 'l'; break;
+    case fftInteger: e += 'i'; break;
+    case fftInt64: e += 'e'; break;
+    case fftBoolean: e += 'b'; break;
+    case fftDouble: e += 'f'; break;
+    case fftCurrency: e += 'c'; break;
+    case fftDate: e += 'd'; break;
+    case fftTime: e += 'v'; break;
+    case fftDateTime: e += 't'; break;
+    case fftAutoInc: e += 'a'; break;
+    case fftSmallStr: e += char(size < 10 ? '0' + size : 'A' + (size - 10)); break;
+    case fftString: e += 's' + std::to_string(size); break;
+    case fftBlob: e += 'o'; break;
+    case fftMemo: e += 'm'; break;
+    case fftFmtMemo: e += 'r'; break;
+    case fftGraphic: e += 'g'; break;
+    default: e += 's'; break;
+    }
+    e.push_back('\x12');
+    return e;
+}
+
+bool TFlatCursor::ParseDescription(std::string_view text, uint32_t fieldCount, std::string &error)
+{
+    Fields.clear();
+    RecordSize = 0;
+    CounterField = -1;
+    CounterFieldName.clear();
+    Fields.reserve(std::min<size_t>(fieldCount, text.size() / 4 + 1));
+    size_t pos = 0;
+    int varIndex = 0;
+    uint64_t offset = 0;
+    for (uint32_t i = 0; i < fieldCount; ++i) {
+        const size_t sep = text.find('\x12', pos);
+        if (sep == std::string_view::npos) {
+            error = SDescriptionError;
+            return false;
+        }
+        const std::string_view entry = text.substr(pos, sep - pos);
+        pos = sep + 1;
+        const size_t blank = entry.find(' ');
+        if (blank == std::string_view::npos || blank + 1 >= entry.size()) {
+            error = SBufferCorruption;
+            return false;
+        }
+        TFlatField f;
+        const size_t dot = entry.substr(0, blank).find('.');
+        if (dot != std::string_view::npos) {
+            f.Prefix = std::string(entry.substr(0, dot));
+            f.Name = std::string(entry.substr(dot + 1, blank - dot - 1));
+        } else {
+            f.Prefix = "XXX";
+            f.Name = std::string(entry.substr(0, blank));
+        }
+        const unsigned char letter = static_cast<unsigned char>(entry[blank + 1]);
+        const std::string_view rest = entry.substr(blank + 2);
+        switch (letter) {
+        case 'l': f.TypeCode = fftSmallInt; break;
+        case 'i': f.TypeCode = fftInteger; break;
+        case 'e': f.TypeCode = fftInt64; break;
+        case 'b': f.TypeCode = fftBoolean; break;
+        case 'f': f.TypeCode = fftDouble; break;
+        case 'c': f.TypeCode = fftCurrency; break;
+        case 'd': f.TypeCode = fftDate; break;
+        case 'v': f.TypeCode = fftTime; break;
+        case 't': f.TypeCode = fftDateTime; break;
+        case 'a': f.TypeCode = fftAutoInc; break;
+        case 'o': f.TypeCode = fftBlob; break;
+        case 'm': f.TypeCode = fftMemo; break;
+        case 'r': f.TypeCode = fftFmtMemo; break;
+        case 'g': f.TypeCode = fftGraphic; break;
+        case 's': {
+            f.TypeCode = fftString;
+            if (rest.empty())
+                f.MaxLength = 100;
+            else {
+                uint32_t n = 0;
+                for (char c : rest) {
+                    if (c < '0' || c > '9' || n > 6553) {
+                        error = SBufferCorruption;
+                        return false;
+                    }
+                    n = n * 10 + uint32_t(c - '0');
+                }
+                if (n > 65535) {
+                    error = SBufferCorruption;
+                    return false;
+                }
+                f.MaxLength = uint16_t(n);
+            }
+            break;
+        }
+        default: {
+            const int n = letter < ':' ? int(letter) - 48 : int(letter) - 55;
+            if (n < 0) {
+                error = SBufferCorruption;
+                return false;
+            }
+            f.TypeCode = fftSmallStr;
+            f.MaxLength = uint16_t(n);
+            break;
+        }
+        }
+        f.Numeric = (f.TypeCode == fftSmallInt || f.TypeCode == fftInteger || f.TypeCode == fftInt64 ||
+                     f.TypeCode == fftDouble || f.TypeCode == fftCurrency || f.TypeCode == fftAutoInc);
+        f.Size = FlatTypeSize(f.TypeCode, f.MaxLength);
+        f.Offset = uint32_t(offset);
+        offset += f.Size;
+        if (offset > UINT32_MAX - 8) {
+            error = SBufferCorruption;
+            return false;
+        }
+        if (IsFlatVarType(f.TypeCode))
+            f.VarIndex = varIndex++;
+        if (f.TypeCode == fftAutoInc && CounterField < 0) {
+            CounterField = int(Fields.size());
+            CounterFieldName = f.Name;
+        }
+        Fields.push_back(std::move(f));
+    }
+    RecordSize = uint32_t(offset);
+    Description = std::string(text);
+    return true;
+}
+
+std::string TFlatCursor::BuildEmptyImage(const std::string &description, uint32_t fieldCount)
+{
+    std::string img(17, '\0');
+    auto *p = reinterpret_cast<uint8_t *>(img.data());
+    PutU32(p, uint32_t(17 + description.size()));
+    p[4] = 'S';
+    PutU32(p + 5, 0);
+    PutU32(p + 9, fieldCount);
+    PutU32(p + 13, uint32_t(description.size()));
+    img += description;
+    return img;
+}
+
+// ---------------------------------------------------------------------------------------
+// Writing
+
+void TFlatCursor::Progress(int &last, uint64_t done, uint64_t total)
+{
+    const int percent = RoundPercent(done, total);
+    if (percent != last) {
+        last = percent;
+        if (OnProgress)
+            OnProgress(percent);
+    }
+}
+
+namespace {
+
+std::string NewGuidText()
+{
+    std::random_device rd;
+    uint8_t b[16];
+    for (int i = 0; i < 16; i += 4) {
+        const uint32_t v = rd();
+        std::memcpy(b + i, &v, 4);
+    }
+    b[6] = uint8_t((b[6] & 0x0F) | 0x40);
+    b[8] = uint8_t((b[8] & 0x3F) | 0x80);
+    static const char hex[] = "0123456789ABCDEF";
+    std::string s = "{";
+    for (int i = 0; i < 16; ++i) {
+        if (i == 4 || i == 6 || i == 8 || i == 10)
+            s += '-';
+        s += hex[b[i] >> 4];
+        s += hex[b[i] & 15];
+    }
+    s += '}';
+    return s;
+}
+
+} // namespace
+
+bool TFlatCursor::WriteImage(std::string &image, std::string &error)
+{
+    image.clear();
+    // Refuse what the reader would refuse, before anything is produced.
+    if (NotesText.size() > FlatMaxNotesLength) {
+        error = Fmt(SNotesTooLong, int(std::min<size_t>(NotesText.size(), INT32_MAX)));
+        return false;
+    }
+    const bool isProtected = !Password.empty();
+    const uint64_t headerSize = 17 + (isProtected ? 40 : 0) + Description.size();
+    uint64_t estimate = headerSize + (NotesText.empty() ? 0 : 3 + NotesText.size());
+    {
+        int recNo = 0;
+        for (const TFlatRecEntry *e : Records) {
+            if (e->Status == rsDeleted || e->Status == rsDead || !e->Data)
+                continue;
+            ++recNo;
+            for (const TFlatField &f : Fields) {
+                if (!IsFlatVarType(f.TypeCode))
+                    continue;
+                const size_t n = e->Data.Var(f).size();
+                if (f.TypeCode == fftString && n > FlatMaxStringLength) {
+                    error = Fmt(SStringWrongLength, f.Name.c_str(), int(n), recNo);
+                    return false;
+                }
+                if (IsFlatBlobType(f.TypeCode) && n > FlatMaxBlobLength) {
+                    error = Fmt(SBlobWrongLength, f.Name.c_str(), int(std::min<size_t>(n, INT32_MAX)), recNo);
+                    return false;
+                }
+            }
+            estimate += StoredSizeOf(e->Data);
+        }
+    }
+    if (estimate > UINT32_MAX) {
+        error = SImageTooLarge;
+        return false;
+    }
+    image.resize(size_t(estimate));
+    auto *base = reinterpret_cast<uint8_t *>(image.data());
+    uint8_t *p = base;
+    PutU32(p, 0);
+    p[4] = isProtected ? 'P' : 'S';
+    p += 5;
+    std::string guid;
+    if (isProtected) {
+        guid = NewGuidText();
+        std::memcpy(KeyBlock, guid.data(), 38);
+        const uint16_t crc = Crc16(KeyBlock, 38);
+        KeyBlock[38] = uint8_t(crc & 0xFF);
+        KeyBlock[39] = uint8_t(crc >> 8);
+        std::memcpy(p, KeyBlock, 40);
+        TSapphire &cipher = FlatSession().Cipher;
+        cipher.Initialize(Password);
+        cipher.EncryptBuffer(p, 38);
+        p += 40;
+        Protected = true;
+    }
+    uint8_t *countPlace = p;
+    PutU32(p, 0);
+    PutU32(p + 4, uint32_t(Fields.size()));
+    PutU32(p + 8, uint32_t(Description.size()));
+    p += 12;
+    std::memcpy(p, Description.data(), Description.size());
+    p += Description.size();
+    uint8_t *body = p;
+    if (!NotesText.empty()) {
+        *p++ = '*';
+        const uint16_t len = uint16_t(NotesText.size());
+        std::memcpy(p, &len, 2);
+        p += 2;
+        std::memcpy(p, NotesText.data(), NotesText.size());
+        p += NotesText.size();
+    }
+    uint32_t written = 0;
+    int last = 0;
+    const size_t total = Records.size();
+    const size_t F = Fields.size();
+    for (size_t i = 0; i < total; ++i) {
+        const TFlatRecEntry *e = Records[i];
+        if (e->Status != rsDeleted && e->Status != rsDead && e->Data) {
+            uint8_t *lens = p;
+            p += F;
+            const uint8_t *fx = e->Data.Fixed();
+            for (size_t k = 0; k < F; ++k) {
+                const TFlatField &f = Fields[k];
+                uint8_t len = 0;
+                switch (f.TypeCode) {
+                case fftSmallInt:
+                case fftBoolean:
+                case fftInteger:
+                case fftDate:
+                case fftTime:
+                case fftAutoInc:
+                case fftInt64:
+                    if (FlatGetInt(fx, f) != 0) {
+                        len = uint8_t(f.Size);
+                        std::memcpy(p, fx + f.Offset, f.Size);
+                    }
+                    break;
+                case fftDouble:
+                case fftCurrency:
+                case fftDateTime: {
+                    const double v = FlatGetFloat(fx, f);
+                    if (v != 0.0 && !std::isnan(v)) {
+                        len = 8;
+                        std::memcpy(p, fx + f.Offset, 8);
+                    }
+                    break;
+                }
+                case fftSmallStr: {
+                    const std::string_view s = FlatGetSmallStr(fx, f);
+                    len = uint8_t(s.size());
+                    std::memcpy(p, s.data(), s.size());
+                    break;
+                }
+                case fftString:
+                case fftBlob:
+                case fftMemo:
+                case fftFmtMemo:
+                case fftGraphic: {
+                    const std::string_view v = e->Data.Var(f);
+                    if (!v.empty()) {
+                        len = 4;
+                        PutU32(p, uint32_t(v.size()));
+                        std::memcpy(p + 4, v.data(), v.size());
+                    }
+                    break;
+                }
+                default:
+                    break;
+                }
+                lens[k] = len;
+                p += (len == 4 && IsFlatVarType(f.TypeCode)) ? 4 + GetU32(p) : len;
+            }
+            ++written;
+        }
+        Progress(last, i + 1, total);
+    }
+    const size_t length = size_t(p - base);
+    const size_t countAt = size_t(countPlace - base);
+    const size_t bodyAt = size_t(body - base);
+    image.resize(length);
+    base = reinterpret_cast<uint8_t *>(image.data());
+    PutU32(base + countAt, written);
+    PutU32(base, uint32_t(length));
+    if (isProtected) {
+        TSapphire &cipher = FlatSession().Cipher;
+        cipher.Initialize(guid);
+        cipher.EncryptBuffer(base + bodyAt, length - bodyAt);
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------
+// Reading
+
+bool TFlatCursor::ReadImage(std::string_view image, std::string &error)
+{
+    PartialError.clear();
+    Clear(true);
+    Protected = false;
+    NotesText.clear();
+    const auto *start = reinterpret_cast<const uint8_t *>(image.data());
+    const uint8_t *end = start + image.size();
+    const uint8_t *p = start;
+    if (image.size() < 5) {
+        error = SBufferCorruption;
+        return false;
+    }
+    const uint8_t kind = p[4];
+    p += 5;
+    if (kind == 'E') {
+        const std::string_view text = image.substr(5);
+        error = std::string(text.substr(0, text.find('\0')));
+        return false;
+    }
+    if (kind == 'P') {
+        if (end - p < 40) {
+            error = SBufferCorruption;
+            return false;
+        }
+        Protected = true;
+        std::memcpy(KeyBlock, p, 40);
+        p += 40;
+        if (!FlatSession().CheckTablePassword(KeyBlock, Password)) {
+            error = SInvalidPassword;
+            return false;
+        }
+    }
+    if (end - p < 12) {
+        error = SBufferCorruption;
+        return false;
+    }
+    const uint32_t declared = GetU32(p);
+    const uint32_t fieldCount = GetU32(p + 4);
+    const uint32_t descLen = GetU32(p + 8);
+    p += 12;
+    if (uint64_t(end - p) < descLen || (fieldCount == 0 && declared > 0)) {
+        error = SBufferCorruption;
+        return false;
+    }
+    if (!ParseDescription({reinterpret_cast<const char *>(p), descLen}, fieldCount, error)) {
+        Fields.clear();
+        return false;
+    }
+    p += descLen;
+
+    std::string plainBody;
+    if (kind == 'P') {
+        plainBody.assign(reinterpret_cast<const char *>(p), size_t(end - p));
+        TSapphire &cipher = FlatSession().Cipher;
+        cipher.Initialize(std::string_view(reinterpret_cast<const char *>(KeyBlock), 38));
+        cipher.DecryptBuffer(reinterpret_cast<uint8_t *>(plainBody.data()), plainBody.size());
+        p = reinterpret_cast<const uint8_t *>(plainBody.data());
+        end = p + plainBody.size();
+    }
+    const bool ok = ReadBody(p, end, declared, uint32_t(std::min<size_t>(image.size(), UINT32_MAX)), error);
+    if (!ok) {
+        if (!PartialOpen) {
+            Clear(false);
+            return false;
+        }
+        PartialError = error;
+    }
+    if (CounterField >= 0) {
+        std::vector<const TFlatField *> key{&Fields[size_t(CounterField)]};
+        SortEntries(Records, key, false, false);
+        Counter = Records.empty() ? 0
+                                  : int32_t(FlatGetInt(Records.back()->Data.Fixed(), Fields[size_t(CounterField)]));
+    }
+    return true;
+}
+
+bool TFlatCursor::ReadBody(const uint8_t *p, const uint8_t *end, uint32_t declared, uint32_t imageSize,
+                           std::string &error)
+{
+    const size_t F = Fields.size();
+    // Notes block.
+    const size_t need = declared == 0 ? 3 : F;
+    if (size_t(end - p) >= need && p < end && *p == '*') {
+        if (end - p < 3) {
+            error = SUnexpectedEnd;
+            return false;
+        }
+        uint16_t len;
+        std::memcpy(&len, p + 1, 2);
+        if (size_t(end - p) - 3 < len) {
+            error = SUnexpectedEnd;
+            return false;
+        }
+        NotesText.assign(reinterpret_cast<const char *>(p + 3), len);
+        p += 3 + len;
+    }
+    // Every record takes at least F bytes, so the list never outgrows the file.
+    const size_t bound = F ? size_t(end - p) / F : 0;
+    Records.reserve(std::min<size_t>(declared, bound));
+    // A description of many wide fields can turn few file bytes into a lot of memory;
+    // stop before a damaged or hostile file exhausts it.
+    const uint64_t budget = uint64_t(imageSize) * 64 + (uint64_t(256) << 20);
+    uint64_t allocated = 0;
+    std::vector<std::string_view> vars;
+    size_t varCount = 0;
+    for (const auto &f : Fields)
+        varCount += f.VarIndex >= 0;
+    vars.resize(varCount);
+    std::vector<uint8_t> fixed(RecordSize);
+    uint32_t read = 0;
+    int last = 0;
+    while (size_t(end - p) >= F && read < declared && F > 0) {
+        const uint32_t recNo = read + 1;
+        const uint8_t *lens = p;
+        const uint8_t *q = p + F;
+        std::fill(fixed.begin(), fixed.end(), 0);
+        uint32_t stored = uint32_t(F);
+        for (size_t k = 0; k < F; ++k) {
+            const TFlatField &f = Fields[k];
+            const uint8_t len = lens[k];
+            if (f.VarIndex >= 0) {
+                vars[size_t(f.VarIndex)] = {};
+                if (len != 0 && len != 4) {
+                    error = Fmt(SFieldWrongLength, f.Name.c_str(), int(len), int(recNo));
+                    return false;
+                }
+                if (len == 0)
+                    continue;
+                if (end - q < 4) {
+                    error = SUnexpectedEnd;
+                    return false;
+                }
+                const uint32_t n = GetU32(q);
+                q += 4;
+                if (f.TypeCode == fftString && n > FlatMaxStringLength) {
+                    error = Fmt(SStringWrongLength, f.Name.c_str(), int(n), int(recNo));
+                    return false;
+                }
+                if (f.TypeCode != fftString && n > FlatMaxBlobLength) {
+                    error = Fmt(SBlobWrongLength, f.Name.c_str(), int(n), int(recNo));
+                    return false;
+                }
+                if (uint64_t(end - q) < n) {
+                    error = SUnexpectedEnd;
+                    return false;
+                }
+                vars[size_t(f.VarIndex)] = {reinterpret_cast<const char *>(q), n};
+                q += n;
+                stored += 4 + n;
+            } else {
+                const unsigned limit = f.TypeCode == fftSmallStr ? f.MaxLength : f.Size;
+                if (len > limit) {
+                    error = Fmt(SFieldWrongLength, f.Name.c_str(), int(len), int(recNo));
+                    return false;
+                }
+                if (uint64_t(end - q) < len) {
+                    error = SUnexpectedEnd;
+                    return false;
+                }
+                std::memcpy(fixed.data() + f.Offset, q, len);
+                q += len;
+                stored += len;
+            }
+        }
+        allocated += uint64_t(RecordSize) + 4 + (stored - F) + sizeof(TFlatRecEntry) + 16;
+        if (allocated > budget) {
+            error = SBufferCorruption;
+            return false;
+        }
+        TFlatRecEntry *e = NewEntry();
+        e->Data = TFlatRecord::Pack(Fields, RecordSize, fixed.data(), vars);
+        e->Status = rsClean;
+        e->StoredSize = stored;
+        Records.push_back(e);
+        p = q;
+        ++read;
+        Progress(last, read, declared);
+    }
+    if (read != declared) {
+        error = Fmt(SRecordCountMismatch, int(read), int(declared));
+        return false;
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------
+// Saving
+
+bool TFlatCursor::SaveToFile(const std::string &fileName, TFlatSaveOptions options, bool caseInsensitive,
+                             std::string_view indexFieldNames, std::string &error)
+{
+    namespace fs = std::filesystem;
+    if (options & savSortOnIndex)
+        SortRecords(indexFieldNames, caseInsensitive);
+    std::string image;
+    if (!WriteImage(image, error))
+        return false;
+    if (options & savAutoBackup) {
+        std::error_code ec;
+        fs::path backup(fileName);
+        backup.replace_extension(".~d");
+        if (fs::exists(fileName, ec))
+            fs::copy_file(fileName, backup, fs::copy_options::overwrite_existing, ec);
+    }
+    const auto fail = [&](const std::string &tmp, int err) {
+        if (!tmp.empty())
+            ::unlink(tmp.c_str());
+        error = Fmt(SCannotCreateFile, fileName.c_str(), std::strerror(err));
+        return false;
+    };
+    std::string tmp = fileName + ".XXXXXX";
+    const int fd = ::mkstemp(tmp.data());
+    if (fd < 0)
+        return fail({}, errno);
+    // Keep the old file's permissions; a new file gets the usual ones.
+    struct stat st;
+    mode_t mode;
+    if (::stat(fileName.c_str(), &st) == 0)
+        mode = st.st_mode & 07777;
+    else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+    ::fchmod(fd, mode);
+    const char *data = image.data();
+    size_t left = image.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, data, left);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            const int err = errno;
+            ::close(fd);
+            return fail(tmp, err);
+        }
+        data += n;
+        left -= size_t(n);
+    }
+    if (::fsync(fd) != 0) {
+        const int err = errno;
+        ::close(fd);
+        return fail(tmp, err);
+    }
+    if (::close(fd) != 0)
+        return fail(tmp, errno);
+    if (::rename(tmp.c_str(), fileName.c_str()) != 0)
+        return fail(tmp, errno);
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------
+// Session
+
+TFlatSession::TFlatSession() = default;
+
+TFlatSession &FlatSession()
+{
+    static TFlatSession session;
+    return session;
+}
+
+void TFlatSession::AddPassword(const std::string &password)
+{
+    if (password.empty())
+        return;
+    auto it = std::lower_bound(passwords_.begin(), passwords_.end(), password,
+                               [](const std::string &a, const std::string &b) { return FlatCompareText(a, b, true) < 0; });
+    if (it != passwords_.end() && FlatCompareText(*it, password, true) == 0)
+        return;
+    passwords_.insert(it, password);
+}
+
+void TFlatSession::RemovePassword(const std::string &password)
+{
+    auto it = std::find_if(passwords_.begin(), passwords_.end(),
+                           [&](const std::string &p) { return FlatCompareText(p, password, true) == 0; });
+    if (it != passwords_.end())
+        passwords_.erase(it);
+}
+
+bool TFlatSession::HasPassword(const std::string &password) const
+{
+    return std::any_of(passwords_.begin(), passwords_.end(),
+                       [&](const std::string &p) { return FlatCompareText(p, password, true) == 0; });
+}
+
+bool TFlatSession::TryKeyBlock(const std::string &candidate, uint8_t keyBlock[40], std::string &storePassword)
+{
+    uint8_t copy[40];
+    std::memcpy(copy, keyBlock, 40);
+    Cipher.Initialize(candidate);
+    Cipher.DecryptBuffer(copy, 38);
+    if (Crc16(copy, 40) != 0 || copy[0] != '{' || copy[37] != '}')
+        return false;
+    std::memcpy(keyBlock, copy, 40);
+    storePassword = candidate;
+    return true;
+}
+
+bool TFlatSession::AskPassword(std::string &password)
+{
+    return OnPassword ? OnPassword(password) : false;
+}
+
+void TFlatSession::Notice(const std::string &text)
+{
+    if (OnNotice)
+        OnNotice(text);
+}
+
+bool TFlatSession::CheckTablePassword(uint8_t keyBlock[40], std::string &storePassword)
+{
+    if (!storePassword.empty() && TryKeyBlock(storePassword, keyBlock, storePassword))
+        return true;
+    const std::vector<std::string> known = passwords_;
+    for (const std::string &p : known)
+        if (TryKeyBlock(p, keyBlock, storePassword))
+            return true;
+    const int tries = RetryCount < 1 ? 3 : RetryCount;
+    bool ok = false;
+    for (int i = 0; i < tries; ++i) {
+        std::string answer;
+        if (!AskPassword(answer))
+            break;
+        ok = TryKeyBlock(answer, keyBlock, storePassword);
+        if (ok) {
+            AddPassword(answer);
+            break;
+        }
+        if (i + 1 < tries)
+            Notice(SPasswordTryAgain);
+    }
+    return ok;
+}

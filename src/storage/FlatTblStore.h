@@ -1,0 +1,247 @@
+#pragma once
+// The record store of one opened table file: field descriptors, every record with its
+// pending-change state, the notes text and the protection state. It reads and writes the
+// table file image. One store is shared by a table and its clones; each keeps its own view.
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "storage/Sapphire.h"
+
+enum TFlatFieldType : uint8_t {
+    fftUnknown = 0,
+    fftSmallInt = 1,
+    fftInteger = 2,
+    fftInt64 = 3,
+    fftBoolean = 4,
+    fftDouble = 5,
+    fftCurrency = 6,
+    fftDate = 7,
+    fftTime = 8,
+    fftDateTime = 9,
+    fftAutoInc = 10,
+    fftSmallStr = 11,
+    fftString = 12,
+    fftBlob = 13,
+    fftMemo = 14,
+    fftFmtMemo = 15,
+    fftGraphic = 16,
+};
+
+inline bool IsFlatBlobType(uint8_t code)
+{
+    return code == fftBlob || code == fftMemo || code == fftFmtMemo || code == fftGraphic;
+}
+// Types whose value lives outside the fixed part of a record (String and the BLOB types).
+inline bool IsFlatVarType(uint8_t code) { return code == fftString || IsFlatBlobType(code); }
+
+// Limits the reader enforces; the writer refuses anything beyond them.
+inline constexpr uint32_t FlatMaxStringLength = 8191;
+inline constexpr uint32_t FlatMaxBlobLength = (1u << 30) - 1;
+inline constexpr uint32_t FlatMaxNotesLength = 65535;
+
+struct TFlatField {
+    std::string Name;   // as read; blanks appear as "_"
+    std::string Prefix; // the description prefix ("XXX" when written by us)
+    uint16_t Size = 0;      // width in the record buffer
+    uint16_t MaxLength = 0; // String: declared maximum (100 when not given); SmallStr: characters
+    uint32_t Offset = 0;    // position in the fixed part of a record
+    uint8_t TypeCode = fftUnknown;
+    uint8_t Numeric = 0;
+    int VarIndex = -1; // index among the variable-length fields, -1 for fixed ones
+};
+
+// Buffer widths of the engine's types. String holds a reference (offset and length of its
+// bytes), the BLOB types a reference and the u32 byte count.
+uint16_t FlatTypeSize(uint8_t code, uint16_t maxLength);
+
+// One record: a single heap block holding a u32 block size, the fixed part (record size
+// bytes) and, behind it, the bytes of the String and BLOB-type fields. Copying a record
+// copies the bytes; moving hands the block over. An empty handle is "no record".
+class TFlatRecord {
+public:
+    TFlatRecord() = default;
+    ~TFlatRecord();
+    TFlatRecord(TFlatRecord &&other) noexcept : block_(other.block_) { other.block_ = nullptr; }
+    TFlatRecord &operator=(TFlatRecord &&other) noexcept;
+    TFlatRecord(const TFlatRecord &other);
+    TFlatRecord &operator=(const TFlatRecord &other);
+
+    // A zero-filled record of `recordSize` fixed bytes and no variable bytes.
+    static TFlatRecord Make(uint32_t recordSize);
+
+    explicit operator bool() const { return block_ != nullptr; }
+    void Reset();
+    uint8_t *Fixed() { return block_ + 4; }
+    const uint8_t *Fixed() const { return block_ + 4; }
+    uint32_t BlockSize() const;
+
+    // The bytes of a String or BLOB-type field (empty when absent).
+    std::string_view Var(const TFlatField &field) const;
+    // Replaces the bytes of a String or BLOB-type field; `fields` are all fields of the
+    // record (the block is packed again). `recordSize` is the fixed size.
+    void SetVar(const std::vector<TFlatField> &fields, uint32_t recordSize, const TFlatField &field,
+                std::string_view bytes);
+
+    // Builds a record from its fixed part and the variable values, one per var field in
+    // field order.
+    static TFlatRecord Pack(const std::vector<TFlatField> &fields, uint32_t recordSize, const uint8_t *fixed,
+                            const std::vector<std::string_view> &vars);
+
+private:
+    uint8_t *block_ = nullptr;
+};
+
+enum TFlatRecStatus : uint8_t { rsClean = 0, rsModified = 1, rsInserted = 2, rsDeleted = 3, rsDead = 4 };
+
+struct TFlatRecEntry {
+    TFlatRecord Data;
+    TFlatRecord PriorData;
+    void *UserData = nullptr;
+    uint32_t StoredSize = 0;
+    uint8_t Status = rsClean;
+};
+
+enum TFlatSaveOption : unsigned { savAutoBackup = 1, savSlowMode = 2, savSortOnIndex = 4 };
+using TFlatSaveOptions = unsigned;
+
+// Read access to field values of a record's fixed part.
+int64_t FlatGetInt(const uint8_t *fixed, const TFlatField &field); // integer-like types
+double FlatGetFloat(const uint8_t *fixed, const TFlatField &field); // Double, Currency, DateTime
+std::string_view FlatGetSmallStr(const uint8_t *fixed, const TFlatField &field);
+
+// Text comparison: a text that is a prefix of another comes first; case-insensitive folds
+// letters in the ANSI sense (ASCII and the Latin letters of the catalogue's languages).
+int FlatCompareText(std::string_view a, std::string_view b, bool caseInsensitive);
+// Upper-cases ASCII letters and the Latin letters that FlatCompareText folds.
+std::string FlatUpperCase(std::string_view text);
+
+class TFlatCursor {
+public:
+    TFlatCursor();
+    ~TFlatCursor();
+    TFlatCursor(const TFlatCursor &) = delete;
+    TFlatCursor &operator=(const TFlatCursor &) = delete;
+
+    // Record list, in store order. Entries keep their address until Clear.
+    std::vector<TFlatRecEntry *> Records;
+    std::vector<TFlatField> Fields;
+    uint32_t RecordSize = 0;
+    std::string Description; // field description text as read or built
+    bool PartialOpen = false;
+    std::string Password;
+    uint8_t KeyBlock[40] = {};
+    bool Protected = false;
+    std::string CounterFieldName;
+    int CounterField = -1; // index into Fields, -1 when none
+    int32_t Counter = 0;
+    std::string NotesText;
+
+    std::function<void(void **userData)> OnReleaseRecord;
+    std::function<void(int percent)> OnProgress;
+
+    int FieldCount() const { return int(Fields.size()); }
+    int RecordCount() const { return int(Records.size()); }
+    TFlatRecEntry *Entry(int index) const { return Records[size_t(index)]; }
+    const TFlatField *FindField(std::string_view name) const;
+    int FindFieldIndex(std::string_view name) const;
+
+    void Clear(bool withFields);
+
+    // Sets up the fields from a description text of `fieldCount` entries; false and an
+    // error text when the description is malformed.
+    bool ParseDescription(std::string_view text, uint32_t fieldCount, std::string &error);
+
+    bool PutRecord(const TFlatRecord &buffer, TFlatRecEntry *entry, std::string &error,
+                   TFlatRecEntry **added = nullptr);
+    void BeginEdit(TFlatRecEntry *entry);
+    bool DeleteRecord(TFlatRecEntry *entry, std::string &error);
+    void CommitAll();
+    void RevertAll();
+    void RevertRecord(TFlatRecEntry *entry);
+
+    std::vector<const TFlatField *> ParseFieldList(std::string_view names) const;
+    static int CompareValues(const TFlatRecord &a, const TFlatRecord &b, const TFlatField &field,
+                             bool caseInsensitive);
+    static int CompareRecords(const TFlatRecord &a, const TFlatRecord &b,
+                              const std::vector<const TFlatField *> &fields, bool caseInsensitive = false);
+    bool KeyViolation(const TFlatRecord &buffer, const TFlatRecEntry *posted, std::string_view keyFieldNames) const;
+    // Stable sort by the fields: equal keys keep their order, so loads are repeatable.
+    static void SortEntries(std::vector<TFlatRecEntry *> &entries, const std::vector<const TFlatField *> &fields,
+                            bool caseInsensitive, bool descending);
+    void SortRecords(std::string_view fieldNames, bool caseInsensitive);
+
+    // Bytes a record takes in the file.
+    uint32_t StoredSizeOf(const TFlatRecord &record) const;
+    bool ContainsEntry(const TFlatRecEntry *entry) const;
+
+    // Writes the whole image into `image` (replacing its content). False with an error
+    // text when the store holds a value that the reader would refuse; then `image` is empty.
+    bool WriteImage(std::string &image, std::string &error);
+    // Reads an image; on failure, unless PartialOpen, the records read so far are dropped.
+    // `failed` tells a rescued partial read from a clean one.
+    bool ReadImage(std::string_view image, std::string &error);
+    // The error text of the last ReadImage that was rescued by PartialOpen (empty when none).
+    std::string PartialError;
+
+    // Save to file: backup copy, optional sort, then a temporary file beside the target that
+    // is flushed and renamed over it. False with an error text; the old file is then untouched.
+    bool SaveToFile(const std::string &fileName, TFlatSaveOptions options, bool caseInsensitive,
+                    std::string_view indexFieldNames, std::string &error);
+
+    // The plain image of an empty table with the given description.
+    static std::string BuildEmptyImage(const std::string &description, uint32_t fieldCount);
+
+private:
+    TFlatRecEntry *NewEntry();
+    void Release(TFlatRecEntry *entry);
+    bool ReadBody(const uint8_t *p, const uint8_t *end, uint32_t declared, uint32_t imageSize, std::string &error);
+    void Progress(int &last, uint64_t done, uint64_t total);
+
+    std::deque<TFlatRecEntry> entryStore_;
+};
+
+// Description entry of one field for a framework-side definition: the letter and size.
+// `code` is the engine type; for SmallStr `size` is its character count, for String its
+// declared maximum. Unknown types are described as "s" without a size.
+std::string FlatDescribeField(std::string_view name, uint8_t code, uint32_t size);
+
+// The process-wide session: known passwords, the password prompt and the retry count.
+class TFlatDatabase;
+class TFlatSession {
+public:
+    TFlatSession();
+    TFlatSession(const TFlatSession &) = delete;
+    TFlatSession &operator=(const TFlatSession &) = delete;
+
+    std::vector<TFlatDatabase *> Databases;
+    // Asked for a password; answers false when the user cancels. Without a handler nobody
+    // is asked and the open fails.
+    std::function<bool(std::string &password)> OnPassword;
+    // Shows a notice to the user (the wrong-password retry and partial-open messages).
+    std::function<void(const std::string &text)> OnNotice;
+    int RetryCount = 3;
+
+    void AddPassword(const std::string &password);
+    void RemovePassword(const std::string &password);
+    bool HasPassword(const std::string &password) const;
+    const std::vector<std::string> &Passwords() const { return passwords_; }
+
+    // The key check of a protected file: on success the key block holds the deciphered
+    // bytes (whose first 38 are the body key) and `storePassword` the password that worked.
+    bool TryKeyBlock(const std::string &candidate, uint8_t keyBlock[40], std::string &storePassword);
+    bool CheckTablePassword(uint8_t keyBlock[40], std::string &storePassword);
+    bool AskPassword(std::string &password);
+    void Notice(const std::string &text);
+
+    TSapphire Cipher;
+
+private:
+    std::vector<std::string> passwords_; // sorted ignoring case, no duplicates
+};
+
+TFlatSession &FlatSession();
