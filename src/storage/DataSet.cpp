@@ -1,0 +1,1130 @@
+#include "storage/DataSet.h"
+
+#include "storage/DBUtils.h"
+#include "util/TextCodec.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+// ---------------------------------------------------------------- errors
+
+void DatabaseError(const std::string &message) { throw EDatabaseError(message); }
+void Abort() { throw EAbort(); }
+
+namespace {
+
+char upperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
+
+bool sameNameAscii(const std::string &a, const std::string &b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (upperAscii(a[i]) != upperAscii(b[i])) return false;
+    return true;
+}
+
+std::string trimmed(const std::string &s) {
+    size_t b = 0, e = s.size();
+    while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
+    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t')) --e;
+    return s.substr(b, e - b);
+}
+
+std::string doubleText(double d) {
+    if (std::isnan(d)) return "NAN";
+    if (std::isinf(d)) return d > 0 ? "INF" : "-INF";
+    char buf[64];
+    auto r = std::to_chars(buf, buf + sizeof buf, d);
+    return std::string(buf, r.ptr);
+}
+
+// Whole-text conversions; false when the text is not entirely a number.
+bool parseInt64(const std::string &text, std::int64_t &out) {
+    std::string t = trimmed(text);
+    const char *b = t.data();
+    const char *e = t.data() + t.size();
+    if (b != e && *b == '+') ++b;
+    if (b == e) return false;
+    auto r = std::from_chars(b, e, out);
+    return r.ec == std::errc() && r.ptr == e;
+}
+
+bool parseDouble(const std::string &text, double &out) {
+    std::string t = trimmed(text);
+    const char *b = t.data();
+    const char *e = t.data() + t.size();
+    if (b != e && *b == '+') ++b;
+    if (b == e) return false;
+    auto r = std::from_chars(b, e, out);
+    return r.ec == std::errc() && r.ptr == e && std::isfinite(out);
+}
+
+bool parseBool(const std::string &text, bool &out) {
+    std::string t;
+    for (char c : trimmed(text)) t += upperAscii(c);
+    if (t == "TRUE" || t == "T" || t == "YES" || t == "Y" || t == "1") { out = true; return true; }
+    if (t == "FALSE" || t == "F" || t == "NO" || t == "N" || t == "0") { out = false; return true; }
+    return false;
+}
+
+bool isNumberish(const TVariant &v) {
+    return std::holds_alternative<bool>(v) || std::holds_alternative<std::int64_t>(v) ||
+           std::holds_alternative<double>(v);
+}
+
+long double numberOf(const TVariant &v) {
+    if (auto b = std::get_if<bool>(&v)) return *b ? 1 : 0;
+    if (auto i = std::get_if<std::int64_t>(&v)) return static_cast<long double>(*i);
+    return std::get<double>(v);
+}
+
+// ---- default date and time texts (civil calendar, proleptic Gregorian)
+
+constexpr std::int64_t kDelphiEpochDays = 25569;  // 1899-12-30 to 1970-01-01
+
+void civilFromDays(std::int64_t z, std::int64_t &y, unsigned &m, unsigned &d) {
+    z += 719468;
+    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const unsigned doe = static_cast<unsigned>(z - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    y = static_cast<std::int64_t>(yoe) + era * 400;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    d = doy - (153 * mp + 2) / 5 + 1;
+    m = mp < 10 ? mp + 3 : mp - 9;
+    if (m <= 2) ++y;
+}
+
+std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+
+std::string defaultFormat(TDateTime value, TFieldType type) {
+    if (!std::isfinite(value) || std::fabs(value) > 3.0e6) return doubleText(value);
+    double whole = std::trunc(value);
+    auto ms = static_cast<std::int64_t>(std::llround(std::fabs(value - whole) * 86400000.0));
+    auto days = static_cast<std::int64_t>(whole);
+    if (ms >= 86400000) { ms -= 86400000; days += value < 0 ? -1 : 1; }
+    char buf[64];
+    std::string date, time;
+    if (type != ftTime) {
+        std::int64_t y; unsigned m, d;
+        civilFromDays(days - kDelphiEpochDays, y, m, d);
+        std::snprintf(buf, sizeof buf, "%04lld-%02u-%02u", static_cast<long long>(y), m, d);
+        date = buf;
+    }
+    if (type != ftDate) {
+        const auto s = ms / 1000;
+        std::snprintf(buf, sizeof buf, "%02lld:%02lld:%02lld", static_cast<long long>(s / 3600),
+                      static_cast<long long>(s / 60 % 60), static_cast<long long>(s % 60));
+        time = buf;
+    }
+    if (type == ftDate) return date;
+    if (type == ftTime) return time;
+    return date + " " + time;
+}
+
+bool parseDatePart(const std::string &t, double &days) {
+    int y, m, d;
+    char tail;
+    if (std::sscanf(t.c_str(), "%d-%d-%d%c", &y, &m, &d, &tail) != 3) return false;
+    if (y < 1 || y > 9999 || m < 1 || m > 12 || d < 1 || d > 31) return false;
+    const std::int64_t z = daysFromCivil(y, static_cast<unsigned>(m), static_cast<unsigned>(d));
+    std::int64_t yy; unsigned mm, dd;
+    civilFromDays(z, yy, mm, dd);
+    if (dd != static_cast<unsigned>(d)) return false;  // 31 April and the like
+    days = static_cast<double>(z + kDelphiEpochDays);
+    return true;
+}
+
+bool parseTimePart(const std::string &t, double &fraction) {
+    int h, n, s = 0;
+    char tail;
+    int got = std::sscanf(t.c_str(), "%d:%d:%d%c", &h, &n, &s, &tail);
+    if (got != 2 && got != 3) return false;
+    if (h < 0 || h > 23 || n < 0 || n > 59 || s < 0 || s > 59) return false;
+    fraction = (h * 3600.0 + n * 60.0 + s) / 86400.0;
+    return true;
+}
+
+bool defaultParse(const std::string &text, TFieldType type, TDateTime &value) {
+    std::string t = trimmed(text);
+    const auto blank = t.find(' ');
+    double days = 0, fraction = 0;
+    if (type == ftTime) {
+        if (!parseTimePart(t, fraction)) return false;
+        value = fraction;
+        return true;
+    }
+    if (blank == std::string::npos) {
+        if (!parseDatePart(t, days)) return false;
+        value = days;
+        return true;
+    }
+    if (type == ftDate) return false;
+    if (!parseDatePart(t.substr(0, blank), days) || !parseTimePart(trimmed(t.substr(blank + 1)), fraction))
+        return false;
+    value = days + (days < 0 ? -fraction : fraction);
+    return true;
+}
+
+TDateTimeTextHooks &hooks() {
+    static TDateTimeTextHooks h{defaultFormat, defaultParse};
+    return h;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- values
+
+std::string VarToStr(const TVariant &v) {
+    if (VarIsNull(v)) return {};
+    if (auto b = std::get_if<bool>(&v)) return *b ? "True" : "False";
+    if (auto i = std::get_if<std::int64_t>(&v)) return std::to_string(*i);
+    if (auto d = std::get_if<double>(&v)) return doubleText(*d);
+    return std::get<std::string>(v);
+}
+
+bool VarEquals(const TVariant &a, const TVariant &b) {
+    if (VarIsNull(a) || VarIsNull(b)) return false;
+    if (std::holds_alternative<std::string>(a) && std::holds_alternative<std::string>(b))
+        return std::get<std::string>(a) == std::get<std::string>(b);
+    if (std::holds_alternative<std::int64_t>(a) && std::holds_alternative<std::int64_t>(b))
+        return std::get<std::int64_t>(a) == std::get<std::int64_t>(b);
+    if (isNumberish(a) && isNumberish(b)) return numberOf(a) == numberOf(b);
+    // A text against a number or a boolean: the text is converted.
+    const TVariant &text = std::holds_alternative<std::string>(a) ? a : b;
+    const TVariant &other = std::holds_alternative<std::string>(a) ? b : a;
+    const std::string &s = std::get<std::string>(text);
+    if (auto ob = std::get_if<bool>(&other)) {
+        bool parsed;
+        return parseBool(s, parsed) && parsed == *ob;
+    }
+    double d;
+    if (!parseDouble(s, d)) return false;
+    return static_cast<long double>(d) == numberOf(other);
+}
+
+bool IsBlobType(TFieldType t) { return t == ftBlob || t == ftMemo || t == ftFmtMemo || t == ftGraphic; }
+bool IsIntegerType(TFieldType t) {
+    return t == ftSmallint || t == ftInteger || t == ftLargeint || t == ftAutoInc;
+}
+bool IsFloatType(TFieldType t) { return t == ftFloat || t == ftCurrency; }
+bool IsDateTimeType(TFieldType t) { return t == ftDate || t == ftTime || t == ftDateTime; }
+
+const char *FieldTypeName(TFieldType t) {
+    switch (t) {
+    case ftUnknown: return "Unknown";
+    case ftSmallint: return "SmallInt";
+    case ftInteger: return "Integer";
+    case ftLargeint: return "LargeInt";
+    case ftBoolean: return "Boolean";
+    case ftFloat: return "Float";
+    case ftCurrency: return "Currency";
+    case ftDate: return "Date";
+    case ftTime: return "Time";
+    case ftDateTime: return "DateTime";
+    case ftAutoInc: return "AutoInc";
+    case ftString: return "String";
+    case ftBlob: return "Blob";
+    case ftMemo: return "Memo";
+    case ftFmtMemo: return "FmtMemo";
+    case ftGraphic: return "Graphic";
+    }
+    return "Unknown";
+}
+
+void SetDateTimeTextHooks(TDateTimeTextHooks h) {
+    hooks().Format = h.Format ? std::move(h.Format) : defaultFormat;
+    hooks().Parse = h.Parse ? std::move(h.Parse) : defaultParse;
+}
+std::string DateTimeToText(TDateTime value, TFieldType type) { return hooks().Format(value, type); }
+bool TextToDateTime(const std::string &text, TFieldType type, TDateTime &value) {
+    return hooks().Parse(text, type, value);
+}
+
+// ---------------------------------------------------------------- TField
+
+TField::TField(TDataSet *dataSet, std::string fieldName, TFieldType dataType, int size, TFieldKind kind)
+    : Alignment((IsIntegerType(dataType) || IsFloatType(dataType)) ? taRightJustify : taLeftJustify),
+      dataSet_(dataSet), fieldName_(std::move(fieldName)), dataType_(dataType),
+      size_(dataType == ftString ? std::max(size, 0) : 0), kind_(kind) {}
+
+TVariant TField::Value() const {
+    if (validating_) return *validating_;
+    if (!dataSet_) return {};
+    dataSet_->CheckActive();
+    TVariant v;
+    if (!dataSet_->GetFieldData(const_cast<TField *>(this), v)) return {};
+    return v;
+}
+
+bool TField::IsNull() const { return VarIsNull(Value()); }
+
+std::string TField::AsString() const {
+    TVariant v = Value();
+    if (auto d = std::get_if<double>(&v); d && IsDateTimeType(dataType_)) return DateTimeToText(*d, dataType_);
+    return VarToStr(v);
+}
+
+std::int64_t TField::AsLargeInt() const {
+    TVariant v = Value();
+    if (VarIsNull(v)) return 0;
+    if (auto b = std::get_if<bool>(&v)) return *b ? 1 : 0;
+    if (auto i = std::get_if<std::int64_t>(&v)) return *i;
+    if (auto d = std::get_if<double>(&v)) {
+        if (!std::isfinite(*d) || std::fabs(*d) >= 9.2e18)
+            DatabaseError(doubleText(*d) + " is not a valid value for field '" + DisplayName() + "'");
+        return std::llround(*d);
+    }
+    std::int64_t i;
+    if (!parseInt64(std::get<std::string>(v), i))
+        DatabaseError("'" + std::get<std::string>(v) + "' is not a valid integer value");
+    return i;
+}
+
+std::int32_t TField::AsInteger() const {
+    const std::int64_t v = AsLargeInt();
+    if (v < std::numeric_limits<std::int32_t>::min() || v > std::numeric_limits<std::int32_t>::max())
+        DatabaseError(std::to_string(v) + " is not a valid value for field '" + DisplayName() +
+                      "'. The allowed range is -2147483648 to 2147483647");
+    return static_cast<std::int32_t>(v);
+}
+
+double TField::AsFloat() const {
+    TVariant v = Value();
+    if (VarIsNull(v)) return 0.0;
+    if (auto s = std::get_if<std::string>(&v)) {
+        double d;
+        if (parseDouble(*s, d)) return d;
+        if (TDateTime dt; IsDateTimeType(dataType_) && TextToDateTime(*s, dataType_, dt)) return dt;
+        DatabaseError("'" + *s + "' is not a valid floating point value");
+    }
+    return static_cast<double>(numberOf(v));
+}
+
+TDateTime TField::AsDateTime() const {
+    TVariant v = Value();
+    if (VarIsNull(v)) return 0.0;
+    if (auto s = std::get_if<std::string>(&v)) {
+        TDateTime dt;
+        if (!TextToDateTime(*s, ftDateTime, dt)) DatabaseError("'" + *s + "' is not a valid date and time");
+        return dt;
+    }
+    return static_cast<double>(numberOf(v));
+}
+
+bool TField::AsBoolean() const {
+    TVariant v = Value();
+    if (VarIsNull(v)) return false;
+    if (auto s = std::get_if<std::string>(&v)) {
+        bool b;
+        if (!parseBool(*s, b)) DatabaseError("'" + *s + "' is not a valid boolean value");
+        return b;
+    }
+    return numberOf(v) != 0;
+}
+
+std::string TField::AsBytes() const {
+    TVariant v = Value();
+    if (auto s = std::get_if<std::string>(&v)) return *s;
+    return AsString();
+}
+
+TVariant TField::Canonical(const TVariant &v) const {
+    if (VarIsNull(v)) return {};
+    const std::string *text = std::get_if<std::string>(&v);
+    switch (dataType_) {
+    case ftUnknown:
+        DatabaseError("Field '" + DisplayName() + "' is of an unknown type");
+    case ftSmallint:
+    case ftInteger:
+    case ftLargeint:
+    case ftAutoInc: {
+        std::int64_t i = 0;
+        if (text) {
+            if (trimmed(*text).empty()) return {};
+            if (!parseInt64(*text, i)) DatabaseError("'" + *text + "' is not a valid integer value");
+        } else if (auto d = std::get_if<double>(&v)) {
+            if (!std::isfinite(*d) || std::fabs(*d) >= 9.2e18)
+                DatabaseError(doubleText(*d) + " is not a valid value for field '" + DisplayName() + "'");
+            i = std::llround(*d);
+        } else {
+            i = static_cast<std::int64_t>(numberOf(v));
+        }
+        std::int64_t lo = std::numeric_limits<std::int64_t>::min(), hi = std::numeric_limits<std::int64_t>::max();
+        if (dataType_ == ftSmallint) { lo = -32768; hi = 32767; }
+        if (dataType_ == ftInteger || dataType_ == ftAutoInc) {
+            lo = std::numeric_limits<std::int32_t>::min();
+            hi = std::numeric_limits<std::int32_t>::max();
+        }
+        if (i < lo || i > hi)
+            DatabaseError(std::to_string(i) + " is not a valid value for field '" + DisplayName() +
+                          "'. The allowed range is " + std::to_string(lo) + " to " + std::to_string(hi));
+        return i;
+    }
+    case ftBoolean: {
+        if (text) {
+            if (trimmed(*text).empty()) return {};
+            bool b;
+            if (!parseBool(*text, b)) DatabaseError("'" + *text + "' is not a valid boolean value");
+            return b;
+        }
+        return numberOf(v) != 0;
+    }
+    case ftFloat:
+    case ftCurrency:
+    case ftDate:
+    case ftTime:
+    case ftDateTime: {
+        double d = 0;
+        if (text) {
+            if (trimmed(*text).empty()) return {};
+            if (IsDateTimeType(dataType_)) {
+                if (!TextToDateTime(*text, dataType_, d) && !parseDouble(*text, d))
+                    DatabaseError("'" + *text + "' is not a valid " +
+                                  (dataType_ == ftDate ? "date" : dataType_ == ftTime ? "time" : "date and time"));
+            } else if (!parseDouble(*text, d)) {
+                DatabaseError("'" + *text + "' is not a valid floating point value");
+            }
+        } else {
+            d = static_cast<double>(numberOf(v));
+        }
+        if (!std::isfinite(d))
+            DatabaseError(doubleText(d) + " is not a valid value for field '" + DisplayName() + "'");
+        // A date field keeps the day, a time field the time of day.
+        if (dataType_ == ftDate) d = std::trunc(d);
+        if (dataType_ == ftTime) d = std::fabs(d - std::trunc(d));
+        return d;
+    }
+    case ftString:
+        return CutToByteWidth(text ? *text : VarToStr(v), static_cast<size_t>(size_));
+    case ftBlob:
+    case ftMemo:
+    case ftFmtMemo:
+    case ftGraphic:
+        return text ? *text : VarToStr(v);
+    }
+    return {};
+}
+
+void TField::Validate(const TVariant &newValue) {
+    if (!OnValidate) return;
+    validating_ = &newValue;
+    try {
+        OnValidate(this);
+    } catch (...) {
+        validating_ = nullptr;
+        throw;
+    }
+    validating_ = nullptr;
+}
+
+void TField::SetValue(const TVariant &v) {
+    if (!dataSet_) DatabaseError("Field '" + DisplayName() + "' has no dataset");
+    dataSet_->CheckActive();
+    dataSet_->SetFieldData(this, Canonical(v));
+}
+void TField::SetAsString(const std::string &s) { SetValue(s); }
+void TField::SetAsInteger(std::int32_t v) { SetValue(static_cast<std::int64_t>(v)); }
+void TField::SetAsLargeInt(std::int64_t v) { SetValue(v); }
+void TField::SetAsFloat(double v) { SetValue(v); }
+void TField::SetAsDateTime(TDateTime v) { SetValue(v); }
+void TField::SetAsBoolean(bool v) { SetValue(v); }
+void TField::SetAsBytes(const std::string &bytes) { SetValue(bytes); }
+void TField::Clear() { SetValue(TVariant{}); }
+
+// ---------------------------------------------------------------- TFieldDefs
+
+TFieldDef &TFieldDefs::Add(const std::string &name, TFieldType type, int size, bool required) {
+    if (name.empty()) DatabaseError("Field name missing");
+    if (IndexOf(name) >= 0) DatabaseError("Duplicate field name '" + name + "'");
+    if (size < 0) DatabaseError("Invalid field size");
+    TFieldDef def;
+    def.Name = name;
+    def.DataType = type;
+    def.Size = size;
+    def.Required = required;
+    def.FieldNo = Count() + 1;
+    items_.push_back(def);
+    return items_.back();
+}
+
+void TFieldDefs::Clear() { items_.clear(); }
+
+int TFieldDefs::IndexOf(const std::string &name) const {
+    for (size_t i = 0; i < items_.size(); ++i)
+        if (sameNameAscii(items_[i].Name, name)) return static_cast<int>(i);
+    return -1;
+}
+
+const TFieldDef *TFieldDefs::Find(const std::string &name) const {
+    const int i = IndexOf(name);
+    return i < 0 ? nullptr : &items_[static_cast<size_t>(i)];
+}
+
+void TFieldDefs::Assign(const TFieldDefs &other) {
+    if (&other == this) return;
+    items_ = other.items_;
+    for (size_t i = 0; i < items_.size(); ++i) items_[i].FieldNo = static_cast<int>(i) + 1;
+}
+
+void TFieldDefs::Update() {
+    if (owner_) owner_->InternalInitFieldDefs();
+}
+
+// ---------------------------------------------------------------- links and sources
+
+TDataLink::~TDataLink() { SetDataSource(nullptr); }
+
+void TDataLink::SetDataSource(TDataSource *source) {
+    if (source == source_) return;
+    if (source_) source_->RemoveLink(this);
+    if (source) source->AddLink(this);
+    ActiveChanged();
+}
+
+TDataSet *TDataLink::DataSet() const { return source_ ? source_->DataSet() : nullptr; }
+
+bool TDataLink::Active() const {
+    return source_ && source_->Enabled() && source_->DataSet() && source_->DataSet()->Active();
+}
+
+TDataSource::~TDataSource() {
+    SetDataSet(nullptr);
+    for (TDataLink *link : links_) link->source_ = nullptr;
+}
+
+void TDataSource::SetDataSet(TDataSet *dataSet) {
+    if (dataSet == dataSet_) return;
+    if (dataSet_) dataSet_->RemoveDataSource(this);
+    dataSet_ = dataSet;
+    if (dataSet_) dataSet_->AddDataSource(this);
+    NotifyActive();
+}
+
+void TDataSource::SetEnabled(bool enabled) {
+    if (enabled == enabled_) return;
+    enabled_ = enabled;
+    NotifyActive();
+}
+
+TDataSetState TDataSource::State() const {
+    return (dataSet_ && enabled_) ? dataSet_->State() : dsInactive;
+}
+
+void TDataSource::AddLink(TDataLink *link) {
+    links_.push_back(link);
+    link->source_ = this;
+}
+
+void TDataSource::RemoveLink(TDataLink *link) {
+    links_.erase(std::remove(links_.begin(), links_.end(), link), links_.end());
+    link->source_ = nullptr;
+}
+
+void TDataSource::NotifyActive() {
+    const TDataSetState s = State();
+    lastActive_ = s != dsInactive && s != dsOpening;
+    const auto links = links_;
+    for (TDataLink *link : links)
+        if (std::find(links_.begin(), links_.end(), link) != links_.end()) link->ActiveChanged();
+    if (OnStateChange) OnStateChange(this);
+}
+
+void TDataSource::DataEvent(TDataEvent event, TField *field, int info) {
+    if (!enabled_) return;
+    const auto links = links_;
+    auto each = [&](auto &&call) {
+        for (TDataLink *link : links)
+            if (std::find(links_.begin(), links_.end(), link) != links_.end()) call(link);
+    };
+    switch (event) {
+    case deUpdateState: {
+        const TDataSetState s = State();
+        const bool nowActive = s != dsInactive && s != dsOpening;
+        if (nowActive != lastActive_) {
+            lastActive_ = nowActive;
+            each([](TDataLink *l) { l->ActiveChanged(); });
+        } else {
+            each([](TDataLink *l) { l->EditingChanged(); });
+        }
+        if (OnStateChange) OnStateChange(this);
+        break;
+    }
+    case deFieldChange:
+    case deRecordChange:
+        each([&](TDataLink *l) { l->RecordChanged(field); });
+        if (OnDataChange) OnDataChange(this, field);
+        break;
+    case deDataSetChange:
+        each([](TDataLink *l) { l->DataSetChanged(); });
+        if (OnDataChange) OnDataChange(this, nullptr);
+        break;
+    case deDataSetScroll:
+        each([&](TDataLink *l) { l->DataSetScrolled(info); });
+        if (OnDataChange) OnDataChange(this, nullptr);
+        break;
+    case deLayoutChange:
+        each([](TDataLink *l) { l->LayoutChanged(); });
+        if (OnDataChange) OnDataChange(this, nullptr);
+        break;
+    case deUpdateRecord:
+        each([](TDataLink *l) { l->UpdateData(); });
+        if (OnUpdateData) OnUpdateData(this);
+        break;
+    }
+}
+
+// ---------------------------------------------------------------- TDataSet: lifetime and state
+
+TDataSet::TDataSet() = default;
+
+TDataSet::~TDataSet() {
+    const auto sources = sources_;
+    sources_.clear();
+    for (TDataSource *s : sources) {
+        s->dataSet_ = nullptr;
+        s->NotifyActive();
+    }
+}
+
+void TDataSet::DestroyClose() noexcept {
+    if (state_ == dsInactive) return;
+    try {
+        Close();
+    } catch (...) {
+    }
+    if (state_ != dsInactive) {
+        // The descendant refused to close; let go of our side regardless.
+        active_.reset();
+        scratch_.reset();
+        hasRecord_ = false;
+        bof_ = eof_ = true;
+        state_ = dsInactive;
+    }
+}
+
+void TDataSet::CheckActive() const {
+    if (state_ == dsInactive || state_ == dsOpening)
+        DatabaseError("Cannot perform this operation on a closed dataset");
+}
+
+void TDataSet::CheckInactive() const {
+    if (state_ != dsInactive) DatabaseError("Cannot perform this operation on an open dataset");
+}
+
+void TDataSet::SetState(TDataSetState state) {
+    if (state_ == state) return;
+    state_ = state;
+    modified_ = false;
+    DataEvent(deUpdateState);
+}
+
+TDataSetState TDataSet::SetTempState(TDataSetState state) {
+    const TDataSetState previous = state_;
+    state_ = state;
+    ++tempDepth_;
+    return previous;
+}
+
+void TDataSet::RestoreState(TDataSetState previous) {
+    state_ = previous;
+    if (tempDepth_ > 0) --tempDepth_;
+}
+
+void TDataSet::SetActive(bool value) {
+    if (value) {
+        if (state_ != dsInactive) return;
+        DoBeforeOpen();
+        defaultFields_ = fields_.empty();
+        state_ = dsOpening;
+        try {
+            OpenCursor(false);
+            active_ = AllocRecordBuffer();
+            scratch_ = AllocRecordBuffer();
+            state_ = dsBrowse;
+            FetchFirst();
+        } catch (...) {
+            try {
+                if (IsCursorOpen()) CloseCursor();
+            } catch (...) {
+            }
+            active_.reset();
+            scratch_.reset();
+            hasRecord_ = false;
+            bof_ = eof_ = true;
+            BindFields(false);
+            if (defaultFields_) fields_.clear();
+            state_ = dsInactive;
+            throw;
+        }
+        state_ = dsInactive;  // so that SetState reports the change
+        SetState(dsBrowse);
+        DoAfterOpen();
+    } else {
+        if (state_ == dsInactive) return;
+        DoBeforeClose();
+        closing_ = true;
+        try {
+            CloseCursor();
+        } catch (...) {
+            closing_ = false;
+            throw;
+        }
+        closing_ = false;
+        BindFields(false);
+        if (defaultFields_) fields_.clear();
+        active_.reset();
+        scratch_.reset();
+        hasRecord_ = false;
+        bof_ = eof_ = true;
+        SetState(dsInactive);
+        DoAfterClose();
+    }
+}
+
+void TDataSet::OpenCursor(bool infoQuery) {
+    if (infoQuery)
+        InternalInitFieldDefs();
+    else
+        InternalOpen();
+}
+
+void TDataSet::CloseCursor() { InternalClose(); }
+
+bool TDataSet::IsEmpty() const {
+    return state_ != dsInactive && state_ != dsOpening && state_ != dsInsert && !hasRecord_;
+}
+
+void TDataSet::InitRecord(TRecordBuffer &buffer) {
+    InternalInitRecord(buffer);
+    ClearCalcFields(buffer);
+    SetBookmarkFlag(buffer, bfInserted);
+    SetBookmarkData(buffer, TBookmark{});
+}
+
+// ---------------------------------------------------------------- navigation
+
+void TDataSet::ClearBuffers() {
+    hasRecord_ = false;
+    bof_ = eof_ = true;
+    if (active_) InternalInitRecord(*active_);
+}
+
+void TDataSet::FetchFirst() {
+    InternalFirst();
+    if (GetRecord(*active_, gmNext, true) == grOK) {
+        hasRecord_ = true;
+        bof_ = true;
+        eof_ = false;
+    } else {
+        ClearBuffers();
+    }
+}
+
+void TDataSet::First() {
+    CheckBrowseMode();
+    DoBeforeScroll();
+    FetchFirst();
+    DataEvent(deDataSetChange);
+    DoAfterScroll();
+}
+
+void TDataSet::Last() {
+    CheckBrowseMode();
+    DoBeforeScroll();
+    InternalLast();
+    if (GetRecord(*active_, gmPrior, true) == grOK) {
+        hasRecord_ = true;
+        eof_ = true;
+        bof_ = false;
+    } else {
+        ClearBuffers();
+    }
+    DataEvent(deDataSetChange);
+    DoAfterScroll();
+}
+
+int TDataSet::MoveBy(int distance) {
+    CheckBrowseMode();
+    int moved = 0;
+    DoBeforeScroll();
+    if (hasRecord_ && ((distance > 0 && !eof_) || (distance < 0 && !bof_))) {
+        bof_ = eof_ = false;
+        while (distance != 0) {
+            InternalSetToRecord(*active_);
+            if (GetRecord(*scratch_, distance > 0 ? gmNext : gmPrior, true) != grOK) {
+                (distance > 0 ? eof_ : bof_) = true;
+                break;
+            }
+            std::swap(active_, scratch_);
+            if (distance > 0) { --distance; ++moved; } else { ++distance; --moved; }
+        }
+        if (moved != 0) DataEvent(deDataSetScroll, nullptr, moved);
+    }
+    DoAfterScroll();
+    return moved;
+}
+
+void TDataSet::Next() { MoveBy(1); }
+void TDataSet::Prior() { MoveBy(-1); }
+
+void TDataSet::Resync() {
+    CheckActive();
+    if (GetRecord(*active_, gmCurrent, false) == grOK || GetRecord(*active_, gmNext, false) == grOK ||
+        GetRecord(*active_, gmPrior, false) == grOK) {
+        hasRecord_ = true;
+        bof_ = eof_ = false;
+    } else {
+        ClearBuffers();
+    }
+    DataEvent(deDataSetChange);
+}
+
+void TDataSet::Refresh() {
+    CheckBrowseMode();
+    if (hasRecord_) InternalSetToRecord(*active_);
+    InternalRefresh();
+    Resync();
+}
+
+bool TDataSet::FindRecord(bool restart, bool goForward) {
+    if (restart && goForward) { First(); return !IsEmpty(); }
+    if (restart) { Last(); return !IsEmpty(); }
+    return MoveBy(goForward ? 1 : -1) != 0;
+}
+
+// ---------------------------------------------------------------- editing
+
+void TDataSet::CheckBrowseMode() {
+    CheckActive();
+    if (state_ == dsEdit || state_ == dsInsert) {
+        UpdateRecord();
+        if (modified_)
+            Post();
+        else
+            Cancel();
+    }
+}
+
+void TDataSet::UpdateRecord() {
+    if (state_ != dsEdit && state_ != dsInsert && state_ != dsSetKey)
+        DatabaseError("Dataset not in edit or insert mode");
+    DataEvent(deUpdateRecord);
+}
+
+void TDataSet::Edit() {
+    CheckActive();
+    if (state_ == dsEdit || state_ == dsInsert) return;
+    if (!hasRecord_) {
+        Insert();
+        return;
+    }
+    CheckBrowseMode();
+    if (!GetCanModify()) DatabaseError("Cannot modify a read-only dataset");
+    DoBeforeEdit();
+    InternalSetToRecord(*active_);
+    InternalEdit();
+    GetCalcFields(*active_);
+    SetState(dsEdit);
+    DataEvent(deRecordChange);
+    DoAfterEdit();
+}
+
+void TDataSet::BeginInsertAppend(bool append) {
+    CheckBrowseMode();
+    if (!GetCanModify()) DatabaseError("Cannot modify a read-only dataset");
+    DoBeforeInsert();
+    DoBeforeScroll();
+    if (append)
+        InternalLast();
+    else if (hasRecord_)
+        InternalSetToRecord(*active_);
+    InternalInsert();
+    InitRecord(*active_);
+    SetBookmarkFlag(*active_, append ? bfEOF : bfInserted);
+    bof_ = eof_ = false;
+    SetState(dsInsert);
+    try {
+        DoOnNewRecord();
+    } catch (...) {
+        // The new record is given up as if cancelled.
+        try {
+            InternalCancel();
+        } catch (...) {
+        }
+        SetState(dsBrowse);
+        Resync();
+        throw;
+    }
+    modified_ = false;
+    DataEvent(deDataSetChange);
+    DoAfterInsert();
+    DoAfterScroll();
+}
+
+void TDataSet::Insert() { BeginInsertAppend(false); }
+void TDataSet::Append() { BeginInsertAppend(true); }
+
+void TDataSet::Post() {
+    UpdateRecord();
+    if (state_ != dsEdit && state_ != dsInsert) return;
+    DoBeforePost();
+    if (state_ == dsEdit) InternalSetToRecord(*active_);
+    InternalPost();
+    SetState(dsBrowse);
+    Resync();
+    DoAfterPost();
+}
+
+void TDataSet::Cancel() {
+    if (state_ != dsEdit && state_ != dsInsert) return;
+    DoBeforeCancel();
+    if (state_ == dsEdit) InternalSetToRecord(*active_);
+    InternalCancel();
+    SetState(dsBrowse);
+    Resync();
+    DoAfterCancel();
+}
+
+void TDataSet::Delete() {
+    CheckActive();
+    if (state_ == dsInsert) {
+        Cancel();
+        return;
+    }
+    if (!hasRecord_) DatabaseError("Cannot perform this operation on an empty dataset");
+    if (!GetCanModify()) DatabaseError("Cannot modify a read-only dataset");
+    DoBeforeDelete();
+    DoBeforeScroll();
+    InternalSetToRecord(*active_);
+    InternalDelete();
+    SetState(dsBrowse);
+    Resync();
+    DoAfterDelete();
+    DoAfterScroll();
+}
+
+// ---------------------------------------------------------------- bookmarks
+
+TBookmark TDataSet::GetBookmark() {
+    if (!Active() || !hasRecord_ || state_ == dsInsert) return {};
+    if (GetBookmarkFlag(*active_) != bfCurrent) return {};
+    return GetBookmarkData(*active_);
+}
+
+void TDataSet::GotoBookmark(const TBookmark &bookmark) {
+    if (bookmark.empty()) return;
+    CheckBrowseMode();
+    DoBeforeScroll();
+    InternalGotoBookmark(bookmark);
+    if (GetRecord(*active_, gmCurrent, false) != grOK) {
+        Resync();
+        DatabaseError("Record not found");
+    }
+    hasRecord_ = true;
+    bof_ = eof_ = false;
+    DataEvent(deDataSetChange);
+    DoAfterScroll();
+}
+
+bool TDataSet::BookmarkValid(const TBookmark &bookmark) {
+    return Active() && !bookmark.empty() && static_cast<int>(bookmark.size()) == bookmarkSize_;
+}
+
+int TDataSet::CompareBookmarks(const TBookmark &a, const TBookmark &b) {
+    if (a.empty() || b.empty()) return (a.empty() ? 0 : 1) - (b.empty() ? 0 : 1);
+    if (a < b) return -1;
+    return a == b ? 0 : 1;
+}
+
+// ---------------------------------------------------------------- filtering and searching
+
+void TDataSet::SetFiltered(bool value) {
+    if (Active()) CheckBrowseMode();
+    filtered_ = value;
+}
+
+void TDataSet::SetOnFilterRecord(TFilterRecordEvent handler) {
+    if (Active()) CheckBrowseMode();
+    onFilterRecord_ = std::move(handler);
+}
+
+bool TDataSet::FilterAccepts() {
+    bool accept = true;
+    if (onFilterRecord_) onFilterRecord_(this, accept);
+    return accept;
+}
+
+bool TDataSet::Locate(const std::string &keyFields, const std::vector<TVariant> &keyValues,
+                      TLocateOptions options) {
+    const bool found = DataSetLocateThrough(*this, keyFields, keyValues, options);
+    if (found) {
+        DataEvent(deDataSetChange);
+        DoAfterScroll();
+    }
+    return found;
+}
+
+std::vector<TVariant> TDataSet::Lookup(const std::string &keyFields, const std::vector<TVariant> &keyValues,
+                                       const std::string &resultFields) {
+    CheckBrowseMode();
+    const std::vector<TField *> results = GetFieldList(resultFields);
+    std::vector<TVariant> answer(results.empty() ? 1 : results.size());
+    if (IsEmpty()) return answer;
+    const TBookmark here = GetBookmark();
+    DisableControls();
+    try {
+        if (DataSetLocateThrough(*this, keyFields, keyValues, {}))
+            for (size_t i = 0; i < results.size(); ++i) answer[i] = results[i]->Value();
+        if (!here.empty() && BookmarkValid(here)) GotoBookmark(here);
+    } catch (...) {
+        EnableControls();
+        throw;
+    }
+    EnableControls();
+    return answer;
+}
+
+// ---------------------------------------------------------------- fields
+
+TField &TDataSet::Fields(int index) const {
+    if (index < 0 || index >= FieldCount()) DatabaseError("List index out of bounds (" + std::to_string(index) + ")");
+    return *fields_[static_cast<size_t>(index)];
+}
+
+TField *TDataSet::FindField(const std::string &name) const {
+    for (const auto &f : fields_)
+        if (sameNameAscii(f->FieldName(), name)) return f.get();
+    return nullptr;
+}
+
+TField &TDataSet::FieldByName(const std::string &name) const {
+    TField *f = FindField(name);
+    if (!f) DatabaseError("Field '" + name + "' not found");
+    return *f;
+}
+
+std::vector<TField *> TDataSet::GetFieldList(const std::string &names) const {
+    std::vector<TField *> out;
+    size_t pos = 0;
+    while (pos <= names.size()) {
+        size_t semi = names.find(';', pos);
+        if (semi == std::string::npos) semi = names.size();
+        const std::string name = trimmed(names.substr(pos, semi - pos));
+        if (!name.empty()) out.push_back(&FieldByName(name));
+        pos = semi + 1;
+    }
+    return out;
+}
+
+TField &TDataSet::CreateField(const std::string &name, TFieldType type, int size, TFieldKind kind) {
+    CheckInactive();
+    if (name.empty()) DatabaseError("Field name missing");
+    if (FindField(name)) DatabaseError("Duplicate field name '" + name + "'");
+    fields_.push_back(std::make_unique<TField>(this, name, type, size, kind));
+    fields_.back()->index_ = static_cast<int>(fields_.size()) - 1;
+    return *fields_.back();
+}
+
+void TDataSet::DestroyFields() {
+    if (state_ != dsInactive && !closing_) CheckInactive();
+    fields_.clear();
+}
+
+int TDataSet::CalcFieldCount() const {
+    return static_cast<int>(std::count_if(fields_.begin(), fields_.end(),
+                                          [](const auto &f) { return f->Calculated(); }));
+}
+
+void TDataSet::CreateFields() {
+    for (const TFieldDef &def : fieldDefs_) {
+        if (FindField(def.Name)) continue;
+        fields_.push_back(std::make_unique<TField>(this, def.Name, def.DataType, def.Size, fkData));
+        TField &f = *fields_.back();
+        f.index_ = static_cast<int>(fields_.size()) - 1;
+        f.Required = def.Required;
+    }
+}
+
+void TDataSet::BindFields(bool binding) {
+    for (const auto &f : fields_) {
+        if (!binding || f->Calculated()) {
+            f->fieldNo_ = 0;
+            continue;
+        }
+        const TFieldDef *def = fieldDefs_.Find(f->FieldName());
+        if (!def) DatabaseError("Field '" + f->DisplayName() + "' not found");
+        if (def->DataType != f->DataType())
+            DatabaseError(std::string("Type mismatch for field '") + f->DisplayName() + "', expecting: " +
+                          FieldTypeName(f->DataType()) + " actual: " + FieldTypeName(def->DataType));
+        f->fieldNo_ = def->FieldNo;
+    }
+}
+
+void TDataSet::GetCalcFields(TRecordBuffer &buffer) {
+    if (CalcFieldCount() == 0) return;
+    const TDataSetState previous = SetTempState(dsCalcFields);
+    calcBuffer_ = &buffer;
+    try {
+        ClearCalcFields(buffer);
+        Fire(OnCalcFields);
+    } catch (...) {
+        calcBuffer_ = nullptr;
+        RestoreState(previous);
+        throw;
+    }
+    calcBuffer_ = nullptr;
+    RestoreState(previous);
+}
+
+// ---------------------------------------------------------------- events to listeners
+
+void TDataSet::DisableControls() { ++disableCount_; }
+
+void TDataSet::EnableControls() {
+    if (disableCount_ == 0) return;
+    if (--disableCount_ > 0) return;
+    const bool state = pendingState_, change = pendingChange_;
+    pendingState_ = pendingChange_ = false;
+    if (state) SendEvent(deUpdateState, nullptr, 0);
+    if (change) SendEvent(deDataSetChange, nullptr, 0);
+}
+
+void TDataSet::DataEvent(TDataEvent event, TField *field, int info) {
+    if (event == deFieldChange && field) {
+        if (!field->Calculated()) modified_ = true;
+        if ((state_ == dsEdit || state_ == dsInsert) && active_ && !field->Calculated())
+            GetCalcFields(*active_);
+        if (field->OnChange) field->OnChange(field);
+    }
+    if (tempDepth_ > 0) return;
+    if (disableCount_ > 0) {
+        if (event == deUpdateState)
+            pendingState_ = true;
+        else if (event != deUpdateRecord)
+            pendingChange_ = true;
+        if (event != deUpdateRecord) return;
+    }
+    SendEvent(event, field, info);
+}
+
+void TDataSet::SendEvent(TDataEvent event, TField *field, int info) {
+    const auto sources = sources_;
+    for (TDataSource *s : sources)
+        if (std::find(sources_.begin(), sources_.end(), s) != sources_.end()) s->DataEvent(event, field, info);
+}
+
+void TDataSet::AddDataSource(TDataSource *source) { sources_.push_back(source); }
+
+void TDataSet::RemoveDataSource(TDataSource *source) {
+    sources_.erase(std::remove(sources_.begin(), sources_.end(), source), sources_.end());
+}
