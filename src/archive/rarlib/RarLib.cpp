@@ -1,0 +1,782 @@
+// The RAR listing library: the exported C entries over our own header parsers.
+// Members stored without compression are tested and extracted here; compressed
+// members are decoded through libarchive. Nothing here throws across the C
+// boundary and no entry trusts a length it has not checked.
+#include "RarApi.h"
+#include "RarFormat.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#define RAR_EXPORT extern "C" __attribute__((visibility("default")))
+
+using namespace rarlib;
+
+namespace {
+
+constexpr size_t kVolumeNameSize = 2048;
+constexpr size_t kPasswordSize = 128;
+constexpr size_t kChunk = 64 * 1024;
+// Headers are read in one go up to this size, then again when one claims more.
+constexpr size_t kFirstRead = 64 * 1024;
+
+// Copies `text` into a fixed buffer of `size` bytes, never cutting a UTF-8
+// character, always terminated.
+void CopyText(char *dst, size_t size, const std::string &text)
+{
+    size_t n = std::min(text.size(), size - 1);
+    if (n < text.size())
+        while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80)
+            --n;
+    std::memcpy(dst, text.data(), n);
+    dst[n] = 0;
+}
+
+std::wstring Widen(const std::string &text)
+{
+    std::wstring out;
+    if (IsUtf8(text)) {
+        const auto *s = reinterpret_cast<const unsigned char *>(text.data());
+        for (size_t i = 0; i < text.size();) {
+            uint32_t c = s[i];
+            size_t len = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+            if (len > 1)
+                c &= (0xFF >> (len + 1));
+            for (size_t k = 1; k < len; ++k)
+                c = c << 6 | (s[i + k] & 0x3F);
+            out.push_back(wchar_t(c));
+            i += len;
+        }
+    } else {
+        for (unsigned char ch : text)
+            out.push_back(wchar_t(ch));
+    }
+    return out;
+}
+
+void CopyWide(wchar_t *dst, size_t size, const std::wstring &text)
+{
+    const size_t n = std::min(text.size(), size - 1);
+    std::wmemcpy(dst, text.data(), n);
+    dst[n] = 0;
+}
+
+// A name that could leave the destination folder is refused.
+bool SafeMemberPath(const std::string &name)
+{
+    if (name.empty() || name[0] == '/')
+        return false;
+    size_t start = 0;
+    while (start <= name.size()) {
+        size_t end = name.find('/', start);
+        if (end == std::string::npos)
+            end = name.size();
+        if (name.compare(start, end - start, "..") == 0 && end - start == 2)
+            return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+class Session {
+public:
+    ~Session()
+    {
+        CloseVolume();
+        CloseLibarchive();
+    }
+
+    int Open(const char *name, unsigned mode, char *cmtBuf, unsigned cmtBufSize, unsigned &cmtSize,
+             unsigned &cmtState, unsigned &arcFlags);
+    int ReadHeader(Block &out, std::string &volumeName);
+    int Process(int operation, const char *destPath, const char *destName);
+
+    UNRARCALLBACK callback = nullptr;
+    LPARAM userData = 0;
+    CHANGEVOLPROC changeVolProc = nullptr;
+    PROCESSDATAPROC processDataProc = nullptr;
+    std::string password;
+
+private:
+    int OpenVolume(const std::string &name, bool first);
+    void CloseVolume();
+    int ReadBlock(uint64_t pos, Block &b);
+    int NextBlock(Block &b);
+    int SwitchVolume();
+    int AskPassword();
+    int Emit(const uint8_t *data, size_t size, int fd, uint32_t &crc);
+    int ReadStored(int fd, uint32_t &crc);
+    int ReadCompressed(int fd, uint32_t &crc);
+    void CloseLibarchive();
+    int ReadComment(const Block &b, uint64_t dataPos, char *buf, unsigned bufSize, unsigned &size);
+
+    int fd_ = -1;
+    uint64_t fileSize_ = 0;
+    std::string volumeName_;
+    std::string firstVolume_;
+    int format_ = 0;
+    unsigned mode_ = RAR_OM_LIST;
+    bool volumeArchive_ = false;
+    bool newNumbering_ = false;
+    bool encryptedHeaders_ = false;
+    bool lastSplitAfter_ = false;
+    uint64_t pos_ = 0;
+
+    bool haveCurrent_ = false;
+    Block current_;
+    uint64_t currentDataPos_ = 0;
+    // Which occurrence of its name the current member is, to find it again
+    // when libarchive decodes it.
+    size_t currentOccurrence_ = 0;
+    std::vector<std::string> seenNames_;
+    std::vector<std::string> seenByLibarchive_;
+    Block main_;
+
+    struct archive *la_ = nullptr;
+};
+
+int Session::OpenVolume(const std::string &name, bool first)
+{
+    CloseVolume();
+    fd_ = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0)
+        return ERAR_EOPEN;
+    struct stat st {};
+    if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+        CloseVolume();
+        return ERAR_EOPEN;
+    }
+    fileSize_ = uint64_t(st.st_size);
+    volumeName_ = name;
+    uint8_t sig[8] = {};
+    const ssize_t got = pread(fd_, sig, sizeof sig, 0);
+    size_t sigSize = 0;
+    const int format = got > 0 ? DetectFormat(sig, size_t(got), sigSize) : 0;
+    if (format == 0) {
+        // Format 1.4 archives begin "RE~^": a RAR archive we do not read.
+        const bool old = got >= 4 && std::memcmp(sig, "RE~^", 4) == 0;
+        CloseVolume();
+        return old ? ERAR_UNKNOWN_FORMAT : ERAR_BAD_ARCHIVE;
+    }
+    if (!first && format != format_) {
+        CloseVolume();
+        return ERAR_BAD_ARCHIVE;
+    }
+    format_ = format;
+    pos_ = sigSize;
+    Block b;
+    int r = ReadBlock(pos_, b);
+    if (r != ERAR_SUCCESS) {
+        CloseVolume();
+        return r == ERAR_END_ARCHIVE ? ERAR_BAD_ARCHIVE : r;
+    }
+    if (b.kind == BlockKind::Encryption) {
+        // Format 5.0 with encrypted headers: nothing more is readable in clear.
+        encryptedHeaders_ = true;
+        volumeArchive_ = false;
+        pos_ += b.headerSize;
+        return ERAR_SUCCESS;
+    }
+    if (b.kind != BlockKind::Main) {
+        CloseVolume();
+        return ERAR_BAD_ARCHIVE;
+    }
+    if (!first && !b.volume) {
+        CloseVolume();
+        return ERAR_BAD_ARCHIVE;
+    }
+    main_ = b;
+    volumeArchive_ = b.volume;
+    newNumbering_ = b.newNumbering;
+    encryptedHeaders_ = b.encryptedHeaders;
+    pos_ += b.headerSize + b.dataSize;
+    lastSplitAfter_ = false;
+    return ERAR_SUCCESS;
+}
+
+void Session::CloseVolume()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+}
+
+void Session::CloseLibarchive()
+{
+    if (la_)
+        archive_read_free(la_);
+    la_ = nullptr;
+}
+
+int Session::ReadBlock(uint64_t pos, Block &b)
+{
+    if (pos == fileSize_)
+        return ERAR_END_ARCHIVE;
+    if (pos > fileSize_)
+        return ERAR_BAD_DATA; // the last member's data is cut short
+    const uint64_t left = fileSize_ - pos;
+    std::vector<uint8_t> buf(size_t(std::min<uint64_t>(left, kFirstRead)));
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const ssize_t got = pread(fd_, buf.data(), buf.size(), off_t(pos));
+        if (got < 0 || size_t(got) != buf.size())
+            return ERAR_EREAD;
+        size_t needed = 0;
+        const ParseResult r = format_ == 5 ? ParseBlock5(buf.data(), buf.size(), b, needed)
+                                           : ParseBlock4(buf.data(), buf.size(), b, needed);
+        if (r == ParseResult::Ok)
+            return ERAR_SUCCESS;
+        if (r == ParseResult::Bad || needed > left || needed <= buf.size())
+            return ERAR_BAD_DATA;
+        buf.resize(needed);
+    }
+    return ERAR_BAD_DATA;
+}
+
+int Session::SwitchVolume()
+{
+    const std::string next = NextVolumeName(volumeName_, newNumbering_);
+    if (next.empty())
+        return ERAR_EOPEN;
+    char name[kVolumeNameSize] = {};
+    CopyText(name, sizeof name, next);
+    // The caller may name another file when the volume is missing; give up
+    // when it declines or keeps naming files that are not there.
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        const bool exists = ::access(name, R_OK) == 0;
+        const int mode = exists ? RAR_VOL_NOTIFY : RAR_VOL_ASK;
+        int answer = exists ? 1 : -1;
+        if (callback)
+            answer = callback(UCM_CHANGEVOLUME, userData, LPARAM(name), LPARAM(mode));
+        else if (changeVolProc)
+            answer = changeVolProc(name, mode);
+        name[sizeof name - 1] = 0;
+        if (answer < 0)
+            return ERAR_EOPEN;
+        if (exists)
+            return OpenVolume(name, false);
+    }
+    return ERAR_EOPEN;
+}
+
+int Session::NextBlock(Block &b)
+{
+    for (;;) {
+        int r = ReadBlock(pos_, b);
+        if (r == ERAR_END_ARCHIVE) {
+            // Volumes of format 1.5-2.x end without an end block.
+            if (volumeArchive_ && lastSplitAfter_) {
+                r = SwitchVolume();
+                if (r != ERAR_SUCCESS)
+                    return r;
+                continue;
+            }
+            return ERAR_END_ARCHIVE;
+        }
+        if (r != ERAR_SUCCESS)
+            return r;
+        const uint64_t start = pos_;
+        if (b.dataSize > fileSize_ || b.headerSize + b.dataSize > fileSize_ - start) {
+            pos_ = fileSize_ + 1; // data cut short: the next read reports it
+        } else {
+            pos_ = start + b.headerSize + b.dataSize;
+        }
+        if (b.kind == BlockKind::End) {
+            if (b.nextVolume) {
+                r = SwitchVolume();
+                if (r != ERAR_SUCCESS)
+                    return r;
+                continue;
+            }
+            pos_ = fileSize_;
+            return ERAR_END_ARCHIVE;
+        }
+        if (b.kind == BlockKind::File) {
+            lastSplitAfter_ = b.splitAfter;
+            currentDataPos_ = start + b.headerSize;
+            return ERAR_SUCCESS;
+        }
+    }
+}
+
+int Session::ReadComment(const Block &b, uint64_t dataPos, char *buf, unsigned bufSize, unsigned &size)
+{
+    if (b.method != 0x30 || b.encrypted || b.dataSize != b.unpSize)
+        return ERAR_UNKNOWN_FORMAT; // packed comments are not decoded here
+    if (b.dataSize > fileSize_ || dataPos > fileSize_ - b.dataSize)
+        return ERAR_BAD_DATA;
+    const size_t room = bufSize - 1;
+    const size_t take = size_t(std::min<uint64_t>(b.dataSize, room));
+    if (take > 0 && pread(fd_, buf, take, off_t(dataPos)) != ssize_t(take))
+        return ERAR_EREAD;
+    buf[take] = 0;
+    size = unsigned(take + 1);
+    if (b.dataSize > room)
+        return ERAR_SMALL_BUF;
+    if (b.hasCrc && Crc32(0, reinterpret_cast<const uint8_t *>(buf), take) != b.crc)
+        return ERAR_BAD_DATA;
+    return 1;
+}
+
+int Session::Open(const char *name, unsigned mode, char *cmtBuf, unsigned cmtBufSize, unsigned &cmtSize,
+                  unsigned &cmtState, unsigned &arcFlags)
+{
+    cmtSize = 0;
+    cmtState = 0;
+    arcFlags = 0;
+    if (!name || !*name)
+        return ERAR_EOPEN;
+    if (mode > RAR_OM_LIST_INCSPLIT)
+        return ERAR_UNKNOWN;
+    mode_ = mode;
+    firstVolume_ = name;
+    int r = OpenVolume(firstVolume_, true);
+    if (r != ERAR_SUCCESS)
+        return r;
+    if (!encryptedHeaders_) {
+        const Block &main = main_;
+        arcFlags |= main.volume ? ROADF_VOLUME : 0;
+        arcFlags |= main.locked ? ROADF_LOCK : 0;
+        arcFlags |= main.solid ? ROADF_SOLID : 0;
+        arcFlags |= main.newNumbering && format_ == 4 ? ROADF_NEWNUMBERING : 0;
+        arcFlags |= main.recovery ? ROADF_RECOVERY : 0;
+        arcFlags |= main.firstVolume ? ROADF_FIRSTVOLUME : 0;
+        if (main.oldComment) {
+            arcFlags |= ROADF_COMMENT;
+            if (cmtBuf && cmtBufSize > 0)
+                cmtState = ERAR_UNKNOWN_FORMAT;
+        }
+    }
+    if (encryptedHeaders_) {
+        arcFlags |= ROADF_ENCHEADERS;
+        return ERAR_SUCCESS;
+    }
+    // The archive comment, when there is one, is the service block that
+    // follows the main header.
+    Block next;
+    if (ReadBlock(pos_, next) == ERAR_SUCCESS && next.kind == BlockKind::Service && next.name == "CMT") {
+        arcFlags |= ROADF_COMMENT;
+        if (cmtBuf && cmtBufSize > 0) {
+            const int c = ReadComment(next, pos_ + next.headerSize, cmtBuf, cmtBufSize, cmtSize);
+            cmtState = unsigned(c);
+        }
+    }
+    return ERAR_SUCCESS;
+}
+
+int Session::AskPassword()
+{
+    if (!password.empty())
+        return ERAR_SUCCESS;
+    char buf[kPasswordSize] = {};
+    int answer = -1;
+    if (callback)
+        answer = callback(UCM_NEEDPASSWORD, userData, LPARAM(buf), LPARAM(sizeof buf));
+    buf[sizeof buf - 1] = 0;
+    if (answer < 0 || buf[0] == 0)
+        return ERAR_MISSING_PASSWORD;
+    password = buf;
+    return ERAR_SUCCESS;
+}
+
+int Session::ReadHeader(Block &out, std::string &volumeName)
+{
+    haveCurrent_ = false;
+    if (fd_ < 0)
+        return ERAR_BAD_ARCHIVE;
+    if (encryptedHeaders_) {
+        const int r = AskPassword();
+        // Encrypted headers are not decoded here, even with the password.
+        return r != ERAR_SUCCESS ? r : ERAR_UNKNOWN_FORMAT;
+    }
+    for (;;) {
+        const int r = NextBlock(out);
+        if (r != ERAR_SUCCESS)
+            return r;
+        if (out.splitBefore && mode_ != RAR_OM_LIST_INCSPLIT)
+            continue; // continuation of a member reported in an earlier volume
+        break;
+    }
+    current_ = out;
+    haveCurrent_ = true;
+    currentOccurrence_ = size_t(std::count(seenNames_.begin(), seenNames_.end(), out.name));
+    seenNames_.push_back(out.name);
+    volumeName = volumeName_;
+    return ERAR_SUCCESS;
+}
+
+int Session::Emit(const uint8_t *data, size_t size, int fd, uint32_t &crc)
+{
+    crc = Crc32(crc, data, size);
+    for (size_t done = 0; done < size;) {
+        const size_t n = std::min(size - done, size_t(0x7FFFFFFF));
+        int answer = 1;
+        if (callback)
+            answer = callback(UCM_PROCESSDATA, userData, LPARAM(data + done), LPARAM(n));
+        else if (processDataProc)
+            answer = processDataProc(const_cast<uint8_t *>(data + done), int(n));
+        if (answer < 0)
+            return ERAR_UNKNOWN;
+        done += n;
+    }
+    for (size_t done = 0; fd >= 0 && done < size;) {
+        const ssize_t w = ::write(fd, data + done, size - done);
+        if (w <= 0)
+            return ERAR_EWRITE;
+        done += size_t(w);
+    }
+    return ERAR_SUCCESS;
+}
+
+int Session::ReadStored(int fd, uint32_t &crc)
+{
+    Block part = current_;
+    uint64_t dataPos = currentDataPos_;
+    std::vector<uint8_t> buf(kChunk);
+    for (;;) {
+        if (part.dataSize > fileSize_ || dataPos > fileSize_ - part.dataSize)
+            return ERAR_BAD_DATA;
+        for (uint64_t done = 0; done < part.dataSize;) {
+            const size_t n = size_t(std::min<uint64_t>(part.dataSize - done, buf.size()));
+            if (pread(fd_, buf.data(), n, off_t(dataPos + done)) != ssize_t(n))
+                return ERAR_EREAD;
+            const int r = Emit(buf.data(), n, fd, crc);
+            if (r != ERAR_SUCCESS)
+                return r;
+            done += n;
+        }
+        if (!part.splitAfter)
+            break;
+        // The member goes on in the next volume, under the same name.
+        Block next;
+        const int r = NextBlock(next);
+        if (r == ERAR_END_ARCHIVE)
+            return ERAR_EOPEN;
+        if (r != ERAR_SUCCESS)
+            return r;
+        if (!next.splitBefore || next.name != current_.name)
+            return ERAR_BAD_DATA;
+        part = next;
+        dataPos = currentDataPos_;
+    }
+    // Each part carries a CRC; the last one's covers the whole member.
+    if (part.hasCrc && crc != part.crc)
+        return ERAR_BAD_DATA;
+    return ERAR_SUCCESS;
+}
+
+int Session::ReadCompressed(int fd, uint32_t &crc)
+{
+    // libarchive reads the volumes as one stream; hand it every volume there is.
+    std::vector<std::string> names{firstVolume_};
+    if (volumeArchive_) {
+        bool numbering = newNumbering_;
+        for (int i = 0; i < 9999; ++i) {
+            const std::string next = NextVolumeName(names.back(), numbering);
+            if (next.empty() || ::access(next.c_str(), R_OK) != 0)
+                break;
+            names.push_back(next);
+        }
+    }
+    std::vector<const char *> list;
+    for (const auto &n : names)
+        list.push_back(n.c_str());
+    list.push_back(nullptr);
+
+    for (int pass = 0; pass < 2; ++pass) {
+        if (!la_) {
+            la_ = archive_read_new();
+            if (!la_)
+                return ERAR_NO_MEMORY;
+            archive_read_support_format_rar(la_);
+            archive_read_support_format_rar5(la_);
+            if (archive_read_open_filenames(la_, list.data(), 10240) != ARCHIVE_OK) {
+                CloseLibarchive();
+                return ERAR_UNKNOWN_FORMAT;
+            }
+            seenByLibarchive_.clear();
+        }
+        struct archive_entry *entry = nullptr;
+        int r;
+        while ((r = archive_read_next_header(la_, &entry)) == ARCHIVE_OK || r == ARCHIVE_WARN) {
+            const char *path = archive_entry_pathname_utf8(entry);
+            if (!path)
+                path = archive_entry_pathname(entry);
+            const std::string name = path ? path : "";
+            const size_t occurrence =
+                size_t(std::count(seenByLibarchive_.begin(), seenByLibarchive_.end(), name));
+            seenByLibarchive_.push_back(name);
+            if (name != current_.name || occurrence != currentOccurrence_)
+                continue;
+            std::vector<uint8_t> buf(kChunk);
+            for (;;) {
+                const la_ssize_t n = archive_read_data(la_, buf.data(), buf.size());
+                if (n < 0) {
+                    CloseLibarchive();
+                    return ERAR_BAD_DATA;
+                }
+                if (n == 0)
+                    break;
+                const int e = Emit(buf.data(), size_t(n), fd, crc);
+                if (e != ERAR_SUCCESS) {
+                    CloseLibarchive();
+                    return e;
+                }
+            }
+            if (current_.hasCrc && crc != current_.crc)
+                return ERAR_BAD_DATA;
+            return ERAR_SUCCESS;
+        }
+        // Not found from where the stream stood: start again from the top once.
+        CloseLibarchive();
+    }
+    return ERAR_UNKNOWN_FORMAT;
+}
+
+int Session::Process(int operation, const char *destPath, const char *destName)
+{
+    if (!haveCurrent_)
+        return ERAR_UNKNOWN;
+    haveCurrent_ = false;
+    if (operation != RAR_SKIP && operation != RAR_TEST && operation != RAR_EXTRACT)
+        return ERAR_UNKNOWN;
+    if (mode_ != RAR_OM_EXTRACT || operation == RAR_SKIP)
+        return ERAR_SUCCESS; // the position already stands after the member
+
+    std::string target;
+    if (operation == RAR_EXTRACT) {
+        if (destName && *destName) {
+            target = destName;
+        } else {
+            if (!SafeMemberPath(current_.name))
+                return ERAR_ECREATE;
+            const std::string base = destPath && *destPath ? destPath : ".";
+            target = base + "/" + current_.name;
+        }
+    }
+    std::error_code ec;
+    if (current_.directory) {
+        if (operation == RAR_EXTRACT)
+            std::filesystem::create_directories(target, ec);
+        return ec ? ERAR_ECREATE : ERAR_SUCCESS;
+    }
+    if (current_.encrypted) {
+        const int r = AskPassword();
+        // Encrypted data is not decoded here, even with the password.
+        return r != ERAR_SUCCESS ? r : ERAR_UNKNOWN_FORMAT;
+    }
+
+    int fd = -1;
+    std::string temp;
+    if (operation == RAR_EXTRACT) {
+        const std::filesystem::path parent = std::filesystem::path(target).parent_path();
+        if (!parent.empty())
+            std::filesystem::create_directories(parent, ec);
+        if (ec)
+            return ERAR_ECREATE;
+        // Written beside the target and renamed over it once complete, so a
+        // failure never leaves a half-written file under the member's name.
+        temp = target + ".partXXXXXX";
+        std::vector<char> tmpl(temp.begin(), temp.end());
+        tmpl.push_back(0);
+        fd = mkstemp(tmpl.data());
+        if (fd < 0)
+            return ERAR_ECREATE;
+        temp = tmpl.data();
+    }
+    uint32_t crc = 0;
+    int r = current_.method == 0x30 ? ReadStored(fd, crc) : ReadCompressed(fd, crc);
+    if (fd >= 0) {
+        if (::close(fd) != 0 && r == ERAR_SUCCESS)
+            r = ERAR_ECLOSE;
+        if (r == ERAR_SUCCESS && std::rename(temp.c_str(), target.c_str()) != 0)
+            r = ERAR_ECREATE;
+        if (r != ERAR_SUCCESS)
+            ::unlink(temp.c_str());
+    }
+    return r;
+}
+
+void FillCommon(const Block &b, unsigned &flags, unsigned &hostOS, unsigned &crc, unsigned &fileTime,
+                unsigned &unpVer, unsigned &method, unsigned &attr)
+{
+    flags = (b.splitBefore ? RHDF_SPLITBEFORE : 0) | (b.splitAfter ? RHDF_SPLITAFTER : 0) |
+            (b.encrypted ? RHDF_ENCRYPTED : 0) | (b.fileSolid ? RHDF_SOLID : 0);
+    flags |= b.directory ? RHDF_WINDOWMASK : (b.windowCode & 7) << 5;
+    hostOS = b.hostOS;
+    crc = b.crc;
+    fileTime = b.dosTime;
+    unpVer = b.unpVer;
+    method = b.method;
+    attr = b.attr;
+}
+
+template <typename F> int Guard(F &&f)
+{
+    try {
+        return f();
+    } catch (const std::bad_alloc &) {
+        return ERAR_NO_MEMORY;
+    } catch (...) {
+        return ERAR_UNKNOWN;
+    }
+}
+
+HANDLE OpenCommon(char *arcName, unsigned openMode, unsigned &openResult, char *cmtBuf, unsigned cmtBufSize,
+                  unsigned &cmtSize, unsigned &cmtState, unsigned &flags)
+{
+    Session *s = nullptr;
+    openResult = unsigned(Guard([&] {
+        auto session = std::make_unique<Session>();
+        const int r = session->Open(arcName, openMode, cmtBuf, cmtBufSize, cmtSize, cmtState, flags);
+        if (r == ERAR_SUCCESS)
+            s = session.release();
+        return r;
+    }));
+    return s;
+}
+
+} // namespace
+
+RAR_EXPORT HANDLE RAROpenArchive(struct RAROpenArchiveData *d)
+{
+    if (!d)
+        return nullptr;
+    unsigned flags = 0;
+    return OpenCommon(d->ArcName, d->OpenMode, d->OpenResult, d->CmtBuf, d->CmtBufSize, d->CmtSize, d->CmtState,
+                      flags);
+}
+
+RAR_EXPORT HANDLE RAROpenArchiveEx(struct RAROpenArchiveDataEx *d)
+{
+    if (!d)
+        return nullptr;
+    d->Flags = 0;
+    HANDLE h = OpenCommon(d->ArcName, d->OpenMode, d->OpenResult, d->CmtBuf, d->CmtBufSize, d->CmtSize,
+                          d->CmtState, d->Flags);
+    if (h && d->Callback) {
+        static_cast<Session *>(h)->callback = d->Callback;
+        static_cast<Session *>(h)->userData = d->UserData;
+    }
+    return h;
+}
+
+RAR_EXPORT int RARCloseArchive(HANDLE h)
+{
+    if (!h)
+        return ERAR_ECLOSE;
+    delete static_cast<Session *>(h);
+    return ERAR_SUCCESS;
+}
+
+RAR_EXPORT int RARReadHeader(HANDLE h, struct RARHeaderData *d)
+{
+    if (!h || !d)
+        return ERAR_BAD_ARCHIVE;
+    return Guard([&] {
+        Block b;
+        std::string volume;
+        const int r = static_cast<Session *>(h)->ReadHeader(b, volume);
+        if (r != ERAR_SUCCESS)
+            return r;
+        CopyText(d->ArcName, sizeof d->ArcName, volume);
+        CopyText(d->FileName, sizeof d->FileName, b.name);
+        FillCommon(b, d->Flags, d->HostOS, d->FileCRC, d->FileTime, d->UnpVer, d->Method, d->FileAttr);
+        d->PackSize = unsigned(b.dataSize);
+        d->UnpSize = unsigned(b.unpSize);
+        d->CmtSize = 0;
+        d->CmtState = 0;
+        return ERAR_SUCCESS;
+    });
+}
+
+RAR_EXPORT int RARReadHeaderEx(HANDLE h, struct RARHeaderDataEx *d)
+{
+    if (!h || !d)
+        return ERAR_BAD_ARCHIVE;
+    return Guard([&] {
+        Block b;
+        std::string volume;
+        const int r = static_cast<Session *>(h)->ReadHeader(b, volume);
+        if (r != ERAR_SUCCESS)
+            return r;
+        CopyText(d->ArcName, sizeof d->ArcName, volume);
+        CopyWide(d->ArcNameW, sizeof d->ArcNameW / sizeof(wchar_t), Widen(volume));
+        CopyText(d->FileName, sizeof d->FileName, b.name);
+        CopyWide(d->FileNameW, sizeof d->FileNameW / sizeof(wchar_t), Widen(b.name));
+        FillCommon(b, d->Flags, d->HostOS, d->FileCRC, d->FileTime, d->UnpVer, d->Method, d->FileAttr);
+        d->PackSize = unsigned(b.dataSize);
+        d->PackSizeHigh = unsigned(b.dataSize >> 32);
+        d->UnpSize = unsigned(b.unpSize);
+        d->UnpSizeHigh = unsigned(b.unpSize >> 32);
+        d->CmtSize = 0;
+        d->CmtState = 0;
+        d->DictSize = unsigned(std::min<uint64_t>(b.dictKB, 0xFFFFFFFFu));
+        d->HashType = b.hasBlake2 ? RAR_HASH_BLAKE2 : b.hasCrc ? RAR_HASH_CRC32 : RAR_HASH_NONE;
+        std::memset(d->Hash, 0, sizeof d->Hash);
+        if (b.hasBlake2)
+            std::memcpy(d->Hash, b.blake2, sizeof d->Hash);
+        d->RedirType = 0;
+        d->DirTarget = 0;
+        const uint64_t ft =
+            b.hasUnixTime && b.unixTime > -11644473600 ? uint64_t(b.unixTime + 11644473600) * 10000000u : 0;
+        d->MtimeLow = unsigned(ft);
+        d->MtimeHigh = unsigned(ft >> 32);
+        d->CtimeLow = d->CtimeHigh = d->AtimeLow = d->AtimeHigh = 0;
+        return ERAR_SUCCESS;
+    });
+}
+
+RAR_EXPORT int RARProcessFile(HANDLE h, int operation, char *destPath, char *destName)
+{
+    if (!h)
+        return ERAR_BAD_ARCHIVE;
+    return Guard([&] { return static_cast<Session *>(h)->Process(operation, destPath, destName); });
+}
+
+RAR_EXPORT void RARSetCallback(HANDLE h, UNRARCALLBACK callback, LPARAM userData)
+{
+    if (!h)
+        return;
+    static_cast<Session *>(h)->callback = callback;
+    static_cast<Session *>(h)->userData = userData;
+}
+
+RAR_EXPORT void RARSetChangeVolProc(HANDLE h, CHANGEVOLPROC proc)
+{
+    if (h)
+        static_cast<Session *>(h)->changeVolProc = proc;
+}
+
+RAR_EXPORT void RARSetProcessDataProc(HANDLE h, PROCESSDATAPROC proc)
+{
+    if (h)
+        static_cast<Session *>(h)->processDataProc = proc;
+}
+
+RAR_EXPORT void RARSetPassword(HANDLE h, char *password)
+{
+    if (!h)
+        return;
+    try {
+        static_cast<Session *>(h)->password = password ? std::string(password, strnlen(password, kPasswordSize - 1)) : "";
+    } catch (...) {
+    }
+}
+
+RAR_EXPORT int RARGetDllVersion(void)
+{
+    return RAR_DLL_VERSION;
+}
