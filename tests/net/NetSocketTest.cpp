@@ -1,0 +1,488 @@
+// Socket buffer, helpers and the asynchronous socket against scripted loopback peers.
+#include "net/NetSocket.h"
+#include "net/NetTestUtil.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+
+using namespace nettest;
+
+// ---------------------------------------------------------------- TBuffer
+
+TEST(NetSockBuf, SizesWritesAndReuse)
+{
+    TBuffer b0(0);
+    EXPECT_EQ(b0.BufSize(), 1514);
+
+    TBuffer b(1460);
+    std::string big(2000, 'x');
+    EXPECT_EQ(b.Write(big.data(), 2000), 1460);
+    EXPECT_EQ(b.Write("y", 1), 0);
+    int len = 0;
+    ASSERT_NE(b.Peek(len), nullptr);
+    EXPECT_EQ(len, 1460);
+    EXPECT_EQ(b.Remove(5000), 1460);
+    EXPECT_EQ(b.Peek(len), nullptr);
+    EXPECT_EQ(len, 0);
+    // Reading everything rewinds the chunk.
+    EXPECT_EQ(b.Write("abc", 3), 3);
+    EXPECT_EQ(b.WrCount(), 3);
+    EXPECT_EQ(b.RdCount(), 0);
+    EXPECT_EQ(b.Remove(1), 1);
+    const char *p = b.Peek(len);
+    EXPECT_EQ(std::string(p, len), "bc");
+}
+
+TEST(NetSockBuf, ShrinkBelowHeldDataIsRefusedAndChangesNothing)
+{
+    TBuffer b(100);
+    std::string data(80, 'q');
+    b.Write(data.data(), 80);
+    EXPECT_THROW(b.SetBufSize(50), ESocketException);
+    EXPECT_EQ(b.BufSize(), 100);
+    int len = 0;
+    const char *p = b.Peek(len);
+    EXPECT_EQ(std::string(p, len), data);
+    // Growing keeps the bytes; shrinking to exactly the data is fine.
+    b.SetBufSize(200);
+    b.SetBufSize(80);
+    p = b.Peek(len);
+    EXPECT_EQ(std::string(p, len), data);
+}
+
+// ---------------------------------------------------------------- helpers
+
+TEST(NetHelpers, DottedQuadRecognition)
+{
+    EXPECT_TRUE(NetSocketIsDottedIP("127.0.0.1"));
+    EXPECT_TRUE(NetSocketIsDottedIP("  10.1.2.3  "));
+    EXPECT_FALSE(NetSocketIsDottedIP("10.1.2"));
+    EXPECT_FALSE(NetSocketIsDottedIP("10.1.2.256"));
+    EXPECT_FALSE(NetSocketIsDottedIP(".10.1.2.3"));
+    EXPECT_FALSE(NetSocketIsDottedIP("10.1.2.3."));
+    EXPECT_FALSE(NetSocketIsDottedIP("10.1.2.3  x"));
+    EXPECT_FALSE(NetSocketIsDottedIP("10.1.2.3.4"));
+    EXPECT_FALSE(NetSocketIsDottedIP(""));
+}
+
+TEST(NetHelpers, ResolversAndErrorTexts)
+{
+    EXPECT_EQ(NetSocketResolveHost("255.255.255.255"), 0xffffffffu);
+    EXPECT_EQ(NetSocketResolveHost("127.0.0.1"), htonl(INADDR_LOOPBACK));
+    EXPECT_THROW(NetSocketResolveHost(""), ESocketException);
+    EXPECT_THROW(NetSocketResolveHost(std::string(257, 'a')), ESocketException);
+    EXPECT_EQ(NetSocketResolvePort("80", "tcp"), 80);
+    EXPECT_EQ(NetSocketResolvePort("smtp", "tcp"), 25);
+    EXPECT_EQ(NetSocketResolvePort("65535", "tcp"), 65535);
+    for (const char *bad : {"65536", "70000", "99999999"}) {
+        try {
+            NetSocketResolvePort(bad, "tcp");
+            ADD_FAILURE() << bad;
+        } catch (const ESocketException &e) {
+            EXPECT_STREQ(e.what(), "NetSocketResolvePort: Invalid Port.");
+        }
+    }
+    EXPECT_THROW(NetSocketResolvePort("", "tcp"), ESocketException);
+    EXPECT_THROW(NetSocketResolvePort("nosuchservicename", "tcp"), ESocketException);
+    EXPECT_EQ(NetSocketResolveProto("tcp"), 6);
+    EXPECT_EQ(NetSocketResolveProto("17"), 17);
+    EXPECT_EQ(NetSocketErrorDesc(10061), "Connection refused");
+    EXPECT_EQ(NetSocketErrorDesc(12345), "Not a WinSock error");
+    EXPECT_EQ(NetSocketErrorFromErrno(ECONNREFUSED), 10061);
+    EXPECT_EQ(NetSocketErrorFromErrno(ECONNRESET), 10054);
+    EXPECT_EQ(NetSocketErrorFromErrno(EAGAIN), 10035);
+    EXPECT_EQ(NetAtoi("  42abc"), 42);
+    EXPECT_EQ(NetAtoi("x"), 0);
+}
+
+// ---------------------------------------------------------------- socket
+
+namespace {
+// Records the events of one socket in order.
+struct Recorder {
+    std::vector<std::string> Log;
+    std::string Data;
+    int Closed = 0;
+    int ClosedError = -1;
+    int Connected = 0;
+    int ConnectedError = -1;
+    int DataSent = 0;
+    int Errors = 0;
+    bool InSend = false;
+    bool SentInsideSend = false;
+
+    void Attach(TNetSocket &S, bool Read = true)
+    {
+        S.OnSessionConnected = [this](TCustomNetSocket *, uint16_t e) {
+            ++Connected;
+            ConnectedError = e;
+            Log.push_back("connected " + std::to_string(e));
+        };
+        S.OnSessionClosed = [this](TCustomNetSocket *, uint16_t e) {
+            ++Closed;
+            ClosedError = e;
+            Log.push_back("closed " + std::to_string(e));
+        };
+        if (Read)
+            S.OnDataAvailable = [this](TCustomNetSocket *s, uint16_t) {
+                std::string got = s->ReceiveStr();
+                Data += got;
+                if (!got.empty())
+                    Log.push_back("data");
+            };
+        S.OnDataSent = [this](TCustomNetSocket *, uint16_t) {
+            ++DataSent;
+            if (InSend)
+                SentInsideSend = true;
+        };
+        S.OnError = [this](TCustomNetSocket *) { ++Errors; };
+    }
+};
+
+void ConnectTo(TNetSocket &S, int Port)
+{
+    S.SetAddr("127.0.0.1");
+    S.SetPort(std::to_string(Port));
+    S.SetProto("tcp");
+    S.Connect();
+}
+} // namespace
+
+TEST(NetSocket, ChunkedDataThenCloseArriveInOrder)
+{
+    ScriptedPeer peer([](int fd, int) {
+        SendAll(fd, "hello ");
+        ::usleep(20000);
+        SendAll(fd, "world");
+        ::usleep(20000);
+        SendAll(fd, std::string(10000, 'z'));
+        return false; // plain close after the data
+    });
+    TNetSocket s;
+    Recorder r;
+    r.Attach(s);
+    ConnectTo(s, peer.Port());
+    EXPECT_EQ(s.State(), wsConnecting);
+    ASSERT_TRUE(PumpUntil([&] { return r.Closed > 0; }));
+    PumpBriefly();
+    EXPECT_EQ(r.Data, "hello world" + std::string(10000, 'z'));
+    EXPECT_EQ(r.Connected, 1);
+    EXPECT_EQ(r.ConnectedError, 0);
+    EXPECT_EQ(r.Closed, 1);
+    EXPECT_EQ(r.ClosedError, 0);
+    ASSERT_GE(r.Log.size(), 3u);
+    EXPECT_EQ(r.Log.front(), "connected 0");
+    EXPECT_EQ(r.Log.back(), "closed 0");
+    EXPECT_EQ(s.State(), wsClosed);
+    EXPECT_EQ(s.ReadCount(), 0); // reset by the close
+}
+
+TEST(NetSocket, ResetByPeerIsReportedOnceWithItsCode)
+{
+    ScriptedPeer peer([](int fd, int) {
+        SendAll(fd, "x");
+        ReadExactly(fd, 4);
+        ResetClose(fd);
+        return true;
+    });
+    TNetSocket s;
+    Recorder r;
+    r.Attach(s);
+    s.OnDataAvailable = [&](TCustomNetSocket *so, uint16_t) {
+        r.Data += so->ReceiveStr();
+        if (r.Data == "x")
+            so->SendStr("ping");
+    };
+    ConnectTo(s, peer.Port());
+    ASSERT_TRUE(PumpUntil([&] { return r.Closed > 0; }));
+    PumpBriefly();
+    EXPECT_EQ(r.Closed, 1);
+    EXPECT_EQ(r.ClosedError, 10054);
+}
+
+TEST(NetSocket, RefusedConnectArrivesAsConnectEventThenOneClose)
+{
+    TNetSocket s;
+    Recorder r;
+    r.Attach(s);
+    ConnectTo(s, FreePort());
+    EXPECT_EQ(r.Connected, 0); // never inside Connect
+    ASSERT_TRUE(PumpUntil([&] { return r.Closed > 0; }));
+    PumpBriefly();
+    EXPECT_EQ(r.Connected, 1);
+    EXPECT_EQ(r.ConnectedError, 10061);
+    EXPECT_EQ(r.Closed, 1);
+    EXPECT_EQ(r.Log.front(), "connected 10061");
+}
+
+TEST(NetSocket, BackPressureSendsEveryByteAndReportsDataSentFromTheLoop)
+{
+    const size_t total = 6 * 1024 * 1024;
+    std::string payload(total, '\0');
+    for (size_t i = 0; i < total; ++i)
+        payload[i] = static_cast<char>((i * 131) >> 3);
+    std::string received;
+    ScriptedPeer peer([&](int fd, int) {
+        ::usleep(200000); // let the client's queue fill up first
+        received = ReadExactly(fd, total, 20000);
+        SendAll(fd, "done");
+        ReadAll(fd, 5000);
+        return false;
+    });
+    TNetSocket s;
+    Recorder r;
+    r.Attach(s);
+    s.OnSessionConnected = [&](TCustomNetSocket *so, uint16_t e) {
+        ++r.Connected;
+        if (e == 0) {
+            r.InSend = true;
+            EXPECT_EQ(so->Send(payload.data(), static_cast<int>(payload.size())), static_cast<int>(total));
+            r.InSend = false;
+            EXPECT_FALSE(so->AllSent());
+        }
+    };
+    ConnectTo(s, peer.Port());
+    ASSERT_TRUE(PumpUntil([&] { return r.Data == "done"; }, 30000));
+    EXPECT_GE(r.DataSent, 1);
+    EXPECT_FALSE(r.SentInsideSend);
+    EXPECT_TRUE(s.AllSent());
+    s.Close();
+    EXPECT_EQ(received.size(), total);
+    EXPECT_TRUE(received == payload);
+}
+
+TEST(NetSocket, SmallSendReportsDataSentLaterNotInsideSend)
+{
+    std::string got;
+    ScriptedPeer peer([&](int fd, int) {
+        got = ReadExactly(fd, 3);
+        return false;
+    });
+    TNetSocket s;
+    Recorder r;
+    r.Attach(s);
+    s.OnSessionConnected = [&](TCustomNetSocket *so, uint16_t) {
+        r.InSend = true;
+        so->SendStr("abc");
+        r.InSend = false;
+    };
+    ConnectTo(s, peer.Port());
+    ASSERT_TRUE(PumpUntil([&] { return r.DataSent > 0; }));
+    EXPECT_FALSE(r.SentInsideSend);
+    ASSERT_TRUE(PumpUntil([&] { return r.Closed > 0; }));
+    EXPECT_EQ(got, "abc");
+}
+
+TEST(NetSocket, MisuseIsReportedThroughOnErrorOrRaised)
+{
+    TNetSocket s;
+    // Without OnError: exceptions with the texts.
+    EXPECT_THROW(s.SendStr("x"), ESocketException);
+    try {
+        s.Connect();
+        ADD_FAILURE();
+    } catch (const ESocketException &e) {
+        EXPECT_STREQ(e.what(), "Connect: No Port Specified");
+    }
+    s.SetPort("70000");
+    s.SetAddr("127.0.0.1");
+    try {
+        s.Connect();
+        ADD_FAILURE();
+    } catch (const ESocketException &e) {
+        EXPECT_STREQ(e.what(), "connect: NetSocketResolvePort: Invalid Port.");
+    }
+    EXPECT_EQ(s.State(), wsClosed);
+
+    Recorder r;
+    r.Attach(s);
+    EXPECT_EQ(s.SendStr("x"), -1);
+    EXPECT_EQ(s.LastError(), 10057);
+    EXPECT_EQ(r.Errors, 1);
+    s.SetSendFlags(7);
+    EXPECT_EQ(r.Errors, 2);
+    EXPECT_EQ(s.SendFlags(), wsSendNormal);
+}
+
+TEST(NetSocket, CloseReportsBeforeReturningAndResetsSettings)
+{
+    ScriptedPeer peer([](int fd, int) {
+        ReadAll(fd, 5000);
+        return false;
+    });
+    TNetSocket s;
+    Recorder r;
+    r.Attach(s);
+    ConnectTo(s, peer.Port());
+    ASSERT_TRUE(PumpUntil([&] { return r.Connected > 0; }));
+    r.Errors = 0;
+    s.SetPort("1"); // not allowed while connected
+    EXPECT_EQ(r.Errors, 1);
+    s.Close();
+    EXPECT_EQ(r.Closed, 1);
+    EXPECT_EQ(s.State(), wsClosed);
+    s.Close();
+    EXPECT_EQ(r.Closed, 1);
+    // Port must be assigned again after a close.
+    s.OnError = nullptr;
+    s.SetAddr("127.0.0.1");
+    try {
+        s.Connect();
+        ADD_FAILURE();
+    } catch (const ESocketException &e) {
+        EXPECT_STREQ(e.what(), "Connect: No Port Specified");
+    }
+}
+
+TEST(NetSocket, EventsOfAClosedConnectionNeverReachTheNextOne)
+{
+    ScriptedPeer first([](int fd, int) {
+        ReadAll(fd, 5000);
+        return false;
+    });
+    ScriptedPeer second([](int fd, int) {
+        ReadAll(fd, 5000);
+        return false;
+    });
+    TNetSocket s;
+    Recorder r;
+    r.Attach(s);
+    ConnectTo(s, first.Port());
+    ASSERT_TRUE(PumpUntil([&] { return r.Connected > 0; }));
+    const int oldHandle = s.HSocket();
+    s.SendStr("x"); // queues a posted write event for this connection
+    s.Close();
+    ConnectTo(s, second.Port()); // very likely the same descriptor number
+    EXPECT_EQ(s.HSocket(), oldHandle);
+    ASSERT_TRUE(PumpUntil([&] { return r.Connected > 1; }));
+    PumpBriefly();
+    EXPECT_EQ(r.DataSent, 0);
+    s.Close();
+}
+
+TEST(NetSocket, HandlerThatReadsNothingDoesNotSpin)
+{
+    ScriptedPeer peer([](int fd, int) {
+        SendAll(fd, "pending");
+        ReadAll(fd, 5000);
+        return false;
+    });
+    TNetSocket s;
+    int calls = 0;
+    s.OnDataAvailable = [&](TCustomNetSocket *, uint16_t) { ++calls; };
+    ConnectTo(s, peer.Port());
+    ASSERT_TRUE(PumpUntil([&] { return calls > 0; }));
+    PumpBriefly(50);
+    EXPECT_EQ(calls, 1);
+    // Reading re-arms the read event.
+    EXPECT_EQ(s.ReceiveStr(), "pending");
+    s.Close();
+}
+
+TEST(NetSocket, HandlerExceptionsGoToTheBackgroundPath)
+{
+    ScriptedPeer peer([](int fd, int) {
+        SendAll(fd, "boom");
+        ReadAll(fd, 5000);
+        return false;
+    });
+    TNetSocket s;
+    std::vector<std::string> seen;
+    int closed = 0;
+    s.OnBgException = [&](TCustomNetSocket *, const std::exception &e, bool &) { seen.push_back(e.what()); };
+    s.OnSessionClosed = [&](TCustomNetSocket *, uint16_t) { ++closed; };
+    s.OnDataAvailable = [&](TCustomNetSocket *, uint16_t) { throw std::runtime_error("handler failed"); };
+    ConnectTo(s, peer.Port());
+    ASSERT_TRUE(PumpUntil([&] { return !seen.empty(); }));
+    EXPECT_EQ(seen.front(), "handler failed");
+    EXPECT_EQ(s.State(), wsClosed); // CanClose left true: aborted
+    EXPECT_EQ(closed, 1);
+
+    // The test message raises inside the message handler; CanClose false keeps going.
+    seen.clear();
+    s.OnBgException = [&](TCustomNetSocket *, const std::exception &e, bool &CanClose) {
+        seen.push_back(e.what());
+        CanClose = false;
+    };
+    s.PostMessage(WM_USER + 6);
+    ASSERT_TRUE(PumpUntil([&] { return !seen.empty(); }));
+    EXPECT_EQ(seen.front(), "Test exception in NetSocket");
+}
+
+TEST(NetSocket, MessagesToADestroyedSocketAreDropped)
+{
+    auto *s = new TNetSocket;
+    bool called = false;
+    s->OnDnsLookupDone = [&](TCustomNetSocket *, uint16_t) { called = true; };
+    s->PostMessage(WM_USER + 6);
+    s->DnsLookup("localhost");
+    delete s;
+    PumpBriefly(50);
+    EXPECT_FALSE(called);
+}
+
+// ---------------------------------------------------------------- lookups
+
+namespace {
+struct FakeResolver {
+    explicit FakeResolver(TNetResolver R) { NetSocketSetResolver(std::move(R)); }
+    ~FakeResolver() { NetSocketSetResolver(nullptr); }
+};
+} // namespace
+
+TEST(NetSocketLookup, DottedEmptyAndAsynchronousNames)
+{
+    TNetSocket s;
+    std::vector<int> done;
+    s.OnDnsLookupDone = [&](TCustomNetSocket *, uint16_t e) { done.push_back(e); };
+    s.DnsLookup("127.0.0.1");
+    ASSERT_EQ(done.size(), 1u); // at once, without a message
+    EXPECT_EQ(done[0], 0);
+    EXPECT_EQ(s.DnsResult(), "127.0.0.1");
+
+    int errors = 0;
+    s.OnError = [&](TCustomNetSocket *) { ++errors; };
+    s.DnsLookup("");
+    ASSERT_EQ(done.size(), 2u);
+    EXPECT_EQ(done[1], 10022);
+    EXPECT_EQ(errors, 1);
+
+    s.DnsLookup("localhost");
+    EXPECT_EQ(done.size(), 2u); // the reply comes later
+    ASSERT_TRUE(PumpUntil([&] { return done.size() == 3; }));
+    EXPECT_EQ(done[2], 0);
+    EXPECT_EQ(s.DnsResult(), "127.0.0.1");
+}
+
+TEST(NetSocketLookup, FailingAndCancelledLookups)
+{
+    std::atomic<bool> release{false};
+    FakeResolver fake([&](const std::string &name, std::vector<uint32_t> &addrs) {
+        if (name == "slow.invalid") {
+            while (!release)
+                ::usleep(1000);
+            addrs.push_back(htonl(0x7f000001));
+            return 0;
+        }
+        return static_cast<int>(WSAHOST_NOT_FOUND);
+    });
+    TNetSocket s;
+    std::vector<int> done;
+    s.OnDnsLookupDone = [&](TCustomNetSocket *, uint16_t e) { done.push_back(e); };
+    s.DnsLookup("nohost.invalid");
+    ASSERT_TRUE(PumpUntil([&] { return !done.empty(); }));
+    EXPECT_EQ(done[0], 11001);
+
+    done.clear();
+    s.DnsLookup("slow.invalid");
+    s.CancelDnsLookup();
+    ASSERT_EQ(done.size(), 1u);
+    EXPECT_EQ(done[0], 10004);
+    release = true;
+    ::usleep(50000);
+    PumpBriefly(50);
+    EXPECT_EQ(done.size(), 1u); // the late answer is dropped
+    EXPECT_TRUE(s.DnsResult().empty());
+}

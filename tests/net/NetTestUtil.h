@@ -1,0 +1,225 @@
+#pragma once
+// Loopback peers and event-loop helpers for the internet component tests.
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QProcess>
+#include <QTimer>
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <cerrno>
+#include <functional>
+#include <netinet/in.h>
+#include <poll.h>
+#include <string>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+namespace nettest {
+
+// Runs the event loop until Pred holds or the (generous) deadline passes.
+inline bool PumpUntil(const std::function<bool()> &Pred, int Ms = 15000)
+{
+    QDeadlineTimer deadline(Ms);
+    QTimer tick;
+    tick.start(10); // wakes the wait so predicates fed by peer threads are seen
+    while (!Pred()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
+
+// Lets queued events run for a few turns of the loop.
+inline void PumpBriefly(int Turns = 20)
+{
+    for (int i = 0; i < Turns; ++i)
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+inline int ListenLoopback(int &Port)
+{
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
+    ::listen(fd, 8);
+    socklen_t len = sizeof sa;
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&sa), &len);
+    Port = ntohs(sa.sin_port);
+    return fd;
+}
+
+// A port nobody listens on (bound, then released).
+inline int FreePort()
+{
+    int port = 0;
+    int fd = ListenLoopback(port);
+    ::close(fd);
+    return port;
+}
+
+inline bool WaitReadable(int Fd, int Ms)
+{
+    pollfd p{Fd, POLLIN, 0};
+    return ::poll(&p, 1, Ms) > 0;
+}
+
+inline std::string ReadExactly(int Fd, size_t N, int Ms = 10000)
+{
+    std::string out;
+    while (out.size() < N) {
+        if (!WaitReadable(Fd, Ms))
+            break;
+        char buf[65536];
+        ssize_t n = ::recv(Fd, buf, std::min(sizeof buf, N - out.size()), 0);
+        if (n <= 0)
+            break;
+        out.append(buf, static_cast<size_t>(n));
+    }
+    return out;
+}
+
+inline std::string ReadUntil(int Fd, const std::string &Delim, int Ms = 10000)
+{
+    std::string out;
+    while (out.find(Delim) == std::string::npos) {
+        if (!WaitReadable(Fd, Ms))
+            break;
+        char c;
+        if (::recv(Fd, &c, 1, 0) <= 0)
+            break;
+        out += c;
+    }
+    return out;
+}
+
+// Reads until the other side closes (or resets).
+inline std::string ReadAll(int Fd, int Ms = 10000)
+{
+    std::string out;
+    for (;;) {
+        if (!WaitReadable(Fd, Ms))
+            break;
+        char buf[65536];
+        ssize_t n = ::recv(Fd, buf, sizeof buf, 0);
+        if (n <= 0)
+            break;
+        out.append(buf, static_cast<size_t>(n));
+    }
+    return out;
+}
+
+inline void SendAll(int Fd, const std::string &S)
+{
+    size_t off = 0;
+    while (off < S.size()) {
+        ssize_t n = ::send(Fd, S.data() + off, S.size() - off, MSG_NOSIGNAL);
+        if (n <= 0)
+            return;
+        off += static_cast<size_t>(n);
+    }
+}
+
+inline void ResetClose(int Fd)
+{
+    linger l{1, 0};
+    ::setsockopt(Fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+    ::close(Fd);
+}
+
+// A TCP peer on a free loopback port that accepts Count connections and runs
+// the script on each in its own thread; the connection is closed afterwards
+// unless the script returns true (it closed or reset it itself).
+class ScriptedPeer {
+public:
+    using Script = std::function<bool(int Fd, int Index)>;
+    explicit ScriptedPeer(Script S, int Count = 1) : FScript(std::move(S))
+    {
+        FListen = ListenLoopback(FPort);
+        FThread = std::thread([this, Count] {
+            for (int i = 0; i < Count && !FStop; ++i) {
+                if (!WaitReadable(FListen, 15000))
+                    break;
+                int fd = ::accept(FListen, nullptr, nullptr);
+                if (fd < 0)
+                    break;
+                bool closed = FScript(fd, i);
+                if (!closed)
+                    ::close(fd);
+                ++FServed;
+            }
+        });
+    }
+    ~ScriptedPeer()
+    {
+        FStop = true;
+        ::shutdown(FListen, SHUT_RDWR);
+        FThread.join();
+        ::close(FListen);
+    }
+    int Port() const { return FPort; }
+    std::string PortStr() const { return std::to_string(FPort); }
+    int Served() const { return FServed; }
+
+private:
+    Script FScript;
+    int FListen = -1;
+    int FPort = 0;
+    std::atomic<bool> FStop{false};
+    std::atomic<int> FServed{0};
+    std::thread FThread;
+};
+
+// Waits until something accepts connections on the loopback port.
+inline bool WaitForListener(int Port, int Ms = 10000)
+{
+    QDeadlineTimer deadline(Ms);
+    while (!deadline.hasExpired()) {
+        int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in sa{};
+        sa.sin_family = AF_INET;
+        sa.sin_port = htons(static_cast<uint16_t>(Port));
+        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        int rc = ::connect(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
+        ::close(fd);
+        if (rc == 0)
+            return true;
+        ::usleep(20000);
+    }
+    return false;
+}
+
+// A helper program run for one test and stopped with it.
+class PeerProcess {
+public:
+    bool Start(const QString &Program, const QStringList &Args, int Port)
+    {
+        FProc.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        FProc.start(Program, Args);
+        if (!FProc.waitForStarted(10000))
+            return false;
+        return WaitForListener(Port);
+    }
+    ~PeerProcess()
+    {
+        if (FProc.state() != QProcess::NotRunning) {
+            FProc.terminate();
+            if (!FProc.waitForFinished(5000)) {
+                FProc.kill();
+                FProc.waitForFinished(5000);
+            }
+        }
+    }
+    QProcess &Proc() { return FProc; }
+
+private:
+    QProcess FProc;
+};
+
+} // namespace nettest
