@@ -1,0 +1,86 @@
+#include "archive/CabFixtures.h"
+
+#include "archive/ZipFixtures.h"
+
+#include <sstream>
+#include <stdexcept>
+
+namespace cabtest {
+
+std::vector<CabEntry> CabextractListing(const std::string &cabPath)
+{
+    // Rows look like "      1234 | 06.12.2026 17:00:44 | dir/name.txt".
+    const std::string out = ziptest::RunTool("cabextract", {"-q", "-l", cabPath}, ".");
+    std::vector<CabEntry> list;
+    std::istringstream in(out);
+    std::string line;
+    while (std::getline(in, line)) {
+        const size_t bar1 = line.find(" | ");
+        const size_t bar2 = bar1 == std::string::npos ? bar1 : line.find(" | ", bar1 + 3);
+        if (bar2 == std::string::npos)
+            continue;
+        const std::string size = line.substr(0, bar1);
+        if (size.find_first_not_of(' ') == std::string::npos ||
+            size.find_first_not_of(" 0123456789") != std::string::npos)
+            continue;
+        CabEntry e;
+        e.Size = std::stoull(size);
+        int d = 0, mo = 0, y = 0, h = 0, mi = 0, s = 0;
+        if (std::sscanf(line.c_str() + bar1 + 3, "%d.%d.%d %d:%d:%d", &d, &mo, &y, &h, &mi, &s) == 6) {
+            // Days from the civil date, then to the 1899-12-30 epoch.
+            const int yy = mo <= 2 ? y - 1 : y;
+            const int era = yy / 400, yoe = yy - era * 400, mp = (mo + 9) % 12;
+            const int doe = yoe * 365 + yoe / 4 - yoe / 100 + (153 * mp + 2) / 5 + d - 1;
+            e.DateTime = era * 146097.0 + doe - 719468 + 25569 + (h * 3600 + mi * 60 + s) / 86400.0;
+        }
+        e.Name = line.substr(bar2 + 3);
+        for (char &c : e.Name)
+            if (c == '/')
+                c = '\\';
+        list.push_back(e);
+    }
+    return list;
+}
+
+std::string BuildCab(const std::vector<HandFile> &files, uint16_t folders)
+{
+    using ziptest::Put16;
+    using ziptest::Put32;
+    const uint32_t headerSize = 36;
+    const uint32_t folderSize = 8u * folders;
+    const uint32_t firstFile = headerSize + folderSize;
+    std::string records;
+    for (const auto &f : files) {
+        Put32(records, f.Size);
+        Put32(records, 0);
+        Put16(records, f.Folder);
+        Put16(records, f.Date);
+        Put16(records, f.Time);
+        Put16(records, f.Attribs);
+        records += f.Name;
+        records += '\0';
+    }
+    const uint32_t dataStart = firstFile + static_cast<uint32_t>(records.size());
+    std::string out = "MSCF";
+    Put32(out, 0);
+    Put32(out, dataStart);
+    Put32(out, 0);
+    Put32(out, firstFile);
+    Put32(out, 0);
+    out += '\x03';
+    out += '\x01';
+    Put16(out, folders);
+    Put16(out, static_cast<uint16_t>(files.size()));
+    Put16(out, 0);
+    Put16(out, 0x1234);
+    Put16(out, 0);
+    for (uint16_t i = 0; i < folders; ++i) {
+        Put32(out, dataStart);
+        Put16(out, 0); // no data blocks
+        Put16(out, 0); // stored
+    }
+    out += records;
+    return out;
+}
+
+} // namespace cabtest

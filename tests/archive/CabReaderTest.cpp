@@ -1,0 +1,288 @@
+// The cabinet reader against cabinets made by gcab and checked against
+// cabextract, and against hand-built and damaged cabinets.
+#include "archive/CabFixtures.h"
+#include "archive/CabSTComps.h"
+#include "archive/CabSTConsts.h"
+#include "archive/ZipFixtures.h"
+#include "archive/ZipLstr.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+using namespace cabtest;
+
+namespace {
+
+struct Listed {
+    std::string Name;
+    uint64_t Size;
+    int Folder;
+    uint16_t Date, Time, Attrs;
+};
+
+std::vector<Listed> ListCab(TSTCabReader &r, const std::string &path, bool *isCab = nullptr)
+{
+    std::vector<Listed> out;
+    const bool cab = r.EnumFilesEntries(path, [&](TSTCabReader *sender, const std::string &name, uint64_t size,
+                                                  int folder, uint16_t date, uint16_t time, uint16_t attrs, bool &) {
+        EXPECT_EQ(sender, &r);
+        out.push_back({name, size, folder, date, time, attrs});
+    });
+    if (isCab)
+        *isCab = cab;
+    return out;
+}
+
+void ExpectSameAsCabextract(const std::vector<Listed> &got, const std::string &path)
+{
+    const auto want = CabextractListing(path);
+    ASSERT_EQ(got.size(), want.size());
+    for (size_t i = 0; i < got.size(); ++i) {
+        SCOPED_TRACE(want[i].Name);
+        EXPECT_EQ(got[i].Name, want[i].Name);
+        EXPECT_EQ(got[i].Size, want[i].Size);
+        EXPECT_NEAR(DosDateTimeToDateTime(got[i].Date, got[i].Time), want[i].DateTime, 1e-7);
+    }
+}
+
+std::string MakeGcab(const orbtest::TempDir &t, const std::string &name, bool compress, size_t dataSize = 40000)
+{
+    t.write("in/readme.txt", "read me\n");
+    t.write("in/sub/data.bin", std::string(dataSize, 'd'));
+    t.write("in/sub/deeper/empty.txt", "");
+    std::vector<std::string> args = {"-c"};
+    if (compress)
+        args.push_back("-z");
+    args.insert(args.end(), {name, "in/readme.txt", "in/sub/data.bin", "in/sub/deeper/empty.txt"});
+    ziptest::RunTool("gcab", args, t.str());
+    return t.file(name);
+}
+
+} // namespace
+
+TEST(CabReader, GcabCabinetsListLikeCabextract)
+{
+    orbtest::TempDir t;
+    for (bool compress : {false, true}) {
+        SCOPED_TRACE(compress ? "compressed" : "stored");
+        const std::string path = MakeGcab(t, compress ? "z.cab" : "s.cab", compress);
+        TSTCabReader r;
+        bool isCab = false;
+        const auto got = ListCab(r, path, &isCab);
+        EXPECT_TRUE(isCab);
+        ExpectSameAsCabextract(got, path);
+        ASSERT_EQ(got.size(), 3u);
+        EXPECT_EQ(got[1].Name, "in\\sub\\data.bin");
+        EXPECT_EQ(got[1].Size, 40000u);
+        EXPECT_EQ(got[0].Folder, 0);
+    }
+}
+
+TEST(CabReader, MemberEventUsedWhenNoHandlerIsGiven)
+{
+    orbtest::TempDir t;
+    const std::string path = MakeGcab(t, "s.cab", false);
+    TSTCabReader r;
+    int calls = 0;
+    r.OnReaderEnumFilesEntriesEvent = [&](TSTCabReader *, const std::string &, uint64_t, int, uint16_t, uint16_t,
+                                          uint16_t, bool &) { ++calls; };
+    EXPECT_TRUE(r.EnumFilesEntries(path));
+    EXPECT_EQ(calls, 3);
+}
+
+TEST(CabReader, AbortOnFirstEntryStops)
+{
+    orbtest::TempDir t;
+    const std::string path = MakeGcab(t, "s.cab", true);
+    TSTCabReader r;
+    int calls = 0;
+    EXPECT_TRUE(r.EnumFilesEntries(path, [&](TSTCabReader *, const std::string &, uint64_t, int, uint16_t, uint16_t,
+                                             uint16_t, bool &abort) {
+        ++calls;
+        abort = true;
+    }));
+    EXPECT_EQ(calls, 1);
+}
+
+TEST(CabReader, CabinetWithoutFiles)
+{
+    orbtest::TempDir t;
+    for (uint16_t folders : {0, 1}) {
+        const std::string path = t.write("empty" + std::to_string(folders) + ".cab", BuildCab({}, folders));
+        TSTCabReader r;
+        bool isCab = false;
+        EXPECT_TRUE(ListCab(r, path, &isCab).empty());
+        EXPECT_TRUE(isCab);
+    }
+}
+
+TEST(CabReader, HandBuiltRecords)
+{
+    orbtest::TempDir t;
+    std::vector<HandFile> files(3);
+    files[0] = {"a.txt", 10, 0x5A21, 0x6000, 0x21, 0};
+    files[1] = {"dir\\\x9A\xE8.txt", 20, 0, 0, 0x20, 1}; // Windows-1250 name, no date
+    files[2] = {"dir\\\xC5\xA1.txt", 30, 0x5A21, 0x6000, 0xA0, 1}; // UTF-8 name, flagged
+    const std::string path = t.write("h.cab", BuildCab(files, 2));
+    TSTCabReader r;
+    const auto got = ListCab(r, path);
+    ASSERT_EQ(got.size(), 3u);
+    EXPECT_EQ(got[0].Name, "a.txt");
+    EXPECT_EQ(got[0].Attrs, 0x21);
+    EXPECT_EQ(got[1].Name, "dir\\\xC5\xA1\xC4\x8D.txt");
+    EXPECT_EQ(got[1].Folder, 1);
+    EXPECT_EQ(DosDateTimeToDateTime(got[1].Date, got[1].Time), 0.0);
+    EXPECT_EQ(got[2].Name, "dir\\\xC5\xA1.txt");
+    EXPECT_EQ(got[2].Size, 30u);
+}
+
+TEST(CabReader, NotACabinetListsNothingAndRaisesNothing)
+{
+    orbtest::TempDir t;
+    TSTCabReader r;
+    int calls = 0;
+    auto count = [&](TSTCabReader *, const std::string &, uint64_t, int, uint16_t, uint16_t, uint16_t, bool &) {
+        ++calls;
+    };
+    for (const std::string &bytes : {std::string("plain text, not a cabinet"), std::string(), std::string("MSC"),
+                                     std::string("ISc(") + std::string(100, '\0')}) {
+        const std::string path = t.write("x.cab", bytes);
+        EXPECT_FALSE(r.EnumFilesEntries(path, count));
+    }
+    // An unknown major version is not a cabinet either.
+    std::string v2 = BuildCab({{"a", 1}});
+    v2[25] = 2;
+    EXPECT_FALSE(r.EnumFilesEntries(t.write("v2.cab", v2), count));
+    EXPECT_EQ(calls, 0);
+}
+
+TEST(CabReader, UnopenableFileRaisesSystemError)
+{
+    orbtest::TempDir t;
+    TSTCabReader r;
+    try {
+        r.EnumFilesEntries(t.file("missing.cab"));
+        FAIL() << "no exception";
+    } catch (const EOSError &e) {
+        EXPECT_EQ(e.ErrorCode(), ENOENT);
+        EXPECT_EQ(std::string(e.what()).rfind("System Error. Code: 2.", 0), 0u) << e.what();
+    }
+}
+
+TEST(CabReader, DamagedCabinetsAreErrorsOfThatArchive)
+{
+    orbtest::TempDir t;
+    TSTCabReader r;
+    const std::string good = BuildCab({{"first.txt", 5}, {"second.txt", 6}});
+
+    std::string pastEnd = good;
+    pastEnd[16] = '\x00';
+    pastEnd[17] = '\x00';
+    pastEnd[18] = '\x10';
+    try {
+        r.EnumFilesEntries(t.write("past.cab", pastEnd));
+        FAIL() << "no exception";
+    } catch (const std::runtime_error &e) {
+        EXPECT_STREQ(e.what(), SCabStreamPosition);
+    }
+
+    std::string noTerminator = good.substr(0, good.size() - 1); // last name loses its zero byte
+    EXPECT_THROW(r.EnumFilesEntries(t.write("noterm.cab", noTerminator)), ESTCabinet);
+
+    std::string longName = BuildCab({{std::string(300, 'n'), 1}});
+    try {
+        r.EnumFilesEntries(t.write("long.cab", longName));
+        FAIL() << "no exception";
+    } catch (const ESTCabinet &e) {
+        EXPECT_STREQ(e.what(), "Cabinet file is corrupt [0x0004]");
+        EXPECT_EQ(e.ErrorRecord().erfOper, FDIERROR_CORRUPT_CABINET);
+    }
+    // 256 bytes is the longest name the format allows, and is listed.
+    const auto got = ListCab(r, t.write("max.cab", BuildCab({{std::string(256, 'm'), 1}})));
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].Name.size(), 256u);
+
+    // More files announced than recorded.
+    std::string moreFiles = good;
+    moreFiles[28] = 9;
+    EXPECT_THROW(r.EnumFilesEntries(t.write("more.cab", moreFiles)), ESTCabinet);
+}
+
+TEST(CabReader, EveryTruncationIsListedOrReported)
+{
+    orbtest::TempDir t;
+    std::vector<std::string> fixtures = {orbtest::readFile(MakeGcab(t, "s.cab", false, 2000)),
+                                         orbtest::readFile(MakeGcab(t, "z.cab", true, 2000)),
+                                         BuildCab({{"a.txt", 1}, {"b\\c.txt", 2}}), BuildCab({}, 0)};
+    TSTCabReader r;
+    const std::string path = t.file("cut.cab");
+    // A cut or damaged cabinet lists a leading part of its entries, is not a
+    // cabinet, or is reported as an error of this archive; nothing else.
+    auto check = [&](const std::string &what) {
+        try {
+            bool isCab = false;
+            const auto listed = ListCab(r, path, &isCab);
+            if (!isCab) {
+                EXPECT_TRUE(listed.empty()) << what;
+            }
+        } catch (const std::runtime_error &) {
+            // reported as an error of this archive
+        }
+    };
+    for (size_t f = 0; f < fixtures.size(); ++f) {
+        SCOPED_TRACE(f);
+        const std::string &bytes = fixtures[f];
+        const std::string full = t.write("full.cab", bytes);
+        std::vector<std::string> fullNames;
+        for (const auto &e : ListCab(r, full))
+            fullNames.push_back(e.Name);
+        // The records end where the first folder's data begins.
+        const size_t recordsEnd =
+            bytes.size() >= 40 ? (static_cast<uint8_t>(bytes[36]) | (static_cast<uint8_t>(bytes[37]) << 8)) : bytes.size();
+        for (size_t len = 0; len <= bytes.size(); ++len) {
+            t.write("cut.cab", bytes.substr(0, len));
+            std::vector<std::string> names;
+            bool isCab = false, raised = false;
+            try {
+                for (const auto &e : ListCab(r, path, &isCab))
+                    names.push_back(e.Name);
+            } catch (const std::runtime_error &) {
+                raised = true;
+            }
+            if (len < 4) {
+                EXPECT_FALSE(isCab || raised) << "length " << len;
+            }
+            if (len >= recordsEnd && !fullNames.empty()) {
+                EXPECT_FALSE(raised) << "length " << len;
+                EXPECT_EQ(names, fullNames) << "length " << len;
+            } else {
+                ASSERT_LE(names.size(), fullNames.size());
+                EXPECT_TRUE(std::equal(names.begin(), names.end(), fullNames.begin())) << "length " << len;
+            }
+        }
+        // Header and record bytes set to 0xFF one at a time.
+        for (size_t pos = 0; pos < std::min<size_t>(bytes.size(), 200); ++pos) {
+            std::string bad = bytes;
+            bad[pos] = '\xFF';
+            t.write("cut.cab", bad);
+            check("byte " + std::to_string(pos));
+        }
+    }
+}
+
+TEST(CabReader, ExceptionMessages)
+{
+    EXPECT_EQ(ESTCabinet::BuildMessage(TERF{FDIERROR_CABINET_NOT_FOUND, ENOENT, true}, false),
+              std::string("Cabinet not found [0x0001].\r\n") + std::strerror(ENOENT) + " [0x0002].");
+    EXPECT_EQ(ESTCabinet::BuildMessage(TERF{FDIERROR_USER_ABORT, 0, true}, false), "FDI aborted [0x000B]");
+    EXPECT_EQ(ESTCabinet::BuildMessage(TERF{42, 0, true}, false), "FDI error [0x002A]");
+    EXPECT_EQ(ESTCabinet::BuildMessage(TERF{8, 0, true}, true), "Failure compressing data [0x0008]");
+    EXPECT_EQ(ESTCabinet::BuildMessage(TERF{4, 0, false}, false), "FDI error");
+    EXPECT_EQ(ESTCabinet::BuildMessage(TERF{4, 0, false}, true), "FCI error");
+    EXPECT_EQ(FdiErrorText(9), "Cabinets in a set do not have the same RESERVE sizes");
+    EXPECT_EQ(FciErrorText(4), "Could not create a temporary file");
+}

@@ -1,0 +1,155 @@
+#include "archive/ZipFixtures.h"
+
+#include <QByteArray>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QStringList>
+
+#include <stdexcept>
+
+namespace ziptest {
+
+std::string RunTool(const std::string &program, const std::vector<std::string> &args, const std::string &workDir)
+{
+    const QString exe = QStandardPaths::findExecutable(QString::fromStdString(program));
+    if (exe.isEmpty())
+        throw std::runtime_error("test tool '" + program + "' is not installed (run scripts/install-deps)");
+    QStringList list;
+    for (const auto &a : args)
+        list << QString::fromStdString(a);
+    QProcess p;
+    p.setWorkingDirectory(QString::fromStdString(workDir));
+    p.start(exe, list);
+    if (!p.waitForStarted(10000))
+        throw std::runtime_error("test tool '" + program + "' did not start");
+    p.closeWriteChannel();
+    if (!p.waitForFinished(120000))
+        throw std::runtime_error("test tool '" + program + "' did not finish");
+    const QByteArray out = p.readAllStandardOutput();
+    if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
+        throw std::runtime_error("test tool '" + program + "' failed: " + p.readAllStandardError().toStdString());
+    return out.toStdString();
+}
+
+PyListing PythonZipListing(const std::string &zipPath)
+{
+    static const char *script = R"(
+import datetime, json, sys, zipfile
+z = zipfile.ZipFile(sys.argv[1])
+out = []
+for i in z.infolist():
+    try:
+        dt = datetime.datetime(*i.date_time)
+        serial = (dt - datetime.datetime(1899, 12, 30)).total_seconds() / 86400.0
+    except ValueError:
+        serial = 0.0
+    out.append({'name': i.filename, 'size': i.file_size, 'dt': serial,
+                'attr': i.external_attr, 'dir': i.is_dir()})
+print(json.dumps({'entries': out, 'comment': z.comment.decode('latin-1')}))
+)";
+    const std::string text = RunTool("python3", {"-c", script, zipPath}, ".");
+    const QJsonObject root = QJsonDocument::fromJson(QByteArray::fromStdString(text)).object();
+    PyListing l;
+    for (const auto &v : root.value("entries").toArray()) {
+        const QJsonObject o = v.toObject();
+        PyEntry e;
+        e.Name = o.value("name").toString().replace('/', '\\').toStdString();
+        e.Size = static_cast<uint64_t>(o.value("size").toDouble());
+        e.DateTime = o.value("dt").toDouble();
+        e.ExternalAttr = static_cast<uint32_t>(o.value("attr").toDouble());
+        e.IsDir = o.value("dir").toBool();
+        l.Entries.push_back(e);
+    }
+    l.Comment = root.value("comment").toString().toStdString();
+    return l;
+}
+
+void Put16(std::string &s, uint16_t v)
+{
+    s += static_cast<char>(v & 0xFF);
+    s += static_cast<char>(v >> 8);
+}
+void Put32(std::string &s, uint32_t v)
+{
+    Put16(s, static_cast<uint16_t>(v & 0xFFFF));
+    Put16(s, static_cast<uint16_t>(v >> 16));
+}
+void Put64(std::string &s, uint64_t v)
+{
+    Put32(s, static_cast<uint32_t>(v));
+    Put32(s, static_cast<uint32_t>(v >> 32));
+}
+
+namespace {
+uint32_t Crc32(const std::string &data)
+{
+    uint32_t c = 0xFFFFFFFF;
+    for (unsigned char b : data) {
+        c ^= b;
+        for (int k = 0; k < 8; ++k)
+            c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
+    }
+    return ~c;
+}
+} // namespace
+
+std::string BuildZip(const std::vector<HandMember> &members, const std::string &comment)
+{
+    std::string out, cd;
+    for (const auto &m : members) {
+        const uint32_t offset = static_cast<uint32_t>(out.size());
+        const uint32_t crc = Crc32(m.Data);
+        Put32(out, 0x04034B50);
+        Put16(out, 20);
+        Put16(out, m.Flags);
+        Put16(out, 0);
+        Put16(out, m.DosTime);
+        Put16(out, m.DosDate);
+        Put32(out, crc);
+        Put32(out, static_cast<uint32_t>(m.Data.size()));
+        Put32(out, static_cast<uint32_t>(m.Data.size()));
+        Put16(out, static_cast<uint16_t>(m.RawName.size()));
+        Put16(out, 0);
+        out += m.RawName;
+        out += m.Data;
+
+        Put32(cd, 0x02014B50);
+        cd += static_cast<char>(m.MadeBy);
+        cd += static_cast<char>(m.Host);
+        Put16(cd, 20);
+        Put16(cd, m.Flags);
+        Put16(cd, 0);
+        Put16(cd, m.DosTime);
+        Put16(cd, m.DosDate);
+        Put32(cd, crc);
+        const bool big = m.Extra.size() >= 4 && m.Extra[0] == 1 && m.Extra[1] == 0;
+        Put32(cd, big ? 0xFFFFFFFF : static_cast<uint32_t>(m.Data.size()));
+        Put32(cd, big ? 0xFFFFFFFF : static_cast<uint32_t>(m.Data.size()));
+        Put16(cd, static_cast<uint16_t>(m.RawName.size()));
+        Put16(cd, static_cast<uint16_t>(m.Extra.size()));
+        Put16(cd, 0);
+        Put16(cd, 0);
+        Put16(cd, 0);
+        Put32(cd, 0);
+        Put32(cd, offset);
+        cd += m.RawName;
+        cd += m.Extra;
+    }
+    const uint32_t cdOffset = static_cast<uint32_t>(out.size());
+    out += cd;
+    Put32(out, 0x06054B50);
+    Put16(out, 0);
+    Put16(out, 0);
+    Put16(out, static_cast<uint16_t>(members.size()));
+    Put16(out, static_cast<uint16_t>(members.size()));
+    Put32(out, static_cast<uint32_t>(cd.size()));
+    Put32(out, cdOffset);
+    Put16(out, static_cast<uint16_t>(comment.size()));
+    out += comment;
+    return out;
+}
+
+} // namespace ziptest
