@@ -1,0 +1,546 @@
+#include "util/BaseDateTime.h"
+
+#include <fcntl.h>
+#include <langinfo.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+constexpr double kDaysPerYear = 365.2422454;
+constexpr double kDaysPerMonth = 30.436853783333333;
+constexpr double kYearOffset = 1.7882454;
+constexpr double kDayOfYearOne = -693593;     // 1 January of year 1
+constexpr double kFirstDayAfter9999 = 2958466;
+constexpr double kFileTimeTicksPerDay = 864000000000.0;
+constexpr double kDaysFrom1601To1899 = 109205;
+constexpr int64_t kMsPerDay = 86400000;
+
+// Days of the date since 1970-01-01, proleptic Gregorian.
+int64_t DaysFromCivil(int64_t y, int m, int d)
+{
+    y -= m <= 2;
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const int64_t yoe = y - era * 400;
+    const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468;
+}
+
+void CivilFromDays(int64_t z, int64_t &y, int &m, int &d)
+{
+    z += 719468;
+    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const int64_t doe = z - era * 146097;
+    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const int64_t mp = (5 * doy + 2) / 153;
+    d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+    m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+    y = yoe + era * 400 + (m <= 2);
+}
+
+constexpr int64_t kUnixDayOfDateZero = -25569; // 30 December 1899
+
+std::string Number(long long v, int minDigits)
+{
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%0*lld", minDigits, v);
+    return buf;
+}
+
+bool StartsWithNoCase(const std::string &s, size_t pos, const char *word)
+{
+    for (size_t k = 0; word[k]; ++k) {
+        if (pos + k >= s.size() || std::tolower(static_cast<unsigned char>(s[pos + k])) != word[k])
+            return false;
+    }
+    return true;
+}
+
+void FormatInto(std::string &out, const std::string &fmt, TDateTime t, const FormatSettings &fs, int depth)
+{
+    if (depth > 2)
+        return;
+    int year = 0, month = 0, day = 0, hour = 0, min = 0, sec = 0, msec = 0;
+    DecodeDate(t, year, month, day);
+    DecodeTime(t, hour, min, sec, msec);
+    // An am/pm specifier anywhere after an hour makes the hour 12-hour based.
+    auto ampmFollows = [&](size_t from) {
+        for (size_t k = from; k < fmt.size(); ++k) {
+            if (StartsWithNoCase(fmt, k, "am/pm") || StartsWithNoCase(fmt, k, "a/p")
+                || StartsWithNoCase(fmt, k, "ampm"))
+                return true;
+        }
+        return false;
+    };
+    char lastLetter = 0;
+    size_t i = 0;
+    while (i < fmt.size()) {
+        const char c = fmt[i];
+        const char lc = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        size_t run = 1;
+        while (i + run < fmt.size() && std::tolower(static_cast<unsigned char>(fmt[i + run])) == lc)
+            ++run;
+        switch (lc) {
+        case '"':
+        case '\'': {
+            const size_t close = fmt.find(c, i + 1);
+            if (close == std::string::npos) {
+                out += fmt.substr(i + 1);
+                i = fmt.size();
+            } else {
+                out += fmt.substr(i + 1, close - i - 1);
+                i = close + 1;
+            }
+            continue;
+        }
+        case 'c':
+            FormatInto(out, fs.ShortDateFormat, t, fs, depth + 1);
+            if (hour || min || sec || msec) {
+                out += ' ';
+                FormatInto(out, fs.LongTimeFormat, t, fs, depth + 1);
+            }
+            i += 1;
+            lastLetter = 'c';
+            continue;
+        case 'd': {
+            const size_t n = std::min<size_t>(run, 6);
+            const int dow = DayOfWeek(t) - 1;
+            if (n == 1) out += Number(day, 1);
+            else if (n == 2) out += Number(day, 2);
+            else if (n == 3) out += fs.ShortDayNames[dow];
+            else if (n == 4) out += fs.LongDayNames[dow];
+            else if (n == 5) FormatInto(out, fs.ShortDateFormat, t, fs, depth + 1);
+            else FormatInto(out, fs.LongDateFormat, t, fs, depth + 1);
+            i += n;
+            lastLetter = 'd';
+            continue;
+        }
+        case 'm': {
+            if (lastLetter == 'h') {
+                const size_t n = std::min<size_t>(run, 2);
+                out += Number(min, static_cast<int>(n));
+                i += n;
+            } else {
+                const size_t n = std::min<size_t>(run, 4);
+                if (n <= 2) out += Number(month, static_cast<int>(n));
+                else if (n == 3) out += fs.ShortMonthNames[month - 1];
+                else out += fs.LongMonthNames[month - 1];
+                i += n;
+            }
+            lastLetter = 'm';
+            continue;
+        }
+        case 'y':
+            if (run <= 2) out += Number(((year % 100) + 100) % 100, 2);
+            else out += Number(year, 4);
+            i += run;
+            lastLetter = 'y';
+            continue;
+        case 'h': {
+            const size_t n = std::min<size_t>(run, 2);
+            int h = hour;
+            if (ampmFollows(i + n)) {
+                h %= 12;
+                if (h == 0) h = 12;
+            }
+            out += Number(h, static_cast<int>(n));
+            i += n;
+            lastLetter = 'h';
+            continue;
+        }
+        case 'n': {
+            const size_t n = std::min<size_t>(run, 2);
+            out += Number(min, static_cast<int>(n));
+            i += n;
+            lastLetter = 'n';
+            continue;
+        }
+        case 's': {
+            const size_t n = std::min<size_t>(run, 2);
+            out += Number(sec, static_cast<int>(n));
+            i += n;
+            lastLetter = 's';
+            continue;
+        }
+        case 'z': {
+            const size_t n = run >= 3 ? 3 : 1;
+            out += Number(msec, n == 3 ? 3 : 1);
+            i += n;
+            lastLetter = 'z';
+            continue;
+        }
+        case 't':
+            if (run >= 2) {
+                FormatInto(out, fs.LongTimeFormat, t, fs, depth + 1);
+                i += 2;
+            } else {
+                FormatInto(out, fs.ShortTimeFormat, t, fs, depth + 1);
+                i += 1;
+            }
+            lastLetter = 't';
+            continue;
+        case 'a':
+            if (StartsWithNoCase(fmt, i, "am/pm")) {
+                // The case of the specifier is kept in the output.
+                out += hour < 12 ? fmt.substr(i, 2) : fmt.substr(i + 3, 2);
+                i += 5;
+            } else if (StartsWithNoCase(fmt, i, "a/p")) {
+                out += hour < 12 ? fmt.substr(i, 1) : fmt.substr(i + 2, 1);
+                i += 3;
+            } else if (StartsWithNoCase(fmt, i, "ampm")) {
+                out += hour < 12 ? fs.TimeAMString : fs.TimePMString;
+                i += 4;
+            } else {
+                out += c;
+                i += 1;
+            }
+            continue;
+        case '/':
+            out += fs.DateSeparator;
+            i += 1;
+            continue;
+        case ':':
+            out += fs.TimeSeparator;
+            i += 1;
+            continue;
+        default:
+            out += c;
+            i += 1;
+            continue;
+        }
+    }
+}
+
+// strftime-style locale format to our format letters.
+std::string ConvertLocaleFormat(const char *f, char &separator, bool isDate)
+{
+    std::string out;
+    bool sepFound = false;
+    for (size_t i = 0; f && f[i]; ++i) {
+        if (f[i] != '%') {
+            const char ch = f[i];
+            if (std::isalpha(static_cast<unsigned char>(ch))) {
+                out += '"';
+                out += ch;
+                out += '"';
+            } else if (isDate && !sepFound && ch != ' ' && ch != ',') {
+                separator = ch;
+                sepFound = true;
+                out += '/';
+            } else if (isDate && sepFound && ch == separator) {
+                out += '/';
+            } else {
+                out += ch;
+            }
+            continue;
+        }
+        ++i;
+        while (f[i] == 'E' || f[i] == 'O' || f[i] == '-' || f[i] == '_' || f[i] == '0' || f[i] == '^'
+               || f[i] == '#')
+            ++i;
+        switch (f[i]) {
+        case 'd': out += "dd"; break;
+        case 'e': out += "d"; break;
+        case 'm': out += "mm"; break;
+        case 'y': out += "yy"; break;
+        case 'Y': case 'G': out += "yyyy"; break;
+        case 'b': case 'h': out += "mmm"; break;
+        case 'B': out += "mmmm"; break;
+        case 'a': out += "ddd"; break;
+        case 'A': out += "dddd"; break;
+        case 'H': case 'k': case 'I': case 'l': out += "hh"; break;
+        case 'M': out += "nn"; break;
+        case 'S': out += "ss"; break;
+        case 'p': case 'P': out += "ampm"; break;
+        case 'T': out += "hh:nn:ss"; break;
+        case 'R': out += "hh:nn"; break;
+        case 'D': out += "mm/dd/yy"; if (!sepFound) { separator = '/'; sepFound = true; } break;
+        case 'F': out += "yyyy-mm-dd"; break;
+        case 'n': case 't': out += ' '; break;
+        case '%': out += '%'; break;
+        case '\0': return out;
+        default: break;
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+FormatSettings FormatSettings::FromLocale()
+{
+    FormatSettings fs;
+    char dateSep = '/';
+    const std::string shortDate = ConvertLocaleFormat(nl_langinfo(D_FMT), dateSep, true);
+    if (!shortDate.empty()) {
+        fs.ShortDateFormat = shortDate;
+        fs.DateSeparator = dateSep;
+    }
+    char unused = ':';
+    std::string longTime = ConvertLocaleFormat(nl_langinfo(T_FMT), unused, false);
+    if (!longTime.empty()) {
+        fs.LongTimeFormat = longTime;
+        // The short time is the long one without its seconds.
+        std::string shortTime = longTime;
+        const size_t s = shortTime.find(":ss");
+        if (s != std::string::npos)
+            shortTime.erase(s, 3);
+        fs.ShortTimeFormat = shortTime;
+    }
+    if (const char *am = nl_langinfo(AM_STR); am && *am)
+        fs.TimeAMString = am;
+    if (const char *pm = nl_langinfo(PM_STR); pm && *pm)
+        fs.TimePMString = pm;
+    for (int k = 0; k < 12; ++k) {
+        if (const char *s = nl_langinfo(static_cast<nl_item>(ABMON_1 + k)); s && *s)
+            fs.ShortMonthNames[k] = s;
+        if (const char *s = nl_langinfo(static_cast<nl_item>(MON_1 + k)); s && *s)
+            fs.LongMonthNames[k] = s;
+    }
+    for (int k = 0; k < 7; ++k) {
+        if (const char *s = nl_langinfo(static_cast<nl_item>(ABDAY_1 + k)); s && *s)
+            fs.ShortDayNames[k] = s;
+        if (const char *s = nl_langinfo(static_cast<nl_item>(DAY_1 + k)); s && *s)
+            fs.LongDayNames[k] = s;
+    }
+    return fs;
+}
+
+const FormatSettings &DefaultFormatSettings()
+{
+    static const FormatSettings fs = FormatSettings::FromLocale();
+    return fs;
+}
+
+bool IsLeapYear(int year)
+{
+    return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+}
+
+bool IsValidDate(int year, int month, int day)
+{
+    static const int days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1)
+        return false;
+    return day <= days[month - 1] + (month == 2 && IsLeapYear(year) ? 1 : 0);
+}
+
+TDateTime EncodeDate(int year, int month, int day)
+{
+    if (!IsValidDate(year, month, day))
+        throw EConvertError("Invalid argument to date encode");
+    return static_cast<double>(DaysFromCivil(year, month, day) - kUnixDayOfDateZero);
+}
+
+TDateTime EncodeTime(int hour, int min, int sec, int msec)
+{
+    if (hour < 0 || hour > 23 || min < 0 || min > 59 || sec < 0 || sec > 59 || msec < 0 || msec > 999)
+        throw EConvertError("Invalid argument to time encode");
+    return (((hour * 60 + min) * 60 + sec) * 1000.0 + msec) / kMsPerDay;
+}
+
+void DecodeDate(TDateTime t, int &year, int &month, int &day)
+{
+    int64_t y;
+    CivilFromDays(static_cast<int64_t>(std::trunc(t)) + kUnixDayOfDateZero, y, month, day);
+    year = static_cast<int>(y);
+}
+
+void DecodeTime(TDateTime t, int &hour, int &min, int &sec, int &msec)
+{
+    double whole;
+    int64_t ms = static_cast<int64_t>(std::llround(std::fabs(std::modf(t, &whole)) * kMsPerDay));
+    if (ms >= kMsPerDay)
+        ms = kMsPerDay - 1;
+    hour = static_cast<int>(ms / 3600000);
+    min = static_cast<int>(ms / 60000 % 60);
+    sec = static_cast<int>(ms / 1000 % 60);
+    msec = static_cast<int>(ms % 1000);
+}
+
+int DayOfWeek(TDateTime t)
+{
+    const int64_t days = static_cast<int64_t>(std::trunc(t)) + 693594;
+    return static_cast<int>(((days % 7) + 7) % 7) + 1;
+}
+
+std::string FormatDateTime(const std::string &format, TDateTime t, const FormatSettings &fs)
+{
+    std::string out;
+    FormatInto(out, format.empty() ? std::string("c") : format, t, fs, 0);
+    return out;
+}
+
+std::string DateTimeToStr(TDateTime t, const FormatSettings &fs)
+{
+    return FormatDateTime("c", t, fs);
+}
+
+TDateTime FileTimeToDateTime(FileTime t)
+{
+    return static_cast<double>(static_cast<int64_t>(t)) / kFileTimeTicksPerDay - kDaysFrom1601To1899;
+}
+
+std::string FileTimeToStr(FileTime t, const FormatSettings &fs)
+{
+    return DateTimeToStr(FileTimeToDateTime(t), fs);
+}
+
+TDateTime EncodeDateExt(int32_t year, int month, int day)
+{
+    if (year >= 1 && year <= 9999)
+        return EncodeDate(year, month, day);
+    double base;
+    if (year >= 10000)
+        base = std::trunc((year - 1.0) * kDaysPerYear + kDayOfYearOne + kYearOffset);
+    else
+        base = year * kDaysPerYear + kDayOfYearOne;
+    return std::nearbyint(base + (month - 1) * kDaysPerMonth) + (day - 1);
+}
+
+void DecodeDateExt(TDateTime t, int32_t &year, int &month, int &day)
+{
+    if (t >= kDayOfYearOne && t < kFirstDayAfter9999) {
+        int y;
+        DecodeDate(t, y, month, day);
+        year = y;
+        return;
+    }
+    double y = std::trunc((t - kDayOfYearOne) / kDaysPerYear);
+    if (y > 0)
+        t -= kYearOffset;
+    else
+        y -= 1;
+    const double x = t - kDayOfYearOne;
+    double f = x / kDaysPerMonth - 12 * y;
+    if (f < 0) {
+        f = 11;
+        y -= 1;
+    }
+    month = static_cast<int>(std::trunc(f)) + 1;
+    day = static_cast<int>(std::trunc(x - y * kDaysPerYear - kDaysPerMonth * std::trunc(f))) + 1;
+    if (y > 0)
+        y += 1;
+    year = static_cast<int32_t>(y);
+}
+
+int DayOfTheYear(TDateTime t, int32_t &year)
+{
+    int month, day;
+    DecodeDateExt(t, year, month, day);
+    return static_cast<int>(std::trunc(t) - std::trunc(EncodeDateExt(year, 1, 1))) + 1;
+}
+
+int DayOfTheYear(TDateTime t)
+{
+    int32_t year;
+    return DayOfTheYear(t, year);
+}
+
+int ISOWeekNumber(TDateTime t, int32_t &year, int &weekDay)
+{
+    weekDay = (DayOfWeek(t) + 5) % 7 + 1;
+    const TDateTime thursday = t - weekDay + 4;
+    int month, day;
+    DecodeDateExt(thursday, year, month, day);
+    return static_cast<int>(std::trunc(thursday - EncodeDateExt(year, 1, 1))) / 7 + 1;
+}
+
+std::string FormatDateTimeExt(const std::string &format, TDateTime t, const FormatSettings &fs)
+{
+    bool isoDone = false, dayDone = false;
+    int32_t isoYear = 0;
+    int isoWeek = 0, isoWeekDay = 0, dayOfYear = 0;
+    auto needIso = [&]() {
+        if (!isoDone) {
+            isoWeek = ISOWeekNumber(t, isoYear, isoWeekDay);
+            isoDone = true;
+        }
+    };
+    auto needDay = [&]() {
+        if (!dayDone) {
+            dayOfYear = DayOfTheYear(t);
+            dayDone = true;
+        }
+    };
+    auto quoted = [](const std::string &s) { return "\"" + s + "\""; };
+
+    std::string out;
+    size_t i = 0;
+    while (i < format.size()) {
+        const char c = format[i];
+        const char uc = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        if (c == '"' || c == '\'') {
+            const size_t close = format.find(c, i + 1);
+            const size_t end = close == std::string::npos ? format.size() : close + 1;
+            out += format.substr(i, end - i);
+            i = end;
+            continue;
+        }
+        size_t run = 1;
+        while (i + run < format.size()
+               && std::toupper(static_cast<unsigned char>(format[i + run])) == uc)
+            ++run;
+        switch (uc) {
+        case 'E':
+            needIso();
+            out += quoted(Number(isoWeekDay, 1));
+            i += 1;
+            break;
+        case 'F': {
+            const size_t n = std::min<size_t>(run, 3);
+            needDay();
+            out += quoted(Number(dayOfYear, static_cast<int>(n)));
+            i += n;
+            break;
+        }
+        case 'I': {
+            const size_t n = std::min<size_t>(run, 4);
+            needIso();
+            out += quoted(n == 2 ? Number(((isoYear % 100) + 100) % 100, 2) : std::to_string(isoYear));
+            i += n;
+            break;
+        }
+        case 'W': {
+            const size_t n = std::min<size_t>(run, 2);
+            needIso();
+            out += quoted(Number(isoWeek, static_cast<int>(n)));
+            i += n;
+            break;
+        }
+        default:
+            out += c;
+            i += 1;
+            break;
+        }
+    }
+    return FormatDateTime(out, t, fs);
+}
+
+FileTime UnixTimeToFileTime(int64_t seconds, uint32_t nanoseconds)
+{
+    constexpr int64_t kSecondsFrom1601To1970 = 11644473600LL;
+    if (seconds < -kSecondsFrom1601To1970)
+        return 0;
+    const uint64_t s = static_cast<uint64_t>(seconds + kSecondsFrom1601To1970);
+    return s * 10000000ULL + nanoseconds / 100;
+}
+
+bool GetFileTimes(const std::string &path, FileTime &creation, FileTime &lastWrite)
+{
+    struct statx stx;
+    if (::statx(AT_FDCWD, path.c_str(), 0, STATX_MTIME | STATX_BTIME, &stx) != 0)
+        return false;
+    lastWrite = UnixTimeToFileTime(stx.stx_mtime.tv_sec, stx.stx_mtime.tv_nsec);
+    if (stx.stx_mask & STATX_BTIME)
+        creation = UnixTimeToFileTime(stx.stx_btime.tv_sec, stx.stx_btime.tv_nsec);
+    else
+        creation = lastWrite;
+    return true;
+}

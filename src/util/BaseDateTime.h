@@ -1,0 +1,85 @@
+#pragma once
+// Dates as day counts (days since 30 December 1899, the fraction the time of
+// day), file times (100-ns intervals since 1601), and a date-time formatter
+// with the ISO week letters on top of the usual format letters.
+#include <array>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+using TDateTime = double;
+using FileTime = uint64_t;
+
+// An impossible date or time given to an encoding routine.
+class EConvertError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The texts and formats of the user's locale that the formatter uses.
+struct FormatSettings {
+    std::string ShortDateFormat = "dd/mm/yyyy";
+    std::string LongDateFormat = "dddd d mmmm yyyy";
+    std::string ShortTimeFormat = "hh:nn";
+    std::string LongTimeFormat = "hh:nn:ss";
+    char DateSeparator = '/';
+    char TimeSeparator = ':';
+    std::string TimeAMString = "AM";
+    std::string TimePMString = "PM";
+    std::array<std::string, 12> ShortMonthNames{"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    std::array<std::string, 12> LongMonthNames{"January", "February", "March", "April", "May", "June",
+                                               "July", "August", "September", "October", "November",
+                                               "December"};
+    // Sunday first.
+    std::array<std::string, 7> ShortDayNames{"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    std::array<std::string, 7> LongDayNames{"Sunday", "Monday", "Tuesday", "Wednesday",
+                                            "Thursday", "Friday", "Saturday"};
+
+    // Read from the current C locale (LC_TIME), as the program set it at start.
+    static FormatSettings FromLocale();
+};
+
+// The settings read from the locale when first asked for.
+const FormatSettings &DefaultFormatSettings();
+
+// Years 1 to 9999. EncodeDate throws EConvertError for an impossible date.
+TDateTime EncodeDate(int year, int month, int day);
+TDateTime EncodeTime(int hour, int min, int sec, int msec);
+void DecodeDate(TDateTime t, int &year, int &month, int &day);
+void DecodeTime(TDateTime t, int &hour, int &min, int &sec, int &msec);
+bool IsValidDate(int year, int month, int day);
+bool IsLeapYear(int year);
+int DayOfWeek(TDateTime t); // Sunday = 1 .. Saturday = 7
+
+// The usual format letters (c, d..dddddd, m..mmmm, yy, yyyy, h, hh, n, nn,
+// s, ss, z, zzz, t, tt, am/pm, a/p, ampm, "/", ":" and quoted text).
+std::string FormatDateTime(const std::string &format, TDateTime t,
+                           const FormatSettings &fs = DefaultFormatSettings());
+// Short date, then the long time when the time of day is not zero.
+std::string DateTimeToStr(TDateTime t, const FormatSettings &fs = DefaultFormatSettings());
+
+TDateTime FileTimeToDateTime(FileTime t);
+std::string FileTimeToStr(FileTime t, const FormatSettings &fs = DefaultFormatSettings());
+
+// Years outside 1 .. 9999 by the approximate calendar of the extended routines.
+TDateTime EncodeDateExt(int32_t year, int month, int day);
+void DecodeDateExt(TDateTime t, int32_t &year, int &month, int &day);
+int DayOfTheYear(TDateTime t);
+int DayOfTheYear(TDateTime t, int32_t &year);
+// ISO week number; `year` receives the ISO week-numbering year and `weekDay`
+// the ISO weekday (1 Monday .. 7 Sunday).
+int ISOWeekNumber(TDateTime t, int32_t &year, int &weekDay);
+
+// FormatDateTime with the extra letters E (ISO weekday), F/FF/FFF (day of the
+// year), I/II/III/IIII (ISO year; II two digits) and W/WW (ISO week).
+std::string FormatDateTimeExt(const std::string &format, TDateTime t,
+                              const FormatSettings &fs = DefaultFormatSettings());
+
+// Seconds and nanoseconds since 1970 as a file time (times before 1601 give 0).
+FileTime UnixTimeToFileTime(int64_t seconds, uint32_t nanoseconds);
+
+// The creation time (the file system's birth time where it keeps one, else the
+// last modification time) and the last modification time of a file or folder,
+// in UTC. False when the entry cannot be read.
+bool GetFileTimes(const std::string &path, FileTime &creation, FileTime &lastWrite);

@@ -1,0 +1,262 @@
+#include "util/BaseFileUtils.h"
+
+#include "util/PeResources.h"
+
+#include <dirent.h>
+#include <fnmatch.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+namespace {
+
+bool IsSep(char c)
+{
+    return c == '\\' || c == '/';
+}
+
+// Position just after the last separator or ":" (0 when there is none).
+size_t NameStart(std::string_view path)
+{
+    for (size_t i = path.size(); i > 0; --i) {
+        const char c = path[i - 1];
+        if (IsSep(c) || c == ':')
+            return i;
+    }
+    return 0;
+}
+
+// Index of the "." starting the extension, or npos.
+size_t ExtensionDot(std::string_view name)
+{
+    for (size_t i = name.size(); i > 0; --i) {
+        const char c = name[i - 1];
+        if (c == '.')
+            return i - 1;
+        if (IsSep(c) || c == ':')
+            return std::string_view::npos;
+    }
+    return std::string_view::npos;
+}
+
+bool HasWildcard(std::string_view s)
+{
+    return s.find_first_of("*?") != std::string_view::npos;
+}
+
+std::string HomeFolder()
+{
+    const char *home = std::getenv("HOME");
+    return home ? std::string(home) : std::string();
+}
+
+bool IsDir(const std::string &path)
+{
+    struct stat st;
+    return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The value of `key` in user-dirs.dirs: a line KEY="$HOME/Folder" or
+// KEY="/absolute/path"; other forms are ignored, as xdg-user-dirs does.
+std::string XdgUserDir(const std::string &key, const std::string &home)
+{
+    std::string configHome;
+    if (const char *x = std::getenv("XDG_CONFIG_HOME"); x && *x == '/')
+        configHome = x;
+    else if (!home.empty())
+        configHome = home + "/.config";
+    else
+        return {};
+    std::ifstream in(configHome + "/user-dirs.dirs");
+    std::string line;
+    while (std::getline(in, line)) {
+        size_t p = line.find_first_not_of(" \t");
+        if (p == std::string::npos || line[p] == '#')
+            continue;
+        if (line.compare(p, key.size(), key) != 0)
+            continue;
+        p += key.size();
+        if (p >= line.size() || line[p] != '=')
+            continue;
+        ++p;
+        if (p >= line.size() || line[p] != '"')
+            continue;
+        const size_t close = line.find('"', p + 1);
+        if (close == std::string::npos)
+            continue;
+        std::string value;
+        // Backslash escapes a following character inside the quotes.
+        for (size_t i = p + 1; i < close; ++i) {
+            if (line[i] == '\\' && i + 1 < close)
+                ++i;
+            value += line[i];
+        }
+        std::string result;
+        if (value.rfind("$HOME", 0) == 0 && (value.size() == 5 || value[5] == '/'))
+            result = home + value.substr(5);
+        else if (!value.empty() && value[0] == '/')
+            result = value;
+        else
+            continue;
+        while (result.size() > 1 && result.back() == '/')
+            result.pop_back();
+        return result;
+    }
+    return {};
+}
+
+std::string UserFolder(const char *key, const char *fallbackName)
+{
+    const std::string home = HomeFolder();
+    if (home.empty())
+        return {};
+    std::string dir = XdgUserDir(key, home);
+    if (!dir.empty())
+        return dir;
+    const std::string fallback = home + "/" + fallbackName;
+    return IsDir(fallback) ? fallback : home;
+}
+
+} // namespace
+
+std::string PathAddSeparator(std::string_view path)
+{
+    if (path.empty())
+        return "\\";
+    if (IsSep(path.back()))
+        return std::string(path);
+    return std::string(path) + (path.front() == '/' ? '/' : '\\');
+}
+
+std::string PathExtractFileDirWithDelimiter(std::string_view fileName)
+{
+    size_t start = NameStart(fileName);
+    std::string_view dir = fileName.substr(0, start);
+    // Drop the trailing separator, except at a root ("c:\", "/") where it is
+    // the folder itself.
+    if (!dir.empty() && IsSep(dir.back()) && dir.size() > 1 && dir[dir.size() - 2] != ':')
+        dir.remove_suffix(1);
+    if (dir.empty())
+        return std::string();
+    return PathAddSeparator(dir);
+}
+
+std::string PathExtractFileNameWithoutExtension(std::string_view path)
+{
+    return PathRemoveExtension(path.substr(NameStart(path)));
+}
+
+std::string PathRemoveExtension(std::string_view name)
+{
+    const size_t dot = ExtensionDot(name);
+    if (dot == std::string_view::npos)
+        return std::string(name);
+    return std::string(name.substr(0, dot));
+}
+
+std::string PathExtractExtension(std::string_view name)
+{
+    const size_t dot = ExtensionDot(name);
+    if (dot == std::string_view::npos)
+        return std::string(name);
+    return std::string(name.substr(dot, 4));
+}
+
+bool IsDirectory(const std::string &path)
+{
+    return IsDir(path);
+}
+
+int64_t GetSizeOfFile(const std::string &path)
+{
+    if (path.empty())
+        return -1;
+    const size_t start = NameStart(path);
+    const std::string pattern = path.substr(start);
+    if (!HasWildcard(pattern)) {
+        struct stat st;
+        if (::stat(path.c_str(), &st) != 0)
+            return -1;
+        return S_ISDIR(st.st_mode) ? 0 : static_cast<int64_t>(st.st_size);
+    }
+    std::string dir = path.substr(0, start);
+    if (dir.empty())
+        dir = ".";
+    // "*.*" matches every name, with or without a dot.
+    const std::string glob = pattern == "*.*" ? std::string("*") : pattern;
+    DIR *d = ::opendir(dir.c_str());
+    if (!d)
+        return -1;
+    int64_t result = -1;
+    while (dirent *e = ::readdir(d)) {
+        if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0)
+            continue;
+        if (::fnmatch(glob.c_str(), e->d_name, FNM_PERIOD) != 0)
+            continue;
+        struct stat st;
+        const std::string full = PathAddSeparator(dir) + e->d_name;
+        if (::lstat(full.c_str(), &st) != 0)
+            continue;
+        result = S_ISDIR(st.st_mode) ? 0 : static_cast<int64_t>(st.st_size);
+        break;
+    }
+    ::closedir(d);
+    return result;
+}
+
+bool FileExists(const std::string &path)
+{
+    return GetSizeOfFile(path) != -1;
+}
+
+std::string GetSpecialFolderPath(int folderId)
+{
+    switch (folderId) {
+    case kFolderDesktop: return UserFolder("XDG_DESKTOP_DIR", "Desktop");
+    case kFolderPersonal: return UserFolder("XDG_DOCUMENTS_DIR", "Documents");
+    default: return {};
+    }
+}
+
+std::string GetDesktopFolder()
+{
+    return GetSpecialFolderPath(kFolderDesktop);
+}
+
+std::string GetPersonalFolder()
+{
+    return GetSpecialFolderPath(kFolderPersonal);
+}
+
+std::string GetModulePath(uintptr_t module)
+{
+    if (module != 0)
+        return {};
+    char buf[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf);
+    if (n <= 0 || static_cast<size_t>(n) >= sizeof buf)
+        return {};
+    return std::string(buf, static_cast<size_t>(n));
+}
+
+bool GetFileVersionFixedInfo(const std::string &fileName, FixedFileVersionInfo &info)
+{
+    std::ifstream in(fileName, std::ios::binary);
+    if (!in)
+        return false;
+    // Program files worth asking about are small; refuse anything huge rather
+    // than reading it whole.
+    in.seekg(0, std::ios::end);
+    const std::streamoff size = in.tellg();
+    if (size <= 0 || size > (256 << 20))
+        return false;
+    in.seekg(0);
+    std::string bytes(static_cast<size_t>(size), '\0');
+    if (!in.read(bytes.data(), size))
+        return false;
+    return ReadPeFixedVersion(bytes, info);
+}

@@ -1,0 +1,58 @@
+#pragma once
+// Path and file helpers. Stored paths use "\" and drive letters (e:\Photos\);
+// paths on this machine use "/". The name-splitting helpers accept both
+// separators, so a catalogue path and a local path split the same way.
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// Ends the path with a separator: "\" for an empty or drive-based path, "/"
+// for an absolute local path; a path already ending in one is unchanged.
+std::string PathAddSeparator(std::string_view path);
+
+// The folder part of a file name (before the last separator or ":"), with a
+// trailing separator.
+std::string PathExtractFileDirWithDelimiter(std::string_view fileName);
+
+// The file name without folder and without extension.
+std::string PathExtractFileNameWithoutExtension(std::string_view path);
+
+// The name without its extension. Only a "." after the last separator or ":"
+// starts an extension; a name ending in "." loses just that dot.
+std::string PathRemoveExtension(std::string_view name);
+
+// The "." and at most three more characters (".html" gives ".htm"); a name
+// without an extension is returned whole, not as an empty text.
+std::string PathExtractExtension(std::string_view name);
+
+bool IsDirectory(const std::string &path);
+
+// The size of the first entry matching `path` (which may hold the wildcards
+// "*" and "?" in its last component; folders match too, with size 0), or -1
+// when nothing matches. Sizes are 64-bit: no real size is ever -1.
+int64_t GetSizeOfFile(const std::string &path);
+
+// True when GetSizeOfFile finds an entry: folders and matching patterns count.
+bool FileExists(const std::string &path);
+
+// Shell folder identifiers understood by GetSpecialFolderPath.
+constexpr int kFolderDesktop = 0;
+constexpr int kFolderPersonal = 5;
+
+// The user's desktop (0) or documents (5) folder from the XDG user folders,
+// without a trailing separator; empty for any other identifier or when no home
+// folder is known.
+std::string GetSpecialFolderPath(int folderId);
+std::string GetDesktopFolder();
+std::string GetPersonalFolder();
+
+// The running program's full file name (the module handle 0 is the program;
+// other handles are not known here and give an empty text).
+std::string GetModulePath(uintptr_t module = 0);
+
+// The 52-byte fixed version record of a Windows program file, as 13 double
+// words (signature 0xFEEF04BD first). False for a file without one, or one
+// that is not a Windows program file.
+using FixedFileVersionInfo = std::array<uint32_t, 13>;
+bool GetFileVersionFixedInfo(const std::string &fileName, FixedFileVersionInfo &info);

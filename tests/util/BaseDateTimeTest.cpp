@@ -1,0 +1,145 @@
+#include "util/BaseDateTime.h"
+
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <utime.h>
+
+namespace {
+
+FormatSettings Fixed()
+{
+    FormatSettings fs;
+    fs.ShortDateFormat = "dd.mm.yyyy";
+    fs.LongTimeFormat = "hh:nn:ss";
+    fs.ShortTimeFormat = "hh:nn";
+    fs.DateSeparator = '.';
+    return fs;
+}
+
+} // namespace
+
+TEST(BaseDateTime, CalendarBasics)
+{
+    EXPECT_EQ(EncodeDate(1899, 12, 30), 0.0);
+    EXPECT_EQ(EncodeDate(1, 1, 1), -693593.0);
+    EXPECT_EQ(EncodeDate(9999, 12, 31) + 1, 2958466.0);
+    EXPECT_EQ(EncodeDate(2000, 2, 29), 36585.0);
+    EXPECT_THROW(EncodeDate(2001, 2, 29), EConvertError);
+    EXPECT_THROW(EncodeDate(0, 1, 1), EConvertError);
+    int y, m, d;
+    DecodeDate(36585.75, y, m, d);
+    EXPECT_EQ(y * 10000 + m * 100 + d, 20000229);
+    DecodeDate(-1.5, y, m, d); // a negative day count with a time keeps its day
+    EXPECT_EQ(y * 10000 + m * 100 + d, 18991229);
+    int h, n, s, ms;
+    DecodeTime(-1.5, h, n, s, ms);
+    EXPECT_EQ(h, 12);
+    DecodeTime(EncodeTime(23, 59, 59, 999), h, n, s, ms);
+    EXPECT_EQ(h * 10000000 + n * 100000 + s * 1000 + ms, 235959999);
+    EXPECT_EQ(DayOfWeek(0), 7);                       // 30 Dec 1899 was a Saturday
+    EXPECT_EQ(DayOfWeek(EncodeDate(2005, 1, 10)), 2); // Monday
+}
+
+TEST(BaseDateTime, FileTimes)
+{
+    EXPECT_EQ(FileTimeToDateTime(0), -109205.0);          // 1 January 1601
+    int y, m, d;
+    DecodeDate(FileTimeToDateTime(0), y, m, d);
+    EXPECT_EQ(y * 10000 + m * 100 + d, 16010101);
+    // 2005-01-10 12:00 UTC.
+    const FileTime t = UnixTimeToFileTime(1105358400, 0);
+    EXPECT_DOUBLE_EQ(FileTimeToDateTime(t), EncodeDate(2005, 1, 10) + 0.5);
+    EXPECT_EQ(FileTimeToStr(t, Fixed()), "10.01.2005 12:00:00");
+    EXPECT_EQ(FileTimeToStr(UnixTimeToFileTime(1105315200, 0), Fixed()), "10.01.2005"); // midnight: no time
+    EXPECT_EQ(UnixTimeToFileTime(-11644473600LL, 0), 0u);
+    EXPECT_EQ(UnixTimeToFileTime(-11644473601LL, 0), 0u);
+
+    orbtest::TempDir dir;
+    const std::string path = dir.write("f.txt", "x");
+    utimbuf times{1105358400, 1105358400};
+    ASSERT_EQ(utime(path.c_str(), &times), 0);
+    FileTime creation = 0, lastWrite = 0;
+    ASSERT_TRUE(GetFileTimes(path, creation, lastWrite));
+    EXPECT_EQ(lastWrite, t);
+    EXPECT_NE(creation, 0u); // birth time or, where none is kept, the change time
+    EXPECT_FALSE(GetFileTimes(dir.file("missing"), creation, lastWrite));
+}
+
+TEST(BaseDateTime, ExtendedYears)
+{
+    // Inside 1 .. 9999 the calendar is exact.
+    int32_t y;
+    int m, d;
+    DecodeDateExt(EncodeDateExt(2005, 3, 7), y, m, d);
+    EXPECT_EQ(y * 10000 + m * 100 + d, 20050307);
+    // Outside it the calendar is approximate (years of 365.2422454 days,
+    // months of a twelfth of that): mid-month dates come back in the same
+    // year and month, within a day.
+    for (int32_t year : {10000, 12345, 20000, -1, -2, -500}) {
+        for (int month : {1, 6, 12}) {
+            DecodeDateExt(EncodeDateExt(year, month, 15), y, m, d);
+            EXPECT_EQ(y, year) << year << "-" << month;
+            EXPECT_EQ(m, month) << year << "-" << month;
+            EXPECT_NEAR(d, 15, 1) << year << "-" << month;
+        }
+    }
+    // Year 0 starts where year 1 of the exact calendar does.
+    EXPECT_EQ(EncodeDateExt(0, 1, 1), -693593.0);
+    EXPECT_EQ(EncodeDateExt(10000, 1, 1), 2958466.0);
+    EXPECT_EQ(DayOfTheYear(EncodeDate(2004, 12, 31)), 366);
+    EXPECT_EQ(DayOfTheYear(EncodeDate(2005, 2, 1) + 0.9), 32);
+}
+
+TEST(BaseDateTime, IsoWeeks)
+{
+    int32_t year;
+    int weekDay;
+    EXPECT_EQ(ISOWeekNumber(EncodeDate(2005, 1, 1), year, weekDay), 53);
+    EXPECT_EQ(year, 2004);
+    EXPECT_EQ(weekDay, 6);
+    EXPECT_EQ(ISOWeekNumber(EncodeDate(2008, 12, 29), year, weekDay), 1); // Monday in next ISO year
+    EXPECT_EQ(year, 2009);
+    EXPECT_EQ(weekDay, 1);
+    EXPECT_EQ(ISOWeekNumber(EncodeDate(2005, 1, 10), year, weekDay), 2);
+    EXPECT_EQ(ISOWeekNumber(EncodeDate(2010, 1, 3), year, weekDay), 53);
+    EXPECT_EQ(weekDay, 7);
+}
+
+TEST(BaseDateTime, FormatLetters)
+{
+    const FormatSettings fs = Fixed();
+    const TDateTime t = EncodeDate(2005, 1, 10) + EncodeTime(14, 5, 9, 7);
+    EXPECT_EQ(FormatDateTime("yyyy-mm-dd hh:nn:ss.zzz", t, fs), "2005-01-10 14:05:09.007");
+    EXPECT_EQ(FormatDateTime("d/m/yy h:n:s", t, fs), "10.1.05 14:5:9");
+    EXPECT_EQ(FormatDateTime("ddd dddd mmm mmmm", t, fs), "Mon Monday Jan January");
+    EXPECT_EQ(FormatDateTime("hh:mm", t, fs), "14:05"); // m after h is minutes
+    EXPECT_EQ(FormatDateTime("h:nn am/pm", t, fs), "2:05 pm");
+    EXPECT_EQ(FormatDateTime("hh AMPM", EncodeTime(0, 30, 0, 0), fs), "12 AM");
+    EXPECT_EQ(FormatDateTime("ddddd  t", t, fs), "10.01.2005  14:05");
+    EXPECT_EQ(FormatDateTime("c", t, fs), "10.01.2005 14:05:09");
+    EXPECT_EQ(FormatDateTime("\"day\" d 'of' mmmm", t, fs), "day 10 of January");
+    EXPECT_EQ(FormatDateTime("'unclosed d", t, fs), "unclosed d");
+
+    EXPECT_EQ(FormatDateTimeExt("WW", t, fs), "02");
+    EXPECT_EQ(FormatDateTimeExt("FFF", EncodeDate(2005, 2, 1), fs), "032");
+    EXPECT_EQ(FormatDateTimeExt("FFF", EncodeDate(2004, 2, 1), fs), "032");
+    EXPECT_EQ(FormatDateTimeExt("F FF", EncodeDate(2005, 1, 5), fs), "5 05");
+    EXPECT_EQ(FormatDateTimeExt("IIII-WW-E", EncodeDate(2005, 1, 1), fs), "2004-53-6");
+    EXPECT_EQ(FormatDateTimeExt("II/w", EncodeDate(2005, 1, 1), fs), "04.53");
+    EXPECT_EQ(FormatDateTimeExt("EE", t, fs), "11"); // E is taken one at a time
+    // Letters inside quotes are copied, not replaced.
+    EXPECT_EQ(FormatDateTimeExt("\"Week\" W", t, fs), "Week 2");
+    EXPECT_EQ(FormatDateTimeExt("'FIW' yyyy", t, fs), "FIW 2005");
+    EXPECT_EQ(FormatDateTimeExt("ddddd  t", t, fs), "10.01.2005  14:05");
+}
+
+TEST(BaseDateTime, LocaleSettingsAreUsable)
+{
+    // Whatever the locale, the default settings format a date that holds the year.
+    const std::string s = DateTimeToStr(EncodeDate(2005, 1, 10) + 0.5);
+    EXPECT_NE(s.find("05"), std::string::npos) << s;
+    EXPECT_FALSE(DefaultFormatSettings().LongTimeFormat.empty());
+}
