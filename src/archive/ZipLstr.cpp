@@ -84,7 +84,7 @@ std::string ZipMessageText(int msgNo)
     case DS_NoUnattSpan: return "Unattended listing of a spanned archive is not possible";
     case DS_NoValidZip: return "This archive is not a valid zip archive";
     case DS_FirstInSet: return "This is the first disk in a backup set, please insert the last disk of this set";
-    case DS_NotLastInSet: return "This is the %s disk in a backup set, please insert the last disk of this set";
+    case DS_NotLastInSet: return "This is disk %s of a backup set, please insert the last disk of this set";
     case DS_FirstFileOnHD: return "This is the first file of a spanned set, please choose the last file of the set";
     default:
         return "ZipMsgs.res is probably not linked to the executable\nMissing String ID is: " +

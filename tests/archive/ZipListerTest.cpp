@@ -589,14 +589,6 @@ TEST(ZipLister, MessagesAndProperties)
 
     TZipLister z;
     EXPECT_EQ(z.Count(), 0);
-    z.SetMinZipDllVers(160);
-    EXPECT_EQ(z.MinZipDllVers(), 170);
-    z.SetMinUnzDllVers(180);
-    EXPECT_EQ(z.MinUnzDllVers(), 180);
-    z.SetPasswordReqCount(40);
-    EXPECT_EQ(z.PasswordReqCount(), 15);
-    z.SetDLLDirectory("/opt/zip/");
-    EXPECT_EQ(z.DLLDirectory(), "/opt/zip");
 
     // An error box is shown only with ShowErrMsg on and Unattended off.
     orbtest::TempDir t;
