@@ -13,7 +13,6 @@
 #include <QObject>
 
 #include <cstdint>
-#include <ctime>
 #include <memory>
 #include <optional>
 #include <string>
@@ -44,12 +43,15 @@ enum : uint32_t {
 // One entry of a drive folder: a real file or folder, or a virtual track file
 // of an audio CD.
 struct VolumeEntry {
-    std::string name;       // file name, Linux bytes ("\" kept as it is)
+    std::string name;       // as stored: a "\" of the Linux name appears as "/"
     bool isDirectory = false;
     uint64_t size = 0;
     uint32_t attributes = 0; // FILE_ATTR_* bits
-    std::time_t creationTime = 0;  // birth time where the file system keeps one, else last write
-    std::time_t lastWriteTime = 0;
+    // File times (100-ns intervals since 1601, UTC, as util/BaseDateTime.h
+    // formats them): birth time where the file system keeps one, else the
+    // last write; and the last write.
+    uint64_t creationTime = 0;
+    uint64_t lastWriteTime = 0;
 };
 
 // The facts of one lettered drive.

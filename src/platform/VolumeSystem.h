@@ -43,14 +43,19 @@ public:
 private:
     void RefreshIfStale() const;
     std::string OpticalFingerprint() const;
+    // Everything whose change gives other drives: mount table, letter map,
+    // bound folders, discs.
+    std::string StateFingerprint() const;
     void Rebuild();
 
     SystemVolumeOptions options_;
     std::vector<VolumeInfo> drives_;
     std::string mountInfoText_;
-    std::string opticalState_;
+    std::string state_;
+    std::vector<std::string> boundFolders_;
     std::string letterMapProblem_;
-    std::map<std::string, std::time_t> discSeen_; // optical device -> time its disc was first seen
+    std::string memoryMap_; // the map's text when no file keeps it
+    std::map<std::string, uint64_t> discSeen_; // optical device -> file time its disc was first seen
     QSocketNotifier *mountWatch_ = nullptr;
     int mountFd_ = -1;
     QTimer poll_;

@@ -1,0 +1,213 @@
+#include "platform/VolumeLetters.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr const char *kPrefixes[] = {"uuid:", "optical:", "dev:", "net:", "ram:", "folder:"};
+constexpr char kFirstFreeLetter = 'd';
+constexpr char kRootLetter = 'c';
+
+std::string Trim(const std::string &s)
+{
+    size_t b = s.find_first_not_of(" \t\r");
+    if (b == std::string::npos)
+        return {};
+    size_t e = s.find_last_not_of(" \t\r");
+    return s.substr(b, e - b + 1);
+}
+
+bool IsFolderIdentity(const std::string &id) { return id.rfind("folder:", 0) == 0; }
+
+} // namespace
+
+bool VolumeLetterMap::IsValidIdentity(const std::string &identity)
+{
+    for (const char *p : kPrefixes) {
+        size_t n = std::strlen(p);
+        if (identity.size() > n && identity.compare(0, n, p) == 0) {
+            if (IsFolderIdentity(identity) && identity[n] != '/')
+                return false; // a bound folder must be an absolute path
+            return identity.find('\n') == std::string::npos;
+        }
+    }
+    return false;
+}
+
+void VolumeLetterMap::Parse(const std::string &text, std::string &problem)
+{
+    lines_.clear();
+    problem.clear();
+    std::set<char> letters;
+    std::set<std::string> identities;
+    std::istringstream in(text);
+    std::string raw;
+    int number = 0;
+    while (std::getline(in, raw)) {
+        ++number;
+        Line line;
+        line.text = raw;
+        std::string t = Trim(raw);
+        if (!t.empty() && t[0] != '#') {
+            char letter = t.size() >= 2 && t[1] == '=' ? char(t[0] | 0x20) : 0;
+            std::string identity = t.size() >= 2 ? Trim(t.substr(2)) : std::string();
+            const char *why = nullptr;
+            if (letter < 'a' || letter > 'z')
+                why = "no drive letter";
+            else if (letter == kRootLetter)
+                why = "c: is the root file system";
+            else if (!IsValidIdentity(identity))
+                why = "unknown volume";
+            else if (letters.count(letter))
+                why = "letter bound twice";
+            else if (identities.count(identity))
+                why = "volume bound twice";
+            if (why) {
+                problem += "line " + std::to_string(number) + ": " + why + "; ";
+            } else {
+                line.letter = letter;
+                line.identity = identity;
+                letters.insert(letter);
+                identities.insert(identity);
+            }
+        }
+        lines_.push_back(std::move(line));
+    }
+    if (!problem.empty())
+        problem = "letter map: " + problem.substr(0, problem.size() - 2);
+}
+
+bool VolumeLetterMap::Load(const std::string &path, std::string &problem)
+{
+    lines_.clear();
+    problem.clear();
+    std::ifstream f(path, std::ios::binary);
+    if (!f) {
+        if (errno == ENOENT)
+            return true;
+        problem = "letter map " + path + " cannot be read: " + std::strerror(errno);
+        return false;
+    }
+    std::ostringstream ss;
+    ss << f.rdbuf();
+    if (f.bad()) {
+        problem = "letter map " + path + " cannot be read";
+        return false;
+    }
+    Parse(ss.str(), problem);
+    return true;
+}
+
+std::map<std::string, char> VolumeLetterMap::Assign(const std::vector<std::string> &present, bool &changed)
+{
+    changed = false;
+    std::map<std::string, char> result;
+    std::set<std::string> presentSet(present.begin(), present.end());
+    std::set<char> held = {kRootLetter};
+    for (const auto &l : lines_)
+        if (l.letter)
+            held.insert(l.letter);
+    for (const auto &id : present) {
+        if (result.count(id) || !IsValidIdentity(id) || IsFolderIdentity(id))
+            continue;
+        if (auto have = LetterOf(id)) {
+            result[id] = *have;
+            continue;
+        }
+        char letter = 0;
+        for (char c = kFirstFreeLetter; c <= 'z' && !letter; ++c)
+            if (!held.count(c))
+                letter = c;
+        if (letter) {
+            held.insert(letter);
+            lines_.push_back({std::string(1, letter) + "=" + id, letter, id});
+            result[id] = letter;
+            changed = true;
+            continue;
+        }
+        // Every letter is held: take over the letter of a volume that is away,
+        // the lowest one, unless a present volume already took it.
+        Line *victim = nullptr;
+        for (auto &l : lines_)
+            if (l.letter && !IsFolderIdentity(l.identity) && !presentSet.count(l.identity)
+                && (!victim || l.letter < victim->letter))
+                victim = &l;
+        if (!victim)
+            continue; // no letter left for this volume
+        victim->identity = id;
+        victim->text = std::string(1, victim->letter) + "=" + id;
+        result[id] = victim->letter;
+        changed = true;
+    }
+    return result;
+}
+
+std::map<char, std::string> VolumeLetterMap::FolderBindings() const
+{
+    std::map<char, std::string> out;
+    for (const auto &l : lines_)
+        if (l.letter && IsFolderIdentity(l.identity))
+            out[l.letter] = l.identity.substr(std::strlen("folder:"));
+    return out;
+}
+
+std::optional<char> VolumeLetterMap::LetterOf(const std::string &identity) const
+{
+    for (const auto &l : lines_)
+        if (l.letter && l.identity == identity)
+            return l.letter;
+    return std::nullopt;
+}
+
+std::string VolumeLetterMap::Text() const
+{
+    std::string out;
+    for (const auto &l : lines_)
+        out += l.text + "\n";
+    return out;
+}
+
+bool VolumeLetterMap::Save(const std::string &path, std::string &problem) const
+{
+    std::string temp = path + ".tmp";
+    std::string text = Text();
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        problem = "letter map " + path + " cannot be written: " + std::strerror(errno);
+        return false;
+    }
+    size_t done = 0;
+    bool ok = true;
+    while (done < text.size()) {
+        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            ok = false;
+            break;
+        }
+        done += size_t(n);
+    }
+    if (ok && ::fsync(fd) != 0)
+        ok = false;
+    int err = errno;
+    if (::close(fd) != 0)
+        ok = false;
+    if (ok && std::rename(temp.c_str(), path.c_str()) != 0) {
+        err = errno;
+        ok = false;
+    }
+    if (!ok) {
+        ::unlink(temp.c_str());
+        problem = "letter map " + path + " cannot be written: " + std::strerror(err);
+    }
+    return ok;
+}

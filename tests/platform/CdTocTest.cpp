@@ -1,0 +1,136 @@
+#include "platform/CdToc.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Track {
+    uint8_t number;
+    uint8_t control;
+    uint32_t lba;
+};
+
+// A READ TOC reply with LBA addresses; the lead-out is track 0xAA.
+std::vector<uint8_t> Reply(uint8_t first, uint8_t last, std::vector<Track> tracks)
+{
+    std::vector<uint8_t> r = {0, 0, first, last};
+    for (auto t : tracks) {
+        uint8_t d[8] = {0, uint8_t(0x10 | t.control), t.number, 0, uint8_t(t.lba >> 24), uint8_t(t.lba >> 16),
+                        uint8_t(t.lba >> 8), uint8_t(t.lba)};
+        r.insert(r.end(), d, d + 8);
+    }
+    size_t len = r.size() - 2;
+    r[0] = uint8_t(len >> 8);
+    r[1] = uint8_t(len);
+    return r;
+}
+
+std::vector<uint8_t> ThreeAudioTracks()
+{
+    return Reply(1, 3, {{1, 0, 0}, {2, 0, 15000}, {3, 0, 30000}, {0xAA, 0, 45000}});
+}
+
+} // namespace
+
+TEST(CdToc, ParsesTracksAndLeadOut)
+{
+    std::string error;
+    auto toc = ParseCdToc(ThreeAudioTracks(), false, error);
+    ASSERT_TRUE(toc) << error;
+    EXPECT_EQ(toc->firstTrack, 1);
+    EXPECT_EQ(toc->lastTrack, 3);
+    ASSERT_EQ(toc->tracks.size(), 3u);
+    EXPECT_EQ(toc->tracks[1].lba, 15000u);
+    EXPECT_EQ(toc->leadOutLba, 45000u);
+    EXPECT_TRUE(toc->hasAudio());
+}
+
+TEST(CdToc, ParsesMinuteSecondFrameAddresses)
+{
+    // 00:02:00 is sector 0; 03:20:15 is (200 * 75 + 15) - 150.
+    std::vector<uint8_t> r = {0, 18, 1, 1, 0, 0x10, 1, 0, 0, 0, 2, 0, 0, 0x10, 0xAA, 0, 0, 3, 20, 15};
+    std::string error;
+    auto toc = ParseCdToc(r, true, error);
+    ASSERT_TRUE(toc) << error;
+    EXPECT_EQ(toc->tracks[0].lba, 0u);
+    EXPECT_EQ(toc->leadOutLba, 200u * 75 + 15 - 150);
+    r[19] = 75; // frame out of range
+    EXPECT_FALSE(ParseCdToc(r, true, error));
+}
+
+TEST(CdToc, ListsAudioTracksAsTrackFiles)
+{
+    std::string error;
+    // A mixed disc: data track 1, audio tracks 2 and 10 (numbers name the files).
+    auto toc = ParseCdToc(Reply(1, 10, {{1, 4, 0}, {2, 0, 9000}, {10, 0, 20000}, {0xAA, 0, 30000}}), false, error);
+    ASSERT_TRUE(toc) << error;
+    auto entries = AudioCdRootEntries(*toc, 123456789);
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].name, "Track02.cda");
+    EXPECT_EQ(entries[1].name, "Track10.cda");
+    for (auto &e : entries) {
+        EXPECT_EQ(e.size, 44u);
+        EXPECT_FALSE(e.isDirectory);
+        EXPECT_EQ(e.attributes, uint32_t(FILE_ATTR_READONLY));
+        EXPECT_EQ(e.lastWriteTime, 123456789u);
+    }
+}
+
+TEST(CdToc, RejectsEveryTruncation)
+{
+    auto full = ThreeAudioTracks();
+    std::string error;
+    for (size_t n = 0; n < full.size(); ++n) {
+        std::vector<uint8_t> cut(full.begin(), full.begin() + long(n));
+        EXPECT_FALSE(ParseCdToc(cut, false, error)) << "length " << n;
+    }
+    // A length field claiming more than the reply holds.
+    full[1] += 8;
+    EXPECT_FALSE(ParseCdToc(full, false, error));
+}
+
+TEST(CdToc, RejectsInconsistentTables)
+{
+    std::string error;
+    // No lead-out.
+    EXPECT_FALSE(ParseCdToc(Reply(1, 2, {{1, 0, 0}, {2, 0, 100}}), false, error));
+    // Tracks out of order, outside the range, after the lead-out.
+    EXPECT_FALSE(ParseCdToc(Reply(1, 2, {{2, 0, 0}, {1, 0, 100}, {0xAA, 0, 200}}), false, error));
+    EXPECT_FALSE(ParseCdToc(Reply(1, 2, {{1, 0, 0}, {5, 0, 100}, {0xAA, 0, 200}}), false, error));
+    EXPECT_FALSE(ParseCdToc(Reply(1, 1, {{1, 0, 0}, {0xAA, 0, 200}, {1, 0, 300}}), false, error));
+    // Lead-out before the last track; bad track range in the header.
+    EXPECT_FALSE(ParseCdToc(Reply(1, 1, {{1, 0, 500}, {0xAA, 0, 200}}), false, error));
+    EXPECT_FALSE(ParseCdToc(Reply(0, 1, {{1, 0, 0}, {0xAA, 0, 200}}), false, error));
+    EXPECT_FALSE(ParseCdToc(Reply(3, 2, {{1, 0, 0}, {0xAA, 0, 200}}), false, error));
+    // A length that is not whole descriptors.
+    auto r = ThreeAudioTracks();
+    r.push_back(0);
+    r[1] += 1;
+    EXPECT_FALSE(ParseCdToc(r, false, error));
+    EXPECT_FALSE(error.empty());
+}
+
+TEST(CdToc, AudioSerialSumsTrackAddresses)
+{
+    std::string error;
+    auto toc = ParseCdToc(ThreeAudioTracks(), false, error);
+    ASSERT_TRUE(toc);
+    // Track starts at absolute frames 150, 15150, 30150: 00:02:00, 03:22:00, 06:42:00.
+    uint32_t expected = ((0u << 16) | (2u << 8) | 0) + ((3u << 16) | (22u << 8) | 0) + ((6u << 16) | (42u << 8) | 0);
+    EXPECT_EQ(AudioCdSerial(*toc), expected);
+    // Fewer than three tracks add the playing length in frames.
+    auto two = ParseCdToc(Reply(1, 2, {{1, 0, 0}, {2, 0, 15000}, {0xAA, 0, 45000}}), false, error);
+    ASSERT_TRUE(two);
+    EXPECT_EQ(AudioCdSerial(*two), ((0u << 16) | (2u << 8)) + ((3u << 16) | (22u << 8)) + 45000u);
+    EXPECT_EQ(AudioCdTotalBytes(*toc), 45000ull * 2352);
+}
+
+TEST(CdToc, ProbingSomethingThatIsNoDriveFindsNoDisc)
+{
+    auto missing = ProbeOpticalDrive("/nonexistent/sr9");
+    EXPECT_FALSE(missing.opened);
+    auto notDrive = ProbeOpticalDrive("/dev/null");
+    EXPECT_TRUE(notDrive.opened);
+    EXPECT_FALSE(notDrive.discPresent);
+    EXPECT_TRUE(notDrive.toc.empty());
+}

@@ -1,0 +1,135 @@
+#include "platform/MountInfo.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace {
+
+// A desktop machine's table: system mounts, the root, a separate /home seen
+// twice, a stick with a blank in its name, a data CD, a share, a user's RAM disk.
+const char *kTable =
+    "22 27 0:21 / /proc rw,relatime shared:12 - proc proc rw\n"
+    "23 27 0:22 / /sys rw,relatime - sysfs sysfs rw\n"
+    "24 27 0:6 / /dev rw,relatime - devtmpfs udev rw,size=100k\n"
+    "27 1 254:0 / / rw,relatime shared:1 - ext4 /dev/vda rw\n"
+    "31 23 0:28 / /sys/fs/cgroup rw - cgroup2 cgroup2 rw\n"
+    "40 27 8:2 / /home rw,relatime shared:20 - ext4 /dev/sda2 rw\n"
+    "41 27 8:1 / /boot/efi rw - vfat /dev/sda1 rw\n"
+    "42 27 0:40 / /run/user/1000 rw - tmpfs tmpfs rw\n"
+    "43 42 0:41 / /run/user/1000/gvfs rw - fuse.gvfsd-fuse gvfsd-fuse rw\n"
+    "60 27 8:17 / /media/me/My\\040Stick rw,nosuid shared:30 - vfat /dev/sdb1 rw,uid=1000\n"
+    "61 27 11:0 / /run/media/me/DATA\\011CD ro shared:31 - iso9660 /dev/sr0 ro\n"
+    "62 27 0:50 / /mnt/share rw - cifs //server/Public\\040Docs rw\n"
+    "63 27 0:51 / /tmp rw - tmpfs tmpfs rw\n"
+    "64 27 0:52 / /mnt/ram rw - tmpfs tmpfs rw\n"
+    "65 27 8:2 / /srv/home-again rw - ext4 /dev/sda2 rw\n"
+    "66 27 7:3 / /snap/core/1 ro - squashfs /dev/loop3 ro\n"
+    "67 27 0:60 / /var/lib/docker/overlay2/x/merged rw - overlay overlay rw\n"
+    "68 27 0:61 / /mnt/nfs rw - nfs4 srv:/export rw\n";
+
+std::vector<std::string> MountPoints(const std::vector<MountEntry> &v)
+{
+    std::vector<std::string> out;
+    for (auto &e : v)
+        out.push_back(e.mountPoint);
+    return out;
+}
+
+} // namespace
+
+TEST(MountInfo, UndoesOctalEscapesOnly)
+{
+    EXPECT_EQ(UnescapeMountField("My\\040Stick"), "My Stick");
+    EXPECT_EQ(UnescapeMountField("a\\011b\\012c\\134d"), "a\tb\nc\\d");
+    // Not an escape: too short, not octal, or out of byte range.
+    EXPECT_EQ(UnescapeMountField("x\\04"), "x\\04");
+    EXPECT_EQ(UnescapeMountField("x\\089"), "x\\089");
+    EXPECT_EQ(UnescapeMountField("x\\777"), "x\\777");
+    EXPECT_EQ(UnescapeMountField("end\\"), "end\\");
+}
+
+TEST(MountInfo, ParsesFieldsAroundOptionalFields)
+{
+    auto all = ParseMountInfo(kTable);
+    ASSERT_EQ(all.size(), 18u);
+    const MountEntry &stick = all[9];
+    EXPECT_EQ(stick.mountId, 60);
+    EXPECT_EQ(stick.parentId, 27);
+    EXPECT_EQ(stick.major, 8u);
+    EXPECT_EQ(stick.minor, 17u);
+    EXPECT_EQ(stick.root, "/");
+    EXPECT_EQ(stick.mountPoint, "/media/me/My Stick");
+    EXPECT_EQ(stick.fsType, "vfat");
+    EXPECT_EQ(stick.source, "/dev/sdb1");
+    EXPECT_EQ(all[10].mountPoint, "/run/media/me/DATA\tCD");
+    EXPECT_EQ(all[11].source, "//server/Public Docs");
+}
+
+TEST(MountInfo, SkipsMalformedLines)
+{
+    int bad = -1;
+    auto all = ParseMountInfo("garbage\n"
+                              "1 2 8:1 / /a rw - ext4\n"          // no source
+                              "1 2 81 / /a rw - ext4 /dev/x rw\n"  // no major:minor
+                              "x 2 8:1 / /a rw - ext4 /dev/x rw\n" // id not a number
+                              "1 2 8:1 / relative rw - ext4 /dev/x rw\n"
+                              "\n"
+                              "5 1 8:1 / /ok rw - ext4 /dev/x rw",
+                              &bad);
+    EXPECT_EQ(bad, 5);
+    ASSERT_EQ(all.size(), 1u);
+    EXPECT_EQ(all[0].mountPoint, "/ok");
+}
+
+TEST(MountInfo, KeepsWhatAUserCataloguesAndDropsTheRest)
+{
+    auto kept = CatalogueMounts(ParseMountInfo(kTable));
+    EXPECT_EQ(MountPoints(kept),
+              (std::vector<std::string>{"/", "/home", "/media/me/My Stick", "/run/media/me/DATA\tCD", "/mnt/share",
+                                        "/mnt/ram", "/mnt/nfs"}));
+    auto classOf = [&](const char *mp) {
+        auto it = std::find_if(kept.begin(), kept.end(), [&](auto &e) { return e.mountPoint == mp; });
+        return it == kept.end() ? MountClass::Skip : ClassifyMount(*it);
+    };
+    EXPECT_EQ(classOf("/home"), MountClass::Local);
+    EXPECT_EQ(classOf("/mnt/share"), MountClass::Network);
+    EXPECT_EQ(classOf("/mnt/nfs"), MountClass::Network);
+    EXPECT_EQ(classOf("/mnt/ram"), MountClass::Ram);
+}
+
+TEST(MountInfo, RootIsKeptWhateverItsFileSystem)
+{
+    auto kept = CatalogueMounts(ParseMountInfo("1 0 0:30 / / rw - overlay overlay rw\n"
+                                               "2 1 0:31 / /tmp rw - tmpfs tmpfs rw\n"));
+    EXPECT_EQ(MountPoints(kept), std::vector<std::string>{"/"});
+}
+
+TEST(MountInfo, LaterMountOnTheSameFolderHidesTheEarlier)
+{
+    auto kept = CatalogueMounts(ParseMountInfo("1 0 254:0 / / rw - ext4 /dev/vda rw\n"
+                                               "2 1 8:17 / /media/x rw - vfat /dev/sdb1 rw\n"
+                                               "3 2 8:33 / /media/x rw - vfat /dev/sdc1 rw\n"));
+    ASSERT_EQ(kept.size(), 2u);
+    EXPECT_EQ(kept[1].source, "/dev/sdc1");
+}
+
+TEST(MountInfo, SubvolumesOfOneFileSystemAreDistinct)
+{
+    // Two folders of one device are two volumes; the same folder twice is one.
+    auto kept = CatalogueMounts(ParseMountInfo("1 0 0:33 /@ / rw - btrfs /dev/sda2 rw\n"
+                                               "2 1 0:33 /@home /home rw - btrfs /dev/sda2 rw\n"
+                                               "3 1 0:33 /@home /mnt/again rw - btrfs /dev/sda2 rw\n"));
+    EXPECT_EQ(MountPoints(kept), (std::vector<std::string>{"/", "/home"}));
+}
+
+TEST(MountInfo, RamDevicesAreRamDisks)
+{
+    MountEntry e;
+    e.mountPoint = "/data/scratch";
+    e.fsType = "ext2";
+    e.source = "/dev/ram0";
+    EXPECT_EQ(ClassifyMount(e), MountClass::Ram);
+    e.source = "/dev/sdb1";
+    EXPECT_EQ(ClassifyMount(e), MountClass::Local);
+}

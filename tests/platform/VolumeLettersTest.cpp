@@ -1,0 +1,104 @@
+#include "platform/VolumeLetters.h"
+
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+TEST(VolumeLetters, NewVolumesTakeTheNextFreeLetterFromD)
+{
+    VolumeLetterMap map;
+    std::string problem;
+    map.Parse("# my drives\ne=optical:/dev/sr0\nt=folder:/srv/photos\n", problem);
+    EXPECT_TRUE(problem.empty()) << problem;
+    bool changed = false;
+    auto got = map.Assign({"uuid:AAAA-0001", "optical:/dev/sr0", "uuid:BBBB-0002"}, changed);
+    EXPECT_TRUE(changed);
+    EXPECT_EQ(got["uuid:AAAA-0001"], 'd');
+    EXPECT_EQ(got["optical:/dev/sr0"], 'e');
+    EXPECT_EQ(got["uuid:BBBB-0002"], 'f');
+    // Comments and the folder binding stay, new bindings follow.
+    EXPECT_EQ(map.Text(), "# my drives\ne=optical:/dev/sr0\nt=folder:/srv/photos\nd=uuid:AAAA-0001\n"
+                          "f=uuid:BBBB-0002\n");
+    // Asking again changes nothing.
+    got = map.Assign({"uuid:BBBB-0002", "uuid:AAAA-0001"}, changed);
+    EXPECT_FALSE(changed);
+    EXPECT_EQ(got["uuid:BBBB-0002"], 'f');
+    EXPECT_EQ(map.FolderBindings(), (std::map<char, std::string>{{'t', "/srv/photos"}}));
+}
+
+TEST(VolumeLetters, UnusableLinesAreReportedKeptAndIgnored)
+{
+    VolumeLetterMap map;
+    std::string problem;
+    map.Parse("c=uuid:ROOT\n"         // c: is the root
+              "1=uuid:X\n"            // no letter
+              "d=something\n"         // unknown kind of volume
+              "e=folder:relative\n"   // a folder must be absolute
+              "F=uuid:ONE\n"          // upper case letter is fine
+              "f=uuid:TWO\n"          // letter bound twice
+              "g=uuid:ONE\n"          // volume bound twice
+              "garbage\n",
+              problem);
+    EXPECT_NE(problem.find("line 1"), std::string::npos);
+    EXPECT_NE(problem.find("line 8"), std::string::npos);
+    EXPECT_EQ(problem.find("line 5"), std::string::npos);
+    EXPECT_EQ(map.LetterOf("uuid:ONE"), 'f');
+    EXPECT_FALSE(map.LetterOf("uuid:TWO"));
+    bool changed;
+    auto got = map.Assign({"uuid:TWO", "uuid:ROOT"}, changed);
+    EXPECT_EQ(got["uuid:TWO"], 'd'); // d: was only held by an unusable line
+    EXPECT_EQ(got["uuid:ROOT"], 'e');
+    std::string text = map.Text();
+    EXPECT_NE(text.find("garbage\n"), std::string::npos);
+    EXPECT_NE(text.find("c=uuid:ROOT\n"), std::string::npos);
+}
+
+TEST(VolumeLetters, WhenLettersRunOutAnAbsentVolumeGivesUpItsLetter)
+{
+    VolumeLetterMap map;
+    std::string problem, text;
+    for (char c = 'd'; c <= 'z'; ++c)
+        text += std::string(1, c) + "=uuid:OLD-" + c + "\n";
+    text += "a=folder:/srv/a\n";
+    map.Parse(text, problem);
+    ASSERT_TRUE(problem.empty()) << problem;
+    bool changed;
+    // d: and e: are present; f: is the lowest absent volume.
+    auto got = map.Assign({"uuid:OLD-d", "uuid:OLD-e", "uuid:NEW"}, changed);
+    EXPECT_TRUE(changed);
+    EXPECT_EQ(got["uuid:NEW"], 'f');
+    EXPECT_FALSE(map.LetterOf("uuid:OLD-f"));
+    EXPECT_EQ(map.FolderBindings().at('a'), "/srv/a"); // folders keep their letter
+    // Every letter held by a present volume: the newcomer gets none.
+    std::vector<std::string> all;
+    for (char c = 'd'; c <= 'z'; ++c)
+        all.push_back(c == 'f' ? "uuid:NEW" : std::string("uuid:OLD-") + c);
+    all.push_back("uuid:ANOTHER");
+    got = map.Assign(all, changed);
+    EXPECT_FALSE(got.count("uuid:ANOTHER"));
+}
+
+TEST(VolumeLetters, SavesWholeFilesOnly)
+{
+    orbtest::TempDir dir;
+    VolumeLetterMap map;
+    std::string problem;
+    map.Parse("d=uuid:AAAA-0001\n", problem);
+    auto path = dir.file("driveletters.map");
+    ASSERT_TRUE(map.Save(path, problem)) << problem;
+    EXPECT_EQ(orbtest::readFile(path), "d=uuid:AAAA-0001\n");
+    EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
+
+    VolumeLetterMap again;
+    ASSERT_TRUE(again.Load(path, problem));
+    EXPECT_EQ(again.LetterOf("uuid:AAAA-0001"), 'd');
+    // A missing file is an empty map; a folder that cannot take the file fails
+    // and leaves nothing behind.
+    VolumeLetterMap none;
+    EXPECT_TRUE(none.Load(dir.file("nothing.map"), problem));
+    EXPECT_TRUE(none.Text().empty());
+    EXPECT_FALSE(map.Save(dir.file("no/such/folder/map"), problem));
+    EXPECT_NE(problem.find("cannot be written"), std::string::npos);
+}

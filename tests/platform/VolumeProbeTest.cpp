@@ -1,0 +1,171 @@
+#include "platform/VolumeProbe.h"
+
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+namespace {
+
+// A FAT16 boot sector of a 10 MiB volume with the serial 1A2B-3C4D and a label.
+std::string Fat16Image(const char *label)
+{
+    std::string img(10 * 1024 * 1024, '\0');
+    auto *b = reinterpret_cast<unsigned char *>(img.data());
+    const unsigned char head[] = {0xEB, 0x3C, 0x90, 'M', 'S', 'D', 'O', 'S', '5', '.', '0'};
+    std::memcpy(b, head, sizeof head);
+    b[11] = 0x00, b[12] = 0x02; // 512 bytes a sector
+    b[13] = 4;                  // sectors a cluster
+    b[14] = 1, b[15] = 0;       // reserved sectors
+    b[16] = 2;                  // FATs
+    b[17] = 0x00, b[18] = 0x02; // 512 root entries
+    b[19] = 0x00, b[20] = 0x50; // 20480 sectors
+    b[21] = 0xF8;               // media
+    b[22] = 20, b[23] = 0;      // sectors a FAT
+    b[24] = 32, b[26] = 2;      // geometry
+    b[36] = 0x80;
+    b[38] = 0x29;                                 // extended boot signature
+    b[39] = 0x4D, b[40] = 0x3C, b[41] = 0x2B, b[42] = 0x1A; // serial, little-endian
+    char lab[11];
+    std::memset(lab, ' ', 11);
+    std::memcpy(lab, label, std::min<size_t>(11, std::strlen(label)));
+    std::memcpy(b + 43, lab, 11);
+    std::memcpy(b + 54, "FAT16   ", 8);
+    b[510] = 0x55, b[511] = 0xAA;
+    // The label also stands as the first root folder entry, with the volume attribute.
+    std::memcpy(b + 512 * 41, lab, 11);
+    b[512 * 41 + 11] = 0x08;
+    // FAT starts with the media byte.
+    for (int fat = 0; fat < 2; ++fat) {
+        size_t at = 512 * (1 + fat * 20);
+        b[at] = 0xF8, b[at + 1] = 0xFF, b[at + 2] = 0xFF, b[at + 3] = 0xFF;
+    }
+    return img;
+}
+
+std::vector<uint8_t> PrimaryDescriptor(const char *volumeId)
+{
+    std::vector<uint8_t> d(2048, 0);
+    d[0] = 1;
+    std::memcpy(d.data() + 1, "CD001", 5);
+    d[6] = 1;
+    std::memset(d.data() + 8, ' ', 32);
+    std::memset(d.data() + 40, ' ', 32);
+    std::memcpy(d.data() + 40, volumeId, std::strlen(volumeId));
+    return d;
+}
+
+} // namespace
+
+TEST(VolumeSerial, FatAndExfatIdsAreTheSerial)
+{
+    EXPECT_EQ(SerialFromFileSystemId("vfat", "1A2B-3C4D"), 0x1A2B3C4Du);
+    EXPECT_EQ(SerialFromFileSystemId("exfat", "ffff-0001"), 0xFFFF0001u);
+    EXPECT_FALSE(SerialFromFileSystemId("vfat", "1A2B3C4D"));
+    EXPECT_FALSE(SerialFromFileSystemId("vfat", "1A2B-3C4"));
+    EXPECT_FALSE(SerialFromFileSystemId("vfat", "1G2B-3C4D"));
+}
+
+TEST(VolumeSerial, NtfsShowsTheLow32Bits)
+{
+    EXPECT_EQ(SerialFromFileSystemId("ntfs", "0123456789ABCDEF"), 0x89ABCDEFu);
+    EXPECT_FALSE(SerialFromFileSystemId("ntfs", "0123456789ABCDE"));
+    EXPECT_FALSE(SerialFromFileSystemId("ntfs", "0123456789ABCDEX"));
+    // Other file systems have no serial of this kind.
+    EXPECT_FALSE(SerialFromFileSystemId("ext4", "3e6be9de-8139-11d1-9106-a43f08d823a6"));
+}
+
+TEST(VolumeSerial, IsoSerialSumsTheDescriptorBytes)
+{
+    auto d = PrimaryDescriptor("DATA");
+    // Hand-computed column sums of the descriptor modulo 256.
+    uint32_t sum[4] = {0, 0, 0, 0};
+    for (size_t i = 0; i < d.size(); ++i)
+        sum[i % 4] += d[i];
+    uint32_t expected = ((sum[0] & 255) << 24) | ((sum[1] & 255) << 16) | ((sum[2] & 255) << 8) | (sum[3] & 255);
+    EXPECT_EQ(IsoSerialFromDescriptor(d.data(), d.size()), expected);
+    std::vector<uint8_t> zero(2048, 0);
+    zero[0] = 1;
+    std::memcpy(zero.data() + 1, "CD001", 5);
+    // The only non-zero bytes: 1 'C' 'D' '0' | '0' '1', so the columns are fixed.
+    uint32_t fixed = (uint32_t(1 + '0') << 24) | (uint32_t('C' + '1') << 16) | (uint32_t('D') << 8) | uint32_t('0');
+    EXPECT_EQ(IsoSerialFromDescriptor(zero.data(), zero.size()), fixed);
+    // Overflow wraps per byte.
+    std::vector<uint8_t> full(2048, 0xFF);
+    full[0] = 1;
+    std::memcpy(full.data() + 1, "CD001", 5);
+    EXPECT_TRUE(IsoSerialFromDescriptor(full.data(), full.size()));
+}
+
+TEST(VolumeSerial, IsoSerialNeedsAPrimaryDescriptor)
+{
+    auto d = PrimaryDescriptor("X");
+    EXPECT_FALSE(IsoSerialFromDescriptor(d.data(), 2047));
+    EXPECT_FALSE(IsoSerialFromDescriptor(nullptr, 2048));
+    d[0] = 2; // supplementary descriptor
+    EXPECT_FALSE(IsoSerialFromDescriptor(d.data(), d.size()));
+    d[0] = 1;
+    d[3] = 'X';
+    EXPECT_FALSE(IsoSerialFromDescriptor(d.data(), d.size()));
+}
+
+TEST(VolumeProbe, ReadsTheIsoDescriptorFromAnImage)
+{
+    orbtest::TempDir dir;
+    std::string img(16 * 2048, '\0');
+    auto boot = PrimaryDescriptor("SUPPLEMENT");
+    boot[0] = 2; // a supplementary descriptor first, then the primary one, then the terminator
+    auto pvd = PrimaryDescriptor("MYDISC");
+    std::vector<uint8_t> end(2048, 0);
+    end[0] = 255;
+    std::memcpy(end.data() + 1, "CD001", 5);
+    img.append(boot.begin(), boot.end());
+    img.append(pvd.begin(), pvd.end());
+    img.append(end.begin(), end.end());
+    auto path = dir.write("disc.iso", img);
+    auto got = ReadIsoPrimaryDescriptor(path);
+    ASSERT_TRUE(got);
+    EXPECT_EQ(*got, pvd);
+    // Cut inside the primary descriptor: nothing.
+    auto cut = dir.write("cut.iso", img.substr(0, 17 * 2048 + 100));
+    EXPECT_FALSE(ReadIsoPrimaryDescriptor(cut));
+    EXPECT_FALSE(ReadIsoPrimaryDescriptor(dir.file("missing.iso")));
+}
+
+TEST(VolumeProbe, ProbesAFatImage)
+{
+    orbtest::TempDir dir;
+    auto path = dir.write("sdb1", Fat16Image("MYSTICK"));
+    auto ids = ProbeBlockDevice(path);
+    ASSERT_TRUE(ids);
+    EXPECT_EQ(ids->type, "vfat");
+    EXPECT_EQ(ids->label, "MYSTICK");
+    EXPECT_EQ(ids->uuid, "1A2B-3C4D");
+    EXPECT_EQ(SerialFromFileSystemId(ids->type, ids->uuid), 0x1A2B3C4Du);
+    EXPECT_FALSE(ProbeBlockDevice(dir.write("empty", std::string(4096, '\0'))));
+    EXPECT_FALSE(ProbeBlockDevice(dir.file("missing")));
+}
+
+TEST(VolumeProbe, FallsBackToDiskLinks)
+{
+    orbtest::TempDir dir;
+    namespace fs = std::filesystem;
+    auto dev = dir.path() / "dev";
+    fs::create_directories(dev / "disk" / "by-label");
+    fs::create_directories(dev / "disk" / "by-uuid");
+    std::ofstream(dev / "sdb1").put('x');
+    std::ofstream(dev / "sdc1").put('x');
+    fs::create_symlink("../../sdb1", dev / "disk" / "by-label" / "My\\x20Stick");
+    fs::create_symlink("../../sdc1", dev / "disk" / "by-label" / "Other");
+    fs::create_symlink("../../sdb1", dev / "disk" / "by-uuid" / "1A2B-3C4D");
+    auto ids = IdsFromDiskLinks(dev.string(), (dev / "sdb1").string());
+    EXPECT_EQ(ids.label, "My Stick");
+    EXPECT_EQ(ids.uuid, "1A2B-3C4D");
+    auto none = IdsFromDiskLinks(dev.string(), (dev / "sdd1").string());
+    EXPECT_TRUE(none.label.empty());
+    EXPECT_TRUE(none.uuid.empty());
+    EXPECT_EQ(UnescapeDiskLinkName("a\\x2fb\\x2"), "a/b\\x2");
+}
