@@ -536,6 +536,11 @@ TEST(ZipLister, EveryTruncationAndCorruption)
             t.str());
     fixtures["comment"] = orbtest::readFile(t.file("plain.zip"));
     fixtures["sfx"] = std::string(700, 'S') + fixtures["plain"];
+    t.write("adj.zip", fixtures["sfx"]);
+    RunTool("zip", {"-q", "-A", "adj.zip"}, t.str());
+    fixtures["sfx adjusted"] = orbtest::readFile(t.file("adj.zip"));
+    fixtures["garbage"] = fixtures["plain"] + "trailing garbage";
+    fixtures["zero padded"] = fixtures["plain"] + std::string((512 - fixtures["plain"].size() % 512) % 512, '\0');
     std::vector<HandMember> m(1);
     m[0].RawName = "huge";
     Put16(m[0].Extra, 1);
