@@ -1,10 +1,152 @@
 #pragma once
-// The program's one main window.
+// The program's one main window. Its handlers live in one file per area
+// (MainStartup.cpp, MainSettings.cpp, MainTables.cpp, MainTree.cpp, ...);
+// the class is one.
+#include <QColor>
+#include <QIcon>
 #include <QMainWindow>
+#include <QPixmap>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/MainState.h"
+#include "app/Settings.h"
+#include "app/TreeFile.h"
+#include "storage/FlatTbl.h"
+
+class QDialog;
+class QLabel;
+class QProgressBar;
+class QTreeWidget;
+class QTreeWidgetItem;
+class TSplashForm;
+
+namespace Ui {
+class TMainForm;
+}
+
+// Role of a tree item that holds its node kind (NodeKindNone for folders).
+inline constexpr int TreeKindRole = Qt::UserRole + 1;
+
+// The default catalogue name the first start proposes.
+inline constexpr const char *FirstCatalogName = "DuzuvozER";
 
 class TMainForm : public QMainWindow {
     Q_OBJECT
 public:
-    explicit TMainForm(QWidget *parent = nullptr);
+    // Runs the start-up (FormCreate). `splash` (may be null) gets the progress
+    // points and is closed at the end. `dataFolder` overrides the documents
+    // folder + "/DiVovData" (tests).
+    explicit TMainForm(TSplashForm *splash = nullptr, const std::string &dataFolder = std::string(),
+                       QWidget *parent = nullptr);
     ~TMainForm() override;
+
+    // How modal dialogs are run: exec() unless a test installs a script.
+    static std::function<int(QDialog &)> RunModal;
+    static int ExecModal(QDialog &dialog);
+
+    Ui::TMainForm *ui;
+
+    // ---- start-up and lifecycle (MainStartup.cpp)
+    void FormShow();
+    void FormResize();
+    void ExitButtonClick();
+    void CloseMenuClick();
+    void SetupEnviromentMenuClick();
+    void AboutMenuClick();
+    void LangMenuClick();
+    QString Caption() const;
+
+    // ---- settings and colours (MainSettings.cpp)
+    void LoadSettings();
+    bool SaveSettings();
+    void ZakladneNastavenie();
+    void RecoverSetupMenuClick();
+    void ChangeColor();
+    void ChangeMenu(int language);
+    void SetLanguageTexts();
+    static QColor WinColor(uint32_t value, bool background);
+    QColor FrameColor() const { return WinColor(Colours.frame, false); }
+    QColor BackgroundColor() const { return WinColor(Colours.background, true); }
+    // Paints a dialog: the form in the frame colour, the given widgets in the background colour.
+    void PaintDialog(QWidget *form, const std::vector<QWidget *> &background) const;
+
+    // ---- catalogue tables (MainTables.cpp)
+    // Opens (creating what is missing) the catalogue `name` in `folder`. The new
+    // tables are opened first; only when both are open are the old ones let go.
+    // False (with the reason in *error) leaves the old catalogue open.
+    bool OpenCatalog(const std::string &folder, const std::string &name, std::string *error);
+    // A catalogue name is used in file names: refuse what cannot be one.
+    // Empty result: acceptable; else the reason, in the current language.
+    static std::string CheckCatalogName(const std::string &name);
+    bool HasCatalog() const;
+    std::string FileTablePath(const std::string &folder, const std::string &name) const;
+    std::string DiscTablePath(const std::string &folder, const std::string &name) const;
+    std::string TreePathFor(const std::string &folder, const std::string &name) const;
+    void CloseTables();
+    // Disc names of the disc table in table order, and the first disc's size text.
+    std::vector<std::string> DiscNames() const;
+    std::string FirstDiscSize() const;
+    int FileRecordCount() const;
+
+    // ---- disc tree (MainTree.cpp)
+    // The catalogue part of FormShow: tree, first node, current disc.
+    void ShowCatalogView();
+    void LoadTree();
+    bool LoadTreeViewFromStream(QTreeWidget *tree, const std::string &fileName, std::string *error);
+    std::vector<TTreeRecord> TreeRecords(QTreeWidget *tree) const;
+    bool SaveTree(std::string *error = nullptr);
+    void LoadSubTree();
+    void SelectTreeNodeByPath(const std::string &path);
+    void CollapseAllNodes();
+    QTreeWidgetItem *AddTreeNode(QTreeWidgetItem *parent, const QString &text, int image, int selected, int kind);
+
+    // ---- state shared with the dialogs
+    std::string DataFolder;
+    std::string CatalogFolder;     // folder of the open catalogue (the data folder unless opened elsewhere)
+    std::string CatalogName;
+    std::string TreeFilePath;
+    std::string HelpFile = "orbalist.hlp";
+    std::string DefaultCatalogText; // copies of setting texts 3 and 4
+    std::string LastCatalogText;
+    TSettings Settings;
+    TColourPair Colours = InitialColourPair;
+    bool FirstRun = false;
+    int SearchLimit = 0;
+    TScanState Scan;
+    TBrowseState Browse;
+
+    // Disc-kind pictures and the arrow glyphs.
+    QPixmap CdBmp, MusicCdBmp, HddBmp, DisketteBmp, HoreGlyph, DoleGlyph;
+    // Closed and open folder icons of the tree.
+    std::vector<QIcon> ImageList1;
+
+    // The catalogue's tables and their data sources.
+    std::unique_ptr<TFlatTable> FlatTable1;     // file table
+    std::unique_ptr<TDataSource> DataSource1;
+    std::unique_ptr<TFlatTable> CdNameTable;    // disc table
+    std::unique_ptr<TDataSource> DataSource2;
+    TFlatTable *CurrentTable = nullptr;
+
+    QProgressBar *ProgressBar1 = nullptr;       // in the status bar
+    std::vector<QLabel *> StatusPanels;         // status bar panels 0 .. 2
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void FormCreate(TSplashForm *splash, const std::string &dataFolder);
+    void FormClose();
+    void LoadPictures();
+    void ConnectHandlers();
+    void ChooseStartCatalog();
+    void EnsureCatalog();
+    void ShowError(const std::string &text);
+    bool shownOnce_ = false;
+    bool closed_ = false;
 };

@@ -1,0 +1,133 @@
+#include "app/CatalogTables.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "storage/FlatTbl.h"
+
+const std::vector<TFieldLayout> &FileTableLayout()
+{
+    static const std::vector<TFieldLayout> layout = {
+        {"Path", ftString, 255},      {"Name", ftString, 50},       {"Namecd", ftString, 50},
+        {"Number", ftString, 8},      {"Size", ftString, 20},       {"Attrib", ftInteger, 0},
+        {"Icon", ftBlob, 0},          {"CreateDate", ftString, 20}, {"LastChange", ftString, 20},
+        {"Type", ftInteger, 0},       {"Note", ftString, 50},       {"FType", ftInteger, 0},
+        {"LoadName", ftString, 30},   {"MusicOrder", ftInteger, 0}, {"CdIdCode", ftString, 20},
+    };
+    return layout;
+}
+
+const std::vector<TFieldLayout> &DiscTableLayout()
+{
+    static const std::vector<TFieldLayout> layout = {
+        {"CdName", ftString, 50}, {"Number", ftString, 8},     {"CdNote", ftString, 50}, {"CdSize", ftString, 12},
+        {"CdPicture", ftGraphic, 0}, {"CdIdCode", ftString, 20}, {"CType", ftInteger, 0},
+    };
+    return layout;
+}
+
+const std::vector<TFieldLayout> &ScanTableLayout()
+{
+    static const std::vector<TFieldLayout> layout = {
+        {"Path", ftString, 250},      {"Namecd", ftString, 50},     {"Number", ftString, 20},
+        {"Size", ftString, 20},       {"Attrib", ftInteger, 0},     {"Icon", ftBlob, 0},
+        {"CreateDate", ftString, 20}, {"LastChange", ftString, 20}, {"Type", ftInteger, 0},
+        {"Name", ftString, 50},       {"Note", ftString, 50},       {"FType", ftInteger, 0},
+        {"LoadName", ftString, 30},   {"MusicOrder", ftInteger, 0}, {"CdIdCode", ftString, 20},
+    };
+    return layout;
+}
+
+void AddFieldDefs(TDataSet &table, const std::vector<TFieldLayout> &layout)
+{
+    table.FieldDefs().Clear();
+    for (const TFieldLayout &f : layout)
+        table.FieldDefs().Add(f.name, f.type, f.size);
+}
+
+namespace {
+
+// An empty table of `layout` written to `fileName`.
+void CreateEmptyTable(const std::string &fileName, const std::vector<TFieldLayout> &layout)
+{
+    TFlatTable t;
+    t.SetLoadMode(lmClear);
+    AddFieldDefs(t, layout);
+    t.Open();
+    t.SaveToFile(fileName);
+    t.Close();
+}
+
+std::unique_ptr<TFlatTable> OpenFile(const std::string &fileName, bool autoBackup)
+{
+    auto t = std::make_unique<TFlatTable>();
+    t->SetTableName(fileName);
+    if (autoBackup)
+        t->SaveOptions |= savAutoBackup;
+    t->Open();
+    return t;
+}
+
+bool HasFields(const TFlatTable &t, const std::vector<std::string> &names)
+{
+    for (const std::string &n : names)
+        if (!t.FindField(n))
+            return false;
+    return true;
+}
+
+void RemoveQuietly(const std::string &fileName)
+{
+    std::error_code ec;
+    std::filesystem::remove(fileName, ec);
+}
+
+} // namespace
+
+TOpenTableResult OpenCatalogTable(const std::string &fileName, const std::vector<TFieldLayout> &layout,
+                                  const TOpenTableOptions &options)
+{
+    TOpenTableResult result;
+    std::error_code ec;
+    if (!std::filesystem::exists(fileName, ec)) {
+        CreateEmptyTable(fileName, layout);
+        result.created = true;
+        result.table = OpenFile(fileName, options.autoBackup);
+        return result;
+    }
+    result.table = OpenFile(fileName, options.autoBackup);
+    if (HasFields(*result.table, options.requiredFields))
+        return result;
+
+    // An older layout: rewrite this very file in the current layout.
+    if (options.beforeConversion)
+        options.beforeConversion();
+    result.table.reset();
+    const std::string tmp = fileName + ".conv~";
+    try {
+        TFlatTable old;
+        old.SetTableName(fileName);
+        old.Open();
+        TFlatTable fresh;
+        fresh.SetLoadMode(lmClear);
+        AddFieldDefs(fresh, layout);
+        fresh.Open();
+        fresh.CopyFromDataSet(&old, 0);
+        fresh.SaveToFile(tmp);
+        fresh.Close();
+        old.Close();
+    } catch (...) {
+        RemoveQuietly(tmp);
+        throw;
+    }
+    std::filesystem::rename(tmp, fileName, ec);
+    if (ec) {
+        RemoveQuietly(tmp);
+        throw EDatabaseError("Cannot replace " + fileName + ": " + ec.message());
+    }
+    result.converted = true;
+    result.table = OpenFile(fileName, options.autoBackup);
+    if (options.afterConversion)
+        options.afterConversion();
+    return result;
+}

@@ -1,0 +1,49 @@
+#pragma once
+// The catalogue's table layouts and the openers that create a missing table or
+// convert one of an older layout. Plain table code, usable without a window.
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "storage/DataSet.h"
+
+class TFlatTable;
+
+struct TFieldLayout {
+    const char *name;
+    TFieldType type;
+    int size; // characters of a string field, else 0
+};
+
+// The file table: 15 fields in this order.
+const std::vector<TFieldLayout> &FileTableLayout();
+// The disc table: 7 fields in this order.
+const std::vector<TFieldLayout> &DiscTableLayout();
+// The in-memory scan table: the same 15 names in an order and sizes of its own.
+const std::vector<TFieldLayout> &ScanTableLayout();
+
+void AddFieldDefs(TDataSet &table, const std::vector<TFieldLayout> &layout);
+
+struct TOpenTableOptions {
+    bool autoBackup = false;                  // keep a ".~d" copy when the table is saved
+    std::vector<std::string> requiredFields;  // missing ones make the opener convert the file
+    // Called before a conversion starts and after it ends (messages to the user).
+    std::function<void()> beforeConversion;
+    std::function<void()> afterConversion;
+};
+
+struct TOpenTableResult {
+    std::unique_ptr<TFlatTable> table;
+    bool created = false;   // the file did not exist and was made
+    bool converted = false; // the file had an older layout and was rewritten
+};
+
+// Opens the table file `fileName`, creating it (empty, with `layout`) when it
+// is missing. When the opened table lacks one of the required fields, that very
+// file is converted: its records are copied into a table of `layout`, written
+// to a temporary file beside it and renamed over it, then opened again.
+// Raises EDatabaseError (or std::exception) on failure; a failed conversion
+// leaves the file as it was.
+TOpenTableResult OpenCatalogTable(const std::string &fileName, const std::vector<TFieldLayout> &layout,
+                                  const TOpenTableOptions &options);

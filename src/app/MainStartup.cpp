@@ -1,0 +1,285 @@
+// Start-up, showing, resizing and closing of the main window, and the openers
+// of the tool bar and menus.
+#include "app/Main.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
+#include <QLabel>
+#include <QProgressBar>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeWidget>
+
+#include <filesystem>
+
+#include "app/Lang.h"
+#include "app/LangUnit.h"
+#include "app/NewD.h"
+#include "app/Splash.h"
+#include "platform/Prompt.h"
+#include "platform/QtText.h"
+#include "ui_MainForm.h"
+#include "util/BaseFileUtils.h"
+
+static void InitAppResources()
+{
+    Q_INIT_RESOURCE(AppResources);
+}
+
+std::function<int(QDialog &)> TMainForm::RunModal;
+
+int TMainForm::ExecModal(QDialog &dialog)
+{
+    if (RunModal)
+        return RunModal(dialog);
+    return dialog.exec();
+}
+
+TMainForm::TMainForm(TSplashForm *splash, const std::string &dataFolder, QWidget *parent)
+    : QMainWindow(parent), ui(new Ui::TMainForm)
+{
+    InitAppResources();
+    ui->setupUi(this);
+    setObjectName(QStringLiteral("MainForm"));
+    // Status bar panels 0 .. 2 and the progress bar after them.
+    for (int i = 0; i < 3; ++i) {
+        auto *panel = new QLabel(this);
+        panel->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
+        panel->setMinimumWidth(i == 0 ? 160 : 80);
+        statusBar()->addWidget(panel);
+        StatusPanels.push_back(panel);
+    }
+    ProgressBar1 = new QProgressBar(this);
+    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
+    ProgressBar1->setTextVisible(false);
+    ProgressBar1->setMaximumHeight(14);
+    statusBar()->addPermanentWidget(ProgressBar1);
+    ui->Splitter1->setStretchFactor(0, 0);
+    ui->Splitter1->setStretchFactor(1, 1);
+    ui->Splitter1->setSizes({220, 520});
+    ui->CoolBand2_layout->setStretchFactor(ui->ComboBox1, 1);
+    ConnectHandlers();
+    FormCreate(splash, dataFolder);
+}
+
+void TMainForm::LoadPictures()
+{
+    // The pictures are looked up in the current folder first; copies built
+    // into the program stand in for a missing file.
+    auto load = [](const char *name) {
+        QPixmap p(QDir::current().filePath(QString::fromLatin1(name)));
+        if (p.isNull())
+            p.load(QStringLiteral(":/pictures/") + QString::fromLatin1(name));
+        if (!p.isNull())
+            p.setMask(p.createMaskFromColor(QColor(255, 0, 255)));
+        return p;
+    };
+    CdBmp = load("Cd.bmp");
+    MusicCdBmp = load("MusicCd.bmp");
+    HddBmp = load("Hdd.bmp");
+    DisketteBmp = load("Diskette.bmp");
+    HoreGlyph = load("HORE");
+    DoleGlyph = load("DOLE");
+}
+
+void TMainForm::FormCreate(TSplashForm *splash, const std::string &dataFolder)
+{
+    auto progress = [splash](int p) {
+        if (splash)
+            splash->SetProgress(p);
+    };
+    LoadPictures();
+    DataFolder = dataFolder.empty() ? GetPersonalFolder() + "/DiVovData" : dataFolder;
+    CatalogFolder = DataFolder;
+    LoadSettings();
+    switch (Settings[18]) {
+    case 1: ui->ListViewMenu->setChecked(true); break;
+    case 2: ui->IconViewMenu->setChecked(true); break;
+    case 3: ui->SmallIconViewMenu->setChecked(true); break;
+    default: ui->ReportViewMenu->setChecked(true); break;
+    }
+    progress(10);
+    progress(20);
+    progress(30);
+
+    std::error_code ec;
+    if (std::filesystem::is_directory(DataFolder, ec)) {
+        ChooseStartCatalog();
+        std::string error;
+        if (!CatalogName.empty() && CheckCatalogName(CatalogName).empty() &&
+            !OpenCatalog(DataFolder, CatalogName, &error))
+            ShowError(error);
+        progress(45);
+        progress(60);
+    } else {
+        std::filesystem::create_directories(std::filesystem::path(DataFolder) / "CdNames", ec);
+        if (ec)
+            ShowError("Cannot create the data folder " + DataFolder + ": " + ec.message());
+        FirstRun = true;
+        {
+            TLangForm lang(this, true);
+            ExecModal(lang);
+        }
+        {
+            TNewDataForm newData(this);
+            ExecModal(newData);
+        }
+    }
+    EnsureCatalog();
+    FirstRun = false;
+    SearchLimit = Settings[7];
+
+    ImageList1.clear();
+    ImageList1.push_back(style()->standardIcon(QStyle::SP_DirClosedIcon));
+    ImageList1.push_back(style()->standardIcon(QStyle::SP_DirOpenIcon));
+
+    progress(75);
+    ChangeMenu(langunit::CurrentLanguage());
+    progress(90);
+    ChangeColor();
+    progress(100);
+    if (splash)
+        splash->close();
+}
+
+void TMainForm::ChooseStartCatalog()
+{
+    CatalogName = Settings[20] == 0 ? DefaultCatalogText : LastCatalogText;
+    if (!CatalogName.empty())
+        return;
+    // The first table file of the data folder, in the order the folder lists
+    // them; only the exact extension ".d" counts.
+    QDir dir(QString::fromStdString(DataFolder));
+    const QFileInfoList entries = dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                                                    QDir::Unsorted);
+    for (const QFileInfo &e : entries) {
+        const std::string file = FromQString(e.fileName());
+        if (file.size() > 2 && file.compare(file.size() - 2, 2, ".d") == 0) {
+            CatalogName = file.substr(0, file.size() - 2);
+            return;
+        }
+    }
+}
+
+void TMainForm::EnsureCatalog()
+{
+    // Every start ends with a usable catalogue: when the chosen one could not be
+    // opened (or none was chosen), the proposed first catalogue is opened or
+    // created instead.
+    if (HasCatalog())
+        return;
+    std::string error;
+    if (!OpenCatalog(DataFolder, FirstCatalogName, &error))
+        ShowError(error);
+}
+
+void TMainForm::ShowError(const std::string &text)
+{
+    Prompt::Current().Show(ToQString(text), ToQString(langunit::LangString(67)), PromptButtons::Ok,
+                           PromptIcon::Error);
+}
+
+QString TMainForm::Caption() const
+{
+    return QStringLiteral("Orbalist  - ") + ToQString(langunit::LangString(45)) + QStringLiteral("  : ") +
+           ToQString(CatalogName);
+}
+
+void TMainForm::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (!shownOnce_) {
+        shownOnce_ = true;
+        FormShow();
+    }
+}
+
+void TMainForm::FormShow()
+{
+    FormResize();
+    ui->SpeedButton1->setIcon(QIcon(DoleGlyph));
+    ui->SpeedButton2->setIcon(QIcon(DoleGlyph));
+    ui->SpeedButton1->setIconSize(QSize(12, 12));
+    ui->SpeedButton2->setIconSize(QSize(12, 12));
+    ui->Panel2->hide();
+    ui->BackupCreateMenu->setChecked(Settings[13] == 1);
+
+    SetLanguageTexts();
+
+    if (Settings[14] == 0) {
+        resize(Settings[8], Settings[9]);
+    } else {
+        // Maximised after the window has appeared, as a posted request.
+        QTimer::singleShot(0, this, [this] { showMaximized(); });
+    }
+    setWindowTitle(Caption());
+
+    const bool gridLines = Settings[15] == 1;
+    ui->LinksListView->setAlternatingRowColors(gridLines);
+    ui->SearchView->setAlternatingRowColors(gridLines);
+    const bool infoPanel = Settings[16] == 1;
+    ui->ShowInfoButton->setChecked(infoPanel);
+    ui->ShowInfoPanelMenu->setChecked(infoPanel);
+    ShowCatalogView();
+}
+
+void TMainForm::FormResize()
+{
+    if (ProgressBar1)
+        ProgressBar1->setFixedWidth(std::max(40, width() - 342));
+}
+
+void TMainForm::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    FormResize();
+}
+
+void TMainForm::closeEvent(QCloseEvent *event)
+{
+    FormClose();
+    QMainWindow::closeEvent(event);
+}
+
+void TMainForm::FormClose()
+{
+    if (closed_)
+        return;
+    closed_ = true;
+    CloseTables();
+    Settings[8] = width();
+    Settings[9] = height();
+    Settings.SetupText[4] = CatalogName;
+    Settings[14] = isMaximized() ? 1 : 0;
+    if (!SaveSettings())
+        ShowError("Cannot write the settings file " + DataFolder + "/" + SettingsFileName);
+}
+
+void TMainForm::ExitButtonClick() { close(); }
+void TMainForm::CloseMenuClick() { ui->ExitButton->click(); }
+void TMainForm::SetupEnviromentMenuClick() { ui->SetupButton->click(); }
+void TMainForm::AboutMenuClick() { ui->AboutButton->click(); }
+
+void TMainForm::LangMenuClick()
+{
+    TLangForm lang(this, false);
+    ExecModal(lang);
+}
+
+void TMainForm::ConnectHandlers()
+{
+    connect(ui->ExitButton, &QToolButton::clicked, this, &TMainForm::ExitButtonClick);
+    connect(ui->CloseMenu, &QAction::triggered, this, &TMainForm::CloseMenuClick);
+    connect(ui->SetupEnviromentMenu, &QAction::triggered, this, &TMainForm::SetupEnviromentMenuClick);
+    connect(ui->AboutMenu, &QAction::triggered, this, &TMainForm::AboutMenuClick);
+    connect(ui->LangMenu, &QAction::triggered, this, &TMainForm::LangMenuClick);
+    connect(ui->RecoverSetupMenu, &QAction::triggered, this, &TMainForm::RecoverSetupMenuClick);
+    connect(ui->ColapsePopup, &QAction::triggered, this, &TMainForm::CollapseAllNodes);
+}

@@ -1,0 +1,168 @@
+// The disc tree: loading from the tree file or the disc table, saving, and the
+// small tree helpers.
+#include "app/Main.h"
+
+#include <QComboBox>
+#include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
+
+#include <filesystem>
+#include <functional>
+
+#include "app/LangUnit.h"
+#include "platform/Prompt.h"
+#include "platform/QtText.h"
+#include "ui_MainForm.h"
+
+namespace {
+
+constexpr int ImageRole = Qt::UserRole + 2;
+constexpr int SelectedImageRole = Qt::UserRole + 3;
+
+QString L(int n)
+{
+    return ToQString(langunit::LangString(n));
+}
+
+} // namespace
+
+QTreeWidgetItem *TMainForm::AddTreeNode(QTreeWidgetItem *parent, const QString &text, int image, int selected,
+                                        int kind)
+{
+    auto *item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(ui->TreeView1);
+    item->setText(0, text);
+    item->setData(0, TreeKindRole, kind);
+    item->setData(0, ImageRole, image);
+    item->setData(0, SelectedImageRole, selected);
+    if (image >= 0 && static_cast<size_t>(image) < ImageList1.size())
+        item->setIcon(0, ImageList1[static_cast<size_t>(image)]);
+    return item;
+}
+
+std::vector<TTreeRecord> TMainForm::TreeRecords(QTreeWidget *tree) const
+{
+    std::vector<TTreeRecord> out;
+    std::function<void(QTreeWidgetItem *, int)> walk = [&](QTreeWidgetItem *item, int level) {
+        TTreeRecord r;
+        r.level = level;
+        r.text = FromQString(item->text(0));
+        r.imageIndex = item->data(0, ImageRole).toInt();
+        r.selectedIndex = item->data(0, SelectedImageRole).toInt();
+        const QVariant kind = item->data(0, TreeKindRole);
+        r.kind = kind.isValid() ? kind.toInt() : NodeKindNone;
+        out.push_back(std::move(r));
+        for (int i = 0; i < item->childCount(); ++i)
+            walk(item->child(i), level + 1);
+    };
+    for (int i = 0; i < tree->topLevelItemCount(); ++i)
+        walk(tree->topLevelItem(i), 0);
+    return out;
+}
+
+bool TMainForm::LoadTreeViewFromStream(QTreeWidget *tree, const std::string &fileName, std::string *error)
+{
+    std::vector<TTreeRecord> records;
+    if (!ReadTreeFile(fileName, records, error))
+        return false;
+    tree->setUpdatesEnabled(false);
+    ui->ComboBox2->addItem(L(53));
+    tree->clear();
+    std::vector<int> depths;
+    const std::vector<int> parents = TreeParents(records, &depths);
+    std::vector<QTreeWidgetItem *> items(records.size(), nullptr);
+    for (size_t i = 0; i < records.size(); ++i) {
+        const TTreeRecord &r = records[i];
+        QTreeWidgetItem *parent = parents[i] < 0 ? nullptr : items[static_cast<size_t>(parents[i])];
+        items[i] = AddTreeNode(parent, ToQString(r.text), r.imageIndex, r.selectedIndex, r.kind);
+        ui->ComboBox2->addItem(ToQString(r.text));
+    }
+    tree->setUpdatesEnabled(true);
+    ui->ComboBox2->setCurrentIndex(0);
+    return true;
+}
+
+void TMainForm::LoadTree()
+{
+    QTreeWidget *tree = ui->TreeView1;
+    ui->ComboBox2->clear();
+    tree->clear();
+    bool fromFile = false;
+    std::error_code ec;
+    if (!TreeFilePath.empty() && std::filesystem::exists(TreeFilePath, ec)) {
+        std::string error;
+        fromFile = LoadTreeViewFromStream(tree, TreeFilePath, &error);
+        if (!fromFile) {
+            // A damaged tree file is put aside once (not deleted, the user may
+            // want it) and the tree comes from the disc table instead.
+            Prompt::Current().Show(L(105), QString(), PromptButtons::Ok, PromptIcon::Warning);
+            std::filesystem::rename(TreeFilePath, TreeFilePath + ".bad", ec);
+            if (ec)
+                std::filesystem::remove(TreeFilePath, ec);
+            ui->ComboBox2->clear();
+            tree->clear();
+        }
+    }
+    const std::vector<std::string> discs = DiscNames();
+    Browse.DiscSizeText = FirstDiscSize();
+    if (!fromFile) {
+        ui->ComboBox2->addItem(L(53));
+        tree->setUpdatesEnabled(false);
+        for (const std::string &name : discs) {
+            ui->ComboBox2->addItem(ToQString(name));
+            AddTreeNode(nullptr, ToQString(name), 0, 1, NodeKindDisc);
+        }
+        if (Settings[12] == 1)
+            tree->sortItems(0, Qt::AscendingOrder);
+        tree->setUpdatesEnabled(true);
+    }
+    ui->ComboBox2->setCurrentIndex(0);
+}
+
+bool TMainForm::SaveTree(std::string *error)
+{
+    return WriteTreeFile(TreeFilePath, TreeRecords(ui->TreeView1), error);
+}
+
+void TMainForm::LoadSubTree()
+{
+    QTreeWidgetItem *selected = ui->TreeView1->currentItem();
+    if (!selected)
+        return;
+    ui->TreeView1->setUpdatesEnabled(false);
+    for (int i = 0; i < ui->LinksListView->topLevelItemCount(); ++i) {
+        QTreeWidgetItem *row = ui->LinksListView->topLevelItem(i);
+        if (row->text(6) == QLatin1String("0")) {
+            QTreeWidgetItem *child = AddTreeNode(selected, row->text(0), 0, 1, NodeKindNone);
+            ui->TreeView1->scrollToItem(child);
+        }
+    }
+    selected->setExpanded(true);
+    selected->setData(0, ImageRole, 0);
+    selected->setData(0, SelectedImageRole, 1);
+    ui->TreeView1->setFocus();
+    ui->TreeView1->setUpdatesEnabled(true);
+}
+
+void TMainForm::SelectTreeNodeByPath(const std::string &path)
+{
+    const QString wanted = ToQString(path);
+    for (QTreeWidgetItemIterator it(ui->TreeView1); *it; ++it) {
+        QString nodePath;
+        for (QTreeWidgetItem *n = *it; n; n = n->parent())
+            nodePath = nodePath.isEmpty() ? n->text(0) : n->text(0) + QLatin1Char('\\') + nodePath;
+        // From the disc name's drive ("e: [") on.
+        const int bracket = nodePath.indexOf(QLatin1Char('['));
+        if (bracket < 0)
+            continue;
+        const QString fromDrive = nodePath.mid(std::max(0, bracket - 3));
+        if (fromDrive.compare(wanted, Qt::CaseInsensitive) == 0) {
+            ui->TreeView1->setCurrentItem(*it);
+            return;
+        }
+    }
+}
+
+void TMainForm::CollapseAllNodes()
+{
+    ui->TreeView1->collapseAll();
+}

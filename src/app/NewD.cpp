@@ -1,0 +1,84 @@
+#include "app/NewD.h"
+
+#include <QPushButton>
+#include <QTreeWidget>
+
+#include <filesystem>
+
+#include "app/LangUnit.h"
+#include "app/Main.h"
+#include "platform/Prompt.h"
+#include "platform/QtText.h"
+#include "ui_MainForm.h"
+#include "ui_NewDataForm.h"
+
+TNewDataForm::TNewDataForm(TMainForm *main, QWidget *parent)
+    : QDialog(parent ? parent : main), ui(new Ui::TNewDataForm), main_(main)
+{
+    ui->setupUi(this);
+    main_->PaintDialog(this, {ui->Label1, ui->Label2, ui->Shape1});
+    // Enter in the name box confirms: OK is the default button.
+    connect(ui->OkButton, &QPushButton::clicked, this, &TNewDataForm::OkButtonClick);
+    connect(ui->CancelButton, &QPushButton::clicked, this, &TNewDataForm::reject);
+    // Without the settings file this is the first start.
+    std::error_code ec;
+    firstStart_ = !std::filesystem::exists(main_->DataFolder + "/cat.ini", ec);
+    FormShow();
+}
+
+TNewDataForm::~TNewDataForm()
+{
+    delete ui;
+}
+
+void TNewDataForm::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    ui->Edit1->setFocus();
+}
+
+void TNewDataForm::FormShow()
+{
+    if (firstStart_) {
+        ui->Edit1->setText(QString::fromUtf8(FirstCatalogName));
+        ui->CancelButton->setEnabled(false);
+    }
+    setWindowTitle(ToQString(langunit::LangString(14)));
+    ui->Label1->setText(ToQString(langunit::LangString(15) + " :"));
+    ui->HelpButton->setText(ToQString(langunit::LangString(16)));
+    ui->CancelButton->setText(ToQString(langunit::LangString(17)));
+    ui->Label2->setText(ToQString(langunit::LangString(18)));
+}
+
+void TNewDataForm::reject()
+{
+    // The first start must end with a catalogue: no way out but OK.
+    if (firstStart_)
+        return;
+    QDialog::reject();
+}
+
+void TNewDataForm::OkButtonClick()
+{
+    const std::string name = FromQString(ui->Edit1->text());
+    const std::string problem = TMainForm::CheckCatalogName(name);
+    if (!problem.empty()) {
+        Prompt::Current().Show(ToQString(problem), ToQString(langunit::LangString(67)), PromptButtons::Ok,
+                               PromptIcon::Warning);
+        ui->Edit1->setFocus();
+        return;
+    }
+    std::string error;
+    if (!main_->OpenCatalog(main_->DataFolder, name, &error)) {
+        Prompt::Current().Show(ToQString(error), ToQString(langunit::LangString(67)), PromptButtons::Ok,
+                               PromptIcon::Error);
+        return;
+    }
+    main_->ui->LinksListView->clear();
+    main_->ui->TreeView1->clear();
+    if (main_->FirstRun)
+        main_->FirstRun = false;
+    else
+        main_->FormShow();
+    accept();
+}
