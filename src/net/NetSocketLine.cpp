@@ -204,13 +204,14 @@ int TCustomSyncNetSocket::WaitUntilReady(bool &Done)
     // Wakes the blocking event wait when the time is up.
     QTimer wake;
     wake.setSingleShot(true);
-    if (Timeout > 0)
-        wake.start(Timeout);
+    wake.setTimerType(Qt::PreciseTimer);
     while (!Done) {
         if (Timeout > 0 && deadline.hasExpired())
             return 12001;
         if (!*alive || QCoreApplication::closingDown())
             return 12001;
+        if (Timeout > 0 && !wake.isActive())
+            wake.start(static_cast<int>(std::max<qint64>(1, deadline.remainingTime())));
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
     return 0;

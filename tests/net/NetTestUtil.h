@@ -23,6 +23,7 @@ inline bool PumpUntil(const std::function<bool()> &Pred, int Ms = 15000)
 {
     QDeadlineTimer deadline(Ms);
     QTimer tick;
+    tick.setTimerType(Qt::PreciseTimer);
     tick.start(10); // wakes the wait so predicates fed by peer threads are seen
     while (!Pred()) {
         if (deadline.hasExpired())
