@@ -144,6 +144,7 @@ private:
     void FormClose();
     void LoadPictures();
     void ConnectHandlers();
+    void SetToolIcons();
     void ChooseStartCatalog();
     void EnsureCatalog();
     void ShowError(const std::string &text);

@@ -60,11 +60,16 @@ TMainForm::TMainForm(TSplashForm *splash, const std::string &dataFolder, QWidget
     ProgressBar1->setValue(0);
     ProgressBar1->setTextVisible(false);
     ProgressBar1->setMaximumHeight(14);
+    // Its width follows the window's (FormResize); only the maximum is set, so
+    // the bar never holds the window wider than it is.
+    ProgressBar1->setMinimumWidth(0);
+    ProgressBar1->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     statusBar()->addPermanentWidget(ProgressBar1);
     ui->Splitter1->setStretchFactor(0, 0);
     ui->Splitter1->setStretchFactor(1, 1);
     ui->Splitter1->setSizes({220, 520});
     ui->CoolBand2_layout->setStretchFactor(ui->ComboBox1, 1);
+    SetToolIcons();
     ConnectHandlers();
     FormCreate(splash, dataFolder);
 }
@@ -233,7 +238,7 @@ void TMainForm::FormShow()
 void TMainForm::FormResize()
 {
     if (ProgressBar1)
-        ProgressBar1->setFixedWidth(std::max(40, width() - 342));
+        ProgressBar1->setMaximumWidth(std::max(0, width() - 342));
 }
 
 void TMainForm::resizeEvent(QResizeEvent *event)
@@ -271,6 +276,47 @@ void TMainForm::LangMenuClick()
 {
     TLangForm lang(this, false);
     ExecModal(lang);
+}
+
+void TMainForm::SetToolIcons()
+{
+    struct Icon {
+        QAbstractButton *button;
+        const char *theme;
+        QStyle::StandardPixmap fallback;
+    };
+    const Icon icons[] = {
+        {ui->OpenButton, "document-open", QStyle::SP_DialogOpenButton},
+        {ui->ScanButton, "media-optical", QStyle::SP_DriveCDIcon},
+        {ui->UpdateToolButton, "view-refresh", QStyle::SP_BrowserReload},
+        {ui->DeleteButton, "edit-delete", QStyle::SP_TrashIcon},
+        {ui->FindButton, "edit-find", QStyle::SP_FileDialogContentsView},
+        {ui->FindAllButton, "system-search", QStyle::SP_FileDialogDetailedView},
+        {ui->CopyButton, "edit-copy", QStyle::SP_DialogSaveButton},
+        {ui->RunButton, "system-run", QStyle::SP_MediaPlay},
+        {ui->PropertiesButton, "document-properties", QStyle::SP_FileDialogInfoView},
+        {ui->PrintButton, "document-print", QStyle::SP_FileIcon},
+        {ui->EditTreeButton, "view-list-tree", QStyle::SP_FileDialogListView},
+        {ui->OrganizeButton, "folder-move", QStyle::SP_DirLinkIcon},
+        {ui->AddImageToolButton, "insert-image", QStyle::SP_DesktopIcon},
+        {ui->DeleteImageToolButton, "edit-clear", QStyle::SP_DialogDiscardButton},
+        {ui->ShowInfoButton, "dialog-information", QStyle::SP_MessageBoxInformation},
+        {ui->SetupButton, "preferences-system", QStyle::SP_ComputerIcon},
+        {ui->HelpButton, "help-contents", QStyle::SP_DialogHelpButton},
+        {ui->AboutButton, "help-about", QStyle::SP_TitleBarContextHelpButton},
+        {ui->ExitButton, "application-exit", QStyle::SP_DialogCloseButton},
+        {ui->BackButton, "go-previous", QStyle::SP_ArrowBack},
+        {ui->ForwardButton, "go-next", QStyle::SP_ArrowForward},
+        {ui->UpButton, "go-up", QStyle::SP_FileDialogToParent},
+        {ui->SpeedButton3, "go-next", QStyle::SP_ArrowRight},
+        {ui->SpeedButton4, "go-next", QStyle::SP_ArrowRight},
+        {ui->SpeedButton5, "go-next", QStyle::SP_ArrowRight},
+        {ui->SpeedButton6, "go-next", QStyle::SP_ArrowRight},
+        {ui->SpeedButton7, "go-next", QStyle::SP_ArrowRight},
+        {ui->SpeedButton8, "go-next", QStyle::SP_ArrowRight},
+    };
+    for (const Icon &i : icons)
+        i.button->setIcon(QIcon::fromTheme(QString::fromLatin1(i.theme), style()->standardIcon(i.fallback)));
 }
 
 void TMainForm::ConnectHandlers()
