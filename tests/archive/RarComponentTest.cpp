@@ -1,0 +1,644 @@
+// TDFUnRar against a scripted library (error and callback paths) and against
+// our real library (end to end).
+#include "archive/DFUnRar.h"
+#include "archive/RarWriter.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+
+using namespace rartest;
+
+namespace {
+
+struct FakeHeader {
+    int result = 0;
+    std::string name;
+    unsigned flags = 0;
+    uint64_t pack = 0, unp = 0;
+    unsigned host = 2, crc = 0, time = 0, ver = 29, method = 0x33, attr = 0x20, dictKB = 0;
+};
+
+// The scripted library: what it answers, and what it was asked.
+struct FakeLib {
+    bool openNull = false;
+    unsigned openResult = 0;
+    unsigned cmtState = 0;
+    std::string comment;
+    std::vector<FakeHeader> headers;
+    size_t next = 0;
+    std::vector<int> processResults;
+    size_t nextProcess = 0;
+    int closeResult = 0;
+    std::function<void()> onRead; // runs inside each header read
+
+    std::vector<std::string> calls;
+    std::vector<unsigned> openModes;
+    std::vector<int> operations;
+    std::vector<std::string> destPaths;
+    UNRARCALLBACK cb = nullptr;
+    LPARAM user = 0;
+    bool allReadsZeroed = true;
+    std::string password;
+};
+
+FakeLib *g_fake = nullptr;
+int g_handle;
+
+HANDLE FakeOpen(RAROpenArchiveData *d)
+{
+    g_fake->calls.push_back("open");
+    g_fake->openModes.push_back(d->OpenMode);
+    g_fake->next = 0;
+    d->OpenResult = g_fake->openResult;
+    d->CmtState = g_fake->cmtState;
+    if (d->CmtBuf && !g_fake->comment.empty()) {
+        std::memcpy(d->CmtBuf, g_fake->comment.c_str(), g_fake->comment.size() + 1);
+        d->CmtSize = unsigned(g_fake->comment.size() + 1);
+    }
+    return g_fake->openNull ? nullptr : &g_handle;
+}
+
+int FakeClose(HANDLE)
+{
+    g_fake->calls.push_back("close");
+    return g_fake->closeResult;
+}
+
+template <typename H> int FakeRead(H *d, bool ex)
+{
+    g_fake->calls.push_back(ex ? "readEx" : "read");
+    static const H zero{};
+    if (std::memcmp(d, &zero, sizeof *d) != 0)
+        g_fake->allReadsZeroed = false;
+    if (g_fake->onRead)
+        g_fake->onRead();
+    if (g_fake->next >= g_fake->headers.size())
+        return ERAR_END_ARCHIVE;
+    const FakeHeader &f = g_fake->headers[g_fake->next++];
+    // Like a careless library, fill the record even when failing.
+    std::strcpy(d->FileName, f.result == 0 ? f.name.c_str() : "GARBAGE");
+    std::strcpy(d->ArcName, "fake.rar");
+    d->Flags = f.flags;
+    d->PackSize = unsigned(f.pack);
+    d->UnpSize = unsigned(f.unp);
+    d->HostOS = f.host;
+    d->FileCRC = f.crc;
+    d->FileTime = f.time;
+    d->UnpVer = f.ver;
+    d->Method = f.method;
+    d->FileAttr = f.attr;
+    if constexpr (std::is_same_v<H, RARHeaderDataEx>) {
+        d->PackSizeHigh = unsigned(f.pack >> 32);
+        d->UnpSizeHigh = unsigned(f.unp >> 32);
+        d->DictSize = f.dictKB;
+    }
+    return f.result;
+}
+
+int FakeReadHeader(HANDLE, RARHeaderData *d) { return FakeRead(d, false); }
+int FakeReadHeaderEx(HANDLE, RARHeaderDataEx *d) { return FakeRead(d, true); }
+
+int FakeProcess(HANDLE, int op, char *destPath, char *)
+{
+    g_fake->calls.push_back("process");
+    g_fake->operations.push_back(op);
+    g_fake->destPaths.push_back(destPath ? destPath : "");
+    if (g_fake->nextProcess < g_fake->processResults.size())
+        return g_fake->processResults[g_fake->nextProcess++];
+    return 0;
+}
+
+void FakeSetCallback(HANDLE, UNRARCALLBACK cb, LPARAM user)
+{
+    g_fake->calls.push_back("setCallback");
+    g_fake->cb = cb;
+    g_fake->user = user;
+}
+
+void FakeSetPassword(HANDLE, char *p)
+{
+    g_fake->calls.push_back("setPassword");
+    g_fake->password = p;
+}
+
+int FakeVersion() { return 7; }
+
+TUnRarEntries FakeEntries(bool extended = true)
+{
+    TUnRarEntries e;
+    e.RAROpenArchive = FakeOpen;
+    e.RARCloseArchive = FakeClose;
+    e.RARReadHeader = FakeReadHeader;
+    e.RARReadHeaderEx = extended ? FakeReadHeaderEx : nullptr;
+    e.RARProcessFile = FakeProcess;
+    e.RARSetCallback = FakeSetCallback;
+    e.RARSetPassword = FakeSetPassword;
+    e.RARGetDllVersion = FakeVersion;
+    return e;
+}
+
+class RarComponent : public ::testing::Test {
+protected:
+    void SetUp() override { g_fake = &fake; }
+    void TearDown() override { g_fake = nullptr; }
+
+    // Every event, in order, as one line each.
+    void Record(TDFUnRar &rar)
+    {
+        rar.OnRarStatus = [this](TDFUnRar *, const std::string &m, int s) {
+            events.push_back("status " + std::to_string(s) + (s == 3 ? " " + m : ""));
+        };
+        rar.OnError = [this](TDFUnRar *, const std::string &m, int c) {
+            events.push_back("error " + std::to_string(c) + " " + m);
+        };
+        rar.OnComment = [this](TDFUnRar *, const std::string &c) { events.push_back("comment " + c); };
+        rar.OnFileProcessing = [this](TDFUnRar *, const TDFRARHeaderData &h, int s) {
+            events.push_back("file " + h.FileName + " " + std::to_string(s));
+            records.push_back(h);
+        };
+        rar.OnProgress = [this](TDFUnRar *, uint64_t f, uint64_t fc, uint64_t s, uint64_t sc) {
+            events.push_back("progress " + std::to_string(f) + "/" + std::to_string(fc) + " " + std::to_string(s) +
+                             "/" + std::to_string(sc));
+        };
+    }
+
+    FakeLib fake;
+    TUnRarEntries entries = FakeEntries();
+    std::vector<std::string> events;
+    std::vector<TDFRARHeaderData> records;
+};
+
+FakeHeader Member(const std::string &name, uint64_t unp, unsigned flags = 0x40)
+{
+    FakeHeader h;
+    h.name = name;
+    h.unp = unp;
+    h.pack = unp / 2;
+    h.flags = flags;
+    return h;
+}
+
+} // namespace
+
+TEST_F(RarComponent, WithoutTheLibraryReportsNotLoadedAndListsNothing)
+{
+    TDFUnRar rar(nullptr);
+    Record(rar);
+    rar.FileName = "x.rar";
+    EXPECT_FALSE(rar.Loaded());
+    EXPECT_EQ(rar.DllVersion, 0);
+    rar.Extract();
+    EXPECT_EQ(events, (std::vector<std::string>{"error 0 UnRar.Dll nicht geladen"}));
+
+    // A table lacking an entry the listing calls counts as no library.
+    TUnRarEntries partial = FakeEntries();
+    partial.RARProcessFile = nullptr;
+    TDFUnRar rar2(&partial);
+    EXPECT_FALSE(rar2.Loaded());
+}
+
+TEST_F(RarComponent, EventsComeInOrderWithCountsAndComment)
+{
+    fake.cmtState = 1;
+    fake.comment = "My disc";
+    fake.headers = {Member("a.txt", 100), Member("b.txt", 50)};
+    TDFUnRar rar(&entries);
+    EXPECT_EQ(rar.DllVersion, 7);
+    Record(rar);
+    rar.FileName = "fake.rar";
+    rar.Password = "pw";
+    rar.Extract();
+    EXPECT_EQ(events, (std::vector<std::string>{"status 1", "status 0", "comment My disc", "file a.txt 0",
+                                                "progress 1/0 100/0", "file b.txt 0", "progress 2/0 150/0",
+                                                "status 2"}));
+    EXPECT_EQ(rar.ArchivComment, "My disc");
+    EXPECT_EQ(rar.CommentSize, 7);
+    EXPECT_EQ(fake.calls, (std::vector<std::string>{"open", "setCallback", "setPassword", "readEx", "process",
+                                                    "readEx", "process", "readEx", "close"}));
+    EXPECT_EQ(fake.password, "pw");
+    EXPECT_EQ(fake.user, LPARAM(&rar));
+    EXPECT_TRUE(fake.allReadsZeroed);
+}
+
+TEST_F(RarComponent, PreCountSkipsContinuedMembers)
+{
+    fake.headers = {Member("a", 10), Member("big", 1000, 0x02), Member("big", 1000, 0x01), Member("c", 5)};
+    TDFUnRar rar(&entries);
+    Record(rar);
+    rar.CanProgress = true;
+    rar.SetMode(DFRAR_LIST);
+    rar.Extract();
+    // The count runs first in extract mode, skipping every member.
+    EXPECT_EQ(fake.openModes, (std::vector<unsigned>{RAR_OM_EXTRACT, RAR_OM_LIST}));
+    EXPECT_EQ(std::vector<int>(fake.operations.begin(), fake.operations.begin() + 4),
+              (std::vector<int>(4, RAR_SKIP)));
+    EXPECT_EQ(std::vector<int>(fake.operations.begin() + 4, fake.operations.end()),
+              (std::vector<int>(4, RAR_TEST)));
+    std::vector<std::string> progress;
+    for (const auto &e : events)
+        if (e.rfind("progress", 0) == 0)
+            progress.push_back(e);
+    EXPECT_EQ(progress, (std::vector<std::string>{"progress 1/3 10/1015", "progress 2/3 1010/1015",
+                                                  "progress 3/3 1010/1015", "progress 4/3 1015/1015"}));
+}
+
+TEST_F(RarComponent, FailedOpenReportsItsErrorAndReadsNothing)
+{
+    fake.openNull = true;
+    fake.openResult = ERAR_BAD_ARCHIVE;
+    TDFUnRar rar(&entries);
+    Record(rar);
+    rar.Extract();
+    EXPECT_EQ(events,
+              (std::vector<std::string>{"status 1", "status 0", "error 13 Fehlerhaftes Archiv", "status 2"}));
+    EXPECT_EQ(fake.calls, (std::vector<std::string>{"open"}));
+
+    // A handle with a failed result is closed, not read.
+    fake = FakeLib();
+    fake.openResult = ERAR_EOPEN;
+    events.clear();
+    rar.Extract();
+    EXPECT_EQ(events, (std::vector<std::string>{"status 1", "status 0", "error 15 Volumn-Fehler", "status 2"}));
+    EXPECT_EQ(fake.calls, (std::vector<std::string>{"open", "close"}));
+
+    // No handle and no result still ends as an error, never as a pass.
+    fake = FakeLib();
+    fake.openNull = true;
+    events.clear();
+    rar.Extract();
+    EXPECT_EQ(events[2], "error 15 Volumn-Fehler");
+}
+
+TEST_F(RarComponent, CommentStatesOtherThanReadAreErrors)
+{
+    const std::pair<unsigned, std::string> cases[] = {{ERAR_NO_MEMORY, "error 11 Kein Speicher"},
+                                                      {ERAR_BAD_DATA, "error 12 Fehlerhafte Daten"},
+                                                      {ERAR_UNKNOWN_FORMAT, "error 14 Unbekanntes Datenformat"},
+                                                      {ERAR_SMALL_BUF, "error 20 Buffer zu klein"}};
+    for (const auto &[state, text] : cases) {
+        fake = FakeLib();
+        fake.cmtState = state;
+        fake.headers = {Member("a", 1)};
+        events.clear();
+        TDFUnRar rar(&entries);
+        Record(rar);
+        rar.ArchivComment = "stale";
+        rar.Extract();
+        EXPECT_EQ(events[2], text);
+        EXPECT_EQ(events[3], "file a 0"); // the listing goes on
+        EXPECT_TRUE(rar.ArchivComment.empty());
+    }
+}
+
+TEST_F(RarComponent, OnlyASuccessfulHeaderReadIsAMember)
+{
+    FakeHeader broken;
+    broken.result = ERAR_BAD_DATA;
+    fake.headers = {Member("a", 1), broken, Member("never", 1)};
+    TDFUnRar rar(&entries);
+    Record(rar);
+    rar.Extract();
+    EXPECT_EQ(events, (std::vector<std::string>{"status 1", "status 0", "file a 0", "progress 1/0 1/0",
+                                                "error 12 Datei-Header defekt", "status 2"}));
+
+    FakeHeader locked;
+    locked.result = ERAR_MISSING_PASSWORD;
+    fake = FakeLib();
+    fake.headers = {locked, Member("never", 1)};
+    events.clear();
+    records.clear();
+    rar.Extract();
+    EXPECT_EQ(events, (std::vector<std::string>{"status 1", "status 0", "error 22 Kein Passwort angegeben!",
+                                                "status 2"}));
+    EXPECT_TRUE(records.empty());
+    EXPECT_TRUE(fake.allReadsZeroed);
+}
+
+TEST_F(RarComponent, ProcessErrorsEndTheLoopWithTheirTexts)
+{
+    const std::pair<int, std::string> cases[] = {
+        {12, "Fehlerhafte Daten"},     {13, "Fehlerhaftes Archiv"},
+        {14, "Unbekanntes Datenformat"}, {15, "Volumn-Fehler"},
+        {16, "Fehler beim Erstellen der Datei"}, {17, "Fehler beim Schließen der Datei"},
+        {18, "Lesefehler"},            {19, "Schreibfehler"}};
+    for (const auto &[code, text] : cases) {
+        fake = FakeLib();
+        fake.headers = {Member("a", 1), Member("b", 1)};
+        fake.processResults = {code};
+        events.clear();
+        TDFUnRar rar(&entries);
+        Record(rar);
+        rar.Extract();
+        EXPECT_EQ(events, (std::vector<std::string>{"status 1", "status 0", "file a 0", "progress 1/0 1/0",
+                                                    "error " + std::to_string(code) + " " + text, "status 2"}));
+        EXPECT_EQ(fake.operations.size(), 1u);
+    }
+
+    // A failing close is reported too.
+    fake = FakeLib();
+    fake.closeResult = ERAR_ECLOSE;
+    events.clear();
+    TDFUnRar rar(&entries);
+    Record(rar);
+    rar.Extract();
+    EXPECT_EQ(events, (std::vector<std::string>{"status 1", "status 0", "error 17 Fehler beim Schließen",
+                                                "status 2"}));
+}
+
+TEST_F(RarComponent, StopProcessingEndsThePassAndIsResetByTheNext)
+{
+    fake.headers = {Member("a", 1), Member("b", 1)};
+    TDFUnRar rar(&entries);
+    int files = 0;
+    rar.OnFileProcessing = [&](TDFUnRar *s, const TDFRARHeaderData &, int) {
+        ++files;
+        s->StopProcessing = true;
+    };
+    rar.Extract();
+    EXPECT_EQ(files, 1);
+    EXPECT_TRUE(fake.operations.empty());
+    EXPECT_EQ(fake.calls.back(), "close");
+    rar.OnFileProcessing = [&](TDFUnRar *, const TDFRARHeaderData &, int) { ++files; };
+    rar.Extract();
+    EXPECT_EQ(files, 3);
+}
+
+TEST_F(RarComponent, ModesAndOverridePolicy)
+{
+    orbtest::TempDir dir;
+    dir.write("exists.txt", "old");
+    fake.headers = {Member("exists.txt", 1), Member("new.txt", 1), Member("sub", 0, 0xE0)};
+    TDFUnRar rar(&entries);
+    rar.Directory = dir.str();
+
+    rar.Extract(); // extract mode, OR_ALWAYS: everything extracted into Directory
+    EXPECT_EQ(fake.openModes.back(), unsigned(RAR_OM_EXTRACT));
+    EXPECT_EQ(fake.operations, (std::vector<int>{RAR_EXTRACT, RAR_EXTRACT, RAR_EXTRACT}));
+    EXPECT_EQ(fake.destPaths[0], dir.str());
+
+    fake.operations.clear();
+    rar.SetMode(DFRAR_LIST);
+    rar.Extract();
+    EXPECT_EQ(fake.openModes.back(), unsigned(RAR_OM_LIST));
+    EXPECT_EQ(fake.operations, (std::vector<int>{RAR_TEST, RAR_TEST, RAR_TEST}));
+
+    fake.operations.clear();
+    rar.SetMode(DFRAR_EXTRACT);
+    rar.OverrideEvent = OR_NEVER;
+    rar.Extract();
+    EXPECT_EQ(fake.operations, (std::vector<int>{RAR_SKIP, RAR_EXTRACT, RAR_EXTRACT}));
+
+    fake.operations.clear();
+    rar.OverrideEvent = OR_EVENT;
+    std::vector<std::string> asked;
+    rar.OnOverride = [&](TDFUnRar *, const std::string &target, bool &can) {
+        asked.push_back(target);
+        can = true;
+    };
+    rar.Extract();
+    EXPECT_EQ(asked, (std::vector<std::string>{dir.file("exists.txt")}));
+    EXPECT_EQ(fake.operations, (std::vector<int>{RAR_EXTRACT, RAR_EXTRACT, RAR_EXTRACT}));
+
+    // Without a handler nothing is overwritten.
+    fake.operations.clear();
+    rar.OnOverride = nullptr;
+    rar.Extract();
+    EXPECT_EQ(fake.operations[0], RAR_SKIP);
+
+    // A file list picks members by their target.
+    fake.operations.clear();
+    rar.FileList = {dir.file("new.txt")};
+    rar.Extract();
+    EXPECT_EQ(fake.operations, (std::vector<int>{RAR_SKIP, RAR_EXTRACT, RAR_SKIP}));
+}
+
+TEST_F(RarComponent, PasswordCallbackFillsTheBufferWithinItsSize)
+{
+    TDFUnRar rar(&entries);
+    Record(rar);
+    char area[16];
+    int answer = 0;
+    fake.onRead = [&] {
+        std::memset(area, '#', sizeof area);
+        answer = fake.cb(UCM_NEEDPASSWORD, fake.user, LPARAM(area), 8);
+    };
+    rar.OnPassword = [](TDFUnRar *, std::string &p) { p = "longpassword"; };
+    rar.Extract();
+    EXPECT_EQ(answer, 1);
+    EXPECT_STREQ(area, "longpas");
+    EXPECT_EQ(area[8], '#');
+    EXPECT_EQ(rar.Password, "longpassword");
+    EXPECT_NE(std::find(events.begin(), events.end(), "status 3 Verwendetes Passwort: longpassword"), events.end());
+
+    // No handler and no prompt: an error, and the library is told no.
+    rar.OnPassword = nullptr;
+    rar.Password.clear();
+    events.clear();
+    rar.Extract();
+    EXPECT_EQ(answer, -1);
+    EXPECT_EQ(area[0], '#');
+    EXPECT_NE(std::find(events.begin(), events.end(), "error 0 Kein Passwort angegeben!"), events.end());
+
+    // The built-in dialog, when the application installed one.
+    rar.PromptForPass = true;
+    std::string caption;
+    TDFUnRar::InputDialog = [&](const std::string &c, bool secret, std::string &text) {
+        caption = c;
+        EXPECT_TRUE(secret);
+        text = "typed";
+        return true;
+    };
+    rar.Extract();
+    TDFUnRar::InputDialog = nullptr;
+    EXPECT_EQ(caption, "Passwort: ...");
+    EXPECT_EQ(answer, 1);
+    EXPECT_STREQ(area, "typed");
+}
+
+TEST_F(RarComponent, VolumeCallbackAnswers)
+{
+    TDFUnRar rar(&entries);
+    char name[1024];
+    std::vector<int> answers;
+    auto ask = [&](int mode) {
+        std::strcpy(name, "/media/cd/set.part2.rar");
+        answers.push_back(fake.cb(UCM_CHANGEVOLUME, fake.user, LPARAM(name), mode));
+    };
+    fake.onRead = [&] {
+        ask(RAR_VOL_NOTIFY);
+        ask(RAR_VOL_ASK);
+    };
+    rar.Extract();
+    EXPECT_EQ(answers, (std::vector<int>{0, -1})); // nobody to ask: declined
+
+    answers.clear();
+    std::vector<std::pair<std::string, int>> seen;
+    rar.OnVolChange = [&](TDFUnRar *, std::string &arc, int mode) {
+        seen.emplace_back(arc, mode);
+        arc = "/media/cd2/set.part2.rar";
+    };
+    rar.Extract();
+    EXPECT_EQ(answers, (std::vector<int>{0, 0}));
+    EXPECT_EQ(seen, (std::vector<std::pair<std::string, int>>{{"/media/cd/set.part2.rar", RAR_VOL_ASK}}));
+    EXPECT_STREQ(name, "/media/cd2/set.part2.rar");
+
+    answers.clear();
+    rar.OnVolChange = [](TDFUnRar *, std::string &arc, int) { arc.clear(); };
+    rar.Extract();
+    EXPECT_EQ(answers, (std::vector<int>{0, -1}));
+
+    // While stopping, every message is refused.
+    answers.clear();
+    fake.onRead = [&] {
+        rar.StopProcessing = true;
+        ask(RAR_VOL_NOTIFY);
+        answers.push_back(fake.cb(UCM_PROCESSDATA, fake.user, 0, 0));
+    };
+    rar.Extract();
+    EXPECT_EQ(answers, (std::vector<int>{-1, -1}));
+}
+
+TEST(RarRecord, FieldsFromTheLibraryHeader)
+{
+    RARHeaderDataEx h{};
+    std::strcpy(h.FileName, "dir/file.txt");
+    h.Flags = 0x01 | 0x04 | (3 << 5);
+    h.PackSize = 0x10;
+    h.PackSizeHigh = 1;
+    h.UnpSize = 0x20;
+    h.UnpSizeHigh = 2;
+    h.HostOS = 2;
+    h.FileCRC = 0x00AB12CD;
+    h.FileTime = (45u << 25) | (3u << 21) | (14u << 16) | (15u << 11) | (9u << 5) | 13u;
+    h.UnpVer = 29;
+    h.Method = 48;
+    h.FileAttr = 0x1FBF;
+    TDFRARHeaderData r = MakeRarHeaderRecord(h, true);
+    EXPECT_EQ(r.FileName, "dir/file.txt");
+    EXPECT_TRUE(r.ContinuedFromPrev);
+    EXPECT_FALSE(r.ContinuedOnNext);
+    EXPECT_TRUE(r.Encrypted);
+    EXPECT_FALSE(r.Directory);
+    EXPECT_EQ(r.DictionarySize, 512u * 1024);
+    EXPECT_EQ(r.PackedSize, (uint64_t(1) << 32) | 0x10);
+    EXPECT_EQ(r.UnpackedSize, (uint64_t(2) << 32) | 0x20);
+    EXPECT_EQ(r.HostOS, "Windows");
+    EXPECT_EQ(r.CRC, "ab12cd");
+    EXPECT_EQ(r.FileTime, QDateTime(QDate(2025, 3, 14), QTime(15, 9, 26)));
+    EXPECT_EQ(r.UnpackVersionMajor, 2);
+    EXPECT_EQ(r.UnpackVersionMinor, 9);
+    EXPECT_EQ(r.Method, "speichern");
+    EXPECT_TRUE(r.AttrReadOnly && r.AttrHidden && r.AttrSystem && r.AttrDirectory && r.AttrArchive && r.AttrNormal &&
+                r.AttrTemporary && r.AttrCompressed && r.AttrOffline);
+
+    // Without the extended entry only the low halves are known.
+    r = MakeRarHeaderRecord(h, false);
+    EXPECT_EQ(r.UnpackedSize, 0x20u);
+
+    h.Flags = 0xE0;
+    h.FileAttr = 0x01;
+    r = MakeRarHeaderRecord(h, true);
+    EXPECT_TRUE(r.Directory);
+    EXPECT_EQ(r.DictionarySize, 0u);
+    EXPECT_FALSE(r.AttrDirectory);
+    EXPECT_TRUE(r.AttrReadOnly);
+    EXPECT_FALSE(r.AttrHidden);
+
+    h.Flags = 0x40;
+    h.DictSize = 256 * 1024; // 256 MB from the extended header
+    EXPECT_EQ(MakeRarHeaderRecord(h, true).DictionarySize, uint64_t(256) << 20);
+    EXPECT_EQ(MakeRarHeaderRecord(h, false).DictionarySize, 256u * 1024);
+
+    EXPECT_EQ(RarHostText(0), "DOS");
+    EXPECT_EQ(RarHostText(1), "IBM OS/2");
+    EXPECT_EQ(RarHostText(3), "Unix");
+    EXPECT_EQ(RarHostText(5), "");
+    EXPECT_EQ(RarMethodText(49), "sehr schnell");
+    EXPECT_EQ(RarMethodText(50), "schnell");
+    EXPECT_EQ(RarMethodText(51), "normal");
+    EXPECT_EQ(RarMethodText(52), "gut");
+    EXPECT_EQ(RarMethodText(53), "sehr gut");
+    EXPECT_EQ(RarMethodText(47), "");
+    EXPECT_EQ(RarMethodText(54), "");
+
+    // Impossible DOS dates are no date at all.
+    EXPECT_FALSE(RarDosTime(0).isValid());                           // month 0
+    EXPECT_FALSE(RarDosTime((2u << 21) | (30u << 16)).isValid()); // 30 February
+    EXPECT_FALSE(RarDosTime((1u << 21) | (1u << 16) | 30u).isValid());          // 60 seconds
+    EXPECT_EQ(RarDosTime((1u << 21) | (1u << 16)), QDateTime(QDate(1980, 1, 1), QTime(0, 0)));
+}
+
+TEST_F(RarComponent, FallsBackToThePlainHeaderEntry)
+{
+    TUnRarEntries plain = FakeEntries(false);
+    fake.headers = {Member("a", (uint64_t(1) << 32) + 5)};
+    TDFUnRar rar(&plain);
+    Record(rar);
+    rar.Extract();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].UnpackedSize, 5u);
+    EXPECT_EQ(fake.calls[2], "read");
+}
+
+TEST(RarComponentReal, ListsAndExtractsThroughOurLibrary)
+{
+    orbtest::TempDir dir;
+    Rar4Member a;
+    a.name = "docs\\a.txt";
+    a.data = "alpha";
+    a.host = 2;
+    Rar5Member b;
+    b.name = "b/beta.txt";
+    b.data = "beta";
+    b.host = 1;
+    Rar4Options o4;
+    o4.comment = "old";
+    const std::string p4 = dir.write("a.rar", WriteRar4({a}, o4));
+    const std::string p5 = dir.write("b.rar", WriteRar5({b}));
+
+    auto first = std::make_unique<TDFUnRar>();
+    ASSERT_TRUE(first->Loaded());
+    TDFUnRar rar;
+    EXPECT_EQ(rar.DllVersion, RAR_DLL_VERSION);
+    // Destroying one component leaves the library to the other.
+    first.reset();
+    EXPECT_TRUE(UnRarLoaded());
+
+    std::vector<TDFRARHeaderData> seen;
+    std::vector<std::string> errors;
+    rar.OnFileProcessing = [&](TDFUnRar *, const TDFRARHeaderData &h, int) { seen.push_back(h); };
+    rar.OnError = [&](TDFUnRar *, const std::string &m, int) { errors.push_back(m); };
+    rar.SetMode(DFRAR_LIST);
+    rar.FileName = p4;
+    rar.Extract();
+    rar.FileName = p5;
+    rar.Extract();
+    EXPECT_TRUE(errors.empty());
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0].FileName, "docs/a.txt");
+    EXPECT_EQ(seen[0].HostOS, "Windows");
+    EXPECT_EQ(seen[0].Method, "speichern");
+    EXPECT_EQ(seen[0].CRC, [] {
+        char t[16];
+        std::snprintf(t, sizeof t, "%x", TestCrc32("alpha"));
+        return std::string(t);
+    }());
+    EXPECT_EQ(seen[1].FileName, "b/beta.txt");
+    EXPECT_EQ(seen[1].HostOS, "Unix");
+    EXPECT_EQ(seen[1].UnpackVersionMajor, 5);
+    EXPECT_EQ(rar.ArchivComment.size(), 0u); // the second archive has none
+
+    rar.SetMode(DFRAR_EXTRACT);
+    rar.Directory = dir.file("out");
+    rar.FileName = p4;
+    rar.Extract();
+    EXPECT_EQ(orbtest::readFile(dir.file("out/docs/a.txt")), "alpha");
+    EXPECT_EQ(rar.ArchivComment, "old");
+
+    rar.FileName = dir.file("missing.rar");
+    rar.Extract();
+    EXPECT_EQ(errors, (std::vector<std::string>{"Volumn-Fehler"}));
+}

@@ -1,0 +1,730 @@
+// The RAR listing library through its C entries, bound the way the component
+// binds it: fixtures from RarWriter, cross-checked with bsdtar.
+#include "archive/RarWriter.h"
+#include "archive/untUnRar.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <memory>
+#include <set>
+
+using namespace rartest;
+
+namespace {
+
+class Api {
+public:
+    Api() : e_(UnRarAcquire()) {}
+    ~Api()
+    {
+        if (e_)
+            UnRarRelease();
+    }
+    const TUnRarEntries *operator->() const { return e_; }
+    explicit operator bool() const { return e_ != nullptr; }
+
+private:
+    const TUnRarEntries *e_;
+};
+
+struct Member {
+    std::string name;
+    RARHeaderDataEx h;
+};
+
+struct Listing {
+    unsigned openResult = 0;
+    unsigned cmtState = 0;
+    std::string comment;
+    unsigned arcFlags = 0;
+    std::vector<Member> members;
+    int last = 0; // the result that ended the loop
+};
+
+Listing List(const Api &api, const std::string &path, unsigned mode = RAR_OM_LIST, UNRARCALLBACK cb = nullptr,
+             LPARAM user = 0, unsigned cmtBufSize = 1024)
+{
+    Listing out;
+    std::vector<char> name(path.begin(), path.end());
+    name.push_back(0);
+    std::vector<char> cmt(cmtBufSize + 1, 0);
+    RAROpenArchiveDataEx d{};
+    d.ArcName = name.data();
+    d.OpenMode = mode;
+    d.CmtBuf = cmtBufSize ? cmt.data() : nullptr;
+    d.CmtBufSize = cmtBufSize;
+    d.Callback = cb;
+    d.UserData = user;
+    HANDLE h = api->RAROpenArchiveEx(&d);
+    out.openResult = d.OpenResult;
+    out.cmtState = d.CmtState;
+    out.arcFlags = d.Flags;
+    if (d.CmtState == 1 || d.CmtState == ERAR_SMALL_BUF)
+        out.comment = std::string(cmt.data(), strnlen(cmt.data(), cmtBufSize));
+    if (!h)
+        return out;
+    auto hd = std::make_unique<RARHeaderDataEx>();
+    for (;;) {
+        std::memset(hd.get(), 0, sizeof *hd);
+        out.last = api->RARReadHeaderEx(h, hd.get());
+        if (out.last != ERAR_SUCCESS)
+            break;
+        out.members.push_back({hd->FileName, *hd});
+        const int p = api->RARProcessFile(h, RAR_SKIP, nullptr, nullptr);
+        if (p != ERAR_SUCCESS) {
+            out.last = p;
+            break;
+        }
+    }
+    api->RARCloseArchive(h);
+    return out;
+}
+
+std::vector<std::string> Names(const Listing &l)
+{
+    std::vector<std::string> v;
+    for (const auto &m : l.members)
+        v.push_back(m.name);
+    return v;
+}
+
+// Names as bsdtar lists them (libarchive's own RAR readers).
+std::vector<std::string> BsdtarNames(const std::string &path)
+{
+    std::vector<std::string> names;
+    const std::string cmd = "LC_ALL=C.UTF-8 bsdtar -tf '" + path + "' 2>/dev/null";
+    FILE *p = popen(cmd.c_str(), "r");
+    if (!p)
+        return names;
+    char line[4096];
+    while (fgets(line, sizeof line, p)) {
+        std::string s(line);
+        while (!s.empty() && (s.back() == '\n' || s.back() == '/'))
+            s.pop_back();
+        names.push_back(s);
+    }
+    pclose(p);
+    return names;
+}
+
+std::vector<std::string> Stripped(std::vector<std::string> v)
+{
+    for (auto &s : v)
+        while (!s.empty() && s.back() == '/')
+            s.pop_back();
+    return v;
+}
+
+uint64_t Size(uint32_t low, uint32_t high)
+{
+    return uint64_t(low) | uint64_t(high) << 32;
+}
+
+std::vector<Rar4Member> Sample4()
+{
+    Rar4Member a;
+    a.name = "docs\\readme.txt";
+    a.data = "hello, catalogue\n";
+    a.window = 3;
+    a.host = 2;
+    a.attr = 0x21; // archive, read-only
+    Rar4Member d;
+    d.name = "docs";
+    d.directory = true;
+    d.attr = 0x10;
+    Rar4Member b;
+    b.name = "empty.bin";
+    b.host = 3;
+    b.unpVer = 20;
+    b.attr = 0x81A4;
+    return {d, a, b};
+}
+
+std::vector<Rar5Member> Sample5()
+{
+    Rar5Member d;
+    d.name = "pics";
+    d.directory = true;
+    d.attr = 0x10;
+    Rar5Member a;
+    a.name = "pics/Žltý kôň.jpg";
+    a.data = std::string(3000, 'x');
+    a.dictCode = 5; // 4 MB
+    a.host = 1;
+    a.attr = 0644;
+    Rar5Member b;
+    b.name = "notes.txt";
+    b.data = "note";
+    b.mtime = std::nullopt;
+    return {d, a, b};
+}
+
+} // namespace
+
+TEST(RarLib, BindsFromBesideTheExecutableAndCountsReferences)
+{
+    ASSERT_EQ(UnRarReferences(), 0);
+    {
+        Api first;
+        ASSERT_TRUE(first) << "libunrar.so was not built beside the tests";
+        EXPECT_EQ(UnRarLoadedPath(), std::string(ORB_BINARY_DIR) + "/libunrar.so");
+        EXPECT_EQ(first->RARGetDllVersion(), RAR_DLL_VERSION);
+        EXPECT_NE(first->RAROpenArchiveEx, nullptr);
+        EXPECT_NE(first->RARReadHeaderEx, nullptr);
+        EXPECT_NE(first->RARSetChangeVolProc, nullptr);
+        EXPECT_NE(first->RARSetProcessDataProc, nullptr);
+        {
+            Api second;
+            EXPECT_EQ(UnRarReferences(), 2);
+        }
+        // The second user let go; the first still works through the library.
+        EXPECT_TRUE(UnRarLoaded());
+        orbtest::TempDir dir;
+        const std::string path = dir.write("a.rar", WriteRar4(Sample4()));
+        EXPECT_EQ(List(first, path).members.size(), 3u);
+    }
+    EXPECT_FALSE(UnRarLoaded());
+    EXPECT_EQ(UnRarReferences(), 0);
+    EXPECT_TRUE(UnRarLoadedPath().empty());
+}
+
+TEST(RarLib, ListsFormat4MembersWithTheirFields)
+{
+    Api api;
+    ASSERT_TRUE(api);
+    orbtest::TempDir dir;
+    const std::string path = dir.write("old.rar", WriteRar4(Sample4()));
+    const Listing l = List(api, path);
+    ASSERT_EQ(l.openResult, 0u);
+    EXPECT_EQ(l.last, ERAR_END_ARCHIVE);
+    ASSERT_EQ(Names(l), (std::vector<std::string>{"docs", "docs/readme.txt", "empty.bin"}));
+    EXPECT_EQ(Names(l), Stripped(BsdtarNames(path)));
+
+    const RARHeaderDataEx &d = l.members[0].h;
+    EXPECT_EQ(d.Flags & RHDF_WINDOWMASK, unsigned(RHDF_WINDOWMASK));
+    EXPECT_EQ(d.FileAttr, 0x10u);
+
+    const RARHeaderDataEx &a = l.members[1].h;
+    EXPECT_EQ(std::string(a.ArcName), path);
+    EXPECT_EQ((a.Flags & RHDF_WINDOWMASK) >> 5, 3u);
+    EXPECT_EQ(a.DictSize, 512u);
+    EXPECT_EQ(Size(a.UnpSize, a.UnpSizeHigh), 17u);
+    EXPECT_EQ(Size(a.PackSize, a.PackSizeHigh), 17u);
+    EXPECT_EQ(a.HostOS, 2u);
+    EXPECT_EQ(a.FileCRC, TestCrc32("hello, catalogue\n"));
+    EXPECT_EQ(a.HashType, unsigned(RAR_HASH_CRC32));
+    EXPECT_EQ(a.FileTime, 0x5A8C6B2Fu);
+    EXPECT_EQ(a.UnpVer, 29u);
+    EXPECT_EQ(a.Method, 0x30u);
+    EXPECT_EQ(a.FileAttr, 0x21u);
+    EXPECT_EQ(std::wstring(a.FileNameW), L"docs/readme.txt");
+
+    const RARHeaderDataEx &b = l.members[2].h;
+    EXPECT_EQ(b.HostOS, 3u);
+    EXPECT_EQ(b.UnpVer, 20u);
+    EXPECT_EQ(Size(b.UnpSize, b.UnpSizeHigh), 0u);
+}
+
+TEST(RarLib, Format4UnicodeNamesAndLargeSizes)
+{
+    Api api;
+    ASSERT_TRUE(api);
+    Rar4Member u;
+    u.name = "Zlty kon.txt";
+    u.unicodeName = U"Žltý kôň.txt";
+    u.data = "u";
+    Rar4Member big;
+    big.name = "disc.iso";
+    big.data = std::string(100, 'z');
+    big.method = 0x33; // packed: the declared size is not the data's
+    big.large = true;
+    big.unpSize = (uint64_t(5) << 30) + 7;
+    orbtest::TempDir dir;
+    const std::string path = dir.write("u.rar", WriteRar4({u, big}));
+    const Listing l = List(api, path);
+    ASSERT_EQ(l.members.size(), 2u);
+    EXPECT_EQ(l.members[0].name, "Žltý kôň.txt");
+    EXPECT_EQ(std::wstring(l.members[0].h.FileNameW), L"Žltý kôň.txt");
+    EXPECT_EQ(Size(l.members[1].h.UnpSize, l.members[1].h.UnpSizeHigh), (uint64_t(5) << 30) + 7);
+    EXPECT_EQ(Size(l.members[1].h.PackSize, l.members[1].h.PackSizeHigh), 100u);
+    EXPECT_EQ(Names(l), Stripped(BsdtarNames(path)));
+
+    // The plain header has only 32 bits: the low half, as the API defines it.
+    std::vector<char> name(path.begin(), path.end());
+    name.push_back(0);
+    RAROpenArchiveData d{};
+    d.ArcName = name.data();
+    HANDLE h = api->RAROpenArchive(&d);
+    ASSERT_NE(h, nullptr);
+    RARHeaderData hd{};
+    ASSERT_EQ(api->RARReadHeader(h, &hd), 0);
+    ASSERT_EQ(api->RARReadHeader(h, &hd), 0);
+    EXPECT_EQ(hd.UnpSize, (1u << 30) + 7);
+    EXPECT_EQ(std::string(hd.FileName), "disc.iso");
+    api->RARCloseArchive(h);
+}
+
+TEST(RarLib, ListsFormat5MembersWithTheirFields)
+{
+    Api api;
+    ASSERT_TRUE(api);
+    orbtest::TempDir dir;
+    auto members = Sample5();
+    Rar5Member big;
+    big.name = "huge.vob";
+    big.data = "abc";
+    big.method = 3;
+    big.unpSize = uint64_t(6) << 30;
+    big.dictCode = 9; // 64 MB: beyond what the three flag bits hold
+    members.push_back(big);
+    const std::string path = dir.write("new.rar", WriteRar5(members));
+    const Listing l = List(api, path);
+    ASSERT_EQ(l.openResult, 0u);
+    EXPECT_EQ(l.last, ERAR_END_ARCHIVE);
+    ASSERT_EQ(Names(l), (std::vector<std::string>{"pics", "pics/Žltý kôň.jpg", "notes.txt", "huge.vob"}));
+    EXPECT_EQ(Names(l), Stripped(BsdtarNames(path)));
+
+    EXPECT_EQ(l.members[0].h.Flags & RHDF_WINDOWMASK, unsigned(RHDF_WINDOWMASK));
+    const RARHeaderDataEx &a = l.members[1].h;
+    EXPECT_EQ(a.HostOS, 3u); // Unix
+    EXPECT_EQ(a.DictSize, 4096u);
+    EXPECT_EQ((a.Flags & RHDF_WINDOWMASK) >> 5, 6u);
+    EXPECT_EQ(a.FileCRC, TestCrc32(std::string(3000, 'x')));
+    EXPECT_EQ(a.UnpVer, 50u);
+    EXPECT_EQ(a.Method, 0x30u);
+    EXPECT_EQ(a.FileAttr, 0644u);
+    const time_t t = 1700000000;
+    struct tm tmv {};
+    localtime_r(&t, &tmv);
+    const unsigned dos = unsigned(tmv.tm_year - 80) << 25 | unsigned(tmv.tm_mon + 1) << 21 |
+                         unsigned(tmv.tm_mday) << 16 | unsigned(tmv.tm_hour) << 11 | unsigned(tmv.tm_min) << 5 |
+                         unsigned(tmv.tm_sec / 2);
+    EXPECT_EQ(a.FileTime, dos);
+    const uint64_t ft = (uint64_t(1700000000) + 11644473600ull) * 10000000ull;
+    EXPECT_EQ(Size(a.MtimeLow, a.MtimeHigh), ft);
+
+    EXPECT_EQ(l.members[2].h.HostOS, 2u); // Windows
+    EXPECT_EQ(l.members[2].h.FileTime, 0u);
+    const RARHeaderDataEx &h = l.members[3].h;
+    EXPECT_EQ(Size(h.UnpSize, h.UnpSizeHigh), uint64_t(6) << 30);
+    EXPECT_EQ(h.Method, 0x33u);
+    EXPECT_EQ(h.DictSize, 64u * 1024);
+}
+
+TEST(RarLib, ArchiveComments)
+{
+    Api api;
+    ASSERT_TRUE(api);
+    orbtest::TempDir dir;
+    Rar4Options o4;
+    o4.comment = "Disc of 1999";
+    Listing l = List(api, dir.write("c4.rar", WriteRar4(Sample4(), o4)));
+    EXPECT_EQ(l.cmtState, 1u);
+    EXPECT_EQ(l.comment, "Disc of 1999");
+    EXPECT_TRUE(l.arcFlags & ROADF_COMMENT);
+    EXPECT_EQ(l.members.size(), 3u); // the comment block is no member
+
+    Rar5Options o5;
+    o5.comment = "Photos";
+    l = List(api, dir.write("c5.rar", WriteRar5(Sample5(), o5)));
+    EXPECT_EQ(l.cmtState, 1u);
+    EXPECT_EQ(l.comment, "Photos");
+    EXPECT_EQ(l.members.size(), 3u);
+
+    // Too small a buffer: what fits, terminated, and the state says so.
+    l = List(api, dir.file("c4.rar"), RAR_OM_LIST, nullptr, 0, 5);
+    EXPECT_EQ(l.cmtState, unsigned(ERAR_SMALL_BUF));
+    EXPECT_EQ(l.comment, "Disc");
+
+    // Packed comments are not decoded here: said so, not shown as garbage.
+    o4.commentMethod = 0x33;
+    l = List(api, dir.write("p4.rar", WriteRar4(Sample4(), o4)));
+    EXPECT_EQ(l.cmtState, unsigned(ERAR_UNKNOWN_FORMAT));
+    EXPECT_TRUE(l.comment.empty());
+
+    l = List(api, dir.file("old.rar"));
+    EXPECT_EQ(l.openResult, unsigned(ERAR_EOPEN));
+}
+
+TEST(RarLib, RejectsWhatIsNotARarArchive)
+{
+    Api api;
+    ASSERT_TRUE(api);
+    orbtest::TempDir dir;
+    EXPECT_EQ(List(api, dir.write("x.rar", "PK\x03\x04 not rar")).openResult, unsigned(ERAR_BAD_ARCHIVE));
+    EXPECT_EQ(List(api, dir.write("e.rar", "")).openResult, unsigned(ERAR_BAD_ARCHIVE));
+    EXPECT_EQ(List(api, dir.write("o.rar", "RE~^ old format")).openResult, unsigned(ERAR_UNKNOWN_FORMAT));
+    EXPECT_EQ(List(api, dir.file("missing.rar")).openResult, unsigned(ERAR_EOPEN));
+    EXPECT_EQ(List(api, dir.str()).openResult, unsigned(ERAR_EOPEN)); // a folder
+    EXPECT_EQ(api->RARCloseArchive(nullptr), ERAR_ECLOSE);
+    RARHeaderData hd{};
+    EXPECT_NE(api->RARReadHeader(nullptr, &hd), 0);
+}
+
+TEST(RarLib, BadHeaderCrcAndForgedLengthsAreBadData)
+{
+    Api api;
+    ASSERT_TRUE(api);
+    orbtest::TempDir dir;
+
+    // A flipped byte in the first member's name.
+    std::string a4 = WriteRar4(Sample4());
+    a4[7 + 13 + 32] ^= 0x01;
+    Listing l = List(api, dir.write("crc4.rar", a4));
+    EXPECT_EQ(l.openResult, 0u);
+    EXPECT_TRUE(l.members.empty());
+    EXPECT_EQ(l.last, ERAR_BAD_DATA);
+
+    std::string a5 = WriteRar5(Sample5());
+    a5[a5.size() - 20] ^= 0x40;
+    l = List(api, dir.write("crc5.rar", a5));
+    EXPECT_EQ(l.last, ERAR_BAD_DATA);
+
+    // Name lengths beyond the header, with a header CRC that matches them.
+    Rar4Member m4;
+    m4.name = "abc";
+    m4.nameSizeField = 400;
+    l = List(api, dir.write("len4.rar", WriteRar4({m4})));
+    EXPECT_TRUE(l.members.empty());
+    EXPECT_EQ(l.last, ERAR_BAD_DATA);
+
+    Rar5Member m5;
+    m5.name = "abc";
+    m5.nameLengthField = uint64_t(1) << 40;
+    l = List(api, dir.write("len5.rar", WriteRar5({m5})));
+    EXPECT_TRUE(l.members.empty());
+    EXPECT_EQ(l.last, ERAR_BAD_DATA);
+
+    // A data size that runs past the end: the member is listed, then the cut is reported.
+    Rar5Member cut;
+    cut.name = "cut.bin";
+    cut.data = std::string(500, 'c');
+    Rar5Options noEnd;
+    noEnd.endBlock = false;
+    std::string c5 = WriteRar5({cut}, noEnd);
+    c5.resize(c5.size() - 100);
+    l = List(api, dir.write("cut5.rar", c5));
+    EXPECT_EQ(l.members.size(), 1u);
+    EXPECT_EQ(l.last, ERAR_BAD_DATA);
+}
+
+TEST(RarLib, EveryTruncationEndsCleanly)
+{
+    Api api;
+    ASSERT_TRUE(api);
+    orbtest::TempDir dir;
+    Rar4Options o4;
+    o4.comment = "comment";
+    Rar5Options o5;
+    o5.comment = "comment";
+    const std::string whole[2] = {WriteRar4(Sample4(), o4), WriteRar5(Sample5(), o5)};
+    const std::set<int> allowed{ERAR_END_ARCHIVE, ERAR_BAD_DATA};
+    for (const std::string &full : whole) {
+        const size_t total = List(api, dir.write("full.rar", full)).members.size();
+        ASSERT_EQ(total, 3u);
+        for (size_t n = 0; n < full.size(); ++n) {
+            SCOPED_TRACE(n);
+            const Listing l = List(api, dir.write("t.rar", full.substr(0, n)), RAR_OM_EXTRACT);
+            if (l.openResult != 0) {
+                EXPECT_TRUE(l.openResult == ERAR_BAD_ARCHIVE || l.openResult == ERAR_BAD_DATA) << l.openResult;
+                continue;
+            }
+            EXPECT_LE(l.members.size(), total);
+            EXPECT_TRUE(allowed.count(l.last)) << l.last;
+            for (const Member &m : l.members)
+                EXPECT_LT(m.name.size(), 64u);
+        }
+    }
+}
+
+TEST(RarLib, EncryptedMembersAndHeadersAskForThePassword)
+{
+    Api api;
+    ASSERT_TRUE(api);
+    orbtest::TempDir dir;
+    struct Asked {
+        int count = 0;
+        unsigned size = 0;
+    } asked;
+    auto cb = [](UINT msg, LPARAM user, LPARAM, LPARAM p2) -> int {
+        if (msg == UCM_NEEDPASSWORD) {
+            auto *a = reinterpret_cast<Asked *>(user);
+            ++a->count;
+            a->size = unsigned(p2);
+        }
+        return -1;
+    };
+    Rar5Member m;
+    m.name = "secret.txt";
+    m.data = "xxxxxxxx";
+    m.encrypted = true;
+    const std::string path = dir.write("enc.rar", WriteRar5({m}));
+    Listing l = List(api, path, RAR_OM_LIST, cb, LPARAM(&asked));
+    ASSERT_EQ(l.members.size(), 1u);
+    EXPECT_TRUE(l.members[0].h.Flags & RHDF_ENCRYPTED);
+    EXPECT_EQ(asked.count, 0); // listing needs no password
+
+    // Testing it does; with none given the answer says so.
+    std::vector<char> name(path.begin(), path.end());
+    name.push_back(0);
+    RAROpenArchiveData d{};
+    d.ArcName = name.data();
+    d.OpenMode = RAR_OM_EXTRACT;
+    HANDLE h = api->RAROpenArchive(&d);
+    ASSERT_NE(h, nullptr);
+    api->RARSetCallback(h, cb, LPARAM(&asked));
+    RARHeaderData hd{};
+    ASSERT_EQ(api->RARReadHeader(h, &hd), 0);
+    EXPECT_EQ(api->RARProcessFile(h, RAR_TEST, nullptr, nullptr), ERAR_MISSING_PASSWORD);
+    EXPECT_EQ(asked.count, 1);
+    EXPECT_GT(asked.size, 1u);
+    api->RARCloseArchive(h);
+
+    Rar5Options eh;
+    eh.encryptedHeaders = true;
+    asked = Asked();
+    l = List(api, dir.write("eh.rar", WriteRar5({}, eh)), RAR_OM_LIST, cb, LPARAM(&asked));
+    EXPECT_EQ(l.openResult, 0u);
+    EXPECT_TRUE(l.arcFlags & ROADF_ENCHEADERS);
+    EXPECT_TRUE(l.members.empty());
+    EXPECT_EQ(l.last, ERAR_MISSING_PASSWORD);
+    EXPECT_EQ(asked.count, 1);
+}
+
+namespace {
+
+struct VolumeLog {
+    std::vector<std::pair<std::string, int>> calls;
+    std::string replacement; // named when asked; empty declines
+};
+
+int VolumeCallback(UINT msg, LPARAM user, LPARAM p1, LPARAM p2)
+{
+    auto *log = reinterpret_cast<VolumeLog *>(user);
+    if (msg != UCM_CHANGEVOLUME)
+        return 0;
+    log->calls.emplace_back(reinterpret_cast<char *>(p1), int(p2));
+    if (p2 == RAR_VOL_ASK) {
+        if (log->replacement.empty())
+            return -1;
+        std::strcpy(reinterpret_cast<char *>(p1), log->replacement.c_str());
+    }
+    return 1;
+}
+
+// Two volumes, new numbering; "movie.avi" runs from the first into the second.
+void WriteVolumes4(const orbtest::TempDir &dir, const std::string &first, const std::string &second)
+{
+    Rar4Options o1;
+    o1.volume = o1.newNumbering = o1.firstVolume = true;
+    o1.nextVolume = true;
+    Rar4Member a;
+    a.name = "a.txt";
+    a.data = "first";
+    Rar4Member s1;
+    s1.name = "movie.avi";
+    s1.data = "0123456789";
+    s1.splitAfter = true;
+    s1.crc = TestCrc32(s1.data);
+    dir.write(first, WriteRar4({a, s1}, o1));
+    Rar4Options o2;
+    o2.volume = o2.newNumbering = true;
+    Rar4Member s2;
+    s2.name = "movie.avi";
+    s2.data = "ABCDEFGHIJ";
+    s2.splitBefore = true;
+    s2.crc = TestCrc32("0123456789ABCDEFGHIJ");
+    Rar4Member b;
+    b.name = "b.txt";
+    b.data = "second";
+    dir.write(second, WriteRar4({s2, b}, o2));
+}
+
+} // namespace
+
+TEST(RarLib, VolumesFollowOnAndAskWhenMissing)
+{
+    Api api;
+    ASSERT_TRUE(api);
+    orbtest::TempDir dir;
+    WriteVolumes4(dir, "set.part1.rar", "set.part2.rar");
+
+    VolumeLog log;
+    Listing l = List(api, dir.file("set.part1.rar"), RAR_OM_LIST, VolumeCallback, LPARAM(&log));
+    EXPECT_EQ(Names(l), (std::vector<std::string>{"a.txt", "movie.avi", "b.txt"}));
+    EXPECT_EQ(l.last, ERAR_END_ARCHIVE);
+    ASSERT_EQ(log.calls.size(), 1u);
+    EXPECT_EQ(log.calls[0], std::make_pair(dir.file("set.part2.rar"), int(RAR_VOL_NOTIFY)));
+    EXPECT_TRUE(l.members[1].h.Flags & RHDF_SPLITAFTER);
+    EXPECT_EQ(std::string(l.members[2].h.ArcName), dir.file("set.part2.rar"));
+
+    // Every part, when asked for.
+    l = List(api, dir.file("set.part1.rar"), RAR_OM_LIST_INCSPLIT, VolumeCallback, LPARAM(&log));
+    EXPECT_EQ(Names(l), (std::vector<std::string>{"a.txt", "movie.avi", "movie.avi", "b.txt"}));
+    EXPECT_TRUE(l.members[2].h.Flags & RHDF_SPLITBEFORE);
+
+    // The second volume missing: asked for; declining ends with a volume error.
+    std::filesystem::rename(dir.file("set.part2.rar"), dir.file("moved.rar"));
+    log = VolumeLog();
+    l = List(api, dir.file("set.part1.rar"), RAR_OM_LIST, VolumeCallback, LPARAM(&log));
+    EXPECT_EQ(Names(l), (std::vector<std::string>{"a.txt", "movie.avi"}));
+    EXPECT_EQ(l.last, ERAR_EOPEN);
+    ASSERT_EQ(log.calls.size(), 1u);
+    EXPECT_EQ(log.calls[0].second, RAR_VOL_ASK);
+
+    // Naming the moved file goes on.
+    log = VolumeLog();
+    log.replacement = dir.file("moved.rar");
+    l = List(api, dir.file("set.part1.rar"), RAR_OM_LIST, VolumeCallback, LPARAM(&log));
+    EXPECT_EQ(Names(l), (std::vector<std::string>{"a.txt", "movie.avi", "b.txt"}));
+
+    // Old numbering: .rar, then .r00.
+    orbtest::TempDir old;
+    WriteVolumes4(old, "set.rar", "set.r00");
+    log = VolumeLog();
+    // Rewrite the first volume without the new-numbering flag.
+    Rar4Options o1;
+    o1.volume = o1.firstVolume = o1.nextVolume = true;
+    Rar4Member s1;
+    s1.name = "movie.avi";
+    s1.data = "0123456789";
+    s1.splitAfter = true;
+    old.write("set.rar", WriteRar4({s1}, o1));
+    l = List(api, old.file("set.rar"), RAR_OM_LIST, VolumeCallback, LPARAM(&log));
+    EXPECT_EQ(Names(l), (std::vector<std::string>{"movie.avi", "b.txt"}));
+    ASSERT_EQ(log.calls.size(), 1u);
+    EXPECT_EQ(log.calls[0].first, old.file("set.r00"));
+}
+
+namespace {
+
+struct DataLog {
+    std::string data;
+    bool stop = false;
+};
+
+int DataCallback(UINT msg, LPARAM user, LPARAM p1, LPARAM p2)
+{
+    auto *log = reinterpret_cast<DataLog *>(user);
+    if (msg == UCM_PROCESSDATA) {
+        log->data.append(reinterpret_cast<const char *>(p1), size_t(p2));
+        return log->stop ? -1 : 1;
+    }
+    return msg == UCM_CHANGEVOLUME ? 1 : 0;
+}
+
+// Opens `path` for extraction and runs `operation` on every member, returning
+// the results in order.
+std::vector<int> ProcessAll(const Api &api, const std::string &path, int operation, const std::string &dest,
+                            DataLog *log)
+{
+    std::vector<int> results;
+    std::vector<char> name(path.begin(), path.end());
+    name.push_back(0);
+    std::vector<char> destPath(dest.begin(), dest.end());
+    destPath.push_back(0);
+    RAROpenArchiveData d{};
+    d.ArcName = name.data();
+    d.OpenMode = RAR_OM_EXTRACT;
+    HANDLE h = api->RAROpenArchive(&d);
+    if (!h)
+        return {int(d.OpenResult)};
+    if (log)
+        api->RARSetCallback(h, DataCallback, LPARAM(log));
+    RARHeaderData hd{};
+    while (api->RARReadHeader(h, &hd) == 0)
+        results.push_back(api->RARProcessFile(h, operation, destPath.data(), nullptr));
+    api->RARCloseArchive(h);
+    return results;
+}
+
+} // namespace
+
+TEST(RarLib, TestsAndExtractsStoredMembers)
+{
+    Api api;
+    ASSERT_TRUE(api);
+    orbtest::TempDir dir;
+    const std::string p4 = dir.write("s4.rar", WriteRar4(Sample4()));
+    DataLog log;
+    EXPECT_EQ(ProcessAll(api, p4, RAR_TEST, "", &log), (std::vector<int>{0, 0, 0}));
+    EXPECT_EQ(log.data, "hello, catalogue\n");
+    EXPECT_FALSE(std::filesystem::exists(dir.file("docs")));
+
+    const std::string out = dir.file("out");
+    EXPECT_EQ(ProcessAll(api, p4, RAR_EXTRACT, out, nullptr), (std::vector<int>{0, 0, 0}));
+    EXPECT_EQ(orbtest::readFile(out + "/docs/readme.txt"), "hello, catalogue\n");
+    EXPECT_TRUE(std::filesystem::is_directory(out + "/docs"));
+    EXPECT_TRUE(std::filesystem::exists(out + "/empty.bin"));
+
+    const std::string p5 = dir.write("s5.rar", WriteRar5(Sample5()));
+    EXPECT_EQ(ProcessAll(api, p5, RAR_EXTRACT, out, nullptr), (std::vector<int>{0, 0, 0}));
+    EXPECT_EQ(orbtest::readFile(out + "/pics/Žltý kôň.jpg"), std::string(3000, 'x'));
+
+    // A member split over two volumes is read across them.
+    WriteVolumes4(dir, "v.part1.rar", "v.part2.rar");
+    EXPECT_EQ(ProcessAll(api, dir.file("v.part1.rar"), RAR_EXTRACT, out, nullptr), (std::vector<int>{0, 0, 0}));
+    EXPECT_EQ(orbtest::readFile(out + "/movie.avi"), "0123456789ABCDEFGHIJ");
+    EXPECT_EQ(orbtest::readFile(out + "/b.txt"), "second");
+
+    // In list mode nothing is decoded or written, whatever is asked.
+    std::vector<char> name(p4.begin(), p4.end());
+    name.push_back(0);
+    RAROpenArchiveData d{};
+    d.ArcName = name.data();
+    d.OpenMode = RAR_OM_LIST;
+    HANDLE h = api->RAROpenArchive(&d);
+    RARHeaderData hd{};
+    std::string listOut = dir.file("list");
+    std::vector<char> lo(listOut.begin(), listOut.end());
+    lo.push_back(0);
+    while (api->RARReadHeader(h, &hd) == 0)
+        EXPECT_EQ(api->RARProcessFile(h, RAR_EXTRACT, lo.data(), nullptr), 0);
+    api->RARCloseArchive(h);
+    EXPECT_FALSE(std::filesystem::exists(listOut));
+}
+
+TEST(RarLib, BadDataAndUnsafeNamesLeaveNothingBehind)
+{
+    Api api;
+    ASSERT_TRUE(api);
+    orbtest::TempDir dir;
+    Rar4Member bad;
+    bad.name = "bad.txt";
+    bad.data = "payload";
+    bad.crc = 0x12345678;
+    const std::string out = dir.file("out");
+    const std::string p = dir.write("bad.rar", WriteRar4({bad}));
+    EXPECT_EQ(ProcessAll(api, p, RAR_TEST, "", nullptr), (std::vector<int>{ERAR_BAD_DATA}));
+    EXPECT_EQ(ProcessAll(api, p, RAR_EXTRACT, out, nullptr), (std::vector<int>{ERAR_BAD_DATA}));
+    EXPECT_TRUE(!std::filesystem::exists(out) || std::filesystem::is_empty(out));
+
+    Rar5Member evil;
+    evil.name = "../evil.txt";
+    evil.data = "x";
+    Rar5Member abs;
+    abs.name = "/tmp/abs.txt";
+    abs.data = "x";
+    const std::string pe = dir.write("evil.rar", WriteRar5({evil}));
+    EXPECT_EQ(ProcessAll(api, pe, RAR_EXTRACT, out, nullptr), (std::vector<int>{ERAR_ECREATE}));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("evil.txt")));
+    const std::string pa = dir.write("abs.rar", WriteRar5({abs}));
+    EXPECT_EQ(ProcessAll(api, pa, RAR_EXTRACT, out, nullptr), (std::vector<int>{ERAR_ECREATE}));
+
+    // The data callback stopping the operation leaves no file either.
+    DataLog stop;
+    stop.stop = true;
+    const std::string ps = dir.write("s.rar", WriteRar4(Sample4()));
+    const std::string out2 = dir.file("out2");
+    const std::vector<int> r = ProcessAll(api, ps, RAR_EXTRACT, out2, &stop);
+    ASSERT_EQ(r.size(), 3u);
+    EXPECT_EQ(r[1], ERAR_UNKNOWN);
+    EXPECT_FALSE(std::filesystem::exists(out2 + "/docs/readme.txt"));
+    for (const auto &e : std::filesystem::recursive_directory_iterator(out2))
+        EXPECT_EQ(e.path().filename().string().find(".part"), std::string::npos) << e.path();
+}

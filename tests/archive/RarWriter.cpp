@@ -1,0 +1,208 @@
+#include "archive/RarWriter.h"
+
+namespace rartest {
+
+namespace {
+
+void Put16(std::string &o, uint32_t v)
+{
+    o += char(v & 0xFF);
+    o += char((v >> 8) & 0xFF);
+}
+
+void Put32(std::string &o, uint32_t v)
+{
+    Put16(o, v & 0xFFFF);
+    Put16(o, v >> 16);
+}
+
+// A format 1.5-4.x header: CRC16 (low half of the CRC32 of the rest), then
+// type, flags, size and the fields.
+std::string Block4(uint8_t type, uint16_t flags, const std::string &fields)
+{
+    std::string body;
+    body += char(type);
+    Put16(body, flags);
+    Put16(body, uint32_t(fields.size() + 7));
+    body += fields;
+    std::string out;
+    Put16(out, TestCrc32(body) & 0xFFFF);
+    return out + body;
+}
+
+std::string Rar4FileFields(uint32_t packLow, uint32_t unpLow, uint8_t host, uint32_t crc, uint32_t time,
+                           uint8_t ver, uint8_t method, uint16_t nameSize, uint32_t attr)
+{
+    std::string f;
+    Put32(f, packLow);
+    Put32(f, unpLow);
+    f += char(host);
+    Put32(f, crc);
+    Put32(f, time);
+    f += char(ver);
+    f += char(method);
+    Put16(f, nameSize);
+    Put32(f, attr);
+    return f;
+}
+
+// A format 5.0 header: CRC32 of size and body, the body's size, the body.
+std::string Block5(const std::string &body)
+{
+    std::string sized;
+    PutVInt(sized, body.size());
+    sized += body;
+    std::string out;
+    Put32(out, TestCrc32(sized));
+    return out + sized;
+}
+
+std::string Rar5Header(uint64_t type, uint64_t flags, const std::string &extra, std::optional<uint64_t> dataSize,
+                       const std::string &fields)
+{
+    std::string body;
+    PutVInt(body, type);
+    PutVInt(body, flags | (extra.empty() ? 0 : 0x0001) | (dataSize ? 0x0002 : 0));
+    if (!extra.empty())
+        PutVInt(body, extra.size());
+    if (dataSize)
+        PutVInt(body, *dataSize);
+    return Block5(body + fields + extra);
+}
+
+} // namespace
+
+uint32_t TestCrc32(const std::string &data)
+{
+    uint32_t crc = 0xFFFFFFFFu;
+    for (unsigned char ch : data) {
+        crc ^= ch;
+        for (int k = 0; k < 8; ++k)
+            crc = (crc & 1) ? 0xEDB88320u ^ (crc >> 1) : crc >> 1;
+    }
+    return ~crc;
+}
+
+void PutVInt(std::string &out, uint64_t value)
+{
+    do {
+        uint8_t b = value & 0x7F;
+        value >>= 7;
+        if (value)
+            b |= 0x80;
+        out += char(b);
+    } while (value);
+}
+
+std::string WriteRar4(const std::vector<Rar4Member> &members, const Rar4Options &o)
+{
+    std::string out("Rar!\x1A\x07\x00", 7);
+    uint16_t mainFlags = (o.volume ? 0x0001 : 0) | (o.solid ? 0x0008 : 0) | (o.newNumbering ? 0x0010 : 0) |
+                         (o.firstVolume ? 0x0100 : 0);
+    out += Block4(0x73, mainFlags, std::string(6, '\0'));
+    if (o.comment) {
+        std::string f = Rar4FileFields(uint32_t(o.comment->size()), uint32_t(o.comment->size()), 2,
+                                       TestCrc32(*o.comment), 0, 29, o.commentMethod, 3, 0);
+        f += "CMT";
+        out += Block4(0x7A, 0x8000, f) + *o.comment;
+    }
+    for (const Rar4Member &m : members) {
+        std::string name = m.name;
+        if (!m.unicodeName.empty()) {
+            std::string enc(1, '\0'); // high byte
+            for (size_t i = 0; i < m.unicodeName.size(); ++i) {
+                if (i % 4 == 0)
+                    enc += char(0xAA); // four two-byte characters follow
+                Put16(enc, uint32_t(m.unicodeName[i]));
+            }
+            name += '\0';
+            name += enc;
+        }
+        const uint64_t pack = m.data.size();
+        const uint64_t unp = m.unpSize.value_or(m.data.size());
+        uint16_t flags = 0x8000 | (m.splitBefore ? 0x01 : 0) | (m.splitAfter ? 0x02 : 0) |
+                         (m.encrypted ? 0x04 : 0) | (m.large ? 0x0100 : 0) | (m.unicodeName.empty() ? 0 : 0x0200);
+        flags |= m.directory ? 0x00E0 : uint16_t((m.window & 7) << 5);
+        std::string f = Rar4FileFields(uint32_t(pack), uint32_t(unp), m.host, m.crc.value_or(TestCrc32(m.data)),
+                                       m.dosTime, m.unpVer, m.method,
+                                       m.nameSizeField.value_or(uint16_t(name.size())), m.attr);
+        if (m.large) {
+            Put32(f, uint32_t(pack >> 32));
+            Put32(f, uint32_t(unp >> 32));
+        }
+        f += name;
+        out += Block4(0x74, flags, f) + m.data;
+    }
+    if (o.endBlock)
+        out += Block4(0x7B, 0x4000 | (o.nextVolume ? 0x0001 : 0), std::string());
+    return out;
+}
+
+std::string WriteRar5(const std::vector<Rar5Member> &members, const Rar5Options &o)
+{
+    std::string out("Rar!\x1A\x07\x01\x00", 8);
+    if (o.encryptedHeaders) {
+        std::string f;
+        PutVInt(f, 0);  // version
+        PutVInt(f, 0);  // flags
+        f += char(15);  // KDF count
+        f += std::string(16, 'S');
+        out += Rar5Header(4, 0, std::string(), std::nullopt, f);
+        out += std::string(48, '\x5A'); // what would be the encrypted main header
+        return out;
+    }
+    std::string main;
+    PutVInt(main, (o.volume ? 0x0001 : 0) | (o.volumeNumber ? 0x0002 : 0));
+    if (o.volumeNumber)
+        PutVInt(main, *o.volumeNumber);
+    out += Rar5Header(1, 0, std::string(), std::nullopt, main);
+    if (o.comment) {
+        std::string f;
+        PutVInt(f, 0x0004);
+        PutVInt(f, o.comment->size());
+        PutVInt(f, 0);
+        Put32(f, TestCrc32(*o.comment));
+        PutVInt(f, 0);
+        PutVInt(f, 0);
+        PutVInt(f, 3);
+        f += "CMT";
+        out += Rar5Header(3, 0, std::string(), o.comment->size(), f) + *o.comment;
+    }
+    for (const Rar5Member &m : members) {
+        std::string f;
+        const bool hasCrc = !m.directory;
+        PutVInt(f, (m.directory ? 0x0001 : 0) | (m.mtime ? 0x0002 : 0) | (hasCrc ? 0x0004 : 0));
+        PutVInt(f, m.unpSize.value_or(m.data.size()));
+        PutVInt(f, m.attr);
+        if (m.mtime)
+            Put32(f, *m.mtime);
+        if (hasCrc)
+            Put32(f, m.crc.value_or(TestCrc32(m.data)));
+        PutVInt(f, uint64_t(m.solid ? 0x40 : 0) | uint64_t(m.method & 7) << 7 | uint64_t(m.dictCode & 0x0F) << 10);
+        PutVInt(f, m.host);
+        PutVInt(f, m.nameLengthField.value_or(m.name.size()));
+        f += m.name;
+        std::string extra;
+        if (m.encrypted) {
+            std::string rec;
+            PutVInt(rec, 1);  // type: encryption
+            PutVInt(rec, 0);  // version
+            PutVInt(rec, 0);  // flags
+            rec += char(15);
+            rec += std::string(32, 'K'); // salt and IV
+            PutVInt(extra, rec.size());
+            extra += rec;
+        }
+        const uint64_t flags = (m.splitBefore ? 0x0008 : 0) | (m.splitAfter ? 0x0010 : 0);
+        // Directories carry an empty data area too, as archivers write them.
+        out += Rar5Header(m.service ? 3 : 2, flags, extra, uint64_t(m.data.size()), f) + m.data;
+    }
+    if (o.endBlock) {
+        std::string f;
+        PutVInt(f, o.nextVolume ? 0x0001 : 0);
+        out += Rar5Header(5, 0, std::string(), std::nullopt, f);
+    }
+    return out;
+}
+
+} // namespace rartest

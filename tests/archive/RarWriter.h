@@ -1,0 +1,75 @@
+#pragma once
+// Writes small RAR archives for the tests, with members stored uncompressed:
+// format 1.5-4.x (marker, main header, file headers with their header CRC,
+// optional comment block, end block) and format 5.0 (variable-length integers,
+// a CRC32 per header). Fields can be forced to wrong values to build broken
+// archives. Every fixture is also listed by bsdtar in the tests, which shows
+// that what we write is real RAR.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace rartest {
+
+struct Rar4Member {
+    std::string name;          // stored as it stands (bytes)
+    std::u32string unicodeName; // when set: plain name, zero, then the packed Unicode form
+    std::string data;
+    bool directory = false;
+    unsigned window = 0;       // dictionary code 0..6 (64 KB << code)
+    uint8_t host = 2;          // 0 DOS, 1 OS/2, 2 Windows, 3 Unix
+    uint32_t dosTime = 0x5A8C6B2F;
+    uint32_t attr = 0x20;
+    uint8_t unpVer = 29;
+    uint8_t method = 0x30;     // 0x30 stored
+    bool splitBefore = false, splitAfter = false, encrypted = false;
+    std::optional<uint64_t> unpSize; // declared unpacked size (default: data size)
+    bool large = false;              // write the high 32 bits of both sizes
+    std::optional<uint32_t> crc;     // declared data CRC (default: computed)
+    std::optional<uint16_t> nameSizeField; // forced NAME_SIZE
+};
+
+struct Rar4Options {
+    bool volume = false, newNumbering = false, firstVolume = false, solid = false;
+    std::optional<std::string> comment; // stored CMT block after the main header
+    uint8_t commentMethod = 0x30;
+    bool endBlock = true;
+    bool nextVolume = false; // end block says another volume follows
+};
+
+std::string WriteRar4(const std::vector<Rar4Member> &members, const Rar4Options &options = {});
+
+struct Rar5Member {
+    std::string name; // UTF-8
+    std::string data;
+    bool directory = false;
+    uint64_t host = 0; // 0 Windows, 1 Unix
+    std::optional<uint32_t> mtime = 1700000000u;
+    uint64_t attr = 0x20;
+    unsigned method = 0;   // 0 stored
+    unsigned dictCode = 0; // 128 KB << code
+    bool solid = false;
+    bool splitBefore = false, splitAfter = false, encrypted = false;
+    std::optional<uint64_t> unpSize;
+    std::optional<uint32_t> crc;
+    std::optional<uint64_t> nameLengthField; // forced name length
+    bool service = false; // write a service header (type 3) instead
+};
+
+struct Rar5Options {
+    bool volume = false;
+    std::optional<uint64_t> volumeNumber;
+    std::optional<std::string> comment;
+    bool nextVolume = false;
+    bool endBlock = true;
+    bool encryptedHeaders = false; // an encryption header before the main header
+};
+
+std::string WriteRar5(const std::vector<Rar5Member> &members, const Rar5Options &options = {});
+
+uint32_t TestCrc32(const std::string &data);
+// Appends a RAR 5 variable-length integer.
+void PutVInt(std::string &out, uint64_t value);
+
+} // namespace rartest
