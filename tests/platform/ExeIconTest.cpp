@@ -1,0 +1,77 @@
+#include "platform/ExeIcon.h"
+
+#include "support/TempDir.h"
+#include "util/PeResources.h"
+#include "util/PeTestImage.h"
+
+#include <QImage>
+
+#include <gtest/gtest.h>
+
+using namespace orbtest;
+
+namespace {
+
+QByteArray Bytes(const std::string &s)
+{
+    return QByteArray(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+} // namespace
+
+TEST(ExeIcon, ProgramIconToStreamAndBack)
+{
+    TempDir dir;
+    const std::string path = dir.write("setup.exe", ProgramWithIcons(0xFF2040C0u).bytes);
+    const QByteArray stream = ReadExeIconStream(QString::fromStdString(path));
+    ASSERT_FALSE(stream.isEmpty());
+    EXPECT_TRUE(IsIconStream(stream));
+    const QPixmap pm = PixmapFromIconStream(stream);
+    ASSERT_FALSE(pm.isNull());
+    EXPECT_EQ(pm.width(), 16);
+    EXPECT_EQ(pm.height(), 16);
+    EXPECT_EQ(pm.toImage().pixel(3, 5), 0xFF2040C0u);
+    EXPECT_FALSE(IconFromIconStream(stream).isNull());
+}
+
+TEST(ExeIcon, FilesWithoutAnIcon)
+{
+    TempDir dir;
+    EXPECT_TRUE(ReadExeIconStream(QString::fromStdString(dir.file("missing.exe"))).isEmpty());
+    EXPECT_TRUE(ReadExeIconStream(QString::fromStdString(dir.write("empty.exe", ""))).isEmpty());
+    EXPECT_TRUE(ReadExeIconStream(QString::fromStdString(dir.write("text.exe", std::string(500, 'a')))).isEmpty());
+    EXPECT_TRUE(ReadExeIconStream(QString::fromStdString(dir.str())).isEmpty()); // a folder
+    EXPECT_TRUE(PixmapFromIconStream(QByteArray()).isNull());
+    EXPECT_TRUE(IconFromIconStream("not an icon").isNull());
+}
+
+// A stored stream comes from a catalogue file: every truncation and every
+// corrupted length or offset gives no image or a sane one, never a crash.
+TEST(ExeIcon, MalformedStreamsSweep)
+{
+    const std::string good = ExtractSmallIconStream(ProgramWithIcons().bytes);
+    ASSERT_FALSE(good.empty());
+    for (size_t n = 0; n < good.size(); ++n) {
+        const QPixmap pm = PixmapFromIconStream(Bytes(good.substr(0, n)));
+        EXPECT_TRUE(pm.isNull()) << n; // every cut leaves the image short
+    }
+    const uint32_t hostile[] = {0, 1, 21, 0x7FFFFFFFu, 0xFFFFFFFFu, 0x10000u, 40};
+    for (size_t off = 0; off + 4 <= 22 + 40; ++off) {
+        for (uint32_t v : hostile) {
+            std::string bad = good;
+            Put32(bad, off, v);
+            const QPixmap pm = PixmapFromIconStream(Bytes(bad));
+            if (!pm.isNull()) {
+                EXPECT_LE(pm.width(), 256);
+                EXPECT_LE(pm.height(), 256);
+            }
+        }
+    }
+    // Two directory entries, the second pointing past the end.
+    std::string two = good.substr(0, 6) + good.substr(6, 16) + good.substr(6, 16) + good.substr(22);
+    Put16(two, 4, 2);
+    Put32(two, 18, 38);
+    Put32(two, 34, 0x7FFFFFF0u);
+    EXPECT_FALSE(IsIconStream(Bytes(two)));
+    EXPECT_TRUE(PixmapFromIconStream(Bytes(two)).isNull());
+}
