@@ -1,0 +1,84 @@
+#include "widgets/StatusBarCont.h"
+
+#include <QPainter>
+#include <QStyleOption>
+
+namespace {
+constexpr int kPanelGap = 2;
+}
+
+TStatusBarCont::TStatusBarCont(QWidget *parent) : QStatusBar(parent)
+{
+    // The panels and the children placed on them are the bar's content; the
+    // size grip would cover the last panel.
+    setSizeGripEnabled(false);
+}
+
+void TStatusBarCont::AddPanel(const TStatusPanel &panel)
+{
+    panels_.push_back(panel);
+    update();
+}
+
+void TStatusBarCont::SetPanelText(int index, const QString &text)
+{
+    if (index < 0 || size_t(index) >= panels_.size())
+        return;
+    panels_[size_t(index)].Text = text;
+    update(PanelRect(index));
+}
+
+void TStatusBarCont::SetPanelWidth(int index, int width)
+{
+    if (index < 0 || size_t(index) >= panels_.size())
+        return;
+    panels_[size_t(index)].Width = std::max(0, width);
+    update();
+}
+
+QRect TStatusBarCont::PanelRect(int index) const
+{
+    if (index < 0 || size_t(index) >= panels_.size())
+        return {};
+    int left = 0;
+    for (int i = 0; i < index; ++i)
+        left += panels_[size_t(i)].Width + kPanelGap;
+    int right = size_t(index) + 1 == panels_.size() ? width() : left + panels_[size_t(index)].Width;
+    if (right < left)
+        right = left;
+    return QRect(QPoint(left, kPanelGap), QPoint(right - 1, height() - 1));
+}
+
+void TStatusBarCont::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), palette().window());
+    for (int i = 0; i < PanelCount(); ++i) {
+        QRect r = PanelRect(i);
+        if (r.isEmpty())
+            continue;
+        QStyleOptionFrame frame;
+        frame.initFrom(this);
+        frame.rect = r;
+        frame.state |= QStyle::State_Sunken;
+        frame.lineWidth = 1;
+        style()->drawPrimitive(QStyle::PE_FrameStatusBarItem, &frame, &painter, this);
+        painter.save();
+        painter.setClipRect(r);
+        const TStatusPanel &p = panels_[size_t(i)];
+        if (p.Style == psOwnerDraw) {
+            if (OnDrawPanel)
+                OnDrawPanel(this, i, r, painter);
+        } else {
+            painter.setPen(palette().color(QPalette::WindowText));
+            painter.drawText(r.adjusted(2, 0, -2, 0), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, p.Text);
+        }
+        painter.restore();
+    }
+    // A temporary message covers the panels, as on any status bar.
+    if (!currentMessage().isEmpty()) {
+        painter.fillRect(rect(), palette().window());
+        painter.setPen(palette().color(QPalette::WindowText));
+        painter.drawText(rect().adjusted(4, 0, -4, 0), Qt::AlignLeft | Qt::AlignVCenter, currentMessage());
+    }
+}
