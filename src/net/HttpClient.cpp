@@ -1,0 +1,897 @@
+#include "net/HttpClient.h"
+
+#include <QCoreApplication>
+#include <QDate>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <thread>
+
+// ---------------------------------------------------------------- Base64
+
+static const char kB64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+std::string Base64Encode(const std::string &S)
+{
+    std::string out;
+    out.reserve((S.size() + 2) / 3 * 4);
+    size_t i = 0;
+    for (; i + 2 < S.size(); i += 3) {
+        const unsigned v = (static_cast<unsigned char>(S[i]) << 16) | (static_cast<unsigned char>(S[i + 1]) << 8) |
+                           static_cast<unsigned char>(S[i + 2]);
+        out += kB64[(v >> 18) & 63];
+        out += kB64[(v >> 12) & 63];
+        out += kB64[(v >> 6) & 63];
+        out += kB64[v & 63];
+    }
+    if (i < S.size()) {
+        unsigned v = static_cast<unsigned char>(S[i]) << 16;
+        if (i + 1 < S.size())
+            v |= static_cast<unsigned char>(S[i + 1]) << 8;
+        out += kB64[(v >> 18) & 63];
+        out += kB64[(v >> 12) & 63];
+        out += i + 1 < S.size() ? kB64[(v >> 6) & 63] : '=';
+        out += '=';
+    }
+    return out;
+}
+
+std::string Base64Decode(const std::string &S)
+{
+    std::string out;
+    unsigned acc = 0;
+    int bits = 0;
+    for (char c : S) {
+        if (c == '=')
+            break;
+        const char *p = c ? std::strchr(kB64, c) : nullptr;
+        if (!p)
+            continue;
+        acc = (acc << 6) | static_cast<unsigned>(p - kB64);
+        bits += 6;
+        if (bits >= 8) {
+            bits -= 8;
+            out += static_cast<char>((acc >> bits) & 0xff);
+        }
+    }
+    return out;
+}
+
+// ---------------------------------------------------------------- URL splitting
+
+namespace {
+std::string LowerAscii(std::string s)
+{
+    for (char &c : s)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+std::string UpperAscii(std::string s)
+{
+    for (char &c : s)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return s;
+}
+
+bool HasLineBreak(const std::string &s)
+{
+    return s.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
+}
+
+bool AllDigits(const std::string &s)
+{
+    return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+} // namespace
+
+void ParseURL(const std::string &URL, std::string &Proto, std::string &User, std::string &Pass, std::string &Host,
+              std::string &Port, std::string &Path)
+{
+    const std::string base = Path;
+    Proto.clear();
+    User.clear();
+    Pass.clear();
+    Host.clear();
+    Port.clear();
+    Path.clear();
+    if (URL.empty())
+        return;
+    if (URL.compare(0, 2, "./") == 0) {
+        size_t p = base.rfind('/');
+        Path = (p == std::string::npos ? std::string("/") : base.substr(0, p + 1)) + URL.substr(2);
+        return;
+    }
+    if (URL.compare(0, 3, "../") == 0) {
+        size_t p = base.rfind('/');
+        std::string b = p == std::string::npos ? std::string("/") : base.substr(0, p + 1);
+        std::string rest = URL;
+        while (rest.compare(0, 3, "../") == 0) {
+            rest.erase(0, 3);
+            std::string t = b.substr(0, b.size() - 1); // without the trailing "/"
+            size_t q = t.rfind('/');
+            b = q == std::string::npos ? std::string("/") : t.substr(0, q + 1);
+        }
+        Path = b + rest;
+        return;
+    }
+    size_t start = 0;
+    const size_t sep = URL.find("://");
+    if (sep != std::string::npos) {
+        bool scheme = sep > 0;
+        for (size_t i = 0; i < sep && scheme; ++i) {
+            const char c = URL[i];
+            scheme = (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
+        }
+        if (scheme) {
+            Proto = URL.substr(0, sep);
+            start = sep + 3;
+        } else {
+            Proto = "http";
+        }
+    } else if (URL[0] == '/') {
+        Proto = "http";
+        if (URL.size() < 2 || URL[1] != '/') {
+            Path = URL;
+            return;
+        }
+        start = 2;
+    } else if (LowerAscii(URL.substr(0, 5)) == "http:") {
+        Proto = "http";
+        if (URL.size() >= 7 && URL[6] != '/') {
+            Path = URL.substr(5);
+            return;
+        }
+        start = 5;
+    } else if (LowerAscii(URL.substr(0, 7)) == "mailto:") {
+        Proto = "mailto";
+        start = URL.find(':') + 1;
+    }
+    const std::string rest = URL.substr(start);
+    const size_t pathStart = rest.find_first_of("/?");
+    const std::string authority = rest.substr(0, pathStart);
+    if (pathStart != std::string::npos)
+        Path = rest.substr(pathStart);
+    const size_t colon = authority.rfind(':');
+    const size_t at = authority.rfind('@');
+    if (colon == std::string::npos && at == std::string::npos) {
+        Host = authority;
+    } else if (colon != std::string::npos && (at == std::string::npos || colon > at)) {
+        Port = authority.substr(colon + 1);
+        const size_t h = at == std::string::npos ? 0 : at + 1;
+        Host = authority.substr(h, colon - h);
+    } else {
+        Host = authority.substr(at + 1);
+    }
+    if (at != std::string::npos) {
+        const std::string ui = authority.substr(0, at);
+        const size_t c = ui.find(':');
+        User = ui.substr(0, c);
+        if (c != std::string::npos)
+            Pass = ui.substr(c + 1);
+    }
+}
+
+// ---------------------------------------------------------------- component
+
+THttpCli::THttpCli()
+{
+    FWindow = new TMsgWindow([this](unsigned m, uint64_t w, int64_t l) { WndProc(m, w, l); });
+    FCtrlSocket = std::make_unique<TNetSocket>();
+    TNetSocket &s = *FCtrlSocket;
+    s.OnSessionClosed = [this](TCustomNetSocket *, uint16_t e) { SocketSessionClosed(e); };
+    s.OnDataAvailable = [this](TCustomNetSocket *, uint16_t e) { SocketDataAvailable(e); };
+    s.OnSessionConnected = [this](TCustomNetSocket *, uint16_t e) { SocketSessionConnected(e); };
+    s.OnDataSent = [this](TCustomNetSocket *, uint16_t e) { SocketDataSent(e); };
+    s.OnDnsLookupDone = [this](TCustomNetSocket *, uint16_t e) { DnsLookupDone(e); };
+    s.OnSocksConnected = [this](TCustomNetSocket *so, uint16_t e) {
+        if (OnSocksConnected)
+            OnSocksConnected(so, e);
+    };
+    s.OnSocksError = [this](TCustomNetSocket *so, int e, const std::string &m) {
+        if (OnSocksError)
+            OnSocksError(so, e, m);
+    };
+    s.OnSocksAuthState = [this](TCustomNetSocket *so, TSocksAuthState a) {
+        if (OnSocksAuthState)
+            OnSocksAuthState(so, a);
+    };
+    s.OnError = [this](TCustomNetSocket *) { SocketError(); };
+}
+
+THttpCli::~THttpCli()
+{
+    FCtrlSocket->OnSessionClosed = nullptr;
+    FCtrlSocket->OnDnsLookupDone = nullptr;
+    FCtrlSocket.reset();
+    FWindow->Detach();
+    FWindow->deleteLater();
+}
+
+void THttpCli::SetMultiThreaded(bool V)
+{
+    FMultiThreaded = V;
+    FCtrlSocket->MultiThreaded = V;
+}
+
+void THttpCli::SetSocksLevel(const std::string &V)
+{
+    if (V != "4" && V != "5" && V != "4A" && V != "4a")
+        throw ESocketException("Invalid socks level. Must be 4, 4A or 5.");
+    FSocksLevel = V == "4a" ? "4A" : V;
+}
+
+void THttpCli::WndProc(unsigned Msg, uint64_t WParam, int64_t LParam)
+{
+    switch (Msg) {
+    case WM_USER + 1:
+        if (OnRequestDone)
+            OnRequestDone(this, static_cast<THttpRequest>(WParam), static_cast<uint16_t>(LParam));
+        break;
+    case WM_USER + 2:
+        if (WParam == FRequestSerial)
+            StateChange(httpStReady);
+        break;
+    case WM_USER + 3:
+        if (WParam == FRequestSerial && FState != httpStReady)
+            Login();
+        break;
+    default:
+        break;
+    }
+}
+
+void THttpCli::StateChange(THttpState NewState)
+{
+    if (NewState == FState)
+        return;
+    FState = NewState;
+    Call(OnStateChange);
+    if (NewState == httpStReady)
+        TriggerRequestDone();
+}
+
+void THttpCli::TriggerRequestDone()
+{
+    FWindow->PostMessage(WM_USER + 1, FRequestType, FRequestDoneError);
+}
+
+void THttpCli::SetReady()
+{
+    if (FReadyPosted)
+        return; // a request ends once, whichever failure or close comes first
+    FReadyPosted = true;
+    FWindow->PostMessage(WM_USER + 2, FRequestSerial);
+}
+
+void THttpCli::TriggerHeaderBegin()
+{
+    FHeaderInProgress = true;
+    Call(OnHeaderBegin);
+}
+
+void THttpCli::TriggerHeaderEnd()
+{
+    FHeaderInProgress = false;
+    Call(OnHeaderEnd);
+}
+
+// ---------------------------------------------------------------- starting
+
+void THttpCli::InternalClear()
+{
+    RcvdHeader.clear();
+    FRequestDoneError = 0;
+    DocName.clear();
+    StatusCode = 0;
+    RcvdCount = 0;
+    SentCount = 0;
+    FHeaderLineCount = 0;
+    FBodyLineCount = 0;
+    FAllowedToSend = false;
+    ContentType.clear();
+    ContentLength = -1;
+    Location = URL;
+}
+
+void THttpCli::DoRequestAsync(THttpRequest Rq)
+{
+    if (FState != httpStReady)
+        throw EHttpException("HTTP component is busy", httperrBusy);
+    if (Rq == httpRqPost && !SendStream)
+        throw EHttpException("HTTP component has nothing to post", httperrNothingToPost);
+    // Every value below ends up inside a header line.
+    for (const std::string *v : {&URL, &Proxy, &ProxyPort, &Sender, &Agent, &Accept, &AcceptLanguage, &Reference,
+                                 &Username, &Password, &ProxyUsername, &ProxyPassword, &Cookie, &ContentTypePost,
+                                 &ContentRangeBegin, &ContentRangeEnd}) {
+        if (HasLineBreak(*v))
+            throw EHttpException("HTTP request value holds a line break", httperrBadValue);
+    }
+    if (FCtrlSocket->State() != wsClosed) {
+        // Left over from an earlier request: it must not end this one.
+        FLocationClose = false;
+        FReadyPosted = true;
+        FCtrlSocket->Abort();
+    }
+    ++FRequestSerial;
+    FReadyPosted = false;
+    FLocationClose = false;
+    FLocationSeen = false;
+    FHeaderInProgress = false;
+    FRcvFill = 0;
+    FRedirects = 0;
+    StateChange(httpStNotConnected);
+    FRequestType = Rq;
+    InternalClear();
+
+    std::string proto, user, pass, host, port, path;
+    ParseURL(URL, proto, user, pass, host, port, path);
+    if (!user.empty())
+        Username = user;
+    if (!pass.empty())
+        Password = pass;
+    if (Proxy.empty()) {
+        FPath = path;
+        DocName = path;
+        if (port.empty())
+            port = "80";
+    } else {
+        FPath = (proto.empty() ? std::string("http") : proto) + "://" + host + (port.empty() ? "" : ":" + port) + path;
+        DocName = path;
+    }
+    FHostName = host;
+    if (!Proxy.empty()) {
+        std::string pp, pu, pw, ph, ppt, ppath;
+        ParseURL(Proxy, pp, pu, pw, ph, ppt, ppath);
+        host = ph.empty() ? Proxy : ph;
+        port = ppt.empty() ? ProxyPort : ppt;
+    }
+    if (FPath.empty())
+        FPath = "/";
+    AdjustDocName();
+    FTargetHost = host;
+    FTargetPort = port;
+    Login();
+}
+
+void THttpCli::DoRequestSync(THttpRequest Rq)
+{
+    DoRequestAsync(Rq);
+    while (FState != httpStReady) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        std::this_thread::yield();
+    }
+    if (StatusCode >= 400)
+        throw EHttpException(ReasonPhrase, static_cast<uint16_t>(StatusCode));
+}
+
+void THttpCli::AdjustDocName()
+{
+    size_t q = DocName.find('?');
+    if (q != std::string::npos)
+        DocName.erase(q);
+    if (DocName.empty() || DocName.back() == '/') {
+        DocName = "document.htm";
+        return;
+    }
+    size_t s = DocName.rfind('/');
+    if (s != std::string::npos)
+        DocName = DocName.substr(s + 1);
+    q = DocName.find('?');
+    if (q != std::string::npos)
+        DocName.erase(q);
+}
+
+// ---------------------------------------------------------------- lookup and connect
+
+void THttpCli::Fail(uint16_t Error, const std::string &Reason)
+{
+    if (FRequestDoneError == 0)
+        FRequestDoneError = Error;
+    if (!Reason.empty())
+        ReasonPhrase = Reason;
+}
+
+void THttpCli::Login()
+{
+    FDnsResult.clear();
+    StateChange(httpStDnsLookup);
+    try {
+        FCtrlSocket->SetLocalAddr(LocalAddr);
+        FCtrlSocket->DnsLookup(FTargetHost);
+    } catch (const std::exception &e) {
+        StatusCode = 404;
+        ReasonPhrase = e.what();
+        FConnected = false;
+        Fail(FCtrlSocket->LastError() ? static_cast<uint16_t>(FCtrlSocket->LastError()) : uint16_t(WSAEINVAL), "");
+        SetReady();
+    }
+}
+
+void THttpCli::SocketError()
+{
+    if (OnSocketError)
+        OnSocketError(FCtrlSocket.get());
+    // A failure reported while the lookup or the connection is being started
+    // would otherwise leave the request waiting for ever.
+    if (FState == httpStDnsLookup || FState == httpStDnsLookupDone || FState == httpStNotConnected) {
+        const int code = FCtrlSocket->LastError() ? FCtrlSocket->LastError() : WSAEINVAL;
+        StatusCode = 404;
+        Fail(static_cast<uint16_t>(code), FState == httpStDnsLookup
+                                              ? std::string("can't resolve hostname to IP address")
+                                              : "can't connect: " + NetSocketErrorDesc(code) + " (Error #" +
+                                                    std::to_string(code) + ")");
+        FConnected = false;
+        SetReady();
+    }
+}
+
+void THttpCli::DnsLookupDone(uint16_t Error)
+{
+    if (FState != httpStDnsLookup || FReadyPosted)
+        return;
+    if (Error) {
+        StatusCode = 404;
+        Fail(Error, "can't resolve hostname to IP address");
+        SocketSessionClosed(Error);
+        return;
+    }
+    FDnsResult = FCtrlSocket->DnsResult();
+    StateChange(httpStDnsLookupDone);
+    TNetSocket &s = *FCtrlSocket;
+    try {
+        s.SetSocksServer(FSocksServer);
+        s.SetSocksPort(FSocksPort);
+        s.SetSocksLevel(FSocksLevel);
+        s.SocksUsercode = SocksUsercode;
+        s.SocksPassword = SocksPassword;
+        s.SocksAuthentication = SocksAuthentication;
+        s.SetAddr(FDnsResult);
+        s.SetLocalAddr(LocalAddr);
+        s.SetPort(FTargetPort);
+        s.SetProto("tcp");
+        s.Connect();
+    } catch (const std::exception &) {
+        const int code = s.LastError() ? s.LastError() : WSAEINVAL;
+        StatusCode = 404;
+        Fail(static_cast<uint16_t>(code),
+             "can't connect: " + NetSocketErrorDesc(code) + " (Error #" + std::to_string(code) + ")");
+        s.Close();
+        SocketSessionClosed(static_cast<uint16_t>(code));
+    }
+}
+
+void THttpCli::SocketSessionConnected(uint16_t Error)
+{
+    if (FReadyPosted)
+        return;
+    if (Error) {
+        StatusCode = 404;
+        Fail(Error, NetSocketErrorDesc(Error) + " (Error #" + std::to_string(Error) + ")");
+        SocketSessionClosed(Error);
+        return;
+    }
+    FConnected = true;
+    StateChange(httpStConnected);
+    Call(OnSessionConnected);
+    StateChange(httpStWaitingHeader);
+    switch (FRequestType) {
+    case httpRqGet:
+        SendRequest("GET");
+        break;
+    case httpRqPost:
+        SendRequest("POST");
+        Call(OnSendBegin);
+        FAllowedToSend = true;
+        SocketDataSent(0);
+        break;
+    case httpRqHead:
+        SendRequest("HEAD");
+        break;
+    default:
+        break;
+    }
+}
+
+// ---------------------------------------------------------------- request header
+
+void THttpCli::SendCommand(const std::string &Cmd)
+{
+    std::string s = Cmd;
+    if (OnCommand)
+        OnCommand(this, s);
+    if (!s.empty())
+        FHeaderStream += s;
+    FHeaderStream += "\r\n";
+}
+
+static std::string HttpDate(double D)
+{
+    static const char *days = "MonTueWedThuFriSatSun";
+    static const char *months = "JanFebMarAprMayJunJulAugSepOctNovDec";
+    const long whole = static_cast<long>(std::floor(D));
+    const long di = ((whole - 2) % 7 + 7) % 7;
+    QDate date = QDate(1899, 12, 30).addDays(whole);
+    long secs = std::lround((D - static_cast<double>(whole)) * 86400.0);
+    if (secs >= 86400)
+        secs = 86399;
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.3s, %2.2d %.3s %4.4d %2.2ld:%2.2ld:%2.2ld", days + di * 3, date.day(),
+                  months + (date.month() - 1) * 3, date.year(), secs / 3600, secs / 60 % 60, secs % 60);
+    return buf;
+}
+
+void THttpCli::SendRequest(const std::string &Method)
+{
+    FHeaderStream.clear();
+    Call(OnRequestHeaderBegin);
+    std::vector<std::string> lines;
+    lines.push_back(Method + " " + FPath + " HTTP/1.0");
+    if (!Sender.empty())
+        lines.push_back("From: " + Sender);
+    if (!Accept.empty())
+        lines.push_back("Accept: " + Accept);
+    if (!Reference.empty())
+        lines.push_back("Referer: " + Reference);
+    if (!AcceptLanguage.empty())
+        lines.push_back("Accept-Language: " + AcceptLanguage);
+    if (Method == "POST" && !ContentTypePost.empty())
+        lines.push_back("Content-Type: " + ContentTypePost);
+    if (!Agent.empty())
+        lines.push_back("User-Agent: " + Agent);
+    lines.push_back("Host: " + FHostName);
+    if (NoCache)
+        lines.push_back("Pragma: no-cache");
+    if (Method == "POST")
+        lines.push_back("Content-Length: " + std::to_string(SendStream ? SendStream->size() : 0));
+    if (ModifiedSince != 0)
+        lines.push_back("If-Modified-Since: " + HttpDate(ModifiedSince) + " GMT");
+    if (!Username.empty())
+        lines.push_back("Authorization: Basic " + Base64Encode(Username + ":" + Password));
+    if (!Proxy.empty() && !ProxyUsername.empty())
+        lines.push_back("Proxy-Authorization: Basic " + Base64Encode(ProxyUsername + ":" + ProxyPassword));
+    if (!Cookie.empty())
+        lines.push_back("Cookie: " + Cookie);
+    if (!ContentRangeBegin.empty() || !ContentRangeEnd.empty()) {
+        lines.push_back("Range: bytes=" + ContentRangeBegin + "-" + ContentRangeEnd);
+        ContentRangeBegin.clear();
+        ContentRangeEnd.clear();
+    }
+    FAcceptRanges.clear();
+    if (OnBeforeHeaderSend)
+        OnBeforeHeaderSend(this, Method, lines);
+    for (const std::string &l : lines)
+        SendCommand(l);
+    Call(OnRequestHeaderEnd);
+    SendCommand("");
+    std::string out;
+    out.swap(FHeaderStream);
+    FCtrlSocket->SendStr(out);
+}
+
+void THttpCli::SocketDataSent(uint16_t)
+{
+    if (!FAllowedToSend || !SendStream)
+        return;
+    char buf[8193];
+    const qint64 n = SendStream->read(buf, sizeof buf);
+    if (n < 1) {
+        FAllowedToSend = false;
+        Call(OnSendEnd);
+        return;
+    }
+    SentCount += static_cast<int>(n);
+    if (OnSendData)
+        OnSendData(this, buf, static_cast<int>(n));
+    FCtrlSocket->Send(buf, static_cast<int>(n));
+}
+
+// ---------------------------------------------------------------- reply
+
+void THttpCli::SocketDataAvailable(uint16_t Error)
+{
+    const int room = 8192 - FRcvFill;
+    if (room <= 0) {
+        // Unreachable while lines are taken out as they complete; kept as a guard.
+        Fail(httperrLineTooLong, "HTTP line too long");
+        FCtrlSocket->Close();
+        return;
+    }
+    const int n = FCtrlSocket->Receive(FRcvBuf + FRcvFill, room);
+    if (FRequestType == httpRqNone || n <= 0)
+        return;
+    FRcvFill += n;
+    FRcvBuf[FRcvFill] = 0;
+    if (FState == httpStWaitingBody) {
+        DeliverBufferedBody();
+        return;
+    }
+    if (FState != httpStWaitingHeader) {
+        // Lines outside a reply go to OnDataAvailable.
+        ProcessBufferedLines();
+        (void)Error;
+        return;
+    }
+    ProcessBufferedLines();
+}
+
+void THttpCli::DeliverBufferedBody()
+{
+    if (FRcvFill <= 0)
+        return;
+    const int n = FRcvFill;
+    FRcvFill = 0;
+    GetBodyLineNext(FRcvBuf, n);
+}
+
+void THttpCli::ProcessBufferedLines()
+{
+    const uint64_t serial = FRequestSerial;
+    while (FRcvFill > 0 && serial == FRequestSerial && !FReadyPosted) {
+        if (FState == httpStWaitingBody) {
+            // Body bytes are handed over exactly as received.
+            DeliverBufferedBody();
+            return;
+        }
+        char *lf = static_cast<char *>(std::memchr(FRcvBuf, '\n', static_cast<size_t>(FRcvFill)));
+        if (!lf) {
+            if (FRcvFill >= 8192) {
+                // 8192 bytes without an end of line: the request cannot go on.
+                Fail(httperrLineTooLong, "HTTP line too long");
+                FRcvFill = 0;
+                FCtrlSocket->Close();
+                SocketSessionClosed(0);
+            }
+            return;
+        }
+        const int rawLen = static_cast<int>(lf - FRcvBuf) + 1;
+        std::string raw(FRcvBuf, static_cast<size_t>(rawLen));
+        std::string line = raw.substr(0, raw.size() - 1);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        std::memmove(FRcvBuf, FRcvBuf + rawLen, static_cast<size_t>(FRcvFill - rawLen) + 1);
+        FRcvFill -= rawLen;
+        if (FState == httpStWaitingHeader)
+            GetHeaderLineNext(line, raw);
+        else if (OnDataAvailable)
+            OnDataAvailable(this, static_cast<uint16_t>(FCtrlSocket->LastError()));
+    }
+}
+
+void THttpCli::GetHeaderLineNext(const std::string &Line, const std::string &Raw)
+{
+    if (FHeaderLineCount == 0)
+        TriggerHeaderBegin();
+    ++FHeaderLineCount;
+
+    if (UpperAscii(Line.substr(0, 6)) == "<HTML>") {
+        // A server that sends no header: everything is body, byte for byte.
+        if (ContentType.empty())
+            ContentType = "text/html";
+        StateChange(httpStWaitingBody);
+        TriggerHeaderEnd();
+        GetBodyLineNext(Raw.data(), static_cast<int>(Raw.size()));
+        return;
+    }
+
+    if (!Line.empty()) {
+        RcvdHeader.push_back(Line);
+        if (Line.compare(0, 8, "HTTP/1.0") == 0 || Line.compare(0, 8, "HTTP/1.1") == 0) {
+            const std::string code = Line.size() >= 12 ? Line.substr(9, 3) : std::string();
+            if (!AllDigits(code) || (Line.size() > 12 && Line[12] != ' ')) {
+                Fail(httperrBadReply, "invalid status line");
+                FCtrlSocket->Close();
+                SetReady();
+                return;
+            }
+            StatusCode = std::stoi(code);
+            ReasonPhrase = Line.size() > 13 ? Line.substr(13) : std::string();
+        } else if (size_t colon = Line.find(':'); colon != std::string::npos) {
+            const std::string field = LowerAscii(Line.substr(0, colon));
+            size_t v = colon + 1;
+            while (v + 1 < Line.size() && Line[v] == ' ')
+                ++v;
+            const std::string value = v < Line.size() ? Line.substr(v) : std::string();
+            if (field == "location") {
+                if (!NetTrim(value).empty()) {
+                    if (HasLineBreak(value)) {
+                        Fail(httperrBadReply, "invalid location");
+                        FCtrlSocket->Close();
+                        SetReady();
+                        return;
+                    }
+                    FLocationSeen = true;
+                    WorkOutRedirect(NetTrim(value));
+                }
+            } else if (field == "content-length") {
+                const std::string t = NetTrim(value);
+                if (!AllDigits(t) || t.size() > 9) {
+                    Fail(httperrBadReply, "invalid content-length");
+                    FCtrlSocket->Close();
+                    SetReady();
+                    return;
+                }
+                ContentLength = std::stoi(t);
+            } else if (field == "content-range") {
+                const size_t dash = value.find('-');
+                const size_t slash = value.find('/');
+                if (value.size() > 6 && dash != std::string::npos && dash >= 6) {
+                    ContentRangeBegin = value.substr(6, dash - 6);
+                    ContentRangeEnd = slash != std::string::npos && slash > dash
+                                          ? value.substr(dash + 1, slash - dash - 1)
+                                          : value.substr(dash + 1);
+                }
+            } else if (field == "accept-ranges") {
+                FAcceptRanges = value;
+            } else if (field == "content-type") {
+                ContentType = LowerAscii(value);
+            } else if (field == "www-authenticate") {
+                FWWWAuthenticate.push_back(value);
+            } else if (field == "set-cookie") {
+                bool accept = true;
+                if (OnCookie)
+                    OnCookie(this, value, accept);
+            }
+        }
+        Call(OnHeaderData);
+        return;
+    }
+
+    // The blank line ends the header.
+    if (FLocationSeen) {
+        TriggerHeaderEnd();
+        FRcvFill = 0;
+        FHeaderLineCount = 0;
+        FBodyLineCount = 0;
+        FLocationClose = true;
+        FCtrlSocket->Close();
+        return;
+    }
+    if (ContentLength != 0) {
+        const size_t dot = DocName.rfind('.');
+        const std::string ext = dot == std::string::npos ? std::string() : LowerAscii(DocName.substr(dot));
+        if ((ext == ".exe" || ext.empty()) && ContentType == "text/html")
+            DocName = (dot == std::string::npos ? DocName + "." : DocName.substr(0, dot + 1)) + "htm";
+        StateChange(httpStWaitingBody);
+        TriggerHeaderEnd();
+        DeliverBufferedBody();
+        if (StatusCode >= 400)
+            FCtrlSocket->Close();
+        return;
+    }
+    TriggerHeaderEnd();
+    SetReady();
+    // Nothing more comes for this request; a later one needs a fresh connection.
+    FCtrlSocket->Close();
+}
+
+void THttpCli::GetBodyLineNext(const char *Data, int Len)
+{
+    if (FBodyLineCount == 0)
+        Call(OnDocBegin);
+    ++FBodyLineCount;
+    RcvdCount += Len;
+    if (RcvdStream)
+        RcvdStream->write(Data, Len);
+    if (OnDocData)
+        OnDocData(this, Data, Len);
+}
+
+// ---------------------------------------------------------------- close and redirects
+
+void THttpCli::SocketSessionClosed(uint16_t Error)
+{
+    if (FLocationClose) {
+        FLocationClose = false;
+        LocationSessionClosed();
+        return;
+    }
+    if (Error)
+        Fail(Error, "");
+    FConnected = false;
+    if (FReadyPosted || FState == httpStReady)
+        return;
+    if (FHeaderInProgress) {
+        TriggerHeaderEnd();
+        if (FLocationSeen) {
+            LocationSessionClosed();
+            return;
+        }
+        Fail(httperrIncompleteHeader, "connection closed before the header ended");
+        SetReady();
+        return;
+    }
+    if (FState == httpStWaitingHeader && FHeaderLineCount == 0)
+        Fail(httperrIncompleteHeader, "connection closed without a reply");
+    if (FBodyLineCount > 0)
+        Call(OnDocEnd);
+    SetReady();
+}
+
+void THttpCli::WorkOutRedirect(const std::string &S)
+{
+    const bool proxy = !Proxy.empty();
+    if (S[0] == '/') {
+        if (!proxy) {
+            FPath = S;
+            Location = "http://" + FTargetHost + S;
+        } else {
+            Location = "http://" + FHostName + S;
+            FPath = Location;
+        }
+    } else if (S.compare(0, 7, "http://") != 0) {
+        std::string base = FPath;
+        const size_t q = base.find('?');
+        if (q != std::string::npos)
+            base.erase(q);
+        const size_t cut = base.find_last_of("/:");
+        const std::string dir = cut == std::string::npos ? std::string() : base.substr(0, cut + 1);
+        FPath = dir + S;
+        if (!proxy)
+            Location = "http://" + FTargetHost + (FPath[0] == '/' ? "" : "/") + FPath;
+        else
+            Location = FPath;
+    } else {
+        std::string proto, user, pass, host, port, path;
+        ParseURL(S, proto, user, pass, host, port, path);
+        if (host.empty())
+            host = FHostName;
+        if (!user.empty() && !pass.empty()) {
+            Username = user;
+            Password = pass;
+        } else if (LowerAscii(host) != LowerAscii(FHostName)) {
+            // Credentials meant for one host are not sent to another.
+            Username.clear();
+            Password.clear();
+        }
+        FHostName = host;
+        if (!proxy) {
+            FTargetHost = host;
+            FTargetPort = port.empty() ? "80" : port;
+            FPath = path.empty() ? "/" : path;
+            Location = "http://" + host + (path.empty() ? "" : path);
+        } else {
+            FPath = S;
+            Location = S;
+        }
+    }
+}
+
+void THttpCli::LocationSessionClosed()
+{
+    std::string loc = Location;
+    const size_t hash = loc.find('#');
+    if (hash != std::string::npos)
+        loc.erase(hash);
+    std::string proto, user, pass, host, port, path;
+    ParseURL(loc, proto, user, pass, host, port, path);
+    DocName = path;
+    AdjustDocName();
+    FConnected = false;
+    FLocationSeen = false;
+    FLocationClose = false;
+    if (FRequestType == httpRqPost)
+        FRequestType = httpRqGet;
+    Call(OnLocationChange);
+    RcvdHeader.clear();
+    FHeaderLineCount = 0;
+    FBodyLineCount = 0;
+    ContentType.clear();
+    StatusCode = 0;
+    ContentLength = -1;
+    FRcvFill = 0;
+    if (!Proxy.empty()) {
+        std::string pp, pu, pw, ph, ppt, ppath;
+        ParseURL(Proxy, pp, pu, pw, ph, ppt, ppath);
+        FTargetPort = ppt.empty() ? ProxyPort : ppt;
+    }
+    if (++FRedirects > MaxRedirects) {
+        Fail(httperrTooManyRedirects, "too many redirects");
+        SetReady();
+        return;
+    }
+    FWindow->PostMessage(WM_USER + 3, FRequestSerial);
+}
