@@ -23,7 +23,8 @@ std::string Hex4(int v)
 // A read-only file closed on every way out.
 class CabStream {
 public:
-    explicit CabStream(const std::string &path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+    // Non-blocking, so that a pipe given for a file cannot stall the scan.
+    explicit CabStream(const std::string &path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)) {}
     ~CabStream()
     {
         if (fd_ >= 0)
@@ -32,6 +33,11 @@ public:
     CabStream(const CabStream &) = delete;
     CabStream &operator=(const CabStream &) = delete;
     bool IsOpen() const { return fd_ >= 0; }
+    bool IsRegularFile() const
+    {
+        struct stat st {};
+        return ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode);
+    }
     int64_t Size() const
     {
         struct stat st {};
@@ -114,6 +120,8 @@ bool TSTCabReader::EnumFilesEntries(const std::string &aFileName, const TReaderE
         CabStream probe(aFileName);
         if (!probe.IsOpen())
             throw EOSError(errno);
+        if (!probe.IsRegularFile()) // a folder or a device is no cabinet
+            return false;
     }
     if (!FDIIsCabinet(Context(), aFileName))
         return false;

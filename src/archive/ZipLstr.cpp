@@ -187,7 +187,7 @@ public:
     bool Open(const std::string &path)
     {
         Close();
-        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
         if (fd_ < 0)
             return false;
         struct stat st {};

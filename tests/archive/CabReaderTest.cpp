@@ -13,6 +13,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include <sys/stat.h>
+
 using namespace cabtest;
 
 namespace {
@@ -157,6 +159,11 @@ TEST(CabReader, NotACabinetListsNothingAndRaisesNothing)
     std::string v2 = BuildCab({{"a", 1}});
     v2[25] = 2;
     EXPECT_FALSE(r.EnumFilesEntries(t.write("v2.cab", v2), count));
+    // A folder or a pipe with a cabinet's name is skipped, without waiting on the pipe.
+    std::filesystem::create_directories(t.file("folder.cab"));
+    EXPECT_FALSE(r.EnumFilesEntries(t.file("folder.cab"), count));
+    ASSERT_EQ(::mkfifo(t.file("pipe.cab").c_str(), 0600), 0);
+    EXPECT_FALSE(r.EnumFilesEntries(t.file("pipe.cab"), count));
     EXPECT_EQ(calls, 0);
 }
 

@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <map>
 
+#include <sys/stat.h>
+
 using namespace ziptest;
 
 namespace {
@@ -221,12 +223,16 @@ TEST(ZipLister, NotAZip)
     EXPECT_EQ(z.ErrCode(), ZipMsg::DS_NoValidZip);
     EXPECT_TRUE(z.ZipFileName().empty());
 
-    // A missing file: no listing, no message, the update event only.
-    r = {};
-    z.SetZipFileName(t.file("missing.zip"));
-    EXPECT_EQ(z.Count(), 0);
-    EXPECT_TRUE(r.Messages.empty());
-    EXPECT_EQ(r.DirUpdates, 1);
+    // A missing file, a folder or a pipe: no listing, no message, the update event only.
+    ASSERT_EQ(::mkfifo(t.file("pipe.zip").c_str(), 0600), 0);
+    std::filesystem::create_directories(t.file("folder.zip"));
+    for (const char *name : {"missing.zip", "pipe.zip", "folder.zip"}) {
+        r = {};
+        z.SetZipFileName(t.file(name));
+        EXPECT_EQ(z.Count(), 0);
+        EXPECT_TRUE(r.Messages.empty());
+        EXPECT_EQ(r.DirUpdates, 1);
+    }
 }
 
 TEST(ZipLister, SplitSetInBothNamings)
