@@ -260,6 +260,7 @@ std::string ConvertLocaleFormat(const char *f, char &separator, bool isDate)
         case 'p': case 'P': out += "ampm"; break;
         case 'T': out += "hh:nn:ss"; break;
         case 'R': out += "hh:nn"; break;
+        case 'r': out += "hh:nn:ss ampm"; break;
         case 'D': out += "mm/dd/yy"; if (!sepFound) { separator = '/'; sepFound = true; } break;
         case 'F': out += "yyyy-mm-dd"; break;
         case 'n': case 't': out += ' '; break;

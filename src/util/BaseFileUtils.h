@@ -7,6 +7,9 @@
 #include <string>
 #include <string_view>
 
+// The desktop and documents folders are the shell's part of the file helpers.
+#include "util/BaseShell.h"
+
 // Ends the path with a separator: "\" for an empty or drive-based path, "/"
 // for an absolute local path; a path already ending in one is unchanged.
 std::string PathAddSeparator(std::string_view path);
@@ -35,17 +38,6 @@ int64_t GetSizeOfFile(const std::string &path);
 
 // True when GetSizeOfFile finds an entry: folders and matching patterns count.
 bool FileExists(const std::string &path);
-
-// Shell folder identifiers understood by GetSpecialFolderPath.
-constexpr int kFolderDesktop = 0;
-constexpr int kFolderPersonal = 5;
-
-// The user's desktop (0) or documents (5) folder from the XDG user folders,
-// without a trailing separator; empty for any other identifier or when no home
-// folder is known.
-std::string GetSpecialFolderPath(int folderId);
-std::string GetDesktopFolder();
-std::string GetPersonalFolder();
 
 // The running program's full file name (the module handle 0 is the program;
 // other handles are not known here and give an empty text).

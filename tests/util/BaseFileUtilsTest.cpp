@@ -23,6 +23,8 @@ TEST(BaseFileUtils, NameSplitting)
     EXPECT_EQ(PathExtractFileDirWithDelimiter("c:\\b.txt"), "c:\\");
     EXPECT_EQ(PathExtractFileDirWithDelimiter("/home/me/list.d"), "/home/me/");
     EXPECT_EQ(PathExtractFileDirWithDelimiter("/list.d"), "/");
+    EXPECT_EQ(PathExtractFileDirWithDelimiter("list.d"), "\\");
+    EXPECT_EQ(PathExtractFileDirWithDelimiter("c:\\a\\"), "c:\\a\\");
 
     EXPECT_EQ(PathExtractFileNameWithoutExtension("c:\\data\\Movies.d"), "Movies");
     EXPECT_EQ(PathExtractFileNameWithoutExtension("/home/me/Orbalist/Music.d"), "Music");
@@ -68,6 +70,8 @@ TEST(BaseFileUtils, ExistenceAndSizes)
     EXPECT_FALSE(FileExists(dir.file("*.zip")));
     fs::create_directories(dir.file("empty"));
     EXPECT_FALSE(FileExists(dir.file("empty") + "/*.*"));
+    dir.write("hidden/.profile", "x"); // a hidden name matches like any other
+    EXPECT_TRUE(FileExists(dir.file("hidden") + "/*.*"));
 }
 
 // A size with all 32 low bits set (and sizes of 2 GiB and more) is a real
