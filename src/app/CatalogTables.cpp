@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "storage/ExMemDS.h"
 #include "storage/FlatTbl.h"
 
 const std::vector<TFieldLayout> &FileTableLayout()
@@ -43,6 +44,16 @@ void AddFieldDefs(TDataSet &table, const std::vector<TFieldLayout> &layout)
     table.FieldDefs().Clear();
     for (const TFieldLayout &f : layout)
         table.FieldDefs().Add(f.name, f.type, f.size);
+}
+
+std::unique_ptr<TExMemoryData> MakeScanTable()
+{
+    auto t = std::make_unique<TExMemoryData>();
+    t->Name = "ExMemoryData1";
+    t->SetCapacity(250);
+    for (const TFieldLayout &f : ScanTableLayout())
+        t->CreateField(f.name, f.type, f.size);
+    return t;
 }
 
 namespace {

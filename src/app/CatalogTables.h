@@ -9,6 +9,7 @@
 #include "storage/DataSet.h"
 
 class TFlatTable;
+#include "storage/ExMemDS.h"
 
 struct TFieldLayout {
     const char *name;
@@ -24,6 +25,10 @@ const std::vector<TFieldLayout> &DiscTableLayout();
 const std::vector<TFieldLayout> &ScanTableLayout();
 
 void AddFieldDefs(TDataSet &table, const std::vector<TFieldLayout> &layout);
+
+// The main window's scan buffer: an in-memory table of the scan layout with
+// room for 250 records before it grows; closed.
+std::unique_ptr<TExMemoryData> MakeScanTable();
 
 struct TOpenTableOptions {
     bool autoBackup = false;                  // keep a ".~d" copy when the table is saved

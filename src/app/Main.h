@@ -15,6 +15,7 @@
 #include "app/MainState.h"
 #include "app/Settings.h"
 #include "app/TreeFile.h"
+#include "storage/ExMemDS.h"
 #include "storage/FlatTbl.h"
 
 class QDialog;
@@ -130,6 +131,8 @@ public:
     std::unique_ptr<TFlatTable> CdNameTable;    // disc table
     std::unique_ptr<TDataSource> DataSource2;
     TFlatTable *CurrentTable = nullptr;
+    // The scan buffer, in the scan layout.
+    std::unique_ptr<TExMemoryData> ExMemoryData1;
 
     QProgressBar *ProgressBar1 = nullptr;       // in the status bar
     std::vector<QLabel *> StatusPanels;         // status bar panels 0 .. 2

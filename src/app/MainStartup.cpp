@@ -17,6 +17,7 @@
 
 #include <filesystem>
 
+#include "app/CatalogTables.h"
 #include "app/Lang.h"
 #include "app/LangUnit.h"
 #include "app/NewD.h"
@@ -69,6 +70,7 @@ TMainForm::TMainForm(TSplashForm *splash, const std::string &dataFolder, QWidget
     ui->Splitter1->setStretchFactor(1, 1);
     ui->Splitter1->setSizes({220, 520});
     ui->CoolBand2_layout->setStretchFactor(ui->ComboBox1, 1);
+    ExMemoryData1 = MakeScanTable();
     SetToolIcons();
     ConnectHandlers();
     FormCreate(splash, dataFolder);

@@ -171,3 +171,34 @@ TEST(CatalogTables, DamagedTableIsRefusedAndLeftAlone)
     EXPECT_ANY_THROW(OpenCatalogTable(f, FileTableLayout(), o));
     EXPECT_EQ(orbtest::readFile(f), "this is not a table");
 }
+
+TEST(CatalogTables, ScanRecordsMoveIntoTheFileTableByName)
+{
+    // The scan table keeps its fields in another order; a copy must land each
+    // value in the field of the same name.
+    auto scan = MakeScanTable();
+    EXPECT_EQ(scan->Capacity(), 250);
+    scan->Open();
+    scan->Append();
+    scan->FieldByName("Path").SetAsString("e:\\Foto\\");
+    scan->FieldByName("Name").SetAsString("leto.jpg");
+    scan->FieldByName("Namecd").SetAsString("e: [FOTO]");
+    scan->FieldByName("Number").SetAsString("7");
+    scan->FieldByName("Type").SetAsInteger(1);
+    scan->FieldByName("Icon").SetAsBytes(std::string("\0\1\2", 3));
+    scan->FieldByName("CdIdCode").SetAsString("4022250974");
+    scan->Post();
+
+    TFlatTable files;
+    AddFieldDefs(files, FileTableLayout());
+    files.Open();
+    EXPECT_EQ(scan->SaveToDataSet(files, 0), 1);
+    files.First();
+    EXPECT_EQ(files.FieldByName("Path").AsString(), "e:\\Foto\\");
+    EXPECT_EQ(files.FieldByName("Name").AsString(), "leto.jpg");
+    EXPECT_EQ(files.FieldByName("Namecd").AsString(), "e: [FOTO]");
+    EXPECT_EQ(files.FieldByName("Number").AsString(), "7");
+    EXPECT_EQ(files.FieldByName("Type").AsInteger(), 1);
+    EXPECT_EQ(files.FieldByName("Icon").AsBytes(), std::string("\0\1\2", 3));
+    EXPECT_EQ(files.FieldByName("CdIdCode").AsString(), "4022250974");
+}

@@ -308,3 +308,48 @@ TEST_F(MainFormTest, LanguageDialogOutsideFirstRunRelabelsViewsButNotMenus)
     EXPECT_EQ(form.ui->FileMenu->title(), slovakMenu);
     EXPECT_EQ(form.HelpFile, "orbalist_e.hlp");
 }
+
+TEST_F(MainFormTest, MenusFollowTheStartLanguage)
+{
+    MakeDataFolder("[CatalogSettings]\nSetup1=2\nSetup20=1\nSetup_Text4=Music\n");
+    {
+        TMainForm form(nullptr, data);
+        EXPECT_EQ(form.ui->FileMenu->title(), QStringLiteral("Soubor"));
+        EXPECT_EQ(form.ui->RecoverDatabaseMenu->text(), QStringLiteral("Obnovit se zálohy"));
+        EXPECT_EQ(form.ui->AddImageToolButton->toolTip(), QStringLiteral("Nahrát obrázek"));
+        EXPECT_EQ(form.HelpFile, "ORBALIST.HLP");
+    }
+    MakeDataFolder("[CatalogSettings]\nSetup1=0\nSetup20=1\nSetup_Text4=Music\n");
+    TMainForm form(nullptr, data);
+    EXPECT_EQ(form.ui->FindAllMenu->text(), QStringLiteral("Find in all archives"));
+    EXPECT_EQ(form.ui->FindButton->toolTip(), QStringLiteral("Find file in currenr archive"));
+    // English leaves these four hints as the form has them.
+    EXPECT_EQ(form.ui->AddImageToolButton->toolTip(), QStringLiteral("Nahrať obrázok"));
+    EXPECT_EQ(form.ui->ShowInfoButton->toolTip(), QStringLiteral("Zobrazí info panel"));
+    EXPECT_EQ(form.HelpFile, "ORBALISTEN.HLP");
+}
+
+TEST_F(MainFormTest, RestoreSettingsAsksAndKeepsTheLanguage)
+{
+    MakeDataFolder("[CatalogSettings]\nSetup1=0\nSetup7=300\nSetup20=0\nSetup_Text3=Music\n");
+    TMainForm form(nullptr, data);
+    EXPECT_EQ(form.Settings[7], 300);
+    prompt.Answer(PromptResult::No);
+    form.RecoverSetupMenuClick();
+    EXPECT_EQ(form.Settings[7], 300);
+    ASSERT_EQ(prompt.Asked().size(), 1u);
+    EXPECT_EQ(prompt.Asked()[0].buttons, PromptButtons::YesNo);
+    EXPECT_EQ(prompt.Asked()[0].defaultButton, PromptResult::No);
+    EXPECT_EQ(prompt.Asked()[0].caption, QStringLiteral("Warning"));
+    prompt.Answer(PromptResult::Yes);
+    form.RecoverSetupMenuClick();
+    EXPECT_EQ(form.Settings[7], 1000);
+    EXPECT_EQ(form.Settings[1], 1);
+    EXPECT_TRUE(form.DefaultCatalogText.empty());
+    EXPECT_EQ(langunit::CurrentLanguage(), langunit::LangEnglish);
+    // The language is written back as it is, not as the default.
+    form.close();
+    TSettings s;
+    ReadSettingsFile(data + "/cat.ini", s);
+    EXPECT_EQ(s[1], langunit::LangEnglish);
+}
