@@ -490,6 +490,24 @@ TEST_F(RarComponent, VolumeCallbackAnswers)
     rar.Extract();
     EXPECT_EQ(answers, (std::vector<int>{0, -1}));
 
+    // The built-in dialog, when the application installed one.
+    answers.clear();
+    rar.OnVolChange = nullptr;
+    rar.PromptForVolumn = true;
+    std::string caption;
+    TDFUnRar::InputDialog = [&](const std::string &c, bool secret, std::string &text) {
+        caption = c;
+        EXPECT_FALSE(secret);
+        EXPECT_EQ(text, "/media/cd/set.part2.rar");
+        text = "/other/set.part2.rar";
+        return true;
+    };
+    rar.Extract();
+    TDFUnRar::InputDialog = nullptr;
+    EXPECT_EQ(caption, "Nächstes Archiv: ...");
+    EXPECT_EQ(answers, (std::vector<int>{0, 0}));
+    EXPECT_STREQ(name, "/other/set.part2.rar");
+
     // While stopping, every message is refused.
     answers.clear();
     fake.onRead = [&] {

@@ -728,3 +728,54 @@ TEST(RarLib, BadDataAndUnsafeNamesLeaveNothingBehind)
     for (const auto &e : std::filesystem::recursive_directory_iterator(out2))
         EXPECT_EQ(e.path().filename().string().find(".part"), std::string::npos) << e.path();
 }
+
+TEST(RarLib, PackedMembersThatDoNotDecodeAreBadDataAndLeaveNoFile)
+{
+    Api api;
+    ASSERT_TRUE(api);
+    orbtest::TempDir dir;
+    // Declared as packed, but the bytes are no packed stream: the decoder fails.
+    Rar5Member m5;
+    m5.name = "junk5.bin";
+    m5.data = std::string(64, '\x11');
+    m5.method = 3;
+    m5.unpSize = 4096;
+    Rar4Member m4;
+    m4.name = "junk4.bin";
+    m4.data = std::string(64, '\x22');
+    m4.method = 0x33;
+    m4.unpSize = 4096;
+    const std::string out = dir.file("out");
+    for (const std::string &p : {dir.write("j5.rar", WriteRar5({m5})), dir.write("j4.rar", WriteRar4({m4}))}) {
+        SCOPED_TRACE(p);
+        const std::vector<int> r = ProcessAll(api, p, RAR_EXTRACT, out, nullptr);
+        ASSERT_EQ(r.size(), 1u);
+        EXPECT_TRUE(r[0] == ERAR_BAD_DATA || r[0] == ERAR_UNKNOWN_FORMAT) << r[0];
+        EXPECT_TRUE(!std::filesystem::exists(out) || std::filesystem::is_empty(out));
+    }
+}
+
+TEST(RarLib, EveryCorruptedByteEndsCleanly)
+{
+    Api api;
+    ASSERT_TRUE(api);
+    orbtest::TempDir dir;
+    Rar4Options o4;
+    o4.comment = "c";
+    auto m4 = Sample4();
+    m4[1].unicodeName = U"docs\\čítaj.txt";
+    m4[2].large = true;
+    const std::string whole[2] = {WriteRar4(m4, o4), WriteRar5(Sample5())};
+    const std::string out = dir.file("out");
+    for (const std::string &full : whole) {
+        for (size_t i = 0; i < full.size(); ++i) {
+            SCOPED_TRACE(i);
+            std::string bad = full;
+            bad[i] = char(bad[i] ^ 0x5A);
+            const std::string p = dir.write("m.rar", bad);
+            const std::vector<int> r = ProcessAll(api, p, RAR_TEST, out, nullptr);
+            EXPECT_LE(r.size(), 3u);
+            EXPECT_FALSE(std::filesystem::exists(out));
+        }
+    }
+}
