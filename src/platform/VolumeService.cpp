@@ -3,6 +3,8 @@
 #include "platform/VolumeSystem.h"
 #include "util/BaseDateTime.h"
 
+#include <QCoreApplication>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -17,6 +19,17 @@ std::unique_ptr<VolumeService> &CurrentSlot()
 {
     static std::unique_ptr<VolumeService> current;
     return current;
+}
+
+// The service's watchers belong to the event loop: let it go while the
+// application object still exists.
+void ReleaseAtExit()
+{
+    static bool registered = false;
+    if (!registered && QCoreApplication::instance()) {
+        qAddPostRoutine([] { CurrentSlot().reset(); });
+        registered = true;
+    }
 }
 
 char LowerLetter(char c)
@@ -123,12 +136,18 @@ VolumeService::~VolumeService() = default;
 VolumeService &VolumeService::Current()
 {
     auto &slot = CurrentSlot();
-    if (!slot)
+    if (!slot) {
         slot = std::make_unique<SystemVolumeService>(SystemVolumeOptions{});
+        ReleaseAtExit();
+    }
     return *slot;
 }
 
-void VolumeService::SetCurrent(std::unique_ptr<VolumeService> service) { CurrentSlot() = std::move(service); }
+void VolumeService::SetCurrent(std::unique_ptr<VolumeService> service)
+{
+    CurrentSlot() = std::move(service);
+    ReleaseAtExit();
+}
 
 std::optional<VolumeInfo> VolumeService::Drive(char letter) const
 {

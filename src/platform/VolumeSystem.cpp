@@ -186,8 +186,15 @@ std::string SystemVolumeService::OpticalFingerprint() const
 
 std::string SystemVolumeService::StateFingerprint() const
 {
+    // Asking the drives is slower than reading the mount table, and the
+    // chooser asks about every letter in a row: ask them at most twice a second.
+    auto now = std::chrono::steady_clock::now();
+    if (opticalCheckedAt_ == std::chrono::steady_clock::time_point{} || now - opticalCheckedAt_ > std::chrono::milliseconds(500)) {
+        opticalCache_ = OpticalFingerprint();
+        opticalCheckedAt_ = now;
+    }
     std::string fp = ReadWholeFile(options_.mountInfoPath);
-    fp += '\0' + OpticalFingerprint() + '\0';
+    fp += '\0' + opticalCache_ + '\0';
     if (!options_.letterMapPath.empty())
         fp += ReadWholeFile(options_.letterMapPath);
     fp += '\0';
@@ -210,6 +217,7 @@ void SystemVolumeService::RefreshIfStale() const
 
 void SystemVolumeService::Refresh()
 {
+    opticalCheckedAt_ = {}; // an explicit refresh asks the drives again
     if (StateFingerprint() == state_)
         return;
     Rebuild();
@@ -384,5 +392,6 @@ void SystemVolumeService::Rebuild()
     drives.insert(drives.end(), bound.begin(), bound.end());
     std::sort(drives.begin(), drives.end(), [](const VolumeInfo &a, const VolumeInfo &b) { return a.letter < b.letter; });
     drives_ = std::move(drives);
+    opticalCheckedAt_ = {};
     state_ = StateFingerprint();
 }

@@ -8,6 +8,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <chrono>
 #include <map>
 #include <string>
 
@@ -52,6 +53,8 @@ private:
     std::vector<VolumeInfo> drives_;
     std::string mountInfoText_;
     std::string state_;
+    mutable std::string opticalCache_;
+    mutable std::chrono::steady_clock::time_point opticalCheckedAt_{};
     std::vector<std::string> boundFolders_;
     std::string letterMapProblem_;
     std::string memoryMap_; // the map's text when no file keeps it

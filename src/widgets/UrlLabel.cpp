@@ -2,6 +2,7 @@
 
 #include <QDesktopServices>
 #include <QMouseEvent>
+#include <QRegularExpression>
 #include <QUrl>
 
 TUrlLabel::TUrlLabel(QWidget *parent) : QLabel(parent)
@@ -19,7 +20,13 @@ TUrlLabel::TUrlLabel(QWidget *parent) : QLabel(parent)
 
 QString TUrlLabel::Address() const
 {
-    return (UrlType == vtMail ? QStringLiteral("mailto:") : QStringLiteral("HTTP://")) + text();
+    // A caption that already names its scheme is an address as it stands; a
+    // second scheme in front of it would lead nowhere.
+    static const QRegularExpression web(QStringLiteral("^(https?|ftp)://"), QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression mail(QStringLiteral("^mailto:"), QRegularExpression::CaseInsensitiveOption);
+    if (UrlType == vtMail)
+        return mail.match(text()).hasMatch() ? text() : QStringLiteral("mailto:") + text();
+    return web.match(text()).hasMatch() ? text() : QStringLiteral("HTTP://") + text();
 }
 
 void TUrlLabel::Click()

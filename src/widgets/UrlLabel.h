@@ -15,7 +15,9 @@ public:
     TUrlType UrlType = vtWeb;
     std::function<void(TUrlLabel *Sender)> OnClick;
 
-    // "HTTP://" or "mailto:" followed by the caption exactly as it stands.
+    // "HTTP://" or "mailto:" followed by the caption exactly as it stands
+    // (untrimmed, unencoded); a caption that begins with its own scheme
+    // ("https://...", "mailto:...") is the address itself.
     QString Address() const;
     // Fires OnClick, then hands the address to the desktop's opener. A
     // failure to open shows nothing.

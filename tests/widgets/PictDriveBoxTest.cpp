@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QFontMetrics>
 #include <QImage>
 #include <QPainter>
@@ -129,10 +130,14 @@ TEST_F(DriveBox, ADriveThatWentAwayLeavesTheFirstRowSelected)
 TEST_F(DriveBox, RowHeightIsTheTallerOfFontAndPicturePlusTwo)
 {
     Use({Drive('c', DRIVE_FIXED)});
-    QFont small;
-    small.setPointSize(8);
+    const QFont before = QApplication::font();
+    QFont font = before;
+    font.setPointSize(8);
+    QApplication::setFont(font);
     TPictDriveBox box;
-    int expected = std::max(QFontMetrics(box.font()).height(), 13) + 2;
+    QApplication::setFont(before);
+    EXPECT_EQ(box.font().pointSize(), 8);
+    int expected = std::max(QFontMetrics(font).height(), 13) + 2;
     EXPECT_EQ(box.ItemHeight(), expected);
 }
 

@@ -34,11 +34,20 @@ TEST(UrlLabel, AddressIsTheCaptionBehindTheScheme)
     TUrlLabel label;
     label.setText(" www.example.com/a ");
     EXPECT_EQ(label.Address(), "HTTP:// www.example.com/a "); // no trimming
+    label.setText("a&b");
+    EXPECT_EQ(label.Address(), "HTTP://a&b");
+    // A caption with its own scheme is not given a second one.
     label.setText("https://example.com");
-    EXPECT_EQ(label.Address(), "HTTP://https://example.com"); // a second scheme in front
+    EXPECT_EQ(label.Address(), "https://example.com");
+    label.setText("FTP://example.com");
+    EXPECT_EQ(label.Address(), "FTP://example.com");
+    label.setText("httpx://example.com");
+    EXPECT_EQ(label.Address(), "HTTP://httpx://example.com");
     label.UrlType = vtMail;
     label.setText("someone@example.com");
     EXPECT_EQ(label.Address(), "mailto:someone@example.com");
+    label.setText("MAILTO:someone@example.com");
+    EXPECT_EQ(label.Address(), "MAILTO:someone@example.com");
 }
 
 TEST(UrlLabel, ClickFiresOnClickThenOpens)
