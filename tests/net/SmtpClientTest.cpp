@@ -1,0 +1,431 @@
+// SMTP client against python3-aiosmtpd (PLAIN, LOGIN, CRAM-MD5, attachments)
+// and scripted peers for the dialogue rules and failure paths.
+#include "net/SmtpClient.h"
+#include "net/HttpClient.h"
+#include "net/NetTestUtil.h"
+#include "support/TempDir.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+using namespace nettest;
+
+TEST(SmtpCrypto, CramMd5DigestOfTheRfcExample)
+{
+    const std::string challenge = "<1896.697170952@postoffice.reston.mci.net>";
+    EXPECT_EQ(HmacMd5Hex("tanstaaftanstaaf", challenge), "b913a602c7eda7a495b4e6e7334d3890");
+}
+
+namespace {
+struct SmtpDone {
+    std::vector<std::pair<int, int>> Done; // kind, error
+    void Attach(TCustomSmtpClient &C)
+    {
+        C.OnRequestDone = [this](TCustomSmtpClient *, TSmtpRequest k, uint16_t e) {
+            Done.emplace_back(static_cast<int>(k), e);
+        };
+    }
+    bool Wait(size_t n = 1) { return PumpUntil([&] { return Done.size() >= n; }); }
+    std::pair<int, int> Last() const { return Done.back(); }
+};
+
+// A scripted server: banner, then canned replies keyed by command prefix.
+// Everything the client sent is kept in Received.
+struct ScriptedSmtp {
+    std::string Received;
+    std::mutex M;
+    std::unique_ptr<ScriptedPeer> Peer;
+    ScriptedSmtp(std::string Banner, std::function<std::string(const std::string &)> Reply)
+    {
+        Peer = std::make_unique<ScriptedPeer>([this, Banner, Reply](int fd, int) {
+            SendAll(fd, Banner);
+            bool inData = false;
+            for (;;) {
+                std::string line = ReadUntil(fd, "\r\n");
+                if (line.empty())
+                    return false;
+                {
+                    std::lock_guard<std::mutex> lock(M);
+                    Received += line;
+                }
+                if (inData) {
+                    if (line == ".\r\n") {
+                        inData = false;
+                        SendAll(fd, "250 queued\r\n");
+                    }
+                    continue;
+                }
+                std::string r = Reply(line.substr(0, line.size() - 2));
+                if (r == "<close>")
+                    return false;
+                SendAll(fd, r);
+                if (line.rfind("DATA", 0) == 0 && r.rfind("354", 0) == 0)
+                    inData = true;
+                if (line.rfind("QUIT", 0) == 0) {
+                    ::shutdown(fd, SHUT_WR);
+                    ReadAll(fd, 2000);
+                    return false;
+                }
+            }
+        });
+    }
+    std::string Got()
+    {
+        std::lock_guard<std::mutex> lock(M);
+        return Received;
+    }
+};
+
+std::string Ok(const std::string &cmd)
+{
+    if (cmd.rfind("DATA", 0) == 0)
+        return "354 go ahead\r\n";
+    if (cmd.rfind("QUIT", 0) == 0)
+        return "221 bye\r\n";
+    if (cmd.rfind("RCPT", 0) == 0)
+        return "251 will forward\r\n";
+    return "250 ok\r\n";
+}
+
+void Point(TCustomSmtpClient &C, int Port)
+{
+    C.Host = "127.0.0.1";
+    C.Port = std::to_string(Port);
+    C.SignOn = "client.test";
+}
+} // namespace
+
+TEST(SmtpClient, BannerContinuationRecipientsAndDotStuffing)
+{
+    ScriptedSmtp srv("220-first banner line\r\n220-second\r\n220 ready\r\n", Ok);
+    TSmtpCli c;
+    SmtpDone d;
+    d.Attach(c);
+    std::vector<std::string> shown;
+    c.OnDisplay = [&](TCustomSmtpClient *, const std::string &m) { shown.push_back(m); };
+    Point(c, srv.Peer->Port());
+    c.Connect();
+    EXPECT_THROW(c.Helo(), SmtpException); // busy
+    ASSERT_TRUE(d.Wait());
+    EXPECT_EQ(d.Last(), std::make_pair(0, 0));
+    EXPECT_EQ(c.LastResponse(), "220 ready");
+    EXPECT_EQ(c.State(), smtpReady);
+
+    c.Helo();
+    ASSERT_TRUE(d.Wait(2));
+    EXPECT_EQ(d.Last(), std::make_pair(1, 0));
+
+    c.FromName = "Sender Name <from@example.org>";
+    c.MailFrom();
+    ASSERT_TRUE(d.Wait(3));
+    c.RcptName = {"one@example.org", " <two@example.org> "};
+    c.RcptTo();
+    ASSERT_TRUE(d.Wait(4));
+    EXPECT_EQ(d.Last(), std::make_pair(4, 0)); // 251 is accepted
+
+    c.HdrSubject = "Test";
+    c.HdrFrom = "from@example.org";
+    c.MailMessage = {"first", ".leading dot", ".", "two\r\nlines\n.dot after break"};
+    c.Data();
+    ASSERT_TRUE(d.Wait(5));
+    EXPECT_EQ(d.Last(), std::make_pair(5, 0));
+    c.Quit();
+    ASSERT_TRUE(d.Wait(6));
+    EXPECT_EQ(d.Last(), std::make_pair(6, 0));
+
+    const std::string got = srv.Got();
+    EXPECT_NE(got.find("HELO client.test\r\nMAIL FROM:Sender Name <from@example.org>\r\n"
+                       "RCPT TO:<one@example.org>\r\nRCPT TO:<two@example.org>\r\nDATA\r\n"),
+              std::string::npos);
+    EXPECT_NE(got.find("\r\n\r\nfirst\r\n..leading dot\r\n..\r\ntwo\r\nlines\r\n..dot after break\r\n.\r\nQUIT"),
+              std::string::npos);
+    EXPECT_NE(got.find("Subject: Test\r\n"), std::string::npos);
+    EXPECT_NE(got.find("Sender: from@example.org\r\nMime-Version: 1.0\r\n"
+                       "Content-Type: text/plain; charset=\"iso-8859-1\"\r\nDate: "),
+              std::string::npos);
+    EXPECT_NE(std::find(shown.begin(), shown.end(), "> HELO client.test"), shown.end());
+}
+
+TEST(SmtpClient, OpenWithLoginFailsWhenEhloIsRefused)
+{
+    ScriptedSmtp srv("220 old server\r\n", [](const std::string &cmd) -> std::string {
+        if (cmd.rfind("EHLO", 0) == 0)
+            return "500 what is EHLO\r\n";
+        return Ok(cmd);
+    });
+    TSmtpCli c;
+    SmtpDone d;
+    d.Attach(c);
+    Point(c, srv.Peer->Port());
+    c.AuthType = smtpAuthLogin;
+    c.Username = "u";
+    c.Password = "p";
+    c.Open();
+    ASSERT_TRUE(d.Wait());
+    EXPECT_EQ(d.Done.size(), 1u);
+    EXPECT_EQ(d.Last(), std::make_pair(8, 500));
+    EXPECT_EQ(c.ErrorMessage(), "500 what is EHLO");
+    const std::string got = srv.Got();
+    EXPECT_NE(got.find("EHLO client.test\r\nHELO client.test\r\n"), std::string::npos);
+    EXPECT_EQ(got.find("AUTH"), std::string::npos);
+}
+
+TEST(SmtpClient, FailurePaths)
+{
+    {
+        // A refused command inside Mail drops the later steps.
+        ScriptedSmtp srv("220 hi\r\n", [](const std::string &cmd) -> std::string {
+            if (cmd.rfind("RCPT", 0) == 0)
+                return "550 no such user\r\n";
+            return Ok(cmd);
+        });
+        TSmtpCli c;
+        SmtpDone d;
+        d.Attach(c);
+        Point(c, srv.Peer->Port());
+        c.Open();
+        ASSERT_TRUE(d.Wait());
+        EXPECT_EQ(d.Last(), std::make_pair(8, 0));
+        c.FromName = "a@b";
+        c.RcptName = {"x@y"};
+        c.Mail();
+        ASSERT_TRUE(d.Wait(2));
+        EXPECT_EQ(d.Last(), std::make_pair(9, 550));
+        EXPECT_EQ(c.ErrorMessage(), "550 no such user");
+        EXPECT_EQ(srv.Got().find("DATA"), std::string::npos);
+    }
+    {
+        // An over-long reply line fails the request instead of being cut.
+        ScriptedSmtp srv("220 hi\r\n", [](const std::string &cmd) -> std::string {
+            if (cmd.rfind("HELO", 0) == 0)
+                return "250 " + std::string(5000, 'x') + "\r\n";
+            return Ok(cmd);
+        });
+        TSmtpCli c;
+        SmtpDone d;
+        d.Attach(c);
+        Point(c, srv.Peer->Port());
+        c.Open();
+        ASSERT_TRUE(d.Wait());
+        EXPECT_EQ(d.Last(), std::make_pair(8, 500));
+        EXPECT_EQ(c.LastResponse(), "500 Reply line too long");
+    }
+    {
+        // The server goes away in the middle of a request.
+        ScriptedSmtp srv("220 hi\r\n", [](const std::string &cmd) -> std::string {
+            if (cmd.rfind("HELO", 0) == 0)
+                return "<close>";
+            return Ok(cmd);
+        });
+        TSmtpCli c;
+        SmtpDone d;
+        d.Attach(c);
+        Point(c, srv.Peer->Port());
+        c.Connect();
+        ASSERT_TRUE(d.Wait());
+        c.Helo();
+        ASSERT_TRUE(d.Wait(2));
+        EXPECT_EQ(d.Last(), std::make_pair(1, 10004));
+    }
+    {
+        ScriptedSmtp srv("554 go away\r\n", Ok);
+        TSmtpCli c;
+        SmtpDone d;
+        d.Attach(c);
+        Point(c, srv.Peer->Port());
+        c.Connect();
+        ASSERT_TRUE(d.Wait());
+        PumpBriefly();
+        EXPECT_EQ(d.Done.size(), 1u);
+        EXPECT_EQ(d.Last(), std::make_pair(0, 554));
+    }
+    {
+        TSmtpCli c;
+        SmtpDone d;
+        d.Attach(c);
+        Point(c, FreePort());
+        c.Connect();
+        ASSERT_TRUE(d.Wait());
+        EXPECT_EQ(d.Last(), std::make_pair(0, 500));
+        EXPECT_EQ(c.LastResponse(), "500 Connection refused (Winsock error #10061)");
+    }
+}
+
+TEST(SmtpClient, MisuseAndInjectionAreRefused)
+{
+    TSmtpCli c;
+    SmtpDone d;
+    d.Attach(c);
+    EXPECT_THROW(c.Helo(), SmtpException);
+    EXPECT_THROW(c.Data(), SmtpException);
+    c.Quit(); // without a connection: done at once with no error
+    ASSERT_TRUE(d.Wait());
+    EXPECT_EQ(d.Last(), std::make_pair(6, 0));
+    EXPECT_THROW(c.RcptTo(), SmtpException); // empty list
+    orbtest::TempDir dir;
+    try {
+        c.SetEmailFiles({dir.write("a.txt", "x"), dir.file("missing.bin")});
+        ADD_FAILURE();
+    } catch (const SmtpException &e) {
+        EXPECT_EQ(std::string(e.what()), "File not found '" + dir.file("missing.bin") + "'");
+    }
+    EXPECT_TRUE(c.EmailFiles().empty());
+
+    ScriptedSmtp srv("220 hi\r\n", Ok);
+    Point(c, srv.Peer->Port());
+    c.Open();
+    ASSERT_TRUE(d.Wait(2));
+    c.HdrSubject = "Hi\r\nBcc: victim@example.org";
+    EXPECT_THROW(c.Data(), SmtpException);
+    EXPECT_EQ(c.State(), smtpReady);
+    c.HdrSubject = "Hi";
+    c.FromName = "a@b>\r\nRCPT TO:<c@d";
+    EXPECT_THROW(c.MailFrom(), SmtpException);
+    c.RcptName = {"x@y\nDATA"};
+    EXPECT_THROW(c.RcptTo(), SmtpException);
+    EXPECT_EQ(c.State(), smtpReady);
+    c.Quit();
+    ASSERT_TRUE(d.Wait(3));
+    EXPECT_EQ(srv.Got().find("victim"), std::string::npos);
+    EXPECT_EQ(srv.Got().find("RCPT"), std::string::npos);
+}
+
+TEST(SmtpClient, AttachmentOf46BytesGivesTwoBase64Lines)
+{
+    orbtest::TempDir dir;
+    std::string bytes;
+    for (int i = 0; i < 46; ++i)
+        bytes += static_cast<char>(i * 5);
+    const std::string file = dir.write("blob.bin", bytes);
+    ScriptedSmtp srv("220 hi\r\n", Ok);
+    TSmtpCli c;
+    SmtpDone d;
+    d.Attach(c);
+    Point(c, srv.Peer->Port());
+    c.Open();
+    ASSERT_TRUE(d.Wait());
+    c.FromName = "a@b";
+    c.RcptName = {"c@d"};
+    c.SetEmailFiles({"  " + file + "  ", ""});
+    c.MailMessage = {"text"};
+    c.Mail();
+    ASSERT_TRUE(d.Wait(2));
+    EXPECT_EQ(d.Last(), std::make_pair(9, 0));
+    const std::string got = srv.Got();
+    const std::string l1 = Base64Encode(bytes.substr(0, 45));
+    const std::string l2 = Base64Encode(bytes.substr(45));
+    EXPECT_EQ(l1.size(), 60u);
+    EXPECT_EQ(l2.size(), 4u);
+    EXPECT_NE(got.find("filename=\"blob.bin\"\r\n\r\n" + l1 + "\r\n" + l2 + "\r\n\r\n--= Multipart Boundary "),
+              std::string::npos);
+    EXPECT_NE(got.find("Content-Type: multipart/mixed;\r\n\tboundary=\"= Multipart Boundary "), std::string::npos);
+    c.Quit();
+    ASSERT_TRUE(d.Wait(3));
+}
+
+// ---------------------------------------------------------------- real server
+
+namespace {
+struct AioSmtpd {
+    orbtest::TempDir Out;
+    PeerProcess Proc;
+    int Port = FreePort();
+    bool Start()
+    {
+        return Proc.Start("/usr/bin/python3",
+                          {QString(ORB_SOURCE_DIR) + "/tests/net/smtp_server.py", QString::number(Port),
+                           QString::fromStdString(Out.str())},
+                          Port);
+    }
+    std::string Message(int n) const { return Out.file(std::to_string(n) + ".eml"); }
+};
+} // namespace
+
+TEST(SmtpAiosmtpd, EveryAuthenticationKind)
+{
+    AioSmtpd server;
+    ASSERT_TRUE(server.Start());
+    int n = 0;
+    for (TSmtpAuthType type : {smtpAuthPlain, smtpAuthLogin, smtpAuthCramMD5}) {
+        SCOPED_TRACE(static_cast<int>(type));
+        for (const std::string password : {"wrong", "tanstaaftanstaaf"}) {
+            TSmtpCli c;
+            SmtpDone d;
+            d.Attach(c);
+            Point(c, server.Port);
+            c.AuthType = type;
+            c.Username = "tim";
+            c.Password = password;
+            c.FromName = "tim@example.org";
+            c.Open();
+            ASSERT_TRUE(d.Wait());
+            if (password == "wrong") {
+                EXPECT_EQ(d.Last().first, 8);
+                EXPECT_EQ(d.Last().second, 535);
+                c.Abort();
+                continue;
+            }
+            ASSERT_EQ(d.Last(), std::make_pair(8, 0)) << c.ErrorMessage();
+            c.RcptName = {"tom@example.org"};
+            c.HdrFrom = "tim@example.org";
+            c.HdrTo = "tom@example.org";
+            c.HdrSubject = "auth " + std::to_string(static_cast<int>(type));
+            c.MailMessage = {"Hello Tom."};
+            c.Mail();
+            ASSERT_TRUE(d.Wait(2));
+            ASSERT_EQ(d.Last(), std::make_pair(9, 0)) << c.ErrorMessage();
+            c.Quit();
+            ASSERT_TRUE(d.Wait(3));
+            EXPECT_EQ(d.Last(), std::make_pair(6, 0));
+            ++n;
+            const std::string eml = orbtest::readFile(server.Message(n));
+            EXPECT_NE(eml.find("AUTH True"), std::string::npos);
+            EXPECT_NE(eml.find("RCPTTO tom@example.org"), std::string::npos);
+            EXPECT_NE(eml.find("Hello Tom."), std::string::npos);
+        }
+    }
+}
+
+TEST(SmtpAiosmtpd, AttachmentsDecodeBackWithPythonsEmailPackage)
+{
+    AioSmtpd server;
+    ASSERT_TRUE(server.Start());
+    orbtest::TempDir dir;
+    std::string binary;
+    for (int i = 0; i < 70000; ++i)
+        binary += static_cast<char>((i * 7919) >> 5);
+    const std::string f1 = dir.write("picture.bin", binary);
+    const std::string f2 = dir.write("empty.dat", "");
+    const std::string f3 = dir.write("notes.txt", ".starts with a dot\r\n.\r\nend\r\n");
+    const std::string text = "Dear reader,\n.\n..two dots\nlast line";
+    const std::string textFile = dir.write("text.txt", text);
+
+    TSmtpCli c;
+    SmtpDone d;
+    d.Attach(c);
+    Point(c, server.Port);
+    c.Open();
+    ASSERT_TRUE(d.Wait());
+    ASSERT_EQ(d.Last(), std::make_pair(8, 0));
+    c.FromName = "tim@example.org";
+    c.RcptName = {"tom@example.org"};
+    c.HdrSubject = "files";
+    c.MailMessage = {"Dear reader,", ".", "..two dots", "last line"};
+    c.SetEmailFiles({f1, f2, f3});
+    c.Mail();
+    ASSERT_TRUE(d.Wait(2));
+    ASSERT_EQ(d.Last(), std::make_pair(9, 0)) << c.ErrorMessage();
+    c.Quit();
+    ASSERT_TRUE(d.Wait(3));
+
+    QProcess check;
+    check.setProcessChannelMode(QProcess::MergedChannels);
+    check.start("/usr/bin/python3", {QString(ORB_SOURCE_DIR) + "/tests/net/check_mail.py",
+                                     QString::fromStdString(server.Message(1)), QString::fromStdString(textFile),
+                                     QString::fromStdString(f1), QString::fromStdString(f2),
+                                     QString::fromStdString(f3)});
+    ASSERT_TRUE(check.waitForFinished(30000));
+    EXPECT_EQ(check.exitCode(), 0) << check.readAll().toStdString();
+}
