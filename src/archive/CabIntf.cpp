@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 #include <mspack.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -164,10 +165,15 @@ void SysCopy(void *src, void *dest, size_t bytes) { std::memmove(dest, src, byte
 
 bool OwnHeaderTest(const std::string &path, TERF *erf)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         if (erf)
             erf->erfType = errno;
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
         return false;
     }
     uint8_t b[TCabHeader::Size] = {};
