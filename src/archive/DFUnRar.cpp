@@ -11,6 +11,7 @@ std::function<bool(const std::string &, bool, std::string &)> TDFUnRar::InputDia
 namespace {
 
 constexpr unsigned kCommentBufferSize = 64 * 1024;
+
 // The volume name buffer the library hands the callback holds at least this much.
 constexpr size_t kVolumeNameRoom = 1024;
 
@@ -30,6 +31,13 @@ std::string FixedText(const char *text, size_t size)
 }
 
 } // namespace
+
+// The extended header has grown between library versions by taking from its
+// reserved tail; room past its end keeps a newer library's writes in bounds.
+struct TDFUnRar::PaddedHeaderEx {
+    RARHeaderDataEx h;
+    unsigned char slack[1024];
+};
 
 std::string RarHostText(unsigned hostOS)
 {
@@ -173,11 +181,12 @@ void TDFUnRar::Status(const std::string &message, int status)
         OnRarStatus(this, message, status);
 }
 
-int TDFUnRar::ReadHeader(HANDLE h, RARHeaderDataEx &hdr)
+int TDFUnRar::ReadHeader(HANDLE h, PaddedHeaderEx &padded)
 {
     // A header is always read into a cleared record, so nothing of an earlier
     // member, and no stack garbage, can pass for a member.
-    std::memset(&hdr, 0, sizeof hdr);
+    std::memset(&padded, 0, sizeof padded);
+    RARHeaderDataEx &hdr = padded.h;
     if (Api_->RARReadHeaderEx)
         return Api_->RARReadHeaderEx(h, &hdr);
     auto plain = std::make_unique<RARHeaderData>();
@@ -217,9 +226,9 @@ void TDFUnRar::CountMembers()
             pwd.push_back(0);
             Api_->RARSetPassword(h, pwd.data());
         }
-        auto hdr = std::make_unique<RARHeaderDataEx>();
+        auto hdr = std::make_unique<PaddedHeaderEx>();
         while (ReadHeader(h, *hdr) == ERAR_SUCCESS) {
-            const TDFRARHeaderData rec = MakeRarHeaderRecord(*hdr, Api_->RARReadHeaderEx != nullptr);
+            const TDFRARHeaderData rec = MakeRarHeaderRecord(hdr->h, Api_->RARReadHeaderEx != nullptr);
             if (!rec.ContinuedFromPrev) {
                 ++FileCount_;
                 SizeCount_ += rec.UnpackedSize;
@@ -318,7 +327,7 @@ void TDFUnRar::Extract()
         }
     }
 
-    auto hdr = std::make_unique<RARHeaderDataEx>();
+    auto hdr = std::make_unique<PaddedHeaderEx>();
     while (!StopProcessing) {
         const int r = ReadHeader(h, *hdr);
         if (r == ERAR_END_ARCHIVE)
@@ -332,7 +341,7 @@ void TDFUnRar::Extract()
             Error(RarErrorText(r), r);
             break;
         }
-        const TDFRARHeaderData rec = MakeRarHeaderRecord(*hdr, Api_->RARReadHeaderEx != nullptr);
+        const TDFRARHeaderData rec = MakeRarHeaderRecord(hdr->h, Api_->RARReadHeaderEx != nullptr);
         if (OnFileProcessing || OnProgress) {
             ++FilesProcessed_;
             if (!rec.ContinuedFromPrev)

@@ -120,7 +120,8 @@ public:
 
 private:
     static int Callback(UINT msg, LPARAM userData, LPARAM p1, LPARAM p2);
-    int ReadHeader(HANDLE h, RARHeaderDataEx &hdr);
+    struct PaddedHeaderEx;
+    int ReadHeader(HANDLE h, PaddedHeaderEx &padded);
     void CountMembers();
     int ProcessMember(HANDLE h, const TDFRARHeaderData &rec);
     void Error(const std::string &message, int code);
