@@ -422,7 +422,12 @@ TEST(RarLib, EveryTruncationEndsCleanly)
     o4.comment = "comment";
     Rar5Options o5;
     o5.comment = "comment";
-    const std::string whole[2] = {WriteRar4(Sample4(), o4), WriteRar5(Sample5(), o5)};
+    auto m4 = Sample4();
+    m4[1].unicodeName = U"docs\\čítaj.txt";
+    m4[2].large = true;
+    auto m5 = Sample5();
+    m5[2].encrypted = true;
+    const std::string whole[2] = {WriteRar4(m4, o4), WriteRar5(m5, o5)};
     const std::set<int> allowed{ERAR_END_ARCHIVE, ERAR_BAD_DATA};
     for (const std::string &full : whole) {
         const size_t total = List(api, dir.write("full.rar", full)).members.size();
@@ -599,6 +604,15 @@ TEST(RarLib, VolumesFollowOnAndAskWhenMissing)
     EXPECT_EQ(Names(l), (std::vector<std::string>{"movie.avi", "b.txt"}));
     ASSERT_EQ(log.calls.size(), 1u);
     EXPECT_EQ(log.calls[0].first, old.file("set.r00"));
+
+    // Volumes of format 2.x have no end block: a member split at the end of
+    // the file leads on to the next volume all the same.
+    o1.endBlock = false;
+    old.write("set.rar", WriteRar4({s1}, o1));
+    log = VolumeLog();
+    l = List(api, old.file("set.rar"), RAR_OM_LIST, VolumeCallback, LPARAM(&log));
+    EXPECT_EQ(Names(l), (std::vector<std::string>{"movie.avi", "b.txt"}));
+    EXPECT_EQ(log.calls.size(), 1u);
 }
 
 namespace {
