@@ -16,15 +16,6 @@ constexpr const char *kPrefixes[] = {"uuid:", "optical:", "dev:", "net:", "ram:"
 constexpr char kFirstFreeLetter = 'd';
 constexpr char kRootLetter = 'c';
 
-std::string Trim(const std::string &s)
-{
-    size_t b = s.find_first_not_of(" \t\r");
-    if (b == std::string::npos)
-        return {};
-    size_t e = s.find_last_not_of(" \t\r");
-    return s.substr(b, e - b + 1);
-}
-
 bool IsFolderIdentity(const std::string &id) { return id.rfind("folder:", 0) == 0; }
 
 } // namespace
@@ -55,10 +46,21 @@ void VolumeLetterMap::Parse(const std::string &text, std::string &problem)
         ++number;
         Line line;
         line.text = raw;
-        std::string t = Trim(raw);
-        if (!t.empty() && t[0] != '#') {
-            char letter = t.size() >= 2 && t[1] == '=' ? char(t[0] | 0x20) : 0;
-            std::string identity = t.size() >= 2 ? Trim(t.substr(2)) : std::string();
+        if (!raw.empty() && raw.back() == '\r')
+            raw.pop_back();
+        // "letter = identity"; blanks around "=" are allowed, the identity is
+        // taken to the end of the line as it stands (folder names may end in a blank).
+        size_t at = raw.find_first_not_of(" \t");
+        if (at != std::string::npos && raw[at] != '#') {
+            char letter = char(raw[at] | 0x20);
+            size_t eq = raw.find_first_not_of(" \t", at + 1);
+            std::string identity;
+            if (eq == std::string::npos || raw[eq] != '=')
+                letter = 0;
+            else {
+                size_t idAt = raw.find_first_not_of(" \t", eq + 1);
+                identity = idAt == std::string::npos ? std::string() : raw.substr(idAt);
+            }
             const char *why = nullptr;
             if (letter < 'a' || letter > 'z')
                 why = "no drive letter";

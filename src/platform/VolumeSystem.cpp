@@ -41,6 +41,22 @@ std::string TrimText(std::string s)
 
 bool StartsWith(const std::string &s, const char *prefix) { return s.rfind(prefix, 0) == 0; }
 
+// An identity is one line of the letter map: a line break in a folder name
+// is written as "\n".
+std::string LineSafe(const std::string &identity)
+{
+    std::string out;
+    for (char ch : identity) {
+        if (ch == '\n')
+            out += "\\n";
+        else if (ch == '\r')
+            out += "\\r";
+        else
+            out += ch;
+    }
+    return out;
+}
+
 // The path under the (possibly injected) device folder of a "/dev/..." source.
 std::string DevicePath(const std::string &devRoot, const std::string &source)
 {
@@ -285,6 +301,19 @@ void SystemVolumeService::Rebuild()
                 continue; // one drive, one volume
             opticalMount[v.device] = candidates.size();
         }
+        // Two sticks cloned from one image share their file-system id; the
+        // second is told apart by where it sits.
+        auto taken = [&](const std::string &id) {
+            return std::any_of(candidates.begin(), candidates.end(),
+                               [&](const Candidate &o) { return o.identity == id; });
+        };
+        if (!c.identity.empty() && taken(c.identity)) {
+            std::string base = c.identity;
+            c.identity = base + "@" + (v.device.empty() ? m.mountPoint : v.device);
+            if (taken(c.identity))
+                c.identity = base + "@" + m.mountPoint;
+        }
+        c.identity = LineSafe(c.identity);
         candidates.push_back(std::move(c));
     }
 
@@ -321,18 +350,20 @@ void SystemVolumeService::Rebuild()
     // Letters.
     VolumeLetterMap map;
     std::string problem;
-    if (!o.letterMapPath.empty())
+    std::error_code existsError;
+    bool haveFile = !o.letterMapPath.empty() && fs::exists(o.letterMapPath, existsError);
+    if (haveFile)
         map.Load(o.letterMapPath, problem);
     else
-        map.Parse(memoryMap_, problem);
+        map.Parse(memoryMap_, problem); // no file (yet): keep this session's letters
     std::vector<std::string> present;
     for (const auto &c : candidates)
         if (!c.identity.empty())
             present.push_back(c.identity);
     bool changed = false;
     auto letters = map.Assign(present, changed);
-    if (changed) {
-        if (!o.letterMapPath.empty()) {
+    if (changed || !haveFile) {
+        if (!o.letterMapPath.empty() && !(map.Text().empty() && !haveFile)) {
             std::string saveProblem;
             if (!map.Save(o.letterMapPath, saveProblem))
                 problem += (problem.empty() ? "" : "; ") + saveProblem;

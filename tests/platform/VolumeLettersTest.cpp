@@ -80,6 +80,21 @@ TEST(VolumeLetters, WhenLettersRunOutAnAbsentVolumeGivesUpItsLetter)
     EXPECT_FALSE(got.count("uuid:ANOTHER"));
 }
 
+TEST(VolumeLetters, HandWrittenLinesAndOddFolderNames)
+{
+    VolumeLetterMap map;
+    std::string problem;
+    // Blanks around "=" and Windows line ends are fine; a folder name keeps
+    // its trailing blank.
+    map.Parse("  t = folder:/srv/my photos \r\nu=ram:/mnt/a\\nb\n", problem);
+    EXPECT_TRUE(problem.empty()) << problem;
+    EXPECT_EQ(map.FolderBindings().at('t'), "/srv/my photos ");
+    EXPECT_EQ(map.LetterOf("ram:/mnt/a\\nb"), 'u');
+    VolumeLetterMap again;
+    again.Parse(map.Text(), problem);
+    EXPECT_EQ(again.FolderBindings().at('t'), "/srv/my photos ");
+}
+
 TEST(VolumeLetters, SavesWholeFilesOnly)
 {
     orbtest::TempDir dir;

@@ -315,6 +315,43 @@ TEST_F(SystemVolumes, LettersSurviveRestartsAndUnplugging)
     EXPECT_NE(map.find(std::string(1, stickLetter) + "=uuid:1A2B-3C4D"), std::string::npos) << map;
 }
 
+TEST_F(SystemVolumes, ClonedSticksGetTwoLetters)
+{
+    // Three file systems carry the same id (and here even name the same device).
+    std::string a = Line(10, "8:17", "/media/me/A", "vfat", "/dev/sdb1");
+    std::string b = Line(11, "8:33", "/media/me/B", "vfat", "/dev/sdb1");
+    std::string c = Line(12, "8:49", "/media/me/C", "vfat", "/dev/sdb1");
+    auto svc = Start(root + a + b + c);
+    auto la = svc->StoredPath("/media/me/A"), lb = svc->StoredPath("/media/me/B"), lc = svc->StoredPath("/media/me/C");
+    ASSERT_TRUE(la && lb && lc);
+    EXPECT_NE(la->at(0), lb->at(0));
+    EXPECT_NE(lb->at(0), lc->at(0));
+    EXPECT_NE(la->at(0), lc->at(0));
+}
+
+TEST_F(SystemVolumes, LettersOfASessionHoldUntilTheMapCanBeWritten)
+{
+    auto info = dir.write("mountinfo", root + stick);
+    SystemVolumeOptions o;
+    o.letterMapPath = dir.file("not-yet/driveletters.map"); // the data folder does not exist yet
+    o.mountInfoPath = info;
+    o.sysRoot = sys.string();
+    o.devRoot = dev.string();
+    o.pollIntervalMs = 0;
+    SystemVolumeService svc(o);
+    char first = svc.StoredPath("/media/me/My Stick")->at(0);
+    EXPECT_NE(svc.LetterMapProblem().find("cannot be written"), std::string::npos);
+    // The share arrives; the stick keeps its letter although it was never saved.
+    dir.write("mountinfo", share + root + stick);
+    svc.Refresh();
+    EXPECT_EQ(svc.StoredPath("/media/me/My Stick")->at(0), first);
+    // Once the folder exists the map is written.
+    fs::create_directories(dir.path() / "not-yet");
+    dir.write("mountinfo", root + stick);
+    svc.Refresh();
+    EXPECT_NE(orbtest::readFile(dir.file("not-yet/driveletters.map")).find("=uuid:1A2B-3C4D"), std::string::npos);
+}
+
 TEST_F(SystemVolumes, BoundFolderIsASubstitutedDrive)
 {
     dir.write("scanme/a.txt", "12345");
