@@ -1443,8 +1443,12 @@ void TFlatDataset::InternalRefresh()
     if (!keyTexts.empty()) {
         std::string names, values;
         for (size_t i = 0; i < uniques.size() && i < keyTexts.size(); ++i) {
-            names += (i ? ";" : "") + uniques[i]->FieldName();
-            values += (i ? "\t" : "") + keyTexts[i];
+            if (i) {
+                names += ';';
+                values += '\t';
+            }
+            names += uniques[i]->FieldName();
+            values += keyTexts[i];
         }
         TKeyBuffer key = SetupKey(names);
         FillKey(key, values);
@@ -1703,11 +1707,16 @@ void TFlatTable::OpenData()
         std::error_code ec;
         if (!std::filesystem::is_regular_file(name, ec))
             DatabaseError(Fmt(SErrorOpeningFile, name.c_str()));
-        std::ifstream in(name, std::ios::binary);
+        // The whole file in one read; the image is parsed in place.
+        std::ifstream in(name, std::ios::binary | std::ios::ate);
         if (!in)
             DatabaseError(Fmt(SErrorOpeningFile, name.c_str()));
-        std::string image((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        if (in.bad())
+        const std::streamoff size = in.tellg();
+        if (size < 0)
+            DatabaseError(Fmt(SErrorOpeningFile, name.c_str()));
+        std::string image(size_t(size), '\0');
+        in.seekg(0);
+        if (!in.read(image.data(), size))
             DatabaseError(Fmt(SErrorOpeningFile, name.c_str()));
         fileSize_ = image.size();
         AttachStore(ReadStore(image));
@@ -1825,7 +1834,9 @@ int TFlatTable::CopyFromDataSet(TDataSet *source, int mode)
                     continue;
                 if (std::find(uniques.begin(), uniques.end(), to) != uniques.end()) {
                     keys.push_back({&from, to});
-                    keyNames += (keyNames.empty() ? "" : ";") + to->FieldName();
+                    if (!keyNames.empty())
+                        keyNames += ';';
+                    keyNames += to->FieldName();
                 } else
                     copy.push_back({&from, to});
             }
@@ -1834,7 +1845,11 @@ int TFlatTable::CopyFromDataSet(TDataSet *source, int mode)
                 if (byKey) {
                     std::string values;
                     for (size_t i = 0; i < keys.size(); ++i)
-                        values += (i ? "\t" : "") + keys[i].from->AsString();
+                    {
+                        if (i)
+                            values += '\t';
+                        values += keys[i].from->AsString();
+                    }
                     if (FindKey(keyNames, values))
                         Edit();
                     else {

@@ -832,28 +832,18 @@ bool TFlatCursor::WriteImage(std::string &image, std::string &error)
     }
     const bool isProtected = !Password.empty();
     const uint64_t headerSize = 17 + (isProtected ? 40 : 0) + Description.size();
+    // The stored sizes kept with the entries give the estimate; every record is still
+    // checked against the room left before it is written.
     uint64_t estimate = headerSize + (NotesText.empty() ? 0 : 3 + NotesText.size());
-    {
-        int recNo = 0;
-        for (const TFlatRecEntry *e : Records) {
-            if (e->Status == rsDeleted || e->Status == rsDead || !e->Data)
-                continue;
-            ++recNo;
-            for (const TFlatField &f : Fields) {
-                if (!IsFlatVarType(f.TypeCode))
-                    continue;
-                const size_t n = e->Data.Var(f).size();
-                if (f.TypeCode == fftString && n > FlatMaxStringLength) {
-                    error = Fmt(SStringWrongLength, f.Name.c_str(), int(n), recNo);
-                    return false;
-                }
-                if (IsFlatBlobType(f.TypeCode) && n > FlatMaxBlobLength) {
-                    error = Fmt(SBlobWrongLength, f.Name.c_str(), int(std::min<size_t>(n, INT32_MAX)), recNo);
-                    return false;
-                }
-            }
-            estimate += StoredSizeOf(e->Data);
-        }
+    for (const TFlatRecEntry *e : Records)
+        if (e->Status != rsDeleted && e->Status != rsDead && e->Data)
+            estimate += e->StoredSize;
+    uint32_t fixedMax = 0, varCount = 0;
+    for (const TFlatField &f : Fields) {
+        if (IsFlatVarType(f.TypeCode))
+            ++varCount;
+        else
+            fixedMax += f.TypeCode == fftSmallStr ? f.MaxLength : f.Size;
     }
     if (estimate > UINT32_MAX) {
         error = SImageTooLarge;
@@ -902,6 +892,22 @@ bool TFlatCursor::WriteImage(std::string &image, std::string &error)
     for (size_t i = 0; i < total; ++i) {
         const TFlatRecEntry *e = Records[i];
         if (e->Status != rsDeleted && e->Status != rsDead && e->Data) {
+            const uint64_t bound =
+                F + fixedMax + (e->Data.BlockSize() - 4 - RecordSize) + uint64_t(4) * varCount;
+            if (uint64_t(reinterpret_cast<uint8_t *>(image.data()) + image.size() - p) < bound) {
+                const size_t at = size_t(p - base), countOff = size_t(countPlace - base),
+                             bodyOff = size_t(body - base);
+                if (at + bound > UINT32_MAX) {
+                    image.clear();
+                    error = SImageTooLarge;
+                    return false;
+                }
+                image.resize(std::max<size_t>(image.size() * 3 / 2, at + size_t(bound)));
+                base = reinterpret_cast<uint8_t *>(image.data());
+                p = base + at;
+                countPlace = base + countOff;
+                body = base + bodyOff;
+            }
             uint8_t *lens = p;
             p += F;
             const uint8_t *fx = e->Data.Fixed();
@@ -943,6 +949,13 @@ bool TFlatCursor::WriteImage(std::string &image, std::string &error)
                 case fftFmtMemo:
                 case fftGraphic: {
                     const std::string_view v = e->Data.Var(f);
+                    // Refuse what the reader would refuse, before anything reaches a file.
+                    if (v.size() > (f.TypeCode == fftString ? FlatMaxStringLength : FlatMaxBlobLength)) {
+                        image.clear();
+                        error = Fmt(f.TypeCode == fftString ? SStringWrongLength : SBlobWrongLength,
+                                    f.Name.c_str(), int(std::min<size_t>(v.size(), INT32_MAX)), int(written + 1));
+                        return false;
+                    }
                     if (!v.empty()) {
                         len = 4;
                         PutU32(p, uint32_t(v.size()));
