@@ -221,11 +221,6 @@ void TDFUnRar::CountMembers()
     if (!h)
         return;
     if (open.OpenResult == ERAR_SUCCESS) {
-        if (!Password.empty()) {
-            std::vector<char> pwd(Password.begin(), Password.end());
-            pwd.push_back(0);
-            Api_->RARSetPassword(h, pwd.data());
-        }
         auto hdr = std::make_unique<PaddedHeaderEx>();
         while (ReadHeader(h, *hdr) == ERAR_SUCCESS) {
             const TDFRARHeaderData rec = MakeRarHeaderRecord(hdr->h, Api_->RARReadHeaderEx != nullptr);
