@@ -81,7 +81,10 @@ bool IsIconStream(const QByteArray &stream)
             const uint64_t colourRow = ((uint64_t(width) * bits + 31) / 32) * 4;
             const uint64_t maskRow = ((uint64_t(width) + 31) / 32) * 4;
             const uint64_t rows = uint64_t(height) / 2;
-            const uint64_t palette = bits <= 8 ? (uint64_t(1) << bits) * 4 : 0;
+            // The palette holds the colours used (offset 32), all of them when 0.
+            const uint32_t used = Rd32(stream, offset + 32);
+            const uint64_t full = bits <= 8 ? (uint64_t(1) << bits) : 0;
+            const uint64_t palette = (used != 0 && used < full ? used : full) * 4;
             if (40 + palette + rows * (colourRow + maskRow) > bytes)
                 return false;
         }

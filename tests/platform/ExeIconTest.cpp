@@ -34,6 +34,49 @@ TEST(ExeIcon, ProgramIconToStreamAndBack)
     EXPECT_FALSE(IconFromIconStream(stream).isNull());
 }
 
+// Catalogues written on the old system store 16-colour icons with a palette.
+TEST(ExeIcon, PaletteIconStreamsDecode)
+{
+    for (uint32_t used : {0u, 2u}) {
+        std::string img;
+        Append32(img, 40);
+        Append32(img, 16);
+        Append32(img, 32);
+        Append16(img, 1);
+        Append16(img, 4);
+        for (int i = 0; i < 4; ++i)
+            Append32(img, 0);
+        Append32(img, used); // colours used
+        Append32(img, 0);
+        const uint32_t colours = used ? used : 16;
+        Append32(img, 0x00000000);           // index 0: black
+        Append32(img, 0x00FF0000);           // index 1: red (stored blue, green, red, 0)
+        for (uint32_t i = 2; i < colours; ++i)
+            Append32(img, 0x00FFFFFF);
+        img.append(16 * 8, '\x11');          // every pixel index 1
+        img.append(16 * 4, '\0');            // mask: all opaque
+        std::string ico;
+        Append16(ico, 0);
+        Append16(ico, 1);
+        Append16(ico, 1);
+        ico += std::string("\x10\x10\x10\0", 4);
+        Append16(ico, 1);
+        Append16(ico, 4);
+        Append32(ico, static_cast<uint32_t>(img.size()));
+        Append32(ico, 22);
+        ico += img;
+        ASSERT_TRUE(IsIconStream(Bytes(ico))) << used;
+        const QPixmap pm = PixmapFromIconStream(Bytes(ico));
+        ASSERT_FALSE(pm.isNull()) << used;
+        EXPECT_EQ(pm.toImage().pixel(7, 7), 0xFFFF0000u) << used;
+        // An image whose stated size leaves its rows short is refused before
+        // decoding, even though the stream is consistent with itself.
+        std::string shortImage = ico.substr(0, ico.size() - 65);
+        Put32(shortImage, 14, static_cast<uint32_t>(img.size() - 65));
+        EXPECT_FALSE(IsIconStream(Bytes(shortImage))) << used;
+    }
+}
+
 TEST(ExeIcon, FilesWithoutAnIcon)
 {
     TempDir dir;
