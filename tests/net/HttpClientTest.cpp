@@ -454,3 +454,69 @@ TEST(HttpClient, AgainstPythonHttpServer)
     EXPECT_EQ(d.Error, 0);
     EXPECT_EQ(h.StatusCode, 404);
 }
+
+TEST(HttpClient, ProxyGetsTheAbsoluteUrlOnEveryRequest)
+{
+    ScriptedHttp proxy({"HTTP/1.0 200 OK\r\n\r\none", "HTTP/1.0 200 OK\r\n\r\ntwo"});
+    THttpCli h;
+    Done d;
+    d.Attach(h);
+    QBuffer body;
+    body.open(QIODevice::ReadWrite);
+    h.RcvdStream = &body;
+    h.Proxy = "127.0.0.1";
+    h.ProxyPort = proxy.Peer->PortStr();
+    h.ProxyUsername = "pu";
+    h.ProxyPassword = "pp";
+    // The origin's name is never looked up: only the proxy is contacted.
+    h.URL = "http://origin.invalid:8080/a/b.txt";
+    h.GetAsync();
+    ASSERT_TRUE(d.Wait());
+    EXPECT_EQ(d.Error, 0);
+    h.URL = "http://origin.invalid/c";
+    h.GetAsync();
+    ASSERT_TRUE(d.Wait(2));
+    EXPECT_EQ(d.Error, 0);
+    EXPECT_EQ(body.data().toStdString(), "onetwo");
+    EXPECT_EQ(proxy.Request(0).rfind("GET http://origin.invalid:8080/a/b.txt HTTP/1.0\r\n", 0), 0u);
+    EXPECT_NE(proxy.Request(0).find("Host: origin.invalid\r\n"), std::string::npos);
+    EXPECT_NE(proxy.Request(0).find("Proxy-Authorization: Basic " + Base64Encode("pu:pp") + "\r\n"),
+              std::string::npos);
+    EXPECT_EQ(proxy.Request(1).rfind("GET http://origin.invalid/c HTTP/1.0\r\n", 0), 0u);
+}
+
+TEST(HttpClient, LookupThatCannotStartEndsTheRequest)
+{
+    THttpCli h;
+    Done d;
+    d.Attach(h);
+    int socketErrors = 0;
+    h.OnSocketError = [&](TCustomNetSocket *) { ++socketErrors; };
+    h.URL = "http://" + std::string(300, 'h') + "/";
+    h.GetAsync();
+    ASSERT_TRUE(d.Wait());
+    EXPECT_NE(d.Error, 0);
+    EXPECT_EQ(h.StatusCode, 404);
+    EXPECT_EQ(socketErrors, 1);
+    PumpBriefly();
+    EXPECT_EQ(d.Count, 1);
+}
+
+TEST(HttpClient, SynchronousRequestRaisesForErrorStatus)
+{
+    ScriptedHttp srv({"HTTP/1.0 200 OK\r\n\r\nsync", "HTTP/1.0 403 Forbidden\r\n\r\nno"});
+    THttpCli h;
+    QBuffer body;
+    body.open(QIODevice::ReadWrite);
+    h.RcvdStream = &body;
+    h.URL = srv.Url();
+    h.DoRequestSync(httpRqGet);
+    EXPECT_EQ(body.data().toStdString(), "sync");
+    try {
+        h.DoRequestSync(httpRqGet);
+        ADD_FAILURE();
+    } catch (const EHttpException &e) {
+        EXPECT_EQ(e.ErrorCode, 403);
+        EXPECT_STREQ(e.what(), "Forbidden");
+    }
+}

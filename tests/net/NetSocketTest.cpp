@@ -219,13 +219,16 @@ TEST(NetSocket, RefusedConnectArrivesAsConnectEventThenOneClose)
 
 TEST(NetSocket, BackPressureSendsEveryByteAndReportsDataSentFromTheLoop)
 {
-    const size_t total = 6 * 1024 * 1024;
+    // More than the kernel buffers on both ends can hold, so Send must queue.
+    const size_t total = 24 * 1024 * 1024;
     std::string payload(total, '\0');
     for (size_t i = 0; i < total; ++i)
         payload[i] = static_cast<char>((i * 131) >> 3);
     std::string received;
+    std::atomic<bool> sendReturned{false};
     ScriptedPeer peer([&](int fd, int) {
-        ::usleep(200000); // let the client's queue fill up first
+        while (!sendReturned) // read nothing until the client's queue has filled up
+            ::usleep(1000);
         received = ReadExactly(fd, total, 20000);
         SendAll(fd, "done");
         ReadAll(fd, 5000);
@@ -241,10 +244,13 @@ TEST(NetSocket, BackPressureSendsEveryByteAndReportsDataSentFromTheLoop)
             EXPECT_EQ(so->Send(payload.data(), static_cast<int>(payload.size())), static_cast<int>(total));
             r.InSend = false;
             EXPECT_FALSE(so->AllSent());
+            sendReturned = true;
         }
     };
     ConnectTo(s, peer.Port());
-    ASSERT_TRUE(PumpUntil([&] { return r.Data == "done"; }, 30000));
+    const bool finished = PumpUntil([&] { return r.Data == "done"; }, 60000);
+    sendReturned = true;
+    ASSERT_TRUE(finished);
     EXPECT_GE(r.DataSent, 1);
     EXPECT_FALSE(r.SentInsideSend);
     EXPECT_TRUE(s.AllSent());
