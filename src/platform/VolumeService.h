@@ -9,7 +9,12 @@
 //
 // One process-wide instance (VolumeService::Current) serves the whole program;
 // the application installs the system service with the letter map of its data
-// folder at start-up, tests install a FixedVolumeService with a made-up list.
+// folder at start-up, before it creates the main window:
+//     SystemVolumeOptions options;
+//     options.letterMapPath = DefaultLetterMapPath(dataFolder);
+//     VolumeService::SetCurrent(std::make_unique<SystemVolumeService>(options));
+// and connects DeviceChange to its device-change handler. Tests install a
+// FixedVolumeService with a made-up list.
 #include <QObject>
 
 #include <cstdint>
@@ -129,8 +134,7 @@ signals:
     void DeviceChange();
 };
 
-// A service over a fixed list of drives: tests use it, and it is the base the
-// system service keeps its snapshot in.
+// A service over a fixed list of drives, for tests and tools.
 class FixedVolumeService : public VolumeService {
     Q_OBJECT
 public:

@@ -1,6 +1,8 @@
 #include "widgets/StatusBarCont.h"
 
 #include <QPainter>
+
+#include <algorithm>
 #include <QStyleOption>
 
 namespace {
@@ -12,6 +14,9 @@ TStatusBarCont::TStatusBarCont(QWidget *parent) : QStatusBar(parent)
     // The panels and the children placed on them are the bar's content; the
     // size grip would cover the last panel.
     setSizeGripEnabled(false);
+    // Tall enough for a line of panel text and a progress bar on it, even
+    // with no widget in the bar's own layout.
+    setMinimumHeight(std::max(19, fontMetrics().height() + 6));
 }
 
 void TStatusBarCont::AddPanel(const TStatusPanel &panel)

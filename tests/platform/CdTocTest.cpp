@@ -89,6 +89,28 @@ TEST(CdToc, RejectsEveryTruncation)
     EXPECT_FALSE(ParseCdToc(full, false, error));
 }
 
+TEST(CdToc, SurvivesEveryCorruptedByte)
+{
+    // Whatever a drive returns, parsing either fails cleanly or gives a table
+    // whose tracks are in order and end before the lead-out.
+    auto good = ThreeAudioTracks();
+    std::string error;
+    for (bool msf : {false, true})
+        for (size_t i = 0; i < good.size(); ++i)
+            for (int value : {0x00, 0x01, 0x3B, 0x4A, 0x7F, 0xAA, 0xFF}) {
+                auto bad = good;
+                bad[i] = uint8_t(value);
+                auto toc = ParseCdToc(bad, msf, error);
+                if (!toc)
+                    continue;
+                ASSERT_FALSE(toc->tracks.empty());
+                for (size_t t = 1; t < toc->tracks.size(); ++t)
+                    ASSERT_LT(toc->tracks[t - 1].number, toc->tracks[t].number);
+                ASSERT_GE(toc->leadOutLba, toc->tracks.back().lba);
+                ASSERT_LE(AudioCdRootEntries(*toc, 0).size(), 99u);
+            }
+}
+
 TEST(CdToc, RejectsInconsistentTables)
 {
     std::string error;

@@ -82,6 +82,23 @@ TEST(MountInfo, SkipsMalformedLines)
     EXPECT_EQ(all[0].mountPoint, "/ok");
 }
 
+TEST(MountInfo, CutsAndCorruptionsNeverBreakTheReader)
+{
+    std::string table = kTable;
+    for (size_t n = 0; n < table.size(); n += 7) {
+        auto all = ParseMountInfo(std::string_view(table).substr(0, n));
+        for (auto &e : all)
+            ASSERT_EQ(e.mountPoint[0], '/');
+        CatalogueMounts(all);
+    }
+    for (size_t i = 0; i < table.size(); i += 3) {
+        std::string bad = table;
+        bad[i] = "\\ -:\n0"[i % 6];
+        for (auto &e : CatalogueMounts(ParseMountInfo(bad)))
+            ASSERT_FALSE(e.mountPoint.empty());
+    }
+}
+
 TEST(MountInfo, KeepsWhatAUserCataloguesAndDropsTheRest)
 {
     auto kept = CatalogueMounts(ParseMountInfo(kTable));
