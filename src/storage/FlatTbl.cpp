@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <sstream>
 
 #include "util/TextCodec.h"
@@ -213,6 +214,59 @@ public:
 
 private:
     TFlatDataset *detail_;
+};
+
+// ---------------------------------------------------------------------------------------
+// Filter conditions read the entry under test straight from the store.
+
+class TFlatViewFilterHost : public TFlatFilterHost {
+public:
+    explicit TFlatViewFilterHost(TFlatDataset *ds) : ds_(ds) {}
+    TFlatRecEntry *Entry = nullptr;
+
+    const TFlatCursor &Store() const { return *ds_->Cursor(); }
+    int FieldIndex(const std::string &name) const override { return Store().FindFieldIndex(name); }
+    int FieldTypeCode(int index) const override { return Store().Fields[size_t(index)].TypeCode; }
+    TVariant FieldValue(int index) override
+    {
+        if (!Entry || !Entry->Data)
+            return {};
+        bool notNull = false;
+        TVariant v = ds_->ReadValue(Entry->Data, Store().Fields[size_t(index)], ftUnknown, notNull);
+        return notNull ? v : TVariant{};
+    }
+    int CompareFields(int a, int b, bool caseInsensitive) override
+    {
+        const TVariant x = FieldValue(a), y = FieldValue(b);
+        if (VarIsNull(x) || VarIsNull(y))
+            return VarIsNull(x) == VarIsNull(y) ? 0 : (VarIsNull(x) ? -1 : 1);
+        const auto *sx = std::get_if<std::string>(&x), *sy = std::get_if<std::string>(&y);
+        if (sx && sy)
+            return FlatCompareText(*sx, *sy, caseInsensitive);
+        const double dx = ToDouble(x), dy = ToDouble(y);
+        return dx < dy ? -1 : (dx > dy ? 1 : 0);
+    }
+    int CompareWithText(int index, const std::string &constant, bool caseInsensitive) override
+    {
+        if (!Entry || !Entry->Data)
+            return -1;
+        const TFlatField &f = Store().Fields[size_t(index)];
+        // The constant is converted once into a record of its own and compared by the
+        // engine's rules for the field's type.
+        auto key = std::make_pair(index, constant);
+        auto it = constants_.find(key);
+        if (it == constants_.end()) {
+            TFlatRecord rec = TFlatRecord::Make(Store().RecordSize);
+            ds_->WriteText(rec, f, constant, ftUnknown);
+            it = constants_.emplace(key, std::move(rec)).first;
+        }
+        return TFlatCursor::CompareValues(Entry->Data, it->second, f, caseInsensitive);
+    }
+    void Reset() { constants_.clear(); }
+
+private:
+    TFlatDataset *ds_;
+    std::map<std::pair<int, std::string>, TFlatRecord> constants_;
 };
 
 // ---------------------------------------------------------------------------------------
@@ -509,6 +563,14 @@ void TFlatDataset::RefreshView(bool dropPosition)
     const TFlatCursor &store = shared_->Cursor;
     view_.clear();
     view_.reserve(store.Records.size());
+    const bool useConditions = Filtered() && !conditions_.empty();
+    if (useConditions) {
+        if (!filterHost_)
+            filterHost_ = std::make_unique<TFlatViewFilterHost>(this);
+        filterHost_->Reset();
+        ResolveConditions(conditions_, *filterHost_);
+    }
+    const bool caseInsensitive = FilterOptions().Contains(foCaseInsensitive);
     const bool filtering = Filtered() && onFilterRecord_;
     const TDataSetState previous = SetTempState(dsFilter);
     try {
@@ -517,6 +579,11 @@ void TFlatDataset::RefreshView(bool dropPosition)
                 continue;
             if (rangeActive_ && !InRange(e))
                 continue;
+            if (useConditions) {
+                filterHost_->Entry = e;
+                if (!MeetsConditions(conditions_, *filterHost_, caseInsensitive))
+                    continue;
+            }
             if (filtering && !Accepts(e))
                 continue;
             view_.push_back(e);
@@ -556,6 +623,19 @@ void TFlatDataset::SetFiltered(bool value)
         RefreshView(true);
         First();
     }
+}
+
+void TFlatDataset::SetFilterText(const std::string &text)
+{
+    if (Active())
+        CheckBrowseMode();
+    std::vector<TFlatCondition> parsed = ParseFilterText(text); // raises on a bad text, changing nothing
+    TDataSet::SetFilterText(text);
+    conditions_ = std::move(parsed);
+    if (filterHost_)
+        filterHost_->Reset();
+    if (Active())
+        RefreshView();
 }
 
 void TFlatDataset::SetRange(const std::string &startValues, const std::string &endValues, bool startExclusive,
@@ -858,8 +938,15 @@ std::vector<TVariant> TFlatDataset::Lookup(const std::string &keyFields, const s
 bool TFlatDataset::FindRecord(bool restart, bool goForward)
 {
     CheckBrowseMode();
-    if (Filtered() || !onFilterRecord_)
+    if (Filtered() || (!onFilterRecord_ && conditions_.empty()))
         return TDataSet::FindRecord(restart, goForward);
+    if (!conditions_.empty()) {
+        if (!filterHost_)
+            filterHost_ = std::make_unique<TFlatViewFilterHost>(this);
+        filterHost_->Reset();
+        ResolveConditions(conditions_, *filterHost_);
+    }
+    const bool caseInsensitive = FilterOptions().Contains(foCaseInsensitive);
     int i = restart ? (goForward ? 0 : int(view_.size()) - 1) : pos_ + (goForward ? 1 : -1);
     if (!restart && !IsEmpty()) {
         InternalSetToRecord(*ActiveBuffer());
@@ -868,11 +955,17 @@ bool TFlatDataset::FindRecord(bool restart, bool goForward)
     const TDataSetState previous = SetTempState(dsFilter);
     int found = -1;
     try {
-        for (; i >= 0 && size_t(i) < view_.size(); i += goForward ? 1 : -1)
+        for (; i >= 0 && size_t(i) < view_.size(); i += goForward ? 1 : -1) {
+            if (!conditions_.empty()) {
+                filterHost_->Entry = view_[size_t(i)];
+                if (!MeetsConditions(conditions_, *filterHost_, caseInsensitive))
+                    continue;
+            }
             if (Accepts(view_[size_t(i)])) {
                 found = i;
                 break;
             }
+        }
     } catch (...) {
         filterEntry_ = nullptr;
         RestoreState(previous);

@@ -10,6 +10,7 @@
 
 #include "storage/DataSet.h"
 #include "storage/FlatConst.h"
+#include "storage/FlatExp.h"
 #include "storage/FlatTblStore.h"
 
 class TFlatDataset;
@@ -143,6 +144,7 @@ protected:
     bool GetCanModify() override { return !ReadOnly; }
     TUpdateStatus UpdateStatus() override;
     bool FindRecord(bool restart, bool goForward) override;
+    void SetFilterText(const std::string &text) override;
     void DoBeforeDelete() override;
     void DoBeforeEdit() override;
     void DoBeforeInsert() override;
@@ -170,6 +172,7 @@ private:
     friend class TFlatDatabase;
     friend class TFlatMasterLink;
     friend class TFlatTable;
+    friend class TFlatViewFilterHost;
     const TFlatRecord *RecordForState(TFlatBuffer *&calcOwner);
     TKeyBuffer SetupKey(const std::string &names) const;
     void FillKey(TKeyBuffer &key, const std::string &tabValues);
@@ -197,6 +200,8 @@ private:
     TKeyBuffer indexKey_, searchKey_, rangeStart_, rangeEnd_;
     TKeyBuffer *setKey_ = nullptr; // the key buffer that dsSetKey writes into
     TFlatRecEntry *filterEntry_ = nullptr;
+    std::vector<TFlatCondition> conditions_; // parsed filter text
+    std::unique_ptr<class TFlatViewFilterHost> filterHost_;
     TFlatBuffer *filterBuffer_ = nullptr; // a buffer read in dsFilter (lookups)
     int changes_ = 0;
     std::string dateFormat_;

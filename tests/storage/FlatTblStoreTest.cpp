@@ -374,6 +374,19 @@ TEST(FlatImageTest, WriterRefusesWhatTheReaderRefuses)
     EXPECT_FALSE(std::filesystem::exists(dir.file("t.~d")));
 }
 
+TEST(FlatImageTest, WriterNeverTrustsTheStoredSizeEstimate)
+{
+    Mixed m;
+    m.Add(1, 0, 0, "", "short", "");
+    // A record changed behind the store's back: its noted size is far too small.
+    m.c.Entry(0)->Data.SetVar(m.c.Fields, m.c.RecordSize, m.F("Data"), std::string(100000, 'x'));
+    m.c.Entry(0)->StoredSize = 1;
+    TFlatCursor r;
+    std::string err;
+    ASSERT_TRUE(r.ReadImage(m.Image(), err)) << err;
+    EXPECT_EQ(r.Entry(0)->Data.Var(*r.FindField("Data")).size(), 100000u);
+}
+
 TEST(FlatImageTest, ProgressFiresOncePerPercent)
 {
     Mixed m;

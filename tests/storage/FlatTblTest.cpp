@@ -382,6 +382,15 @@ TEST(FlatTableTest, FilterRangeAndMasterDetail)
     files.SetOnFilterRecord([](TDataSet *ds, bool &accept) { accept = ds->FieldByName("Attrib").AsInteger() > 2; });
     files.SetFiltered(true);
     EXPECT_EQ(Names(files), (std::vector<std::string>{"f3", "f4", "f5"}));
+    // Filter text conditions come before the handler.
+    files.SetFilter("Name <> 'f4'");
+    EXPECT_EQ(Names(files), (std::vector<std::string>{"f3", "f5"}));
+    files.SetOnFilterRecord(nullptr);
+    files.SetFilter("Attrib >= 2 AND Namecd = 'd1'");
+    EXPECT_EQ(Names(files), (std::vector<std::string>{"f2", "f4"}));
+    EXPECT_NE(Raises([&] { files.SetFilter("Attrib >= "); }), "");
+    EXPECT_EQ(Names(files), (std::vector<std::string>{"f2", "f4"})); // a bad text changes nothing
+    files.SetFilter("");
     files.SetFiltered(false);
 
     files.RangeFieldNames = "Attrib";
