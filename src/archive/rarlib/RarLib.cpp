@@ -19,6 +19,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #define RAR_EXPORT extern "C" __attribute__((visibility("default")))
@@ -30,8 +31,9 @@ namespace {
 constexpr size_t kVolumeNameSize = 2048;
 constexpr size_t kPasswordSize = 128;
 constexpr size_t kChunk = 64 * 1024;
-// Headers are read in one go up to this size, then again when one claims more.
-constexpr size_t kFirstRead = 64 * 1024;
+// A header is read with one small read (most are well under this), then once
+// more when it claims more; listing from a slow drive reads little beyond the headers.
+constexpr size_t kFirstRead = 512;
 
 // Copies `text` into a fixed buffer of `size` bytes, never cutting a UTF-8
 // character, always terminated.
@@ -141,8 +143,9 @@ private:
     // Which occurrence of its name the current member is, to find it again
     // when libarchive decodes it.
     size_t currentOccurrence_ = 0;
-    std::vector<std::string> seenNames_;
-    std::vector<std::string> seenByLibarchive_;
+    // How often each name has come by so far, here and in libarchive's stream.
+    std::unordered_map<std::string, size_t> seenNames_;
+    std::unordered_map<std::string, size_t> seenByLibarchive_;
     Block main_;
 
     struct archive *la_ = nullptr;
@@ -411,8 +414,7 @@ int Session::ReadHeader(Block &out, std::string &volumeName)
     }
     current_ = out;
     haveCurrent_ = true;
-    currentOccurrence_ = size_t(std::count(seenNames_.begin(), seenNames_.end(), out.name));
-    seenNames_.push_back(out.name);
+    currentOccurrence_ = seenNames_[out.name]++;
     volumeName = volumeName_;
     return ERAR_SUCCESS;
 }
@@ -515,9 +517,7 @@ int Session::ReadCompressed(int fd, uint32_t &crc)
             if (!path)
                 path = archive_entry_pathname(entry);
             const std::string name = path ? path : "";
-            const size_t occurrence =
-                size_t(std::count(seenByLibarchive_.begin(), seenByLibarchive_.end(), name));
-            seenByLibarchive_.push_back(name);
+            const size_t occurrence = seenByLibarchive_[name]++;
             if (name != current_.name || occurrence != currentOccurrence_)
                 continue;
             std::vector<uint8_t> buf(kChunk);
