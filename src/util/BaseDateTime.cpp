@@ -46,6 +46,18 @@ void CivilFromDays(int64_t z, int64_t &y, int &m, int &d)
 
 constexpr int64_t kUnixDayOfDateZero = -25569; // 30 December 1899
 
+// Day counts come from stored text and arithmetic; a value that is not a
+// number or lies beyond the reach of the 32-bit years is pinned, so no
+// conversion below ever overflows.
+constexpr double kLargestDayCount = 7.0e11;
+
+double Pinned(double t)
+{
+    if (!std::isfinite(t))
+        return 0;
+    return std::clamp(t, -kLargestDayCount, kLargestDayCount);
+}
+
 std::string Number(long long v, int minDigits)
 {
     char buf[32];
@@ -66,6 +78,7 @@ void FormatInto(std::string &out, const std::string &fmt, TDateTime t, const For
 {
     if (depth > 2)
         return;
+    t = Pinned(t);
     int year = 0, month = 0, day = 0, hour = 0, min = 0, sec = 0, msec = 0;
     DecodeDate(t, year, month, day);
     DecodeTime(t, hour, min, sec, msec);
@@ -200,6 +213,7 @@ void FormatInto(std::string &out, const std::string &fmt, TDateTime t, const For
                 out += c;
                 i += 1;
             }
+            lastLetter = 'a';
             continue;
         case '/':
             out += fs.DateSeparator;
@@ -210,6 +224,8 @@ void FormatInto(std::string &out, const std::string &fmt, TDateTime t, const For
             i += 1;
             continue;
         default:
+            if (std::isalpha(static_cast<unsigned char>(c)))
+                lastLetter = lc;
             out += c;
             i += 1;
             continue;
@@ -348,6 +364,7 @@ TDateTime EncodeTime(int hour, int min, int sec, int msec)
 
 void DecodeDate(TDateTime t, int &year, int &month, int &day)
 {
+    t = Pinned(t);
     int64_t y;
     CivilFromDays(static_cast<int64_t>(std::trunc(t)) + kUnixDayOfDateZero, y, month, day);
     year = static_cast<int>(y);
@@ -355,6 +372,7 @@ void DecodeDate(TDateTime t, int &year, int &month, int &day)
 
 void DecodeTime(TDateTime t, int &hour, int &min, int &sec, int &msec)
 {
+    t = Pinned(t);
     double whole;
     int64_t ms = static_cast<int64_t>(std::llround(std::fabs(std::modf(t, &whole)) * kMsPerDay));
     if (ms >= kMsPerDay)
@@ -367,6 +385,7 @@ void DecodeTime(TDateTime t, int &hour, int &min, int &sec, int &msec)
 
 int DayOfWeek(TDateTime t)
 {
+    t = Pinned(t);
     const int64_t days = static_cast<int64_t>(std::trunc(t)) + 693594;
     return static_cast<int>(((days % 7) + 7) % 7) + 1;
 }
@@ -407,6 +426,7 @@ TDateTime EncodeDateExt(int32_t year, int month, int day)
 
 void DecodeDateExt(TDateTime t, int32_t &year, int &month, int &day)
 {
+    t = Pinned(t);
     if (t >= kDayOfYearOne && t < kFirstDayAfter9999) {
         int y;
         DecodeDate(t, y, month, day);
@@ -433,6 +453,7 @@ void DecodeDateExt(TDateTime t, int32_t &year, int &month, int &day)
 
 int DayOfTheYear(TDateTime t, int32_t &year)
 {
+    t = Pinned(t);
     int month, day;
     DecodeDateExt(t, year, month, day);
     return static_cast<int>(std::trunc(t) - std::trunc(EncodeDateExt(year, 1, 1))) + 1;
@@ -446,6 +467,7 @@ int DayOfTheYear(TDateTime t)
 
 int ISOWeekNumber(TDateTime t, int32_t &year, int &weekDay)
 {
+    t = Pinned(t);
     weekDay = (DayOfWeek(t) + 5) % 7 + 1;
     const TDateTime thursday = t - weekDay + 4;
     int month, day;

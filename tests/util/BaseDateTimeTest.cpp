@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cmath>
 #include <sys/stat.h>
 #include <utime.h>
 
@@ -135,6 +136,25 @@ TEST(BaseDateTime, FormatLetters)
     EXPECT_EQ(FormatDateTimeExt("\"Week\" W", t, fs), "Week 2");
     EXPECT_EQ(FormatDateTimeExt("'FIW' yyyy", t, fs), "FIW 2005");
     EXPECT_EQ(FormatDateTimeExt("ddddd  t", t, fs), "10.01.2005  14:05");
+}
+
+// Day counts that are not numbers or lie far outside any calendar are pinned,
+// never converted with overflow (the sanitizer build checks the conversions).
+TEST(BaseDateTime, HostileDayCounts)
+{
+    const FormatSettings fs = Fixed();
+    for (double t : {std::nan(""), HUGE_VAL, -HUGE_VAL, 1e300, -1e300, 9.9e11, -9.9e11}) {
+        const std::string text = FormatDateTimeExt("c dddd mmmm yyyy WW FFF IIII E", t, fs);
+        EXPECT_FALSE(text.empty());
+        int32_t y;
+        int m, d;
+        DecodeDateExt(t, y, m, d);
+        EXPECT_GE(m, 1);
+        EXPECT_LE(m, 12);
+        EXPECT_GE(DayOfWeek(t), 1);
+        EXPECT_LE(DayOfWeek(t), 7);
+    }
+    EXPECT_EQ(FormatDateTime("yyyy-mm-dd", std::nan(""), fs), "1899-12-30");
 }
 
 TEST(BaseDateTime, LocaleSettingsAreUsable)
