@@ -190,6 +190,7 @@ bool VolumeService::GetDiskFreeSpaceEx(char letter, uint64_t &freeToCaller, uint
     auto d = Drive(letter);
     if (!d || !d->ready)
         return false;
+    FreshSizes(*d);
     freeToCaller = d->freeBytes;
     totalBytes = d->totalBytes;
     totalFreeBytes = d->totalFreeBytes;

@@ -129,6 +129,11 @@ public:
     // Re-reads the machine's volumes; emits DeviceChange when anything changed.
     virtual void Refresh() {}
 
+protected:
+    // Brings a drive's sizes up to date just before GetDiskFreeSpaceEx answers
+    // (only then: asking a network share may take its time).
+    virtual void FreshSizes(VolumeInfo &) const {}
+
 signals:
     // A volume was mounted or unmounted, or a disc was put in or taken out.
     void DeviceChange();

@@ -243,11 +243,13 @@ void SystemVolumeService::Refresh()
 std::vector<VolumeInfo> SystemVolumeService::Drives() const
 {
     RefreshIfStale();
-    std::vector<VolumeInfo> out = drives_;
-    for (auto &v : out)
-        if (v.ready && !v.audioCd())
-            FillSizes(v);
-    return out;
+    return drives_;
+}
+
+void SystemVolumeService::FreshSizes(VolumeInfo &drive) const
+{
+    if (drive.ready && !drive.audioCd())
+        FillSizes(drive);
 }
 
 void SystemVolumeService::Rebuild()

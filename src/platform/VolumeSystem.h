@@ -41,6 +41,9 @@ public:
     // write); empty when none.
     const std::string &LetterMapProblem() const { return letterMapProblem_; }
 
+protected:
+    void FreshSizes(VolumeInfo &drive) const override;
+
 private:
     void RefreshIfStale() const;
     std::string OpticalFingerprint() const;
