@@ -200,6 +200,12 @@ THttpCli::THttpCli()
             OnSocksAuthState(so, a);
     };
     s.OnError = [this](TCustomNetSocket *) { SocketError(); };
+    // The socket aborts the connection after an exception in one of our
+    // handlers; the request must not then look successful.
+    s.OnBgException = [this](TCustomNetSocket *, const std::exception &e, bool &) {
+        if (FState != httpStReady && !FReadyPosted)
+            Fail(httperrHandlerFailed, e.what());
+    };
 }
 
 THttpCli::~THttpCli()

@@ -29,6 +29,7 @@ enum : uint16_t {
     httperrBadReply = 5,          // status line, length or location that cannot be read
     httperrTooManyRedirects = 6,
     httperrIncompleteHeader = 7,  // the server closed before the header ended
+    httperrHandlerFailed = 8,     // an event handler raised while the reply was read
 };
 
 class EHttpException : public std::runtime_error {

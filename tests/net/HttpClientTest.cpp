@@ -520,3 +520,17 @@ TEST(HttpClient, SynchronousRequestRaisesForErrorStatus)
         EXPECT_STREQ(e.what(), "Forbidden");
     }
 }
+
+TEST(HttpClient, ExceptionInAHandlerFailsTheRequest)
+{
+    ScriptedHttp srv({"HTTP/1.0 200 OK\r\n\r\n" + std::string(100000, 'd')});
+    THttpCli h;
+    Done d;
+    d.Attach(h);
+    h.OnDocData = [](THttpCli *, const char *, int) { throw std::runtime_error("disk full"); };
+    h.URL = srv.Url();
+    h.GetAsync();
+    ASSERT_TRUE(d.Wait());
+    EXPECT_EQ(d.Error, httperrHandlerFailed);
+    EXPECT_EQ(h.ReasonPhrase, "disk full");
+}
