@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/MainScan.h"
 #include "app/MainState.h"
 #include "app/Settings.h"
 #include "app/TreeFile.h"
@@ -20,10 +21,15 @@
 
 class QDialog;
 class QLabel;
+class QMenu;
+class QPainter;
 class QProgressBar;
+class QRect;
 class QTreeWidget;
 class QTreeWidgetItem;
 class TSplashForm;
+class TStatusBarCont;
+class TNewRecordForm;
 
 namespace Ui {
 class TMainForm;
@@ -54,6 +60,7 @@ public:
     // ---- start-up and lifecycle (MainStartup.cpp)
     void FormShow();
     void FormResize();
+    void DeviceChange();
     void ExitButtonClick();
     void CloseMenuClick();
     void SetupEnviromentMenuClick();
@@ -105,6 +112,31 @@ public:
     void CollapseAllNodes();
     QTreeWidgetItem *AddTreeNode(QTreeWidgetItem *parent, const QString &text, int image, int selected, int kind);
 
+    // ---- drive scan and archive members (MainScan*.cpp, MainArchive.cpp)
+    void ScanButtonClick();
+    void UpdateToolButtonClick();
+    // Binds the scan commands, the status panels and the archive readers' hooks.
+    void ConnectScanHandlers();
+    // Opens the scan wizard in mode 0 (new disc) or 1 (update of the selected disc).
+    void RunScanWizard(int mode);
+    int GetDriveKind(char letter);
+    void SpocitajSubory(const std::string &root);
+    // Reads the drive of the scan into the scan table; false (after the
+    // warning) when nothing was found.
+    bool NacitajDisk(const std::string &folder);
+    void SaveToDatabase(const std::string &sizeText, int mode);
+    std::string UniqueTitle(const std::string &title);
+    // Forgets the scan: empties the scan table, clears the scan state.
+    void ClearScan();
+    void StatusBar1DrawPanel(TStatusBarCont *bar, int panel, const QRect &rect, QPainter &canvas);
+    // Member records of an archive just recorded; a bad archive adds none.
+    void WriteZipFile(const std::string &name, const std::string &folder, const std::string &localFile);
+    void WriteRarFile(const std::string &name, const std::string &folder, const std::string &localFile);
+    void WriteCabFile(const std::string &name, const std::string &folder, const std::string &localFile);
+    TScanSession ScanSession;
+    std::shared_ptr<TScanReaders> ScanReaders; // created on first use
+    // ---- end of the scan block
+
     // ---- state shared with the dialogs
     std::string DataFolder;
     std::string CatalogFolder;     // folder of the open catalogue (the data folder unless opened elsewhere)
@@ -134,8 +166,10 @@ public:
     // The scan buffer, in the scan layout.
     std::unique_ptr<TExMemoryData> ExMemoryData1;
 
-    QProgressBar *ProgressBar1 = nullptr;       // in the status bar
-    std::vector<QLabel *> StatusPanels;         // status bar panels 0 .. 2
+    QProgressBar *ProgressBar1 = nullptr;       // on the status bar
+    QMenu *CatPopupMenu = nullptr;              // pop-up menu of the tree and the lists
+    QMenu *PopupMenu1 = nullptr;                // back history
+    QMenu *PopupMenu2 = nullptr;                // forward history
 
 protected:
     void showEvent(QShowEvent *event) override;

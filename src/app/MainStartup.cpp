@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
+#include <QMenu>
 #include <QProgressBar>
 #include <QStatusBar>
 #include <QStyle>
@@ -23,6 +24,8 @@
 #include "app/NewD.h"
 #include "app/Splash.h"
 #include "platform/Prompt.h"
+#include "platform/ShellInfo.h"
+#include "platform/VolumeService.h"
 #include "platform/QtText.h"
 #include "ui_MainForm.h"
 #include "util/BaseFileUtils.h"
@@ -47,25 +50,36 @@ TMainForm::TMainForm(TSplashForm *splash, const std::string &dataFolder, QWidget
     InitAppResources();
     ui->setupUi(this);
     setObjectName(QStringLiteral("MainForm"));
-    // Status bar panels 0 .. 2 and the progress bar after them.
-    for (int i = 0; i < 3; ++i) {
-        auto *panel = new QLabel(this);
-        panel->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
-        panel->setMinimumWidth(i == 0 ? 160 : 80);
-        statusBar()->addWidget(panel);
-        StatusPanels.push_back(panel);
-    }
-    ProgressBar1 = new QProgressBar(this);
+    // Status bar panels 0 .. 2; the progress bar sits on the bar after them.
+    for (int width : {170, 80, 86})
+        ui->StatusBar1->AddPanel(TStatusPanel{QString(), width, psText});
+    ui->StatusBar1->AddPanel(TStatusPanel{});
+    ProgressBar1 = new QProgressBar(ui->StatusBar1);
     ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
     ProgressBar1->setRange(0, 100);
     ProgressBar1->setValue(0);
     ProgressBar1->setTextVisible(false);
-    ProgressBar1->setMaximumHeight(14);
-    // Its width follows the window's (FormResize); only the maximum is set, so
-    // the bar never holds the window wider than it is.
-    ProgressBar1->setMinimumWidth(0);
-    ProgressBar1->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    statusBar()->addPermanentWidget(ProgressBar1);
+    connect(&VolumeService::Current(), &VolumeService::DeviceChange, this, &TMainForm::DeviceChange);
+    ui->DriveComboBox1->Loaded();
+    // Pop-up menus: the one of the tree and the lists, and the two history lists.
+    CatPopupMenu = new QMenu(this);
+    CatPopupMenu->setObjectName(QStringLiteral("CatPopupMenu"));
+    CatPopupMenu->addActions({ui->OpenPopup, ui->CopyFilePopupMenu, ui->PropertiesPopup, ui->NotePopup});
+    CatPopupMenu->addSeparator();
+    CatPopupMenu->addActions({ui->RenameCDPopup, ui->LoadImagePopup, ui->DeleteImagePopup});
+    CatPopupMenu->addSeparator();
+    CatPopupMenu->addAction(ui->ColapsePopup);
+    for (QWidget *w : std::initializer_list<QWidget *>{ui->TreeView1, ui->LinksListView, ui->SearchView}) {
+        w->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(w, &QWidget::customContextMenuRequested, this,
+                [this, w](const QPoint &pos) { CatPopupMenu->popup(w->mapToGlobal(pos)); });
+    }
+    PopupMenu1 = new QMenu(this);
+    PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
+    ui->BackButton->setMenu(PopupMenu1);
+    PopupMenu2 = new QMenu(this);
+    PopupMenu2->setObjectName(QStringLiteral("PopupMenu2"));
+    ui->ForwardButton->setMenu(PopupMenu2);
     ui->Splitter1->setStretchFactor(0, 0);
     ui->Splitter1->setStretchFactor(1, 1);
     ui->Splitter1->setSizes({220, 520});
@@ -144,8 +158,8 @@ void TMainForm::FormCreate(TSplashForm *splash, const std::string &dataFolder)
     SearchLimit = Settings[7];
 
     ImageList1.clear();
-    ImageList1.push_back(style()->standardIcon(QStyle::SP_DirClosedIcon));
-    ImageList1.push_back(style()->standardIcon(QStyle::SP_DirOpenIcon));
+    ImageList1.push_back(ShellInfo::ClosedFolderIcon());
+    ImageList1.push_back(ShellInfo::OpenFolderIcon());
 
     progress(75);
     ChangeMenu(langunit::CurrentLanguage());
@@ -234,13 +248,21 @@ void TMainForm::FormShow()
     const bool infoPanel = Settings[16] == 1;
     ui->ShowInfoButton->setChecked(infoPanel);
     ui->ShowInfoPanelMenu->setChecked(infoPanel);
-    ShowCatalogView();
+    try {
+        ShowCatalogView();
+    } catch (const std::exception &e) {
+        // A table that fails while it is read: the message, and the window stays usable.
+        ShowError(e.what());
+    }
 }
 
 void TMainForm::FormResize()
 {
-    if (ProgressBar1)
-        ProgressBar1->setMaximumWidth(std::max(0, width() - 342));
+    if (ProgressBar1) {
+        const int barHeight = std::max(8, ui->StatusBar1->height() - 6);
+        ProgressBar1->setGeometry(338, (ui->StatusBar1->height() - barHeight) / 2, std::max(0, width() - 342),
+                                  barHeight);
+    }
 }
 
 void TMainForm::resizeEvent(QResizeEvent *event)
@@ -267,6 +289,11 @@ void TMainForm::FormClose()
     Settings[14] = isMaximized() ? 1 : 0;
     if (!SaveSettings())
         ShowError("Cannot write the settings file " + DataFolder + "/" + SettingsFileName);
+}
+
+void TMainForm::DeviceChange()
+{
+    ui->DriveComboBox1->RefreshDrives();
 }
 
 void TMainForm::ExitButtonClick() { close(); }
@@ -330,4 +357,6 @@ void TMainForm::ConnectHandlers()
     connect(ui->LangMenu, &QAction::triggered, this, &TMainForm::LangMenuClick);
     connect(ui->RecoverSetupMenu, &QAction::triggered, this, &TMainForm::RecoverSetupMenuClick);
     connect(ui->ColapsePopup, &QAction::triggered, this, &TMainForm::CollapseAllNodes);
+    ConnectScanHandlers();
+
 }
