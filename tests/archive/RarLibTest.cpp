@@ -793,3 +793,38 @@ TEST(RarLib, EveryCorruptedByteEndsCleanly)
         }
     }
 }
+
+TEST(RarLib, LongNamesAreCutOnCharacterBoundaries)
+{
+    Api api;
+    ASSERT_TRUE(api);
+    orbtest::TempDir dir;
+    // 700 two-byte characters: a header well beyond one small read.
+    std::string longName;
+    for (int i = 0; i < 700; ++i)
+        longName += "č";
+    Rar5Member m5;
+    m5.name = longName;
+    m5.data = "x";
+    Rar4Member m4;
+    m4.name = longName;
+    m4.data = "x";
+    for (const std::string &p : {dir.write("l5.rar", WriteRar5({m5})), dir.write("l4.rar", WriteRar4({m4}))}) {
+        SCOPED_TRACE(p);
+        const Listing l = List(api, p);
+        ASSERT_EQ(l.members.size(), 1u);
+        EXPECT_EQ(l.members[0].name, longName.substr(0, 1022)); // 511 whole characters
+        EXPECT_EQ(std::wstring(l.members[0].h.FileNameW).size(), 700u);
+
+        std::vector<char> name(p.begin(), p.end());
+        name.push_back(0);
+        RAROpenArchiveData d{};
+        d.ArcName = name.data();
+        HANDLE h = api->RAROpenArchive(&d);
+        ASSERT_NE(h, nullptr);
+        RARHeaderData hd{};
+        ASSERT_EQ(api->RARReadHeader(h, &hd), 0);
+        EXPECT_EQ(std::string(hd.FileName), longName.substr(0, 258));
+        api->RARCloseArchive(h);
+    }
+}
