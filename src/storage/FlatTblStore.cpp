@@ -1032,7 +1032,9 @@ bool TFlatCursor::ReadImage(std::string_view image, std::string &error)
     const uint32_t fieldCount = GetU32(p + 4);
     const uint32_t descLen = GetU32(p + 8);
     p += 12;
-    if (uint64_t(end - p) < descLen || (fieldCount == 0 && declared > 0)) {
+    // No table has anywhere near this many fields; a larger count is damage, and the
+    // descriptors of a hostile count could take many times the file's size in memory.
+    if (uint64_t(end - p) < descLen || (fieldCount == 0 && declared > 0) || fieldCount > FlatMaxFieldCount) {
         error = SBufferCorruption;
         return false;
     }

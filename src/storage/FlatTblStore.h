@@ -43,6 +43,7 @@ inline bool IsFlatVarType(uint8_t code) { return code == fftString || IsFlatBlob
 inline constexpr uint32_t FlatMaxStringLength = 8191;
 inline constexpr uint32_t FlatMaxBlobLength = (1u << 30) - 1;
 inline constexpr uint32_t FlatMaxNotesLength = 65535;
+inline constexpr uint32_t FlatMaxFieldCount = 65535;
 
 struct TFlatField {
     std::string Name;   // as read; blanks appear as "_"

@@ -301,17 +301,21 @@ TEST(FlatImageTest, LengthFieldsAreCheckedBeforeUse)
     const uint32_t big = 0xFFFFFFF0u;
     std::memcpy(bad.data() + 13, &big, 4);
     EXPECT_EQ(ReadError(bad), SBufferCorruption);
-    // F larger than the description holds.
+    // F larger than the description holds, or beyond any real table.
+    bad = img;
+    const uint32_t many = 6000;
+    std::memcpy(bad.data() + 9, &many, 4);
+    EXPECT_EQ(ReadError(bad), SDescriptionError);
     bad = img;
     std::memcpy(bad.data() + 9, &big, 4);
-    EXPECT_EQ(ReadError(bad), SDescriptionError);
+    EXPECT_EQ(ReadError(bad), SBufferCorruption);
     // A huge declared count with one record present does not reserve for it.
     bad = img;
     std::memcpy(bad.data() + 5, &big, 4);
     EXPECT_NE(ReadError(bad).find("does not match declared record count"), std::string::npos);
     // PartialOpen never rescues a broken description.
     bad = img;
-    std::memcpy(bad.data() + 9, &big, 4);
+    std::memcpy(bad.data() + 9, &many, 4);
     EXPECT_EQ(ReadError(bad, true), SDescriptionError);
 }
 
@@ -328,6 +332,21 @@ TEST(FlatImageTest, EveryTruncationAndCorruptionIsRefusedCleanly)
         EXPECT_FALSE(err.empty()) << "truncated at " << n;
         ReadError(img.substr(0, n), true);
     }
+    // The protected form, with its password known.
+    Mixed pm;
+    pm.c.Password = "sweep-pw";
+    for (int i = 0; i < 3; ++i)
+        pm.Add(i + 1, i, i, "P", std::string(size_t(i * 5), 'p'), "b");
+    const std::string pimg = pm.Image();
+    FlatSession().AddPassword("sweep-pw");
+    for (size_t n = 0; n < pimg.size(); ++n)
+        EXPECT_FALSE(ReadError(pimg.substr(0, n)).empty()) << "protected, truncated at " << n;
+    for (size_t i = 0; i < pimg.size(); ++i) {
+        std::string bad = pimg;
+        bad[i] = char(bad[i] ^ 0x5A);
+        ReadError(bad, true);
+    }
+    FlatSession().RemovePassword("sweep-pw");
     // Every byte position set to a set of nasty values.
     const uint8_t values[] = {0x00, 0x04, 0x2A, 0x7F, 0x80, 0xFF};
     for (size_t i = 0; i < img.size(); ++i)

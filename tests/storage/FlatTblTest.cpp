@@ -553,3 +553,21 @@ TEST(FlatTableTest, DefaultExpressionsAndUniqueCode)
     EXPECT_EQ(t.FieldByName("Text").AsString(), "fixed");
     t.Post();
 }
+
+TEST(FlatTableTest, RefreshSavesReloadsAndFindsTheRecordAgain)
+{
+    Catalogue c;
+    TFlatTable t;
+    c.Create(t, {"a", "b", "c"});
+    t.UniqueFieldNames = "Name";
+    ASSERT_TRUE(t.Locate("Name", std::string("b"), {}));
+    t.Edit();
+    t.FieldByName("Note").SetAsString("noted");
+    t.Refresh(); // posts, saves, reads the file again
+    EXPECT_EQ(t.FieldByName("Name").AsString(), "b");
+    EXPECT_EQ(t.FieldByName("Note").AsString(), "noted");
+    TFlatTable other;
+    other.OpenTable(c.file);
+    ASSERT_TRUE(other.Locate("Name", std::string("b"), {}));
+    EXPECT_EQ(other.FieldByName("Note").AsString(), "noted");
+}
