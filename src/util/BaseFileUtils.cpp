@@ -55,7 +55,9 @@ std::string PathAddSeparator(std::string_view path)
         return "\\";
     if (IsSep(path.back()))
         return std::string(path);
-    return std::string(path) + (path.front() == '/' ? '/' : '\\');
+    // A local path (one with "/" and no backslash) gets "/"; stored and drive paths a backslash.
+    const bool local = path.find('/') != std::string_view::npos && path.find('\\') == std::string_view::npos;
+    return std::string(path) + (local ? '/' : '\\');
 }
 
 std::string PathExtractFileDirWithDelimiter(std::string_view fileName)

@@ -10,8 +10,8 @@
 // The desktop and documents folders are the shell's part of the file helpers.
 #include "util/BaseShell.h"
 
-// Ends the path with a separator: "\" for an empty or drive-based path, "/"
-// for an absolute local path; a path already ending in one is unchanged.
+// Ends the path with a separator: "/" for a local path (one that holds "/"
+// and no "\"), "\" otherwise; a path already ending in one is unchanged.
 std::string PathAddSeparator(std::string_view path);
 
 // The folder part of a file name (before the last separator or ":"), with a

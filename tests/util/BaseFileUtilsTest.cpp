@@ -18,6 +18,9 @@ TEST(BaseFileUtils, NameSplitting)
     EXPECT_EQ(PathAddSeparator("e:\\Photos"), "e:\\Photos\\");
     EXPECT_EQ(PathAddSeparator("/home/me"), "/home/me/");
     EXPECT_EQ(PathAddSeparator("/"), "/");
+    EXPECT_EQ(PathAddSeparator("data/CdNames"), "data/CdNames/");
+    EXPECT_EQ(PathAddSeparator("Photos"), "Photos\\");
+    EXPECT_EQ(PathAddSeparator("c:"), "c:\\");
 
     EXPECT_EQ(PathExtractFileDirWithDelimiter("c:\\a\\b.txt"), "c:\\a\\");
     EXPECT_EQ(PathExtractFileDirWithDelimiter("c:\\b.txt"), "c:\\");
