@@ -492,3 +492,85 @@ TEST(NetSocketLookup, FailingAndCancelledLookups)
     EXPECT_EQ(done.size(), 1u); // the late answer is dropped
     EXPECT_TRUE(s.DnsResult().empty());
 }
+
+TEST(NetSocket, ListenAcceptDupAndFlush)
+{
+    TNetSocket server;
+    server.SetAddr("127.0.0.1");
+    server.SetPort("0");
+    server.Listen();
+    ASSERT_EQ(server.State(), wsListening);
+    const std::string port = server.GetXPort();
+    ASSERT_NE(port, "error");
+
+    TNetSocket served;
+    std::string atServer;
+    served.OnDataAvailable = [&](TCustomNetSocket *s, uint16_t) { atServer += s->ReceiveStr(); };
+    server.OnSessionAvailable = [&](TCustomNetSocket *s, uint16_t e) {
+        ASSERT_EQ(e, 0);
+        served.Dup(s->Accept());
+    };
+
+    TNetSocket client;
+    Recorder r;
+    r.Attach(client);
+    client.SetAddr("127.0.0.1");
+    client.SetPort(port);
+    client.Connect();
+    ASSERT_TRUE(PumpUntil([&] { return r.Connected > 0 && served.State() == wsConnected; }));
+    EXPECT_EQ(client.PeerPort(), port);
+    EXPECT_EQ(client.PeerAddr(), "127.0.0.1");
+    const std::string big(300000, 'f');
+    client.SendStr(big);
+    client.Flush(); // returns once everything has gone to the network
+    EXPECT_TRUE(client.AllSent());
+    ASSERT_TRUE(PumpUntil([&] { return atServer.size() == big.size(); }));
+    served.SendStr("bye");
+    served.Close();
+    client.WaitForClose();
+    EXPECT_EQ(r.Data, "bye");
+    EXPECT_EQ(r.Closed, 1);
+    server.Close();
+}
+
+TEST(NetSocket, DatagramsBothWays)
+{
+    TNetSocket receiver;
+    receiver.SetProto("udp");
+    receiver.SetAddr("127.0.0.1");
+    receiver.SetPort("0");
+    receiver.Listen();
+    ASSERT_EQ(receiver.State(), wsConnected);
+    std::string got;
+    uint16_t fromPort = 0;
+    receiver.OnDataAvailable = [&](TCustomNetSocket *s, uint16_t) {
+        char buf[100];
+        uint32_t from = 0;
+        int n = s->ReceiveFrom(buf, sizeof buf, from, fromPort);
+        if (n > 0)
+            got.assign(buf, static_cast<size_t>(n));
+    };
+    TNetSocket sender;
+    sender.SetProto("udp");
+    sender.SetAddr("127.0.0.1");
+    sender.SetPort(receiver.GetXPort());
+    int connected = 0;
+    sender.OnSessionConnected = [&](TCustomNetSocket *, uint16_t) { ++connected; };
+    sender.Connect();
+    EXPECT_EQ(connected, 1); // at once for datagram sockets
+    sender.SendStr("datagram");
+    ASSERT_TRUE(PumpUntil([&] { return !got.empty(); }));
+    EXPECT_EQ(got, "datagram");
+    EXPECT_EQ(std::to_string(fromPort), sender.GetXPort());
+}
+
+TEST(NetSocketLookup, ReverseLookupOfLoopback)
+{
+    TNetSocket s;
+    int done = -1;
+    s.OnDnsLookupDone = [&](TCustomNetSocket *, uint16_t e) { done = e; };
+    s.ReverseDnsLookup("127.0.0.1");
+    ASSERT_TRUE(PumpUntil([&] { return done >= 0; }));
+    EXPECT_EQ(done, 0);
+    EXPECT_FALSE(s.DnsResult().empty());
+}
