@@ -151,6 +151,14 @@ void VolumeService::SetCurrent(std::unique_ptr<VolumeService> service)
 
 std::optional<VolumeInfo> VolumeService::Drive(char letter) const
 {
+    auto d = Find(letter);
+    if (d)
+        FreshSizes(*d);
+    return d;
+}
+
+std::optional<VolumeInfo> VolumeService::Find(char letter) const
+{
     letter = LowerLetter(letter);
     if (!IsLetter(letter))
         return std::nullopt;
@@ -162,7 +170,7 @@ std::optional<VolumeInfo> VolumeService::Drive(char letter) const
 
 int VolumeService::GetDriveType(char letter) const
 {
-    auto d = Drive(letter);
+    auto d = Find(letter);
     return d ? d->type : DRIVE_NO_ROOT_DIR;
 }
 
@@ -174,7 +182,7 @@ int VolumeService::GetDriveType(std::string_view root) const
 bool VolumeService::GetVolumeInformation(char letter, std::string &label, uint32_t &serial,
                                          std::string *fileSystem) const
 {
-    auto d = Drive(letter);
+    auto d = Find(letter);
     if (!d || !d->ready)
         return false;
     label = d->label;
@@ -187,7 +195,7 @@ bool VolumeService::GetVolumeInformation(char letter, std::string &label, uint32
 bool VolumeService::GetDiskFreeSpaceEx(char letter, uint64_t &freeToCaller, uint64_t &totalBytes,
                                        uint64_t &totalFreeBytes) const
 {
-    auto d = Drive(letter);
+    auto d = Find(letter);
     if (!d || !d->ready)
         return false;
     FreshSizes(*d);
@@ -220,7 +228,7 @@ std::optional<std::string> VolumeService::LocalPath(std::string_view stored) con
 {
     if (stored.size() < 2 || stored[1] != ':')
         return std::nullopt;
-    auto d = Drive(stored[0]);
+    auto d = Find(stored[0]);
     if (!d || !d->ready || d->mountPoint.empty())
         return std::nullopt;
     std::vector<std::string> parts;
@@ -284,7 +292,7 @@ bool VolumeService::ListFolder(std::string_view storedFolder, std::vector<Volume
         error = "not a drive path: " + std::string(storedFolder);
         return false;
     }
-    auto d = Drive(storedFolder[0]);
+    auto d = Find(storedFolder[0]);
     if (!d) {
         error = "drive " + std::string(storedFolder.substr(0, 2)) + " does not exist";
         return false;
@@ -314,6 +322,8 @@ bool VolumeService::ListFolder(std::string_view storedFolder, std::vector<Volume
     std::string base = *local;
     if (base.back() != '/')
         base += '/';
+    struct stat self;
+    bool haveSelf = ::stat(local->c_str(), &self) == 0;
     while (struct dirent *de = ::readdir(dir)) {
         std::string name = de->d_name;
         if (name == "." || name == "..")
@@ -324,6 +334,10 @@ bool VolumeService::ListFolder(std::string_view storedFolder, std::vector<Volume
             continue; // vanished meanwhile
         VolumeEntry e;
         e.attributes = Attributes(name, st, readOnlyMount, path, e.isDirectory);
+        // Another file system mounted here is a drive of its own: recorded,
+        // not walked as part of this one.
+        if (S_ISDIR(st.st_mode) && haveSelf && st.st_dev != self.st_dev)
+            e.attributes |= FILE_ATTR_REPARSE_POINT;
         e.size = S_ISREG(st.st_mode) ? uint64_t(st.st_size) : 0;
         FileTime created = 0, written = 0;
         if (GetFileTimes(path, created, written)) {

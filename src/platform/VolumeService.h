@@ -93,7 +93,8 @@ public:
 
     // Every lettered drive, in letter order.
     virtual std::vector<VolumeInfo> Drives() const = 0;
-    // One drive; nullopt when nothing has that letter. `letter` in either case.
+    // One drive, with its sizes brought up to date; nullopt when nothing has
+    // that letter. `letter` in either case.
     std::optional<VolumeInfo> Drive(char letter) const;
 
     // The questions the catalogue asks. A root may be given as "e", "e:",
@@ -130,8 +131,11 @@ public:
     virtual void Refresh() {}
 
 protected:
-    // Brings a drive's sizes up to date just before GetDiskFreeSpaceEx answers
-    // (only then: asking a network share may take its time).
+    // The drive as listed, sizes as they were last taken.
+    std::optional<VolumeInfo> Find(char letter) const;
+    // Brings a drive's sizes up to date just before Drive or
+    // GetDiskFreeSpaceEx answers (only then: asking a network share may take
+    // its time, and the other questions must not wait for it).
     virtual void FreshSizes(VolumeInfo &) const {}
 
 signals:

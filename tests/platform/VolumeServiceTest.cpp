@@ -413,3 +413,31 @@ TEST_F(SystemVolumes, BrokenLetterMapLinesAreReportedNotLost)
     std::string map = orbtest::readFile(dir.file("data/driveletters.map"));
     EXPECT_EQ(map.rfind("nonsense line\nd=uuid:1A2B-3C4D\n", 0), 0u) << map;
 }
+
+TEST(SystemVolumesHere, ThisMachinesRootIsDriveC)
+{
+    orbtest::TempDir dir;
+    SystemVolumeOptions o;
+    o.letterMapPath = dir.file("driveletters.map");
+    o.pollIntervalMs = 0;
+    SystemVolumeService svc(o);
+    auto c = svc.Drive('c');
+    ASSERT_TRUE(c);
+    EXPECT_EQ(c->mountPoint, "/");
+    EXPECT_TRUE(c->ready);
+    uint64_t freeToCaller = 0, total = 0, totalFree = 0;
+    ASSERT_TRUE(svc.GetDiskFreeSpaceEx('c', freeToCaller, total, totalFree));
+    EXPECT_GT(total, 0u);
+    EXPECT_LE(freeToCaller, totalFree);
+    EXPECT_EQ(svc.StoredPath("/etc/hostname"), "c:\\etc\\hostname");
+    std::vector<VolumeEntry> entries;
+    std::string error;
+    ASSERT_TRUE(svc.ListFolder("c:\\", entries, error)) << error;
+    ASSERT_TRUE(Find(entries, "etc"));
+    EXPECT_EQ(Find(entries, "etc")->attributes & FILE_ATTR_REPARSE_POINT, 0u);
+    // /proc is a file system of its own: listed, but not part of c:'s walk.
+    ASSERT_TRUE(Find(entries, "proc"));
+    EXPECT_NE(Find(entries, "proc")->attributes & FILE_ATTR_REPARSE_POINT, 0u);
+    // Drive() answers with current sizes.
+    EXPECT_GT(c->totalBytes, 0u);
+}
