@@ -1072,13 +1072,13 @@ int TCustomNetSocket::DoRecv(void *Buffer, int Len)
         return -1;
     }
     ssize_t n = ::recv(FHSocket, Buffer, Len, MSG_DONTWAIT);
-    int e = n < 0 ? SetLastFromErrno() : 0;
+    if (n < 0)
+        SetLastFromErrno();
     if (n > 0)
         FNetConsumed += static_cast<uint64_t>(n);
     // The next read event comes only after the handler has read.
     if (FState == wsConnected || FState == wsListening)
         WatchRead(true);
-    (void)e;
     return static_cast<int>(n);
 }
 

@@ -534,3 +534,47 @@ TEST(HttpClient, ExceptionInAHandlerFailsTheRequest)
     EXPECT_EQ(d.Error, httperrHandlerFailed);
     EXPECT_EQ(h.ReasonPhrase, "disk full");
 }
+
+TEST(HttpClient, EveryOptionalHeaderLineInOrder)
+{
+    ScriptedHttp srv({"HTTP/1.0 206 Partial\r\nContent-Range: bytes 10-19/100\r\nAccept-Ranges: bytes\r\n"
+                      "Set-Cookie: a=b\r\nContent-Length: 10\r\n\r\n0123456789"});
+    THttpCli h;
+    Done d;
+    d.Attach(h);
+    std::vector<std::string> cookies;
+    h.OnCookie = [&](THttpCli *, const std::string &c, bool &) { cookies.push_back(c); };
+    h.URL = srv.Url("/f.bin");
+    h.Sender = "me@example.org";
+    h.Reference = "http://ref.example/";
+    h.AcceptLanguage = "sk, en";
+    h.NoCache = true;
+    h.Cookie = "session=1";
+    h.ContentRangeBegin = "10";
+    h.ContentRangeEnd = "19";
+    h.ModifiedSince = QDate(1899, 12, 30).daysTo(QDate(2026, 12, 6)) + (10 * 3600 + 20 * 60 + 30) / 86400.0;
+    h.OnBeforeHeaderSend = [](THttpCli *, const std::string &method, std::vector<std::string> &lines) {
+        EXPECT_EQ(method, "GET");
+        lines.push_back("X-Extra: 1");
+    };
+    h.GetAsync();
+    ASSERT_TRUE(d.Wait());
+    EXPECT_EQ(d.Error, 0);
+    EXPECT_EQ(srv.Request(0), "GET /f.bin HTTP/1.0\r\n"
+                              "From: me@example.org\r\n"
+                              "Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, */*\r\n"
+                              "Referer: http://ref.example/\r\n"
+                              "Accept-Language: sk, en\r\n"
+                              "User-Agent: Mozilla/3.0 (compatible)\r\n"
+                              "Host: 127.0.0.1\r\n"
+                              "Pragma: no-cache\r\n"
+                              "If-Modified-Since: Sun, 06 Dec 2026 10:20:30 GMT\r\n"
+                              "Cookie: session=1\r\n"
+                              "Range: bytes=10-19\r\n"
+                              "X-Extra: 1\r\n\r\n");
+    EXPECT_EQ(h.ContentRangeBegin, "10"); // set again from the reply
+    EXPECT_EQ(h.ContentRangeEnd, "19");
+    EXPECT_EQ(h.AcceptRanges(), "bytes");
+    EXPECT_EQ(cookies, std::vector<std::string>{"a=b"});
+    EXPECT_EQ(h.RcvdCount, 10);
+}
