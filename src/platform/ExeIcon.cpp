@@ -4,6 +4,7 @@
 
 #include <QBuffer>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
 
@@ -26,6 +27,11 @@ constexpr qsizetype kMaxIconStream = 4 << 20;
 
 QByteArray ReadExeIconStream(const QString &path)
 {
+    // Only regular files: opening a named pipe that happens to be called
+    // "x.exe" would wait for a writer forever and stall the scan.
+    const QFileInfo info(path);
+    if (!info.isFile())
+        return {};
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return {};

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 using namespace orbtest;
 
 namespace {
@@ -84,6 +86,10 @@ TEST(ExeIcon, FilesWithoutAnIcon)
     EXPECT_TRUE(ReadExeIconStream(QString::fromStdString(dir.write("empty.exe", ""))).isEmpty());
     EXPECT_TRUE(ReadExeIconStream(QString::fromStdString(dir.write("text.exe", std::string(500, 'a')))).isEmpty());
     EXPECT_TRUE(ReadExeIconStream(QString::fromStdString(dir.str())).isEmpty()); // a folder
+    // A named pipe is not read (opening it would wait for a writer).
+    const std::string fifo = dir.file("pipe.exe");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_TRUE(ReadExeIconStream(QString::fromStdString(fifo)).isEmpty());
     EXPECT_TRUE(PixmapFromIconStream(QByteArray()).isNull());
     EXPECT_TRUE(IconFromIconStream("not an icon").isNull());
 }
