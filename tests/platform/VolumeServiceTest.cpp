@@ -315,6 +315,48 @@ TEST_F(SystemVolumes, LettersSurviveRestartsAndUnplugging)
     EXPECT_NE(map.find(std::string(1, stickLetter) + "=uuid:1A2B-3C4D"), std::string::npos) << map;
 }
 
+TEST_F(SystemVolumes, MountedDataDiscShowsItsLabelAndDescriptorSerial)
+{
+    // The drive holds an ISO 9660 image: primary descriptor at sector 16, terminator after it.
+    std::string img(16 * 2048, '\0');
+    std::string pvd(2048, '\0');
+    pvd[0] = 1;
+    pvd.replace(1, 5, "CD001");
+    pvd[6] = 1;
+    pvd.replace(8, 32, std::string(32, ' '));
+    pvd.replace(40, 32, "MYDISC" + std::string(26, ' '));
+    std::string end(2048, '\0');
+    end[0] = char(255);
+    end.replace(1, 5, "CD001");
+    end[6] = 1;
+    dir.write("dev/sr0", img + pvd + end + std::string(64 * 2048, '\0'));
+    uint8_t sum[4] = {0, 0, 0, 0};
+    for (size_t i = 0; i < pvd.size(); ++i)
+        sum[i % 4] = uint8_t(sum[i % 4] + uint8_t(pvd[i]));
+    uint32_t expected = (uint32_t(sum[0]) << 24) | (uint32_t(sum[1]) << 16) | (uint32_t(sum[2]) << 8) | sum[3];
+
+    auto svc = Start(root + Line(20, "11:0", "/media/me/MYDISC", "iso9660", "/dev/sr0"));
+    auto stored = svc->StoredPath("/media/me/MYDISC/x");
+    ASSERT_TRUE(stored);
+    char letter = stored->at(0);
+    EXPECT_EQ(svc->GetDriveType(letter), DRIVE_CDROM);
+    std::string label;
+    uint32_t serial = 0;
+    ASSERT_TRUE(svc->GetVolumeInformation(letter, label, serial));
+    EXPECT_EQ(serial, expected);
+    EXPECT_EQ(label, "MYDISC");
+    EXPECT_EQ(svc->Drive(letter)->device, "/dev/sr0");
+    // One drive, one letter: the mounted disc is the drive sr0, and sr1 is the other drive.
+    int cdroms = 0;
+    for (auto &d : svc->Drives())
+        cdroms += d.type == DRIVE_CDROM;
+    EXPECT_EQ(cdroms, 2);
+    // The letter belongs to the drive: with the disc gone it stays the drive's.
+    auto again = Start(root);
+    EXPECT_EQ(again->GetDriveType(letter), DRIVE_CDROM);
+    EXPECT_FALSE(again->GetVolumeInformation(letter, label, serial));
+}
+
 TEST_F(SystemVolumes, ClonedSticksGetTwoLetters)
 {
     // Three file systems carry the same id (and here even name the same device).
