@@ -155,6 +155,10 @@ std::string GetModulePath(uintptr_t module)
 
 bool GetFileVersionFixedInfo(const std::string &fileName, FixedFileVersionInfo &info)
 {
+    // Regular files only: a named pipe would block the open.
+    struct stat st;
+    if (::stat(fileName.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
     std::ifstream in(fileName, std::ios::binary);
     if (!in)
         return false;

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -149,4 +151,7 @@ TEST(BaseFileUtils, ModulePathAndVersionRecord)
     EXPECT_EQ(info[2], 0x40005u);
     EXPECT_FALSE(GetFileVersionFixedInfo(self, info)); // not a Windows program
     EXPECT_FALSE(GetFileVersionFixedInfo(dir.file("missing.dll"), info));
+    const std::string fifo = dir.file("pipe.dll");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_FALSE(GetFileVersionFixedInfo(fifo, info)); // returns at once
 }
