@@ -18,7 +18,6 @@
 #include "net/NetSockBuf.h"
 
 #include <QObject>
-#include <QPointer>
 
 #include <cstdint>
 #include <deque>

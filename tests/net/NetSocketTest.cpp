@@ -464,7 +464,8 @@ TEST(NetSocketLookup, DottedEmptyAndAsynchronousNames)
 
 TEST(NetSocketLookup, FailingAndCancelledLookups)
 {
-    std::atomic<bool> release{false};
+    static std::atomic<bool> release; // outlives the test: the lookup thread may still read it
+    release = false;
     FakeResolver fake([&](const std::string &name, std::vector<uint32_t> &addrs) {
         if (name == "slow.invalid") {
             while (!release)
