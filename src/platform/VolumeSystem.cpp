@@ -187,11 +187,17 @@ SystemVolumeService::~SystemVolumeService()
         ::close(mountFd_);
 }
 
+OpticalDriveState SystemVolumeService::Probe(const std::string &name) const
+{
+    std::string device = options_.devRoot + "/" + name;
+    return options_.probeOptical ? options_.probeOptical(device) : ProbeOpticalDrive(device);
+}
+
 std::string SystemVolumeService::OpticalFingerprint() const
 {
     std::string fp;
     for (const auto &name : OpticalDevices(options_.sysRoot)) {
-        auto state = ProbeOpticalDrive(options_.devRoot + "/" + name);
+        auto state = Probe(name);
         fp += name + (state.opened ? "+" : "-") + (state.discPresent ? "d" : "e") + ":";
         for (uint8_t b : state.toc)
             fp += char('a' + (b >> 4)), fp += char('a' + (b & 15));
@@ -330,7 +336,7 @@ void SystemVolumeService::Rebuild()
         VolumeInfo &v = c.info;
         v.type = DRIVE_CDROM;
         v.device = device;
-        auto state = ProbeOpticalDrive(o.devRoot + "/" + name);
+        auto state = Probe(name);
         std::string error;
         auto toc = state.toc.empty() ? std::nullopt : ParseCdToc(state.toc, false, error);
         if (toc && toc->hasAudio()) {

@@ -3,12 +3,14 @@
 // /proc/self/mountinfo, optical drives from sysfs, letters from the letter map
 // in the data folder. Mount changes are watched; optical drives are polled for
 // disc changes.
+#include "platform/CdToc.h"
 #include "platform/VolumeService.h"
 
 #include <QSocketNotifier>
 #include <QTimer>
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <string>
 
@@ -18,6 +20,9 @@ struct SystemVolumeOptions {
     std::string mountInfoPath = "/proc/self/mountinfo";
     std::string sysRoot = "/sys";
     std::string devRoot = "/dev";
+    // Asks an optical drive (its device path under devRoot) for its disc;
+    // empty: the CD-ROM ioctls. Tests put a made-up drive here.
+    std::function<OpticalDriveState(const std::string &device)> probeOptical;
     // Interval of the optical-drive poll in milliseconds; 0 switches off the
     // poll and the mount watch (tests call Refresh themselves).
     int pollIntervalMs = 2000;
@@ -47,6 +52,7 @@ protected:
 private:
     void RefreshIfStale() const;
     std::string OpticalFingerprint() const;
+    OpticalDriveState Probe(const std::string &name) const;
     // Everything whose change gives other drives: mount table, letter map,
     // bound folders, discs.
     std::string StateFingerprint() const;

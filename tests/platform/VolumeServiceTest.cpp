@@ -357,6 +357,61 @@ TEST_F(SystemVolumes, MountedDataDiscShowsItsLabelAndDescriptorSerial)
     EXPECT_FALSE(again->GetVolumeInformation(letter, label, serial));
 }
 
+TEST_F(SystemVolumes, AudioCdIsAVolumeListingItsTracks)
+{
+    // sr1 holds a disc with two audio tracks and a data track; sr0 is empty.
+    std::vector<uint8_t> toc = {0, 34, 1, 3,
+                                0, 0x10, 1, 0, 0, 0, 0, 0,
+                                0, 0x10, 2, 0, 0, 0, 0x3A, 0x98,   // 15000
+                                0, 0x14, 3, 0, 0, 0, 0x75, 0x30,   // 30000, data
+                                0, 0x10, 0xAA, 0, 0, 0, 0xAF, 0xC8}; // 45000
+    auto info = dir.write("mountinfo", root);
+    SystemVolumeOptions o;
+    o.letterMapPath = dir.file("data/driveletters.map");
+    o.mountInfoPath = info;
+    o.sysRoot = sys.string();
+    o.devRoot = dev.string();
+    o.pollIntervalMs = 0;
+    bool discIn = true;
+    o.probeOptical = [&](const std::string &device) {
+        OpticalDriveState s;
+        s.opened = true;
+        if (discIn && device.size() >= 3 && device.compare(device.size() - 3, 3, "sr1") == 0) {
+            s.discPresent = true;
+            s.toc = toc;
+        }
+        return s;
+    };
+    fs::create_directories(dir.path() / "data");
+    SystemVolumeService svc(o);
+    int changes = 0;
+    QObject::connect(&svc, &VolumeService::DeviceChange, [&] { ++changes; });
+    // Letters: sr0 d:, sr1 e:.
+    std::string label;
+    uint32_t serial = 0;
+    ASSERT_TRUE(svc.GetVolumeInformation('e', label, serial));
+    EXPECT_EQ(label, "Audio CD");
+    // Track starts 00:02:00, 03:22:00, 06:42:00, summed as packed minute/second/frame.
+    EXPECT_EQ(serial, ((0u << 16) | (2u << 8)) + ((3u << 16) | (22u << 8)) + ((6u << 16) | (42u << 8)));
+    EXPECT_FALSE(svc.GetVolumeInformation('d', label, serial));
+    std::vector<VolumeEntry> entries;
+    std::string error;
+    ASSERT_TRUE(svc.ListFolder("e:\\", entries, error)) << error;
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].name, "Track01.cda");
+    EXPECT_EQ(entries[1].name, "Track02.cda");
+    EXPECT_GT(entries[0].creationTime, 0u);
+    uint64_t f, total, tf;
+    ASSERT_TRUE(svc.GetDiskFreeSpaceEx('e', f, total, tf));
+    EXPECT_EQ(total, 45000ull * 2352);
+    // The disc comes out: the drive stays, not ready, and listeners hear of it.
+    discIn = false;
+    svc.Refresh();
+    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(svc.GetDriveType('e'), DRIVE_CDROM);
+    EXPECT_FALSE(svc.ListFolder("e:\\", entries, error));
+}
+
 TEST_F(SystemVolumes, ClonedSticksGetTwoLetters)
 {
     // Three file systems carry the same id (and here even name the same device).
