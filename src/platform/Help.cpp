@@ -1,5 +1,6 @@
 #include "platform/Help.h"
 
+#include <QApplication>
 #include <QDialog>
 #include <QFile>
 #include <QPointer>
@@ -49,6 +50,10 @@ void Show(const QUrl &page, HelpLanguage language)
     if (!g_window) {
         g_window = new QDialog(nullptr, Qt::Window);
         g_window->setAttribute(Qt::WA_DeleteOnClose, false);
+        // An open help window must not keep the program running once its
+        // main window has closed.
+        g_window->setAttribute(Qt::WA_QuitOnClose, false);
+        QObject::connect(qApp, &QCoreApplication::aboutToQuit, g_window, &QObject::deleteLater);
         g_window->setObjectName(QStringLiteral("HelpWindow"));
         auto *layout = new QVBoxLayout(g_window);
         layout->setContentsMargins(0, 0, 0, 0);

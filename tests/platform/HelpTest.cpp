@@ -71,6 +71,7 @@ TEST(Help, WindowShowsThePage)
     ASSERT_TRUE(HelpService::ShowContext("ORBALISTEN.HLP", 22));
     ASSERT_NE(HelpService::Browser(), nullptr);
     EXPECT_TRUE(HelpService::Window()->isVisible());
+    EXPECT_FALSE(HelpService::Window()->testAttribute(Qt::WA_QuitOnClose));
     EXPECT_TRUE(HelpService::Browser()->toPlainText().contains("Organising discs"));
     // The same window is reused for the next request.
     QWidget *window = HelpService::Window();
