@@ -429,3 +429,51 @@ TEST(SmtpAiosmtpd, AttachmentsDecodeBackWithPythonsEmailPackage)
     ASSERT_TRUE(check.waitForFinished(30000));
     EXPECT_EQ(check.exitCode(), 0) << check.readAll().toStdString();
 }
+
+TEST(SmtpClient, CallerLinesVrfyRsetAndMalformedChallenge)
+{
+    ScriptedSmtp srv("220 hi\r\n", [](const std::string &cmd) -> std::string {
+        if (cmd.rfind("EHLO", 0) == 0)
+            return "250-hello\r\n250 AUTH CRAM-MD5\r\n";
+        if (cmd.rfind("AUTH", 0) == 0)
+            return "334\r\n";
+        if (cmd.rfind("VRFY", 0) == 0)
+            return "252 cannot verify\r\n";
+        return Ok(cmd);
+    });
+    TSmtpCli c;
+    SmtpDone d;
+    d.Attach(c);
+    Point(c, srv.Peer->Port());
+    c.AuthType = smtpAuthCramMD5;
+    c.Open();
+    ASSERT_TRUE(d.Wait());
+    EXPECT_EQ(d.Last(), std::make_pair(8, 500));
+    EXPECT_EQ(c.LastResponse(), "500 Malformed MD5 Challege: 334");
+
+    c.HdrTo = "who@example.org";
+    c.Vrfy();
+    ASSERT_TRUE(d.Wait(2));
+    EXPECT_EQ(d.Last(), std::make_pair(3, 252));
+    c.Rset();
+    ASSERT_TRUE(d.Wait(3));
+    EXPECT_EQ(d.Last(), std::make_pair(7, 0));
+
+    c.FromName = "a@b";
+    c.RcptName = {"c@d"};
+    c.MailMessage = {"from the list"};
+    std::vector<int> asked;
+    c.OnGetData = [&](TCustomSmtpClient *, int n, std::string &line, int, bool &more) {
+        asked.push_back(n);
+        if (asked.size() <= 2)
+            line = "caller line " + std::to_string(asked.size());
+        else
+            more = false;
+    };
+    c.Mail();
+    ASSERT_TRUE(d.Wait(4));
+    EXPECT_EQ(d.Last(), std::make_pair(9, 0));
+    EXPECT_NE(srv.Got().find("\r\n\r\nfrom the list\r\ncaller line 1\r\ncaller line 2\r\n.\r\n"), std::string::npos);
+    c.Quit();
+    ASSERT_TRUE(d.Wait(5));
+}
