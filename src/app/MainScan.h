@@ -172,3 +172,11 @@ struct TScanSession {
 
 // The archive readers of the main window, kept for the whole session.
 struct TScanReaders;
+
+// Binds the zip reader's drive question and message boxes to the volume
+// service and the prompt (process-wide; idempotent).
+void BindArchiveReaderHooks();
+
+// The member date texts of each archive kind; "" for "no date" (0.0).
+std::string ZipMemberDateText(double dateTime);
+std::string ShortDateLongTimeText(double dateTime);

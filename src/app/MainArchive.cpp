@@ -1,0 +1,195 @@
+// Archive members in the scan: each listed archive adds one record per
+// member right after its own, with the archive's path as the member's folder.
+#include "app/Main.h"
+
+#include <QDate>
+#include <QDateTime>
+#include <QTime>
+
+#include <algorithm>
+#include <exception>
+
+#include "archive/CabSTComps.h"
+#include "archive/DFUnRar.h"
+#include "archive/ZipLstr.h"
+#include "platform/Prompt.h"
+#include "platform/QtText.h"
+#include "platform/VolumeService.h"
+#include "storage/ExMemDS.h"
+
+struct TScanReaders {
+    TZipLister ZipLister1;
+    TDFUnRar DFUnRar1;
+    TSTCabReader STCabReader1;
+};
+
+namespace {
+
+// One member as its reader reported it, kept until the whole archive has
+// been listed: an archive that fails half-way adds no members at all.
+struct TMember {
+    std::string name;
+    uint64_t size = 0;
+    std::string date;
+};
+
+std::string Backslashed(std::string name)
+{
+    std::replace(name.begin(), name.end(), '/', '\\');
+    return name;
+}
+
+void AppendMembers(TExMemoryData &scan, const std::string &path, const std::string &discName,
+                   const std::string &discNumber, const std::vector<TMember> &members)
+{
+    if (members.empty())
+        return;
+    TField &pathField = scan.FieldByName("Path");
+    TField &name = scan.FieldByName("Name");
+    TField &type = scan.FieldByName("Type");
+    TField &size = scan.FieldByName("Size");
+    TField &namecd = scan.FieldByName("Namecd");
+    TField &number = scan.FieldByName("Number");
+    TField &created = scan.FieldByName("CreateDate");
+    TField &changed = scan.FieldByName("LastChange");
+    TField &ftype = scan.FieldByName("FType");
+    for (const TMember &m : members) {
+        scan.Append();
+        pathField.SetAsString(path);
+        name.SetAsString(m.name);
+        type.SetAsInteger(1);
+        size.SetAsString(std::to_string(m.size));
+        namecd.SetAsString(discName);
+        number.SetAsString(discNumber);
+        created.SetAsString(m.date);
+        changed.SetAsString(m.date);
+        ftype.SetAsInteger(0);
+        scan.Post();
+    }
+}
+
+TDateTime QtToDateTime(const QDateTime &t)
+{
+    if (!t.isValid())
+        return 0.0;
+    const qint64 days = t.date().toJulianDay() - QDate(1899, 12, 30).toJulianDay();
+    return double(days) + double(t.time().msecsSinceStartOfDay()) / 86400000.0;
+}
+
+} // namespace
+
+std::string ZipMemberDateText(double dateTime)
+{
+    return dateTime == 0.0 ? std::string() : FormatDateTimeExt("ddddd  t", dateTime);
+}
+
+std::string ShortDateLongTimeText(double dateTime)
+{
+    return dateTime == 0.0 ? std::string() : DateTimeToStr(dateTime);
+}
+
+void BindArchiveReaderHooks()
+{
+    TZipLister::DriveQuery = [](const std::string &path) {
+        ZipDriveInfo info;
+        VolumeService &volumes = VolumeService::Current();
+        const auto stored = volumes.StoredPath(path);
+        if (!stored || stored->empty()) {
+            info.Exists = false;
+            return info;
+        }
+        const auto drive = volumes.Drive((*stored)[0]);
+        info.Exists = drive.has_value();
+        if (drive) {
+            info.Removable = drive->type == DRIVE_REMOVABLE;
+            info.VolumeLabel = drive->label;
+        }
+        return info;
+    };
+    TZipLister::ShowMessageBox = [](const std::string &text) {
+        Prompt::Current().Show(ToQString(text), QString(), PromptButtons::Ok, PromptIcon::Error);
+    };
+    TZipLister::AskOkCancel = [](const std::string &text) {
+        return Prompt::Current().Show(ToQString(text), QString(), PromptButtons::OkCancel, PromptIcon::Question) ==
+                       PromptResult::Ok
+                   ? 1
+                   : 0;
+    };
+}
+
+static TScanReaders &Readers(std::shared_ptr<TScanReaders> &readers)
+{
+    if (!readers)
+        readers = std::make_shared<TScanReaders>();
+    return *readers;
+}
+
+void TMainForm::WriteZipFile(const std::string &name, const std::string &folder, const std::string &localFile)
+{
+    if (localFile.empty())
+        return;
+    TZipLister &zip = Readers(ScanReaders).ZipLister1;
+    zip.ShowErrMsg = false;
+    std::vector<TMember> members;
+    try {
+        zip.SetZipFileName(localFile);
+        for (int i = 0; i < zip.Count(); ++i) {
+            const ZipDirEntry &e = zip.ZipContents(i);
+            if (e.IsDirectory())
+                continue;
+            members.push_back({e.FileName, e.UncompressedSize, ZipMemberDateText(DosDateTimeToDateTime(e.DateTime))});
+        }
+    } catch (const std::exception &) {
+        members.clear();
+    }
+    zip.SetZipFileName(std::string()); // let go of the listing
+    AppendMembers(*ExMemoryData1, folder + name + "\\", Scan.DiscName, Scan.DiscNumber, members);
+}
+
+void TMainForm::WriteRarFile(const std::string &name, const std::string &folder, const std::string &localFile)
+{
+    if (localFile.empty())
+        return;
+    TDFUnRar &rar = Readers(ScanReaders).DFUnRar1;
+    std::vector<TMember> members;
+    bool failed = false;
+    rar.FileName = localFile;
+    rar.SetMode(DFRAR_LIST);
+    rar.CanProgress = false;
+    rar.OverrideEvent = OR_EVENT;
+    rar.StopProcessing = false;
+    rar.FileList.clear();
+    rar.OnError = [&failed](TDFUnRar *, const std::string &, int) { failed = true; };
+    rar.OnFileProcessing = [&members](TDFUnRar *sender, const TDFRARHeaderData &h, int) {
+        sender->FileList.push_back(sender->Directory + "\\" + h.FileName);
+        members.push_back({Backslashed(h.FileName), h.UnpackedSize, ShortDateLongTimeText(QtToDateTime(h.FileTime))});
+    };
+    try {
+        rar.Extract();
+    } catch (const std::exception &) {
+        failed = true;
+    }
+    rar.OnError = nullptr;
+    rar.OnFileProcessing = nullptr;
+    rar.FileList.clear();
+    if (failed)
+        members.clear();
+    AppendMembers(*ExMemoryData1, folder + name + "\\", Scan.DiscName, Scan.DiscNumber, members);
+}
+
+void TMainForm::WriteCabFile(const std::string &name, const std::string &folder, const std::string &localFile)
+{
+    if (localFile.empty())
+        return;
+    TSTCabReader &cab = Readers(ScanReaders).STCabReader1;
+    std::vector<TMember> members;
+    try {
+        cab.EnumFilesEntries(localFile, [&members](TSTCabReader *, const std::string &fileName, uint64_t size, int,
+                                                   uint16_t date, uint16_t time, uint16_t, bool &) {
+            members.push_back({Backslashed(fileName), size, ShortDateLongTimeText(DosDateTimeToDateTime(date, time))});
+        });
+    } catch (const std::exception &) {
+        members.clear(); // a damaged cabinet keeps its own record only
+    }
+    AppendMembers(*ExMemoryData1, folder + name + "\\", Scan.DiscName, Scan.DiscNumber, members);
+}
