@@ -578,3 +578,28 @@ TEST(HttpClient, EveryOptionalHeaderLineInOrder)
     EXPECT_EQ(cookies, std::vector<std::string>{"a=b"});
     EXPECT_EQ(h.RcvdCount, 10);
 }
+
+TEST(HttpClient, EveryTruncationOfAReplyEndsTheRequestOnce)
+{
+    const std::string full = "HTTP/1.1 301 Moved\r\nContent-Length: 7\r\nContent-Range: bytes 1-2/3\r\n"
+                             "Content-Type: text/html\r\n\r\n<html>x";
+    std::vector<std::string> replies;
+    for (size_t n = 0; n <= full.size(); ++n)
+        replies.push_back(full.substr(0, n));
+    ScriptedHttp srv(replies);
+    THttpCli h;
+    Done d;
+    d.Attach(h);
+    for (size_t n = 0; n <= full.size(); ++n) {
+        SCOPED_TRACE(n);
+        h.URL = srv.Url();
+        h.GetAsync();
+        ASSERT_TRUE(d.Wait(static_cast<int>(n) + 1));
+        EXPECT_EQ(h.State(), httpStReady);
+        // Only the complete header lets the request end without an error.
+        const bool headerDone = n >= full.find("\r\n\r\n") + 4;
+        EXPECT_EQ(d.Error == 0, headerDone) << d.Error;
+    }
+    PumpBriefly();
+    EXPECT_EQ(d.Count, static_cast<int>(full.size()) + 1);
+}

@@ -449,3 +449,29 @@ TEST(NetSyncWait, TimeOutAndCompletion)
     EXPECT_EQ(line, "ready\r\n");
     s.Close();
 }
+
+TEST(NetSocks, EveryTruncationOfAVersion5ReplyClosesCleanly)
+{
+    std::string reply("\x05\x00\x00\x03\x09", 5);
+    reply += "host.test";
+    reply += std::string("\x00\x50", 2);
+    for (size_t n = 0; n < reply.size(); ++n) {
+        SCOPED_TRACE(n);
+        ScriptedPeer proxy([&](int fd, int) {
+            ReadExactly(fd, 3);
+            SendAll(fd, std::string("\x05\x00", 2));
+            ReadExactly(fd, 5 + 9 + 2);
+            SendAll(fd, reply.substr(0, n));
+            return false; // closes with the reply cut short
+        });
+        TNetSocket s;
+        SocksLog log;
+        log.Attach(s);
+        SetSocks(s, proxy.Port(), "5", 80, "127.0.0.1");
+        s.Connect();
+        ASSERT_TRUE(PumpUntil([&] { return log.Closed > 0; }));
+        PumpBriefly();
+        EXPECT_EQ(log.Closed, 1);
+        EXPECT_EQ(std::count(log.Events.begin(), log.Events.end(), "connected 0"), 0);
+    }
+}
