@@ -39,6 +39,8 @@ public:
     bool Written() const { return written_; }
     // True while the pause after reading runs.
     bool Waiting() const { return waiting_; }
+    // False during the short pause before an update may read the drive.
+    bool Ready() const { return ready_; }
     int Step() const;
     // The disc name the scan writes under (set by "Load").
     const std::string &DiscName() const { return name_; }
