@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/MainBrowse.h"
 #include "app/MainScan.h"
 #include "app/MainState.h"
 #include "app/Settings.h"
@@ -30,6 +31,7 @@ class QTreeWidgetItem;
 class TSplashForm;
 class TStatusBarCont;
 class TNewRecordForm;
+struct TFileRow;
 
 namespace Ui {
 class TMainForm;
@@ -136,6 +138,57 @@ public:
     TScanSession ScanSession;
     std::shared_ptr<TScanReaders> ScanReaders; // created on first use
     // ---- end of the scan block
+
+    // ---- browsing: tree clicks, work table, file list, information panel
+    //      (MainBrowse.cpp, MainFileList.cpp, MainInfoPanel.cpp, MainFilter.cpp)
+    // Binds the browse handlers to the form's controls; runs once.
+    void ConnectBrowseHandlers();
+    void TreeView1Click();
+    void LoadToWork();
+    void SetPath();
+    void UpButtonClick();
+    void ComboBox1Change();
+    void BackButtonClick();
+    void ForwardButtonClick();
+    void Popup1Click(int index);
+    void Popup2Click(int index);
+    // Selects the first node (in tree order) whose text equals `name`, folding
+    // a to z; answers its index in that order, or -1 when none matches.
+    int SelectTreeNodeByText(const std::string &name);
+    // The node's text preceded by its ancestors' texts, joined with "\".
+    static std::string NodePath(const QTreeWidgetItem *node);
+    // Makes the disc record named `name` (whole name, case ignored) current.
+    bool LocateDiscRecord(const std::string &name);
+    void LoadList();
+    void LinksListViewClick();
+    void LinksListViewDblClick();
+    void ListViewMenuClick();
+    void IconViewMenuClick();
+    void SmallIconViewMenuClick();
+    void ReportViewMenuClick();
+    void ShowInfoPanel();
+    // Shows the note of a list row (null: nothing selected, nothing changes).
+    void ShowNote(const TFileRow *row);
+    void ShowInfoButtonClick();
+    void ShowInfoPanelMenuClick();
+    void InfoPanelResize();
+    // The disc table's current record's picture, or the default of its kind.
+    void ShowDiscPicture();
+    void FlatTable1FilterRecord(TDataSet *DataSet, bool &Accept);
+    void FinalExmemoryDataFilterRecord(TDataSet *DataSet, bool &Accept);
+    void ConnectFileListHandlers();
+    void ConnectInfoPanelHandlers();
+    // History helpers: go to a path without a history entry, button states,
+    // the two history menus rebuilt from the lists.
+    void GoToHistoryPath(const std::string &path);
+    void SetBackEnabled(bool enabled);
+    void SetForwardEnabled(bool enabled);
+    void RefreshHistoryMenus();
+    std::unique_ptr<TFlatTable> WorkTable;     // the open disc's File records
+    std::unique_ptr<TDataSource> WorkSource;
+    TRunTarget RunTarget;                      // set by a click in the file list
+    int InfoPanelFlag = 0;                     // 1 while the information panel is shown
+    // ---- end of the browse block
 
     // ---- state shared with the dialogs
     std::string DataFolder;

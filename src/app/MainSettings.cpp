@@ -195,7 +195,7 @@ void TMainForm::SetLanguageTexts()
     // Only the shown captions change; the record columns keep their names.
     const int listCaptions[] = {46, 47, 48, 49, 50};
     for (int i = 0; i < 5; ++i)
-        ui->LinksListView->headerItem()->setText(i, L(listCaptions[i]));
+        ui->LinksListView->Model()->SetColumnCaption(i, L(listCaptions[i]));
     const int searchCaptions[] = {46, 51, 52, 47, 48, 50, 49};
     for (int i = 0; i < 7; ++i)
         ui->SearchView->headerItem()->setText(i, L(searchCaptions[i]));

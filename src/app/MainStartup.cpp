@@ -358,5 +358,6 @@ void TMainForm::ConnectHandlers()
     connect(ui->RecoverSetupMenu, &QAction::triggered, this, &TMainForm::RecoverSetupMenuClick);
     connect(ui->ColapsePopup, &QAction::triggered, this, &TMainForm::CollapseAllNodes);
     ConnectScanHandlers();
+    ConnectBrowseHandlers();
 
 }

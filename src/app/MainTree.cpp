@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "app/FileListView.h"
 #include "app/LangUnit.h"
 #include "platform/Prompt.h"
 #include "platform/QtText.h"
@@ -129,10 +130,9 @@ void TMainForm::LoadSubTree()
     if (!selected)
         return;
     ui->TreeView1->setUpdatesEnabled(false);
-    for (int i = 0; i < ui->LinksListView->topLevelItemCount(); ++i) {
-        QTreeWidgetItem *row = ui->LinksListView->topLevelItem(i);
-        if (row->text(6) == QLatin1String("0")) {
-            QTreeWidgetItem *child = AddTreeNode(selected, row->text(0), 0, 1, NodeKindNone);
+    for (const TFileRow &row : ui->LinksListView->Model()->Rows()) {
+        if (row.IsFolder()) {
+            QTreeWidgetItem *child = AddTreeNode(selected, ToQString(row.Name), 0, 1, NodeKindNone);
             ui->TreeView1->scrollToItem(child);
         }
     }

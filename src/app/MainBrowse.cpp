@@ -1,0 +1,402 @@
+// Browsing the disc tree: opening a disc builds its work table and starts a
+// fresh history; folder nodes, the path box, Up, Back and Forward move inside
+// the open disc.
+#include "app/Main.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QSignalBlocker>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
+
+#include "app/BrowseText.h"
+#include "app/CatalogTables.h"
+#include "app/FileListView.h"
+#include "app/LangUnit.h"
+#include "platform/QtText.h"
+#include "ui_MainForm.h"
+#include "widgets/StatusBarCont.h"
+
+namespace {
+
+// Arrow keys released in the tree act as a click on the node they reached.
+class TTreeKeyFilter : public QObject {
+public:
+    TTreeKeyFilter(TMainForm *form) : QObject(form), form_(form) {}
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::KeyRelease) {
+            const auto *key = static_cast<QKeyEvent *>(event);
+            if (!key->isAutoRepeat() && (key->key() == Qt::Key_Down || key->key() == Qt::Key_Up))
+                form_->TreeView1Click();
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    TMainForm *form_;
+};
+
+void ExpandAll(QTreeWidgetItem *item)
+{
+    item->setExpanded(true);
+    for (int i = 0; i < item->childCount(); ++i)
+        ExpandAll(item->child(i));
+}
+
+} // namespace
+
+void TMainForm::ConnectBrowseHandlers()
+{
+    if (ui->TreeView1->property("orbBrowseBound").toBool())
+        return;
+    ui->TreeView1->setProperty("orbBrowseBound", true);
+    auto guarded = [this](void (TMainForm::*handler)()) {
+        return [this, handler] {
+            try {
+                (this->*handler)();
+            } catch (const EAbort &) {
+            } catch (const std::exception &e) {
+                ShowError(e.what());
+            }
+        };
+    };
+    connect(ui->TreeView1, &QTreeWidget::itemClicked, this, guarded(&TMainForm::TreeView1Click));
+    ui->TreeView1->installEventFilter(new TTreeKeyFilter(this));
+    connect(ui->UpButton, &QToolButton::clicked, this, guarded(&TMainForm::UpButtonClick));
+    connect(ui->UpMenu, &QAction::triggered, this, guarded(&TMainForm::UpButtonClick));
+    connect(ui->BackButton, &QToolButton::clicked, this, guarded(&TMainForm::BackButtonClick));
+    connect(ui->BackMenu, &QAction::triggered, this, guarded(&TMainForm::BackButtonClick));
+    connect(ui->ForwardButton, &QToolButton::clicked, this, guarded(&TMainForm::ForwardButtonClick));
+    connect(ui->ForwardMenu, &QAction::triggered, this, guarded(&TMainForm::ForwardButtonClick));
+    // Only what the user types or picks changes the folder; the window's own
+    // updates of the path box do not.
+    connect(ui->ComboBox1, &QComboBox::textActivated, this, guarded(&TMainForm::ComboBox1Change));
+    if (QLineEdit *edit = ui->ComboBox1->lineEdit())
+        connect(edit, &QLineEdit::textEdited, this, guarded(&TMainForm::ComboBox1Change));
+    ConnectFileListHandlers();
+    ConnectInfoPanelHandlers();
+}
+
+std::string TMainForm::NodePath(const QTreeWidgetItem *node)
+{
+    std::string path;
+    for (const QTreeWidgetItem *n = node; n; n = n->parent())
+        path = path.empty() ? FromQString(n->text(0)) : FromQString(n->text(0)) + "\\" + path;
+    return path;
+}
+
+int TMainForm::SelectTreeNodeByText(const std::string &name)
+{
+    int index = 0;
+    for (QTreeWidgetItemIterator it(ui->TreeView1); *it; ++it, ++index) {
+        if (CompareNamesFoldAZ(FromQString((*it)->text(0)), name) == 0) {
+            ui->TreeView1->setCurrentItem(*it);
+            return index;
+        }
+    }
+    return -1;
+}
+
+bool TMainForm::LocateDiscRecord(const std::string &name)
+{
+    if (!CdNameTable || !CdNameTable->Active())
+        return false;
+    // The whole name: "e: [DATA]" must not find the record of "e: [DATA]1".
+    return CdNameTable->Locate("CdName", TVariant(name), TLocateOptions{loCaseInsensitive});
+}
+
+void TMainForm::TreeView1Click()
+{
+    if (FlatTable1 && FlatTable1->Active())
+        FlatTable1->SetOnFilterRecord([this](TDataSet *d, bool &accept) { FlatTable1FilterRecord(d, accept); });
+    QTreeWidgetItem *node = ui->TreeView1->currentItem();
+    if (!node)
+        return;
+    const QVariant kindData = node->data(0, TreeKindRole);
+    const int kind = kindData.isValid() ? kindData.toInt() : NodeKindNone;
+    if (kind == NodeKindDisc) {
+        Browse.CurrentDisc = FromQString(node->text(0));
+        if (LocateDiscRecord(Browse.CurrentDisc)) {
+            Browse.DiscSizeText = CdNameTable->FieldByName("CdSize").AsString();
+            const std::string serial = CdNameTable->FieldByName("CdIdCode").AsString();
+            Browse.SelectedSerial = serial.empty() ? "0" : serial;
+        }
+        if (Browse.CurrentDisc != Browse.LoadedDisc) {
+            Browse.BrowseFlag = 1;
+            CollapseAllNodes();
+            if (SelectTreeNodeByText(Browse.CurrentDisc) >= 0)
+                ExpandAll(ui->TreeView1->currentItem());
+            {
+                const QSignalBlocker block(ui->ComboBox1);
+                ui->ComboBox1->clear();
+            }
+            Browse.TargetPath.clear();
+            Browse.PreviousPath.clear();
+            WorkSource.reset();
+            WorkTable.reset();
+            LoadToWork();
+            if (FlatTable1 && FlatTable1->Active() && FlatTable1->RecordCount() > 0) {
+                FlatTable1->First();
+                const std::string path = FlatTable1->FieldByName("Path").AsString();
+                const std::string drive = path.substr(0, std::min<size_t>(2, path.size()));
+                Browse.CurrentPath = drive + "\\";
+                const QSignalBlocker block(ui->ComboBox1);
+                ui->ComboBox1->addItem(ToQString(drive));
+                ui->ComboBox1->setEditText(ToQString(drive));
+            }
+            LoadList();
+            ShowInfoPanel();
+            Browse.BackList.clear();
+            Browse.ForwardList.clear();
+            ui->BackButton->setEnabled(false);
+            ui->ForwardButton->setEnabled(false);
+            Browse.HomePath = FromQString(ui->ComboBox1->currentText());
+            Browse.BackList.push_back(Browse.HomePath);
+            RefreshHistoryMenus();
+            Browse.LoadedDisc = Browse.CurrentDisc;
+        } else if (Settings[10] == 1) {
+            Browse.CurrentPath = DiscPathToDrivePath(NodePath(node) + "\\");
+            Browse.TargetPath = Browse.CurrentPath;
+            Browse.PreviousPath = FromQString(ui->ComboBox1->currentText());
+            LoadList();
+            SetPath();
+        }
+    } else if (kind == NodeKindGroup) {
+        // A group only gathers discs.
+    } else if (Settings[10] == 1) {
+        const std::string drivePath = DiscPathToDrivePath(NodePath(node));
+        Browse.CurrentPath = drivePath + "\\";
+        Browse.TargetPath = drivePath;
+        Browse.PreviousPath = FromQString(ui->ComboBox1->currentText());
+        LoadList();
+        SetPath();
+    }
+    ShowDiscPicture();
+}
+
+void TMainForm::LoadToWork()
+{
+    WorkSource.reset();
+    WorkTable = std::make_unique<TFlatTable>();
+    WorkTable->Name = "WorkTable";
+    WorkTable->SetLoadMode(lmClear);
+    WorkTable->FieldDefs().Clear();
+    AddFieldDefs(*WorkTable, FileTableLayout());
+    WorkTable->SetOnFilterRecord([this](TDataSet *d, bool &accept) { FinalExmemoryDataFilterRecord(d, accept); });
+    WorkSource = std::make_unique<TDataSource>(WorkTable.get());
+    WorkTable->Open();
+
+    TStatusBarCont *bar = ui->StatusBar1;
+    for (int i = 0; i < 3; ++i)
+        bar->SetPanelText(i, QString());
+    if (FlatTable1 && FlatTable1->Active()) {
+        FlatTable1->SetFiltered(true); // rebuilds the view for the current disc
+        FlatTable1->First();
+        WorkTable->CopyFromDataSet(FlatTable1.get(), 0);
+    }
+    WorkTable->First();
+    const int count = WorkTable->RecordCount();
+    const std::string namecd = count > 0 ? WorkTable->FieldByName("Namecd").AsString() : std::string();
+    const std::string number = count > 0 ? WorkTable->FieldByName("Number").AsString() : std::string();
+    if (!namecd.empty())
+        bar->SetPanelText(0, ToQString(" " + namecd + " "));
+    if (!number.empty()) {
+        bar->SetPanelText(1, ToQString(" [" + number + "]"));
+        if (std::optional<std::string> label = DiscNumberLabel(number))
+            ui->StaticText2->setText(ToQString(*label));
+    }
+    if (count > 0)
+        bar->SetPanelText(2, ToQString(" " + std::to_string(count) + " " + langunit::LangString(54) + " - " +
+                                       Browse.DiscSizeText));
+    bar->update();
+
+    std::string note;
+    if (LocateDiscRecord(Browse.CurrentDisc)) {
+        Browse.DiscSizeText = CdNameTable->FieldByName("CdSize").AsString();
+        note = CdNameTable->FieldByName("CdNote").AsString();
+    }
+    if (!note.empty()) {
+        ui->StaticText1->setText(ToQString("  " + note));
+        if (!ui->InfoPanel->isVisibleTo(this))
+            ui->StaticText1->show();
+    } else {
+        ui->StaticText1->clear();
+        ui->StaticText1->hide();
+    }
+    Browse.FileCountText = std::to_string(count);
+    if (!namecd.empty())
+        Browse.WorkDiscName = namecd;
+    Browse.LoadedDisc = Browse.CurrentDisc;
+}
+
+void TMainForm::SetPath()
+{
+    if (Browse.TargetPath == Browse.PreviousPath)
+        return;
+    const QString target = ToQString(Browse.TargetPath);
+    const QSignalBlocker block(ui->ComboBox1);
+    ui->ComboBox1->addItem(target);
+    ui->BackButton->setEnabled(true);
+    ui->BackMenu->setEnabled(true);
+    ui->UpButton->setEnabled(true);
+    ui->UpMenu->setEnabled(true);
+    Browse.BackList.push_back(Browse.TargetPath);
+    RefreshHistoryMenus();
+    ui->ComboBox1->setEditText(target);
+}
+
+void TMainForm::UpButtonClick()
+{
+    Browse.BrowseFlag = 0;
+    const std::string text = FromQString(ui->ComboBox1->currentText());
+    const size_t slash = text.rfind('\\');
+    if (slash == std::string::npos) {
+        QApplication::beep();
+        ui->UpButton->setEnabled(false);
+        return;
+    }
+    Browse.CurrentPath = text.substr(0, slash + 1);
+    LoadList();
+    const QSignalBlocker block(ui->ComboBox1);
+    ui->ComboBox1->setEditText(ToQString(text.substr(0, slash)));
+}
+
+void TMainForm::ComboBox1Change()
+{
+    Browse.BrowseFlag = 0;
+    Browse.TargetPath = FromQString(ui->ComboBox1->currentText());
+    Browse.CurrentPath = Browse.TargetPath + "\\";
+    LoadList();
+}
+
+void TMainForm::GoToHistoryPath(const std::string &path)
+{
+    Browse.TargetPath = path;
+    Browse.CurrentPath = path + "\\";
+    LoadList();
+    // The path box follows, so that Up starts from where the list is.
+    const QSignalBlocker block(ui->ComboBox1);
+    ui->ComboBox1->setEditText(ToQString(path));
+}
+
+void TMainForm::SetBackEnabled(bool enabled)
+{
+    ui->BackButton->setEnabled(enabled);
+    ui->BackMenu->setEnabled(enabled);
+}
+
+void TMainForm::SetForwardEnabled(bool enabled)
+{
+    ui->ForwardButton->setEnabled(enabled);
+    ui->ForwardMenu->setEnabled(enabled);
+}
+
+void TMainForm::BackButtonClick()
+{
+    Browse.BrowseFlag = 0;
+    std::vector<std::string> &b = Browse.BackList;
+    std::vector<std::string> &f = Browse.ForwardList;
+    const size_t n = b.size();
+    if (n >= 3) {
+        GoToHistoryPath(b[n - 2]);
+        f.push_back(b[n - 1]);
+        SetForwardEnabled(true);
+        b.pop_back();
+    } else if (n >= 1) {
+        for (size_t i = n; i-- > 0;)
+            f.push_back(b[i]);
+        b.clear();
+        SetForwardEnabled(true);
+        GoToHistoryPath(Browse.HomePath);
+        SetBackEnabled(false);
+    }
+    RefreshHistoryMenus();
+}
+
+void TMainForm::ForwardButtonClick()
+{
+    Browse.BrowseFlag = 0;
+    std::vector<std::string> &b = Browse.BackList;
+    std::vector<std::string> &f = Browse.ForwardList;
+    const size_t m = f.size();
+    if (m >= 3) {
+        GoToHistoryPath(f[m - 2]);
+        b.push_back(f[m - 1]);
+        SetBackEnabled(true);
+        f.pop_back();
+    } else if (m >= 1) {
+        GoToHistoryPath(f[0]);
+        for (size_t i = m; i-- > 0;)
+            b.push_back(f[i]);
+        f.clear();
+        SetBackEnabled(true);
+        SetForwardEnabled(false);
+    }
+    RefreshHistoryMenus();
+}
+
+void TMainForm::Popup1Click(int index)
+{
+    std::vector<std::string> &b = Browse.BackList;
+    if (index < 0 || static_cast<size_t>(index) >= b.size())
+        return;
+    const auto i = static_cast<size_t>(index);
+    GoToHistoryPath(b[i]);
+    if (i == 0)
+        SetBackEnabled(false);
+    for (size_t k = b.size(); k-- > i;)
+        Browse.ForwardList.push_back(b[k]);
+    SetForwardEnabled(true);
+    b.resize(i);
+    RefreshHistoryMenus();
+}
+
+void TMainForm::Popup2Click(int index)
+{
+    std::vector<std::string> &f = Browse.ForwardList;
+    if (index < 0 || static_cast<size_t>(index) >= f.size())
+        return;
+    const auto j = static_cast<size_t>(index);
+    GoToHistoryPath(f[j]);
+    if (j == 0)
+        SetForwardEnabled(false);
+    for (size_t k = f.size(); k-- > j;)
+        Browse.BackList.push_back(f[k]);
+    SetBackEnabled(true);
+    f.resize(j);
+    RefreshHistoryMenus();
+}
+
+void TMainForm::RefreshHistoryMenus()
+{
+    auto fill = [this](QMenu *menu, const std::vector<std::string> &paths, bool back) {
+        if (!menu)
+            return;
+        menu->clear();
+        for (size_t i = 0; i < paths.size(); ++i) {
+            const QString path = ToQString(paths[i]);
+            QAction *a = menu->addAction(path);
+            a->setToolTip(path);
+            a->setStatusTip(path);
+            const int index = static_cast<int>(i);
+            connect(a, &QAction::triggered, this, [this, index, back] {
+                try {
+                    back ? Popup1Click(index) : Popup2Click(index);
+                } catch (const std::exception &e) {
+                    ShowError(e.what());
+                }
+            });
+        }
+    };
+    fill(PopupMenu1, Browse.BackList, true);
+    fill(PopupMenu2, Browse.ForwardList, false);
+}

@@ -1,0 +1,247 @@
+// The file list: filling it from the work table for the current folder, its
+// click and double-click, the view styles and its keys.
+#include "app/Main.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QToolButton>
+#include <QTreeWidget>
+
+#include "app/BrowseText.h"
+#include "app/FileListView.h"
+#include "app/LangUnit.h"
+#include "platform/ExeIcon.h"
+#include "platform/QtText.h"
+#include "platform/ShellInfo.h"
+#include "ui_MainForm.h"
+#include "util/BaseFileUtils.h"
+#include "widgets/StatusBarCont.h"
+
+namespace {
+
+struct TWorkFields {
+    TField *Path, *Name, *Namecd, *Number, *Size, *Attrib, *Icon, *CreateDate, *LastChange, *Type, *Note, *FType,
+        *LoadName, *MusicOrder, *CdIdCode;
+    explicit TWorkFields(TDataSet &t)
+        : Path(&t.FieldByName("Path")), Name(&t.FieldByName("Name")), Namecd(&t.FieldByName("Namecd")),
+          Number(&t.FieldByName("Number")), Size(&t.FieldByName("Size")), Attrib(&t.FieldByName("Attrib")),
+          Icon(&t.FieldByName("Icon")), CreateDate(&t.FieldByName("CreateDate")),
+          LastChange(&t.FieldByName("LastChange")), Type(&t.FieldByName("Type")), Note(&t.FieldByName("Note")),
+          FType(&t.FieldByName("FType")), LoadName(&t.FieldByName("LoadName")),
+          MusicOrder(&t.FieldByName("MusicOrder")), CdIdCode(&t.FieldByName("CdIdCode"))
+    {
+    }
+};
+
+// An integer field read without raising: a value outside 32 bits gives 0.
+int IntOf(const TField &f)
+{
+    const std::int64_t v = f.AsLargeInt();
+    return v < INT32_MIN || v > INT32_MAX ? 0 : static_cast<int>(v);
+}
+
+TFileRow RowOf(const TWorkFields &f, ShellIconSize iconSize)
+{
+    TFileRow row;
+    row.Name = f.Name->AsString();
+    row.Path = f.Path->AsString();
+    row.Type = IntOf(*f.Type);
+    row.FType = IntOf(*f.FType);
+    row.Attrib = IntOf(*f.Attrib);
+    const std::string loadName = f.LoadName->AsString();
+    row.FullName = row.Path + (row.FType == 2 ? loadName : row.Name);
+    row.SizeTech = f.Size->AsString();
+    row.SizeText = FormatSize(SizeValue(row.SizeTech));
+    row.CreateDate = f.CreateDate->AsString();
+    row.LastChange = f.LastChange->AsString();
+    row.Namecd = f.Namecd->AsString();
+    row.Number = f.Number->AsString();
+    row.LoadName = loadName.empty() ? "0" : loadName;
+    row.MusicOrder = IntOf(*f.MusicOrder);
+    const std::string id = f.CdIdCode->AsString();
+    row.CdIdCode = id.empty() ? "0" : id;
+    row.Note = f.Note->AsString();
+
+    // Icons and type names by name and attributes only: the catalogued medium
+    // is never touched.
+    std::string key = PathExtractExtension(row.FullName);
+    if (row.Type != 0)
+        key = "*" + key;
+    key = LowerAZ(key);
+    auto attributes = static_cast<uint32_t>(row.Attrib);
+    if (row.IsFolder())
+        attributes |= kFileAttributeDirectory;
+    const QString shellKey = ToQString(key);
+    if (key == "*.exe" && !f.Icon->IsNull()) {
+        const QByteArray stream = QByteArray::fromStdString(f.Icon->AsBytes());
+        row.TypeName = ShellInfo::TypeName(shellKey, attributes);
+        if (!stream.isEmpty() && IsIconStream(stream))
+            row.Icon = IconFromIconStream(stream);
+        if (row.Icon.isNull())
+            row.Icon = ShellInfo::FileIcon(shellKey, attributes, iconSize);
+    } else {
+        ShellFileInfo info = ShellInfo::FileInfo(shellKey, attributes, iconSize);
+        row.Icon = std::move(info.icon);
+        row.TypeName = std::move(info.typeName);
+    }
+    return row;
+}
+
+} // namespace
+
+void TMainForm::ConnectFileListHandlers()
+{
+    TFileListView *list = ui->LinksListView;
+    auto guarded = [this](auto handler) {
+        return [this, handler] {
+            try {
+                (this->*handler)();
+            } catch (const EAbort &) {
+            } catch (const std::exception &e) {
+                ShowError(e.what());
+            }
+        };
+    };
+    connect(list, &TFileListView::Clicked, this, guarded(&TMainForm::LinksListViewClick));
+    connect(list, &TFileListView::DoubleClicked, this, guarded(&TMainForm::LinksListViewDblClick));
+    connect(list, &TFileListView::KeyPressed, this, [this](int key) {
+        if (key == Qt::Key_Return || key == Qt::Key_Enter)
+            ui->LinksListView->DoubleClicked();
+        else if (key == Qt::Key_Backspace)
+            ui->UpButton->click();
+    });
+    connect(list, &TFileListView::KeyReleased, this, [this](int key) {
+        if (key == Qt::Key_Up || key == Qt::Key_Down)
+            ShowNote(ui->LinksListView->SelectedRow());
+    });
+    connect(ui->ListViewMenu, &QAction::triggered, this, guarded(&TMainForm::ListViewMenuClick));
+    connect(ui->IconViewMenu, &QAction::triggered, this, guarded(&TMainForm::IconViewMenuClick));
+    connect(ui->SmallIconViewMenu, &QAction::triggered, this, guarded(&TMainForm::SmallIconViewMenuClick));
+    connect(ui->ReportViewMenu, &QAction::triggered, this, guarded(&TMainForm::ReportViewMenuClick));
+    // The style follows the checked item, also when start-up checks it.
+    const std::pair<QAction *, int> styles[] = {
+        {ui->ListViewMenu, vsList}, {ui->IconViewMenu, vsIcon}, {ui->SmallIconViewMenu, vsSmallIcon},
+        {ui->ReportViewMenu, vsReport}};
+    for (const auto &[action, style] : styles) {
+        const int s = style;
+        connect(action, &QAction::toggled, this, [this, s](bool on) {
+            if (on)
+                ui->LinksListView->SetViewStyle(s);
+        });
+        if (action->isChecked())
+            ui->LinksListView->SetViewStyle(s);
+    }
+}
+
+void TMainForm::LoadList()
+{
+    TFileListView *list = ui->LinksListView;
+    std::vector<TFileRow> rows;
+    bool tracks = false;
+    if (WorkTable && WorkTable->Active()) {
+        WorkTable->SetFiltered(false);
+        WorkTable->SetFiltered(true); // the folder filter, for the current path
+        WorkTable->SetIndexFieldNames("Type");
+        WorkTable->RefreshView();
+        WorkTable->First();
+        rows.reserve(static_cast<size_t>(WorkTable->RecordCount()));
+        const TWorkFields fields(*WorkTable);
+        const ShellIconSize iconSize = ui->IconViewMenu->isChecked() ? ShellIconSize::Large : ShellIconSize::Small;
+        int lastFType = 0;
+        for (; !WorkTable->Eof(); WorkTable->Next()) {
+            rows.push_back(RowOf(fields, iconSize));
+            lastFType = rows.back().FType;
+        }
+        tracks = lastFType == 2;
+    }
+    SortFileRows(rows, tracks);
+    list->Model()->SetRows(std::move(rows));
+
+    QTreeWidgetItem *node = ui->TreeView1->currentItem();
+    if (Settings[10] == 1 && node && node->childCount() == 0 && Browse.BrowseFlag == 1)
+        LoadSubTree();
+}
+
+void TMainForm::LinksListViewClick()
+{
+    Browse.BrowseFlag = 1;
+    const TFileRow *row = ui->LinksListView->SelectedRow();
+    if (!row)
+        return;
+    ui->StatusBar1->SetPanelText(3, ToQString(" " + (row->IsTrack() ? row->Name : row->FullName)));
+    RunTarget.Path = row->FullName;
+    if (!row->IsFolder() && !IsArchiveExtension(LowerAZ(PathExtractExtension(row->FullName))))
+        RunTarget.Path = ArchivePathOf(row->FullName);
+    RunTarget.DiscName = row->Namecd;
+    RunTarget.Number = row->Number;
+    ui->LinksListView->setToolTip(ToQString(langunit::LangString(102) + "  -" + row->Number + "-\n" +
+                                            langunit::LangString(103) + " " + row->Namecd + "\n" +
+                                            langunit::LangString(104) + " " + CatalogName));
+    Browse.SelectedSerial = row->CdIdCode;
+    ShowNote(row);
+}
+
+void TMainForm::LinksListViewDblClick()
+{
+    Browse.BrowseFlag = 1;
+    TFileListView *list = ui->LinksListView;
+    const TFileRow *selected = list->SelectedRow();
+    if (!selected || list->Count() == 0)
+        return;
+    const TFileRow row = *selected; // the list is refilled below
+    const bool archive = IsArchiveExtension(LowerAZ(PathExtractExtension(row.FullName)));
+    if (!row.IsFolder() && !archive) {
+        // A file: it becomes the run target (running it is the run command's).
+        RunTarget.Path = ArchivePathOf(row.FullName);
+        RunTarget.DiscName = row.Namecd;
+        RunTarget.Number = row.Number;
+        RunTarget.FType = row.FType;
+        return;
+    }
+    Browse.TargetPath = row.FullName;
+    Browse.PreviousPath = FromQString(ui->ComboBox1->currentText());
+    Browse.CurrentPath = row.FullName + "\\";
+    SelectTreeNodeByPath(DrivePathToDiscPath(row.Namecd, row.FullName));
+    LoadList();
+    SetPath();
+    if (list->Count() > 0)
+        list->SelectRow(0);
+}
+
+void TMainForm::ListViewMenuClick()
+{
+    if (!ui->ListViewMenu->isChecked())
+        return;
+    Settings[18] = vsList;
+    ui->LinksListView->SetViewStyle(vsList);
+    LoadList();
+}
+
+void TMainForm::IconViewMenuClick()
+{
+    if (!ui->IconViewMenu->isChecked())
+        return;
+    Settings[18] = vsIcon;
+    ui->LinksListView->SetViewStyle(vsIcon);
+    LoadList();
+}
+
+void TMainForm::SmallIconViewMenuClick()
+{
+    if (!ui->SmallIconViewMenu->isChecked())
+        return;
+    Settings[18] = vsSmallIcon;
+    ui->LinksListView->SetViewStyle(vsSmallIcon);
+    LoadList();
+}
+
+void TMainForm::ReportViewMenuClick()
+{
+    if (!ui->ReportViewMenu->isChecked())
+        return;
+    Settings[18] = vsReport;
+    ui->LinksListView->SetViewStyle(vsReport);
+    LoadList();
+}
