@@ -46,6 +46,7 @@ void TMainForm::LoadSettings()
     // Not a Windows XP desktop: flat tool bar and the colour pair of setting 11.
     ui->SpeedButton1->setFixedHeight(18);
     ui->SpeedButton2->setFixedHeight(18);
+    ui->CoolBar1->setFixedHeight(74);
     TColourPair pair{};
     if (ColourPairOf(Settings[11], &pair))
         Colours = pair;

@@ -3,6 +3,7 @@
 #include "app/Main.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
@@ -23,6 +24,7 @@
 #include "app/LangUnit.h"
 #include "app/NewD.h"
 #include "app/Splash.h"
+#include "platform/Help.h"
 #include "platform/Prompt.h"
 #include "platform/ShellInfo.h"
 #include "platform/VolumeService.h"
@@ -61,6 +63,10 @@ TMainForm::TMainForm(TSplashForm *splash, const std::string &dataFolder, QWidget
     ProgressBar1->setTextVisible(false);
     connect(&VolumeService::Current(), &VolumeService::DeviceChange, this, &TMainForm::DeviceChange);
     ui->DriveComboBox1->Loaded();
+    // The four view styles exclude one another.
+    auto *viewStyles = new QActionGroup(this);
+    for (QAction *a : {ui->ListViewMenu, ui->IconViewMenu, ui->SmallIconViewMenu, ui->ReportViewMenu})
+        viewStyles->addAction(a);
     // Pop-up menus: the one of the tree and the lists, and the two history lists.
     CatPopupMenu = new QMenu(this);
     CatPopupMenu->setObjectName(QStringLiteral("CatPopupMenu"));
@@ -348,8 +354,50 @@ void TMainForm::SetToolIcons()
         i.button->setIcon(QIcon::fromTheme(QString::fromLatin1(i.theme), style()->standardIcon(i.fallback)));
 }
 
+namespace {
+
+// Runs an action when a label is clicked (labels have no click signal).
+class LabelClick : public QObject {
+public:
+    LabelClick(QObject *parent, std::function<void()> action) : QObject(parent), action_(std::move(action)) {}
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::MouseButtonRelease) {
+            action_();
+            return true;
+        }
+        return false;
+    }
+
+private:
+    std::function<void()> action_;
+};
+
+void ShowHelpContents(const std::string &helpFile)
+{
+    HelpService::ShowContents(ToQString(helpFile), langunit::CurrentLanguage());
+}
+
+} // namespace
+
 void TMainForm::ConnectHandlers()
 {
+    // Help: the contents, or in the tree-editing mode its guide.
+    const auto helpButtonClick = [this] {
+        if (ui->EditTreePanel->isVisible())
+            HelpService::ShowContext(ToQString(HelpFile),
+                                     langunit::CurrentLanguage() == langunit::LangEnglish ? 25 : 24,
+                                     langunit::CurrentLanguage());
+        else
+            ShowHelpContents(HelpFile);
+    };
+    connect(ui->HelpContensMenu, &QAction::triggered, this, [this] { ShowHelpContents(HelpFile); });
+    connect(ui->HelpButton, &QToolButton::clicked, this, helpButtonClick);
+    connect(ui->SpeedButton5, &QToolButton::clicked, this, helpButtonClick);
+    ui->Label11->installEventFilter(new LabelClick(ui->Label11, helpButtonClick));
+
     connect(ui->ExitButton, &QToolButton::clicked, this, &TMainForm::ExitButtonClick);
     connect(ui->CloseMenu, &QAction::triggered, this, &TMainForm::CloseMenuClick);
     connect(ui->SetupEnviromentMenu, &QAction::triggered, this, &TMainForm::SetupEnviromentMenuClick);

@@ -7,6 +7,7 @@
 
 #include "app/LangUnit.h"
 #include "app/Main.h"
+#include "platform/Help.h"
 #include "platform/Prompt.h"
 #include "platform/QtText.h"
 #include "ui_MainForm.h"
@@ -20,6 +21,9 @@ TNewDataForm::TNewDataForm(TMainForm *main, QWidget *parent)
     // Enter in the name box confirms: OK is the default button.
     connect(ui->OkButton, &QPushButton::clicked, this, &TNewDataForm::OkButtonClick);
     connect(ui->CancelButton, &QPushButton::clicked, this, &TNewDataForm::reject);
+    connect(ui->HelpButton, &QPushButton::clicked, this, [this] {
+        HelpService::ShowContext(ToQString(main_->HelpFile), 4, langunit::CurrentLanguage());
+    });
     // Without the settings file this is the first start.
     std::error_code ec;
     firstStart_ = !std::filesystem::exists(main_->DataFolder + "/cat.ini", ec);
