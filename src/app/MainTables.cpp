@@ -169,4 +169,8 @@ void TMainForm::ShowCatalogView()
     if (ui->ComboBox1->findText(drive) < 0)
         ui->ComboBox1->addItem(drive);
     ui->ComboBox1->setCurrentIndex(ui->ComboBox1->findText(drive));
+    // The first disc is opened as a click on its node would: work table, list
+    // and panel. A catalogue just opened has no loaded disc yet.
+    Browse.LoadedDisc.clear();
+    TreeView1Click();
 }
