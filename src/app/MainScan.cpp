@@ -347,11 +347,9 @@ void TMainForm::SaveToDatabase(const std::string &sizeText, int mode)
             emit tree->itemClicked(target, 0);
         }
     }
-    const int step = ScanSession.ProgressStep;
     Scan.Clear();
-    ScanSession.Clear();
-    ScanSession.ProgressStep = step;
-    Browse.SelectedSerial = "0";
+    ScanSession.Clear(); // keeps the progress step
+    Browse.SelectedSerial.assign(1, '0');
 }
 
 void TMainForm::StatusBar1DrawPanel(TStatusBarCont *bar, int panel, const QRect &rect, QPainter &canvas)

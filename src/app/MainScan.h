@@ -97,12 +97,21 @@ public:
 private:
     void Walk(const std::string &storedFolder, const std::string &localFolder, int depth);
     void Record(const std::string &storedFolder, const std::string &localFolder, const TScanEntry &e);
+    // The text of a file time; files unpacked or copied together share their
+    // times, so recent texts are kept.
+    const std::string &TimeText(FileTime t);
 
     TDataSet &table_;
     TScanLister &lister_;
     std::string root_;
     std::set<std::pair<uint64_t, uint64_t>> walked_;
     int records_ = 0;
+    struct TimeMemo {
+        FileTime time = 0;
+        bool used = false;
+        std::string text;
+    };
+    std::vector<TimeMemo> timeMemo_;
     TField *path_ = nullptr, *name_ = nullptr, *size_ = nullptr, *type_ = nullptr, *namecd_ = nullptr,
            *number_ = nullptr, *attrib_ = nullptr, *created_ = nullptr, *changed_ = nullptr, *ftype_ = nullptr,
            *serial_ = nullptr, *icon_ = nullptr;

@@ -148,7 +148,10 @@ bool TDiskLister::List(const std::string &storedFolder, const std::string &local
             a |= FILE_ATTR_HIDDEN;
         e.attributes = a;
         e.lastWriteTime = ToFileTime(sx.stx_mtime);
-        e.creationTime = (sx.stx_mask & STATX_BTIME) ? ToFileTime(sx.stx_btime) : e.lastWriteTime;
+        // A birth time of exactly 1970-01-01 00:00 is a file system that
+        // keeps none (images unpacked without it): the last write stands in.
+        const bool birth = (sx.stx_mask & STATX_BTIME) && (sx.stx_btime.tv_sec != 0 || sx.stx_btime.tv_nsec != 0);
+        e.creationTime = birth ? ToFileTime(sx.stx_btime) : e.lastWriteTime;
         entries.push_back(std::move(e));
     }
     ::closedir(dir);
@@ -245,8 +248,8 @@ void TDiskReader::Record(const std::string &storedFolder, const std::string &loc
     namecd_->SetAsString(DiscName);
     number_->SetAsString(DiscNumber);
     attrib_->SetAsInteger(static_cast<int32_t>(e.attributes));
-    created_->SetAsString(e.creationTime ? FileTimeToStr(e.creationTime) : std::string());
-    changed_->SetAsString(e.lastWriteTime ? FileTimeToStr(e.lastWriteTime) : std::string());
+    created_->SetAsString(TimeText(e.creationTime));
+    changed_->SetAsString(TimeText(e.lastWriteTime));
     ftype_->SetAsInteger(0);
     serial_->SetAsString(Serial);
     const std::string_view ext = Extension(e.name);
@@ -270,6 +273,22 @@ void TDiskReader::Record(const std::string &storedFolder, const std::string &loc
         OnArchive('r', storedFolder, localFolder, e);
     else if (lower == ".cab" && ListCab)
         OnArchive('c', storedFolder, localFolder, e);
+}
+
+const std::string &TDiskReader::TimeText(FileTime t)
+{
+    static const std::string none;
+    if (t == 0)
+        return none;
+    if (timeMemo_.empty())
+        timeMemo_.resize(256);
+    TimeMemo &m = timeMemo_[(t ^ (t >> 24) ^ (t >> 40)) & 255];
+    if (!m.used || m.time != t) {
+        m.time = t;
+        m.used = true;
+        m.text = FileTimeToStr(t);
+    }
+    return m.text;
 }
 
 int DiscKindOf(int driveType, const std::string &label, uint32_t serial, std::string &serialText)
