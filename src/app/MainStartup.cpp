@@ -53,7 +53,7 @@ TMainForm::TMainForm(TSplashForm *splash, const std::string &dataFolder, QWidget
     ui->setupUi(this);
     setObjectName(QStringLiteral("MainForm"));
     // Status bar panels 0 .. 2; the progress bar sits on the bar after them.
-    for (int width : {170, 80, 86})
+    for (int width : {150, 50, 136})
         ui->StatusBar1->AddPanel(TStatusPanel{QString(), width, psText});
     ui->StatusBar1->AddPanel(TStatusPanel{});
     ProgressBar1 = new QProgressBar(ui->StatusBar1);
