@@ -22,6 +22,7 @@
 namespace {
 
 constexpr size_t kNameWidth = 50; // CdName / Namecd field width in bytes
+constexpr size_t kPathWidth = 250; // Path field width of the scan table
 const char *const kNoName = "Bez n\xc3\xa1zvu";
 
 // Deeper than any real tree; only a file system that lies about identities
@@ -221,10 +222,13 @@ void TDiskReader::Walk(const std::string &storedFolder, const std::string &local
             bool fresh = true;
             if (e.device != 0 || e.inode != 0)
                 fresh = walked_.insert({e.device, e.inode}).second;
-            if (fresh && depth < kMaxDepth) {
+            // A folder whose path would not fit the Path field is recorded but
+            // not opened: its contents would be stored under a cut, wrong path.
+            const std::string inner = storedFolder + e.name + '\\';
+            if (fresh && depth < kMaxDepth && inner.size() <= kPathWidth) {
                 const std::string local =
                     localFolder.empty() ? std::string() : localFolder + (e.localName.empty() ? e.name : e.localName) + '/';
-                Walk(storedFolder + e.name + '\\', local, depth + 1);
+                Walk(inner, local, depth + 1);
             }
         }
         if (recorded)

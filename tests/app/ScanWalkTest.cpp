@@ -195,6 +195,30 @@ TEST_F(ScanWalkTest, RootOfFilesOnlyAndUnreadableFolder)
     EXPECT_EQ(table->RecordCount(), 1);
 }
 
+TEST_F(ScanWalkTest, FoldersDeeperThanThePathFieldAreRecordedNotOpened)
+{
+    FakeLister fake;
+    std::string folder = "e:\\";
+    const std::string part(60, 'd');
+    std::vector<std::string> chain;
+    for (int i = 0; i < 5; ++i) {
+        fake.folders[folder] = {Entry(part, 16), Entry("f.txt", 32)};
+        chain.push_back(folder);
+        folder += part + "\\";
+    }
+    fake.folders[folder] = {Entry("deep.txt", 32)};
+    TDiskReader reader(*table, fake);
+    reader.Read("e:\\", std::string());
+    for (const Row &r : Rows(*table)) {
+        EXPECT_LE(r.path.size(), 250u);
+        EXPECT_EQ(r.path.back(), '\\');
+        EXPECT_TRUE(fake.folders.count(r.path)) << "every record lies in a folder that exists: " << r.path;
+    }
+    // e:\ + 4 x 61 = 247 bytes fit; the fifth level does not.
+    EXPECT_EQ(fake.listed.size(), 5u);
+    EXPECT_EQ(table->RecordCount(), 10);
+}
+
 // Real folders on this machine, read through the lister the program uses.
 class ScanRealTreeTest : public ScanWalkTest {
 protected:
