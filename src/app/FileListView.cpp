@@ -46,7 +46,6 @@ TFileListView::TFileListView(QWidget *parent)
         connect(v, &QAbstractItemView::doubleClicked, this, [this] { emit DoubleClicked(); });
         stack_->addWidget(v);
     }
-    icons_->setUniformItemSizes(true);
     SetViewStyle(vsReport);
 }
 
@@ -68,14 +67,16 @@ void TFileListView::SetViewStyle(int style)
         icons_->setFlow(QListView::TopToBottom);
         icons_->setIconSize(QSize(16, 16));
         icons_->setGridSize(QSize());
+        icons_->setUniformItemSizes(true);
         break;
     case vsIcon:
         icons_->setViewMode(QListView::IconMode);
         icons_->setFlow(QListView::LeftToRight);
         icons_->setIconSize(QSize(32, 32));
-        icons_->setGridSize(QSize(86, 64));
+        icons_->setGridSize(QSize(96, 64));
         icons_->setMovement(QListView::Static);
         icons_->setWordWrap(true);
+        icons_->setUniformItemSizes(false);
         break;
     default:
         // Small icons, filled row by row.
@@ -83,6 +84,7 @@ void TFileListView::SetViewStyle(int style)
         icons_->setFlow(QListView::LeftToRight);
         icons_->setIconSize(QSize(16, 16));
         icons_->setGridSize(QSize(160, 20));
+        icons_->setUniformItemSizes(true);
         break;
     }
     stack_->setCurrentWidget(icons_);

@@ -7,9 +7,11 @@
 #include <QEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSplitter>
+#include <QStyledItemDelegate>
 #include <QToolButton>
 
 #include "app/BrowseText.h"
@@ -57,6 +59,36 @@ void SetUnderline(QLabel *label, bool underline, const QFont &base)
     label->setFont(f);
 }
 
+// The disc choice of the search panel: the folder picture at the item's left
+// edge and the text beside it.
+class TDiscChoiceDelegate : public QStyledItemDelegate {
+public:
+    TDiscChoiceDelegate(TMainForm *form) : QStyledItemDelegate(form), form_(form) {}
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        const QRect r = option.rect;
+        painter->save();
+        if (option.state & QStyle::State_Selected) {
+            painter->fillRect(r, option.palette.highlight());
+            painter->setPen(option.palette.highlightedText().color());
+        }
+        if (!form_->ImageList1.empty())
+            form_->ImageList1.front().paint(painter, QRect(r.left() + 2, r.top(), 16, 16));
+        painter->drawText(QRect(r.left() + 25, r.top(), std::max(0, r.width() - 25), r.height()),
+                          Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, index.data().toString());
+        painter->restore();
+    }
+    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        const QSize s = QStyledItemDelegate::sizeHint(option, index);
+        return {s.width() + 25, std::max(s.height(), 18)};
+    }
+
+private:
+    TMainForm *form_;
+};
+
 } // namespace
 
 void TMainForm::ConnectInfoPanelHandlers()
@@ -68,6 +100,7 @@ void TMainForm::ConnectInfoPanelHandlers()
         ui->Panel5->hide();
         ui->NotePanel2->hide();
     });
+    ui->ComboBox2->setItemDelegate(new TDiscChoiceDelegate(this));
     ui->Label4->setCursor(Qt::PointingHandCursor);
     ui->Label5->setCursor(Qt::PointingHandCursor);
     bool *resizing = new bool(false);

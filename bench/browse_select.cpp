@@ -1,0 +1,159 @@
+// Selecting a disc of 100,000 File records in the main window: the tree click
+// builds the work table (the disc's records copied out of a file table that
+// also holds another disc of the same size) and fills the file list with the
+// disc's root folder. Arg: how many records the root folder holds (100 for a
+// disc spread over folders, 100,000 for one flat folder). Measured against a
+// plain copy of the same records between two vectors.
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QTreeWidget>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "app/CatalogTables.h"
+#include "app/FileListView.h"
+#include "app/Main.h"
+#include "platform/Prompt.h"
+#include "storage/FlatTbl.h"
+#include "ui_MainForm.h"
+
+namespace {
+
+constexpr int DiscRecords = 100000;
+
+struct TPlainRecord {
+    std::string Path, Name, Namecd, Number, Size;
+    int Attrib;
+    std::string Icon, CreateDate, LastChange;
+    int Type;
+    std::string Note;
+    int FType;
+    std::string LoadName;
+    int MusicOrder;
+    std::string CdIdCode;
+};
+
+// The records of one disc: `rootCount` entries in its root, the rest in
+// folders of 100 files.
+std::vector<TPlainRecord> DiscRecordsOf(const std::string &disc, int rootCount)
+{
+    std::vector<TPlainRecord> out;
+    out.reserve(DiscRecords);
+    for (int i = 0; i < DiscRecords; ++i) {
+        const bool inRoot = i < rootCount;
+        std::string path("e:\\");
+        if (!inRoot) {
+            path += "folder";
+            path += std::to_string((i - rootCount) / 100);
+            path += '\\';
+        }
+        std::string name(i % 7 == 0 ? "Photo_" : "document_");
+        name += std::to_string(i);
+        name += i % 3 == 0 ? ".jpg" : ".txt";
+        out.push_back(TPlainRecord{std::move(path), std::move(name), disc, std::string("1"),
+                                   std::to_string(1000 + i * 37), 0x20, std::string(), std::string("12.05.2024"),
+                                   std::string("14.06.2024"), 1, std::string(), 0, std::string(), 0,
+                                   std::string()});
+    }
+    return out;
+}
+
+void Append(TFlatTable &t, const TPlainRecord &r)
+{
+    t.Append();
+    t.FieldByName("Path").SetAsString(r.Path);
+    t.FieldByName("Name").SetAsString(r.Name);
+    t.FieldByName("Namecd").SetAsString(r.Namecd);
+    t.FieldByName("Number").SetAsString(r.Number);
+    t.FieldByName("Size").SetAsString(r.Size);
+    t.FieldByName("Attrib").SetAsInteger(r.Attrib);
+    t.FieldByName("CreateDate").SetAsString(r.CreateDate);
+    t.FieldByName("LastChange").SetAsString(r.LastChange);
+    t.FieldByName("Type").SetAsInteger(r.Type);
+    t.FieldByName("FType").SetAsInteger(r.FType);
+    t.Post();
+}
+
+// A data folder holding a catalogue of two such discs, made once per root size.
+std::string MakeCatalog(int rootCount)
+{
+    const auto dir = std::filesystem::temp_directory_path() /
+                     ("browse_bench_" + std::to_string(::getpid()) + "_" + std::to_string(rootCount));
+    std::filesystem::create_directories(dir / "CdNames");
+    TFlatTable files, discs;
+    AddFieldDefs(files, FileTableLayout());
+    AddFieldDefs(discs, DiscTableLayout());
+    files.Open();
+    discs.Open();
+    for (const char *disc : {"e: [OTHER]", "e: [BENCH]"}) {
+        for (const TPlainRecord &r : DiscRecordsOf(disc, rootCount))
+            Append(files, r);
+        discs.Append();
+        discs.FieldByName("CdName").SetAsString(disc);
+        discs.FieldByName("CdSize").SetAsString("4000 mb");
+        discs.Post();
+    }
+    files.SaveToFile((dir / "Bench.d").string());
+    discs.SaveToFile((dir / "CdNames" / "Bench_cdname.d").string());
+    FILE *ini = std::fopen((dir / "cat.ini").c_str(), "w");
+    std::fputs("[CatalogSettings]\nSetup1=0\nSetup10=0\nSetup20=1\nSetup_Text4=Bench\n", ini);
+    std::fclose(ini);
+    return dir.string();
+}
+
+void BM_SelectDisc(benchmark::State &state)
+{
+    const int rootCount = static_cast<int>(state.range(0));
+    const std::string data = MakeCatalog(rootCount);
+    ScriptedPrompt prompt;
+    PromptScope scope(prompt);
+    TMainForm form(nullptr, data);
+    form.FormShow();
+    for (auto _ : state) {
+        // Another disc was open: the tree click rebuilds the work table.
+        form.Browse.LoadedDisc.clear();
+        if (form.SelectTreeNodeByText("e: [BENCH]") < 0) {
+            state.SkipWithError("no disc node");
+            break;
+        }
+        form.TreeView1Click();
+        benchmark::DoNotOptimize(form.ui->LinksListView->Count());
+    }
+    if (form.Browse.FileCountText != std::to_string(DiscRecords) || form.ui->LinksListView->Count() != rootCount)
+        state.SkipWithError("wrong work table or list");
+    state.SetItemsProcessed(state.iterations() * DiscRecords);
+    std::filesystem::remove_all(data);
+}
+BENCHMARK(BM_SelectDisc)->Arg(100)->Arg(DiscRecords)->Unit(benchmark::kMillisecond);
+
+void BM_PlainCopyOfTheRecords(benchmark::State &state)
+{
+    const std::vector<TPlainRecord> source = DiscRecordsOf("e: [BENCH]", 100);
+    for (auto _ : state) {
+        std::vector<TPlainRecord> copy = source;
+        benchmark::DoNotOptimize(copy.data());
+    }
+    state.SetItemsProcessed(state.iterations() * DiscRecords);
+}
+BENCHMARK(BM_PlainCopyOfTheRecords)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
