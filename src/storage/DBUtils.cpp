@@ -4,45 +4,9 @@
 #include <cwctype>
 #include <locale>
 
+#include "util/TextCodec.h"
+
 namespace {
-
-// Decodes one UTF-8 character at `i`; answers 0 bytes for an invalid one.
-size_t decodeUtf8(std::string_view s, size_t i, char32_t &cp) {
-    const auto b0 = static_cast<unsigned char>(s[i]);
-    if (b0 < 0x80) { cp = b0; return 1; }
-    size_t len;
-    char32_t min;
-    if ((b0 & 0xE0) == 0xC0) { len = 2; cp = b0 & 0x1F; min = 0x80; }
-    else if ((b0 & 0xF0) == 0xE0) { len = 3; cp = b0 & 0x0F; min = 0x800; }
-    else if ((b0 & 0xF8) == 0xF0) { len = 4; cp = b0 & 0x07; min = 0x10000; }
-    else return 0;
-    if (i + len > s.size()) return 0;
-    for (size_t k = 1; k < len; ++k) {
-        const auto b = static_cast<unsigned char>(s[i + k]);
-        if ((b & 0xC0) != 0x80) return 0;
-        cp = (cp << 6) | (b & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-    return len;
-}
-
-void encodeUtf8(char32_t cp, std::string &out) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
 
 // Case mapping of the Unicode-aware C.UTF-8 locale, independent of the
 // process locale (which may be plain "C" under tests).
@@ -76,13 +40,13 @@ std::string UpperCaseText(std::string_view text) {
     out.reserve(text.size());
     for (size_t i = 0; i < text.size();) {
         char32_t cp;
-        const size_t n = decodeUtf8(text, i, cp);
+        const size_t n = DecodeUtf8Char(text, i, cp);
         if (n == 0) {
             out += text[i];
             ++i;
             continue;
         }
-        encodeUtf8(upperChar(cp), out);
+        AppendUtf8(out, upperChar(cp));
         i += n;
     }
     return out;

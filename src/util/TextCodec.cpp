@@ -27,6 +27,8 @@ constexpr std::array<char16_t, 128> kCp1250 = {
     0x0159, 0x016F, 0x00FA, 0x0171, 0x00FC, 0x00FD, 0x0163, 0x02D9,
 };
 
+} // namespace
+
 void AppendUtf8(std::string &out, char32_t cp)
 {
     if (cp < 0x80) {
@@ -46,9 +48,7 @@ void AppendUtf8(std::string &out, char32_t cp)
     }
 }
 
-// Length of the well-formed UTF-8 sequence starting at `i`, or 0 when the bytes
-// there are not one. `cp` receives the code point.
-size_t DecodeOne(std::string_view s, size_t i, char32_t &cp)
+size_t DecodeUtf8Char(std::string_view s, size_t i, char32_t &cp)
 {
     const auto b0 = static_cast<uint8_t>(s[i]);
     if (b0 < 0x80) {
@@ -79,8 +79,6 @@ size_t DecodeOne(std::string_view s, size_t i, char32_t &cp)
     return len;
 }
 
-} // namespace
-
 bool IsValidUtf8(std::string_view bytes)
 {
     size_t i = 0;
@@ -91,7 +89,7 @@ bool IsValidUtf8(std::string_view bytes)
             continue;
         }
         char32_t cp;
-        const size_t n = DecodeOne(bytes, i, cp);
+        const size_t n = DecodeUtf8Char(bytes, i, cp);
         if (n == 0)
             return false;
         i += n;
@@ -122,7 +120,7 @@ std::string Utf8ToCp1250(std::string_view utf8, char replacement)
     size_t i = 0;
     while (i < utf8.size()) {
         char32_t cp;
-        size_t n = DecodeOne(utf8, i, cp);
+        size_t n = DecodeUtf8Char(utf8, i, cp);
         if (n == 0) {
             out += replacement;
             ++i;
@@ -160,7 +158,7 @@ std::string CutToByteWidth(std::string_view utf8, size_t width)
         if ((b & 0xC0) == 0x80)
             continue; // continuation byte: keep looking for the lead
         char32_t cp;
-        const size_t n = DecodeOne(utf8, p, cp);
+        const size_t n = DecodeUtf8Char(utf8, p, cp);
         if (n > back)
             cut = p;
         break;

@@ -6,6 +6,14 @@
 #include <string>
 #include <string_view>
 
+// Appends the UTF-8 form of the code point `cp` to `out`.
+void AppendUtf8(std::string &out, char32_t cp);
+
+// Length of the well-formed UTF-8 character starting at byte `i` of `s`
+// (i < s.size()), or 0 when the bytes there are not one. `cp` receives the
+// code point.
+size_t DecodeUtf8Char(std::string_view s, size_t i, char32_t &cp);
+
 // True when the bytes are well-formed UTF-8 (no overlong forms, no surrogates,
 // nothing above U+10FFFF, no truncated sequence).
 bool IsValidUtf8(std::string_view bytes);
