@@ -11,17 +11,10 @@
 #include <map>
 #include <sstream>
 
+#include "storage/FlatFmt.h"
 #include "util/TextCodec.h"
 
 namespace {
-
-template <typename... Args> std::string Fmt(const char *format, Args... args)
-{
-    const int n = std::snprintf(nullptr, 0, format, args...);
-    std::string out(size_t(n > 0 ? n : 0), '\0');
-    std::snprintf(out.data(), out.size() + 1, format, args...);
-    return out;
-}
 
 constexpr double MSecsPerDay = 86400000.0;
 constexpr int32_t DateDelta = 693594; // days from 1 January of year 1 (day 1) to 30 December 1899

@@ -14,16 +14,9 @@
 #include <unistd.h>
 
 #include "storage/FlatConst.h"
+#include "storage/FlatFmt.h"
 
 namespace {
-
-template <typename... Args> std::string Fmt(const char *format, Args... args)
-{
-    const int n = std::snprintf(nullptr, 0, format, args...);
-    std::string out(size_t(n > 0 ? n : 0), '\0');
-    std::snprintf(out.data(), out.size() + 1, format, args...);
-    return out;
-}
 
 uint32_t GetU32(const uint8_t *p)
 {
