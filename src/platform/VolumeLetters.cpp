@@ -7,8 +7,7 @@
 #include <set>
 #include <sstream>
 
-#include <fcntl.h>
-#include <unistd.h>
+#include "util/BaseFileUtils.h"
 
 namespace {
 
@@ -179,37 +178,10 @@ std::string VolumeLetterMap::Text() const
 
 bool VolumeLetterMap::Save(const std::string &path, std::string &problem) const
 {
-    std::string temp = path + ".tmp";
-    std::string text = Text();
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        problem = "letter map " + path + " cannot be written: " + std::strerror(errno);
+    std::string reason;
+    if (!WriteFileAtomically(path, Text(), reason)) {
+        problem = "letter map " + path + " cannot be written: " + reason;
         return false;
     }
-    size_t done = 0;
-    bool ok = true;
-    while (done < text.size()) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            ok = false;
-            break;
-        }
-        done += size_t(n);
-    }
-    if (ok && ::fsync(fd) != 0)
-        ok = false;
-    int err = errno;
-    if (::close(fd) != 0)
-        ok = false;
-    if (ok && std::rename(temp.c_str(), path.c_str()) != 0) {
-        err = errno;
-        ok = false;
-    }
-    if (!ok) {
-        ::unlink(temp.c_str());
-        problem = "letter map " + path + " cannot be written: " + std::strerror(err);
-    }
-    return ok;
+    return true;
 }

@@ -1,7 +1,6 @@
 #include "storage/FlatTblStore.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -9,12 +8,9 @@
 #include <random>
 #include <stdexcept>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "storage/FlatConst.h"
 #include "storage/FlatFmt.h"
+#include "util/BaseFileUtils.h"
 
 namespace {
 
@@ -1191,50 +1187,11 @@ bool TFlatCursor::SaveToFile(const std::string &fileName, TFlatSaveOptions optio
         if (fs::exists(fileName, ec))
             fs::copy_file(fileName, backup, fs::copy_options::overwrite_existing, ec);
     }
-    const auto fail = [&](const std::string &tmp, int err) {
-        if (!tmp.empty())
-            ::unlink(tmp.c_str());
-        error = Fmt(SCannotCreateFile, fileName.c_str(), std::strerror(err));
+    std::string reason;
+    if (!WriteFileAtomically(fileName, image, reason)) {
+        error = Fmt(SCannotCreateFile, fileName.c_str(), reason.c_str());
         return false;
-    };
-    std::string tmp = fileName + ".XXXXXX";
-    const int fd = ::mkstemp(tmp.data());
-    if (fd < 0)
-        return fail({}, errno);
-    // Keep the old file's permissions; a new file gets the usual ones.
-    struct stat st;
-    mode_t mode;
-    if (::stat(fileName.c_str(), &st) == 0)
-        mode = st.st_mode & 07777;
-    else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode = 0666 & ~mask;
     }
-    ::fchmod(fd, mode);
-    const char *data = image.data();
-    size_t left = image.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, data, left);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            const int err = errno;
-            ::close(fd);
-            return fail(tmp, err);
-        }
-        data += n;
-        left -= size_t(n);
-    }
-    if (::fsync(fd) != 0) {
-        const int err = errno;
-        ::close(fd);
-        return fail(tmp, err);
-    }
-    if (::close(fd) != 0)
-        return fail(tmp, errno);
-    if (::rename(tmp.c_str(), fileName.c_str()) != 0)
-        return fail(tmp, errno);
     return true;
 }
 

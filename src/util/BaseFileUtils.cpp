@@ -3,10 +3,12 @@
 #include "util/PeResources.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <fnmatch.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -173,4 +175,53 @@ bool GetFileVersionFixedInfo(const std::string &fileName, FixedFileVersionInfo &
     if (!in.read(bytes.data(), size))
         return false;
     return ReadPeFixedVersion(bytes, info);
+}
+
+bool WriteFileAtomically(const std::string &path, std::string_view bytes, std::string &error)
+{
+    std::string tmp = path + ".XXXXXX";
+    const auto fail = [&](int err, bool made) {
+        if (made)
+            ::unlink(tmp.c_str());
+        error = std::strerror(err);
+        return false;
+    };
+    const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
+    if (fd < 0)
+        return fail(errno, false);
+    // Keep the old file's permissions; a new file gets the usual ones.
+    struct stat st;
+    mode_t mode;
+    if (::stat(path.c_str(), &st) == 0) {
+        mode = st.st_mode & 07777;
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+    ::fchmod(fd, mode);
+    const char *data = bytes.data();
+    size_t left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, data, left);
+        if (n <= 0) {
+            if (n < 0 && errno == EINTR)
+                continue;
+            const int err = n < 0 ? errno : EIO;
+            ::close(fd);
+            return fail(err, true);
+        }
+        data += n;
+        left -= size_t(n);
+    }
+    if (::fsync(fd) != 0) {
+        const int err = errno;
+        ::close(fd);
+        return fail(err, true);
+    }
+    if (::close(fd) != 0)
+        return fail(errno, true);
+    if (::rename(tmp.c_str(), path.c_str()) != 0)
+        return fail(errno, true);
+    return true;
 }

@@ -31,6 +31,14 @@ std::string PathExtractExtension(std::string_view name);
 
 bool IsDirectory(const std::string &path);
 
+// Replaces the file at `path` with `bytes` so that a reader sees either the
+// whole old file or the whole new one: the bytes go to a temporary file in the
+// same folder, are flushed to the disk, and the temporary file is renamed over
+// `path`. An existing file keeps its permission bits; a new one gets the
+// usual ones (0666 less the umask). On failure the old file is untouched, no
+// temporary file is left, and `error` receives the system's reason.
+bool WriteFileAtomically(const std::string &path, std::string_view bytes, std::string &error);
+
 // The size of the first entry matching `path` (which may hold the wildcards
 // "*" and "?" in its last component; folders match too, with size 0), or -1
 // when nothing matches. Sizes are 64-bit: no real size is ever -1.
