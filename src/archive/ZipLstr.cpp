@@ -1,5 +1,6 @@
 #include "archive/ZipLstr.h"
 
+#include "util/BaseDateTime.h"
 #include "util/TextCodec.h"
 
 #include <algorithm>
@@ -29,24 +30,9 @@ double DosDateTimeToDateTime(uint16_t dosDate, uint16_t dosTime)
     const int hour = dosTime >> 11;
     const int minute = (dosTime >> 5) & 0x3F;
     const int second = (dosTime & 0x1F) * 2;
-    static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (month < 1 || month > 12 || day < 1)
+    if (!IsValidDate(year, month, day) || hour > 23 || minute > 59 || second > 59)
         return 0.0;
-    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    const int monthDays = kDays[month - 1] + (month == 2 && leap ? 1 : 0);
-    if (day > monthDays || hour > 23 || minute > 59 || second > 59)
-        return 0.0;
-    // Days from the civil date (proleptic Gregorian), then moved to the
-    // 30 December 1899 epoch of the date-time type.
-    const int y = month <= 2 ? year - 1 : year;
-    const int era = y / 400;
-    const int yoe = y - era * 400;
-    const int mp = (month + 9) % 12;
-    const int doy = (153 * mp + 2) / 5 + day - 1;
-    const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    const long daysFrom1970 = static_cast<long>(era) * 146097 + doe - 719468;
-    const double days = static_cast<double>(daysFrom1970 + 25569);
-    return days + (hour * 3600 + minute * 60 + second) / 86400.0;
+    return EncodeDate(year, month, day) + (hour * 3600 + minute * 60 + second) / 86400.0;
 }
 
 double DosDateTimeToDateTime(uint32_t dosDateTime)

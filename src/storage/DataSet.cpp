@@ -1,6 +1,7 @@
 #include "storage/DataSet.h"
 
 #include "storage/DBUtils.h"
+#include "util/BaseDateTime.h"
 #include "util/TextCodec.h"
 
 #include <algorithm>
@@ -82,42 +83,18 @@ long double numberOf(const TVariant &v) {
 
 // ---- default date and time texts (civil calendar, proleptic Gregorian)
 
-constexpr std::int64_t kDelphiEpochDays = 25569;  // 1899-12-30 to 1970-01-01
-
-void civilFromDays(std::int64_t z, std::int64_t &y, unsigned &m, unsigned &d) {
-    z += 719468;
-    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const unsigned doe = static_cast<unsigned>(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    y = static_cast<std::int64_t>(yoe) + era * 400;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    d = doy - (153 * mp + 2) / 5 + 1;
-    m = mp < 10 ? mp + 3 : mp - 9;
-    if (m <= 2) ++y;
-}
-
-std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const unsigned yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
-
 std::string defaultFormat(TDateTime value, TFieldType type) {
     if (!std::isfinite(value) || std::fabs(value) > 3.0e6) return doubleText(value);
     double whole = std::trunc(value);
-    auto ms = static_cast<std::int64_t>(std::llround(std::fabs(value - whole) * 86400000.0));
+    auto ms = static_cast<std::int64_t>(std::llround(std::fabs(value - whole) * double(MSecsPerDay)));
     auto days = static_cast<std::int64_t>(whole);
-    if (ms >= 86400000) { ms -= 86400000; days += value < 0 ? -1 : 1; }
+    if (ms >= MSecsPerDay) { ms -= MSecsPerDay; days += value < 0 ? -1 : 1; }
     char buf[64];
     std::string date, time;
     if (type != ftTime) {
-        std::int64_t y; unsigned m, d;
-        civilFromDays(days - kDelphiEpochDays, y, m, d);
-        std::snprintf(buf, sizeof buf, "%04lld-%02u-%02u", static_cast<long long>(y), m, d);
+        std::int64_t y; int m, d;
+        CivilFromDays(days - UnixDateDelta, y, m, d);
+        std::snprintf(buf, sizeof buf, "%04lld-%02d-%02d", static_cast<long long>(y), m, d);
         date = buf;
     }
     if (type != ftDate) {
@@ -136,11 +113,11 @@ bool parseDatePart(const std::string &t, double &days) {
     char tail;
     if (std::sscanf(t.c_str(), "%d-%d-%d%c", &y, &m, &d, &tail) != 3) return false;
     if (y < 1 || y > 9999 || m < 1 || m > 12 || d < 1 || d > 31) return false;
-    const std::int64_t z = daysFromCivil(y, static_cast<unsigned>(m), static_cast<unsigned>(d));
-    std::int64_t yy; unsigned mm, dd;
-    civilFromDays(z, yy, mm, dd);
-    if (dd != static_cast<unsigned>(d)) return false;  // 31 April and the like
-    days = static_cast<double>(z + kDelphiEpochDays);
+    const std::int64_t z = DaysFromCivil(y, m, d);
+    std::int64_t yy; int mm, dd;
+    CivilFromDays(z, yy, mm, dd);
+    if (dd != d) return false;  // 31 April and the like
+    days = static_cast<double>(z + UnixDateDelta);
     return true;
 }
 

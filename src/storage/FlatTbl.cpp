@@ -12,12 +12,11 @@
 #include <sstream>
 
 #include "storage/FlatFmt.h"
+#include "util/BaseDateTime.h"
 #include "util/TextCodec.h"
 
 namespace {
 
-constexpr double MSecsPerDay = 86400000.0;
-constexpr int32_t DateDelta = 693594; // days from 1 January of year 1 (day 1) to 30 December 1899
 
 TFieldType FrameworkType(const TFlatField &f)
 {
@@ -101,17 +100,9 @@ TDateTime EncodeNow(bool withTime)
     std::tm tm{};
     int ms = 0;
     LocalNow(tm, ms);
-    // Days from 1899-12-30 by the civil calendar.
-    const int y = tm.tm_year + 1900 - (tm.tm_mon < 2 ? 1 : 0);
-    const int m = tm.tm_mon + 1;
-    const int era = (y >= 0 ? y : y - 399) / 400;
-    const int yoe = y - era * 400;
-    const int doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + tm.tm_mday - 1;
-    const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    const int64_t daysSince1970 = int64_t(era) * 146097 + doe - 719468;
-    double dt = double(daysSince1970 + 25569);
+    double dt = double(DaysFromCivil(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday) + UnixDateDelta);
     if (withTime)
-        dt += (tm.tm_hour * 3600000.0 + tm.tm_min * 60000.0 + tm.tm_sec * 1000.0 + ms) / MSecsPerDay;
+        dt += (tm.tm_hour * 3600000.0 + tm.tm_min * 60000.0 + tm.tm_sec * 1000.0 + ms) / double(MSecsPerDay);
     return dt;
 }
 
@@ -1307,7 +1298,7 @@ void TFlatDataset::WriteValue(TFlatRecord &rec, const TFlatField &f, const TVari
     case fftTime: {
         double d = null ? 0.0 : ToDouble(value);
         d = std::isfinite(d) ? std::fabs(d - std::trunc(d)) : 0.0;
-        const int32_t v = int32_t(std::min(std::round(d * MSecsPerDay), MSecsPerDay - 1));
+        const int32_t v = int32_t(std::min(std::round(d * MSecsPerDay), double(MSecsPerDay - 1)));
         std::memcpy(p, &v, 4);
         break;
     }

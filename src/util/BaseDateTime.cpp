@@ -18,33 +18,8 @@ constexpr double kDayOfYearOne = -693593;     // 1 January of year 1
 constexpr double kFirstDayAfter9999 = 2958466;
 constexpr double kFileTimeTicksPerDay = 864000000000.0;
 constexpr double kDaysFrom1601To1899 = 109205;
-constexpr int64_t kMsPerDay = 86400000;
 
-// Days of the date since 1970-01-01, proleptic Gregorian.
-int64_t DaysFromCivil(int64_t y, int m, int d)
-{
-    y -= m <= 2;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const int64_t yoe = y - era * 400;
-    const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
-}
-
-void CivilFromDays(int64_t z, int64_t &y, int &m, int &d)
-{
-    z += 719468;
-    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const int64_t doe = z - era * 146097;
-    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const int64_t mp = (5 * doy + 2) / 153;
-    d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-    m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    y = yoe + era * 400 + (m <= 2);
-}
-
-constexpr int64_t kUnixDayOfDateZero = -25569; // 30 December 1899
+constexpr int64_t kUnixDayOfDateZero = -int64_t(UnixDateDelta); // 30 December 1899
 
 // Day counts come from stored text and arithmetic; a value that is not a
 // number or lies beyond the reach of the 32-bit years is pinned, so no
@@ -290,6 +265,29 @@ std::string ConvertLocaleFormat(const char *f, char &separator, bool isDate)
 
 } // namespace
 
+int64_t DaysFromCivil(int64_t y, int m, int d)
+{
+    y -= m <= 2;
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const int64_t yoe = y - era * 400;
+    const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468;
+}
+
+void CivilFromDays(int64_t z, int64_t &y, int &m, int &d)
+{
+    z += 719468;
+    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const int64_t doe = z - era * 146097;
+    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const int64_t mp = (5 * doy + 2) / 153;
+    d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+    m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+    y = yoe + era * 400 + (m <= 2);
+}
+
 FormatSettings FormatSettings::FromLocale()
 {
     FormatSettings fs;
@@ -359,7 +357,7 @@ TDateTime EncodeTime(int hour, int min, int sec, int msec)
 {
     if (hour < 0 || hour > 23 || min < 0 || min > 59 || sec < 0 || sec > 59 || msec < 0 || msec > 999)
         throw EConvertError("Invalid argument to time encode");
-    return (((hour * 60 + min) * 60 + sec) * 1000.0 + msec) / kMsPerDay;
+    return (((hour * 60 + min) * 60 + sec) * 1000.0 + msec) / MSecsPerDay;
 }
 
 void DecodeDate(TDateTime t, int &year, int &month, int &day)
@@ -374,9 +372,9 @@ void DecodeTime(TDateTime t, int &hour, int &min, int &sec, int &msec)
 {
     t = Pinned(t);
     double whole;
-    int64_t ms = static_cast<int64_t>(std::llround(std::fabs(std::modf(t, &whole)) * kMsPerDay));
-    if (ms >= kMsPerDay)
-        ms = kMsPerDay - 1;
+    int64_t ms = static_cast<int64_t>(std::llround(std::fabs(std::modf(t, &whole)) * MSecsPerDay));
+    if (ms >= MSecsPerDay)
+        ms = MSecsPerDay - 1;
     hour = static_cast<int>(ms / 3600000);
     min = static_cast<int>(ms / 60000 % 60);
     sec = static_cast<int>(ms / 1000 % 60);
@@ -386,7 +384,7 @@ void DecodeTime(TDateTime t, int &hour, int &min, int &sec, int &msec)
 int DayOfWeek(TDateTime t)
 {
     t = Pinned(t);
-    const int64_t days = static_cast<int64_t>(std::trunc(t)) + 693594;
+    const int64_t days = static_cast<int64_t>(std::trunc(t)) + DateDelta;
     return static_cast<int>(((days % 7) + 7) % 7) + 1;
 }
 

@@ -10,6 +10,17 @@
 using TDateTime = double;
 using FileTime = uint64_t;
 
+// Days from 1 January of year 1 (counted as day 1) to 30 December 1899.
+inline constexpr int32_t DateDelta = 693594;
+// Days from 30 December 1899 to 1 January 1970.
+inline constexpr int32_t UnixDateDelta = 25569;
+inline constexpr int64_t MSecsPerDay = 86400000;
+
+// Days of a proleptic Gregorian date since 1 January 1970, and back. No range
+// checks: callers validate the date first.
+int64_t DaysFromCivil(int64_t year, int month, int day);
+void CivilFromDays(int64_t days, int64_t &year, int &month, int &day);
+
 // An impossible date or time given to an encoding routine.
 class EConvertError : public std::runtime_error {
 public:
