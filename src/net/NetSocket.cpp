@@ -469,46 +469,34 @@ void TCustomNetSocket::TriggerError()
 
 // ---------------------------------------------------------------- setters
 
-void TCustomNetSocket::SetAddr(const std::string &V)
+void TCustomNetSocket::SetEndpointPart(const char *Name, const std::string &V, std::string &Str,
+                                       bool &Assigned, bool &Resolved)
 {
     if (FState != wsClosed) {
-        RaiseException("Cannot change Addr if not closed");
+        RaiseException(std::string("Cannot change ") + Name + " if not closed");
         return;
     }
     std::string t = NetTrim(V);
-    if (FAddrAssigned && t == FAddrStr)
+    if (Assigned && t == Str)
         return;
-    FAddrStr = t;
-    FAddrAssigned = !t.empty();
-    FAddrResolved = false;
+    Str = t;
+    Assigned = !t.empty();
+    Resolved = false;
+}
+
+void TCustomNetSocket::SetAddr(const std::string &V)
+{
+    SetEndpointPart("Addr", V, FAddrStr, FAddrAssigned, FAddrResolved);
 }
 
 void TCustomNetSocket::SetPort(const std::string &V)
 {
-    if (FState != wsClosed) {
-        RaiseException("Cannot change Port if not closed");
-        return;
-    }
-    std::string t = NetTrim(V);
-    if (FPortAssigned && t == FPortStr)
-        return;
-    FPortStr = t;
-    FPortAssigned = !t.empty();
-    FPortResolved = false;
+    SetEndpointPart("Port", V, FPortStr, FPortAssigned, FPortResolved);
 }
 
 void TCustomNetSocket::SetProto(const std::string &V)
 {
-    if (FState != wsClosed) {
-        RaiseException("Cannot change Proto if not closed");
-        return;
-    }
-    std::string t = NetTrim(V);
-    if (FProtoAssigned && t == FProtoStr)
-        return;
-    FProtoStr = t;
-    FProtoAssigned = !t.empty();
-    FProtoResolved = false;
+    SetEndpointPart("Proto", V, FProtoStr, FProtoAssigned, FProtoResolved);
 }
 
 void TCustomNetSocket::SetLocalAddr(const std::string &V)
@@ -582,20 +570,27 @@ void TCustomNetSocket::BindSocket()
     FLocalPortNum = ntohs(sa.sin_port);
 }
 
-void TCustomNetSocket::Connect()
+bool TCustomNetSocket::ReadyToConnect()
 {
     if (FHSocket != -1 && FState != wsClosed) {
         RaiseException("Connect: Socket already in use");
-        return;
+        return false;
     }
     if (!FPortAssigned) {
         RaiseException("Connect: No Port Specified");
-        return;
+        return false;
     }
     if (!FAddrAssigned) {
         RaiseException("Connect: No IP Address Specified");
-        return;
+        return false;
     }
+    return true;
+}
+
+void TCustomNetSocket::Connect()
+{
+    if (!ReadyToConnect())
+        return;
     if (!FProtoAssigned) {
         RaiseException("Connect: No Protocol Specified");
         return;

@@ -174,6 +174,9 @@ protected:
     // Runs a piece of event dispatch and routes any exception to the background path.
     template <class F> void Guarded(F &&f);
     void ChangeState(TSocketState NewState);
+    // The checks every Connect starts with (socket free, port and address
+    // given); false, after raising the error, when one fails.
+    bool ReadyToConnect();
     void SocketError(const std::string &Func);
     bool TryToSend();
     void DeleteBufferedData();
@@ -212,6 +215,10 @@ protected:
     std::vector<std::string> FDnsResultList;
 
 private:
+    // Setter of Addr, Port or Proto: only a closed socket takes a new value,
+    // and a changed value must be resolved again.
+    void SetEndpointPart(const char *Name, const std::string &V, std::string &Str, bool &Assigned,
+                         bool &Resolved);
     void WatchRead(bool On);
     void WatchWrite(bool On);
     void DropNotifiers();

@@ -84,18 +84,8 @@ void TCustomSocksNetSocket::Connect()
         RaiseException("tcp is the only protocol supported thru socks server");
         return;
     }
-    if (FHSocket != -1 && FState != wsClosed) {
-        RaiseException("Connect: Socket already in use");
+    if (!ReadyToConnect())
         return;
-    }
-    if (!FPortAssigned) {
-        RaiseException("Connect: No Port Specified");
-        return;
-    }
-    if (!FAddrAssigned) {
-        RaiseException("Connect: No IP Address Specified");
-        return;
-    }
     // The requests carry these in one-byte length fields.
     if (FAddrStr.size() > 255 || SocksUsercode.size() > 255 || SocksPassword.size() > 255) {
         RaiseException("Socks host name, user code or password longer than 255 bytes");
