@@ -87,12 +87,6 @@ bool HasFields(const TFlatTable &t, const std::vector<std::string> &names)
     return true;
 }
 
-void RemoveQuietly(const std::string &fileName)
-{
-    std::error_code ec;
-    std::filesystem::remove(fileName, ec);
-}
-
 } // namespace
 
 TOpenTableResult OpenCatalogTable(const std::string &fileName, const std::vector<TFieldLayout> &layout,
@@ -114,8 +108,9 @@ TOpenTableResult OpenCatalogTable(const std::string &fileName, const std::vector
     if (options.beforeConversion)
         options.beforeConversion();
     result.table.reset();
-    const std::string tmp = fileName + ".conv~";
-    try {
+    {
+        // Read the old layout whole, then save the converted table over the same
+        // file; the save replaces the file atomically, so a failure keeps the old one.
         TFlatTable old;
         old.SetTableName(fileName);
         old.Open();
@@ -124,17 +119,9 @@ TOpenTableResult OpenCatalogTable(const std::string &fileName, const std::vector
         AddFieldDefs(fresh, layout);
         fresh.Open();
         fresh.CopyFromDataSet(&old, 0);
-        fresh.SaveToFile(tmp);
-        fresh.Close();
         old.Close();
-    } catch (...) {
-        RemoveQuietly(tmp);
-        throw;
-    }
-    std::filesystem::rename(tmp, fileName, ec);
-    if (ec) {
-        RemoveQuietly(tmp);
-        throw EDatabaseError("Cannot replace " + fileName + ": " + ec.message());
+        fresh.SaveToFile(fileName);
+        fresh.Close();
     }
     result.converted = true;
     result.table = OpenFile(fileName, options.autoBackup);

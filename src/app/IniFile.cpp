@@ -1,5 +1,7 @@
 #include "app/IniFile.h"
 
+#include "util/BaseFileUtils.h"
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -193,27 +195,10 @@ std::string TIniFile::Text() const
 
 bool TIniFile::Save(std::string *error) const
 {
-    const std::string tmp = fileName_ + ".tmp";
-    const std::string text = Text();
-    {
-        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-        if (out)
-            out.write(text.data(), static_cast<std::streamsize>(text.size()));
-        out.flush();
-        if (!out) {
-            std::error_code ec;
-            std::filesystem::remove(tmp, ec);
-            if (error)
-                *error = "Cannot write " + fileName_;
-            return false;
-        }
-    }
-    std::error_code ec;
-    std::filesystem::rename(tmp, fileName_, ec);
-    if (ec) {
-        std::filesystem::remove(tmp, ec);
+    std::string reason;
+    if (!WriteFileAtomically(fileName_, Text(), reason)) {
         if (error)
-            *error = "Cannot replace " + fileName_;
+            *error = "Cannot write " + fileName_ + ": " + reason;
         return false;
     }
     return true;

@@ -1,5 +1,7 @@
 #include "app/TreeFile.h"
 
+#include "util/BaseFileUtils.h"
+
 #include <filesystem>
 #include <fstream>
 #include <system_error>
@@ -252,26 +254,10 @@ bool ReadTreeFile(const std::string &fileName, std::vector<TTreeRecord> &nodes, 
 
 bool WriteTreeFile(const std::string &fileName, const std::vector<TTreeRecord> &nodes, std::string *error)
 {
-    const std::string bytes = EncodeTreeStream(nodes);
-    const std::string tmp = fileName + ".tmp";
-    {
-        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        out.flush();
-        if (!out) {
-            std::error_code ec;
-            std::filesystem::remove(tmp, ec);
-            if (error)
-                *error = "cannot write " + fileName;
-            return false;
-        }
-    }
-    std::error_code ec;
-    std::filesystem::rename(tmp, fileName, ec);
-    if (ec) {
-        std::filesystem::remove(tmp, ec);
+    std::string reason;
+    if (!WriteFileAtomically(fileName, EncodeTreeStream(nodes), reason)) {
         if (error)
-            *error = "cannot replace " + fileName;
+            *error = "cannot write " + fileName + ": " + reason;
         return false;
     }
     return true;
