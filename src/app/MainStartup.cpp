@@ -54,7 +54,7 @@ TMainForm::TMainForm(TSplashForm *splash, const std::string &dataFolder, QWidget
     setObjectName(QStringLiteral("MainForm"));
     // Status bar panels 0 .. 2; the progress bar sits on the bar after them.
     for (int width : {150, 50, 136})
-        ui->StatusBar1->AddPanel(TStatusPanel{QString(), width, psText});
+        ui->StatusBar1->AddPanel(TStatusPanel{QString(), width, psOwnerDraw});
     ui->StatusBar1->AddPanel(TStatusPanel{});
     ProgressBar1 = new QProgressBar(ui->StatusBar1);
     ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
