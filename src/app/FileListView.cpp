@@ -67,7 +67,7 @@ void TFileListView::SetViewStyle(int style)
         icons_->setFlow(QListView::TopToBottom);
         icons_->setIconSize(QSize(16, 16));
         icons_->setGridSize(QSize());
-        icons_->setUniformItemSizes(true);
+        icons_->setUniformItemSizes(false);
         break;
     case vsIcon:
         icons_->setViewMode(QListView::IconMode);

@@ -158,6 +158,9 @@ void TMainForm::LoadList()
     }
     SortFileRows(rows, tracks);
     list->Model()->SetRows(std::move(rows));
+    // The panel must not go on describing an entry that left the list.
+    if (ui->InfoPanel->isVisibleTo(this))
+        ShowInfoPanel();
 
     QTreeWidgetItem *node = ui->TreeView1->currentItem();
     if (Settings[10] == 1 && node && node->childCount() == 0 && Browse.BrowseFlag == 1)
@@ -206,8 +209,11 @@ void TMainForm::LinksListViewDblClick()
     SelectTreeNodeByPath(DrivePathToDiscPath(row.Namecd, row.FullName));
     LoadList();
     SetPath();
-    if (list->Count() > 0)
+    if (list->Count() > 0) {
         list->SelectRow(0);
+        if (ui->InfoPanel->isVisibleTo(this))
+            ShowInfoPanel();
+    }
 }
 
 void TMainForm::ListViewMenuClick()

@@ -107,8 +107,10 @@ protected:
     {
         files.SaveToFile(data + "/Cat.d");
         discs.SaveToFile(data + "/CdNames/Cat_cdname.d");
+        // The information panel is hidden unless `ini` says otherwise.
+        const std::string panel = ini.find("Setup16=") == std::string::npos ? "Setup16=0\n" : "";
         dir.write("DiVovData/cat.ini",
-                  "[CatalogSettings]\nSetup1=0\nSetup12=1\nSetup16=0\nSetup20=1\nSetup_Text4=Cat\n" + ini);
+                  "[CatalogSettings]\nSetup1=0\nSetup12=1\n" + panel + "Setup20=1\nSetup_Text4=Cat\n" + ini);
     }
 
     // The standard catalogue: a scanned tree on "e: [DATA]", a disc whose name
@@ -542,4 +544,21 @@ TEST_F(BrowseFormTest, DiscWithoutRecordsKeepsThePathAndListsNothing)
     EXPECT_EQ(form->Browse.CurrentPath, "e:\\docs\\");
     EXPECT_EQ(form->ui->LinksListView->Count(), 0);
     EXPECT_EQ(form->Browse.FileCountText, "0");
+}
+
+TEST_F(BrowseFormTest, InformationPanelFollowsTheListAfterNavigation)
+{
+    MakeStandardCatalog("Setup16=1\n");
+    auto form = Open();
+    ASSERT_FALSE(form->ui->InfoPanel->isHidden());
+    Reopen(*form, "e: [DATA]");
+    Click(*form, "docs");
+    EXPECT_EQ(form->ui->StaticText5->text(), QStringLiteral(" docs"));
+    // Entering the folder selects its first entry, and the panel shows that one.
+    Enter(*form, "docs");
+    EXPECT_EQ(form->ui->StaticText5->text(), QStringLiteral(" old"));
+    // Back: nothing is selected, so the panel describes no entry.
+    form->BackButtonClick();
+    EXPECT_TRUE(form->ui->StaticText5->text().isEmpty());
+    EXPECT_TRUE(form->ui->StaticText8->text().isEmpty());
 }
