@@ -21,10 +21,12 @@
 #include "app/FileListView.h"
 #include "app/LangUnit.h"
 #include "app/Main.h"
+#include "platform/ExeIcon.h"
 #include "platform/Prompt.h"
 #include "storage/FlatTbl.h"
 #include "support/TempDir.h"
 #include "ui_MainForm.h"
+#include "util/PeTestImage.h"
 #include "widgets/StatusBarCont.h"
 
 namespace fs = std::filesystem;
@@ -561,4 +563,39 @@ TEST_F(BrowseFormTest, InformationPanelFollowsTheListAfterNavigation)
     form->BackButtonClick();
     EXPECT_TRUE(form->ui->StaticText5->text().isEmpty());
     EXPECT_TRUE(form->ui->StaticText8->text().isEmpty());
+}
+
+TEST_F(BrowseFormTest, ProgramsShowTheirStoredIconInBothSizes)
+{
+    const std::string exe = dir.write("prog.exe", orbtest::ProgramWithIcons(0xFF2040C0u).bytes);
+    const QByteArray stream = ReadExeIconStream(QString::fromStdString(exe));
+    ASSERT_FALSE(stream.isEmpty());
+    AddDisc({"e: [APPS]", "1", "", "1 mb", "", 0});
+    AddRecord("e: [APPS]", "e:\\", "a.exe", 1, "100");
+    files.Last();
+    files.Edit();
+    files.FieldByName("Icon").SetAsBytes(stream.toStdString());
+    files.Post();
+    AddRecord("e: [APPS]", "e:\\", "b.exe", 1, "100");
+    // A damaged stream falls back to the shell's icon instead of failing the fill.
+    AddRecord("e: [APPS]", "e:\\", "c.exe", 1, "100");
+    files.Last();
+    files.Edit();
+    files.FieldByName("Icon").SetAsBytes(std::string("\0\0\1\0\xff\xff", 6));
+    files.Post();
+    Save();
+    auto form = Open();
+    for (QAction *style : {form->ui->ReportViewMenu, form->ui->IconViewMenu}) {
+        style->trigger();
+        const TFileListModel *model = form->ui->LinksListView->Model();
+        ASSERT_EQ(model->Count(), 3);
+        for (int size : {16, 32}) {
+            const QImage stored = model->Row(0)->Icon.pixmap(size, size).toImage();
+            ASSERT_FALSE(stored.isNull());
+            EXPECT_EQ(stored.pixel(stored.width() * 3 / 16, stored.height() * 5 / 16), 0xFF2040C0u) << size;
+        }
+        EXPECT_FALSE(model->Row(1)->Icon.isNull());
+        EXPECT_FALSE(model->Row(2)->Icon.isNull());
+        EXPECT_FALSE(model->Row(0)->TypeName.isEmpty());
+    }
 }
