@@ -124,7 +124,6 @@ void TMainForm::RunScanWizard(int mode)
     // open must not swap the drive under the scan.
     ScanSession.Volume = TakeScanVolume(letter, driveText);
     Scan.VolumeSerial = ScanSession.Volume.serialText;
-    Scan.Audio = ScanSession.Volume.kind == 2;
     Scan.RootFolder = std::string(1, ScanSession.Volume.letter) + ":\\";
     {
         TNewRecordForm wizard(*this, mode);

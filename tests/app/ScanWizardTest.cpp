@@ -372,6 +372,8 @@ protected:
     }
     void WithTitles(TNewRecordForm &)
     {
+        // What a finished lookup leaves behind.
+        form->Scan.Audio = true;
         form->Scan.CddbTitle = "Album";
         form->Scan.TrackTitles = {"First", "Second"}; // one title short
     }
