@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListView>
 #include <QMenu>
@@ -598,4 +600,60 @@ TEST_F(BrowseFormTest, ProgramsShowTheirStoredIconInBothSizes)
         EXPECT_FALSE(model->Row(2)->Icon.isNull());
         EXPECT_FALSE(model->Row(0)->TypeName.isEmpty());
     }
+}
+
+TEST_F(BrowseFormTest, KeysOfTheListAndTheTree)
+{
+    MakeStandardCatalog();
+    auto form = Open();
+    Reopen(*form, "e: [DATA]");
+    auto press = [](QWidget *w, int key) {
+        QKeyEvent down(QEvent::KeyPress, key, Qt::NoModifier);
+        QApplication::sendEvent(w, &down);
+        QKeyEvent up(QEvent::KeyRelease, key, Qt::NoModifier);
+        QApplication::sendEvent(w, &up);
+    };
+    TFileListView *list = form->ui->LinksListView;
+    list->SelectRow(RowNamed(*form, "docs"));
+    press(list->ActiveView(), Qt::Key_Return); // opens the folder
+    EXPECT_EQ(form->Browse.CurrentPath, "e:\\docs\\");
+    press(list->ActiveView(), Qt::Key_Backspace); // goes up
+    EXPECT_EQ(form->Browse.CurrentPath, "e:\\");
+    EXPECT_EQ(Box(*form), "e:");
+    // An arrow released in the list shows the note of the row it reached.
+    list->SelectRow(RowNamed(*form, "a.zip"));
+    press(list->ActiveView(), Qt::Key_Down);
+    ASSERT_EQ(list->SelectedRow()->Name, "readme.txt");
+    EXPECT_EQ(form->ui->ListNoteLabel->text(), QStringLiteral("  Top readme"));
+
+    // An arrow released in the tree opens the node it reached.
+    QTreeWidget *tree = form->ui->TreeView1;
+    ASSERT_GE(form->SelectTreeNodeByText("f: [MUSIC]"), 0);
+    press(tree, Qt::Key_Down);
+    EXPECT_EQ(form->Browse.LoadedDisc, tree->currentItem()->text(0).toStdString());
+}
+
+TEST_F(BrowseFormTest, OpenDiscLeavesTheFileTableFilteredToIt)
+{
+    MakeStandardCatalog();
+    auto form = Open();
+    Reopen(*form, "f: [MUSIC]");
+    ASSERT_TRUE(form->FlatTable1->Filtered());
+    EXPECT_EQ(form->FlatTable1->RecordCount(), 2);
+    // The work table admits exactly the current folder's records.
+    form->Browse.CurrentPath = "e:\\docs\\";
+    bool accept = true;
+    Reopen(*form, "e: [DATA]");
+    EXPECT_EQ(form->FlatTable1->RecordCount(), 8);
+    form->WorkTable->First();
+    form->Browse.CurrentPath = "nowhere\\";
+    form->FinalExmemoryDataFilterRecord(form->WorkTable.get(), accept);
+    EXPECT_FALSE(accept);
+    form->Browse.CurrentPath = form->WorkTable->FieldByName("Path").AsString();
+    form->FinalExmemoryDataFilterRecord(form->WorkTable.get(), accept);
+    EXPECT_TRUE(accept);
+    // The disc filter compares exactly: another letter case is another disc.
+    form->Browse.CurrentDisc = "E: [data]";
+    form->FlatTable1FilterRecord(form->WorkTable.get(), accept);
+    EXPECT_FALSE(accept);
 }
