@@ -79,6 +79,8 @@ void TMainForm::ConnectBrowseHandlers()
     connect(ui->ForwardMenu, &QAction::triggered, this, guarded(&TMainForm::ForwardButtonClick));
     // Only what the user types or picks changes the folder; the window's own
     // updates of the path box do not.
+    // Only navigation adds drop-down items, not the text typed into the box.
+    ui->ComboBox1->setInsertPolicy(QComboBox::NoInsert);
     connect(ui->ComboBox1, &QComboBox::textActivated, this, guarded(&TMainForm::ComboBox1Change));
     if (QLineEdit *edit = ui->ComboBox1->lineEdit())
         connect(edit, &QLineEdit::textEdited, this, guarded(&TMainForm::ComboBox1Change));
@@ -136,8 +138,12 @@ void TMainForm::TreeView1Click()
             if (SelectTreeNodeByText(Browse.CurrentDisc) >= 0)
                 ExpandAll(ui->TreeView1->currentItem());
             {
+                // The drop-down items go; the text stays until the disc's drive
+                // replaces it (a disc without records keeps it).
                 const QSignalBlocker block(ui->ComboBox1);
+                const QString text = ui->ComboBox1->currentText();
                 ui->ComboBox1->clear();
+                ui->ComboBox1->setEditText(text);
             }
             Browse.TargetPath.clear();
             Browse.PreviousPath.clear();

@@ -546,6 +546,8 @@ TEST_F(BrowseFormTest, DiscWithoutRecordsKeepsThePathAndListsNothing)
     OpenDisc(*form, "g: [EMPTY]");
     EXPECT_EQ(form->Browse.LoadedDisc, "g: [EMPTY]");
     EXPECT_EQ(form->Browse.CurrentPath, "e:\\docs\\");
+    EXPECT_EQ(Box(*form), "e:\\docs");
+    EXPECT_EQ(form->ui->ComboBox1->count(), 0); // a fresh history of drop-down items
     EXPECT_EQ(form->ui->LinksListView->Count(), 0);
     EXPECT_EQ(form->Browse.FileCountText, "0");
 }
