@@ -172,6 +172,8 @@ public:
     void ShowInfoButtonClick();
     void ShowInfoPanelMenuClick();
     void InfoPanelResize();
+    // Widths and centring of the search panel's parts for its size.
+    void LayoutSearchPanel();
     // The disc table's current record's picture, or the default of its kind.
     void ShowDiscPicture();
     void FlatTable1FilterRecord(TDataSet *DataSet, bool &Accept);

@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSplitter>
+#include <QStyle>
 #include <QStyledItemDelegate>
 #include <QToolButton>
 
@@ -103,7 +104,7 @@ void TMainForm::ConnectInfoPanelHandlers()
     ui->ComboBox2->setItemDelegate(new TDiscChoiceDelegate(this));
     ui->Label4->setCursor(Qt::PointingHandCursor);
     ui->Label5->setCursor(Qt::PointingHandCursor);
-    bool *resizing = new bool(false);
+    auto resizing = std::make_shared<bool>(false);
     auto *events = new TPanelEvents(this, [this, resizing](QObject *w, QEvent::Type type) {
         if (type == QEvent::Resize && (w == ui->InfoPanel || w == ui->InfoTexts)) {
             InfoPanelResize();
@@ -127,23 +128,11 @@ void TMainForm::ConnectInfoPanelHandlers()
                 other->setSizes({width, std::max(0, total - width)});
             }
             ui->Shape1->resize(width - 17, ui->Shape1->height());
-            if (w == ui->Panel3) {
-                for (QWidget *p : {static_cast<QWidget *>(ui->Panel6), static_cast<QWidget *>(ui->Panel5),
-                                   static_cast<QWidget *>(ui->ScrollBox1)})
-                    p->resize(width - 28, p->height());
-                for (QWidget *e : {static_cast<QWidget *>(ui->Edit1), static_cast<QWidget *>(ui->Edit3),
-                                   static_cast<QWidget *>(ui->ComboBox2)})
-                    e->resize(width - 51, e->height());
-                // Centred in the search panel.
-                const int height = ui->Panel3->height();
-                for (QWidget *p : {static_cast<QWidget *>(ui->Panel6), static_cast<QWidget *>(ui->Shape1),
-                                   static_cast<QWidget *>(ui->Panel5)})
-                    p->move((width - 1 - p->width()) / 2, (height - p->height()) / 2);
-            }
+            if (w == ui->Panel3)
+                LayoutSearchPanel();
             *resizing = false;
         }
     });
-    connect(this, &QObject::destroyed, [resizing] { delete resizing; });
     for (QWidget *w : std::initializer_list<QWidget *>{ui->InfoPanel, ui->InfoTexts, ui->ListNoteLabel, ui->Label4,
                                                        ui->Label5, ui->Label3, ui->Panel5, ui->Panel3, ui->Panel4})
         w->installEventFilter(events);
@@ -248,4 +237,25 @@ void TMainForm::ShowDiscPicture()
     case 3: ui->CDImage->setPixmap(DisketteBmp); break;
     default: break; // another kind keeps the picture shown
     }
+}
+
+void TMainForm::LayoutSearchPanel()
+{
+    // The criteria panel (Panel6) scrolls inside ScrollBox1, so the scroll box
+    // stands for it in the search panel; Shape1 frames it and the notice
+    // (Panel5) covers it.
+    const int width = ui->Panel3->width();
+    const int height = ui->Panel3->height();
+    ui->Shape1->resize(width - 17, ui->Shape1->height());
+    ui->ScrollBox1->resize(width - 28, ui->ScrollBox1->height());
+    ui->Panel5->resize(width - 28, ui->Panel5->height());
+    const int bar = ui->ScrollBox1->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    ui->Panel6->resize(std::max(ui->Panel6->minimumWidth(), width - 28 - bar), ui->Panel6->height());
+    ui->ScrollBox1Contents->resize(ui->Panel6->size());
+    for (QWidget *e : {static_cast<QWidget *>(ui->Edit1), static_cast<QWidget *>(ui->Edit3),
+                       static_cast<QWidget *>(ui->ComboBox2)})
+        e->resize(width - 51, e->height());
+    for (QWidget *p : {static_cast<QWidget *>(ui->ScrollBox1), static_cast<QWidget *>(ui->Shape1),
+                       static_cast<QWidget *>(ui->Panel5)})
+        p->move((width - 1 - p->width()) / 2, (height - p->height()) / 2);
 }

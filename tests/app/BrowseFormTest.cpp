@@ -11,6 +11,8 @@
 #include <QLabel>
 #include <QListView>
 #include <QMenu>
+#include <QScrollArea>
+#include <QSplitter>
 #include <QToolButton>
 #include <QTreeView>
 #include <QTreeWidget>
@@ -658,4 +660,29 @@ TEST_F(BrowseFormTest, OpenDiscLeavesTheFileTableFilteredToIt)
     form->Browse.CurrentDisc = "E: [data]";
     form->FlatTable1FilterRecord(form->WorkTable.get(), accept);
     EXPECT_FALSE(accept);
+}
+
+TEST_F(BrowseFormTest, SearchPanelPartsAreSizedAndCentred)
+{
+    MakeStandardCatalog();
+    auto form = Open();
+    form->resize(900, 700);
+    form->ui->Panel2->show();
+    form->show();
+    form->ui->Panel3->resize(300, 320);
+    form->LayoutSearchPanel();
+    EXPECT_EQ(form->ui->Edit1->width(), 249);
+    EXPECT_EQ(form->ui->ComboBox2->width(), 249);
+    EXPECT_EQ(form->ui->ScrollBox1->width(), 272);
+    EXPECT_EQ(form->ui->Shape1->width(), 283);
+    // Centred, the divisions truncating.
+    EXPECT_EQ(form->ui->ScrollBox1->x(), (300 - 1 - 272) / 2);
+    EXPECT_EQ(form->ui->Shape1->x(), (300 - 1 - 283) / 2);
+    EXPECT_EQ(form->ui->Shape1->y(), (320 - form->ui->Shape1->height()) / 2);
+    EXPECT_EQ(form->ui->Panel5->x(), form->ui->ScrollBox1->x());
+    // The criteria fit the scroll box's width.
+    EXPECT_LE(form->ui->Panel6->width(), 272);
+    if (const char *shot = std::getenv("ORB_BROWSE_SHOT"))
+        form->grab().save(QString::fromLocal8Bit(shot));
+    form->close();
 }
