@@ -303,22 +303,36 @@ void TMainForm::SaveToDatabase(const std::string &sizeText, int mode)
         }
         FlatTable1->Save();
     } catch (...) {
-        // Nothing half-written: the file table keeps what its file holds, and
-        // a disc record saved for records that could not be saved goes again.
-        FlatTable1->CancelChanges();
-        CdNameTable->CancelChanges();
-        if (discSaved && mode == 0) {
-            TField &cdName = CdNameTable->FieldByName("CdName");
-            for (CdNameTable->Last(); !CdNameTable->Bof(); CdNameTable->Prior()) {
-                if (cdName.AsString() == written) {
-                    CdNameTable->Delete();
-                    try {
-                        CdNameTable->Save();
-                    } catch (...) {
+        // Nothing half-written: a new disc that could not be saved whole goes
+        // again, from the tables in memory and from the disc table's file, so
+        // no disc record stands without its files and no later save writes
+        // files without their disc.
+        try {
+            for (TDataSet *t : {static_cast<TDataSet *>(FlatTable1.get()), static_cast<TDataSet *>(CdNameTable.get())})
+                if (t->State() == dsEdit || t->State() == dsInsert)
+                    t->Cancel();
+            if (mode == 0 && !written.empty()) {
+                TField &cdName = CdNameTable->FieldByName("CdName");
+                for (CdNameTable->Last(); !CdNameTable->Bof(); CdNameTable->Prior()) {
+                    if (cdName.AsString() == written) {
+                        CdNameTable->Delete();
+                        break;
                     }
-                    break;
                 }
+                Unfiltered(*FlatTable1, [&] {
+                    TField &namecd = FlatTable1->FieldByName("Namecd");
+                    FlatTable1->First();
+                    while (!FlatTable1->Eof()) {
+                        if (namecd.AsString() == written)
+                            FlatTable1->Delete();
+                        else
+                            FlatTable1->Next();
+                    }
+                });
+                if (discSaved)
+                    CdNameTable->Save();
             }
+        } catch (...) {
         }
         throw;
     }

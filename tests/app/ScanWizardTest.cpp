@@ -345,6 +345,33 @@ TEST_F(ScanWizardTest, UpdateWarnsOnlyWhenTheStoredSerialDiffers)
     EXPECT_EQ(CountOf(ReadFiles(FilesPath()), "e: [data]"), 3u);
 }
 
+TEST_F(ScanWizardTest, WriteThatFailsLeavesTheCatalogueAsItWas)
+{
+    Scan(0);
+    const std::string files = FilesPath();
+    // The file table cannot be replaced: a folder holds its name.
+    Scan(0, [&](TNewRecordForm &) {
+        fs::rename(files, files + ".aside");
+        fs::create_directories(files + "/blocker");
+    });
+    fs::remove_all(files);
+    fs::rename(files + ".aside", files);
+    ASSERT_EQ(prompt.Asked().size(), 1u);
+    EXPECT_EQ(prompt.Asked()[0].icon, PromptIcon::Error);
+    // The disc record written before the failure was taken back.
+    const auto discs = ReadDiscs(DiscsPath());
+    ASSERT_EQ(discs.size(), 1u);
+    EXPECT_EQ(discs[0].name, "e: [data]");
+    EXPECT_EQ(ReadFiles(files).size(), 3u);
+    EXPECT_EQ(form->CdNameTable->RecordCount(), 1);
+    EXPECT_EQ(form->FlatTable1->RecordCount(), 3);
+    EXPECT_EQ(form->ExMemoryData1->RecordCount(), 0);
+    // The next scan writes normally.
+    Scan(0);
+    EXPECT_EQ(ReadDiscs(DiscsPath()).size(), 2u);
+    EXPECT_EQ(ReadFiles(files).size(), 6u);
+}
+
 class AudioScanTest : public ScanWizardTest {
 protected:
     void AddAudioDrive(char letter)
