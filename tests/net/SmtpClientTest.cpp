@@ -89,51 +89,60 @@ std::string Ok(const std::string &cmd)
     return "250 ok\r\n";
 }
 
-void Point(TCustomSmtpClient &C, int Port)
+// Ok, except that commands starting with Prefix get Reply.
+std::function<std::string(const std::string &)> OkBut(std::string Prefix, std::string Reply)
 {
-    C.Host = "127.0.0.1";
-    C.Port = std::to_string(Port);
-    C.SignOn = "client.test";
+    return [Prefix, Reply](const std::string &cmd) { return cmd.rfind(Prefix, 0) == 0 ? Reply : Ok(cmd); };
 }
+
+// A client pointed at a loopback port, with its completion recorder.
+struct Session {
+    TSmtpCli c;
+    SmtpDone d;
+    explicit Session(int Port = 0)
+    {
+        d.Attach(c);
+        if (Port != 0) {
+            c.Host = "127.0.0.1";
+            c.Port = std::to_string(Port);
+            c.SignOn = "client.test";
+        }
+    }
+    // Starts one request, waits for its completion and gives {kind, error}.
+    std::pair<int, int> Run(void (TCustomSmtpClient::*Request)())
+    {
+        const size_t n = d.Done.size() + 1;
+        (c.*Request)();
+        return d.Wait(n) ? d.Last() : std::make_pair(-1, -1);
+    }
+};
 } // namespace
 
 TEST(SmtpClient, BannerContinuationRecipientsAndDotStuffing)
 {
     ScriptedSmtp srv("220-first banner line\r\n220-second\r\n220 ready\r\n", Ok);
-    TSmtpCli c;
-    SmtpDone d;
-    d.Attach(c);
+    Session s(srv.Peer->Port());
+    TSmtpCli &c = s.c;
     std::vector<std::string> shown;
     c.OnDisplay = [&](TCustomSmtpClient *, const std::string &m) { shown.push_back(m); };
-    Point(c, srv.Peer->Port());
     c.Connect();
     EXPECT_THROW(c.Helo(), SmtpException); // busy
-    ASSERT_TRUE(d.Wait());
-    EXPECT_EQ(d.Last(), std::make_pair(0, 0));
+    ASSERT_TRUE(s.d.Wait());
+    EXPECT_EQ(s.d.Last(), std::make_pair(0, 0));
     EXPECT_EQ(c.LastResponse(), "220 ready");
     EXPECT_EQ(c.State(), smtpReady);
 
-    c.Helo();
-    ASSERT_TRUE(d.Wait(2));
-    EXPECT_EQ(d.Last(), std::make_pair(1, 0));
-
+    EXPECT_EQ(s.Run(&TCustomSmtpClient::Helo), std::make_pair(1, 0));
     c.FromName = "Sender Name <from@example.org>";
-    c.MailFrom();
-    ASSERT_TRUE(d.Wait(3));
+    ASSERT_NE(s.Run(&TCustomSmtpClient::MailFrom).first, -1);
     c.RcptName = {"one@example.org", " <two@example.org> "};
-    c.RcptTo();
-    ASSERT_TRUE(d.Wait(4));
-    EXPECT_EQ(d.Last(), std::make_pair(4, 0)); // 251 is accepted
+    EXPECT_EQ(s.Run(&TCustomSmtpClient::RcptTo), std::make_pair(4, 0)); // 251 is accepted
 
     c.HdrSubject = "Test";
     c.HdrFrom = "from@example.org";
     c.MailMessage = {"first", ".leading dot", ".", "two\r\nlines\n.dot after break"};
-    c.Data();
-    ASSERT_TRUE(d.Wait(5));
-    EXPECT_EQ(d.Last(), std::make_pair(5, 0));
-    c.Quit();
-    ASSERT_TRUE(d.Wait(6));
-    EXPECT_EQ(d.Last(), std::make_pair(6, 0));
+    EXPECT_EQ(s.Run(&TCustomSmtpClient::Data), std::make_pair(5, 0));
+    EXPECT_EQ(s.Run(&TCustomSmtpClient::Quit), std::make_pair(6, 0));
 
     const std::string got = srv.Got();
     EXPECT_NE(got.find("HELO client.test\r\nMAIL FROM:Sender Name <from@example.org>\r\n"
@@ -150,23 +159,14 @@ TEST(SmtpClient, BannerContinuationRecipientsAndDotStuffing)
 
 TEST(SmtpClient, OpenWithLoginFailsWhenEhloIsRefused)
 {
-    ScriptedSmtp srv("220 old server\r\n", [](const std::string &cmd) -> std::string {
-        if (cmd.rfind("EHLO", 0) == 0)
-            return "500 what is EHLO\r\n";
-        return Ok(cmd);
-    });
-    TSmtpCli c;
-    SmtpDone d;
-    d.Attach(c);
-    Point(c, srv.Peer->Port());
-    c.AuthType = smtpAuthLogin;
-    c.Username = "u";
-    c.Password = "p";
-    c.Open();
-    ASSERT_TRUE(d.Wait());
-    EXPECT_EQ(d.Done.size(), 1u);
-    EXPECT_EQ(d.Last(), std::make_pair(8, 500));
-    EXPECT_EQ(c.ErrorMessage(), "500 what is EHLO");
+    ScriptedSmtp srv("220 old server\r\n", OkBut("EHLO", "500 what is EHLO\r\n"));
+    Session s(srv.Peer->Port());
+    s.c.AuthType = smtpAuthLogin;
+    s.c.Username = "u";
+    s.c.Password = "p";
+    EXPECT_EQ(s.Run(&TCustomSmtpClient::Open), std::make_pair(8, 500));
+    EXPECT_EQ(s.d.Done.size(), 1u);
+    EXPECT_EQ(s.c.ErrorMessage(), "500 what is EHLO");
     const std::string got = srv.Got();
     EXPECT_NE(got.find("EHLO client.test\r\nHELO client.test\r\n"), std::string::npos);
     EXPECT_EQ(got.find("AUTH"), std::string::npos);
@@ -176,93 +176,51 @@ TEST(SmtpClient, FailurePaths)
 {
     {
         // A refused command inside Mail drops the later steps.
-        ScriptedSmtp srv("220 hi\r\n", [](const std::string &cmd) -> std::string {
-            if (cmd.rfind("RCPT", 0) == 0)
-                return "550 no such user\r\n";
-            return Ok(cmd);
-        });
-        TSmtpCli c;
-        SmtpDone d;
-        d.Attach(c);
-        Point(c, srv.Peer->Port());
-        c.Open();
-        ASSERT_TRUE(d.Wait());
-        EXPECT_EQ(d.Last(), std::make_pair(8, 0));
-        c.FromName = "a@b";
-        c.RcptName = {"x@y"};
-        c.Mail();
-        ASSERT_TRUE(d.Wait(2));
-        EXPECT_EQ(d.Last(), std::make_pair(9, 550));
-        EXPECT_EQ(c.ErrorMessage(), "550 no such user");
+        ScriptedSmtp srv("220 hi\r\n", OkBut("RCPT", "550 no such user\r\n"));
+        Session s(srv.Peer->Port());
+        EXPECT_EQ(s.Run(&TCustomSmtpClient::Open), std::make_pair(8, 0));
+        s.c.FromName = "a@b";
+        s.c.RcptName = {"x@y"};
+        EXPECT_EQ(s.Run(&TCustomSmtpClient::Mail), std::make_pair(9, 550));
+        EXPECT_EQ(s.c.ErrorMessage(), "550 no such user");
         EXPECT_EQ(srv.Got().find("DATA"), std::string::npos);
     }
     {
         // An over-long reply line fails the request instead of being cut.
-        ScriptedSmtp srv("220 hi\r\n", [](const std::string &cmd) -> std::string {
-            if (cmd.rfind("HELO", 0) == 0)
-                return "250 " + std::string(5000, 'x') + "\r\n";
-            return Ok(cmd);
-        });
-        TSmtpCli c;
-        SmtpDone d;
-        d.Attach(c);
-        Point(c, srv.Peer->Port());
-        c.Open();
-        ASSERT_TRUE(d.Wait());
-        EXPECT_EQ(d.Last(), std::make_pair(8, 500));
-        EXPECT_EQ(c.LastResponse(), "500 Reply line too long");
+        ScriptedSmtp srv("220 hi\r\n", OkBut("HELO", "250 " + std::string(5000, 'x') + "\r\n"));
+        Session s(srv.Peer->Port());
+        EXPECT_EQ(s.Run(&TCustomSmtpClient::Open), std::make_pair(8, 500));
+        EXPECT_EQ(s.c.LastResponse(), "500 Reply line too long");
     }
     {
         // The server goes away in the middle of a request.
-        ScriptedSmtp srv("220 hi\r\n", [](const std::string &cmd) -> std::string {
-            if (cmd.rfind("HELO", 0) == 0)
-                return "<close>";
-            return Ok(cmd);
-        });
-        TSmtpCli c;
-        SmtpDone d;
-        d.Attach(c);
-        Point(c, srv.Peer->Port());
-        c.Connect();
-        ASSERT_TRUE(d.Wait());
-        c.Helo();
-        ASSERT_TRUE(d.Wait(2));
-        EXPECT_EQ(d.Last(), std::make_pair(1, 10004));
+        ScriptedSmtp srv("220 hi\r\n", OkBut("HELO", "<close>"));
+        Session s(srv.Peer->Port());
+        ASSERT_NE(s.Run(&TCustomSmtpClient::Connect).first, -1);
+        EXPECT_EQ(s.Run(&TCustomSmtpClient::Helo), std::make_pair(1, 10004));
     }
     {
         ScriptedSmtp srv("554 go away\r\n", Ok);
-        TSmtpCli c;
-        SmtpDone d;
-        d.Attach(c);
-        Point(c, srv.Peer->Port());
-        c.Connect();
-        ASSERT_TRUE(d.Wait());
+        Session s(srv.Peer->Port());
+        EXPECT_EQ(s.Run(&TCustomSmtpClient::Connect), std::make_pair(0, 554));
         PumpBriefly();
-        EXPECT_EQ(d.Done.size(), 1u);
-        EXPECT_EQ(d.Last(), std::make_pair(0, 554));
+        EXPECT_EQ(s.d.Done.size(), 1u);
     }
     {
-        TSmtpCli c;
-        SmtpDone d;
-        d.Attach(c);
-        Point(c, FreePort());
-        c.Connect();
-        ASSERT_TRUE(d.Wait());
-        EXPECT_EQ(d.Last(), std::make_pair(0, 500));
-        EXPECT_EQ(c.LastResponse(), "500 Connection refused (Winsock error #10061)");
+        Session s(FreePort());
+        EXPECT_EQ(s.Run(&TCustomSmtpClient::Connect), std::make_pair(0, 500));
+        EXPECT_EQ(s.c.LastResponse(), "500 Connection refused (Winsock error #10061)");
     }
 }
 
 TEST(SmtpClient, MisuseAndInjectionAreRefused)
 {
-    TSmtpCli c;
-    SmtpDone d;
-    d.Attach(c);
+    Session s;
+    TSmtpCli &c = s.c;
     EXPECT_THROW(c.Helo(), SmtpException);
     EXPECT_THROW(c.Data(), SmtpException);
-    c.Quit(); // without a connection: done at once with no error
-    ASSERT_TRUE(d.Wait());
-    EXPECT_EQ(d.Last(), std::make_pair(6, 0));
+    // Without a connection: done at once with no error.
+    EXPECT_EQ(s.Run(&TCustomSmtpClient::Quit), std::make_pair(6, 0));
     EXPECT_THROW(c.RcptTo(), SmtpException); // empty list
     orbtest::TempDir dir;
     try {
@@ -274,9 +232,10 @@ TEST(SmtpClient, MisuseAndInjectionAreRefused)
     EXPECT_TRUE(c.EmailFiles().empty());
 
     ScriptedSmtp srv("220 hi\r\n", Ok);
-    Point(c, srv.Peer->Port());
-    c.Open();
-    ASSERT_TRUE(d.Wait(2));
+    c.Host = "127.0.0.1";
+    c.Port = srv.Peer->PortStr();
+    c.SignOn = "client.test";
+    ASSERT_NE(s.Run(&TCustomSmtpClient::Open).first, -1);
     c.HdrSubject = "Hi\r\nBcc: victim@example.org";
     EXPECT_THROW(c.Data(), SmtpException);
     EXPECT_EQ(c.State(), smtpReady);
@@ -286,8 +245,7 @@ TEST(SmtpClient, MisuseAndInjectionAreRefused)
     c.RcptName = {"x@y\nDATA"};
     EXPECT_THROW(c.RcptTo(), SmtpException);
     EXPECT_EQ(c.State(), smtpReady);
-    c.Quit();
-    ASSERT_TRUE(d.Wait(3));
+    ASSERT_NE(s.Run(&TCustomSmtpClient::Quit).first, -1);
     EXPECT_EQ(srv.Got().find("victim"), std::string::npos);
     EXPECT_EQ(srv.Got().find("RCPT"), std::string::npos);
 }
@@ -300,19 +258,13 @@ TEST(SmtpClient, AttachmentOf46BytesGivesTwoBase64Lines)
         bytes += static_cast<char>(i * 5);
     const std::string file = dir.write("blob.bin", bytes);
     ScriptedSmtp srv("220 hi\r\n", Ok);
-    TSmtpCli c;
-    SmtpDone d;
-    d.Attach(c);
-    Point(c, srv.Peer->Port());
-    c.Open();
-    ASSERT_TRUE(d.Wait());
-    c.FromName = "a@b";
-    c.RcptName = {"c@d"};
-    c.SetEmailFiles({"  " + file + "  ", ""});
-    c.MailMessage = {"text"};
-    c.Mail();
-    ASSERT_TRUE(d.Wait(2));
-    EXPECT_EQ(d.Last(), std::make_pair(9, 0));
+    Session s(srv.Peer->Port());
+    ASSERT_NE(s.Run(&TCustomSmtpClient::Open).first, -1);
+    s.c.FromName = "a@b";
+    s.c.RcptName = {"c@d"};
+    s.c.SetEmailFiles({"  " + file + "  ", ""});
+    s.c.MailMessage = {"text"};
+    EXPECT_EQ(s.Run(&TCustomSmtpClient::Mail), std::make_pair(9, 0));
     const std::string got = srv.Got();
     const std::string l1 = Base64Encode(bytes.substr(0, 45));
     const std::string l2 = Base64Encode(bytes.substr(45));
@@ -321,8 +273,7 @@ TEST(SmtpClient, AttachmentOf46BytesGivesTwoBase64Lines)
     EXPECT_NE(got.find("filename=\"blob.bin\"\r\n\r\n" + l1 + "\r\n" + l2 + "\r\n\r\n--= Multipart Boundary "),
               std::string::npos);
     EXPECT_NE(got.find("Content-Type: multipart/mixed;\r\n\tboundary=\"= Multipart Boundary "), std::string::npos);
-    c.Quit();
-    ASSERT_TRUE(d.Wait(3));
+    ASSERT_NE(s.Run(&TCustomSmtpClient::Quit).first, -1);
 }
 
 // ---------------------------------------------------------------- real server
@@ -351,34 +302,25 @@ TEST(SmtpAiosmtpd, EveryAuthenticationKind)
     for (TSmtpAuthType type : {smtpAuthPlain, smtpAuthLogin, smtpAuthCramMD5}) {
         SCOPED_TRACE(static_cast<int>(type));
         for (const std::string password : {"wrong", "tanstaaftanstaaf"}) {
-            TSmtpCli c;
-            SmtpDone d;
-            d.Attach(c);
-            Point(c, server.Port);
+            Session s(server.Port);
+            TSmtpCli &c = s.c;
             c.AuthType = type;
             c.Username = "tim";
             c.Password = password;
             c.FromName = "tim@example.org";
-            c.Open();
-            ASSERT_TRUE(d.Wait());
             if (password == "wrong") {
-                EXPECT_EQ(d.Last().first, 8);
-                EXPECT_EQ(d.Last().second, 535);
+                EXPECT_EQ(s.Run(&TCustomSmtpClient::Open), std::make_pair(8, 535));
                 c.Abort();
                 continue;
             }
-            ASSERT_EQ(d.Last(), std::make_pair(8, 0)) << c.ErrorMessage();
+            ASSERT_EQ(s.Run(&TCustomSmtpClient::Open), std::make_pair(8, 0)) << c.ErrorMessage();
             c.RcptName = {"tom@example.org"};
             c.HdrFrom = "tim@example.org";
             c.HdrTo = "tom@example.org";
             c.HdrSubject = "auth " + std::to_string(static_cast<int>(type));
             c.MailMessage = {"Hello Tom."};
-            c.Mail();
-            ASSERT_TRUE(d.Wait(2));
-            ASSERT_EQ(d.Last(), std::make_pair(9, 0)) << c.ErrorMessage();
-            c.Quit();
-            ASSERT_TRUE(d.Wait(3));
-            EXPECT_EQ(d.Last(), std::make_pair(6, 0));
+            ASSERT_EQ(s.Run(&TCustomSmtpClient::Mail), std::make_pair(9, 0)) << c.ErrorMessage();
+            EXPECT_EQ(s.Run(&TCustomSmtpClient::Quit), std::make_pair(6, 0));
             ++n;
             const std::string eml = orbtest::readFile(server.Message(n));
             EXPECT_NE(eml.find("AUTH True"), std::string::npos);
@@ -402,23 +344,16 @@ TEST(SmtpAiosmtpd, AttachmentsDecodeBackWithPythonsEmailPackage)
     const std::string text = "Dear reader,\n.\n..two dots\nlast line";
     const std::string textFile = dir.write("text.txt", text);
 
-    TSmtpCli c;
-    SmtpDone d;
-    d.Attach(c);
-    Point(c, server.Port);
-    c.Open();
-    ASSERT_TRUE(d.Wait());
-    ASSERT_EQ(d.Last(), std::make_pair(8, 0));
+    Session s(server.Port);
+    TSmtpCli &c = s.c;
+    ASSERT_EQ(s.Run(&TCustomSmtpClient::Open), std::make_pair(8, 0));
     c.FromName = "tim@example.org";
     c.RcptName = {"tom@example.org"};
     c.HdrSubject = "files";
     c.MailMessage = {"Dear reader,", ".", "..two dots", "last line"};
     c.SetEmailFiles({f1, f2, f3});
-    c.Mail();
-    ASSERT_TRUE(d.Wait(2));
-    ASSERT_EQ(d.Last(), std::make_pair(9, 0)) << c.ErrorMessage();
-    c.Quit();
-    ASSERT_TRUE(d.Wait(3));
+    ASSERT_EQ(s.Run(&TCustomSmtpClient::Mail), std::make_pair(9, 0)) << c.ErrorMessage();
+    ASSERT_NE(s.Run(&TCustomSmtpClient::Quit).first, -1);
 
     QProcess check;
     check.setProcessChannelMode(QProcess::MergedChannels);
@@ -441,23 +376,15 @@ TEST(SmtpClient, CallerLinesVrfyRsetAndMalformedChallenge)
             return "252 cannot verify\r\n";
         return Ok(cmd);
     });
-    TSmtpCli c;
-    SmtpDone d;
-    d.Attach(c);
-    Point(c, srv.Peer->Port());
+    Session s(srv.Peer->Port());
+    TSmtpCli &c = s.c;
     c.AuthType = smtpAuthCramMD5;
-    c.Open();
-    ASSERT_TRUE(d.Wait());
-    EXPECT_EQ(d.Last(), std::make_pair(8, 500));
+    EXPECT_EQ(s.Run(&TCustomSmtpClient::Open), std::make_pair(8, 500));
     EXPECT_EQ(c.LastResponse(), "500 Malformed MD5 Challege: 334");
 
     c.HdrTo = "who@example.org";
-    c.Vrfy();
-    ASSERT_TRUE(d.Wait(2));
-    EXPECT_EQ(d.Last(), std::make_pair(3, 252));
-    c.Rset();
-    ASSERT_TRUE(d.Wait(3));
-    EXPECT_EQ(d.Last(), std::make_pair(7, 0));
+    EXPECT_EQ(s.Run(&TCustomSmtpClient::Vrfy), std::make_pair(3, 252));
+    EXPECT_EQ(s.Run(&TCustomSmtpClient::Rset), std::make_pair(7, 0));
 
     c.FromName = "a@b";
     c.RcptName = {"c@d"};
@@ -470,10 +397,7 @@ TEST(SmtpClient, CallerLinesVrfyRsetAndMalformedChallenge)
         else
             more = false;
     };
-    c.Mail();
-    ASSERT_TRUE(d.Wait(4));
-    EXPECT_EQ(d.Last(), std::make_pair(9, 0));
+    EXPECT_EQ(s.Run(&TCustomSmtpClient::Mail), std::make_pair(9, 0));
     EXPECT_NE(srv.Got().find("\r\n\r\nfrom the list\r\ncaller line 1\r\ncaller line 2\r\n.\r\n"), std::string::npos);
-    c.Quit();
-    ASSERT_TRUE(d.Wait(5));
+    ASSERT_NE(s.Run(&TCustomSmtpClient::Quit).first, -1);
 }
