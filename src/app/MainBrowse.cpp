@@ -220,9 +220,15 @@ void TMainForm::LoadToWork()
         if (std::optional<std::string> label = DiscNumberLabel(number))
             ui->StaticText2->setText(ToQString(*label));
     }
-    if (count > 0)
-        bar->SetPanelText(2, ToQString(" " + std::to_string(count) + " " + langunit::LangString(54) + " - " +
-                                       Browse.DiscSizeText));
+    if (count > 0) {
+        std::string files(" ");
+        files += std::to_string(count);
+        files += ' ';
+        files += langunit::LangString(54);
+        files += " - ";
+        files += Browse.DiscSizeText;
+        bar->SetPanelText(2, ToQString(files));
+    }
     bar->update();
 
     std::string note;
