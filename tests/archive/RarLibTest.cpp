@@ -32,6 +32,13 @@ private:
     const TUnRarEntries *e_;
 };
 
+std::vector<char> CStr(const std::string &S)
+{
+    std::vector<char> v(S.begin(), S.end());
+    v.push_back(0);
+    return v;
+}
+
 struct Member {
     std::string name;
     RARHeaderDataEx h;
@@ -50,8 +57,7 @@ Listing List(const Api &api, const std::string &path, unsigned mode = RAR_OM_LIS
              LPARAM user = 0, unsigned cmtBufSize = 1024)
 {
     Listing out;
-    std::vector<char> name(path.begin(), path.end());
-    name.push_back(0);
+    std::vector<char> name = CStr(path);
     std::vector<char> cmt(cmtBufSize + 1, 0);
     RAROpenArchiveDataEx d{};
     d.ArcName = name.data();
@@ -164,9 +170,36 @@ std::vector<Rar5Member> Sample5()
     return {d, a, b};
 }
 
+// An archive opened through the plain entry, closed with the object.
+struct Plain {
+    Plain(const Api &A, const std::string &Path, unsigned Mode = RAR_OM_LIST) : api(A), name(CStr(Path))
+    {
+        d.ArcName = name.data();
+        d.OpenMode = Mode;
+        h = api->RAROpenArchive(&d);
+    }
+    ~Plain()
+    {
+        if (h)
+            api->RARCloseArchive(h);
+    }
+    const Api &api;
+    std::vector<char> name;
+    RAROpenArchiveData d{};
+    HANDLE h = nullptr;
+};
+
+// The bound library and a temporary folder for the archives.
+class RarLib : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(api); }
+    Api api;
+    orbtest::TempDir dir;
+};
+
 } // namespace
 
-TEST(RarLib, BindsFromBesideTheExecutableAndCountsReferences)
+TEST(RarLibBinding, BindsFromBesideTheExecutableAndCountsReferences)
 {
     ASSERT_EQ(UnRarReferences(), 0);
     {
@@ -193,11 +226,8 @@ TEST(RarLib, BindsFromBesideTheExecutableAndCountsReferences)
     EXPECT_TRUE(UnRarLoadedPath().empty());
 }
 
-TEST(RarLib, ListsFormat4MembersWithTheirFields)
+TEST_F(RarLib, ListsFormat4MembersWithTheirFields)
 {
-    Api api;
-    ASSERT_TRUE(api);
-    orbtest::TempDir dir;
     const std::string path = dir.write("old.rar", WriteRar4(Sample4()));
     const Listing l = List(api, path);
     ASSERT_EQ(l.openResult, 0u);
@@ -230,10 +260,8 @@ TEST(RarLib, ListsFormat4MembersWithTheirFields)
     EXPECT_EQ(Size(b.UnpSize, b.UnpSizeHigh), 0u);
 }
 
-TEST(RarLib, Format4UnicodeNamesAndLargeSizes)
+TEST_F(RarLib, Format4UnicodeNamesAndLargeSizes)
 {
-    Api api;
-    ASSERT_TRUE(api);
     Rar4Member u;
     u.name = "Zlty kon.txt";
     u.unicodeName = U"Žltý kôň.txt";
@@ -244,7 +272,6 @@ TEST(RarLib, Format4UnicodeNamesAndLargeSizes)
     big.method = 0x33; // packed: the declared size is not the data's
     big.large = true;
     big.unpSize = (uint64_t(5) << 30) + 7;
-    orbtest::TempDir dir;
     const std::string path = dir.write("u.rar", WriteRar4({u, big}));
     const Listing l = List(api, path);
     ASSERT_EQ(l.members.size(), 2u);
@@ -255,25 +282,17 @@ TEST(RarLib, Format4UnicodeNamesAndLargeSizes)
     EXPECT_EQ(Names(l), Stripped(BsdtarNames(path)));
 
     // The plain header has only 32 bits: the low half, as the API defines it.
-    std::vector<char> name(path.begin(), path.end());
-    name.push_back(0);
-    RAROpenArchiveData d{};
-    d.ArcName = name.data();
-    HANDLE h = api->RAROpenArchive(&d);
-    ASSERT_NE(h, nullptr);
+    Plain a(api, path);
+    ASSERT_NE(a.h, nullptr);
     RARHeaderData hd{};
-    ASSERT_EQ(api->RARReadHeader(h, &hd), 0);
-    ASSERT_EQ(api->RARReadHeader(h, &hd), 0);
+    ASSERT_EQ(api->RARReadHeader(a.h, &hd), 0);
+    ASSERT_EQ(api->RARReadHeader(a.h, &hd), 0);
     EXPECT_EQ(hd.UnpSize, (1u << 30) + 7);
     EXPECT_EQ(std::string(hd.FileName), "disc.iso");
-    api->RARCloseArchive(h);
 }
 
-TEST(RarLib, ListsFormat5MembersWithTheirFields)
+TEST_F(RarLib, ListsFormat5MembersWithTheirFields)
 {
-    Api api;
-    ASSERT_TRUE(api);
-    orbtest::TempDir dir;
     auto members = Sample5();
     Rar5Member big;
     big.name = "huge.vob";
@@ -316,11 +335,8 @@ TEST(RarLib, ListsFormat5MembersWithTheirFields)
     EXPECT_EQ(h.DictSize, 64u * 1024);
 }
 
-TEST(RarLib, ArchiveComments)
+TEST_F(RarLib, ArchiveComments)
 {
-    Api api;
-    ASSERT_TRUE(api);
-    orbtest::TempDir dir;
     Rar4Options o4;
     o4.comment = "Disc of 1999";
     Listing l = List(api, dir.write("c4.rar", WriteRar4(Sample4(), o4)));
@@ -351,11 +367,8 @@ TEST(RarLib, ArchiveComments)
     EXPECT_EQ(l.openResult, unsigned(ERAR_EOPEN));
 }
 
-TEST(RarLib, RejectsWhatIsNotARarArchive)
+TEST_F(RarLib, RejectsWhatIsNotARarArchive)
 {
-    Api api;
-    ASSERT_TRUE(api);
-    orbtest::TempDir dir;
     EXPECT_EQ(List(api, dir.write("x.rar", "PK\x03\x04 not rar")).openResult, unsigned(ERAR_BAD_ARCHIVE));
     EXPECT_EQ(List(api, dir.write("e.rar", "")).openResult, unsigned(ERAR_BAD_ARCHIVE));
     EXPECT_EQ(List(api, dir.write("o.rar", "RE~^ old format")).openResult, unsigned(ERAR_UNKNOWN_FORMAT));
@@ -366,11 +379,8 @@ TEST(RarLib, RejectsWhatIsNotARarArchive)
     EXPECT_NE(api->RARReadHeader(nullptr, &hd), 0);
 }
 
-TEST(RarLib, BadHeaderCrcAndForgedLengthsAreBadData)
+TEST_F(RarLib, BadHeaderCrcAndForgedLengthsAreBadData)
 {
-    Api api;
-    ASSERT_TRUE(api);
-    orbtest::TempDir dir;
 
     // A flipped byte in the first member's name.
     std::string a4 = WriteRar4(Sample4());
@@ -413,11 +423,8 @@ TEST(RarLib, BadHeaderCrcAndForgedLengthsAreBadData)
     EXPECT_EQ(l.last, ERAR_BAD_DATA);
 }
 
-TEST(RarLib, EveryTruncationEndsCleanly)
+TEST_F(RarLib, EveryTruncationEndsCleanly)
 {
-    Api api;
-    ASSERT_TRUE(api);
-    orbtest::TempDir dir;
     Rar4Options o4;
     o4.comment = "comment";
     Rar5Options o5;
@@ -447,11 +454,8 @@ TEST(RarLib, EveryTruncationEndsCleanly)
     }
 }
 
-TEST(RarLib, EncryptedMembersAndHeadersAskForThePassword)
+TEST_F(RarLib, EncryptedMembersAndHeadersAskForThePassword)
 {
-    Api api;
-    ASSERT_TRUE(api);
-    orbtest::TempDir dir;
     struct Asked {
         int count = 0;
         unsigned size = 0;
@@ -475,20 +479,16 @@ TEST(RarLib, EncryptedMembersAndHeadersAskForThePassword)
     EXPECT_EQ(asked.count, 0); // listing needs no password
 
     // Testing it does; with none given the answer says so.
-    std::vector<char> name(path.begin(), path.end());
-    name.push_back(0);
-    RAROpenArchiveData d{};
-    d.ArcName = name.data();
-    d.OpenMode = RAR_OM_EXTRACT;
-    HANDLE h = api->RAROpenArchive(&d);
-    ASSERT_NE(h, nullptr);
-    api->RARSetCallback(h, cb, LPARAM(&asked));
-    RARHeaderData hd{};
-    ASSERT_EQ(api->RARReadHeader(h, &hd), 0);
-    EXPECT_EQ(api->RARProcessFile(h, RAR_TEST, nullptr, nullptr), ERAR_MISSING_PASSWORD);
-    EXPECT_EQ(asked.count, 1);
-    EXPECT_GT(asked.size, 1u);
-    api->RARCloseArchive(h);
+    {
+        Plain a(api, path, RAR_OM_EXTRACT);
+        ASSERT_NE(a.h, nullptr);
+        api->RARSetCallback(a.h, cb, LPARAM(&asked));
+        RARHeaderData hd{};
+        ASSERT_EQ(api->RARReadHeader(a.h, &hd), 0);
+        EXPECT_EQ(api->RARProcessFile(a.h, RAR_TEST, nullptr, nullptr), ERAR_MISSING_PASSWORD);
+        EXPECT_EQ(asked.count, 1);
+        EXPECT_GT(asked.size, 1u);
+    }
 
     Rar5Options eh;
     eh.encryptedHeaders = true;
@@ -552,11 +552,8 @@ void WriteVolumes4(const orbtest::TempDir &dir, const std::string &first, const 
 
 } // namespace
 
-TEST(RarLib, VolumesFollowOnAndAskWhenMissing)
+TEST_F(RarLib, VolumesFollowOnAndAskWhenMissing)
 {
-    Api api;
-    ASSERT_TRUE(api);
-    orbtest::TempDir dir;
     WriteVolumes4(dir, "set.part1.rar", "set.part2.rar");
 
     VolumeLog log;
@@ -638,32 +635,22 @@ std::vector<int> ProcessAll(const Api &api, const std::string &path, int operati
                             DataLog *log)
 {
     std::vector<int> results;
-    std::vector<char> name(path.begin(), path.end());
-    name.push_back(0);
-    std::vector<char> destPath(dest.begin(), dest.end());
-    destPath.push_back(0);
-    RAROpenArchiveData d{};
-    d.ArcName = name.data();
-    d.OpenMode = RAR_OM_EXTRACT;
-    HANDLE h = api->RAROpenArchive(&d);
-    if (!h)
-        return {int(d.OpenResult)};
+    std::vector<char> destPath = CStr(dest);
+    Plain a(api, path, RAR_OM_EXTRACT);
+    if (!a.h)
+        return {int(a.d.OpenResult)};
     if (log)
-        api->RARSetCallback(h, DataCallback, LPARAM(log));
+        api->RARSetCallback(a.h, DataCallback, LPARAM(log));
     RARHeaderData hd{};
-    while (api->RARReadHeader(h, &hd) == 0)
-        results.push_back(api->RARProcessFile(h, operation, destPath.data(), nullptr));
-    api->RARCloseArchive(h);
+    while (api->RARReadHeader(a.h, &hd) == 0)
+        results.push_back(api->RARProcessFile(a.h, operation, destPath.data(), nullptr));
     return results;
 }
 
 } // namespace
 
-TEST(RarLib, TestsAndExtractsStoredMembers)
+TEST_F(RarLib, TestsAndExtractsStoredMembers)
 {
-    Api api;
-    ASSERT_TRUE(api);
-    orbtest::TempDir dir;
     const std::string p4 = dir.write("s4.rar", WriteRar4(Sample4()));
     DataLog log;
     EXPECT_EQ(ProcessAll(api, p4, RAR_TEST, "", &log), (std::vector<int>{0, 0, 0}));
@@ -687,27 +674,20 @@ TEST(RarLib, TestsAndExtractsStoredMembers)
     EXPECT_EQ(orbtest::readFile(out + "/b.txt"), "second");
 
     // In list mode nothing is decoded or written, whatever is asked.
-    std::vector<char> name(p4.begin(), p4.end());
-    name.push_back(0);
-    RAROpenArchiveData d{};
-    d.ArcName = name.data();
-    d.OpenMode = RAR_OM_LIST;
-    HANDLE h = api->RAROpenArchive(&d);
-    RARHeaderData hd{};
-    std::string listOut = dir.file("list");
-    std::vector<char> lo(listOut.begin(), listOut.end());
-    lo.push_back(0);
-    while (api->RARReadHeader(h, &hd) == 0)
-        EXPECT_EQ(api->RARProcessFile(h, RAR_EXTRACT, lo.data(), nullptr), 0);
-    api->RARCloseArchive(h);
+    {
+        Plain a(api, p4, RAR_OM_LIST);
+        ASSERT_NE(a.h, nullptr);
+        RARHeaderData hd{};
+        std::vector<char> lo = CStr(dir.file("list"));
+        while (api->RARReadHeader(a.h, &hd) == 0)
+            EXPECT_EQ(api->RARProcessFile(a.h, RAR_EXTRACT, lo.data(), nullptr), 0);
+    }
+    const std::string listOut = dir.file("list");
     EXPECT_FALSE(std::filesystem::exists(listOut));
 }
 
-TEST(RarLib, BadDataAndUnsafeNamesLeaveNothingBehind)
+TEST_F(RarLib, BadDataAndUnsafeNamesLeaveNothingBehind)
 {
-    Api api;
-    ASSERT_TRUE(api);
-    orbtest::TempDir dir;
     Rar4Member bad;
     bad.name = "bad.txt";
     bad.data = "payload";
@@ -743,11 +723,8 @@ TEST(RarLib, BadDataAndUnsafeNamesLeaveNothingBehind)
         EXPECT_EQ(e.path().filename().string().find(".part"), std::string::npos) << e.path();
 }
 
-TEST(RarLib, PackedMembersThatDoNotDecodeAreBadDataAndLeaveNoFile)
+TEST_F(RarLib, PackedMembersThatDoNotDecodeAreBadDataAndLeaveNoFile)
 {
-    Api api;
-    ASSERT_TRUE(api);
-    orbtest::TempDir dir;
     // Declared as packed, but the bytes are no packed stream: the decoder fails.
     Rar5Member m5;
     m5.name = "junk5.bin";
@@ -769,11 +746,8 @@ TEST(RarLib, PackedMembersThatDoNotDecodeAreBadDataAndLeaveNoFile)
     }
 }
 
-TEST(RarLib, EveryCorruptedByteEndsCleanly)
+TEST_F(RarLib, EveryCorruptedByteEndsCleanly)
 {
-    Api api;
-    ASSERT_TRUE(api);
-    orbtest::TempDir dir;
     Rar4Options o4;
     o4.comment = "c";
     auto m4 = Sample4();
@@ -794,11 +768,8 @@ TEST(RarLib, EveryCorruptedByteEndsCleanly)
     }
 }
 
-TEST(RarLib, LongNamesAreCutOnCharacterBoundaries)
+TEST_F(RarLib, LongNamesAreCutOnCharacterBoundaries)
 {
-    Api api;
-    ASSERT_TRUE(api);
-    orbtest::TempDir dir;
     // 700 two-byte characters: a header well beyond one small read.
     std::string longName;
     for (int i = 0; i < 700; ++i)
@@ -816,15 +787,10 @@ TEST(RarLib, LongNamesAreCutOnCharacterBoundaries)
         EXPECT_EQ(l.members[0].name, longName.substr(0, 1022)); // 511 whole characters
         EXPECT_EQ(std::wstring(l.members[0].h.FileNameW).size(), 700u);
 
-        std::vector<char> name(p.begin(), p.end());
-        name.push_back(0);
-        RAROpenArchiveData d{};
-        d.ArcName = name.data();
-        HANDLE h = api->RAROpenArchive(&d);
-        ASSERT_NE(h, nullptr);
+        Plain a(api, p);
+        ASSERT_NE(a.h, nullptr);
         RARHeaderData hd{};
-        ASSERT_EQ(api->RARReadHeader(h, &hd), 0);
+        ASSERT_EQ(api->RARReadHeader(a.h, &hd), 0);
         EXPECT_EQ(std::string(hd.FileName), longName.substr(0, 258));
-        api->RARCloseArchive(h);
     }
 }
