@@ -370,11 +370,7 @@ TEST(NetSocket, EventsOfAClosedConnectionNeverReachTheNextOne)
 
 TEST(NetSocket, HandlerThatReadsNothingDoesNotSpin)
 {
-    ScriptedPeer peer([](int fd, int) {
-        SendAll(fd, "pending");
-        ReadAll(fd, 5000);
-        return false;
-    });
+    ScriptedPeer peer(SendThenWait("pending"));
     TNetSocket s;
     int calls = 0;
     s.OnDataAvailable = [&](TCustomNetSocket *, uint16_t) { ++calls; };
@@ -389,11 +385,7 @@ TEST(NetSocket, HandlerThatReadsNothingDoesNotSpin)
 
 TEST(NetSocket, HandlerExceptionsGoToTheBackgroundPath)
 {
-    ScriptedPeer peer([](int fd, int) {
-        SendAll(fd, "boom");
-        ReadAll(fd, 5000);
-        return false;
-    });
+    ScriptedPeer peer(SendThenWait("boom"));
     TNetSocket s;
     std::vector<std::string> seen;
     int closed = 0;

@@ -337,11 +337,7 @@ TEST(NetLineMode, OtherTerminatorsAndLineLimit)
 
 TEST(NetLineMode, UnreadLineIsOfferedAgainFromTheMessageLoop)
 {
-    ScriptedPeer peer([](int fd, int) {
-        SendAll(fd, "first\r\nsecond\r\n");
-        ReadAll(fd, 5000);
-        return false;
-    });
+    ScriptedPeer peer(SendThenWait("first\r\nsecond\r\n"));
     TNetSocket s;
     s.SetLineMode(true);
     int calls = 0;
@@ -365,11 +361,7 @@ TEST(NetLineMode, UnreadLineIsOfferedAgainFromTheMessageLoop)
 
 TEST(NetLineMode, SwitchingLineModeDeliversHeldBytesWithoutNewData)
 {
-    ScriptedPeer peer([](int fd, int) {
-        SendAll(fd, "alpha\r\nbeta\r\ngamma");
-        ReadAll(fd, 5000);
-        return false;
-    });
+    ScriptedPeer peer(SendThenWait("alpha\r\nbeta\r\ngamma"));
     TNetSocket s;
     s.SetLineMode(true);
     std::vector<std::string> got;
@@ -429,11 +421,7 @@ TEST(NetSyncWait, TimeOutAndCompletion)
     EXPECT_EQ(s.WaitUntilReady(done), 0);
 
     s.Timeout = 10000;
-    ScriptedPeer peer([](int fd, int) {
-        SendAll(fd, "ready\r\n");
-        ReadAll(fd, 5000);
-        return false;
-    });
+    ScriptedPeer peer(SendThenWait("ready\r\n"));
     s.SetLineMode(true);
     std::string line;
     s.OnDataAvailable = [&](TCustomNetSocket *so, uint16_t) {

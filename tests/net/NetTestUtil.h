@@ -177,6 +177,16 @@ private:
     std::thread FThread;
 };
 
+// A peer script that sends Bytes, then waits for the client to close.
+inline ScriptedPeer::Script SendThenWait(std::string Bytes)
+{
+    return [Bytes](int Fd, int) {
+        SendAll(Fd, Bytes);
+        ReadAll(Fd, 5000);
+        return false;
+    };
+}
+
 // Waits until something accepts connections on the loopback port.
 inline bool WaitForListener(int Port, int Ms = 10000)
 {
