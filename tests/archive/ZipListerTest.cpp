@@ -29,6 +29,17 @@ void Record(TZipLister &z, Recorded &r)
     z.OnDirUpdate = [&r](TZipLister *) { ++r.DirUpdates; };
 }
 
+// A lister with its error boxes off and its events recorded.
+struct Quiet {
+    Quiet()
+    {
+        z.ShowErrMsg = false;
+        Record(z, r);
+    }
+    TZipLister z;
+    Recorded r;
+};
+
 bool HasMessage(const Recorded &r, int code)
 {
     return std::any_of(r.Messages.begin(), r.Messages.end(), [code](const auto &m) { return m.first == code; });
@@ -80,10 +91,8 @@ TEST(ZipLister, PlainArchiveListsLikePython)
     orbtest::TempDir t;
     MakeTree(t);
     const std::string path = Zip(t, "plain.zip");
-    TZipLister z;
-    z.ShowErrMsg = false;
-    Recorded r;
-    Record(z, r);
+    Quiet q;
+    auto &[z, r] = q;
     z.SetZipFileName(path);
     const PyListing py = PythonZipListing(path);
     ExpectSameAsPython(z, py);
@@ -123,10 +132,8 @@ TEST(ZipLister, CommentFoundByBackwardSearch)
     // zip -z reads the comment from its standard input; Python writes it here.
     RunTool("python3", {"-c", "import sys,zipfile\nz=zipfile.ZipFile(sys.argv[1],'a')\nz.comment=b'C'*100\nz.close()", path},
             t.str());
-    TZipLister z;
-    z.ShowErrMsg = false;
-    Recorded r;
-    Record(z, r);
+    Quiet q;
+    auto &[z, r] = q;
     z.SetZipFileName(path);
     const PyListing py = PythonZipListing(path);
     EXPECT_EQ(py.Comment, comment);
@@ -143,10 +150,8 @@ TEST(ZipLister, StubInFrontWithAndWithoutOffsetAdjustment)
     const std::string stub(3000, 'S');
     const std::string sfx = t.write("sfx.zip", stub + orbtest::readFile(inner));
     {
-        TZipLister z;
-        z.ShowErrMsg = false;
-        Recorded r;
-        Record(z, r);
+        Quiet q;
+        auto &[z, r] = q;
         z.SetZipFileName(sfx);
         ExpectSameAsPython(z, PythonZipListing(inner));
         EXPECT_EQ(z.SFXOffset(), 3000);
@@ -155,10 +160,8 @@ TEST(ZipLister, StubInFrontWithAndWithoutOffsetAdjustment)
     const std::string adjusted = t.write("adj.zip", stub + orbtest::readFile(inner));
     RunTool("zip", {"-q", "-A", "adj.zip"}, t.str());
     {
-        TZipLister z;
-        z.ShowErrMsg = false;
-        Recorded r;
-        Record(z, r);
+        Quiet q;
+        auto &[z, r] = q;
         z.SetZipFileName(adjusted);
         ExpectSameAsPython(z, PythonZipListing(adjusted));
         EXPECT_EQ(z.SFXOffset(), 3000);
@@ -190,10 +193,8 @@ TEST(ZipLister, TrailingBytes)
         SCOPED_TRACE(c.name);
         const std::string path = t.write(std::string("tail-") + std::to_string(&c - cases.data()) + ".zip",
                                          bytes + c.tail);
-        TZipLister z;
-        z.ShowErrMsg = false;
-        Recorded r;
-        Record(z, r);
+        Quiet q;
+        auto &[z, r] = q;
         z.SetZipFileName(path);
         ExpectSameAsPython(z, py);
         EXPECT_EQ(HasMessage(r, ZipMsg::LI_GarbageAtEOF), c.garbage);
@@ -249,10 +250,8 @@ TEST(ZipLister, SplitSetInBothNamings)
     ASSERT_EQ(py.Entries.size(), 1402u);
     ASSERT_TRUE(std::filesystem::exists(t.file("split.z02")));
 
-    TZipLister z;
-    z.ShowErrMsg = false;
-    Recorded r;
-    Record(z, r);
+    Quiet q;
+    auto &[z, r] = q;
     z.SetZipFileName(t.file("split.zip"));
     EXPECT_TRUE(r.Messages.empty()) << (r.Messages.empty() ? "" : r.Messages[0].second);
     ExpectSameAsPython(z, py);
@@ -496,10 +495,8 @@ TEST(ZipLister, DamagedLengthsAndOffsets)
     std::string bigDir = good;
     bigDir[end + 15] = '\x10';
     {
-        TZipLister z;
-        z.ShowErrMsg = false;
-        Recorded r;
-        Record(z, r);
+        Quiet q;
+        auto &[z, r] = q;
         z.SetZipFileName(t.write("bigdir.zip", bigDir));
         EXPECT_EQ(z.Count(), 0);
         EXPECT_TRUE(HasMessage(r, ZipMsg::DS_SeekError));
@@ -509,10 +506,8 @@ TEST(ZipLister, DamagedLengthsAndOffsets)
     std::string moreEntries = good;
     moreEntries[end + 10] = 3;
     {
-        TZipLister z;
-        z.ShowErrMsg = false;
-        Recorded r;
-        Record(z, r);
+        Quiet q;
+        auto &[z, r] = q;
         z.SetZipFileName(t.write("more.zip", moreEntries));
         EXPECT_EQ(z.Count(), 0);
         EXPECT_TRUE(HasMessage(r, ZipMsg::DS_CEHWrongSig) || HasMessage(r, ZipMsg::DS_CEHBadRead));
