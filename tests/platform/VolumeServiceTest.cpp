@@ -233,17 +233,22 @@ protected:
         fs::create_symlink("../../sdc1", dev / "disk" / "by-uuid" / "5E6F-0001");
     }
 
-    std::unique_ptr<SystemVolumeService> Start(const std::string &table)
+    // Options for a service over the fake system with this mount table.
+    SystemVolumeOptions Options(const std::string &table, const std::string &letterMap = "data/driveletters.map")
     {
-        auto info = dir.write("mountinfo", table);
         SystemVolumeOptions o;
-        o.letterMapPath = dir.file("data/driveletters.map");
-        o.mountInfoPath = info;
+        o.letterMapPath = dir.file(letterMap);
+        o.mountInfoPath = dir.write("mountinfo", table);
         o.sysRoot = sys.string();
         o.devRoot = dev.string();
         o.pollIntervalMs = 0;
+        return o;
+    }
+
+    std::unique_ptr<SystemVolumeService> Start(const std::string &table)
+    {
         fs::create_directories(dir.path() / "data");
-        return std::make_unique<SystemVolumeService>(o);
+        return std::make_unique<SystemVolumeService>(Options(table));
     }
 
     static std::string Line(int id, const char *dev, const char *mp, const char *type, const char *source)
@@ -365,13 +370,7 @@ TEST_F(SystemVolumes, AudioCdIsAVolumeListingItsTracks)
                                 0, 0x10, 2, 0, 0, 0, 0x3A, 0x98,   // 15000
                                 0, 0x14, 3, 0, 0, 0, 0x75, 0x30,   // 30000, data
                                 0, 0x10, 0xAA, 0, 0, 0, 0xAF, 0xC8}; // 45000
-    auto info = dir.write("mountinfo", root);
-    SystemVolumeOptions o;
-    o.letterMapPath = dir.file("data/driveletters.map");
-    o.mountInfoPath = info;
-    o.sysRoot = sys.string();
-    o.devRoot = dev.string();
-    o.pollIntervalMs = 0;
+    SystemVolumeOptions o = Options(root);
     bool discIn = true;
     o.probeOptical = [&](const std::string &device) {
         OpticalDriveState s;
@@ -428,14 +427,8 @@ TEST_F(SystemVolumes, ClonedSticksGetTwoLetters)
 
 TEST_F(SystemVolumes, LettersOfASessionHoldUntilTheMapCanBeWritten)
 {
-    auto info = dir.write("mountinfo", root + stick);
-    SystemVolumeOptions o;
-    o.letterMapPath = dir.file("not-yet/driveletters.map"); // the data folder does not exist yet
-    o.mountInfoPath = info;
-    o.sysRoot = sys.string();
-    o.devRoot = dev.string();
-    o.pollIntervalMs = 0;
-    SystemVolumeService svc(o);
+    // The data folder does not exist yet.
+    SystemVolumeService svc(Options(root + stick, "not-yet/driveletters.map"));
     char first = svc.StoredPath("/media/me/My Stick")->at(0);
     EXPECT_NE(svc.LetterMapProblem().find("cannot be written"), std::string::npos);
     // The share arrives; the stick keeps its letter although it was never saved.
