@@ -286,20 +286,10 @@ TEST(NetSocket, MisuseIsReportedThroughOnErrorOrRaised)
     TNetSocket s;
     // Without OnError: exceptions with the texts.
     EXPECT_THROW(s.SendStr("x"), ESocketException);
-    try {
-        s.Connect();
-        ADD_FAILURE();
-    } catch (const ESocketException &e) {
-        EXPECT_STREQ(e.what(), "Connect: No Port Specified");
-    }
+    EXPECT_EQ(Raised<ESocketException>([&] { s.Connect(); }), "Connect: No Port Specified");
     s.SetPort("70000");
     s.SetAddr("127.0.0.1");
-    try {
-        s.Connect();
-        ADD_FAILURE();
-    } catch (const ESocketException &e) {
-        EXPECT_STREQ(e.what(), "connect: NetSocketResolvePort: Invalid Port.");
-    }
+    EXPECT_EQ(Raised<ESocketException>([&] { s.Connect(); }), "connect: NetSocketResolvePort: Invalid Port.");
     EXPECT_EQ(s.State(), wsClosed);
 
     Recorder r;
@@ -334,12 +324,7 @@ TEST(NetSocket, CloseReportsBeforeReturningAndResetsSettings)
     // Port must be assigned again after a close.
     s.OnError = nullptr;
     s.SetAddr("127.0.0.1");
-    try {
-        s.Connect();
-        ADD_FAILURE();
-    } catch (const ESocketException &e) {
-        EXPECT_STREQ(e.what(), "Connect: No Port Specified");
-    }
+    EXPECT_EQ(Raised<ESocketException>([&] { s.Connect(); }), "Connect: No Port Specified");
 }
 
 TEST(NetSocket, EventsOfAClosedConnectionNeverReachTheNextOne)

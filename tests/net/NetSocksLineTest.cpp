@@ -254,12 +254,7 @@ TEST(NetSocks, RefusedSettings)
     s.SetProto("udp");
     s.SetAddr("127.0.0.1");
     s.SetPort("53");
-    try {
-        s.Connect();
-        ADD_FAILURE();
-    } catch (const ESocketException &e) {
-        EXPECT_STREQ(e.what(), "tcp is the only protocol supported thru socks server");
-    }
+    EXPECT_EQ(Raised<ESocketException>([&] { s.Connect(); }), "tcp is the only protocol supported thru socks server");
     // One-byte length fields cannot carry more than 255 bytes.
     s.SetProto("tcp");
     s.SetAddr(std::string(256, 'h'));

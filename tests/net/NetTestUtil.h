@@ -187,6 +187,17 @@ inline ScriptedPeer::Script SendThenWait(std::string Bytes)
     };
 }
 
+// The text of the exception E that Fn raises, or "(nothing raised)".
+template <class E, class F> std::string Raised(F &&Fn)
+{
+    try {
+        Fn();
+    } catch (const E &e) {
+        return e.what();
+    }
+    return "(nothing raised)";
+}
+
 // Waits until something accepts connections on the loopback port.
 inline bool WaitForListener(int Port, int Ms = 10000)
 {

@@ -223,12 +223,8 @@ TEST(SmtpClient, MisuseAndInjectionAreRefused)
     EXPECT_EQ(s.Run(&TCustomSmtpClient::Quit), std::make_pair(6, 0));
     EXPECT_THROW(c.RcptTo(), SmtpException); // empty list
     orbtest::TempDir dir;
-    try {
-        c.SetEmailFiles({dir.write("a.txt", "x"), dir.file("missing.bin")});
-        ADD_FAILURE();
-    } catch (const SmtpException &e) {
-        EXPECT_EQ(std::string(e.what()), "File not found '" + dir.file("missing.bin") + "'");
-    }
+    EXPECT_EQ(Raised<SmtpException>([&] { c.SetEmailFiles({dir.write("a.txt", "x"), dir.file("missing.bin")}); }),
+              "File not found '" + dir.file("missing.bin") + "'");
     EXPECT_TRUE(c.EmailFiles().empty());
 
     ScriptedSmtp srv("220 hi\r\n", Ok);
