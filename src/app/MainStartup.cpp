@@ -61,6 +61,9 @@ TMainForm::TMainForm(TSplashForm *splash, const std::string &dataFolder, QWidget
     ProgressBar1->setRange(0, 100);
     ProgressBar1->setValue(0);
     ProgressBar1->setTextVisible(false);
+    // The bar lies over panel 3 (the clicked entry's full name): it is shown only
+    // while a long operation drives it, so the panel stays readable otherwise.
+    ProgressBar1->hide();
     connect(&VolumeService::Current(), &VolumeService::DeviceChange, this, &TMainForm::DeviceChange);
     ui->DriveComboBox1->Loaded();
     // The four view styles exclude one another.
