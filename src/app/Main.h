@@ -240,6 +240,13 @@ private:
     void ChooseStartCatalog();
     void EnsureCatalog();
     void ShowError(const std::string &text);
+    // The event-loop boundary of a handler: no exception crosses it. An abort ends
+    // the handler quietly; any other failure is shown as the program shows errors.
+    void RunGuarded(const std::function<void()> &handler);
+    auto Guarded(void (TMainForm::*handler)())
+    {
+        return [this, handler] { RunGuarded([this, handler] { (this->*handler)(); }); };
+    }
     bool shownOnce_ = false;
     bool closed_ = false;
 };

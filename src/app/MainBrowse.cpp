@@ -59,31 +59,21 @@ void TMainForm::ConnectBrowseHandlers()
     if (ui->TreeView1->property("orbBrowseBound").toBool())
         return;
     ui->TreeView1->setProperty("orbBrowseBound", true);
-    auto guarded = [this](void (TMainForm::*handler)()) {
-        return [this, handler] {
-            try {
-                (this->*handler)();
-            } catch (const EAbort &) {
-            } catch (const std::exception &e) {
-                ShowError(e.what());
-            }
-        };
-    };
-    connect(ui->TreeView1, &QTreeWidget::itemClicked, this, guarded(&TMainForm::TreeView1Click));
+    connect(ui->TreeView1, &QTreeWidget::itemClicked, this, Guarded(&TMainForm::TreeView1Click));
     ui->TreeView1->installEventFilter(new TTreeKeyFilter(this));
-    connect(ui->UpButton, &QToolButton::clicked, this, guarded(&TMainForm::UpButtonClick));
-    connect(ui->UpMenu, &QAction::triggered, this, guarded(&TMainForm::UpButtonClick));
-    connect(ui->BackButton, &QToolButton::clicked, this, guarded(&TMainForm::BackButtonClick));
-    connect(ui->BackMenu, &QAction::triggered, this, guarded(&TMainForm::BackButtonClick));
-    connect(ui->ForwardButton, &QToolButton::clicked, this, guarded(&TMainForm::ForwardButtonClick));
-    connect(ui->ForwardMenu, &QAction::triggered, this, guarded(&TMainForm::ForwardButtonClick));
+    connect(ui->UpButton, &QToolButton::clicked, this, Guarded(&TMainForm::UpButtonClick));
+    connect(ui->UpMenu, &QAction::triggered, this, Guarded(&TMainForm::UpButtonClick));
+    connect(ui->BackButton, &QToolButton::clicked, this, Guarded(&TMainForm::BackButtonClick));
+    connect(ui->BackMenu, &QAction::triggered, this, Guarded(&TMainForm::BackButtonClick));
+    connect(ui->ForwardButton, &QToolButton::clicked, this, Guarded(&TMainForm::ForwardButtonClick));
+    connect(ui->ForwardMenu, &QAction::triggered, this, Guarded(&TMainForm::ForwardButtonClick));
     // Only what the user types or picks changes the folder; the window's own
     // updates of the path box do not.
     // Only navigation adds drop-down items, not the text typed into the box.
     ui->ComboBox1->setInsertPolicy(QComboBox::NoInsert);
-    connect(ui->ComboBox1, &QComboBox::textActivated, this, guarded(&TMainForm::ComboBox1Change));
+    connect(ui->ComboBox1, &QComboBox::textActivated, this, Guarded(&TMainForm::ComboBox1Change));
     if (QLineEdit *edit = ui->ComboBox1->lineEdit())
-        connect(edit, &QLineEdit::textEdited, this, guarded(&TMainForm::ComboBox1Change));
+        connect(edit, &QLineEdit::textEdited, this, Guarded(&TMainForm::ComboBox1Change));
     ConnectFileListHandlers();
     ConnectInfoPanelHandlers();
 }
@@ -401,11 +391,7 @@ void TMainForm::RefreshHistoryMenus()
             a->setStatusTip(path);
             const int index = static_cast<int>(i);
             connect(a, &QAction::triggered, this, [this, index, back] {
-                try {
-                    back ? Popup1Click(index) : Popup2Click(index);
-                } catch (const std::exception &e) {
-                    ShowError(e.what());
-                }
+                RunGuarded([&] { back ? Popup1Click(index) : Popup2Click(index); });
             });
         }
     };

@@ -94,18 +94,8 @@ TFileRow RowOf(const TWorkFields &f, ShellIconSize iconSize)
 void TMainForm::ConnectFileListHandlers()
 {
     TFileListView *list = ui->LinksListView;
-    auto guarded = [this](auto handler) {
-        return [this, handler] {
-            try {
-                (this->*handler)();
-            } catch (const EAbort &) {
-            } catch (const std::exception &e) {
-                ShowError(e.what());
-            }
-        };
-    };
-    connect(list, &TFileListView::Clicked, this, guarded(&TMainForm::LinksListViewClick));
-    connect(list, &TFileListView::DoubleClicked, this, guarded(&TMainForm::LinksListViewDblClick));
+    connect(list, &TFileListView::Clicked, this, Guarded(&TMainForm::LinksListViewClick));
+    connect(list, &TFileListView::DoubleClicked, this, Guarded(&TMainForm::LinksListViewDblClick));
     connect(list, &TFileListView::KeyPressed, this, [this](int key) {
         if (key == Qt::Key_Return || key == Qt::Key_Enter)
             ui->LinksListView->DoubleClicked();
@@ -116,10 +106,10 @@ void TMainForm::ConnectFileListHandlers()
         if (key == Qt::Key_Up || key == Qt::Key_Down)
             ShowNote(ui->LinksListView->SelectedRow());
     });
-    connect(ui->ListViewMenu, &QAction::triggered, this, guarded(&TMainForm::ListViewMenuClick));
-    connect(ui->IconViewMenu, &QAction::triggered, this, guarded(&TMainForm::IconViewMenuClick));
-    connect(ui->SmallIconViewMenu, &QAction::triggered, this, guarded(&TMainForm::SmallIconViewMenuClick));
-    connect(ui->ReportViewMenu, &QAction::triggered, this, guarded(&TMainForm::ReportViewMenuClick));
+    connect(ui->ListViewMenu, &QAction::triggered, this, Guarded(&TMainForm::ListViewMenuClick));
+    connect(ui->IconViewMenu, &QAction::triggered, this, Guarded(&TMainForm::IconViewMenuClick));
+    connect(ui->SmallIconViewMenu, &QAction::triggered, this, Guarded(&TMainForm::SmallIconViewMenuClick));
+    connect(ui->ReportViewMenu, &QAction::triggered, this, Guarded(&TMainForm::ReportViewMenuClick));
     // The style follows the checked item, also when start-up checks it.
     const std::pair<QAction *, int> styles[] = {
         {ui->ListViewMenu, vsList}, {ui->IconViewMenu, vsIcon}, {ui->SmallIconViewMenu, vsSmallIcon},

@@ -61,10 +61,10 @@ QTreeWidgetItem *TopLevelNamed(QTreeWidget *tree, const QString &text)
 
 void TMainForm::ConnectScanHandlers()
 {
-    connect(ui->ScanButton, &QToolButton::clicked, this, &TMainForm::ScanButtonClick);
-    connect(ui->ScanDriveMenu, &QAction::triggered, this, &TMainForm::ScanButtonClick);
-    connect(ui->UpdateToolButton, &QToolButton::clicked, this, &TMainForm::UpdateToolButtonClick);
-    connect(ui->UpdateMenu, &QAction::triggered, this, &TMainForm::UpdateToolButtonClick);
+    connect(ui->ScanButton, &QToolButton::clicked, this, Guarded(&TMainForm::ScanButtonClick));
+    connect(ui->ScanDriveMenu, &QAction::triggered, this, Guarded(&TMainForm::ScanButtonClick));
+    connect(ui->UpdateToolButton, &QToolButton::clicked, this, Guarded(&TMainForm::UpdateToolButtonClick));
+    connect(ui->UpdateMenu, &QAction::triggered, this, Guarded(&TMainForm::UpdateToolButtonClick));
     ui->StatusBar1->OnDrawPanel = [this](TStatusBarCont *bar, int panel, const QRect &rect, QPainter &canvas) {
         StatusBar1DrawPanel(bar, panel, rect, canvas);
     };

@@ -216,6 +216,16 @@ void TMainForm::ShowError(const std::string &text)
                            PromptIcon::Error);
 }
 
+void TMainForm::RunGuarded(const std::function<void()> &handler)
+{
+    try {
+        handler();
+    } catch (const EAbort &) {
+    } catch (const std::exception &e) {
+        ShowError(e.what());
+    }
+}
+
 QString TMainForm::Caption() const
 {
     return QStringLiteral("Orbalist  - ") + ToQString(langunit::LangString(45)) + QStringLiteral("  : ") +
@@ -406,7 +416,7 @@ void TMainForm::ConnectHandlers()
     connect(ui->SetupEnviromentMenu, &QAction::triggered, this, &TMainForm::SetupEnviromentMenuClick);
     connect(ui->AboutMenu, &QAction::triggered, this, &TMainForm::AboutMenuClick);
     connect(ui->LangMenu, &QAction::triggered, this, &TMainForm::LangMenuClick);
-    connect(ui->RecoverSetupMenu, &QAction::triggered, this, &TMainForm::RecoverSetupMenuClick);
+    connect(ui->RecoverSetupMenu, &QAction::triggered, this, Guarded(&TMainForm::RecoverSetupMenuClick));
     connect(ui->ColapsePopup, &QAction::triggered, this, &TMainForm::CollapseAllNodes);
     ConnectScanHandlers();
     ConnectBrowseHandlers();
