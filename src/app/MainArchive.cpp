@@ -2,7 +2,10 @@
 // member right after its own, with the archive's path as the member's folder.
 #include "app/Main.h"
 
+#include <QApplication>
 #include <QDate>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QDateTime>
 #include <QTime>
 
@@ -114,6 +117,23 @@ void BindArchiveReaderHooks()
                        PromptResult::Ok
                    ? 1
                    : 0;
+    };
+    // The RAR reader's password and next-volume questions: a small input box with
+    // the reader's own texts and buttons.
+    TDFUnRar::InputDialog = [](const std::string &caption, bool secret, std::string &text) {
+        QInputDialog box(QApplication::activeWindow());
+        box.setWindowTitle(ToQString(caption));
+        box.setLabelText(QString());
+        box.setTextEchoMode(secret ? QLineEdit::Password : QLineEdit::Normal);
+        box.setTextValue(ToQString(text));
+        box.setOkButtonText(QStringLiteral("Ok"));
+        box.setCancelButtonText(QStringLiteral("Abbrechen"));
+        if (QLineEdit *edit = box.findChild<QLineEdit *>())
+            edit->setMaxLength(120);
+        if (box.exec() != QDialog::Accepted)
+            return false;
+        text = FromQString(box.textValue());
+        return true;
     };
 }
 
