@@ -106,14 +106,26 @@ bool DataSetLocateThrough(TDataSet &dataSet, const std::string &keyFields,
     return found;
 }
 
+TFieldPairs MatchFieldsByName(TDataSet &source, TDataSet &dest) {
+    TFieldPairs pairs;
+    for (int i = 0; i < source.FieldCount(); ++i) {
+        TField &from = source.Fields(i);
+        if (TField *to = dest.FindField(from.FieldName())) pairs.emplace_back(&from, to);
+    }
+    return pairs;
+}
+
+void AssignRecord(const TFieldPairs &pairs, TDataSet &dest) {
+    const TDataSetState s = dest.State();
+    if (s != dsEdit && s != dsInsert && s != dsSetKey) DatabaseError("Dataset not in edit or insert mode");
+    for (const auto &[from, to] : pairs) to->SetValue(from->Value());
+}
+
 void AssignRecord(TDataSet &source, TDataSet &dest, bool byName) {
     const TDataSetState s = dest.State();
     if (s != dsEdit && s != dsInsert && s != dsSetKey) DatabaseError("Dataset not in edit or insert mode");
     if (byName) {
-        for (int i = 0; i < source.FieldCount(); ++i) {
-            TField &from = source.Fields(i);
-            if (TField *to = dest.FindField(from.FieldName())) to->SetValue(from.Value());
-        }
+        AssignRecord(MatchFieldsByName(source, dest), dest);
         return;
     }
     const int n = std::min(source.FieldDefs().Count(), dest.FieldDefs().Count());

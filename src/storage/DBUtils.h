@@ -6,6 +6,7 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 // Upper-cases UTF-8 text letter by letter (all scripts, not just a to z);
@@ -34,3 +35,10 @@ bool DataSetLocateThrough(TDataSet &dataSet, const std::string &keyFields,
 // definitions. Raises "Dataset not in edit or insert mode" when dest is not
 // editing.
 void AssignRecord(TDataSet &source, TDataSet &dest, bool byName);
+
+// The pairs of fields (source, destination) that AssignRecord copies by name,
+// looked up once so that a copy of many records does not search names per record.
+using TFieldPairs = std::vector<std::pair<TField *, TField *>>;
+TFieldPairs MatchFieldsByName(TDataSet &source, TDataSet &dest);
+// AssignRecord by name over pairs from MatchFieldsByName.
+void AssignRecord(const TFieldPairs &pairs, TDataSet &dest);

@@ -640,6 +640,7 @@ void TDataSet::SetActive(bool value) {
             bof_ = eof_ = true;
             BindFields(false);
             if (defaultFields_) fields_.clear();
+        calcFieldCount_ = -1;
             state_ = dsInactive;
             throw;
         }
@@ -659,6 +660,7 @@ void TDataSet::SetActive(bool value) {
         closing_ = false;
         BindFields(false);
         if (defaultFields_) fields_.clear();
+        calcFieldCount_ = -1;
         active_.reset();
         scratch_.reset();
         hasRecord_ = false;
@@ -1009,23 +1011,28 @@ TField &TDataSet::CreateField(const std::string &name, TFieldType type, int size
     if (FindField(name)) DatabaseError("Duplicate field name '" + name + "'");
     fields_.push_back(std::make_unique<TField>(this, name, type, size, kind));
     fields_.back()->index_ = static_cast<int>(fields_.size()) - 1;
+    calcFieldCount_ = -1;
     return *fields_.back();
 }
 
 void TDataSet::DestroyFields() {
     if (state_ != dsInactive && !closing_) CheckInactive();
     fields_.clear();
+    calcFieldCount_ = -1;
 }
 
 int TDataSet::CalcFieldCount() const {
-    return static_cast<int>(std::count_if(fields_.begin(), fields_.end(),
-                                          [](const auto &f) { return f->Calculated(); }));
+    if (calcFieldCount_ < 0)
+        calcFieldCount_ = static_cast<int>(std::count_if(fields_.begin(), fields_.end(),
+                                                         [](const auto &f) { return f->Calculated(); }));
+    return calcFieldCount_;
 }
 
 void TDataSet::CreateFields() {
     for (const TFieldDef &def : fieldDefs_) {
         if (FindField(def.Name)) continue;
         fields_.push_back(std::make_unique<TField>(this, def.Name, def.DataType, def.Size, fkData));
+        calcFieldCount_ = -1;
         TField &f = *fields_.back();
         f.index_ = static_cast<int>(fields_.size()) - 1;
         f.Required = def.Required;

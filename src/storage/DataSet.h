@@ -594,5 +594,8 @@ private:
     TFilterOptions filterOptions_;
     TFieldDefs fieldDefs_{this};
     std::vector<std::unique_ptr<TField>> fields_;
+    // Number of calculated fields, asked for every record; -1 until counted after
+    // the field list last changed.
+    mutable int calcFieldCount_ = -1;
     std::vector<TDataSource *> sources_;
 };

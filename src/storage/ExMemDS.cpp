@@ -488,9 +488,10 @@ int TExMemoryData::LoadFromDataSet(TDataSet &source, int recordCount, bool appen
         }
         Open();
         if (recordCount < 1) source.First();
+        const TFieldPairs pairs = MatchFieldsByName(source, *this);
         while (!source.Eof() && !source.IsEmpty() && (recordCount < 1 || copied < recordCount)) {
             Append();
-            AssignRecord(source, *this, true);
+            AssignRecord(pairs, *this);
             Post();
             ++copied;
             source.Next();
@@ -521,9 +522,10 @@ int TExMemoryData::SaveToDataSet(TDataSet &dest, int recordCount) {
     try {
         if (!dest.Active()) dest.Open();
         if (recordCount < 1) First();
+        const TFieldPairs pairs = MatchFieldsByName(*this, dest);
         while (!Eof() && !IsEmpty() && (recordCount < 1 || copied < recordCount)) {
             dest.Append();
-            AssignRecord(*this, dest, true);
+            AssignRecord(pairs, dest);
             dest.Post();
             ++copied;
             Next();
