@@ -1,6 +1,7 @@
 // The scan's write path: scan-like records appended to the in-memory scan
 // table, then copied by field name into a file table. Reports records per
 // second and the process's peak resident memory.
+#include "app/CatalogTables.h"
 #include "storage/ExMemDS.h"
 #include "storage/FlatTbl.h"
 
@@ -26,44 +27,13 @@ double peakMegabytes() {
     return static_cast<double>(usage.ru_maxrss) / 1024.0;  // ru_maxrss is in KiB
 }
 
-// The scan table's fields, in its own order and sizes.
+// The scan table and the file table with the catalogue's own layouts.
 void defineScanTable(TExMemoryData &t) {
-    t.FieldDefs().Add("Path", ftString, 250);
-    t.FieldDefs().Add("Namecd", ftString, 50);
-    t.FieldDefs().Add("Number", ftString, 20);
-    t.FieldDefs().Add("Size", ftString, 20);
-    t.FieldDefs().Add("Attrib", ftInteger);
-    t.FieldDefs().Add("Icon", ftBlob);
-    t.FieldDefs().Add("CreateDate", ftString, 20);
-    t.FieldDefs().Add("LastChange", ftString, 20);
-    t.FieldDefs().Add("Type", ftInteger);
-    t.FieldDefs().Add("Name", ftString, 50);
-    t.FieldDefs().Add("Note", ftString, 50);
-    t.FieldDefs().Add("FType", ftInteger);
-    t.FieldDefs().Add("LoadName", ftString, 30);
-    t.FieldDefs().Add("MusicOrder", ftInteger);
-    t.FieldDefs().Add("CdIdCode", ftString, 20);
+    AddFieldDefs(t, ScanTableLayout());
     t.SetCapacity(250);
 }
 
-// The file table's fields, in the catalogue's order and sizes.
-void defineFileTable(TFlatTable &t) {
-    t.FieldDefs().Add("Path", ftString, 255);
-    t.FieldDefs().Add("Name", ftString, 50);
-    t.FieldDefs().Add("Namecd", ftString, 50);
-    t.FieldDefs().Add("Number", ftString, 8);
-    t.FieldDefs().Add("Size", ftString, 20);
-    t.FieldDefs().Add("Attrib", ftInteger);
-    t.FieldDefs().Add("Icon", ftBlob);
-    t.FieldDefs().Add("CreateDate", ftString, 20);
-    t.FieldDefs().Add("LastChange", ftString, 20);
-    t.FieldDefs().Add("Type", ftInteger);
-    t.FieldDefs().Add("Note", ftString, 50);
-    t.FieldDefs().Add("FType", ftInteger);
-    t.FieldDefs().Add("LoadName", ftString, 30);
-    t.FieldDefs().Add("MusicOrder", ftInteger);
-    t.FieldDefs().Add("CdIdCode", ftString, 20);
-}
+void defineFileTable(TFlatTable &t) { AddFieldDefs(t, FileTableLayout()); }
 
 // One folder of a drive walk per 40 entries, as a scan appends them.
 void appendScanRecords(TExMemoryData &t, int count) {

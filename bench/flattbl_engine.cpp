@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "app/CatalogTables.h"
 #include "storage/FlatTbl.h"
 
 namespace {
@@ -31,26 +32,6 @@ std::string BenchFolder()
 
 std::string BenchFile() { return BenchFolder() + "/files.d"; }
 
-void AddFileFields(TFieldDefs &d)
-{
-    d.Clear();
-    d.Add("Path", ftString, 255);
-    d.Add("Name", ftString, 50);
-    d.Add("Namecd", ftString, 50);
-    d.Add("Number", ftString, 8);
-    d.Add("Size", ftString, 20);
-    d.Add("Attrib", ftInteger);
-    d.Add("Icon", ftBlob);
-    d.Add("CreateDate", ftString, 20);
-    d.Add("LastChange", ftString, 20);
-    d.Add("Type", ftInteger);
-    d.Add("Note", ftString, 50);
-    d.Add("FType", ftInteger);
-    d.Add("LoadName", ftString, 30);
-    d.Add("MusicOrder", ftInteger);
-    d.Add("CdIdCode", ftString, 20);
-}
-
 std::string RandomText(std::mt19937 &rng, int minLen, int maxLen)
 {
     static const char letters[] = "abcdefghijklmnopqrstuvwxyz_ABCDEFGHIJ0123456789";
@@ -64,7 +45,7 @@ std::string RandomText(std::mt19937 &rng, int minLen, int maxLen)
 // A table of RecordCount scanned files, in the order a scan appends them.
 void Fill(TFlatTable &t)
 {
-    AddFileFields(t.FieldDefs());
+    AddFieldDefs(t, FileTableLayout());
     t.Open();
     std::mt19937 rng(42);
     std::uniform_int_distribution<int> size(0, 900000000), day(1, 28), hour(0, 23);
