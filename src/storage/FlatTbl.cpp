@@ -435,29 +435,24 @@ void TFlatDataset::Flush()
     Save();
 }
 
-void TFlatDataset::CancelChanges()
+void TFlatDataset::SettleChanges(bool commit)
 {
     if (!shared_)
         DatabaseError(SClosedDataset);
     if (State() == dsEdit || State() == dsInsert)
-        Cancel();
-    shared_->Cursor.RevertAll();
+        commit ? Post() : Cancel();
+    if (commit)
+        shared_->Cursor.CommitAll();
+    else
+        shared_->Cursor.RevertAll();
     for (TFlatDataset *v : std::vector<TFlatDataset *>(shared_->Views))
         v->RefreshView(v != this);
     ResetChanges();
 }
 
-void TFlatDataset::CommitChanges()
-{
-    if (!shared_)
-        DatabaseError(SClosedDataset);
-    if (State() == dsEdit || State() == dsInsert)
-        Post();
-    shared_->Cursor.CommitAll();
-    for (TFlatDataset *v : std::vector<TFlatDataset *>(shared_->Views))
-        v->RefreshView(v != this);
-    ResetChanges();
-}
+void TFlatDataset::CancelChanges() { SettleChanges(false); }
+
+void TFlatDataset::CommitChanges() { SettleChanges(true); }
 
 void TFlatDataset::ApplyDateFormat()
 {

@@ -154,6 +154,9 @@ protected:
     void CountChange();
     void UncountChange();
     void ResetChanges();
+    // Ends the pending edit, keeps (commit) or reverts every change in the store,
+    // and rebuilds every view over it.
+    void SettleChanges(bool commit);
     // Takes a freshly read store (or a shared one) as this data set's store.
     void AttachStore(std::shared_ptr<TFlatShared> shared);
     std::shared_ptr<TFlatShared> NewStore();
