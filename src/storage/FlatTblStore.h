@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "storage/Sapphire.h"
@@ -204,12 +205,18 @@ private:
     void Progress(int &last, uint64_t done, uint64_t total);
 
     std::deque<TFlatRecEntry> entryStore_;
+    // Field positions by upper-cased name, built once with the fields; the first of
+    // names equal but for letter case wins.
+    std::unordered_map<std::string, int> fieldIndex_;
 };
 
 // Description entry of one field for a framework-side definition: the letter and size.
 // `code` is the engine type; for SmallStr `size` is its character count, for String its
 // declared maximum. Unknown types are described as "s" without a size.
 std::string FlatDescribeField(std::string_view name, uint8_t code, uint32_t size);
+
+// The name of a table file's backup: the extension replaced by ".~d".
+std::string FlatBackupName(const std::string &fileName);
 
 // The process-wide session: known passwords, the password prompt and the retry count.
 class TFlatDatabase;
@@ -234,6 +241,7 @@ public:
 
     // The key check of a protected file: on success the key block holds the deciphered
     // bytes (whose first 38 are the body key) and `storePassword` the password that worked.
+    // A password typed here (UTF-8) also tries its Windows-1250 form.
     bool TryKeyBlock(const std::string &candidate, uint8_t keyBlock[40], std::string &storePassword);
     bool CheckTablePassword(uint8_t keyBlock[40], std::string &storePassword);
     bool AskPassword(std::string &password);
@@ -242,6 +250,7 @@ public:
     TSapphire Cipher;
 
 private:
+    bool TryKeyBytes(const std::string &candidate, uint8_t keyBlock[40], std::string &storePassword);
     std::vector<std::string> passwords_; // sorted ignoring case, no duplicates
 };
 

@@ -165,3 +165,32 @@ std::string CutToByteWidth(std::string_view utf8, size_t width)
     }
     return std::string(utf8.substr(0, cut));
 }
+
+size_t StoredTextLength(std::string_view bytes)
+{
+    if (!IsValidUtf8(bytes))
+        return bytes.size();
+    size_t n = 0;
+    for (const char c : bytes)
+        n += (static_cast<uint8_t>(c) & 0xC0) != 0x80;
+    return n;
+}
+
+std::string_view CutToCharWidth(std::string_view bytes, size_t width)
+{
+    // Every character takes at least one byte: a text no longer than the width in
+    // bytes fits, whatever its encoding.
+    if (bytes.size() <= width)
+        return bytes;
+    if (!IsValidUtf8(bytes))
+        return bytes.substr(0, width);
+    size_t chars = 0;
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        if ((static_cast<uint8_t>(bytes[i]) & 0xC0) == 0x80)
+            continue;
+        if (chars == width)
+            return bytes.substr(0, i);
+        ++chars;
+    }
+    return bytes;
+}
