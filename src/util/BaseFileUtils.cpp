@@ -261,6 +261,10 @@ bool WriteTempFileBeside(const std::string &path, std::string_view bytes, std::s
 
 bool LinkOrCopyToTempBeside(const std::string &path, std::string &tmpName, std::string &error)
 {
+    if (const int injected = g_writeFault ? g_writeFault(path) : 0) {
+        error = std::strerror(injected);
+        return false;
+    }
     // A link costs no room and cannot be cut short by a full disk. Pick a free
     // name of the temporary pattern by making (and dropping) a temporary file.
     for (int attempt = 0; attempt < 8; ++attempt) {

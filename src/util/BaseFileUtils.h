@@ -59,9 +59,10 @@ void SyncFolderOf(const std::string &path);
 // + six letters or digits). Answers how many were removed.
 int RemoveStaleTempFiles(const std::string &path);
 
-// Tests only: when set, every temporary file written by the routines above asks
+// Tests only: when set, every temporary file made by the routines above asks
 // the hook with the final path; a non-zero answer is an errno value with which
-// the write fails half way through (as a full disk would).
+// the write fails half way through (as a full disk would), or the link or copy
+// fails.
 void SetFileWriteFaultHook(int (*hook)(const std::string &finalPath));
 
 // The size of the first entry matching `path` (which may hold the wildcards
