@@ -16,6 +16,7 @@
 TMainForm::~TMainForm()
 {
     CloseTables();
+    ClearTreeView(ui->TreeView1);
     delete ui;
 }
 

@@ -194,6 +194,16 @@ bool DecodeTreeStream(std::string_view bytes, std::vector<TTreeRecord> &nodes, s
             *error = r.Error();
         return false;
     }
+    std::vector<int> depths;
+    TreeParents(out, &depths);
+    for (size_t i = 0; i < depths.size(); ++i) {
+        if (depths[i] > MaxTreeDepth) {
+            if (error)
+                *error = "node " + std::to_string(i + 1) + " lies deeper than " + std::to_string(MaxTreeDepth) +
+                         " levels";
+            return false;
+        }
+    }
     nodes = std::move(out);
     return true;
 }
