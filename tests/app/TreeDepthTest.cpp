@@ -119,8 +119,9 @@ TEST_F(TreeDepthTest, TooDeepTreeFileIsTreatedAsDamaged)
     // At most the disc's one folder, shown from the file list: nothing of the file.
     QTreeWidgetItem *disc = form.ui->TreeView1->topLevelItem(0);
     EXPECT_LE(disc->childCount(), 1);
-    if (disc->childCount() == 1)
+    if (disc->childCount() == 1) {
         EXPECT_EQ(disc->child(0)->childCount(), 0);
+    }
     EXPECT_TRUE(fs::exists(TreeFile() + ".bad")) << "the file is put aside, not lost";
 }
 
