@@ -93,6 +93,11 @@ public:
     void Read(const std::string &storedFolder, const std::string &localFolder);
     // The records appended so far.
     int Records() const { return records_; }
+    // Widest stored folder path, in characters, that the walk opens: the narrower
+    // of the scan table's Path field (the default) and the target table's.
+    size_t PathWidth = 0;
+    // Folders recorded but not opened because their path would not fit PathWidth.
+    int PathsTooDeep() const { return pathsTooDeep_; }
 
 private:
     void Walk(const std::string &storedFolder, const std::string &localFolder, int depth);
@@ -106,6 +111,7 @@ private:
     std::string root_;
     std::set<std::pair<uint64_t, uint64_t>> walked_;
     int records_ = 0;
+    int pathsTooDeep_ = 0;
     struct TimeMemo {
         FileTime time = 0;
         bool used = false;
@@ -147,8 +153,8 @@ int DiscKindOf(int driveType, const std::string &label, uint32_t serial, std::st
 std::string NameFromDriveText(const std::string &text, std::string *drive);
 
 // `base` made unique among `names` (ignoring case): base, else base + 1,
-// base + 2 ... Every candidate fits the 50-byte name field: a counter never
-// gets cut away, the base gives way to it.
+// base + 2 ... Every candidate fits the 50-character name field: a counter
+// never gets cut away, the base gives way to it (inside its brackets).
 std::string MakeUniqueCdName(const std::string &base, const std::vector<std::string> &names);
 
 // The next disc number after the stored ones (in table order): the first
@@ -170,6 +176,9 @@ struct TScanSession {
     int ProgressStep = 0;         // 400 div the number of top folders; kept when there are none
     TScanVolume Volume;           // the drive, as the wizard found it
     std::function<void()> OnRootFolder; // the wizard's progress step
+    // Folders of the last read recorded but not opened: their path would not fit
+    // the Path field (for the end-of-scan notice).
+    int PathsTooDeep = 0;
 
     void Clear()
     {

@@ -206,7 +206,7 @@ public:
     TDataSet *DataSet() const { return dataSet_; }
     const std::string &FieldName() const { return fieldName_; }
     TFieldType DataType() const { return dataType_; }
-    int Size() const { return size_; }           // bytes for ftString, else 0
+    int Size() const { return size_; }           // characters for ftString, else 0
     TFieldKind FieldKind() const { return kind_; }
     bool Calculated() const { return kind_ == fkCalculated; }
     int FieldNo() const { return fieldNo_; }      // 1-based field-definition number, 0 unbound/calculated
