@@ -294,7 +294,8 @@ const std::string &TDiskReader::TimeText(FileTime t)
     if (!m.used || m.time != t) {
         m.time = t;
         m.used = true;
-        m.text = FileTimeToStr(t);
+        // The text must fit the date field whole (a cut "PM" would be a wrong time).
+        m.text = DateTimeToStrFit(FileTimeToDateTime(t), size_t(std::max(created_->Size(), 1)));
     }
     return m.text;
 }
