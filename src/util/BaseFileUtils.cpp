@@ -126,7 +126,7 @@ int64_t GetSizeOfFile(const std::string &path)
     while (dirent *e = ::readdir(d)) {
         if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0)
             continue;
-        // Hidden names match too, as every name does on the old system.
+        // Hidden names (a leading dot) match too: a pattern is matched against every name.
         if (::fnmatch(glob.c_str(), e->d_name, 0) != 0)
             continue;
         struct stat st;

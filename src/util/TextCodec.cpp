@@ -149,8 +149,8 @@ std::string CutToByteWidth(std::string_view utf8, size_t width)
         return std::string(utf8);
     // Look back (at most three bytes) for the lead byte of the character that
     // the cut would split; cut before it when its sequence runs past the width.
-    // Bytes that are not UTF-8 are never taken for a sequence, so text still in
-    // the old code page is cut at the width itself.
+    // Bytes that are not UTF-8 are never taken for a sequence, so Windows-1250
+    // text (catalogues written on Windows) is cut at the width itself.
     size_t cut = width;
     for (size_t back = 1; back <= 3 && back <= width; ++back) {
         const size_t p = width - back;
