@@ -259,7 +259,11 @@ bool ReadTreeFile(const std::string &fileName, std::vector<TTreeRecord> &nodes, 
             *error = "cannot read " + fileName;
         return false;
     }
-    return DecodeTreeStream(bytes, nodes, error);
+    if (!DecodeTreeStream(bytes, nodes, error))
+        return false;
+    // What an interrupted save left beside the file is of no use once it reads.
+    RemoveStaleTempFiles(fileName);
+    return true;
 }
 
 bool WriteTreeFile(const std::string &fileName, const std::vector<TTreeRecord> &nodes, std::string *error)

@@ -125,6 +125,18 @@ TEST_F(TreeDepthTest, TooDeepTreeFileIsTreatedAsDamaged)
     EXPECT_TRUE(fs::exists(TreeFile() + ".bad")) << "the file is put aside, not lost";
 }
 
+TEST(TreeFileDepth, ReadingRemovesWhatAnInterruptedSaveLeft)
+{
+    orbtest::TempDir dir;
+    const std::string file = dir.file("t_cdname.dat");
+    ASSERT_TRUE(WriteTreeFile(file, Chain(3)));
+    dir.write("t_cdname.dat.a1B2c3", "cut short");
+    std::vector<TTreeRecord> back;
+    ASSERT_TRUE(ReadTreeFile(file, back));
+    EXPECT_EQ(back, Chain(3));
+    EXPECT_FALSE(fs::exists(dir.file("t_cdname.dat.a1B2c3")));
+}
+
 TEST(TreeViewClear, VeryDeepTreeIsFreedWithoutRecursion)
 {
     // Far deeper than any file may give: a tree grown in the window is freed all the same.
