@@ -601,10 +601,10 @@ void TCddb::QueryReply(const std::string &Line)
         }
     }
     if (!Line.empty() && std::isdigit(static_cast<unsigned char>(Line[0]))) {
-        GeneralReply(Line);
         const int code = CodeOf(Line);
-        if (code >= 400 || code < 0) // a refusal ends the query
-            State = State == -1 ? -1 : 5;
+        if (code >= 400 || code < 0) // a refusal or a garbled code ends the query
+            State = 5;
+        GeneralReply(Line);
         return;
     }
     if (Line == ".") {
@@ -622,11 +622,11 @@ void TCddb::QueryReply(const std::string &Line)
         Status("Unrecognised CDDB reply line: " + Quoted(Line));
         return;
     }
+    if (Trim(Line).empty())
+        return; // a blank line is no match
     for (std::string &slot : Matches)
         if (slot.empty()) {
             slot = Trim(Line);
-            if (slot.empty()) // a blank line is no match
-                return;
             return;
         }
     if (!FDropNoted) {
