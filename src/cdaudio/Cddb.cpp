@@ -389,11 +389,12 @@ int TCddb::StartGet(const std::string &Url, const char *StatusText, int NewState
     FRcvdStream->Clear();
     FHttp->RcvdStream = FRcvdStream.get();
     FHttp->URL = Url;
+    // The state is that of the request from its first status on.
+    State = NewState;
+    StartReceiving();
     Status(StatusText);
     Exchange(Url + kLineTerm);
     try {
-        StartReceiving();
-        State = NewState;
         FHttp->GetAsync();
         return 0;
     } catch (const std::exception &e) {
