@@ -37,9 +37,14 @@ int ReadTocSpti(const CdDriveList &list, int index, std::vector<uint8_t> &raw)
     if (r.checkCondition || r.error == EIO || r.error == ENOMEDIUM)
         return -1; // no disc, or the drive could not read it
     if (r.error == EACCES || r.error == EPERM) {
-        CdUserMessage("You must have Administor privileges to use SPTI under Win2000/XP; falling back to IOCTL. "
-                      "This may cause erroneous results if a Mixed-Mode CD is in the drive.",
-                      "Error");
+        // Told once a session: every selection of the drive would ask again.
+        static bool told = false;
+        if (!told) {
+            told = true;
+            CdUserMessage("You must have Administor privileges to use SPTI under Win2000/XP; falling back to IOCTL. "
+                          "This may cause erroneous results if a Mixed-Mode CD is in the drive.",
+                          "Error");
+        }
         return ReadTocIoctl(list, index, raw);
     }
     if (r.error == ENOMEM || r.error == EAGAIN || r.error == EBUSY)

@@ -222,6 +222,8 @@ TEST_F(CdDriveTest, PermissionNoticeThenIoctls)
     EXPECT_EQ(toc.TrackCount, 2);
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_NE(messages[0].find("falling back to IOCTL"), std::string::npos);
+    ASSERT_FALSE(Read(cdiNTSCSI, toc));
+    EXPECT_EQ(messages.size(), 1u) << "the notice comes once";
 
     messages.clear();
     Drive().blockError = ENODEV;
