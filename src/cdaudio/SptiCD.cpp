@@ -36,6 +36,8 @@ int ReadTocSpti(const CdDriveList &list, int index, std::vector<uint8_t> &raw)
     raw.assign(RawTocSize, 0);
     if (r.checkCondition || r.error == EIO || r.error == ENOMEDIUM)
         return -1; // no disc, or the drive could not read it
+    if (r.error == ENOENT || r.error == ENXIO)
+        return -1; // the drive has gone meanwhile
     if (r.error == EACCES || r.error == EPERM) {
         // Told once a session: every selection of the drive would ask again.
         static bool told = false;
