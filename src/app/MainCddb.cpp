@@ -49,6 +49,25 @@ void EnableNext(TNewRecordForm *wizard, bool on)
     wizard->ui->Label11->setEnabled(on);
 }
 
+// The lookup ended without an entry: nothing of it names the disc, which is
+// written as scanned; the wizard says why.
+void FailLookup(TMainForm &main, const std::string &status)
+{
+    TScanState &scan = main.Scan;
+    if (!scan.Audio)
+        return; // already ended
+    scan.Audio = false;
+    scan.Pending = false;
+    scan.CddbTitle.clear();
+    scan.CddbNote.clear();
+    scan.TrackTitles.clear();
+    if (TNewRecordForm *wizard = main.CddbWizard) {
+        wizard->ui->Label9->setText(L(145));
+        wizard->ui->Memo1->appendPlainText(ToQString(status));
+        EnableNext(wizard, true);
+    }
+}
+
 } // namespace
 
 void TMainForm::ConnectCddbHandlers()
@@ -129,27 +148,16 @@ void TMainForm::ReadMusicCD(TNewRecordForm *wizard)
         DriveComboBox1Change();
         selected = Cddb->SelectDriveByLetter(letter);
     } catch (const std::exception &e) {
-        CddbStatusMessage(Cddb.get(), e.what());
+        CddbLastStatus = e.what();
     }
     if (!selected) {
         // No table of contents: asking the server with it would find nothing.
-        if (CddbLastStatus.empty())
-            CddbStatusMessage(Cddb.get(), "No CD in CD/DVD drive!");
-        Scan.Audio = false;
-        Scan.Pending = false;
-        EnableNext(wizard, true);
-        if (wizard)
-            wizard->ui->Label9->setText(L(145));
+        FailLookup(*this, CddbLastStatus.empty() ? std::string("No CD in CD/DVD drive!") : CddbLastStatus);
         return;
     }
     Scan.Pending = true;
-    if (Cddb->Query() != 0) {
-        Scan.Pending = false;
-        Scan.Audio = false;
-        EnableNext(wizard, true);
-        if (wizard)
-            wizard->ui->Label9->setText(L(145));
-    }
+    if (Cddb->Query() != 0)
+        FailLookup(*this, CddbLastStatus);
 }
 
 void TMainForm::Cddb1Match(TCddb *Sender, const std::array<std::string, 100> &, int &RightOne)
@@ -243,18 +251,6 @@ void TMainForm::CddbStatusMessage(TCddb *Sender, const std::string &Status)
             Qt::QueuedConnection);
         return;
     }
-    if (!LookupFailed(Sender->State))
-        return;
-    // The lookup ended without an entry: nothing of it names the disc, which
-    // is written as scanned; the wizard says why.
-    Scan.Audio = false;
-    Scan.Pending = false;
-    Scan.CddbTitle.clear();
-    Scan.CddbNote.clear();
-    Scan.TrackTitles.clear();
-    if (CddbWizard) {
-        CddbWizard->ui->Label9->setText(L(145));
-        CddbWizard->ui->Memo1->appendPlainText(ToQString(Status));
-        EnableNext(CddbWizard, true);
-    }
+    if (LookupFailed(Sender->State))
+        FailLookup(*this, Status);
 }

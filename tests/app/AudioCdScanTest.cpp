@@ -93,10 +93,11 @@ protected:
                 letter = v.letter;
         ASSERT_NE(letter, 0);
     }
-    void Start(const std::string &server)
+    void Start(const std::string &server, int cdInterface = 0)
     {
         dir.write("DiVovData/cat.ini", "[CatalogSettings]\nSetup1=0\nSetup6=1\nSetup17=1\nSetup20=1\n"
-                                       "Setup_Text4=Music\nSetup_Text2=" + server + "\n");
+                                       "Setup_Text4=Music\nSetup_Text2=" + server + "\nSetup19="
+                                           + std::to_string(cdInterface) + "\n");
         form = std::make_unique<TMainForm>(nullptr, data);
         form->ui->DriveComboBox1->SetDrive(letter);
     }
@@ -227,6 +228,22 @@ TEST_F(AudioCdScanTest, StoppedPeerLeavesTheDiscAsScanned)
     EXPECT_EQ(files[0].name, "Track01.cda");
     EXPECT_EQ(files[1].name, "Track02.cda");
     EXPECT_EQ(files[0].ftype, 0);
+}
+
+TEST_F(AudioCdScanTest, InterfaceThatIsNotThereIsTold)
+{
+    // Setting 19 asks for the SCSI generic driver, which this machine lacks.
+    std::string error;
+    CdDeviceLayer::SetCurrent(std::make_unique<SimulatedCdDeviceLayer>(
+        std::vector<SimulatedCdDrive>{*SimulatedAudioCd("0:02:00 3:10:00 6:00:00", error)}, -1));
+    Start("127.0.0.1:1", 1);
+    ScanWithLookup();
+    EXPECT_EQ(label9, langunit::LangString(145));
+    EXPECT_NE(memo.find("No usable interface available or selected interface not available"), std::string::npos);
+    const auto discs = Discs(DiscsPath());
+    ASSERT_EQ(discs.size(), 1u);
+    EXPECT_EQ(discs[0].first, ScannedName());
+    EXPECT_TRUE(prompt.Asked().empty());
 }
 
 TEST_F(AudioCdScanTest, EntryThatEndsEarlyNamesNothing)
