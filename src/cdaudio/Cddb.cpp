@@ -382,6 +382,7 @@ void TCddb::StartReceiving()
     FExactMatches = false;
     FReceivingEntry = false;
     FDropNoted = false;
+    FNextMatch = FNextEntryLine = FNextSite = 0;
 }
 
 int TCddb::StartGet(const std::string &Url, const char *StatusText, int NewState)
@@ -555,6 +556,7 @@ void TCddb::QueryReply(const std::string &Line)
             State = 3;
             Status("Found exact match");
             Matches.fill(std::string());
+            FNextMatch = 0;
             Matches[0] = Trim(Line.size() > 4 ? Line.substr(4) : std::string());
             const std::string category = Trim(Matches[0].substr(0, Matches[0].find(' ')));
             if (!IsCddbCategory(category)) {
@@ -582,6 +584,7 @@ void TCddb::QueryReply(const std::string &Line)
         case 211:
             Status(CodeOf(Line) == 210 ? "Found exact matches" : "Found inexact matches");
             Matches.fill(std::string());
+            FNextMatch = 0;
             Status("OK, receiving matches");
             FReceivingMatches = true;
             FExactMatches = CodeOf(Line) == 210;
@@ -625,11 +628,12 @@ void TCddb::QueryReply(const std::string &Line)
     }
     if (Trim(Line).empty())
         return; // a blank line is no match
-    for (std::string &slot : Matches)
-        if (slot.empty()) {
-            slot = Trim(Line);
-            return;
-        }
+    while (FNextMatch < Matches.size() && !Matches[FNextMatch].empty())
+        ++FNextMatch;
+    if (FNextMatch < Matches.size()) {
+        Matches[FNextMatch] = Trim(Line);
+        return;
+    }
     if (!FDropNoted) {
         FDropNoted = true;
         Status("More than 100 matches: the further ones are dropped");
@@ -643,6 +647,7 @@ void TCddb::ReadReply(const std::string &Line)
         case 210:
             Status("OK, CDDB database entry follows");
             EntryLines.fill(std::string());
+            FNextEntryLine = 0;
             FReceivingEntry = true;
             return;
         case 401:
@@ -674,11 +679,12 @@ void TCddb::ReadReply(const std::string &Line)
         return;
     }
     if (!Line.empty() && (Line[0] == '#' || Line[0] == 'T' || Line[0] == 'D' || Line[0] == 'E' || Line[0] == 'P')) {
-        for (std::string &slot : EntryLines)
-            if (slot.empty()) {
-                slot = Trim(Line);
-                return;
-            }
+        while (FNextEntryLine < EntryLines.size() && !EntryLines[FNextEntryLine].empty())
+            ++FNextEntryLine;
+        if (FNextEntryLine < EntryLines.size()) {
+            EntryLines[FNextEntryLine] = Trim(Line);
+            return;
+        }
         if (!FDropNoted) {
             FDropNoted = true;
             Status("The CDDB entry has more than 512 lines: the further ones are dropped");
@@ -871,6 +877,7 @@ void TCddb::SitesReply(const std::string &Line)
     if (code == 210) {
         Status("OK, receiving sites");
         Sites.fill(CddbSite());
+        FNextSite = 0;
         return;
     }
     if (code == 401) {
@@ -882,9 +889,10 @@ void TCddb::SitesReply(const std::string &Line)
         GeneralReply(Line);
         return;
     }
-    for (CddbSite &site : Sites) {
-        if (!site.Site.empty())
-            continue;
+    while (FNextSite < Sites.size() && !Sites[FNextSite].Site.empty())
+        ++FNextSite;
+    if (FNextSite < Sites.size()) { // further sites are dropped
+        CddbSite &site = Sites[FNextSite];
         // Cut at single blanks: two blanks in a row make an empty field.
         std::string fields[6];
         size_t at = 0;

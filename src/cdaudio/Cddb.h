@@ -190,6 +190,8 @@ private:
     bool FExactMatches = false;
     bool FReceivingEntry = false;
     bool FDropNoted = false;
+    // The first slots that may be free: filled slots come first.
+    size_t FNextMatch = 0, FNextEntryLine = 0, FNextSite = 0;
 };
 
 // Helpers of the protocol.
