@@ -337,3 +337,24 @@ TEST(SimulatedAudioCd, UnderTheVolumeService)
     }
     CdDeviceLayer::SetCurrent(nullptr);
 }
+
+// The machine's own layer on things that are no drive: errors, never data.
+TEST(SystemCdDeviceLayer, NoDriveBehindThePath)
+{
+    SystemCdDeviceLayer layer;
+    CdScsiResult r = layer.Scsi("/nonexistent/sr9", InquiryCommand(), 100, 2000);
+    EXPECT_EQ(r.error, ENOENT);
+    EXPECT_TRUE(r.data.empty());
+    r = layer.Scsi("/dev/null", InquiryCommand(), 100, 2000);
+    EXPECT_FALSE(r.ok());
+    EXPECT_EQ(layer.Scsi("/dev/null", {}, 100, 2000).error, EINVAL);
+    uint8_t first = 0, last = 0;
+    int error = 0;
+    EXPECT_FALSE(layer.TocHeader("/dev/null", first, last, error));
+    EXPECT_NE(error, 0);
+    std::string why;
+    EXPECT_FALSE(ReadCdTocReply(layer, "/nonexistent/sr9", why));
+    EXPECT_FALSE(layer.Probe("/nonexistent/sr9").opened);
+    CdScsiDevice address;
+    EXPECT_FALSE(layer.ScsiAddress("/dev/nonexistent-sr", address));
+}
