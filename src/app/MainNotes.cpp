@@ -64,9 +64,9 @@ void TMainForm::NotePopupClick()
             return;
         NoteMode = 1;
         NoteTarget = row->Name;
-        // The folder part of the entry's full name, up to its last "\".
-        const size_t slash = row->FullName.rfind('\\');
-        NoteFolder = slash == std::string::npos ? std::string() : row->FullName.substr(0, slash + 1);
+        // The entry's folder as its record holds it: a Linux file name may
+        // itself contain a backslash, so it is not cut from the full name.
+        NoteFolder = row->Path;
         NoteDisc = row->Namecd;
         if (WorkTable && WorkTable->Active() && LocateByName(*WorkTable, "Name", NoteTarget))
             current = WorkTable->FieldByName("Note").AsString();

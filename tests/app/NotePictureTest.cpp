@@ -132,6 +132,49 @@ std::string MakeEmf(bool eof = true)
     rec(39, {3, 0, 0x000000FF /*red*/, 0});
     rec(37, {3});
     rec(42, {120, 30, 180, 90});                            // ELLIPSE
+    rec(39, {4, 0, 0x0000FF00 /*green*/, 0});
+    rec(37, {4});
+    // POLYGON16: bounds, count, then 16-bit points.
+    Put32(body, 86);
+    Put32(body, 8 + 16 + 4 + 3 * 4);
+    for (uint32_t v : {102u, 60u, 118u, 99u, 3u})
+        Put32(body, v);
+    for (uint16_t v : {102, 99, 118, 60, 118, 99})
+        Put16(body, v);
+    // STRETCHDIBITS: a 2 x 2 magenta bitmap, 24 bits, stretched to 30 x 30 at (10, 10).
+    {
+        std::string bmi, bits;
+        for (uint32_t v : {40u, 2u, 2u})
+            Put32(bmi, v);
+        Put16(bmi, 1);
+        Put16(bmi, 24);
+        for (int i = 0; i < 6; ++i)
+            Put32(bmi, 0);
+        for (int row = 0; row < 2; ++row)
+            bits += std::string("\xFF\x00\xFF\xFF\x00\xFF\x00\x00", 8); // B G R x2, padded to 8
+        Put32(body, 81);
+        Put32(body, uint32_t(80 + bmi.size() + bits.size()));
+        for (uint32_t v : {10u, 10u, 39u, 39u, 10u, 10u, 0u, 0u, 2u, 2u, 80u, uint32_t(bmi.size()),
+                           uint32_t(80 + bmi.size()), uint32_t(bits.size()), 0u, 0x00CC0020u, 30u, 30u})
+            Put32(body, v);
+        body += bmi + bits;
+    }
+    // EXTTEXTOUTW: "HH" in black at (20, 55), with its spacing array.
+    {
+        const uint32_t size = 76 + 4 + 8;
+        Put32(body, 84);
+        Put32(body, size);
+        for (uint32_t v : {0u, 0u, 199u, 99u, 1u})
+            Put32(body, v);
+        Put32(body, 0x3F800000); // x and y scale 1.0
+        Put32(body, 0x3F800000);
+        for (uint32_t v : {20u, 55u, 2u, 76u, 0x100u /*no rectangle*/, 0u, 0u, 0u, 0u, 80u})
+            Put32(body, v);
+        Put16(body, 'H');
+        Put16(body, 'H');
+        Put32(body, 14);
+        Put32(body, 14);
+    }
     if (eof)
         rec(14, {0, 16, 20});                               // EOF
     std::string header;
@@ -145,7 +188,7 @@ std::string MakeEmf(bool eof = true)
     Put32(header, 0x10000);
     Put32(header, uint32_t(88 + body.size()));
     Put32(header, 12);
-    Put16(header, 4); // handles
+    Put16(header, 5); // handles, the reserved 0 included
     Put16(header, 0);
     for (int i = 0; i < 3; ++i)
         Put32(header, 0); // description, palette
@@ -457,6 +500,13 @@ TEST(PictureFiles, EveryFormatDecodesToItsPicture)
     EXPECT_TRUE(Near(At(emf.image, 150, 60), qRgb(255, 0, 0)));
     EXPECT_TRUE(Near(At(emf.image, 150, 5), qRgb(0, 0, 255)));
     EXPECT_TRUE(Near(At(emf.image, 195, 95), qRgb(255, 255, 255)));
+    EXPECT_TRUE(Near(At(emf.image, 112, 92), qRgb(0, 255, 0)));   // polygon
+    EXPECT_TRUE(Near(At(emf.image, 25, 25), qRgb(255, 0, 255)));  // bitmap
+    int dark = 0;                                                 // text
+    for (int y = 55; y < 80; ++y)
+        for (int x = 20; x < 60; ++x)
+            dark += qGray(At(emf.image, x, y)) < 100;
+    EXPECT_GT(dark, 20);
 }
 
 TEST(PictureFiles, DamagedInputIsRefusedWithAReason)
