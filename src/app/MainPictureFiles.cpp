@@ -48,8 +48,10 @@ void JpegErrorExit(j_common_ptr cinfo)
 void JpegSilence(j_common_ptr, int) {}
 
 struct TJpegOut {
-    std::vector<unsigned char> pixels; // RGB rows
+    std::vector<unsigned char> pixels; // RGB rows, or CMYK rows when components is 4
     unsigned width = 0, height = 0;
+    unsigned components = 3;
+    bool adobe = false; // CMYK stored inverted, as Adobe's programs write it
 };
 
 // The libjpeg work alone in its own frame, with plain locals only, so that the
@@ -71,7 +73,9 @@ bool DecodeJpegInto(const unsigned char *data, unsigned long size, TJpegOut *out
     jpeg_create_decompress(&cinfo);
     jpeg_mem_src(&cinfo, data, size);
     jpeg_read_header(&cinfo, TRUE);
-    cinfo.out_color_space = JCS_RGB;
+    // Print-ready pictures come in CMYK, which the library gives only as is.
+    const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
+    cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_RGB;
     // Only a thumbnail is wanted: let the decoder scale down by up to 8 while
     // both sides stay at 200 pixels or more.
     cinfo.scale_num = 1;
@@ -93,9 +97,11 @@ bool DecodeJpegInto(const unsigned char *data, unsigned long size, TJpegOut *out
     jpeg_start_decompress(&cinfo);
     out->width = cinfo.output_width;
     out->height = cinfo.output_height;
-    out->pixels.resize(size_t(out->width) * out->height * 3);
+    out->components = cmyk ? 4 : 3;
+    out->adobe = cinfo.saw_Adobe_marker;
+    out->pixels.resize(size_t(out->width) * out->height * out->components);
     while (cinfo.output_scanline < cinfo.output_height) {
-        JSAMPROW row = out->pixels.data() + size_t(cinfo.output_scanline) * out->width * 3;
+        JSAMPROW row = out->pixels.data() + size_t(cinfo.output_scanline) * out->width * out->components;
         jpeg_read_scanlines(&cinfo, &row, 1);
     }
     jpeg_finish_decompress(&cinfo);
@@ -542,8 +548,22 @@ TPictureResult DecodeJpeg(std::string_view bytes)
         return r;
     }
     QImage image(int(out.width), int(out.height), QImage::Format_RGB888);
-    for (unsigned y = 0; y < out.height; ++y)
-        std::memcpy(image.scanLine(int(y)), out.pixels.data() + size_t(y) * out.width * 3, size_t(out.width) * 3);
+    for (unsigned y = 0; y < out.height; ++y) {
+        const unsigned char *in = out.pixels.data() + size_t(y) * out.width * out.components;
+        unsigned char *line = image.scanLine(int(y));
+        if (out.components == 3) {
+            std::memcpy(line, in, size_t(out.width) * 3);
+            continue;
+        }
+        for (unsigned x = 0; x < out.width; ++x, in += 4, line += 3) {
+            // Ink to light: inverted values already are the light left over.
+            const int c = out.adobe ? in[0] : 255 - in[0], m = out.adobe ? in[1] : 255 - in[1];
+            const int yl = out.adobe ? in[2] : 255 - in[2], k = out.adobe ? in[3] : 255 - in[3];
+            line[0] = static_cast<unsigned char>(c * k / 255);
+            line[1] = static_cast<unsigned char>(m * k / 255);
+            line[2] = static_cast<unsigned char>(yl * k / 255);
+        }
+    }
     r.image = image;
     return r;
 }

@@ -18,7 +18,12 @@
 #include <QTreeWidget>
 #include <QUrl>
 
+#include <cstdio>
 #include <filesystem>
+
+extern "C" {
+#include <jpeglib.h>
+}
 
 #include "app/AddNote.h"
 #include "app/CatalogTables.h"
@@ -195,6 +200,44 @@ std::string MakeEmf(bool eof = true)
     for (uint32_t v : {1024u, 768u, 320u, 240u})
         Put32(header, v);
     return header + body;
+}
+
+// A CMYK JPEG as print programs write it (values inverted, Adobe marker):
+// left half red, right half blue.
+std::string CmykJpeg(int w, int h)
+{
+    jpeg_compress_struct cinfo;
+    jpeg_error_mgr err;
+    cinfo.err = jpeg_std_error(&err);
+    jpeg_create_compress(&cinfo);
+    unsigned char *buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&cinfo, &buffer, &size);
+    cinfo.image_width = JDIMENSION(w);
+    cinfo.image_height = JDIMENSION(h);
+    cinfo.input_components = 4;
+    cinfo.in_color_space = JCS_CMYK;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, 95, TRUE);
+    jpeg_start_compress(&cinfo, TRUE);
+    std::vector<unsigned char> row(size_t(w) * 4);
+    for (int x = 0; x < w; ++x) {
+        // Inverted ink: red is full magenta and yellow, blue full cyan and magenta.
+        const bool red = x < w / 2;
+        row[size_t(x) * 4 + 0] = red ? 255 : 0;
+        row[size_t(x) * 4 + 1] = 0;
+        row[size_t(x) * 4 + 2] = red ? 0 : 255;
+        row[size_t(x) * 4 + 3] = 255;
+    }
+    while (cinfo.next_scanline < cinfo.image_height) {
+        JSAMPROW r = row.data();
+        jpeg_write_scanlines(&cinfo, &r, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    std::string out(reinterpret_cast<const char *>(buffer), size);
+    std::free(buffer);
+    return out;
 }
 
 QRgb At(const QImage &image, int x, int y) { return image.pixel(x, y); }
@@ -489,6 +532,11 @@ TEST(PictureFiles, EveryFormatDecodesToItsPicture)
         EXPECT_TRUE(Near(At(r.image, 5, 16), qRgb(255, 0, 0))) << format;
         EXPECT_TRUE(Near(At(r.image, 58, 16), qRgb(0, 0, 255))) << format;
     }
+    const TPictureResult cmyk = DecodeJpeg(CmykJpeg(64, 32));
+    ASSERT_FALSE(cmyk.image.isNull()) << cmyk.error;
+    EXPECT_TRUE(Near(At(cmyk.image, 5, 16), qRgb(255, 0, 0)));
+    EXPECT_TRUE(Near(At(cmyk.image, 58, 16), qRgb(0, 0, 255)));
+
     const TPictureResult wmf = DecodeMetafile(MakeWmf());
     ASSERT_FALSE(wmf.image.isNull()) << wmf.error;
     EXPECT_TRUE(Near(At(wmf.image, wmf.image.width() / 2, wmf.image.height() / 2), qRgb(0, 255, 0)));
@@ -520,20 +568,30 @@ TEST(PictureFiles, DamagedInputIsRefusedWithAReason)
     // Every cut of the enhanced metafile, and forged record sizes, are read
     // without reading past the end.
     const std::string emf = MakeEmf();
-    for (size_t n = 0; n < emf.size(); n += 4)
+    for (size_t n = 0; n < emf.size(); ++n)
         DecodeEmf(emf.substr(0, n));
-    for (size_t at = 92; at < emf.size(); at += 4) {
-        std::string bad = emf;
-        bad[at] = char(0xF0);
-        bad[at + 1] = char(0xFF);
-        DecodeEmf(bad);
+    for (size_t at = 0; at + 4 <= emf.size(); at += 4) {
+        for (uint32_t value : {0u, 4u, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFF0u, 0xFFFFFFFFu}) {
+            std::string bad = emf;
+            for (int k = 0; k < 4; ++k)
+                bad[at + size_t(k)] = char((value >> (8 * k)) & 0xFF);
+            DecodeEmf(bad);
+        }
     }
     std::string huge = emf;
     huge[92] = char(0xFC), huge[93] = huge[94] = huge[95] = char(0x7F);
     EXPECT_TRUE(DecodeEmf(huge).image.isNull());
     const std::string wmf = MakeWmf();
-    for (size_t n = 0; n < wmf.size(); n += 2)
+    for (size_t n = 0; n < wmf.size(); ++n)
         DecodeWmf(wmf.substr(0, n));
+    for (size_t at = 22; at + 2 <= wmf.size(); at += 2) {
+        for (uint16_t value : {0, 0x7FFF, 0xFFFF}) {
+            std::string bad = wmf;
+            bad[at] = char(value & 0xFF);
+            bad[at + 1] = char(value >> 8);
+            DecodeWmf(bad);
+        }
+    }
     EXPECT_TRUE(DecodeWmf("short").image.isNull());
 }
 
