@@ -152,7 +152,7 @@ public:
         QPainter p(&image);
         p.setRenderHint(QPainter::Antialiasing);
         p.scale(scale, scale);
-        p.translate(-bounds.left, -bounds.top);
+        p.translate(-double(bounds.left), -double(bounds.top));
         painter_ = &p;
         pen_ = QPen(Qt::black);
         brush_ = QBrush(Qt::white);
@@ -301,7 +301,7 @@ private:
                     Object o;
                     o.kind = Object::Font;
                     const unsigned char *lf = rec + 12;
-                    const int32_t height = LeI32(lf);
+                    const int64_t height = LeI32(lf);
                     const unsigned char *face = lf + offsetof(U_LOGFONT, lfFaceName);
                     QString name;
                     for (int i = 0; i < U_LF_FACESIZE; ++i) {
@@ -312,7 +312,7 @@ private:
                     }
                     if (!name.isEmpty())
                         o.font.setFamily(name);
-                    o.font.setPixelSize(std::max(1, int(ScaleY(std::abs(height ? height : 12)))));
+                    o.font.setPixelSize(int(std::clamp(ScaleY(double(std::abs(height ? height : 12))), 1.0, 4096.0)));
                     o.font.setWeight(LeI32(lf + 16) >= 600 ? QFont::Bold : QFont::Normal);
                     o.font.setItalic(lf[20] != 0);
                     handles_[index] = o;

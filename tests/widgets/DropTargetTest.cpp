@@ -257,3 +257,20 @@ TEST(DropTarget, PasteTakesTheFileManagersMark)
     QApplication::clipboard()->setMimeData(text);
     EXPECT_EQ(t.PasteFromClipboard(), 0u);
 }
+
+TEST(DropTarget, DataReadOnEntryWhenAsked)
+{
+    QLabel label;
+    label.resize(100, 100);
+    TDropFileTarget t;
+    t.Dragtypes = dtCopy;
+    t.GetDataOnEnter = true;
+    std::vector<std::string> atEnter, atDrop;
+    t.OnEnter = [&](TDropTarget *, TShiftState, QPoint, uint32_t &) { atEnter = t.Files; };
+    t.OnDrop = [&](TDropTarget *, TShiftState, QPoint, uint32_t &) { atDrop = t.Files; };
+    t.Register(&label);
+    std::unique_ptr<QMimeData> mime(FileList({"/tmp/x.bmp", "/tmp/y.bmp"}));
+    EXPECT_EQ(DragAndDrop(&label, mime.get(), Qt::CopyAction), Qt::CopyAction);
+    EXPECT_EQ(atEnter, (std::vector<std::string>{"/tmp/x.bmp", "/tmp/y.bmp"}));
+    EXPECT_EQ(atDrop, atEnter);
+}
