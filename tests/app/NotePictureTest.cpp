@@ -77,10 +77,12 @@ QImage TwoColours(int w, int h)
 
 // A placeable Windows metafile: a black-bordered rectangle filled green over
 // the whole 100 x 100 picture.
-std::string MakeWmf()
+std::string MakeWmf(bool text = false)
 {
     std::string records;
+    uint32_t largest = 0;
     auto rec = [&](uint16_t function, std::initializer_list<uint16_t> params) {
+        largest = std::max(largest, uint32_t(3 + params.size()));
         Put32(records, uint32_t(3 + params.size()));
         Put16(records, function);
         for (uint16_t p : params)
@@ -91,6 +93,12 @@ std::string MakeWmf()
     rec(0x02FC, {0 /*BS_SOLID*/, 0xFF00, 0x0000, 0}); // CREATEBRUSHINDIRECT green (COLORREF 0x0000FF00)
     rec(0x012D, {0});                            // SELECTOBJECT 0
     rec(0x041B, {100, 100, 0, 0});               // RECTANGLE (bottom, right, top, left)
+    if (text) {
+        // CREATEFONTINDIRECT: height 20, the rest default, face "Arial".
+        rec(0x02FB, {20, 0, 0, 0, 400, 0, 0, 0, 0, 0x6C41 /*"Al"*/, 0x6169 /*"ia"*/, 0x0000, 0});
+        rec(0x012D, {1});
+        rec(0x0521, {2, 0x4848 /*"HH"*/, 40, 10});  // TEXTOUT "HH" at (10, 40)
+    }
     rec(0x0000, {});                             // end
     std::string header;
     Put16(header, 1);  // memory metafile
@@ -98,8 +106,8 @@ std::string MakeWmf()
     Put16(header, 0x0300);
     const uint32_t words = uint32_t(9 + records.size() / 2);
     Put32(header, words);
-    Put16(header, 1);  // objects
-    Put32(header, 7);  // largest record in words
+    Put16(header, 2);  // objects
+    Put32(header, largest); // largest record in words
     Put16(header, 0);
     std::string placeable;
     Put32(placeable, 0x9AC6CDD7);
@@ -540,6 +548,15 @@ TEST(PictureFiles, EveryFormatDecodesToItsPicture)
     const TPictureResult wmf = DecodeMetafile(MakeWmf());
     ASSERT_FALSE(wmf.image.isNull()) << wmf.error;
     EXPECT_TRUE(Near(At(wmf.image, wmf.image.width() / 2, wmf.image.height() / 2), qRgb(0, 255, 0)));
+    const TPictureResult wmfText = DecodeMetafile(MakeWmf(true));
+    ASSERT_FALSE(wmfText.image.isNull()) << wmfText.error;
+    // Text drawn with the library's own fonts, near (10, 40) of 100 x 100.
+    int wmfDark = 0;
+    const QImage &wt = wmfText.image;
+    for (int y = wt.height() * 40 / 100; y < wt.height() * 65 / 100; ++y)
+        for (int x = wt.width() * 8 / 100; x < wt.width() * 35 / 100; ++x)
+            wmfDark += qGray(At(wt, x, y)) < 100;
+    EXPECT_GT(wmfDark, 10);
 
     const TPictureResult emf = DecodeMetafile(MakeEmf());
     ASSERT_FALSE(emf.image.isNull()) << emf.error;
