@@ -91,12 +91,16 @@ bool TMainForm::StoreNote(const std::string &note)
     if (!HasCatalog())
         return false;
     if (NoteMode == 1) {
-        if (WorkTable && WorkTable->Active() && LocateByName(*WorkTable, "Name", NoteTarget)) {
-            // The view's copy only; it is rebuilt from the file table later.
-            WorkTable->Edit();
-            WorkTable->FieldByName("Note").SetAsString(note);
-            WorkTable->Post();
-        }
+        // The file table is narrowed to the file's folder and disc while the
+        // note is stored; whatever filter it had (the search's, or the
+        // current disc's) is put back afterwards, also on failure.
+        const TDataSet::TFilterRecordEvent previous = FlatTable1->OnFilterRecord();
+        const bool wasFiltered = FlatTable1->Filtered();
+        auto restore = [&] {
+            FlatTable1->SetOnFilterRecord(previous);
+            FlatTable1->SetFiltered(false);
+            FlatTable1->SetFiltered(wasFiltered || previous != nullptr);
+        };
         bool stored = false;
         FlatTable1->SetOnFilterRecord([this](TDataSet *d, bool &accept) { NoteTableFilterRecord(d, accept); });
         FlatTable1->SetFiltered(false);
@@ -109,23 +113,24 @@ bool TMainForm::StoreNote(const std::string &note)
                 try {
                     FlatTable1->Save();
                 } catch (...) {
-                    // Not on disk: not in memory either, so nothing claims a
-                    // note that the next start would not show.
+                    // Not on disk: not in memory either, so nothing shows a
+                    // note that the next start would not.
                     FlatTable1->CancelChanges();
                     throw;
                 }
                 stored = true;
             }
         } catch (...) {
-            FlatTable1->SetOnFilterRecord([this](TDataSet *d, bool &accept) { FlatTable1FilterRecord(d, accept); });
-            FlatTable1->SetFiltered(false);
-            FlatTable1->SetFiltered(true);
+            restore();
             throw;
         }
-        // Back to the table's usual filter.
-        FlatTable1->SetOnFilterRecord([this](TDataSet *d, bool &accept) { FlatTable1FilterRecord(d, accept); });
-        FlatTable1->SetFiltered(false);
-        FlatTable1->SetFiltered(true);
+        restore();
+        // The view's copy follows what was saved; it is not saved itself.
+        if (stored && WorkTable && WorkTable->Active() && LocateByName(*WorkTable, "Name", NoteTarget)) {
+            WorkTable->Edit();
+            WorkTable->FieldByName("Note").SetAsString(note);
+            WorkTable->Post();
+        }
         const std::string fullName = NoteFolder + NoteTarget;
         LoadList();
         // The entry stays selected, showing its new note.

@@ -407,12 +407,24 @@ TEST_F(NotePictureTest, FileNoteGoesToTheSelectedFolderAndExactName)
         // "a" beside "ab" and "A": each name gets its own note.
         NoteOnFile(*form, "A", "capital");
         NoteOnFile(*form, "a", "small");
+        EXPECT_EQ(StoredNote("e:\\", "ab"), ""); // "a" is not a prefix match
+        // The file table's own filter is back: the current disc's records.
+        EXPECT_EQ(form->FlatTable1->RecordCount(), 6);
+        // So is another filter installed before (a search's).
+        bool asked = false;
+        form->FlatTable1->SetOnFilterRecord([&](TDataSet *, bool &accept) { asked = accept = true; });
+        NoteOnFile(*form, "ab", "ab note");
+        asked = false;
+        form->FlatTable1->Refresh();
+        form->FlatTable1->First();
+        EXPECT_TRUE(asked);
+        EXPECT_EQ(form->FlatTable1->RecordCount(), 7);
     }
     EXPECT_EQ(StoredNote("e:\\docs\\", "readme.txt"), "in docs");
     EXPECT_EQ(StoredNote("e:\\", "readme.txt"), "root readme");
     EXPECT_EQ(StoredNote("e:\\", "a"), "small");
     EXPECT_EQ(StoredNote("e:\\", "A"), "capital");
-    EXPECT_EQ(StoredNote("e:\\", "ab"), "");
+    EXPECT_EQ(StoredNote("e:\\", "ab"), "ab note");
     // The same name on another disc is untouched.
     EXPECT_EQ(StoredNote("f:\\", "a"), "");
     EXPECT_TRUE(prompt.Asked().empty());
