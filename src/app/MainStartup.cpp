@@ -309,6 +309,7 @@ void TMainForm::FormClose()
     Settings[14] = isMaximized() ? 1 : 0;
     if (!SaveSettings())
         ShowError("Cannot write the settings file " + DataFolder + "/" + SettingsFileName);
+    RunGuarded([this] { DropFileTarget1->Unregister(); });
 }
 
 void TMainForm::DeviceChange()
@@ -422,5 +423,6 @@ void TMainForm::ConnectHandlers()
     ConnectScanHandlers();
     ConnectBrowseHandlers();
     ConnectCddbHandlers();
+    ConnectNotePictureHandlers();
 
 }
