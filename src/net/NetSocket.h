@@ -126,7 +126,8 @@ public:
     const std::string &DnsResult() const { return FDnsResult; }
     const std::vector<std::string> &DnsResultList() const { return FDnsResultList; }
     TSocketState State() const { return FState; }
-    int ReadCount() const { return FReadCount; }
+    // Bytes received since the socket was opened; 64-bit, as a peer decides how much.
+    int64_t ReadCount() const { return FReadCount; }
     int RcvdCount() { return GetRcvdCount(); }
     int LastError() const { return FLastError; }
     int HSocket() const { return FHSocket; }
@@ -208,7 +209,7 @@ protected:
     bool FReadArmed = false;
     int FSelectEvent = 0;
     TSocketState FState = wsClosed;
-    int FReadCount = 0;
+    int64_t FReadCount = 0;
     int FLastError = 0;
     TSocketSendFlags FSendFlags = wsSendNormal;
     std::string FDnsResult;
