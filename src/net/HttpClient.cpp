@@ -788,8 +788,11 @@ void THttpCli::SocketDataAvailable(uint16_t Error)
     const int n = FCtrlSocket->Receive(FRcvBuf + FRcvFill, room);
     if (FRequestType == httpRqNone || n <= 0)
         return;
-    if (!FTimerConnecting)
-        ArmTimer(IdleTimeout, false); // the server is not silent
+    // The whole header must come within one idle period after the request,
+    // so a server trickling bytes cannot hold the request; during the body
+    // every block shows the server is not silent.
+    if (!FTimerConnecting && FState == httpStWaitingBody)
+        ArmTimer(IdleTimeout, false);
     FRcvFill += n;
     FRcvBuf[FRcvFill] = 0;
     if (FState == httpStWaitingBody) {

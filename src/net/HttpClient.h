@@ -142,10 +142,12 @@ public:
     // Bounds of a reply's header: lines (the status line included) and bytes.
     static constexpr int MaxHeaderLines = 256;
     static constexpr size_t MaxHeaderSize = 64 * 1024;
-    // Time limits of a request, in milliseconds (0: none): from the start of
-    // the name lookup until the connection is up, and then for the server's
-    // silence while the request is sent and the reply read. Each ends the
-    // request with WSAETIMEDOUT and says which limit passed in ReasonPhrase.
+    // Time limits of a request, in milliseconds (0: none). ConnectTimeout runs
+    // from the start of the name lookup until the connection is up.
+    // IdleTimeout then bounds the wait for the whole reply header after the
+    // request was sent, and each silence of the server while the body arrives
+    // (or while a POST body goes out). Either ends the request with
+    // WSAETIMEDOUT and says which limit passed in ReasonPhrase.
     int ConnectTimeout = 30000;
     int IdleTimeout = 60000;
 
