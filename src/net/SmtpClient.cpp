@@ -143,6 +143,7 @@ void TCustomSmtpClient::TriggerRequestDone(uint16_t Error)
     FWaitingReply = false;
     FDoneAsync = nullptr;
     FDataPhase = 0;
+    FTimer->stop(); // the next step of an operation sets its own limit
     if (FHighLevelFlag) {
         StepDone(Error);
         return;
