@@ -541,6 +541,7 @@ void THttpCli::Fail(uint16_t Error, const std::string &Reason)
 void THttpCli::ArmTimer(int Ms, bool Connecting)
 {
     FTimerConnecting = Connecting;
+    FProgress = 0;
     if (Ms > 0 && !FReadyPosted)
         FTimer->start(Ms);
     else
@@ -789,10 +790,15 @@ void THttpCli::SocketDataAvailable(uint16_t Error)
     if (FRequestType == httpRqNone || n <= 0)
         return;
     // The whole header must come within one idle period after the request,
-    // so a server trickling bytes cannot hold the request; during the body
-    // every block shows the server is not silent.
-    if (!FTimerConnecting && FState == httpStWaitingBody)
-        ArmTimer(IdleTimeout, false);
+    // and each idle period of the body must bring MinBodyProgress bytes, so a
+    // server trickling bytes cannot hold the request for as long as it likes.
+    if (!FTimerConnecting && FState == httpStWaitingBody) {
+        FProgress += static_cast<size_t>(n);
+        if (FProgress >= MinBodyProgress) {
+            FProgress = 0;
+            ArmTimer(IdleTimeout, false);
+        }
+    }
     FRcvFill += n;
     FRcvBuf[FRcvFill] = 0;
     if (FState == httpStWaitingBody) {
@@ -958,6 +964,7 @@ void THttpCli::GetHeaderLineNext(const std::string &Line, const std::string &Raw
         if ((ext == ".exe" || ext.empty()) && ContentType == "text/html")
             DocName = (dot == std::string::npos ? DocName + "." : DocName.substr(0, dot + 1)) + "htm";
         StateChange(httpStWaitingBody);
+        ArmTimer(IdleTimeout, false); // the body's first period
         TriggerHeaderEnd();
         DeliverBufferedBody();
         if (StatusCode >= 400)

@@ -145,11 +145,13 @@ public:
     // Time limits of a request, in milliseconds (0: none). ConnectTimeout runs
     // from the start of the name lookup until the connection is up.
     // IdleTimeout then bounds the wait for the whole reply header after the
-    // request was sent, and each silence of the server while the body arrives
-    // (or while a POST body goes out). Either ends the request with
-    // WSAETIMEDOUT and says which limit passed in ReasonPhrase.
+    // request was sent, and each period of the body that brings fewer than
+    // MinBodyProgress bytes (or of a POST body that does not go out). Either
+    // ends the request with WSAETIMEDOUT and says which limit passed in
+    // ReasonPhrase.
     int ConnectTimeout = 30000;
     int IdleTimeout = 60000;
+    static constexpr size_t MinBodyProgress = 1024;
 
 protected:
     virtual void GetHeaderLineNext(const std::string &Line, const std::string &Raw);
@@ -195,6 +197,7 @@ private:
     std::string FHostPort;       // the origin server's port as the URL gave it ("" for the default)
     std::unique_ptr<QTimer> FTimer;
     bool FTimerConnecting = false;
+    size_t FProgress = 0;        // body bytes since the idle limit was last set
     size_t FHeaderBytes = 0;
     char FRcvBuf[8193];
     int FRcvFill = 0;

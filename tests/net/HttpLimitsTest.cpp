@@ -158,6 +158,14 @@ TEST(HttpLimits, SilentTricklingAndUnreachableServersTimeOut)
         ASSERT_TRUE(c.Get(Url(peer)));
         EXPECT_EQ(c.Error, WSAETIMEDOUT);
     }
+    // A body trickled a byte at a time.
+    {
+        ScriptedPeer peer(Flood("HTTP/1.0 200 OK\r\n\r\n", "b", 20000));
+        Client c;
+        c.h.IdleTimeout = 300;
+        ASSERT_TRUE(c.Get(Url(peer)));
+        EXPECT_EQ(c.Error, WSAETIMEDOUT);
+    }
     // A body that stops flowing.
     {
         ScriptedPeer peer(AnswerAndWait("HTTP/1.0 200 OK\r\n\r\nsome of the body"));
