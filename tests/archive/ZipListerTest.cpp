@@ -692,6 +692,19 @@ TEST(ZipLister, Zip64EndRecordIsUsedWheneverItsLocatorStandsThere)
     EXPECT_EQ(q.z.SFXOffset(), 100);
     EXPECT_TRUE(HasMessage(q.r, ZipMsg::LI_WrongZipStruct));
     EXPECT_FALSE(HasMessage(q.r, ZipMsg::DS_CEHWrongSig));
+
+    // Every corrupted byte of the zip64 records and the end record ends cleanly.
+    const std::string z64 = WithZip64End(zip, 8, 0);
+    for (size_t i = z64.size() - 22 - 20 - 64; i < z64.size(); ++i) {
+        for (uint8_t flip : {uint8_t(0x01), uint8_t(0x80), uint8_t(0xFF)}) {
+            std::string bad = z64;
+            bad[i] = char(uint8_t(bad[i]) ^ flip);
+            Quiet b;
+            b.z.SetZipFileName(t.write("bad.zip", bad));
+            EXPECT_LE(b.z.Count(), 2) << i;
+            EXPECT_EQ(b.r.DirUpdates, 1) << i;
+        }
+    }
 }
 
 TEST(ZipLister, DirectoryReadTellsAReadArchiveFromAnUnreadableOne)
