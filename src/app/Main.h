@@ -135,10 +135,13 @@ public:
     // Forgets the scan: empties the scan table, clears the scan state.
     void ClearScan();
     void StatusBar1DrawPanel(TStatusBarCont *bar, int panel, const QRect &rect, QPainter &canvas);
-    // Member records of an archive just recorded; a bad archive adds none.
-    void WriteZipFile(const std::string &name, const std::string &folder, const std::string &localFile);
-    void WriteRarFile(const std::string &name, const std::string &folder, const std::string &localFile);
-    void WriteCabFile(const std::string &name, const std::string &folder, const std::string &localFile);
+    // Member records of an archive just recorded. False when the archive's
+    // header (zip: end record and central directory, RAR: archive and first
+    // member header, cabinet: header and file records) could not be read: it
+    // then adds no members, and the scan counts it as unreadable.
+    bool WriteZipFile(const std::string &name, const std::string &folder, const std::string &localFile);
+    bool WriteRarFile(const std::string &name, const std::string &folder, const std::string &localFile);
+    bool WriteCabFile(const std::string &name, const std::string &folder, const std::string &localFile);
     TScanSession ScanSession;
     std::shared_ptr<TScanReaders> ScanReaders; // created on first use
     // ---- end of the scan block
