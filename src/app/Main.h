@@ -7,6 +7,7 @@
 #include <QMainWindow>
 #include <QPixmap>
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <string>
@@ -19,8 +20,10 @@
 #include "app/TreeFile.h"
 #include "storage/ExMemDS.h"
 #include "storage/FlatTbl.h"
+#include "widgets/DropTarget.h"
 
 class QDialog;
+class QImage;
 class QLabel;
 class QMenu;
 class QPainter;
@@ -31,6 +34,7 @@ class QTreeWidgetItem;
 class TSplashForm;
 class TStatusBarCont;
 class TNewRecordForm;
+class TCddb;
 struct TFileRow;
 
 namespace Ui {
@@ -134,10 +138,13 @@ public:
     // Forgets the scan: empties the scan table, clears the scan state.
     void ClearScan();
     void StatusBar1DrawPanel(TStatusBarCont *bar, int panel, const QRect &rect, QPainter &canvas);
-    // Member records of an archive just recorded; a bad archive adds none.
-    void WriteZipFile(const std::string &name, const std::string &folder, const std::string &localFile);
-    void WriteRarFile(const std::string &name, const std::string &folder, const std::string &localFile);
-    void WriteCabFile(const std::string &name, const std::string &folder, const std::string &localFile);
+    // Member records of an archive just recorded. False when the archive's
+    // header (zip: end record and central directory, RAR: archive and first
+    // member header, cabinet: header and file records) could not be read: it
+    // then adds no members, and the scan counts it as unreadable.
+    bool WriteZipFile(const std::string &name, const std::string &folder, const std::string &localFile);
+    bool WriteRarFile(const std::string &name, const std::string &folder, const std::string &localFile);
+    bool WriteCabFile(const std::string &name, const std::string &folder, const std::string &localFile);
     TScanSession ScanSession;
     std::shared_ptr<TScanReaders> ScanReaders; // created on first use
     // ---- end of the scan block
@@ -194,6 +201,52 @@ public:
     TRunTarget RunTarget;                      // set by a click in the file list
     int InfoPanelFlag = 0;                     // 1 while the information panel is shown
     // ---- end of the browse block
+
+    // ---- audio-CD lookup (MainCddb.cpp)
+    // Creates the CDDB component and binds it, the drive chooser's change
+    // and the wizard's lookup; runs once, before the settings are read.
+    void ConnectCddbHandlers();
+    // Setting 19 (CD interface), setting text 1 (proxy port) and setting
+    // text 2 (server, "host" or "host:port") into the component.
+    void ApplyCddbSettings(int cdInterface, const std::string &proxyPort, const std::string &serverAddress);
+    void ReadMusicCD(TNewRecordForm *wizard);
+    void DriveComboBox1Change();
+    void Cddb1Match(TCddb *Sender, const std::array<std::string, 100> &Matches, int &RightOne);
+    // The deferred read after a match (the window's message 0x800).
+    void CddbReadMessage(TCddb *Sender);
+    void Cddb1DataExchange(TCddb *Sender, const std::string &Line);
+    void CddbStatusMessage(TCddb *Sender, const std::string &Status);
+    std::unique_ptr<TCddb> Cddb;
+    TNewRecordForm *CddbWizard = nullptr; // the scan wizard while it is open
+    std::string CddbLastStatus;            // the lookup's last status text
+    // ---- end of the audio-CD block
+
+    // ---- notes and disc pictures (MainNotes.cpp, MainPictures.cpp)
+    void ConnectNotePictureHandlers();
+    void NotePopupClick();
+    void CatPopupMenuPopup();
+    void NoteTableFilterRecord(TDataSet *DataSet, bool &Accept);
+    // The note dialog's OK: stores `note` for the note target (mode 1 a file,
+    // mode 0 a disc) and refreshes the views. False when no record was found.
+    bool StoreNote(const std::string &note);
+    // Widest note, in stored bytes, that the note target's field holds.
+    int NoteFieldWidth() const;
+    void AddImageToolButtonClick();
+    void DeleteImageToolButtonClick();
+    void DropFileTarget1Drop(TDropTarget *Sender, TShiftState ShiftState, QPoint Point, uint32_t &Effect);
+    // Stores one picture file as the current disc's picture. A file that
+    // cannot be read changes nothing and is named in a message; false then.
+    bool LoadCdPicture(const std::string &Extension, const std::string &FileName);
+    void StretchToCdImage(const QImage &Graphic, int Width, int Height);
+    int NoteMode = 0;              // 1 a file's note, 0 a disc's
+    std::string NoteTarget;        // the file's name as listed, or the disc's name
+    std::string NoteFolder;        // folder and disc of the file whose note is edited
+    std::string NoteDisc;
+    TDropFileTarget *DropFileTarget1 = nullptr;
+    QMenu *ImagePopupMenu = nullptr;   // pop-up menu of the disc picture
+    // Runs a modal dialog for a file name to open; tests replace it.
+    static std::function<std::string(QWidget *parent, const QString &title, const QString &filter)> OpenPictureDialog1;
+    // ---- end of the notes and pictures block
 
     // ---- state shared with the dialogs
     std::string DataFolder;

@@ -24,6 +24,7 @@
 #include "app/LangUnit.h"
 #include "app/NewD.h"
 #include "app/Splash.h"
+#include "cdaudio/Cddb.h"
 #include "platform/Help.h"
 #include "platform/Prompt.h"
 #include "platform/ShellInfo.h"
@@ -308,6 +309,7 @@ void TMainForm::FormClose()
     Settings[14] = isMaximized() ? 1 : 0;
     if (!SaveSettings())
         ShowError("Cannot write the settings file " + DataFolder + "/" + SettingsFileName);
+    RunGuarded([this] { DropFileTarget1->Unregister(); });
 }
 
 void TMainForm::DeviceChange()
@@ -420,5 +422,7 @@ void TMainForm::ConnectHandlers()
     connect(ui->ColapsePopup, &QAction::triggered, this, &TMainForm::CollapseAllNodes);
     ConnectScanHandlers();
     ConnectBrowseHandlers();
+    ConnectCddbHandlers();
+    ConnectNotePictureHandlers();
 
 }
