@@ -190,8 +190,11 @@ public:
     // The error text of the last ReadImage that was rescued by PartialOpen (empty when none).
     std::string PartialError;
 
-    // Save to file: backup copy, optional sort, then a temporary file beside the target that
-    // is flushed and renamed over it. False with an error text; the old file is then untouched.
+    // Save to file: optional sort, then a temporary file beside the target that is flushed
+    // and renamed over it. With savAutoBackup the file being replaced becomes the ".~d"
+    // backup, renamed into place only after the new table is. False with an error text
+    // (naming the backup when that was what failed); the table and its backup are then
+    // as they were.
     bool SaveToFile(const std::string &fileName, TFlatSaveOptions options, bool caseInsensitive,
                     std::string_view indexFieldNames, std::string &error);
 
