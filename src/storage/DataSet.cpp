@@ -450,6 +450,12 @@ TFieldDef &TFieldDefs::AddKeepingTwins(const std::string &name, TFieldType type,
     return items_.back();
 }
 
+void TFieldDefs::Reserve(int count) {
+    if (count <= 0) return;
+    items_.reserve(static_cast<size_t>(count));
+    index_.Reserve(static_cast<size_t>(count));
+}
+
 void TFieldDefs::Clear() {
     items_.clear();
     index_.Clear();
@@ -1065,6 +1071,8 @@ int TDataSet::CalcFieldCount() const {
 
 void TDataSet::CreateFields() {
     const size_t existing = fields_.size();
+    fields_.reserve(existing + static_cast<size_t>(fieldDefs_.Count()));
+    fieldIndex_.Reserve(existing + static_cast<size_t>(fieldDefs_.Count()));
     for (const TFieldDef &def : fieldDefs_) {
         // A field the caller made stands for its definition; twins of a name (a file
         // with fields differing only in case) each get a field of their own.

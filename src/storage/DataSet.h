@@ -68,6 +68,7 @@ class TNameIndex {
 public:
     void Clear() { map_.clear(); }
     void Add(const std::string &name, int position) { map_.emplace(Key(name), position); }
+    void Reserve(size_t count) { map_.reserve(count); }
     int Find(const std::string &name) const
     {
         const auto it = map_.find(Key(name));
@@ -304,6 +305,8 @@ public:
     // the first.
     TFieldDef &AddKeepingTwins(const std::string &name, TFieldType type, int size = 0, bool required = false);
     void Clear();
+    // Room for `count` definitions (a table of many fields is set up in one go).
+    void Reserve(int count);
     int Count() const { return static_cast<int>(items_.size()); }
     const TFieldDef &operator[](int i) const { return items_.at(static_cast<size_t>(i)); }
     TFieldDef &operator[](int i) { return items_.at(static_cast<size_t>(i)); }

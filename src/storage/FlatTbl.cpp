@@ -1413,6 +1413,7 @@ void TFlatDataset::InternalInitFieldDefs()
     if (!shared_)
         return;
     FieldDefs().Clear();
+    FieldDefs().Reserve(int(shared_->Cursor.Fields.size()));
     for (const TFlatField &f : shared_->Cursor.Fields) {
         const TFieldType type = FrameworkType(f);
         const int size = type == ftString ? f.MaxLength : 0;
