@@ -11,6 +11,7 @@
 #include <QTreeWidget>
 
 #include <filesystem>
+#include <stdexcept>
 
 #include "app/LangUnit.h"
 #include "app/newcd.h"
@@ -91,7 +92,7 @@ void TMainForm::ClearScan()
 
 void TMainForm::RunScanWizard(int mode)
 {
-    if (!HasCatalog())
+    if (!HasCatalog() || !CatalogWritable())
         return;
     ClearScan();
     char letter = ui->DriveComboBox1->Drive();
@@ -228,6 +229,8 @@ std::string TMainForm::UniqueTitle(const std::string &title)
 
 void TMainForm::SaveToDatabase(const std::string &sizeText, int mode)
 {
+    if (ReadOnlyCatalog)
+        throw std::runtime_error("The archive " + CatalogName + " is open read-only; the scan is not stored.");
     const int kind = ScanSession.Volume.kind;
     const std::string oldDisc = ScanSession.SelectedDisc;
     TExMemoryData &scan = *ExMemoryData1;

@@ -32,6 +32,9 @@ public:
     // Folder bindings in letter order: letter -> absolute folder.
     std::map<char, std::string> FolderBindings() const;
     std::optional<char> LetterOf(const std::string &identity) const;
+    // Folder bindings whose folder is missing or is a file, one entry a line
+    // ("line 4 (t=folder:/x): ..."); empty when all are folders.
+    std::string FolderProblems() const;
 
     // The file's text.
     std::string Text() const;
@@ -46,6 +49,7 @@ private:
         std::string text;     // as read, for lines kept verbatim
         char letter = 0;      // 0: comment or unusable line
         std::string identity;
+        std::string shadowed; // refused as "volume bound twice": that volume
     };
     std::vector<Line> lines_;
 };

@@ -37,6 +37,9 @@ protected:
         data = dir.file("DiVovData");
         fs::create_directories(fs::path(data) / "CdNames");
         dir.write("DiVovData/cat.ini", "[CatalogSettings]\nSetup1=0\nSetup6=1\nSetup20=1\nSetup_Text4=Music\n");
+        // The catalogue the settings name exists (empty).
+        OpenCatalogTable(data + "/Music.d", FileTableLayout(), {});
+        OpenCatalogTable(data + "/CdNames/Music_cdname.d", DiscTableLayout(), {});
         disc = dir.file("disc");
         dir.write("src/docs/readme.txt", "read me please");
         dir.write("src/b.bin", std::string(1000, 'b'));
