@@ -16,6 +16,8 @@ namespace {
 constexpr const char *kPrefixes[] = {"uuid:", "optical:", "dev:", "net:", "ram:", "folder:"};
 constexpr char kFirstFreeLetter = 'd';
 constexpr char kRootLetter = 'c';
+constexpr const char *kHeaderComment =
+    "# Drive letters of this program. Bind a folder to a letter with a line such as: t=folder:/home/me/Photos";
 
 bool IsFolderIdentity(const std::string &id) { return id.rfind("folder:", 0) == 0; }
 
@@ -95,7 +97,7 @@ void VolumeLetterMap::Parse(const std::string &text, std::string &problem)
                 line.shadowed = identity;
             }
             if (why) {
-                problem += "line " + std::to_string(number) + " (" + Shown(raw) + "): " + why + "; ";
+                problem += "line " + std::to_string(number) + " (" + Shown(raw) + "): " + why + "\n";
             } else {
                 line.letter = letter;
                 line.identity = identity;
@@ -106,7 +108,7 @@ void VolumeLetterMap::Parse(const std::string &text, std::string &problem)
         lines_.push_back(std::move(line));
     }
     if (!problem.empty())
-        problem = "letter map: " + problem.substr(0, problem.size() - 2);
+        problem.pop_back();
 }
 
 bool VolumeLetterMap::Load(const std::string &path, std::string &problem)
@@ -189,6 +191,13 @@ std::map<char, std::string> VolumeLetterMap::FolderBindings() const
     return out;
 }
 
+void VolumeLetterMap::AddHeaderComment()
+{
+    if (!lines_.empty() && lines_.front().text.rfind(kHeaderComment, 0) == 0)
+        return;
+    lines_.insert(lines_.begin(), Line{kHeaderComment, 0, {}, {}});
+}
+
 std::string VolumeLetterMap::FolderProblems() const
 {
     std::string out;
@@ -205,7 +214,7 @@ std::string VolumeLetterMap::FolderProblems() const
         else if (!S_ISDIR(st.st_mode))
             why = "a file, not a folder";
         if (why)
-            out += std::string(out.empty() ? "" : "; ") + "line " + std::to_string(number) + " (" + Shown(l.text) +
+            out += std::string(out.empty() ? "" : "\n") + "line " + std::to_string(number) + " (" + Shown(l.text) +
                    "): " + why;
     }
     return out;

@@ -246,6 +246,12 @@ void SystemVolumeService::Refresh()
     emit DeviceChange();
 }
 
+void SystemVolumeService::SetLetterMapPath(const std::string &path)
+{
+    options_.letterMapPath = path;
+    Rebuild();
+}
+
 std::vector<VolumeInfo> SystemVolumeService::Drives() const
 {
     RefreshIfStale();
@@ -370,11 +376,17 @@ void SystemVolumeService::Rebuild()
             present.push_back(c.identity);
     bool changed = false;
     auto letters = map.Assign(present, changed);
+    const std::string folderProblems = map.FolderProblems();
+    if (!folderProblems.empty())
+        problem += (problem.empty() ? "" : "\n") + folderProblems;
+    // A map file made now says how to bind a folder.
+    if (!haveFile && !o.letterMapPath.empty())
+        map.AddHeaderComment();
     if (changed || !haveFile) {
         if (!o.letterMapPath.empty() && !(map.Text().empty() && !haveFile)) {
             std::string saveProblem;
             if (!map.Save(o.letterMapPath, saveProblem))
-                problem += (problem.empty() ? "" : "; ") + saveProblem;
+                problem += (problem.empty() ? "" : "\n") + saveProblem;
         }
     }
     memoryMap_ = map.Text();
