@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <fstream>
 
 #include "archive/CabSTComps.h"
 #include "archive/DFUnRar.h"
@@ -69,6 +70,33 @@ void AppendMembers(TExMemoryData &scan, const std::string &path, const std::stri
         ftype.SetAsInteger(0);
         scan.Post();
     }
+}
+
+// True when the file ends with a zip end-of-central-directory record (an
+// archive comment of up to 65535 bytes may follow it).
+bool HasZipEndRecord(const std::string &localFile)
+{
+    std::ifstream in(localFile, std::ios::binary | std::ios::ate);
+    if (!in)
+        return false;
+    const std::streamoff size = in.tellg();
+    if (size < 22)
+        return false;
+    const std::streamoff tail = std::min<std::streamoff>(size, 22 + 65535);
+    std::string bytes(static_cast<size_t>(tail), '\0');
+    in.seekg(size - tail);
+    if (!in.read(bytes.data(), tail))
+        return false;
+    for (size_t i = bytes.size() - 22 + 1; i-- > 0;)
+        if (bytes.compare(i, 4, "PK\x05\x06") == 0)
+            return true;
+    return false;
+}
+
+void NoteUnreadableArchive(TScanTally &tally, const std::string &path)
+{
+    ++tally.unreadableArchives;
+    tally.Name(path);
 }
 
 TDateTime QtToDateTime(const QDateTime &t)
@@ -151,6 +179,7 @@ void TMainForm::WriteZipFile(const std::string &name, const std::string &folder,
     TZipLister &zip = Readers(ScanReaders).ZipLister1;
     zip.ShowErrMsg = false;
     std::vector<TMember> members;
+    bool failed = false;
     try {
         zip.SetZipFileName(localFile);
         for (int i = 0; i < zip.Count(); ++i) {
@@ -159,8 +188,16 @@ void TMainForm::WriteZipFile(const std::string &name, const std::string &folder,
                 continue;
             members.push_back({e.FileName, e.UncompressedSize, ZipMemberDateText(DosDateTimeToDateTime(e.DateTime))});
         }
+        // The lister passes over a file without an end record in silence:
+        // unless it is an empty zip, it could not be read.
+        if (zip.ErrCode() != 0 || (zip.Count() == 0 && !HasZipEndRecord(localFile)))
+            failed = true;
     } catch (const std::exception &) {
+        failed = true;
+    }
+    if (failed) {
         members.clear();
+        NoteUnreadableArchive(ScanSession.Tally, folder + name);
     }
     zip.SetZipFileName(std::string()); // let go of the listing
     AppendMembers(*ExMemoryData1, folder + name + "\\", Scan.DiscName, Scan.DiscNumber, members);
@@ -192,8 +229,10 @@ void TMainForm::WriteRarFile(const std::string &name, const std::string &folder,
     rar.OnError = nullptr;
     rar.OnFileProcessing = nullptr;
     rar.FileList.clear();
-    if (failed)
+    if (failed) {
         members.clear();
+        NoteUnreadableArchive(ScanSession.Tally, folder + name);
+    }
     AppendMembers(*ExMemoryData1, folder + name + "\\", Scan.DiscName, Scan.DiscNumber, members);
 }
 
@@ -204,12 +243,15 @@ void TMainForm::WriteCabFile(const std::string &name, const std::string &folder,
     TSTCabReader &cab = Readers(ScanReaders).STCabReader1;
     std::vector<TMember> members;
     try {
-        cab.EnumFilesEntries(localFile, [&members](TSTCabReader *, const std::string &fileName, uint64_t size, int,
+        const bool cabinet = cab.EnumFilesEntries(localFile, [&members](TSTCabReader *, const std::string &fileName, uint64_t size, int,
                                                    uint16_t date, uint16_t time, uint16_t, bool &) {
             members.push_back({Backslashed(fileName), size, ShortDateLongTimeText(DosDateTimeToDateTime(date, time))});
         });
+        if (!cabinet) // named .cab, but no cabinet
+            NoteUnreadableArchive(ScanSession.Tally, folder + name);
     } catch (const std::exception &) {
         members.clear(); // a damaged cabinet keeps its own record only
+        NoteUnreadableArchive(ScanSession.Tally, folder + name);
     }
     AppendMembers(*ExMemoryData1, folder + name + "\\", Scan.DiscName, Scan.DiscNumber, members);
 }

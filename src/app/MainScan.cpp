@@ -215,6 +215,11 @@ bool TMainForm::NacitajDisk(const std::string &folder)
             WriteCabFile(e.name, storedFolder, local);
     };
     reader.Read(folder, LocalFolderOf(ScanSession.Volume, folder));
+    ScanSession.Tally.Add(reader.Tally);
+    // Never passed off as a full reading: what could not be read is told.
+    const std::string notice = ScanTallyNotice(ScanSession.Tally);
+    if (!notice.empty())
+        Prompt::Current().Show(ToQString(notice), L(34), PromptButtons::Ok, PromptIcon::Warning);
     if (ExMemoryData1->RecordCount() > 0)
         return true;
     Prompt::Current().Show(L(66), L(67), PromptButtons::Ok, PromptIcon::Warning);

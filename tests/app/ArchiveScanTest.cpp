@@ -174,7 +174,13 @@ TEST_F(ArchiveScanTest, DamagedArchivesKeepTheirOwnRecordAndTheScanGoesOn)
     EXPECT_EQ(MembersOf(rows, "e:\\sub\\", "a.zip").size(), 2u);
     EXPECT_EQ(MembersOf(rows, "e:\\", "c.cab").size(), 2u);
     EXPECT_EQ(MembersOf(rows, "e:\\", "r.rar").size(), 2u);
-    EXPECT_TRUE(prompt.Asked().empty()) << "archive troubles show no message during a scan";
+    // One notice at the end of the reading, counting and naming them.
+    ASSERT_EQ(prompt.Asked().size(), 1u);
+    const std::string notice = prompt.Asked()[0].text.toStdString();
+    EXPECT_EQ(form->ScanSession.Tally.unreadableArchives, 4) << notice;
+    for (const char *bad : {"e:\\bad.zip", "e:\\junk.zip", "e:\\bad.cab", "e:\\bad.rar"})
+        EXPECT_NE(notice.find(bad), std::string::npos) << bad << "\n" << notice;
+    EXPECT_NE(notice.find("4 archive(s) could not be read"), std::string::npos) << notice;
 }
 
 TEST(ArchiveDateTextTest, NoDateGivesNoText)
