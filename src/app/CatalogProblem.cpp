@@ -7,8 +7,8 @@
 #include "platform/QtText.h"
 #include "ui_CatalogProblemForm.h"
 
-TCatalogProblemForm::TCatalogProblemForm(TMainForm *main, const std::string &text, const std::string &restoreNote,
-                                         bool canReadOnly, QWidget *parent)
+TCatalogProblemForm::TCatalogProblemForm(TMainForm *main, const std::string &text, bool canRestore, bool canReadOnly,
+                                         QWidget *parent)
     : QDialog(parent ? parent : main), ui(new Ui::TCatalogProblemForm), main_(main)
 {
     ui->setupUi(this);
@@ -16,13 +16,14 @@ TCatalogProblemForm::TCatalogProblemForm(TMainForm *main, const std::string &tex
     setWindowTitle(ToQString(Text3("The archive cannot be opened", "Archív sa nedá otvoriť",
                                    "Archiv nelze otevřít")));
     ui->Label1->setText(ToQString(text));
-    if (restoreNote.empty()) {
+    if (!canRestore) {
         ui->RestoreButton->setText(ToQString(Text3("Restore from the backup (there is no readable backup)",
                                                    "Obnoviť zo zálohy (žiadna čitateľná záloha nie je)",
                                                    "Obnovit ze zálohy (žádná čitelná záloha není)")));
         ui->RestoreButton->setEnabled(false);
     } else {
-        ui->RestoreButton->setText(ToQString(restoreNote));
+        ui->RestoreButton->setText(
+            ToQString(Text3("Restore from the backup", "Obnoviť zo zálohy", "Obnovit ze zálohy")));
     }
     ui->ReadOnlyButton->setText(ToQString(Text3("Open what can be read, read-only (nothing is changed)",
                                                 "Otvoriť, čo sa dá prečítať, len na čítanie (nič sa nezmení)",

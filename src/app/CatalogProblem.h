@@ -18,9 +18,9 @@ public:
     // The dialog's results (what exec() answers).
     enum Choice { Restore = 10, ReadOnly, Other, New, Exit };
 
-    // `text`: the catalogue, each file that failed and why. `restoreNote`:
-    // empty when no readable backup exists, else what the restore does.
-    TCatalogProblemForm(TMainForm *main, const std::string &text, const std::string &restoreNote, bool canReadOnly,
+    // `text`: the catalogue, each file that failed and why, and what a
+    // restore would do. `canRestore`: every such file has a readable backup.
+    TCatalogProblemForm(TMainForm *main, const std::string &text, bool canRestore, bool canReadOnly,
                         QWidget *parent = nullptr);
     ~TCatalogProblemForm() override;
 

@@ -29,6 +29,7 @@ TTableCheck CheckTableFile(const std::string &file)
         t.SetTableName(file);
         t.ReadOnly = true;
         t.Open();
+        check.records = t.RecordCount();
         t.Close();
         check.readable = true;
     } catch (const std::exception &e) {

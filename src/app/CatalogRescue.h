@@ -15,6 +15,7 @@ struct TTableCheck {
     std::string file;
     bool exists = false;
     bool readable = false; // opens whole
+    int records = 0;       // when readable
     std::string reason;    // why it does not (empty when readable)
 };
 

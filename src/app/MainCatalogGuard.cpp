@@ -3,6 +3,7 @@
 #include "app/Main.h"
 
 #include <QFileDialog>
+#include <QDateTime>
 #include <QFileInfo>
 
 #include <filesystem>
@@ -153,7 +154,8 @@ bool TMainForm::OpenStartCatalog()
         if (damaged.empty() && !openError.empty())
             text += "\n" + openError;
         bool canRestore = !damaged.empty();
-        std::string restoreNote = Text3("Restore from the backup: ", "Obnoviť zo zálohy: ", "Obnovit ze zálohy: ");
+        std::string restoreNote = Text3("The backup would be put in place: ", "Záloha by sa dala na miesto: ",
+                                        "Záloha by se dala na místo: ");
         for (size_t i = 0; i < damaged.size(); ++i) {
             std::string why;
             const std::string &f = damaged[i];
@@ -163,17 +165,24 @@ bool TMainForm::OpenStartCatalog()
                 continue;
             }
             const bool present = fs::exists(fs::symlink_status(f));
-            restoreNote += (i ? "; " : "") + FileName(BackupPathOf(f)) + " -> " + FileName(f) +
+            // What the backup holds and when it was made, so an old one is not taken blindly.
+            const TTableCheck backup = CheckTableFile(BackupPathOf(f));
+            const QDateTime saved = QFileInfo(ToQString(backup.file)).lastModified();
+            restoreNote += (i ? "; " : "") + FileName(BackupPathOf(f)) + " [" + std::to_string(backup.records) + " " +
+                           Text3("records", "záznamov", "záznamů") + ", " +
+                           FromQString(saved.toString(QStringLiteral("yyyy-MM-dd hh:mm"))) + "] -> " + FileName(f) +
                            (present ? Text3(" (the damaged file is kept as ", " (poškodený súbor sa ponechá ako ",
                                             " (poškozený soubor se ponechá jako ") +
                                           FileName(DamagedKeepName(f)) + ")"
                                     : std::string());
         }
+        if (canRestore)
+            text += "\n\n" + restoreNote;
         text += Text3("\n\nWhat do you want to do?", "\n\nČo chcete urobiť?", "\n\nCo chcete udělat?");
         const bool canReadOnly = checks[0].exists || checks[1].exists;
         int choice = TCatalogProblemForm::Exit;
         {
-            TCatalogProblemForm form(this, text, canRestore ? restoreNote : std::string(), canReadOnly);
+            TCatalogProblemForm form(this, text, canRestore, canReadOnly);
             choice = ExecModal(form);
         }
         std::string error;

@@ -467,8 +467,13 @@ std::string ScanTallyNotice(const TScanTally &tally)
                                       "složka(-ek) leží příliš hluboko pro pole cesty katalogu (uloženo bez obsahu)"));
     if (!tally.named.empty()) {
         text += "\n\n" + pick("The first of them:", "Prvé z nich:", "První z nich:");
-        for (const std::string &p : tally.named)
-            text += "\n  " + p;
+        for (const std::string &p : tally.named) {
+            // A very deep path is shown by its beginning and its end.
+            const QString shown = ToQString(p);
+            text += "\n  " + (shown.size() <= 90 ? p
+                                                  : FromQString(shown.left(30) + QStringLiteral(" ... ") +
+                                                                shown.right(55)));
+        }
         const int more = tally.Total() - static_cast<int>(tally.named.size());
         if (more > 0)
             text += "\n  " + pick("... and ", "... a ďalších ", "... a dalších ") + std::to_string(more);

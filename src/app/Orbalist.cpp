@@ -4,7 +4,9 @@
 
 #include <memory>
 
+#include "app/LangUnit.h"
 #include "app/Main.h"
+#include "app/Settings.h"
 #include "app/Splash.h"
 #include "app/StartGuard.h"
 #include "platform/Prompt.h"
@@ -21,6 +23,10 @@ int main(int argc, char **argv)
     // catalogue. A second copy says who holds the folder and ends.
     TDataFolderLock lock(dataFolder);
     if (!lock.Acquire()) {
+        // Said in the user's language when the settings tell it (only read).
+        TSettings settings;
+        if (ReadSettingsFile(dataFolder + "/" + SettingsFileName, settings).fileRead)
+            langunit::SetCurrentLanguage(settings[1]);
         Prompt::Current().Show(ToQString(lock.Message()), QString(), PromptButtons::Ok, PromptIcon::Error);
         return 1;
     }

@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -147,6 +149,26 @@ void DescribeBlockVolume(const SystemVolumeOptions &o, const MountEntry &m, cons
 }
 
 } // namespace
+
+// Problem lines ("line N (...): ...") in the order of their line numbers;
+// other lines keep their place after them.
+static std::string SortedByLine(const std::string &text)
+{
+    std::vector<std::pair<long, std::string>> lines;
+    std::istringstream in(text);
+    std::string l;
+    while (std::getline(in, l)) {
+        long n = LONG_MAX;
+        if (l.rfind("line ", 0) == 0)
+            n = std::strtol(l.c_str() + 5, nullptr, 10);
+        lines.emplace_back(n, l);
+    }
+    std::stable_sort(lines.begin(), lines.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    std::string out;
+    for (const auto &[n, line] : lines)
+        out += (out.empty() ? "" : "\n") + line;
+    return out;
+}
 
 std::string DefaultLetterMapPath(const std::string &dataFolder)
 {
@@ -378,7 +400,7 @@ void SystemVolumeService::Rebuild()
     auto letters = map.Assign(present, changed);
     const std::string folderProblems = map.FolderProblems();
     if (!folderProblems.empty())
-        problem += (problem.empty() ? "" : "\n") + folderProblems;
+        problem = SortedByLine(problem + (problem.empty() ? "" : "\n") + folderProblems);
     // A map file made now says how to bind a folder.
     if (!haveFile && !o.letterMapPath.empty())
         map.AddHeaderComment();

@@ -103,7 +103,7 @@ protected:
                 ++problems;
                 problemText = p->ui->Label1->text().toStdString();
                 restoreEnabled = p->ui->RestoreButton->isEnabled();
-                restoreText = p->ui->RestoreButton->text().toStdString();
+                restoreText = p->ui->Label1->text().toStdString();
                 readOnlyEnabled = p->ui->ReadOnlyButton->isEnabled();
                 // A second showing of the dialog is left.
                 if (problems > 1)
