@@ -28,6 +28,7 @@ int main(int argc, char **argv)
         if (ReadSettingsFile(dataFolder + "/" + SettingsFileName, settings).fileRead)
             langunit::SetCurrentLanguage(settings[1]);
         Prompt::Current().Show(ToQString(lock.Message()), QString(), PromptButtons::Ok, PromptIcon::Error);
+        lock.Release(true); // folders made for a lock that could not be taken go again
         return 1;
     }
     // Drive letters (and folders bound to letters) are kept in the data
