@@ -324,6 +324,7 @@ void TMainForm::FormClose()
     Settings[14] = isMaximized() ? 1 : 0;
     if (!SaveSettings())
         ShowError("Cannot write the settings file " + DataFolder + "/" + SettingsFileName);
+    RunGuarded([this] { DropFileTarget1->Unregister(); });
 }
 
 void TMainForm::DeviceChange()
@@ -436,5 +437,6 @@ void TMainForm::ConnectHandlers()
     connect(ui->ColapsePopup, &QAction::triggered, this, &TMainForm::CollapseAllNodes);
     ConnectScanHandlers();
     ConnectBrowseHandlers();
+    ConnectNotePictureHandlers();
 
 }

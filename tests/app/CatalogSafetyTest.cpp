@@ -219,6 +219,14 @@ TEST_F(CatalogSafetyTest, ZeroByteDiscTableOpensReadOnlyAndNothingCanBeWritten)
         EXPECT_FALSE(form.SaveTree(&error));
         EXPECT_THROW(form.SaveToDatabase("1 mb", 0), std::exception);
         EXPECT_THROW(form.FlatTable1->Append(), std::exception);
+        // Notes and disc pictures are refused too, with the reason.
+        form.NoteMode = 0;
+        form.NoteTarget = "e: [DISK1]";
+        EXPECT_FALSE(form.StoreNote("changed"));
+        const size_t before = prompt.Asked().size();
+        EXPECT_FALSE(form.LoadCdPicture(".BMP", data + "/none.bmp"));
+        form.DeleteImageToolButtonClick();
+        EXPECT_EQ(prompt.Asked().size(), before + 2);
         // The user picks another catalogue as the default in the setup: not kept.
         form.Settings.SetupText[3] = "Other";
         form.close();
