@@ -105,81 +105,94 @@ bool TMainForm::OpenStartCatalog()
     std::string folder = DataFolder;
     std::string name = CatalogName;
     for (;;) {
-        const std::string filePath = FileTablePath(folder, name);
-        const std::string discPath = DiscTablePath(folder, name);
-        std::string openError;
-        std::error_code ec;
-        // The usual way first; the files are read once more only when it fails.
-        if (fs::exists(filePath, ec) && fs::exists(discPath, ec) && OpenCatalog(folder, name, &openError))
-            return true;
-        const TTableCheck checks[] = {CheckTableFile(filePath), CheckTableFile(discPath)};
-        if (checks[0].readable && checks[1].readable && openError.empty() && OpenCatalog(folder, name, &openError))
-            return true;
-        // Both files missing and nothing to restore: a catalogue that is gone
-        // rather than damaged. Made again empty only when the user says so.
-        const bool gone = !checks[0].exists && !checks[1].exists;
-        if (gone && !BackupReadable(filePath) && !BackupReadable(discPath) && openError.empty()) {
-            const PromptResult answer = Prompt::Current().Show(
-                ToQString(Text3("The archive \"" + name + "\" named in the settings does not exist: neither " +
-                                    filePath + " nor " + discPath +
-                                    " is there.\n\nYes: create it now, empty, under this name.\nNo: choose what to "
-                                    "do instead.\nCancel: exit without changing anything.",
-                                "Archív \"" + name + "\" uvedený v nastaveniach neexistuje: nie je tam ani " +
-                                    filePath + ", ani " + discPath +
-                                    ".\n\nÁno: vytvoriť ho teraz prázdny pod týmto názvom.\nNie: vybrať, čo urobiť "
-                                    "namiesto toho.\nZrušiť: skončiť bez akejkoľvek zmeny.",
-                                "Archiv \"" + name + "\" uvedený v nastavení neexistuje: není tam ani " + filePath +
-                                    ", ani " + discPath +
-                                    ".\n\nAno: vytvořit jej nyní prázdný pod tímto názvem.\nNe: vybrat, co udělat "
-                                    "místo toho.\nStorno: ukončit bez jakékoli změny.")),
-                QString(), PromptButtons::YesNoCancel, PromptIcon::Warning, PromptResult::Yes);
-            if (answer == PromptResult::Cancel)
-                return false;
-            if (answer == PromptResult::Yes) {
-                if (OpenCatalog(folder, name, &openError))
-                    return true;
+        std::string text;
+        std::vector<std::string> damaged; // the files a restore would replace
+        bool canRestore = false, canReadOnly = false;
+        const std::string badName = CheckCatalogName(name);
+        if (!badName.empty()) {
+            // A name no file can have (a settings file edited by hand): only
+            // another catalogue or leaving is possible.
+            text = Text3("The archive name \"" + name + "\" taken from the settings cannot be used. ",
+                         "Názov archívu \"" + name + "\" z nastavení sa nedá použiť. ",
+                         "Název archivu \"" + name + "\" z nastavení nelze použít. ") +
+                   badName +
+                   Text3("\n\nWhat do you want to do?", "\n\nČo chcete urobiť?", "\n\nCo chcete udělat?");
+        } else {
+            const std::string filePath = FileTablePath(folder, name);
+            const std::string discPath = DiscTablePath(folder, name);
+            std::string openError;
+            std::error_code ec;
+            // The usual way first; the files are read once more only when it fails.
+            if (fs::exists(filePath, ec) && fs::exists(discPath, ec) && OpenCatalog(folder, name, &openError))
+                return true;
+            const TTableCheck checks[] = {CheckTableFile(filePath), CheckTableFile(discPath)};
+            if (checks[0].readable && checks[1].readable && openError.empty() && OpenCatalog(folder, name, &openError))
+                return true;
+            // Both files missing and nothing to restore: a catalogue that is gone
+            // rather than damaged. Made again empty only when the user says so.
+            const bool gone = !checks[0].exists && !checks[1].exists;
+            if (gone && !BackupReadable(filePath) && !BackupReadable(discPath) && openError.empty()) {
+                const PromptResult answer = Prompt::Current().Show(
+                    ToQString(Text3("The archive \"" + name + "\" named in the settings does not exist: neither " +
+                                        filePath + " nor " + discPath +
+                                        " is there.\n\nYes: create it now, empty, under this name.\nNo: choose what to "
+                                        "do instead.\nCancel: exit without changing anything.",
+                                    "Archív \"" + name + "\" uvedený v nastaveniach neexistuje: nie je tam ani " +
+                                        filePath + ", ani " + discPath +
+                                        ".\n\nÁno: vytvoriť ho teraz prázdny pod týmto názvom.\nNie: vybrať, čo urobiť "
+                                        "namiesto toho.\nZrušiť: skončiť bez akejkoľvek zmeny.",
+                                    "Archiv \"" + name + "\" uvedený v nastavení neexistuje: není tam ani " + filePath +
+                                        ", ani " + discPath +
+                                        ".\n\nAno: vytvořit jej nyní prázdný pod tímto názvem.\nNe: vybrat, co udělat "
+                                        "místo toho.\nStorno: ukončit bez jakékoli změny.")),
+                    QString(), PromptButtons::YesNoCancel, PromptIcon::Warning, PromptResult::Yes);
+                if (answer == PromptResult::Cancel)
+                    return false;
+                if (answer == PromptResult::Yes) {
+                    if (OpenCatalog(folder, name, &openError))
+                        return true;
+                }
             }
-        }
 
-        std::string text = Text3("The archive \"" + name + "\" cannot be opened. Its files are left as they are:\n",
-                                 "Archív \"" + name + "\" sa nedá otvoriť. Jeho súbory zostávajú, ako sú:\n",
-                                 "Archiv \"" + name + "\" nelze otevřít. Jeho soubory zůstávají, jak jsou:\n");
-        std::vector<std::string> damaged;
-        for (const TTableCheck &c : checks) {
-            if (c.readable)
-                continue;
-            damaged.push_back(c.file);
-            text += "\n" + c.file + ": " + c.reason;
-        }
-        if (damaged.empty() && !openError.empty())
-            text += "\n" + openError;
-        bool canRestore = !damaged.empty();
-        std::string restoreNote = Text3("The backup would be put in place: ", "Záloha by sa dala na miesto: ",
-                                        "Záloha by se dala na místo: ");
-        for (size_t i = 0; i < damaged.size(); ++i) {
-            std::string why;
-            const std::string &f = damaged[i];
-            if (!BackupReadable(f, &why)) {
-                canRestore = false;
-                text += "\n" + Text3("Its backup ", "Jeho záloha ", "Jeho záloha ") + BackupPathOf(f) + ": " + why;
-                continue;
+            text = Text3("The archive \"" + name + "\" cannot be opened. Its files are left as they are:\n",
+                                     "Archív \"" + name + "\" sa nedá otvoriť. Jeho súbory zostávajú, ako sú:\n",
+                                     "Archiv \"" + name + "\" nelze otevřít. Jeho soubory zůstávají, jak jsou:\n");
+            for (const TTableCheck &c : checks) {
+                if (c.readable)
+                    continue;
+                damaged.push_back(c.file);
+                text += "\n" + c.file + ": " + c.reason;
             }
-            const bool present = fs::exists(fs::symlink_status(f));
-            // What the backup holds and when it was made, so an old one is not taken blindly.
-            const TTableCheck backup = CheckTableFile(BackupPathOf(f));
-            const QDateTime saved = QFileInfo(ToQString(backup.file)).lastModified();
-            restoreNote += (i ? "; " : "") + FileName(BackupPathOf(f)) + " [" + std::to_string(backup.records) + " " +
-                           Text3("records", "záznamov", "záznamů") + ", " +
-                           FromQString(saved.toString(QStringLiteral("yyyy-MM-dd hh:mm"))) + "] -> " + FileName(f) +
-                           (present ? Text3(" (the damaged file is kept as ", " (poškodený súbor sa ponechá ako ",
-                                            " (poškozený soubor se ponechá jako ") +
-                                          FileName(DamagedKeepName(f)) + ")"
-                                    : std::string());
+            if (damaged.empty() && !openError.empty())
+                text += "\n" + openError;
+            canRestore = !damaged.empty();
+            std::string restoreNote = Text3("The backup would be put in place: ", "Záloha by sa dala na miesto: ",
+                                            "Záloha by se dala na místo: ");
+            for (size_t i = 0; i < damaged.size(); ++i) {
+                std::string why;
+                const std::string &f = damaged[i];
+                if (!BackupReadable(f, &why)) {
+                    canRestore = false;
+                    text += "\n" + Text3("Its backup ", "Jeho záloha ", "Jeho záloha ") + BackupPathOf(f) + ": " + why;
+                    continue;
+                }
+                const bool present = fs::exists(fs::symlink_status(f));
+                // What the backup holds and when it was made, so an old one is not taken blindly.
+                const TTableCheck backup = CheckTableFile(BackupPathOf(f));
+                const QDateTime saved = QFileInfo(ToQString(backup.file)).lastModified();
+                restoreNote += (i ? "; " : "") + FileName(BackupPathOf(f)) + " [" + std::to_string(backup.records) + " " +
+                               Text3("records", "záznamov", "záznamů") + ", " +
+                               FromQString(saved.toString(QStringLiteral("yyyy-MM-dd hh:mm"))) + "] -> " + FileName(f) +
+                               (present ? Text3(" (the damaged file is kept as ", " (poškodený súbor sa ponechá ako ",
+                                                " (poškozený soubor se ponechá jako ") +
+                                              FileName(DamagedKeepName(f)) + ")"
+                                        : std::string());
+            }
+            if (canRestore)
+                text += "\n\n" + restoreNote;
+            text += Text3("\n\nWhat do you want to do?", "\n\nČo chcete urobiť?", "\n\nCo chcete udělat?");
+            canReadOnly = checks[0].exists || checks[1].exists;
         }
-        if (canRestore)
-            text += "\n\n" + restoreNote;
-        text += Text3("\n\nWhat do you want to do?", "\n\nČo chcete urobiť?", "\n\nCo chcete udělat?");
-        const bool canReadOnly = checks[0].exists || checks[1].exists;
         int choice = TCatalogProblemForm::Exit;
         {
             TCatalogProblemForm form(this, text, canRestore, canReadOnly);

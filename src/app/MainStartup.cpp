@@ -149,7 +149,7 @@ void TMainForm::FormCreate(TSplashForm *splash, const std::string &dataFolder)
     };
     if (!IsFirstRun(DataFolder)) {
         ChooseStartCatalog();
-        if (!CatalogName.empty() && CheckCatalogName(CatalogName).empty() && !OpenStartCatalog())
+        if (!CatalogName.empty() && !OpenStartCatalog())
             return leave();
         progress(45);
         progress(60);

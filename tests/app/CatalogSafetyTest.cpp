@@ -414,3 +414,34 @@ TEST_F(CatalogSafetyTest, FirstStartLeftWritesNothingAndAsksAgain)
     EXPECT_EQ(shown, (std::vector<std::string>{"lang", "new"}));
     EXPECT_FALSE(TMainForm::IsFirstRun(data));
 }
+
+TEST_F(CatalogSafetyTest, NameThatCannotBeAFileNameIsAskedAboutNotReplaced)
+{
+    MakeCatalog("Films", 1);
+    WriteSettings("../escape");
+    const auto before = Snapshot();
+    AnswerProblem(TCatalogProblemForm::Exit);
+    {
+        TMainForm form(nullptr, data);
+        EXPECT_TRUE(form.StartCancelled);
+    }
+    EXPECT_EQ(problems, 1);
+    EXPECT_NE(problemText.find("../escape"), std::string::npos) << problemText;
+    EXPECT_FALSE(restoreEnabled);
+    EXPECT_FALSE(readOnlyEnabled);
+    EXPECT_EQ(Snapshot(), before);
+    EXPECT_FALSE(fs::exists(dir.file("escape.d")));
+    // Another one chosen instead is opened; the default stays as the user wrote it.
+    problems = 0;
+    otherChoice = FilePath("Films");
+    AnswerProblem(TCatalogProblemForm::Other);
+    {
+        TMainForm form(nullptr, data);
+        EXPECT_EQ(form.CatalogName, "Films");
+        form.close();
+    }
+    TSettings s;
+    ReadSettingsFile(data + "/cat.ini", s);
+    EXPECT_EQ(s.SetupText[3], "../escape");
+    EXPECT_EQ(s.SetupText[4], "Films");
+}
