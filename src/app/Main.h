@@ -7,6 +7,7 @@
 #include <QMainWindow>
 #include <QPixmap>
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <string>
@@ -33,6 +34,7 @@ class QTreeWidgetItem;
 class TSplashForm;
 class TStatusBarCont;
 class TNewRecordForm;
+class TCddb;
 struct TFileRow;
 
 namespace Ui {
@@ -214,6 +216,25 @@ public:
     // True when the open catalogue may be changed; else tells the user why.
     bool CatalogWritable();
     // ---- end of the damaged-catalogue block
+
+    // ---- audio-CD lookup (MainCddb.cpp)
+    // Creates the CDDB component and binds it, the drive chooser's change
+    // and the wizard's lookup; runs once, before the settings are read.
+    void ConnectCddbHandlers();
+    // Setting 19 (CD interface), setting text 1 (proxy port) and setting
+    // text 2 (server, "host" or "host:port") into the component.
+    void ApplyCddbSettings(int cdInterface, const std::string &proxyPort, const std::string &serverAddress);
+    void ReadMusicCD(TNewRecordForm *wizard);
+    void DriveComboBox1Change();
+    void Cddb1Match(TCddb *Sender, const std::array<std::string, 100> &Matches, int &RightOne);
+    // The deferred read after a match (the window's message 0x800).
+    void CddbReadMessage(TCddb *Sender);
+    void Cddb1DataExchange(TCddb *Sender, const std::string &Line);
+    void CddbStatusMessage(TCddb *Sender, const std::string &Status);
+    std::unique_ptr<TCddb> Cddb;
+    TNewRecordForm *CddbWizard = nullptr; // the scan wizard while it is open
+    std::string CddbLastStatus;            // the lookup's last status text
+    // ---- end of the audio-CD block
 
     // ---- notes and disc pictures (MainNotes.cpp, MainPictures.cpp)
     void ConnectNotePictureHandlers();

@@ -25,6 +25,7 @@
 #include "app/NewD.h"
 #include "app/Splash.h"
 #include "app/Texts3.h"
+#include "cdaudio/Cddb.h"
 #include "platform/Help.h"
 #include "platform/Prompt.h"
 #include "platform/ShellInfo.h"
@@ -437,6 +438,7 @@ void TMainForm::ConnectHandlers()
     connect(ui->ColapsePopup, &QAction::triggered, this, &TMainForm::CollapseAllNodes);
     ConnectScanHandlers();
     ConnectBrowseHandlers();
+    ConnectCddbHandlers();
     ConnectNotePictureHandlers();
 
 }

@@ -2,6 +2,8 @@
 #include <QApplication>
 #include <QTimer>
 
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include "app/LangUnit.h"
@@ -9,6 +11,7 @@
 #include "app/Settings.h"
 #include "app/Splash.h"
 #include "app/StartGuard.h"
+#include "platform/CdDevice.h"
 #include "platform/Prompt.h"
 #include "platform/QtText.h"
 #include "platform/VolumeSystem.h"
@@ -18,6 +21,18 @@ int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Orbalist"));
+    // ORBALIST_SIMULATED_AUDIO_CD puts one made-up optical drive holding an
+    // audio CD in place of the machine's drives (for trying the audio-CD
+    // lookup without a drive): the track starts and, last, the lead-out as
+    // minute:second:frame, e.g. "0:02:00 3:10:00 6:00:00". It is read here
+    // only, before the volume service asks for the drives.
+    if (const char *simulated = std::getenv("ORBALIST_SIMULATED_AUDIO_CD")) {
+        std::string error;
+        if (auto drive = SimulatedAudioCd(simulated, error))
+            CdDeviceLayer::SetCurrent(std::make_unique<SimulatedCdDeviceLayer>(std::vector<SimulatedCdDrive>{*drive}));
+        else
+            std::fprintf(stderr, "ORBALIST_SIMULATED_AUDIO_CD ignored: %s\n", error.c_str());
+    }
     const std::string dataFolder = GetPersonalFolder() + "/DiVovData";
     // One running copy per data folder: two would save over each other's
     // catalogue. A second copy says who holds the folder and ends.
