@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QKeySequence>
 #include <QLabel>
+#include <QSignalBlocker>
 #include <QToolButton>
 #include <QTreeWidget>
 
@@ -100,6 +101,7 @@ void TMainForm::RebuildCatalogView()
     Browse.LoadedDisc.clear();
     if (FlatTable1 && FlatTable1->Active())
         FlatTable1->SetFiltered(false);
+    ui->StatusBar1->SetPanelText(3, QString()); // the entry clicked last may be gone
     if (FileRecordCount() > 0) {
         ShowCatalogView();
         return;
@@ -112,6 +114,16 @@ void TMainForm::RebuildCatalogView()
         ui->StatusBar1->SetPanelText(i, QString());
     ui->StaticText1->clear();
     ui->StaticText1->hide();
+    ui->StaticText2->clear();
+    {
+        const QSignalBlocker block(ui->ComboBox1);
+        ui->ComboBox1->clear();
+        ui->ComboBox1->setEditText(QString());
+    }
+    Browse.CurrentPath.clear();
+    ShowInfoPanel();
+    if (!CdNameTable || !CdNameTable->Active() || CdNameTable->IsEmpty())
+        ui->CDImage->clear();
 }
 
 bool TMainForm::ReloadCatalog(std::string *error)

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -177,6 +179,8 @@ TEST_F(DiscCommandsTest, DeletingTheLastDiscLeavesAnEmptyTreeAndList)
     EXPECT_FALSE(disk.treeExists); // a catalogue without a tree file gets none
     EXPECT_EQ(form->ui->TreeView1->topLevelItemCount(), 0);
     EXPECT_EQ(form->ui->LinksListView->Count(), 0);
+    EXPECT_TRUE(form->ui->ComboBox1->currentText().isEmpty());
+    EXPECT_TRUE(form->ui->StaticText2->text().isEmpty());
 }
 
 TEST_F(DiscCommandsTest, DeleteThatCannotBeSavedChangesNothing)
