@@ -198,6 +198,9 @@ std::vector<QObject *> TMainForm::TreeEditLockedControls() const
         for (QAction *a : menu->actions())
             if (!a->isSeparator() && a != ui->EditTreeMenu)
                 out.push_back(a);
+    // The pop-up commands that would rebuild the tree under the editing.
+    for (QAction *a : {ui->RenameCDPopup, ui->OpenPopup, ui->CopyFilePopupMenu})
+        out.push_back(a);
     return out;
 }
 
