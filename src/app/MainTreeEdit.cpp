@@ -120,7 +120,12 @@ protected:
                 bar->setValue(bar->value() - bar->singleStep());
             else if (pos.y() > tree->viewport()->height() - 12)
                 bar->setValue(bar->value() + bar->singleStep());
-            if (drag->source() == tree && form_->TreeDropAllowed(tree->currentItem(), tree->itemAt(pos))) {
+            if (drag->source() != tree) {
+                drag->ignore();
+            } else if (event->type() == QEvent::DragEnter ||
+                       form_->TreeDropAllowed(tree->currentItem(), tree->itemAt(pos))) {
+                // The drag is taken on entering (it starts over the dragged
+                // node itself); each position then says whether it may drop.
                 drag->setDropAction(Qt::CopyAction);
                 drag->accept();
             } else {
