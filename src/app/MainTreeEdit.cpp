@@ -71,7 +71,20 @@ public:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
-        Ui::TMainForm *ui = form_->ui;
+        // Only these events concern the filter; the form is not touched for
+        // any other (the window may be half destroyed when they arrive).
+        switch (event->type()) {
+        case QEvent::Enter:
+        case QEvent::Leave:
+        case QEvent::MouseButtonRelease:
+        case QEvent::KeyRelease:
+        case QEvent::DragEnter:
+        case QEvent::DragMove:
+        case QEvent::Drop:
+            break;
+        default:
+            return false;
+        }
         if (auto *label = qobject_cast<QLabel *>(watched)) {
             switch (event->type()) {
             case QEvent::Enter:
@@ -96,8 +109,10 @@ protected:
             }
             return false;
         }
-        if (!form_->TreeEditing)
+        if (event->type() == QEvent::Enter || event->type() == QEvent::Leave ||
+            event->type() == QEvent::MouseButtonRelease || !form_->TreeEditing)
             return false;
+        Ui::TMainForm *ui = form_->ui;
         if (watched == ui->TreeView1 && event->type() == QEvent::KeyRelease) {
             const auto *key = static_cast<QKeyEvent *>(event);
             if (key->key() == Qt::Key_Up || key->key() == Qt::Key_Down) {
