@@ -312,6 +312,29 @@ TEST_F(DiscCommandsTest, RenameRefusesEmptyTakenAndTooLongNamesAndIgnoresAnUncha
     EXPECT_EQ(prompt.Asked()[0].text.toStdString(), langunit::LangString(98));
 }
 
+TEST_F(DiscCommandsTest, ADiscNamedByItsAudioTitleIsRenamedWhole)
+{
+    TCatalogBuilder b;
+    b.Disc({"e: [DATA]", "1", "", "", 0, "", 2});
+    b.Disc({"Abbey Road", "2", "", "", 2, "", 3});
+    b.Write(data, "Cat");
+    Ini("Cat");
+    auto form = Open();
+    TRenameCDForm *dialog = OpenRename(*form, "e: [DATA]"); // leaves the prefix "e: [" behind
+    ASSERT_NE(dialog, nullptr);
+    dialog->close();
+    Flush();
+    dialog = OpenRename(*form, "Abbey Road");
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->ui->Edit1->text(), QStringLiteral("Abbey Road"));
+    dialog->ui->Edit2->setText(QStringLiteral("Let It Be"));
+    dialog->OkButtonClick();
+    Flush();
+    const TCatalogOnDisk disk = Disk();
+    EXPECT_EQ(disk.discNames, (Names{"e: [DATA]", "Let It Be"}));
+    EXPECT_EQ(disk.filesPerDisc.at("Let It Be"), 3);
+}
+
 TEST_F(DiscCommandsTest, RenameThatCannotBeSavedLeavesEverythingAsItWas)
 {
     for (const char *locked : {"CdNames", ""}) {
