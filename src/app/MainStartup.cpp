@@ -24,6 +24,7 @@
 #include "app/LangUnit.h"
 #include "app/NewD.h"
 #include "app/Splash.h"
+#include "cdaudio/Cddb.h"
 #include "platform/Help.h"
 #include "platform/Prompt.h"
 #include "platform/ShellInfo.h"
@@ -421,6 +422,7 @@ void TMainForm::ConnectHandlers()
     connect(ui->ColapsePopup, &QAction::triggered, this, &TMainForm::CollapseAllNodes);
     ConnectScanHandlers();
     ConnectBrowseHandlers();
+    ConnectCddbHandlers();
     ConnectDiscHandlers();
     ConnectNotePictureHandlers();
 
