@@ -94,16 +94,18 @@ protected:
                 label->setFont(f);
                 break;
             }
-            case QEvent::MouseButtonRelease:
-                form_->RunGuardedAction([this, label] {
-                    if (label == form_->ui->Label12)
-                        form_->Button4Click();
-                    else if (label == form_->ui->Label13)
-                        form_->Label13Click();
-                    else if (label == form_->ui->Label14)
-                        form_->Button5Click();
-                });
+            case QEvent::MouseButtonRelease: {
+                // Label11 (help) has its own click handler.
+                Ui::TMainForm *ui = form_->ui;
+                void (TMainForm::*action)() = label == ui->Label12   ? &TMainForm::Button4Click
+                                              : label == ui->Label13 ? &TMainForm::Label13Click
+                                              : label == ui->Label14 ? &TMainForm::Button5Click
+                                                                     : nullptr;
+                if (!action)
+                    return false;
+                form_->RunGuardedAction([this, action] { (form_->*action)(); });
                 return true;
+            }
             default:
                 break;
             }

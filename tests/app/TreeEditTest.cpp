@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QMouseEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QRadioButton>
@@ -245,6 +248,29 @@ TEST_F(TreeEditTest, CancelWithoutATreeFileCreatesNone)
     form->ui->SpeedButton7->click();
     EXPECT_FALSE(fs::exists(treeFile));
     EXPECT_EQ(Node("Music"), nullptr);
+}
+
+TEST_F(TreeEditTest, ThePanelsLabelsAreClickable)
+{
+    auto click = [](QWidget *label) {
+        QMouseEvent release(QEvent::MouseButtonRelease, QPointF(2, 2), label->mapToGlobal(QPointF(2, 2)),
+                            Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(label, &release);
+    };
+    form->ui->EditTreeButton->click();
+    Add("Music", false);
+    Select("Music");
+    click(form->ui->Label12); // delete the empty group
+    EXPECT_EQ(Node("Music"), nullptr);
+    Add("Music", false);
+    click(form->ui->Label13); // cancel
+    EXPECT_FALSE(form->TreeEditing);
+    EXPECT_FALSE(fs::exists(treeFile));
+    form->ui->EditTreeButton->click();
+    Add("Music", false);
+    click(form->ui->Label14); // OK
+    EXPECT_FALSE(form->TreeEditing);
+    EXPECT_EQ(OnDisk().back(), "Music");
 }
 
 TEST_F(TreeEditTest, ATreeFileThatCannotBeWrittenKeepsTheMode)
