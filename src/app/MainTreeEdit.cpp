@@ -103,7 +103,8 @@ protected:
                                                                      : nullptr;
                 if (!action)
                     return false;
-                form_->RunGuardedAction([this, action] { (form_->*action)(); });
+                TMainForm *form = form_;
+                form->RunGuardedAction([form, action] { (form->*action)(); });
                 return true;
             }
             default:
@@ -159,7 +160,8 @@ protected:
             drop->accept();
             if (drop->source() == tree) {
                 QTreeWidgetItem *target = tree->itemAt(drop->position().toPoint());
-                form_->RunGuardedAction([this, target] { form_->TreeView1DragDrop(target); });
+                TMainForm *form = form_;
+                form->RunGuardedAction([form, target] { form->TreeView1DragDrop(target); });
             }
             return true;
         }
