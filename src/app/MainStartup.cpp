@@ -439,6 +439,7 @@ void TMainForm::ConnectHandlers()
     ConnectScanHandlers();
     ConnectBrowseHandlers();
     ConnectCddbHandlers();
+    ConnectDiscHandlers();
     ConnectNotePictureHandlers();
 
 }
