@@ -211,7 +211,7 @@ TEST_F(ScanWalkTest, FoldersDeeperThanThePathFieldAreRecordedNotOpened)
     EXPECT_EQ(reader.PathWidth, 1024u) << "the scan table's Path width";
     reader.PathWidth = 250; // scanning into a catalogue of the older layout
     reader.Read("e:\\", std::string());
-    EXPECT_EQ(reader.PathsTooDeep(), 1);
+    EXPECT_EQ(reader.Tally.tooDeepPaths, 1);
     for (const Row &r : Rows(*table)) {
         EXPECT_LE(r.path.size(), 250u);
         EXPECT_EQ(r.path.back(), '\\');

@@ -123,7 +123,7 @@ TEST(WideNames, ScanOfLongNamesAndDeepPathsReopensFromTheFiles)
     TDiskLister lister;
     TDiskReader reader(*scan, lister);
     reader.Read("e:\\", dir.file("root"));
-    EXPECT_EQ(reader.PathsTooDeep(), 1);
+    EXPECT_EQ(reader.Tally.tooDeepPaths, 1);
 
     // Into a new file table, saved and read again.
     const std::string file = dir.file("Deep.d");
