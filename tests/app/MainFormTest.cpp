@@ -7,6 +7,7 @@
 #include <QTreeWidget>
 
 #include <filesystem>
+#include <set>
 
 #include "app/CatalogTables.h"
 #include "app/IniFile.h"
