@@ -67,7 +67,7 @@ public:
         if (form_.ProgressBar1)
             form_.ProgressBar1->hide();
         form_.setWindowTitle(caption_);
-        form_.Search.Table = form_.FlatTable1.get();
+        form_.Search.Table = nullptr;
         form_.Search.Flag = false;
     }
 

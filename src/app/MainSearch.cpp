@@ -504,7 +504,7 @@ public:
         TSearchState &s = form_.Search;
         s.Flag = false;
         s.NameText.clear();
-        s.Table = form_.FlatTable1.get();
+        s.Table = nullptr;
         if (form_.ProgressBar1)
             form_.ProgressBar1->hide();
         try {
@@ -531,6 +531,8 @@ private:
 
 void TMainForm::FilterButtonClick()
 {
+    // A date or size that does not convert is reported before anything changes.
+    SetSearchCriteria(nullptr);
     TSearchRestore restore(*this);
     TFlatTable *files = FlatTable1 && FlatTable1->Active() ? FlatTable1.get() : nullptr;
     if (files) {
@@ -580,6 +582,7 @@ void TMainForm::FilterButtonClick()
         ui->StatusBar1->update();
         Search.Flag = false;
         Search.NameText.clear();
+        Search.Table = nullptr;
         ProgressBar1->hide();
         restore.Done();
     } else if (ui->FindAllButton->isChecked()) {
