@@ -227,6 +227,8 @@ public:
     // a single-catalogue search).
     void LoadFilterTable(TDataSet &table);
     void LoadFindAllTable(TExMemoryData &table);
+    // The result notice with `text`, shown over the criteria.
+    void ShowSearchNotice(const QString &text);
     void SearchViewClick();
     void SearchViewDblClick();
     void ShowSearchNote();

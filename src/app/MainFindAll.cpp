@@ -217,11 +217,8 @@ void TMainForm::FindAll()
         FindAllTable->Close(); // nothing is written back
     }
 
-    if (total > 0)
-        ui->Label3->setText(L(58) + QStringLiteral(" :  ") + QString::number(total) + QStringLiteral(". ") + L(59));
-    else
-        ui->Label3->setText(L(60));
-    ui->Panel5->show();
+    ShowSearchNotice(total > 0 ? L(58) + QStringLiteral(" :  ") + QString::number(total) + QStringLiteral(". ") + L(59)
+                               : L(60));
     TStatusBarCont *bar = ui->StatusBar1;
     bar->SetPanelText(2, QStringLiteral(" ") + L(62) + QStringLiteral(" : ") + QString::number(total));
     if (!FindAllSkipped.empty()) {

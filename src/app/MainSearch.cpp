@@ -567,14 +567,12 @@ void TMainForm::FilterButtonClick()
         if (n > 0 && n <= SearchLimit) {
             // A count at the limit is listed, like any count below it.
             LoadFilterTable(*files);
-            ui->Label3->setText(L(58) + QStringLiteral("  ") + QString::number(n) + QStringLiteral(". ") + L(59));
-            ui->Panel5->show();
+            ShowSearchNotice(L(58) + QStringLiteral("  ") + QString::number(n) + QStringLiteral(". ") + L(59));
             ui->SearchView->SelectRow(0);
             SearchViewClick();
             ui->SearchView->ActiveView()->setFocus();
         } else if (n == 0) {
-            ui->Label3->setText(L(60));
-            ui->Panel5->show();
+            ShowSearchNotice(L(60));
         } else {
             Prompt::Current().Show(L(61));
         }
@@ -611,6 +609,14 @@ void TMainForm::LoadFilterTable(TDataSet &table)
         rows.push_back(SearchRowOf(fields, archive, size));
     SortSearchRows(rows);
     model->SetRows(std::move(rows));
+}
+
+void TMainForm::ShowSearchNotice(const QString &text)
+{
+    // The text takes the notice's width, so that the count is never cut off.
+    ui->Label3->setText(text);
+    ui->Label3->resize(std::max(ui->Label3->width(), ui->Panel5->width() - 2 * ui->Label3->x()), ui->Label3->height());
+    ui->Panel5->show();
 }
 
 void TMainForm::LoadFindAllTable(TExMemoryData &table)
