@@ -52,7 +52,12 @@ void SearchFilter(TMainForm &form, TDataSet *dataSet, bool &accept)
         s.ProgressCounter = 0;
         if (QProgressBar *bar = form.ProgressBar1) {
             bar->setValue(std::min(bar->maximum(), bar->value() + 1));
-            bar->repaint();
+            // Painted at once (the search holds the event loop), though not
+            // more often than the eye can follow.
+            if (!s.ProgressPainted.isValid() || s.ProgressPainted.elapsed() >= 40) {
+                bar->repaint();
+                s.ProgressPainted.start();
+            }
         }
     }
 }

@@ -1,6 +1,8 @@
 #pragma once
 // The search state of the main window: what the search in progress looks
 // for, where the filter reads, and the progress it reports.
+#include <QElapsedTimer>
+
 #include <cstdint>
 #include <string>
 
@@ -17,6 +19,7 @@ struct TSearchState {
     TSearchCriteria Criteria;   // date and size bounds
     int ProgressStep = 0;       // records per progress-bar step
     int ProgressCounter = 0;    // records filtered since the last step
+    QElapsedTimer ProgressPainted; // since the bar was last repainted
     std::string SearchedCatalog; // catalogue being read by the search of all catalogues
 
     // Fixed for one filtering pass (TMainForm::PrepareSearchPass).
