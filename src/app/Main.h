@@ -20,8 +20,10 @@
 #include "app/TreeFile.h"
 #include "storage/ExMemDS.h"
 #include "storage/FlatTbl.h"
+#include "widgets/DropTarget.h"
 
 class QDialog;
+class QImage;
 class QLabel;
 class QMenu;
 class QPainter;
@@ -249,6 +251,33 @@ public:
     std::vector<std::string> FindAllResultCatalogs;    // the catalogue of each of its records
     std::vector<std::string> FindAllSkipped;           // catalogue files the last search could not read
     // ---- end of the search block
+
+    // ---- notes and disc pictures (MainNotes.cpp, MainPictures.cpp)
+    void ConnectNotePictureHandlers();
+    void NotePopupClick();
+    void CatPopupMenuPopup();
+    void NoteTableFilterRecord(TDataSet *DataSet, bool &Accept);
+    // The note dialog's OK: stores `note` for the note target (mode 1 a file,
+    // mode 0 a disc) and refreshes the views. False when no record was found.
+    bool StoreNote(const std::string &note);
+    // Widest note, in stored bytes, that the note target's field holds.
+    int NoteFieldWidth() const;
+    void AddImageToolButtonClick();
+    void DeleteImageToolButtonClick();
+    void DropFileTarget1Drop(TDropTarget *Sender, TShiftState ShiftState, QPoint Point, uint32_t &Effect);
+    // Stores one picture file as the current disc's picture. A file that
+    // cannot be read changes nothing and is named in a message; false then.
+    bool LoadCdPicture(const std::string &Extension, const std::string &FileName);
+    void StretchToCdImage(const QImage &Graphic, int Width, int Height);
+    int NoteMode = 0;              // 1 a file's note, 0 a disc's
+    std::string NoteTarget;        // the file's name as listed, or the disc's name
+    std::string NoteFolder;        // folder and disc of the file whose note is edited
+    std::string NoteDisc;
+    TDropFileTarget *DropFileTarget1 = nullptr;
+    QMenu *ImagePopupMenu = nullptr;   // pop-up menu of the disc picture
+    // Runs a modal dialog for a file name to open; tests replace it.
+    static std::function<std::string(QWidget *parent, const QString &title, const QString &filter)> OpenPictureDialog1;
+    // ---- end of the notes and pictures block
 
     // ---- state shared with the dialogs
     std::string DataFolder;
