@@ -79,6 +79,27 @@ int IntOf(const TField *f, int fallback)
     return fallback;
 }
 
+// What the shell is asked about for a row: the extension of its full path,
+// with "*" before it for a file, and its attributes.
+std::string ShellKeyOf(const TSearchRow &row)
+{
+    const std::string ext = PathExtractExtension(row.FullPath);
+    return row.Type > 0 ? "*" + ext : ext;
+}
+
+uint32_t ShellAttributesOf(const TSearchRow &row)
+{
+    auto attributes = static_cast<uint32_t>(row.Attrib);
+    if (row.IsFolder())
+        attributes |= kFileAttributeDirectory;
+    return attributes;
+}
+
+bool IsProgramKey(const std::string &key)
+{
+    return key == "*.exe" || key == "*.EXE";
+}
+
 TSearchRow SearchRowOf(const TResultFields &f, const std::string &archive, ShellIconSize iconSize)
 {
     TSearchRow row;
@@ -102,16 +123,11 @@ TSearchRow SearchRowOf(const TResultFields &f, const std::string &archive, Shell
     row.CdIdCode = id.empty() ? "0" : id;
 
     // Icons and type names by name and attributes only.
-    std::string key = PathExtractExtension(row.FullPath);
-    if (row.Type > 0)
-        key = "*" + key;
-    auto attributes = static_cast<uint32_t>(row.Attrib);
-    if (row.IsFolder())
-        attributes |= kFileAttributeDirectory;
-    ShellFileInfo info = ShellInfo::FileInfo(ToQString(key), attributes, iconSize);
+    const std::string key = ShellKeyOf(row);
+    ShellFileInfo info = ShellInfo::FileInfo(ToQString(key), ShellAttributesOf(row), iconSize);
     row.TypeName = std::move(info.typeName);
     row.Icon = std::move(info.icon);
-    if ((key == "*.exe" || key == "*.EXE") && f.Icon && !f.Icon->IsNull()) {
+    if (IsProgramKey(key) && f.Icon && !f.Icon->IsNull()) {
         const QByteArray stream = QByteArray::fromStdString(f.Icon->AsBytes());
         if (!stream.isEmpty() && IsIconStream(stream)) {
             const QIcon stored = IconFromIconStream(stream);
@@ -177,35 +193,7 @@ private:
     TMainForm *form_;
 };
 
-// Our short date format as a format of the date boxes, always with a
-// four-digit year.
-QString DateBoxFormat(const FormatSettings &fs)
-{
-    QString out;
-    const std::string &f = fs.ShortDateFormat;
-    for (size_t i = 0; i < f.size();) {
-        const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(f[i])));
-        size_t run = 1;
-        while (i + run < f.size() && std::tolower(static_cast<unsigned char>(f[i + run])) == c)
-            ++run;
-        if (f[i] == '"' || f[i] == '\'') {
-            const size_t close = f.find(f[i], i + 1);
-            const std::string literal = f.substr(i + 1, close == std::string::npos ? std::string::npos : close - i - 1);
-            out += QLatin1Char('\'') + ToQString(literal) + QLatin1Char('\'');
-            i = close == std::string::npos ? f.size() : close + 1;
-            continue;
-        }
-        switch (c) {
-        case 'd': out += run >= 2 ? QStringLiteral("dd") : QStringLiteral("d"); break;
-        case 'm': out += run >= 3 ? QStringLiteral("MMM") : run == 2 ? QStringLiteral("MM") : QStringLiteral("M"); break;
-        case 'y': out += QStringLiteral("yyyy"); break;
-        case '/': out += QLatin1Char(fs.DateSeparator); break;
-        default: out += QString(run, QLatin1Char(f[i])); break;
-        }
-        i += run;
-    }
-    return out;
-}
+void PrepareDateBoxes(Ui::TMainForm *ui);
 
 } // namespace
 
@@ -260,12 +248,7 @@ void TMainForm::ConnectSearchHandlers()
         }
     });
 
-    // The date boxes show our short date form, so their text converts back.
-    const QString dateFormat = DateBoxFormat(DefaultFormatSettings());
-    for (QDateEdit *e : {ui->DateEdit1, ui->DateEdit2}) {
-        e->setDisplayFormat(dateFormat);
-        e->setDate(QDate::currentDate());
-    }
+    PrepareDateBoxes(ui);
 
     // The result list shows the file list's view style; the rows are kept and
     // only their icons follow the size of the style.
@@ -291,14 +274,10 @@ void TMainForm::ConnectSearchHandlers()
                         ui->IconViewMenu->isChecked() ? ShellIconSize::Large : ShellIconSize::Small;
                     std::vector<TSearchRow> rows = ui->SearchView->Model()->Rows();
                     for (TSearchRow &r : rows) {
-                        auto attributes = static_cast<uint32_t>(r.Attrib);
-                        if (r.IsFolder())
-                            attributes |= kFileAttributeDirectory;
-                        std::string key = PathExtractExtension(r.FullPath);
-                        if (r.Type > 0)
-                            key = "*" + key;
-                        if (key != "*.exe" && key != "*.EXE")
-                            r.Icon = ShellInfo::FileIcon(ToQString(key), attributes, size);
+                        // A program keeps the icon it carries.
+                        const std::string key = ShellKeyOf(r);
+                        if (!IsProgramKey(key))
+                            r.Icon = ShellInfo::FileIcon(ToQString(key), ShellAttributesOf(r), size);
                     }
                     ui->SearchView->Model()->SetRows(std::move(rows));
                 }
@@ -314,6 +293,51 @@ std::string TMainForm::TrimMask(const std::string &text) const
     return TrimMaskText(text);
 }
 
+namespace {
+
+// Our short date format as a format of the date boxes, always with a
+// four-digit year.
+QString DateBoxFormat(const FormatSettings &fs)
+{
+    QString out;
+    const std::string &f = fs.ShortDateFormat;
+    for (size_t i = 0; i < f.size();) {
+        const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(f[i])));
+        size_t run = 1;
+        while (i + run < f.size() && std::tolower(static_cast<unsigned char>(f[i + run])) == c)
+            ++run;
+        if (f[i] == '"' || f[i] == '\'') {
+            const size_t close = f.find(f[i], i + 1);
+            const std::string literal = f.substr(i + 1, close == std::string::npos ? std::string::npos : close - i - 1);
+            out += QLatin1Char('\'') + ToQString(literal) + QLatin1Char('\'');
+            i = close == std::string::npos ? f.size() : close + 1;
+            continue;
+        }
+        switch (c) {
+        case 'd': out += run >= 2 ? QStringLiteral("dd") : QStringLiteral("d"); break;
+        case 'm': out += run >= 3 ? QStringLiteral("MMM") : run == 2 ? QStringLiteral("MM") : QStringLiteral("M"); break;
+        case 'y': out += QStringLiteral("yyyy"); break;
+        case '/': out += QLatin1Char(fs.DateSeparator); break;
+        default: out += QString(run, QLatin1Char(f[i])); break;
+        }
+        i += run;
+    }
+    return out;
+}
+
+// The date boxes show our short date form, so their text converts back.
+void PrepareDateBoxes(Ui::TMainForm *ui)
+{
+    const QString format = DateBoxFormat(DefaultFormatSettings());
+    for (QDateEdit *e : {ui->DateEdit1, ui->DateEdit2}) {
+        e->setDisplayFormat(format);
+        e->setDate(QDate::currentDate());
+    }
+}
+
+} // namespace
+
+// The one place where the search reads its date boxes.
 std::string TMainForm::SearchDateText(int which) const
 {
     const QDateEdit *edit = which == 1 ? ui->DateEdit1 : ui->DateEdit2;

@@ -21,6 +21,7 @@
 
 #include "app/BrowseText.h"
 #include "app/CatalogTables.h"
+#include "app/FileListView.h"
 #include "app/LangUnit.h"
 #include "app/Main.h"
 #include "app/SearchListView.h"
@@ -582,4 +583,23 @@ TEST_F(SearchFormTest, AFailureDuringTheSearchRestoresTheBrowseState)
     prompt.Answer(PromptResult::Yes);
     Search(*f, "hit");
     ExpectSearchClosed(*f, caption);
+}
+
+TEST_F(SearchFormTest, AnotherViewStyleKeepsTheRowsFound)
+{
+    TCatalog c;
+    c.Add(R("hit_a"));
+    c.Add(R("hit_b").Disc("e: [OTHER]"));
+    c.Add(R("miss").Disc("e: [OTHER]"));
+    c.Save(data, "Cat");
+    auto f = Open();
+    Search(*f, "hit");
+    ASSERT_EQ(Names(*f), (std::vector<std::string>{"hit_a", "hit_b"}));
+    // Opening another disc filters the file table to that disc; the rows found
+    // stay what the search found.
+    ASSERT_GE(f->SelectTreeNodeByText("e: [OTHER]"), 0);
+    f->TreeView1Click();
+    f->ui->SmallIconViewMenu->trigger();
+    EXPECT_EQ(f->ui->SearchView->ViewStyle(), vsSmallIcon);
+    EXPECT_EQ(Names(*f), (std::vector<std::string>{"hit_a", "hit_b"}));
 }
