@@ -244,6 +244,10 @@ TEST_F(SearchFormTest, NoteSearchAndDiscChoice)
     f->ui->ComboBox2->setCurrentIndex(f->ui->ComboBox2->findText(QStringLiteral("e: [DATA]")));
     Search(*f, ".jpg");
     EXPECT_EQ(Names(*f), (std::vector<std::string>{"a.jpg", "b.jpg"}));
+    // No disc chosen at all: every disc, and still only what matches.
+    f->ui->ComboBox2->setCurrentIndex(-1);
+    Search(*f, "c.");
+    EXPECT_EQ(Names(*f), (std::vector<std::string>{"c.jpg"}));
 }
 
 TEST_F(SearchFormTest, DateAndSizeCriteria)
