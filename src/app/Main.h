@@ -7,6 +7,7 @@
 #include <QMainWindow>
 #include <QPixmap>
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <string>
@@ -34,6 +35,7 @@ class QTreeWidgetItem;
 class TSplashForm;
 class TStatusBarCont;
 class TNewRecordForm;
+class TCddb;
 struct TFileRow;
 
 namespace Ui {
@@ -134,10 +136,13 @@ public:
     // Forgets the scan: empties the scan table, clears the scan state.
     void ClearScan();
     void StatusBar1DrawPanel(TStatusBarCont *bar, int panel, const QRect &rect, QPainter &canvas);
-    // Member records of an archive just recorded; a bad archive adds none.
-    void WriteZipFile(const std::string &name, const std::string &folder, const std::string &localFile);
-    void WriteRarFile(const std::string &name, const std::string &folder, const std::string &localFile);
-    void WriteCabFile(const std::string &name, const std::string &folder, const std::string &localFile);
+    // Member records of an archive just recorded. False when the archive's
+    // header (zip: end record and central directory, RAR: archive and first
+    // member header, cabinet: header and file records) could not be read: it
+    // then adds no members, and the scan counts it as unreadable.
+    bool WriteZipFile(const std::string &name, const std::string &folder, const std::string &localFile);
+    bool WriteRarFile(const std::string &name, const std::string &folder, const std::string &localFile);
+    bool WriteCabFile(const std::string &name, const std::string &folder, const std::string &localFile);
     TScanSession ScanSession;
     std::shared_ptr<TScanReaders> ScanReaders; // created on first use
     // ---- end of the scan block
@@ -251,6 +256,25 @@ public:
     std::vector<std::string> FindAllResultCatalogs;    // the catalogue of each of its records
     std::vector<std::string> FindAllSkipped;           // catalogue files the last search could not read
     // ---- end of the search block
+
+    // ---- audio-CD lookup (MainCddb.cpp)
+    // Creates the CDDB component and binds it, the drive chooser's change
+    // and the wizard's lookup; runs once, before the settings are read.
+    void ConnectCddbHandlers();
+    // Setting 19 (CD interface), setting text 1 (proxy port) and setting
+    // text 2 (server, "host" or "host:port") into the component.
+    void ApplyCddbSettings(int cdInterface, const std::string &proxyPort, const std::string &serverAddress);
+    void ReadMusicCD(TNewRecordForm *wizard);
+    void DriveComboBox1Change();
+    void Cddb1Match(TCddb *Sender, const std::array<std::string, 100> &Matches, int &RightOne);
+    // The deferred read after a match (the window's message 0x800).
+    void CddbReadMessage(TCddb *Sender);
+    void Cddb1DataExchange(TCddb *Sender, const std::string &Line);
+    void CddbStatusMessage(TCddb *Sender, const std::string &Status);
+    std::unique_ptr<TCddb> Cddb;
+    TNewRecordForm *CddbWizard = nullptr; // the scan wizard while it is open
+    std::string CddbLastStatus;            // the lookup's last status text
+    // ---- end of the audio-CD block
 
     // ---- notes and disc pictures (MainNotes.cpp, MainPictures.cpp)
     void ConnectNotePictureHandlers();

@@ -127,7 +127,10 @@ void TMainForm::RunScanWizard(int mode)
     Scan.RootFolder = std::string(1, ScanSession.Volume.letter) + ":\\";
     {
         TNewRecordForm wizard(*this, mode);
+        wizard.OnReadMusicCD = [this](TNewRecordForm *w) { RunGuarded([this, w] { ReadMusicCD(w); }); };
+        CddbWizard = &wizard;
         ExecModal(wizard);
+        CddbWizard = nullptr;
         if (!wizard.Written())
             ClearScan();
     }
@@ -262,8 +265,8 @@ void TMainForm::SaveToDatabase(const std::string &sizeText, int mode)
                     namecd.SetAsString(title);
                     scan.FieldByName("FType").SetAsInteger(2);
                     scan.FieldByName("LoadName").SetAsString(name.AsString());
-                    // Tracks past the end of a short title list keep their file names.
-                    if (static_cast<size_t>(i) < Scan.TrackTitles.size())
+                    // Tracks past the end of a short title list, or without a title, keep their file names.
+                    if (static_cast<size_t>(i) < Scan.TrackTitles.size() && !Scan.TrackTitles[static_cast<size_t>(i)].empty())
                         name.SetAsString(Scan.TrackTitles[static_cast<size_t>(i)]);
                     scan.FieldByName("MusicOrder").SetAsInteger(i);
                     scan.Post();

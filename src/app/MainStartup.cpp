@@ -24,6 +24,7 @@
 #include "app/LangUnit.h"
 #include "app/NewD.h"
 #include "app/Splash.h"
+#include "cdaudio/Cddb.h"
 #include "platform/Help.h"
 #include "platform/Prompt.h"
 #include "platform/ShellInfo.h"
@@ -422,6 +423,7 @@ void TMainForm::ConnectHandlers()
     ConnectScanHandlers();
     ConnectBrowseHandlers();
     ConnectSearchHandlers();
+    ConnectCddbHandlers();
     ConnectNotePictureHandlers();
 
 }

@@ -8,6 +8,7 @@
 
 #include "app/CatalogTables.h"
 #include "app/LangUnit.h"
+#include "cdaudio/Cddb.h"
 #include "platform/Prompt.h"
 #include "platform/QtText.h"
 #include "storage/FlatTbl.h"

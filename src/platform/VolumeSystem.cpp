@@ -1,5 +1,6 @@
 #include "platform/VolumeSystem.h"
 
+#include "platform/CdDevice.h"
 #include "platform/CdToc.h"
 #include "platform/MountInfo.h"
 #include "platform/VolumeLetters.h"
@@ -97,21 +98,10 @@ void FillSizes(VolumeInfo &v)
     v.totalFreeBytes = uint64_t(st.f_bfree) * unit;
 }
 
+// The optical drives, from the drive layer (sysfs unless a made-up layer is installed).
 std::vector<std::string> OpticalDevices(const std::string &sysRoot)
 {
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (fs::directory_iterator it(sysRoot + "/block", ec); !ec && it != fs::directory_iterator();
-         it.increment(ec)) {
-        std::string name = it->path().filename().string();
-        if (StartsWith(name, "sr") && name.size() > 2
-            && std::all_of(name.begin() + 2, name.end(), [](char c) { return c >= '0' && c <= '9'; }))
-            names.push_back(name);
-    }
-    std::sort(names.begin(), names.end(), [](const std::string &a, const std::string &b) {
-        return a.size() != b.size() ? a.size() < b.size() : a < b;
-    });
-    return names;
+    return CdDeviceLayer::Current().OpticalDrives(sysRoot);
 }
 
 struct Candidate {
@@ -190,7 +180,7 @@ SystemVolumeService::~SystemVolumeService()
 OpticalDriveState SystemVolumeService::Probe(const std::string &name) const
 {
     std::string device = options_.devRoot + "/" + name;
-    return options_.probeOptical ? options_.probeOptical(device) : ProbeOpticalDrive(device);
+    return options_.probeOptical ? options_.probeOptical(device) : CdDeviceLayer::Current().Probe(device);
 }
 
 std::string SystemVolumeService::OpticalFingerprint() const
