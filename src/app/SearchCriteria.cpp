@@ -61,8 +61,14 @@ void TLocaleUpper::Into(std::string_view stored, std::string &out) const
     }
     // Whole characters only: the text is decoded before it is upper-cased, so
     // no byte of a multi-byte character is ever changed on its own.
-    const std::string utf8 = DecodeStoredText(stored);
-    const QByteArray upper = locale_.toUpper(QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()))).toUtf8();
+    QString text;
+    if (IsValidUtf8(stored)) {
+        text = QString::fromUtf8(stored.data(), static_cast<qsizetype>(stored.size()));
+    } else {
+        const std::string utf8 = DecodeStoredText(stored);
+        text = QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+    }
+    const QByteArray upper = locale_.toUpper(text).toUtf8();
     out.assign(upper.constData(), static_cast<size_t>(upper.size()));
 }
 
