@@ -13,6 +13,7 @@
 #include <QProgressBar>
 #include <QRadioButton>
 #include <QToolButton>
+#include <QTreeView>
 #include <QPushButton>
 #include <QSpinBox>
 
@@ -396,6 +397,16 @@ TEST_F(SearchFormTest, ResultColumnsCarryTheRecords)
     EXPECT_EQ(runs, 1);
     EXPECT_EQ(f->RunTarget.Path, "e:\\a.zip");
     EXPECT_EQ(f->RunTarget.FType, 0);
+    // Enter in the list does the same; the arrow keys show the row's note.
+    f->ui->SearchView->SelectRow(RowIndex(*f, "Song iso"));
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(f->ui->SearchView->ReportView(), &enter);
+    EXPECT_EQ(runs, 2);
+    EXPECT_EQ(f->RunTarget.FType, 2);
+    f->ui->SearchView->SelectRow(RowIndex(*f, "big.iso"));
+    QKeyEvent up(QEvent::KeyRelease, Qt::Key_Up, Qt::NoModifier);
+    QApplication::sendEvent(f->ui->SearchView->ReportView(), &up);
+    EXPECT_EQ(f->ui->SearchNoteLabel->text(), QStringLiteral("  image"));
 }
 
 TEST_F(SearchFormTest, AfterASearchTheFiltersAdmitTheCurrentDisc)
