@@ -257,6 +257,27 @@ public:
     std::vector<std::string> FindAllSkipped;           // catalogue files the last search could not read
     // ---- end of the search block
 
+    // ---- damaged catalogue at start, read-only mode, first start (MainCatalogGuard.cpp)
+    // True while the open catalogue is what could be read of a damaged one:
+    // no scan, no table or tree save, and the settings keep the catalogue
+    // names they were read with.
+    bool ReadOnlyCatalog = false;
+    // The user ended the program during the start: nothing was written, and
+    // the window is not to be shown.
+    bool StartCancelled = false;
+    // A first start: no data folder, or neither settings nor a catalogue in it
+    // (a first start that ended early left nothing behind).
+    static bool IsFirstRun(const std::string &dataFolder);
+    // Opens the catalogue chosen at start. When it cannot be opened, names the
+    // file and the reason and asks: restore the backup, open what can be read
+    // read-only, open or create another, or exit. False: the user exits.
+    bool OpenStartCatalog();
+    // Opens what can be read of a catalogue read-only and says what was lost.
+    bool OpenCatalogReadOnly(const std::string &folder, const std::string &name, std::string *error);
+    // True when the open catalogue may be changed; else tells the user why.
+    bool CatalogWritable();
+    // ---- end of the damaged-catalogue block
+
     // ---- audio-CD lookup (MainCddb.cpp)
     // Creates the CDDB component and binds it, the drive chooser's change
     // and the wizard's lookup; runs once, before the settings are read.
