@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "app/DiscCommands.h"
 #include "app/MainBrowse.h"
 #include "app/MainScan.h"
 #include "app/MainSearch.h"
@@ -278,6 +279,52 @@ public:
     bool CatalogWritable();
     // ---- end of the damaged-catalogue block
 
+    // ---- disc commands, tree editing, copy and run
+    //      (MainDisc.cpp, MainTreeEdit.cpp, MainRun.cpp; dialogs RenameCD.cpp, MoveForm.cpp)
+    // Binds the disc, tree-editing and copy/run commands; runs once.
+    void ConnectDiscHandlers();
+    void DeleteButtonClick();
+    void RenameCDMenuClick();
+    void OrganizeButtonClick();
+    // The open catalogue's tables and tree file for the disc commands.
+    TDiscCatalog OpenDiscCatalog() const;
+    // Forgets history, list and tree and shows the catalogue from its tables.
+    void RebuildCatalogView();
+    // Opens the catalogue's tables again from their files and shows it anew.
+    bool ReloadCatalog(std::string *error);
+    void ConnectTreeEditHandlers();
+    void EditTreeButtonClick();
+    void EditTreeMenuClick();
+    void EnterTreeEditMode();
+    void LeaveTreeEditMode();
+    void EditTreeClick();
+    void Button3Click();
+    void Button4Click();
+    void Button5Click();
+    void Label13Click();
+    void UpDown1Click(bool up);
+    // Whether dropping `dragged` on `target` keeps the tree sound.
+    bool TreeDropAllowed(QTreeWidgetItem *dragged, QTreeWidgetItem *target) const;
+    // A drop on `target` of the tree's selected node.
+    void TreeView1DragDrop(QTreeWidgetItem *target);
+    void ToolButton1Click();
+    void RunGuardedAction(const std::function<void()> &action);
+    bool TreeEditing = false;     // the tree-editing mode is on
+    bool KeepTreeChanges = true;  // leaving the mode writes the tree file
+    void ConnectRunHandlers();
+    void RunButtonClick();
+    void CopyButtonClick();
+    void OpenPopupClick();
+    void RunFile(const std::string &path);
+    void CopyFileFromCd(const std::string &path);
+    // The catalogue named in the insert-disc message.
+    std::string RunCatalogName() const;
+    // Copies a file through a temporary file beside the target; an error text,
+    // empty on success or when the user cancelled.
+    QString CopyWithProgress(const QString &from, const QString &to);
+    static qint64 CopyProgressThreshold; // bytes from which a copy shows its progress
+    // ---- end of the disc block
+
     // ---- audio-CD lookup (MainCddb.cpp)
     // Creates the CDDB component and binds it, the drive chooser's change
     // and the wizard's lookup; runs once, before the settings are read.
@@ -379,6 +426,8 @@ private:
     {
         return [this, handler] { RunGuarded([this, handler] { (this->*handler)(); }); };
     }
+    std::vector<QObject *> TreeEditLockedControls() const;
+    std::vector<std::pair<QObject *, bool>> treeEditSaved_; // controls the editing mode disabled
     bool shownOnce_ = false;
     bool closed_ = false;
 };

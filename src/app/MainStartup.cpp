@@ -440,6 +440,7 @@ void TMainForm::ConnectHandlers()
     ConnectBrowseHandlers();
     ConnectSearchHandlers();
     ConnectCddbHandlers();
+    ConnectDiscHandlers();
     ConnectNotePictureHandlers();
 
 }
