@@ -684,8 +684,7 @@ void TMainForm::SearchViewDblClick()
     RunTarget.DiscName = row->Namecd;
     RunTarget.Number = row->Number;
     RunTarget.FType = row->FType;
-    // Running the file from its disc is the run command's.
-    ui->RunButton->click();
+    RunFile(RunTarget.Path);
 }
 
 void TMainForm::ShowSearchNote()

@@ -191,6 +191,8 @@ void TSearchListView::SetViewStyle(int style)
     if (style < vsList || style > vsReport)
         return;
     style_ = style;
+    // Focus given to the list (and asked of it) is the shown view's.
+    setFocusProxy(style == vsReport ? static_cast<QWidget *>(report_) : static_cast<QWidget *>(icons_));
     if (style == vsReport) {
         stack_->setCurrentWidget(report_);
         return;

@@ -27,6 +27,7 @@
 #include "app/Main.h"
 #include "app/SearchListView.h"
 #include "platform/Prompt.h"
+#include "platform/QtText.h"
 #include "storage/FlatTbl.h"
 #include "support/TempDir.h"
 #include "ui_MainForm.h"
@@ -119,6 +120,16 @@ protected:
                                            "\n" + ini);
         auto form = std::make_unique<TMainForm>(nullptr, data);
         form->FormShow();
+        return form;
+    }
+    // The same shown as the active window, so that its lists take the focus.
+    std::unique_ptr<TMainForm> OpenShown(const std::string &catalog = "Cat")
+    {
+        dir.write("DiVovData/cat.ini", "[CatalogSettings]\nSetup1=0\nSetup16=0\nSetup20=1\nSetup_Text4=" + catalog + "\n");
+        auto form = std::make_unique<TMainForm>(nullptr, data);
+        form->show();
+        QApplication::setActiveWindow(form.get());
+        QApplication::processEvents();
         return form;
     }
     // A catalogue with `hits` records named "hit_N.txt" on `disc`, and a few others.
@@ -355,7 +366,7 @@ TEST_F(SearchFormTest, ResultColumnsCarryTheRecords)
               .Number("3"));
     c.Add(R("iso").Path("e:\\").Size("0").Type(0));
     c.Save(data, "Cat");
-    auto f = Open();
+    auto f = OpenShown();
     Search(*f, "iso");
     ASSERT_EQ(Names(*f), (std::vector<std::string>{"big.iso", "iso", "member.iso", "Song iso"}));
     const TSearchRow *big = Row(*f, "big.iso");
@@ -389,19 +400,20 @@ TEST_F(SearchFormTest, ResultColumnsCarryTheRecords)
     EXPECT_EQ(Panel(*f, 3), QStringLiteral(" Song iso"));
     EXPECT_EQ(f->RunTarget.DiscName, "f: [MUSIC]");
     EXPECT_EQ(f->RunTarget.Number, "3");
-    // A double-click hands the row to the run command.
-    int runs = 0;
-    QObject::connect(f->ui->RunButton, &QToolButton::clicked, [&runs] { ++runs; });
+    // A double-click runs the row's file, here through its archive; with the
+    // disc not in a drive the user is asked for it, by the row's catalogue.
     f->ui->SearchView->SelectRow(RowIndex(*f, "member.iso"));
     f->SearchViewDblClick();
-    EXPECT_EQ(runs, 1);
     EXPECT_EQ(f->RunTarget.Path, "e:\\a.zip");
     EXPECT_EQ(f->RunTarget.FType, 0);
+    ASSERT_EQ(prompt.Asked().size(), 1u);
+    EXPECT_TRUE(prompt.Asked()[0].text.startsWith(ToQString(langunit::LangString(56) + " [7] ")));
+    EXPECT_TRUE(prompt.Asked()[0].text.endsWith(QStringLiteral(" - Cat")));
     // Enter in the list does the same; the arrow keys show the row's note.
     f->ui->SearchView->SelectRow(RowIndex(*f, "Song iso"));
     QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
     QApplication::sendEvent(f->ui->SearchView->ReportView(), &enter);
-    EXPECT_EQ(runs, 2);
+    EXPECT_EQ(prompt.Asked().size(), 2u);
     EXPECT_EQ(f->RunTarget.FType, 2);
     f->ui->SearchView->SelectRow(RowIndex(*f, "big.iso"));
     QKeyEvent up(QEvent::KeyRelease, Qt::Key_Up, Qt::NoModifier);
