@@ -424,5 +424,6 @@ void TMainForm::ConnectHandlers()
     ConnectBrowseHandlers();
     ConnectCddbHandlers();
     ConnectNotePictureHandlers();
+    ConnectPrintHandlers();
 
 }
