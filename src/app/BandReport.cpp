@@ -54,6 +54,8 @@ QFont ReportFont(int pixels, bool bold)
 {
     QFont font(QStringLiteral("Sans Serif"));
     font.setStyleHint(QFont::SansSerif);
+    // No ligatures: a copied or searched "fi" stays two letters.
+    font.setStyleStrategy(QFont::PreferNoShaping);
     font.setPixelSize(pixels);
     font.setBold(bold);
     return font;
