@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "app/DiscCommands.h"
 #include "app/MainBrowse.h"
 #include "app/MainScan.h"
 #include "app/MainState.h"
@@ -203,6 +204,73 @@ public:
     int InfoPanelFlag = 0;                     // 1 while the information panel is shown
     // ---- end of the browse block
 
+    // ---- damaged catalogue at start, read-only mode, first start (MainCatalogGuard.cpp)
+    // True while the open catalogue is what could be read of a damaged one:
+    // no scan, no table or tree save, and the settings keep the catalogue
+    // names they were read with.
+    bool ReadOnlyCatalog = false;
+    // The user ended the program during the start: nothing was written, and
+    // the window is not to be shown.
+    bool StartCancelled = false;
+    // A first start: no data folder, or neither settings nor a catalogue in it
+    // (a first start that ended early left nothing behind).
+    static bool IsFirstRun(const std::string &dataFolder);
+    // Opens the catalogue chosen at start. When it cannot be opened, names the
+    // file and the reason and asks: restore the backup, open what can be read
+    // read-only, open or create another, or exit. False: the user exits.
+    bool OpenStartCatalog();
+    // Opens what can be read of a catalogue read-only and says what was lost.
+    bool OpenCatalogReadOnly(const std::string &folder, const std::string &name, std::string *error);
+    // True when the open catalogue may be changed; else tells the user why.
+    bool CatalogWritable();
+    // ---- end of the damaged-catalogue block
+
+    // ---- disc commands, tree editing, copy and run
+    //      (MainDisc.cpp, MainTreeEdit.cpp, MainRun.cpp; dialogs RenameCD.cpp, MoveForm.cpp)
+    // Binds the disc, tree-editing and copy/run commands; runs once.
+    void ConnectDiscHandlers();
+    void DeleteButtonClick();
+    void RenameCDMenuClick();
+    void OrganizeButtonClick();
+    // The open catalogue's tables and tree file for the disc commands.
+    TDiscCatalog OpenDiscCatalog() const;
+    // Forgets history, list and tree and shows the catalogue from its tables.
+    void RebuildCatalogView();
+    // Opens the catalogue's tables again from their files and shows it anew.
+    bool ReloadCatalog(std::string *error);
+    void ConnectTreeEditHandlers();
+    void EditTreeButtonClick();
+    void EditTreeMenuClick();
+    void EnterTreeEditMode();
+    void LeaveTreeEditMode();
+    void EditTreeClick();
+    void Button3Click();
+    void Button4Click();
+    void Button5Click();
+    void Label13Click();
+    void UpDown1Click(bool up);
+    // Whether dropping `dragged` on `target` keeps the tree sound.
+    bool TreeDropAllowed(QTreeWidgetItem *dragged, QTreeWidgetItem *target) const;
+    // A drop on `target` of the tree's selected node.
+    void TreeView1DragDrop(QTreeWidgetItem *target);
+    void ToolButton1Click();
+    void RunGuardedAction(const std::function<void()> &action);
+    bool TreeEditing = false;     // the tree-editing mode is on
+    bool KeepTreeChanges = true;  // leaving the mode writes the tree file
+    void ConnectRunHandlers();
+    void RunButtonClick();
+    void CopyButtonClick();
+    void OpenPopupClick();
+    void RunFile(const std::string &path);
+    void CopyFileFromCd(const std::string &path);
+    // The catalogue named in the insert-disc message.
+    std::string RunCatalogName() const;
+    // Copies a file through a temporary file beside the target; an error text,
+    // empty on success or when the user cancelled.
+    QString CopyWithProgress(const QString &from, const QString &to);
+    static qint64 CopyProgressThreshold; // bytes from which a copy shows its progress
+    // ---- end of the disc block
+
     // ---- audio-CD lookup (MainCddb.cpp)
     // Creates the CDDB component and binds it, the drive chooser's change
     // and the wizard's lookup; runs once, before the settings are read.
@@ -322,6 +390,8 @@ private:
     {
         return [this, handler] { RunGuarded([this, handler] { (this->*handler)(); }); };
     }
+    std::vector<QObject *> TreeEditLockedControls() const;
+    std::vector<std::pair<QObject *, bool>> treeEditSaved_; // controls the editing mode disabled
     bool shownOnce_ = false;
     bool closed_ = false;
 };
