@@ -511,10 +511,10 @@ void TPrintPrepareForm::FormShow()
     using langunit::LangString;
     ui->BitBtn2->setText(ToQString(LangString(16)));
     ui->BitBtn1->setText(ToQString(LangString(86)));
-    ui->Button2->setText(ToQString("< " + LangString(87)));
+    ui->Button2->setText(QStringLiteral("< ") + ToQString(LangString(87)));
     ui->Button1->setText(ToQString(LangString(88) + " >"));
-    ui->RadioGroup1->setTitle(ToQString(" " + LangString(89) + " : "));
-    ui->RadioGroup2->setTitle(ToQString(" " + LangString(89) + " : "));
+    ui->RadioGroup1->setTitle(QLatin1Char(' ') + ToQString(LangString(89)) + QStringLiteral(" : "));
+    ui->RadioGroup2->setTitle(QLatin1Char(' ') + ToQString(LangString(89)) + QStringLiteral(" : "));
     GridModel->SetTitles({ToQString(LangString(46)), ToQString(LangString(52)), ToQString(LangString(51))});
     for (int i = 0; i < 7; ++i) {
         RadioGroup1Items->button(i)->setText(kSources[i].Get());
