@@ -460,6 +460,7 @@ TPrintPrepareForm::TPrintPrepareForm(TMainForm *main)
     ui->DBGrid1->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
                                  QAbstractItemView::AnyKeyPressed);
     ui->DBGrid1->verticalHeader()->setDefaultSectionSize(20);
+    ui->DBGrid1->verticalHeader()->setVisible(false);
     ui->DBGrid1->setColumnWidth(0, 145);
     ui->DBGrid1->setColumnWidth(1, 147);
     ui->DBGrid1->setColumnWidth(2, 35);
