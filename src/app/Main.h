@@ -122,6 +122,9 @@ public:
     void SelectTreeNodeByPath(const std::string &path);
     void CollapseAllNodes();
     QTreeWidgetItem *AddTreeNode(QTreeWidgetItem *parent, const QString &text, int image, int selected, int kind);
+    // Empties a tree view deepest node first, without the recursion of the items' own
+    // destructors (a deep tree would take the stack with it).
+    static void ClearTreeView(QTreeWidget *tree);
 
     // ---- drive scan and archive members (MainScan*.cpp, MainArchive.cpp)
     void ScanButtonClick();
