@@ -38,12 +38,7 @@ std::function<std::string(QWidget *parent)> TBandReport::AskPdfFileName = [](QWi
 QString ReportDateText()
 {
     // The locale's short date, always with a four-digit year.
-    std::string format = DefaultFormatSettings().ShortDateFormat;
-    if (format.find("yyyy") == std::string::npos) {
-        const size_t yy = format.find("yy");
-        if (yy != std::string::npos)
-            format.replace(yy, 2, "yyyy");
-    }
+    const std::string format = WithFourDigitYear(DefaultFormatSettings().ShortDateFormat);
     const QDate today = QDate::currentDate();
     return ToQString(FormatDateTime(format, EncodeDate(today.year(), today.month(), today.day())));
 }
