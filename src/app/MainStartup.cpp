@@ -442,6 +442,7 @@ void TMainForm::ConnectHandlers()
     connect(ui->ColapsePopup, &QAction::triggered, this, &TMainForm::CollapseAllNodes);
     ConnectScanHandlers();
     ConnectBrowseHandlers();
+    ConnectSearchHandlers();
     ConnectCddbHandlers();
     ConnectDiscHandlers();
     ConnectNotePictureHandlers();
