@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QToolButton>
 
+#include "app/SearchListView.h"
 #include "app/selunit.h"
 #include "ui_MainForm.h"
 
@@ -29,19 +30,43 @@ void TMainForm::PrintExmemoryDataFilterRecord(TDataSet *DataSet, bool &Accept)
     Accept = path && !Browse.CurrentPath.empty() && path->AsString().find(Browse.CurrentPath) != std::string::npos;
 }
 
-// The search result list is not part of this window yet: until it is, the
-// search result source gives no rows and no list view is it.
+namespace {
+
+// A row of the search result list as the report table takes it.
+TPrintRow PrintRowOfSearchRow(const TSearchRow &row)
+{
+    TPrintRow r;
+    r.Path = PrintFolderOf(row.FullPath);
+    r.Namecd = row.Namecd;
+    r.Number = row.Number;
+    r.Size = row.SizeText;
+    r.Attrib = row.Attrib;
+    r.CreateDate = row.CreateDate;
+    r.LastChange = row.LastChange;
+    r.Type = row.Type;
+    r.Name = row.Name;
+    return r;
+}
+
+} // namespace
+
 std::vector<TPrintRow> TMainForm::PrintSearchRows() const
 {
-    return {};
+    std::vector<TPrintRow> rows;
+    for (const TSearchRow &row : ui->SearchView->Model()->Rows())
+        rows.push_back(PrintRowOfSearchRow(row));
+    return rows;
 }
 
 std::optional<TPrintRow> TMainForm::PrintSearchSelectedRow() const
 {
+    if (const TSearchRow *row = ui->SearchView->SelectedRow())
+        return PrintRowOfSearchRow(*row);
     return std::nullopt;
 }
 
-bool TMainForm::IsSearchListView(const QObject *) const
+bool TMainForm::IsSearchListView(const QObject *source) const
 {
-    return false;
+    const auto *widget = qobject_cast<const QWidget *>(source);
+    return widget && (widget == ui->SearchView || ui->SearchView->isAncestorOf(widget));
 }

@@ -15,13 +15,13 @@
 #include "app/FileListModel.h"
 #include "app/FileListView.h"
 #include "app/LangUnit.h"
+#include "app/SearchCriteria.h"
 #include "app/Main.h"
 #include "app/report.h"
 #include "app/report_cd.h"
 #include "platform/Help.h"
 #include "platform/Prompt.h"
 #include "platform/QtText.h"
-#include "storage/DBUtils.h"
 #include "storage/ExMemDS.h"
 #include "ui_MainForm.h"
 #include "ui_PrintPrepareForm.h"
@@ -80,42 +80,6 @@ const TText3 kReportTypes[2] = {
 const TText3 kLabel4 = {{"Filter", "Filter", "Filtr"}};
 const TText3 kLabel3 = {{"File count for printing :", "Počet súborov pre tlač :", "Počet souború pro tisk :"}};
 const TText3 kCaption = {{"Print report wizard", "Sprievodca tlačou ", "Průvodce tiskem"}};
-
-// The upper-cased parts a file-type filter looks for.
-std::vector<std::string> UpperParts(std::initializer_list<const char *> parts)
-{
-    std::vector<std::string> out;
-    for (const char *p : parts)
-        out.push_back(UpperCaseText(p));
-    return out;
-}
-
-const std::vector<std::string> &ExeParts()
-{
-    static const auto parts = UpperParts({".exe", ".com", ".bat"});
-    return parts;
-}
-const std::vector<std::string> &PictureParts()
-{
-    static const auto parts =
-        UpperParts({".bmp", ".jpg", ".gif", ".wmf", ".dib", ".pcx", ".tif", ".ico", ".jpeg"});
-    return parts;
-}
-const std::vector<std::string> &WaveParts()
-{
-    static const auto parts = UpperParts({".mid", ".wav", ".cda"});
-    return parts;
-}
-const std::vector<std::string> &DocParts()
-{
-    static const auto parts = UpperParts({".doc", ".rtf", ".pdf"});
-    return parts;
-}
-const std::vector<std::string> &WebParts()
-{
-    static const auto parts = UpperParts({".htm", ".html"});
-    return parts;
-}
 
 int IntField(TDataSet *dataSet, const char *name)
 {
@@ -227,16 +191,6 @@ int CountReportRows(TDataSet &table)
     }
     table.EnableControls();
     return count;
-}
-
-std::string TrimPrintMask(const std::string &text)
-{
-    std::string s = text;
-    if (!s.empty() && s.front() == '*')
-        s.erase(0, 1);
-    if (!s.empty() && s.back() == '*')
-        s.pop_back();
-    return s;
 }
 
 // ---- the grid's model
@@ -429,6 +383,18 @@ TPrintPrepareForm::TPrintPrepareForm(TMainForm *main)
     setModal(false);
     if (main)
         main->PaintDialog(this, {ui->RadioGroup1, ui->RadioGroup2, ui->RadioGroup3, ui->Label1, ui->Label2});
+
+    // The filters' parts, upper-cased as the names will be.
+    const std::vector<std::vector<const char *>> parts = {
+        {".exe", ".com", ".bat"},
+        {".bmp", ".jpg", ".gif", ".wmf", ".dib", ".pcx", ".tif", ".ico", ".jpeg"},
+        {".mid", ".wav", ".cda"},
+        {".doc", ".rtf", ".pdf"},
+        {".htm", ".html"},
+    };
+    for (size_t i = 0; i < parts.size(); ++i)
+        for (const char *part : parts[i])
+            filterParts_[i].push_back(upper_(part));
 
     ReportSource.SetDataSet(ReportTable.get());
     ReportTable->Open();
@@ -660,7 +626,10 @@ void TPrintPrepareForm::Button1Click()
             UseFilter([this](TDataSet *d, bool &a) { WebFilterRecord(d, a); });
             break;
         case 6:
-            userFilter_ = UpperCaseText(TrimPrintMask(FromQString(ui->Edit1->text())));
+        {
+            const std::string text = FromQString(ui->Edit1->text());
+            userFilter_[0] = upper_(main_ ? main_->TrimMask(text) : TrimMaskText(text));
+        }
             UseFilter([this](TDataSet *d, bool &a) { UserFilterRecord(d, a); });
             break;
         default:
@@ -793,42 +762,42 @@ bool TPrintPrepareForm::NameHasAny(TDataSet *DataSet, const std::vector<std::str
     TField *name = DataSet == ReportTable.get() ? nameField_ : (DataSet ? DataSet->FindField("Name") : nullptr);
     if (!name)
         return false;
-    const std::string upper = UpperCaseText(name->AsString());
+    upper_.Into(name->AsString(), upperName_);
     for (const std::string &part : upperParts)
-        if (!part.empty() && upper.find(part) != std::string::npos)
+        if (!part.empty() && upperName_.find(part) != std::string::npos)
             return true;
     return false;
 }
 
 void TPrintPrepareForm::ExeFilterRecord(TDataSet *DataSet, bool &Accept)
 {
-    Accept = NameHasAny(DataSet, ExeParts());
+    Accept = NameHasAny(DataSet, filterParts_[0]);
 }
 
 void TPrintPrepareForm::PictureFilterRecord(TDataSet *DataSet, bool &Accept)
 {
-    Accept = NameHasAny(DataSet, PictureParts());
+    Accept = NameHasAny(DataSet, filterParts_[1]);
 }
 
 void TPrintPrepareForm::WaveFilterRecord(TDataSet *DataSet, bool &Accept)
 {
-    Accept = NameHasAny(DataSet, WaveParts());
+    Accept = NameHasAny(DataSet, filterParts_[2]);
 }
 
 void TPrintPrepareForm::DocFilterRecord(TDataSet *DataSet, bool &Accept)
 {
-    Accept = NameHasAny(DataSet, DocParts());
+    Accept = NameHasAny(DataSet, filterParts_[3]);
 }
 
 void TPrintPrepareForm::WebFilterRecord(TDataSet *DataSet, bool &Accept)
 {
-    Accept = NameHasAny(DataSet, WebParts());
+    Accept = NameHasAny(DataSet, filterParts_[4]);
 }
 
 void TPrintPrepareForm::UserFilterRecord(TDataSet *DataSet, bool &Accept)
 {
     // An empty filter text matches nothing.
-    Accept = NameHasAny(DataSet, {userFilter_});
+    Accept = NameHasAny(DataSet, userFilter_);
 }
 
 void TPrintPrepareForm::PrintDirExmemoryDataFilterRecord(TDataSet *DataSet, bool &Accept)

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "app/SearchCriteria.h"
 #include "storage/DataSet.h"
 
 class QButtonGroup;
@@ -50,8 +51,6 @@ std::unique_ptr<TExMemoryData> MakeReportTable();
 void AppendPrintRow(TDataSet &table, const TPrintRow &row);
 // The number of visible rows of `table`, counted with its controls disabled.
 int CountReportRows(TDataSet &table);
-// One leading and one trailing "*" removed.
-std::string TrimPrintMask(const std::string &text);
 
 // The grid's rows: the Name, Namecd and Number of the table's visible
 // records, editable; rows can be deleted.
@@ -158,7 +157,10 @@ private:
     bool NameHasAny(TDataSet *DataSet, const std::vector<std::string> &upperParts) const;
 
     QPointer<TMainForm> main_;
-    std::string userFilter_;  // the user's filter text, upper-cased, stars removed
+    TLocaleUpper upper_;                    // the locale's upper-casing, as the search uses it
+    std::vector<std::string> filterParts_[5]; // file types 1 to 5, upper-cased
+    std::vector<std::string> userFilter_{""}; // file type 6: the user's text, upper-cased, stars removed
+    mutable std::string upperName_;           // scratch of the filters
     TField *nameField_ = nullptr;
     bool catalogCheckQueued_ = false;
 };

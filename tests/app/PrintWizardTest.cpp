@@ -26,6 +26,7 @@
 #include "app/FileListView.h"
 #include "app/LangUnit.h"
 #include "app/Main.h"
+#include "app/SearchListView.h"
 #include "app/selunit.h"
 #include "platform/Prompt.h"
 #include "storage/ExMemDS.h"
@@ -554,4 +555,47 @@ TEST_F(PrintWizardTest, WizardGoesWithTheMainWindow)
     ASSERT_TRUE(w);
     form.reset();
     EXPECT_FALSE(w);
+}
+
+TEST_F(PrintWizardTest, SearchResultRowsAreCopiedInListOrder)
+{
+    MakeCatalog();
+    auto form = Open();
+    OpenDisc(*form, "e: [DATA]");
+    form->ui->FindButton->click();
+    form->ui->Edit1->setText(QStringLiteral("doc"));
+    form->ui->FilterButton->click();
+    const auto &found = form->ui->SearchView->Model()->Rows();
+    ASSERT_EQ(found.size(), 4u); // docs, report.doc, x.document.txt and notes.doc of another disc
+    Names listed;
+    for (const TSearchRow &r : found)
+        listed.push_back(r.Name);
+
+    TPrintPrepareForm *w = Wizard(*form);
+    ChooseSource(*w, 4);
+    Next(*w);
+    EXPECT_EQ(w->PageIndex(), 2);
+    EXPECT_EQ(w->ui->Button1->text().toStdString(), langunit::LangString(89));
+    EXPECT_EQ(Rows(*w), listed);
+    EXPECT_EQ(w->ui->Label5->text(), QStringLiteral("4"));
+    TExMemoryData &t = *w->ReportTable;
+    ASSERT_TRUE(t.Locate("Name", TVariant(std::string("x.document.txt")), TLocateOptions{}));
+    EXPECT_EQ(t.FieldByName("Path").AsString(), "e:\\docs\\old\\");
+    EXPECT_EQ(t.FieldByName("Namecd").AsString(), "e: [DATA]");
+    EXPECT_EQ(t.FieldByName("Number").AsString(), "7");
+    EXPECT_EQ(t.FieldByName("Type").AsInteger(), 1);
+    ASSERT_TRUE(t.Locate("Name", TVariant(std::string("docs")), TLocateOptions{}));
+    EXPECT_EQ(t.FieldByName("Path").AsString(), "e:\\");
+    EXPECT_EQ(t.FieldByName("Type").AsInteger(), 0);
+
+    // A row dragged from the result list is added as well.
+    QAbstractItemView *results = form->ui->SearchView->ActiveView();
+    ASSERT_NE(results, nullptr);
+    EXPECT_TRUE(w->DBGrid1DragOver(results));
+    form->ui->SearchView->SelectRow(1);
+    w->DBGrid1DragDrop(results);
+    ASSERT_EQ(Rows(*w).size(), 5u);
+    EXPECT_EQ(Rows(*w).back(), listed[1]);
+    EXPECT_EQ(w->ui->Label5->text(), QStringLiteral("5"));
+    w->close();
 }
