@@ -3,7 +3,6 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QButtonGroup>
-#include <QCloseEvent>
 #include <QDropEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -716,12 +715,6 @@ void TPrintPrepareForm::BitBtn2Click()
 {
     HelpService::ShowContext(ToQString(main_ ? main_->HelpFile : std::string("orbalist.hlp")), 19,
                              langunit::CurrentLanguage());
-}
-
-void TPrintPrepareForm::closeEvent(QCloseEvent *event)
-{
-    // Closing frees the wizard (it deletes itself on close).
-    QDialog::closeEvent(event);
 }
 
 void TPrintPrepareForm::LoadSearch()

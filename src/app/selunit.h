@@ -146,9 +146,6 @@ public:
     // over on the new one, or closes when there is none.
     void CatalogChanged();
 
-protected:
-    void closeEvent(QCloseEvent *event) override;
-
 private:
     void LoadFrom(TDataSet *source);
     void SetCountLabel();

@@ -133,7 +133,9 @@ TEST_F(PrintReportTest, TwoThousandRowsArePaginatedWithoutALostOrRepeatedRow)
     const auto pages = Render(report.QuickRep1);
     ASSERT_GT(pages.size(), 30u);
     std::vector<int> seen;
+    std::vector<size_t> perPage;
     for (size_t p = 0; p < pages.size(); ++p) {
+        const size_t before = seen.size();
         // Each page says its own number once, and has the column header.
         const std::string label = "Page number : " + std::to_string(p + 1);
         const size_t at = pages[p].find(label);
@@ -150,12 +152,18 @@ TEST_F(PrintReportTest, TwoThousandRowsArePaginatedWithoutALostOrRepeatedRow)
             ASSERT_TRUE(InOrderOnOneLine(line, {"row", ".dat", "e:\\many\\", "e: [DATA]", "7"})) << line;
             seen.push_back(std::stoi(line.substr(r + 3, 4)));
         }
+        perPage.push_back(seen.size() - before);
     }
     ASSERT_EQ(seen.size(), 2000u);
     for (int i = 0; i < 2000; ++i)
         ASSERT_EQ(seen[static_cast<size_t>(i)], i + 1);
-    // Full pages but the last.
     EXPECT_EQ(pages.size(), static_cast<size_t>(report.QuickRep1.PageNumber()));
+    // Every page after the first (which holds the title) is full but the last.
+    for (size_t p = 2; p + 1 < perPage.size(); ++p)
+        EXPECT_EQ(perPage[p], perPage[1]) << "page " << p + 1;
+    EXPECT_GE(perPage[0], perPage[1] - 3);
+    EXPECT_LE(perPage.back(), perPage[1]);
+    EXPECT_GT(perPage.back(), 0u);
 }
 
 TEST_F(PrintReportTest, TooLongTextEndsInAnEllipsisInsideItsColumn)
