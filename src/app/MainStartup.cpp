@@ -446,5 +446,6 @@ void TMainForm::ConnectHandlers()
     ConnectCddbHandlers();
     ConnectDiscHandlers();
     ConnectNotePictureHandlers();
+    ConnectPrintHandlers();
 
 }
