@@ -7,11 +7,13 @@
 #include "app/Splash.h"
 #include "platform/VolumeSystem.h"
 #include "util/BaseShell.h"
+#include "widgets/EXConst.h"
 
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Orbalist"));
+    InitExComponents();
     // Drive letters (and folders bound to letters) are kept in the data
     // folder's letter map, so a disc keeps its letter from one run to the next.
     SystemVolumeOptions volumes;

@@ -7,9 +7,15 @@
 #include "util/DateUtil.h"
 #include "widgets/LocaleDates.h"
 
-static void InitExGlyphResources()
+static void RegisterExGlyphs()
 {
     Q_INIT_RESOURCE(ExGlyphs);
+}
+
+void InitExGlyphResources()
+{
+    static const bool done = (RegisterExGlyphs(), true);
+    (void)done;
 }
 
 namespace {

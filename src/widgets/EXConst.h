@@ -11,6 +11,9 @@ inline constexpr int crExDragHand = 14001; // "EX_DRAGCUR", a dragging hand
 // nothing.
 void InitExComponents();
 
+// Makes the glyph and cursor pictures (":/exglyphs/...") readable.
+void InitExGlyphResources();
+
 // A cursor registered under `id` (crExHand, ...); the arrow for an unknown id.
 QCursor ScreenCursor(int id);
 void RegisterScreenCursor(int id, const QCursor &cursor);

@@ -27,7 +27,11 @@ std::string ConvertPattern(const QString &pattern, char separator, bool time)
         case 'm': out += time ? 'n' : 'm'; break;
         case 's': out += 's'; break;
         case 'a':
-        case 'A': out += "ampm"; break;
+        case 'A':
+            out += "ampm";
+            if (i + 1 < pattern.size() && (pattern[i + 1] == u'p' || pattern[i + 1] == u'P'))
+                ++i; // "AP": one designator
+            break;
         case 't': break; // time zone: not shown
         default:
             if (!time && separator != 0 && c.toLatin1() == separator)
@@ -39,9 +43,6 @@ std::string ConvertPattern(const QString &pattern, char separator, bool time)
             break;
         }
     }
-    // "ampm" written for "ap" and the like is collapsed to one designator.
-    for (size_t p; (p = out.find("ampmampm")) != std::string::npos;)
-        out.erase(p, 4);
     return out;
 }
 

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "widgets/EXConst.h"
 #include "widgets/LocaleDates.h"
 
 std::function<int(TSelectDateDlg &)> SelectDateRunner;
@@ -19,6 +20,7 @@ namespace {
 
 QImage GlyphResource(const char *name)
 {
+    InitExGlyphResources();
     return QImage(QStringLiteral(":/exglyphs/") + QLatin1String(name));
 }
 

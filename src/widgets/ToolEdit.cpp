@@ -11,6 +11,7 @@
 
 #include "platform/Prompt.h"
 #include "util/StrUtils.h"
+#include "widgets/EXConst.h"
 #include "widgets/LocaleDates.h"
 
 namespace {
@@ -18,7 +19,10 @@ namespace {
 // The date glyph, loaded once and shared by every date edit.
 const QImage &DateGlyph()
 {
-    static const QImage glyph(QStringLiteral(":/exglyphs/DEDITBMP"));
+    static const QImage glyph = [] {
+        InitExGlyphResources();
+        return QImage(QStringLiteral(":/exglyphs/DEDITBMP"));
+    }();
     return glyph;
 }
 
@@ -411,9 +415,8 @@ TCustomDateEdit::TCustomDateEdit(QWidget *parent) : TCustomComboEdit(parent)
     FLocale = DateLocaleFromQLocale(locale());
     FPopupColor = palette().color(QPalette::Button);
     FDefNumGlyphs = 2;
-    FCalendarHints.clear();
-    SetGlyphKind(gkDefault);
     SetNumGlyphs(2);
+    SetGlyphKind(gkDefault);
     SetPopup(new TPopupCalendar(this));
     connect(this, &QLineEdit::textChanged, this, [this] {
         if (!FFormatting && OnChange)
@@ -557,6 +560,12 @@ void TCustomDateEdit::SetYearDigits(TYearDigits value)
     }
 }
 
+void TCustomDateEdit::setYearDigits(int value)
+{
+    if (value >= dyDefault && value <= dyTwo)
+        SetYearDigits(static_cast<TYearDigits>(value));
+}
+
 void TCustomDateEdit::UpdateFormat()
 {
     FDateFormat = DefDateFormat(FourDigits(), FLocale);
@@ -569,7 +578,7 @@ void TCustomDateEdit::UpdateMask()
     UpdateFormat();
     const std::string mask = DefDateMask(FBlanksChar, FourDigits(), FLocale);
     const QString qtMask = QtInputMask(mask, FLocale.Fmt.DateSeparator);
-    if (mask != FMask || oldFormat != FDateFormat || qtMask != inputMask()) {
+    if (mask != FMask || oldFormat != FDateFormat || inputMask().isEmpty()) {
         FFormatting = true;
         setInputMask(QString());
         FMask = mask;

@@ -107,6 +107,8 @@ using TExecDateDialog = std::function<void(QObject *Sender, TDateTime &ADate, bo
 
 class TCustomDateEdit : public TCustomComboEdit {
     Q_OBJECT
+    // For forms: 0 follows the locale, 1 four digits, 2 two digits.
+    Q_PROPERTY(int yearDigits READ yearDigits WRITE setYearDigits)
 public:
     explicit TCustomDateEdit(QWidget *parent = nullptr);
 
@@ -136,6 +138,8 @@ public:
     void SetWeekendColor(QColor value);
     TYearDigits YearDigits() const { return FYearDigits; }
     void SetYearDigits(TYearDigits value);
+    int yearDigits() const { return FYearDigits; }
+    void setYearDigits(int value);
     TExecDateDialog OnAcceptDate;
     std::function<void(TCustomDateEdit *)> OnChange;
 
