@@ -46,10 +46,8 @@ void CopyParentImage(QWidget *control, QPainter &painter)
         return; // already being copied: no recursion
     const QRect bounds = control->geometry();
     SetPaintingCopy(parent, true);
-    painter.save();
-    parent->render(painter.device(), painter.deviceTransform().map(QPoint(0, 0)) - bounds.topLeft(),
-                   QRegion(bounds), QWidget::DrawWindowBackground);
-    painter.restore();
+    // The top-left corner of a rendered region lands at the target offset.
+    parent->render(&painter, QPoint(0, 0), QRegion(bounds), QWidget::DrawWindowBackground);
     for (QObject *o : parent->children()) {
         auto *sibling = qobject_cast<QWidget *>(o);
         if (!sibling)
@@ -60,10 +58,8 @@ void CopyParentImage(QWidget *control, QPainter &painter)
             continue;
         SetPaintingCopy(sibling, true);
         const QRect part = sibling->geometry().intersected(bounds).translated(-sibling->pos());
-        sibling->render(painter.device(),
-                        painter.deviceTransform().map(QPoint(0, 0)) + sibling->pos() - bounds.topLeft()
-                            + part.topLeft(),
-                        QRegion(part), QWidget::DrawWindowBackground | QWidget::DrawChildren);
+        sibling->render(&painter, sibling->pos() + part.topLeft() - bounds.topLeft(), QRegion(part),
+                        QWidget::DrawWindowBackground | QWidget::DrawChildren);
         SetPaintingCopy(sibling, false);
     }
     SetPaintingCopy(parent, false);
