@@ -570,6 +570,10 @@ bool TPopupCalendar::eventFilter(QObject *watched, QEvent *event)
         FCalendar->SetCalendarDate(DateToday());
         return true;
     }
+    // Clicks on the title and the button bar neither accept nor cancel.
+    if ((watched == FTitle || watched->property("orbPlaceTop").toBool())
+        && (event->type() == QEvent::MouseButtonRelease || event->type() == QEvent::MouseButtonPress))
+        return true;
     if (watched->property("orbPlaceTop").toBool() && event->type() == QEvent::Resize) {
         auto *top = static_cast<QWidget *>(watched);
         const int w = top->width();
