@@ -7,11 +7,13 @@
 #include <QMainWindow>
 #include <QPixmap>
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "app/DiscCommands.h"
 #include "app/MainBrowse.h"
 #include "app/MainScan.h"
 #include "app/MainState.h"
@@ -33,6 +35,7 @@ class QTreeWidgetItem;
 class TSplashForm;
 class TStatusBarCont;
 class TNewRecordForm;
+class TCddb;
 struct TFileRow;
 
 namespace Ui {
@@ -133,10 +136,13 @@ public:
     // Forgets the scan: empties the scan table, clears the scan state.
     void ClearScan();
     void StatusBar1DrawPanel(TStatusBarCont *bar, int panel, const QRect &rect, QPainter &canvas);
-    // Member records of an archive just recorded; a bad archive adds none.
-    void WriteZipFile(const std::string &name, const std::string &folder, const std::string &localFile);
-    void WriteRarFile(const std::string &name, const std::string &folder, const std::string &localFile);
-    void WriteCabFile(const std::string &name, const std::string &folder, const std::string &localFile);
+    // Member records of an archive just recorded. False when the archive's
+    // header (zip: end record and central directory, RAR: archive and first
+    // member header, cabinet: header and file records) could not be read: it
+    // then adds no members, and the scan counts it as unreadable.
+    bool WriteZipFile(const std::string &name, const std::string &folder, const std::string &localFile);
+    bool WriteRarFile(const std::string &name, const std::string &folder, const std::string &localFile);
+    bool WriteCabFile(const std::string &name, const std::string &folder, const std::string &localFile);
     TScanSession ScanSession;
     std::shared_ptr<TScanReaders> ScanReaders; // created on first use
     // ---- end of the scan block
@@ -193,6 +199,92 @@ public:
     TRunTarget RunTarget;                      // set by a click in the file list
     int InfoPanelFlag = 0;                     // 1 while the information panel is shown
     // ---- end of the browse block
+
+    // ---- damaged catalogue at start, read-only mode, first start (MainCatalogGuard.cpp)
+    // True while the open catalogue is what could be read of a damaged one:
+    // no scan, no table or tree save, and the settings keep the catalogue
+    // names they were read with.
+    bool ReadOnlyCatalog = false;
+    // The user ended the program during the start: nothing was written, and
+    // the window is not to be shown.
+    bool StartCancelled = false;
+    // A first start: no data folder, or neither settings nor a catalogue in it
+    // (a first start that ended early left nothing behind).
+    static bool IsFirstRun(const std::string &dataFolder);
+    // Opens the catalogue chosen at start. When it cannot be opened, names the
+    // file and the reason and asks: restore the backup, open what can be read
+    // read-only, open or create another, or exit. False: the user exits.
+    bool OpenStartCatalog();
+    // Opens what can be read of a catalogue read-only and says what was lost.
+    bool OpenCatalogReadOnly(const std::string &folder, const std::string &name, std::string *error);
+    // True when the open catalogue may be changed; else tells the user why.
+    bool CatalogWritable();
+    // ---- end of the damaged-catalogue block
+
+    // ---- disc commands, tree editing, copy and run
+    //      (MainDisc.cpp, MainTreeEdit.cpp, MainRun.cpp; dialogs RenameCD.cpp, MoveForm.cpp)
+    // Binds the disc, tree-editing and copy/run commands; runs once.
+    void ConnectDiscHandlers();
+    void DeleteButtonClick();
+    void RenameCDMenuClick();
+    void OrganizeButtonClick();
+    // The open catalogue's tables and tree file for the disc commands.
+    TDiscCatalog OpenDiscCatalog() const;
+    // Forgets history, list and tree and shows the catalogue from its tables.
+    void RebuildCatalogView();
+    // Opens the catalogue's tables again from their files and shows it anew.
+    bool ReloadCatalog(std::string *error);
+    void ConnectTreeEditHandlers();
+    void EditTreeButtonClick();
+    void EditTreeMenuClick();
+    void EnterTreeEditMode();
+    void LeaveTreeEditMode();
+    void EditTreeClick();
+    void Button3Click();
+    void Button4Click();
+    void Button5Click();
+    void Label13Click();
+    void UpDown1Click(bool up);
+    // Whether dropping `dragged` on `target` keeps the tree sound.
+    bool TreeDropAllowed(QTreeWidgetItem *dragged, QTreeWidgetItem *target) const;
+    // A drop on `target` of the tree's selected node.
+    void TreeView1DragDrop(QTreeWidgetItem *target);
+    void ToolButton1Click();
+    void RunGuardedAction(const std::function<void()> &action);
+    bool TreeEditing = false;     // the tree-editing mode is on
+    bool KeepTreeChanges = true;  // leaving the mode writes the tree file
+    void ConnectRunHandlers();
+    void RunButtonClick();
+    void CopyButtonClick();
+    void OpenPopupClick();
+    void RunFile(const std::string &path);
+    void CopyFileFromCd(const std::string &path);
+    // The catalogue named in the insert-disc message.
+    std::string RunCatalogName() const;
+    // Copies a file through a temporary file beside the target; an error text,
+    // empty on success or when the user cancelled.
+    QString CopyWithProgress(const QString &from, const QString &to);
+    static qint64 CopyProgressThreshold; // bytes from which a copy shows its progress
+    // ---- end of the disc block
+
+    // ---- audio-CD lookup (MainCddb.cpp)
+    // Creates the CDDB component and binds it, the drive chooser's change
+    // and the wizard's lookup; runs once, before the settings are read.
+    void ConnectCddbHandlers();
+    // Setting 19 (CD interface), setting text 1 (proxy port) and setting
+    // text 2 (server, "host" or "host:port") into the component.
+    void ApplyCddbSettings(int cdInterface, const std::string &proxyPort, const std::string &serverAddress);
+    void ReadMusicCD(TNewRecordForm *wizard);
+    void DriveComboBox1Change();
+    void Cddb1Match(TCddb *Sender, const std::array<std::string, 100> &Matches, int &RightOne);
+    // The deferred read after a match (the window's message 0x800).
+    void CddbReadMessage(TCddb *Sender);
+    void Cddb1DataExchange(TCddb *Sender, const std::string &Line);
+    void CddbStatusMessage(TCddb *Sender, const std::string &Status);
+    std::unique_ptr<TCddb> Cddb;
+    TNewRecordForm *CddbWizard = nullptr; // the scan wizard while it is open
+    std::string CddbLastStatus;            // the lookup's last status text
+    // ---- end of the audio-CD block
 
     // ---- notes and disc pictures (MainNotes.cpp, MainPictures.cpp)
     void ConnectNotePictureHandlers();
@@ -276,6 +368,8 @@ private:
     {
         return [this, handler] { RunGuarded([this, handler] { (this->*handler)(); }); };
     }
+    std::vector<QObject *> TreeEditLockedControls() const;
+    std::vector<std::pair<QObject *, bool>> treeEditSaved_; // controls the editing mode disabled
     bool shownOnce_ = false;
     bool closed_ = false;
 };
