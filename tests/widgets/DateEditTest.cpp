@@ -4,6 +4,8 @@
 
 #include <QApplication>
 #include <QKeyEvent>
+#include <QScreen>
+#include <QStyle>
 #include <QTest>
 
 #include "platform/Prompt.h"
@@ -269,4 +271,77 @@ TEST(DateEdit, QtMaskEscapesSpecialSeparators)
     EXPECT_EQ(QtInputMask("!99/99/9999;1; ", '.'), "00.00.0000; ");
     EXPECT_EQ(QtInputMask("!9999/99/99;1;_", '-'), "0000-00-00;_");
     EXPECT_EQ(QtInputMask("!99/99/99;1; ", 'A'), "00\\A00\\A00; ");
+}
+
+TEST(DateEdit, DropDownStaysOnTheScreen)
+{
+    QScreen *scr = QApplication::primaryScreen();
+    ASSERT_NE(scr, nullptr);
+    const QRect area = scr->geometry();
+    TDateEdit edit;
+    edit.setLocale(kSlovak);
+    edit.resize(100, 21);
+    // At the bottom left: above the edit, from x 0.
+    edit.move(area.left(), area.bottom() - 30);
+    edit.show();
+    QApplication::processEvents();
+    edit.PopupDropDown(true);
+    ASSERT_TRUE(edit.PopupVisible());
+    const QRect popup = edit.Popup()->geometry();
+    EXPECT_EQ(popup.bottom() + 1, edit.mapToGlobal(QPoint(0, 0)).y());
+    // Right edges aligned would pass the screen's left edge: left edges align.
+    EXPECT_EQ(popup.left(), edit.mapToGlobal(QPoint(0, 0)).x());
+    edit.PopupCloseUp(false);
+    // Partly off the screen: the drop-down starts at the screen's edge.
+    edit.move(area.left() - 40, area.top() + 100);
+    QApplication::processEvents();
+    if (edit.mapToGlobal(QPoint(0, 0)).x() < area.left()) {
+        edit.PopupDropDown(true);
+        EXPECT_EQ(edit.Popup()->geometry().left(), area.left());
+        edit.PopupCloseUp(false);
+    }
+    // Elsewhere: below, right edges aligned.
+    edit.move(area.left() + 300, area.top() + 100);
+    QApplication::processEvents();
+    edit.PopupDropDown(true);
+    const QRect below = edit.Popup()->geometry();
+    const QPoint origin = edit.mapToGlobal(QPoint(0, 0));
+    EXPECT_EQ(below.top(), origin.y() + edit.height());
+    EXPECT_EQ(below.right(), origin.x() + edit.width() - 1);
+    edit.PopupCloseUp(false);
+    edit.PopupAlign = epaLeft;
+    edit.PopupDropDown(true);
+    EXPECT_EQ(edit.Popup()->geometry().left(), origin.x());
+    edit.PopupCloseUp(false);
+}
+
+TEST(DateEdit, ButtonGlyphKinds)
+{
+    TDateEdit edit;
+    EXPECT_EQ(edit.NumGlyphs(), 2);
+    EXPECT_EQ(edit.Button()->Glyph().size(), QSize(28, 12));
+    EXPECT_EQ(edit.ButtonWidth(), 21);
+    edit.SetGlyphKind(gkEllipsis);
+    const QImage dots = edit.Button()->Glyph().convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(dots.size(), QSize(15, 4));
+    const QRgb black = qRgb(0, 0, 0);
+    for (int x = 0; x < 15; ++x) {
+        const bool dot = (x >= 1 && x <= 2) || (x >= 6 && x <= 7) || (x >= 11 && x <= 12);
+        EXPECT_EQ(dots.pixel(x, 1) == black, dot) << x;
+        EXPECT_EQ(dots.pixel(x, 2) == black, dot) << x;
+        EXPECT_NE(dots.pixel(x, 0), black);
+        EXPECT_NE(dots.pixel(x, 3), black);
+    }
+    edit.SetGlyphKind(gkDropDown);
+    EXPECT_EQ(edit.NumGlyphs(), 1);
+    EXPECT_EQ(edit.ButtonWidth(), edit.style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, &edit));
+    // A zero-width button never clicks by the key.
+    int clicks = 0;
+    edit.OnButtonClick = [&](TCustomComboEdit *) { ++clicks; };
+    edit.SetButtonWidth(0);
+    edit.DoClick();
+    EXPECT_EQ(clicks, 0);
+    edit.SetButtonWidth(21);
+    edit.DoClick();
+    EXPECT_EQ(clicks, 1);
 }
