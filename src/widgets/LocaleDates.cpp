@@ -93,8 +93,8 @@ DateLocale DateLocaleFromQLocale(const QLocale &locale)
     fs.TimeAMString = locale.amText().toStdString();
     fs.TimePMString = locale.pmText().toStdString();
     for (int m = 1; m <= 12; ++m) {
-        fs.ShortMonthNames[static_cast<size_t>(m - 1)] = locale.monthName(m, QLocale::ShortFormat).toStdString();
-        fs.LongMonthNames[static_cast<size_t>(m - 1)] = locale.monthName(m, QLocale::LongFormat).toStdString();
+        fs.ShortMonthNames[static_cast<size_t>(m - 1)] = locale.standaloneMonthName(m, QLocale::ShortFormat).toStdString();
+        fs.LongMonthNames[static_cast<size_t>(m - 1)] = locale.standaloneMonthName(m, QLocale::LongFormat).toStdString();
     }
     // Qt counts Monday as 1 and Sunday as 7; the rules start at Sunday.
     for (int d = 0; d < 7; ++d) {
