@@ -6,6 +6,7 @@
 
 #include "widgets/EXCtrls.h"
 #include "widgets/ExDrawUtils.h"
+#include "widgets/LocaleDates.h"
 
 TEST(ExComponents, CursorsAreRegisteredAtStart)
 {
@@ -62,4 +63,23 @@ TEST(ExComponents, EmbossedImages)
     EXPECT_EQ(canvas.pixel(1, 1), shadow.rgb());
     EXPECT_EQ(canvas.pixel(2, 2), hi.rgb());
     EXPECT_EQ(canvas.pixel(3, 3), qRgb(255, 255, 255));
+}
+
+TEST(ExComponents, QtDatePatternsInTheRulesLetters)
+{
+    char sep = 0;
+    EXPECT_EQ(ConvertQtDateFormat("d. M. yyyy", sep), "d/ m/ yyyy");
+    EXPECT_EQ(sep, '.');
+    EXPECT_EQ(ConvertQtDateFormat("M/d/yy", sep), "m/d/yy");
+    EXPECT_EQ(sep, '/');
+    EXPECT_EQ(ConvertQtDateFormat("yyyy-MM-dd", sep), "yyyy/mm/dd");
+    EXPECT_EQ(sep, '-');
+    EXPECT_EQ(ConvertQtDateFormat("d MMM yyyy", sep), "d mmm yyyy");
+    EXPECT_EQ(sep, '/'); // no separator: the slash
+    const DateLocale us = DateLocaleFromQLocale(QLocale(QLocale::English, QLocale::UnitedStates));
+    EXPECT_EQ(us.Fmt.ShortTimeFormat, "h:nn ampm");
+    EXPECT_EQ(us.Fmt.ShortMonthNames[2], "Mar");
+    EXPECT_EQ(us.Fmt.ShortDayNames[0], "Sun");
+    EXPECT_FALSE(us.FarEast);
+    EXPECT_TRUE(DateLocaleFromQLocale(QLocale(QLocale::Japanese, QLocale::Japan)).FarEast);
 }
