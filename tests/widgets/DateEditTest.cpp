@@ -345,3 +345,34 @@ TEST(DateEdit, ButtonGlyphKinds)
     edit.DoClick();
     EXPECT_EQ(clicks, 1);
 }
+
+TEST(DateEdit, ButtonPressWhileOpenAcceptsOnce)
+{
+    SlovakEdit s;
+    s.edit->SetDate(EncodeDate(2004, 3, 5));
+    int clicks = 0;
+    s.edit->OnButtonClick = [&](TCustomComboEdit *) { ++clicks; };
+    TEditButton *button = s.edit->Button();
+    QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_EQ(clicks, 1);
+    ASSERT_TRUE(s.edit->PopupVisible());
+    QTest::keyClick(s.edit, Qt::Key_Right);
+    // The press closes and accepts; the click that follows does nothing more.
+    QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_FALSE(s.edit->PopupVisible());
+    EXPECT_EQ(clicks, 1);
+    EXPECT_EQ(s.edit->Date(), EncodeDate(2004, 3, 6));
+    // The next click opens again.
+    QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_TRUE(s.edit->PopupVisible());
+    // A press in the edit closes without accepting.
+    QTest::keyClick(s.edit, Qt::Key_Right);
+    QTest::mouseClick(s.edit, Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_FALSE(s.edit->PopupVisible());
+    EXPECT_EQ(s.edit->Date(), EncodeDate(2004, 3, 6));
+    // The button's separator: button face at x 0, highlight at x 1.
+    QImage img(button->size(), QImage::Format_RGB32);
+    button->render(&img);
+    EXPECT_EQ(img.pixel(0, 5), button->palette().color(QPalette::Button).rgb());
+    EXPECT_EQ(img.pixel(1, 5), button->palette().color(QPalette::Light).rgb());
+}

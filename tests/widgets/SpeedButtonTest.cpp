@@ -259,8 +259,6 @@ TEST(Glyph, StateImagesPixelByPixel)
     const QRgb expect[5] = {qRgb(200, 0, 0), qRgb(0, 200, 0), qRgb(0, 0, 200), qRgb(200, 200, 0),
                             qRgb(0, 200, 200)};
     for (int s = 0; s < 5; ++s) {
-        const QImage img = g.List() ? QImage() : QImage();
-        (void)img;
         const int index = g.StateIndex(static_cast<TExButtonState>(s));
         const QImage got = g.List()->Image(index).convertToFormat(QImage::Format_ARGB32);
         EXPECT_EQ(got.pixel(5, 5), 0xFF000000 | expect[s]) << s;
@@ -269,8 +267,6 @@ TEST(Glyph, StateImagesPixelByPixel)
     // One image: the inactive image is grey by the weights 77, 150, 29.
     TExButtonGlyph one;
     one.SetGlyph(Strip(1));
-    const QImage inactive = one.List() ? QImage() : QImage();
-    (void)inactive;
     const int idx = one.StateIndex(ebsInactive);
     const QImage grey = one.List()->Image(idx).convertToFormat(QImage::Format_ARGB32);
     const int level = (77 * 200) / 256;
@@ -375,4 +371,34 @@ TEST(DrawUtils, TransparentButtonShowsWhatLiesBehind)
     CopyParentImage(&lone, p);
     CopyParentImage(nullptr, p);
     EXPECT_EQ(none.pixel(1, 1), qRgb(0, 0, 0));
+}
+
+TEST(SpeedButton, DropDownMarkAndShortenedCaption)
+{
+    QWidget parent;
+    TExSpeedButton b(&parent);
+    QMenu menu;
+    b.SetDropDownMenu(&menu);
+    const QRgb ink = b.palette().color(QPalette::ButtonText).rgb();
+    QImage img = Render(b);
+    // Rows 7, 5, 3 and 1 pixels wide, centred in the client area.
+    for (int x = 9; x <= 15; ++x)
+        EXPECT_EQ(img.pixel(x, 11), ink) << x;
+    EXPECT_NE(img.pixel(8, 11), ink);
+    EXPECT_NE(img.pixel(16, 11), ink);
+    EXPECT_EQ(img.pixel(10, 12), ink);
+    EXPECT_NE(img.pixel(9, 12), ink);
+    EXPECT_EQ(img.pixel(12, 14), ink);
+    EXPECT_NE(img.pixel(11, 14), ink);
+    b.SetMarkDropDown(false);
+    img = Render(b);
+    EXPECT_NE(img.pixel(12, 14), ink);
+    // A caption too wide for the button is shortened with "...", never spilling
+    // over the frame.
+    b.SetDropDownMenu(nullptr);
+    b.resize(40, 25);
+    b.SetCaption("A very long caption indeed");
+    img = Render(b);
+    for (int y = 2; y < 23; ++y)
+        EXPECT_NE(img.pixel(38, y), ink) << y;
 }
