@@ -232,6 +232,7 @@ void TCustomComboEdit::UpdateButtonLook()
 
 void TCustomComboEdit::SetPopup(TPopupWindow *popup)
 {
+    PopupCloseUp(false);
     if (FPopup && FPopup != popup)
         delete FPopup.data();
     FPopup = popup;
@@ -355,7 +356,7 @@ void TCustomComboEdit::PopupCloseUp(bool accept)
 
 bool TCustomComboEdit::eventFilter(QObject *watched, QEvent *event)
 {
-    if (FPopupVisible
+    if (FPopupVisible && FPopup
         && (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick)) {
         auto *w = qobject_cast<QWidget *>(watched);
         const bool ours = w

@@ -376,3 +376,21 @@ TEST(DateEdit, ButtonPressWhileOpenAcceptsOnce)
     EXPECT_EQ(img.pixel(0, 5), button->palette().color(QPalette::Button).rgb());
     EXPECT_EQ(img.pixel(1, 5), button->palette().color(QPalette::Light).rgb());
 }
+
+TEST(DateEdit, StyleChangeWhileOpenClosesTheDropDown)
+{
+    SlovakEdit s;
+    QTest::keyClick(s.edit, Qt::Key_Down, Qt::AltModifier);
+    ASSERT_TRUE(s.edit->PopupVisible());
+    s.edit->SetCalendarStyle(csDialog);
+    EXPECT_FALSE(s.edit->PopupVisible());
+    EXPECT_EQ(s.edit->Popup(), nullptr);
+    QTest::mouseClick(&s.window, Qt::LeftButton, {}, QPoint(200, 150));
+    s.edit->SetCalendarStyle(csPopup);
+    ASSERT_NE(s.edit->Popup(), nullptr);
+    QTest::keyClick(s.edit, Qt::Key_Down, Qt::AltModifier);
+    EXPECT_TRUE(s.edit->PopupVisible());
+    // A press anywhere else closes it without accepting.
+    QTest::mousePress(&s.window, Qt::LeftButton, {}, QPoint(200, 150));
+    EXPECT_FALSE(s.edit->PopupVisible());
+}
