@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QSignalBlocker>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -45,6 +46,25 @@ private:
     TMainForm *form_;
 };
 
+// A right-button press on the tree opens its pop-up menu and leaves the
+// selection where it is: the menu's commands act on the disc being shown, so
+// the highlight must not move to another node that is not open.
+class TTreeRightPressFilter : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick ||
+            event->type() == QEvent::MouseButtonRelease) {
+            if (static_cast<QMouseEvent *>(event)->button() == Qt::RightButton)
+                return true;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
+
 void ExpandAll(QTreeWidgetItem *item)
 {
     item->setExpanded(true);
@@ -61,6 +81,7 @@ void TMainForm::ConnectBrowseHandlers()
     ui->TreeView1->setProperty("orbBrowseBound", true);
     connect(ui->TreeView1, &QTreeWidget::itemClicked, this, Guarded(&TMainForm::TreeView1Click));
     ui->TreeView1->installEventFilter(new TTreeKeyFilter(this));
+    ui->TreeView1->viewport()->installEventFilter(new TTreeRightPressFilter(ui->TreeView1));
     connect(ui->UpButton, &QToolButton::clicked, this, Guarded(&TMainForm::UpButtonClick));
     connect(ui->UpMenu, &QAction::triggered, this, Guarded(&TMainForm::UpButtonClick));
     connect(ui->BackButton, &QToolButton::clicked, this, Guarded(&TMainForm::BackButtonClick));
