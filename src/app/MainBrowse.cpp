@@ -325,10 +325,11 @@ void TMainForm::SetForwardEnabled(bool enabled)
 }
 
 // The history lists hold the places the path box showed. The place the list
-// shows is normally the back list's last entry; after going back to the home
-// path, or forward past the middle of the forward list, it is the forward
-// list's last one; after Up or a typed path it is in neither. Back and Forward
-// always move one place from where the list is.
+// shows is the back list's last entry after a navigation and after going back
+// within the list; after going back to the home path, or forward with three or
+// more entries, it is the forward list's last one. Forward moves one place on
+// from where the list is: when the list is not at the forward list's last
+// entry, that entry is the next place.
 namespace {
 
 bool IsPlace(const std::vector<std::string> &list, const std::string &currentPath)
@@ -344,10 +345,7 @@ void TMainForm::BackButtonClick()
     std::vector<std::string> &b = Browse.BackList;
     std::vector<std::string> &f = Browse.ForwardList;
     const size_t n = b.size();
-    if (n >= 1 && !IsPlace(b, Browse.CurrentPath)) {
-        // The list is past the back list's last place: that place is one back.
-        GoToHistoryPath(b.back());
-    } else if (n >= 3) {
+    if (n >= 3) {
         GoToHistoryPath(b[n - 2]);
         f.push_back(b[n - 1]);
         b.pop_back();

@@ -148,7 +148,13 @@ void TMainForm::LoadSubTree()
             ui->TreeView1->scrollToItem(child);
         }
     }
-    selected->setExpanded(true);
+    {
+        // Expanded here, not by the user: nothing more to read.
+        const bool running = TreeClickRunning;
+        TreeClickRunning = true;
+        selected->setExpanded(true);
+        TreeClickRunning = running;
+    }
     if (selected->childCount() == 0) // no sub-folders: no arrow either
         selected->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicatorWhenChildless);
     selected->setData(0, ImageRole, 0);
