@@ -335,7 +335,9 @@ void TMainForm::FormClose()
     }
     Settings[14] = isMaximized() ? 1 : 0;
     if (!SaveSettings())
-        ShowError("Cannot write the settings file " + DataFolder + "/" + SettingsFileName);
+        ShowError(Text3("Cannot write the settings file ", "Súbor nastavení sa nedá zapísať: ",
+                        "Soubor nastavení nelze zapsat: ") +
+                  DataFolder + "/" + SettingsFileName);
     RunGuarded([this] { DropFileTarget1->Unregister(); });
 }
 
