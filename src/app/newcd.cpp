@@ -97,7 +97,7 @@ void TNewRecordForm::PlaceUpdateNotice()
     QLabel *notice = ui->Label15;
     const int top = ui->Shape1->y() + 4;
     const int height = std::max(notice->fontMetrics().height(), notice->heightForWidth(notice->width()));
-    const int shift = top + height + 2 - ui->Label3->y();
+    const int shift = top + height + 6 - ui->Label3->y();
     notice->setGeometry(notice->x(), top, notice->width(), height);
     if (shift <= 0)
         return;
