@@ -187,6 +187,21 @@ void TMainForm::TreeView1Click()
     } else if (kind == NodeKindGroup) {
         // A group only gathers discs.
     } else if (Settings[10] == 1) {
+        // A folder of a disc that is not open (its node stayed in the tree)
+        // opens its disc first: the list must not show that path on another disc.
+        QTreeWidgetItem *disc = node->parent();
+        const auto isDisc = [](const QTreeWidgetItem *n) {
+            const QVariant k = n->data(0, TreeKindRole);
+            return k.isValid() && k.toInt() == NodeKindDisc;
+        };
+        while (disc && !isDisc(disc))
+            disc = disc->parent();
+        if (disc && CompareNamesFoldAZ(FromQString(disc->text(0)), Browse.LoadedDisc) != 0) {
+            ui->TreeView1->setCurrentItem(disc);
+            TreeView1Click();
+            ui->TreeView1->setCurrentItem(node);
+            Browse.BrowseFlag = 1;
+        }
         const std::string drivePath = DiscPathToDrivePath(NodePath(node));
         Browse.CurrentPath = drivePath + "\\";
         Browse.TargetPath = drivePath;

@@ -77,16 +77,21 @@ protected:
     {
         AddDisc(kDisc, "1234", "258019.61 mb");
         AddDisc("u: [OTHER]", "2", "1 kb");
-        for (int i = 0; i < 3088; ++i)
+        for (int i = 0; i < 3087; ++i)
             Add(kDisc, "1234", "t:\\", "file" + std::to_string(i) + ".txt", 1);
         Add(kDisc, "1234", "t:\\a\\b\\c\\", "deep.txt", 1);
+        Add(kDisc, "1234", "t:\\a\\b\\c\\", "d", 0);
         Add(kDisc, "1234", "t:\\a\\b\\", "c", 0);
         Add(kDisc, "1234", "t:\\a\\", "b", 0);
         Add(kDisc, "1234", "t:\\", "a", 0);
         Add("u: [OTHER]", "2", "u:\\", "other.txt", 1);
+        // A second disc read from the same drive letter, with a folder of the same name.
+        AddDisc("t: [SECOND]", "3", "2 kb");
+        Add("t: [SECOND]", "3", "t:\\a\\", "second.txt", 1);
+        Add("t: [SECOND]", "3", "t:\\", "a", 0);
         files.SaveToFile(data + "/Cat.d");
         discs.SaveToFile(data + "/CdNames/Cat_cdname.d");
-        dir.write("DiVovData/cat.ini", "[CatalogSettings]\nSetup1=0\nSetup12=1\nSetup16=0\nSetup20=1\n"
+        dir.write("DiVovData/cat.ini", "[CatalogSettings]\nSetup1=0\nSetup12=0\nSetup16=0\nSetup20=1\n"
                                        "Setup_Text4=Cat\n" + ini);
     }
     std::unique_ptr<TMainForm> Open()
@@ -275,11 +280,11 @@ TEST_F(MainViewTest, KeysThatMoveTheTreeSelectionRefillTheList)
     QKeyEvent release(QEvent::KeyRelease, Qt::Key_End, Qt::NoModifier);
     QApplication::sendEvent(tree, &release);
     ASSERT_TRUE(tree->currentItem());
-    EXPECT_EQ(tree->currentItem()->text(0), QStringLiteral("u: [OTHER]"));
-    EXPECT_EQ(form->Browse.LoadedDisc, "u: [OTHER]");
-    ExpectOnePlace(*form, "u:\\", QStringLiteral("u: [OTHER]"));
+    EXPECT_EQ(tree->currentItem()->text(0), QStringLiteral("t: [SECOND]"));
+    EXPECT_EQ(form->Browse.LoadedDisc, "t: [SECOND]");
+    ExpectOnePlace(*form, "t:\\", QStringLiteral("t: [SECOND]"));
     // The status bar speaks of the disc shown, not of the entry clicked on the other.
-    EXPECT_EQ(form->ui->StatusBar1->Panel(0).Text, QStringLiteral(" u: [OTHER] "));
+    EXPECT_EQ(form->ui->StatusBar1->Panel(0).Text, QStringLiteral(" t: [SECOND] "));
     EXPECT_TRUE(form->ui->StatusBar1->Panel(3).Text.isEmpty());
 
     QKeyEvent home(QEvent::KeyPress, Qt::Key_Home, Qt::NoModifier);
@@ -311,10 +316,49 @@ TEST_F(MainViewTest, DiscsAndFoldersShowAnArrowAndOpenWhenExpanded)
     QTreeWidgetItem *c = b->child(0);
     ASSERT_TRUE(c);
     c->setExpanded(true);
-    EXPECT_EQ(c->childCount(), 0);
-    EXPECT_EQ(c->childIndicatorPolicy(), QTreeWidgetItem::DontShowIndicatorWhenChildless);
-    ExpectOnePlace(*form, "t:\\a\\b\\c\\", QStringLiteral("c"));
+    QTreeWidgetItem *d = c->child(0);
+    ASSERT_TRUE(d);
+    d->setExpanded(true);
+    EXPECT_EQ(d->childCount(), 0);
+    EXPECT_EQ(d->childIndicatorPolicy(), QTreeWidgetItem::DontShowIndicatorWhenChildless);
+    ExpectOnePlace(*form, "t:\\a\\b\\c\\d\\", QStringLiteral("d"));
     // Expanding another disc opens it.
     other->setExpanded(true);
     EXPECT_EQ(form->Browse.LoadedDisc, "u: [OTHER]");
+}
+
+TEST_F(MainViewTest, FolderNodeOfADiscNotOpenOpensItsDiscFirst)
+{
+    MakeCatalog();
+    auto form = Open();
+    QTreeWidgetItem *a = Node(*form, QStringLiteral("a"));
+    ASSERT_TRUE(a);
+    a->setExpanded(true); // reads the level under a of the first disc
+    ASSERT_GE(form->SelectTreeNodeByText("t: [SECOND]"), 0);
+    form->TreeView1Click();
+    ASSERT_EQ(form->Browse.LoadedDisc, "t: [SECOND]");
+    // Its "a" holds second.txt; the node under the first disc must list that disc's "a".
+    form->ui->TreeView1->setCurrentItem(a);
+    form->TreeView1Click();
+    EXPECT_EQ(form->Browse.LoadedDisc, kDisc);
+    ExpectOnePlace(*form, "t:\\a\\", QStringLiteral("a"));
+    ASSERT_EQ(form->ui->LinksListView->Count(), 1);
+    EXPECT_EQ(form->ui->LinksListView->Model()->Rows().front().Name, "b");
+    EXPECT_EQ(form->ui->StatusBar1->Panel(0).Text, QString::fromUtf8(" t: [Žluťoučký kůň a dlhé meno] "));
+}
+
+TEST_F(MainViewTest, LevelsGoUnderTheirOwnNodeOnly)
+{
+    MakeCatalog();
+    auto form = Open();
+    // Typed deep: the tree has only the first level, so "a" is the nearest node.
+    form->ui->ComboBox1->setEditText(QStringLiteral("t:\\a\\b"));
+    form->ComboBox1Change();
+    QTreeWidgetItem *a = Node(*form, QStringLiteral("a"));
+    ASSERT_TRUE(a);
+    EXPECT_EQ(form->ui->TreeView1->currentItem(), a);
+    Enter(*form, "c"); // lists c, whose folder d must not become a child of a
+    EXPECT_EQ(form->Browse.CurrentPath, "t:\\a\\b\\c\\");
+    for (int i = 0; i < a->childCount(); ++i)
+        EXPECT_NE(a->child(i)->text(0), QStringLiteral("d"));
 }
