@@ -16,6 +16,7 @@
 #include "app/DiscCommands.h"
 #include "app/MainBrowse.h"
 #include "app/MainScan.h"
+#include "app/MainSearch.h"
 #include "app/MainState.h"
 #include "app/Settings.h"
 #include "app/TreeFile.h"
@@ -118,6 +119,9 @@ public:
     void SelectTreeNodeByPath(const std::string &path);
     void CollapseAllNodes();
     QTreeWidgetItem *AddTreeNode(QTreeWidgetItem *parent, const QString &text, int image, int selected, int kind);
+    // Empties a tree view deepest node first, without the recursion of the items' own
+    // destructors (a deep tree would take the stack with it).
+    static void ClearTreeView(QTreeWidget *tree);
 
     // ---- drive scan and archive members (MainScan*.cpp, MainArchive.cpp)
     void ScanButtonClick();
@@ -199,6 +203,63 @@ public:
     TRunTarget RunTarget;                      // set by a click in the file list
     int InfoPanelFlag = 0;                     // 1 while the information panel is shown
     // ---- end of the browse block
+
+    // ---- search: criteria, record filter, results, find in all catalogues
+    //      (MainFilter.cpp, MainSearch.cpp, MainFindAll.cpp)
+    void ConnectSearchHandlers();
+    // A search text without one leading and one trailing "*".
+    std::string TrimMask(const std::string &text) const;
+    // Reads the date and size controls into the search state (raising
+    // ESearchConvertError for a text that does not convert) and installs the
+    // matching filter method on `table` when a date or size is chosen.
+    void SetSearchCriteria(TDataSet *table);
+    // The text of the search panel's date box 1 (from) or 2 (to).
+    std::string SearchDateText(int which) const;
+    // Binds the search table's fields and the panel's choices for one
+    // filtering pass over `table`.
+    void PrepareSearchPass(TDataSet &table);
+    // The filter method for the case option and the chosen criteria.
+    TDataSet::TFilterRecordEvent SearchFilterMethod(bool exact, bool date, bool size);
+    void FlatTable1FilterRecord_Case(TDataSet *DataSet, bool &Accept);
+    void FlatTable1FilterRecord_Size(TDataSet *DataSet, bool &Accept);
+    void FlatTable1FilterRecord_Size_Case(TDataSet *DataSet, bool &Accept);
+    void FlatTable1FilterRecord_Time(TDataSet *DataSet, bool &Accept);
+    void FlatTable1FilterRecord_Time_Case(TDataSet *DataSet, bool &Accept);
+    void FlatTable1FilterRecord_Time_Size(TDataSet *DataSet, bool &Accept);
+    void FlatTable1FilterRecord_Time_Size_Case(TDataSet *DataSet, bool &Accept);
+    void RadioButton5Click();
+    void RadioButton10Click();
+    void SpeedButton1Click();
+    void SpeedButton2Click();
+    void FindButtonClick();
+    void FindMenuClick();
+    void FilterButtonClick();
+    // Adds the records `table` shows to the result list (emptying it first in
+    // a single-catalogue search).
+    void LoadFilterTable(TDataSet &table);
+    void LoadFindAllTable(TExMemoryData &table);
+    // The result notice with `text`, shown over the criteria.
+    void ShowSearchNotice(const QString &text);
+    void SearchViewClick();
+    void SearchViewDblClick();
+    void ShowSearchNote();
+    void ComboBox2Change();
+    void SpeedButton3Click();
+    void SpeedButton4Click();
+    void FindAllButtonClick();
+    void FindAllMenuClick();
+    void FindAll();
+    // The catalogue files of a folder: entries whose extension is exactly ".d".
+    static std::vector<std::string> CatalogFilesOf(const std::string &folder);
+    // The browse texts of the status bar, as a disc's opening left them.
+    void RestoreBrowseStatus(bool numberOnlyWhenSet);
+    TSearchState Search;
+    std::unique_ptr<TFlatTable> FindAllTable;          // one catalogue at a time, during a search of all
+    std::unique_ptr<TDataSource> FindAllSource;
+    std::unique_ptr<TExMemoryData> FindAllResultTable; // the listed records of a search of all catalogues
+    std::vector<std::string> FindAllResultCatalogs;    // the catalogue of each of its records
+    std::vector<std::string> FindAllSkipped;           // catalogue files the last search could not read
+    // ---- end of the search block
 
     // ---- damaged catalogue at start, read-only mode, first start (MainCatalogGuard.cpp)
     // True while the open catalogue is what could be read of a damaged one:

@@ -174,6 +174,10 @@ void TMainForm::FormCreate(TSplashForm *splash, const std::string &dataFolder)
         }
         if (!HasCatalog())
             return leave();
+        // The first catalogue exists: keep the chosen language and the
+        // catalogue's name now, so a session that ends abruptly does not lose them.
+        if (!SaveSettings())
+            ShowError("Cannot write the settings file " + DataFolder + "/" + SettingsFileName);
     }
     EnsureCatalog();
     FirstRun = false;
@@ -451,6 +455,7 @@ void TMainForm::ConnectHandlers()
     connect(ui->ColapsePopup, &QAction::triggered, this, &TMainForm::CollapseAllNodes);
     ConnectScanHandlers();
     ConnectBrowseHandlers();
+    ConnectSearchHandlers();
     ConnectCddbHandlers();
     ConnectDiscHandlers();
     ConnectNotePictureHandlers();

@@ -17,6 +17,7 @@
 TMainForm::~TMainForm()
 {
     CloseTables();
+    ClearTreeView(ui->TreeView1);
     delete ui;
 }
 
