@@ -6,10 +6,12 @@
 #include <QIcon>
 #include <QMainWindow>
 #include <QPixmap>
+#include <QPointer>
 
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,6 +36,8 @@ class QRect;
 class QTreeWidget;
 class QTreeWidgetItem;
 class TSplashForm;
+class TPrintPrepareForm;
+struct TPrintRow;
 class TStatusBarCont;
 class TNewRecordForm;
 class TCddb;
@@ -393,6 +397,24 @@ public:
     // True while a tree click runs: the levels it expands are not the user's.
     bool TreeClickRunning = false;
     // ---- end of the view block
+
+    // ---- print preparation and reports (MainPrint.cpp, selunit.cpp, report.cpp,
+    //      report_cd.cpp, BandReport.cpp)
+    void ConnectPrintHandlers();
+    void PrintButtonClick();
+    // Admits the records whose Path holds the current path (its sub-folders too).
+    void PrintExmemoryDataFilterRecord(TDataSet *DataSet, bool &Accept);
+    // The rows of the search result list in list order, and its selected row,
+    // as the print wizard copies them; whether `source` is that list's view.
+    std::vector<TPrintRow> PrintSearchRows() const;
+    std::optional<TPrintRow> PrintSearchSelectedRow() const;
+    bool IsSearchListView(const QObject *source) const;
+    QPointer<TPrintPrepareForm> PrintPrepareForm; // the wizard while it is open
+signals:
+    // The open catalogue was closed or replaced by another.
+    void CatalogChanged();
+public:
+    // ---- end of the print block
 
     // ---- state shared with the dialogs
     std::string DataFolder;

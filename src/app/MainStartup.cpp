@@ -460,5 +460,6 @@ void TMainForm::ConnectHandlers()
     ConnectDiscHandlers();
     ConnectNotePictureHandlers();
     ConnectViewHandlers();
+    ConnectPrintHandlers();
 
 }
