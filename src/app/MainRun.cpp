@@ -92,8 +92,10 @@ void TMainForm::RunFile(const std::string &path)
 {
     if (path.empty())
         return;
+    // Named once: while the insert-disc message is up the list that asked
+    // loses the focus, and a retry must still name the same catalogue.
+    const std::string catalog = RunCatalogName();
     for (;;) {
-        const std::string catalog = RunCatalogName();
         GetDriveKind(path[0]);
         const std::string inserted = Scan.VolumeSerial;
         const std::string stored = Browse.SelectedSerial.empty() ? "0" : Browse.SelectedSerial;

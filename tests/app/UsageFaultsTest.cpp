@@ -3,11 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QLineEdit>
 #include <QTest>
+#include <QToolButton>
 #include <QTreeWidget>
 
+#include <functional>
+
 #include "app/LangUnit.h"
+#include "app/SearchListView.h"
 #include "platform/Prompt.h"
+#include "platform/VolumeService.h"
 #include "ui_MainForm.h"
 
 #include "DiscTestSupport.h"
@@ -15,6 +21,21 @@
 using namespace disctest;
 
 namespace {
+
+// Answers from a list of actions; each may change the world first, as a user
+// does while a message box is up.
+class ActingPrompt : public Prompt {
+public:
+    std::vector<std::function<PromptResult()>> Actions;
+    std::vector<PromptRequest> Asked;
+    PromptResult Ask(const PromptRequest &request) override
+    {
+        Asked.push_back(request);
+        if (Asked.size() > Actions.size())
+            return PromptResult::Cancel;
+        return Actions[Asked.size() - 1]();
+    }
+};
 
 class UsageFaultsTest : public ::testing::Test {
 protected:
@@ -51,7 +72,7 @@ protected:
 
     orbtest::TempDir dir;
     std::string data;
-    ScriptedPrompt prompt;
+    ActingPrompt prompt;
     PromptScope scope{prompt};
 };
 
@@ -88,6 +109,50 @@ TEST_F(UsageFaultsTest, RightClickOnAnotherDiscKeepsTheOpenDiscSelected)
     QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, at);
     EXPECT_EQ(tree->currentItem(), second);
     EXPECT_EQ(form->Browse.CurrentDisc, "f: [SECOND]");
+}
+
+// Running a found file from a disc that is not in the drive: the insert-disc
+// message named the catalogue the first time, and after OK (the message had
+// taken the focus from the result list) asked again without it.
+TEST_F(UsageFaultsTest, InsertDiscMessageNamesTheCatalogueOnEveryRetry)
+{
+    TwoDiscs();
+    VolumeInfo cd;
+    cd.letter = 'e';
+    cd.type = DRIVE_CDROM;
+    cd.ready = false;
+    VolumeService::SetCurrent(std::make_unique<FixedVolumeService>(std::vector<VolumeInfo>{cd}));
+    auto form = Open();
+    form->show();
+    QApplication::setActiveWindow(form.get());
+    QCoreApplication::processEvents();
+
+    form->ui->FindButton->setChecked(true);
+    form->FindButtonClick();
+    form->ui->Edit1->setText(QStringLiteral("file1"));
+    form->FilterButtonClick();
+    TSearchListView *results = form->ui->SearchView;
+    ASSERT_GE(results->Count(), 1);
+    results->SelectRow(0);
+    results->ActiveView()->setFocus();
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(results->hasFocus());
+    form->SearchViewClick();
+
+    prompt.Actions = {[&] {
+                          results->ActiveView()->clearFocus();
+                          return PromptResult::Ok;
+                      },
+                      [] { return PromptResult::Cancel; }};
+    form->SearchViewDblClick();
+    VolumeService::SetCurrent(nullptr);
+    ASSERT_EQ(prompt.Asked.size(), 2u);
+    const std::string ending = " from the archive - Cat";
+    for (const PromptRequest &asked : prompt.Asked) {
+        const std::string text = asked.text.toStdString();
+        EXPECT_TRUE(text.size() > ending.size() && text.compare(text.size() - ending.size(), ending.size(), ending) == 0)
+            << text;
+    }
 }
 
 } // namespace
