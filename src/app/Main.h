@@ -35,6 +35,7 @@ class TSplashForm;
 class TStatusBarCont;
 class TNewRecordForm;
 class TCddb;
+class TThemeManager;
 struct TFileRow;
 
 namespace Ui {
@@ -244,6 +245,10 @@ public:
     // Runs a modal dialog for a file name to open; tests replace it.
     static std::function<std::string(QWidget *parent, const QString &title, const QString &filter)> OpenPictureDialog1;
     // ---- end of the notes and pictures block
+
+    // ---- visual theme (created in FormCreate, owned by the window)
+    TThemeManager *ThemeManager1 = nullptr;
+    // ---- end of the theme block
 
     // ---- state shared with the dialogs
     std::string DataFolder;
