@@ -476,13 +476,20 @@ void TThemeManager::CollectForms(QWidget *form)
 {
     if (subordinate_)
         return;
+    // Each form is subclassed and its controls collected (a form the manager
+    // may not subclass still has controls that it may).
+    auto collect = [this](QWidget *f) {
+        UpdateSubclassing(f, true);
+        if (!ListOf(f))
+            CollectControls(f);
+    };
     if (form) {
-        UpdateSubclassing(form, true);
+        collect(form);
     } else {
         for (auto &list : lists_)
             list->Clear();
         for (QWidget *f : ScreenForms())
-            UpdateSubclassing(f, true);
+            collect(f);
     }
     if (options_ & (Bit(toResetMouseCapture) | Bit(toSetTransparency)))
         TransparencyFixes(form);
@@ -690,8 +697,8 @@ void TThemeManager::RunPending()
         pendingForms_.erase(pendingForms_.begin());
         if (!form)
             continue;
-        List(ccForm)->Add(form);
-        if (!subordinate_)
+        UpdateSubclassing(form, true);
+        if (!subordinate_ && !ListOf(form))
             CollectControls(form);
         if (options_ & (Bit(toResetMouseCapture) | Bit(toSetTransparency)))
             TransparencyFixes(form);

@@ -129,9 +129,11 @@ TThemeManager::TButtonLayout TThemeManager::CalcButtonLayout(const QRect &client
         glyphPos.setX((client.width() - glyph.width() + 1) / 2);
         textPos.setX((client.width() - caption.width() + 1) / 2);
     }
-    const bool noGlyph = glyph.width() == 0 || glyph.height() == 0;
-    const bool noCaption = caption.width() == 0 || caption.height() == 0;
-    if (noGlyph || noCaption)
+    if (glyph.isEmpty())
+        glyph = QSize(0, 0);
+    if (caption.isEmpty())
+        caption = QSize(0, 0);
+    if (glyph.isEmpty() || caption.isEmpty())
         spacing = 0;
     const int space = horizontal ? client.width() : client.height();
     const int g = horizontal ? glyph.width() : glyph.height();
