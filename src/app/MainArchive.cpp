@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <fstream>
 
 #include "archive/CabSTComps.h"
 #include "archive/DFUnRar.h"
@@ -70,6 +71,12 @@ void AppendMembers(TExMemoryData &scan, const std::string &path, const std::stri
     }
 }
 
+void NoteUnreadableArchive(TScanTally &tally, const std::string &path)
+{
+    ++tally.unreadableArchives;
+    tally.Name(path);
+}
+
 TDateTime QtToDateTime(const QDateTime &t)
 {
     if (!t.isValid())
@@ -87,7 +94,8 @@ std::string ZipMemberDateText(double dateTime)
 
 std::string ShortDateLongTimeText(double dateTime)
 {
-    return dateTime == 0.0 ? std::string() : DateTimeToStr(dateTime);
+    // At most the 20 characters of the date fields, so no part of the time is cut.
+    return dateTime == 0.0 ? std::string() : DateTimeToStrFit(dateTime, 20);
 }
 
 void BindArchiveReaderHooks()
@@ -154,7 +162,7 @@ bool TMainForm::WriteZipFile(const std::string &name, const std::string &folder,
     try {
         zip.SetZipFileName(localFile);
         // The lister keeps nothing of a directory it could not read whole.
-        read = zip.DirectoryRead();
+        read = zip.DirectoryRead() && zip.ErrCode() == 0;
         for (int i = 0; i < zip.Count(); ++i) {
             const ZipDirEntry &e = zip.ZipContents(i);
             if (e.IsDirectory())
@@ -162,8 +170,11 @@ bool TMainForm::WriteZipFile(const std::string &name, const std::string &folder,
             members.push_back({e.FileName, e.UncompressedSize, ZipMemberDateText(DosDateTimeToDateTime(e.DateTime))});
         }
     } catch (const std::exception &) {
-        members.clear();
         read = false;
+    }
+    if (!read) {
+        members.clear();
+        NoteUnreadableArchive(ScanSession.Tally, folder + name);
     }
     zip.SetZipFileName(std::string()); // let go of the listing
     AppendMembers(*ExMemoryData1, folder + name + "\\", Scan.DiscName, Scan.DiscNumber, members);
@@ -198,6 +209,8 @@ bool TMainForm::WriteRarFile(const std::string &name, const std::string &folder,
     }
     rar.OnFileProcessing = nullptr;
     rar.FileList.clear();
+    if (!read) // the header could not be read: nothing of it is listed
+        NoteUnreadableArchive(ScanSession.Tally, folder + name);
     AppendMembers(*ExMemoryData1, folder + name + "\\", Scan.DiscName, Scan.DiscNumber, members);
     return read;
 }
@@ -214,9 +227,12 @@ bool TMainForm::WriteCabFile(const std::string &name, const std::string &folder,
                                                           int, uint16_t date, uint16_t time, uint16_t, bool &) {
             members.push_back({Backslashed(fileName), size, ShortDateLongTimeText(DosDateTimeToDateTime(date, time))});
         });
+        if (!read) // named .cab, but no cabinet
+            NoteUnreadableArchive(ScanSession.Tally, folder + name);
     } catch (const std::exception &) {
         members.clear(); // a damaged cabinet keeps its own record only
         read = false;
+        NoteUnreadableArchive(ScanSession.Tally, folder + name);
     }
     AppendMembers(*ExMemoryData1, folder + name + "\\", Scan.DiscName, Scan.DiscNumber, members);
     return read;

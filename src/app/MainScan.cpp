@@ -11,6 +11,7 @@
 #include <QTreeWidget>
 
 #include <filesystem>
+#include <stdexcept>
 
 #include "app/LangUnit.h"
 #include "app/newcd.h"
@@ -91,7 +92,7 @@ void TMainForm::ClearScan()
 
 void TMainForm::RunScanWizard(int mode)
 {
-    if (!HasCatalog())
+    if (!HasCatalog() || !CatalogWritable())
         return;
     ClearScan();
     char letter = ui->DriveComboBox1->Drive();
@@ -202,6 +203,10 @@ bool TMainForm::NacitajDisk(const std::string &folder)
     reader.ListRar = Settings[4] == 1;
     reader.ListCab = Settings[5] == 1;
     reader.OnRootFolder = ScanSession.OnRootFolder;
+    // A catalogue of an older layout has a narrower Path field than the scan table.
+    if (FlatTable1 && FlatTable1->Active())
+        if (TField *target = FlatTable1->FindField("Path"); target && target->Size() > 0)
+            reader.PathWidth = std::min(reader.PathWidth, size_t(target->Size()));
     reader.IconOf = [](const std::string &local) {
         const QByteArray icon = ReadExeIconStream(QFile::decodeName(QByteArray::fromStdString(local)));
         return icon.toStdString();
@@ -217,6 +222,11 @@ bool TMainForm::NacitajDisk(const std::string &folder)
             WriteCabFile(e.name, storedFolder, local);
     };
     reader.Read(folder, LocalFolderOf(ScanSession.Volume, folder));
+    ScanSession.Tally.Add(reader.Tally);
+    // Never passed off as a full reading: what could not be read is told.
+    const std::string notice = ScanTallyNotice(ScanSession.Tally);
+    if (!notice.empty())
+        Prompt::Current().Show(ToQString(notice), L(34), PromptButtons::Ok, PromptIcon::Warning);
     if (ExMemoryData1->RecordCount() > 0)
         return true;
     Prompt::Current().Show(L(66), L(67), PromptButtons::Ok, PromptIcon::Warning);
@@ -231,6 +241,8 @@ std::string TMainForm::UniqueTitle(const std::string &title)
 
 void TMainForm::SaveToDatabase(const std::string &sizeText, int mode)
 {
+    if (ReadOnlyCatalog)
+        throw std::runtime_error("The archive " + CatalogName + " is open read-only; the scan is not stored.");
     const int kind = ScanSession.Volume.kind;
     const std::string oldDisc = ScanSession.SelectedDisc;
     TExMemoryData &scan = *ExMemoryData1;

@@ -66,6 +66,38 @@ private:
     bool audio_ = false;
 };
 
+// What a scan could not read. The records stay as they are (an unreadable
+// folder is recorded as an empty one, a broken archive without members); the
+// user is told at the end of the reading, never told it all went well.
+struct TScanTally {
+    static constexpr size_t NamedMax = 5; // paths kept for the message
+    int unreadableFolders = 0;
+    int unreadableArchives = 0;
+    // Folders whose path does not fit the catalogue's Path field: recorded,
+    // but their contents are not read.
+    int tooDeepPaths = 0;
+    std::vector<std::string> named; // the first few paths of all three kinds
+
+    int Total() const { return unreadableFolders + unreadableArchives + tooDeepPaths; }
+    void Name(const std::string &path)
+    {
+        if (named.size() < NamedMax)
+            named.push_back(path);
+    }
+    void Add(const TScanTally &other)
+    {
+        unreadableFolders += other.unreadableFolders;
+        unreadableArchives += other.unreadableArchives;
+        tooDeepPaths += other.tooDeepPaths;
+        for (const std::string &p : other.named)
+            Name(p);
+    }
+};
+
+// The notice at the end of a scan that could not read everything, in the
+// current language; empty when everything was read.
+std::string ScanTallyNotice(const TScanTally &tally);
+
 // Walks a folder and everything below it into the scan table: a folder's
 // contents first, then its own record.
 class TDiskReader {
@@ -93,6 +125,11 @@ public:
     void Read(const std::string &storedFolder, const std::string &localFolder);
     // The records appended so far.
     int Records() const { return records_; }
+    // Widest stored folder path, in characters, that the walk opens: the narrower
+    // of the scan table's Path field (the default) and the target table's.
+    size_t PathWidth = 0;
+    // What could not be read (folders, paths too deep for the Path field).
+    TScanTally Tally;
 
 private:
     void Walk(const std::string &storedFolder, const std::string &localFolder, int depth);
@@ -147,8 +184,8 @@ int DiscKindOf(int driveType, const std::string &label, uint32_t serial, std::st
 std::string NameFromDriveText(const std::string &text, std::string *drive);
 
 // `base` made unique among `names` (ignoring case): base, else base + 1,
-// base + 2 ... Every candidate fits the 50-byte name field: a counter never
-// gets cut away, the base gives way to it.
+// base + 2 ... Every candidate fits the 50-character name field: a counter
+// never gets cut away, the base gives way to it (inside its brackets).
 std::string MakeUniqueCdName(const std::string &base, const std::vector<std::string> &names);
 
 // The next disc number after the stored ones (in table order): the first
@@ -169,6 +206,7 @@ struct TScanSession {
     std::vector<std::string> TopFolders;
     int ProgressStep = 0;         // 400 div the number of top folders; kept when there are none
     TScanVolume Volume;           // the drive, as the wizard found it
+    TScanTally Tally;             // what the reading could not read
     std::function<void()> OnRootFolder; // the wizard's progress step
 
     void Clear()

@@ -14,6 +14,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "app/LangUnit.h"
 #include "platform/QtText.h"
 #include "platform/VolumeService.h"
 #include "storage/DataSet.h"
@@ -21,8 +22,7 @@
 
 namespace {
 
-constexpr size_t kNameWidth = 50; // CdName / Namecd field width in bytes
-constexpr size_t kPathWidth = 250; // Path field width of the scan table
+constexpr size_t kNameWidth = 50; // CdName / Namecd field width in characters
 const char *const kNoName = "Bez n\xc3\xa1zvu";
 
 // Deeper than any real tree; only a file system that lies about identities
@@ -191,6 +191,7 @@ TDiskReader::TDiskReader(TDataSet &scanTable, TScanLister &lister) : table_(scan
     ftype_ = &table_.FieldByName("FType");
     serial_ = &table_.FieldByName("CdIdCode");
     icon_ = &table_.FieldByName("Icon");
+    PathWidth = size_t(path_->Size());
 }
 
 void TDiskReader::Read(const std::string &storedFolder, const std::string &localFolder)
@@ -211,9 +212,12 @@ void TDiskReader::Read(const std::string &storedFolder, const std::string &local
 void TDiskReader::Walk(const std::string &storedFolder, const std::string &localFolder, int depth)
 {
     std::vector<TScanEntry> entries;
-    // An unreadable folder ends only its own walk.
-    if (!lister_.List(storedFolder, localFolder, entries))
+    // An unreadable folder ends only its own walk; it is counted.
+    if (!lister_.List(storedFolder, localFolder, entries)) {
+        ++Tally.unreadableFolders;
+        Tally.Name(storedFolder);
         return;
+    }
     for (const TScanEntry &e : entries) {
         if (e.name == "." || e.name == "..")
             continue;
@@ -224,8 +228,14 @@ void TDiskReader::Walk(const std::string &storedFolder, const std::string &local
                 fresh = walked_.insert({e.device, e.inode}).second;
             // A folder whose path would not fit the Path field is recorded but
             // not opened: its contents would be stored under a cut, wrong path.
+            // It is counted, so the end of the scan can say so.
             const std::string inner = storedFolder + e.name + '\\';
-            if (fresh && depth < kMaxDepth && inner.size() <= kPathWidth) {
+            const bool fits = StoredTextLength(inner) <= PathWidth;
+            if (fresh && !fits) {
+                ++Tally.tooDeepPaths;
+                Tally.Name(inner);
+            }
+            if (fresh && depth < kMaxDepth && fits) {
                 const std::string local =
                     localFolder.empty() ? std::string() : localFolder + (e.localName.empty() ? e.name : e.localName) + '/';
                 Walk(inner, local, depth + 1);
@@ -290,7 +300,8 @@ const std::string &TDiskReader::TimeText(FileTime t)
     if (!m.used || m.time != t) {
         m.time = t;
         m.used = true;
-        m.text = FileTimeToStr(t);
+        // The text must fit the date field whole (a cut "PM" would be a wrong time).
+        m.text = DateTimeToStrFit(FileTimeToDateTime(t), size_t(std::max(created_->Size(), 1)));
     }
     return m.text;
 }
@@ -360,11 +371,20 @@ std::string NameFromDriveText(const std::string &text, std::string *drive)
 
 std::string MakeUniqueCdName(const std::string &base, const std::vector<std::string> &names)
 {
+    // Widths count characters. A name cut to make room keeps its closing bracket:
+    // the text inside the brackets gives way.
+    auto cutTo = [&](size_t width) {
+        if (StoredTextLength(base) <= width)
+            return base;
+        if (base.size() >= 2 && base.back() == ']' && width >= 1)
+            return std::string(CutToCharWidth(std::string_view(base).substr(0, base.size() - 1), width - 1)) + ']';
+        return std::string(CutToCharWidth(base, width));
+    };
     auto candidateFor = [&](int counter) {
         if (counter == 0)
-            return CutToByteWidth(base, kNameWidth);
+            return cutTo(kNameWidth);
         const std::string suffix = std::to_string(counter);
-        return CutToByteWidth(base, kNameWidth - suffix.size()) + suffix;
+        return cutTo(kNameWidth - suffix.size()) + suffix;
     };
     int counter = 0;
     std::string candidate = candidateFor(0);
@@ -430,4 +450,45 @@ std::string ScanSizeText(uint64_t size)
     if (size > 2000)
         return TwoDecimals(double(size) / 1024.0) + " kb";
     return std::to_string(size) + " b";
+}
+
+std::string ScanTallyNotice(const TScanTally &tally)
+{
+    if (tally.Total() == 0)
+        return {};
+    const auto line = [](int count, const std::string &text) {
+        return count > 0 ? "\n- " + std::to_string(count) + " " + text : std::string();
+    };
+    const int lang = langunit::CurrentLanguage();
+    const auto pick = [lang](const char *en, const char *sk, const char *cz) {
+        return std::string(lang == langunit::LangEnglish ? en : lang == langunit::LangCzech ? cz : sk);
+    };
+    std::string text =
+        pick("The disc could not be read whole; what was read is kept as it is.",
+             "Disk sa nedal prečítať celý; čo sa prečítalo, zostáva, ako je.",
+             "Disk nešlo přečíst celý; co se přečetlo, zůstává, jak je.") +
+        line(tally.unreadableFolders, pick("folder(s) could not be read (stored as empty folders)",
+                                           "priečinok(-ov) sa nedal prečítať (uložené ako prázdne)",
+                                           "složka(-ek) nešla přečíst (uloženo jako prázdné)")) +
+        line(tally.unreadableArchives, pick("archive(s) could not be read (stored without their members)",
+                                            "archív(-ov) sa nedal prečítať (uložené bez obsahu)",
+                                            "archiv(-ů) nešel přečíst (uloženo bez obsahu)")) +
+        line(tally.tooDeepPaths, pick("folder(s) lie too deep for the catalogue's path field (stored without their "
+                                      "contents)",
+                                      "priečinok(-ov) leží príliš hlboko pre pole cesty katalógu (uložené bez obsahu)",
+                                      "složka(-ek) leží příliš hluboko pro pole cesty katalogu (uloženo bez obsahu)"));
+    if (!tally.named.empty()) {
+        text += "\n\n" + pick("The first of them:", "Prvé z nich:", "První z nich:");
+        for (const std::string &p : tally.named) {
+            // A very deep path is shown by its beginning and its end.
+            const QString shown = ToQString(p);
+            text += "\n  " + (shown.size() <= 90 ? p
+                                                  : FromQString(shown.left(30) + QStringLiteral(" ... ") +
+                                                                shown.right(55)));
+        }
+        const int more = tally.Total() - static_cast<int>(tally.named.size());
+        if (more > 0)
+            text += "\n  " + pick("... and ", "... a ďalších ", "... a dalších ") + std::to_string(more);
+    }
+    return text;
 }

@@ -24,6 +24,7 @@
 #include "app/LangUnit.h"
 #include "app/NewD.h"
 #include "app/Splash.h"
+#include "app/Texts3.h"
 #include "cdaudio/Cddb.h"
 #include "platform/Help.h"
 #include "platform/Prompt.h"
@@ -145,19 +146,21 @@ void TMainForm::FormCreate(TSplashForm *splash, const std::string &dataFolder)
     progress(20);
     progress(30);
 
-    std::error_code ec;
-    if (std::filesystem::is_directory(DataFolder, ec)) {
+    // What the start has to end with, unless the user leaves: a catalogue.
+    // Leaving writes nothing (not even the settings), so the next start asks again.
+    const auto leave = [this, splash] {
+        StartCancelled = true;
+        if (splash)
+            splash->close();
+    };
+    if (!IsFirstRun(DataFolder)) {
         ChooseStartCatalog();
-        std::string error;
-        if (!CatalogName.empty() && CheckCatalogName(CatalogName).empty() &&
-            !OpenCatalog(DataFolder, CatalogName, &error))
-            ShowError(error);
+        if (!CatalogName.empty() && !OpenStartCatalog())
+            return leave();
         progress(45);
         progress(60);
     } else {
-        std::filesystem::create_directories(std::filesystem::path(DataFolder) / "CdNames", ec);
-        if (ec)
-            ShowError("Cannot create the data folder " + DataFolder + ": " + ec.message());
+        // The data folder and its "CdNames" are made with the first catalogue.
         FirstRun = true;
         {
             TLangForm lang(this, true);
@@ -167,6 +170,12 @@ void TMainForm::FormCreate(TSplashForm *splash, const std::string &dataFolder)
             TNewDataForm newData(this);
             ExecModal(newData);
         }
+        if (!HasCatalog())
+            return leave();
+        // The first catalogue exists: keep the chosen language and the
+        // catalogue's name now, so a session that ends abruptly does not lose them.
+        if (!SaveSettings())
+            ShowError("Cannot write the settings file " + DataFolder + "/" + SettingsFileName);
     }
     EnsureCatalog();
     FirstRun = false;
@@ -234,8 +243,12 @@ void TMainForm::RunGuarded(const std::function<void()> &handler)
 
 QString TMainForm::Caption() const
 {
-    return QStringLiteral("Orbalist  - ") + ToQString(langunit::LangString(45)) + QStringLiteral("  : ") +
-           ToQString(CatalogName);
+    const QString caption = QStringLiteral("Orbalist  - ") + ToQString(langunit::LangString(45)) +
+                            QStringLiteral("  : ") + ToQString(CatalogName);
+    if (!ReadOnlyCatalog)
+        return caption;
+    return caption + ToQString(Text3("  (damaged, read-only)", "  (poškodený, len na čítanie)",
+                                     "  (poškozený, jen pro čtení)"));
 }
 
 void TMainForm::showEvent(QShowEvent *event)
@@ -310,7 +323,14 @@ void TMainForm::FormClose()
     CloseTables();
     Settings[8] = width();
     Settings[9] = height();
-    Settings.SetupText[4] = CatalogName;
+    // A damaged catalogue opened read-only does not become the last one, and
+    // nothing may change which catalogue the next start opens.
+    if (ReadOnlyCatalog) {
+        Settings.SetupText[3] = DefaultCatalogText;
+        Settings.SetupText[4] = LastCatalogText;
+    } else {
+        Settings.SetupText[4] = CatalogName;
+    }
     Settings[14] = isMaximized() ? 1 : 0;
     if (!SaveSettings())
         ShowError("Cannot write the settings file " + DataFolder + "/" + SettingsFileName);
@@ -427,7 +447,9 @@ void TMainForm::ConnectHandlers()
     connect(ui->ColapsePopup, &QAction::triggered, this, &TMainForm::CollapseAllNodes);
     ConnectScanHandlers();
     ConnectBrowseHandlers();
+    ConnectSearchHandlers();
     ConnectCddbHandlers();
+    ConnectDiscHandlers();
     ConnectNotePictureHandlers();
 
 }

@@ -17,6 +17,7 @@
 TMainForm::~TMainForm()
 {
     CloseTables();
+    ClearTreeView(ui->TreeView1);
     delete ui;
 }
 
@@ -85,6 +86,7 @@ bool TMainForm::OpenCatalog(const std::string &folder, const std::string &name, 
     const std::string discPath = DiscTablePath(folder, name);
     std::vector<std::string> made; // files this attempt created, removed again on failure
     TOpenTableResult files, discs;
+    const std::string *opening = &filePath; // the file named in a failure
     try {
         std::error_code ec;
         std::filesystem::create_directories(std::filesystem::path(folder) / "CdNames", ec);
@@ -103,6 +105,7 @@ bool TMainForm::OpenCatalog(const std::string &folder, const std::string &name, 
         TOpenTableOptions discOptions;
         discOptions.autoBackup = Settings[13] == 1;
         discOptions.requiredFields = {"CdPicture", "CType"};
+        opening = &discPath;
         discs = OpenCatalogTable(discPath, DiscTableLayout(), discOptions);
     } catch (const std::exception &e) {
         files.table.reset();
@@ -111,7 +114,7 @@ bool TMainForm::OpenCatalog(const std::string &folder, const std::string &name, 
             std::filesystem::remove(f, ec);
         }
         if (error)
-            *error = e.what();
+            *error = *opening + ": " + e.what();
         return false;
     }
     // Both tables of the new catalogue are open: now the old ones can go.
@@ -124,6 +127,7 @@ bool TMainForm::OpenCatalog(const std::string &folder, const std::string &name, 
     CatalogFolder = folder;
     CatalogName = name;
     TreeFilePath = TreePathFor(folder, name);
+    ReadOnlyCatalog = false;
     return true;
 }
 

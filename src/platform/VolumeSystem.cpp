@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -138,6 +140,26 @@ void DescribeBlockVolume(const SystemVolumeOptions &o, const MountEntry &m, cons
 
 } // namespace
 
+// Problem lines ("line N (...): ...") in the order of their line numbers;
+// other lines keep their place after them.
+static std::string SortedByLine(const std::string &text)
+{
+    std::vector<std::pair<long, std::string>> lines;
+    std::istringstream in(text);
+    std::string l;
+    while (std::getline(in, l)) {
+        long n = LONG_MAX;
+        if (l.rfind("line ", 0) == 0)
+            n = std::strtol(l.c_str() + 5, nullptr, 10);
+        lines.emplace_back(n, l);
+    }
+    std::stable_sort(lines.begin(), lines.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    std::string out;
+    for (const auto &[n, line] : lines)
+        out += (out.empty() ? "" : "\n") + line;
+    return out;
+}
+
 std::string DefaultLetterMapPath(const std::string &dataFolder)
 {
     std::string out = dataFolder;
@@ -234,6 +256,12 @@ void SystemVolumeService::Refresh()
         return;
     Rebuild();
     emit DeviceChange();
+}
+
+void SystemVolumeService::SetLetterMapPath(const std::string &path)
+{
+    options_.letterMapPath = path;
+    Rebuild();
 }
 
 std::vector<VolumeInfo> SystemVolumeService::Drives() const
@@ -360,11 +388,17 @@ void SystemVolumeService::Rebuild()
             present.push_back(c.identity);
     bool changed = false;
     auto letters = map.Assign(present, changed);
+    const std::string folderProblems = map.FolderProblems();
+    if (!folderProblems.empty())
+        problem = SortedByLine(problem + (problem.empty() ? "" : "\n") + folderProblems);
+    // A map file made now says how to bind a folder.
+    if (!haveFile && !o.letterMapPath.empty())
+        map.AddHeaderComment();
     if (changed || !haveFile) {
         if (!o.letterMapPath.empty() && !(map.Text().empty() && !haveFile)) {
             std::string saveProblem;
             if (!map.Save(o.letterMapPath, saveProblem))
-                problem += (problem.empty() ? "" : "; ") + saveProblem;
+                problem += (problem.empty() ? "" : "\n") + saveProblem;
         }
     }
     memoryMap_ = map.Text();

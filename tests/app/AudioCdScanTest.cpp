@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <mutex>
 
+#include "app/CatalogTables.h"
 #include "app/LangUnit.h"
 #include "app/Main.h"
 #include "app/newcd.h"
@@ -98,6 +99,10 @@ protected:
         dir.write("DiVovData/cat.ini", "[CatalogSettings]\nSetup1=0\nSetup6=1\nSetup17=1\nSetup20=1\n"
                                        "Setup_Text4=Music\nSetup_Text2=" + server + "\nSetup19="
                                            + std::to_string(cdInterface) + "\n");
+        // The catalogue the settings name exists (empty).
+        fs::create_directories(fs::path(data) / "CdNames");
+        OpenCatalogTable(data + "/Music.d", FileTableLayout(), {});
+        OpenCatalogTable(data + "/CdNames/Music_cdname.d", DiscTableLayout(), {});
         form = std::make_unique<TMainForm>(nullptr, data);
         form->ui->DriveComboBox1->SetDrive(letter);
     }
