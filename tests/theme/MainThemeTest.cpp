@@ -6,8 +6,10 @@
 
 #include <filesystem>
 
+#include "app/CatalogTables.h"
 #include "app/Lang.h"
 #include "app/Main.h"
+#include "platform/Prompt.h"
 #include "support/TempDir.h"
 #include "theme/ThemeMgr.h"
 #include "theme/ThemeTestSupport.h"
@@ -21,6 +23,10 @@ TEST(MainTheme, WindowCreatesThemeManager1AndEveryFormIsCollected)
     const std::string data = dir.file("DiVovData");
     std::filesystem::create_directories(std::filesystem::path(data) / "CdNames");
     dir.write("DiVovData/cat.ini", "[CatalogSettings]\nSetup1=0\nSetup20=0\nSetup_Text3=Music\n");
+    OpenCatalogTable(data + "/Music.d", FileTableLayout(), {});
+    OpenCatalogTable(data + "/CdNames/Music_cdname.d", DiscTableLayout(), {});
+    ScriptedPrompt prompt; // no message box may wait for a click here
+    PromptScope scope(prompt);
     {
         TMainForm form(nullptr, data);
         auto *manager = form.findChild<TThemeManager *>(QStringLiteral("ThemeManager1"));
