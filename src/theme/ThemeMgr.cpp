@@ -612,12 +612,19 @@ void TThemeManager::UpdateSubclassing(QWidget *control, bool inserting)
         RemoveEverywhere(control);
         return;
     }
-    // A control is in one list only.
-    for (auto &other : lists_)
-        if (other.get() != list)
+    // A control is in one list only; one that changes lists takes its
+    // controls along (leaving the old list gave them back).
+    bool moved = false;
+    for (auto &other : lists_) {
+        if (other.get() != list && other->Find(control) >= 0) {
             other->Remove(control);
+            moved = true;
+        }
+    }
     const bool wasThere = list->Find(control) >= 0;
     list->Add(control);
+    if (moved && list->ControlClass() != ccFrame && list->ControlClass() != ccForm)
+        CollectControls(control);
     switch (list->ControlClass()) {
     case ccListView:
         // A list view that has its window already is made again under the new handling.

@@ -83,6 +83,18 @@ TEST_F(ThemeManagerTest, CollectsEveryControlIntoTheListOfItsClass)
     manager.UpdateSubclassing(f.button, true);
     EXPECT_EQ(manager.ListOf(f.button), manager.List(ccWinControl));
     EXPECT_EQ(manager.List(ccButtonControl)->Count(), 1);
+
+    // A container that changes lists keeps its controls collected.
+    manager.SetOptions(DefaultThemeOptions);
+    auto *box = new QWidget(&f.form);
+    auto *inner = new QCheckBox(QStringLiteral("Inner"), box);
+    manager.UpdateSubclassing(box, true);
+    ASSERT_EQ(manager.ListOf(box), manager.List(ccFrame));
+    ASSERT_EQ(manager.ListOf(inner), manager.List(ccButtonControl));
+    manager.SetOptions(DefaultThemeOptions & ~Bit(toSubclassFrame));
+    manager.UpdateSubclassing(box, true);
+    EXPECT_EQ(manager.ListOf(box), manager.List(ccWinControl));
+    EXPECT_EQ(manager.ListOf(inner), manager.List(ccButtonControl));
 }
 
 TEST_F(ThemeManagerTest, WithoutTheLibraryOnlyListViewsAreSubclassed)
