@@ -175,6 +175,7 @@ int TWindowProcList::Add(QWidget *control)
     Entry e;
     e.control = control;
     e.widget = control;
+    e.meta = control->metaObject();
     const QObject *key = control;
     e.destroyed = QObject::connect(control, &QObject::destroyed, this, [this, key] { Forget(key); });
     if (class_ == ccCheckListBox) {
@@ -224,8 +225,8 @@ void TWindowProcList::RestoreEntry(Entry &e)
         }
         w->update();
     }
-    delete e.ownDelegate;
-    e.ownDelegate = nullptr;
+    delete e.ownDelegate.data();
+    e.ownDelegate.clear();
 }
 
 void TWindowProcList::Remove(QObject *control)
@@ -254,8 +255,8 @@ void TWindowProcList::Forget(const QObject *control)
     if (index >= 0) {
         Entry &e = entries_[index];
         QObject::disconnect(e.destroyed);
-        // The control's own delegate pointer dies with it; ours is ours to free.
-        delete e.ownDelegate;
+        // Our delegate is the control's child: gone with it, or freed here.
+        delete e.ownDelegate.data();
         entries_.erase(entries_.begin() + index);
         lastControl_ = nullptr;
         lastIndex_ = -1;
@@ -297,7 +298,8 @@ bool TWindowProcList::eventFilter(QObject *watched, QEvent *event)
     if (index < 0)
         return false;
     QWidget *control = entries_[index].widget;
-    if (!control)
+    // A control whose class no longer answers is being destroyed: hands off.
+    if (!control || control->metaObject() != entries_[index].meta)
         return false;
     owner_->ChildrenChanged(control, event);
     if ((owner_->*handler_)(control, event))

@@ -101,9 +101,10 @@ private:
     struct Entry {
         const QObject *control = nullptr;
         QPointer<QWidget> widget;
+        const QMetaObject *meta = nullptr; // the class it was added as
         QMetaObject::Connection destroyed;
         QPointer<QAbstractItemDelegate> previousDelegate; // check-list boxes
-        QAbstractItemDelegate *ownDelegate = nullptr;
+        QPointer<QAbstractItemDelegate> ownDelegate; // parented to the control
     };
     void Forget(const QObject *control); // the control is gone: drop it without touching it
     void RestoreEntry(Entry &e);

@@ -167,6 +167,13 @@ TEST_F(ThemedPaint, ThemedControlsLookAsTheStyleDrawsThem)
     for (QWidget *w : std::initializer_list<QWidget *>{g.bitBtn, g.flat, g.raised, g.group, g.panel, g.winPanel,
                                                         g.status, g.tree, g.page})
         EXPECT_TRUE(painted.count(w)) << w->metaObject()->className();
+
+    // Controls destroyed while collected leave the painting of the rest intact.
+    painted.clear();
+    for (QWidget *w : g.Controls())
+        delete w;
+    EXPECT_EQ(DiffShare(g.form.grab().toImage(), g.form.grab().toImage(), 0), 0.0);
+    EXPECT_EQ(painted, (std::set<QWidget *>{&g.form}));
 }
 
 TEST_F(ThemedPaint, GroupBoxFrameAndCaption)
