@@ -418,7 +418,7 @@ bool TThemeManager::FrameWindowProc(QWidget *control, QEvent *event)
             QPainter p(control);
             PaintParentBackground(control, p);
         }
-        return true;
+        return false;
     }
     return false;
 }
