@@ -41,6 +41,7 @@ struct TPrintRow;
 class TStatusBarCont;
 class TNewRecordForm;
 class TCddb;
+class TThemeManager;
 struct TFileRow;
 
 namespace Ui {
@@ -377,6 +378,10 @@ public:
     // Runs a modal dialog for a file name to open; tests replace it.
     static std::function<std::string(QWidget *parent, const QString &title, const QString &filter)> OpenPictureDialog1;
     // ---- end of the notes and pictures block
+
+    // ---- visual theme (created in FormCreate, owned by the window)
+    TThemeManager *ThemeManager1 = nullptr;
+    // ---- end of the theme block
 
     // ---- what the main window shows: status panels, language, geometry,
     //      tree and list kept on one place (MainView.cpp)

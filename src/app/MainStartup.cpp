@@ -31,6 +31,7 @@
 #include "platform/Prompt.h"
 #include "platform/ShellInfo.h"
 #include "platform/VolumeService.h"
+#include "theme/ThemeMgr.h"
 #include "platform/QtText.h"
 #include "ui_MainForm.h"
 #include "util/BaseFileUtils.h"
@@ -144,6 +145,10 @@ void TMainForm::FormCreate(TSplashForm *splash, const std::string &dataFolder)
     case 3: ui->SmallIconViewMenu->setChecked(true); break;
     default: ui->ReportViewMenu->setChecked(true); break;
     }
+    // The theme manager: the standard controls of every form paint in the active style.
+    ThemeManager1 = new TThemeManager(this);
+    ThemeManager1->setObjectName(QStringLiteral("ThemeManager1"));
+    ThemeManager1->CollectForms(nullptr);
     progress(10);
     progress(20);
     progress(30);
