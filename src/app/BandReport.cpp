@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QDate>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -26,8 +27,16 @@ std::function<int(QPrintPreviewDialog &)> TBandReport::RunPreview = [](QPrintPre
     return dialog.exec();
 };
 
+QString TBandReport::PdfStartFolder()
+{
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (!documents.isEmpty() && QFileInfo(documents).isDir())
+        return documents;
+    return QDir::homePath();
+}
+
 std::function<std::string(QWidget *parent)> TBandReport::AskPdfFileName = [](QWidget *parent) {
-    const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    const QString folder = PdfStartFolder();
     QString name = QFileDialog::getSaveFileName(parent, QStringLiteral("PDF"), folder,
                                                 QStringLiteral("PDF (*.pdf)"));
     if (!name.isEmpty() && QFileInfo(name).suffix().isEmpty())

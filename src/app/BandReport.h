@@ -84,6 +84,10 @@ public:
     // Asks for the name of the PDF file to write (empty: cancelled); tests
     // replace it.
     static std::function<std::string(QWidget *parent)> AskPdfFileName;
+    // Where that question starts: the documents folder, or the home folder
+    // when there is no documents folder (the file dialog would otherwise offer
+    // the missing folder's name as the file name).
+    static QString PdfStartFolder();
     // The preview's "write PDF" action, as the tool bar button triggers it.
     void SavePdfFromPreview(QWidget *parent);
 

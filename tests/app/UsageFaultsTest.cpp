@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QTest>
 #include <QToolButton>
@@ -10,6 +12,7 @@
 
 #include <functional>
 
+#include "app/BandReport.h"
 #include "app/LangUnit.h"
 #include "app/SearchListView.h"
 #include "platform/Prompt.h"
@@ -20,11 +23,13 @@
 
 using namespace disctest;
 
-namespace {
+namespace
+{
 
 // Answers from a list of actions; each may change the world first, as a user
 // does while a message box is up.
-class ActingPrompt : public Prompt {
+class ActingPrompt : public Prompt
+{
 public:
     std::vector<std::function<PromptResult()>> Actions;
     std::vector<PromptRequest> Asked;
@@ -37,7 +42,8 @@ public:
     }
 };
 
-class UsageFaultsTest : public ::testing::Test {
+class UsageFaultsTest : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -49,8 +55,9 @@ protected:
 
     void Ini(const std::string &catalog)
     {
-        dir.write("DiVovData/cat.ini", "[CatalogSettings]\nSetup1=0\nSetup12=1\nSetup16=0\nSetup20=1\nSetup_Text4=" +
-                                           catalog + "\n");
+        dir.write("DiVovData/cat.ini",
+                  "[CatalogSettings]\nSetup1=0\nSetup12=1\nSetup16=0\nSetup20=1\nSetup_Text4=" + catalog +
+                      "\n");
     }
 
     // "Cat" with two discs and no tree file.
@@ -150,9 +157,35 @@ TEST_F(UsageFaultsTest, InsertDiscMessageNamesTheCatalogueOnEveryRetry)
     const std::string ending = " from the archive - Cat";
     for (const PromptRequest &asked : prompt.Asked) {
         const std::string text = asked.text.toStdString();
-        EXPECT_TRUE(text.size() > ending.size() && text.compare(text.size() - ending.size(), ending.size(), ending) == 0)
+        EXPECT_TRUE(text.size() > ending.size() &&
+                    text.compare(text.size() - ending.size(), ending.size(), ending) == 0)
             << text;
     }
+}
+
+// Writing a report as PDF for a user without a documents folder: the file
+// dialog offered "Documents" as the file's name (in the home folder).
+TEST(UsageFaults, PdfFileQuestionStartsInAFolderThatExists)
+{
+    orbtest::TempDir home;
+    const QByteArray oldHome = qgetenv("HOME");
+    const QByteArray oldConfig = qgetenv("XDG_CONFIG_HOME");
+    qputenv("HOME", QByteArray::fromStdString(home.path().string()));
+    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(home.file(".config")));
+    const QString withoutDocuments = TBandReport::PdfStartFolder();
+    fs::create_directories(home.path() / "Documents");
+    const QString withDocuments = TBandReport::PdfStartFolder();
+    qputenv("HOME", oldHome);
+    if (oldConfig.isEmpty())
+        qunsetenv("XDG_CONFIG_HOME");
+    else
+        qputenv("XDG_CONFIG_HOME", oldConfig);
+
+    EXPECT_TRUE(QFileInfo(withoutDocuments).isDir()) << withoutDocuments.toStdString();
+    EXPECT_EQ(QDir(withoutDocuments).canonicalPath(),
+              QDir(QString::fromStdString(home.path().string())).canonicalPath());
+    EXPECT_EQ(QDir(withDocuments).canonicalPath(),
+              QDir(QString::fromStdString(home.file("Documents"))).canonicalPath());
 }
 
 } // namespace
