@@ -6,6 +6,7 @@
 #include <QIcon>
 #include <QMainWindow>
 #include <QPixmap>
+#include <QPointer>
 
 #include <functional>
 #include <memory>
@@ -20,6 +21,7 @@
 #include "storage/ExMemDS.h"
 #include "storage/FlatTbl.h"
 
+class QComboBox;
 class QDialog;
 class QLabel;
 class QMenu;
@@ -191,6 +193,44 @@ public:
     TRunTarget RunTarget;                      // set by a click in the file list
     int InfoPanelFlag = 0;                     // 1 while the information panel is shown
     // ---- end of the browse block
+
+    // ---- catalogue commands, backup and restore, properties, setup and about
+    //      (MainCatalog.cpp, MainBackup.cpp)
+    // Binds the commands of this block and the table engine's password prompt.
+    void ConnectCatalogHandlers();
+    void NewMenuClick();
+    void OpenButtonClick();
+    // Opens the catalogue file `fileName` from any folder (its disc table and
+    // tree file are in that folder's "CdNames"). False, after telling the user
+    // which file failed and why, leaves the open catalogue as it was.
+    bool OpenCatalogFile(const std::string &fileName);
+    void DelArchMenuClick();
+    void LoadArchivesToCombo(QComboBox *ComboBox) const;
+    // Names of the catalogues of `folder` (entries whose extension is exactly
+    // ".d"), in the order the folder lists them.
+    static std::vector<std::string> CatalogNamesIn(const std::string &folder);
+    // Deletes catalogue `name` of the data folder after asking; refuses the open
+    // catalogue and any name that is not a plain name inside the data folder.
+    // True when its files were deleted.
+    bool DeleteCatalog(const std::string &name);
+    void BackupCreateMenuClick();
+    void RecoverDatabaseMenuClick();
+    // Puts catalogue `name` of the data folder back to its ".~d" backups. False
+    // with the reason (nothing changed) or with an empty reason when no backup
+    // of the file table exists.
+    bool RestoreCatalog(const std::string &name, std::string *error);
+    void RecoverTreeSetupMenuClick();
+    void PropertiesMenuClick();
+    void SetupButtonClick();
+    void AboutButtonClick();
+    // The open dialog of the open and restore commands: the chosen file, or
+    // empty when the user cancels. Tests replace it.
+    static std::function<std::string(TMainForm &)> RunOpenDialog;
+    std::string ChooseCatalogFile();
+    // The window's active control: the last of its widgets that had the focus
+    // (kept while the focus is in a menu, a tool button or a dialog).
+    QPointer<QWidget> ActiveControl;
+    // ---- end of the catalogue block
 
     // ---- state shared with the dialogs
     std::string DataFolder;

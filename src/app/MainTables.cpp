@@ -84,6 +84,7 @@ bool TMainForm::OpenCatalog(const std::string &folder, const std::string &name, 
     const std::string discPath = DiscTablePath(folder, name);
     std::vector<std::string> made; // files this attempt created, removed again on failure
     TOpenTableResult files, discs;
+    const std::string *opening = &filePath; // named in the error
     try {
         std::error_code ec;
         std::filesystem::create_directories(std::filesystem::path(folder) / "CdNames", ec);
@@ -99,6 +100,7 @@ bool TMainForm::OpenCatalog(const std::string &folder, const std::string &name, 
         files = OpenCatalogTable(filePath, FileTableLayout(), fileOptions);
         if (files.created)
             made.push_back(filePath);
+        opening = &discPath;
         TOpenTableOptions discOptions;
         discOptions.autoBackup = Settings[13] == 1;
         discOptions.requiredFields = {"CdPicture", "CType"};
@@ -110,7 +112,7 @@ bool TMainForm::OpenCatalog(const std::string &folder, const std::string &name, 
             std::filesystem::remove(f, ec);
         }
         if (error)
-            *error = e.what();
+            *error = *opening + ": " + e.what();
         return false;
     }
     // Both tables of the new catalogue are open: now the old ones can go.

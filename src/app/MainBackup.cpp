@@ -1,0 +1,210 @@
+// Backup and restore: the automatic ".~d" backup switch, restoring a
+// catalogue's two tables from their backups, and dropping the tree file.
+#include "app/Main.h"
+
+#include <QAction>
+#include <QTemporaryFile>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "app/LangUnit.h"
+#include "platform/Prompt.h"
+#include "platform/QtText.h"
+#include "storage/FlatTbl.h"
+#include "ui_MainForm.h"
+#include "util/BaseFileUtils.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+QString L(int n)
+{
+    return ToQString(langunit::LangString(n));
+}
+
+std::string BackupOf(const std::string &tableFile)
+{
+    return fs::path(tableFile).replace_extension(".~d").string();
+}
+
+bool ReadWholeFile(const std::string &fileName, std::string &bytes, std::string &error)
+{
+    std::ifstream in(fileName, std::ios::binary);
+    if (!in) {
+        error = fileName + ": cannot be read";
+        return false;
+    }
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (in.bad()) {
+        error = fileName + ": cannot be read";
+        return false;
+    }
+    return true;
+}
+
+// A table file that the engine cannot open must not replace a working one.
+bool CheckTableFile(const std::string &fileName, std::string &error)
+{
+    try {
+        TFlatTable table;
+        table.SetTableName(fileName);
+        table.Open();
+        table.Close();
+        return true;
+    } catch (const std::exception &e) {
+        error = fileName + ": " + e.what();
+        return false;
+    }
+}
+
+// `bytes` written to a new temporary file beside `target` and flushed to the
+// disk; the name of that file, or empty with the reason in `error`.
+std::string WriteTemporaryBeside(const std::string &target, const std::string &bytes, std::string &error)
+{
+    QTemporaryFile file(ToQString(target) + QStringLiteral(".XXXXXX"));
+    if (!file.open()) {
+        error = target + ": " + FromQString(file.errorString());
+        return {};
+    }
+    const bool written = file.write(bytes.data(), static_cast<qint64>(bytes.size())) ==
+                             static_cast<qint64>(bytes.size()) &&
+                         file.flush() && ::fsync(file.handle()) == 0;
+    if (!written) {
+        error = target + ": " + FromQString(file.errorString());
+        return {};
+    }
+    file.setAutoRemove(false);
+    return FromQString(file.fileName());
+}
+
+void RemoveQuietly(const std::string &fileName)
+{
+    std::error_code ec;
+    fs::remove(fileName, ec);
+}
+
+bool SameFolder(const std::string &a, const std::string &b)
+{
+    std::error_code ec;
+    return a == b || fs::equivalent(a, b, ec);
+}
+
+} // namespace
+
+void TMainForm::BackupCreateMenuClick()
+{
+    // The action has already switched its check mark; the setting follows it
+    // and applies to the tables opened from now on.
+    Settings[13] = ui->BackupCreateMenu->isChecked() ? 1 : 0;
+}
+
+bool TMainForm::RestoreCatalog(const std::string &name, std::string *error)
+{
+    std::string reason;
+    auto fail = [&](const std::string &text) {
+        if (error)
+            *error = text;
+        return false;
+    };
+    if (!CheckCatalogName(name).empty())
+        return fail(CheckCatalogName(name));
+    const std::string tables[2] = {FileTablePath(DataFolder, name), DiscTablePath(DataFolder, name)};
+    const std::string backups[2] = {BackupOf(tables[0]), BackupOf(tables[1])};
+    std::error_code ec;
+    if (!fs::exists(backups[0], ec))
+        return fail(std::string()); // no backup of the file table at all
+    if (!fs::exists(backups[1], ec))
+        return fail(langunit::LangString(134) + backups[1]);
+
+    // Both backups must be readable tables before anything is touched.
+    std::string bytes[2];
+    for (int i = 0; i < 2; ++i)
+        if (!CheckTableFile(backups[i], reason) || !ReadWholeFile(backups[i], bytes[i], reason))
+            return fail(reason);
+
+    // Copies of both backups beside the tables; only when both are on the disk
+    // are they renamed over the tables.
+    std::string temporaries[2];
+    for (int i = 0; i < 2; ++i) {
+        temporaries[i] = WriteTemporaryBeside(tables[i], bytes[i], reason);
+        if (temporaries[i].empty()) {
+            for (const std::string &t : temporaries)
+                if (!t.empty())
+                    RemoveQuietly(t);
+            return fail(reason);
+        }
+    }
+    // The file table's present content, to put back should the second rename fail.
+    std::string previous;
+    const bool hadFileTable = fs::exists(tables[0], ec);
+    if (hadFileTable && !ReadWholeFile(tables[0], previous, reason)) {
+        RemoveQuietly(temporaries[0]);
+        RemoveQuietly(temporaries[1]);
+        return fail(reason);
+    }
+    fs::rename(temporaries[0], tables[0], ec);
+    if (ec) {
+        RemoveQuietly(temporaries[0]);
+        RemoveQuietly(temporaries[1]);
+        return fail(tables[0] + ": " + ec.message());
+    }
+    fs::rename(temporaries[1], tables[1], ec);
+    if (ec) {
+        const std::string renameError = tables[1] + ": " + ec.message();
+        RemoveQuietly(temporaries[1]);
+        std::string undo;
+        if (hadFileTable)
+            WriteFileAtomically(tables[0], previous, undo);
+        else
+            RemoveQuietly(tables[0]);
+        return fail(renameError);
+    }
+
+    // The open catalogue is read again from the restored files.
+    if (name == CatalogName && SameFolder(CatalogFolder, DataFolder)) {
+        std::string openError;
+        if (!OpenCatalog(DataFolder, name, &openError))
+            return fail(openError);
+    }
+    return true;
+}
+
+void TMainForm::RecoverDatabaseMenuClick()
+{
+    if (Prompt::Current().Show(L(136), L(34), PromptButtons::YesNo, PromptIcon::Question, PromptResult::No) !=
+        PromptResult::Yes)
+        return;
+    const std::string chosen = ChooseCatalogFile();
+    if (chosen.empty())
+        return;
+    // Whatever folder the file came from, the catalogue of that name in the
+    // data folder is restored.
+    const std::string name = fs::path(chosen).stem().string();
+    std::string error;
+    if (RestoreCatalog(name, &error)) {
+        FormShow();
+        return;
+    }
+    if (error.empty())
+        Prompt::Current().Show(L(134));
+    else
+        ShowError(error);
+}
+
+void TMainForm::RecoverTreeSetupMenuClick()
+{
+    if (Prompt::Current().Show(L(135), L(34), PromptButtons::YesNo, PromptIcon::Question, PromptResult::No) !=
+        PromptResult::Yes)
+        return;
+    std::error_code ec;
+    if (!TreeFilePath.empty() && fs::remove(TreeFilePath, ec) == false && ec) {
+        ShowError(TreeFilePath + ": " + ec.message());
+        return;
+    }
+    FormShow();
+}
