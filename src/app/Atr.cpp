@@ -55,12 +55,13 @@ TAtrForm::TAtrForm(TMainForm *main, QWidget *parent)
     for (int i = 1; i <= 18; ++i)
         if (auto *label = findChild<QLabel *>(QStringLiteral("Label%1").arg(i)))
             background.push_back(label);
-    main_->PaintDialog(this, background);
     // The attribute boxes show, they do not edit.
     for (QCheckBox *box : {ui->ReadOnlyBox, ui->ArchiveBox, ui->HiddenBox, ui->SystemBox}) {
         box->setAttribute(Qt::WA_TransparentForMouseEvents);
         box->setFocusPolicy(Qt::NoFocus);
+        box->setBackgroundRole(QPalette::Window);
     }
+    main_->PaintDialog(this, background);
     connect(ui->BitBtn1, &QPushButton::clicked, this, &QDialog::accept);
     // F1: the dialog's help page.
     connect(new QShortcut(QKeySequence(Qt::Key_F1), this), &QShortcut::activated, this, [this] {

@@ -3,6 +3,8 @@
 #include "app/Main.h"
 
 #include <QAction>
+#include <QComboBox>
+#include <QTreeWidget>
 #include <QTemporaryFile>
 
 #include <unistd.h>
@@ -11,6 +13,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "app/FileListView.h"
 #include "app/LangUnit.h"
 #include "platform/Prompt.h"
 #include "platform/QtText.h"
@@ -63,8 +66,10 @@ bool CheckTableFile(const std::string &fileName, std::string &error)
 }
 
 // `bytes` written to a new temporary file beside `target` and flushed to the
-// disk; the name of that file, or empty with the reason in `error`.
-std::string WriteTemporaryBeside(const std::string &target, const std::string &bytes, std::string &error)
+// disk, with the permission bits of `model`; the name of that file, or empty
+// with the reason in `error`.
+std::string WriteTemporaryBeside(const std::string &target, const std::string &model, const std::string &bytes,
+                                 std::string &error)
 {
     QTemporaryFile file(ToQString(target) + QStringLiteral(".XXXXXX"));
     if (!file.open()) {
@@ -78,6 +83,10 @@ std::string WriteTemporaryBeside(const std::string &target, const std::string &b
         error = target + ": " + FromQString(file.errorString());
         return {};
     }
+    std::error_code ec;
+    const fs::perms perms = fs::status(model, ec).permissions();
+    if (!ec)
+        fs::permissions(FromQString(file.fileName()), perms, ec);
     file.setAutoRemove(false);
     return FromQString(file.fileName());
 }
@@ -131,7 +140,10 @@ bool TMainForm::RestoreCatalog(const std::string &name, std::string *error)
     // are they renamed over the tables.
     std::string temporaries[2];
     for (int i = 0; i < 2; ++i) {
-        temporaries[i] = WriteTemporaryBeside(tables[i], bytes[i], reason);
+        // The restored table keeps the present table's permissions (the
+        // backup's when the table is gone).
+        const std::string &model = fs::exists(tables[i], ec) ? tables[i] : backups[i];
+        temporaries[i] = WriteTemporaryBeside(tables[i], model, bytes[i], reason);
         if (temporaries[i].empty()) {
             for (const std::string &t : temporaries)
                 if (!t.empty())
@@ -187,6 +199,11 @@ void TMainForm::RecoverDatabaseMenuClick()
     const std::string name = fs::path(chosen).stem().string();
     std::string error;
     if (RestoreCatalog(name, &error)) {
+        // The views are built anew; a restored catalogue may have no discs at
+        // all, and the show handler leaves the views of an empty one alone.
+        ui->LinksListView->clear();
+        ui->TreeView1->clear();
+        ui->ComboBox2->clear();
         FormShow();
         return;
     }

@@ -5,6 +5,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalBlocker>
@@ -78,6 +79,20 @@ void TUpDown::Click(bool up)
     Associate->setText(QString::number(value));
 }
 
+void TShape::SetPenColor(const QColor &color)
+{
+    pen_ = color;
+    update();
+}
+
+void TShape::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(pen_, 1));
+    painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 4, 4);
+}
+
 TSetupForm::TSetupForm(TMainForm *main, QWidget *parent)
     : QDialog(parent ? parent : main), ui(new Ui::TSetupForm), main_(main)
 {
@@ -114,17 +129,18 @@ void TSetupForm::ColourDialog()
     std::vector<QWidget *> background{ui->Shape1, ui->Panel1, ui->Panel2, ui->Panel3,
                                       ui->Panel4, ui->Panel5, ui->Panel7};
     for (int i = 1; i <= 8; ++i)
-        if (auto *box = findChild<QCheckBox *>(QStringLiteral("CheckBox%1").arg(i)))
+        if (auto *box = findChild<QCheckBox *>(QStringLiteral("CheckBox%1").arg(i))) {
+            // A button fills with its button colour unless told otherwise.
+            box->setBackgroundRole(QPalette::Window);
             background.push_back(box);
+        }
     for (int i = 1; i <= 13; ++i)
         if (auto *label = findChild<QLabel *>(QStringLiteral("Label%1").arg(i)))
             background.push_back(label);
     main_->PaintDialog(this, background);
     // The two outlines in the frame colour.
-    const QString frame = main_->FrameColor().name();
-    for (QWidget *shape : {ui->Shape2, ui->Shape3})
-        shape->setStyleSheet(QStringLiteral("#%1 { border: 1px solid %2; border-radius: 3px; }")
-                                 .arg(shape->objectName(), frame));
+    ui->Shape2->SetPenColor(main_->FrameColor());
+    ui->Shape3->SetPenColor(main_->FrameColor());
 }
 
 void TSetupForm::FormShow()

@@ -3,7 +3,9 @@
 // pauses and limits, view options, colour scheme, language, CD interface and
 // CDDB server, the catalogue opened at start). Changes reach the settings only
 // through OK, and only when every box holds an acceptable value.
+#include <QColor>
 #include <QDialog>
+#include <QFrame>
 #include <QWidget>
 
 #include <cstdint>
@@ -33,6 +35,22 @@ public:
 private:
     QToolButton *up_;
     QToolButton *down_;
+};
+
+// A rounded outline drawn in one colour around the controls it holds; its
+// inside shows the colour of what lies behind it.
+class TShape : public QFrame {
+    Q_OBJECT
+public:
+    explicit TShape(QWidget *parent = nullptr) : QFrame(parent) {}
+    void SetPenColor(const QColor &color);
+    QColor PenColor() const { return pen_; }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QColor pen_ = Qt::black;
 };
 
 class TSetupForm : public QDialog {

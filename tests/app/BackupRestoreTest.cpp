@@ -3,6 +3,8 @@
 #include <QAction>
 #include <QTreeWidget>
 
+#include "app/FileListView.h"
+
 #include "app/CatalogTestSupport.h"
 #include "ui_MainForm.h"
 
@@ -58,9 +60,13 @@ TEST_F(BackupRestoreTest, RestoresTheOpenCatalogueAndReopensIt)
     form.FormShow();
     ASSERT_EQ(TreeTexts(form).size(), 2u);
     const auto before = FilesOf(data);
+    fs::permissions(data + "/Music.d", fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     prompt.Answer(PromptResult::Yes);
     ChooseForRestore(data + "/Music.d");
     form.ui->RecoverDatabaseMenu->trigger();
+    // The restored table keeps the permissions the table had.
+    EXPECT_EQ(fs::status(data + "/Music.d").permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 
     ASSERT_EQ(prompt.Asked().size(), 1u) << prompt.Asked().back().text.toStdString();
     EXPECT_EQ(prompt.Asked()[0].defaultButton, PromptResult::No);
@@ -192,4 +198,19 @@ TEST_F(BackupRestoreTest, RestoreWorksWhenTheTablesAreGone)
     std::string error;
     EXPECT_TRUE(form.RestoreCatalog("Lost", &error)) << error;
     EXPECT_EQ(DiscsOnDisk("Lost"), (std::vector<std::string>{"e: [OLD]"}));
+}
+
+TEST_F(BackupRestoreTest, RestoringToAnEmptyCatalogueEmptiesTheViews)
+{
+    MakeWithBackups("Music", {}, {"e: [NEW]"});
+    TMainForm form(nullptr, data);
+    form.FormShow();
+    ASSERT_EQ(TreeTexts(form).size(), 1u);
+    ASSERT_GT(form.ui->LinksListView->Count(), 0);
+    prompt.Answer(PromptResult::Yes);
+    ChooseForRestore(data + "/Music.d");
+    form.ui->RecoverDatabaseMenu->trigger();
+    EXPECT_EQ(form.FileRecordCount(), 0);
+    EXPECT_TRUE(TreeTexts(form).empty());
+    EXPECT_EQ(form.ui->LinksListView->Count(), 0);
 }
