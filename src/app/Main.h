@@ -230,6 +230,9 @@ public:
     // The window's active control: the last of its widgets that had the focus
     // (kept while the focus is in a menu, a tool button or a dialog).
     QPointer<QWidget> ActiveControl;
+    // Receives the application's focus changes; goes before the window's
+    // widgets do, so that their destruction reports to nobody.
+    std::unique_ptr<QObject> FocusWatch;
     // ---- end of the catalogue block
 
     // ---- state shared with the dialogs

@@ -85,7 +85,8 @@ void TMainForm::ConnectCatalogHandlers()
     connect(ui->AboutButton, &QToolButton::clicked, this, Guarded(&TMainForm::AboutButtonClick));
     // The active control: the last widget of this window that had the focus.
     // Focus moving into a menu, a dialog or nowhere leaves it as it was.
-    connect(qApp, &QApplication::focusChanged, this, [this](QWidget *, QWidget *now) {
+    FocusWatch = std::make_unique<QObject>();
+    connect(qApp, &QApplication::focusChanged, FocusWatch.get(), [this](QWidget *, QWidget *now) {
         if (now && now->window() == this)
             ActiveControl = now;
     });

@@ -1,5 +1,7 @@
 // The properties dialogs filled from real list rows and the disc state.
 #include <QAction>
+#include <QApplication>
+#include <QDialog>
 #include <QCheckBox>
 #include <QLabel>
 #include <QTreeWidget>
@@ -183,4 +185,26 @@ TEST_F(PropertiesTest, EmptyCatalogueShowsCaptionsOnly)
               }),
               1);
     EXPECT_TRUE(prompt.Asked().empty());
+}
+
+TEST_F(PropertiesTest, ActiveControlFollowsTheFocusInTheWindowOnly)
+{
+    TMainForm form(nullptr, data);
+    form.show();
+    QApplication::setActiveWindow(&form);
+    form.ui->TreeView1->setFocus();
+    QApplication::processEvents();
+    if (QApplication::focusWidget() != form.ui->TreeView1)
+        GTEST_SKIP() << "the platform gives no keyboard focus";
+    EXPECT_EQ(form.ActiveControl, form.ui->TreeView1);
+    form.ui->LinksListView->ActiveView()->setFocus();
+    QApplication::processEvents();
+    EXPECT_EQ(form.ActiveControl, form.ui->LinksListView->ActiveView());
+    // A dialog taking the focus leaves the window's active control as it was.
+    QDialog other;
+    other.show();
+    QApplication::setActiveWindow(&other);
+    other.setFocus();
+    QApplication::processEvents();
+    EXPECT_EQ(form.ActiveControl, form.ui->LinksListView->ActiveView());
 }
