@@ -220,6 +220,9 @@ public:
     // of the file table exists.
     bool RestoreCatalog(const std::string &name, std::string *error);
     void RecoverTreeSetupMenuClick();
+    // Empties the tree, the file list, the disc choice and the work table
+    // before the views are built again from the open catalogue.
+    void ForgetCatalogViews();
     void PropertiesMenuClick();
     void SetupButtonClick();
     void AboutButtonClick();

@@ -3,8 +3,6 @@
 #include "app/Main.h"
 
 #include <QAction>
-#include <QComboBox>
-#include <QTreeWidget>
 #include <QTemporaryFile>
 
 #include <unistd.h>
@@ -13,7 +11,6 @@
 #include <fstream>
 #include <iterator>
 
-#include "app/FileListView.h"
 #include "app/LangUnit.h"
 #include "platform/Prompt.h"
 #include "platform/QtText.h"
@@ -201,9 +198,7 @@ void TMainForm::RecoverDatabaseMenuClick()
     if (RestoreCatalog(name, &error)) {
         // The views are built anew; a restored catalogue may have no discs at
         // all, and the show handler leaves the views of an empty one alone.
-        ui->LinksListView->clear();
-        ui->TreeView1->clear();
-        ui->ComboBox2->clear();
+        ForgetCatalogViews();
         FormShow();
         return;
     }

@@ -142,11 +142,7 @@ bool TMainForm::OpenCatalogFile(const std::string &fileName)
     } else if (OpenCatalog(folder, name, &error)) {
         ui->StaticText1->clear();
         ui->StaticText1->hide();
-        if (ui->LinksListView->Count() > 0) {
-            ui->LinksListView->clear();
-            ui->TreeView1->clear();
-            ui->ComboBox2->clear();
-        }
+        ForgetCatalogViews();
         FormShow();
         ui->FindButton->setChecked(false);
         ui->FindAllButton->setChecked(false);
@@ -158,6 +154,16 @@ bool TMainForm::OpenCatalogFile(const std::string &fileName)
                                QStringLiteral("\n") + ToQString(error),
                            QStringLiteral("chyba"), PromptButtons::Ok, PromptIcon::Error);
     return false;
+}
+
+void TMainForm::ForgetCatalogViews()
+{
+    ui->LinksListView->clear();
+    ui->TreeView1->clear();
+    ui->ComboBox2->clear();
+    WorkSource.reset();
+    WorkTable.reset();
+    Browse.LoadedDisc.clear();
 }
 
 std::vector<std::string> TMainForm::CatalogNamesIn(const std::string &folder)

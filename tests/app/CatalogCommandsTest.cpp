@@ -8,6 +8,7 @@
 #include <QTreeWidget>
 
 #include "app/DelArch.h"
+#include "app/FileListView.h"
 #include "app/NewD.h"
 #include "app/CatalogTestSupport.h"
 #include "ui_DelArchForm.h"
@@ -255,4 +256,19 @@ TEST_F(CatalogCommandsTest, TreeResetDeletesTheTreeFileOnYesOnly)
     EXPECT_FALSE(fs::exists(form.TreeFilePath));
     EXPECT_EQ(TreeTexts(form), (std::vector<std::string>{"e: [ONE]", "e: [TWO]"}));
     EXPECT_EQ(prompt.Asked().size(), 2u);
+}
+
+TEST_F(CatalogCommandsTest, OpeningAnEmptyCatalogueEmptiesTheViews)
+{
+    MakeCatalog("Empty", {});
+    TMainForm form(nullptr, data);
+    form.FormShow();
+    ASSERT_GT(form.ui->LinksListView->Count(), 0);
+    ASSERT_TRUE(form.WorkTable);
+    ASSERT_TRUE(form.OpenCatalogFile(data + "/Empty.d"));
+    EXPECT_EQ(form.ui->LinksListView->Count(), 0);
+    EXPECT_EQ(form.ui->TreeView1->topLevelItemCount(), 0);
+    // Nothing of the old catalogue's disc is left to act on.
+    EXPECT_FALSE(form.WorkTable);
+    EXPECT_TRUE(form.Browse.LoadedDisc.empty());
 }
