@@ -20,9 +20,11 @@
 #include "app/TreeFile.h"
 #include "storage/ExMemDS.h"
 #include "storage/FlatTbl.h"
+#include "widgets/DropTarget.h"
 
 class QComboBox;
 class QDialog;
+class QImage;
 class QLabel;
 class QMenu;
 class QPainter;
@@ -237,6 +239,33 @@ public:
     // widgets do, so that their destruction reports to nobody.
     std::unique_ptr<QObject> FocusWatch;
     // ---- end of the catalogue block
+
+    // ---- notes and disc pictures (MainNotes.cpp, MainPictures.cpp)
+    void ConnectNotePictureHandlers();
+    void NotePopupClick();
+    void CatPopupMenuPopup();
+    void NoteTableFilterRecord(TDataSet *DataSet, bool &Accept);
+    // The note dialog's OK: stores `note` for the note target (mode 1 a file,
+    // mode 0 a disc) and refreshes the views. False when no record was found.
+    bool StoreNote(const std::string &note);
+    // Widest note, in stored bytes, that the note target's field holds.
+    int NoteFieldWidth() const;
+    void AddImageToolButtonClick();
+    void DeleteImageToolButtonClick();
+    void DropFileTarget1Drop(TDropTarget *Sender, TShiftState ShiftState, QPoint Point, uint32_t &Effect);
+    // Stores one picture file as the current disc's picture. A file that
+    // cannot be read changes nothing and is named in a message; false then.
+    bool LoadCdPicture(const std::string &Extension, const std::string &FileName);
+    void StretchToCdImage(const QImage &Graphic, int Width, int Height);
+    int NoteMode = 0;              // 1 a file's note, 0 a disc's
+    std::string NoteTarget;        // the file's name as listed, or the disc's name
+    std::string NoteFolder;        // folder and disc of the file whose note is edited
+    std::string NoteDisc;
+    TDropFileTarget *DropFileTarget1 = nullptr;
+    QMenu *ImagePopupMenu = nullptr;   // pop-up menu of the disc picture
+    // Runs a modal dialog for a file name to open; tests replace it.
+    static std::function<std::string(QWidget *parent, const QString &title, const QString &filter)> OpenPictureDialog1;
+    // ---- end of the notes and pictures block
 
     // ---- state shared with the dialogs
     std::string DataFolder;

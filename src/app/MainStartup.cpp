@@ -308,6 +308,7 @@ void TMainForm::FormClose()
     Settings[14] = isMaximized() ? 1 : 0;
     if (!SaveSettings())
         ShowError("Cannot write the settings file " + DataFolder + "/" + SettingsFileName);
+    RunGuarded([this] { DropFileTarget1->Unregister(); });
 }
 
 void TMainForm::DeviceChange()
@@ -421,5 +422,6 @@ void TMainForm::ConnectHandlers()
     ConnectScanHandlers();
     ConnectBrowseHandlers();
     ConnectCatalogHandlers();
+    ConnectNotePictureHandlers();
 
 }

@@ -1,0 +1,176 @@
+// Notes of files and discs: the pop-up command that opens the note dialog,
+// the filter that narrows the file table to the file's folder, and storing the
+// note the dialog returns.
+#include "app/Main.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QMenu>
+#include <QTreeWidget>
+
+#include "app/AddNote.h"
+#include "app/FileListView.h"
+#include "platform/QtText.h"
+#include "ui_MainForm.h"
+
+namespace {
+
+// The record whose `field` is exactly `name`; failing that, the first whose
+// field equals it ignoring case. Names differing only in case are distinct
+// files on Linux, so the exact one always wins.
+bool LocateByName(TDataSet &table, const std::string &field, const std::string &name)
+{
+    if (table.Locate(field, TVariant(name), TLocateOptions{}))
+        return true;
+    return table.Locate(field, TVariant(name), TLocateOptions{loCaseInsensitive});
+}
+
+bool HasFocusIn(const QWidget *w)
+{
+    const QWidget *focus = QApplication::focusWidget();
+    return focus && (focus == w || w->isAncestorOf(focus));
+}
+
+} // namespace
+
+void TMainForm::NoteTableFilterRecord(TDataSet *DataSet, bool &Accept)
+{
+    TField *path = DataSet ? DataSet->FindField("Path") : nullptr;
+    TField *disc = DataSet ? DataSet->FindField("Namecd") : nullptr;
+    Accept = path && disc && path->AsString() == NoteFolder && disc->AsString() == NoteDisc;
+}
+
+void TMainForm::CatPopupMenuPopup()
+{
+    ui->NotePopup->setEnabled(HasFocusIn(ui->LinksListView) || HasFocusIn(ui->TreeView1));
+}
+
+int TMainForm::NoteFieldWidth() const
+{
+    const TDataSet *table = NoteMode == 1 ? static_cast<const TDataSet *>(FlatTable1.get())
+                                          : static_cast<const TDataSet *>(CdNameTable.get());
+    TField *field = table ? const_cast<TDataSet *>(table)->FindField(NoteMode == 1 ? "Note" : "CdNote") : nullptr;
+    return field && field->Size() > 0 ? field->Size() : 50;
+}
+
+void TMainForm::NotePopupClick()
+{
+    if (!HasCatalog())
+        return;
+    std::string current;
+    if (HasFocusIn(ui->LinksListView)) {
+        const TFileRow *row = ui->LinksListView->SelectedRow();
+        if (!row)
+            return;
+        NoteMode = 1;
+        NoteTarget = row->Name;
+        // The entry's folder as its record holds it: a Linux file name may
+        // itself contain a backslash, so it is not cut from the full name.
+        NoteFolder = row->Path;
+        NoteDisc = row->Namecd;
+        if (WorkTable && WorkTable->Active() && LocateByName(*WorkTable, "Name", NoteTarget))
+            current = WorkTable->FieldByName("Note").AsString();
+    } else if (HasFocusIn(ui->TreeView1)) {
+        if (Browse.CurrentDisc.empty())
+            return;
+        NoteMode = 0;
+        NoteTarget = Browse.CurrentDisc;
+        NoteDisc = Browse.CurrentDisc;
+        if (LocateByName(*CdNameTable, "CdName", NoteTarget))
+            current = CdNameTable->FieldByName("CdNote").AsString();
+    } else {
+        return;
+    }
+    TAddNoteForm dialog(this);
+    dialog.SetNote(current);
+    ExecModal(dialog);
+}
+
+bool TMainForm::StoreNote(const std::string &note)
+{
+    if (!HasCatalog())
+        return false;
+    if (NoteMode == 1) {
+        // The file table is narrowed to the file's folder and disc while the
+        // note is stored; whatever filter it had (the search's, or the
+        // current disc's) is put back afterwards, also on failure.
+        const TDataSet::TFilterRecordEvent previous = FlatTable1->OnFilterRecord();
+        const bool wasFiltered = FlatTable1->Filtered();
+        auto restore = [&] {
+            FlatTable1->SetOnFilterRecord(previous);
+            FlatTable1->SetFiltered(false);
+            FlatTable1->SetFiltered(wasFiltered || previous != nullptr);
+        };
+        bool stored = false;
+        FlatTable1->SetOnFilterRecord([this](TDataSet *d, bool &accept) { NoteTableFilterRecord(d, accept); });
+        FlatTable1->SetFiltered(false);
+        FlatTable1->SetFiltered(true);
+        try {
+            if (LocateByName(*FlatTable1, "Name", NoteTarget)) {
+                FlatTable1->Edit();
+                FlatTable1->FieldByName("Note").SetAsString(note);
+                FlatTable1->Post();
+                try {
+                    FlatTable1->Save();
+                } catch (...) {
+                    // Not on disk: not in memory either, so nothing shows a
+                    // note that the next start would not.
+                    FlatTable1->CancelChanges();
+                    throw;
+                }
+                stored = true;
+            }
+        } catch (...) {
+            restore();
+            throw;
+        }
+        restore();
+        // The view's copy follows what was saved; it is not saved itself.
+        if (stored && WorkTable && WorkTable->Active() && LocateByName(*WorkTable, "Name", NoteTarget)) {
+            WorkTable->Edit();
+            WorkTable->FieldByName("Note").SetAsString(note);
+            WorkTable->Post();
+        }
+        const std::string fullName = NoteFolder + NoteTarget;
+        LoadList();
+        // The entry stays selected, showing its new note.
+        const std::vector<TFileRow> &rows = ui->LinksListView->Model()->Rows();
+        for (size_t i = 0; i < rows.size(); ++i) {
+            if (rows[i].Path + rows[i].Name == fullName) {
+                ui->LinksListView->SelectRow(static_cast<int>(i));
+                ShowNote(&rows[i]);
+                break;
+            }
+        }
+        return stored;
+    }
+    if (!LocateByName(*CdNameTable, "CdName", NoteTarget))
+        return false;
+    CdNameTable->Edit();
+    CdNameTable->FieldByName("CdNote").SetAsString(note);
+    CdNameTable->Post();
+    try {
+        CdNameTable->Save();
+    } catch (...) {
+        CdNameTable->CancelChanges();
+        throw;
+    }
+    const std::string stored = CdNameTable->FieldByName("CdNote").AsString();
+    LoadTree();
+    SelectTreeNodeByText(Browse.CurrentDisc);
+    LocateDiscRecord(Browse.CurrentDisc);
+    // The note strip and the panel show the disc's new note.
+    if (NoteTarget == Browse.CurrentDisc) {
+        if (!stored.empty()) {
+            ui->StaticText1->setText(ToQString("  " + stored));
+            if (!ui->InfoPanel->isVisibleTo(this))
+                ui->StaticText1->show();
+        } else {
+            ui->StaticText1->clear();
+            ui->StaticText1->hide();
+        }
+        ShowInfoPanel();
+    }
+    ShowDiscPicture();
+    return true;
+}

@@ -1,0 +1,276 @@
+// Drop targets: the effect rules, registration, dropped file lists and the
+// automatic scrolling, driven by the drag events Qt delivers.
+#include "widgets/DropTarget.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDragEnterEvent>
+#include <QDragLeaveEvent>
+#include <QDragMoveEvent>
+#include <QDropEvent>
+#include <QLabel>
+#include <QListWidget>
+#include <QMimeData>
+#include <QScrollBar>
+#include <QUrl>
+
+#include <stdexcept>
+
+namespace {
+
+struct Recorder {
+    int enters = 0, overs = 0, leaves = 0, drops = 0;
+    uint32_t dropEffect = 0;
+    std::vector<std::string> files;
+    void Attach(TDropFileTarget &t)
+    {
+        t.OnEnter = [this](TDropTarget *, TShiftState, QPoint, uint32_t &) { ++enters; };
+        t.OnDragOver = [this](TDropTarget *, TShiftState, QPoint, uint32_t &) { ++overs; };
+        t.OnLeave = [this](TDropTarget *) { ++leaves; };
+        t.OnDrop = [this, &t](TDropTarget *, TShiftState, QPoint, uint32_t &effect) {
+            ++drops;
+            dropEffect = effect;
+            files = t.Files;
+        };
+    }
+};
+
+QMimeData *FileList(const std::vector<QString> &paths)
+{
+    auto *mime = new QMimeData;
+    QList<QUrl> urls;
+    for (const QString &p : paths)
+        urls << QUrl::fromLocalFile(p);
+    mime->setUrls(urls);
+    return mime;
+}
+
+// Enter, move and drop at `at`, as a desktop drag delivers them. Answers the
+// drop's action (IgnoreAction when refused).
+Qt::DropAction DragAndDrop(QWidget *w, const QMimeData *mime, Qt::DropActions offered,
+                           Qt::KeyboardModifiers keys = Qt::NoModifier, QPoint at = QPoint(20, 20))
+{
+    QDragEnterEvent enter(at, offered, mime, Qt::LeftButton, keys);
+    QApplication::sendEvent(w, &enter);
+    if (!enter.isAccepted())
+        return Qt::IgnoreAction;
+    QDragMoveEvent move(at, offered, mime, Qt::LeftButton, keys);
+    QApplication::sendEvent(w, &move);
+    QDropEvent drop(at, offered, mime, Qt::LeftButton, keys);
+    QApplication::sendEvent(w, &drop);
+    return drop.isAccepted() ? drop.dropAction() : Qt::IgnoreAction;
+}
+
+} // namespace
+
+TEST(DropTarget, CopyOnlyTargetGivesCopyWhateverTheKeys)
+{
+    TDropFileTarget t;
+    t.Dragtypes = dtCopy;
+    for (TShiftState keys : {TShiftState(0), TShiftState(ssShift), TShiftState(ssCtrl), TShiftState(ssShift | ssCtrl)}) {
+        EXPECT_EQ(t.GetValidDropEffect(keys, {}, DROPEFFECT_COPY | DROPEFFECT_MOVE | DROPEFFECT_LINK), DROPEFFECT_COPY);
+        EXPECT_EQ(t.GetValidDropEffect(keys, {}, DROPEFFECT_MOVE | DROPEFFECT_LINK), DROPEFFECT_NONE);
+    }
+}
+
+TEST(DropTarget, KeysChooseAmongAllowedEffects)
+{
+    TDropFileTarget t;
+    t.Dragtypes = dtCopy | dtMove | dtLink;
+    const uint32_t all = DROPEFFECT_COPY | DROPEFFECT_MOVE | DROPEFFECT_LINK;
+    EXPECT_EQ(t.GetValidDropEffect(ssShift | ssCtrl, {}, all), DROPEFFECT_LINK);
+    EXPECT_EQ(t.GetValidDropEffect(ssShift, {}, all), DROPEFFECT_MOVE);
+    EXPECT_EQ(t.GetValidDropEffect(ssCtrl, {}, all), DROPEFFECT_COPY);
+    EXPECT_EQ(t.GetValidDropEffect(0, {}, all), DROPEFFECT_COPY);
+    // Without copy on offer the first allowed one is taken.
+    EXPECT_EQ(t.GetValidDropEffect(0, {}, DROPEFFECT_MOVE | DROPEFFECT_LINK), DROPEFFECT_MOVE);
+    EXPECT_EQ(t.GetValidDropEffect(ssShift | ssCtrl, {}, DROPEFFECT_COPY), DROPEFFECT_COPY);
+    // An effect handler answers alone, with the masked offer.
+    t.Dragtypes = dtMove;
+    uint32_t seen = 99;
+    t.OnGetDropEffect = [&](TDropTarget *, TShiftState, QPoint, uint32_t &effect) {
+        seen = effect;
+        effect = DROPEFFECT_LINK;
+    };
+    EXPECT_EQ(t.GetValidDropEffect(0, {}, all), DROPEFFECT_LINK);
+    EXPECT_EQ(seen, DROPEFFECT_MOVE);
+}
+
+TEST(DropTarget, RegistrationRulesAndTheirErrors)
+{
+    QLabel first, second;
+    first.setObjectName("CDImage");
+    second.setObjectName("Other");
+    TDropFileTarget a, b;
+    a.Register(&first);
+    EXPECT_TRUE(first.acceptDrops());
+    a.Register(&first); // the second time does nothing
+    EXPECT_TRUE(a.Registered());
+    try {
+        b.Register(&first);
+        FAIL() << "a control takes one drop target";
+    } catch (const std::runtime_error &e) {
+        EXPECT_STREQ(e.what(), "Failed to Register CDImage");
+    }
+    // Registering another control lets go of the first.
+    a.Register(&second);
+    EXPECT_FALSE(first.acceptDrops());
+    EXPECT_EQ(a.Target(), &second);
+    b.Register(&first);
+    EXPECT_EQ(b.Target(), &first);
+    a.Unregister();
+    EXPECT_FALSE(second.acceptDrops());
+    EXPECT_EQ(a.Target(), nullptr);
+    // A control that another target took over cannot be let go by the first.
+    TDropFileTarget c;
+    c.Register(&second);
+    second.setProperty("orbDropTarget", QVariant::fromValue<QObject *>(&b));
+    try {
+        c.Unregister();
+        FAIL();
+    } catch (const std::runtime_error &e) {
+        EXPECT_STREQ(e.what(), "Failed to Unregister Other");
+    }
+    second.setProperty("orbDropTarget", QVariant());
+}
+
+TEST(DropTarget, DroppedFilesArriveInOrderWithCopyOnly)
+{
+    QLabel label;
+    label.resize(100, 100);
+    TDropFileTarget t;
+    t.Dragtypes = dtCopy;
+    Recorder r;
+    r.Attach(t);
+    t.Register(&label);
+    std::unique_ptr<QMimeData> mime(FileList({"/tmp/one.jpg", "/tmp/two words.bmp", QString::fromUtf8("/tmp/\xC5\xBEltý.ico")}));
+    EXPECT_EQ(DragAndDrop(&label, mime.get(), Qt::CopyAction | Qt::MoveAction, Qt::ShiftModifier), Qt::CopyAction);
+    EXPECT_EQ(r.enters, 1);
+    EXPECT_EQ(r.overs, 1);
+    EXPECT_EQ(r.drops, 1);
+    EXPECT_EQ(r.dropEffect, DROPEFFECT_COPY);
+    EXPECT_EQ(r.files, (std::vector<std::string>{"/tmp/one.jpg", "/tmp/two words.bmp", "/tmp/\xC5\xBEltý.ico"}));
+    EXPECT_TRUE(t.MappedNames.empty());
+    EXPECT_TRUE(t.Files.empty()); // cleared after the drop
+    // A source that offers only a move is refused.
+    EXPECT_EQ(DragAndDrop(&label, mime.get(), Qt::MoveAction), Qt::IgnoreAction);
+    EXPECT_EQ(r.drops, 1);
+}
+
+TEST(DropTarget, DropsWithoutFilesAreRefused)
+{
+    QLabel label;
+    label.resize(100, 100);
+    TDropFileTarget t;
+    t.Dragtypes = dtCopy;
+    Recorder r;
+    r.Attach(t);
+    t.Register(&label);
+    QMimeData text;
+    text.setText("just text");
+    EXPECT_EQ(DragAndDrop(&label, &text, Qt::CopyAction), Qt::IgnoreAction);
+    // Addresses that are not local files give no names: no drop event.
+    std::unique_ptr<QMimeData> web(new QMimeData);
+    web->setUrls({QUrl("https://example.com/a.jpg")});
+    EXPECT_EQ(DragAndDrop(&label, web.get(), Qt::CopyAction), Qt::IgnoreAction);
+    EXPECT_EQ(r.drops, 0);
+    // A drag that leaves fires the leave event.
+    std::unique_ptr<QMimeData> files(FileList({"/tmp/a.jpg"}));
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, files.get(), Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&label, &enter);
+    QDragLeaveEvent leave;
+    QApplication::sendEvent(&label, &leave);
+    EXPECT_EQ(r.leaves, 1);
+    EXPECT_EQ(r.drops, 0);
+}
+
+TEST(DropTarget, ScrollsNearTheEdgeOfAScrollingTarget)
+{
+    QListWidget list;
+    QFont font = list.font();
+    font.setPixelSize(11);
+    list.setFont(font);
+    list.resize(200, 120);
+    for (int i = 0; i < 200; ++i)
+        list.addItem(QString::number(i));
+    list.show();
+    QApplication::processEvents();
+    QScrollBar *bar = list.verticalScrollBar();
+    ASSERT_GT(bar->maximum(), 0);
+    bar->setValue(50);
+    TDropFileTarget t;
+    t.Dragtypes = dtCopy;
+    t.Register(&list);
+    std::unique_ptr<QMimeData> mime(FileList({"/tmp/a.jpg"}));
+    QWidget *viewport = list.viewport();
+    QDragEnterEvent enter(QPoint(50, 60), Qt::CopyAction, mime.get(), Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &enter);
+    ASSERT_TRUE(enter.isAccepted());
+    EXPECT_FALSE(t.Scrolling());
+    // Two pixels from the top: within the 11-pixel margin.
+    EXPECT_EQ(t.GetValidDropEffect(0, QPoint(50, 2), DROPEFFECT_COPY), DROPEFFECT_COPY | DROPEFFECT_SCROLL);
+    QDragMoveEvent move(QPoint(50, 2), Qt::CopyAction, mime.get(), Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &move);
+    EXPECT_TRUE(move.isAccepted());
+    EXPECT_EQ(move.dropAction(), Qt::CopyAction);
+    EXPECT_TRUE(t.Scrolling());
+    t.AutoScrollStep();
+    EXPECT_EQ(bar->value(), 50 - bar->singleStep());
+    // Out of the margin the scrolling stops.
+    QDragMoveEvent middle(QPoint(50, 60), Qt::CopyAction, mime.get(), Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &middle);
+    EXPECT_FALSE(t.Scrolling());
+    QDragLeaveEvent leave;
+    QApplication::sendEvent(viewport, &leave);
+}
+
+TEST(DropTarget, TargetWithoutScrollBarsNeverScrolls)
+{
+    QLabel label;
+    label.resize(100, 100);
+    TDropFileTarget t;
+    t.Dragtypes = dtCopy;
+    t.Register(&label);
+    std::unique_ptr<QMimeData> mime(FileList({"/tmp/a.jpg"}));
+    QDragEnterEvent enter(QPoint(1, 1), Qt::CopyAction, mime.get(), Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&label, &enter);
+    QDragMoveEvent move(QPoint(1, 1), Qt::CopyAction, mime.get(), Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&label, &move);
+    EXPECT_EQ(t.GetValidDropEffect(0, QPoint(1, 1), DROPEFFECT_COPY), DROPEFFECT_COPY);
+    EXPECT_FALSE(t.Scrolling());
+}
+
+TEST(DropTarget, PasteTakesTheFileManagersMark)
+{
+    TDropFileTarget t;
+    auto *cut = FileList({"/tmp/a.jpg", "/tmp/b.jpg"});
+    cut->setData("x-special/gnome-copied-files", "cut\nfile:///tmp/a.jpg\nfile:///tmp/b.jpg");
+    QApplication::clipboard()->setMimeData(cut);
+    EXPECT_EQ(t.PasteFromClipboard(), DROPEFFECT_MOVE);
+    EXPECT_EQ(t.Files.size(), 2u);
+    QApplication::clipboard()->setMimeData(FileList({"/tmp/c.jpg"}));
+    EXPECT_EQ(t.PasteFromClipboard(), DROPEFFECT_COPY);
+    auto *text = new QMimeData;
+    text->setText("text");
+    QApplication::clipboard()->setMimeData(text);
+    EXPECT_EQ(t.PasteFromClipboard(), 0u);
+}
+
+TEST(DropTarget, DataReadOnEntryWhenAsked)
+{
+    QLabel label;
+    label.resize(100, 100);
+    TDropFileTarget t;
+    t.Dragtypes = dtCopy;
+    t.GetDataOnEnter = true;
+    std::vector<std::string> atEnter, atDrop;
+    t.OnEnter = [&](TDropTarget *, TShiftState, QPoint, uint32_t &) { atEnter = t.Files; };
+    t.OnDrop = [&](TDropTarget *, TShiftState, QPoint, uint32_t &) { atDrop = t.Files; };
+    t.Register(&label);
+    std::unique_ptr<QMimeData> mime(FileList({"/tmp/x.bmp", "/tmp/y.bmp"}));
+    EXPECT_EQ(DragAndDrop(&label, mime.get(), Qt::CopyAction), Qt::CopyAction);
+    EXPECT_EQ(atEnter, (std::vector<std::string>{"/tmp/x.bmp", "/tmp/y.bmp"}));
+    EXPECT_EQ(atDrop, atEnter);
+}
