@@ -73,6 +73,7 @@ TIniFile::Line TIniFile::Parse(const std::string &raw)
 bool TIniFile::Load()
 {
     lines_.clear();
+    bom_.clear();
     std::error_code ec;
     if (!std::filesystem::exists(fileName_, ec))
         return true;
@@ -83,9 +84,12 @@ bool TIniFile::Load()
     if (!in)
         return false;
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    // A UTF-8 byte-order mark is not part of the first line.
-    if (text.size() >= 3 && text.compare(0, 3, "\xEF\xBB\xBF") == 0)
-        text.erase(0, 3);
+    // UTF-8 byte-order marks are not part of the first line; editors have been
+    // seen to put more than one. They are written back as they were read.
+    bom_.clear();
+    while (text.size() >= bom_.size() + 3 && text.compare(bom_.size(), 3, "\xEF\xBB\xBF") == 0)
+        bom_ += "\xEF\xBB\xBF";
+    text.erase(0, bom_.size());
     std::string raw;
     std::istringstream ss(text);
     while (std::getline(ss, raw)) {
@@ -185,7 +189,7 @@ void TIniFile::WriteString(const std::string &section, const std::string &key, c
 
 std::string TIniFile::Text() const
 {
-    std::string out;
+    std::string out = bom_;
     for (const Line &l : lines_) {
         out += l.raw;
         out += "\r\n";

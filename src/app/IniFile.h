@@ -52,5 +52,6 @@ private:
     static Line Parse(const std::string &raw);
 
     std::string fileName_;
+    std::string bom_; // the byte-order marks the file began with
     std::vector<Line> lines_;
 };

@@ -8,6 +8,7 @@
 #include <QPixmap>
 #include <QPointer>
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <string>
@@ -35,6 +36,7 @@ class QTreeWidgetItem;
 class TSplashForm;
 class TStatusBarCont;
 class TNewRecordForm;
+class TCddb;
 struct TFileRow;
 
 namespace Ui {
@@ -135,10 +137,13 @@ public:
     // Forgets the scan: empties the scan table, clears the scan state.
     void ClearScan();
     void StatusBar1DrawPanel(TStatusBarCont *bar, int panel, const QRect &rect, QPainter &canvas);
-    // Member records of an archive just recorded; a bad archive adds none.
-    void WriteZipFile(const std::string &name, const std::string &folder, const std::string &localFile);
-    void WriteRarFile(const std::string &name, const std::string &folder, const std::string &localFile);
-    void WriteCabFile(const std::string &name, const std::string &folder, const std::string &localFile);
+    // Member records of an archive just recorded. False when the archive's
+    // header (zip: end record and central directory, RAR: archive and first
+    // member header, cabinet: header and file records) could not be read: it
+    // then adds no members, and the scan counts it as unreadable.
+    bool WriteZipFile(const std::string &name, const std::string &folder, const std::string &localFile);
+    bool WriteRarFile(const std::string &name, const std::string &folder, const std::string &localFile);
+    bool WriteCabFile(const std::string &name, const std::string &folder, const std::string &localFile);
     TScanSession ScanSession;
     std::shared_ptr<TScanReaders> ScanReaders; // created on first use
     // ---- end of the scan block
@@ -219,8 +224,10 @@ public:
     void RecoverDatabaseMenuClick();
     // Puts catalogue `name` of the data folder back to its ".~d" backups. False
     // with the reason (nothing changed) or with an empty reason when no backup
-    // of the file table exists.
-    bool RestoreCatalog(const std::string &name, std::string *error);
+    // of the file table exists. A table that cannot be read is kept beside
+    // (its new names in *keptDamaged).
+    bool RestoreCatalog(const std::string &name, std::string *error,
+                        std::vector<std::string> *keptDamaged = nullptr);
     void RecoverTreeSetupMenuClick();
     // Empties the tree, the file list, the disc choice and the work table
     // before the views are built again from the open catalogue.
@@ -239,6 +246,46 @@ public:
     // widgets do, so that their destruction reports to nobody.
     std::unique_ptr<QObject> FocusWatch;
     // ---- end of the catalogue block
+
+    // ---- damaged catalogue at start, read-only mode, first start (MainCatalogGuard.cpp)
+    // True while the open catalogue is what could be read of a damaged one:
+    // no scan, no table or tree save, and the settings keep the catalogue
+    // names they were read with.
+    bool ReadOnlyCatalog = false;
+    // The user ended the program during the start: nothing was written, and
+    // the window is not to be shown.
+    bool StartCancelled = false;
+    // A first start: no data folder, or neither settings nor a catalogue in it
+    // (a first start that ended early left nothing behind).
+    static bool IsFirstRun(const std::string &dataFolder);
+    // Opens the catalogue chosen at start. When it cannot be opened, names the
+    // file and the reason and asks: restore the backup, open what can be read
+    // read-only, open or create another, or exit. False: the user exits.
+    bool OpenStartCatalog();
+    // Opens what can be read of a catalogue read-only and says what was lost.
+    bool OpenCatalogReadOnly(const std::string &folder, const std::string &name, std::string *error);
+    // True when the open catalogue may be changed; else tells the user why.
+    bool CatalogWritable();
+    // ---- end of the damaged-catalogue block
+
+    // ---- audio-CD lookup (MainCddb.cpp)
+    // Creates the CDDB component and binds it, the drive chooser's change
+    // and the wizard's lookup; runs once, before the settings are read.
+    void ConnectCddbHandlers();
+    // Setting 19 (CD interface), setting text 1 (proxy port) and setting
+    // text 2 (server, "host" or "host:port") into the component.
+    void ApplyCddbSettings(int cdInterface, const std::string &proxyPort, const std::string &serverAddress);
+    void ReadMusicCD(TNewRecordForm *wizard);
+    void DriveComboBox1Change();
+    void Cddb1Match(TCddb *Sender, const std::array<std::string, 100> &Matches, int &RightOne);
+    // The deferred read after a match (the window's message 0x800).
+    void CddbReadMessage(TCddb *Sender);
+    void Cddb1DataExchange(TCddb *Sender, const std::string &Line);
+    void CddbStatusMessage(TCddb *Sender, const std::string &Status);
+    std::unique_ptr<TCddb> Cddb;
+    TNewRecordForm *CddbWizard = nullptr; // the scan wizard while it is open
+    std::string CddbLastStatus;            // the lookup's last status text
+    // ---- end of the audio-CD block
 
     // ---- notes and disc pictures (MainNotes.cpp, MainPictures.cpp)
     void ConnectNotePictureHandlers();

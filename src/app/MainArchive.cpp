@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <fstream>
 
 #include "archive/CabSTComps.h"
 #include "archive/DFUnRar.h"
@@ -28,8 +29,7 @@ struct TScanReaders {
 
 namespace {
 
-// One member as its reader reported it, kept until the whole archive has
-// been listed: an archive that fails half-way adds no members at all.
+// One member as its reader reported it.
 struct TMember {
     std::string name;
     uint64_t size = 0;
@@ -69,6 +69,12 @@ void AppendMembers(TExMemoryData &scan, const std::string &path, const std::stri
         ftype.SetAsInteger(0);
         scan.Post();
     }
+}
+
+void NoteUnreadableArchive(TScanTally &tally, const std::string &path)
+{
+    ++tally.unreadableArchives;
+    tally.Name(path);
 }
 
 TDateTime QtToDateTime(const QDateTime &t)
@@ -144,15 +150,18 @@ static TScanReaders &Readers(std::shared_ptr<TScanReaders> &readers)
     return *readers;
 }
 
-void TMainForm::WriteZipFile(const std::string &name, const std::string &folder, const std::string &localFile)
+bool TMainForm::WriteZipFile(const std::string &name, const std::string &folder, const std::string &localFile)
 {
     if (localFile.empty())
-        return;
+        return true;
     TZipLister &zip = Readers(ScanReaders).ZipLister1;
     zip.ShowErrMsg = false;
     std::vector<TMember> members;
+    bool read = false;
     try {
         zip.SetZipFileName(localFile);
+        // The lister keeps nothing of a directory it could not read whole.
+        read = zip.DirectoryRead() && zip.ErrCode() == 0;
         for (int i = 0; i < zip.Count(); ++i) {
             const ZipDirEntry &e = zip.ZipContents(i);
             if (e.IsDirectory())
@@ -160,56 +169,70 @@ void TMainForm::WriteZipFile(const std::string &name, const std::string &folder,
             members.push_back({e.FileName, e.UncompressedSize, ZipMemberDateText(DosDateTimeToDateTime(e.DateTime))});
         }
     } catch (const std::exception &) {
+        read = false;
+    }
+    if (!read) {
         members.clear();
+        NoteUnreadableArchive(ScanSession.Tally, folder + name);
     }
     zip.SetZipFileName(std::string()); // let go of the listing
     AppendMembers(*ExMemoryData1, folder + name + "\\", Scan.DiscName, Scan.DiscNumber, members);
+    return read;
 }
 
-void TMainForm::WriteRarFile(const std::string &name, const std::string &folder, const std::string &localFile)
+bool TMainForm::WriteRarFile(const std::string &name, const std::string &folder, const std::string &localFile)
 {
     if (localFile.empty())
-        return;
+        return true;
     TDFUnRar &rar = Readers(ScanReaders).DFUnRar1;
     std::vector<TMember> members;
-    bool failed = false;
     rar.FileName = localFile;
     rar.SetMode(DFRAR_LIST);
     rar.CanProgress = false;
     rar.OverrideEvent = OR_EVENT;
     rar.StopProcessing = false;
     rar.FileList.clear();
-    rar.OnError = [&failed](TDFUnRar *, const std::string &, int) { failed = true; };
+    // Each member is kept as the reader reports it: an error after it (a
+    // comment that cannot be decoded, a damaged tail) ends the listing but
+    // takes nothing back.
     rar.OnFileProcessing = [&members](TDFUnRar *sender, const TDFRARHeaderData &h, int) {
         sender->FileList.push_back(sender->Directory + "\\" + h.FileName);
         members.push_back({Backslashed(h.FileName), h.UnpackedSize, ShortDateLongTimeText(QtToDateTime(h.FileTime))});
     };
+    bool read = true;
     try {
         rar.Extract();
+        read = !rar.HeaderUnreadable();
     } catch (const std::exception &) {
-        failed = true;
+        read = !members.empty();
     }
-    rar.OnError = nullptr;
     rar.OnFileProcessing = nullptr;
     rar.FileList.clear();
-    if (failed)
-        members.clear();
+    if (!read) // the header could not be read: nothing of it is listed
+        NoteUnreadableArchive(ScanSession.Tally, folder + name);
     AppendMembers(*ExMemoryData1, folder + name + "\\", Scan.DiscName, Scan.DiscNumber, members);
+    return read;
 }
 
-void TMainForm::WriteCabFile(const std::string &name, const std::string &folder, const std::string &localFile)
+bool TMainForm::WriteCabFile(const std::string &name, const std::string &folder, const std::string &localFile)
 {
     if (localFile.empty())
-        return;
+        return true;
     TSTCabReader &cab = Readers(ScanReaders).STCabReader1;
     std::vector<TMember> members;
+    bool read = false;
     try {
-        cab.EnumFilesEntries(localFile, [&members](TSTCabReader *, const std::string &fileName, uint64_t size, int,
-                                                   uint16_t date, uint16_t time, uint16_t, bool &) {
+        read = cab.EnumFilesEntries(localFile, [&members](TSTCabReader *, const std::string &fileName, uint64_t size,
+                                                          int, uint16_t date, uint16_t time, uint16_t, bool &) {
             members.push_back({Backslashed(fileName), size, ShortDateLongTimeText(DosDateTimeToDateTime(date, time))});
         });
+        if (!read) // named .cab, but no cabinet
+            NoteUnreadableArchive(ScanSession.Tally, folder + name);
     } catch (const std::exception &) {
         members.clear(); // a damaged cabinet keeps its own record only
+        read = false;
+        NoteUnreadableArchive(ScanSession.Tally, folder + name);
     }
     AppendMembers(*ExMemoryData1, folder + name + "\\", Scan.DiscName, Scan.DiscNumber, members);
+    return read;
 }

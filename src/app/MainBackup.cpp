@@ -11,10 +11,11 @@
 #include <fstream>
 #include <iterator>
 
+#include "app/CatalogRescue.h"
 #include "app/LangUnit.h"
+#include "app/Texts3.h"
 #include "platform/Prompt.h"
 #include "platform/QtText.h"
-#include "storage/FlatTbl.h"
 #include "ui_MainForm.h"
 #include "util/BaseFileUtils.h"
 
@@ -25,11 +26,6 @@ namespace {
 QString L(int n)
 {
     return ToQString(langunit::LangString(n));
-}
-
-std::string BackupOf(const std::string &tableFile)
-{
-    return fs::path(tableFile).replace_extension(".~d").string();
 }
 
 bool ReadWholeFile(const std::string &fileName, std::string &bytes, std::string &error)
@@ -45,21 +41,6 @@ bool ReadWholeFile(const std::string &fileName, std::string &bytes, std::string 
         return false;
     }
     return true;
-}
-
-// A table file that the engine cannot open must not replace a working one.
-bool CheckTableFile(const std::string &fileName, std::string &error)
-{
-    try {
-        TFlatTable table;
-        table.SetTableName(fileName);
-        table.Open();
-        table.Close();
-        return true;
-    } catch (const std::exception &e) {
-        error = fileName + ": " + e.what();
-        return false;
-    }
 }
 
 // `bytes` written to a new temporary file beside `target` and flushed to the
@@ -109,7 +90,7 @@ void TMainForm::BackupCreateMenuClick()
     Settings[13] = ui->BackupCreateMenu->isChecked() ? 1 : 0;
 }
 
-bool TMainForm::RestoreCatalog(const std::string &name, std::string *error)
+bool TMainForm::RestoreCatalog(const std::string &name, std::string *error, std::vector<std::string> *keptDamaged)
 {
     std::string reason;
     auto fail = [&](const std::string &text) {
@@ -120,7 +101,7 @@ bool TMainForm::RestoreCatalog(const std::string &name, std::string *error)
     if (!CheckCatalogName(name).empty())
         return fail(CheckCatalogName(name));
     const std::string tables[2] = {FileTablePath(DataFolder, name), DiscTablePath(DataFolder, name)};
-    const std::string backups[2] = {BackupOf(tables[0]), BackupOf(tables[1])};
+    const std::string backups[2] = {BackupPathOf(tables[0]), BackupPathOf(tables[1])};
     std::error_code ec;
     if (!fs::exists(backups[0], ec))
         return fail(std::string()); // no backup of the file table at all
@@ -129,9 +110,13 @@ bool TMainForm::RestoreCatalog(const std::string &name, std::string *error)
 
     // Both backups must be readable tables before anything is touched.
     std::string bytes[2];
-    for (int i = 0; i < 2; ++i)
-        if (!CheckTableFile(backups[i], reason) || !ReadWholeFile(backups[i], bytes[i], reason))
+    for (int i = 0; i < 2; ++i) {
+        const TTableCheck check = CheckTableFile(backups[i]);
+        if (!check.readable)
+            return fail(backups[i] + ": " + check.reason);
+        if (!ReadWholeFile(backups[i], bytes[i], reason))
             return fail(reason);
+    }
 
     // Copies of both backups beside the tables; only when both are on the disk
     // are they renamed over the tables.
@@ -148,16 +133,43 @@ bool TMainForm::RestoreCatalog(const std::string &name, std::string *error)
             return fail(reason);
         }
     }
+    // A table that cannot be read is kept under a name of its own: it may hold
+    // records the backup has not.
+    std::vector<std::string> kept;
+    auto undoKept = [&] {
+        for (const std::string &k : kept)
+            RemoveQuietly(k);
+    };
+    for (int i = 0; i < 2; ++i) {
+        const TTableCheck check = CheckTableFile(tables[i]);
+        if (!check.exists || check.readable)
+            continue;
+        const std::string keep = DamagedKeepName(tables[i]);
+        fs::create_hard_link(tables[i], keep, ec);
+        if (ec) {
+            ec.clear();
+            fs::copy_file(tables[i], keep, ec);
+        }
+        if (ec) {
+            undoKept();
+            RemoveQuietly(temporaries[0]);
+            RemoveQuietly(temporaries[1]);
+            return fail(tables[i] + ": cannot be kept as " + keep + ": " + ec.message());
+        }
+        kept.push_back(keep);
+    }
     // The file table's present content, to put back should the second rename fail.
     std::string previous;
     const bool hadFileTable = fs::exists(tables[0], ec);
     if (hadFileTable && !ReadWholeFile(tables[0], previous, reason)) {
+        undoKept();
         RemoveQuietly(temporaries[0]);
         RemoveQuietly(temporaries[1]);
         return fail(reason);
     }
     fs::rename(temporaries[0], tables[0], ec);
     if (ec) {
+        undoKept();
         RemoveQuietly(temporaries[0]);
         RemoveQuietly(temporaries[1]);
         return fail(tables[0] + ": " + ec.message());
@@ -171,8 +183,11 @@ bool TMainForm::RestoreCatalog(const std::string &name, std::string *error)
             WriteFileAtomically(tables[0], previous, undo);
         else
             RemoveQuietly(tables[0]);
+        undoKept();
         return fail(renameError);
     }
+    if (keptDamaged)
+        *keptDamaged = kept;
 
     // The open catalogue is read again from the restored files.
     if (name == CatalogName && SameFolder(CatalogFolder, DataFolder)) {
@@ -195,7 +210,16 @@ void TMainForm::RecoverDatabaseMenuClick()
     // data folder is restored.
     const std::string name = fs::path(chosen).stem().string();
     std::string error;
-    if (RestoreCatalog(name, &error)) {
+    std::vector<std::string> kept;
+    if (RestoreCatalog(name, &error, &kept)) {
+        if (!kept.empty()) {
+            std::string text = Text3("Restored from the backup. The damaged files are kept:",
+                                     "Obnovené zo zálohy. Poškodené súbory sú uschované:",
+                                     "Obnoveno ze zálohy. Poškozené soubory jsou uschovány:");
+            for (const std::string &k : kept)
+                text += "\n" + k;
+            Prompt::Current().Show(ToQString(text), QString(), PromptButtons::Ok, PromptIcon::Information);
+        }
         // The views are built anew; a restored catalogue may have no discs at
         // all, and the show handler leaves the views of an empty one alone.
         ForgetCatalogViews();
@@ -210,6 +234,9 @@ void TMainForm::RecoverDatabaseMenuClick()
 
 void TMainForm::RecoverTreeSetupMenuClick()
 {
+    // A catalogue open read-only keeps its tree file too.
+    if (!CatalogWritable())
+        return;
     if (Prompt::Current().Show(L(135), L(34), PromptButtons::YesNo, PromptIcon::Question, PromptResult::No) !=
         PromptResult::Yes)
         return;

@@ -55,7 +55,7 @@ int TMainForm::NoteFieldWidth() const
 
 void TMainForm::NotePopupClick()
 {
-    if (!HasCatalog())
+    if (!HasCatalog() || !CatalogWritable())
         return;
     std::string current;
     if (HasFocusIn(ui->LinksListView)) {
@@ -88,7 +88,7 @@ void TMainForm::NotePopupClick()
 
 bool TMainForm::StoreNote(const std::string &note)
 {
-    if (!HasCatalog())
+    if (!HasCatalog() || ReadOnlyCatalog)
         return false;
     if (NoteMode == 1) {
         // The file table is narrowed to the file's folder and disc while the

@@ -91,7 +91,7 @@ bool TMainForm::LoadCdPicture(const std::string &Extension, const std::string &F
     const TPictureKind kind = PictureKindOfExtension(Extension);
     if (kind == TPictureKind::None)
         return false; // not a picture kind a disc takes: ignored
-    if (!HasCatalog() || !LocateDiscRecord(Browse.CurrentDisc))
+    if (!HasCatalog() || !CatalogWritable() || !LocateDiscRecord(Browse.CurrentDisc))
         return false;
     // Decoded before the record is touched: a file that cannot be read leaves
     // the disc table as it was.
@@ -129,7 +129,7 @@ void TMainForm::StretchToCdImage(const QImage &Graphic, int Width, int Height)
 
 void TMainForm::DeleteImageToolButtonClick()
 {
-    if (!HasCatalog() || !LocateDiscRecord(Browse.CurrentDisc))
+    if (!HasCatalog() || !CatalogWritable() || !LocateDiscRecord(Browse.CurrentDisc))
         return;
     TField &picture = CdNameTable->FieldByName("CdPicture");
     if (picture.AsBytes().empty())

@@ -11,6 +11,7 @@
 #include <QTreeWidget>
 
 #include <filesystem>
+#include <stdexcept>
 
 #include "app/LangUnit.h"
 #include "app/newcd.h"
@@ -91,7 +92,7 @@ void TMainForm::ClearScan()
 
 void TMainForm::RunScanWizard(int mode)
 {
-    if (!HasCatalog())
+    if (!HasCatalog() || !CatalogWritable())
         return;
     ClearScan();
     char letter = ui->DriveComboBox1->Drive();
@@ -127,7 +128,10 @@ void TMainForm::RunScanWizard(int mode)
     Scan.RootFolder = std::string(1, ScanSession.Volume.letter) + ":\\";
     {
         TNewRecordForm wizard(*this, mode);
+        wizard.OnReadMusicCD = [this](TNewRecordForm *w) { RunGuarded([this, w] { ReadMusicCD(w); }); };
+        CddbWizard = &wizard;
         ExecModal(wizard);
+        CddbWizard = nullptr;
         if (!wizard.Written())
             ClearScan();
     }
@@ -214,6 +218,11 @@ bool TMainForm::NacitajDisk(const std::string &folder)
             WriteCabFile(e.name, storedFolder, local);
     };
     reader.Read(folder, LocalFolderOf(ScanSession.Volume, folder));
+    ScanSession.Tally.Add(reader.Tally);
+    // Never passed off as a full reading: what could not be read is told.
+    const std::string notice = ScanTallyNotice(ScanSession.Tally);
+    if (!notice.empty())
+        Prompt::Current().Show(ToQString(notice), L(34), PromptButtons::Ok, PromptIcon::Warning);
     if (ExMemoryData1->RecordCount() > 0)
         return true;
     Prompt::Current().Show(L(66), L(67), PromptButtons::Ok, PromptIcon::Warning);
@@ -228,6 +237,8 @@ std::string TMainForm::UniqueTitle(const std::string &title)
 
 void TMainForm::SaveToDatabase(const std::string &sizeText, int mode)
 {
+    if (ReadOnlyCatalog)
+        throw std::runtime_error("The archive " + CatalogName + " is open read-only; the scan is not stored.");
     const int kind = ScanSession.Volume.kind;
     const std::string oldDisc = ScanSession.SelectedDisc;
     TExMemoryData &scan = *ExMemoryData1;
@@ -262,8 +273,8 @@ void TMainForm::SaveToDatabase(const std::string &sizeText, int mode)
                     namecd.SetAsString(title);
                     scan.FieldByName("FType").SetAsInteger(2);
                     scan.FieldByName("LoadName").SetAsString(name.AsString());
-                    // Tracks past the end of a short title list keep their file names.
-                    if (static_cast<size_t>(i) < Scan.TrackTitles.size())
+                    // Tracks past the end of a short title list, or without a title, keep their file names.
+                    if (static_cast<size_t>(i) < Scan.TrackTitles.size() && !Scan.TrackTitles[static_cast<size_t>(i)].empty())
                         name.SetAsString(Scan.TrackTitles[static_cast<size_t>(i)]);
                     scan.FieldByName("MusicOrder").SetAsInteger(i);
                     scan.Post();

@@ -66,6 +66,38 @@ private:
     bool audio_ = false;
 };
 
+// What a scan could not read. The records stay as they are (an unreadable
+// folder is recorded as an empty one, a broken archive without members); the
+// user is told at the end of the reading, never told it all went well.
+struct TScanTally {
+    static constexpr size_t NamedMax = 5; // paths kept for the message
+    int unreadableFolders = 0;
+    int unreadableArchives = 0;
+    // Folders whose path does not fit the catalogue's Path field: recorded,
+    // but their contents are not read.
+    int tooDeepPaths = 0;
+    std::vector<std::string> named; // the first few paths of all three kinds
+
+    int Total() const { return unreadableFolders + unreadableArchives + tooDeepPaths; }
+    void Name(const std::string &path)
+    {
+        if (named.size() < NamedMax)
+            named.push_back(path);
+    }
+    void Add(const TScanTally &other)
+    {
+        unreadableFolders += other.unreadableFolders;
+        unreadableArchives += other.unreadableArchives;
+        tooDeepPaths += other.tooDeepPaths;
+        for (const std::string &p : other.named)
+            Name(p);
+    }
+};
+
+// The notice at the end of a scan that could not read everything, in the
+// current language; empty when everything was read.
+std::string ScanTallyNotice(const TScanTally &tally);
+
 // Walks a folder and everything below it into the scan table: a folder's
 // contents first, then its own record.
 class TDiskReader {
@@ -93,6 +125,8 @@ public:
     void Read(const std::string &storedFolder, const std::string &localFolder);
     // The records appended so far.
     int Records() const { return records_; }
+    // What could not be read (folders, paths too deep for the Path field).
+    TScanTally Tally;
 
 private:
     void Walk(const std::string &storedFolder, const std::string &localFolder, int depth);
@@ -169,6 +203,7 @@ struct TScanSession {
     std::vector<std::string> TopFolders;
     int ProgressStep = 0;         // 400 div the number of top folders; kept when there are none
     TScanVolume Volume;           // the drive, as the wizard found it
+    TScanTally Tally;             // what the reading could not read
     std::function<void()> OnRootFolder; // the wizard's progress step
 
     void Clear()

@@ -14,6 +14,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "app/LangUnit.h"
 #include "platform/QtText.h"
 #include "platform/VolumeService.h"
 #include "storage/DataSet.h"
@@ -211,9 +212,12 @@ void TDiskReader::Read(const std::string &storedFolder, const std::string &local
 void TDiskReader::Walk(const std::string &storedFolder, const std::string &localFolder, int depth)
 {
     std::vector<TScanEntry> entries;
-    // An unreadable folder ends only its own walk.
-    if (!lister_.List(storedFolder, localFolder, entries))
+    // An unreadable folder ends only its own walk; it is counted.
+    if (!lister_.List(storedFolder, localFolder, entries)) {
+        ++Tally.unreadableFolders;
+        Tally.Name(storedFolder);
         return;
+    }
     for (const TScanEntry &e : entries) {
         if (e.name == "." || e.name == "..")
             continue;
@@ -225,6 +229,10 @@ void TDiskReader::Walk(const std::string &storedFolder, const std::string &local
             // A folder whose path would not fit the Path field is recorded but
             // not opened: its contents would be stored under a cut, wrong path.
             const std::string inner = storedFolder + e.name + '\\';
+            if (fresh && inner.size() > kPathWidth) {
+                ++Tally.tooDeepPaths;
+                Tally.Name(inner);
+            }
             if (fresh && depth < kMaxDepth && inner.size() <= kPathWidth) {
                 const std::string local =
                     localFolder.empty() ? std::string() : localFolder + (e.localName.empty() ? e.name : e.localName) + '/';
@@ -430,4 +438,45 @@ std::string ScanSizeText(uint64_t size)
     if (size > 2000)
         return TwoDecimals(double(size) / 1024.0) + " kb";
     return std::to_string(size) + " b";
+}
+
+std::string ScanTallyNotice(const TScanTally &tally)
+{
+    if (tally.Total() == 0)
+        return {};
+    const auto line = [](int count, const std::string &text) {
+        return count > 0 ? "\n- " + std::to_string(count) + " " + text : std::string();
+    };
+    const int lang = langunit::CurrentLanguage();
+    const auto pick = [lang](const char *en, const char *sk, const char *cz) {
+        return std::string(lang == langunit::LangEnglish ? en : lang == langunit::LangCzech ? cz : sk);
+    };
+    std::string text =
+        pick("The disc could not be read whole; what was read is kept as it is.",
+             "Disk sa nedal prečítať celý; čo sa prečítalo, zostáva, ako je.",
+             "Disk nešlo přečíst celý; co se přečetlo, zůstává, jak je.") +
+        line(tally.unreadableFolders, pick("folder(s) could not be read (stored as empty folders)",
+                                           "priečinok(-ov) sa nedal prečítať (uložené ako prázdne)",
+                                           "složka(-ek) nešla přečíst (uloženo jako prázdné)")) +
+        line(tally.unreadableArchives, pick("archive(s) could not be read (stored without their members)",
+                                            "archív(-ov) sa nedal prečítať (uložené bez obsahu)",
+                                            "archiv(-ů) nešel přečíst (uloženo bez obsahu)")) +
+        line(tally.tooDeepPaths, pick("folder(s) lie too deep for the catalogue's path field (stored without their "
+                                      "contents)",
+                                      "priečinok(-ov) leží príliš hlboko pre pole cesty katalógu (uložené bez obsahu)",
+                                      "složka(-ek) leží příliš hluboko pro pole cesty katalogu (uloženo bez obsahu)"));
+    if (!tally.named.empty()) {
+        text += "\n\n" + pick("The first of them:", "Prvé z nich:", "První z nich:");
+        for (const std::string &p : tally.named) {
+            // A very deep path is shown by its beginning and its end.
+            const QString shown = ToQString(p);
+            text += "\n  " + (shown.size() <= 90 ? p
+                                                  : FromQString(shown.left(30) + QStringLiteral(" ... ") +
+                                                                shown.right(55)));
+        }
+        const int more = tally.Total() - static_cast<int>(tally.named.size());
+        if (more > 0)
+            text += "\n  " + pick("... and ", "... a ďalších ", "... a dalších ") + std::to_string(more);
+    }
+    return text;
 }

@@ -52,6 +52,7 @@ void TMainForm::LoadSettings()
         Colours = pair;
     CatalogName = Settings[20] == 0 ? Settings.SetupText[3] : Settings.SetupText[4];
     langunit::SetCurrentLanguage(Settings[1]);
+    ApplyCddbSettings(Settings[19], Settings.SetupText[1], Settings.SetupText[2]);
     if (Settings[1] == langunit::LangEnglish)
         HelpFile = "ORBALISTEN.HLP";
     else if (Settings[1] == langunit::LangSlovak || Settings[1] == langunit::LangCzech)

@@ -24,6 +24,8 @@
 #include "app/LangUnit.h"
 #include "app/NewD.h"
 #include "app/Splash.h"
+#include "app/Texts3.h"
+#include "cdaudio/Cddb.h"
 #include "platform/Help.h"
 #include "platform/Prompt.h"
 #include "platform/ShellInfo.h"
@@ -139,19 +141,21 @@ void TMainForm::FormCreate(TSplashForm *splash, const std::string &dataFolder)
     progress(20);
     progress(30);
 
-    std::error_code ec;
-    if (std::filesystem::is_directory(DataFolder, ec)) {
+    // What the start has to end with, unless the user leaves: a catalogue.
+    // Leaving writes nothing (not even the settings), so the next start asks again.
+    const auto leave = [this, splash] {
+        StartCancelled = true;
+        if (splash)
+            splash->close();
+    };
+    if (!IsFirstRun(DataFolder)) {
         ChooseStartCatalog();
-        std::string error;
-        if (!CatalogName.empty() && CheckCatalogName(CatalogName).empty() &&
-            !OpenCatalog(DataFolder, CatalogName, &error))
-            ShowError(error);
+        if (!CatalogName.empty() && !OpenStartCatalog())
+            return leave();
         progress(45);
         progress(60);
     } else {
-        std::filesystem::create_directories(std::filesystem::path(DataFolder) / "CdNames", ec);
-        if (ec)
-            ShowError("Cannot create the data folder " + DataFolder + ": " + ec.message());
+        // The data folder and its "CdNames" are made with the first catalogue.
         FirstRun = true;
         {
             TLangForm lang(this, true);
@@ -161,6 +165,8 @@ void TMainForm::FormCreate(TSplashForm *splash, const std::string &dataFolder)
             TNewDataForm newData(this);
             ExecModal(newData);
         }
+        if (!HasCatalog())
+            return leave();
     }
     EnsureCatalog();
     FirstRun = false;
@@ -228,8 +234,12 @@ void TMainForm::RunGuarded(const std::function<void()> &handler)
 
 QString TMainForm::Caption() const
 {
-    return QStringLiteral("Orbalist  - ") + ToQString(langunit::LangString(45)) + QStringLiteral("  : ") +
-           ToQString(CatalogName);
+    const QString caption = QStringLiteral("Orbalist  - ") + ToQString(langunit::LangString(45)) +
+                            QStringLiteral("  : ") + ToQString(CatalogName);
+    if (!ReadOnlyCatalog)
+        return caption;
+    return caption + ToQString(Text3("  (damaged, read-only)", "  (poškodený, len na čítanie)",
+                                     "  (poškozený, jen pro čtení)"));
 }
 
 void TMainForm::showEvent(QShowEvent *event)
@@ -304,7 +314,14 @@ void TMainForm::FormClose()
     CloseTables();
     Settings[8] = width();
     Settings[9] = height();
-    Settings.SetupText[4] = CatalogName;
+    // A damaged catalogue opened read-only does not become the last one, and
+    // nothing may change which catalogue the next start opens.
+    if (ReadOnlyCatalog) {
+        Settings.SetupText[3] = DefaultCatalogText;
+        Settings.SetupText[4] = LastCatalogText;
+    } else {
+        Settings.SetupText[4] = CatalogName;
+    }
     Settings[14] = isMaximized() ? 1 : 0;
     if (!SaveSettings())
         ShowError("Cannot write the settings file " + DataFolder + "/" + SettingsFileName);
@@ -422,6 +439,7 @@ void TMainForm::ConnectHandlers()
     ConnectScanHandlers();
     ConnectBrowseHandlers();
     ConnectCatalogHandlers();
+    ConnectCddbHandlers();
     ConnectNotePictureHandlers();
 
 }

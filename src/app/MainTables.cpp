@@ -8,6 +8,7 @@
 
 #include "app/CatalogTables.h"
 #include "app/LangUnit.h"
+#include "cdaudio/Cddb.h"
 #include "platform/Prompt.h"
 #include "platform/QtText.h"
 #include "storage/FlatTbl.h"
@@ -84,7 +85,7 @@ bool TMainForm::OpenCatalog(const std::string &folder, const std::string &name, 
     const std::string discPath = DiscTablePath(folder, name);
     std::vector<std::string> made; // files this attempt created, removed again on failure
     TOpenTableResult files, discs;
-    const std::string *opening = &filePath; // named in the error
+    const std::string *opening = &filePath; // the file named in a failure
     try {
         std::error_code ec;
         std::filesystem::create_directories(std::filesystem::path(folder) / "CdNames", ec);
@@ -100,10 +101,10 @@ bool TMainForm::OpenCatalog(const std::string &folder, const std::string &name, 
         files = OpenCatalogTable(filePath, FileTableLayout(), fileOptions);
         if (files.created)
             made.push_back(filePath);
-        opening = &discPath;
         TOpenTableOptions discOptions;
         discOptions.autoBackup = Settings[13] == 1;
         discOptions.requiredFields = {"CdPicture", "CType"};
+        opening = &discPath;
         discs = OpenCatalogTable(discPath, DiscTableLayout(), discOptions);
     } catch (const std::exception &e) {
         files.table.reset();
@@ -125,6 +126,7 @@ bool TMainForm::OpenCatalog(const std::string &folder, const std::string &name, 
     CatalogFolder = folder;
     CatalogName = name;
     TreeFilePath = TreePathFor(folder, name);
+    ReadOnlyCatalog = false;
     return true;
 }
 

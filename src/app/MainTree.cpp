@@ -96,9 +96,12 @@ void TMainForm::LoadTree()
             // A damaged tree file is put aside once (not deleted, the user may
             // want it) and the tree comes from the disc table instead.
             Prompt::Current().Show(L(105), QString(), PromptButtons::Ok, PromptIcon::Warning);
-            std::filesystem::rename(TreeFilePath, TreeFilePath + ".bad", ec);
-            if (ec)
-                std::filesystem::remove(TreeFilePath, ec);
+            // A catalogue open read-only keeps every file as it is.
+            if (!ReadOnlyCatalog) {
+                std::filesystem::rename(TreeFilePath, TreeFilePath + ".bad", ec);
+                if (ec)
+                    std::filesystem::remove(TreeFilePath, ec);
+            }
             ui->ComboBox2->clear();
             tree->clear();
         }
@@ -121,6 +124,11 @@ void TMainForm::LoadTree()
 
 bool TMainForm::SaveTree(std::string *error)
 {
+    if (ReadOnlyCatalog) {
+        if (error)
+            *error = "The archive " + CatalogName + " is open read-only; its tree is not saved.";
+        return false;
+    }
     return WriteTreeFile(TreeFilePath, TreeRecords(ui->TreeView1), error);
 }
 

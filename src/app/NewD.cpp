@@ -45,7 +45,6 @@ void TNewDataForm::FormShow()
 {
     if (firstStart_) {
         ui->Edit1->setText(QString::fromUtf8(FirstCatalogName));
-        ui->CancelButton->setEnabled(false);
     }
     setWindowTitle(ToQString(langunit::LangString(14)));
     ui->Label1->setText(ToQString(langunit::LangString(15) + " :"));
@@ -56,9 +55,8 @@ void TNewDataForm::FormShow()
 
 void TNewDataForm::reject()
 {
-    // The first start must end with a catalogue: no way out but OK.
-    if (firstStart_)
-        return;
+    // Cancel, Escape and the close button: on the first start this ends the
+    // program (the caller sees no catalogue), writing nothing.
     QDialog::reject();
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // The new-catalogue dialog: creates a catalogue in the data folder and makes
-// it the open one. On the first start it proposes a name and cannot be left
-// without a catalogue.
+// it the open one. On the first start it proposes a name; leaving it then
+// ends the program without writing anything.
 #include <QDialog>
 
 class TMainForm;

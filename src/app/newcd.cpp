@@ -258,6 +258,7 @@ void TNewRecordForm::CddbCancelClick()
     main_.Scan.CddbNote.clear();
     main_.Scan.CddbTitle.clear();
     main_.Scan.End = main_.Scan.NoMatch = main_.Scan.Pending = false;
+    main_.Scan.Audio = false; // a late answer names nothing
     ui->Memo1->clear();
     ui->Panel4->hide();
 }

@@ -258,6 +258,7 @@ int TDFUnRar::ProcessMember(HANDLE h, const TDFRARHeaderData &rec)
 void TDFUnRar::Extract()
 {
     StopProcessing = false;
+    HeaderUnreadable_ = true;
     if (!Api_) {
         Error("UnRar.Dll nicht geladen", 0);
         return;
@@ -290,6 +291,7 @@ void TDFUnRar::Extract()
         return;
     }
 
+    HeaderUnreadable_ = false;
     ArchivComment.clear();
     CommentSize = 0;
     switch (open.CmtState) {
@@ -323,8 +325,15 @@ void TDFUnRar::Extract()
     }
 
     auto hdr = std::make_unique<PaddedHeaderEx>();
+    bool firstHeader = true;
     while (!StopProcessing) {
         const int r = ReadHeader(h, *hdr);
+        if (firstHeader) {
+            // The archive's headers could be read as far as the first member
+            // (or to the end of an archive that has none).
+            HeaderUnreadable_ = r != ERAR_SUCCESS && r != ERAR_END_ARCHIVE;
+            firstHeader = false;
+        }
         if (r == ERAR_END_ARCHIVE)
             break;
         if (r == ERAR_BAD_DATA) {

@@ -89,6 +89,11 @@ public:
     TDFRarMode Mode() const { return Mode_; }
     void SetMode(TDFRarMode mode);
     bool Loaded() const { return Api_ != nullptr; }
+    // True when the last Extract could read nothing of the archive: no
+    // library, an archive that does not open, or an error before the first
+    // member header. Members reported before a later error were read, and an
+    // archive without members is no failure.
+    bool HeaderUnreadable() const { return HeaderUnreadable_; }
 
     std::string ArchivComment;
     bool CanProgress = false;
@@ -132,4 +137,5 @@ private:
     TDFRarMode Mode_ = DFRAR_EXTRACT;
     int Operation_ = RAR_EXTRACT;
     uint64_t FilesProcessed_ = 0, FileCount_ = 0, SizeProcessed_ = 0, SizeCount_ = 0;
+    bool HeaderUnreadable_ = false;
 };

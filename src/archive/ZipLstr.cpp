@@ -370,27 +370,40 @@ struct TZipLister::Impl {
             z.FZipComment.clear();
         logicalEof = recPos + kEndSize + commentLen;
         zip64Bytes = 0;
-        TakeZip64Records(rec);
+        TakeZip64Records();
     }
 
     // A zip64 archive keeps its real counts, sizes and offsets in a zip64 end
     // record, found through the locator right in front of the end record.
-    void TakeZip64Records(const uint8_t *rec)
+    // Whenever the locator stands there the zip64 record is the one to use:
+    // archivers also write it while leaving true values in the normal record
+    // (an archive written from a pipe, one holding a member over 4 GiB), and
+    // the central directory then ends before the zip64 records, not before
+    // the end record.
+    void TakeZip64Records()
     {
-        const bool needs64 = U16(rec + 4) == 0xFFFF || U16(rec + 6) == 0xFFFF || U16(rec + 10) == 0xFFFF ||
-                             U32(rec + 12) == 0xFFFFFFFF || U32(rec + 16) == 0xFFFFFFFF;
-        if (!needs64 || endPos < kZip64LocatorSize + kZip64EndSize)
+        if (endPos < kZip64LocatorSize + kZip64EndSize)
             return;
         uint8_t loc[kZip64LocatorSize];
         if (!file.ReadAt(endPos - kZip64LocatorSize, loc, sizeof loc) || U32(loc) != kZip64LocatorSig)
             return;
-        // The zip64 end record lies right before the locator when it is on
-        // this disk; its stored position may be shifted by a stub, so the
-        // position is taken from where it must be.
-        const int64_t recPos = endPos - kZip64LocatorSize - kZip64EndSize;
+        const int64_t locPos = endPos - kZip64LocatorSize;
+        // The zip64 end record ends right at the locator. Its stored position
+        // may be shifted by a stub in front of the archive, so the record is
+        // looked for where the locator says, then where a record without
+        // extensible data must lie.
         uint8_t e64[kZip64EndSize];
-        if (!file.ReadAt(recPos, e64, sizeof e64) || U32(e64) != kZip64EndSig)
-            return;
+        int64_t recPos = -1;
+        const uint64_t stored = U64(loc + 8);
+        if (stored <= static_cast<uint64_t>(locPos - kZip64EndSize) &&
+            file.ReadAt(static_cast<int64_t>(stored), e64, sizeof e64) && U32(e64) == kZip64EndSig &&
+            U64(e64 + 4) + 12 == static_cast<uint64_t>(locPos) - stored)
+            recPos = static_cast<int64_t>(stored);
+        if (recPos < 0) {
+            recPos = locPos - kZip64EndSize;
+            if (!file.ReadAt(recPos, e64, sizeof e64) || U32(e64) != kZip64EndSig)
+                return;
+        }
         const uint64_t tdisk = U32(e64 + 16), cddisk = U32(e64 + 20), total = U64(e64 + 32), size = U64(e64 + 40),
                        off = U64(e64 + 48);
         if (tdisk > 0xFFFF || cddisk > 0xFFFF || size > static_cast<uint64_t>(INT64_MAX) ||
@@ -401,7 +414,7 @@ struct TZipLister::Impl {
         totalEntries = total;
         cdSize = static_cast<int64_t>(size);
         cdOffset = static_cast<int64_t>(off);
-        zip64Bytes = kZip64LocatorSize + kZip64EndSize;
+        zip64Bytes = endPos - recPos;
     }
 
     // Makes disk `disk` of a spanned set the open file.
@@ -590,6 +603,7 @@ struct TZipLister::Impl {
         }
         cdOffsetInFile = computed;
         ReadEntries(computed);
+        z.FDirectoryRead = true;
     }
 };
 
@@ -632,6 +646,7 @@ void TZipLister::ReportMessage(int errCode, const std::string &text, bool displa
 void TZipLister::List()
 {
     ClearContents();
+    FDirectoryRead = false;
     FErrCode = 0;
     FMessage.clear();
     std::error_code ec;
@@ -665,6 +680,7 @@ void TZipLister::List()
         FZipContents.clear();
         FZipFileName.clear();
         FSFXOffset = 0;
+        FDirectoryRead = false;
     }
     impl.file.Close();
     --FBusy;

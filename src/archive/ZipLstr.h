@@ -133,6 +133,10 @@ public:
     int TotalDisks() const { return FTotalDisks; }
     const std::string &Drive() const { return FDrive; }
     const std::string &VolumeName() const { return FVolumeName; }
+    // True when the last listing found the end record and read the whole
+    // central directory (an archive without members included); false for a
+    // file that is no zip or whose directory could not be read.
+    bool DirectoryRead() const { return FDirectoryRead; }
     int ErrCode() const { return FErrCode; }
     const std::string &Message() const { return FMessage; }
     bool Busy() const { return FBusy > 0; }
@@ -190,6 +194,7 @@ private:
     std::string FVolumeName;
     int FBusy = 0;
     int FErrCode = 0;
+    bool FDirectoryRead = false;
     std::string FMessage;
     int FMinZipDllVers = 170;
     int FMinUnzDllVers = 170;

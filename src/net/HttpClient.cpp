@@ -4,6 +4,7 @@
 #include <QDate>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstring>
 #include <thread>
@@ -175,6 +176,134 @@ void ParseURL(const std::string &URL, std::string &Proto, std::string &User, std
     }
 }
 
+// ---------------------------------------------------------------- references
+
+namespace {
+
+// The parts of a URL reference (RFC 3986 appendix B); the flags tell an
+// absent part from an empty one.
+struct UrlParts {
+    std::string Scheme, Authority, Path, Query;
+    bool HasScheme = false, HasAuthority = false, HasQuery = false;
+};
+
+UrlParts SplitReference(const std::string &U)
+{
+    UrlParts p;
+    std::string s = U.substr(0, U.find('#'));
+    const size_t colon = s.find(':');
+    const size_t delim = s.find_first_of("/?");
+    if (colon != std::string::npos && colon > 0 && (delim == std::string::npos || colon < delim)) {
+        const std::string scheme = s.substr(0, colon);
+        const bool valid = std::isalpha(static_cast<unsigned char>(scheme[0])) &&
+                           std::all_of(scheme.begin(), scheme.end(), [](char c) {
+                               return std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '-' || c == '.';
+                           });
+        if (valid) {
+            p.HasScheme = true;
+            p.Scheme = LowerAscii(scheme);
+            s.erase(0, colon + 1);
+        }
+    }
+    if (s.compare(0, 2, "//") == 0) {
+        p.HasAuthority = true;
+        const size_t end = s.find_first_of("/?", 2);
+        p.Authority = s.substr(2, end == std::string::npos ? std::string::npos : end - 2);
+        s.erase(0, end == std::string::npos ? s.size() : end);
+    }
+    const size_t q = s.find('?');
+    if (q != std::string::npos) {
+        p.HasQuery = true;
+        p.Query = s.substr(q + 1);
+        s.erase(q);
+    }
+    p.Path = s;
+    return p;
+}
+
+// RFC 3986 section 5.2.4.
+std::string RemoveDotSegments(std::string In)
+{
+    std::string out;
+    while (!In.empty()) {
+        if (In.compare(0, 3, "../") == 0) {
+            In.erase(0, 3);
+        } else if (In.compare(0, 2, "./") == 0) {
+            In.erase(0, 2);
+        } else if (In.compare(0, 3, "/./") == 0) {
+            In.erase(0, 2);
+        } else if (In == "/.") {
+            In = "/";
+        } else if (In.compare(0, 4, "/../") == 0 || In == "/..") {
+            In = In.size() == 3 ? std::string("/") : In.substr(3);
+            const size_t cut = out.rfind('/');
+            out.erase(cut == std::string::npos ? 0 : cut);
+        } else if (In == "." || In == "..") {
+            In.clear();
+        } else {
+            const size_t next = In.find('/', 1);
+            out += In.substr(0, next);
+            In.erase(0, next == std::string::npos ? In.size() : next);
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+std::string ResolveURL(const std::string &Base, const std::string &Ref)
+{
+    const UrlParts b = SplitReference(Base);
+    const UrlParts r = SplitReference(Ref);
+    UrlParts t;
+    if (r.HasScheme) {
+        t = r;
+        t.Path = RemoveDotSegments(r.Path);
+    } else {
+        if (r.HasAuthority) {
+            t.HasAuthority = true;
+            t.Authority = r.Authority;
+            t.Path = RemoveDotSegments(r.Path);
+            t.HasQuery = r.HasQuery;
+            t.Query = r.Query;
+        } else {
+            if (r.Path.empty()) {
+                t.Path = b.Path;
+                t.HasQuery = r.HasQuery || b.HasQuery;
+                t.Query = r.HasQuery ? r.Query : b.Query;
+            } else {
+                if (r.Path[0] == '/') {
+                    t.Path = RemoveDotSegments(r.Path);
+                } else {
+                    // Merge with the base path's folder.
+                    const size_t slash = b.Path.rfind('/');
+                    const std::string merged = b.HasAuthority && b.Path.empty()
+                                                   ? "/" + r.Path
+                                                   : (slash == std::string::npos ? std::string()
+                                                                                 : b.Path.substr(0, slash + 1)) +
+                                                         r.Path;
+                    t.Path = RemoveDotSegments(merged);
+                }
+                t.HasQuery = r.HasQuery;
+                t.Query = r.Query;
+            }
+            t.HasAuthority = b.HasAuthority;
+            t.Authority = b.Authority;
+        }
+        t.HasScheme = b.HasScheme;
+        t.Scheme = b.Scheme;
+    }
+    std::string out;
+    if (t.HasScheme)
+        out += t.Scheme + ":";
+    if (t.HasAuthority)
+        out += "//" + t.Authority;
+    out += t.Path;
+    if (t.HasQuery)
+        out += "?" + t.Query;
+    return out;
+}
+
 // ---------------------------------------------------------------- component
 
 THttpCli::THttpCli()
@@ -206,6 +335,9 @@ THttpCli::THttpCli()
         if (FState != httpStReady && !FReadyPosted)
             Fail(httperrHandlerFailed, e.what());
     };
+    FTimer = std::make_unique<QTimer>();
+    FTimer->setSingleShot(true);
+    QObject::connect(FTimer.get(), &QTimer::timeout, [this] { TimerExpired(); });
 }
 
 THttpCli::~THttpCli()
@@ -270,6 +402,7 @@ void THttpCli::SetReady()
     if (FReadyPosted)
         return; // a request ends once, whichever failure or close comes first
     FReadyPosted = true;
+    FTimer->stop();
     FWindow->PostMessage(WM_USER + 2, FRequestSerial);
 }
 
@@ -300,6 +433,7 @@ void THttpCli::InternalClear()
     FAllowedToSend = false;
     ContentType.clear();
     ContentLength = -1;
+    FHeaderBytes = 0;
     Location = URL;
 }
 
@@ -339,6 +473,7 @@ void THttpCli::DoRequestAsync(THttpRequest Rq)
         Username = user;
     if (!pass.empty())
         Password = pass;
+    FHostPort = port;
     if (Proxy.empty()) {
         FPath = path;
         DocName = path;
@@ -401,9 +536,50 @@ void THttpCli::Fail(uint16_t Error, const std::string &Reason)
         ReasonPhrase = Reason;
 }
 
+// ---------------------------------------------------------------- time limits
+
+void THttpCli::ArmTimer(int Ms, bool Connecting)
+{
+    FTimerConnecting = Connecting;
+    FProgress = 0;
+    if (Ms > 0 && !FReadyPosted)
+        FTimer->start(Ms);
+    else
+        FTimer->stop();
+}
+
+static std::string DurationText(int Ms)
+{
+    return Ms % 1000 == 0 ? std::to_string(Ms / 1000) + " s" : std::to_string(Ms) + " ms";
+}
+
+void THttpCli::TimerExpired()
+{
+    if (FState == httpStReady || FReadyPosted)
+        return;
+    if (FTimerConnecting) {
+        StatusCode = 404;
+        FailNow(WSAETIMEDOUT, "can't connect: no connection within " + DurationText(ConnectTimeout) + " (Error #" +
+                                  std::to_string(WSAETIMEDOUT) + ")");
+    } else {
+        FailNow(WSAETIMEDOUT, "no data from the server for " + DurationText(IdleTimeout) + " (Error #" +
+                                  std::to_string(WSAETIMEDOUT) + ")");
+    }
+}
+
+void THttpCli::FailNow(uint16_t Error, const std::string &Reason)
+{
+    Fail(Error, Reason);
+    FLocationClose = false;
+    FConnected = false;
+    SetReady();
+    FCtrlSocket->Abort();
+}
+
 void THttpCli::Login()
 {
     FDnsResult.clear();
+    ArmTimer(ConnectTimeout, true);
     StateChange(httpStDnsLookup);
     try {
         FCtrlSocket->SetLocalAddr(LocalAddr);
@@ -481,6 +657,7 @@ void THttpCli::SocketSessionConnected(uint16_t Error)
         return;
     }
     FConnected = true;
+    ArmTimer(IdleTimeout, false);
     StateChange(httpStConnected);
     Call(OnSessionConnected);
     StateChange(httpStWaitingHeader);
@@ -548,7 +725,8 @@ void THttpCli::SendRequest(const std::string &Method)
         lines.push_back("Content-Type: " + ContentTypePost);
     if (!Agent.empty())
         lines.push_back("User-Agent: " + Agent);
-    lines.push_back("Host: " + FHostName);
+    // The port goes with the host whenever it is not the default one.
+    lines.push_back("Host: " + FHostName + (FHostPort.empty() || FHostPort == "80" ? "" : ":" + FHostPort));
     if (NoCache)
         lines.push_back("Pragma: no-cache");
     if (Method == "POST")
@@ -589,7 +767,9 @@ void THttpCli::SocketDataSent(uint16_t)
         Call(OnSendEnd);
         return;
     }
-    SentCount += static_cast<int>(n);
+    SentCount += n;
+    if (!FTimerConnecting)
+        ArmTimer(IdleTimeout, false);
     if (OnSendData)
         OnSendData(this, buf, static_cast<int>(n));
     FCtrlSocket->Send(buf, static_cast<int>(n));
@@ -609,6 +789,16 @@ void THttpCli::SocketDataAvailable(uint16_t Error)
     const int n = FCtrlSocket->Receive(FRcvBuf + FRcvFill, room);
     if (FRequestType == httpRqNone || n <= 0)
         return;
+    // The whole header must come within one idle period after the request,
+    // and each idle period of the body must bring MinBodyProgress bytes, so a
+    // server trickling bytes cannot hold the request for as long as it likes.
+    if (!FTimerConnecting && FState == httpStWaitingBody) {
+        FProgress += static_cast<size_t>(n);
+        if (FProgress >= MinBodyProgress) {
+            FProgress = 0;
+            ArmTimer(IdleTimeout, false);
+        }
+    }
     FRcvFill += n;
     FRcvBuf[FRcvFill] = 0;
     if (FState == httpStWaitingBody) {
@@ -672,6 +862,16 @@ void THttpCli::GetHeaderLineNext(const std::string &Line, const std::string &Raw
     if (FHeaderLineCount == 0)
         TriggerHeaderBegin();
     ++FHeaderLineCount;
+    FHeaderBytes += Raw.size();
+    if (FHeaderLineCount > MaxHeaderLines || FHeaderBytes > MaxHeaderSize) {
+        FailNow(httperrHeaderTooLarge, "HTTP header too large");
+        return;
+    }
+    const bool statusLine = Line.compare(0, 8, "HTTP/1.0") == 0 || Line.compare(0, 8, "HTTP/1.1") == 0;
+    if (FHeaderLineCount == 1 && !statusLine && UpperAscii(Line.substr(0, 6)) != "<HTML>") {
+        FailNow(httperrBadReply, "reply without a status line");
+        return;
+    }
 
     if (UpperAscii(Line.substr(0, 6)) == "<HTML>") {
         // A server that sends no header: everything is body, byte for byte.
@@ -685,7 +885,7 @@ void THttpCli::GetHeaderLineNext(const std::string &Line, const std::string &Raw
 
     if (!Line.empty()) {
         RcvdHeader.push_back(Line);
-        if (Line.compare(0, 8, "HTTP/1.0") == 0 || Line.compare(0, 8, "HTTP/1.1") == 0) {
+        if (statusLine) {
             const std::string code = Line.size() >= 12 ? Line.substr(9, 3) : std::string();
             if (!AllDigits(code) || (Line.size() > 12 && Line[12] != ' ')) {
                 Fail(httperrBadReply, "invalid status line");
@@ -711,16 +911,18 @@ void THttpCli::GetHeaderLineNext(const std::string &Line, const std::string &Raw
                     }
                     FLocationSeen = true;
                     WorkOutRedirect(NetTrim(value));
+                    if (FReadyPosted)
+                        return;
                 }
             } else if (field == "content-length") {
                 const std::string t = NetTrim(value);
-                if (!AllDigits(t) || t.size() > 9) {
+                if (!AllDigits(t) || t.size() > 18) {
                     Fail(httperrBadReply, "invalid content-length");
                     FCtrlSocket->Close();
                     SetReady();
                     return;
                 }
-                ContentLength = std::stoi(t);
+                ContentLength = std::stoll(t);
             } else if (field == "content-range") {
                 const size_t dash = value.find('-');
                 const size_t slash = value.find('/');
@@ -762,6 +964,7 @@ void THttpCli::GetHeaderLineNext(const std::string &Line, const std::string &Raw
         if ((ext == ".exe" || ext.empty()) && ContentType == "text/html")
             DocName = (dot == std::string::npos ? DocName + "." : DocName.substr(0, dot + 1)) + "htm";
         StateChange(httpStWaitingBody);
+        ArmTimer(IdleTimeout, false); // the body's first period
         TriggerHeaderEnd();
         DeliverBufferedBody();
         if (StatusCode >= 400)
@@ -778,12 +981,26 @@ void THttpCli::GetBodyLineNext(const char *Data, int Len)
 {
     if (FBodyLineCount == 0)
         Call(OnDocBegin);
+    if (ContentLength >= 0) {
+        // Bytes past the announced length are no part of this reply.
+        const int64_t left = ContentLength - RcvdCount;
+        if (left <= 0)
+            return;
+        if (Len > left)
+            Len = static_cast<int>(left);
+    }
     ++FBodyLineCount;
     RcvdCount += Len;
     if (RcvdStream)
         RcvdStream->write(Data, Len);
     if (OnDocData)
         OnDocData(this, Data, Len);
+    if (ContentLength >= 0 && RcvdCount >= ContentLength && !FReadyPosted) {
+        // The whole body is here: the request ends without waiting for the close.
+        Call(OnDocEnd);
+        SetReady();
+        FCtrlSocket->Close();
+    }
 }
 
 // ---------------------------------------------------------------- close and redirects
@@ -812,57 +1029,56 @@ void THttpCli::SocketSessionClosed(uint16_t Error)
     }
     if (FState == httpStWaitingHeader && FHeaderLineCount == 0)
         Fail(httperrIncompleteHeader, "connection closed without a reply");
+    // A body cut short is no success; an error reply is cut off on purpose,
+    // and HEAD, 204 and 304 replies carry no body whatever their length says.
+    if (FState == httpStWaitingBody && ContentLength >= 0 && RcvdCount < ContentLength && StatusCode < 400 &&
+        FRequestType != httpRqHead && StatusCode != 204 && StatusCode != 304)
+        Fail(httperrShortBody, "connection closed before the body ended");
     if (FBodyLineCount > 0)
         Call(OnDocEnd);
     SetReady();
 }
 
+std::string THttpCli::RequestURL() const
+{
+    if (!Proxy.empty())
+        return FPath; // the absolute URL
+    return "http://" + FHostName + (FHostPort.empty() || FHostPort == "80" ? "" : ":" + FHostPort) + FPath;
+}
+
 void THttpCli::WorkOutRedirect(const std::string &S)
 {
-    const bool proxy = !Proxy.empty();
-    if (S[0] == '/') {
-        if (!proxy) {
-            FPath = S;
-            Location = "http://" + FTargetHost + S;
-        } else {
-            Location = "http://" + FHostName + S;
-            FPath = Location;
-        }
-    } else if (S.compare(0, 7, "http://") != 0) {
-        std::string base = FPath;
-        const size_t q = base.find('?');
-        if (q != std::string::npos)
-            base.erase(q);
-        const size_t cut = base.find_last_of("/:");
-        const std::string dir = cut == std::string::npos ? std::string() : base.substr(0, cut + 1);
-        FPath = dir + S;
-        if (!proxy)
-            Location = "http://" + FTargetHost + (FPath[0] == '/' ? "" : "/") + FPath;
-        else
-            Location = FPath;
+    std::string target = ResolveURL(RequestURL(), S);
+    const size_t colon = target.find(':');
+    if (colon == std::string::npos || LowerAscii(target.substr(0, colon)) != "http" ||
+        target.compare(colon, 3, "://") != 0) {
+        FailNow(httperrBadReply, "redirect to a location that cannot be followed: " + S);
+        return;
+    }
+    target = "http" + target.substr(colon);
+    std::string proto, user, pass, host, port, path;
+    ParseURL(target, proto, user, pass, host, port, path);
+    if (host.empty())
+        host = FHostName;
+    if (!user.empty() && !pass.empty()) {
+        Username = user;
+        Password = pass;
+    } else if (LowerAscii(host) != LowerAscii(FHostName)) {
+        // Credentials meant for one host are not sent to another.
+        Username.clear();
+        Password.clear();
+    }
+    FHostName = host;
+    FHostPort = port;
+    if (path.empty())
+        path = "/";
+    Location = "http://" + host + (port.empty() ? "" : ":" + port) + path;
+    if (Proxy.empty()) {
+        FTargetHost = host;
+        FTargetPort = port.empty() ? "80" : port;
+        FPath = path;
     } else {
-        std::string proto, user, pass, host, port, path;
-        ParseURL(S, proto, user, pass, host, port, path);
-        if (host.empty())
-            host = FHostName;
-        if (!user.empty() && !pass.empty()) {
-            Username = user;
-            Password = pass;
-        } else if (LowerAscii(host) != LowerAscii(FHostName)) {
-            // Credentials meant for one host are not sent to another.
-            Username.clear();
-            Password.clear();
-        }
-        FHostName = host;
-        if (!proxy) {
-            FTargetHost = host;
-            FTargetPort = port.empty() ? "80" : port;
-            FPath = path.empty() ? "/" : path;
-            Location = "http://" + host + (path.empty() ? "" : path);
-        } else {
-            FPath = S;
-            Location = S;
-        }
+        FPath = Location;
     }
 }
 
@@ -888,6 +1104,7 @@ void THttpCli::LocationSessionClosed()
     ContentType.clear();
     StatusCode = 0;
     ContentLength = -1;
+    FHeaderBytes = 0;
     FRcvFill = 0;
     if (!Proxy.empty()) {
         std::string pp, pu, pw, ph, ppt, ppath;

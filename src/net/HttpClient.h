@@ -5,6 +5,7 @@
 #include "net/NetSocket.h"
 
 #include <QIODevice>
+#include <QTimer>
 
 #include <cstdint>
 #include <functional>
@@ -30,7 +31,10 @@ enum : uint16_t {
     httperrTooManyRedirects = 6,
     httperrIncompleteHeader = 7,  // the server closed before the header ended
     httperrHandlerFailed = 8,     // an event handler raised while the reply was read
+    httperrHeaderTooLarge = 9,    // more header lines or bytes than a reply may have
+    httperrShortBody = 10,        // the server closed before Content-Length bytes arrived
 };
+// A connect or idle time limit ends a request with WSAETIMEDOUT (10060).
 
 class EHttpException : public std::runtime_error {
 public:
@@ -42,6 +46,11 @@ public:
 std::string Base64Encode(const std::string &S);
 // Decodes Base64, ignoring characters outside the alphabet; stops at "=".
 std::string Base64Decode(const std::string &S);
+
+// Resolves a reference (a redirect's location) against the absolute URL it
+// was found under, as RFC 3986 section 5.2 does: "./x", "../x", "?q", "//host/x"
+// and absolute URLs; dot segments are removed and the fragment is dropped.
+std::string ResolveURL(const std::string &Base, const std::string &Ref);
 
 // Splits a URL into its parts; Path is also the base for "./" and "../" forms.
 void ParseURL(const std::string &URL, std::string &Proto, std::string &User, std::string &Pass,
@@ -104,11 +113,11 @@ public:
     QIODevice *SendStream = nullptr;
     int StatusCode = 0;
     std::string ReasonPhrase;
-    int ContentLength = -1;
+    int64_t ContentLength = -1;
     std::string ContentType;
     std::vector<std::string> RcvdHeader;
-    int RcvdCount = 0;
-    int SentCount = 0;
+    int64_t RcvdCount = 0;
+    int64_t SentCount = 0;
     std::string DocName;
     std::string Location;
     THttpState State() const { return FState; }
@@ -130,6 +139,19 @@ public:
 
     // Most redirects followed by one request.
     static constexpr int MaxRedirects = 20;
+    // Bounds of a reply's header: lines (the status line included) and bytes.
+    static constexpr int MaxHeaderLines = 256;
+    static constexpr size_t MaxHeaderSize = 64 * 1024;
+    // Time limits of a request, in milliseconds (0: none). ConnectTimeout runs
+    // from the start of the name lookup until the connection is up.
+    // IdleTimeout then bounds the wait for the whole reply header after the
+    // request was sent, and each period of the body that brings fewer than
+    // MinBodyProgress bytes (or of a POST body that does not go out). Either
+    // ends the request with WSAETIMEDOUT and says which limit passed in
+    // ReasonPhrase.
+    int ConnectTimeout = 30000;
+    int IdleTimeout = 60000;
+    static constexpr size_t MinBodyProgress = 1024;
 
 protected:
     virtual void GetHeaderLineNext(const std::string &Line, const std::string &Raw);
@@ -158,6 +180,12 @@ private:
     void ProcessBufferedLines();
     void DeliverBufferedBody();
     void WorkOutRedirect(const std::string &S);
+    // The URL the current request went to, for resolving a redirect.
+    std::string RequestURL() const;
+    // Ends the running request at once with Error and Reason.
+    void FailNow(uint16_t Error, const std::string &Reason);
+    void ArmTimer(int Ms, bool Connecting);
+    void TimerExpired();
     void Call(const THttpNotify &E) { if (E) E(this); }
 
     std::unique_ptr<TNetSocket> FCtrlSocket;
@@ -166,6 +194,11 @@ private:
     THttpState FState = httpStReady;
     uint16_t FRequestDoneError = 0;
     std::string FTargetHost, FTargetPort, FHostName, FPath, FDnsResult;
+    std::string FHostPort;       // the origin server's port as the URL gave it ("" for the default)
+    std::unique_ptr<QTimer> FTimer;
+    bool FTimerConnecting = false;
+    size_t FProgress = 0;        // body bytes since the idle limit was last set
+    size_t FHeaderBytes = 0;
     char FRcvBuf[8193];
     int FRcvFill = 0;
     int FHeaderLineCount = 0;

@@ -126,7 +126,8 @@ public:
     const std::string &DnsResult() const { return FDnsResult; }
     const std::vector<std::string> &DnsResultList() const { return FDnsResultList; }
     TSocketState State() const { return FState; }
-    int ReadCount() const { return FReadCount; }
+    // Bytes received since the socket was opened; 64-bit, as a peer decides how much.
+    int64_t ReadCount() const { return FReadCount; }
     int RcvdCount() { return GetRcvdCount(); }
     int LastError() const { return FLastError; }
     int HSocket() const { return FHSocket; }
@@ -208,7 +209,7 @@ protected:
     bool FReadArmed = false;
     int FSelectEvent = 0;
     TSocketState FState = wsClosed;
-    int FReadCount = 0;
+    int64_t FReadCount = 0;
     int FLastError = 0;
     TSocketSendFlags FSendFlags = wsSendNormal;
     std::string FDnsResult;
@@ -317,7 +318,7 @@ public:
     TLineLimitEvent OnLineLimitExceeded;
 
     // Bytes held in the line buffer (offered line included).
-    int HeldCount() const { return static_cast<int>(FRcvBuf.size()); }
+    int HeldCount() const { return static_cast<int>(Held()); }
 
 protected:
     static constexpr unsigned WM_LINE_REOFFER = WM_USER + 20;
@@ -332,9 +333,16 @@ protected:
 private:
     void ProcessLines(size_t SearchFrom);
     void PostReoffer();
+    // The held bytes are FRcvBuf from FRcvOff on: lines taken from the front
+    // move the offset instead of the bytes, so a burst of lines is handled in
+    // time linear in its size. Compact() drops the taken prefix.
+    size_t Held() const { return FRcvBuf.size() - FRcvOff; }
+    void Compact();
+    void Consume(size_t N);
 
     bool FLineMode = false;
     std::string FRcvBuf;
+    size_t FRcvOff = 0;
     int FRcvdLen = 0; // length of the line now offered, 0 = none
     bool FLineReceived = false;
     bool FReofferPosted = false;

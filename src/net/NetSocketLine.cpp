@@ -12,6 +12,25 @@ TCustomLineNetSocket::TCustomLineNetSocket() = default;
 
 TCustomLineNetSocket::~TCustomLineNetSocket() = default;
 
+void TCustomLineNetSocket::Compact()
+{
+    if (FRcvOff == 0)
+        return;
+    FRcvBuf.erase(0, FRcvOff);
+    FRcvOff = 0;
+}
+
+void TCustomLineNetSocket::Consume(size_t N)
+{
+    FRcvOff += std::min(N, Held());
+    if (FRcvOff == FRcvBuf.size()) {
+        FRcvBuf.clear();
+        FRcvOff = 0;
+    } else if (FRcvOff > FRcvBuf.size() / 2) {
+        Compact(); // amortised: each byte moves at most once per halving
+    }
+}
+
 void TCustomLineNetSocket::SetLineMode(bool Value)
 {
     if (Value == FLineMode)
@@ -19,7 +38,7 @@ void TCustomLineNetSocket::SetLineMode(bool Value)
     FLineMode = Value;
     if (!Value)
         FRcvdLen = 0;
-    if (!FRcvBuf.empty())
+    if (Held() > 0)
         PostReoffer();
 }
 
@@ -38,16 +57,16 @@ void TCustomLineNetSocket::WndProc(unsigned Msg, uint64_t WParam, int64_t LParam
         return;
     }
     FReofferPosted = false;
-    if (FRcvBuf.empty())
+    if (Held() == 0)
         return;
     if (FLineMode && !LineEnd.empty()) {
         ProcessLines(0);
         return;
     }
     // Out of line mode the held bytes are read through DoRecv before the network.
-    while (!FRcvBuf.empty()) {
-        const size_t before = FRcvBuf.size();
-        if (!TCustomSocksNetSocket::TriggerDataAvailable(0) || FRcvBuf.size() == before)
+    while (Held() > 0) {
+        const size_t before = Held();
+        if (!TCustomSocksNetSocket::TriggerDataAvailable(0) || Held() == before)
             break;
     }
 }
@@ -56,8 +75,8 @@ int TCustomLineNetSocket::GetRcvdCount()
 {
     if (FLineMode)
         return FRcvdLen;
-    if (!FRcvBuf.empty())
-        return static_cast<int>(FRcvBuf.size());
+    if (Held() > 0)
+        return static_cast<int>(std::min<size_t>(Held(), 0x7FFFFFFF));
     return TCustomSocksNetSocket::GetRcvdCount();
 }
 
@@ -67,15 +86,15 @@ int TCustomLineNetSocket::DoRecv(void *Buffer, int Len)
         return 0;
     if (FLineMode && FRcvdLen > 0) {
         int n = std::min(Len, FRcvdLen);
-        std::memcpy(Buffer, FRcvBuf.data(), n);
-        FRcvBuf.erase(0, static_cast<size_t>(n));
+        std::memcpy(Buffer, FRcvBuf.data() + FRcvOff, static_cast<size_t>(n));
+        Consume(static_cast<size_t>(n));
         FRcvdLen -= n;
         return n;
     }
-    if (!FLineMode && !FRcvBuf.empty()) {
-        int n = std::min<int>(Len, static_cast<int>(FRcvBuf.size()));
-        std::memcpy(Buffer, FRcvBuf.data(), n);
-        FRcvBuf.erase(0, static_cast<size_t>(n));
+    if (!FLineMode && Held() > 0) {
+        int n = static_cast<int>(std::min<size_t>(static_cast<size_t>(Len), Held()));
+        std::memcpy(Buffer, FRcvBuf.data() + FRcvOff, static_cast<size_t>(n));
+        Consume(static_cast<size_t>(n));
         return n;
     }
     return TCustomSocksNetSocket::DoRecv(Buffer, Len);
@@ -121,6 +140,7 @@ bool TCustomLineNetSocket::TriggerDataAvailable(uint16_t Error)
         return true;
     if (cnt == 0)
         cnt = 255;
+    Compact();
     const size_t old = FRcvBuf.size();
     FRcvBuf.resize(old + static_cast<size_t>(cnt));
     int n = TCustomSocksNetSocket::DoRecv(FRcvBuf.data() + old, cnt);
@@ -139,28 +159,36 @@ bool TCustomLineNetSocket::TriggerDataAvailable(uint16_t Error)
 
 void TCustomLineNetSocket::ProcessLines(size_t SearchFrom)
 {
+    // SearchFrom counts from the first held byte.
     const uint64_t tag = Tag();
     while (FLineMode && !LineEnd.empty()) {
         if (FRcvdLen == 0) {
-            size_t pos = FRcvBuf.find(LineEnd, std::min(SearchFrom, FRcvBuf.size()));
+            const size_t pos = FRcvBuf.find(LineEnd, FRcvOff + std::min(SearchFrom, Held()));
             if (pos == std::string::npos)
                 break;
-            FRcvdLen = static_cast<int>(pos + LineEnd.size());
+            const size_t len = pos - FRcvOff + LineEnd.size();
+            if (len > 0x7FFFFFFF) {
+                // A line no reader can take in one piece: dropped whole.
+                Consume(len);
+                SearchFrom = 0;
+                continue;
+            }
+            FRcvdLen = static_cast<int>(len);
             FLineReceived = true;
         }
         while (FLineMode && FRcvdLen > 0) {
             const int before = FRcvdLen;
-            const size_t heldBefore = FRcvBuf.size();
+            const size_t heldBefore = Held();
             const bool had = TCustomSocksNetSocket::TriggerDataAvailable(0);
-            if (tag != Tag() && FRcvBuf.empty())
+            if (tag != Tag() && Held() == 0)
                 return; // closed from the handler
             if (!had) {
                 // Nobody wants lines: drop this one.
-                FRcvBuf.erase(0, std::min(FRcvBuf.size(), static_cast<size_t>(FRcvdLen)));
+                Consume(static_cast<size_t>(FRcvdLen));
                 FRcvdLen = 0;
                 break;
             }
-            if (FRcvdLen == before && FRcvBuf.size() == heldBefore) {
+            if (FRcvdLen == before && Held() == heldBefore) {
                 // The handler took nothing: offer the line again later from the
                 // message loop instead of spinning here.
                 PostReoffer();
@@ -169,20 +197,22 @@ void TCustomLineNetSocket::ProcessLines(size_t SearchFrom)
         }
         SearchFrom = 0;
     }
-    if (FLineMode && FRcvdLen == 0 && LineLimit > 0 && FRcvBuf.size() > static_cast<size_t>(LineLimit)) {
+    if (FLineMode && FRcvdLen == 0 && LineLimit > 0 && Held() > static_cast<size_t>(LineLimit)) {
         bool clear = true;
-        TriggerLineLimitExceeded(static_cast<int>(FRcvBuf.size()), clear);
-        if (clear)
+        TriggerLineLimitExceeded(static_cast<int>(std::min<size_t>(Held(), 0x7FFFFFFF)), clear);
+        if (clear) {
             FRcvBuf.clear();
+            FRcvOff = 0;
+        }
     }
 }
 
 void TCustomLineNetSocket::TriggerSessionClosed(uint16_t Error)
 {
     FLineReceived = true;
-    if (FLineMode && !FRcvBuf.empty()) {
+    if (FLineMode && Held() > 0) {
         // What is left without a terminator is the last line.
-        FRcvdLen = static_cast<int>(FRcvBuf.size());
+        FRcvdLen = static_cast<int>(std::min<size_t>(Held(), 0x7FFFFFFF));
         while (FLineMode && FRcvdLen > 0) {
             const int before = FRcvdLen;
             if (!TCustomSocksNetSocket::TriggerDataAvailable(0) || FRcvdLen == before)
@@ -191,6 +221,7 @@ void TCustomLineNetSocket::TriggerSessionClosed(uint16_t Error)
     }
     FRcvBuf.clear();
     FRcvBuf.shrink_to_fit();
+    FRcvOff = 0;
     FRcvdLen = 0;
     TCustomSocksNetSocket::TriggerSessionClosed(Error);
 }

@@ -84,6 +84,12 @@ TCustomSmtpClient::TCustomSmtpClient()
     s.OnSessionClosed = [this](TCustomNetSocket *, uint16_t e) { SocketSessionClosed(e); };
     s.OnDataSent = [this](TCustomNetSocket *, uint16_t) { SocketDataSent(); };
     s.OnError = [this](TCustomNetSocket *) { SocketError(); };
+    // One block per read event: a flood of reply lines leaves the event loop
+    // running between blocks.
+    s.ComponentOptions |= wsoNoReceiveLoop;
+    FTimer = std::make_unique<QTimer>();
+    FTimer->setSingleShot(true);
+    QObject::connect(FTimer.get(), &QTimer::timeout, [this] { TimerExpired(); });
 }
 
 TCustomSmtpClient::~TCustomSmtpClient()
@@ -137,6 +143,7 @@ void TCustomSmtpClient::TriggerRequestDone(uint16_t Error)
     FWaitingReply = false;
     FDoneAsync = nullptr;
     FDataPhase = 0;
+    FTimer->stop(); // the next step of an operation sets its own limit
     if (FHighLevelFlag) {
         StepDone(Error);
         return;
@@ -159,6 +166,42 @@ void TCustomSmtpClient::FailRequest(uint16_t Code, const std::string &Reply)
 {
     LocalFailure(Code, Reply);
     TriggerRequestDone(Code);
+}
+
+void TCustomSmtpClient::ArmTimer(int Ms, bool Connecting)
+{
+    FTimerConnecting = Connecting;
+    if (Ms > 0)
+        FTimer->start(Ms);
+    else
+        FTimer->stop();
+}
+
+static std::string DurationText(int Ms)
+{
+    return Ms % 1000 == 0 ? std::to_string(Ms / 1000) + " s" : std::to_string(Ms) + " ms";
+}
+
+void TCustomSmtpClient::TimerExpired()
+{
+    if (FRequestDoneFlag)
+        return;
+    const std::string code = " (Winsock error #" + std::to_string(WSAETIMEDOUT) + ")";
+    if (FTimerConnecting)
+        LocalFailure(WSAETIMEDOUT, "500 No connection within " + DurationText(ConnectTimeout) + code);
+    else
+        LocalFailure(WSAETIMEDOUT, "500 No reply from the server within " + DurationText(IdleTimeout) + code);
+    TriggerRequestDone(WSAETIMEDOUT);
+    FWSocket->Abort();
+}
+
+void TCustomSmtpClient::ReplyTooLarge(const std::string &Reply)
+{
+    FRcvBuf.clear();
+    FReplyLines = 0;
+    if (!FRequestDoneFlag)
+        FailRequest(500, Reply);
+    FWSocket->Abort();
 }
 
 void TCustomSmtpClient::SendCommand(const std::string &Cmd)
@@ -188,6 +231,7 @@ void TCustomSmtpClient::ExecInternal(const std::string &Cmd, std::vector<int> Ok
     FOkResponses = std::move(Ok);
     FDoneAsync = std::move(Done);
     FWaitingReply = true;
+    ArmTimer(IdleTimeout, false);
     StateChange(smtpWaitingResponse);
     SendCommand(Cmd);
 }
@@ -205,6 +249,8 @@ void TCustomSmtpClient::Connect()
     FRequestDoneFlag = false;
     FESmtpSupported = false;
     FRcvBuf.clear();
+    FReplyLines = 0;
+    ArmTimer(ConnectTimeout, true);
     StateChange(smtpDnsLookup);
     FWSocket->DnsLookup(Host);
 }
@@ -253,6 +299,7 @@ void TCustomSmtpClient::SocketSessionConnected(uint16_t Error)
         return;
     }
     FConnected = true;
+    ArmTimer(IdleTimeout, false); // for the banner
     StateChange(smtpWaitingBanner);
 }
 
@@ -260,6 +307,7 @@ void TCustomSmtpClient::SocketSessionClosed(uint16_t Error)
 {
     FConnected = false;
     FRcvBuf.clear();
+    FTimer->stop();
     if (OnSessionClosed)
         OnSessionClosed(this, Error);
     if (!FRequestDoneFlag)
@@ -268,33 +316,42 @@ void TCustomSmtpClient::SocketSessionClosed(uint16_t Error)
 
 void TCustomSmtpClient::SocketDataAvailable()
 {
-    const std::string got = FWSocket->ReceiveStr();
-    FRcvBuf += got;
+    // One block per event: a flood is taken in steps with the event loop
+    // running between them, and every byte is looked at once.
+    char block[16384];
+    const int n = FWSocket->Receive(block, sizeof block);
+    if (n <= 0)
+        return;
+    std::string data;
+    data.swap(FRcvBuf);
+    data.append(block, static_cast<size_t>(n));
+    size_t pos = 0;
     for (;;) {
-        const size_t lf = FRcvBuf.find('\n');
-        if (lf == std::string::npos) {
-            if (FRcvBuf.size() >= MaxReplyLine - 1) {
-                // A reply line this long is not cut into pieces: the request fails.
-                FRcvBuf.clear();
-                FailRequest(500, "500 Reply line too long");
-                FWSocket->Abort();
-            }
+        const size_t lf = data.find('\n', pos);
+        if (lf == std::string::npos)
+            break;
+        if (lf + 1 - pos >= MaxReplyLine) {
+            // A reply line this long is not cut into pieces: the request fails.
+            ReplyTooLarge("500 Reply line too long");
             return;
         }
-        if (lf + 1 >= MaxReplyLine) {
-            FRcvBuf.clear();
-            FailRequest(500, "500 Reply line too long");
-            FWSocket->Abort();
-            return;
-        }
-        std::string line = FRcvBuf.substr(0, lf);
-        FRcvBuf.erase(0, lf + 1);
+        std::string line = data.substr(pos, lf - pos);
+        pos = lf + 1;
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
+        if (++FReplyLines > MaxReplyLines) {
+            ReplyTooLarge("500 Reply has too many lines");
+            return;
+        }
         HandleLine(line);
         if (!FConnected)
             return;
     }
+    if (data.size() - pos >= MaxReplyLine - 1) {
+        ReplyTooLarge("500 Reply line too long");
+        return;
+    }
+    FRcvBuf.assign(data, pos, std::string::npos);
 }
 
 void TCustomSmtpClient::HandleLine(const std::string &Line)
@@ -302,14 +359,19 @@ void TCustomSmtpClient::HandleLine(const std::string &Line)
     FLastResponse = Line;
     if (OnResponse)
         OnResponse(this, Line);
-    const bool continuation = Line.size() >= 4 && Line[3] == '-';
-    const int code = Line.size() >= 3 && std::all_of(Line.begin(), Line.begin() + 3, [](char c) {
-        return c >= '0' && c <= '9';
-    }) ? std::stoi(Line.substr(0, 3)) : 0;
+    // A reply line is three digits, then a blank, a "-" or nothing: "2500 x"
+    // is no reply 250, and a code that cannot be read counts as 0 (a failure).
+    const bool wellFormed =
+        Line.size() >= 3 && std::all_of(Line.begin(), Line.begin() + 3, [](char c) { return c >= '0' && c <= '9'; }) &&
+        (Line.size() == 3 || Line[3] == ' ' || Line[3] == '-');
+    const bool continuation = wellFormed && Line.size() > 3 && Line[3] == '-';
+    const int code = wellFormed ? std::stoi(Line.substr(0, 3)) : 0;
     if (FState == smtpWaitingBanner) {
         TriggerDisplay("< " + Line);
         if (continuation)
             return;
+        FReplyLines = 0;
+        FTimer->stop();
         FStatusCode = code;
         if (code != 220) {
             if (FErrorMessage.empty())
@@ -333,6 +395,8 @@ void TCustomSmtpClient::HandleLine(const std::string &Line)
     TriggerDisplay("< " + Line);
     if (continuation)
         return;
+    FReplyLines = 0;
+    FTimer->stop();
     FStatusCode = code;
     if (!FOkResponses.empty())
         FRequestResult = std::find(FOkResponses.begin(), FOkResponses.end(), code) != FOkResponses.end()
@@ -350,8 +414,10 @@ void TCustomSmtpClient::HandleLine(const std::string &Line)
         d();
         return;
     }
-    if (FCurrentCmd == smtpRqQuit && FConnected && FRequestResult == 0)
-        return; // ends when the server closes
+    if (FCurrentCmd == smtpRqQuit && FConnected && FRequestResult == 0) {
+        ArmTimer(IdleTimeout, false); // ends when the server closes
+        return;
+    }
     TriggerRequestDone(FRequestResult);
 }
 
@@ -523,6 +589,7 @@ void TCustomSmtpClient::Data()
         }
         StateChange(smtpWaitingResponse);
         FDataPhase = 1;
+        ArmTimer(IdleTimeout, false); // a server that takes nothing in is a silent one
         SendDataLines();
     });
 }
@@ -590,8 +657,10 @@ void TCustomSmtpClient::SendDataLines()
 
 void TCustomSmtpClient::SocketDataSent()
 {
-    if (FDataPhase != 0)
+    if (FDataPhase != 0) {
+        ArmTimer(IdleTimeout, false); // the server takes the message in
         SendDataLines();
+    }
 }
 
 void TCustomSmtpClient::Quit()

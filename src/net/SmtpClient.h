@@ -4,6 +4,8 @@
 // Open and Mail chain several commands. TSmtpCli adds MIME attachments.
 #include "net/NetSocket.h"
 
+#include <QTimer>
+
 #include <cstdint>
 #include <fstream>
 #include <functional>
@@ -102,6 +104,17 @@ public:
 
     // A reply line, with its CR LF, must be shorter than this.
     static constexpr size_t MaxReplyLine = 4096;
+    // Most lines one reply may have (continuation lines included); a longer
+    // reply, or as many lines nobody waits for, fails the request and drops
+    // the connection.
+    size_t MaxReplyLines = 1000;
+    // Time limits in milliseconds (0: none). ConnectTimeout runs from the
+    // name lookup until the connection is up; IdleTimeout bounds the wait for
+    // each whole reply after its command, and each stall while the message
+    // goes out. Either ends the request with WSAETIMEDOUT (10060) and a
+    // reply text that says which limit passed.
+    int ConnectTimeout = 30000;
+    int IdleTimeout = 60000;
 
 protected:
     virtual void TriggerDisplay(const std::string &Msg);
@@ -136,8 +149,15 @@ private:
     void StepDone(uint16_t Error);
     void RcptToNext();
     void LocalFailure(uint16_t Code, const std::string &Reply);
+    void ArmTimer(int Ms, bool Connecting);
+    void TimerExpired();
+    // A reply line that breaks a bound: the request fails and the connection goes.
+    void ReplyTooLarge(const std::string &Reply);
 
     std::unique_ptr<TNetSocket> FWSocket;
+    std::unique_ptr<QTimer> FTimer;
+    bool FTimerConnecting = false;
+    size_t FReplyLines = 0; // lines since the last awaited reply ended
     TMsgWindow *FWindow = nullptr;
     TSmtpState FState = smtpReady;
     bool FConnected = false;

@@ -7,6 +7,8 @@
 #include <set>
 #include <sstream>
 
+#include <sys/stat.h>
+
 #include "util/BaseFileUtils.h"
 
 namespace {
@@ -14,8 +16,25 @@ namespace {
 constexpr const char *kPrefixes[] = {"uuid:", "optical:", "dev:", "net:", "ram:", "folder:"};
 constexpr char kFirstFreeLetter = 'd';
 constexpr char kRootLetter = 'c';
+constexpr const char *kHeaderComment =
+    "# Drive letters of this program. Bind a folder to a letter with a line such as: t=folder:/home/me/Photos";
 
 bool IsFolderIdentity(const std::string &id) { return id.rfind("folder:", 0) == 0; }
+
+// A line as a message shows it: trimmed, and cut when very long.
+std::string Shown(const std::string &raw)
+{
+    const size_t b = raw.find_first_not_of(" \t");
+    std::string t = b == std::string::npos ? std::string() : raw.substr(b);
+    while (!t.empty() && (t.back() == ' ' || t.back() == '\t'))
+        t.pop_back();
+    if (t.size() > 80)
+        t = t.substr(0, 77) + "...";
+    for (char &c : t)
+        if (static_cast<unsigned char>(c) < 0x20)
+            c = '?';
+    return t;
+}
 
 } // namespace
 
@@ -65,14 +84,20 @@ void VolumeLetterMap::Parse(const std::string &text, std::string &problem)
                 why = "no drive letter";
             else if (letter == kRootLetter)
                 why = "c: is the root file system";
+            else if (IsFolderIdentity(identity) && identity.size() > 7 && identity[7] != '/')
+                why = "a bound folder must be an absolute path (beginning with /)";
             else if (!IsValidIdentity(identity))
                 why = "unknown volume";
             else if (letters.count(letter))
                 why = "letter bound twice";
-            else if (identities.count(identity))
+            else if (identities.count(identity)) {
                 why = "volume bound twice";
+                // Remembered, so the line stays refused when the first binding
+                // later goes to another volume.
+                line.shadowed = identity;
+            }
             if (why) {
-                problem += "line " + std::to_string(number) + ": " + why + "; ";
+                problem += "line " + std::to_string(number) + " (" + Shown(raw) + "): " + why + "\n";
             } else {
                 line.letter = letter;
                 line.identity = identity;
@@ -83,7 +108,7 @@ void VolumeLetterMap::Parse(const std::string &text, std::string &problem)
         lines_.push_back(std::move(line));
     }
     if (!problem.empty())
-        problem = "letter map: " + problem.substr(0, problem.size() - 2);
+        problem.pop_back();
 }
 
 bool VolumeLetterMap::Load(const std::string &path, std::string &problem)
@@ -129,17 +154,23 @@ std::map<std::string, char> VolumeLetterMap::Assign(const std::vector<std::strin
                 letter = c;
         if (letter) {
             held.insert(letter);
-            lines_.push_back({std::string(1, letter) + "=" + id, letter, id});
+            lines_.push_back({std::string(1, letter) + "=" + id, letter, id, {}});
             result[id] = letter;
             changed = true;
             continue;
         }
         // Every letter is held: take over the letter of a volume that is away,
         // the lowest one, unless a present volume already took it.
+        // A volume that a refused line also names is not a victim: taking its
+        // letter would turn the refused line into a valid one at the next load.
+        std::set<std::string> shadowed;
+        for (const auto &l : lines_)
+            if (!l.shadowed.empty())
+                shadowed.insert(l.shadowed);
         Line *victim = nullptr;
         for (auto &l : lines_)
-            if (l.letter && !IsFolderIdentity(l.identity) && !presentSet.count(l.identity)
-                && (!victim || l.letter < victim->letter))
+            if (l.letter && !IsFolderIdentity(l.identity) && !presentSet.count(l.identity) &&
+                !shadowed.count(l.identity) && (!victim || l.letter < victim->letter))
                 victim = &l;
         if (!victim)
             continue; // no letter left for this volume
@@ -157,6 +188,35 @@ std::map<char, std::string> VolumeLetterMap::FolderBindings() const
     for (const auto &l : lines_)
         if (l.letter && IsFolderIdentity(l.identity))
             out[l.letter] = l.identity.substr(std::strlen("folder:"));
+    return out;
+}
+
+void VolumeLetterMap::AddHeaderComment()
+{
+    if (!lines_.empty() && lines_.front().text.rfind(kHeaderComment, 0) == 0)
+        return;
+    lines_.insert(lines_.begin(), Line{kHeaderComment, 0, {}, {}});
+}
+
+std::string VolumeLetterMap::FolderProblems() const
+{
+    std::string out;
+    int number = 0;
+    for (const auto &l : lines_) {
+        ++number;
+        if (!l.letter || !IsFolderIdentity(l.identity))
+            continue;
+        const std::string folder = l.identity.substr(std::strlen("folder:"));
+        struct stat st;
+        const char *why = nullptr;
+        if (::stat(folder.c_str(), &st) != 0)
+            why = "the folder does not exist (the letter is kept for it)";
+        else if (!S_ISDIR(st.st_mode))
+            why = "a file, not a folder";
+        if (why)
+            out += std::string(out.empty() ? "" : "\n") + "line " + std::to_string(number) + " (" + Shown(l.text) +
+                   "): " + why;
+    }
     return out;
 }
 

@@ -16,7 +16,8 @@
 class VolumeLetterMap {
 public:
     // Reads the file; a missing file is an empty map. Unusable lines are kept
-    // but ignored, and described in `problem`. False when the file exists but
+    // but ignored, and described in `problem`, one line each ("line 3
+    // (d=uuid:X): letter bound twice"). False when the file exists but
     // cannot be read (the map is then empty).
     bool Load(const std::string &path, std::string &problem);
     // Parses the text of a map file (what Load does after reading it).
@@ -32,6 +33,11 @@ public:
     // Folder bindings in letter order: letter -> absolute folder.
     std::map<char, std::string> FolderBindings() const;
     std::optional<char> LetterOf(const std::string &identity) const;
+    // Puts the comment that says how to bind a folder at the top (once).
+    void AddHeaderComment();
+    // Folder bindings whose folder is missing or is a file, one entry a line
+    // ("line 4 (t=folder:/x): ..."); empty when all are folders.
+    std::string FolderProblems() const;
 
     // The file's text.
     std::string Text() const;
@@ -46,6 +52,7 @@ private:
         std::string text;     // as read, for lines kept verbatim
         char letter = 0;      // 0: comment or unusable line
         std::string identity;
+        std::string shadowed; // refused as "volume bound twice": that volume
     };
     std::vector<Line> lines_;
 };

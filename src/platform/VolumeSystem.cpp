@@ -1,5 +1,6 @@
 #include "platform/VolumeSystem.h"
 
+#include "platform/CdDevice.h"
 #include "platform/CdToc.h"
 #include "platform/MountInfo.h"
 #include "platform/VolumeLetters.h"
@@ -8,6 +9,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -97,21 +100,10 @@ void FillSizes(VolumeInfo &v)
     v.totalFreeBytes = uint64_t(st.f_bfree) * unit;
 }
 
+// The optical drives, from the drive layer (sysfs unless a made-up layer is installed).
 std::vector<std::string> OpticalDevices(const std::string &sysRoot)
 {
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (fs::directory_iterator it(sysRoot + "/block", ec); !ec && it != fs::directory_iterator();
-         it.increment(ec)) {
-        std::string name = it->path().filename().string();
-        if (StartsWith(name, "sr") && name.size() > 2
-            && std::all_of(name.begin() + 2, name.end(), [](char c) { return c >= '0' && c <= '9'; }))
-            names.push_back(name);
-    }
-    std::sort(names.begin(), names.end(), [](const std::string &a, const std::string &b) {
-        return a.size() != b.size() ? a.size() < b.size() : a < b;
-    });
-    return names;
+    return CdDeviceLayer::Current().OpticalDrives(sysRoot);
 }
 
 struct Candidate {
@@ -147,6 +139,26 @@ void DescribeBlockVolume(const SystemVolumeOptions &o, const MountEntry &m, cons
 }
 
 } // namespace
+
+// Problem lines ("line N (...): ...") in the order of their line numbers;
+// other lines keep their place after them.
+static std::string SortedByLine(const std::string &text)
+{
+    std::vector<std::pair<long, std::string>> lines;
+    std::istringstream in(text);
+    std::string l;
+    while (std::getline(in, l)) {
+        long n = LONG_MAX;
+        if (l.rfind("line ", 0) == 0)
+            n = std::strtol(l.c_str() + 5, nullptr, 10);
+        lines.emplace_back(n, l);
+    }
+    std::stable_sort(lines.begin(), lines.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    std::string out;
+    for (const auto &[n, line] : lines)
+        out += (out.empty() ? "" : "\n") + line;
+    return out;
+}
 
 std::string DefaultLetterMapPath(const std::string &dataFolder)
 {
@@ -190,7 +202,7 @@ SystemVolumeService::~SystemVolumeService()
 OpticalDriveState SystemVolumeService::Probe(const std::string &name) const
 {
     std::string device = options_.devRoot + "/" + name;
-    return options_.probeOptical ? options_.probeOptical(device) : ProbeOpticalDrive(device);
+    return options_.probeOptical ? options_.probeOptical(device) : CdDeviceLayer::Current().Probe(device);
 }
 
 std::string SystemVolumeService::OpticalFingerprint() const
@@ -244,6 +256,12 @@ void SystemVolumeService::Refresh()
         return;
     Rebuild();
     emit DeviceChange();
+}
+
+void SystemVolumeService::SetLetterMapPath(const std::string &path)
+{
+    options_.letterMapPath = path;
+    Rebuild();
 }
 
 std::vector<VolumeInfo> SystemVolumeService::Drives() const
@@ -370,11 +388,17 @@ void SystemVolumeService::Rebuild()
             present.push_back(c.identity);
     bool changed = false;
     auto letters = map.Assign(present, changed);
+    const std::string folderProblems = map.FolderProblems();
+    if (!folderProblems.empty())
+        problem = SortedByLine(problem + (problem.empty() ? "" : "\n") + folderProblems);
+    // A map file made now says how to bind a folder.
+    if (!haveFile && !o.letterMapPath.empty())
+        map.AddHeaderComment();
     if (changed || !haveFile) {
         if (!o.letterMapPath.empty() && !(map.Text().empty() && !haveFile)) {
             std::string saveProblem;
             if (!map.Save(o.letterMapPath, saveProblem))
-                problem += (problem.empty() ? "" : "; ") + saveProblem;
+                problem += (problem.empty() ? "" : "\n") + saveProblem;
         }
     }
     memoryMap_ = map.Text();

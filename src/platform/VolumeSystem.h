@@ -42,8 +42,12 @@ public:
     std::vector<VolumeInfo> Drives() const override;
     void Refresh() override;
 
-    // The last problem met with the letter map (unreadable lines, a failed
-    // write); empty when none.
+    // Keeps the letters in `path` from now on (the letters of this session
+    // are written there when it does not exist yet).
+    void SetLetterMapPath(const std::string &path);
+
+    // The last problems met with the letter map (unusable lines, folders that
+    // are missing or are files, a failed write), one a line; empty when none.
     const std::string &LetterMapProblem() const { return letterMapProblem_; }
 
 protected:

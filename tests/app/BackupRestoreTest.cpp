@@ -100,13 +100,14 @@ TEST_F(BackupRestoreTest, NoAnswerOrCancelledDialogRestoresNothing)
 
 TEST_F(BackupRestoreTest, RightAfterCreationThereIsNoBackup)
 {
+    MakeCatalog("Music", {"e: [MINE]"});
     TMainForm form(nullptr, data);
     std::string error;
     ASSERT_TRUE(form.OpenCatalog(data, "Brand", &error)) << error;
     prompt.Answer(PromptResult::Yes);
     ChooseForRestore(data + "/Brand.d");
     form.ui->RecoverDatabaseMenu->trigger();
-    ASSERT_EQ(prompt.Asked().size(), 2u);
+    ASSERT_EQ(prompt.Asked().size(), 2u) << prompt.Asked().front().text.toStdString();
     EXPECT_EQ(prompt.Asked()[1].text, QStringLiteral("I am don't find backup file "));
     EXPECT_TRUE(fs::exists(data + "/Brand.d"));
     EXPECT_TRUE(form.HasCatalog());
@@ -213,4 +214,36 @@ TEST_F(BackupRestoreTest, RestoringToAnEmptyCatalogueEmptiesTheViews)
     EXPECT_EQ(form.FileRecordCount(), 0);
     EXPECT_TRUE(TreeTexts(form).empty());
     EXPECT_EQ(form.ui->LinksListView->Count(), 0);
+}
+
+TEST_F(BackupRestoreTest, DamagedOpenCatalogueIsKeptAsideAndReopenedWritable)
+{
+    MakeCatalog("Other", {"e: [X]"});
+    MakeWithBackups("Music", {"e: [OLD]"}, {"e: [NEW]"});
+    const std::string good = orbtest::readFile(data + "/Music.d");
+    const std::string damaged = good.substr(0, good.size() - 5);
+    dir.write("DiVovData/Music.d", damaged);
+    WriteIni("[CatalogSettings]\nSetup1=0\nSetup20=1\nSetup_Text4=Other\n");
+    TMainForm form(nullptr, data);
+    std::string error;
+    ASSERT_TRUE(form.OpenCatalogReadOnly(data, "Music", &error)) << error;
+    ASSERT_TRUE(form.ReadOnlyCatalog);
+    prompt.Answer(PromptResult::Ok);
+
+    // The tree file of a read-only catalogue stays.
+    dir.write("DiVovData/CdNames/Music_cdname.dat", "tree");
+    const size_t asked = prompt.Asked().size();
+    form.ui->RecoverTreeSetupMenu->trigger();
+    EXPECT_TRUE(fs::exists(data + "/CdNames/Music_cdname.dat"));
+    EXPECT_EQ(prompt.Asked().size(), asked + 1); // the read-only notice, no question
+
+    std::vector<std::string> kept;
+    ASSERT_TRUE(form.RestoreCatalog("Music", &error, &kept)) << error;
+    EXPECT_EQ(kept, (std::vector<std::string>{data + "/Music.d.damaged"}));
+    EXPECT_EQ(orbtest::readFile(data + "/Music.d.damaged"), damaged);
+    EXPECT_EQ(DiscsOnDisk("Music"), (std::vector<std::string>{"e: [OLD]"}));
+    EXPECT_FALSE(form.ReadOnlyCatalog);
+    EXPECT_EQ(form.CatalogName, "Music");
+    // A readable table is replaced without a copy kept.
+    EXPECT_FALSE(fs::exists(data + "/CdNames/Music_cdname.d.damaged"));
 }

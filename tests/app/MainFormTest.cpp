@@ -45,6 +45,11 @@ protected:
     {
         fs::create_directories(fs::path(data) / "CdNames");
         dir.write("DiVovData/cat.ini", ini);
+        // The catalogue the settings name exists (empty).
+        if (ini.find("=Music\n") != std::string::npos) {
+            OpenCatalogTable(data + "/Music.d", FileTableLayout(), {});
+            OpenCatalogTable(data + "/CdNames/Music_cdname.d", DiscTableLayout(), {});
+        }
     }
     void MakeCatalog(const std::string &name, int discs)
     {
@@ -103,7 +108,7 @@ TEST_F(MainFormTest, FirstRunAsksLanguageThenCatalogue)
             shown.push_back("new");
             EXPECT_TRUE(newData->FirstStart());
             EXPECT_EQ(newData->ui->Edit1->text(), QStringLiteral("DuzuvozER"));
-            EXPECT_FALSE(newData->ui->CancelButton->isEnabled());
+            EXPECT_TRUE(newData->ui->CancelButton->isEnabled());
             // Already in the chosen language.
             EXPECT_EQ(newData->windowTitle(), QStringLiteral("New archive"));
             newData->ui->OkButton->click();
@@ -136,7 +141,7 @@ TEST_F(MainFormTest, FirstRunAsksLanguageThenCatalogue)
     EXPECT_EQ(s[1], langunit::LangEnglish);
 }
 
-TEST_F(MainFormTest, FirstRunRefusesBadNamesAndCannotBeCancelled)
+TEST_F(MainFormTest, FirstRunRefusesBadNames)
 {
     int attempts = 0;
     TMainForm::RunModal = [&](QDialog &d) {
@@ -149,7 +154,6 @@ TEST_F(MainFormTest, FirstRunRefusesBadNamesAndCannotBeCancelled)
             ++attempts;
             EXPECT_EQ(d.result(), 0) << name;
         }
-        newData->reject();
         newData->ui->Edit1->setText(QStringLiteral("Disky č. 1"));
         newData->ui->OkButton->click();
         return d.result();
@@ -164,15 +168,6 @@ TEST_F(MainFormTest, FirstRunRefusesBadNamesAndCannotBeCancelled)
     EXPECT_EQ(std::distance(fs::directory_iterator(data), fs::directory_iterator()), 2); // CdNames and the table
 }
 
-TEST_F(MainFormTest, FirstRunLeftWithoutCatalogueStillEndsWithOne)
-{
-    // The dialogs are closed without any answer.
-    TMainForm::RunModal = [](QDialog &) { return 0; };
-    TMainForm form(nullptr, data);
-    EXPECT_TRUE(form.HasCatalog());
-    EXPECT_EQ(form.CatalogName, "DuzuvozER");
-    EXPECT_TRUE(fs::exists(data + "/DuzuvozER.d"));
-}
 
 TEST_F(MainFormTest, DataFolderWithoutAnyCatalogueGetsOne)
 {

@@ -99,6 +99,9 @@ protected:
         data = dir.file("DiVovData");
         fs::create_directories(fs::path(data) / "CdNames");
         dir.write("DiVovData/cat.ini", "[CatalogSettings]\nSetup1=0\nSetup6=1\nSetup20=1\nSetup_Text4=Music\n");
+        // The catalogue the settings name exists (empty).
+        OpenCatalogTable(data + "/Music.d", FileTableLayout(), {});
+        OpenCatalogTable(data + "/CdNames/Music_cdname.d", DiscTableLayout(), {});
         dir.write("disc/docs/readme.txt", "read me");
         dir.write("disc/top.txt", "top");
         dir.write("other/o.txt", "o");

@@ -794,3 +794,163 @@ TEST_F(RarLib, LongNamesAreCutOnCharacterBoundaries)
         EXPECT_EQ(std::string(hd.FileName), longName.substr(0, 258));
     }
 }
+
+namespace {
+
+// Text that shows whether every byte came back in place.
+std::string Sample(size_t size)
+{
+    std::string s;
+    for (size_t i = 0; s.size() < size; ++i)
+        s += "line " + std::to_string(i) + " of the packed member\n";
+    s.resize(size);
+    return s;
+}
+
+// What bsdtar extracts of `member` from `path` (its own RAR decoders).
+std::string BsdtarExtract(const std::string &path, const std::string &member)
+{
+    std::string out;
+    const std::string cmd = "LC_ALL=C.UTF-8 bsdtar -xOf '" + path + "' '" + member + "' 2>/dev/null";
+    FILE *p = popen(cmd.c_str(), "r");
+    if (!p)
+        return out;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+        out.append(buf, n);
+    pclose(p);
+    return out;
+}
+
+Rar4Member Packed4(const std::string &name, const std::string &text)
+{
+    Rar4Member m;
+    m.name = name;
+    m.data = PackLiterals29(text);
+    m.unpSize = text.size();
+    m.crc = TestCrc32(text);
+    m.method = 0x33;
+    m.unpVer = 29;
+    return m;
+}
+
+Rar5Member Packed5(const std::string &name, const std::string &text)
+{
+    Rar5Member m;
+    m.name = name;
+    m.data = PackLiterals50(text);
+    m.unpSize = text.size();
+    m.crc = TestCrc32(text);
+    m.method = 3;
+    return m;
+}
+
+} // namespace
+
+TEST_F(RarLib, Format4NamesUseBackslashesFromEveryHost)
+{
+    // Archived on Unix: the names still carry "\" between folders.
+    const std::string text = Sample(3000);
+    Rar4Member packed = Packed4("docs\\packed.txt", text);
+    packed.host = 3;
+    Rar4Member stored;
+    stored.name = "docs\\old\\stored.txt";
+    stored.data = "kept as it is";
+    stored.host = 3;
+    Rar4Member os2 = stored;
+    os2.name = "os2\\x.txt";
+    os2.host = 1;
+    const std::string p = dir.write("unix.rar", WriteRar4({packed, stored, os2}));
+
+    const std::vector<std::string> want{"docs/packed.txt", "docs/old/stored.txt", "os2/x.txt"};
+    EXPECT_EQ(Names(List(api, p)), want);
+    EXPECT_EQ(Stripped(BsdtarNames(p)), want);
+    EXPECT_EQ(BsdtarExtract(p, "docs/packed.txt"), text) << "the packed stream of the fixture is real";
+
+    DataLog log;
+    EXPECT_EQ(ProcessAll(api, p, RAR_TEST, "", &log), (std::vector<int>{0, 0, 0}));
+    EXPECT_EQ(log.data, text + "kept as it is" + "kept as it is");
+
+    const std::string out = dir.file("out");
+    EXPECT_EQ(ProcessAll(api, p, RAR_EXTRACT, out, nullptr), (std::vector<int>{0, 0, 0}));
+    EXPECT_EQ(orbtest::readFile(out + "/docs/packed.txt"), text);
+    EXPECT_EQ(orbtest::readFile(out + "/docs/old/stored.txt"), "kept as it is");
+    EXPECT_EQ(orbtest::readFile(out + "/os2/x.txt"), "kept as it is");
+    for (const auto &e : std::filesystem::recursive_directory_iterator(out))
+        EXPECT_EQ(e.path().string().find('\\'), std::string::npos) << e.path();
+}
+
+TEST_F(RarLib, PackedMemberSplitOverVolumesIsCheckedAgainstTheLastPart)
+{
+    const std::string text = Sample(5000);
+    // Format 4: each part but the last carries the CRC of its packed bytes.
+    {
+        const Rar4Member whole = Packed4("big.txt", text);
+        const std::string p = dir.write("one4.rar", WriteRar4({whole}));
+        ASSERT_EQ(BsdtarExtract(p, "big.txt"), text);
+
+        const size_t cut = whole.data.size() / 2 + 7; // anywhere in the stream
+        Rar4Options o1;
+        o1.volume = o1.newNumbering = o1.firstVolume = o1.nextVolume = true;
+        Rar4Member s1 = whole;
+        s1.data = whole.data.substr(0, cut);
+        s1.crc = TestCrc32(s1.data);
+        s1.splitAfter = true;
+        dir.write("p4.part1.rar", WriteRar4({s1}, o1));
+        Rar4Options o2;
+        o2.volume = o2.newNumbering = true;
+        Rar4Member s2 = whole;
+        s2.data = whole.data.substr(cut);
+        s2.splitBefore = true; // its CRC is the whole member's
+        Rar4Member after;
+        after.name = "after.txt";
+        after.data = "after";
+        dir.write("p4.part2.rar", WriteRar4({s2, after}, o2));
+    }
+    // Format 5 alike.
+    {
+        const Rar5Member whole = Packed5("big.txt", text);
+        const std::string p = dir.write("one5.rar", WriteRar5({whole}));
+        ASSERT_EQ(BsdtarExtract(p, "big.txt"), text);
+
+        const size_t cut = whole.data.size() / 2 + 5;
+        Rar5Options o1;
+        o1.volume = o1.nextVolume = true;
+        Rar5Member s1 = whole;
+        s1.data = whole.data.substr(0, cut);
+        s1.crc = TestCrc32(s1.data);
+        s1.splitAfter = true;
+        dir.write("p5.part1.rar", WriteRar5({s1}, o1));
+        Rar5Options o2;
+        o2.volume = true;
+        o2.volumeNumber = 1;
+        Rar5Member s2 = whole;
+        s2.data = whole.data.substr(cut);
+        s2.splitBefore = true;
+        Rar5Member after;
+        after.name = "after.txt";
+        after.data = "after";
+        dir.write("p5.part2.rar", WriteRar5({s2, after}, o2));
+    }
+    for (const char *first : {"p4.part1.rar", "p5.part1.rar"}) {
+        SCOPED_TRACE(first);
+        DataLog log;
+        EXPECT_EQ(ProcessAll(api, dir.file(first), RAR_TEST, "", &log), (std::vector<int>{0, 0}));
+        EXPECT_EQ(log.data, text + "after");
+        const std::string out = dir.file(std::string("out-") + first);
+        EXPECT_EQ(ProcessAll(api, dir.file(first), RAR_EXTRACT, out, nullptr), (std::vector<int>{0, 0}));
+        EXPECT_EQ(orbtest::readFile(out + "/big.txt"), text);
+        EXPECT_EQ(orbtest::readFile(out + "/after.txt"), "after");
+    }
+
+    // A last part whose CRC does not match the decoded member is still bad data.
+    Rar4Options o2;
+    o2.volume = o2.newNumbering = true;
+    Rar4Member s2 = Packed4("big.txt", text);
+    s2.data = s2.data.substr(s2.data.size() / 2 + 7);
+    s2.splitBefore = true;
+    s2.crc = TestCrc32(text) ^ 1;
+    dir.write("p4.part2.rar", WriteRar4({s2}, o2));
+    EXPECT_EQ(ProcessAll(api, dir.file("p4.part1.rar"), RAR_TEST, "", nullptr), (std::vector<int>{ERAR_BAD_DATA}));
+}

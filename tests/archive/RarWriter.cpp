@@ -70,7 +70,94 @@ std::string Rar5Header(uint64_t type, uint64_t flags, const std::string &extra, 
     return Block5(body + fields + extra);
 }
 
+// Bits written from the most significant end of each byte, as both packed
+// formats read them.
+class BitWriter {
+public:
+    void Put(uint32_t value, int bits)
+    {
+        for (int i = bits - 1; i >= 0; --i) {
+            if (used_ == 0)
+                out_ += '\0';
+            if ((value >> i) & 1)
+                out_.back() = char(uint8_t(out_.back()) | (0x80 >> used_));
+            used_ = (used_ + 1) & 7;
+        }
+        total_ += uint64_t(bits);
+    }
+    const std::string &Bytes() const { return out_; }
+    uint64_t Bits() const { return total_; }
+
+private:
+    std::string out_;
+    int used_ = 0;
+    uint64_t total_ = 0;
+};
+
 } // namespace
+
+std::string PackLiterals29(const std::string &data)
+{
+    // The decoder wants complete codes: bytes 0..254 get 8 bits, byte 255 and
+    // the end code 256 get 9 (255/256 + 2/512 = 1). Canonical codes keep
+    // symbol order within a length: byte b < 255 is coded as b, 255 as 510,
+    // the end as 511.
+    BitWriter w;
+    w.Put(0, 1); // an LZ block, not PPM
+    w.Put(0, 1); // a new table
+    // Lengths of the code-length code: symbols 8 and 9 (lengths of 8 and 9),
+    // 18 and 19 (runs of zeros) get 2 bits: codes 00, 01, 10, 11.
+    for (int i = 0; i < 20; ++i)
+        w.Put(i == 8 || i == 9 || i == 18 || i == 19 ? 2 : 0, 4);
+    // 299 + 60 + 17 + 28 code lengths; the 147 after the end code are zero.
+    for (int i = 0; i < 255; ++i)
+        w.Put(0, 2);
+    w.Put(1, 2);
+    w.Put(1, 2);
+    w.Put(3, 2); // 19: 11 + 127 zeros
+    w.Put(127, 7);
+    w.Put(2, 2); // 18: 3 + 6 zeros
+    w.Put(6, 3);
+    for (unsigned char ch : data) {
+        if (ch < 255)
+            w.Put(ch, 8);
+        else
+            w.Put(510, 9);
+    }
+    w.Put(511, 9); // end of block
+    w.Put(0, 1);   // ... and of the file
+    w.Put(0, 1);   // no new table follows
+    return w.Bytes();
+}
+
+std::string PackLiterals50(const std::string &data)
+{
+    BitWriter w;
+    // Code-length code: symbol 8 (a length of 8) gets code 0, symbol 19 (a
+    // run of zeros) code 1.
+    for (int i = 0; i < 20; ++i)
+        w.Put(i == 8 || i == 19 ? 1 : 0, 4);
+    // 306 + 64 + 16 + 44 code lengths: the 256 literals get 8 bits.
+    for (int i = 0; i < 256; ++i)
+        w.Put(0, 1);
+    w.Put(1, 1); // 19: 11 + 127 zeros
+    w.Put(127, 7);
+    w.Put(1, 1); // 19: 11 + 25 zeros
+    w.Put(25, 7);
+    for (unsigned char ch : data)
+        w.Put(ch, 8);
+    const std::string &body = w.Bytes();
+    const uint32_t size = uint32_t(body.size());
+    const int lastBits = int(w.Bits() - (w.Bits() - 1) / 8 * 8); // 1..8 bits used in the last byte
+    const int sizeBytes = size < 0x100 ? 1 : size < 0x10000 ? 2 : 3;
+    const uint8_t flags = uint8_t(0x80 | 0x40 | (sizeBytes - 1) << 3 | (lastBits - 1)); // tables, last block
+    std::string out;
+    out += char(flags);
+    out += char(uint8_t(0x5A ^ flags ^ size ^ (size >> 8) ^ (size >> 16)));
+    for (int i = 0; i < sizeBytes; ++i)
+        out += char((size >> (8 * i)) & 0xFF);
+    return out + body;
+}
 
 uint32_t TestCrc32(const std::string &data)
 {

@@ -68,6 +68,13 @@ struct Rar5Options {
 
 std::string WriteRar5(const std::vector<Rar5Member> &members, const Rar5Options &options = {});
 
+// Packed streams made of literals only, which the decoders of each format read
+// back as `data`: the format 2.9 scheme (unpVer 29, method 0x33; Huffman
+// tables, an 8- or 9-bit code per byte, then the end code) and the format
+// 5.0 scheme (one last block with its tables, one 8-bit code per byte).
+std::string PackLiterals29(const std::string &data);
+std::string PackLiterals50(const std::string &data);
+
 uint32_t TestCrc32(const std::string &data);
 // Appends a RAR 5 variable-length integer.
 void PutVInt(std::string &out, uint64_t value);

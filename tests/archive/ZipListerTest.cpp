@@ -612,3 +612,118 @@ TEST(ZipLister, MessagesAndProperties)
     EXPECT_EQ(boxes, 1);
     TZipLister::ShowMessageBox = nullptr;
 }
+
+namespace {
+
+// `zip` (made by BuildZip, no comment) with a zip64 end record and its
+// locator put in front of the end record, whose values stay as they are.
+// `extensible` bytes of extensible data lengthen the zip64 record; `stub`
+// bytes go in front of the whole archive without moving any offset.
+std::string WithZip64End(const std::string &zip, size_t extensible, size_t stub)
+{
+    const size_t endPos = zip.size() - 22;
+    auto u16 = [&](size_t p) { return uint16_t(uint8_t(zip[p]) | uint8_t(zip[p + 1]) << 8); };
+    auto u32 = [&](size_t p) { return uint32_t(u16(p)) | uint32_t(u16(p + 2)) << 16; };
+    std::string rec;
+    Put32(rec, 0x06064B50);
+    Put64(rec, 44 + extensible);
+    Put16(rec, 45);
+    Put16(rec, 45);
+    Put32(rec, 0);
+    Put32(rec, 0);
+    Put64(rec, u16(endPos + 8));
+    Put64(rec, u16(endPos + 10));
+    Put64(rec, u32(endPos + 12));
+    Put64(rec, u32(endPos + 16));
+    rec += std::string(extensible, 'x');
+    std::string loc;
+    Put32(loc, 0x07064B50);
+    Put32(loc, 0);
+    Put64(loc, endPos);
+    Put32(loc, 1);
+    return std::string(stub, 'S') + zip.substr(0, endPos) + rec + loc + zip.substr(endPos);
+}
+
+} // namespace
+
+TEST(ZipLister, Zip64EndRecordIsUsedWheneverItsLocatorStandsThere)
+{
+    orbtest::TempDir t;
+    // Written from a pipe: zip adds the zip64 records but keeps true values
+    // in the normal end record.
+    RunTool("sh", {"-c", "printf 'streamed data' | zip -q s.zip -"}, t.str());
+    {
+        Quiet q;
+        q.z.SetZipFileName(t.file("s.zip"));
+        ExpectSameAsPython(q.z, PythonZipListing(t.file("s.zip")));
+        ASSERT_EQ(q.z.Count(), 1);
+        EXPECT_EQ(q.z.ZipContents(0).UncompressedSize, 13u);
+        EXPECT_TRUE(q.z.DirectoryRead());
+        EXPECT_TRUE(q.r.Messages.empty()) << q.r.Messages.front().first;
+        EXPECT_EQ(q.z.SFXOffset(), 0);
+    }
+
+    std::vector<HandMember> m(2);
+    m[0].RawName = "dir/a.txt";
+    m[0].Data = "first member";
+    m[1].RawName = "b.bin";
+    m[1].Data = std::string(300, 'b');
+    const std::string zip = BuildZip(m);
+    for (size_t extensible : {size_t(0), size_t(24)}) {
+        SCOPED_TRACE(extensible);
+        const std::string path = t.write("h.zip", WithZip64End(zip, extensible, 0));
+        Quiet q;
+        q.z.SetZipFileName(path);
+        // Python's zipfile takes the zip64 record from a fixed place only.
+        if (extensible == 0)
+            ExpectSameAsPython(q.z, PythonZipListing(path));
+        ASSERT_EQ(q.z.Count(), 2);
+        EXPECT_EQ(q.z.ZipContents(1).UncompressedSize, 300u);
+        EXPECT_TRUE(q.r.Messages.empty());
+        EXPECT_EQ(q.z.SFXOffset(), 0);
+    }
+    // A stub in front moves every stored offset: the zip64 record is then
+    // found where it must lie, and the stub is the data in front.
+    const std::string path = t.write("sfx.zip", WithZip64End(zip, 0, 100));
+    Quiet q;
+    q.z.SetZipFileName(path);
+    ASSERT_EQ(q.z.Count(), 2);
+    EXPECT_EQ(q.z.ZipContents(0).FileName, "dir\\a.txt");
+    EXPECT_EQ(q.z.SFXOffset(), 100);
+    EXPECT_TRUE(HasMessage(q.r, ZipMsg::LI_WrongZipStruct));
+    EXPECT_FALSE(HasMessage(q.r, ZipMsg::DS_CEHWrongSig));
+
+    // Every corrupted byte of the zip64 records and the end record ends cleanly.
+    const std::string z64 = WithZip64End(zip, 8, 0);
+    for (size_t i = z64.size() - 22 - 20 - 64; i < z64.size(); ++i) {
+        for (uint8_t flip : {uint8_t(0x01), uint8_t(0x80), uint8_t(0xFF)}) {
+            std::string bad = z64;
+            bad[i] = char(uint8_t(bad[i]) ^ flip);
+            Quiet b;
+            b.z.SetZipFileName(t.write("bad.zip", bad));
+            EXPECT_LE(b.z.Count(), 2) << i;
+            EXPECT_EQ(b.r.DirUpdates, 1) << i;
+        }
+    }
+}
+
+TEST(ZipLister, DirectoryReadTellsAReadArchiveFromAnUnreadableOne)
+{
+    orbtest::TempDir t;
+    Quiet q;
+    q.z.SetZipFileName(t.write("empty.zip", BuildZip({})));
+    EXPECT_TRUE(q.z.DirectoryRead()) << "an archive without members was read";
+    EXPECT_EQ(q.z.Count(), 0);
+    q.z.SetZipFileName(t.write("junk.zip", "no archive at all"));
+    EXPECT_FALSE(q.z.DirectoryRead());
+    std::vector<HandMember> m(1);
+    m[0].RawName = "a.txt";
+    m[0].Data = "a";
+    std::string bad = BuildZip(m);
+    bad[bad.size() - 22 - 46 - 5] = 'X'; // the central header's signature
+    q.z.SetZipFileName(t.write("bad.zip", bad));
+    EXPECT_FALSE(q.z.DirectoryRead());
+    EXPECT_EQ(q.z.Count(), 0);
+    q.z.SetZipFileName(t.file("a.zip-missing"));
+    EXPECT_FALSE(q.z.DirectoryRead());
+}

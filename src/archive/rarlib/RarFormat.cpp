@@ -356,11 +356,11 @@ ParseResult ParseBlock4(const uint8_t *data, size_t size, Block &out, size_t &ne
         } else {
             out.name.assign(reinterpret_cast<const char *>(name), nameEnd ? size_t(nameEnd - name) : nameSize);
         }
-        // Names written on DOS, OS/2 and Windows use backslashes.
-        if (out.hostOS <= 2)
-            for (char &ch : out.name)
-                if (ch == '\\')
-                    ch = '/';
+        // Archivers of this format store a backslash between folders whatever system
+        // made the archive, Unix included.
+        for (char &ch : out.name)
+            if (ch == '\\')
+                ch = '/';
         return ParseResult::Ok;
     }
     case 0x7B: // end of archive

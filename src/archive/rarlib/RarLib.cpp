@@ -122,6 +122,8 @@ private:
     int Emit(const uint8_t *data, size_t size, int fd, uint32_t &crc);
     int ReadStored(int fd, uint32_t &crc);
     int ReadCompressed(int fd, uint32_t &crc);
+    // Follows the current member through the volumes to its last part.
+    int LastPart(Block &last);
     void CloseLibarchive();
     int ReadComment(const Block &b, uint64_t dataPos, char *buf, unsigned bufSize, unsigned &size);
 
@@ -479,6 +481,23 @@ int Session::ReadStored(int fd, uint32_t &crc)
     return ERAR_SUCCESS;
 }
 
+int Session::LastPart(Block &last)
+{
+    last = current_;
+    while (last.splitAfter) {
+        Block next;
+        const int r = NextBlock(next);
+        if (r == ERAR_END_ARCHIVE)
+            return ERAR_EOPEN;
+        if (r != ERAR_SUCCESS)
+            return r;
+        if (!next.splitBefore || next.name != current_.name)
+            return ERAR_BAD_DATA;
+        last = next;
+    }
+    return ERAR_SUCCESS;
+}
+
 int Session::ReadCompressed(int fd, uint32_t &crc)
 {
     // libarchive reads the volumes as one stream; hand it every volume there is.
@@ -535,7 +554,14 @@ int Session::ReadCompressed(int fd, uint32_t &crc)
                     return e;
                 }
             }
-            if (current_.hasCrc && crc != current_.crc)
+            // A member split over volumes carries the CRC of the part's
+            // packed bytes in every part but the last, whose CRC is the whole
+            // member's; walking to it also leaves the position after the member.
+            Block last;
+            const int w = LastPart(last);
+            if (w != ERAR_SUCCESS)
+                return w;
+            if (last.hasCrc && crc != last.crc)
                 return ERAR_BAD_DATA;
             return ERAR_SUCCESS;
         }

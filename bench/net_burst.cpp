@@ -1,0 +1,222 @@
+// Growth of line handling with the size of a burst, at 1x, 2x, 4x and 8x
+// (1x = 50,000 lines): the SMTP client answered to HELO with a burst of
+// "250-" continuation lines (the bound on reply lines raised so that the whole
+// burst is read), and a socket in line mode reading a burst of lines that
+// its server sends and closes. The time per line must stay flat (linear
+// growth).
+#include <benchmark/benchmark.h>
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "net/SmtpClient.h"
+
+namespace {
+
+constexpr int kLinesAt1x = 50000;
+
+void SendAll(int Fd, const std::string &S)
+{
+    for (size_t off = 0; off < S.size();) {
+        const ssize_t n = ::send(Fd, S.data() + off, S.size() - off, MSG_NOSIGNAL);
+        if (n <= 0)
+            return;
+        off += size_t(n);
+    }
+}
+
+std::string ReadLine(int Fd)
+{
+    std::string line;
+    char c;
+    while (::recv(Fd, &c, 1, 0) == 1) {
+        line += c;
+        if (c == '\n')
+            break;
+    }
+    return line;
+}
+
+// Answers every command but QUIT with the burst.
+class BurstServer {
+public:
+    explicit BurstServer(std::string Burst) : FBurst(std::move(Burst))
+    {
+        FListen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in sa{};
+        sa.sin_family = AF_INET;
+        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(FListen, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
+        ::listen(FListen, 1);
+        socklen_t len = sizeof sa;
+        ::getsockname(FListen, reinterpret_cast<sockaddr *>(&sa), &len);
+        FPort = ntohs(sa.sin_port);
+        FThread = std::thread([this] {
+            const int fd = ::accept(FListen, nullptr, nullptr);
+            if (fd < 0)
+                return;
+            SendAll(fd, "220 bench\r\n");
+            for (;;) {
+                const std::string cmd = ReadLine(fd);
+                if (cmd.empty() || cmd.rfind("QUIT", 0) == 0)
+                    break;
+                SendAll(fd, FBurst);
+            }
+            ::close(fd);
+        });
+    }
+    ~BurstServer()
+    {
+        ::shutdown(FListen, SHUT_RDWR);
+        FThread.join();
+        ::close(FListen);
+    }
+    int Port() const { return FPort; }
+
+private:
+    std::string FBurst;
+    int FListen = -1;
+    int FPort = 0;
+    std::thread FThread;
+};
+
+bool Pump(const bool &Done)
+{
+    QDeadlineTimer deadline(120000);
+    while (!Done && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    return Done;
+}
+
+void BM_SmtpContinuationBurst(benchmark::State &state)
+{
+    const int lines = kLinesAt1x * int(state.range(0));
+    std::string burst;
+    for (int i = 0; i < lines; ++i)
+        burst += "250-continuation line " + std::to_string(i) + "\r\n";
+    burst += "250 ok\r\n";
+    BurstServer server(burst);
+    TSmtpCli c;
+    c.Host = "127.0.0.1";
+    c.Port = std::to_string(server.Port());
+    c.SignOn = "bench";
+    c.MaxReplyLines = size_t(lines) + 10;
+    bool done = false;
+    int error = 0;
+    c.OnRequestDone = [&](TCustomSmtpClient *, TSmtpRequest, uint16_t e) {
+        done = true;
+        error = e;
+    };
+    c.Connect();
+    if (!Pump(done) || error != 0) {
+        state.SkipWithError("no connection to the burst server");
+        return;
+    }
+    for (auto _ : state) {
+        done = false;
+        c.Helo();
+        if (!Pump(done) || error != 0) {
+            state.SkipWithError("the burst was not read whole");
+            return;
+        }
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(burst.size()));
+    state.counters["lines"] = lines;
+    state.counters["ns_per_line"] =
+        benchmark::Counter(double(lines), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+    c.Abort();
+}
+BENCHMARK(BM_SmtpContinuationBurst)->Arg(1)->Arg(2)->Arg(4)->Arg(8)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Sends the burst to every connection and closes it.
+class LineServer {
+public:
+    explicit LineServer(std::string Burst) : FBurst(std::move(Burst))
+    {
+        FListen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in sa{};
+        sa.sin_family = AF_INET;
+        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(FListen, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
+        ::listen(FListen, 4);
+        socklen_t len = sizeof sa;
+        ::getsockname(FListen, reinterpret_cast<sockaddr *>(&sa), &len);
+        FPort = ntohs(sa.sin_port);
+        FThread = std::thread([this] {
+            for (;;) {
+                const int fd = ::accept(FListen, nullptr, nullptr);
+                if (fd < 0)
+                    return;
+                SendAll(fd, FBurst);
+                ::close(fd);
+            }
+        });
+    }
+    ~LineServer()
+    {
+        ::shutdown(FListen, SHUT_RDWR);
+        FThread.join();
+        ::close(FListen);
+    }
+    int Port() const { return FPort; }
+
+private:
+    std::string FBurst;
+    int FListen = -1;
+    int FPort = 0;
+    std::thread FThread;
+};
+
+void BM_LineModeBurst(benchmark::State &state)
+{
+    const int lines = kLinesAt1x * int(state.range(0));
+    std::string burst;
+    for (int i = 0; i < lines; ++i)
+        burst += "211-entry line " + std::to_string(i) + "\r\n";
+    LineServer server(burst);
+    for (auto _ : state) {
+        TNetSocket s;
+        s.SetLineMode(true);
+        int got = 0;
+        bool closed = false;
+        s.OnDataAvailable = [&](TCustomNetSocket *so, uint16_t) {
+            if (!so->ReceiveStr().empty())
+                ++got;
+        };
+        s.OnSessionClosed = [&](TCustomNetSocket *, uint16_t) { closed = true; };
+        s.SetAddr("127.0.0.1");
+        s.SetPort(std::to_string(server.Port()));
+        s.SetProto("tcp");
+        s.Connect();
+        if (!Pump(closed) || got != lines) {
+            state.SkipWithError("the burst was not read whole");
+            return;
+        }
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(burst.size()));
+    state.counters["lines"] = lines;
+    state.counters["ns_per_line"] =
+        benchmark::Counter(double(lines), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_LineModeBurst)->Arg(1)->Arg(2)->Arg(4)->Arg(8)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

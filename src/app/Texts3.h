@@ -1,0 +1,15 @@
+#pragma once
+// Texts of the program's own messages that are not in the string table, in
+// its three languages (UTF-8): the one of the current language.
+#include <string>
+
+#include "app/LangUnit.h"
+
+inline std::string Text3(const std::string &english, const std::string &slovak, const std::string &czech)
+{
+    switch (langunit::CurrentLanguage()) {
+    case langunit::LangEnglish: return english;
+    case langunit::LangCzech: return czech;
+    default: return slovak;
+    }
+}

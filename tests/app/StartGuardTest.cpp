@@ -1,0 +1,167 @@
+// One running copy per data folder, with real processes; the letter map's
+// mistakes told once.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QProcess>
+#include <QThread>
+
+#include <csignal>
+#include <filesystem>
+#include <map>
+
+#include "app/StartGuard.h"
+#include "app/LangUnit.h"
+#include "platform/Prompt.h"
+#include "support/TempDir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::map<std::string, std::string> Snapshot(const std::string &folder)
+{
+    std::map<std::string, std::string> out;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(folder, ec); it != fs::recursive_directory_iterator(); ++it)
+        out[fs::relative(it->path(), folder).string()] =
+            it->is_regular_file() ? orbtest::readFile(it->path().string()) : std::string("<dir>");
+    return out;
+}
+
+// Waits (bounded) until `done` holds; the work it waits for is another
+// process's, so it is polled.
+template <typename Fn>
+bool WaitFor(Fn done, int seconds = 60)
+{
+    QDeadlineTimer deadline(seconds * 1000);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(20);
+    }
+    return true;
+}
+
+// The real program, started on a home folder of its own: on a first start it
+// takes the lock and then waits in its language dialog.
+class ProgramProcess {
+public:
+    explicit ProgramProcess(const std::string &home)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("HOME"), QString::fromStdString(home));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), QString::fromStdString(home + "/.config"));
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        process.setProcessEnvironment(env);
+        process.setProgram(QStringLiteral(ORB_BINARY_DIR "/orbalist"));
+        process.start();
+    }
+    ~ProgramProcess()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished(30000);
+        }
+    }
+    QProcess process;
+};
+
+} // namespace
+
+TEST(DataFolderLockTest, SecondCopyIsToldWhoHoldsTheFolderAndWritesNothing)
+{
+    langunit::SetCurrentLanguage(langunit::LangEnglish);
+    orbtest::TempDir home;
+    const std::string data = home.file("DiVovData");
+    const std::string lockFile = data + "/" + TDataFolderLock::LockFileName;
+    ProgramProcess first(home.str());
+    ASSERT_TRUE(first.process.waitForStarted(30000));
+    ASSERT_TRUE(WaitFor([&] { return fs::exists(lockFile); })) << "the program did not take the lock";
+    const auto before = Snapshot(data);
+
+    TDataFolderLock second(data);
+    EXPECT_FALSE(second.Acquire());
+    EXPECT_EQ(second.HolderPid, first.process.processId());
+    EXPECT_TRUE(second.Error.empty()) << second.Error;
+    const std::string message = second.Message();
+    EXPECT_NE(message.find(std::to_string(first.process.processId())), std::string::npos) << message;
+    EXPECT_NE(message.find(data), std::string::npos) << message;
+    second.Release(true);
+    EXPECT_EQ(Snapshot(data), before) << "the second copy changed the data folder";
+    EXPECT_EQ(first.process.state(), QProcess::Running);
+
+    // The first copy dies without letting go: its lock is stale and is taken over.
+    first.process.kill();
+    ASSERT_TRUE(first.process.waitForFinished(30000));
+    ASSERT_TRUE(fs::exists(lockFile));
+    TDataFolderLock third(data);
+    EXPECT_TRUE(third.Acquire()) << third.Message();
+    // While it is held, the same process's second attempt is refused too.
+    TDataFolderLock fourth(data);
+    EXPECT_FALSE(fourth.Acquire());
+    third.Release(false);
+    EXPECT_FALSE(fs::exists(lockFile));
+    EXPECT_TRUE(fourth.Acquire());
+    langunit::SetCurrentLanguage(langunit::LangSlovak);
+}
+
+TEST(DataFolderLockTest, LockMadeForAStartThatWroteNothingIsTidiedAway)
+{
+    orbtest::TempDir home;
+    const std::string data = home.file("Documents/DiVovData");
+    {
+        TDataFolderLock lock(data);
+        ASSERT_TRUE(lock.Acquire());
+        EXPECT_TRUE(fs::is_directory(data));
+        lock.Release(true);
+    }
+    EXPECT_FALSE(fs::exists(home.file("Documents")));
+    // Once something was written there, the folder stays.
+    {
+        TDataFolderLock lock(data);
+        ASSERT_TRUE(lock.Acquire());
+        home.write("Documents/DiVovData/cat.ini", "[CatalogSettings]\n");
+        lock.Release(true);
+    }
+    EXPECT_TRUE(fs::exists(data + "/cat.ini"));
+    EXPECT_FALSE(fs::exists(data + "/" + TDataFolderLock::LockFileName));
+}
+
+TEST(DataFolderLockTest, ProgramLeftAtItsFirstStartLeavesNothingBehind)
+{
+    // A first start ended by the user or killed: the next one asks again
+    // (no settings were written), and nothing but the empty folder may stay.
+    orbtest::TempDir home;
+    ProgramProcess first(home.str());
+    ASSERT_TRUE(first.process.waitForStarted(30000));
+    const std::string lockFile = home.file("DiVovData") + "/" + TDataFolderLock::LockFileName;
+    ASSERT_TRUE(WaitFor([&] { return fs::exists(lockFile); }));
+    first.process.terminate();
+    first.process.kill();
+    ASSERT_TRUE(first.process.waitForFinished(30000));
+    EXPECT_FALSE(fs::exists(home.file("DiVovData/cat.ini")));
+    EXPECT_FALSE(fs::exists(home.file("DiVovData/driveletters.map")));
+}
+
+TEST(LetterMapNoticeTest, ShownOnceAndAgainOnlyWhenTheMistakesChange)
+{
+    langunit::SetCurrentLanguage(langunit::LangEnglish);
+    ScriptedPrompt prompt;
+    PromptScope scope(prompt);
+    std::string problems = "line 2 (c=folder:/x): c: is the root file system";
+    TLetterMapNotice notice("/d/driveletters.map", [&] { return problems; });
+    notice.Check();
+    notice.Check();
+    ASSERT_EQ(prompt.Asked().size(), 1u);
+    EXPECT_TRUE(prompt.Asked()[0].text.contains(QStringLiteral("/d/driveletters.map")));
+    EXPECT_TRUE(prompt.Asked()[0].text.contains(QStringLiteral("line 2 (c=folder:/x)")));
+    problems += "\nline 3 (garbage): no drive letter";
+    notice.Check();
+    EXPECT_EQ(prompt.Asked().size(), 2u);
+    problems.clear();
+    notice.Check();
+    EXPECT_EQ(prompt.Asked().size(), 2u);
+    langunit::SetCurrentLanguage(langunit::LangSlovak);
+}

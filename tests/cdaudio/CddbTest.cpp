@@ -1,0 +1,798 @@
+// The CDDB client: its text rules, and whole lookups against local CDDB peers
+// written from the protocol (HTTP on loopback and the protocol over TCP), the
+// submissions by HTTP POST and by mail, and every kind of bad answer.
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <thread>
+
+#include "cdaudio/Cddb.h"
+#include "net/NetTestUtil.h"
+#include "platform/CdDevice.h"
+#include "platform/VolumeService.h"
+
+using namespace nettest;
+
+namespace {
+
+const std::string kOk = "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n";
+
+std::string UrlDecode(const std::string &s)
+{
+    std::string out;
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '+')
+            out += ' ';
+        else if (s[i] == '%' && i + 2 < s.size())
+            out += static_cast<char>(std::stoi(s.substr(i + 1, 2), nullptr, 16)), i += 2;
+        else
+            out += s[i];
+    }
+    return out;
+}
+
+std::vector<std::string> Words(const std::string &s)
+{
+    std::vector<std::string> w;
+    std::istringstream in(s);
+    for (std::string x; in >> x;)
+        w.push_back(x);
+    return w;
+}
+
+const std::string kEntry = "# xmcd\r\n#\r\n# Revision: 4\r\nDISCID=0c016602\r\nDTITLE=Some Artist / Some \\\\Album\r\n"
+                           "DYEAR=1999\r\nDGENRE=Rock\r\nTTITLE0=Intro\r\nTTITLE1=Long title, first part\r\n"
+                           "TTITLE1= and the rest\\n\r\nEXTD=\r\nEXTT0=\r\nEXTT1=\r\nPLAYORDER=\r\n";
+
+// The CDDB server's side of the two commands the client sends, for a
+// database holding the example disc.
+std::string Database(const std::string &cmd)
+{
+    const auto w = Words(cmd);
+    if (w.size() >= 4 && w[0] == "cddb" && w[1] == "query") {
+        if (w[2] == "0c016602")
+            return "200 rock 0c016602 Some Artist / Some Album\r\n";
+        return "202 No match for disc ID " + w[2] + ".\r\n";
+    }
+    if (w.size() == 4 && w[0] == "cddb" && w[1] == "read") {
+        if (w[2] == "rock" && (w[3] == "0c016602" || w[3] == "0C016602"))
+            return "210 rock 0c016602 CD database entry follows (until terminating `.')\r\n" + kEntry + ".\r\n";
+        return "401 " + w[2] + " " + w[3] + " No such CD entry in database.\r\n";
+    }
+    return "500 Command syntax error.\r\n";
+}
+
+// A CDDB server over HTTP on loopback. `Answer` turns the decoded command
+// into the whole HTTP reply; the request paths are recorded.
+struct HttpPeer {
+    std::function<std::string(const std::string &cmd)> Answer = [](const std::string &cmd) {
+        return kOk + Database(cmd);
+    };
+    // Sends the reply in small pieces, pausing between them.
+    bool Slow = false;
+    std::vector<std::string> Paths;
+    std::mutex M;
+    std::unique_ptr<ScriptedPeer> Peer;
+
+    HttpPeer()
+    {
+        Peer = std::make_unique<ScriptedPeer>(
+            [this](int fd, int) {
+                const std::string req = ReadUntil(fd, "\r\n\r\n");
+                const size_t sp1 = req.find(' '), sp2 = req.find(' ', sp1 + 1);
+                const std::string path = sp1 == std::string::npos ? std::string() : req.substr(sp1 + 1, sp2 - sp1 - 1);
+                std::string cmd;
+                const size_t c = path.find("cmd=");
+                if (c != std::string::npos)
+                    cmd = UrlDecode(path.substr(c + 4, path.find('&', c) - c - 4));
+                {
+                    std::lock_guard<std::mutex> lock(M);
+                    Paths.push_back(path);
+                }
+                const std::string reply = Answer(cmd);
+                if (Slow) {
+                    for (size_t i = 0; i < reply.size(); i += 7) {
+                        SendAll(fd, reply.substr(i, 7));
+                        std::this_thread::sleep_for(std::chrono::milliseconds(3));
+                    }
+                } else {
+                    SendAll(fd, reply);
+                }
+                if (reply.find("RESET") != std::string::npos) {
+                    ResetClose(fd);
+                    return true;
+                }
+                return false;
+            },
+            16);
+    }
+    std::string Path(size_t i)
+    {
+        std::lock_guard<std::mutex> lock(M);
+        return i < Paths.size() ? Paths[i] : std::string();
+    }
+};
+
+class CddbTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        VolumeInfo cd;
+        cd.letter = 'e';
+        cd.type = DRIVE_CDROM;
+        cd.ready = true;
+        cd.label = "Audio CD";
+        cd.device = "/dev/sr0";
+        VolumeService::SetCurrent(std::make_unique<FixedVolumeService>(std::vector<VolumeInfo>{cd}));
+        std::string error;
+        CdDeviceLayer::SetCurrent(std::make_unique<SimulatedCdDeviceLayer>(
+            std::vector<SimulatedCdDrive>{*SimulatedAudioCd("0:02:00 3:10:00 6:00:00", error)}));
+        cddb = std::make_unique<TCddb>();
+        cddb->ServerType = HTTP;
+        cddb->ServerAddr = "127.0.0.1";
+        cddb->EmailUser = "user@example.org";
+        cddb->ClientName = "TestClient";
+        cddb->ClientVersion = "1.0";
+        cddb->OnStatusMessage = [this](TCddb *, const std::string &s) { statuses.push_back(s); };
+        cddb->OnDataExchange = [this](TCddb *, const std::string &l) { lines.push_back(l); };
+        cddb->OnMatch = [this](TCddb *, const TMatchArray &m, int &right) {
+            ++matchCalls;
+            seen = m;
+            right = choose;
+        };
+        ASSERT_TRUE(cddb->SelectDriveByLetter('e'));
+    }
+    void TearDown() override
+    {
+        cddb.reset();
+        CdDeviceLayer::SetCurrent(nullptr);
+        VolumeService::SetCurrent(nullptr);
+    }
+    void Use(HttpPeer &peer) { cddb->ServerPort = peer.Peer->PortStr(); }
+    // Runs a query (or read) to its end; the state it ended in.
+    int Run(bool read = false)
+    {
+        const int start = read ? 11 : 6;
+        if ((read ? cddb->Read() : cddb->Query()) != 0)
+            return cddb->State;
+        EXPECT_TRUE(PumpUntil([&] { return cddb->State != start; }));
+        PumpBriefly();
+        return cddb->State;
+    }
+    bool Said(const std::string &text) const
+    {
+        return std::any_of(statuses.begin(), statuses.end(),
+                           [&](const std::string &s) { return s.find(text) != std::string::npos; });
+    }
+
+    std::unique_ptr<TCddb> cddb;
+    std::vector<std::string> statuses, lines;
+    TMatchArray seen;
+    int matchCalls = 0;
+    int choose = 0;
+};
+
+CdToc TocOf(std::initializer_list<std::pair<int, int>> startsMs, std::pair<int, int> leadOut)
+{
+    CdToc toc;
+    for (auto [m, s] : startsMs) {
+        toc.Tracks[toc.TrackCount].Minute = static_cast<uint8_t>(m);
+        toc.Tracks[toc.TrackCount].Second = static_cast<uint8_t>(s);
+        ++toc.TrackCount;
+    }
+    toc.LeadOut.Minute = static_cast<uint8_t>(leadOut.first);
+    toc.LeadOut.Second = static_cast<uint8_t>(leadOut.second);
+    return toc;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- text rules
+
+TEST(CddbText, ExampleDiscIdAndQuery)
+{
+    const CdToc toc = TocOf({{0, 2}, {3, 10}}, {6, 0});
+    EXPECT_EQ(CddbDiscId(toc), 0x0c016602u);
+    EXPECT_EQ(BuildQueryCommand(toc), "cddb query 0c016602 2 150 14250 360");
+    EXPECT_EQ(UrlEncode(BuildQueryCommand(toc)), "cddb+query+0c016602+2+150+14250+360");
+}
+
+TEST(CddbText, DigitSumWrapsAt255)
+{
+    EXPECT_EQ(DigitSum(0), 0);
+    EXPECT_EQ(DigitSum(-5), 0);
+    EXPECT_EQ(DigitSum(99), 18);
+    CdToc toc;
+    for (int i = 0; i < 14; ++i) // 14 tracks at 99 s: 14 x 18 = 252
+        toc.Tracks[i] = TocEntry{1, 39, 0, -1};
+    toc.Tracks[14] = TocEntry{0, 3, 0, -1}; // + 3 = 255
+    toc.TrackCount = 15;
+    toc.LeadOut = TocEntry{10, 0, 0, 0};
+    EXPECT_EQ(CddbDiscId(toc) >> 24, 0u);
+    toc.Tracks[14].Second = 4; // 256
+    EXPECT_EQ(CddbDiscId(toc) >> 24, 1u);
+}
+
+TEST(CddbText, EncodingAndHello)
+{
+    EXPECT_EQ(UrlEncode("a b.c-d_e~/?&=%"), "a+b%2Ec%2Dd%5Fe%7E%2F%3F%26%3D%25");
+    EXPECT_EQ(UrlEncode("\xC3\xA9"), "%C3%A9");
+    EXPECT_EQ(HelloUserHost("user@example.org"), "user example.org");
+    EXPECT_EQ(HelloUserHost("nobody"), "");
+    EXPECT_EQ(HelloUserHost("a@b@c.org"), "a@b c.org");
+    EXPECT_EQ(FirstSpacePos("rock 0c016602"), 5u);
+    EXPECT_EQ(FirstSpacePos("rock"), 4u);
+}
+
+TEST(CddbText, ReplyLines)
+{
+    using V = std::vector<std::string>;
+    EXPECT_EQ(SplitReplyLines("a\r\nb\rc\nd"), (V{"a", "b", "c", "d"}));
+    EXPECT_EQ(SplitReplyLines("a\r\n\r\nb\r\n"), (V{"a", "", "b"}));
+    EXPECT_EQ(SplitReplyLines("a\n\nb"), (V{"a", "", "b"}));
+    EXPECT_EQ(SplitReplyLines(""), V{});
+    EXPECT_EQ(SplitReplyLines("\r\n"), (V{""}));
+    EXPECT_EQ(SplitReplyLines(std::string("ab\0cd\r\nef", 10)), (V{"ab", "ef"}));
+    EXPECT_EQ(SplitReplyLines("last."), (V{"last."}));
+}
+
+TEST(CddbText, Escapes)
+{
+    EXPECT_EQ(UnescapeEntryText("a\\nb\\tc"), "a\r\nb\tc");
+    EXPECT_EQ(UnescapeEntryText("\\\\n"), "\\n");       // an escaped backslash, then the letter n
+    EXPECT_EQ(UnescapeEntryText("\\\\\\\\"), "\\\\");   // two escaped backslashes
+    EXPECT_EQ(UnescapeEntryText("\\x\\"), "\\x\\");     // nothing else is an escape
+}
+
+TEST_F(CddbTest, NoteToUserIsOneLineOf70)
+{
+    cddb->SetNoteToUser(std::string(80, 'n'));
+    EXPECT_EQ(cddb->NoteToUser(), std::string(70, 'n'));
+    cddb->SetNoteToUser("a\r\nX-Injected: 1");
+    EXPECT_EQ(cddb->NoteToUser(), "a  X-Injected: 1");
+}
+
+TEST_F(CddbTest, EntryLineRules)
+{
+    auto parse = [&](std::vector<std::string> entry) {
+        cddb->EntryLines.fill(std::string());
+        std::copy(entry.begin(), entry.end(), cddb->EntryLines.begin());
+        cddb->Entry.Category = "rock";
+        cddb->ParseEntry();
+        return cddb->Entry;
+    };
+    CddbEntry e = parse({"DTITLE=Just One Name"});
+    EXPECT_EQ(e.Artist, "Just One Name");
+    EXPECT_EQ(e.Title, "");
+    EXPECT_EQ(e.Category, "rock");
+    EXPECT_EQ(e.DiscId, "0c016602"); // the drive is read again
+    e = parse({"DTITLE=Just One Name", "DTITLE=More"});
+    EXPECT_EQ(e.Artist, "Just One Name");
+    EXPECT_EQ(e.Title, "More");
+    // Continuation lines are joined before " / " is looked for.
+    e = parse({"DTITLE=Art", "DTITLE=ist /", "DTITLE= Title"});
+    EXPECT_EQ(e.Artist, "Artist");
+    EXPECT_EQ(e.Title, "Title");
+    // Escapes are decoded once, after the lines are joined.
+    e = parse({"DTITLE=A\\\\n", "DTITLE= / T", "TTITLE1=x\\", "TTITLE1=n"});
+    EXPECT_EQ(e.Artist, "A\\n");
+    EXPECT_EQ(e.TrackTitles[1], "x\r\n");
+    e = parse({"TTITLE12=Twelve", "TTITLE3=Thr", "TTITLE3=ee", "TTITLE100=no", "TTITLEx=no", "TTITLE=no",
+               "# Revision: 7", "DYEAR=2001", "DGENRE=Jazz\\tFusion", "EXTD=a", "EXTD=b", "EXTT2=x",
+               "PLAYORDER=1,2"});
+    EXPECT_EQ(e.TrackTitles[12], "Twelve");
+    EXPECT_EQ(e.TrackTitles[3], "Three");
+    EXPECT_EQ(e.TrackTitles[10], "");
+    EXPECT_EQ(e.Revision, 7);
+    EXPECT_EQ(e.Year, "2001");
+    EXPECT_EQ(e.Genre, "Jazz\tFusion");
+    EXPECT_EQ(e.ExtData, "ab");
+    EXPECT_EQ(e.ExtTracks[2], "x");
+    e = parse({"# Revision: x"});
+    EXPECT_EQ(e.Revision, 0);
+}
+
+// ---------------------------------------------------------------- HTTP lookups
+
+TEST_F(CddbTest, ExactMatchThenRead)
+{
+    HttpPeer peer;
+    Use(peer);
+    ASSERT_EQ(Run(), 3);
+    EXPECT_EQ(peer.Path(0), "/~cddb/cddb.cgi?cmd=cddb+query+0c016602+2+150+14250+360"
+                            "&hello=user+example%2Eorg+TestClient+1%2E0&proto=5");
+    EXPECT_EQ(matchCalls, 1);
+    EXPECT_EQ(seen[0], "rock 0c016602 Some Artist / Some Album");
+    EXPECT_EQ(cddb->Entry.Category, "rock");
+    EXPECT_EQ(cddb->Entry.DiscId, "0C016602");
+    EXPECT_TRUE(Said("Found exact match"));
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0].substr(0, 7), "http://");
+    EXPECT_EQ(lines[0].substr(lines[0].size() - 2), "\r\n");
+
+    ASSERT_EQ(Run(true), 12);
+    EXPECT_EQ(peer.Path(1).substr(0, 50), "/~cddb/cddb.cgi?cmd=cddb+read+rock+0C016602&hello=");
+    EXPECT_TRUE(Said("Entry read"));
+    EXPECT_EQ(cddb->Entry.Artist, "Some Artist");
+    EXPECT_EQ(cddb->Entry.Title, "Some \\Album");
+    EXPECT_EQ(cddb->Entry.Year, "1999");
+    EXPECT_EQ(cddb->Entry.TrackTitles[0], "Intro");
+    EXPECT_EQ(cddb->Entry.TrackTitles[1], "Long title, first part and the rest\r\n");
+    EXPECT_EQ(cddb->Entry.Revision, 4);
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "PLAYORDER="), lines.end());
+}
+
+TEST_F(CddbTest, HelloWithoutAtAndEmptyPort)
+{
+    HttpPeer peer;
+    Use(peer);
+    cddb->EmailUser = "nobody";
+    Run();
+    EXPECT_NE(peer.Path(0).find("&hello=+TestClient+1%2E0&proto=5"), std::string::npos);
+    // An empty port leaves the colon before the path, as the server URL always had it.
+    cddb->ServerPort.clear();
+    cddb->ServerAddr = "127.0.0.1";
+    statuses.clear();
+    cddb->Query();
+    EXPECT_EQ(cddb->Http().URL.substr(0, 34), "http://127.0.0.1:/~cddb/cddb.cgi?c");
+}
+
+TEST_F(CddbTest, ListOfMatchesAndTheChoice)
+{
+    HttpPeer peer;
+    peer.Answer = [](const std::string &cmd) {
+        if (Words(cmd)[1] == "read")
+            return kOk + "210 jazz 0c016603 entry\r\nDTITLE=Second / Disc\r\n.\r\n";
+        return kOk + "210 Found exact matches, list follows (until terminating `.')\r\n"
+                     "rock 0c016602 First / Disc\r\njazz 0c016603 Second / Disc\r\n.\r\n";
+    };
+    Use(peer);
+    choose = 1;
+    ASSERT_EQ(Run(), 3);
+    EXPECT_TRUE(Said("Found exact matches"));
+    EXPECT_TRUE(Said("OK, receiving matches"));
+    EXPECT_TRUE(Said("Received matches"));
+    EXPECT_EQ(seen[1], "jazz 0c016603 Second / Disc");
+    EXPECT_EQ(seen[2], "");
+    EXPECT_EQ(cddb->Entry.DiscId, "0c016603"); // as the server sent it
+    ASSERT_EQ(Run(true), 12);
+    EXPECT_NE(peer.Path(1).find("cmd=cddb+read+jazz+0c016603&"), std::string::npos);
+    EXPECT_EQ(cddb->Entry.Title, "Disc");
+}
+
+TEST_F(CddbTest, UnassignedOnMatch)
+{
+    HttpPeer peer;
+    std::string code = "210";
+    peer.Answer = [&code](const std::string &) {
+        return kOk + code + " matches\r\nrock 0c016602 First / Disc\r\nrock 0c016699 Other / Disc\r\n.\r\n";
+    };
+    Use(peer);
+    cddb->OnMatch = nullptr;
+    ASSERT_EQ(Run(), 3); // the first exact match
+    EXPECT_EQ(cddb->Entry.DiscId, "0c016602");
+    code = "211";
+    ASSERT_EQ(Run(), 5); // nobody chooses among inexact matches
+    EXPECT_TRUE(Said("Match choice cancelled"));
+}
+
+TEST_F(CddbTest, CancelledAndImpossibleChoices)
+{
+    HttpPeer peer;
+    Use(peer);
+    choose = -1;
+    ASSERT_EQ(Run(), 5);
+    statuses.clear();
+    EXPECT_EQ(cddb->Read(), -1);
+    EXPECT_TRUE(Said("Can't perform a CDDB READ without a successful CDDB QUERY!"));
+    choose = 5; // not in the list
+    ASSERT_EQ(Run(), 5);
+    EXPECT_TRUE(Said("The chosen match is not in the list"));
+}
+
+TEST_F(CddbTest, QueryAnswersThatFindNothing)
+{
+    struct Case {
+        std::string reply;
+        int state;
+        std::string status;
+    };
+    const std::vector<Case> cases = {
+        {kOk + "202 No match for disc ID 0c016602.\r\n", 5, "No match found"},
+        {kOk + "403 Database entry is corrupt.\r\n", 5, "Database entry is corrupt"},
+        {kOk + "409 No handshake.\r\n", 5, "No handshake"},
+        {kOk + "500 Command syntax error.\r\n", 5, "Command syntax error, command unknown, command unimplemented"},
+        {kOk + "530 Server error, server timeout.\r\n", -1, "Server error, server timeout"},
+        {kOk + "hello there\r\n", 5, "Unrecognised CDDB reply line"},
+        {kOk + "\x01\x02garbage", 5, "Unrecognised CDDB reply line"},
+        {kOk + "211 inexact\r\n.\r\n", 5, "The server sent an empty match list"},
+        {kOk + "211 inexact\r\nrock 0c016602 A / B\r\n", 5, "CDDB query reply ended early"},
+        {kOk, 5, "CDDB query reply ended early"},
+        {kOk + "200 rock; 0c016602 A / B\r\n", 5, "The match has no valid category"},
+        {kOk + "210 exact\r\nrock 0c01660Z A / B\r\n.\r\n", 5, "no valid category and disc id"},
+        {kOk + "210 exact\r\nrock+x 0c016602 A / B\r\n.\r\n", 5, "no valid category and disc id"},
+        {"HTTP/1.0 404 Not Found\r\n\r\n200 rock 0c016602 A / B\r\n", 16, "CDDB server error: HTTP 404"},
+        {"HTTP/1.0 500 Internal Server Error\r\n\r\n", 16, "CDDB server error: HTTP 500"},
+        {"HTTP/1.0 200 OK\r\nContent-Length: 500\r\n\r\n210 exact\r\nrock 0c016602 A / B\r\nRESET", -100, ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.reply);
+        HttpPeer peer;
+        peer.Answer = [&c](const std::string &) { return c.reply; };
+        Use(peer);
+        statuses.clear();
+        matchCalls = 0;
+        const int state = Run();
+        if (c.state == -100) { // the peer closes midway: an error, never a match
+            EXPECT_TRUE(state == 5 || state == 16) << state;
+            EXPECT_FALSE(statuses.empty());
+        } else {
+            EXPECT_EQ(state, c.state);
+            EXPECT_TRUE(Said(c.status)) << (statuses.empty() ? "" : statuses.back());
+        }
+        // Only a list reaches the choice; a bad chosen line is refused after it.
+        if (c.status != "no valid category and disc id") {
+            EXPECT_EQ(matchCalls, 0);
+        }
+        if (c.status == "No handshake") {
+            EXPECT_FALSE(cddb->HandshakeDone);
+        }
+    }
+}
+
+TEST_F(CddbTest, AtMost100Matches)
+{
+    HttpPeer peer;
+    peer.Answer = [](const std::string &) {
+        std::string r = kOk + "211 inexact\r\n";
+        for (int i = 0; i < 150; ++i)
+            r += "misc " + std::string("0c0166") + (i < 16 ? "0" : "") + [&] {
+                char b[4];
+                std::snprintf(b, sizeof b, "%x", i);
+                return std::string(b);
+            }() + " Disc " + std::to_string(i) + "\r\n";
+        return r + ".\r\n";
+    };
+    Use(peer);
+    choose = 99;
+    ASSERT_EQ(Run(), 3);
+    EXPECT_TRUE(Said("More than 100 matches"));
+    EXPECT_EQ(seen[99].substr(0, 13), "misc 0c016663");
+    EXPECT_EQ(cddb->Entry.DiscId, "0c016663");
+}
+
+TEST_F(CddbTest, ReadAnswers)
+{
+    struct Case {
+        std::string body;
+        int state;
+        std::string status;
+    };
+    const std::string head = "210 rock 0c016602 entry follows\r\n";
+    std::string huge = head;
+    for (int i = 0; i < 600; ++i)
+        huge += "TTITLE" + std::to_string(i % 100) + "=t\r\n";
+    huge += ".\r\n";
+    const std::vector<Case> cases = {
+        {head + "DTITLE=A / B\r\n.", 12, "Entry read"}, // the last line without a line break
+        {huge, 12, "more than 512 lines"},
+        {"401 rock 0c016602 No such CD entry in database.\r\n", 13, "Specified CDDB entry not found"},
+        {"403 Database entry is corrupt.\r\n", 13, "Database entry is corrupt"},
+        {"409 No handshake.\r\n", 13, "No handshake"},
+        {"402 Server error.\r\n", 13, "CDDB entry ended early"},
+        {head + "DTITLE=A / B\r\n", 13, "CDDB entry ended early"},
+        {head + ".\r\n", 13, "The server sent an empty CDDB entry"},
+        {head + "DTITLE=A / B\r\nnonsense\r\n.\r\n", 13, "Unrecognised CDDB reply line"},
+        {"500 Command syntax error.\r\n", 13, "Command syntax error"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.body.substr(0, 60));
+        HttpPeer peer;
+        peer.Answer = [&c](const std::string &cmd) {
+            return kOk + (Words(cmd)[1] == "query" ? Database(cmd) : c.body);
+        };
+        Use(peer);
+        ASSERT_EQ(Run(), 3);
+        statuses.clear();
+        EXPECT_EQ(Run(true), c.state);
+        EXPECT_TRUE(Said(c.status)) << (statuses.empty() ? "" : statuses.back());
+        if (c.state == 12) {
+            EXPECT_FALSE(cddb->EntryLines[0].empty());
+        }
+        if (c.body == huge) {
+            EXPECT_FALSE(cddb->EntryLines[511].empty());
+        }
+    }
+}
+
+TEST_F(CddbTest, SlowPeerStillAnswers)
+{
+    HttpPeer peer;
+    peer.Slow = true;
+    Use(peer);
+    ASSERT_EQ(Run(), 3);
+    ASSERT_EQ(Run(true), 12);
+    EXPECT_EQ(cddb->Entry.Title, "Some \\Album");
+}
+
+TEST_F(CddbTest, StoppedPeerAndOverlongReply)
+{
+    cddb->ServerPort = std::to_string(FreePort());
+    EXPECT_EQ(Run(), 16);
+    EXPECT_TRUE(Said("CDDB Component Internal Error: THttpCli.GetAsync failed because of error \""));
+
+    HttpPeer peer;
+    peer.Answer = [](const std::string &) { return kOk + "211 x\r\n" + std::string(MaxCddbReplyBytes + 10, 'a'); };
+    Use(peer);
+    statuses.clear();
+    EXPECT_EQ(Run(), 16);
+    EXPECT_TRUE(Said("CDDB reply too long"));
+}
+
+TEST_F(CddbTest, WrongTransportAndBadReadValues)
+{
+    cddb->ServerType = CDDBP;
+    EXPECT_EQ(cddb->Query(), -1);
+    EXPECT_EQ(cddb->Read(), -1);
+    EXPECT_TRUE(Said("Selected server not an HTTP server"));
+    cddb->ServerType = HTTP;
+    cddb->State = 3;
+    cddb->Entry.Category = "rock&cmd=x";
+    cddb->Entry.DiscId = "0c016602";
+    statuses.clear();
+    EXPECT_EQ(cddb->Read(), -1);
+    EXPECT_TRUE(Said("No valid category and disc id"));
+    cddb->ServerAddr = "bad\r\nhost";
+    cddb->ServerPort = "1";
+    EXPECT_EQ(cddb->Query(), -1);
+    EXPECT_EQ(cddb->State, 16);
+    EXPECT_TRUE(Said("CDDB Component Internal Error: THttpCli.GetAsync failed because of error"));
+}
+
+TEST_F(CddbTest, DriveSelection)
+{
+    statuses.clear();
+    EXPECT_FALSE(cddb->SelectDriveByLetter('x'));
+    EXPECT_TRUE(Said("No CD/DVD drive found assigned with drive letter x:"));
+    EXPECT_FALSE(cddb->SelectDrive(3));
+    EXPECT_TRUE(cddb->SelectDrive(0));
+    EXPECT_EQ(cddb->Entry.DiscId, "0c016602");
+    static_cast<SimulatedCdDeviceLayer &>(CdDeviceLayer::Current()).Drives()[0].toc.clear();
+    EXPECT_FALSE(cddb->SelectDriveByLetter('E'));
+    EXPECT_TRUE(Said("No CD in CD/DVD drive!"));
+    cddb->InternalTOCRetrieve = false;
+    statuses.clear();
+    EXPECT_FALSE(cddb->SelectDrive(0));
+    EXPECT_TRUE(Said("No CD-ROM interface detected!"));
+}
+
+// ---------------------------------------------------------------- protocol over TCP
+
+TEST_F(CddbTest, ProtocolOverTcp)
+{
+    ScriptedPeer peer([](int fd, int) {
+        SendAll(fd, "201 localhost CDDBP server v1.5 ready at Mon Jan 1 00:00:00 2024\r\n");
+        for (;;) {
+            const std::string line = ReadUntil(fd, "\n");
+            if (line.empty())
+                return false;
+            const auto w = Words(line);
+            if (w.empty())
+                continue;
+            if (w[0] == "cddb" && w.size() > 1 && w[1] == "hello")
+                SendAll(fd, "200 Hello and welcome user@example.org running TestClient 1.0.\r\n");
+            else if (w[0] == "proto")
+                SendAll(fd, "201 OK, CDDB protocol level now: 5\r\n");
+            else if (w[0] == "sites")
+                SendAll(fd, "210 OK, site information follows (until terminating `.')\r\n"
+                            "cddb.example.org http 80 /~cddb/cddb.cgi N000.00 W000.00 A  place with  blanks\r\n"
+                            "two.example.org  8880 - N001.00 W001.00 Second\r\n.\r\n");
+            else if (w[0] == "cddb")
+                SendAll(fd, Database(line.substr(0, line.find_last_not_of("\r\n") + 1)));
+            else if (w[0] == "quit") {
+                SendAll(fd, "230 localhost Closing connection.  Goodbye.\r\n");
+                return false;
+            }
+        }
+    });
+    TNetSocket &s = cddb->Socket();
+    s.SetAddr("127.0.0.1");
+    s.SetPort(peer.PortStr());
+    s.Connect();
+    ASSERT_TRUE(PumpUntil([&] { return cddb->State == 17; }));
+    EXPECT_TRUE(Said("OK, read only"));
+    auto send = [&](int state, const std::string &cmd, int until) {
+        cddb->State = state;
+        s.SendStr(cmd + "\r\n");
+        return PumpUntil([&] { return cddb->State == until; });
+    };
+    ASSERT_TRUE(send(1, "cddb hello user example.org TestClient 1.0", 2));
+    EXPECT_TRUE(cddb->HandshakeDone);
+    ASSERT_TRUE(send(9, "proto 5", 10));
+    EXPECT_TRUE(Said("OK, protocol level now: 5"));
+    ASSERT_TRUE(send(7, "sites", 8));
+    EXPECT_TRUE(Said("Got sites"));
+    EXPECT_EQ(cddb->Sites[0].Site, "cddb.example.org");
+    EXPECT_TRUE(cddb->Sites[0].IsHttp);
+    EXPECT_EQ(cddb->Sites[0].Port, 80);
+    EXPECT_EQ(cddb->Sites[0].Address, "/~cddb/cddb.cgi");
+    EXPECT_EQ(cddb->Sites[0].Longitude, "W000.00");
+    EXPECT_EQ(cddb->Sites[0].Description, "A  place with  blanks");
+    EXPECT_EQ(cddb->Sites[1].Site, "two.example.org");
+    EXPECT_EQ(cddb->Sites[1].IsHttp, false); // the extra blank gives an empty protocol field
+    EXPECT_EQ(cddb->Sites[1].Port, 8880);
+    EXPECT_EQ(cddb->Sites[2].Site, "");
+    ASSERT_TRUE(send(6, BuildQueryCommand(cddb->Entry.Toc), 3));
+    EXPECT_EQ(cddb->Entry.Category, "rock");
+    ASSERT_TRUE(send(11, "cddb read rock 0c016602", 12));
+    EXPECT_EQ(cddb->EntryLines[4], "DTITLE=Some Artist / Some \\\\Album");
+    ASSERT_TRUE(send(15, "quit", -1));
+    EXPECT_TRUE(Said("Connection closed"));
+}
+
+TEST_F(CddbTest, BannerRefusalsAndUnknownCodes)
+{
+    for (const auto &[banner, state, status] :
+         std::vector<std::tuple<std::string, int, std::string>>{
+             {"432 No connections allowed: permission denied.", -1, "No connections allowed: permission denied"},
+             {"200 ready", 18, "OK, read/write allowed"},
+             {"500 what", 0, "Command syntax error, command unknown, command unimplemented"},
+             {"221 fine", 0, "Command OK, more client-to-server input follows"}}) {
+        SCOPED_TRACE(banner);
+        ScriptedPeer peer(SendThenWait(banner + "\r\n"));
+        cddb->Socket().SetAddr("127.0.0.1");
+        cddb->Socket().SetPort(peer.PortStr());
+        statuses.clear();
+        cddb->State = -1;
+        cddb->Socket().Connect();
+        ASSERT_TRUE(PumpUntil([&] { return !statuses.empty(); }));
+        EXPECT_EQ(cddb->State, state);
+        EXPECT_EQ(statuses.back(), status);
+        cddb->Socket().Close();
+        PumpUntil([&] { return cddb->Socket().State() == wsClosed; });
+    }
+}
+
+// ---------------------------------------------------------------- submissions
+
+TEST_F(CddbTest, SubmissionByHttpPost)
+{
+    std::string request;
+    std::mutex m;
+    std::string answer = "200 OK, submission has been received.\r\n";
+    ScriptedPeer peer(
+        [&](int fd, int) {
+            std::string req = ReadUntil(fd, "\r\n\r\n");
+            const size_t cl = req.find("Content-Length: ");
+            req += ReadExactly(fd, std::stoul(req.substr(cl + 16)));
+            {
+                std::lock_guard<std::mutex> lock(m);
+                request = req;
+            }
+            SendAll(fd, "HTTP/1.0 200 OK\r\n\r\n" + answer);
+            return false;
+        },
+        2);
+    cddb->Entry.Category = "rock ";
+    cddb->EmailUser = "user@example.org";
+    cddb->SetNoteToUser("note\r\nX-Evil: 1");
+    cddb->SendStream().write("# xmcd\r\nDTITLE=A / B\r\n");
+    cddb->SendStream().seek(0);
+    cddb->Http().URL = "http://127.0.0.1:" + peer.PortStr() + "/~cddb/submit.cgi";
+    cddb->State = 14;
+    cddb->Http().DoRequestAsync(httpRqPost);
+    ASSERT_TRUE(PumpUntil([&] { return cddb->State != 14; }));
+    EXPECT_EQ(cddb->State, 22);
+    EXPECT_TRUE(Said("OK, submission has been sent."));
+    {
+        std::lock_guard<std::mutex> lock(m);
+        EXPECT_NE(request.find("Content-Length: 22\r\nCategory: rock\r\nDiscid: 0c016602\r\n"
+                               "User-Email: user@example.org\r\nSubmit-Mode: test\r\nX-Cddbd-Note: note  X-Evil: 1\r\n"),
+                  std::string::npos)
+            << request;
+        EXPECT_EQ(request.find("\r\nX-Evil"), std::string::npos);
+        EXPECT_NE(request.find("DTITLE=A / B"), std::string::npos);
+    }
+    answer = "501 Invalid header.\r\n";
+    cddb->SendStream().seek(0);
+    cddb->SubmissionType = SUBMIT;
+    cddb->State = 14;
+    cddb->Http().DoRequestAsync(httpRqPost);
+    ASSERT_TRUE(PumpUntil([&] { return cddb->State != 14; }));
+    EXPECT_EQ(cddb->State, 23);
+    EXPECT_TRUE(Said("Invalid header information."));
+    {
+        std::lock_guard<std::mutex> lock(m);
+        EXPECT_NE(request.find("Submit-Mode: submit\r\n"), std::string::npos);
+    }
+
+    cddb->Http().URL = "http://127.0.0.1:" + std::to_string(FreePort()) + "/";
+    cddb->SendStream().seek(0);
+    cddb->State = 14;
+    cddb->Http().DoRequestAsync(httpRqPost);
+    ASSERT_TRUE(PumpUntil([&] { return cddb->State != 14; }));
+    EXPECT_EQ(cddb->State, 16);
+    EXPECT_TRUE(Said("CDDB Component Internal Error: THttpCli.PostAsync failed because of error \""));
+}
+
+namespace {
+
+// An SMTP server that takes one message; `mailFromReply` answers MAIL FROM.
+ScriptedPeer::Script SmtpServer(std::string &data, std::mutex &m, std::string mailFromReply = "250 OK")
+{
+    return [&data, &m, mailFromReply](int fd, int) {
+        SendAll(fd, "220 localhost ESMTP\r\n");
+        for (;;) {
+            const std::string line = ReadUntil(fd, "\r\n");
+            if (line.empty())
+                return false;
+            const std::string verb = line.substr(0, 4);
+            if (verb == "HELO" || verb == "EHLO" || verb == "RCPT")
+                SendAll(fd, "250 OK\r\n");
+            else if (verb == "MAIL")
+                SendAll(fd, mailFromReply + "\r\n");
+            else if (verb == "DATA") {
+                SendAll(fd, "354 go on\r\n");
+                const std::string body = ReadUntil(fd, "\r\n.\r\n");
+                {
+                    std::lock_guard<std::mutex> lock(m);
+                    data = body;
+                }
+                SendAll(fd, "250 queued\r\n");
+            } else if (verb == "QUIT") {
+                SendAll(fd, "221 bye\r\n");
+                return false;
+            } else
+                SendAll(fd, "500 what\r\n");
+        }
+    };
+}
+
+} // namespace
+
+TEST_F(CddbTest, SubmissionByMail)
+{
+    std::string data;
+    std::mutex m;
+    ScriptedPeer peer(SmtpServer(data, m));
+    TSmtpCli &smtp = cddb->Smtp();
+    smtp.Host = "127.0.0.1";
+    smtp.Port = peer.PortStr();
+    smtp.SignOn = "client.example.org";
+    smtp.FromName = "user@example.org";
+    smtp.RcptName = {cddb->EmailTestSubmit};
+    smtp.HdrFrom = "user@example.org";
+    smtp.HdrTo = cddb->EmailTestSubmit;
+    smtp.HdrSubject = "cddb rock 0c016602";
+    smtp.MailMessage = {"# xmcd", "DTITLE=A / B"};
+    cddb->SetNoteToUser("a note");
+    smtp.Connect();
+    ASSERT_TRUE(PumpUntil([&] { return Said("OK, submission has been sent.") || cddb->State == 21; }));
+    EXPECT_TRUE(Said("OK, submission has been sent."));
+    {
+        std::lock_guard<std::mutex> lock(m);
+        EXPECT_NE(data.find("From: user@example.org\r\nX-Cddbd-Note: a note\r\n"), std::string::npos) << data;
+        EXPECT_NE(data.find("DTITLE=A / B"), std::string::npos);
+    }
+    // A lower-case From line gets the note too.
+    std::string line = "from: x@y";
+    cddb->SmtpHeaderLine(&smtp, line, 1024);
+    EXPECT_EQ(line, "from: x@y\r\nX-Cddbd-Note: a note");
+}
+
+TEST_F(CddbTest, RefusedMailSubmission)
+{
+    std::string data;
+    std::mutex m;
+    ScriptedPeer peer(SmtpServer(data, m, "550 not you"));
+    TSmtpCli &smtp = cddb->Smtp();
+    smtp.Host = "127.0.0.1";
+    smtp.Port = peer.PortStr();
+    smtp.FromName = "user@example.org";
+    smtp.RcptName = {cddb->EmailTestSubmit};
+    smtp.MailMessage = {"x"};
+    smtp.Connect();
+    ASSERT_TRUE(PumpUntil([&] { return cddb->State == 21; }));
+    EXPECT_TRUE(Said("CDDB Component Internal Error: TSmtpCli.Mail failed because of error \""));
+    smtp.Abort(); // lets the server go
+}
