@@ -11,13 +11,14 @@
 #include "ui_AddNoteForm.h"
 #include "util/TextCodec.h"
 
-QValidator::State TByteWidthValidator::validate(QString &input, int &pos) const
+QValidator::State TCharWidthValidator::validate(QString &input, int &pos) const
 {
     const QByteArray utf8 = input.toUtf8();
-    if (utf8.size() <= bytes_)
+    const std::string_view bytes(utf8.constData(), size_t(utf8.size()));
+    if (StoredTextLength(bytes) <= size_t(chars_))
         return Acceptable;
     // Too long (typed or pasted): keep what fits, whole characters only.
-    const std::string cut = CutToByteWidth(std::string_view(utf8.constData(), size_t(utf8.size())), size_t(bytes_));
+    const std::string_view cut = CutToCharWidth(bytes, size_t(chars_));
     input = QString::fromUtf8(cut.data(), qsizetype(cut.size()));
     pos = std::min<int>(pos, int(input.size()));
     return Acceptable;
@@ -28,7 +29,7 @@ TAddNoteForm::TAddNoteForm(TMainForm *main, QWidget *parent)
 {
     ui->setupUi(this);
     main_->PaintDialog(this, {ui->Shape1, ui->Label1});
-    ui->Edit1->setValidator(new TByteWidthValidator(main_->NoteFieldWidth(), ui->Edit1));
+    ui->Edit1->setValidator(new TCharWidthValidator(main_->NoteFieldWidth(), ui->Edit1));
     connect(ui->OkButton, &QPushButton::clicked, this, &TAddNoteForm::OkButtonClick);
     connect(ui->CancelButton, &QPushButton::clicked, this, &TAddNoteForm::reject);
     connect(ui->HelpButton, &QPushButton::clicked, this, [this] {

@@ -11,17 +11,17 @@ namespace Ui {
 class TAddNoteForm;
 }
 
-// Keeps a text within a number of UTF-8 bytes, cutting only between
-// characters: what does not fit the field is never typed, so it is never cut
-// silently when stored.
-class TByteWidthValidator : public QValidator {
+// Keeps a text within the field's width in characters (as the table counts
+// them), cutting only between characters: what does not fit the field is never
+// typed, so it is never cut silently when stored.
+class TCharWidthValidator : public QValidator {
 public:
-    TByteWidthValidator(int bytes, QObject *parent) : QValidator(parent), bytes_(bytes) {}
+    TCharWidthValidator(int chars, QObject *parent) : QValidator(parent), chars_(chars) {}
     State validate(QString &input, int &pos) const override;
-    int Bytes() const { return bytes_; }
+    int Chars() const { return chars_; }
 
 private:
-    int bytes_;
+    int chars_;
 };
 
 class TAddNoteForm : public QDialog {

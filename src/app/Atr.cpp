@@ -5,11 +5,11 @@
 #include <QLocale>
 #include <QPushButton>
 #include <QShortcut>
-#include <QTreeWidget>
 
 #include "app/BrowseText.h"
 #include "app/FileListView.h"
 #include "app/LangUnit.h"
+#include "app/SearchListView.h"
 #include "app/Main.h"
 #include "platform/Prompt.h"
 #include "platform/Help.h"
@@ -103,9 +103,8 @@ bool TAtrForm::Fill(QWidget *activeControl)
         return true;
     }
     if (Within(main_->ui->SearchView, activeControl)) {
-        QTreeWidgetItem *item = main_->ui->SearchView->currentItem();
-        if (item && item->isSelected())
-            ShowSearchRow(*item);
+        if (const TSearchRow *row = main_->ui->SearchView->SelectedRow())
+            ShowSearchRow(*row);
         return true;
     }
     Prompt::Current().Show(L(78));
@@ -144,12 +143,11 @@ void TAtrForm::ShowFileRow(const TFileRow &row)
         AtrSizeText(SizeValue(row.SizeTech), LocaleDecimalPoint(), langunit::LangString(83))));
 }
 
-void TAtrForm::ShowSearchRow(const QTreeWidgetItem &item)
+void TAtrForm::ShowSearchRow(const TSearchRow &row)
 {
-    // Column 0 is the row's caption; sub-item n is column n + 1.
-    auto sub = [&item](int n) { return item.text(n + 1); };
-    ShowValues(item.text(0), sub(3), sub(7), sub(0), sub(5), sub(4), sub(1), sub(10), sub(8).toInt());
+    ShowValues(ToQString(row.Name), row.TypeName, ToQString(row.FullPath), ToQString(row.Number),
+               ToQString(row.CreateDate), ToQString(row.LastChange), ToQString(row.Namecd), ToQString(row.Archive),
+               row.Attrib);
     // The search list's size line keeps its fixed word in every language.
-    ui->Label7->setText(
-        ToQString(AtrSizeText(SizeValue(FromQString(sub(11))), LocaleDecimalPoint(), "bajtov")));
+    ui->Label7->setText(ToQString(AtrSizeText(SizeValue(row.SizeTech), LocaleDecimalPoint(), "bajtov")));
 }

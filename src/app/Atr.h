@@ -7,8 +7,8 @@
 #include <string>
 
 class TMainForm;
-class QTreeWidgetItem;
 struct TFileRow;
+struct TSearchRow;
 namespace Ui {
 class TAtrForm;
 }
@@ -34,7 +34,7 @@ public:
 private:
     void SetCaptions();
     void ShowFileRow(const TFileRow &row);
-    void ShowSearchRow(const QTreeWidgetItem &item);
+    void ShowSearchRow(const TSearchRow &row);
     void ShowValues(const QString &name, const QString &typeName, const QString &fullPath, const QString &number,
                     const QString &created, const QString &changed, const QString &disc, const QString &catalog,
                     int attributes);

@@ -6,10 +6,14 @@
 #include "storage/ExMemDS.h"
 #include "storage/FlatTbl.h"
 
+// Name and Path hold what Linux gives: names of up to 255 characters and paths as
+// deep as real trees go. Values are stored by their length, so wide fields cost
+// nothing in the file or in memory; tables of the older, narrower layout are opened
+// as they are.
 const std::vector<TFieldLayout> &FileTableLayout()
 {
     static const std::vector<TFieldLayout> layout = {
-        {"Path", ftString, 255},      {"Name", ftString, 50},       {"Namecd", ftString, 50},
+        {"Path", ftString, 1024},     {"Name", ftString, 255},      {"Namecd", ftString, 50},
         {"Number", ftString, 8},      {"Size", ftString, 20},       {"Attrib", ftInteger, 0},
         {"Icon", ftBlob, 0},          {"CreateDate", ftString, 20}, {"LastChange", ftString, 20},
         {"Type", ftInteger, 0},       {"Note", ftString, 50},       {"FType", ftInteger, 0},
@@ -30,10 +34,10 @@ const std::vector<TFieldLayout> &DiscTableLayout()
 const std::vector<TFieldLayout> &ScanTableLayout()
 {
     static const std::vector<TFieldLayout> layout = {
-        {"Path", ftString, 250},      {"Namecd", ftString, 50},     {"Number", ftString, 20},
+        {"Path", ftString, 1024},     {"Namecd", ftString, 50},     {"Number", ftString, 20},
         {"Size", ftString, 20},       {"Attrib", ftInteger, 0},     {"Icon", ftBlob, 0},
         {"CreateDate", ftString, 20}, {"LastChange", ftString, 20}, {"Type", ftInteger, 0},
-        {"Name", ftString, 50},       {"Note", ftString, 50},       {"FType", ftInteger, 0},
+        {"Name", ftString, 255},      {"Note", ftString, 50},       {"FType", ftInteger, 0},
         {"LoadName", ftString, 30},   {"MusicOrder", ftInteger, 0}, {"CdIdCode", ftString, 20},
     };
     return layout;

@@ -11,11 +11,14 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "app/DiscCommands.h"
 #include "app/MainBrowse.h"
 #include "app/MainScan.h"
+#include "app/MainSearch.h"
 #include "app/MainState.h"
 #include "app/Settings.h"
 #include "app/TreeFile.h"
@@ -34,6 +37,8 @@ class QRect;
 class QTreeWidget;
 class QTreeWidgetItem;
 class TSplashForm;
+class TPrintPrepareForm;
+struct TPrintRow;
 class TStatusBarCont;
 class TNewRecordForm;
 class TCddb;
@@ -119,6 +124,9 @@ public:
     void SelectTreeNodeByPath(const std::string &path);
     void CollapseAllNodes();
     QTreeWidgetItem *AddTreeNode(QTreeWidgetItem *parent, const QString &text, int image, int selected, int kind);
+    // Empties a tree view deepest node first, without the recursion of the items' own
+    // destructors (a deep tree would take the stack with it).
+    static void ClearTreeView(QTreeWidget *tree);
 
     // ---- drive scan and archive members (MainScan*.cpp, MainArchive.cpp)
     void ScanButtonClick();
@@ -247,6 +255,63 @@ public:
     std::unique_ptr<QObject> FocusWatch;
     // ---- end of the catalogue block
 
+    // ---- search: criteria, record filter, results, find in all catalogues
+    //      (MainFilter.cpp, MainSearch.cpp, MainFindAll.cpp)
+    void ConnectSearchHandlers();
+    // A search text without one leading and one trailing "*".
+    std::string TrimMask(const std::string &text) const;
+    // Reads the date and size controls into the search state (raising
+    // ESearchConvertError for a text that does not convert) and installs the
+    // matching filter method on `table` when a date or size is chosen.
+    void SetSearchCriteria(TDataSet *table);
+    // The text of the search panel's date box 1 (from) or 2 (to).
+    std::string SearchDateText(int which) const;
+    // Binds the search table's fields and the panel's choices for one
+    // filtering pass over `table`.
+    void PrepareSearchPass(TDataSet &table);
+    // The filter method for the case option and the chosen criteria.
+    TDataSet::TFilterRecordEvent SearchFilterMethod(bool exact, bool date, bool size);
+    void FlatTable1FilterRecord_Case(TDataSet *DataSet, bool &Accept);
+    void FlatTable1FilterRecord_Size(TDataSet *DataSet, bool &Accept);
+    void FlatTable1FilterRecord_Size_Case(TDataSet *DataSet, bool &Accept);
+    void FlatTable1FilterRecord_Time(TDataSet *DataSet, bool &Accept);
+    void FlatTable1FilterRecord_Time_Case(TDataSet *DataSet, bool &Accept);
+    void FlatTable1FilterRecord_Time_Size(TDataSet *DataSet, bool &Accept);
+    void FlatTable1FilterRecord_Time_Size_Case(TDataSet *DataSet, bool &Accept);
+    void RadioButton5Click();
+    void RadioButton10Click();
+    void SpeedButton1Click();
+    void SpeedButton2Click();
+    void FindButtonClick();
+    void FindMenuClick();
+    void FilterButtonClick();
+    // Adds the records `table` shows to the result list (emptying it first in
+    // a single-catalogue search).
+    void LoadFilterTable(TDataSet &table);
+    void LoadFindAllTable(TExMemoryData &table);
+    // The result notice with `text`, shown over the criteria.
+    void ShowSearchNotice(const QString &text);
+    void SearchViewClick();
+    void SearchViewDblClick();
+    void ShowSearchNote();
+    void ComboBox2Change();
+    void SpeedButton3Click();
+    void SpeedButton4Click();
+    void FindAllButtonClick();
+    void FindAllMenuClick();
+    void FindAll();
+    // The catalogue files of a folder: entries whose extension is exactly ".d".
+    static std::vector<std::string> CatalogFilesOf(const std::string &folder);
+    // The browse texts of the status bar, as a disc's opening left them.
+    void RestoreBrowseStatus(bool numberOnlyWhenSet);
+    TSearchState Search;
+    std::unique_ptr<TFlatTable> FindAllTable;          // one catalogue at a time, during a search of all
+    std::unique_ptr<TDataSource> FindAllSource;
+    std::unique_ptr<TExMemoryData> FindAllResultTable; // the listed records of a search of all catalogues
+    std::vector<std::string> FindAllResultCatalogs;    // the catalogue of each of its records
+    std::vector<std::string> FindAllSkipped;           // catalogue files the last search could not read
+    // ---- end of the search block
+
     // ---- damaged catalogue at start, read-only mode, first start (MainCatalogGuard.cpp)
     // True while the open catalogue is what could be read of a damaged one:
     // no scan, no table or tree save, and the settings keep the catalogue
@@ -267,6 +332,52 @@ public:
     // True when the open catalogue may be changed; else tells the user why.
     bool CatalogWritable();
     // ---- end of the damaged-catalogue block
+
+    // ---- disc commands, tree editing, copy and run
+    //      (MainDisc.cpp, MainTreeEdit.cpp, MainRun.cpp; dialogs RenameCD.cpp, MoveForm.cpp)
+    // Binds the disc, tree-editing and copy/run commands; runs once.
+    void ConnectDiscHandlers();
+    void DeleteButtonClick();
+    void RenameCDMenuClick();
+    void OrganizeButtonClick();
+    // The open catalogue's tables and tree file for the disc commands.
+    TDiscCatalog OpenDiscCatalog() const;
+    // Forgets history, list and tree and shows the catalogue from its tables.
+    void RebuildCatalogView();
+    // Opens the catalogue's tables again from their files and shows it anew.
+    bool ReloadCatalog(std::string *error);
+    void ConnectTreeEditHandlers();
+    void EditTreeButtonClick();
+    void EditTreeMenuClick();
+    void EnterTreeEditMode();
+    void LeaveTreeEditMode();
+    void EditTreeClick();
+    void Button3Click();
+    void Button4Click();
+    void Button5Click();
+    void Label13Click();
+    void UpDown1Click(bool up);
+    // Whether dropping `dragged` on `target` keeps the tree sound.
+    bool TreeDropAllowed(QTreeWidgetItem *dragged, QTreeWidgetItem *target) const;
+    // A drop on `target` of the tree's selected node.
+    void TreeView1DragDrop(QTreeWidgetItem *target);
+    void ToolButton1Click();
+    void RunGuardedAction(const std::function<void()> &action);
+    bool TreeEditing = false;     // the tree-editing mode is on
+    bool KeepTreeChanges = true;  // leaving the mode writes the tree file
+    void ConnectRunHandlers();
+    void RunButtonClick();
+    void CopyButtonClick();
+    void OpenPopupClick();
+    void RunFile(const std::string &path);
+    void CopyFileFromCd(const std::string &path);
+    // The catalogue named in the insert-disc message.
+    std::string RunCatalogName() const;
+    // Copies a file through a temporary file beside the target; an error text,
+    // empty on success or when the user cancelled.
+    QString CopyWithProgress(const QString &from, const QString &to);
+    static qint64 CopyProgressThreshold; // bytes from which a copy shows its progress
+    // ---- end of the disc block
 
     // ---- audio-CD lookup (MainCddb.cpp)
     // Creates the CDDB component and binds it, the drive chooser's change
@@ -313,6 +424,24 @@ public:
     // Runs a modal dialog for a file name to open; tests replace it.
     static std::function<std::string(QWidget *parent, const QString &title, const QString &filter)> OpenPictureDialog1;
     // ---- end of the notes and pictures block
+
+    // ---- print preparation and reports (MainPrint.cpp, selunit.cpp, report.cpp,
+    //      report_cd.cpp, BandReport.cpp)
+    void ConnectPrintHandlers();
+    void PrintButtonClick();
+    // Admits the records whose Path holds the current path (its sub-folders too).
+    void PrintExmemoryDataFilterRecord(TDataSet *DataSet, bool &Accept);
+    // The rows of the search result list in list order, and its selected row,
+    // as the print wizard copies them; whether `source` is that list's view.
+    std::vector<TPrintRow> PrintSearchRows() const;
+    std::optional<TPrintRow> PrintSearchSelectedRow() const;
+    bool IsSearchListView(const QObject *source) const;
+    QPointer<TPrintPrepareForm> PrintPrepareForm; // the wizard while it is open
+signals:
+    // The open catalogue was closed or replaced by another.
+    void CatalogChanged();
+public:
+    // ---- end of the print block
 
     // ---- state shared with the dialogs
     std::string DataFolder;
@@ -369,6 +498,8 @@ private:
     {
         return [this, handler] { RunGuarded([this, handler] { (this->*handler)(); }); };
     }
+    std::vector<QObject *> TreeEditLockedControls() const;
+    std::vector<std::pair<QObject *, bool>> treeEditSaved_; // controls the editing mode disabled
     bool shownOnce_ = false;
     bool closed_ = false;
 };

@@ -94,7 +94,8 @@ std::string ZipMemberDateText(double dateTime)
 
 std::string ShortDateLongTimeText(double dateTime)
 {
-    return dateTime == 0.0 ? std::string() : DateTimeToStr(dateTime);
+    // At most the 20 characters of the date fields, so no part of the time is cut.
+    return dateTime == 0.0 ? std::string() : DateTimeToStrFit(dateTime, 20);
 }
 
 void BindArchiveReaderHooks()

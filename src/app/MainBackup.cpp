@@ -3,9 +3,6 @@
 #include "app/Main.h"
 
 #include <QAction>
-#include <QTemporaryFile>
-
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -41,32 +38,6 @@ bool ReadWholeFile(const std::string &fileName, std::string &bytes, std::string 
         return false;
     }
     return true;
-}
-
-// `bytes` written to a new temporary file beside `target` and flushed to the
-// disk, with the permission bits of `model`; the name of that file, or empty
-// with the reason in `error`.
-std::string WriteTemporaryBeside(const std::string &target, const std::string &model, const std::string &bytes,
-                                 std::string &error)
-{
-    QTemporaryFile file(ToQString(target) + QStringLiteral(".XXXXXX"));
-    if (!file.open()) {
-        error = target + ": " + FromQString(file.errorString());
-        return {};
-    }
-    const bool written = file.write(bytes.data(), static_cast<qint64>(bytes.size())) ==
-                             static_cast<qint64>(bytes.size()) &&
-                         file.flush() && ::fsync(file.handle()) == 0;
-    if (!written) {
-        error = target + ": " + FromQString(file.errorString());
-        return {};
-    }
-    std::error_code ec;
-    const fs::perms perms = fs::status(model, ec).permissions();
-    if (!ec)
-        fs::permissions(FromQString(file.fileName()), perms, ec);
-    file.setAutoRemove(false);
-    return FromQString(file.fileName());
 }
 
 void RemoveQuietly(const std::string &fileName)
@@ -118,23 +89,9 @@ bool TMainForm::RestoreCatalog(const std::string &name, std::string *error, std:
             return fail(reason);
     }
 
-    // Copies of both backups beside the tables; only when both are on the disk
-    // are they renamed over the tables.
-    std::string temporaries[2];
-    for (int i = 0; i < 2; ++i) {
-        // The restored table keeps the present table's permissions (the
-        // backup's when the table is gone).
-        const std::string &model = fs::exists(tables[i], ec) ? tables[i] : backups[i];
-        temporaries[i] = WriteTemporaryBeside(tables[i], model, bytes[i], reason);
-        if (temporaries[i].empty()) {
-            for (const std::string &t : temporaries)
-                if (!t.empty())
-                    RemoveQuietly(t);
-            return fail(reason);
-        }
-    }
     // A table that cannot be read is kept under a name of its own: it may hold
-    // records the backup has not.
+    // records the backup has not. (Opening a table clears stale temporary files
+    // beside it, so every check comes before the copies are made.)
     std::vector<std::string> kept;
     auto undoKept = [&] {
         for (const std::string &k : kept)
@@ -152,8 +109,6 @@ bool TMainForm::RestoreCatalog(const std::string &name, std::string *error, std:
         }
         if (ec) {
             undoKept();
-            RemoveQuietly(temporaries[0]);
-            RemoveQuietly(temporaries[1]);
             return fail(tables[i] + ": cannot be kept as " + keep + ": " + ec.message());
         }
         kept.push_back(keep);
@@ -163,9 +118,19 @@ bool TMainForm::RestoreCatalog(const std::string &name, std::string *error, std:
     const bool hadFileTable = fs::exists(tables[0], ec);
     if (hadFileTable && !ReadWholeFile(tables[0], previous, reason)) {
         undoKept();
-        RemoveQuietly(temporaries[0]);
-        RemoveQuietly(temporaries[1]);
         return fail(reason);
+    }
+    // Copies of both backups beside the tables (flushed, with the tables'
+    // permissions); only when both are on the disk are they renamed over the
+    // tables.
+    std::string temporaries[2];
+    for (int i = 0; i < 2; ++i) {
+        if (!WriteTempFileBeside(tables[i], bytes[i], temporaries[i], reason)) {
+            if (i == 1)
+                RemoveQuietly(temporaries[0]);
+            undoKept();
+            return fail(tables[i] + ": " + reason);
+        }
     }
     fs::rename(temporaries[0], tables[0], ec);
     if (ec) {
@@ -186,6 +151,8 @@ bool TMainForm::RestoreCatalog(const std::string &name, std::string *error, std:
         undoKept();
         return fail(renameError);
     }
+    SyncFolderOf(tables[0]);
+    SyncFolderOf(tables[1]);
     if (keptDamaged)
         *keptDamaged = kept;
 

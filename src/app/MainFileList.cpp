@@ -186,11 +186,12 @@ void TMainForm::LinksListViewDblClick()
     const TFileRow row = *selected; // the list is refilled below
     const bool archive = IsArchiveExtension(LowerAZ(PathExtractExtension(row.FullName)));
     if (!row.IsFolder() && !archive) {
-        // A file: it becomes the run target (running it is the run command's).
+        // A file: it becomes the run target and is opened from its disc.
         RunTarget.Path = ArchivePathOf(row.FullName);
         RunTarget.DiscName = row.Namecd;
         RunTarget.Number = row.Number;
         RunTarget.FType = row.FType;
+        RunFile(RunTarget.Path);
         return;
     }
     Browse.TargetPath = row.FullName;

@@ -203,6 +203,10 @@ bool TMainForm::NacitajDisk(const std::string &folder)
     reader.ListRar = Settings[4] == 1;
     reader.ListCab = Settings[5] == 1;
     reader.OnRootFolder = ScanSession.OnRootFolder;
+    // A catalogue of an older layout has a narrower Path field than the scan table.
+    if (FlatTable1 && FlatTable1->Active())
+        if (TField *target = FlatTable1->FindField("Path"); target && target->Size() > 0)
+            reader.PathWidth = std::min(reader.PathWidth, size_t(target->Size()));
     reader.IconOf = [](const std::string &local) {
         const QByteArray icon = ReadExeIconStream(QFile::decodeName(QByteArray::fromStdString(local)));
         return icon.toStdString();

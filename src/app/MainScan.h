@@ -125,6 +125,9 @@ public:
     void Read(const std::string &storedFolder, const std::string &localFolder);
     // The records appended so far.
     int Records() const { return records_; }
+    // Widest stored folder path, in characters, that the walk opens: the narrower
+    // of the scan table's Path field (the default) and the target table's.
+    size_t PathWidth = 0;
     // What could not be read (folders, paths too deep for the Path field).
     TScanTally Tally;
 
@@ -181,8 +184,8 @@ int DiscKindOf(int driveType, const std::string &label, uint32_t serial, std::st
 std::string NameFromDriveText(const std::string &text, std::string *drive);
 
 // `base` made unique among `names` (ignoring case): base, else base + 1,
-// base + 2 ... Every candidate fits the 50-byte name field: a counter never
-// gets cut away, the base gives way to it.
+// base + 2 ... Every candidate fits the 50-character name field: a counter
+// never gets cut away, the base gives way to it (inside its brackets).
 std::string MakeUniqueCdName(const std::string &base, const std::vector<std::string> &names);
 
 // The next disc number after the stored ones (in table order): the first

@@ -22,8 +22,7 @@
 
 namespace {
 
-constexpr size_t kNameWidth = 50; // CdName / Namecd field width in bytes
-constexpr size_t kPathWidth = 250; // Path field width of the scan table
+constexpr size_t kNameWidth = 50; // CdName / Namecd field width in characters
 const char *const kNoName = "Bez n\xc3\xa1zvu";
 
 // Deeper than any real tree; only a file system that lies about identities
@@ -192,6 +191,7 @@ TDiskReader::TDiskReader(TDataSet &scanTable, TScanLister &lister) : table_(scan
     ftype_ = &table_.FieldByName("FType");
     serial_ = &table_.FieldByName("CdIdCode");
     icon_ = &table_.FieldByName("Icon");
+    PathWidth = size_t(path_->Size());
 }
 
 void TDiskReader::Read(const std::string &storedFolder, const std::string &localFolder)
@@ -228,12 +228,14 @@ void TDiskReader::Walk(const std::string &storedFolder, const std::string &local
                 fresh = walked_.insert({e.device, e.inode}).second;
             // A folder whose path would not fit the Path field is recorded but
             // not opened: its contents would be stored under a cut, wrong path.
+            // It is counted, so the end of the scan can say so.
             const std::string inner = storedFolder + e.name + '\\';
-            if (fresh && inner.size() > kPathWidth) {
+            const bool fits = StoredTextLength(inner) <= PathWidth;
+            if (fresh && !fits) {
                 ++Tally.tooDeepPaths;
                 Tally.Name(inner);
             }
-            if (fresh && depth < kMaxDepth && inner.size() <= kPathWidth) {
+            if (fresh && depth < kMaxDepth && fits) {
                 const std::string local =
                     localFolder.empty() ? std::string() : localFolder + (e.localName.empty() ? e.name : e.localName) + '/';
                 Walk(inner, local, depth + 1);
@@ -298,7 +300,8 @@ const std::string &TDiskReader::TimeText(FileTime t)
     if (!m.used || m.time != t) {
         m.time = t;
         m.used = true;
-        m.text = FileTimeToStr(t);
+        // The text must fit the date field whole (a cut "PM" would be a wrong time).
+        m.text = DateTimeToStrFit(FileTimeToDateTime(t), size_t(std::max(created_->Size(), 1)));
     }
     return m.text;
 }
@@ -368,11 +371,20 @@ std::string NameFromDriveText(const std::string &text, std::string *drive)
 
 std::string MakeUniqueCdName(const std::string &base, const std::vector<std::string> &names)
 {
+    // Widths count characters. A name cut to make room keeps its closing bracket:
+    // the text inside the brackets gives way.
+    auto cutTo = [&](size_t width) {
+        if (StoredTextLength(base) <= width)
+            return base;
+        if (base.size() >= 2 && base.back() == ']' && width >= 1)
+            return std::string(CutToCharWidth(std::string_view(base).substr(0, base.size() - 1), width - 1)) + ']';
+        return std::string(CutToCharWidth(base, width));
+    };
     auto candidateFor = [&](int counter) {
         if (counter == 0)
-            return CutToByteWidth(base, kNameWidth);
+            return cutTo(kNameWidth);
         const std::string suffix = std::to_string(counter);
-        return CutToByteWidth(base, kNameWidth - suffix.size()) + suffix;
+        return cutTo(kNameWidth - suffix.size()) + suffix;
     };
     int counter = 0;
     std::string candidate = candidateFor(0);

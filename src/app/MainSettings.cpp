@@ -200,5 +200,5 @@ void TMainForm::SetLanguageTexts()
         ui->LinksListView->Model()->SetColumnCaption(i, L(listCaptions[i]));
     const int searchCaptions[] = {46, 51, 52, 47, 48, 50, 49};
     for (int i = 0; i < 7; ++i)
-        ui->SearchView->headerItem()->setText(i, L(searchCaptions[i]));
+        ui->SearchView->Model()->SetColumnCaption(i, L(searchCaptions[i]));
 }

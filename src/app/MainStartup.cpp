@@ -167,6 +167,10 @@ void TMainForm::FormCreate(TSplashForm *splash, const std::string &dataFolder)
         }
         if (!HasCatalog())
             return leave();
+        // The first catalogue exists: keep the chosen language and the
+        // catalogue's name now, so a session that ends abruptly does not lose them.
+        if (!SaveSettings())
+            ShowError("Cannot write the settings file " + DataFolder + "/" + SettingsFileName);
     }
     EnsureCatalog();
     FirstRun = false;
@@ -439,7 +443,10 @@ void TMainForm::ConnectHandlers()
     ConnectScanHandlers();
     ConnectBrowseHandlers();
     ConnectCatalogHandlers();
+    ConnectSearchHandlers();
     ConnectCddbHandlers();
+    ConnectDiscHandlers();
     ConnectNotePictureHandlers();
+    ConnectPrintHandlers();
 
 }

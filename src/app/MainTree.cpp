@@ -7,7 +7,8 @@
 #include <QTreeWidgetItemIterator>
 
 #include <filesystem>
-#include <functional>
+#include <utility>
+#include <vector>
 
 #include "app/FileListView.h"
 #include "app/LangUnit.h"
@@ -42,8 +43,14 @@ QTreeWidgetItem *TMainForm::AddTreeNode(QTreeWidgetItem *parent, const QString &
 
 std::vector<TTreeRecord> TMainForm::TreeRecords(QTreeWidget *tree) const
 {
+    // Pre-order with a stack of its own: a node, its children, then its next sibling.
     std::vector<TTreeRecord> out;
-    std::function<void(QTreeWidgetItem *, int)> walk = [&](QTreeWidgetItem *item, int level) {
+    std::vector<std::pair<QTreeWidgetItem *, int>> pending;
+    for (int i = tree->topLevelItemCount() - 1; i >= 0; --i)
+        pending.emplace_back(tree->topLevelItem(i), 0);
+    while (!pending.empty()) {
+        const auto [item, level] = pending.back();
+        pending.pop_back();
         TTreeRecord r;
         r.level = level;
         r.text = FromQString(item->text(0));
@@ -52,12 +59,30 @@ std::vector<TTreeRecord> TMainForm::TreeRecords(QTreeWidget *tree) const
         const QVariant kind = item->data(0, TreeKindRole);
         r.kind = kind.isValid() ? kind.toInt() : NodeKindNone;
         out.push_back(std::move(r));
-        for (int i = 0; i < item->childCount(); ++i)
-            walk(item->child(i), level + 1);
-    };
-    for (int i = 0; i < tree->topLevelItemCount(); ++i)
-        walk(tree->topLevelItem(i), 0);
+        for (int i = item->childCount() - 1; i >= 0; --i)
+            pending.emplace_back(item->child(i), level + 1);
+    }
     return out;
+}
+
+void TMainForm::ClearTreeView(QTreeWidget *tree)
+{
+    if (!tree)
+        return;
+    // Out of the view in one step; then each node is freed once it has no children
+    // left, so no destructor has a subtree to walk (and taking single children out
+    // would walk theirs, which grows with the depth).
+    const QList<QTreeWidgetItem *> roots = tree->invisibleRootItem()->takeChildren();
+    std::vector<QTreeWidgetItem *> stack(roots.begin(), roots.end());
+    while (!stack.empty()) {
+        QTreeWidgetItem *item = stack.back();
+        if (item->childCount() > 0) {
+            stack.push_back(item->child(item->childCount() - 1));
+        } else {
+            stack.pop_back();
+            delete item;
+        }
+    }
 }
 
 bool TMainForm::LoadTreeViewFromStream(QTreeWidget *tree, const std::string &fileName, std::string *error)
@@ -67,7 +92,7 @@ bool TMainForm::LoadTreeViewFromStream(QTreeWidget *tree, const std::string &fil
         return false;
     tree->setUpdatesEnabled(false);
     ui->ComboBox2->addItem(L(53));
-    tree->clear();
+    ClearTreeView(tree);
     std::vector<int> depths;
     const std::vector<int> parents = TreeParents(records, &depths);
     std::vector<QTreeWidgetItem *> items(records.size(), nullptr);
@@ -86,7 +111,7 @@ void TMainForm::LoadTree()
 {
     QTreeWidget *tree = ui->TreeView1;
     ui->ComboBox2->clear();
-    tree->clear();
+    ClearTreeView(tree);
     bool fromFile = false;
     std::error_code ec;
     if (!TreeFilePath.empty() && std::filesystem::exists(TreeFilePath, ec)) {
@@ -103,7 +128,7 @@ void TMainForm::LoadTree()
                     std::filesystem::remove(TreeFilePath, ec);
             }
             ui->ComboBox2->clear();
-            tree->clear();
+            ClearTreeView(tree);
         }
     }
     const std::vector<std::string> discs = DiscNames();

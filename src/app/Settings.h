@@ -47,7 +47,7 @@ TSettingsReadResult ReadSettingsFile(const std::string &fileName, TSettings &s);
 // other section and line of the file.
 bool WriteSettingsFile(const std::string &fileName, const TSettings &s, std::string *error = nullptr);
 
-// Colour values in the old 0x00BBGGRR order, or system colour constants.
+// Colour values in the stored 0x00BBGGRR order, or system colour constants.
 struct TColourPair {
     uint32_t frame;
     uint32_t background;

@@ -194,6 +194,16 @@ bool DecodeTreeStream(std::string_view bytes, std::vector<TTreeRecord> &nodes, s
             *error = r.Error();
         return false;
     }
+    std::vector<int> depths;
+    TreeParents(out, &depths);
+    for (size_t i = 0; i < depths.size(); ++i) {
+        if (depths[i] > MaxTreeDepth) {
+            if (error)
+                *error = "node " + std::to_string(i + 1) + " lies deeper than " + std::to_string(MaxTreeDepth) +
+                         " levels";
+            return false;
+        }
+    }
     nodes = std::move(out);
     return true;
 }
@@ -249,7 +259,11 @@ bool ReadTreeFile(const std::string &fileName, std::vector<TTreeRecord> &nodes, 
             *error = "cannot read " + fileName;
         return false;
     }
-    return DecodeTreeStream(bytes, nodes, error);
+    if (!DecodeTreeStream(bytes, nodes, error))
+        return false;
+    // What an interrupted save left beside the file is of no use once it reads.
+    RemoveStaleTempFiles(fileName);
+    return true;
 }
 
 bool WriteTreeFile(const std::string &fileName, const std::vector<TTreeRecord> &nodes, std::string *error)

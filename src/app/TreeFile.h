@@ -39,9 +39,14 @@ inline constexpr uint8_t vaUTF8String = 20;
 // which the reader takes for "no kind" (a folder stays a folder).
 std::string EncodeTreeStream(const std::vector<TTreeRecord> &nodes);
 
+// The deepest tree a tree file may hold (a root node is at depth 0). Folder nodes
+// of the deepest path a catalogue keeps, under a few levels of groups, stay far
+// below it; a deeper file is taken for damaged.
+inline constexpr int MaxTreeDepth = 2048;
+
 // Decodes a tree stream. Every length is checked against the bytes that are
-// there; false (with a reason in *error) for a damaged stream, in which case
-// `nodes` is left empty. A kind other than 0, 1, 2 gives a node without kind.
+// there; false (with a reason in *error) for a damaged stream, or one whose
+// nodes end up deeper than MaxTreeDepth, in which case `nodes` is left empty. A kind other than 0, 1, 2 gives a node without kind.
 bool DecodeTreeStream(std::string_view bytes, std::vector<TTreeRecord> &nodes, std::string *error = nullptr);
 
 // For records in file order, the index of each record's parent (-1 for a root

@@ -13,6 +13,10 @@
 // ---------------------------------------------------------------- errors
 
 void DatabaseError(const std::string &message) { throw EDatabaseError(message); }
+
+std::string EFlatFileError::Detail() const {
+    return "The file \"" + FileName + "\" cannot be read: " + Reason;
+}
 void Abort() { throw EAbort(); }
 
 namespace {
@@ -382,7 +386,8 @@ TVariant TField::Canonical(const TVariant &v) const {
         return d;
     }
     case ftString:
-        return CutToByteWidth(text ? *text : VarToStr(v), static_cast<size_t>(size_));
+        // Widths count characters; the bytes of a cut text end between characters.
+        return std::string(CutToCharWidth(text ? *text : VarToStr(v), static_cast<size_t>(size_)));
     case ftBlob:
     case ftMemo:
     case ftFmtMemo:
@@ -420,9 +425,19 @@ void TField::Clear() { SetValue(TVariant{}); }
 
 // ---------------------------------------------------------------- TFieldDefs
 
+std::string TNameIndex::Key(const std::string &name) {
+    std::string k(name);
+    for (char &c : k) c = upperAscii(c);
+    return k;
+}
+
 TFieldDef &TFieldDefs::Add(const std::string &name, TFieldType type, int size, bool required) {
-    if (name.empty()) DatabaseError("Field name missing");
     if (IndexOf(name) >= 0) DatabaseError("Duplicate field name '" + name + "'");
+    return AddKeepingTwins(name, type, size, required);
+}
+
+TFieldDef &TFieldDefs::AddKeepingTwins(const std::string &name, TFieldType type, int size, bool required) {
+    if (name.empty()) DatabaseError("Field name missing");
     if (size < 0) DatabaseError("Invalid field size");
     TFieldDef def;
     def.Name = name;
@@ -431,14 +446,29 @@ TFieldDef &TFieldDefs::Add(const std::string &name, TFieldType type, int size, b
     def.Required = required;
     def.FieldNo = Count() + 1;
     items_.push_back(def);
+    index_.Add(name, Count() - 1);
     return items_.back();
 }
 
-void TFieldDefs::Clear() { items_.clear(); }
+void TFieldDefs::Reserve(int count) {
+    if (count <= 0) return;
+    items_.reserve(static_cast<size_t>(count));
+    index_.Reserve(static_cast<size_t>(count));
+}
+
+void TFieldDefs::Clear() {
+    items_.clear();
+    index_.Clear();
+}
 
 int TFieldDefs::IndexOf(const std::string &name) const {
-    for (size_t i = 0; i < items_.size(); ++i)
-        if (sameNameAscii(items_[i].Name, name)) return static_cast<int>(i);
+    const int i = index_.Find(name);
+    if (i >= 0 && static_cast<size_t>(i) < items_.size() && sameNameAscii(items_[static_cast<size_t>(i)].Name, name))
+        return i;
+    if (i < 0) return -1;
+    // A definition was renamed through operator[]: look the slow way.
+    for (size_t k = 0; k < items_.size(); ++k)
+        if (sameNameAscii(items_[k].Name, name)) return static_cast<int>(k);
     return -1;
 }
 
@@ -450,7 +480,11 @@ const TFieldDef *TFieldDefs::Find(const std::string &name) const {
 void TFieldDefs::Assign(const TFieldDefs &other) {
     if (&other == this) return;
     items_ = other.items_;
-    for (size_t i = 0; i < items_.size(); ++i) items_[i].FieldNo = static_cast<int>(i) + 1;
+    index_.Clear();
+    for (size_t i = 0; i < items_.size(); ++i) {
+        items_[i].FieldNo = static_cast<int>(i) + 1;
+        index_.Add(items_[i].Name, static_cast<int>(i));
+    }
 }
 
 void TFieldDefs::Update() {
@@ -639,8 +673,11 @@ void TDataSet::SetActive(bool value) {
             hasRecord_ = false;
             bof_ = eof_ = true;
             BindFields(false);
-            if (defaultFields_) fields_.clear();
-        calcFieldCount_ = -1;
+            if (defaultFields_) {
+                fields_.clear();
+                fieldIndex_.Clear();
+            }
+            calcFieldCount_ = -1;
             state_ = dsInactive;
             throw;
         }
@@ -659,7 +696,10 @@ void TDataSet::SetActive(bool value) {
         }
         closing_ = false;
         BindFields(false);
-        if (defaultFields_) fields_.clear();
+        if (defaultFields_) {
+            fields_.clear();
+            fieldIndex_.Clear();
+        }
         calcFieldCount_ = -1;
         active_.reset();
         scratch_.reset();
@@ -981,9 +1021,8 @@ TField &TDataSet::Fields(int index) const {
 }
 
 TField *TDataSet::FindField(const std::string &name) const {
-    for (const auto &f : fields_)
-        if (sameNameAscii(f->FieldName(), name)) return f.get();
-    return nullptr;
+    const int i = fieldIndex_.Find(name);
+    return i < 0 || static_cast<size_t>(i) >= fields_.size() ? nullptr : fields_[static_cast<size_t>(i)].get();
 }
 
 TField &TDataSet::FieldByName(const std::string &name) const {
@@ -1011,6 +1050,7 @@ TField &TDataSet::CreateField(const std::string &name, TFieldType type, int size
     if (FindField(name)) DatabaseError("Duplicate field name '" + name + "'");
     fields_.push_back(std::make_unique<TField>(this, name, type, size, kind));
     fields_.back()->index_ = static_cast<int>(fields_.size()) - 1;
+    fieldIndex_.Add(name, fields_.back()->index_);
     calcFieldCount_ = -1;
     return *fields_.back();
 }
@@ -1018,6 +1058,7 @@ TField &TDataSet::CreateField(const std::string &name, TFieldType type, int size
 void TDataSet::DestroyFields() {
     if (state_ != dsInactive && !closing_) CheckInactive();
     fields_.clear();
+    fieldIndex_.Clear();
     calcFieldCount_ = -1;
 }
 
@@ -1029,13 +1070,21 @@ int TDataSet::CalcFieldCount() const {
 }
 
 void TDataSet::CreateFields() {
+    const size_t existing = fields_.size();
+    fields_.reserve(existing + static_cast<size_t>(fieldDefs_.Count()));
+    fieldIndex_.Reserve(existing + static_cast<size_t>(fieldDefs_.Count()));
     for (const TFieldDef &def : fieldDefs_) {
-        if (FindField(def.Name)) continue;
+        // A field the caller made stands for its definition; twins of a name (a file
+        // with fields differing only in case) each get a field of their own.
+        const TField *have = FindField(def.Name);
+        if (have && static_cast<size_t>(have->index_) < existing) continue;
         fields_.push_back(std::make_unique<TField>(this, def.Name, def.DataType, def.Size, fkData));
         calcFieldCount_ = -1;
         TField &f = *fields_.back();
         f.index_ = static_cast<int>(fields_.size()) - 1;
+        f.defNo_ = def.FieldNo;
         f.Required = def.Required;
+        fieldIndex_.Add(def.Name, f.index_);
     }
 }
 
@@ -1045,7 +1094,12 @@ void TDataSet::BindFields(bool binding) {
             f->fieldNo_ = 0;
             continue;
         }
-        const TFieldDef *def = fieldDefs_.Find(f->FieldName());
+        const TFieldDef *def = nullptr;
+        if (f->defNo_ > 0 && f->defNo_ <= fieldDefs_.Count() &&
+            sameNameAscii(fieldDefs_[f->defNo_ - 1].Name, f->FieldName()))
+            def = &fieldDefs_[f->defNo_ - 1];
+        else
+            def = fieldDefs_.Find(f->FieldName());
         if (!def) DatabaseError("Field '" + f->DisplayName() + "' not found");
         if (def->DataType != f->DataType())
             DatabaseError(std::string("Type mismatch for field '") + f->DisplayName() + "', expecting: " +

@@ -27,6 +27,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <unordered_map>
 #include <variant>
 #include <vector>
 
@@ -35,6 +36,20 @@
 class EDatabaseError : public std::runtime_error {
 public:
     explicit EDatabaseError(const std::string &message) : std::runtime_error(message) {}
+};
+
+// A table file that cannot be opened or read: what() is the engine's message; the
+// file and the bare reason come with it, for a message that names both.
+class EFlatFileError : public EDatabaseError {
+public:
+    EFlatFileError(const std::string &message, std::string fileName, std::string reason)
+        : EDatabaseError(message), FileName(std::move(fileName)), Reason(std::move(reason))
+    {
+    }
+    std::string FileName;
+    std::string Reason;
+    // "The file "<name>" cannot be read: <reason>".
+    std::string Detail() const;
 };
 
 // A silent abort: an operation stops without a message (an event handler or
@@ -46,6 +61,24 @@ public:
 
 [[noreturn]] void DatabaseError(const std::string &message);
 [[noreturn]] void Abort();
+
+// Names looked up ignoring ASCII letter case, each in constant time: the first
+// position given for a name wins, so lookups find the first of equal names.
+class TNameIndex {
+public:
+    void Clear() { map_.clear(); }
+    void Add(const std::string &name, int position) { map_.emplace(Key(name), position); }
+    void Reserve(size_t count) { map_.reserve(count); }
+    int Find(const std::string &name) const
+    {
+        const auto it = map_.find(Key(name));
+        return it == map_.end() ? -1 : it->second;
+    }
+
+private:
+    static std::string Key(const std::string &name);
+    std::unordered_map<std::string, int> map_;
+};
 
 // ---------------------------------------------------------------- small sets
 
@@ -174,7 +207,7 @@ public:
     TDataSet *DataSet() const { return dataSet_; }
     const std::string &FieldName() const { return fieldName_; }
     TFieldType DataType() const { return dataType_; }
-    int Size() const { return size_; }           // bytes for ftString, else 0
+    int Size() const { return size_; }           // characters for ftString, else 0
     TFieldKind FieldKind() const { return kind_; }
     bool Calculated() const { return kind_ == fkCalculated; }
     int FieldNo() const { return fieldNo_; }      // 1-based field-definition number, 0 unbound/calculated
@@ -236,6 +269,7 @@ private:
     int size_;
     TFieldKind kind_;
     int fieldNo_ = 0;
+    int defNo_ = 0; // the field definition a default field was made from (1-based), 0 none
     int index_ = -1;
     const TVariant *validating_ = nullptr;
 };
@@ -266,7 +300,13 @@ class TFieldDefs {
 public:
     explicit TFieldDefs(TDataSet *owner) : owner_(owner) {}
     TFieldDef &Add(const std::string &name, TFieldType type, int size = 0, bool required = false);
+    // Adds a definition even when one of the same name (ignoring case) is there; a
+    // file may hold such fields, and none of them is dropped. Lookups by name find
+    // the first.
+    TFieldDef &AddKeepingTwins(const std::string &name, TFieldType type, int size = 0, bool required = false);
     void Clear();
+    // Room for `count` definitions (a table of many fields is set up in one go).
+    void Reserve(int count);
     int Count() const { return static_cast<int>(items_.size()); }
     const TFieldDef &operator[](int i) const { return items_.at(static_cast<size_t>(i)); }
     TFieldDef &operator[](int i) { return items_.at(static_cast<size_t>(i)); }
@@ -281,6 +321,7 @@ public:
 private:
     TDataSet *owner_;
     std::vector<TFieldDef> items_;
+    TNameIndex index_;
 };
 
 // ---------------------------------------------------------------- data links and sources
@@ -594,6 +635,7 @@ private:
     TFilterOptions filterOptions_;
     TFieldDefs fieldDefs_{this};
     std::vector<std::unique_ptr<TField>> fields_;
+    TNameIndex fieldIndex_; // kept in step with fields_
     // Number of calculated fields, asked for every record; -1 until counted after
     // the field list last changed.
     mutable int calcFieldCount_ = -1;

@@ -57,5 +57,9 @@ inline constexpr const char *SNoRecords = "Number of records is equal to 0";
 inline constexpr const char *SNotesTooLong = "Notes text is too long to be saved (%d bytes, at most 65535)";
 inline constexpr const char *SImageTooLarge = "Table is too large to be saved (more than 4 GB)";
 inline constexpr const char *SCannotCreateFile = "Cannot create file \"%s\". %s";
+inline constexpr const char *SCannotCreateBackup =
+    "Cannot save file \"%s\": its backup \"%s\" cannot be written. %s";
+// A table file that cannot be read: the file and the reason.
+inline constexpr const char *SDamagedFile = "The file \"%s\" cannot be read: %s";
 
 inline constexpr const char *SFlatVersion = "FlatDB Engine v5.4";

@@ -1,6 +1,7 @@
 #include "storage/FlatTbl.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -13,6 +14,7 @@
 
 #include "storage/FlatFmt.h"
 #include "util/BaseDateTime.h"
+#include "util/BaseFileUtils.h"
 #include "util/TextCodec.h"
 
 namespace {
@@ -713,7 +715,7 @@ void TFlatDataset::WriteText(TFlatRecord &rec, const TFlatField &f, const std::s
     }
     case fftSmallStr:
     case fftString:
-        WriteValue(rec, f, CutToByteWidth(text, f.MaxLength), ftString);
+        WriteValue(rec, f, std::string(CutToCharWidth(text, f.MaxLength)), ftString);
         break;
     case fftMemo:
     case fftFmtMemo:
@@ -1128,6 +1130,17 @@ TUpdateStatus TFlatDataset::UpdateStatus()
 // ---------------------------------------------------------------------------------------
 // Field values
 
+int TFlatDataset::StoreIndexOf(const TFlatCursor &store, const TField &field)
+{
+    // The field definitions follow the store's fields one to one, so a bound field's
+    // number is its place in the store; by name only when that place holds another.
+    const int no = field.FieldNo();
+    if (no > 0 && size_t(no) <= store.Fields.size() &&
+        FlatCompareText(store.Fields[size_t(no - 1)].Name, field.FieldName(), true) == 0)
+        return no - 1;
+    return store.FindFieldIndex(field.FieldName());
+}
+
 const TFlatField *TFlatDataset::StoreField(const TField *field) const
 {
     if (!shared_ || field->Calculated() || field->Offset < 0 ||
@@ -1213,7 +1226,12 @@ TVariant TFlatDataset::ReadValue(const TFlatRecord &rec, const TFlatField &f, TF
         notNull = !s.empty();
         return std::string(s);
     }
-    case fftString:
+    case fftString: {
+        // A file may hold a longer text than the field's width; callers never get more.
+        const std::string_view s = CutToCharWidth(rec.Var(f), f.MaxLength);
+        notNull = !s.empty();
+        return std::string(s);
+    }
     case fftBlob:
     case fftMemo:
     case fftFmtMemo:
@@ -1303,12 +1321,23 @@ void TFlatDataset::WriteValue(TFlatRecord &rec, const TFlatField &f, const TVari
         break;
     }
     case fftSmallStr: {
-        const std::string s = null ? std::string() : CutToByteWidth(VarToStr(value), f.MaxLength);
+        // The record buffer holds at most MaxLength bytes: a text of wide characters is
+        // cut between characters to fit it.
+        std::string s = null ? std::string() : VarToStr(value);
+        s = CutToByteWidth(std::string_view(s).substr(0, s.find('\0')), f.MaxLength);
         std::memset(p, 0, f.Size);
         std::memcpy(p, s.data(), s.size());
         break;
     }
-    case fftString:
+    case fftString: {
+        // A String ends at its first NUL (the file holds it as a zero-terminated text),
+        // and keeps at most its width in characters.
+        const TFlatCursor &store = shared_->Cursor;
+        const std::string s = null ? std::string() : VarToStr(value);
+        const std::string_view text = CutToCharWidth(std::string_view(s).substr(0, s.find('\0')), f.MaxLength);
+        rec.SetVar(store.Fields, store.RecordSize, f, text);
+        break;
+    }
     case fftBlob:
     case fftMemo:
     case fftFmtMemo:
@@ -1384,11 +1413,13 @@ void TFlatDataset::InternalInitFieldDefs()
     if (!shared_)
         return;
     FieldDefs().Clear();
+    FieldDefs().Reserve(int(shared_->Cursor.Fields.size()));
     for (const TFlatField &f : shared_->Cursor.Fields) {
         const TFieldType type = FrameworkType(f);
         const int size = type == ftString ? f.MaxLength : 0;
-        if (FieldDefs().IndexOf(f.Name) < 0)
-            FieldDefs().Add(f.Name, type, size, false);
+        // Every field of the file gets its definition, also one whose name differs from
+        // another's only in letter case: none is dropped.
+        FieldDefs().AddKeepingTwins(f.Name, type, size, false);
     }
 }
 
@@ -1443,7 +1474,7 @@ void TFlatDataset::InternalOpen()
         const TFlatCursor &store = shared_->Cursor;
         for (int i = 0; i < FieldCount(); ++i) {
             TField &f = Fields(i);
-            f.Offset = f.Calculated() ? -1 : store.FindFieldIndex(f.FieldName());
+            f.Offset = f.Calculated() ? -1 : StoreIndexOf(store, f);
             if (IsFloatType(f.DataType()) && !f.Currency && f.DisplayFormat.empty())
                 f.DisplayFormat = "0.######";
         }
@@ -1507,7 +1538,7 @@ void TFlatDataset::InternalRefresh()
     OpenData();
     for (int i = 0; i < FieldCount(); ++i) {
         TField &f = Fields(i);
-        f.Offset = f.Calculated() ? -1 : shared_->Cursor.FindFieldIndex(f.FieldName());
+        f.Offset = f.Calculated() ? -1 : StoreIndexOf(shared_->Cursor, f);
     }
     indexKey_ = SetupKey(indexFieldNames_);
     RefreshView(true);
@@ -1776,22 +1807,39 @@ void TFlatTable::OpenData()
     }
     case lmFile: {
         const std::string name = FullFileName();
+        const auto fileError = [&](const std::string &reason) {
+            throw EFlatFileError(Fmt(SErrorOpeningFile, name.c_str()), name, reason);
+        };
         std::error_code ec;
         if (!std::filesystem::is_regular_file(name, ec))
-            DatabaseError(Fmt(SErrorOpeningFile, name.c_str()));
+            fileError(std::filesystem::exists(name, ec) ? "it is not a file" : "it does not exist");
         // The whole file in one read; the image is parsed in place.
         std::ifstream in(name, std::ios::binary | std::ios::ate);
         if (!in)
-            DatabaseError(Fmt(SErrorOpeningFile, name.c_str()));
+            fileError(std::strerror(errno ? errno : EIO));
         const std::streamoff size = in.tellg();
         if (size < 0)
-            DatabaseError(Fmt(SErrorOpeningFile, name.c_str()));
+            fileError(std::strerror(errno ? errno : EIO));
         std::string image(size_t(size), '\0');
         in.seekg(0);
         if (!in.read(image.data(), size))
-            DatabaseError(Fmt(SErrorOpeningFile, name.c_str()));
+            fileError("it could not be read whole");
         fileSize_ = image.size();
-        AttachStore(ReadStore(image));
+        try {
+            AttachStore(ReadStore(image));
+        } catch (const EFlatFileError &) {
+            throw;
+        } catch (const EDatabaseError &e) {
+            // The engine's message stays; the file and the bare reason go with it.
+            std::string reason = e.what();
+            if (reason.rfind(SErrorOpeningTable, 0) == 0)
+                reason.erase(0, std::strlen(SErrorOpeningTable));
+            throw EFlatFileError(e.what(), name, reason);
+        }
+        // Temporary files of a save that was cut off (the program killed, the machine
+        // stopped) are of no use once the table reads: drop them.
+        RemoveStaleTempFiles(name);
+        RemoveStaleTempFiles(FlatBackupName(name));
         break;
     }
     case lmClone: {

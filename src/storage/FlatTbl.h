@@ -183,6 +183,7 @@ private:
     void WriteText(TFlatRecord &rec, const TFlatField &f, const std::string &text, TFieldType type);
     TVariant ReadValue(const TFlatRecord &rec, const TFlatField &f, TFieldType type, bool &notNull) const;
     const TFlatField *StoreField(const TField *field) const;
+    static int StoreIndexOf(const TFlatCursor &store, const TField &field);
     bool InRange(const TFlatRecEntry *e) const;
     bool Accepts(TFlatRecEntry *e);
     int SearchKey(const TKeyBuffer &key) const;

@@ -8,9 +8,14 @@
 #include <random>
 #include <stdexcept>
 
+#include <sys/stat.h>
+#include <unistd.h>
+#include <cerrno>
+
 #include "storage/FlatConst.h"
 #include "storage/FlatFmt.h"
 #include "util/BaseFileUtils.h"
+#include "util/TextCodec.h"
 
 namespace {
 
@@ -428,6 +433,15 @@ const TFlatField *TFlatCursor::FindField(std::string_view name) const
 
 int TFlatCursor::FindFieldIndex(std::string_view name) const
 {
+    if (fieldIndex_.size() != 0 || Fields.empty()) {
+        const auto it = fieldIndex_.find(FlatUpperCase(name));
+        if (it != fieldIndex_.end() && size_t(it->second) < Fields.size() &&
+            FlatCompareText(Fields[size_t(it->second)].Name, name, true) == 0)
+            return it->second;
+        if (it == fieldIndex_.end())
+            return -1;
+    }
+    // The fields were set up without the index (or changed since): look one by one.
     for (size_t i = 0; i < Fields.size(); ++i)
         if (FlatCompareText(Fields[i].Name, name, true) == 0)
             return int(i);
@@ -461,6 +475,7 @@ void TFlatCursor::Clear(bool withFields)
     Counter = 0;
     if (withFields) {
         Fields.clear();
+        fieldIndex_.clear();
         RecordSize = 0;
         Description.clear();
         std::memset(KeyBlock, 0, sizeof KeyBlock);
@@ -659,6 +674,7 @@ std::string FlatDescribeField(std::string_view name, uint8_t code, uint32_t size
 bool TFlatCursor::ParseDescription(std::string_view text, uint32_t fieldCount, std::string &error)
 {
     Fields.clear();
+    fieldIndex_.clear();
     RecordSize = 0;
     CounterField = -1;
     CounterFieldName.clear();
@@ -756,6 +772,9 @@ bool TFlatCursor::ParseDescription(std::string_view text, uint32_t fieldCount, s
     }
     RecordSize = uint32_t(offset);
     Description = std::string(text);
+    fieldIndex_.reserve(Fields.size());
+    for (size_t i = 0; i < Fields.size(); ++i)
+        fieldIndex_.emplace(FlatUpperCase(Fields[i].Name), int(i));
     return true;
 }
 
@@ -1029,6 +1048,7 @@ bool TFlatCursor::ReadImage(std::string_view image, std::string &error)
     }
     if (!ParseDescription({reinterpret_cast<const char *>(p), descLen}, fieldCount, error)) {
         Fields.clear();
+        fieldIndex_.clear();
         return false;
     }
     p += descLen;
@@ -1130,6 +1150,10 @@ bool TFlatCursor::ReadBody(const uint8_t *p, const uint8_t *end, uint32_t declar
                     return false;
                 }
                 vars[size_t(f.VarIndex)] = {reinterpret_cast<const char *>(q), n};
+                // A String is a zero-terminated text: its value ends at the first NUL, so
+                // what is read is what the next save writes.
+                if (f.TypeCode == fftString)
+                    vars[size_t(f.VarIndex)] = vars[size_t(f.VarIndex)].substr(0, vars[size_t(f.VarIndex)].find('\0'));
                 q += n;
                 stored += 4 + n;
             } else {
@@ -1171,27 +1195,58 @@ bool TFlatCursor::ReadBody(const uint8_t *p, const uint8_t *end, uint32_t declar
 // ---------------------------------------------------------------------------------------
 // Saving
 
+std::string FlatBackupName(const std::string &fileName)
+{
+    std::filesystem::path backup(fileName);
+    backup.replace_extension(".~d");
+    return backup.string();
+}
+
 bool TFlatCursor::SaveToFile(const std::string &fileName, TFlatSaveOptions options, bool caseInsensitive,
                              std::string_view indexFieldNames, std::string &error)
 {
-    namespace fs = std::filesystem;
     if (options & savSortOnIndex)
         SortRecords(indexFieldNames, caseInsensitive);
     std::string image;
     if (!WriteImage(image, error))
         return false;
-    if (options & savAutoBackup) {
-        std::error_code ec;
-        fs::path backup(fileName);
-        backup.replace_extension(".~d");
-        if (fs::exists(fileName, ec))
-            fs::copy_file(fileName, backup, fs::copy_options::overwrite_existing, ec);
-    }
-    std::string reason;
-    if (!WriteFileAtomically(fileName, image, reason)) {
+    // The new table goes to a flushed temporary file first. With the backup option the
+    // file being replaced is kept under a second temporary name (a link, or a flushed
+    // copy) before anything is renamed, so that neither the table nor its backup is
+    // ever seen half written: the table is renamed into place, and only then the
+    // backup. When a step fails, what was renamed is put back.
+    std::string reason, tmpNew;
+    if (!WriteTempFileBeside(fileName, image, tmpNew, reason)) {
         error = Fmt(SCannotCreateFile, fileName.c_str(), reason.c_str());
         return false;
     }
+    std::string tmpOld;
+    const std::string backup = FlatBackupName(fileName);
+    struct stat st;
+    const bool keepBackup = (options & savAutoBackup) && backup != fileName && ::stat(fileName.c_str(), &st) == 0;
+    if (keepBackup && !LinkOrCopyToTempBeside(fileName, tmpOld, reason)) {
+        ::unlink(tmpNew.c_str());
+        error = Fmt(SCannotCreateBackup, fileName.c_str(), backup.c_str(), reason.c_str());
+        return false;
+    }
+    if (::rename(tmpNew.c_str(), fileName.c_str()) != 0) {
+        reason = std::strerror(errno);
+        ::unlink(tmpNew.c_str());
+        if (!tmpOld.empty())
+            ::unlink(tmpOld.c_str());
+        error = Fmt(SCannotCreateFile, fileName.c_str(), reason.c_str());
+        return false;
+    }
+    if (!tmpOld.empty() && ::rename(tmpOld.c_str(), backup.c_str()) != 0) {
+        reason = std::strerror(errno);
+        // Put the old table back, so the failed save changed nothing.
+        if (::rename(tmpOld.c_str(), fileName.c_str()) != 0)
+            ::unlink(tmpOld.c_str());
+        SyncFolderOf(fileName);
+        error = Fmt(SCannotCreateBackup, fileName.c_str(), backup.c_str(), reason.c_str());
+        return false;
+    }
+    SyncFolderOf(fileName);
     return true;
 }
 
@@ -1232,6 +1287,21 @@ bool TFlatSession::HasPassword(const std::string &password) const
 }
 
 bool TFlatSession::TryKeyBlock(const std::string &candidate, uint8_t keyBlock[40], std::string &storePassword)
+{
+    if (TryKeyBytes(candidate, keyBlock, storePassword))
+        return true;
+    // A table protected on Windows was keyed with the Windows-1250 bytes of the password;
+    // the same text typed here arrives as UTF-8. The form that worked stays the table's
+    // password, so its next save can still be opened there.
+    if (IsValidUtf8(candidate)) {
+        const std::string cp1250 = Utf8ToCp1250(candidate, '\0');
+        if (cp1250 != candidate && cp1250.find('\0') == std::string::npos)
+            return TryKeyBytes(cp1250, keyBlock, storePassword);
+    }
+    return false;
+}
+
+bool TFlatSession::TryKeyBytes(const std::string &candidate, uint8_t keyBlock[40], std::string &storePassword)
 {
     uint8_t copy[40];
     std::memcpy(copy, keyBlock, 40);

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "storage/Sapphire.h"
@@ -189,8 +190,11 @@ public:
     // The error text of the last ReadImage that was rescued by PartialOpen (empty when none).
     std::string PartialError;
 
-    // Save to file: backup copy, optional sort, then a temporary file beside the target that
-    // is flushed and renamed over it. False with an error text; the old file is then untouched.
+    // Save to file: optional sort, then a temporary file beside the target that is flushed
+    // and renamed over it. With savAutoBackup the file being replaced becomes the ".~d"
+    // backup, renamed into place only after the new table is. False with an error text
+    // (naming the backup when that was what failed); the table and its backup are then
+    // as they were.
     bool SaveToFile(const std::string &fileName, TFlatSaveOptions options, bool caseInsensitive,
                     std::string_view indexFieldNames, std::string &error);
 
@@ -204,12 +208,18 @@ private:
     void Progress(int &last, uint64_t done, uint64_t total);
 
     std::deque<TFlatRecEntry> entryStore_;
+    // Field positions by upper-cased name, built once with the fields; the first of
+    // names equal but for letter case wins.
+    std::unordered_map<std::string, int> fieldIndex_;
 };
 
 // Description entry of one field for a framework-side definition: the letter and size.
 // `code` is the engine type; for SmallStr `size` is its character count, for String its
 // declared maximum. Unknown types are described as "s" without a size.
 std::string FlatDescribeField(std::string_view name, uint8_t code, uint32_t size);
+
+// The name of a table file's backup: the extension replaced by ".~d".
+std::string FlatBackupName(const std::string &fileName);
 
 // The process-wide session: known passwords, the password prompt and the retry count.
 class TFlatDatabase;
@@ -234,6 +244,7 @@ public:
 
     // The key check of a protected file: on success the key block holds the deciphered
     // bytes (whose first 38 are the body key) and `storePassword` the password that worked.
+    // A password typed here (UTF-8) also tries its Windows-1250 form.
     bool TryKeyBlock(const std::string &candidate, uint8_t keyBlock[40], std::string &storePassword);
     bool CheckTablePassword(uint8_t keyBlock[40], std::string &storePassword);
     bool AskPassword(std::string &password);
@@ -242,6 +253,7 @@ public:
     TSapphire Cipher;
 
 private:
+    bool TryKeyBytes(const std::string &candidate, uint8_t keyBlock[40], std::string &storePassword);
     std::vector<std::string> passwords_; // sorted ignoring case, no duplicates
 };
 

@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 
 namespace {
 
@@ -288,11 +289,41 @@ void CivilFromDays(int64_t z, int64_t &y, int &m, int &d)
     y = yoe + era * 400 + (m <= 2);
 }
 
+std::string WithFourDigitYear(const std::string &format)
+{
+    std::string out;
+    char quote = 0;
+    for (size_t i = 0; i < format.size();) {
+        const char c = format[i];
+        if (quote) {
+            out += c;
+            quote = c == quote ? 0 : quote;
+            ++i;
+        } else if (c == '"' || c == '\'') {
+            quote = c;
+            out += c;
+            ++i;
+        } else if (c == 'y' || c == 'Y') {
+            size_t j = i;
+            while (j < format.size() && (format[j] == 'y' || format[j] == 'Y'))
+                ++j;
+            out += "yyyy";
+            i = j;
+        } else {
+            out += c;
+            ++i;
+        }
+    }
+    return out;
+}
+
 FormatSettings FormatSettings::FromLocale()
 {
     FormatSettings fs;
     char dateSep = '/';
-    const std::string shortDate = ConvertLocaleFormat(nl_langinfo(D_FMT), dateSep, true);
+    // Dates are written with four-digit years whatever the locale's short form says:
+    // a two-digit year cannot be read back for sure.
+    const std::string shortDate = WithFourDigitYear(ConvertLocaleFormat(nl_langinfo(D_FMT), dateSep, true));
     if (!shortDate.empty()) {
         fs.ShortDateFormat = shortDate;
         fs.DateSeparator = dateSep;
@@ -564,4 +595,182 @@ bool GetFileTimes(const std::string &path, FileTime &creation, FileTime &lastWri
     else
         creation = lastWrite;
     return true;
+}
+
+int ExpandTwoDigitYear(int year, int currentYear)
+{
+    if (year >= 100)
+        return year;
+    const int n = currentYear - 60;
+    year += (n / 100) * 100;
+    if (year < n)
+        year += 100;
+    return year;
+}
+
+namespace {
+
+int CurrentYear()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&now, &tm);
+    return tm.tm_year + 1900;
+}
+
+// Reads digits at `pos`; false when there are none (or too many for a number).
+bool ReadNumber(const std::string &s, size_t &pos, int &value, int &digits)
+{
+    value = 0;
+    digits = 0;
+    while (pos < s.size() && std::isdigit(static_cast<unsigned char>(s[pos]))) {
+        if (digits == 9)
+            return false;
+        value = value * 10 + (s[pos] - '0');
+        ++digits;
+        ++pos;
+    }
+    return digits > 0;
+}
+
+void SkipBlanks(const std::string &s, size_t &pos)
+{
+    while (pos < s.size() && s[pos] == ' ')
+        ++pos;
+}
+
+// The order of day, month and year in a date format: "dmy", "mdy", "ymd" ...
+std::string DateOrder(const std::string &format)
+{
+    std::string order;
+    char quote = 0;
+    for (const char ch : format) {
+        if (quote) {
+            quote = ch == quote ? 0 : quote;
+            continue;
+        }
+        if (ch == '"' || ch == '\'') {
+            quote = ch;
+            continue;
+        }
+        const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+        if ((c == 'd' || c == 'm' || c == 'y') && order.find(c) == std::string::npos)
+            order += c;
+    }
+    return order.size() == 3 ? order : std::string("mdy");
+}
+
+} // namespace
+
+bool TryStrToDateTime(const std::string &text, TDateTime &value, const FormatSettings &fs)
+{
+    size_t pos = 0;
+    SkipBlanks(text, pos);
+    int parts[3] = {0, 0, 0}, digits[3] = {0, 0, 0};
+    for (int k = 0; k < 3; ++k) {
+        if (k > 0) {
+            // One separator (the locale's, or any of the usual ones), blanks around it.
+            SkipBlanks(text, pos);
+            if (pos >= text.size())
+                return false;
+            const char c = text[pos];
+            if (c != fs.DateSeparator && c != '/' && c != '.' && c != '-')
+                return false;
+            ++pos;
+            SkipBlanks(text, pos);
+        }
+        if (!ReadNumber(text, pos, parts[k], digits[k]))
+            return false;
+    }
+    // A trailing separator ("31.12.1999.") belongs to the date.
+    if (pos < text.size() && text[pos] == '.')
+        ++pos;
+    const std::string order = DateOrder(fs.ShortDateFormat);
+    int year = 0, month = 0, day = 0, yearDigits = 0;
+    for (int k = 0; k < 3; ++k) {
+        if (order[size_t(k)] == 'y') {
+            year = parts[k];
+            yearDigits = digits[k];
+        } else if (order[size_t(k)] == 'm') {
+            month = parts[k];
+        } else {
+            day = parts[k];
+        }
+    }
+    if (yearDigits <= 2)
+        year = ExpandTwoDigitYear(year, CurrentYear());
+    if (!IsValidDate(year, month, day))
+        return false;
+    int hour = 0, min = 0, sec = 0, msec = 0;
+    SkipBlanks(text, pos);
+    if (pos < text.size()) {
+        int d = 0;
+        if (!ReadNumber(text, pos, hour, d))
+            return false;
+        if (pos < text.size() && (text[pos] == fs.TimeSeparator || text[pos] == ':')) {
+            ++pos;
+            if (!ReadNumber(text, pos, min, d))
+                return false;
+            if (pos < text.size() && (text[pos] == fs.TimeSeparator || text[pos] == ':')) {
+                ++pos;
+                if (!ReadNumber(text, pos, sec, d))
+                    return false;
+                if (pos < text.size() && text[pos] == '.') {
+                    ++pos;
+                    if (!ReadNumber(text, pos, msec, d) || d > 3)
+                        return false;
+                    for (; d < 3; ++d)
+                        msec *= 10;
+                }
+            }
+        }
+        SkipBlanks(text, pos);
+        if (pos < text.size()) {
+            const std::string rest = text.substr(pos);
+            auto same = [&](const std::string &word) {
+                if (word.empty() || rest.size() < word.size())
+                    return false;
+                for (size_t i = 0; i < word.size(); ++i)
+                    if (std::tolower(static_cast<unsigned char>(rest[i])) !=
+                        std::tolower(static_cast<unsigned char>(word[i])))
+                        return false;
+                size_t end = word.size();
+                while (end < rest.size() && rest[end] == ' ')
+                    ++end;
+                return end == rest.size();
+            };
+            const bool pm = same(fs.TimePMString) || same("PM");
+            const bool am = !pm && (same(fs.TimeAMString) || same("AM"));
+            if ((!pm && !am) || hour < 1 || hour > 12)
+                return false;
+            hour = hour % 12 + (pm ? 12 : 0);
+        }
+        if (hour > 23 || min > 59 || sec > 59)
+            return false;
+    }
+    value = EncodeDate(year, month, day) + EncodeTime(hour, min, sec, msec);
+    return true;
+}
+
+TDateTime StrToDateTime(const std::string &text, const FormatSettings &fs)
+{
+    TDateTime value = 0;
+    if (!TryStrToDateTime(text, value, fs))
+        throw EConvertError("'" + text + "' is not a valid date and time");
+    return value;
+}
+
+std::string DateTimeToStrFit(TDateTime t, size_t width, const FormatSettings &fs)
+{
+    std::string text = DateTimeToStr(t, fs);
+    if (text.size() <= width)
+        return text;
+    // A 12-hour time whose "PM" would be cut away: the same moment on a 24-hour clock.
+    FormatSettings h24 = fs;
+    h24.LongTimeFormat = "hh:nn:ss";
+    text = DateTimeToStr(t, h24);
+    if (text.size() <= width)
+        return text;
+    h24.LongTimeFormat = "hh:nn";
+    return DateTimeToStr(t, h24);
 }

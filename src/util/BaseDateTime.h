@@ -48,6 +48,7 @@ struct FormatSettings {
                                             "Thursday", "Friday", "Saturday"};
 
     // Read from the current C locale (LC_TIME), as the program set it at start.
+    // The short date always has a four-digit year.
     static FormatSettings FromLocale();
 };
 
@@ -69,6 +70,23 @@ std::string FormatDateTime(const std::string &format, TDateTime t,
                            const FormatSettings &fs = DefaultFormatSettings());
 // Short date, then the long time when the time of day is not zero.
 std::string DateTimeToStr(TDateTime t, const FormatSettings &fs = DefaultFormatSettings());
+
+// DateTimeToStr, but at most `width` bytes: a 12-hour time that would not fit is
+// written on the 24-hour clock (without seconds when still too long).
+std::string DateTimeToStrFit(TDateTime t, size_t width, const FormatSettings &fs = DefaultFormatSettings());
+
+// A date format with every year written with four digits ("dd/mm/yy" gives
+// "dd/mm/yyyy"); quoted text is kept.
+std::string WithFourDigitYear(const std::string &format);
+
+// Reads a date text in the order of fs's short date format, with a four- or a
+// two-digit year (two digits fall into the hundred years that begin 60 years
+// before `currentYear`), then an optional time (h:mm, h:mm:ss, h:mm:ss.zzz, with
+// AM/PM or the locale's words for them). False for anything else.
+int ExpandTwoDigitYear(int year, int currentYear);
+bool TryStrToDateTime(const std::string &text, TDateTime &value, const FormatSettings &fs = DefaultFormatSettings());
+// As TryStrToDateTime; EConvertError for a text that is not a date.
+TDateTime StrToDateTime(const std::string &text, const FormatSettings &fs = DefaultFormatSettings());
 
 TDateTime FileTimeToDateTime(FileTime t);
 std::string FileTimeToStr(FileTime t, const FormatSettings &fs = DefaultFormatSettings());

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <vector>
 
 namespace {
 
@@ -125,7 +126,7 @@ int64_t GetSizeOfFile(const std::string &path)
     while (dirent *e = ::readdir(d)) {
         if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0)
             continue;
-        // Hidden names match too, as every name does on the old system.
+        // Hidden names (a leading dot) match too: a pattern is matched against every name.
         if (::fnmatch(glob.c_str(), e->d_name, 0) != 0)
             continue;
         struct stat st;
@@ -177,7 +178,56 @@ bool GetFileVersionFixedInfo(const std::string &fileName, FixedFileVersionInfo &
     return ReadPeFixedVersion(bytes, info);
 }
 
-bool WriteFileAtomically(const std::string &path, std::string_view bytes, std::string &error)
+namespace {
+
+int (*g_writeFault)(const std::string &) = nullptr;
+
+bool IsTempSuffix(std::string_view s)
+{
+    if (s.size() != 7 || s[0] != '.')
+        return false;
+    for (size_t i = 1; i < s.size(); ++i) {
+        const char c = s[i];
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')))
+            return false;
+    }
+    return true;
+}
+
+mode_t ModeFor(const std::string &path)
+{
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0)
+        return st.st_mode & 07777;
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666 & ~mask;
+}
+
+bool WriteAll(int fd, const char *data, size_t left, int &err)
+{
+    while (left > 0) {
+        const ssize_t n = ::write(fd, data, left);
+        if (n <= 0) {
+            if (n < 0 && errno == EINTR)
+                continue;
+            err = n < 0 ? errno : EIO;
+            return false;
+        }
+        data += n;
+        left -= size_t(n);
+    }
+    return true;
+}
+
+} // namespace
+
+void SetFileWriteFaultHook(int (*hook)(const std::string &finalPath))
+{
+    g_writeFault = hook;
+}
+
+bool WriteTempFileBeside(const std::string &path, std::string_view bytes, std::string &tmpName, std::string &error)
 {
     std::string tmp = path + ".XXXXXX";
     const auto fail = [&](int err, bool made) {
@@ -190,38 +240,115 @@ bool WriteFileAtomically(const std::string &path, std::string_view bytes, std::s
     if (fd < 0)
         return fail(errno, false);
     // Keep the old file's permissions; a new file gets the usual ones.
-    struct stat st;
-    mode_t mode;
-    if (::stat(path.c_str(), &st) == 0) {
-        mode = st.st_mode & 07777;
-    } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode = 0666 & ~mask;
-    }
-    ::fchmod(fd, mode);
-    const char *data = bytes.data();
-    size_t left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, data, left);
-        if (n <= 0) {
-            if (n < 0 && errno == EINTR)
-                continue;
-            const int err = n < 0 ? errno : EIO;
-            ::close(fd);
-            return fail(err, true);
-        }
-        data += n;
-        left -= size_t(n);
+    ::fchmod(fd, ModeFor(path));
+    int err = 0;
+    const int injected = g_writeFault ? g_writeFault(path) : 0;
+    const size_t first = injected ? bytes.size() / 2 : bytes.size();
+    if (!WriteAll(fd, bytes.data(), first, err) || (injected && (err = injected))) {
+        ::close(fd);
+        return fail(err, true);
     }
     if (::fsync(fd) != 0) {
-        const int err = errno;
+        err = errno;
         ::close(fd);
         return fail(err, true);
     }
     if (::close(fd) != 0)
         return fail(errno, true);
-    if (::rename(tmp.c_str(), path.c_str()) != 0)
-        return fail(errno, true);
+    tmpName = std::move(tmp);
+    return true;
+}
+
+bool LinkOrCopyToTempBeside(const std::string &path, std::string &tmpName, std::string &error)
+{
+    if (const int injected = g_writeFault ? g_writeFault(path) : 0) {
+        error = std::strerror(injected);
+        return false;
+    }
+    // A link costs no room and cannot be cut short by a full disk. Pick a free
+    // name of the temporary pattern by making (and dropping) a temporary file.
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        std::string tmp = path + ".XXXXXX";
+        const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
+        if (fd < 0) {
+            error = std::strerror(errno);
+            return false;
+        }
+        ::close(fd);
+        ::unlink(tmp.c_str());
+        if (::link(path.c_str(), tmp.c_str()) == 0) {
+            tmpName = std::move(tmp);
+            return true;
+        }
+        if (errno == EEXIST)
+            continue;
+        break; // no links here: copy instead
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = std::strerror(errno ? errno : ENOENT);
+        return false;
+    }
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) {
+        error = std::strerror(EIO);
+        return false;
+    }
+    return WriteTempFileBeside(path, bytes, tmpName, error);
+}
+
+void SyncFolderOf(const std::string &path)
+{
+    const size_t slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/")
+                                                                                       : path.substr(0, slash);
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+int RemoveStaleTempFiles(const std::string &path)
+{
+    const size_t slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/")
+                                                                                       : path.substr(0, slash);
+    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (base.empty())
+        return 0;
+    DIR *d = ::opendir(dir.c_str());
+    if (!d)
+        return 0;
+    std::vector<std::string> stale;
+    while (dirent *e = ::readdir(d)) {
+        const std::string_view name(e->d_name);
+        if (name.size() != base.size() + 7 || name.substr(0, base.size()) != base ||
+            !IsTempSuffix(name.substr(base.size())))
+            continue;
+        stale.emplace_back(name);
+    }
+    ::closedir(d);
+    int removed = 0;
+    for (const std::string &name : stale) {
+        const std::string full = dir + "/" + name;
+        struct stat st;
+        if (::lstat(full.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::unlink(full.c_str()) == 0)
+            ++removed;
+    }
+    return removed;
+}
+
+bool WriteFileAtomically(const std::string &path, std::string_view bytes, std::string &error)
+{
+    std::string tmp;
+    if (!WriteTempFileBeside(path, bytes, tmp, error))
+        return false;
+    if (::rename(tmp.c_str(), path.c_str()) != 0) {
+        error = std::strerror(errno);
+        ::unlink(tmp.c_str());
+        return false;
+    }
+    SyncFolderOf(path);
     return true;
 }

@@ -39,6 +39,32 @@ bool IsDirectory(const std::string &path);
 // temporary file is left, and `error` receives the system's reason.
 bool WriteFileAtomically(const std::string &path, std::string_view bytes, std::string &error);
 
+// The first half of WriteFileAtomically: `bytes` go to a new temporary file
+// beside `path` (named `path` + "." + six letters or digits), flushed to the
+// disk and closed, with the permission bits of `path` when it exists. The
+// caller renames `tmpName` into place or removes it. On failure nothing is
+// left behind and `error` holds the system's reason.
+bool WriteTempFileBeside(const std::string &path, std::string_view bytes, std::string &tmpName, std::string &error);
+
+// Makes a new temporary name beside `path` (as above) that refers to the same
+// file as `path` (a hard link), or, where the file system has no links, to a
+// flushed copy of it. The file at `path` is not changed.
+bool LinkOrCopyToTempBeside(const std::string &path, std::string &tmpName, std::string &error);
+
+// Flushes the folder holding `path`, so that renames in it survive a crash.
+void SyncFolderOf(const std::string &path);
+
+// Removes the temporary files that an interrupted WriteTempFileBeside or
+// WriteFileAtomically of `path` left behind (regular files named `path` + "."
+// + six letters or digits). Answers how many were removed.
+int RemoveStaleTempFiles(const std::string &path);
+
+// Tests only: when set, every temporary file made by the routines above asks
+// the hook with the final path; a non-zero answer is an errno value with which
+// the write fails half way through (as a full disk would), or the link or copy
+// fails.
+void SetFileWriteFaultHook(int (*hook)(const std::string &finalPath));
+
 // The size of the first entry matching `path` (which may hold the wildcards
 // "*" and "?" in its last component; folders match too, with size 0), or -1
 // when nothing matches. Sizes are 64-bit: no real size is ever -1.

@@ -1,8 +1,8 @@
 #pragma once
 // Character-type table and case map for single-byte text, and two string
-// length routines. Single bytes above 127 are characters of the old Windows
-// code page (Windows-1250), the form old catalogues store; their types and
-// cases come from the user's locale.
+// length routines. Single bytes above 127 are Windows-1250 characters, the
+// form of catalogues written on Windows; their types and cases come from the
+// user's locale.
 #include <array>
 #include <cstddef>
 #include <cstdint>

@@ -149,8 +149,8 @@ std::string CutToByteWidth(std::string_view utf8, size_t width)
         return std::string(utf8);
     // Look back (at most three bytes) for the lead byte of the character that
     // the cut would split; cut before it when its sequence runs past the width.
-    // Bytes that are not UTF-8 are never taken for a sequence, so text still in
-    // the old code page is cut at the width itself.
+    // Bytes that are not UTF-8 are never taken for a sequence, so Windows-1250
+    // text (catalogues written on Windows) is cut at the width itself.
     size_t cut = width;
     for (size_t back = 1; back <= 3 && back <= width; ++back) {
         const size_t p = width - back;
@@ -164,4 +164,33 @@ std::string CutToByteWidth(std::string_view utf8, size_t width)
         break;
     }
     return std::string(utf8.substr(0, cut));
+}
+
+size_t StoredTextLength(std::string_view bytes)
+{
+    if (!IsValidUtf8(bytes))
+        return bytes.size();
+    size_t n = 0;
+    for (const char c : bytes)
+        n += (static_cast<uint8_t>(c) & 0xC0) != 0x80;
+    return n;
+}
+
+std::string_view CutToCharWidth(std::string_view bytes, size_t width)
+{
+    // Every character takes at least one byte: a text no longer than the width in
+    // bytes fits, whatever its encoding.
+    if (bytes.size() <= width)
+        return bytes;
+    if (!IsValidUtf8(bytes))
+        return bytes.substr(0, width);
+    size_t chars = 0;
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        if ((static_cast<uint8_t>(bytes[i]) & 0xC0) == 0x80)
+            continue;
+        if (chars == width)
+            return bytes.substr(0, i);
+        ++chars;
+    }
+    return bytes;
 }

@@ -1,6 +1,6 @@
 #pragma once
 // The text boundary of the engines: stored bytes are UTF-8 when we wrote them,
-// Windows-1250 when a catalogue came from the old Windows program. Every layer
+// Windows-1250 in catalogues written on Windows. Every layer
 // that reads stored text decodes it here, so the rule lives in one place.
 #include <cstddef>
 #include <string>
@@ -28,3 +28,11 @@ std::string Utf8ToCp1250(std::string_view utf8, char replacement = '?');
 
 // At most `width` bytes of `utf8`, never ending inside a UTF-8 character.
 std::string CutToByteWidth(std::string_view utf8, size_t width);
+
+// The number of characters of a stored text: code points of valid UTF-8, else
+// bytes (a text in Windows-1250 has one byte per character).
+size_t StoredTextLength(std::string_view bytes);
+
+// At most `width` characters of a stored text (counted as StoredTextLength
+// counts them), never ending inside a character.
+std::string_view CutToCharWidth(std::string_view bytes, size_t width);

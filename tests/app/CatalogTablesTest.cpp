@@ -58,8 +58,11 @@ TEST(CatalogTables, LayoutsHaveTheirFieldsInOrder)
               (std::vector<std::string>{"Path", "Namecd", "Number", "Size", "Attrib", "Icon", "CreateDate",
                                         "LastChange", "Type", "Name", "Note", "FType", "LoadName", "MusicOrder",
                                         "CdIdCode"}));
-    EXPECT_EQ(FileTableLayout()[0].size, 255);
-    EXPECT_EQ(ScanTableLayout()[0].size, 250);
+    // Linux names and deep paths fit new catalogues: Name 255 and Path 1024 characters.
+    EXPECT_EQ(FileTableLayout()[0].size, 1024);
+    EXPECT_EQ(FileTableLayout()[1].size, 255);
+    EXPECT_EQ(ScanTableLayout()[0].size, 1024);
+    EXPECT_EQ(ScanTableLayout()[9].size, 255);
     EXPECT_EQ(FileTableLayout()[3].size, 8);
     EXPECT_EQ(ScanTableLayout()[2].size, 20);
 }

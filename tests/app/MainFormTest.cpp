@@ -7,6 +7,7 @@
 #include <QTreeWidget>
 
 #include <filesystem>
+#include <set>
 
 #include "app/CatalogTables.h"
 #include "app/IniFile.h"
@@ -133,6 +134,14 @@ TEST_F(MainFormTest, FirstRunAsksLanguageThenCatalogue)
     EXPECT_EQ(form.ui->FileMenu->title(), QStringLiteral("File"));
     EXPECT_EQ(prompt.Asked().size(), 0u);
 
+    // The language and the catalogue are kept at once: a session that ends
+    // without closing the window must not make the next start forget them.
+    {
+        TSettings early;
+        ReadSettingsFile(data + "/cat.ini", early);
+        EXPECT_EQ(early[1], langunit::LangEnglish);
+    }
+
     // Closing writes the settings, the catalogue as the last one.
     form.close();
     TSettings s;
@@ -164,8 +173,11 @@ TEST_F(MainFormTest, FirstRunRefusesBadNames)
     EXPECT_EQ(form.CatalogName, "Disky č. 1");
     EXPECT_TRUE(form.HasCatalog());
     EXPECT_FALSE(fs::exists(dir.file("x.d")));
-    // Nothing but the chosen catalogue was created.
-    EXPECT_EQ(std::distance(fs::directory_iterator(data), fs::directory_iterator()), 2); // CdNames and the table
+    // Nothing but the chosen catalogue (and the settings naming it) was created.
+    std::set<std::string> made;
+    for (const auto &e : fs::directory_iterator(data))
+        made.insert(e.path().filename().string());
+    EXPECT_EQ(made, (std::set<std::string>{"CdNames", "Disky č. 1.d", "cat.ini"}));
 }
 
 

@@ -500,17 +500,22 @@ TEST_F(NotePictureTest, NoteCommandIsOfferedOnlyOverTheListAndTree)
     EXPECT_FALSE(opened);
 }
 
-TEST(NoteEditWidth, KeepsWholeCharactersWithinTheFieldBytes)
+TEST(NoteEditWidth, KeepsWholeCharactersWithinTheFieldWidth)
 {
-    TByteWidthValidator v(5, nullptr);
+    TCharWidthValidator v(2, nullptr);
     QString text = QString::fromUtf8("a\xC3\xA9\xE2\x82\xAC"); // a, e-acute (2 bytes), euro (3 bytes)
     int pos = text.size();
     EXPECT_EQ(v.validate(text, pos), QValidator::Acceptable);
     EXPECT_EQ(text, QString::fromUtf8("a\xC3\xA9"));
     EXPECT_EQ(pos, 2);
+    TCharWidthValidator five(5, nullptr);
+    QString japanese = QString::fromUtf8("\xE6\x97\xA5\xE6\x97\xA5\xE6\x97\xA5\xE6\x97\xA5\xE6\x97\xA5\xE6\x97\xA5");
+    pos = 0;
+    five.validate(japanese, pos);
+    EXPECT_EQ(japanese.size(), 5) << "five characters, fifteen bytes";
     QString fits = QStringLiteral("abcde");
     pos = 0;
-    v.validate(fits, pos);
+    five.validate(fits, pos);
     EXPECT_EQ(fits, QStringLiteral("abcde"));
 }
 
@@ -520,9 +525,9 @@ TEST_F(NotePictureTest, NoteBoxTakesNoMoreThanTheFieldStores)
     auto form = Open();
     form->NoteMode = 1;
     TAddNoteForm dialog(form.get());
-    // 60 two-byte letters typed into a 50-byte field: 25 of them are kept.
+    // 60 two-byte letters typed into a field of 50 characters: 50 of them are kept.
     dialog.ui->Edit1->insert(QString(60, QChar(0xE9)));
-    EXPECT_EQ(dialog.ui->Edit1->text(), QString(25, QChar(0xE9)));
+    EXPECT_EQ(dialog.ui->Edit1->text(), QString(50, QChar(0xE9)));
 }
 
 // ---------------------------------------------------------------------------

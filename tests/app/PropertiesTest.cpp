@@ -9,6 +9,7 @@
 #include "app/Atr.h"
 #include "app/AtrCd.h"
 #include "app/FileListView.h"
+#include "app/SearchListView.h"
 #include "app/CatalogTestSupport.h"
 #include "ui_AtrCdForm.h"
 #include "ui_AtrForm.h"
@@ -119,15 +120,22 @@ TEST_F(PropertiesTest, FileDialogFromTheSearchListUsesItsFixedWord)
     TMainForm form(nullptr, data);
     form.FormShow();
     langunit::SetCurrentLanguage(langunit::LangCzech);
-    auto *item = new QTreeWidgetItem(form.ui->SearchView);
-    const QStringList columns = {"found.iso",  "12",   "e: [FOUND]", "3 mb",    "Disc image", "02.02.2002",
-                                 "01.01.2001", "1",    "e:\\isos\\found.iso", "1", "note", "Elsewhere",
-                                 "3145728",    "0",    "0",          "0"};
-    for (int c = 0; c < columns.size(); ++c)
-        item->setText(c, columns[c]);
-    form.ui->SearchView->setCurrentItem(item);
-    item->setSelected(true);
-    form.ActiveControl = form.ui->SearchView;
+    TSearchRow row;
+    row.Name = "found.iso";
+    row.Number = "12";
+    row.Namecd = "e: [FOUND]";
+    row.SizeText = "3 mb";
+    row.TypeName = QStringLiteral("Disc image");
+    row.LastChange = "02.02.2002";
+    row.CreateDate = "01.01.2001";
+    row.FullPath = "e:\\isos\\found.iso";
+    row.Attrib = 1;
+    row.Note = "note";
+    row.Archive = "Elsewhere";
+    row.SizeTech = "3145728";
+    form.ui->SearchView->Model()->SetRows({row});
+    form.ui->SearchView->SelectRow(0);
+    form.ActiveControl = form.ui->SearchView->ActiveView();
     RunProperties<TAtrForm>(form, [](TAtrForm &d) {
         EXPECT_EQ(d.ui->Label1->text(), QStringLiteral("found.iso"));
         EXPECT_EQ(d.ui->Label3->text(), QStringLiteral("Disc image"));

@@ -64,7 +64,7 @@ TEST(TreeFile, LongTextsAndNonAsciiRoundTrip)
 
 TEST(TreeFile, OldCodePageTextIsDecoded)
 {
-    // "Hudba č" written by the old program in Windows-1250.
+    // "Hudba č" in Windows-1250, as a tree file written on Windows holds it.
     const std::string s = Bytes({1, 2, 0, 6, 7}) + "Hudba \xE8" + Bytes({2, 0, 2, 1, 2, 0, 0});
     std::vector<TTreeRecord> back;
     ASSERT_TRUE(DecodeTreeStream(s, back));

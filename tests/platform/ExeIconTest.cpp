@@ -36,7 +36,7 @@ TEST(ExeIcon, ProgramIconToStreamAndBack)
     EXPECT_FALSE(IconFromIconStream(stream).isNull());
 }
 
-// Catalogues written on the old system store 16-colour icons with a palette.
+// Catalogues written on Windows store 16-colour icons with a palette.
 TEST(ExeIcon, PaletteIconStreamsDecode)
 {
     for (uint32_t used : {0u, 2u}) {

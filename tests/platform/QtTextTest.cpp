@@ -6,7 +6,7 @@ TEST(QtText, StoredBytesToQStringAndBack)
 {
     const QString expected = QStringLiteral("Žluťoučký kůň");
     EXPECT_EQ(ToQString("Žluťoučký kůň"), expected);
-    // The same text as an old catalogue stored it, in Windows-1250.
+    // The same text as a catalogue written on Windows stores it, in Windows-1250.
     EXPECT_EQ(ToQString("\x8e\x6c\x75\x9d\x6f\x75\xe8\x6b\xfd\x20\x6b\xf9\xf2"), expected);
     EXPECT_EQ(FromQString(expected), "Žluťoučký kůň");
     EXPECT_EQ(ToQString(FromQString(QString())), QString());

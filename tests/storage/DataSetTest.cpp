@@ -241,8 +241,10 @@ TEST(DataSetFields, ConversionsAndErrors) {
     TField &s = t.FieldByName("s");  // names ignore case
     s.SetAsString("abcdefgh");
     EXPECT_EQ(s.AsString(), "abcde") << "cut to the field's width";
-    s.SetAsString("ab\xC3\xA9\xC3\xA9");  // "abéé": 6 bytes, cut on a character boundary
-    EXPECT_EQ(s.AsString(), "ab\xC3\xA9");
+    s.SetAsString("ab\xC3\xA9\xC3\xA9");  // "abéé": 4 characters in 6 bytes fit a width of 5
+    EXPECT_EQ(s.AsString(), "ab\xC3\xA9\xC3\xA9");
+    s.SetAsString("abcd\xC3\xA9\xC3\xA9");  // "abcdéé": cut after 5 characters
+    EXPECT_EQ(s.AsString(), "abcd\xC3\xA9");
     TField &i = t.FieldByName("I");
     EXPECT_TRUE(i.IsNull());
     EXPECT_EQ(i.AsInteger(), 0);

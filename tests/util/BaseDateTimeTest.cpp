@@ -159,17 +159,18 @@ TEST(BaseDateTime, HostileDayCounts)
 
 TEST(BaseDateTime, LocaleSettingsAreUsable)
 {
-    // The C locale's "%m/%d/%y" and "%H:%M:%S" become our format letters.
+    // The C locale's "%m/%d/%y" and "%H:%M:%S" become our format letters, the year
+    // with four digits.
     const std::string saved = std::setlocale(LC_TIME, nullptr);
     std::setlocale(LC_TIME, "C");
     const FormatSettings c = FormatSettings::FromLocale();
     std::setlocale(LC_TIME, saved.c_str());
-    EXPECT_EQ(c.ShortDateFormat, "mm/dd/yy");
+    EXPECT_EQ(c.ShortDateFormat, "mm/dd/yyyy");
     EXPECT_EQ(c.DateSeparator, '/');
     EXPECT_EQ(c.LongTimeFormat, "hh:nn:ss");
     EXPECT_EQ(c.ShortTimeFormat, "hh:nn");
     EXPECT_EQ(c.LongMonthNames[0], "January");
-    EXPECT_EQ(DateTimeToStr(EncodeDate(2005, 1, 10) + EncodeTime(9, 5, 0, 0), c), "01/10/05 09:05:00");
+    EXPECT_EQ(DateTimeToStr(EncodeDate(2005, 1, 10) + EncodeTime(9, 5, 0, 0), c), "01/10/2005 09:05:00");
 
     // Whatever the locale, the default settings format a date that holds the year.
     const std::string s = DateTimeToStr(EncodeDate(2005, 1, 10) + 0.5);

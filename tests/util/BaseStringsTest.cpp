@@ -49,7 +49,7 @@ TEST(BaseStrings, CharacterTables)
             EXPECT_EQ(t.Upper[t.Lower[i]], i) << i;
         }
     }
-    // With a locale that knows the letters, the old code page's letters get
+    // With a locale that knows the letters, Windows-1250 letters get
     // their cases: 0x8A is "Š", 0x9A is "š".
     if (std::iswupper(L'\u0160')) {
         EXPECT_TRUE(t.CharType[0x8A] & kCharTypeUpper);

@@ -1,0 +1,214 @@
+// Opening and copying a catalogued file while its disc is mounted: the file
+// must be at its catalogued path, and for opening the disc in the drive must
+// be the catalogued one (by its volume serial); otherwise the user is asked to
+// insert it and may try again.
+#include "app/Main.h"
+
+#include <QAction>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QProgressDialog>
+#include <QSaveFile>
+#include <QToolButton>
+#include <QTreeWidget>
+
+#include "app/DiscCommands.h"
+#include "app/FileListView.h"
+#include "app/LangUnit.h"
+#include "app/SearchListView.h"
+#include "platform/Prompt.h"
+#include "platform/QtText.h"
+#include "platform/ShellOpen.h"
+#include "platform/VolumeService.h"
+#include "ui_MainForm.h"
+#include "util/BaseFileUtils.h"
+
+namespace {
+
+QString L(int n)
+{
+    return ToQString(langunit::LangString(n));
+}
+
+// The local file of a stored path, when its drive is there and holds it.
+QString LocalFileOf(const std::string &path)
+{
+    const std::optional<std::string> local = VolumeService::Current().LocalPath(path);
+    if (!local)
+        return {};
+    const QString file = QFile::decodeName(QByteArray::fromStdString(*local));
+    return QFileInfo::exists(file) ? file : QString();
+}
+
+// Files at least this large are copied under a progress dialog.
+constexpr qint64 ProgressFrom = 8 * 1024 * 1024;
+constexpr qint64 Chunk = 1024 * 1024;
+
+} // namespace
+
+qint64 TMainForm::CopyProgressThreshold = ProgressFrom;
+
+void TMainForm::ConnectRunHandlers()
+{
+    connect(ui->RunButton, &QToolButton::clicked, this, Guarded(&TMainForm::RunButtonClick));
+    connect(ui->RunMenu, &QAction::triggered, this, Guarded(&TMainForm::RunButtonClick));
+    connect(ui->CopyButton, &QToolButton::clicked, this, Guarded(&TMainForm::CopyButtonClick));
+    connect(ui->CopyFyleMenu, &QAction::triggered, this, Guarded(&TMainForm::CopyButtonClick));
+    connect(ui->CopyFilePopupMenu, &QAction::triggered, this, Guarded(&TMainForm::CopyButtonClick));
+    connect(ui->OpenPopup, &QAction::triggered, this, Guarded(&TMainForm::OpenPopupClick));
+}
+
+void TMainForm::RunButtonClick()
+{
+    RunFile(RunTarget.Path);
+}
+
+void TMainForm::CopyButtonClick()
+{
+    CopyFileFromCd(RunTarget.Path);
+}
+
+void TMainForm::OpenPopupClick()
+{
+    // The double-click of the list the menu was opened over.
+    if (ui->SearchView->hasFocus()) {
+        SearchViewDblClick();
+        return;
+    }
+    LinksListViewDblClick();
+}
+
+std::string TMainForm::RunCatalogName() const
+{
+    if (ui->SearchView->hasFocus()) {
+        // The row's catalogue column.
+        const TSearchRow *row = ui->SearchView->SelectedRow();
+        return row ? row->Archive : std::string();
+    }
+    return ui->LinksListView->SelectedRow() ? CatalogName : std::string();
+}
+
+void TMainForm::RunFile(const std::string &path)
+{
+    if (path.empty())
+        return;
+    for (;;) {
+        const std::string catalog = RunCatalogName();
+        GetDriveKind(path[0]);
+        const std::string inserted = Scan.VolumeSerial;
+        const std::string stored = Browse.SelectedSerial.empty() ? "0" : Browse.SelectedSerial;
+        const QString local = LocalFileOf(path);
+        if (!local.isEmpty() && (inserted == stored || stored == "0")) {
+            const ShellOpenResult opened = ShellOpen(local);
+            if (!opened.ok)
+                ShowError(FromQString(opened.error));
+            return;
+        }
+        const QString text = L(56) + QStringLiteral(" [") + ToQString(RunTarget.Number) + QStringLiteral("] ") +
+                             L(57) + QStringLiteral("  ") + ToQString(RunTarget.DiscName) + QStringLiteral("  ") +
+                             L(101) + QStringLiteral(" - ") + ToQString(catalog);
+        // Cancel is the default: a key press must not retry forever.
+        if (Prompt::Current().Show(text, L(34), PromptButtons::OkCancel, PromptIcon::Question, PromptResult::Cancel) !=
+            PromptResult::Ok)
+            return;
+    }
+}
+
+void TMainForm::CopyFileFromCd(const std::string &path)
+{
+    if (path.empty())
+        return;
+    QString local;
+    for (;;) {
+        local = LocalFileOf(path);
+        if (!local.isEmpty())
+            break;
+        const QString text = L(56) + QStringLiteral(" [") + ToQString(RunTarget.Number) + QStringLiteral("] ") +
+                             L(57) + QStringLiteral("  ") + ToQString(RunTarget.DiscName);
+        if (Prompt::Current().Show(text, L(34), PromptButtons::OkCancel, PromptIcon::Question, PromptResult::Cancel) !=
+            PromptResult::Ok)
+            return;
+    }
+    std::string name = path;
+    const size_t slash = name.find_last_of('\\');
+    if (slash != std::string::npos)
+        name.erase(0, slash + 1);
+
+    QFileDialog dialog(this);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    // The overwrite question is ours, asked below.
+    dialog.setOptions(QFileDialog::DontConfirmOverwrite | QFileDialog::DontUseNativeDialog);
+    dialog.setDirectory(ToQString(GetDesktopFolder()));
+    dialog.selectFile(ToQString(name));
+    if (ExecModal(dialog) != QDialog::Accepted)
+        return;
+    const QStringList chosen = dialog.selectedFiles();
+    if (chosen.isEmpty() || chosen.front().isEmpty())
+        return;
+    const QString target = chosen.front();
+    const QFileInfo targetInfo(target);
+    if (targetInfo.exists()) {
+        if (targetInfo.isDir() || QFileInfo(local).canonicalFilePath() == targetInfo.canonicalFilePath()) {
+            ShowError(CopyFailedText(FromQString(target)));
+            return;
+        }
+        if (Prompt::Current().Show(ToQString(OverwriteFileText(FromQString(target))), L(34), PromptButtons::YesNo,
+                                   PromptIcon::Question, PromptResult::No) != PromptResult::Yes)
+            return;
+    }
+    const QString error = CopyWithProgress(local, target);
+    if (!error.isEmpty())
+        ShowError(CopyFailedText(FromQString(error)));
+}
+
+QString TMainForm::CopyWithProgress(const QString &from, const QString &to)
+{
+    QFile in(from);
+    if (!in.open(QIODevice::ReadOnly))
+        return from + QStringLiteral(": ") + in.errorString();
+    // The copy is written beside the target and renamed over it only when
+    // complete: a failed or cancelled copy leaves nothing behind.
+    QSaveFile out(to);
+    out.setDirectWriteFallback(false);
+    if (!out.open(QIODevice::WriteOnly))
+        return to + QStringLiteral(": ") + out.errorString();
+    const qint64 total = in.size();
+    std::unique_ptr<QProgressDialog> progress;
+    if (total >= CopyProgressThreshold) {
+        progress = std::make_unique<QProgressDialog>(ToQString(CopyingText(FromQString(QFileInfo(from).fileName()))),
+                                                     L(17), 0, 1000, this);
+        progress->setWindowModality(Qt::WindowModal);
+        progress->setMinimumDuration(0);
+        progress->setValue(0);
+    }
+    QByteArray buffer;
+    qint64 done = 0;
+    for (;;) {
+        buffer = in.read(Chunk);
+        if (buffer.isEmpty()) {
+            if (in.error() != QFileDevice::NoError || (!in.atEnd() && done < total)) {
+                out.cancelWriting();
+                return from + QStringLiteral(": ") + in.errorString();
+            }
+            break;
+        }
+        if (out.write(buffer) != buffer.size()) {
+            const QString reason = out.errorString();
+            out.cancelWriting();
+            return to + QStringLiteral(": ") + reason;
+        }
+        done += buffer.size();
+        if (progress) {
+            progress->setValue(total > 0 ? static_cast<int>(done * 1000 / total) : 1000);
+            if (progress->wasCanceled()) {
+                out.cancelWriting();
+                out.commit();
+                return {};
+            }
+        }
+    }
+    if (!out.commit())
+        return to + QStringLiteral(": ") + out.errorString();
+    return {};
+}

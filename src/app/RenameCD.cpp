@@ -1,0 +1,112 @@
+#include "app/RenameCD.h"
+
+#include <QPushButton>
+
+#include "app/DiscCommands.h"
+#include "app/LangUnit.h"
+#include "app/Main.h"
+#include "platform/Help.h"
+#include "platform/Prompt.h"
+#include "platform/QtText.h"
+#include "ui_RenameCDForm.h"
+
+namespace {
+
+QString L(int n)
+{
+    return ToQString(langunit::LangString(n));
+}
+
+bool SameIgnoringCase(const std::string &a, const std::string &b)
+{
+    return a == b || ToQString(a).compare(ToQString(b), Qt::CaseInsensitive) == 0;
+}
+
+} // namespace
+
+std::string &TRenameCDForm::DiscNamePrefix()
+{
+    static std::string prefix;
+    return prefix;
+}
+
+TRenameCDForm::TRenameCDForm(TMainForm *main)
+    : QDialog(main), ui(new Ui::TRenameCDForm), main_(main), oldName_(main->Browse.CurrentDisc)
+{
+    ui->setupUi(this);
+    setAttribute(Qt::WA_DeleteOnClose);
+    connect(ui->OkButton, &QPushButton::clicked, this, &TRenameCDForm::OkButtonClick);
+    connect(ui->CancelButton, &QPushButton::clicked, this, &TRenameCDForm::close);
+    connect(ui->HelpButton, &QPushButton::clicked, this, [this] {
+        HelpService::ShowContext(ToQString(main_->HelpFile), 21, langunit::CurrentLanguage());
+    });
+    FormShow();
+}
+
+TRenameCDForm::~TRenameCDForm()
+{
+    delete ui;
+}
+
+void TRenameCDForm::FormShow()
+{
+    main_->PaintDialog(this, {ui->Shape1, ui->Label1, ui->Label2});
+    setWindowTitle(L(95));
+    ui->Label1->setText(L(96));
+    ui->Label2->setText(L(97));
+    ui->CancelButton->setText(L(17));
+    ui->HelpButton->setText(L(16));
+    // A name without brackets (an audio CD's title) is edited whole.
+    bracketed_ = oldName_.find('[') != std::string::npos;
+    const QString shown = ToQString(SplitDiscName(oldName_, DiscNamePrefix()));
+    prefix_ = DiscNamePrefix();
+    ui->Edit1->setText(shown);
+    ui->Edit2->setText(shown);
+    ui->Edit2->setFocus();
+}
+
+void TRenameCDForm::OkButtonClick()
+{
+    const std::string text = FromQString(ui->Edit2->text());
+    const QString caption = L(34);
+    if (text.empty()) {
+        Prompt::Current().Show(L(98), caption, PromptButtons::Ok, PromptIcon::Warning);
+        ui->Edit2->setFocus();
+        return;
+    }
+    const std::string newName = bracketed_ ? JoinDiscName(prefix_, text) : text;
+    if (newName == oldName_ || oldName_.empty()) {
+        close();
+        return;
+    }
+    if (newName.size() > DiscNameBytes) {
+        Prompt::Current().Show(ToQString(DiscNameTooLongText()), caption, PromptButtons::Ok, PromptIcon::Warning);
+        ui->Edit2->setFocus();
+        return;
+    }
+    // Disc names are compared as the scan compares them; the disc itself may
+    // change the letter case of its own name.
+    for (const std::string &other : main_->DiscNames()) {
+        if (other != oldName_ && SameIgnoringCase(other, newName)) {
+            Prompt::Current().Show(ToQString(DuplicateDiscNameText()), caption, PromptButtons::Ok,
+                                   PromptIcon::Warning);
+            ui->Edit2->setFocus();
+            return;
+        }
+    }
+    bool renamed = false;
+    try {
+        HourglassCursor busy;
+        renamed = RenameDiscEverywhere(main_->OpenDiscCatalog(), oldName_, newName);
+    } catch (const std::exception &e) {
+        // Nothing was renamed; the dialog stays for another try or Cancel.
+        Prompt::Current().Show(ToQString(e.what()), ToQString(langunit::LangString(67)), PromptButtons::Ok,
+                               PromptIcon::Error);
+        return;
+    }
+    if (renamed) {
+        main_->Browse.CurrentDisc = newName;
+        main_->RebuildCatalogView();
+    }
+    close();
+}
