@@ -425,6 +425,26 @@ public:
     static std::function<std::string(QWidget *parent, const QString &title, const QString &filter)> OpenPictureDialog1;
     // ---- end of the notes and pictures block
 
+    // ---- what the main window shows: status panels, language, geometry,
+    //      tree and list kept on one place (MainView.cpp)
+    // Font and needed width of a status panel's text.
+    QFont StatusPanelFont(int panel) const;
+    int StatusPanelTextWidth(int panel, const QString &text) const;
+    // The texts of the window in the current language, keeping the window's
+    // size, the tree and the place shown (the language dialog's OK).
+    void RelabelInLanguage();
+    // A saved window size made to fit the screen `available`.
+    static QSize ClampWindowSize(int width, int height, const QSize &available);
+    // Selects the tree node of the current path (the deepest one the tree
+    // has), without acting on the selection.
+    void SelectTreeNodeOfCurrentPath();
+    // The status panels of the open disc in the current language.
+    void ShowDiscStatus();
+    void ConnectViewHandlers();
+    // True while a tree click runs: the levels it expands are not the user's.
+    bool TreeClickRunning = false;
+    // ---- end of the view block
+
     // ---- print preparation and reports (MainPrint.cpp, selunit.cpp, report.cpp,
     //      report_cd.cpp, BandReport.cpp)
     void ConnectPrintHandlers();

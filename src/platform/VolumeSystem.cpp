@@ -449,6 +449,7 @@ void SystemVolumeService::Rebuild()
         v.type = DRIVE_FIXED;
         v.ready = true;
         v.mountPoint = folder;
+        v.boundFolder = true;
         if (const VolumeInfo *holder = hold(folder)) {
             v.label = holder->label;
             v.serial = holder->serial;
