@@ -460,6 +460,7 @@ void TMainForm::ConnectHandlers()
     connect(ui->ColapsePopup, &QAction::triggered, this, &TMainForm::CollapseAllNodes);
     ConnectScanHandlers();
     ConnectBrowseHandlers();
+    ConnectCatalogHandlers();
     ConnectSearchHandlers();
     ConnectCddbHandlers();
     ConnectDiscHandlers();
