@@ -345,6 +345,7 @@ public:
     TDiscCatalog OpenDiscCatalog() const;
     // Forgets history, list and tree and shows the catalogue from its tables.
     void RebuildCatalogView();
+    void ShowEmptyCatalogView();
     // Opens the catalogue's tables again from their files and shows it anew.
     bool ReloadCatalog(std::string *error);
     void ConnectTreeEditHandlers();

@@ -110,6 +110,11 @@ void TMainForm::RebuildCatalogView()
         ShowCatalogView();
         return;
     }
+    ShowEmptyCatalogView();
+}
+
+void TMainForm::ShowEmptyCatalogView()
+{
     // No file left: the tree keeps the discs that remain, the rest is empty.
     Browse.CurrentDisc.clear();
     if (HasCatalog())

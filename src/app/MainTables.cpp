@@ -161,8 +161,13 @@ int TMainForm::FileRecordCount() const
 
 void TMainForm::ShowCatalogView()
 {
-    if (FileRecordCount() < 1)
+    if (FileRecordCount() < 1) {
+        // A catalogue without files (one just made, or opened) shows no
+        // disc: nothing of the catalogue shown before may stay in the status
+        // bar, the information panel or the path box.
+        ShowEmptyCatalogView();
         return;
+    }
     LoadTree();
     QTreeWidget *tree = ui->TreeView1;
     if (tree->topLevelItemCount() > 0) {

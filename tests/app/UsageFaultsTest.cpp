@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QComboBox>
+#include <QLabel>
 #include <QDir>
 #include <QFileInfo>
 #include <QLineEdit>
@@ -13,11 +15,13 @@
 #include <functional>
 
 #include "app/BandReport.h"
+#include "app/FileListView.h"
 #include "app/LangUnit.h"
 #include "app/SearchListView.h"
 #include "platform/Prompt.h"
 #include "platform/VolumeService.h"
 #include "ui_MainForm.h"
+#include "widgets/StatusBarCont.h"
 
 #include "DiscTestSupport.h"
 
@@ -186,6 +190,34 @@ TEST(UsageFaults, PdfFileQuestionStartsInAFolderThatExists)
               QDir(QString::fromStdString(home.path().string())).canonicalPath());
     EXPECT_EQ(QDir(withDocuments).canonicalPath(),
               QDir(QString::fromStdString(home.file("Documents"))).canonicalPath());
+}
+
+// A new, empty catalogue made while another was shown: the status bar, the
+// information panel and the path box went on showing the other catalogue's
+// disc, and that disc stayed the current one.
+TEST_F(UsageFaultsTest, NewEmptyCatalogueShowsNothingOfTheCatalogueBefore)
+{
+    TwoDiscs();
+    auto form = Open();
+    ASSERT_EQ(form->Browse.CurrentDisc, "e: [FIRST]");
+    ASSERT_FALSE(form->ui->StatusBar1->Panel(0).Text.isEmpty());
+
+    // What the new-catalogue dialog does once the name is accepted.
+    std::string error;
+    ASSERT_TRUE(form->OpenCatalog(data, "Empty", &error)) << error;
+    form->ui->LinksListView->clear();
+    form->ui->TreeView1->clear();
+    form->FormShow();
+
+    EXPECT_EQ(form->CatalogName, "Empty");
+    EXPECT_EQ(form->Browse.CurrentDisc, "");
+    EXPECT_EQ(form->ui->TreeView1->topLevelItemCount(), 0);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(form->ui->StatusBar1->Panel(i).Text.trimmed().isEmpty())
+            << i << ": " << form->ui->StatusBar1->Panel(i).Text.toStdString();
+    EXPECT_TRUE(form->ui->StaticText1->text().isEmpty());
+    EXPECT_TRUE(form->ui->StaticText2->text().isEmpty());
+    EXPECT_TRUE(form->ui->ComboBox1->currentText().isEmpty());
 }
 
 } // namespace
