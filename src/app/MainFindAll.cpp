@@ -11,7 +11,6 @@
 #include <QToolButton>
 
 #include <algorithm>
-#include <filesystem>
 
 #include "app/BrowseText.h"
 #include "app/CatalogTables.h"
