@@ -177,7 +177,7 @@ std::vector<std::string> TMainForm::CatalogNamesIn(const std::string &folder)
         // The extension from the last dot, exactly ".d": backups (".~d") and
         // names in capitals (".D") are not catalogues.
         const size_t dot = file.rfind('.');
-        if (dot != std::string::npos && file.compare(dot, std::string::npos, ".d") == 0)
+        if (dot != std::string::npos && dot > 0 && file.compare(dot, std::string::npos, ".d") == 0)
             names.push_back(file.substr(0, dot));
     }
     return names;
