@@ -450,8 +450,13 @@ int TFlatCursor::FindFieldIndex(std::string_view name) const
 
 TFlatRecEntry *TFlatCursor::NewEntry()
 {
-    entryStore_.emplace_back();
-    return &entryStore_.back();
+    const size_t block = entryCount_ / EntryBlockSize;
+    if (block == entryBlocks_.size()) {
+        entryBlocks_.push_back(std::make_unique<TFlatRecEntry[]>(EntryBlockSize));
+        const std::pair<uintptr_t, size_t> key{reinterpret_cast<uintptr_t>(entryBlocks_.back().get()), block};
+        blockOrder_.insert(std::upper_bound(blockOrder_.begin(), blockOrder_.end(), key), key);
+    }
+    return &entryBlocks_[block][entryCount_++ % EntryBlockSize];
 }
 
 void TFlatCursor::Release(TFlatRecEntry *entry)
@@ -470,8 +475,11 @@ void TFlatCursor::Clear(bool withFields)
             Release(e);
     Records.clear();
     Records.shrink_to_fit();
-    entryStore_.clear();
-    entryStore_.shrink_to_fit();
+    entryBlocks_.clear();
+    entryBlocks_.shrink_to_fit();
+    blockOrder_.clear();
+    blockOrder_.shrink_to_fit();
+    entryCount_ = 0;
     Counter = 0;
     if (withFields) {
         Fields.clear();
@@ -486,7 +494,17 @@ void TFlatCursor::Clear(bool withFields)
 
 bool TFlatCursor::ContainsEntry(const TFlatRecEntry *entry) const
 {
-    return std::find(Records.begin(), Records.end(), entry) != Records.end();
+    // Every entry handed out is in Records (only Clear drops them, with the blocks), so
+    // membership is a matter of the entry's address lying on a used slot of a block.
+    const uintptr_t at = reinterpret_cast<uintptr_t>(entry);
+    auto it = std::upper_bound(blockOrder_.begin(), blockOrder_.end(), std::pair<uintptr_t, size_t>{at, SIZE_MAX});
+    if (it == blockOrder_.begin())
+        return false;
+    --it;
+    const uintptr_t offset = at - it->first;
+    if (offset >= EntryBlockSize * sizeof(TFlatRecEntry) || offset % sizeof(TFlatRecEntry) != 0)
+        return false;
+    return it->second * EntryBlockSize + offset / sizeof(TFlatRecEntry) < entryCount_;
 }
 
 uint32_t TFlatCursor::StoredSizeOf(const TFlatRecord &record) const
@@ -1176,8 +1194,9 @@ bool TFlatCursor::ReadBody(const uint8_t *p, const uint8_t *end, uint32_t declar
             error = SBufferCorruption;
             return false;
         }
+        TFlatRecord data = TFlatRecord::Pack(Fields, RecordSize, fixed.data(), vars);
         TFlatRecEntry *e = NewEntry();
-        e->Data = TFlatRecord::Pack(Fields, RecordSize, fixed.data(), vars);
+        e->Data = std::move(data);
         e->Status = rsClean;
         e->StoredSize = stored;
         Records.push_back(e);

@@ -207,7 +207,14 @@ private:
     bool ReadBody(const uint8_t *p, const uint8_t *end, uint32_t declared, uint32_t imageSize, std::string &error);
     void Progress(int &last, uint64_t done, uint64_t total);
 
-    std::deque<TFlatRecEntry> entryStore_;
+    // Entries live in fixed blocks that never move, so a pointer stays valid until Clear
+    // and whether an entry belongs to this store is answered from the block addresses
+    // alone (a record is edited or deleted by its entry, on every post).
+    static constexpr size_t EntryBlockSize = 512;
+    std::vector<std::unique_ptr<TFlatRecEntry[]>> entryBlocks_;
+    // (start address, block number), sorted by address.
+    std::vector<std::pair<uintptr_t, size_t>> blockOrder_;
+    size_t entryCount_ = 0;
     // Field positions by upper-cased name, built once with the fields; the first of
     // names equal but for letter case wins.
     std::unordered_map<std::string, int> fieldIndex_;
