@@ -19,6 +19,11 @@
 
 namespace {
 
+// A table file that could not be read (as opposed to one whose bytes are refused).
+class EFlatReadFailure : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
 
 TFieldType FrameworkType(const TFlatField &f)
 {
@@ -1441,12 +1446,21 @@ std::shared_ptr<TFlatShared> TFlatDataset::NewStore()
 
 std::shared_ptr<TFlatShared> TFlatDataset::ReadStore(std::string_view image)
 {
+    TFlatMemorySource source(image);
+    return ReadStore(source);
+}
+
+std::shared_ptr<TFlatShared> TFlatDataset::ReadStore(TFlatImageSource &source)
+{
     auto shared = NewStore();
     if (auto *table = dynamic_cast<TFlatTable *>(this))
         shared->Cursor.Password = table->password_;
     std::string error;
-    if (!shared->Cursor.ReadImage(image, error))
+    if (!shared->Cursor.ReadImage(source, error)) {
+        if (!shared->Cursor.ReadFailure.empty())
+            throw EFlatReadFailure(shared->Cursor.ReadFailure);
         DatabaseError(std::string(SErrorOpeningTable) + error);
+    }
     if (!shared->Cursor.PartialError.empty())
         FlatSession().Notice(shared->Cursor.PartialError);
     return shared;
@@ -1813,22 +1827,18 @@ void TFlatTable::OpenData()
         std::error_code ec;
         if (!std::filesystem::is_regular_file(name, ec))
             fileError(std::filesystem::exists(name, ec) ? "it is not a file" : "it does not exist");
-        // The whole file in one read; the image is parsed in place.
-        std::ifstream in(name, std::ios::binary | std::ios::ate);
-        if (!in)
-            fileError(std::strerror(errno ? errno : EIO));
-        const std::streamoff size = in.tellg();
-        if (size < 0)
-            fileError(std::strerror(errno ? errno : EIO));
-        std::string image(size_t(size), '\0');
-        in.seekg(0);
-        if (!in.read(image.data(), size))
-            fileError("it could not be read whole");
-        fileSize_ = image.size();
+        // The file is parsed as it is read, through one reused buffer.
+        TFlatFileSource source;
+        std::string reason;
+        if (!source.Open(name, reason))
+            fileError(reason);
+        fileSize_ = size_t(source.Size());
         try {
-            AttachStore(ReadStore(image));
+            AttachStore(ReadStore(source));
         } catch (const EFlatFileError &) {
             throw;
+        } catch (const EFlatReadFailure &e) {
+            fileError(e.what());
         } catch (const EDatabaseError &e) {
             // The engine's message stays; the file and the bare reason go with it.
             std::string reason = e.what();

@@ -162,6 +162,8 @@ protected:
     std::shared_ptr<TFlatShared> NewStore();
     // Reads an image into a new store; raises "Error opening table: ..." on failure.
     std::shared_ptr<TFlatShared> ReadStore(std::string_view image);
+    // The same from a source read in pieces; a failed read raises EFlatReadFailure.
+    std::shared_ptr<TFlatShared> ReadStore(TFlatImageSource &source);
     void CloseClonesNoThrow() noexcept;
     void DetachNoThrow() noexcept;
 

@@ -2,7 +2,9 @@
 // The record store of one opened table file: field descriptors, every record with its
 // pending-change state, the notes text and the protection state. It reads and writes the
 // table file image. One store is shared by a table and its clones; each keeps its own view.
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -122,6 +124,52 @@ int FlatCompareText(std::string_view a, std::string_view b, bool caseInsensitive
 // Upper-cases ASCII letters and the Latin letters that FlatCompareText folds.
 std::string FlatUpperCase(std::string_view text);
 
+// The bytes of a table image, read in pieces.
+class TFlatImageSource {
+public:
+    virtual ~TFlatImageSource() = default;
+    virtual uint64_t Size() const = 0;
+    // Up to `n` bytes into `dst`; `got` 0 at the end. False with a reason on a read error.
+    virtual bool Read(uint8_t *dst, size_t n, size_t &got, std::string &reason) = 0;
+};
+
+// Table bytes held in memory.
+class TFlatMemorySource : public TFlatImageSource {
+public:
+    explicit TFlatMemorySource(std::string_view bytes) : bytes_(bytes) {}
+    uint64_t Size() const override { return bytes_.size(); }
+    bool Read(uint8_t *dst, size_t n, size_t &got, std::string &) override
+    {
+        got = std::min(n, bytes_.size() - pos_);
+        if (got)
+            std::memcpy(dst, bytes_.data() + pos_, got);
+        pos_ += got;
+        return true;
+    }
+
+private:
+    std::string_view bytes_;
+    size_t pos_ = 0;
+};
+
+// A table file, read from its start.
+class TFlatFileSource : public TFlatImageSource {
+public:
+    TFlatFileSource() = default;
+    ~TFlatFileSource() override;
+    TFlatFileSource(const TFlatFileSource &) = delete;
+    TFlatFileSource &operator=(const TFlatFileSource &) = delete;
+    bool Open(const std::string &fileName, std::string &reason);
+    uint64_t Size() const override { return size_; }
+    bool Read(uint8_t *dst, size_t n, size_t &got, std::string &reason) override;
+
+private:
+    int fd_ = -1;
+    uint64_t size_ = 0;
+};
+
+class TFlatReadWindow;
+
 class TFlatCursor {
 public:
     TFlatCursor();
@@ -187,6 +235,10 @@ public:
     // Reads an image; on failure, unless PartialOpen, the records read so far are dropped.
     // `failed` tells a rescued partial read from a clean one.
     bool ReadImage(std::string_view image, std::string &error);
+    // The same, from a source read in pieces through one buffer. When the source fails,
+    // ReadFailure holds its reason (and the read fails even with PartialOpen).
+    bool ReadImage(TFlatImageSource &source, std::string &error);
+    std::string ReadFailure;
     // The error text of the last ReadImage that was rescued by PartialOpen (empty when none).
     std::string PartialError;
 
@@ -204,7 +256,7 @@ public:
 private:
     TFlatRecEntry *NewEntry();
     void Release(TFlatRecEntry *entry);
-    bool ReadBody(const uint8_t *p, const uint8_t *end, uint32_t declared, uint32_t imageSize, std::string &error);
+    bool ReadBody(TFlatReadWindow &window, uint32_t declared, uint32_t imageSize, std::string &error);
     void Progress(int &last, uint64_t done, uint64_t total);
 
     // Entries live in fixed blocks that never move, so a pointer stays valid until Clear
