@@ -849,9 +849,42 @@ std::string NewGuidText()
 
 } // namespace
 
+namespace {
+
+// Collects the image in a string.
+class TStringSink : public TFlatImageSink {
+public:
+    explicit TStringSink(std::string &image) : image_(image) {}
+    bool Append(const uint8_t *data, size_t size) override
+    {
+        image_.append(reinterpret_cast<const char *>(data), size);
+        return true;
+    }
+    bool Patch(uint64_t offset, const uint8_t *data, size_t size) override
+    {
+        std::memcpy(image_.data() + offset, data, size);
+        return true;
+    }
+
+private:
+    std::string &image_;
+};
+
+} // namespace
+
 bool TFlatCursor::WriteImage(std::string &image, std::string &error)
 {
     image.clear();
+    TStringSink sink(image);
+    if (!WriteImage(sink, error)) {
+        image.clear();
+        return false;
+    }
+    return true;
+}
+
+bool TFlatCursor::WriteImage(TFlatImageSink &sink, std::string &error)
+{
     // Refuse what the reader would refuse, before anything is produced.
     if (NotesText.size() > FlatMaxNotesLength) {
         error = Fmt(SNotesTooLong, int(std::min<size_t>(NotesText.size(), INT32_MAX)));
@@ -876,9 +909,12 @@ bool TFlatCursor::WriteImage(std::string &image, std::string &error)
         error = SImageTooLarge;
         return false;
     }
-    image.resize(size_t(estimate));
-    auto *base = reinterpret_cast<uint8_t *>(image.data());
+    // The image is produced through one reused buffer and handed over piece by piece.
+    size_t capacity = std::max<size_t>(size_t(4) << 20, size_t(headerSize) + 3 + NotesText.size());
+    std::unique_ptr<uint8_t[]> buffer(new uint8_t[capacity]);
+    uint8_t *base = buffer.get();
     uint8_t *p = base;
+    uint64_t flushed = 0; // bytes handed over before base
     PutU32(p, 0);
     p[4] = isProtected ? 'P' : 'S';
     p += 5;
@@ -896,14 +932,29 @@ bool TFlatCursor::WriteImage(std::string &image, std::string &error)
         p += 40;
         Protected = true;
     }
-    uint8_t *countPlace = p;
+    const uint64_t countAt = uint64_t(p - base);
     PutU32(p, 0);
     PutU32(p + 4, uint32_t(Fields.size()));
     PutU32(p + 8, uint32_t(Description.size()));
     p += 12;
     std::memcpy(p, Description.data(), Description.size());
     p += Description.size();
-    uint8_t *body = p;
+    const uint64_t bodyAt = uint64_t(p - base);
+    TSapphire bodyCipher;
+    if (isProtected)
+        bodyCipher.Initialize(guid);
+    // Hands the buffer over (the body enciphered) and starts it again.
+    const auto flush = [&]() {
+        const uint64_t end = flushed + uint64_t(p - base);
+        if (isProtected && end > bodyAt) {
+            const uint64_t from = std::max(bodyAt, flushed);
+            bodyCipher.EncryptBuffer(base + (from - flushed), size_t(end - from));
+        }
+        const bool ok = sink.Append(base, size_t(p - base));
+        flushed = end;
+        p = base;
+        return ok;
+    };
     if (!NotesText.empty()) {
         *p++ = '*';
         const uint16_t len = uint16_t(NotesText.size());
@@ -921,19 +972,16 @@ bool TFlatCursor::WriteImage(std::string &image, std::string &error)
         if (e->Status != rsDeleted && e->Status != rsDead && e->Data) {
             const uint64_t bound =
                 F + fixedMax + (e->Data.BlockSize() - 4 - RecordSize) + uint64_t(4) * varCount;
-            if (uint64_t(reinterpret_cast<uint8_t *>(image.data()) + image.size() - p) < bound) {
-                const size_t at = size_t(p - base), countOff = size_t(countPlace - base),
-                             bodyOff = size_t(body - base);
-                if (at + bound > UINT32_MAX) {
-                    image.clear();
-                    error = SImageTooLarge;
+            if (uint64_t(capacity - size_t(p - base)) < bound) {
+                if (!flush()) {
+                    error = sink.Reason;
                     return false;
                 }
-                image.resize(std::max<size_t>(image.size() * 3 / 2, at + size_t(bound)));
-                base = reinterpret_cast<uint8_t *>(image.data());
-                p = base + at;
-                countPlace = base + countOff;
-                body = base + bodyOff;
+                if (capacity < bound) {
+                    capacity = size_t(bound);
+                    buffer.reset(new uint8_t[capacity]);
+                    base = p = buffer.get();
+                }
             }
             uint8_t *lens = p;
             p += F;
@@ -978,7 +1026,6 @@ bool TFlatCursor::WriteImage(std::string &image, std::string &error)
                     const std::string_view v = e->Data.Var(f);
                     // Refuse what the reader would refuse, before anything reaches a file.
                     if (v.size() > (f.TypeCode == fftString ? FlatMaxStringLength : FlatMaxBlobLength)) {
-                        image.clear();
                         error = Fmt(f.TypeCode == fftString ? SStringWrongLength : SBlobWrongLength,
                                     f.Name.c_str(), int(std::min<size_t>(v.size(), INT32_MAX)), int(written + 1));
                         return false;
@@ -997,20 +1044,27 @@ bool TFlatCursor::WriteImage(std::string &image, std::string &error)
                 p += (len == 4 && IsFlatVarType(f.TypeCode)) ? 4 + GetU32(p) : len;
             }
             ++written;
+            if (flushed + uint64_t(p - base) > UINT32_MAX) {
+                error = SImageTooLarge;
+                return false;
+            }
         }
         Progress(last, i + 1, total);
     }
-    const size_t length = size_t(p - base);
-    const size_t countAt = size_t(countPlace - base);
-    const size_t bodyAt = size_t(body - base);
-    image.resize(length);
-    base = reinterpret_cast<uint8_t *>(image.data());
-    PutU32(base + countAt, written);
-    PutU32(base, uint32_t(length));
-    if (isProtected) {
-        TSapphire &cipher = FlatSession().Cipher;
-        cipher.Initialize(guid);
-        cipher.EncryptBuffer(base + bodyAt, length - bodyAt);
+    if (!flush()) {
+        error = sink.Reason;
+        return false;
+    }
+    uint8_t word[4];
+    PutU32(word, written);
+    if (!sink.Patch(countAt, word, 4)) {
+        error = sink.Reason;
+        return false;
+    }
+    PutU32(word, uint32_t(flushed));
+    if (!sink.Patch(0, word, 4)) {
+        error = sink.Reason;
+        return false;
     }
     return true;
 }
@@ -1344,6 +1398,27 @@ bool TFlatCursor::ReadBody(TFlatReadWindow &w, uint32_t declared, uint32_t image
 // ---------------------------------------------------------------------------------------
 // Saving
 
+namespace {
+
+// Writes the image to a temporary file as it is produced.
+class TFileSink : public TFlatImageSink {
+public:
+    TTempFileWriter File;
+    bool Failed = false;
+    bool Append(const uint8_t *data, size_t size) override
+    {
+        Failed = Failed || !File.Append(data, size, Reason);
+        return !Failed;
+    }
+    bool Patch(uint64_t offset, const uint8_t *data, size_t size) override
+    {
+        Failed = Failed || !File.Patch(offset, data, size, Reason);
+        return !Failed;
+    }
+};
+
+} // namespace
+
 std::string FlatBackupName(const std::string &fileName)
 {
     std::filesystem::path backup(fileName);
@@ -1356,18 +1431,28 @@ bool TFlatCursor::SaveToFile(const std::string &fileName, TFlatSaveOptions optio
 {
     if (options & savSortOnIndex)
         SortRecords(indexFieldNames, caseInsensitive);
-    std::string image;
-    if (!WriteImage(image, error))
-        return false;
-    // The new table goes to a flushed temporary file first. With the backup option the
+    // The new table goes to a flushed temporary file first, written as it is produced. With the backup option the
     // file being replaced is kept under a second temporary name (a link, or a flushed
     // copy) before anything is renamed, so that neither the table nor its backup is
     // ever seen half written: the table is renamed into place, and only then the
     // backup. When a step fails, what was renamed is put back.
     std::string reason, tmpNew;
-    if (!WriteTempFileBeside(fileName, image, tmpNew, reason)) {
-        error = Fmt(SCannotCreateFile, fileName.c_str(), reason.c_str());
-        return false;
+    {
+        TFileSink sink;
+        if (!sink.File.Begin(fileName, reason)) {
+            error = Fmt(SCannotCreateFile, fileName.c_str(), reason.c_str());
+            return false;
+        }
+        if (!WriteImage(sink, error)) {
+            // A refused value keeps its own message; a failed write names the file.
+            if (sink.Failed)
+                error = Fmt(SCannotCreateFile, fileName.c_str(), sink.Reason.c_str());
+            return false;
+        }
+        if (!sink.File.Finish(tmpNew, reason)) {
+            error = Fmt(SCannotCreateFile, fileName.c_str(), reason.c_str());
+            return false;
+        }
     }
     std::string tmpOld;
     const std::string backup = FlatBackupName(fileName);

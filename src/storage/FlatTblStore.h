@@ -170,6 +170,16 @@ private:
 
 class TFlatReadWindow;
 
+// Takes a table image as it is produced.
+class TFlatImageSink {
+public:
+    virtual ~TFlatImageSink() = default;
+    virtual bool Append(const uint8_t *data, size_t size) = 0;
+    // Rewrites bytes already appended.
+    virtual bool Patch(uint64_t offset, const uint8_t *data, size_t size) = 0;
+    std::string Reason; // why the last call failed
+};
+
 class TFlatCursor {
 public:
     TFlatCursor();
@@ -232,6 +242,8 @@ public:
     // Writes the whole image into `image` (replacing its content). False with an error
     // text when the store holds a value that the reader would refuse; then `image` is empty.
     bool WriteImage(std::string &image, std::string &error);
+    // The same, handed to `sink` in pieces produced through one reused buffer.
+    bool WriteImage(TFlatImageSink &sink, std::string &error);
     // Reads an image; on failure, unless PartialOpen, the records read so far are dropped.
     // `failed` tells a rescued partial read from a clean one.
     bool ReadImage(std::string_view image, std::string &error);
