@@ -4,7 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
+
+#include <unistd.h>
 
 #include "storage/FlatConst.h"
 #include "storage/FlatTblStore.h"
@@ -157,6 +162,63 @@ TEST(FlatStreamRead, AFailedReadIsReportedAndKeepsNothingEvenWhenPartialOpen)
         EXPECT_EQ(c.RecordCount(), 0);
         EXPECT_TRUE(c.PartialError.empty());
     }
+}
+
+} // namespace
+
+namespace {
+
+TEST(FlatStreamWrite, ASavedFileHoldsTheImageBytesAcrossManyBuffers)
+{
+    // More than the writer's buffer several times over, with a BLOB larger than it.
+    const std::string img = MakeImage(90000, "", 45000, (size_t(5) << 20) + 3);
+    ASSERT_GT(img.size(), size_t(8) << 20);
+    TFlatCursor c;
+    std::string err;
+    ASSERT_TRUE(c.ReadImage(img, err)) << err;
+    std::string again;
+    ASSERT_TRUE(c.WriteImage(again, err)) << err;
+    EXPECT_EQ(again, img);
+    const std::string file = std::filesystem::temp_directory_path() /
+                             ("flat_stream_write_" + std::to_string(::getpid()) + ".d");
+    ASSERT_TRUE(c.SaveToFile(file, 0, false, "", err)) << err;
+    std::ifstream in(file, std::ios::binary);
+    const std::string saved((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::filesystem::remove(file);
+    EXPECT_EQ(saved, img);
+}
+
+TEST(FlatStreamWrite, AProtectedImageAcrossManyBuffersReadsBack)
+{
+    const std::string img = MakeImage(200000, "write-pw");
+    ASSERT_GT(img.size(), size_t(6) << 20);
+    FlatSession().AddPassword("write-pw");
+    TFlatCursor c;
+    std::string err;
+    ASSERT_TRUE(c.ReadImage(img, err)) << err;
+    FlatSession().RemovePassword("write-pw");
+    ASSERT_EQ(c.RecordCount(), 200000);
+    EXPECT_EQ(c.Entry(199999)->Data.Var(c.Fields[2]), std::string(199999 % 37, char('a' + 199999 % 26)));
+    EXPECT_EQ(c.NotesText, "the notes");
+}
+
+TEST(FlatStreamWrite, AValueTheReaderWouldRefuseLeavesNoFile)
+{
+    TFlatCursor c;
+    std::string err;
+    ASSERT_TRUE(c.ReadImage(MakeImage(10), err)) << err;
+    TFlatRecord r = c.Entry(5)->Data;
+    r.SetVar(c.Fields, c.RecordSize, c.Fields[2], std::string(FlatMaxStringLength + 1, 'x'));
+    ASSERT_TRUE(c.PutRecord(r, c.Entry(5), err)) << err;
+    const auto dir = std::filesystem::temp_directory_path() / ("flat_refuse_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    EXPECT_FALSE(c.SaveToFile((dir / "t.d").string(), 0, false, "", err));
+    EXPECT_NE(err.find("Text"), std::string::npos) << err;
+    EXPECT_TRUE(std::filesystem::is_empty(dir));
+    std::filesystem::remove_all(dir);
+    std::string image = "left over";
+    EXPECT_FALSE(c.WriteImage(image, err));
+    EXPECT_TRUE(image.empty());
 }
 
 } // namespace
