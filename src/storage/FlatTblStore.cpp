@@ -195,20 +195,38 @@ TFlatRecord TFlatRecord::Pack(const std::vector<TFlatField> &fields, uint32_t re
 void TFlatRecord::SetVar(const std::vector<TFlatField> &fields, uint32_t recordSize, const TFlatField &field,
                          std::string_view bytes)
 {
-    std::vector<std::string_view> vars;
+    // One new block, the values laid out in field order as Pack does; `bytes` may point
+    // into this record, so the old block goes only once the new one is complete.
+    uint64_t total = uint64_t(recordSize) + 4;
+    for (const auto &f : fields)
+        if (f.VarIndex >= 0)
+            total += f.VarIndex == field.VarIndex ? bytes.size() : Var(f).size();
+    if (total > UINT32_MAX)
+        throw std::length_error("record too large");
+    auto *fresh = static_cast<uint8_t *>(std::malloc(size_t(total)));
+    if (!fresh)
+        throw std::bad_alloc();
+    PutU32(fresh, uint32_t(total));
+    if (block_)
+        std::memcpy(fresh + 4, Fixed(), recordSize);
+    else
+        std::memset(fresh + 4, 0, recordSize);
+    uint32_t pos = recordSize + 4;
     for (const auto &f : fields) {
         if (f.VarIndex < 0)
             continue;
-        if (size_t(f.VarIndex) >= vars.size())
-            vars.resize(size_t(f.VarIndex) + 1);
-        vars[size_t(f.VarIndex)] = (f.VarIndex == field.VarIndex) ? bytes : Var(f);
+        const std::string_view v = f.VarIndex == field.VarIndex ? bytes : Var(f);
+        uint8_t *slot = fresh + 4 + f.Offset;
+        std::memset(slot, 0, f.Size);
+        if (!v.empty()) {
+            std::memcpy(fresh + pos, v.data(), v.size());
+            PutU32(slot, pos);
+            PutU32(slot + LengthSlot(f), uint32_t(v.size()));
+            pos += uint32_t(v.size());
+        }
     }
-    TFlatRecord fresh = block_ ? Pack(fields, recordSize, Fixed(), vars) : TFlatRecord();
-    if (!block_) {
-        TFlatRecord zero = Make(recordSize);
-        fresh = Pack(fields, recordSize, zero.Fixed(), vars);
-    }
-    *this = std::move(fresh);
+    std::free(block_);
+    block_ = fresh;
 }
 
 // ---------------------------------------------------------------------------------------
