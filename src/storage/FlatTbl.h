@@ -100,6 +100,8 @@ public:
     // The store this data set views (none while closed).
     TFlatCursor *Cursor() const { return shared_ ? &shared_->Cursor : nullptr; }
     const std::vector<TFlatDataset *> &Clones() const { return clones_; }
+    // The store record under the cursor while browsing (none otherwise).
+    const TFlatRecord *BrowseRecord();
 
 protected:
     struct TFlatBuffer : TRecordBuffer {
@@ -249,6 +251,7 @@ protected:
 
 private:
     friend class TFlatDataset;
+    struct TRecordCopier;
     std::string tableName_;
     TFlatLoadMode loadMode_ = lmClear;
     TFlatTable *cloneDS_ = nullptr;
