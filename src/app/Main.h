@@ -6,16 +6,19 @@
 #include <QIcon>
 #include <QMainWindow>
 #include <QPixmap>
+#include <QPointer>
 
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/DiscCommands.h"
 #include "app/MainBrowse.h"
 #include "app/MainScan.h"
+#include "app/MainSearch.h"
 #include "app/MainState.h"
 #include "app/Settings.h"
 #include "app/TreeFile.h"
@@ -33,9 +36,12 @@ class QRect;
 class QTreeWidget;
 class QTreeWidgetItem;
 class TSplashForm;
+class TPrintPrepareForm;
+struct TPrintRow;
 class TStatusBarCont;
 class TNewRecordForm;
 class TCddb;
+class TThemeManager;
 struct TFileRow;
 
 namespace Ui {
@@ -203,6 +209,63 @@ public:
     int InfoPanelFlag = 0;                     // 1 while the information panel is shown
     // ---- end of the browse block
 
+    // ---- search: criteria, record filter, results, find in all catalogues
+    //      (MainFilter.cpp, MainSearch.cpp, MainFindAll.cpp)
+    void ConnectSearchHandlers();
+    // A search text without one leading and one trailing "*".
+    std::string TrimMask(const std::string &text) const;
+    // Reads the date and size controls into the search state (raising
+    // ESearchConvertError for a text that does not convert) and installs the
+    // matching filter method on `table` when a date or size is chosen.
+    void SetSearchCriteria(TDataSet *table);
+    // The text of the search panel's date box 1 (from) or 2 (to).
+    std::string SearchDateText(int which) const;
+    // Binds the search table's fields and the panel's choices for one
+    // filtering pass over `table`.
+    void PrepareSearchPass(TDataSet &table);
+    // The filter method for the case option and the chosen criteria.
+    TDataSet::TFilterRecordEvent SearchFilterMethod(bool exact, bool date, bool size);
+    void FlatTable1FilterRecord_Case(TDataSet *DataSet, bool &Accept);
+    void FlatTable1FilterRecord_Size(TDataSet *DataSet, bool &Accept);
+    void FlatTable1FilterRecord_Size_Case(TDataSet *DataSet, bool &Accept);
+    void FlatTable1FilterRecord_Time(TDataSet *DataSet, bool &Accept);
+    void FlatTable1FilterRecord_Time_Case(TDataSet *DataSet, bool &Accept);
+    void FlatTable1FilterRecord_Time_Size(TDataSet *DataSet, bool &Accept);
+    void FlatTable1FilterRecord_Time_Size_Case(TDataSet *DataSet, bool &Accept);
+    void RadioButton5Click();
+    void RadioButton10Click();
+    void SpeedButton1Click();
+    void SpeedButton2Click();
+    void FindButtonClick();
+    void FindMenuClick();
+    void FilterButtonClick();
+    // Adds the records `table` shows to the result list (emptying it first in
+    // a single-catalogue search).
+    void LoadFilterTable(TDataSet &table);
+    void LoadFindAllTable(TExMemoryData &table);
+    // The result notice with `text`, shown over the criteria.
+    void ShowSearchNotice(const QString &text);
+    void SearchViewClick();
+    void SearchViewDblClick();
+    void ShowSearchNote();
+    void ComboBox2Change();
+    void SpeedButton3Click();
+    void SpeedButton4Click();
+    void FindAllButtonClick();
+    void FindAllMenuClick();
+    void FindAll();
+    // The catalogue files of a folder: entries whose extension is exactly ".d".
+    static std::vector<std::string> CatalogFilesOf(const std::string &folder);
+    // The browse texts of the status bar, as a disc's opening left them.
+    void RestoreBrowseStatus(bool numberOnlyWhenSet);
+    TSearchState Search;
+    std::unique_ptr<TFlatTable> FindAllTable;          // one catalogue at a time, during a search of all
+    std::unique_ptr<TDataSource> FindAllSource;
+    std::unique_ptr<TExMemoryData> FindAllResultTable; // the listed records of a search of all catalogues
+    std::vector<std::string> FindAllResultCatalogs;    // the catalogue of each of its records
+    std::vector<std::string> FindAllSkipped;           // catalogue files the last search could not read
+    // ---- end of the search block
+
     // ---- damaged catalogue at start, read-only mode, first start (MainCatalogGuard.cpp)
     // True while the open catalogue is what could be read of a damaged one:
     // no scan, no table or tree save, and the settings keep the catalogue
@@ -315,6 +378,48 @@ public:
     // Runs a modal dialog for a file name to open; tests replace it.
     static std::function<std::string(QWidget *parent, const QString &title, const QString &filter)> OpenPictureDialog1;
     // ---- end of the notes and pictures block
+
+    // ---- visual theme (created in FormCreate, owned by the window)
+    TThemeManager *ThemeManager1 = nullptr;
+    // ---- end of the theme block
+
+    // ---- what the main window shows: status panels, language, geometry,
+    //      tree and list kept on one place (MainView.cpp)
+    // Font and needed width of a status panel's text.
+    QFont StatusPanelFont(int panel) const;
+    int StatusPanelTextWidth(int panel, const QString &text) const;
+    // The texts of the window in the current language, keeping the window's
+    // size, the tree and the place shown (the language dialog's OK).
+    void RelabelInLanguage();
+    // A saved window size made to fit the screen `available`.
+    static QSize ClampWindowSize(int width, int height, const QSize &available);
+    // Selects the tree node of the current path (the deepest one the tree
+    // has), without acting on the selection.
+    void SelectTreeNodeOfCurrentPath();
+    // The status panels of the open disc in the current language.
+    void ShowDiscStatus();
+    void ConnectViewHandlers();
+    // True while a tree click runs: the levels it expands are not the user's.
+    bool TreeClickRunning = false;
+    // ---- end of the view block
+
+    // ---- print preparation and reports (MainPrint.cpp, selunit.cpp, report.cpp,
+    //      report_cd.cpp, BandReport.cpp)
+    void ConnectPrintHandlers();
+    void PrintButtonClick();
+    // Admits the records whose Path holds the current path (its sub-folders too).
+    void PrintExmemoryDataFilterRecord(TDataSet *DataSet, bool &Accept);
+    // The rows of the search result list in list order, and its selected row,
+    // as the print wizard copies them; whether `source` is that list's view.
+    std::vector<TPrintRow> PrintSearchRows() const;
+    std::optional<TPrintRow> PrintSearchSelectedRow() const;
+    bool IsSearchListView(const QObject *source) const;
+    QPointer<TPrintPrepareForm> PrintPrepareForm; // the wizard while it is open
+signals:
+    // The open catalogue was closed or replaced by another.
+    void CatalogChanged();
+public:
+    // ---- end of the print block
 
     // ---- state shared with the dialogs
     std::string DataFolder;

@@ -15,6 +15,7 @@
 #include "app/DiscCommands.h"
 #include "app/FileListView.h"
 #include "app/LangUnit.h"
+#include "app/SearchListView.h"
 #include "platform/Prompt.h"
 #include "platform/QtText.h"
 #include "platform/ShellOpen.h"
@@ -71,8 +72,7 @@ void TMainForm::OpenPopupClick()
 {
     // The double-click of the list the menu was opened over.
     if (ui->SearchView->hasFocus()) {
-        if (QTreeWidgetItem *item = ui->SearchView->currentItem())
-            emit ui->SearchView->itemDoubleClicked(item, 0);
+        SearchViewDblClick();
         return;
     }
     LinksListViewDblClick();
@@ -81,9 +81,9 @@ void TMainForm::OpenPopupClick()
 std::string TMainForm::RunCatalogName() const
 {
     if (ui->SearchView->hasFocus()) {
-        if (QTreeWidgetItem *item = ui->SearchView->currentItem())
-            return FromQString(item->text(10));
-        return {};
+        // The row's catalogue column.
+        const TSearchRow *row = ui->SearchView->SelectedRow();
+        return row ? row->Archive : std::string();
     }
     return ui->LinksListView->SelectedRow() ? CatalogName : std::string();
 }
