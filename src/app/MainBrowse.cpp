@@ -252,7 +252,15 @@ void TMainForm::LoadToWork()
     if (FlatTable1 && FlatTable1->Active()) {
         FlatTable1->SetFiltered(true); // rebuilds the view for the current disc
         FlatTable1->First();
-        WorkTable->CopyFromDataSet(FlatTable1.get(), 0);
+        // Nothing watches single fields of the fresh work table: it takes whole records.
+        WorkTable->DisableControls();
+        try {
+            WorkTable->CopyFromDataSet(FlatTable1.get(), 0);
+        } catch (...) {
+            WorkTable->EnableControls();
+            throw;
+        }
+        WorkTable->EnableControls();
     }
     WorkTable->First();
     const int count = WorkTable->RecordCount();

@@ -1156,6 +1156,8 @@ void TDataSet::DataEvent(TDataEvent event, TField *field, int info) {
 }
 
 void TDataSet::SendEvent(TDataEvent event, TField *field, int info) {
+    if (sources_.empty()) return;
+    // A listener may detach others (or itself) while told: walk a copy, skip the gone.
     const auto sources = sources_;
     for (TDataSource *s : sources)
         if (std::find(sources_.begin(), sources_.end(), s) != sources_.end()) s->DataEvent(event, field, info);

@@ -66,18 +66,34 @@ public:
 // position given for a name wins, so lookups find the first of equal names.
 class TNameIndex {
 public:
-    void Clear() { map_.clear(); }
-    void Add(const std::string &name, int position) { map_.emplace(Key(name), position); }
+    void Clear()
+    {
+        map_.clear();
+        lastName_.clear();
+        lastPos_ = -2;
+    }
+    void Add(const std::string &name, int position)
+    {
+        map_.emplace(Key(name), position);
+        lastPos_ = -2;
+    }
     void Reserve(size_t count) { map_.reserve(count); }
     int Find(const std::string &name) const
     {
+        // Filters look the same name up for every record: the last answer is kept.
+        if (lastPos_ != -2 && name == lastName_)
+            return lastPos_;
         const auto it = map_.find(Key(name));
-        return it == map_.end() ? -1 : it->second;
+        lastName_ = name;
+        lastPos_ = it == map_.end() ? -1 : it->second;
+        return lastPos_;
     }
 
 private:
     static std::string Key(const std::string &name);
     std::unordered_map<std::string, int> map_;
+    mutable std::string lastName_;
+    mutable int lastPos_ = -2; // -2: nothing kept
 };
 
 // ---------------------------------------------------------------- small sets

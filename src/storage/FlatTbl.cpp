@@ -19,6 +19,11 @@
 
 namespace {
 
+// A table file that could not be read (as opposed to one whose bytes are refused).
+class EFlatReadFailure : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
 
 TFieldType FrameworkType(const TFlatField &f)
 {
@@ -1149,6 +1154,14 @@ const TFlatField *TFlatDataset::StoreField(const TField *field) const
     return &shared_->Cursor.Fields[size_t(field->Offset)];
 }
 
+const TFlatRecord *TFlatDataset::BrowseRecord()
+{
+    if (State() != dsBrowse)
+        return nullptr;
+    auto *b = static_cast<TFlatBuffer *>(ActiveBuffer());
+    return b && b->Rec ? &b->Rec : nullptr;
+}
+
 const TFlatRecord *TFlatDataset::RecordForState(TFlatBuffer *&calcOwner)
 {
     calcOwner = nullptr;
@@ -1441,12 +1454,21 @@ std::shared_ptr<TFlatShared> TFlatDataset::NewStore()
 
 std::shared_ptr<TFlatShared> TFlatDataset::ReadStore(std::string_view image)
 {
+    TFlatMemorySource source(image);
+    return ReadStore(source);
+}
+
+std::shared_ptr<TFlatShared> TFlatDataset::ReadStore(TFlatImageSource &source)
+{
     auto shared = NewStore();
     if (auto *table = dynamic_cast<TFlatTable *>(this))
         shared->Cursor.Password = table->password_;
     std::string error;
-    if (!shared->Cursor.ReadImage(image, error))
+    if (!shared->Cursor.ReadImage(source, error)) {
+        if (!shared->Cursor.ReadFailure.empty())
+            throw EFlatReadFailure(shared->Cursor.ReadFailure);
         DatabaseError(std::string(SErrorOpeningTable) + error);
+    }
     if (!shared->Cursor.PartialError.empty())
         FlatSession().Notice(shared->Cursor.PartialError);
     return shared;
@@ -1813,22 +1835,18 @@ void TFlatTable::OpenData()
         std::error_code ec;
         if (!std::filesystem::is_regular_file(name, ec))
             fileError(std::filesystem::exists(name, ec) ? "it is not a file" : "it does not exist");
-        // The whole file in one read; the image is parsed in place.
-        std::ifstream in(name, std::ios::binary | std::ios::ate);
-        if (!in)
-            fileError(std::strerror(errno ? errno : EIO));
-        const std::streamoff size = in.tellg();
-        if (size < 0)
-            fileError(std::strerror(errno ? errno : EIO));
-        std::string image(size_t(size), '\0');
-        in.seekg(0);
-        if (!in.read(image.data(), size))
-            fileError("it could not be read whole");
-        fileSize_ = image.size();
+        // The file is parsed as it is read, through one reused buffer.
+        TFlatFileSource source;
+        std::string reason;
+        if (!source.Open(name, reason))
+            fileError(reason);
+        fileSize_ = size_t(source.Size());
         try {
-            AttachStore(ReadStore(image));
+            AttachStore(ReadStore(source));
         } catch (const EFlatFileError &) {
             throw;
+        } catch (const EFlatReadFailure &e) {
+            fileError(e.what());
         } catch (const EDatabaseError &e) {
             // The engine's message stays; the file and the bare reason go with it.
             std::string reason = e.what();
@@ -1906,6 +1924,130 @@ void TFlatTable::CommitChanges()
         cloneDS_->Database()->Leave(cloneDS_->Database()->changed_, cloneDS_);
 }
 
+// Copies a source record into a new record of this table in one step, where that gives
+// exactly what copying field by field gives: both tables lay their records out alike,
+// each field is copied to its own twin, and nothing watches single fields (no handlers,
+// defaults, calculated or read-only fields, and the controls disabled, so no change
+// event reaches anyone). A record whose values the field setters would change (a text
+// longer than its width or holding a NUL, a short text that is not plain ASCII) is left
+// to the field-by-field copy.
+struct TFlatTable::TRecordCopier {
+    bool Ready = false;
+    TFlatDataset *From = nullptr;
+    TField *AnyTarget = nullptr;
+    struct Slot {
+        const TFlatField *Field;
+        size_t Width; // String and SmallStr: the narrower of the two widths
+    };
+    std::vector<Slot> Slots;
+
+    template <typename Pair> void Prepare(TFlatTable &to, TDataSet *source, const std::vector<Pair> &pairs)
+    {
+        From = dynamic_cast<TFlatDataset *>(source);
+        if (!From || !From->Cursor() || !to.Cursor() || !to.ControlsDisabled() || to.OnNewRecord ||
+            to.AfterInsert || to.OnCalcFields || !to.masterFields_.empty())
+            return;
+        const TFlatCursor &a = *From->Cursor(), &b = *to.Cursor();
+        if (a.RecordSize != b.RecordSize || a.Fields.size() != b.Fields.size() || pairs.size() != b.Fields.size() ||
+            size_t(to.FieldCount()) != b.Fields.size())
+            return;
+        for (size_t i = 0; i < b.Fields.size(); ++i) {
+            const TFlatField &x = a.Fields[i], &y = b.Fields[i];
+            if (x.TypeCode != y.TypeCode || x.Size != y.Size || x.Offset != y.Offset || x.MaxLength != y.MaxLength ||
+                x.VarIndex != y.VarIndex)
+                return;
+        }
+        std::vector<bool> seen(b.Fields.size(), false);
+        for (const Pair &p : pairs) {
+            TField &f = *p.from, &t = *p.to;
+            if (f.Offset < 0 || t.Offset != f.Offset || size_t(t.Offset) >= b.Fields.size() || seen[size_t(t.Offset)] ||
+                f.DataType() != t.DataType() || t.ReadOnly || t.OnValidate || t.OnChange ||
+                !t.DefaultExpression.empty() || t.Calculated())
+                return;
+            seen[size_t(t.Offset)] = true;
+            const TFlatField &sf = b.Fields[size_t(t.Offset)];
+            switch (sf.TypeCode) {
+            case fftSmallInt:
+            case fftInteger:
+            case fftInt64:
+            case fftSmallStr:
+            case fftString:
+            case fftBlob:
+            case fftMemo:
+            case fftFmtMemo:
+            case fftGraphic:
+                break;
+            default: // conversions through a value may change these bytes
+                return;
+            }
+            if (IsBlobType(t.DataType()) != IsFlatBlobType(sf.TypeCode))
+                return;
+            const size_t width = t.DataType() == ftString ? size_t(t.Size()) : SIZE_MAX;
+            Slots.push_back({&sf, std::min<size_t>(width, sf.MaxLength)});
+        }
+        AnyTarget = pairs.empty() ? nullptr : pairs.front().to;
+        Ready = AnyTarget != nullptr;
+    }
+
+    // False (and nothing done) when the current record needs the field-by-field copy.
+    bool CopyCurrent(TFlatTable &to)
+    {
+        const TFlatRecord *src = From->BrowseRecord();
+        if (!src)
+            return false;
+        bool anyValue = false;
+        for (const Slot &s : Slots) {
+            const TFlatField &f = *s.Field;
+            switch (f.TypeCode) {
+            case fftSmallStr: {
+                const std::string_view v = FlatGetSmallStr(src->Fixed(), f);
+                if (v.size() > s.Width)
+                    return false;
+                for (const char c : v)
+                    if (static_cast<unsigned char>(c) >= 0x80)
+                        return false;
+                for (size_t i = v.size(); i < f.Size; ++i) // the rest of the slot as a setter leaves it
+                    if (src->Fixed()[f.Offset + i] != 0)
+                        return false;
+                anyValue = anyValue || !v.empty();
+                break;
+            }
+            case fftString: {
+                const std::string_view v = src->Var(f);
+                if (v.size() > s.Width || v.find('\0') != std::string_view::npos)
+                    return false;
+                anyValue = anyValue || !v.empty();
+                break;
+            }
+            case fftInt64:
+                anyValue = anyValue || FlatGetInt(src->Fixed(), f) != 0;
+                break;
+            case fftSmallInt:
+            case fftInteger:
+                anyValue = true;
+                break;
+            default: // the BLOB types
+                anyValue = anyValue || !src->Var(f).empty();
+                break;
+            }
+        }
+        to.Append();
+        TFlatBuffer *owner = nullptr;
+        auto *rec = const_cast<TFlatRecord *>(to.RecordForState(owner));
+        if (!rec) {
+            to.Cancel();
+            return false;
+        }
+        // Every field is copied or, being empty in the source, is empty in a new record
+        // too: the record is the source's, packed once.
+        *rec = *src;
+        if (anyValue)
+            to.DataEvent(deFieldChange, AnyTarget);
+        to.Post();
+        return true;
+    }
+};
+
 int TFlatTable::CopyFromDataSet(TDataSet *source, int mode)
 {
     if (!source || source == this)
@@ -1961,7 +2103,15 @@ int TFlatTable::CopyFromDataSet(TDataSet *source, int mode)
                     copy.push_back({&from, to});
             }
             const bool byKey = !keys.empty();
+            TRecordCopier copier;
+            if (!byKey)
+                copier.Prepare(*this, source, copy);
             while (!source->Eof()) {
+                if (copier.Ready && copier.CopyCurrent(*this)) {
+                    ++copied;
+                    source->Next();
+                    continue;
+                }
                 if (byKey) {
                     std::string values;
                     for (size_t i = 0; i < keys.size(); ++i)

@@ -100,6 +100,8 @@ public:
     // The store this data set views (none while closed).
     TFlatCursor *Cursor() const { return shared_ ? &shared_->Cursor : nullptr; }
     const std::vector<TFlatDataset *> &Clones() const { return clones_; }
+    // The store record under the cursor while browsing (none otherwise).
+    const TFlatRecord *BrowseRecord();
 
 protected:
     struct TFlatBuffer : TRecordBuffer {
@@ -162,6 +164,8 @@ protected:
     std::shared_ptr<TFlatShared> NewStore();
     // Reads an image into a new store; raises "Error opening table: ..." on failure.
     std::shared_ptr<TFlatShared> ReadStore(std::string_view image);
+    // The same from a source read in pieces; a failed read raises EFlatReadFailure.
+    std::shared_ptr<TFlatShared> ReadStore(TFlatImageSource &source);
     void CloseClonesNoThrow() noexcept;
     void DetachNoThrow() noexcept;
 
@@ -247,6 +251,7 @@ protected:
 
 private:
     friend class TFlatDataset;
+    struct TRecordCopier;
     std::string tableName_;
     TFlatLoadMode loadMode_ = lmClear;
     TFlatTable *cloneDS_ = nullptr;

@@ -8,6 +8,7 @@
 #include <random>
 #include <stdexcept>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
@@ -194,20 +195,38 @@ TFlatRecord TFlatRecord::Pack(const std::vector<TFlatField> &fields, uint32_t re
 void TFlatRecord::SetVar(const std::vector<TFlatField> &fields, uint32_t recordSize, const TFlatField &field,
                          std::string_view bytes)
 {
-    std::vector<std::string_view> vars;
+    // One new block, the values laid out in field order as Pack does; `bytes` may point
+    // into this record, so the old block goes only once the new one is complete.
+    uint64_t total = uint64_t(recordSize) + 4;
+    for (const auto &f : fields)
+        if (f.VarIndex >= 0)
+            total += f.VarIndex == field.VarIndex ? bytes.size() : Var(f).size();
+    if (total > UINT32_MAX)
+        throw std::length_error("record too large");
+    auto *fresh = static_cast<uint8_t *>(std::malloc(size_t(total)));
+    if (!fresh)
+        throw std::bad_alloc();
+    PutU32(fresh, uint32_t(total));
+    if (block_)
+        std::memcpy(fresh + 4, Fixed(), recordSize);
+    else
+        std::memset(fresh + 4, 0, recordSize);
+    uint32_t pos = recordSize + 4;
     for (const auto &f : fields) {
         if (f.VarIndex < 0)
             continue;
-        if (size_t(f.VarIndex) >= vars.size())
-            vars.resize(size_t(f.VarIndex) + 1);
-        vars[size_t(f.VarIndex)] = (f.VarIndex == field.VarIndex) ? bytes : Var(f);
+        const std::string_view v = f.VarIndex == field.VarIndex ? bytes : Var(f);
+        uint8_t *slot = fresh + 4 + f.Offset;
+        std::memset(slot, 0, f.Size);
+        if (!v.empty()) {
+            std::memcpy(fresh + pos, v.data(), v.size());
+            PutU32(slot, pos);
+            PutU32(slot + LengthSlot(f), uint32_t(v.size()));
+            pos += uint32_t(v.size());
+        }
     }
-    TFlatRecord fresh = block_ ? Pack(fields, recordSize, Fixed(), vars) : TFlatRecord();
-    if (!block_) {
-        TFlatRecord zero = Make(recordSize);
-        fresh = Pack(fields, recordSize, zero.Fixed(), vars);
-    }
-    *this = std::move(fresh);
+    std::free(block_);
+    block_ = fresh;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -450,8 +469,13 @@ int TFlatCursor::FindFieldIndex(std::string_view name) const
 
 TFlatRecEntry *TFlatCursor::NewEntry()
 {
-    entryStore_.emplace_back();
-    return &entryStore_.back();
+    const size_t block = entryCount_ / EntryBlockSize;
+    if (block == entryBlocks_.size()) {
+        entryBlocks_.push_back(std::make_unique<TFlatRecEntry[]>(EntryBlockSize));
+        const std::pair<uintptr_t, size_t> key{reinterpret_cast<uintptr_t>(entryBlocks_.back().get()), block};
+        blockOrder_.insert(std::upper_bound(blockOrder_.begin(), blockOrder_.end(), key), key);
+    }
+    return &entryBlocks_[block][entryCount_++ % EntryBlockSize];
 }
 
 void TFlatCursor::Release(TFlatRecEntry *entry)
@@ -470,8 +494,11 @@ void TFlatCursor::Clear(bool withFields)
             Release(e);
     Records.clear();
     Records.shrink_to_fit();
-    entryStore_.clear();
-    entryStore_.shrink_to_fit();
+    entryBlocks_.clear();
+    entryBlocks_.shrink_to_fit();
+    blockOrder_.clear();
+    blockOrder_.shrink_to_fit();
+    entryCount_ = 0;
     Counter = 0;
     if (withFields) {
         Fields.clear();
@@ -486,7 +513,17 @@ void TFlatCursor::Clear(bool withFields)
 
 bool TFlatCursor::ContainsEntry(const TFlatRecEntry *entry) const
 {
-    return std::find(Records.begin(), Records.end(), entry) != Records.end();
+    // Every entry handed out is in Records (only Clear drops them, with the blocks), so
+    // membership is a matter of the entry's address lying on a used slot of a block.
+    const uintptr_t at = reinterpret_cast<uintptr_t>(entry);
+    auto it = std::upper_bound(blockOrder_.begin(), blockOrder_.end(), std::pair<uintptr_t, size_t>{at, SIZE_MAX});
+    if (it == blockOrder_.begin())
+        return false;
+    --it;
+    const uintptr_t offset = at - it->first;
+    if (offset >= EntryBlockSize * sizeof(TFlatRecEntry) || offset % sizeof(TFlatRecEntry) != 0)
+        return false;
+    return it->second * EntryBlockSize + offset / sizeof(TFlatRecEntry) < entryCount_;
 }
 
 uint32_t TFlatCursor::StoredSizeOf(const TFlatRecord &record) const
@@ -830,9 +867,42 @@ std::string NewGuidText()
 
 } // namespace
 
+namespace {
+
+// Collects the image in a string.
+class TStringSink : public TFlatImageSink {
+public:
+    explicit TStringSink(std::string &image) : image_(image) {}
+    bool Append(const uint8_t *data, size_t size) override
+    {
+        image_.append(reinterpret_cast<const char *>(data), size);
+        return true;
+    }
+    bool Patch(uint64_t offset, const uint8_t *data, size_t size) override
+    {
+        std::memcpy(image_.data() + offset, data, size);
+        return true;
+    }
+
+private:
+    std::string &image_;
+};
+
+} // namespace
+
 bool TFlatCursor::WriteImage(std::string &image, std::string &error)
 {
     image.clear();
+    TStringSink sink(image);
+    if (!WriteImage(sink, error)) {
+        image.clear();
+        return false;
+    }
+    return true;
+}
+
+bool TFlatCursor::WriteImage(TFlatImageSink &sink, std::string &error)
+{
     // Refuse what the reader would refuse, before anything is produced.
     if (NotesText.size() > FlatMaxNotesLength) {
         error = Fmt(SNotesTooLong, int(std::min<size_t>(NotesText.size(), INT32_MAX)));
@@ -857,9 +927,12 @@ bool TFlatCursor::WriteImage(std::string &image, std::string &error)
         error = SImageTooLarge;
         return false;
     }
-    image.resize(size_t(estimate));
-    auto *base = reinterpret_cast<uint8_t *>(image.data());
+    // The image is produced through one reused buffer and handed over piece by piece.
+    size_t capacity = std::max<size_t>(size_t(4) << 20, size_t(headerSize) + 3 + NotesText.size());
+    std::unique_ptr<uint8_t[]> buffer(new uint8_t[capacity]);
+    uint8_t *base = buffer.get();
     uint8_t *p = base;
+    uint64_t flushed = 0; // bytes handed over before base
     PutU32(p, 0);
     p[4] = isProtected ? 'P' : 'S';
     p += 5;
@@ -877,14 +950,29 @@ bool TFlatCursor::WriteImage(std::string &image, std::string &error)
         p += 40;
         Protected = true;
     }
-    uint8_t *countPlace = p;
+    const uint64_t countAt = uint64_t(p - base);
     PutU32(p, 0);
     PutU32(p + 4, uint32_t(Fields.size()));
     PutU32(p + 8, uint32_t(Description.size()));
     p += 12;
     std::memcpy(p, Description.data(), Description.size());
     p += Description.size();
-    uint8_t *body = p;
+    const uint64_t bodyAt = uint64_t(p - base);
+    TSapphire bodyCipher;
+    if (isProtected)
+        bodyCipher.Initialize(guid);
+    // Hands the buffer over (the body enciphered) and starts it again.
+    const auto flush = [&]() {
+        const uint64_t end = flushed + uint64_t(p - base);
+        if (isProtected && end > bodyAt) {
+            const uint64_t from = std::max(bodyAt, flushed);
+            bodyCipher.EncryptBuffer(base + (from - flushed), size_t(end - from));
+        }
+        const bool ok = sink.Append(base, size_t(p - base));
+        flushed = end;
+        p = base;
+        return ok;
+    };
     if (!NotesText.empty()) {
         *p++ = '*';
         const uint16_t len = uint16_t(NotesText.size());
@@ -902,19 +990,16 @@ bool TFlatCursor::WriteImage(std::string &image, std::string &error)
         if (e->Status != rsDeleted && e->Status != rsDead && e->Data) {
             const uint64_t bound =
                 F + fixedMax + (e->Data.BlockSize() - 4 - RecordSize) + uint64_t(4) * varCount;
-            if (uint64_t(reinterpret_cast<uint8_t *>(image.data()) + image.size() - p) < bound) {
-                const size_t at = size_t(p - base), countOff = size_t(countPlace - base),
-                             bodyOff = size_t(body - base);
-                if (at + bound > UINT32_MAX) {
-                    image.clear();
-                    error = SImageTooLarge;
+            if (uint64_t(capacity - size_t(p - base)) < bound) {
+                if (!flush()) {
+                    error = sink.Reason;
                     return false;
                 }
-                image.resize(std::max<size_t>(image.size() * 3 / 2, at + size_t(bound)));
-                base = reinterpret_cast<uint8_t *>(image.data());
-                p = base + at;
-                countPlace = base + countOff;
-                body = base + bodyOff;
+                if (capacity < bound) {
+                    capacity = size_t(bound);
+                    buffer.reset(new uint8_t[capacity]);
+                    base = p = buffer.get();
+                }
             }
             uint8_t *lens = p;
             p += F;
@@ -959,7 +1044,6 @@ bool TFlatCursor::WriteImage(std::string &image, std::string &error)
                     const std::string_view v = e->Data.Var(f);
                     // Refuse what the reader would refuse, before anything reaches a file.
                     if (v.size() > (f.TypeCode == fftString ? FlatMaxStringLength : FlatMaxBlobLength)) {
-                        image.clear();
                         error = Fmt(f.TypeCode == fftString ? SStringWrongLength : SBlobWrongLength,
                                     f.Name.c_str(), int(std::min<size_t>(v.size(), INT32_MAX)), int(written + 1));
                         return false;
@@ -978,20 +1062,27 @@ bool TFlatCursor::WriteImage(std::string &image, std::string &error)
                 p += (len == 4 && IsFlatVarType(f.TypeCode)) ? 4 + GetU32(p) : len;
             }
             ++written;
+            if (flushed + uint64_t(p - base) > UINT32_MAX) {
+                error = SImageTooLarge;
+                return false;
+            }
         }
         Progress(last, i + 1, total);
     }
-    const size_t length = size_t(p - base);
-    const size_t countAt = size_t(countPlace - base);
-    const size_t bodyAt = size_t(body - base);
-    image.resize(length);
-    base = reinterpret_cast<uint8_t *>(image.data());
-    PutU32(base + countAt, written);
-    PutU32(base, uint32_t(length));
-    if (isProtected) {
-        TSapphire &cipher = FlatSession().Cipher;
-        cipher.Initialize(guid);
-        cipher.EncryptBuffer(base + bodyAt, length - bodyAt);
+    if (!flush()) {
+        error = sink.Reason;
+        return false;
+    }
+    uint8_t word[4];
+    PutU32(word, written);
+    if (!sink.Patch(countAt, word, 4)) {
+        error = sink.Reason;
+        return false;
+    }
+    PutU32(word, uint32_t(flushed));
+    if (!sink.Patch(0, word, 4)) {
+        error = sink.Reason;
+        return false;
     }
     return true;
 }
@@ -999,74 +1090,180 @@ bool TFlatCursor::WriteImage(std::string &image, std::string &error)
 // ---------------------------------------------------------------------------------------
 // Reading
 
+// A window over the image that is read in pieces into one reused buffer: the parser asks
+// for as many bytes as it needs next, and only those stay in memory. Body bytes of a
+// protected table are deciphered as they arrive.
+class TFlatReadWindow {
+public:
+    explicit TFlatReadWindow(TFlatImageSource &source) : source_(source), remaining_(source.Size()) {}
+
+    const uint8_t *Data() const { return buf_.get() + pos_; }
+    size_t Available() const { return len_ - pos_; }
+    void Skip(size_t n) { pos_ += n; }
+    uint64_t Consumed() const { return consumed_ + pos_; }
+    bool Failed() const { return failed_; }
+    const std::string &Reason() const { return reason_; }
+
+    // Reads until `n` bytes are available or the image ends; answers what is available.
+    size_t Ensure(uint64_t n)
+    {
+        if (Available() >= n || ended_)
+            return Available();
+        const size_t avail = Available();
+        // Never more than the image can still give, so a damaged length costs no memory.
+        const uint64_t want = std::min<uint64_t>(n, avail + remaining_);
+        if (pos_ > 0) {
+            std::memmove(buf_.get(), buf_.get() + pos_, avail);
+            consumed_ += pos_;
+            pos_ = 0;
+            len_ = avail;
+        }
+        if (want > cap_ || !buf_) {
+            const size_t cap = size_t(std::max<uint64_t>(want, std::max<size_t>(cap_ * 2, ChunkSize)));
+            std::unique_ptr<uint8_t[]> bigger(new uint8_t[cap]);
+            if (len_)
+                std::memcpy(bigger.get(), buf_.get(), len_);
+            buf_ = std::move(bigger);
+            cap_ = cap;
+        }
+        while (len_ < want) {
+            size_t got = 0;
+            if (!source_.Read(buf_.get() + len_, cap_ - len_, got, reason_)) {
+                failed_ = ended_ = true;
+                break;
+            }
+            if (got == 0) {
+                ended_ = true;
+                break;
+            }
+            if (cipher_)
+                cipher_->DecryptBuffer(buf_.get() + len_, got);
+            len_ += got;
+            remaining_ -= std::min<uint64_t>(remaining_, got);
+        }
+        return Available();
+    }
+
+    // Deciphers every byte from the current position on.
+    void StartCipher(TSapphire &cipher)
+    {
+        cipher_ = &cipher;
+        cipher.DecryptBuffer(buf_.get() + pos_, Available());
+    }
+
+private:
+    static constexpr size_t ChunkSize = size_t(1) << 20;
+    TFlatImageSource &source_;
+    std::unique_ptr<uint8_t[]> buf_;
+    size_t cap_ = 0, pos_ = 0, len_ = 0;
+    uint64_t remaining_ = 0, consumed_ = 0;
+    TSapphire *cipher_ = nullptr;
+    bool ended_ = false, failed_ = false;
+    std::string reason_;
+};
+
+bool TFlatFileSource::Open(const std::string &fileName, std::string &reason)
+{
+    fd_ = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st;
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0) {
+        reason = std::strerror(errno ? errno : EIO);
+        return false;
+    }
+    size_ = uint64_t(st.st_size);
+    ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+    return true;
+}
+
+TFlatFileSource::~TFlatFileSource()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+bool TFlatFileSource::Read(uint8_t *dst, size_t n, size_t &got, std::string &reason)
+{
+    got = 0;
+    for (;;) {
+        const ssize_t r = ::read(fd_, dst, n);
+        if (r >= 0) {
+            got = size_t(r);
+            return true;
+        }
+        if (errno != EINTR) {
+            reason = std::strerror(errno);
+            return false;
+        }
+    }
+}
+
 bool TFlatCursor::ReadImage(std::string_view image, std::string &error)
 {
+    TFlatMemorySource source(image);
+    return ReadImage(source, error);
+}
+
+bool TFlatCursor::ReadImage(TFlatImageSource &source, std::string &error)
+{
     PartialError.clear();
+    ReadFailure.clear();
     Clear(true);
     Protected = false;
     NotesText.clear();
-    const auto *start = reinterpret_cast<const uint8_t *>(image.data());
-    const uint8_t *end = start + image.size();
-    const uint8_t *p = start;
-    if (image.size() < 5) {
-        error = SBufferCorruption;
+    TFlatReadWindow w(source);
+    const auto fail = [&](const std::string &text) {
+        // A read that failed is reported as such, not as whatever the parser made of it.
+        if (w.Failed())
+            ReadFailure = w.Reason();
+        error = text;
         return false;
-    }
-    const uint8_t kind = p[4];
-    p += 5;
+    };
+    if (w.Ensure(5) < 5)
+        return fail(SBufferCorruption);
+    const uint8_t kind = w.Data()[4];
+    w.Skip(5);
     if (kind == 'E') {
-        const std::string_view text = image.substr(5);
-        error = std::string(text.substr(0, text.find('\0')));
-        return false;
+        const size_t n = w.Ensure(source.Size());
+        const std::string_view text(reinterpret_cast<const char *>(w.Data()), n);
+        return fail(std::string(text.substr(0, text.find('\0'))));
     }
     if (kind == 'P') {
-        if (end - p < 40) {
-            error = SBufferCorruption;
-            return false;
-        }
+        if (w.Ensure(40) < 40)
+            return fail(SBufferCorruption);
         Protected = true;
-        std::memcpy(KeyBlock, p, 40);
-        p += 40;
-        if (!FlatSession().CheckTablePassword(KeyBlock, Password)) {
-            error = SInvalidPassword;
-            return false;
-        }
+        std::memcpy(KeyBlock, w.Data(), 40);
+        w.Skip(40);
+        if (!FlatSession().CheckTablePassword(KeyBlock, Password))
+            return fail(SInvalidPassword);
     }
-    if (end - p < 12) {
-        error = SBufferCorruption;
-        return false;
-    }
-    const uint32_t declared = GetU32(p);
-    const uint32_t fieldCount = GetU32(p + 4);
-    const uint32_t descLen = GetU32(p + 8);
-    p += 12;
+    if (w.Ensure(12) < 12)
+        return fail(SBufferCorruption);
+    const uint32_t declared = GetU32(w.Data());
+    const uint32_t fieldCount = GetU32(w.Data() + 4);
+    const uint32_t descLen = GetU32(w.Data() + 8);
+    w.Skip(12);
     // No table has anywhere near this many fields; a larger count is damage, and the
     // descriptors of a hostile count could take many times the file's size in memory.
-    if (uint64_t(end - p) < descLen || (fieldCount == 0 && declared > 0) || fieldCount > FlatMaxFieldCount) {
-        error = SBufferCorruption;
-        return false;
-    }
-    if (!ParseDescription({reinterpret_cast<const char *>(p), descLen}, fieldCount, error)) {
+    if (source.Size() - std::min<uint64_t>(source.Size(), w.Consumed()) < descLen || w.Ensure(descLen) < descLen ||
+        (fieldCount == 0 && declared > 0) || fieldCount > FlatMaxFieldCount)
+        return fail(SBufferCorruption);
+    if (!ParseDescription({reinterpret_cast<const char *>(w.Data()), descLen}, fieldCount, error)) {
         Fields.clear();
         fieldIndex_.clear();
-        return false;
+        return fail(error);
     }
-    p += descLen;
+    w.Skip(descLen);
 
-    std::string plainBody;
+    TSapphire cipher;
     if (kind == 'P') {
-        plainBody.assign(reinterpret_cast<const char *>(p), size_t(end - p));
-        TSapphire &cipher = FlatSession().Cipher;
         cipher.Initialize(std::string_view(reinterpret_cast<const char *>(KeyBlock), 38));
-        cipher.DecryptBuffer(reinterpret_cast<uint8_t *>(plainBody.data()), plainBody.size());
-        p = reinterpret_cast<const uint8_t *>(plainBody.data());
-        end = p + plainBody.size();
+        w.StartCipher(cipher);
     }
-    const bool ok = ReadBody(p, end, declared, uint32_t(std::min<size_t>(image.size(), UINT32_MAX)), error);
+    const bool ok = ReadBody(w, declared, uint32_t(std::min<uint64_t>(source.Size(), UINT32_MAX)), error);
     if (!ok) {
-        if (!PartialOpen) {
+        if (!PartialOpen || w.Failed()) {
             Clear(false);
-            return false;
+            return fail(error);
         }
         PartialError = error;
     }
@@ -1079,28 +1276,28 @@ bool TFlatCursor::ReadImage(std::string_view image, std::string &error)
     return true;
 }
 
-bool TFlatCursor::ReadBody(const uint8_t *p, const uint8_t *end, uint32_t declared, uint32_t imageSize,
-                           std::string &error)
+bool TFlatCursor::ReadBody(TFlatReadWindow &w, uint32_t declared, uint32_t imageSize, std::string &error)
 {
     const size_t F = Fields.size();
     // Notes block.
     const size_t need = declared == 0 ? 3 : F;
-    if (size_t(end - p) >= need && p < end && *p == '*') {
-        if (end - p < 3) {
+    if (w.Ensure(need) >= need && w.Available() > 0 && *w.Data() == '*') {
+        if (w.Ensure(3) < 3) {
             error = SUnexpectedEnd;
             return false;
         }
         uint16_t len;
-        std::memcpy(&len, p + 1, 2);
-        if (size_t(end - p) - 3 < len) {
+        std::memcpy(&len, w.Data() + 1, 2);
+        if (w.Ensure(3 + size_t(len)) - 3 < len) {
             error = SUnexpectedEnd;
             return false;
         }
-        NotesText.assign(reinterpret_cast<const char *>(p + 3), len);
-        p += 3 + len;
+        NotesText.assign(reinterpret_cast<const char *>(w.Data() + 3), len);
+        w.Skip(3 + size_t(len));
     }
     // Every record takes at least F bytes, so the list never outgrows the file.
-    const size_t bound = F ? size_t(end - p) / F : 0;
+    const uint64_t left = uint64_t(imageSize) - std::min<uint64_t>(imageSize, w.Consumed());
+    const size_t bound = F ? size_t(left / F) : 0;
     Records.reserve(std::min<size_t>(declared, bound));
     // A description of many wide fields can turn few file bytes into a lot of memory;
     // stop before a damaged or hostile file exhausts it.
@@ -1114,12 +1311,17 @@ bool TFlatCursor::ReadBody(const uint8_t *p, const uint8_t *end, uint32_t declar
     std::vector<uint8_t> fixed(RecordSize);
     uint32_t read = 0;
     int last = 0;
-    while (size_t(end - p) >= F && read < declared && F > 0) {
-        const uint32_t recNo = read + 1;
+    // Parses the record at the window's start: 1 done, 0 more bytes needed (`want` of
+    // them from the record's start), -1 an error.
+    uint32_t stored = 0;
+    uint64_t want = 0;
+    const auto parse = [&](uint32_t recNo) -> int {
+        const uint8_t *p = w.Data();
+        const uint8_t *end = p + w.Available();
         const uint8_t *lens = p;
         const uint8_t *q = p + F;
         std::fill(fixed.begin(), fixed.end(), 0);
-        uint32_t stored = uint32_t(F);
+        stored = uint32_t(F);
         for (size_t k = 0; k < F; ++k) {
             const TFlatField &f = Fields[k];
             const uint8_t len = lens[k];
@@ -1127,61 +1329,80 @@ bool TFlatCursor::ReadBody(const uint8_t *p, const uint8_t *end, uint32_t declar
                 vars[size_t(f.VarIndex)] = {};
                 if (len != 0 && len != 4) {
                     error = Fmt(SFieldWrongLength, f.Name.c_str(), int(len), int(recNo));
-                    return false;
+                    return -1;
                 }
                 if (len == 0)
                     continue;
                 if (end - q < 4) {
-                    error = SUnexpectedEnd;
-                    return false;
+                    want = uint64_t(q - p) + 4;
+                    return 0;
                 }
                 const uint32_t n = GetU32(q);
                 q += 4;
                 if (f.TypeCode == fftString && n > FlatMaxStringLength) {
                     error = Fmt(SStringWrongLength, f.Name.c_str(), int(n), int(recNo));
-                    return false;
+                    return -1;
                 }
                 if (f.TypeCode != fftString && n > FlatMaxBlobLength) {
                     error = Fmt(SBlobWrongLength, f.Name.c_str(), int(n), int(recNo));
-                    return false;
+                    return -1;
                 }
                 if (uint64_t(end - q) < n) {
-                    error = SUnexpectedEnd;
-                    return false;
+                    want = uint64_t(q - p) + n;
+                    return 0;
                 }
-                vars[size_t(f.VarIndex)] = {reinterpret_cast<const char *>(q), n};
+                std::string_view v(reinterpret_cast<const char *>(q), n);
                 // A String is a zero-terminated text: its value ends at the first NUL, so
                 // what is read is what the next save writes.
                 if (f.TypeCode == fftString)
-                    vars[size_t(f.VarIndex)] = vars[size_t(f.VarIndex)].substr(0, vars[size_t(f.VarIndex)].find('\0'));
+                    v = v.substr(0, v.find('\0'));
+                vars[size_t(f.VarIndex)] = v;
                 q += n;
                 stored += 4 + n;
             } else {
                 const unsigned limit = f.TypeCode == fftSmallStr ? f.MaxLength : f.Size;
                 if (len > limit) {
                     error = Fmt(SFieldWrongLength, f.Name.c_str(), int(len), int(recNo));
-                    return false;
+                    return -1;
                 }
                 if (uint64_t(end - q) < len) {
-                    error = SUnexpectedEnd;
-                    return false;
+                    want = uint64_t(q - p) + len;
+                    return 0;
                 }
                 std::memcpy(fixed.data() + f.Offset, q, len);
                 q += len;
                 stored += len;
             }
         }
+        want = uint64_t(q - p);
+        return 1;
+    };
+    while (read < declared && F > 0 && w.Ensure(F) >= F) {
+        const uint32_t recNo = read + 1;
+        int r;
+        while ((r = parse(recNo)) == 0) {
+            // Ask for plenty at once, so a record cut by the buffer's end is parsed again
+            // only rarely.
+            const size_t before = w.Available();
+            if (w.Ensure(std::max<uint64_t>(want, uint64_t(before) * 2)) < want) {
+                error = SUnexpectedEnd;
+                return false;
+            }
+        }
+        if (r < 0)
+            return false;
         allocated += uint64_t(RecordSize) + 4 + (stored - F) + sizeof(TFlatRecEntry) + 16;
         if (allocated > budget) {
             error = SBufferCorruption;
             return false;
         }
+        TFlatRecord data = TFlatRecord::Pack(Fields, RecordSize, fixed.data(), vars);
         TFlatRecEntry *e = NewEntry();
-        e->Data = TFlatRecord::Pack(Fields, RecordSize, fixed.data(), vars);
+        e->Data = std::move(data);
         e->Status = rsClean;
         e->StoredSize = stored;
         Records.push_back(e);
-        p = q;
+        w.Skip(size_t(want));
         ++read;
         Progress(last, read, declared);
     }
@@ -1195,6 +1416,27 @@ bool TFlatCursor::ReadBody(const uint8_t *p, const uint8_t *end, uint32_t declar
 // ---------------------------------------------------------------------------------------
 // Saving
 
+namespace {
+
+// Writes the image to a temporary file as it is produced.
+class TFileSink : public TFlatImageSink {
+public:
+    TTempFileWriter File;
+    bool Failed = false;
+    bool Append(const uint8_t *data, size_t size) override
+    {
+        Failed = Failed || !File.Append(data, size, Reason);
+        return !Failed;
+    }
+    bool Patch(uint64_t offset, const uint8_t *data, size_t size) override
+    {
+        Failed = Failed || !File.Patch(offset, data, size, Reason);
+        return !Failed;
+    }
+};
+
+} // namespace
+
 std::string FlatBackupName(const std::string &fileName)
 {
     std::filesystem::path backup(fileName);
@@ -1207,18 +1449,28 @@ bool TFlatCursor::SaveToFile(const std::string &fileName, TFlatSaveOptions optio
 {
     if (options & savSortOnIndex)
         SortRecords(indexFieldNames, caseInsensitive);
-    std::string image;
-    if (!WriteImage(image, error))
-        return false;
-    // The new table goes to a flushed temporary file first. With the backup option the
+    // The new table goes to a flushed temporary file first, written as it is produced. With the backup option the
     // file being replaced is kept under a second temporary name (a link, or a flushed
     // copy) before anything is renamed, so that neither the table nor its backup is
     // ever seen half written: the table is renamed into place, and only then the
     // backup. When a step fails, what was renamed is put back.
     std::string reason, tmpNew;
-    if (!WriteTempFileBeside(fileName, image, tmpNew, reason)) {
-        error = Fmt(SCannotCreateFile, fileName.c_str(), reason.c_str());
-        return false;
+    {
+        TFileSink sink;
+        if (!sink.File.Begin(fileName, reason)) {
+            error = Fmt(SCannotCreateFile, fileName.c_str(), reason.c_str());
+            return false;
+        }
+        if (!WriteImage(sink, error)) {
+            // A refused value keeps its own message; a failed write names the file.
+            if (sink.Failed)
+                error = Fmt(SCannotCreateFile, fileName.c_str(), sink.Reason.c_str());
+            return false;
+        }
+        if (!sink.File.Finish(tmpNew, reason)) {
+            error = Fmt(SCannotCreateFile, fileName.c_str(), reason.c_str());
+            return false;
+        }
     }
     std::string tmpOld;
     const std::string backup = FlatBackupName(fileName);

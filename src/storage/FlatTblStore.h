@@ -2,7 +2,9 @@
 // The record store of one opened table file: field descriptors, every record with its
 // pending-change state, the notes text and the protection state. It reads and writes the
 // table file image. One store is shared by a table and its clones; each keeps its own view.
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -122,6 +124,62 @@ int FlatCompareText(std::string_view a, std::string_view b, bool caseInsensitive
 // Upper-cases ASCII letters and the Latin letters that FlatCompareText folds.
 std::string FlatUpperCase(std::string_view text);
 
+// The bytes of a table image, read in pieces.
+class TFlatImageSource {
+public:
+    virtual ~TFlatImageSource() = default;
+    virtual uint64_t Size() const = 0;
+    // Up to `n` bytes into `dst`; `got` 0 at the end. False with a reason on a read error.
+    virtual bool Read(uint8_t *dst, size_t n, size_t &got, std::string &reason) = 0;
+};
+
+// Table bytes held in memory.
+class TFlatMemorySource : public TFlatImageSource {
+public:
+    explicit TFlatMemorySource(std::string_view bytes) : bytes_(bytes) {}
+    uint64_t Size() const override { return bytes_.size(); }
+    bool Read(uint8_t *dst, size_t n, size_t &got, std::string &) override
+    {
+        got = std::min(n, bytes_.size() - pos_);
+        if (got)
+            std::memcpy(dst, bytes_.data() + pos_, got);
+        pos_ += got;
+        return true;
+    }
+
+private:
+    std::string_view bytes_;
+    size_t pos_ = 0;
+};
+
+// A table file, read from its start.
+class TFlatFileSource : public TFlatImageSource {
+public:
+    TFlatFileSource() = default;
+    ~TFlatFileSource() override;
+    TFlatFileSource(const TFlatFileSource &) = delete;
+    TFlatFileSource &operator=(const TFlatFileSource &) = delete;
+    bool Open(const std::string &fileName, std::string &reason);
+    uint64_t Size() const override { return size_; }
+    bool Read(uint8_t *dst, size_t n, size_t &got, std::string &reason) override;
+
+private:
+    int fd_ = -1;
+    uint64_t size_ = 0;
+};
+
+class TFlatReadWindow;
+
+// Takes a table image as it is produced.
+class TFlatImageSink {
+public:
+    virtual ~TFlatImageSink() = default;
+    virtual bool Append(const uint8_t *data, size_t size) = 0;
+    // Rewrites bytes already appended.
+    virtual bool Patch(uint64_t offset, const uint8_t *data, size_t size) = 0;
+    std::string Reason; // why the last call failed
+};
+
 class TFlatCursor {
 public:
     TFlatCursor();
@@ -184,9 +242,15 @@ public:
     // Writes the whole image into `image` (replacing its content). False with an error
     // text when the store holds a value that the reader would refuse; then `image` is empty.
     bool WriteImage(std::string &image, std::string &error);
+    // The same, handed to `sink` in pieces produced through one reused buffer.
+    bool WriteImage(TFlatImageSink &sink, std::string &error);
     // Reads an image; on failure, unless PartialOpen, the records read so far are dropped.
     // `failed` tells a rescued partial read from a clean one.
     bool ReadImage(std::string_view image, std::string &error);
+    // The same, from a source read in pieces through one buffer. When the source fails,
+    // ReadFailure holds its reason (and the read fails even with PartialOpen).
+    bool ReadImage(TFlatImageSource &source, std::string &error);
+    std::string ReadFailure;
     // The error text of the last ReadImage that was rescued by PartialOpen (empty when none).
     std::string PartialError;
 
@@ -204,10 +268,17 @@ public:
 private:
     TFlatRecEntry *NewEntry();
     void Release(TFlatRecEntry *entry);
-    bool ReadBody(const uint8_t *p, const uint8_t *end, uint32_t declared, uint32_t imageSize, std::string &error);
+    bool ReadBody(TFlatReadWindow &window, uint32_t declared, uint32_t imageSize, std::string &error);
     void Progress(int &last, uint64_t done, uint64_t total);
 
-    std::deque<TFlatRecEntry> entryStore_;
+    // Entries live in fixed blocks that never move, so a pointer stays valid until Clear
+    // and whether an entry belongs to this store is answered from the block addresses
+    // alone (a record is edited or deleted by its entry, on every post).
+    static constexpr size_t EntryBlockSize = 512;
+    std::vector<std::unique_ptr<TFlatRecEntry[]>> entryBlocks_;
+    // (start address, block number), sorted by address.
+    std::vector<std::pair<uintptr_t, size_t>> blockOrder_;
+    size_t entryCount_ = 0;
     // Field positions by upper-cased name, built once with the fields; the first of
     // names equal but for letter case wins.
     std::unordered_map<std::string, int> fieldIndex_;

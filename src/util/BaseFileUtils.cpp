@@ -352,3 +352,90 @@ bool WriteFileAtomically(const std::string &path, std::string_view bytes, std::s
     SyncFolderOf(path);
     return true;
 }
+
+TTempFileWriter::~TTempFileWriter()
+{
+    if (fd_ >= 0) {
+        ::close(fd_);
+        ::unlink(tmp_.c_str());
+    }
+}
+
+bool TTempFileWriter::Fail(int err, std::string &error)
+{
+    if (fd_ >= 0) {
+        ::close(fd_);
+        ::unlink(tmp_.c_str());
+        fd_ = -1;
+    }
+    error = std::strerror(err);
+    return false;
+}
+
+bool TTempFileWriter::Begin(const std::string &path, std::string &error)
+{
+    tmp_ = path + ".XXXXXX";
+    fd_ = ::mkostemp(tmp_.data(), O_CLOEXEC);
+    if (fd_ < 0)
+        return Fail(errno, error);
+    ::fchmod(fd_, ModeFor(path));
+    injected_ = g_writeFault ? g_writeFault(path) : 0;
+    written_ = startedUpTo_ = 0;
+    return true;
+}
+
+bool TTempFileWriter::Append(const void *data, size_t size, std::string &error)
+{
+    if (fd_ < 0)
+        return Fail(EBADF, error);
+    int err = 0;
+    if (!WriteAll(fd_, static_cast<const char *>(data), size, err))
+        return Fail(err, error);
+    written_ += size;
+    // Start the write-back of what is complete; Finish's flush then waits for little.
+    constexpr uint64_t Step = uint64_t(8) << 20;
+    if (written_ - startedUpTo_ >= Step) {
+        ::sync_file_range(fd_, off64_t(startedUpTo_), off64_t(written_ - startedUpTo_), SYNC_FILE_RANGE_WRITE);
+        startedUpTo_ = written_;
+    }
+    return true;
+}
+
+bool TTempFileWriter::Patch(uint64_t offset, const void *data, size_t size, std::string &error)
+{
+    if (fd_ < 0)
+        return Fail(EBADF, error);
+    auto *p = static_cast<const char *>(data);
+    while (size > 0) {
+        const ssize_t n = ::pwrite(fd_, p, size, off_t(offset));
+        if (n <= 0) {
+            if (n < 0 && errno == EINTR)
+                continue;
+            return Fail(n < 0 ? errno : EIO, error);
+        }
+        p += n;
+        offset += uint64_t(n);
+        size -= size_t(n);
+    }
+    return true;
+}
+
+bool TTempFileWriter::Finish(std::string &tmpName, std::string &error)
+{
+    if (fd_ < 0)
+        return Fail(EBADF, error);
+    if (injected_)
+        return Fail(injected_, error);
+    if (::fsync(fd_) != 0)
+        return Fail(errno, error);
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0) {
+        const int err = errno;
+        ::unlink(tmp_.c_str());
+        error = std::strerror(err);
+        return false;
+    }
+    tmpName = tmp_;
+    return true;
+}

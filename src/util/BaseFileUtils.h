@@ -82,3 +82,27 @@ std::string GetModulePath(uintptr_t module = 0);
 // that is not a Windows program file.
 using FixedFileVersionInfo = std::array<uint32_t, 13>;
 bool GetFileVersionFixedInfo(const std::string &fileName, FixedFileVersionInfo &info);
+
+// WriteTempFileBeside for bytes produced in pieces: each piece handed to Append starts
+// on its way to the disk at once, so producing the next one overlaps the writing.
+// Patch rewrites bytes already appended (a header filled in at the end). Finish flushes
+// and closes the file and hands over its name; a writer dropped unfinished removes it.
+class TTempFileWriter {
+public:
+    TTempFileWriter() = default;
+    ~TTempFileWriter();
+    TTempFileWriter(const TTempFileWriter &) = delete;
+    TTempFileWriter &operator=(const TTempFileWriter &) = delete;
+
+    bool Begin(const std::string &path, std::string &error);
+    bool Append(const void *data, size_t size, std::string &error);
+    bool Patch(uint64_t offset, const void *data, size_t size, std::string &error);
+    bool Finish(std::string &tmpName, std::string &error);
+
+private:
+    bool Fail(int err, std::string &error);
+    int fd_ = -1;
+    int injected_ = 0;
+    uint64_t written_ = 0, startedUpTo_ = 0;
+    std::string tmp_;
+};

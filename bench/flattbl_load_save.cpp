@@ -1,0 +1,251 @@
+// Load and save of a file table against their references, measured in the same run, at
+// 10,000, 100,000 and 1,000,000 records (tables filled as a disc scan fills them).
+//   load: `cat file > /dev/null` and a memcpy of the file's size (targets: >= 1 GB/s,
+//         peak memory of a load in a fresh process <= 1.5x the file);
+//   save: SaveToFile against one write of the same bytes and an fsync (target: <= 1.3x).
+// Counters give the cost per record in nanoseconds, so growth with the size shows.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "app/CatalogTables.h"
+#include "storage/FlatTbl.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::time_point from) { return std::chrono::duration<double>(Clock::now() - from).count(); }
+
+std::string Folder()
+{
+    static const std::string dir = [] {
+        auto p = fs::temp_directory_path() / ("flattbl_ls_bench_" + std::to_string(::getpid()));
+        fs::create_directories(p);
+        return p.string();
+    }();
+    return dir;
+}
+
+std::string FileFor(int records) { return Folder() + "/files_" + std::to_string(records) + ".d"; }
+
+std::string RandomText(std::mt19937 &rng, int minLen, int maxLen)
+{
+    static const char letters[] = "abcdefghijklmnopqrstuvwxyz_ABCDEFGHIJ0123456789";
+    std::uniform_int_distribution<int> len(minLen, maxLen), ch(0, int(sizeof(letters)) - 2);
+    std::string s(size_t(len(rng)), 'a');
+    for (char &c : s)
+        c = letters[ch(rng)];
+    return s;
+}
+
+// Made in a child, so that filling the table does not count in this process's memory.
+void EnsureFile(int records)
+{
+    if (fs::exists(FileFor(records)))
+        return;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        TFlatTable t;
+        AddFieldDefs(t, FileTableLayout());
+        t.Open();
+        std::mt19937 rng(42);
+        std::uniform_int_distribution<int> size(0, 900000000), day(1, 28), hour(0, 23);
+        TField &path = t.FieldByName("Path"), &name = t.FieldByName("Name"), &namecd = t.FieldByName("Namecd");
+        TField &number = t.FieldByName("Number"), &fsize = t.FieldByName("Size"), &attrib = t.FieldByName("Attrib");
+        TField &created = t.FieldByName("CreateDate"), &changed = t.FieldByName("LastChange");
+        TField &type = t.FieldByName("Type"), &cdid = t.FieldByName("CdIdCode");
+        t.DisableControls();
+        for (int i = 0; i < records; ++i) {
+            const int disc = i / 20000;
+            t.Append();
+            path.SetAsString("e:\\" + RandomText(rng, 17, 77) + "\\");
+            name.SetAsString(RandomText(rng, 5, 40));
+            namecd.SetAsString("e: [DISC" + std::to_string(disc) + "]");
+            number.SetAsString(std::to_string(disc + 1));
+            fsize.SetAsString(std::to_string(size(rng)));
+            attrib.SetAsInteger(32);
+            char date[32];
+            std::snprintf(date, sizeof date, "2024-03-%02d %02d:15:42", day(rng), hour(rng));
+            created.SetAsString(date);
+            changed.SetAsString(date);
+            type.SetAsInteger(1);
+            cdid.SetAsString("3735928559");
+            t.Post();
+        }
+        t.EnableControls();
+        t.SaveToFile(FileFor(records));
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+}
+
+std::string ReadAll(const std::string &file)
+{
+    std::ifstream in(file, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void BM_LoadAgainstCatAndMemcpy(benchmark::State &state)
+{
+    const int records = int(state.range(0));
+    EnsureFile(records);
+    const std::string file = FileFor(records);
+    const double bytes = double(fs::file_size(file));
+    const std::string cat = "cat '" + file + "' > /dev/null";
+    if (std::system(cat.c_str()) != 0) // warm the page cache
+        state.SkipWithError("cat");
+    const std::string image = ReadAll(file);
+    std::vector<char> copy(image.size());
+    for (auto _ : state) {
+        auto start = Clock::now();
+        if (std::system(cat.c_str()) != 0)
+            state.SkipWithError("cat");
+        const double catS = Seconds(start);
+        start = Clock::now();
+        std::memcpy(copy.data(), image.data(), image.size());
+        benchmark::DoNotOptimize(copy.data());
+        const double memcpyS = Seconds(start);
+        start = Clock::now();
+        {
+            TFlatTable t;
+            t.OpenTable(file);
+            benchmark::DoNotOptimize(t.RecordCount());
+            const double loadS = Seconds(start);
+            state.SetIterationTime(loadS);
+            state.counters["load_GBps"] = bytes / loadS / 1e9;
+            state.counters["load_over_cat"] = loadS / catS;
+            state.counters["load_over_memcpy"] = loadS / memcpyS;
+            state.counters["load_ns_per_record"] = loadS * 1e9 / records;
+        }
+        state.counters["cat_s"] = catS;
+        state.counters["memcpy_s"] = memcpyS;
+    }
+    state.counters["fileMB"] = bytes / 1e6;
+}
+
+long PeakRssKb()
+{
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    return ru.ru_maxrss;
+}
+
+long CurrentRssKb()
+{
+    long pages = 0, resident = 0;
+    if (FILE *f = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2)
+            resident = 0;
+        std::fclose(f);
+    }
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+// Peak memory of one load in a freshly started process (exec'd, so nothing of this one
+// counts), against the file's size.
+void BM_LoadPeakMemory(benchmark::State &state)
+{
+    const int records = int(state.range(0));
+    EnsureFile(records);
+    const std::string file = FileFor(records);
+    const double bytes = double(fs::file_size(file));
+    for (auto _ : state) {
+        int fds[2];
+        if (pipe(fds) != 0) {
+            state.SkipWithError("pipe");
+            return;
+        }
+        const pid_t pid = fork();
+        if (pid == 0) {
+            close(fds[0]);
+            char fd[16];
+            std::snprintf(fd, sizeof fd, "%d", fds[1]);
+            ::setenv("ORB_PEAK_FD", fd, 1);
+            ::setenv("ORB_PEAK_FILE", file.c_str(), 1);
+            execl("/proc/self/exe", "peak", nullptr);
+            _exit(1);
+        }
+        close(fds[1]);
+        long kb[2] = {0, 0};
+        if (read(fds[0], kb, sizeof kb) != sizeof kb)
+            state.SkipWithError("child");
+        close(fds[0]);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        state.SetIterationTime(0.001);
+        state.counters["peak_over_file"] = double(kb[1] - kb[0]) * 1024.0 / bytes;
+    }
+    state.counters["fileMB"] = bytes / 1e6;
+}
+
+void BM_SaveAgainstWriteFsync(benchmark::State &state)
+{
+    const int records = int(state.range(0));
+    EnsureFile(records);
+    const std::string file = FileFor(records);
+    const std::string image = ReadAll(file);
+    TFlatTable t;
+    t.OpenTable(file);
+    const std::string target = Folder() + "/saved.d", plain = Folder() + "/plain.d";
+    for (auto _ : state) {
+        ::unlink(plain.c_str());
+        auto start = Clock::now();
+        const int fd = ::open(plain.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (fd < 0 || ::write(fd, image.data(), image.size()) != ssize_t(image.size()) || ::fsync(fd) != 0)
+            state.SkipWithError("write");
+        ::close(fd);
+        const double refS = Seconds(start);
+        start = Clock::now();
+        std::string error;
+        if (!t.Cursor()->SaveToFile(target, 0, false, "", error))
+            state.SkipWithError(error.c_str());
+        const double saveS = Seconds(start);
+        state.SetIterationTime(saveS);
+        state.counters["write_fsync_s"] = refS;
+        state.counters["save_s"] = saveS;
+        state.counters["save_over_write_fsync"] = saveS / refS;
+        state.counters["save_ns_per_record"] = saveS * 1e9 / records;
+    }
+}
+
+} // namespace
+
+BENCHMARK(BM_LoadAgainstCatAndMemcpy)->Arg(10000)->Arg(100000)->Arg(1000000)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LoadPeakMemory)->Arg(10000)->Arg(100000)->Arg(1000000)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SaveAgainstWriteFsync)->Arg(10000)->Arg(100000)->Arg(1000000)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+
+int main(int argc, char **argv)
+{
+    // The child of BM_LoadPeakMemory: one load, then the memory before and at the peak.
+    if (const char *fd = std::getenv("ORB_PEAK_FD")) {
+        long kb[2] = {CurrentRssKb(), 0};
+        {
+            TFlatTable t;
+            t.OpenTable(std::getenv("ORB_PEAK_FILE"));
+            kb[1] = PeakRssKb();
+        }
+        return write(std::atoi(fd), kb, sizeof kb) == sizeof kb ? 0 : 1;
+    }
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    std::error_code ec;
+    fs::remove_all(Folder(), ec);
+    return 0;
+}
