@@ -26,14 +26,21 @@ constexpr int DiscRecords = 100000;
 constexpr int DiscCount = RecordCount / DiscRecords;
 const std::string Victim = "e: [DISC5]"; // in the middle of the file
 
+// The benchmark's catalogue folder (several hundred MB), removed when the
+// program ends.
 std::string Folder()
 {
-    static const std::string dir = [] {
-        auto p = fs::temp_directory_path() / ("disc_bench_" + std::to_string(::getpid()));
-        fs::create_directories(p / "CdNames");
-        return p.string();
-    }();
-    return dir;
+    struct TScratch {
+        fs::path path = fs::temp_directory_path() / ("disc_bench_" + std::to_string(::getpid()));
+        TScratch() { fs::create_directories(path / "CdNames"); }
+        ~TScratch()
+        {
+            std::error_code ec;
+            fs::remove_all(path, ec);
+        }
+    };
+    static const TScratch dir;
+    return dir.path.string();
 }
 
 std::string DiscName(int i)
