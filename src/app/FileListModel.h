@@ -2,12 +2,13 @@
 // The rows of the file list: one typed row per File record of the current
 // folder, kept in display order, and the one model the list's four view styles
 // share.
-#include <QAbstractTableModel>
 #include <QIcon>
 #include <QString>
 
 #include <string>
 #include <vector>
+
+#include "app/RowListModel.h"
 
 // A File record as the list shows it.
 struct TFileRow {
@@ -40,7 +41,7 @@ struct TFileRow {
 bool FileRowLess(const TFileRow &a, const TFileRow &b, bool tracks);
 void SortFileRows(std::vector<TFileRow> &rows, bool tracks);
 
-class TFileListModel : public QAbstractTableModel {
+class TFileListModel : public TRowListModel<TFileRow> {
     Q_OBJECT
 public:
     // The fifteen columns: the five shown captions, then the record's fields.
@@ -50,27 +51,10 @@ public:
 
     explicit TFileListModel(QObject *parent = nullptr);
 
-    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
-    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
-    QVariant data(const QModelIndex &index, int role) const override;
-    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
-    Qt::ItemFlags flags(const QModelIndex &index) const override;
-    QStringList mimeTypes() const override;
-    QMimeData *mimeData(const QModelIndexList &indexes) const override;
-
-    void SetRows(std::vector<TFileRow> rows);
-    void Clear();
-    int Count() const { return static_cast<int>(rows_.size()); }
-    // Null outside 0 .. Count()-1.
-    const TFileRow *Row(int index) const;
-    const std::vector<TFileRow> &Rows() const { return rows_; }
-
     // The text of a column of a row, as the report view shows it.
     static QString ColumnText(const TFileRow &row, int column);
-    void SetColumnCaption(int column, const QString &caption);
-    QString ColumnCaption(int column) const;
 
-private:
-    std::vector<TFileRow> rows_;
-    std::vector<QString> captions_;
+protected:
+    QString CellText(const TFileRow &row, int column) const override { return ColumnText(row, column); }
+    const std::string &DragName(const TFileRow &row) const override { return row.FullName; }
 };
