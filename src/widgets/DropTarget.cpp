@@ -166,23 +166,20 @@ bool TDropTarget::eventFilter(QObject *watched, QEvent *event)
         return watched == client ? local : client->mapFrom(static_cast<QWidget *>(watched), local);
     };
     switch (event->type()) {
-    case QEvent::DragEnter: {
-        auto *e = static_cast<QDragEnterEvent *>(event);
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+    case QEvent::Drop: {
+        // Enter and move events are drop events too.
+        auto *e = static_cast<QDropEvent *>(event);
         uint32_t effect = static_cast<uint32_t>(e->possibleActions().toInt());
-        DragEnter(e->mimeData(), ShiftStateOf(e->modifiers(), e->buttons()), clientPoint(e->position()), effect);
-        effect &= ~DROPEFFECT_SCROLL;
-        if (effect != DROPEFFECT_NONE) {
-            e->setDropAction(static_cast<Qt::DropAction>(effect & (DROPEFFECT_COPY | DROPEFFECT_MOVE | DROPEFFECT_LINK)));
-            e->accept();
-        } else {
-            e->ignore();
-        }
-        return true;
-    }
-    case QEvent::DragMove: {
-        auto *e = static_cast<QDragMoveEvent *>(event);
-        uint32_t effect = static_cast<uint32_t>(e->possibleActions().toInt());
-        DragOver(ShiftStateOf(e->modifiers(), e->buttons()), clientPoint(e->position()), effect);
+        const TShiftState shift = ShiftStateOf(e->modifiers(), e->buttons());
+        const QPoint point = clientPoint(e->position());
+        if (event->type() == QEvent::DragEnter)
+            DragEnter(e->mimeData(), shift, point, effect);
+        else if (event->type() == QEvent::DragMove)
+            DragOver(shift, point, effect);
+        else
+            Drop(e->mimeData(), shift, point, effect);
         effect &= ~DROPEFFECT_SCROLL;
         if (effect != DROPEFFECT_NONE) {
             e->setDropAction(static_cast<Qt::DropAction>(effect & (DROPEFFECT_COPY | DROPEFFECT_MOVE | DROPEFFECT_LINK)));
@@ -195,19 +192,6 @@ bool TDropTarget::eventFilter(QObject *watched, QEvent *event)
     case QEvent::DragLeave:
         DragLeave();
         return true;
-    case QEvent::Drop: {
-        auto *e = static_cast<QDropEvent *>(event);
-        uint32_t effect = static_cast<uint32_t>(e->possibleActions().toInt());
-        Drop(e->mimeData(), ShiftStateOf(e->modifiers(), e->buttons()), clientPoint(e->position()), effect);
-        effect &= ~DROPEFFECT_SCROLL;
-        if (effect != DROPEFFECT_NONE) {
-            e->setDropAction(static_cast<Qt::DropAction>(effect & (DROPEFFECT_COPY | DROPEFFECT_MOVE | DROPEFFECT_LINK)));
-            e->accept();
-        } else {
-            e->ignore();
-        }
-        return true;
-    }
     default:
         return QObject::eventFilter(watched, event);
     }
