@@ -417,6 +417,10 @@ public:
     // cannot be read changes nothing and is named in a message; false then.
     bool LoadCdPicture(const std::string &Extension, const std::string &FileName);
     void StretchToCdImage(const QImage &Graphic, int Width, int Height);
+    // Edits the current disc record's picture by `change` and stores the
+    // table; a failure takes the record and the table back to what they were
+    // and is thrown on. The disc's picture is shown again either way.
+    void StoreDiscPicture(const std::function<void()> &change);
     int NoteMode = 0;              // 1 a file's note, 0 a disc's
     std::string NoteTarget;        // the file's name as listed, or the disc's name
     std::string NoteFolder;        // folder and disc of the file whose note is edited

@@ -101,9 +101,15 @@ bool TMainForm::LoadCdPicture(const std::string &Extension, const std::string &F
                                ToQString(langunit::LangString(67)), PromptButtons::Ok, PromptIcon::Error);
         return false;
     }
+    StoreDiscPicture([&] { StretchToCdImage(picture.image, 100, 100); });
+    return true;
+}
+
+void TMainForm::StoreDiscPicture(const std::function<void()> &change)
+{
     CdNameTable->Edit();
     try {
-        StretchToCdImage(picture.image, 100, 100);
+        change();
         CdNameTable->Post();
         CdNameTable->Save();
     } catch (...) {
@@ -116,7 +122,6 @@ bool TMainForm::LoadCdPicture(const std::string &Extension, const std::string &F
         throw;
     }
     ShowDiscPicture();
-    return true;
 }
 
 void TMainForm::StretchToCdImage(const QImage &Graphic, int Width, int Height)
@@ -134,19 +139,6 @@ void TMainForm::DeleteImageToolButtonClick()
     TField &picture = CdNameTable->FieldByName("CdPicture");
     if (picture.AsBytes().empty())
         return;
-    CdNameTable->Edit();
-    try {
-        picture.Clear();
-        CdNameTable->Post();
-        CdNameTable->Save();
-    } catch (...) {
-        if (CdNameTable->State() == dsEdit)
-            CdNameTable->Cancel();
-        CdNameTable->CancelChanges();
-        LocateDiscRecord(Browse.CurrentDisc);
-        ShowDiscPicture();
-        throw;
-    }
     // Without a picture the disc shows the picture of its kind again.
-    ShowDiscPicture();
+    StoreDiscPicture([&] { picture.Clear(); });
 }
