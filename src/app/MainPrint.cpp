@@ -35,17 +35,7 @@ namespace {
 // A row of the search result list as the report table takes it.
 TPrintRow PrintRowOfSearchRow(const TSearchRow &row)
 {
-    TPrintRow r;
-    r.Path = PrintFolderOf(row.FullPath);
-    r.Namecd = row.Namecd;
-    r.Number = row.Number;
-    r.Size = row.SizeText;
-    r.Attrib = row.Attrib;
-    r.CreateDate = row.CreateDate;
-    r.LastChange = row.LastChange;
-    r.Type = row.Type;
-    r.Name = row.Name;
-    return r;
+    return PrintRowOfListRow(row, row.FullPath);
 }
 
 } // namespace

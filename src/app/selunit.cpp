@@ -126,17 +126,7 @@ std::string PrintFolderOf(const std::string &fullName)
 
 TPrintRow PrintRowOfFileRow(const TFileRow &row)
 {
-    TPrintRow r;
-    r.Path = PrintFolderOf(row.FullName);
-    r.Namecd = row.Namecd;
-    r.Number = row.Number;
-    r.Size = row.SizeText;
-    r.Attrib = row.Attrib;
-    r.CreateDate = row.CreateDate;
-    r.LastChange = row.LastChange;
-    r.Type = row.Type;
-    r.Name = row.Name;
-    return r;
+    return PrintRowOfListRow(row, row.FullName);
 }
 
 std::unique_ptr<TExMemoryData> MakeReportTable()

@@ -40,6 +40,23 @@ struct TPrintRow {
 // The folder part of a drive-based full name, with its trailing backslash
 // ("e:\docs\a.txt" gives "e:\docs\"); empty when there is none.
 std::string PrintFolderOf(const std::string &fullName);
+// A row of either list (file list or search results) as the report table
+// takes it; `fullName` is the row's drive-based full name.
+template <class ListRow>
+TPrintRow PrintRowOfListRow(const ListRow &row, const std::string &fullName)
+{
+    TPrintRow r;
+    r.Path = PrintFolderOf(fullName);
+    r.Namecd = row.Namecd;
+    r.Number = row.Number;
+    r.Size = row.SizeText;
+    r.Attrib = row.Attrib;
+    r.CreateDate = row.CreateDate;
+    r.LastChange = row.LastChange;
+    r.Type = row.Type;
+    r.Name = row.Name;
+    return r;
+}
 // A row of the file list as the report table takes it.
 TPrintRow PrintRowOfFileRow(const TFileRow &row);
 
