@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -47,35 +48,24 @@ std::string ReadLine(int Fd)
     return line;
 }
 
-// Answers every command but QUIT with the burst.
-class BurstServer {
+// A listening socket on a free loopback port, served by `Serve` in a thread
+// of its own until the socket is shut down.
+class LoopbackServer {
 public:
-    explicit BurstServer(std::string Burst) : FBurst(std::move(Burst))
+    LoopbackServer(int Backlog, std::function<void(int Listen)> Serve)
     {
         FListen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in sa{};
         sa.sin_family = AF_INET;
         sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         ::bind(FListen, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
-        ::listen(FListen, 1);
+        ::listen(FListen, Backlog);
         socklen_t len = sizeof sa;
         ::getsockname(FListen, reinterpret_cast<sockaddr *>(&sa), &len);
         FPort = ntohs(sa.sin_port);
-        FThread = std::thread([this] {
-            const int fd = ::accept(FListen, nullptr, nullptr);
-            if (fd < 0)
-                return;
-            SendAll(fd, "220 bench\r\n");
-            for (;;) {
-                const std::string cmd = ReadLine(fd);
-                if (cmd.empty() || cmd.rfind("QUIT", 0) == 0)
-                    break;
-                SendAll(fd, FBurst);
-            }
-            ::close(fd);
-        });
+        FThread = std::thread([this, Serve = std::move(Serve)] { Serve(FListen); });
     }
-    ~BurstServer()
+    ~LoopbackServer()
     {
         ::shutdown(FListen, SHUT_RDWR);
         FThread.join();
@@ -84,10 +74,35 @@ public:
     int Port() const { return FPort; }
 
 private:
-    std::string FBurst;
     int FListen = -1;
     int FPort = 0;
     std::thread FThread;
+};
+
+// Answers every command but QUIT with the burst.
+class BurstServer {
+public:
+    explicit BurstServer(std::string Burst)
+        : FBurst(std::move(Burst)), FServer(1, [this](int Listen) {
+              const int fd = ::accept(Listen, nullptr, nullptr);
+              if (fd < 0)
+                  return;
+              SendAll(fd, "220 bench\r\n");
+              for (;;) {
+                  const std::string cmd = ReadLine(fd);
+                  if (cmd.empty() || cmd.rfind("QUIT", 0) == 0)
+                      break;
+                  SendAll(fd, FBurst);
+              }
+              ::close(fd);
+          })
+    {
+    }
+    int Port() const { return FServer.Port(); }
+
+private:
+    std::string FBurst;
+    LoopbackServer FServer; // after the burst it sends: stopped before it goes
 };
 
 bool Pump(const bool &Done)
@@ -141,40 +156,23 @@ BENCHMARK(BM_SmtpContinuationBurst)->Arg(1)->Arg(2)->Arg(4)->Arg(8)->Unit(benchm
 // Sends the burst to every connection and closes it.
 class LineServer {
 public:
-    explicit LineServer(std::string Burst) : FBurst(std::move(Burst))
+    explicit LineServer(std::string Burst)
+        : FBurst(std::move(Burst)), FServer(4, [this](int Listen) {
+              for (;;) {
+                  const int fd = ::accept(Listen, nullptr, nullptr);
+                  if (fd < 0)
+                      return;
+                  SendAll(fd, FBurst);
+                  ::close(fd);
+              }
+          })
     {
-        FListen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(FListen, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
-        ::listen(FListen, 4);
-        socklen_t len = sizeof sa;
-        ::getsockname(FListen, reinterpret_cast<sockaddr *>(&sa), &len);
-        FPort = ntohs(sa.sin_port);
-        FThread = std::thread([this] {
-            for (;;) {
-                const int fd = ::accept(FListen, nullptr, nullptr);
-                if (fd < 0)
-                    return;
-                SendAll(fd, FBurst);
-                ::close(fd);
-            }
-        });
     }
-    ~LineServer()
-    {
-        ::shutdown(FListen, SHUT_RDWR);
-        FThread.join();
-        ::close(FListen);
-    }
-    int Port() const { return FPort; }
+    int Port() const { return FServer.Port(); }
 
 private:
     std::string FBurst;
-    int FListen = -1;
-    int FPort = 0;
-    std::thread FThread;
+    LoopbackServer FServer; // after the burst it sends: stopped before it goes
 };
 
 void BM_LineModeBurst(benchmark::State &state)
