@@ -29,6 +29,7 @@
 #include "platform/Prompt.h"
 #include "storage/FlatTbl.h"
 #include "support/TempDir.h"
+#include "MainFormTestSupport.h"
 #include "ui_MainForm.h"
 #include "util/PeTestImage.h"
 #include "widgets/StatusBarCont.h"
@@ -42,21 +43,8 @@ struct TDisc {
     int kind = 0;
 };
 
-class BrowseFormTest : public ::testing::Test {
+class BrowseFormTest : public MainFormTablesTest {
 protected:
-    void SetUp() override
-    {
-        langunit::SetCurrentLanguage(langunit::LangEnglish);
-        data = dir.file("DiVovData");
-        fs::create_directories(fs::path(data) / "CdNames");
-        files.Name = "files";
-        AddFieldDefs(files, FileTableLayout());
-        files.Open();
-        discs.Name = "discs";
-        AddFieldDefs(discs, DiscTableLayout());
-        discs.Open();
-    }
-    void TearDown() override { langunit::SetCurrentLanguage(langunit::LangSlovak); }
 
     void AddRecord(const std::string &disc, const std::string &path, const std::string &name, int type,
                    const std::string &size = "0", const std::string &note = "", int ftype = 0,
@@ -188,12 +176,7 @@ protected:
     }
     static std::string Box(TMainForm &form) { return form.ui->ComboBox1->currentText().toStdString(); }
 
-    orbtest::TempDir dir;
-    std::string data;
-    TFlatTable files, discs;
     std::map<std::string, std::string> numbers, notes;
-    ScriptedPrompt prompt;
-    PromptScope scope{prompt};
 };
 
 using Paths = std::vector<std::string>;

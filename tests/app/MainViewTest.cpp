@@ -26,6 +26,7 @@
 #include "platform/Prompt.h"
 #include "storage/FlatTbl.h"
 #include "support/TempDir.h"
+#include "MainFormTestSupport.h"
 #include "ui_MainForm.h"
 #include "widgets/StatusBarCont.h"
 
@@ -33,21 +34,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class MainViewTest : public ::testing::Test {
+class MainViewTest : public MainFormTablesTest {
 protected:
-    void SetUp() override
-    {
-        langunit::SetCurrentLanguage(langunit::LangEnglish);
-        data = dir.file("DiVovData");
-        fs::create_directories(fs::path(data) / "CdNames");
-        files.Name = "files";
-        AddFieldDefs(files, FileTableLayout());
-        files.Open();
-        discs.Name = "discs";
-        AddFieldDefs(discs, DiscTableLayout());
-        discs.Open();
-    }
-    void TearDown() override { langunit::SetCurrentLanguage(langunit::LangSlovak); }
 
     void AddDisc(const std::string &name, const std::string &number, const std::string &size)
     {
@@ -127,11 +115,6 @@ protected:
     }
 
     static constexpr const char *kDisc = "t: [Žluťoučký kůň a dlhé meno]";
-    orbtest::TempDir dir;
-    std::string data;
-    TFlatTable files, discs;
-    ScriptedPrompt prompt;
-    PromptScope scope{prompt};
 };
 
 } // namespace

@@ -34,6 +34,7 @@ extern "C" {
 #include "platform/Prompt.h"
 #include "storage/FlatTbl.h"
 #include "support/TempDir.h"
+#include "MainFormTestSupport.h"
 #include "ui_AddNoteForm.h"
 #include "ui_MainForm.h"
 
@@ -257,24 +258,12 @@ bool Near(QRgb a, QRgb b, int slack = 40)
 
 // ---------------------------------------------------------------------------
 
-class NotePictureTest : public ::testing::Test {
+class NotePictureTest : public MainFormTablesTest {
 protected:
-    void SetUp() override
-    {
-        langunit::SetCurrentLanguage(langunit::LangEnglish);
-        data = dir.file("DiVovData");
-        fs::create_directories(fs::path(data) / "CdNames");
-        files.Name = "files";
-        AddFieldDefs(files, FileTableLayout());
-        files.Open();
-        discs.Name = "discs";
-        AddFieldDefs(discs, DiscTableLayout());
-        discs.Open();
-    }
     void TearDown() override
     {
         TMainForm::RunModal = nullptr;
-        langunit::SetCurrentLanguage(langunit::LangSlovak);
+        MainFormTablesTest::TearDown();
     }
 
     void AddFile(const std::string &disc, const std::string &path, const std::string &name, int type = 1,
@@ -379,11 +368,6 @@ protected:
         return "<missing>";
     }
 
-    orbtest::TempDir dir;
-    std::string data;
-    TFlatTable files, discs;
-    ScriptedPrompt prompt;
-    PromptScope scope{prompt};
 };
 
 } // namespace

@@ -32,6 +32,7 @@
 #include "storage/ExMemDS.h"
 #include "storage/FlatTbl.h"
 #include "support/TempDir.h"
+#include "MainFormTestSupport.h"
 #include "ui_MainForm.h"
 #include "ui_PrintPrepareForm.h"
 
@@ -40,19 +41,11 @@ using Names = std::vector<std::string>;
 
 namespace {
 
-class PrintWizardTest : public ::testing::Test {
+class PrintWizardTest : public MainFormTablesTest {
 protected:
     void SetUp() override
     {
-        langunit::SetCurrentLanguage(langunit::LangEnglish);
-        data = dir.file("DiVovData");
-        fs::create_directories(fs::path(data) / "CdNames");
-        files.Name = "files";
-        AddFieldDefs(files, FileTableLayout());
-        files.Open();
-        discs.Name = "discs";
-        AddFieldDefs(discs, DiscTableLayout());
-        discs.Open();
+        MainFormTablesTest::SetUp();
         oldRun = TBandReport::RunPreview;
         oldAsk = TBandReport::AskPdfFileName;
     }
@@ -60,7 +53,7 @@ protected:
     {
         TBandReport::RunPreview = oldRun;
         TBandReport::AskPdfFileName = oldAsk;
-        langunit::SetCurrentLanguage(langunit::LangSlovak);
+        MainFormTablesTest::TearDown();
     }
 
     void AddRecord(const std::string &disc, const std::string &path, const std::string &name, int type,
@@ -209,12 +202,7 @@ protected:
         return out;
     }
 
-    orbtest::TempDir dir;
-    std::string data;
-    TFlatTable files, discs;
     std::map<std::string, std::string> numbers;
-    ScriptedPrompt prompt;
-    PromptScope scope{prompt};
     std::function<int(QPrintPreviewDialog &)> oldRun;
     std::function<std::string(QWidget *)> oldAsk;
 };
