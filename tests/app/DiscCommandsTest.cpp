@@ -21,6 +21,7 @@
 #include "ui_RenameCDForm.h"
 
 #include "DiscTestSupport.h"
+#include "MainFormTestSupport.h"
 
 using namespace disctest;
 
@@ -28,15 +29,8 @@ namespace {
 
 using Names = std::vector<std::string>;
 
-class DiscCommandsTest : public ::testing::Test {
+class DiscCommandsTest : public DataFolderTest<> {
 protected:
-    void SetUp() override
-    {
-        langunit::SetCurrentLanguage(langunit::LangEnglish);
-        data = dir.file("DiVovData");
-        fs::create_directories(fs::path(data) / "CdNames");
-    }
-    void TearDown() override { langunit::SetCurrentLanguage(langunit::LangSlovak); }
 
     void Ini(const std::string &catalog)
     {
@@ -82,10 +76,6 @@ protected:
     }
     static void Flush() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
 
-    orbtest::TempDir dir;
-    std::string data;
-    ScriptedPrompt prompt;
-    PromptScope scope{prompt};
 };
 
 TEST(DiscNameTexts, SplitJoinAndCatalogNames)

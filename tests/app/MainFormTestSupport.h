@@ -1,11 +1,14 @@
 #pragma once
-// A temporary data folder with empty file and disc tables of the catalogue
-// layout, English texts and a scripted prompt: what the tests of the main
-// window fill with records, save as a catalogue and open.
+// Fixtures of the main window's tests: a temporary data folder with English
+// texts and a prompt double, and the same with empty file and disc tables of
+// the catalogue layout that a test fills with records, saves as a catalogue
+// and opens.
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "app/CatalogTables.h"
 #include "app/LangUnit.h"
@@ -13,13 +16,46 @@
 #include "storage/FlatTbl.h"
 #include "support/TempDir.h"
 
-class MainFormTablesTest : public ::testing::Test {
+// Answers from a list of actions: each runs once (it may change the world
+// first, as a user inserting a disc while a message box is up does) and gives
+// its answer; past the list, Cancel.
+class ActingPrompt : public Prompt {
+public:
+    std::vector<std::function<PromptResult()>> Actions;
+    std::vector<PromptRequest> Asked;
+    PromptResult Ask(const PromptRequest &request) override
+    {
+        Asked.push_back(request);
+        if (Asked.size() > Actions.size())
+            return PromptResult::Cancel;
+        return Actions[Asked.size() - 1]();
+    }
+};
+
+// The data folder "DiVovData" (with its CdNames folder) in a temporary
+// folder; English while a test runs, the starting language after it.
+template <class PromptT = ScriptedPrompt>
+class DataFolderTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         langunit::SetCurrentLanguage(langunit::LangEnglish);
         data = dir.file("DiVovData");
         std::filesystem::create_directories(std::filesystem::path(data) / "CdNames");
+    }
+    void TearDown() override { langunit::SetCurrentLanguage(langunit::LangSlovak); }
+
+    orbtest::TempDir dir;
+    std::string data;
+    PromptT prompt;
+    PromptScope scope{prompt};
+};
+
+class MainFormTablesTest : public DataFolderTest<> {
+protected:
+    void SetUp() override
+    {
+        DataFolderTest::SetUp();
         files.Name = "files";
         AddFieldDefs(files, FileTableLayout());
         files.Open();
@@ -27,11 +63,6 @@ protected:
         AddFieldDefs(discs, DiscTableLayout());
         discs.Open();
     }
-    void TearDown() override { langunit::SetCurrentLanguage(langunit::LangSlovak); }
 
-    orbtest::TempDir dir;
-    std::string data;
     TFlatTable files, discs;
-    ScriptedPrompt prompt;
-    PromptScope scope{prompt};
 };

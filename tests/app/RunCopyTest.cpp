@@ -18,25 +18,11 @@
 #include "ui_MainForm.h"
 
 #include "DiscTestSupport.h"
+#include "MainFormTestSupport.h"
 
 using namespace disctest;
 
 namespace {
-
-// Answers from a list of actions: each runs once (it may change the world,
-// as a user inserting a disc does) and gives its answer.
-class ActingPrompt : public Prompt {
-public:
-    std::vector<std::function<PromptResult()>> Actions;
-    std::vector<PromptRequest> Asked;
-    PromptResult Ask(const PromptRequest &request) override
-    {
-        Asked.push_back(request);
-        if (Asked.size() > Actions.size())
-            return PromptResult::Cancel;
-        return Actions[Asked.size() - 1]();
-    }
-};
 
 class RunCopyTest : public ::testing::Test {
 protected:

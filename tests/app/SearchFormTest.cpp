@@ -34,6 +34,7 @@
 #include "ui_MainForm.h"
 #include "widgets/StatusBarCont.h"
 #include "widgets/ToolEdit.h"
+#include "MainFormTestSupport.h"
 
 namespace fs = std::filesystem;
 
@@ -106,15 +107,8 @@ public:
     TFlatTable files, discs;
 };
 
-class SearchFormTest : public ::testing::Test {
+class SearchFormTest : public DataFolderTest<> {
 protected:
-    void SetUp() override
-    {
-        langunit::SetCurrentLanguage(langunit::LangEnglish);
-        data = dir.file("DiVovData");
-        fs::create_directories(fs::path(data) / "CdNames");
-    }
-    void TearDown() override { langunit::SetCurrentLanguage(langunit::LangSlovak); }
 
     std::unique_ptr<TMainForm> Open(const std::string &catalog = "Cat", const std::string &ini = "")
     {
@@ -185,10 +179,6 @@ protected:
         EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     }
 
-    orbtest::TempDir dir;
-    std::string data;
-    ScriptedPrompt prompt;
-    PromptScope scope{prompt};
 };
 
 } // namespace

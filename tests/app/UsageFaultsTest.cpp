@@ -24,38 +24,16 @@
 #include "widgets/StatusBarCont.h"
 
 #include "DiscTestSupport.h"
+#include "MainFormTestSupport.h"
 
 using namespace disctest;
 
 namespace
 {
 
-// Answers from a list of actions; each may change the world first, as a user
-// does while a message box is up.
-class ActingPrompt : public Prompt
-{
-public:
-    std::vector<std::function<PromptResult()>> Actions;
-    std::vector<PromptRequest> Asked;
-    PromptResult Ask(const PromptRequest &request) override
-    {
-        Asked.push_back(request);
-        if (Asked.size() > Actions.size())
-            return PromptResult::Cancel;
-        return Actions[Asked.size() - 1]();
-    }
-};
-
-class UsageFaultsTest : public ::testing::Test
+class UsageFaultsTest : public DataFolderTest<ActingPrompt>
 {
 protected:
-    void SetUp() override
-    {
-        langunit::SetCurrentLanguage(langunit::LangEnglish);
-        data = dir.file("DiVovData");
-        fs::create_directories(fs::path(data) / "CdNames");
-    }
-    void TearDown() override { langunit::SetCurrentLanguage(langunit::LangSlovak); }
 
     void Ini(const std::string &catalog)
     {
@@ -81,10 +59,6 @@ protected:
         return form;
     }
 
-    orbtest::TempDir dir;
-    std::string data;
-    ActingPrompt prompt;
-    PromptScope scope{prompt};
 };
 
 // A right click on another disc of the tree used to move the highlight to it
