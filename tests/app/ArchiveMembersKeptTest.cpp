@@ -15,6 +15,8 @@
 #include "storage/ExMemDS.h"
 #include "support/TempDir.h"
 
+#include "ArchiveTestSupport.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -46,18 +48,7 @@ protected:
         dir.write("DiVovData/cat.ini", "[CatalogSettings]\nSetup1=0\n");
         disc = dir.file("disc");
         fs::create_directories(disc);
-        VolumeInfo v;
-        v.letter = 'e';
-        v.type = DRIVE_FIXED;
-        v.ready = true;
-        v.label = "ARCH";
-        v.mountPoint = disc;
-        v.totalBytes = 1 << 20;
-        VolumeService::SetCurrent(std::make_unique<FixedVolumeService>(std::vector<VolumeInfo>{v}));
-        form = std::make_unique<TMainForm>(nullptr, data);
-        form->ExMemoryData1->Open();
-        form->Scan.DiscName = "e: [arch]";
-        form->Scan.DiscNumber = "1";
+        form = OpenArchiveScanForm(data, disc);
     }
     void TearDown() override
     {

@@ -15,6 +15,8 @@
 #include "platform/VolumeService.h"
 #include "storage/ExMemDS.h"
 #include "support/TempDir.h"
+
+#include "ArchiveTestSupport.h"
 #include "util/BaseDateTime.h"
 
 // The RAR fixture writer of the archive tests, built into this program too.
@@ -56,18 +58,7 @@ protected:
         m2.attr = 0x10;
         dir.write("disc/r.rar", rartest::WriteRar4({m1, m2}));
         dir.write("disc/plain.txt", "plain");
-        VolumeInfo v;
-        v.letter = 'e';
-        v.type = DRIVE_FIXED;
-        v.ready = true;
-        v.label = "ARCH";
-        v.mountPoint = disc;
-        v.totalBytes = 1 << 20;
-        VolumeService::SetCurrent(std::make_unique<FixedVolumeService>(std::vector<VolumeInfo>{v}));
-        form = std::make_unique<TMainForm>(nullptr, data);
-        form->ExMemoryData1->Open();
-        form->Scan.DiscName = "e: [arch]";
-        form->Scan.DiscNumber = "1";
+        form = OpenArchiveScanForm(data, disc);
         form->ScanSession.Volume = TakeScanVolume('e');
     }
     void TearDown() override
