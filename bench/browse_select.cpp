@@ -23,6 +23,8 @@
 #include "storage/FlatTbl.h"
 #include "ui_MainForm.h"
 
+#include "WidgetBenchMain.h"
+
 namespace {
 
 constexpr int DiscRecords = 100000;
@@ -168,13 +170,5 @@ BENCHMARK(BM_PlainCopyOfTheRecords)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return RunWidgetBenchmarks(argc, argv);
 }

@@ -30,6 +30,8 @@
 #include "storage/FlatTbl.h"
 #include "ui_MainForm.h"
 
+#include "WidgetBenchMain.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -179,13 +181,5 @@ BENCHMARK(BM_FindAll)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return RunWidgetBenchmarks(argc, argv);
 }
