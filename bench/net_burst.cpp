@@ -16,7 +16,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <functional>
 #include <string>
 #include <thread>
 
@@ -49,10 +48,11 @@ std::string ReadLine(int Fd)
 }
 
 // A listening socket on a free loopback port, served by `Serve` in a thread
-// of its own until the socket is shut down.
-class LoopbackServer {
+// of its own until the socket is shut down; what it serves is the burst.
+class BurstServer {
 public:
-    LoopbackServer(int Backlog, std::function<void(int Listen)> Serve)
+    using ServeFn = void (*)(int Listen, const std::string &Burst);
+    BurstServer(std::string Burst, int Backlog, ServeFn Serve) : FBurst(std::move(Burst))
     {
         FListen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in sa{};
@@ -63,9 +63,9 @@ public:
         socklen_t len = sizeof sa;
         ::getsockname(FListen, reinterpret_cast<sockaddr *>(&sa), &len);
         FPort = ntohs(sa.sin_port);
-        FThread = std::thread([this, Serve = std::move(Serve)] { Serve(FListen); });
+        FThread = std::thread([this, Serve] { Serve(FListen, FBurst); });
     }
-    ~LoopbackServer()
+    ~BurstServer()
     {
         ::shutdown(FListen, SHUT_RDWR);
         FThread.join();
@@ -74,36 +74,39 @@ public:
     int Port() const { return FPort; }
 
 private:
+    std::string FBurst;
     int FListen = -1;
     int FPort = 0;
     std::thread FThread;
 };
 
-// Answers every command but QUIT with the burst.
-class BurstServer {
-public:
-    explicit BurstServer(std::string Burst)
-        : FBurst(std::move(Burst)), FServer(1, [this](int Listen) {
-              const int fd = ::accept(Listen, nullptr, nullptr);
-              if (fd < 0)
-                  return;
-              SendAll(fd, "220 bench\r\n");
-              for (;;) {
-                  const std::string cmd = ReadLine(fd);
-                  if (cmd.empty() || cmd.rfind("QUIT", 0) == 0)
-                      break;
-                  SendAll(fd, FBurst);
-              }
-              ::close(fd);
-          })
-    {
+// Answers every command of one connection but QUIT with the burst.
+void AnswerCommands(int Listen, const std::string &Burst)
+{
+    const int fd = ::accept(Listen, nullptr, nullptr);
+    if (fd < 0)
+        return;
+    SendAll(fd, "220 bench\r\n");
+    for (;;) {
+        const std::string cmd = ReadLine(fd);
+        if (cmd.empty() || cmd.rfind("QUIT", 0) == 0)
+            break;
+        SendAll(fd, Burst);
     }
-    int Port() const { return FServer.Port(); }
+    ::close(fd);
+}
 
-private:
-    std::string FBurst;
-    LoopbackServer FServer; // after the burst it sends: stopped before it goes
-};
+// Sends the burst to every connection and closes it.
+void SendToEach(int Listen, const std::string &Burst)
+{
+    for (;;) {
+        const int fd = ::accept(Listen, nullptr, nullptr);
+        if (fd < 0)
+            return;
+        SendAll(fd, Burst);
+        ::close(fd);
+    }
+}
 
 bool Pump(const bool &Done)
 {
@@ -120,7 +123,7 @@ void BM_SmtpContinuationBurst(benchmark::State &state)
     for (int i = 0; i < lines; ++i)
         burst += "250-continuation line " + std::to_string(i) + "\r\n";
     burst += "250 ok\r\n";
-    BurstServer server(burst);
+    BurstServer server(burst, 1, AnswerCommands);
     TSmtpCli c;
     c.Host = "127.0.0.1";
     c.Port = std::to_string(server.Port());
@@ -153,35 +156,13 @@ void BM_SmtpContinuationBurst(benchmark::State &state)
 }
 BENCHMARK(BM_SmtpContinuationBurst)->Arg(1)->Arg(2)->Arg(4)->Arg(8)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// Sends the burst to every connection and closes it.
-class LineServer {
-public:
-    explicit LineServer(std::string Burst)
-        : FBurst(std::move(Burst)), FServer(4, [this](int Listen) {
-              for (;;) {
-                  const int fd = ::accept(Listen, nullptr, nullptr);
-                  if (fd < 0)
-                      return;
-                  SendAll(fd, FBurst);
-                  ::close(fd);
-              }
-          })
-    {
-    }
-    int Port() const { return FServer.Port(); }
-
-private:
-    std::string FBurst;
-    LoopbackServer FServer; // after the burst it sends: stopped before it goes
-};
-
 void BM_LineModeBurst(benchmark::State &state)
 {
     const int lines = kLinesAt1x * int(state.range(0));
     std::string burst;
     for (int i = 0; i < lines; ++i)
         burst += "211-entry line " + std::to_string(i) + "\r\n";
-    LineServer server(burst);
+    BurstServer server(burst, 4, SendToEach);
     for (auto _ : state) {
         TNetSocket s;
         s.SetLineMode(true);
