@@ -16,6 +16,7 @@
 #include "app/CatalogTables.h"
 #include "storage/FlatTbl.h"
 
+#include "ProcessMemory.h"
 #include "ScannedFiles.h"
 
 namespace {
@@ -40,23 +41,8 @@ void Fill(TFlatTable &t)
     benchdata::FillScannedFiles(t, RecordCount);
 }
 
-long PeakRssKb()
-{
-    rusage ru{};
-    getrusage(RUSAGE_SELF, &ru);
-    return ru.ru_maxrss;
-}
-
-long CurrentRssKb()
-{
-    long pages = 0, resident = 0;
-    if (FILE *f = std::fopen("/proc/self/statm", "r")) {
-        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2)
-            resident = 0;
-        std::fclose(f);
-    }
-    return resident * (sysconf(_SC_PAGESIZE) / 1024);
-}
+using benchdata::CurrentRssKb;
+using benchdata::PeakRssKb;
 
 void EnsureFile()
 {

@@ -24,6 +24,7 @@
 #include "app/CatalogTables.h"
 #include "storage/FlatTbl.h"
 
+#include "ProcessMemory.h"
 #include "ScannedFiles.h"
 
 namespace {
@@ -105,23 +106,8 @@ void BM_LoadAgainstCatAndMemcpy(benchmark::State &state)
     state.counters["fileMB"] = bytes / 1e6;
 }
 
-long PeakRssKb()
-{
-    rusage ru{};
-    getrusage(RUSAGE_SELF, &ru);
-    return ru.ru_maxrss;
-}
-
-long CurrentRssKb()
-{
-    long pages = 0, resident = 0;
-    if (FILE *f = std::fopen("/proc/self/statm", "r")) {
-        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2)
-            resident = 0;
-        std::fclose(f);
-    }
-    return resident * (sysconf(_SC_PAGESIZE) / 1024);
-}
+using benchdata::CurrentRssKb;
+using benchdata::PeakRssKb;
 
 // Peak memory of one load in a freshly started process (exec'd, so nothing of this one
 // counts), against the file's size.
