@@ -82,19 +82,11 @@ protected:
     // them: one per folder and file, paths drive-based with a trailing "\".
     void ScanTree(const std::string &disc, const fs::path &root, const std::string &drive)
     {
-        std::vector<fs::path> entries;
-        for (const auto &e : fs::recursive_directory_iterator(root))
-            entries.push_back(e.path());
-        std::sort(entries.begin(), entries.end());
-        for (const fs::path &p : entries) {
-            std::string folder = drive + "\\";
-            for (const auto &part : fs::relative(p.parent_path(), root))
-                if (part != ".")
-                    folder += part.string() + "\\";
+        WalkScannedTree(root, drive, [&](const std::string &folder, const fs::path &p) {
             const bool isDir = fs::is_directory(p);
             AddRecord(disc, folder, p.filename().string(), isDir ? 0 : 1,
                       isDir ? "0" : std::to_string(fs::file_size(p)), notes[p.filename().string()]);
-        }
+        });
     }
 
     void Save(const std::string &ini = "")

@@ -5,6 +5,7 @@
 // and opens.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -50,6 +51,25 @@ protected:
     PromptT prompt;
     PromptScope scope{prompt};
 };
+
+// Every folder and file of a real folder tree in name order, as a scan meets
+// them: `take` gets each with its drive-based folder, trailing backslash
+// included (with `drive` "e:", "e:\docs\" for what lies in root/docs).
+inline void WalkScannedTree(const std::filesystem::path &root, const std::string &drive,
+                            const std::function<void(const std::string &folder, const std::filesystem::path &entry)> &take)
+{
+    std::vector<std::filesystem::path> entries;
+    for (const auto &e : std::filesystem::recursive_directory_iterator(root))
+        entries.push_back(e.path());
+    std::sort(entries.begin(), entries.end());
+    for (const std::filesystem::path &p : entries) {
+        std::string folder = drive + "\\";
+        for (const auto &part : std::filesystem::relative(p.parent_path(), root))
+            if (part != ".")
+                folder += part.string() + "\\";
+        take(folder, p);
+    }
+}
 
 class MainFormTablesTest : public DataFolderTest<> {
 protected:

@@ -85,17 +85,9 @@ protected:
     // Records of a real folder tree, as a scan writes them.
     void ScanTree(const std::string &disc, const fs::path &root, const std::string &drive)
     {
-        std::vector<fs::path> entries;
-        for (const auto &e : fs::recursive_directory_iterator(root))
-            entries.push_back(e.path());
-        std::sort(entries.begin(), entries.end());
-        for (const fs::path &p : entries) {
-            std::string folder = drive + "\\";
-            for (const auto &part : fs::relative(p.parent_path(), root))
-                if (part != ".")
-                    folder += part.string() + "\\";
+        WalkScannedTree(root, drive, [&](const std::string &folder, const fs::path &p) {
             AddRecord(disc, folder, p.filename().string(), fs::is_directory(p) ? 0 : 1);
-        }
+        });
     }
 
     void MakeCatalog(const std::string &name = "Cat")
