@@ -43,6 +43,7 @@ class TStatusBarCont;
 class TNewRecordForm;
 class TCddb;
 class TThemeManager;
+class TRowListView;
 struct TFileRow;
 
 namespace Ui {
@@ -197,6 +198,9 @@ public:
     void FlatTable1FilterRecord(TDataSet *DataSet, bool &Accept);
     void FinalExmemoryDataFilterRecord(TDataSet *DataSet, bool &Accept);
     void ConnectFileListHandlers();
+    // `list` shows the view style whose menu item is checked, also when
+    // start-up checks it.
+    void FollowViewStyleMenu(TRowListView *list);
     void ConnectInfoPanelHandlers();
     // History helpers: go to a path without a history entry, button states,
     // the two history menus rebuilt from the lists.

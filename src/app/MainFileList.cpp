@@ -110,18 +110,22 @@ void TMainForm::ConnectFileListHandlers()
     connect(ui->IconViewMenu, &QAction::triggered, this, Guarded(&TMainForm::IconViewMenuClick));
     connect(ui->SmallIconViewMenu, &QAction::triggered, this, Guarded(&TMainForm::SmallIconViewMenuClick));
     connect(ui->ReportViewMenu, &QAction::triggered, this, Guarded(&TMainForm::ReportViewMenuClick));
-    // The style follows the checked item, also when start-up checks it.
+    FollowViewStyleMenu(ui->LinksListView);
+}
+
+void TMainForm::FollowViewStyleMenu(TRowListView *list)
+{
     const std::pair<QAction *, int> styles[] = {
         {ui->ListViewMenu, vsList}, {ui->IconViewMenu, vsIcon}, {ui->SmallIconViewMenu, vsSmallIcon},
         {ui->ReportViewMenu, vsReport}};
     for (const auto &[action, style] : styles) {
         const int s = style;
-        connect(action, &QAction::toggled, this, [this, s](bool on) {
+        connect(action, &QAction::toggled, this, [list, s](bool on) {
             if (on)
-                ui->LinksListView->SetViewStyle(s);
+                list->SetViewStyle(s);
         });
         if (action->isChecked())
-            ui->LinksListView->SetViewStyle(s);
+            list->SetViewStyle(s);
     }
 }
 

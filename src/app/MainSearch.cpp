@@ -253,15 +253,8 @@ void TMainForm::ConnectSearchHandlers()
 
     // The result list shows the file list's view style; the rows are kept and
     // only their icons follow the size of the style.
-    const std::pair<QAction *, int> styles[] = {
-        {ui->ListViewMenu, vsList}, {ui->IconViewMenu, vsIcon}, {ui->SmallIconViewMenu, vsSmallIcon},
-        {ui->ReportViewMenu, vsReport}};
-    for (const auto &[action, style] : styles) {
-        const int s = style;
-        connect(action, &QAction::toggled, this, [this, s](bool on) {
-            if (on)
-                ui->SearchView->SetViewStyle(s);
-        });
+    FollowViewStyleMenu(ui->SearchView);
+    for (QAction *action : {ui->ListViewMenu, ui->IconViewMenu, ui->SmallIconViewMenu, ui->ReportViewMenu}) {
         connect(action, &QAction::triggered, this, [this, action] {
             if (!action->isChecked() || ui->SearchView->Count() == 0)
                 return;
@@ -284,8 +277,6 @@ void TMainForm::ConnectSearchHandlers()
                 }
             });
         });
-        if (action->isChecked())
-            ui->SearchView->SetViewStyle(s);
     }
 }
 
