@@ -45,7 +45,6 @@ struct TDisc {
 
 class BrowseFormTest : public MainFormTablesTest {
 protected:
-
     void AddRecord(const std::string &disc, const std::string &path, const std::string &name, int type,
                    const std::string &size = "0", const std::string &note = "", int ftype = 0,
                    const std::string &loadName = "")
@@ -121,13 +120,6 @@ protected:
         AddRecord("f: [MUSIC]", "f:\\", "Second", 1, "100", "", 2, "Track10.cda");
         AddRecord("f: [MUSIC]", "f:\\", "First", 1, "100", "", 2, "Track09.cda");
         Save(ini);
-    }
-
-    std::unique_ptr<TMainForm> Open()
-    {
-        auto form = std::make_unique<TMainForm>(nullptr, data);
-        form->FormShow();
-        return form;
     }
 
     static std::vector<std::string> ListNames(TMainForm &form)

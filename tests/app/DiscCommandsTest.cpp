@@ -31,13 +31,6 @@ using Names = std::vector<std::string>;
 
 class DiscCommandsTest : public DataFolderTest<> {
 protected:
-
-    void Ini(const std::string &catalog)
-    {
-        dir.write("DiVovData/cat.ini", "[CatalogSettings]\nSetup1=0\nSetup12=1\nSetup16=0\nSetup20=1\nSetup_Text4=" +
-                                           catalog + "\n");
-    }
-
     // "Cat": e: [DATA] (with note and picture) and e: [DATA]1 in a group,
     // f: [MUSIC] at the top.
     void StandardCatalog(bool withTree = true)
@@ -53,13 +46,6 @@ protected:
                   {0, "f: [MUSIC]", 0, 1, NodeKindDisc}};
         b.Write(data, "Cat");
         Ini("Cat");
-    }
-
-    std::unique_ptr<TMainForm> Open()
-    {
-        auto form = std::make_unique<TMainForm>(nullptr, data);
-        form->FormShow();
-        return form;
     }
 
     TCatalogOnDisk Disk(const std::string &name = "Cat") const { return TCatalogOnDisk::Read(data, name); }

@@ -8,11 +8,13 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/CatalogTables.h"
 #include "app/LangUnit.h"
+#include "app/Main.h"
 #include "platform/Prompt.h"
 #include "storage/FlatTbl.h"
 #include "support/TempDir.h"
@@ -45,6 +47,20 @@ protected:
         std::filesystem::create_directories(std::filesystem::path(data) / "CdNames");
     }
     void TearDown() override { langunit::SetCurrentLanguage(langunit::LangSlovak); }
+
+    // Settings that open catalogue `catalog` at start.
+    void Ini(const std::string &catalog)
+    {
+        dir.write("DiVovData/cat.ini", "[CatalogSettings]\nSetup1=0\nSetup12=1\nSetup16=0\nSetup20=1\nSetup_Text4=" +
+                                           catalog + "\n");
+    }
+    // The main window on the data folder, shown.
+    std::unique_ptr<TMainForm> Open()
+    {
+        auto form = std::make_unique<TMainForm>(nullptr, data);
+        form->FormShow();
+        return form;
+    }
 
     orbtest::TempDir dir;
     std::string data;

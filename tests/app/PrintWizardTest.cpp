@@ -116,12 +116,6 @@ protected:
                                            name + "\n");
     }
 
-    std::unique_ptr<TMainForm> Open()
-    {
-        auto form = std::make_unique<TMainForm>(nullptr, data);
-        form->FormShow();
-        return form;
-    }
     static void OpenDisc(TMainForm &form, const std::string &disc)
     {
         ASSERT_GE(form.SelectTreeNodeByText(disc), 0);

@@ -34,14 +34,6 @@ namespace
 class UsageFaultsTest : public DataFolderTest<ActingPrompt>
 {
 protected:
-
-    void Ini(const std::string &catalog)
-    {
-        dir.write("DiVovData/cat.ini",
-                  "[CatalogSettings]\nSetup1=0\nSetup12=1\nSetup16=0\nSetup20=1\nSetup_Text4=" + catalog +
-                      "\n");
-    }
-
     // "Cat" with two discs and no tree file.
     void TwoDiscs()
     {
@@ -51,14 +43,6 @@ protected:
         b.Write(data, "Cat");
         Ini("Cat");
     }
-
-    std::unique_ptr<TMainForm> Open()
-    {
-        auto form = std::make_unique<TMainForm>(nullptr, data);
-        form->FormShow();
-        return form;
-    }
-
 };
 
 // A right click on another disc of the tree used to move the highlight to it
