@@ -54,6 +54,14 @@ protected:
         dir.write("DiVovData/cat.ini", "[CatalogSettings]\nSetup1=0\nSetup12=1\nSetup16=0\nSetup20=1\nSetup_Text4=" +
                                            catalog + "\n");
     }
+    // Settings that open catalogue "Music" at start, and that catalogue,
+    // empty.
+    void EmptyMusicCatalog()
+    {
+        dir.write("DiVovData/cat.ini", "[CatalogSettings]\nSetup1=0\nSetup6=1\nSetup20=1\nSetup_Text4=Music\n");
+        OpenCatalogTable(data + "/Music.d", FileTableLayout(), {});
+        OpenCatalogTable(data + "/CdNames/Music_cdname.d", DiscTableLayout(), {});
+    }
     // The main window on the data folder, shown.
     std::unique_ptr<TMainForm> Open()
     {

@@ -18,6 +18,8 @@
 #include "platform/VolumeService.h"
 #include "storage/FlatTbl.h"
 #include "support/TempDir.h"
+
+#include "MainFormTestSupport.h"
 #include "ui_MainForm.h"
 #include "ui_newcd.h"
 #include "widgets/PictDriveBox.h"
@@ -34,16 +36,12 @@ void WaitWhile(const std::function<bool()> &busy)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
 }
 
-class ScanViewTest : public ::testing::Test {
+class ScanViewTest : public DataFolderTest<> {
 protected:
     void SetUp() override
     {
-        langunit::SetCurrentLanguage(langunit::LangEnglish);
-        data = dir.file("DiVovData");
-        fs::create_directories(fs::path(data) / "CdNames");
-        dir.write("DiVovData/cat.ini", "[CatalogSettings]\nSetup1=0\nSetup6=1\nSetup20=1\nSetup_Text4=Music\n");
-        OpenCatalogTable(data + "/Music.d", FileTableLayout(), {});
-        OpenCatalogTable(data + "/CdNames/Music_cdname.d", DiscTableLayout(), {});
+        DataFolderTest::SetUp();
+        EmptyMusicCatalog();
         dir.write("photos/2024/a.jpg", std::string(100000, 'a'));
         dir.write("photos/b.jpg", std::string(200000, 'b'));
         dir.write("stick/c.txt", std::string(1000, 'c'));
@@ -69,7 +67,7 @@ protected:
         form.reset();
         TMainForm::RunModal = nullptr;
         VolumeService::SetCurrent(nullptr);
-        langunit::SetCurrentLanguage(langunit::LangSlovak);
+        DataFolderTest::TearDown();
     }
     // Scans drive `letter` through the wizard (mode 0 new, 1 update); `shown`
     // sees the wizard once it is on screen.
@@ -104,10 +102,6 @@ protected:
         return "(none)";
     }
 
-    orbtest::TempDir dir;
-    std::string data;
-    ScriptedPrompt prompt;
-    PromptScope scope{prompt};
     std::unique_ptr<TMainForm> form;
 };
 

@@ -18,6 +18,8 @@
 #include "platform/VolumeService.h"
 #include "storage/FlatTbl.h"
 #include "support/TempDir.h"
+
+#include "MainFormTestSupport.h"
 #include "ui_MainForm.h"
 #include "ui_newcd.h"
 #include "widgets/PictDriveBox.h"
@@ -91,17 +93,12 @@ VolumeInfo Folder(char letter, const std::string &path, const std::string &label
     return v;
 }
 
-class ScanWizardTest : public ::testing::Test {
+class ScanWizardTest : public DataFolderTest<> {
 protected:
     void SetUp() override
     {
-        langunit::SetCurrentLanguage(langunit::LangEnglish);
-        data = dir.file("DiVovData");
-        fs::create_directories(fs::path(data) / "CdNames");
-        dir.write("DiVovData/cat.ini", "[CatalogSettings]\nSetup1=0\nSetup6=1\nSetup20=1\nSetup_Text4=Music\n");
-        // The catalogue the settings name exists (empty).
-        OpenCatalogTable(data + "/Music.d", FileTableLayout(), {});
-        OpenCatalogTable(data + "/CdNames/Music_cdname.d", DiscTableLayout(), {});
+        DataFolderTest::SetUp();
+        EmptyMusicCatalog();
         dir.write("disc/docs/readme.txt", "read me");
         dir.write("disc/top.txt", "top");
         dir.write("other/o.txt", "o");
@@ -117,7 +114,7 @@ protected:
         form.reset();
         TMainForm::RunModal = nullptr;
         VolumeService::SetCurrent(nullptr);
-        langunit::SetCurrentLanguage(langunit::LangSlovak);
+        DataFolderTest::TearDown();
     }
     std::string FilesPath() const { return data + "/Music.d"; }
     std::string DiscsPath() const { return data + "/CdNames/Music_cdname.d"; }
@@ -147,10 +144,6 @@ protected:
             form->UpdateToolButtonClick();
     }
 
-    orbtest::TempDir dir;
-    std::string data;
-    ScriptedPrompt prompt;
-    PromptScope scope{prompt};
     FixedVolumeService *volumes = nullptr;
     std::unique_ptr<TMainForm> form;
 };
