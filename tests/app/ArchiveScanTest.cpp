@@ -15,12 +15,12 @@
 #include "platform/VolumeService.h"
 #include "storage/ExMemDS.h"
 #include "support/TempDir.h"
-
-#include "ArchiveTestSupport.h"
 #include "util/BaseDateTime.h"
 
 // The RAR fixture writer of the archive tests, built into this program too.
 #include "archive/RarWriter.cpp"
+
+#include "ArchiveTestSupport.h"
 
 namespace fs = std::filesystem;
 

@@ -26,9 +26,10 @@
 #include "platform/Prompt.h"
 #include "storage/FlatTbl.h"
 #include "support/TempDir.h"
-#include "MainFormTestSupport.h"
 #include "ui_MainForm.h"
 #include "widgets/StatusBarCont.h"
+
+#include "MainFormTestSupport.h"
 
 namespace fs = std::filesystem;
 

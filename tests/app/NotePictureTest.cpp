@@ -34,9 +34,10 @@ extern "C" {
 #include "platform/Prompt.h"
 #include "storage/FlatTbl.h"
 #include "support/TempDir.h"
-#include "MainFormTestSupport.h"
 #include "ui_AddNoteForm.h"
 #include "ui_MainForm.h"
+
+#include "MainFormTestSupport.h"
 
 namespace fs = std::filesystem;
 

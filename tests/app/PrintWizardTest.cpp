@@ -32,9 +32,10 @@
 #include "storage/ExMemDS.h"
 #include "storage/FlatTbl.h"
 #include "support/TempDir.h"
-#include "MainFormTestSupport.h"
 #include "ui_MainForm.h"
 #include "ui_PrintPrepareForm.h"
+
+#include "MainFormTestSupport.h"
 
 namespace fs = std::filesystem;
 using Names = std::vector<std::string>;

@@ -18,11 +18,11 @@
 #include "platform/VolumeService.h"
 #include "storage/FlatTbl.h"
 #include "support/TempDir.h"
-
-#include "MainFormTestSupport.h"
 #include "ui_MainForm.h"
 #include "ui_newcd.h"
 #include "widgets/PictDriveBox.h"
+
+#include "MainFormTestSupport.h"
 
 namespace fs = std::filesystem;
 

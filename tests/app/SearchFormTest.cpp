@@ -34,6 +34,7 @@
 #include "ui_MainForm.h"
 #include "widgets/StatusBarCont.h"
 #include "widgets/ToolEdit.h"
+
 #include "MainFormTestSupport.h"
 
 namespace fs = std::filesystem;
