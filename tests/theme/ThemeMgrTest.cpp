@@ -47,20 +47,7 @@ protected:
     }
 };
 
-class ThemeManagerTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        ResetTheme();
-        QCoreApplication::processEvents();
-        ASSERT_EQ(TThemeManager::MainManager(), nullptr);
-    }
-    void TearDown() override
-    {
-        QCoreApplication::processEvents();
-        ResetTheme();
-    }
-};
+class ThemeManagerTest : public CleanThemeTest {};
 
 } // namespace
 

@@ -1,12 +1,15 @@
 #pragma once
 // Helpers of the theme tests: images compared with a tolerance, and a clean
 // theme state (the desktop's style, Fusion here) for each test.
+#include <gtest/gtest.h>
+
 #include <QApplication>
 #include <QImage>
 #include <QStyle>
 #include <QStyleFactory>
 #include <QWidget>
 
+#include "theme/ThemeMgr.h"
 #include "theme/ThemeSrv.h"
 #include "theme/UxTheme.h"
 
@@ -53,5 +56,22 @@ inline void ResetTheme()
     if (ThemeServices())
         ThemeServices()->ReloadThemeState();
 }
+
+// A test that starts and ends with the clean theme state and no main
+// theme manager.
+class CleanThemeTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ResetTheme();
+        QCoreApplication::processEvents();
+        ASSERT_EQ(TThemeManager::MainManager(), nullptr);
+    }
+    void TearDown() override
+    {
+        QCoreApplication::processEvents();
+        ResetTheme();
+    }
+};
 
 } // namespace themetest

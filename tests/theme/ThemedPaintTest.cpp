@@ -107,20 +107,7 @@ struct Gallery {
     }
 };
 
-class ThemedPaint : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        ResetTheme();
-        QCoreApplication::processEvents();
-        ASSERT_EQ(TThemeManager::MainManager(), nullptr);
-    }
-    void TearDown() override
-    {
-        QCoreApplication::processEvents();
-        ResetTheme();
-    }
-};
+class ThemedPaint : public CleanThemeTest {};
 
 // The form's own background where a control sits (the control hidden).
 QImage Behind(Gallery &g, QWidget *control)
