@@ -177,26 +177,14 @@ TEST(HttpLimits, SilentTricklingAndUnreachableServersTimeOut)
     }
     // A listener whose queue is full drops the connection attempt.
     {
-        int port = 0;
-        const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr *>(&sa), sizeof sa), 0);
-        ASSERT_EQ(::listen(listener, 0), 0);
-        socklen_t len = sizeof sa;
-        ::getsockname(listener, reinterpret_cast<sockaddr *>(&sa), &len);
-        port = ntohs(sa.sin_port);
-        const int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        ASSERT_EQ(::connect(filler, reinterpret_cast<sockaddr *>(&sa), sizeof sa), 0);
+        FullListener full;
+        ASSERT_TRUE(full.Ready());
         Client c;
         c.h.ConnectTimeout = 300;
-        ASSERT_TRUE(c.Get("http://127.0.0.1:" + std::to_string(port) + "/"));
+        ASSERT_TRUE(c.Get("http://127.0.0.1:" + std::to_string(full.Port()) + "/"));
         EXPECT_EQ(c.Error, WSAETIMEDOUT);
         EXPECT_EQ(c.h.StatusCode, 404);
         EXPECT_EQ(c.h.ReasonPhrase, "can't connect: no connection within 300 ms (Error #10060)");
-        ::close(filler);
-        ::close(listener);
     }
     // The defaults a user would accept.
     THttpCli d;

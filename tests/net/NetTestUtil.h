@@ -244,4 +244,41 @@ private:
     QProcess FProc;
 };
 
+// A loopback listener whose queue is full: its one place is taken by a
+// connection that is never accepted, so a further attempt is dropped.
+class FullListener {
+public:
+    FullListener()
+    {
+        FListener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in sa{};
+        sa.sin_family = AF_INET;
+        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::bind(FListener, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0 || ::listen(FListener, 0) != 0)
+            return;
+        socklen_t len = sizeof sa;
+        ::getsockname(FListener, reinterpret_cast<sockaddr *>(&sa), &len);
+        FFiller = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (::connect(FFiller, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0)
+            return;
+        FPort = ntohs(sa.sin_port);
+    }
+    ~FullListener()
+    {
+        if (FFiller >= 0)
+            ::close(FFiller);
+        ::close(FListener);
+    }
+    FullListener(const FullListener &) = delete;
+    FullListener &operator=(const FullListener &) = delete;
+    // False when it could not be set up.
+    bool Ready() const { return FPort != 0; }
+    int Port() const { return FPort; }
+
+private:
+    int FListener = -1;
+    int FFiller = -1;
+    int FPort = 0;
+};
+
 } // namespace nettest

@@ -95,22 +95,12 @@ TEST(SmtpLimits, SilentTricklingAndUnreachableServersTimeOut)
     }
     // A listener whose queue is full drops the connection attempt.
     {
-        const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr *>(&sa), sizeof sa), 0);
-        ASSERT_EQ(::listen(listener, 0), 0);
-        socklen_t len = sizeof sa;
-        ::getsockname(listener, reinterpret_cast<sockaddr *>(&sa), &len);
-        const int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        ASSERT_EQ(::connect(filler, reinterpret_cast<sockaddr *>(&sa), sizeof sa), 0);
-        Session s(ntohs(sa.sin_port));
+        FullListener full;
+        ASSERT_TRUE(full.Ready());
+        Session s(full.Port());
         s.c.ConnectTimeout = 300;
         EXPECT_EQ(s.Run(&TCustomSmtpClient::Connect), WSAETIMEDOUT);
         EXPECT_EQ(s.c.LastResponse(), "500 No connection within 300 ms (Winsock error #10060)");
-        ::close(filler);
-        ::close(listener);
     }
     TSmtpCli d;
     EXPECT_EQ(d.ConnectTimeout, 30000);
