@@ -116,6 +116,15 @@ bool Pump(const bool &Done)
     return Done;
 }
 
+// Bytes a second and the time a line of the burst took.
+void ReportPerLine(benchmark::State &state, int lines, const std::string &burst)
+{
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(burst.size()));
+    state.counters["lines"] = lines;
+    state.counters["ns_per_line"] =
+        benchmark::Counter(double(lines), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
 void BM_SmtpContinuationBurst(benchmark::State &state)
 {
     const int lines = kLinesAt1x * int(state.range(0));
@@ -148,10 +157,7 @@ void BM_SmtpContinuationBurst(benchmark::State &state)
             return;
         }
     }
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(burst.size()));
-    state.counters["lines"] = lines;
-    state.counters["ns_per_line"] =
-        benchmark::Counter(double(lines), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+    ReportPerLine(state, lines, burst);
     c.Abort();
 }
 BENCHMARK(BM_SmtpContinuationBurst)->Arg(1)->Arg(2)->Arg(4)->Arg(8)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -182,10 +188,7 @@ void BM_LineModeBurst(benchmark::State &state)
             return;
         }
     }
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(burst.size()));
-    state.counters["lines"] = lines;
-    state.counters["ns_per_line"] =
-        benchmark::Counter(double(lines), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+    ReportPerLine(state, lines, burst);
 }
 BENCHMARK(BM_LineModeBurst)->Arg(1)->Arg(2)->Arg(4)->Arg(8)->Unit(benchmark::kMillisecond)->UseRealTime();
 
