@@ -234,6 +234,103 @@ TREE = {
 PAGES[24] = TREE
 PAGES[25] = TREE
 
+# The first things a new user does, listed first in the contents; pages
+# without a context number, named after their topic.
+TOPICS = [
+    ('reading', {
+        'en': ('Reading a drive', [
+            'Choose the drive in the Load from list on the right of the address bar. The root file system is '
+            'c:; other mounted volumes and optical drives get letters of their own, which they keep. A data '
+            'disc in an optical drive can be read once the system has mounted it.',
+            'Any folder can be read as a disc: bind it to a letter in the file driveletters.map in the data '
+            'folder (Documents/DiVovData in your home folder) with a line such as t=folder:/home/me/Photos, '
+            'then choose t: in the Load from list. Its disc size is the total size of the files read.',
+            'Click the tool button with the disc (or Tools, Read drive). The window proposes the '
+            'disc name (the volume label, or Bez názvu) and the next free number; change them if you like and '
+            'click Load. When the folders have been read, click Write to store the disc in the open archive; '
+            'Cancel action leaves the archive as it was.',
+            'The setup decides whether the members of .zip, .rar and .cab files are listed and whether the '
+            'icons of programs are kept. What could not be read (a folder without permission, a damaged '
+            'archive) is counted and named when the reading ends.',
+            'Update CD reads the drive of the disc selected in the tree again and replaces its folders and '
+            'files; its name, number, note and picture stay.']),
+        'sk': ('Načítanie jednotky', [
+            'Jednotku zvoľte v zozname Načítať z vpravo od panela adresy. Koreňový systém súborov je c:; '
+            'ostatné pripojené zväzky a optické mechaniky dostanú vlastné písmená, ktoré si ponechajú. Dátový '
+            'disk v optickej mechanike sa dá prečítať, keď ho systém pripojí.',
+            'Ako disk sa dá prečítať ľubovoľný priečinok: priraďte ho písmenu v súbore driveletters.map '
+            'v priečinku s údajmi (Documents/DiVovData vo vašom domovskom priečinku) riadkom ako '
+            't=folder:/home/ja/Fotky a potom v zozname Načítať z zvoľte t:. Veľkosťou disku je súčet veľkostí '
+            'prečítaných súborov.',
+            'Kliknite na tlačidlo s diskom (alebo Nástroje, Načítať CD). Okno navrhne názov '
+            'disku (menovku zväzku alebo Bez názvu) a ďalšie voľné číslo; môžete ich zmeniť a kliknúť na '
+            'Načítať. Keď sa priečinky prečítajú, kliknite na Zapísať a disk sa uloží do otvoreného archívu; '
+            'Zrušiť akciu nechá archív tak, ako bol.',
+            'Nastavenie určuje, či sa vypíšu súbory v archívoch .zip, .rar a .cab a či sa uložia ikony '
+            'programov. Čo sa nedalo prečítať (priečinok bez oprávnenia, poškodený archív), sa na konci '
+            'čítania spočíta a vymenuje.',
+            'Aktualizovať CD znova prečíta jednotku disku vybraného v strome a nahradí jeho priečinky '
+            'a súbory; názov, číslo, poznámka a obrázok disku zostanú.']),
+        'cz': ('Načtení jednotky', [
+            'Jednotku zvolte v seznamu Načíst z vpravo od panelu adresy. Kořenový systém souborů je c:; '
+            'ostatní připojené svazky a optické mechaniky dostanou vlastní písmena, která si ponechají. Datový '
+            'disk v optické mechanice lze přečíst, jakmile jej systém připojí.',
+            'Jako disk lze přečíst libovolnou složku: přiřaďte ji písmenu v souboru driveletters.map ve složce '
+            's daty (Documents/DiVovData ve vaší domovské složce) řádkem jako t=folder:/home/ja/Fotky a pak '
+            'v seznamu Načíst z zvolte t:. Velikostí disku je součet velikostí přečtených souborů.',
+            'Klikněte na tlačítko s diskem (nebo Nástroje, Načíst CD). Okno navrhne název '
+            'disku (jmenovku svazku nebo Bez názvu) a další volné číslo; můžete je změnit a kliknout na '
+            'Načíst. Když jsou složky přečteny, klikněte na Zapsat a disk se uloží do otevřeného archivu; '
+            'Zrušit akci ponechá archiv tak, jak byl.',
+            'Nastavení určuje, zda se vypíší soubory v archivech .zip, .rar a .cab a zda se uloží ikony '
+            'programů. Co se nepodařilo přečíst (složka bez oprávnění, poškozený archiv), se na konci čtení '
+            'spočítá a vyjmenuje.',
+            'Aktualizovat CD znovu přečte jednotku disku vybraného ve stromu a nahradí jeho složky a soubory; '
+            'název, číslo, poznámka a obrázek disku zůstanou.']),
+    }),
+    ('browsing', {
+        'en': ('Browsing the archive', [
+            'The tree on the left holds the discs of the open archive (and the groups you made with Edit '
+            'tree). Click a disc to open it: the list shows its top folder, and the status bar its name, '
+            'number, number of files and size. The arrow before a disc or a folder opens it as well.',
+            'Double-click a folder or a .zip, .rar or .cab file in the list (or press Enter) to go into it. '
+            'Goto up, or Backspace in the list, goes to the folder above; Back and Forward go through the places '
+            'you visited, and their arrows list them. You can also type a folder such as e:\\docs into the '
+            'address box. The tree, the list and the address box always show the same folder.',
+            'With the drop-down tree on (in the setup), the folders you open are added to the tree, so you '
+            'can click them there.',
+            'Click a file to see its full path in the status bar and its note; double-click it to open it '
+            'from its disc when the disc is in a drive. The Display menu switches the list between report, '
+            'list, large and small icons; the info-panel shows the disc\'s picture and notes.']),
+        'sk': ('Prezeranie archívu', [
+            'Strom vľavo obsahuje disky otvoreného archívu (a skupiny, ktoré ste vytvorili úpravou stromu). '
+            'Kliknutím na disk ho otvoríte: zoznam ukáže jeho horný priečinok a stavový riadok jeho názov, '
+            'číslo, počet súborov a veľkosť. Otvorí ho aj šípka pred diskom alebo priečinkom.',
+            'Dvojitým kliknutím na priečinok alebo súbor .zip, .rar či .cab v zozname (alebo klávesom Enter) '
+            'doň vstúpite. O úroveň vyššie, alebo Backspace v zozname, prejde do nadradeného priečinka; Späť a Dopredu '
+            'prechádzajú navštívenými miestami a ich šípky ich vypíšu. Priečinok, napríklad e:\\docs, môžete '
+            'napísať aj do poľa adresy. Strom, zoznam a pole adresy ukazujú vždy ten istý priečinok.',
+            'Keď je zapnutý rozbaľovací strom (v nastavení), otvorené priečinky sa pridajú do stromu a môžete '
+            'na ne klikať tam.',
+            'Kliknutím na súbor uvidíte v stavovom riadku jeho úplnú cestu a jeho poznámku; dvojitým kliknutím '
+            'ho otvoríte z jeho disku, ak je disk v mechanike. Ponuka Zobraziť prepína zoznam medzi podrobnosťami, '
+            'zoznamom, veľkými a malými ikonami; info-panel ukazuje obrázok a poznámky disku.']),
+        'cz': ('Procházení archivu', [
+            'Strom vlevo obsahuje disky otevřeného archivu (a skupiny, které jste vytvořili úpravou stromu). '
+            'Kliknutím na disk jej otevřete: seznam ukáže jeho horní složku a stavový řádek jeho název, číslo, '
+            'počet souborů a velikost. Otevře jej i šipka před diskem nebo složkou.',
+            'Dvojitým kliknutím na složku nebo soubor .zip, .rar či .cab v seznamu (nebo klávesou Enter) do '
+            'ní vstoupíte. O úroveň výš, nebo Backspace v seznamu, přejde do nadřazené složky; Zpět a Vpřed '
+            'procházejí navštívenými místy a jejich šipky je vypíší. Složku, například e:\\docs, můžete napsat '
+            'i do pole adresy. Strom, seznam a pole adresy ukazují vždy tutéž složku.',
+            'Když je zapnutý rozbalovací strom (v nastavení), otevřené složky se přidají do stromu a můžete '
+            'na ně klikat tam.',
+            'Kliknutím na soubor uvidíte ve stavovém řádku jeho úplnou cestu a jeho poznámku; dvojitým '
+            'kliknutím jej otevřete z jeho disku, pokud je disk v mechanice. Nabídka Zobrazit přepíná seznam '
+            'mezi podrobnostmi, seznamem, velkými a malými ikonami; info-panel ukazuje obrázek a poznámky disku.']),
+    }),
+]
+
 def page(lang, title, body):
     return ('<!DOCTYPE html>\n<html lang="%s">\n<head><meta charset="utf-8"><title>%s</title></head>\n'
             '<body>\n<h2>%s</h2>\n%s\n<p><a href="index.html">%s</a></p>\n</body>\n</html>\n'
@@ -243,6 +340,13 @@ qrc = ['<RCC>', '  <qresource prefix="/help">']
 for lang in ('en', 'sk', 'cz'):
     os.makedirs(lang, exist_ok=True)
     links = []
+    for name, texts in TOPICS:
+        title, paras = texts[lang]
+        body = '\n'.join('<p>%s</p>' % html.escape(p) for p in paras)
+        with open('%s/%s.html' % (lang, name), 'w', encoding='utf-8') as f:
+            f.write(page(lang, title, body))
+        links.append('<li><a href="%s.html">%s</a></li>' % (name, html.escape(title)))
+        qrc.append('    <file alias="%s/%s.html">../../resources/help/%s/%s.html</file>' % (lang, name, lang, name))
     for ctx in sorted(PAGES):
         title, paras = PAGES[ctx][lang]
         body = '\n'.join('<p>%s</p>' % html.escape(p) for p in paras)

@@ -45,6 +45,8 @@ class TFileListModel : public QAbstractTableModel {
 public:
     // The fifteen columns: the five shown captions, then the record's fields.
     static constexpr int ColumnCount = 15;
+    // The columns the report view shows: name, size, type and the two dates.
+    static constexpr int ShownColumnCount = 5;
 
     explicit TFileListModel(QObject *parent = nullptr);
 

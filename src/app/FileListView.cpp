@@ -34,7 +34,10 @@ TFileListView::TFileListView(QWidget *parent)
     report_->header()->setSectionsClickable(false);
     for (int c = 0; c < TFileListModel::ColumnCount; ++c)
         report_->setColumnWidth(c, ColumnWidths[c]);
-    report_->setColumnHidden(TFileListModel::ColumnCount - 1, true);
+    // The report shows the five columns a user reads; the others carry the
+    // record's fields for the handlers and stay out of sight.
+    for (int c = TFileListModel::ShownColumnCount; c < TFileListModel::ColumnCount; ++c)
+        report_->setColumnHidden(c, true);
     for (QAbstractItemView *v : {static_cast<QAbstractItemView *>(report_), static_cast<QAbstractItemView *>(icons_)}) {
         v->setSelectionMode(QAbstractItemView::SingleSelection);
         v->setSelectionBehavior(QAbstractItemView::SelectRows);

@@ -39,6 +39,7 @@ void TLangForm::LanguageButtonClick(int language)
 void TLangForm::BitBtn1Click()
 {
     accept();
+    // The window keeps its size and the place it shows; only its texts change.
     if (!firstRun_)
-        main_->FormShow();
+        main_->RelabelInLanguage();
 }

@@ -247,10 +247,12 @@ const MenuText kHints[] = {
     {"PrintButton", "Print reports", "Tisk sestav"},
     {"OrganizeButton", "Organize CD to archives", "Uspořádat CD do archivů"},
     {"EditTreeButton", "Edit tree items", "Upravit položky stromu"},
-    {"AddImageToolButton", nullptr, "Nahrát obrázek"},
-    {"DeleteImageToolButton", nullptr, "Smazat obrázek"},
-    {"UpdateToolButton", nullptr, "Aktualizovat CD"},
-    {"ShowInfoButton", nullptr, "Zobrazit info-panel"},
+    // In English these take the captions of their menu twins, so that no
+    // Slovak hint is left in the English interface.
+    {"AddImageToolButton", "Load picture", "Nahrát obrázek"},
+    {"DeleteImageToolButton", "Delete picture", "Smazat obrázek"},
+    {"UpdateToolButton", "Update CD", "Aktualizovat CD"},
+    {"ShowInfoButton", "Info-panel", "Zobrazit info-panel"},
 };
 
 } // namespace

@@ -6,10 +6,12 @@
 #include <QIcon>
 #include <QMainWindow>
 #include <QPixmap>
+#include <QPointer>
 
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,9 +36,12 @@ class QRect;
 class QTreeWidget;
 class QTreeWidgetItem;
 class TSplashForm;
+class TPrintPrepareForm;
+struct TPrintRow;
 class TStatusBarCont;
 class TNewRecordForm;
 class TCddb;
+class TThemeManager;
 struct TFileRow;
 
 namespace Ui {
@@ -373,6 +378,48 @@ public:
     // Runs a modal dialog for a file name to open; tests replace it.
     static std::function<std::string(QWidget *parent, const QString &title, const QString &filter)> OpenPictureDialog1;
     // ---- end of the notes and pictures block
+
+    // ---- visual theme (created in FormCreate, owned by the window)
+    TThemeManager *ThemeManager1 = nullptr;
+    // ---- end of the theme block
+
+    // ---- what the main window shows: status panels, language, geometry,
+    //      tree and list kept on one place (MainView.cpp)
+    // Font and needed width of a status panel's text.
+    QFont StatusPanelFont(int panel) const;
+    int StatusPanelTextWidth(int panel, const QString &text) const;
+    // The texts of the window in the current language, keeping the window's
+    // size, the tree and the place shown (the language dialog's OK).
+    void RelabelInLanguage();
+    // A saved window size made to fit the screen `available`.
+    static QSize ClampWindowSize(int width, int height, const QSize &available);
+    // Selects the tree node of the current path (the deepest one the tree
+    // has), without acting on the selection.
+    void SelectTreeNodeOfCurrentPath();
+    // The status panels of the open disc in the current language.
+    void ShowDiscStatus();
+    void ConnectViewHandlers();
+    // True while a tree click runs: the levels it expands are not the user's.
+    bool TreeClickRunning = false;
+    // ---- end of the view block
+
+    // ---- print preparation and reports (MainPrint.cpp, selunit.cpp, report.cpp,
+    //      report_cd.cpp, BandReport.cpp)
+    void ConnectPrintHandlers();
+    void PrintButtonClick();
+    // Admits the records whose Path holds the current path (its sub-folders too).
+    void PrintExmemoryDataFilterRecord(TDataSet *DataSet, bool &Accept);
+    // The rows of the search result list in list order, and its selected row,
+    // as the print wizard copies them; whether `source` is that list's view.
+    std::vector<TPrintRow> PrintSearchRows() const;
+    std::optional<TPrintRow> PrintSearchSelectedRow() const;
+    bool IsSearchListView(const QObject *source) const;
+    QPointer<TPrintPrepareForm> PrintPrepareForm; // the wizard while it is open
+signals:
+    // The open catalogue was closed or replaced by another.
+    void CatalogChanged();
+public:
+    // ---- end of the print block
 
     // ---- state shared with the dialogs
     std::string DataFolder;

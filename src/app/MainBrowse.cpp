@@ -33,9 +33,15 @@ public:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
-        if (event->type() == QEvent::KeyRelease) {
+        if (event->type() == QEvent::KeyPress) {
+            pressedOn_ = form_->ui->TreeView1->currentItem();
+        } else if (event->type() == QEvent::KeyRelease) {
             const auto *key = static_cast<QKeyEvent *>(event);
-            if (!key->isAutoRepeat() && (key->key() == Qt::Key_Down || key->key() == Qt::Key_Up))
+            // Any other key that moved the selection (Home, End, page keys,
+            // a typed letter) opens the node it reached as well.
+            if (!key->isAutoRepeat() &&
+                (key->key() == Qt::Key_Down || key->key() == Qt::Key_Up ||
+                 form_->ui->TreeView1->currentItem() != pressedOn_))
                 form_->TreeView1Click();
         }
         return QObject::eventFilter(watched, event);
@@ -43,6 +49,7 @@ protected:
 
 private:
     TMainForm *form_;
+    QTreeWidgetItem *pressedOn_ = nullptr;
 };
 
 void ExpandAll(QTreeWidgetItem *item)
@@ -108,6 +115,17 @@ bool TMainForm::LocateDiscRecord(const std::string &name)
 
 void TMainForm::TreeView1Click()
 {
+    const bool outer = !TreeClickRunning;
+    TreeClickRunning = true;
+    struct TDone {
+        bool &flag;
+        bool outer;
+        ~TDone()
+        {
+            if (outer)
+                flag = false;
+        }
+    } done{TreeClickRunning, outer};
     if (FlatTable1 && FlatTable1->Active())
         FlatTable1->SetOnFilterRecord([this](TDataSet *d, bool &accept) { FlatTable1FilterRecord(d, accept); });
     QTreeWidgetItem *node = ui->TreeView1->currentItem();
@@ -169,6 +187,21 @@ void TMainForm::TreeView1Click()
     } else if (kind == NodeKindGroup) {
         // A group only gathers discs.
     } else if (Settings[10] == 1) {
+        // A folder of a disc that is not open (its node stayed in the tree)
+        // opens its disc first: the list must not show that path on another disc.
+        QTreeWidgetItem *disc = node->parent();
+        const auto isDisc = [](const QTreeWidgetItem *n) {
+            const QVariant k = n->data(0, TreeKindRole);
+            return k.isValid() && k.toInt() == NodeKindDisc;
+        };
+        while (disc && !isDisc(disc))
+            disc = disc->parent();
+        if (disc && CompareNamesFoldAZ(FromQString(disc->text(0)), Browse.LoadedDisc) != 0) {
+            ui->TreeView1->setCurrentItem(disc);
+            TreeView1Click();
+            ui->TreeView1->setCurrentItem(node);
+            Browse.BrowseFlag = 1;
+        }
         const std::string drivePath = DiscPathToDrivePath(NodePath(node));
         Browse.CurrentPath = drivePath + "\\";
         Browse.TargetPath = drivePath;
@@ -192,7 +225,8 @@ void TMainForm::LoadToWork()
     WorkTable->Open();
 
     TStatusBarCont *bar = ui->StatusBar1;
-    for (int i = 0; i < 3; ++i)
+    // Panel 3 too: the entry clicked last belongs to the disc left.
+    for (int i = 0; i < 4; ++i)
         bar->SetPanelText(i, QString());
     if (FlatTable1 && FlatTable1->Active()) {
         FlatTable1->SetFiltered(true); // rebuilds the view for the current disc
@@ -270,6 +304,7 @@ void TMainForm::UpButtonClick()
     LoadList();
     const QSignalBlocker block(ui->ComboBox1);
     ui->ComboBox1->setEditText(ToQString(text.substr(0, slash)));
+    SelectTreeNodeOfCurrentPath();
 }
 
 void TMainForm::ComboBox1Change()
@@ -278,6 +313,7 @@ void TMainForm::ComboBox1Change()
     Browse.TargetPath = FromQString(ui->ComboBox1->currentText());
     Browse.CurrentPath = Browse.TargetPath + "\\";
     LoadList();
+    SelectTreeNodeOfCurrentPath();
 }
 
 void TMainForm::GoToHistoryPath(const std::string &path)
@@ -285,9 +321,10 @@ void TMainForm::GoToHistoryPath(const std::string &path)
     Browse.TargetPath = path;
     Browse.CurrentPath = path + "\\";
     LoadList();
-    // The path box follows, so that Up starts from where the list is.
+    // The path box and the tree follow, so that Up starts from where the list is.
     const QSignalBlocker block(ui->ComboBox1);
     ui->ComboBox1->setEditText(ToQString(path));
+    SelectTreeNodeOfCurrentPath();
 }
 
 void TMainForm::SetBackEnabled(bool enabled)
@@ -302,6 +339,21 @@ void TMainForm::SetForwardEnabled(bool enabled)
     ui->ForwardMenu->setEnabled(enabled);
 }
 
+// The history lists hold the places the path box showed. The place the list
+// shows is the back list's last entry after a navigation and after going back
+// within the list; after going back to the home path, or forward with three or
+// more entries, it is the forward list's last one. Forward moves one place on
+// from where the list is: when the list is not at the forward list's last
+// entry, that entry is the next place.
+namespace {
+
+bool IsPlace(const std::vector<std::string> &list, const std::string &currentPath)
+{
+    return !list.empty() && list.back() + "\\" == currentPath;
+}
+
+} // namespace
+
 void TMainForm::BackButtonClick()
 {
     Browse.BrowseFlag = 0;
@@ -311,16 +363,15 @@ void TMainForm::BackButtonClick()
     if (n >= 3) {
         GoToHistoryPath(b[n - 2]);
         f.push_back(b[n - 1]);
-        SetForwardEnabled(true);
         b.pop_back();
     } else if (n >= 1) {
         for (size_t i = n; i-- > 0;)
             f.push_back(b[i]);
         b.clear();
-        SetForwardEnabled(true);
         GoToHistoryPath(Browse.HomePath);
-        SetBackEnabled(false);
     }
+    SetBackEnabled(!b.empty());
+    SetForwardEnabled(!f.empty());
     RefreshHistoryMenus();
 }
 
@@ -330,19 +381,23 @@ void TMainForm::ForwardButtonClick()
     std::vector<std::string> &b = Browse.BackList;
     std::vector<std::string> &f = Browse.ForwardList;
     const size_t m = f.size();
-    if (m >= 3) {
+    if (m >= 1 && !IsPlace(f, Browse.CurrentPath)) {
+        // The forward list's last entry is the next place.
+        GoToHistoryPath(f.back());
+        b.push_back(f.back());
+        f.pop_back();
+    } else if (m >= 3) {
         GoToHistoryPath(f[m - 2]);
         b.push_back(f[m - 1]);
-        SetBackEnabled(true);
         f.pop_back();
     } else if (m >= 1) {
         GoToHistoryPath(f[0]);
         for (size_t i = m; i-- > 0;)
             b.push_back(f[i]);
         f.clear();
-        SetBackEnabled(true);
-        SetForwardEnabled(false);
     }
+    SetBackEnabled(!b.empty());
+    SetForwardEnabled(!f.empty());
     RefreshHistoryMenus();
 }
 

@@ -152,8 +152,11 @@ void TMainForm::LoadList()
     if (ui->InfoPanel->isVisibleTo(this))
         ShowInfoPanel();
 
+    // The folders listed become the selected node's level only when that node
+    // is the folder listed (a node the tree does not have yet is not).
     QTreeWidgetItem *node = ui->TreeView1->currentItem();
-    if (Settings[10] == 1 && node && node->childCount() == 0 && Browse.BrowseFlag == 1)
+    if (Settings[10] == 1 && node && node->childCount() == 0 && Browse.BrowseFlag == 1 &&
+        DiscPathToDrivePath(NodePath(node) + "\\") == Browse.CurrentPath)
         LoadSubTree();
 }
 

@@ -223,6 +223,7 @@ bool TMainForm::NacitajDisk(const std::string &folder)
     };
     reader.Read(folder, LocalFolderOf(ScanSession.Volume, folder));
     ScanSession.Tally.Add(reader.Tally);
+    ScanSession.FileBytes += reader.FileBytes;
     // Never passed off as a full reading: what could not be read is told.
     const std::string notice = ScanTallyNotice(ScanSession.Tally);
     if (!notice.empty())
@@ -382,8 +383,7 @@ void TMainForm::SaveToDatabase(const std::string &sizeText, int mode)
 
 void TMainForm::StatusBar1DrawPanel(TStatusBarCont *bar, int panel, const QRect &rect, QPainter &canvas)
 {
-    QFont font = canvas.font();
-    font.setBold(panel == 0 || panel == 1);
+    const QFont font = StatusPanelFont(panel);
     canvas.setFont(font);
     canvas.save();
     canvas.setClipRect(rect);

@@ -130,6 +130,8 @@ public:
     size_t PathWidth = 0;
     // What could not be read (folders, paths too deep for the Path field).
     TScanTally Tally;
+    // Bytes of the files recorded (archive members not counted).
+    uint64_t FileBytes = 0;
 
 private:
     void Walk(const std::string &storedFolder, const std::string &localFolder, int depth);
@@ -167,6 +169,7 @@ struct TScanVolume {
     std::string serialText;     // unsigned decimal; empty for drives that are not CD-ROM drives
     std::string label;
     uint64_t totalBytes = 0;
+    bool boundFolder = false;   // a folder bound to the letter, not a volume of its own
     std::string localRoot;      // folder of the drive's root on this machine; empty for an audio CD
     std::vector<TScanEntry> audioRoot; // the track files of an audio CD
     std::string driveText;      // the drive chooser's text when the snapshot was taken
@@ -196,6 +199,11 @@ std::string NextFreeCdNumber(const std::vector<std::string> &numbers);
 // "1.5 mb", "12.25 kb", "700 b".
 std::string ScanSizeText(uint64_t size);
 
+// The size a scanned disc is catalogued with: its volume's total bytes, or
+// for a folder bound to a letter the bytes of the files read in it (the file
+// system it lives on is not the disc).
+uint64_t ScanDiscBytes(const TScanVolume &volume, uint64_t fileBytes);
+
 // The settings and state of the scan in progress that the wizard and the
 // writer share beyond TScanState.
 struct TScanSession {
@@ -207,6 +215,7 @@ struct TScanSession {
     int ProgressStep = 0;         // 400 div the number of top folders; kept when there are none
     TScanVolume Volume;           // the drive, as the wizard found it
     TScanTally Tally;             // what the reading could not read
+    uint64_t FileBytes = 0;       // bytes of the files read (a bound folder's disc size)
     std::function<void()> OnRootFolder; // the wizard's progress step
 
     void Clear()

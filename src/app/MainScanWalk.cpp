@@ -258,6 +258,7 @@ void TDiskReader::Record(const std::string &storedFolder, const std::string &loc
     } else {
         type_->SetAsInteger(1);
         size_->SetAsString(std::to_string(e.size));
+        FileBytes += e.size;
     }
     namecd_->SetAsString(DiscName);
     number_->SetAsString(DiscNumber);
@@ -336,6 +337,7 @@ TScanVolume TakeScanVolume(char letter, const std::string &driveText)
     v.label = info->ready ? info->label : std::string();
     v.kind = DiscKindOf(info->type, v.label, info->serial, v.serialText);
     v.totalBytes = info->totalBytes;
+    v.boundFolder = info->boundFolder;
     if (info->audioCd()) {
         for (const VolumeEntry &t : info->virtualRoot) {
             TScanEntry e;
@@ -441,6 +443,11 @@ std::string TwoDecimals(double v)
 }
 
 } // namespace
+
+uint64_t ScanDiscBytes(const TScanVolume &volume, uint64_t fileBytes)
+{
+    return volume.boundFolder ? fileBytes : volume.totalBytes;
+}
 
 std::string ScanSizeText(uint64_t size)
 {

@@ -7,7 +7,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDateEdit>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -32,7 +31,9 @@
 #include "platform/ShellInfo.h"
 #include "ui_MainForm.h"
 #include "util/BaseFileUtils.h"
+#include "util/DateUtil.h"
 #include "widgets/StatusBarCont.h"
+#include "widgets/ToolEdit.h"
 
 namespace {
 
@@ -295,53 +296,28 @@ std::string TMainForm::TrimMask(const std::string &text) const
 
 namespace {
 
-// Our short date format as a format of the date boxes, always with a
-// four-digit year.
-QString DateBoxFormat(const FormatSettings &fs)
-{
-    QString out;
-    const std::string &f = fs.ShortDateFormat;
-    for (size_t i = 0; i < f.size();) {
-        const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(f[i])));
-        size_t run = 1;
-        while (i + run < f.size() && std::tolower(static_cast<unsigned char>(f[i + run])) == c)
-            ++run;
-        if (f[i] == '"' || f[i] == '\'') {
-            const size_t close = f.find(f[i], i + 1);
-            const std::string literal = f.substr(i + 1, close == std::string::npos ? std::string::npos : close - i - 1);
-            out += QLatin1Char('\'') + ToQString(literal) + QLatin1Char('\'');
-            i = close == std::string::npos ? f.size() : close + 1;
-            continue;
-        }
-        switch (c) {
-        case 'd': out += run >= 2 ? QStringLiteral("dd") : QStringLiteral("d"); break;
-        case 'm': out += run >= 3 ? QStringLiteral("MMM") : run == 2 ? QStringLiteral("MM") : QStringLiteral("M"); break;
-        case 'y': out += QStringLiteral("yyyy"); break;
-        case '/': out += QLatin1Char(fs.DateSeparator); break;
-        default: out += QString(run, QLatin1Char(f[i])); break;
-        }
-        i += run;
-    }
-    return out;
-}
-
-// The date boxes show our short date form, so their text converts back.
+// Both date boxes start on today.
 void PrepareDateBoxes(Ui::TMainForm *ui)
 {
-    const QString format = DateBoxFormat(DefaultFormatSettings());
-    for (QDateEdit *e : {ui->DateEdit1, ui->DateEdit2}) {
-        e->setDisplayFormat(format);
-        e->setDate(QDate::currentDate());
-    }
+    for (TDateEdit *e : {ui->DateEdit1, ui->DateEdit2})
+        e->SetDate(DateToday());
 }
 
 } // namespace
 
-// The one place where the search reads its date boxes.
+// The one place where the search reads its date boxes. A box shows dates in
+// the desktop's order; the search converts the program's short date form, so
+// a date the box holds is handed over in that form (four-digit year). A text
+// that is no date goes as it stands, for the conversion to name it.
 std::string TMainForm::SearchDateText(int which) const
 {
-    const QDateEdit *edit = which == 1 ? ui->DateEdit1 : ui->DateEdit2;
-    return FromQString(edit->text());
+    const TDateEdit *edit = which == 1 ? ui->DateEdit1 : ui->DateEdit2;
+    const std::string text = FromQString(edit->Text());
+    int day = 0, month = 0, year = 0;
+    if (edit->IsEmpty() || !ScanDateStr(edit->DisplayFormat(), text, day, month, year, edit->Locale()))
+        return text;
+    const FormatSettings &fs = DefaultFormatSettings();
+    return FormatDateTime(WithFourDigitYear(fs.ShortDateFormat), EncodeDate(year, month, day), fs);
 }
 
 void TMainForm::SetSearchCriteria(TDataSet *table)

@@ -14,6 +14,7 @@
 #include <QVBoxLayout>
 
 #include "app/LangUnit.h"
+#include "app/Texts3.h"
 #include "platform/Prompt.h"
 #include "platform/QtText.h"
 #include "ui_MainForm.h"
@@ -58,7 +59,9 @@ void TMainForm::LoadSettings()
     else if (Settings[1] == langunit::LangSlovak || Settings[1] == langunit::LangCzech)
         HelpFile = "ORBALIST.HLP";
     if (!r.fileRead)
-        ShowError("Cannot read the settings file " + file + "; the default settings are used.");
+        ShowError(Text3("Cannot read the settings file " + file + "; the default settings are used.",
+                        "Súbor nastavení " + file + " sa nedá prečítať; použijú sa predvolené nastavenia.",
+                        "Soubor nastavení " + file + " nelze přečíst; použijí se výchozí nastavení."));
 }
 
 bool TMainForm::SaveSettings()

@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QProgressBar>
+#include <QScreen>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
@@ -30,9 +31,11 @@
 #include "platform/Prompt.h"
 #include "platform/ShellInfo.h"
 #include "platform/VolumeService.h"
+#include "theme/ThemeMgr.h"
 #include "platform/QtText.h"
 #include "ui_MainForm.h"
 #include "util/BaseFileUtils.h"
+#include "widgets/StatusBarCont.h"
 
 static void InitAppResources()
 {
@@ -54,10 +57,15 @@ TMainForm::TMainForm(TSplashForm *splash, const std::string &dataFolder, QWidget
     InitAppResources();
     ui->setupUi(this);
     setObjectName(QStringLiteral("MainForm"));
-    // Status bar panels 0 .. 2; the progress bar sits on the bar after them.
+    // Status bar panels 0 .. 2, each as wide as its text needs (at least its
+    // form width); the progress bar sits on the bar after them.
+    ui->StatusBar1->OnMeasurePanel = [this](int panel, const QString &text) {
+        return StatusPanelTextWidth(panel, text);
+    };
     for (int width : {150, 50, 136})
-        ui->StatusBar1->AddPanel(TStatusPanel{QString(), width, psOwnerDraw});
+        ui->StatusBar1->AddPanel(TStatusPanel{QString(), width, psOwnerDraw, true, width});
     ui->StatusBar1->AddPanel(TStatusPanel{});
+    connect(ui->StatusBar1, &TStatusBarCont::PanelsResized, this, &TMainForm::FormResize);
     ProgressBar1 = new QProgressBar(ui->StatusBar1);
     ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
     ProgressBar1->setRange(0, 100);
@@ -137,6 +145,10 @@ void TMainForm::FormCreate(TSplashForm *splash, const std::string &dataFolder)
     case 3: ui->SmallIconViewMenu->setChecked(true); break;
     default: ui->ReportViewMenu->setChecked(true); break;
     }
+    // The theme manager: the standard controls of every form paint in the active style.
+    ThemeManager1 = new TThemeManager(this);
+    ThemeManager1->setObjectName(QStringLiteral("ThemeManager1"));
+    ThemeManager1->CollectForms(nullptr);
     progress(10);
     progress(20);
     progress(30);
@@ -268,7 +280,9 @@ void TMainForm::FormShow()
     SetLanguageTexts();
 
     if (Settings[14] == 0) {
-        resize(Settings[8], Settings[9]);
+        const QScreen *screen = this->screen();
+        resize(screen ? ClampWindowSize(Settings[8], Settings[9], screen->availableGeometry().size())
+                      : QSize(Settings[8], Settings[9]));
     } else {
         // Maximised after the window has appeared, as a posted request.
         QTimer::singleShot(0, this, [this] { showMaximized(); });
@@ -293,8 +307,10 @@ void TMainForm::FormResize()
 {
     if (ProgressBar1) {
         const int barHeight = std::max(8, ui->StatusBar1->height() - 6);
-        ProgressBar1->setGeometry(338, (ui->StatusBar1->height() - barHeight) / 2, std::max(0, width() - 342),
-                                  barHeight);
+        // Over the last panel, wherever the panels before it end.
+        const int left = ui->StatusBar1->PanelRect(3).left() + 2;
+        ProgressBar1->setGeometry(left, (ui->StatusBar1->height() - barHeight) / 2,
+                                  std::max(0, ui->StatusBar1->width() - left - 4), barHeight);
     }
 }
 
@@ -328,7 +344,9 @@ void TMainForm::FormClose()
     }
     Settings[14] = isMaximized() ? 1 : 0;
     if (!SaveSettings())
-        ShowError("Cannot write the settings file " + DataFolder + "/" + SettingsFileName);
+        ShowError(Text3("Cannot write the settings file ", "Súbor nastavení sa nedá zapísať: ",
+                        "Soubor nastavení nelze zapsat: ") +
+                  DataFolder + "/" + SettingsFileName);
     RunGuarded([this] { DropFileTarget1->Unregister(); });
 }
 
@@ -446,5 +464,7 @@ void TMainForm::ConnectHandlers()
     ConnectCddbHandlers();
     ConnectDiscHandlers();
     ConnectNotePictureHandlers();
+    ConnectViewHandlers();
+    ConnectPrintHandlers();
 
 }

@@ -67,11 +67,14 @@ bool TMainForm::HasCatalog() const
 
 void TMainForm::CloseTables()
 {
+    const bool wasOpen = FlatTable1 || CdNameTable;
     CurrentTable = nullptr;
     DataSource1.reset();
     DataSource2.reset();
     FlatTable1.reset();
     CdNameTable.reset();
+    if (wasOpen)
+        emit CatalogChanged();
 }
 
 bool TMainForm::OpenCatalog(const std::string &folder, const std::string &name, std::string *error)

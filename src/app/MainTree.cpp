@@ -38,6 +38,10 @@ QTreeWidgetItem *TMainForm::AddTreeNode(QTreeWidgetItem *parent, const QString &
     item->setData(0, SelectedImageRole, selected);
     if (image >= 0 && static_cast<size_t>(image) < ImageList1.size())
         item->setIcon(0, ImageList1[static_cast<size_t>(image)]);
+    // With the drop-down tree, discs and folders open their levels when
+    // expanded: they show an arrow before their levels are read.
+    if (Settings[10] == 1 && (kind == NodeKindDisc || kind == NodeKindNone))
+        item->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
     return item;
 }
 
@@ -169,7 +173,15 @@ void TMainForm::LoadSubTree()
             ui->TreeView1->scrollToItem(child);
         }
     }
-    selected->setExpanded(true);
+    {
+        // Expanded here, not by the user: nothing more to read.
+        const bool running = TreeClickRunning;
+        TreeClickRunning = true;
+        selected->setExpanded(true);
+        TreeClickRunning = running;
+    }
+    if (selected->childCount() == 0) // no sub-folders: no arrow either
+        selected->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicatorWhenChildless);
     selected->setData(0, ImageRole, 0);
     selected->setData(0, SelectedImageRole, 1);
     ui->TreeView1->setFocus();

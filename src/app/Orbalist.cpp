@@ -16,11 +16,13 @@
 #include "platform/QtText.h"
 #include "platform/VolumeSystem.h"
 #include "util/BaseShell.h"
+#include "widgets/EXConst.h"
 
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Orbalist"));
+    InitExComponents();
     // ORBALIST_SIMULATED_AUDIO_CD puts one made-up optical drive holding an
     // audio CD in place of the machine's drives (for trying the audio-CD
     // lookup without a drive): the track starts and, last, the lead-out as

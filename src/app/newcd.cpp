@@ -90,6 +90,24 @@ void TNewRecordForm::showEvent(QShowEvent *event)
     }
 }
 
+void TNewRecordForm::PlaceUpdateNotice()
+{
+    // The notice is the first line inside the name frame, as many lines high
+    // as its text (a long disc name wraps); what is below moves down.
+    QLabel *notice = ui->Label15;
+    const int top = ui->Shape1->y() + 4;
+    const int height = std::max(notice->fontMetrics().height(), notice->heightForWidth(notice->width()));
+    const int shift = top + height + 6 - ui->Label3->y();
+    notice->setGeometry(notice->x(), top, notice->width(), height);
+    if (shift <= 0)
+        return;
+    for (QWidget *w : std::initializer_list<QWidget *>{ui->Label3, ui->Edit1, ui->Label4, ui->Edit2, ui->Panel1,
+                                                       ui->Panel2, ui->Panel3, ui->Panel4})
+        w->move(w->x(), w->y() + shift);
+    ui->Shape1->resize(ui->Shape1->width(), ui->Shape1->height() + shift);
+    resize(width(), this->height() + shift);
+}
+
 void TNewRecordForm::FormShow()
 {
     ui->ProgressBar1->setStyleSheet(QStringLiteral("QProgressBar::chunk { background: black; }"));
@@ -112,6 +130,7 @@ void TNewRecordForm::FormShow()
         ui->Edit2->setEnabled(false);
         ui->Label15->setText(L(138) + ToQString(disc) + QLatin1Char('"'));
         ui->Label15->show();
+        PlaceUpdateNotice();
         setWindowTitle(L(143));
         ui->Label1->setText(L(144) + QStringLiteral(" : ") + ToQString(disc));
         const std::string &stored = main_.Browse.SelectedSerial;
@@ -154,7 +173,7 @@ void TNewRecordForm::Button1Click()
         return;
     if (main_.ScanSession.Step == 1) {
         HourglassCursor busy;
-        const std::string sizeText = ScanSizeText(main_.ScanSession.Volume.totalBytes);
+        const std::string sizeText = ScanSizeText(ScanDiscBytes(main_.ScanSession.Volume, main_.ScanSession.FileBytes));
         try {
             main_.SaveToDatabase(sizeText, mode_);
             written_ = true;

@@ -29,6 +29,8 @@ public:
     // Cancel: forgets the scan and closes.
     void Button2Click();
     void Edit1Change();
+    // Fits the update notice inside the name frame, moving the rest down.
+    void PlaceUpdateNotice();
     // The CDDB offer's answers and the lookup panel's buttons.
     void CddbNoClick();
     void CddbYesClick();

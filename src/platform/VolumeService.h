@@ -70,8 +70,9 @@ struct VolumeInfo {
     std::string mountPoint;     // local folder of the drive's root; empty for an audio CD
     std::string device;         // block device ("/dev/sr0"), empty for folders and network shares
     std::string remoteName;     // connection name of a network drive ("//server/share")
-    uint64_t totalBytes = 0;
+    uint64_t totalBytes = 0;    // of the file system (for a bound folder: the one that holds it)
     uint64_t freeBytes = 0;     // free to this user
+    bool boundFolder = false;   // a folder bound to the letter in the letter map
     uint64_t totalFreeBytes = 0;
     // An audio CD's root: Track01.cda .. TrackNN.cda from the table of contents.
     std::vector<VolumeEntry> virtualRoot;

@@ -378,10 +378,16 @@ void SystemVolumeService::Rebuild()
     std::string problem;
     std::error_code existsError;
     bool haveFile = !o.letterMapPath.empty() && fs::exists(o.letterMapPath, existsError);
-    if (haveFile)
-        map.Load(o.letterMapPath, problem);
-    else
+    // A map that exists but cannot be read is never written over: it may hold
+    // the user's folder bindings. This session goes on with its own letters.
+    bool readable = true;
+    if (haveFile && !map.Load(o.letterMapPath, problem)) {
+        readable = false;
+        std::string ignored;
+        map.Parse(memoryMap_, ignored);
+    } else if (!haveFile) {
         map.Parse(memoryMap_, problem); // no file (yet): keep this session's letters
+    }
     std::vector<std::string> present;
     for (const auto &c : candidates)
         if (!c.identity.empty())
@@ -394,7 +400,7 @@ void SystemVolumeService::Rebuild()
     // A map file made now says how to bind a folder.
     if (!haveFile && !o.letterMapPath.empty())
         map.AddHeaderComment();
-    if (changed || !haveFile) {
+    if (readable && (changed || !haveFile)) {
         if (!o.letterMapPath.empty() && !(map.Text().empty() && !haveFile)) {
             std::string saveProblem;
             if (!map.Save(o.letterMapPath, saveProblem))
@@ -443,6 +449,7 @@ void SystemVolumeService::Rebuild()
         v.type = DRIVE_FIXED;
         v.ready = true;
         v.mountPoint = folder;
+        v.boundFolder = true;
         if (const VolumeInfo *holder = hold(folder)) {
             v.label = holder->label;
             v.serial = holder->serial;

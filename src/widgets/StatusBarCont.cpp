@@ -22,14 +22,36 @@ TStatusBarCont::TStatusBarCont(QWidget *parent) : QStatusBar(parent)
 void TStatusBarCont::AddPanel(const TStatusPanel &panel)
 {
     panels_.push_back(panel);
+    if (panel.FitText)
+        panels_.back().Width = std::max(panel.MinWidth, TextWidth(PanelCount() - 1, panel.Text));
     update();
+}
+
+int TStatusBarCont::TextWidth(int index, const QString &text) const
+{
+    if (text.isEmpty())
+        return 0;
+    if (OnMeasurePanel)
+        return OnMeasurePanel(index, text);
+    return fontMetrics().horizontalAdvance(text) + 4;
 }
 
 void TStatusBarCont::SetPanelText(int index, const QString &text)
 {
     if (index < 0 || size_t(index) >= panels_.size())
         return;
-    panels_[size_t(index)].Text = text;
+    TStatusPanel &panel = panels_[size_t(index)];
+    panel.Text = text;
+    if (panel.FitText) {
+        const int width = std::max(panel.MinWidth, TextWidth(index, text));
+        if (width != panel.Width) {
+            // The panels after it move: the whole bar and what sits on it.
+            panel.Width = width;
+            update();
+            emit PanelsResized();
+            return;
+        }
+    }
     update(PanelRect(index));
 }
 

@@ -17,6 +17,10 @@ struct TStatusPanel {
     QString Text;
     int Width = 50; // the last panel takes the rest of the bar
     TStatusPanelStyle Style = psText;
+    // Grows and shrinks with its text, never below MinWidth: a text is never
+    // cut by a panel that was sized for a shorter one or another language.
+    bool FitText = false;
+    int MinWidth = 0;
 };
 
 class TStatusBarCont : public QStatusBar {
@@ -32,8 +36,18 @@ public:
     // Rectangle of a panel inside the bar; empty for an index out of range.
     QRect PanelRect(int index) const;
 
+    // Width the text of a panel needs, margins included (an owner-drawn panel
+    // may paint in another font). Unset: the bar's font and 2 pixels a side.
+    std::function<int(int Panel, const QString &Text)> OnMeasurePanel;
+    int TextWidth(int index, const QString &text) const;
+
     // Paints a panel of style psOwnerDraw.
     std::function<void(TStatusBarCont *StatusBar, int Panel, const QRect &Rect, QPainter &Canvas)> OnDrawPanel;
+
+signals:
+    // A panel changed its width to fit its text (children placed on the
+    // panels after it may have to move).
+    void PanelsResized();
 
 protected:
     void paintEvent(QPaintEvent *event) override;

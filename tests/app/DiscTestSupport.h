@@ -9,53 +9,21 @@
 #include <string>
 #include <vector>
 
-#include <linux/capability.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "app/CatalogTables.h"
 #include "app/Main.h"
 #include "app/TreeFile.h"
 #include "storage/FlatTbl.h"
+#include "support/ObeyPermissions.h"
 #include "support/TempDir.h"
 
 namespace disctest {
 
 namespace fs = std::filesystem;
 
-// While it lives, the calling thread obeys file permissions even as root:
-// the capabilities that override them are lowered from its effective set
-// (they stay permitted and come back afterwards). Folders made read-only
-// with ReadOnlyFolder then refuse writes.
-class TObeyPermissions {
-public:
-    TObeyPermissions()
-    {
-        if (::geteuid() != 0)
-            return;
-        header_.version = _LINUX_CAPABILITY_VERSION_3;
-        header_.pid = 0;
-        if (::syscall(SYS_capget, &header_, saved_) != 0)
-            return;
-        __user_cap_data_struct lowered[2] = {saved_[0], saved_[1]};
-        for (int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER})
-            lowered[cap / 32].effective &= ~(1u << (cap % 32));
-        active_ = ::syscall(SYS_capset, &header_, lowered) == 0;
-    }
-    ~TObeyPermissions()
-    {
-        if (active_)
-            ::syscall(SYS_capset, &header_, saved_);
-    }
-    TObeyPermissions(const TObeyPermissions &) = delete;
-    TObeyPermissions &operator=(const TObeyPermissions &) = delete;
-
-private:
-    __user_cap_header_struct header_{};
-    __user_cap_data_struct saved_[2]{};
-    bool active_ = false;
-};
+using TObeyPermissions = orbtest::TObeyPermissions;
 
 // A folder read-only for its lifetime.
 class TReadOnlyFolder {

@@ -348,9 +348,12 @@ TEST_F(MainFormTest, MenusFollowTheStartLanguage)
     MakeDataFolder("[CatalogSettings]\nSetup1=0\nSetup20=1\nSetup_Text4=Music\n");
     TMainForm form(nullptr, data);
     EXPECT_EQ(form.ui->FindAllMenu->text(), QStringLiteral("Find in all archives"));
-    // English leaves these four hints as the form has them.
-    EXPECT_EQ(form.ui->AddImageToolButton->toolTip(), QStringLiteral("Nahrať obrázok"));
-    EXPECT_EQ(form.ui->ShowInfoButton->toolTip(), QStringLiteral("Zobrazí info panel"));
+    EXPECT_EQ(form.ui->FindButton->toolTip(), QStringLiteral("Find file in currenr archive"));
+    // No Slovak hint is left in English: the four take their menu captions.
+    EXPECT_EQ(form.ui->AddImageToolButton->toolTip(), QStringLiteral("Load picture"));
+    EXPECT_EQ(form.ui->DeleteImageToolButton->toolTip(), QStringLiteral("Delete picture"));
+    EXPECT_EQ(form.ui->UpdateToolButton->toolTip(), QStringLiteral("Update CD"));
+    EXPECT_EQ(form.ui->ShowInfoButton->toolTip(), QStringLiteral("Info-panel"));
     EXPECT_EQ(form.HelpFile, "ORBALISTEN.HLP");
 }
 

@@ -6,7 +6,6 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDateEdit>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -28,10 +27,13 @@
 #include "app/SearchListView.h"
 #include "platform/Prompt.h"
 #include "platform/QtText.h"
+#include "app/SearchCriteria.h"
 #include "storage/FlatTbl.h"
+#include "util/DateUtil.h"
 #include "support/TempDir.h"
 #include "ui_MainForm.h"
 #include "widgets/StatusBarCont.h"
+#include "widgets/ToolEdit.h"
 
 namespace fs = std::filesystem;
 
@@ -294,8 +296,12 @@ TEST_F(SearchFormTest, DateAndSizeCriteria)
     f->ui->RadioButton5->setChecked(true);
     EXPECT_TRUE(f->ui->DateEdit1->isEnabled());
     f->ui->ComboBox3->setCurrentIndex(1);
-    f->ui->DateEdit1->setDate(QDate::currentDate().addDays(-30));
-    f->ui->DateEdit2->setDate(QDate::currentDate().addDays(-1));
+    f->ui->DateEdit1->SetDate(DateToday() - 30);
+    f->ui->DateEdit2->SetDate(DateToday() - 1);
+    // Whatever order the boxes show, the search reads the same dates.
+    f->ui->DateEdit2->setLocale(QLocale(QLocale::English, QLocale::UnitedStates));
+    EXPECT_EQ(StrToDateTimeText(f->SearchDateText(1)), DateToday() - 30);
+    EXPECT_EQ(StrToDateTimeText(f->SearchDateText(2)), DateToday() - 1);
     Search(*f, "small");
     EXPECT_EQ(Names(*f), (std::vector<std::string>{"changed small"}));
 }
@@ -311,12 +317,13 @@ TEST_F(SearchFormTest, ABoxThatHoldsNoDateStopsTheSearchAndChangesNothing)
     f->ui->RadioButton5->setChecked(true);
     // The middle part deleted as the user would: the box holds an unfinished text.
     f->ui->DateEdit1->setFocus();
-    f->ui->DateEdit1->findChild<QLineEdit *>()->setCursorPosition(5);
+    f->ui->DateEdit1->setCursorPosition(5);
     for (int i = 0; i < 2; ++i) {
         QKeyEvent back(QEvent::KeyPress, Qt::Key_Backspace, Qt::NoModifier);
         QApplication::sendEvent(f->ui->DateEdit1, &back);
     }
-    ASSERT_EQ(f->SearchDateText(1).size(), 8u);
+    ASSERT_EQ(f->SearchDateText(1), FromQString(f->ui->DateEdit1->Text()));
+    ASSERT_EQ(f->ui->DateEdit1->Date(), NullDate);
     Search(*f, "other");
     ASSERT_EQ(prompt.Asked().size(), 1u);
     EXPECT_TRUE(prompt.Asked()[0].text.contains(QStringLiteral("is not a valid date")));

@@ -1,6 +1,7 @@
 #include "platform/VolumeService.h"
 #include "platform/VolumeSystem.h"
 
+#include "support/ObeyPermissions.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +11,8 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+
+#include <sys/stat.h>
 #include <fstream>
 
 namespace fs = std::filesystem;
@@ -502,6 +505,25 @@ TEST_F(SystemVolumes, BrokenLetterMapLinesAreReportedNotLost)
     EXPECT_NE(svc->LetterMapProblem().find("line 1"), std::string::npos);
     std::string map = orbtest::readFile(dir.file("data/driveletters.map"));
     EXPECT_EQ(map.rfind("nonsense line\nd=uuid:1A2B-3C4D\n", 0), 0u) << map;
+}
+
+TEST_F(SystemVolumes, LetterMapThatCannotBeReadIsNeverWrittenOver)
+{
+    // The user's map may hold folder bindings: when it cannot be read, a new
+    // volume gets a letter for this session only and the file stays as it is.
+    const std::string userMap = "# mine\nt=folder:/srv\n";
+    const std::string mapPath = dir.write("data/driveletters.map", userMap);
+    ::chmod(mapPath.c_str(), 0);
+    {
+        orbtest::TObeyPermissions obey;
+        if (!obey.Active())
+            GTEST_SKIP() << "this root may not lower its own capabilities";
+        auto svc = Start(root + stick);
+        EXPECT_EQ(svc->GetDriveType('d'), DRIVE_REMOVABLE);
+        EXPECT_NE(svc->LetterMapProblem().find("cannot be read"), std::string::npos) << svc->LetterMapProblem();
+    }
+    ::chmod(mapPath.c_str(), 0644);
+    EXPECT_EQ(orbtest::readFile(mapPath), userMap);
 }
 
 TEST(SystemVolumesHere, ThisMachinesRootIsDriveC)

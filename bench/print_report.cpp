@@ -1,0 +1,152 @@
+// The data-disc report of 10,000 rows written to a PDF file, against writing
+// the same rows (name, path, disc name, disc number) as plain text to a file,
+// all in the same run. The PDF is written as the program writes it (pages
+// rendered, then the file replaced atomically); the plain text both through a
+// plain stream and through the same atomic write. Counters: the times, the
+// ratios and the report's pages per second.
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+
+#include <unistd.h>
+
+#include "app/LangUnit.h"
+#include "app/report.h"
+#include "app/selunit.h"
+#include "storage/ExMemDS.h"
+#include "util/BaseFileUtils.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int Rows = 10000;
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+std::string Folder()
+{
+    static const std::string folder = [] {
+        const fs::path p = fs::temp_directory_path() / ("orb-bench-print-" + std::to_string(getpid()));
+        fs::create_directories(p);
+        return p.string();
+    }();
+    return folder;
+}
+
+std::unique_ptr<TExMemoryData> MakeRows()
+{
+    auto table = MakeReportTable();
+    table->Open();
+    for (int i = 0; i < Rows; ++i) {
+        TPrintRow r;
+        r.Name = (i % 7 == 0 ? "Photo_" : "document_") + std::to_string(i) + (i % 3 == 0 ? ".jpg" : ".txt");
+        r.Path = "e:\\folder" + std::to_string(i / 100) + "\\sub folder\\";
+        r.Namecd = "e: [DATA DISC]";
+        r.Number = "17";
+        r.Size = "12 kb";
+        r.CreateDate = "12.05.2024";
+        r.LastChange = "13.05.2024";
+        AppendPrintRow(*table, r);
+    }
+    return table;
+}
+
+// The same four columns, one row a line, tab-separated.
+double WritePlainText(TExMemoryData &table, const std::string &file)
+{
+    const auto start = Clock::now();
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    TField &name = table.FieldByName("Name");
+    TField &path = table.FieldByName("Path");
+    TField &disc = table.FieldByName("Namecd");
+    TField &number = table.FieldByName("Number");
+    for (table.First(); !table.Eof(); table.Next())
+        out << name.AsString() << '\t' << path.AsString() << '\t' << disc.AsString() << '\t' << number.AsString()
+            << '\n';
+    out.close();
+    if (!out)
+        throw std::runtime_error("plain text not written");
+    return Seconds(start);
+}
+
+// The same text, written atomically as the PDF is.
+double WritePlainTextAtomically(TExMemoryData &table, const std::string &file)
+{
+    const auto start = Clock::now();
+    std::string text;
+    TField &name = table.FieldByName("Name");
+    TField &path = table.FieldByName("Path");
+    TField &disc = table.FieldByName("Namecd");
+    TField &number = table.FieldByName("Number");
+    for (table.First(); !table.Eof(); table.Next()) {
+        text += name.AsString();
+        text += '\t';
+        text += path.AsString();
+        text += '\t';
+        text += disc.AsString();
+        text += '\t';
+        text += number.AsString();
+        text += '\n';
+    }
+    std::string error;
+    if (!WriteFileAtomically(file, text, error))
+        throw std::runtime_error(error);
+    return Seconds(start);
+}
+
+void BM_DataDiscReportToPdf(benchmark::State &state)
+{
+    langunit::SetCurrentLanguage(langunit::LangEnglish);
+    auto table = MakeRows();
+    const std::string text = Folder() + "/rows.txt";
+    const std::string pdf = Folder() + "/rows.pdf";
+    for (auto _ : state) {
+        const double plain = WritePlainText(*table, text);
+        const double plainAtomic = WritePlainTextAtomically(*table, text);
+        TReportForm report;
+        report.SetDataSet(table.get());
+        const auto start = Clock::now();
+        std::string error;
+        if (!report.QuickRep1.WritePdf(pdf, error))
+            throw std::runtime_error(error);
+        const double took = Seconds(start);
+        state.SetIterationTime(took);
+        const int pages = report.QuickRep1.PageNumber();
+        state.counters["plain_text_s"] = plain;
+        state.counters["pdf_s"] = took;
+        state.counters["plain_atomic_s"] = plainAtomic;
+        state.counters["ratio"] = took / plain;
+        state.counters["ratio_atomic"] = took / plainAtomic;
+        state.counters["pages"] = pages;
+        state.counters["pages_per_s"] = pages / took;
+        state.counters["pdf_MB"] = static_cast<double>(fs::file_size(pdf)) / 1e6;
+    }
+}
+
+} // namespace
+
+BENCHMARK(BM_DataDiscReportToPdf)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    std::error_code ec;
+    fs::remove_all(Folder(), ec);
+    return 0;
+}

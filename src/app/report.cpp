@@ -1,0 +1,44 @@
+#include "app/report.h"
+
+#include "app/LangUnit.h"
+#include "platform/QtText.h"
+
+namespace {
+
+// A column header over its column, reaching to where the next one starts.
+TReportLabel HeaderOver(int left, int nextLeft)
+{
+    return TReportLabel{QString(), left, nextLeft - left - 4};
+}
+
+} // namespace
+
+TReportForm::TReportForm()
+{
+    QuickRep1.Fields = {
+        {"Name", 7, 139, nullptr},
+        {"Path", 157, 404, nullptr},
+        {"Namecd", 568, 109, nullptr},
+        {"Number", 684, 23, nullptr},
+    };
+    QuickRep1.ColumnHeaders = {HeaderOver(7, 157), HeaderOver(157, 568), HeaderOver(568, 684),
+                               HeaderOver(684, TBandReport::BandWidth + 4)};
+    QuickRep1.ColumnHeaders[QRLabel6].Text = QStringLiteral("No.-");
+    QuickRep1.OnStartPage = [this](TBandReport &sender) { QuickRepStartPage(sender); };
+}
+
+void TReportForm::SetDataSet(TDataSet *dataSet)
+{
+    QuickRep1.DataSet = dataSet;
+    for (TReportField &f : QuickRep1.Fields)
+        f.DataSet = dataSet;
+}
+
+void TReportForm::QuickRepStartPage(TBandReport &Sender)
+{
+    Sender.Title = ToQString(langunit::LangString(90));
+    Sender.ColumnHeaders[QRLabel2].Text = ToQString(langunit::LangString(46) + ":");
+    Sender.ColumnHeaders[QRLabel3].Text = ToQString(langunit::LangString(3));
+    Sender.ColumnHeaders[QRLabel4].Text = ToQString(langunit::LangString(5));
+    Sender.PageNumberLabel = ToQString(langunit::LangString(85));
+}

@@ -1,0 +1,25 @@
+#pragma once
+// The data-disc report: name, path, disc name and disc number of each row.
+#include <QWidget>
+
+#include "app/BandReport.h"
+
+class TDataSet;
+
+class TReportForm {
+public:
+    TReportForm();
+    TReportForm(const TReportForm &) = delete;
+    TReportForm &operator=(const TReportForm &) = delete;
+
+    // The report's data set and that of its four detail fields.
+    void SetDataSet(TDataSet *dataSet);
+    // Page start: the title, the column headers and the page-number label in
+    // the current language.
+    void QuickRepStartPage(TBandReport &Sender);
+    int Preview(QWidget *parent) { return QuickRep1.Preview(parent); }
+
+    TBandReport QuickRep1;
+    // Indexes into QuickRep1.ColumnHeaders.
+    enum { QRLabel2, QRLabel3, QRLabel4, QRLabel6 };
+};

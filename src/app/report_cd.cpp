@@ -1,0 +1,31 @@
+#include "app/report_cd.h"
+
+#include "app/LangUnit.h"
+#include "platform/QtText.h"
+
+TReportCdForm::TReportCdForm()
+{
+    QuickRep1.Fields = {
+        {"Name", 7, 376, nullptr},
+        {"Namecd", 400, 274, nullptr},
+        {"Number", 684, 23, nullptr},
+    };
+    QuickRep1.ColumnHeaders = {TReportLabel{QString(), 7, 389}, TReportLabel{QString(), 400, 280},
+                               TReportLabel{QStringLiteral("No.-"), 684, TBandReport::BandWidth - 684}};
+    QuickRep1.OnStartPage = [this](TBandReport &sender) { QuickRepStartPage(sender); };
+}
+
+void TReportCdForm::SetDataSet(TDataSet *dataSet)
+{
+    QuickRep1.DataSet = dataSet;
+    for (TReportField &f : QuickRep1.Fields)
+        f.DataSet = dataSet;
+}
+
+void TReportCdForm::QuickRepStartPage(TBandReport &Sender)
+{
+    Sender.Title = ToQString(langunit::LangString(90));
+    Sender.ColumnHeaders[QRLabel2].Text = ToQString(langunit::LangString(46) + ":");
+    Sender.ColumnHeaders[QRLabel4].Text = ToQString(langunit::LangString(5));
+    Sender.PageNumberLabel = ToQString(langunit::LangString(85));
+}

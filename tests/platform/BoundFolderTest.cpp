@@ -1,0 +1,32 @@
+// A folder bound to a letter is told apart from the volume that holds it, so
+// that a scan does not take the file system's size for the folder's.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "platform/VolumeSystem.h"
+#include "support/TempDir.h"
+
+namespace fs = std::filesystem;
+
+TEST(BoundFolder, IsMarkedAsBoundWhileItsFileSystemIsNot)
+{
+    orbtest::TempDir dir;
+    fs::create_directories(dir.path() / "data");
+    dir.write("photos/a.jpg", "x");
+    dir.write("data/driveletters.map", "t=folder:" + dir.file("photos") + "\n");
+    SystemVolumeOptions o;
+    o.mountInfoPath = dir.write("mountinfo", "1 0 254:0 / / rw - ext4 /dev/vda rw\n");
+    o.sysRoot = dir.file("sys");
+    o.devRoot = dir.file("dev");
+    o.pollIntervalMs = 0;
+    SystemVolumeService svc(o);
+    svc.SetLetterMapPath(dir.file("data/driveletters.map"));
+    const auto bound = svc.Drive('t');
+    ASSERT_TRUE(bound.has_value());
+    EXPECT_TRUE(bound->boundFolder);
+    EXPECT_EQ(bound->mountPoint, dir.file("photos"));
+    const auto root = svc.Drive('c');
+    ASSERT_TRUE(root.has_value());
+    EXPECT_FALSE(root->boundFolder);
+}

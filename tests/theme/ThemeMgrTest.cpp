@@ -1,0 +1,316 @@
+// The theme manager: collecting, the main and subordinate managers, refusals,
+// keyboard cues, controls that come and go, and the button layout rules.
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QListView>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QVBoxLayout>
+
+#include "theme/ThemeMgr.h"
+#include "theme/ThemeTestSupport.h"
+
+using namespace themetest;
+
+namespace {
+
+struct SmallForm {
+    QWidget form;
+    QPushButton *button;
+    QCheckBox *check;
+    QListView *list;
+    QLabel *label;
+    SmallForm()
+    {
+        auto *layout = new QVBoxLayout(&form);
+        button = new QPushButton(QStringLiteral("&Push"), &form);
+        check = new QCheckBox(QStringLiteral("Check"), &form);
+        list = new QListView(&form);
+        label = new QLabel(QStringLiteral("Label"), &form);
+        for (QWidget *w : std::initializer_list<QWidget *>{button, check, list, label})
+            layout->addWidget(w);
+        form.resize(200, 220);
+    }
+};
+
+// Refuses to be subclassed when asked.
+class Refuser : public QObject {
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == SubclassQueryEvent)
+            static_cast<TSubclassQueryEvent *>(event)->Result = 1;
+        return false;
+    }
+};
+
+class ThemeManagerTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ResetTheme();
+        QCoreApplication::processEvents();
+        ASSERT_EQ(TThemeManager::MainManager(), nullptr);
+    }
+    void TearDown() override
+    {
+        QCoreApplication::processEvents();
+        ResetTheme();
+    }
+};
+
+} // namespace
+
+TEST_F(ThemeManagerTest, CollectsEveryControlIntoTheListOfItsClass)
+{
+    SmallForm f;
+    TThemeManager manager;
+    manager.CollectForms(nullptr);
+    EXPECT_EQ(manager.ListOf(&f.form), manager.List(ccForm));
+    EXPECT_EQ(manager.ListOf(f.button), manager.List(ccButtonControl));
+    EXPECT_EQ(manager.ListOf(f.check), manager.List(ccButtonControl));
+    EXPECT_EQ(manager.ListOf(f.list), manager.List(ccListView));
+    EXPECT_EQ(manager.ListOf(f.label), manager.List(ccWinControl));
+    // The list view's inside belongs to the list view.
+    EXPECT_EQ(manager.ListOf(f.list->viewport()), manager.List(ccWinControl));
+    EXPECT_EQ(manager.List(ccButtonControl)->Count(), 2);
+
+    // Options off: a button goes to the general list.
+    manager.SetOptions(DefaultThemeOptions & ~Bit(toSubclassButtons));
+    manager.UpdateSubclassing(f.button, true);
+    EXPECT_EQ(manager.ListOf(f.button), manager.List(ccWinControl));
+    EXPECT_EQ(manager.List(ccButtonControl)->Count(), 1);
+
+    // A container that changes lists keeps its controls collected.
+    manager.SetOptions(DefaultThemeOptions);
+    auto *box = new QWidget(&f.form);
+    auto *inner = new QCheckBox(QStringLiteral("Inner"), box);
+    manager.UpdateSubclassing(box, true);
+    ASSERT_EQ(manager.ListOf(box), manager.List(ccFrame));
+    ASSERT_EQ(manager.ListOf(inner), manager.List(ccButtonControl));
+    manager.SetOptions(DefaultThemeOptions & ~Bit(toSubclassFrame));
+    manager.UpdateSubclassing(box, true);
+    EXPECT_EQ(manager.ListOf(box), manager.List(ccWinControl));
+    EXPECT_EQ(manager.ListOf(inner), manager.List(ccButtonControl));
+}
+
+TEST_F(ThemeManagerTest, WithoutTheLibraryOnlyListViewsAreSubclassed)
+{
+    FreeThemeServices();
+    SetThemeLibraryNames({QStringLiteral("NoSuchStyleAnywhere")});
+    SmallForm f;
+    TThemeManager manager;
+    manager.CollectForms(nullptr);
+    EXPECT_EQ(manager.ListOf(f.list), manager.List(ccListView));
+    EXPECT_EQ(manager.ListOf(f.button), nullptr);
+    EXPECT_EQ(manager.ListOf(f.check), nullptr);
+    EXPECT_EQ(manager.ListOf(&f.form), nullptr);
+    EXPECT_FALSE(manager.ThemingActive());
+}
+
+TEST_F(ThemeManagerTest, SecondManagerDefersAndTakesOverWhenTheFirstGoes)
+{
+    SmallForm f;
+    auto *first = new TThemeManager;
+    first->SetOptions(DefaultThemeOptions | Bit(toAlternateTabSheetDraw));
+    first->CollectForms(nullptr);
+    TThemeManager second;
+    EXPECT_TRUE(second.Subordinate());
+    EXPECT_EQ(second.Options(), first->Options());
+    EXPECT_EQ(TThemeManager::MainManager(), first);
+    second.CollectForms(nullptr);
+    EXPECT_EQ(second.ListOf(f.button), nullptr);
+    // Options set on a subordinate go to the main manager.
+    second.SetOptions(DefaultThemeOptions);
+    EXPECT_EQ(first->Options(), DefaultThemeOptions);
+
+    delete first;
+    EXPECT_EQ(TThemeManager::MainManager(), nullptr);
+    QCoreApplication::processEvents(); // the hand-over
+    EXPECT_EQ(TThemeManager::MainManager(), &second);
+    EXPECT_FALSE(second.Subordinate());
+    EXPECT_EQ(second.ListOf(f.button), second.List(ccButtonControl));
+    EXPECT_EQ(second.ListOf(&f.form), second.List(ccForm));
+}
+
+TEST_F(ThemeManagerTest, BecomingMainTakesTheControlsOver)
+{
+    SmallForm f;
+    TThemeManager first;
+    first.CollectForms(nullptr);
+    TThemeManager second;
+    second.BecomeMainManager();
+    EXPECT_TRUE(first.Subordinate());
+    EXPECT_EQ(first.ListOf(f.button), nullptr);
+    EXPECT_EQ(second.ListOf(f.button), second.List(ccButtonControl));
+}
+
+TEST_F(ThemeManagerTest, RefusedControlsAreNeverSubclassedOrAreReleased)
+{
+    SmallForm f;
+    Refuser refuser;
+    f.check->installEventFilter(&refuser);
+    TThemeManager manager;
+    manager.CollectForms(nullptr);
+    EXPECT_EQ(manager.ListOf(f.check), nullptr);
+    EXPECT_NE(manager.ListOf(f.button), nullptr);
+
+    manager.OnAllowSubclassing = [&](TThemeManager *, QWidget *control, bool &allow) {
+        allow = control != f.button;
+    };
+    manager.UpdateSubclassing(f.button, true);
+    EXPECT_EQ(manager.ListOf(f.button), nullptr);
+}
+
+TEST_F(ThemeManagerTest, NewFormsAndLateControlsAreCollected)
+{
+    TThemeManager manager;
+    manager.CollectForms(nullptr);
+    SmallForm f;
+    f.form.show();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(manager.PendingFormCount(), 0);
+    EXPECT_EQ(manager.ListOf(&f.form), manager.List(ccForm));
+    EXPECT_EQ(manager.ListOf(f.button), manager.List(ccButtonControl));
+
+    auto *late = new QPushButton(QStringLiteral("Late"), &f.form);
+    late->show();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(manager.ListOf(late), manager.List(ccButtonControl));
+}
+
+TEST_F(ThemeManagerTest, DestroyedControlLeavesNothingBehind)
+{
+    SmallForm f;
+    f.form.show();
+    auto manager = std::make_unique<TThemeManager>();
+    manager->CollectForms(nullptr);
+    const int before = manager->List(ccButtonControl)->Count();
+    QObject *gone = f.button;
+    delete f.button;
+    EXPECT_EQ(manager->List(ccButtonControl)->Count(), before - 1);
+    EXPECT_EQ(manager->ListOf(gone), nullptr);
+    // A whole container with its controls.
+    auto *box = new QWidget(&f.form);
+    auto *inner = new QCheckBox(QStringLiteral("Inner"), box);
+    box->show();
+    QCoreApplication::processEvents();
+    ASSERT_NE(manager->ListOf(inner), nullptr);
+    delete box;
+    EXPECT_EQ(manager->ListOf(inner), nullptr);
+    f.form.update();
+    QCoreApplication::processEvents();
+    (void)f.form.grab();
+    manager.reset();
+    (void)f.form.grab();
+}
+
+TEST_F(ThemeManagerTest, DestroyingTheManagerRestoresEveryControl)
+{
+    SmallForm f;
+    f.form.show();
+    QCoreApplication::processEvents();
+    const QImage before = f.form.grab().toImage();
+    int messages = 0;
+    {
+        TThemeManager manager;
+        manager.CollectForms(nullptr);
+        manager.OnControlMessage = [&](TThemeManager *, QWidget *, QEvent *, bool &) { ++messages; };
+        (void)f.form.grab();
+        EXPECT_GT(messages, 0);
+    }
+    messages = 0;
+    const QImage after = f.form.grab().toImage();
+    EXPECT_EQ(messages, 0);
+    EXPECT_EQ(before, after);
+}
+
+TEST_F(ThemeManagerTest, HandledMessagesGoNoFurther)
+{
+    SmallForm f;
+    TThemeManager manager;
+    manager.CollectForms(nullptr);
+    int listened = 0;
+    const int id = manager.AddListener([&](QWidget *control, QEvent *e) {
+        ++listened;
+        return control == f.button && e->type() == QEvent::MouseButtonPress;
+    });
+    bool clicked = false;
+    QObject::connect(f.button, &QPushButton::pressed, [&] { clicked = true; });
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QCoreApplication::sendEvent(f.button, &press);
+    EXPECT_FALSE(clicked);
+    EXPECT_GT(listened, 0);
+    manager.RemoveListener(id);
+    QCoreApplication::sendEvent(f.button, &press);
+    EXPECT_TRUE(clicked);
+}
+
+TEST_F(ThemeManagerTest, KeyboardUseShowsTheCues)
+{
+    SmallForm f;
+    TThemeManager manager;
+    manager.CollectForms(nullptr);
+    f.form.setAttribute(Qt::WA_KeyboardFocusChange, false);
+    f.form.setProperty("UIStateShowAccel", false);
+    EXPECT_TRUE(HidesFocus(f.button));
+    EXPECT_TRUE(HidesAccelerators(f.button));
+
+    QKeyEvent alt(QEvent::KeyPress, Qt::Key_Alt, Qt::AltModifier);
+    QCoreApplication::sendEvent(f.button, &alt);
+    EXPECT_FALSE(HidesAccelerators(f.button));
+    EXPECT_TRUE(HidesFocus(f.button));
+
+    QKeyEvent letter(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier);
+    QCoreApplication::sendEvent(f.label, &letter);
+    EXPECT_TRUE(HidesFocus(f.button));
+    QKeyEvent down(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
+    QCoreApplication::sendEvent(f.label, &down);
+    EXPECT_FALSE(HidesFocus(f.button));
+}
+
+TEST(ButtonLayout, MarginAndSpacingRules)
+{
+    const QRect client(0, 0, 100, 40);
+    const QSize glyph(16, 16), caption(40, 14);
+    // Margin and spacing both computed: a third each of the free room.
+    auto l = TThemeManager::CalcButtonLayout(client, glyph, caption, 0, -1, -1, false);
+    EXPECT_EQ(l.Glyph, QRect(14, 12, 16, 16));
+    EXPECT_EQ(l.Caption, QRect(14 + 16 + 14, 13, 40, 14));
+    // Margin computed: the pair is centred.
+    l = TThemeManager::CalcButtonLayout(client, glyph, caption, 0, -1, 4, false);
+    EXPECT_EQ(l.Glyph.left(), (100 - 16 - 4 - 40 + 1) / 2);
+    EXPECT_EQ(l.Caption.left(), l.Glyph.left() + 16 + 4);
+    // Spacing computed from a fixed margin.
+    l = TThemeManager::CalcButtonLayout(client, glyph, caption, 0, 5, -1, false);
+    EXPECT_EQ(l.Glyph.left(), 5);
+    EXPECT_EQ(l.Caption.left(), 5 + 16 + (100 - 5 - 16 - 40) / 2);
+    // Glyph right, and left and right swapped for right-to-left reading.
+    l = TThemeManager::CalcButtonLayout(client, glyph, caption, 1, 5, 3, false);
+    EXPECT_EQ(l.Glyph.left(), 100 - 5 - 16);
+    EXPECT_EQ(l.Caption.left(), 100 - 5 - 16 - 3 - 40);
+    auto r = TThemeManager::CalcButtonLayout(client, glyph, caption, 0, 5, 3, true);
+    EXPECT_EQ(r.Glyph, l.Glyph);
+    // Glyph on top; no caption means no spacing; the pressed offset moves both.
+    l = TThemeManager::CalcButtonLayout(QRect(10, 10, 40, 60), glyph, QSize(), 2, 6, 9, false, QPoint(1, 1));
+    EXPECT_EQ(l.Glyph, QRect(10 + 12 + 1, 10 + 6 + 1, 16, 16));
+    EXPECT_EQ(l.Caption.top(), 10 + 6 + 16 + 0 + 1);
+    l = TThemeManager::CalcButtonLayout(QRect(0, 0, 40, 60), glyph, caption, 3, 6, 2, false);
+    EXPECT_EQ(l.Glyph.top(), 60 - 6 - 16);
+    EXPECT_EQ(l.Caption.top(), 60 - 6 - 16 - 2 - 14);
+}
+
+TEST(ButtonLayout, GlyphImageByState)
+{
+    EXPECT_EQ(TThemeManager::GlyphIndex(1, false, false, false), 0);
+    EXPECT_EQ(TThemeManager::GlyphIndex(2, false, true, false), 1);
+    EXPECT_EQ(TThemeManager::GlyphIndex(2, true, true, false), 0);
+    EXPECT_EQ(TThemeManager::GlyphIndex(3, true, true, false), 2);
+    EXPECT_EQ(TThemeManager::GlyphIndex(3, true, true, true), 2);
+    EXPECT_EQ(TThemeManager::GlyphIndex(4, true, true, true), 3);
+    EXPECT_EQ(TThemeManager::GlyphIndex(4, true, false, false), 0);
+}
