@@ -26,6 +26,7 @@
 #include "storage/FlatTbl.h"
 #include "widgets/DropTarget.h"
 
+class QComboBox;
 class QDialog;
 class QImage;
 class QLabel;
@@ -208,6 +209,52 @@ public:
     TRunTarget RunTarget;                      // set by a click in the file list
     int InfoPanelFlag = 0;                     // 1 while the information panel is shown
     // ---- end of the browse block
+
+    // ---- catalogue commands, backup and restore, properties, setup and about
+    //      (MainCatalog.cpp, MainBackup.cpp)
+    // Binds the commands of this block and the table engine's password prompt.
+    void ConnectCatalogHandlers();
+    void NewMenuClick();
+    void OpenButtonClick();
+    // Opens the catalogue file `fileName` from any folder (its disc table and
+    // tree file are in that folder's "CdNames"). False, after telling the user
+    // which file failed and why, leaves the open catalogue as it was.
+    bool OpenCatalogFile(const std::string &fileName);
+    void DelArchMenuClick();
+    void LoadArchivesToCombo(QComboBox *ComboBox) const;
+    // Names of the catalogues of `folder` (entries whose extension is exactly
+    // ".d"), in the order the folder lists them.
+    static std::vector<std::string> CatalogNamesIn(const std::string &folder);
+    // Deletes catalogue `name` of the data folder after asking; refuses the open
+    // catalogue and any name that is not a plain name inside the data folder.
+    // True when its files were deleted.
+    bool DeleteCatalog(const std::string &name);
+    void BackupCreateMenuClick();
+    void RecoverDatabaseMenuClick();
+    // Puts catalogue `name` of the data folder back to its ".~d" backups. False
+    // with the reason (nothing changed) or with an empty reason when no backup
+    // of the file table exists. A table that cannot be read is kept beside
+    // (its new names in *keptDamaged).
+    bool RestoreCatalog(const std::string &name, std::string *error,
+                        std::vector<std::string> *keptDamaged = nullptr);
+    void RecoverTreeSetupMenuClick();
+    // Empties the tree, the file list, the disc choice and the work table
+    // before the views are built again from the open catalogue.
+    void ForgetCatalogViews();
+    void PropertiesMenuClick();
+    void SetupButtonClick();
+    void AboutButtonClick();
+    // The open dialog of the open and restore commands: the chosen file, or
+    // empty when the user cancels. Tests replace it.
+    static std::function<std::string(TMainForm &)> RunOpenDialog;
+    std::string ChooseCatalogFile();
+    // The window's active control: the last of its widgets that had the focus
+    // (kept while the focus is in a menu, a tool button or a dialog).
+    QPointer<QWidget> ActiveControl;
+    // Receives the application's focus changes; goes before the window's
+    // widgets do, so that their destruction reports to nobody.
+    std::unique_ptr<QObject> FocusWatch;
+    // ---- end of the catalogue block
 
     // ---- search: criteria, record filter, results, find in all catalogues
     //      (MainFilter.cpp, MainSearch.cpp, MainFindAll.cpp)

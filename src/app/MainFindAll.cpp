@@ -11,7 +11,6 @@
 #include <QToolButton>
 
 #include <algorithm>
-#include <filesystem>
 
 #include "app/BrowseText.h"
 #include "app/CatalogTables.h"
@@ -82,15 +81,9 @@ private:
 std::vector<std::string> TMainForm::CatalogFilesOf(const std::string &folder)
 {
     std::vector<std::string> files;
-    std::error_code ec;
     const std::string base = folder.empty() || folder.back() == '/' ? folder : folder + "/";
-    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        // Exactly ".d": backups (".~d") and names in capitals are not catalogues.
-        const size_t dot = name.rfind('.');
-        if (dot != std::string::npos && name.compare(dot, std::string::npos, ".d") == 0)
-            files.push_back(base + name);
-    }
+    for (const std::string &name : CatalogNamesIn(folder))
+        files.push_back(base + name + ".d");
     // Name order, so that which catalogues are listed before the limit is
     // reached does not depend on how the file system keeps the folder.
     std::sort(files.begin(), files.end(),

@@ -206,18 +206,10 @@ void TMainForm::ChooseStartCatalog()
     CatalogName = Settings[20] == 0 ? DefaultCatalogText : LastCatalogText;
     if (!CatalogName.empty())
         return;
-    // The first table file of the data folder, in the order the folder lists
-    // them; only the exact extension ".d" counts.
-    QDir dir(QString::fromStdString(DataFolder));
-    const QFileInfoList entries = dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                                                    QDir::Unsorted);
-    for (const QFileInfo &e : entries) {
-        const std::string file = FromQString(e.fileName());
-        if (file.size() > 2 && file.compare(file.size() - 2, 2, ".d") == 0) {
-            CatalogName = file.substr(0, file.size() - 2);
-            return;
-        }
-    }
+    // The first catalogue of the data folder, in the order the folder lists them.
+    const std::vector<std::string> names = CatalogNamesIn(DataFolder);
+    if (!names.empty())
+        CatalogName = names.front();
 }
 
 void TMainForm::EnsureCatalog()
@@ -460,6 +452,7 @@ void TMainForm::ConnectHandlers()
     connect(ui->ColapsePopup, &QAction::triggered, this, &TMainForm::CollapseAllNodes);
     ConnectScanHandlers();
     ConnectBrowseHandlers();
+    ConnectCatalogHandlers();
     ConnectSearchHandlers();
     ConnectCddbHandlers();
     ConnectDiscHandlers();

@@ -1,9 +1,13 @@
 #include "platform/Prompt.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 
 #include <stdexcept>
 
@@ -119,6 +123,46 @@ void Prompt::SetCurrent(Prompt *prompt)
     g_current = prompt;
 }
 
+bool Prompt::AskPassword(const QString &, const QString &, QString &)
+{
+    return false;
+}
+
+bool MessageBoxPrompt::AskPassword(const QString &caption, const QString &label, QString &password)
+{
+    // Made anew for each question: a fixed 205 x 116 client area, the prompt
+    // above a masked text box, OK (the default) and Cancel below.
+    QDialog dialog(QApplication::activeWindow());
+    dialog.setObjectName(QStringLiteral("PasswordDialog"));
+    dialog.setWindowTitle(caption);
+    dialog.setFixedSize(205, 116);
+    auto *prompt = new QLabel(label, &dialog);
+    prompt->setObjectName(QStringLiteral("PromptLabel"));
+    prompt->setWordWrap(true);
+    prompt->setGeometry(18, 10, 170, 28);
+    auto *edit = new QLineEdit(&dialog);
+    edit->setObjectName(QStringLiteral("PasswordEdit"));
+    edit->setEchoMode(QLineEdit::Password);
+    edit->setMaxLength(255);
+    edit->setGeometry(18, 42, 170, 24);
+    auto *ok = new QPushButton(QStringLiteral("OK"), &dialog);
+    ok->setObjectName(QStringLiteral("OkButton"));
+    ok->setGeometry(18, 80, 75, 25);
+    ok->setDefault(true);
+    auto *cancel = new QPushButton(QStringLiteral("Cancel"), &dialog);
+    cancel->setObjectName(QStringLiteral("CancelButton"));
+    cancel->setGeometry(113, 80, 75, 25);
+    QObject::connect(ok, &QPushButton::clicked, &dialog, &QDialog::accept);
+    QObject::connect(cancel, &QPushButton::clicked, &dialog, &QDialog::reject);
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        dialog.move(screen->availableGeometry().center() - QPoint(205 / 2, 116 / 2));
+    edit->setFocus();
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    password = edit->text();
+    return true;
+}
+
 PromptResult MessageBoxPrompt::Ask(const PromptRequest &request)
 {
     QMessageBox box(QApplication::activeWindow());
@@ -154,6 +198,21 @@ PromptResult ScriptedPrompt::Ask(const PromptRequest &request)
         throw std::logic_error("scripted answer is not a button of the message box: "
                                + request.text.toStdString());
     return answer;
+}
+
+bool ScriptedPrompt::AskPassword(const QString &caption, const QString &label, QString &password)
+{
+    passwordsAsked_.push_back(PasswordRequest{caption, label});
+    if (passwords_.empty()) {
+        ++unanswered_;
+        return false;
+    }
+    const std::optional<QString> answer = passwords_.front();
+    passwords_.pop_front();
+    if (!answer)
+        return false;
+    password = *answer;
+    return true;
 }
 
 PromptScope::PromptScope(Prompt &prompt) : previous_(g_current)

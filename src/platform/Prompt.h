@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <deque>
+#include <optional>
 #include <vector>
 
 enum class PromptButtons { Ok, OkCancel, YesNo, YesNoCancel, RetryCancel, AbortRetryIgnore };
@@ -30,6 +31,12 @@ public:
     // Shows the question and returns the button pressed (always one of the set).
     virtual PromptResult Ask(const PromptRequest &request) = 0;
 
+    // Asks for a password in a small dialog: `caption` as its title, `label`
+    // above a text box that shows "*" for each character typed. True with the
+    // text on OK, false when the user cancels. The base answers false: a
+    // prompt that cannot ask counts as a cancelled question.
+    virtual bool AskPassword(const QString &caption, const QString &label, QString &password);
+
     PromptResult Show(const QString &text, const QString &caption = QString(),
                       PromptButtons buttons = PromptButtons::Ok, PromptIcon icon = PromptIcon::None,
                       PromptResult defaultButton = PromptResult::None);
@@ -47,6 +54,13 @@ public:
 class MessageBoxPrompt : public Prompt {
 public:
     PromptResult Ask(const PromptRequest &request) override;
+    bool AskPassword(const QString &caption, const QString &label, QString &password) override;
+};
+
+// A question for a password as a scripted prompt records it.
+struct PasswordRequest {
+    QString caption;
+    QString label;
 };
 
 // A prompt for tests: answers are taken from a queue in order and every
@@ -56,8 +70,13 @@ public:
 class ScriptedPrompt : public Prompt {
 public:
     PromptResult Ask(const PromptRequest &request) override;
+    // Password answers come from their own queue; nullopt (or an empty queue,
+    // counted as unanswered) cancels.
+    bool AskPassword(const QString &caption, const QString &label, QString &password) override;
 
     void Answer(PromptResult result) { answers_.push_back(result); }
+    void AnswerPassword(std::optional<QString> password) { passwords_.push_back(std::move(password)); }
+    const std::vector<PasswordRequest> &PasswordsAsked() const { return passwordsAsked_; }
     const std::vector<PromptRequest> &Asked() const { return asked_; }
     int Unanswered() const { return unanswered_; }
     size_t PendingAnswers() const { return answers_.size(); }
@@ -65,6 +84,8 @@ public:
 private:
     std::deque<PromptResult> answers_;
     std::vector<PromptRequest> asked_;
+    std::deque<std::optional<QString>> passwords_;
+    std::vector<PasswordRequest> passwordsAsked_;
     int unanswered_ = 0;
 };
 
