@@ -101,6 +101,14 @@ struct Gallery {
         QCoreApplication::processEvents();
     }
 
+    // The picture of each control as it shows now.
+    std::map<QWidget *, QImage> Shots()
+    {
+        std::map<QWidget *, QImage> shots;
+        for (QWidget *w : Controls())
+            shots[w] = Shot(&form, w);
+        return shots;
+    }
     std::vector<QWidget *> Controls() const
     {
         return {bitBtn, plain, check, flat, raised, group, panel, winPanel, status, slider, checkList, tree, tabs};
@@ -123,9 +131,7 @@ QImage Behind(Gallery &g, QWidget *control)
 TEST_F(ThemedPaint, WithoutThemesEveryControlPaintsAsBefore)
 {
     Gallery g;
-    std::map<QWidget *, QImage> before;
-    for (QWidget *w : g.Controls())
-        before[w] = Shot(&g.form, w);
+    std::map<QWidget *, QImage> before = g.Shots();
     TThemeManager manager;
     manager.CollectForms(nullptr);
     manager.SetOptions(DefaultThemeOptions & ~Bit(toAllowControls));
@@ -139,9 +145,7 @@ TEST_F(ThemedPaint, WithoutThemesEveryControlPaintsAsBefore)
 TEST_F(ThemedPaint, ThemedControlsLookAsTheStyleDrawsThem)
 {
     Gallery g;
-    std::map<QWidget *, QImage> before;
-    for (QWidget *w : g.Controls())
-        before[w] = Shot(&g.form, w);
+    std::map<QWidget *, QImage> before = g.Shots();
     TThemeManager manager;
     manager.CollectForms(nullptr);
     std::set<QWidget *> painted;
