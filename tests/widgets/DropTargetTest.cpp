@@ -37,6 +37,20 @@ struct Recorder {
     }
 };
 
+// A 100 x 100 label that takes dropped files for a copy, its events recorded.
+struct CopyTargetOnLabel {
+    QLabel label;
+    TDropFileTarget t;
+    Recorder r;
+    CopyTargetOnLabel()
+    {
+        label.resize(100, 100);
+        t.Dragtypes = dtCopy;
+        r.Attach(t);
+        t.Register(&label);
+    }
+};
+
 QMimeData *FileList(const std::vector<QString> &paths)
 {
     auto *mime = new QMimeData;
@@ -138,13 +152,10 @@ TEST(DropTarget, RegistrationRulesAndTheirErrors)
 
 TEST(DropTarget, DroppedFilesArriveInOrderWithCopyOnly)
 {
-    QLabel label;
-    label.resize(100, 100);
-    TDropFileTarget t;
-    t.Dragtypes = dtCopy;
-    Recorder r;
-    r.Attach(t);
-    t.Register(&label);
+    CopyTargetOnLabel on;
+    QLabel &label = on.label;
+    TDropFileTarget &t = on.t;
+    Recorder &r = on.r;
     std::unique_ptr<QMimeData> mime(FileList({"/tmp/one.jpg", "/tmp/two words.bmp", QString::fromUtf8("/tmp/\xC5\xBEltý.ico")}));
     EXPECT_EQ(DragAndDrop(&label, mime.get(), Qt::CopyAction | Qt::MoveAction, Qt::ShiftModifier), Qt::CopyAction);
     EXPECT_EQ(r.enters, 1);
@@ -161,13 +172,9 @@ TEST(DropTarget, DroppedFilesArriveInOrderWithCopyOnly)
 
 TEST(DropTarget, DropsWithoutFilesAreRefused)
 {
-    QLabel label;
-    label.resize(100, 100);
-    TDropFileTarget t;
-    t.Dragtypes = dtCopy;
-    Recorder r;
-    r.Attach(t);
-    t.Register(&label);
+    CopyTargetOnLabel on;
+    QLabel &label = on.label;
+    Recorder &r = on.r;
     QMimeData text;
     text.setText("just text");
     EXPECT_EQ(DragAndDrop(&label, &text, Qt::CopyAction), Qt::IgnoreAction);
