@@ -13,6 +13,7 @@
 #include "platform/Prompt.h"
 #include "platform/VolumeService.h"
 #include "storage/ExMemDS.h"
+#include "support/BsdtarNames.h"
 #include "support/TempDir.h"
 
 #include "ArchiveTestSupport.h"
@@ -21,23 +22,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Names as bsdtar lists them, up to the first error.
-std::vector<std::string> BsdtarNames(const std::string &path)
-{
-    std::vector<std::string> names;
-    FILE *p = popen(("LC_ALL=C.UTF-8 bsdtar -tf '" + path + "' 2>/dev/null").c_str(), "r");
-    if (!p)
-        return names;
-    char line[4096];
-    while (fgets(line, sizeof line, p)) {
-        std::string s(line);
-        while (!s.empty() && (s.back() == '\n' || s.back() == '/'))
-            s.pop_back();
-        names.push_back(s);
-    }
-    pclose(p);
-    return names;
-}
+using orbtest::BsdtarNames;
 
 class ArchiveMembersKept : public ::testing::Test {
 protected:

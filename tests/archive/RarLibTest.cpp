@@ -2,6 +2,7 @@
 // binds it: fixtures from RarWriter, cross-checked with bsdtar.
 #include "archive/RarWriter.h"
 #include "archive/untUnRar.h"
+#include "support/BsdtarNames.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -99,24 +100,7 @@ std::vector<std::string> Names(const Listing &l)
     return v;
 }
 
-// Names as bsdtar lists them (libarchive's own RAR readers).
-std::vector<std::string> BsdtarNames(const std::string &path)
-{
-    std::vector<std::string> names;
-    const std::string cmd = "LC_ALL=C.UTF-8 bsdtar -tf '" + path + "' 2>/dev/null";
-    FILE *p = popen(cmd.c_str(), "r");
-    if (!p)
-        return names;
-    char line[4096];
-    while (fgets(line, sizeof line, p)) {
-        std::string s(line);
-        while (!s.empty() && (s.back() == '\n' || s.back() == '/'))
-            s.pop_back();
-        names.push_back(s);
-    }
-    pclose(p);
-    return names;
-}
+using orbtest::BsdtarNames;
 
 std::vector<std::string> Stripped(std::vector<std::string> v)
 {
