@@ -2,12 +2,75 @@
 // each test repeats the steps that went wrong and checks what the user saw.
 #include <gtest/gtest.h>
 
+#include <QLineEdit>
+#include <QToolButton>
+
 #include <filesystem>
 
+#include "app/LangUnit.h"
+#include "app/NewD.h"
+#include "ui_NewDataForm.h"
+#include "platform/Prompt.h"
 #include "platform/VolumeSystem.h"
-#include "support/TempDir.h"
+#include "ui_MainForm.h"
+#include "widgets/StatusBarCont.h"
+
+#include "DiscTestSupport.h"
 
 namespace fs = std::filesystem;
+using namespace disctest;
+
+namespace
+{
+
+// Every question is answered with Cancel and kept.
+class CancelPrompt : public Prompt
+{
+public:
+    std::vector<PromptRequest> Asked;
+    PromptResult Ask(const PromptRequest &request) override
+    {
+        Asked.push_back(request);
+        return PromptResult::Cancel;
+    }
+};
+
+class UsageFaults2Test : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        langunit::SetCurrentLanguage(langunit::LangCzech);
+        data = dir.file("DiVovData");
+        fs::create_directories(fs::path(data) / "CdNames");
+    }
+    void TearDown() override { langunit::SetCurrentLanguage(langunit::LangSlovak); }
+
+    // "Cat" with two discs and no tree file.
+    void TwoDiscs()
+    {
+        TCatalogBuilder b;
+        b.Disc({"e: [FIRST]", "1", "", "", 0, "", 3});
+        b.Disc({"f: [SECOND]", "2", "", "", 0, "", 3});
+        b.Write(data, "Cat");
+        dir.write("DiVovData/cat.ini",
+                  "[CatalogSettings]\nSetup1=0\nSetup12=1\nSetup16=0\nSetup20=1\nSetup_Text4=Cat\n");
+    }
+
+    std::unique_ptr<TMainForm> Open()
+    {
+        auto form = std::make_unique<TMainForm>(nullptr, data);
+        form->FormShow();
+        return form;
+    }
+
+    orbtest::TempDir dir;
+    std::string data;
+    CancelPrompt prompt;
+    PromptScope scope{prompt};
+};
+
+} // namespace
 
 // On the very first start the letter map is taken up only after the main
 // window has filled its "Load from" list; a folder the user had already bound
@@ -34,4 +97,45 @@ TEST(UsageFaults2, FirstStartBoundFolderReachesTheDriveLists)
     svc.SetLetterMapPath(dir.file("data/driveletters.map"));
     EXPECT_TRUE(told);
     EXPECT_TRUE(listedThen);
+}
+
+// A new, empty catalogue made while a disc of another was shown; the search
+// panel opened and closed again put the other catalogue's disc name and file
+// count back into the status bar.
+TEST_F(UsageFaults2Test, ClosingTheSearchInAnEmptyCatalogueShowsNoDiscOfTheOneBefore)
+{
+    TwoDiscs();
+    auto form = Open();
+    ASSERT_GE(form->SelectTreeNodeByText("e: [FIRST]"), 0);
+    form->TreeView1Click();
+    ASSERT_EQ(form->Browse.CurrentDisc, "e: [FIRST]");
+    ASSERT_FALSE(form->ui->StatusBar1->Panel(0).Text.trimmed().isEmpty());
+
+    // The search panel is open when the new catalogue is made.
+    form->ui->FindButton->setChecked(true);
+    form->FindButtonClick();
+    {
+        TNewDataForm dialog(form.get());
+        dialog.ui->Edit1->setText(QStringLiteral("Empty"));
+        dialog.OkButtonClick();
+        ASSERT_EQ(dialog.result(), QDialog::Accepted);
+    }
+    ASSERT_EQ(form->CatalogName, "Empty");
+    // Back in browsing: the search button is up with its panel hidden.
+    EXPECT_FALSE(form->ui->FindButton->isChecked());
+    EXPECT_TRUE(form->ui->Panel2->isHidden());
+
+    for (bool closeWithFindButton : {true, false}) {
+        form->ui->FindButton->setChecked(true);
+        form->FindButtonClick();
+        if (closeWithFindButton) {
+            form->ui->FindButton->setChecked(false);
+            form->FindButtonClick();
+        } else {
+            form->SpeedButton4Click(); // the panel's own close button
+        }
+        for (int i = 0; i < 3; ++i)
+            EXPECT_TRUE(form->ui->StatusBar1->Panel(i).Text.trimmed().isEmpty())
+                << closeWithFindButton << " " << i << ": " << form->ui->StatusBar1->Panel(i).Text.toStdString();
+    }
 }
