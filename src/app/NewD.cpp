@@ -88,6 +88,8 @@ void TNewDataForm::OkButtonClick()
         main_->FormShow();
         main_->ui->FindButton->setChecked(false);
         main_->ui->FindAllButton->setChecked(false);
+        // The search had hidden the information panel: it follows its button again.
+        main_->ShowInfoButtonClick();
     }
     accept();
 }

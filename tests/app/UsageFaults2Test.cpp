@@ -161,3 +161,38 @@ TEST_F(UsageFaults2Test, FirstStartNewCatalogueCannotBeCancelledByItsButton)
     EXPECT_FALSE(first.ui->CancelButton->isEnabled());
     EXPECT_TRUE(first.ui->OkButton->isEnabled());
 }
+
+// A catalogue made or opened while the search panel was open: the search had
+// hidden the information panel, and it stayed hidden though its button (and
+// the setting) said it was shown, so the first press of the button did nothing.
+TEST_F(UsageFaults2Test, InformationPanelFollowsItsButtonAfterACatalogueChangeDuringASearch)
+{
+    TwoDiscs();
+    dir.write("DiVovData/cat.ini",
+              "[CatalogSettings]\nSetup1=0\nSetup12=1\nSetup16=1\nSetup20=1\nSetup_Text4=Cat\n");
+    auto form = Open();
+    ASSERT_TRUE(form->ui->ShowInfoButton->isChecked());
+    ASSERT_FALSE(form->ui->InfoPanel->isHidden());
+
+    // A new catalogue.
+    form->ui->FindButton->setChecked(true);
+    form->FindButtonClick();
+    ASSERT_TRUE(form->ui->InfoPanel->isHidden());
+    {
+        TNewDataForm dialog(form.get());
+        dialog.ui->Edit1->setText(QStringLiteral("Empty"));
+        dialog.OkButtonClick();
+    }
+    ASSERT_EQ(form->CatalogName, "Empty");
+    EXPECT_TRUE(form->ui->ShowInfoButton->isChecked());
+    EXPECT_FALSE(form->ui->InfoPanel->isHidden());
+
+    // Another catalogue opened.
+    form->ui->FindButton->setChecked(true);
+    form->FindButtonClick();
+    ASSERT_TRUE(form->ui->InfoPanel->isHidden());
+    ASSERT_TRUE(form->OpenCatalogFile(data + "/Cat.d"));
+    ASSERT_EQ(form->CatalogName, "Cat");
+    EXPECT_TRUE(form->ui->ShowInfoButton->isChecked());
+    EXPECT_FALSE(form->ui->InfoPanel->isHidden());
+}
