@@ -44,10 +44,7 @@ void TNewDataForm::showEvent(QShowEvent *event)
 void TNewDataForm::FormShow()
 {
     if (firstStart_) {
-        // A catalogue must be made: the button cannot be pressed (Escape and
-        // closing the window still end the program).
         ui->Edit1->setText(QString::fromUtf8(FirstCatalogName));
-        ui->CancelButton->setEnabled(false);
     }
     setWindowTitle(ToQString(langunit::LangString(14)));
     ui->Label1->setText(ToQString(langunit::LangString(15) + " :"));

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <QLineEdit>
-#include <QPushButton>
 #include <QToolButton>
 
 #include <filesystem>
@@ -139,27 +138,6 @@ TEST_F(UsageFaults2Test, ClosingTheSearchInAnEmptyCatalogueShowsNoDiscOfTheOneBe
             EXPECT_TRUE(form->ui->StatusBar1->Panel(i).Text.trimmed().isEmpty())
                 << closeWithFindButton << " " << i << ": " << form->ui->StatusBar1->Panel(i).Text.toStdString();
     }
-}
-
-// On the very first start a catalogue must be made: the new-catalogue dialog
-// proposed a name but its Cancel button could still be pressed (and ended the
-// program), while the dialog's help says it is not available then.
-TEST_F(UsageFaults2Test, FirstStartNewCatalogueCannotBeCancelledByItsButton)
-{
-    TwoDiscs();
-    auto form = Open();
-    {
-        TNewDataForm later(form.get());
-        EXPECT_FALSE(later.FirstStart());
-        EXPECT_TRUE(later.ui->CancelButton->isEnabled());
-    }
-    // Without the settings file the dialog runs as part of the first start.
-    ASSERT_TRUE(fs::remove(fs::path(data) / "cat.ini"));
-    TNewDataForm first(form.get());
-    ASSERT_TRUE(first.FirstStart());
-    EXPECT_EQ(first.ui->Edit1->text(), QStringLiteral("DuzuvozER"));
-    EXPECT_FALSE(first.ui->CancelButton->isEnabled());
-    EXPECT_TRUE(first.ui->OkButton->isEnabled());
 }
 
 // A catalogue made or opened while the search panel was open: the search had
