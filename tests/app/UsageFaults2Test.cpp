@@ -2,7 +2,9 @@
 // each test repeats the steps that went wrong and checks what the user saw.
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QToolButton>
 
 #include <filesystem>
@@ -10,6 +12,7 @@
 #include "app/LangUnit.h"
 #include "app/NewD.h"
 #include "ui_NewDataForm.h"
+#include "platform/Help.h"
 #include "platform/Prompt.h"
 #include "platform/VolumeSystem.h"
 #include "ui_MainForm.h"
@@ -173,4 +176,36 @@ TEST_F(UsageFaults2Test, InformationPanelFollowsItsButtonAfterACatalogueChangeDu
     ASSERT_EQ(form->CatalogName, "Cat");
     EXPECT_TRUE(form->ui->ShowInfoButton->isChecked());
     EXPECT_FALSE(form->ui->InfoPanel->isHidden());
+}
+
+// The new-catalogue dialog of the very first start can be left with Cancel
+// (the program then ends and writes nothing), but its help page told the user
+// in every language that Cancel was not available then.
+TEST_F(UsageFaults2Test, FirstStartHelpPageTellsWhatCancelDoes)
+{
+    TwoDiscs();
+    auto form = Open();
+    ASSERT_TRUE(fs::remove(fs::path(data) / "cat.ini"));
+    TNewDataForm first(form.get());
+    ASSERT_TRUE(first.FirstStart());
+    ASSERT_TRUE(first.ui->CancelButton->isEnabled());
+
+    struct Case {
+        int program;
+        const char *cancel;
+        const char *wrong;
+    };
+    const Case cases[] = {{langunit::LangEnglish, "Cancel then ends the program", "not available"},
+                          {langunit::LangSlovak, "Zrušiť vtedy program ukončí", "nie je dostupné"},
+                          {langunit::LangCzech, "Zrušit tehdy program ukončí", "není dostupné"}};
+    for (const Case &c : cases) {
+        const std::string helpFile = c.program == langunit::LangEnglish ? "orbalist_e.hlp" : "orbalist.hlp";
+        const QUrl url = HelpService::PageFor(QString::fromStdString(helpFile), 4, c.program);
+        ASSERT_TRUE(url.path().endsWith(QStringLiteral("/context-4.html"))) << url.toString().toStdString();
+        QFile page(QLatin1Char(':') + url.path());
+        ASSERT_TRUE(page.open(QIODevice::ReadOnly)) << url.toString().toStdString();
+        const QString text = QString::fromUtf8(page.readAll()).simplified();
+        EXPECT_TRUE(text.contains(QString::fromUtf8(c.cancel))) << c.program;
+        EXPECT_FALSE(text.contains(QString::fromUtf8(c.wrong))) << c.program;
+    }
 }
