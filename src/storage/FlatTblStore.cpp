@@ -391,6 +391,7 @@ void TFlatCursor::SortEntries(std::vector<TFlatRecEntry *> &entries, const std::
 
 void TFlatCursor::SortRecords(std::string_view fieldNames, bool caseInsensitive)
 {
+    ++Generation;
     SortEntries(Records, ParseFieldList(fieldNames), caseInsensitive, false);
 }
 
@@ -489,6 +490,7 @@ void TFlatCursor::Release(TFlatRecEntry *entry)
 
 void TFlatCursor::Clear(bool withFields)
 {
+    ++Generation;
     for (TFlatRecEntry *e : Records)
         if (e->Data || e->PriorData || e->UserData)
             Release(e);
@@ -575,6 +577,7 @@ uint32_t TFlatCursor::StoredSizeOf(const TFlatRecord &record) const
 bool TFlatCursor::PutRecord(const TFlatRecord &buffer, TFlatRecEntry *entry, std::string &error,
                             TFlatRecEntry **added)
 {
+    ++Generation;
     if (entry) {
         if (!ContainsEntry(entry)) {
             error = SRecordNotFound;
@@ -605,6 +608,35 @@ bool TFlatCursor::PutRecord(const TFlatRecord &buffer, TFlatRecEntry *entry, std
     return true;
 }
 
+const std::vector<TFlatRecEntry *> *TFlatCursor::RecordsWithText(int field, std::string_view value)
+{
+    if (field < 0 || field >= FieldCount())
+        return nullptr;
+    const TFlatField &f = Fields[size_t(field)];
+    if (f.TypeCode != fftString && f.TypeCode != fftSmallStr)
+        return nullptr;
+    TTextLookup &l = textLookup_;
+    if (l.Field != field || l.Generation != Generation || l.RecordCount != Records.size()) {
+        l.Map.clear();
+        l.Field = field;
+        l.Generation = Generation;
+        l.RecordCount = Records.size();
+        std::string key;
+        for (TFlatRecEntry *e : Records) {
+            if (!e->Data)
+                continue;
+            // The text exactly as a reader of the field gets it.
+            const std::string_view text = f.TypeCode == fftSmallStr ? FlatGetSmallStr(e->Data.Fixed(), f)
+                                                                    : CutToCharWidth(e->Data.Var(f), f.MaxLength);
+            key.assign(text);
+            l.Map[key].push_back(e);
+        }
+    }
+    static const std::vector<TFlatRecEntry *> none;
+    const auto it = l.Map.find(std::string(value));
+    return it == l.Map.end() ? &none : &it->second;
+}
+
 void TFlatCursor::BeginEdit(TFlatRecEntry *entry)
 {
     if (!entry || entry->Status == rsDeleted || entry->Status == rsDead || !entry->Data)
@@ -615,6 +647,7 @@ void TFlatCursor::BeginEdit(TFlatRecEntry *entry)
 
 bool TFlatCursor::DeleteRecord(TFlatRecEntry *entry, std::string &error)
 {
+    ++Generation;
     if (!entry || !ContainsEntry(entry)) {
         error = SRecordNotFound;
         return false;
@@ -633,6 +666,7 @@ bool TFlatCursor::DeleteRecord(TFlatRecEntry *entry, std::string &error)
 
 void TFlatCursor::CommitAll()
 {
+    ++Generation;
     for (TFlatRecEntry *e : Records) {
         if (e->Status == rsDead)
             continue;
@@ -648,6 +682,7 @@ void TFlatCursor::CommitAll()
 
 void TFlatCursor::RevertRecord(TFlatRecEntry *entry)
 {
+    ++Generation;
     if (!entry || entry->Status == rsDead)
         return;
     if (entry->PriorData) {
@@ -660,6 +695,7 @@ void TFlatCursor::RevertRecord(TFlatRecEntry *entry)
 
 void TFlatCursor::RevertAll()
 {
+    ++Generation;
     for (TFlatRecEntry *e : Records) {
         switch (e->Status) {
         case rsModified:
@@ -710,6 +746,7 @@ std::string FlatDescribeField(std::string_view name, uint8_t code, uint32_t size
 
 bool TFlatCursor::ParseDescription(std::string_view text, uint32_t fieldCount, std::string &error)
 {
+    ++Generation;
     Fields.clear();
     fieldIndex_.clear();
     RecordSize = 0;
@@ -1402,6 +1439,7 @@ bool TFlatCursor::ReadBody(TFlatReadWindow &w, uint32_t declared, uint32_t image
         e->Status = rsClean;
         e->StoredSize = stored;
         Records.push_back(e);
+        ++Generation;
         w.Skip(size_t(want));
         ++read;
         Progress(last, read, declared);
