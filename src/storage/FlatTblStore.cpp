@@ -577,6 +577,7 @@ uint32_t TFlatCursor::StoredSizeOf(const TFlatRecord &record) const
 bool TFlatCursor::PutRecord(const TFlatRecord &buffer, TFlatRecEntry *entry, std::string &error,
                             TFlatRecEntry **added)
 {
+    const bool lookupCurrent = TextLookupCurrent();
     ++Generation;
     if (entry) {
         if (!ContainsEntry(entry)) {
@@ -589,7 +590,12 @@ bool TFlatCursor::PutRecord(const TFlatRecord &buffer, TFlatRecEntry *entry, std
         }
         if (entry->Status == rsClean)
             entry->Status = rsModified;
+        // The lookup holds while the record keeps its text in the looked-up field.
+        const bool sameText = lookupCurrent && entry->Data && buffer &&
+                              LookupTextOf(entry->Data) == LookupTextOf(buffer);
         entry->Data = buffer;
+        if (sameText)
+            KeepTextLookup();
     } else {
         TFlatRecord copy = buffer ? buffer : TFlatRecord::Make(RecordSize);
         entry = NewEntry();
@@ -603,9 +609,33 @@ bool TFlatCursor::PutRecord(const TFlatRecord &buffer, TFlatRecEntry *entry, std
         }
         if (added)
             *added = entry;
+        // A new record comes last in store order, so it goes last under its text.
+        if (lookupCurrent) {
+            textLookup_.Map[std::string(LookupTextOf(entry->Data))].push_back(entry);
+            KeepTextLookup();
+        }
     }
     entry->StoredSize = StoredSizeOf(entry->Data);
     return true;
+}
+
+bool TFlatCursor::TextLookupCurrent() const
+{
+    return textLookup_.Field >= 0 && textLookup_.Generation == Generation &&
+           textLookup_.RecordCount == Records.size();
+}
+
+void TFlatCursor::KeepTextLookup()
+{
+    textLookup_.Generation = Generation;
+    textLookup_.RecordCount = Records.size();
+}
+
+std::string_view TFlatCursor::LookupTextOf(const TFlatRecord &record) const
+{
+    // The text exactly as a reader of the field gets it.
+    const TFlatField &f = Fields[size_t(textLookup_.Field)];
+    return f.TypeCode == fftSmallStr ? FlatGetSmallStr(record.Fixed(), f) : CutToCharWidth(record.Var(f), f.MaxLength);
 }
 
 const std::vector<TFlatRecEntry *> *TFlatCursor::RecordsWithText(int field, std::string_view value)
@@ -616,19 +646,15 @@ const std::vector<TFlatRecEntry *> *TFlatCursor::RecordsWithText(int field, std:
     if (f.TypeCode != fftString && f.TypeCode != fftSmallStr)
         return nullptr;
     TTextLookup &l = textLookup_;
-    if (l.Field != field || l.Generation != Generation || l.RecordCount != Records.size()) {
+    if (l.Field != field || !TextLookupCurrent()) {
         l.Map.clear();
         l.Field = field;
-        l.Generation = Generation;
-        l.RecordCount = Records.size();
+        KeepTextLookup();
         std::string key;
         for (TFlatRecEntry *e : Records) {
             if (!e->Data)
                 continue;
-            // The text exactly as a reader of the field gets it.
-            const std::string_view text = f.TypeCode == fftSmallStr ? FlatGetSmallStr(e->Data.Fixed(), f)
-                                                                    : CutToCharWidth(e->Data.Var(f), f.MaxLength);
-            key.assign(text);
+            key.assign(LookupTextOf(e->Data));
             l.Map[key].push_back(e);
         }
     }
@@ -647,7 +673,12 @@ void TFlatCursor::BeginEdit(TFlatRecEntry *entry)
 
 bool TFlatCursor::DeleteRecord(TFlatRecEntry *entry, std::string &error)
 {
+    // A deleted record stays in the list (and in the text lookup, whose users
+    // skip it as they skip it in Records).
+    const bool lookupCurrent = TextLookupCurrent();
     ++Generation;
+    if (lookupCurrent)
+        KeepTextLookup();
     if (!entry || !ContainsEntry(entry)) {
         error = SRecordNotFound;
         return false;
@@ -666,7 +697,11 @@ bool TFlatCursor::DeleteRecord(TFlatRecEntry *entry, std::string &error)
 
 void TFlatCursor::CommitAll()
 {
+    // Values stay; deleted records lose their data but keep their place.
+    const bool lookupCurrent = TextLookupCurrent();
     ++Generation;
+    if (lookupCurrent)
+        KeepTextLookup();
     for (TFlatRecEntry *e : Records) {
         if (e->Status == rsDead)
             continue;

@@ -210,9 +210,10 @@ public:
 
     // The records whose text field `field` (an index into Fields) reads exactly `value`,
     // in store order, whatever their status (callers skip deleted ones as they would in
-    // Records). A lookup of that one field backs it: built on first use and again after
-    // a change, so asking again costs only the records found. Null when the field is no
-    // text field.
+    // Records). A lookup of that one field backs it: built on first use, kept through
+    // inserts, deletes, commits and updates that leave the field's text alone, built
+    // again after any other change; asking again costs only the records found. Null
+    // when the field is no text field.
     const std::vector<TFlatRecEntry *> *RecordsWithText(int field, std::string_view value);
 
     int FieldCount() const { return int(Fields.size()); }
@@ -284,6 +285,9 @@ private:
         std::unordered_map<std::string, std::vector<TFlatRecEntry *>> Map;
     };
     TTextLookup textLookup_;
+    bool TextLookupCurrent() const;
+    void KeepTextLookup(); // the lookup stays valid through the change just made
+    std::string_view LookupTextOf(const TFlatRecord &record) const;
 
     TFlatRecEntry *NewEntry();
     void Release(TFlatRecEntry *entry);
