@@ -172,18 +172,18 @@ PAGES = {
         'en': ('Renaming a disc', [
             'The old name of the disc is shown above; type the new name and press OK. The disc\'s files and '
             'its node in the tree are renamed with it, and the archive is saved at once.',
-            'When another disc of the archive already has that name, a number is added so that every name '
-            'stays unique.']),
+            'When another disc of the archive already has that name (letter case does not count), the new '
+            'name is refused and nothing changes; choose another name.']),
         'sk': ('Premenovanie disku', [
             'Hore je zobrazený starý názov disku; napíšte nový názov a stlačte OK. Spolu s diskom sa '
             'premenujú aj jeho súbory a jeho uzol v strome a archív sa hneď uloží.',
-            'Ak už tento názov má iný disk archívu, pridá sa k nemu číslo, aby každý názov zostal '
-            'jedinečný.']),
+            'Ak už tento názov má iný disk archívu (na veľkosti písmen nezáleží), nový názov sa odmietne '
+            'a nič sa nezmení; zvoľte iný názov.']),
         'cz': ('Přejmenování disku', [
             'Nahoře je zobrazen starý název disku; napište nový název a stiskněte OK. Spolu s diskem se '
             'přejmenují i jeho soubory a jeho uzel ve stromu a archiv se hned uloží.',
-            'Pokud už tento název má jiný disk archivu, přidá se k němu číslo, aby každý název zůstal '
-            'jedinečný.']),
+            'Pokud už tento název má jiný disk archivu (na velikosti písmen nezáleží), nový název se '
+            'odmítne a nic se nezmění; zvolte jiný název.']),
     },
     22: {
         'en': ('Organising discs between archives', [

@@ -223,6 +223,55 @@ TEST_F(ScanWalkTest, FoldersDeeperThanThePathFieldAreRecordedNotOpened)
     EXPECT_EQ(table->RecordCount(), 10);
 }
 
+TEST_F(ScanWalkTest, AFolderWhosePathJustFitsThePathFieldIsOpened)
+{
+    FakeLister fake;
+    const std::string fits(16, 'a'), over(17, 'b'); // "e:\" + name + "\": 20 and 21 characters
+    fake.folders["e:\\"] = {Entry(fits, 16), Entry(over, 16)};
+    fake.folders["e:\\" + fits + "\\"] = {Entry("in.txt", 32)};
+    fake.folders["e:\\" + over + "\\"] = {Entry("lost.txt", 32)};
+    TDiskReader reader(*table, fake);
+    reader.PathWidth = 20;
+    reader.Read("e:\\", std::string());
+    EXPECT_EQ(fake.listed, (std::vector<std::string>{"e:\\", "e:\\" + fits + "\\"}));
+    EXPECT_EQ(reader.Tally.tooDeepPaths, 1);
+}
+
+// A lister whose folders carry identities, as bind mounts give them: the same
+// folder can be met under two names, or inside itself.
+class IdentityLister : public FakeLister {
+public:
+    bool Identity(const std::string &, uint64_t &device, uint64_t &inode) override
+    {
+        device = 1;
+        inode = 100; // the root
+        return true;
+    }
+};
+
+TScanEntry Folder(const std::string &name, uint64_t inode)
+{
+    TScanEntry e = Entry(name, 16);
+    e.device = 1;
+    e.inode = inode;
+    return e;
+}
+
+TEST_F(ScanWalkTest, AFolderReachedTwiceIsWalkedOnce)
+{
+    IdentityLister fake;
+    fake.folders["e:\\"] = {Folder("a", 5), Folder("b", 5), Folder("c", 6)};
+    fake.folders["e:\\a\\"] = {Entry("x.txt", 32)};
+    fake.folders["e:\\b\\"] = {Entry("x.txt", 32)};
+    // "c" holds a folder bound to the root itself and one bound to "c".
+    fake.folders["e:\\c\\"] = {Folder("root", 100), Folder("self", 6)};
+    TDiskReader reader(*table, fake);
+    reader.Read("e:\\", std::string());
+    EXPECT_EQ(fake.listed, (std::vector<std::string>{"e:\\", "e:\\a\\", "e:\\c\\"}));
+    // Every name is still recorded; only the walk below the second one is skipped.
+    EXPECT_EQ(table->RecordCount(), 6);
+}
+
 // Real folders on this machine, read through the lister the program uses.
 class ScanRealTreeTest : public ScanWalkTest {
 protected:
@@ -282,6 +331,24 @@ TEST_F(ScanRealTreeTest, BackslashNamesLinksAndLoopsNeverStopTheScan)
     EXPECT_EQ(byName["e:\\up"].attrib, 16 | 0x400);
     EXPECT_EQ(byName["e:\\dangling"].attrib, 32 | 0x400);
     EXPECT_EQ(rows.size(), 7u);
+}
+
+TEST_F(ScanRealTreeTest, FoldersCarryTheIdentityThatStopsASecondWalk)
+{
+    dir.write("sub/f.txt", "f");
+    struct stat sub, root;
+    ASSERT_EQ(::stat(dir.file("sub").c_str(), &sub), 0);
+    ASSERT_EQ(::stat(dir.str().c_str(), &root), 0);
+    TDiskLister lister;
+    std::vector<TScanEntry> entries;
+    ASSERT_TRUE(lister.List("e:\\", dir.str() + "/", entries));
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].device, uint64_t(sub.st_dev));
+    EXPECT_EQ(entries[0].inode, uint64_t(sub.st_ino));
+    uint64_t device = 0, inode = 0;
+    ASSERT_TRUE(lister.Identity(dir.str() + "/", device, inode));
+    EXPECT_EQ(device, uint64_t(root.st_dev));
+    EXPECT_EQ(inode, uint64_t(root.st_ino));
 }
 
 TEST_F(ScanRealTreeTest, UnreadableFolderIsRecordedAndSkipped)

@@ -36,8 +36,9 @@ TEST(Settings, EmptySetup1GivesDefaultsEvenWithOtherKeys)
 TEST(Settings, MissingKeysKeepTheirDefaults)
 {
     orbtest::TempDir dir;
-    // No Setup7: the search limit must not become 0.
-    const std::string f = dir.write("cat.ini", "[CatalogSettings]\nSetup1=0\nSetup12=1\nSetup_Text4=Music\n");
+    // No Setup7: the search limit must not become 0, nor the next section's value.
+    const std::string f = dir.write("cat.ini", "[CatalogSettings]\nSetup1=0\nSetup12=1\nSetup_Text4=Music\n"
+                                               "[Other]\nSetup7=300\n");
     TSettings s;
     auto r = ReadSettingsFile(f, s);
     EXPECT_FALSE(r.defaultsOnly);
@@ -72,7 +73,8 @@ TEST(Settings, SaveKeepsOtherSectionsAndLines)
 {
     orbtest::TempDir dir;
     const std::string f = dir.write("cat.ini",
-        "; kept comment\r\n[Other]\r\nA=1\r\n\r\n[catalogsettings]\r\nSETUP1=2\r\nUnknown=x\r\n\r\n[Tail]\r\nB=2\r\n");
+        "; kept comment\r\n[Other]\r\nA=1\r\n\r\n[catalogsettings]\r\nSETUP1=2\r\nUnknown=x\r\n\r\n[Tail]\r\nB=2\r\n"
+        "Setup7=5\r\n");
     TSettings s;
     ReadSettingsFile(f, s);
     s[7] = 2500;
@@ -81,7 +83,7 @@ TEST(Settings, SaveKeepsOtherSectionsAndLines)
     const std::string text = orbtest::readFile(f);
     EXPECT_EQ(text.find("; kept comment\r\n[Other]\r\nA=1\r\n"), 0u);
     EXPECT_NE(text.find("SETUP1=2\r\nUnknown=x\r\nSetup2=0\r\n"), std::string::npos);
-    EXPECT_NE(text.find("[Tail]\r\nB=2\r\n"), std::string::npos);
+    EXPECT_NE(text.find("[Tail]\r\nB=2\r\nSetup7=5\r\n"), std::string::npos) << "another section's key is not ours";
     EXPECT_FALSE(std::filesystem::exists(f + ".tmp"));
 
     TIniFile ini(f);

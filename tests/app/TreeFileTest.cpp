@@ -42,10 +42,10 @@ TEST(TreeFile, GroupWithTwoDiscsHasTheseBytes)
 
 TEST(TreeFile, IntegersTakeTheirSmallestForm)
 {
-    std::vector<TTreeRecord> n = {{0, "x", 127, 128, NodeKindDisc}, {0, "y", -32768, 40000, NodeKindDisc}};
+    std::vector<TTreeRecord> n = {{0, "x", 127, 128, NodeKindDisc}, {0, "y", -32768, 32768, NodeKindDisc}};
     const std::string s = EncodeTreeStream(n);
     EXPECT_EQ(s, Bytes({1, 2, 0, 6, 1, 'x', 2, 127, 3, 128, 0, 2, 0,
-                        2, 0, 6, 1, 'y', 3, 0x00, 0x80, 4, 0x40, 0x9C, 0, 0, 2, 0, 0}));
+                        2, 0, 6, 1, 'y', 3, 0x00, 0x80, 4, 0x00, 0x80, 0, 0, 2, 0, 0}));
     std::vector<TTreeRecord> back;
     ASSERT_TRUE(DecodeTreeStream(s, back));
     EXPECT_EQ(back, n);
@@ -53,13 +53,16 @@ TEST(TreeFile, IntegersTakeTheirSmallestForm)
 
 TEST(TreeFile, LongTextsAndNonAsciiRoundTrip)
 {
-    std::vector<TTreeRecord> n = {{0, std::string(300, 'a'), 0, 1, NodeKindDisc},
-                                  {0, "d: [Hudba – Bez názvu]", 0, 1, NodeKindDisc}};
-    const std::string s = EncodeTreeStream(n);
-    EXPECT_EQ(static_cast<uint8_t>(s[3]), treestream::vaLString);
-    std::vector<TTreeRecord> back;
-    ASSERT_TRUE(DecodeTreeStream(s, back));
-    EXPECT_EQ(back, n);
+    // Up to 255 bytes a text takes the short form with a one-byte length.
+    for (size_t size : {255u, 256u}) {
+        std::vector<TTreeRecord> n = {{0, std::string(size, 'a'), 0, 1, NodeKindDisc},
+                                      {0, "d: [Hudba – Bez názvu]", 0, 1, NodeKindDisc}};
+        const std::string s = EncodeTreeStream(n);
+        EXPECT_EQ(static_cast<uint8_t>(s[3]), size <= 255 ? treestream::vaString : treestream::vaLString) << size;
+        std::vector<TTreeRecord> back;
+        ASSERT_TRUE(DecodeTreeStream(s, back));
+        EXPECT_EQ(back, n);
+    }
 }
 
 TEST(TreeFile, OldCodePageTextIsDecoded)

@@ -235,6 +235,7 @@ TEST_F(HttpClient, BrokenRepliesEndWithAnError)
         {std::string(9000, 'x'), httperrLineTooLong},
         {"HTTP/1.0 2x0 Odd\r\n\r\n", httperrBadReply},
         {"HTTP/1.0 200 OK\r\nContent-Length: twelve\r\n\r\n", httperrBadReply},
+        {"HTTP/1.0 200 OK\r\nContent-Length: 1000000000000000000\r\n\r\n", httperrBadReply}, // 19 digits
         {"HTTP/1.0 200 OK\r\nContent-Length: 5", httperrIncompleteHeader},
         {"HTTP/1.0 200 OK\r\nServer: x\r\n", httperrIncompleteHeader},
         {"", httperrIncompleteHeader},
@@ -437,16 +438,17 @@ TEST_F(HttpClient, LookupThatCannotStartEndsTheRequest)
 
 TEST_F(HttpClient, SynchronousRequestRaisesForErrorStatus)
 {
-    ScriptedHttp srv({"HTTP/1.0 200 OK\r\n\r\nsync", "HTTP/1.0 403 Forbidden\r\n\r\nno"});
+    ScriptedHttp srv({"HTTP/1.0 200 OK\r\n\r\nsync", "HTTP/1.0 399 Odd\r\n\r\n", "HTTP/1.0 400 Bad Request\r\n\r\nno"});
     h.URL = srv.Url();
     h.DoRequestSync(httpRqGet);
     EXPECT_EQ(Body(), "sync");
+    EXPECT_NO_THROW(h.DoRequestSync(httpRqGet)) << "below 400 is no error";
     try {
         h.DoRequestSync(httpRqGet);
-        ADD_FAILURE();
+        ADD_FAILURE() << "400 is an error";
     } catch (const EHttpException &e) {
-        EXPECT_EQ(e.ErrorCode, 403);
-        EXPECT_STREQ(e.what(), "Forbidden");
+        EXPECT_EQ(e.ErrorCode, 400);
+        EXPECT_STREQ(e.what(), "Bad Request");
     }
 }
 

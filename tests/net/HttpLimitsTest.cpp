@@ -242,6 +242,7 @@ TEST(HttpLimits, BodyLengthAndStatusLineAreHeldToTheReply)
     const std::vector<Case> cases = {
         {"HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\nabcd", httpRqGet, httperrShortBody, "abcd"},
         {"HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\n", httpRqGet, httperrShortBody, ""},
+        {"HTTP/1.0 200 OK\r\nContent-Length: 999999999999999999\r\n\r\nab", httpRqGet, httperrShortBody, "ab"},
         {"HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\nabcd", httpRqGet, 0, "abcd"},
         {"HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\n", httpRqHead, 0, ""},
         {"HTTP/1.0 404 Not Found\r\nContent-Length: 100\r\n\r\nsorry", httpRqGet, 0, "sorry"},

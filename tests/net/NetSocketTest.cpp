@@ -329,27 +329,35 @@ TEST(NetSocket, CloseReportsBeforeReturningAndResetsSettings)
 
 TEST(NetSocket, EventsOfAClosedConnectionNeverReachTheNextOne)
 {
-    ScriptedPeer first([](int fd, int) {
-        ReadAll(fd, 5000);
+    // Each old peer keeps its end open until the test ends, so no descriptor is
+    // freed behind the socket's back and a new connection usually gets the old
+    // number again: that is when a stale event could be taken for the new one.
+    std::atomic<bool> done{false};
+    auto holdUntilDone = [&](int, int) {
+        for (int i = 0; i < 5000 && !done; ++i)
+            ::usleep(2000);
         return false;
-    });
-    ScriptedPeer second([](int fd, int) {
-        ReadAll(fd, 5000);
-        return false;
-    });
+    };
+    struct Release {
+        std::atomic<bool> &Done;
+        ~Release() { Done = true; }
+    };
+    ScriptedPeer peers[] = {ScriptedPeer(holdUntilDone), ScriptedPeer(holdUntilDone), ScriptedPeer(holdUntilDone),
+                            ScriptedPeer(holdUntilDone)};
+    Release release{done};
     TNetSocket s;
     Recorder r;
     r.Attach(s);
-    ConnectTo(s, first.Port());
+    ConnectTo(s, peers[0].Port());
     ASSERT_TRUE(PumpUntil([&] { return r.Connected > 0; }));
-    const int oldHandle = s.HSocket();
-    s.SendStr("x"); // queues a posted write event for this connection
-    s.Close();
-    ConnectTo(s, second.Port()); // very likely the same descriptor number
-    EXPECT_EQ(s.HSocket(), oldHandle);
-    ASSERT_TRUE(PumpUntil([&] { return r.Connected > 1; }));
-    PumpBriefly();
-    EXPECT_EQ(r.DataSent, 0);
+    for (int round = 1; round < 4; ++round) {
+        s.SendStr("x"); // queues a posted write event for this connection
+        s.Close();
+        ConnectTo(s, peers[round].Port());
+        ASSERT_TRUE(PumpUntil([&] { return r.Connected > round; }));
+        PumpBriefly();
+        EXPECT_EQ(r.DataSent, 0) << "round " << round;
+    }
     s.Close();
 }
 

@@ -42,6 +42,7 @@ TEST(MountInfo, UndoesOctalEscapesOnly)
 {
     EXPECT_EQ(UnescapeMountField("My\\040Stick"), "My Stick");
     EXPECT_EQ(UnescapeMountField("a\\011b\\012c\\134d"), "a\tb\nc\\d");
+    EXPECT_EQ(UnescapeMountField("tail\\040"), "tail ") << "an escape that ends the field";
     // Not an escape: too short, not octal, or out of byte range.
     EXPECT_EQ(UnescapeMountField("x\\04"), "x\\04");
     EXPECT_EQ(UnescapeMountField("x\\089"), "x\\089");
@@ -138,6 +139,20 @@ TEST(MountInfo, SubvolumesOfOneFileSystemAreDistinct)
                                                "2 1 0:33 /@home /home rw - btrfs /dev/sda2 rw\n"
                                                "3 1 0:33 /@home /mnt/again rw - btrfs /dev/sda2 rw\n"));
     EXPECT_EQ(MountPoints(kept), (std::vector<std::string>{"/", "/home"}));
+}
+
+TEST(MountInfo, SystemFoldersMatchWholeNames)
+{
+    const std::pair<const char *, MountClass> cases[] = {
+        {"/boot", MountClass::Skip},     {"/boot/efi", MountClass::Skip}, {"/bootleg", MountClass::Local},
+        {"/tmpdata", MountClass::Local}, {"/run/media/x", MountClass::Local}};
+    for (const auto &[mountPoint, expected] : cases) {
+        MountEntry e;
+        e.mountPoint = mountPoint;
+        e.fsType = "ext4";
+        e.source = "/dev/sdb1";
+        EXPECT_EQ(ClassifyMount(e), expected) << mountPoint;
+    }
 }
 
 TEST(MountInfo, RamDevicesAreRamDisks)

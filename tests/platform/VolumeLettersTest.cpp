@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
+#include <sstream>
 
 TEST(VolumeLetters, NewVolumesTakeTheNextFreeLetterFromD)
 {
@@ -39,11 +41,23 @@ TEST(VolumeLetters, UnusableLinesAreReportedKeptAndIgnored)
               "F=uuid:ONE\n"          // upper case letter is fine
               "f=uuid:TWO\n"          // letter bound twice
               "g=uuid:ONE\n"          // volume bound twice
-              "garbage\n",
+              "garbage\n"
+              "h=uuid:\n",            // a kind without a volume
               problem);
-    EXPECT_NE(problem.find("line 1"), std::string::npos);
-    EXPECT_NE(problem.find("line 8"), std::string::npos);
-    EXPECT_EQ(problem.find("line 5"), std::string::npos);
+    // Each refused line is reported once, with its reason.
+    std::map<int, std::string> reasons;
+    std::istringstream lines(problem);
+    for (std::string l; std::getline(lines, l);)
+        reasons[std::stoi(l.substr(5))] = l.substr(l.find("): ") + 3);
+    EXPECT_EQ(reasons, (std::map<int, std::string>{{1, "c: is the root file system"},
+                                                   {2, "no drive letter"},
+                                                   {3, "unknown volume"},
+                                                   {4, "a bound folder must be an absolute path (beginning with /)"},
+                                                   {6, "letter bound twice"},
+                                                   {7, "volume bound twice"},
+                                                   {8, "no drive letter"},
+                                                   {9, "unknown volume"}}))
+        << problem;
     EXPECT_EQ(map.LetterOf("uuid:ONE"), 'f');
     EXPECT_FALSE(map.LetterOf("uuid:TWO"));
     bool changed;

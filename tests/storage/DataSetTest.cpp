@@ -251,7 +251,13 @@ TEST(DataSetFields, ConversionsAndErrors) {
     i.SetAsString("123");
     EXPECT_EQ(i.AsInteger(), 123);
     EXPECT_THROW(i.SetAsString("12x"), EDatabaseError);
-    EXPECT_THROW(i.SetAsInteger(40000), EDatabaseError) << "out of SmallInt range";
+    for (int end : {32767, -32768}) {
+        i.SetAsInteger(end);
+        EXPECT_EQ(i.AsInteger(), end) << "the SmallInt range includes its ends";
+    }
+    i.SetAsInteger(123);
+    for (int out : {32768, -32769})
+        EXPECT_THROW(i.SetAsInteger(out), EDatabaseError) << out << " is out of SmallInt range";
     EXPECT_EQ(i.AsInteger(), 123) << "a refused value changes nothing";
     TField &l = t.FieldByName("L");
     l.SetAsLargeInt(5000000000LL);
@@ -362,6 +368,8 @@ TEST(DataSetLocate, OptionsAndPosition) {
     EXPECT_EQ(t.FieldByName("Num").AsInteger(), 2);
     EXPECT_FALSE(t.Locate("Name", std::string("bet"), {loCaseInsensitive}));
     EXPECT_EQ(t.FieldByName("Num").AsInteger(), 2) << "no match keeps the position";
+    EXPECT_TRUE(t.Locate("Name", std::string("gamma"), {loPartialKey})) << "a key as long as the text";
+    EXPECT_EQ(t.FieldByName("Num").AsInteger(), 4);
     EXPECT_TRUE(t.Locate("Name", std::string("beta"), {}));
     EXPECT_EQ(t.FieldByName("Num").AsInteger(), 3);
     EXPECT_FALSE(t.Locate("Name", std::string("BETA"), {}));

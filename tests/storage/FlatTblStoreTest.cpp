@@ -161,17 +161,6 @@ TEST(FlatImageTest, GoldenEmptyCatalogueTables)
     const std::string files = FileTableDescription();
     const std::string img = TFlatCursor::BuildEmptyImage(files, 15);
     EXPECT_EQ(img.size(), 225u);
-    const std::string discs = Describe({{"CdName", fftString, 50},
-                                        {"Number", fftSmallStr, 8},
-                                        {"CdNote", fftString, 50},
-                                        {"CdSize", fftSmallStr, 12},
-                                        {"CdPicture", fftGraphic, 0},
-                                        {"CdIdCode", fftSmallStr, 20},
-                                        {"CType", fftInteger, 0}});
-    EXPECT_EQ(TFlatCursor::BuildEmptyImage(discs, 7).size(), 117u);
-    EXPECT_EQ(discs.substr(0, 15), std::string("XXX.CdName s50\x12"));
-    EXPECT_EQ(discs.substr(15, 13), std::string("XXX.Number 8\x12"));
-
     // Written back by the store, byte for byte the same image.
     TFlatCursor c;
     OpenEmpty(c, files, 15);

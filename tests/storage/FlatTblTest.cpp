@@ -176,6 +176,9 @@ TEST(FlatTableTest, LocateAndLookup)
     EXPECT_FALSE(t.Locate("Name", std::string("ABC"), {}));
     EXPECT_TRUE(t.Locate("Name", std::string("abc"), {}));
     EXPECT_EQ(t.RecNo(), 2);
+    // A partial key exactly as long as the text matches it.
+    EXPECT_TRUE(t.Locate("Name", std::string("BETA"), {loCaseInsensitive, loPartialKey}));
+    EXPECT_EQ(t.RecNo(), 4);
     // NULL on either side never matches.
     EXPECT_FALSE(t.Locate("Name", TVariant{}, {loCaseInsensitive}));
     EXPECT_FALSE(t.Locate("Note", std::string(""), {loPartialKey}));

@@ -6,6 +6,8 @@
 
 TEST(BaseSysInfo, WindowsVersionTable)
 {
+    // The decisions beyond a plain lookup: service-pack letters, the kernel
+    // version that tells Millennium, and versions between the known ones.
     auto v = [](uint32_t platform, uint32_t major, uint32_t minor, const char *sp = "", uint32_t k32 = 0) {
         return GetWindowsVersion(OsVersionInfo{platform, major, minor, sp, k32});
     };
@@ -16,14 +18,11 @@ TEST(BaseSysInfo, WindowsVersionTable)
     EXPECT_EQ(v(kPlatformWin9x, 4, 10, " A ", 0x4005A), wvWinME);
     EXPECT_EQ(v(kPlatformWin9x, 4, 90), wvWinME);
     EXPECT_EQ(v(kPlatformWin9x, 4, 95), wvUnknown);
-    EXPECT_EQ(v(kPlatformNT, 3, 1), wvWinNT31);
     EXPECT_EQ(v(kPlatformNT, 3, 5), wvWinNT35);
     EXPECT_EQ(v(kPlatformNT, 3, 51), wvWinNT351);
     EXPECT_EQ(v(kPlatformNT, 4, 0), wvWinNT4);
-    EXPECT_EQ(v(kPlatformNT, 5, 0), wvWin2000);
     EXPECT_EQ(v(kPlatformNT, 5, 1), wvWinXP);
     EXPECT_EQ(v(kPlatformNT, 5, 2), wvUnknown);
-    EXPECT_EQ(v(kPlatformNT, 6, 0), wvUnknown);
     EXPECT_EQ(v(0, 5, 1), wvUnknown);
     // This system is none of them: callers take their non-XP branches.
     EXPECT_EQ(GetWindowsVersion(), wvUnknown);
@@ -48,19 +47,16 @@ TEST(BaseSysInfo, RoundFrequency)
 
 TEST(BaseSysInfo, ProcessorNames)
 {
+    // The rows where the name depends on more than one table entry: the cache
+    // size, a model or family without a name of its own, each vendor.
     EXPECT_EQ(CpuName("GenuineIntel", 4, 0, 0), "Intel 486DX Processor");
-    EXPECT_EQ(CpuName("GenuineIntel", 5, 2, 0), "Pentium");
-    EXPECT_EQ(CpuName("GenuineIntel", 6, 1, 256), "Pentium Pro");
     EXPECT_EQ(CpuName("GenuineIntel", 6, 5, 0), "Celeron");
     EXPECT_EQ(CpuName("GenuineIntel", 6, 5, 2048), "Pentium II Xeon");
     EXPECT_EQ(CpuName("GenuineIntel", 6, 8, 256), "Pentium III");
     EXPECT_EQ(CpuName("GenuineIntel", 6, 10, 1024), "Pentium III Xeon");
     EXPECT_EQ(CpuName("GenuineIntel", 6, 158, 1024), "P6 (Model 158)");
-    EXPECT_EQ(CpuName("GenuineIntel", 15, 2, 512), "Pentium 4");
     EXPECT_EQ(CpuName("GenuineIntel", 7, 0, 0), "P7");
-    EXPECT_EQ(CpuName("CyrixInstead", 5, 4, 0), "Cyrix GXm");
     EXPECT_EQ(CpuName("CyrixInstead", 6, 0, 0), "6x86");
-    EXPECT_EQ(CpuName("AuthenticAMD", 5, 9, 0), "AMD-K6(R) -3");
     EXPECT_EQ(CpuName("AuthenticAMD", 5, 12, 0), "Unknown AMD Model");
     EXPECT_EQ(CpuName("AuthenticAMD", 23, 1, 512), "Unknown AMD Chip");
     EXPECT_EQ(CpuName("GenuineTMx86", 5, 4, 0), "Crusoe");
@@ -86,6 +82,5 @@ TEST(BaseSysInfo, ProcessorRecordAndClock)
     const int64_t unsettled[3] = {2400, 2410, 2400};
     EXPECT_TRUE(ClockMeasurementSettled(settled));
     EXPECT_FALSE(ClockMeasurementSettled(unsettled));
-    EXPECT_EQ(kCacheDescriptions[4], "No L2 cache");
     EXPECT_EQ(kCacheDescriptions[9], "Unified cache, 32 byte cache line, 4-way set associative, 2Mb");
 }
