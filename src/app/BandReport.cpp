@@ -10,6 +10,7 @@
 #include <QGlyphRun>
 #include <QHash>
 #include <QPageLayout>
+#include <QPaintEngine>
 #include <QPainter>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
@@ -338,18 +339,36 @@ int TBandReport::Print(QPrinter &printer)
             bound.push_back({source->Active() ? source->FindField(f.FieldName) : nullptr,
                              QRectF(f.Left, 0, f.Width, DetailHeight)});
         }
-        TDetailGlyphs rows(ReportFont(12, false), painter.device());
+        const QFont font = ReportFont(12, false);
+        // Gathered glyphs suit the PDF engine (files and printers) only: the
+        // preview records its pages as pictures, which keep painted strings
+        // as text but turn glyphs without their letters into outlines.
+        const bool asGlyphs = painter.paintEngine() && painter.paintEngine()->type() == QPaintEngine::Pdf;
+        TDetailGlyphs rows(font, painter.device());
+        const QFontMetricsF metrics(font, painter.device());
+        if (!asGlyphs)
+            painter.setFont(font);
         for (data->First(); !data->Eof(); data->Next()) {
             if (y + DetailHeight > PageHeight) {
-                rows.Paint(painter);
+                if (asGlyphs)
+                    rows.Paint(painter);
                 StartPage(painter, printer, y);
+                if (!asGlyphs)
+                    painter.setFont(font);
             }
-            for (size_t i = 0; i < bound.size(); ++i)
-                if (bound[i].field)
-                    rows.AddCell(i, bound[i].box.translated(0, y), ToQString(bound[i].field->AsString()));
+            for (size_t i = 0; i < bound.size(); ++i) {
+                if (!bound[i].field)
+                    continue;
+                const QRectF box = bound[i].box.translated(0, y);
+                if (asGlyphs)
+                    rows.AddCell(i, box, ToQString(bound[i].field->AsString()));
+                else
+                    PaintCell(painter, metrics, box, ToQString(bound[i].field->AsString()));
+            }
             y += DetailHeight;
         }
-        rows.Paint(painter);
+        if (asGlyphs)
+            rows.Paint(painter);
     }
     if (!FooterText.isEmpty()) {
         if (y + FooterHeight > PageHeight)
