@@ -135,11 +135,14 @@ void PaintCell(QPainter &painter, const QFontMetricsF &metrics, const QRectF &bo
 // rows, so the page reads the same.
 class TDetailGlyphs {
 public:
-    TDetailGlyphs(const QFont &font, const QPaintDevice *device) : layout_(QString(), font, device), metrics_(font, device)
+    TDetailGlyphs(const QFont &font, const QPainter &painter)
+        : layout_(QString(), font, painter.device()), metrics_(font, painter.device())
     {
         QTextOption option;
         option.setWrapMode(QTextOption::NoWrap);
-        option.setTextDirection(Qt::LeftToRight);
+        // The direction a painted string takes: a name that starts in a
+        // right-to-left script runs right to left.
+        option.setTextDirection(painter.layoutDirection());
         layout_.setTextOption(option);
     }
 
@@ -344,7 +347,7 @@ int TBandReport::Print(QPrinter &printer)
         // preview records its pages as pictures, which keep painted strings
         // as text but turn glyphs without their letters into outlines.
         const bool asGlyphs = painter.paintEngine() && painter.paintEngine()->type() == QPaintEngine::Pdf;
-        TDetailGlyphs rows(font, painter.device());
+        TDetailGlyphs rows(font, painter);
         const QFontMetricsF metrics(font, painter.device());
         if (!asGlyphs)
             painter.setFont(font);
