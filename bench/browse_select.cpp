@@ -43,11 +43,11 @@ struct TPlainRecord {
 
 // The records of one disc: `rootCount` entries in its root, the rest in
 // folders of 100 files.
-std::vector<TPlainRecord> DiscRecordsOf(const std::string &disc, int rootCount)
+std::vector<TPlainRecord> DiscRecordsOf(const std::string &disc, int rootCount, int records = DiscRecords)
 {
     std::vector<TPlainRecord> out;
-    out.reserve(DiscRecords);
-    for (int i = 0; i < DiscRecords; ++i) {
+    out.reserve(size_t(records));
+    for (int i = 0; i < records; ++i) {
         const bool inRoot = i < rootCount;
         std::string path("e:\\");
         if (!inRoot) {
@@ -82,11 +82,13 @@ void Append(TFlatTable &t, const TPlainRecord &r)
     t.Post();
 }
 
-// A data folder holding a catalogue of two such discs, made once per root size.
-std::string MakeCatalog(int rootCount)
+// A data folder holding a catalogue of two such discs, made once per root size
+// (`records` each; the first disc's records, when `bothDiscs` is false, are left out).
+std::string MakeCatalog(int rootCount, int records = DiscRecords, bool bothDiscs = true)
 {
     const auto dir = std::filesystem::temp_directory_path() /
-                     ("browse_bench_" + std::to_string(::getpid()) + "_" + std::to_string(rootCount));
+                     ("browse_bench_" + std::to_string(::getpid()) + "_" + std::to_string(rootCount) + "_" +
+                      std::to_string(records));
     std::filesystem::create_directories(dir / "CdNames");
     TFlatTable files, discs;
     AddFieldDefs(files, FileTableLayout());
@@ -94,8 +96,10 @@ std::string MakeCatalog(int rootCount)
     files.Open();
     discs.Open();
     for (const char *disc : {"e: [OTHER]", "e: [BENCH]"}) {
-        for (const TPlainRecord &r : DiscRecordsOf(disc, rootCount))
-            Append(files, r);
+        if (bothDiscs || std::string(disc) == "e: [BENCH]") {
+            for (const TPlainRecord &r : DiscRecordsOf(disc, rootCount, records))
+                Append(files, r);
+        }
         discs.Append();
         discs.FieldByName("CdName").SetAsString(disc);
         discs.FieldByName("CdSize").SetAsString("4000 mb");
@@ -165,6 +169,64 @@ void BM_PlainCopyOfTheRecords(benchmark::State &state)
     state.SetItemsProcessed(state.iterations() * DiscRecords);
 }
 BENCHMARK(BM_PlainCopyOfTheRecords)->Unit(benchmark::kMillisecond);
+
+// Opening a folder of 100 entries on an open disc of Arg records (folders of
+// 100, in a catalogue holding that disc alone): the work table's folder view is
+// rebuilt and the file list filled. Items are the disc's records, so the rate
+// gives the cost per record of the disc; the time should not grow with it.
+void BM_OpenFolder(benchmark::State &state)
+{
+    const int records = static_cast<int>(state.range(0));
+    const std::string data = MakeCatalog(0, records, false);
+    ScriptedPrompt prompt;
+    PromptScope scope(prompt);
+    TMainForm form(nullptr, data);
+    form.FormShow();
+    if (form.SelectTreeNodeByText("e: [BENCH]") < 0) {
+        state.SkipWithError("no disc node");
+        std::filesystem::remove_all(data);
+        return;
+    }
+    form.TreeView1Click();
+    int folder = 0;
+    for (auto _ : state) {
+        form.Browse.CurrentPath = "e:\\folder" + std::to_string(folder) + "\\";
+        folder = (folder + 1) % (records / 100);
+        form.LoadList();
+        benchmark::DoNotOptimize(form.ui->LinksListView->Count());
+    }
+    if (form.ui->LinksListView->Count() != 100)
+        state.SkipWithError("wrong folder list");
+    state.SetItemsProcessed(state.iterations() * records);
+    std::filesystem::remove_all(data);
+}
+BENCHMARK(BM_OpenFolder)->Arg(1000)->Arg(10000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMicrosecond);
+
+// Clicking a disc of Arg records (folders of 100) next to another of the same
+// size: cost per record of the disc at 10k, 100k and 1M.
+void BM_SelectDiscBySize(benchmark::State &state)
+{
+    const int records = static_cast<int>(state.range(0));
+    const std::string data = MakeCatalog(100, records);
+    ScriptedPrompt prompt;
+    PromptScope scope(prompt);
+    TMainForm form(nullptr, data);
+    form.FormShow();
+    for (auto _ : state) {
+        form.Browse.LoadedDisc.clear();
+        if (form.SelectTreeNodeByText("e: [BENCH]") < 0) {
+            state.SkipWithError("no disc node");
+            break;
+        }
+        form.TreeView1Click();
+        benchmark::DoNotOptimize(form.ui->LinksListView->Count());
+    }
+    if (form.Browse.FileCountText != std::to_string(records))
+        state.SkipWithError("wrong work table");
+    state.SetItemsProcessed(state.iterations() * records);
+    std::filesystem::remove_all(data);
+}
+BENCHMARK(BM_SelectDiscBySize)->Arg(10000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -27,19 +27,22 @@ PAGES = {
             'opened at once; it is empty until you read the first disc into it.',
             'The name becomes the name of the archive\'s files, so use a name that is valid as a file '
             'name and not used by another archive.',
-            'At the very first start an archive must be created, so Cancel is not available then.']),
+            'At the very first start the program needs an archive to work with: Cancel then ends the program '
+            'without writing anything, and the next start asks again.']),
         'sk': ('Nový archív', [
             'Napíšte názov nového archívu a stlačte OK. Archív sa vytvorí v priečinku s údajmi a hneď sa '
             'otvorí; je prázdny, kým doň nenačítate prvý disk.',
             'Z názvu sa stane názov súborov archívu, preto zvoľte názov, ktorý je platným názvom súboru a '
             'nepoužíva ho iný archív.',
-            'Pri úplne prvom spustení treba archív vytvoriť, preto vtedy tlačidlo Zrušiť nie je dostupné.']),
+            'Pri úplne prvom spustení program potrebuje archív, s ktorým bude pracovať: Zrušiť vtedy program '
+            'ukončí bez toho, aby čokoľvek zapísal, a pri ďalšom spustení sa opýta znova.']),
         'cz': ('Nový archiv', [
             'Napište název nového archivu a stiskněte OK. Archiv se vytvoří ve složce s daty a hned se '
             'otevře; je prázdný, dokud do něj nenačtete první disk.',
             'Z názvu se stane název souborů archivu, proto zvolte název, který je platným názvem souboru a '
             'nepoužívá ho jiný archiv.',
-            'Při úplně prvním spuštění je nutné archiv vytvořit, proto tehdy tlačítko Zrušit není dostupné.']),
+            'Při úplně prvním spuštění program potřebuje archiv, se kterým bude pracovat: Zrušit tehdy program '
+            'ukončí, aniž by cokoli zapsal, a při dalším spuštění se zeptá znovu.']),
     },
     11: {
         'en': ('Setup', [

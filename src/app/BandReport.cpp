@@ -7,12 +7,16 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontMetricsF>
+#include <QGlyphRun>
+#include <QHash>
 #include <QPageLayout>
+#include <QPaintEngine>
 #include <QPainter>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTextLayout>
 #include <QToolBar>
 
 #include <stdexcept>
@@ -121,6 +125,139 @@ void PaintCell(QPainter &painter, const QFontMetricsF &metrics, const QRectF &bo
     painter.drawText(QPointF(x, baseline), shown);
 }
 
+// The detail rows of a page, gathered as positioned glyphs and painted in one
+// go per font when the page is done. The PDF engine wraps every text it is
+// given in its own state save, colour, font and text matrix, and a painted
+// string is itemized and shaped again although the cell was laid out already
+// to decide its ellipsis; a page of glyphs per font pays that once. Each cell
+// is laid out alone, so its glyphs, positions and ellipsis are those of
+// painting its text at its baseline, and the glyphs keep the order of the
+// rows, so the page reads the same.
+class TDetailGlyphs {
+public:
+    TDetailGlyphs(const QFont &font, const QPainter &painter)
+        : layout_(QString(), font, painter.device()), metrics_(font, painter.device())
+    {
+        QTextOption option;
+        option.setWrapMode(QTextOption::NoWrap);
+        // The direction a painted string takes: a name that starts in a
+        // right-to-left script runs right to left.
+        option.setTextDirection(painter.layoutDirection());
+        layout_.setTextOption(option);
+    }
+
+    // The text of one cell, cut with an ellipsis when wider than its box.
+    // `column` tells the cells apart whose boxes have one width: the same text
+    // in it is laid out once (disc names, numbers and paths repeat row after
+    // row).
+    void AddCell(size_t column, const QRectF &box, const QString &text)
+    {
+        if (text.isEmpty())
+            return;
+        if (column >= cells_.size())
+            cells_.resize(column + 1);
+        QHash<QString, TCell> &cache = cells_[column];
+        auto found = cache.constFind(text);
+        if (found == cache.constEnd()) {
+            if (cache.size() >= MaxCachedCells)
+                cache.clear();
+            found = cache.insert(text, LayOutCell(box.width(), text));
+        }
+        const qreal baseline = box.top() + (box.height() - metrics_.height()) / 2 + metrics_.ascent();
+        const QPointF origin(box.left(), baseline);
+        for (const TCellRun &run : found->runs) {
+            TRun &target = runs_[run.font];
+            target.glyphs.append(run.glyphs);
+            for (const QPointF &p : run.positions)
+                target.positions.push_back(p + origin);
+        }
+    }
+
+    void Paint(QPainter &painter)
+    {
+        for (TRun &r : runs_) {
+            if (r.glyphs.isEmpty())
+                continue;
+            QGlyphRun run;
+            run.setRawFont(r.font);
+            run.setGlyphIndexes(r.glyphs);
+            run.setPositions(r.positions);
+            painter.drawGlyphRun(QPointF(0, 0), run);
+            r.glyphs.clear();
+            r.positions.clear();
+        }
+    }
+
+private:
+    struct TRun {
+        QRawFont font;
+        QList<quint32> glyphs;
+        QList<QPointF> positions;
+    };
+    // A laid-out cell: its glyphs per font, placed from its left edge at the
+    // baseline.
+    struct TCellRun {
+        size_t font; // index into runs_
+        QList<quint32> glyphs;
+        QList<QPointF> positions;
+    };
+    struct TCell {
+        std::vector<TCellRun> runs;
+    };
+    static constexpr qsizetype MaxCachedCells = 4096;
+
+    TCell LayOutCell(qreal width, const QString &text)
+    {
+        TCell cell;
+        QString shown = text;
+        if (shown.contains(QLatin1Char('\n')) || shown.contains(QLatin1Char('\r')))
+            shown.replace(QLatin1Char('\n'), QLatin1Char(' ')).replace(QLatin1Char('\r'), QLatin1Char(' '));
+        qreal ascent = 0;
+        if (!LayOut(shown, ascent))
+            return cell;
+        if (layout_.lineAt(0).horizontalAdvance() > width) {
+            shown = metrics_.elidedText(shown, Qt::ElideRight, width);
+            if (!LayOut(shown, ascent))
+                return cell;
+        }
+        for (const QGlyphRun &run : layout_.glyphRuns()) {
+            TCellRun part{FontIndex(run.rawFont()), run.glyphIndexes(), run.positions()};
+            for (QPointF &p : part.positions)
+                p.ry() -= ascent;
+            cell.runs.push_back(std::move(part));
+        }
+        return cell;
+    }
+
+    bool LayOut(const QString &text, qreal &ascent)
+    {
+        layout_.setText(text);
+        layout_.beginLayout();
+        QTextLine line = layout_.createLine();
+        if (line.isValid())
+            line.setPosition(QPointF(0, 0));
+        layout_.endLayout();
+        if (!line.isValid())
+            return false;
+        ascent = line.ascent();
+        return true;
+    }
+
+    size_t FontIndex(const QRawFont &font)
+    {
+        for (size_t i = 0; i < runs_.size(); ++i)
+            if (runs_[i].font == font)
+                return i;
+        runs_.push_back(TRun{font, {}, {}});
+        return runs_.size() - 1;
+    }
+
+    QTextLayout layout_;
+    QFontMetricsF metrics_;
+    std::vector<TRun> runs_;
+    std::vector<QHash<QString, TCell>> cells_;
+};
+
 } // namespace
 
 void TBandReport::PreparePrinter(QPrinter &printer)
@@ -206,18 +343,35 @@ int TBandReport::Print(QPrinter &printer)
                              QRectF(f.Left, 0, f.Width, DetailHeight)});
         }
         const QFont font = ReportFont(12, false);
-        QFontMetricsF metrics(font, painter.device());
-        painter.setFont(font);
+        // Gathered glyphs suit the PDF engine (files and printers) only: the
+        // preview records its pages as pictures, which keep painted strings
+        // as text but turn glyphs without their letters into outlines.
+        const bool asGlyphs = painter.paintEngine() && painter.paintEngine()->type() == QPaintEngine::Pdf;
+        TDetailGlyphs rows(font, painter);
+        const QFontMetricsF metrics(font, painter.device());
+        if (!asGlyphs)
+            painter.setFont(font);
         for (data->First(); !data->Eof(); data->Next()) {
             if (y + DetailHeight > PageHeight) {
+                if (asGlyphs)
+                    rows.Paint(painter);
                 StartPage(painter, printer, y);
-                painter.setFont(font);
+                if (!asGlyphs)
+                    painter.setFont(font);
             }
-            for (const TBound &b : bound)
-                if (b.field)
-                    PaintCell(painter, metrics, b.box.translated(0, y), ToQString(b.field->AsString()));
+            for (size_t i = 0; i < bound.size(); ++i) {
+                if (!bound[i].field)
+                    continue;
+                const QRectF box = bound[i].box.translated(0, y);
+                if (asGlyphs)
+                    rows.AddCell(i, box, ToQString(bound[i].field->AsString()));
+                else
+                    PaintCell(painter, metrics, box, ToQString(bound[i].field->AsString()));
+            }
             y += DetailHeight;
         }
+        if (asGlyphs)
+            rows.Paint(painter);
     }
     if (!FooterText.isEmpty()) {
         if (y + FooterHeight > PageHeight)

@@ -250,7 +250,13 @@ void TMainForm::LoadToWork()
     for (int i = 0; i < 4; ++i)
         bar->SetPanelText(i, QString());
     if (FlatTable1 && FlatTable1->Active()) {
-        FlatTable1->SetFiltered(true); // rebuilds the view for the current disc
+        {
+            // Outside a search the filter admits the disc's records alone: the view
+            // is built from those, found through the store's lookup of disc names.
+            TFilterTextHintScope hint(*FlatTable1, Search.Flag ? std::string() : std::string("Namecd"),
+                                      Browse.CurrentDisc);
+            FlatTable1->SetFiltered(true); // rebuilds the view for the current disc
+        }
         FlatTable1->First();
         // Nothing watches single fields of the fresh work table: it takes whole records.
         WorkTable->DisableControls();

@@ -146,6 +146,8 @@ bool TMainForm::OpenCatalogFile(const std::string &fileName)
         FormShow();
         ui->FindButton->setChecked(false);
         ui->FindAllButton->setChecked(false);
+        // The search had hidden the information panel: it follows its button again.
+        ShowInfoButtonClick();
         return true;
     }
     // The catalogue that was open stays open.

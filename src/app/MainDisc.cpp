@@ -117,6 +117,10 @@ void TMainForm::ShowEmptyCatalogView()
 {
     // No file left: the tree keeps the discs that remain, the rest is empty.
     Browse.CurrentDisc.clear();
+    // Closing the search panel writes these back into the status bar.
+    Browse.WorkDiscName.clear();
+    Browse.FileCountText.clear();
+    Browse.DiscSizeText.clear();
     if (HasCatalog())
         LoadTree();
     for (int i = 0; i < 4; ++i)

@@ -135,10 +135,16 @@ void TMainForm::LoadList()
     std::vector<TFileRow> rows;
     bool tracks = false;
     if (WorkTable && WorkTable->Active()) {
-        WorkTable->SetFiltered(false);
-        WorkTable->SetFiltered(true); // the folder filter, for the current path
-        WorkTable->SetIndexFieldNames("Type");
-        WorkTable->RefreshView();
+        {
+            // The folder filter admits the records of the current path alone: the
+            // view is built from those, found through the store's lookup of paths
+            // (setting the filter rebuilds the view whether it was on or not, so no
+            // unfiltered view of the whole disc is built and sorted in between).
+            TFilterTextHintScope hint(*WorkTable, "Path", Browse.CurrentPath);
+            WorkTable->SetFiltered(true); // the folder filter, for the current path
+            WorkTable->SetIndexFieldNames("Type");
+            WorkTable->RefreshView();
+        }
         WorkTable->First();
         rows.reserve(static_cast<size_t>(WorkTable->RecordCount()));
         const TWorkFields fields(*WorkTable);

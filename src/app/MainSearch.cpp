@@ -424,8 +424,11 @@ void TMainForm::RestoreBrowseStatus(bool numberOnlyWhenSet)
     const bool hasRecords = FlatTable1 && FlatTable1->Active() && FlatTable1->RecordCount() > 0;
     if (numberOnlyWhenSet ? !number.empty() : hasRecords)
         bar->SetPanelText(1, ToQString(" [" + number + "]"));
-    bar->SetPanelText(2, ToQString(" " + Browse.FileCountText + " " + langunit::LangString(54) + " - " +
-                                   Browse.DiscSizeText));
+    // No disc shown (an empty catalogue): no count either.
+    bar->SetPanelText(2, Browse.FileCountText.empty()
+                             ? QString()
+                             : ToQString(" " + Browse.FileCountText + " " + langunit::LangString(54) + " - " +
+                                         Browse.DiscSizeText));
     bar->SetPanelText(3, QString());
     bar->update();
 }

@@ -76,11 +76,17 @@ void TNewDataForm::OkButtonClick()
                                PromptIcon::Error);
         return;
     }
-    main_->ui->LinksListView->clear();
-    main_->ui->TreeView1->clear();
-    if (main_->FirstRun)
+    // As when a catalogue is opened: nothing of the one shown before stays,
+    // and the window is back in browsing (the search panel is hidden).
+    main_->ForgetCatalogViews();
+    if (main_->FirstRun) {
         main_->FirstRun = false;
-    else
+    } else {
         main_->FormShow();
+        main_->ui->FindButton->setChecked(false);
+        main_->ui->FindAllButton->setChecked(false);
+        // The search had hidden the information panel: it follows its button again.
+        main_->ShowInfoButtonClick();
+    }
     accept();
 }

@@ -262,6 +262,9 @@ void SystemVolumeService::SetLetterMapPath(const std::string &path)
 {
     options_.letterMapPath = path;
     Rebuild();
+    // On the first start the map is taken up once the window exists; the
+    // drive lists already shown must then learn the folders it binds.
+    emit DeviceChange();
 }
 
 std::vector<VolumeInfo> SystemVolumeService::Drives() const

@@ -548,7 +548,6 @@ void TFlatDataset::RefreshView(bool dropPosition)
     }
     const TFlatCursor &store = shared_->Cursor;
     view_.clear();
-    view_.reserve(store.Records.size());
     const bool useConditions = Filtered() && !conditions_.empty();
     if (useConditions) {
         if (!filterHost_)
@@ -558,9 +557,15 @@ void TFlatDataset::RefreshView(bool dropPosition)
     }
     const bool caseInsensitive = FilterOptions().Contains(foCaseInsensitive);
     const bool filtering = Filtered() && onFilterRecord_;
+    const std::vector<TFlatRecEntry *> *visited = &store.Records;
+    if (Filtered() && !hintField_.empty()) {
+        if (const auto *hinted = shared_->Cursor.RecordsWithText(shared_->Cursor.FindFieldIndex(hintField_), hintValue_))
+            visited = hinted;
+    }
+    view_.reserve(visited->size());
     const TDataSetState previous = SetTempState(dsFilter);
     try {
-        for (TFlatRecEntry *e : store.Records) {
+        for (TFlatRecEntry *e : *visited) {
             if (e->Status == rsDead || e->Status == rsDeleted || !e->Data)
                 continue;
             if (rangeActive_ && !InRange(e))
@@ -600,6 +605,12 @@ void TFlatDataset::RefreshView(bool dropPosition)
         Resync();
         DoAfterScroll();
     }
+}
+
+void TFlatDataset::SetFilterTextHint(const std::string &field, const std::string &value)
+{
+    hintField_ = field;
+    hintValue_ = field.empty() ? std::string() : value;
 }
 
 void TFlatDataset::SetFiltered(bool value)

@@ -75,6 +75,11 @@ public:
     void EmptyTable();
     // Rebuilds the view (filter, range, order); keeps the current record unless asked not to.
     void RefreshView(bool dropPosition = false);
+    // For a filter that admits only records whose text field `field` reads exactly
+    // `value`: while set, a filtered view visits those records alone (found through a
+    // lookup the store keeps of the field) and the filter still decides on each. An empty
+    // field name visits every record again.
+    void SetFilterTextHint(const std::string &field, const std::string &value);
     // Range over RangeFieldNames from tab-separated texts; ApplyRange makes it effective.
     void SetRange(const std::string &startValues, const std::string &endValues, bool startExclusive = false,
                   bool endExclusive = false);
@@ -210,6 +215,7 @@ private:
     TFlatRecEntry *filterEntry_ = nullptr;
     std::vector<TFlatCondition> conditions_; // parsed filter text
     std::unique_ptr<class TFlatViewFilterHost> filterHost_;
+    std::string hintField_, hintValue_;
     TFlatBuffer *filterBuffer_ = nullptr; // a buffer read in dsFilter (lookups)
     int changes_ = 0;
     std::string dateFormat_;
@@ -291,3 +297,18 @@ TDateTime FlatMsecsToDateTime(double msecs);
 double FlatDateTimeToMsecs(TDateTime value);
 // A fresh unique 8-character code (the "UNICOD" default expression).
 std::string FlatUniqueCode();
+
+// Sets a data set's filter text hint for the scope's lifetime.
+class TFilterTextHintScope {
+public:
+    TFilterTextHintScope(TFlatDataset &dataSet, const std::string &field, const std::string &value) : ds_(dataSet)
+    {
+        ds_.SetFilterTextHint(field, value);
+    }
+    ~TFilterTextHintScope() { ds_.SetFilterTextHint(std::string(), std::string()); }
+    TFilterTextHintScope(const TFilterTextHintScope &) = delete;
+    TFilterTextHintScope &operator=(const TFilterTextHintScope &) = delete;
+
+private:
+    TFlatDataset &ds_;
+};

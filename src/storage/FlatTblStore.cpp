@@ -391,6 +391,7 @@ void TFlatCursor::SortEntries(std::vector<TFlatRecEntry *> &entries, const std::
 
 void TFlatCursor::SortRecords(std::string_view fieldNames, bool caseInsensitive)
 {
+    ++Generation;
     SortEntries(Records, ParseFieldList(fieldNames), caseInsensitive, false);
 }
 
@@ -489,6 +490,7 @@ void TFlatCursor::Release(TFlatRecEntry *entry)
 
 void TFlatCursor::Clear(bool withFields)
 {
+    ++Generation;
     for (TFlatRecEntry *e : Records)
         if (e->Data || e->PriorData || e->UserData)
             Release(e);
@@ -575,6 +577,8 @@ uint32_t TFlatCursor::StoredSizeOf(const TFlatRecord &record) const
 bool TFlatCursor::PutRecord(const TFlatRecord &buffer, TFlatRecEntry *entry, std::string &error,
                             TFlatRecEntry **added)
 {
+    const bool lookupCurrent = TextLookupCurrent();
+    ++Generation;
     if (entry) {
         if (!ContainsEntry(entry)) {
             error = SRecordNotFound;
@@ -586,7 +590,12 @@ bool TFlatCursor::PutRecord(const TFlatRecord &buffer, TFlatRecEntry *entry, std
         }
         if (entry->Status == rsClean)
             entry->Status = rsModified;
+        // The lookup holds while the record keeps its text in the looked-up field.
+        const bool sameText = lookupCurrent && entry->Data && buffer &&
+                              LookupTextOf(entry->Data) == LookupTextOf(buffer);
         entry->Data = buffer;
+        if (sameText)
+            KeepTextLookup();
     } else {
         TFlatRecord copy = buffer ? buffer : TFlatRecord::Make(RecordSize);
         entry = NewEntry();
@@ -600,9 +609,58 @@ bool TFlatCursor::PutRecord(const TFlatRecord &buffer, TFlatRecEntry *entry, std
         }
         if (added)
             *added = entry;
+        // A new record comes last in store order, so it goes last under its text.
+        if (lookupCurrent) {
+            textLookup_.Map[std::string(LookupTextOf(entry->Data))].push_back(entry);
+            KeepTextLookup();
+        }
     }
     entry->StoredSize = StoredSizeOf(entry->Data);
     return true;
+}
+
+bool TFlatCursor::TextLookupCurrent() const
+{
+    return textLookup_.Field >= 0 && textLookup_.Generation == Generation &&
+           textLookup_.RecordCount == Records.size();
+}
+
+void TFlatCursor::KeepTextLookup()
+{
+    textLookup_.Generation = Generation;
+    textLookup_.RecordCount = Records.size();
+}
+
+std::string_view TFlatCursor::LookupTextOf(const TFlatRecord &record) const
+{
+    // The text exactly as a reader of the field gets it.
+    const TFlatField &f = Fields[size_t(textLookup_.Field)];
+    return f.TypeCode == fftSmallStr ? FlatGetSmallStr(record.Fixed(), f) : CutToCharWidth(record.Var(f), f.MaxLength);
+}
+
+const std::vector<TFlatRecEntry *> *TFlatCursor::RecordsWithText(int field, std::string_view value)
+{
+    if (field < 0 || field >= FieldCount())
+        return nullptr;
+    const TFlatField &f = Fields[size_t(field)];
+    if (f.TypeCode != fftString && f.TypeCode != fftSmallStr)
+        return nullptr;
+    TTextLookup &l = textLookup_;
+    if (l.Field != field || !TextLookupCurrent()) {
+        l.Map.clear();
+        l.Field = field;
+        KeepTextLookup();
+        std::string key;
+        for (TFlatRecEntry *e : Records) {
+            if (!e->Data)
+                continue;
+            key.assign(LookupTextOf(e->Data));
+            l.Map[key].push_back(e);
+        }
+    }
+    static const std::vector<TFlatRecEntry *> none;
+    const auto it = l.Map.find(std::string(value));
+    return it == l.Map.end() ? &none : &it->second;
 }
 
 void TFlatCursor::BeginEdit(TFlatRecEntry *entry)
@@ -615,6 +673,12 @@ void TFlatCursor::BeginEdit(TFlatRecEntry *entry)
 
 bool TFlatCursor::DeleteRecord(TFlatRecEntry *entry, std::string &error)
 {
+    // A deleted record stays in the list (and in the text lookup, whose users
+    // skip it as they skip it in Records).
+    const bool lookupCurrent = TextLookupCurrent();
+    ++Generation;
+    if (lookupCurrent)
+        KeepTextLookup();
     if (!entry || !ContainsEntry(entry)) {
         error = SRecordNotFound;
         return false;
@@ -633,6 +697,11 @@ bool TFlatCursor::DeleteRecord(TFlatRecEntry *entry, std::string &error)
 
 void TFlatCursor::CommitAll()
 {
+    // Values stay; deleted records lose their data but keep their place.
+    const bool lookupCurrent = TextLookupCurrent();
+    ++Generation;
+    if (lookupCurrent)
+        KeepTextLookup();
     for (TFlatRecEntry *e : Records) {
         if (e->Status == rsDead)
             continue;
@@ -648,6 +717,7 @@ void TFlatCursor::CommitAll()
 
 void TFlatCursor::RevertRecord(TFlatRecEntry *entry)
 {
+    ++Generation;
     if (!entry || entry->Status == rsDead)
         return;
     if (entry->PriorData) {
@@ -660,6 +730,7 @@ void TFlatCursor::RevertRecord(TFlatRecEntry *entry)
 
 void TFlatCursor::RevertAll()
 {
+    ++Generation;
     for (TFlatRecEntry *e : Records) {
         switch (e->Status) {
         case rsModified:
@@ -710,6 +781,7 @@ std::string FlatDescribeField(std::string_view name, uint8_t code, uint32_t size
 
 bool TFlatCursor::ParseDescription(std::string_view text, uint32_t fieldCount, std::string &error)
 {
+    ++Generation;
     Fields.clear();
     fieldIndex_.clear();
     RecordSize = 0;
@@ -1402,6 +1474,7 @@ bool TFlatCursor::ReadBody(TFlatReadWindow &w, uint32_t declared, uint32_t image
         e->Status = rsClean;
         e->StoredSize = stored;
         Records.push_back(e);
+        ++Generation;
         w.Skip(size_t(want));
         ++read;
         Progress(last, read, declared);

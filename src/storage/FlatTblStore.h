@@ -204,6 +204,18 @@ public:
     std::function<void(void **userData)> OnReleaseRecord;
     std::function<void(int percent)> OnProgress;
 
+    // Moves on with every change of the record list, of a record's values or of the
+    // fields; what was derived from the records at one generation holds until the next.
+    uint64_t Generation = 0;
+
+    // The records whose text field `field` (an index into Fields) reads exactly `value`,
+    // in store order, whatever their status (callers skip deleted ones as they would in
+    // Records). A lookup of that one field backs it: built on first use, kept through
+    // inserts, deletes, commits and updates that leave the field's text alone, built
+    // again after any other change; asking again costs only the records found. Null
+    // when the field is no text field.
+    const std::vector<TFlatRecEntry *> *RecordsWithText(int field, std::string_view value);
+
     int FieldCount() const { return int(Fields.size()); }
     int RecordCount() const { return int(Records.size()); }
     TFlatRecEntry *Entry(int index) const { return Records[size_t(index)]; }
@@ -266,6 +278,17 @@ public:
     static std::string BuildEmptyImage(const std::string &description, uint32_t fieldCount);
 
 private:
+    struct TTextLookup {
+        int Field = -1;
+        uint64_t Generation = 0;
+        size_t RecordCount = 0;
+        std::unordered_map<std::string, std::vector<TFlatRecEntry *>> Map;
+    };
+    TTextLookup textLookup_;
+    bool TextLookupCurrent() const;
+    void KeepTextLookup(); // the lookup stays valid through the change just made
+    std::string_view LookupTextOf(const TFlatRecord &record) const;
+
     TFlatRecEntry *NewEntry();
     void Release(TFlatRecEntry *entry);
     bool ReadBody(TFlatReadWindow &window, uint32_t declared, uint32_t imageSize, std::string &error);

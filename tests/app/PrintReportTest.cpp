@@ -184,6 +184,29 @@ TEST_F(PrintReportTest, TooLongTextEndsInAnEllipsisInsideItsColumn)
     EXPECT_TRUE(InOrderOnOneLine(line, {"N…", "e:\\ppp", "p…", "e: [DATA]", "7"})) << line;
 }
 
+TEST_F(PrintReportTest, RepeatedTextsStandOnEveryRowAndLetterPairsStayLetters)
+{
+    // The same disc, number and too-long path on every row, names with
+    // letter pairs a font may join into one sign.
+    const std::string longPath = "e:\\" + std::string(150, 'q') + "\\";
+    const std::vector<std::string> names = {"final office.txt", "waffle fjord.doc", "final office.txt", "efficient.txt"};
+    for (const std::string &name : names)
+        Add(name, longPath, "e: [DATA]", "7");
+    TReportForm report;
+    report.SetDataSet(table.get());
+    const auto pages = Render(report.QuickRep1);
+    ASSERT_EQ(pages.size(), 1u);
+    size_t from = 0;
+    for (const std::string &name : names) {
+        const size_t at = pages[0].find(name, from);
+        ASSERT_NE(at, std::string::npos) << name << "\n" << pages[0];
+        const size_t end = pages[0].find('\n', at);
+        const std::string line = pages[0].substr(at, end - at);
+        EXPECT_TRUE(InOrderOnOneLine(line, {name, "e:\\qqq", "q…", "e: [DATA]", "7"})) << line;
+        from = end;
+    }
+}
+
 TEST_F(PrintReportTest, EmptyOrClosedSourceGivesOnePageWithHeadersOnly)
 {
     TReportForm report;
