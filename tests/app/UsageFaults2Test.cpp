@@ -19,6 +19,7 @@
 #include "widgets/StatusBarCont.h"
 
 #include "DiscTestSupport.h"
+#include "MainFormTestSupport.h"
 
 namespace fs = std::filesystem;
 using namespace disctest;
@@ -38,16 +39,14 @@ public:
     }
 };
 
-class UsageFaults2Test : public ::testing::Test
+class UsageFaults2Test : public DataFolderTest<CancelPrompt>
 {
 protected:
     void SetUp() override
     {
+        DataFolderTest::SetUp();
         langunit::SetCurrentLanguage(langunit::LangCzech);
-        data = dir.file("DiVovData");
-        fs::create_directories(fs::path(data) / "CdNames");
     }
-    void TearDown() override { langunit::SetCurrentLanguage(langunit::LangSlovak); }
 
     // "Cat" with two discs and no tree file.
     void TwoDiscs()
@@ -56,21 +55,8 @@ protected:
         b.Disc({"e: [FIRST]", "1", "", "", 0, "", 3});
         b.Disc({"f: [SECOND]", "2", "", "", 0, "", 3});
         b.Write(data, "Cat");
-        dir.write("DiVovData/cat.ini",
-                  "[CatalogSettings]\nSetup1=0\nSetup12=1\nSetup16=0\nSetup20=1\nSetup_Text4=Cat\n");
+        Ini("Cat");
     }
-
-    std::unique_ptr<TMainForm> Open()
-    {
-        auto form = std::make_unique<TMainForm>(nullptr, data);
-        form->FormShow();
-        return form;
-    }
-
-    orbtest::TempDir dir;
-    std::string data;
-    CancelPrompt prompt;
-    PromptScope scope{prompt};
 };
 
 } // namespace
