@@ -15,6 +15,7 @@
 #include "platform/Help.h"
 #include "platform/Prompt.h"
 #include "platform/VolumeSystem.h"
+#include "support/RootOnlyVolumes.h"
 #include "ui_MainForm.h"
 #include "widgets/StatusBarCont.h"
 
@@ -70,11 +71,7 @@ TEST(UsageFaults2, FirstStartBoundFolderReachesTheDriveLists)
     fs::create_directories(dir.path() / "data");
     dir.write("photos/a.jpg", "x");
     dir.write("data/driveletters.map", "t=folder:" + dir.file("photos") + "\n");
-    SystemVolumeOptions o;
-    o.mountInfoPath = dir.write("mountinfo", "1 0 254:0 / / rw - ext4 /dev/vda rw\n");
-    o.sysRoot = dir.file("sys");
-    o.devRoot = dir.file("dev");
-    o.pollIntervalMs = 0;
+    const SystemVolumeOptions o = orbtest::RootOnlyVolumeOptions(dir);
     SystemVolumeService svc(o); // first start: no map yet
     ASSERT_FALSE(svc.Drive('t').has_value());
     bool told = false;

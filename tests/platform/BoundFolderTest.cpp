@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "platform/VolumeSystem.h"
+#include "support/RootOnlyVolumes.h"
 #include "support/TempDir.h"
 
 namespace fs = std::filesystem;
@@ -15,11 +16,7 @@ TEST(BoundFolder, IsMarkedAsBoundWhileItsFileSystemIsNot)
     fs::create_directories(dir.path() / "data");
     dir.write("photos/a.jpg", "x");
     dir.write("data/driveletters.map", "t=folder:" + dir.file("photos") + "\n");
-    SystemVolumeOptions o;
-    o.mountInfoPath = dir.write("mountinfo", "1 0 254:0 / / rw - ext4 /dev/vda rw\n");
-    o.sysRoot = dir.file("sys");
-    o.devRoot = dir.file("dev");
-    o.pollIntervalMs = 0;
+    const SystemVolumeOptions o = orbtest::RootOnlyVolumeOptions(dir);
     SystemVolumeService svc(o);
     svc.SetLetterMapPath(dir.file("data/driveletters.map"));
     const auto bound = svc.Drive('t');
