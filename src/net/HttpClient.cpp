@@ -548,21 +548,16 @@ void THttpCli::ArmTimer(int Ms, bool Connecting)
         FTimer->stop();
 }
 
-static std::string DurationText(int Ms)
-{
-    return Ms % 1000 == 0 ? std::to_string(Ms / 1000) + " s" : std::to_string(Ms) + " ms";
-}
-
 void THttpCli::TimerExpired()
 {
     if (FState == httpStReady || FReadyPosted)
         return;
     if (FTimerConnecting) {
         StatusCode = 404;
-        FailNow(WSAETIMEDOUT, "can't connect: no connection within " + DurationText(ConnectTimeout) + " (Error #" +
+        FailNow(WSAETIMEDOUT, "can't connect: no connection within " + NetDurationText(ConnectTimeout) + " (Error #" +
                                   std::to_string(WSAETIMEDOUT) + ")");
     } else {
-        FailNow(WSAETIMEDOUT, "no data from the server for " + DurationText(IdleTimeout) + " (Error #" +
+        FailNow(WSAETIMEDOUT, "no data from the server for " + NetDurationText(IdleTimeout) + " (Error #" +
                                   std::to_string(WSAETIMEDOUT) + ")");
     }
 }

@@ -255,6 +255,11 @@ std::string NetTrim(const std::string &S)
     return S.substr(b, e - b);
 }
 
+std::string NetDurationText(int Ms)
+{
+    return Ms % 1000 == 0 ? std::to_string(Ms / 1000) + " s" : std::to_string(Ms) + " ms";
+}
+
 bool NetSocketIsDottedIP(const std::string &S)
 {
     size_t i = 0;

@@ -85,6 +85,8 @@ int NetAtoi(const std::string &S);
 bool NetIsDigit(char C);
 bool NetSocketIsDottedIP(const std::string &S);
 std::string NetTrim(const std::string &S);
+// A time limit for a failure text: "30 s", or "250 ms" when not whole seconds.
+std::string NetDurationText(int Ms);
 std::string NetInetNtoa(uint32_t AddrNetOrder);
 // inet_addr: all ones for a malformed text.
 uint32_t NetInetAddr(const std::string &S);

@@ -177,20 +177,15 @@ void TCustomSmtpClient::ArmTimer(int Ms, bool Connecting)
         FTimer->stop();
 }
 
-static std::string DurationText(int Ms)
-{
-    return Ms % 1000 == 0 ? std::to_string(Ms / 1000) + " s" : std::to_string(Ms) + " ms";
-}
-
 void TCustomSmtpClient::TimerExpired()
 {
     if (FRequestDoneFlag)
         return;
     const std::string code = " (Winsock error #" + std::to_string(WSAETIMEDOUT) + ")";
     if (FTimerConnecting)
-        LocalFailure(WSAETIMEDOUT, "500 No connection within " + DurationText(ConnectTimeout) + code);
+        LocalFailure(WSAETIMEDOUT, "500 No connection within " + NetDurationText(ConnectTimeout) + code);
     else
-        LocalFailure(WSAETIMEDOUT, "500 No reply from the server within " + DurationText(IdleTimeout) + code);
+        LocalFailure(WSAETIMEDOUT, "500 No reply from the server within " + NetDurationText(IdleTimeout) + code);
     TriggerRequestDone(WSAETIMEDOUT);
     FWSocket->Abort();
 }

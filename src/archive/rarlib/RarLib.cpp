@@ -122,6 +122,9 @@ private:
     int Emit(const uint8_t *data, size_t size, int fd, uint32_t &crc);
     int ReadStored(int fd, uint32_t &crc);
     int ReadCompressed(int fd, uint32_t &crc);
+    // The current member's next part, in the next volume: a missing volume
+    // fails the open, a block that does not go on with this member is bad data.
+    int NextPart(Block &next);
     // Follows the current member through the volumes to its last part.
     int LastPart(Block &last);
     void CloseLibarchive();
@@ -465,13 +468,8 @@ int Session::ReadStored(int fd, uint32_t &crc)
             break;
         // The member goes on in the next volume, under the same name.
         Block next;
-        const int r = NextBlock(next);
-        if (r == ERAR_END_ARCHIVE)
-            return ERAR_EOPEN;
-        if (r != ERAR_SUCCESS)
+        if (const int r = NextPart(next); r != ERAR_SUCCESS)
             return r;
-        if (!next.splitBefore || next.name != current_.name)
-            return ERAR_BAD_DATA;
         part = next;
         dataPos = currentDataPos_;
     }
@@ -481,18 +479,25 @@ int Session::ReadStored(int fd, uint32_t &crc)
     return ERAR_SUCCESS;
 }
 
+int Session::NextPart(Block &next)
+{
+    const int r = NextBlock(next);
+    if (r == ERAR_END_ARCHIVE)
+        return ERAR_EOPEN;
+    if (r != ERAR_SUCCESS)
+        return r;
+    if (!next.splitBefore || next.name != current_.name)
+        return ERAR_BAD_DATA;
+    return ERAR_SUCCESS;
+}
+
 int Session::LastPart(Block &last)
 {
     last = current_;
     while (last.splitAfter) {
         Block next;
-        const int r = NextBlock(next);
-        if (r == ERAR_END_ARCHIVE)
-            return ERAR_EOPEN;
-        if (r != ERAR_SUCCESS)
+        if (const int r = NextPart(next); r != ERAR_SUCCESS)
             return r;
-        if (!next.splitBefore || next.name != current_.name)
-            return ERAR_BAD_DATA;
         last = next;
     }
     return ERAR_SUCCESS;
