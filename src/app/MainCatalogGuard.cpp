@@ -26,12 +26,7 @@ bool TMainForm::IsFirstRun(const std::string &dataFolder)
         return false;
     // A start that ended before its first catalogue was made left no settings;
     // a folder with a catalogue in it has been used, settings or not.
-    for (const auto &e : fs::directory_iterator(dataFolder, ec)) {
-        const std::string name = e.path().filename().string();
-        if (name.size() > 2 && name.compare(name.size() - 2, 2, ".d") == 0)
-            return false;
-    }
-    return true;
+    return CatalogNamesIn(dataFolder).empty();
 }
 
 bool TMainForm::CatalogWritable()
