@@ -5,22 +5,10 @@
 
 #include "app/LangUnit.h"
 #include "app/Main.h"
+#include "app/Texts3.h"
 #include "platform/Help.h"
 #include "platform/QtText.h"
 #include "ui_AboutBox.h"
-
-namespace {
-
-QString ByLanguage(const char *english, const char *slovak, const char *czech)
-{
-    switch (langunit::CurrentLanguage()) {
-    case langunit::LangEnglish: return QString::fromUtf8(english);
-    case langunit::LangCzech: return QString::fromUtf8(czech);
-    default: return QString::fromUtf8(slovak);
-    }
-}
-
-} // namespace
 
 TAboutBox::TAboutBox(TMainForm *main, QWidget *parent)
     : QDialog(parent ? parent : main), ui(new Ui::TAboutBox), main_(main)

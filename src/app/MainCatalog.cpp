@@ -21,6 +21,7 @@
 #include "app/LangUnit.h"
 #include "app/NewD.h"
 #include "app/Setup.h"
+#include "app/Texts3.h"
 #include "platform/Prompt.h"
 #include "platform/QtText.h"
 #include "storage/FlatConst.h"
@@ -36,16 +37,6 @@ namespace {
 QString L(int n)
 {
     return ToQString(langunit::LangString(n));
-}
-
-// A text of this window in the current language.
-QString ByLanguage(const char *english, const char *slovak, const char *czech)
-{
-    switch (langunit::CurrentLanguage()) {
-    case langunit::LangEnglish: return QString::fromUtf8(english);
-    case langunit::LangCzech: return QString::fromUtf8(czech);
-    default: return QString::fromUtf8(slovak);
-    }
 }
 
 // The table engine asks for the password of a protected table and shows its

@@ -26,12 +26,7 @@ bool TMainForm::IsFirstRun(const std::string &dataFolder)
         return false;
     // A start that ended before its first catalogue was made left no settings;
     // a folder with a catalogue in it has been used, settings or not.
-    for (const auto &e : fs::directory_iterator(dataFolder, ec)) {
-        const std::string name = e.path().filename().string();
-        if (name.size() > 2 && name.compare(name.size() - 2, 2, ".d") == 0)
-            return false;
-    }
-    return true;
+    return CatalogNamesIn(dataFolder).empty();
 }
 
 bool TMainForm::CatalogWritable()
@@ -169,18 +164,19 @@ bool TMainForm::OpenStartCatalog()
             std::string restoreNote = Text3("The backup would be put in place: ", "Záloha by sa dala na miesto: ",
                                             "Záloha by se dala na místo: ");
             for (size_t i = 0; i < damaged.size(); ++i) {
-                std::string why;
                 const std::string &f = damaged[i];
-                if (!BackupReadable(f, &why)) {
+                // Read once: whether it can be used, what it holds and when it
+                // was made, so an old one is not taken blindly.
+                const TTableCheck backup = CheckTableFile(BackupPathOf(f));
+                if (!backup.readable) {
                     canRestore = false;
-                    text += "\n" + Text3("Its backup ", "Jeho záloha ", "Jeho záloha ") + BackupPathOf(f) + ": " + why;
+                    text += "\n" + Text3("Its backup ", "Jeho záloha ", "Jeho záloha ") + backup.file + ": " +
+                            backup.reason;
                     continue;
                 }
                 const bool present = fs::exists(fs::symlink_status(f));
-                // What the backup holds and when it was made, so an old one is not taken blindly.
-                const TTableCheck backup = CheckTableFile(BackupPathOf(f));
                 const QDateTime saved = QFileInfo(ToQString(backup.file)).lastModified();
-                restoreNote += (i ? "; " : "") + FileName(BackupPathOf(f)) + " [" + std::to_string(backup.records) + " " +
+                restoreNote += (i ? "; " : "") + FileName(backup.file) + " [" + std::to_string(backup.records) + " " +
                                Text3("records", "záznamov", "záznamů") + ", " +
                                FromQString(saved.toString(QStringLiteral("yyyy-MM-dd hh:mm"))) + "] -> " + FileName(f) +
                                (present ? Text3(" (the damaged file is kept as ", " (poškodený súbor sa ponechá ako ",

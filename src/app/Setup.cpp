@@ -16,6 +16,7 @@
 #include "app/FileListView.h"
 #include "app/LangUnit.h"
 #include "app/Main.h"
+#include "app/Texts3.h"
 #include "platform/Help.h"
 #include "platform/Prompt.h"
 #include "platform/QtText.h"
@@ -28,19 +29,6 @@ namespace {
 QString L(int n)
 {
     return ToQString(langunit::LangString(n));
-}
-
-struct Text3 {
-    const char *english, *slovak, *czech;
-};
-
-QString ByLanguage(const Text3 &t)
-{
-    switch (langunit::CurrentLanguage()) {
-    case langunit::LangEnglish: return QString::fromUtf8(t.english);
-    case langunit::LangCzech: return QString::fromUtf8(t.czech);
-    default: return QString::fromUtf8(t.slovak);
-    }
 }
 
 } // namespace
@@ -158,39 +146,39 @@ void TSetupForm::FormShow()
     ui->Label11->setText(L(68) + QStringLiteral(":"));
     ui->Label12->setText(L(69) + QStringLiteral(":"));
 
-    ui->Label3->setText(ByLanguage({"Default archive:", "Predvolený archív:", "Předvolený archiv:"}));
-    ui->Label5->setText(ByLanguage({" Loading setup: ", " Nastavenie načítavania: ", " Nastavení načítávání: "}));
-    ui->Label6->setText(ByLanguage({" Enviroment setup: ", " Nastavenie prostredia: ", " Nastavení prostředí: "}));
-    ui->CheckBox1->setText(ByLanguage({"Load icons of \"*.exe\" files", "Načítať ikony \"*.exe\" súborov",
-                                       "Načíst ikony \"*.exe\" souborů"}));
-    ui->CheckBox2->setText(ByLanguage({"Look into archive file *.zip", "Nahliadať do archívov *.zip",
-                                       "Nahlížet do archivů *.zip"}));
-    ui->CheckBox3->setText(ByLanguage({"Look into archive file *.rar", "Nahliadať do archívov *.rar",
-                                       "Nahlížet do archivů *.rar"}));
-    ui->CheckBox4->setText(ByLanguage({"Look into archive file *.cab", "Nahliadať do archívov *.cab",
-                                       "Nahlížet do archivů *.cab"}));
-    ui->Label8->setText(ByLanguage({"On saving wait:", "Pri ukladaní čakať:", "Při ukládání čekat:"}));
-    ui->Label9->setText(ByLanguage({"milliseconds", "milisekúnd", "milisekund"}));
-    ui->Label4->setText(ByLanguage({"At filtration display max.:", "Pri filtrovaní zobraziť max.:",
-                                    "Při filtrování zobrazit max.:"}));
-    ui->Label7->setText(ByLanguage({"records", "záznamov", "záznamů"}));
-    ui->Label10->setText(ByLanguage({"Language interface:", "Jazykové prostredie:", "Jazykové prostředí:"}));
-    const QString yes = ByLanguage({"Yes", "Áno", "Ano"});
-    const QString no = ByLanguage({"No", "Nie", "Ne"});
+    ui->Label3->setText(ByLanguage("Default archive:", "Predvolený archív:", "Předvolený archiv:"));
+    ui->Label5->setText(ByLanguage(" Loading setup: ", " Nastavenie načítavania: ", " Nastavení načítávání: "));
+    ui->Label6->setText(ByLanguage(" Enviroment setup: ", " Nastavenie prostredia: ", " Nastavení prostředí: "));
+    ui->CheckBox1->setText(ByLanguage("Load icons of \"*.exe\" files", "Načítať ikony \"*.exe\" súborov",
+                                       "Načíst ikony \"*.exe\" souborů"));
+    ui->CheckBox2->setText(ByLanguage("Look into archive file *.zip", "Nahliadať do archívov *.zip",
+                                       "Nahlížet do archivů *.zip"));
+    ui->CheckBox3->setText(ByLanguage("Look into archive file *.rar", "Nahliadať do archívov *.rar",
+                                       "Nahlížet do archivů *.rar"));
+    ui->CheckBox4->setText(ByLanguage("Look into archive file *.cab", "Nahliadať do archívov *.cab",
+                                       "Nahlížet do archivů *.cab"));
+    ui->Label8->setText(ByLanguage("On saving wait:", "Pri ukladaní čakať:", "Při ukládání čekat:"));
+    ui->Label9->setText(ByLanguage("milliseconds", "milisekúnd", "milisekund"));
+    ui->Label4->setText(ByLanguage("At filtration display max.:", "Pri filtrovaní zobraziť max.:",
+                                    "Při filtrování zobrazit max.:"));
+    ui->Label7->setText(ByLanguage("records", "záznamov", "záznamů"));
+    ui->Label10->setText(ByLanguage("Language interface:", "Jazykové prostredie:", "Jazykové prostředí:"));
+    const QString yes = ByLanguage("Yes", "Áno", "Ano");
+    const QString no = ByLanguage("No", "Nie", "Ne");
     ui->RadioButton1->setText(yes);
     ui->RadioButton3->setText(yes);
     ui->RadioButton2->setText(no);
     ui->RadioButton4->setText(no);
-    ui->Label13->setText(ByLanguage({"Arrange CD-names:", "Zoraďovať názvy CD:", "Řadit názvy CD:"}));
-    ui->CheckBox8->setText(ByLanguage({"Remember latest archive", "Pamätať si posledný archív",
-                                       "Pamatovat si poslední archiv"}));
-    ui->RadioGroup1->setTitle(ByLanguage({" Cd interface ", " Cd rozhranie ", " Cd rozhraní "}));
-    ui->Label16->setText(ByLanguage({"Address music. server :", "Adresa hud. servera: ", "Adresa hud. serveru: "}));
-    ui->CheckBox7->setText(ByLanguage({"Seek music names to internet", "Hľadať názvy skladieb na internete",
-                                       "Hledat názvy skladeb na internetu"}));
-    ui->CheckBox5->setText(ByLanguage({"Show lines", "Zobraziť riadkovanie", "Zobrazit řádkování"}));
-    ui->CheckBox6->setText(ByLanguage({"Show information panel", "Zobraziť informačný panel",
-                                       "Zobrazit informační panel"}));
+    ui->Label13->setText(ByLanguage("Arrange CD-names:", "Zoraďovať názvy CD:", "Řadit názvy CD:"));
+    ui->CheckBox8->setText(ByLanguage("Remember latest archive", "Pamätať si posledný archív",
+                                       "Pamatovat si poslední archiv"));
+    ui->RadioGroup1->setTitle(ByLanguage(" Cd interface ", " Cd rozhranie ", " Cd rozhraní "));
+    ui->Label16->setText(ByLanguage("Address music. server :", "Adresa hud. servera: ", "Adresa hud. serveru: "));
+    ui->CheckBox7->setText(ByLanguage("Seek music names to internet", "Hľadať názvy skladieb na internete",
+                                       "Hledat názvy skladeb na internetu"));
+    ui->CheckBox5->setText(ByLanguage("Show lines", "Zobraziť riadkovanie", "Zobrazit řádkování"));
+    ui->CheckBox6->setText(ByLanguage("Show information panel", "Zobraziť informačný panel",
+                                       "Zobrazit informační panel"));
     ui->Label14->setText(QStringLiteral("Http port :"));
 
     const TSettings &s = main_->Settings;
@@ -252,9 +240,9 @@ bool TSetupForm::BitBtn1Click()
         SettingRange(boxes[i].setting, &low, &high);
         if (!ParseSettingInt(FromQString(boxes[i].edit->text()), &numbers[i]) || numbers[i] < low ||
             numbers[i] > high) {
-            const QString text = ByLanguage({"Enter a whole number from %2 to %3 in \"%1\".",
+            const QString text = ByLanguage("Enter a whole number from %2 to %3 in \"%1\".",
                                              "Do poľa \"%1\" zadajte celé číslo od %2 do %3.",
-                                             "Do pole \"%1\" zadejte celé číslo od %2 do %3."})
+                                             "Do pole \"%1\" zadejte celé číslo od %2 do %3.")
                                      .arg(boxes[i].label->text().trimmed())
                                      .arg(low)
                                      .arg(high);

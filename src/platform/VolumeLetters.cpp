@@ -138,9 +138,16 @@ std::map<std::string, char> VolumeLetterMap::Assign(const std::vector<std::strin
     std::map<std::string, char> result;
     std::set<std::string> presentSet(present.begin(), present.end());
     std::set<char> held = {kRootLetter};
-    for (const auto &l : lines_)
+    // A volume that a refused line also names is never taken over: taking
+    // its letter would turn the refused line into a valid one at the next
+    // load. Only Parse marks lines refused, so this is known before the loop.
+    std::set<std::string> shadowed;
+    for (const auto &l : lines_) {
         if (l.letter)
             held.insert(l.letter);
+        if (!l.shadowed.empty())
+            shadowed.insert(l.shadowed);
+    }
     for (const auto &id : present) {
         if (result.count(id) || !IsValidIdentity(id) || IsFolderIdentity(id))
             continue;
@@ -161,12 +168,6 @@ std::map<std::string, char> VolumeLetterMap::Assign(const std::vector<std::strin
         }
         // Every letter is held: take over the letter of a volume that is away,
         // the lowest one, unless a present volume already took it.
-        // A volume that a refused line also names is not a victim: taking its
-        // letter would turn the refused line into a valid one at the next load.
-        std::set<std::string> shadowed;
-        for (const auto &l : lines_)
-            if (!l.shadowed.empty())
-                shadowed.insert(l.shadowed);
         Line *victim = nullptr;
         for (auto &l : lines_)
             if (l.letter && !IsFolderIdentity(l.identity) && !presentSet.count(l.identity) &&
