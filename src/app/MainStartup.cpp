@@ -129,6 +129,14 @@ void TMainForm::LoadPictures()
     DoleGlyph = load("DOLE");
 }
 
+// The message of a settings file that could not be written, in the current language.
+static std::string SettingsWriteError(const std::string &dataFolder)
+{
+    return Text3("Cannot write the settings file ", "Súbor nastavení sa nedá zapísať: ",
+                 "Soubor nastavení nelze zapsat: ") +
+           dataFolder + "/" + SettingsFileName;
+}
+
 void TMainForm::FormCreate(TSplashForm *splash, const std::string &dataFolder)
 {
     auto progress = [splash](int p) {
@@ -182,7 +190,7 @@ void TMainForm::FormCreate(TSplashForm *splash, const std::string &dataFolder)
         // The first catalogue exists: keep the chosen language and the
         // catalogue's name now, so a session that ends abruptly does not lose them.
         if (!SaveSettings())
-            ShowError("Cannot write the settings file " + DataFolder + "/" + SettingsFileName);
+            ShowError(SettingsWriteError(DataFolder));
     }
     EnsureCatalog();
     FirstRun = false;
@@ -336,9 +344,7 @@ void TMainForm::FormClose()
     }
     Settings[14] = isMaximized() ? 1 : 0;
     if (!SaveSettings())
-        ShowError(Text3("Cannot write the settings file ", "Súbor nastavení sa nedá zapísať: ",
-                        "Soubor nastavení nelze zapsat: ") +
-                  DataFolder + "/" + SettingsFileName);
+        ShowError(SettingsWriteError(DataFolder));
     RunGuarded([this] { DropFileTarget1->Unregister(); });
 }
 
