@@ -302,7 +302,9 @@ bool TWindowProcList::eventFilter(QObject *watched, QEvent *event)
     if (!control || control->metaObject() != entries_[index].meta)
         return false;
     owner_->ChildrenChanged(control, event);
-    if ((owner_->*handler_)(control, event))
+    // The manager's listeners see every message before the class handler; one
+    // they handle goes no further.
+    if (owner_->DoControlMessage(control, event) || (owner_->*handler_)(control, event))
         return true;
     return Dispatch(control, event);
 }

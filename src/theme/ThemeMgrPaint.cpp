@@ -328,8 +328,6 @@ void TThemeManager::TransparencyFixes(QWidget *formOrNull)
 
 bool TThemeManager::AnimateWindowProc(QWidget *control, QEvent *event)
 {
-    if (DoControlMessage(control, event))
-        return true;
     if (!ThemingActive())
         return false;
     // Nothing is erased; a transparent animation is shown on its own colour.
@@ -342,8 +340,6 @@ bool TThemeManager::AnimateWindowProc(QWidget *control, QEvent *event)
 
 bool TThemeManager::ButtonControlWindowProc(QWidget *control, QEvent *event)
 {
-    if (DoControlMessage(control, event))
-        return true;
     if (!ThemingActive())
         return false;
     TThemeServices *services = Services();
@@ -388,16 +384,14 @@ bool TThemeManager::ButtonControlWindowProc(QWidget *control, QEvent *event)
     }
 }
 
-bool TThemeManager::CheckListBoxWindowProc(QWidget *control, QEvent *event)
+bool TThemeManager::CheckListBoxWindowProc(QWidget *, QEvent *)
 {
     // The items are drawn by the manager's delegate; everything else is the control's.
-    return DoControlMessage(control, event);
+    return false;
 }
 
 bool TThemeManager::FormWindowProc(QWidget *control, QEvent *event)
 {
-    if (DoControlMessage(control, event))
-        return true;
     if (event->type() == TUIStateEvent::Type()) {
         auto *e = static_cast<TUIStateEvent *>(event);
         ApplyUIState(control, e->Action, e->Flags);
@@ -408,8 +402,6 @@ bool TThemeManager::FormWindowProc(QWidget *control, QEvent *event)
 
 bool TThemeManager::FrameWindowProc(QWidget *control, QEvent *event)
 {
-    if (DoControlMessage(control, event))
-        return true;
     if (!ThemingActive())
         return false;
     if (event->type() == QEvent::Paint) {
@@ -449,8 +441,6 @@ void TThemeManager::PaintGroupBox(QWidget *control, QPainter &dc)
 
 bool TThemeManager::GroupBoxWindowProc(QWidget *control, QEvent *event)
 {
-    if (DoControlMessage(control, event))
-        return true;
     if (!ThemingActive())
         return false;
     auto *box = static_cast<QGroupBox *>(control);
@@ -474,10 +464,10 @@ bool TThemeManager::GroupBoxWindowProc(QWidget *control, QEvent *event)
     }
 }
 
-bool TThemeManager::ListViewWindowProc(QWidget *control, QEvent *event)
+bool TThemeManager::ListViewWindowProc(QWidget *, QEvent *)
 {
     // Columns without an image take no room for one here: nothing to mend.
-    return DoControlMessage(control, event);
+    return false;
 }
 
 void TThemeManager::PaintPanelFace(QWidget *control, QPainter &dc)
@@ -521,8 +511,6 @@ void TThemeManager::PaintPanelFace(QWidget *control, QPainter &dc)
 
 bool TThemeManager::PanelWindowProc(QWidget *control, QEvent *event)
 {
-    if (DoControlMessage(control, event))
-        return true;
     if (!ThemingActive() || !ShowsParentColor(control))
         return false;
     if (event->type() == QEvent::Paint) {
@@ -535,8 +523,6 @@ bool TThemeManager::PanelWindowProc(QWidget *control, QEvent *event)
 
 bool TThemeManager::SpeedButtonWindowProc(QWidget *control, QEvent *event)
 {
-    if (DoControlMessage(control, event))
-        return true;
     if (!ThemingActive())
         return false;
     auto *b = static_cast<QToolButton *>(control);
@@ -570,8 +556,6 @@ bool TThemeManager::SpeedButtonWindowProc(QWidget *control, QEvent *event)
 
 bool TThemeManager::StatusBarWindowProc(QWidget *control, QEvent *event)
 {
-    if (DoControlMessage(control, event))
-        return true;
     if (!ThemingActive())
         return false;
     switch (event->type()) {
@@ -593,8 +577,6 @@ bool TThemeManager::StatusBarWindowProc(QWidget *control, QEvent *event)
 
 bool TThemeManager::TabSheetWindowProc(QWidget *control, QEvent *event)
 {
-    if (DoControlMessage(control, event))
-        return true;
     if (!ThemingActive())
         return false;
     if (event->type() == QEvent::Paint) {
@@ -610,8 +592,6 @@ bool TThemeManager::TabSheetWindowProc(QWidget *control, QEvent *event)
 
 bool TThemeManager::TrackBarWindowProc(QWidget *control, QEvent *event)
 {
-    if (DoControlMessage(control, event))
-        return true;
     if (!ThemingActive())
         return false;
     if (event->type() == QEvent::Paint && control->autoFillBackground()) {
@@ -632,8 +612,6 @@ bool TThemeManager::TrackBarWindowProc(QWidget *control, QEvent *event)
 
 bool TThemeManager::WinControlWindowProc(QWidget *control, QEvent *event)
 {
-    if (DoControlMessage(control, event))
-        return true;
     if (!ThemingActive())
         return false;
     switch (event->type()) {

@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QFontMetrics>
 #include <QPainter>
-#include <QPalette>
 #include <QWidget>
 
 #include "widgets/EXCtrls.h"
@@ -108,13 +107,6 @@ QImage CreateDisabledBitmapEx(const QImage &image, QColor outline, QColor back, 
     return out;
 }
 
-QImage CreateDisabledBitmap(const QImage &image, QColor outline)
-{
-    const QPalette pal = QApplication::palette();
-    return CreateDisabledBitmapEx(image, outline, pal.color(QPalette::Button), pal.color(QPalette::Light),
-                                  pal.color(QPalette::Dark), true);
-}
-
 void ImageListDrawDisabled(const TGlyphList &list, QPainter &painter, int x, int y, int index, QColor highlight,
                            QColor shadow, bool withHighlight)
 {
@@ -155,14 +147,6 @@ QString ShortenText(const QString &text, const QFontMetrics &metrics, int maxWid
             return candidate;
     }
     return dots;
-}
-
-void KillMessage(QObject *receiver, QEvent::Type type)
-{
-    // Qt cannot take out only one posted event; the pending ones of the type
-    // go. A quit request is no event of the receiver, so it is never lost.
-    if (receiver)
-        QCoreApplication::removePostedEvents(receiver, type);
 }
 
 bool IsForegroundTask()

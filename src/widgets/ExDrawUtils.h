@@ -3,7 +3,6 @@
 // controls, embossed (disabled) images, shortened captions, and whether the
 // application is in the foreground.
 #include <QColor>
-#include <QEvent>
 #include <QImage>
 #include <QRect>
 #include <QString>
@@ -38,9 +37,6 @@ QImage MonoMask(const QImage &image, QColor outline, QColor transparent = QColor
 // then the mask in the shadow colour in place.
 QImage CreateDisabledBitmapEx(const QImage &image, QColor outline, QColor back, QColor highlight, QColor shadow,
                               bool withHighlight, QColor transparent = QColor());
-// The same with the button face as back colour and the button highlight and
-// shadow colours.
-QImage CreateDisabledBitmap(const QImage &image, QColor outline);
 // Draws image `index` of the list embossed at (x, y); nothing for an index
 // that is not in the list.
 void ImageListDrawDisabled(const TGlyphList &list, QPainter &painter, int x, int y, int index, QColor highlight,
@@ -48,7 +44,5 @@ void ImageListDrawDisabled(const TGlyphList &list, QPainter &painter, int x, int
 // The text, or its longest prefix followed by "..." that is not wider than
 // `maxWidth` ("..." alone when none is).
 QString ShortenText(const QString &text, const QFontMetrics &metrics, int maxWidth);
-// Drops the pending posted events of that type for the object.
-void KillMessage(QObject *receiver, QEvent::Type type);
 // True when one of the application's windows is the active window.
 bool IsForegroundTask();

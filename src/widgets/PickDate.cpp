@@ -39,6 +39,31 @@ void ApplyHints(TExTimerSpeedButton *const buttons[4], const QStringList &hints)
         buttons[i]->setToolTip(ShortHint(i < hints.size() ? hints[i] : defaults[i]));
 }
 
+// The four buttons page the calendar: back a year, back a month, on a month, on a year.
+void ConnectPaging(TExTimerSpeedButton *const buttons[4], TExCalendar *calendar)
+{
+    buttons[0]->OnClick = [calendar](TExSpeedButton *) { calendar->PrevYear(); };
+    buttons[1]->OnClick = [calendar](TExSpeedButton *) { calendar->PrevMonth(); };
+    buttons[2]->OnClick = [calendar](TExSpeedButton *) { calendar->NextMonth(); };
+    buttons[3]->OnClick = [calendar](TExSpeedButton *) { calendar->NextYear(); };
+}
+
+// Page Up and Page Down page the months, with Ctrl the years; false for any other key.
+bool PageByKey(TExCalendar *calendar, const QKeyEvent *event)
+{
+    const bool ctrl = event->modifiers() & Qt::ControlModifier;
+    switch (event->key()) {
+    case Qt::Key_PageUp:
+        ctrl ? calendar->PrevYear() : calendar->PrevMonth();
+        return true;
+    case Qt::Key_PageDown:
+        ctrl ? calendar->NextYear() : calendar->NextMonth();
+        return true;
+    default:
+        return false;
+    }
+}
+
 } // namespace
 
 QStringList DefaultCalendarHints()
@@ -501,10 +526,7 @@ TPopupCalendar::TPopupCalendar(QWidget *owner) : TPopupWindow(owner), FLocale(Cu
     };
     top->installEventFilter(this);
     top->setProperty("orbPlaceTop", true);
-    FButtons[0]->OnClick = [this](TExSpeedButton *) { FCalendar->PrevYear(); };
-    FButtons[1]->OnClick = [this](TExSpeedButton *) { FCalendar->PrevMonth(); };
-    FButtons[2]->OnClick = [this](TExSpeedButton *) { FCalendar->NextMonth(); };
-    FButtons[3]->OnClick = [this](TExSpeedButton *) { FCalendar->NextYear(); };
+    ConnectPaging(FButtons, FCalendar);
     FCalendar->OnChange = [this](TExCalendar *) { CalendarChange(); };
     FCalendar->OnDayClick = [this](TExCalendar *) { CloseUp(true); };
     SetHints({});
@@ -551,17 +573,8 @@ void TPopupCalendar::SetValue(const QString &text, TDateTime value)
 
 void TPopupCalendar::HandleKey(QKeyEvent *event)
 {
-    const bool ctrl = event->modifiers() & Qt::ControlModifier;
-    switch (event->key()) {
-    case Qt::Key_PageUp:
-        ctrl ? FCalendar->PrevYear() : FCalendar->PrevMonth();
-        return;
-    case Qt::Key_PageDown:
-        ctrl ? FCalendar->NextYear() : FCalendar->NextMonth();
-        return;
-    default:
+    if (!PageByKey(FCalendar, event))
         QApplication::sendEvent(FCalendar, event);
-    }
 }
 
 bool TPopupCalendar::eventFilter(QObject *watched, QEvent *event)
@@ -644,10 +657,7 @@ TSelectDateDlg::TSelectDateDlg(QWidget *parent) : QDialog(parent, Qt::Tool | Qt:
     cancel->setFocusPolicy(Qt::NoFocus);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-    FButtons[0]->OnClick = [this](TExSpeedButton *) { FCalendar->PrevYear(); };
-    FButtons[1]->OnClick = [this](TExSpeedButton *) { FCalendar->PrevMonth(); };
-    FButtons[2]->OnClick = [this](TExSpeedButton *) { FCalendar->NextMonth(); };
-    FButtons[3]->OnClick = [this](TExSpeedButton *) { FCalendar->NextYear(); };
+    ConnectPaging(FButtons, FCalendar);
     FCalendar->OnChange = [this](TExCalendar *) { CalendarChange(); };
     FCalendar->OnDayDblClick = [this](TExCalendar *) { accept(); };
     SetHints({});
@@ -686,7 +696,8 @@ bool TSelectDateDlg::focusNextPrevChild(bool next)
 
 void TSelectDateDlg::keyPressEvent(QKeyEvent *event)
 {
-    const bool ctrl = event->modifiers() & Qt::ControlModifier;
+    if (PageByKey(FCalendar, event))
+        return;
     switch (event->key()) {
     case Qt::Key_Escape:
         reject();
@@ -700,12 +711,6 @@ void TSelectDateDlg::keyPressEvent(QKeyEvent *event)
         return;
     case Qt::Key_Backtab:
         FCalendar->PrevMonth();
-        return;
-    case Qt::Key_PageUp:
-        ctrl ? FCalendar->PrevYear() : FCalendar->PrevMonth();
-        return;
-    case Qt::Key_PageDown:
-        ctrl ? FCalendar->NextYear() : FCalendar->NextMonth();
         return;
     default:
         QDialog::keyPressEvent(event);
