@@ -451,26 +451,26 @@ void TCddb::HttpRequestDone(THttpCli *, THttpRequest, uint16_t Error)
     }
     const std::vector<std::string> lines = SplitReplyLines(FRcvdStream->Data());
     const int start = State;
-    switch (start) {
-    case 6:
+    // Each line is logged, then handed to the reply handler of the request;
+    // query and read stop at the line that settles them.
+    auto feed = [&](void (TCddb::*reply)(const std::string &), bool untilSettled) {
         for (const std::string &line : lines) {
             Exchange(line);
-            QueryReply(line);
-            if (State != 6)
+            (this->*reply)(line);
+            if (untilSettled && State != start)
                 break;
         }
+    };
+    switch (start) {
+    case 6:
+        feed(&TCddb::QueryReply, true);
         if (State == 6) {
             State = 5;
             Status("CDDB query reply ended early");
         }
         break;
     case 11:
-        for (const std::string &line : lines) {
-            Exchange(line);
-            ReadReply(line);
-            if (State != 11)
-                break;
-        }
+        feed(&TCddb::ReadReply, true);
         if (State == 11) {
             State = 13;
             Status("CDDB entry ended early");
@@ -480,16 +480,10 @@ void TCddb::HttpRequestDone(THttpCli *, THttpRequest, uint16_t Error)
             ParseEntry();
         break;
     case 14:
-        for (const std::string &line : lines) {
-            Exchange(line);
-            SubmitReply(line);
-        }
+        feed(&TCddb::SubmitReply, false);
         break;
     case 7:
-        for (const std::string &line : lines) {
-            Exchange(line);
-            SitesReply(line);
-        }
+        feed(&TCddb::SitesReply, false);
         break;
     default:
         break;
