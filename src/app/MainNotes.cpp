@@ -25,6 +25,22 @@ bool LocateByName(TDataSet &table, const std::string &field, const std::string &
     return table.Locate(field, TVariant(name), TLocateOptions{loCaseInsensitive});
 }
 
+// Stores the note in the located record and writes the table. When the write
+// fails the change is taken back in memory too, so nothing shows a note that
+// the next start would not.
+void SaveNoteField(TFlatTable &table, const char *field, const std::string &note)
+{
+    table.Edit();
+    table.FieldByName(field).SetAsString(note);
+    table.Post();
+    try {
+        table.Save();
+    } catch (...) {
+        table.CancelChanges();
+        throw;
+    }
+}
+
 bool HasFocusIn(const QWidget *w)
 {
     const QWidget *focus = QApplication::focusWidget();
@@ -107,17 +123,7 @@ bool TMainForm::StoreNote(const std::string &note)
         FlatTable1->SetFiltered(true);
         try {
             if (LocateByName(*FlatTable1, "Name", NoteTarget)) {
-                FlatTable1->Edit();
-                FlatTable1->FieldByName("Note").SetAsString(note);
-                FlatTable1->Post();
-                try {
-                    FlatTable1->Save();
-                } catch (...) {
-                    // Not on disk: not in memory either, so nothing shows a
-                    // note that the next start would not.
-                    FlatTable1->CancelChanges();
-                    throw;
-                }
+                SaveNoteField(*FlatTable1, "Note", note);
                 stored = true;
             }
         } catch (...) {
@@ -146,15 +152,7 @@ bool TMainForm::StoreNote(const std::string &note)
     }
     if (!LocateByName(*CdNameTable, "CdName", NoteTarget))
         return false;
-    CdNameTable->Edit();
-    CdNameTable->FieldByName("CdNote").SetAsString(note);
-    CdNameTable->Post();
-    try {
-        CdNameTable->Save();
-    } catch (...) {
-        CdNameTable->CancelChanges();
-        throw;
-    }
+    SaveNoteField(*CdNameTable, "CdNote", note);
     const std::string stored = CdNameTable->FieldByName("CdNote").AsString();
     LoadTree();
     SelectTreeNodeByText(Browse.CurrentDisc);

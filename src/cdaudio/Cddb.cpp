@@ -1,5 +1,7 @@
 #include "cdaudio/Cddb.h"
 
+#include "net/NetSockBuf.h"
+
 #include <QBuffer>
 
 #include <algorithm>
@@ -12,16 +14,6 @@ namespace {
 const char *const kInternalGet = "CDDB Component Internal Error: THttpCli.GetAsync failed because of error";
 const char *const kInternalPost = "CDDB Component Internal Error: THttpCli.PostAsync failed because of error";
 const char *const kLineTerm = "\r\n";
-
-std::string Trim(const std::string &s)
-{
-    size_t b = 0, e = s.size();
-    while (b < e && static_cast<unsigned char>(s[b]) <= ' ')
-        ++b;
-    while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ')
-        --e;
-    return s.substr(b, e - b);
-}
 
 std::string Upper(std::string s)
 {
@@ -428,8 +420,8 @@ int TCddb::Read()
         Status("Selected server not an HTTP server");
         return -1;
     }
-    const std::string category = Trim(Entry.Category);
-    const std::string discId = Trim(Entry.DiscId);
+    const std::string category = NetTrim(Entry.Category);
+    const std::string discId = NetTrim(Entry.DiscId);
     if (!IsCddbCategory(category) || !IsCddbDiscId(discId)) {
         Status("No valid category and disc id to read: " + Quoted(category + " " + discId));
         return -1;
@@ -459,26 +451,26 @@ void TCddb::HttpRequestDone(THttpCli *, THttpRequest, uint16_t Error)
     }
     const std::vector<std::string> lines = SplitReplyLines(FRcvdStream->Data());
     const int start = State;
-    switch (start) {
-    case 6:
+    // Each line is logged, then handed to the reply handler of the request;
+    // query and read stop at the line that settles them.
+    auto feed = [&](void (TCddb::*reply)(const std::string &), bool untilSettled) {
         for (const std::string &line : lines) {
             Exchange(line);
-            QueryReply(line);
-            if (State != 6)
+            (this->*reply)(line);
+            if (untilSettled && State != start)
                 break;
         }
+    };
+    switch (start) {
+    case 6:
+        feed(&TCddb::QueryReply, true);
         if (State == 6) {
             State = 5;
             Status("CDDB query reply ended early");
         }
         break;
     case 11:
-        for (const std::string &line : lines) {
-            Exchange(line);
-            ReadReply(line);
-            if (State != 11)
-                break;
-        }
+        feed(&TCddb::ReadReply, true);
         if (State == 11) {
             State = 13;
             Status("CDDB entry ended early");
@@ -488,16 +480,10 @@ void TCddb::HttpRequestDone(THttpCli *, THttpRequest, uint16_t Error)
             ParseEntry();
         break;
     case 14:
-        for (const std::string &line : lines) {
-            Exchange(line);
-            SubmitReply(line);
-        }
+        feed(&TCddb::SubmitReply, false);
         break;
     case 7:
-        for (const std::string &line : lines) {
-            Exchange(line);
-            SitesReply(line);
-        }
+        feed(&TCddb::SitesReply, false);
         break;
     default:
         break;
@@ -537,7 +523,7 @@ void TCddb::ChooseMatch(bool Exact)
     const size_t space = m.find(' ');
     const std::string category = m.substr(0, space == std::string::npos ? m.size() : space);
     const std::string discId = space == std::string::npos ? std::string() : m.substr(space + 1, 8);
-    if (!IsCddbCategory(Trim(category)) || !IsCddbDiscId(discId)
+    if (!IsCddbCategory(NetTrim(category)) || !IsCddbDiscId(discId)
         || (m.size() > space + 9 && m[space + 9] != ' ')) {
         State = 5;
         Status("The chosen match has no valid category and disc id: " + Quoted(m));
@@ -557,8 +543,8 @@ void TCddb::QueryReply(const std::string &Line)
             Status("Found exact match");
             Matches.fill(std::string());
             FNextMatch = 0;
-            Matches[0] = Trim(Line.size() > 4 ? Line.substr(4) : std::string());
-            const std::string category = Trim(Matches[0].substr(0, Matches[0].find(' ')));
+            Matches[0] = NetTrim(Line.size() > 4 ? Line.substr(4) : std::string());
+            const std::string category = NetTrim(Matches[0].substr(0, Matches[0].find(' ')));
             if (!IsCddbCategory(category)) {
                 State = 5;
                 Status("The match has no valid category: " + Quoted(Matches[0]));
@@ -626,12 +612,12 @@ void TCddb::QueryReply(const std::string &Line)
         Status("Unrecognised CDDB reply line: " + Quoted(Line));
         return;
     }
-    if (Trim(Line).empty())
+    if (NetTrim(Line).empty())
         return; // a blank line is no match
     while (FNextMatch < Matches.size() && !Matches[FNextMatch].empty())
         ++FNextMatch;
     if (FNextMatch < Matches.size()) {
-        Matches[FNextMatch] = Trim(Line);
+        Matches[FNextMatch] = NetTrim(Line);
         return;
     }
     if (!FDropNoted) {
@@ -682,7 +668,7 @@ void TCddb::ReadReply(const std::string &Line)
         while (FNextEntryLine < EntryLines.size() && !EntryLines[FNextEntryLine].empty())
             ++FNextEntryLine;
         if (FNextEntryLine < EntryLines.size()) {
-            EntryLines[FNextEntryLine] = Trim(Line);
+            EntryLines[FNextEntryLine] = NetTrim(Line);
             return;
         }
         if (!FDropNoted) {
@@ -751,7 +737,7 @@ void TCddb::ParseEntry()
             break;
         const std::string key = Upper(line);
         if (StartsWith(key, "# REVISION: ")) {
-            const std::string v = Trim(line.substr(12));
+            const std::string v = NetTrim(line.substr(12));
             int n = 0;
             bool ok = !v.empty() && v.size() <= 9;
             for (char c : v)
@@ -819,7 +805,7 @@ void TCddb::SocketSessionClosed(TCustomNetSocket *, uint16_t)
 
 void TCddb::SocketDataAvailable(TCustomNetSocket *, uint16_t)
 {
-    const std::string line = Trim(FSocket->ReceiveStr());
+    const std::string line = NetTrim(FSocket->ReceiveStr());
     Exchange(line);
     switch (State) {
     case 0: BannerReply(line); break;
@@ -936,7 +922,7 @@ void TCddb::HttpCommand(THttpCli *, std::string &S)
 {
     if (State != 14 || !StartsWith(S, "Content-Length:"))
         return;
-    S += std::string(kLineTerm) + "Category: " + OneLine(Trim(Entry.Category)) + kLineTerm + "Discid: "
+    S += std::string(kLineTerm) + "Category: " + OneLine(NetTrim(Entry.Category)) + kLineTerm + "Discid: "
          + OneLine(Entry.DiscId) + kLineTerm + "User-Email: " + OneLine(EmailUser) + kLineTerm
          + "Submit-Mode: " + (SubmissionType == TEST ? "test" : "submit") + kLineTerm
          + "X-Cddbd-Note: " + FNoteToUser;

@@ -397,36 +397,12 @@ std::optional<std::vector<uint8_t>> ReadCdTocReply(const CdDeviceLayer &layer, c
         error = "no table of contents";
         return std::nullopt;
     }
-    if (first < 1 || last > 99 || first > last) {
-        error = "table of contents has a bad track range";
-        return std::nullopt;
-    }
-    std::vector<uint8_t> reply(4);
-    reply[2] = first;
-    reply[3] = last;
-    auto add = [&](uint8_t track) {
-        uint8_t adrControl = 0;
-        uint32_t lba = 0;
-        if (!layer.TocEntry(device, track, adrControl, lba, err))
-            return false;
-        const uint8_t d[8] = {0, adrControl, track, 0, uint8_t(lba >> 24), uint8_t(lba >> 16), uint8_t(lba >> 8),
-                              uint8_t(lba)};
-        reply.insert(reply.end(), d, d + 8);
-        return true;
-    };
-    for (int t = first; t <= last; ++t)
-        if (!add(static_cast<uint8_t>(t))) {
-            error = "a track of the table of contents cannot be read";
-            return std::nullopt;
-        }
-    if (!add(kLeadOut)) {
-        error = "the lead-out cannot be read";
-        return std::nullopt;
-    }
-    const size_t length = reply.size() - 2;
-    reply[0] = uint8_t(length >> 8);
-    reply[1] = uint8_t(length);
-    return reply;
+    return MakeLbaTocReply(
+        first, last,
+        [&](uint8_t track, uint8_t &adrControl, uint32_t &lba) {
+            return layer.TocEntry(device, track, adrControl, lba, err);
+        },
+        error);
 }
 
 std::vector<uint8_t> MakeInquiryReply(const std::string &vendor, const std::string &product,

@@ -146,6 +146,41 @@ uint32_t AudioCdSerial(const CdTocInfo &toc)
     return serial;
 }
 
+std::optional<std::vector<uint8_t>> MakeLbaTocReply(uint8_t first, uint8_t last, const CdTocEntryReader &entry,
+                                                    std::string &error)
+{
+    if (first < 1 || last > 99 || first > last) {
+        error = "table of contents has a bad track range";
+        return std::nullopt;
+    }
+    std::vector<uint8_t> reply(4);
+    reply[2] = first;
+    reply[3] = last;
+    auto add = [&](uint8_t track) {
+        uint8_t adrControl = 0;
+        uint32_t lba = 0;
+        if (!entry(track, adrControl, lba))
+            return false;
+        const uint8_t d[8] = {0, adrControl, track, 0, uint8_t(lba >> 24), uint8_t(lba >> 16), uint8_t(lba >> 8),
+                              uint8_t(lba)};
+        reply.insert(reply.end(), d, d + 8);
+        return true;
+    };
+    for (int t = first; t <= last; ++t)
+        if (!add(static_cast<uint8_t>(t))) {
+            error = "a track of the table of contents cannot be read";
+            return std::nullopt;
+        }
+    if (!add(kLeadOutTrack)) {
+        error = "the lead-out cannot be read";
+        return std::nullopt;
+    }
+    const size_t length = reply.size() - 2;
+    reply[0] = uint8_t(length >> 8);
+    reply[1] = uint8_t(length);
+    return reply;
+}
+
 std::optional<std::vector<uint8_t>> ReadCdTocReply(int fd, std::string &error)
 {
     cdrom_tochdr hdr{};
@@ -153,44 +188,19 @@ std::optional<std::vector<uint8_t>> ReadCdTocReply(int fd, std::string &error)
         error = "no table of contents";
         return std::nullopt;
     }
-    if (hdr.cdth_trk0 < 1 || hdr.cdth_trk1 > 99 || hdr.cdth_trk0 > hdr.cdth_trk1) {
-        error = "table of contents has a bad track range";
-        return std::nullopt;
-    }
-    std::vector<uint8_t> reply(4);
-    reply[2] = hdr.cdth_trk0;
-    reply[3] = hdr.cdth_trk1;
-    auto add = [&](int track) -> bool {
-        cdrom_tocentry e{};
-        e.cdte_track = static_cast<uint8_t>(track);
-        e.cdte_format = CDROM_LBA;
-        if (ioctl(fd, CDROMREADTOCENTRY, &e) != 0)
-            return false;
-        uint32_t lba = static_cast<uint32_t>(e.cdte_addr.lba);
-        uint8_t d[8] = {0,
-                        uint8_t((e.cdte_adr << 4) | (e.cdte_ctrl & 0x0F)),
-                        uint8_t(track),
-                        0,
-                        uint8_t(lba >> 24),
-                        uint8_t(lba >> 16),
-                        uint8_t(lba >> 8),
-                        uint8_t(lba)};
-        reply.insert(reply.end(), d, d + 8);
-        return true;
-    };
-    for (int t = hdr.cdth_trk0; t <= hdr.cdth_trk1; ++t)
-        if (!add(t)) {
-            error = "a track of the table of contents cannot be read";
-            return std::nullopt;
-        }
-    if (!add(CDROM_LEADOUT)) {
-        error = "the lead-out cannot be read";
-        return std::nullopt;
-    }
-    size_t length = reply.size() - 2;
-    reply[0] = uint8_t(length >> 8);
-    reply[1] = uint8_t(length);
-    return reply;
+    return MakeLbaTocReply(
+        hdr.cdth_trk0, hdr.cdth_trk1,
+        [fd](uint8_t track, uint8_t &adrControl, uint32_t &lba) {
+            cdrom_tocentry e{};
+            e.cdte_track = track;
+            e.cdte_format = CDROM_LBA;
+            if (ioctl(fd, CDROMREADTOCENTRY, &e) != 0)
+                return false;
+            adrControl = uint8_t((e.cdte_adr << 4) | (e.cdte_ctrl & 0x0F));
+            lba = static_cast<uint32_t>(e.cdte_addr.lba);
+            return true;
+        },
+        error);
 }
 
 OpticalDriveState ProbeOpticalDrive(const std::string &device)

@@ -5,6 +5,7 @@
 #include "platform/VolumeService.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -51,6 +52,16 @@ struct OpticalDriveState {
     std::vector<uint8_t> toc; // READ TOC reply (LBA addresses); empty without a readable TOC
 };
 OpticalDriveState ProbeOpticalDrive(const std::string &device);
+
+// Reads one entry of the table of contents (track 0xAA: the lead-out): the
+// ADR/control byte and the start sector; false when it cannot be read.
+using CdTocEntryReader = std::function<bool(uint8_t track, uint8_t &adrControl, uint32_t &lba)>;
+
+// The READ TOC reply (LBA addresses) that ParseCdToc reads, built from the
+// track range of the header and the entries `entry` reads; nullopt with a
+// message in `error` for a bad range or an entry that cannot be read.
+std::optional<std::vector<uint8_t>> MakeLbaTocReply(uint8_t first, uint8_t last, const CdTocEntryReader &entry,
+                                                    std::string &error);
 
 // Reads the TOC through CDROMREADTOCHDR / CDROMREADTOCENTRY into the layout
 // ParseCdToc reads (LBA addresses).
