@@ -59,7 +59,5 @@ inline constexpr const char *SImageTooLarge = "Table is too large to be saved (m
 inline constexpr const char *SCannotCreateFile = "Cannot create file \"%s\". %s";
 inline constexpr const char *SCannotCreateBackup =
     "Cannot save file \"%s\": its backup \"%s\" cannot be written. %s";
-// A table file that cannot be read: the file and the reason.
-inline constexpr const char *SDamagedFile = "The file \"%s\" cannot be read: %s";
 
 inline constexpr const char *SFlatVersion = "FlatDB Engine v5.4";

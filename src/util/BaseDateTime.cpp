@@ -369,12 +369,17 @@ bool IsLeapYear(int year)
     return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
 }
 
+int DaysPerMonth(int year, int month)
+{
+    static constexpr int days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (month < 1 || month > 12)
+        return 0;
+    return days[month - 1] + (month == 2 && IsLeapYear(year) ? 1 : 0);
+}
+
 bool IsValidDate(int year, int month, int day)
 {
-    static const int days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1)
-        return false;
-    return day <= days[month - 1] + (month == 2 && IsLeapYear(year) ? 1 : 0);
+    return year >= 1 && year <= 9999 && day >= 1 && day <= DaysPerMonth(year, month);
 }
 
 TDateTime EncodeDate(int year, int month, int day)
@@ -599,16 +604,17 @@ bool GetFileTimes(const std::string &path, FileTime &creation, FileTime &lastWri
 
 int ExpandTwoDigitYear(int year, int currentYear)
 {
-    if (year >= 100)
+    if (year >= 100 || year < 0)
         return year;
     const int n = currentYear - 60;
-    year += (n / 100) * 100;
+    // Floor division, so the rule also holds for a window that starts
+    // before the year 100.
+    const int century = (n >= 0 ? n / 100 : (n - 99) / 100) * 100;
+    year += century;
     if (year < n)
         year += 100;
     return year;
 }
-
-namespace {
 
 int CurrentYear()
 {
@@ -617,6 +623,8 @@ int CurrentYear()
     localtime_r(&now, &tm);
     return tm.tm_year + 1900;
 }
+
+namespace {
 
 // Reads digits at `pos`; false when there are none (or too many for a number).
 bool ReadNumber(const std::string &s, size_t &pos, int &value, int &digits)

@@ -62,6 +62,8 @@ void DecodeDate(TDateTime t, int &year, int &month, int &day);
 void DecodeTime(TDateTime t, int &hour, int &min, int &sec, int &msec);
 bool IsValidDate(int year, int month, int day);
 bool IsLeapYear(int year);
+int DaysPerMonth(int year, int month); // 0 for a month outside 1..12
+int CurrentYear(); // of the local time
 int DayOfWeek(TDateTime t); // Sunday = 1 .. Saturday = 7
 
 // The usual format letters (c, d..dddddd, m..mmmm, yy, yyyy, h, hh, n, nn,
@@ -83,6 +85,7 @@ std::string WithFourDigitYear(const std::string &format);
 // two-digit year (two digits fall into the hundred years that begin 60 years
 // before `currentYear`), then an optional time (h:mm, h:mm:ss, h:mm:ss.zzz, with
 // AM/PM or the locale's words for them). False for anything else.
+// ExpandTwoDigitYear leaves negative years and years from 100 on as they are.
 int ExpandTwoDigitYear(int year, int currentYear);
 bool TryStrToDateTime(const std::string &text, TDateTime &value, const FormatSettings &fs = DefaultFormatSettings());
 // As TryStrToDateTime; EConvertError for a text that is not a date.

@@ -194,6 +194,13 @@ bool IsTempSuffix(std::string_view s)
     return true;
 }
 
+// The folder holding `path`: "." for a bare name, "/" for a name at the root.
+std::string FolderOf(const std::string &path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
 mode_t ModeFor(const std::string &path)
 {
     struct stat st;
@@ -229,34 +236,9 @@ void SetFileWriteFaultHook(int (*hook)(const std::string &finalPath))
 
 bool WriteTempFileBeside(const std::string &path, std::string_view bytes, std::string &tmpName, std::string &error)
 {
-    std::string tmp = path + ".XXXXXX";
-    const auto fail = [&](int err, bool made) {
-        if (made)
-            ::unlink(tmp.c_str());
-        error = std::strerror(err);
-        return false;
-    };
-    const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
-    if (fd < 0)
-        return fail(errno, false);
-    // Keep the old file's permissions; a new file gets the usual ones.
-    ::fchmod(fd, ModeFor(path));
-    int err = 0;
-    const int injected = g_writeFault ? g_writeFault(path) : 0;
-    const size_t first = injected ? bytes.size() / 2 : bytes.size();
-    if (!WriteAll(fd, bytes.data(), first, err) || (injected && (err = injected))) {
-        ::close(fd);
-        return fail(err, true);
-    }
-    if (::fsync(fd) != 0) {
-        err = errno;
-        ::close(fd);
-        return fail(err, true);
-    }
-    if (::close(fd) != 0)
-        return fail(errno, true);
-    tmpName = std::move(tmp);
-    return true;
+    // The same steps as a file written in pieces, with a single piece.
+    TTempFileWriter file;
+    return file.Begin(path, error) && file.Append(bytes.data(), bytes.size(), error) && file.Finish(tmpName, error);
 }
 
 bool LinkOrCopyToTempBeside(const std::string &path, std::string &tmpName, std::string &error)
@@ -299,9 +281,7 @@ bool LinkOrCopyToTempBeside(const std::string &path, std::string &tmpName, std::
 
 void SyncFolderOf(const std::string &path)
 {
-    const size_t slash = path.rfind('/');
-    const std::string dir = slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/")
-                                                                                       : path.substr(0, slash);
+    const std::string dir = FolderOf(path);
     const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
         ::fsync(fd);
@@ -312,8 +292,7 @@ void SyncFolderOf(const std::string &path)
 int RemoveStaleTempFiles(const std::string &path)
 {
     const size_t slash = path.rfind('/');
-    const std::string dir = slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/")
-                                                                                       : path.substr(0, slash);
+    const std::string dir = FolderOf(path);
     const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
     if (base.empty())
         return 0;
@@ -378,6 +357,7 @@ bool TTempFileWriter::Begin(const std::string &path, std::string &error)
     fd_ = ::mkostemp(tmp_.data(), O_CLOEXEC);
     if (fd_ < 0)
         return Fail(errno, error);
+    // Keep the old file's permissions; a new file gets the usual ones.
     ::fchmod(fd_, ModeFor(path));
     injected_ = g_writeFault ? g_writeFault(path) : 0;
     written_ = startedUpTo_ = 0;

@@ -154,18 +154,9 @@ bool FourDigitYear()
     return *FourDigitCell();
 }
 
-int DaysPerMonth(int year, int month)
-{
-    static constexpr int days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (month < 1 || month > 12)
-        return 0;
-    return days[month - 1] + (month == 2 && IsLeapYear(year) ? 1 : 0);
-}
-
 bool ValidDate(int year, int month, int day)
 {
-    return year >= 1 && year <= 9999 && month >= 1 && month <= 12 && day >= 1
-        && day <= DaysPerMonth(year, month);
+    return IsValidDate(year, month, day);
 }
 
 bool ValidDate(TDateTime date)
@@ -178,34 +169,12 @@ bool ValidDate(TDateTime date)
     return ValidDate(y, m, d);
 }
 
-int CurrentYear()
-{
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    return local.tm_year + 1900;
-}
-
 TDateTime DateToday()
 {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);
     return EncodeDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
-}
-
-int ExpandYear(int year, int currentYear)
-{
-    if (year >= 100 || year < 0)
-        return year;
-    const int n = currentYear - CenturyOffset;
-    // Floor division, so the rule also holds for a window that starts
-    // before the year 100.
-    const int century = (n >= 0 ? n / 100 : (n - 99) / 100) * 100;
-    year += century;
-    if (year < n)
-        year += 100;
-    return year;
 }
 
 TDateOrder GetDateOrder(const std::string &format)

@@ -38,12 +38,15 @@ bool FourDigitYear();
 void InitFourDigitYear(const std::string &shortDateFormat);
 bool HasFourDigitYear(const std::string &shortDateFormat);
 
-int DaysPerMonth(int year, int month); // 0 for a month outside 1..12
 bool ValidDate(int year, int month, int day);
 bool ValidDate(TDateTime date); // False when the value is no date of years 1..9999
-int CurrentYear(); // of the local time
 
-int ExpandYear(int year, int currentYear);
+// ExpandTwoDigitYear with the window of CenturyOffset years.
+inline int ExpandYear(int year, int currentYear)
+{
+    static_assert(CenturyOffset == 60, "ExpandTwoDigitYear's window");
+    return ExpandTwoDigitYear(year, currentYear);
+}
 inline int ExpandYear(int year)
 {
     return ExpandYear(year, CurrentYear());
