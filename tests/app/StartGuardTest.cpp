@@ -78,7 +78,11 @@ TEST(DataFolderLockTest, SecondCopyIsToldWhoHoldsTheFolderAndWritesNothing)
     const std::string lockFile = data + "/" + TDataFolderLock::LockFileName;
     ProgramProcess first(home.str());
     ASSERT_TRUE(first.process.waitForStarted(30000));
-    ASSERT_TRUE(WaitFor([&] { return fs::exists(lockFile); })) << "the program did not take the lock";
+    // The lock file is made first and its holder written into it after: wait
+    // until it names the program, or a reader may find it still empty.
+    const std::string pid = std::to_string(first.process.processId());
+    ASSERT_TRUE(WaitFor([&] { return orbtest::readFile(lockFile).rfind(pid + "\n", 0) == 0; }))
+        << "the program did not take the lock";
     const auto before = Snapshot(data);
 
     TDataFolderLock second(data);
