@@ -337,11 +337,8 @@ int TBandReport::Print(QPrinter &printer)
             QRectF box;
         };
         std::vector<TBound> bound;
-        for (const TReportField &f : Fields) {
-            TDataSet *source = f.DataSet ? f.DataSet : data;
-            bound.push_back({source->Active() ? source->FindField(f.FieldName) : nullptr,
-                             QRectF(f.Left, 0, f.Width, DetailHeight)});
-        }
+        for (const TReportField &f : Fields)
+            bound.push_back({data->FindField(f.FieldName), QRectF(f.Left, 0, f.Width, DetailHeight)});
         const QFont font = ReportFont(12, false);
         // Gathered glyphs suit the PDF engine (files and printers) only: the
         // preview records its pages as pictures, which keep painted strings

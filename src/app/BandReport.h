@@ -20,12 +20,11 @@ class QPrintPreviewDialog;
 class QWidget;
 class TDataSet;
 
-// A data-bound text of the detail band.
+// A data-bound text of the detail band: a field of the report's data set.
 struct TReportField {
     std::string FieldName;
     int Left = 0;  // units from the band's left edge
     int Width = 0; // units
-    TDataSet *DataSet = nullptr; // the record is that of the report's data set
 };
 
 // A fixed text of the column header band.

@@ -1,5 +1,6 @@
 #include "app/DiscCommands.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -44,14 +45,10 @@ void NormaliseTreeLevels(std::vector<TTreeRecord> &records)
         records[i].level = depths[i];
 }
 
-namespace {
-
-bool SameNameIgnoringCase(const std::string &a, const std::string &b)
+bool SameDiscName(const std::string &a, const std::string &b)
 {
     return a == b || ToQString(a).compare(ToQString(b), Qt::CaseInsensitive) == 0;
 }
-
-} // namespace
 
 int FindDiscNode(const std::vector<TTreeRecord> &records, const std::string &name)
 {
@@ -59,7 +56,7 @@ int FindDiscNode(const std::vector<TTreeRecord> &records, const std::string &nam
         if (records[i].kind == NodeKindDisc && records[i].text == name)
             return static_cast<int>(i);
     for (size_t i = 0; i < records.size(); ++i)
-        if (records[i].kind == NodeKindDisc && SameNameIgnoringCase(records[i].text, name))
+        if (records[i].kind == NodeKindDisc && SameDiscName(records[i].text, name))
             return static_cast<int>(i);
     return -1;
 }
@@ -384,10 +381,9 @@ std::vector<std::pair<TField *, TField *>> FieldPairs(TFlatTable &from, TFlatTab
         TField &f = from.Fields(i);
         if (f.Calculated())
             continue;
-        bool skipped = false;
-        for (const std::string &s : skip)
-            skipped = skipped || SameNameIgnoringCase(s, f.FieldName());
-        if (skipped)
+        // A skipped name is matched the way the table itself finds its fields.
+        const auto isField = [&](const std::string &name) { return from.FindField(name) == &f; };
+        if (std::any_of(skip.begin(), skip.end(), isField))
             continue;
         if (TField *g = to.FindField(f.FieldName()))
             pairs.emplace_back(&f, g);

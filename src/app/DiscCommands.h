@@ -29,6 +29,9 @@ std::string SplitDiscName(const std::string &name, std::string &prefix);
 std::string JoinDiscName(const std::string &prefix, const std::string &text);
 // A disc-table file name cut at its first "_cdname.d".
 std::string CatalogNameFromFile(const std::string &fileName);
+// Whether two disc names are the same ignoring letter case, as the scan
+// compares them when it makes a name unique.
+bool SameDiscName(const std::string &a, const std::string &b);
 // Longest disc name the tables hold, in bytes.
 inline constexpr size_t DiscNameBytes = 50;
 

@@ -192,9 +192,11 @@ void TMoveForm::TreeDragDrop(QTreeWidget *target, QTreeWidget *source)
         discOptions.autoBackup = fileOptions.autoBackup;
         discOptions.requiredFields = {"CdPicture", "CType"};
         const std::string &data = main_->DataFolder;
-        TOpenTableResult targetFiles = OpenCatalogTable(data + "/" + to.name + ".d", FileTableLayout(), fileOptions);
+        TOpenTableResult targetFiles =
+            OpenCatalogTable(main_->FileTablePath(data, to.name), FileTableLayout(), fileOptions);
         TOpenTableResult targetDiscs = OpenCatalogTable(to.discTable, DiscTableLayout(), discOptions);
-        TOpenTableResult sourceFiles = OpenCatalogTable(data + "/" + from.name + ".d", FileTableLayout(), fileOptions);
+        TOpenTableResult sourceFiles =
+            OpenCatalogTable(main_->FileTablePath(data, from.name), FileTableLayout(), fileOptions);
         TOpenTableResult sourceDiscs = OpenCatalogTable(from.discTable, DiscTableLayout(), discOptions);
         outcome = MoveDiscBetween(TDiscCatalog{sourceFiles.table.get(), sourceDiscs.table.get(), from.treeFile},
                                   TDiscCatalog{targetFiles.table.get(), targetDiscs.table.get(), to.treeFile}, name);

@@ -17,11 +17,6 @@ QString L(int n)
     return ToQString(langunit::LangString(n));
 }
 
-bool SameIgnoringCase(const std::string &a, const std::string &b)
-{
-    return a == b || ToQString(a).compare(ToQString(b), Qt::CaseInsensitive) == 0;
-}
-
 } // namespace
 
 std::string &TRenameCDForm::DiscNamePrefix()
@@ -87,7 +82,7 @@ void TRenameCDForm::OkButtonClick()
     // Disc names are compared as the scan compares them; the disc itself may
     // change the letter case of its own name.
     for (const std::string &other : main_->DiscNames()) {
-        if (other != oldName_ && SameIgnoringCase(other, newName)) {
+        if (other != oldName_ && SameDiscName(other, newName)) {
             Prompt::Current().Show(ToQString(DuplicateDiscNameText()), caption, PromptButtons::Ok,
                                    PromptIcon::Warning);
             ui->Edit2->setFocus();

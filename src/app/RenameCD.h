@@ -21,7 +21,6 @@ public:
 
     Ui::TRenameCDForm *ui;
     void OkButtonClick();
-    const std::string &OldName() const { return oldName_; }
 
     // The drive part ("e: [") of the last bracketed name split, kept between uses.
     static std::string &DiscNamePrefix();

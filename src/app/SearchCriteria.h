@@ -89,8 +89,6 @@ struct TSearchCriteria {
     std::string ChosenDateField = "CreateDate";
     std::int32_t SizeLower = 0, SizeUpper = 0;
 
-    bool HasDate() const { return DateChoice > 0; }
-    bool HasSize() const { return SizeChoice > 0; }
     // The field the date test reads: the preset ranges read the creation date.
     const std::string &DateField() const;
 

@@ -16,10 +16,10 @@ TReportLabel HeaderOver(int left, int nextLeft)
 TReportForm::TReportForm()
 {
     QuickRep1.Fields = {
-        {"Name", 7, 139, nullptr},
-        {"Path", 157, 404, nullptr},
-        {"Namecd", 568, 109, nullptr},
-        {"Number", 684, 23, nullptr},
+        {"Name", 7, 139},
+        {"Path", 157, 404},
+        {"Namecd", 568, 109},
+        {"Number", 684, 23},
     };
     QuickRep1.ColumnHeaders = {HeaderOver(7, 157), HeaderOver(157, 568), HeaderOver(568, 684),
                                HeaderOver(684, TBandReport::BandWidth + 4)};
@@ -30,8 +30,6 @@ TReportForm::TReportForm()
 void TReportForm::SetDataSet(TDataSet *dataSet)
 {
     QuickRep1.DataSet = dataSet;
-    for (TReportField &f : QuickRep1.Fields)
-        f.DataSet = dataSet;
 }
 
 void TReportForm::QuickRepStartPage(TBandReport &Sender)

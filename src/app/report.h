@@ -12,7 +12,7 @@ public:
     TReportForm(const TReportForm &) = delete;
     TReportForm &operator=(const TReportForm &) = delete;
 
-    // The report's data set and that of its four detail fields.
+    // The report's data set; its four detail fields read its current record.
     void SetDataSet(TDataSet *dataSet);
     // Page start: the title, the column headers and the page-number label in
     // the current language.

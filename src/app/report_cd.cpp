@@ -6,9 +6,9 @@
 TReportCdForm::TReportCdForm()
 {
     QuickRep1.Fields = {
-        {"Name", 7, 376, nullptr},
-        {"Namecd", 400, 274, nullptr},
-        {"Number", 684, 23, nullptr},
+        {"Name", 7, 376},
+        {"Namecd", 400, 274},
+        {"Number", 684, 23},
     };
     QuickRep1.ColumnHeaders = {TReportLabel{QString(), 7, 389}, TReportLabel{QString(), 400, 280},
                                TReportLabel{QStringLiteral("No.-"), 684, TBandReport::BandWidth - 684}};
@@ -18,8 +18,6 @@ TReportCdForm::TReportCdForm()
 void TReportCdForm::SetDataSet(TDataSet *dataSet)
 {
     QuickRep1.DataSet = dataSet;
-    for (TReportField &f : QuickRep1.Fields)
-        f.DataSet = dataSet;
 }
 
 void TReportCdForm::QuickRepStartPage(TBandReport &Sender)

@@ -12,7 +12,7 @@ public:
     TReportCdForm(const TReportCdForm &) = delete;
     TReportCdForm &operator=(const TReportCdForm &) = delete;
 
-    // The report's data set and that of its three detail fields.
+    // The report's data set; its three detail fields read its current record.
     void SetDataSet(TDataSet *dataSet);
     // Page start: the title, the column headers and the page-number label in
     // the current language.

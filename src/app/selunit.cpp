@@ -89,14 +89,24 @@ int IntField(TDataSet *dataSet, const char *name)
     return v < INT32_MIN || v > INT32_MAX ? -1 : static_cast<int>(v);
 }
 
-// Puts a data set's record filter and its on/off state back when it goes.
-class TFilterRestore {
+// Switches a data set to the record filter `filter`, re-filtering it at once.
+void ApplyFilter(TDataSet &dataSet, TDataSet::TFilterRecordEvent filter)
+{
+    dataSet.SetFiltered(false);
+    dataSet.SetOnFilterRecord(std::move(filter));
+    dataSet.SetFiltered(true);
+}
+
+// Filters a data set with `filter` for the life of the object; its own record
+// filter and on/off state come back when it goes.
+class TScopedFilter {
 public:
-    explicit TFilterRestore(TDataSet &dataSet)
+    TScopedFilter(TDataSet &dataSet, TDataSet::TFilterRecordEvent filter)
         : dataSet_(dataSet), handler_(dataSet.OnFilterRecord()), filtered_(dataSet.Filtered())
     {
+        ApplyFilter(dataSet_, std::move(filter));
     }
-    ~TFilterRestore()
+    ~TScopedFilter()
     {
         try {
             dataSet_.SetFiltered(false);
@@ -105,8 +115,8 @@ public:
         } catch (...) {
         }
     }
-    TFilterRestore(const TFilterRestore &) = delete;
-    TFilterRestore &operator=(const TFilterRestore &) = delete;
+    TScopedFilter(const TScopedFilter &) = delete;
+    TScopedFilter &operator=(const TScopedFilter &) = delete;
 
 private:
     TDataSet &dataSet_;
@@ -527,9 +537,7 @@ void TPrintPrepareForm::SetCountLabel()
 
 void TPrintPrepareForm::UseFilter(TDataSet::TFilterRecordEvent filter)
 {
-    ReportTable->SetFiltered(false);
-    ReportTable->SetOnFilterRecord(std::move(filter));
-    ReportTable->SetFiltered(true);
+    ApplyFilter(*ReportTable, std::move(filter));
 }
 
 void TPrintPrepareForm::Button1Click()
@@ -551,11 +559,9 @@ void TPrintPrepareForm::Button1Click()
             break;
         case 2:
             if (work) {
-                TFilterRestore restore(*work);
-                work->SetFiltered(false);
-                work->SetOnFilterRecord(
-                    [m](TDataSet *d, bool &accept) { m->PrintExmemoryDataFilterRecord(d, accept); });
-                work->SetFiltered(true);
+                TScopedFilter scope(*work, [m](TDataSet *d, bool &accept) {
+                    m->PrintExmemoryDataFilterRecord(d, accept);
+                });
                 LoadFrom(work);
             }
             break;
@@ -570,11 +576,9 @@ void TPrintPrepareForm::Button1Click()
             break;
         case 6:
             if (files) {
-                TFilterRestore restore(*files);
-                files->SetFiltered(false);
-                files->SetOnFilterRecord(
-                    [this](TDataSet *d, bool &accept) { PrintMusicExmemoryDataFilterRecord(d, accept); });
-                files->SetFiltered(true);
+                TScopedFilter scope(*files, [this](TDataSet *d, bool &accept) {
+                    PrintMusicExmemoryDataFilterRecord(d, accept);
+                });
                 LoadFrom(files);
             }
             break;

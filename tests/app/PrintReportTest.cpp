@@ -230,7 +230,7 @@ TEST_F(PrintReportTest, FooterStandsOnTheLastPageOnly)
         Add("f" + std::to_string(i), "e:\\", "e: [DATA]", "1");
     TBandReport report;
     report.DataSet = table.get();
-    report.Fields = {{"Name", 7, 200, table.get()}};
+    report.Fields = {{"Name", 7, 200}};
     report.FooterText = QStringLiteral("End of the list");
     report.PageNumberLabel = QStringLiteral("Page");
     const auto pages = Render(report);
