@@ -113,8 +113,6 @@ bool TTextMatch::Folded(std::string_view field) const
 
 namespace {
 
-constexpr int CenturyOffset = 60;
-
 bool IsBlank(char c)
 {
     return c == ' ' || c == '\t';
@@ -202,15 +200,6 @@ bool IsDateSeparator(char c, const FormatSettings &fs)
     return c == fs.DateSeparator || c == '/' || c == '.' || c == '-';
 }
 
-int ExpandYear(int year, int currentYear)
-{
-    const int threshold = currentYear - CenturyOffset;
-    int y = year + threshold / 100 * 100;
-    if (y < threshold)
-        y += 100;
-    return y;
-}
-
 // An AM or PM designator at the scan position: 0 none, 1 AM, 2 PM.
 int Designator(TScan &s, const FormatSettings &fs)
 {
@@ -272,7 +261,7 @@ bool ParseDateTimeText(std::string_view text, const FormatSettings &fs, int curr
     if (count == 2 && order[2] != 'y')
         return false;
     if (digitsOfYear <= 2)
-        year = ExpandYear(year, currentYear);
+        year = ExpandTwoDigitYear(year, currentYear);
     if (!IsValidDate(year, month, day))
         return false;
 
