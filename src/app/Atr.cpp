@@ -11,6 +11,7 @@
 #include "app/LangUnit.h"
 #include "app/SearchListView.h"
 #include "app/Main.h"
+#include "app/Texts3.h"
 #include "platform/Prompt.h"
 #include "platform/Help.h"
 #include "platform/QtText.h"
@@ -19,11 +20,6 @@
 #include "ui_MainForm.h"
 
 namespace {
-
-QString L(int n)
-{
-    return ToQString(langunit::LangString(n));
-}
 
 char LocaleDecimalPoint()
 {

@@ -6,6 +6,7 @@
 
 #include "app/LangUnit.h"
 #include "app/Main.h"
+#include "app/Texts3.h"
 #include "platform/Help.h"
 #include "platform/QtText.h"
 #include "storage/FlatTbl.h"
@@ -13,11 +14,6 @@
 #include "ui_MainForm.h"
 
 namespace {
-
-QString L(int n)
-{
-    return ToQString(langunit::LangString(n));
-}
 
 // The current record's value of `field`, empty for a closed or empty table.
 std::string CurrentValue(TFlatTable *table, const char *field)

@@ -20,11 +20,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-QString L(int n)
-{
-    return ToQString(langunit::LangString(n));
-}
-
 bool ReadWholeFile(const std::string &fileName, std::string &bytes, std::string &error)
 {
     std::ifstream in(fileName, std::ios::binary);

@@ -34,11 +34,6 @@ std::function<std::string(TMainForm &)> TMainForm::RunOpenDialog;
 
 namespace {
 
-QString L(int n)
-{
-    return ToQString(langunit::LangString(n));
-}
-
 // The table engine asks for the password of a protected table and shows its
 // "try again" notice through the program's prompt, so that tests can answer.
 void BindTablePasswordPrompt()

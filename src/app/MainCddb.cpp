@@ -11,6 +11,7 @@
 
 #include "app/LangUnit.h"
 #include "app/newcd.h"
+#include "app/Texts3.h"
 #include "cdaudio/Cddb.h"
 #include "platform/QtText.h"
 #include "platform/VolumeService.h"
@@ -19,11 +20,6 @@
 #include "widgets/PictDriveBox.h"
 
 namespace {
-
-QString L(int n)
-{
-    return ToQString(langunit::LangString(n));
-}
 
 // `line` without the first occurrence of `key`.
 std::string Without(const std::string &line, const std::string &key)

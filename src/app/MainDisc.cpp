@@ -15,19 +15,11 @@
 #include "app/LangUnit.h"
 #include "app/MoveForm.h"
 #include "app/RenameCD.h"
+#include "app/Texts3.h"
 #include "platform/Prompt.h"
 #include "platform/QtText.h"
 #include "ui_MainForm.h"
 #include "widgets/StatusBarCont.h"
-
-namespace {
-
-QString L(int n)
-{
-    return ToQString(langunit::LangString(n));
-}
-
-} // namespace
 
 void TMainForm::ConnectDiscHandlers()
 {

@@ -17,6 +17,7 @@
 #include "app/FileListView.h"
 #include "app/LangUnit.h"
 #include "app/SearchListView.h"
+#include "app/Texts3.h"
 #include "platform/Prompt.h"
 #include "platform/QtText.h"
 #include "ui_MainForm.h"
@@ -24,11 +25,6 @@
 #include "widgets/StatusBarCont.h"
 
 namespace {
-
-QString L(int n)
-{
-    return ToQString(langunit::LangString(n));
-}
 
 // The status text before the catalogues a search of all could not read.
 std::string SkippedText()

@@ -16,6 +16,7 @@
 #include "app/FileListView.h"
 #include "app/LangUnit.h"
 #include "app/SearchListView.h"
+#include "app/Texts3.h"
 #include "platform/Prompt.h"
 #include "platform/QtText.h"
 #include "platform/ShellOpen.h"
@@ -24,11 +25,6 @@
 #include "util/BaseFileUtils.h"
 
 namespace {
-
-QString L(int n)
-{
-    return ToQString(langunit::LangString(n));
-}
 
 // The local file of a stored path, when its drive is there and holds it.
 QString LocalFileOf(const std::string &path)

@@ -15,6 +15,7 @@
 
 #include "app/LangUnit.h"
 #include "app/newcd.h"
+#include "app/Texts3.h"
 #include "platform/ExeIcon.h"
 #include "platform/Prompt.h"
 #include "platform/QtText.h"
@@ -25,11 +26,6 @@
 #include "widgets/StatusBarCont.h"
 
 namespace {
-
-QString L(int n)
-{
-    return ToQString(langunit::LangString(n));
-}
 
 // Runs `fn` over the file table with its record filter off (a search filter
 // must not decide which records a scan sees), then puts the filter back.

@@ -25,6 +25,7 @@
 #include "app/FileListView.h"
 #include "app/LangUnit.h"
 #include "app/SearchListView.h"
+#include "app/Texts3.h"
 #include "platform/ExeIcon.h"
 #include "platform/Prompt.h"
 #include "platform/QtText.h"
@@ -36,11 +37,6 @@
 #include "widgets/ToolEdit.h"
 
 namespace {
-
-QString L(int n)
-{
-    return ToQString(langunit::LangString(n));
-}
 
 // The fields a result row reads; a catalogue of another layout may lack some.
 struct TResultFields {

@@ -31,11 +31,6 @@ void SetBackground(QWidget *w, const QColor &c)
     w->setAutoFillBackground(true);
 }
 
-QString L(int n)
-{
-    return ToQString(langunit::LangString(n));
-}
-
 } // namespace
 
 void TMainForm::LoadSettings()

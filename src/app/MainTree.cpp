@@ -12,6 +12,7 @@
 
 #include "app/FileListView.h"
 #include "app/LangUnit.h"
+#include "app/Texts3.h"
 #include "platform/Prompt.h"
 #include "platform/QtText.h"
 #include "ui_MainForm.h"
@@ -20,11 +21,6 @@ namespace {
 
 constexpr int ImageRole = Qt::UserRole + 2;
 constexpr int SelectedImageRole = Qt::UserRole + 3;
-
-QString L(int n)
-{
-    return ToQString(langunit::LangString(n));
-}
 
 } // namespace
 

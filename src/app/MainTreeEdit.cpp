@@ -20,17 +20,13 @@
 
 #include "app/FileListView.h"
 #include "app/LangUnit.h"
+#include "app/Texts3.h"
 #include "platform/Prompt.h"
 #include "platform/QtText.h"
 #include "ui_MainForm.h"
 #include "widgets/StatusBarCont.h"
 
 namespace {
-
-QString L(int n)
-{
-    return ToQString(langunit::LangString(n));
-}
 
 int KindOf(const QTreeWidgetItem *node)
 {

@@ -13,6 +13,7 @@
 #include "app/DiscCommands.h"
 #include "app/LangUnit.h"
 #include "app/Main.h"
+#include "app/Texts3.h"
 #include "platform/Help.h"
 #include "platform/Prompt.h"
 #include "platform/QtText.h"
@@ -23,11 +24,6 @@
 namespace {
 
 constexpr int ColumnWidth = 121;
-
-QString L(int n)
-{
-    return ToQString(langunit::LangString(n));
-}
 
 } // namespace
 

@@ -5,19 +5,11 @@
 #include "app/DiscCommands.h"
 #include "app/LangUnit.h"
 #include "app/Main.h"
+#include "app/Texts3.h"
 #include "platform/Help.h"
 #include "platform/Prompt.h"
 #include "platform/QtText.h"
 #include "ui_RenameCDForm.h"
-
-namespace {
-
-QString L(int n)
-{
-    return ToQString(langunit::LangString(n));
-}
-
-} // namespace
 
 std::string &TRenameCDForm::DiscNamePrefix()
 {

@@ -24,15 +24,6 @@
 #include "ui_SetupForm.h"
 #include "util/BaseSysInfo.h"
 
-namespace {
-
-QString L(int n)
-{
-    return ToQString(langunit::LangString(n));
-}
-
-} // namespace
-
 TUpDown::TUpDown(QWidget *parent) : QWidget(parent)
 {
     auto *layout = new QVBoxLayout(this);

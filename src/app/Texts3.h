@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/LangUnit.h"
+#include "platform/QtText.h"
 
 inline std::string Text3(const std::string &english, const std::string &slovak, const std::string &czech)
 {
@@ -20,4 +21,10 @@ inline std::string Text3(const std::string &english, const std::string &slovak, 
 inline QString ByLanguage(const char *english, const char *slovak, const char *czech)
 {
     return QString::fromStdString(Text3(english, slovak, czech));
+}
+
+// String n of the language table in the current language, as Qt text.
+inline QString L(int n)
+{
+    return ToQString(langunit::LangString(n));
 }

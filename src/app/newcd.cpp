@@ -12,17 +12,13 @@
 
 #include "app/LangUnit.h"
 #include "app/Main.h"
+#include "app/Texts3.h"
 #include "platform/Prompt.h"
 #include "platform/QtText.h"
 #include "storage/FlatTbl.h"
 #include "ui_newcd.h"
 
 namespace {
-
-QString L(int n)
-{
-    return ToQString(langunit::LangString(n));
-}
 
 std::vector<std::string> DiscNumbers(TFlatTable &discs)
 {
