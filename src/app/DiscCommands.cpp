@@ -45,11 +45,6 @@ void NormaliseTreeLevels(std::vector<TTreeRecord> &records)
         records[i].level = depths[i];
 }
 
-bool SameDiscName(const std::string &a, const std::string &b)
-{
-    return a == b || ToQString(a).compare(ToQString(b), Qt::CaseInsensitive) == 0;
-}
-
 int FindDiscNode(const std::vector<TTreeRecord> &records, const std::string &name)
 {
     for (size_t i = 0; i < records.size(); ++i)

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/MainScan.h"
 #include "app/TreeFile.h"
 
 class TFlatTable;
@@ -29,9 +30,6 @@ std::string SplitDiscName(const std::string &name, std::string &prefix);
 std::string JoinDiscName(const std::string &prefix, const std::string &text);
 // A disc-table file name cut at its first "_cdname.d".
 std::string CatalogNameFromFile(const std::string &fileName);
-// Whether two disc names are the same ignoring letter case, as the scan
-// compares them when it makes a name unique.
-bool SameDiscName(const std::string &a, const std::string &b);
 // Longest disc name the tables hold, in bytes.
 inline constexpr size_t DiscNameBytes = 50;
 

@@ -186,6 +186,10 @@ int DiscKindOf(int driveType, const std::string &label, uint32_t serial, std::st
 // when none. `drive` gets the first two characters.
 std::string NameFromDriveText(const std::string &text, std::string *drive);
 
+// Whether two disc names are the same ignoring letter case, as a name is made
+// unique among a catalogue's discs.
+bool SameDiscName(const std::string &a, const std::string &b);
+
 // `base` made unique among `names` (ignoring case): base, else base + 1,
 // base + 2 ... Every candidate fits the 50-character name field: a counter
 // never gets cut away, the base gives way to it (inside its brackets).

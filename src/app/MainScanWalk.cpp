@@ -49,13 +49,6 @@ std::string_view Extension(std::string_view name)
     return dot == std::string_view::npos ? std::string_view() : name.substr(dot);
 }
 
-bool SameIgnoringCase(const std::string &a, const std::string &b)
-{
-    if (a.size() == b.size() && a == b)
-        return true;
-    return ToQString(a).compare(ToQString(b), Qt::CaseInsensitive) == 0;
-}
-
 bool ParseNumber(const std::string &text, long long &value)
 {
     if (text.empty())
@@ -371,6 +364,11 @@ std::string NameFromDriveText(const std::string &text, std::string *drive)
     return s.empty() ? std::string(kNoName) : s;
 }
 
+bool SameDiscName(const std::string &a, const std::string &b)
+{
+    return a == b || ToQString(a).compare(ToQString(b), Qt::CaseInsensitive) == 0;
+}
+
 std::string MakeUniqueCdName(const std::string &base, const std::vector<std::string> &names)
 {
     // Widths count characters. A name cut to make room keeps its closing bracket:
@@ -394,7 +392,7 @@ std::string MakeUniqueCdName(const std::string &base, const std::vector<std::str
     while (hit) {
         hit = false;
         for (const std::string &n : names) {
-            if (SameIgnoringCase(n, candidate)) {
+            if (SameDiscName(n, candidate)) {
                 hit = true;
                 candidate = candidateFor(++counter);
             }
