@@ -33,6 +33,12 @@ struct SlovakEdit {
     }
 };
 
+// The display format, the edit mask and Qt's input mask.
+std::string Masks(TDateEdit *e)
+{
+    return e->DisplayFormat() + " " + e->EditMask() + " " + e->inputMask().toStdString();
+}
+
 void Keypad(QWidget *w, Qt::Key key)
 {
     QKeyEvent e(QEvent::KeyPress, key, Qt::KeypadModifier, key == Qt::Key_Plus ? "+" : "-");
@@ -44,13 +50,11 @@ void Keypad(QWidget *w, Qt::Key key)
 TEST(DateEdit, LocaleDayMonthYear)
 {
     const DateLocale l = DateLocaleFromQLocale(kSlovak);
-    EXPECT_EQ(GetDateOrder(l.Fmt.ShortDateFormat), doDMY);
-    EXPECT_TRUE(HasFourDigitYear(l.Fmt.ShortDateFormat));
-    EXPECT_EQ(l.Fmt.DateSeparator, '.');
+    EXPECT_EQ(std::tuple(GetDateOrder(l.Fmt.ShortDateFormat), HasFourDigitYear(l.Fmt.ShortDateFormat),
+                         l.Fmt.DateSeparator),
+              std::tuple(doDMY, true, '.'));
     SlovakEdit s;
-    EXPECT_EQ(s.edit->DisplayFormat(), "DD/MM/YYYY");
-    EXPECT_EQ(s.edit->EditMask(), "!99/99/9999;1; ");
-    EXPECT_EQ(s.edit->inputMask(), "00.00.0000");
+    EXPECT_EQ(Masks(s.edit), "DD/MM/YYYY !99/99/9999;1;  00.00.0000");
     s.edit->SetDate(EncodeDate(2004, 3, 5));
     EXPECT_EQ(s.edit->Text(), "05.03.2004");
     EXPECT_EQ(s.edit->Date(), EncodeDate(2004, 3, 5));
@@ -140,14 +144,12 @@ TEST(DateEdit, LocaleChangeRebuildsMaskAndKeepsTheDate)
     SlovakEdit s;
     s.edit->SetDate(EncodeDate(2004, 3, 5));
     s.edit->setLocale(kUs);
-    EXPECT_EQ(s.edit->DisplayFormat(), "MM/DD/YYYY");
-    EXPECT_EQ(s.edit->inputMask(), "00/00/0000");
+    EXPECT_EQ(Masks(s.edit), "MM/DD/YYYY !99/99/9999;1;  00/00/0000");
     EXPECT_EQ(s.edit->Text(), "03/05/2004");
     EXPECT_EQ(s.edit->Date(), EncodeDate(2004, 3, 5));
     s.edit->setLocale(QLocale(QLocale::Swedish, QLocale::Sweden));
     EXPECT_EQ(s.edit->DisplayFormat(), "YYYY/MM/DD");
     EXPECT_EQ(s.edit->Text(), "2004-03-05");
-    EXPECT_EQ(s.edit->Date(), EncodeDate(2004, 3, 5));
     s.edit->SetYearDigits(dyTwo);
     EXPECT_EQ(s.edit->Text(), "04-03-05");
     EXPECT_EQ(s.edit->Date(), EncodeDate(2004, 3, 5));
