@@ -56,15 +56,12 @@ TEST_F(ThemeManagerTest, CollectsEveryControlIntoTheListOfItsClass)
     SmallForm f;
     TThemeManager manager;
     manager.CollectForms(nullptr);
-    EXPECT_EQ(manager.ListOf(&f.form), manager.List(ccForm));
-    EXPECT_EQ(manager.ListOf(f.button), manager.List(ccButtonControl));
-    EXPECT_EQ(manager.ListOf(f.check), manager.List(ccButtonControl));
-    EXPECT_EQ(manager.ListOf(f.list), manager.List(ccListView));
-    EXPECT_EQ(manager.ListOf(f.label), manager.List(ccWinControl));
     // The list view's inside belongs to the list view.
-    EXPECT_EQ(manager.ListOf(f.list->viewport()), manager.List(ccWinControl));
+    for (const auto &[w, cls] : {std::pair<QWidget *, TControlClass>{&f.form, ccForm}, {f.button, ccButtonControl},
+                                 {f.check, ccButtonControl}, {f.list, ccListView}, {f.label, ccWinControl},
+                                 {f.list->viewport(), ccWinControl}})
+        EXPECT_EQ(manager.ListOf(w), manager.List(cls)) << w->metaObject()->className();
     EXPECT_EQ(manager.List(ccButtonControl)->Count(), 2);
-
     // Options off: a button goes to the general list.
     manager.SetOptions(DefaultThemeOptions & ~Bit(toSubclassButtons));
     manager.UpdateSubclassing(f.button, true);
@@ -92,9 +89,8 @@ TEST_F(ThemeManagerTest, WithoutTheLibraryOnlyListViewsAreSubclassed)
     TThemeManager manager;
     manager.CollectForms(nullptr);
     EXPECT_EQ(manager.ListOf(f.list), manager.List(ccListView));
-    EXPECT_EQ(manager.ListOf(f.button), nullptr);
-    EXPECT_EQ(manager.ListOf(f.check), nullptr);
-    EXPECT_EQ(manager.ListOf(&f.form), nullptr);
+    for (QWidget *w : {&f.form, static_cast<QWidget *>(f.button), static_cast<QWidget *>(f.check)})
+        EXPECT_EQ(manager.ListOf(w), nullptr);
     EXPECT_FALSE(manager.ThemingActive());
 }
 
@@ -113,7 +109,6 @@ TEST_F(ThemeManagerTest, SecondManagerDefersAndTakesOverWhenTheFirstGoes)
     // Options set on a subordinate go to the main manager.
     second.SetOptions(DefaultThemeOptions);
     EXPECT_EQ(first->Options(), DefaultThemeOptions);
-
     delete first;
     EXPECT_EQ(TThemeManager::MainManager(), nullptr);
     QCoreApplication::processEvents(); // the hand-over
@@ -121,18 +116,12 @@ TEST_F(ThemeManagerTest, SecondManagerDefersAndTakesOverWhenTheFirstGoes)
     EXPECT_FALSE(second.Subordinate());
     EXPECT_EQ(second.ListOf(f.button), second.List(ccButtonControl));
     EXPECT_EQ(second.ListOf(&f.form), second.List(ccForm));
-}
-
-TEST_F(ThemeManagerTest, BecomingMainTakesTheControlsOver)
-{
-    SmallForm f;
-    TThemeManager first;
-    first.CollectForms(nullptr);
-    TThemeManager second;
-    second.BecomeMainManager();
-    EXPECT_TRUE(first.Subordinate());
-    EXPECT_EQ(first.ListOf(f.button), nullptr);
-    EXPECT_EQ(second.ListOf(f.button), second.List(ccButtonControl));
+    // A third that becomes the main manager takes the controls over.
+    TThemeManager third;
+    third.BecomeMainManager();
+    EXPECT_TRUE(second.Subordinate());
+    EXPECT_EQ(second.ListOf(f.button), nullptr);
+    EXPECT_EQ(third.ListOf(f.button), third.List(ccButtonControl));
 }
 
 TEST_F(ThemeManagerTest, RefusedControlsAreNeverSubclassedOrAreReleased)
@@ -152,40 +141,30 @@ TEST_F(ThemeManagerTest, RefusedControlsAreNeverSubclassedOrAreReleased)
     EXPECT_EQ(manager.ListOf(f.button), nullptr);
 }
 
-TEST_F(ThemeManagerTest, NewFormsAndLateControlsAreCollected)
+TEST_F(ThemeManagerTest, ControlsThatComeAndGoAreCollectedAndForgotten)
 {
-    TThemeManager manager;
-    manager.CollectForms(nullptr);
-    SmallForm f;
-    f.form.show();
-    QCoreApplication::processEvents();
-    EXPECT_EQ(manager.PendingFormCount(), 0);
-    EXPECT_EQ(manager.ListOf(&f.form), manager.List(ccForm));
-    EXPECT_EQ(manager.ListOf(f.button), manager.List(ccButtonControl));
-
-    auto *late = new QPushButton(QStringLiteral("Late"), &f.form);
-    late->show();
-    QCoreApplication::processEvents();
-    EXPECT_EQ(manager.ListOf(late), manager.List(ccButtonControl));
-}
-
-TEST_F(ThemeManagerTest, DestroyedControlLeavesNothingBehind)
-{
-    SmallForm f;
-    f.form.show();
     auto manager = std::make_unique<TThemeManager>();
     manager->CollectForms(nullptr);
+    SmallForm f;
+    f.form.show();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(manager->PendingFormCount(), 0);
+    EXPECT_EQ(manager->ListOf(&f.form), manager->List(ccForm));
+    EXPECT_EQ(manager->ListOf(f.button), manager->List(ccButtonControl));
+    // A late control, and a container with its controls.
+    auto *late = new QPushButton(QStringLiteral("Late"), &f.form);
+    auto *box = new QWidget(&f.form);
+    auto *inner = new QCheckBox(QStringLiteral("Inner"), box);
+    late->show();
+    box->show();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(manager->ListOf(late), manager->List(ccButtonControl));
+    ASSERT_NE(manager->ListOf(inner), nullptr);
     const int before = manager->List(ccButtonControl)->Count();
     QObject *gone = f.button;
     delete f.button;
     EXPECT_EQ(manager->List(ccButtonControl)->Count(), before - 1);
     EXPECT_EQ(manager->ListOf(gone), nullptr);
-    // A whole container with its controls.
-    auto *box = new QWidget(&f.form);
-    auto *inner = new QCheckBox(QStringLiteral("Inner"), box);
-    box->show();
-    QCoreApplication::processEvents();
-    ASSERT_NE(manager->ListOf(inner), nullptr);
     delete box;
     EXPECT_EQ(manager->ListOf(inner), nullptr);
     f.form.update();
@@ -293,11 +272,14 @@ TEST(ButtonLayout, MarginAndSpacingRules)
 
 TEST(ButtonLayout, GlyphImageByState)
 {
-    EXPECT_EQ(TThemeManager::GlyphIndex(1, false, false, false), 0);
-    EXPECT_EQ(TThemeManager::GlyphIndex(2, false, true, false), 1);
-    EXPECT_EQ(TThemeManager::GlyphIndex(2, true, true, false), 0);
-    EXPECT_EQ(TThemeManager::GlyphIndex(3, true, true, false), 2);
-    EXPECT_EQ(TThemeManager::GlyphIndex(3, true, true, true), 2);
-    EXPECT_EQ(TThemeManager::GlyphIndex(4, true, true, true), 3);
-    EXPECT_EQ(TThemeManager::GlyphIndex(4, true, false, false), 0);
+    // Images: up, disabled, down (clicked), down (exclusive).
+    const struct {
+        int count;
+        bool enabled, down, exclusive;
+        int index;
+    } cases[] = {{1, false, false, false, 0}, {2, false, true, false, 1}, {2, true, true, false, 0},
+                 {3, true, true, false, 2},   {3, true, true, true, 2},   {4, true, true, true, 3},
+                 {4, true, false, false, 0}};
+    for (const auto &c : cases)
+        EXPECT_EQ(TThemeManager::GlyphIndex(c.count, c.enabled, c.down, c.exclusive), c.index) << c.count;
 }
