@@ -17,7 +17,6 @@
 #include "archive/RarWriter.cpp"
 
 #include "ArchiveTestSupport.h"
-#include "MainFormTestSupport.h"
 
 namespace fs = std::filesystem;
 using Strings = std::vector<std::string>;
@@ -36,23 +35,17 @@ using rartest::Rar4Member;
 const std::vector<Rar4Member> kTwo = {Named<Rar4Member>("docs\\a.txt", "first member"),
                                       Named<Rar4Member>("b.txt", "second member")};
 
-class ArchiveScanTest : public DataFolderTest<> {
+class ArchiveScanTest : public scantest::FormTest<> {
 protected:
     void SetUp() override
     {
-        DataFolderTest::SetUp();
+        FormTest::SetUp();
         // Settings that name no catalogue: the start makes the first one.
         dir.write("DiVovData/cat.ini", "[CatalogSettings]\nSetup1=0\n");
         disc = dir.file("disc");
         fs::create_directories(disc);
         form = OpenArchiveScanForm(data, disc);
         form->ScanSession.Volume = TakeScanVolume('e');
-    }
-    void TearDown() override
-    {
-        form.reset();
-        VolumeService::SetCurrent(nullptr);
-        DataFolderTest::TearDown();
     }
     void Run(const std::string &command) { ASSERT_EQ(std::system(command.c_str()), 0) << command; }
     void Zip(const std::string &archive, const std::string &files)
@@ -113,7 +106,6 @@ protected:
     }
 
     std::string disc;
-    std::unique_ptr<TMainForm> form;
 };
 
 TEST_F(ArchiveScanTest, EachListingFollowsItsSetting)

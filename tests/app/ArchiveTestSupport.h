@@ -14,6 +14,8 @@
 #include "storage/ExMemDS.h"
 #include "storage/FlatTbl.h"
 
+#include "MainFormTestSupport.h"
+
 namespace scantest {
 
 constexpr uint32_t kSerial = 0xABCD1234u;
@@ -60,6 +62,28 @@ inline void WaitWhile(const std::function<bool()> &busy, int ms = 10000)
     while (busy() && t.elapsed() < ms)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
 }
+
+// A data folder with a main window on it (made by the test) and the test's
+// volume service; the catalogue "Music" read back as record rows.
+template <class PromptT = ScriptedPrompt> class FormTest : public DataFolderTest<PromptT> {
+protected:
+    void TearDown() override
+    {
+        form.reset();
+        TMainForm::RunModal = nullptr;
+        VolumeService::SetCurrent(nullptr);
+        DataFolderTest<PromptT>::TearDown();
+    }
+    std::vector<std::string> Files(std::initializer_list<const char *> fields) const
+    {
+        return Records(this->data + "/Music.d", fields);
+    }
+    std::vector<std::string> Discs(std::initializer_list<const char *> fields) const
+    {
+        return Records(this->data + "/CdNames/Music_cdname.d", fields);
+    }
+    std::unique_ptr<TMainForm> form;
+};
 
 } // namespace scantest
 

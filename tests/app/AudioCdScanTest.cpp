@@ -19,7 +19,6 @@
 #include "widgets/PictDriveBox.h"
 
 #include "ArchiveTestSupport.h"
-#include "MainFormTestSupport.h"
 
 using namespace scantest;
 using Strings = std::vector<std::string>;
@@ -31,11 +30,11 @@ const std::string kEntry = "210 rock 0c016602 CD database entry follows\r\n"
                            "DGENRE=Rock\r\nTTITLE0=Opening, part one\r\nTTITLE0= and two\r\nTTITLE1=Finale\r\n"
                            "EXTD=\r\nPLAYORDER=\r\n.\r\n";
 
-class AudioCdScanTest : public DataFolderTest<> {
+class AudioCdScanTest : public FormTest<> {
 protected:
     void SetUp() override
     {
-        DataFolderTest::SetUp();
+        FormTest::SetUp();
         Insert();
         SystemVolumeOptions o;
         o.letterMapPath = DefaultLetterMapPath(data);
@@ -69,11 +68,8 @@ protected:
     }
     void TearDown() override
     {
-        form.reset();
-        TMainForm::RunModal = nullptr;
-        VolumeService::SetCurrent(nullptr);
+        FormTest::TearDown();
         CdDeviceLayer::SetCurrent(nullptr);
-        DataFolderTest::TearDown();
     }
     // Reads the disc, says yes to the lookup, waits for its end and writes.
     void ScanWithLookup()
@@ -94,8 +90,8 @@ protected:
         };
         form->ScanButtonClick();
     }
-    Strings Files() const { return Records(data + "/Music.d", {"Namecd", "Name", "LoadName", "FType", "MusicOrder"}); }
-    Strings Discs() const { return Records(data + "/CdNames/Music_cdname.d", {"CdName", "CdNote"}); }
+    Strings Files() const { return FormTest::Files({"Namecd", "Name", "LoadName", "FType", "MusicOrder"}); }
+    Strings Discs() const { return FormTest::Discs({"CdName", "CdNote"}); }
     // A failed lookup: the disc as scanned, named by the drive and the
     // chooser's text, and the tracks by their files.
     void ExpectScannedAsIs(const std::string &said)
@@ -104,12 +100,11 @@ protected:
         const std::string name = std::string(1, letter) + ": [" +
             NameFromDriveText(form->ui->DriveComboBox1->currentText().toStdString(), nullptr) + "]";
         EXPECT_EQ(Discs(), (Strings{name + "|"}));
-        EXPECT_EQ(Records(data + "/Music.d", {"Namecd", "Name", "FType"}),
+        EXPECT_EQ(FormTest::Files({"Namecd", "Name", "FType"}),
                   (Strings{name + "|Track01.cda|0", name + "|Track02.cda|0"}));
     }
 
     char letter = 0;
-    std::unique_ptr<TMainForm> form;
     std::string label9, memo;
 };
 

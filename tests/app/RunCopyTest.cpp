@@ -14,7 +14,6 @@
 
 #include "ArchiveTestSupport.h"
 #include "DiscTestSupport.h"
-#include "MainFormTestSupport.h"
 
 using namespace disctest;
 
@@ -22,11 +21,11 @@ namespace {
 
 const char kInsert[] = "Insert please  disk number [7] with name  e: [DATA]";
 
-class RunCopyTest : public DataFolderTest<ActingPrompt> {
+class RunCopyTest : public scantest::FormTest<ActingPrompt> {
 protected:
     void SetUp() override
     {
-        DataFolderTest::SetUp();
+        FormTest::SetUp();
         drive = dir.file("drive");
         dir.write("drive/dir/file1.txt", "first file");
         dir.write("drive/dir/file2.txt", std::string(300000, 'x'));
@@ -42,12 +41,9 @@ protected:
     }
     void TearDown() override
     {
-        form.reset();
-        TMainForm::RunModal = nullptr;
+        FormTest::TearDown();
         TMainForm::CopyProgressThreshold = 8 * 1024 * 1024;
         SetShellOpenProgram(QString());
-        VolumeService::SetCurrent(nullptr);
-        DataFolderTest::TearDown();
     }
     // A CD with this serial in drive e:, holding the folder `drive`; 0: no disc.
     void Insert(uint32_t serial)
@@ -104,7 +100,6 @@ protected:
     }
 
     std::string drive, opener, offered;
-    std::unique_ptr<TMainForm> form;
 };
 
 TEST_F(RunCopyTest, RunAndDoubleClickOpenTheFileOfTheCatalogueDisc)

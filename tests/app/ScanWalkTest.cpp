@@ -45,9 +45,15 @@ TScanEntry Entry(const std::string &name, uint32_t attributes, uint64_t size = 0
     return {name, {}, attributes, size};
 }
 
+// English notices while a test runs.
 class ScanWalkTest : public ::testing::Test {
 protected:
-    void SetUp() override { table->Open(); }
+    void SetUp() override
+    {
+        table->Open();
+        langunit::SetCurrentLanguage(langunit::LangEnglish);
+    }
+    void TearDown() override { langunit::SetCurrentLanguage(langunit::LangSlovak); }
     Strings Names() { return Records(*table, {"Path", "Name"}); }
     // Reads `fake` from e:\ with `setUp` applied to the reader first.
     TScanTally Read(TScanLister &lister, const std::string &local = {},
@@ -82,8 +88,8 @@ TEST_F(ScanWalkTest, AttributeRulesDecideWalkAndRecord)
                                 "e:\\|hid", "e:\\rohid\\|in.txt", "e:\\|rohid", "e:\\sys\\|in.txt", "e:\\|sys",
                                 "e:\\arch\\|in.txt", "e:\\|arch", "e:\\hidsys\\|in.txt", "e:\\|packed",
                                 "e:\\|link", "e:\\|a.txt"}));
-    EXPECT_EQ(std::count(fake.listed.begin(), fake.listed.end(), "e:\\packed\\"), 0);
-    EXPECT_EQ(std::count(fake.listed.begin(), fake.listed.end(), "e:\\link\\"), 0);
+    for (const char *closed : {"e:\\packed\\", "e:\\link\\"})
+        EXPECT_EQ(std::count(fake.listed.begin(), fake.listed.end(), closed), 0) << closed;
     EXPECT_EQ(Records(*table, {"Namecd", "Number", "CdIdCode"}), Strings(16, "e: [X]|4|1234"));
     const Strings typed = Records(*table, {"Type", "Size", "Attrib"});
     EXPECT_EQ(typed[1], "0|0|16");
@@ -136,14 +142,11 @@ TEST_F(ScanWalkTest, RootOfFilesOnlyAndUnreadableFolder)
     const TScanTally tally = Read(fake, {}, count);
     // The unreadable folder keeps its record; the walk goes on after it.
     EXPECT_EQ(Names(), (Strings{"e:\\|one", "e:\\|locked", "e:\\|two"}));
-    EXPECT_EQ(steps, 1);
-    EXPECT_EQ(tally.unreadableFolders, 1);
-    EXPECT_EQ(tally.named, (Strings{"e:\\locked\\"}));
+    EXPECT_EQ(std::tuple(steps, tally.unreadableFolders, tally.named), std::tuple(1, 1, Strings{"e:\\locked\\"}));
     fake.folders["e:\\"] = {Entry("one", 32, 1)};
     steps = 0;
     Read(fake, {}, count);
-    EXPECT_EQ(steps, 0);
-    EXPECT_EQ(table->RecordCount(), 1);
+    EXPECT_EQ(std::tuple(steps, table->RecordCount()), std::tuple(0, 1));
 }
 
 TEST_F(ScanWalkTest, FoldersDeeperThanThePathFieldAreRecordedNotOpened)
@@ -161,8 +164,7 @@ TEST_F(ScanWalkTest, FoldersDeeperThanThePathFieldAreRecordedNotOpened)
         EXPECT_LE(path.size(), 250u);
         EXPECT_TRUE(fake.folders.count(path)) << "every record lies in a folder that exists: " << path;
     }
-    EXPECT_EQ(fake.listed.size(), 5u);
-    EXPECT_EQ(table->RecordCount(), 10);
+    EXPECT_EQ(std::tuple(fake.listed.size(), table->RecordCount()), std::tuple(5u, 10));
     // A path that just fits is opened: "e:\" + name + "\" of 20 and 21 characters.
     const std::string fits(16, 'a'), over(17, 'b');
     fake.folders = {{"e:\\", {Entry(fits, 16), Entry(over, 16)}},
@@ -264,10 +266,10 @@ TEST_F(ScanRealTreeTest, FoldersCarryTheIdentityThatStopsASecondWalk)
     std::vector<TScanEntry> entries;
     ASSERT_TRUE(lister.List("e:\\", dir.str() + "/", entries));
     ASSERT_EQ(entries.size(), 1u);
-    EXPECT_EQ(std::pair(entries[0].device, entries[0].inode), (std::pair<uint64_t, uint64_t>(sub.st_dev, sub.st_ino)));
+    EXPECT_EQ(std::tuple(entries[0].device, entries[0].inode), std::tuple(sub.st_dev, sub.st_ino));
     uint64_t device = 0, inode = 0;
     ASSERT_TRUE(lister.Identity(dir.str() + "/", device, inode));
-    EXPECT_EQ(std::pair(device, inode), (std::pair<uint64_t, uint64_t>(root.st_dev, root.st_ino)));
+    EXPECT_EQ(std::tuple(device, inode), std::tuple(root.st_dev, root.st_ino));
 }
 
 TEST_F(ScanRealTreeTest, UnreadableFolderIsRecordedCountedAndSkipped)
@@ -281,9 +283,7 @@ TEST_F(ScanRealTreeTest, UnreadableFolderIsRecordedCountedAndSkipped)
     TDiskLister lister;
     const TScanTally tally = Read(lister, dir.str());
     chmod(dir.file("closed").c_str(), 0755);
-    EXPECT_EQ(Names().size(), 2u);
-    EXPECT_EQ(tally.unreadableFolders, 1);
-    EXPECT_EQ(tally.named, (Strings{"e:\\closed\\"}));
+    EXPECT_EQ(std::tuple(Names().size(), tally.unreadableFolders, tally.named), std::tuple(2u, 1, Strings{"e:\\closed\\"}));
 }
 
 // The program's own lister over real folders; the folders named in `vanish`
@@ -303,15 +303,7 @@ public:
     }
 };
 
-class ScanTallyTest : public ScanRealTreeTest {
-protected:
-    void SetUp() override
-    {
-        ScanRealTreeTest::SetUp();
-        langunit::SetCurrentLanguage(langunit::LangEnglish);
-    }
-    void TearDown() override { langunit::SetCurrentLanguage(langunit::LangSlovak); }
-};
+class ScanTallyTest : public ScanRealTreeTest {};
 
 TEST_F(ScanTallyTest, FoldersThatCannotBeReadAreCountedAndNamedAndKeepTheirRecords)
 {
@@ -322,9 +314,8 @@ TEST_F(ScanTallyTest, FoldersThatCannotBeReadAreCountedAndNamedAndKeepTheirRecor
             lister.vanish.insert(std::string("e:\\") + f + "\\");
     }
     const TScanTally tally = Read(lister, dir.file("disc"));
-    EXPECT_EQ(tally.unreadableFolders, 7);
-    EXPECT_EQ(tally.unreadableArchives, 0);
-    EXPECT_EQ(tally.named.size(), TScanTally::NamedMax);
+    EXPECT_EQ(std::tuple(tally.unreadableFolders, tally.unreadableArchives, tally.named.size()),
+              std::tuple(7, 0, TScanTally::NamedMax));
     EXPECT_EQ(table->RecordCount(), 9) << "every folder keeps its record; the good one has its file";
     const std::string notice = ScanTallyNotice(tally);
     EXPECT_NE(notice.find("7 folder(s) could not be read"), std::string::npos) << notice;
@@ -342,10 +333,8 @@ TEST_F(ScanTallyTest, PathsTooDeepForThePathFieldAreCounted)
     TDiskLister lister;
     // e:\ + 16 levels fit in 1024 characters; the 17th is recorded but not opened.
     const TScanTally tally = Read(lister, dir.file("disc"));
-    EXPECT_EQ(tally.tooDeepPaths, 1);
-    EXPECT_EQ(tally.unreadableFolders, 0);
-    ASSERT_EQ(tally.named.size(), 1u);
-    EXPECT_GT(tally.named[0].size(), 1024u);
+    EXPECT_EQ(std::tuple(tally.tooDeepPaths, tally.unreadableFolders, tally.named.size()), std::tuple(1, 0, 1u));
+    EXPECT_GT(tally.named.at(0).size(), 1024u);
     EXPECT_NE(ScanTallyNotice(tally).find("1 folder(s) lie too deep"), std::string::npos);
 }
 
@@ -354,16 +343,14 @@ TEST_F(ScanTallyTest, EverythingReadGivesNoNoticeAndTalliesAdd)
     dir.write("disc/a/b.txt", "b");
     TDiskLister lister;
     const TScanTally read = Read(lister, dir.file("disc"));
-    EXPECT_EQ(read.Total(), 0);
-    EXPECT_EQ(ScanTallyNotice(read), "");
+    EXPECT_EQ(std::tuple(read.Total(), ScanTallyNotice(read)), std::tuple(0, std::string()));
     TScanTally sum, part;
     part.unreadableArchives = 3;
     for (int i = 0; i < 3; ++i)
         part.Name("e:\\z" + std::to_string(i) + ".zip");
     sum.Add(part);
     sum.Add(part);
-    EXPECT_EQ(sum.unreadableArchives, 6);
-    EXPECT_EQ(sum.named.size(), TScanTally::NamedMax);
+    EXPECT_EQ(std::tuple(sum.unreadableArchives, sum.named.size()), std::tuple(6, TScanTally::NamedMax));
 }
 
 TEST(ScanTextTest, UniqueDiscNamesAndNumbers)
@@ -375,11 +362,7 @@ TEST(ScanTextTest, UniqueDiscNamesAndNumbers)
     // Case does not make a name different. A name longer than the field is
     // compared as it will be stored, keeping its closing bracket; widths
     // count characters.
-    const struct {
-        std::string base;
-        Strings taken;
-        std::string expected;
-    } names[] = {{"e: [DATA]", {}, "e: [DATA]"},
+    const std::tuple<std::string, Strings, std::string> names[] = {{"e: [DATA]", {}, "e: [DATA]"},
                  {"e: [DATA]", {"e: [DATA]"}, "e: [DATA]1"},
                  {"e: [DATA]", {"e: [DATA]1", "e: [DATA]"}, "e: [DATA]2"},
                  {"e: [data]", {"E: [DATA]"}, "e: [data]1"},
@@ -388,8 +371,8 @@ TEST(ScanTextTest, UniqueDiscNamesAndNumbers)
                  {"e: [" + a60 + "]", {"e: [" + a45 + "]"}, "e: [" + a44 + "]1"},
                  {"e: [" + czech + "]", {}, "e: [" + czech + "]"},
                  {"Album", {"Album"}, "Album1"}};
-    for (const auto &c : names)
-        EXPECT_EQ(MakeUniqueCdName(c.base, c.taken), c.expected) << c.base;
+    for (const auto &[base, taken, expected] : names)
+        EXPECT_EQ(MakeUniqueCdName(base, taken), expected) << base;
     // Numbers that are not numbers are passed over.
     const std::pair<Strings, std::string> numbers[] = {
         {{}, "1"}, {{"1", "2", "5"}, "3"}, {{"5", "1", "6"}, "7"}, {{"abc", "1", "x2", ""}, "2"},
@@ -406,26 +389,16 @@ TEST(ScanTextTest, SizeDriveNameKindAndSerial)
     for (const auto &[size, text] : sizes)
         EXPECT_EQ(ScanSizeText(size), text);
     std::string drive;
-    EXPECT_EQ(NameFromDriveText("e: [mydisc]", &drive), "mydisc");
-    EXPECT_EQ(drive, "e:");
-    EXPECT_EQ(NameFromDriveText("e: []", &drive), "Bez názvu");
-    EXPECT_EQ(NameFromDriveText("", &drive), "Bez názvu");
-    EXPECT_EQ(drive, "");
+    for (const auto &[text, name, letter] : {std::tuple("e: [mydisc]", "mydisc", "e:"),
+                                             {"e: []", "Bez názvu", "e:"}, {"", "Bez názvu", ""}})
+        EXPECT_EQ(std::tuple(NameFromDriveText(text, &drive), drive), std::tuple(std::string(name), std::string(letter)));
     // A hard disk never carries the serial of a CD read before.
-    const struct {
-        int type;
-        const char *label;
-        uint32_t serial;
-        int kind;
-        const char *text;
-    } kinds[] = {{DRIVE_CDROM, "Audio CD", 77, 2, "77"},          {DRIVE_CDROM, "audio cd", 4294967295u, 0, "4294967295"},
+    const std::tuple<int, const char *, uint32_t, int, const char *> kinds[] = {{DRIVE_CDROM, "Audio CD", 77, 2, "77"},          {DRIVE_CDROM, "audio cd", 4294967295u, 0, "4294967295"},
                  {DRIVE_FIXED, "", 5, 1, ""},                     {DRIVE_REMOVABLE, "", 5, 3, ""},
                  {DRIVE_REMOTE, "", 5, 0, ""}};
     std::string serial = "stale";
-    for (const auto &k : kinds) {
-        EXPECT_EQ(DiscKindOf(k.type, k.label, k.serial, serial), k.kind) << k.type;
-        EXPECT_EQ(serial, k.text) << k.type;
-    }
+    for (const auto &[type, label, number, kind, text] : kinds)
+        EXPECT_EQ(std::tuple(DiscKindOf(type, label, number, serial), serial), std::tuple(kind, std::string(text)));
 }
 
 } // namespace
