@@ -219,7 +219,7 @@ protected:
     orbtest::TempDir dir;
 };
 
-TEST_F(ScanRealTreeTest, PostOrderAttributesAndSizes)
+TEST_F(ScanRealTreeTest, AttributesAndSizes)
 {
     dir.write("docs/a.txt", "hello");
     dir.write("docs/deep/b.bin", std::string(3000, 'x'));
@@ -232,11 +232,6 @@ TEST_F(ScanRealTreeTest, PostOrderAttributesAndSizes)
                           {"e:\\docs\\|a.txt", "32|1|5"},         {"e:\\|docs", "16|0|0"},
                           {"e:\\|.hidden", "18|0|0"},             {"e:\\.hidden\\|c", "32|1|1"},
                           {"e:\\|top.txt", "33|1|1"}}));
-    const Strings order = Names();
-    const auto at = [&](const char *n) { return std::find(order.begin(), order.end(), n) - order.begin(); };
-    EXPECT_LT(at("e:\\docs\\deep\\|b.bin"), at("e:\\docs\\|deep"));
-    EXPECT_LT(at("e:\\docs\\|deep"), at("e:\\|docs"));
-    EXPECT_LT(at("e:\\docs\\|a.txt"), at("e:\\|docs"));
 }
 
 TEST_F(ScanRealTreeTest, BackslashNamesLinksAndLoopsNeverStopTheScan)
@@ -324,18 +319,40 @@ TEST_F(ScanTallyTest, FoldersThatCannotBeReadAreCountedAndNamedAndKeepTheirRecor
         EXPECT_NE(notice.find("\n  " + p), std::string::npos) << p;
 }
 
-TEST_F(ScanTallyTest, PathsTooDeepForThePathFieldAreCounted)
+TEST_F(ScanTallyTest, PathsTooDeepAreCountedAndLongNamesAndPathsReopenWhole)
 {
-    std::string local = dir.file("disc");
-    for (int i = 0; i < 18; ++i)
-        local += "/" + std::string(60, 'p');
-    fs::create_directories(local);
+    // A 255-character name under a path of 912 characters, and one level too
+    // deep for the 1024-character Path field: recorded, not opened, counted.
+    std::string rel, storedDir = "e:\\";
+    for (int i = 0; i < 9; ++i) {
+        rel += std::string(99, 'a') + "\xC5\xBD/";
+        storedDir += std::string(99, 'a') + "\xC5\xBD\\";
+    }
+    const std::string longName = std::string(251, 'n') + ".txt", tooDeep(200, 'b');
+    dir.write("disc/" + rel + longName, "x");
+    fs::create_directories(dir.path() / "disc" / rel / tooDeep / "inner");
     TDiskLister lister;
-    // e:\ + 16 levels fit in 1024 characters; the 17th is recorded but not opened.
     const TScanTally tally = Read(lister, dir.file("disc"));
     EXPECT_EQ(std::tuple(tally.tooDeepPaths, tally.unreadableFolders, tally.named.size()), std::tuple(1, 0, 1u));
     EXPECT_GT(tally.named.at(0).size(), 1024u);
     EXPECT_NE(ScanTallyNotice(tally).find("1 folder(s) lie too deep"), std::string::npos);
+    // Into a new file table, saved and read again.
+    const std::string file = dir.file("Deep.d");
+    {
+        auto files = OpenCatalogTable(file, FileTableLayout(), TOpenTableOptions());
+        for (table->First(); !table->Eof(); table->Next()) {
+            files.table->Append();
+            for (const char *f : {"Path", "Name"})
+                files.table->FieldByName(f).SetAsString(table->FieldByName(f).AsString());
+            files.table->Post();
+        }
+        files.table->Save();
+    }
+    const Strings rows = Records(file, {"Path", "Name"});
+    EXPECT_EQ(std::count(rows.begin(), rows.end(), storedDir + "|" + longName), 1);
+    EXPECT_EQ(std::count(rows.begin(), rows.end(), storedDir + "|" + tooDeep), 1);
+    EXPECT_TRUE(std::none_of(rows.begin(), rows.end(), [](const std::string &r) { return r.ends_with("|inner"); }))
+        << "nothing is stored under a cut path";
 }
 
 TEST_F(ScanTallyTest, EverythingReadGivesNoNoticeAndTalliesAdd)

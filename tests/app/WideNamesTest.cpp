@@ -3,16 +3,11 @@
 // catalogues of the older layout open as they are.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
 #include "app/CatalogTables.h"
-#include "app/MainScan.h"
 #include "storage/ExMemDS.h"
 #include "storage/FlatTbl.h"
 #include "support/TempDir.h"
 #include "util/TextCodec.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -95,49 +90,4 @@ TEST_F(WideNames, OlderLayoutOpensAsItIs)
     EXPECT_EQ(opened.table->FieldByName("Name").Size(), 50);
     opened.table.reset();
     EXPECT_EQ(orbtest::readFile(file), before);
-}
-
-TEST_F(WideNames, ScanOfLongNamesAndDeepPathsReopensFromTheFiles)
-{
-    // A tree with a 255-character name and a path of about 1,000 characters,
-    // and one level too deep for the Path field: recorded, not opened, counted.
-    std::string rel, storedDir = "e:\\";
-    for (int i = 0; i < 9; ++i) {
-        rel += Repeat("a", 99) + kZ + "/";
-        storedDir += Repeat("a", 99) + kZ + "\\";
-    }
-    const std::string longName = Repeat("n", 251) + ".txt", tooDeep = Repeat("b", 200);
-    dir.write("root/" + rel + longName, "x");
-    fs::create_directories(dir.path() / "root" / rel / tooDeep / "inner");
-    auto scan = MakeScanTable();
-    scan->Open();
-    TDiskLister lister;
-    TDiskReader reader(*scan, lister);
-    reader.Read("e:\\", dir.file("root"));
-    EXPECT_EQ(reader.Tally.tooDeepPaths, 1);
-    // Into a new file table, saved and read again.
-    const std::string deep = dir.file("Deep.d");
-    {
-        auto files = OpenCatalogTable(deep, FileTableLayout(), TOpenTableOptions());
-        for (scan->First(); !scan->Eof(); scan->Next()) {
-            files.table->Append();
-            for (const char *f : {"Path", "Name"})
-                files.table->FieldByName(f).SetAsString(scan->FieldByName(f).AsString());
-            files.table->Post();
-        }
-        files.table->Save();
-    }
-    TFlatTable t;
-    t.SetTableName(deep);
-    t.Open();
-    bool sawLong = false, sawTooDeep = false, sawInner = false;
-    for (t.First(); !t.Eof(); t.Next()) {
-        const std::string path = t.FieldByName("Path").AsString(), name = t.FieldByName("Name").AsString();
-        sawLong |= path == storedDir && name == longName;
-        sawTooDeep |= path == storedDir && name == tooDeep;
-        sawInner |= name == "inner";
-    }
-    EXPECT_TRUE(sawLong) << "the 255-character name under a " << StoredTextLength(storedDir) << "-character path";
-    EXPECT_TRUE(sawTooDeep) << "the folder too deep to open is still recorded";
-    EXPECT_FALSE(sawInner) << "nothing is stored under a cut path";
 }
