@@ -39,6 +39,18 @@ std::string Masks(TDateEdit *e)
     return e->DisplayFormat() + " " + e->EditMask() + " " + e->inputMask().toStdString();
 }
 
+std::tuple<QString, TDateTime> Shown(TDateEdit *e)
+{
+    return {e->Text(), e->Date()};
+}
+
+// Typed from the start of the edit.
+void Type(TDateEdit *e, const char *keys)
+{
+    e->setCursorPosition(0);
+    QTest::keyClicks(e, keys);
+}
+
 void Keypad(QWidget *w, Qt::Key key)
 {
     QKeyEvent e(QEvent::KeyPress, key, Qt::KeypadModifier, key == Qt::Key_Plus ? "+" : "-");
@@ -56,8 +68,7 @@ TEST(DateEdit, LocaleDayMonthYear)
     SlovakEdit s;
     EXPECT_EQ(Masks(s.edit), "DD/MM/YYYY !99/99/9999;1;  00.00.0000");
     s.edit->SetDate(EncodeDate(2004, 3, 5));
-    EXPECT_EQ(s.edit->Text(), "05.03.2004");
-    EXPECT_EQ(s.edit->Date(), EncodeDate(2004, 3, 5));
+    EXPECT_EQ(Shown(s.edit), std::tuple("05.03.2004", EncodeDate(2004, 3, 5)));
     EXPECT_EQ(s.edit->height(), 21);
 }
 
@@ -84,18 +95,14 @@ TEST(DateEdit, EmptyTextIsNoDate)
 TEST(DateEdit, TypedImpossibleDateNeverBecomesAnotherDay)
 {
     SlovakEdit s;
-    s.edit->setCursorPosition(0);
-    QTest::keyClicks(s.edit, "31022004");
-    EXPECT_EQ(s.edit->Text(), "31.02.2004");
-    EXPECT_EQ(s.edit->Date(), NullDate); // not 2 March
+    Type(s.edit, "31022004");
+    EXPECT_EQ(Shown(s.edit), std::tuple("31.02.2004", NullDate)); // not 2 March
     s.edit->selectAll();
-    s.edit->setCursorPosition(0);
-    QTest::keyClicks(s.edit, "29022000");
+    Type(s.edit, "29022000");
     EXPECT_EQ(s.edit->Date(), EncodeDate(2000, 2, 29));
     // Letters are refused by the mask.
     s.edit->SetDate(NullDate);
-    s.edit->setCursorPosition(0);
-    QTest::keyClicks(s.edit, "ab");
+    Type(s.edit, "ab");
     EXPECT_TRUE(s.edit->IsEmpty());
 }
 
@@ -108,8 +115,7 @@ TEST(DateEdit, CheckOnExitRefusesAndKeepsTheText)
     other->move(10, 100);
     other->show();
     s.edit->CheckOnExit = true;
-    s.edit->setCursorPosition(0);
-    QTest::keyClicks(s.edit, "31022004");
+    Type(s.edit, "31022004");
     other->setFocus();
     QApplication::processEvents();
     ASSERT_EQ(prompt.Asked().size(), 1u);
@@ -145,14 +151,12 @@ TEST(DateEdit, LocaleChangeRebuildsMaskAndKeepsTheDate)
     s.edit->SetDate(EncodeDate(2004, 3, 5));
     s.edit->setLocale(kUs);
     EXPECT_EQ(Masks(s.edit), "MM/DD/YYYY !99/99/9999;1;  00/00/0000");
-    EXPECT_EQ(s.edit->Text(), "03/05/2004");
-    EXPECT_EQ(s.edit->Date(), EncodeDate(2004, 3, 5));
+    EXPECT_EQ(Shown(s.edit), std::tuple("03/05/2004", EncodeDate(2004, 3, 5)));
     s.edit->setLocale(QLocale(QLocale::Swedish, QLocale::Sweden));
     EXPECT_EQ(s.edit->DisplayFormat(), "YYYY/MM/DD");
     EXPECT_EQ(s.edit->Text(), "2004-03-05");
     s.edit->SetYearDigits(dyTwo);
-    EXPECT_EQ(s.edit->Text(), "04-03-05");
-    EXPECT_EQ(s.edit->Date(), EncodeDate(2004, 3, 5));
+    EXPECT_EQ(Shown(s.edit), std::tuple("04-03-05", EncodeDate(2004, 3, 5)));
     // The year width of the default setting is fixed once.
     InitFourDigitYear("d.M.yyyy");
     const bool fixed = FourDigitYear();
