@@ -272,13 +272,6 @@ TEST(DateEdit, DialogStyleShowsTheDateDialog)
     EXPECT_EQ(s.edit->Date(), EncodeDate(2005, 4, 5));
 }
 
-TEST(DateEdit, QtMaskEscapesSpecialSeparators)
-{
-    EXPECT_EQ(QtInputMask("!99/99/9999;1; ", '.'), "00.00.0000; ");
-    EXPECT_EQ(QtInputMask("!9999/99/99;1;_", '-'), "0000-00-00;_");
-    EXPECT_EQ(QtInputMask("!99/99/99;1; ", 'A'), "00\\A00\\A00; ");
-}
-
 TEST(DateEdit, DropDownStaysOnTheScreen)
 {
     QScreen *scr = QApplication::primaryScreen();
@@ -321,8 +314,11 @@ TEST(DateEdit, DropDownStaysOnTheScreen)
     edit.PopupCloseUp(false);
 }
 
-TEST(DateEdit, ButtonGlyphKinds)
+TEST(DateEdit, QtMaskEscapesSpecialSeparatorsAndButtonGlyphKinds)
 {
+    EXPECT_EQ(QtInputMask("!99/99/9999;1; ", '.'), "00.00.0000; ");
+    EXPECT_EQ(QtInputMask("!9999/99/99;1;_", '-'), "0000-00-00;_");
+    EXPECT_EQ(QtInputMask("!99/99/99;1; ", 'A'), "00\\A00\\A00; ");
     TDateEdit edit;
     EXPECT_EQ(edit.NumGlyphs(), 2);
     EXPECT_EQ(edit.Button()->Glyph().size(), QSize(28, 12));
