@@ -1,6 +1,6 @@
 // The disc reader: attribute rules, record order, icons, archives hook, real
-// trees with dot names, "\" in names, links and unreadable folders; what a
-// scan could not read, counted and named; and the text rules of a scan.
+// trees with dot names, "\" in names and links; what a scan could not read,
+// counted and named; and the text rules of a scan.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -13,7 +13,6 @@
 #include "app/CatalogTables.h"
 #include "app/LangUnit.h"
 #include "app/MainScan.h"
-#include "support/ObeyPermissions.h"
 #include "support/TempDir.h"
 
 #include "ArchiveTestSupport.h"
@@ -265,20 +264,6 @@ TEST_F(ScanRealTreeTest, FoldersCarryTheIdentityThatStopsASecondWalk)
     uint64_t device = 0, inode = 0;
     ASSERT_TRUE(lister.Identity(dir.str() + "/", device, inode));
     EXPECT_EQ(std::tuple(device, inode), std::tuple(root.st_dev, root.st_ino));
-}
-
-TEST_F(ScanRealTreeTest, UnreadableFolderIsRecordedCountedAndSkipped)
-{
-    orbtest::TObeyPermissions obey;
-    if (!obey.Active())
-        GTEST_SKIP() << "this root may not lower its own capabilities";
-    dir.write("closed/secret.txt", "s");
-    dir.write("after.txt", "a");
-    chmod(dir.file("closed").c_str(), 0);
-    TDiskLister lister;
-    const TScanTally tally = Read(lister, dir.str());
-    chmod(dir.file("closed").c_str(), 0755);
-    EXPECT_EQ(std::tuple(Names().size(), tally.unreadableFolders, tally.named), std::tuple(2u, 1, Strings{"e:\\closed\\"}));
 }
 
 // The program's own lister over real folders; the folders named in `vanish`
