@@ -36,15 +36,11 @@ protected:
 
 TEST_F(ThemeBinding, CountsUsersAndUnbindsWithTheLast)
 {
-    EXPECT_FALSE(ThemeLibraryLoaded());
-    EXPECT_FALSE(AnyEntryPointBound());
-    EXPECT_TRUE(InitThemeLibrary());
-    EXPECT_TRUE(InitThemeLibrary());
-    EXPECT_EQ(ThemeLibraryRefCount(), 2);
-    EXPECT_TRUE(UseThemes());
+    EXPECT_EQ(std::tuple(ThemeLibraryLoaded(), AnyEntryPointBound()), std::tuple(false, false));
+    EXPECT_EQ(std::tuple(InitThemeLibrary(), InitThemeLibrary()), std::tuple(true, true));
+    EXPECT_EQ(std::tuple(ThemeLibraryRefCount(), UseThemes()), std::tuple(2, true));
     FreeThemeLibrary();
-    EXPECT_TRUE(ThemeLibraryLoaded());
-    EXPECT_TRUE(OpenThemeData != nullptr && DrawThemeParentBackground != nullptr);
+    EXPECT_TRUE(ThemeLibraryLoaded() && OpenThemeData != nullptr && DrawThemeParentBackground != nullptr);
     FreeThemeLibrary();
     EXPECT_EQ(std::tuple(ThemeLibraryRefCount(), ThemeLibraryLoaded(), AnyEntryPointBound(), UseThemes()),
               std::tuple(0, false, false, false));
@@ -63,8 +59,7 @@ TEST_F(ThemeBinding, NoStyleMeansNotAvailableButCounted)
 
     // The services then draw nothing and open nothing.
     TThemeServices services(nullptr);
-    EXPECT_FALSE(services.LibraryLoaded);
-    EXPECT_FALSE(services.ThemingActive());
+    EXPECT_EQ(std::tuple(services.LibraryLoaded, services.ThemingActive()), std::tuple(false, false));
     QImage img(20, 20, QImage::Format_ARGB32_Premultiplied);
     img.fill(Qt::white);
     QPainter p(&img);
@@ -98,8 +93,7 @@ TEST_F(ThemeBinding, ThemeChangeClosesHandlesAndTheNextDrawingReopens)
     HTHEME tab = services.ThemeHandle(teTab);
     ASSERT_NE(button, nullptr);
     ASSERT_NE(tab, nullptr);
-    EXPECT_EQ(services.ThemeHandle(teButton), button); // cached
-    EXPECT_EQ(OpenThemeCount(), before + 2);
+    EXPECT_EQ(std::tuple(services.ThemeHandle(teButton), OpenThemeCount()), std::tuple(button, before + 2)) << "cached";
     int notified = 0;
     services.OnThemeChange = [&] { ++notified; };
 
