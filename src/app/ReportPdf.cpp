@@ -563,7 +563,7 @@ struct TPdfSink::TImpl {
         AppendNumber(content, origin.x());
         content += ' ';
         AppendNumber(content, origin.y());
-        content += " cm\n1 w 2 J\n";
+        content += " cm\n";
         inText = false;
         textFont = -1;
     }
@@ -751,14 +751,21 @@ void TPdfSink::Line(const QPointF &from, const QPointF &to)
         c += "ET\n";
         d->inText = false;
     }
-    AppendNumber(c, from.x());
-    c += ' ';
-    AppendNumber(c, from.y());
-    c += " m ";
-    AppendNumber(c, to.x());
-    c += ' ';
-    AppendNumber(c, to.y());
-    c += " l S\n";
+    // The painter's pen: one unit wide with square ends, drawn (as Qt's PDF
+    // engine draws it) as the filled outline, so readers place it on the
+    // same pixels as the printed page.
+    const QPointF along = to - from;
+    const qreal length = std::hypot(along.x(), along.y());
+    const QPointF dir = length > 0 ? along / length * 0.5 : QPointF(0.5, 0);
+    const QPointF normal(-dir.y(), dir.x());
+    const QPointF corners[] = {from - dir - normal, to + dir - normal, to + dir + normal, from - dir + normal};
+    for (size_t i = 0; i < 4; ++i) {
+        AppendNumber(c, corners[i].x());
+        c += ' ';
+        AppendNumber(c, corners[i].y());
+        c += i == 0 ? " m " : " l ";
+    }
+    c += "h f\n";
 }
 
 void TPdfSink::Finish()
