@@ -751,18 +751,20 @@ void TPdfSink::Line(const QPointF &from, const QPointF &to)
         c += "ET\n";
         d->inText = false;
     }
-    // The painter's pen: one unit wide with square ends, drawn (as Qt's PDF
-    // engine draws it) as the filled outline, so readers place it on the
-    // same pixels as the printed page.
+    // The painter's pen: one unit wide with square ends, drawn as Qt's PDF
+    // engine draws it, as the outline of the line and of its two ends, so
+    // readers put it on the same pixels as on the printed page (they snap a
+    // plain rectangle to whole pixels).
     const QPointF along = to - from;
     const qreal length = std::hypot(along.x(), along.y());
     const QPointF dir = length > 0 ? along / length * 0.5 : QPointF(0.5, 0);
     const QPointF normal(-dir.y(), dir.x());
-    const QPointF corners[] = {from - dir - normal, to + dir - normal, to + dir + normal, from - dir + normal};
-    for (size_t i = 0; i < 4; ++i) {
-        AppendNumber(c, corners[i].x());
+    const QPointF outline[] = {from - normal,       to - normal,         to + dir - normal, to + dir + normal,
+                               to + normal,         from + normal,       from - dir + normal, from - dir - normal};
+    for (size_t i = 0; i < std::size(outline); ++i) {
+        AppendNumber(c, outline[i].x());
         c += ' ';
-        AppendNumber(c, corners[i].y());
+        AppendNumber(c, outline[i].y());
         c += i == 0 ? " m " : " l ";
     }
     c += "h f\n";
