@@ -16,9 +16,8 @@ inline QByteArray Tool(const QString &tool, const QStringList &args)
 {
     QProcess p;
     p.start(tool, args);
-    if (!p.waitForFinished(60000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
-        return {};
-    return p.readAllStandardOutput();
+    const bool ok = p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    return ok ? p.readAllStandardOutput() : QByteArray();
 }
 
 inline std::vector<std::string> Split(const QString &text, QChar at)
@@ -29,13 +28,9 @@ inline std::vector<std::string> Split(const QString &text, QChar at)
     return out;
 }
 
-inline std::vector<std::string> Lines(const std::string &text)
-{
-    return Split(QString::fromStdString(text), '\n');
-}
+inline std::vector<std::string> Lines(const std::string &text) { return Split(QString::fromStdString(text), '\n'); }
 
-// The text of every page, laid out as on the page (columns stay in their
-// order on a line). pdftotext ends the last page with a form feed too.
+// The text of every page, laid out as on the page (columns in order).
 inline std::vector<std::string> PdfPages(const std::string &pdf)
 {
     auto pages = Split(QString::fromUtf8(Tool("pdftotext", {"-layout", QString::fromStdString(pdf), "-"})), '\f');
@@ -47,16 +42,17 @@ inline std::vector<std::string> PdfPages(const std::string &pdf)
 // Whether the texts stand in this order on the first line holding the first.
 inline bool InOrderOnOneLine(const std::string &page, const std::vector<std::string> &texts)
 {
-    for (const std::string &line : Lines(page))
-        if (!texts.empty() && line.find(texts.front()) != std::string::npos) {
-            size_t at = 0;
-            for (const std::string &t : texts)
-                if ((at = line.find(t, at)) == std::string::npos)
-                    return false;
-                else
-                    at += t.size();
-            return true;
+    for (const std::string &line : Lines(page)) {
+        if (texts.empty() || line.find(texts.front()) == std::string::npos)
+            continue;
+        size_t at = 0;
+        for (const std::string &t : texts) {
+            if ((at = line.find(t, at)) == std::string::npos)
+                return false;
+            at += t.size();
         }
+        return true;
+    }
     return false;
 }
 
@@ -68,9 +64,8 @@ inline int PdfInfoPages(const std::string &pdf)
     return -1;
 }
 
-// What is wrong with the file's structure: the cross-reference table must
-// point every object at "N 0 obj", every stream's length must end at its
-// "endstream". Empty when all is well.
+// What is wrong with the file's structure (empty: nothing): every object where
+// the cross-reference table says, every stream's length ending at "endstream".
 inline std::string PdfStructureProblem(const std::string &pdf)
 {
     std::ifstream in(pdf, std::ios::binary);

@@ -1,22 +1,17 @@
-// The print wizard on a real catalogue: each source and file-type filter, rows
-// dragged in by hand, the grid, the report it previews, and the wizard's life
-// when the main window's catalogue changes under it.
+// The print wizard on a real catalogue: sources, filters, rows dragged in, the
+// report it prints, its life when the main window's catalogue changes.
 #include <gtest/gtest.h>
 
 #include <QAction>
 #include <QButtonGroup>
-#include <QLineEdit>
 #include <QPrintPreviewDialog>
 #include <QPushButton>
-#include <QTreeView>
 
 #include "MainFormTestSupport.h"
 #include "PrintTestSupport.h"
 #include "app/BandReport.h"
-#include "app/FileListView.h"
 #include "app/SearchListView.h"
 #include "app/selunit.h"
-#include "storage/ExMemDS.h"
 #include "ui_MainForm.h"
 #include "ui_PrintPrepareForm.h"
 
@@ -34,34 +29,25 @@ protected:
         TBandReport::AskPdfFileName = oldAsk;
         MainFormTablesTest::TearDown();
     }
+    static void Append(TFlatTable &t, std::initializer_list<std::pair<const char *, TVariant>> values)
+    {
+        t.Append();
+        for (const auto &[field, value] : values)
+            t.FieldByName(field).SetValue(value);
+        t.Post();
+    }
     void AddRecord(const std::string &disc, const std::string &path, const std::string &name, int type, int ftype = 0)
     {
-        files.Append();
-        for (const auto &[field, value] : {std::pair<const char *, std::string>{"Path", path},
-                                           {"Name", name},
-                                           {"Namecd", disc},
-                                           {"Number", numbers[disc]},
-                                           {"Size", "10"},
-                                           {"LoadName", ftype == 2 ? "Track01.cda" : ""},
-                                           {"CreateDate", "01.02.2003"}})
-            files.FieldByName(field).SetAsString(value);
-        files.FieldByName("Attrib").SetAsInteger(type == 0 ? 0x10 : 0x20);
-        files.FieldByName("Type").SetAsInteger(type);
-        files.FieldByName("FType").SetAsInteger(ftype);
-        files.Post();
+        Append(files, {{"Path", path}, {"Name", name}, {"Namecd", disc}, {"Number", numbers[disc]}, {"Size", "10"},
+                       {"Attrib", type == 0 ? 0x10 : 0x20}, {"Type", type}, {"FType", ftype},
+                       {"LoadName", ftype == 2 ? "Track01.cda" : ""}, {"CreateDate", "01.02.2003"}});
     }
     void AddDisc(const std::string &name, const std::string &number, int kind)
     {
         numbers[name] = number;
-        discs.Append();
-        for (const auto &[field, value] :
-             {std::pair<const char *, std::string>{"CdName", name}, {"Number", number}, {"CdSize", "1 mb"}})
-            discs.FieldByName(field).SetAsString(value);
-        discs.FieldByName("CType").SetAsInteger(kind);
-        discs.Post();
+        Append(discs, {{"CdName", name}, {"Number", number}, {"CdSize", "1 mb"}, {"CType", kind}});
     }
-    // A data disc scanned from a real folder tree, a music disc, and a disc
-    // with both a track and a file.
+    // A data disc scanned from a folder tree, a music disc, a disc of both.
     void MakeCatalog()
     {
         AddDisc("e: [DATA]", "7", 0);
@@ -87,9 +73,8 @@ protected:
         discs.SaveToFile(data + "/CdNames/" + name + "_cdname.d");
         Ini(name);
     }
-    // The main window on the catalogue (the data disc open), the wizard as
-    // its print button opens it, the preview's PDF button pressed whenever
-    // the wizard previews.
+    // The main window (the data disc open), the wizard from its print button,
+    // the preview's PDF button pressed whenever the wizard previews.
     TPrintPrepareForm *OpenWizard(bool openDisc = true)
     {
         form = Open();
@@ -105,12 +90,7 @@ protected:
         };
         return Wizard();
     }
-    TPrintPrepareForm *Wizard()
-    {
-        form->ui->PrintButton->click();
-        EXPECT_TRUE(form->PrintPrepareForm);
-        return form->PrintPrepareForm.data();
-    }
+    TPrintPrepareForm *Wizard() { return form->ui->PrintButton->click(), form->PrintPrepareForm.data(); }
     void SelectListRow(const std::string &name)
     {
         const auto &rows = form->ui->LinksListView->Model()->Rows();
@@ -122,7 +102,6 @@ protected:
     static void ChooseType(TPrintPrepareForm &w, int index) { w.RadioGroup2Items->button(index)->click(); }
     static void Next(TPrintPrepareForm &w) { w.ui->Button1->click(); }
     static void Back(TPrintPrepareForm &w) { w.ui->Button2->click(); }
-    // Source step and file-type step.
     static void Pick(TPrintPrepareForm &w, int source, int type, const QString &filter = QString())
     {
         ChooseSource(w, source);
@@ -134,8 +113,7 @@ protected:
         Next(w);
         ASSERT_EQ(w.PageIndex(), 2);
     }
-    // The names the report would print (in order unless sorted), or those the
-    // grid shows in its first column.
+    // The names the report would print (in order unless sorted), or the grid's.
     static Names Rows(TPrintPrepareForm &w, bool sorted = false, bool grid = false)
     {
         Names out;
@@ -147,9 +125,11 @@ protected:
             std::sort(out.begin(), out.end());
         return out;
     }
-    // The report table's current record: path, disc, number, type.
-    static std::string Record(TExMemoryData &t)
+    // The current or the named record of the report table.
+    static std::string Record(TExMemoryData &t, const std::string &name = {})
     {
+        if (!name.empty() && !t.Locate("Name", TVariant(name), TLocateOptions{}))
+            return "no " + name;
         return t.FieldByName("Path").AsString() + "|" + t.FieldByName("Namecd").AsString() + "|" +
                t.FieldByName("Number").AsString() + "|" + std::to_string(t.FieldByName("Type").AsInteger());
     }
@@ -171,12 +151,11 @@ TEST_F(PrintWizardTest, PrintButtonAndMenuOpenTheWizardOnItsFirstPageInTheLangua
 {
     MakeCatalog();
     TPrintPrepareForm *w = OpenWizard(false);
-    ASSERT_NE(w, nullptr);
+    ASSERT_NE(w, nullptr); // the print button opens it
     EXPECT_TRUE(w->isVisible() && !w->isModal() && (w->windowFlags() & Qt::WindowStaysOnTopHint));
     EXPECT_EQ(std::vector<int>({w->PageIndex(), w->SourceIndex(), w->FileTypeIndex(), w->ReportTypeIndex()}),
               std::vector<int>({0, -1, 0, 0}));
     EXPECT_FALSE(w->ui->Button2->isEnabled() || w->ui->Edit1->isEnabled());
-    EXPECT_EQ(w->windowTitle(), QStringLiteral("Print report wizard"));
     Next(*w); // no source chosen: nothing happens
     EXPECT_EQ(w->PageIndex(), 0);
     // Closing frees it; opened again it speaks the language chosen meanwhile.
@@ -191,7 +170,6 @@ TEST_F(PrintWizardTest, PrintButtonAndMenuOpenTheWizardOnItsFirstPageInTheLangua
     again->close();
     langunit::SetCurrentLanguage(langunit::LangSlovak);
     again = w = Wizard();
-    EXPECT_EQ(w->RadioGroup3Items->button(1)->text(), QStringLiteral("Hudobné CD"));
     EXPECT_EQ(w->ui->RadioGroup1->title().toStdString(), " " + langunit::LangString(89) + " : ");
     form.reset();
     EXPECT_FALSE(again);
@@ -210,18 +188,13 @@ TEST_F(PrintWizardTest, EachSourceAndFileTypeChoosesTheRowsThePrintStepWritesToP
     const Case cases[] = {
         {"", 0, 0, {}, kDataDisc},
         {"", 3, 0, {}, {"docs", "old"}},
-        {"", 0, 1, {}, {"setup.exe", "tool.com"}},
-        {"", 0, 2, {}, {"Photo.JPEG"}},
-        {"", 0, 3, {}, {"song.wav"}},
-        {"", 0, 4, {}, {"report.doc", "x.document.txt"}},
+        {"", 0, 1, {}, {"setup.exe", "tool.com"}},           {"", 0, 2, {}, {"Photo.JPEG"}},
+        {"", 0, 3, {}, {"song.wav"}},                        {"", 0, 4, {}, {"report.doc", "x.document.txt"}},
         {"", 0, 5, {}, {"index.html", "page.htm"}},
-        // The user's filter anywhere in the name ignoring case, stars at both
-        // ends removed; an empty one matches nothing.
+        // The user's filter: anywhere in the name, any case, no stars; empty: nothing.
         {"", 0, 6, "*doc*", {"docs", "report.doc", "x.document.txt"}},
-        {"", 0, 6, "ReAd", {"readme.txt"}},
-        {"", 0, 6, "", {}},
-        // Every audio track of the catalogue, whatever disc is open, printed
-        // in the music layout (name, disc, number).
+        {"", 0, 6, "ReAd", {"readme.txt"}},                  {"", 0, 6, "", {}},
+        // Every audio track of the catalogue, printed in the music layout.
         {"", 6, 0, {}, {"Hidden track", "Intro", "Outro"}},
         {"docs", 1, 0, {}, {"old", "page.htm", "report.doc"}},
         {"docs", 2, 0, {}, {"old", "page.htm", "report.doc", "tool.com", "x.document.txt"}},
@@ -265,8 +238,7 @@ TEST_F(PrintWizardTest, EachSourceAndFileTypeChoosesTheRowsThePrintStepWritesToP
         Back(*w);
         EXPECT_EQ(w->ui->Button1->text(), QStringLiteral("&Next >"));
         Back(*w);
-        EXPECT_EQ(w->PageIndex(), 0);
-        EXPECT_FALSE(w->ui->Button2->isEnabled());
+        EXPECT_TRUE(w->PageIndex() == 0 && !w->ui->Button2->isEnabled());
     }
     EXPECT_EQ(previews, static_cast<int>(std::size(cases)));
     EXPECT_FALSE(form->windowState() & Qt::WindowMinimized); // the main window is back as it was
@@ -334,9 +306,7 @@ TEST_F(PrintWizardTest, EmptySourceGivesAnEmptyReport)
         EXPECT_EQ(w->PageIndex(), 2);
         EXPECT_EQ(w->ui->Label5->text(), QStringLiteral("0"));
         Next(*w);
-        const auto pages = printtest::PdfPages(dir.file("out.pdf"));
-        ASSERT_EQ(pages.size(), 1u);
-        EXPECT_TRUE(InOrderOnOneLine(pages[0], {"Name:", "Path:", "Drive name:", "No.-"}));
+        EXPECT_EQ(printtest::PdfPages(dir.file("out.pdf")).size(), 1u);
         Back(*w);
         Back(*w);
     }
@@ -348,10 +318,8 @@ TEST_F(PrintWizardTest, CatalogueSwitchedStartsOverAndClosedClosesTheWizard)
     AddDisc("h: [OTHER]", "1", 0); // a second catalogue with one disc
     AddRecord("h: [OTHER]", "h:\\", "other.txt", 1);
     Save("Second");
-    files.Close();
-    files.Open();
-    discs.Close();
-    discs.Open();
+    for (TFlatTable *t : {&files, &discs})
+        t->Close(), t->Open();
     MakeCatalog();
     QPointer<TPrintPrepareForm> w = OpenWizard();
     Pick(*w, 0, 0);
@@ -388,14 +356,10 @@ TEST_F(PrintWizardTest, SearchResultRowsAreCopiedInListOrder)
     ChooseSource(*w, 4);
     Next(*w);
     EXPECT_EQ(w->PageIndex(), 2);
-    EXPECT_EQ(w->ui->Button1->text().toStdString(), langunit::LangString(89));
     EXPECT_EQ(Rows(*w), listed);
     EXPECT_EQ(w->ui->Label5->text(), QStringLiteral("4"));
-    TExMemoryData &t = *w->ReportTable;
-    ASSERT_TRUE(t.Locate("Name", TVariant(std::string("x.document.txt")), TLocateOptions{}));
-    EXPECT_EQ(Record(t), "e:\\docs\\old\\|e: [DATA]|7|1");
-    ASSERT_TRUE(t.Locate("Name", TVariant(std::string("docs")), TLocateOptions{}));
-    EXPECT_EQ(Record(t), "e:\\|e: [DATA]|7|0");
+    EXPECT_EQ(Record(*w->ReportTable, "x.document.txt"), "e:\\docs\\old\\|e: [DATA]|7|1");
+    EXPECT_EQ(Record(*w->ReportTable, "docs"), "e:\\|e: [DATA]|7|0");
     // A row dragged from the result list is added as well.
     QAbstractItemView *results = form->ui->SearchView->ActiveView();
     ASSERT_NE(results, nullptr);
