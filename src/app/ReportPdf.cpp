@@ -510,6 +510,8 @@ struct TPdfSink::TImpl {
     std::vector<int> pages;
     std::string content;
     bool inText = false;
+    bool hasLine = false; // a text line start is set in this BT block
+    double lineX = 0, lineY = 0;
     int textFont = -1;
     double textSize = 0;
     double scale = 0.75;
@@ -519,6 +521,7 @@ struct TPdfSink::TImpl {
     QHash<QString, int> fileByKey;
     std::vector<std::unique_ptr<TPdfFace>> faces;
     QHash<QString, int> faceByKey;
+    std::vector<std::pair<QRawFont, int>> faceByFont;
 
     struct TFontCells {
         QFont font;
@@ -588,21 +591,27 @@ struct TPdfSink::TImpl {
 
     TPdfFace &FaceFor(const QRawFont &raw)
     {
+        // The fonts a layout hands out are few and compare cheaply.
+        for (const auto &[known, index] : faceByFont)
+            if (known == raw)
+                return *faces[size_t(index)];
         const QString fileKey = raw.familyName() + QLatin1Char('\n') + raw.styleName() + QLatin1Char('\n') +
                                 QString::number(int(raw.weight())) + QLatin1Char('\n') +
                                 QString::number(int(raw.style()));
         const QString faceKey = fileKey + QLatin1Char('\n') + QString::number(raw.pixelSize());
         auto face = faceByKey.constFind(faceKey);
-        if (face != faceByKey.constEnd())
-            return *faces[size_t(*face)];
         auto file = fileByKey.constFind(fileKey);
         if (file == fileByKey.constEnd()) {
             files.push_back(std::make_unique<TPdfFont>(raw, int(files.size())));
             file = fileByKey.insert(fileKey, int(files.size() - 1));
         }
-        faces.push_back(std::make_unique<TPdfFace>(*files[size_t(*file)], raw, int(faces.size())));
-        faceByKey.insert(faceKey, int(faces.size() - 1));
-        return *faces.back();
+        if (face == faceByKey.constEnd()) {
+            faces.push_back(std::make_unique<TPdfFace>(*files[size_t(*file)], raw, int(faces.size())));
+            face = faceByKey.insert(faceKey, int(faces.size() - 1));
+        }
+        if (faceByFont.size() < 64)
+            faceByFont.emplace_back(raw, *face);
+        return *faces[size_t(*face)];
     }
 
     // The cell's glyphs as operators; checks that each glyph reads back as
@@ -664,6 +673,7 @@ struct TPdfSink::TImpl {
         if (!inText) {
             content += "BT\n";
             inText = true;
+            hasLine = false;
         }
         for (const TPdfSegment &s : cell.segments) {
             if (s.font != textFont || s.size != textSize) {
@@ -675,11 +685,29 @@ struct TPdfSink::TImpl {
                 textFont = s.font;
                 textSize = s.size;
             }
-            content += "1 0 0 -1 ";
-            AppendNumber(content, origin.x() + s.start.x());
-            content += ' ';
-            AppendNumber(content, origin.y() + s.start.y());
-            content += " Tm ";
+            const double x = origin.x() + s.start.x(), y = origin.y() + s.start.y();
+            if (hasLine) {
+                // A move from the last cell's start is shorter to write (and
+                // to compress) than a whole matrix. The start moves by the
+                // rounded steps a reader adds up, so no error piles up.
+                const double dx = std::round((x - lineX) * 1000.0) / 1000.0;
+                const double dy = std::round((y - lineY) * 1000.0) / 1000.0;
+                AppendNumber(content, dx);
+                content += ' ';
+                AppendNumber(content, -dy); // the text matrix runs y upwards
+                content += " Td ";
+                lineX += dx;
+                lineY += dy;
+            } else {
+                content += "1 0 0 -1 ";
+                AppendNumber(content, x);
+                content += ' ';
+                AppendNumber(content, y);
+                content += " Tm ";
+                lineX = std::round(x * 1000.0) / 1000.0;
+                lineY = std::round(y * 1000.0) / 1000.0;
+                hasLine = true;
+            }
             content += s.show;
         }
     }
