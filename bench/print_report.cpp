@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QPrinter>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -133,42 +134,48 @@ double WriteWithQtEngine(TExMemoryData &table, const std::string &scratch, const
     return Seconds(start);
 }
 
+// Each measurement is the fastest of the iterations: on a shared machine the
+// slower runs measure the other processes, and all three are taken in the
+// same iterations, so their ratios compare like with like.
 void BM_DataDiscReportToPdf(benchmark::State &state)
 {
     langunit::SetCurrentLanguage(langunit::LangEnglish);
     auto table = MakeRows();
     const std::string text = Folder() + "/rows.txt";
     const std::string pdf = Folder() + "/rows.pdf";
+    double plain = 1e9, plainAtomic = 1e9, took = 1e9, qt = 1e9;
+    int pages = 0;
     for (auto _ : state) {
-        const double plain = WritePlainText(*table, text);
-        const double plainAtomic = WritePlainTextAtomically(*table, text);
+        plain = std::min(plain, WritePlainText(*table, text));
+        plainAtomic = std::min(plainAtomic, WritePlainTextAtomically(*table, text));
         TReportForm report;
         report.SetDataSet(table.get());
         const auto start = Clock::now();
         std::string error;
         if (!report.QuickRep1.WritePdf(pdf, error))
             throw std::runtime_error(error);
-        const double took = Seconds(start);
-        state.SetIterationTime(took);
-        const int pages = report.QuickRep1.PageNumber();
-        const double qt = WriteWithQtEngine(*table, Folder() + "/qt-scratch.pdf", Folder() + "/qt.pdf");
-        state.counters["qt_engine_s"] = qt;
-        state.counters["qt_ratio"] = qt / plain;
-        state.counters["qt_MB"] = static_cast<double>(fs::file_size(Folder() + "/qt.pdf")) / 1e6;
-        state.counters["plain_text_s"] = plain;
-        state.counters["pdf_s"] = took;
-        state.counters["plain_atomic_s"] = plainAtomic;
-        state.counters["ratio"] = took / plain;
-        state.counters["ratio_atomic"] = took / plainAtomic;
-        state.counters["pages"] = pages;
-        state.counters["pages_per_s"] = pages / took;
-        state.counters["pdf_MB"] = static_cast<double>(fs::file_size(pdf)) / 1e6;
+        const double once = Seconds(start);
+        state.SetIterationTime(once);
+        took = std::min(took, once);
+        pages = report.QuickRep1.PageNumber();
+        qt = std::min(qt, WriteWithQtEngine(*table, Folder() + "/qt-scratch.pdf", Folder() + "/qt.pdf"));
     }
+    state.counters["plain_text_s"] = plain;
+    state.counters["plain_atomic_s"] = plainAtomic;
+    state.counters["pdf_s"] = took;
+    state.counters["ratio"] = took / plain;
+    state.counters["ratio_atomic"] = took / plainAtomic;
+    state.counters["pages"] = pages;
+    state.counters["pages_per_s"] = pages / took;
+    state.counters["pdf_MB"] = static_cast<double>(fs::file_size(pdf)) / 1e6;
+    state.counters["qt_engine_s"] = qt;
+    state.counters["qt_ratio"] = qt / plain;
+    state.counters["qt_MB"] = static_cast<double>(fs::file_size(Folder() + "/qt.pdf")) / 1e6;
 }
 
 } // namespace
 
-BENCHMARK(BM_DataDiscReportToPdf)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DataDiscReportToPdf)->UseManualTime()->Iterations(10)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char **argv)
 {
