@@ -73,8 +73,8 @@ bool TCellLayouter::LayOut(const QString &text, qreal &ascent)
 namespace {
 
 // Page streams and font files are compressed with zlib's fastest level: it
-// takes a page to a sixth of its size at a fraction of the default level's
-// time.
+// takes a page of rows to about a tenth of its size at a fraction of the
+// default level's time.
 constexpr int StreamCompression = 1;
 
 // Big-endian reads of a font table; false past its end (the tables come from
