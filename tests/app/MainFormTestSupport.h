@@ -1,7 +1,6 @@
 #pragma once
-// Fixtures of the main window's tests: a temporary data folder with English
-// texts and a prompt double, catalogue records written as the engine stores
-// them, and short ways to look at the window's lists.
+// Fixtures of the main window's tests: a temporary data folder with English texts and a prompt
+// double, catalogue records written as the engine stores them, short ways to look at the window.
 #include <gtest/gtest.h>
 
 #include <QAction>
@@ -17,9 +16,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
-#include <memory>
-#include <string>
-#include <vector>
 
 #include "app/CatalogTables.h"
 #include "app/FileListView.h"
@@ -32,9 +28,8 @@
 #include "ui_MainForm.h"
 #include "widgets/StatusBarCont.h"
 
-// Answers from a list of actions: each runs once (it may change the world
-// first, as a user inserting a disc while a message box is up does) and gives
-// its answer; past the list, Cancel.
+// Answers from a list of actions: each runs once (it may change the world first, as a user
+// inserting a disc while a message box is up does) and gives its answer; past the list, Cancel.
 class ActingPrompt : public Prompt {
 public:
     std::vector<std::function<PromptResult()>> Actions;
@@ -46,8 +41,8 @@ public:
     }
 };
 
-// The data folder "DiVovData" (with its CdNames folder) in a temporary
-// folder; English while a test runs, the starting language after it.
+// The data folder "DiVovData" (with its CdNames folder) in a temporary folder; English while a
+// test runs, the starting language after it.
 template <class PromptT = ScriptedPrompt>
 class DataFolderTest : public ::testing::Test {
 protected:
@@ -98,9 +93,8 @@ protected:
     PromptScope scope{prompt};
 };
 
-// Every folder and file of a real folder tree in name order, as a scan meets
-// them: `take` gets each with its drive-based folder, trailing backslash
-// included (with `drive` "e:", "e:\docs\" for what lies in root/docs).
+// Every folder and file of a real folder tree in name order, as a scan meets them: `take` gets
+// each with its drive-based folder, trailing backslash included ("e:\docs\" for root/docs).
 inline void WalkScannedTree(const std::filesystem::path &root, const std::string &drive,
                             const std::function<void(const std::string &folder, const std::filesystem::path &entry)> &take)
 {
@@ -136,8 +130,8 @@ inline void AppendRecord(TFlatTable &t, std::initializer_list<FieldValue> values
     t.Post();
 }
 
-// Field `field` of the first record whose `keyField` is `key` in the table
-// file `path`, as stored on disc; "<missing>" without such a record.
+// Field `field` of the first record whose `keyField` is `key` (and `keyField2` `key2`) in the
+// table file `path`, as stored on disc; "<missing>" without such a record.
 inline std::string StoredField(const std::string &path, const char *keyField, const std::string &key,
                                const char *field, const char *keyField2 = nullptr, const std::string &key2 = {})
 {
@@ -185,12 +179,12 @@ protected:
     void SetUp() override
     {
         DataFolderTest::SetUp();
-        files.Name = "files";
-        AddFieldDefs(files, FileTableLayout());
-        files.Open();
-        discs.Name = "discs";
-        AddFieldDefs(discs, DiscTableLayout());
-        discs.Open();
+        for (auto [table, name, layout] : {std::tuple{&files, "files", FileTableLayout()},
+                                           std::tuple{&discs, "discs", DiscTableLayout()}}) {
+            table->Name = name;
+            AddFieldDefs(*table, layout);
+            table->Open();
+        }
     }
     // Both tables saved as catalogue "Cat", opened at start with `ini` added.
     void SaveCat(const std::string &ini)

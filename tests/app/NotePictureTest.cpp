@@ -21,7 +21,7 @@ extern "C" {
 namespace {
 
 // Little-endian values of `bytes` bytes each.
-void Put(std::string &s, std::initializer_list<uint32_t> values, int bytes = 4)
+void Put(std::string &s, const std::vector<uint32_t> &values, int bytes = 4)
 {
     for (uint32_t v : values)
         for (int i = 0; i < bytes; ++i)
@@ -54,29 +54,26 @@ std::string MakeWmf(bool text = false)
 {
     std::string records;
     uint32_t largest = 0;
-    auto rec = [&](uint16_t function, std::initializer_list<uint32_t> params) {
+    auto rec = [&](uint16_t function, const std::vector<uint32_t> &params) {
         largest = std::max(largest, uint32_t(3 + params.size()));
         Put(records, {uint32_t(3 + params.size())});
         Put(records, {function}, 2);
         Put(records, params, 2);
     };
-    rec(0x020C, {100, 100});              // SETWINDOWEXT (y, x)
-    rec(0x020B, {0, 0});                  // SETWINDOWORG
-    rec(0x02FC, {0, 0xFF00, 0x0000, 0});  // CREATEBRUSHINDIRECT solid green
-    rec(0x012D, {0});                     // SELECTOBJECT 0
-    rec(0x041B, {100, 100, 0, 0});        // RECTANGLE (bottom, right, top, left)
-    if (text) {
-        rec(0x02FB, {20, 0, 0, 0, 400, 0, 0, 0, 0, 0x6C41, 0x6169, 0, 0}); // CREATEFONTINDIRECT "Alia"
+    // Window extent (y, x) and origin, a solid green brush selected, the rectangle (bottom, right, top, left).
+    for (const auto &[function, params] : std::vector<std::pair<uint16_t, std::vector<uint32_t>>>{
+             {0x020C, {100, 100}}, {0x020B, {0, 0}}, {0x02FC, {0, 0xFF00, 0, 0}}, {0x012D, {0}}, {0x041B, {100, 100, 0, 0}}})
+        rec(function, params);
+    if (text) { // a font of height 20 named "Alia" selected, TEXTOUT "HH" at (10, 40)
+        rec(0x02FB, {20, 0, 0, 0, 400, 0, 0, 0, 0, 0x6C41, 0x6169, 0, 0});
         rec(0x012D, {1});
-        rec(0x0521, {2, 0x4848, 40, 10}); // TEXTOUT "HH" at (10, 40)
+        rec(0x0521, {2, 0x4848, 40, 10});
     }
     rec(0x0000, {});
     std::string header, placeable;
-    Put(header, {1, 9, 0x0300}, 2); // memory metafile, header words, version
-    Put(header, {uint32_t(9 + records.size() / 2)});
-    Put(header, {2}, 2); // objects
-    Put(header, {largest});
-    Put(header, {0}, 2);
+    // Memory metafile, header words, version, size in words, objects, largest record.
+    Put(header, {1, 9, 0x0300}, 2);
+    Put(header, {uint32_t(9 + records.size() / 2), 2 | (largest << 16), largest >> 16});
     Put(placeable, {0x9AC6CDD7});
     Put(placeable, {0, 0, 0, 100, 100, 96}, 2); // handle, bounds, units per inch
     Put(placeable, {0});
@@ -90,33 +87,24 @@ std::string MakeWmf(bool text = false)
 // An enhanced metafile 200 x 100: a yellow rectangle on the left half, a blue
 // line, a red ellipse and a green polygon on the right, a magenta bitmap at
 // (10, 10) and "HH" at (20, 55).
-std::string MakeEmf(bool eof = true)
+std::string MakeEmf()
 {
     std::string body;
-    auto rec = [&](uint32_t type, std::initializer_list<uint32_t> params) {
+    auto rec = [&](uint32_t type, const std::vector<uint32_t> &params) {
         Put(body, {type, uint32_t(8 + 4 * params.size())});
         Put(body, params);
     };
-    rec(39, {1, 0, 0x0000FFFF, 0}); // CREATEBRUSHINDIRECT yellow
-    rec(37, {1});                   // SELECTOBJECT
-    rec(37, {0x80000008});          // SELECTOBJECT NULL_PEN
-    rec(43, {0, 0, 100, 100});      // RECTANGLE
-    rec(38, {2, 0, 3, 0, 0x00FF0000}); // CREATEPEN blue
-    rec(37, {2});
-    rec(27, {110, 5});                 // MOVETOEX
-    rec(54, {190, 5});                 // LINETO
-    rec(39, {3, 0, 0x000000FF, 0});    // red
-    rec(37, {3});
-    rec(42, {120, 30, 180, 90});       // ELLIPSE
-    rec(39, {4, 0, 0x0000FF00, 0});    // green
-    rec(37, {4});
+    // A yellow brush and no pen, RECTANGLE; a blue pen, MOVETOEX and LINETO; a red brush, ELLIPSE; a green brush.
+    for (const auto &[type, params] : std::vector<std::pair<uint32_t, std::vector<uint32_t>>>{
+             {39, {1, 0, 0x0000FFFF, 0}}, {37, {1}}, {37, {0x80000008}}, {43, {0, 0, 100, 100}},
+             {38, {2, 0, 3, 0, 0x00FF0000}}, {37, {2}}, {27, {110, 5}}, {54, {190, 5}}, {39, {3, 0, 0x000000FF, 0}},
+             {37, {3}}, {42, {120, 30, 180, 90}}, {39, {4, 0, 0x0000FF00, 0}}, {37, {4}}})
+        rec(type, params);
     Put(body, {86, 8 + 16 + 4 + 3 * 4, 102, 60, 118, 99, 3}); // POLYGON16: bounds, count, points
     Put(body, {102, 99, 118, 60, 118, 99}, 2);
     // STRETCHDIBITS: a 2 x 2 magenta bitmap, 24 bits, stretched to 30 x 30 at (10, 10).
     std::string bmi, bits;
-    Put(bmi, {40, 2, 2});
-    Put(bmi, {1, 24}, 2);
-    Put(bmi, {0, 0, 0, 0, 0, 0});
+    Put(bmi, {40, 2, 2, 1 | (24 << 16), 0, 0, 0, 0, 0, 0});
     for (int row = 0; row < 2; ++row)
         bits += std::string("\xFF\x00\xFF\xFF\x00\xFF\x00\x00", 8); // B G R x2, padded to 8
     Put(body, {81, uint32_t(80 + bmi.size() + bits.size()), 10, 10, 39, 39, 10, 10, 0, 0, 2, 2, 80,
@@ -124,10 +112,8 @@ std::string MakeEmf(bool eof = true)
     body += bmi + bits;
     // EXTTEXTOUTW: "HH" in black at (20, 55), scale 1.0, no rectangle, with its spacing array.
     Put(body, {84, 76 + 4 + 8, 0, 0, 199, 99, 1, 0x3F800000, 0x3F800000, 20, 55, 2, 76, 0x100, 0, 0, 0, 0, 80});
-    Put(body, {'H', 'H'}, 2);
-    Put(body, {14, 14});
-    if (eof)
-        rec(14, {0, 16, 20});
+    Put(body, {'H' | ('H' << 16), 14, 14});
+    rec(14, {0, 16, 20}); // EOF
     std::string header;
     // Type, size, bounds, frame in 0.01 mm, signature, version, bytes, records.
     Put(header, {1, 88, 0, 0, 199, 99, 0, 0, 5000, 2500, 0x464D4520, 0x10000, uint32_t(88 + body.size()), 12});

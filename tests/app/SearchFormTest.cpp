@@ -20,8 +20,8 @@ namespace {
 using Names = std::vector<std::string>;
 
 struct TRec {
-    std::string name, disc = "e: [DATA]", path = "e:\\", size = "10", note, number = "7";
-    std::string created = DateTimeToStr(EncodeDate(2003, 2, 1)), changed, loadName, serial;
+    std::string name{}, disc = "e: [DATA]", path = "e:\\", size = "10", note{}, number = "7";
+    std::string created = DateTimeToStr(EncodeDate(2003, 2, 1)), changed{}, loadName{}, serial{};
     int type = 1, ftype = 0;
 };
 
