@@ -313,9 +313,8 @@ TEST_F(SearchFormTest, ResultColumnsCarryTheRecordsAndClicksRunThem)
     const TSearchRow *big = Row(*f, "big.iso");
     const Names expected = {"7", "e: [DATA]", FormatSize(3221225472LL), "", "04/05/2006", "01/02/2003", "1",
                             "e:\\docs\\big.iso", "32", "image", "Cat", "3221225472", "0", "0", "1234"};
-    for (int i = 0; i < TSearchRow::SubItemCount; ++i)
-        if (i != 3)
-            EXPECT_EQ(big->SubItem(i).toStdString(), expected[size_t(i)]) << "sub-item " << i;
+    for (int i = 0; i < TSearchRow::SubItemCount; ++i) // sub-item 3, the type name, depends on the system
+        EXPECT_EQ(i == 3 ? "" : big->SubItem(i).toStdString(), expected[size_t(i)]) << "sub-item " << i;
     EXPECT_EQ(big->SizeText, "3072 mb");
     EXPECT_FALSE(big->TypeName.isEmpty());
     EXPECT_EQ(Row(*f, "iso")->SubItem(6), QStringLiteral("0"));
