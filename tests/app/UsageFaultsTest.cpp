@@ -1,5 +1,5 @@
-// Faults met while using the whole program the way a user does: each test
-// repeats the steps that went wrong and checks what the user saw or kept.
+// Faults met while using the whole program the way a user does: each test repeats the steps that
+// went wrong and checks what the user saw or kept.
 #include <QDir>
 #include <QFileInfo>
 #include <QTest>
@@ -42,8 +42,7 @@ class UsageFaultsTest : public UsageFaultsBase<ActingPrompt> {};
 
 } // namespace
 
-// A right click on another disc of the tree used to move the highlight to it
-// while the window still showed (and renamed) the disc opened before.
+// A right click on another disc moved the highlight while the window still showed (and renamed) the old one.
 TEST_F(UsageFaultsTest, RightClickOnAnotherDiscKeepsTheOpenDiscSelected)
 {
     TwoDiscs();
@@ -70,9 +69,8 @@ TEST_F(UsageFaultsTest, RightClickOnAnotherDiscKeepsTheOpenDiscSelected)
     EXPECT_EQ(form->Browse.CurrentDisc, "f: [SECOND]");
 }
 
-// Running a found file from a disc that is not in the drive: the insert-disc
-// message named the catalogue the first time, and after OK (the message had
-// taken the focus from the result list) asked again without it.
+// Running a found file from a disc not in the drive: the insert-disc message named the catalogue the
+// first time, and after OK (it had taken the focus from the result list) asked again without it.
 TEST_F(UsageFaultsTest, InsertDiscMessageNamesTheCatalogueOnEveryRetry)
 {
     TwoDiscs();
@@ -107,8 +105,7 @@ TEST_F(UsageFaultsTest, InsertDiscMessageNamesTheCatalogueOnEveryRetry)
                     asked.text.size() > 23) << asked.text.toStdString();
 }
 
-// Writing a report as PDF for a user without a documents folder: the file
-// dialog offered "Documents" as the file's name (in the home folder).
+// A PDF report for a user without a documents folder: the dialog offered "Documents" as the file name.
 TEST(UsageFaults, PdfFileQuestionStartsInAFolderThatExists)
 {
     orbtest::TempDir home;
@@ -128,9 +125,8 @@ TEST(UsageFaults, PdfFileQuestionStartsInAFolderThatExists)
     EXPECT_EQ(QDir(withDocuments).canonicalPath(), QDir(QString::fromStdString(home.file("Documents"))).canonicalPath());
 }
 
-// A new, empty catalogue made while another was shown: the status bar, the
-// information panel and the path box went on showing the other catalogue's
-// disc, and that disc stayed the current one.
+// A new, empty catalogue made while another was shown: status bar, information panel and path box went
+// on showing the other catalogue's disc, and that disc stayed the current one.
 TEST_F(UsageFaultsTest, NewEmptyCatalogueShowsNothingOfTheCatalogueBefore)
 {
     TwoDiscs();
@@ -190,9 +186,8 @@ protected:
 
 } // namespace
 
-// On the very first start the letter map is taken up only after the main
-// window has filled its "Load from" list; a folder the user had already bound
-// must reach that list, which refreshes on DeviceChange.
+// On the first start the letter map is taken up only after the window filled its "Load from" list; a
+// folder bound already must reach that list, which refreshes on DeviceChange.
 TEST(UsageFaults2, FirstStartBoundFolderReachesTheDriveLists)
 {
     orbtest::TempDir dir;
@@ -211,9 +206,8 @@ TEST(UsageFaults2, FirstStartBoundFolderReachesTheDriveLists)
     EXPECT_TRUE(listedThen);
 }
 
-// A new, empty catalogue made while a disc of another was shown; the search
-// panel opened and closed again put the other catalogue's disc name and file
-// count back into the status bar.
+// A new, empty catalogue made while a disc of another was shown: the search panel opened and closed
+// again put the other catalogue's disc name and file count back into the status bar.
 TEST_F(UsageFaults2Test, ClosingTheSearchInAnEmptyCatalogueShowsNoDiscOfTheOneBefore)
 {
     TwoDiscs();
@@ -239,9 +233,8 @@ TEST_F(UsageFaults2Test, ClosingTheSearchInAnEmptyCatalogueShowsNoDiscOfTheOneBe
     }
 }
 
-// A catalogue made or opened while the search panel was open: the search had
-// hidden the information panel, and it stayed hidden though its button (and
-// the setting) said it was shown, so the first press of the button did nothing.
+// A catalogue made or opened during a search: the information panel the search had hidden stayed hidden
+// though its button (and the setting) said shown, so the first press of the button did nothing.
 TEST_F(UsageFaults2Test, InformationPanelFollowsItsButtonAfterACatalogueChangeDuringASearch)
 {
     TwoDiscs();
@@ -263,9 +256,8 @@ TEST_F(UsageFaults2Test, InformationPanelFollowsItsButtonAfterACatalogueChangeDu
     }
 }
 
-// The new-catalogue dialog of the very first start can be left with Cancel
-// (the program then ends and writes nothing), but its help page told the user
-// in every language that Cancel was not available then.
+// The first start's new-catalogue dialog can be left with Cancel (the program then ends, writing
+// nothing), but its help page said in every language that Cancel was not available then.
 TEST_F(UsageFaults2Test, FirstStartHelpPageTellsWhatCancelDoes)
 {
     TwoDiscs();
