@@ -406,6 +406,9 @@ TEST_F(SystemVolumes, BoundFolderIsASubstitutedDrive)
     dir.write("data/driveletters.map", "t=folder:" + (dir.path() / "scanme").string() + "\n");
     auto svc = Start(root);
     EXPECT_EQ(svc->GetDriveType('t'), DRIVE_FIXED);
+    // Told apart from the volume that holds it, so a scan does not take the file system's size for the folder's.
+    EXPECT_TRUE(svc->Drive('t')->boundFolder);
+    EXPECT_FALSE(svc->Drive('c')->boundFolder);
     std::vector<VolumeEntry> entries = List(*svc, "t:\\");
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].name, "a.txt");
