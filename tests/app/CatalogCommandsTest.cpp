@@ -27,11 +27,7 @@ std::vector<std::string> Sorted(std::vector<std::string> v)
 
 std::vector<std::string> TreeTexts(TMainForm &form)
 {
-    std::vector<std::string> texts;
-    QTreeWidget *tree = form.ui->TreeView1;
-    for (int i = 0; i < tree->topLevelItemCount(); ++i)
-        texts.push_back(tree->topLevelItem(i)->text(0).toStdString());
-    return Sorted(texts);
+    return Sorted(disctest::TopTexts(form.ui->TreeView1));
 }
 
 class CatalogCommandsTest : public CatalogTest {
@@ -72,13 +68,13 @@ TEST_F(CatalogCommandsTest, OpensACatalogueFromAnotherFolder)
     form.FormShow();
     form.ui->FindButton->setCheckable(true);
     form.ui->FindButton->setChecked(true);
-    int dialogs = 0;
-    TMainForm::RunOpenDialog = [&](TMainForm &) {
-        ++dialogs;
-        return other + "/Photos.d";
-    };
+    TFlatTable *before = form.FlatTable1.get();
+    std::string chosen; // the dialog cancelled: nothing changes
+    TMainForm::RunOpenDialog = [&](TMainForm &) { return chosen; };
+    form.ui->OpenButton->click();
+    EXPECT_EQ(form.FlatTable1.get(), before);
+    chosen = other + "/Photos.d";
     form.ui->OpenMenu->trigger();
-    EXPECT_EQ(dialogs, 1);
     EXPECT_EQ(form.CatalogName, "Photos");
     EXPECT_EQ(form.CatalogFolder, other);
     EXPECT_EQ(form.TreeFilePath, other + "/CdNames/Photos_cdname.dat");
@@ -91,16 +87,6 @@ TEST_F(CatalogCommandsTest, OpensACatalogueFromAnotherFolder)
     TSettings s;
     ReadSettingsFile(data + "/cat.ini", s);
     EXPECT_EQ(s.SetupText[4], "Photos");
-}
-
-TEST_F(CatalogCommandsTest, CancelledOpenDialogChangesNothing)
-{
-    TMainForm form(nullptr, data);
-    TFlatTable *before = form.FlatTable1.get();
-    TMainForm::RunOpenDialog = [](TMainForm &) { return std::string(); };
-    form.ui->OpenButton->click();
-    EXPECT_EQ(form.FlatTable1.get(), before);
-    EXPECT_TRUE(prompt.Asked().empty());
 }
 
 TEST_F(CatalogCommandsTest, DamagedCatalogueLeavesTheOpenOneAndNamesTheFile)
@@ -127,20 +113,14 @@ TEST_F(CatalogCommandsTest, DamagedCatalogueLeavesTheOpenOneAndNamesTheFile)
     EXPECT_EQ(TreeTexts(form), treeBefore);
     EXPECT_EQ(orbtest::readFile(other + "/Broken.d"), garbage);
     EXPECT_FALSE(fs::exists(other + "/CdNames/Broken_cdname.d"));
-}
-
-TEST_F(CatalogCommandsTest, FolderWithoutCdNamesIsRefused)
-{
-    const std::string other = dir.file("lonely");
-    MakeCatalogIn(other, "Solo", {"g: [S]"});
-    fs::remove_all(fs::path(other) / "CdNames");
-    TMainForm form(nullptr, data);
-    EXPECT_FALSE(form.OpenCatalogFile(other + "/Solo.d"));
-    ASSERT_EQ(prompt.Asked().size(), 1u);
-    EXPECT_TRUE(prompt.Asked()[0].text.contains(QString::fromStdString(other + "/CdNames/Solo_cdname.d")));
-    EXPECT_FALSE(fs::exists(fs::path(other) / "CdNames"));
-    EXPECT_EQ(form.CatalogName, "Music");
-    // A file that is not a catalogue file by name is refused as well.
+    // A folder without CdNames, and a file that is not a catalogue file by name.
+    const std::string lonely = dir.file("lonely");
+    MakeCatalogIn(lonely, "Solo", {"g: [S]"});
+    fs::remove_all(fs::path(lonely) / "CdNames");
+    EXPECT_FALSE(form.OpenCatalogFile(lonely + "/Solo.d"));
+    ASSERT_EQ(prompt.Asked().size(), 2u);
+    EXPECT_TRUE(prompt.Asked()[1].text.contains(QString::fromStdString(lonely + "/CdNames/Solo_cdname.d")));
+    EXPECT_FALSE(fs::exists(fs::path(lonely) / "CdNames"));
     dir.write("DiVovData/readme.txt", "x");
     EXPECT_FALSE(form.OpenCatalogFile(data + "/readme.txt"));
     EXPECT_EQ(form.CatalogName, "Music");
