@@ -34,21 +34,9 @@ protected:
     }
     std::vector<std::string> DiscsOnDisk(const std::string &name)
     {
-        TFlatTable t;
-        t.SetTableName(data + "/CdNames/" + name + "_cdname.d");
-        t.Open();
-        std::vector<std::string> names;
-        for (t.First(); !t.Eof(); t.Next())
-            names.push_back(t.FieldByName("CdName").AsString());
-        return names;
+        return disctest::TCatalogOnDisk::Read(data, name).discNames;
     }
-    std::vector<std::string> TreeTexts(TMainForm &form)
-    {
-        std::vector<std::string> texts;
-        for (int i = 0; i < form.ui->TreeView1->topLevelItemCount(); ++i)
-            texts.push_back(form.ui->TreeView1->topLevelItem(i)->text(0).toStdString());
-        return texts;
-    }
+    static std::vector<std::string> TreeTexts(TMainForm &form) { return disctest::TopTexts(form.ui->TreeView1); }
 };
 
 } // namespace
@@ -131,40 +119,33 @@ TEST_F(BackupRestoreTest, AnotherCatalogueChangesOnlyItsFiles)
     EXPECT_EQ(TreeTexts(form), (std::vector<std::string>{"e: [MINE]"}));
 }
 
-TEST_F(BackupRestoreTest, MissingDiscTableBackupIsReportedAndChangesNothing)
+TEST_F(BackupRestoreTest, MissingOrDamagedDiscTableBackupIsReportedAndChangesNothing)
 {
-    MakeWithBackups("Music", {"e: [OLD]"}, {"e: [NEW]"});
-    fs::remove(data + "/CdNames/Music_cdname.~d");
-    const std::string fileTable = orbtest::readFile(data + "/Music.d");
-    TMainForm form(nullptr, data);
-    std::string error;
-    EXPECT_FALSE(form.RestoreCatalog("Music", &error));
-    EXPECT_NE(error.find("Music_cdname.~d"), std::string::npos) << error;
-    EXPECT_EQ(orbtest::readFile(data + "/Music.d"), fileTable);
-    EXPECT_EQ(DiscsOnDisk("Music"), (std::vector<std::string>{"e: [NEW]"}));
-
-    // Through the menu the user is told.
-    prompt.Answer(PromptResult::Yes);
-    ChooseForRestore(data + "/Music.d");
-    form.ui->RecoverDatabaseMenu->trigger();
-    ASSERT_EQ(prompt.Asked().size(), 2u);
-    EXPECT_TRUE(prompt.Asked()[1].text.contains(QStringLiteral("Music_cdname.~d")));
-}
-
-TEST_F(BackupRestoreTest, DamagedBackupKeepsTheTables)
-{
-    MakeWithBackups("Music", {"e: [OLD]"}, {"e: [NEW]"});
-    dir.write("DiVovData/CdNames/Music_cdname.~d", "damaged backup");
-    const std::string fileTable = orbtest::readFile(data + "/Music.d");
-    TMainForm form(nullptr, data);
-    TFlatTable *open = form.FlatTable1.get();
-    std::string error;
-    EXPECT_FALSE(form.RestoreCatalog("Music", &error));
-    EXPECT_NE(error.find("Music_cdname.~d"), std::string::npos) << error;
-    EXPECT_EQ(orbtest::readFile(data + "/Music.d"), fileTable);
-    EXPECT_EQ(DiscsOnDisk("Music"), (std::vector<std::string>{"e: [NEW]"}));
-    EXPECT_EQ(form.FlatTable1.get(), open);
-    EXPECT_EQ(FilesOf(data + "/CdNames"), (std::vector<std::string>{"Music_cdname.d", "Music_cdname.~d"}));
+    for (const bool missing : {true, false}) {
+        SCOPED_TRACE(missing ? "missing" : "damaged");
+        MakeWithBackups("Music", {"e: [OLD]"}, {"e: [NEW]"});
+        if (missing)
+            fs::remove(data + "/CdNames/Music_cdname.~d");
+        else
+            dir.write("DiVovData/CdNames/Music_cdname.~d", "damaged backup");
+        const auto before = disctest::Snapshot(data);
+        TMainForm form(nullptr, data);
+        TFlatTable *open = form.FlatTable1.get();
+        std::string error;
+        EXPECT_FALSE(form.RestoreCatalog("Music", &error));
+        EXPECT_NE(error.find("Music_cdname.~d"), std::string::npos) << error;
+        EXPECT_EQ(disctest::Snapshot(data), before);
+        EXPECT_EQ(form.FlatTable1.get(), open);
+        // Through the menu the user is told.
+        prompt.Answer(PromptResult::Yes);
+        ChooseForRestore(data + "/Music.d");
+        form.ui->RecoverDatabaseMenu->trigger();
+        ASSERT_GE(prompt.Asked().size(), 2u);
+        EXPECT_TRUE(prompt.Asked().back().text.contains(QStringLiteral("Music_cdname.~d")));
+        fs::remove_all(data);
+        fs::create_directories(fs::path(data) / "CdNames");
+        WriteIni("[CatalogSettings]\nSetup1=0\nSetup20=1\nSetup_Text4=Music\n");
+    }
 }
 
 TEST_F(BackupRestoreTest, FailureMidwayPutsTheFirstTableBack)
