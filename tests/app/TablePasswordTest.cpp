@@ -54,36 +54,31 @@ TEST_F(TablePasswordTest, RightAnswerOpensTheTable)
     EXPECT_EQ(prompt.PasswordsAsked().size(), 2u);
 }
 
-TEST_F(TablePasswordTest, ThreeWrongAnswersLeaveTheTableClosedAndUntouched)
+TEST_F(TablePasswordTest, ThreeWrongAnswersOrACancelLeaveTheTableClosedAndUntouched)
 {
     TMainForm form(nullptr, data);
     form.FormShow();
     TFlatTable *open = form.FlatTable1.get();
-    for (int i = 0; i < 3; ++i)
-        prompt.AnswerPassword(QStringLiteral("wrong %1").arg(i));
-    EXPECT_FALSE(form.OpenCatalogFile(data + "/Secret.d"));
-    EXPECT_EQ(prompt.PasswordsAsked().size(), 3u);
-    // "Try again" after the first two tries only, then the failure names the file.
-    const auto texts = TextsAsked(prompt);
-    ASSERT_EQ(texts.size(), 3u);
-    EXPECT_EQ(texts[0], "Password is invalid. Try again");
-    EXPECT_EQ(texts[1], "Password is invalid. Try again");
-    EXPECT_NE(texts[2].find(data + "/Secret.d"), std::string::npos) << texts[2];
-    EXPECT_NE(texts[2].find(SInvalidPassword), std::string::npos) << texts[2];
-    EXPECT_EQ(form.FlatTable1.get(), open);
-    EXPECT_EQ(form.CatalogName, "Music");
-    EXPECT_EQ(orbtest::readFile(data + "/Secret.d"), secretBytes);
-}
-
-TEST_F(TablePasswordTest, CancelledPromptStopsAtOnce)
-{
-    TMainForm form(nullptr, data);
-    prompt.AnswerPassword(std::nullopt);
-    EXPECT_FALSE(form.OpenCatalogFile(data + "/Secret.d"));
-    EXPECT_EQ(prompt.PasswordsAsked().size(), 1u);
-    EXPECT_EQ(prompt.Asked().size(), 1u); // the failure only, no "try again"
-    EXPECT_EQ(form.CatalogName, "Music");
-    EXPECT_EQ(orbtest::readFile(data + "/Secret.d"), secretBytes);
+    for (const bool cancel : {false, true}) {
+        SCOPED_TRACE(cancel ? "cancelled" : "three wrong");
+        const size_t asked = prompt.Asked().size(), passwords = prompt.PasswordsAsked().size();
+        if (cancel)
+            prompt.AnswerPassword(std::nullopt);
+        for (int i = 0; i < 3 && !cancel; ++i)
+            prompt.AnswerPassword(QStringLiteral("wrong %1").arg(i));
+        EXPECT_FALSE(form.OpenCatalogFile(data + "/Secret.d"));
+        EXPECT_EQ(prompt.PasswordsAsked().size() - passwords, cancel ? 1u : 3u);
+        // "Try again" after the first two tries only (none when cancelled), then the failure names the file.
+        const auto texts = TextsAsked(prompt);
+        ASSERT_EQ(texts.size() - asked, cancel ? 1u : 3u);
+        for (size_t i = asked; i + 1 < texts.size(); ++i)
+            EXPECT_EQ(texts[i], "Password is invalid. Try again");
+        EXPECT_NE(texts.back().find(data + "/Secret.d"), std::string::npos) << texts.back();
+        EXPECT_NE(texts.back().find(SInvalidPassword), std::string::npos) << texts.back();
+        EXPECT_EQ(form.FlatTable1.get(), open);
+        EXPECT_EQ(form.CatalogName, "Music");
+        EXPECT_EQ(orbtest::readFile(data + "/Secret.d"), secretBytes);
+    }
 }
 
 TEST_F(TablePasswordTest, ProtectedCatalogueAtStartIsNeverReplaced)
