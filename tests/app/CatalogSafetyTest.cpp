@@ -177,7 +177,9 @@ TEST_F(CatalogSafetyTest, ZeroByteDiscTableOpensReadOnlyAndNothingCanBeWritten)
         form.ScanButtonClick();
         ASSERT_EQ(prompt.Asked().size(), asked + 1);
         EXPECT_TRUE(prompt.Asked().back().text.contains(QStringLiteral("read-only")));
-        EXPECT_FALSE(form.SaveTree());
+        std::string error;
+        EXPECT_FALSE(form.SaveTree(&error));
+        EXPECT_NE(error.find("read-only"), std::string::npos) << error;
         EXPECT_THROW(form.SaveToDatabase("1 mb", 0), std::exception);
         EXPECT_THROW(form.FlatTable1->Append(), std::exception);
         form.NoteMode = 0;

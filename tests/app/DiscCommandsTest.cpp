@@ -354,6 +354,7 @@ TEST_F(MoveTest, MoveCarriesFilesNoteAndPictureAndTreeNodes)
     TFlatTable files;
     files.SetTableName(data + "/Other.d");
     files.Open();
+    ASSERT_TRUE(files.Locate("Name", TVariant(std::string("file1.txt")), {}));
     files.Last();
     EXPECT_EQ(files.FieldByName("Namecd").AsString(), "e: [DATA]1");
     EXPECT_EQ(files.FieldByName("Path").AsString(), "e:\\dir\\");

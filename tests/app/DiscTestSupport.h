@@ -46,7 +46,10 @@ inline void AddRecord(TFlatTable &t, std::initializer_list<std::pair<const char 
 {
     t.Append();
     for (const auto &[name, value] : values)
-        t.FieldByName(name).SetValue(value);
+        if (const auto *i = std::get_if<std::int64_t>(&value))
+            t.FieldByName(name).SetAsInteger(static_cast<std::int32_t>(*i));
+        else
+            t.FieldByName(name).SetValue(value);
     t.Post();
 }
 
