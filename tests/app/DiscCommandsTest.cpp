@@ -336,7 +336,8 @@ TEST_F(MoveTest, MoveCarriesFilesNoteAndPictureAndTreeNodes)
     EXPECT_EQ(TreeTexts(a.tree), (Names{"Group", "e: [KEEP]"}));
     EXPECT_EQ(b.discNames, (Names{"e: [DATA]", "g: [X]", "e: [DATA]1"}));
     // Numbered past 5 of the files and 6 of the file-less disc.
-    EXPECT_EQ(b.disc.at("e: [DATA]1"), (TDiscSpec{"e: [DATA]1", "7", "Backup disc", "1234", 3, "PICTURE\x01\x02", 10000}));
+    EXPECT_EQ(b.disc.at("e: [DATA]1"),
+              (TDiscSpec{"e: [DATA]1", "7", "Backup disc", "1234", 3, "PICTURE\x01\x02", 10000}));
     EXPECT_EQ(b.fileNumberOf.at("e: [DATA]1"), "7");
     EXPECT_EQ(b.filesPerDisc.at("e: [DATA]"), 1);
     EXPECT_EQ(TreeTexts(b.tree), (Names{"e: [DATA]", "g: [X]", "e: [DATA]1"}));

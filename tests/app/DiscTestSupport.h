@@ -145,9 +145,10 @@ struct TCatalogOnDisk {
         for (discs.First(); !discs.Eof(); discs.Next()) {
             const std::string n = discs.FieldByName("CdName").AsString();
             c.discNames.push_back(n);
+            const auto files = c.filesPerDisc.find(n);
             c.disc[n] = {n, discs.FieldByName("Number").AsString(), discs.FieldByName("CdNote").AsString(),
                          discs.FieldByName("CdIdCode").AsString(), discs.FieldByName("CType").AsInteger(),
-                         discs.FieldByName("CdPicture").AsBytes(), c.filesPerDisc.count(n) ? c.filesPerDisc.at(n) : 0};
+                         discs.FieldByName("CdPicture").AsBytes(), files == c.filesPerDisc.end() ? 0 : files->second};
         }
         const std::string treeFile = data + "/CdNames/" + name + "_cdname.dat";
         c.treeExists = fs::exists(treeFile);

@@ -128,8 +128,9 @@ TEST(FileDocs, TreeAndSettingsFilesOfTheirPages)
     const std::string page = Page("tree-file.md");
     ASSERT_TRUE(WriteTreeFile(dir.file("empty.dat"), {}));
     ExpectHexBlock(page, "empty-tree", orbtest::readFile(dir.file("empty.dat")));
-    const std::vector<TTreeRecord> nodes = {
-        {0, "Holidays", 0, 1, NodeKindGroup}, {1, "e: [PHOTOS]", 0, 1, NodeKindDisc}, {2, "2019", 0, 1, NodeKindNone}};
+    const std::vector<TTreeRecord> nodes = {{0, "Holidays", 0, 1, NodeKindGroup},
+                                            {1, "e: [PHOTOS]", 0, 1, NodeKindDisc},
+                                            {2, "2019", 0, 1, NodeKindNone}};
     ASSERT_TRUE(WriteTreeFile(dir.file("three.dat"), nodes));
     const std::string bytes = orbtest::readFile(dir.file("three.dat"));
     ExpectHexBlock(page, "tree-example", bytes);

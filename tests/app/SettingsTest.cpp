@@ -56,8 +56,8 @@ TEST(Settings, NonNumericValuesAreIgnoredAndRangesClamped)
 TEST(Settings, SaveKeepsOtherSectionsAndLines)
 {
     orbtest::TempDir dir;
-    const std::string f = dir.write("cat.ini", "; kept comment\r\n[Other]\r\nA=1\r\n\r\n[catalogsettings]\r\nSETUP1=2\r\n"
-                                               "Unknown=x\r\n\r\n[Tail]\r\nB=2\r\nSetup7=5\r\n");
+    const std::string f = dir.write("cat.ini", "; kept comment\r\n[Other]\r\nA=1\r\n\r\n[catalogsettings]\r\n"
+                                               "SETUP1=2\r\nUnknown=x\r\n\r\n[Tail]\r\nB=2\r\nSetup7=5\r\n");
     TSettings s;
     ReadSettingsFile(f, s);
     s[7] = 2500;
