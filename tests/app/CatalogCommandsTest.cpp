@@ -323,7 +323,7 @@ TEST_F(BackupRestoreTest, RestoresTheOpenCatalogueAndReopensIt)
     }
 }
 
-TEST_F(BackupRestoreTest, NoAnswerOrCancelledDialogRestoresNothing)
+TEST_F(BackupRestoreTest, NoAnswerCancelledDialogOrNoBackupRestoresNothing)
 {
     MakeWithBackups("Music", {"e: [OLD]"}, {"e: [NEW]"});
     TMainForm form(nullptr, data);
@@ -339,19 +339,14 @@ TEST_F(BackupRestoreTest, NoAnswerOrCancelledDialogRestoresNothing)
     form.ui->RecoverDatabaseMenu->trigger();
     EXPECT_TRUE(asked);
     EXPECT_EQ(DiscsOnDisk("Music"), (std::vector<std::string>{"e: [NEW]"}));
-}
-
-TEST_F(BackupRestoreTest, RightAfterCreationThereIsNoBackup)
-{
-    MakeCatalog("Music", {"e: [MINE]"});
-    TMainForm form(nullptr, data);
+    // Right after creation there is no backup.
     std::string error;
     ASSERT_TRUE(form.OpenCatalog(data, "Brand", &error)) << error;
     prompt.Answer(PromptResult::Yes);
     ChooseForRestore(data + "/Brand.d");
     form.ui->RecoverDatabaseMenu->trigger();
-    ASSERT_EQ(prompt.Asked().size(), 2u) << prompt.Asked().front().text.toStdString();
-    EXPECT_EQ(prompt.Asked()[1].text, QStringLiteral("I am don't find backup file "));
+    ASSERT_EQ(prompt.Asked().size(), 4u) << prompt.Asked().back().text.toStdString();
+    EXPECT_EQ(prompt.Asked()[3].text, QStringLiteral("I am don't find backup file "));
     EXPECT_TRUE(fs::exists(data + "/Brand.d"));
     EXPECT_TRUE(form.HasCatalog());
 }
@@ -372,6 +367,12 @@ TEST_F(BackupRestoreTest, AnotherCatalogueChangesOnlyItsFiles)
     EXPECT_EQ(form.FlatTable1.get(), open);
     EXPECT_EQ(form.CatalogName, "Music");
     EXPECT_EQ(TreeTexts(form), (std::vector<std::string>{"e: [MINE]"}));
+    // Backups whose tables are gone are restored as well.
+    fs::copy_file(data + "/Other.~d", data + "/Lost.~d");
+    fs::copy_file(data + "/CdNames/Other_cdname.~d", data + "/CdNames/Lost_cdname.~d");
+    std::string error;
+    EXPECT_TRUE(form.RestoreCatalog("Lost", &error)) << error;
+    EXPECT_EQ(DiscsOnDisk("Lost"), (std::vector<std::string>{"e: [O-OLD]"}));
 }
 
 TEST_F(BackupRestoreTest, MissingOrDamagedDiscTableBackupIsReportedAndChangesNothing)
@@ -423,18 +424,6 @@ TEST_F(BackupRestoreTest, FailureMidwayPutsTheFirstTableBack)
               (std::vector<std::string>{"Music_cdname.d", "Other_cdname.d", "Other_cdname.~d"}));
     for (const std::string &f : FilesOf(data))
         EXPECT_EQ(f.find(".d."), std::string::npos) << f;
-}
-
-TEST_F(BackupRestoreTest, RestoreWorksWhenTheTablesAreGone)
-{
-    MakeWithBackups("Music", {"e: [OLD]"}, {"e: [NEW]"});
-    MakeCatalog("Other", {"e: [X]"});
-    fs::copy_file(data + "/Music.~d", data + "/Lost.~d");
-    fs::copy_file(data + "/CdNames/Music_cdname.~d", data + "/CdNames/Lost_cdname.~d");
-    TMainForm form(nullptr, data);
-    std::string error;
-    EXPECT_TRUE(form.RestoreCatalog("Lost", &error)) << error;
-    EXPECT_EQ(DiscsOnDisk("Lost"), (std::vector<std::string>{"e: [OLD]"}));
 }
 
 TEST_F(BackupRestoreTest, DamagedOpenCatalogueIsKeptAsideAndReopenedWritable)

@@ -12,30 +12,19 @@
 #include "ui_LangForm.h"
 #include "ui_NewDataForm.h"
 
-#include "DiscTestSupport.h"
+#include "app/CatalogTestSupport.h"
 
 using namespace disctest;
 
 namespace {
 
-class CatalogSafetyTest : public ::testing::Test {
+class CatalogSafetyTest : public cattest::CatalogTest {
 protected:
-    void SetUp() override
-    {
-        langunit::SetCurrentLanguage(langunit::LangEnglish);
-        data = dir.file("DiVovData");
-    }
-    void TearDown() override
-    {
-        TMainForm::RunModal = nullptr;
-        langunit::SetCurrentLanguage(langunit::LangSlovak);
-    }
     std::string FilePath(const std::string &name) const { return data + "/" + name + ".d"; }
     std::string DiscPath(const std::string &name) const { return data + "/CdNames/" + name + "_cdname.d"; }
     // A catalogue of `discs` discs with 20 file records each; with `backup` its ".~d" copies too.
     void MakeCatalog(const std::string &name, int discs, bool backup = false)
     {
-        fs::create_directories(fs::path(data) / "CdNames");
         TFlatTable f, d;
         AddFieldDefs(f, FileTableLayout());
         AddFieldDefs(d, DiscTableLayout());
@@ -106,10 +95,6 @@ protected:
         };
     }
 
-    orbtest::TempDir dir;
-    std::string data;
-    ScriptedPrompt prompt;
-    PromptScope scope{prompt};
     int problems = 0;
     std::string problemText, otherChoice;
     bool restoreEnabled = false, readOnlyEnabled = false;
@@ -248,7 +233,6 @@ TEST_F(CatalogSafetyTest, AnotherOrANewCatalogueChosenInsteadOfTheDamagedOne)
 
 TEST_F(CatalogSafetyTest, MissingCatalogueNamedBySettingsIsAskedAbout)
 {
-    fs::create_directories(fs::path(data) / "CdNames");
     WriteSettings("Gone");
     MakeCatalog("Films", 1);
     const auto before = Snapshot(data);
@@ -314,6 +298,7 @@ TEST_F(CatalogSafetyTest, RestoreNeverWritesOverAnEarlierKeptFileNorPutsADamaged
 TEST_F(CatalogSafetyTest, FirstStartLeftWritesNothingAndAsksAgain)
 {
     // Cancelled, escaped, closed; then, after a start killed once it made the folders, OK.
+    fs::remove_all(data);
     for (const std::string way : {"cancel", "escape", "close", "ok"}) {
         SCOPED_TRACE(way);
         if (way == "ok") {

@@ -320,8 +320,9 @@ protected:
 
 TEST_F(MoveTest, MoveCarriesFilesNoteAndPictureAndTreeNodes)
 {
+    TCatalogBuilder().Write(data, "Empty");
     TwoCatalogs(10000);
-    ASSERT_EQ(move->Columns().size(), 2u);
+    ASSERT_EQ(move->Columns().size(), 3u);
     QTreeWidget *target = Column("Other");
     ASSERT_TRUE(source && target);
     EXPECT_EQ(source->objectName(), QStringLiteral("MoveTreeView%1").arg(move->ColumnOf("Cat")));
@@ -354,22 +355,17 @@ TEST_F(MoveTest, MoveCarriesFilesNoteAndPictureAndTreeNodes)
     EXPECT_EQ(files.FieldByName("Path").AsString(), "e:\\dir\\");
     EXPECT_EQ(files.FieldByName("CdIdCode").AsString(), "1234");
     EXPECT_EQ(files.FieldByName("Size").AsString(), std::to_string(100 + 9999));
-    // Cancel still shows the main window the catalogue as it is on disk.
-    move->reject();
-    EXPECT_EQ(form->ui->TreeView1->topLevelItemCount(), 2);
-    EXPECT_EQ(form->SelectTreeNodeByText("e: [DATA]"), -1);
-    EXPECT_EQ(form->FileRecordCount(), 2);
-}
-
-TEST_F(MoveTest, MoveIntoAnEmptyCatalogueGetsNumberOne)
-{
-    TCatalogBuilder().Write(data, "Empty");
-    TwoCatalogs(3);
+    // Into an empty catalogue: number 1, and no tree file made.
+    source->setCurrentItem(Item(source, "e: [KEEP]"));
     move->TreeDragDrop(Column("Empty"), source);
     const TCatalogOnDisk c = Disk("Empty");
-    EXPECT_EQ(c.discNames, (Names{"e: [DATA]"}));
-    EXPECT_EQ(c.disc.at("e: [DATA]").number, "1");
+    EXPECT_EQ(c.discNames, (Names{"e: [KEEP]"}));
+    EXPECT_EQ(c.disc.at("e: [KEEP]").number, "1");
     EXPECT_FALSE(c.treeExists);
+    // Cancel still shows the main window the catalogue as it is on disk.
+    move->reject();
+    EXPECT_EQ(TopTexts(form->ui->TreeView1), (Names{"Group"}));
+    EXPECT_EQ(form->FileRecordCount(), 0);
 }
 
 TEST_F(MoveTest, MoveWhoseTargetCannotBeSavedLeavesBothAsTheyWere)
