@@ -365,6 +365,7 @@ TEST_F(MoveTest, MoveCarriesFilesNoteAndPictureAndTreeNodes)
     // Cancel still shows the main window the catalogue as it is on disk.
     move->reject();
     EXPECT_EQ(TopTexts(form->ui->TreeView1), (Names{"Group"}));
+    EXPECT_EQ(form->SelectTreeNodeByText("e: [DATA]"), -1);
     EXPECT_EQ(form->FileRecordCount(), 0);
 }
 
