@@ -15,24 +15,15 @@
 
 namespace {
 
-VolumeInfo CdRom(char letter, const std::string &device)
+VolumeInfo Volume(char letter, int type)
 {
     VolumeInfo v;
     v.letter = letter;
-    v.type = DRIVE_CDROM;
+    v.type = type;
     v.ready = true;
-    v.label = "Audio CD";
-    v.device = device;
-    return v;
-}
-
-VolumeInfo Fixed(char letter)
-{
-    VolumeInfo v;
-    v.letter = letter;
-    v.type = DRIVE_FIXED;
-    v.ready = true;
-    v.mountPoint = "/";
+    v.label = type == DRIVE_CDROM ? "Audio CD" : "";
+    v.device = type == DRIVE_CDROM ? "/dev/sr0" : "";
+    v.mountPoint = type == DRIVE_CDROM ? "" : "/";
     return v;
 }
 
@@ -59,7 +50,7 @@ protected:
     void SetUp() override
     {
         VolumeService::SetCurrent(
-            std::make_unique<FixedVolumeService>(std::vector<VolumeInfo>{Fixed('c'), CdRom('e', "/dev/sr0")}));
+            std::make_unique<FixedVolumeService>(std::vector<VolumeInfo>{Volume('c', DRIVE_FIXED), Volume('e', DRIVE_CDROM)}));
         Install({ExampleDrive()});
         CdInterfaceAvailable(); // as the component does first: the pass-through is this system's path
         saved = CdUserMessage;
@@ -177,8 +168,37 @@ TEST_F(CdDriveTest, ReadsTheExampleDiscOnEveryPath)
     EXPECT_TRUE(messages.empty());
 }
 
-TEST_F(CdDriveTest, EmptyDrive)
+// Each table through both paths: the track count, the minute of the last
+// track and of the lead-out, and which tracks are audio.
+TEST_F(CdDriveTest, TablesOfContents)
 {
+    std::vector<uint8_t> mixed = MakeMsfTocReply(1, {{0, 2, 0}, {1, 0, 0}, {2, 0, 0}, {3, 0, 0}}, {5, 0, 0}, {3});
+    mixed[4 + 8 * 1 + 1] |= 0x01; // pre-emphasis
+    mixed[4 + 8 * 2 + 1] |= 0x02; // copy permitted
+    const struct {
+        const char *what;
+        std::vector<uint8_t> reply;
+        bool none;
+        int count, lastMinute, leadOutMinute;
+        std::vector<int> audio;
+    } cases[] = {
+        {"first track 3 counts the tracks present",
+         MakeMsfTocReply(3, {{0, 2, 0}, {2, 0, 0}, {4, 0, 0}}, {6, 0, 0}), false, 3, 4, 6, {-1, -1, -1}},
+        {"data and audio tracks", mixed, false, 4, 3, 5, {-1, -1, -1, 0}},
+    };
+    for (const auto &c : cases)
+        for (TCDInterface iface : {cdiASPI, cdiNTSCSI}) {
+            SCOPED_TRACE(std::string(c.what) + " " + std::to_string(iface));
+            Drive().toc = c.reply;
+            CdToc toc;
+            ASSERT_EQ(Read(iface, toc), c.none);
+            ASSERT_EQ(toc.TrackCount, c.count);
+            EXPECT_EQ(toc.Tracks[c.count - 1].Minute, c.lastMinute);
+            EXPECT_EQ(toc.LeadOut.Minute, c.leadOutMinute);
+            for (int i = 0; i < c.count; ++i)
+                EXPECT_EQ(toc.Tracks[i].IsAudio, c.audio[static_cast<size_t>(i)]) << i;
+        }
+    // An empty drive: no disc; the ioctls still give the lead-out as one track.
     Drive().toc.clear();
     CdToc toc;
     EXPECT_TRUE(Read(cdiNTSCSI, toc));
@@ -187,31 +207,6 @@ TEST_F(CdDriveTest, EmptyDrive)
     EXPECT_EQ(toc.LeadOut.Minute, 0);
     EXPECT_TRUE(Read(cdiASPI, toc));
     EXPECT_EQ(toc.TrackCount, 0);
-}
-
-TEST_F(CdDriveTest, FirstTrackNotOneCountsTheTracksPresent)
-{
-    Drive().toc = MakeMsfTocReply(3, {{0, 2, 0}, {2, 0, 0}, {4, 0, 0}}, {6, 0, 0});
-    for (TCDInterface iface : {cdiASPI, cdiNTSCSI}) {
-        CdToc toc;
-        ASSERT_FALSE(Read(iface, toc));
-        EXPECT_EQ(toc.TrackCount, 3);
-        EXPECT_EQ(toc.Tracks[2].Minute, 4);
-        EXPECT_EQ(toc.LeadOut.Minute, 6);
-    }
-}
-
-TEST_F(CdDriveTest, DataAndAudioTracks)
-{
-    Drive().toc = MakeMsfTocReply(1, {{0, 2, 0}, {1, 0, 0}, {2, 0, 0}, {3, 0, 0}}, {5, 0, 0}, {3});
-    Drive().toc[4 + 8 * 1 + 1] |= 0x01; // pre-emphasis
-    Drive().toc[4 + 8 * 2 + 1] |= 0x02; // copy permitted
-    CdToc toc;
-    ASSERT_FALSE(Read(cdiAutoDetect, toc));
-    EXPECT_EQ(toc.Tracks[0].IsAudio, -1);
-    EXPECT_EQ(toc.Tracks[1].IsAudio, -1);
-    EXPECT_EQ(toc.Tracks[2].IsAudio, -1);
-    EXPECT_EQ(toc.Tracks[3].IsAudio, 0);
 }
 
 TEST_F(CdDriveTest, PermissionNoticeThenIoctls)
