@@ -140,14 +140,6 @@ struct Recorder {
         S.OnError = [this](TCustomNetSocket *) { ++Errors; };
     }
 };
-
-void ConnectTo(TNetSocket &S, int Port)
-{
-    S.SetAddr("127.0.0.1");
-    S.SetPort(std::to_string(Port));
-    S.SetProto("tcp");
-    S.Connect();
-}
 } // namespace
 
 TEST(NetSocket, ChunkedDataThenCloseArriveInOrder)

@@ -5,6 +5,8 @@
 #include <QProcess>
 #include <QTimer>
 
+#include "net/NetSocket.h"
+
 #include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
@@ -40,20 +42,37 @@ inline void PumpBriefly(int Turns = 20)
         QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
-inline int ListenLoopback(int &Port)
+inline sockaddr_in Loopback(int Port = 0)
+{
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(static_cast<uint16_t>(Port));
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return sa;
+}
+
+// A listening socket on a free loopback port (0 when it could not be set up).
+inline int ListenLoopback(int &Port, int Backlog = 8)
 {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     int on = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
-    ::listen(fd, 8);
+    sockaddr_in sa = Loopback();
     socklen_t len = sizeof sa;
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&sa), &len);
-    Port = ntohs(sa.sin_port);
+    Port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) == 0 && ::listen(fd, Backlog) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr *>(&sa), &len) == 0)
+        Port = ntohs(sa.sin_port);
     return fd;
+}
+
+// Points S at the loopback port and connects.
+inline void ConnectTo(TNetSocket &S, int Port)
+{
+    S.SetAddr("127.0.0.1");
+    S.SetPort(std::to_string(Port));
+    S.SetProto("tcp");
+    S.Connect();
 }
 
 // A port nobody listens on (bound, then released).
@@ -204,10 +223,7 @@ inline bool WaitForListener(int Port, int Ms = 10000)
     QDeadlineTimer deadline(Ms);
     while (!deadline.hasExpired()) {
         int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_port = htons(static_cast<uint16_t>(Port));
-        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sockaddr_in sa = Loopback(Port);
         int rc = ::connect(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
         ::close(fd);
         if (rc == 0)
@@ -248,37 +264,25 @@ private:
 // connection that is never accepted, so a further attempt is dropped.
 class FullListener {
 public:
-    FullListener()
+    FullListener() : FListener(ListenLoopback(FPort, 0))
     {
-        FListener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::bind(FListener, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0 || ::listen(FListener, 0) != 0)
-            return;
-        socklen_t len = sizeof sa;
-        ::getsockname(FListener, reinterpret_cast<sockaddr *>(&sa), &len);
+        sockaddr_in sa = Loopback(FPort);
         FFiller = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (::connect(FFiller, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0)
-            return;
-        FPort = ntohs(sa.sin_port);
+        if (FPort && ::connect(FFiller, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0)
+            FPort = 0;
     }
     ~FullListener()
     {
-        if (FFiller >= 0)
-            ::close(FFiller);
+        ::close(FFiller);
         ::close(FListener);
     }
     FullListener(const FullListener &) = delete;
     FullListener &operator=(const FullListener &) = delete;
-    // False when it could not be set up.
-    bool Ready() const { return FPort != 0; }
+    bool Ready() const { return FPort != 0; } // false when it could not be set up
     int Port() const { return FPort; }
 
 private:
-    int FListener = -1;
-    int FFiller = -1;
-    int FPort = 0;
+    int FPort = 0, FListener, FFiller;
 };
 
 } // namespace nettest
