@@ -44,43 +44,19 @@ std::vector<CabEntry> CabextractListing(const std::string &cabPath)
 
 std::string BuildCab(const std::vector<HandFile> &files, uint16_t folders)
 {
-    using ziptest::Put16;
-    using ziptest::Put32;
-    const uint32_t headerSize = 36;
-    const uint32_t folderSize = 8u * folders;
-    const uint32_t firstFile = headerSize + folderSize;
+    const uint32_t firstFile = 36 + 8u * folders; // the header, then the folder records
     std::string records;
     for (const auto &f : files) {
-        Put32(records, f.Size);
-        Put32(records, 0);
-        Put16(records, f.Folder);
-        Put16(records, f.Date);
-        Put16(records, f.Time);
-        Put16(records, f.Attribs);
-        records += f.Name;
-        records += '\0';
+        ziptest::Le(records, {{f.Size, 4}, {0, 4}, {f.Folder, 2}, {f.Date, 2}, {f.Time, 2}, {f.Attribs, 2}});
+        records += f.Name + '\0';
     }
     const uint32_t dataStart = firstFile + static_cast<uint32_t>(records.size());
     std::string out = "MSCF";
-    Put32(out, 0);
-    Put32(out, dataStart);
-    Put32(out, 0);
-    Put32(out, firstFile);
-    Put32(out, 0);
-    out += '\x03';
-    out += '\x01';
-    Put16(out, folders);
-    Put16(out, static_cast<uint16_t>(files.size()));
-    Put16(out, 0);
-    Put16(out, 0x1234);
-    Put16(out, 0);
-    for (uint16_t i = 0; i < folders; ++i) {
-        Put32(out, dataStart);
-        Put16(out, 0); // no data blocks
-        Put16(out, 0); // stored
-    }
-    out += records;
-    return out;
+    ziptest::Le(out, {{0, 4}, {dataStart, 4}, {0, 4}, {firstFile, 4}, {0, 4}, {3, 1}, {1, 1}, {folders, 2},
+                      {files.size(), 2}, {0, 2}, {0x1234, 2}, {0, 2}});
+    for (uint16_t i = 0; i < folders; ++i)
+        ziptest::Le(out, {{dataStart, 4}, {0, 2}, {0, 2}}); // no data blocks, stored
+    return out + records;
 }
 
 } // namespace cabtest
