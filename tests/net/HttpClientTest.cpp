@@ -207,52 +207,43 @@ TEST_F(HttpClient, StatusLengthBodyAndExactRequestHeader)
                               "Authorization: Basic am9lOnNlY3JldA==\r\n\r\n");
 }
 
-TEST_F(HttpClient, ZeroLengthEndsAtTheBlankLineAndTheNextRequestWorks)
+// Replies that end without an error: what the client makes of each.
+TEST_F(HttpClient, StatusTypeLengthAndDocumentName)
 {
-    ScriptedHttp srv({"HTTP/1.1 204 No Content\r\nContent-Length: 0\r\n\r\n", "HTTP/1.0 200 OK\r\n\r\nsecond"},
-                     0);
-    h.URL = srv.Url("/first");
-    h.GetAsync();
-    ASSERT_TRUE(Wait()); // the server keeps its end open
-    EXPECT_EQ(Error, 0);
-    EXPECT_EQ(h.StatusCode, 204);
-    EXPECT_EQ(h.CtrlSocket().State(), wsClosed);
-    ASSERT_TRUE(Get(srv.Url("/second")));
-    EXPECT_EQ(Error, 0);
-    EXPECT_EQ(h.StatusCode, 200);
-    EXPECT_EQ(Body(), "second");
-}
-
-TEST_F(HttpClient, BodyUntilCloseWithBareLineFeeds)
-{
-    std::string big(50000, 'b');
-    ScriptedHttp srv({"HTTP/1.0 200 Fine\nX-Thing: 1\n\n" + big});
-    ASSERT_TRUE(Get(srv.Url("/x/prog.exe")));
-    EXPECT_EQ(Error, 0);
-    EXPECT_EQ(h.ReasonPhrase, "Fine");
-    EXPECT_EQ(h.ContentLength, -1);
-    EXPECT_EQ(Body(), big);
-    EXPECT_EQ(h.DocName, "prog.exe");
-}
-
-TEST_F(HttpClient, HeaderlessReplyKeepsEveryByte)
-{
-    const std::string reply = "<html>\r\n<body>\n  line\r\n\r\n</body></html>";
-    ScriptedHttp srv({reply});
-    ASSERT_TRUE(Get(srv.Url("/page.exe")));
-    EXPECT_EQ(Error, 0);
-    EXPECT_EQ(h.ContentType, "text/html");
-    EXPECT_EQ(Body(), reply);
-}
-
-TEST_F(HttpClient, ErrorStatusClosesAfterTheHeader)
-{
-    ScriptedHttp srv({"HTTP/1.0 404 Not Found\r\nContent-Type: text/html\r\n\r\nsorry"}, 0);
-    ASSERT_TRUE(Get(srv.Url("/missing.exe")));
-    EXPECT_EQ(Error, 0);
-    EXPECT_EQ(h.StatusCode, 404);
-    EXPECT_EQ(h.ReasonPhrase, "Not Found");
-    EXPECT_EQ(h.DocName, "missing.htm");
+    const std::string big(50000, 'b'), page = "<html>\r\n<body>\n  line\r\n\r\n</body></html>";
+    const struct {
+        std::string reply, path;
+        int status;
+        std::string reason, type;
+        int64_t length;
+        std::string body, docName;
+        bool keepOpen; // the server keeps its end open after the reply
+    } cases[] = {
+        // Ends at the blank line although the server keeps its end open.
+        {"HTTP/1.1 204 No Content\r\nContent-Length: 0\r\n\r\n", "/first", 204, "No Content", "", 0, "", "first", true},
+        {"HTTP/1.0 200 Fine\nX-Thing: 1\n\n" + big, "/x/prog.exe", 200, "Fine", "", -1, big, "prog.exe", false},
+        {page, "/page.exe", 0, "", "text/html", -1, page, "", false}, // no header: every byte kept
+        // An error status closes after the header.
+        {"HTTP/1.0 404 Not Found\r\nContent-Type: text/html\r\n\r\nsorry", "/missing.exe", 404, "Not Found",
+         "text/html", -1, "sorry", "missing.htm", true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.path);
+        ScriptedHttp srv({c.reply}, c.keepOpen ? 0 : -1);
+        body.buffer().clear();
+        body.seek(0);
+        ASSERT_TRUE(Get(srv.Url(c.path)));
+        EXPECT_EQ(Error, 0);
+        EXPECT_EQ(h.StatusCode, c.status);
+        if (!c.reason.empty()) {
+            EXPECT_EQ(h.ReasonPhrase, c.reason);
+            EXPECT_EQ(h.DocName, c.docName);
+        }
+        EXPECT_EQ(h.ContentType, c.type);
+        EXPECT_EQ(h.ContentLength, c.length);
+        EXPECT_EQ(Body(), c.body);
+        EXPECT_EQ(h.CtrlSocket().State(), wsClosed);
+    }
 }
 
 TEST_F(HttpClient, LookupAndConnectFailures)
