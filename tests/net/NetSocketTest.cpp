@@ -11,11 +11,9 @@ using namespace nettest;
 
 // ---------------------------------------------------------------- TBuffer
 
-TEST(NetSockBuf, SizesWritesAndReuse)
+TEST(NetSockBuf, SizesWritesReuseAndShrink)
 {
-    TBuffer b0(0);
-    EXPECT_EQ(b0.BufSize(), 1514);
-
+    EXPECT_EQ(TBuffer(0).BufSize(), 1514);
     TBuffer b(1460);
     std::string big(2000, 'x');
     EXPECT_EQ(b.Write(big.data(), 2000), 1460);
@@ -33,22 +31,18 @@ TEST(NetSockBuf, SizesWritesAndReuse)
     EXPECT_EQ(b.Remove(1), 1);
     const char *p = b.Peek(len);
     EXPECT_EQ(std::string(p, len), "bc");
-}
-
-TEST(NetSockBuf, ShrinkBelowHeldDataIsRefusedAndChangesNothing)
-{
-    TBuffer b(100);
-    std::string data(80, 'q');
-    b.Write(data.data(), 80);
-    EXPECT_THROW(b.SetBufSize(50), ESocketException);
-    EXPECT_EQ(b.BufSize(), 100);
-    int len = 0;
-    const char *p = b.Peek(len);
+    // A shrink below the held data is refused and changes nothing.
+    TBuffer s(100);
+    const std::string data(80, 'q');
+    s.Write(data.data(), 80);
+    EXPECT_THROW(s.SetBufSize(50), ESocketException);
+    EXPECT_EQ(s.BufSize(), 100);
+    p = s.Peek(len);
     EXPECT_EQ(std::string(p, len), data);
     // Growing keeps the bytes; shrinking to exactly the data is fine.
-    b.SetBufSize(200);
-    b.SetBufSize(80);
-    p = b.Peek(len);
+    s.SetBufSize(200);
+    s.SetBufSize(80);
+    p = s.Peek(len);
     EXPECT_EQ(std::string(p, len), data);
 }
 
@@ -58,13 +52,8 @@ TEST(NetHelpers, DottedQuadRecognition)
 {
     EXPECT_TRUE(NetSocketIsDottedIP("127.0.0.1"));
     EXPECT_TRUE(NetSocketIsDottedIP("  10.1.2.3  "));
-    EXPECT_FALSE(NetSocketIsDottedIP("10.1.2"));
-    EXPECT_FALSE(NetSocketIsDottedIP("10.1.2.256"));
-    EXPECT_FALSE(NetSocketIsDottedIP(".10.1.2.3"));
-    EXPECT_FALSE(NetSocketIsDottedIP("10.1.2.3."));
-    EXPECT_FALSE(NetSocketIsDottedIP("10.1.2.3  x"));
-    EXPECT_FALSE(NetSocketIsDottedIP("10.1.2.3.4"));
-    EXPECT_FALSE(NetSocketIsDottedIP(""));
+    for (const char *bad : {"10.1.2", "10.1.2.256", ".10.1.2.3", "10.1.2.3.", "10.1.2.3  x", "10.1.2.3.4", ""})
+        EXPECT_FALSE(NetSocketIsDottedIP(bad)) << bad;
 }
 
 TEST(NetHelpers, ResolversAndErrorTexts)
