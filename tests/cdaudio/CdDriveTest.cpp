@@ -8,6 +8,7 @@
 
 #include "cdaudio/AspiCD.h"
 #include "cdaudio/Cddb.h"
+#include "net/NetTestUtil.h"
 #include "platform/CdDevice.h"
 #include "platform/VolumeService.h"
 #include "platform/VolumeSystem.h"
@@ -108,19 +109,11 @@ TEST_F(CdDriveTest, NoUsablePathRaisesItsText)
 {
     Install({ExampleDrive()}, -1); // no SCSI generic driver
     CdDriveList list;
-    try {
-        GetCDList(list, cdiASPI);
-        FAIL() << "nothing raised";
-    } catch (const std::runtime_error &e) {
-        EXPECT_STREQ(e.what(), "No usable interface available or selected interface not available");
-    }
+    EXPECT_EQ(nettest::Raised<std::runtime_error>([&] { GetCDList(list, cdiASPI); }),
+              "No usable interface available or selected interface not available");
     list.Count = 1;
-    try {
-        GetDriveInfo(0, list, cdiASPI);
-        FAIL() << "nothing raised";
-    } catch (const std::runtime_error &e) {
-        EXPECT_STREQ(e.what(), "No usable interface available");
-    }
+    EXPECT_EQ(nettest::Raised<std::runtime_error>([&] { GetDriveInfo(0, list, cdiASPI); }),
+              "No usable interface available");
     CdToc toc;
     EXPECT_THROW(ReadTOC(list, 0, toc, cdiASPI), std::runtime_error);
     // The automatic choice still has the pass-through.
@@ -280,11 +273,10 @@ TEST_F(CdDriveTest, AtMost26Drives)
 {
     std::vector<SimulatedCdDrive> drives;
     for (int i = 0; i < 30; ++i) {
-        SimulatedCdDrive d = ExampleDrive();
-        d.block = "/dev/sr" + std::to_string(i);
-        d.generic = "/dev/sg" + std::to_string(i);
-        d.target = i;
-        drives.push_back(d);
+        drives.push_back(ExampleDrive());
+        drives.back().block = "/dev/sr" + std::to_string(i);
+        drives.back().generic = "/dev/sg" + std::to_string(i);
+        drives.back().target = i;
     }
     Install(drives);
     CdDriveList list;
