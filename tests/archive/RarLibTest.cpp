@@ -11,6 +11,7 @@
 #include <ctime>
 #include <filesystem>
 #include <memory>
+#include <tuple>
 
 // Designated initializers leave the fields not named at their defaults.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
@@ -267,23 +268,16 @@ TEST_F(RarLib, ListsFormat4MembersWithTheirFields)
     EXPECT_EQ(l.names, orbtest::BsdtarNames(path));
     EXPECT_EQ(l.h[0].Flags & RHDF_WINDOWMASK, unsigned(RHDF_WINDOWMASK));
     EXPECT_EQ(l.h[0].FileAttr, 0x10u);
-    const RARHeaderDataEx &a = l.h[1];
+    const RARHeaderDataEx &a = l.h[1], &b = l.h[2];
     EXPECT_EQ(std::string(a.ArcName), path);
-    EXPECT_EQ((a.Flags & RHDF_WINDOWMASK) >> 5, 3u);
-    EXPECT_EQ(a.DictSize, 512u);
-    EXPECT_EQ(Size(a.UnpSize, a.UnpSizeHigh), 17u);
-    EXPECT_EQ(Size(a.PackSize, a.PackSizeHigh), 17u);
-    EXPECT_EQ(a.HostOS, 2u);
-    EXPECT_EQ(a.FileCRC, TestCrc32("hello, catalogue\n"));
-    EXPECT_EQ(a.HashType, unsigned(RAR_HASH_CRC32));
-    EXPECT_EQ(a.FileTime, 0x5A8C6B2Fu);
-    EXPECT_EQ(a.UnpVer, 29u);
-    EXPECT_EQ(a.Method, 0x30u);
-    EXPECT_EQ(a.FileAttr, 0x21u);
     EXPECT_EQ(std::wstring(a.FileNameW), L"docs/readme.txt");
-    EXPECT_EQ(l.h[2].HostOS, 3u);
-    EXPECT_EQ(l.h[2].UnpVer, 20u);
-    EXPECT_EQ(Size(l.h[2].UnpSize, l.h[2].UnpSizeHigh), 0u);
+    // Window code, dictionary, sizes, host, CRC and its kind, time, version, method, attributes.
+    EXPECT_EQ(std::tuple((a.Flags & RHDF_WINDOWMASK) >> 5, a.DictSize, Size(a.UnpSize, a.UnpSizeHigh),
+                         Size(a.PackSize, a.PackSizeHigh), a.HostOS, a.FileCRC, a.HashType, a.FileTime, a.UnpVer,
+                         a.Method, a.FileAttr),
+              std::tuple(3u, 512u, uint64_t(17), uint64_t(17), 2u, TestCrc32("hello, catalogue\n"),
+                         unsigned(RAR_HASH_CRC32), 0x5A8C6B2Fu, 29u, 0x30u, 0x21u));
+    EXPECT_EQ(std::tuple(b.HostOS, b.UnpVer, Size(b.UnpSize, b.UnpSizeHigh)), std::tuple(3u, 20u, uint64_t(0)));
     EXPECT_EQ(std::wstring(l.h[3].FileNameW), L"Žltý kôň.txt");
     EXPECT_EQ(Size(l.h[4].UnpSize, l.h[4].UnpSizeHigh), (uint64_t(5) << 30) + 7);
     EXPECT_EQ(Size(l.h[4].PackSize, l.h[4].PackSizeHigh), 100u);
@@ -309,13 +303,10 @@ TEST_F(RarLib, ListsFormat5MembersWithTheirFields)
     EXPECT_EQ(l.names, orbtest::BsdtarNames(path));
     EXPECT_EQ(l.h[0].Flags & RHDF_WINDOWMASK, unsigned(RHDF_WINDOWMASK));
     const RARHeaderDataEx &a = l.h[1];
-    EXPECT_EQ(a.HostOS, 3u); // Unix
-    EXPECT_EQ(a.DictSize, 4096u);
-    EXPECT_EQ((a.Flags & RHDF_WINDOWMASK) >> 5, 6u);
-    EXPECT_EQ(a.FileCRC, TestCrc32(std::string(3000, 'x')));
-    EXPECT_EQ(a.UnpVer, 50u);
-    EXPECT_EQ(a.Method, 0x30u);
-    EXPECT_EQ(a.FileAttr, 0644u);
+    // Unix host, 4 MB dictionary as window code 6, CRC, version 5.0, stored, attributes.
+    EXPECT_EQ(std::tuple(a.HostOS, a.DictSize, (a.Flags & RHDF_WINDOWMASK) >> 5, a.FileCRC, a.UnpVer, a.Method,
+                         a.FileAttr),
+              std::tuple(3u, 4096u, 6u, TestCrc32(std::string(3000, 'x')), 50u, 0x30u, 0644u));
     const time_t t = 1700000000;
     struct tm tmv {};
     localtime_r(&t, &tmv);

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <climits>
 
 using namespace nettest;
@@ -123,47 +124,24 @@ public:
 
 TEST(HttpUrl, SplittingAndRelativeForms)
 {
-    std::string pr, u, pw, h, po, pa;
-    pa.clear();
-    ParseURL("http://user:pw@example.org:8080/a/b?q=1", pr, u, pw, h, po, pa);
-    EXPECT_EQ(pr, "http");
-    EXPECT_EQ(u, "user");
-    EXPECT_EQ(pw, "pw");
-    EXPECT_EQ(h, "example.org");
-    EXPECT_EQ(po, "8080");
-    EXPECT_EQ(pa, "/a/b?q=1");
-
-    pa.clear();
-    ParseURL("example.org?x=1", pr, u, pw, h, po, pa);
-    EXPECT_EQ(h, "example.org");
-    EXPECT_EQ(pa, "?x=1");
-
-    pa.clear();
-    ParseURL("/only/path", pr, u, pw, h, po, pa);
-    EXPECT_EQ(pr, "http");
-    EXPECT_EQ(h, "");
-    EXPECT_EQ(pa, "/only/path");
-
-    pa = "/a/b/c.html";
-    ParseURL("./d.html", pr, u, pw, h, po, pa);
-    EXPECT_EQ(pa, "/a/b/d.html");
-    pa = "/a/b/c.html";
-    ParseURL("../../x", pr, u, pw, h, po, pa);
-    EXPECT_EQ(pa, "/x");
-    pa = "/a/b/c.html";
-    ParseURL("../../../../x", pr, u, pw, h, po, pa);
-    EXPECT_EQ(pa, "/x");
-
-    pa.clear();
-    ParseURL("mailto:someone@example.org", pr, u, pw, h, po, pa);
-    EXPECT_EQ(pr, "mailto");
-    EXPECT_EQ(u, "someone");
-    EXPECT_EQ(h, "example.org");
-
-    pa.clear();
-    ParseURL("Host:81", pr, u, pw, h, po, pa);
-    EXPECT_EQ(h, "Host");
-    EXPECT_EQ(po, "81");
+    // URL, the path before (relative forms resolve against it), then protocol,
+    // user, password, host, port and path after.
+    const std::array<std::string, 8> cases[] = {
+        {"http://user:pw@example.org:8080/a/b?q=1", "", "http", "user", "pw", "example.org", "8080", "/a/b?q=1"},
+        {"example.org?x=1", "", "", "", "", "example.org", "", "?x=1"},
+        {"/only/path", "", "http", "", "", "", "", "/only/path"},
+        {"./d.html", "/a/b/c.html", "", "", "", "", "", "/a/b/d.html"},
+        {"../../x", "/a/b/c.html", "", "", "", "", "", "/x"},
+        {"../../../../x", "/a/b/c.html", "", "", "", "", "", "/x"},
+        {"mailto:someone@example.org", "", "mailto", "someone", "", "example.org", "", ""},
+        {"Host:81", "", "", "", "", "Host", "81", ""},
+    };
+    for (const auto &c : cases) {
+        std::array<std::string, 6> got;
+        got[5] = c[1];
+        ParseURL(c[0], got[0], got[1], got[2], got[3], got[4], got[5]);
+        EXPECT_EQ(got, (std::array<std::string, 6>{c[2], c[3], c[4], c[5], c[6], c[7]})) << c[0];
+    }
 }
 
 TEST(HttpUrl, Base64RoundTrip)
