@@ -310,12 +310,10 @@ TEST_F(CddbTest, ExactMatchThenRead)
         ASSERT_EQ(Run(true), 12);
         EXPECT_EQ(p.Path(1).substr(0, 50), "/~cddb/cddb.cgi?cmd=cddb+read+rock+0C016602&hello=");
         EXPECT_TRUE(Said("Entry read"));
-        EXPECT_EQ(cddb->Entry.Artist, "Some Artist");
-        EXPECT_EQ(cddb->Entry.Title, "Some \\Album");
-        EXPECT_EQ(cddb->Entry.Year, "1999");
-        EXPECT_EQ(cddb->Entry.TrackTitles[0], "Intro");
-        EXPECT_EQ(cddb->Entry.TrackTitles[1], "Long title, first part and the rest\r\n");
-        EXPECT_EQ(cddb->Entry.Revision, 4);
+        const CddbEntry &e = cddb->Entry;
+        EXPECT_EQ(std::tuple(e.Artist, e.Title, e.Year, e.TrackTitles[0], e.TrackTitles[1], e.Revision),
+                  std::tuple(std::string("Some Artist"), std::string("Some \\Album"), std::string("1999"),
+                             std::string("Intro"), std::string("Long title, first part and the rest\r\n"), 4));
         EXPECT_NE(std::find(lines.begin(), lines.end(), "PLAYORDER="), lines.end());
     }
     EXPECT_EQ(matchCalls, 2);
@@ -569,16 +567,17 @@ TEST_F(CddbTest, ProtocolOverTcp)
     EXPECT_TRUE(Said("OK, protocol level now: 5"));
     ASSERT_TRUE(send(7, "sites", 8));
     EXPECT_TRUE(Said("Got sites"));
-    EXPECT_EQ(cddb->Sites[0].Site, "cddb.example.org");
-    EXPECT_TRUE(cddb->Sites[0].IsHttp);
-    EXPECT_EQ(cddb->Sites[0].Port, 80);
-    EXPECT_EQ(cddb->Sites[0].Address, "/~cddb/cddb.cgi");
-    EXPECT_EQ(cddb->Sites[0].Longitude, "W000.00");
-    EXPECT_EQ(cddb->Sites[0].Description, "A  place with  blanks");
-    EXPECT_EQ(cddb->Sites[1].Site, "two.example.org");
-    EXPECT_EQ(cddb->Sites[1].IsHttp, false); // the extra blank gives an empty protocol field
-    EXPECT_EQ(cddb->Sites[1].Port, 8880);
-    EXPECT_EQ(cddb->Sites[2].Site, "");
+    const auto site = [&](int i) {
+        const CddbSite &s = cddb->Sites[static_cast<size_t>(i)];
+        return std::tuple(s.Site, s.IsHttp, s.Port, s.Address, s.Longitude, s.Description);
+    };
+    EXPECT_EQ(site(0), std::tuple(std::string("cddb.example.org"), true, 80, std::string("/~cddb/cddb.cgi"),
+                                  std::string("W000.00"), std::string("A  place with  blanks")));
+    // The extra blank gives an empty protocol field.
+    EXPECT_EQ(std::get<0>(site(1)), "two.example.org");
+    EXPECT_EQ(std::get<1>(site(1)), false);
+    EXPECT_EQ(std::get<2>(site(1)), 8880);
+    EXPECT_EQ(std::get<0>(site(2)), "");
     ASSERT_TRUE(send(6, BuildQueryCommand(cddb->Entry.Toc), 3));
     EXPECT_EQ(cddb->Entry.Category, "rock");
     ASSERT_TRUE(send(11, "cddb read rock 0c016602", 12));
