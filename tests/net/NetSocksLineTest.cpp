@@ -48,6 +48,22 @@ ScriptedPeer::Script Greeter()
     };
 }
 
+// A version 5 proxy that takes the method offer and the request for
+// 127.0.0.1:80, then answers with Reply (and Trailing after it) and closes
+// when the client does, or at once.
+ScriptedPeer::Script Socks5Proxy(std::string Reply, bool WaitForClient = true)
+{
+    return [Reply, WaitForClient](int fd, int) {
+        ReadExactly(fd, 3);
+        SendAll(fd, std::string("\x05\x00", 2));
+        ReadExactly(fd, 5 + 9 + 2);
+        SendAll(fd, Reply);
+        if (WaitForClient)
+            ReadAll(fd, 5000);
+        return false;
+    };
+}
+
 void SetSocks(TNetSocket &S, int ProxyPort, const std::string &Level, int TargetPort, const std::string &Host)
 {
     S.SetSocksServer("127.0.0.1");
@@ -170,15 +186,9 @@ TEST(NetSocks, ErrorRepliesMapToTheirCodes)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.text);
-        ScriptedPeer proxy([&](int fd, int) {
-            if (c.level == "5") {
-                ReadExactly(fd, 3);
-                SendAll(fd, std::string("\x05\x00", 2));
-                ReadExactly(fd, 5 + 9 + 2);
-            } else {
-                ReadExactly(fd, 8);
-                ReadUntil(fd, std::string(1, '\0'));
-            }
+        ScriptedPeer proxy(c.level == "5" ? Socks5Proxy(c.reply) : [&](int fd, int) {
+            ReadExactly(fd, 8);
+            ReadUntil(fd, std::string(1, '\0'));
             SendAll(fd, c.reply);
             ReadAll(fd, 5000);
             return false;
@@ -197,18 +207,9 @@ TEST(NetSocks, ErrorRepliesMapToTheirCodes)
 
 TEST(NetSocks, LongestVersion5ReplyWithTrailingDataFitsTheBuffer)
 {
-    ScriptedPeer proxy([&](int fd, int) {
-        ReadExactly(fd, 3);
-        SendAll(fd, std::string("\x05\x00", 2));
-        ReadExactly(fd, 5 + 9 + 2);
-        std::string reply("\x05\x00\x00\x03\xff", 5);
-        reply += std::string(255, 'b');
-        reply += std::string("\x01\xbb", 2);
-        reply += std::string(600, 'D'); // server data right behind the reply
-        SendAll(fd, reply);
-        ReadAll(fd, 5000);
-        return false;
-    });
+    // Server data right behind the reply.
+    ScriptedPeer proxy(Socks5Proxy(std::string("\x05\x00\x00\x03\xff", 5) + std::string(255, 'b') +
+                                   std::string("\x01\xbb", 2) + std::string(600, 'D')));
     TNetSocket s;
     SocksLog log;
     log.Attach(s);
@@ -445,13 +446,7 @@ TEST(NetSocks, EveryTruncationOfAVersion5ReplyClosesCleanly)
     reply += std::string("\x00\x50", 2);
     for (size_t n = 0; n < reply.size(); ++n) {
         SCOPED_TRACE(n);
-        ScriptedPeer proxy([&](int fd, int) {
-            ReadExactly(fd, 3);
-            SendAll(fd, std::string("\x05\x00", 2));
-            ReadExactly(fd, 5 + 9 + 2);
-            SendAll(fd, reply.substr(0, n));
-            return false; // closes with the reply cut short
-        });
+        ScriptedPeer proxy(Socks5Proxy(reply.substr(0, n), false)); // closes with the reply cut short
         TNetSocket s;
         SocksLog log;
         log.Attach(s);
