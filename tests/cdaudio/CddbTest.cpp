@@ -656,43 +656,14 @@ TEST_F(CddbTest, SubmissionByHttpPost)
     EXPECT_TRUE(Said("CDDB Component Internal Error: THttpCli.PostAsync failed because of error \""));
 }
 
-// An SMTP server that takes one message; `mailFromReply` answers MAIL FROM.
-ScriptedPeer::Script SmtpServer(std::string &data, std::mutex &m, std::string mailFromReply)
-{
-    return [&data, &m, mailFromReply](int fd, int) {
-        SendAll(fd, "220 localhost ESMTP\r\n");
-        for (std::string line; !(line = ReadUntil(fd, "\r\n")).empty();) {
-            const std::string verb = line.substr(0, 4);
-            if (verb == "HELO" || verb == "EHLO" || verb == "RCPT")
-                SendAll(fd, "250 OK\r\n");
-            else if (verb == "MAIL")
-                SendAll(fd, mailFromReply + "\r\n");
-            else if (verb == "DATA") {
-                SendAll(fd, "354 go on\r\n");
-                const std::string body = ReadUntil(fd, "\r\n.\r\n");
-                std::lock_guard<std::mutex> lock(m);
-                data = body;
-                SendAll(fd, "250 queued\r\n");
-            } else if (verb == "QUIT") {
-                SendAll(fd, "221 bye\r\n");
-                return false;
-            } else
-                SendAll(fd, "500 what\r\n");
-        }
-        return false;
-    };
-}
-
 TEST_F(CddbTest, SubmissionByMail)
 {
     for (const std::string mailFrom : {"250 OK", "550 not you"}) {
         SCOPED_TRACE(mailFrom);
-        std::string data;
-        std::mutex m;
-        ScriptedPeer peer(SmtpServer(data, m, mailFrom));
+        ScriptedSmtp srv("220 localhost ESMTP\r\n", OkBut("MAIL", mailFrom + "\r\n"));
         TSmtpCli &smtp = cddb->Smtp();
         smtp.Host = "127.0.0.1";
-        smtp.Port = peer.PortStr();
+        smtp.Port = srv.Peer->PortStr();
         smtp.SignOn = mailFrom[0] == '5' ? "" : "client.example.org"; // empty: this machine's name
         smtp.FromName = smtp.HdrFrom = "user@example.org";
         smtp.RcptName = {cddb->EmailTestSubmit};
@@ -709,7 +680,7 @@ TEST_F(CddbTest, SubmissionByMail)
             smtp.Abort(); // lets the server go
             continue;
         }
-        std::lock_guard<std::mutex> lock(m);
+        const std::string data = srv.Got();
         EXPECT_NE(data.find("From: user@example.org\r\nX-Cddbd-Note: a note\r\n"), std::string::npos) << data;
         EXPECT_NE(data.find("DTITLE=A / B"), std::string::npos);
     }

@@ -14,67 +14,6 @@ using Result = std::pair<int, int>; // request kind, error
 
 namespace {
 
-// A scripted server: banner, then canned replies keyed by command prefix.
-// Everything the client sent is kept in Received.
-struct ScriptedSmtp {
-    std::string Received;
-    std::mutex M;
-    std::unique_ptr<ScriptedPeer> Peer;
-    ScriptedSmtp(std::string Banner, std::function<std::string(const std::string &)> Reply)
-    {
-        Peer = std::make_unique<ScriptedPeer>([this, Banner, Reply](int fd, int) {
-            SendAll(fd, Banner);
-            bool inData = false;
-            for (std::string line; !(line = ReadUntil(fd, "\r\n")).empty();) {
-                {
-                    std::lock_guard<std::mutex> lock(M);
-                    Received += line;
-                }
-                if (inData) {
-                    if (line == ".\r\n") {
-                        inData = false;
-                        SendAll(fd, "250 queued\r\n");
-                    }
-                    continue;
-                }
-                const std::string r = Reply(line.substr(0, line.size() - 2));
-                if (r == "<close>")
-                    return false;
-                SendAll(fd, r);
-                inData = line.rfind("DATA", 0) == 0 && r.rfind("354", 0) == 0;
-                if (line.rfind("QUIT", 0) == 0) {
-                    ::shutdown(fd, SHUT_WR);
-                    ReadAll(fd, 2000);
-                    return false;
-                }
-            }
-            return false;
-        });
-    }
-    std::string Got()
-    {
-        std::lock_guard<std::mutex> lock(M);
-        return Received;
-    }
-};
-
-std::string Ok(const std::string &cmd)
-{
-    if (cmd.rfind("DATA", 0) == 0)
-        return "354 go ahead\r\n";
-    if (cmd.rfind("QUIT", 0) == 0)
-        return "221 bye\r\n";
-    if (cmd.rfind("RCPT", 0) == 0)
-        return "251 will forward\r\n";
-    return "250 ok\r\n";
-}
-
-// Ok, except that commands starting with Prefix get Reply.
-std::function<std::string(const std::string &)> OkBut(std::string Prefix, std::string Reply)
-{
-    return [Prefix, Reply](const std::string &cmd) { return cmd.rfind(Prefix, 0) == 0 ? Reply : Ok(cmd); };
-}
-
 // Banner, then Unit again and again after the first command (Unit empty:
 // silence), until the client goes.
 ScriptedPeer::Script AfterFirst(std::string Banner, std::string Unit, int PauseUs = 0)
