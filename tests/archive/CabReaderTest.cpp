@@ -230,14 +230,14 @@ TEST(CabReader, NotACabinetListsNothingAndRaisesNothing)
 TEST(CabReader, UnopenableAndDamagedCabinetsRaiseErrorsOfThatArchive)
 {
     orbtest::TempDir t;
-    TSTCabReader r;
     try {
-        r.EnumFilesEntries(t.file("missing.cab"));
+        TSTCabReader().EnumFilesEntries(t.file("missing.cab")); // a reader that never opened a cabinet
         ADD_FAILURE() << "no exception";
     } catch (const EOSError &e) {
         EXPECT_EQ(e.ErrorCode(), ENOENT);
         EXPECT_EQ(std::string(e.what()).rfind("System Error. Code: 2.", 0), 0u) << e.what();
     }
+    TSTCabReader r;
     const std::string good = BuildCab({{"first.txt", 5}, {"second.txt", 6}});
     std::string pastEnd = good, moreFiles = good;
     pastEnd.replace(16, 3, "\x00\x00\x10", 3); // the first file record past the end
