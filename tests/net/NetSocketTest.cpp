@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 
 using namespace nettest;
 
@@ -131,71 +132,63 @@ struct Recorder {
 };
 } // namespace
 
-TEST(NetSocket, ChunkedDataThenCloseArriveInOrder)
+// Data in chunks then a plain close, a reset by the peer, a refused connect:
+// the connect event comes from the loop, never inside Connect, then one close
+// with its code.
+TEST(NetSocket, EverySessionEndsWithOneCloseAndItsCode)
 {
-    ScriptedPeer peer([](int fd, int) {
-        SendAll(fd, "hello ");
-        ::usleep(20000);
-        SendAll(fd, "world");
-        ::usleep(20000);
-        SendAll(fd, std::string(10000, 'z'));
-        return false; // plain close after the data
-    });
-    TNetSocket s;
-    Recorder r;
-    r.Attach(s);
-    ConnectTo(s, peer.Port());
-    EXPECT_EQ(s.State(), wsConnecting);
-    ASSERT_TRUE(PumpUntil([&] { return r.Closed > 0; }));
-    PumpBriefly();
-    EXPECT_EQ(r.Data, "hello world" + std::string(10000, 'z'));
-    EXPECT_EQ(r.Connected, 1);
-    EXPECT_EQ(r.ConnectedError, 0);
-    EXPECT_EQ(r.Closed, 1);
-    EXPECT_EQ(r.ClosedError, 0);
-    ASSERT_GE(r.Log.size(), 3u);
-    EXPECT_EQ(r.Log.front(), "connected 0");
-    EXPECT_EQ(r.Log.back(), "closed 0");
-    EXPECT_EQ(s.State(), wsClosed);
-    EXPECT_EQ(s.ReadCount(), 0); // reset by the close
-}
-
-TEST(NetSocket, ResetByPeerIsReportedOnceWithItsCode)
-{
-    ScriptedPeer peer([](int fd, int) {
-        SendAll(fd, "x");
-        ReadExactly(fd, 4);
-        ResetClose(fd);
-        return true;
-    });
-    TNetSocket s;
-    Recorder r;
-    r.Attach(s);
-    s.OnDataAvailable = [&](TCustomNetSocket *so, uint16_t) {
-        r.Data += so->ReceiveStr();
-        if (r.Data == "x")
-            so->SendStr("ping");
+    const struct {
+        const char *what;
+        ScriptedPeer::Script script; // none: nobody listens
+        std::string data;
+        int connected, closed; // closed -1: not asked
+    } cases[] = {
+        {"chunks then close",
+         [](int fd, int) {
+             for (const std::string part : {"hello ", "world", ""}) {
+                 SendAll(fd, part.empty() ? std::string(10000, 'z') : part);
+                 ::usleep(20000);
+             }
+             return false;
+         },
+         "hello world" + std::string(10000, 'z'), 0, 0},
+        {"reset by the peer",
+         [](int fd, int) {
+             SendAll(fd, "x");
+             ReadExactly(fd, 4); // the client's answer
+             ResetClose(fd);
+             return true;
+         },
+         "x", 0, 10054},
+        {"refused", nullptr, "", 10061, -1},
     };
-    ConnectTo(s, peer.Port());
-    ASSERT_TRUE(PumpUntil([&] { return r.Closed > 0; }));
-    PumpBriefly();
-    EXPECT_EQ(r.Closed, 1);
-    EXPECT_EQ(r.ClosedError, 10054);
-}
-
-TEST(NetSocket, RefusedConnectArrivesAsConnectEventThenOneClose)
-{
-    TNetSocket s;
-    Recorder r;
-    r.Attach(s);
-    ConnectTo(s, FreePort());
-    EXPECT_EQ(r.Connected, 0); // never inside Connect
-    ASSERT_TRUE(PumpUntil([&] { return r.Closed > 0; }));
-    PumpBriefly();
-    EXPECT_EQ(r.Connected, 1);
-    EXPECT_EQ(r.ConnectedError, 10061);
-    EXPECT_EQ(r.Closed, 1);
-    EXPECT_EQ(r.Log.front(), "connected 10061");
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        std::unique_ptr<ScriptedPeer> peer(c.script ? new ScriptedPeer(c.script) : nullptr);
+        TNetSocket s;
+        Recorder r;
+        r.Attach(s);
+        s.OnDataAvailable = [&](TCustomNetSocket *so, uint16_t) {
+            r.Data += so->ReceiveStr();
+            if (r.Data == "x")
+                so->SendStr("ping");
+        };
+        ConnectTo(s, peer ? peer->Port() : FreePort());
+        EXPECT_EQ(s.State(), wsConnecting);
+        EXPECT_EQ(r.Connected, 0);
+        ASSERT_TRUE(PumpUntil([&] { return r.Closed > 0; }));
+        PumpBriefly();
+        EXPECT_EQ(r.Data, c.data);
+        EXPECT_EQ(r.Log.front(), "connected " + std::to_string(c.connected));
+        EXPECT_EQ(r.Log.back().substr(0, 7), "closed ");
+        if (c.closed >= 0) {
+            EXPECT_EQ(r.ClosedError, c.closed);
+        }
+        EXPECT_EQ(r.Connected, 1);
+        EXPECT_EQ(r.Closed, 1);
+        EXPECT_EQ(s.State(), wsClosed);
+        EXPECT_EQ(s.ReadCount(), 0); // reset by the close
+    }
 }
 
 TEST(NetSocket, BackPressureSendsEveryByteAndReportsDataSentFromTheLoop)
