@@ -336,31 +336,35 @@ TFileRow TFileListModel::BuildRow(const TRecord &r) const
     row.CdIdCode = id.empty() ? std::string("0") : std::string(id);
     row.Note = Text(r, tNote);
 
+    TShellAnswer look = Look(r, row.FullName);
+    row.Icon = std::move(look.Icon);
+    row.TypeName = std::move(look.TypeName);
+    return row;
+}
+
+TFileListModel::TShellAnswer TFileListModel::Look(const TRecord &r, std::string_view fullName) const
+{
     // Icons and type names by name and attributes only: the catalogued medium
     // is never touched.
-    std::string key = PathExtractExtension(row.FullName);
-    if (row.Type != 0)
+    std::string key = PathExtractExtension(fullName);
+    if (r.Type != 0)
         key.insert(0, 1, '*');
     key = LowerAZ(key);
-    auto attributes = static_cast<uint32_t>(row.Attrib);
-    if (row.IsFolder())
+    auto attributes = static_cast<uint32_t>(r.Attrib);
+    if (r.Type == 0)
         attributes |= kFileAttributeDirectory;
     const std::string_view stream = Text(r, tIcon);
+    const TShellAnswer &answer = ShellAnswer(key, attributes);
     if (key == "*.exe" && !stream.empty()) {
         // A program's own icon, kept with its record.
         const QByteArray bytes(stream.data(), static_cast<qsizetype>(stream.size()));
-        if (IsIconStream(bytes))
-            row.Icon = IconFromIconStream(bytes);
-        const TShellAnswer &answer = ShellAnswer(key, attributes);
-        row.TypeName = answer.TypeName;
-        if (row.Icon.isNull())
-            row.Icon = answer.Icon;
-    } else {
-        const TShellAnswer &answer = ShellAnswer(key, attributes);
-        row.Icon = answer.Icon;
-        row.TypeName = answer.TypeName;
+        if (IsIconStream(bytes)) {
+            QIcon own = IconFromIconStream(bytes);
+            if (!own.isNull())
+                return TShellAnswer{std::move(own), answer.TypeName};
+        }
     }
-    return row;
+    return answer;
 }
 
 const TFileListModel::TShellAnswer &TFileListModel::ShellAnswer(const std::string &key, uint32_t attributes) const
@@ -378,8 +382,30 @@ const TFileListModel::TShellAnswer &TFileListModel::ShellAnswer(const std::strin
     return *it;
 }
 
-QString TFileListModel::RowCellText(int row, int column) const { return ColumnText(*Row(row), column); }
+const TFileListModel::TRecord &TFileListModel::RecordAt(int row) const
+{
+    return records_[order_[static_cast<size_t>(row)]];
+}
 
-QIcon TFileListModel::RowIcon(int row) const { return Row(row)->Icon; }
+QString TFileListModel::RowCellText(int row, int column) const
+{
+    // The list and icon styles size every item by its name and icon: those
+    // come without building the whole row.
+    const TRecord &r = RecordAt(row);
+    if (column == 0 && r.Built < 0)
+        return ToQString(Text(r, tName));
+    return ColumnText(*Row(row), column);
+}
+
+QIcon TFileListModel::RowIcon(int row) const
+{
+    const TRecord &r = RecordAt(row);
+    // A program's own icon is read once, with its row.
+    if (r.Built >= 0 || !Text(r, tIcon).empty())
+        return Row(row)->Icon;
+    std::string fullName(Text(r, tPath));
+    fullName += r.FType == 2 ? Text(r, tLoadName) : Text(r, tName);
+    return Look(r, fullName).Icon;
+}
 
 QString TFileListModel::RowDragText(int row) const { return ToQString(Row(row)->FullName); }

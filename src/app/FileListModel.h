@@ -145,7 +145,10 @@ private:
     {
         return std::string_view(arena_).substr(r.At[k], r.At[k + 1] - r.At[k]);
     }
+    const TRecord &RecordAt(int row) const;
     TFileRow BuildRow(const TRecord &r) const;
+    // The icon and type name of a record whose full name is `fullName`.
+    TShellAnswer Look(const TRecord &r, std::string_view fullName) const;
     const TShellAnswer &ShellAnswer(const std::string &key, uint32_t attributes) const;
     void Reset();
 

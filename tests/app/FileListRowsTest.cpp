@@ -121,6 +121,12 @@ std::vector<TRec> VariedFolder()
 void ExpectSameRows(const TFileListModel &model, const std::vector<TFileRow> &eager)
 {
     ASSERT_EQ(model.Count(), int(eager.size()));
+    // What the list styles ask of rows not built yet: the name and the icon.
+    for (int i = 0; i < model.Count(); ++i) {
+        EXPECT_EQ(model.data(model.index(i, 0), Qt::DisplayRole).toString(), TFileListModel::ColumnText(eager[size_t(i)], 0));
+        EXPECT_EQ(model.data(model.index(i, 0), Qt::DecorationRole).value<QIcon>().cacheKey(),
+                  eager[size_t(i)].Icon.cacheKey()) << eager[size_t(i)].Name;
+    }
     for (int i = 0; i < model.Count(); ++i) {
         const TFileRow &lazy = *model.Row(i);
         const TFileRow &want = eager[size_t(i)];
