@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <QIcon>
+#include <QMimeData>
 
 #include <algorithm>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -254,6 +256,9 @@ TEST(FileListRows, RowsKeepTheirAddressAndABadTableChangesNothing)
     EXPECT_EQ(model.Row(model.Count()), nullptr);
     EXPECT_EQ(model.Row(-1), nullptr);
     EXPECT_THROW(model.Rows()[size_t(model.Count())], std::out_of_range);
+    // Dragged rows carry their full names, one a line, once however many cells.
+    std::unique_ptr<QMimeData> mime(model.mimeData({model.index(0, 0), model.index(0, 3), model.index(2, 0)}));
+    EXPECT_EQ(mime->text().toStdString(), model.Row(0)->FullName + "\n" + model.Row(2)->FullName);
 
     // A table without the list's fields raises before the rows change.
     TFlatTable other;
