@@ -10,7 +10,10 @@
 #include <QIcon>
 #include <QString>
 
+#include <compare>
+#include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <deque>
 #include <string>
 #include <string_view>
@@ -57,24 +60,50 @@ class TFileListModel;
 // The rows of a file list model in display order, each built when first read.
 class TFileRows {
 public:
+    // A random-access iterator over the rows (each row built when reached).
     class Iterator {
     public:
+        using iterator_category = std::random_access_iterator_tag;
         using value_type = TFileRow;
         using difference_type = std::ptrdiff_t;
+        using pointer = const TFileRow *;
+        using reference = const TFileRow &;
+
+        Iterator() = default;
         Iterator(const TFileListModel *model, int index) : model_(model), index_(index) {}
-        const TFileRow &operator*() const;
-        const TFileRow *operator->() const { return &**this; }
-        Iterator &operator++()
+        reference operator*() const;
+        pointer operator->() const { return &**this; }
+        reference operator[](difference_type n) const { return *(*this + n); }
+        Iterator &operator++() { return *this += 1; }
+        Iterator operator++(int)
         {
-            ++index_;
+            Iterator old = *this;
+            ++*this;
+            return old;
+        }
+        Iterator &operator--() { return *this -= 1; }
+        Iterator operator--(int)
+        {
+            Iterator old = *this;
+            --*this;
+            return old;
+        }
+        Iterator &operator+=(difference_type n)
+        {
+            index_ += static_cast<int>(n);
             return *this;
         }
-        bool operator==(const Iterator &other) const { return index_ == other.index_; }
-        bool operator!=(const Iterator &other) const { return index_ != other.index_; }
+        Iterator &operator-=(difference_type n) { return *this += -n; }
+        friend Iterator operator+(Iterator it, difference_type n) { return it += n; }
+        friend Iterator operator+(difference_type n, Iterator it) { return it += n; }
+        friend Iterator operator-(Iterator it, difference_type n) { return it -= n; }
+        friend difference_type operator-(const Iterator &a, const Iterator &b) { return a.index_ - b.index_; }
+        friend bool operator==(const Iterator &a, const Iterator &b) { return a.index_ == b.index_; }
+        friend auto operator<=>(const Iterator &a, const Iterator &b) { return a.index_ <=> b.index_; }
 
     private:
-        const TFileListModel *model_;
-        int index_;
+        const TFileListModel *model_ = nullptr;
+        int index_ = 0;
     };
 
     explicit TFileRows(const TFileListModel *model) : model_(model) {}
