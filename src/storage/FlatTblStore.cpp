@@ -9,6 +9,7 @@
 #include <thread>
 #include <random>
 #include <stdexcept>
+#include <system_error>
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -1294,8 +1295,13 @@ bool TFlatCursor::WriteImage(TFlatImageSink &sink, std::string &error)
             b.To = stretches[first + k].second;
             if (k == 0 && first + workers >= stretches.size() && stretches.size() - first == 1)
                 encode(b); // a lone stretch is not worth a thread
-            else
-                running.push_back(std::async(std::launch::async, encode, std::ref(b)));
+            else {
+                try {
+                    running.push_back(std::async(std::launch::async, encode, std::ref(b)));
+                } catch (const std::system_error &) {
+                    encode(b); // no thread to be had: encode it here
+                }
+            }
         }
     };
     uint32_t written = 0;
@@ -1697,10 +1703,15 @@ public:
     {
         if (!Settle())
             return false;
-        pending_ = std::async(std::launch::async, [this, data, size] {
-            return File.Append(data, size, writeReason_);
-        });
-        return true;
+        try {
+            pending_ = std::async(std::launch::async, [this, data, size] {
+                return File.Append(data, size, writeReason_);
+            });
+        } catch (const std::system_error &) {
+            // No thread to be had: write it here.
+            Failed = !File.Append(data, size, Reason);
+        }
+        return !Failed;
     }
     bool Patch(uint64_t offset, const uint8_t *data, size_t size) override
     {
