@@ -33,7 +33,6 @@ uint32_t GetU32(const uint8_t *p)
 void PutU32(uint8_t *p, uint32_t v) { std::memcpy(p, &v, 4); }
 
 // Offset of the byte count inside a variable field's slot.
-uint32_t LengthSlot(const TFlatField &f) { return f.TypeCode == fftString ? 4 : 8; }
 
 // Rounds num/den to the nearest whole number, ties to even.
 int RoundPercent(uint64_t done, uint64_t total)
@@ -90,12 +89,13 @@ uint16_t FlatTypeSize(uint8_t code, uint16_t maxLength)
         return 8;
     case fftSmallStr:
         return uint16_t(maxLength + 1);
+    case fftString:
     case fftBlob:
     case fftMemo:
     case fftFmtMemo:
     case fftGraphic:
-        return 12;
-    default: // String, Unknown
+        return 4;
+    default: // Unknown
         return 8;
     }
 }
@@ -220,14 +220,17 @@ uint32_t TFlatRecord::BlockSize() const { return block_ ? GetU32(Block()) : 0; }
 
 std::string_view TFlatRecord::Var(const TFlatField &field) const
 {
+    // The bytes run from the field's offset to the next variable field's (or the block's end).
     if (!block_ || field.VarIndex < 0)
         return {};
-    const uint8_t *slot = Fixed() + field.Offset;
-    const uint32_t off = GetU32(slot);
-    const uint32_t len = GetU32(slot + LengthSlot(field));
-    if (len == 0 || off + uint64_t(len) > BlockSize())
+    const uint32_t size = BlockSize();
+    const uint32_t off = GetU32(Fixed() + field.Offset);
+    if (off < field.VarStart || off >= size)
+        return {}; // a fresh record's zeroed slots hold nothing
+    const uint32_t end = field.NextVarSlot ? GetU32(Fixed() + field.NextVarSlot) : size;
+    if (end <= off || end > size)
         return {};
-    return {reinterpret_cast<const char *>(Block() + off), len};
+    return {reinterpret_cast<const char *>(Block() + off), end - off};
 }
 
 namespace {
@@ -253,15 +256,11 @@ void TFlatRecord::Fill(uint8_t *block, uint32_t total, const std::vector<TFlatFi
     for (const auto &f : fields) {
         if (f.VarIndex < 0)
             continue;
-        uint8_t *slot = block + 4 + f.Offset;
-        std::memset(slot, 0, f.Size);
         const std::string_view v = size_t(f.VarIndex) < vars.size() ? vars[size_t(f.VarIndex)] : std::string_view();
-        if (!v.empty()) {
+        PutU32(block + 4 + f.Offset, pos);
+        if (!v.empty())
             std::memcpy(block + pos, v.data(), v.size());
-            PutU32(slot, pos);
-            PutU32(slot + LengthSlot(f), uint32_t(v.size()));
-            pos += uint32_t(v.size());
-        }
+        pos += uint32_t(v.size());
     }
 }
 
@@ -312,14 +311,10 @@ void TFlatRecord::SetVar(const std::vector<TFlatField> &fields, uint32_t recordS
         if (f.VarIndex < 0)
             continue;
         const std::string_view v = f.VarIndex == field.VarIndex ? bytes : Var(f);
-        uint8_t *slot = fresh + 4 + f.Offset;
-        std::memset(slot, 0, f.Size);
-        if (!v.empty()) {
+        PutU32(fresh + 4 + f.Offset, pos);
+        if (!v.empty())
             std::memcpy(fresh + pos, v.data(), v.size());
-            PutU32(slot, pos);
-            PutU32(slot + LengthSlot(f), uint32_t(v.size()));
-            pos += uint32_t(v.size());
-        }
+        pos += uint32_t(v.size());
     }
     Drop();
     block_ = fresh;
@@ -977,6 +972,17 @@ bool TFlatCursor::ParseDescription(std::string_view text, uint32_t fieldCount, s
         Fields.push_back(std::move(f));
     }
     RecordSize = uint32_t(offset);
+    // Each variable field knows where variable bytes start and the slot of the next one,
+    // which is where its own bytes end.
+    TFlatField *previous = nullptr;
+    for (TFlatField &f : Fields) {
+        if (f.VarIndex < 0)
+            continue;
+        f.VarStart = RecordSize + 4;
+        if (previous)
+            previous->NextVarSlot = f.Offset;
+        previous = &f;
+    }
     Description = std::string(text);
     fieldIndex_.reserve(Fields.size());
     for (size_t i = 0; i < Fields.size(); ++i)

@@ -57,10 +57,15 @@ struct TFlatField {
     uint8_t TypeCode = fftUnknown;
     uint8_t Numeric = 0;
     int VarIndex = -1; // index among the variable-length fields, -1 for fixed ones
+    // Variable fields: where variable bytes start in a record's block, and the slot of
+    // the next variable field (0 for the last).
+    uint32_t VarStart = 0;
+    uint32_t NextVarSlot = 0;
 };
 
-// Buffer widths of the engine's types. String holds a reference (offset and length of its
-// bytes), the BLOB types a reference and the u32 byte count.
+// Buffer widths of the engine's types. String and the BLOB types hold the u32 offset of
+// their bytes in the record's block; the bytes of the variable fields follow the fixed
+// part in field order, so a value ends where the next one starts.
 uint16_t FlatTypeSize(uint8_t code, uint16_t maxLength);
 
 // Memory for the records a store reads in bulk: large chunks handed out in order and
