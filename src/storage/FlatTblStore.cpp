@@ -1247,12 +1247,12 @@ bool TFlatCursor::WriteImage(TFlatImageSink &sink, std::string &error)
         return false;
     }
 
-    // The records go in stretches of about 4 MB, encoded side by side by a few helper
+    // The records go in stretches of about 1 MB, encoded side by side by a few helper
     // threads; the stretches are then enciphered (a protected body is one stream) and
     // handed over in store order, while the next stretches are being encoded. What is
     // reported (progress, the first refused value, the bytes) is as for one pass in order.
     const size_t total = Records.size();
-    constexpr uint64_t StretchBytes = uint64_t(4) << 20;
+    constexpr uint64_t StretchBytes = uint64_t(1) << 20; // small: eight are held at once
     std::vector<std::pair<size_t, size_t>> stretches;
     for (size_t i = 0; i < total;) {
         const size_t from = i;
