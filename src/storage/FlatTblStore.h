@@ -80,8 +80,6 @@ public:
     // `size` bytes, 4-aligned, valid until Clear.
     uint8_t *Allocate(size_t size);
     void Clear() noexcept;
-    // Bytes of the chunks held.
-    size_t Capacity() const { return capacity_; }
 
 private:
     struct TChunk {
@@ -98,7 +96,8 @@ private:
 // bytes) and, behind it, the bytes of the String and BLOB-type fields. Copying a record
 // copies the bytes (into a heap block of its own); moving hands the block over. An empty
 // handle is "no record". The block is either the record's own heap block or lies in the
-// arena of the store that read it; such a record never outlives its store's records.
+// arena of the store that read it. Such a record stays in its entry until the store is
+// cleared and must not be moved out of it; a copy taken out owns its block.
 class TFlatRecord {
 public:
     TFlatRecord() = default;
@@ -225,8 +224,8 @@ public:
     // Rewrites bytes already appended.
     virtual bool Patch(uint64_t offset, const uint8_t *data, size_t size) = 0;
     // True when Append only starts the taking of `data` (in the background) and may read
-    // it until the next Append or Patch returns; the producer then fills another buffer
-    // meanwhile. A failure shows in one of those later calls.
+    // it until the next Append, Patch or Settle returns; the producer then fills another
+    // buffer meanwhile. A failure shows in one of those later calls.
     virtual bool TakesInBackground() const { return false; }
     // Waits until every piece handed over is taken; false (with the reason) when taking
     // any of them failed.
