@@ -19,8 +19,10 @@
 #include <QTextLayout>
 #include <QToolBar>
 
+#include <optional>
 #include <stdexcept>
 
+#include "app/ReportPdf.h"
 #include "platform/Prompt.h"
 #include "platform/QtText.h"
 #include "storage/DataSet.h"
@@ -136,14 +138,8 @@ void PaintCell(QPainter &painter, const QFontMetricsF &metrics, const QRectF &bo
 class TDetailGlyphs {
 public:
     TDetailGlyphs(const QFont &font, const QPainter &painter)
-        : layout_(QString(), font, painter.device()), metrics_(font, painter.device())
+        : layouter_(font, painter.device(), painter.layoutDirection())
     {
-        QTextOption option;
-        option.setWrapMode(QTextOption::NoWrap);
-        // The direction a painted string takes: a name that starts in a
-        // right-to-left script runs right to left.
-        option.setTextDirection(painter.layoutDirection());
-        layout_.setTextOption(option);
     }
 
     // The text of one cell, cut with an ellipsis when wider than its box.
@@ -156,17 +152,18 @@ public:
             return;
         if (column >= cells_.size())
             cells_.resize(column + 1);
-        QHash<QString, TCell> &cache = cells_[column];
+        QHash<QString, TLaidCell> &cache = cells_[column];
         auto found = cache.constFind(text);
         if (found == cache.constEnd()) {
             if (cache.size() >= MaxCachedCells)
                 cache.clear();
-            found = cache.insert(text, LayOutCell(box.width(), text));
+            found = cache.insert(text, layouter_.Lay(box.width(), text));
         }
-        const qreal baseline = box.top() + (box.height() - metrics_.height()) / 2 + metrics_.ascent();
+        const QFontMetricsF &metrics = layouter_.Metrics();
+        const qreal baseline = box.top() + (box.height() - metrics.height()) / 2 + metrics.ascent();
         const QPointF origin(box.left(), baseline);
-        for (const TCellRun &run : found->runs) {
-            TRun &target = runs_[run.font];
+        for (const TLaidRun &run : found->runs) {
+            TRun &target = runs_[FontIndex(run.font)];
             target.glyphs.append(run.glyphs);
             for (const QPointF &p : run.positions)
                 target.positions.push_back(p + origin);
@@ -194,54 +191,7 @@ private:
         QList<quint32> glyphs;
         QList<QPointF> positions;
     };
-    // A laid-out cell: its glyphs per font, placed from its left edge at the
-    // baseline.
-    struct TCellRun {
-        size_t font; // index into runs_
-        QList<quint32> glyphs;
-        QList<QPointF> positions;
-    };
-    struct TCell {
-        std::vector<TCellRun> runs;
-    };
     static constexpr qsizetype MaxCachedCells = 4096;
-
-    TCell LayOutCell(qreal width, const QString &text)
-    {
-        TCell cell;
-        QString shown = text;
-        if (shown.contains(QLatin1Char('\n')) || shown.contains(QLatin1Char('\r')))
-            shown.replace(QLatin1Char('\n'), QLatin1Char(' ')).replace(QLatin1Char('\r'), QLatin1Char(' '));
-        qreal ascent = 0;
-        if (!LayOut(shown, ascent))
-            return cell;
-        if (layout_.lineAt(0).horizontalAdvance() > width) {
-            shown = metrics_.elidedText(shown, Qt::ElideRight, width);
-            if (!LayOut(shown, ascent))
-                return cell;
-        }
-        for (const QGlyphRun &run : layout_.glyphRuns()) {
-            TCellRun part{FontIndex(run.rawFont()), run.glyphIndexes(), run.positions()};
-            for (QPointF &p : part.positions)
-                p.ry() -= ascent;
-            cell.runs.push_back(std::move(part));
-        }
-        return cell;
-    }
-
-    bool LayOut(const QString &text, qreal &ascent)
-    {
-        layout_.setText(text);
-        layout_.beginLayout();
-        QTextLine line = layout_.createLine();
-        if (line.isValid())
-            line.setPosition(QPointF(0, 0));
-        layout_.endLayout();
-        if (!line.isValid())
-            return false;
-        ascent = line.ascent();
-        return true;
-    }
 
     size_t FontIndex(const QRawFont &font)
     {
@@ -252,10 +202,66 @@ private:
         return runs_.size() - 1;
     }
 
-    QTextLayout layout_;
-    QFontMetricsF metrics_;
+    TCellLayouter layouter_;
     std::vector<TRun> runs_;
-    std::vector<QHash<QString, TCell>> cells_;
+    std::vector<QHash<QString, TLaidCell>> cells_;
+};
+
+// The layout painted onto a printer (the preview's, a real one, or Qt's PDF
+// engine when the PDF writer cannot draw a document).
+class TPainterSink : public TReportSink {
+public:
+    TPainterSink(QPainter &painter, QPrinter &printer)
+        : painter_(painter), printer_(printer),
+          // Gathered glyphs suit the PDF engine (files and printers) only:
+          // the preview records its pages as pictures, which keep painted
+          // strings as text but turn glyphs without their letters into
+          // outlines.
+          asGlyphs_(painter.paintEngine() && painter.paintEngine()->type() == QPaintEngine::Pdf)
+    {
+    }
+    void NewPage() override
+    {
+        Flush();
+        if (!printer_.newPage())
+            throw std::runtime_error("The printer could not start a new page.");
+    }
+    void SetFont(const QFont &font) override
+    {
+        if (metrics_ && font == font_)
+            return;
+        font_ = font;
+        painter_.setFont(font);
+        metrics_.emplace(font, painter_.device());
+    }
+    void Cell(const QRectF &box, const QString &text, Qt::Alignment align, int column) override
+    {
+        if (column >= 0 && asGlyphs_) {
+            if (!rows_ || rowsFont_ != font_) {
+                Flush();
+                rows_.emplace(font_, painter_);
+                rowsFont_ = font_;
+            }
+            rows_->AddCell(size_t(column), box, text);
+            return;
+        }
+        PaintCell(painter_, *metrics_, box, text, align);
+    }
+    void Line(const QPointF &from, const QPointF &to) override { painter_.drawLine(from, to); }
+    void Finish() override { Flush(); }
+
+private:
+    void Flush()
+    {
+        if (rows_)
+            rows_->Paint(painter_);
+    }
+    QPainter &painter_;
+    QPrinter &printer_;
+    const bool asGlyphs_;
+    QFont font_, rowsFont_;
+    std::optional<QFontMetricsF> metrics_;
+    std::optional<TDetailGlyphs> rows_;
 };
 
 } // namespace
@@ -267,68 +273,46 @@ void TBandReport::PreparePrinter(QPrinter &printer)
     printer.setFullPage(false);
 }
 
-void TBandReport::StartPage(QPainter &painter, QPrinter &printer, double &y)
+void TBandReport::StartPage(TReportSink &sink, double &y)
 {
-    if (page_ > 0 && !printer.newPage())
-        throw std::runtime_error("The printer could not start a new page.");
+    if (page_ > 0)
+        sink.NewPage();
     ++page_;
     if (OnStartPage)
         OnStartPage(*this);
     y = 0;
     if (page_ == 1) {
-        const QFont font = ReportFont(19, true);
-        painter.setFont(font);
-        PaintCell(painter, QFontMetricsF(font, painter.device()), QRectF(0, y, BandWidth, TitleHeight), Title,
-                  Qt::AlignHCenter);
+        sink.SetFont(ReportFont(19, true));
+        sink.Cell(QRectF(0, y, BandWidth, TitleHeight), Title, Qt::AlignHCenter, -1);
         y += TitleHeight;
     }
-    {
-        const QFont font = ReportFont(11, false);
-        painter.setFont(font);
-        const QFontMetricsF metrics(font, painter.device());
-        const double half = BandWidth / 2.0;
-        PaintCell(painter, metrics, QRectF(0, y, half, PageHeaderHeight), DateText);
-        PaintCell(painter, metrics, QRectF(half, y, half, PageHeaderHeight),
-                  PageNumberLabel + QLatin1Char(' ') + QString::number(page_), Qt::AlignRight);
-        y += PageHeaderHeight;
-    }
-    {
-        const QFont font = ReportFont(12, true);
-        painter.setFont(font);
-        const QFontMetricsF metrics(font, painter.device());
-        for (const TReportLabel &label : ColumnHeaders)
-            PaintCell(painter, metrics, QRectF(label.Left, y, label.Width, ColumnHeaderHeight), label.Text);
-        painter.drawLine(QPointF(0, y + ColumnHeaderHeight - 2), QPointF(BandWidth, y + ColumnHeaderHeight - 2));
-        y += ColumnHeaderHeight;
-    }
+    sink.SetFont(ReportFont(11, false));
+    const double half = BandWidth / 2.0;
+    sink.Cell(QRectF(0, y, half, PageHeaderHeight), DateText, Qt::AlignLeft, -1);
+    sink.Cell(QRectF(half, y, half, PageHeaderHeight), PageNumberLabel + QLatin1Char(' ') + QString::number(page_),
+              Qt::AlignRight, -1);
+    y += PageHeaderHeight;
+    sink.SetFont(ReportFont(12, true));
+    for (const TReportLabel &label : ColumnHeaders)
+        sink.Cell(QRectF(label.Left, y, label.Width, ColumnHeaderHeight), label.Text, Qt::AlignLeft, -1);
+    sink.Line(QPointF(0, y + ColumnHeaderHeight - 2), QPointF(BandWidth, y + ColumnHeaderHeight - 2));
+    y += ColumnHeaderHeight;
 }
 
-void TBandReport::PaintFooter(QPainter &painter, double y)
+void TBandReport::PaintFooter(TReportSink &sink, double y)
 {
-    const QFont font = ReportFont(11, false);
-    painter.setFont(font);
-    painter.drawLine(QPointF(0, y + 2), QPointF(BandWidth, y + 2));
-    PaintCell(painter, QFontMetricsF(font, painter.device()), QRectF(0, y + 4, BandWidth, FooterHeight - 4),
-              FooterText);
+    sink.SetFont(ReportFont(11, false));
+    sink.Line(QPointF(0, y + 2), QPointF(BandWidth, y + 2));
+    sink.Cell(QRectF(0, y + 4, BandWidth, FooterHeight - 4), FooterText, Qt::AlignLeft, -1);
 }
 
-int TBandReport::Print(QPrinter &printer)
+int TBandReport::Lay(TReportSink &sink)
 {
     if (DateText.isEmpty())
         DateText = ReportDateText();
-    QPainter painter;
-    if (!painter.begin(&printer))
-        throw std::runtime_error("The printer could not be opened.");
-    struct TEnd {
-        QPainter &p;
-        ~TEnd() { p.end(); }
-    } end{painter};
-    painter.scale(printer.logicalDpiX() / UnitsPerInch, printer.logicalDpiY() / UnitsPerInch);
-    painter.setPen(Qt::black);
     page_ = 0;
     double y = 0;
-    StartPage(painter, printer, y);
-
+    StartPage(sink, y);
     TDataSet *data = DataSet && DataSet->Active() ? DataSet : nullptr;
     if (data) {
         TWalkGuard guard(data);
@@ -340,67 +324,81 @@ int TBandReport::Print(QPrinter &printer)
         for (const TReportField &f : Fields)
             bound.push_back({data->FindField(f.FieldName), QRectF(f.Left, 0, f.Width, DetailHeight)});
         const QFont font = ReportFont(12, false);
-        // Gathered glyphs suit the PDF engine (files and printers) only: the
-        // preview records its pages as pictures, which keep painted strings
-        // as text but turn glyphs without their letters into outlines.
-        const bool asGlyphs = painter.paintEngine() && painter.paintEngine()->type() == QPaintEngine::Pdf;
-        TDetailGlyphs rows(font, painter);
-        const QFontMetricsF metrics(font, painter.device());
-        if (!asGlyphs)
-            painter.setFont(font);
+        sink.SetFont(font);
         for (data->First(); !data->Eof(); data->Next()) {
             if (y + DetailHeight > PageHeight) {
-                if (asGlyphs)
-                    rows.Paint(painter);
-                StartPage(painter, printer, y);
-                if (!asGlyphs)
-                    painter.setFont(font);
+                StartPage(sink, y);
+                sink.SetFont(font);
             }
-            for (size_t i = 0; i < bound.size(); ++i) {
-                if (!bound[i].field)
-                    continue;
-                const QRectF box = bound[i].box.translated(0, y);
-                if (asGlyphs)
-                    rows.AddCell(i, box, ToQString(bound[i].field->AsString()));
-                else
-                    PaintCell(painter, metrics, box, ToQString(bound[i].field->AsString()));
-            }
+            for (size_t i = 0; i < bound.size(); ++i)
+                if (bound[i].field)
+                    sink.Cell(bound[i].box.translated(0, y), ToQString(bound[i].field->AsString()), Qt::AlignLeft,
+                              int(i));
             y += DetailHeight;
         }
-        if (asGlyphs)
-            rows.Paint(painter);
     }
     if (!FooterText.isEmpty()) {
         if (y + FooterHeight > PageHeight)
-            StartPage(painter, printer, y);
-        PaintFooter(painter, PageHeight - FooterHeight);
+            StartPage(sink, y);
+        PaintFooter(sink, PageHeight - FooterHeight);
     }
+    sink.Finish();
     return page_;
+}
+
+int TBandReport::Print(QPrinter &printer)
+{
+    QPainter painter;
+    if (!painter.begin(&printer))
+        throw std::runtime_error("The printer could not be opened.");
+    struct TEnd {
+        QPainter &p;
+        ~TEnd() { p.end(); }
+    } end{painter};
+    painter.scale(printer.logicalDpiX() / UnitsPerInch, printer.logicalDpiY() / UnitsPerInch);
+    painter.setPen(Qt::black);
+    TPainterSink sink(painter, printer);
+    return Lay(sink);
+}
+
+std::string TBandReport::PdfBytes()
+{
+    // Our own writer first: it writes a page of rows as a few strings where
+    // Qt's engine writes each glyph on its own. A document it cannot draw
+    // exactly (a font that is not TrueType, a letter no font has) goes
+    // through Qt's engine, which draws such text as outlines or boxes as the
+    // preview does.
+    try {
+        QPrinter printer(QPrinter::HighResolution);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        PreparePrinter(printer);
+        TPdfSink sink(printer);
+        Lay(sink);
+        return sink.Bytes();
+    } catch (const TPdfUnsupported &) {
+    }
+    QTemporaryDir work;
+    if (!work.isValid())
+        throw std::runtime_error("No temporary folder for the PDF file: " + FromQString(work.errorString()));
+    const QString scratch = work.filePath(QStringLiteral("report.pdf"));
+    {
+        QPrinter printer(QPrinter::HighResolution);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(scratch);
+        PreparePrinter(printer);
+        Print(printer);
+    }
+    QFile file(scratch);
+    if (!file.open(QIODevice::ReadOnly))
+        throw std::runtime_error("The PDF file could not be made: " + FromQString(file.errorString()));
+    const QByteArray bytes = file.readAll();
+    return std::string(bytes.constData(), size_t(bytes.size()));
 }
 
 bool TBandReport::WritePdf(const std::string &fileName, std::string &error)
 {
     try {
-        QTemporaryDir work;
-        if (!work.isValid()) {
-            error = "No temporary folder for the PDF file: " + FromQString(work.errorString());
-            return false;
-        }
-        const QString scratch = work.filePath(QStringLiteral("report.pdf"));
-        {
-            QPrinter printer(QPrinter::HighResolution);
-            printer.setOutputFormat(QPrinter::PdfFormat);
-            printer.setOutputFileName(scratch);
-            PreparePrinter(printer);
-            Print(printer);
-        }
-        QFile file(scratch);
-        if (!file.open(QIODevice::ReadOnly)) {
-            error = "The PDF file could not be made: " + FromQString(file.errorString());
-            return false;
-        }
-        const QByteArray bytes = file.readAll();
-        return WriteFileAtomically(fileName, std::string_view(bytes.constData(), size_t(bytes.size())), error);
+        return WriteFileAtomically(fileName, PdfBytes(), error);
     } catch (const std::exception &e) {
         error = e.what();
         return false;

@@ -6,8 +6,9 @@
 // portrait; the layout is given in units of 1/96 inch measured from the left
 // page margin, as report layouts are drawn on screen, and is scaled to the
 // device. Texts too wide for their column end in an ellipsis and never reach
-// the next column. It paints through QPainter onto a QPrinter, so the same
-// pages go to the preview, to a printer and to a PDF file.
+// the next column. One layout gives the pages: painted through QPainter onto
+// a QPrinter for the preview and printers, and written by our own PDF writer
+// (ReportPdf.h) for a PDF file.
 #include <QString>
 
 #include <functional>
@@ -19,6 +20,7 @@ class QPrinter;
 class QPrintPreviewDialog;
 class QWidget;
 class TDataSet;
+class TReportSink;
 
 // A data-bound text of the detail band: a field of the report's data set.
 struct TReportField {
@@ -91,8 +93,12 @@ public:
     void SavePdfFromPreview(QWidget *parent);
 
 private:
-    void StartPage(QPainter &painter, QPrinter &printer, double &y);
-    void PaintFooter(QPainter &painter, double y);
+    // The layout: every page's bands and cells, told to `sink`.
+    int Lay(TReportSink &sink);
+    void StartPage(TReportSink &sink, double &y);
+    void PaintFooter(TReportSink &sink, double y);
+    // The PDF file's bytes; throws with the reason when they cannot be made.
+    std::string PdfBytes();
     int page_ = 0;
 };
 

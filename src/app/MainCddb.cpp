@@ -209,8 +209,8 @@ void TMainForm::Cddb1DataExchange(TCddb *, const std::string &Line)
         Scan.CddbTitle = Without(Line, "DTITLE=");
     if (Line.find("202 No match for disc ID") != std::string::npos)
         Scan.NoMatch = true;
-    if (Scan.End)
-        EnableNext(CddbWizard, true);
+    // Next waits for the entry to be taken apart (the "Entry read" status):
+    // the lines seen so far are raw, with continuation lines still split.
     if (Scan.NoMatch && CddbWizard)
         CddbWizard->ui->Label9->setText(L(145));
 }

@@ -12,84 +12,11 @@
 #include "app/BrowseText.h"
 #include "app/FileListView.h"
 #include "app/LangUnit.h"
-#include "platform/ExeIcon.h"
 #include "platform/QtText.h"
 #include "platform/ShellInfo.h"
 #include "ui_MainForm.h"
 #include "util/BaseFileUtils.h"
 #include "widgets/StatusBarCont.h"
-
-namespace {
-
-struct TWorkFields {
-    TField *Path, *Name, *Namecd, *Number, *Size, *Attrib, *Icon, *CreateDate, *LastChange, *Type, *Note, *FType,
-        *LoadName, *MusicOrder, *CdIdCode;
-    explicit TWorkFields(TDataSet &t)
-        : Path(&t.FieldByName("Path")), Name(&t.FieldByName("Name")), Namecd(&t.FieldByName("Namecd")),
-          Number(&t.FieldByName("Number")), Size(&t.FieldByName("Size")), Attrib(&t.FieldByName("Attrib")),
-          Icon(&t.FieldByName("Icon")), CreateDate(&t.FieldByName("CreateDate")),
-          LastChange(&t.FieldByName("LastChange")), Type(&t.FieldByName("Type")), Note(&t.FieldByName("Note")),
-          FType(&t.FieldByName("FType")), LoadName(&t.FieldByName("LoadName")),
-          MusicOrder(&t.FieldByName("MusicOrder")), CdIdCode(&t.FieldByName("CdIdCode"))
-    {
-    }
-};
-
-// An integer field read without raising: a value outside 32 bits gives 0.
-int IntOf(const TField &f)
-{
-    const std::int64_t v = f.AsLargeInt();
-    return v < INT32_MIN || v > INT32_MAX ? 0 : static_cast<int>(v);
-}
-
-TFileRow RowOf(const TWorkFields &f, ShellIconSize iconSize)
-{
-    TFileRow row;
-    row.Name = f.Name->AsString();
-    row.Path = f.Path->AsString();
-    row.Type = IntOf(*f.Type);
-    row.FType = IntOf(*f.FType);
-    row.Attrib = IntOf(*f.Attrib);
-    const std::string loadName = f.LoadName->AsString();
-    row.FullName = row.Path + (row.FType == 2 ? loadName : row.Name);
-    row.SizeTech = f.Size->AsString();
-    row.SizeText = FormatSize(SizeValue(row.SizeTech));
-    row.CreateDate = f.CreateDate->AsString();
-    row.LastChange = f.LastChange->AsString();
-    row.Namecd = f.Namecd->AsString();
-    row.Number = f.Number->AsString();
-    row.LoadName = loadName.empty() ? "0" : loadName;
-    row.MusicOrder = IntOf(*f.MusicOrder);
-    const std::string id = f.CdIdCode->AsString();
-    row.CdIdCode = id.empty() ? "0" : id;
-    row.Note = f.Note->AsString();
-
-    // Icons and type names by name and attributes only: the catalogued medium
-    // is never touched.
-    std::string key = PathExtractExtension(row.FullName);
-    if (row.Type != 0)
-        key = "*" + key;
-    key = LowerAZ(key);
-    auto attributes = static_cast<uint32_t>(row.Attrib);
-    if (row.IsFolder())
-        attributes |= kFileAttributeDirectory;
-    const QString shellKey = ToQString(key);
-    if (key == "*.exe" && !f.Icon->IsNull()) {
-        const QByteArray stream = QByteArray::fromStdString(f.Icon->AsBytes());
-        row.TypeName = ShellInfo::TypeName(shellKey, attributes);
-        if (!stream.isEmpty() && IsIconStream(stream))
-            row.Icon = IconFromIconStream(stream);
-        if (row.Icon.isNull())
-            row.Icon = ShellInfo::FileIcon(shellKey, attributes, iconSize);
-    } else {
-        ShellFileInfo info = ShellInfo::FileInfo(shellKey, attributes, iconSize);
-        row.Icon = std::move(info.icon);
-        row.TypeName = std::move(info.typeName);
-    }
-    return row;
-}
-
-} // namespace
 
 void TMainForm::ConnectFileListHandlers()
 {
@@ -131,33 +58,29 @@ void TMainForm::FollowViewStyleMenu(TRowListView *list)
 
 void TMainForm::LoadList()
 {
-    TFileListView *list = ui->LinksListView;
-    std::vector<TFileRow> rows;
-    bool tracks = false;
+    TFileListModel *model = ui->LinksListView->Model();
     if (WorkTable && WorkTable->Active()) {
         {
             // The folder filter admits the records of the current path alone: the
-            // view is built from those, found through the store's lookup of paths
-            // (setting the filter rebuilds the view whether it was on or not, so no
-            // unfiltered view of the whole disc is built and sorted in between).
+            // view is built from those, found through the store's lookup of paths,
+            // and sorted by type, once (no unfiltered view of the whole disc is
+            // built and sorted in between).
             TFilterTextHintScope hint(*WorkTable, "Path", Browse.CurrentPath);
-            WorkTable->SetFiltered(true); // the folder filter, for the current path
-            WorkTable->SetIndexFieldNames("Type");
-            WorkTable->RefreshView();
+            if (WorkTable->IndexFieldNames() == "Type") {
+                WorkTable->SetFiltered(true); // rebuilds the view for the current path
+            } else {
+                // The filter is switched on without a rebuild of its own: setting
+                // the index rebuilds the view with both.
+                WorkTable->TDataSet::SetFiltered(true);
+                WorkTable->SetIndexFieldNames("Type");
+            }
         }
         WorkTable->First();
-        rows.reserve(static_cast<size_t>(WorkTable->RecordCount()));
-        const TWorkFields fields(*WorkTable);
         const ShellIconSize iconSize = ui->IconViewMenu->isChecked() ? ShellIconSize::Large : ShellIconSize::Small;
-        int lastFType = 0;
-        for (; !WorkTable->Eof(); WorkTable->Next()) {
-            rows.push_back(RowOf(fields, iconSize));
-            lastFType = rows.back().FType;
-        }
-        tracks = lastFType == 2;
+        model->Fill(*WorkTable, iconSize);
+    } else {
+        model->Clear();
     }
-    SortFileRows(rows, tracks);
-    list->Model()->SetRows(std::move(rows));
     // The panel must not go on describing an entry that left the list.
     if (ui->InfoPanel->isVisibleTo(this))
         ShowInfoPanel();

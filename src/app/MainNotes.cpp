@@ -140,7 +140,7 @@ bool TMainForm::StoreNote(const std::string &note)
         const std::string fullName = NoteFolder + NoteTarget;
         LoadList();
         // The entry stays selected, showing its new note.
-        const std::vector<TFileRow> &rows = ui->LinksListView->Model()->Rows();
+        const TFileRows rows = ui->LinksListView->Model()->Rows();
         for (size_t i = 0; i < rows.size(); ++i) {
             if (rows[i].Path + rows[i].Name == fullName) {
                 ui->LinksListView->SelectRow(static_cast<int>(i));

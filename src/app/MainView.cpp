@@ -57,7 +57,7 @@ void TMainForm::RelabelInLanguage()
     LoadList();
     Browse.BrowseFlag = flag;
     if (!selectedName.empty()) {
-        const std::vector<TFileRow> &rows = ui->LinksListView->Model()->Rows();
+        const TFileRows rows = ui->LinksListView->Model()->Rows();
         for (size_t i = 0; i < rows.size(); ++i)
             if (rows[i].Name == selectedName) {
                 ui->LinksListView->SelectRow(static_cast<int>(i));

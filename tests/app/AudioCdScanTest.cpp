@@ -3,31 +3,25 @@
 // the entry's titles; a lookup that fails leaves the disc as scanned.
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QToolButton>
 
-#include <filesystem>
 #include <mutex>
 
-#include "app/CatalogTables.h"
-#include "app/LangUnit.h"
-#include "app/Main.h"
 #include "app/newcd.h"
 #include "cdaudio/Cddb.h"
 #include "net/NetTestUtil.h"
 #include "platform/CdDevice.h"
-#include "platform/Prompt.h"
 #include "platform/VolumeSystem.h"
-#include "storage/FlatTbl.h"
-#include "support/TempDir.h"
 #include "ui_MainForm.h"
 #include "ui_newcd.h"
 #include "widgets/PictDriveBox.h"
 
-namespace fs = std::filesystem;
+#include "ArchiveTestSupport.h"
+
+using namespace scantest;
+using Strings = std::vector<std::string>;
 
 namespace {
 
@@ -36,53 +30,12 @@ const std::string kEntry = "210 rock 0c016602 CD database entry follows\r\n"
                            "DGENRE=Rock\r\nTTITLE0=Opening, part one\r\nTTITLE0= and two\r\nTTITLE1=Finale\r\n"
                            "EXTD=\r\nPLAYORDER=\r\n.\r\n";
 
-struct Rec {
-    std::string name, namecd, loadName;
-    int ftype, order;
-};
-
-std::vector<Rec> Files(const std::string &file)
-{
-    TFlatTable t;
-    t.SetTableName(file);
-    t.Open();
-    std::vector<Rec> out;
-    for (t.First(); !t.Eof(); t.Next())
-        out.push_back({t.FieldByName("Name").AsString(), t.FieldByName("Namecd").AsString(),
-                       t.FieldByName("LoadName").AsString(), t.FieldByName("FType").AsInteger(),
-                       t.FieldByName("MusicOrder").IsNull() ? -1 : t.FieldByName("MusicOrder").AsInteger()});
-    return out;
-}
-
-std::vector<std::pair<std::string, std::string>> Discs(const std::string &file)
-{
-    TFlatTable t;
-    t.SetTableName(file);
-    t.Open();
-    std::vector<std::pair<std::string, std::string>> out;
-    for (t.First(); !t.Eof(); t.Next())
-        out.emplace_back(t.FieldByName("CdName").AsString(), t.FieldByName("CdNote").AsString());
-    return out;
-}
-
-void WaitWhile(const std::function<bool()> &busy, int ms = 10000)
-{
-    QElapsedTimer t;
-    t.start();
-    while (busy() && t.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-}
-
-class AudioCdScanTest : public ::testing::Test {
+class AudioCdScanTest : public FormTest<> {
 protected:
     void SetUp() override
     {
-        langunit::SetCurrentLanguage(langunit::LangEnglish);
-        data = dir.file("DiVovData");
-        fs::create_directories(fs::path(data) / "CdNames");
-        std::string error;
-        CdDeviceLayer::SetCurrent(std::make_unique<SimulatedCdDeviceLayer>(
-            std::vector<SimulatedCdDrive>{*SimulatedAudioCd("0:02:00 3:10:00 6:00:00", error)}));
+        FormTest::SetUp();
+        Insert();
         SystemVolumeOptions o;
         o.letterMapPath = DefaultLetterMapPath(data);
         o.mountInfoPath = dir.write("mountinfo", "");
@@ -94,25 +47,29 @@ protected:
                 letter = v.letter;
         ASSERT_NE(letter, 0);
     }
+    // The example disc in a simulated drive whose interfaces answer `interfaces`.
+    static void Insert(int interfaces = 1)
+    {
+        std::string error;
+        CdDeviceLayer::SetCurrent(std::make_unique<SimulatedCdDeviceLayer>(
+            std::vector<SimulatedCdDrive>{*SimulatedAudioCd("0:02:00 3:10:00 6:00:00", error)}, interfaces));
+    }
     void Start(const std::string &server, int cdInterface = 0)
     {
+        form.reset();
+        std::filesystem::remove(data + "/Music.d");
+        std::filesystem::remove(data + "/CdNames/Music_cdname.d");
+        EmptyMusicCatalog();
         dir.write("DiVovData/cat.ini", "[CatalogSettings]\nSetup1=0\nSetup6=1\nSetup17=1\nSetup20=1\n"
-                                       "Setup_Text4=Music\nSetup_Text2=" + server + "\nSetup19="
-                                           + std::to_string(cdInterface) + "\n");
-        // The catalogue the settings name exists (empty).
-        fs::create_directories(fs::path(data) / "CdNames");
-        OpenCatalogTable(data + "/Music.d", FileTableLayout(), {});
-        OpenCatalogTable(data + "/CdNames/Music_cdname.d", DiscTableLayout(), {});
+                                       "Setup_Text4=Music\nSetup_Text2=" +
+                                           server + "\nSetup19=" + std::to_string(cdInterface) + "\n");
         form = std::make_unique<TMainForm>(nullptr, data);
         form->ui->DriveComboBox1->SetDrive(letter);
     }
     void TearDown() override
     {
-        form.reset();
-        TMainForm::RunModal = nullptr;
-        VolumeService::SetCurrent(nullptr);
+        FormTest::TearDown();
         CdDeviceLayer::SetCurrent(nullptr);
-        langunit::SetCurrentLanguage(langunit::LangSlovak);
     }
     // Reads the disc, says yes to the lookup, waits for its end and writes.
     void ScanWithLookup()
@@ -124,7 +81,10 @@ protected:
             WaitWhile([&] { return w.Waiting(); });
             EXPECT_TRUE(w.ui->Panel3->isVisible()) << "the lookup is offered for an audio CD";
             w.CddbYesClick();
+            // Next comes on only when the entry is taken apart or the lookup failed.
             WaitWhile([&] { return !w.ui->SpeedButton6->isEnabled(); });
+            const QString said = w.ui->Label9->text();
+            EXPECT_TRUE(said.contains(QStringLiteral(" Hotovo.")) || said == langunit::LangString(145).c_str()) << said.toStdString();
             label9 = w.ui->Label9->text().toStdString();
             memo = w.ui->Memo1->toPlainText().toStdString();
             w.CddbNextClick();
@@ -133,27 +93,27 @@ protected:
         };
         form->ScanButtonClick();
     }
-    // The name a scan without a title gives: the drive and the chooser's name.
-    std::string ScannedName() const
+    Strings Files() const { return FormTest::Files({"Namecd", "Name", "LoadName", "FType", "MusicOrder"}); }
+    Strings Discs() const { return FormTest::Discs({"CdName", "CdNote"}); }
+    // A failed lookup: the disc as scanned, named by the drive and the
+    // chooser's text, and the tracks by their files.
+    void ExpectScannedAsIs(const std::string &said)
     {
-        return std::string(1, letter) + ": ["
-               + NameFromDriveText(form->ui->DriveComboBox1->currentText().toStdString(), nullptr) + "]";
+        EXPECT_NE(memo.find(said), std::string::npos) << memo;
+        const std::string name = std::string(1, letter) + ": [" +
+            NameFromDriveText(form->ui->DriveComboBox1->currentText().toStdString(), nullptr) + "]";
+        EXPECT_EQ(Discs(), (Strings{name + "|"}));
+        EXPECT_EQ(FormTest::Files({"Namecd", "Name", "FType"}),
+                  (Strings{name + "|Track01.cda|0", name + "|Track02.cda|0"}));
     }
-    std::string FilesPath() const { return data + "/Music.d"; }
-    std::string DiscsPath() const { return data + "/CdNames/Music_cdname.d"; }
 
-    orbtest::TempDir dir;
-    std::string data;
     char letter = 0;
-    ScriptedPrompt prompt;
-    PromptScope scope{prompt};
-    std::unique_ptr<TMainForm> form;
     std::string label9, memo;
 };
 
-// A CDDB server over HTTP that knows the example disc.
-std::unique_ptr<nettest::ScriptedPeer> CddbPeer(std::vector<std::string> *paths, std::mutex *m,
-                                                const std::string &entry = kEntry)
+// A CDDB server over HTTP that knows the example disc; the request lines
+// it was sent go to `paths`.
+std::unique_ptr<nettest::ScriptedPeer> CddbPeer(Strings *paths, std::mutex *m, const std::string &entry = kEntry)
 {
     return std::make_unique<nettest::ScriptedPeer>(
         [paths, m, entry](int fd, int) {
@@ -162,13 +122,11 @@ std::unique_ptr<nettest::ScriptedPeer> CddbPeer(std::vector<std::string> *paths,
                 std::lock_guard<std::mutex> lock(*m);
                 paths->push_back(req.substr(0, req.find("\r\n")));
             }
-            std::string body;
+            std::string body = "500 Command syntax error.\r\n";
             if (req.find("cmd=cddb+query+0c016602+2+150+14250+360&") != std::string::npos)
                 body = "200 rock 0c016602 The Band / The Album\r\n";
             else if (req.find("cmd=cddb+read+rock+0C016602&") != std::string::npos)
                 body = entry;
-            else
-                body = "500 Command syntax error.\r\n";
             nettest::SendAll(fd, "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n" + body);
             return false;
         },
@@ -179,7 +137,7 @@ std::unique_ptr<nettest::ScriptedPeer> CddbPeer(std::vector<std::string> *paths,
 
 TEST_F(AudioCdScanTest, LookupNamesTheDiscAndItsTracks)
 {
-    std::vector<std::string> paths;
+    Strings paths;
     std::mutex m;
     auto peer = CddbPeer(&paths, &m);
     Start("127.0.0.1:" + peer->PortStr());
@@ -193,77 +151,46 @@ TEST_F(AudioCdScanTest, LookupNamesTheDiscAndItsTracks)
     }
     EXPECT_NE(label9.find(" Hotovo."), std::string::npos);
     EXPECT_NE(memo.find("1987"), std::string::npos);
-    const auto discs = Discs(DiscsPath());
-    ASSERT_EQ(discs.size(), 1u);
-    EXPECT_EQ(discs[0].first, "The Band / The Album");
-    EXPECT_EQ(discs[0].second, "\xC2\xA9" "1987/Rock");
-    const auto files = Files(FilesPath());
-    ASSERT_EQ(files.size(), 2u);
-    EXPECT_EQ(files[0].name, "Opening, part one and two"); // continuation joined, at its track
-    EXPECT_EQ(files[0].loadName, "Track01.cda");
-    EXPECT_EQ(files[1].name, "Finale");
-    EXPECT_EQ(files[1].loadName, "Track02.cda");
-    for (size_t i = 0; i < files.size(); ++i) {
-        EXPECT_EQ(files[i].namecd, "The Band / The Album");
-        EXPECT_EQ(files[i].ftype, 2);
-        EXPECT_EQ(files[i].order, static_cast<int>(i));
-    }
+    // The continuation line is joined, at its track.
+    EXPECT_EQ(Discs(), (Strings{"The Band / The Album|\xC2\xA9" "1987/Rock"}));
+    EXPECT_EQ(Files(), (Strings{"The Band / The Album|Opening, part one and two|Track01.cda|2|0",
+                                "The Band / The Album|Finale|Track02.cda|2|1"}));
     EXPECT_FALSE(form->Scan.Audio);
-
     // The same disc again: the title made unique.
     ScanWithLookup();
-    const auto again = Discs(DiscsPath());
-    ASSERT_EQ(again.size(), 2u);
-    EXPECT_EQ(again[1].first, "The Band / The Album1");
+    ASSERT_EQ(Discs().size(), 2u);
+    EXPECT_EQ(Discs()[1], "The Band / The Album1|\xC2\xA9" "1987/Rock");
 }
 
-TEST_F(AudioCdScanTest, StoppedPeerLeavesTheDiscAsScanned)
+TEST_F(AudioCdScanTest, FailedLookupsLeaveTheDiscAsScanned)
 {
-    Start("127.0.0.1:" + std::to_string(nettest::FreePort()));
-    ScanWithLookup();
-    EXPECT_EQ(label9, langunit::LangString(145));
-    EXPECT_NE(memo.find("CDDB Component Internal Error: THttpCli.GetAsync failed because of error"),
-              std::string::npos);
-    const auto discs = Discs(DiscsPath());
-    ASSERT_EQ(discs.size(), 1u);
-    EXPECT_EQ(discs[0].first, ScannedName());
-    EXPECT_EQ(discs[0].second, "");
-    const auto files = Files(FilesPath());
-    ASSERT_EQ(files.size(), 2u);
-    EXPECT_EQ(files[0].name, "Track01.cda");
-    EXPECT_EQ(files[1].name, "Track02.cda");
-    EXPECT_EQ(files[0].ftype, 0);
+    {
+        SCOPED_TRACE("stopped peer");
+        Start("127.0.0.1:" + std::to_string(nettest::FreePort()));
+        ScanWithLookup();
+        EXPECT_EQ(label9, langunit::LangString(145));
+        ExpectScannedAsIs("CDDB Component Internal Error: THttpCli.GetAsync failed because of error");
+    }
+    {
+        SCOPED_TRACE("the entry's lines arrive, but its end never does");
+        Strings paths;
+        std::mutex m;
+        auto peer = CddbPeer(&paths, &m, kEntry.substr(0, kEntry.size() - 3));
+        Start("127.0.0.1:" + peer->PortStr());
+        ScanWithLookup();
+        ExpectScannedAsIs("CDDB entry ended early");
+    }
 }
 
 TEST_F(AudioCdScanTest, InterfaceThatIsNotThereIsTold)
 {
     // Setting 19 asks for the SCSI generic driver, which this machine lacks.
-    std::string error;
-    CdDeviceLayer::SetCurrent(std::make_unique<SimulatedCdDeviceLayer>(
-        std::vector<SimulatedCdDrive>{*SimulatedAudioCd("0:02:00 3:10:00 6:00:00", error)}, -1));
+    Insert(-1);
     Start("127.0.0.1:1", 1);
     ScanWithLookup();
     EXPECT_EQ(label9, langunit::LangString(145));
-    EXPECT_NE(memo.find("No usable interface available or selected interface not available"), std::string::npos);
-    const auto discs = Discs(DiscsPath());
-    ASSERT_EQ(discs.size(), 1u);
-    EXPECT_EQ(discs[0].first, ScannedName());
+    ExpectScannedAsIs("No usable interface available or selected interface not available");
     EXPECT_TRUE(prompt.Asked().empty());
-}
-
-TEST_F(AudioCdScanTest, EntryThatEndsEarlyNamesNothing)
-{
-    std::vector<std::string> paths;
-    std::mutex m;
-    // The entry's lines arrive, but its end never does.
-    auto peer = CddbPeer(&paths, &m, kEntry.substr(0, kEntry.size() - 3));
-    Start("127.0.0.1:" + peer->PortStr());
-    ScanWithLookup();
-    EXPECT_NE(memo.find("CDDB entry ended early"), std::string::npos);
-    const auto discs = Discs(DiscsPath());
-    ASSERT_EQ(discs.size(), 1u);
-    EXPECT_EQ(discs[0].first, ScannedName());
-    EXPECT_EQ(Files(FilesPath())[0].name, "Track01.cda");
 }
 
 TEST_F(AudioCdScanTest, LineRulesAndTheMatchAnswer)
@@ -274,14 +201,13 @@ TEST_F(AudioCdScanTest, LineRulesAndTheMatchAnswer)
     for (const char *line : {"DGENRE=Jazz", "TTITLE0=One", "TTITLE1=Two", "DTITLE=First", "DTITLE=Second"})
         form->Cddb1DataExchange(&cddb, line);
     EXPECT_EQ(form->Scan.CddbNote, "/Jazz");
-    EXPECT_EQ(form->Scan.TrackTitles, (std::vector<std::string>{"One", "Two"}));
+    EXPECT_EQ(form->Scan.TrackTitles, (Strings{"One", "Two"}));
     EXPECT_EQ(form->Scan.CddbTitle, "Second");
     EXPECT_FALSE(form->Scan.End);
     form->Cddb1DataExchange(&cddb, "PLAYORDER=");
     EXPECT_TRUE(form->Scan.End);
     form->Cddb1DataExchange(&cddb, "202 No match for disc ID 0c016602.");
     EXPECT_TRUE(form->Scan.NoMatch);
-
     // A cancelled choice clears the pending flag and reads nothing.
     form->Scan.Pending = true;
     cddb.State = 5;
@@ -296,15 +222,13 @@ TEST_F(AudioCdScanTest, SettingsIntoTheComponent)
 {
     Start("cddb.example.org");
     TCddb &cddb = *form->Cddb;
-    EXPECT_EQ(cddb.ServerAddr, "cddb.example.org");
-    EXPECT_EQ(cddb.ServerPort, "");
-    EXPECT_EQ(cddb.ProxyPort(), "80");
-    EXPECT_EQ(cddb.CDInterface, cdiAutoDetect);
+    const auto state = [&] {
+        return std::to_string(cddb.CDInterface) + "|" + cddb.ProxyPort() + "|" + cddb.ServerAddr + "|" +
+               cddb.ServerPort;
+    };
+    EXPECT_EQ(state(), std::to_string(cdiAutoDetect) + "|80|cddb.example.org|");
     form->ApplyCddbSettings(2, "8080", "host:81");
-    EXPECT_EQ(cddb.CDInterface, cdiNTSCSI);
-    EXPECT_EQ(cddb.ProxyPort(), "8080");
-    EXPECT_EQ(cddb.ServerAddr, "host");
-    EXPECT_EQ(cddb.ServerPort, "81");
+    EXPECT_EQ(state(), std::to_string(cdiNTSCSI) + "|8080|host|81");
     form->ApplyCddbSettings(7, "80", "host:");
     EXPECT_EQ(cddb.CDInterface, cdiNTSCSI) << "an unknown interface leaves it";
     EXPECT_EQ(cddb.ServerAddr, "host:");

@@ -1,18 +1,7 @@
 #pragma once
 // A temporary data folder with real catalogue files, a scripted prompt and a
 // scripted dialog runner, for the tests of the catalogue commands.
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <string>
-#include <vector>
-
-#include "app/CatalogTables.h"
-#include "app/LangUnit.h"
-#include "app/Main.h"
-#include "platform/Prompt.h"
-#include "storage/FlatTbl.h"
-#include "support/TempDir.h"
+#include "app/DiscTestSupport.h"
 
 namespace cattest {
 
@@ -59,32 +48,19 @@ protected:
         TFlatTable f;
         AddFieldDefs(f, FileTableLayout());
         f.Open();
-        for (const FileSpec &s : files) {
-            f.Append();
-            f.FieldByName("Path").SetAsString("e:\\");
-            f.FieldByName("Name").SetAsString(s.name);
-            f.FieldByName("Namecd").SetAsString(s.disc);
-            f.FieldByName("Number").SetAsString("7");
-            f.FieldByName("Size").SetAsString(s.size);
-            f.FieldByName("Attrib").SetAsInteger(s.attrib);
-            f.FieldByName("Type").SetAsInteger(s.type);
-            f.FieldByName("CreateDate").SetAsString("01.02.2003 04:05");
-            f.FieldByName("LastChange").SetAsString("06.07.2008 09:10");
-            f.Post();
-        }
+        for (const FileSpec &s : files)
+            disctest::AddRecord(f, {{"Path", "e:\\"}, {"Name", s.name}, {"Namecd", s.disc}, {"Number", "7"},
+                                    {"Size", s.size}, {"Attrib", s.attrib}, {"Type", s.type},
+                                    {"CreateDate", "01.02.2003 04:05"}, {"LastChange", "06.07.2008 09:10"}});
         if (!password.empty())
             f.SetPassword(password);
         f.SaveToFile(folder + "/" + name + ".d");
         TFlatTable d;
         AddFieldDefs(d, DiscTableLayout());
         d.Open();
-        for (size_t i = 0; i < discs.size(); ++i) {
-            d.Append();
-            d.FieldByName("CdName").SetAsString(discs[i]);
-            d.FieldByName("Number").SetAsString(std::to_string(i + 1));
-            d.FieldByName("CdSize").SetAsString(std::to_string(i + 1) + "00 mb");
-            d.Post();
-        }
+        for (size_t i = 0; i < discs.size(); ++i)
+            disctest::AddRecord(d, {{"CdName", discs[i]}, {"Number", std::to_string(i + 1)},
+                                    {"CdSize", std::to_string(i + 1) + "00 mb"}});
         d.SaveToFile(folder + "/CdNames/" + name + "_cdname.d");
     }
     void MakeCatalog(const std::string &name, const std::vector<std::string> &discs)

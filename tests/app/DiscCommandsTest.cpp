@@ -1,22 +1,15 @@
 // Deleting, renaming and moving discs against real catalogue files: after each
 // command both tables and the tree file are read back from disk.
-#include <gtest/gtest.h>
-
-#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
-#include <QToolButton>
-#include <QTreeWidget>
 
 #include "app/DiscCommands.h"
 #include "app/FileListView.h"
-#include "app/LangUnit.h"
 #include "app/MoveForm.h"
 #include "app/RenameCD.h"
-#include "platform/Prompt.h"
 #include "ui_MainForm.h"
 #include "ui_RenameCDForm.h"
 
@@ -27,19 +20,18 @@ using namespace disctest;
 
 namespace {
 
-using Names = std::vector<std::string>;
+const Names kStandard{"e: [DATA]", "e: [DATA]1", "f: [MUSIC]"};
 
 class DiscCommandsTest : public DataFolderTest<> {
 protected:
-    // "Cat": e: [DATA] (with note and picture) and e: [DATA]1 in a group,
-    // f: [MUSIC] at the top.
-    void StandardCatalog(bool withTree = true)
+    // "Cat": e: [DATA] (with note and picture) and e: [DATA]1 in a group, f: [MUSIC] at the top.
+    void StandardCatalog()
     {
         TCatalogBuilder b;
         b.Disc({"e: [DATA]", "7", "Backup disc", "1234", 3, "PICTURE\x01\x02", 4});
         b.Disc({"e: [DATA]1", "12", "", "", 0, "", 2});
         b.Disc({"f: [MUSIC]", "3", "", "", 2, "", 2});
-        b.withTree = withTree;
+        b.withTree = true;
         b.tree = {{0, "Backups", 0, 1, NodeKindGroup},
                   {1, "e: [DATA]", 0, 1, NodeKindDisc},
                   {1, "e: [DATA]1", 0, 1, NodeKindDisc},
@@ -47,9 +39,14 @@ protected:
         b.Write(data, "Cat");
         Ini("Cat");
     }
-
     TCatalogOnDisk Disk(const std::string &name = "Cat") const { return TCatalogOnDisk::Read(data, name); }
-
+    void ExpectStandardOnDisk()
+    {
+        const TCatalogOnDisk disk = Disk();
+        EXPECT_EQ(disk.discNames, kStandard);
+        EXPECT_EQ(disk.filesPerDisc.at("e: [DATA]"), 4);
+        EXPECT_EQ(TreeTexts(disk.tree), (Names{"Backups", "  e: [DATA]", "  e: [DATA]1", "f: [MUSIC]"}));
+    }
     // Opens the rename dialog for `disc` as the pop-up command does.
     TRenameCDForm *OpenRename(TMainForm &form, const std::string &disc)
     {
@@ -60,8 +57,15 @@ protected:
         EXPECT_NE(dialog, nullptr);
         return dialog;
     }
-    static void Flush() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
-
+    // Types `text` as the new name and presses OK; true when the dialog closed.
+    static bool Rename(TRenameCDForm *dialog, const QString &text)
+    {
+        QPointer<TRenameCDForm> alive(dialog);
+        dialog->ui->Edit2->setText(text);
+        dialog->OkButtonClick();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return alive.isNull();
+    }
 };
 
 TEST(DiscNameTexts, SplitJoinAndCatalogNames)
@@ -83,7 +87,7 @@ TEST(DiscTreeRecords, DiscNodesAreFoundBeforeGroupsAndRemovedWithTheirSubtree)
 {
     std::vector<TTreeRecord> tree = {{0, "e: [DATA]", 0, 1, NodeKindGroup}, // a group that looks like a disc
                                      {1, "e: [data]", 0, 1, NodeKindDisc},
-                                     {3, "folder", 0, 1, NodeKindNone},     // level jump: a child all the same
+                                     {3, "folder", 0, 1, NodeKindNone}, // level jump: a child all the same
                                      {0, "e: [DATA]", 0, 1, NodeKindDisc},
                                      {1, "sub", 0, 1, NodeKindNone},
                                      {0, "last", 0, 1, NodeKindGroup}};
@@ -96,47 +100,47 @@ TEST(DiscTreeRecords, DiscNodesAreFoundBeforeGroupsAndRemovedWithTheirSubtree)
     EXPECT_EQ(TreeTexts(tree), (Names{"e: [DATA]", "last"}));
 }
 
-TEST_F(DiscCommandsTest, DeleteRemovesExactlyTheDiscsRecordsWhateverFilterIsOn)
+TEST_F(DiscCommandsTest, DeleteAsksAndRemovesExactlyTheDiscsRecordsWhateverFilterIsOn)
 {
     StandardCatalog();
     auto form = Open();
+    ASSERT_GE(form->SelectTreeNodeByText("Backups"), 0);
+    form->DeleteButtonClick(); // a group: no question, nothing deleted
+    ASSERT_GE(form->SelectTreeNodeByText("e: [DATA]"), 0);
+    prompt.Answer(PromptResult::Yes);
+    {
+        TObeyPermissions obey;
+        TReadOnlyFolder locked(data + "/CdNames");
+        form->ui->DeleteButton->click(); // through the handler boundary: the error is shown
+    }
+    ASSERT_EQ(prompt.Asked().size(), 2u);
+    EXPECT_NE(prompt.Asked()[1].text.toStdString().find("Cat_cdname.d"), std::string::npos);
+    ExpectStandardOnDisk();
+    // The tables in memory were put back too: a later save writes the disc again.
+    form->FlatTable1->SetFiltered(false);
+    EXPECT_EQ(form->FlatTable1->RecordCount(), 8);
+    EXPECT_TRUE(form->LocateDiscRecord("e: [DATA]"));
+    prompt.Answer(PromptResult::No);
+    form->DeleteButtonClick();
+    EXPECT_EQ(prompt.Asked().size(), 3u);
+    ExpectStandardOnDisk();
     // A search-like filter that shows only one record of the disc.
     form->FlatTable1->SetOnFilterRecord(
         [](TDataSet *d, bool &accept) { accept = d->FieldByName("Name").AsString() == "file1.txt"; });
     form->FlatTable1->SetFiltered(true);
-    ASSERT_GE(form->SelectTreeNodeByText("e: [DATA]"), 0);
     prompt.Answer(PromptResult::Yes);
     form->DeleteButtonClick();
-    ASSERT_EQ(prompt.Asked().size(), 1u);
-    EXPECT_EQ(prompt.Asked()[0].text.toStdString(), langunit::LangString(55) + "  : e: [DATA]");
-    EXPECT_EQ(prompt.Asked()[0].defaultButton, PromptResult::No);
-
+    ASSERT_EQ(prompt.Asked().size(), 4u);
+    EXPECT_EQ(prompt.Asked()[3].text.toStdString(), langunit::LangString(55) + "  : e: [DATA]");
+    EXPECT_EQ(prompt.Asked()[3].defaultButton, PromptResult::No);
     const TCatalogOnDisk disk = Disk();
     EXPECT_EQ(disk.discNames, (Names{"e: [DATA]1", "f: [MUSIC]"}));
-    EXPECT_EQ(disk.filesPerDisc.count("e: [DATA]"), 0u);
-    EXPECT_EQ(disk.filesPerDisc.at("e: [DATA]1"), 2);
-    EXPECT_EQ(disk.filesPerDisc.at("f: [MUSIC]"), 2);
+    EXPECT_EQ(disk.filesPerDisc, (std::map<std::string, int>{{"e: [DATA]1", 2}, {"f: [MUSIC]", 2}}));
     EXPECT_EQ(TreeTexts(disk.tree), (Names{"Backups", "  e: [DATA]1", "f: [MUSIC]"}));
     // The window shows the rest, from the first node on.
     EXPECT_EQ(form->ui->TreeView1->topLevelItemCount(), 2);
     EXPECT_EQ(form->Browse.CurrentDisc, "Backups");
     EXPECT_EQ(form->FileRecordCount(), 4);
-}
-
-TEST_F(DiscCommandsTest, DeleteAsksFirstAndLeavesGroupsAlone)
-{
-    StandardCatalog();
-    auto form = Open();
-    ASSERT_GE(form->SelectTreeNodeByText("e: [DATA]"), 0);
-    prompt.Answer(PromptResult::No);
-    form->DeleteButtonClick();
-    ASSERT_GE(form->SelectTreeNodeByText("Backups"), 0);
-    form->DeleteButtonClick(); // a group: no question, nothing deleted
-    EXPECT_EQ(prompt.Asked().size(), 1u);
-    const TCatalogOnDisk disk = Disk();
-    EXPECT_EQ(disk.discNames.size(), 3u);
-    EXPECT_EQ(disk.filesPerDisc.at("e: [DATA]"), 4);
-    EXPECT_EQ(disk.tree.size(), 4u);
 }
 
 TEST_F(DiscCommandsTest, DeletingTheLastDiscLeavesAnEmptyTreeAndList)
@@ -159,29 +163,6 @@ TEST_F(DiscCommandsTest, DeletingTheLastDiscLeavesAnEmptyTreeAndList)
     EXPECT_TRUE(form->ui->StaticText2->text().isEmpty());
 }
 
-TEST_F(DiscCommandsTest, DeleteThatCannotBeSavedChangesNothing)
-{
-    StandardCatalog();
-    auto form = Open();
-    ASSERT_GE(form->SelectTreeNodeByText("e: [DATA]"), 0);
-    prompt.Answer(PromptResult::Yes);
-    {
-        TObeyPermissions obey;
-        TReadOnlyFolder locked(data + "/CdNames");
-        form->ui->DeleteButton->click(); // through the handler boundary: the error is shown
-    }
-    ASSERT_EQ(prompt.Asked().size(), 2u);
-    EXPECT_NE(prompt.Asked()[1].text.toStdString().find("Cat_cdname.d"), std::string::npos);
-    const TCatalogOnDisk disk = Disk();
-    EXPECT_EQ(disk.discNames.size(), 3u);
-    EXPECT_EQ(disk.filesPerDisc.at("e: [DATA]"), 4);
-    EXPECT_EQ(disk.tree.size(), 4u);
-    // The tables in memory were put back too: a later save writes the disc again.
-    form->FlatTable1->SetFiltered(false);
-    EXPECT_EQ(form->FlatTable1->RecordCount(), 8);
-    EXPECT_TRUE(form->LocateDiscRecord("e: [DATA]"));
-}
-
 TEST_F(DiscCommandsTest, RenameChangesRecordFilesNodeNoteAndPictureTogether)
 {
     StandardCatalog();
@@ -192,47 +173,28 @@ TEST_F(DiscCommandsTest, RenameChangesRecordFilesNodeNoteAndPictureTogether)
     EXPECT_EQ(dialog->ui->Edit2->text(), QStringLiteral("DATA"));
     EXPECT_TRUE(dialog->ui->Edit1->isReadOnly());
     // Exactly 50 bytes with the drive and brackets, many of them two-byte letters.
-    const std::string text = "Žluťoučký kůň úpěl ďábelské ódy 1"; // 45 bytes
-    ASSERT_EQ(std::string("e: [" + text + "]").size(), DiscNameBytes);
-    dialog->ui->Edit2->setText(QString::fromStdString(text));
-    QPointer<TRenameCDForm> alive(dialog);
-    dialog->OkButtonClick();
-    Flush();
-    EXPECT_TRUE(alive.isNull());
+    const std::string text = "Žluťoučký kůň úpěl ďábelské ódy 1", renamed = "e: [" + text + "]";
+    ASSERT_EQ(renamed.size(), DiscNameBytes);
+    EXPECT_TRUE(Rename(dialog, QString::fromStdString(text)));
     EXPECT_TRUE(prompt.Asked().empty());
-
-    const std::string renamed = "e: [" + text + "]";
     const TCatalogOnDisk disk = Disk();
     EXPECT_EQ(disk.discNames, (Names{renamed, "e: [DATA]1", "f: [MUSIC]"}));
-    EXPECT_EQ(disk.noteOf.at(renamed), "Backup disc");
-    EXPECT_EQ(disk.pictureOf.at(renamed), "PICTURE\x01\x02");
-    EXPECT_EQ(disk.serialOf.at(renamed), "1234");
-    EXPECT_EQ(disk.filesPerDisc.at(renamed), 4);
+    EXPECT_EQ(disk.disc.at(renamed), (TDiscSpec{renamed, "7", "Backup disc", "1234", 3, "PICTURE\x01\x02", 4}));
     EXPECT_EQ(disk.filesPerDisc.count("e: [DATA]"), 0u);
     EXPECT_EQ(disk.filesPerDisc.at("e: [DATA]1"), 2);
     EXPECT_EQ(TreeTexts(disk.tree), (Names{"Backups", "  " + renamed, "  e: [DATA]1", "f: [MUSIC]"}));
     EXPECT_GE(form->SelectTreeNodeByText(renamed), 0);
-}
 
-TEST_F(DiscCommandsTest, RenameTakesTheDiscOpenWhenTheDialogOpened)
-{
-    StandardCatalog();
-    auto form = Open();
-    // Its name splits to "DATA", which would join to the other disc's name.
-    TRenameCDForm *dialog = OpenRename(*form, "e: [DATA]1");
+    // The disc open when the dialog opened is renamed, though another is opened meanwhile;
+    // its name splits to "DATA", which would join to the other disc's name.
+    dialog = OpenRename(*form, "e: [DATA]1");
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(dialog->ui->Edit1->text(), QStringLiteral("DATA"));
-    // The user opens another disc while the modeless dialog is up.
     ASSERT_GE(form->SelectTreeNodeByText("f: [MUSIC]"), 0);
     form->TreeView1Click();
-    dialog->ui->Edit2->setText(QStringLiteral("OTHER"));
-    dialog->OkButtonClick();
-    Flush();
-    const TCatalogOnDisk disk = Disk();
-    EXPECT_EQ(disk.discNames, (Names{"e: [DATA]", "e: [OTHER]", "f: [MUSIC]"}));
-    EXPECT_EQ(disk.filesPerDisc.at("e: [DATA]"), 4);
-    EXPECT_EQ(disk.filesPerDisc.at("e: [OTHER]"), 2);
-    EXPECT_EQ(disk.filesPerDisc.at("f: [MUSIC]"), 2);
+    EXPECT_TRUE(Rename(dialog, QStringLiteral("OTHER")));
+    EXPECT_EQ(Disk().discNames, (Names{renamed, "e: [OTHER]", "f: [MUSIC]"}));
+    EXPECT_EQ(Disk().filesPerDisc.at("e: [OTHER]"), 2);
 }
 
 TEST_F(DiscCommandsTest, RenameRefusesEmptyTakenAndTooLongNamesAndIgnoresAnUnchangedOne)
@@ -241,51 +203,31 @@ TEST_F(DiscCommandsTest, RenameRefusesEmptyTakenAndTooLongNamesAndIgnoresAnUncha
     auto form = Open();
     TRenameCDForm *dialog = OpenRename(*form, "e: [DATA]");
     ASSERT_NE(dialog, nullptr);
-    QPointer<TRenameCDForm> alive(dialog);
-    dialog->ui->Edit2->clear();
-    dialog->OkButtonClick();
-    dialog->ui->Edit2->setText(QStringLiteral("music"));
-    dialog->OkButtonClick(); // "e: [music]" is free: f: [MUSIC] has another drive
-    Flush();
-    ASSERT_TRUE(alive.isNull());
+    EXPECT_FALSE(Rename(dialog, QString()));
+    EXPECT_EQ(prompt.Asked().back().text.toStdString(), langunit::LangString(98));
+    ASSERT_TRUE(Rename(dialog, QStringLiteral("music"))); // free: f: [MUSIC] has another drive
     EXPECT_EQ(Disk().discNames, (Names{"e: [music]", "e: [DATA]1", "f: [MUSIC]"}));
-
     dialog = OpenRename(*form, "e: [music]");
     ASSERT_NE(dialog, nullptr);
-    alive = dialog;
-    const size_t before = prompt.Asked().size();
-    dialog->ui->Edit2->setText(QStringLiteral("DATA"));
-    dialog->OkButtonClick(); // "e: [DATA]" is free now
-    Flush();
-    ASSERT_TRUE(alive.isNull());
-    EXPECT_EQ(prompt.Asked().size(), before);
+    ASSERT_TRUE(Rename(dialog, QStringLiteral("DATA"))); // free again
+    EXPECT_EQ(prompt.Asked().size(), 1u);
 
-    // Another disc's name, in other letter case: refused, nothing renamed.
     dialog = OpenRename(*form, "e: [DATA]");
     ASSERT_NE(dialog, nullptr);
-    alive = dialog;
-    form->CdNameTable->Append();
-    form->CdNameTable->FieldByName("CdName").SetAsString("e: [TAKEN]");
-    form->CdNameTable->Post();
-    dialog->ui->Edit2->setText(QStringLiteral("taken"));
-    dialog->OkButtonClick();
-    Flush();
-    ASSERT_FALSE(alive.isNull());
-    EXPECT_EQ(prompt.Asked().back().text.toStdString(), DuplicateDiscNameText());
-    // One byte over the limit: refused.
-    dialog->ui->Edit2->setText(QString::fromStdString(std::string(45, 'x') + "y"));
-    dialog->OkButtonClick();
-    Flush();
-    ASSERT_FALSE(alive.isNull());
-    EXPECT_EQ(prompt.Asked().back().text.toStdString(), DiscNameTooLongText());
+    AddRecord(*form->CdNameTable, {{"CdName", "e: [TAKEN]"}});
+    const struct {
+        QString text;
+        std::string told;
+    } refused[] = {{QStringLiteral("taken"), DuplicateDiscNameText()}, // another disc's name in other case
+                   {QString::fromStdString(std::string(45, 'x') + "y"), DiscNameTooLongText()}}; // one byte over
+    for (const auto &r : refused) {
+        SCOPED_TRACE(r.told);
+        ASSERT_FALSE(Rename(dialog, r.text));
+        EXPECT_EQ(prompt.Asked().back().text.toStdString(), r.told);
+    }
     // Unchanged: the dialog closes and the name stays (no counter appended).
-    dialog->ui->Edit2->setText(QStringLiteral("DATA"));
-    dialog->OkButtonClick();
-    Flush();
-    EXPECT_TRUE(alive.isNull());
-    EXPECT_EQ(Disk().discNames, (Names{"e: [DATA]", "e: [DATA]1", "f: [MUSIC]"}));
-    // The empty name had its own message.
-    EXPECT_EQ(prompt.Asked()[0].text.toStdString(), langunit::LangString(98));
+    EXPECT_TRUE(Rename(dialog, QStringLiteral("DATA")));
+    EXPECT_EQ(Disk().discNames, kStandard);
 }
 
 TEST_F(DiscCommandsTest, ADiscNamedByItsAudioTitleIsRenamedWhole)
@@ -299,16 +241,13 @@ TEST_F(DiscCommandsTest, ADiscNamedByItsAudioTitleIsRenamedWhole)
     TRenameCDForm *dialog = OpenRename(*form, "e: [DATA]"); // leaves the prefix "e: [" behind
     ASSERT_NE(dialog, nullptr);
     dialog->close();
-    Flush();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     dialog = OpenRename(*form, "Abbey Road");
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(dialog->ui->Edit1->text(), QStringLiteral("Abbey Road"));
-    dialog->ui->Edit2->setText(QStringLiteral("Let It Be"));
-    dialog->OkButtonClick();
-    Flush();
-    const TCatalogOnDisk disk = Disk();
-    EXPECT_EQ(disk.discNames, (Names{"e: [DATA]", "Let It Be"}));
-    EXPECT_EQ(disk.filesPerDisc.at("Let It Be"), 3);
+    EXPECT_TRUE(Rename(dialog, QStringLiteral("Let It Be")));
+    EXPECT_EQ(Disk().discNames, (Names{"e: [DATA]", "Let It Be"}));
+    EXPECT_EQ(Disk().filesPerDisc.at("Let It Be"), 3);
 }
 
 TEST_F(DiscCommandsTest, RenameThatCannotBeSavedLeavesEverythingAsItWas)
@@ -319,19 +258,14 @@ TEST_F(DiscCommandsTest, RenameThatCannotBeSavedLeavesEverythingAsItWas)
         auto form = Open();
         TRenameCDForm *dialog = OpenRename(*form, "e: [DATA]");
         ASSERT_NE(dialog, nullptr);
-        dialog->ui->Edit2->setText(QStringLiteral("NEW"));
         {
             TObeyPermissions obey;
             TReadOnlyFolder folder(data + "/" + locked);
-            dialog->OkButtonClick();
+            Rename(dialog, QStringLiteral("NEW"));
         }
         ASSERT_FALSE(prompt.Asked().empty());
         EXPECT_EQ(prompt.Asked().back().icon, PromptIcon::Error);
-        const TCatalogOnDisk disk = Disk();
-        EXPECT_EQ(disk.discNames, (Names{"e: [DATA]", "e: [DATA]1", "f: [MUSIC]"}));
-        EXPECT_EQ(disk.filesPerDisc.at("e: [DATA]"), 4);
-        EXPECT_EQ(disk.filesPerDisc.count("e: [NEW]"), 0u);
-        EXPECT_EQ(TreeTexts(disk.tree)[1], "  e: [DATA]");
+        ExpectStandardOnDisk();
         EXPECT_TRUE(form->LocateDiscRecord("e: [DATA]"));
         EXPECT_FALSE(form->LocateDiscRecord("e: [NEW]"));
         // Saved again later, the tables still carry the old name everywhere.
@@ -339,21 +273,22 @@ TEST_F(DiscCommandsTest, RenameThatCannotBeSavedLeavesEverythingAsItWas)
         form->FlatTable1->SaveToFile(data + "/Cat.d");
         EXPECT_EQ(Disk().filesPerDisc.at("e: [DATA]"), 4);
         dialog->close();
-        Flush();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 }
 
 class MoveTest : public DiscCommandsTest {
 protected:
-    // "Cat" (open) holds e: [DATA] with `records` files, its note and picture,
-    // and a tree file; "Other" already holds a disc of that name, and a tree file.
+    // "Cat" (open) holds e: [DATA] with `records` files, its note and picture, and a tree
+    // file; "Other" already holds a disc of that name, and a tree file.
     void TwoCatalogs(int records)
     {
         TCatalogBuilder a;
         a.Disc({"e: [DATA]", "7", "Backup disc", "1234", 3, "PICTURE\x01\x02", records});
         a.Disc({"e: [KEEP]", "8", "", "", 0, "", 2});
         a.withTree = true;
-        a.tree = {{0, "Group", 0, 1, NodeKindGroup}, {1, "e: [DATA]", 0, 1, NodeKindDisc}, {0, "e: [KEEP]", 0, 1, NodeKindDisc}};
+        a.tree = {{0, "Group", 0, 1, NodeKindGroup}, {1, "e: [DATA]", 0, 1, NodeKindDisc},
+                  {0, "e: [KEEP]", 0, 1, NodeKindDisc}};
         a.Write(data, "Cat");
         TCatalogBuilder b;
         b.Disc({"e: [DATA]", "5", "", "", 0, "", 1});
@@ -362,48 +297,49 @@ protected:
         b.tree = {{0, "e: [DATA]", 0, 1, NodeKindDisc}, {0, "g: [X]", 0, 1, NodeKindDisc}};
         b.Write(data, "Other");
         Ini("Cat");
+        form = Open();
+        move = std::make_unique<TMoveForm>(form.get());
+        source = Column("Cat");
+        source->setCurrentItem(Item(source, "e: [DATA]"));
     }
-
+    QTreeWidget *Column(const std::string &catalog)
+    {
+        const int at = move->ColumnOf(catalog);
+        EXPECT_GE(at, 0) << catalog;
+        return at < 0 ? nullptr : move->Columns()[static_cast<size_t>(at)].tree;
+    }
     static QTreeWidgetItem *Item(QTreeWidget *tree, const std::string &text)
     {
         const auto found = tree->findItems(QString::fromStdString(text), Qt::MatchExactly);
         return found.isEmpty() ? nullptr : found.front();
     }
+    std::unique_ptr<TMainForm> form;
+    std::unique_ptr<TMoveForm> move;
+    QTreeWidget *source = nullptr;
 };
 
 TEST_F(MoveTest, MoveCarriesFilesNoteAndPictureAndTreeNodes)
 {
+    TCatalogBuilder().Write(data, "Empty");
     TwoCatalogs(10000);
-    auto form = Open();
-    TMoveForm move(form.get());
-    ASSERT_EQ(move.Columns().size(), 2u);
-    const int from = move.ColumnOf("Cat");
-    const int to = move.ColumnOf("Other");
-    ASSERT_GE(from, 0);
-    ASSERT_GE(to, 0);
-    QTreeWidget *source = move.Columns()[static_cast<size_t>(from)].tree;
-    QTreeWidget *target = move.Columns()[static_cast<size_t>(to)].tree;
-    EXPECT_EQ(source->objectName(), QStringLiteral("MoveTreeView%1").arg(from));
-    source->setCurrentItem(Item(source, "e: [DATA]"));
-    // Dropped on its own column: nothing moves.
-    move.TreeDragDrop(source, source);
+    ASSERT_EQ(move->Columns().size(), 3u);
+    QTreeWidget *target = Column("Other");
+    ASSERT_TRUE(source && target);
+    EXPECT_EQ(source->objectName(), QStringLiteral("MoveTreeView%1").arg(move->ColumnOf("Cat")));
+    move->TreeDragDrop(source, source); // dropped on its own column: nothing moves
     EXPECT_EQ(Disk().filesPerDisc.at("e: [DATA]"), 10000);
 
-    move.TreeDragDrop(target, source);
+    move->TreeDragDrop(target, source);
     EXPECT_TRUE(prompt.Asked().empty());
-    const TCatalogOnDisk a = Disk("Cat");
-    const TCatalogOnDisk b = Disk("Other");
+    const TCatalogOnDisk a = Disk("Cat"), b = Disk("Other");
     EXPECT_EQ(a.discNames, (Names{"e: [KEEP]"}));
     EXPECT_EQ(a.filesPerDisc.count("e: [DATA]"), 0u);
     EXPECT_EQ(TreeTexts(a.tree), (Names{"Group", "e: [KEEP]"}));
     EXPECT_EQ(b.discNames, (Names{"e: [DATA]", "g: [X]", "e: [DATA]1"}));
-    EXPECT_EQ(b.numberOf.at("e: [DATA]1"), "7"); // past 5 of the files and 6 of the file-less disc
+    // Numbered past 5 of the files and 6 of the file-less disc.
+    EXPECT_EQ(b.disc.at("e: [DATA]1"),
+              (TDiscSpec{"e: [DATA]1", "7", "Backup disc", "1234", 3, "PICTURE\x01\x02", 10000}));
     EXPECT_EQ(b.fileNumberOf.at("e: [DATA]1"), "7");
-    EXPECT_EQ(b.noteOf.at("e: [DATA]1"), "Backup disc");
-    EXPECT_EQ(b.pictureOf.at("e: [DATA]1"), "PICTURE\x01\x02");
-    EXPECT_EQ(b.serialOf.at("e: [DATA]1"), "1234");
-    EXPECT_EQ(b.kindOf.at("e: [DATA]1"), 3);
-    EXPECT_EQ(b.filesPerDisc.at("e: [DATA]1"), 10000);
     EXPECT_EQ(b.filesPerDisc.at("e: [DATA]"), 1);
     EXPECT_EQ(TreeTexts(b.tree), (Names{"e: [DATA]", "g: [X]", "e: [DATA]1"}));
     // The columns show the tables as they are now.
@@ -419,69 +355,50 @@ TEST_F(MoveTest, MoveCarriesFilesNoteAndPictureAndTreeNodes)
     EXPECT_EQ(files.FieldByName("Path").AsString(), "e:\\dir\\");
     EXPECT_EQ(files.FieldByName("CdIdCode").AsString(), "1234");
     EXPECT_EQ(files.FieldByName("Size").AsString(), std::to_string(100 + 9999));
-
-    // Cancel still shows the main window the catalogue as it is on disk.
-    move.reject();
-    EXPECT_EQ(form->ui->TreeView1->topLevelItemCount(), 2);
-    EXPECT_EQ(form->SelectTreeNodeByText("e: [DATA]"), -1);
-    EXPECT_EQ(form->FileRecordCount(), 2);
-}
-
-TEST_F(MoveTest, MoveIntoAnEmptyCatalogueGetsNumberOne)
-{
-    TwoCatalogs(3);
-    TCatalogBuilder empty;
-    empty.Write(data, "Empty");
-    auto form = Open();
-    TMoveForm move(form.get());
-    QTreeWidget *source = move.Columns()[static_cast<size_t>(move.ColumnOf("Cat"))].tree;
-    QTreeWidget *target = move.Columns()[static_cast<size_t>(move.ColumnOf("Empty"))].tree;
-    source->setCurrentItem(Item(source, "e: [DATA]"));
-    move.TreeDragDrop(target, source);
+    // Into an empty catalogue: number 1, and no tree file made.
+    source->setCurrentItem(Item(source, "e: [KEEP]"));
+    move->TreeDragDrop(Column("Empty"), source);
     const TCatalogOnDisk c = Disk("Empty");
-    EXPECT_EQ(c.discNames, (Names{"e: [DATA]"}));
-    EXPECT_EQ(c.numberOf.at("e: [DATA]"), "1");
+    EXPECT_EQ(c.discNames, (Names{"e: [KEEP]"}));
+    EXPECT_EQ(c.disc.at("e: [KEEP]").number, "1");
     EXPECT_FALSE(c.treeExists);
+    // Cancel still shows the main window the catalogue as it is on disk.
+    move->reject();
+    EXPECT_EQ(TopTexts(form->ui->TreeView1), (Names{"Group"}));
+    EXPECT_EQ(form->SelectTreeNodeByText("e: [DATA]"), -1);
+    EXPECT_EQ(form->FileRecordCount(), 0);
 }
 
 TEST_F(MoveTest, MoveWhoseTargetCannotBeSavedLeavesBothAsTheyWere)
 {
     TwoCatalogs(50);
-    auto form = Open();
-    TMoveForm move(form.get());
-    QTreeWidget *source = move.Columns()[static_cast<size_t>(move.ColumnOf("Cat"))].tree;
-    QTreeWidget *target = move.Columns()[static_cast<size_t>(move.ColumnOf("Other"))].tree;
-    source->setCurrentItem(Item(source, "e: [DATA]"));
     {
         TObeyPermissions obey;
         TReadOnlyFolder locked(data + "/CdNames"); // the target's file table saves, its disc table cannot
-        move.TreeDragDrop(target, source);
+        move->TreeDragDrop(Column("Other"), source);
     }
     ASSERT_EQ(prompt.Asked().size(), 1u);
     EXPECT_EQ(prompt.Asked()[0].icon, PromptIcon::Error);
-    const TCatalogOnDisk a = Disk("Cat");
-    const TCatalogOnDisk b = Disk("Other");
+    const TCatalogOnDisk a = Disk("Cat"), b = Disk("Other");
     EXPECT_EQ(a.discNames, (Names{"e: [DATA]", "e: [KEEP]"}));
     EXPECT_EQ(a.filesPerDisc.at("e: [DATA]"), 50);
     EXPECT_EQ(b.discNames, (Names{"e: [DATA]", "g: [X]"}));
     EXPECT_EQ(b.filesPerDisc.size(), 1u);
     EXPECT_EQ(b.tree.size(), 2u);
-    EXPECT_FALSE(move.MainCatalogChanged());
+    EXPECT_FALSE(move->MainCatalogChanged());
 }
 
-// The source is saved last; when it fails, the target already written must
-// be taken back. The two catalogues lie in folders of their own here.
+// The source is saved last; when it fails, the target already written must be
+// taken back. The two catalogues lie in folders of their own here.
 TEST_F(MoveTest, MoveWhoseSourceCannotBeSavedTakesTheTargetBack)
 {
     const std::string src = dir.file("src"), dst = dir.file("dst");
-    TCatalogBuilder a;
+    TCatalogBuilder a, b;
     a.Disc({"e: [DATA]", "7", "note", "1", 0, "", 20});
-    a.withTree = true;
+    a.withTree = b.withTree = true;
     a.tree = {{0, "e: [DATA]", 0, 1, NodeKindDisc}};
     a.Write(src, "A");
-    TCatalogBuilder b;
     b.Disc({"f: [B]", "2", "", "", 0, "", 2});
-    b.withTree = true;
     b.tree = {{0, "f: [B]", 0, 1, NodeKindDisc}};
     b.Write(dst, "B");
     auto open = [](const std::string &file) {
@@ -494,22 +411,16 @@ TEST_F(MoveTest, MoveWhoseSourceCannotBeSavedTakesTheTargetBack)
     auto bf = open(dst + "/B.d"), bd = open(dst + "/CdNames/B_cdname.d");
     const TDiscCatalog source{af.get(), ad.get(), src + "/CdNames/A_cdname.dat"};
     const TDiscCatalog target{bf.get(), bd.get(), dst + "/CdNames/B_cdname.dat"};
-    const std::string targetTree = orbtest::readFile(target.treeFile);
+    const auto before = Snapshot(dst);
     {
         TObeyPermissions obey;
         TReadOnlyFolder locked(src);
         EXPECT_THROW(MoveDiscBetween(source, target, "e: [DATA]"), std::exception);
     }
-    const TCatalogOnDisk onA = TCatalogOnDisk::Read(src, "A");
-    const TCatalogOnDisk onB = TCatalogOnDisk::Read(dst, "B");
-    EXPECT_EQ(onA.discNames, (Names{"e: [DATA]"}));
-    EXPECT_EQ(onA.filesPerDisc.at("e: [DATA]"), 20);
-    EXPECT_EQ(onB.discNames, (Names{"f: [B]"}));
-    EXPECT_EQ(onB.filesPerDisc.size(), 1u);
-    EXPECT_EQ(orbtest::readFile(target.treeFile), targetTree);
+    EXPECT_EQ(TCatalogOnDisk::Read(src, "A").filesPerDisc, (std::map<std::string, int>{{"e: [DATA]", 20}}));
+    EXPECT_EQ(Snapshot(dst), before);
     EXPECT_EQ(bf->RecordCount(), 2);
     EXPECT_EQ(af->RecordCount(), 20);
-
     // With the folder writable again the same tables move the disc.
     const TMoveOutcome moved = MoveDiscBetween(source, target, "e: [DATA]");
     EXPECT_TRUE(moved.moved);

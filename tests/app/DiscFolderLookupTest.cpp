@@ -2,74 +2,51 @@
 // the records of that disc and folder alone (looked up by disc name and path);
 // the records, their order and the list must stay exactly those of a pass over
 // the whole table after records are added, deleted, renamed and updated.
-#include <gtest/gtest.h>
-
-#include <QTreeWidget>
-
-#include <filesystem>
-#include <string>
-#include <vector>
-
-#include "app/CatalogTables.h"
 #include "app/FileListView.h"
-#include "app/LangUnit.h"
-#include "app/Main.h"
-#include "platform/Prompt.h"
-#include "storage/FlatTbl.h"
-#include "support/TempDir.h"
 #include "ui_MainForm.h"
 
-namespace fs = std::filesystem;
+#include "DiscTestSupport.h"
+#include "MainFormTestSupport.h"
+
+using namespace disctest;
 
 namespace {
 
-using Names = std::vector<std::string>;
-
-class DiscFolderLookupTest : public ::testing::Test {
+class DiscFolderLookupTest : public DataFolderTest<> {
 protected:
     void SetUp() override
     {
-        langunit::SetCurrentLanguage(langunit::LangEnglish);
-        data = dir.file("Data");
-        fs::create_directories(fs::path(data) / "CdNames");
+        DataFolderTest::SetUp();
         TFlatTable files, discs;
         AddFieldDefs(files, FileTableLayout());
         AddFieldDefs(discs, DiscTableLayout());
         files.Open();
         discs.Open();
-        for (const char *disc : {"e: [A]", "e: [B]"}) {
-            discs.Append();
-            discs.FieldByName("CdName").SetAsString(disc);
-            discs.FieldByName("CdSize").SetAsString("1 mb");
-            discs.Post();
-        }
-        auto add = [&](const std::string &disc, const std::string &path, const std::string &name, int type) {
-            files.Append();
-            files.FieldByName("Path").SetAsString(path);
-            files.FieldByName("Name").SetAsString(name);
-            files.FieldByName("Namecd").SetAsString(disc);
-            files.FieldByName("Number").SetAsString("1");
-            files.FieldByName("Size").SetAsString("1");
-            files.FieldByName("Attrib").SetAsInteger(type == 0 ? 0x10 : 0x20);
-            files.FieldByName("Type").SetAsInteger(type);
-            files.Post();
-        };
-        add("e: [A]", "e:\\", "d", 0);
-        add("e: [A]", "e:\\", "a1.txt", 1);
-        add("e: [B]", "e:\\", "b1.txt", 1);
-        add("e: [A]", "e:\\d\\", "a2.txt", 1);
-        add("e: [B]", "e:\\d\\", "b2.txt", 1);
-        add("e: [A]", "e:\\", "a3.txt", 1);
+        for (const char *disc : {"e: [A]", "e: [B]"})
+            AddRecord(discs, {{"CdName", disc}, {"CdSize", "1 mb"}});
+        const std::tuple<const char *, const char *, const char *, int> records[] = {
+            {"e: [A]", "e:\\", "d", 0},        {"e: [A]", "e:\\", "a1.txt", 1},   {"e: [B]", "e:\\", "b1.txt", 1},
+            {"e: [A]", "e:\\d\\", "a2.txt", 1}, {"e: [B]", "e:\\d\\", "b2.txt", 1}, {"e: [A]", "e:\\", "a3.txt", 1}};
+        for (const auto &[disc, path, name, type] : records)
+            AddRecord(files, {{"Path", path}, {"Name", name}, {"Namecd", disc}, {"Number", "1"}, {"Size", "1"},
+                              {"Attrib", type == 0 ? 0x10 : 0x20}, {"Type", type}});
         files.SaveToFile(data + "/Cat.d");
         discs.SaveToFile(data + "/CdNames/Cat_cdname.d");
-        dir.write("Data/cat.ini", "[CatalogSettings]\nSetup1=0\nSetup16=0\nSetup20=1\nSetup_Text4=Cat\n");
-        form = std::make_unique<TMainForm>(nullptr, data);
-        form->FormShow();
+        dir.write("DiVovData/cat.ini", "[CatalogSettings]\nSetup1=0\nSetup16=0\nSetup20=1\nSetup_Text4=Cat\n");
+        form = Open();
     }
     void TearDown() override
     {
         form.reset();
-        langunit::SetCurrentLanguage(langunit::LangSlovak);
+        DataFolderTest::TearDown();
+    }
+    // Finds the record `name` in the whole table and sets `field` to `value`.
+    void Change(TFlatTable &t, const std::string &name, const char *field, const TVariant &value)
+    {
+        ASSERT_TRUE(Locate(t, name)) << name;
+        t.Edit();
+        t.FieldByName(field).SetValue(value);
+        t.Post();
     }
 
     // Opens the disc anew (the work table is rebuilt).
@@ -137,10 +114,6 @@ protected:
         EXPECT_EQ(full, expected) << path;
     }
 
-    orbtest::TempDir dir;
-    std::string data;
-    ScriptedPrompt prompt;
-    PromptScope scope{prompt};
     std::unique_ptr<TMainForm> form;
 };
 
@@ -153,29 +126,13 @@ TEST_F(DiscFolderLookupTest, DiscRecordsFollowEveryChangeOfTheFileTable)
     TFlatTable &files = *form->FlatTable1;
     // Insert.
     files.SetFiltered(false);
-    files.Append();
-    files.FieldByName("Path").SetAsString("e:\\");
-    files.FieldByName("Name").SetAsString("a4.txt");
-    files.FieldByName("Namecd").SetAsString("e: [A]");
-    files.FieldByName("Type").SetAsInteger(1);
-    files.Post();
-    // Delete.
+    AddRecord(files, {{"Path", "e:\\"}, {"Name", "a4.txt"}, {"Namecd", "e: [A]"}, {"Type", 1}});
     ASSERT_TRUE(Locate(files, "a1.txt"));
     files.Delete();
-    // Rename a record of the other disc into this one, and one of this disc out of it.
-    ASSERT_TRUE(Locate(files, "b1.txt"));
-    files.Edit();
-    files.FieldByName("Namecd").SetAsString("e: [A]");
-    files.Post();
-    ASSERT_TRUE(Locate(files, "a2.txt"));
-    files.Edit();
-    files.FieldByName("Namecd").SetAsString("e: [B]");
-    files.Post();
-    // Update of another field.
-    ASSERT_TRUE(Locate(files, "a3.txt"));
-    files.Edit();
-    files.FieldByName("Name").SetAsString("a3 renamed.txt");
-    files.Post();
+    // A record of the other disc moved into this one, one of this disc out of it, another field updated.
+    Change(files, "b1.txt", "Namecd", "e: [A]");
+    Change(files, "a2.txt", "Namecd", "e: [B]");
+    Change(files, "a3.txt", "Name", "a3 renamed.txt");
 
     const Names expectedA{"d", "b1.txt", "a3 renamed.txt", "a4.txt"};
     EXPECT_EQ(DiscRecordsByFullPass("e: [A]"), expectedA);
@@ -197,22 +154,11 @@ TEST_F(DiscFolderLookupTest, FolderListsFollowEveryChangeOfTheWorkTable)
 
     TFlatTable &work = *form->WorkTable;
     // Move a record into the folder, add one, delete one, update one.
-    ASSERT_TRUE(Locate(work, "a1.txt"));
-    work.Edit();
-    work.FieldByName("Path").SetAsString("e:\\d\\");
-    work.Post();
-    work.Append();
-    work.FieldByName("Path").SetAsString("e:\\d\\");
-    work.FieldByName("Name").SetAsString("new.txt");
-    work.FieldByName("Namecd").SetAsString("e: [A]");
-    work.FieldByName("Type").SetAsInteger(1);
-    work.Post();
+    Change(work, "a1.txt", "Path", "e:\\d\\");
+    AddRecord(work, {{"Path", "e:\\d\\"}, {"Name", "new.txt"}, {"Namecd", "e: [A]"}, {"Type", 1}});
     ASSERT_TRUE(Locate(work, "a2.txt"));
     work.Delete();
-    ASSERT_TRUE(Locate(work, "a3.txt"));
-    work.Edit();
-    work.FieldByName("Name").SetAsString("a3b.txt");
-    work.Post();
+    Change(work, "a3.txt", "Name", "a3b.txt");
 
     ExpectFolder("e:\\", {"d", "a3b.txt"});
     ExpectFolder("e:\\d\\", {"a1.txt", "new.txt"});

@@ -1,7 +1,10 @@
 #pragma once
-// Catalogues written to real files for the disc-command tests, and a way to
-// make a folder unwritable even for a test that runs as root.
+// Catalogues written to real files for the disc and catalogue tests, read back
+// from disk, and a way to make a folder unwritable even for a test run as root.
+#include <gtest/gtest.h>
+
 #include <QDir>
+#include <QTreeWidget>
 
 #include <filesystem>
 #include <map>
@@ -13,8 +16,10 @@
 #include <unistd.h>
 
 #include "app/CatalogTables.h"
+#include "app/LangUnit.h"
 #include "app/Main.h"
 #include "app/TreeFile.h"
+#include "platform/Prompt.h"
 #include "storage/FlatTbl.h"
 #include "support/ObeyPermissions.h"
 #include "support/TempDir.h"
@@ -24,6 +29,7 @@ namespace disctest {
 namespace fs = std::filesystem;
 
 using TObeyPermissions = orbtest::TObeyPermissions;
+using Names = std::vector<std::string>;
 
 // A folder read-only for its lifetime.
 class TReadOnlyFolder {
@@ -35,6 +41,29 @@ private:
     std::string folder_;
 };
 
+// Appends one record with the given field values.
+inline void AddRecord(TFlatTable &t, std::initializer_list<std::pair<const char *, TVariant>> values)
+{
+    t.Append();
+    for (const auto &[name, value] : values)
+        if (const auto *i = std::get_if<std::int64_t>(&value))
+            t.FieldByName(name).SetAsInteger(static_cast<std::int32_t>(*i));
+        else
+            t.FieldByName(name).SetValue(value);
+    t.Post();
+}
+
+// Every file of a folder tree with its bytes.
+inline std::map<std::string, std::string> Snapshot(const std::string &folder)
+{
+    std::map<std::string, std::string> out;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(folder, ec); it != fs::recursive_directory_iterator(); ++it)
+        out[fs::relative(it->path(), folder).string()] =
+            it->is_regular_file() ? orbtest::readFile(it->path().string()) : std::string("<dir>");
+    return out;
+}
+
 struct TDiscSpec {
     std::string name;
     std::string number;
@@ -43,6 +72,7 @@ struct TDiscSpec {
     int kind = 0;
     std::string picture; // bytes of CdPicture
     int files = 3;       // file records made for it
+    bool operator==(const TDiscSpec &) const = default;
 };
 
 // A catalogue of discs built in memory and written to its files.
@@ -61,31 +91,21 @@ struct TCatalogBuilder {
 
     void Disc(const TDiscSpec &d)
     {
-        discs.Append();
-        discs.FieldByName("CdName").SetAsString(d.name);
-        discs.FieldByName("Number").SetAsString(d.number);
-        discs.FieldByName("CdNote").SetAsString(d.note);
-        discs.FieldByName("CdSize").SetAsString("2 mb");
-        discs.FieldByName("CdIdCode").SetAsString(d.serial);
-        discs.FieldByName("CType").SetAsInteger(d.kind);
-        if (!d.picture.empty())
+        AddRecord(discs, {{"CdName", d.name}, {"Number", d.number}, {"CdNote", d.note}, {"CdSize", "2 mb"},
+                          {"CdIdCode", d.serial}, {"CType", d.kind}});
+        if (!d.picture.empty()) {
+            discs.Edit();
             discs.FieldByName("CdPicture").SetAsBytes(d.picture);
-        discs.Post();
-        files.DisableControls();
-        for (int i = 0; i < d.files; ++i) {
-            files.Append();
-            files.FieldByName("Path").SetAsString(i == 0 ? "e:\\" : "e:\\dir\\");
-            files.FieldByName("Name").SetAsString(i == 0 ? "dir" : "file" + std::to_string(i) + ".txt");
-            files.FieldByName("Namecd").SetAsString(d.name);
-            files.FieldByName("Number").SetAsString(d.number);
-            files.FieldByName("Size").SetAsString(std::to_string(100 + i));
-            files.FieldByName("Attrib").SetAsInteger(i == 0 ? 0x10 : 0x20);
-            files.FieldByName("Type").SetAsInteger(i == 0 ? 0 : 1);
-            files.FieldByName("Note").SetAsString(i == 1 ? "note of " + d.name : "");
-            files.FieldByName("CreateDate").SetAsString("01.02.2003");
-            files.FieldByName("CdIdCode").SetAsString(d.serial);
-            files.Post();
+            discs.Post();
         }
+        files.DisableControls();
+        for (int i = 0; i < d.files; ++i)
+            AddRecord(files, {{"Path", i == 0 ? "e:\\" : "e:\\dir\\"},
+                              {"Name", i == 0 ? std::string("dir") : "file" + std::to_string(i) + ".txt"},
+                              {"Namecd", d.name}, {"Number", d.number}, {"Size", std::to_string(100 + i)},
+                              {"Attrib", i == 0 ? 0x10 : 0x20}, {"Type", i == 0 ? 0 : 1},
+                              {"Note", i == 1 ? "note of " + d.name : ""}, {"CreateDate", "01.02.2003"},
+                              {"CdIdCode", d.serial}});
         files.EnableControls();
     }
 
@@ -101,13 +121,9 @@ struct TCatalogBuilder {
 
 // What a catalogue's files hold, read back from disk.
 struct TCatalogOnDisk {
-    std::vector<std::string> discNames;
-    std::map<std::string, int> filesPerDisc;
-    std::map<std::string, std::string> numberOf;   // disc record's Number
-    std::map<std::string, std::string> noteOf;     // CdNote
-    std::map<std::string, std::string> pictureOf;  // CdPicture bytes
-    std::map<std::string, std::string> serialOf;   // CdIdCode
-    std::map<std::string, int> kindOf;
+    Names discNames;
+    std::map<std::string, TDiscSpec> disc;           // the disc record, `files` counted in the file table
+    std::map<std::string, int> filesPerDisc;         // file records per Namecd
     std::map<std::string, std::string> fileNumberOf; // Number of the disc's file records (last seen)
     std::vector<TTreeRecord> tree;
     bool treeExists = false;
@@ -115,18 +131,6 @@ struct TCatalogOnDisk {
     static TCatalogOnDisk Read(const std::string &data, const std::string &name)
     {
         TCatalogOnDisk c;
-        TFlatTable discs;
-        discs.SetTableName(data + "/CdNames/" + name + "_cdname.d");
-        discs.Open();
-        for (discs.First(); !discs.Eof(); discs.Next()) {
-            const std::string n = discs.FieldByName("CdName").AsString();
-            c.discNames.push_back(n);
-            c.numberOf[n] = discs.FieldByName("Number").AsString();
-            c.noteOf[n] = discs.FieldByName("CdNote").AsString();
-            c.pictureOf[n] = discs.FieldByName("CdPicture").AsBytes();
-            c.serialOf[n] = discs.FieldByName("CdIdCode").AsString();
-            c.kindOf[n] = discs.FieldByName("CType").AsInteger();
-        }
         TFlatTable files;
         files.SetTableName(data + "/" + name + ".d");
         files.Open();
@@ -134,6 +138,17 @@ struct TCatalogOnDisk {
             const std::string n = files.FieldByName("Namecd").AsString();
             ++c.filesPerDisc[n];
             c.fileNumberOf[n] = files.FieldByName("Number").AsString();
+        }
+        TFlatTable discs;
+        discs.SetTableName(data + "/CdNames/" + name + "_cdname.d");
+        discs.Open();
+        for (discs.First(); !discs.Eof(); discs.Next()) {
+            const std::string n = discs.FieldByName("CdName").AsString();
+            c.discNames.push_back(n);
+            const auto files = c.filesPerDisc.find(n);
+            c.disc[n] = {n, discs.FieldByName("Number").AsString(), discs.FieldByName("CdNote").AsString(),
+                         discs.FieldByName("CdIdCode").AsString(), discs.FieldByName("CType").AsInteger(),
+                         discs.FieldByName("CdPicture").AsBytes(), files == c.filesPerDisc.end() ? 0 : files->second};
         }
         const std::string treeFile = data + "/CdNames/" + name + "_cdname.dat";
         c.treeExists = fs::exists(treeFile);
@@ -143,11 +158,20 @@ struct TCatalogOnDisk {
     }
 };
 
-inline std::vector<std::string> TreeTexts(const std::vector<TTreeRecord> &records)
+inline Names TreeTexts(const std::vector<TTreeRecord> &records)
 {
-    std::vector<std::string> out;
+    Names out;
     for (const TTreeRecord &r : records)
         out.push_back(std::string(static_cast<size_t>(r.level) * 2, ' ') + r.text);
+    return out;
+}
+
+// The top-level texts of a tree view, in order.
+inline Names TopTexts(QTreeWidget *tree)
+{
+    Names out;
+    for (int i = 0; i < tree->topLevelItemCount(); ++i)
+        out.push_back(tree->topLevelItem(i)->text(0).toStdString());
     return out;
 }
 

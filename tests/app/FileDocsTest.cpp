@@ -2,21 +2,14 @@
 // block of a page is named after its fence ("```hex empty-disc-table") and is
 // compared with the file the program writes for the same case, so a change of
 // format that leaves a page behind fails here.
-#include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <sstream>
-#include <string>
-#include <vector>
 
-#include "app/CatalogTables.h"
 #include "app/Settings.h"
-#include "app/TreeFile.h"
 #include "platform/VolumeLetters.h"
-#include "storage/FlatTbl.h"
-#include "support/TempDir.h"
+
+#include "DiscTestSupport.h"
+
+using namespace disctest;
 
 namespace {
 
@@ -98,44 +91,24 @@ std::string TextBlock(const std::string &page, const std::string &kind, const st
     return text;
 }
 
-std::string EmptyDiscTable(const orbtest::TempDir &dir)
-{
-    const std::string file = dir.file("Music_cdname.d");
-    EXPECT_TRUE(OpenCatalogTable(file, DiscTableLayout(), {}).created);
-    return file;
-}
-
-TEST(FileDocs, EmptyTableOfTheTableFormatPage)
+TEST(FileDocs, TablesOfTheTableAndCataloguePages)
 {
     orbtest::TempDir dir;
-    ExpectHexBlock(Page("table-file.md"), "empty-disc-table", orbtest::readFile(EmptyDiscTable(dir)));
-}
-
-TEST(FileDocs, RecordOfTheTableFormatPage)
-{
-    orbtest::TempDir dir;
-    const std::string file = EmptyDiscTable(dir);
+    const std::string disc = dir.file("Music_cdname.d"), files = dir.file("Music.d");
+    ASSERT_TRUE(OpenCatalogTable(disc, DiscTableLayout(), {}).created);
+    ASSERT_TRUE(OpenCatalogTable(files, FileTableLayout(), {}).created);
+    const std::string plain = orbtest::readFile(disc);
+    ExpectHexBlock(Page("table-file.md"), "empty-disc-table", plain);
+    ExpectHexBlock(Page("catalogue.md"), "empty-file-table", orbtest::readFile(files));
     {
-        TOpenTableResult r = OpenCatalogTable(file, DiscTableLayout(), {});
-        TFlatTable &t = *r.table;
-        t.Append();
-        t.FieldByName("CdName").SetAsString("e: [PHOTOS]");
-        t.FieldByName("Number").SetAsString("1");
-        t.FieldByName("CdSize").SetAsString("650.31 mb");
-        t.FieldByName("CdIdCode").SetAsString("1234567890");
-        t.FieldByName("CType").SetAsInteger(3);
-        t.Post();
-        t.Save();
+        TOpenTableResult r = OpenCatalogTable(disc, DiscTableLayout(), {});
+        AddRecord(*r.table, {{"CdName", "e: [PHOTOS]"}, {"Number", "1"}, {"CdSize", "650.31 mb"},
+                             {"CdIdCode", "1234567890"}, {"CType", 3}});
+        r.table->Save();
     }
-    ExpectHexBlock(Page("table-file.md"), "disc-record", orbtest::readFile(file));
-}
-
-// The page says an empty protected table is the plain one with the kind 'P'
-// and the 40-byte key block after the kind byte.
-TEST(FileDocs, ProtectedEmptyTableIsThePlainOneWithAKeyBlock)
-{
-    orbtest::TempDir dir;
-    const std::string plain = orbtest::readFile(EmptyDiscTable(dir));
+    ExpectHexBlock(Page("table-file.md"), "disc-record", orbtest::readFile(disc));
+    // An empty protected table is the plain one with the kind 'P' and the
+    // 40-byte key block after the kind byte.
     TFlatTable t;
     t.SetLoadMode(lmClear);
     AddFieldDefs(t, DiscTableLayout());
@@ -149,36 +122,22 @@ TEST(FileDocs, ProtectedEmptyTableIsThePlainOneWithAKeyBlock)
     EXPECT_EQ(locked.substr(45), plain.substr(5));
 }
 
-TEST(FileDocs, EmptyFileTableOfTheCataloguePage)
-{
-    orbtest::TempDir dir;
-    const std::string file = dir.file("Music.d");
-    ASSERT_TRUE(OpenCatalogTable(file, FileTableLayout(), {}).created);
-    ExpectHexBlock(Page("catalogue.md"), "empty-file-table", orbtest::readFile(file));
-}
-
-TEST(FileDocs, TreeFilesOfTheTreePage)
+TEST(FileDocs, TreeAndSettingsFilesOfTheirPages)
 {
     orbtest::TempDir dir;
     const std::string page = Page("tree-file.md");
     ASSERT_TRUE(WriteTreeFile(dir.file("empty.dat"), {}));
     ExpectHexBlock(page, "empty-tree", orbtest::readFile(dir.file("empty.dat")));
-    const std::vector<TTreeRecord> nodes = {
-        {0, "Holidays", 0, 1, NodeKindGroup},
-        {1, "e: [PHOTOS]", 0, 1, NodeKindDisc},
-        {2, "2019", 0, 1, NodeKindNone},
-    };
+    const std::vector<TTreeRecord> nodes = {{0, "Holidays", 0, 1, NodeKindGroup},
+                                            {1, "e: [PHOTOS]", 0, 1, NodeKindDisc},
+                                            {2, "2019", 0, 1, NodeKindNone}};
     ASSERT_TRUE(WriteTreeFile(dir.file("three.dat"), nodes));
     const std::string bytes = orbtest::readFile(dir.file("three.dat"));
     ExpectHexBlock(page, "tree-example", bytes);
     std::vector<TTreeRecord> back;
     ASSERT_TRUE(DecodeTreeStream(bytes, back));
     EXPECT_EQ(back, nodes);
-}
 
-TEST(FileDocs, DefaultSettingsFileOfTheSettingsPage)
-{
-    orbtest::TempDir dir;
     TSettings s;
     ApplyDefaultSettings(s);
     ASSERT_TRUE(WriteSettingsFile(dir.file("cat.ini"), s));
@@ -191,7 +150,6 @@ TEST(FileDocs, LetterMapsOfTheDriveLetterPage)
 {
     orbtest::TempDir dir;
     const std::string page = Page("drive-letters.md");
-
     VolumeLetterMap fresh;
     std::string problem;
     fresh.Parse("", problem);
@@ -200,15 +158,13 @@ TEST(FileDocs, LetterMapsOfTheDriveLetterPage)
     const std::string empty = TextBlock(page, "text", "new-letter-map", "\n");
     ASSERT_FALSE(empty.empty());
     EXPECT_EQ(empty, orbtest::readFile(dir.file("driveletters.map")));
-
     bool changed = false;
     fresh.Assign({"uuid:4A3B-1C2D", "optical:/dev/sr0"}, changed);
     EXPECT_EQ(TextBlock(page, "text", "letter-map-two-volumes", "\n"), fresh.Text());
-
     VolumeLetterMap bad;
     bad.Parse(TextBlock(page, "text", "letter-map-with-mistakes", "\n"), problem);
     // The missing folder is the example's last line, so its mistake comes last.
-    ASSERT_FALSE(std::filesystem::exists("/no/such/folder"));
+    ASSERT_FALSE(fs::exists("/no/such/folder"));
     const std::string told = TextBlock(page, "text", "letter-map-mistakes-told", "\n");
     ASSERT_FALSE(told.empty());
     EXPECT_EQ(problem + "\n" + bad.FolderProblems() + "\n", told);

@@ -7,23 +7,25 @@
 
 using namespace langunit;
 
-namespace {
-struct LanguageGuard {
-    int saved = CurrentLanguage();
-    ~LanguageGuard() { SetCurrentLanguage(saved); }
-};
-} // namespace
-
-TEST(LangUnit, TheCurrentLanguageChoosesTheTable)
+TEST(LangUnit, TheCurrentLanguageChoosesTheTableAndOutOfRangeLeavesTextAlone)
 {
+    const int saved = CurrentLanguage();
     // One text a user sees in each language: the tables are not mixed up.
-    LanguageGuard guard;
-    const std::pair<int, const char *> allDrives[] = {
-        {LangEnglish, "All drives"}, {LangSlovak, "Všetky médiá"}, {LangCzech, "Všechny media"}};
-    for (const auto &[lang, text] : allDrives) {
+    for (const auto &[lang, text] : std::vector<std::pair<int, const char *>>{
+             {LangEnglish, "All drives"}, {LangSlovak, "Všetky médiá"}, {LangCzech, "Všechny media"}}) {
         SetCurrentLanguage(lang);
         EXPECT_EQ(LangString(53), text) << lang;
     }
+    std::string text = "kept";
+    SetCurrentLanguage(5);
+    GetLangString(53, text);
+    SetCurrentLanguage(LangEnglish);
+    GetLangString(0, text);
+    GetLangString(LangStringCount + 1, text);
+    EXPECT_EQ(text, "kept");
+    GetLangString(74, text);
+    EXPECT_EQ(text, "Find");
+    SetCurrentLanguage(saved);
 }
 
 TEST(LangUnit, EveryStringIsPresentAndValid)
@@ -35,19 +37,4 @@ TEST(LangUnit, EveryStringIsPresentAndValid)
             EXPECT_TRUE(IsValidUtf8(s)) << lang << " " << n;
             EXPECT_EQ(s.empty(), unused.count(n) == 1) << lang << " " << n;
         }
-}
-
-TEST(LangUnit, OutOfRangeLeavesTextAlone)
-{
-    LanguageGuard guard;
-    std::string text = "kept";
-    SetCurrentLanguage(5);
-    GetLangString(53, text);
-    EXPECT_EQ(text, "kept");
-    SetCurrentLanguage(LangEnglish);
-    GetLangString(0, text);
-    GetLangString(154, text);
-    EXPECT_EQ(text, "kept");
-    GetLangString(74, text);
-    EXPECT_EQ(text, "Find");
 }

@@ -1,102 +1,74 @@
-#include <gtest/gtest.h>
-
+// Starting the main window: first run, the catalogue it opens, the settings
+// file it reads and writes, the disc tree and the start language.
 #include <QAbstractButton>
-#include <QAction>
-#include <QComboBox>
 #include <QMenu>
-#include <QPushButton>
-#include <QLineEdit>
-#include <QToolButton>
-#include <QTreeWidget>
 
-#include <filesystem>
 #include <set>
 
-#include "app/CatalogTables.h"
 #include "app/IniFile.h"
 #include "app/Lang.h"
-#include "app/LangUnit.h"
-#include "app/Main.h"
 #include "app/NewD.h"
 #include "app/Splash.h"
-#include "platform/Prompt.h"
-#include "storage/FlatTbl.h"
-#include "support/TempDir.h"
 #include "ui_LangForm.h"
-#include "ui_MainForm.h"
 #include "ui_NewDataForm.h"
+
+#include "MainFormTestSupport.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// Runs every test with a scripted prompt, a scripted dialog runner and the
-// language as the program starts.
-class MainFormTest : public ::testing::Test {
+// Every test starts in the language the program starts in.
+class MainFormTest : public DataFolderTest<> {
 protected:
     void SetUp() override
     {
         langunit::SetCurrentLanguage(langunit::LangSlovak);
         data = dir.file("DiVovData");
     }
-    void TearDown() override
-    {
-        TMainForm::RunModal = nullptr;
-        langunit::SetCurrentLanguage(langunit::LangSlovak);
-    }
-    // An existing data folder with a settings file.
+    // An existing data folder with a settings file; the catalogue "Music" it
+    // names exists (empty).
     void MakeDataFolder(const std::string &ini)
     {
         fs::create_directories(fs::path(data) / "CdNames");
         dir.write("DiVovData/cat.ini", ini);
-        // The catalogue the settings name exists (empty).
         if (ini.find("=Music\n") != std::string::npos) {
             OpenCatalogTable(data + "/Music.d", FileTableLayout(), {});
             OpenCatalogTable(data + "/CdNames/Music_cdname.d", DiscTableLayout(), {});
         }
     }
+    // Catalogue `name` with discs "e: [DISK<discs>]" .. "e: [DISK1]" in that order.
     void MakeCatalog(const std::string &name, int discs)
     {
         fs::create_directories(fs::path(data) / "CdNames");
-        TFlatTable f;
+        TFlatTable f, d;
         AddFieldDefs(f, FileTableLayout());
         f.Open();
-        TFlatTable d;
         AddFieldDefs(d, DiscTableLayout());
         d.Open();
         for (int i = 0; i < discs; ++i) {
             const std::string disc = "e: [DISK" + std::to_string(discs - i) + "]";
-            f.Append();
-            f.FieldByName("Path").SetAsString("e:\\");
-            f.FieldByName("Name").SetAsString("file.txt");
-            f.FieldByName("Namecd").SetAsString(disc);
-            f.Post();
-            d.Append();
-            d.FieldByName("CdName").SetAsString(disc);
-            d.FieldByName("CdSize").SetAsString(std::to_string(i + 1) + " mb");
-            d.Post();
+            AppendRecord(f, {{"Path", "e:\\"}, {"Name", "file.txt"}, {"Namecd", disc}});
+            AppendRecord(d, {{"CdName", disc}, {"CdSize", std::to_string(i + 1) + " mb"}});
         }
         f.SaveToFile(data + "/" + name + ".d");
         d.SaveToFile(data + "/CdNames/" + name + "_cdname.d");
     }
-
-    orbtest::TempDir dir;
-    std::string data;
-    ScriptedPrompt prompt;
-    PromptScope scope{prompt};
+    TSettings Stored()
+    {
+        TSettings s;
+        ReadSettingsFile(data + "/cat.ini", s);
+        return s;
+    }
+    static void ChooseEnglish(TLangForm &lang)
+    {
+        lang.show();
+        lang.ui->EngButton->click();
+        lang.ui->BitBtn1->click();
+    }
 };
 
 } // namespace
-
-TEST_F(MainFormTest, CaptionNamesTheCatalogue)
-{
-    MakeDataFolder("[CatalogSettings]\nSetup1=0\nSetup20=0\nSetup_Text3=Music\n");
-    TMainForm form(nullptr, data);
-    EXPECT_EQ(form.CatalogName, "Music");
-    EXPECT_EQ(form.Caption(), QStringLiteral("Orbalist  - active archive  : Music"));
-    form.FormShow();
-    EXPECT_EQ(form.windowTitle(), QStringLiteral("Orbalist  - active archive  : Music"));
-}
 
 TEST_F(MainFormTest, FirstRunAsksLanguageThenCatalogue)
 {
@@ -106,8 +78,7 @@ TEST_F(MainFormTest, FirstRunAsksLanguageThenCatalogue)
             shown.push_back("lang");
             lang->show();
             EXPECT_TRUE(lang->ui->SkButton->isChecked());
-            lang->ui->EngButton->click();
-            lang->ui->BitBtn1->click();
+            ChooseEnglish(*lang);
         } else if (auto *newData = qobject_cast<TNewDataForm *>(&d)) {
             shown.push_back("new");
             EXPECT_TRUE(newData->FirstStart());
@@ -125,9 +96,8 @@ TEST_F(MainFormTest, FirstRunAsksLanguageThenCatalogue)
     TMainForm form(splash, data);
     EXPECT_EQ(shown, (std::vector<std::string>{"lang", "new"}));
     EXPECT_EQ(steps, (std::vector<int>{10, 20, 30, 75, 90, 100}));
-    EXPECT_TRUE(fs::is_directory(fs::path(data) / "CdNames"));
-    EXPECT_TRUE(fs::exists(data + "/DuzuvozER.d"));
-    EXPECT_TRUE(fs::exists(data + "/CdNames/DuzuvozER_cdname.d"));
+    for (const char *made : {"CdNames", "DuzuvozER.d", "CdNames/DuzuvozER_cdname.d"})
+        EXPECT_TRUE(fs::exists(fs::path(data) / made)) << made;
     EXPECT_TRUE(form.HasCatalog());
     EXPECT_EQ(form.CatalogName, "DuzuvozER");
     EXPECT_FALSE(form.FirstRun);
@@ -136,21 +106,13 @@ TEST_F(MainFormTest, FirstRunAsksLanguageThenCatalogue)
     // English menus at once, since the language was chosen before they were set.
     EXPECT_EQ(form.ui->FileMenu->title(), QStringLiteral("File"));
     EXPECT_EQ(prompt.Asked().size(), 0u);
-
-    // The language and the catalogue are kept at once: a session that ends
-    // without closing the window must not make the next start forget them.
-    {
-        TSettings early;
-        ReadSettingsFile(data + "/cat.ini", early);
-        EXPECT_EQ(early[1], langunit::LangEnglish);
-    }
-
+    // The language is kept at once: a session that ends without closing the
+    // window must not make the next start forget it.
+    EXPECT_EQ(Stored()[1], langunit::LangEnglish);
     // Closing writes the settings, the catalogue as the last one.
     form.close();
-    TSettings s;
-    ReadSettingsFile(data + "/cat.ini", s);
-    EXPECT_EQ(s.SetupText[4], "DuzuvozER");
-    EXPECT_EQ(s[1], langunit::LangEnglish);
+    EXPECT_EQ(Stored().SetupText[4], "DuzuvozER");
+    EXPECT_EQ(Stored()[1], langunit::LangEnglish);
 }
 
 TEST_F(MainFormTest, FirstRunRefusesBadNames)
@@ -183,46 +145,45 @@ TEST_F(MainFormTest, FirstRunRefusesBadNames)
     EXPECT_EQ(made, (std::set<std::string>{"CdNames", "Disky č. 1.d", "cat.ini"}));
 }
 
-
-TEST_F(MainFormTest, DataFolderWithoutAnyCatalogueGetsOne)
+TEST_F(MainFormTest, StartUpFindsACatalogueWhateverTheSettingsSay)
 {
+    // No settings at all: a new catalogue.
     MakeDataFolder("");
-    TMainForm form(nullptr, data);
-    EXPECT_TRUE(form.HasCatalog());
-    EXPECT_EQ(form.CatalogName, "DuzuvozER");
-    EXPECT_EQ(form.TreeFilePath, data + "/CdNames/DuzuvozER_cdname.dat");
-}
-
-TEST_F(MainFormTest, LastCatalogueEmptyTakesFirstTableFileOfTheFolder)
-{
+    {
+        TMainForm form(nullptr, data);
+        EXPECT_TRUE(form.HasCatalog());
+        EXPECT_EQ(form.CatalogName, "DuzuvozER");
+        EXPECT_EQ(form.TreeFilePath, data + "/CdNames/DuzuvozER_cdname.dat");
+    }
+    // No last catalogue: the first table file of the folder, in small letters.
     MakeDataFolder("[CatalogSettings]\nSetup1=1\nSetup20=1\nSetup_Text4=\n");
     dir.write("DiVovData/Upper.D", "not a catalogue");
+    fs::remove(fs::path(data) / "DuzuvozER.d");
     MakeCatalog("Filmy", 1);
-    TMainForm form(nullptr, data);
-    EXPECT_EQ(form.CatalogName, "Filmy");
-    EXPECT_TRUE(form.HasCatalog());
-}
-
-TEST_F(MainFormTest, NonNumericSettingDoesNotStopStartUp)
-{
+    {
+        TMainForm form(nullptr, data);
+        EXPECT_EQ(form.CatalogName, "Filmy");
+        EXPECT_TRUE(form.HasCatalog());
+    }
+    // A setting that is no number does not stop the start.
     MakeDataFolder("[CatalogSettings]\nSetup1=0\nSetup7=lots\nSetup20=0\nSetup_Text3=Music\n");
     TMainForm form(nullptr, data);
     EXPECT_EQ(form.SearchLimit, 1000);
-    EXPECT_TRUE(form.HasCatalog());
+    EXPECT_EQ(form.CatalogName, "Music");
+    EXPECT_EQ(form.Caption(), QStringLiteral("Orbalist  - active archive  : Music"));
+    form.FormShow();
+    EXPECT_EQ(form.windowTitle(), form.Caption());
 }
 
 TEST_F(MainFormTest, ClosingKeepsOtherSectionsOfTheSettingsFile)
 {
     MakeDataFolder("[Mine]\nKeep=yes\n[CatalogSettings]\nSetup1=2\nSetup20=1\nSetup_Text4=Music\n");
-    {
-        TMainForm form(nullptr, data);
-        form.close();
-    }
+    TMainForm(nullptr, data).close();
     TIniFile ini(data + "/cat.ini");
     ASSERT_TRUE(ini.Load());
-    EXPECT_EQ(ini.ReadString("Mine", "Keep", ""), "yes");
-    EXPECT_EQ(ini.ReadString("CatalogSettings", "Setup_Text4", ""), "Music");
-    EXPECT_EQ(ini.ReadString("CatalogSettings", "Setup1", ""), "2");
+    EXPECT_EQ(ini.ReadString("Mine", "Keep", "") + "|" + ini.ReadString("CatalogSettings", "Setup_Text4", "") + "|" +
+                  ini.ReadString("CatalogSettings", "Setup1", ""),
+              "yes|Music|2");
 }
 
 TEST_F(MainFormTest, FailedOpenKeepsTheOldCatalogue)
@@ -255,13 +216,11 @@ TEST_F(MainFormTest, TreeComesFromDiscTableOrTreeFile)
     QTreeWidget *tree = form.ui->TreeView1;
     // Sorted by name without a tree file.
     ASSERT_EQ(tree->topLevelItemCount(), 3);
-    EXPECT_EQ(tree->topLevelItem(0)->text(0), QStringLiteral("e: [DISK1]"));
-    EXPECT_EQ(tree->topLevelItem(2)->text(0), QStringLiteral("e: [DISK3]"));
+    EXPECT_EQ(tree->topLevelItem(0)->text(0) + "|" + tree->topLevelItem(2)->text(0),
+              QStringLiteral("e: [DISK1]|e: [DISK3]"));
     EXPECT_EQ(form.ui->ComboBox2->count(), 4);
     EXPECT_EQ(form.ui->ComboBox2->itemText(0), QStringLiteral("All drives"));
-    EXPECT_EQ(form.Browse.CurrentDisc, "e: [DISK1]");
-    EXPECT_EQ(form.Browse.CurrentPath, "e:\\");
-
+    EXPECT_EQ(form.Browse.CurrentDisc + "|" + form.Browse.CurrentPath, "e: [DISK1]|e:\\");
     // A group holding two discs and a folder node, saved and read back in file order.
     tree->clear();
     QTreeWidgetItem *group = form.AddTreeNode(nullptr, QStringLiteral("Zzz group"), 2, 2, NodeKindGroup);
@@ -288,16 +247,15 @@ TEST_F(MainFormTest, DamagedTreeFileIsPutAsideOnce)
     MakeCatalog("Music", 2);
     dir.write("DiVovData/CdNames/Music_cdname.dat", std::string("\x01\x02\x00\x06\xF0short", 10));
     TMainForm form(nullptr, data);
-    form.FormShow();
-    ASSERT_EQ(prompt.Asked().size(), 1u);
-    EXPECT_EQ(prompt.Asked()[0].text.toStdString(), langunit::LangString(105));
-    EXPECT_FALSE(fs::exists(form.TreeFilePath));
-    EXPECT_TRUE(fs::exists(form.TreeFilePath + ".bad"));
-    EXPECT_EQ(form.ui->TreeView1->topLevelItemCount(), 2);
     // The next showing reads the disc table without another message.
-    form.FormShow();
-    EXPECT_EQ(prompt.Asked().size(), 1u);
-    EXPECT_EQ(form.ui->TreeView1->topLevelItemCount(), 2);
+    for (int showing = 0; showing < 2; ++showing) {
+        form.FormShow();
+        ASSERT_EQ(prompt.Asked().size(), 1u);
+        EXPECT_EQ(prompt.Asked()[0].text.toStdString(), langunit::LangString(105));
+        EXPECT_FALSE(fs::exists(form.TreeFilePath));
+        EXPECT_TRUE(fs::exists(form.TreeFilePath + ".bad"));
+        EXPECT_EQ(form.ui->TreeView1->topLevelItemCount(), 2);
+    }
 }
 
 TEST_F(MainFormTest, LanguageDialogOutsideFirstRunRelabelsViewsButNotMenus)
@@ -307,10 +265,7 @@ TEST_F(MainFormTest, LanguageDialogOutsideFirstRunRelabelsViewsButNotMenus)
     form.FormShow();
     const QString slovakMenu = form.ui->FileMenu->title();
     TMainForm::RunModal = [](QDialog &d) {
-        auto *lang = qobject_cast<TLangForm *>(&d);
-        lang->show();
-        lang->ui->EngButton->click();
-        lang->ui->BitBtn1->click();
+        ChooseEnglish(*qobject_cast<TLangForm *>(&d));
         return d.result();
     };
     form.LangMenuClick();
@@ -350,10 +305,9 @@ TEST_F(MainFormTest, MenusFollowTheStartLanguage)
     EXPECT_EQ(form.ui->FindAllMenu->text(), QStringLiteral("Find in all archives"));
     EXPECT_EQ(form.ui->FindButton->toolTip(), QStringLiteral("Find file in currenr archive"));
     // No Slovak hint is left in English: the four take their menu captions.
-    EXPECT_EQ(form.ui->AddImageToolButton->toolTip(), QStringLiteral("Load picture"));
-    EXPECT_EQ(form.ui->DeleteImageToolButton->toolTip(), QStringLiteral("Delete picture"));
-    EXPECT_EQ(form.ui->UpdateToolButton->toolTip(), QStringLiteral("Update CD"));
-    EXPECT_EQ(form.ui->ShowInfoButton->toolTip(), QStringLiteral("Info-panel"));
+    EXPECT_EQ(QStringList({form.ui->AddImageToolButton->toolTip(), form.ui->DeleteImageToolButton->toolTip(),
+                           form.ui->UpdateToolButton->toolTip(), form.ui->ShowInfoButton->toolTip()}),
+              QStringList({"Load picture", "Delete picture", "Update CD", "Info-panel"}));
     EXPECT_EQ(form.HelpFile, "ORBALISTEN.HLP");
 }
 
@@ -377,7 +331,5 @@ TEST_F(MainFormTest, RestoreSettingsAsksAndKeepsTheLanguage)
     EXPECT_EQ(langunit::CurrentLanguage(), langunit::LangEnglish);
     // The language is written back as it is, not as the default.
     form.close();
-    TSettings s;
-    ReadSettingsFile(data + "/cat.ini", s);
-    EXPECT_EQ(s[1], langunit::LangEnglish);
+    EXPECT_EQ(Stored()[1], langunit::LangEnglish);
 }

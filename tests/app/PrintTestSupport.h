@@ -1,69 +1,91 @@
 #pragma once
-// Reading a written PDF back as text, page by page, with pdftotext.
+// Reading a written PDF back with the poppler tools: its text page by page,
+// its page count, and its cross-reference table.
 #include <QProcess>
-#include <QString>
 #include <QStringList>
 
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 namespace printtest {
 
-// The text of every page of a PDF file, laid out as on the page (columns stay
-// in their order on a line). Empty when the file cannot be read.
-inline std::vector<std::string> PdfPages(const std::string &pdf)
+// What `tool` prints to its standard output; empty when it fails.
+inline QByteArray Tool(const QString &tool, const QStringList &args)
 {
     QProcess p;
-    p.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), QString::fromStdString(pdf), QStringLiteral("-")});
-    if (!p.waitForFinished(60000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
-        return {};
-    const QString text = QString::fromUtf8(p.readAllStandardOutput());
-    std::vector<std::string> pages;
-    for (const QString &page : text.split(QLatin1Char('\f')))
-        pages.push_back(page.toStdString());
-    // pdftotext ends the last page with a form feed too.
+    p.start(tool, args);
+    const bool ok = p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    return ok ? p.readAllStandardOutput() : QByteArray();
+}
+
+inline std::vector<std::string> Split(const QString &text, QChar at)
+{
+    std::vector<std::string> out;
+    for (const QString &part : text.split(at))
+        out.push_back(part.toStdString());
+    return out;
+}
+
+inline std::vector<std::string> Lines(const std::string &text) { return Split(QString::fromStdString(text), '\n'); }
+
+// The text of every page, laid out as on the page (columns in order).
+inline std::vector<std::string> PdfPages(const std::string &pdf)
+{
+    auto pages = Split(QString::fromUtf8(Tool("pdftotext", {"-layout", QString::fromStdString(pdf), "-"})), '\f');
     if (!pages.empty() && pages.back().empty())
         pages.pop_back();
     return pages;
 }
 
-inline std::vector<std::string> Lines(const std::string &text)
-{
-    std::vector<std::string> out;
-    size_t start = 0;
-    while (start <= text.size()) {
-        const size_t end = text.find('\n', start);
-        out.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
-        if (end == std::string::npos)
-            break;
-        start = end + 1;
-    }
-    return out;
-}
-
-// The line of `page` that holds `needle`; empty when none does.
-inline std::string LineWith(const std::string &page, const std::string &needle)
-{
-    for (const std::string &line : Lines(page))
-        if (line.find(needle) != std::string::npos)
-            return line;
-    return {};
-}
-
-// Whether the texts stand on one line in this order.
+// Whether the texts stand in this order on the first line holding the first.
 inline bool InOrderOnOneLine(const std::string &page, const std::vector<std::string> &texts)
 {
-    if (texts.empty())
-        return false;
-    const std::string line = LineWith(page, texts.front());
-    size_t at = 0;
-    for (const std::string &t : texts) {
-        const size_t found = line.find(t, at);
-        if (found == std::string::npos)
-            return false;
-        at = found + t.size();
+    for (const std::string &line : Lines(page)) {
+        if (texts.empty() || line.find(texts.front()) == std::string::npos)
+            continue;
+        size_t at = 0;
+        for (const std::string &t : texts) {
+            if ((at = line.find(t, at)) == std::string::npos)
+                return false;
+            at += t.size();
+        }
+        return true;
     }
-    return true;
+    return false;
+}
+
+inline int PdfInfoPages(const std::string &pdf)
+{
+    for (const std::string &line : Split(QString::fromUtf8(Tool("pdfinfo", {QString::fromStdString(pdf)})), '\n'))
+        if (line.rfind("Pages:", 0) == 0)
+            return std::stoi(line.substr(6));
+    return -1;
+}
+
+// What is wrong with the file's structure (empty: nothing): every object where
+// the cross-reference table says, every stream's length ending at "endstream".
+inline std::string PdfStructureProblem(const std::string &pdf)
+{
+    std::ifstream in(pdf, std::ios::binary);
+    const std::string b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const size_t start = b.rfind("startxref\n");
+    if (b.compare(0, 5, "%PDF-") != 0 || start == std::string::npos)
+        return "no PDF header or no startxref";
+    const size_t xref = std::stoul(b.substr(start + 10)), table = b.find('\n', xref + 7) + 1;
+    if (b.compare(xref, 7, "xref\n0 ") != 0)
+        return "startxref does not point at the table";
+    for (size_t n = 1, count = std::stoul(b.substr(xref + 7)); n < count; ++n) {
+        const size_t at = std::stoul(b.substr(table + n * 20, 10));
+        if (b.compare(at, std::to_string(n).size() + 7, std::to_string(n) + " 0 obj\n") != 0)
+            return "object " + std::to_string(n) + " is not at its offset";
+        const size_t end = b.find("endobj", at), stream = b.find(">>\nstream\n", at), length = b.find("/Length ", at);
+        if (stream < end && length < stream &&
+            b.compare(stream + 10 + std::stoul(b.substr(length + 8)), 10, "\nendstream") != 0)
+            return "the stream of object " + std::to_string(n) + " has a wrong length";
+    }
+    return {};
 }
 
 } // namespace printtest

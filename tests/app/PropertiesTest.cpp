@@ -1,23 +1,29 @@
 // The properties dialogs filled from real list rows and the disc state.
-#include <QAction>
-#include <QApplication>
-#include <QDialog>
 #include <QCheckBox>
-#include <QLabel>
-#include <QTreeWidget>
+#include <QDialog>
 
 #include "app/Atr.h"
 #include "app/AtrCd.h"
-#include "app/FileListView.h"
-#include "app/SearchListView.h"
 #include "app/CatalogTestSupport.h"
 #include "ui_AtrCdForm.h"
 #include "ui_AtrForm.h"
-#include "ui_MainForm.h"
+
+#include "MainFormTestSupport.h"
 
 using namespace cattest;
 
 namespace {
+
+// The texts of the dialog's labels "Label<n>", in the order given, each ended by "|".
+std::string Labels(QWidget &d, std::initializer_list<int> numbers)
+{
+    std::string out;
+    for (int n : numbers) {
+        auto *label = d.findChild<QLabel *>(QStringLiteral("Label%1").arg(n));
+        out += (label ? label->text().toStdString() : "<none>") + "|";
+    }
+    return out;
+}
 
 class PropertiesTest : public CatalogTest {
 protected:
@@ -28,10 +34,12 @@ protected:
         MakeCatalogFiles(data, "Music", {"e: [DISK]"},
                          {{"e: [DISK]", "song.mp3", "3145728", 33}, {"e: [DISK]", "Docs", "0", 16, 0},
                           {"e: [DISK]", "tiny.txt", "1023", 6}});
+        form = std::make_unique<TMainForm>(nullptr, data);
+        form->FormShow();
     }
     // Runs the properties command and hands the dialog it shows to `check`.
     template <typename Dialog>
-    int RunProperties(TMainForm &form, const std::function<void(Dialog &)> &check)
+    int RunProperties(const std::function<void(Dialog &)> &check)
     {
         int shown = 0;
         TMainForm::RunModal = [&](QDialog &d) {
@@ -42,152 +50,105 @@ protected:
                 check(*dialog);
             return 1;
         };
-        form.ui->PropertiesMenu->trigger();
+        form->ui->PropertiesMenu->trigger();
         return shown;
     }
-    int RowNamed(TMainForm &form, const std::string &name)
+    // The file dialog of the file list's row `name`: its size text and
+    // attributes read only, archive, hidden, system as "RAHS" letters.
+    void ExpectFileRow(const std::string &name, const char *size, const std::string &attributes)
     {
-        const auto &rows = form.ui->LinksListView->Model()->Rows();
-        for (size_t i = 0; i < rows.size(); ++i)
-            if (rows[i].Name == name)
-                return static_cast<int>(i);
-        return -1;
+        form->ui->LinksListView->SelectRow(ListRowOf(*form, name));
+        form->ActiveControl = form->ui->LinksListView->ActiveView();
+        EXPECT_EQ(RunProperties<TAtrForm>([&](TAtrForm &d) {
+                      EXPECT_EQ(d.ui->Label7->text().toStdString(), size);
+                      std::string set;
+                      for (auto [box, letter] : {std::pair{d.ui->ReadOnlyBox, 'R'}, std::pair{d.ui->ArchiveBox, 'A'},
+                                                 std::pair{d.ui->HiddenBox, 'H'}, std::pair{d.ui->SystemBox, 'S'}})
+                          set += box->isChecked() ? letter : '-';
+                      EXPECT_EQ(set, attributes) << name;
+                  }),
+                  1);
     }
+
+    std::unique_ptr<TMainForm> form;
 };
 
 } // namespace
 
 TEST(AtrSizeText, RangesAndWords)
 {
-    EXPECT_EQ(AtrSizeText(3145728, '.', "bytes"), "3 mb ( 3145728 bytes )");
-    EXPECT_EQ(AtrSizeText(0, '.', "bytes"), "0 bytes ");
-    EXPECT_EQ(AtrSizeText(1023, '.', "bytes"), "1023 bytes ");
+    // Halves go to the even neighbour; both borders fall in the larger unit;
+    // sizes beyond 32 bits keep their value.
+    for (const auto &[bytes, text] : std::vector<std::pair<std::int64_t, const char *>>{
+             {3145728, "3 mb ( 3145728 bytes )"}, {0, "0 bytes "}, {1023, "1023 bytes "},
+             {1152, "1.12 kb ( 1152 bytes )"}, {1024, "1 kb ( 1024 bytes )"}, {1048576, "1 mb ( 1048576 bytes )"},
+             {5368709120LL, "5120 mb ( 5368709120 bytes )"}})
+        EXPECT_EQ(AtrSizeText(bytes, '.', "bytes"), text) << bytes;
     EXPECT_EQ(AtrSizeText(2560, ',', "bajtov"), "2,5 kb ( 2560 bajtov )");
-    // Halves go to the even neighbour: 1.125 kb is 1.12 kb.
-    EXPECT_EQ(AtrSizeText(1152, '.', "bytes"), "1.12 kb ( 1152 bytes )");
-    // The two borders fall in the larger unit.
-    EXPECT_EQ(AtrSizeText(1024, '.', "bytes"), "1 kb ( 1024 bytes )");
-    EXPECT_EQ(AtrSizeText(1048576, '.', "bytes"), "1 mb ( 1048576 bytes )");
-    // Sizes beyond 32 bits keep their value.
-    EXPECT_EQ(AtrSizeText(5368709120LL, '.', "bytes"), "5120 mb ( 5368709120 bytes )");
 }
 
 TEST_F(PropertiesTest, FileDialogFromTheFileList)
 {
-    TMainForm form(nullptr, data);
-    form.FormShow();
-    const int row = RowNamed(form, "song.mp3");
-    ASSERT_GE(row, 0);
-    form.ui->LinksListView->SelectRow(row);
-    form.ActiveControl = form.ui->LinksListView->ActiveView();
-    const int shown = RunProperties<TAtrForm>(form, [](TAtrForm &d) {
-        EXPECT_EQ(d.windowTitle(), QStringLiteral("song.mp3 - properties"));
-        EXPECT_EQ(d.ui->Label1->text(), QStringLiteral("song.mp3"));
-        EXPECT_EQ(d.ui->Label2->text(), QStringLiteral("File type:"));
-        EXPECT_EQ(d.ui->Label5->text(), QStringLiteral("e:\\song.mp3"));
-        EXPECT_EQ(d.ui->Label7->text(), QStringLiteral("3 mb ( 3145728 bytes )"));
-        EXPECT_EQ(d.ui->Label9->text(), QStringLiteral("7"));
-        EXPECT_EQ(d.ui->Label12->text(), QStringLiteral("01.02.2003 04:05"));
-        EXPECT_EQ(d.ui->Label13->text(), QStringLiteral("06.07.2008 09:10"));
-        EXPECT_EQ(d.ui->Label16->text(), QStringLiteral("e: [DISK]"));
-        EXPECT_EQ(d.ui->Label18->text(), QStringLiteral("Music"));
-        EXPECT_EQ(d.ui->Label17->text(), QStringLiteral("Archive name:"));
-        EXPECT_FALSE(d.ui->Label3->text().isEmpty());
-        // Attributes 33: read only and archive.
-        EXPECT_TRUE(d.ui->ReadOnlyBox->isChecked());
-        EXPECT_TRUE(d.ui->ArchiveBox->isChecked());
-        EXPECT_FALSE(d.ui->HiddenBox->isChecked());
-        EXPECT_FALSE(d.ui->SystemBox->isChecked());
-        EXPECT_EQ(d.ui->ReadOnlyBox->text(), QStringLiteral("Read only"));
-    });
-    EXPECT_EQ(shown, 1);
-
-    // A folder shows 0 and the word for bytes; hidden + system attributes.
-    form.ui->LinksListView->SelectRow(RowNamed(form, "Docs"));
-    RunProperties<TAtrForm>(form, [](TAtrForm &d) { EXPECT_EQ(d.ui->Label7->text(), QStringLiteral("0 bytes ")); });
-    form.ui->LinksListView->SelectRow(RowNamed(form, "tiny.txt"));
-    RunProperties<TAtrForm>(form, [](TAtrForm &d) {
-        EXPECT_EQ(d.ui->Label7->text(), QStringLiteral("1023 bytes "));
-        EXPECT_TRUE(d.ui->HiddenBox->isChecked());
-        EXPECT_TRUE(d.ui->SystemBox->isChecked());
-        EXPECT_FALSE(d.ui->ReadOnlyBox->isChecked());
-    });
+    form->ui->LinksListView->SelectRow(ListRowOf(*form, "song.mp3"));
+    form->ActiveControl = form->ui->LinksListView->ActiveView();
+    EXPECT_EQ(RunProperties<TAtrForm>([](TAtrForm &d) {
+                  EXPECT_EQ(d.windowTitle(), QStringLiteral("song.mp3 - properties"));
+                  EXPECT_EQ(Labels(d, {1, 2, 5, 7, 9, 12, 13, 16, 18, 17}),
+                            "song.mp3|File type:|e:\\song.mp3|3 mb ( 3145728 bytes )|7|01.02.2003 04:05|"
+                            "06.07.2008 09:10|e: [DISK]|Music|Archive name:|");
+                  EXPECT_FALSE(d.ui->Label3->text().isEmpty());
+                  EXPECT_EQ(d.ui->ReadOnlyBox->text(), QStringLiteral("Read only"));
+              }),
+              1);
+    ExpectFileRow("song.mp3", "3 mb ( 3145728 bytes )", "RA--"); // attributes 33
+    ExpectFileRow("Docs", "0 bytes ", "----");                  // a folder shows 0 and the word
+    ExpectFileRow("tiny.txt", "1023 bytes ", "--HS");
     EXPECT_TRUE(prompt.Asked().empty());
 }
 
 TEST_F(PropertiesTest, FileDialogFromTheSearchListUsesItsFixedWord)
 {
-    TMainForm form(nullptr, data);
-    form.FormShow();
     langunit::SetCurrentLanguage(langunit::LangCzech);
     TSearchRow row;
-    row.Name = "found.iso";
-    row.Number = "12";
-    row.Namecd = "e: [FOUND]";
-    row.SizeText = "3 mb";
-    row.TypeName = QStringLiteral("Disc image");
-    row.LastChange = "02.02.2002";
-    row.CreateDate = "01.01.2001";
-    row.FullPath = "e:\\isos\\found.iso";
-    row.Attrib = 1;
-    row.Note = "note";
-    row.Archive = "Elsewhere";
+    row.Name = "found.iso", row.Number = "12", row.Namecd = "e: [FOUND]", row.SizeText = "3 mb";
+    row.TypeName = QStringLiteral("Disc image"), row.LastChange = "02.02.2002", row.CreateDate = "01.01.2001";
+    row.FullPath = "e:\\isos\\found.iso", row.Attrib = 1, row.Note = "note", row.Archive = "Elsewhere";
     row.SizeTech = "3145728";
-    form.ui->SearchView->Model()->SetRows({row});
-    form.ui->SearchView->SelectRow(0);
-    form.ActiveControl = form.ui->SearchView->ActiveView();
-    RunProperties<TAtrForm>(form, [](TAtrForm &d) {
-        EXPECT_EQ(d.ui->Label1->text(), QStringLiteral("found.iso"));
-        EXPECT_EQ(d.ui->Label3->text(), QStringLiteral("Disc image"));
-        EXPECT_EQ(d.ui->Label5->text(), QStringLiteral("e:\\isos\\found.iso"));
-        EXPECT_EQ(d.ui->Label9->text(), QStringLiteral("12"));
-        EXPECT_EQ(d.ui->Label12->text(), QStringLiteral("01.01.2001"));
-        EXPECT_EQ(d.ui->Label13->text(), QStringLiteral("02.02.2002"));
-        EXPECT_EQ(d.ui->Label16->text(), QStringLiteral("e: [FOUND]"));
-        EXPECT_EQ(d.ui->Label18->text(), QStringLiteral("Elsewhere"));
-        EXPECT_EQ(d.ui->Label7->text(), QStringLiteral("3 mb ( 3145728 bajtov )"));
+    form->ui->SearchView->Model()->SetRows({row});
+    form->ui->SearchView->SelectRow(0);
+    form->ActiveControl = form->ui->SearchView->ActiveView();
+    RunProperties<TAtrForm>([](TAtrForm &d) {
+        EXPECT_EQ(Labels(d, {1, 3, 5, 9, 12, 13, 16, 18, 7}),
+                  "found.iso|Disc image|e:\\isos\\found.iso|12|01.01.2001|02.02.2002|e: [FOUND]|Elsewhere|"
+                  "3 mb ( 3145728 bajtov )|");
         EXPECT_TRUE(d.ui->ReadOnlyBox->isChecked());
         EXPECT_EQ(d.windowTitle(), QStringLiteral("found.iso - vlastnosti"));
     });
 }
 
-TEST_F(PropertiesTest, DiscDialogWhenTheTreeIsActive)
+TEST_F(PropertiesTest, DiscDialogWhenTheTreeIsActiveAndNoListActiveGivesTheMessageOnly)
 {
-    TMainForm form(nullptr, data);
-    form.FormShow();
-    form.ActiveControl = form.ui->TreeView1;
-    const int shown = RunProperties<TAtrCdForm>(form, [&](TAtrCdForm &d) {
-        EXPECT_EQ(d.windowTitle(), QStringLiteral("e: [DISK] - properties"));
-        EXPECT_EQ(d.ui->Label1->text(), QStringLiteral("Name : e: [DISK]"));
-        EXPECT_EQ(d.ui->Label4->text(), QStringLiteral("Archive name :"));
-        EXPECT_EQ(d.ui->Label5->text(), QStringLiteral("Music"));
-        EXPECT_EQ(d.ui->Label7->text(), QStringLiteral("100 mb"));
-        EXPECT_EQ(d.ui->Label9->text(), QStringLiteral(" [7]"));
-        EXPECT_EQ(d.ui->Label11->text(), QString::fromStdString(form.Browse.FileCountText));
-        EXPECT_EQ(d.ui->Label10->text(), QStringLiteral("File count:"));
-        EXPECT_EQ(d.x(), form.x() + 150);
-    });
-    EXPECT_EQ(shown, 1);
-    EXPECT_EQ(form.Browse.FileCountText, "3");
-}
-
-TEST_F(PropertiesTest, NoListActiveGivesTheMessageOnly)
-{
-    TMainForm form(nullptr, data);
-    form.FormShow();
-    form.ActiveControl = form.ui->ComboBox1;
-    EXPECT_EQ(RunProperties<TAtrForm>(form, [](TAtrForm &) {}), 0);
+    form->ActiveControl = form->ui->TreeView1;
+    EXPECT_EQ(RunProperties<TAtrCdForm>([&](TAtrCdForm &d) {
+                  EXPECT_EQ(d.windowTitle(), QStringLiteral("e: [DISK] - properties"));
+                  EXPECT_EQ(Labels(d, {1, 4, 5, 7, 9, 11, 10}),
+                            "Name : e: [DISK]|Archive name :|Music|100 mb| [7]|3|File count:|");
+                  EXPECT_EQ(d.x(), form->x() + 150);
+              }),
+              1);
+    EXPECT_EQ(form->Browse.FileCountText, "3");
+    form->ActiveControl = form->ui->ComboBox1;
+    EXPECT_EQ(RunProperties<TAtrForm>([](TAtrForm &) {}), 0);
     ASSERT_EQ(prompt.Asked().size(), 1u);
     EXPECT_EQ(prompt.Asked()[0].text, QStringLiteral("No file chosen"));
 }
 
 TEST_F(PropertiesTest, EmptyCatalogueShowsCaptionsOnly)
 {
-    TMainForm form(nullptr, data);
     std::string error;
-    ASSERT_TRUE(form.OpenCatalog(data, "Empty", &error)) << error;
-    form.ActiveControl = form.ui->LinksListView;
-    EXPECT_EQ(RunProperties<TAtrForm>(form, [](TAtrForm &d) {
+    ASSERT_TRUE(form->OpenCatalog(data, "Empty", &error)) << error;
+    form->ActiveControl = form->ui->LinksListView;
+    EXPECT_EQ(RunProperties<TAtrForm>([](TAtrForm &d) {
                   EXPECT_EQ(d.ui->Label4->text(), QStringLiteral("Path:"));
                   EXPECT_TRUE(d.ui->Label1->text().isEmpty());
               }),
@@ -197,22 +158,21 @@ TEST_F(PropertiesTest, EmptyCatalogueShowsCaptionsOnly)
 
 TEST_F(PropertiesTest, ActiveControlFollowsTheFocusInTheWindowOnly)
 {
-    TMainForm form(nullptr, data);
-    form.show();
-    QApplication::setActiveWindow(&form);
-    form.ui->TreeView1->setFocus();
+    form->show();
+    QApplication::setActiveWindow(form.get());
+    form->ui->TreeView1->setFocus();
     QApplication::processEvents();
-    if (QApplication::focusWidget() != form.ui->TreeView1)
+    if (QApplication::focusWidget() != form->ui->TreeView1)
         GTEST_SKIP() << "the platform gives no keyboard focus";
-    EXPECT_EQ(form.ActiveControl, form.ui->TreeView1);
-    form.ui->LinksListView->ActiveView()->setFocus();
+    EXPECT_EQ(form->ActiveControl, form->ui->TreeView1);
+    form->ui->LinksListView->ActiveView()->setFocus();
     QApplication::processEvents();
-    EXPECT_EQ(form.ActiveControl, form.ui->LinksListView->ActiveView());
+    EXPECT_EQ(form->ActiveControl, form->ui->LinksListView->ActiveView());
     // A dialog taking the focus leaves the window's active control as it was.
     QDialog other;
     other.show();
     QApplication::setActiveWindow(&other);
     other.setFocus();
     QApplication::processEvents();
-    EXPECT_EQ(form.ActiveControl, form.ui->LinksListView->ActiveView());
+    EXPECT_EQ(form->ActiveControl, form->ui->LinksListView->ActiveView());
 }

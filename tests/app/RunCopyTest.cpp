@@ -7,68 +7,53 @@
 #include <QThread>
 #include <QToolButton>
 
-#include <functional>
-
 #include "app/DiscCommands.h"
 #include "app/FileListView.h"
-#include "app/LangUnit.h"
-#include "platform/Prompt.h"
 #include "platform/ShellOpen.h"
-#include "platform/VolumeService.h"
 #include "ui_MainForm.h"
 
+#include "ArchiveTestSupport.h"
 #include "DiscTestSupport.h"
-#include "MainFormTestSupport.h"
 
 using namespace disctest;
 
 namespace {
 
-class RunCopyTest : public ::testing::Test {
+const char kInsert[] = "Insert please  disk number [7] with name  e: [DATA]";
+
+class RunCopyTest : public scantest::FormTest<ActingPrompt> {
 protected:
     void SetUp() override
     {
-        langunit::SetCurrentLanguage(langunit::LangEnglish);
-        data = dir.file("DiVovData");
+        FormTest::SetUp();
         drive = dir.file("drive");
         dir.write("drive/dir/file1.txt", "first file");
         dir.write("drive/dir/file2.txt", std::string(300000, 'x'));
         TCatalogBuilder b;
         b.Disc({"e: [DATA]", "7", "", "1234", 0, "", 3});
         b.Write(data, "Cat");
-        dir.write("DiVovData/cat.ini", "[CatalogSettings]\nSetup1=0\nSetup12=1\nSetup16=0\nSetup20=1\nSetup_Text4=Cat\n");
+        Ini("Cat");
         Insert(1234);
         opener = dir.write("opener.sh", "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"$0.out\"\n");
         fs::permissions(opener, fs::perms::owner_all);
         SetShellOpenProgram(QString::fromStdString(opener));
-        form = std::make_unique<TMainForm>(nullptr, data);
-        form->FormShow();
+        form = Open();
     }
     void TearDown() override
     {
-        form.reset();
-        TMainForm::RunModal = nullptr;
+        FormTest::TearDown();
         TMainForm::CopyProgressThreshold = 8 * 1024 * 1024;
         SetShellOpenProgram(QString());
-        VolumeService::SetCurrent(nullptr);
-        langunit::SetCurrentLanguage(langunit::LangSlovak);
     }
-
     // A CD with this serial in drive e:, holding the folder `drive`; 0: no disc.
     void Insert(uint32_t serial)
     {
-        VolumeInfo v;
-        v.letter = 'e';
-        v.type = DRIVE_CDROM;
+        VolumeInfo v = scantest::Folder('e', serial != 0 ? drive : std::string(), "DATA", DRIVE_CDROM);
         v.ready = serial != 0;
-        v.label = "DATA";
         v.serial = serial;
         v.fileSystem = "iso9660";
-        if (serial != 0)
-            v.mountPoint = drive;
         VolumeService::SetCurrent(std::make_unique<FixedVolumeService>(std::vector<VolumeInfo>{v}));
     }
-
     // Opens "dir" of the disc and clicks the file, as a user would.
     void ClickFile(const std::string &name)
     {
@@ -89,96 +74,69 @@ protected:
         list->SelectRow(row(name));
         form->LinksListViewClick();
     }
-
-    // What the opener was given, once it has run (empty if it never did).
+    // What the opener was given, once it has run (empty if it never did);
+    // its record is taken away for the next run.
     std::string Opened(int waitMs = 10000) const
     {
-        for (int waited = 0; waited <= waitMs; waited += 20) {
-            const std::string out = orbtest::readFile(opener + ".out");
-            if (!out.empty())
+        for (int waited = 0; waited <= waitMs; waited += 20, QThread::msleep(20))
+            if (const std::string out = orbtest::readFile(opener + ".out"); !out.empty()) {
+                fs::remove(opener + ".out");
                 return out;
-            QThread::msleep(20);
-        }
+            }
         return {};
     }
-
     // The save dialog answers with `target` (empty: Cancel).
     void SaveAs(const std::string &target)
     {
         TMainForm::RunModal = [this, target](QDialog &d) {
             auto *dialog = qobject_cast<QFileDialog *>(&d);
             EXPECT_NE(dialog, nullptr);
-            if (!dialog)
+            if (!dialog || target.empty())
                 return int(QDialog::Rejected);
             offered = dialog->selectedFiles().value(0).toStdString();
-            if (target.empty())
-                return int(QDialog::Rejected);
             dialog->selectFile(QString::fromStdString(target));
             return int(QDialog::Accepted);
         };
     }
 
-    orbtest::TempDir dir;
-    std::string data, drive, opener, offered;
-    ActingPrompt prompt;
-    PromptScope scope{prompt};
-    std::unique_ptr<TMainForm> form;
+    std::string drive, opener, offered;
 };
 
-TEST_F(RunCopyTest, RunOpensTheFileOfTheCatalogueDisc)
+TEST_F(RunCopyTest, RunAndDoubleClickOpenTheFileOfTheCatalogueDisc)
 {
     ClickFile("file1.txt");
     EXPECT_EQ(form->RunTarget.Path, "e:\\dir\\file1.txt");
     form->ui->RunButton->click();
-    EXPECT_TRUE(prompt.Asked.empty());
     EXPECT_EQ(Opened(), drive + "/dir/file1.txt\n");
-}
-
-TEST_F(RunCopyTest, DoubleClickOnAFileRunsIt)
-{
     ClickFile("file2.txt");
     form->LinksListViewDblClick();
     EXPECT_EQ(Opened(), drive + "/dir/file2.txt\n");
-}
-
-TEST_F(RunCopyTest, AnotherDiscWithTheSamePathIsRefusedUntilTheRightOneIsIn)
-{
-    ClickFile("file1.txt");
-    Insert(9999);
-    prompt.Actions = {[this] {
-                          Insert(0); // the wrong disc taken out, nothing in the drive yet
-                          return PromptResult::Ok;
-                      },
-                      [this] {
-                          Insert(1234);
-                          return PromptResult::Ok;
-                      }};
-    form->ui->RunButton->click();
-    ASSERT_EQ(prompt.Asked.size(), 2u);
-    EXPECT_EQ(prompt.Asked[0].text.toStdString(),
-              "Insert please  disk number [7] with name  e: [DATA]  from the archive - Cat");
-    EXPECT_EQ(prompt.Asked[0].buttons, PromptButtons::OkCancel);
-    EXPECT_EQ(Opened(), drive + "/dir/file1.txt\n");
-}
-
-TEST_F(RunCopyTest, CancelInTheInsertDiscMessageRunsNothing)
-{
-    ClickFile("file1.txt");
-    Insert(0);
-    prompt.Actions = {[] { return PromptResult::Cancel; }};
-    form->ui->RunMenu->trigger();
-    EXPECT_EQ(prompt.Asked.size(), 1u);
-    EXPECT_EQ(Opened(300), "");
-}
-
-TEST_F(RunCopyTest, AStoredSerialOfZeroRunsOnAnyDisc)
-{
+    // A stored serial of 0 runs on any disc.
     ClickFile("file1.txt");
     form->Browse.SelectedSerial = "0";
     Insert(9999);
     form->ui->RunButton->click();
-    EXPECT_TRUE(prompt.Asked.empty());
     EXPECT_EQ(Opened(), drive + "/dir/file1.txt\n");
+    EXPECT_TRUE(prompt.Asked.empty());
+}
+
+TEST_F(RunCopyTest, AnotherDiscIsRefusedUntilTheRightOneIsInAndCancelRunsNothing)
+{
+    ClickFile("file1.txt");
+    Insert(9999);
+    // The wrong disc taken out, nothing in the drive yet; then the right one.
+    prompt.Actions = {[this] { return Insert(0), PromptResult::Ok; }, [this] { return Insert(1234), PromptResult::Ok; }};
+    form->ui->RunButton->click();
+    ASSERT_EQ(prompt.Asked.size(), 2u);
+    EXPECT_EQ(prompt.Asked[0].text.toStdString(), std::string(kInsert) + "  from the archive - Cat");
+    EXPECT_EQ(prompt.Asked[0].buttons, PromptButtons::OkCancel);
+    EXPECT_EQ(Opened(), drive + "/dir/file1.txt\n");
+    Insert(0);
+    prompt.Actions = {[] { return PromptResult::Cancel; }};
+    prompt.Asked.clear();
+    form->ui->RunMenu->trigger();
+    EXPECT_EQ(prompt.Asked.size(), 1u);
+    EXPECT_EQ(Opened(300), "");
 }
 
 TEST_F(RunCopyTest, CopyWritesTheChosenFileAndAsksBeforeReplacing)
@@ -192,7 +150,6 @@ TEST_F(RunCopyTest, CopyWritesTheChosenFileAndAsksBeforeReplacing)
     EXPECT_TRUE(prompt.Asked.empty());
     EXPECT_EQ(fs::path(offered).filename(), "file1.txt");
     EXPECT_EQ(orbtest::readFile(target), "first file");
-
     // The target exists now: No keeps it, Yes replaces it.
     ClickFile("file2.txt");
     prompt.Actions = {[] { return PromptResult::No; }, [] { return PromptResult::Yes; }};
@@ -204,8 +161,8 @@ TEST_F(RunCopyTest, CopyWritesTheChosenFileAndAsksBeforeReplacing)
     form->ui->CopyFilePopupMenu->trigger();
     EXPECT_EQ(prompt.Asked.size(), 2u);
     EXPECT_EQ(orbtest::readFile(target), std::string(300000, 'x'));
-    // Nothing but the copy is left in the folder.
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir.file("desk")), fs::directory_iterator()), 1);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.file("desk")), fs::directory_iterator()), 1)
+        << "nothing but the copy is left in the folder";
 }
 
 TEST_F(RunCopyTest, CancelledOrFailedCopiesLeaveNothing)
@@ -224,19 +181,14 @@ TEST_F(RunCopyTest, CancelledOrFailedCopiesLeaveNothing)
     ASSERT_EQ(prompt.Asked.size(), 1u);
     EXPECT_EQ(prompt.Asked[0].icon, PromptIcon::Error);
     EXPECT_EQ(fs::directory_iterator(dir.file("desk")), fs::directory_iterator());
-
     // No disc: the insert-disc message, and no save dialog after Cancel.
     Insert(0);
     bool dialogShown = false;
-    TMainForm::RunModal = [&](QDialog &) {
-        dialogShown = true;
-        return int(QDialog::Rejected);
-    };
-    prompt.Actions.assign(1, [] { return PromptResult::Ok; }); // the first question was the error
-    prompt.Actions.push_back([] { return PromptResult::Cancel; });
+    TMainForm::RunModal = [&](QDialog &) { return dialogShown = true, int(QDialog::Rejected); };
+    prompt.Actions = {[] { return PromptResult::Ok; }, [] { return PromptResult::Cancel; }};
     form->ui->CopyButton->click();
     ASSERT_EQ(prompt.Asked.size(), 2u);
-    EXPECT_EQ(prompt.Asked[1].text.toStdString(), "Insert please  disk number [7] with name  e: [DATA]");
+    EXPECT_EQ(prompt.Asked[1].text.toStdString(), kInsert);
     EXPECT_FALSE(dialogShown);
 }
 

@@ -1,30 +1,14 @@
 // What a scan shows and stores for the user: a folder bound to a letter is
 // catalogued with the size of its files, and the update wizard's notice sits
 // whole inside its frame in every language.
-#include <gtest/gtest.h>
-
-#include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QLabel>
-#include <QTreeWidget>
 
-#include <filesystem>
-
-#include "app/CatalogTables.h"
-#include "app/LangUnit.h"
-#include "app/Main.h"
 #include "app/newcd.h"
-#include "platform/Prompt.h"
 #include "platform/VolumeService.h"
-#include "storage/FlatTbl.h"
-#include "support/TempDir.h"
-#include "ui_MainForm.h"
 #include "ui_newcd.h"
 #include "widgets/PictDriveBox.h"
 
 #include "MainFormTestSupport.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -47,17 +31,10 @@ protected:
         dir.write("stick/c.txt", std::string(1000, 'c'));
         // A folder bound to t: on a file system of 258 GB, and a volume of its own.
         VolumeInfo bound;
-        bound.letter = 't';
-        bound.type = DRIVE_FIXED;
-        bound.ready = true;
-        bound.mountPoint = dir.file("photos");
-        bound.boundFolder = true;
-        bound.totalBytes = 258019ull * 1024 * 1024;
+        bound.letter = 't', bound.type = DRIVE_FIXED, bound.ready = true, bound.mountPoint = dir.file("photos");
+        bound.boundFolder = true, bound.totalBytes = 258019ull * 1024 * 1024;
         VolumeInfo stick = bound;
-        stick.letter = 'u';
-        stick.label = "STICK";
-        stick.mountPoint = dir.file("stick");
-        stick.boundFolder = false;
+        stick.letter = 'u', stick.label = "STICK", stick.mountPoint = dir.file("stick"), stick.boundFolder = false;
         stick.totalBytes = 8ull * 1024 * 1024;
         VolumeService::SetCurrent(std::make_unique<FixedVolumeService>(std::vector<VolumeInfo>{bound, stick}));
         form = std::make_unique<TMainForm>(nullptr, data);
@@ -65,14 +42,17 @@ protected:
     void TearDown() override
     {
         form.reset();
-        TMainForm::RunModal = nullptr;
         VolumeService::SetCurrent(nullptr);
         DataFolderTest::TearDown();
     }
-    // Scans drive `letter` through the wizard (mode 0 new, 1 update); `shown`
-    // sees the wizard once it is on screen.
+    // Scans drive `letter` through the wizard (mode 0 new, 1 update of disc
+    // "t: [Bez názvu]"); `shown` sees the wizard once it is on screen.
     void Scan(char letter, int mode, const std::function<void(TNewRecordForm &)> &shown = {})
     {
+        if (mode == 1) {
+            ASSERT_GE(form->SelectTreeNodeByText("t: [Bez názvu]"), 0);
+            form->TreeView1Click();
+        }
         form->ui->DriveComboBox1->SetDrive(letter);
         TMainForm::RunModal = [&](QDialog &d) {
             auto &w = dynamic_cast<TNewRecordForm &>(d);
@@ -86,20 +66,11 @@ protected:
                 w.Button1Click();
             return 0;
         };
-        if (mode == 0)
-            form->ScanButtonClick();
-        else
-            form->UpdateToolButtonClick();
+        mode == 0 ? form->ScanButtonClick() : form->UpdateToolButtonClick();
     }
     std::string DiscSize(const std::string &disc)
     {
-        TFlatTable t;
-        t.SetTableName(data + "/CdNames/Music_cdname.d");
-        t.Open();
-        for (t.First(); !t.Eof(); t.Next())
-            if (t.FieldByName("CdName").AsString() == disc)
-                return t.FieldByName("CdSize").AsString();
-        return "(none)";
+        return StoredField(data + "/CdNames/Music_cdname.d", "CdName", disc, "CdSize");
     }
 
     std::unique_ptr<TMainForm> form;
@@ -116,26 +87,22 @@ TEST_F(ScanViewTest, BoundFolderIsCataloguedWithTheSizeOfItsFiles)
     const std::vector<std::string> names = form->DiscNames();
     ASSERT_EQ(names.size(), 2u);
     EXPECT_EQ(DiscSize(names[1]), "8 mb") << names[1];
-
     // An update counts the files as they are now, once.
     dir.write("photos/2024/d.jpg", std::string(50000, 'd'));
-    ASSERT_GE(form->SelectTreeNodeByText("t: [Bez názvu]"), 0);
-    form->TreeView1Click();
     Scan('t', 1);
     EXPECT_EQ(DiscSize("t: [Bez názvu]"), "0.33 mb");
-    EXPECT_EQ(form->ui->StatusBar1->Panel(2).Text.toStdString(), " 4 files - 0.33 mb");
+    EXPECT_EQ(StatusText(*form, 2).toStdString(), " 4 files - 0.33 mb");
 }
 
 TEST_F(ScanViewTest, UpdateNoticeSitsWholeInsideItsFrameInEveryLanguage)
 {
     Scan('t', 0);
     for (int language : {langunit::LangEnglish, langunit::LangSlovak, langunit::LangCzech}) {
+        SCOPED_TRACE(language);
         langunit::SetCurrentLanguage(language);
-        ASSERT_GE(form->SelectTreeNodeByText("t: [Bez názvu]"), 0);
-        form->TreeView1Click();
         bool checked = false;
         Scan('t', 1, [&](TNewRecordForm &w) {
-            QLabel *notice = w.findChild<QLabel *>(QStringLiteral("Label15"));
+            auto *notice = w.findChild<QLabel *>(QStringLiteral("Label15"));
             QWidget *frame = w.findChild<QWidget *>(QStringLiteral("Shape1"));
             QWidget *name = w.findChild<QWidget *>(QStringLiteral("Label3"));
             QWidget *panel = w.findChild<QWidget *>(QStringLiteral("Panel1"));
@@ -143,11 +110,11 @@ TEST_F(ScanViewTest, UpdateNoticeSitsWholeInsideItsFrameInEveryLanguage)
             ASSERT_TRUE(notice->isVisible());
             EXPECT_TRUE(notice->text().startsWith(QString::fromStdString(langunit::LangString(138))));
             const QRect n = notice->geometry();
-            EXPECT_GT(n.top(), frame->geometry().top()) << language;
-            EXPECT_LE(n.bottom(), name->geometry().top()) << language;
-            EXPECT_GE(n.height(), notice->heightForWidth(n.width())) << language;
-            EXPECT_LE(frame->geometry().bottom(), panel->geometry().top()) << language;
-            EXPECT_LE(panel->geometry().bottom(), w.height()) << language;
+            EXPECT_GT(n.top(), frame->geometry().top());
+            EXPECT_LE(n.bottom(), name->geometry().top());
+            EXPECT_GE(n.height(), notice->heightForWidth(n.width()));
+            EXPECT_LE(frame->geometry().bottom(), panel->geometry().top());
+            EXPECT_LE(panel->geometry().bottom(), w.height());
             checked = true;
         });
         EXPECT_TRUE(checked);

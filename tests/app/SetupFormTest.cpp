@@ -1,23 +1,17 @@
 // The setup dialog and the about box: values round-tripped through cat.ini,
 // refused number boxes, the colour scheme, texts in the three languages.
-#include <QAction>
 #include <QCheckBox>
-#include <QComboBox>
-#include <QGroupBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
-#include <QToolButton>
 
 #include "app/About.h"
+#include "app/CatalogTestSupport.h"
 #include "app/IniFile.h"
 #include "app/Setup.h"
-#include "app/CatalogTestSupport.h"
 #include "ui_AboutBox.h"
-#include "ui_MainForm.h"
 #include "ui_SetupForm.h"
+
+#include "MainFormTestSupport.h"
 
 using namespace cattest;
 
@@ -57,39 +51,35 @@ TEST_F(SetupFormTest, ValuesRoundTripThroughTheSettingsFile)
     {
         TMainForm form(nullptr, data);
         form.FormShow();
-        const int shown = RunSetup(form, [](TSetupForm &d) {
-            // The dialog shows the stored values.
-            EXPECT_EQ(d.ui->Edit1->text(), QStringLiteral("1000"));
-            EXPECT_EQ(d.ui->Edit3->text(), QStringLiteral("cddb.example"));
-            EXPECT_EQ(d.ui->Edit6->text(), QStringLiteral("80"));
-            EXPECT_EQ(d.ui->ComboBox3->currentIndex(), 1);
-            EXPECT_EQ(d.ui->ComboBox2->currentIndex(), 0);
-            EXPECT_TRUE(d.ui->RadioGroup1Item0->isChecked());
-            EXPECT_TRUE(d.ui->CheckBox8->isChecked());
-            EXPECT_EQ(d.ui->ComboBox1->count(), 2);
-            EXPECT_TRUE(d.ui->ComboBox1->currentText().isEmpty());
-
-            d.ui->CheckBox1->setChecked(true);
-            d.ui->CheckBox2->setChecked(true);
-            d.ui->CheckBox3->setChecked(true);
-            d.ui->CheckBox4->setChecked(true);
-            d.ui->CheckBox5->setChecked(true);
-            d.ui->CheckBox6->setChecked(false);
-            d.ui->CheckBox7->setChecked(false);
-            d.ui->CheckBox8->setChecked(false);
-            d.ui->Edit1->setText(QStringLiteral("2500"));
-            d.ui->Edit2->setText(QStringLiteral(" 300 "));
-            d.ui->RadioButton2->click();
-            d.ui->RadioButton3->click();
-            d.ui->RadioGroup1Item2->setChecked(true);
-            d.ui->Edit6->setText(QStringLiteral("8880"));
-            d.ui->Edit3->setText(QStringLiteral("freedb.example.org"));
-            d.ui->ComboBox1->setCurrentIndex(d.ui->ComboBox1->findText(QStringLiteral("Filmy")));
-            d.ui->ComboBox2->setCurrentIndex(2);
-            d.ui->ComboBox3->setCurrentIndex(3);
-            d.ui->BitBtn1->click();
-        });
-        EXPECT_EQ(shown, 1);
+        EXPECT_EQ(RunSetup(form,
+                           [](TSetupForm &d) {
+                               // The dialog shows the stored values.
+                               EXPECT_EQ(d.ui->Edit1->text() + "|" + d.ui->Edit3->text() + "|" + d.ui->Edit6->text(),
+                                         QStringLiteral("1000|cddb.example|80"));
+                               EXPECT_EQ(d.ui->ComboBox3->currentIndex(), 1);
+                               EXPECT_EQ(d.ui->ComboBox2->currentIndex(), 0);
+                               EXPECT_TRUE(d.ui->RadioGroup1Item0->isChecked());
+                               EXPECT_TRUE(d.ui->CheckBox8->isChecked());
+                               EXPECT_EQ(d.ui->ComboBox1->count(), 2);
+                               EXPECT_TRUE(d.ui->ComboBox1->currentText().isEmpty());
+                               for (QCheckBox *box : {d.ui->CheckBox1, d.ui->CheckBox2, d.ui->CheckBox3,
+                                                      d.ui->CheckBox4, d.ui->CheckBox5})
+                                   box->setChecked(true);
+                               for (QCheckBox *box : {d.ui->CheckBox6, d.ui->CheckBox7, d.ui->CheckBox8})
+                                   box->setChecked(false);
+                               d.ui->Edit1->setText(QStringLiteral("2500"));
+                               d.ui->Edit2->setText(QStringLiteral(" 300 "));
+                               d.ui->RadioButton2->click();
+                               d.ui->RadioButton3->click();
+                               d.ui->RadioGroup1Item2->setChecked(true);
+                               d.ui->Edit6->setText(QStringLiteral("8880"));
+                               d.ui->Edit3->setText(QStringLiteral("freedb.example.org"));
+                               d.ui->ComboBox1->setCurrentIndex(d.ui->ComboBox1->findText(QStringLiteral("Filmy")));
+                               d.ui->ComboBox2->setCurrentIndex(2);
+                               d.ui->ComboBox3->setCurrentIndex(3);
+                               d.ui->BitBtn1->click();
+                           }),
+                  1);
         EXPECT_EQ(form.SearchLimit, 300);
         EXPECT_EQ(langunit::CurrentLanguage(), langunit::LangCzech);
         EXPECT_EQ(form.DefaultCatalogText, "Filmy");
@@ -99,24 +89,11 @@ TEST_F(SetupFormTest, ValuesRoundTripThroughTheSettingsFile)
     }
     TSettings s;
     ReadSettingsFile(data + "/cat.ini", s);
-    EXPECT_EQ(s[1], langunit::LangCzech);
-    EXPECT_EQ(s[2], 1);
-    EXPECT_EQ(s[3], 1);
-    EXPECT_EQ(s[4], 1);
-    EXPECT_EQ(s[5], 1);
-    EXPECT_EQ(s[6], 2500);
-    EXPECT_EQ(s[7], 300);
-    EXPECT_EQ(s[10], 0);
-    EXPECT_EQ(s[11], 3);
-    EXPECT_EQ(s[12], 1);
-    EXPECT_EQ(s[15], 1);
-    EXPECT_EQ(s[16], 0);
-    EXPECT_EQ(s[17], 0);
-    EXPECT_EQ(s[19], 2);
-    EXPECT_EQ(s[20], 0);
-    EXPECT_EQ(s.SetupText[1], "8880");
-    EXPECT_EQ(s.SetupText[2], "freedb.example.org");
-    EXPECT_EQ(s.SetupText[3], "Filmy");
+    std::vector<int> stored;
+    for (int i : {1, 2, 3, 4, 5, 6, 7, 10, 11, 12, 15, 16, 17, 19, 20})
+        stored.push_back(s[i]);
+    EXPECT_EQ(stored, (std::vector<int>{langunit::LangCzech, 1, 1, 1, 1, 2500, 300, 0, 3, 1, 1, 0, 0, 2, 0}));
+    EXPECT_EQ(s.SetupText[1] + "|" + s.SetupText[2] + "|" + s.SetupText[3], "8880|freedb.example.org|Filmy");
     // The CDDB keys keep their names in the file.
     TIniFile ini(data + "/cat.ini");
     ASSERT_TRUE(ini.Load());
@@ -124,76 +101,61 @@ TEST_F(SetupFormTest, ValuesRoundTripThroughTheSettingsFile)
     EXPECT_EQ(ini.ReadString("CatalogSettings", "Setup19", ""), "2");
 }
 
-TEST_F(SetupFormTest, BadNumberBoxChangesNoSettingAtAll)
+TEST_F(SetupFormTest, BadNumberBoxOrCatalogueNameChangesNoSettingAtAll)
 {
     TMainForm form(nullptr, data);
     form.FormShow();
     const TSettings before = form.Settings;
     const int limitBefore = form.SearchLimit;
     const auto colours = form.BackgroundColor();
-    struct Case {
-        const char *edit1, *edit2;
-    };
-    for (const Case c : {Case{"12x", "300"}, Case{"", "300"}, Case{"50", "300"}, Case{"10001", "300"},
-                         Case{"99999999999", "300"}, Case{"1000", "5001"}, Case{"1000", "-100"},
-                         Case{"1000", "1e3"}}) {
+    const std::vector<std::tuple<const char *, const char *, const char *>> cases = {
+        {"12x", "300", ""},  {"", "300", ""},      {"50", "300", ""},   {"10001", "300", ""},
+        {"99999999999", "300", ""}, {"1000", "5001", ""}, {"1000", "-100", ""}, {"1000", "1e3", ""},
+        {"1000", "300", "../outside"}};
+    for (const auto &[edit1, edit2, catalog] : cases) {
+        SCOPED_TRACE(std::string(edit1) + " " + edit2 + " " + catalog);
         RunSetup(form, [&](TSetupForm &d) {
             d.ui->CheckBox1->setChecked(true);
             d.ui->CheckBox5->setChecked(true);
             d.ui->Edit3->setText(QStringLiteral("changed.example"));
             d.ui->ComboBox2->setCurrentIndex(2);
             d.ui->RadioButton2->click();
-            d.ui->Edit1->setText(QString::fromLatin1(c.edit1));
-            d.ui->Edit2->setText(QString::fromLatin1(c.edit2));
+            d.ui->Edit1->setText(QString::fromLatin1(edit1));
+            d.ui->Edit2->setText(QString::fromLatin1(edit2));
+            d.ui->ComboBox1->setEditText(QString::fromLatin1(catalog));
             d.ui->BitBtn1->click();
-            EXPECT_EQ(d.result(), 0) << c.edit1 << " " << c.edit2;
+            EXPECT_EQ(d.result(), 0);
         });
-        EXPECT_EQ(form.Settings.Setup, before.Setup) << c.edit1 << " " << c.edit2;
+        EXPECT_EQ(form.Settings.Setup, before.Setup);
         EXPECT_EQ(form.Settings.SetupText, before.SetupText);
         EXPECT_EQ(form.SearchLimit, limitBefore);
+        EXPECT_EQ(form.DefaultCatalogText, "");
         EXPECT_EQ(langunit::CurrentLanguage(), langunit::LangEnglish);
         EXPECT_EQ(form.BackgroundColor(), colours);
     }
     // Each refusal said what is wanted.
-    ASSERT_EQ(prompt.Asked().size(), 8u);
+    ASSERT_EQ(prompt.Asked().size(), cases.size());
     EXPECT_EQ(prompt.Asked()[0].text,
               QStringLiteral("Enter a whole number from 100 to 10000 in \"On saving wait:\"."));
     EXPECT_EQ(prompt.Asked()[5].text,
               QStringLiteral("Enter a whole number from 100 to 5000 in \"At filtration display max.:\"."));
 }
 
-TEST_F(SetupFormTest, DefaultCatalogueMustBeAName)
-{
-    TMainForm form(nullptr, data);
-    RunSetup(form, [](TSetupForm &d) {
-        d.ui->ComboBox1->setEditText(QStringLiteral("../outside"));
-        d.ui->BitBtn1->click();
-        EXPECT_EQ(d.result(), 0);
-    });
-    EXPECT_EQ(form.DefaultCatalogText, "");
-    EXPECT_EQ(prompt.Asked().size(), 1u);
-}
-
 TEST_F(SetupFormTest, ArrowsStepWithinTheirRange)
 {
     TMainForm form(nullptr, data);
     RunSetup(form, [](TSetupForm &d) {
-        d.ui->Edit1->setText(QStringLiteral("9950"));
-        d.ui->UpDown1->Click(true);
-        EXPECT_EQ(d.ui->Edit1->text(), QStringLiteral("10000"));
-        d.ui->UpDown1->Click(true);
-        EXPECT_EQ(d.ui->Edit1->text(), QStringLiteral("10000"));
-        d.ui->Edit2->setText(QStringLiteral("100"));
-        d.ui->UpDown2->Click(false);
-        EXPECT_EQ(d.ui->Edit2->text(), QStringLiteral("100"));
-        d.ui->UpDown2->Click(true);
-        EXPECT_EQ(d.ui->Edit2->text(), QStringLiteral("200"));
-        d.ui->Edit2->setText(QStringLiteral("junk"));
-        d.ui->UpDown2->Click(true);
-        EXPECT_EQ(d.ui->Edit2->text(), QStringLiteral("200"));
-        d.ui->Edit2->setText(QStringLiteral("7000"));
-        d.ui->UpDown2->Click(false);
-        EXPECT_EQ(d.ui->Edit2->text(), QStringLiteral("5000"));
+        // From a text, the arrow, the text it leaves.
+        const std::vector<std::tuple<QLineEdit *, TUpDown *, const char *, bool, const char *>> steps = {
+            {d.ui->Edit1, d.ui->UpDown1, "9950", true, "10000"}, {d.ui->Edit1, d.ui->UpDown1, nullptr, true, "10000"},
+            {d.ui->Edit2, d.ui->UpDown2, "100", false, "100"},   {d.ui->Edit2, d.ui->UpDown2, nullptr, true, "200"},
+            {d.ui->Edit2, d.ui->UpDown2, "junk", true, "200"},   {d.ui->Edit2, d.ui->UpDown2, "7000", false, "5000"}};
+        for (const auto &[edit, arrows, text, up, after] : steps) {
+            if (text)
+                edit->setText(QString::fromLatin1(text));
+            arrows->Click(up);
+            EXPECT_EQ(edit->text(), QString::fromLatin1(after)) << (text ? text : "") << up;
+        }
     });
 }
 
@@ -210,9 +172,7 @@ TEST_F(SetupFormTest, ColourSchemeTakesEffectAtOnceButTheSettingOnlyOnOk)
     EXPECT_EQ(form.Colours.background, 0xF5F1F0u);
     EXPECT_EQ(form.Settings[11], 1);
     // The next dialog paints with it.
-    RunSetup(form, [](TSetupForm &d) {
-        EXPECT_EQ(d.palette().color(QPalette::Window), QColor(0xC2, 0xC6, 0xD2));
-    });
+    RunSetup(form, [](TSetupForm &d) { EXPECT_EQ(d.palette().color(QPalette::Window), QColor(0xC2, 0xC6, 0xD2)); });
 }
 
 TEST_F(SetupFormTest, TreeIsReloadedWhenATreeOptionWasChosen)
@@ -231,21 +191,16 @@ TEST_F(SetupFormTest, TreeIsReloadedWhenATreeOptionWasChosen)
 
 TEST_F(SetupFormTest, SetupAndAboutSpeakTheCurrentLanguage)
 {
-    struct Expect {
-        int language;
-        const char *checkBox7, *yes, *page2, *heading;
-    };
-    const Expect cases[] = {
+    const std::vector<std::tuple<int, const char *, const char *, const char *, const char *>> cases = {
         {langunit::LangEnglish, "Seek music names to internet", "Yes", "Thanks", "Thanks :"},
         {langunit::LangSlovak, "Hľadať názvy skladieb na internete", "Áno", "Poďakovanie", " Poďakovanie : "},
-        {langunit::LangCzech, "Hledat názvy skladeb na internetu", "Ano", "Poděkování", "Poděkování :"},
-    };
+        {langunit::LangCzech, "Hledat názvy skladeb na internetu", "Ano", "Poděkování", "Poděkování :"}};
     TMainForm form(nullptr, data);
-    for (const Expect &e : cases) {
-        langunit::SetCurrentLanguage(e.language);
+    for (const auto &[language, checkBox7, yes, page2, heading] : cases) {
+        langunit::SetCurrentLanguage(language);
         TSetupForm setup(&form);
-        EXPECT_EQ(setup.ui->CheckBox7->text(), QString::fromUtf8(e.checkBox7));
-        EXPECT_EQ(setup.ui->RadioButton3->text(), QString::fromUtf8(e.yes));
+        EXPECT_EQ(setup.ui->CheckBox7->text(), QString::fromUtf8(checkBox7));
+        EXPECT_EQ(setup.ui->RadioButton3->text(), QString::fromUtf8(yes));
         EXPECT_EQ(setup.ui->Label14->text(), QStringLiteral("Http port :"));
         int shown = 0;
         TMainForm::RunModal = [&](QDialog &d) {
@@ -254,8 +209,8 @@ TEST_F(SetupFormTest, SetupAndAboutSpeakTheCurrentLanguage)
             if (!about)
                 return 0;
             ++shown;
-            EXPECT_EQ(about->ui->PageControl1->tabText(1), QString::fromUtf8(e.page2));
-            EXPECT_EQ(about->ui->Label8->text(), QString::fromUtf8(e.heading));
+            EXPECT_EQ(about->ui->PageControl1->tabText(1), QString::fromUtf8(page2));
+            EXPECT_EQ(about->ui->Label8->text(), QString::fromUtf8(heading));
             about->ui->OKButton->click();
             return about->result();
         };

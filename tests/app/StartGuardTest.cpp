@@ -1,34 +1,16 @@
 // One running copy per data folder, with real processes; the letter map's
 // mistakes told once.
-#include <gtest/gtest.h>
-
-#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QProcess>
 #include <QThread>
 
-#include <csignal>
-#include <filesystem>
-#include <map>
-
 #include "app/StartGuard.h"
-#include "app/LangUnit.h"
-#include "platform/Prompt.h"
-#include "support/TempDir.h"
 
-namespace fs = std::filesystem;
+#include "DiscTestSupport.h"
+
+using namespace disctest;
 
 namespace {
-
-std::map<std::string, std::string> Snapshot(const std::string &folder)
-{
-    std::map<std::string, std::string> out;
-    std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(folder, ec); it != fs::recursive_directory_iterator(); ++it)
-        out[fs::relative(it->path(), folder).string()] =
-            it->is_regular_file() ? orbtest::readFile(it->path().string()) : std::string("<dir>");
-    return out;
-}
 
 // Waits (bounded) until `done` holds; the work it waits for is another
 // process's, so it is polled.
@@ -89,9 +71,8 @@ TEST(DataFolderLockTest, SecondCopyIsToldWhoHoldsTheFolderAndWritesNothing)
     EXPECT_FALSE(second.Acquire());
     EXPECT_EQ(second.HolderPid, first.process.processId());
     EXPECT_TRUE(second.Error.empty()) << second.Error;
-    const std::string message = second.Message();
-    EXPECT_NE(message.find(std::to_string(first.process.processId())), std::string::npos) << message;
-    EXPECT_NE(message.find(data), std::string::npos) << message;
+    for (const std::string &part : {pid, data})
+        EXPECT_NE(second.Message().find(part), std::string::npos) << second.Message();
     second.Release(true);
     EXPECT_EQ(Snapshot(data), before) << "the second copy changed the data folder";
     EXPECT_EQ(first.process.state(), QProcess::Running);
@@ -161,11 +142,10 @@ TEST(LetterMapNoticeTest, ShownOnceAndAgainOnlyWhenTheMistakesChange)
     ASSERT_EQ(prompt.Asked().size(), 1u);
     EXPECT_TRUE(prompt.Asked()[0].text.contains(QStringLiteral("/d/driveletters.map")));
     EXPECT_TRUE(prompt.Asked()[0].text.contains(QStringLiteral("line 2 (c=folder:/x)")));
-    problems += "\nline 3 (garbage): no drive letter";
-    notice.Check();
-    EXPECT_EQ(prompt.Asked().size(), 2u);
-    problems.clear();
-    notice.Check();
-    EXPECT_EQ(prompt.Asked().size(), 2u);
+    for (const std::string &now : {problems + "\nline 3 (garbage): no drive letter", std::string()}) {
+        problems = now;
+        notice.Check();
+        EXPECT_EQ(prompt.Asked().size(), 2u) << now;
+    }
     langunit::SetCurrentLanguage(langunit::LangSlovak);
 }

@@ -1,10 +1,7 @@
 // The tree-editing mode of the main window: groups, drag and drop inside the
 // tree, the up/down control, and the tree file written or thrown away when
 // the mode ends.
-#include <gtest/gtest.h>
-
 #include <QAction>
-#include <QCoreApplication>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QLineEdit>
@@ -12,44 +9,37 @@
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QToolButton>
-#include <QTreeWidget>
 
 #include "app/FileListView.h"
-#include "app/LangUnit.h"
-#include "platform/Prompt.h"
 #include "ui_MainForm.h"
 
 #include "DiscTestSupport.h"
+#include "MainFormTestSupport.h"
 
 using namespace disctest;
 
 namespace {
 
-using Names = std::vector<std::string>;
-
-class TreeEditTest : public ::testing::Test {
+class TreeEditTest : public DataFolderTest<> {
 protected:
     void SetUp() override
     {
-        langunit::SetCurrentLanguage(langunit::LangEnglish);
-        data = dir.file("DiVovData");
+        DataFolderTest::SetUp();
         TCatalogBuilder b;
-        b.Disc({"e: [DATA]", "1", "", "", 0, "", 2});
-        b.Disc({"e: [DATA]1", "2", "", "", 0, "", 2});
-        b.Disc({"f: [MUSIC]", "3", "", "", 0, "", 2});
+        int number = 0;
+        for (const char *disc : {"e: [DATA]", "e: [DATA]1", "f: [MUSIC]"})
+            b.Disc({disc, std::to_string(++number), "", "", 0, "", 2});
         b.Disc({"Abbey Road", "4", "", "", 2, "", 2}); // an audio CD named by its title
         b.Write(data, "Cat");
-        dir.write("DiVovData/cat.ini", "[CatalogSettings]\nSetup1=0\nSetup12=1\nSetup16=0\nSetup20=1\nSetup_Text4=Cat\n");
-        form = std::make_unique<TMainForm>(nullptr, data);
-        form->FormShow();
+        Ini("Cat");
+        form = Open();
         treeFile = data + "/CdNames/Cat_cdname.dat";
     }
     void TearDown() override
     {
         form.reset();
-        langunit::SetCurrentLanguage(langunit::LangSlovak);
+        DataFolderTest::TearDown();
     }
-
     QTreeWidgetItem *Node(const std::string &text) const
     {
         const auto found = form->ui->TreeView1->findItems(QString::fromStdString(text),
@@ -58,9 +48,8 @@ protected:
     }
     void Select(const std::string &text)
     {
-        QTreeWidgetItem *n = Node(text);
-        ASSERT_NE(n, nullptr) << text;
-        form->ui->TreeView1->setCurrentItem(n);
+        ASSERT_NE(Node(text), nullptr) << text;
+        form->ui->TreeView1->setCurrentItem(Node(text));
     }
     void Add(const std::string &text, bool child)
     {
@@ -69,19 +58,22 @@ protected:
         form->ui->Edit2->setText(QString::fromStdString(text));
         form->ui->Button3->click();
     }
+    // Drops each [dragged, target] pair in turn.
+    void Drop(std::initializer_list<std::pair<const char *, const char *>> moves)
+    {
+        for (const auto &[dragged, target] : moves) {
+            Select(dragged);
+            form->TreeView1DragDrop(Node(target));
+        }
+    }
     Names Shown() const { return TreeTexts(form->TreeRecords(form->ui->TreeView1)); }
     Names OnDisk() const
     {
         std::vector<TTreeRecord> records;
-        if (!ReadTreeFile(treeFile, records))
-            return {"<unreadable>"};
-        return TreeTexts(records);
+        return ReadTreeFile(treeFile, records) ? TreeTexts(records) : Names{"<unreadable>"};
     }
 
-    orbtest::TempDir dir;
-    std::string data, treeFile;
-    ScriptedPrompt prompt;
-    PromptScope scope{prompt};
+    std::string treeFile;
     std::unique_ptr<TMainForm> form;
 };
 
@@ -126,33 +118,19 @@ TEST_F(TreeEditTest, GroupsDragAndDropAndOrderAreWrittenToTheTreeFile)
     EXPECT_EQ(form->ui->Edit2->text(), QStringLiteral("Under a disc")); // the text stays
 
     // A top-level disc dropped on a group becomes its last child.
-    Select("f: [MUSIC]");
-    form->TreeView1DragDrop(Node("Music"));
-    Select("Abbey Road");
-    form->TreeView1DragDrop(Node("Music"));
-    Select("e: [DATA]");
-    form->TreeView1DragDrop(Node("Backups"));
+    Drop({{"f: [MUSIC]", "Music"}, {"Abbey Road", "Music"}, {"e: [DATA]", "Backups"}});
     EXPECT_EQ(Shown(), (Names{"e: [DATA]1", "Music", "  Rock", "  f: [MUSIC]", "  Abbey Road", "Backups",
                               "  e: [DATA]"}));
 
     // Refused: a group into itself or below itself, anything onto a disc.
-    Select("Music");
-    form->TreeView1DragDrop(Node("Rock"));
-    form->TreeView1DragDrop(Node("Music"));
+    Drop({{"Music", "Rock"}, {"Music", "Music"}, {"e: [DATA]1", "e: [DATA]"}, {"Backups", "e: [DATA]1"}});
     EXPECT_FALSE(form->TreeDropAllowed(Node("Music"), Node("Rock")));
-    Select("e: [DATA]1");
-    form->TreeView1DragDrop(Node("e: [DATA]"));
     EXPECT_FALSE(form->TreeDropAllowed(Node("e: [DATA]1"), Node("f: [MUSIC]")));
-    Select("Backups");
-    form->TreeView1DragDrop(Node("e: [DATA]1"));
     EXPECT_EQ(Shown(), (Names{"e: [DATA]1", "Music", "  Rock", "  f: [MUSIC]", "  Abbey Road", "Backups",
                               "  e: [DATA]"}));
 
     // A nested node dropped on another node goes before it, as its sibling.
-    Select("Abbey Road");
-    form->TreeView1DragDrop(Node("Rock"));
-    Select("e: [DATA]");
-    form->TreeView1DragDrop(Node("Music"));
+    Drop({{"Abbey Road", "Rock"}, {"e: [DATA]", "Music"}});
     EXPECT_EQ(Shown(), (Names{"e: [DATA]1", "e: [DATA]", "Music", "  Abbey Road", "  Rock", "  f: [MUSIC]",
                               "Backups"}));
 
@@ -184,8 +162,7 @@ TEST_F(TreeEditTest, GroupsDragAndDropAndOrderAreWrittenToTheTreeFile)
     EXPECT_EQ(records[4].kind, NodeKindDisc);
     // A fresh window reads the arrangement back.
     form.reset();
-    form = std::make_unique<TMainForm>(nullptr, data);
-    form->FormShow();
+    form = Open();
     // (The first disc is open, with its folder below it.)
     EXPECT_EQ(Shown(), (Names{"e: [DATA]", "  dir", "e: [DATA]1", "Backups", "Music", "  f: [MUSIC]",
                               "  Abbey Road", "  Rock"}));
@@ -241,17 +218,13 @@ TEST_F(TreeEditTest, CancelThrowsTheChangesAway)
     EXPECT_EQ(OnDisk(), saved);
 }
 
-TEST_F(TreeEditTest, CancelWithoutATreeFileCreatesNone)
+TEST_F(TreeEditTest, CancelWithoutATreeFileCreatesNoneAndThePanelsLabelsAreClickable)
 {
     form->ui->EditTreeButton->click();
     Add("Music", false);
     form->ui->SpeedButton7->click();
     EXPECT_FALSE(fs::exists(treeFile));
     EXPECT_EQ(Node("Music"), nullptr);
-}
-
-TEST_F(TreeEditTest, ThePanelsLabelsAreClickable)
-{
     auto click = [](QWidget *label) {
         QMouseEvent release(QEvent::MouseButtonRelease, QPointF(2, 2), label->mapToGlobal(QPointF(2, 2)),
                             Qt::LeftButton, Qt::NoButton, Qt::NoModifier);

@@ -1,7 +1,10 @@
-#include <gtest/gtest.h>
+// The tree file: its bytes, damaged and too deep streams, and deep trees
+// loaded, saved and freed by the window without recursion.
+#include "DiscTestSupport.h"
+#include "MainFormTestSupport.h"
+#include "ui_MainForm.h"
 
-#include "app/TreeFile.h"
-#include "support/TempDir.h"
+using namespace disctest;
 
 namespace {
 
@@ -15,43 +18,53 @@ std::string Bytes(std::initializer_list<int> v)
 
 std::vector<TTreeRecord> GroupWithTwoDiscs()
 {
-    return {
-        {0, "Music", 2, 2, NodeKindGroup},
-        {1, "e: [A]", 0, 1, NodeKindDisc},
-        {1, "e: [B]", 0, 1, NodeKindDisc},
-    };
+    return {{0, "Music", 2, 2, NodeKindGroup}, {1, "e: [A]", 0, 1, NodeKindDisc}, {1, "e: [B]", 0, 1, NodeKindDisc}};
+}
+
+// A chain of folder nodes under one disc: node k at level k.
+std::vector<TTreeRecord> Chain(int depth)
+{
+    std::vector<TTreeRecord> n = {{0, "e: [DEEP]", 0, 1, NodeKindDisc}};
+    for (int k = 1; k <= depth; ++k)
+        n.push_back({k, "f" + std::to_string(k), 0, 1, NodeKindNone});
+    return n;
 }
 
 } // namespace
 
-TEST(TreeFile, GroupWithTwoDiscsHasTheseBytes)
+TEST(TreeFile, StreamsHaveTheseBytes)
 {
-    const std::string expected = Bytes({1}) +
-        Bytes({2, 0, 6, 5}) + "Music" + Bytes({2, 2, 2, 2, 2, 1}) +
-        Bytes({2, 1, 6, 6}) + "e: [A]" + Bytes({2, 0, 2, 1, 2, 0}) +
-        Bytes({2, 1, 6, 6}) + "e: [B]" + Bytes({2, 0, 2, 1, 2, 0}) + Bytes({0});
-    EXPECT_EQ(EncodeTreeStream(GroupWithTwoDiscs()), expected);
-
-    std::vector<TTreeRecord> back;
-    ASSERT_TRUE(DecodeTreeStream(expected, back));
-    EXPECT_EQ(back, GroupWithTwoDiscs());
-    // One root with two children; the root is the group.
-    EXPECT_EQ(TreeParents(back), (std::vector<int>{-1, 0, 0}));
-    EXPECT_EQ(back[0].kind, NodeKindGroup);
+    const struct {
+        const char *name;
+        std::string bytes;
+        std::vector<TTreeRecord> records;
+        bool written; // false: only read (written otherwise today)
+    } cases[] = {
+        {"group with two discs",
+         Bytes({1}) + Bytes({2, 0, 6, 5}) + "Music" + Bytes({2, 2, 2, 2, 2, 1}) + Bytes({2, 1, 6, 6}) + "e: [A]" +
+             Bytes({2, 0, 2, 1, 2, 0}) + Bytes({2, 1, 6, 6}) + "e: [B]" + Bytes({2, 0, 2, 1, 2, 0}) + Bytes({0}),
+         GroupWithTwoDiscs(), true},
+        {"integers in their smallest form",
+         Bytes({1, 2, 0, 6, 1, 'x', 2, 127, 3, 128, 0, 2, 0, 2, 0, 6, 1, 'y', 3, 0x00, 0x80, 4, 0x00, 0x80, 0, 0, 2, 0,
+                0}),
+         {{0, "x", 127, 128, NodeKindDisc}, {0, "y", -32768, 32768, NodeKindDisc}}, true},
+        // "Hudba č" in Windows-1250, as a tree file written on Windows holds it.
+        {"old code page", Bytes({1, 2, 0, 6, 7}) + "Hudba \xE8" + Bytes({2, 0, 2, 1, 2, 0, 0}),
+         {{0, "Hudba č", 0, 1, NodeKindDisc}}, false},
+        {"unknown kind", Bytes({1, 2, 0, 6, 1, 'a', 2, 0, 2, 1, 2, 7, 0}), {{0, "a", 0, 1, NodeKindNone}}, false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.written) {
+            EXPECT_EQ(EncodeTreeStream(c.records), c.bytes);
+        }
+        std::vector<TTreeRecord> back;
+        ASSERT_TRUE(DecodeTreeStream(c.bytes, back));
+        EXPECT_EQ(back, c.records);
+    }
 }
 
-TEST(TreeFile, IntegersTakeTheirSmallestForm)
-{
-    std::vector<TTreeRecord> n = {{0, "x", 127, 128, NodeKindDisc}, {0, "y", -32768, 32768, NodeKindDisc}};
-    const std::string s = EncodeTreeStream(n);
-    EXPECT_EQ(s, Bytes({1, 2, 0, 6, 1, 'x', 2, 127, 3, 128, 0, 2, 0,
-                        2, 0, 6, 1, 'y', 3, 0x00, 0x80, 4, 0x00, 0x80, 0, 0, 2, 0, 0}));
-    std::vector<TTreeRecord> back;
-    ASSERT_TRUE(DecodeTreeStream(s, back));
-    EXPECT_EQ(back, n);
-}
-
-TEST(TreeFile, LongTextsAndNonAsciiRoundTrip)
+TEST(TreeFile, TextsFolderNodesAndLevelsRoundTrip)
 {
     // Up to 255 bytes a text takes the short form with a one-byte length.
     for (size_t size : {255u, 256u}) {
@@ -63,38 +76,13 @@ TEST(TreeFile, LongTextsAndNonAsciiRoundTrip)
         ASSERT_TRUE(DecodeTreeStream(s, back));
         EXPECT_EQ(back, n);
     }
-}
-
-TEST(TreeFile, OldCodePageTextIsDecoded)
-{
-    // "Hudba č" in Windows-1250, as a tree file written on Windows holds it.
-    const std::string s = Bytes({1, 2, 0, 6, 7}) + "Hudba \xE8" + Bytes({2, 0, 2, 1, 2, 0, 0});
-    std::vector<TTreeRecord> back;
-    ASSERT_TRUE(DecodeTreeStream(s, back));
-    ASSERT_EQ(back.size(), 1u);
-    EXPECT_EQ(back[0].text, "Hudba č");
-}
-
-TEST(TreeFile, FolderNodesAreWrittenWithoutKind)
-{
-    // A folder under a disc must not come back as a disc (nor as the group
-    // before it).
-    std::vector<TTreeRecord> n = {{0, "Group", 2, 2, NodeKindGroup},
-                                  {1, "e: [A]", 0, 1, NodeKindDisc},
-                                  {2, "Photos", 0, 1, NodeKindNone},
-                                  {0, "Loose", 0, 1, NodeKindNone}};
+    // A folder under a disc must not come back as a disc (nor as the group before it).
+    std::vector<TTreeRecord> n = {{0, "Group", 2, 2, NodeKindGroup}, {1, "e: [A]", 0, 1, NodeKindDisc},
+                                  {2, "Photos", 0, 1, NodeKindNone}, {0, "Loose", 0, 1, NodeKindNone}};
     std::vector<TTreeRecord> back;
     ASSERT_TRUE(DecodeTreeStream(EncodeTreeStream(n), back));
     EXPECT_EQ(back, n);
-}
-
-TEST(TreeFile, UnknownKindReadsAsNoKind)
-{
-    const std::string s = Bytes({1, 2, 0, 6, 1, 'a', 2, 0, 2, 1, 2, 7, 0});
-    std::vector<TTreeRecord> back;
-    ASSERT_TRUE(DecodeTreeStream(s, back));
-    ASSERT_EQ(back.size(), 1u);
-    EXPECT_EQ(back[0].kind, NodeKindNone);
+    EXPECT_EQ(TreeParents(back), (std::vector<int>{-1, 0, 1, -1}));
 }
 
 TEST(TreeFile, LevelRules)
@@ -124,14 +112,9 @@ TEST(TreeFile, DamagedStreamsAreRefusedWithoutReadingPastTheEnd)
     }
     // A string length beyond the data, a long-string length of 4 GB, a wrong
     // list marker, a text where an integer belongs, a negative level.
-    std::vector<std::string> bad = {
-        Bytes({1, 2, 0, 6, 200, 'a', 2, 0, 2, 0, 2, 0, 0}),
-        Bytes({1, 2, 0, 12, 0xFF, 0xFF, 0xFF, 0xFF, 'a', 0}),
-        Bytes({7, 0}),
-        Bytes({1, 6, 1, 'a', 0}),
-        Bytes({1, 2, 0xFF, 6, 1, 'a', 2, 0, 2, 0, 2, 0, 0}),
-    };
-    for (const std::string &b : bad) {
+    for (const std::string &b : {Bytes({1, 2, 0, 6, 200, 'a', 2, 0, 2, 0, 2, 0, 0}),
+                                 Bytes({1, 2, 0, 12, 0xFF, 0xFF, 0xFF, 0xFF, 'a', 0}), Bytes({7, 0}),
+                                 Bytes({1, 6, 1, 'a', 0}), Bytes({1, 2, 0xFF, 6, 1, 'a', 2, 0, 2, 0, 2, 0, 0})}) {
         std::vector<TTreeRecord> back;
         EXPECT_FALSE(DecodeTreeStream(b, back));
     }
@@ -145,16 +128,93 @@ TEST(TreeFile, DamagedStreamsAreRefusedWithoutReadingPastTheEnd)
         }
 }
 
-TEST(TreeFile, FileRoundTripAndNoLeftovers)
+TEST(TreeFile, FileRoundTripWithoutLeftovers)
 {
     orbtest::TempDir dir;
     const std::string f = dir.file("Music_cdname.dat");
     ASSERT_TRUE(WriteTreeFile(f, GroupWithTwoDiscs()));
+    // Reading removes what an interrupted save left.
+    dir.write("Music_cdname.dat.a1B2c3", "cut short");
     std::vector<TTreeRecord> back;
     ASSERT_TRUE(ReadTreeFile(f, back));
     EXPECT_EQ(back, GroupWithTwoDiscs());
-    EXPECT_FALSE(std::filesystem::exists(f + ".tmp"));
+    EXPECT_EQ(Snapshot(dir.str()).size(), 1u);
     EXPECT_FALSE(ReadTreeFile(dir.file("missing.dat"), back));
     // A folder that cannot be written leaves no file behind.
     EXPECT_FALSE(WriteTreeFile(dir.file("no/such/folder/x.dat"), GroupWithTwoDiscs()));
+}
+
+TEST(TreeFileDepth, DeepestAllowedReadsAndOneLevelMoreIsDamage)
+{
+    std::vector<TTreeRecord> back;
+    ASSERT_TRUE(DecodeTreeStream(EncodeTreeStream(Chain(MaxTreeDepth)), back));
+    EXPECT_EQ(back.size(), size_t(MaxTreeDepth) + 1);
+    std::string error;
+    EXPECT_FALSE(DecodeTreeStream(EncodeTreeStream(Chain(MaxTreeDepth + 1)), back, &error));
+    EXPECT_TRUE(back.empty());
+    EXPECT_NE(error.find("deeper"), std::string::npos) << error;
+    // Levels that jump far ahead still add one child each: depth counts nodes, not numbers.
+    std::vector<TTreeRecord> jumps = {{0, "a", 0, 1, NodeKindDisc}, {1000000, "b", 0, 1, NodeKindNone},
+                                      {2000000, "c", 0, 1, NodeKindNone}};
+    ASSERT_TRUE(DecodeTreeStream(EncodeTreeStream(jumps), back));
+    std::vector<int> depths;
+    TreeParents(back, &depths);
+    EXPECT_EQ(depths, (std::vector<int>{0, 1, 2}));
+}
+
+class TreeDepthTest : public DataFolderTest<> {
+protected:
+    void SetUp() override
+    {
+        DataFolderTest::SetUp();
+        Ini("Deep");
+        TCatalogBuilder b;
+        b.Disc({"e: [DEEP]", "1", "", "", 0, "", 1});
+        b.Write(data, "Deep");
+    }
+    std::string TreeFile() const { return data + "/CdNames/Deep_cdname.dat"; }
+};
+
+TEST_F(TreeDepthTest, DeepTreeLoadsSavesTheSameBytesAndClosesTheWindow)
+{
+    const std::string bytes = EncodeTreeStream(Chain(MaxTreeDepth));
+    dir.write("DiVovData/CdNames/Deep_cdname.dat", bytes);
+    auto form = Open();
+    QTreeWidget *tree = form->ui->TreeView1;
+    ASSERT_EQ(tree->topLevelItemCount(), 1);
+    QTreeWidgetItem *n = tree->topLevelItem(0);
+    int depth = 0;
+    for (; n->childCount() == 1; ++depth)
+        n = n->child(0);
+    EXPECT_EQ(depth, MaxTreeDepth);
+    fs::remove(TreeFile());
+    ASSERT_TRUE(form->SaveTree());
+    EXPECT_EQ(orbtest::readFile(TreeFile()), bytes);
+    EXPECT_TRUE(prompt.Asked().empty());
+    form.reset(); // the window closes with the whole tree in it
+}
+
+TEST_F(TreeDepthTest, TooDeepTreeFileIsTreatedAsDamaged)
+{
+    dir.write("DiVovData/CdNames/Deep_cdname.dat", EncodeTreeStream(Chain(50000)));
+    auto form = Open();
+    ASSERT_EQ(prompt.Asked().size(), 1u);
+    EXPECT_EQ(prompt.Asked()[0].text.toStdString(), langunit::LangString(105));
+    ASSERT_EQ(form->ui->TreeView1->topLevelItemCount(), 1) << "the tree comes from the disc table";
+    // At most the disc's one folder, shown from the file list: nothing of the file.
+    QTreeWidgetItem *disc = form->ui->TreeView1->topLevelItem(0);
+    EXPECT_LE(disc->childCount(), 1);
+    EXPECT_EQ(disc->childCount() == 1 ? disc->child(0)->childCount() : 0, 0);
+    EXPECT_TRUE(fs::exists(TreeFile() + ".bad")) << "the file is put aside, not lost";
+}
+
+TEST(TreeViewClear, VeryDeepTreeIsFreedWithoutRecursion)
+{
+    // Far deeper than any file may give: a tree grown in the window is freed all the same.
+    QTreeWidget tree;
+    QTreeWidgetItem *n = new QTreeWidgetItem(&tree);
+    for (int k = 0; k < 200000; ++k)
+        n = new QTreeWidgetItem(n);
+    TMainForm::ClearTreeView(&tree);
+    EXPECT_EQ(tree.topLevelItemCount(), 0);
 }

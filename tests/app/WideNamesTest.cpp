@@ -3,17 +3,11 @@
 // catalogues of the older layout open as they are.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-
 #include "app/CatalogTables.h"
-#include "app/MainScan.h"
 #include "storage/ExMemDS.h"
 #include "storage/FlatTbl.h"
 #include "support/TempDir.h"
 #include "util/TextCodec.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -25,54 +19,51 @@ std::string Repeat(const std::string &s, int n)
     return out;
 }
 
-const std::string kZ = "\xC5\xBD";      // Ž (Czech, Slovak)
-const std::string kL = "\xC4\xBE";      // ľ (Slovak)
-const std::string kJa = "\xE6\x97\xA5"; // 日 (Japanese, three bytes)
+const std::string kZ = "\xC5\xBD", kL = "\xC4\xBE", kJa = "\xE6\x97\xA5"; // Ž, ľ, 日 (three bytes)
 
-// Writes one record into a file table of `layout` at `file`, reopens the file and
-// answers what the named field reads.
-std::string StoredAndReadBack(const std::string &file, const std::vector<TFieldLayout> &layout,
-                              const std::string &field, const std::string &value)
-{
+class WideNames : public ::testing::Test {
+protected:
+    // Writes one record into a file table of `layout`, reopens the file and
+    // answers what the named field reads.
+    std::string Stored(const std::string &field, const std::string &value,
+                       const std::vector<TFieldLayout> &layout = FileTableLayout())
     {
+        {
+            TFlatTable t;
+            AddFieldDefs(t, layout);
+            t.Open();
+            t.Append();
+            t.FieldByName(field).SetAsString(value);
+            t.Post();
+            t.SaveToFile(file);
+        }
         TFlatTable t;
-        AddFieldDefs(t, layout);
+        t.SetTableName(file);
         t.Open();
-        t.Append();
-        t.FieldByName(field).SetAsString(value);
-        t.Post();
-        t.SaveToFile(file);
+        return t.FieldByName(field).AsString();
     }
-    TFlatTable t;
-    t.SetTableName(file);
-    t.Open();
-    return t.FieldByName(field).AsString();
-}
+    orbtest::TempDir dir;
+    const std::string file = dir.file("w.d");
+};
 
 } // namespace
 
-TEST(WideNames, NamesAndPathsAtAndPastTheirLimitsInCharacters)
+TEST_F(WideNames, NamesAndPathsAtAndPastTheirLimitsInCharacters)
 {
-    orbtest::TempDir dir;
-    const std::string file = dir.file("w.d");
-    const auto &layout = FileTableLayout();
     // The name that lost its extension before: 24 Ž and ".txt".
-    const std::string zz = Repeat(kZ, 24) + ".txt";
-    EXPECT_EQ(StoredAndReadBack(file, layout, "Name", zz), zz);
+    EXPECT_EQ(Stored("Name", Repeat(kZ, 24) + ".txt"), Repeat(kZ, 24) + ".txt");
     for (const std::string &ch : {kZ, kL, kJa}) {
-        const std::string name255 = Repeat(ch, 255);
-        EXPECT_EQ(StoredAndReadBack(file, layout, "Name", name255), name255);
-        EXPECT_EQ(StoredAndReadBack(file, layout, "Name", name255 + ch), name255) << "cut after 255 characters";
-        const std::string path1024 = "e:\\" + Repeat(ch, 1020) + "\\";
+        const std::string name255 = Repeat(ch, 255), path1024 = "e:\\" + Repeat(ch, 1020) + "\\";
+        EXPECT_EQ(Stored("Name", name255), name255);
+        EXPECT_EQ(Stored("Name", name255 + ch), name255) << "cut after 255 characters";
         ASSERT_EQ(StoredTextLength(path1024), 1024u);
-        EXPECT_EQ(StoredAndReadBack(file, layout, "Path", path1024), path1024);
-        const std::string cut = StoredAndReadBack(file, layout, "Path", path1024 + "x");
-        EXPECT_EQ(cut, path1024);
-        EXPECT_TRUE(IsValidUtf8(StoredAndReadBack(file, layout, "Path", "e:\\" + Repeat(ch, 1030))));
+        EXPECT_EQ(Stored("Path", path1024), path1024);
+        EXPECT_EQ(Stored("Path", path1024 + "x"), path1024);
+        EXPECT_TRUE(IsValidUtf8(Stored("Path", "e:\\" + Repeat(ch, 1030))));
     }
     // The disc name and a note keep 50 characters, whatever their bytes.
-    EXPECT_EQ(StoredAndReadBack(file, layout, "Note", Repeat(kJa, 50)), Repeat(kJa, 50));
-    EXPECT_EQ(StoredAndReadBack(file, layout, "Namecd", Repeat(kL, 51)), Repeat(kL, 50));
+    EXPECT_EQ(Stored("Note", Repeat(kJa, 50)), Repeat(kJa, 50));
+    EXPECT_EQ(Stored("Namecd", Repeat(kL, 51)), Repeat(kL, 50));
     // The scan table too.
     auto scan = MakeScanTable();
     scan->Open();
@@ -84,15 +75,12 @@ TEST(WideNames, NamesAndPathsAtAndPastTheirLimitsInCharacters)
     EXPECT_EQ(StoredTextLength(scan->FieldByName("Path").AsString()), 1024u);
 }
 
-TEST(WideNames, OlderLayoutOpensAsItIs)
+TEST_F(WideNames, OlderLayoutOpensAsItIs)
 {
-    orbtest::TempDir dir;
-    const std::string file = dir.file("old.d");
     std::vector<TFieldLayout> older = FileTableLayout();
     older[0].size = 255;
     older[1].size = 50;
-    const std::string name50 = Repeat(kZ, 50);
-    EXPECT_EQ(StoredAndReadBack(file, older, "Name", name50 + "x"), name50);
+    EXPECT_EQ(Stored("Name", Repeat(kZ, 50) + "x", older), Repeat(kZ, 50));
     const std::string before = orbtest::readFile(file);
     TOpenTableOptions options;
     options.requiredFields = {"MusicOrder", "CdIdCode"};
@@ -102,56 +90,4 @@ TEST(WideNames, OlderLayoutOpensAsItIs)
     EXPECT_EQ(opened.table->FieldByName("Name").Size(), 50);
     opened.table.reset();
     EXPECT_EQ(orbtest::readFile(file), before);
-}
-
-TEST(WideNames, ScanOfLongNamesAndDeepPathsReopensFromTheFiles)
-{
-    orbtest::TempDir dir;
-    // A tree with a 255-character name and a path of about 1,000 characters.
-    std::string rel;
-    for (int i = 0; i < 9; ++i)
-        rel += Repeat("a", 99) + kZ + "/";
-    const std::string longName = Repeat("n", 251) + ".txt"; // Linux allows 255 bytes
-    fs::create_directories(dir.path() / "root" / rel);
-    std::ofstream(dir.path() / "root" / rel / longName) << "x";
-    // One level too deep for the Path field: recorded, not opened, counted.
-    const std::string tooDeep = Repeat("b", 200);
-    fs::create_directories(dir.path() / "root" / rel / tooDeep / "inner");
-
-    auto scan = MakeScanTable();
-    scan->Open();
-    TDiskLister lister;
-    TDiskReader reader(*scan, lister);
-    reader.Read("e:\\", dir.file("root"));
-    EXPECT_EQ(reader.Tally.tooDeepPaths, 1);
-
-    // Into a new file table, saved and read again.
-    const std::string file = dir.file("Deep.d");
-    {
-        TOpenTableOptions options;
-        auto files = OpenCatalogTable(file, FileTableLayout(), options);
-        for (scan->First(); !scan->Eof(); scan->Next()) {
-            files.table->Append();
-            files.table->FieldByName("Path").SetAsString(scan->FieldByName("Path").AsString());
-            files.table->FieldByName("Name").SetAsString(scan->FieldByName("Name").AsString());
-            files.table->Post();
-        }
-        files.table->Save();
-    }
-    TFlatTable t;
-    t.SetTableName(file);
-    t.Open();
-    std::string storedDir = "e:\\";
-    for (char c : rel)
-        storedDir += c == '/' ? '\\' : c;
-    bool sawLong = false, sawTooDeep = false, sawInner = false;
-    for (t.First(); !t.Eof(); t.Next()) {
-        const std::string path = t.FieldByName("Path").AsString(), name = t.FieldByName("Name").AsString();
-        sawLong |= path == storedDir && name == longName;
-        sawTooDeep |= path == storedDir && name == tooDeep;
-        sawInner |= name == "inner";
-    }
-    EXPECT_TRUE(sawLong) << "the 255-character name under a " << StoredTextLength(storedDir) << "-character path";
-    EXPECT_TRUE(sawTooDeep) << "the folder too deep to open is still recorded";
-    EXPECT_FALSE(sawInner) << "nothing is stored under a cut path";
 }

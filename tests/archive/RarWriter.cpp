@@ -1,32 +1,28 @@
 #include "archive/RarWriter.h"
 
+#include <initializer_list>
+#include <utility>
+
 namespace rartest {
 
 namespace {
 
-void Put16(std::string &o, uint32_t v)
+// Appends each value in the given number of bytes, little-endian.
+void Le(std::string &o, std::initializer_list<std::pair<uint64_t, int>> fields)
 {
-    o += char(v & 0xFF);
-    o += char((v >> 8) & 0xFF);
-}
-
-void Put32(std::string &o, uint32_t v)
-{
-    Put16(o, v & 0xFFFF);
-    Put16(o, v >> 16);
+    for (const auto &[v, bytes] : fields)
+        for (int i = 0; i < bytes; ++i)
+            o += char((v >> (8 * i)) & 0xFF);
 }
 
 // A format 1.5-4.x header: CRC16 (low half of the CRC32 of the rest), then
 // type, flags, size and the fields.
 std::string Block4(uint8_t type, uint16_t flags, const std::string &fields)
 {
-    std::string body;
-    body += char(type);
-    Put16(body, flags);
-    Put16(body, uint32_t(fields.size() + 7));
+    std::string body, out;
+    Le(body, {{type, 1}, {flags, 2}, {fields.size() + 7, 2}});
     body += fields;
-    std::string out;
-    Put16(out, TestCrc32(body) & 0xFFFF);
+    Le(out, {{TestCrc32(body) & 0xFFFF, 2}});
     return out + body;
 }
 
@@ -34,15 +30,8 @@ std::string Rar4FileFields(uint32_t packLow, uint32_t unpLow, uint8_t host, uint
                            uint8_t ver, uint8_t method, uint16_t nameSize, uint32_t attr)
 {
     std::string f;
-    Put32(f, packLow);
-    Put32(f, unpLow);
-    f += char(host);
-    Put32(f, crc);
-    Put32(f, time);
-    f += char(ver);
-    f += char(method);
-    Put16(f, nameSize);
-    Put32(f, attr);
+    Le(f, {{packLow, 4}, {unpLow, 4}, {host, 1}, {crc, 4}, {time, 4}, {ver, 1}, {method, 1}, {nameSize, 2},
+           {attr, 4}});
     return f;
 }
 
@@ -53,7 +42,7 @@ std::string Block5(const std::string &body)
     PutVInt(sized, body.size());
     sized += body;
     std::string out;
-    Put32(out, TestCrc32(sized));
+    Le(out, {{TestCrc32(sized), 4}});
     return out + sized;
 }
 
@@ -200,10 +189,9 @@ std::string WriteRar4(const std::vector<Rar4Member> &members, const Rar4Options 
             for (size_t i = 0; i < m.unicodeName.size(); ++i) {
                 if (i % 4 == 0)
                     enc += char(0xAA); // four two-byte characters follow
-                Put16(enc, uint32_t(m.unicodeName[i]));
+                Le(enc, {{m.unicodeName[i], 2}});
             }
-            name += '\0';
-            name += enc;
+            name += '\0' + enc;
         }
         const uint64_t pack = m.data.size();
         const uint64_t unp = m.unpSize.value_or(m.data.size());
@@ -213,10 +201,8 @@ std::string WriteRar4(const std::vector<Rar4Member> &members, const Rar4Options 
         std::string f = Rar4FileFields(uint32_t(pack), uint32_t(unp), m.host, m.crc.value_or(TestCrc32(m.data)),
                                        m.dosTime, m.unpVer, m.method,
                                        m.nameSizeField.value_or(uint16_t(name.size())), m.attr);
-        if (m.large) {
-            Put32(f, uint32_t(pack >> 32));
-            Put32(f, uint32_t(unp >> 32));
-        }
+        if (m.large)
+            Le(f, {{pack >> 32, 4}, {unp >> 32, 4}});
         f += name;
         out += Block4(0x74, flags, f) + m.data;
     }
@@ -232,7 +218,7 @@ std::string WriteRar5(const std::vector<Rar5Member> &members, const Rar5Options 
         std::string f;
         PutVInt(f, 0);  // version
         PutVInt(f, 0);  // flags
-        f += char(15);  // KDF count
+        f += char(15); // KDF count
         f += std::string(16, 'S');
         out += Rar5Header(4, 0, std::string(), std::nullopt, f);
         out += std::string(48, '\x5A'); // what would be the encrypted main header
@@ -245,13 +231,12 @@ std::string WriteRar5(const std::vector<Rar5Member> &members, const Rar5Options 
     out += Rar5Header(1, 0, std::string(), std::nullopt, main);
     if (o.comment) {
         std::string f;
-        PutVInt(f, 0x0004);
+        PutVInt(f, 0x0004); // a CRC follows
         PutVInt(f, o.comment->size());
         PutVInt(f, 0);
-        Put32(f, TestCrc32(*o.comment));
-        PutVInt(f, 0);
-        PutVInt(f, 0);
-        PutVInt(f, 3);
+        Le(f, {{TestCrc32(*o.comment), 4}});
+        for (uint64_t v : {0, 0, 3}) // method, host, name length
+            PutVInt(f, v);
         f += "CMT";
         out += Rar5Header(3, 0, std::string(), o.comment->size(), f) + *o.comment;
     }
@@ -262,9 +247,9 @@ std::string WriteRar5(const std::vector<Rar5Member> &members, const Rar5Options 
         PutVInt(f, m.unpSize.value_or(m.data.size()));
         PutVInt(f, m.attr);
         if (m.mtime)
-            Put32(f, *m.mtime);
+            Le(f, {{*m.mtime, 4}});
         if (hasCrc)
-            Put32(f, m.crc.value_or(TestCrc32(m.data)));
+            Le(f, {{m.crc.value_or(TestCrc32(m.data)), 4}});
         PutVInt(f, uint64_t(m.solid ? 0x40 : 0) | uint64_t(m.method & 7) << 7 | uint64_t(m.dictCode & 0x0F) << 10);
         PutVInt(f, m.host);
         PutVInt(f, m.nameLengthField.value_or(m.name.size()));
@@ -272,9 +257,8 @@ std::string WriteRar5(const std::vector<Rar5Member> &members, const Rar5Options 
         std::string extra;
         if (m.encrypted) {
             std::string rec;
-            PutVInt(rec, 1);  // type: encryption
-            PutVInt(rec, 0);  // version
-            PutVInt(rec, 0);  // flags
+            for (uint64_t v : {1, 0, 0}) // type: encryption, version, flags
+                PutVInt(rec, v);
             rec += char(15);
             rec += std::string(32, 'K'); // salt and IV
             PutVInt(extra, rec.size());

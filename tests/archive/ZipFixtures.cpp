@@ -67,20 +67,15 @@ print(json.dumps({'entries': out, 'comment': z.comment.decode('latin-1')}))
     return l;
 }
 
-void Put16(std::string &s, uint16_t v)
+void Put16(std::string &s, uint16_t v) { Le(s, {{v, 2}}); }
+void Put32(std::string &s, uint32_t v) { Le(s, {{v, 4}}); }
+void Put64(std::string &s, uint64_t v) { Le(s, {{v, 8}}); }
+
+void Le(std::string &s, std::initializer_list<std::pair<uint64_t, int>> fields)
 {
-    s += static_cast<char>(v & 0xFF);
-    s += static_cast<char>(v >> 8);
-}
-void Put32(std::string &s, uint32_t v)
-{
-    Put16(s, static_cast<uint16_t>(v & 0xFFFF));
-    Put16(s, static_cast<uint16_t>(v >> 16));
-}
-void Put64(std::string &s, uint64_t v)
-{
-    Put32(s, static_cast<uint32_t>(v));
-    Put32(s, static_cast<uint32_t>(v >> 32));
+    for (const auto &[v, bytes] : fields)
+        for (int i = 0; i < bytes; ++i)
+            s += static_cast<char>((v >> (8 * i)) & 0xFF);
 }
 
 namespace {
@@ -100,56 +95,23 @@ std::string BuildZip(const std::vector<HandMember> &members, const std::string &
 {
     std::string out, cd;
     for (const auto &m : members) {
-        const uint32_t offset = static_cast<uint32_t>(out.size());
-        const uint32_t crc = Crc32(m.Data);
-        Put32(out, 0x04034B50);
-        Put16(out, 20);
-        Put16(out, m.Flags);
-        Put16(out, 0);
-        Put16(out, m.DosTime);
-        Put16(out, m.DosDate);
-        Put32(out, crc);
-        Put32(out, static_cast<uint32_t>(m.Data.size()));
-        Put32(out, static_cast<uint32_t>(m.Data.size()));
-        Put16(out, static_cast<uint16_t>(m.RawName.size()));
-        Put16(out, 0);
-        out += m.RawName;
-        out += m.Data;
-
-        Put32(cd, 0x02014B50);
-        cd += static_cast<char>(m.MadeBy);
-        cd += static_cast<char>(m.Host);
-        Put16(cd, 20);
-        Put16(cd, m.Flags);
-        Put16(cd, 0);
-        Put16(cd, m.DosTime);
-        Put16(cd, m.DosDate);
-        Put32(cd, crc);
+        const uint32_t offset = static_cast<uint32_t>(out.size()), crc = Crc32(m.Data);
+        const uint64_t size = m.Data.size(), name = m.RawName.size();
+        // A zip64 extra field stands for both sizes in the central header.
         const bool big = m.Extra.size() >= 4 && m.Extra[0] == 1 && m.Extra[1] == 0;
-        Put32(cd, big ? 0xFFFFFFFF : static_cast<uint32_t>(m.Data.size()));
-        Put32(cd, big ? 0xFFFFFFFF : static_cast<uint32_t>(m.Data.size()));
-        Put16(cd, static_cast<uint16_t>(m.RawName.size()));
-        Put16(cd, static_cast<uint16_t>(m.Extra.size()));
-        Put16(cd, 0);
-        Put16(cd, 0);
-        Put16(cd, 0);
-        Put32(cd, 0);
-        Put32(cd, offset);
-        cd += m.RawName;
-        cd += m.Extra;
+        Le(out, {{0x04034B50, 4}, {20, 2}, {m.Flags, 2}, {0, 2}, {m.DosTime, 2}, {m.DosDate, 2}, {crc, 4},
+                 {size, 4}, {size, 4}, {name, 2}, {0, 2}});
+        out += m.RawName + m.Data;
+        Le(cd, {{0x02014B50, 4}, {m.MadeBy, 1}, {m.Host, 1}, {20, 2}, {m.Flags, 2}, {0, 2}, {m.DosTime, 2},
+                {m.DosDate, 2}, {crc, 4}, {big ? 0xFFFFFFFF : size, 4}, {big ? 0xFFFFFFFF : size, 4}, {name, 2},
+                {m.Extra.size(), 2}, {0, 2}, {0, 2}, {0, 2}, {0, 4}, {offset, 4}});
+        cd += m.RawName + m.Extra;
     }
-    const uint32_t cdOffset = static_cast<uint32_t>(out.size());
+    const uint64_t cdOffset = out.size(), count = members.size();
     out += cd;
-    Put32(out, 0x06054B50);
-    Put16(out, 0);
-    Put16(out, 0);
-    Put16(out, static_cast<uint16_t>(members.size()));
-    Put16(out, static_cast<uint16_t>(members.size()));
-    Put32(out, static_cast<uint32_t>(cd.size()));
-    Put32(out, cdOffset);
-    Put16(out, static_cast<uint16_t>(comment.size()));
-    out += comment;
-    return out;
+    Le(out, {{0x06054B50, 4}, {0, 2}, {0, 2}, {count, 2}, {count, 2}, {cd.size(), 4}, {cdOffset, 4},
+             {comment.size(), 2}});
+    return out + comment;
 }
 
 } // namespace ziptest

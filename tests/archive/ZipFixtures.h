@@ -3,6 +3,7 @@
 // independent listings from Python's zipfile and cabextract, and small
 // archives built byte by byte where the tools cannot make what a test needs.
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -27,10 +28,12 @@ struct PyListing {
 };
 PyListing PythonZipListing(const std::string &zipPath);
 
-// Little-endian writers for hand-built archives.
+// Little-endian writers for hand-built archives; Le appends each value in
+// the given number of bytes.
 void Put16(std::string &s, uint16_t v);
 void Put32(std::string &s, uint32_t v);
 void Put64(std::string &s, uint64_t v);
+void Le(std::string &s, std::initializer_list<std::pair<uint64_t, int>> fields);
 
 // A zip archive of stored members, built by hand.
 struct HandMember {

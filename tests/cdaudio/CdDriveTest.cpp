@@ -8,6 +8,7 @@
 
 #include "cdaudio/AspiCD.h"
 #include "cdaudio/Cddb.h"
+#include "net/NetTestUtil.h"
 #include "platform/CdDevice.h"
 #include "platform/VolumeService.h"
 #include "platform/VolumeSystem.h"
@@ -15,24 +16,15 @@
 
 namespace {
 
-VolumeInfo CdRom(char letter, const std::string &device)
+VolumeInfo Volume(char letter, int type)
 {
     VolumeInfo v;
     v.letter = letter;
-    v.type = DRIVE_CDROM;
+    v.type = type;
     v.ready = true;
-    v.label = "Audio CD";
-    v.device = device;
-    return v;
-}
-
-VolumeInfo Fixed(char letter)
-{
-    VolumeInfo v;
-    v.letter = letter;
-    v.type = DRIVE_FIXED;
-    v.ready = true;
-    v.mountPoint = "/";
+    v.label = type == DRIVE_CDROM ? "Audio CD" : "";
+    v.device = type == DRIVE_CDROM ? "/dev/sr0" : "";
+    v.mountPoint = type == DRIVE_CDROM ? "" : "/";
     return v;
 }
 
@@ -59,7 +51,7 @@ protected:
     void SetUp() override
     {
         VolumeService::SetCurrent(
-            std::make_unique<FixedVolumeService>(std::vector<VolumeInfo>{Fixed('c'), CdRom('e', "/dev/sr0")}));
+            std::make_unique<FixedVolumeService>(std::vector<VolumeInfo>{Volume('c', DRIVE_FIXED), Volume('e', DRIVE_CDROM)}));
         Install({ExampleDrive()});
         CdInterfaceAvailable(); // as the component does first: the pass-through is this system's path
         saved = CdUserMessage;
@@ -117,19 +109,11 @@ TEST_F(CdDriveTest, NoUsablePathRaisesItsText)
 {
     Install({ExampleDrive()}, -1); // no SCSI generic driver
     CdDriveList list;
-    try {
-        GetCDList(list, cdiASPI);
-        FAIL() << "nothing raised";
-    } catch (const std::runtime_error &e) {
-        EXPECT_STREQ(e.what(), "No usable interface available or selected interface not available");
-    }
+    EXPECT_EQ(nettest::Raised<std::runtime_error>([&] { GetCDList(list, cdiASPI); }),
+              "No usable interface available or selected interface not available");
     list.Count = 1;
-    try {
-        GetDriveInfo(0, list, cdiASPI);
-        FAIL() << "nothing raised";
-    } catch (const std::runtime_error &e) {
-        EXPECT_STREQ(e.what(), "No usable interface available");
-    }
+    EXPECT_EQ(nettest::Raised<std::runtime_error>([&] { GetDriveInfo(0, list, cdiASPI); }),
+              "No usable interface available");
     CdToc toc;
     EXPECT_THROW(ReadTOC(list, 0, toc, cdiASPI), std::runtime_error);
     // The automatic choice still has the pass-through.
@@ -177,8 +161,37 @@ TEST_F(CdDriveTest, ReadsTheExampleDiscOnEveryPath)
     EXPECT_TRUE(messages.empty());
 }
 
-TEST_F(CdDriveTest, EmptyDrive)
+// Each table through both paths: the track count, the minute of the last
+// track and of the lead-out, and which tracks are audio.
+TEST_F(CdDriveTest, TablesOfContents)
 {
+    std::vector<uint8_t> mixed = MakeMsfTocReply(1, {{0, 2, 0}, {1, 0, 0}, {2, 0, 0}, {3, 0, 0}}, {5, 0, 0}, {3});
+    mixed[4 + 8 * 1 + 1] |= 0x01; // pre-emphasis
+    mixed[4 + 8 * 2 + 1] |= 0x02; // copy permitted
+    const struct {
+        const char *what;
+        std::vector<uint8_t> reply;
+        bool none;
+        int count, lastMinute, leadOutMinute;
+        std::vector<int> audio;
+    } cases[] = {
+        {"first track 3 counts the tracks present",
+         MakeMsfTocReply(3, {{0, 2, 0}, {2, 0, 0}, {4, 0, 0}}, {6, 0, 0}), false, 3, 4, 6, {-1, -1, -1}},
+        {"data and audio tracks", mixed, false, 4, 3, 5, {-1, -1, -1, 0}},
+    };
+    for (const auto &c : cases)
+        for (TCDInterface iface : {cdiASPI, cdiNTSCSI}) {
+            SCOPED_TRACE(std::string(c.what) + " " + std::to_string(iface));
+            Drive().toc = c.reply;
+            CdToc toc;
+            ASSERT_EQ(Read(iface, toc), c.none);
+            ASSERT_EQ(toc.TrackCount, c.count);
+            EXPECT_EQ(toc.Tracks[c.count - 1].Minute, c.lastMinute);
+            EXPECT_EQ(toc.LeadOut.Minute, c.leadOutMinute);
+            for (int i = 0; i < c.count; ++i)
+                EXPECT_EQ(toc.Tracks[i].IsAudio, c.audio[static_cast<size_t>(i)]) << i;
+        }
+    // An empty drive: no disc; the ioctls still give the lead-out as one track.
     Drive().toc.clear();
     CdToc toc;
     EXPECT_TRUE(Read(cdiNTSCSI, toc));
@@ -187,31 +200,6 @@ TEST_F(CdDriveTest, EmptyDrive)
     EXPECT_EQ(toc.LeadOut.Minute, 0);
     EXPECT_TRUE(Read(cdiASPI, toc));
     EXPECT_EQ(toc.TrackCount, 0);
-}
-
-TEST_F(CdDriveTest, FirstTrackNotOneCountsTheTracksPresent)
-{
-    Drive().toc = MakeMsfTocReply(3, {{0, 2, 0}, {2, 0, 0}, {4, 0, 0}}, {6, 0, 0});
-    for (TCDInterface iface : {cdiASPI, cdiNTSCSI}) {
-        CdToc toc;
-        ASSERT_FALSE(Read(iface, toc));
-        EXPECT_EQ(toc.TrackCount, 3);
-        EXPECT_EQ(toc.Tracks[2].Minute, 4);
-        EXPECT_EQ(toc.LeadOut.Minute, 6);
-    }
-}
-
-TEST_F(CdDriveTest, DataAndAudioTracks)
-{
-    Drive().toc = MakeMsfTocReply(1, {{0, 2, 0}, {1, 0, 0}, {2, 0, 0}, {3, 0, 0}}, {5, 0, 0}, {3});
-    Drive().toc[4 + 8 * 1 + 1] |= 0x01; // pre-emphasis
-    Drive().toc[4 + 8 * 2 + 1] |= 0x02; // copy permitted
-    CdToc toc;
-    ASSERT_FALSE(Read(cdiAutoDetect, toc));
-    EXPECT_EQ(toc.Tracks[0].IsAudio, -1);
-    EXPECT_EQ(toc.Tracks[1].IsAudio, -1);
-    EXPECT_EQ(toc.Tracks[2].IsAudio, -1);
-    EXPECT_EQ(toc.Tracks[3].IsAudio, 0);
 }
 
 TEST_F(CdDriveTest, PermissionNoticeThenIoctls)
@@ -285,11 +273,10 @@ TEST_F(CdDriveTest, AtMost26Drives)
 {
     std::vector<SimulatedCdDrive> drives;
     for (int i = 0; i < 30; ++i) {
-        SimulatedCdDrive d = ExampleDrive();
-        d.block = "/dev/sr" + std::to_string(i);
-        d.generic = "/dev/sg" + std::to_string(i);
-        d.target = i;
-        drives.push_back(d);
+        drives.push_back(ExampleDrive());
+        drives.back().block = "/dev/sr" + std::to_string(i);
+        drives.back().generic = "/dev/sg" + std::to_string(i);
+        drives.back().target = i;
     }
     Install(drives);
     CdDriveList list;

@@ -1,4 +1,5 @@
-// SOCKS negotiation (microsocks and scripted proxies), line mode and waits.
+// SOCKS negotiation (microsocks and scripted proxies), line mode (bursts of
+// lines that arrive in few reads among them) and waits.
 #include "net/NetSocket.h"
 #include "net/NetTestUtil.h"
 
@@ -47,6 +48,22 @@ ScriptedPeer::Script Greeter()
     };
 }
 
+// A version 5 proxy that takes the method offer and the request for
+// 127.0.0.1:80, then answers with Reply (and Trailing after it) and closes
+// when the client does, or at once.
+ScriptedPeer::Script Socks5Proxy(std::string Reply, bool WaitForClient = true)
+{
+    return [Reply, WaitForClient](int fd, int) {
+        ReadExactly(fd, 3);
+        SendAll(fd, std::string("\x05\x00", 2));
+        ReadExactly(fd, 5 + 9 + 2);
+        SendAll(fd, Reply);
+        if (WaitForClient)
+            ReadAll(fd, 5000);
+        return false;
+    };
+}
+
 void SetSocks(TNetSocket &S, int ProxyPort, const std::string &Level, int TargetPort, const std::string &Host)
 {
     S.SetSocksServer("127.0.0.1");
@@ -57,26 +74,41 @@ void SetSocks(TNetSocket &S, int ProxyPort, const std::string &Level, int Target
 }
 } // namespace
 
-TEST(NetSocks, Version5ThroughMicrosocksWithAndWithoutPassword)
+TEST(NetSocks, Version5ThroughMicrosocks)
 {
-    for (bool withAuth : {false, true}) {
-        SCOPED_TRACE(withAuth ? "user and password" : "no authentication");
+    const int open = FreePort(), locked = FreePort();
+    PeerProcess proxy, lockedProxy;
+    ASSERT_TRUE(proxy.Start("microsocks", {"-i", "127.0.0.1", "-p", QString::number(open)}, open));
+    ASSERT_TRUE(lockedProxy.Start(
+        "microsocks", {"-i", "127.0.0.1", "-p", QString::number(locked), "-u", "alice", "-P", "s3cret"}, locked));
+    const struct {
+        int port;
+        const char *password; // nullptr: no authentication offered
+        std::vector<std::string> events;
+        std::string data;
+    } cases[] = {
+        {open, nullptr, {"proxy 0", "connected 0", "data"}, "welcome\r\necho:hi there\n"},
+        {locked, "s3cret", {"proxy 0", "auth 0", "auth 1", "connected 0", "data"}, "welcome\r\necho:hi there\n"},
+        // No method offered that the proxy accepts; a wrong password.
+        {locked, nullptr,
+         {"proxy 0", "socks error 20003 authentification method not acceptable", "connected 20003", "closed 20003"},
+         ""},
+        {locked, "wrong",
+         {"proxy 0", "auth 0", "auth 2", "socks error 20015 socks authentication failed", "connected 20015",
+          "closed 20015"},
+         ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::to_string(c.port) + " " + (c.password ? c.password : "-"));
         ScriptedPeer target(Greeter());
-        const int proxyPort = FreePort();
-        PeerProcess proxy;
-        QStringList args{"-i", "127.0.0.1", "-p", QString::number(proxyPort)};
-        if (withAuth)
-            args << "-u" << "alice" << "-P" << "s3cret";
-        ASSERT_TRUE(proxy.Start("microsocks", args, proxyPort));
-
         TNetSocket s;
         SocksLog log;
         log.Attach(s);
-        SetSocks(s, proxyPort, "5", target.Port(), "localhost");
-        if (withAuth) {
+        SetSocks(s, c.port, "5", target.Port(), "localhost");
+        if (c.password) {
             s.SocksAuthentication = socksAuthenticateUsercode;
             s.SocksUsercode = "alice";
-            s.SocksPassword = "s3cret";
+            s.SocksPassword = c.password;
         }
         s.OnSessionConnected = [&](TCustomNetSocket *so, uint16_t e) {
             log.Events.push_back("connected " + std::to_string(e));
@@ -85,57 +117,18 @@ TEST(NetSocks, Version5ThroughMicrosocksWithAndWithoutPassword)
         };
         s.Connect();
         ASSERT_TRUE(PumpUntil([&] { return log.Closed > 0; }));
-        EXPECT_EQ(log.Data, "welcome\r\necho:hi there\n");
-        std::vector<std::string> expect{"proxy 0"};
-        if (withAuth) {
-            expect.push_back("auth 0");
-            expect.push_back("auth 1");
+        EXPECT_EQ(log.Data, c.data);
+        // A refusal is the whole story; a session goes on past the data.
+        ASSERT_GE(log.Events.size(), c.events.size());
+        if (c.data.empty()) {
+            EXPECT_EQ(log.Events, c.events);
+        } else {
+            EXPECT_EQ(std::vector<std::string>(log.Events.begin(), log.Events.begin() + long(c.events.size())),
+                      c.events);
         }
-        expect.push_back("connected 0");
-        expect.push_back("data");
-        ASSERT_GE(log.Events.size(), expect.size());
-        EXPECT_EQ(std::vector<std::string>(log.Events.begin(), log.Events.begin() + expect.size()), expect);
         // A close resets the SOCKS settings.
         EXPECT_TRUE(s.SocksServer().empty());
         EXPECT_EQ(s.SocksLevel(), "5");
-    }
-}
-
-TEST(NetSocks, Version5RefusalsFromMicrosocks)
-{
-    const int proxyPort = FreePort();
-    PeerProcess proxy;
-    ASSERT_TRUE(proxy.Start("microsocks",
-                            {"-i", "127.0.0.1", "-p", QString::number(proxyPort), "-u", "alice", "-P", "s3cret"},
-                            proxyPort));
-    ScriptedPeer target(Greeter());
-    {
-        // No method offered that the proxy accepts.
-        TNetSocket s;
-        SocksLog log;
-        log.Attach(s);
-        SetSocks(s, proxyPort, "5", target.Port(), "localhost");
-        s.Connect();
-        ASSERT_TRUE(PumpUntil([&] { return log.Closed > 0; }));
-        EXPECT_EQ(log.Events, (std::vector<std::string>{"proxy 0",
-                                                         "socks error 20003 authentification method not acceptable",
-                                                         "connected 20003", "closed 20003"}));
-    }
-    {
-        TNetSocket s;
-        SocksLog log;
-        log.Attach(s);
-        SetSocks(s, proxyPort, "5", target.Port(), "localhost");
-        s.SocksAuthentication = socksAuthenticateUsercode;
-        s.SocksUsercode = "alice";
-        s.SocksPassword = "wrong";
-        s.Connect();
-        ASSERT_TRUE(PumpUntil([&] { return log.Closed > 0; }));
-        ASSERT_GE(log.Events.size(), 4u);
-        EXPECT_EQ(log.Events[1], "auth 0");
-        EXPECT_EQ(log.Events[2], "auth 2");
-        EXPECT_EQ(log.Events[3], "socks error 20015 socks authentication failed");
-        EXPECT_EQ(log.Events.back(), "closed 20015");
     }
 }
 
@@ -193,15 +186,9 @@ TEST(NetSocks, ErrorRepliesMapToTheirCodes)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.text);
-        ScriptedPeer proxy([&](int fd, int) {
-            if (c.level == "5") {
-                ReadExactly(fd, 3);
-                SendAll(fd, std::string("\x05\x00", 2));
-                ReadExactly(fd, 5 + 9 + 2);
-            } else {
-                ReadExactly(fd, 8);
-                ReadUntil(fd, std::string(1, '\0'));
-            }
+        ScriptedPeer proxy(c.level == "5" ? Socks5Proxy(c.reply) : [&](int fd, int) {
+            ReadExactly(fd, 8);
+            ReadUntil(fd, std::string(1, '\0'));
             SendAll(fd, c.reply);
             ReadAll(fd, 5000);
             return false;
@@ -220,18 +207,9 @@ TEST(NetSocks, ErrorRepliesMapToTheirCodes)
 
 TEST(NetSocks, LongestVersion5ReplyWithTrailingDataFitsTheBuffer)
 {
-    ScriptedPeer proxy([&](int fd, int) {
-        ReadExactly(fd, 3);
-        SendAll(fd, std::string("\x05\x00", 2));
-        ReadExactly(fd, 5 + 9 + 2);
-        std::string reply("\x05\x00\x00\x03\xff", 5);
-        reply += std::string(255, 'b');
-        reply += std::string("\x01\xbb", 2);
-        reply += std::string(600, 'D'); // server data right behind the reply
-        SendAll(fd, reply);
-        ReadAll(fd, 5000);
-        return false;
-    });
+    // Server data right behind the reply.
+    ScriptedPeer proxy(Socks5Proxy(std::string("\x05\x00\x00\x03\xff", 5) + std::string(255, 'b') +
+                                   std::string("\x01\xbb", 2) + std::string(600, 'D')));
     TNetSocket s;
     SocksLog log;
     log.Attach(s);
@@ -295,9 +273,7 @@ TEST(NetLineMode, TerminatorSplitAcrossReadsAndLastLineAtClose)
     TNetSocket s;
     LineCollector c;
     c.Attach(s);
-    s.SetAddr("127.0.0.1");
-    s.SetPort(peer.PortStr());
-    s.Connect();
+    ConnectTo(s, peer.Port());
     ASSERT_TRUE(PumpUntil([&] { return !c.Lines.empty(); }));
     EXPECT_EQ(c.Lines[0], "AB\r\n");
     ASSERT_TRUE(PumpUntil([&] { return c.Closed > 0; }));
@@ -320,9 +296,7 @@ TEST(NetLineMode, OtherTerminatorsAndLineLimit)
     s.LineLimit = 30;
     std::vector<int> limits;
     s.OnLineLimitExceeded = [&](TCustomNetSocket *, int cnt, bool &) { limits.push_back(cnt); };
-    s.SetAddr("127.0.0.1");
-    s.SetPort(peer.PortStr());
-    s.Connect();
+    ConnectTo(s, peer.Port());
     ASSERT_TRUE(PumpUntil([&] { return !limits.empty(); }));
     EXPECT_EQ(c.Lines, (std::vector<std::string>{"one||", "two||"}));
     EXPECT_GT(limits[0], 30);
@@ -345,9 +319,7 @@ TEST(NetLineMode, UnreadLineIsOfferedAgainFromTheMessageLoop)
             lines.push_back(so->ReceiveStr()); // the first two offers are left unread
         inHandler = false;
     };
-    s.SetAddr("127.0.0.1");
-    s.SetPort(peer.PortStr());
-    s.Connect();
+    ConnectTo(s, peer.Port());
     ASSERT_TRUE(PumpUntil([&] { return lines.size() == 2; }));
     EXPECT_EQ(lines, (std::vector<std::string>{"first\r\n", "second\r\n"}));
     EXPECT_FALSE(reentered);
@@ -365,9 +337,7 @@ TEST(NetLineMode, SwitchingLineModeDeliversHeldBytesWithoutNewData)
         if (got.size() == 1)
             s.SetLineMode(false); // the rest comes as raw bytes
     };
-    s.SetAddr("127.0.0.1");
-    s.SetPort(peer.PortStr());
-    s.Connect();
+    ConnectTo(s, peer.Port());
     ASSERT_TRUE(PumpUntil([&] { return got.size() >= 2; }));
     PumpBriefly();
     std::string rest;
@@ -375,8 +345,6 @@ TEST(NetLineMode, SwitchingLineModeDeliversHeldBytesWithoutNewData)
         rest += got[i];
     EXPECT_EQ(got[0], "alpha\r\n");
     EXPECT_EQ(rest, "beta\r\ngamma");
-
-    // And back on: held bytes are split into lines again.
     s.Close();
 }
 
@@ -393,13 +361,56 @@ TEST(NetLineMode, EditingAndEcho)
     c.Attach(s);
     s.LineEdit = true;
     s.LineEcho = true;
-    s.SetAddr("127.0.0.1");
-    s.SetPort(peer.PortStr());
-    s.Connect();
+    ConnectTo(s, peer.Port());
     ASSERT_TRUE(PumpUntil([&] { return c.Closed > 0; }));
     ASSERT_FALSE(c.Lines.empty());
     EXPECT_EQ(c.Lines[0], "ac      d\r\n");
     EXPECT_EQ(echoed, "ab\b \bc      d\r\n");
+}
+
+TEST(NetLineBurst, EveryLineOfABurstArrivesWholeAndInOrder)
+{
+    std::string burst;
+    std::vector<std::string> want;
+    for (int i = 0; i < 20000; ++i) {
+        want.push_back("line " + std::to_string(i) + std::string(size_t(i % 37), '.') + "\r\n");
+        burst += want.back();
+    }
+    for (bool pieces : {false, true}) {
+        SCOPED_TRACE(pieces);
+        ScriptedPeer peer([&](int Fd, int) {
+            SendAll(Fd, burst + "tail without end");
+            return false;
+        });
+        TNetSocket s;
+        s.SetLineMode(true);
+        std::vector<std::string> got;
+        std::string partial;
+        bool closed = false;
+        s.OnDataAvailable = [&](TCustomNetSocket *so, uint16_t) {
+            if (!pieces) {
+                got.push_back(so->ReceiveStr());
+                return;
+            }
+            // Three bytes at a time: the rest of the line stays offered.
+            char buf[3];
+            const int n = so->Receive(buf, sizeof buf);
+            if (n > 0)
+                partial.append(buf, size_t(n));
+            if (static_cast<TNetSocket *>(so)->HeldCount() == 0 || (!partial.empty() && partial.back() == '\n') ||
+                partial == "tail without end") {
+                got.push_back(partial);
+                partial.clear();
+            }
+        };
+        s.OnSessionClosed = [&](TCustomNetSocket *, uint16_t) { closed = true; };
+        ConnectTo(s, peer.Port());
+        ASSERT_TRUE(PumpUntil([&] { return closed; }, 60000));
+        std::vector<std::string> all = want;
+        all.push_back("tail without end");
+        ASSERT_EQ(got.size(), all.size());
+        EXPECT_TRUE(got == all);
+    }
 }
 
 // ---------------------------------------------------------------- waits
@@ -423,12 +434,7 @@ TEST(NetSyncWait, TimeOutAndCompletion)
         line = so->ReceiveStr();
         done = true;
     };
-    int rc = s.Synchronize([&] {
-        s.SetAddr("127.0.0.1");
-        s.SetPort(peer.PortStr());
-        s.Connect();
-    }, done);
-    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(s.Synchronize([&] { ConnectTo(s, peer.Port()); }, done), 0);
     EXPECT_EQ(line, "ready\r\n");
     s.Close();
 }
@@ -440,13 +446,7 @@ TEST(NetSocks, EveryTruncationOfAVersion5ReplyClosesCleanly)
     reply += std::string("\x00\x50", 2);
     for (size_t n = 0; n < reply.size(); ++n) {
         SCOPED_TRACE(n);
-        ScriptedPeer proxy([&](int fd, int) {
-            ReadExactly(fd, 3);
-            SendAll(fd, std::string("\x05\x00", 2));
-            ReadExactly(fd, 5 + 9 + 2);
-            SendAll(fd, reply.substr(0, n));
-            return false; // closes with the reply cut short
-        });
+        ScriptedPeer proxy(Socks5Proxy(reply.substr(0, n), false)); // closes with the reply cut short
         TNetSocket s;
         SocksLog log;
         log.Attach(s);

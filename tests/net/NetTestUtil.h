@@ -5,10 +5,14 @@
 #include <QProcess>
 #include <QTimer>
 
+#include "net/NetSocket.h"
+
 #include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <netinet/in.h>
 #include <poll.h>
 #include <string>
@@ -40,20 +44,37 @@ inline void PumpBriefly(int Turns = 20)
         QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
-inline int ListenLoopback(int &Port)
+inline sockaddr_in Loopback(int Port = 0)
+{
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(static_cast<uint16_t>(Port));
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return sa;
+}
+
+// A listening socket on a free loopback port (0 when it could not be set up).
+inline int ListenLoopback(int &Port, int Backlog = 8)
 {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     int on = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
-    ::listen(fd, 8);
+    sockaddr_in sa = Loopback();
     socklen_t len = sizeof sa;
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&sa), &len);
-    Port = ntohs(sa.sin_port);
+    Port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) == 0 && ::listen(fd, Backlog) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr *>(&sa), &len) == 0)
+        Port = ntohs(sa.sin_port);
     return fd;
+}
+
+// Points S at the loopback port and connects.
+inline void ConnectTo(TNetSocket &S, int Port)
+{
+    S.SetAddr("127.0.0.1");
+    S.SetPort(std::to_string(Port));
+    S.SetProto("tcp");
+    S.Connect();
 }
 
 // A port nobody listens on (bound, then released).
@@ -187,6 +208,67 @@ inline ScriptedPeer::Script SendThenWait(std::string Bytes)
     };
 }
 
+// A scripted SMTP server: banner, then canned replies keyed by command prefix.
+// Everything the client sent is kept in Received.
+struct ScriptedSmtp {
+    std::string Received;
+    std::mutex M;
+    std::unique_ptr<ScriptedPeer> Peer;
+    ScriptedSmtp(std::string Banner, std::function<std::string(const std::string &)> Reply)
+    {
+        Peer = std::make_unique<ScriptedPeer>([this, Banner, Reply](int fd, int) {
+            SendAll(fd, Banner);
+            bool inData = false;
+            for (std::string line; !(line = ReadUntil(fd, "\r\n")).empty();) {
+                {
+                    std::lock_guard<std::mutex> lock(M);
+                    Received += line;
+                }
+                if (inData) {
+                    if (line == ".\r\n") {
+                        inData = false;
+                        SendAll(fd, "250 queued\r\n");
+                    }
+                    continue;
+                }
+                const std::string r = Reply(line.substr(0, line.size() - 2));
+                if (r == "<close>")
+                    return false;
+                SendAll(fd, r);
+                inData = line.rfind("DATA", 0) == 0 && r.rfind("354", 0) == 0;
+                if (line.rfind("QUIT", 0) == 0) {
+                    ::shutdown(fd, SHUT_WR);
+                    ReadAll(fd, 2000);
+                    return false;
+                }
+            }
+            return false;
+        });
+    }
+    std::string Got()
+    {
+        std::lock_guard<std::mutex> lock(M);
+        return Received;
+    }
+};
+
+inline std::string Ok(const std::string &cmd)
+{
+    if (cmd.rfind("DATA", 0) == 0)
+        return "354 go ahead\r\n";
+    if (cmd.rfind("QUIT", 0) == 0)
+        return "221 bye\r\n";
+    if (cmd.rfind("RCPT", 0) == 0)
+        return "251 will forward\r\n";
+    return "250 ok\r\n";
+}
+
+// Ok, except that commands starting with Prefix get Reply.
+inline std::function<std::string(const std::string &)> OkBut(std::string Prefix, std::string Reply)
+{
+    return [Prefix, Reply](const std::string &cmd) { return cmd.rfind(Prefix, 0) == 0 ? Reply : Ok(cmd); };
+}
+
 // The text of the exception E that Fn raises, or "(nothing raised)".
 template <class E, class F> std::string Raised(F &&Fn)
 {
@@ -204,10 +286,7 @@ inline bool WaitForListener(int Port, int Ms = 10000)
     QDeadlineTimer deadline(Ms);
     while (!deadline.hasExpired()) {
         int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_port = htons(static_cast<uint16_t>(Port));
-        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sockaddr_in sa = Loopback(Port);
         int rc = ::connect(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
         ::close(fd);
         if (rc == 0)
@@ -248,37 +327,25 @@ private:
 // connection that is never accepted, so a further attempt is dropped.
 class FullListener {
 public:
-    FullListener()
+    FullListener() : FListener(ListenLoopback(FPort, 0))
     {
-        FListener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::bind(FListener, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0 || ::listen(FListener, 0) != 0)
-            return;
-        socklen_t len = sizeof sa;
-        ::getsockname(FListener, reinterpret_cast<sockaddr *>(&sa), &len);
+        sockaddr_in sa = Loopback(FPort);
         FFiller = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (::connect(FFiller, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0)
-            return;
-        FPort = ntohs(sa.sin_port);
+        if (FPort && ::connect(FFiller, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0)
+            FPort = 0;
     }
     ~FullListener()
     {
-        if (FFiller >= 0)
-            ::close(FFiller);
+        ::close(FFiller);
         ::close(FListener);
     }
     FullListener(const FullListener &) = delete;
     FullListener &operator=(const FullListener &) = delete;
-    // False when it could not be set up.
-    bool Ready() const { return FPort != 0; }
+    bool Ready() const { return FPort != 0; } // false when it could not be set up
     int Port() const { return FPort; }
 
 private:
-    int FListener = -1;
-    int FFiller = -1;
-    int FPort = 0;
+    int FPort = 0, FListener, FFiller;
 };
 
 } // namespace nettest

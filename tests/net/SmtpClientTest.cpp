@@ -1,122 +1,83 @@
 // SMTP client against python3-aiosmtpd (PLAIN, LOGIN, CRAM-MD5, attachments)
-// and scripted peers for the dialogue rules and failure paths.
-#include "net/SmtpClient.h"
+// and scripted peers for the dialogue rules, the failure paths and hostile
+// servers (silent, trickling, unreachable, continuation floods, replies that
+// only look like 250).
 #include "net/HttpClient.h"
 #include "net/NetTestUtil.h"
+#include "net/SmtpClient.h"
 #include "support/TempDir.h"
-
-#include <QDir>
-#include <QFile>
 
 #include <gtest/gtest.h>
 
 using namespace nettest;
-
-TEST(SmtpCrypto, CramMd5DigestOfTheRfcExample)
-{
-    const std::string challenge = "<1896.697170952@postoffice.reston.mci.net>";
-    EXPECT_EQ(HmacMd5Hex("tanstaaftanstaaf", challenge), "b913a602c7eda7a495b4e6e7334d3890");
-}
+using Result = std::pair<int, int>; // request kind, error
 
 namespace {
-struct SmtpDone {
-    std::vector<std::pair<int, int>> Done; // kind, error
-    void Attach(TCustomSmtpClient &C)
-    {
-        C.OnRequestDone = [this](TCustomSmtpClient *, TSmtpRequest k, uint16_t e) {
-            Done.emplace_back(static_cast<int>(k), e);
-        };
-    }
-    bool Wait(size_t n = 1) { return PumpUntil([&] { return Done.size() >= n; }); }
-    std::pair<int, int> Last() const { return Done.back(); }
-};
 
-// A scripted server: banner, then canned replies keyed by command prefix.
-// Everything the client sent is kept in Received.
-struct ScriptedSmtp {
-    std::string Received;
-    std::mutex M;
-    std::unique_ptr<ScriptedPeer> Peer;
-    ScriptedSmtp(std::string Banner, std::function<std::string(const std::string &)> Reply)
-    {
-        Peer = std::make_unique<ScriptedPeer>([this, Banner, Reply](int fd, int) {
-            SendAll(fd, Banner);
-            bool inData = false;
-            for (;;) {
-                std::string line = ReadUntil(fd, "\r\n");
-                if (line.empty())
-                    return false;
-                {
-                    std::lock_guard<std::mutex> lock(M);
-                    Received += line;
-                }
-                if (inData) {
-                    if (line == ".\r\n") {
-                        inData = false;
-                        SendAll(fd, "250 queued\r\n");
-                    }
-                    continue;
-                }
-                std::string r = Reply(line.substr(0, line.size() - 2));
-                if (r == "<close>")
-                    return false;
-                SendAll(fd, r);
-                if (line.rfind("DATA", 0) == 0 && r.rfind("354", 0) == 0)
-                    inData = true;
-                if (line.rfind("QUIT", 0) == 0) {
-                    ::shutdown(fd, SHUT_WR);
-                    ReadAll(fd, 2000);
-                    return false;
-                }
-            }
-        });
-    }
-    std::string Got()
-    {
-        std::lock_guard<std::mutex> lock(M);
-        return Received;
-    }
-};
-
-std::string Ok(const std::string &cmd)
+// Banner, then Unit again and again after the first command (Unit empty:
+// silence), until the client goes.
+ScriptedPeer::Script AfterFirst(std::string Banner, std::string Unit, int PauseUs = 0)
 {
-    if (cmd.rfind("DATA", 0) == 0)
-        return "354 go ahead\r\n";
-    if (cmd.rfind("QUIT", 0) == 0)
-        return "221 bye\r\n";
-    if (cmd.rfind("RCPT", 0) == 0)
-        return "251 will forward\r\n";
-    return "250 ok\r\n";
+    return [Banner, Unit, PauseUs](int Fd, int) {
+        SendAll(Fd, Banner);
+        ReadUntil(Fd, "\r\n");
+        for (int i = 0; i < 5000000 && !Unit.empty(); ++i) {
+            if (::send(Fd, Unit.data(), Unit.size(), MSG_NOSIGNAL) <= 0)
+                return false;
+            if (PauseUs)
+                ::usleep(static_cast<useconds_t>(PauseUs));
+        }
+        ReadAll(Fd, 15000);
+        return false;
+    };
 }
 
-// Ok, except that commands starting with Prefix get Reply.
-std::function<std::string(const std::string &)> OkBut(std::string Prefix, std::string Reply)
+// Banner, then Reply to the first command; then waits for the client to go.
+ScriptedPeer::Script AnswerFirst(std::string Reply)
 {
-    return [Prefix, Reply](const std::string &cmd) { return cmd.rfind(Prefix, 0) == 0 ? Reply : Ok(cmd); };
+    return [Reply](int Fd, int) {
+        SendAll(Fd, "220 ready\r\n");
+        ReadUntil(Fd, "\r\n");
+        SendAll(Fd, Reply);
+        ReadAll(Fd, 15000);
+        return false;
+    };
 }
 
-// A client pointed at a loopback port, with its completion recorder.
+// A client pointed at a loopback port, with its completions recorded.
 struct Session {
     TSmtpCli c;
-    SmtpDone d;
+    std::vector<Result> Done;
     explicit Session(int Port = 0)
     {
-        d.Attach(c);
+        c.OnRequestDone = [this](TCustomSmtpClient *, TSmtpRequest k, uint16_t e) {
+            Done.emplace_back(static_cast<int>(k), e);
+        };
         if (Port != 0) {
             c.Host = "127.0.0.1";
             c.Port = std::to_string(Port);
             c.SignOn = "client.test";
         }
     }
+    bool Wait(size_t n = 1) { return PumpUntil([&] { return Done.size() >= n; }); }
     // Starts one request, waits for its completion and gives {kind, error}.
-    std::pair<int, int> Run(void (TCustomSmtpClient::*Request)())
+    Result Run(void (TCustomSmtpClient::*Request)())
     {
-        const size_t n = d.Done.size() + 1;
+        const size_t n = Done.size() + 1;
         (c.*Request)();
-        return d.Wait(n) ? d.Last() : std::make_pair(-1, -1);
+        return Wait(n) ? Done.back() : Result(-1, -1);
     }
+    // The error code of one request (-1: it never ended).
+    int Error(void (TCustomSmtpClient::*Request)()) { return Run(Request).second; }
 };
+
 } // namespace
+
+TEST(SmtpCrypto, CramMd5DigestOfTheRfcExample)
+{
+    const std::string challenge = "<1896.697170952@postoffice.reston.mci.net>";
+    EXPECT_EQ(HmacMd5Hex("tanstaaftanstaaf", challenge), "b913a602c7eda7a495b4e6e7334d3890");
+}
 
 TEST(SmtpClient, BannerContinuationRecipientsAndDotStuffing)
 {
@@ -127,8 +88,8 @@ TEST(SmtpClient, BannerContinuationRecipientsAndDotStuffing)
     c.OnDisplay = [&](TCustomSmtpClient *, const std::string &m) { shown.push_back(m); };
     c.Connect();
     EXPECT_THROW(c.Helo(), SmtpException); // busy
-    ASSERT_TRUE(s.d.Wait());
-    EXPECT_EQ(s.d.Last(), std::make_pair(0, 0));
+    ASSERT_TRUE(s.Wait());
+    EXPECT_EQ(s.Done.back(), std::make_pair(0, 0));
     EXPECT_EQ(c.LastResponse(), "220 ready");
     EXPECT_EQ(c.State(), smtpReady);
 
@@ -165,7 +126,7 @@ TEST(SmtpClient, OpenWithLoginFailsWhenEhloIsRefused)
     s.c.Username = "u";
     s.c.Password = "p";
     EXPECT_EQ(s.Run(&TCustomSmtpClient::Open), std::make_pair(8, 500));
-    EXPECT_EQ(s.d.Done.size(), 1u);
+    EXPECT_EQ(s.Done.size(), 1u);
     EXPECT_EQ(s.c.ErrorMessage(), "500 what is EHLO");
     const std::string got = srv.Got();
     EXPECT_NE(got.find("EHLO client.test\r\nHELO client.test\r\n"), std::string::npos);
@@ -204,7 +165,7 @@ TEST(SmtpClient, FailurePaths)
         Session s(srv.Peer->Port());
         EXPECT_EQ(s.Run(&TCustomSmtpClient::Connect), std::make_pair(0, 554));
         PumpBriefly();
-        EXPECT_EQ(s.d.Done.size(), 1u);
+        EXPECT_EQ(s.Done.size(), 1u);
     }
     {
         Session s(FreePort());
@@ -396,4 +357,90 @@ TEST(SmtpClient, CallerLinesVrfyRsetAndMalformedChallenge)
     EXPECT_EQ(s.Run(&TCustomSmtpClient::Mail), std::make_pair(9, 0));
     EXPECT_NE(srv.Got().find("\r\n\r\nfrom the list\r\ncaller line 1\r\ncaller line 2\r\n.\r\n"), std::string::npos);
     ASSERT_NE(s.Run(&TCustomSmtpClient::Quit).first, -1);
+}
+
+TEST(SmtpLimits, SilentTricklingAndUnreachableServersTimeOut)
+{
+    const std::string noReply = "500 No reply from the server within 300 ms (Winsock error #10060)";
+    {
+        ScriptedPeer peer(SendThenWait("")); // no banner at all
+        Session s(peer.Port());
+        s.c.IdleTimeout = 300;
+        EXPECT_EQ(s.Error(&TCustomSmtpClient::Connect), WSAETIMEDOUT);
+        EXPECT_EQ(s.c.LastResponse(), noReply);
+        EXPECT_EQ(s.c.State(), smtpReady);
+    }
+    // A banner, then silence after HELO, or a reply trickled a byte at a
+    // time: it must be whole within the limit.
+    for (const std::string unit : {"", "2"}) {
+        ScriptedPeer peer(AfterFirst("220 ready\r\n", unit, 20000));
+        Session s(peer.Port());
+        s.c.IdleTimeout = 300;
+        ASSERT_EQ(s.Error(&TCustomSmtpClient::Connect), 0);
+        EXPECT_EQ(s.Error(&TCustomSmtpClient::Helo), WSAETIMEDOUT);
+        EXPECT_EQ(s.c.ErrorMessage(), noReply);
+    }
+    // A listener whose queue is full drops the connection attempt.
+    FullListener full;
+    ASSERT_TRUE(full.Ready());
+    Session s(full.Port());
+    s.c.ConnectTimeout = 300;
+    EXPECT_EQ(s.Error(&TCustomSmtpClient::Connect), WSAETIMEDOUT);
+    EXPECT_EQ(s.c.LastResponse(), "500 No connection within 300 ms (Winsock error #10060)");
+    TSmtpCli d;
+    EXPECT_EQ(d.ConnectTimeout, 30000);
+    EXPECT_EQ(d.IdleTimeout, 60000);
+}
+
+TEST(SmtpLimits, ContinuationFloodsAreBoundedAndYieldToTheLoop)
+{
+    std::string burst;
+    for (int i = 0; i < 5000; ++i)
+        burst += "250-line " + std::to_string(i) + " of a long reply\r\n";
+    // Past the bound, or endless: the request fails and the connection goes.
+    for (bool endless : {false, true}) {
+        ScriptedPeer peer(endless ? AfterFirst("220 ready\r\n", "250-more\r\n") : AnswerFirst(burst + "250 ok\r\n"));
+        Session s(peer.Port());
+        ASSERT_EQ(s.Error(&TCustomSmtpClient::Connect), 0);
+        EXPECT_EQ(s.Error(&TCustomSmtpClient::Helo), 500);
+        EXPECT_EQ(s.c.ErrorMessage(), "500 Reply has too many lines");
+        ASSERT_TRUE(PumpUntil([&] { return s.c.CtrlSocket().State() == wsClosed; }));
+    }
+    // Within a raised bound the reply is read whole, a block per turn of the
+    // event loop: something posted at its first line runs before its last.
+    ScriptedPeer peer(AnswerFirst(burst + "250 ok\r\n"));
+    Session s(peer.Port());
+    s.c.MaxReplyLines = 10000;
+    ASSERT_EQ(s.Error(&TCustomSmtpClient::Connect), 0);
+    bool posted = false, ran = false, ranBeforeLast = false;
+    s.c.OnResponse = [&](TCustomSmtpClient *, const std::string &Line) {
+        if (!posted) {
+            posted = true;
+            QTimer::singleShot(0, [&] { ran = true; });
+        }
+        if (Line == "250 ok")
+            ranBeforeLast = ran;
+    };
+    EXPECT_EQ(s.Error(&TCustomSmtpClient::Helo), 0);
+    EXPECT_TRUE(ranBeforeLast);
+    EXPECT_EQ(s.c.LastResponse(), "250 ok");
+}
+
+TEST(SmtpLimits, OnlyAWellFormedCodeIsTheReply)
+{
+    const std::pair<std::string, int> cases[] = {
+        {"2500 what\r\n", 500},       {"250x\r\n", 500},         {"250\r\n", 0}, {"250-a\r\n2500 b\r\n", 500},
+        {"250-a\r\n250 b\r\n", 0},    {"25 ok\r\n", 500},        {"550 no\r\n", 550},
+    };
+    for (const auto &[reply, error] : cases) {
+        SCOPED_TRACE(reply);
+        ScriptedPeer peer(AnswerFirst(reply));
+        Session s(peer.Port());
+        ASSERT_EQ(s.Error(&TCustomSmtpClient::Connect), 0);
+        EXPECT_EQ(s.Error(&TCustomSmtpClient::Helo), error);
+    }
+    // The banner too.
+    ScriptedPeer peer(SendThenWait("2200 hello\r\n"));
+    Session s(peer.Port());
+    EXPECT_EQ(s.Error(&TCustomSmtpClient::Connect), 500);
 }

@@ -4,11 +4,7 @@
 
 namespace {
 
-struct Track {
-    uint8_t number;
-    uint8_t control;
-    uint32_t lba;
-};
+struct Track { uint8_t number, control; uint32_t lba; };
 
 // A READ TOC reply with LBA addresses; the lead-out is track 0xAA.
 std::vector<uint8_t> Reply(uint8_t first, uint8_t last, std::vector<Track> tracks)
@@ -19,9 +15,7 @@ std::vector<uint8_t> Reply(uint8_t first, uint8_t last, std::vector<Track> track
                         uint8_t(t.lba >> 8), uint8_t(t.lba)};
         r.insert(r.end(), d, d + 8);
     }
-    size_t len = r.size() - 2;
-    r[0] = uint8_t(len >> 8);
-    r[1] = uint8_t(len);
+    r[0] = uint8_t((r.size() - 2) >> 8), r[1] = uint8_t(r.size() - 2);
     return r;
 }
 
@@ -43,14 +37,9 @@ TEST(CdToc, ParsesTracksAndLeadOut)
     EXPECT_EQ(toc->tracks[1].lba, 15000u);
     EXPECT_EQ(toc->leadOutLba, 45000u);
     EXPECT_TRUE(toc->hasAudio());
-}
-
-TEST(CdToc, ParsesMinuteSecondFrameAddresses)
-{
-    // 00:02:00 is sector 0; 03:20:15 is (200 * 75 + 15) - 150.
+    // Minute/second/frame addresses: 00:02:00 is sector 0; 03:20:15 is (200 * 75 + 15) - 150.
     std::vector<uint8_t> r = {0, 18, 1, 1, 0, 0x10, 1, 0, 0, 0, 2, 0, 0, 0x10, 0xAA, 0, 0, 3, 20, 15};
-    std::string error;
-    auto toc = ParseCdToc(r, true, error);
+    toc = ParseCdToc(r, true, error);
     ASSERT_TRUE(toc) << error;
     EXPECT_EQ(toc->tracks[0].lba, 0u);
     EXPECT_EQ(toc->leadOutLba, 200u * 75 + 15 - 150);
@@ -114,22 +103,20 @@ TEST(CdToc, SurvivesEveryCorruptedByte)
 TEST(CdToc, RejectsInconsistentTables)
 {
     std::string error;
-    // No lead-out.
-    EXPECT_FALSE(ParseCdToc(Reply(1, 2, {{1, 0, 0}, {2, 0, 100}}), false, error));
-    // Tracks out of order, outside the range, after the lead-out.
-    EXPECT_FALSE(ParseCdToc(Reply(1, 2, {{2, 0, 0}, {1, 0, 100}, {0xAA, 0, 200}}), false, error));
-    EXPECT_FALSE(ParseCdToc(Reply(1, 2, {{1, 0, 0}, {5, 0, 100}, {0xAA, 0, 200}}), false, error));
-    EXPECT_FALSE(ParseCdToc(Reply(1, 1, {{1, 0, 0}, {0xAA, 0, 200}, {1, 0, 300}}), false, error));
-    // Lead-out before the last track; bad track range in the header.
-    EXPECT_FALSE(ParseCdToc(Reply(1, 1, {{1, 0, 500}, {0xAA, 0, 200}}), false, error));
-    EXPECT_FALSE(ParseCdToc(Reply(0, 1, {{1, 0, 0}, {0xAA, 0, 200}}), false, error));
-    EXPECT_FALSE(ParseCdToc(Reply(3, 2, {{1, 0, 0}, {0xAA, 0, 200}}), false, error));
     // A length that is not whole descriptors.
-    auto r = ThreeAudioTracks();
-    r.push_back(0);
-    r[1] += 1;
-    EXPECT_FALSE(ParseCdToc(r, false, error));
-    EXPECT_FALSE(error.empty());
+    auto ragged = ThreeAudioTracks();
+    ragged.push_back(0);
+    ragged[1] += 1;
+    // No lead-out; tracks out of order, outside the range, after the lead-out; the lead-out before the last
+    // track; a bad track range in the header.
+    for (const auto &r : {Reply(1, 2, {{1, 0, 0}, {2, 0, 100}}), Reply(1, 2, {{2, 0, 0}, {1, 0, 100}, {0xAA, 0, 200}}),
+                          Reply(1, 2, {{1, 0, 0}, {5, 0, 100}, {0xAA, 0, 200}}),
+                          Reply(1, 1, {{1, 0, 0}, {0xAA, 0, 200}, {1, 0, 300}}), Reply(1, 1, {{1, 0, 500}, {0xAA, 0, 200}}),
+                          Reply(0, 1, {{1, 0, 0}, {0xAA, 0, 200}}), Reply(3, 2, {{1, 0, 0}, {0xAA, 0, 200}}), ragged}) {
+        error.clear();
+        EXPECT_FALSE(ParseCdToc(r, false, error)) << r.size();
+        EXPECT_FALSE(error.empty());
+    }
 }
 
 TEST(CdToc, AudioSerialSumsTrackAddresses)
@@ -149,8 +136,7 @@ TEST(CdToc, AudioSerialSumsTrackAddresses)
 
 TEST(CdToc, ProbingSomethingThatIsNoDriveFindsNoDisc)
 {
-    auto missing = ProbeOpticalDrive("/nonexistent/sr9");
-    EXPECT_FALSE(missing.opened);
+    EXPECT_FALSE(ProbeOpticalDrive("/nonexistent/sr9").opened);
     auto notDrive = ProbeOpticalDrive("/dev/null");
     EXPECT_TRUE(notDrive.opened);
     EXPECT_FALSE(notDrive.discPresent);

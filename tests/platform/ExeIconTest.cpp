@@ -40,30 +40,15 @@ TEST(ExeIcon, ProgramIconToStreamAndBack)
 TEST(ExeIcon, PaletteIconStreamsDecode)
 {
     for (uint32_t used : {0u, 2u}) {
+        // A 16 x 16 bitmap of 4 bits a pixel; palette index 0 black, 1 red (stored blue, green, red, 0).
         std::string img;
-        Append32(img, 40);
-        Append32(img, 16);
-        Append32(img, 32);
-        Append16(img, 1);
-        Append16(img, 4);
-        for (int i = 0; i < 4; ++i)
-            Append32(img, 0);
-        Append32(img, used); // colours used
-        Append32(img, 0);
-        const uint32_t colours = used ? used : 16;
-        Append32(img, 0x00000000);           // index 0: black
-        Append32(img, 0x00FF0000);           // index 1: red (stored blue, green, red, 0)
-        for (uint32_t i = 2; i < colours; ++i)
+        for (uint32_t v : {40u, 16u, 32u, 0x40001u, 0u, 0u, 0u, 0u, used /* colours used */, 0u, 0u, 0x00FF0000u})
+            Append32(img, v);
+        for (uint32_t i = 2; i < (used ? used : 16); ++i)
             Append32(img, 0x00FFFFFF);
-        img.append(16 * 8, '\x11');          // every pixel index 1
-        img.append(16 * 4, '\0');            // mask: all opaque
-        std::string ico;
-        Append16(ico, 0);
-        Append16(ico, 1);
-        Append16(ico, 1);
-        ico += std::string("\x10\x10\x10\0", 4);
-        Append16(ico, 1);
-        Append16(ico, 4);
+        img.append(16 * 8, '\x11'); // every pixel index 1
+        img.append(16 * 4, '\0');   // mask: all opaque
+        std::string ico("\0\0\1\0\1\0\x10\x10\x10\0\1\0\4\0", 14);
         Append32(ico, static_cast<uint32_t>(img.size()));
         Append32(ico, 22);
         ico += img;
@@ -82,14 +67,12 @@ TEST(ExeIcon, PaletteIconStreamsDecode)
 TEST(ExeIcon, FilesWithoutAnIcon)
 {
     TempDir dir;
-    EXPECT_TRUE(ReadExeIconStream(QString::fromStdString(dir.file("missing.exe"))).isEmpty());
-    EXPECT_TRUE(ReadExeIconStream(QString::fromStdString(dir.write("empty.exe", ""))).isEmpty());
-    EXPECT_TRUE(ReadExeIconStream(QString::fromStdString(dir.write("text.exe", std::string(500, 'a')))).isEmpty());
-    EXPECT_TRUE(ReadExeIconStream(QString::fromStdString(dir.str())).isEmpty()); // a folder
     // A named pipe is not read (opening it would wait for a writer).
     const std::string fifo = dir.file("pipe.exe");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    EXPECT_TRUE(ReadExeIconStream(QString::fromStdString(fifo)).isEmpty());
+    for (const std::string &path : {dir.file("missing.exe"), dir.write("empty.exe", ""),
+                                    dir.write("text.exe", std::string(500, 'a')), dir.str(), fifo})
+        EXPECT_TRUE(ReadExeIconStream(QString::fromStdString(path)).isEmpty()) << path;
     EXPECT_TRUE(PixmapFromIconStream(QByteArray()).isNull());
     EXPECT_TRUE(IconFromIconStream("not an icon").isNull());
 }

@@ -19,32 +19,54 @@ QString PageText(const QUrl &url)
 
 TEST(Help, FileNamesDecideTheLanguage)
 {
+    const struct { const char *file; int program; HelpLanguage want; } cases[] = {
+        {"C:\\Program\\ORBALIST.HLP", -1, HelpLanguage::Slovak}, {"orbalist.hlp", 2, HelpLanguage::Czech},
+        {"/opt/orbalist/ORBALISTEN.HLP", 1, HelpLanguage::English}, {"orbalist_e.hlp", -1, HelpLanguage::English}};
     HelpLanguage l;
-    ASSERT_TRUE(HelpService::LanguageOf("C:\\Program\\ORBALIST.HLP", -1, l));
-    EXPECT_EQ(l, HelpLanguage::Slovak);
-    ASSERT_TRUE(HelpService::LanguageOf("orbalist.hlp", 2, l));
-    EXPECT_EQ(l, HelpLanguage::Czech);
-    ASSERT_TRUE(HelpService::LanguageOf("/opt/orbalist/ORBALISTEN.HLP", 1, l));
-    EXPECT_EQ(l, HelpLanguage::English);
-    ASSERT_TRUE(HelpService::LanguageOf("orbalist_e.hlp", -1, l));
-    EXPECT_EQ(l, HelpLanguage::English);
+    for (const auto &c : cases) {
+        ASSERT_TRUE(HelpService::LanguageOf(c.file, c.program, l)) << c.file;
+        EXPECT_EQ(l, c.want) << c.file;
+    }
     EXPECT_FALSE(HelpService::LanguageOf("other.hlp", 0, l));
     EXPECT_FALSE(HelpService::LanguageOf("", 0, l));
     EXPECT_TRUE(HelpService::PageFor("other.hlp", 4).isEmpty());
     EXPECT_FALSE(HelpService::ShowContext("other.hlp", 4));
 }
 
-// Every context in every language has its own page, in the right language,
-// with a working link back to the contents; the contents links its pages.
+// Every context in every language has its own page, in the right language, with a working link back to
+// the contents; the contents links its pages. The two pages a new user needs first, reading a drive and
+// browsing, come first in the contents and are reached by their links.
 TEST(Help, EveryContextHasAPageInEveryLanguage)
 {
-    struct Lang { const char *file; int program; const char *marker; };
-    const Lang langs[] = {{"orbalist_e.hlp", 0, "lang=\"en\""},
-                          {"orbalist.hlp", 1, "lang=\"sk\""},
-                          {"orbalist.hlp", 2, "lang=\"cs\""}};
+    struct Lang { const char *file; int program; const char *folder, *marker, *reading; };
+    const Lang langs[] = {{"orbalist_e.hlp", 0, "en", "lang=\"en\"", "Reading a drive"},
+                          {"orbalist.hlp", 1, "sk", "lang=\"sk\"", "Načítanie jednotky"},
+                          {"orbalist.hlp", 2, "cz", "lang=\"cs\"", "Načtení jednotky"}};
     for (const Lang &lang : langs) {
-        const QString contents = PageText(HelpService::PageFor(lang.file, 0, lang.program));
+        const QUrl index = HelpService::PageFor(lang.file, 0, lang.program);
+        const QString contents = PageText(index);
         ASSERT_FALSE(contents.isEmpty()) << lang.marker;
+        const qsizetype reading = contents.indexOf(QStringLiteral("href=\"reading.html\""));
+        const qsizetype browsing = contents.indexOf(QStringLiteral("href=\"browsing.html\""));
+        ASSERT_GE(reading, 0) << lang.folder;
+        EXPECT_LT(reading, browsing);
+        EXPECT_LT(browsing, contents.indexOf(QStringLiteral("href=\"context-")));
+        for (const char *name : {"reading", "browsing"}) {
+            const QString page = PageText(index.resolved(QUrl(QStringLiteral("%1.html").arg(QLatin1String(name)))));
+            ASSERT_FALSE(page.isEmpty()) << lang.folder << " " << name;
+            EXPECT_TRUE(page.contains(QLatin1String(lang.marker))) << name;
+            EXPECT_TRUE(page.contains(QStringLiteral("href=\"index.html\""))) << name;
+        }
+        // Binding a folder to a letter is told where the file is and how.
+        const QString readingPage = PageText(index.resolved(QUrl(QStringLiteral("reading.html"))));
+        for (const QString &want : {QString::fromUtf8(lang.reading), QStringLiteral("driveletters.map"),
+                                    QStringLiteral("DiVovData"), QStringLiteral("t=folder:/home/")})
+            EXPECT_TRUE(readingPage.contains(want)) << lang.folder << " " << want.toStdString();
+        // The link is followed inside the help window.
+        QTextBrowser browser;
+        browser.setSource(index);
+        browser.setSource(index.resolved(QUrl(QStringLiteral("reading.html"))));
+        EXPECT_TRUE(browser.toPlainText().contains(QString::fromUtf8(lang.reading))) << lang.folder;
         QSet<QString> seen;
         for (int ctx : HelpService::Contexts()) {
             const QUrl url = HelpService::PageFor(lang.file, ctx, lang.program);

@@ -40,29 +40,22 @@ std::vector<std::string> MountPoints(const std::vector<MountEntry> &v)
 
 TEST(MountInfo, UndoesOctalEscapesOnly)
 {
-    EXPECT_EQ(UnescapeMountField("My\\040Stick"), "My Stick");
-    EXPECT_EQ(UnescapeMountField("a\\011b\\012c\\134d"), "a\tb\nc\\d");
-    EXPECT_EQ(UnescapeMountField("tail\\040"), "tail ") << "an escape that ends the field";
-    // Not an escape: too short, not octal, or out of byte range.
-    EXPECT_EQ(UnescapeMountField("x\\04"), "x\\04");
-    EXPECT_EQ(UnescapeMountField("x\\089"), "x\\089");
-    EXPECT_EQ(UnescapeMountField("x\\777"), "x\\777");
-    EXPECT_EQ(UnescapeMountField("end\\"), "end\\");
+    // An escape may end the field; too short, not octal, or out of byte range is no escape.
+    const std::pair<const char *, const char *> cases[] = {
+        {"My\\040Stick", "My Stick"}, {"a\\011b\\012c\\134d", "a\tb\nc\\d"}, {"tail\\040", "tail "},
+        {"x\\04", "x\\04"}, {"x\\089", "x\\089"}, {"x\\777", "x\\777"}, {"end\\", "end\\"}};
+    for (const auto &[field, want] : cases)
+        EXPECT_EQ(UnescapeMountField(field), want) << field;
 }
 
 TEST(MountInfo, ParsesFieldsAroundOptionalFields)
 {
     auto all = ParseMountInfo(kTable);
     ASSERT_EQ(all.size(), 18u);
-    const MountEntry &stick = all[9];
-    EXPECT_EQ(stick.mountId, 60);
-    EXPECT_EQ(stick.parentId, 27);
-    EXPECT_EQ(stick.major, 8u);
-    EXPECT_EQ(stick.minor, 17u);
-    EXPECT_EQ(stick.root, "/");
-    EXPECT_EQ(stick.mountPoint, "/media/me/My Stick");
-    EXPECT_EQ(stick.fsType, "vfat");
-    EXPECT_EQ(stick.source, "/dev/sdb1");
+    const MountEntry &s = all[9];
+    EXPECT_EQ(std::to_string(s.mountId) + " " + std::to_string(s.parentId) + " " + std::to_string(s.major) + ":" +
+                  std::to_string(s.minor) + " " + s.root + " " + s.mountPoint + " " + s.fsType + " " + s.source,
+              "60 27 8:17 / /media/me/My Stick vfat /dev/sdb1");
     EXPECT_EQ(all[10].mountPoint, "/run/media/me/DATA\tCD");
     EXPECT_EQ(all[11].source, "//server/Public Docs");
 }
@@ -116,52 +109,34 @@ TEST(MountInfo, KeepsWhatAUserCataloguesAndDropsTheRest)
     EXPECT_EQ(classOf("/mnt/ram"), MountClass::Ram);
 }
 
-TEST(MountInfo, RootIsKeptWhateverItsFileSystem)
+// The root is kept whatever its file system; a later mount on the same folder hides the earlier; two folders
+// of one device are two volumes, the same folder twice is one.
+TEST(MountInfo, WhichOfOverlappingMountsAreKept)
 {
-    auto kept = CatalogueMounts(ParseMountInfo("1 0 0:30 / / rw - overlay overlay rw\n"
-                                               "2 1 0:31 / /tmp rw - tmpfs tmpfs rw\n"));
-    EXPECT_EQ(MountPoints(kept), std::vector<std::string>{"/"});
-}
-
-TEST(MountInfo, LaterMountOnTheSameFolderHidesTheEarlier)
-{
-    auto kept = CatalogueMounts(ParseMountInfo("1 0 254:0 / / rw - ext4 /dev/vda rw\n"
-                                               "2 1 8:17 / /media/x rw - vfat /dev/sdb1 rw\n"
-                                               "3 2 8:33 / /media/x rw - vfat /dev/sdc1 rw\n"));
-    ASSERT_EQ(kept.size(), 2u);
-    EXPECT_EQ(kept[1].source, "/dev/sdc1");
-}
-
-TEST(MountInfo, SubvolumesOfOneFileSystemAreDistinct)
-{
-    // Two folders of one device are two volumes; the same folder twice is one.
-    auto kept = CatalogueMounts(ParseMountInfo("1 0 0:33 /@ / rw - btrfs /dev/sda2 rw\n"
-                                               "2 1 0:33 /@home /home rw - btrfs /dev/sda2 rw\n"
-                                               "3 1 0:33 /@home /mnt/again rw - btrfs /dev/sda2 rw\n"));
-    EXPECT_EQ(MountPoints(kept), (std::vector<std::string>{"/", "/home"}));
-}
-
-TEST(MountInfo, SystemFoldersMatchWholeNames)
-{
-    const std::pair<const char *, MountClass> cases[] = {
-        {"/boot", MountClass::Skip},     {"/boot/efi", MountClass::Skip}, {"/bootleg", MountClass::Local},
-        {"/tmpdata", MountClass::Local}, {"/run/media/x", MountClass::Local}};
-    for (const auto &[mountPoint, expected] : cases) {
-        MountEntry e;
-        e.mountPoint = mountPoint;
-        e.fsType = "ext4";
-        e.source = "/dev/sdb1";
-        EXPECT_EQ(ClassifyMount(e), expected) << mountPoint;
+    const std::pair<const char *, std::vector<std::string>> cases[] = {
+        {"1 0 0:30 / / rw - overlay overlay rw\n2 1 0:31 / /tmp rw - tmpfs tmpfs rw\n", {"/ overlay"}},
+        {"1 0 254:0 / / rw - ext4 /dev/vda rw\n2 1 8:17 / /media/x rw - vfat /dev/sdb1 rw\n"
+         "3 2 8:33 / /media/x rw - vfat /dev/sdc1 rw\n", {"/ /dev/vda", "/media/x /dev/sdc1"}},
+        {"1 0 0:33 /@ / rw - btrfs /dev/sda2 rw\n2 1 0:33 /@home /home rw - btrfs /dev/sda2 rw\n"
+         "3 1 0:33 /@home /mnt/again rw - btrfs /dev/sda2 rw\n", {"/ /dev/sda2", "/home /dev/sda2"}}};
+    for (const auto &[table, want] : cases) {
+        std::vector<std::string> got;
+        for (const MountEntry &e : CatalogueMounts(ParseMountInfo(table)))
+            got.push_back(e.mountPoint + " " + e.source);
+        EXPECT_EQ(got, want) << table;
     }
 }
 
-TEST(MountInfo, RamDevicesAreRamDisks)
+// System folders match whole names: "/bootleg" is not inside "/boot"; ram devices are RAM disks.
+TEST(MountInfo, Classes)
 {
-    MountEntry e;
-    e.mountPoint = "/data/scratch";
-    e.fsType = "ext2";
-    e.source = "/dev/ram0";
-    EXPECT_EQ(ClassifyMount(e), MountClass::Ram);
-    e.source = "/dev/sdb1";
-    EXPECT_EQ(ClassifyMount(e), MountClass::Local);
+    const struct { const char *mountPoint, *source; MountClass want; } cases[] = {
+        {"/boot", "/dev/sdb1", MountClass::Skip},       {"/boot/efi", "/dev/sdb1", MountClass::Skip},
+        {"/bootleg", "/dev/sdb1", MountClass::Local},   {"/tmpdata", "/dev/sdb1", MountClass::Local},
+        {"/run/media/x", "/dev/sdb1", MountClass::Local}, {"/data/scratch", "/dev/ram0", MountClass::Ram}};
+    for (const auto &c : cases) {
+        MountEntry e;
+        e.mountPoint = c.mountPoint, e.fsType = "ext4", e.source = c.source;
+        EXPECT_EQ(ClassifyMount(e), c.want) << c.mountPoint;
+    }
 }

@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -13,20 +15,23 @@
 
 namespace {
 
-// Runs `act` on the message box once it is shown modally.
-void WhenBoxShows(std::function<void(QMessageBox *)> act)
+// Runs `act` on the modal dialog of type W (and object name `name`, if given) once it is shown.
+template <typename W> void WhenShown(std::function<void(W *)> act, const char *name = nullptr)
 {
     auto *timer = new QTimer;
     timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, [timer, act]() {
-        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+    QObject::connect(timer, &QTimer::timeout, [timer, act, name]() {
+        auto *w = qobject_cast<W *>(QApplication::activeModalWidget());
+        if (w && (!name || w->objectName() == QLatin1String(name))) {
             timer->stop();
             timer->deleteLater();
-            act(box);
+            act(w);
         }
     });
     timer->start();
 }
+void WhenBoxShows(std::function<void(QMessageBox *)> act) { WhenShown<QMessageBox>(std::move(act)); }
+void WhenDialogShows(std::function<void(QDialog *)> act) { WhenShown<QDialog>(std::move(act), "PasswordDialog"); }
 
 void PressKey(QWidget *w, int key)
 {
@@ -156,4 +161,65 @@ TEST(Prompt, HourglassNestsAndRestores)
         EXPECT_NE(QApplication::overrideCursor(), nullptr);
     }
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST(PromptPassword, DialogAnswersTheTypedTextOnOk)
+{
+    MessageBoxPrompt prompt;
+    WhenDialogShows([](QDialog *d) {
+        EXPECT_EQ(d->windowTitle(), QStringLiteral("Login password"));
+        auto *label = d->findChild<QLabel *>(QStringLiteral("PromptLabel"));
+        ASSERT_NE(label, nullptr);
+        EXPECT_EQ(label->text(), QStringLiteral("Enter password:"));
+        EXPECT_TRUE(label->wordWrap());
+        auto *edit = d->findChild<QLineEdit *>(QStringLiteral("PasswordEdit"));
+        ASSERT_NE(edit, nullptr);
+        EXPECT_EQ(edit->echoMode(), QLineEdit::Password);
+        EXPECT_EQ(edit->maxLength(), 255);
+        auto *ok = d->findChild<QPushButton *>(QStringLiteral("OkButton"));
+        auto *cancel = d->findChild<QPushButton *>(QStringLiteral("CancelButton"));
+        ASSERT_TRUE(ok && cancel);
+        EXPECT_TRUE(ok->isDefault());
+        EXPECT_EQ(cancel->text(), QStringLiteral("Cancel"));
+        edit->setText(QStringLiteral("s3cret"));
+        ok->click();
+    });
+    QString answer = QStringLiteral("unchanged");
+    EXPECT_TRUE(prompt.AskPassword(QStringLiteral("Login password"), QStringLiteral("Enter password:"), answer));
+    EXPECT_EQ(answer, QStringLiteral("s3cret"));
+}
+
+TEST(PromptPassword, CancelAndCloseAnswerFalse)
+{
+    MessageBoxPrompt prompt;
+    QString answer = QStringLiteral("kept");
+    WhenDialogShows([](QDialog *d) {
+        d->findChild<QLineEdit *>(QStringLiteral("PasswordEdit"))->setText(QStringLiteral("typed"));
+        d->findChild<QPushButton *>(QStringLiteral("CancelButton"))->click();
+    });
+    EXPECT_FALSE(prompt.AskPassword(QStringLiteral("t"), QStringLiteral("p"), answer));
+    WhenDialogShows([](QDialog *d) { d->reject(); });
+    EXPECT_FALSE(prompt.AskPassword(QStringLiteral("t"), QStringLiteral("p"), answer));
+    EXPECT_EQ(answer, QStringLiteral("kept"));
+}
+
+TEST(PromptPassword, ScriptedAnswersAndCancels)
+{
+    ScriptedPrompt prompt;
+    prompt.AnswerPassword(QString());
+    prompt.AnswerPassword(std::nullopt);
+    QString answer = QStringLiteral("x");
+    EXPECT_TRUE(prompt.AskPassword(QStringLiteral("c"), QStringLiteral("l"), answer));
+    EXPECT_TRUE(answer.isEmpty()); // an empty answer is an answer
+    EXPECT_FALSE(prompt.AskPassword(QStringLiteral("c"), QStringLiteral("l"), answer));
+    EXPECT_EQ(prompt.Unanswered(), 0);
+    EXPECT_FALSE(prompt.AskPassword(QStringLiteral("c"), QStringLiteral("l"), answer));
+    EXPECT_EQ(prompt.Unanswered(), 1);
+    ASSERT_EQ(prompt.PasswordsAsked().size(), 3u);
+    EXPECT_EQ(prompt.PasswordsAsked()[0].caption, QStringLiteral("c"));
+    // A prompt that cannot ask cancels.
+    struct Silent : Prompt {
+        PromptResult Ask(const PromptRequest &) override { return PromptResult::Ok; }
+    } silent;
+    EXPECT_FALSE(silent.AskPassword(QStringLiteral("c"), QStringLiteral("l"), answer));
 }

@@ -6,7 +6,7 @@
 
 #include <cstring>
 #include <filesystem>
-#include <fstream>
+#include <optional>
 
 namespace {
 
@@ -49,33 +49,24 @@ std::string Fat16Image(const char *label)
 std::vector<uint8_t> PrimaryDescriptor(const char *volumeId)
 {
     std::vector<uint8_t> d(2048, 0);
-    d[0] = 1;
-    std::memcpy(d.data() + 1, "CD001", 5);
-    d[6] = 1;
-    std::memset(d.data() + 8, ' ', 32);
-    std::memset(d.data() + 40, ' ', 32);
+    std::memcpy(d.data(), "\1CD001\1", 7);
+    std::memset(d.data() + 8, ' ', 64);
     std::memcpy(d.data() + 40, volumeId, std::strlen(volumeId));
     return d;
 }
 
 } // namespace
 
-TEST(VolumeSerial, FatAndExfatIdsAreTheSerial)
+// FAT and exFAT ids are the serial, NTFS shows the low 32 bits, other file systems have no serial of this kind.
+TEST(VolumeSerial, FromFileSystemIds)
 {
-    EXPECT_EQ(SerialFromFileSystemId("vfat", "1A2B-3C4D"), 0x1A2B3C4Du);
-    EXPECT_EQ(SerialFromFileSystemId("exfat", "ffff-0001"), 0xFFFF0001u);
-    EXPECT_FALSE(SerialFromFileSystemId("vfat", "1A2B3C4D"));
-    EXPECT_FALSE(SerialFromFileSystemId("vfat", "1A2B-3C4"));
-    EXPECT_FALSE(SerialFromFileSystemId("vfat", "1G2B-3C4D"));
-}
-
-TEST(VolumeSerial, NtfsShowsTheLow32Bits)
-{
-    EXPECT_EQ(SerialFromFileSystemId("ntfs", "0123456789ABCDEF"), 0x89ABCDEFu);
-    EXPECT_FALSE(SerialFromFileSystemId("ntfs", "0123456789ABCDE"));
-    EXPECT_FALSE(SerialFromFileSystemId("ntfs", "0123456789ABCDEX"));
-    // Other file systems have no serial of this kind.
-    EXPECT_FALSE(SerialFromFileSystemId("ext4", "3e6be9de-8139-11d1-9106-a43f08d823a6"));
+    const struct { const char *type, *id; std::optional<uint32_t> want; } cases[] = {
+        {"vfat", "1A2B-3C4D", 0x1A2B3C4Du}, {"exfat", "ffff-0001", 0xFFFF0001u}, {"vfat", "1A2B3C4D", {}},
+        {"vfat", "1A2B-3C4", {}}, {"vfat", "1G2B-3C4D", {}}, {"ntfs", "0123456789ABCDEF", 0x89ABCDEFu},
+        {"ntfs", "0123456789ABCDE", {}}, {"ntfs", "0123456789ABCDEX", {}},
+        {"ext4", "3e6be9de-8139-11d1-9106-a43f08d823a6", {}}};
+    for (const auto &c : cases)
+        EXPECT_EQ(SerialFromFileSystemId(c.type, c.id), c.want) << c.type << " " << c.id;
 }
 
 TEST(VolumeSerial, IsoSerialSumsTheDescriptorBytes)
@@ -87,16 +78,13 @@ TEST(VolumeSerial, IsoSerialSumsTheDescriptorBytes)
         sum[i % 4] += d[i];
     uint32_t expected = ((sum[0] & 255) << 24) | ((sum[1] & 255) << 16) | ((sum[2] & 255) << 8) | (sum[3] & 255);
     EXPECT_EQ(IsoSerialFromDescriptor(d.data(), d.size()), expected);
-    std::vector<uint8_t> zero(2048, 0);
-    zero[0] = 1;
-    std::memcpy(zero.data() + 1, "CD001", 5);
+    std::vector<uint8_t> zero(2048, 0), full(2048, 0xFF);
+    std::memcpy(zero.data(), "\1CD001", 6);
     // The only non-zero bytes: 1 'C' 'D' '0' | '0' '1', so the columns are fixed.
     uint32_t fixed = (uint32_t(1 + '0') << 24) | (uint32_t('C' + '1') << 16) | (uint32_t('D') << 8) | uint32_t('0');
     EXPECT_EQ(IsoSerialFromDescriptor(zero.data(), zero.size()), fixed);
     // Overflow wraps per byte.
-    std::vector<uint8_t> full(2048, 0xFF);
-    full[0] = 1;
-    std::memcpy(full.data() + 1, "CD001", 5);
+    std::memcpy(full.data(), "\1CD001", 6);
     EXPECT_TRUE(IsoSerialFromDescriptor(full.data(), full.size()));
 }
 
@@ -120,8 +108,7 @@ TEST(VolumeProbe, ReadsTheIsoDescriptorFromAnImage)
     boot[0] = 2; // a supplementary descriptor first, then the primary one, then the terminator
     auto pvd = PrimaryDescriptor("MYDISC");
     std::vector<uint8_t> end(2048, 0);
-    end[0] = 255;
-    std::memcpy(end.data() + 1, "CD001", 5);
+    std::memcpy(end.data(), "\xff" "CD001", 6);
     img.append(boot.begin(), boot.end());
     img.append(pvd.begin(), pvd.end());
     img.append(end.begin(), end.end());
@@ -156,8 +143,8 @@ TEST(VolumeProbe, FallsBackToDiskLinks)
     auto dev = dir.path() / "dev";
     fs::create_directories(dev / "disk" / "by-label");
     fs::create_directories(dev / "disk" / "by-uuid");
-    std::ofstream(dev / "sdb1").put('x');
-    std::ofstream(dev / "sdc1").put('x');
+    dir.write("dev/sdb1", "x");
+    dir.write("dev/sdc1", "x");
     fs::create_symlink("../../sdb1", dev / "disk" / "by-label" / "My\\x20Stick");
     fs::create_symlink("../../sdc1", dev / "disk" / "by-label" / "Other");
     fs::create_symlink("../../sdb1", dev / "disk" / "by-uuid" / "1A2B-3C4D");
@@ -165,7 +152,6 @@ TEST(VolumeProbe, FallsBackToDiskLinks)
     EXPECT_EQ(ids.label, "My Stick");
     EXPECT_EQ(ids.uuid, "1A2B-3C4D");
     auto none = IdsFromDiskLinks(dev.string(), (dev / "sdd1").string());
-    EXPECT_TRUE(none.label.empty());
-    EXPECT_TRUE(none.uuid.empty());
+    EXPECT_TRUE(none.label.empty() && none.uuid.empty());
     EXPECT_EQ(UnescapeDiskLinkName("a\\x2fb\\x2"), "a/b\\x2");
 }

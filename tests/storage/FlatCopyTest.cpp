@@ -5,25 +5,22 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <filesystem>
 #include <string>
-
-#include <unistd.h>
 
 #include "storage/FlatTbl.h"
 #include "storage/FlatTblStore.h"
+#include "support/TempDir.h"
 
 namespace {
 
 void Layout(TFieldDefs &d)
 {
+    const std::pair<const char *, TFieldType> fields[] = {{"Small", ftSmallint}, {"Count", ftInteger},
+                                                          {"Big", ftLargeint}, {"Icon", ftBlob}, {"Text", ftMemo}};
     d.Add("Path", ftString, 30);
     d.Add("Code", ftString, 6);
-    d.Add("Small", ftSmallint);
-    d.Add("Count", ftInteger);
-    d.Add("Big", ftLargeint);
-    d.Add("Icon", ftBlob);
-    d.Add("Text", ftMemo);
+    for (const auto &[name, type] : fields)
+        d.Add(name, type);
 }
 
 std::string Image(TFlatTable &t)
@@ -35,10 +32,10 @@ std::string Image(TFlatTable &t)
 }
 
 struct TCopyCase {
-    std::string file;
+    orbtest::TempDir dir;
+    std::string file = dir.file("copy.d");
     TCopyCase()
     {
-        file = (std::filesystem::temp_directory_path() / ("flat_copy_" + std::to_string(::getpid()) + ".d")).string();
         TFlatTable t;
         Layout(t.FieldDefs());
         t.Open();
@@ -82,11 +79,8 @@ struct TCopyCase {
         c.CommitAll();
         std::string image;
         EXPECT_TRUE(c.WriteImage(image, error)) << error;
-        FILE *f = std::fopen(file.c_str(), "wb");
-        std::fwrite(image.data(), 1, image.size(), f);
-        std::fclose(f);
+        dir.write("copy.d", image);
     }
-    ~TCopyCase() { std::filesystem::remove(file); }
 
     std::string Copy(bool disabled, int &copied)
     {
@@ -130,10 +124,7 @@ TEST(FlatCopy, TargetsWithDefaultsOrHandlersStillGetThem)
     int changes = 0;
     dst.FieldByName("Count").OnChange = [&](TField *) { ++changes; };
     int news = 0;
-    dst.OnNewRecord = [&](TDataSet *ds) {
-        ++news;
-        ds->FieldByName("Big").SetAsLargeInt(99);
-    };
+    dst.OnNewRecord = [&](TDataSet *ds) { ++news, ds->FieldByName("Big").SetAsLargeInt(99); };
     dst.DisableControls();
     EXPECT_EQ(dst.CopyFromDataSet(&src, 0), 400);
     dst.EnableControls();

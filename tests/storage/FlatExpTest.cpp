@@ -12,11 +12,7 @@ namespace {
 // A one-record table for the conditions: named fields of engine types with a
 // value each. Comparisons follow the engine's order for the types used here.
 struct Host : TFlatFilterHost {
-    struct Col {
-        std::string name;
-        int type;
-        TVariant value;
-    };
+    struct Col { std::string name; int type; TVariant value; };
     std::vector<Col> cols;
 
     int FieldIndex(const std::string &name) const override {
@@ -50,11 +46,7 @@ bool keeps(const std::string &filter, Host &host) {
 }
 
 std::pair<std::string, int> parseError(const std::string &filter) {
-    try {
-        ParseFilterText(filter);
-    } catch (const EFlatParseError &e) {
-        return {e.what(), e.Position};
-    }
+    try { ParseFilterText(filter); } catch (const EFlatParseError &e) { return {e.what(), e.Position}; }
     return {"no error", 0};
 }
 
@@ -83,16 +75,12 @@ TEST(FlatExpParse, ConditionsWithQualifiersAndNegativeNumbers) {
 }
 
 TEST(FlatExpParse, ErrorsInComparisons) {
-    const std::string err = "Error in comparison expression";
-    EXPECT_EQ(parseError("a = 1 OR b = 2"), std::make_pair(err, 7)) << "only AND joins";
-    EXPECT_EQ(parseError("a = "), std::make_pair(err, 4)) << "just past the last token";
-    EXPECT_EQ(parseError("a 5"), std::make_pair(err, 3));
-    EXPECT_EQ(parseError("= 5"), std::make_pair(err, 1));
-    EXPECT_EQ(parseError("a = 1 AND"), std::make_pair(err, 10));
-    EXPECT_EQ(parseError("a = + 1"), std::make_pair(err, 5));
-    EXPECT_EQ(parseError("a = - b"), std::make_pair(err, 5)) << "'-' only before a number";
-    EXPECT_EQ(parseError("a SELECT 1"), std::make_pair(err, 3));
-    EXPECT_EQ(parseError("a = (1)"), std::make_pair(err, 5));
+    // Only AND joins; an error at the end is just past the last token; '-' only before a number.
+    const std::pair<const char *, int> cases[] = {{"a = 1 OR b = 2", 7}, {"a = ", 4}, {"a 5", 3}, {"= 5", 1},
+                                                  {"a = 1 AND", 10}, {"a = + 1", 5}, {"a = - b", 5},
+                                                  {"a SELECT 1", 3}, {"a = (1)", 5}};
+    for (const auto &[text, pos] : cases)
+        EXPECT_EQ(parseError(text), std::make_pair(std::string("Error in comparison expression"), pos)) << text;
 }
 
 TEST(FlatExpEval, RangeOnAnIntegerField) {
@@ -158,23 +146,18 @@ TEST(FlatExpEval, LikeOnTextsAndOtherTypes) {
 }
 
 TEST(FlatExpEval, ValueTexts) {
-    EXPECT_EQ(FlatValueText(std::int64_t{-42}, fftInt64), "-42");
-    EXPECT_EQ(FlatValueText(false, fftBoolean), "No");
-    EXPECT_EQ(FlatValueText(1.5, fftDouble), "1.5");
-    EXPECT_EQ(FlatValueText(2.0, fftCurrency), "2");
-    EXPECT_EQ(FlatValueText(0.12345678, fftDouble), "0.123457");
-    EXPECT_EQ(FlatValueText(-0.0000001, fftDouble), "0");
-    EXPECT_EQ(FlatValueText(TVariant{}, fftDate), "") << "an empty date is empty text";
-    EXPECT_EQ(FlatValueText(std::string("memo text"), fftMemo), "memo text");
-    EXPECT_EQ(FlatValueText(std::string("bytes"), fftBlob), "Not Found");
+    // An empty date is empty text.
+    const struct { TVariant v; int type; const char *text; } cases[] = {
+        {std::int64_t{-42}, fftInt64, "-42"}, {false, fftBoolean, "No"}, {1.5, fftDouble, "1.5"}, {2.0, fftCurrency, "2"},
+        {0.12345678, fftDouble, "0.123457"}, {-0.0000001, fftDouble, "0"}, {TVariant{}, fftDate, ""},
+        {std::string("memo text"), fftMemo, "memo text"}, {std::string("bytes"), fftBlob, "Not Found"}};
+    for (const auto &c : cases)
+        EXPECT_EQ(FlatValueText(c.v, c.type), c.text) << c.text;
 }
 
 // LIKE as SQL engines answer it on ASCII (without escapes).
 TEST(FlatMask, SqlLikeCases) {
-    struct Case {
-        const char *text, *mask;
-        bool match;
-    };
+    struct Case { const char *text, *mask; bool match; };
     const Case cases[] = {
         {"abc", "abc", true},       {"abc", "ABC", true},        {"abc", "ab", false},
         {"ab", "abc", false},       {"abc", "a%", true},         {"abc", "%c", true},

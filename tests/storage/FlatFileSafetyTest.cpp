@@ -26,10 +26,7 @@ namespace {
 
 void AddFields(TFieldDefs &d)
 {
-    d.Clear();
-    d.Add("Path", ftString, 255);
-    d.Add("Name", ftString, 50);
-    d.Add("Attrib", ftInteger);
+    d.Clear(), d.Add("Path", ftString, 255), d.Add("Name", ftString, 50), d.Add("Attrib", ftInteger);
 }
 
 // A table file of `count` records whose names start with `tag`.
@@ -83,53 +80,46 @@ std::vector<std::string> TempFiles(const fs::path &dir)
 class SmallFs {
 public:
     explicit SmallFs(const std::string &dir, const char *size)
+        : dir_(dir), mounted_(::mount("tmpfs", dir.c_str(), "tmpfs", 0, (std::string("size=") + size + ",mode=0777").c_str()) == 0)
     {
-        const std::string opts = std::string("size=") + size + ",mode=0777";
-        mounted_ = ::mount("tmpfs", dir.c_str(), "tmpfs", 0, opts.c_str()) == 0;
-        dir_ = dir;
     }
-    ~SmallFs()
-    {
-        if (mounted_)
-            ::umount2(dir_.c_str(), MNT_DETACH);
-    }
+    ~SmallFs() { mounted_ && ::umount2(dir_.c_str(), MNT_DETACH); }
     bool Mounted() const { return mounted_; }
-    bool MakeReadOnly() const
-    {
-        return ::mount("tmpfs", dir_.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0;
-    }
+    bool MakeReadOnly() const { return ::mount("tmpfs", dir_.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0; }
 
 private:
     std::string dir_;
     bool mounted_ = false;
 };
 
-int g_failWith = 0; // errno the hook answers
-int g_failAtCall = 0; // which temporary file fails: 1 the new table, 2 the backup's
-int g_calls = 0;
-int FaultHook(const std::string &)
-{
-    return ++g_calls == g_failAtCall ? g_failWith : 0;
-}
+// The errno the hook answers, and which temporary file fails: 1 the new table, 2 the backup's.
+int g_failWith = 0, g_failAtCall = 0, g_calls = 0;
+int FaultHook(const std::string &) { return ++g_calls == g_failAtCall ? g_failWith : 0; }
 
 struct FaultScope {
-    FaultScope(int err, int atCall)
-    {
-        g_failWith = err;
-        g_failAtCall = atCall;
-        g_calls = 0;
-        SetFileWriteFaultHook(&FaultHook);
-    }
+    FaultScope(int err, int atCall) { g_failWith = err, g_failAtCall = atCall, g_calls = 0, SetFileWriteFaultHook(&FaultHook); }
     ~FaultScope() { SetFileWriteFaultHook(nullptr); }
+};
+
+// A table saved twice (so it has a backup) whose two files must survive a failed save as they are.
+struct TwoSaves {
+    std::string file, backup, table, kept;
+    TwoSaves(const std::string &folder, int count) : file(folder + "/cat.d"), backup(folder + "/cat.~d")
+    {
+        MakeTable(file, "old", count, true);
+        MakeTable(file, "good", count, true);
+        table = orbtest::readFile(file), kept = orbtest::readFile(backup);
+    }
+    void ExpectUnchanged() const
+    {
+        EXPECT_EQ(orbtest::readFile(file), table);
+        EXPECT_EQ(orbtest::readFile(backup), kept);
+    }
 };
 
 std::string SaveError(const std::string &file, const std::string &tag, int count)
 {
-    try {
-        MakeTable(file, tag, count, true);
-    } catch (const EDatabaseError &e) {
-        return e.what();
-    }
+    try { MakeTable(file, tag, count, true); } catch (const EDatabaseError &e) { return e.what(); }
     return {};
 }
 
@@ -151,30 +141,24 @@ TEST(FlatBackup, KeepsThePreviousTableAndIsReplacedOnlyByAWholeSave)
 TEST(FlatBackup, FailedWritesLeaveTableAndBackupAsTheyWere)
 {
     orbtest::TempDir dir;
-    const std::string file = dir.file("cat.d"), backup = dir.file("cat.~d");
-    MakeTable(file, "old", 200, true);
-    MakeTable(file, "good", 200, true);
-    const std::string table = orbtest::readFile(file), kept = orbtest::readFile(backup);
+    const TwoSaves s(dir.str(), 200);
     {
         // The new table cannot be written whole (a full disk half way).
         FaultScope fault(ENOSPC, 1);
-        const std::string err = SaveError(file, "new", 300);
-        EXPECT_NE(err.find(file), std::string::npos) << err;
+        const std::string err = SaveError(s.file, "new", 300);
+        EXPECT_NE(err.find(s.file), std::string::npos) << err;
         EXPECT_NE(err.find(std::strerror(ENOSPC)), std::string::npos) << err;
     }
-    EXPECT_EQ(orbtest::readFile(file), table);
-    EXPECT_EQ(orbtest::readFile(backup), kept);
+    s.ExpectUnchanged();
     {
-        // The backup cannot be made: the save stops before the table is touched, and
-        // its message names the backup.
+        // The backup cannot be made: the save stops before the table is touched, and its message names the backup.
         FaultScope fault(EIO, 2);
-        const std::string err = SaveError(file, "new", 300);
-        EXPECT_NE(err.find(backup), std::string::npos) << err;
+        const std::string err = SaveError(s.file, "new", 300);
+        EXPECT_NE(err.find(s.backup), std::string::npos) << err;
     }
-    EXPECT_EQ(orbtest::readFile(file), table);
-    EXPECT_EQ(orbtest::readFile(backup), kept);
+    s.ExpectUnchanged();
     EXPECT_TRUE(TempFiles(dir.path()).empty());
-    EXPECT_EQ(ReadTable(backup), (std::pair<int, std::string>{200, "old"}));
+    EXPECT_EQ(ReadTable(s.backup), (std::pair<int, std::string>{200, "old"}));
 }
 
 TEST(FlatBackup, ReadOnlyFolderChangesNothing)
@@ -183,10 +167,7 @@ TEST(FlatBackup, ReadOnlyFolderChangesNothing)
     const std::string mnt = dir.file("ro");
     fs::create_directory(mnt);
     SmallFs small(mnt, "4m");
-    const std::string file = mnt + "/cat.d", backup = mnt + "/cat.~d";
-    MakeTable(file, "old", 20, true);
-    MakeTable(file, "good", 20, true);
-    const std::string table = orbtest::readFile(file), kept = orbtest::readFile(backup);
+    const TwoSaves s(mnt, 20);
     bool readOnly = false;
     if (small.Mounted())
         readOnly = small.MakeReadOnly();
@@ -194,11 +175,10 @@ TEST(FlatBackup, ReadOnlyFolderChangesNothing)
         readOnly = ::chmod(mnt.c_str(), 0555) == 0;
     if (!readOnly)
         GTEST_SKIP() << "no way to make a read-only folder here";
-    const std::string err = SaveError(file, "new", 30);
-    EXPECT_NE(err.find(file), std::string::npos) << err;
-    EXPECT_EQ(orbtest::readFile(file), table);
-    EXPECT_EQ(orbtest::readFile(backup), kept);
-    EXPECT_EQ(ReadTable(file), (std::pair<int, std::string>{20, "good"}));
+    const std::string err = SaveError(s.file, "new", 30);
+    EXPECT_NE(err.find(s.file), std::string::npos) << err;
+    s.ExpectUnchanged();
+    EXPECT_EQ(ReadTable(s.file), (std::pair<int, std::string>{20, "good"}));
     if (!small.Mounted())
         ::chmod(mnt.c_str(), 0755);
 }
@@ -211,10 +191,7 @@ TEST(FlatBackup, FullFileSystemKeepsAGoodBackup)
     SmallFs small(mnt, "1m");
     if (!small.Mounted())
         GTEST_SKIP() << "cannot mount a small file system here (the injected failures cover it)";
-    const std::string file = mnt + "/cat.d", backup = mnt + "/cat.~d";
-    MakeTable(file, "old", 200, true);
-    MakeTable(file, "good", 200, true);
-    const std::string table = orbtest::readFile(file), kept = orbtest::readFile(backup);
+    const TwoSaves s(mnt, 200);
     // Fill the disk to the last block.
     {
         std::ofstream fill(mnt + "/filler", std::ios::binary);
@@ -222,15 +199,13 @@ TEST(FlatBackup, FullFileSystemKeepsAGoodBackup)
         while (fill.write(block.data(), std::streamsize(block.size())) && fill.flush()) {
         }
     }
-    const std::string err = SaveError(file, "bigger", 2000);
-    EXPECT_FALSE(err.empty());
-    EXPECT_EQ(orbtest::readFile(file), table);
-    EXPECT_EQ(orbtest::readFile(backup), kept);
-    EXPECT_EQ(ReadTable(backup), (std::pair<int, std::string>{200, "old"}));
+    EXPECT_FALSE(SaveError(s.file, "bigger", 2000).empty());
+    s.ExpectUnchanged();
+    EXPECT_EQ(ReadTable(s.backup), (std::pair<int, std::string>{200, "old"}));
     EXPECT_TRUE(TempFiles(mnt).empty());
     fs::remove(mnt + "/filler");
-    EXPECT_EQ(SaveError(file, "bigger", 2000), "");
-    EXPECT_EQ(orbtest::readFile(backup), table);
+    EXPECT_EQ(SaveError(s.file, "bigger", 2000), "");
+    EXPECT_EQ(orbtest::readFile(s.backup), s.table);
 }
 
 TEST(FlatBackup, KilledDuringSavesLeavesReadableFilesAndOpenClearsTheLeftovers)
@@ -272,17 +247,14 @@ TEST(FlatBackup, OpenRemovesOnlyItsOwnStaleTemporaryFiles)
     orbtest::TempDir dir;
     const std::string file = dir.file("cat.d");
     MakeTable(file, "x", 2);
-    dir.write("cat.d.Ab3xYz", "cut short");
-    dir.write("cat.~d.QQ12zz", "cut short");
-    dir.write("cat.d.keep", "not ours");
-    dir.write("cat.d.ABCDEFG", "not ours");
-    dir.write("other.d.Ab3xYz", "another table's");
+    // The temporary files of this table and its backup go; other names and another table's stay.
+    const std::pair<const char *, bool> leftovers[] = {{"cat.d.Ab3xYz", false}, {"cat.~d.QQ12zz", false},
+                                                       {"cat.d.keep", true}, {"cat.d.ABCDEFG", true}, {"other.d.Ab3xYz", true}};
+    for (const auto &[name, stays] : leftovers)
+        dir.write(name, "cut short");
     ReadTable(file);
-    EXPECT_FALSE(fs::exists(dir.file("cat.d.Ab3xYz")));
-    EXPECT_FALSE(fs::exists(dir.file("cat.~d.QQ12zz")));
-    EXPECT_TRUE(fs::exists(dir.file("cat.d.keep")));
-    EXPECT_TRUE(fs::exists(dir.file("cat.d.ABCDEFG")));
-    EXPECT_TRUE(fs::exists(dir.file("other.d.Ab3xYz")));
+    for (const auto &[name, stays] : leftovers)
+        EXPECT_EQ(fs::exists(dir.file(name)), stays) << name;
 }
 
 TEST(FlatDamage, OpenErrorNamesTheFileAndTheReason)
@@ -382,8 +354,7 @@ TEST(FlatBytes, ValueReadIsNeverLongerThanItsWidthInCharacters)
 {
     orbtest::TempDir dir;
     std::string z8;
-    for (int i = 0; i < 8; ++i)
-        z8 += "\xC5\xBD"; // Ž
+    for (int i = 0; i < 8; ++i) z8 += "\xC5\xBD"; // Ž
     const std::string cp1250 = "\x8E\x8E\x8E\x8E\x8E\x8E\x8E\x8E"; // Ž x 8 in Windows-1250
     const std::string file = dir.write(
         "wide.d", Image({"XXX.Name s5"}, {std::string("\x04", 1) + StringValue(z8),
@@ -449,11 +420,7 @@ TEST(FlatBytes, WindowsPasswordOpensWithTheSameTextTypedHere)
     FlatSession().RemovePassword(windows);
     const auto savedPrompt = FlatSession().OnPassword;
     int asked = 0;
-    FlatSession().OnPassword = [&](std::string &answer) {
-        ++asked;
-        answer = typed;
-        return true;
-    };
+    FlatSession().OnPassword = [&](std::string &answer) { return ++asked, answer = typed, true; };
     {
         TFlatTable t;
         t.SetTableName(dir.file("p.d"));

@@ -4,14 +4,12 @@
 // renames of the looked-up field, updates of other fields, cancels and loads.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
 #include "storage/FlatTbl.h"
 #include "storage/FlatTblStore.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -75,6 +73,15 @@ struct THintCase {
                 return true;
         return false;
     }
+
+    // Finds the record named `name` and sets one of its fields, posted or cancelled.
+    void Change(const std::string &name, const char *fieldName, const std::string &value, bool post = true)
+    {
+        ASSERT_TRUE(Locate(name)) << name;
+        t.Edit();
+        t.FieldByName(fieldName).SetAsString(value);
+        post ? t.Post() : t.Cancel();
+    }
 };
 
 using Names = std::vector<std::string>;
@@ -105,31 +112,19 @@ TEST(FlatFilterHint, FollowsInsertsDeletesRenamesAndUpdates)
     c.t.Delete();
     EXPECT_EQ(c.Hinted("Disc", "disc A"), (Names{"a1", "a3"}));
 
-    ASSERT_TRUE(c.Locate("b1")); // rename into the disc
-    c.t.Edit();
-    c.t.FieldByName("Disc").SetAsString("disc A");
-    c.t.Post();
+    c.Change("b1", "Disc", "disc A"); // rename into the disc
     EXPECT_EQ(c.Hinted("Disc", "disc A"), (Names{"a1", "b1", "a3"}));
 
-    ASSERT_TRUE(c.Locate("a1")); // rename out of it
-    c.t.Edit();
-    c.t.FieldByName("Disc").SetAsString("disc C");
-    c.t.Post();
+    c.Change("a1", "Disc", "disc C"); // rename out of it
     EXPECT_EQ(c.Hinted("Disc", "disc A"), (Names{"b1", "a3"}));
     EXPECT_EQ(c.Hinted("Disc", "disc C"), (Names{"a1"}));
 
-    ASSERT_TRUE(c.Locate("a3")); // update of another field: the record stays
-    c.t.Edit();
-    c.t.FieldByName("Name").SetAsString("a3 new");
-    c.t.Post();
+    c.Change("a3", "Name", "a3 new"); // update of another field: the record stays
     EXPECT_EQ(c.Hinted("Disc", "disc A"), (Names{"b1", "a3 new"}));
 
     // A cancelled edit takes the record back to its last saved values (the store
     // keeps them until the changes are committed): b1 leaves the disc again.
-    ASSERT_TRUE(c.Locate("b1"));
-    c.t.Edit();
-    c.t.FieldByName("Disc").SetAsString("disc Z");
-    c.t.Cancel();
+    c.Change("b1", "Disc", "disc Z", false);
     EXPECT_EQ(c.Hinted("Disc", "disc A"), (Names{"a3 new"}));
     EXPECT_EQ(c.Hinted("Disc", "disc B"), (Names{"b1"}));
 
@@ -143,8 +138,8 @@ TEST(FlatFilterHint, FollowsInsertsDeletesRenamesAndUpdates)
 
 TEST(FlatFilterHint, FollowsALoadAndAnEmptying)
 {
-    const std::string file =
-        (std::filesystem::temp_directory_path() / ("hint_test_" + std::to_string(::getpid()) + ".d")).string();
+    orbtest::TempDir dir;
+    const std::string file = dir.file("hint.d");
     {
         THintCase c;
         c.Add("disc A", "x", "a1");
@@ -160,7 +155,6 @@ TEST(FlatFilterHint, FollowsALoadAndAnEmptying)
     EXPECT_EQ(c.Hinted("Disc", "disc A"), (Names{"a1", "a2"}));
     c.t.EmptyTable();
     EXPECT_EQ(c.Hinted("Disc", "disc A"), Names{});
-    std::filesystem::remove(file);
 }
 
 TEST(FlatFilterHint, AFieldThatIsNoTextVisitsEveryRecord)

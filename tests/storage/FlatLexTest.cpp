@@ -17,11 +17,7 @@ std::vector<int> kinds(const std::string &text) {
 
 // The message and position of the tokenizing error of `text`.
 std::pair<std::string, int> errorOf(const std::string &text) {
-    try {
-        TFlatParser::Tokenize(text);
-    } catch (const EFlatParseError &e) {
-        return {e.what(), e.Position};
-    }
+    try { TFlatParser::Tokenize(text); } catch (const EFlatParseError &e) { return {e.what(), e.Position}; }
     return {"no error", 0};
 }
 
@@ -30,22 +26,16 @@ std::pair<std::string, int> errorOf(const std::string &text) {
 TEST(FlatLexTokens, KindsTextsAndPositions) {
     const auto tokens = TFlatParser::Tokenize("  t.Name = 'it''s' and Size >= 12.5 or x <> \"a\"  ");
     ASSERT_EQ(tokens.size(), 13u);
-    EXPECT_EQ(tokens[0].Text, "t");
-    EXPECT_EQ(tokens[0].Kind, tkIdentifier);
+    // Identifiers keep their case, a doubled quote stands for one, reserved words are upper-cased.
+    const struct { size_t i; int kind; const char *text; } want[] = {
+        {0, tkIdentifier, "t"}, {1, tkDot, nullptr},     {2, tkIdentifier, "Name"}, {3, tkComparison, nullptr},
+        {4, tkQuoted, "it's"},  {5, tkLogical, "AND"},   {7, tkComparison, ">="},   {8, tkNumber, "12.5"},
+        {9, tkLogical, nullptr}, {11, tkComparison, "<>"}, {12, tkQuoted, "a"}};
+    for (const auto &w : want) {
+        EXPECT_EQ(tokens[w.i].Kind, w.kind) << w.i;
+        EXPECT_TRUE(!w.text || tokens[w.i].Text == w.text) << w.i << ": " << tokens[w.i].Text;
+    }
     EXPECT_EQ(tokens[0].Pos, 3);
-    EXPECT_EQ(tokens[1].Kind, tkDot);
-    EXPECT_EQ(tokens[2].Text, "Name") << "identifiers keep their case";
-    EXPECT_EQ(tokens[3].Kind, tkComparison);
-    EXPECT_EQ(tokens[4].Text, "it's") << "a doubled quote stands for one";
-    EXPECT_EQ(tokens[4].Kind, tkQuoted);
-    EXPECT_EQ(tokens[5].Text, "AND") << "reserved words are upper-cased";
-    EXPECT_EQ(tokens[5].Kind, tkLogical);
-    EXPECT_EQ(tokens[7].Text, ">=");
-    EXPECT_EQ(tokens[8].Text, "12.5");
-    EXPECT_EQ(tokens[8].Kind, tkNumber);
-    EXPECT_EQ(tokens[9].Kind, tkLogical);
-    EXPECT_EQ(tokens[11].Text, "<>");
-    EXPECT_EQ(tokens[12].Text, "a");
     EXPECT_EQ(tokens[12].Pos, 45);
 }
 
@@ -78,18 +68,15 @@ TEST(FlatLexTokens, AggregateFunctionsSwallowTheirParentheses) {
 }
 
 TEST(FlatLexErrors, MessagesAndPositions) {
-    EXPECT_EQ(errorOf("a = 'abc"), std::make_pair(std::string("Unmatched quote"), 5));
-    EXPECT_EQ(errorOf("a = 'abc\""), std::make_pair(std::string("Unmatched quote"), 5))
-        << "the closing quote must match the opening one";
-    EXPECT_EQ(errorOf("a = 12ab"), std::make_pair(std::string("Token 12a is invalid number"), 5));
-    EXPECT_EQ(errorOf("a = @b"),
-              std::make_pair(std::string("Invalid symbol in parameter/identificator/reserved word"), 5));
-    EXPECT_EQ(errorOf("$abc = 1"), std::make_pair(std::string("Parameter $abc is not valid identifier"), 1));
-    EXPECT_EQ(errorOf("WHERE(a)"), std::make_pair(std::string("Unsupported function WHERE in query"), 1));
-    EXPECT_EQ(errorOf("x = SUM(a+b)"),
-              std::make_pair(std::string("Symbol + is not supported in aggregate function argument"), 10));
-    EXPECT_EQ(errorOf("(a = 1"), std::make_pair(std::string("Unmatched parentheses"), 1));
-    EXPECT_EQ(errorOf("a = 1)"), std::make_pair(std::string("Unmatched parentheses"), 6));
-    EXPECT_EQ(errorOf("COUNT(a"), std::make_pair(std::string("Unmatched parentheses"), 6));
+    // The closing quote must match the opening one.
+    const struct { const char *text, *error; int pos; } cases[] = {
+        {"a = 'abc", "Unmatched quote", 5}, {"a = 'abc\"", "Unmatched quote", 5},
+        {"a = 12ab", "Token 12a is invalid number", 5},
+        {"a = @b", "Invalid symbol in parameter/identificator/reserved word", 5},
+        {"$abc = 1", "Parameter $abc is not valid identifier", 1}, {"WHERE(a)", "Unsupported function WHERE in query", 1},
+        {"x = SUM(a+b)", "Symbol + is not supported in aggregate function argument", 10},
+        {"(a = 1", "Unmatched parentheses", 1}, {"a = 1)", "Unmatched parentheses", 6}, {"COUNT(a", "Unmatched parentheses", 6}};
+    for (const auto &c : cases)
+        EXPECT_EQ(errorOf(c.text), std::make_pair(std::string(c.error), c.pos)) << c.text;
     EXPECT_EQ(errorOf("(a) = (1)").first, "no error");
 }

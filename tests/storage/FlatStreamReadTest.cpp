@@ -5,14 +5,11 @@
 
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
-
-#include <unistd.h>
 
 #include "storage/FlatConst.h"
 #include "storage/FlatTblStore.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -82,25 +79,18 @@ std::string Outcome(TFlatCursor &c, bool ok, const std::string &err)
     return s;
 }
 
-std::string ReadWhole(const std::string &img, bool partial)
-{
-    TFlatCursor c;
-    c.PartialOpen = partial;
-    std::string err;
-    const bool ok = c.ReadImage(img, err);
-    return Outcome(c, ok, err);
-}
-
-std::string ReadTrickled(const std::string &img, bool partial)
+std::string Read(const std::string &img, bool partial, bool trickled)
 {
     TFlatCursor c;
     c.PartialOpen = partial;
     TTrickleSource source(img);
     std::string err;
-    const bool ok = c.ReadImage(source, err);
+    const bool ok = trickled ? c.ReadImage(source, err) : c.ReadImage(img, err);
     EXPECT_TRUE(c.ReadFailure.empty());
     return Outcome(c, ok, err);
 }
+std::string ReadWhole(const std::string &img, bool partial) { return Read(img, partial, false); }
+std::string ReadTrickled(const std::string &img, bool partial) { return Read(img, partial, true); }
 
 TEST(FlatStreamRead, PiecesGiveTheSameRecordsAsTheWholeImage)
 {
@@ -164,10 +154,6 @@ TEST(FlatStreamRead, AFailedReadIsReportedAndKeepsNothingEvenWhenPartialOpen)
     }
 }
 
-} // namespace
-
-namespace {
-
 TEST(FlatStreamWrite, ASavedFileHoldsTheImageBytesAcrossManyBuffers)
 {
     // More than the writer's buffer several times over, with a BLOB larger than it.
@@ -179,13 +165,9 @@ TEST(FlatStreamWrite, ASavedFileHoldsTheImageBytesAcrossManyBuffers)
     std::string again;
     ASSERT_TRUE(c.WriteImage(again, err)) << err;
     EXPECT_EQ(again, img);
-    const std::string file = std::filesystem::temp_directory_path() /
-                             ("flat_stream_write_" + std::to_string(::getpid()) + ".d");
-    ASSERT_TRUE(c.SaveToFile(file, 0, false, "", err)) << err;
-    std::ifstream in(file, std::ios::binary);
-    const std::string saved((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::filesystem::remove(file);
-    EXPECT_EQ(saved, img);
+    orbtest::TempDir dir;
+    ASSERT_TRUE(c.SaveToFile(dir.file("t.d"), 0, false, "", err)) << err;
+    EXPECT_EQ(orbtest::readFile(dir.file("t.d")), img);
 }
 
 TEST(FlatStreamWrite, AProtectedImageAcrossManyBuffersReadsBack)
@@ -210,12 +192,10 @@ TEST(FlatStreamWrite, AValueTheReaderWouldRefuseLeavesNoFile)
     TFlatRecord r = c.Entry(5)->Data;
     r.SetVar(c.Fields, c.RecordSize, c.Fields[2], std::string(FlatMaxStringLength + 1, 'x'));
     ASSERT_TRUE(c.PutRecord(r, c.Entry(5), err)) << err;
-    const auto dir = std::filesystem::temp_directory_path() / ("flat_refuse_" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
-    EXPECT_FALSE(c.SaveToFile((dir / "t.d").string(), 0, false, "", err));
+    orbtest::TempDir dir;
+    EXPECT_FALSE(c.SaveToFile(dir.file("t.d"), 0, false, "", err));
     EXPECT_NE(err.find("Text"), std::string::npos) << err;
-    EXPECT_TRUE(std::filesystem::is_empty(dir));
-    std::filesystem::remove_all(dir);
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
     std::string image = "left over";
     EXPECT_FALSE(c.WriteImage(image, err));
     EXPECT_TRUE(image.empty());

@@ -16,20 +16,13 @@ namespace {
 
 std::string Hex(const uint8_t *p, size_t n)
 {
-    static const char d[] = "0123456789abcdef";
     std::string s;
-    for (size_t i = 0; i < n; ++i) {
-        s += d[p[i] >> 4];
-        s += d[p[i] & 15];
-    }
+    for (size_t i = 0; i < n; ++i)
+        s += std::string(1, "0123456789abcdef"[p[i] >> 4]) + "0123456789abcdef"[p[i] & 15];
     return s;
 }
 
-struct Def {
-    const char *name;
-    uint8_t code;
-    uint32_t size;
-};
+struct Def { const char *name; uint8_t code; uint32_t size; };
 
 std::string Describe(std::initializer_list<Def> defs)
 {
@@ -41,21 +34,11 @@ std::string Describe(std::initializer_list<Def> defs)
 
 std::string FileTableDescription()
 {
-    return Describe({{"Path", fftString, 255},
-                     {"Name", fftString, 50},
-                     {"Namecd", fftString, 50},
-                     {"Number", fftSmallStr, 8},
-                     {"Size", fftSmallStr, 20},
-                     {"Attrib", fftInteger, 0},
-                     {"Icon", fftBlob, 0},
-                     {"CreateDate", fftSmallStr, 20},
-                     {"LastChange", fftSmallStr, 20},
-                     {"Type", fftInteger, 0},
-                     {"Note", fftString, 50},
-                     {"FType", fftInteger, 0},
-                     {"LoadName", fftSmallStr, 30},
-                     {"MusicOrder", fftInteger, 0},
-                     {"CdIdCode", fftSmallStr, 20}});
+    return Describe({{"Path", fftString, 255},      {"Name", fftString, 50},         {"Namecd", fftString, 50},
+                     {"Number", fftSmallStr, 8},     {"Size", fftSmallStr, 20},       {"Attrib", fftInteger, 0},
+                     {"Icon", fftBlob, 0},           {"CreateDate", fftSmallStr, 20}, {"LastChange", fftSmallStr, 20},
+                     {"Type", fftInteger, 0},        {"Note", fftString, 50},         {"FType", fftInteger, 0},
+                     {"LoadName", fftSmallStr, 30},  {"MusicOrder", fftInteger, 0},   {"CdIdCode", fftSmallStr, 20}});
 }
 
 // A store opened on an empty image of the description.
@@ -78,18 +61,11 @@ struct Mixed {
     TFlatCursor c;
     Mixed()
     {
-        OpenEmpty(c,
-                  Describe({{"Id", fftInteger, 0},
-                            {"Big", fftInt64, 0},
-                            {"Val", fftDouble, 0},
-                            {"Code", fftSmallStr, 10},
-                            {"Text", fftString, 40},
-                            {"Data", fftBlob, 0}}),
-                  6);
+        OpenEmpty(c, Describe({{"Id", fftInteger, 0}, {"Big", fftInt64, 0}, {"Val", fftDouble, 0}, {"Code", fftSmallStr, 10},
+                               {"Text", fftString, 40}, {"Data", fftBlob, 0}}), 6);
     }
     const TFlatField &F(const char *n) { return *c.FindField(n); }
-    void Add(int id, int64_t big, double val, const std::string &code, const std::string &text,
-             const std::string &data)
+    void Add(int id, int64_t big, double val, const std::string &code, const std::string &text, const std::string &data)
     {
         TFlatRecord r = TFlatRecord::Make(c.RecordSize);
         SetInt(r, F("Id"), id);
@@ -108,6 +84,19 @@ struct Mixed {
         return img;
     }
 };
+
+// A copy of the image with a 32-bit value written at `at`.
+std::string Patched(std::string image, size_t at, uint32_t v)
+{
+    std::memcpy(image.data() + at, &v, 4);
+    return image;
+}
+
+std::string WithByte(std::string image, size_t at, char v)
+{
+    image[at] = v;
+    return image;
+}
 
 std::string ReadError(const std::string &image, bool partial = false, int *records = nullptr)
 {
@@ -145,14 +134,10 @@ TEST(SapphireTest, KnownAnswersAndCrc)
     s.Initialize("secret");
     s.DecryptBuffer(b, 32);
     EXPECT_EQ(Hex(b, 32), "a716b111429af502a1005e3c3e93b3fefb8725dd76d3a37ca15bd0a62b461dad");
-
-    const char *check = "123456789";
-    uint8_t buf[11];
-    std::memcpy(buf, check, 9);
+    uint8_t buf[11] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
     const uint16_t crc = Crc16(buf, 9);
     EXPECT_EQ(crc, 0x4B37);
-    buf[9] = uint8_t(crc & 0xFF);
-    buf[10] = uint8_t(crc >> 8);
+    buf[9] = uint8_t(crc & 0xFF), buf[10] = uint8_t(crc >> 8);
     EXPECT_EQ(Crc16(buf, 11), 0);
 }
 
@@ -222,10 +207,8 @@ TEST(FlatImageTest, DescriptionParsing)
     EXPECT_EQ(c.Fields[2].MaxLength, 'x' - 55);
 
     EXPECT_EQ(ReadError(TFlatCursor::BuildEmptyImage("XXX.A i\x12XXX.B i", 2)), SDescriptionError);
-    EXPECT_EQ(ReadError(TFlatCursor::BuildEmptyImage("XXX.A s12x\x12", 1)), SBufferCorruption);
-    EXPECT_EQ(ReadError(TFlatCursor::BuildEmptyImage("XXX.A \x12", 1)), SBufferCorruption);
-    EXPECT_EQ(ReadError(TFlatCursor::BuildEmptyImage("XXX.A !\x12", 1)), SBufferCorruption);
-    EXPECT_EQ(ReadError(TFlatCursor::BuildEmptyImage("XXX.A s99999\x12", 1)), SBufferCorruption);
+    for (const char *bad : {"XXX.A s12x\x12", "XXX.A \x12", "XXX.A !\x12", "XXX.A s99999\x12"})
+        EXPECT_EQ(ReadError(TFlatCursor::BuildEmptyImage(bad, 1)), SBufferCorruption) << bad;
 }
 
 TEST(FlatImageTest, ReadErrorTextsNameFieldAndRecord)
@@ -237,30 +220,18 @@ TEST(FlatImageTest, ReadErrorTextsNameFieldAndRecord)
     const size_t rec1 = 17 + m.c.Description.size();
     const size_t rec2 = rec1 + m.c.Entry(0)->StoredSize;
 
-    std::string bad = img;
-    bad[rec2 + 3] = 11; // Code of record 2 holds at most 10 characters
-    EXPECT_EQ(ReadError(bad), "Field 'Code' has wrong length 11 in record 2");
-    bad = img;
-    bad[rec2 + 4] = 2; // String length byte must be 0 or 4
-    EXPECT_EQ(ReadError(bad), "Field 'Text' has wrong length 2 in record 2");
-    bad = img;
-    bad[rec1] = 5; // Integer is 4 bytes wide
-    EXPECT_EQ(ReadError(bad), "Field 'Id' has wrong length 5 in record 1");
-
-    // The String count of record 2 sits after its 6 length bytes, Id (4) and Code (1).
-    bad = img;
-    const uint32_t huge = 8192;
-    std::memcpy(bad.data() + rec2 + 6 + 4 + 1, &huge, 4);
-    EXPECT_EQ(ReadError(bad), "String field 'Text' has wrong length 8192 in record 2");
-    bad = img;
-    const uint32_t blob = 1u << 30;
-    std::memcpy(bad.data() + rec2 + 6 + 4 + 1 + 4 + 6, &blob, 4);
-    EXPECT_EQ(ReadError(bad), "BLOB field 'Data' has wrong length 1073741824 in record 2");
-
-    bad = img;
-    const uint32_t three = 3;
-    std::memcpy(bad.data() + 5, &three, 4);
-    EXPECT_EQ(ReadError(bad), "Number of records read (2) does not match declared record count (3)");
+    // Code holds at most 10 characters, a String length byte is 0 or 4, an Integer is 4 bytes wide; the
+    // String count of record 2 sits after its 6 length bytes, Id (4) and Code (1).
+    const std::pair<std::string, const char *> cases[] = {
+        {WithByte(img, rec2 + 3, 11), "Field 'Code' has wrong length 11 in record 2"},
+        {WithByte(img, rec2 + 4, 2), "Field 'Text' has wrong length 2 in record 2"},
+        {WithByte(img, rec1, 5), "Field 'Id' has wrong length 5 in record 1"},
+        {Patched(img, rec2 + 6 + 4 + 1, 8192), "String field 'Text' has wrong length 8192 in record 2"},
+        {Patched(img, rec2 + 6 + 4 + 1 + 4 + 6, 1u << 30), "BLOB field 'Data' has wrong length 1073741824 in record 2"},
+        {Patched(img, 5, 3), "Number of records read (2) does not match declared record count (3)"}};
+    for (const auto &[image, error] : cases)
+        EXPECT_EQ(ReadError(image), error);
+    const std::string bad = Patched(img, 5, 3);
     int kept = -1;
     EXPECT_EQ(ReadError(bad, true, &kept),
               "partial:Number of records read (2) does not match declared record count (3)");
@@ -281,31 +252,16 @@ TEST(FlatImageTest, LengthFieldsAreCheckedBeforeUse)
     Mixed m;
     m.Add(1, 2, 3.5, "A", "t", "b");
     const std::string img = m.Image();
-    // F = 0 with records declared.
-    std::string bad = img;
-    std::memset(bad.data() + 9, 0, 4);
-    EXPECT_EQ(ReadError(bad), SBufferCorruption);
-    // D larger than the file.
-    bad = img;
-    const uint32_t big = 0xFFFFFFF0u;
-    std::memcpy(bad.data() + 13, &big, 4);
-    EXPECT_EQ(ReadError(bad), SBufferCorruption);
-    // F larger than the description holds, or beyond any real table.
-    bad = img;
-    const uint32_t many = 6000;
-    std::memcpy(bad.data() + 9, &many, 4);
-    EXPECT_EQ(ReadError(bad), SDescriptionError);
-    bad = img;
-    std::memcpy(bad.data() + 9, &big, 4);
-    EXPECT_EQ(ReadError(bad), SBufferCorruption);
+    // F = 0 with records declared; D larger than the file; F larger than the description holds, or beyond any
+    // real table.
+    EXPECT_EQ(ReadError(Patched(img, 9, 0)), SBufferCorruption);
+    EXPECT_EQ(ReadError(Patched(img, 13, 0xFFFFFFF0u)), SBufferCorruption);
+    EXPECT_EQ(ReadError(Patched(img, 9, 6000)), SDescriptionError);
+    EXPECT_EQ(ReadError(Patched(img, 9, 0xFFFFFFF0u)), SBufferCorruption);
     // A huge declared count with one record present does not reserve for it.
-    bad = img;
-    std::memcpy(bad.data() + 5, &big, 4);
-    EXPECT_NE(ReadError(bad).find("does not match declared record count"), std::string::npos);
+    EXPECT_NE(ReadError(Patched(img, 5, 0xFFFFFFF0u)).find("does not match declared record count"), std::string::npos);
     // PartialOpen never rescues a broken description.
-    bad = img;
-    std::memcpy(bad.data() + 9, &many, 4);
-    EXPECT_EQ(ReadError(bad, true), SDescriptionError);
+    EXPECT_EQ(ReadError(Patched(img, 9, 6000), true), SDescriptionError);
 }
 
 TEST(FlatImageTest, EveryTruncationAndCorruptionIsRefusedCleanly)
@@ -330,21 +286,17 @@ TEST(FlatImageTest, EveryTruncationAndCorruptionIsRefusedCleanly)
     FlatSession().AddPassword("sweep-pw");
     for (size_t n = 0; n < pimg.size(); ++n)
         EXPECT_FALSE(ReadError(pimg.substr(0, n)).empty()) << "protected, truncated at " << n;
-    for (size_t i = 0; i < pimg.size(); ++i) {
-        std::string bad = pimg;
-        bad[i] = char(bad[i] ^ 0x5A);
-        ReadError(bad, true);
-    }
+    for (size_t i = 0; i < pimg.size(); ++i)
+        ReadError(WithByte(pimg, i, char(pimg[i] ^ 0x5A)), true);
     FlatSession().RemovePassword("sweep-pw");
     // Every byte position set to a set of nasty values.
     const uint8_t values[] = {0x00, 0x04, 0x2A, 0x7F, 0x80, 0xFF};
-    for (size_t i = 0; i < img.size(); ++i)
+    for (size_t i = 0; i < img.size(); ++i) {
         for (uint8_t v : values) {
-            std::string bad = img;
-            bad[i] = char(v);
-            ReadError(bad);
-            ReadError(bad, true);
+            ReadError(WithByte(img, i, char(v)));
+            ReadError(WithByte(img, i, char(v)), true);
         }
+    }
 }
 
 TEST(FlatImageTest, NotesBlockIsCarried)
@@ -537,12 +489,9 @@ TEST(FlatStoreTest, ComparisonRules)
 TEST(FlatStoreTest, SortIsStableAndOrdersNaN)
 {
     Mixed m;
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    m.Add(1, 0, 2.0, "", "", "");
-    m.Add(2, 0, nan, "", "", "");
-    m.Add(3, 0, 1.0, "", "", "");
-    m.Add(4, 0, 2.0, "", "", "");
-    m.Add(5, 0, nan, "", "", "");
+    const double nan = std::numeric_limits<double>::quiet_NaN(), vals[] = {2.0, nan, 1.0, 2.0, nan};
+    for (int i = 0; i < 5; ++i)
+        m.Add(i + 1, 0, vals[i], "", "", "");
     m.c.SortRecords("Val", false);
     std::vector<int64_t> ids;
     for (auto *e : m.c.Records)
@@ -558,8 +507,7 @@ TEST(FlatSessionTest, ProtectedRoundTripAndPasswordLookup)
     Mixed m;
     m.c.Password = "Geheim-1";
     m.Add(1, 5, 1.5, "p", "protected text", "blob");
-    const std::string one = m.Image();
-    const std::string two = m.Image();
+    const std::string one = m.Image(), two = m.Image();
     EXPECT_NE(one, two); // a new key per save
     EXPECT_EQ(one[4], 'P');
     EXPECT_EQ(one.size(), two.size());
@@ -575,15 +523,8 @@ TEST(FlatSessionTest, ProtectedRoundTripAndPasswordLookup)
     // Three wrong answers: two notices, then the open fails.
     s.RemovePassword("Geheim-1");
     int asked = 0, notices = 0;
-    s.OnPassword = [&](std::string &p) {
-        ++asked;
-        p = "wrong";
-        return true;
-    };
-    s.OnNotice = [&](const std::string &t) {
-        EXPECT_EQ(t, SPasswordTryAgain);
-        ++notices;
-    };
+    s.OnPassword = [&](std::string &p) { return ++asked, p = "wrong", true; };
+    s.OnNotice = [&](const std::string &t) { ++notices; EXPECT_EQ(t, SPasswordTryAgain); };
     s.RetryCount = 3;
     TFlatCursor w;
     EXPECT_FALSE(w.ReadImage(two, err));
@@ -593,11 +534,7 @@ TEST(FlatSessionTest, ProtectedRoundTripAndPasswordLookup)
 
     // The right answer at the prompt is remembered, so the next table does not ask.
     asked = 0;
-    s.OnPassword = [&](std::string &p) {
-        ++asked;
-        p = "Geheim-1";
-        return true;
-    };
+    s.OnPassword = [&](std::string &p) { return ++asked, p = "Geheim-1", true; };
     TFlatCursor ok;
     ASSERT_TRUE(ok.ReadImage(two, err)) << err;
     EXPECT_EQ(asked, 1);
@@ -611,20 +548,14 @@ TEST(FlatSessionTest, ProtectedRoundTripAndPasswordLookup)
                             [](const std::string &p) { return FlatCompareText(p, "geheim-1", true) == 0; }),
               1);
     s.RemovePassword("Geheim-1");
-    s.OnPassword = [&](std::string &p) {
-        p = "GEHEIM-1";
-        return true;
-    };
+    s.OnPassword = [&](std::string &p) { return p = "GEHEIM-1", true; };
     s.RetryCount = 1;
     TFlatCursor caseWrong;
     EXPECT_FALSE(caseWrong.ReadImage(one, err));
     // Cancelling stops at once.
     asked = 0;
     s.RetryCount = 0; // taken as 3
-    s.OnPassword = [&](std::string &) {
-        ++asked;
-        return false;
-    };
+    s.OnPassword = [&](std::string &) { return ++asked, false; };
     EXPECT_FALSE(caseWrong.ReadImage(one, err));
     EXPECT_EQ(asked, 1);
     s.OnPassword = savedPrompt;

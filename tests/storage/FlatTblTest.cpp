@@ -15,22 +15,15 @@ namespace {
 // The catalogue's file table layout.
 void AddFileFields(TFieldDefs &d)
 {
+    const struct { const char *name; TFieldType type; int size; } fields[] = {
+        {"Path", ftString, 255},      {"Name", ftString, 50},         {"Namecd", ftString, 50},
+        {"Number", ftString, 8},      {"Size", ftString, 20},         {"Attrib", ftInteger, 0},
+        {"Icon", ftBlob, 0},          {"CreateDate", ftString, 20},   {"LastChange", ftString, 20},
+        {"Type", ftInteger, 0},       {"Note", ftString, 50},         {"FType", ftInteger, 0},
+        {"LoadName", ftString, 30},   {"MusicOrder", ftInteger, 0},   {"CdIdCode", ftString, 20}};
     d.Clear();
-    d.Add("Path", ftString, 255);
-    d.Add("Name", ftString, 50);
-    d.Add("Namecd", ftString, 50);
-    d.Add("Number", ftString, 8);
-    d.Add("Size", ftString, 20);
-    d.Add("Attrib", ftInteger);
-    d.Add("Icon", ftBlob);
-    d.Add("CreateDate", ftString, 20);
-    d.Add("LastChange", ftString, 20);
-    d.Add("Type", ftInteger);
-    d.Add("Note", ftString, 50);
-    d.Add("FType", ftInteger);
-    d.Add("LoadName", ftString, 30);
-    d.Add("MusicOrder", ftInteger);
-    d.Add("CdIdCode", ftString, 20);
+    for (const auto &f : fields)
+        d.Add(f.name, f.type, f.size);
 }
 
 void AddName(TFlatTable &t, const std::string &name, int attrib = 1)
@@ -44,21 +37,14 @@ void AddName(TFlatTable &t, const std::string &name, int attrib = 1)
 std::vector<std::string> Names(TFlatTable &t)
 {
     std::vector<std::string> out;
-    t.First();
-    while (!t.Eof()) {
+    for (t.First(); !t.Eof(); t.Next())
         out.push_back(t.FieldByName("Name").AsString());
-        t.Next();
-    }
     return out;
 }
 
 std::string Raises(const std::function<void()> &f)
 {
-    try {
-        f();
-    } catch (const EDatabaseError &e) {
-        return e.what();
-    }
+    try { f(); } catch (const EDatabaseError &e) { return e.what(); }
     return "";
 }
 
@@ -90,11 +76,7 @@ TEST(FlatTableTest, NewCatalogueTableIsTheEmptyImage)
     t.SaveToFile(c.file);
     EXPECT_EQ(std::filesystem::file_size(c.file), 225u);
     t.Close();
-    EXPECT_EQ(Raises([&] {
-                  TFlatTable empty;
-                  empty.Open();
-              }),
-              SNoFieldDescriptions);
+    EXPECT_EQ(Raises([&] { TFlatTable().Open(); }), SNoFieldDescriptions);
     t.OpenTable(c.file);
     EXPECT_EQ(t.LoadMode(), lmFile);
     EXPECT_EQ(t.FieldCount(), 15);
@@ -110,31 +92,18 @@ TEST(FlatTableTest, NewCatalogueTableIsTheEmptyImage)
 TEST(FlatTableTest, NullRulesPerType)
 {
     TFlatTable t;
-    auto &d = t.FieldDefs();
-    d.Add("I", ftInteger);
-    d.Add("L", ftLargeint);
-    d.Add("B", ftBoolean);
-    d.Add("F", ftFloat);
-    d.Add("D", ftDate);
-    d.Add("T", ftTime);
-    d.Add("DT", ftDateTime);
-    d.Add("S", ftString, 10);
-    d.Add("LS", ftString, 100);
-    d.Add("M", ftMemo);
+    // Zero integers, booleans, floats and times are values; zero dates, Int64 and empty texts are NULL.
+    const struct { const char *name; TFieldType type; int size; bool null; } fields[] = {
+        {"I", ftInteger, 0, false}, {"L", ftLargeint, 0, true}, {"B", ftBoolean, 0, false}, {"F", ftFloat, 0, false},
+        {"D", ftDate, 0, true},     {"T", ftTime, 0, false},    {"DT", ftDateTime, 0, true}, {"S", ftString, 10, true},
+        {"LS", ftString, 100, true}, {"M", ftMemo, 0, true}};
+    for (const auto &f : fields)
+        t.FieldDefs().Add(f.name, f.type, f.size);
     t.Open();
     t.Append();
     t.Post();
-    // Zero integers, booleans, floats and times are values; zero dates, Int64 and empty texts are NULL.
-    EXPECT_FALSE(t.FieldByName("I").IsNull());
-    EXPECT_FALSE(t.FieldByName("B").IsNull());
-    EXPECT_FALSE(t.FieldByName("F").IsNull());
-    EXPECT_FALSE(t.FieldByName("T").IsNull());
-    EXPECT_TRUE(t.FieldByName("L").IsNull());
-    EXPECT_TRUE(t.FieldByName("D").IsNull());
-    EXPECT_TRUE(t.FieldByName("DT").IsNull());
-    EXPECT_TRUE(t.FieldByName("S").IsNull());
-    EXPECT_TRUE(t.FieldByName("LS").IsNull());
-    EXPECT_TRUE(t.FieldByName("M").IsNull());
+    for (const auto &f : fields)
+        EXPECT_EQ(t.FieldByName(f.name).IsNull(), f.null) << f.name;
     // Values survive a save and a load, dates to the millisecond.
     t.Edit();
     const TDateTime when = 45000.5 + 123.0 / 86400000.0;
@@ -143,12 +112,9 @@ TEST(FlatTableTest, NullRulesPerType)
     t.FieldByName("L").SetAsLargeInt(-5);
     t.FieldByName("S").SetAsString("abcdefghijKLM");
     t.Post();
-    std::stringstream image;
-    {
-        std::string img, err;
-        ASSERT_TRUE(t.Cursor()->WriteImage(img, err));
-        image.str(img);
-    }
+    std::string img, err;
+    ASSERT_TRUE(t.Cursor()->WriteImage(img, err));
+    std::stringstream image(img);
     TFlatTable s;
     s.SetLoadMode(lmStream);
     s.LoadingStream = &image;
@@ -164,23 +130,18 @@ TEST(FlatTableTest, LocateAndLookup)
     Catalogue c;
     TFlatTable t;
     c.Create(t, {"ABCdef", "abc", "Zeta", "beta"});
-    // Partial, case-insensitive.
-    EXPECT_TRUE(t.Locate("Name", std::string("abc"), {loCaseInsensitive, loPartialKey}));
-    EXPECT_EQ(t.FieldByName("Name").AsString(), "ABCdef");
-    EXPECT_TRUE(t.Locate("Name", std::string("ZET"), {loCaseInsensitive, loPartialKey}));
-    EXPECT_EQ(t.RecNo(), 3);
-    // Without loPartialKey the whole text must match.
-    EXPECT_FALSE(t.Locate("Name", std::string("ZET"), {loCaseInsensitive}));
-    EXPECT_TRUE(t.Locate("Name", std::string("BETA"), {loCaseInsensitive}));
-    // Without options: exact and case-sensitive.
-    EXPECT_FALSE(t.Locate("Name", std::string("ABC"), {}));
-    EXPECT_TRUE(t.Locate("Name", std::string("abc"), {}));
-    EXPECT_EQ(t.RecNo(), 2);
-    // A partial key exactly as long as the text matches it.
-    EXPECT_TRUE(t.Locate("Name", std::string("BETA"), {loCaseInsensitive, loPartialKey}));
-    EXPECT_EQ(t.RecNo(), 4);
+    // Without loPartialKey the whole text must match; without options the match is exact and case-sensitive;
+    // a partial key exactly as long as the text matches it. A miss keeps the position.
+    const TLocateOptions ci{loCaseInsensitive}, ciPart{loCaseInsensitive, loPartialKey};
+    const struct { const char *key; TLocateOptions options; bool found; int recNo; } cases[] = {
+        {"abc", ciPart, true, 1}, {"ZET", ciPart, true, 3}, {"ZET", ci, false, 3}, {"BETA", ci, true, 4},
+        {"ABC", {}, false, 4},    {"abc", {}, true, 2},     {"BETA", ciPart, true, 4}};
+    for (const auto &c : cases) {
+        EXPECT_EQ(t.Locate("Name", std::string(c.key), c.options), c.found) << c.key;
+        EXPECT_EQ(t.RecNo(), c.recNo) << c.key;
+    }
     // NULL on either side never matches.
-    EXPECT_FALSE(t.Locate("Name", TVariant{}, {loCaseInsensitive}));
+    EXPECT_FALSE(t.Locate("Name", TVariant{}, ci));
     EXPECT_FALSE(t.Locate("Note", std::string(""), {loPartialKey}));
     // Lookup answers NULL and does not move.
     t.First();
@@ -212,22 +173,18 @@ TEST(FlatTableTest, KeySearchFindsTheFirstEqualEntry)
     EXPECT_EQ(t.FieldByName("Name").AsString(), "n1");
     ASSERT_TRUE(t.Locate("Name", std::string("same"), {}));
     EXPECT_EQ(t.FieldByName("Attrib").AsInteger(), 0);
-}
-
-TEST(FlatTableTest, AppendStaysAtTheEndOfAnIndexedView)
-{
-    TFlatTable t;
-    AddFileFields(t.FieldDefs());
-    t.Open();
-    AddName(t, "b");
-    AddName(t, "c");
-    t.SetIndexFieldNames("Name");
-    AddName(t, "a");
-    EXPECT_EQ(Names(t), (std::vector<std::string>{"b", "c", "a"}));
-    // Linear search now, since the view is no longer sorted.
-    EXPECT_TRUE(t.FindKey("Name", "a"));
-    t.RefreshView();
-    EXPECT_EQ(Names(t), (std::vector<std::string>{"a", "b", "c"}));
+    // An append stays at the end of an indexed view, searched linearly since it is no longer sorted.
+    TFlatTable u;
+    AddFileFields(u.FieldDefs());
+    u.Open();
+    AddName(u, "b");
+    AddName(u, "c");
+    u.SetIndexFieldNames("Name");
+    AddName(u, "a");
+    EXPECT_EQ(Names(u), (std::vector<std::string>{"b", "c", "a"}));
+    EXPECT_TRUE(u.FindKey("Name", "a"));
+    u.RefreshView();
+    EXPECT_EQ(Names(u), (std::vector<std::string>{"a", "b", "c"}));
 }
 
 TEST(FlatTableTest, ChangeCounterAndItsEvent)
@@ -425,10 +382,9 @@ TEST(FlatTableTest, FilterRangeAndMasterDetail)
 TEST(FlatTableTest, CopyFromDataSetKeepsTypesBytesAndBlankNames)
 {
     TExMemoryData src;
-    src.FieldDefs().Add("My Name", ftString, 40);
-    src.FieldDefs().Add("Value", ftFloat);
-    src.FieldDefs().Add("When", ftDateTime);
-    src.FieldDefs().Add("Icon", ftBlob);
+    for (const auto &[name, type] : {std::pair<const char *, TFieldType>{"My Name", ftString}, {"Value", ftFloat},
+                                     {"When", ftDateTime}, {"Icon", ftBlob}})
+        src.FieldDefs().Add(name, type, type == ftString ? 40 : 0);
     src.Open();
     const std::string bytes("\0\x01\0icon\0", 8);
     const TDateTime when = 45123.25 + 7.0 / 86400000.0;
@@ -543,9 +499,9 @@ TEST(FlatTableTest, DefaultExpressionsAndUniqueCode)
     for (char ch : a)
         EXPECT_TRUE(std::isalnum(static_cast<unsigned char>(ch)));
     TFlatTable t;
-    t.FieldDefs().Add("Code", ftString, 10);
-    t.FieldDefs().Add("Day", ftDate);
-    t.FieldDefs().Add("Text", ftString, 10);
+    const std::pair<const char *, TFieldType> fields[] = {{"Code", ftString}, {"Day", ftDate}, {"Text", ftString}};
+    for (const auto &[name, type] : fields)
+        t.FieldDefs().Add(name, type, type == ftString ? 10 : 0);
     t.Open();
     t.FieldByName("Code").DefaultExpression = "UNICOD";
     t.FieldByName("Day").DefaultExpression = "TODAY";

@@ -56,21 +56,17 @@ TEST_F(ThemeManagerTest, CollectsEveryControlIntoTheListOfItsClass)
     SmallForm f;
     TThemeManager manager;
     manager.CollectForms(nullptr);
-    EXPECT_EQ(manager.ListOf(&f.form), manager.List(ccForm));
-    EXPECT_EQ(manager.ListOf(f.button), manager.List(ccButtonControl));
-    EXPECT_EQ(manager.ListOf(f.check), manager.List(ccButtonControl));
-    EXPECT_EQ(manager.ListOf(f.list), manager.List(ccListView));
-    EXPECT_EQ(manager.ListOf(f.label), manager.List(ccWinControl));
     // The list view's inside belongs to the list view.
-    EXPECT_EQ(manager.ListOf(f.list->viewport()), manager.List(ccWinControl));
+    for (const auto &[w, cls] : {std::pair<QWidget *, TControlClass>{&f.form, ccForm}, {f.button, ccButtonControl},
+                                 {f.check, ccButtonControl}, {f.list, ccListView}, {f.label, ccWinControl},
+                                 {f.list->viewport(), ccWinControl}})
+        EXPECT_EQ(manager.ListOf(w), manager.List(cls)) << w->metaObject()->className();
     EXPECT_EQ(manager.List(ccButtonControl)->Count(), 2);
-
     // Options off: a button goes to the general list.
     manager.SetOptions(DefaultThemeOptions & ~Bit(toSubclassButtons));
     manager.UpdateSubclassing(f.button, true);
-    EXPECT_EQ(manager.ListOf(f.button), manager.List(ccWinControl));
-    EXPECT_EQ(manager.List(ccButtonControl)->Count(), 1);
-
+    EXPECT_EQ(std::tuple(manager.ListOf(f.button), manager.List(ccButtonControl)->Count()),
+              std::tuple(manager.List(ccWinControl), 1));
     // A container that changes lists keeps its controls collected.
     manager.SetOptions(DefaultThemeOptions);
     auto *box = new QWidget(&f.form);
@@ -80,8 +76,8 @@ TEST_F(ThemeManagerTest, CollectsEveryControlIntoTheListOfItsClass)
     ASSERT_EQ(manager.ListOf(inner), manager.List(ccButtonControl));
     manager.SetOptions(DefaultThemeOptions & ~Bit(toSubclassFrame));
     manager.UpdateSubclassing(box, true);
-    EXPECT_EQ(manager.ListOf(box), manager.List(ccWinControl));
-    EXPECT_EQ(manager.ListOf(inner), manager.List(ccButtonControl));
+    EXPECT_EQ(std::tuple(manager.ListOf(box), manager.ListOf(inner)),
+              std::tuple(manager.List(ccWinControl), manager.List(ccButtonControl)));
 }
 
 TEST_F(ThemeManagerTest, WithoutTheLibraryOnlyListViewsAreSubclassed)
@@ -92,9 +88,8 @@ TEST_F(ThemeManagerTest, WithoutTheLibraryOnlyListViewsAreSubclassed)
     TThemeManager manager;
     manager.CollectForms(nullptr);
     EXPECT_EQ(manager.ListOf(f.list), manager.List(ccListView));
-    EXPECT_EQ(manager.ListOf(f.button), nullptr);
-    EXPECT_EQ(manager.ListOf(f.check), nullptr);
-    EXPECT_EQ(manager.ListOf(&f.form), nullptr);
+    for (QWidget *w : {&f.form, static_cast<QWidget *>(f.button), static_cast<QWidget *>(f.check)})
+        EXPECT_EQ(manager.ListOf(w), nullptr);
     EXPECT_FALSE(manager.ThemingActive());
 }
 
@@ -105,34 +100,25 @@ TEST_F(ThemeManagerTest, SecondManagerDefersAndTakesOverWhenTheFirstGoes)
     first->SetOptions(DefaultThemeOptions | Bit(toAlternateTabSheetDraw));
     first->CollectForms(nullptr);
     TThemeManager second;
-    EXPECT_TRUE(second.Subordinate());
-    EXPECT_EQ(second.Options(), first->Options());
-    EXPECT_EQ(TThemeManager::MainManager(), first);
+    EXPECT_EQ(std::tuple(second.Subordinate(), second.Options(), TThemeManager::MainManager()),
+              std::tuple(true, first->Options(), first));
     second.CollectForms(nullptr);
     EXPECT_EQ(second.ListOf(f.button), nullptr);
     // Options set on a subordinate go to the main manager.
     second.SetOptions(DefaultThemeOptions);
     EXPECT_EQ(first->Options(), DefaultThemeOptions);
-
     delete first;
     EXPECT_EQ(TThemeManager::MainManager(), nullptr);
     QCoreApplication::processEvents(); // the hand-over
-    EXPECT_EQ(TThemeManager::MainManager(), &second);
-    EXPECT_FALSE(second.Subordinate());
+    EXPECT_EQ(std::tuple(TThemeManager::MainManager(), second.Subordinate()), std::tuple(&second, false));
     EXPECT_EQ(second.ListOf(f.button), second.List(ccButtonControl));
     EXPECT_EQ(second.ListOf(&f.form), second.List(ccForm));
-}
-
-TEST_F(ThemeManagerTest, BecomingMainTakesTheControlsOver)
-{
-    SmallForm f;
-    TThemeManager first;
-    first.CollectForms(nullptr);
-    TThemeManager second;
-    second.BecomeMainManager();
-    EXPECT_TRUE(first.Subordinate());
-    EXPECT_EQ(first.ListOf(f.button), nullptr);
-    EXPECT_EQ(second.ListOf(f.button), second.List(ccButtonControl));
+    // A third that becomes the main manager takes the controls over.
+    TThemeManager third;
+    third.BecomeMainManager();
+    EXPECT_TRUE(second.Subordinate());
+    EXPECT_EQ(second.ListOf(f.button), nullptr);
+    EXPECT_EQ(third.ListOf(f.button), third.List(ccButtonControl));
 }
 
 TEST_F(ThemeManagerTest, RefusedControlsAreNeverSubclassedOrAreReleased)
@@ -144,7 +130,6 @@ TEST_F(ThemeManagerTest, RefusedControlsAreNeverSubclassedOrAreReleased)
     manager.CollectForms(nullptr);
     EXPECT_EQ(manager.ListOf(f.check), nullptr);
     EXPECT_NE(manager.ListOf(f.button), nullptr);
-
     manager.OnAllowSubclassing = [&](TThemeManager *, QWidget *control, bool &allow) {
         allow = control != f.button;
     };
@@ -152,40 +137,30 @@ TEST_F(ThemeManagerTest, RefusedControlsAreNeverSubclassedOrAreReleased)
     EXPECT_EQ(manager.ListOf(f.button), nullptr);
 }
 
-TEST_F(ThemeManagerTest, NewFormsAndLateControlsAreCollected)
+TEST_F(ThemeManagerTest, ControlsThatComeAndGoAreCollectedAndForgotten)
 {
-    TThemeManager manager;
-    manager.CollectForms(nullptr);
-    SmallForm f;
-    f.form.show();
-    QCoreApplication::processEvents();
-    EXPECT_EQ(manager.PendingFormCount(), 0);
-    EXPECT_EQ(manager.ListOf(&f.form), manager.List(ccForm));
-    EXPECT_EQ(manager.ListOf(f.button), manager.List(ccButtonControl));
-
-    auto *late = new QPushButton(QStringLiteral("Late"), &f.form);
-    late->show();
-    QCoreApplication::processEvents();
-    EXPECT_EQ(manager.ListOf(late), manager.List(ccButtonControl));
-}
-
-TEST_F(ThemeManagerTest, DestroyedControlLeavesNothingBehind)
-{
-    SmallForm f;
-    f.form.show();
     auto manager = std::make_unique<TThemeManager>();
     manager->CollectForms(nullptr);
+    SmallForm f;
+    f.form.show();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(manager->PendingFormCount(), 0);
+    EXPECT_EQ(manager->ListOf(&f.form), manager->List(ccForm));
+    EXPECT_EQ(manager->ListOf(f.button), manager->List(ccButtonControl));
+    // A late control, and a container with its controls.
+    auto *late = new QPushButton(QStringLiteral("Late"), &f.form);
+    auto *box = new QWidget(&f.form);
+    auto *inner = new QCheckBox(QStringLiteral("Inner"), box);
+    late->show();
+    box->show();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(manager->ListOf(late), manager->List(ccButtonControl));
+    ASSERT_NE(manager->ListOf(inner), nullptr);
     const int before = manager->List(ccButtonControl)->Count();
     QObject *gone = f.button;
     delete f.button;
     EXPECT_EQ(manager->List(ccButtonControl)->Count(), before - 1);
     EXPECT_EQ(manager->ListOf(gone), nullptr);
-    // A whole container with its controls.
-    auto *box = new QWidget(&f.form);
-    auto *inner = new QCheckBox(QStringLiteral("Inner"), box);
-    box->show();
-    QCoreApplication::processEvents();
-    ASSERT_NE(manager->ListOf(inner), nullptr);
     delete box;
     EXPECT_EQ(manager->ListOf(inner), nullptr);
     f.form.update();
@@ -210,9 +185,8 @@ TEST_F(ThemeManagerTest, DestroyingTheManagerRestoresEveryControl)
         EXPECT_GT(messages, 0);
     }
     messages = 0;
-    const QImage after = f.form.grab().toImage();
+    EXPECT_EQ(f.form.grab().toImage(), before);
     EXPECT_EQ(messages, 0);
-    EXPECT_EQ(before, after);
 }
 
 TEST_F(ThemeManagerTest, HandledMessagesGoNoFurther)
@@ -230,8 +204,7 @@ TEST_F(ThemeManagerTest, HandledMessagesGoNoFurther)
     QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton, Qt::LeftButton,
                       Qt::NoModifier);
     QCoreApplication::sendEvent(f.button, &press);
-    EXPECT_FALSE(clicked);
-    EXPECT_GT(listened, 0);
+    EXPECT_EQ(std::tuple(clicked, listened > 0), std::tuple(false, true));
     manager.RemoveListener(id);
     QCoreApplication::sendEvent(f.button, &press);
     EXPECT_TRUE(clicked);
@@ -244,14 +217,11 @@ TEST_F(ThemeManagerTest, KeyboardUseShowsTheCues)
     manager.CollectForms(nullptr);
     f.form.setAttribute(Qt::WA_KeyboardFocusChange, false);
     f.form.setProperty("UIStateShowAccel", false);
-    EXPECT_TRUE(HidesFocus(f.button));
-    EXPECT_TRUE(HidesAccelerators(f.button));
-
+    const auto hidden = [&] { return std::tuple(HidesFocus(f.button), HidesAccelerators(f.button)); };
+    EXPECT_EQ(hidden(), std::tuple(true, true));
     QKeyEvent alt(QEvent::KeyPress, Qt::Key_Alt, Qt::AltModifier);
     QCoreApplication::sendEvent(f.button, &alt);
-    EXPECT_FALSE(HidesAccelerators(f.button));
-    EXPECT_TRUE(HidesFocus(f.button));
-
+    EXPECT_EQ(hidden(), std::tuple(true, false));
     QKeyEvent letter(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier);
     QCoreApplication::sendEvent(f.label, &letter);
     EXPECT_TRUE(HidesFocus(f.button));
@@ -268,20 +238,17 @@ TEST(ButtonLayout, MarginAndSpacingRules)
     auto l = TThemeManager::CalcButtonLayout(client, glyph, caption, 0, -1, -1, false);
     EXPECT_EQ(l.Glyph, QRect(14, 12, 16, 16));
     EXPECT_EQ(l.Caption, QRect(14 + 16 + 14, 13, 40, 14));
-    // Margin computed: the pair is centred.
-    l = TThemeManager::CalcButtonLayout(client, glyph, caption, 0, -1, 4, false);
-    EXPECT_EQ(l.Glyph.left(), (100 - 16 - 4 - 40 + 1) / 2);
-    EXPECT_EQ(l.Caption.left(), l.Glyph.left() + 16 + 4);
+    // Margin computed: the pair is centred, the odd pixel on the left.
+    l = TThemeManager::CalcButtonLayout(client, glyph, caption, 0, -1, 3, false);
+    EXPECT_EQ(std::tuple(l.Glyph.left(), l.Caption.left()), std::tuple(21, 21 + 16 + 3));
     // Spacing computed from a fixed margin.
     l = TThemeManager::CalcButtonLayout(client, glyph, caption, 0, 5, -1, false);
-    EXPECT_EQ(l.Glyph.left(), 5);
-    EXPECT_EQ(l.Caption.left(), 5 + 16 + (100 - 5 - 16 - 40) / 2);
+    EXPECT_EQ(std::tuple(l.Glyph.left(), l.Caption.left()), std::tuple(5, 5 + 16 + (100 - 5 - 16 - 40) / 2));
     // Glyph right, and left and right swapped for right-to-left reading.
     l = TThemeManager::CalcButtonLayout(client, glyph, caption, 1, 5, 3, false);
-    EXPECT_EQ(l.Glyph.left(), 100 - 5 - 16);
-    EXPECT_EQ(l.Caption.left(), 100 - 5 - 16 - 3 - 40);
-    auto r = TThemeManager::CalcButtonLayout(client, glyph, caption, 0, 5, 3, true);
-    EXPECT_EQ(r.Glyph, l.Glyph);
+    EXPECT_EQ(std::tuple(l.Glyph.left(), l.Caption.left()), std::tuple(100 - 5 - 16, 100 - 5 - 16 - 3 - 40));
+    EXPECT_EQ(TThemeManager::CalcButtonLayout(client, glyph, caption, 0, 5, 3, true).Glyph, l.Glyph);
+    EXPECT_EQ(TThemeManager::CalcButtonLayout(client, glyph, caption, 1, 5, 3, true).Glyph.left(), 5);
     // Glyph on top; no caption means no spacing; the pressed offset moves both.
     l = TThemeManager::CalcButtonLayout(QRect(10, 10, 40, 60), glyph, QSize(), 2, 6, 9, false, QPoint(1, 1));
     EXPECT_EQ(l.Glyph, QRect(10 + 12 + 1, 10 + 6 + 1, 16, 16));
@@ -293,11 +260,14 @@ TEST(ButtonLayout, MarginAndSpacingRules)
 
 TEST(ButtonLayout, GlyphImageByState)
 {
-    EXPECT_EQ(TThemeManager::GlyphIndex(1, false, false, false), 0);
-    EXPECT_EQ(TThemeManager::GlyphIndex(2, false, true, false), 1);
-    EXPECT_EQ(TThemeManager::GlyphIndex(2, true, true, false), 0);
-    EXPECT_EQ(TThemeManager::GlyphIndex(3, true, true, false), 2);
-    EXPECT_EQ(TThemeManager::GlyphIndex(3, true, true, true), 2);
-    EXPECT_EQ(TThemeManager::GlyphIndex(4, true, true, true), 3);
-    EXPECT_EQ(TThemeManager::GlyphIndex(4, true, false, false), 0);
+    // Images: up, disabled, down (clicked), down (exclusive).
+    const struct {
+        int count;
+        bool enabled, down, exclusive;
+        int index;
+    } cases[] = {{1, false, false, false, 0}, {2, false, true, false, 1}, {2, true, true, false, 0},
+                 {3, true, true, false, 2},   {3, true, true, true, 2},   {4, true, true, true, 3},
+                 {4, true, false, false, 0}};
+    for (const auto &c : cases)
+        EXPECT_EQ(TThemeManager::GlyphIndex(c.count, c.enabled, c.down, c.exclusive), c.index) << c.count;
 }

@@ -20,15 +20,14 @@ inline double DiffShare(const QImage &a0, const QImage &b0, int tolerance = 40)
 {
     if (a0.size() != b0.size() || a0.isNull())
         return 1.0;
-    const QImage a = a0.convertToFormat(QImage::Format_ARGB32);
-    const QImage b = b0.convertToFormat(QImage::Format_ARGB32);
+    const QImage a = a0.convertToFormat(QImage::Format_ARGB32), b = b0.convertToFormat(QImage::Format_ARGB32);
     long differing = 0;
     for (int y = 0; y < a.height(); ++y)
         for (int x = 0; x < a.width(); ++x) {
             const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
-            if (std::abs(qRed(p) - qRed(q)) > tolerance || std::abs(qGreen(p) - qGreen(q)) > tolerance ||
-                std::abs(qBlue(p) - qBlue(q)) > tolerance || std::abs(qAlpha(p) - qAlpha(q)) > tolerance)
-                ++differing;
+            const int most = std::max({std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
+                                       std::abs(qBlue(p) - qBlue(q)), std::abs(qAlpha(p) - qAlpha(q))});
+            differing += most > tolerance;
         }
     return double(differing) / double(a.width() * a.height());
 }
@@ -41,7 +40,7 @@ inline QImage Shot(QWidget *form, QWidget *control)
     return all.copy(QRect(r.topLeft() * all.devicePixelRatio(), r.size() * all.devicePixelRatio()));
 }
 
-// Every test starts from Fusion as the desktop's style and a fresh binding.
+// Fusion as the desktop's style and a fresh binding.
 inline void ResetTheme()
 {
     if (QApplication::style()->name().compare(QLatin1String("fusion"), Qt::CaseInsensitive) != 0)
@@ -57,8 +56,7 @@ inline void ResetTheme()
         ThemeServices()->ReloadThemeState();
 }
 
-// A test that starts and ends with the clean theme state and no main
-// theme manager.
+// A test that starts and ends with the clean theme state and no main theme manager.
 class CleanThemeTest : public ::testing::Test {
 protected:
     void SetUp() override

@@ -7,8 +7,8 @@
 #include <QFrame>
 #include <QGroupBox>
 #include <QListWidget>
-#include <QPainter>
 #include <QPaintEvent>
+#include <QPainter>
 #include <QPushButton>
 #include <QSlider>
 #include <QStatusBar>
@@ -17,6 +17,7 @@
 #include <QToolButton>
 #include <QTreeWidget>
 
+#include <functional>
 #include <map>
 #include <set>
 
@@ -34,74 +35,58 @@ QIcon SolidIcon(const QColor &c)
     return QIcon(p);
 }
 
+template <class W> W *Put(W *w, const QRect &geometry)
+{
+    w->setGeometry(geometry);
+    return w;
+}
+
 struct Gallery {
     QWidget form;
-    QPushButton *bitBtn, *plain;
-    QCheckBox *check;
-    QToolButton *flat, *raised;
-    QGroupBox *group;
-    QFrame *panel, *winPanel;
-    QStatusBar *status;
-    QSlider *slider;
-    QListWidget *checkList;
-    QTreeWidget *tree;
-    QTabWidget *tabs;
-    QWidget *page;
+    QPushButton *bitBtn = Put(new QPushButton(QStringLiteral("Go"), &form), {10, 10, 90, 30});
+    QPushButton *plain = Put(new QPushButton(QStringLiteral("Plain"), &form), {110, 10, 90, 30});
+    QCheckBox *check = Put(new QCheckBox(QStringLiteral("Check"), &form), {210, 10, 90, 24});
+    QToolButton *flat = Put(new QToolButton(&form), {10, 50, 30, 30});
+    QToolButton *raised = Put(new QToolButton(&form), {50, 50, 60, 30});
+    QGroupBox *group = Put(new QGroupBox(QStringLiteral("Group"), &form), {10, 90, 150, 80});
+    QFrame *panel = Put(new QFrame(&form), {170, 90, 100, 80});
+    QFrame *winPanel = Put(new QFrame(&form), {280, 90, 100, 80});
+    QStatusBar *status = Put(new QStatusBar(&form), {10, 180, 370, 22});
+    QSlider *slider = Put(new QSlider(Qt::Horizontal, &form), {10, 210, 200, 30});
+    QListWidget *checkList = Put(new QListWidget(&form), {10, 250, 180, 80});
+    QTreeWidget *tree = Put(new QTreeWidget(&form), {200, 250, 180, 80});
+    QTabWidget *tabs = Put(new QTabWidget(&form), {10, 340, 370, 100});
+    QWidget *page = new QWidget;
 
     Gallery()
     {
         form.resize(460, 460);
-        bitBtn = new QPushButton(QStringLiteral("Go"), &form);
         bitBtn->setIcon(SolidIcon(Qt::darkBlue));
-        bitBtn->setGeometry(10, 10, 90, 30);
-        plain = new QPushButton(QStringLiteral("Plain"), &form);
-        plain->setGeometry(110, 10, 90, 30);
-        check = new QCheckBox(QStringLiteral("Check"), &form);
-        check->setGeometry(210, 10, 90, 24);
-        flat = new QToolButton(&form);
         flat->setAutoRaise(true);
         flat->setIcon(SolidIcon(Qt::darkGreen));
         flat->setIconSize(QSize(16, 16));
-        flat->setGeometry(10, 50, 30, 30);
-        raised = new QToolButton(&form);
         raised->setText(QStringLiteral("Tool"));
-        raised->setGeometry(50, 50, 60, 30);
-        group = new QGroupBox(QStringLiteral("Group"), &form);
-        group->setGeometry(10, 90, 150, 80);
-        panel = new QFrame(&form);
         panel->setFrameStyle(QFrame::StyledPanel | QFrame::Raised);
-        panel->setGeometry(170, 90, 100, 80);
-        winPanel = new QFrame(&form);
         winPanel->setFrameStyle(QFrame::WinPanel | QFrame::Sunken);
-        winPanel->setGeometry(280, 90, 100, 80);
-        status = new QStatusBar(&form);
         status->setSizeGripEnabled(false);
-        status->setGeometry(10, 180, 370, 22);
-        slider = new QSlider(Qt::Horizontal, &form);
         slider->setTickPosition(QSlider::TicksBelow);
-        slider->setGeometry(10, 210, 200, 30);
-        checkList = new QListWidget(&form);
         for (const char *text : {"One", "Two"}) {
             auto *item = new QListWidgetItem(QString::fromLatin1(text), checkList);
             item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
             item->setCheckState(text[0] == 'O' ? Qt::Checked : Qt::Unchecked);
         }
-        checkList->setGeometry(10, 250, 180, 80);
-        tree = new QTreeWidget(&form);
         tree->setHeaderHidden(true);
         new QTreeWidgetItem(tree, QStringList{QStringLiteral("Node")});
-        tree->setGeometry(200, 250, 180, 80);
-        tabs = new QTabWidget(&form);
-        page = new QWidget;
         tabs->addTab(page, QStringLiteral("Page"));
-        tabs->setGeometry(10, 340, 370, 100);
         form.show();
         // The focus away from the buttons: a focused glyph button is drawn as the default one.
         tree->setFocus();
         QCoreApplication::processEvents();
     }
-
-    // The picture of each control as it shows now.
+    std::vector<QWidget *> Controls() const
+    {
+        return {bitBtn, plain, check, flat, raised, group, panel, winPanel, status, slider, checkList, tree, tabs};
+    }
     std::map<QWidget *, QImage> Shots()
     {
         std::map<QWidget *, QImage> shots;
@@ -109,22 +94,24 @@ struct Gallery {
             shots[w] = Shot(&form, w);
         return shots;
     }
-    std::vector<QWidget *> Controls() const
+    // The form's own background where `control` sits (the control hidden),
+    // with `draw` painting over it as the style would, given the options of
+    // an enabled control.
+    template <class Option> QImage Expected(QWidget *control, const std::function<void(QPainter &, Option &)> &draw)
     {
-        return {bitBtn, plain, check, flat, raised, group, panel, winPanel, status, slider, checkList, tree, tabs};
+        control->hide();
+        QImage img = Shot(&form, control);
+        control->show();
+        QPainter p(&img);
+        Option opt;
+        opt.initFrom(control);
+        opt.state = QStyle::State_Enabled | (opt.state & QStyle::State_Active);
+        draw(p, opt);
+        return img;
     }
 };
 
 class ThemedPaint : public CleanThemeTest {};
-
-// The form's own background where a control sits (the control hidden).
-QImage Behind(Gallery &g, QWidget *control)
-{
-    control->hide();
-    const QImage img = Shot(&g.form, control);
-    control->show();
-    return img;
-}
 
 } // namespace
 
@@ -158,7 +145,6 @@ TEST_F(ThemedPaint, ThemedControlsLookAsTheStyleDrawsThem)
     for (QWidget *w : std::initializer_list<QWidget *>{g.bitBtn, g.flat, g.raised, g.group, g.panel, g.winPanel,
                                                         g.status, g.tree, g.page})
         EXPECT_TRUE(painted.count(w)) << w->metaObject()->className();
-
     // Controls destroyed while collected leave the painting of the rest intact.
     painted.clear();
     for (QWidget *w : g.Controls())
@@ -167,19 +153,13 @@ TEST_F(ThemedPaint, ThemedControlsLookAsTheStyleDrawsThem)
     EXPECT_EQ(painted, (std::set<QWidget *>{&g.form}));
 }
 
-TEST_F(ThemedPaint, GroupBoxFrameAndCaption)
+TEST_F(ThemedPaint, GroupBoxStatusBarFlatSpeedButtonAndBitButtonAsTheStyleDrawsThem)
 {
     Gallery g;
-    QImage expected = Behind(g, g.group);
-    {
-        QPainter p(&expected);
-        QStyle *style = QApplication::style();
-        const QFontMetrics fm = g.group->fontMetrics();
-        const QSize text = fm.size(Qt::TextShowMnemonic, g.group->title());
+    QStyle *style = QApplication::style();
+    const QImage group = g.Expected<QStyleOptionFrame>(g.group, [&](QPainter &p, QStyleOptionFrame &frame) {
+        const QSize text = g.group->fontMetrics().size(Qt::TextShowMnemonic, g.group->title());
         const QRect caption(8, 0, text.width(), text.height());
-        QStyleOptionFrame frame;
-        frame.initFrom(g.group);
-        frame.state = QStyle::State_Enabled | (frame.state & QStyle::State_Active);
         frame.rect = QRect(0, text.height() / 2, g.group->width(), g.group->height() - text.height() / 2);
         frame.lineWidth = 1;
         p.setClipRegion(QRegion(g.group->rect()).subtracted(QRegion(caption)));
@@ -188,71 +168,40 @@ TEST_F(ThemedPaint, GroupBoxFrameAndCaption)
         p.setFont(g.group->font());
         style->drawItemText(&p, caption, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextShowMnemonic,
                             g.group->palette(), true, g.group->title(), QPalette::WindowText);
-    }
-    TThemeManager manager;
-    manager.CollectForms(nullptr);
-    EXPECT_LT(DiffShare(Shot(&g.form, g.group), expected, 24), 0.01);
-}
-
-TEST_F(ThemedPaint, StatusBarBackground)
-{
-    Gallery g;
-    QImage expected = Behind(g, g.status);
-    {
-        QPainter p(&expected);
-        QStyleOption opt;
-        opt.initFrom(g.status);
-        opt.state = QStyle::State_Enabled | (opt.state & QStyle::State_Active);
-        QApplication::style()->drawPrimitive(QStyle::PE_PanelStatusBar, &opt, &p, g.status);
-    }
-    TThemeManager manager;
-    manager.CollectForms(nullptr);
-    EXPECT_LT(DiffShare(Shot(&g.form, g.status), expected, 24), 0.01);
-}
-
-TEST_F(ThemedPaint, HotFlatSpeedButtonAndBitButton)
-{
-    Gallery g;
+    });
+    const QImage status = g.Expected<QStyleOption>(g.status, [&](QPainter &p, QStyleOption &opt) {
+        style->drawPrimitive(QStyle::PE_PanelStatusBar, &opt, &p, g.status);
+    });
+    // The flat button under the mouse: hot.
     g.flat->setAttribute(Qt::WA_UnderMouse, true);
-    QStyle *style = QApplication::style();
-    QImage flatExpected = Behind(g, g.flat);
-    {
-        QPainter p(&flatExpected);
-        QStyleOptionToolButton opt;
-        opt.initFrom(g.flat);
-        opt.state = QStyle::State_Enabled | QStyle::State_AutoRaise | QStyle::State_MouseOver | QStyle::State_Raised |
-                    (opt.state & QStyle::State_Active);
+    const QImage flat = g.Expected<QStyleOptionToolButton>(g.flat, [&](QPainter &p, QStyleOptionToolButton &opt) {
+        opt.state |= QStyle::State_AutoRaise | QStyle::State_MouseOver | QStyle::State_Raised;
         opt.subControls = QStyle::SC_ToolButton;
         opt.icon = g.flat->icon();
         opt.iconSize = g.flat->iconSize();
         opt.toolButtonStyle = Qt::ToolButtonIconOnly;
-        opt.rect = g.flat->rect();
         style->drawComplexControl(QStyle::CC_ToolButton, &opt, &p, g.flat);
-    }
-    QImage bitExpected = Behind(g, g.bitBtn);
-    {
-        QPainter p(&bitExpected);
-        QStyleOptionButton opt;
-        opt.initFrom(g.bitBtn);
-        opt.state = QStyle::State_Enabled | QStyle::State_Raised | (opt.state & QStyle::State_Active);
+    });
+    const QImage bit = g.Expected<QStyleOptionButton>(g.bitBtn, [&](QPainter &p, QStyleOptionButton &opt) {
+        opt.state |= QStyle::State_Raised;
         opt.text = g.bitBtn->text();
         opt.icon = g.bitBtn->icon();
         opt.iconSize = g.bitBtn->iconSize();
-        opt.rect = g.bitBtn->rect();
         style->drawControl(QStyle::CE_PushButton, &opt, &p, g.bitBtn);
-    }
+    });
     TThemeManager manager;
     manager.CollectForms(nullptr);
-    EXPECT_LT(DiffShare(Shot(&g.form, g.flat), flatExpected), 0.08);
-    EXPECT_LT(DiffShare(Shot(&g.form, g.bitBtn), bitExpected), 0.10);
+    EXPECT_LT(DiffShare(Shot(&g.form, g.group), group, 24), 0.01);
+    EXPECT_LT(DiffShare(Shot(&g.form, g.status), status, 24), 0.01);
+    EXPECT_LT(DiffShare(Shot(&g.form, g.flat), flat), 0.08);
+    EXPECT_LT(DiffShare(Shot(&g.form, g.bitBtn), bit), 0.10);
 }
 
 TEST_F(ThemedPaint, BitButtonShowsTheGlyphOfItsState)
 {
     QWidget form;
     form.resize(100, 60);
-    auto *b = new QPushButton(&form);
-    b->setGeometry(10, 10, 60, 40);
+    auto *b = Put(new QPushButton(&form), {10, 10, 60, 40});
     QPixmap strip(24, 8);
     {
         QPainter p(&strip);
@@ -288,7 +237,6 @@ TEST_F(ThemedPaint, PanelOfItsOwnColourPaintsItself)
     manager.CollectForms(nullptr);
     EXPECT_EQ(DiffShare(Shot(&g.form, g.panel), before, 0), 0.0);
     EXPECT_EQ(Shot(&g.form, g.panel).pixelColor(50, 40), QColor(Qt::yellow));
-
     // Of its parent's colour, the panel is themed: its face is the parent's background.
     yellow.setColor(QPalette::Window, g.form.palette().color(QPalette::Window));
     g.panel->setPalette(yellow);
@@ -300,49 +248,41 @@ TEST_F(ThemedPaint, PanelOfItsOwnColourPaintsItself)
     EXPECT_TRUE(painted);
 }
 
-TEST_F(ThemedPaint, StyleChangeRepaintsCollectedControls)
-{
-    Gallery g;
-    TThemeManager manager;
-    manager.CollectForms(nullptr);
-    int changes = 0;
-    manager.OnThemeChange = [&](TThemeManager *) { ++changes; };
-    int paints = 0;
-    manager.OnControlMessage = [&](TThemeManager *, QWidget *c, QEvent *e, bool &) {
-        paints += c == g.group && e->type() == QEvent::Paint;
-    };
-    QCoreApplication::processEvents();
-    paints = 0;
-    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Windows")));
-    for (int i = 0; i < 3; ++i)
-        QCoreApplication::processEvents();
-    EXPECT_GE(changes, 1);
-    EXPECT_GT(paints, 0);
-    EXPECT_FALSE(manager.ThemingActive()); // the classic look: no theme
-
-    paints = 0;
-    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    for (int i = 0; i < 3; ++i)
-        QCoreApplication::processEvents();
-    EXPECT_GT(paints, 0);
-    EXPECT_TRUE(manager.ThemingActive());
-}
-
-TEST_F(ThemedPaint, ResizedStatusBarRepaintsWhole)
+TEST_F(ThemedPaint, StyleChangeAndResizeRepaintCollectedControls)
 {
     Gallery g;
     g.status->setAttribute(Qt::WA_StaticContents, true);
     TThemeManager manager;
     manager.CollectForms(nullptr);
-    QCoreApplication::processEvents();
+    int changes = 0, paints = 0;
     QRegion region;
+    manager.OnThemeChange = [&](TThemeManager *) { ++changes; };
     manager.OnControlMessage = [&](TThemeManager *, QWidget *c, QEvent *e, bool &) {
+        paints += c == g.group && e->type() == QEvent::Paint;
         if (c == g.status && e->type() == QEvent::Paint)
             region += static_cast<QPaintEvent *>(e)->region();
     };
+    const auto settle = [] {
+        for (int i = 0; i < 3; ++i)
+            QCoreApplication::processEvents();
+    };
+    settle();
+    // A resized status bar repaints whole.
+    region = QRegion();
     g.status->resize(400, 24);
-    for (int i = 0; i < 3; ++i)
-        QCoreApplication::processEvents();
-    EXPECT_TRUE(region.contains(QRect(0, 0, 400, 24))) << region.boundingRect().x();
+    settle();
     EXPECT_EQ(region.boundingRect(), QRect(0, 0, 400, 24));
+    EXPECT_TRUE(region.contains(QRect(0, 0, 400, 24)));
+    // The classic look: no theme.
+    paints = 0;
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Windows")));
+    settle();
+    EXPECT_GE(changes, 1);
+    EXPECT_GT(paints, 0);
+    EXPECT_FALSE(manager.ThemingActive());
+    paints = 0;
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    settle();
+    EXPECT_GT(paints, 0);
+    EXPECT_TRUE(manager.ThemingActive());
 }

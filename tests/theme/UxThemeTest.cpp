@@ -36,20 +36,14 @@ protected:
 
 TEST_F(ThemeBinding, CountsUsersAndUnbindsWithTheLast)
 {
-    EXPECT_FALSE(ThemeLibraryLoaded());
-    EXPECT_FALSE(AnyEntryPointBound());
-    EXPECT_TRUE(InitThemeLibrary());
-    EXPECT_TRUE(InitThemeLibrary());
-    EXPECT_EQ(ThemeLibraryRefCount(), 2);
-    EXPECT_TRUE(UseThemes());
+    EXPECT_EQ(std::tuple(ThemeLibraryLoaded(), AnyEntryPointBound()), std::tuple(false, false));
+    EXPECT_EQ(std::tuple(InitThemeLibrary(), InitThemeLibrary()), std::tuple(true, true));
+    EXPECT_EQ(std::tuple(ThemeLibraryRefCount(), UseThemes()), std::tuple(2, true));
     FreeThemeLibrary();
-    EXPECT_TRUE(ThemeLibraryLoaded());
-    EXPECT_TRUE(OpenThemeData != nullptr && DrawThemeParentBackground != nullptr);
+    EXPECT_TRUE(ThemeLibraryLoaded() && OpenThemeData != nullptr && DrawThemeParentBackground != nullptr);
     FreeThemeLibrary();
-    EXPECT_EQ(ThemeLibraryRefCount(), 0);
-    EXPECT_FALSE(ThemeLibraryLoaded());
-    EXPECT_FALSE(AnyEntryPointBound());
-    EXPECT_FALSE(UseThemes());
+    EXPECT_EQ(std::tuple(ThemeLibraryRefCount(), ThemeLibraryLoaded(), AnyEntryPointBound(), UseThemes()),
+              std::tuple(0, false, false, false));
     // A count of 0 stays 0.
     FreeThemeLibrary();
     EXPECT_EQ(ThemeLibraryRefCount(), 0);
@@ -59,16 +53,13 @@ TEST_F(ThemeBinding, NoStyleMeansNotAvailableButCounted)
 {
     SetThemeLibraryNames({QStringLiteral("NoSuchStyleAnywhere")});
     EXPECT_FALSE(InitThemeLibrary());
-    EXPECT_EQ(ThemeLibraryRefCount(), 1);
-    EXPECT_FALSE(UseThemes());
-    EXPECT_FALSE(AnyEntryPointBound());
+    EXPECT_EQ(std::tuple(ThemeLibraryRefCount(), UseThemes(), AnyEntryPointBound()), std::tuple(1, false, false));
     FreeThemeLibrary();
     EXPECT_EQ(ThemeLibraryRefCount(), 0);
 
     // The services then draw nothing and open nothing.
     TThemeServices services(nullptr);
-    EXPECT_FALSE(services.LibraryLoaded);
-    EXPECT_FALSE(services.ThemingActive());
+    EXPECT_EQ(std::tuple(services.LibraryLoaded, services.ThemingActive()), std::tuple(false, false));
     QImage img(20, 20, QImage::Format_ARGB32_Premultiplied);
     img.fill(Qt::white);
     QPainter p(&img);
@@ -86,9 +77,8 @@ TEST_F(ThemeBinding, ControlsNotAllowedTurnThemingOff)
     ASSERT_TRUE(services.ThemingActive());
     SetThemeAppProperties(STAP_ALLOW_NONCLIENT);
     services.ReloadThemeState();
-    EXPECT_TRUE(services.UsingThemes);
-    EXPECT_FALSE(services.ControlsThemed);
-    EXPECT_FALSE(services.ThemingActive());
+    EXPECT_EQ(std::tuple(services.UsingThemes, services.ControlsThemed, services.ThemingActive()),
+              std::tuple(true, false, false));
     SetThemeAppProperties(STAP_ALLOW_NONCLIENT | STAP_ALLOW_CONTROLS | STAP_ALLOW_WEBCONTENT);
     services.ReloadThemeState();
     EXPECT_TRUE(services.ThemingActive());
@@ -103,8 +93,7 @@ TEST_F(ThemeBinding, ThemeChangeClosesHandlesAndTheNextDrawingReopens)
     HTHEME tab = services.ThemeHandle(teTab);
     ASSERT_NE(button, nullptr);
     ASSERT_NE(tab, nullptr);
-    EXPECT_EQ(services.ThemeHandle(teButton), button); // cached
-    EXPECT_EQ(OpenThemeCount(), before + 2);
+    EXPECT_EQ(std::tuple(services.ThemeHandle(teButton), OpenThemeCount()), std::tuple(button, before + 2)) << "cached";
     int notified = 0;
     services.OnThemeChange = [&] { ++notified; };
 
@@ -113,10 +102,9 @@ TEST_F(ThemeBinding, ThemeChangeClosesHandlesAndTheNextDrawingReopens)
     QCoreApplication::processEvents();
     QCoreApplication::processEvents();
     EXPECT_GE(notified, 1);
-    EXPECT_EQ(services.OpenHandle(teButton), nullptr);
-    EXPECT_EQ(services.OpenHandle(teTab), nullptr);
     // The classic look is no theme at all.
-    EXPECT_FALSE(services.ThemingActive());
+    EXPECT_EQ(std::tuple(services.OpenHandle(teButton), services.OpenHandle(teTab), services.ThemingActive()),
+              std::tuple(nullptr, nullptr, false));
 
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     QCoreApplication::processEvents();
@@ -147,11 +135,10 @@ TEST_F(ThemeBinding, SunkenEdgeInThePaletteColours)
         services.PaintEdge(p, &w, RebarDetails(trBandNormal), img.rect(), EDGE_SUNKEN, BF_RECT | BF_ADJUST, &content);
     }
     EXPECT_EQ(content, QRect(2, 2, 6, 6));
-    EXPECT_EQ(img.pixel(0, 5), QColor(Qt::red).rgb());    // outer top-left
-    EXPECT_EQ(img.pixel(9, 5), QColor(Qt::blue).rgb());   // outer bottom-right
-    EXPECT_EQ(img.pixel(1, 5), QColor(Qt::green).rgb());  // inner top-left
-    EXPECT_EQ(img.pixel(8, 5), QColor(Qt::yellow).rgb()); // inner bottom-right
-    EXPECT_EQ(img.pixel(5, 5), qRgb(255, 255, 255));      // the middle is left alone
+    // Outer top-left and bottom-right, inner top-left and bottom-right; the middle is left alone.
+    const std::vector<QRgb> row = {img.pixel(0, 5), img.pixel(9, 5), img.pixel(1, 5), img.pixel(8, 5), img.pixel(5, 5)};
+    EXPECT_EQ(row, (std::vector<QRgb>{QColor(Qt::red).rgb(), QColor(Qt::blue).rgb(), QColor(Qt::green).rgb(),
+                                      QColor(Qt::yellow).rgb(), qRgb(255, 255, 255)}));
 }
 
 TEST_F(ThemeBinding, ParentBackgroundComesFromTheFirstOpaqueAncestor)

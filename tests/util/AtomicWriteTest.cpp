@@ -41,49 +41,35 @@ TEST(WriteFileAtomically, ReplacesContentAndKeepsPermissions)
     orbtest::TempDir dir;
     const std::string path = dir.write("list.txt", "old contents that are longer than the new ones");
     ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
-
+    // Short, binary and empty contents pass through as they are; the mode stays.
     std::string error;
-    ASSERT_TRUE(WriteFileAtomically(path, "new", error)) << error;
-    EXPECT_EQ(orbtest::readFile(path), "new");
-    EXPECT_EQ(ModeOf(path), mode_t(0640));
+    for (const std::string &text : {std::string("new"), std::string("\0\r\n\xff", 4), std::string()}) {
+        ASSERT_TRUE(WriteFileAtomically(path, text, error)) << error;
+        EXPECT_EQ(orbtest::readFile(path), text);
+        EXPECT_EQ(fs::file_size(path), text.size());
+        EXPECT_EQ(ModeOf(path), mode_t(0640));
+    }
     EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{"list.txt"});
-
-    // Empty contents and binary bytes pass through as they are.
-    const std::string binary("\0\r\n\xff", 4);
-    ASSERT_TRUE(WriteFileAtomically(path, binary, error)) << error;
-    EXPECT_EQ(orbtest::readFile(path), binary);
-    ASSERT_TRUE(WriteFileAtomically(path, "", error)) << error;
-    EXPECT_TRUE(fs::exists(path));
-    EXPECT_EQ(fs::file_size(path), 0u);
-    EXPECT_EQ(ModeOf(path), mode_t(0640));
-}
-
-TEST(WriteFileAtomically, NewFileGetsTheUsualPermissions)
-{
-    orbtest::TempDir dir;
-    const std::string path = dir.file("fresh.ini");
+    // A new file gets the usual permissions under the umask.
+    const std::string fresh = dir.file("fresh.ini");
     const mode_t mask = ::umask(027);
-    std::string error;
-    const bool ok = WriteFileAtomically(path, "[Main]\r\n", error);
+    const bool ok = WriteFileAtomically(fresh, "[Main]\r\n", error);
     ::umask(mask);
     ASSERT_TRUE(ok) << error;
-    EXPECT_EQ(orbtest::readFile(path), "[Main]\r\n");
-    EXPECT_EQ(ModeOf(path), mode_t(0640));
-    EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{"fresh.ini"});
+    EXPECT_EQ(orbtest::readFile(fresh), "[Main]\r\n");
+    EXPECT_EQ(ModeOf(fresh), mode_t(0640));
+    EXPECT_EQ(Entries(dir.path()), (std::vector<std::string>{"fresh.ini", "list.txt"}));
 }
 
 TEST(WriteFileAtomically, FailuresLeaveTheOldFileAndNoTemporaryFile)
 {
     orbtest::TempDir dir;
     std::string error;
-
     // A folder that does not exist: nothing is created.
     EXPECT_FALSE(WriteFileAtomically(dir.file("missing/list.txt"), "x", error));
     EXPECT_FALSE(error.empty());
     EXPECT_TRUE(Entries(dir.path()).empty());
-
     // A folder in the way of the rename: it stays, the temporary file goes.
-    fs::create_directory(dir.path() / "taken");
     dir.write("taken/inside", "kept");
     error.clear();
     EXPECT_FALSE(WriteFileAtomically(dir.file("taken"), "x", error));
@@ -100,9 +86,9 @@ TEST(WriteFileAtomically, WriteErrorHalfwayLeavesTheOldFile)
 
     // A file size limit makes the write fail after the first kilobyte (the
     // signal the limit raises is ignored so the write reports EFBIG instead).
-    struct rlimit saved {};
+    struct rlimit saved {}, limited {};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    struct rlimit limited = saved;
+    limited = saved;
     limited.rlim_cur = 1024;
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
     const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);

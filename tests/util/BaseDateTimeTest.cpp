@@ -21,6 +21,13 @@ FormatSettings Fixed()
     return fs;
 }
 
+int Ymd(TDateTime t)
+{
+    int y, m, d;
+    DecodeDate(t, y, m, d);
+    return y * 10000 + m * 100 + d;
+}
+
 } // namespace
 
 TEST(BaseDateTime, CalendarBasics)
@@ -31,11 +38,8 @@ TEST(BaseDateTime, CalendarBasics)
     EXPECT_EQ(EncodeDate(2000, 2, 29), 36585.0);
     EXPECT_THROW(EncodeDate(2001, 2, 29), EConvertError);
     EXPECT_THROW(EncodeDate(0, 1, 1), EConvertError);
-    int y, m, d;
-    DecodeDate(36585.75, y, m, d);
-    EXPECT_EQ(y * 10000 + m * 100 + d, 20000229);
-    DecodeDate(-1.5, y, m, d); // a negative day count with a time keeps its day
-    EXPECT_EQ(y * 10000 + m * 100 + d, 18991229);
+    EXPECT_EQ(Ymd(36585.75), 20000229);
+    EXPECT_EQ(Ymd(-1.5), 18991229); // a negative day count with a time keeps its day
     int h, n, s, ms;
     DecodeTime(-1.5, h, n, s, ms);
     EXPECT_EQ(h, 12);
@@ -43,22 +47,20 @@ TEST(BaseDateTime, CalendarBasics)
     EXPECT_EQ(h * 10000000 + n * 100000 + s * 1000 + ms, 235959999);
     EXPECT_EQ(DayOfWeek(0), 7);                       // 30 Dec 1899 was a Saturday
     EXPECT_EQ(DayOfWeek(EncodeDate(2005, 1, 10)), 2); // Monday
+    EXPECT_EQ(DayOfTheYear(EncodeDate(2004, 12, 31)), 366);
+    EXPECT_EQ(DayOfTheYear(EncodeDate(2005, 2, 1) + 0.9), 32);
 }
 
 TEST(BaseDateTime, FileTimes)
 {
-    EXPECT_EQ(FileTimeToDateTime(0), -109205.0);          // 1 January 1601
-    int y, m, d;
-    DecodeDate(FileTimeToDateTime(0), y, m, d);
-    EXPECT_EQ(y * 10000 + m * 100 + d, 16010101);
-    // 2005-01-10 12:00 UTC.
-    const FileTime t = UnixTimeToFileTime(1105358400, 0);
+    EXPECT_EQ(FileTimeToDateTime(0), -109205.0);
+    EXPECT_EQ(Ymd(FileTimeToDateTime(0)), 16010101);
+    const FileTime t = UnixTimeToFileTime(1105358400, 0); // 2005-01-10 12:00 UTC
     EXPECT_DOUBLE_EQ(FileTimeToDateTime(t), EncodeDate(2005, 1, 10) + 0.5);
     EXPECT_EQ(FileTimeToStr(t, Fixed()), "10.01.2005 12:00:00");
     EXPECT_EQ(FileTimeToStr(UnixTimeToFileTime(1105315200, 0), Fixed()), "10.01.2005"); // midnight: no time
     EXPECT_EQ(UnixTimeToFileTime(-11644473600LL, 0), 0u);
     EXPECT_EQ(UnixTimeToFileTime(-11644473601LL, 0), 0u);
-
     orbtest::TempDir dir;
     const std::string path = dir.write("f.txt", "x");
     utimbuf times{1105358400, 1105358400};
@@ -70,16 +72,14 @@ TEST(BaseDateTime, FileTimes)
     EXPECT_FALSE(GetFileTimes(dir.file("missing"), creation, lastWrite));
 }
 
+// Inside 1 .. 9999 the calendar is exact; outside it years are 365.2422454 days and months a twelfth of
+// that, so mid-month dates come back in the same year and month, within a day.
 TEST(BaseDateTime, ExtendedYears)
 {
-    // Inside 1 .. 9999 the calendar is exact.
     int32_t y;
     int m, d;
     DecodeDateExt(EncodeDateExt(2005, 3, 7), y, m, d);
     EXPECT_EQ(y * 10000 + m * 100 + d, 20050307);
-    // Outside it the calendar is approximate (years of 365.2422454 days,
-    // months of a twelfth of that): mid-month dates come back in the same
-    // year and month, within a day.
     for (int32_t year : {10000, 12345, 20000, -1, -2, -500}) {
         for (int month : {1, 6, 12}) {
             DecodeDateExt(EncodeDateExt(year, month, 15), y, m, d);
@@ -91,51 +91,35 @@ TEST(BaseDateTime, ExtendedYears)
     // Year 0 starts where year 1 of the exact calendar does.
     EXPECT_EQ(EncodeDateExt(0, 1, 1), -693593.0);
     EXPECT_EQ(EncodeDateExt(10000, 1, 1), 2958466.0);
-    EXPECT_EQ(DayOfTheYear(EncodeDate(2004, 12, 31)), 366);
-    EXPECT_EQ(DayOfTheYear(EncodeDate(2005, 2, 1) + 0.9), 32);
 }
 
-TEST(BaseDateTime, IsoWeeks)
+TEST(BaseDateTime, IsoWeeksAndFormatLetters)
 {
-    int32_t year;
-    int weekDay;
-    EXPECT_EQ(ISOWeekNumber(EncodeDate(2005, 1, 1), year, weekDay), 53);
-    EXPECT_EQ(year, 2004);
-    EXPECT_EQ(weekDay, 6);
-    EXPECT_EQ(ISOWeekNumber(EncodeDate(2008, 12, 29), year, weekDay), 1); // Monday in next ISO year
-    EXPECT_EQ(year, 2009);
-    EXPECT_EQ(weekDay, 1);
-    EXPECT_EQ(ISOWeekNumber(EncodeDate(2005, 1, 10), year, weekDay), 2);
-    EXPECT_EQ(ISOWeekNumber(EncodeDate(2010, 1, 3), year, weekDay), 53);
-    EXPECT_EQ(weekDay, 7);
-}
-
-TEST(BaseDateTime, FormatLetters)
-{
+    const struct { TDateTime t; int week; int32_t year; int weekDay; } weeks[] = {
+        {EncodeDate(2005, 1, 1), 53, 2004, 6}, {EncodeDate(2008, 12, 29), 1, 2009, 1} /* Monday in next ISO year */,
+        {EncodeDate(2005, 1, 10), 2, 2005, 1}, {EncodeDate(2010, 1, 3), 53, 2009, 7}};
+    for (const auto &w : weeks) {
+        int32_t year;
+        int weekDay;
+        EXPECT_EQ(ISOWeekNumber(w.t, year, weekDay), w.week) << w.t;
+        EXPECT_EQ(year, w.year) << w.t;
+        EXPECT_EQ(weekDay, w.weekDay) << w.t;
+    }
     const FormatSettings fs = Fixed();
     const TDateTime t = EncodeDate(2005, 1, 10) + EncodeTime(14, 5, 9, 7);
-    EXPECT_EQ(FormatDateTime("yyyy-mm-dd hh:nn:ss.zzz", t, fs), "2005-01-10 14:05:09.007");
-    EXPECT_EQ(FormatDateTime("d/m/yy h:n:s", t, fs), "10.1.05 14:5:9");
-    EXPECT_EQ(FormatDateTime("ddd dddd mmm mmmm", t, fs), "Mon Monday Jan January");
-    EXPECT_EQ(FormatDateTime("hh:mm", t, fs), "14:05"); // m after h is minutes
-    EXPECT_EQ(FormatDateTime("h:nn am/pm", t, fs), "2:05 pm");
-    EXPECT_EQ(FormatDateTime("hh AMPM", EncodeTime(0, 30, 0, 0), fs), "12 AM");
-    EXPECT_EQ(FormatDateTime("ddddd  t", t, fs), "10.01.2005  14:05");
-    EXPECT_EQ(FormatDateTime("c", t, fs), "10.01.2005 14:05:09");
-    EXPECT_EQ(FormatDateTime("\"day\" d 'of' mmmm", t, fs), "day 10 of January");
-    EXPECT_EQ(FormatDateTime("'unclosed d", t, fs), "unclosed d");
-
-    EXPECT_EQ(FormatDateTimeExt("WW", t, fs), "02");
-    EXPECT_EQ(FormatDateTimeExt("FFF", EncodeDate(2005, 2, 1), fs), "032");
-    EXPECT_EQ(FormatDateTimeExt("FFF", EncodeDate(2004, 2, 1), fs), "032");
-    EXPECT_EQ(FormatDateTimeExt("F FF", EncodeDate(2005, 1, 5), fs), "5 05");
-    EXPECT_EQ(FormatDateTimeExt("IIII-WW-E", EncodeDate(2005, 1, 1), fs), "2004-53-6");
-    EXPECT_EQ(FormatDateTimeExt("II/w", EncodeDate(2005, 1, 1), fs), "04.53");
-    EXPECT_EQ(FormatDateTimeExt("EE", t, fs), "11"); // E is taken one at a time
-    // Letters inside quotes are copied, not replaced.
-    EXPECT_EQ(FormatDateTimeExt("\"Week\" W", t, fs), "Week 2");
-    EXPECT_EQ(FormatDateTimeExt("'FIW' yyyy", t, fs), "FIW 2005");
-    EXPECT_EQ(FormatDateTimeExt("ddddd  t", t, fs), "10.01.2005  14:05");
+    const struct { bool ext; const char *format; TDateTime t; const char *want; } cases[] = {
+        {false, "yyyy-mm-dd hh:nn:ss.zzz", t, "2005-01-10 14:05:09.007"}, {false, "d/m/yy h:n:s", t, "10.1.05 14:5:9"},
+        {false, "ddd dddd mmm mmmm", t, "Mon Monday Jan January"}, {false, "hh:mm", t, "14:05"} /* m after h: minutes */,
+        {false, "h:nn am/pm", t, "2:05 pm"}, {false, "hh AMPM", EncodeTime(0, 30, 0, 0), "12 AM"},
+        {false, "ddddd  t", t, "10.01.2005  14:05"}, {false, "c", t, "10.01.2005 14:05:09"},
+        {false, "\"day\" d 'of' mmmm", t, "day 10 of January"}, {false, "'unclosed d", t, "unclosed d"},
+        {true, "WW", t, "02"}, {true, "FFF", EncodeDate(2005, 2, 1), "032"}, {true, "FFF", EncodeDate(2004, 2, 1), "032"},
+        {true, "F FF", EncodeDate(2005, 1, 5), "5 05"}, {true, "IIII-WW-E", EncodeDate(2005, 1, 1), "2004-53-6"},
+        {true, "II/w", EncodeDate(2005, 1, 1), "04.53"}, {true, "EE", t, "11"} /* E is taken one at a time */,
+        // Letters inside quotes are copied, not replaced.
+        {true, "\"Week\" W", t, "Week 2"}, {true, "'FIW' yyyy", t, "FIW 2005"}, {true, "ddddd  t", t, "10.01.2005  14:05"}};
+    for (const auto &c : cases)
+        EXPECT_EQ(c.ext ? FormatDateTimeExt(c.format, c.t, fs) : FormatDateTime(c.format, c.t, fs), c.want) << c.format;
 }
 
 // Day counts that are not numbers or lie far outside any calendar are pinned,

@@ -15,40 +15,29 @@ namespace fs = std::filesystem;
 
 TEST(BaseFileUtils, NameSplitting)
 {
-    EXPECT_EQ(PathAddSeparator(""), "\\");
-    EXPECT_EQ(PathAddSeparator("c:\\"), "c:\\");
-    EXPECT_EQ(PathAddSeparator("e:\\Photos"), "e:\\Photos\\");
-    EXPECT_EQ(PathAddSeparator("/home/me"), "/home/me/");
-    EXPECT_EQ(PathAddSeparator("/"), "/");
-    EXPECT_EQ(PathAddSeparator("data/CdNames"), "data/CdNames/");
-    EXPECT_EQ(PathAddSeparator("Photos"), "Photos\\");
-    EXPECT_EQ(PathAddSeparator("c:"), "c:\\");
-
-    EXPECT_EQ(PathExtractFileDirWithDelimiter("c:\\a\\b.txt"), "c:\\a\\");
-    EXPECT_EQ(PathExtractFileDirWithDelimiter("c:\\b.txt"), "c:\\");
-    EXPECT_EQ(PathExtractFileDirWithDelimiter("/home/me/list.d"), "/home/me/");
-    EXPECT_EQ(PathExtractFileDirWithDelimiter("/list.d"), "/");
-    EXPECT_EQ(PathExtractFileDirWithDelimiter("list.d"), "\\");
-    EXPECT_EQ(PathExtractFileDirWithDelimiter("c:\\a\\"), "c:\\a\\");
-
-    EXPECT_EQ(PathExtractFileNameWithoutExtension("c:\\data\\Movies.d"), "Movies");
-    EXPECT_EQ(PathExtractFileNameWithoutExtension("/home/me/Orbalist/Music.d"), "Music");
-    EXPECT_EQ(PathExtractFileNameWithoutExtension("a.b.c"), "a.b");
-
-    // Only a dot in the last name starts an extension; a final dot goes alone.
-    EXPECT_EQ(PathRemoveExtension("c:\\my.dir\\readme"), "c:\\my.dir\\readme");
-    EXPECT_EQ(PathRemoveExtension("/my.dir/readme"), "/my.dir/readme");
-    EXPECT_EQ(PathRemoveExtension("name."), "name");
-    EXPECT_EQ(PathRemoveExtension("archive.tar.gz"), "archive.tar");
-    EXPECT_EQ(PathRemoveExtension("c:name.txt"), "c:name");
-
-    // The extension is the dot and at most three characters, or the whole name.
-    EXPECT_EQ(PathExtractExtension("index.html"), ".htm");
-    EXPECT_EQ(PathExtractExtension("setup.exe"), ".exe");
-    EXPECT_EQ(PathExtractExtension("a.b.zip"), ".zip");
-    EXPECT_EQ(PathExtractExtension("e:\\doc.old\\README"), "e:\\doc.old\\README");
-    EXPECT_EQ(PathExtractExtension("Makefile"), "Makefile");
-    EXPECT_EQ(PathExtractExtension("x.Z"), ".Z");
+    using Fn = std::string (*)(std::string_view);
+    struct Case { Fn fn; const char *in, *out; };
+    const Case cases[] = {
+        {PathAddSeparator, "", "\\"}, {PathAddSeparator, "c:\\", "c:\\"}, {PathAddSeparator, "e:\\Photos", "e:\\Photos\\"},
+        {PathAddSeparator, "/home/me", "/home/me/"}, {PathAddSeparator, "/", "/"},
+        {PathAddSeparator, "data/CdNames", "data/CdNames/"}, {PathAddSeparator, "Photos", "Photos\\"},
+        {PathAddSeparator, "c:", "c:\\"},
+        {PathExtractFileDirWithDelimiter, "c:\\a\\b.txt", "c:\\a\\"}, {PathExtractFileDirWithDelimiter, "c:\\b.txt", "c:\\"},
+        {PathExtractFileDirWithDelimiter, "/home/me/list.d", "/home/me/"}, {PathExtractFileDirWithDelimiter, "/list.d", "/"},
+        {PathExtractFileDirWithDelimiter, "list.d", "\\"}, {PathExtractFileDirWithDelimiter, "c:\\a\\", "c:\\a\\"},
+        {PathExtractFileNameWithoutExtension, "c:\\data\\Movies.d", "Movies"},
+        {PathExtractFileNameWithoutExtension, "/home/me/Orbalist/Music.d", "Music"},
+        {PathExtractFileNameWithoutExtension, "a.b.c", "a.b"},
+        // Only a dot in the last name starts an extension; a final dot goes alone.
+        {PathRemoveExtension, "c:\\my.dir\\readme", "c:\\my.dir\\readme"}, {PathRemoveExtension, "/my.dir/readme", "/my.dir/readme"},
+        {PathRemoveExtension, "name.", "name"}, {PathRemoveExtension, "archive.tar.gz", "archive.tar"},
+        {PathRemoveExtension, "c:name.txt", "c:name"},
+        // The extension is the dot and at most three characters, or the whole name.
+        {PathExtractExtension, "index.html", ".htm"}, {PathExtractExtension, "setup.exe", ".exe"},
+        {PathExtractExtension, "a.b.zip", ".zip"}, {PathExtractExtension, "e:\\doc.old\\README", "e:\\doc.old\\README"},
+        {PathExtractExtension, "Makefile", "Makefile"}, {PathExtractExtension, "x.Z", ".Z"}};
+    for (const Case &c : cases)
+        EXPECT_EQ(c.fn(c.in), c.out) << c.in;
 }
 
 TEST(BaseFileUtils, ExistenceAndSizes)
@@ -56,27 +45,25 @@ TEST(BaseFileUtils, ExistenceAndSizes)
     orbtest::TempDir dir;
     const std::string file = dir.write("data.bin", std::string(1234, 'x'));
     dir.write("sub/inner.txt", "abc");
-    EXPECT_TRUE(FileExists(file));
-    EXPECT_EQ(GetSizeOfFile(file), 1234);
-    EXPECT_TRUE(FileExists(dir.str()));          // a folder exists
-    EXPECT_EQ(GetSizeOfFile(dir.file("sub")), 0);
+    dir.write("hidden/.profile", "x"); // a hidden name matches like any other
+    fs::create_directories(dir.file("empty"));
     EXPECT_TRUE(IsDirectory(dir.file("sub")));
     EXPECT_FALSE(IsDirectory(file));
     EXPECT_FALSE(IsDirectory(dir.file("missing")));
-    EXPECT_FALSE(FileExists(dir.file("missing")));
-    EXPECT_EQ(GetSizeOfFile(dir.file("missing")), -1);
     EXPECT_FALSE(FileExists(""));
-
-    // Wildcards in the last component.
-    EXPECT_TRUE(FileExists(dir.file("*.*")));
-    EXPECT_TRUE(FileExists(dir.file("sub") + "/*.*"));
-    EXPECT_TRUE(FileExists(dir.file("d?ta.bin")));
-    EXPECT_EQ(GetSizeOfFile(dir.file("*.bin")), 1234);
-    EXPECT_FALSE(FileExists(dir.file("*.zip")));
-    fs::create_directories(dir.file("empty"));
-    EXPECT_FALSE(FileExists(dir.file("empty") + "/*.*"));
-    dir.write("hidden/.profile", "x"); // a hidden name matches like any other
-    EXPECT_TRUE(FileExists(dir.file("hidden") + "/*.*"));
+    // Wildcards count in the last component; a folder exists with size 0.
+    struct Case { std::string path; bool exists; int64_t size; };
+    const Case cases[] = {{file, true, 1234}, {dir.str(), true, 0}, {dir.file("sub"), true, 0},
+                          {dir.file("missing"), false, -1}, {dir.file("*.bin"), true, 1234},
+                          {dir.file("d?ta.bin"), true, 1234}, {dir.file("*.*"), true, -2},
+                          {dir.file("sub") + "/*.*", true, -2}, {dir.file("*.zip"), false, -2},
+                          {dir.file("empty") + "/*.*", false, -2}, {dir.file("hidden") + "/*.*", true, -2}};
+    for (const Case &c : cases) {
+        EXPECT_EQ(FileExists(c.path), c.exists) << c.path;
+        if (c.size != -2) {
+            EXPECT_EQ(GetSizeOfFile(c.path), c.size) << c.path;
+        }
+    }
 }
 
 // A size with all 32 low bits set (and sizes of 2 GiB and more) is a real
@@ -101,34 +88,25 @@ TEST(BaseFileUtils, SpecialFoldersFromXdgUserDirs)
     orbtest::TempDir dir;
     const std::string home = dir.file("home");
     fs::create_directories(home);
-    const char *oldHome = std::getenv("HOME");
-    const char *oldConfig = std::getenv("XDG_CONFIG_HOME");
-    const std::string savedHome = oldHome ? oldHome : "";
-    const std::string savedConfig = oldConfig ? oldConfig : "";
+    const char *oldHome = std::getenv("HOME"), *oldConfig = std::getenv("XDG_CONFIG_HOME");
+    const std::string savedHome = oldHome ? oldHome : "", savedConfig = oldConfig ? oldConfig : "";
     setenv("HOME", home.c_str(), 1);
     unsetenv("XDG_CONFIG_HOME");
-
     // Nothing configured and no Documents folder: the home folder.
     EXPECT_EQ(GetPersonalFolder(), home);
     EXPECT_EQ(GetDesktopFolder(), home);
     fs::create_directories(home + "/Documents");
     EXPECT_EQ(GetPersonalFolder(), home + "/Documents");
-
-    dir.write("home/.config/user-dirs.dirs",
-              "# written by xdg-user-dirs-update\n"
-              "XDG_DESKTOP_DIR=\"$HOME/Plocha\"\n"
-              "XDG_DOCUMENTS_DIR=\"/srv/docs/\"\n"
-              "XDG_MUSIC_DIR=\"$HOME/Hudba\"\n");
+    dir.write("home/.config/user-dirs.dirs", "# written by xdg-user-dirs-update\nXDG_DESKTOP_DIR=\"$HOME/Plocha\"\n"
+                                             "XDG_DOCUMENTS_DIR=\"/srv/docs/\"\nXDG_MUSIC_DIR=\"$HOME/Hudba\"\n");
     EXPECT_EQ(GetDesktopFolder(), home + "/Plocha");
     EXPECT_EQ(GetPersonalFolder(), "/srv/docs");
     EXPECT_EQ(GetSpecialFolderPath(2), "");
-
     // XDG_CONFIG_HOME wins over ~/.config; a relative value is ignored.
     dir.write("cfg/user-dirs.dirs", "XDG_DOCUMENTS_DIR=\"relative/x\"\nXDG_DESKTOP_DIR=\"$HOME\"\n");
     setenv("XDG_CONFIG_HOME", dir.file("cfg").c_str(), 1);
     EXPECT_EQ(GetPersonalFolder(), home + "/Documents");
     EXPECT_EQ(GetDesktopFolder(), home);
-
     setenv("HOME", savedHome.c_str(), 1);
     if (oldConfig)
         setenv("XDG_CONFIG_HOME", savedConfig.c_str(), 1);
@@ -141,7 +119,6 @@ TEST(BaseFileUtils, ModulePathAndVersionRecord)
     const std::string self = GetModulePath();
     EXPECT_TRUE(FileExists(self));
     EXPECT_EQ(GetModulePath(0x1234), "");
-
     orbtest::TempDir dir;
     const uint32_t fixed[13] = {0xFEEF04BD, 0x10000, 0x40005, 0x5A0000, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     const std::string path = dir.write("kernel32.dll", orbtest::BuildPe({{16, 1, orbtest::VersionResource(fixed)}}).bytes);

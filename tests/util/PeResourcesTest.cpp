@@ -10,8 +10,10 @@ namespace {
 
 uint32_t Rd32(const std::string &s, size_t off)
 {
-    return static_cast<uint8_t>(s[off]) | static_cast<uint8_t>(s[off + 1]) << 8
-           | static_cast<uint8_t>(s[off + 2]) << 16 | static_cast<uint32_t>(static_cast<uint8_t>(s[off + 3])) << 24;
+    uint32_t v = 0;
+    for (int i = 3; i >= 0; --i)
+        v = v << 8 | static_cast<uint8_t>(s[off + i]);
+    return v;
 }
 
 // A well-formed one-image icon stream: header, entry, image where it says.
@@ -25,61 +27,41 @@ void ExpectOneImageIcon(const std::string &ico)
 
 } // namespace
 
-TEST(PeResources, SmallIconFromFirstGroup)
+TEST(PeResources, ImageChoice)
 {
     const PeTestImage pe = ProgramWithIcons(0xFF123456u);
     const std::string ico = ExtractSmallIconStream(pe.bytes);
     ExpectOneImageIcon(ico);
     EXPECT_EQ(static_cast<uint8_t>(ico[6]), 16);
     EXPECT_EQ(static_cast<uint8_t>(ico[7]), 16);
-    // The image is the 16 x 16 one of the first group, byte for byte.
+    // The 16 x 16 image of the first group, byte for byte; PE32+ is read too.
     EXPECT_EQ(ico.substr(22), IconImage(16, 0xFF123456u));
-}
-
-TEST(PeResources, ImageChoiceWithoutExactSize)
-{
-    const std::string i24 = IconImage(24, 1), i32 = IconImage(32, 2), i8 = IconImage(8, 3);
-    // No 16 x 16: the smallest larger image.
-    PeTestImage pe = BuildPe({{3, 1, i32}, {3, 2, i24},
-                              {14, 1, IconGroup({{32, 32, 1, 0}, {24, 32, 2, 0}})}});
-    std::string ico = ExtractSmallIconStream(pe.bytes);
-    ExpectOneImageIcon(ico);
-    EXPECT_EQ(ico.substr(22), i24);
-    // Only smaller images: the largest of them.
-    pe = BuildPe({{3, 1, i8}, {14, 1, IconGroup({{8, 32, 1, 0}})}});
-    ico = ExtractSmallIconStream(pe.bytes);
-    EXPECT_EQ(ico.substr(22), i8);
-    // Two 16 x 16 images: the one with more colours.
-    const std::string low = IconImage(16, 4);
-    pe = BuildPe({{3, 1, low}, {3, 2, IconImage(16, 5)},
-                  {14, 1, IconGroup({{16, 4, 1, 0}, {16, 32, 2, 0}})}});
-    ico = ExtractSmallIconStream(pe.bytes);
-    EXPECT_EQ(ico.substr(22), IconImage(16, 5));
-}
-
-TEST(PeResources, Pe32PlusIsRead)
-{
-    const std::string img = IconImage(16, 7);
-    const PeTestImage pe = BuildPe({{3, 1, img}, {14, 1, IconGroup({{16, 32, 1, 0}})}}, true);
-    EXPECT_EQ(ExtractSmallIconStream(pe.bytes).substr(22), img);
+    const std::string i24 = IconImage(24, 1), i32 = IconImage(32, 2), i8 = IconImage(8, 3), low = IconImage(16, 4);
+    const std::string hi = IconImage(16, 5), i7 = IconImage(16, 7);
+    const struct { PeTestImage pe; const std::string &want; } cases[] = {
+        // No 16 x 16: the smallest larger image; only smaller ones: the largest; two: the one with more colours.
+        {BuildPe({{3, 1, i32}, {3, 2, i24}, {14, 1, IconGroup({{32, 32, 1, 0}, {24, 32, 2, 0}})}}), i24},
+        {BuildPe({{3, 1, i8}, {14, 1, IconGroup({{8, 32, 1, 0}})}}), i8},
+        {BuildPe({{3, 1, low}, {3, 2, hi}, {14, 1, IconGroup({{16, 4, 1, 0}, {16, 32, 2, 0}})}}), hi},
+        {BuildPe({{3, 1, i7}, {14, 1, IconGroup({{16, 32, 1, 0}})}}, true), i7}};
+    for (const auto &c : cases) {
+        const std::string got = ExtractSmallIconStream(c.pe.bytes);
+        ExpectOneImageIcon(got);
+        EXPECT_EQ(got.substr(22), c.want);
+    }
 }
 
 TEST(PeResources, FilesWithoutIcons)
 {
-    EXPECT_EQ(ExtractSmallIconStream(""), "");
-    EXPECT_EQ(ExtractSmallIconStream("MZ"), "");
-    EXPECT_EQ(ExtractSmallIconStream(std::string(4096, '\0')), "");
-    // No resources at all; a group naming an image that is missing; an image
-    // that is neither a bitmap nor a PNG.
-    EXPECT_EQ(ExtractSmallIconStream(BuildPe({{16, 1, "x"}}).bytes), "");
-    EXPECT_EQ(ExtractSmallIconStream(BuildPe({{3, 1, IconImage(16, 1)},
-                                              {14, 1, IconGroup({{16, 32, 7, 0}})}}).bytes), "");
-    EXPECT_EQ(ExtractSmallIconStream(BuildPe({{3, 1, std::string(64, 'x')},
-                                              {14, 1, IconGroup({{16, 32, 1, 0}})}}).bytes), "");
     // A group that claims more entries than it holds.
     std::string group = IconGroup({{16, 32, 1, 0}});
     Put16(group, 4, 500);
-    EXPECT_EQ(ExtractSmallIconStream(BuildPe({{3, 1, IconImage(16, 1)}, {14, 1, group}}).bytes), "");
+    // No resources at all; a group naming an image that is missing; an image neither a bitmap nor a PNG.
+    for (const std::string &bytes : {std::string(), std::string("MZ"), std::string(4096, '\0'), BuildPe({{16, 1, "x"}}).bytes,
+                                     BuildPe({{3, 1, IconImage(16, 1)}, {14, 1, IconGroup({{16, 32, 7, 0}})}}).bytes,
+                                     BuildPe({{3, 1, std::string(64, 'x')}, {14, 1, IconGroup({{16, 32, 1, 0}})}}).bytes,
+                                     BuildPe({{3, 1, IconImage(16, 1)}, {14, 1, group}}).bytes})
+        EXPECT_EQ(ExtractSmallIconStream(bytes), "") << bytes.size();
 }
 
 // Every truncation and every double word overwritten with hostile values must

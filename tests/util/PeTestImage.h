@@ -10,35 +10,12 @@
 
 namespace orbtest {
 
-inline void Put16(std::string &s, size_t off, uint16_t v)
-{
-    s[off] = static_cast<char>(v & 0xFF);
-    s[off + 1] = static_cast<char>(v >> 8);
-}
+inline void Put16(std::string &s, size_t off, uint16_t v) { s[off] = char(v & 0xFF), s[off + 1] = char(v >> 8); }
+inline void Put32(std::string &s, size_t off, uint32_t v) { Put16(s, off, uint16_t(v & 0xFFFF)), Put16(s, off + 2, uint16_t(v >> 16)); }
+inline void Append16(std::string &s, uint16_t v) { s.append(2, '\0'), Put16(s, s.size() - 2, v); }
+inline void Append32(std::string &s, uint32_t v) { s.append(4, '\0'), Put32(s, s.size() - 4, v); }
 
-inline void Put32(std::string &s, size_t off, uint32_t v)
-{
-    Put16(s, off, static_cast<uint16_t>(v & 0xFFFF));
-    Put16(s, off + 2, static_cast<uint16_t>(v >> 16));
-}
-
-inline void Append16(std::string &s, uint16_t v)
-{
-    s.append(2, '\0');
-    Put16(s, s.size() - 2, v);
-}
-
-inline void Append32(std::string &s, uint32_t v)
-{
-    s.append(4, '\0');
-    Put32(s, s.size() - 4, v);
-}
-
-struct PeResource {
-    uint32_t type;
-    uint32_t id;
-    std::string data;
-};
+struct PeResource { uint32_t type, id; std::string data; };
 
 struct PeTestImage {
     std::string bytes;
@@ -68,9 +45,7 @@ inline PeTestImage BuildPe(const std::vector<PeResource> &resources, bool pe32Pl
     size_t dataAt = entriesAt + 16 * leaves;
     std::string rsrc(dataAt, '\0');
 
-    size_t nextDir = 16 + 8 * tree.size();
-    size_t nextEntry = entriesAt;
-    size_t typeIndex = 0;
+    size_t nextDir = 16 + 8 * tree.size(), nextEntry = entriesAt, typeIndex = 0;
     Put16(rsrc, 14, static_cast<uint16_t>(tree.size()));
     for (const auto &[type, names] : tree) {
         const size_t typeDir = nextDir;
@@ -105,8 +80,7 @@ inline PeTestImage BuildPe(const std::vector<PeResource> &resources, bool pe32Pl
 
     const uint16_t optSize = pe32Plus ? 240 : 224;
     std::string f(kSectionFileOffset, '\0');
-    f[0] = 'M';
-    f[1] = 'Z';
+    f.replace(0, 2, "MZ");
     Put32(f, 0x3C, 0x40);
     f.replace(0x40, 4, std::string("PE\0\0", 4));
     Put16(f, 0x44, pe32Plus ? 0x8664 : 0x14C);   // machine
@@ -138,12 +112,7 @@ inline std::string IconImage(int n, uint32_t argb)
     Append32(s, static_cast<uint32_t>(2 * n)); // colour and mask heights together
     Append16(s, 1);
     Append16(s, 32);
-    Append32(s, 0);
-    Append32(s, 0);
-    Append32(s, 0);
-    Append32(s, 0);
-    Append32(s, 0);
-    Append32(s, 0);
+    s.append(24, '\0');
     for (int i = 0; i < n * n; ++i)
         Append32(s, argb);
     const int maskRow = ((n + 31) / 32) * 4;
@@ -151,12 +120,7 @@ inline std::string IconImage(int n, uint32_t argb)
     return s;
 }
 
-struct GroupEntry {
-    int size;        // width and height; 256 is written as 0
-    uint16_t bits;
-    uint16_t iconId;
-    uint32_t bytes;
-};
+struct GroupEntry { int size; /* width and height; 256 is written as 0 */ uint16_t bits, iconId; uint32_t bytes; };
 
 inline std::string IconGroup(const std::vector<GroupEntry> &entries)
 {
@@ -165,10 +129,8 @@ inline std::string IconGroup(const std::vector<GroupEntry> &entries)
     Append16(s, 1);
     Append16(s, static_cast<uint16_t>(entries.size()));
     for (const GroupEntry &e : entries) {
-        s += static_cast<char>(e.size == 256 ? 0 : e.size);
-        s += static_cast<char>(e.size == 256 ? 0 : e.size);
-        s += '\0';
-        s += '\0';
+        s.append(2, static_cast<char>(e.size == 256 ? 0 : e.size));
+        s.append(2, '\0');
         Append16(s, 1);
         Append16(s, e.bits);
         Append32(s, e.bytes);
@@ -199,19 +161,11 @@ inline std::string VersionResource(const uint32_t (&fixed)[13], uint16_t valueLe
 // second group that must not be chosen.
 inline PeTestImage ProgramWithIcons(uint32_t colour16 = 0xFF2040C0u)
 {
-    const std::string img16 = IconImage(16, colour16);
-    const std::string img32 = IconImage(32, 0xFF00FF00u);
-    const std::string img48 = IconImage(48, 0xFFFF0000u);
-    return BuildPe({
-        {3, 1, img32},
-        {3, 2, img16},
-        {3, 3, img48},
-        {3, 9, IconImage(16, 0xFF000000u)},
-        {14, 100, IconGroup({{32, 32, 1, static_cast<uint32_t>(img32.size())},
-                             {16, 32, 2, static_cast<uint32_t>(img16.size())},
-                             {48, 32, 3, static_cast<uint32_t>(img48.size())}})},
-        {14, 200, IconGroup({{16, 32, 9, 0}})},
-    });
+    const std::string img16 = IconImage(16, colour16), img32 = IconImage(32, 0xFF00FF00u), img48 = IconImage(48, 0xFFFF0000u);
+    return BuildPe({{3, 1, img32}, {3, 2, img16}, {3, 3, img48}, {3, 9, IconImage(16, 0xFF000000u)},
+                    {14, 100, IconGroup({{32, 32, 1, uint32_t(img32.size())}, {16, 32, 2, uint32_t(img16.size())},
+                                         {48, 32, 3, uint32_t(img48.size())}})},
+                    {14, 200, IconGroup({{16, 32, 9, 0}})}});
 }
 
 } // namespace orbtest

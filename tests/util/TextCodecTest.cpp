@@ -37,20 +37,14 @@ const std::string kCzechUtf8 = "Žluťoučký kůň úpěl ďábelské ódy";
 
 TEST(TextCodec, Validation)
 {
-    EXPECT_TRUE(IsValidUtf8(""));
-    EXPECT_TRUE(IsValidUtf8("plain ascii"));
-    EXPECT_TRUE(IsValidUtf8(kCzechUtf8));
-    EXPECT_TRUE(IsValidUtf8("\xf0\x9f\x98\x80"));     // U+1F600, four bytes
-    EXPECT_TRUE(IsValidUtf8("\xf4\x8f\xbf\xbf"));     // U+10FFFF, the last code point
-    EXPECT_FALSE(IsValidUtf8(kCzechCp1250));
-    EXPECT_FALSE(IsValidUtf8("\xc3"));                // truncated two-byte sequence
-    EXPECT_FALSE(IsValidUtf8("ab\xe2\x82"));          // truncated three-byte sequence at the end
-    EXPECT_FALSE(IsValidUtf8("\xc0\xaf"));            // overlong '/'
-    EXPECT_FALSE(IsValidUtf8("\xe0\x80\xaf"));        // overlong, three bytes
-    EXPECT_FALSE(IsValidUtf8("\xed\xa0\x80"));        // surrogate D800
-    EXPECT_FALSE(IsValidUtf8("\xf4\x90\x80\x80"));    // above U+10FFFF
-    EXPECT_FALSE(IsValidUtf8("\x80"));                // lone continuation byte
-    EXPECT_FALSE(IsValidUtf8("\xc3\x28"));            // lead byte followed by ASCII
+    for (const std::string &good : {std::string(), std::string("plain ascii"), kCzechUtf8,
+                                    std::string("\xf0\x9f\x98\x80") /* four bytes */, std::string("\xf4\x8f\xbf\xbf") /* U+10FFFF */})
+        EXPECT_TRUE(IsValidUtf8(good)) << good;
+    // Truncated at the end, overlong, a surrogate, above U+10FFFF, a lone continuation, a lead before ASCII.
+    for (const std::string &bad : {kCzechCp1250, std::string("\xc3"), std::string("ab\xe2\x82"), std::string("\xc0\xaf"),
+                                   std::string("\xe0\x80\xaf"), std::string("\xed\xa0\x80"), std::string("\xf4\x90\x80\x80"),
+                                   std::string("\x80"), std::string("\xc3\x28")})
+        EXPECT_FALSE(IsValidUtf8(bad)) << bad;
 }
 
 TEST(TextCodec, DecodeStoredText)
@@ -59,19 +53,14 @@ TEST(TextCodec, DecodeStoredText)
     EXPECT_EQ(DecodeStoredText(kCzechUtf8), kCzechUtf8);
     const std::string withNul("a\0b", 3);
     EXPECT_EQ(DecodeStoredText(withNul), withNul);
-
     // The whole code page agrees with the reference codec.
     EXPECT_EQ(DecodeStoredText(AssignedCp1250Bytes()), kCp1250Reference);
     EXPECT_EQ(DecodeStoredText(kCzechCp1250), kCzechUtf8);
-
     // Unassigned bytes survive as the C1 control of the same value.
     EXPECT_EQ(DecodeStoredText("\x81"), "\xc2\x81");
     EXPECT_EQ(DecodeStoredText("x\x98y"), "x\xc2\x98y");
-
-    // Mixed text: one invalid byte makes the whole text Windows-1250, so a
-    // UTF-8 sequence in it is read as two old-code-page characters.
+    // One invalid byte makes the whole text Windows-1250, a UTF-8 sequence in it included.
     EXPECT_EQ(DecodeStoredText("\xc3\xa1 \xe1"), "\xc4\x82\xcb\x87 \xc3\xa1");
-
     // Truncated UTF-8 (a field cut mid-character by an old writer).
     EXPECT_EQ(DecodeStoredText("ko\xc5"), "ko\xc4\xb9");
     EXPECT_TRUE(IsValidUtf8(DecodeStoredText("\xe2\x82")));
@@ -86,27 +75,21 @@ TEST(TextCodec, Utf8ToCp1250)
     for (int b = 1; b <= 0xFF; ++b)
         all += static_cast<char>(b);
     EXPECT_EQ(Utf8ToCp1250(DecodeStoredText(all)), all);
-    // Characters outside the code page and broken input get the replacement.
-    EXPECT_EQ(Utf8ToCp1250("\xe6\x97\xa5x"), "?x");             // CJK
-    EXPECT_EQ(Utf8ToCp1250("\xf0\x9f\x98\x80", '_'), "_");      // emoji, one replacement
+    // Characters outside the code page (CJK, an emoji) and broken input get one replacement each.
+    EXPECT_EQ(Utf8ToCp1250("\xe6\x97\xa5x"), "?x");
+    EXPECT_EQ(Utf8ToCp1250("\xf0\x9f\x98\x80", '_'), "_");
     EXPECT_EQ(Utf8ToCp1250("a\xff" "b"), "a?b");
 }
 
 TEST(TextCodec, CutToByteWidth)
 {
-    EXPECT_EQ(CutToByteWidth("abc", 5), "abc");
-    EXPECT_EQ(CutToByteWidth("abc", 3), "abc");
-    EXPECT_EQ(CutToByteWidth("abc", 0), "");
-    EXPECT_EQ(CutToByteWidth("", 0), "");
-    // "ťa": ť is two bytes; a width of 1 may not split it.
-    EXPECT_EQ(CutToByteWidth("\xc5\xa5" "a", 1), "");
-    EXPECT_EQ(CutToByteWidth("\xc5\xa5" "a", 2), "\xc5\xa5");
-    // Four-byte character at every cut position.
-    const std::string emoji = "x\xf0\x9f\x98\x80y";
-    EXPECT_EQ(CutToByteWidth(emoji, 1), "x");
-    EXPECT_EQ(CutToByteWidth(emoji, 2), "x");
-    EXPECT_EQ(CutToByteWidth(emoji, 4), "x");
-    EXPECT_EQ(CutToByteWidth(emoji, 5), "x\xf0\x9f\x98\x80");
+    // A two-byte "ť" and a four-byte character may not be split at any width.
+    const std::string t = "\xc5\xa5" "a", emoji = "x\xf0\x9f\x98\x80y";
+    const struct { std::string in; size_t w; std::string out; } cases[] = {
+        {"abc", 5, "abc"}, {"abc", 3, "abc"}, {"abc", 0, ""}, {"", 0, ""}, {t, 1, ""}, {t, 2, "\xc5\xa5"},
+        {emoji, 1, "x"}, {emoji, 2, "x"}, {emoji, 4, "x"}, {emoji, 5, "x\xf0\x9f\x98\x80"}};
+    for (const auto &c : cases)
+        EXPECT_EQ(CutToByteWidth(c.in, c.w), c.out) << c.in << " " << c.w;
     // Every cut of a valid text stays valid and as long as possible.
     for (size_t w = 0; w <= kCzechUtf8.size(); ++w) {
         const std::string cut = CutToByteWidth(kCzechUtf8, w);

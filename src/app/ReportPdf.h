@@ -1,0 +1,101 @@
+#pragma once
+// What the banded report's layout draws on, and the PDF writer it draws on
+// when the report goes to a PDF file.
+//
+// The layout (TBandReport) decides the pages: where each band and cell
+// stands, which texts it holds, where a page breaks. A sink turns that into
+// paint: the painter sink paints it onto a QPrinter (preview, printers), the
+// PDF sink writes the PDF file itself. Both cut a too wide text with the same
+// rule and place the same glyphs (those QTextLayout picks for the font,
+// fallback fonts included), so the preview and the file show the same pages.
+#include <QFont>
+#include <QFontMetricsF>
+#include <QHash>
+#include <QList>
+#include <QPointF>
+#include <QRawFont>
+#include <QRectF>
+#include <QString>
+#include <QTextLayout>
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+class QPaintDevice;
+class QPrinter;
+
+class TReportSink {
+public:
+    virtual ~TReportSink() = default;
+    // Ends the page and starts the next one (not called for the first page).
+    virtual void NewPage() = 0;
+    virtual void SetFont(const QFont &font) = 0;
+    // One line of text in a box, cut with an ellipsis when it is wider,
+    // vertically centred at its baseline. `column` >= 0 marks a detail cell:
+    // texts repeat within a column, so a sink may lay each out once.
+    virtual void Cell(const QRectF &box, const QString &text, Qt::Alignment align, int column) = 0;
+    virtual void Line(const QPointF &from, const QPointF &to) = 0;
+    // Called once after the last page.
+    virtual void Finish() = 0;
+};
+
+// A cell laid out once: its glyphs per font, placed from its left edge at the
+// baseline, and the text they show (the ellipsis cut included).
+struct TLaidRun {
+    QRawFont font;
+    QList<quint32> glyphs;
+    QList<QPointF> positions;
+};
+struct TLaidCell {
+    QString shown;
+    qreal advance = 0;
+    std::vector<TLaidRun> runs;
+};
+
+// The one rule for a cell's text: line breaks become spaces; a text wider
+// than `width` is cut with an ellipsis as QFontMetricsF::elidedText cuts it.
+class TCellLayouter {
+public:
+    TCellLayouter(const QFont &font, QPaintDevice *device, Qt::LayoutDirection direction);
+    TLaidCell Lay(qreal width, const QString &text);
+    const QFontMetricsF &Metrics() const { return metrics_; }
+
+private:
+    bool LayOut(const QString &text, qreal &ascent);
+    QTextLayout layout_;
+    QFontMetricsF metrics_;
+};
+
+// Why the PDF writer cannot draw a document itself (a glyph without its
+// letter, a font that is not TrueType); the caller then writes the document
+// through Qt's PDF engine instead.
+class TPdfUnsupported : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// A sink that writes the pages as a PDF document into memory: text as one
+// string of glyph ids per cell in embedded TrueType fonts (only the glyphs
+// used are kept) with a ToUnicode map, so the text reads back as written.
+// Throws TPdfUnsupported from Cell() when the document needs what it cannot
+// write. `printer` is prepared as the report prepares it: its page layout
+// gives the page and its margins, and it is the device the text is measured
+// on, as when painting.
+class TPdfSink : public TReportSink {
+public:
+    explicit TPdfSink(QPrinter &printer);
+    ~TPdfSink() override;
+    void NewPage() override;
+    void SetFont(const QFont &font) override;
+    void Cell(const QRectF &box, const QString &text, Qt::Alignment align, int column) override;
+    void Line(const QPointF &from, const QPointF &to) override;
+    void Finish() override;
+    // The finished file's bytes (after Finish()).
+    const std::string &Bytes() const;
+
+private:
+    struct TImpl;
+    std::unique_ptr<TImpl> d;
+};
