@@ -105,8 +105,10 @@ uint16_t FlatTypeSize(uint8_t code, uint16_t maxLength)
 
 void TFlatRecordArena::TChunk::Release() noexcept
 {
-    if (Memory)
+    if (Memory && Mapped)
         ::munmap(Memory, Size);
+    else
+        std::free(Memory);
     Memory = nullptr;
 }
 
@@ -114,23 +116,25 @@ uint8_t *TFlatRecordArena::Allocate(size_t size)
 {
     size = (size + 3) & ~size_t(3);
     if (size > left_) {
-        // Chunks grow with the store, so a small table takes little and a large one maps
-        // memory rarely. They are mapped directly, so closing a table gives its memory
-        // back to the system at once. Large chunks are laid on huge-page boundaries and
+        // Chunks grow with the store, so a small table takes little and a large one asks
+        // for memory rarely. Small chunks come from the heap, which hands a table opened
+        // again the memory of the last one. Large chunks are mapped directly (closing the
+        // table gives them back to the system at once), laid on huge-page boundaries and
         // asked for as huge pages: touching a freshly loaded table's memory page by page
         // costs about as much as reading the file.
         constexpr size_t Huge = size_t(2) << 20;
-        const size_t page = size_t(::sysconf(_SC_PAGESIZE));
         size_t chunk = std::max(std::clamp<size_t>(capacity_ / 2, size_t(64) << 10, size_t(16) << 20), size);
-        const bool huge = chunk >= Huge;
-        chunk = huge ? (chunk + Huge - 1) / Huge * Huge : (chunk + page - 1) / page * page;
-        const size_t span = huge ? chunk + Huge : chunk;
-        chunks_.reserve(chunks_.size() + 1); // so that a mapped chunk is always recorded
-        void *mem = ::mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (mem == MAP_FAILED)
-            throw std::bad_alloc();
-        auto *start = static_cast<uint8_t *>(mem);
+        const bool huge = chunk >= 4 * Huge; // a huge page is zeroed whole on first touch
+
+        chunks_.reserve(chunks_.size() + 1); // so that a chunk is always recorded
+        uint8_t *start = nullptr;
         if (huge) {
+            chunk = (chunk + Huge - 1) / Huge * Huge;
+            const size_t span = chunk + Huge;
+            void *mem = ::mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+            if (mem == MAP_FAILED)
+                throw std::bad_alloc();
+            start = static_cast<uint8_t *>(mem);
             // Keep the aligned part of the span only.
             const uintptr_t at = reinterpret_cast<uintptr_t>(start);
             const size_t head = size_t(((at + Huge - 1) & ~uintptr_t(Huge - 1)) - at);
@@ -140,8 +144,12 @@ uint8_t *TFlatRecordArena::Allocate(size_t size)
                 ::munmap(start + head + chunk, span - head - chunk);
             start += head;
             ::madvise(start, chunk, MADV_HUGEPAGE);
+        } else {
+            start = static_cast<uint8_t *>(std::malloc(chunk));
+            if (!start)
+                throw std::bad_alloc();
         }
-        chunks_.push_back({start, chunk});
+        chunks_.push_back({start, chunk, huge});
         next_ = start;
         left_ = chunk;
         capacity_ += chunk;

@@ -85,6 +85,7 @@ private:
     struct TChunk {
         uint8_t *Memory = nullptr;
         size_t Size = 0;
+        bool Mapped = false; // mapped directly, else from the heap
         void Release() noexcept;
     };
     std::vector<TChunk> chunks_;
