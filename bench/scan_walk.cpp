@@ -103,8 +103,8 @@ int Walk(TExMemoryData &scan, const std::string &tree)
 {
     TDiskLister lister;
     TDiskReader reader(scan, lister);
-    reader.DiscName = std::string("e: [BENCH]");
-    reader.DiscNumber = "1";
+    reader.DiscName = "e: [BENCH]";
+    reader.DiscNumber.assign(1, '1'); // not = "1": GCC 12 warns falsely (-Wrestrict) on it
     reader.Read("e:\\", tree);
     return reader.Records();
 }
