@@ -1,6 +1,7 @@
 #include "storage/ExMemDS.h"
 
 #include "storage/DBUtils.h"
+#include "storage/FlatTbl.h"
 
 #include <cstring>
 #include <limits>
@@ -523,9 +524,31 @@ int TExMemoryData::SaveToDataSet(TDataSet &dest, int recordCount) {
         if (!dest.Active()) dest.Open();
         if (recordCount < 1) First();
         const TFieldPairs pairs = MatchFieldsByName(*this, dest);
+        // A table file's record is packed once from all the values when nothing
+        // watches its single fields (asked again for each record: a handler of the
+        // insert may have started watching); else the fields are set one at a time.
+        auto *flat = dynamic_cast<TFlatDataset *>(&dest);
+        std::vector<TField *> targets;
+        for (const auto &pair : pairs) targets.push_back(pair.second);
+        // When every field of this table goes over, in order, the values are handed
+        // over straight from the record buffer, uncopied.
+        bool whole = pairs.size() == types_.size();
+        for (size_t i = 0; whole && i < pairs.size(); ++i)
+            whole = !pairs[i].first->Calculated() && pairs[i].first->FieldNo() == static_cast<int>(i) + 1;
+        std::vector<TVariant> values(pairs.size());
         while (!Eof() && !IsEmpty() && (recordCount < 1 || copied < recordCount)) {
             dest.Append();
-            AssignRecord(pairs, dest);
+            if (flat && flat->CanSetFieldValues(targets)) {
+                const Buffer *current = whole ? ActiveRecordBuffer() : nullptr;
+                if (current && current->values.size() == pairs.size()) {
+                    flat->SetFieldValues(targets, current->values);
+                } else {
+                    for (size_t i = 0; i < pairs.size(); ++i) values[i] = pairs[i].first->Value();
+                    flat->SetFieldValues(targets, values);
+                }
+            } else {
+                AssignRecord(pairs, dest);
+            }
             dest.Post();
             ++copied;
             Next();

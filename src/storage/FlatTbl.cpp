@@ -1299,9 +1299,13 @@ bool TFlatDataset::GetFieldData(TField *field, TVariant &value)
     return true;
 }
 
-void TFlatDataset::WriteValue(TFlatRecord &rec, const TFlatField &f, const TVariant &value, TFieldType)
+namespace {
+
+// Writes `value` into the fixed part of a record for a field kept there; the String and
+// BLOB-type fields (kept behind it) are left alone.
+void WriteFixedValue(uint8_t *fixed, const TFlatField &f, const TVariant &value)
 {
-    uint8_t *p = rec.Fixed() + f.Offset;
+    uint8_t *p = fixed + f.Offset;
     const bool null = VarIsNull(value);
     switch (f.TypeCode) {
     case fftSmallInt:
@@ -1353,31 +1357,43 @@ void TFlatDataset::WriteValue(TFlatRecord &rec, const TFlatField &f, const TVari
         std::memcpy(p, s.data(), s.size());
         break;
     }
-    case fftString: {
-        // A String ends at its first NUL (the file holds it as a zero-terminated text),
-        // and keeps at most its width in characters.
-        const TFlatCursor &store = shared_->Cursor;
-        const std::string s = null ? std::string() : VarToStr(value);
-        const std::string_view text = CutToCharWidth(std::string_view(s).substr(0, s.find('\0')), f.MaxLength);
-        rec.SetVar(store.Fields, store.RecordSize, f, text);
-        break;
-    }
-    case fftBlob:
-    case fftMemo:
-    case fftFmtMemo:
-    case fftGraphic: {
-        const TFlatCursor &store = shared_->Cursor;
-        if (null)
-            rec.SetVar(store.Fields, store.RecordSize, f, {});
-        else if (auto s = std::get_if<std::string>(&value))
-            rec.SetVar(store.Fields, store.RecordSize, f, *s);
-        else
-            rec.SetVar(store.Fields, store.RecordSize, f, VarToStr(value));
-        break;
-    }
     default:
         break;
     }
+}
+
+// The bytes a String or BLOB-type field keeps of `value`; `scratch` holds them when the
+// value is not a text already.
+std::string_view VarBytesOf(const TFlatField &f, std::string_view bytes)
+{
+    if (f.TypeCode != fftString)
+        return bytes;
+    // A String ends at its first NUL (the file holds it as a zero-terminated text),
+    // and keeps at most its width in characters.
+    return CutToCharWidth(bytes.substr(0, bytes.find('\0')), f.MaxLength);
+}
+
+std::string_view VarBytesOf(const TFlatField &f, const TVariant &value, std::string &scratch)
+{
+    if (VarIsNull(value))
+        return {};
+    if (const std::string *s = std::get_if<std::string>(&value))
+        return VarBytesOf(f, *s);
+    scratch = VarToStr(value);
+    return VarBytesOf(f, scratch);
+}
+
+} // namespace
+
+void TFlatDataset::WriteValue(TFlatRecord &rec, const TFlatField &f, const TVariant &value, TFieldType)
+{
+    if (!IsFlatVarType(f.TypeCode)) {
+        WriteFixedValue(rec.Fixed(), f, value);
+        return;
+    }
+    const TFlatCursor &store = shared_->Cursor;
+    std::string scratch;
+    rec.SetVar(store.Fields, store.RecordSize, f, VarBytesOf(f, value, scratch));
 }
 
 void TFlatDataset::SetFieldData(TField *field, const TVariant &value)
@@ -1427,6 +1443,96 @@ void TFlatDataset::SetFieldData(TField *field, const TVariant &value)
     WriteValue(*rec, *f, value, field->DataType());
     if (!keyOrFilter)
         DataEvent(deFieldChange, field);
+}
+
+bool TFlatDataset::CanSetFieldValues(const std::vector<TField *> &fields) const
+{
+    if (!shared_ || !ControlsDisabled() || CalcFieldCount() > 0)
+        return false;
+    for (const TField *field : fields)
+        if (!field || field->DataSet() != this || field->Calculated() || field->ReadOnly || field->OnValidate ||
+            field->OnChange)
+            return false;
+    return true;
+}
+
+void TFlatDataset::SetFieldValues(const std::vector<TField *> &fields, const std::vector<TVariant> &values)
+{
+    if (fields.size() != values.size())
+        DatabaseError("Field and value counts differ");
+    CheckActive();
+    if (State() != dsEdit && State() != dsInsert)
+        DatabaseError(SNotEditing);
+    TFlatBuffer *owner = nullptr;
+    auto *rec = const_cast<TFlatRecord *>(RecordForState(owner));
+    if (!rec || !*rec)
+        DatabaseError(SNotEditing);
+    const TFlatCursor &store = shared_->Cursor;
+    // The fixed values go straight into the record; the variable ones are gathered (the
+    // record's own until set) and packed behind them once at the end. The buffers are
+    // kept between calls: a copy calls this once per record.
+    struct TScratch {
+        std::vector<std::string_view> vars;
+        std::vector<TVariant> converted;
+        std::vector<std::string> text;
+    };
+    thread_local TScratch scratch;
+    std::vector<std::string_view> &vars = scratch.vars;
+    vars.clear();
+    for (const TFlatField &f : store.Fields)
+        if (f.VarIndex >= 0) {
+            if (size_t(f.VarIndex) >= vars.size())
+                vars.resize(size_t(f.VarIndex) + 1);
+            vars[size_t(f.VarIndex)] = rec->Var(f);
+        }
+    if (scratch.converted.size() < fields.size())
+        scratch.converted.resize(fields.size());
+    if (scratch.text.size() < vars.size())
+        scratch.text.resize(vars.size());
+    TField *changed = nullptr;
+    bool anyVar = false;
+    auto finish = [&] {
+        if (anyVar)
+            *rec = TFlatRecord::Pack(store.Fields, store.RecordSize, rec->Fixed(), vars);
+        vars.clear();
+        if (changed)
+            DataEvent(deFieldChange, changed);
+    };
+    try {
+        for (size_t i = 0; i < fields.size(); ++i) {
+            TField *field = fields[i];
+            const TVariant &value = values[i];
+            const std::string *text = std::get_if<std::string>(&value);
+            const TFlatField *f = StoreField(field);
+            if (text && f && f->VarIndex >= 0 && (field->DataType() == ftString || IsBlobType(field->DataType()))) {
+                // A text into a text or BLOB field: what TField::SetValue keeps of it,
+                // taken without copying it first.
+                std::string_view bytes = *text;
+                if (field->DataType() == ftString)
+                    bytes = CutToCharWidth(bytes, size_t(field->Size()));
+                if (size_t(f->VarIndex) < vars.size()) {
+                    vars[size_t(f->VarIndex)] = VarBytesOf(*f, bytes);
+                    anyVar = true;
+                }
+                changed = field;
+                continue;
+            }
+            TVariant &converted = scratch.converted[i];
+            converted = field->Canonical(value);
+            if (!f || f->TypeCode == fftAutoInc)
+                continue; // not in the store; the counter fills an AutoInc on insert
+            if (f->VarIndex >= 0 && size_t(f->VarIndex) < vars.size()) {
+                vars[size_t(f->VarIndex)] = VarBytesOf(*f, converted, scratch.text[size_t(f->VarIndex)]);
+                anyVar = true;
+            } else if (!IsFlatVarType(f->TypeCode))
+                WriteFixedValue(rec->Fixed(), *f, converted);
+            changed = field;
+        }
+    } catch (...) {
+        finish();
+        throw;
+    }
+    finish();
 }
 
 // ---------------------------------------------------------------------------------------

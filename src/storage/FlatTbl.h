@@ -108,6 +108,16 @@ public:
     // The store record under the cursor while browsing (none otherwise).
     const TFlatRecord *BrowseRecord();
 
+    // Whether SetFieldValues may stand in for setting `fields` one at a time: nothing
+    // watches single fields (controls disabled, no calculated fields, no OnValidate or
+    // OnChange handler, no read-only field), so only the record's bytes can tell.
+    bool CanSetFieldValues(const std::vector<TField *> &fields) const;
+    // Sets each of `fields` of the record being inserted or edited to its value in
+    // `values`, with the conversions, cutting and errors of TField::SetValue, packing the
+    // record once. On an error the fields before the failing one stay set, as they would
+    // one at a time.
+    void SetFieldValues(const std::vector<TField *> &fields, const std::vector<TVariant> &values);
+
 protected:
     struct TFlatBuffer : TRecordBuffer {
         TFlatRecord Rec;
