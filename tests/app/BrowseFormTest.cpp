@@ -85,11 +85,6 @@ protected:
         form.ui->LinksListView->SelectRow(ListRowOf(form, name));
         form.LinksListViewDblClick();
     }
-    static void OpenDisc(TMainForm &form, const std::string &disc)
-    {
-        ASSERT_GE(form.SelectTreeNodeByText(disc), 0);
-        form.TreeView1Click();
-    }
     // Opens the disc anew, with a fresh history, even when it is open already.
     static void Reopen(TMainForm &form, const std::string &disc)
     {

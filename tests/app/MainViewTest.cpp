@@ -219,8 +219,7 @@ TEST_F(MainViewTest, FolderNodeOfADiscNotOpenOpensItsDiscFirst)
     QTreeWidgetItem *a = Node(*form, "a");
     ASSERT_TRUE(a);
     a->setExpanded(true); // reads the level under a of the first disc
-    ASSERT_GE(form->SelectTreeNodeByText("t: [SECOND]"), 0);
-    form->TreeView1Click();
+    OpenDisc(*form, "t: [SECOND]");
     ASSERT_EQ(form->Browse.LoadedDisc, "t: [SECOND]");
     // Its "a" holds second.txt; the node under the first disc must list that disc's "a".
     form->ui->TreeView1->setCurrentItem(a);

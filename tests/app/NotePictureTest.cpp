@@ -227,11 +227,6 @@ protected:
     {
         return StoredField(data + "/CdNames/Cat_cdname.d", "CdName", disc, field);
     }
-    void OpenDisc(TMainForm &form, const std::string &disc)
-    {
-        ASSERT_GE(form.SelectTreeNodeByText(disc), 0);
-        form.TreeView1Click();
-    }
 };
 
 } // namespace

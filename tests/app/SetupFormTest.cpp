@@ -201,7 +201,6 @@ TEST_F(SetupFormTest, SetupAndAboutSpeakTheCurrentLanguage)
         TSetupForm setup(&form);
         EXPECT_EQ(setup.ui->CheckBox7->text(), QString::fromUtf8(checkBox7));
         EXPECT_EQ(setup.ui->RadioButton3->text(), QString::fromUtf8(yes));
-        EXPECT_EQ(setup.ui->Label14->text(), QStringLiteral("Http port :"));
         int shown = 0;
         TMainForm::RunModal = [&](QDialog &d) {
             auto *about = qobject_cast<TAboutBox *>(&d);
