@@ -175,17 +175,6 @@ TEST_F(MainFormTest, StartUpFindsACatalogueWhateverTheSettingsSay)
     EXPECT_EQ(form.windowTitle(), form.Caption());
 }
 
-TEST_F(MainFormTest, ClosingKeepsOtherSectionsOfTheSettingsFile)
-{
-    MakeDataFolder("[Mine]\nKeep=yes\n[CatalogSettings]\nSetup1=2\nSetup20=1\nSetup_Text4=Music\n");
-    TMainForm(nullptr, data).close();
-    TIniFile ini(data + "/cat.ini");
-    ASSERT_TRUE(ini.Load());
-    EXPECT_EQ(ini.ReadString("Mine", "Keep", "") + "|" + ini.ReadString("CatalogSettings", "Setup_Text4", "") + "|" +
-                  ini.ReadString("CatalogSettings", "Setup1", ""),
-              "yes|Music|2");
-}
-
 TEST_F(MainFormTest, FailedOpenKeepsTheOldCatalogue)
 {
     MakeDataFolder("[CatalogSettings]\nSetup1=0\nSetup20=1\nSetup_Text4=Music\n");
@@ -311,7 +300,7 @@ TEST_F(MainFormTest, MenusFollowTheStartLanguage)
 
 TEST_F(MainFormTest, RestoreSettingsAsksAndKeepsTheLanguage)
 {
-    MakeDataFolder("[CatalogSettings]\nSetup1=0\nSetup7=300\nSetup20=0\nSetup_Text3=Music\n");
+    MakeDataFolder("[Mine]\nKeep=yes\n[CatalogSettings]\nSetup1=0\nSetup7=300\nSetup20=0\nSetup_Text3=Music\n");
     TMainForm form(nullptr, data);
     EXPECT_EQ(form.Settings[7], 300);
     prompt.Answer(PromptResult::No);
@@ -327,7 +316,11 @@ TEST_F(MainFormTest, RestoreSettingsAsksAndKeepsTheLanguage)
     EXPECT_EQ(form.Settings[1], 1);
     EXPECT_TRUE(form.DefaultCatalogText.empty());
     EXPECT_EQ(langunit::CurrentLanguage(), langunit::LangEnglish);
-    // The language is written back as it is, not as the default.
+    // The language is written back as it is, not as the default; other
+    // sections of the file stay.
     form.close();
     EXPECT_EQ(Stored()[1], langunit::LangEnglish);
+    TIniFile ini(data + "/cat.ini");
+    ASSERT_TRUE(ini.Load());
+    EXPECT_EQ(ini.ReadString("Mine", "Keep", "") + "|" + ini.ReadString("CatalogSettings", "Setup_Text4", ""), "yes|Music");
 }
