@@ -1,9 +1,8 @@
 // The HTTP client against scripted loopback servers, hostile ones among them
 // (counts past 2^31, silent and trickling servers, header floods, short and
-// long bodies), Debian's python3 http.server and a scripted SOCKS proxy.
+// long bodies) and a scripted SOCKS proxy.
 #include "net/HttpClient.h"
 #include "net/NetTestUtil.h"
-#include "support/TempDir.h"
 
 #include <QBuffer>
 #include <QDate>
@@ -349,31 +348,6 @@ TEST_F(HttpClient, SocksSettingsServeEveryRequest)
         EXPECT_EQ(h.StatusCode, 200);
     }
     EXPECT_EQ(viaProxy, 2);
-}
-
-TEST_F(HttpClient, AgainstPythonHttpServer)
-{
-    orbtest::TempDir dir;
-    std::string content;
-    for (int i = 0; i < 3000; ++i)
-        content += "line " + std::to_string(i) + "\r\n";
-    content += std::string("\0\x01\xff", 3);
-    dir.write("data.bin", content);
-    const int port = FreePort();
-    PeerProcess server;
-    ASSERT_TRUE(server.Start("/usr/bin/python3",
-                             {"-m", "http.server", QString::number(port), "--bind", "127.0.0.1", "--directory",
-                              QString::fromStdString(dir.str())},
-                             port));
-    ASSERT_TRUE(Get("http://127.0.0.1:" + std::to_string(port) + "/data.bin"));
-    EXPECT_EQ(Error, 0);
-    EXPECT_EQ(h.StatusCode, 200);
-    EXPECT_EQ(h.ContentLength, static_cast<int>(content.size()));
-    EXPECT_TRUE(Body() == content);
-
-    ASSERT_TRUE(Get("http://127.0.0.1:" + std::to_string(port) + "/nothing-here"));
-    EXPECT_EQ(Error, 0);
-    EXPECT_EQ(h.StatusCode, 404);
 }
 
 TEST_F(HttpClient, ProxyGetsTheAbsoluteUrlOnEveryRequest)
