@@ -163,18 +163,6 @@ TEST(ZipLister, PlainArchiveListsLikePython)
     EXPECT_TRUE(r.Messages.empty());
 }
 
-TEST(ZipLister, FolderEntryAndFileInIt)
-{
-    orbtest::TempDir t;
-    t.write("dir/a.txt", "a");
-    RunTool("zip", {"-q", "-r", "f.zip", "dir"}, t.str());
-    TZipLister z;
-    z.SetZipFileName(t.file("f.zip"));
-    ASSERT_EQ(z.Count(), 1);
-    EXPECT_EQ(z.ZipContents(0).FileName, "dir\\a.txt");
-    EXPECT_EQ(z.DirOnlyCount(), 1);
-}
-
 TEST(ZipLister, StubInFrontWithAndWithoutOffsetAdjustment)
 {
     orbtest::TempDir t;
