@@ -167,16 +167,10 @@ TEST_F(HttpClient, StatusLengthBodyAndExactRequestHeader)
     h.GetAsync();
     EXPECT_THROW(h.GetAsync(), EHttpException);
     ASSERT_TRUE(Wait());
-    EXPECT_EQ(Error, 0);
-    EXPECT_EQ(Kind, httpRqGet);
-    EXPECT_EQ(StateAtDone, httpStReady);
-    EXPECT_EQ(h.StatusCode, 200);
-    EXPECT_EQ(h.ReasonPhrase, "OK");
-    EXPECT_EQ(h.ContentLength, 5);
-    EXPECT_EQ(h.ContentType, "text/plain");
-    EXPECT_EQ(Body(), "hello");
-    EXPECT_EQ(h.RcvdCount, 5);
-    EXPECT_EQ(h.DocName, "document.htm");
+    EXPECT_EQ(std::tuple(Error, Kind, StateAtDone, h.StatusCode, h.ContentLength, h.RcvdCount),
+              std::tuple(0, httpRqGet, httpStReady, 200, int64_t(5), int64_t(5)));
+    EXPECT_EQ(std::tuple(h.ReasonPhrase, h.ContentType, Body(), h.DocName),
+              std::tuple("OK", "text/plain", "hello", "document.htm"));
     ASSERT_EQ(h.RcvdHeader.size(), 3u);
     EXPECT_EQ(h.RcvdHeader[0], "HTTP/1.0 200 OK");
     EXPECT_EQ(srv.Request(0), "GET / HTTP/1.0\r\n\r\nUser-Agent: Mozilla/3.0 (compatible)\r\nHost: 127.0.0.1:" +
