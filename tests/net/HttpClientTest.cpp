@@ -272,11 +272,7 @@ TEST_F(HttpClient, RedirectsRelativeAbsoluteAndCapped)
     int changes = 0;
     h.OnLocationChange = [&](THttpCli *) { ++changes; };
     ASSERT_TRUE(Get("http://alice:pw@127.0.0.1:" + first.Peer->PortStr() + "/dir/start.html"));
-    EXPECT_EQ(Error, 0);
-    EXPECT_EQ(h.StatusCode, 200);
-    EXPECT_EQ(Body(), "arrived");
-    EXPECT_EQ(changes, 3);
-    EXPECT_EQ(h.Location, absolute);
+    EXPECT_EQ(std::tuple(Error, h.StatusCode, changes, Body(), h.Location), std::tuple(0, 200, 3, "arrived", absolute));
     EXPECT_EQ(first.Request(1).substr(0, 29), "GET /dir/next.html HTTP/1.0\r\n");
     EXPECT_EQ(first.Request(2).substr(0, 26), "GET /other/step HTTP/1.0\r\n");
     EXPECT_NE(first.Request(2).find("Authorization: Basic"), std::string::npos);
