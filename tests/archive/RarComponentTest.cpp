@@ -439,7 +439,8 @@ TEST(RarRecord, FieldsFromTheLibraryHeader)
     EXPECT_EQ(r.FileName, "dir/file.txt");
     EXPECT_TRUE(r.ContinuedFromPrev && r.Encrypted);
     EXPECT_FALSE(r.ContinuedOnNext || r.Directory);
-    EXPECT_EQ(std::tuple(r.DictionarySize, r.PackedSize, r.UnpackedSize, r.UnpackVersionMajor, r.UnpackVersionMinor),
+    EXPECT_EQ(std::tuple(r.DictionarySize, r.PackedSize, r.UnpackedSize, r.UnpackVersionMajor,
+                         r.UnpackVersionMinor),
               std::tuple(512u * 1024, (uint64_t(1) << 32) | 0x10, (uint64_t(2) << 32) | 0x20, 2, 9));
     EXPECT_EQ(std::tuple(r.HostOS, r.CRC, r.Method), std::tuple("Windows", "ab12cd", "speichern"));
     EXPECT_EQ(r.FileTime, QDateTime(QDate(2025, 3, 14), QTime(15, 9, 26)));

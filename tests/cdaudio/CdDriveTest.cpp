@@ -140,8 +140,9 @@ TEST_F(CdDriveTest, ReadsTheExampleDiscOnEveryPath)
         ASSERT_FALSE(Read(iface, toc));
         ASSERT_EQ(toc.TrackCount, 2);
         const TocEntry &a = toc.Tracks[0], &b = toc.Tracks[1], &end = toc.LeadOut;
-        EXPECT_EQ(std::tuple(+a.Minute, +a.Second, +b.Minute, +b.Second, +a.IsAudio, +end.Minute, +end.IsAudio),
-                  std::tuple(0, 2, 3, 10, -1, 6, 0));
+        EXPECT_EQ(
+            std::tuple(+a.Minute, +a.Second, +b.Minute, +b.Second, +a.IsAudio, +end.Minute, +end.IsAudio),
+            std::tuple(0, 2, 3, 10, -1, 6, 0));
         EXPECT_EQ(CddbDiscId(toc), 0x0c016602u);
     }
     // Without the block device's SCSI path, the ioctls give the same table.

@@ -565,8 +565,9 @@ TEST_F(CddbTest, ProtocolOverTcp)
     EXPECT_EQ(site(0), std::tuple(std::string("cddb.example.org"), true, 80, std::string("/~cddb/cddb.cgi"),
                                   std::string("W000.00"), std::string("A  place with  blanks")));
     // The extra blank gives an empty protocol field.
-    EXPECT_EQ(std::tuple(std::get<0>(site(1)), std::get<1>(site(1)), std::get<2>(site(1)), std::get<0>(site(2))),
-              std::tuple("two.example.org", false, 8880, ""));
+    EXPECT_EQ(
+        std::tuple(std::get<0>(site(1)), std::get<1>(site(1)), std::get<2>(site(1)), std::get<0>(site(2))),
+        std::tuple("two.example.org", false, 8880, ""));
     ASSERT_TRUE(send(6, BuildQueryCommand(cddb->Entry.Toc), 3));
     EXPECT_EQ(cddb->Entry.Category, "rock");
     ASSERT_TRUE(send(11, "cddb read rock 0c016602", 12));

@@ -204,16 +204,12 @@ TEST_F(HttpClient, StatusTypeLengthAndDocumentName)
         body.buffer().clear();
         body.seek(0);
         ASSERT_TRUE(Get(srv.Url(c.path)));
-        EXPECT_EQ(Error, 0);
-        EXPECT_EQ(h.StatusCode, c.status);
+        EXPECT_EQ(
+            std::tuple(Error, h.StatusCode, h.ContentType, h.ContentLength, Body(), h.CtrlSocket().State()),
+            std::tuple(0, c.status, c.type, c.length, c.body, wsClosed));
         if (!c.reason.empty()) {
-            EXPECT_EQ(h.ReasonPhrase, c.reason);
-            EXPECT_EQ(h.DocName, c.docName);
+            EXPECT_EQ(std::tuple(h.ReasonPhrase, h.DocName), std::tuple(c.reason, c.docName));
         }
-        EXPECT_EQ(h.ContentType, c.type);
-        EXPECT_EQ(h.ContentLength, c.length);
-        EXPECT_EQ(Body(), c.body);
-        EXPECT_EQ(h.CtrlSocket().State(), wsClosed);
     }
 }
 
@@ -272,7 +268,8 @@ TEST_F(HttpClient, RedirectsRelativeAbsoluteAndCapped)
     int changes = 0;
     h.OnLocationChange = [&](THttpCli *) { ++changes; };
     ASSERT_TRUE(Get("http://alice:pw@127.0.0.1:" + first.Peer->PortStr() + "/dir/start.html"));
-    EXPECT_EQ(std::tuple(Error, h.StatusCode, changes, Body(), h.Location), std::tuple(0, 200, 3, "arrived", absolute));
+    EXPECT_EQ(std::tuple(Error, h.StatusCode, changes, Body(), h.Location),
+              std::tuple(0, 200, 3, "arrived", absolute));
     EXPECT_EQ(first.Request(1).substr(0, 29), "GET /dir/next.html HTTP/1.0\r\n");
     EXPECT_EQ(first.Request(2).substr(0, 26), "GET /other/step HTTP/1.0\r\n");
     EXPECT_NE(first.Request(2).find("Authorization: Basic"), std::string::npos);
@@ -433,9 +430,9 @@ TEST_F(HttpClient, EveryOptionalHeaderLineInOrder)
                               "Cookie: session=1\r\n"
                               "Range: bytes=10-19\r\n"
                               "X-Extra: 1\r\n\r\n");
-    EXPECT_EQ(h.ContentRangeBegin, "10"); // set again from the reply
-    EXPECT_EQ(h.ContentRangeEnd, "19");
-    EXPECT_EQ(h.AcceptRanges(), "bytes");
+    // The range is set again from the reply.
+    EXPECT_EQ(std::tuple(h.ContentRangeBegin, h.ContentRangeEnd, h.AcceptRanges()),
+              std::tuple("10", "19", "bytes"));
     EXPECT_EQ(cookies, std::vector<std::string>{"a=b"});
     EXPECT_EQ(h.RcvdCount, 10);
 }
@@ -525,9 +522,8 @@ TEST(HttpLimits, SilentTricklingAndUnreachableServersTimeOut)
         Client c;
         c.h.IdleTimeout = 300;
         ASSERT_TRUE(c.Get("http://127.0.0.1:" + peer.PortStr() + "/"));
-        EXPECT_EQ(c.Error, WSAETIMEDOUT);
-        EXPECT_EQ(c.h.ReasonPhrase, "no data from the server for 300 ms (Error #10060)");
-        EXPECT_EQ(c.h.State(), httpStReady);
+        EXPECT_EQ(std::tuple(c.Error, c.h.ReasonPhrase, c.h.State()),
+                  std::tuple(WSAETIMEDOUT, "no data from the server for 300 ms (Error #10060)", httpStReady));
         EXPECT_EQ(c.Body().substr(0, k.body.size()), k.body);
     }
     // A listener whose queue is full drops the connection attempt.
