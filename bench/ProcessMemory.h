@@ -8,11 +8,25 @@
 
 namespace benchdata {
 
+// The peak of this program image (VmHWM). getrusage's maximum is not used: it carries the
+// peak of the process image an exec replaced, so a child forked from a large benchmark
+// process and exec'd would report its parent's size.
 inline long PeakRssKb()
 {
-    rusage ru{};
-    getrusage(RUSAGE_SELF, &ru);
-    return ru.ru_maxrss;
+    long kb = 0;
+    if (FILE *f = std::fopen("/proc/self/status", "r")) {
+        char line[256];
+        while (std::fgets(line, sizeof line, f))
+            if (std::sscanf(line, "VmHWM: %ld", &kb) == 1)
+                break;
+        std::fclose(f);
+    }
+    if (kb == 0) {
+        rusage ru{};
+        getrusage(RUSAGE_SELF, &ru);
+        kb = ru.ru_maxrss;
+    }
+    return kb;
 }
 
 inline long CurrentRssKb()

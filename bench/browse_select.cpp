@@ -113,6 +113,20 @@ std::string MakeCatalog(int rootCount, int records = DiscRecords, bool bothDiscs
     return dir.string();
 }
 
+// Shows the window and opens the bench disc; false (and the catalogue gone)
+// when its tree node is missing.
+bool OpenBenchDisc(benchmark::State &state, TMainForm &form, const std::string &data)
+{
+    form.FormShow();
+    if (form.SelectTreeNodeByText("e: [BENCH]") >= 0) {
+        form.TreeView1Click();
+        return true;
+    }
+    state.SkipWithError("no disc node");
+    std::filesystem::remove_all(data);
+    return false;
+}
+
 // The timed loop of both disc benchmarks: a click on the bench disc's tree node.
 void ClickBenchDisc(benchmark::State &state, TMainForm &form)
 {
@@ -187,13 +201,8 @@ void BM_OpenFolder(benchmark::State &state)
     ScriptedPrompt prompt;
     PromptScope scope(prompt);
     TMainForm form(nullptr, data);
-    form.FormShow();
-    if (form.SelectTreeNodeByText("e: [BENCH]") < 0) {
-        state.SkipWithError("no disc node");
-        std::filesystem::remove_all(data);
+    if (!OpenBenchDisc(state, form, data))
         return;
-    }
-    form.TreeView1Click();
     int folder = 0;
     for (auto _ : state) {
         form.Browse.CurrentPath = "e:\\folder" + std::to_string(folder) + "\\";
@@ -218,13 +227,8 @@ void BM_ListFlatFolder(benchmark::State &state)
     ScriptedPrompt prompt;
     PromptScope scope(prompt);
     TMainForm form(nullptr, data);
-    form.FormShow();
-    if (form.SelectTreeNodeByText("e: [BENCH]") < 0) {
-        state.SkipWithError("no disc node");
-        std::filesystem::remove_all(data);
+    if (!OpenBenchDisc(state, form, data))
         return;
-    }
-    form.TreeView1Click();
     for (auto _ : state) {
         form.Browse.CurrentPath = "e:\\";
         form.LoadList();

@@ -5,10 +5,14 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <future>
+#include <thread>
 #include <random>
 #include <stdexcept>
+#include <system_error>
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
@@ -29,7 +33,6 @@ uint32_t GetU32(const uint8_t *p)
 void PutU32(uint8_t *p, uint32_t v) { std::memcpy(p, &v, 4); }
 
 // Offset of the byte count inside a variable field's slot.
-uint32_t LengthSlot(const TFlatField &f) { return f.TypeCode == fftString ? 4 : 8; }
 
 // Rounds num/den to the nearest whole number, ties to even.
 int RoundPercent(uint64_t done, uint64_t total)
@@ -86,12 +89,13 @@ uint16_t FlatTypeSize(uint8_t code, uint16_t maxLength)
         return 8;
     case fftSmallStr:
         return uint16_t(maxLength + 1);
+    case fftString:
     case fftBlob:
     case fftMemo:
     case fftFmtMemo:
     case fftGraphic:
-        return 12;
-    default: // String, Unknown
+        return 4;
+    default: // Unknown
         return 8;
     }
 }
@@ -99,12 +103,85 @@ uint16_t FlatTypeSize(uint8_t code, uint16_t maxLength)
 // ---------------------------------------------------------------------------------------
 // TFlatRecord
 
-TFlatRecord::~TFlatRecord() { std::free(block_); }
+void TFlatRecordArena::TChunk::Release() noexcept
+{
+    if (Memory && Mapped)
+        ::munmap(Memory, Size);
+    else
+        std::free(Memory);
+    Memory = nullptr;
+}
+
+uint8_t *TFlatRecordArena::Allocate(size_t size)
+{
+    size = (size + 3) & ~size_t(3);
+    if (size > left_) {
+        // Chunks grow with the store, so a small table takes little and a large one asks
+        // for memory rarely. Small chunks come from the heap, which hands a table opened
+        // again the memory of the last one. Large chunks are mapped directly (closing the
+        // table gives them back to the system at once), laid on huge-page boundaries and
+        // asked for as huge pages: touching a freshly loaded table's memory page by page
+        // costs about as much as reading the file.
+        constexpr size_t Huge = size_t(2) << 20;
+        size_t chunk = std::max(std::clamp<size_t>(capacity_ / 2, size_t(64) << 10, size_t(16) << 20), size);
+        const bool huge = chunk >= 4 * Huge; // a huge page is zeroed whole on first touch
+
+        chunks_.reserve(chunks_.size() + 1); // so that a chunk is always recorded
+        uint8_t *start = nullptr;
+        if (huge) {
+            chunk = (chunk + Huge - 1) / Huge * Huge;
+            const size_t span = chunk + Huge;
+            void *mem = ::mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+            if (mem == MAP_FAILED)
+                throw std::bad_alloc();
+            start = static_cast<uint8_t *>(mem);
+            // Keep the aligned part of the span only.
+            const uintptr_t at = reinterpret_cast<uintptr_t>(start);
+            const size_t head = size_t(((at + Huge - 1) & ~uintptr_t(Huge - 1)) - at);
+            if (head)
+                ::munmap(start, head);
+            if (span - head - chunk)
+                ::munmap(start + head + chunk, span - head - chunk);
+            start += head;
+            ::madvise(start, chunk, MADV_HUGEPAGE);
+        } else {
+            start = static_cast<uint8_t *>(std::malloc(chunk));
+            if (!start)
+                throw std::bad_alloc();
+        }
+        chunks_.push_back({start, chunk, huge});
+        next_ = start;
+        left_ = chunk;
+        capacity_ += chunk;
+    }
+    uint8_t *p = next_;
+    next_ += size;
+    left_ -= size;
+    return p;
+}
+
+void TFlatRecordArena::Clear() noexcept
+{
+    for (TChunk &c : chunks_)
+        c.Release();
+    chunks_.clear();
+    chunks_.shrink_to_fit();
+    next_ = nullptr;
+    left_ = capacity_ = 0;
+}
+
+TFlatRecord::~TFlatRecord() { Drop(); }
+
+void TFlatRecord::Drop() noexcept
+{
+    if (!InArena())
+        std::free(block_);
+}
 
 TFlatRecord &TFlatRecord::operator=(TFlatRecord &&other) noexcept
 {
     if (this != &other) {
-        std::free(block_);
+        Drop();
         block_ = other.block_;
         other.block_ = nullptr;
     }
@@ -118,7 +195,7 @@ TFlatRecord::TFlatRecord(const TFlatRecord &other)
         block_ = static_cast<uint8_t *>(std::malloc(size));
         if (!block_)
             throw std::bad_alloc();
-        std::memcpy(block_, other.block_, size);
+        std::memcpy(block_, other.Block(), size);
     }
 }
 
@@ -143,52 +220,78 @@ TFlatRecord TFlatRecord::Make(uint32_t recordSize)
 
 void TFlatRecord::Reset()
 {
-    std::free(block_);
+    Drop();
     block_ = nullptr;
 }
 
-uint32_t TFlatRecord::BlockSize() const { return block_ ? GetU32(block_) : 0; }
+uint32_t TFlatRecord::BlockSize() const { return block_ ? GetU32(Block()) : 0; }
 
 std::string_view TFlatRecord::Var(const TFlatField &field) const
 {
+    // The bytes run from the field's offset to the next variable field's (or the block's end).
     if (!block_ || field.VarIndex < 0)
         return {};
-    const uint8_t *slot = Fixed() + field.Offset;
-    const uint32_t off = GetU32(slot);
-    const uint32_t len = GetU32(slot + LengthSlot(field));
-    if (len == 0 || off + uint64_t(len) > BlockSize())
+    const uint32_t size = BlockSize();
+    const uint32_t off = GetU32(Fixed() + field.Offset);
+    if (off < field.VarStart || off >= size)
+        return {}; // a fresh record's zeroed slots hold nothing
+    const uint32_t end = field.NextVarSlot ? GetU32(Fixed() + field.NextVarSlot) : size;
+    if (end <= off || end > size)
         return {};
-    return {reinterpret_cast<const char *>(block_ + off), len};
+    return {reinterpret_cast<const char *>(Block() + off), end - off};
 }
 
-TFlatRecord TFlatRecord::Pack(const std::vector<TFlatField> &fields, uint32_t recordSize, const uint8_t *fixed,
-                              const std::vector<std::string_view> &vars)
+namespace {
+
+uint64_t PackedSize(uint32_t recordSize, const std::vector<std::string_view> &vars)
 {
     uint64_t total = uint64_t(recordSize) + 4;
     for (const auto &v : vars)
         total += v.size();
     if (total > UINT32_MAX)
         throw std::length_error("record too large");
-    TFlatRecord r;
-    r.block_ = static_cast<uint8_t *>(std::malloc(size_t(total)));
-    if (!r.block_)
-        throw std::bad_alloc();
-    PutU32(r.block_, uint32_t(total));
-    std::memcpy(r.block_ + 4, fixed, recordSize);
+    return total;
+}
+
+} // namespace
+
+void TFlatRecord::Fill(uint8_t *block, uint32_t total, const std::vector<TFlatField> &fields, uint32_t recordSize,
+                       const uint8_t *fixed, const std::vector<std::string_view> &vars)
+{
+    PutU32(block, total);
+    std::memcpy(block + 4, fixed, recordSize);
     uint32_t pos = recordSize + 4;
     for (const auto &f : fields) {
         if (f.VarIndex < 0)
             continue;
-        uint8_t *slot = r.block_ + 4 + f.Offset;
-        std::memset(slot, 0, f.Size);
         const std::string_view v = size_t(f.VarIndex) < vars.size() ? vars[size_t(f.VarIndex)] : std::string_view();
-        if (!v.empty()) {
-            std::memcpy(r.block_ + pos, v.data(), v.size());
-            PutU32(slot, pos);
-            PutU32(slot + LengthSlot(f), uint32_t(v.size()));
-            pos += uint32_t(v.size());
-        }
+        PutU32(block + 4 + f.Offset, pos);
+        if (!v.empty())
+            std::memcpy(block + pos, v.data(), v.size());
+        pos += uint32_t(v.size());
     }
+}
+
+TFlatRecord TFlatRecord::Pack(const std::vector<TFlatField> &fields, uint32_t recordSize, const uint8_t *fixed,
+                              const std::vector<std::string_view> &vars)
+{
+    const uint64_t total = PackedSize(recordSize, vars);
+    TFlatRecord r;
+    r.block_ = static_cast<uint8_t *>(std::malloc(size_t(total)));
+    if (!r.block_)
+        throw std::bad_alloc();
+    Fill(r.block_, uint32_t(total), fields, recordSize, fixed, vars);
+    return r;
+}
+
+TFlatRecord TFlatRecord::Pack(const std::vector<TFlatField> &fields, uint32_t recordSize, const uint8_t *fixed,
+                              const std::vector<std::string_view> &vars, TFlatRecordArena &arena)
+{
+    const uint64_t total = PackedSize(recordSize, vars);
+    uint8_t *block = arena.Allocate(size_t(total));
+    Fill(block, uint32_t(total), fields, recordSize, fixed, vars);
+    TFlatRecord r;
+    r.block_ = block + 1;
     return r;
 }
 
@@ -216,16 +319,12 @@ void TFlatRecord::SetVar(const std::vector<TFlatField> &fields, uint32_t recordS
         if (f.VarIndex < 0)
             continue;
         const std::string_view v = f.VarIndex == field.VarIndex ? bytes : Var(f);
-        uint8_t *slot = fresh + 4 + f.Offset;
-        std::memset(slot, 0, f.Size);
-        if (!v.empty()) {
+        PutU32(fresh + 4 + f.Offset, pos);
+        if (!v.empty())
             std::memcpy(fresh + pos, v.data(), v.size());
-            PutU32(slot, pos);
-            PutU32(slot + LengthSlot(f), uint32_t(v.size()));
-            pos += uint32_t(v.size());
-        }
+        pos += uint32_t(v.size());
     }
-    std::free(block_);
+    Drop();
     block_ = fresh;
 }
 
@@ -498,6 +597,7 @@ void TFlatCursor::Clear(bool withFields)
     Records.shrink_to_fit();
     entryBlocks_.clear();
     entryBlocks_.shrink_to_fit();
+    arena_.Clear();
     blockOrder_.clear();
     blockOrder_.shrink_to_fit();
     entryCount_ = 0;
@@ -880,6 +980,17 @@ bool TFlatCursor::ParseDescription(std::string_view text, uint32_t fieldCount, s
         Fields.push_back(std::move(f));
     }
     RecordSize = uint32_t(offset);
+    // Each variable field knows where variable bytes start and the slot of the next one,
+    // which is where its own bytes end.
+    TFlatField *previous = nullptr;
+    for (TFlatField &f : Fields) {
+        if (f.VarIndex < 0)
+            continue;
+        f.VarStart = RecordSize + 4;
+        if (previous)
+            previous->NextVarSlot = f.Offset;
+        previous = &f;
+    }
     Description = std::string(text);
     fieldIndex_.reserve(Fields.size());
     for (size_t i = 0; i < Fields.size(); ++i)
@@ -973,6 +1084,90 @@ bool TFlatCursor::WriteImage(std::string &image, std::string &error)
     return true;
 }
 
+namespace {
+
+// The records of one stretch of the store, encoded as they appear in the image.
+struct TEncodedBatch {
+    size_t From = 0, To = 0;   // the stretch of Records
+    std::unique_ptr<uint8_t[]> Bytes;
+    size_t Capacity = 0, Size = 0;
+    uint32_t Written = 0;      // records encoded
+    const TFlatField *Refused = nullptr; // the field whose value the reader would refuse
+    size_t RefusedLength = 0;
+};
+
+// Encodes one record at `p` (room for its bound); answers the end, or null when a value
+// is one the reader would refuse (`refused` and `refusedLength` then tell which).
+uint8_t *EncodeRecord(const std::vector<TFlatField> &fields, const TFlatRecord &data, uint8_t *p,
+                      const TFlatField *&refused, size_t &refusedLength)
+{
+    const size_t F = fields.size();
+    uint8_t *lens = p;
+    p += F;
+    const uint8_t *fx = data.Fixed();
+    for (size_t k = 0; k < F; ++k) {
+        const TFlatField &f = fields[k];
+        uint8_t len = 0;
+        switch (f.TypeCode) {
+        case fftSmallInt:
+        case fftBoolean:
+        case fftInteger:
+        case fftDate:
+        case fftTime:
+        case fftAutoInc:
+        case fftInt64:
+            if (FlatGetInt(fx, f) != 0) {
+                len = uint8_t(f.Size);
+                std::memcpy(p, fx + f.Offset, f.Size);
+            }
+            break;
+        case fftDouble:
+        case fftCurrency:
+        case fftDateTime: {
+            const double v = FlatGetFloat(fx, f);
+            if (v != 0.0 && !std::isnan(v)) {
+                len = 8;
+                std::memcpy(p, fx + f.Offset, 8);
+            }
+            break;
+        }
+        case fftSmallStr: {
+            const std::string_view s = FlatGetSmallStr(fx, f);
+            len = uint8_t(s.size());
+            std::memcpy(p, s.data(), s.size());
+            break;
+        }
+        case fftString:
+        case fftBlob:
+        case fftMemo:
+        case fftFmtMemo:
+        case fftGraphic: {
+            const std::string_view v = data.Var(f);
+            if (v.size() > (f.TypeCode == fftString ? FlatMaxStringLength : FlatMaxBlobLength)) {
+                refused = &f;
+                refusedLength = v.size();
+                return nullptr;
+            }
+            if (!v.empty()) {
+                PutU32(p, uint32_t(v.size()));
+                std::memcpy(p + 4, v.data(), v.size());
+                lens[k] = 4;
+                p += 4 + v.size();
+            } else
+                lens[k] = 0;
+            continue;
+        }
+        default:
+            break;
+        }
+        lens[k] = len;
+        p += len;
+    }
+    return p;
+}
+
+} // namespace
+
 bool TFlatCursor::WriteImage(TFlatImageSink &sink, std::string &error)
 {
     // Refuse what the reader would refuse, before anything is produced.
@@ -982,8 +1177,8 @@ bool TFlatCursor::WriteImage(TFlatImageSink &sink, std::string &error)
     }
     const bool isProtected = !Password.empty();
     const uint64_t headerSize = 17 + (isProtected ? 40 : 0) + Description.size();
-    // The stored sizes kept with the entries give the estimate; every record is still
-    // checked against the room left before it is written.
+    // The stored sizes kept with the entries give the estimate; every stretch of records
+    // is still checked against the room left before it is handed over.
     uint64_t estimate = headerSize + (NotesText.empty() ? 0 : 3 + NotesText.size());
     for (const TFlatRecEntry *e : Records)
         if (e->Status != rsDeleted && e->Status != rsDead && e->Data)
@@ -999,12 +1194,16 @@ bool TFlatCursor::WriteImage(TFlatImageSink &sink, std::string &error)
         error = SImageTooLarge;
         return false;
     }
-    // The image is produced through one reused buffer and handed over piece by piece.
-    size_t capacity = std::max<size_t>(size_t(4) << 20, size_t(headerSize) + 3 + NotesText.size());
-    std::unique_ptr<uint8_t[]> buffer(new uint8_t[capacity]);
-    uint8_t *base = buffer.get();
-    uint8_t *p = base;
-    uint64_t flushed = 0; // bytes handed over before base
+    const size_t F = Fields.size();
+    const auto live = [](const TFlatRecEntry *e) { return e->Status != rsDeleted && e->Status != rsDead && e->Data; };
+    // Room a record can take at most.
+    const auto bound = [&](const TFlatRecEntry *e) {
+        return uint64_t(F) + fixedMax + (e->Data.BlockSize() - 4 - RecordSize) + uint64_t(4) * varCount;
+    };
+
+    // The header (and notes) first.
+    std::vector<uint8_t> head(size_t(headerSize) + 3 + NotesText.size());
+    uint8_t *p = head.data();
     PutU32(p, 0);
     p[4] = isProtected ? 'P' : 'S';
     p += 5;
@@ -1022,29 +1221,17 @@ bool TFlatCursor::WriteImage(TFlatImageSink &sink, std::string &error)
         p += 40;
         Protected = true;
     }
-    const uint64_t countAt = uint64_t(p - base);
+    const uint64_t countAt = uint64_t(p - head.data());
     PutU32(p, 0);
     PutU32(p + 4, uint32_t(Fields.size()));
     PutU32(p + 8, uint32_t(Description.size()));
     p += 12;
     std::memcpy(p, Description.data(), Description.size());
     p += Description.size();
-    const uint64_t bodyAt = uint64_t(p - base);
     TSapphire bodyCipher;
     if (isProtected)
         bodyCipher.Initialize(guid);
-    // Hands the buffer over (the body enciphered) and starts it again.
-    const auto flush = [&]() {
-        const uint64_t end = flushed + uint64_t(p - base);
-        if (isProtected && end > bodyAt) {
-            const uint64_t from = std::max(bodyAt, flushed);
-            bodyCipher.EncryptBuffer(base + (from - flushed), size_t(end - from));
-        }
-        const bool ok = sink.Append(base, size_t(p - base));
-        flushed = end;
-        p = base;
-        return ok;
-    };
+    uint8_t *body = p;
     if (!NotesText.empty()) {
         *p++ = '*';
         const uint16_t len = uint16_t(NotesText.size());
@@ -1053,95 +1240,122 @@ bool TFlatCursor::WriteImage(TFlatImageSink &sink, std::string &error)
         std::memcpy(p, NotesText.data(), NotesText.size());
         p += NotesText.size();
     }
+    if (isProtected)
+        bodyCipher.EncryptBuffer(body, size_t(p - body));
+    uint64_t flushed = uint64_t(p - head.data());
+    // Whichever way this ends, the sink is done with the buffers before they go.
+    struct TSettle {
+        TFlatImageSink &Sink;
+        ~TSettle() { Sink.Settle(); }
+    };
+    std::vector<TEncodedBatch> batches;
+    TSettle settle{sink};
+    if (!sink.Append(head.data(), size_t(flushed))) {
+        error = sink.Reason;
+        return false;
+    }
+
+    // The records go in stretches of about 1 MB, encoded side by side by a few helper
+    // threads; the stretches are then enciphered (a protected body is one stream) and
+    // handed over in store order, while the next stretches are being encoded. What is
+    // reported (progress, the first refused value, the bytes) is as for one pass in order.
+    const size_t total = Records.size();
+    constexpr uint64_t StretchBytes = uint64_t(1) << 20; // small: eight are held at once
+    std::vector<std::pair<size_t, size_t>> stretches;
+    for (size_t i = 0; i < total;) {
+        const size_t from = i;
+        uint64_t room = 0;
+        while (i < total && (room < StretchBytes || i == from)) {
+            if (live(Records[i]))
+                room += bound(Records[i]);
+            ++i;
+        }
+        stretches.emplace_back(from, i);
+    }
+    const unsigned hw = std::max(1u, std::thread::hardware_concurrency());
+    const size_t workers = std::min<size_t>({4, hw, std::max<size_t>(1, stretches.size())});
+    // Two sets of buffers: one being encoded while the other is handed over.
+    batches.resize(2 * workers);
+    const auto encode = [&](TEncodedBatch &b) {
+        uint64_t room = 0;
+        for (size_t i = b.From; i < b.To; ++i)
+            if (live(Records[i]))
+                room += bound(Records[i]);
+        if (b.Capacity < room) {
+            b.Bytes.reset(new uint8_t[size_t(room)]);
+            b.Capacity = size_t(room);
+        }
+        uint8_t *q = b.Bytes.get();
+        b.Written = 0;
+        b.Refused = nullptr;
+        for (size_t i = b.From; i < b.To; ++i) {
+            const TFlatRecEntry *e = Records[i];
+            if (!live(e))
+                continue;
+            q = EncodeRecord(Fields, e->Data, q, b.Refused, b.RefusedLength);
+            if (!q)
+                break;
+            ++b.Written;
+        }
+        b.Size = q ? size_t(q - b.Bytes.get()) : 0;
+    };
+    // Starts encoding the wave of stretches from `first` into the buffer set `set`.
+    std::vector<std::future<void>> running;
+    const auto start = [&](size_t first, size_t set) {
+        running.clear();
+        for (size_t k = 0; k < workers && first + k < stretches.size(); ++k) {
+            TEncodedBatch &b = batches[set * workers + k];
+            b.From = stretches[first + k].first;
+            b.To = stretches[first + k].second;
+            if (k == 0 && first + workers >= stretches.size() && stretches.size() - first == 1)
+                encode(b); // a lone stretch is not worth a thread
+            else {
+                try {
+                    running.push_back(std::async(std::launch::async, encode, std::ref(b)));
+                } catch (const std::system_error &) {
+                    encode(b); // no thread to be had: encode it here
+                }
+            }
+        }
+    };
     uint32_t written = 0;
     int last = 0;
-    const size_t total = Records.size();
-    const size_t F = Fields.size();
-    for (size_t i = 0; i < total; ++i) {
-        const TFlatRecEntry *e = Records[i];
-        if (e->Status != rsDeleted && e->Status != rsDead && e->Data) {
-            const uint64_t bound =
-                F + fixedMax + (e->Data.BlockSize() - 4 - RecordSize) + uint64_t(4) * varCount;
-            if (uint64_t(capacity - size_t(p - base)) < bound) {
-                if (!flush()) {
-                    error = sink.Reason;
-                    return false;
-                }
-                if (capacity < bound) {
-                    capacity = size_t(bound);
-                    buffer.reset(new uint8_t[capacity]);
-                    base = p = buffer.get();
-                }
+    size_t set = 0;
+    if (!stretches.empty())
+        start(0, 0);
+    for (size_t first = 0; first < stretches.size(); first += workers, set ^= 1) {
+        for (auto &r : running)
+            r.get();
+        const size_t count = std::min(workers, stretches.size() - first);
+        for (size_t k = 0; k < count; ++k) {
+            TEncodedBatch &b = batches[set * workers + k];
+            if (b.Refused) {
+                const TFlatField &f = *b.Refused;
+                error = Fmt(f.TypeCode == fftString ? SStringWrongLength : SBlobWrongLength, f.Name.c_str(),
+                            int(std::min<size_t>(b.RefusedLength, INT32_MAX)), int(written + b.Written + 1));
+                return false;
             }
-            uint8_t *lens = p;
-            p += F;
-            const uint8_t *fx = e->Data.Fixed();
-            for (size_t k = 0; k < F; ++k) {
-                const TFlatField &f = Fields[k];
-                uint8_t len = 0;
-                switch (f.TypeCode) {
-                case fftSmallInt:
-                case fftBoolean:
-                case fftInteger:
-                case fftDate:
-                case fftTime:
-                case fftAutoInc:
-                case fftInt64:
-                    if (FlatGetInt(fx, f) != 0) {
-                        len = uint8_t(f.Size);
-                        std::memcpy(p, fx + f.Offset, f.Size);
-                    }
-                    break;
-                case fftDouble:
-                case fftCurrency:
-                case fftDateTime: {
-                    const double v = FlatGetFloat(fx, f);
-                    if (v != 0.0 && !std::isnan(v)) {
-                        len = 8;
-                        std::memcpy(p, fx + f.Offset, 8);
-                    }
-                    break;
-                }
-                case fftSmallStr: {
-                    const std::string_view s = FlatGetSmallStr(fx, f);
-                    len = uint8_t(s.size());
-                    std::memcpy(p, s.data(), s.size());
-                    break;
-                }
-                case fftString:
-                case fftBlob:
-                case fftMemo:
-                case fftFmtMemo:
-                case fftGraphic: {
-                    const std::string_view v = e->Data.Var(f);
-                    // Refuse what the reader would refuse, before anything reaches a file.
-                    if (v.size() > (f.TypeCode == fftString ? FlatMaxStringLength : FlatMaxBlobLength)) {
-                        error = Fmt(f.TypeCode == fftString ? SStringWrongLength : SBlobWrongLength,
-                                    f.Name.c_str(), int(std::min<size_t>(v.size(), INT32_MAX)), int(written + 1));
-                        return false;
-                    }
-                    if (!v.empty()) {
-                        len = 4;
-                        PutU32(p, uint32_t(v.size()));
-                        std::memcpy(p + 4, v.data(), v.size());
-                    }
-                    break;
-                }
-                default:
-                    break;
-                }
-                lens[k] = len;
-                p += (len == 4 && IsFlatVarType(f.TypeCode)) ? 4 + GetU32(p) : len;
-            }
-            ++written;
-            if (flushed + uint64_t(p - base) > UINT32_MAX) {
+            if (flushed + b.Size > UINT32_MAX) {
                 error = SImageTooLarge;
                 return false;
             }
+            if (isProtected)
+                bodyCipher.EncryptBuffer(b.Bytes.get(), b.Size);
+            if (b.Size && !sink.Append(b.Bytes.get(), b.Size)) {
+                error = sink.Reason;
+                return false;
+            }
+            flushed += b.Size;
+            written += b.Written;
+            for (size_t i = b.From; i < b.To; ++i)
+                Progress(last, i + 1, total);
+            // Once the first of this wave is handed over, every earlier piece has been
+            // taken, so the other set is free for the next wave.
+            if (k == 0 && first + workers < stretches.size())
+                start(first + workers, set ^ 1);
         }
-        Progress(last, i + 1, total);
     }
-    if (!flush()) {
+    if (!sink.Settle()) {
         error = sink.Reason;
         return false;
     }
@@ -1468,7 +1682,7 @@ bool TFlatCursor::ReadBody(TFlatReadWindow &w, uint32_t declared, uint32_t image
             error = SBufferCorruption;
             return false;
         }
-        TFlatRecord data = TFlatRecord::Pack(Fields, RecordSize, fixed.data(), vars);
+        TFlatRecord data = TFlatRecord::Pack(Fields, RecordSize, fixed.data(), vars, arena_);
         TFlatRecEntry *e = NewEntry();
         e->Data = std::move(data);
         e->Status = rsClean;
@@ -1491,21 +1705,47 @@ bool TFlatCursor::ReadBody(TFlatReadWindow &w, uint32_t declared, uint32_t image
 
 namespace {
 
-// Writes the image to a temporary file as it is produced.
+// Writes the image to a temporary file as it is produced: each piece is written by a
+// helper thread while the next one is produced, one piece at a time in file order.
 class TFileSink : public TFlatImageSink {
 public:
     TTempFileWriter File;
     bool Failed = false;
+    ~TFileSink() override { Settle(); }
+    bool TakesInBackground() const override { return true; }
     bool Append(const uint8_t *data, size_t size) override
     {
-        Failed = Failed || !File.Append(data, size, Reason);
+        if (!Settle())
+            return false;
+        try {
+            pending_ = std::async(std::launch::async, [this, data, size] {
+                return File.Append(data, size, writeReason_);
+            });
+        } catch (const std::system_error &) {
+            // No thread to be had: write it here.
+            Failed = !File.Append(data, size, Reason);
+        }
         return !Failed;
     }
     bool Patch(uint64_t offset, const uint8_t *data, size_t size) override
     {
-        Failed = Failed || !File.Patch(offset, data, size, Reason);
+        if (!Settle())
+            return false;
+        Failed = !File.Patch(offset, data, size, Reason);
         return !Failed;
     }
+    bool Settle() override
+    {
+        if (pending_.valid() && !pending_.get()) {
+            Failed = true;
+            Reason = writeReason_;
+        }
+        return !Failed;
+    }
+
+private:
+    std::future<bool> pending_;
+    std::string writeReason_;
 };
 
 } // namespace
@@ -1534,7 +1774,8 @@ bool TFlatCursor::SaveToFile(const std::string &fileName, TFlatSaveOptions optio
             error = Fmt(SCannotCreateFile, fileName.c_str(), reason.c_str());
             return false;
         }
-        if (!WriteImage(sink, error)) {
+        const bool written = WriteImage(sink, error);
+        if (!sink.Settle() || !written) {
             // A refused value keeps its own message; a failed write names the file.
             if (sink.Failed)
                 error = Fmt(SCannotCreateFile, fileName.c_str(), sink.Reason.c_str());

@@ -57,15 +57,48 @@ struct TFlatField {
     uint8_t TypeCode = fftUnknown;
     uint8_t Numeric = 0;
     int VarIndex = -1; // index among the variable-length fields, -1 for fixed ones
+    // Variable fields: where variable bytes start in a record's block, and the slot of
+    // the next variable field (0 for the last).
+    uint32_t VarStart = 0;
+    uint32_t NextVarSlot = 0;
 };
 
-// Buffer widths of the engine's types. String holds a reference (offset and length of its
-// bytes), the BLOB types a reference and the u32 byte count.
+// Buffer widths of the engine's types. String and the BLOB types hold the u32 offset of
+// their bytes in the record's block; the bytes of the variable fields follow the fixed
+// part in field order, so a value ends where the next one starts.
 uint16_t FlatTypeSize(uint8_t code, uint16_t maxLength);
 
-// One record: a single heap block holding a u32 block size, the fixed part (record size
+// Memory for the records a store reads in bulk: large chunks handed out in order and
+// given back all at once (when the store is cleared), so a loaded record costs its bytes
+// and nothing else: no heap header, no rounding, no call into the allocator.
+class TFlatRecordArena {
+public:
+    TFlatRecordArena() = default;
+    ~TFlatRecordArena() { Clear(); }
+    TFlatRecordArena(const TFlatRecordArena &) = delete;
+    TFlatRecordArena &operator=(const TFlatRecordArena &) = delete;
+    // `size` bytes, 4-aligned, valid until Clear.
+    uint8_t *Allocate(size_t size);
+    void Clear() noexcept;
+
+private:
+    struct TChunk {
+        uint8_t *Memory = nullptr;
+        size_t Size = 0;
+        bool Mapped = false; // mapped directly, else from the heap
+        void Release() noexcept;
+    };
+    std::vector<TChunk> chunks_;
+    uint8_t *next_ = nullptr;
+    size_t left_ = 0, capacity_ = 0;
+};
+
+// One record: a single block holding a u32 block size, the fixed part (record size
 // bytes) and, behind it, the bytes of the String and BLOB-type fields. Copying a record
-// copies the bytes; moving hands the block over. An empty handle is "no record".
+// copies the bytes (into a heap block of its own); moving hands the block over. An empty
+// handle is "no record". The block is either the record's own heap block or lies in the
+// arena of the store that read it. Such a record stays in its entry until the store is
+// cleared and must not be moved out of it; a copy taken out owns its block.
 class TFlatRecord {
 public:
     TFlatRecord() = default;
@@ -80,8 +113,8 @@ public:
 
     explicit operator bool() const { return block_ != nullptr; }
     void Reset();
-    uint8_t *Fixed() { return block_ + 4; }
-    const uint8_t *Fixed() const { return block_ + 4; }
+    uint8_t *Fixed() { return Block() + 4; }
+    const uint8_t *Fixed() const { return Block() + 4; }
     uint32_t BlockSize() const;
 
     // The bytes of a String or BLOB-type field (empty when absent).
@@ -95,8 +128,22 @@ public:
     // field order.
     static TFlatRecord Pack(const std::vector<TFlatField> &fields, uint32_t recordSize, const uint8_t *fixed,
                             const std::vector<std::string_view> &vars);
+    // The same, the block taken from `arena`.
+    static TFlatRecord Pack(const std::vector<TFlatField> &fields, uint32_t recordSize, const uint8_t *fixed,
+                            const std::vector<std::string_view> &vars, TFlatRecordArena &arena);
+    // Whether the block lies in an arena (tests).
+    bool InArena() const { return (reinterpret_cast<uintptr_t>(block_) & 1) != 0; }
 
 private:
+    static void Fill(uint8_t *block, uint32_t total, const std::vector<TFlatField> &fields, uint32_t recordSize,
+                     const uint8_t *fixed, const std::vector<std::string_view> &vars);
+    uint8_t *Block() const
+    {
+        return reinterpret_cast<uint8_t *>(reinterpret_cast<uintptr_t>(block_) & ~uintptr_t(1));
+    }
+    void Drop() noexcept;
+    // The block; an arena block is marked by the lowest address bit (arena blocks are
+    // 4-aligned, so the bit is free).
     uint8_t *block_ = nullptr;
 };
 
@@ -177,6 +224,13 @@ public:
     virtual bool Append(const uint8_t *data, size_t size) = 0;
     // Rewrites bytes already appended.
     virtual bool Patch(uint64_t offset, const uint8_t *data, size_t size) = 0;
+    // True when Append only starts the taking of `data` (in the background) and may read
+    // it until the next Append, Patch or Settle returns; the producer then fills another
+    // buffer meanwhile. A failure shows in one of those later calls.
+    virtual bool TakesInBackground() const { return false; }
+    // Waits until every piece handed over is taken; false (with the reason) when taking
+    // any of them failed.
+    virtual bool Settle() { return true; }
     std::string Reason; // why the last call failed
 };
 
@@ -299,6 +353,8 @@ private:
     // alone (a record is edited or deleted by its entry, on every post).
     static constexpr size_t EntryBlockSize = 512;
     std::vector<std::unique_ptr<TFlatRecEntry[]>> entryBlocks_;
+    // The blocks of the records read from an image.
+    TFlatRecordArena arena_;
     // (start address, block number), sorted by address.
     std::vector<std::pair<uintptr_t, size_t>> blockOrder_;
     size_t entryCount_ = 0;

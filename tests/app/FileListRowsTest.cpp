@@ -151,6 +151,15 @@ void Open(TDataSet &t)
     t.Open();
 }
 
+// The varied folder in a flat table, its cursor on the first record.
+void OpenVariedFolder(TFlatTable &t)
+{
+    Open(t);
+    for (const TRec &r : VariedFolder())
+        Append(t, r);
+    t.First();
+}
+
 } // namespace
 
 TEST(FileListRows, LazyRowsMatchTheEagerBuildInTextIconAndOrder)
@@ -208,11 +217,8 @@ TEST(FileListRows, AudioTracksSortByLoadNameAndFillFromTheCurrentRecord)
 TEST(FileListRows, TypeNamesAreTheShellsForEachKindOfName)
 {
     TFlatTable t;
-    Open(t);
-    for (const TRec &r : VariedFolder())
-        Append(t, r);
+    OpenVariedFolder(t);
     TFileListModel model;
-    t.First();
     model.Fill(t, ShellIconSize::Large);
     const auto typeOf = [&](const std::string &name) {
         for (const TFileRow &row : model.Rows())
@@ -243,11 +249,8 @@ TEST(FileListRows, TypeNamesAreTheShellsForEachKindOfName)
 TEST(FileListRows, RowsKeepTheirAddressAndABadTableChangesNothing)
 {
     TFlatTable t;
-    Open(t);
-    for (const TRec &r : VariedFolder())
-        Append(t, r);
+    OpenVariedFolder(t);
     TFileListModel model;
-    t.First();
     model.Fill(t, ShellIconSize::Small);
     const TFileRow *first = model.Row(3);
     for (const TFileRow &row : model.Rows())
