@@ -68,25 +68,6 @@ TEST(VolumeSerial, FromFileSystemIds)
         EXPECT_EQ(SerialFromFileSystemId(c.type, c.id), c.want) << c.type << " " << c.id;
 }
 
-TEST(VolumeSerial, IsoSerialSumsTheDescriptorBytes)
-{
-    auto d = PrimaryDescriptor("DATA");
-    // Hand-computed column sums of the descriptor modulo 256.
-    uint32_t sum[4] = {0, 0, 0, 0};
-    for (size_t i = 0; i < d.size(); ++i)
-        sum[i % 4] += d[i];
-    uint32_t expected = ((sum[0] & 255) << 24) | ((sum[1] & 255) << 16) | ((sum[2] & 255) << 8) | (sum[3] & 255);
-    EXPECT_EQ(IsoSerialFromDescriptor(d.data(), d.size()), expected);
-    std::vector<uint8_t> zero(2048, 0), full(2048, 0xFF);
-    std::memcpy(zero.data(), "\1CD001", 6);
-    // The only non-zero bytes: 1 'C' 'D' '0' | '0' '1', so the columns are fixed.
-    uint32_t fixed = (uint32_t(1 + '0') << 24) | (uint32_t('C' + '1') << 16) | (uint32_t('D') << 8) | uint32_t('0');
-    EXPECT_EQ(IsoSerialFromDescriptor(zero.data(), zero.size()), fixed);
-    // Overflow wraps per byte.
-    std::memcpy(full.data(), "\1CD001", 6);
-    EXPECT_TRUE(IsoSerialFromDescriptor(full.data(), full.size()));
-}
-
 TEST(VolumeSerial, IsoSerialNeedsAPrimaryDescriptor)
 {
     auto d = PrimaryDescriptor("X");
