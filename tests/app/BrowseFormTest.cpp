@@ -85,11 +85,6 @@ protected:
         form.ui->LinksListView->SelectRow(ListRowOf(form, name));
         form.LinksListViewDblClick();
     }
-    static void OpenDisc(TMainForm &form, const std::string &disc)
-    {
-        ASSERT_GE(form.SelectTreeNodeByText(disc), 0);
-        form.TreeView1Click();
-    }
     // Opens the disc anew, with a fresh history, even when it is open already.
     static void Reopen(TMainForm &form, const std::string &disc)
     {
@@ -314,6 +309,13 @@ TEST_F(BrowseFormTest, NotesOfTheClickedEntryAndTheInformationPanel)
     EXPECT_EQ(QStringList({form->ui->StaticText3->text(), form->ui->StaticText4->text(), form->ui->StaticText5->text(),
                            form->ui->StaticText6->text(), form->ui->StaticText8->text()}),
               QStringList({" e: [DATA]", "  Backup disc", " readme.txt", "  Top readme", "1.5 kb"}));
+    // Entering a folder selects its first entry, which the panel shows; after
+    // Back nothing is selected, so the panel describes no entry.
+    Enter(*form, "docs");
+    EXPECT_EQ(form->ui->StaticText5->text(), QStringLiteral(" old"));
+    form->BackButtonClick();
+    EXPECT_TRUE(form->ui->StaticText5->text().isEmpty());
+    EXPECT_TRUE(form->ui->StaticText8->text().isEmpty());
     // The menu item toggles the panel through the button.
     form->ui->ShowInfoPanelMenu->trigger();
     EXPECT_TRUE(form->ui->InfoPanel->isHidden());
@@ -325,22 +327,6 @@ TEST_F(BrowseFormTest, NotesOfTheClickedEntryAndTheInformationPanel)
     form->ui->ShowInfoButton->setChecked(true);
     form->ui->ShowInfoButton->setChecked(false);
     EXPECT_TRUE(form->ui->StaticText1->isHidden());
-}
-
-TEST_F(BrowseFormTest, InformationPanelFollowsTheListAfterNavigation)
-{
-    auto form = OpenStandard("Setup16=1\n");
-    ASSERT_FALSE(form->ui->InfoPanel->isHidden());
-    Reopen(*form, "e: [DATA]");
-    Click(*form, "docs");
-    EXPECT_EQ(form->ui->StaticText5->text(), QStringLiteral(" docs"));
-    // Entering the folder selects its first entry, and the panel shows that one.
-    Enter(*form, "docs");
-    EXPECT_EQ(form->ui->StaticText5->text(), QStringLiteral(" old"));
-    // Back: nothing is selected, so the panel describes no entry.
-    form->BackButtonClick();
-    EXPECT_TRUE(form->ui->StaticText5->text().isEmpty());
-    EXPECT_TRUE(form->ui->StaticText8->text().isEmpty());
 }
 
 TEST_F(BrowseFormTest, ViewStylesSwitchOnOneModelAndSelection)

@@ -162,6 +162,13 @@ inline std::vector<std::string> ListNamesOf(TMainForm &form)
     return out;
 }
 
+// Opens `disc` as a click on its tree node does.
+inline void OpenDisc(TMainForm &form, const std::string &disc)
+{
+    ASSERT_GE(form.SelectTreeNodeByText(disc), 0);
+    form.TreeView1Click();
+}
+
 inline QString StatusText(TMainForm &form, int panel) { return form.ui->StatusBar1->Panel(panel).Text; }
 
 // A key pressed and released on `w`.

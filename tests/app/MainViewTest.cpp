@@ -1,14 +1,11 @@
 // What the main window shows stays whole and in one place: status panels wide
-// enough for their texts in each language, a bound folder's disc size, the
-// language change that keeps window and place, saved sizes fitting the
-// screen, the report's columns, and tree, list, path box and status bar
-// following every navigation.
+// enough for their texts in each language, the language change that keeps
+// window and place, saved sizes fitting the screen, the report's columns, and
+// tree, list, path box and status bar following every navigation.
 #include <QHeaderView>
 #include <QProgressBar>
 #include <QScreen>
 #include <QTreeView>
-
-#include "app/MainScan.h"
 
 #include "MainFormTestSupport.h"
 
@@ -108,18 +105,6 @@ TEST_F(MainViewTest, StatusPanelsAndReportColumnsFollowEachLanguage)
     // A short text keeps the panel's own width.
     bar->SetPanelText(1, QStringLiteral(" [1]"));
     EXPECT_EQ(bar->Panel(1).Width, 50);
-}
-
-TEST_F(MainViewTest, BoundFolderIsCataloguedWithTheBytesOfItsFiles)
-{
-    TScanVolume volume;
-    volume.totalBytes = 258019ull * 1024 * 1024; // the file system that holds the folder
-    volume.boundFolder = true;
-    EXPECT_EQ(ScanDiscBytes(volume, 3221225472ull), 3221225472ull);
-    EXPECT_EQ(ScanSizeText(ScanDiscBytes(volume, 3221225472ull)), "3072 mb");
-    EXPECT_EQ(ScanDiscBytes(volume, 0), 0u);
-    volume.boundFolder = false; // a volume of its own: its size
-    EXPECT_EQ(ScanDiscBytes(volume, 3221225472ull), volume.totalBytes);
 }
 
 TEST_F(MainViewTest, SavedWindowSizeFitsTheScreen)
@@ -234,8 +219,7 @@ TEST_F(MainViewTest, FolderNodeOfADiscNotOpenOpensItsDiscFirst)
     QTreeWidgetItem *a = Node(*form, "a");
     ASSERT_TRUE(a);
     a->setExpanded(true); // reads the level under a of the first disc
-    ASSERT_GE(form->SelectTreeNodeByText("t: [SECOND]"), 0);
-    form->TreeView1Click();
+    OpenDisc(*form, "t: [SECOND]");
     ASSERT_EQ(form->Browse.LoadedDisc, "t: [SECOND]");
     // Its "a" holds second.txt; the node under the first disc must list that disc's "a".
     form->ui->TreeView1->setCurrentItem(a);

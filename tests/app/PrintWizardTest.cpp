@@ -78,10 +78,8 @@ protected:
     TPrintPrepareForm *OpenWizard(bool openDisc = true)
     {
         form = Open();
-        if (openDisc) {
-            EXPECT_GE(form->SelectTreeNodeByText("e: [DATA]"), 0);
-            form->TreeView1Click();
-        }
+        if (openDisc)
+            OpenDisc(*form, "e: [DATA]");
         TBandReport::AskPdfFileName = [this](QWidget *) { return dir.file("out.pdf"); };
         TBandReport::RunPreview = [this](QPrintPreviewDialog &dialog) {
             ++previews;

@@ -49,10 +49,8 @@ protected:
     // "t: [Bez názvu]"); `shown` sees the wizard once it is on screen.
     void Scan(char letter, int mode, const std::function<void(TNewRecordForm &)> &shown = {})
     {
-        if (mode == 1) {
-            ASSERT_GE(form->SelectTreeNodeByText("t: [Bez názvu]"), 0);
-            form->TreeView1Click();
-        }
+        if (mode == 1)
+            OpenDisc(*form, "t: [Bez názvu]");
         form->ui->DriveComboBox1->SetDrive(letter);
         TMainForm::RunModal = [&](QDialog &d) {
             auto &w = dynamic_cast<TNewRecordForm &>(d);

@@ -363,8 +363,7 @@ TEST_F(SearchFormTest, AfterASearchOtherViewsKeepTheRowsAndTheFiltersAdmitTheCur
     ASSERT_EQ(Found(*f), (Names{"hit_a", "hit_b"}));
     // Opening another disc filters the file table to that disc; the rows found
     // stay what the search found.
-    ASSERT_GE(f->SelectTreeNodeByText("e: [OTHER]"), 0);
-    f->TreeView1Click();
+    OpenDisc(*f, "e: [OTHER]");
     f->ui->SmallIconViewMenu->trigger();
     EXPECT_EQ(f->ui->SearchView->ViewStyle(), vsSmallIcon);
     EXPECT_EQ(Found(*f), (Names{"hit_a", "hit_b"}));

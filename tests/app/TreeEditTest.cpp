@@ -201,23 +201,6 @@ TEST_F(TreeEditTest, OnlyEmptyGroupsAreDeletedAndOnlyGroupLabelsEdited)
     EXPECT_FALSE(editable("Abbey Road"));
 }
 
-TEST_F(TreeEditTest, CancelThrowsTheChangesAway)
-{
-    // With a tree file on disk, Cancel brings back what the file holds.
-    form->ui->EditTreeButton->click();
-    Add("Music", false);
-    form->Button5Click();
-    const Names saved = OnDisk();
-    form->ui->EditTreeButton->click();
-    Add("Later", false);
-    Select("Music");
-    form->ui->SpeedButton6->click();
-    form->Label13Click();
-    EXPECT_FALSE(form->TreeEditing);
-    EXPECT_EQ(Shown(), saved);
-    EXPECT_EQ(OnDisk(), saved);
-}
-
 TEST_F(TreeEditTest, CancelWithoutATreeFileCreatesNoneAndThePanelsLabelsAreClickable)
 {
     form->ui->EditTreeButton->click();

@@ -50,8 +50,7 @@ TEST_F(UsageFaultsTest, RightClickOnAnotherDiscKeepsTheOpenDiscSelected)
     form->show();
     QCoreApplication::processEvents();
     QTreeWidget *tree = form->ui->TreeView1;
-    ASSERT_GE(form->SelectTreeNodeByText("e: [FIRST]"), 0);
-    form->TreeView1Click();
+    OpenDisc(*form, "e: [FIRST]");
     QTreeWidgetItem *first = tree->currentItem();
     const auto found = tree->findItems(QStringLiteral("f: [SECOND]"), Qt::MatchExactly);
     ASSERT_TRUE(first && found.size() == 1);
@@ -212,8 +211,7 @@ TEST_F(UsageFaults2Test, ClosingTheSearchInAnEmptyCatalogueShowsNoDiscOfTheOneBe
 {
     TwoDiscs();
     auto form = Open();
-    ASSERT_GE(form->SelectTreeNodeByText("e: [FIRST]"), 0);
-    form->TreeView1Click();
+    OpenDisc(*form, "e: [FIRST]");
     ASSERT_FALSE(StatusText(*form, 0).trimmed().isEmpty());
     OpenSearch(*form); // the search panel is open when the new catalogue is made
     NewEmptyCatalogue(*form);

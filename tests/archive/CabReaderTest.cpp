@@ -193,13 +193,10 @@ TEST(CabReader, HandBuiltRecords)
     TSTCabReader r;
     const auto got = ListCab(r, path);
     ASSERT_EQ(got.size(), 3u);
-    EXPECT_EQ(got[0].Name, "a.txt");
-    EXPECT_EQ(got[0].Attrs, 0x21);
-    EXPECT_EQ(got[1].Name, "dir\\\xC5\xA1\xC4\x8D.txt");
-    EXPECT_EQ(got[1].Folder, 1);
+    EXPECT_EQ(std::tuple(got[0].Name, got[1].Name, got[2].Name),
+              std::tuple("a.txt", "dir\\\xC5\xA1\xC4\x8D.txt", "dir\\\xC5\xA1.txt"));
+    EXPECT_EQ(std::tuple(+got[0].Attrs, got[1].Folder, got[2].Size), std::tuple(0x21, 1, uint64_t(30)));
     EXPECT_EQ(DosDateTimeToDateTime(got[1].Date, got[1].Time), 0.0);
-    EXPECT_EQ(got[2].Name, "dir\\\xC5\xA1.txt");
-    EXPECT_EQ(got[2].Size, 30u);
 }
 
 TEST(CabReader, NotACabinetListsNothingAndRaisesNothing)

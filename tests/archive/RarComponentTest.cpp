@@ -439,15 +439,11 @@ TEST(RarRecord, FieldsFromTheLibraryHeader)
     EXPECT_EQ(r.FileName, "dir/file.txt");
     EXPECT_TRUE(r.ContinuedFromPrev && r.Encrypted);
     EXPECT_FALSE(r.ContinuedOnNext || r.Directory);
-    EXPECT_EQ(r.DictionarySize, 512u * 1024);
-    EXPECT_EQ(r.PackedSize, (uint64_t(1) << 32) | 0x10);
-    EXPECT_EQ(r.UnpackedSize, (uint64_t(2) << 32) | 0x20);
-    EXPECT_EQ(r.HostOS, "Windows");
-    EXPECT_EQ(r.CRC, "ab12cd");
+    EXPECT_EQ(std::tuple(r.DictionarySize, r.PackedSize, r.UnpackedSize, r.UnpackVersionMajor,
+                         r.UnpackVersionMinor),
+              std::tuple(512u * 1024, (uint64_t(1) << 32) | 0x10, (uint64_t(2) << 32) | 0x20, 2, 9));
+    EXPECT_EQ(std::tuple(r.HostOS, r.CRC, r.Method), std::tuple("Windows", "ab12cd", "speichern"));
     EXPECT_EQ(r.FileTime, QDateTime(QDate(2025, 3, 14), QTime(15, 9, 26)));
-    EXPECT_EQ(r.UnpackVersionMajor, 2);
-    EXPECT_EQ(r.UnpackVersionMinor, 9);
-    EXPECT_EQ(r.Method, "speichern");
     EXPECT_TRUE(r.AttrReadOnly && r.AttrHidden && r.AttrSystem && r.AttrDirectory && r.AttrArchive && r.AttrNormal &&
                 r.AttrTemporary && r.AttrCompressed && r.AttrOffline);
     // Without the extended entry only the low halves are known.
@@ -463,13 +459,9 @@ TEST(RarRecord, FieldsFromTheLibraryHeader)
     EXPECT_EQ(MakeRarHeaderRecord(h, true).DictionarySize, uint64_t(256) << 20);
     EXPECT_EQ(MakeRarHeaderRecord(h, false).DictionarySize, 256u * 1024);
     // The ends of the host and method tables and just past them.
-    EXPECT_EQ(RarHostText(0), "DOS");
-    EXPECT_EQ(RarHostText(3), "Unix");
-    EXPECT_EQ(RarHostText(5), "");
-    EXPECT_EQ(RarMethodText(49), "sehr schnell");
-    EXPECT_EQ(RarMethodText(53), "sehr gut");
-    EXPECT_EQ(RarMethodText(47), "");
-    EXPECT_EQ(RarMethodText(54), "");
+    EXPECT_EQ(std::tuple(RarHostText(0), RarHostText(3), RarHostText(5)), std::tuple("DOS", "Unix", ""));
+    EXPECT_EQ(std::tuple(RarMethodText(49), RarMethodText(53), RarMethodText(47), RarMethodText(54)),
+              std::tuple("sehr schnell", "sehr gut", "", ""));
     // Impossible DOS dates (month 0, 30 February, 60 seconds) are no date at all.
     for (unsigned bad : {0u, (2u << 21) | (30u << 16), (1u << 21) | (1u << 16) | 30u})
         EXPECT_FALSE(RarDosTime(bad).isValid()) << bad;

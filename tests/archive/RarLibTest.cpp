@@ -279,8 +279,9 @@ TEST_F(RarLib, ListsFormat4MembersWithTheirFields)
                          unsigned(RAR_HASH_CRC32), 0x5A8C6B2Fu, 29u, 0x30u, 0x21u));
     EXPECT_EQ(std::tuple(b.HostOS, b.UnpVer, Size(b.UnpSize, b.UnpSizeHigh)), std::tuple(3u, 20u, uint64_t(0)));
     EXPECT_EQ(std::wstring(l.h[3].FileNameW), L"Žltý kôň.txt");
-    EXPECT_EQ(Size(l.h[4].UnpSize, l.h[4].UnpSizeHigh), (uint64_t(5) << 30) + 7);
-    EXPECT_EQ(Size(l.h[4].PackSize, l.h[4].PackSizeHigh), 100u);
+    EXPECT_EQ(
+        std::tuple(Size(l.h[4].UnpSize, l.h[4].UnpSizeHigh), Size(l.h[4].PackSize, l.h[4].PackSizeHigh)),
+        std::tuple((uint64_t(5) << 30) + 7, uint64_t(100)));
     // The plain header has only 32 bits: the low half, as the API defines it.
     Plain p(api, path);
     RARHeaderData hd{};
@@ -314,11 +315,9 @@ TEST_F(RarLib, ListsFormat5MembersWithTheirFields)
                               unsigned(tmv.tm_mday) << 16 | unsigned(tmv.tm_hour) << 11 |
                               unsigned(tmv.tm_min) << 5 | unsigned(tmv.tm_sec / 2));
     EXPECT_EQ(Size(a.MtimeLow, a.MtimeHigh), (uint64_t(1700000000) + 11644473600ull) * 10000000ull);
-    EXPECT_EQ(l.h[2].HostOS, 2u); // Windows
-    EXPECT_EQ(l.h[2].FileTime, 0u);
-    EXPECT_EQ(Size(l.h[3].UnpSize, l.h[3].UnpSizeHigh), uint64_t(6) << 30);
-    EXPECT_EQ(l.h[3].Method, 0x33u);
-    EXPECT_EQ(l.h[3].DictSize, 64u * 1024);
+    EXPECT_EQ(std::tuple(l.h[2].HostOS, l.h[2].FileTime), std::tuple(2u, 0u)); // Windows, no time
+    EXPECT_EQ(std::tuple(Size(l.h[3].UnpSize, l.h[3].UnpSizeHigh), l.h[3].Method, l.h[3].DictSize),
+              std::tuple(uint64_t(6) << 30, 0x33u, 64u * 1024));
 }
 
 TEST_F(RarLib, ArchiveComments)
@@ -615,9 +614,10 @@ TEST_F(RarLib, Format4NamesUseBackslashesFromEveryHost)
     EXPECT_EQ(log.data, text + "kept as it is" + "kept as it is");
     const std::string out = dir.file("out");
     EXPECT_EQ(ProcessAll(api, p, RAR_EXTRACT, out), (std::vector<int>{0, 0, 0}));
-    EXPECT_EQ(orbtest::readFile(out + "/docs/packed.txt"), text);
-    EXPECT_EQ(orbtest::readFile(out + "/docs/old/stored.txt"), "kept as it is");
-    EXPECT_EQ(orbtest::readFile(out + "/os2/x.txt"), "kept as it is");
+    EXPECT_EQ(std::tuple(orbtest::readFile(out + "/docs/packed.txt"),
+                         orbtest::readFile(out + "/docs/old/stored.txt"),
+                         orbtest::readFile(out + "/os2/x.txt")),
+              std::tuple(text, "kept as it is", "kept as it is"));
     for (const auto &e : fs::recursive_directory_iterator(out))
         EXPECT_EQ(e.path().string().find('\\'), std::string::npos) << e.path();
 }

@@ -163,18 +163,6 @@ TEST(ZipLister, PlainArchiveListsLikePython)
     EXPECT_TRUE(r.Messages.empty());
 }
 
-TEST(ZipLister, FolderEntryAndFileInIt)
-{
-    orbtest::TempDir t;
-    t.write("dir/a.txt", "a");
-    RunTool("zip", {"-q", "-r", "f.zip", "dir"}, t.str());
-    TZipLister z;
-    z.SetZipFileName(t.file("f.zip"));
-    ASSERT_EQ(z.Count(), 1);
-    EXPECT_EQ(z.ZipContents(0).FileName, "dir\\a.txt");
-    EXPECT_EQ(z.DirOnlyCount(), 1);
-}
-
 TEST(ZipLister, StubInFrontWithAndWithoutOffsetAdjustment)
 {
     orbtest::TempDir t;
@@ -407,10 +395,11 @@ TEST(ZipLister, Zip64SizesAndInvalidDates)
     z.SetZipFileName(path);
     ExpectSameAsPython(z, PythonZipListing(path));
     ASSERT_EQ(z.Count(), 3);
-    EXPECT_EQ(z.ZipContents(0).UncompressedSize, 5ull << 30);
-    EXPECT_EQ(z.ZipContents(0).CompressedSize, 4ull << 30);
-    EXPECT_EQ(DosDateTimeToDateTime(z.ZipContents(1).DateTime), 0.0);
-    EXPECT_EQ(DosDateTimeToDateTime(z.ZipContents(2).DateTime), 0.0);
+    EXPECT_EQ(std::tuple(z.ZipContents(0).UncompressedSize, z.ZipContents(0).CompressedSize),
+              std::tuple(5ull << 30, 4ull << 30));
+    EXPECT_EQ(std::tuple(DosDateTimeToDateTime(z.ZipContents(1).DateTime),
+                         DosDateTimeToDateTime(z.ZipContents(2).DateTime)),
+              std::tuple(0.0, 0.0));
 }
 
 TEST(ZipLister, DosDates)

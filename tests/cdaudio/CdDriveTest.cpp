@@ -87,13 +87,9 @@ TEST_F(CdDriveTest, ListsDrivesOnBothPaths)
     ASSERT_TRUE(GetCDList(list, cdiAutoDetect));
     ASSERT_EQ(list.Count, 1);
     const CdDriveInfo &d = list.Drives[0];
-    EXPECT_EQ(d.DriveLetter, 'e');
-    EXPECT_EQ(d.Vendor, "VENDOR  ");
-    EXPECT_EQ(d.ProductId, "CD-ROM DRIVE    ");
-    EXPECT_EQ(d.Revision, "1.02");
-    EXPECT_EQ(d.Description, "VENDOR  CD-ROM DRIVE    1.02");
-    EXPECT_EQ(d.HaId, 1);
-    EXPECT_EQ(d.Target, 2);
+    EXPECT_EQ(std::tie(d.DriveLetter, d.Vendor, d.ProductId, d.Revision, d.Description),
+              std::tuple('e', "VENDOR  ", "CD-ROM DRIVE    ", "1.02", "VENDOR  CD-ROM DRIVE    1.02"));
+    EXPECT_EQ(std::tuple(+d.HaId, +d.Target), std::tuple(1, 2));
 
     // The generic path finds the drive by its SCSI address; the letter is
     // that of its block device, in upper case.
@@ -143,13 +139,10 @@ TEST_F(CdDriveTest, ReadsTheExampleDiscOnEveryPath)
         CdToc toc;
         ASSERT_FALSE(Read(iface, toc));
         ASSERT_EQ(toc.TrackCount, 2);
-        EXPECT_EQ(toc.Tracks[0].Minute, 0);
-        EXPECT_EQ(toc.Tracks[0].Second, 2);
-        EXPECT_EQ(toc.Tracks[1].Minute, 3);
-        EXPECT_EQ(toc.Tracks[1].Second, 10);
-        EXPECT_EQ(toc.Tracks[0].IsAudio, -1);
-        EXPECT_EQ(toc.LeadOut.Minute, 6);
-        EXPECT_EQ(toc.LeadOut.IsAudio, 0);
+        const TocEntry &a = toc.Tracks[0], &b = toc.Tracks[1], &end = toc.LeadOut;
+        EXPECT_EQ(
+            std::tuple(+a.Minute, +a.Second, +b.Minute, +b.Second, +a.IsAudio, +end.Minute, +end.IsAudio),
+            std::tuple(0, 2, 3, 10, -1, 6, 0));
         EXPECT_EQ(CddbDiscId(toc), 0x0c016602u);
     }
     // Without the block device's SCSI path, the ioctls give the same table.

@@ -233,28 +233,6 @@ TEST(NetSocket, BackPressureSendsEveryByteAndReportsDataSentFromTheLoop)
     EXPECT_TRUE(received == payload);
 }
 
-TEST(NetSocket, SmallSendReportsDataSentLaterNotInsideSend)
-{
-    std::string got;
-    ScriptedPeer peer([&](int fd, int) {
-        got = ReadExactly(fd, 3);
-        return false;
-    });
-    TNetSocket s;
-    Recorder r;
-    r.Attach(s);
-    s.OnSessionConnected = [&](TCustomNetSocket *so, uint16_t) {
-        r.InSend = true;
-        so->SendStr("abc");
-        r.InSend = false;
-    };
-    ConnectTo(s, peer.Port());
-    ASSERT_TRUE(PumpUntil([&] { return r.DataSent > 0; }));
-    EXPECT_FALSE(r.SentInsideSend);
-    ASSERT_TRUE(PumpUntil([&] { return r.Closed > 0; }));
-    EXPECT_EQ(got, "abc");
-}
-
 TEST(NetSocket, MisuseIsReportedThroughOnErrorOrRaised)
 {
     TNetSocket s;

@@ -259,27 +259,6 @@ struct LineCollector {
 };
 } // namespace
 
-TEST(NetLineMode, TerminatorSplitAcrossReadsAndLastLineAtClose)
-{
-    ScriptedPeer peer([](int fd, int) {
-        SendAll(fd, "AB\r");
-        ::usleep(50000);
-        SendAll(fd, "\nC");
-        ::usleep(50000);
-        SendAll(fd, "D\r\nE\r\nF");
-        ::usleep(50000);
-        return false;
-    });
-    TNetSocket s;
-    LineCollector c;
-    c.Attach(s);
-    ConnectTo(s, peer.Port());
-    ASSERT_TRUE(PumpUntil([&] { return !c.Lines.empty(); }));
-    EXPECT_EQ(c.Lines[0], "AB\r\n");
-    ASSERT_TRUE(PumpUntil([&] { return c.Closed > 0; }));
-    EXPECT_EQ(c.Lines, (std::vector<std::string>{"AB\r\n", "CD\r\n", "E\r\n", "F"}));
-}
-
 TEST(NetLineMode, OtherTerminatorsAndLineLimit)
 {
     ScriptedPeer peer([](int fd, int) {
