@@ -125,19 +125,6 @@ std::string SaveError(const std::string &file, const std::string &tag, int count
 
 } // namespace
 
-TEST(FlatBackup, KeepsThePreviousTableAndIsReplacedOnlyByAWholeSave)
-{
-    orbtest::TempDir dir;
-    const std::string file = dir.file("cat.d"), backup = dir.file("cat.~d");
-    MakeTable(file, "first", 3, true);
-    EXPECT_FALSE(fs::exists(backup)) << "no backup of a file that did not exist";
-    const std::string firstBytes = orbtest::readFile(file);
-    MakeTable(file, "second", 5, true);
-    EXPECT_EQ(orbtest::readFile(backup), firstBytes);
-    EXPECT_EQ(ReadTable(file), (std::pair<int, std::string>{5, "second"}));
-    EXPECT_TRUE(TempFiles(dir.path()).empty());
-}
-
 TEST(FlatBackup, FailedWritesLeaveTableAndBackupAsTheyWere)
 {
     orbtest::TempDir dir;

@@ -44,16 +44,6 @@ protected:
 
 } // namespace
 
-TEST_F(DriveBox, SelectsTheLastCdRomDriveFiringForEachChange)
-{
-    Use({Drive('c', DRIVE_FIXED, "System"), Drive('d', DRIVE_CDROM, "DISC1"), Drive('e', DRIVE_CDROM, "Disc2")});
-    TPictDriveBox box;
-    EXPECT_EQ(box.Drive(), 'c'); // the drive of the current folder
-    Watch(box);
-    box.Loaded();
-    EXPECT_EQ(std::tuple(events, box.Drive(), box.currentText()), std::tuple("de", 'e', "e: [disc2]"));
-}
-
 TEST_F(DriveBox, AStartDriveAlreadySelectedFiresOnce)
 {
     Use({Drive('c', DRIVE_FIXED), Drive('d', DRIVE_CDROM), Drive('e', DRIVE_CDROM)});
