@@ -2,8 +2,13 @@
 // This process's memory, in KiB: the peak resident size so far and the
 // resident size now.
 #include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace benchdata {
@@ -38,6 +43,46 @@ inline long CurrentRssKb()
         std::fclose(f);
     }
     return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+// The memory one piece of work takes in a fresh copy of this benchmark program (exec'd,
+// so nothing of the parent counts). The parent calls FreshChildMemoryKb with the
+// child's settings as environment variables; the child's main finds `fdVariable` set
+// and calls ReportChildMemory. `kb` gets the child's resident KiB before the work and
+// its peak; false when the child gave none.
+inline bool FreshChildMemoryKb(const char *fdVariable, const std::vector<std::pair<std::string, std::string>> &env,
+                               long kb[2])
+{
+    kb[0] = kb[1] = 0;
+    int fds[2];
+    if (pipe(fds) != 0)
+        return false;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        ::setenv(fdVariable, std::to_string(fds[1]).c_str(), 1);
+        for (const auto &[name, value] : env)
+            ::setenv(name.c_str(), value.c_str(), 1);
+        execl("/proc/self/exe", "peak", nullptr);
+        _exit(1);
+    }
+    close(fds[1]);
+    const bool got = pid > 0 && read(fds[0], kb, 2 * sizeof(long)) == ssize_t(2 * sizeof(long));
+    close(fds[0]);
+    int status = 0;
+    if (pid > 0)
+        waitpid(pid, &status, 0);
+    return got;
+}
+
+// The child's side: runs `work` and writes the two figures to the pipe `fd` names.
+template <class Work>
+int ReportChildMemory(const char *fd, Work &&work)
+{
+    long kb[2] = {CurrentRssKb(), 0};
+    work();
+    kb[1] = PeakRssKb();
+    return write(std::atoi(fd), kb, sizeof kb) == ssize_t(sizeof kb) ? 0 : 1;
 }
 
 } // namespace benchdata

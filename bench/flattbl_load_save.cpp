@@ -130,8 +130,6 @@ void BM_LoadAgainstCatAndMemcpy(benchmark::State &state)
     state.counters["fileMB"] = bytes / 1e6;
 }
 
-using benchdata::CurrentRssKb;
-using benchdata::PeakRssKb;
 
 // Peak memory of one load in a freshly started process (exec'd, so nothing of this one
 // counts), against the file's size.
@@ -142,28 +140,9 @@ void BM_LoadPeakMemory(benchmark::State &state)
     const std::string file = FileFor(records);
     const double bytes = double(fs::file_size(file));
     for (auto _ : state) {
-        int fds[2];
-        if (pipe(fds) != 0) {
-            state.SkipWithError("pipe");
-            return;
-        }
-        const pid_t pid = fork();
-        if (pid == 0) {
-            close(fds[0]);
-            char fd[16];
-            std::snprintf(fd, sizeof fd, "%d", fds[1]);
-            ::setenv("ORB_PEAK_FD", fd, 1);
-            ::setenv("ORB_PEAK_FILE", file.c_str(), 1);
-            execl("/proc/self/exe", "peak", nullptr);
-            _exit(1);
-        }
-        close(fds[1]);
-        long kb[2] = {0, 0};
-        if (read(fds[0], kb, sizeof kb) != sizeof kb)
+        long kb[2];
+        if (!benchdata::FreshChildMemoryKb("ORB_PEAK_FD", {{"ORB_PEAK_FILE", file}}, kb))
             state.SkipWithError("child");
-        close(fds[0]);
-        int status = 0;
-        waitpid(pid, &status, 0);
         state.SetIterationTime(0.001);
         state.counters["peak_over_file"] = double(kb[1] - kb[0]) * 1024.0 / bytes;
     }
@@ -221,15 +200,11 @@ BENCHMARK(BM_SaveAgainstWriteFsync)->Arg(10000)->Arg(100000)->Arg(1000000)->UseM
 int main(int argc, char **argv)
 {
     // The child of BM_LoadPeakMemory: one load, then the memory before and at the peak.
-    if (const char *fd = std::getenv("ORB_PEAK_FD")) {
-        long kb[2] = {CurrentRssKb(), 0};
-        {
+    if (const char *fd = std::getenv("ORB_PEAK_FD"))
+        return benchdata::ReportChildMemory(fd, [] {
             TFlatTable t;
             t.OpenTable(std::getenv("ORB_PEAK_FILE"));
-            kb[1] = PeakRssKb();
-        }
-        return write(std::atoi(fd), kb, sizeof kb) == sizeof kb ? 0 : 1;
-    }
+        });
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

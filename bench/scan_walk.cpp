@@ -185,29 +185,10 @@ void BM_ScanPeakMemory(benchmark::State &state)
     const std::string &tree = Tree(entries);
     const std::string file = Base() + "/orb_scan_bench_peak_" + std::to_string(::getpid()) + ".d";
     for (auto _ : state) {
-        int fds[2];
-        if (pipe(fds) != 0) {
-            state.SkipWithError("pipe");
-            return;
-        }
-        const pid_t pid = fork();
-        if (pid == 0) {
-            close(fds[0]);
-            char fd[16];
-            std::snprintf(fd, sizeof fd, "%d", fds[1]);
-            ::setenv("ORB_SCAN_PEAK_FD", fd, 1);
-            ::setenv("ORB_SCAN_PEAK_TREE", tree.c_str(), 1);
-            ::setenv("ORB_SCAN_PEAK_FILE", file.c_str(), 1);
-            execl("/proc/self/exe", "peak", nullptr);
-            _exit(1);
-        }
-        close(fds[1]);
-        long kb[2] = {0, 0};
-        if (read(fds[0], kb, sizeof kb) != sizeof kb)
+        long kb[2];
+        if (!benchdata::FreshChildMemoryKb("ORB_SCAN_PEAK_FD",
+                                           {{"ORB_SCAN_PEAK_TREE", tree}, {"ORB_SCAN_PEAK_FILE", file}}, kb))
             state.SkipWithError("child");
-        close(fds[0]);
-        int status = 0;
-        waitpid(pid, &status, 0);
         state.SetIterationTime(0.001);
         std::error_code ec;
         const double bytes = double(fs::file_size(file, ec));
@@ -233,12 +214,9 @@ BENCHMARK(BM_ScanPeakMemory)->Apply(Sizes)->UseManualTime()->Iterations(1)->Unit
 int main(int argc, char **argv)
 {
     // The child of BM_ScanPeakMemory: one scan with its save, then the memory before and at the peak.
-    if (const char *fd = std::getenv("ORB_SCAN_PEAK_FD")) {
-        long kb[2] = {benchdata::CurrentRssKb(), 0};
-        ScanAndSave(std::getenv("ORB_SCAN_PEAK_TREE"), std::getenv("ORB_SCAN_PEAK_FILE"));
-        kb[1] = benchdata::PeakRssKb();
-        return write(std::atoi(fd), kb, sizeof kb) == sizeof kb ? 0 : 1;
-    }
+    if (const char *fd = std::getenv("ORB_SCAN_PEAK_FD"))
+        return benchdata::ReportChildMemory(
+            fd, [] { ScanAndSave(std::getenv("ORB_SCAN_PEAK_TREE"), std::getenv("ORB_SCAN_PEAK_FILE")); });
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
