@@ -52,6 +52,12 @@ TEST(DateUtil, MonthLengthsAndValidity)
     EXPECT_TRUE(ValidDate(EncodeDate(2004, 3, 5)));
     EXPECT_FALSE(ValidDate(1e12));
     EXPECT_FALSE(ValidDate(-1e12));
+    // The date-time range ends: 1 January 0001 and the last moment of 31 December 9999.
+    const TDateTime first = EncodeDate(1, 1, 1), after9999 = EncodeDate(9999, 12, 31) + 1;
+    EXPECT_TRUE(ValidDate(first));
+    EXPECT_FALSE(ValidDate(first - 1e-6));
+    EXPECT_TRUE(ValidDate(after9999 - 1e-6));
+    EXPECT_FALSE(ValidDate(after9999));
 }
 
 TEST(DateUtil, TwoDigitYearsFallIntoTheWindow)
