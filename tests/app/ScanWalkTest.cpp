@@ -378,7 +378,9 @@ TEST(ScanTextTest, UniqueDiscNamesAndNumbers)
     // Numbers that are not numbers are passed over.
     const std::pair<Strings, std::string> numbers[] = {
         {{}, "1"}, {{"1", "2", "5"}, "3"}, {{"5", "1", "6"}, "7"}, {{"abc", "1", "x2", ""}, "2"},
-        {{"abc"}, "1"}, {{"99999999999999999999999"}, "1"}};
+        {{"abc"}, "1"}, {{"99999999999999999999999"}, "1"},
+        // The largest number is not stepped past (no overflow into a negative number).
+        {{"9223372036854775807"}, "9223372036854775807"}};
     for (const auto &[taken, expected] : numbers)
         EXPECT_EQ(NextFreeCdNumber(taken), expected) << taken.size();
 }
