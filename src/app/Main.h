@@ -110,6 +110,9 @@ public:
     std::string DiscTablePath(const std::string &folder, const std::string &name) const;
     std::string TreePathFor(const std::string &folder, const std::string &name) const;
     void CloseTables();
+    // Makes an opened pair of tables the window's catalogue (the old ones closed first).
+    void InstallTables(std::unique_ptr<TFlatTable> files, std::unique_ptr<TFlatTable> discs,
+                       const std::string &folder, const std::string &name, bool readOnly);
     // Disc names of the disc table in table order, and the first disc's size text.
     std::vector<std::string> DiscNames() const;
     std::string FirstDiscSize() const;

@@ -55,16 +55,7 @@ bool TMainForm::OpenCatalogReadOnly(const std::string &folder, const std::string
     auto discs = OpenTableReadOnly(DiscTablePath(folder, name), DiscTableLayout(), &lostDiscs, error);
     if (!discs)
         return false;
-    CloseTables();
-    FlatTable1 = std::move(files);
-    CdNameTable = std::move(discs);
-    DataSource1 = std::make_unique<TDataSource>(FlatTable1.get());
-    DataSource2 = std::make_unique<TDataSource>(CdNameTable.get());
-    CurrentTable = FlatTable1.get();
-    CatalogFolder = folder;
-    CatalogName = name;
-    TreeFilePath = TreePathFor(folder, name);
-    ReadOnlyCatalog = true;
+    InstallTables(std::move(files), std::move(discs), folder, name, true);
     std::string lost;
     if (!lostFiles.empty())
         lost += "\n" + FileTablePath(folder, name) + ": " + lostFiles;

@@ -120,18 +120,24 @@ bool TMainForm::OpenCatalog(const std::string &folder, const std::string &name, 
             *error = *opening + ": " + e.what();
         return false;
     }
+    InstallTables(std::move(files.table), std::move(discs.table), folder, name, false);
+    return true;
+}
+
+void TMainForm::InstallTables(std::unique_ptr<TFlatTable> files, std::unique_ptr<TFlatTable> discs,
+                              const std::string &folder, const std::string &name, bool readOnly)
+{
     // Both tables of the new catalogue are open: now the old ones can go.
     CloseTables();
-    FlatTable1 = std::move(files.table);
-    CdNameTable = std::move(discs.table);
+    FlatTable1 = std::move(files);
+    CdNameTable = std::move(discs);
     DataSource1 = std::make_unique<TDataSource>(FlatTable1.get());
     DataSource2 = std::make_unique<TDataSource>(CdNameTable.get());
     CurrentTable = FlatTable1.get();
     CatalogFolder = folder;
     CatalogName = name;
     TreeFilePath = TreePathFor(folder, name);
-    ReadOnlyCatalog = false;
-    return true;
+    ReadOnlyCatalog = readOnly;
 }
 
 std::vector<std::string> TMainForm::DiscNames() const

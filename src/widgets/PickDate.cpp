@@ -516,21 +516,13 @@ TPopupCalendar::TPopupCalendar(QWidget *owner) : TPopupWindow(owner), FLocale(Cu
     FTitle = new QLabel(top);
     FTitle->setAlignment(Qt::AlignCenter);
     FTitle->installEventFilter(this);
-    auto placeTop = [this, top] {
-        const int w = top->width();
-        FButtons[0]->move(0, 2);
-        FButtons[1]->move(12, 2);
-        FButtons[2]->move(w - 26, 2);
-        FButtons[3]->move(w - 14, 2);
-        FTitle->setGeometry(29, 2, std::max(0, w - 58), 14);
-    };
     top->installEventFilter(this);
     top->setProperty("orbPlaceTop", true);
     ConnectPaging(FButtons, FCalendar);
     FCalendar->OnChange = [this](TExCalendar *) { CalendarChange(); };
     FCalendar->OnDayClick = [this](TExCalendar *) { CloseUp(true); };
     SetHints({});
-    placeTop();
+    PlaceTop(top);
     CalendarChange();
 }
 
@@ -587,16 +579,20 @@ bool TPopupCalendar::eventFilter(QObject *watched, QEvent *event)
     if ((watched == FTitle || watched->property("orbPlaceTop").toBool())
         && (event->type() == QEvent::MouseButtonRelease || event->type() == QEvent::MouseButtonPress))
         return true;
-    if (watched->property("orbPlaceTop").toBool() && event->type() == QEvent::Resize) {
-        auto *top = static_cast<QWidget *>(watched);
-        const int w = top->width();
-        FButtons[0]->move(0, 2);
-        FButtons[1]->move(12, 2);
-        FButtons[2]->move(w - 26, 2);
-        FButtons[3]->move(w - 14, 2);
-        FTitle->setGeometry(29, 2, std::max(0, w - 58), 14);
-    }
+    if (watched->property("orbPlaceTop").toBool() && event->type() == QEvent::Resize)
+        PlaceTop(static_cast<QWidget *>(watched));
     return TPopupWindow::eventFilter(watched, event);
+}
+
+// The paging buttons at the bar's ends and the month title between them.
+void TPopupCalendar::PlaceTop(QWidget *top)
+{
+    const int w = top->width();
+    FButtons[0]->move(0, 2);
+    FButtons[1]->move(12, 2);
+    FButtons[2]->move(w - 26, 2);
+    FButtons[3]->move(w - 14, 2);
+    FTitle->setGeometry(29, 2, std::max(0, w - 58), 14);
 }
 
 void TPopupCalendar::mouseReleaseEvent(QMouseEvent *event)

@@ -155,6 +155,7 @@ protected:
 
 private:
     void CalendarChange();
+    void PlaceTop(QWidget *top);
 
     TLocCalendar *FCalendar;
     QLabel *FTitle;
