@@ -2,7 +2,6 @@
 
 #include <QCheckBox>
 #include <QLabel>
-#include <QLocale>
 #include <QPushButton>
 #include <QShortcut>
 
@@ -20,12 +19,6 @@
 #include "ui_MainForm.h"
 
 namespace {
-
-char LocaleDecimalPoint()
-{
-    const QString point = QLocale().decimalPoint();
-    return point.size() == 1 && point.at(0).unicode() < 0x80 ? static_cast<char>(point.at(0).unicode()) : '.';
-}
 
 bool Within(const QWidget *container, const QWidget *w)
 {

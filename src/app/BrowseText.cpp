@@ -53,11 +53,15 @@ std::string FormatSize(std::int64_t bytes, char decimalPoint, const std::string 
     return std::to_string(bytes) + " " + bytesWord + " ";
 }
 
-std::string FormatSize(std::int64_t bytes)
+char LocaleDecimalPoint()
 {
     const QString point = QLocale().decimalPoint();
-    const char c = point.size() == 1 && point.at(0).unicode() < 0x80 ? static_cast<char>(point.at(0).unicode()) : '.';
-    return FormatSize(bytes, c, langunit::LangString(83));
+    return point.size() == 1 && point.at(0).unicode() < 0x80 ? static_cast<char>(point.at(0).unicode()) : '.';
+}
+
+std::string FormatSize(std::int64_t bytes)
+{
+    return FormatSize(bytes, LocaleDecimalPoint(), langunit::LangString(83));
 }
 
 std::int64_t SizeValue(std::string_view text)

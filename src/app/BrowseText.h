@@ -13,6 +13,8 @@
 // with `decimalPoint`), below that the count, a blank, `bytesWord` and a blank.
 // Exactly 1024 gives "1 kb" and exactly 1048576 "1 mb".
 std::string FormatSize(std::int64_t bytes, char decimalPoint, const std::string &bytesWord);
+// The locale's decimal separator when it is one ASCII character, else '.'.
+char LocaleDecimalPoint();
 // The same with the locale's decimal separator and language string 83.
 std::string FormatSize(std::int64_t bytes);
 
