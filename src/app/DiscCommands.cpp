@@ -75,38 +75,20 @@ namespace {
 // afterwards.
 class TDiscView {
 public:
-    TDiscView(TFlatTable &table, const std::string *disc)
-        : table_(table), handler_(table.OnFilterRecord()), text_(table.Filter()), filtered_(table.Filtered())
+    TDiscView(TFlatTable &table, const std::string *disc) : saved_(table)
     {
-        table_.SetFiltered(false);
-        table_.SetFilter(std::string());
+        table.SetFiltered(false);
+        table.SetFilter(std::string());
         if (disc) {
-            TField *namecd = &table_.FieldByName("Namecd");
+            TField *namecd = &table.FieldByName("Namecd");
             const std::string name = *disc;
-            table_.SetOnFilterRecord([namecd, name](TDataSet *, bool &accept) { accept = namecd->AsString() == name; });
-            table_.SetFiltered(true);
+            table.SetOnFilterRecord([namecd, name](TDataSet *, bool &accept) { accept = namecd->AsString() == name; });
+            table.SetFiltered(true);
         }
     }
-    ~TDiscView()
-    {
-        try {
-            table_.SetFiltered(false);
-            table_.SetOnFilterRecord(handler_);
-            table_.SetFilter(text_);
-            if (filtered_)
-                table_.SetFiltered(true);
-        } catch (...) {
-            // The view is only a view: the records are as the command left them.
-        }
-    }
-    TDiscView(const TDiscView &) = delete;
-    TDiscView &operator=(const TDiscView &) = delete;
 
 private:
-    TFlatTable &table_;
-    TDataSet::TFilterRecordEvent handler_;
-    std::string text_;
-    bool filtered_;
+    TSavedFilter saved_;
 };
 
 bool Editing(TDataSet &t)

@@ -101,27 +101,13 @@ void ApplyFilter(TDataSet &dataSet, TDataSet::TFilterRecordEvent filter)
 // filter and on/off state come back when it goes.
 class TScopedFilter {
 public:
-    TScopedFilter(TDataSet &dataSet, TDataSet::TFilterRecordEvent filter)
-        : dataSet_(dataSet), handler_(dataSet.OnFilterRecord()), filtered_(dataSet.Filtered())
+    TScopedFilter(TDataSet &dataSet, TDataSet::TFilterRecordEvent filter) : saved_(dataSet)
     {
-        ApplyFilter(dataSet_, std::move(filter));
+        ApplyFilter(dataSet, std::move(filter));
     }
-    ~TScopedFilter()
-    {
-        try {
-            dataSet_.SetFiltered(false);
-            dataSet_.SetOnFilterRecord(handler_);
-            dataSet_.SetFiltered(filtered_);
-        } catch (...) {
-        }
-    }
-    TScopedFilter(const TScopedFilter &) = delete;
-    TScopedFilter &operator=(const TScopedFilter &) = delete;
 
 private:
-    TDataSet &dataSet_;
-    TDataSet::TFilterRecordEvent handler_;
-    bool filtered_;
+    TSavedFilter saved_;
 };
 
 } // namespace

@@ -657,3 +657,34 @@ private:
     mutable int calcFieldCount_ = -1;
     std::vector<TDataSource *> sources_;
 };
+
+// Keeps a data set's record filter (its handler, filter text and on/off state) and puts
+// it back when it goes. Errors there are swallowed: a destructor must not throw, and the
+// records are as the work under the guard left them.
+class TSavedFilter {
+public:
+    explicit TSavedFilter(TDataSet &dataSet)
+        : dataSet_(dataSet), handler_(dataSet.OnFilterRecord()), text_(dataSet.Filter()), filtered_(dataSet.Filtered())
+    {
+    }
+    ~TSavedFilter()
+    {
+        try {
+            dataSet_.SetFiltered(false);
+            dataSet_.SetOnFilterRecord(handler_);
+            if (dataSet_.Filter() != text_)
+                dataSet_.SetFilter(text_);
+            if (filtered_)
+                dataSet_.SetFiltered(true);
+        } catch (...) {
+        }
+    }
+    TSavedFilter(const TSavedFilter &) = delete;
+    TSavedFilter &operator=(const TSavedFilter &) = delete;
+
+private:
+    TDataSet &dataSet_;
+    TDataSet::TFilterRecordEvent handler_;
+    std::string text_;
+    bool filtered_;
+};
