@@ -93,6 +93,22 @@ bool HasFields(const TFlatTable &t, const std::vector<std::string> &names)
 
 } // namespace
 
+TOpenTableOptions FileTableOpenOptions(bool autoBackup)
+{
+    TOpenTableOptions o;
+    o.autoBackup = autoBackup;
+    o.requiredFields = {"MusicOrder", "CdIdCode"};
+    return o;
+}
+
+TOpenTableOptions DiscTableOpenOptions(bool autoBackup)
+{
+    TOpenTableOptions o;
+    o.autoBackup = autoBackup;
+    o.requiredFields = {"CdPicture", "CType"};
+    return o;
+}
+
 TOpenTableResult OpenCatalogTable(const std::string &fileName, const std::vector<TFieldLayout> &layout,
                                   const TOpenTableOptions &options)
 {

@@ -38,6 +38,11 @@ struct TOpenTableOptions {
     std::function<void()> afterConversion;
 };
 
+// The options a catalogue's file table and disc table open with: the fields whose
+// absence marks an older layout to convert, and the backup setting.
+TOpenTableOptions FileTableOpenOptions(bool autoBackup);
+TOpenTableOptions DiscTableOpenOptions(bool autoBackup);
+
 struct TOpenTableResult {
     std::unique_ptr<TFlatTable> table;
     bool created = false;   // the file did not exist and was made

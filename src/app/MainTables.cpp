@@ -93,9 +93,7 @@ bool TMainForm::OpenCatalog(const std::string &folder, const std::string &name, 
     try {
         std::error_code ec;
         std::filesystem::create_directories(std::filesystem::path(folder) / "CdNames", ec);
-        TOpenTableOptions fileOptions;
-        fileOptions.autoBackup = Settings[13] == 1;
-        fileOptions.requiredFields = {"MusicOrder", "CdIdCode"};
+        TOpenTableOptions fileOptions = FileTableOpenOptions(Settings[13] == 1);
         fileOptions.beforeConversion = [] {
             Prompt::Current().Show(ToQString(langunit::LangString(137)), QString(), PromptButtons::Ok);
         };
@@ -105,9 +103,7 @@ bool TMainForm::OpenCatalog(const std::string &folder, const std::string &name, 
         files = OpenCatalogTable(filePath, FileTableLayout(), fileOptions);
         if (files.created)
             made.push_back(filePath);
-        TOpenTableOptions discOptions;
-        discOptions.autoBackup = Settings[13] == 1;
-        discOptions.requiredFields = {"CdPicture", "CType"};
+        const TOpenTableOptions discOptions = DiscTableOpenOptions(Settings[13] == 1);
         opening = &discPath;
         discs = OpenCatalogTable(discPath, DiscTableLayout(), discOptions);
     } catch (const std::exception &e) {

@@ -181,12 +181,8 @@ void TMoveForm::TreeDragDrop(QTreeWidget *target, QTreeWidget *source)
     TMoveOutcome outcome;
     try {
         HourglassCursor busy;
-        TOpenTableOptions fileOptions;
-        fileOptions.autoBackup = main_->Settings[13] == 1;
-        fileOptions.requiredFields = {"MusicOrder", "CdIdCode"};
-        TOpenTableOptions discOptions;
-        discOptions.autoBackup = fileOptions.autoBackup;
-        discOptions.requiredFields = {"CdPicture", "CType"};
+        const TOpenTableOptions fileOptions = FileTableOpenOptions(main_->Settings[13] == 1);
+        const TOpenTableOptions discOptions = DiscTableOpenOptions(main_->Settings[13] == 1);
         const std::string &data = main_->DataFolder;
         TOpenTableResult targetFiles =
             OpenCatalogTable(main_->FileTablePath(data, to.name), FileTableLayout(), fileOptions);
