@@ -1202,7 +1202,9 @@ const TFlatRecord *TFlatDataset::RecordForState(TFlatBuffer *&calcOwner)
         calcOwner = b;
         if (!b || !b->Entry)
             return nullptr;
-        return b->Entry->PriorData ? &b->Entry->PriorData : (b->Entry->Data ? &b->Entry->Data : nullptr);
+        if (const TFlatRecord *prior = shared_->Cursor.PriorData(b->Entry))
+            return prior;
+        return b->Entry->Data ? &b->Entry->Data : nullptr;
     }
     default:
         return nullptr;
@@ -1774,8 +1776,9 @@ void TFlatDataset::InternalPost()
     std::string error;
     if (State() == dsEdit) {
         TFlatRecEntry *e = b->Entry;
-        const bool indexChanged = !indexKey_.Fields.empty() && e && e->PriorData &&
-                                  TFlatCursor::CompareRecords(b->Rec, e->PriorData, indexKey_.Fields) != 0;
+        const TFlatRecord *prior = e ? store.PriorData(e) : nullptr;
+        const bool indexChanged = !indexKey_.Fields.empty() && prior &&
+                                  TFlatCursor::CompareRecords(b->Rec, *prior, indexKey_.Fields) != 0;
         if (CheckKeyViolation && !UniqueFieldNames.empty() && store.KeyViolation(b->Rec, e, UniqueFieldNames))
             DatabaseError(std::string(SErrorSaving) + SKeyViolation);
         if (!store.PutRecord(b->Rec, e, error))

@@ -581,18 +581,55 @@ TFlatRecEntry *TFlatCursor::NewEntry()
 void TFlatCursor::Release(TFlatRecEntry *entry)
 {
     entry->Data.Reset();
-    entry->PriorData.Reset();
+    if (!priors_.empty())
+        priors_.erase(entry);
+    // The hook may change or clear the data it is handed; whatever it leaves goes with
+    // the record.
+    const auto user = userData_.empty() ? userData_.end() : userData_.find(entry);
+    if (user == userData_.end()) {
+        void *none = nullptr;
+        if (OnReleaseRecord)
+            OnReleaseRecord(&none);
+        return;
+    }
     if (OnReleaseRecord)
-        OnReleaseRecord(&entry->UserData);
-    entry->UserData = nullptr;
+        OnReleaseRecord(&user->second);
+    userData_.erase(entry);
+}
+
+const TFlatRecord *TFlatCursor::PriorData(const TFlatRecEntry *entry) const
+{
+    if (priors_.empty())
+        return nullptr;
+    const auto it = priors_.find(entry);
+    return it == priors_.end() ? nullptr : &it->second;
+}
+
+void *TFlatCursor::UserData(const TFlatRecEntry *entry) const
+{
+    if (userData_.empty())
+        return nullptr;
+    const auto it = userData_.find(entry);
+    return it == userData_.end() ? nullptr : it->second;
+}
+
+void TFlatCursor::SetUserData(TFlatRecEntry *entry, void *data)
+{
+    if (data)
+        userData_[entry] = data;
+    else
+        userData_.erase(entry);
 }
 
 void TFlatCursor::Clear(bool withFields)
 {
     ++Generation;
+    const bool sideData = !priors_.empty() || !userData_.empty();
     for (TFlatRecEntry *e : Records)
-        if (e->Data || e->PriorData || e->UserData)
+        if (e->Data || (sideData && (priors_.count(e) || userData_.count(e))))
             Release(e);
+    priors_.clear();
+    userData_.clear();
     Records.clear();
     Records.shrink_to_fit();
     entryBlocks_.clear();
@@ -767,8 +804,8 @@ void TFlatCursor::BeginEdit(TFlatRecEntry *entry)
 {
     if (!entry || entry->Status == rsDeleted || entry->Status == rsDead || !entry->Data)
         return;
-    if (!entry->PriorData)
-        entry->PriorData = entry->Data;
+    if (!priors_.count(entry))
+        priors_.emplace(entry, entry->Data);
 }
 
 bool TFlatCursor::DeleteRecord(TFlatRecEntry *entry, std::string &error)
@@ -808,11 +845,10 @@ void TFlatCursor::CommitAll()
         if (e->Status == rsDeleted) {
             Release(e);
             e->Status = rsDead;
-        } else {
+        } else
             e->Status = rsClean;
-            e->PriorData.Reset();
-        }
     }
+    priors_.clear();
 }
 
 void TFlatCursor::RevertRecord(TFlatRecEntry *entry)
@@ -820,9 +856,9 @@ void TFlatCursor::RevertRecord(TFlatRecEntry *entry)
     ++Generation;
     if (!entry || entry->Status == rsDead)
         return;
-    if (entry->PriorData) {
-        entry->Data = std::move(entry->PriorData);
-        entry->PriorData.Reset();
+    if (const auto prior = priors_.empty() ? priors_.end() : priors_.find(entry); prior != priors_.end()) {
+        entry->Data = std::move(prior->second);
+        priors_.erase(prior);
         entry->StoredSize = StoredSizeOf(entry->Data);
     }
     entry->Status = rsClean;
