@@ -1417,7 +1417,13 @@ bool TFlatCursor::WriteImage(TFlatImageSink &sink, std::string &error)
 // protected table are deciphered as they arrive.
 class TFlatReadWindow {
 public:
-    explicit TFlatReadWindow(TFlatImageSource &source) : source_(source), remaining_(source.Size()) {}
+    // The buffer starts at a sixteenth of the image, between 64 KiB and 1 MiB: large reads
+    // for a large table, and a small table's load costs little more than its records.
+    explicit TFlatReadWindow(TFlatImageSource &source)
+        : source_(source), remaining_(source.Size()),
+          chunk_(size_t(std::clamp<uint64_t>(source.Size() / 16, MinChunk, MaxChunk)))
+    {
+    }
 
     const uint8_t *Data() const { return buf_.get() + pos_; }
     size_t Available() const { return len_ - pos_; }
@@ -1441,7 +1447,7 @@ public:
             len_ = avail;
         }
         if (want > cap_ || !buf_) {
-            const size_t cap = size_t(std::max<uint64_t>(want, std::max<size_t>(cap_ * 2, ChunkSize)));
+            const size_t cap = size_t(std::max<uint64_t>(want, std::max<size_t>(cap_ * 2, chunk_)));
             std::unique_ptr<uint8_t[]> bigger(new uint8_t[cap]);
             if (len_)
                 std::memcpy(bigger.get(), buf_.get(), len_);
@@ -1474,11 +1480,12 @@ public:
     }
 
 private:
-    static constexpr size_t ChunkSize = size_t(1) << 20;
+    static constexpr uint64_t MinChunk = uint64_t(64) << 10, MaxChunk = uint64_t(1) << 20;
     TFlatImageSource &source_;
     std::unique_ptr<uint8_t[]> buf_;
     size_t cap_ = 0, pos_ = 0, len_ = 0;
     uint64_t remaining_ = 0, consumed_ = 0;
+    size_t chunk_;
     TSapphire *cipher_ = nullptr;
     bool ended_ = false, failed_ = false;
     std::string reason_;
