@@ -562,10 +562,23 @@ void TFlatDataset::RefreshView(bool dropPosition)
         if (const auto *hinted = shared_->Cursor.RecordsWithText(shared_->Cursor.FindFieldIndex(hintField_), hintValue_))
             visited = hinted;
     }
-    view_.reserve(visited->size());
+    // Showing every record in store order needs no list of its own.
+    bool everyRecord = visited == &store.Records && !useConditions && !filtering && !rangeActive_ &&
+                       indexKey_.Fields.empty();
+    if (everyRecord)
+        for (const TFlatRecEntry *e : store.Records)
+            if (e->Status == rsDead || e->Status == rsDeleted || !e->Data) {
+                everyRecord = false;
+                break;
+            }
+    if (everyRecord)
+        view_.ShareAll(store.Records);
+    else
+        view_.reserve(visited->size());
     const TDataSetState previous = SetTempState(dsFilter);
     try {
-        for (TFlatRecEntry *e : *visited) {
+        static const std::vector<TFlatRecEntry *> none;
+        for (TFlatRecEntry *e : everyRecord ? none : *visited) {
             if (e->Status == rsDead || e->Status == rsDeleted || !e->Data)
                 continue;
             if (rangeActive_ && !InRange(e))
@@ -592,7 +605,7 @@ void TFlatDataset::RefreshView(bool dropPosition)
     RestoreState(previous);
     sorted_ = false;
     if (!indexKey_.Fields.empty()) {
-        TFlatCursor::SortEntries(view_, indexKey_.Fields, sortOptions_.Contains(vsoCaseInsensitive),
+        TFlatCursor::SortEntries(view_.Owned(), indexKey_.Fields, sortOptions_.Contains(vsoCaseInsensitive),
                                  sortOptions_.Contains(vsoDescendSort));
         sorted_ = true;
     }
