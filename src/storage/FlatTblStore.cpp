@@ -1417,11 +1417,11 @@ bool TFlatCursor::WriteImage(TFlatImageSink &sink, std::string &error)
 // protected table are deciphered as they arrive.
 class TFlatReadWindow {
 public:
-    // The buffer starts at a sixteenth of the image, between 64 KiB and 1 MiB: large reads
-    // for a large table, and a small table's load costs little more than its records.
+    // The buffer starts at a sixty-fourth of the image, between 64 KiB and 256 KiB: reads
+    // large enough that their count does not matter, and a buffer small against any table.
     explicit TFlatReadWindow(TFlatImageSource &source)
         : source_(source), remaining_(source.Size()),
-          chunk_(size_t(std::clamp<uint64_t>(source.Size() / 16, MinChunk, MaxChunk)))
+          chunk_(size_t(std::clamp<uint64_t>(source.Size() / 64, MinChunk, MaxChunk)))
     {
     }
 
@@ -1480,7 +1480,7 @@ public:
     }
 
 private:
-    static constexpr uint64_t MinChunk = uint64_t(64) << 10, MaxChunk = uint64_t(1) << 20;
+    static constexpr uint64_t MinChunk = uint64_t(64) << 10, MaxChunk = uint64_t(256) << 10;
     TFlatImageSource &source_;
     std::unique_ptr<uint8_t[]> buf_;
     size_t cap_ = 0, pos_ = 0, len_ = 0;
