@@ -83,7 +83,6 @@ public:
         records_ = &records;
         count_ = records.size();
     }
-    bool Shared() const { return records_ != nullptr; }
 
 private:
     TFlatRecEntry *const *data() const { return records_ ? records_->data() : own_.data(); }
