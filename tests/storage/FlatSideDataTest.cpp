@@ -53,13 +53,6 @@ struct Store {
 
 } // namespace
 
-TEST(FlatSideDataTest, AnEntryHoldsOnlyTheRecordAndItsState)
-{
-    // A loaded table holds one entry per record: the edit copy and user data must not
-    // widen it again.
-    EXPECT_LE(sizeof(TFlatRecEntry), 16u);
-}
-
 TEST(FlatSideDataTest, PriorCopyFollowsEditPostRevertAndCommit)
 {
     Store s;
@@ -238,23 +231,4 @@ TEST(FlatSideDataTest, ACloneCancelsAndRevertsThroughTheSharedStore)
     for (const TFlatRecEntry *e : source.Cursor()->Records)
         EXPECT_EQ(source.Cursor()->PriorData(e), nullptr);
     clone.Close();
-}
-
-TEST(FlatSideDataTest, OnDestroyRecordDataSeesEachRecordOfAClosedTable)
-{
-    TFlatTable t;
-    t.FieldDefs().Add("Name", ftString, 40);
-    int calls = 0;
-    t.OnDestroyRecordData = [&](TFlatDataset *, void **data) {
-        ++calls;
-        EXPECT_NE(data, nullptr);
-    };
-    t.Open();
-    for (const char *n : {"a", "b", "c"}) {
-        t.Append();
-        t.FieldByName("Name").SetAsString(n);
-        t.Post();
-    }
-    t.Close();
-    EXPECT_EQ(calls, 3);
 }
