@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <future>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
 #include <thread>
 #include <random>
 #include <stdexcept>
@@ -1060,6 +1062,26 @@ void TFlatCursor::Progress(int &last, uint64_t done, uint64_t total)
     }
 }
 
+void TFlatCursor::ProgressOver(int &last, uint64_t from, uint64_t to, uint64_t total)
+{
+    // The percentage never falls as `done` grows, and `last` is that of `from`: so each
+    // change is found by halving instead of a division per record.
+    while (from < to && RoundPercent(to, total) != last) {
+        uint64_t lo = from + 1, hi = to;
+        while (lo < hi) {
+            const uint64_t mid = lo + (hi - lo) / 2;
+            if (RoundPercent(mid, total) != last)
+                hi = mid;
+            else
+                lo = mid + 1;
+        }
+        Progress(last, lo, total);
+        from = lo;
+    }
+}
+
+uint64_t FlatSaveThreadsFrom = uint64_t(384) << 10;
+
 namespace {
 
 std::string NewGuidText()
@@ -1130,57 +1152,115 @@ struct TEncodedBatch {
     uint32_t Written = 0;      // records encoded
     const TFlatField *Refused = nullptr; // the field whose value the reader would refuse
     size_t RefusedLength = 0;
+    std::exception_ptr Failure; // what a helper thread ran into (no memory), for the caller
+    bool Done = false;         // encoded and not yet handed over (under the pipeline's lock)
 };
 
-// Encodes one record at `p` (room for its bound); answers the end, or null when a value
-// is one the reader would refuse (`refused` and `refusedLength` then tell which).
-uint8_t *EncodeRecord(const std::vector<TFlatField> &fields, const TFlatRecord &data, uint8_t *p,
-                      const TFlatField *&refused, size_t &refusedLength)
+// How each field is encoded, worked out once a save instead of once a value: a number
+// is kept by its width alone, so encoding it needs no branch on its value (it is always
+// copied, and the length byte and the write position tell whether it counts).
+enum TEncodeKind : uint8_t { encInt2, encInt4, encInt8, encFloat, encSmallStr, encVar, encNothing };
+struct TEncodeStep {
+    TEncodeKind Kind = encNothing;
+    uint16_t MaxLength = 0; // SmallStr: characters
+    uint32_t Offset = 0;
+    uint32_t Limit = 0;     // Var: the longest value the reader takes
+    const TFlatField *Field = nullptr;
+};
+
+std::vector<TEncodeStep> EncodeSteps(const std::vector<TFlatField> &fields)
 {
-    const size_t F = fields.size();
-    uint8_t *lens = p;
-    p += F;
-    const uint8_t *fx = data.Fixed();
-    for (size_t k = 0; k < F; ++k) {
+    std::vector<TEncodeStep> steps(fields.size());
+    for (size_t k = 0; k < fields.size(); ++k) {
         const TFlatField &f = fields[k];
-        uint8_t len = 0;
+        TEncodeStep &s = steps[k];
+        s.Offset = f.Offset;
+        s.Field = &f;
         switch (f.TypeCode) {
         case fftSmallInt:
         case fftBoolean:
+            s.Kind = encInt2;
+            break;
         case fftInteger:
         case fftDate:
         case fftTime:
         case fftAutoInc:
+            s.Kind = encInt4;
+            break;
         case fftInt64:
-            if (FlatGetInt(fx, f) != 0) {
-                len = uint8_t(f.Size);
-                std::memcpy(p, fx + f.Offset, f.Size);
-            }
+            s.Kind = encInt8;
             break;
         case fftDouble:
         case fftCurrency:
-        case fftDateTime: {
-            const double v = FlatGetFloat(fx, f);
-            if (v != 0.0 && !std::isnan(v)) {
-                len = 8;
-                std::memcpy(p, fx + f.Offset, 8);
-            }
+        case fftDateTime:
+            s.Kind = encFloat;
             break;
-        }
-        case fftSmallStr: {
-            const std::string_view s = FlatGetSmallStr(fx, f);
-            len = uint8_t(s.size());
-            std::memcpy(p, s.data(), s.size());
+        case fftSmallStr:
+            s.Kind = encSmallStr;
+            s.MaxLength = f.MaxLength;
             break;
-        }
         case fftString:
         case fftBlob:
         case fftMemo:
         case fftFmtMemo:
-        case fftGraphic: {
-            const std::string_view v = data.Var(f);
-            if (v.size() > (f.TypeCode == fftString ? FlatMaxStringLength : FlatMaxBlobLength)) {
-                refused = &f;
+        case fftGraphic:
+            s.Kind = encVar;
+            s.Limit = f.TypeCode == fftString ? FlatMaxStringLength : FlatMaxBlobLength;
+            break;
+        default:
+            break;
+        }
+    }
+    return steps;
+}
+
+template <typename T>
+uint32_t CopyNumber(const uint8_t *from, uint8_t *to)
+{
+    T v;
+    std::memcpy(&v, from, sizeof v);
+    std::memcpy(to, &v, sizeof v);
+    return v != 0 ? uint32_t(sizeof v) : 0;
+}
+
+// Encodes one record at `p` (room for its bound); answers the end, or null when a value
+// is one the reader would refuse (`refused` and `refusedLength` then tell which).
+uint8_t *EncodeRecord(const std::vector<TEncodeStep> &steps, const TFlatRecord &data, uint8_t *p,
+                      const TFlatField *&refused, size_t &refusedLength)
+{
+    const size_t F = steps.size();
+    uint8_t *lens = p;
+    p += F;
+    const uint8_t *fx = data.Fixed();
+    for (size_t k = 0; k < F; ++k) {
+        const TEncodeStep &s = steps[k];
+        const uint8_t *at = fx + s.Offset;
+        uint32_t len = 0;
+        switch (s.Kind) {
+        case encInt2:
+            len = CopyNumber<uint16_t>(at, p);
+            break;
+        case encInt4:
+            len = CopyNumber<uint32_t>(at, p);
+            break;
+        case encInt8:
+            len = CopyNumber<uint64_t>(at, p);
+            break;
+        case encFloat: {
+            double v;
+            std::memcpy(&v, at, 8);
+            std::memcpy(p, &v, 8);
+            len = (v != 0.0) & (v == v) ? 8 : 0; // neither zero nor NaN
+            break;
+        }
+        case encSmallStr:
+            len = uint32_t(strnlen(reinterpret_cast<const char *>(at), s.MaxLength));
+            std::memcpy(p, at, len);
+            break;
+        case encVar: {
+            const std::string_view v = data.Var(*s.Field);
+            if (v.size() > s.Limit) {
+                refused = s.Field;
                 refusedLength = v.size();
                 return nullptr;
             }
@@ -1193,10 +1273,10 @@ uint8_t *EncodeRecord(const std::vector<TFlatField> &fields, const TFlatRecord &
                 lens[k] = 0;
             continue;
         }
-        default:
+        case encNothing:
             break;
         }
-        lens[k] = len;
+        lens[k] = uint8_t(len);
         p += len;
     }
     return p;
@@ -1213,12 +1293,20 @@ bool TFlatCursor::WriteImage(TFlatImageSink &sink, std::string &error)
     }
     const bool isProtected = !Password.empty();
     const uint64_t headerSize = 17 + (isProtected ? 40 : 0) + Description.size();
-    // The stored sizes kept with the entries give the estimate; every stretch of records
-    // is still checked against the room left before it is handed over.
+    const auto live = [](const TFlatRecEntry *e) { return e->Status != rsDeleted && e->Status != rsDead && e->Data; };
+    // The stored sizes kept with the entries give the estimate and cut the records into
+    // stretches, in one pass that reads the entries only: the records themselves are first
+    // touched by whoever encodes them, and every stretch is still checked against the
+    // room left before it is handed over.
+    const size_t total = Records.size();
     uint64_t estimate = headerSize + (NotesText.empty() ? 0 : 3 + NotesText.size());
     for (const TFlatRecEntry *e : Records)
-        if (e->Status != rsDeleted && e->Status != rsDead && e->Data)
+        if (live(e))
             estimate += e->StoredSize;
+    if (estimate > UINT32_MAX) {
+        error = SImageTooLarge;
+        return false;
+    }
     uint32_t fixedMax = 0, varCount = 0;
     for (const TFlatField &f : Fields) {
         if (IsFlatVarType(f.TypeCode))
@@ -1226,12 +1314,7 @@ bool TFlatCursor::WriteImage(TFlatImageSink &sink, std::string &error)
         else
             fixedMax += f.TypeCode == fftSmallStr ? f.MaxLength : f.Size;
     }
-    if (estimate > UINT32_MAX) {
-        error = SImageTooLarge;
-        return false;
-    }
     const size_t F = Fields.size();
-    const auto live = [](const TFlatRecEntry *e) { return e->Status != rsDeleted && e->Status != rsDead && e->Data; };
     // Room a record can take at most.
     const auto bound = [&](const TFlatRecEntry *e) {
         return uint64_t(F) + fixedMax + (e->Data.BlockSize() - 4 - RecordSize) + uint64_t(4) * varCount;
@@ -1279,116 +1362,181 @@ bool TFlatCursor::WriteImage(TFlatImageSink &sink, std::string &error)
     if (isProtected)
         bodyCipher.EncryptBuffer(body, size_t(p - body));
     uint64_t flushed = uint64_t(p - head.data());
-    // Whichever way this ends, the sink is done with the buffers before they go.
-    struct TSettle {
-        TFlatImageSink &Sink;
-        ~TSettle() { Sink.Settle(); }
-    };
-    std::vector<TEncodedBatch> batches;
-    TSettle settle{sink};
-    if (!sink.Append(head.data(), size_t(flushed))) {
-        error = sink.Reason;
-        return false;
-    }
 
-    // The records go in stretches of about 1 MB, encoded side by side by a few helper
-    // threads; the stretches are then enciphered (a protected body is one stream) and
-    // handed over in store order, while the next stretches are being encoded. What is
-    // reported (progress, the first refused value, the bytes) is as for one pass in order.
-    const size_t total = Records.size();
-    constexpr uint64_t StretchBytes = uint64_t(1) << 20; // small: eight are held at once
+    // The records go in stretches, encoded side by side by a few helper threads while the
+    // calling thread enciphers (a protected body is one stream) and hands over the earlier
+    // ones in store order. A small table is encoded on the calling thread: starting threads
+    // would cost it more than they save. What is reported (progress, the first refused
+    // value, the bytes) is as for one pass in order.
+    const uint64_t records = estimate - headerSize;
+    const bool helped = records >= FlatSaveThreadsFrom;
+    // Stretches of about a megabyte keep the buffers in flight small beside a large
+    // table; a table of a few of them is cut finer, so that writing starts early and
+    // every helper has work.
+    const uint64_t stretchBytes = std::clamp<uint64_t>(records / 16, uint64_t(64) << 10, uint64_t(1) << 20);
     std::vector<std::pair<size_t, size_t>> stretches;
     for (size_t i = 0; i < total;) {
         const size_t from = i;
         uint64_t room = 0;
-        while (i < total && (room < StretchBytes || i == from)) {
+        while (i < total && (room < stretchBytes || i == from)) {
             if (live(Records[i]))
-                room += bound(Records[i]);
+                room += Records[i]->StoredSize;
             ++i;
         }
         stretches.emplace_back(from, i);
     }
     const unsigned hw = std::max(1u, std::thread::hardware_concurrency());
-    const size_t workers = std::min<size_t>({4, hw, std::max<size_t>(1, stretches.size())});
-    // Two sets of buffers: one being encoded while the other is handed over.
-    batches.resize(2 * workers);
+    const size_t helpers = helped && stretches.size() > 1 ? std::min<size_t>({4, hw, stretches.size()}) : 0;
+    const std::vector<TEncodeStep> steps = EncodeSteps(Fields);
+    // Two buffers a helper: one being encoded while the other waits to be handed over.
+    std::vector<TEncodedBatch> batches(std::max<size_t>(1, 2 * helpers));
     const auto encode = [&](TEncodedBatch &b) {
-        uint64_t room = 0;
-        for (size_t i = b.From; i < b.To; ++i)
-            if (live(Records[i]))
-                room += bound(Records[i]);
-        if (b.Capacity < room) {
-            b.Bytes.reset(new uint8_t[size_t(room)]);
-            b.Capacity = size_t(room);
-        }
-        uint8_t *q = b.Bytes.get();
+        size_t used = 0;
         b.Written = 0;
         b.Refused = nullptr;
         for (size_t i = b.From; i < b.To; ++i) {
             const TFlatRecEntry *e = Records[i];
             if (!live(e))
                 continue;
-            q = EncodeRecord(Fields, e->Data, q, b.Refused, b.RefusedLength);
+            const uint64_t need = bound(e);
+            if (b.Capacity - used < need) {
+                // Grown by half again at least, so a stretch of big records is not copied per record.
+                const size_t capacity = size_t(std::max<uint64_t>(used + need, b.Capacity + b.Capacity / 2));
+                std::unique_ptr<uint8_t[]> bigger(new uint8_t[capacity]);
+                if (used)
+                    std::memcpy(bigger.get(), b.Bytes.get(), used);
+                b.Bytes = std::move(bigger);
+                b.Capacity = capacity;
+            }
+            uint8_t *q = EncodeRecord(steps, e->Data, b.Bytes.get() + used, b.Refused, b.RefusedLength);
             if (!q)
                 break;
+            used = size_t(q - b.Bytes.get());
             ++b.Written;
         }
-        b.Size = q ? size_t(q - b.Bytes.get()) : 0;
+        b.Size = b.Refused ? 0 : used;
     };
-    // Starts encoding the wave of stretches from `first` into the buffer set `set`.
-    std::vector<std::future<void>> running;
-    const auto start = [&](size_t first, size_t set) {
-        running.clear();
-        for (size_t k = 0; k < workers && first + k < stretches.size(); ++k) {
-            TEncodedBatch &b = batches[set * workers + k];
-            b.From = stretches[first + k].first;
-            b.To = stretches[first + k].second;
-            if (k == 0 && first + workers >= stretches.size() && stretches.size() - first == 1)
-                encode(b); // a lone stretch is not worth a thread
-            else {
-                try {
-                    running.push_back(std::async(std::launch::async, encode, std::ref(b)));
-                } catch (const std::system_error &) {
-                    encode(b); // no thread to be had: encode it here
-                }
+
+    // The helpers take the stretches in order, each into the buffer of the stretch handed
+    // over that many stretches before; the calling thread hands them over in turn.
+    struct TPipeline {
+        std::mutex Lock;
+        std::condition_variable Encoded, Freed;
+        size_t Next = 0, HandedOver = 0;
+        bool Stop = false;
+        std::vector<std::thread> Threads;
+        // Whichever way the save ends, the helpers are done with the buffers before they go.
+        ~TPipeline()
+        {
+            {
+                std::lock_guard<std::mutex> hold(Lock);
+                Stop = true;
             }
+            Freed.notify_all();
+            for (std::thread &t : Threads)
+                t.join();
         }
     };
+    // Whichever way this ends, the sink is done with the buffers before they go.
+    struct TSettle {
+        TFlatImageSink &Sink;
+        ~TSettle() { Sink.Settle(); }
+    };
+    const size_t slots = batches.size();
+    TSettle settle{sink};
+    TPipeline pipe;
+    const auto help = [&] {
+        for (;;) {
+            size_t s;
+            {
+                std::unique_lock<std::mutex> hold(pipe.Lock);
+                pipe.Freed.wait(hold, [&] {
+                    return pipe.Stop || pipe.Next >= stretches.size() || pipe.Next < pipe.HandedOver + slots;
+                });
+                if (pipe.Stop || pipe.Next >= stretches.size())
+                    return;
+                s = pipe.Next++;
+            }
+            TEncodedBatch &b = batches[s % slots];
+            b.From = stretches[s].first;
+            b.To = stretches[s].second;
+            try {
+                encode(b);
+            } catch (...) {
+                b.Failure = std::current_exception();
+            }
+            {
+                std::lock_guard<std::mutex> hold(pipe.Lock);
+                b.Done = true;
+            }
+            pipe.Encoded.notify_one();
+        }
+    };
+    // The first stretch is this thread's, encoded while the helpers start.
+    pipe.Next = helpers ? 1 : 0;
+    pipe.Threads.reserve(helpers);
+    for (size_t k = 0; k < helpers; ++k) {
+        try {
+            pipe.Threads.emplace_back(help);
+        } catch (const std::system_error &) {
+            break; // no more threads to be had: fewer helpers, or none
+        }
+    }
+
+    if (!sink.Append(head.data(), size_t(flushed))) {
+        error = sink.Reason;
+        return false;
+    }
     uint32_t written = 0;
     int last = 0;
-    size_t set = 0;
-    if (!stretches.empty())
-        start(0, 0);
-    for (size_t first = 0; first < stretches.size(); first += workers, set ^= 1) {
-        for (auto &r : running)
-            r.get();
-        const size_t count = std::min(workers, stretches.size() - first);
-        for (size_t k = 0; k < count; ++k) {
-            TEncodedBatch &b = batches[set * workers + k];
-            if (b.Refused) {
-                const TFlatField &f = *b.Refused;
-                error = Fmt(f.TypeCode == fftString ? SStringWrongLength : SBlobWrongLength, f.Name.c_str(),
-                            int(std::min<size_t>(b.RefusedLength, INT32_MAX)), int(written + b.Written + 1));
-                return false;
+    for (size_t s = 0; s < stretches.size(); ++s) {
+        TEncodedBatch &b = batches[s % slots];
+        if (pipe.Threads.empty() || s == 0) {
+            b.From = stretches[s].first;
+            b.To = stretches[s].second;
+            encode(b);
+        } else {
+            std::unique_lock<std::mutex> hold(pipe.Lock);
+            if (!b.Done && pipe.Next == s) {
+                // No helper has taken it yet (they are still starting, or all busy): this
+                // thread would only wait, so it encodes the stretch itself.
+                ++pipe.Next;
+                hold.unlock();
+                b.From = stretches[s].first;
+                b.To = stretches[s].second;
+                encode(b);
+            } else {
+                pipe.Encoded.wait(hold, [&] { return b.Done; });
             }
-            if (flushed + b.Size > UINT32_MAX) {
-                error = SImageTooLarge;
-                return false;
+        }
+        if (b.Failure)
+            std::rethrow_exception(b.Failure);
+        if (b.Refused) {
+            const TFlatField &f = *b.Refused;
+            error = Fmt(f.TypeCode == fftString ? SStringWrongLength : SBlobWrongLength, f.Name.c_str(),
+                        int(std::min<size_t>(b.RefusedLength, INT32_MAX)), int(written + b.Written + 1));
+            return false;
+        }
+        if (flushed + b.Size > UINT32_MAX) {
+            error = SImageTooLarge;
+            return false;
+        }
+        if (isProtected)
+            bodyCipher.EncryptBuffer(b.Bytes.get(), b.Size);
+        if (b.Size && !sink.Append(b.Bytes.get(), b.Size)) {
+            error = sink.Reason;
+            return false;
+        }
+        flushed += b.Size;
+        written += b.Written;
+        ProgressOver(last, b.From, b.To, total);
+        if (!pipe.Threads.empty()) {
+            {
+                std::lock_guard<std::mutex> hold(pipe.Lock);
+                b.Done = false;
+                ++pipe.HandedOver;
             }
-            if (isProtected)
-                bodyCipher.EncryptBuffer(b.Bytes.get(), b.Size);
-            if (b.Size && !sink.Append(b.Bytes.get(), b.Size)) {
-                error = sink.Reason;
-                return false;
-            }
-            flushed += b.Size;
-            written += b.Written;
-            for (size_t i = b.From; i < b.To; ++i)
-                Progress(last, i + 1, total);
-            // Once the first of this wave is handed over, every earlier piece has been
-            // taken, so the other set is free for the next wave.
-            if (k == 0 && first + workers < stretches.size())
-                start(first + workers, set ^ 1);
+            pipe.Freed.notify_one(); // one buffer is free: one helper can go on
         }
     }
     if (!sink.Settle()) {
@@ -1748,47 +1896,24 @@ bool TFlatCursor::ReadBody(TFlatReadWindow &w, uint32_t declared, uint32_t image
 
 namespace {
 
-// Writes the image to a temporary file as it is produced: each piece is written by a
-// helper thread while the next one is produced, one piece at a time in file order.
+// Writes the image to a temporary file as it is produced. The writing is done on the
+// calling thread: the encoding runs ahead on the helpers meanwhile, and a thread of its
+// own would cost a small table more than it saves.
 class TFileSink : public TFlatImageSink {
 public:
     TTempFileWriter File;
     bool Failed = false;
-    ~TFileSink() override { Settle(); }
-    bool TakesInBackground() const override { return true; }
     bool Append(const uint8_t *data, size_t size) override
     {
-        if (!Settle())
-            return false;
-        try {
-            pending_ = std::async(std::launch::async, [this, data, size] {
-                return File.Append(data, size, writeReason_);
-            });
-        } catch (const std::system_error &) {
-            // No thread to be had: write it here.
-            Failed = !File.Append(data, size, Reason);
-        }
+        Failed = !File.Append(data, size, Reason);
         return !Failed;
     }
     bool Patch(uint64_t offset, const uint8_t *data, size_t size) override
     {
-        if (!Settle())
-            return false;
         Failed = !File.Patch(offset, data, size, Reason);
         return !Failed;
     }
-    bool Settle() override
-    {
-        if (pending_.valid() && !pending_.get()) {
-            Failed = true;
-            Reason = writeReason_;
-        }
-        return !Failed;
-    }
-
-private:
-    std::future<bool> pending_;
-    std::string writeReason_;
+    bool Settle() override { return !Failed; }
 };
 
 } // namespace

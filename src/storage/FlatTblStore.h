@@ -360,6 +360,8 @@ private:
     void Release(TFlatRecEntry *entry);
     bool ReadBody(TFlatReadWindow &window, uint32_t declared, uint32_t imageSize, std::string &error);
     void Progress(int &last, uint64_t done, uint64_t total);
+    // Progress(last, done, total) for every `done` in (from, to], `last` being that of `from`.
+    void ProgressOver(int &last, uint64_t from, uint64_t to, uint64_t total);
 
     // Entries live in fixed blocks that never move, so a pointer stays valid until Clear
     // and whether an entry belongs to this store is answered from the block addresses
@@ -380,6 +382,11 @@ private:
 // `code` is the engine type; for SmallStr `size` is its character count, for String its
 // declared maximum. Unknown types are described as "s" without a size.
 std::string FlatDescribeField(std::string_view name, uint8_t code, uint32_t size);
+
+// The encoded size of the records from which a save encodes them on helper threads;
+// below it the calling thread does it all, as starting threads would cost more than they
+// save. Tests lower or raise it to compare both ways.
+extern uint64_t FlatSaveThreadsFrom;
 
 // The name of a table file's backup: the extension replaced by ".~d".
 std::string FlatBackupName(const std::string &fileName);
