@@ -1472,6 +1472,13 @@ bool TFlatCursor::WriteImage(TFlatImageSink &sink, std::string &error)
             pipe.Encoded.notify_one();
         }
     };
+    // The buffers come from this thread, sized for a stretch and some: a helper then
+    // seldom allocates at all, and never needs a heap of its own.
+    if (helpers)
+        for (TEncodedBatch &b : batches) {
+            b.Capacity = size_t(stretchBytes + stretchBytes / 4);
+            b.Bytes.reset(new uint8_t[b.Capacity]);
+        }
     // The first stretch is this thread's, encoded while the helpers start.
     pipe.Next = helpers ? 1 : 0;
     pipe.Threads.reserve(helpers);
