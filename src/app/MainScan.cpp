@@ -285,7 +285,9 @@ void TMainForm::SaveToDatabase(const std::string &sizeText, int mode)
             scan.First();
             written = scan.FieldByName("Namecd").AsString();
             const std::string number = scan.FieldByName("Number").AsString();
-            scan.SaveToDataSet(*FlatTable1, 0);
+            // Moved, not copied: the scan's records give way as the file table
+            // takes them, so memory never holds the disc twice.
+            scan.MoveToDataSet(*FlatTable1);
             if (mode == 0) {
                 CdNameTable->Append();
                 CdNameTable->FieldByName("CdName").SetAsString(written);
@@ -323,6 +325,22 @@ void TMainForm::SaveToDatabase(const std::string &sizeText, int mode)
             for (TDataSet *t : {static_cast<TDataSet *>(FlatTable1.get()), static_cast<TDataSet *>(CdNameTable.get())})
                 if (t->State() == dsEdit || t->State() == dsInsert)
                     t->Cancel();
+            // The records the file table took come back to the scan, as stored
+            // there, so a retry stores the same: they are the last ones of the
+            // disc's name (appended at the end).
+            if (scan.MovedCount() > 0)
+                Unfiltered(*FlatTable1, [&] {
+                    TField &namecd = FlatTable1->FieldByName("Namecd");
+                    int left = scan.MovedCount();
+                    for (FlatTable1->Last(); !FlatTable1->IsEmpty();) {
+                        if (namecd.AsString() == written && --left == 0)
+                            break;
+                        FlatTable1->Prior();
+                        if (FlatTable1->Bof())
+                            break;
+                    }
+                    scan.TakeBack(*FlatTable1, [&] { return namecd.AsString() == written; });
+                });
             if (mode == 0 && !written.empty()) {
                 TField &cdName = CdNameTable->FieldByName("CdName");
                 for (CdNameTable->Last(); !CdNameTable->Bof(); CdNameTable->Prior()) {
