@@ -2,6 +2,7 @@
 
 #include "storage/DBUtils.h"
 #include "storage/FlatTbl.h"
+#include "util/TextCodec.h"
 
 #include <algorithm>
 #include <cstring>
@@ -506,6 +507,57 @@ void TExMemoryData::SetFieldData(TField *field, const TVariant &value) {
         b->values[i] = value;
     }
     if (s != dsCalcFields && s != dsFilter && s != dsNewValue) DataEvent(deFieldChange, field);
+}
+
+bool TExMemoryData::CanSetFieldValues(const std::vector<TField *> &fields) const {
+    if (!open_ || !ControlsDisabled() || CalcFieldCount() > 0) return false;
+    for (const TField *field : fields)
+        if (!field || field->DataSet() != this || field->Calculated() || field->ReadOnly || field->OnValidate ||
+            field->OnChange || field->FieldNo() < 1 || static_cast<size_t>(field->FieldNo()) > types_.size())
+            return false;
+    return true;
+}
+
+void TExMemoryData::SetFieldValues(const std::vector<TField *> &fields, std::vector<TVariant> &values) {
+    if (fields.size() != values.size()) DatabaseError("Field and value counts differ");
+    CheckActive();
+    const TDataSetState s = State();
+    if (s != dsEdit && s != dsInsert) DatabaseError("Dataset not in edit or insert mode");
+    Buffer &b = *static_cast<Buffer *>(ActiveBuffer());
+    TField *changed = nullptr;
+    auto finish = [&] {
+        if (changed) DataEvent(deFieldChange, changed);
+    };
+    try {
+        for (size_t i = 0; i < fields.size(); ++i) {
+            TField *field = fields[i];
+            if (!field || field->DataSet() != this || field->Calculated() || field->FieldNo() < 1 ||
+                static_cast<size_t>(field->FieldNo()) > b.values.size())
+                DatabaseError("Field not found");
+            // Whatever watches single fields must be served by setting them one at a time.
+            if (field->ReadOnly || field->OnValidate || field->OnChange)
+                DatabaseError("Field '" + field->DisplayName() + "' cannot be set with the others");
+            TVariant &target = b.values[static_cast<size_t>(field->FieldNo() - 1)];
+            const std::string *text = std::get_if<std::string>(&values[i]);
+            if (text && field->DataType() == ftString) {
+                // What TField::SetValue keeps of a text, put in place of the old one.
+                const std::string_view kept = CutToCharWidth(*text, static_cast<size_t>(field->Size()));
+                if (auto *old = std::get_if<std::string>(&target))
+                    old->assign(kept);
+                else
+                    target = std::string(kept);
+            } else if (text && IsBlobType(field->DataType())) {
+                target = std::move(values[i]);
+            } else {
+                target = field->Canonical(values[i]);
+            }
+            changed = field;
+        }
+    } catch (...) {
+        finish();
+        throw;
+    }
+    finish();
 }
 
 // ---------------------------------------------------------------- filtering

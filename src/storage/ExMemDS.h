@@ -54,6 +54,16 @@ public:
     // changed. Answers the number put back; nothing changes on an error.
     int TakeBack(TDataSet &source, const std::function<bool()> &belongs);
 
+    // Whether SetFieldValues may stand in for setting `fields` one at a time:
+    // nothing watches single fields (controls disabled, no calculated fields,
+    // no OnValidate or OnChange handler, no read-only field).
+    bool CanSetFieldValues(const std::vector<TField *> &fields) const;
+    // Sets each of `fields` of the record being inserted or edited to its value
+    // in `values` (taken; they are left unspecified), with the conversions and
+    // errors of setting them one at a time. The fields before a failing one stay
+    // set, as they would one at a time.
+    void SetFieldValues(const std::vector<TField *> &fields, std::vector<TVariant> &values);
+
     void SetFiltered(bool value) override;
     void SetOnFilterRecord(TFilterRecordEvent handler) override;
     bool BookmarkValid(const TBookmark &bookmark) override;
