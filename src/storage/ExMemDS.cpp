@@ -172,13 +172,18 @@ void TExMemoryData::Release(const Record &r) {
     }
 }
 
+void TExMemoryData::ForgetMoved() {
+    movedIDs_.clear();
+    movedIDs_.shrink_to_fit();
+    moved_ = 0;
+}
+
 void TExMemoryData::ClearRecords() {
     records_.clear();
     records_.shrink_to_fit();
     chunks_.clear();
     chunks_.shrink_to_fit();
-    movedIDs_.clear();
-    movedIDs_.shrink_to_fit();
+    ForgetMoved();
 }
 
 void TExMemoryData::RecordToBuffer(const Record &record, int position, Buffer &b) {
@@ -700,8 +705,7 @@ int TExMemoryData::SaveToDataSet(TDataSet &dest, int recordCount) {
 int TExMemoryData::MoveToDataSet(TDataSet &dest) {
     if (&dest == this) return 0;
     CheckBrowseMode();
-    movedIDs_.clear();
-    movedIDs_.shrink_to_fit();
+    ForgetMoved();
     int moved = 0;
     std::deque<Record> hidden;  // records the filter keeps here, in order
     Buffer current;
@@ -754,7 +758,12 @@ int TExMemoryData::MoveToDataSet(TDataSet &dest) {
             }
             dest.Post();
             // dest holds it now: its bytes go.
-            movedIDs_.push_back(r.ID);
+            if (!movedIDs_.empty() && movedIDs_.back().second < std::numeric_limits<std::int32_t>::max() &&
+                static_cast<std::int64_t>(movedIDs_.back().first) + movedIDs_.back().second == r.ID)
+                ++movedIDs_.back().second;
+            else
+                movedIDs_.emplace_back(r.ID, 1);
+            ++moved_;
             records_.pop_front();
             Release(r);
             ++moved;
@@ -772,7 +781,7 @@ int TExMemoryData::MoveToDataSet(TDataSet &dest) {
 }
 
 int TExMemoryData::TakeBack(TDataSet &source, const std::function<bool()> &belongs) {
-    if (&source == this || movedIDs_.empty()) return 0;
+    if (&source == this || moved_ == 0) return 0;
     CheckBrowseMode();
     std::deque<Record> back;
     size_t next = 0;
@@ -788,12 +797,18 @@ int TExMemoryData::TakeBack(TDataSet &source, const std::function<bool()> &belon
         // Each record goes through an insert so that its values are converted as
         // setting the fields converts them; it is stored under its old ID instead
         // of being posted.
-        for (; next < movedIDs_.size() && !source.Eof() && !source.IsEmpty(); source.Next()) {
+        size_t run = 0;
+        std::int32_t inRun = 0;
+        for (; next < static_cast<size_t>(moved_) && !source.Eof() && !source.IsEmpty(); source.Next()) {
             if (belongs && !belongs()) continue;
             Append();
             AssignRecord(pairs, *this);
             EncodeRecord(*static_cast<Buffer *>(ActiveBuffer()), encoded_);
-            back.push_back(Store(movedIDs_[next], encoded_));
+            back.push_back(Store(movedIDs_[run].first + inRun, encoded_));
+            if (++inRun == movedIDs_[run].second) {
+                ++run;
+                inRun = 0;
+            }
             ++next;
             Cancel();
         }
@@ -807,8 +822,7 @@ int TExMemoryData::TakeBack(TDataSet &source, const std::function<bool()> &belon
     }
     finish();
     records_.insert(records_.begin(), back.begin(), back.end());
-    movedIDs_.clear();
-    movedIDs_.shrink_to_fit();
+    ForgetMoved();
     First();
     return static_cast<int>(next);
 }

@@ -46,7 +46,7 @@ public:
     int MoveToDataSet(TDataSet &dest);
     // Records the last MoveToDataSet moved out (until EmptyTable, Close or the
     // next move or take-back).
-    int MovedCount() const { return static_cast<int>(movedIDs_.size()); }
+    int MovedCount() const { return moved_; }
     // Puts the moved records back in front of those still here, each with its
     // own ID, read from `source` from its current record on: the next
     // MovedCount() records for which `belongs` (when given) says yes, their
@@ -136,7 +136,11 @@ private:
     std::deque<Record> records_;
     std::vector<Chunk> chunks_;
     std::string encoded_;              // reused by every post
-    std::vector<std::int32_t> movedIDs_;
+    // IDs of the moved records in their order, as runs of consecutive IDs
+    // (first ID, count): a walk's records take one run.
+    std::vector<std::pair<std::int32_t, std::int32_t>> movedIDs_;
+    int moved_ = 0;
+    void ForgetMoved();
     Buffer *moveBuffer_ = nullptr;     // the record being moved, read by its fields
     std::vector<TFieldType> types_;   // per field definition
     int position_ = -1;
