@@ -46,6 +46,9 @@ void Unfiltered(TFlatTable &table, Fn fn)
         table.SetFiltered(true);
 }
 
+// The fields of a disc record that an update of the disc rewrites.
+constexpr const char *kUpdatedDiscFields[] = {"CdSize", "CdIdCode", "CType"};
+
 QTreeWidgetItem *TopLevelNamed(QTreeWidget *tree, const QString &text)
 {
     for (int i = tree->topLevelItemCount() - 1; i >= 0; --i)
@@ -247,6 +250,7 @@ void TMainForm::SaveToDatabase(const std::string &sizeText, int mode)
         scan.Open();
     std::string written;   // disc name of the records written
     bool discSaved = false;
+    std::vector<TVariant> discBefore; // an updated disc record's values before the update
     try {
         if (mode == 1) {
             // Exactly the updated disc's records go, whatever filter is on.
@@ -303,6 +307,8 @@ void TMainForm::SaveToDatabase(const std::string &sizeText, int mode)
                 TField &cdName = CdNameTable->FieldByName("CdName");
                 for (CdNameTable->First(); !CdNameTable->Eof(); CdNameTable->Next()) {
                     if (cdName.AsString() == oldDisc) {
+                        for (const char *f : kUpdatedDiscFields)
+                            discBefore.push_back(CdNameTable->FieldByName(f).Value());
                         CdNameTable->Edit();
                         CdNameTable->FieldByName("CdSize").SetAsString(sizeText);
                         CdNameTable->FieldByName("CdIdCode").SetAsString(Scan.VolumeSerial);
@@ -359,6 +365,21 @@ void TMainForm::SaveToDatabase(const std::string &sizeText, int mode)
                             FlatTable1->Next();
                     }
                 });
+                if (discSaved)
+                    CdNameTable->Save();
+            }
+            // An updated disc record gets its values back, in its file too.
+            if (mode == 1 && !discBefore.empty()) {
+                TField &cdName = CdNameTable->FieldByName("CdName");
+                for (CdNameTable->First(); !CdNameTable->Eof(); CdNameTable->Next()) {
+                    if (cdName.AsString() == oldDisc) {
+                        CdNameTable->Edit();
+                        for (size_t i = 0; i < discBefore.size(); ++i)
+                            CdNameTable->FieldByName(kUpdatedDiscFields[i]).SetValue(discBefore[i]);
+                        CdNameTable->Post();
+                        break;
+                    }
+                }
                 if (discSaved)
                     CdNameTable->Save();
             }
