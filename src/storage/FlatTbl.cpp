@@ -1022,7 +1022,9 @@ TGetResult TFlatDataset::GetRecord(TRecordBuffer &buffer, TGetMode mode, bool do
     b.Entry = e;
     b.Flag = bfCurrent;
     b.RecNo = pos_ + 1;
-    b.Calc.assign(size_t(FieldCount()), TVariant{});
+    // A calculated value past the end reads as null, so clearing costs nothing per
+    // record where a table has no calculated fields.
+    b.Calc.clear();
     GetCalcFields(b);
     return grOK;
 }
@@ -1031,7 +1033,7 @@ void TFlatDataset::InternalInitRecord(TRecordBuffer &buffer)
 {
     auto &b = static_cast<TFlatBuffer &>(buffer);
     b.Rec = shared_ ? TFlatRecord::Make(shared_->Cursor.RecordSize) : TFlatRecord();
-    b.Calc.assign(size_t(FieldCount()), TVariant{});
+    b.Calc.clear();
     b.Entry = nullptr;
     b.RecNo = 0;
 }
@@ -1039,7 +1041,7 @@ void TFlatDataset::InternalInitRecord(TRecordBuffer &buffer)
 void TFlatDataset::ClearCalcFields(TRecordBuffer &buffer)
 {
     auto &b = static_cast<TFlatBuffer &>(buffer);
-    b.Calc.assign(size_t(FieldCount()), TVariant{});
+    b.Calc.clear();
 }
 
 TBookmark TFlatDataset::GetBookmarkData(const TRecordBuffer &buffer)

@@ -357,8 +357,14 @@ TEST_F(RarLib, RejectsWhatIsNotARarArchive)
 
 TEST_F(RarLib, BadHeaderCrcAndForgedLengthsAreBadData)
 {
-    std::string a4 = WriteRar4(Sample4()), a5 = WriteRar5(Sample5());
+    std::string a4 = WriteRar4(Sample4()), a5 = WriteRar5(Sample5()), m4 = a4;
     a4[7 + 13 + 32] ^= 0x01; // the first member's name
+    m4[7 + 7] ^= 0x01;       // a reserved byte of the main header
+    {
+        const Listing l = List(api, dir.write("main.rar", m4));
+        EXPECT_EQ(l.openResult, unsigned(ERAR_BAD_DATA));
+        EXPECT_TRUE(l.names.empty());
+    }
     a5[a5.size() - 20] ^= 0x40;
     std::string c5 = WriteRar5({{.name = "cut.bin", .data = std::string(500, 'c')}}, {.endBlock = false});
     c5.resize(c5.size() - 100);

@@ -189,6 +189,12 @@ TEST(ZipLister, TrailingBytes)
     const PyListing py = PythonZipListing(t.file("z.zip"));
     const size_t toBlock = (512 - bytes.size() % 512) % 512;
     ASSERT_GT(toBlock, 0u);
+    // The same archive ending exactly on a block: a comment fills it (its length is
+    // the end record's last field).
+    ASSERT_EQ(bytes.compare(bytes.size() - 22, 4, "PK\x05\x06"), 0);
+    std::string aligned = bytes + std::string(toBlock, 'c');
+    aligned[aligned.size() - toBlock - 2] = char(toBlock & 0xff);
+    aligned[aligned.size() - toBlock - 1] = char(toBlock >> 8);
     const struct {
         const char *name;
         std::string tail;
@@ -205,6 +211,14 @@ TEST(ZipLister, TrailingBytes)
         Listed l(t, "tail.zip", bytes + c.tail);
         ExpectSameAsPython(l.z, py);
         EXPECT_EQ(HasMessage(l.r, ZipMsg::LI_GarbageAtEOF), c.garbage);
+        EXPECT_FALSE(HasMessage(l.r, ZipMsg::LI_WrongZipStruct));
+    }
+    // Padding never reaches a whole block: behind an archive that ends on one, a block
+    // of zeros is not padding, while the archive alone is clean.
+    for (const bool padded : {false, true}) {
+        Listed l(t, "aligned.zip", aligned + std::string(padded ? 512 : 0, '\0'));
+        ExpectSameAsPython(l.z, py);
+        EXPECT_EQ(HasMessage(l.r, ZipMsg::LI_GarbageAtEOF), padded);
         EXPECT_FALSE(HasMessage(l.r, ZipMsg::LI_WrongZipStruct));
     }
 }

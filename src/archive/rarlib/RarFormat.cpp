@@ -567,7 +567,7 @@ std::string NextVolumeName(const std::string &name, bool newNumbering)
         while (i > 0) {
             --i;
             if (out[i] < '0' || out[i] > '9') {
-                out.insert(i + 1, "1");
+                out.insert(out.begin() + std::ptrdiff_t(i) + 1, '1');
                 return out;
             }
             if (out[i] != '9') {
@@ -576,7 +576,7 @@ std::string NextVolumeName(const std::string &name, bool newNumbering)
             }
             out[i] = '0';
         }
-        out.insert(0, "1");
+        out.insert(out.begin(), '1');
         return out;
     }
     if (!hasExt || name.size() - dot != 4)
