@@ -283,29 +283,6 @@ TEST(ExMemMove, ValueRefusedLateStopsTheMoveAndTakeBackRestoresTheTable)
     }
 }
 
-TEST(ExMemMove, TakenBackValuesAreTheStoredOnesSoAnotherMoveWritesTheSameFile)
-{
-    orbtest::TempDir dir;
-    TExMemoryData direct, retried;
-    Fill(direct, 200);
-    Fill(retried, 200);
-    TFlatTable once, failed, again;
-    Open(once, kFile);
-    Open(failed, kFile);
-    Open(again, kFile);
-    direct.MoveToDataSet(once);
-    // Everything moved, then the store "failed": the records come back cut as stored.
-    const int count = retried.MoveToDataSet(failed);
-    failed.First();
-    EXPECT_EQ(retried.TakeBack(failed, {}), count);
-    EXPECT_EQ(retried.RecordCount(), count);
-    retried.First();
-    retried.Next();
-    EXPECT_EQ(retried.FieldByName("Number").AsString(), "n1-long-"); // 8 wide in the file
-    EXPECT_EQ(retried.MoveToDataSet(again), count);
-    EXPECT_EQ(Saved(again, dir, "again.d"), Saved(once, dir, "once.d"));
-}
-
 TEST(ExMemSetValues, OneGoEqualsOneAtATimeAndWatchersAreRefused)
 {
     TExMemoryData a, b;
