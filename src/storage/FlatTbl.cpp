@@ -562,10 +562,23 @@ void TFlatDataset::RefreshView(bool dropPosition)
         if (const auto *hinted = shared_->Cursor.RecordsWithText(shared_->Cursor.FindFieldIndex(hintField_), hintValue_))
             visited = hinted;
     }
-    view_.reserve(visited->size());
+    // Showing every record in store order needs no list of its own.
+    bool everyRecord = visited == &store.Records && !useConditions && !filtering && !rangeActive_ &&
+                       indexKey_.Fields.empty();
+    if (everyRecord)
+        for (const TFlatRecEntry *e : store.Records)
+            if (e->Status == rsDead || e->Status == rsDeleted || !e->Data) {
+                everyRecord = false;
+                break;
+            }
+    if (everyRecord)
+        view_.ShareAll(store.Records);
+    else
+        view_.reserve(visited->size());
     const TDataSetState previous = SetTempState(dsFilter);
     try {
-        for (TFlatRecEntry *e : *visited) {
+        static const std::vector<TFlatRecEntry *> none;
+        for (TFlatRecEntry *e : everyRecord ? none : *visited) {
             if (e->Status == rsDead || e->Status == rsDeleted || !e->Data)
                 continue;
             if (rangeActive_ && !InRange(e))
@@ -592,7 +605,7 @@ void TFlatDataset::RefreshView(bool dropPosition)
     RestoreState(previous);
     sorted_ = false;
     if (!indexKey_.Fields.empty()) {
-        TFlatCursor::SortEntries(view_, indexKey_.Fields, sortOptions_.Contains(vsoCaseInsensitive),
+        TFlatCursor::SortEntries(view_.Owned(), indexKey_.Fields, sortOptions_.Contains(vsoCaseInsensitive),
                                  sortOptions_.Contains(vsoDescendSort));
         sorted_ = true;
     }
@@ -1204,7 +1217,9 @@ const TFlatRecord *TFlatDataset::RecordForState(TFlatBuffer *&calcOwner)
         calcOwner = b;
         if (!b || !b->Entry)
             return nullptr;
-        return b->Entry->PriorData ? &b->Entry->PriorData : (b->Entry->Data ? &b->Entry->Data : nullptr);
+        if (const TFlatRecord *prior = shared_->Cursor.PriorData(b->Entry))
+            return prior;
+        return b->Entry->Data ? &b->Entry->Data : nullptr;
     }
     default:
         return nullptr;
@@ -1776,8 +1791,9 @@ void TFlatDataset::InternalPost()
     std::string error;
     if (State() == dsEdit) {
         TFlatRecEntry *e = b->Entry;
-        const bool indexChanged = !indexKey_.Fields.empty() && e && e->PriorData &&
-                                  TFlatCursor::CompareRecords(b->Rec, e->PriorData, indexKey_.Fields) != 0;
+        const TFlatRecord *prior = e ? store.PriorData(e) : nullptr;
+        const bool indexChanged = !indexKey_.Fields.empty() && prior &&
+                                  TFlatCursor::CompareRecords(b->Rec, *prior, indexKey_.Fields) != 0;
         if (CheckKeyViolation && !UniqueFieldNames.empty() && store.KeyViolation(b->Rec, e, UniqueFieldNames))
             DatabaseError(std::string(SErrorSaving) + SKeyViolation);
         if (!store.PutRecord(b->Rec, e, error))

@@ -33,6 +33,72 @@ struct TFlatShared {
     std::vector<TFlatDataset *> Views;
 };
 
+// The records a data set shows, in its order. While that is every record of the store in
+// store order (no filter, range or index, nothing deleted) it reads the store's own list
+// instead of holding a copy of it: a loaded table then costs no second list. It takes a
+// copy of its own when it has to differ (a delete, a sort, a record appended by another
+// view of the store); records appended to the store later are not shown until the view
+// is built again, as with a copy.
+class TFlatView {
+public:
+    using const_iterator = TFlatRecEntry *const *;
+    size_t size() const { return records_ ? count_ : own_.size(); }
+    bool empty() const { return size() == 0; }
+    TFlatRecEntry *operator[](size_t index) const { return data()[index]; }
+    const_iterator begin() const { return data(); }
+    const_iterator end() const { return data() + size(); }
+    void clear()
+    {
+        own_.clear();
+        records_ = nullptr;
+        count_ = 0;
+    }
+    void reserve(size_t n) { own_.reserve(n); }
+    void push_back(TFlatRecEntry *entry)
+    {
+        if (records_ && count_ < records_->size() && (*records_)[count_] == entry) {
+            ++count_; // the next record of the store: still its list
+            return;
+        }
+        Own();
+        own_.push_back(entry);
+    }
+    void erase(const_iterator at)
+    {
+        const size_t index = size_t(at - begin());
+        Own();
+        own_.erase(own_.begin() + std::ptrdiff_t(index));
+    }
+    // The list to reorder (a copy of its own from then on).
+    std::vector<TFlatRecEntry *> &Owned()
+    {
+        Own();
+        return own_;
+    }
+    // Shows every record of `records` as it is now; the list must outlive the view or
+    // the view be cleared first.
+    void ShareAll(const std::vector<TFlatRecEntry *> &records)
+    {
+        std::vector<TFlatRecEntry *>().swap(own_);
+        records_ = &records;
+        count_ = records.size();
+    }
+
+private:
+    TFlatRecEntry *const *data() const { return records_ ? records_->data() : own_.data(); }
+    void Own()
+    {
+        if (!records_)
+            return;
+        own_.assign(records_->begin(), records_->begin() + std::ptrdiff_t(count_));
+        records_ = nullptr;
+        count_ = 0;
+    }
+    const std::vector<TFlatRecEntry *> *records_ = nullptr;
+    size_t count_ = 0;
+    std::vector<TFlatRecEntry *> own_;
+};
+
 class TFlatDataset : public TDataSet {
 public:
     TFlatDataset();
@@ -216,7 +282,7 @@ private:
     std::string masterFields_;
     std::unique_ptr<class TFlatMasterLink> masterLink_;
     TFlatSortOptions sortOptions_;
-    std::vector<TFlatRecEntry *> view_;
+    TFlatView view_;
     int pos_ = -1;
     bool sorted_ = false;
     bool rangeActive_ = false;

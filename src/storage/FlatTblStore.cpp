@@ -581,18 +581,55 @@ TFlatRecEntry *TFlatCursor::NewEntry()
 void TFlatCursor::Release(TFlatRecEntry *entry)
 {
     entry->Data.Reset();
-    entry->PriorData.Reset();
+    if (!priors_.empty())
+        priors_.erase(entry);
+    // The hook may change or clear the data it is handed; whatever it leaves goes with
+    // the record.
+    const auto user = userData_.empty() ? userData_.end() : userData_.find(entry);
+    if (user == userData_.end()) {
+        void *none = nullptr;
+        if (OnReleaseRecord)
+            OnReleaseRecord(&none);
+        return;
+    }
     if (OnReleaseRecord)
-        OnReleaseRecord(&entry->UserData);
-    entry->UserData = nullptr;
+        OnReleaseRecord(&user->second);
+    userData_.erase(entry);
+}
+
+const TFlatRecord *TFlatCursor::PriorData(const TFlatRecEntry *entry) const
+{
+    if (priors_.empty())
+        return nullptr;
+    const auto it = priors_.find(entry);
+    return it == priors_.end() ? nullptr : &it->second;
+}
+
+void *TFlatCursor::UserData(const TFlatRecEntry *entry) const
+{
+    if (userData_.empty())
+        return nullptr;
+    const auto it = userData_.find(entry);
+    return it == userData_.end() ? nullptr : it->second;
+}
+
+void TFlatCursor::SetUserData(TFlatRecEntry *entry, void *data)
+{
+    if (data)
+        userData_[entry] = data;
+    else
+        userData_.erase(entry);
 }
 
 void TFlatCursor::Clear(bool withFields)
 {
     ++Generation;
+    const bool sideData = !priors_.empty() || !userData_.empty();
     for (TFlatRecEntry *e : Records)
-        if (e->Data || e->PriorData || e->UserData)
+        if (e->Data || (sideData && (priors_.count(e) || userData_.count(e))))
             Release(e);
+    priors_.clear();
+    userData_.clear();
     Records.clear();
     Records.shrink_to_fit();
     entryBlocks_.clear();
@@ -767,8 +804,8 @@ void TFlatCursor::BeginEdit(TFlatRecEntry *entry)
 {
     if (!entry || entry->Status == rsDeleted || entry->Status == rsDead || !entry->Data)
         return;
-    if (!entry->PriorData)
-        entry->PriorData = entry->Data;
+    if (!priors_.count(entry))
+        priors_.emplace(entry, entry->Data);
 }
 
 bool TFlatCursor::DeleteRecord(TFlatRecEntry *entry, std::string &error)
@@ -808,11 +845,10 @@ void TFlatCursor::CommitAll()
         if (e->Status == rsDeleted) {
             Release(e);
             e->Status = rsDead;
-        } else {
+        } else
             e->Status = rsClean;
-            e->PriorData.Reset();
-        }
     }
+    priors_.clear();
 }
 
 void TFlatCursor::RevertRecord(TFlatRecEntry *entry)
@@ -820,9 +856,9 @@ void TFlatCursor::RevertRecord(TFlatRecEntry *entry)
     ++Generation;
     if (!entry || entry->Status == rsDead)
         return;
-    if (entry->PriorData) {
-        entry->Data = std::move(entry->PriorData);
-        entry->PriorData.Reset();
+    if (const auto prior = priors_.empty() ? priors_.end() : priors_.find(entry); prior != priors_.end()) {
+        entry->Data = std::move(prior->second);
+        priors_.erase(prior);
         entry->StoredSize = StoredSizeOf(entry->Data);
     }
     entry->Status = rsClean;
@@ -1381,7 +1417,13 @@ bool TFlatCursor::WriteImage(TFlatImageSink &sink, std::string &error)
 // protected table are deciphered as they arrive.
 class TFlatReadWindow {
 public:
-    explicit TFlatReadWindow(TFlatImageSource &source) : source_(source), remaining_(source.Size()) {}
+    // The buffer starts at a sixty-fourth of the image, between 64 KiB and 256 KiB: reads
+    // large enough that their count does not matter, and a buffer small against any table.
+    explicit TFlatReadWindow(TFlatImageSource &source)
+        : source_(source), remaining_(source.Size()),
+          chunk_(size_t(std::clamp<uint64_t>(source.Size() / 64, MinChunk, MaxChunk)))
+    {
+    }
 
     const uint8_t *Data() const { return buf_.get() + pos_; }
     size_t Available() const { return len_ - pos_; }
@@ -1405,7 +1447,7 @@ public:
             len_ = avail;
         }
         if (want > cap_ || !buf_) {
-            const size_t cap = size_t(std::max<uint64_t>(want, std::max<size_t>(cap_ * 2, ChunkSize)));
+            const size_t cap = size_t(std::max<uint64_t>(want, std::max<size_t>(cap_ * 2, chunk_)));
             std::unique_ptr<uint8_t[]> bigger(new uint8_t[cap]);
             if (len_)
                 std::memcpy(bigger.get(), buf_.get(), len_);
@@ -1438,11 +1480,12 @@ public:
     }
 
 private:
-    static constexpr size_t ChunkSize = size_t(1) << 20;
+    static constexpr uint64_t MinChunk = uint64_t(64) << 10, MaxChunk = uint64_t(256) << 10;
     TFlatImageSource &source_;
     std::unique_ptr<uint8_t[]> buf_;
     size_t cap_ = 0, pos_ = 0, len_ = 0;
     uint64_t remaining_ = 0, consumed_ = 0;
+    size_t chunk_;
     TSapphire *cipher_ = nullptr;
     bool ended_ = false, failed_ = false;
     std::string reason_;

@@ -149,10 +149,11 @@ private:
 
 enum TFlatRecStatus : uint8_t { rsClean = 0, rsModified = 1, rsInserted = 2, rsDeleted = 3, rsDead = 4 };
 
+// A record of the store. It stays this small (a loaded table holds one per record): what
+// only a few records have at a time, the copy kept while one is edited and a caller's own
+// data, the store keeps beside it (TFlatCursor::PriorData, UserData).
 struct TFlatRecEntry {
     TFlatRecord Data;
-    TFlatRecord PriorData;
-    void *UserData = nullptr;
     uint32_t StoredSize = 0;
     uint8_t Status = rsClean;
 };
@@ -284,7 +285,14 @@ public:
 
     bool PutRecord(const TFlatRecord &buffer, TFlatRecEntry *entry, std::string &error,
                    TFlatRecEntry **added = nullptr);
+    // Keeps the record as it is, so that Cancel, RevertRecord and RevertAll can bring it
+    // back; a record already being edited keeps its first copy.
     void BeginEdit(TFlatRecEntry *entry);
+    // The record as it was before its pending change (null when it has none).
+    const TFlatRecord *PriorData(const TFlatRecEntry *entry) const;
+    // A caller's data for a record: handed to OnReleaseRecord when the record goes.
+    void *UserData(const TFlatRecEntry *entry) const;
+    void SetUserData(TFlatRecEntry *entry, void *data);
     bool DeleteRecord(TFlatRecEntry *entry, std::string &error);
     void CommitAll();
     void RevertAll();
@@ -342,6 +350,11 @@ private:
     bool TextLookupCurrent() const;
     void KeepTextLookup(); // the lookup stays valid through the change just made
     std::string_view LookupTextOf(const TFlatRecord &record) const;
+
+    // The prior copies of the records being edited and the callers' data, by entry; both
+    // are empty for a table just read, so they cost a loaded record nothing.
+    std::unordered_map<const TFlatRecEntry *, TFlatRecord> priors_;
+    std::unordered_map<const TFlatRecEntry *, void *> userData_;
 
     TFlatRecEntry *NewEntry();
     void Release(TFlatRecEntry *entry);
