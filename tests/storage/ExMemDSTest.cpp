@@ -127,6 +127,17 @@ TEST(ExMemDelete, MovesToPreviousAcceptedRecord) {
     t.Delete();
     t.Delete();
     EXPECT_TRUE(t.IsEmpty());
+    // When every record before the deleted one is rejected, down to the first,
+    // none is shown: never a rejected one.
+    for (const char *n : {"a", "b", "c"}) add(t, n, 0);
+    t.SetOnFilterRecord([](TDataSet *ds, bool &accept) { accept = ds->FieldByName("Name").AsString() == "c"; });
+    t.SetFiltered(true);
+    ASSERT_EQ(t.FieldByName("Name").AsString(), "c");
+    t.Delete();
+    EXPECT_TRUE(t.Eof() && t.Bof());
+    EXPECT_EQ(t.FieldByName("Name").AsString(), "");
+    t.SetFiltered(false);
+    EXPECT_EQ(names(t), (std::vector<std::string>{"a", "b"}));
 }
 
 TEST(ExMemStructure, UnknownFieldTypeRefusesToOpen) {
