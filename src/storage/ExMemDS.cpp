@@ -55,6 +55,47 @@ struct Reader {
     }
 };
 
+// Appends records of `source` to `dest`, one per Post. A table file's record is
+// packed once from all the values when nothing watches its single fields (asked
+// again for each record: a handler of the insert may have started watching);
+// else the fields are set one at a time.
+class TRecordPoster {
+public:
+    TRecordPoster(TDataSet &source, TDataSet &dest, size_t sourceFields)
+        : pairs_(MatchFieldsByName(source, dest)), flat_(dynamic_cast<TFlatDataset *>(&dest)),
+          values_(pairs_.size()) {
+        for (const auto &pair : pairs_) targets_.push_back(pair.second);
+        // When every field of the source goes over, in order, its record's values
+        // can be handed over as they are, uncopied.
+        whole_ = pairs_.size() == sourceFields;
+        for (size_t i = 0; whole_ && i < pairs_.size(); ++i)
+            whole_ = !pairs_[i].first->Calculated() && pairs_[i].first->FieldNo() == static_cast<int>(i) + 1;
+    }
+
+    // `current`: the source record's values in field order, when at hand.
+    void Post(TDataSet &dest, const std::vector<TVariant> *current) {
+        dest.Append();
+        if (flat_ && flat_->CanSetFieldValues(targets_)) {
+            if (whole_ && current && current->size() == pairs_.size()) {
+                flat_->SetFieldValues(targets_, *current);
+            } else {
+                for (size_t i = 0; i < pairs_.size(); ++i) values_[i] = pairs_[i].first->Value();
+                flat_->SetFieldValues(targets_, values_);
+            }
+        } else {
+            AssignRecord(pairs_, dest);
+        }
+        dest.Post();
+    }
+
+private:
+    const TFieldPairs pairs_;
+    TFlatDataset *const flat_;
+    std::vector<TField *> targets_;
+    std::vector<TVariant> values_;
+    bool whole_ = false;
+};
+
 } // namespace
 
 struct TExMemoryData::Buffer : TRecordBuffer {
@@ -660,33 +701,10 @@ int TExMemoryData::SaveToDataSet(TDataSet &dest, int recordCount) {
     try {
         if (!dest.Active()) dest.Open();
         if (recordCount < 1) First();
-        const TFieldPairs pairs = MatchFieldsByName(*this, dest);
-        // A table file's record is packed once from all the values when nothing
-        // watches its single fields (asked again for each record: a handler of the
-        // insert may have started watching); else the fields are set one at a time.
-        auto *flat = dynamic_cast<TFlatDataset *>(&dest);
-        std::vector<TField *> targets;
-        for (const auto &pair : pairs) targets.push_back(pair.second);
-        // When every field of this table goes over, in order, the values are handed
-        // over straight from the record buffer, uncopied.
-        bool whole = pairs.size() == types_.size();
-        for (size_t i = 0; whole && i < pairs.size(); ++i)
-            whole = !pairs[i].first->Calculated() && pairs[i].first->FieldNo() == static_cast<int>(i) + 1;
-        std::vector<TVariant> values(pairs.size());
+        TRecordPoster poster(*this, dest, types_.size());
         while (!Eof() && !IsEmpty() && (recordCount < 1 || copied < recordCount)) {
-            dest.Append();
-            if (flat && flat->CanSetFieldValues(targets)) {
-                const Buffer *current = whole ? ActiveRecordBuffer() : nullptr;
-                if (current && current->values.size() == pairs.size()) {
-                    flat->SetFieldValues(targets, current->values);
-                } else {
-                    for (size_t i = 0; i < pairs.size(); ++i) values[i] = pairs[i].first->Value();
-                    flat->SetFieldValues(targets, values);
-                }
-            } else {
-                AssignRecord(pairs, dest);
-            }
-            dest.Post();
+            const Buffer *current = ActiveRecordBuffer();
+            poster.Post(dest, current ? &current->values : nullptr);
             ++copied;
             Next();
         }
@@ -724,14 +742,7 @@ int TExMemoryData::MoveToDataSet(TDataSet &dest) {
     };
     try {
         if (!dest.Active()) dest.Open();
-        const TFieldPairs pairs = MatchFieldsByName(*this, dest);
-        auto *flat = dynamic_cast<TFlatDataset *>(&dest);
-        std::vector<TField *> targets;
-        for (const auto &pair : pairs) targets.push_back(pair.second);
-        bool whole = pairs.size() == types_.size();
-        for (size_t i = 0; whole && i < pairs.size(); ++i)
-            whole = !pairs[i].first->Calculated() && pairs[i].first->FieldNo() == static_cast<int>(i) + 1;
-        std::vector<TVariant> values(pairs.size());
+        TRecordPoster poster(*this, dest, types_.size());
         current.values.resize(types_.size());
         current.calc.resize(static_cast<size_t>(CalcFieldCount()));
         // The fields of this table read the record being moved.
@@ -745,18 +756,7 @@ int TExMemoryData::MoveToDataSet(TDataSet &dest) {
             }
             RecordToBuffer(r, 0, current);
             GetCalcFields(current);
-            dest.Append();
-            if (flat && flat->CanSetFieldValues(targets)) {
-                if (whole) {
-                    flat->SetFieldValues(targets, current.values);
-                } else {
-                    for (size_t i = 0; i < pairs.size(); ++i) values[i] = pairs[i].first->Value();
-                    flat->SetFieldValues(targets, values);
-                }
-            } else {
-                AssignRecord(pairs, dest);
-            }
-            dest.Post();
+            poster.Post(dest, &current.values);
             // dest holds it now: its bytes go.
             if (!movedIDs_.empty() && movedIDs_.back().second < std::numeric_limits<std::int32_t>::max() &&
                 static_cast<std::int64_t>(movedIDs_.back().first) + movedIDs_.back().second == r.ID)
