@@ -8,6 +8,7 @@
 #include <climits>
 #include <string>
 #include <vector>
+#include "support/FieldTexts.h"
 
 namespace {
 
@@ -24,11 +25,7 @@ void add(TExMemoryData &t, const std::string &name, int num, bool append = true)
     t.Post();
 }
 
-std::vector<std::string> names(TDataSet &t) {
-    std::vector<std::string> out;
-    for (t.First(); !t.Eof(); t.Next()) out.push_back(t.FieldByName("Name").AsString());
-    return out;
-}
+std::vector<std::string> names(TDataSet &t) { return orbtest::FieldTexts(t); }
 
 } // namespace
 
