@@ -118,7 +118,7 @@ int ScanAndSave(const std::string &tree, const std::string &file)
     TFlatTable files;
     AddFieldDefs(files, FileTableLayout());
     files.Open();
-    scan->SaveToDataSet(files, 0);
+    scan->MoveToDataSet(files);
     files.SaveToFile(file);
     return records;
 }

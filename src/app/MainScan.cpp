@@ -46,6 +46,9 @@ void Unfiltered(TFlatTable &table, Fn fn)
         table.SetFiltered(true);
 }
 
+// The fields of a disc record that an update of the disc rewrites.
+constexpr const char *kUpdatedDiscFields[] = {"CdSize", "CdIdCode", "CType"};
+
 QTreeWidgetItem *TopLevelNamed(QTreeWidget *tree, const QString &text)
 {
     for (int i = tree->topLevelItemCount() - 1; i >= 0; --i)
@@ -247,6 +250,7 @@ void TMainForm::SaveToDatabase(const std::string &sizeText, int mode)
         scan.Open();
     std::string written;   // disc name of the records written
     bool discSaved = false;
+    std::vector<TVariant> discBefore; // an updated disc record's values before the update
     try {
         if (mode == 1) {
             // Exactly the updated disc's records go, whatever filter is on.
@@ -285,7 +289,9 @@ void TMainForm::SaveToDatabase(const std::string &sizeText, int mode)
             scan.First();
             written = scan.FieldByName("Namecd").AsString();
             const std::string number = scan.FieldByName("Number").AsString();
-            scan.SaveToDataSet(*FlatTable1, 0);
+            // Moved, not copied: the scan's records give way as the file table
+            // takes them, so memory never holds the disc twice.
+            scan.MoveToDataSet(*FlatTable1);
             if (mode == 0) {
                 CdNameTable->Append();
                 CdNameTable->FieldByName("CdName").SetAsString(written);
@@ -301,6 +307,8 @@ void TMainForm::SaveToDatabase(const std::string &sizeText, int mode)
                 TField &cdName = CdNameTable->FieldByName("CdName");
                 for (CdNameTable->First(); !CdNameTable->Eof(); CdNameTable->Next()) {
                     if (cdName.AsString() == oldDisc) {
+                        for (const char *f : kUpdatedDiscFields)
+                            discBefore.push_back(CdNameTable->FieldByName(f).Value());
                         CdNameTable->Edit();
                         CdNameTable->FieldByName("CdSize").SetAsString(sizeText);
                         CdNameTable->FieldByName("CdIdCode").SetAsString(Scan.VolumeSerial);
@@ -323,6 +331,22 @@ void TMainForm::SaveToDatabase(const std::string &sizeText, int mode)
             for (TDataSet *t : {static_cast<TDataSet *>(FlatTable1.get()), static_cast<TDataSet *>(CdNameTable.get())})
                 if (t->State() == dsEdit || t->State() == dsInsert)
                     t->Cancel();
+            // The records the file table took come back to the scan, as stored
+            // there, so a retry stores the same: they are the last ones of the
+            // disc's name (appended at the end).
+            if (scan.MovedCount() > 0)
+                Unfiltered(*FlatTable1, [&] {
+                    TField &namecd = FlatTable1->FieldByName("Namecd");
+                    int left = scan.MovedCount();
+                    for (FlatTable1->Last(); !FlatTable1->IsEmpty();) {
+                        if (namecd.AsString() == written && --left == 0)
+                            break;
+                        FlatTable1->Prior();
+                        if (FlatTable1->Bof())
+                            break;
+                    }
+                    scan.TakeBack(*FlatTable1, [&] { return namecd.AsString() == written; });
+                });
             if (mode == 0 && !written.empty()) {
                 TField &cdName = CdNameTable->FieldByName("CdName");
                 for (CdNameTable->Last(); !CdNameTable->Bof(); CdNameTable->Prior()) {
@@ -341,6 +365,21 @@ void TMainForm::SaveToDatabase(const std::string &sizeText, int mode)
                             FlatTable1->Next();
                     }
                 });
+                if (discSaved)
+                    CdNameTable->Save();
+            }
+            // An updated disc record gets its values back, in its file too.
+            if (mode == 1 && !discBefore.empty()) {
+                TField &cdName = CdNameTable->FieldByName("CdName");
+                for (CdNameTable->First(); !CdNameTable->Eof(); CdNameTable->Next()) {
+                    if (cdName.AsString() == oldDisc) {
+                        CdNameTable->Edit();
+                        for (size_t i = 0; i < discBefore.size(); ++i)
+                            CdNameTable->FieldByName(kUpdatedDiscFields[i]).SetValue(discBefore[i]);
+                        CdNameTable->Post();
+                        break;
+                    }
+                }
                 if (discSaved)
                     CdNameTable->Save();
             }

@@ -11,9 +11,11 @@
 #include <utility>
 #include <vector>
 
+#include "storage/DataSet.h"
 #include "util/BaseDateTime.h"
 
 class TDataSet;
+class TExMemoryData;
 class TField;
 
 // Attribute bits a scan records beyond those the volume service names.
@@ -151,6 +153,10 @@ private:
         std::string text;
     };
     std::vector<TimeMemo> timeMemo_;
+    // The scan table itself when its fields can be set in one go (see Record).
+    TExMemoryData *memory_ = nullptr;
+    std::vector<TField *> fields_;
+    std::vector<TVariant> values_;
     TField *path_ = nullptr, *name_ = nullptr, *size_ = nullptr, *type_ = nullptr, *namecd_ = nullptr,
            *number_ = nullptr, *attrib_ = nullptr, *created_ = nullptr, *changed_ = nullptr, *ftype_ = nullptr,
            *serial_ = nullptr, *icon_ = nullptr;

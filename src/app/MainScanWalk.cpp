@@ -18,6 +18,7 @@
 #include "platform/QtText.h"
 #include "platform/VolumeService.h"
 #include "storage/DataSet.h"
+#include "storage/ExMemDS.h"
 #include "util/TextCodec.h"
 
 namespace {
@@ -47,6 +48,15 @@ std::string_view Extension(std::string_view name)
 {
     const size_t dot = name.rfind('.');
     return dot == std::string_view::npos ? std::string_view() : name.substr(dot);
+}
+
+// Puts a text into a value, reusing the text it holds.
+void SetText(TVariant &value, std::string_view text)
+{
+    if (auto *held = std::get_if<std::string>(&value))
+        held->assign(text);
+    else
+        value = std::string(text);
 }
 
 bool ParseNumber(const std::string &text, long long &value)
@@ -199,7 +209,22 @@ void TDiskReader::Read(const std::string &storedFolder, const std::string &local
     uint64_t dev = 0, ino = 0;
     if (lister_.Identity(local, dev, ino))
         walked_.insert({dev, ino});
-    Walk(root_, local, 0);
+    // Nothing shows the scan table while it fills, so its controls are off and
+    // each record's fields are set in one go.
+    table_.DisableControls();
+    memory_ = dynamic_cast<TExMemoryData *>(&table_);
+    fields_ = {path_, name_, size_, type_, namecd_, number_, attrib_, created_, changed_, ftype_, serial_};
+    if (memory_ && !memory_->CanSetFieldValues(fields_))
+        memory_ = nullptr;
+    try {
+        Walk(root_, local, 0);
+    } catch (...) {
+        memory_ = nullptr;
+        table_.EnableControls();
+        throw;
+    }
+    memory_ = nullptr;
+    table_.EnableControls();
 }
 
 void TDiskReader::Walk(const std::string &storedFolder, const std::string &localFolder, int depth)
@@ -242,29 +267,50 @@ void TDiskReader::Walk(const std::string &storedFolder, const std::string &local
 void TDiskReader::Record(const std::string &storedFolder, const std::string &localFolder, const TScanEntry &e)
 {
     const bool folder = (e.attributes & FILE_ATTR_DIRECTORY) != 0;
-    table_.Append();
-    path_->SetAsString(storedFolder);
-    name_->SetAsString(e.name);
-    if (folder) {
-        size_->SetAsString("0");
-        type_->SetAsInteger(0);
-    } else {
-        type_->SetAsInteger(1);
-        size_->SetAsString(std::to_string(e.size));
+    if (!folder)
         FileBytes += e.size;
-    }
-    namecd_->SetAsString(DiscName);
-    number_->SetAsString(DiscNumber);
-    attrib_->SetAsInteger(static_cast<int32_t>(e.attributes));
-    created_->SetAsString(TimeText(e.creationTime));
-    changed_->SetAsString(TimeText(e.lastWriteTime));
-    ftype_->SetAsInteger(0);
-    serial_->SetAsString(Serial);
     const std::string_view ext = Extension(e.name);
-    const std::string local =
-        localFolder.empty() ? std::string() : localFolder + (e.localName.empty() ? e.name : e.localName);
-    if (ExeIcons && !folder && (ext == ".exe" || ext == ".EXE") && IconOf) {
-        const std::string icon = IconOf(local);
+    std::string icon;
+    if (ExeIcons && !folder && (ext == ".exe" || ext == ".EXE") && IconOf)
+        icon = IconOf(localFolder.empty() ? std::string()
+                                          : localFolder + (e.localName.empty() ? e.name : e.localName));
+    table_.Append();
+    if (memory_ && memory_->CanSetFieldValues(fields_)) {
+        // The same values as set one at a time below, in the order of fields_.
+        char sizeText[24];
+        const auto sizeEnd = std::to_chars(sizeText, sizeText + sizeof sizeText, folder ? uint64_t(0) : e.size).ptr;
+        values_.resize(11);
+        SetText(values_[0], storedFolder);
+        SetText(values_[1], e.name);
+        SetText(values_[2], std::string_view(sizeText, size_t(sizeEnd - sizeText)));
+        values_[3] = std::int64_t(folder ? 0 : 1);
+        SetText(values_[4], DiscName);
+        SetText(values_[5], DiscNumber);
+        values_[6] = std::int64_t(static_cast<int32_t>(e.attributes));
+        SetText(values_[7], TimeText(e.creationTime));
+        SetText(values_[8], TimeText(e.lastWriteTime));
+        values_[9] = std::int64_t(0);
+        SetText(values_[10], Serial);
+        memory_->SetFieldValues(fields_, values_);
+        if (!icon.empty())
+            icon_->SetAsBytes(icon);
+    } else {
+        path_->SetAsString(storedFolder);
+        name_->SetAsString(e.name);
+        if (folder) {
+            size_->SetAsString("0");
+            type_->SetAsInteger(0);
+        } else {
+            type_->SetAsInteger(1);
+            size_->SetAsString(std::to_string(e.size));
+        }
+        namecd_->SetAsString(DiscName);
+        number_->SetAsString(DiscNumber);
+        attrib_->SetAsInteger(static_cast<int32_t>(e.attributes));
+        created_->SetAsString(TimeText(e.creationTime));
+        changed_->SetAsString(TimeText(e.lastWriteTime));
+        ftype_->SetAsInteger(0);
+        serial_->SetAsString(Serial);
         if (!icon.empty())
             icon_->SetAsBytes(icon);
     }

@@ -2,13 +2,18 @@
 
 #include "storage/DBUtils.h"
 #include "storage/FlatTbl.h"
+#include "util/TextCodec.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
 namespace {
 
 constexpr std::int32_t kLowestID = std::numeric_limits<std::int32_t>::min();
+// Records are packed into chunks of this size (a larger record gets a chunk of
+// its own); a chunk whose records have all left is given back.
+constexpr std::uint32_t kChunkBytes = 64 * 1024;
 
 template <class T>
 void put(std::string &out, T v) {
@@ -17,14 +22,79 @@ void put(std::string &out, T v) {
     out.append(b, sizeof(T));
 }
 
-template <class T>
-T get(const std::string &in, size_t &pos) {
-    T v;
-    if (pos + sizeof(T) > in.size()) DatabaseError("Buffer structure corruption!");
-    std::memcpy(&v, in.data() + pos, sizeof(T));
-    pos += sizeof(T);
-    return v;
+void putLength(std::string &out, std::uint32_t n) {
+    while (n >= 0x80) {
+        out += static_cast<char>(0x80 | (n & 0x7f));
+        n >>= 7;
+    }
+    out += static_cast<char>(n);
 }
+
+[[noreturn]] void Corrupt() { DatabaseError("Buffer structure corruption!"); }
+
+struct Reader {
+    const char *p;
+    const char *end;
+    template <class T>
+    T get() {
+        if (static_cast<size_t>(end - p) < sizeof(T)) Corrupt();
+        T v;
+        std::memcpy(&v, p, sizeof(T));
+        p += sizeof(T);
+        return v;
+    }
+    std::uint32_t length() {
+        std::uint32_t n = 0;
+        for (int shift = 0; shift < 35; shift += 7) {
+            if (p == end) Corrupt();
+            const auto c = static_cast<unsigned char>(*p++);
+            n |= static_cast<std::uint32_t>(c & 0x7f) << shift;
+            if (!(c & 0x80)) return n;
+        }
+        Corrupt();
+    }
+};
+
+// Appends records of `source` to `dest`, one per Post. A table file's record is
+// packed once from all the values when nothing watches its single fields (asked
+// again for each record: a handler of the insert may have started watching);
+// else the fields are set one at a time.
+class TRecordPoster {
+public:
+    TRecordPoster(TDataSet &source, TDataSet &dest, size_t sourceFields)
+        : pairs_(MatchFieldsByName(source, dest)), flat_(dynamic_cast<TFlatDataset *>(&dest)),
+          values_(pairs_.size()) {
+        for (const auto &pair : pairs_) targets_.push_back(pair.second);
+        // When every field of the source goes over, in order, its record's values
+        // can be handed over as they are, uncopied.
+        whole_ = pairs_.size() == sourceFields;
+        for (size_t i = 0; whole_ && i < pairs_.size(); ++i)
+            whole_ = !pairs_[i].first->Calculated() && pairs_[i].first->FieldNo() == static_cast<int>(i) + 1;
+    }
+
+    // `current`: the source record's values in field order, when at hand.
+    void Post(TDataSet &dest, const std::vector<TVariant> *current) {
+        dest.Append();
+        if (flat_ && flat_->CanSetFieldValues(targets_)) {
+            if (whole_ && current && current->size() == pairs_.size()) {
+                flat_->SetFieldValues(targets_, *current);
+            } else {
+                for (size_t i = 0; i < pairs_.size(); ++i) values_[i] = pairs_[i].first->Value();
+                flat_->SetFieldValues(targets_, values_);
+            }
+        } else {
+            AssignRecord(pairs_, dest);
+        }
+        dest.Post();
+    }
+
+private:
+    const TFieldPairs pairs_;
+    TFlatDataset *const flat_;
+    std::vector<TField *> targets_;
+    std::vector<TVariant> values_;
+    bool whole_ = false;
+};
 
 } // namespace
 
@@ -42,8 +112,7 @@ TExMemoryData::~TExMemoryData() { DestroyClose(); }
 
 void TExMemoryData::SetCapacity(int value) {
     if (value < 0) value = 0;
-    capacity_ = value;
-    if (static_cast<size_t>(value) > records_.size()) records_.reserve(static_cast<size_t>(value));
+    capacity_ = value;  // the records need no room kept in advance
 }
 
 // ---------------------------------------------------------------- buffers
@@ -87,15 +156,14 @@ void TExMemoryData::SetBookmarkFlag(TRecordBuffer &buffer, TBookmarkFlag flag) {
     static_cast<Buffer &>(buffer).flag = flag;
 }
 
-std::string TExMemoryData::EncodeRecord(const Buffer &b) const {
-    std::string out;
+void TExMemoryData::EncodeRecord(const Buffer &b, std::string &out) const {
+    out.clear();
+    const size_t mapBytes = (types_.size() + 7) / 8;
+    out.assign(mapBytes, '\0');
     for (size_t i = 0; i < types_.size(); ++i) {
         const TVariant &v = b.values[i];
-        if (VarIsNull(v)) {
-            out += '\0';
-            continue;
-        }
-        out += '\1';
+        if (VarIsNull(v)) continue;
+        out[i / 8] = static_cast<char>(out[i / 8] | (1 << (i % 8)));
         switch (types_[i]) {
         case ftSmallint: put<std::int16_t>(out, static_cast<std::int16_t>(std::get<std::int64_t>(v))); break;
         case ftInteger:
@@ -109,41 +177,90 @@ std::string TExMemoryData::EncodeRecord(const Buffer &b) const {
         case ftDateTime: put<double>(out, std::get<double>(v)); break;
         default: {
             const std::string &s = std::get<std::string>(v);
-            if (s.size() > std::numeric_limits<std::uint32_t>::max()) DatabaseError("Value too long");
-            put<std::uint32_t>(out, static_cast<std::uint32_t>(s.size()));
+            if (s.size() > std::numeric_limits<std::uint32_t>::max() - 16) DatabaseError("Value too long");
+            putLength(out, static_cast<std::uint32_t>(s.size()));
             out += s;
         }
         }
     }
-    return out;
+    if (out.size() > std::numeric_limits<std::uint32_t>::max() - 16) DatabaseError("Value too long");
+}
+
+TExMemoryData::Record TExMemoryData::Store(std::int32_t id, const std::string &bytes) {
+    const auto size = static_cast<std::uint32_t>(bytes.size());
+    if (!chunks_.empty() && chunks_.back().live == 0) chunks_.back().used = 0;  // all its records left
+    if (chunks_.empty() || chunks_.back().capacity - chunks_.back().used < size) {
+        if (chunks_.size() >= std::numeric_limits<std::uint32_t>::max())
+            DatabaseError("Too many records added to the table");
+        Chunk c;
+        c.capacity = std::max(kChunkBytes, size);
+        c.bytes.reset(new char[c.capacity]);
+        chunks_.push_back(std::move(c));
+    }
+    Chunk &c = chunks_.back();
+    if (size) std::memcpy(c.bytes.get() + c.used, bytes.data(), size);
+    const Record r{id, size, static_cast<std::uint32_t>(chunks_.size() - 1), c.used};
+    c.used += size;
+    ++c.live;
+    return r;
+}
+
+void TExMemoryData::Release(const Record &r) {
+    Chunk &c = chunks_[r.chunk];
+    if (--c.live == 0 && r.chunk + 1 != chunks_.size()) {
+        c.bytes.reset();
+        c.used = c.capacity = 0;
+    }
+}
+
+void TExMemoryData::ForgetMoved() {
+    movedIDs_.clear();
+    movedIDs_.shrink_to_fit();
+    moved_ = 0;
+}
+
+void TExMemoryData::ClearRecords() {
+    records_.clear();
+    records_.shrink_to_fit();
+    chunks_.clear();
+    chunks_.shrink_to_fit();
+    ForgetMoved();
 }
 
 void TExMemoryData::RecordToBuffer(const Record &record, int position, Buffer &b) {
-    size_t pos = 0;
-    const std::string &in = record.data;
+    if (record.chunk >= chunks_.size()) Corrupt();
+    const Chunk &c = chunks_[record.chunk];
+    if (!c.bytes || record.offset + static_cast<std::uint64_t>(record.size) > c.used) Corrupt();
+    const char *data = c.bytes.get() + record.offset;
+    const size_t mapBytes = (types_.size() + 7) / 8;
+    if (record.size < mapBytes) Corrupt();
+    Reader in{data + mapBytes, data + record.size};
     b.values.resize(types_.size());
     for (size_t i = 0; i < types_.size(); ++i) {
-        const char present = get<char>(in, pos);
-        if (!present) {
+        if (!(static_cast<unsigned char>(data[i / 8]) & (1 << (i % 8)))) {
             b.values[i] = TVariant{};
             continue;
         }
         switch (types_[i]) {
-        case ftSmallint: b.values[i] = static_cast<std::int64_t>(get<std::int16_t>(in, pos)); break;
+        case ftSmallint: b.values[i] = static_cast<std::int64_t>(in.get<std::int16_t>()); break;
         case ftInteger:
-        case ftAutoInc: b.values[i] = static_cast<std::int64_t>(get<std::int32_t>(in, pos)); break;
-        case ftLargeint: b.values[i] = get<std::int64_t>(in, pos); break;
-        case ftBoolean: b.values[i] = get<char>(in, pos) != 0; break;
+        case ftAutoInc: b.values[i] = static_cast<std::int64_t>(in.get<std::int32_t>()); break;
+        case ftLargeint: b.values[i] = in.get<std::int64_t>(); break;
+        case ftBoolean: b.values[i] = in.get<char>() != 0; break;
         case ftFloat:
         case ftCurrency:
         case ftDate:
         case ftTime:
-        case ftDateTime: b.values[i] = get<double>(in, pos); break;
+        case ftDateTime: b.values[i] = in.get<double>(); break;
         default: {
-            const auto len = get<std::uint32_t>(in, pos);
-            if (len > in.size() - pos) DatabaseError("Buffer structure corruption!");
-            b.values[i] = in.substr(pos, len);
-            pos += len;
+            const std::uint32_t len = in.length();
+            if (len > static_cast<size_t>(in.end - in.p)) Corrupt();
+            // The buffer's own text is reused when it holds one already.
+            if (auto *text = std::get_if<std::string>(&b.values[i]))
+                text->assign(in.p, len);
+            else
+                b.values[i] = std::string(in.p, len);
+            in.p += len;
         }
         }
     }
@@ -155,6 +272,7 @@ void TExMemoryData::RecordToBuffer(const Record &record, int position, Buffer &b
 TExMemoryData::Buffer *TExMemoryData::ActiveRecordBuffer() {
     switch (State()) {
     case dsBrowse:
+        if (moveBuffer_) return moveBuffer_;
         return IsEmpty() ? nullptr : static_cast<Buffer *>(ActiveBuffer());
     case dsEdit:
     case dsInsert:
@@ -328,14 +446,12 @@ void TExMemoryData::InternalOpen() {
     for (int i = 0; i < FieldCount(); ++i)
         if (Fields(i).Calculated()) Fields(i).Offset = slot++;
     filterScratch_.reset();
-    if (capacity_ > 0) records_.reserve(static_cast<size_t>(capacity_));
     open_ = true;
     position_ = -1;
 }
 
 void TExMemoryData::InternalClose() {
-    records_.clear();
-    records_.shrink_to_fit();
+    ClearRecords();
     types_.clear();
     filterScratch_.reset();
     position_ = -1;
@@ -360,28 +476,39 @@ void TExMemoryData::InternalPost() {
     auto &b = *static_cast<Buffer *>(ActiveBuffer());
     if (State() == dsEdit) {
         if (position_ < 0 || position_ >= static_cast<int>(records_.size())) DatabaseError("No data found");
-        records_[static_cast<size_t>(position_)].data = EncodeRecord(b);
+        Record &r = records_[static_cast<size_t>(position_)];
+        EncodeRecord(b, encoded_);
+        const Record stored = Store(r.ID, encoded_);
+        Release(r);
+        r = stored;
         return;
     }
     if (lastID_ == std::numeric_limits<std::int32_t>::max())
         DatabaseError("Too many records added to the table");
-    Buffer copy = b;
-    SetAutoIncFields(copy);
-    Record r{lastID_ + 1, EncodeRecord(copy)};
+    // The buffer gets its auto-increment values only once the record is stored.
+    const bool autoInc = std::find(types_.begin(), types_.end(), ftAutoInc) != types_.end();
+    Buffer copy;
+    if (autoInc) {
+        copy = b;
+        SetAutoIncFields(copy);
+    }
+    EncodeRecord(autoInc ? copy : b, encoded_);
+    const Record r = Store(lastID_ + 1, encoded_);
     if (position_ >= static_cast<int>(records_.size()) || b.flag == bfEOF) {
-        records_.push_back(std::move(r));
+        records_.push_back(r);
         position_ = static_cast<int>(records_.size()) - 1;
     } else {
         const int at = position_ < 0 ? 0 : position_;
-        records_.insert(records_.begin() + at, std::move(r));
+        records_.insert(records_.begin() + at, r);
         position_ = at;
     }
     ++lastID_;
-    b = std::move(copy);
+    if (autoInc) b = std::move(copy);
 }
 
 void TExMemoryData::InternalDelete() {
     if (position_ < 0 || position_ >= static_cast<int>(records_.size())) DatabaseError("No data found");
+    Release(records_[static_cast<size_t>(position_)]);
     records_.erase(records_.begin() + position_);
     if (position_ >= static_cast<int>(records_.size())) --position_;
     // Show the nearest record at or before the deleted one that the filter
@@ -428,6 +555,57 @@ void TExMemoryData::SetFieldData(TField *field, const TVariant &value) {
     if (s != dsCalcFields && s != dsFilter && s != dsNewValue) DataEvent(deFieldChange, field);
 }
 
+bool TExMemoryData::CanSetFieldValues(const std::vector<TField *> &fields) const {
+    if (!open_ || !ControlsDisabled() || CalcFieldCount() > 0) return false;
+    for (const TField *field : fields)
+        if (!field || field->DataSet() != this || field->Calculated() || field->ReadOnly || field->OnValidate ||
+            field->OnChange || field->FieldNo() < 1 || static_cast<size_t>(field->FieldNo()) > types_.size())
+            return false;
+    return true;
+}
+
+void TExMemoryData::SetFieldValues(const std::vector<TField *> &fields, std::vector<TVariant> &values) {
+    if (fields.size() != values.size()) DatabaseError("Field and value counts differ");
+    CheckActive();
+    const TDataSetState s = State();
+    if (s != dsEdit && s != dsInsert) DatabaseError("Dataset not in edit or insert mode");
+    Buffer &b = *static_cast<Buffer *>(ActiveBuffer());
+    TField *changed = nullptr;
+    auto finish = [&] {
+        if (changed) DataEvent(deFieldChange, changed);
+    };
+    try {
+        for (size_t i = 0; i < fields.size(); ++i) {
+            TField *field = fields[i];
+            if (!field || field->DataSet() != this || field->Calculated() || field->FieldNo() < 1 ||
+                static_cast<size_t>(field->FieldNo()) > b.values.size())
+                DatabaseError("Field not found");
+            // Whatever watches single fields must be served by setting them one at a time.
+            if (field->ReadOnly || field->OnValidate || field->OnChange)
+                DatabaseError("Field '" + field->DisplayName() + "' cannot be set with the others");
+            TVariant &target = b.values[static_cast<size_t>(field->FieldNo() - 1)];
+            const std::string *text = std::get_if<std::string>(&values[i]);
+            if (text && field->DataType() == ftString) {
+                // What TField::SetValue keeps of a text, put in place of the old one.
+                const std::string_view kept = CutToCharWidth(*text, static_cast<size_t>(field->Size()));
+                if (auto *old = std::get_if<std::string>(&target))
+                    old->assign(kept);
+                else
+                    target = std::string(kept);
+            } else if (text && IsBlobType(field->DataType())) {
+                target = std::move(values[i]);
+            } else {
+                target = field->Canonical(values[i]);
+            }
+            changed = field;
+        }
+    } catch (...) {
+        finish();
+        throw;
+    }
+    finish();
+}
+
 // ---------------------------------------------------------------- filtering
 
 void TExMemoryData::SetFiltered(bool value) {
@@ -446,7 +624,7 @@ void TExMemoryData::SetOnFilterRecord(TFilterRecordEvent handler) {
 void TExMemoryData::EmptyTable() {
     if (!Active()) return;
     CheckBrowseMode();
-    records_.clear();
+    ClearRecords();
     position_ = -1;
     lastID_ = kLowestID;
     Resync();
@@ -523,33 +701,10 @@ int TExMemoryData::SaveToDataSet(TDataSet &dest, int recordCount) {
     try {
         if (!dest.Active()) dest.Open();
         if (recordCount < 1) First();
-        const TFieldPairs pairs = MatchFieldsByName(*this, dest);
-        // A table file's record is packed once from all the values when nothing
-        // watches its single fields (asked again for each record: a handler of the
-        // insert may have started watching); else the fields are set one at a time.
-        auto *flat = dynamic_cast<TFlatDataset *>(&dest);
-        std::vector<TField *> targets;
-        for (const auto &pair : pairs) targets.push_back(pair.second);
-        // When every field of this table goes over, in order, the values are handed
-        // over straight from the record buffer, uncopied.
-        bool whole = pairs.size() == types_.size();
-        for (size_t i = 0; whole && i < pairs.size(); ++i)
-            whole = !pairs[i].first->Calculated() && pairs[i].first->FieldNo() == static_cast<int>(i) + 1;
-        std::vector<TVariant> values(pairs.size());
+        TRecordPoster poster(*this, dest, types_.size());
         while (!Eof() && !IsEmpty() && (recordCount < 1 || copied < recordCount)) {
-            dest.Append();
-            if (flat && flat->CanSetFieldValues(targets)) {
-                const Buffer *current = whole ? ActiveRecordBuffer() : nullptr;
-                if (current && current->values.size() == pairs.size()) {
-                    flat->SetFieldValues(targets, current->values);
-                } else {
-                    for (size_t i = 0; i < pairs.size(); ++i) values[i] = pairs[i].first->Value();
-                    flat->SetFieldValues(targets, values);
-                }
-            } else {
-                AssignRecord(pairs, dest);
-            }
-            dest.Post();
+            const Buffer *current = ActiveRecordBuffer();
+            poster.Post(dest, current ? &current->values : nullptr);
             ++copied;
             Next();
         }
@@ -563,4 +718,111 @@ int TExMemoryData::SaveToDataSet(TDataSet &dest, int recordCount) {
     }
     finish();
     return copied;
+}
+
+int TExMemoryData::MoveToDataSet(TDataSet &dest) {
+    if (&dest == this) return 0;
+    CheckBrowseMode();
+    ForgetMoved();
+    int moved = 0;
+    std::deque<Record> hidden;  // records the filter keeps here, in order
+    Buffer current;
+    dest.DisableControls();
+    DisableControls();
+    // The records not moved go back in their order: those the filter hid, then
+    // the rest.
+    auto finish = [&] {
+        moveBuffer_ = nullptr;
+        records_.insert(records_.begin(), hidden.begin(), hidden.end());
+        position_ = -1;
+        if (dest.State() == dsInsert) dest.Cancel();
+        First();
+        EnableControls();
+        dest.EnableControls();
+    };
+    try {
+        if (!dest.Active()) dest.Open();
+        TRecordPoster poster(*this, dest, types_.size());
+        current.values.resize(types_.size());
+        current.calc.resize(static_cast<size_t>(CalcFieldCount()));
+        // The fields of this table read the record being moved.
+        moveBuffer_ = &current;
+        while (!records_.empty()) {
+            const Record r = records_.front();
+            if (!AcceptedAt(0)) {
+                hidden.push_back(r);
+                records_.pop_front();
+                continue;
+            }
+            RecordToBuffer(r, 0, current);
+            GetCalcFields(current);
+            poster.Post(dest, &current.values);
+            // dest holds it now: its bytes go.
+            if (!movedIDs_.empty() && movedIDs_.back().second < std::numeric_limits<std::int32_t>::max() &&
+                static_cast<std::int64_t>(movedIDs_.back().first) + movedIDs_.back().second == r.ID)
+                ++movedIDs_.back().second;
+            else
+                movedIDs_.emplace_back(r.ID, 1);
+            ++moved_;
+            records_.pop_front();
+            Release(r);
+            ++moved;
+        }
+        dest.First();
+    } catch (...) {
+        try {
+            finish();
+        } catch (...) {
+        }
+        throw;
+    }
+    finish();
+    return moved;
+}
+
+int TExMemoryData::TakeBack(TDataSet &source, const std::function<bool()> &belongs) {
+    if (&source == this || moved_ == 0) return 0;
+    CheckBrowseMode();
+    std::deque<Record> back;
+    size_t next = 0;
+    DisableControls();
+    source.DisableControls();
+    auto finish = [&] {
+        if (State() == dsInsert) Cancel();
+        EnableControls();
+        source.EnableControls();
+    };
+    try {
+        const TFieldPairs pairs = MatchFieldsByName(source, *this);
+        // Each record goes through an insert so that its values are converted as
+        // setting the fields converts them; it is stored under its old ID instead
+        // of being posted.
+        size_t run = 0;
+        std::int32_t inRun = 0;
+        for (; next < static_cast<size_t>(moved_) && !source.Eof() && !source.IsEmpty(); source.Next()) {
+            if (belongs && !belongs()) continue;
+            Append();
+            AssignRecord(pairs, *this);
+            EncodeRecord(*static_cast<Buffer *>(ActiveBuffer()), encoded_);
+            back.push_back(Store(movedIDs_[run].first + inRun, encoded_));
+            if (++inRun == movedIDs_[run].second) {
+                ++run;
+                inRun = 0;
+            }
+            ++next;
+            Cancel();
+        }
+    } catch (...) {
+        for (const Record &r : back) Release(r);
+        try {
+            finish();
+        } catch (...) {
+        }
+        throw;
+    }
+    finish();
+    records_.insert(records_.begin(), back.begin(), back.end());
+    ForgetMoved();
+    First();
+    return static_cast<int>(next);
 }

@@ -6,6 +6,8 @@
 #include "storage/DataSet.h"
 
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -35,6 +37,32 @@ public:
     // when recordCount is below 1, else up to recordCount from the current
     // one). Answers the number copied; dest ends on its first record.
     int SaveToDataSet(TDataSet &dest, int recordCount);
+    // Appends every record of this table (those a filter hides stay) to `dest`
+    // as SaveToDataSet does, each record leaving this table once `dest` holds
+    // it, so the two never hold all the records at once. Answers the number
+    // moved; dest ends on its first record. When a record cannot be copied, the
+    // copy stops there with that record and those after it still here, and
+    // the error goes on; TakeBack then gives the table its moved records again.
+    int MoveToDataSet(TDataSet &dest);
+    // Records the last MoveToDataSet moved out (until EmptyTable, Close or the
+    // next move or take-back).
+    int MovedCount() const { return moved_; }
+    // Puts the moved records back in front of those still here, each with its
+    // own ID, read from `source` from its current record on: the next
+    // MovedCount() records for which `belongs` (when given) says yes, their
+    // values converted into this table's fields by name. `source` is not
+    // changed. Answers the number put back; nothing changes on an error.
+    int TakeBack(TDataSet &source, const std::function<bool()> &belongs);
+
+    // Whether SetFieldValues may stand in for setting `fields` one at a time:
+    // nothing watches single fields (controls disabled, no calculated fields,
+    // no OnValidate or OnChange handler, no read-only field).
+    bool CanSetFieldValues(const std::vector<TField *> &fields) const;
+    // Sets each of `fields` of the record being inserted or edited to its value
+    // in `values` (taken; they are left unspecified), with the conversions and
+    // errors of setting them one at a time. The fields before a failing one stay
+    // set, as they would one at a time.
+    void SetFieldValues(const std::vector<TField *> &fields, std::vector<TVariant> &values);
 
     void SetFiltered(bool value) override;
     void SetOnFilterRecord(TFilterRecordEvent handler) override;
@@ -49,9 +77,19 @@ public:
     std::int32_t AutoIncValue() const { return autoInc_; }
 
 protected:
+    // A record's bytes lie in one of the table's chunks: a presence bit per
+    // field, then the value of each present field (texts with their length in
+    // 7-bit groups).
     struct Record {
         std::int32_t ID;
-        std::string data;  // per field: presence byte, then the value
+        std::uint32_t size;
+        std::uint32_t chunk;
+        std::uint32_t offset;
+    };
+    struct Chunk {
+        std::unique_ptr<char[]> bytes;
+        std::uint32_t used = 0, capacity = 0;
+        std::uint32_t live = 0;  // records whose bytes lie here
     };
     struct Buffer;
 
@@ -83,13 +121,27 @@ protected:
 private:
     Buffer *ActiveRecordBuffer();
     void RecordToBuffer(const Record &record, int position, Buffer &buffer);
-    std::string EncodeRecord(const Buffer &buffer) const;
+    void EncodeRecord(const Buffer &buffer, std::string &out) const;
+    // Stores `bytes` as the data of a record of `id`.
+    Record Store(std::int32_t id, const std::string &bytes);
+    // Gives up the bytes of a record that leaves the table; a chunk with no
+    // record left is freed (the newest one is kept for the next records).
+    void Release(const Record &record);
+    void ClearRecords();
     bool AcceptedAt(int position);
     int IndexOfID(std::int32_t id) const;
     void SetAutoIncFields(Buffer &buffer);
     void CheckFieldTypes();
 
-    std::vector<Record> records_;
+    std::deque<Record> records_;
+    std::vector<Chunk> chunks_;
+    std::string encoded_;              // reused by every post
+    // IDs of the moved records in their order, as runs of consecutive IDs
+    // (first ID, count): a walk's records take one run.
+    std::vector<std::pair<std::int32_t, std::int32_t>> movedIDs_;
+    int moved_ = 0;
+    void ForgetMoved();
+    Buffer *moveBuffer_ = nullptr;     // the record being moved, read by its fields
     std::vector<TFieldType> types_;   // per field definition
     int position_ = -1;
     std::int32_t lastID_;

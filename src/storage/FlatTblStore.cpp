@@ -1,5 +1,7 @@
 #include "storage/FlatTblStore.h"
 
+#include <malloc.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -203,10 +205,21 @@ TFlatRecord::TFlatRecord(const TFlatRecord &other)
 
 TFlatRecord &TFlatRecord::operator=(const TFlatRecord &other)
 {
-    if (this != &other) {
-        TFlatRecord copy(other);
-        *this = std::move(copy);
+    if (this == &other)
+        return *this;
+    // A buffer that browses a table takes one record after another: its own block is
+    // used again whenever the next record fits and the block is not much larger (a
+    // record that once held a large BLOB does not keep its memory), instead of a fresh
+    // block per record.
+    if (block_ && other.block_ && !InArena()) {
+        const size_t have = ::malloc_usable_size(block_), need = other.BlockSize();
+        if (have >= need && have <= 2 * need + 256) {
+            std::memcpy(block_, other.Block(), need);
+            return *this;
+        }
     }
+    TFlatRecord copy(other);
+    *this = std::move(copy);
     return *this;
 }
 

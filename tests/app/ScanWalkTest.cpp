@@ -132,6 +132,46 @@ TEST_F(ScanWalkTest, RootFolderProgressExeIconsAndArchiveHook)
     EXPECT_EQ(archives, (Strings{"ze:\\a.zip", "ze:\\B.ZIP", "ce:\\d.cab"}));
 }
 
+TEST_F(ScanWalkTest, FieldsSetInOneGoEqualThoseSetOneAtATime)
+{
+    FakeLister fake;
+    TScanEntry big = Entry("big.bin", 32, 18446744073709551615ull);
+    big.creationTime = 116444736000000000ull + 10000000ull * 86400 * 365 * 30; // 2000
+    big.lastWriteTime = big.creationTime + 10000000ull * 3661;
+    TScanEntry wide = Entry(std::string(300, 'w') + ".exe", 33, 5);
+    wide.lastWriteTime = big.lastWriteTime;
+    fake.folders["e:\\"] = {big, wide, Entry("\xc5\xbelu\xc5\xa5", 16), Entry("empty", 32)};
+    fake.folders["e:\\\xc5\xbelu\xc5\xa5\\"] = {Entry("in.txt", 32, 1)};
+    const auto setUp = [](TDiskReader &r) {
+        r.DiscName = "e: [" + std::string(60, 'n') + "]";
+        r.DiscNumber = std::string(25, '9');
+        r.Serial = "42";
+        r.ExeIcons = true;
+        r.IconOf = [](const std::string &) { return std::string("I\0CON", 5); };
+    };
+    const std::initializer_list<const char *> all = {"Path", "Namecd", "Number", "Size", "Attrib", "Icon",
+                                                     "CreateDate", "LastChange", "Type", "Name", "Note",
+                                                     "FType", "LoadName", "MusicOrder", "CdIdCode"};
+    Read(fake, {}, setUp);
+    EXPECT_FALSE(table->ControlsDisabled());
+    const Strings oneGo = Records(*table, all);
+    // A watcher of one field makes the reader set the fields one at a time.
+    int changes = 0;
+    table->FieldByName("Size").OnChange = [&](TField *) { ++changes; };
+    Read(fake, {}, setUp);
+    EXPECT_EQ(changes, 5);
+    EXPECT_EQ(Records(*table, all), oneGo);
+    ASSERT_EQ(oneGo.size(), 5u);
+    EXPECT_EQ(Records(*table, {"Size", "Icon", "Number"})[1], "5|I" + std::string(1, '\0') + "CON|" + std::string(20, '9'));
+    // A failing hook leaves the table's controls as they were.
+    table->FieldByName("Size").OnChange = nullptr;
+    EXPECT_ANY_THROW(Read(fake, {}, [&](TDiskReader &r) {
+        setUp(r);
+        r.IconOf = [](const std::string &) -> std::string { throw std::runtime_error("no icon"); };
+    }));
+    EXPECT_FALSE(table->ControlsDisabled());
+}
+
 TEST_F(ScanWalkTest, RootOfFilesOnlyAndUnreadableFolder)
 {
     FakeLister fake;

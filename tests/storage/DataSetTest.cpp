@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <string>
 #include <vector>
+#include "support/FieldTexts.h"
 
 namespace {
 
@@ -29,11 +30,7 @@ void fill(TExMemoryData &t, const std::vector<std::pair<std::string, int>> &rows
     t.First();
 }
 
-Strings names(TDataSet &t) {
-    Strings out;
-    for (t.First(); !t.Eof(); t.Next()) out.push_back(t.FieldByName("Name").AsString());
-    return out;
-}
+Strings names(TDataSet &t) { return orbtest::FieldTexts(t); }
 
 // The current record as "name/num".
 std::string row(TDataSet &t) {

@@ -8,6 +8,7 @@
 #include <climits>
 #include <string>
 #include <vector>
+#include "support/FieldTexts.h"
 
 namespace {
 
@@ -24,11 +25,7 @@ void add(TExMemoryData &t, const std::string &name, int num, bool append = true)
     t.Post();
 }
 
-std::vector<std::string> names(TDataSet &t) {
-    std::vector<std::string> out;
-    for (t.First(); !t.Eof(); t.Next()) out.push_back(t.FieldByName("Name").AsString());
-    return out;
-}
+std::vector<std::string> names(TDataSet &t) { return orbtest::FieldTexts(t); }
 
 } // namespace
 
@@ -127,6 +124,17 @@ TEST(ExMemDelete, MovesToPreviousAcceptedRecord) {
     t.Delete();
     t.Delete();
     EXPECT_TRUE(t.IsEmpty());
+    // When every record before the deleted one is rejected, down to the first,
+    // none is shown: never a rejected one.
+    for (const char *n : {"a", "b", "c"}) add(t, n, 0);
+    t.SetOnFilterRecord([](TDataSet *ds, bool &accept) { accept = ds->FieldByName("Name").AsString() == "c"; });
+    t.SetFiltered(true);
+    ASSERT_EQ(t.FieldByName("Name").AsString(), "c");
+    t.Delete();
+    EXPECT_TRUE(t.Eof() && t.Bof());
+    EXPECT_EQ(t.FieldByName("Name").AsString(), "");
+    t.SetFiltered(false);
+    EXPECT_EQ(names(t), (std::vector<std::string>{"a", "b"}));
 }
 
 TEST(ExMemStructure, UnknownFieldTypeRefusesToOpen) {

@@ -10,6 +10,7 @@
 #include "storage/FlatTbl.h"
 #include "storage/FlatTblStore.h"
 #include "support/TempDir.h"
+#include "support/FieldTexts.h"
 
 namespace {
 
@@ -39,13 +40,7 @@ struct THintCase {
         t.Post();
     }
 
-    std::vector<std::string> Names()
-    {
-        std::vector<std::string> out;
-        for (t.First(); !t.Eof(); t.Next())
-            out.push_back(t.FieldByName("Name").AsString());
-        return out;
-    }
+    std::vector<std::string> Names() { return orbtest::FieldTexts(t); }
 
     // The view of the filter admitting `hintField` = `value`, built with the hint,
     // then without: both must agree.

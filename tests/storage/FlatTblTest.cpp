@@ -9,6 +9,7 @@
 #include "storage/ExMemDS.h"
 #include "storage/FlatTbl.h"
 #include "support/TempDir.h"
+#include "support/FieldTexts.h"
 
 namespace {
 
@@ -34,13 +35,7 @@ void AddName(TFlatTable &t, const std::string &name, int attrib = 1)
     t.Post();
 }
 
-std::vector<std::string> Names(TFlatTable &t)
-{
-    std::vector<std::string> out;
-    for (t.First(); !t.Eof(); t.Next())
-        out.push_back(t.FieldByName("Name").AsString());
-    return out;
-}
+std::vector<std::string> Names(TFlatTable &t) { return orbtest::FieldTexts(t); }
 
 std::string Raises(const std::function<void()> &f)
 {

@@ -8,6 +8,7 @@
 
 #include "storage/FlatTbl.h"
 #include "support/TempDir.h"
+#include "support/FieldTexts.h"
 
 namespace {
 
@@ -18,13 +19,7 @@ void Add(TFlatTable &t, const std::string &name)
     t.Post();
 }
 
-std::vector<std::string> Names(TFlatTable &t)
-{
-    std::vector<std::string> out;
-    for (t.First(); !t.Eof(); t.Next())
-        out.push_back(t.FieldByName("Name").AsString());
-    return out;
-}
+std::vector<std::string> Names(TFlatTable &t) { return orbtest::FieldTexts(t); }
 
 using Names_ = std::vector<std::string>;
 
