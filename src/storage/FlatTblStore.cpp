@@ -1398,7 +1398,8 @@ bool TFlatCursor::WriteImage(TFlatImageSink &sink, std::string &error)
         }
         stretches.emplace_back(from, i);
     }
-    const unsigned hw = std::max(1u, std::thread::hardware_concurrency());
+    // Asked once: the library answers by opening and reading a system file every time.
+    static const unsigned hw = std::max(1u, std::thread::hardware_concurrency());
     const size_t helpers = helped && stretches.size() > 1 ? std::min<size_t>({4, hw, stretches.size()}) : 0;
     const std::vector<TEncodeStep> steps = EncodeSteps(Fields);
     // Two buffers a helper: one being encoded while the other waits to be handed over.
