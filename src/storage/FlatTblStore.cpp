@@ -1683,7 +1683,7 @@ bool TFlatCursor::ReadBody(TFlatReadWindow &w, uint32_t declared, uint32_t image
                 vars[size_t(f.VarIndex)] = v.substr(0, v.find('\0'));
                 q += len;
                 stored += len;
-            } else if (f.VarIndex >= 0) {
+            } else if (IsFlatVarStoredType(f.TypeCode)) {
                 vars[size_t(f.VarIndex)] = {};
                 if (len != 0 && len != 4) {
                     error = Fmt(SFieldWrongLength, f.Name.c_str(), int(len), int(recNo));

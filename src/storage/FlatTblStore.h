@@ -41,7 +41,10 @@ inline bool IsFlatBlobType(uint8_t code)
 }
 // Types whose value a record holds among its variable bytes, behind the fixed part (the
 // texts and the BLOB types): a short text costs its length, not its declared width.
-inline bool IsFlatVarHeldType(uint8_t code) { return code == fftSmallStr || code == fftString || IsFlatBlobType(code); }
+inline bool IsFlatVarHeldType(uint8_t code)
+{
+    return code == fftSmallStr || code == fftString || IsFlatBlobType(code);
+}
 // Types a file stores with a 4-byte length (String and the BLOB types); a SmallStr is
 // stored by its one length byte like the fixed types.
 inline bool IsFlatVarStoredType(uint8_t code) { return code == fftString || IsFlatBlobType(code); }
@@ -68,8 +71,8 @@ struct TFlatField {
 };
 
 // Buffer widths of the engine's types. SmallStr, String and the BLOB types hold the u32
-// offset of their bytes in the record's block; the bytes of the variable fields follow the fixed
-// part in field order, so a value ends where the next one starts.
+// offset of their bytes in the record's block; the bytes of the variable fields follow
+// the fixed part in field order, so a value ends where the next one starts.
 uint16_t FlatTypeSize(uint8_t code);
 
 // Memory for the records a store reads in bulk: large chunks handed out in order and
@@ -98,8 +101,8 @@ private:
 };
 
 // One record: a single block holding a u32 block size, the fixed part (record size
-// bytes) and, behind it, the bytes of the variable (text and BLOB-type) fields. Copying a record
-// copies the bytes (into a heap block of its own); moving hands the block over. An empty
+// bytes) and, behind it, the bytes of the variable (text and BLOB-type) fields. Copying a
+// record copies the bytes (into a heap block of its own); moving hands the block over. An empty
 // handle is "no record". The block is either the record's own heap block or lies in the
 // arena of the store that read it. Such a record stays in its entry until the store is
 // cleared and must not be moved out of it; a copy taken out owns its block.
