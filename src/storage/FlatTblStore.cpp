@@ -1184,7 +1184,8 @@ uint8_t *EncodeRecord(const std::vector<TFlatField> &fields, const TFlatRecord &
         case fftSmallStr: {
             const std::string_view s = FlatGetSmallStr(data, f);
             len = uint8_t(s.size());
-            std::memcpy(p, s.data(), s.size());
+            if (len)
+                std::memcpy(p, s.data(), len);
             break;
         }
         case fftString:
