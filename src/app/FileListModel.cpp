@@ -87,7 +87,7 @@ public:
             if (stored_->TypeCode == fftString)
                 return CutToCharWidth(rec->Var(*stored_), stored_->MaxLength);
             if (stored_->TypeCode == fftSmallStr)
-                return FlatGetSmallStr(rec->Fixed(), *stored_);
+                return FlatGetSmallStr(*rec, *stored_);
             if (IsFlatBlobType(stored_->TypeCode))
                 return rec->Var(*stored_);
         }
@@ -97,7 +97,7 @@ public:
 
     int32_t Int(const TFlatRecord *rec) const
     {
-        if (rec && stored_ && !IsFlatVarType(stored_->TypeCode) && stored_->TypeCode != fftSmallStr)
+        if (rec && stored_ && !IsFlatVarHeldType(stored_->TypeCode))
             return Int32Of(FlatGetInt(rec->Fixed(), *stored_));
         return Int32Of(field_->AsLargeInt());
     }

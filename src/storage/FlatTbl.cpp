@@ -866,7 +866,7 @@ bool TFlatDataset::Locate(const std::string &keyFields, const std::vector<TVaria
                     }
                     if (k.store && (k.store->TypeCode == fftSmallStr || k.store->TypeCode == fftString)) {
                         const std::string_view text = k.store->TypeCode == fftSmallStr
-                                                          ? FlatGetSmallStr(e->Data.Fixed(), *k.store)
+                                                          ? FlatGetSmallStr(e->Data, *k.store)
                                                           : e->Data.Var(*k.store);
                         if (text.empty()) { // NULL never matches
                             match = false;
@@ -1263,7 +1263,7 @@ TVariant TFlatDataset::ReadValue(const TFlatRecord &rec, const TFlatField &f, TF
         return FlatMsecsToDateTime(ms);
     }
     case fftSmallStr: {
-        const std::string_view s = FlatGetSmallStr(fx, f);
+        const std::string_view s = FlatGetSmallStr(rec, f);
         notNull = !s.empty();
         return std::string(s);
     }
@@ -1318,7 +1318,7 @@ bool TFlatDataset::GetFieldData(TField *field, TVariant &value)
 
 namespace {
 
-// Writes `value` into the fixed part of a record for a field kept there; the String and
+// Writes `value` into the fixed part of a record for a field kept there; the text and
 // BLOB-type fields (kept behind it) are left alone.
 void WriteFixedValue(uint8_t *fixed, const TFlatField &f, const TVariant &value)
 {
@@ -1365,24 +1365,23 @@ void WriteFixedValue(uint8_t *fixed, const TFlatField &f, const TVariant &value)
         std::memcpy(p, &v, 8);
         break;
     }
-    case fftSmallStr: {
-        // The record buffer holds at most MaxLength bytes: a text of wide characters is
-        // cut between characters to fit it.
-        std::string s = null ? std::string() : VarToStr(value);
-        s = CutToByteWidth(std::string_view(s).substr(0, s.find('\0')), f.MaxLength);
-        std::memset(p, 0, f.Size);
-        std::memcpy(p, s.data(), s.size());
-        break;
-    }
     default:
         break;
     }
 }
 
-// The bytes a String or BLOB-type field keeps of `value`; `scratch` holds them when the
-// value is not a text already.
+// The bytes a text or BLOB-type field keeps of `value`; `scratch` holds them when the
+// value is not a text already. What is kept is always the start of `bytes`.
 std::string_view VarBytesOf(const TFlatField &f, std::string_view bytes)
 {
+    if (f.TypeCode == fftSmallStr) {
+        // A short text ends at its first NUL and keeps at most MaxLength bytes: a text of
+        // wide characters is cut between characters to fit them.
+        bytes = bytes.substr(0, bytes.find('\0'));
+        if (bytes.size() > f.MaxLength)
+            bytes = bytes.substr(0, CutToByteWidth(bytes, f.MaxLength).size());
+        return bytes;
+    }
     if (f.TypeCode != fftString)
         return bytes;
     // A String ends at its first NUL (the file holds it as a zero-terminated text),
@@ -1404,7 +1403,7 @@ std::string_view VarBytesOf(const TFlatField &f, const TVariant &value, std::str
 
 void TFlatDataset::WriteValue(TFlatRecord &rec, const TFlatField &f, const TVariant &value, TFieldType)
 {
-    if (!IsFlatVarType(f.TypeCode)) {
+    if (!IsFlatVarHeldType(f.TypeCode)) {
         WriteFixedValue(rec.Fixed(), f, value);
         return;
     }
@@ -1541,7 +1540,7 @@ void TFlatDataset::SetFieldValues(const std::vector<TField *> &fields, const std
             if (f->VarIndex >= 0 && size_t(f->VarIndex) < vars.size()) {
                 vars[size_t(f->VarIndex)] = VarBytesOf(*f, converted, scratch.text[size_t(f->VarIndex)]);
                 anyVar = true;
-            } else if (!IsFlatVarType(f->TypeCode))
+            } else if (!IsFlatVarHeldType(f->TypeCode))
                 WriteFixedValue(rec->Fixed(), *f, converted);
             changed = field;
         }
@@ -2135,14 +2134,13 @@ struct TFlatTable::TRecordCopier {
             const TFlatField &f = *s.Field;
             switch (f.TypeCode) {
             case fftSmallStr: {
-                const std::string_view v = FlatGetSmallStr(src->Fixed(), f);
-                if (v.size() > s.Width)
+                // The bytes held are the text as a setter keeps it (the reader and the
+                // setters cut at the first NUL); anything else goes field by field.
+                const std::string_view v = FlatGetSmallStr(*src, f);
+                if (v.size() > s.Width || v.size() != src->Var(f).size())
                     return false;
                 for (const char c : v)
                     if (static_cast<unsigned char>(c) >= 0x80)
-                        return false;
-                for (size_t i = v.size(); i < f.Size; ++i) // the rest of the slot as a setter leaves it
-                    if (src->Fixed()[f.Offset + i] != 0)
                         return false;
                 anyValue = anyValue || !v.empty();
                 break;

@@ -75,7 +75,7 @@ uint32_t FoldUnit(const uint8_t *&p, const uint8_t *end)
 
 } // namespace
 
-uint16_t FlatTypeSize(uint8_t code, uint16_t maxLength)
+uint16_t FlatTypeSize(uint8_t code)
 {
     switch (code) {
     case fftSmallInt:
@@ -92,7 +92,6 @@ uint16_t FlatTypeSize(uint8_t code, uint16_t maxLength)
     case fftDateTime:
         return 8;
     case fftSmallStr:
-        return uint16_t(maxLength + 1);
     case fftString:
     case fftBlob:
     case fftMemo:
@@ -381,10 +380,12 @@ double FlatGetFloat(const uint8_t *fixed, const TFlatField &field)
     return v;
 }
 
-std::string_view FlatGetSmallStr(const uint8_t *fixed, const TFlatField &field)
+std::string_view FlatGetSmallStr(const TFlatRecord &record, const TFlatField &field)
 {
-    const char *p = reinterpret_cast<const char *>(fixed + field.Offset);
-    return {p, strnlen(p, field.MaxLength)};
+    // The reader and the setters keep no more than this; a record built by other means
+    // reads the same.
+    const std::string_view v = record.Var(field);
+    return v.substr(0, std::min<size_t>(v.find('\0'), field.MaxLength));
 }
 
 int FlatCompareText(std::string_view a, std::string_view b, bool caseInsensitive)
@@ -456,7 +457,7 @@ int TFlatCursor::CompareValues(const TFlatRecord &a, const TFlatRecord &b, const
         return x < y ? -1 : (x > y ? 1 : 0);
     }
     case fftSmallStr: {
-        const std::string_view x = FlatGetSmallStr(fa, field), y = FlatGetSmallStr(fb, field);
+        const std::string_view x = FlatGetSmallStr(a, field), y = FlatGetSmallStr(b, field);
         if (field.Numeric && x.size() != y.size())
             return x.size() < y.size() ? -1 : 1;
         return FlatCompareText(x, y, caseInsensitive);
@@ -707,7 +708,7 @@ uint32_t TFlatCursor::StoredSizeOf(const TFlatRecord &record) const
             break;
         }
         case fftSmallStr:
-            size += FlatGetSmallStr(fx, f).size();
+            size += FlatGetSmallStr(record, f).size();
             break;
         case fftString:
         case fftBlob:
@@ -787,7 +788,7 @@ std::string_view TFlatCursor::LookupTextOf(const TFlatRecord &record) const
 {
     // The text exactly as a reader of the field gets it.
     const TFlatField &f = Fields[size_t(textLookup_.Field)];
-    return f.TypeCode == fftSmallStr ? FlatGetSmallStr(record.Fixed(), f) : CutToCharWidth(record.Var(f), f.MaxLength);
+    return f.TypeCode == fftSmallStr ? FlatGetSmallStr(record, f) : CutToCharWidth(record.Var(f), f.MaxLength);
 }
 
 const std::vector<TFlatRecEntry *> *TFlatCursor::RecordsWithText(int field, std::string_view value)
@@ -1015,14 +1016,14 @@ bool TFlatCursor::ParseDescription(std::string_view text, uint32_t fieldCount, s
         }
         f.Numeric = (f.TypeCode == fftSmallInt || f.TypeCode == fftInteger || f.TypeCode == fftInt64 ||
                      f.TypeCode == fftDouble || f.TypeCode == fftCurrency || f.TypeCode == fftAutoInc);
-        f.Size = FlatTypeSize(f.TypeCode, f.MaxLength);
+        f.Size = FlatTypeSize(f.TypeCode);
         f.Offset = uint32_t(offset);
         offset += f.Size;
         if (offset > UINT32_MAX - 8) {
             error = SBufferCorruption;
             return false;
         }
-        if (IsFlatVarType(f.TypeCode))
+        if (IsFlatVarHeldType(f.TypeCode))
             f.VarIndex = varIndex++;
         if (f.TypeCode == fftAutoInc && CounterField < 0) {
             CounterField = int(Fields.size());
@@ -1175,7 +1176,6 @@ struct TEncodedBatch {
 enum TEncodeKind : uint8_t { encInt2, encInt4, encInt8, encFloat, encSmallStr, encVar, encNothing };
 struct TEncodeStep {
     TEncodeKind Kind = encNothing;
-    uint16_t MaxLength = 0; // SmallStr: characters
     uint32_t Offset = 0;
     uint32_t Limit = 0;     // Var: the longest value the reader takes
     const TFlatField *Field = nullptr;
@@ -1210,7 +1210,6 @@ std::vector<TEncodeStep> EncodeSteps(const std::vector<TFlatField> &fields)
             break;
         case fftSmallStr:
             s.Kind = encSmallStr;
-            s.MaxLength = f.MaxLength;
             break;
         case fftString:
         case fftBlob:
@@ -1266,10 +1265,13 @@ uint8_t *EncodeRecord(const std::vector<TEncodeStep> &steps, const TFlatRecord &
             len = (v != 0.0) & (v == v) ? 8 : 0; // neither zero nor NaN
             break;
         }
-        case encSmallStr:
-            len = uint32_t(strnlen(reinterpret_cast<const char *>(at), s.MaxLength));
-            std::memcpy(p, at, len);
+        case encSmallStr: {
+            const std::string_view v = FlatGetSmallStr(data, *s.Field);
+            len = uint32_t(v.size());
+            if (len)
+                std::memcpy(p, v.data(), len);
             break;
+        }
         case encVar: {
             const std::string_view v = data.Var(*s.Field);
             if (v.size() > s.Limit) {
@@ -1322,10 +1324,10 @@ bool TFlatCursor::WriteImage(TFlatImageSink &sink, std::string &error)
     }
     uint32_t fixedMax = 0, varCount = 0;
     for (const TFlatField &f : Fields) {
-        if (IsFlatVarType(f.TypeCode))
-            ++varCount;
+        if (IsFlatVarHeldType(f.TypeCode))
+            ++varCount; // a SmallStr takes at most its bytes, which the bound counts
         else
-            fixedMax += f.TypeCode == fftSmallStr ? f.MaxLength : f.Size;
+            fixedMax += f.Size;
     }
     const size_t F = Fields.size();
     // Room a record can take at most.
@@ -1823,7 +1825,22 @@ bool TFlatCursor::ReadBody(TFlatReadWindow &w, uint32_t declared, uint32_t image
         for (size_t k = 0; k < F; ++k) {
             const TFlatField &f = Fields[k];
             const uint8_t len = lens[k];
-            if (f.VarIndex >= 0) {
+            if (f.TypeCode == fftSmallStr) {
+                if (len > f.MaxLength) {
+                    error = Fmt(SFieldWrongLength, f.Name.c_str(), int(len), int(recNo));
+                    return -1;
+                }
+                if (uint64_t(end - q) < len) {
+                    want = uint64_t(q - p) + len;
+                    return 0;
+                }
+                // A short text ends at its first NUL: what follows it was never part of
+                // the value (nobody reads it, the next save leaves it out).
+                const std::string_view v(reinterpret_cast<const char *>(q), len);
+                vars[size_t(f.VarIndex)] = v.substr(0, v.find('\0'));
+                q += len;
+                stored += len;
+            } else if (IsFlatVarStoredType(f.TypeCode)) {
                 vars[size_t(f.VarIndex)] = {};
                 if (len != 0 && len != 4) {
                     error = Fmt(SFieldWrongLength, f.Name.c_str(), int(len), int(recNo));
@@ -1858,8 +1875,7 @@ bool TFlatCursor::ReadBody(TFlatReadWindow &w, uint32_t declared, uint32_t image
                 q += n;
                 stored += 4 + n;
             } else {
-                const unsigned limit = f.TypeCode == fftSmallStr ? f.MaxLength : f.Size;
-                if (len > limit) {
+                if (len > f.Size) {
                     error = Fmt(SFieldWrongLength, f.Name.c_str(), int(len), int(recNo));
                     return -1;
                 }

@@ -39,8 +39,15 @@ inline bool IsFlatBlobType(uint8_t code)
 {
     return code == fftBlob || code == fftMemo || code == fftFmtMemo || code == fftGraphic;
 }
-// Types whose value lives outside the fixed part of a record (String and the BLOB types).
-inline bool IsFlatVarType(uint8_t code) { return code == fftString || IsFlatBlobType(code); }
+// Types whose value a record holds among its variable bytes, behind the fixed part (the
+// texts and the BLOB types): a short text costs its length, not its declared width.
+inline bool IsFlatVarHeldType(uint8_t code)
+{
+    return code == fftSmallStr || code == fftString || IsFlatBlobType(code);
+}
+// Types a file stores with a 4-byte length (String and the BLOB types); a SmallStr is
+// stored by its one length byte like the fixed types.
+inline bool IsFlatVarStoredType(uint8_t code) { return code == fftString || IsFlatBlobType(code); }
 
 // Limits the reader enforces; the writer refuses anything beyond them.
 inline constexpr uint32_t FlatMaxStringLength = 8191;
@@ -51,22 +58,22 @@ inline constexpr uint32_t FlatMaxFieldCount = 65535;
 struct TFlatField {
     std::string Name;   // as read; blanks appear as "_"
     std::string Prefix; // the description prefix ("XXX" when written by us)
-    uint16_t Size = 0;      // width in the record buffer
+    uint16_t Size = 0;      // width in the fixed part of a record (4 for the variable fields)
     uint16_t MaxLength = 0; // String: declared maximum (100 when not given); SmallStr: characters
     uint32_t Offset = 0;    // position in the fixed part of a record
     uint8_t TypeCode = fftUnknown;
     uint8_t Numeric = 0;
-    int VarIndex = -1; // index among the variable-length fields, -1 for fixed ones
+    int VarIndex = -1; // index among the variable fields (IsFlatVarHeldType), -1 for fixed ones
     // Variable fields: where variable bytes start in a record's block, and the slot of
     // the next variable field (0 for the last).
     uint32_t VarStart = 0;
     uint32_t NextVarSlot = 0;
 };
 
-// Buffer widths of the engine's types. String and the BLOB types hold the u32 offset of
-// their bytes in the record's block; the bytes of the variable fields follow the fixed
-// part in field order, so a value ends where the next one starts.
-uint16_t FlatTypeSize(uint8_t code, uint16_t maxLength);
+// Buffer widths of the engine's types. SmallStr, String and the BLOB types hold the u32
+// offset of their bytes in the record's block; the bytes of the variable fields follow
+// the fixed part in field order, so a value ends where the next one starts.
+uint16_t FlatTypeSize(uint8_t code);
 
 // Memory for the records a store reads in bulk: large chunks handed out in order and
 // given back all at once (when the store is cleared), so a loaded record costs its bytes
@@ -94,8 +101,8 @@ private:
 };
 
 // One record: a single block holding a u32 block size, the fixed part (record size
-// bytes) and, behind it, the bytes of the String and BLOB-type fields. Copying a record
-// copies the bytes (into a heap block of its own); moving hands the block over. An empty
+// bytes) and, behind it, the bytes of the variable (text and BLOB-type) fields. Copying a
+// record copies the bytes (into a heap block of its own); moving hands the block over. An empty
 // handle is "no record". The block is either the record's own heap block or lies in the
 // arena of the store that read it. Such a record stays in its entry until the store is
 // cleared and must not be moved out of it; a copy taken out owns its block.
@@ -117,9 +124,9 @@ public:
     const uint8_t *Fixed() const { return Block() + 4; }
     uint32_t BlockSize() const;
 
-    // The bytes of a String or BLOB-type field (empty when absent).
+    // The bytes of a variable field (a text or BLOB type; empty when absent).
     std::string_view Var(const TFlatField &field) const;
-    // Replaces the bytes of a String or BLOB-type field; `fields` are all fields of the
+    // Replaces the bytes of a variable field; `fields` are all fields of the
     // record (the block is packed again). `recordSize` is the fixed size.
     void SetVar(const std::vector<TFlatField> &fields, uint32_t recordSize, const TFlatField &field,
                 std::string_view bytes);
@@ -164,7 +171,8 @@ using TFlatSaveOptions = unsigned;
 // Read access to field values of a record's fixed part.
 int64_t FlatGetInt(const uint8_t *fixed, const TFlatField &field); // integer-like types
 double FlatGetFloat(const uint8_t *fixed, const TFlatField &field); // Double, Currency, DateTime
-std::string_view FlatGetSmallStr(const uint8_t *fixed, const TFlatField &field);
+// A SmallStr's text: its bytes up to the first NUL, at most MaxLength of them.
+std::string_view FlatGetSmallStr(const TFlatRecord &record, const TFlatField &field);
 
 // Text comparison: a text that is a prefix of another comes first; case-insensitive folds
 // letters in the ANSI sense (ASCII and the Latin letters of the catalogue's languages).

@@ -64,17 +64,11 @@ struct TCopyCase {
         std::string error;
         EXPECT_TRUE(c.PutRecord(r, c.Entry(10), error)) << error;
         r = c.Entry(11)->Data;
-        if (code.TypeCode == fftSmallStr) {
-            std::memcpy(r.Fixed() + code.Offset, "a\0bc", 4);
-        } else
-            r.SetVar(c.Fields, c.RecordSize, code, std::string("a\0bc", 4));
+        r.SetVar(c.Fields, c.RecordSize, code, std::string("a\0bc", 4));
         EXPECT_TRUE(c.PutRecord(r, c.Entry(11), error)) << error;
         r = c.Entry(12)->Data;
-        if (code.TypeCode == fftSmallStr) {
-            std::memset(r.Fixed() + code.Offset, 0, code.Size);
-            std::memcpy(r.Fixed() + code.Offset, "abcd\xC3", 5);
-        } else
-            r.SetVar(c.Fields, c.RecordSize, code, "abcd\xC3\xA9\xC3\xA9");
+        r.SetVar(c.Fields, c.RecordSize, code,
+                 code.TypeCode == fftSmallStr ? "abcd\xC3" : "abcd\xC3\xA9\xC3\xA9");
         EXPECT_TRUE(c.PutRecord(r, c.Entry(12), error)) << error;
         c.CommitAll();
         std::string image;

@@ -33,7 +33,7 @@ TFlatRecord MakeRecord(const TFlatCursor &c, int i, size_t blobSize)
     TFlatRecord r = TFlatRecord::Make(c.RecordSize);
     std::memcpy(r.Fixed() + c.Fields[0].Offset, &i, 4);
     const std::string code = "C" + std::to_string(i % 1000);
-    std::memcpy(r.Fixed() + c.Fields[1].Offset, code.data(), code.size());
+    r.SetVar(c.Fields, c.RecordSize, c.Fields[1], code);
     r.SetVar(c.Fields, c.RecordSize, c.Fields[2], std::string(size_t(i % 37), char('a' + i % 26)));
     r.SetVar(c.Fields, c.RecordSize, c.Fields[3], std::string(blobSize, char(i)));
     return r;

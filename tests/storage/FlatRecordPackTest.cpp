@@ -25,7 +25,7 @@ TEST(FlatRecordPack, SetVarGivesWhatPackGives)
     std::vector<std::string> values(3);
     const int32_t n = 77;
     std::memcpy(r.Fixed() + c.Fields[1].Offset, &n, 4);
-    std::memcpy(r.Fixed() + c.Fields[4].Offset, "ab", 2);
+    r.SetVar(c.Fields, c.RecordSize, c.Fields[4], "ab");
     for (int step = 0; step < 300; ++step) {
         const size_t which = rng() % 3;
         std::string v(rng() % 4 == 0 ? 0 : rng() % 60, char('a' + step % 26));
@@ -38,7 +38,8 @@ TEST(FlatRecordPack, SetVarGivesWhatPackGives)
             values[which] = v;
             r.SetVar(c.Fields, c.RecordSize, *vars[which], v);
         }
-        const std::vector<std::string_view> views(values.begin(), values.end());
+        std::vector<std::string_view> views(values.begin(), values.end());
+        views.push_back("ab"); // the short text, last of the variable fields
         const TFlatRecord packed = TFlatRecord::Pack(c.Fields, c.RecordSize, r.Fixed(), views);
         ASSERT_EQ(r.BlockSize(), packed.BlockSize()) << step;
         ASSERT_EQ(std::memcmp(r.Fixed() - 4, packed.Fixed() - 4, r.BlockSize()), 0) << step;

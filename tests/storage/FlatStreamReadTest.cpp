@@ -55,7 +55,7 @@ std::string MakeImage(int count, const std::string &password = "", int bigAt = -
         TFlatRecord r = TFlatRecord::Make(c.RecordSize);
         std::memcpy(r.Fixed() + c.Fields[0].Offset, &i, 4);
         const std::string code = "C" + std::to_string(i % 1000);
-        std::memcpy(r.Fixed() + c.Fields[1].Offset, code.data(), code.size());
+        r.SetVar(c.Fields, c.RecordSize, c.Fields[1], code);
         r.SetVar(c.Fields, c.RecordSize, c.Fields[2], std::string(size_t(i % 37), char('a' + i % 26)));
         r.SetVar(c.Fields, c.RecordSize, c.Fields[3],
                  i == bigAt ? std::string(bigSize, 'B') : std::string(size_t(i % 5), char(i)));

@@ -50,10 +50,9 @@ void OpenEmpty(TFlatCursor &c, const std::string &desc, uint32_t fields)
 
 void SetInt(TFlatRecord &r, const TFlatField &f, int64_t v) { std::memcpy(r.Fixed() + f.Offset, &v, f.Size); }
 void SetDouble(TFlatRecord &r, const TFlatField &f, double v) { std::memcpy(r.Fixed() + f.Offset, &v, 8); }
-void SetSmall(TFlatRecord &r, const TFlatField &f, const std::string &s)
+void SetSmall(const TFlatCursor &c, TFlatRecord &r, const TFlatField &f, const std::string &s)
 {
-    std::memset(r.Fixed() + f.Offset, 0, f.Size);
-    std::memcpy(r.Fixed() + f.Offset, s.data(), std::min<size_t>(s.size(), f.MaxLength));
+    r.SetVar(c.Fields, c.RecordSize, f, std::string_view(s).substr(0, f.MaxLength));
 }
 
 // Appends and commits one record of the small mixed table below.
@@ -71,7 +70,7 @@ struct Mixed {
         SetInt(r, F("Id"), id);
         SetInt(r, F("Big"), big);
         SetDouble(r, F("Val"), val);
-        SetSmall(r, F("Code"), code);
+        SetSmall(c, r, F("Code"), code);
         r.SetVar(c.Fields, c.RecordSize, F("Text"), text);
         r.SetVar(c.Fields, c.RecordSize, F("Data"), data);
         std::string err;
@@ -177,7 +176,7 @@ TEST(FlatImageTest, RecordEncodingAndRoundTrip)
     ASSERT_EQ(r.RecordCount(), 3);
     const TFlatRecord &rec = r.Entry(1)->Data;
     EXPECT_EQ(FlatGetInt(rec.Fixed(), *r.FindField("Big")), 1234567890123LL);
-    EXPECT_EQ(FlatGetSmallStr(rec.Fixed(), *r.FindField("Code")), "ABC");
+    EXPECT_EQ(FlatGetSmallStr(rec, *r.FindField("Code")), "ABC");
     EXPECT_EQ(rec.Var(*r.FindField("Data")), std::string("a\0b", 3));
     EXPECT_EQ(r.Entry(2)->Data.Var(*r.FindField("Text")).size(), 300u); // longer than declared 40
     EXPECT_EQ(FlatGetFloat(r.Entry(2)->Data.Fixed(), *r.FindField("Val")), 0.0); // NaN stored as zero
@@ -471,8 +470,8 @@ TEST(FlatStoreTest, ComparisonRules)
     EXPECT_LT(TFlatCursor::CompareValues(a, b, c.Fields[0], false), 0); // true before false
     b.SetVar(c.Fields, c.RecordSize, c.Fields[1], "x");
     EXPECT_LT(TFlatCursor::CompareValues(a, b, c.Fields[1], false), 0); // empty first
-    SetSmall(a, c.Fields[2], "9");
-    SetSmall(b, c.Fields[2], "10");
+    SetSmall(c, a, c.Fields[2], "9");
+    SetSmall(c, b, c.Fields[2], "10");
     EXPECT_GT(TFlatCursor::CompareValues(a, b, c.Fields[2], false), 0);
     c.Fields[2].Numeric = 1; // right-justified key: shorter first
     EXPECT_LT(TFlatCursor::CompareValues(a, b, c.Fields[2], false), 0);
