@@ -1385,10 +1385,10 @@ bool TFlatCursor::WriteImage(TFlatImageSink &sink, std::string &error)
     // value, the bytes) is as for one pass in order.
     const uint64_t records = estimate - headerSize;
     const bool helped = records >= FlatSaveThreadsFrom;
-    // Stretches of about a megabyte keep the buffers in flight small beside a large
-    // table; a table of a few of them is cut finer, so that writing starts early and
-    // every helper has work.
-    const uint64_t stretchBytes = std::clamp<uint64_t>(records / 16, uint64_t(64) << 10, uint64_t(1) << 20);
+    // Stretches of at most a megabyte keep the buffers in flight small beside a large
+    // table; a smaller table is cut finer (its buffers in flight stay a small part of it,
+    // writing starts early and every helper has work).
+    const uint64_t stretchBytes = std::clamp<uint64_t>(records / 64, uint64_t(64) << 10, uint64_t(1) << 20);
     std::vector<std::pair<size_t, size_t>> stretches;
     for (size_t i = 0; i < total;) {
         const size_t from = i;
