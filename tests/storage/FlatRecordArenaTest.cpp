@@ -17,6 +17,7 @@
 #include "storage/FlatConst.h"
 #include "storage/FlatFmt.h"
 #include "storage/FlatTblStore.h"
+#include "TableFileTest.h"
 
 namespace {
 
@@ -158,25 +159,7 @@ TEST(FlatRecordArena, CopiesOutliveTheStoreAndReadsStartAfresh)
     EXPECT_EQ(std::memcmp(kept.Fixed(), built.Entry(10)->Data.Fixed(), built.RecordSize), 0);
 }
 
-class FlatStretchSave : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        dir_ = fs::temp_directory_path() / ("flat_stretch_" + std::to_string(::getpid()));
-        fs::create_directories(dir_);
-        file_ = (dir_ / "table.d").string();
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-    std::string ReadFile() const
-    {
-        std::ifstream in(file_, std::ios::binary);
-        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    }
-    size_t FilesInFolder() const { return size_t(std::distance(fs::directory_iterator(dir_), {})); }
-
-    fs::path dir_;
-    std::string file_;
-};
+class FlatStretchSave : public TableFileTest {};
 
 TEST_F(FlatStretchSave, FileIsTheOnePassImageWithItsProgress)
 {

@@ -20,6 +20,7 @@
 #include "storage/FlatConst.h"
 #include "storage/FlatFmt.h"
 #include "storage/FlatTblStore.h"
+#include "TableFileTest.h"
 
 namespace {
 
@@ -78,25 +79,7 @@ std::vector<int> PercentsOfEveryRecord(uint64_t total)
     return seen;
 }
 
-class FlatSaveWays : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        dir_ = fs::temp_directory_path() / ("flat_save_ways_" + std::to_string(::getpid()));
-        fs::create_directories(dir_);
-        file_ = (dir_ / "table.d").string();
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-    std::string ReadFile() const
-    {
-        std::ifstream in(file_, std::ios::binary);
-        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    }
-    size_t FilesInFolder() const { return size_t(std::distance(fs::directory_iterator(dir_), {})); }
-
-    fs::path dir_;
-    std::string file_;
-};
+class FlatSaveWays : public TableFileTest {};
 
 TEST_F(FlatSaveWays, CallingThreadAndHelpersWriteTheSameFileAndProgress)
 {
