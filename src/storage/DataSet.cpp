@@ -386,8 +386,7 @@ TVariant TField::Canonical(const TVariant &v) const {
         return d;
     }
     case ftString:
-        // Widths count characters; the bytes of a cut text end between characters.
-        return std::string(CutToCharWidth(text ? *text : VarToStr(v), static_cast<size_t>(size_)));
+        return std::string(text ? KeptText(*text) : KeptText(VarToStr(v)));
     case ftBlob:
     case ftMemo:
     case ftFmtMemo:
@@ -407,6 +406,11 @@ void TField::Validate(const TVariant &newValue) {
         throw;
     }
     validating_ = nullptr;
+}
+
+std::string_view TField::KeptText(std::string_view text) const {
+    // Widths count characters; the bytes of a cut text end between characters.
+    return dataType_ == ftString ? CutToCharWidth(text, static_cast<size_t>(size_)) : text;
 }
 
 void TField::SetValue(const TVariant &v) {
@@ -1067,6 +1071,15 @@ int TDataSet::CalcFieldCount() const {
         calcFieldCount_ = static_cast<int>(std::count_if(fields_.begin(), fields_.end(),
                                                          [](const auto &f) { return f->Calculated(); }));
     return calcFieldCount_;
+}
+
+bool TDataSet::FieldsSettableTogether(const std::vector<TField *> &fields) const {
+    if (!ControlsDisabled() || CalcFieldCount() > 0) return false;
+    for (const TField *field : fields)
+        if (!field || field->DataSet() != this || field->Calculated() || field->ReadOnly || field->OnValidate ||
+            field->OnChange)
+            return false;
+    return true;
 }
 
 void TDataSet::CreateFields() {

@@ -27,6 +27,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <variant>
 #include <vector>
@@ -119,6 +120,14 @@ using TDateTime = double;  // days since 1899-12-30, the fraction is the time of
 using TVariant = std::variant<std::monostate, bool, std::int64_t, double, std::string>;
 
 inline bool VarIsNull(const TVariant &v) { return std::holds_alternative<std::monostate>(v); }
+// Makes `value` the text `text`, reusing the text it holds (no allocation when it fits).
+inline void AssignText(TVariant &value, std::string_view text)
+{
+    if (auto *held = std::get_if<std::string>(&value))
+        held->assign(text);
+    else
+        value = std::string(text);
+}
 // Text form of a value: integers in decimal, doubles in their shortest exact
 // form, booleans "True"/"False", NULL as empty text.
 std::string VarToStr(const TVariant &v);
@@ -273,6 +282,9 @@ public:
 
     // Converts a value to this field's canonical form (raising on a bad text).
     TVariant Canonical(const TVariant &v) const;
+    // What the field keeps of a text: a String its width in characters (cut between
+    // characters), any other field the whole text.
+    std::string_view KeptText(std::string_view text) const;
     // Runs OnValidate with `newValue` readable through the field's getters;
     // a data set calls it in SetFieldData before it writes.
     void Validate(const TVariant &newValue);
@@ -511,6 +523,10 @@ public:
     void DestroyFields();        // all fields; the data set must be closed (or closing)
     bool DefaultFields() const { return defaultFields_; }
     int CalcFieldCount() const;
+    // Whether `fields` may be set together instead of one at a time: nothing watches
+    // single fields (controls disabled, no calculated fields, each field of this data
+    // set and none read-only or with an OnValidate or OnChange handler).
+    bool FieldsSettableTogether(const std::vector<TField *> &fields) const;
 
     // --- display updates
     void DisableControls();

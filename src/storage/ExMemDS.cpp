@@ -255,11 +255,7 @@ void TExMemoryData::RecordToBuffer(const Record &record, int position, Buffer &b
         default: {
             const std::uint32_t len = in.length();
             if (len > static_cast<size_t>(in.end - in.p)) Corrupt();
-            // The buffer's own text is reused when it holds one already.
-            if (auto *text = std::get_if<std::string>(&b.values[i]))
-                text->assign(in.p, len);
-            else
-                b.values[i] = std::string(in.p, len);
+            AssignText(b.values[i], std::string_view(in.p, len));
             in.p += len;
         }
         }
@@ -556,11 +552,9 @@ void TExMemoryData::SetFieldData(TField *field, const TVariant &value) {
 }
 
 bool TExMemoryData::CanSetFieldValues(const std::vector<TField *> &fields) const {
-    if (!open_ || !ControlsDisabled() || CalcFieldCount() > 0) return false;
+    if (!open_ || !FieldsSettableTogether(fields)) return false;
     for (const TField *field : fields)
-        if (!field || field->DataSet() != this || field->Calculated() || field->ReadOnly || field->OnValidate ||
-            field->OnChange || field->FieldNo() < 1 || static_cast<size_t>(field->FieldNo()) > types_.size())
-            return false;
+        if (field->FieldNo() < 1 || static_cast<size_t>(field->FieldNo()) > types_.size()) return false;
     return true;
 }
 
@@ -587,11 +581,7 @@ void TExMemoryData::SetFieldValues(const std::vector<TField *> &fields, std::vec
             const std::string *text = std::get_if<std::string>(&values[i]);
             if (text && field->DataType() == ftString) {
                 // What TField::SetValue keeps of a text, put in place of the old one.
-                const std::string_view kept = CutToCharWidth(*text, static_cast<size_t>(field->Size()));
-                if (auto *old = std::get_if<std::string>(&target))
-                    old->assign(kept);
-                else
-                    target = std::string(kept);
+                AssignText(target, field->KeptText(*text));
             } else if (text && IsBlobType(field->DataType())) {
                 target = std::move(values[i]);
             } else {

@@ -1463,13 +1463,7 @@ void TFlatDataset::SetFieldData(TField *field, const TVariant &value)
 
 bool TFlatDataset::CanSetFieldValues(const std::vector<TField *> &fields) const
 {
-    if (!shared_ || !ControlsDisabled() || CalcFieldCount() > 0)
-        return false;
-    for (const TField *field : fields)
-        if (!field || field->DataSet() != this || field->Calculated() || field->ReadOnly || field->OnValidate ||
-            field->OnChange)
-            return false;
-    return true;
+    return shared_ && FieldsSettableTogether(fields);
 }
 
 void TFlatDataset::SetFieldValues(const std::vector<TField *> &fields, const std::vector<TVariant> &values)
@@ -1523,11 +1517,8 @@ void TFlatDataset::SetFieldValues(const std::vector<TField *> &fields, const std
             if (text && f && f->VarIndex >= 0 && (field->DataType() == ftString || IsBlobType(field->DataType()))) {
                 // A text into a text or BLOB field: what TField::SetValue keeps of it,
                 // taken without copying it first.
-                std::string_view bytes = *text;
-                if (field->DataType() == ftString)
-                    bytes = CutToCharWidth(bytes, size_t(field->Size()));
                 if (size_t(f->VarIndex) < vars.size()) {
-                    vars[size_t(f->VarIndex)] = VarBytesOf(*f, bytes);
+                    vars[size_t(f->VarIndex)] = VarBytesOf(*f, field->KeptText(*text));
                     anyVar = true;
                 }
                 changed = field;
