@@ -155,11 +155,9 @@ private:
     std::vector<TimeMemo> timeMemo_;
     // The scan table itself when its fields can be set in one go (see Record).
     TExMemoryData *memory_ = nullptr;
-    std::vector<TField *> fields_;
+    std::vector<TField *> fields_; // the fields an entry sets, in Record's order
     std::vector<TVariant> values_;
-    TField *path_ = nullptr, *name_ = nullptr, *size_ = nullptr, *type_ = nullptr, *namecd_ = nullptr,
-           *number_ = nullptr, *attrib_ = nullptr, *created_ = nullptr, *changed_ = nullptr, *ftype_ = nullptr,
-           *serial_ = nullptr, *icon_ = nullptr;
+    TField *created_ = nullptr, *icon_ = nullptr;
 };
 
 // True when a folder with exactly these attributes is walked; `recorded`

@@ -50,15 +50,6 @@ std::string_view Extension(std::string_view name)
     return dot == std::string_view::npos ? std::string_view() : name.substr(dot);
 }
 
-// Puts a text into a value, reusing the text it holds.
-void SetText(TVariant &value, std::string_view text)
-{
-    if (auto *held = std::get_if<std::string>(&value))
-        held->assign(text);
-    else
-        value = std::string(text);
-}
-
 bool ParseNumber(const std::string &text, long long &value)
 {
     if (text.empty())
@@ -182,19 +173,13 @@ bool WalkedFolderAttributes(uint32_t attributes, bool *recorded)
 
 TDiskReader::TDiskReader(TDataSet &scanTable, TScanLister &lister) : table_(scanTable), lister_(lister)
 {
-    path_ = &table_.FieldByName("Path");
-    name_ = &table_.FieldByName("Name");
-    size_ = &table_.FieldByName("Size");
-    type_ = &table_.FieldByName("Type");
-    namecd_ = &table_.FieldByName("Namecd");
-    number_ = &table_.FieldByName("Number");
-    attrib_ = &table_.FieldByName("Attrib");
-    created_ = &table_.FieldByName("CreateDate");
-    changed_ = &table_.FieldByName("LastChange");
-    ftype_ = &table_.FieldByName("FType");
-    serial_ = &table_.FieldByName("CdIdCode");
+    // The fields each entry sets, in the order Record gives their values.
+    for (const char *name : {"Path", "Name", "Size", "Type", "Namecd", "Number", "Attrib", "CreateDate", "LastChange",
+                             "FType", "CdIdCode"})
+        fields_.push_back(&table_.FieldByName(name));
+    created_ = fields_[7];
     icon_ = &table_.FieldByName("Icon");
-    PathWidth = size_t(path_->Size());
+    PathWidth = size_t(fields_[0]->Size());
 }
 
 void TDiskReader::Read(const std::string &storedFolder, const std::string &localFolder)
@@ -213,7 +198,6 @@ void TDiskReader::Read(const std::string &storedFolder, const std::string &local
     // each record's fields are set in one go.
     table_.DisableControls();
     memory_ = dynamic_cast<TExMemoryData *>(&table_);
-    fields_ = {path_, name_, size_, type_, namecd_, number_, attrib_, created_, changed_, ftype_, serial_};
     if (memory_ && !memory_->CanSetFieldValues(fields_))
         memory_ = nullptr;
     try {
@@ -274,46 +258,30 @@ void TDiskReader::Record(const std::string &storedFolder, const std::string &loc
     if (ExeIcons && !folder && (ext == ".exe" || ext == ".EXE") && IconOf)
         icon = IconOf(localFolder.empty() ? std::string()
                                           : localFolder + (e.localName.empty() ? e.name : e.localName));
+    // Path, Name, Size, Type, Namecd, Number, Attrib, CreateDate, LastChange, FType, CdIdCode.
+    char sizeText[24];
+    const auto sizeEnd = std::to_chars(sizeText, sizeText + sizeof sizeText, folder ? uint64_t(0) : e.size).ptr;
+    values_.resize(fields_.size());
+    AssignText(values_[0], storedFolder);
+    AssignText(values_[1], e.name);
+    AssignText(values_[2], std::string_view(sizeText, size_t(sizeEnd - sizeText)));
+    values_[3] = std::int64_t(folder ? 0 : 1);
+    AssignText(values_[4], DiscName);
+    AssignText(values_[5], DiscNumber);
+    values_[6] = std::int64_t(static_cast<int32_t>(e.attributes));
+    AssignText(values_[7], TimeText(e.creationTime));
+    AssignText(values_[8], TimeText(e.lastWriteTime));
+    values_[9] = std::int64_t(0);
+    AssignText(values_[10], Serial);
     table_.Append();
     if (memory_ && memory_->CanSetFieldValues(fields_)) {
-        // The same values as set one at a time below, in the order of fields_.
-        char sizeText[24];
-        const auto sizeEnd = std::to_chars(sizeText, sizeText + sizeof sizeText, folder ? uint64_t(0) : e.size).ptr;
-        values_.resize(11);
-        SetText(values_[0], storedFolder);
-        SetText(values_[1], e.name);
-        SetText(values_[2], std::string_view(sizeText, size_t(sizeEnd - sizeText)));
-        values_[3] = std::int64_t(folder ? 0 : 1);
-        SetText(values_[4], DiscName);
-        SetText(values_[5], DiscNumber);
-        values_[6] = std::int64_t(static_cast<int32_t>(e.attributes));
-        SetText(values_[7], TimeText(e.creationTime));
-        SetText(values_[8], TimeText(e.lastWriteTime));
-        values_[9] = std::int64_t(0);
-        SetText(values_[10], Serial);
         memory_->SetFieldValues(fields_, values_);
-        if (!icon.empty())
-            icon_->SetAsBytes(icon);
     } else {
-        path_->SetAsString(storedFolder);
-        name_->SetAsString(e.name);
-        if (folder) {
-            size_->SetAsString("0");
-            type_->SetAsInteger(0);
-        } else {
-            type_->SetAsInteger(1);
-            size_->SetAsString(std::to_string(e.size));
-        }
-        namecd_->SetAsString(DiscName);
-        number_->SetAsString(DiscNumber);
-        attrib_->SetAsInteger(static_cast<int32_t>(e.attributes));
-        created_->SetAsString(TimeText(e.creationTime));
-        changed_->SetAsString(TimeText(e.lastWriteTime));
-        ftype_->SetAsInteger(0);
-        serial_->SetAsString(Serial);
-        if (!icon.empty())
-            icon_->SetAsBytes(icon);
+        for (size_t i = 0; i < fields_.size(); ++i)
+            fields_[i]->SetValue(values_[i]);
     }
+    if (!icon.empty())
+        icon_->SetAsBytes(icon);
     table_.Post();
     ++records_;
     if (folder && storedFolder == root_ && OnRootFolder)
