@@ -1432,6 +1432,11 @@ bool TFlatCursor::WriteImage(TFlatImageSink &sink, std::string &error)
         }
         b.Size = b.Refused ? 0 : used;
     };
+    const auto encodeStretch = [&](size_t s, TEncodedBatch &b) {
+        b.From = stretches[s].first;
+        b.To = stretches[s].second;
+        encode(b);
+    };
 
     // The helpers take the stretches in order, each into the buffer of the stretch handed
     // over that many stretches before; the calling thread hands them over in turn.
@@ -1474,10 +1479,8 @@ bool TFlatCursor::WriteImage(TFlatImageSink &sink, std::string &error)
                 s = pipe.Next++;
             }
             TEncodedBatch &b = batches[s % slots];
-            b.From = stretches[s].first;
-            b.To = stretches[s].second;
             try {
-                encode(b);
+                encodeStretch(s, b);
             } catch (...) {
                 b.Failure = std::current_exception();
             }
@@ -1515,9 +1518,7 @@ bool TFlatCursor::WriteImage(TFlatImageSink &sink, std::string &error)
     for (size_t s = 0; s < stretches.size(); ++s) {
         TEncodedBatch &b = batches[s % slots];
         if (pipe.Threads.empty() || s == 0) {
-            b.From = stretches[s].first;
-            b.To = stretches[s].second;
-            encode(b);
+            encodeStretch(s, b);
         } else {
             std::unique_lock<std::mutex> hold(pipe.Lock);
             if (!b.Done && pipe.Next == s) {
@@ -1525,9 +1526,7 @@ bool TFlatCursor::WriteImage(TFlatImageSink &sink, std::string &error)
                 // thread would only wait, so it encodes the stretch itself.
                 ++pipe.Next;
                 hold.unlock();
-                b.From = stretches[s].first;
-                b.To = stretches[s].second;
-                encode(b);
+                encodeStretch(s, b);
             } else {
                 pipe.Encoded.wait(hold, [&] { return b.Done; });
             }
