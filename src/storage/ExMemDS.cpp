@@ -96,6 +96,22 @@ private:
     bool whole_ = false;
 };
 
+// Runs `work`, then `finish` whichever way `work` ends. What `work` throws goes on
+// (a failure of `finish` after it is dropped); else what `finish` throws does.
+template <class Work, class Finish>
+void ThenFinish(Work &&work, Finish &&finish) {
+    try {
+        work();
+    } catch (...) {
+        try {
+            finish();
+        } catch (...) {
+        }
+        throw;
+    }
+    finish();
+}
+
 } // namespace
 
 struct TExMemoryData::Buffer : TRecordBuffer {
@@ -648,7 +664,7 @@ int TExMemoryData::LoadFromDataSet(TDataSet &source, int recordCount, bool appen
         source.EnableControls();
         if (!sourceWasActive && source.Active()) source.Close();
     };
-    try {
+    ThenFinish([&] {
         if (Active()) SetFiltered(false); else filtered_ = false;
         if (!sourceWasActive) source.Open();
         if (!appendData) {
@@ -666,14 +682,7 @@ int TExMemoryData::LoadFromDataSet(TDataSet &source, int recordCount, bool appen
             source.Next();
         }
         First();
-    } catch (...) {
-        try {
-            finish();
-        } catch (...) {
-        }
-        throw;
-    }
-    finish();
+    }, finish);
     return copied;
 }
 
@@ -688,7 +697,7 @@ int TExMemoryData::SaveToDataSet(TDataSet &dest, int recordCount) {
         EnableControls();
         dest.EnableControls();
     };
-    try {
+    ThenFinish([&] {
         if (!dest.Active()) dest.Open();
         if (recordCount < 1) First();
         TRecordPoster poster(*this, dest, types_.size());
@@ -699,14 +708,7 @@ int TExMemoryData::SaveToDataSet(TDataSet &dest, int recordCount) {
             Next();
         }
         dest.First();
-    } catch (...) {
-        try {
-            finish();
-        } catch (...) {
-        }
-        throw;
-    }
-    finish();
+    }, finish);
     return copied;
 }
 
@@ -730,7 +732,7 @@ int TExMemoryData::MoveToDataSet(TDataSet &dest) {
         EnableControls();
         dest.EnableControls();
     };
-    try {
+    ThenFinish([&] {
         if (!dest.Active()) dest.Open();
         TRecordPoster poster(*this, dest, types_.size());
         current.values.resize(types_.size());
@@ -759,14 +761,7 @@ int TExMemoryData::MoveToDataSet(TDataSet &dest) {
             ++moved;
         }
         dest.First();
-    } catch (...) {
-        try {
-            finish();
-        } catch (...) {
-        }
-        throw;
-    }
-    finish();
+    }, finish);
     return moved;
 }
 
