@@ -70,6 +70,9 @@ TEST(Calendar, LastDayOfEveryMonthHasItsCell)
                     }
                 ASSERT_EQ(shown, 1);
                 EXPECT_EQ(cal.DayNum(col, row), last);
+                int c = -1, r = -1;
+                EXPECT_TRUE(cal.CellOfDay(last, c, r));
+                EXPECT_EQ(std::make_pair(c, r), std::make_pair(col, row));
                 // A click on it selects the last day, drawn highlighted in that cell.
                 QTest::mouseClick(&cal, Qt::LeftButton, {}, cal.CellRect(col, row).center());
                 EXPECT_EQ(cal.CalendarDate(), EncodeDate(year, month, last));

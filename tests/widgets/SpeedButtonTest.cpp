@@ -246,6 +246,7 @@ TEST(SpeedButton, ActionLink)
     TExSpeedButton b(&parent);
     b.SetGroupIndex(1);
     b.SetAllowAllUp(true);
+    b.ButtonGlyph().SetTransparentColor(Qt::white);
     b.SetAction(&action);
     EXPECT_EQ(b.Caption(), "&Go");
     // The icon on magenta, magenta drawn as the face.
@@ -273,6 +274,7 @@ TEST(SpeedButton, ActionLink)
     // A button that is down when linked stays down; its own glyph stays.
     TExSpeedButton own(&parent);
     own.SetGroupIndex(2);
+    own.SetAllowAllUp(true);
     own.SetDown(true);
     own.SetGlyph(Strip(1));
     QAction unchecked("x");
