@@ -187,49 +187,38 @@ TEST(SpeedButton, DropDownMenuOpensAtTheCornerOfItsAlignment)
     parent.setGeometry(300, 200, 120, 100);
     TExSpeedButton b(&parent);
     b.setGeometry(30, 20, 40, 25);
-    TExPopupMenu menu;
-    menu.addAction("First item");
-    menu.addAction("Second, longer item");
+    TExPopupMenu aligned;
+    QMenu plain; // no alignment of its own: left
+    for (QMenu *m : {static_cast<QMenu *>(&aligned), &plain})
+        m->addActions({new QAction("First item", m), new QAction("Second, longer item", m)});
     parent.show();
     const int w = b.width(), h = b.height();
-    struct Case {
+    // The corner (in the button) where the menu's left edge, right edge or middle lies.
+    const struct {
+        QMenu *menu;
         TDropDownMenuPos position;
         TPopupAlignment alignment;
-        QPoint corner; // in the button
-    };
-    // The corner is where the menu's left edge, right edge or middle lies.
-    const Case cases[] = {{dmpBottom, paLeft, {-1, h}},  {dmpBottom, paRight, {w + 1, h}},
-                          {dmpBottom, paCenter, {w / 2, h}}, {dmpRight, paLeft, {w, -1}},
-                          {dmpRight, paRight, {-1, -1}},   {dmpRight, paCenter, {w / 2, h}}};
-    for (const Case &c : cases) {
+        QPoint corner;
+    } cases[] = {{&aligned, dmpBottom, paLeft, {-1, h}},     {&aligned, dmpBottom, paRight, {w + 1, h}},
+                 {&aligned, dmpBottom, paCenter, {w / 2, h}}, {&aligned, dmpRight, paLeft, {w, -1}},
+                 {&aligned, dmpRight, paRight, {-1, -1}},     {&aligned, dmpRight, paCenter, {w / 2, h}},
+                 {&plain, dmpBottom, paLeft, {-1, h}}};
+    for (const auto &c : cases) {
         b.MenuPosition = c.position;
-        menu.Alignment = c.alignment;
-        b.SetDropDownMenu(&menu);
+        aligned.Alignment = c.alignment;
+        b.SetDropDownMenu(c.menu);
         QRect shown;
-        QTimer::singleShot(0, &menu, [&] {
-            shown = menu.geometry();
-            menu.close();
+        QTimer::singleShot(0, c.menu, [&] {
+            shown = c.menu->geometry();
+            c.menu->close();
         });
         Press(&b, QPoint(5, 5));
         ASSERT_FALSE(shown.isNull());
-        const QPoint corner = b.mapToGlobal(c.corner);
         const int anchor = c.alignment == paLeft    ? shown.left()
                            : c.alignment == paRight ? shown.left() + shown.width()
                                                     : shown.left() + shown.width() / 2;
-        EXPECT_EQ(QPoint(anchor, shown.top()), corner) << c.position << "," << c.alignment;
+        EXPECT_EQ(QPoint(anchor, shown.top()), b.mapToGlobal(c.corner)) << c.position << "," << c.alignment;
     }
-    // A plain menu opens left-aligned.
-    QMenu plain;
-    plain.addAction("One");
-    b.SetDropDownMenu(&plain);
-    b.MenuPosition = dmpBottom;
-    QPoint at;
-    QTimer::singleShot(0, &plain, [&] {
-        at = plain.pos();
-        plain.close();
-    });
-    Press(&b, QPoint(5, 5));
-    EXPECT_EQ(at, b.mapToGlobal(QPoint(-1, h)));
 }
 
 TEST(SpeedButton, ActionLink)
