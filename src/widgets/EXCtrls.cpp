@@ -1,6 +1,7 @@
 #include "widgets/EXCtrls.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QDialog>
 #include <QKeySequence>
@@ -101,18 +102,6 @@ namespace {
 TGlyphCache *gGlyphCache = nullptr;
 int gGlyphObjects = 0;
 
-QColor FaceColour(const QPalette &pal)
-{
-    return pal.color(QPalette::Button);
-}
-QColor HighlightColour(const QPalette &pal)
-{
-    return pal.color(QPalette::Light);
-}
-QColor ShadowColour(const QPalette &pal)
-{
-    return pal.color(QPalette::Dark);
-}
 QColor FrameColour(const QPalette &pal)
 {
     return pal.color(QPalette::Shadow);
@@ -235,7 +224,7 @@ int TExButtonGlyph::StateIndex(TExButtonState state)
     if (!FGlyphList)
         FGlyphList = gGlyphCache->GetList(size.width(), size.height());
     const QPalette pal = QApplication::palette();
-    const QColor face = FaceColour(pal);
+    const QColor face = ButtonFaceColour(pal);
     int index = -1;
     switch (state) {
     case ebsUp:
@@ -245,8 +234,7 @@ int TExButtonGlyph::StateIndex(TExButtonState state)
         if (FNumGlyphs >= 2) {
             index = FGlyphList->AddMasked(SourceImage(1), FTransparentColor);
         } else {
-            const QImage embossed = CreateDisabledBitmapEx(SourceImage(0), Qt::black, face, HighlightColour(pal),
-                                                           ShadowColour(pal), true, FTransparentColor);
+            const QImage embossed = CreateDisabledBitmap(SourceImage(0), Qt::black, FTransparentColor);
             index = FGlyphList->AddMasked(embossed, face);
         }
         break;
@@ -396,9 +384,9 @@ QRect TExButtonGlyph::Draw(QPainter &painter, const QRect &client, QPoint offset
         const int flags = static_cast<int>(alignment | Qt::AlignVCenter) | (wordWrap ? Qt::TextWordWrap : 0);
         const QPalette pal = QApplication::palette();
         if (!enabled) {
-            painter.setPen(HighlightColour(pal));
+            painter.setPen(ButtonHighlightColour(pal));
             painter.drawText(r.translated(1, 1), flags, shown);
-            painter.setPen(ShadowColour(pal));
+            painter.setPen(ButtonShadowColour(pal));
         } else {
             painter.setPen(pal.color(QPalette::ButtonText));
         }
@@ -482,6 +470,72 @@ void TExSpeedButton::SetDropDownMenu(QMenu *menu)
     update();
 }
 
+QPoint TExSpeedButton::DropDownMenuPoint(TDropDownMenuPos position, TPopupAlignment alignment, QSize buttonSize,
+                                         QSize menuSize)
+{
+    const int w = buttonSize.width(), h = buttonSize.height();
+    QPoint corner;
+    switch (alignment) {
+    case paLeft:
+        corner = position == dmpBottom ? QPoint(-1, h) : QPoint(w, -1);
+        break;
+    case paRight:
+        corner = position == dmpBottom ? QPoint(w + 1, h) : QPoint(-1, -1);
+        break;
+    case paCenter:
+        corner = QPoint(w / 2, h);
+        break;
+    }
+    // The corner is where the aligned edge (or the middle) of the menu lies.
+    if (alignment == paRight)
+        corner.rx() -= menuSize.width();
+    else if (alignment == paCenter)
+        corner.rx() -= menuSize.width() / 2;
+    return corner;
+}
+
+void TExSpeedButton::SetAction(QAction *action)
+{
+    if (action == FAction)
+        return;
+    disconnect(FActionChanged);
+    FAction = action;
+    if (!action)
+        return;
+    FActionChanged = connect(action, &QAction::changed, this, [this] { ActionChange(false); });
+    ActionChange(true);
+}
+
+void TExSpeedButton::ActionChange(bool checkDefaults)
+{
+    QAction *action = FAction;
+    if (!action)
+        return;
+    if (!checkDefaults || FCaption.isEmpty())
+        SetCaption(action->text());
+    if (!checkDefaults || !testAttribute(Qt::WA_ForceDisabled))
+        setEnabled(action->isEnabled());
+    if (!checkDefaults || toolTip().isEmpty())
+        setToolTip(action->toolTip());
+    // A button that is down when the link is made stays down.
+    if (FGroupIndex != 0 && (!checkDefaults || !FDown))
+        SetDown(action->isChecked());
+    const QIcon icon = action->icon();
+    if (Glyph().isNull() && !icon.isNull()) {
+        const QList<QSize> sizes = icon.availableSizes();
+        const QSize size = sizes.isEmpty() ? QSize(16, 16) : sizes.first();
+        const QColor magenta(255, 0, 255);
+        QImage glyph(size, QImage::Format_RGB32);
+        glyph.fill(magenta);
+        {
+            QPainter p(&glyph);
+            p.drawPixmap(0, 0, icon.pixmap(size, 1.0));
+        }
+        FGlyph.SetTransparentColor(magenta);
+        SetGlyph(glyph);
+    }
+}
+
 void TExSpeedButton::SetMarkDropDown(bool value)
 {
     FMarkDropDown = value;
@@ -547,6 +601,8 @@ void TExSpeedButton::Click()
         dialog->done(ModalResult);
     if (OnClick)
         OnClick(this);
+    else if (FAction)
+        FAction->trigger();
 }
 
 bool TExSpeedButton::Inside(QPoint p) const
@@ -582,7 +638,9 @@ void TExSpeedButton::mousePressEvent(QMouseEvent *event)
 void TExSpeedButton::ShowDropDownMenu()
 {
     QMenu *menu = FDropDownMenu;
-    const QPoint corner = MenuPosition == dmpBottom ? QPoint(-1, height()) : QPoint(width(), -1);
+    auto *aligned = qobject_cast<TExPopupMenu *>(menu);
+    const QPoint corner =
+        DropDownMenuPoint(MenuPosition, aligned ? aligned->Alignment : paLeft, size(), menu->sizeHint());
     FMenuTracking = true;
     // A press on this button that closes the menu must not open it again.
     menu->setAttribute(Qt::WA_NoMouseReplay, false);
@@ -755,7 +813,7 @@ bool TExSpeedButton::event(QEvent *event)
 void TExSpeedButton::PaintFrame(QPainter &p, QRect &r, bool pushed)
 {
     const QPalette pal = palette();
-    const QColor face = FaceColour(pal), hi = HighlightColour(pal), shadow = ShadowColour(pal),
+    const QColor face = ButtonFaceColour(pal), hi = ButtonHighlightColour(pal), shadow = ButtonShadowColour(pal),
                  frame = FrameColour(pal);
     if (Style != bsWin31) {
         if (!pushed) {
@@ -801,8 +859,8 @@ void TExSpeedButton::DrawDropDownMark(QPainter &p, int x, int y, bool enabled)
     };
     const QPalette pal = palette();
     if (!enabled) {
-        draw(1, 1, HighlightColour(pal));
-        draw(0, 0, ShadowColour(pal));
+        draw(1, 1, ButtonHighlightColour(pal));
+        draw(0, 0, ButtonShadowColour(pal));
     } else {
         draw(0, 0, pal.color(QPalette::ButtonText));
     }
@@ -824,15 +882,15 @@ void TExSpeedButton::paintEvent(QPaintEvent *)
     if (FTransparent)
         CopyParentImage(this, p);
     else
-        p.fillRect(r, FaceColour(pal));
+        p.fillRect(r, ButtonFaceColour(pal));
     const bool pushed = FState == ebsDown || FState == ebsExclusive;
     if (paintState != ebsInactive || FState == ebsExclusive)
         PaintFrame(p, r, pushed);
     else
         r.adjust(2, 2, -2, -2);
     if (FState == ebsExclusive && !FTransparent && (!FFlat || inactive)) {
-        QBrush dither(HighlightColour(pal), Qt::Dense4Pattern);
-        p.fillRect(r, FaceColour(pal));
+        QBrush dither(ButtonHighlightColour(pal), Qt::Dense4Pattern);
+        p.fillRect(r, ButtonFaceColour(pal));
         p.fillRect(r, dither);
     }
     const QPoint offset = pushed ? QPoint(1, 1) : QPoint(0, 0);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include <QMenu>
+class QAction;
 class QPainter;
 class QTimer;
 
@@ -20,6 +21,17 @@ enum TExButtonState { ebsUp, ebsDisabled, ebsDown, ebsExclusive, ebsInactive };
 enum TButtonLayout { blGlyphLeft, blGlyphRight, blGlyphTop, blGlyphBottom };
 enum TButtonStyle { bsAutoDetect, bsWin31, bsNew };
 enum TDropDownMenuPos { dmpBottom, dmpRight };
+// Which part of a pop-up menu lies at the point it pops up at: its left edge,
+// its right edge or its middle.
+enum TPopupAlignment { paLeft, paRight, paCenter };
+
+// A pop-up menu that knows its alignment; a plain menu opens left-aligned.
+class TExPopupMenu : public QMenu {
+    Q_OBJECT
+public:
+    using QMenu::QMenu;
+    TPopupAlignment Alignment = paLeft;
+};
 
 // Images of one width and height; a slot freed by Delete is reused by the
 // next Add.
@@ -139,6 +151,18 @@ public:
     void SetDown(bool value);
     QMenu *DropDownMenu() const { return FDropDownMenu; }
     void SetDropDownMenu(QMenu *menu);
+    // The top-left corner, in the coordinates of a button of `buttonSize`, of a
+    // drop-down menu of `menuSize` opening at the button's corner for the
+    // position and the menu's alignment.
+    static QPoint DropDownMenuPoint(TDropDownMenuPos position, TPopupAlignment alignment, QSize buttonSize,
+                                    QSize menuSize);
+    // Links the button to an action (nullptr unlinks): the button shows the
+    // action's text, hint and enabled state, a grouped button's Down follows
+    // the action's Checked, a button without a glyph takes the action's icon
+    // on a magenta (transparent) background, and a click without an OnClick
+    // triggers the action.
+    QAction *Action() const { return FAction; }
+    void SetAction(QAction *action);
     bool MarkDropDown() const { return FMarkDropDown; }
     void SetMarkDropDown(bool value);
     bool Flat() const { return FFlat; }
@@ -196,11 +220,16 @@ private:
     void DrawDropDownMark(QPainter &painter, int x, int y, bool enabled);
     void ShowDropDownMenu();
     void UpdateShortcut();
+    // Takes over the action's state; with `checkDefaults` (when the link is
+    // made) only what the button still has at its default.
+    void ActionChange(bool checkDefaults);
 
     int FGroupIndex = 0;
     bool FAllowAllUp = false;
     bool FDown = false;
     QPointer<QMenu> FDropDownMenu;
+    QPointer<QAction> FAction;
+    QMetaObject::Connection FActionChanged;
     bool FMarkDropDown = true;
     bool FFlat = false;
     bool FGrayedInactive = true;

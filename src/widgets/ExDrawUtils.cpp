@@ -107,6 +107,28 @@ QImage CreateDisabledBitmapEx(const QImage &image, QColor outline, QColor back, 
     return out;
 }
 
+QImage CreateDisabledBitmap(const QImage &image, QColor outline, QColor transparent)
+{
+    const QPalette pal = QApplication::palette();
+    return CreateDisabledBitmapEx(image, outline, ButtonFaceColour(pal), ButtonHighlightColour(pal),
+                                  ButtonShadowColour(pal), true, transparent);
+}
+
+QColor ButtonFaceColour(const QPalette &palette)
+{
+    return palette.color(QPalette::Button);
+}
+
+QColor ButtonHighlightColour(const QPalette &palette)
+{
+    return palette.color(QPalette::Light);
+}
+
+QColor ButtonShadowColour(const QPalette &palette)
+{
+    return palette.color(QPalette::Dark);
+}
+
 void ImageListDrawDisabled(const TGlyphList &list, QPainter &painter, int x, int y, int index, QColor highlight,
                            QColor shadow, bool withHighlight)
 {

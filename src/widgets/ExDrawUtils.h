@@ -9,6 +9,7 @@
 
 class QFontMetrics;
 class QPainter;
+class QPalette;
 class QWidget;
 class TGlyphList;
 
@@ -37,6 +38,13 @@ QImage MonoMask(const QImage &image, QColor outline, QColor transparent = QColor
 // then the mask in the shadow colour in place.
 QImage CreateDisabledBitmapEx(const QImage &image, QColor outline, QColor back, QColor highlight, QColor shadow,
                               bool withHighlight, QColor transparent = QColor());
+// The same on the button face in the button highlight and shadow colours of
+// the application's palette, highlight on.
+QImage CreateDisabledBitmap(const QImage &image, QColor outline, QColor transparent = QColor());
+// The system colours the embossed images and the buttons are drawn in.
+QColor ButtonFaceColour(const QPalette &palette);
+QColor ButtonHighlightColour(const QPalette &palette);
+QColor ButtonShadowColour(const QPalette &palette);
 // Draws image `index` of the list embossed at (x, y); nothing for an index
 // that is not in the list.
 void ImageListDrawDisabled(const TGlyphList &list, QPainter &painter, int x, int y, int index, QColor highlight,

@@ -2,6 +2,9 @@
 // classes the manager draws, to their part, state and style element.
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QImage>
+#include <QPainter>
 #include <QStyle>
 #include <QStyleOptionTab>
 
@@ -95,4 +98,36 @@ TEST(ThemeDetails, StyleElementsAndStates)
     // Classes the manager does not draw have no elements.
     EXPECT_EQ(StyleElementFor(teClock, 1, 1).kind, TStyleKind::None);
     EXPECT_EQ(StyleElementFor(teButton, 1, 9).kind, TStyleKind::None);
+}
+
+TEST(ThemeDetails, CheckMarksAtTheEdgesOfTheStateRanges)
+{
+    const S::State marks = S::State_Off | S::State_On | S::State_NoChange;
+    // The last state of one mark and the first of the next (disabled, then normal).
+    const struct {
+        int part, state;
+        S::State mark;
+        bool enabled;
+    } edges[] = {{BP_RADIOBUTTON, 4, S::State_Off, false}, {BP_RADIOBUTTON, 5, S::State_On, true},
+                 {BP_RADIOBUTTON, 8, S::State_On, false},  {BP_CHECKBOX, 4, S::State_Off, false},
+                 {BP_CHECKBOX, 5, S::State_On, true},      {BP_CHECKBOX, 8, S::State_On, false},
+                 {BP_CHECKBOX, 9, S::State_NoChange, true}, {BP_CHECKBOX, 12, S::State_NoChange, false}};
+    for (const auto &e : edges) {
+        SCOPED_TRACE(testing::Message() << e.part << "/" << e.state);
+        const TStyleElement got = StyleElementFor(teButton, e.part, e.state);
+        EXPECT_EQ(got.state & marks, e.mark);
+        EXPECT_EQ(bool(got.state & En), e.enabled);
+    }
+    // Drawn: the unchecked disabled radio button is not the checked one, and
+    // the checked disabled check box neither the mixed nor the unchecked one.
+    auto draw = [](int part, int state) {
+        QImage img(16, 16, QImage::Format_ARGB32);
+        img.fill(Qt::white);
+        QPainter p(&img);
+        DrawStyleElement(QApplication::style(), &p, nullptr, StyleElementFor(teButton, part, state), img.rect());
+        return img;
+    };
+    EXPECT_NE(draw(BP_RADIOBUTTON, 4), draw(BP_RADIOBUTTON, 8));
+    EXPECT_NE(draw(BP_CHECKBOX, 8), draw(BP_CHECKBOX, 12));
+    EXPECT_NE(draw(BP_CHECKBOX, 8), draw(BP_CHECKBOX, 4));
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QImage>
 #include <QTest>
 
 TEST(Calendar, MonthGridPlacesTheFirst)
@@ -39,6 +40,54 @@ TEST(Calendar, MonthGridPlacesTheFirst)
     cal.SetCalendarDate(EncodeDate(2004, 2, 10));
     EXPECT_EQ(cal.DayNum(0, 1), 1);
     EXPECT_EQ(cal.CellText(0, 0).toStdString(), CurrentDateLocale().Fmt.ShortDayNames[0]);
+}
+
+TEST(Calendar, LastDayOfEveryMonthHasItsCell)
+{
+    TExCalendar cal;
+    cal.resize(210, 140);
+    const QRgb highlight = cal.palette().color(QPalette::Highlight).rgb();
+    // 2004 (a leap year) and 2005 from every first day of the week place the
+    // last day in every column and in rows 5 and 6.
+    for (TDayOfWeekName start : {Sun, Mon, Tue, Wed, Thu, Fri, Sat})
+        for (int year : {2004, 2005})
+            for (int month = 1; month <= 12; ++month) {
+                SCOPED_TRACE(testing::Message() << start << " " << year << "-" << month);
+                cal.SetStartOfWeek(start);
+                cal.SetCalendarDate(EncodeDate(year, month, 1));
+                const int last = DaysPerMonth(year, month);
+                // The cell that shows the last day, and no cell that shows a day after it.
+                int col = -1, row = -1, shown = 0;
+                for (int r = 1; r <= 6; ++r)
+                    for (int c = 0; c < 7; ++c) {
+                        const int day = cal.CellText(c, r).toInt();
+                        EXPECT_LE(day, last);
+                        if (day == last) {
+                            col = c;
+                            row = r;
+                            ++shown;
+                        }
+                    }
+                ASSERT_EQ(shown, 1);
+                EXPECT_EQ(cal.DayNum(col, row), last);
+                int c = -1, r = -1;
+                EXPECT_TRUE(cal.CellOfDay(last, c, r));
+                EXPECT_EQ(std::make_pair(c, r), std::make_pair(col, row));
+                // A click on it selects the last day, drawn highlighted in that cell.
+                QTest::mouseClick(&cal, Qt::LeftButton, {}, cal.CellRect(col, row).center());
+                EXPECT_EQ(cal.CalendarDate(), EncodeDate(year, month, last));
+                EXPECT_EQ(cal.SelectedCol(), col);
+                EXPECT_EQ(cal.SelectedRow(), row);
+                QImage img(cal.size(), QImage::Format_RGB32);
+                cal.render(&img);
+                EXPECT_EQ(img.pixel(cal.CellRect(col, row).topLeft() + QPoint(1, 1)), highlight);
+            }
+    // 31 August 2004, weeks from Monday: the last row, second column.
+    cal.SetStartOfWeek(Mon);
+    cal.SetCalendarDate(EncodeDate(2004, 8, 31));
+    EXPECT_EQ(cal.CellText(1, 6), "31");
+    EXPECT_EQ(cal.SelectedCol(), 1);
+    EXPECT_EQ(cal.SelectedRow(), 6);
 }
 
 TEST(Calendar, NavigationClampsTheDayAndTheYears)

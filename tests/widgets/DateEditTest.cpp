@@ -169,6 +169,11 @@ TEST(DateEdit, BlanksCharAndHints)
     s.edit->SetDate(NullDate);
     EXPECT_EQ(s.edit->displayText(), "__.__.____");
     EXPECT_TRUE(s.edit->IsEmpty());
+    // The text reads blanks wherever "_" shows an empty position.
+    EXPECT_EQ(s.edit->Text(), "  .  .    ");
+    Type(s.edit, "0503");
+    EXPECT_EQ(s.edit->displayText(), "05.03.____");
+    EXPECT_EQ(s.edit->Text(), "05.03.    ");
     s.edit->SetBlanksChar('\t');
     EXPECT_EQ(s.edit->BlanksChar(), ' ');
     s.edit->SetCalendarHints({"a|", "b|", "c|", "d|", "e|", "f|"});

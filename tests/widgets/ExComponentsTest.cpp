@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QPainter>
 
 #include "widgets/EXCtrls.h"
@@ -45,6 +46,16 @@ TEST(ExComponents, EmbossedImages)
     const QImage plain = CreateDisabledBitmapEx(img, Qt::black, back, hi, shadow, false)
                              .convertToFormat(QImage::Format_RGB32);
     EXPECT_EQ(plain.pixel(3, 2), back.rgb());
+    // The short form: the button face, highlight and shadow of the palette.
+    const QPalette saved = QApplication::palette();
+    QPalette pal = saved;
+    pal.setColor(QPalette::Button, back);
+    pal.setColor(QPalette::Light, hi);
+    pal.setColor(QPalette::Dark, shadow);
+    QApplication::setPalette(pal);
+    const QImage standard = CreateDisabledBitmap(img, Qt::black).convertToFormat(QImage::Format_RGB32);
+    QApplication::setPalette(saved);
+    EXPECT_EQ(standard, out);
     // From a list: the image's opaque pixels, embossed at (x, y).
     TGlyphList list(2, 2);
     QImage dot(2, 2, QImage::Format_ARGB32);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QDialog>
 #include <QPainter>
@@ -178,6 +179,105 @@ TEST(SpeedButton, DropDownMenuOpensOnPress)
     EXPECT_TRUE(shown);
     EXPECT_EQ(b.State(), ebsUp); // finished as a release
     EXPECT_EQ(clicks, 0);
+}
+
+TEST(SpeedButton, DropDownMenuOpensAtTheCornerOfItsAlignment)
+{
+    QWidget parent;
+    parent.setGeometry(300, 200, 120, 100);
+    TExSpeedButton b(&parent);
+    b.setGeometry(30, 20, 40, 25);
+    TExPopupMenu aligned;
+    QMenu plain; // no alignment of its own: left
+    for (QMenu *m : {static_cast<QMenu *>(&aligned), &plain})
+        m->addActions({new QAction("First item", m), new QAction("Second, longer item", m)});
+    parent.show();
+    const int w = b.width(), h = b.height();
+    // The corner (in the button) where the menu's left edge, right edge or middle lies.
+    const struct {
+        QMenu *menu;
+        TDropDownMenuPos position;
+        TPopupAlignment alignment;
+        QPoint corner;
+    } cases[] = {{&aligned, dmpBottom, paLeft, {-1, h}},     {&aligned, dmpBottom, paRight, {w + 1, h}},
+                 {&aligned, dmpBottom, paCenter, {w / 2, h}}, {&aligned, dmpRight, paLeft, {w, -1}},
+                 {&aligned, dmpRight, paRight, {-1, -1}},     {&aligned, dmpRight, paCenter, {w / 2, h}},
+                 {&plain, dmpBottom, paLeft, {-1, h}}};
+    for (const auto &c : cases) {
+        b.MenuPosition = c.position;
+        aligned.Alignment = c.alignment;
+        b.SetDropDownMenu(c.menu);
+        QRect shown;
+        QTimer::singleShot(0, c.menu, [&] {
+            shown = c.menu->geometry();
+            c.menu->close();
+        });
+        Press(&b, QPoint(5, 5));
+        ASSERT_FALSE(shown.isNull());
+        const int anchor = c.alignment == paLeft    ? shown.left()
+                           : c.alignment == paRight ? shown.left() + shown.width()
+                                                    : shown.left() + shown.width() / 2;
+        EXPECT_EQ(QPoint(anchor, shown.top()), b.mapToGlobal(c.corner)) << c.position << "," << c.alignment;
+    }
+}
+
+TEST(SpeedButton, ActionLink)
+{
+    QWidget parent;
+    QPixmap picture(16, 16);
+    picture.fill(Qt::transparent);
+    {
+        QPainter p(&picture);
+        p.fillRect(4, 4, 8, 8, QColor(0, 0, 200));
+    }
+    QAction action(QIcon(picture), "&Go");
+    action.setCheckable(true);
+    TExSpeedButton b(&parent);
+    b.SetGroupIndex(1);
+    b.SetAllowAllUp(true);
+    b.ButtonGlyph().SetTransparentColor(Qt::white);
+    b.SetAction(&action);
+    EXPECT_EQ(b.Caption(), "&Go");
+    // The icon on magenta, magenta drawn as the face.
+    ASSERT_EQ(b.Glyph().size(), QSize(16, 16));
+    EXPECT_EQ(b.Glyph().pixel(0, 0), qRgb(255, 0, 255));
+    EXPECT_EQ(b.ButtonGlyph().TransparentColor(), QColor(255, 0, 255));
+    b.SetCaption(QString());
+    const QImage img = Render(b);
+    EXPECT_EQ(img.pixel(12, 12), qRgb(0, 0, 200));
+    EXPECT_EQ(img.pixel(6, 6), b.palette().color(QPalette::Button).rgb());
+    // Down follows Checked, both ways.
+    action.setChecked(true);
+    EXPECT_TRUE(b.Down());
+    action.setChecked(false);
+    EXPECT_FALSE(b.Down());
+    // A click triggers the action; Down and Checked stay together.
+    int triggered = 0;
+    QObject::connect(&action, &QAction::triggered, [&] { ++triggered; });
+    Click(&b);
+    EXPECT_EQ(triggered, 1);
+    EXPECT_TRUE(b.Down());
+    EXPECT_TRUE(action.isChecked());
+    action.setEnabled(false);
+    EXPECT_FALSE(b.isEnabled());
+    // A button that is down when linked stays down; its own glyph stays.
+    TExSpeedButton own(&parent);
+    own.SetGroupIndex(2);
+    own.SetAllowAllUp(true);
+    own.SetDown(true);
+    own.SetGlyph(Strip(1));
+    QAction unchecked("x");
+    unchecked.setIcon(QIcon(picture));
+    own.SetAction(&unchecked);
+    EXPECT_TRUE(own.Down());
+    EXPECT_EQ(own.Glyph(), Strip(1));
+    // An OnClick of its own stands in for the action.
+    int own_clicks = 0, own_triggered = 0;
+    own.OnClick = [&](TExSpeedButton *) { ++own_clicks; };
+    QObject::connect(&unchecked, &QAction::triggered, [&] { ++own_triggered; });
+    own.Click();
+    EXPECT_EQ(own_clicks, 1);
+    EXPECT_EQ(own_triggered, 0);
 }
 
 TEST(GlyphList, SlotsAreReusedAndBounded)
