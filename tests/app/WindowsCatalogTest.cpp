@@ -1,6 +1,7 @@
 // A catalogue written on Windows (its texts in Windows-1250), its table files made here byte by byte,
 // used through the main window's commands; after each command the tables are read back from disk.
 #include <QBuffer>
+#include <QButtonGroup>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -12,7 +13,9 @@
 #include "app/DiscCommands.h"
 #include "app/MoveForm.h"
 #include "app/RenameCD.h"
+#include "app/selunit.h"
 #include "ui_AddNoteForm.h"
+#include "ui_PrintPrepareForm.h"
 #include "ui_RenameCDForm.h"
 
 #include "DiscTestSupport.h"
@@ -243,6 +246,19 @@ TEST_F(WindowsCatalogTest, SearchByNameAndNoteFindsWindowsTexts)
         EXPECT_EQ(rows[0].Name, kPriklad.utf8);
         EXPECT_EQ(rows[0].Note, kNote.utf8);
     }
+    // Limited to one disc, chosen by its name.
+    form->ui->ComboBox2->setCurrentIndex(form->ui->ComboBox2->findText(QString::fromStdString(kKun.utf8)));
+    form->ui->Edit1->setText(QStringLiteral(".txt"));
+    form->ui->Edit3->clear();
+    form->ui->FilterButton->click();
+    EXPECT_EQ(form->ui->SearchView->Count(), 2);
+    // Every catalogue of the data folder.
+    form->ui->FindAllButton->click();
+    form->ui->Edit1->setText(QStringLiteral("ůl"));
+    form->ui->FilterButton->click();
+    const auto &rows = form->ui->SearchView->Model()->Rows();
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].Name, "ůl.txt");
 }
 
 TEST_F(WindowsCatalogTest, NotesAreReadAndChangedOnTheirOwnRecordOnly)
@@ -402,4 +418,40 @@ TEST_F(WindowsCatalogTest, MoveCarriesTheStoredBytesAndTreeFilesMatchWindowsName
     move.TreeDragDrop(target, back);
     ASSERT_EQ(prompt.Asked().size(), 1u);
     EXPECT_NE(prompt.Asked()[0].text.toStdString().find("was not found"), std::string::npos);
+}
+
+TEST_F(WindowsCatalogTest, PrintSourcesTakeTheRecordsOfTheDiscAndFolder)
+{
+    WriteCatalog();
+    auto form = Open();
+    OpenDisc(*form, kSkola.utf8);
+    form->ui->LinksListView->SelectRow(ListRowOf(*form, kUlohy.utf8));
+    form->LinksListViewDblClick();
+    form->ui->PrintButton->click();
+    TPrintPrepareForm *w = form->PrintPrepareForm.data();
+    ASSERT_NE(w, nullptr);
+    // The whole disc, the folder listed, the folders, and the user's filter.
+    const std::tuple<int, int, QString, Names> cases[] = {
+        {0, 0, {}, {kPriklad.utf8, kUlohy.utf8, kDalsi.utf8}}, // by bytes
+        {1, 0, {}, {kPriklad.utf8}},
+        {3, 0, {}, {kUlohy.utf8}},
+        {0, 6, QStringLiteral("č.1"), {kPriklad.utf8}},
+    };
+    for (const auto &[source, type, filter, expected] : cases) {
+        SCOPED_TRACE(source);
+        w->RadioGroup1Items->button(source)->click();
+        w->ui->Button1->click();
+        w->RadioGroup2Items->button(type)->click();
+        if (!filter.isNull())
+            w->ui->Edit1->setText(filter);
+        w->ui->Button1->click();
+        ASSERT_EQ(w->PageIndex(), 2);
+        Names names;
+        for (w->ReportTable->First(); !w->ReportTable->Eof(); w->ReportTable->Next())
+            names.push_back(w->ReportTable->FieldByName("Name").AsString());
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, expected);
+        w->ui->Button2->click();
+        w->ui->Button2->click();
+    }
 }
