@@ -312,12 +312,16 @@ TEST_F(WindowsCatalogTest, DeleteRemovesEveryRecordOfTheDiscAndNothingElse)
     // Two records of ŠKOLA written here in UTF-8 (a Windows catalogue extended here).
     WriteCatalog({FileRecord("e:\\", "nový.txt", kSkola.utf8, "1", false),
                   FileRecord("e:\\", "ďalší2.txt", kHudba.utf8, "2", false)});
+    ASSERT_TRUE(WriteTreeFile(data + "/CdNames/Win_cdname.dat", {{0, "\x8Akola", 0, 1, NodeKindGroup},
+                                                                  {1, kSkola.cp, 0, 1, NodeKindDisc},
+                                                                  {0, kHudba.cp, 0, 1, NodeKindDisc}}));
     const Names files = StoredRecords(data + "/Win.d"), discs = StoredRecords(data + "/CdNames/Win_cdname.d");
     auto form = Open();
     OpenDisc(*form, kSkola.utf8);
     EXPECT_EQ(ListNamesOf(*form), (Names{kUlohy.utf8, "nový.txt", kDalsi.utf8}));
     prompt.Answer(PromptResult::Yes);
     form->DeleteButtonClick();
+    EXPECT_EQ(TreeTexts(TCatalogOnDisk::Read(data, "Win").tree), (Names{"Škola", kHudba.utf8}));
     EXPECT_EQ(StoredRecords(data + "/Win.d"), Without(Without(files, kSkola.cp), kSkola.utf8));
     EXPECT_EQ(StoredRecords(data + "/Win.d").size(), 4u);
     EXPECT_EQ(StoredRecords(data + "/CdNames/Win_cdname.d"), Without(discs, kSkola.cp));
