@@ -396,6 +396,15 @@ TEST_F(WindowsCatalogTest, MoveCarriesTheStoredBytesAndTreeFilesMatchWindowsName
     EXPECT_EQ(group->child(0)->text(0).toStdString(), kSkola.utf8);
     OpenDisc(*form, kSkola.utf8);
     EXPECT_EQ(ListNamesOf(*form), (Names{kUlohy.utf8, kDalsi.utf8}));
+    // Tree editing: a new group, kept; the file then holds every name as the program's text.
+    form->ui->EditTreeButton->click();
+    form->ui->Edit2->setText(QStringLiteral("Nová skupina"));
+    form->ui->Button3->click();
+    form->Button5Click();
+    EXPECT_EQ(TreeTexts(TCatalogOnDisk::Read(data, "Win").tree),
+              (Names{"Hudba a škola", "  " + kSkola.utf8, "Nová skupina"}));
+    OpenDisc(*form, kSkola.utf8);
+    EXPECT_EQ(ListNamesOf(*form), (Names{kUlohy.utf8, kDalsi.utf8}));
 
     TMoveForm move(form.get());
     QTreeWidget *source = move.Columns()[size_t(move.ColumnOf("Win"))].tree;
@@ -406,7 +415,7 @@ TEST_F(WindowsCatalogTest, MoveCarriesTheStoredBytesAndTreeFilesMatchWindowsName
     const TCatalogOnDisk win = TCatalogOnDisk::Read(data, "Win"), other = TCatalogOnDisk::Read(data, "Other");
     EXPECT_EQ(win.discNames, (Names{kHudba.utf8, kKun.utf8}));
     EXPECT_EQ(win.filesPerDisc.count(kSkola.utf8), 0u);
-    EXPECT_EQ(TreeTexts(win.tree), Names{"Hudba a škola"});
+    EXPECT_EQ(TreeTexts(win.tree), (Names{"Hudba a škola", "Nová skupina"}));
     ASSERT_EQ(other.filesPerDisc.count(kSkola.utf8), 1u);
     EXPECT_EQ(other.filesPerDisc.at(kSkola.utf8), 3);
     // What the move did not rename keeps the bytes it had.
