@@ -61,7 +61,9 @@ void TAtrCdForm::FormShow()
     ui->Label9->setText(QStringLiteral(" [") + ToQString(CurrentValue(main_->WorkTable.get(), "Number")) +
                         QStringLiteral("]"));
     ui->Label6->setText(L(4));
-    ui->Label7->setText(ToQString(CurrentValue(main_->CdNameTable.get(), "CdSize")));
+    // The size is the current disc's record's, never that of the record the table stands on.
+    const bool located = main_->LocateDiscRecord(main_->Browse.CurrentDisc);
+    ui->Label7->setText(located ? ToQString(CurrentValue(main_->CdNameTable.get(), "CdSize")) : QString());
     ui->Label10->setText(L(100));
     ui->Label11->setText(ToQString(main_->Browse.FileCountText));
 }

@@ -233,25 +233,35 @@ void DeleteAllShown(TFlatTable &t)
 
 } // namespace
 
-void DeleteDiscEverywhere(const TDiscCatalog &catalog, const std::string &name)
+bool DeleteDiscEverywhere(const TDiscCatalog &catalog, const std::string &name)
 {
     TFlatTable &files = *catalog.files;
     TFlatTable &discs = *catalog.discs;
+    if (!LocateDisc(discs, name))
+        return false;
     TCatalogChange change;
     change.Begin(files);
     change.Begin(discs);
     try {
-        if (LocateDisc(discs, name))
-            discs.Delete();
-        {
-            TDiscView view(files, &name);
+        // The record found may differ from `name` in letter case; its own name
+        // is the one its files carry.
+        if (!LocateDisc(discs, name))
+            DatabaseError("Record not found: " + name);
+        const std::string stored = discs.FieldByName("CdName").AsString();
+        discs.Delete();
+        for (const std::string *disc : {&stored, &name}) {
+            TDiscView view(files, disc);
             DeleteAllShown(files);
+            if (stored == name)
+                break;
         }
         change.Save(files);
         change.Save(discs);
         std::vector<TTreeRecord> tree;
         if (ReadTree(catalog.treeFile, tree)) {
-            const int node = FindDiscNode(tree, name);
+            int node = FindDiscNode(tree, stored);
+            if (node < 0)
+                node = FindDiscNode(tree, name);
             if (node >= 0) {
                 RemoveTreeNode(tree, node);
                 change.WriteTree(catalog.treeFile, tree);
@@ -261,6 +271,7 @@ void DeleteDiscEverywhere(const TDiscCatalog &catalog, const std::string &name)
     } catch (const std::exception &e) {
         Fail(change, e);
     }
+    return true;
 }
 
 bool RenameDiscEverywhere(const TDiscCatalog &catalog, const std::string &oldName, const std::string &newName)
@@ -385,8 +396,10 @@ TMoveOutcome MoveDiscBetween(const TDiscCatalog &source, const TDiscCatalog &tar
     if (SameFile(source.files->FullFileName(), target.files->FullFileName()) ||
         SameFile(source.discs->FullFileName(), target.discs->FullFileName()))
         return out;
-    if (!LocateDisc(*source.discs, name))
+    if (!LocateDisc(*source.discs, name)) {
+        out.missing = true;
         return out;
+    }
     const std::string stored = source.discs->FieldByName("CdName").AsString();
     out.newNumber = NextFreeNumberIn(target);
     out.newName = MakeUniqueCdName(stored, DiscTableNames(*target.discs));
@@ -507,4 +520,12 @@ std::string CopyFailedText(const std::string &reason)
 std::string CopyingText(const std::string &fileName)
 {
     return InLanguage("Copying", "Kopírujem", "Kopíruji") + std::string(" ") + fileName;
+}
+
+std::string NotFoundText(const std::string &name)
+{
+    return InLanguage("\"", "„", "„") + name +
+           InLanguage("\" was not found in the catalogue. Nothing was changed.",
+                      "“ sa v katalógu nenašlo. Nič sa nezmenilo.",
+                      "“ nebylo v katalogu nalezeno. Nic se nezměnilo.");
 }

@@ -45,11 +45,15 @@ int FindDiscNode(const std::vector<TTreeRecord> &records, const std::string &nam
 void RemoveTreeNode(std::vector<TTreeRecord> &records, int index);
 
 // ---- commands
-// Deletes the disc record named `name` (whole name, letter case ignored; a
-// missing record is no error), every file record whose Namecd is exactly
-// `name` whatever filter the file table has, and the disc's node in the tree
-// file when the file exists.
-void DeleteDiscEverywhere(const TDiscCatalog &catalog, const std::string &name);
+// Names are compared as texts: a disc stored in Windows-1250 is found by its
+// name in UTF-8, and its records are changed whatever encoding each holds.
+//
+// Deletes the disc record named `name` (whole name, letter case ignored),
+// every file record whose Namecd is `name` or the record's own name whatever
+// filter the file table has, and the disc's node in the tree file when the
+// file exists. False, with nothing changed, when there is no disc record of
+// that name.
+bool DeleteDiscEverywhere(const TDiscCatalog &catalog, const std::string &name);
 
 // Renames disc `oldName` to `newName` in the disc record (which carries its
 // note and picture), in every file record and in the tree file. False, with
@@ -64,6 +68,7 @@ std::string NextFreeNumberIn(const TDiscCatalog &catalog);
 
 struct TMoveOutcome {
     bool moved = false;
+    bool missing = false; // the source holds no disc record of that name
     std::string newName;
     std::string newNumber;
 };
@@ -71,8 +76,8 @@ struct TMoveOutcome {
 // but the name and number copied, every file record likewise, a root node in
 // the target's tree file when it has one; then the disc goes from the source.
 // The target is written completely before anything leaves the source. Nothing
-// moves (moved = false) when the disc record is missing or both catalogues
-// are the same files.
+// moves (moved = false) when the disc record is missing (missing = true) or
+// both catalogues are the same files.
 TMoveOutcome MoveDiscBetween(const TDiscCatalog &source, const TDiscCatalog &target, const std::string &name);
 
 // ---- the commands' own messages, in the current language
@@ -81,3 +86,5 @@ std::string DiscNameTooLongText();
 std::string OverwriteFileText(const std::string &fileName);
 std::string CopyFailedText(const std::string &reason);
 std::string CopyingText(const std::string &fileName);
+// A command found nothing named `name` to change, and changed nothing.
+std::string NotFoundText(const std::string &name);

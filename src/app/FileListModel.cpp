@@ -12,6 +12,7 @@
 #include "app/BrowseText.h"
 #include "platform/ExeIcon.h"
 #include "platform/QtText.h"
+#include "util/TextCodec.h"
 #include "storage/DataSet.h"
 #include "storage/FlatTbl.h"
 #include "util/BaseFileUtils.h"
@@ -78,16 +79,17 @@ public:
             stored_ = &f;
     }
 
-    // The field's text (the string types) or bytes (BLOB types) for the record `rec`
-    // under the cursor (null: read through the field); `scratch` holds it when
-    // it had to be copied.
+    // The field's text (the string types, as AsString gives it: the program's text
+    // whatever the stored encoding) or bytes (BLOB types) for the record `rec` under
+    // the cursor (null: read through the field); `scratch` holds it when it had to
+    // be copied or decoded.
     std::string_view Text(const TFlatRecord *rec, std::string &scratch) const
     {
         if (rec && stored_) {
             if (stored_->TypeCode == fftString)
-                return CutToCharWidth(rec->Var(*stored_), stored_->MaxLength);
+                return StoredTextView(CutToCharWidth(rec->Var(*stored_), stored_->MaxLength), scratch);
             if (stored_->TypeCode == fftSmallStr)
-                return FlatGetSmallStr(*rec, *stored_);
+                return StoredTextView(FlatGetSmallStr(*rec, *stored_), scratch);
             if (IsFlatBlobType(stored_->TypeCode))
                 return rec->Var(*stored_);
         }

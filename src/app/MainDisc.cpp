@@ -58,9 +58,14 @@ void TMainForm::DeleteButtonClick()
         return;
     const std::string name = FromQString(node->text(0));
     Browse.CurrentDisc = name;
+    bool deleted = false;
     {
         HourglassCursor busy;
-        DeleteDiscEverywhere(OpenDiscCatalog(), name);
+        deleted = DeleteDiscEverywhere(OpenDiscCatalog(), name);
+    }
+    if (!deleted) {
+        Prompt::Current().Show(ToQString(NotFoundText(name)), L(34), PromptButtons::Ok, PromptIcon::Warning);
+        return;
     }
     RebuildCatalogView();
 }

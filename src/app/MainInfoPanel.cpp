@@ -221,6 +221,12 @@ void TMainForm::ShowDiscPicture()
 {
     if (!CdNameTable || !CdNameTable->Active() || CdNameTable->IsEmpty())
         return;
+    // The picture is the current disc's: when its record cannot be found, no
+    // picture rather than the one of the record the table happens to stand on.
+    if (!Browse.CurrentDisc.empty() && !LocateDiscRecord(Browse.CurrentDisc)) {
+        ui->CDImage->clear();
+        return;
+    }
     const std::string picture = CdNameTable->FieldByName("CdPicture").AsBytes();
     if (!picture.empty()) {
         QPixmap p;

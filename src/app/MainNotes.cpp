@@ -9,7 +9,10 @@
 #include <QTreeWidget>
 
 #include "app/AddNote.h"
+#include "app/DiscCommands.h"
+#include "app/Texts3.h"
 #include "app/FileListView.h"
+#include "platform/Prompt.h"
 #include "platform/QtText.h"
 #include "ui_MainForm.h"
 
@@ -39,6 +42,12 @@ void SaveNoteField(TFlatTable &table, const char *field, const std::string &note
         table.CancelChanges();
         throw;
     }
+}
+
+// The record the note belongs to is gone: said, and nothing is stored.
+void ReportNothingFound(const std::string &name)
+{
+    Prompt::Current().Show(ToQString(NotFoundText(name)), L(34), PromptButtons::Ok, PromptIcon::Warning);
 }
 
 bool HasFocusIn(const QWidget *w)
@@ -131,8 +140,12 @@ bool TMainForm::StoreNote(const std::string &note)
             throw;
         }
         restore();
+        if (!stored) {
+            ReportNothingFound(NoteTarget);
+            return false;
+        }
         // The view's copy follows what was saved; it is not saved itself.
-        if (stored && WorkTable && WorkTable->Active() && LocateByName(*WorkTable, "Name", NoteTarget)) {
+        if (WorkTable && WorkTable->Active() && LocateByName(*WorkTable, "Name", NoteTarget)) {
             WorkTable->Edit();
             WorkTable->FieldByName("Note").SetAsString(note);
             WorkTable->Post();
@@ -148,10 +161,12 @@ bool TMainForm::StoreNote(const std::string &note)
                 break;
             }
         }
-        return stored;
+        return true;
     }
-    if (!LocateByName(*CdNameTable, "CdName", NoteTarget))
+    if (!LocateByName(*CdNameTable, "CdName", NoteTarget)) {
+        ReportNothingFound(NoteTarget);
         return false;
+    }
     SaveNoteField(*CdNameTable, "CdNote", note);
     const std::string stored = CdNameTable->FieldByName("CdNote").AsString();
     LoadTree();

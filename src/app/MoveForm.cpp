@@ -195,6 +195,8 @@ void TMoveForm::TreeDragDrop(QTreeWidget *target, QTreeWidget *source)
     } catch (const std::exception &e) {
         Prompt::Current().Show(ToQString(e.what()), L(67), PromptButtons::Ok, PromptIcon::Error);
     }
+    if (outcome.missing)
+        Prompt::Current().Show(ToQString(NotFoundText(name)), L(67), PromptButtons::Ok, PromptIcon::Warning);
     if (!outcome.moved)
         return;
     const std::string open = main_->CatalogFolder == main_->DataFolder ? main_->CatalogName : std::string();

@@ -91,9 +91,12 @@ void TRenameCDForm::OkButtonClick()
                                PromptIcon::Error);
         return;
     }
-    if (renamed) {
-        main_->Browse.CurrentDisc = newName;
-        main_->RebuildCatalogView();
+    if (!renamed) {
+        Prompt::Current().Show(ToQString(NotFoundText(oldName_)), caption, PromptButtons::Ok, PromptIcon::Warning);
+        close();
+        return;
     }
+    main_->Browse.CurrentDisc = newName;
+    main_->RebuildCatalogView();
     close();
 }

@@ -56,7 +56,7 @@ bool LocateCompareField(const TField &field, const TVariant &value, TLocateOptio
     if (field.DataType() != ftString) return VarEquals(field.Value(), value);
     if (VarIsNull(value)) return false;
     std::string fieldText = field.AsString();
-    std::string keyText = VarToStr(value);
+    std::string keyText = DecodeStoredText(VarToStr(value));
     if (options.Contains(loCaseInsensitive)) {
         fieldText = UpperCaseText(fieldText);
         keyText = UpperCaseText(keyText);

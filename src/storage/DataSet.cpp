@@ -176,7 +176,7 @@ std::string VarToStr(const TVariant &v) {
 bool VarEquals(const TVariant &a, const TVariant &b) {
     if (VarIsNull(a) || VarIsNull(b)) return false;
     if (std::holds_alternative<std::string>(a) && std::holds_alternative<std::string>(b))
-        return std::get<std::string>(a) == std::get<std::string>(b);
+        return SameStoredText(std::get<std::string>(a), std::get<std::string>(b));
     if (std::holds_alternative<std::int64_t>(a) && std::holds_alternative<std::int64_t>(b))
         return std::get<std::int64_t>(a) == std::get<std::int64_t>(b);
     if (isNumberish(a) && isNumberish(b)) return numberOf(a) == numberOf(b);
@@ -194,6 +194,7 @@ bool VarEquals(const TVariant &a, const TVariant &b) {
 }
 
 bool IsBlobType(TFieldType t) { return t == ftBlob || t == ftMemo || t == ftFmtMemo || t == ftGraphic; }
+bool IsTextType(TFieldType t) { return t == ftString || t == ftMemo || t == ftFmtMemo; }
 bool IsIntegerType(TFieldType t) {
     return t == ftSmallint || t == ftInteger || t == ftLargeint || t == ftAutoInc;
 }
@@ -252,6 +253,8 @@ bool TField::IsNull() const { return VarIsNull(Value()); }
 std::string TField::AsString() const {
     TVariant v = Value();
     if (auto d = std::get_if<double>(&v); d && IsDateTimeType(dataType_)) return DateTimeToText(*d, dataType_);
+    // A text field gives the program's text, whatever encoding its bytes were stored in.
+    if (auto s = std::get_if<std::string>(&v); s && IsTextType(dataType_)) return DecodeStoredText(*s);
     return VarToStr(v);
 }
 

@@ -16,7 +16,7 @@
 //   ftBoolean                                      -> bool
 //   ftFloat, ftCurrency                            -> double
 //   ftDate, ftTime, ftDateTime                     -> double (TDateTime: days since 1899-12-30)
-//   ftString                                       -> std::string (bytes, UTF-8 written)
+//   ftString                                       -> std::string (the stored bytes, UTF-8 written)
 //   ftBlob, ftMemo, ftFmtMemo, ftGraphic           -> std::string (the bytes)
 //   no value (NULL)                                -> std::monostate
 // Failures raise EDatabaseError with an English text.
@@ -161,6 +161,7 @@ enum class TFieldType {
 using enum TFieldType;
 
 bool IsBlobType(TFieldType t);     // ftBlob, ftMemo, ftFmtMemo, ftGraphic
+bool IsTextType(TFieldType t);     // ftString, ftMemo, ftFmtMemo: texts, decoded when read
 bool IsIntegerType(TFieldType t);  // ftSmallint, ftInteger, ftLargeint, ftAutoInc
 bool IsFloatType(TFieldType t);    // ftFloat, ftCurrency
 bool IsDateTimeType(TFieldType t); // ftDate, ftTime, ftDateTime
@@ -257,8 +258,14 @@ public:
     std::function<void(TField *Sender)> OnChange;
 
     // Reading. A NULL value reads as "", 0, 0.0, false and an empty byte string.
+    // A stored text is UTF-8 when this program wrote it, Windows-1250 when a catalogue
+    // came from Windows, and a table may hold both. AsString is where it becomes the
+    // program's text (UTF-8, see DecodeStoredText): read texts through it to show,
+    // compare or look them up. Value and AsBytes give the stored bytes, for copying a
+    // value unchanged; the engine's own comparisons (Locate, filters, keys, sorting)
+    // compare texts, never bytes.
     bool IsNull() const;
-    TVariant Value() const;          // canonical form, monostate for NULL
+    TVariant Value() const;          // canonical form (a text as stored), monostate for NULL
     std::string AsString() const;
     std::int32_t AsInteger() const;  // checked: out-of-range values raise
     std::int64_t AsLargeInt() const;

@@ -3,6 +3,7 @@
 #include "storage/DBUtils.h"
 #include "storage/FlatConst.h"
 #include "storage/FlatTblStore.h"
+#include "util/TextCodec.h"
 
 #include <cmath>
 #include <cstdio>
@@ -274,7 +275,9 @@ std::string FlatValueText(const TVariant &value, int typeCode) {
         if (!d) return {};
         return DateTimeToText(*d, typeCode == fftDate ? ftDate : typeCode == fftTime ? ftTime : ftDateTime);
     }
-    default: return VarToStr(value);
+    default:
+        if (auto text = std::get_if<std::string>(&value)) return DecodeStoredText(*text);
+        return VarToStr(value);
     }
 }
 

@@ -849,9 +849,10 @@ bool TFlatDataset::Locate(const std::string &keyFields, const std::vector<TVaria
             const TVariant v = i < keyValues.size() ? keyValues[i] : TVariant{};
             const TFlatField *sf = StoreField(fields[i]);
             const bool isText = sf && (sf->TypeCode == fftSmallStr || sf->TypeCode == fftString);
-            keys.push_back({fields[i], sf, v, isText && !VarIsNull(v) ? VarToStr(v) : std::string()});
+            keys.push_back({fields[i], sf, v, isText && !VarIsNull(v) ? DecodeStoredText(VarToStr(v)) : std::string()});
         }
         const TDataSetState previous = SetTempState(dsFilter);
+        std::string scratch;
         try {
             for (size_t i = 0; i < view_.size() && found < 0; ++i) {
                 TFlatRecEntry *e = view_[i];
@@ -865,9 +866,11 @@ bool TFlatDataset::Locate(const std::string &keyFields, const std::vector<TVaria
                         break;
                     }
                     if (k.store && (k.store->TypeCode == fftSmallStr || k.store->TypeCode == fftString)) {
-                        const std::string_view text = k.store->TypeCode == fftSmallStr
-                                                          ? FlatGetSmallStr(e->Data, *k.store)
-                                                          : e->Data.Var(*k.store);
+                        // The key is the program's text; so is the value it meets.
+                        const std::string_view text = StoredTextView(k.store->TypeCode == fftSmallStr
+                                                                         ? FlatGetSmallStr(e->Data, *k.store)
+                                                                         : e->Data.Var(*k.store),
+                                                                     scratch);
                         if (text.empty()) { // NULL never matches
                             match = false;
                             break;

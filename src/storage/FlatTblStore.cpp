@@ -388,8 +388,13 @@ std::string_view FlatGetSmallStr(const TFlatRecord &record, const TFlatField &fi
     return v.substr(0, std::min<size_t>(v.find('\0'), field.MaxLength));
 }
 
-int FlatCompareText(std::string_view a, std::string_view b, bool caseInsensitive)
+int FlatCompareText(std::string_view storedA, std::string_view storedB, bool caseInsensitive)
 {
+    // Texts are compared as texts: a value stored in Windows-1250 is compared in its
+    // decoded form, so it sorts, filters and matches keys as the same text in UTF-8.
+    std::string scratchA, scratchB;
+    const std::string_view a = StoredTextView(storedA, scratchA);
+    const std::string_view b = StoredTextView(storedB, scratchB);
     if (a.empty() || b.empty())
         return int(a.size()) - int(b.size()) < 0 ? -1 : (a.size() == b.size() ? 0 : 1);
     if (!caseInsensitive) {
@@ -745,7 +750,7 @@ bool TFlatCursor::PutRecord(const TFlatRecord &buffer, TFlatRecEntry *entry, std
             entry->Status = rsModified;
         // The lookup holds while the record keeps its text in the looked-up field.
         const bool sameText = lookupCurrent && entry->Data && buffer &&
-                              LookupTextOf(entry->Data) == LookupTextOf(buffer);
+                              SameStoredText(LookupTextOf(entry->Data), LookupTextOf(buffer));
         entry->Data = buffer;
         if (sameText)
             KeepTextLookup();
@@ -764,7 +769,7 @@ bool TFlatCursor::PutRecord(const TFlatRecord &buffer, TFlatRecEntry *entry, std
             *added = entry;
         // A new record comes last in store order, so it goes last under its text.
         if (lookupCurrent) {
-            textLookup_.Map[std::string(LookupTextOf(entry->Data))].push_back(entry);
+            textLookup_.Map[DecodeStoredText(LookupTextOf(entry->Data))].push_back(entry);
             KeepTextLookup();
         }
     }
@@ -803,16 +808,15 @@ const std::vector<TFlatRecEntry *> *TFlatCursor::RecordsWithText(int field, std:
         l.Map.clear();
         l.Field = field;
         KeepTextLookup();
-        std::string key;
+        std::string scratch;
         for (TFlatRecEntry *e : Records) {
             if (!e->Data)
                 continue;
-            key.assign(LookupTextOf(e->Data));
-            l.Map[key].push_back(e);
+            l.Map[std::string(StoredTextView(LookupTextOf(e->Data), scratch))].push_back(e);
         }
     }
     static const std::vector<TFlatRecEntry *> none;
-    const auto it = l.Map.find(std::string(value));
+    const auto it = l.Map.find(DecodeStoredText(value));
     return it == l.Map.end() ? &none : &it->second;
 }
 

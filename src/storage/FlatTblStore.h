@@ -174,8 +174,9 @@ double FlatGetFloat(const uint8_t *fixed, const TFlatField &field); // Double, C
 // A SmallStr's text: its bytes up to the first NUL, at most MaxLength of them.
 std::string_view FlatGetSmallStr(const TFlatRecord &record, const TFlatField &field);
 
-// Text comparison: a text that is a prefix of another comes first; case-insensitive folds
-// letters in the ANSI sense (ASCII and the Latin letters of the catalogue's languages).
+// Text comparison of stored texts, each taken in its decoded form (see DecodeStoredText):
+// a text that is a prefix of another comes first; case-insensitive folds letters in the
+// ANSI sense (ASCII and the Latin letters of the catalogue's languages).
 int FlatCompareText(std::string_view a, std::string_view b, bool caseInsensitive);
 // Upper-cases ASCII letters and the Latin letters that FlatCompareText folds.
 std::string FlatUpperCase(std::string_view text);
@@ -271,8 +272,8 @@ public:
     // fields; what was derived from the records at one generation holds until the next.
     uint64_t Generation = 0;
 
-    // The records whose text field `field` (an index into Fields) reads exactly `value`,
-    // in store order, whatever their status (callers skip deleted ones as they would in
+    // The records whose text field `field` (an index into Fields) holds the text `value`
+    // (compared as texts, whatever the encoding of the stored bytes), in store order, whatever their status (callers skip deleted ones as they would in
     // Records). A lookup of that one field backs it: built on first use, kept through
     // inserts, deletes, commits and updates that leave the field's text alone, built
     // again after any other change; asking again costs only the records found. Null

@@ -113,6 +113,22 @@ std::string DecodeStoredText(std::string_view bytes)
     return out;
 }
 
+std::string_view StoredTextView(std::string_view bytes, std::string &scratch)
+{
+    if (IsValidUtf8(bytes))
+        return bytes;
+    scratch = DecodeStoredText(bytes);
+    return scratch;
+}
+
+bool SameStoredText(std::string_view a, std::string_view b)
+{
+    if (a == b)
+        return true;
+    std::string sa, sb;
+    return StoredTextView(a, sa) == StoredTextView(b, sb);
+}
+
 std::string Utf8ToCp1250(std::string_view utf8, char replacement)
 {
     std::string out;

@@ -19,8 +19,17 @@ size_t DecodeUtf8Char(std::string_view s, size_t i, char32_t &cp);
 bool IsValidUtf8(std::string_view bytes);
 
 // Valid UTF-8 comes back unchanged; anything else is taken, as a whole, as
-// Windows-1250 and returned as UTF-8.
+// Windows-1250 and returned as UTF-8. This is where a stored text becomes the
+// program's text: every reader of a text field gets it through here.
 std::string DecodeStoredText(std::string_view bytes);
+
+// DecodeStoredText without a copy for the common case: a view of `bytes` when
+// they are UTF-8, else of `scratch`, which then holds their decoded form.
+std::string_view StoredTextView(std::string_view bytes, std::string &scratch);
+
+// Whether two stored texts are the same text, whatever the encoding of each
+// (a disc name in Windows-1250 against the same name in UTF-8).
+bool SameStoredText(std::string_view a, std::string_view b);
 
 // Converts UTF-8 to Windows-1250; characters the code page lacks (and invalid
 // input bytes) become `replacement`.
