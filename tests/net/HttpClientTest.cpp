@@ -156,6 +156,35 @@ TEST(HttpUrl, Base64RoundTrip)
     }
 }
 
+TEST(HttpUrl, UuencodeMatchesPythonsBinascii)
+{
+    QStringList hex;
+    std::vector<std::string> inputs;
+    for (size_t n : {0, 1, 2, 3, 4, 44, 45, 46, 90, 91, 200}) {
+        std::string s;
+        for (size_t i = 0; i < n; ++i)
+            s += static_cast<char>(i % 5 == 0 ? 0 : i % 7 == 0 ? 0xFF : (i * 151 + n * 7) & 0xFF);
+        inputs.push_back(s);
+        hex << QString::fromLatin1(QByteArray::fromStdString(s).toHex());
+    }
+    QProcess py;
+    py.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    py.start("/usr/bin/python3",
+             QStringList{"-c", "import binascii, sys\n"
+                               "for h in sys.argv[1:]:\n"
+                               "    d = bytes.fromhex(h)\n"
+                               "    print(b''.join(binascii.b2a_uu(d[i:i + 45], backtick=True)\n"
+                               "                   for i in range(0, max(len(d), 1), 45)).hex())\n"}
+                 + hex);
+    ASSERT_TRUE(py.waitForFinished(30000));
+    const QList<QByteArray> want = py.readAllStandardOutput().trimmed().split('\n');
+    ASSERT_EQ(want.size(), static_cast<qsizetype>(inputs.size()));
+    for (size_t i = 0; i < inputs.size(); ++i)
+        EXPECT_EQ(UuEncode(inputs[i]), QByteArray::fromHex(want[static_cast<qsizetype>(i)]).toStdString())
+            << inputs[i].size() << " bytes";
+    EXPECT_EQ(UuEncode("Cat"), "#0V%T\n");
+}
+
 TEST_F(HttpClient, StatusLengthBodyAndExactRequestHeader)
 {
     ScriptedHttp srv({"HTTP/1.0 200 OK\r\nContent-Length: 5\r\nContent-Type: Text/Plain\r\n\r\nhello"});
@@ -539,6 +568,40 @@ TEST(HttpLimits, SilentTricklingAndUnreachableServersTimeOut)
     THttpCli d;
     EXPECT_EQ(d.ConnectTimeout, 30000);
     EXPECT_EQ(d.IdleTimeout, 60000);
+}
+
+TEST(HttpLimits, TotalLimitAndARefusingStreamEndTheRequest)
+{
+    // A body that keeps coming, fast enough for the idle limit, ends at the total one.
+    ScriptedPeer trickle(Flood("HTTP/1.0 200 OK\r\n\r\n", std::string(2048, 'b'), 20000));
+    Client c;
+    EXPECT_EQ(c.h.RequestTimeout, 0);
+    c.h.RequestTimeout = 400;
+    ASSERT_TRUE(c.Get("http://127.0.0.1:" + trickle.PortStr() + "/"));
+    EXPECT_EQ(std::tuple(c.Error, c.h.ReasonPhrase, c.StateAtDone),
+              std::tuple(WSAETIMEDOUT, "no complete reply within 400 ms (Error #10060)", httpStReady));
+    EXPECT_EQ(c.Count, 1);
+    // A stream that takes no more than its room: the request ends with its error
+    // however much the server still has.
+    struct Room : QIODevice {
+        std::string got;
+        qint64 readData(char *, qint64) override { return -1; }
+        qint64 writeData(const char *d, qint64 n) override
+        {
+            const qint64 take = std::min<qint64>(n, 5000 - static_cast<qint64>(got.size()));
+            got.append(d, static_cast<size_t>(std::max<qint64>(take, 0)));
+            return take > 0 ? take : -1;
+        }
+    } room;
+    room.open(QIODevice::WriteOnly);
+    ScriptedPeer flood(Flood("HTTP/1.0 200 OK\r\n\r\n", std::string(4096, 'f')));
+    Client d;
+    d.h.RcvdStream = &room;
+    ASSERT_TRUE(d.Get("http://127.0.0.1:" + flood.PortStr() + "/"));
+    EXPECT_EQ(d.Error, httperrBodyRefused);
+    EXPECT_EQ(room.got, std::string(5000, 'f'));
+    PumpBriefly();
+    EXPECT_EQ(d.Count, 1);
 }
 
 TEST(HttpLimits, HeaderFloodsStopAtTheBounds)
