@@ -465,9 +465,14 @@ int TCddb::Read()
 
 void TCddb::HttpRequestDone(THttpCli *, THttpRequest, uint16_t Error)
 {
+    // Taken out at once: the next request, a POST by a caller too, starts
+    // with an empty buffer.
+    const bool overflowed = FRcvdStream->Overflowed();
+    const std::string document = FRcvdStream->Data();
+    FRcvdStream->Clear();
     // A reply past the cap ends the request with an error of its own: say
     // which limit it was.
-    if (FRcvdStream->Overflowed()) {
+    if (overflowed) {
         State = State == 11 ? 13 : 16;
         Status("CDDB reply too long: more than " + std::to_string(MaxCddbReplyBytes) + " bytes");
         return;
@@ -485,7 +490,7 @@ void TCddb::HttpRequestDone(THttpCli *, THttpRequest, uint16_t Error)
     }
     // The reply is the program's text from here on: nothing stores or hands
     // on the server's bytes.
-    std::vector<std::string> lines = SplitReplyLines(FRcvdStream->Data());
+    std::vector<std::string> lines = SplitReplyLines(document);
     for (std::string &line : lines)
         line = CddbTextToUtf8(line, CddbHttpProtocolLevel);
     const int start = State;

@@ -570,40 +570,6 @@ TEST(HttpLimits, SilentTricklingAndUnreachableServersTimeOut)
     EXPECT_EQ(d.IdleTimeout, 60000);
 }
 
-TEST(HttpLimits, TotalLimitAndARefusingStreamEndTheRequest)
-{
-    // A body that keeps coming, fast enough for the idle limit, ends at the total one.
-    ScriptedPeer trickle(Flood("HTTP/1.0 200 OK\r\n\r\n", std::string(2048, 'b'), 20000));
-    Client c;
-    EXPECT_EQ(c.h.RequestTimeout, 0);
-    c.h.RequestTimeout = 400;
-    ASSERT_TRUE(c.Get("http://127.0.0.1:" + trickle.PortStr() + "/"));
-    EXPECT_EQ(std::tuple(c.Error, c.h.ReasonPhrase, c.StateAtDone),
-              std::tuple(WSAETIMEDOUT, "no complete reply within 400 ms (Error #10060)", httpStReady));
-    EXPECT_EQ(c.Count, 1);
-    // A stream that takes no more than its room: the request ends with its error
-    // however much the server still has.
-    struct Room : QIODevice {
-        std::string got;
-        qint64 readData(char *, qint64) override { return -1; }
-        qint64 writeData(const char *d, qint64 n) override
-        {
-            const qint64 take = std::min<qint64>(n, 5000 - static_cast<qint64>(got.size()));
-            got.append(d, static_cast<size_t>(std::max<qint64>(take, 0)));
-            return take > 0 ? take : -1;
-        }
-    } room;
-    room.open(QIODevice::WriteOnly);
-    ScriptedPeer flood(Flood("HTTP/1.0 200 OK\r\n\r\n", std::string(4096, 'f')));
-    Client d;
-    d.h.RcvdStream = &room;
-    ASSERT_TRUE(d.Get("http://127.0.0.1:" + flood.PortStr() + "/"));
-    EXPECT_EQ(d.Error, httperrBodyRefused);
-    EXPECT_EQ(room.got, std::string(5000, 'f'));
-    PumpBriefly();
-    EXPECT_EQ(d.Count, 1);
-}
-
 TEST(HttpLimits, HeaderFloodsStopAtTheBounds)
 {
     for (const auto &[unit, most] : {std::pair{std::string("X-Flood: 1\r\n"), size_t(THttpCli::MaxHeaderLines)},
