@@ -202,6 +202,19 @@ TEST_F(AudioCdScanTest, FailedLookupsLeaveTheDiscAsScanned)
         ScanWithLookup();
         ExpectScannedAsIs("CDDB entry ended early");
     }
+    {
+        SCOPED_TRACE("a server that never ends its reply, within the time limit");
+        nettest::ScriptedPeer peer([](int fd, int) {
+            nettest::ReadUntil(fd, "\r\n\r\n");
+            nettest::SendAll(fd, "HTTP/1.0 200 OK\r\n\r\n200 rock 0c016602 A / B\r\n");
+            nettest::ReadAll(fd, 30000);
+            return false;
+        });
+        Start("127.0.0.1:" + peer.PortStr());
+        form->Cddb->SetTimeLimit(1000);
+        ScanWithLookup();
+        ExpectScannedAsIs("no complete reply within 1 s");
+    }
 }
 
 TEST_F(AudioCdScanTest, InterfaceThatIsNotThereIsTold)
