@@ -433,7 +433,8 @@ TEST_F(CddbTest, QueryAnswersThatFindNothing)
 TEST_F(CddbTest, RepliesBecomeTheProgramsText)
 {
     const std::string title = "DTITLE=Skupina \u2013 \u013dubo / \u010cierne \u017elt\u00e9 \u0165avy";
-    const std::string track = "TTITLE0=\u010c \u017e \u013e \u0165 \u2013 koniec";
+    // The track continued, its first part ending in a blank.
+    const std::string track = "TTITLE0=\u010c \u017e \u013e \u0165 \r\nTTITLE0=\u2013 koniec";
     std::string entry = title + "\r\n" + track + "\r\n";
     HttpPeer &p = Serve([&entry](const std::string &cmd) {
         return Words(cmd)[1] == "query" ? FromDatabase(cmd) : kOk + "210 rock 0c016602 entry\r\n" + entry + ".\r\n";
@@ -487,7 +488,7 @@ TEST_F(CddbTest, RepliesBecomeTheProgramsText)
         send(11, "cddb read rock 0c016602", 12);
         EXPECT_EQ(cddb->EntryLines[0], level[0] == '5' ? "DTITLE=?ava / ?ierne ? \u00bel\u00fat\u00e9"
                                                        : "DTITLE=\u0164ava / \u010cierne \u2013 \u017elt\u00e9");
-    }
+    }    cddb->Socket().Close(); // lets the server go
 }
 
 TEST_F(CddbTest, AtMost100Matches)
