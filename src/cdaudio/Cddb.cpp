@@ -1,6 +1,7 @@
 #include "cdaudio/Cddb.h"
 
 #include "net/NetSockBuf.h"
+#include "util/TextCodec.h"
 
 #include <QBuffer>
 
@@ -98,11 +99,13 @@ qint64 TCddbReplyBuffer::writeData(const char *data, qint64 len)
     if (len <= 0)
         return len < 0 ? -1 : 0;
     const qint64 room = MaxCddbReplyBytes - static_cast<qint64>(data_.size());
-    if (room > 0)
-        data_.append(data, static_cast<size_t>(std::min(room, len)));
     if (len > room)
         overflow_ = true;
-    return len;
+    if (room <= 0)
+        return -1;
+    const qint64 taken = std::min(room, len);
+    data_.append(data, static_cast<size_t>(taken));
+    return taken;
 }
 
 // ---------------------------------------------------------------- helpers
@@ -229,6 +232,17 @@ std::string UnescapeEntryText(const std::string &S)
     return out;
 }
 
+std::string CddbTextToUtf8(const std::string &Line, int Level)
+{
+    if (Level >= 6 && IsValidUtf8(Line))
+        return Line;
+    std::string out;
+    out.reserve(Line.size());
+    for (unsigned char c : Line)
+        AppendUtf8(out, c); // ISO-8859-1 is the first 256 code points
+    return out;
+}
+
 bool IsCddbCategory(const std::string &Word)
 {
     static const char *const kCategories[] = {"blues", "classical", "country", "data",   "folk",      "jazz",
@@ -257,7 +271,16 @@ TCddb::TCddb()
     FSocket->OnDataAvailable = [this](TCustomNetSocket *s, uint16_t e) { SocketDataAvailable(s, e); };
     FSocket->OnSessionConnected = [this](TCustomNetSocket *s, uint16_t e) { SocketSessionConnected(s, e); };
     FSocket->OnSessionClosed = [this](TCustomNetSocket *s, uint16_t e) { SocketSessionClosed(s, e); };
+    FSocket->OnLineLimitExceeded = [this](TCustomNetSocket *s, int n, bool &clear) {
+        SocketLineLimitExceeded(s, n, clear);
+    };
+    FSocket->OnChangeState = [this](TCustomNetSocket *s, TSocketState o, TSocketState n) {
+        SocketChangeState(s, o, n);
+    };
     FSocket->SetLineMode(true);
+    FSocketTimer = std::make_unique<QTimer>();
+    FSocketTimer->setSingleShot(true);
+    QObject::connect(FSocketTimer.get(), &QTimer::timeout, [this] { SocketLimitExpired(); });
     FSocket->SetProto("tcp");
     FSocket->SetPort("8880");
     FSocket->SetAddr(CddbDefaultServer);
@@ -294,6 +317,7 @@ TCddb::TCddb()
     FHttp->OnRequestDone = [this](THttpCli *s, THttpRequest rq, uint16_t e) { HttpRequestDone(s, rq, e); };
     FHttp->SendStream = FSendStream.get();
     FHttp->RcvdStream = FRcvdStream.get();
+    FHttp->RequestTimeout = FTimeLimit;
 
     SubmissionType = TEST;
     EmailSubmit = "cddb-submit@gnudb.gnudb.org";
@@ -307,7 +331,8 @@ TCddb::TCddb()
 
 TCddb::~TCddb()
 {
-    FSocket.reset();
+    FSocket.reset(); // may still report its close, which stops the timer
+    FSocketTimer.reset();
     FSmtp.reset();
     FHttp.reset();
     FSendStream.reset();
@@ -316,7 +341,13 @@ TCddb::~TCddb()
 
 void TCddb::SetNoteToUser(const std::string &Note)
 {
-    FNoteToUser = OneLine(Note.substr(0, 70));
+    FNoteToUser = OneLine(std::string(CutToCharWidth(Note, 70)));
+}
+
+void TCddb::SetTimeLimit(int Ms)
+{
+    FTimeLimit = std::max(0, Ms);
+    FHttp->RequestTimeout = FTimeLimit;
 }
 
 void TCddb::Status(const std::string &Text)
@@ -406,7 +437,7 @@ int TCddb::Query()
     }
     const std::string url = "http://" + ServerAddr + ":" + ServerPort + ServerAdditionalAddr
                             + "?cmd=" + UrlEncode(BuildQueryCommand(Entry.Toc)) + "&hello=" + HelloPart()
-                            + "&proto=5";
+                            + "&proto=" + std::to_string(CddbHttpProtocolLevel);
     return StartGet(url, "Querying CD", 6);
 }
 
@@ -427,12 +458,25 @@ int TCddb::Read()
         return -1;
     }
     const std::string url = "http://" + ServerAddr + ":" + ServerPort + ServerAdditionalAddr + "?cmd=cddb+read+"
-                            + UrlEncode(category) + "+" + UrlEncode(discId) + "&hello=" + HelloPart() + "&proto=5";
+                            + UrlEncode(category) + "+" + UrlEncode(discId) + "&hello=" + HelloPart()
+                            + "&proto=" + std::to_string(CddbHttpProtocolLevel);
     return StartGet(url, "Reading CD info", 11);
 }
 
 void TCddb::HttpRequestDone(THttpCli *, THttpRequest, uint16_t Error)
 {
+    // Taken out at once: the next request, a POST by a caller too, starts
+    // with an empty buffer.
+    const bool overflowed = FRcvdStream->Overflowed();
+    const std::string document = FRcvdStream->Data();
+    FRcvdStream->Clear();
+    // A reply past the cap ends the request with an error of its own: say
+    // which limit it was.
+    if (overflowed) {
+        State = State == 11 ? 13 : 16;
+        Status("CDDB reply too long: more than " + std::to_string(MaxCddbReplyBytes) + " bytes");
+        return;
+    }
     if (Error != 0) {
         const bool post = State == 14;
         State = 16;
@@ -444,12 +488,11 @@ void TCddb::HttpRequestDone(THttpCli *, THttpRequest, uint16_t Error)
         Status("CDDB server error: HTTP " + std::to_string(FHttp->StatusCode) + " " + Quoted(FHttp->ReasonPhrase));
         return;
     }
-    if (FRcvdStream->Overflowed()) {
-        State = State == 11 ? 13 : 16;
-        Status("CDDB reply too long: more than " + std::to_string(MaxCddbReplyBytes) + " bytes");
-        return;
-    }
-    const std::vector<std::string> lines = SplitReplyLines(FRcvdStream->Data());
+    // The reply is the program's text from here on: nothing stores or hands
+    // on the server's bytes.
+    std::vector<std::string> lines = SplitReplyLines(document);
+    for (std::string &line : lines)
+        line = CddbTextToUtf8(line, CddbHttpProtocolLevel);
     const int start = State;
     // Each line is logged, then handed to the reply handler of the request;
     // query and read stop at the line that settles them.
@@ -626,8 +669,11 @@ void TCddb::QueryReply(const std::string &Line)
     }
 }
 
-void TCddb::ReadReply(const std::string &Line)
+void TCddb::ReadReply(const std::string &Raw)
 {
+    // An entry line keeps its blanks at the end: a value continued on the
+    // next line may end in one ("Skladba 3 " + "- piesne").
+    const std::string Line = NetTrim(Raw);
     if (CodeIs(Line, {210, 401, 402, 403, 409})) {
         switch (CodeOf(Line)) {
         case 210:
@@ -668,7 +714,7 @@ void TCddb::ReadReply(const std::string &Line)
         while (FNextEntryLine < EntryLines.size() && !EntryLines[FNextEntryLine].empty())
             ++FNextEntryLine;
         if (FNextEntryLine < EntryLines.size()) {
-            EntryLines[FNextEntryLine] = NetTrim(Line);
+            EntryLines[FNextEntryLine] = Raw.substr(Raw.find(Line[0]));
             return;
         }
         if (!FDropNoted) {
@@ -752,9 +798,9 @@ void TCddb::ParseEntry()
         } else if (StartsWith(key, "DTITLE")) {
             titles.push_back(ValueAfterEquals(line));
         } else if (StartsWith(key, "DYEAR")) {
-            Entry.Year = UnescapeEntryText(ValueAfterEquals(line));
+            Entry.Year = UnescapeEntryText(NetTrim(ValueAfterEquals(line)));
         } else if (StartsWith(key, "DGENRE")) {
-            Entry.Genre = UnescapeEntryText(ValueAfterEquals(line));
+            Entry.Genre = UnescapeEntryText(NetTrim(ValueAfterEquals(line)));
         } else if (StartsWith(key, "TTITLE")) {
             size_t at = 0;
             const int n = TrackNumberOf(line, 6, at);
@@ -769,29 +815,86 @@ void TCddb::ParseEntry()
                 extTracks[static_cast<size_t>(n)] += line.substr(at);
         }
     }
+    // A value continued over several lines is joined as its fragments stand
+    // (a blank at the end of one is part of the text) and trimmed once
+    // joined; escapes are decoded last, so an escaped line break stays.
+    auto value = [](const std::string &joinedText) { return UnescapeEntryText(NetTrim(joinedText)); };
     std::string joined;
     for (const std::string &t : titles)
         joined += t;
     const size_t slash = joined.find(" / ");
     if (slash != std::string::npos) {
-        Entry.Artist = UnescapeEntryText(joined.substr(0, slash));
-        Entry.Title = UnescapeEntryText(joined.substr(slash + 3));
+        Entry.Artist = value(joined.substr(0, slash));
+        Entry.Title = value(joined.substr(slash + 3));
     } else if (!titles.empty()) {
         // Without " / " the first line names the artist and later ones the title.
-        Entry.Artist = UnescapeEntryText(titles.front());
+        Entry.Artist = value(titles.front());
         std::string rest;
         for (size_t i = 1; i < titles.size(); ++i)
             rest += titles[i];
-        Entry.Title = UnescapeEntryText(rest);
+        Entry.Title = value(rest);
     }
     for (size_t i = 0; i < tracks.size(); ++i) {
-        Entry.TrackTitles[i] = UnescapeEntryText(tracks[i]);
-        Entry.ExtTracks[i] = UnescapeEntryText(extTracks[i]);
+        Entry.TrackTitles[i] = value(tracks[i]);
+        Entry.ExtTracks[i] = value(extTracks[i]);
     }
-    Entry.ExtData = UnescapeEntryText(extData);
+    Entry.ExtData = value(extData);
 }
 
 // ---------------------------------------------------------------- protocol over TCP
+
+bool TCddb::WaitsOnSocket(int State)
+{
+    return State == 0 || State == 1 || State == 6 || State == 7 || State == 9 || State == 11;
+}
+
+void TCddb::FailSocketWait(const std::string &Text)
+{
+    State = State == 6 ? 5 : State == 11 ? 13 : -1;
+    if (State == -1)
+        HandshakeDone = false;
+    FReceivingMatches = FReceivingEntry = false;
+    FSocketReplyBytes = 0;
+    Status(Text);
+}
+
+void TCddb::SocketChangeState(TCustomNetSocket *, TSocketState, TSocketState NewState)
+{
+    // The limit runs from the start of the connection to its end.
+    if (NewState == wsOpened) {
+        FSocketLevel = 1; // where every CDDBP connection starts
+        FSocketReplyBytes = 0;
+        if (FTimeLimit > 0)
+            FSocketTimer->start(FTimeLimit);
+    } else if (NewState == wsClosed) {
+        FSocketTimer->stop();
+    }
+}
+
+void TCddb::SocketLimitExpired()
+{
+    if (FSocket->State() == wsClosed)
+        return;
+    const std::string limit = NetDurationText(FTimeLimit);
+    if (FSocket->State() != wsConnected) {
+        State = -1;
+        Status("No connection to the CDDB server within " + limit);
+    } else if (WaitsOnSocket(State)) {
+        FailSocketWait("No complete CDDB reply within " + limit + ": the connection is closed");
+    } else {
+        Status("The CDDB connection is closed: it was open for " + limit);
+    }
+    FSocket->Abort();
+}
+
+void TCddb::SocketLineLimitExceeded(TCustomNetSocket *, int RcvdLength, bool &ClearData)
+{
+    ClearData = true;
+    if (!WaitsOnSocket(State))
+        return;
+    FailSocketWait("CDDB reply line too long: " + std::to_string(RcvdLength) + " bytes without a line end");
+    FSocket->Abort();
+}
 
 void TCddb::SocketSessionConnected(TCustomNetSocket *, uint16_t)
 {
@@ -800,26 +903,45 @@ void TCddb::SocketSessionConnected(TCustomNetSocket *, uint16_t)
 
 void TCddb::SocketSessionClosed(TCustomNetSocket *, uint16_t)
 {
-    State = -1;
+    FSocketTimer->stop();
+    // A close while a reply is awaited cuts it short: that is a failure, not
+    // the end of a lookup. A failed query or read keeps its state.
+    if (WaitsOnSocket(State))
+        FailSocketWait("The CDDB connection closed before the reply ended");
+    else if (State != 5 && State != 13)
+        State = -1;
 }
 
 void TCddb::SocketDataAvailable(TCustomNetSocket *, uint16_t)
 {
-    const std::string line = NetTrim(FSocket->ReceiveStr());
+    std::string raw = FSocket->ReceiveStr();
+    FSocketReplyBytes += static_cast<qint64>(raw.size());
+    while (!raw.empty() && (raw.back() == '\n' || raw.back() == '\r'))
+        raw.pop_back();
+    raw = CddbTextToUtf8(raw, FSocketLevel);
+    const std::string line = NetTrim(raw);
     Exchange(line);
+    const int before = State;
+    if (WaitsOnSocket(State) && FSocketReplyBytes > MaxCddbReplyBytes) {
+        FailSocketWait("CDDB reply too long: more than " + std::to_string(MaxCddbReplyBytes) + " bytes");
+        FSocket->Abort();
+        return;
+    }
     switch (State) {
     case 0: BannerReply(line); break;
     case 1: HandshakeReply(line); break;
     case 7: SitesReply(line); break;
     case 9: ProtoReply(line); break;
     case 6: QueryReply(line); break;
-    case 11: ReadReply(line); break;
+    case 11: ReadReply(raw); break;
     case 15:
         Status("Connection closed");
         State = -1;
         break;
     default: break;
     }
+    if (State != before)
+        FSocketReplyBytes = 0; // the next reply counts from its own start
 }
 
 void TCddb::BannerReply(const std::string &Line)
@@ -908,10 +1030,21 @@ void TCddb::SitesReply(const std::string &Line)
 
 void TCddb::ProtoReply(const std::string &Line)
 {
+    // The level the server confirms ends the line ("... now: 6",
+    // "... already 6"); the replies that follow are decoded by it.
+    auto confirmed = [&] {
+        size_t end = Line.find_last_of("0123456789");
+        size_t begin = end;
+        while (begin != std::string::npos && begin > 3 && std::isdigit(static_cast<unsigned char>(Line[begin - 1])))
+            --begin;
+        if (end != std::string::npos && end > 3 && end - begin < 2)
+            FSocketLevel = std::stoi(Line.substr(begin, end - begin + 1));
+        return std::to_string(FSocketLevel);
+    };
     switch (CodeOf(Line)) {
-    case 201: State = 10; Status("OK, protocol level now: 5"); return;
+    case 201: State = 10; Status("OK, protocol level now: " + confirmed()); return;
     case 501: State = 0; Status("Illegal protocol level"); return;
-    case 502: State = 10; Status("Protocol level already 5"); return;
+    case 502: State = 10; Status("Protocol level already " + confirmed()); return;
     default: GeneralReply(Line); return;
     }
 }
@@ -925,7 +1058,7 @@ void TCddb::HttpCommand(THttpCli *, std::string &S)
     S += std::string(kLineTerm) + "Category: " + OneLine(NetTrim(Entry.Category)) + kLineTerm + "Discid: "
          + OneLine(Entry.DiscId) + kLineTerm + "User-Email: " + OneLine(EmailUser) + kLineTerm
          + "Submit-Mode: " + (SubmissionType == TEST ? "test" : "submit") + kLineTerm
-         + "X-Cddbd-Note: " + FNoteToUser;
+         + "X-Cddbd-Note: " + EncodeHeaderText(FNoteToUser);
 }
 
 void TCddb::SubmitReply(const std::string &Line)
@@ -976,5 +1109,5 @@ void TCddb::SmtpDisplay(TCustomSmtpClient *, const std::string &Msg)
 void TCddb::SmtpHeaderLine(TCustomSmtpClient *, std::string &Msg, int)
 {
     if (Msg.size() >= 5 && Upper(Msg.substr(0, 5)) == "FROM:")
-        Msg += "\r\nX-Cddbd-Note: " + FNoteToUser;
+        Msg += "\r\nX-Cddbd-Note: " + EncodeHeaderText(FNoteToUser);
 }

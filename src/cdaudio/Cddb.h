@@ -9,6 +9,7 @@
 // It talks to its owner through three events: status texts (English), every
 // raw protocol line, and the choice among matches. Server answers never raise.
 #include <QIODevice>
+#include <QTimer>
 
 #include <array>
 #include <cstdint>
@@ -29,8 +30,15 @@ inline constexpr int MaxCddbMatches = 100;
 inline constexpr int MaxCddbEntryLines = 512;
 inline constexpr int MaxCddbSites = 100;
 inline constexpr int MaxCddbTracks = 100;
-// Most bytes of one server reply that are kept (far above any real entry).
+// Most bytes of one server reply (far above any real entry): a longer reply
+// ends the request as a failure.
 inline constexpr qint64 MaxCddbReplyBytes = 1 << 20;
+// The protocol level asked for over HTTP: level 6 replies are UTF-8, so
+// titles keep every letter (at level 5 the server sends ISO-8859-1 and puts
+// "?" for each letter outside it).
+inline constexpr int CddbHttpProtocolLevel = 6;
+// The time limit of one request (HTTP) or one connection (CDDBP), in ms.
+inline constexpr int CddbDefaultTimeLimit = 2 * 60 * 1000;
 
 inline constexpr const char *CddbDefaultServer = "gnudb.gnudb.org";
 
@@ -57,7 +65,8 @@ using TMatchArray = std::array<std::string, MaxCddbMatches>;
 using TStatusEvent = std::function<void(TCddb *Sender, const std::string &Status)>;
 using TMatchEvent = std::function<void(TCddb *Sender, const TMatchArray &Matches, int &RightOne)>;
 
-// The received document: kept up to MaxCddbReplyBytes, the rest counted and dropped.
+// The received document: kept up to MaxCddbReplyBytes; a write beyond it is
+// refused (short), which ends the HTTP request.
 class TCddbReplyBuffer : public QIODevice {
 public:
     TCddbReplyBuffer() { open(QIODevice::ReadWrite); }
@@ -121,6 +130,13 @@ public:
     std::string ClientName = "TCddb";
     std::string ClientVersion = "v0.1.75 Release";
     std::string ClientComments;
+    // Every lookup ends within this many milliseconds (0: no limit): an HTTP
+    // request from its start, a CDDBP connection from its connect.
+    int TimeLimit() const { return FTimeLimit; }
+    void SetTimeLimit(int Ms);
+    // The protocol level of the CDDBP connection (1 at its start, then as
+    // the server confirmed it); replies up to level 5 are ISO-8859-1.
+    int SocketProtocolLevel() const { return FSocketLevel; }
 
     // Run-time state.
     CdDriveList DriveList;
@@ -162,6 +178,8 @@ public:
     void SmtpRequestDone(TCustomSmtpClient *Sender, TSmtpRequest RqType, uint16_t Error);
     void SmtpDisplay(TCustomSmtpClient *Sender, const std::string &Msg);
     void SmtpHeaderLine(TCustomSmtpClient *Sender, std::string &Msg, int Size);
+    void SocketLineLimitExceeded(TCustomNetSocket *Sender, int RcvdLength, bool &ClearData);
+    void SocketChangeState(TCustomNetSocket *Sender, TSocketState OldState, TSocketState NewState);
 
 private:
     void Status(const std::string &Text);
@@ -179,6 +197,13 @@ private:
     // Takes the chosen match (RightOne) after a list; false when refused.
     void ChooseMatch(bool Exact);
     void StartReceiving();
+    // A CDDBP reply is awaited in this state (banner, handshake, sites,
+    // protocol level, query, read).
+    static bool WaitsOnSocket(int State);
+    // Ends the awaited CDDBP reply as a failure: a query fails with 5, a
+    // read with 13, anything else leaves the component idle (-1).
+    void FailSocketWait(const std::string &Text);
+    void SocketLimitExpired();
 
     std::unique_ptr<TNetSocket> FSocket;
     std::unique_ptr<TSmtpCli> FSmtp;
@@ -190,6 +215,10 @@ private:
     bool FExactMatches = false;
     bool FReceivingEntry = false;
     bool FDropNoted = false;
+    int FTimeLimit = CddbDefaultTimeLimit;
+    std::unique_ptr<QTimer> FSocketTimer;
+    int FSocketLevel = 1;
+    qint64 FSocketReplyBytes = 0;
     // The first slots that may be free: filled slots come first.
     size_t FNextMatch = 0, FNextEntryLine = 0, FNextSite = 0;
 };
@@ -203,6 +232,10 @@ std::string HelloUserHost(const std::string &Email);
 std::vector<std::string> SplitReplyLines(const std::string &Document);
 size_t FirstSpacePos(const std::string &S);
 std::string UnescapeEntryText(const std::string &S);
+// The program's text (UTF-8) of a line sent at protocol level `Level`: up
+// to level 5 ISO-8859-1; from level 6 UTF-8, and bytes that are no UTF-8
+// there are read as ISO-8859-1 rather than stored as they came.
+std::string CddbTextToUtf8(const std::string &Line, int Level);
 // A category word of the database ("rock", "misc" ...).
 bool IsCddbCategory(const std::string &Word);
 // Eight hexadecimal digits.

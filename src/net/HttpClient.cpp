@@ -1,5 +1,7 @@
 #include "net/HttpClient.h"
 
+#include "util/TextCodec.h"
+
 #include <QCoreApplication>
 #include <QDate>
 
@@ -12,29 +14,110 @@
 // ---------------------------------------------------------------- Base64
 
 static const char kB64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+// The uuencode alphabet: the value plus 32, with "`" for 0 instead of a blank.
+static const char kUu[] = "`!\"#$%&'()*+,-./0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\]^_";
 
-std::string Base64Encode(const std::string &S)
+// Three bytes to four characters of Alphabet; a short last group is filled
+// with zero bits, and when Pad is not NUL the characters that carry no data
+// become Pad.
+static std::string EncodeSextets(std::string_view S, const char *Alphabet, char Pad)
 {
     std::string out;
     out.reserve((S.size() + 2) / 3 * 4);
-    size_t i = 0;
-    for (; i + 2 < S.size(); i += 3) {
-        const unsigned v = (static_cast<unsigned char>(S[i]) << 16) | (static_cast<unsigned char>(S[i + 1]) << 8) |
-                           static_cast<unsigned char>(S[i + 2]);
-        out += kB64[(v >> 18) & 63];
-        out += kB64[(v >> 12) & 63];
-        out += kB64[(v >> 6) & 63];
-        out += kB64[v & 63];
-    }
-    if (i < S.size()) {
+    for (size_t i = 0; i < S.size(); i += 3) {
+        const size_t n = std::min<size_t>(3, S.size() - i);
         unsigned v = static_cast<unsigned char>(S[i]) << 16;
-        if (i + 1 < S.size())
+        if (n > 1)
             v |= static_cast<unsigned char>(S[i + 1]) << 8;
-        out += kB64[(v >> 18) & 63];
-        out += kB64[(v >> 12) & 63];
-        out += i + 1 < S.size() ? kB64[(v >> 6) & 63] : '=';
-        out += '=';
+        if (n > 2)
+            v |= static_cast<unsigned char>(S[i + 2]);
+        for (size_t k = 0; k < 4; ++k)
+            out += Pad && k > n ? Pad : Alphabet[(v >> (18 - 6 * k)) & 63];
     }
+    return out;
+}
+
+std::string Base64Encode(const std::string &S)
+{
+    return EncodeSextets(S, kB64, '=');
+}
+
+std::string UuEncode(const std::string &S)
+{
+    std::string out;
+    size_t i = 0;
+    do {
+        const size_t n = std::min<size_t>(45, S.size() - i);
+        out += kUu[n];
+        out += EncodeSextets(std::string_view(S).substr(i, n), kUu, 0);
+        out += '\n';
+        i += n;
+    } while (i < S.size());
+    return out;
+}
+
+// ---------------------------------------------------------------- header texts
+
+std::string EncodeHeaderText(const std::string &Text)
+{
+    if (std::all_of(Text.begin(), Text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        return Text;
+    const std::string utf8 = DecodeStoredText(Text);
+    // Each word at most 75 characters: 12 of frame, 60 of Base64 for 45
+    // bytes, and never a character split between two words.
+    std::string out;
+    for (size_t i = 0; i < utf8.size();) {
+        size_t end = i;
+        while (end < utf8.size()) {
+            char32_t cp;
+            const size_t len = std::max<size_t>(1, DecodeUtf8Char(utf8, end, cp));
+            if (end + len - i > 45)
+                break;
+            end += len;
+        }
+        if (!out.empty())
+            out += ' ';
+        out += "=?UTF-8?B?" + Base64Encode(utf8.substr(i, end - i)) + "?=";
+        i = end;
+    }
+    return out;
+}
+
+std::string EncodeHeaderAddresses(const std::string &Text)
+{
+    std::string out, part;
+    bool quoted = false;
+    int angle = 0;
+    auto flush = [&] {
+        const size_t lt = part.find('<');
+        if (lt != std::string::npos) {
+            std::string name = NetTrim(part.substr(0, lt));
+            if (name.size() >= 2 && name.front() == '"' && name.back() == '"')
+                name = name.substr(1, name.size() - 2);
+            const std::string encoded = EncodeHeaderText(name);
+            if (encoded != name) {
+                const size_t lead = part.find_first_not_of(' ');
+                part = part.substr(0, lead == std::string::npos ? 0 : lead) + encoded + " " + part.substr(lt);
+            }
+        }
+        out += part;
+        part.clear();
+    };
+    for (char c : Text) {
+        if (c == '"')
+            quoted = !quoted;
+        else if (!quoted && c == '<')
+            ++angle;
+        else if (!quoted && c == '>' && angle > 0)
+            --angle;
+        if (c == ',' && !quoted && angle == 0) {
+            flush();
+            out += ',';
+            continue;
+        }
+        part += c;
+    }
+    flush();
     return out;
 }
 
@@ -338,6 +421,13 @@ THttpCli::THttpCli()
     FTimer = std::make_unique<QTimer>();
     FTimer->setSingleShot(true);
     QObject::connect(FTimer.get(), &QTimer::timeout, [this] { TimerExpired(); });
+    FTotalTimer = std::make_unique<QTimer>();
+    FTotalTimer->setSingleShot(true);
+    QObject::connect(FTotalTimer.get(), &QTimer::timeout, [this] {
+        if (FState != httpStReady && !FReadyPosted)
+            FailNow(WSAETIMEDOUT, "no complete reply within " + NetDurationText(RequestTimeout) + " (Error #" +
+                                      std::to_string(WSAETIMEDOUT) + ")");
+    });
 }
 
 THttpCli::~THttpCli()
@@ -403,6 +493,7 @@ void THttpCli::SetReady()
         return; // a request ends once, whichever failure or close comes first
     FReadyPosted = true;
     FTimer->stop();
+    FTotalTimer->stop();
     FWindow->PostMessage(WM_USER + 2, FRequestSerial);
 }
 
@@ -458,6 +549,10 @@ void THttpCli::DoRequestAsync(THttpRequest Rq)
     }
     ++FRequestSerial;
     FReadyPosted = false;
+    if (RequestTimeout > 0)
+        FTotalTimer->start(RequestTimeout);
+    else
+        FTotalTimer->stop();
     FLocationClose = false;
     FLocationSeen = false;
     FHeaderInProgress = false;
@@ -986,8 +1081,13 @@ void THttpCli::GetBodyLineNext(const char *Data, int Len)
     }
     ++FBodyLineCount;
     RcvdCount += Len;
-    if (RcvdStream)
-        RcvdStream->write(Data, Len);
+    if (RcvdStream && RcvdStream->write(Data, Len) != Len) {
+        // What the stream did not take would be lost: the request ends here.
+        Fail(httperrBodyRefused, "the receiving stream took no more of the reply");
+        SetReady();
+        FCtrlSocket->Close();
+        return;
+    }
     if (OnDocData)
         OnDocData(this, Data, Len);
     if (ContentLength >= 0 && RcvdCount >= ContentLength && !FReadyPosted) {

@@ -33,8 +33,9 @@ enum : uint16_t {
     httperrHandlerFailed = 8,     // an event handler raised while the reply was read
     httperrHeaderTooLarge = 9,    // more header lines or bytes than a reply may have
     httperrShortBody = 10,        // the server closed before Content-Length bytes arrived
+    httperrBodyRefused = 11,      // RcvdStream took less than it was given
 };
-// A connect or idle time limit ends a request with WSAETIMEDOUT (10060).
+// A connect, idle or total time limit ends a request with WSAETIMEDOUT (10060).
 
 class EHttpException : public std::runtime_error {
 public:
@@ -46,6 +47,18 @@ public:
 std::string Base64Encode(const std::string &S);
 // Decodes Base64, ignoring characters outside the alphabet; stops at "=".
 std::string Base64Decode(const std::string &S);
+// The uuencode form of the same encoder: lines of at most 45 bytes, each a
+// length character (length + 32) and the data in the alphabet from "`"
+// (for 0) to "_", ended by LF; a short last group is filled with zero bits.
+std::string UuEncode(const std::string &S);
+
+// A header text with bytes outside ASCII as RFC 2047 encoded words (UTF-8,
+// Base64, at most 75 characters each, separated by blanks); an ASCII text
+// comes back unchanged. Text that is no UTF-8 is read as a stored text is.
+std::string EncodeHeaderText(const std::string &Text);
+// An address header ("Name <a@b>, c@d"): each display name outside ASCII
+// as encoded words; the addresses stay as they are.
+std::string EncodeHeaderAddresses(const std::string &Text);
 
 // Resolves a reference (a redirect's location) against the absolute URL it
 // was found under, as RFC 3986 section 5.2 does: "./x", "../x", "?q", "//host/x"
@@ -151,6 +164,8 @@ public:
     // ReasonPhrase.
     int ConnectTimeout = 30000;
     int IdleTimeout = 60000;
+    // The whole request, redirects included, from DoRequestAsync to its end.
+    int RequestTimeout = 0;
     static constexpr size_t MinBodyProgress = 1024;
 
 protected:
@@ -196,6 +211,7 @@ private:
     std::string FTargetHost, FTargetPort, FHostName, FPath, FDnsResult;
     std::string FHostPort;       // the origin server's port as the URL gave it ("" for the default)
     std::unique_ptr<QTimer> FTimer;
+    std::unique_ptr<QTimer> FTotalTimer;
     bool FTimerConnecting = false;
     size_t FProgress = 0;        // body bytes since the idle limit was last set
     size_t FHeaderBytes = 0;

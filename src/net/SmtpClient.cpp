@@ -532,21 +532,23 @@ void TCustomSmtpClient::BuildHeader(std::vector<std::string> &Lines)
 {
     if (OwnHeaders)
         return;
+    // A header is ASCII: names and the subject outside it travel as encoded
+    // words; the addresses themselves are never changed.
     if (!NetTrim(HdrReplyTo).empty())
-        Lines.push_back("Reply-To: " + HdrReplyTo);
+        Lines.push_back("Reply-To: " + EncodeHeaderAddresses(HdrReplyTo));
     if (!NetTrim(HdrReturnPath).empty())
         Lines.push_back("Return-Path: " + HdrReturnPath);
     if (!HdrFrom.empty())
-        Lines.push_back("From: " + HdrFrom);
+        Lines.push_back("From: " + EncodeHeaderAddresses(HdrFrom));
     if (!HdrTo.empty())
-        Lines.push_back("To: " + HdrTo);
+        Lines.push_back("To: " + EncodeHeaderAddresses(HdrTo));
     if (!HdrCc.empty())
-        Lines.push_back("Cc: " + HdrCc);
-    Lines.push_back("Subject: " + HdrSubject);
+        Lines.push_back("Cc: " + EncodeHeaderAddresses(HdrCc));
+    Lines.push_back("Subject: " + EncodeHeaderText(HdrSubject));
     if (!NetTrim(HdrSender).empty())
-        Lines.push_back("Sender: " + HdrSender);
+        Lines.push_back("Sender: " + EncodeHeaderAddresses(HdrSender));
     else if (!NetTrim(HdrFrom).empty())
-        Lines.push_back("Sender: " + HdrFrom);
+        Lines.push_back("Sender: " + EncodeHeaderAddresses(HdrFrom));
     Lines.push_back("Mime-Version: 1.0");
     Lines.push_back("Content-Type: " + ContentTypeText() + "; charset=\"" + CharSet + "\"");
     static const char *days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};

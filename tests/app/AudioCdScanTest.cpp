@@ -162,6 +162,28 @@ TEST_F(AudioCdScanTest, LookupNamesTheDiscAndItsTracks)
     EXPECT_EQ(Discs()[1], "The Band / The Album1|\xC2\xA9" "1987/Rock");
 }
 
+// The lookup asks at protocol level 6: Slovak and Czech letters and the dash
+// reach the tables and the wizard as they were entered.
+TEST_F(AudioCdScanTest, TitlesKeepEveryLetter)
+{
+    Strings paths;
+    std::mutex m;
+    const std::string title = "\u010cierne \u017elt\u00e9 / \u013dalie \u2013 \u0165ava";
+    auto peer = CddbPeer(&paths, &m, "210 rock 0c016602 entry\r\nDTITLE=" + title + "\r\nTTITLE0=P\u0159\u00edb\u011bh \r\n"
+                                     "TTITLE0=\u2013 \u010d\u00e1st 1\r\nTTITLE1=D\u016fm\r\n.\r\n");
+    Start("127.0.0.1:" + peer->PortStr());
+    ScanWithLookup();
+    {
+        std::lock_guard<std::mutex> lock(m);
+        ASSERT_EQ(paths.size(), 2u);
+        EXPECT_NE(paths[1].find("&proto=6 "), std::string::npos);
+    }
+    EXPECT_NE(memo.find("P\u0159\u00edb\u011bh"), std::string::npos) << memo;
+    EXPECT_EQ(Discs(), (Strings{title + "|"}));
+    EXPECT_EQ(Files(), (Strings{title + "|P\u0159\u00edb\u011bh \u2013 \u010d\u00e1st 1|Track01.cda|2|0",
+                                title + "|D\u016fm|Track02.cda|2|1"}));
+}
+
 TEST_F(AudioCdScanTest, FailedLookupsLeaveTheDiscAsScanned)
 {
     {
@@ -179,6 +201,19 @@ TEST_F(AudioCdScanTest, FailedLookupsLeaveTheDiscAsScanned)
         Start("127.0.0.1:" + peer->PortStr());
         ScanWithLookup();
         ExpectScannedAsIs("CDDB entry ended early");
+    }
+    {
+        SCOPED_TRACE("a server that never ends its reply, within the time limit");
+        nettest::ScriptedPeer peer([](int fd, int) {
+            nettest::ReadUntil(fd, "\r\n\r\n");
+            nettest::SendAll(fd, "HTTP/1.0 200 OK\r\n\r\n200 rock 0c016602 A / B\r\n");
+            nettest::ReadAll(fd, 30000);
+            return false;
+        });
+        Start("127.0.0.1:" + peer.PortStr());
+        form->Cddb->SetTimeLimit(1000);
+        ScanWithLookup();
+        ExpectScannedAsIs("no complete reply within 1 s");
     }
 }
 

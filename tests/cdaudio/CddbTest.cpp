@@ -3,6 +3,7 @@
 // submissions by HTTP POST and by mail, and every kind of bad answer.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <mutex>
 #include <thread>
 
@@ -282,6 +283,14 @@ TEST_F(CddbTest, EntryLineRules)
               std::tuple("Twelve", "Three", "", "2001", "Jazz\tFusion", "ab", "x", 7));
     e = parse({"# Revision: x"});
     EXPECT_EQ(e.Revision, 0);
+    // Fragments are joined as they stand, blanks at a join included, and the
+    // joined value is trimmed.
+    e = parse({"DTITLE=  Skupina ", "DTITLE=Dva / Album ", "DTITLE=\u2013 \u010das\u0165 2  ", "TTITLE3=Skladba 3 ",
+               "TTITLE3=\u2013 piesne", "TTITLE4=  Sama  ", "EXTD=Pozn\u00e1mka ", "EXTD= \u017eiadna",
+               "EXTT3=prv\u00e1 ", "EXTT3=a druh\u00e1 ", "DYEAR= 1999 "});
+    EXPECT_EQ(std::tuple(e.Artist, e.Title, e.TrackTitles[3], e.TrackTitles[4], e.ExtData, e.ExtTracks[3], e.Year),
+              std::tuple("Skupina Dva", "Album \u2013 \u010das\u0165 2", "Skladba 3 \u2013 piesne", "Sama",
+                         "Pozn\u00e1mka  \u017eiadna", "prv\u00e1 a druh\u00e1", "1999"));
 }
 
 // ---------------------------------------------------------------- HTTP lookups
@@ -294,7 +303,7 @@ TEST_F(CddbTest, ExactMatchThenRead)
         lines.clear();
         ASSERT_EQ(Run(), 3);
         EXPECT_EQ(p.Path(0), "/~cddb/cddb.cgi?cmd=cddb+query+0c016602+2+150+14250+360"
-                             "&hello=user+example%2Eorg+TestClient+1%2E0&proto=5");
+                             "&hello=user+example%2Eorg+TestClient+1%2E0&proto=6");
         EXPECT_EQ(seen[0], "rock 0c016602 Some Artist / Some Album");
         EXPECT_EQ(cddb->Entry.Category, "rock");
         EXPECT_EQ(cddb->Entry.DiscId, "0C016602");
@@ -389,6 +398,9 @@ TEST_F(CddbTest, QueryAnswersThatFindNothing)
         {kOk + "200 rock; 0c016602 A / B\r\n", 5, "The match has no valid category"},
         {kOk + "210 exact\r\nrock 0c01660Z A / B\r\n.\r\n", 5, "no valid category and disc id"},
         {kOk + "210 exact\r\nrock+x 0c016602 A / B\r\n.\r\n", 5, "no valid category and disc id"},
+        // A ninth digit makes another id, never one cut to eight.
+        {kOk + "210 exact\r\nrock 0c0166021 A / B\r\n.\r\n", 5, "no valid category and disc id"},
+        {kOk + "211 inexact\r\nrock 0c0166021\r\n.\r\n", 5, "no valid category and disc id"},
         {"HTTP/1.0 404 Not Found\r\n\r\n200 rock 0c016602 A / B\r\n", 16, "CDDB server error: HTTP 404"},
         {"HTTP/1.0 500 Internal Server Error\r\n\r\n", 16, "CDDB server error: HTTP 500"},
         {"HTTP/1.0 200 OK\r\nContent-Length: 500\r\n\r\n210 exact\r\nrock 0c016602 A / B\r\nRESET", -100, ""},
@@ -414,6 +426,69 @@ TEST_F(CddbTest, QueryAnswersThatFindNothing)
             EXPECT_FALSE(cddb->HandshakeDone);
         }
     }
+}
+
+// The reply's letters reach the entry and every handed-on line as UTF-8:
+// over HTTP at level 6, over CDDBP at the level the server confirmed.
+TEST_F(CddbTest, RepliesBecomeTheProgramsText)
+{
+    const std::string title = "DTITLE=Skupina \u2013 \u013dubo / \u010cierne \u017elt\u00e9 \u0165avy";
+    // The track continued, its first part ending in a blank.
+    const std::string track = "TTITLE0=\u010c \u017e \u013e \u0165 \r\nTTITLE0=\u2013 koniec";
+    std::string entry = title + "\r\n" + track + "\r\n";
+    HttpPeer &p = Serve([&entry](const std::string &cmd) {
+        return Words(cmd)[1] == "query" ? FromDatabase(cmd) : kOk + "210 rock 0c016602 entry\r\n" + entry + ".\r\n";
+    });
+    auto lookup = [&] {
+        lines.clear();
+        EXPECT_EQ(Run(), 3);
+        EXPECT_EQ(Run(true), 12);
+        return std::tuple(cddb->Entry.Artist, cddb->Entry.Title, cddb->Entry.TrackTitles[0]);
+    };
+    EXPECT_EQ(lookup(), std::tuple("Skupina \u2013 \u013dubo", "\u010cierne \u017elt\u00e9 \u0165avy",
+                                   "\u010c \u017e \u013e \u0165 \u2013 koniec"));
+    EXPECT_NE(p.Path(1).find("&proto=6"), std::string::npos);
+    EXPECT_NE(std::find(lines.begin(), lines.end(), title), lines.end());
+    // Bytes that are no UTF-8 at level 6 are read as ISO-8859-1, not stored raw.
+    entry = "DTITLE=Kapela / Pie\xF1" "a \xE1\r\n";
+    EXPECT_EQ(std::get<1>(lookup()), "Pie\u00f1a \u00e1");
+
+    // Over CDDBP a connection starts at level 1; the level the server
+    // confirms decodes what follows.
+    ScriptedPeer cddbp(
+        [](int fd, int) {
+            SendAll(fd, "201 localhost CDDBP server v1.5 ready\r\n");
+            std::string level = "1";
+            for (std::string line; !(line = ReadUntil(fd, "\n")).empty();) {
+                const auto w = Words(line);
+                if (w.size() == 2 && w[0] == "proto") {
+                    level = w[1];
+                    SendAll(fd, "201 OK, CDDB protocol level now: " + level + "\r\n");
+                } else if (level == "6") {
+                    SendAll(fd, "210 rock 0c016602 entry\r\nDTITLE=\u0164ava / \u010cierne \u2013 \u017elt\u00e9\r\n.\r\n");
+                } else { // ISO-8859-1, with "?" for each letter it lacks
+                    SendAll(fd, "210 rock 0c016602 entry\r\nDTITLE=?ava / ?ierne ? \xBEl\xFAt\xE9\r\n.\r\n");
+                }
+            }
+            return false;
+        },
+        1);
+    Connect(cddbp.PortStr());
+    ASSERT_TRUE(PumpUntil([&] { return cddb->State == 17; }));
+    auto send = [&](int state, const std::string &cmd, int until) {
+        cddb->State = state;
+        cddb->Socket().SendStr(cmd + "\r\n");
+        EXPECT_TRUE(PumpUntil([&] { return cddb->State == until; }));
+    };
+    for (const char *level : {"5", "6"}) {
+        SCOPED_TRACE(level);
+        send(9, std::string("proto ") + level, 10);
+        EXPECT_EQ(cddb->SocketProtocolLevel(), std::stoi(level));
+        EXPECT_TRUE(Said(std::string("OK, protocol level now: ") + level));
+        send(11, "cddb read rock 0c016602", 12);
+        EXPECT_EQ(cddb->EntryLines[0], level[0] == '5' ? "DTITLE=?ava / ?ierne ? \u00bel\u00fat\u00e9"
+                                                       : "DTITLE=\u0164ava / \u010cierne \u2013 \u017elt\u00e9");
+    }    cddb->Socket().Close(); // lets the server go
 }
 
 TEST_F(CddbTest, AtMost100Matches)
@@ -495,6 +570,80 @@ TEST_F(CddbTest, StoppedPeerOverlongReplyWrongTransportAndBadValues)
     EXPECT_EQ(cddb->Query(), -1);
     EXPECT_EQ(cddb->State, 16);
     EXPECT_TRUE(Said("CDDB Component Internal Error: THttpCli.GetAsync failed because of error"));
+}
+
+// A peer that answers the first request (after its greeting, over CDDBP)
+// with Reply; then it sends Unit again and again until the client goes
+// (Unit empty: it says nothing more), or closes at once.
+ScriptedPeer::Script Hostile(bool Http, std::string Reply, std::string Unit, bool Close)
+{
+    return [=](int fd, int) {
+        if (!Http)
+            SendAll(fd, "201 localhost CDDBP server ready\r\n");
+        ReadUntil(fd, Http ? "\r\n\r\n" : "\n");
+        SendAll(fd, (Http ? kOk : std::string()) + Reply);
+        if (Close)
+            return false;
+        while (!Unit.empty() && ::send(fd, Unit.data(), Unit.size(), MSG_NOSIGNAL) > 0)
+            ::usleep(Unit.size() > 1000 ? 20000 : 0);
+        ReadAll(fd, 30000);
+        return false;
+    };
+}
+
+TEST_F(CddbTest, HostileServersEndWithinTheLimit)
+{
+    EXPECT_EQ(cddb->TimeLimit(), 120000);
+    EXPECT_EQ(cddb->Http().RequestTimeout, 120000);
+    const std::string head = "210 rock 0c016602 entry follows\r\n";
+    const std::string line = "TTITLE0=" + std::string(100, 'x') + "\r\n";
+    const struct {
+        const char *what;
+        bool http;
+        int waiting; // 6 query, 11 read
+        std::string reply, unit;
+        bool close;
+        int limit, state;
+        std::string status;
+    } cases[] = {
+        {"entry left open", true, 11, head + "DTITLE=A / B\r\n", "", false, 1000, 16, "no complete reply within 1 s"},
+        {"lines that never end", true, 11, head, line, false, 60000, 13, "CDDB reply too long"},
+        {"a trickle above the idle rate", true, 11, head, std::string(2048, 'T'), false, 1000, 16,
+         "no complete reply within 1 s"},
+        {"entry left open", false, 11, head + "DTITLE=A / B\r\n", "", false, 1000, 13, "No complete CDDB reply within 1 s"},
+        {"match list left open", false, 6, "211 inexact\r\nrock 0c016602 A / B\r\n", "", false, 1000, 5,
+         "No complete CDDB reply within 1 s"},
+        {"CR-only line ends", false, 11, "210 rock 0c016602 entry\rDTITLE=A / B\r.\r", "", false, 1000, 13,
+         "No complete CDDB reply within 1 s"},
+        {"closed in the middle of an entry", false, 11, head + "DTITLE=A / B\r\n", "", true, 60000, 13,
+         "The CDDB connection closed before the reply ended"},
+        {"lines that never end", false, 11, head, line, false, 60000, 13, "CDDB reply too long"},
+        {"CR-only lines that never end", false, 11, head, "TTITLE0=x\r", false, 60000, 13, "CDDB reply line too long"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.http ? "HTTP: " : "CDDBP: ") + c.what);
+        ScriptedPeer peer(Hostile(c.http, c.reply, c.unit, c.close));
+        cddb->SetTimeLimit(c.limit);
+        statuses.clear();
+        if (c.http) {
+            cddb->ServerPort = peer.PortStr();
+            cddb->State = 3;
+            cddb->Entry.Category = "rock";
+            cddb->Entry.DiscId = "0c016602";
+            ASSERT_EQ(cddb->Read(), 0);
+        } else {
+            Connect(peer.PortStr());
+            ASSERT_TRUE(PumpUntil([&] { return cddb->State == 17; }));
+            cddb->State = c.waiting;
+            cddb->Socket().SendStr(c.waiting == 6 ? BuildQueryCommand(cddb->Entry.Toc) + "\r\n"
+                                                  : "cddb read rock 0c016602\r\n");
+        }
+        ASSERT_TRUE(PumpUntil([&] { return cddb->State != c.waiting; }, 90000));
+        PumpBriefly();
+        EXPECT_EQ(cddb->State, c.state);
+        EXPECT_TRUE(Said(c.status)) << (statuses.empty() ? "" : statuses.back());
+        EXPECT_TRUE(PumpUntil([&] { return cddb->Socket().State() == wsClosed && cddb->Http().State() == httpStReady; }));
+    }
 }
 
 TEST_F(CddbTest, DriveSelection)
@@ -612,7 +761,7 @@ TEST_F(CddbTest, SubmissionByHttpPost)
             SendAll(fd, "HTTP/1.0 200 OK\r\n\r\n" + answer);
             return false;
         },
-        2);
+        3);
     auto post = [&](const std::string &url) {
         cddb->Http().URL = url;
         cddb->SendStream().seek(0);
@@ -641,6 +790,16 @@ TEST_F(CddbTest, SubmissionByHttpPost)
     EXPECT_EQ(cddb->State, 23);
     EXPECT_TRUE(Said("Invalid header information."));
     EXPECT_NE(sent.find("Submit-Mode: submit\r\n"), std::string::npos);
+    // A note outside ASCII goes as encoded words; the entry itself as it is.
+    const std::string note = "Pozn\u00e1mka: \u010d \u017e \u013e \u0165 \u2013 v\u0161etko s\u00fahlas\u00ed";
+    cddb->SetNoteToUser(note);
+    answer = "200 OK\r\n";
+    sent = post(url);
+    orbtest::TempDir dir;
+    const std::string head = sent.substr(sent.find("\r\n") + 2, sent.find("\r\n\r\n") - sent.find("\r\n"));
+    EXPECT_EQ(DecodedHeaders(dir.write("post.eml", "POST\n\n" + head + "\r\n"), {"X-Cddbd-Note", "Category"}),
+              (std::vector<std::string>{note, "rock"}));
+    EXPECT_NE(sent.find("DTITLE=A / B"), std::string::npos);
     post("http://127.0.0.1:" + std::to_string(FreePort()) + "/");
     EXPECT_EQ(cddb->State, 16);
     EXPECT_TRUE(Said("CDDB Component Internal Error: THttpCli.PostAsync failed because of error \""));
@@ -674,8 +833,35 @@ TEST_F(CddbTest, SubmissionByMail)
         EXPECT_NE(data.find("From: user@example.org\r\nX-Cddbd-Note: a note\r\n"), std::string::npos) << data;
         EXPECT_NE(data.find("DTITLE=A / B"), std::string::npos);
     }
+    // A note outside ASCII, through a real receiver, decoded back.
+    AioSmtpd server;
+    ASSERT_TRUE(server.Start());
+    TSmtpCli &smtp = cddb->Smtp();
+    smtp.Host = "127.0.0.1";
+    smtp.Port = std::to_string(server.Port);
+    smtp.FromName = smtp.HdrFrom = "user@example.org";
+    smtp.RcptName = {cddb->EmailTestSubmit};
+    smtp.HdrTo = cddb->EmailTestSubmit;
+    smtp.HdrSubject = "cddb rock 0c016602";
+    const std::string entry = "DTITLE=\u0164ava / \u010cierne \u2013 \u017elt\u00e9";
+    smtp.MailMessage = {"# xmcd", entry};
+    const std::string note = std::string(60, '-') + "\u010d\u017e\u013e\u0165\u2013\u00e1\u00e4\u00f4\u00fa\u00fdnot";
+    cddb->SetNoteToUser(note); // 70 letters, never a letter cut in two
+    EXPECT_EQ(cddb->NoteToUser(), note.substr(0, note.size() - 3));
+    statuses.clear();
+    cddb->State = -1;
+    smtp.Connect();
+    ASSERT_TRUE(PumpUntil([&] { return Said("OK, submission has been sent.") || cddb->State == 21; }));
+    ASSERT_TRUE(PumpUntil([&] { return std::filesystem::exists(server.Message(1)); }));
+    EXPECT_EQ(DecodedHeaders(server.Message(1), {"X-Cddbd-Note", "Subject"}),
+              (std::vector<std::string>{cddb->NoteToUser(), "cddb rock 0c016602"}));
+    EXPECT_NE(orbtest::readFile(server.Message(1)).find(entry), std::string::npos);
     // A lower-case From line gets the note too.
     std::string line = "from: x@y";
+    cddb->SmtpHeaderLine(&cddb->Smtp(), line, 1024);
+    cddb->SetNoteToUser("a note");
+    EXPECT_EQ(line.substr(0, 25), "from: x@y\r\nX-Cddbd-Note: ");
+    line = "from: x@y";
     cddb->SmtpHeaderLine(&cddb->Smtp(), line, 1024);
     EXPECT_EQ(line, "from: x@y\r\nX-Cddbd-Note: a note");
 }

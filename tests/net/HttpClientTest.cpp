@@ -156,6 +156,35 @@ TEST(HttpUrl, Base64RoundTrip)
     }
 }
 
+TEST(HttpUrl, UuencodeMatchesPythonsBinascii)
+{
+    QStringList hex;
+    std::vector<std::string> inputs;
+    for (size_t n : {0, 1, 2, 3, 4, 44, 45, 46, 90, 91, 200}) {
+        std::string s;
+        for (size_t i = 0; i < n; ++i)
+            s += static_cast<char>(i % 5 == 0 ? 0 : i % 7 == 0 ? 0xFF : (i * 151 + n * 7) & 0xFF);
+        inputs.push_back(s);
+        hex << QString::fromLatin1(QByteArray::fromStdString(s).toHex());
+    }
+    QProcess py;
+    py.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    py.start("/usr/bin/python3",
+             QStringList{"-c", "import binascii, sys\n"
+                               "for h in sys.argv[1:]:\n"
+                               "    d = bytes.fromhex(h)\n"
+                               "    print(b''.join(binascii.b2a_uu(d[i:i + 45], backtick=True)\n"
+                               "                   for i in range(0, max(len(d), 1), 45)).hex())\n"}
+                 + hex);
+    ASSERT_TRUE(py.waitForFinished(30000));
+    const QList<QByteArray> want = py.readAllStandardOutput().trimmed().split('\n');
+    ASSERT_EQ(want.size(), static_cast<qsizetype>(inputs.size()));
+    for (size_t i = 0; i < inputs.size(); ++i)
+        EXPECT_EQ(UuEncode(inputs[i]), QByteArray::fromHex(want[static_cast<qsizetype>(i)]).toStdString())
+            << inputs[i].size() << " bytes";
+    EXPECT_EQ(UuEncode("Cat"), "#0V%T\n");
+}
+
 TEST_F(HttpClient, StatusLengthBodyAndExactRequestHeader)
 {
     ScriptedHttp srv({"HTTP/1.0 200 OK\r\nContent-Length: 5\r\nContent-Type: Text/Plain\r\n\r\nhello"});

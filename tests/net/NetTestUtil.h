@@ -6,6 +6,7 @@
 #include <QTimer>
 
 #include "net/NetSocket.h"
+#include "support/TempDir.h"
 
 #include <arpa/inet.h>
 #include <atomic>
@@ -322,6 +323,42 @@ public:
 private:
     QProcess FProc;
 };
+
+// The SMTP receiver tests/net/smtp_server.py (python3-aiosmtpd) on a free
+// port; message N is kept as N.eml behind a few envelope lines.
+struct AioSmtpd {
+    orbtest::TempDir Out;
+    PeerProcess Proc;
+    int Port = FreePort();
+    bool Start()
+    {
+        return Proc.Start("/usr/bin/python3",
+                          {QString(ORB_SOURCE_DIR) + "/tests/net/smtp_server.py", QString::number(Port),
+                           QString::fromStdString(Out.str())},
+                          Port);
+    }
+    std::string Message(int n) const { return Out.file(std::to_string(n) + ".eml"); }
+};
+
+// The header values of a stored message (envelope lines, a blank line, the
+// message) as Python's email package decodes them: one line per name, an
+// address header as "display name|address" per address, joined by "; ".
+inline std::vector<std::string> DecodedHeaders(const std::string &Eml, const std::vector<std::string> &Names)
+{
+    QStringList args{QString(ORB_SOURCE_DIR) + "/tests/net/decode_headers.py", QString::fromStdString(Eml)};
+    for (const std::string &n : Names)
+        args << QString::fromStdString(n);
+    QProcess p;
+    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    p.start("/usr/bin/python3", args);
+    std::vector<std::string> out;
+    if (!p.waitForFinished(30000) || p.exitCode() != 0)
+        return out;
+    for (const QByteArray &line : p.readAllStandardOutput().split('\n'))
+        if (out.size() < Names.size())
+            out.push_back(line.toStdString());
+    return out;
+}
 
 // A loopback listener whose queue is full: its one place is taken by a
 // connection that is never accepted, so a further attempt is dropped.

@@ -154,12 +154,16 @@ TEST(SmtpClient, FailurePaths)
         ASSERT_NE(s.Run(&TCustomSmtpClient::Connect).first, -1);
         EXPECT_EQ(s.Run(&TCustomSmtpClient::Helo), std::make_pair(1, 10004));
     }
-    {
-        ScriptedSmtp srv("554 go away\r\n", Ok);
+    for (const char *greeting : {"554 go away\r\n", "220-welcome, but\r\n220-read on\r\n554 go away\r\n"}) {
+        // The last line of a greeting decides, whatever the lines before it said.
+        SCOPED_TRACE(greeting);
+        ScriptedSmtp srv(greeting, Ok);
         Session s(srv.Peer->Port());
         EXPECT_EQ(s.Run(&TCustomSmtpClient::Connect), std::make_pair(0, 554));
+        EXPECT_EQ(s.c.ErrorMessage(), "554 go away");
         PumpBriefly();
         EXPECT_EQ(s.Done.size(), 1u);
+        EXPECT_NE(s.c.State(), smtpConnected);
     }
     {
         Session s(FreePort());
@@ -228,22 +232,6 @@ TEST(SmtpClient, AttachmentOf46BytesGivesTwoBase64Lines)
 }
 
 // ---------------------------------------------------------------- real server
-
-namespace {
-struct AioSmtpd {
-    orbtest::TempDir Out;
-    PeerProcess Proc;
-    int Port = FreePort();
-    bool Start()
-    {
-        return Proc.Start("/usr/bin/python3",
-                          {QString(ORB_SOURCE_DIR) + "/tests/net/smtp_server.py", QString::number(Port),
-                           QString::fromStdString(Out.str())},
-                          Port);
-    }
-    std::string Message(int n) const { return Out.file(std::to_string(n) + ".eml"); }
-};
-} // namespace
 
 TEST(SmtpAiosmtpd, EveryAuthenticationKind)
 {
@@ -314,6 +302,35 @@ TEST(SmtpAiosmtpd, AttachmentsDecodeBackWithPythonsEmailPackage)
                                      QString::fromStdString(f3)});
     ASSERT_TRUE(check.waitForFinished(30000));
     EXPECT_EQ(check.exitCode(), 0) << check.readAll().toStdString();
+}
+
+TEST(SmtpAiosmtpd, HeaderTextsOutsideAsciiTravelAsEncodedWords)
+{
+    AioSmtpd server;
+    ASSERT_TRUE(server.Start());
+    Session s(server.Port);
+    TSmtpCli &c = s.c;
+    ASSERT_EQ(s.Run(&TCustomSmtpClient::Open), std::make_pair(8, 0));
+    c.FromName = "jozo@example.org";
+    c.RcptName = {"lubo@example.org", "plain@example.org"};
+    c.HdrFrom = "Jo\u017eo Kov\u00e1\u010d <jozo@example.org>";
+    c.HdrTo = "\"\u0164ava, \u013dubo\" <lubo@example.org>, plain@example.org";
+    c.HdrReplyTo = "plain@example.org";
+    // Longer than one encoded word holds, with two-byte letters at every cut.
+    const std::string subject = "Skladby \u2013 \u010dierne \u017elt\u00e9 \u013ealie, \u0165ava a "
+                                "\u010f\u010f\u010f\u010f\u010f\u010f\u010f\u010f\u010f\u010f\u010f\u010f "
+                                "\u2013 \u010das\u0165 2";
+    c.HdrSubject = subject;
+    c.MailMessage = {"Body as it is."};
+    ASSERT_EQ(s.Run(&TCustomSmtpClient::Mail), std::make_pair(9, 0)) << c.ErrorMessage();
+    ASSERT_NE(s.Run(&TCustomSmtpClient::Quit).first, -1);
+    EXPECT_EQ(DecodedHeaders(server.Message(1), {"Subject", "From", "To", "Reply-To", "Sender"}),
+              (std::vector<std::string>{subject, "Jo\u017eo Kov\u00e1\u010d|jozo@example.org",
+                                        "\u0164ava, \u013dubo|lubo@example.org; |plain@example.org",
+                                        "|plain@example.org", "Jo\u017eo Kov\u00e1\u010d|jozo@example.org"}));
+    // Texts that are ASCII stay as they were.
+    EXPECT_EQ(EncodeHeaderText("cddb rock 0c016602"), "cddb rock 0c016602");
+    EXPECT_EQ(EncodeHeaderAddresses("A B <a@b>, c@d"), "A B <a@b>, c@d");
 }
 
 TEST(SmtpClient, CallerLinesVrfyRsetAndMalformedChallenge)
