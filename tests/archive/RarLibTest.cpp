@@ -386,6 +386,35 @@ TEST_F(RarLib, BadHeaderCrcAndForgedLengthsAreBadData)
     }
 }
 
+// A field that runs exactly one byte past its header, under a header CRC that
+// matches: the byte after the header is there in the reader's buffer (member
+// data follows), so only the reader's own bound check can refuse it.
+TEST_F(RarLib, FieldOneBytePastTheHeaderIsBadData)
+{
+    const std::string data(64, 'd');
+    const struct {
+        const char *what;
+        std::string bytes;
+    } cases[] = {
+        {"format 4 name", WriteRar4({{.name = "abc", .data = data, .nameSizeField = 4}})},
+        {"format 5 name", WriteRar5({{.name = "abc", .data = data, .nameLengthField = 4}})},
+        {"format 5 name into the extra area",
+         WriteRar5({{.name = "abc", .data = data, .encrypted = true, .nameLengthField = 4}})},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        const Listing l = List(api, dir.write("over.rar", c.bytes));
+        EXPECT_EQ(l.openResult, 0u);
+        EXPECT_TRUE(l.names.empty()) << l.names.front();
+        EXPECT_EQ(l.last, ERAR_BAD_DATA);
+    }
+    // The same headers with the true lengths list.
+    EXPECT_EQ(List(api, dir.write("ok4.rar", WriteRar4({{.name = "abc", .data = data, .nameSizeField = 3}}))).names,
+              Strings{"abc"});
+    EXPECT_EQ(List(api, dir.write("ok5.rar", WriteRar5({{.name = "abc", .data = data, .encrypted = true}}))).names,
+              Strings{"abc"});
+}
+
 // A header bounds check that reads one byte too far passes here in a plain
 // build; the sanitizer build, which CI runs, reports it.
 TEST_F(RarLib, EveryTruncationEndsCleanly)
