@@ -529,9 +529,23 @@ ParseResult ParseBlock5(const uint8_t *data, size_t size, Block &out, size_t &ne
             out.dosTime = UnixToDosTime(out.unixTime);
         return ParseResult::Ok;
     }
-    case 4:
+    case 4: {
         out.kind = BlockKind::Encryption;
+        const uint64_t version = f.VInt();
+        const uint64_t cflags = f.VInt();
+        out.kdfLg2 = f.U8();
+        const uint8_t *salt = f.Bytes(sizeof out.salt);
+        const uint8_t *check = (cflags & 0x0001) ? f.Bytes(sizeof out.pswCheck) : nullptr;
+        // Version 0 is AES-256, the only cipher of the format.
+        if (!f.ok() || version != 0)
+            return ParseResult::Bad;
+        std::memcpy(out.salt, salt, sizeof out.salt);
+        if (check) {
+            std::memcpy(out.pswCheck, check, sizeof out.pswCheck);
+            out.hasPswCheck = true;
+        }
         return ParseResult::Ok;
+    }
     case 5: {
         out.kind = BlockKind::End;
         const uint64_t eflags = f.VInt();

@@ -68,6 +68,12 @@ struct Block {
     uint32_t windowCode = 0; // dictionary = 64 KB << code (0..6)
     uint64_t dictKB = 0;
     uint8_t blake2[32] = {};
+
+    // Format 5.0 encryption header: what derives the key of the headers that follow.
+    uint8_t salt[16] = {};
+    uint32_t kdfLg2 = 0;
+    bool hasPswCheck = false;
+    uint8_t pswCheck[12] = {}; // 8 bytes of check value, 4 of its checksum
 };
 
 enum class ParseResult { Ok, NeedMore, Bad };
