@@ -182,7 +182,17 @@ struct Member {
     std::string Name;
     uint64_t Size;
     uint16_t Folder, Date, Time, Attrs;
+    int SetFolder;
 };
+
+// The number of folders the cabinet's header declares (0 when unreadable:
+// the listing that follows reports the damage).
+int FolderCountOf(const std::string &path)
+{
+    CabStream s(path);
+    uint8_t hb[TCabHeader::Size];
+    return s.IsOpen() && s.Read(hb, sizeof hb) == sizeof hb ? TCabHeader::Parse(hb).FolderCount : 0;
+}
 
 [[noreturn]] void TargetFailure(int err)
 {
@@ -233,26 +243,48 @@ void SetTime(const std::string &path, uint16_t date, uint16_t time)
 bool TSTCabReader::ExtractFiles(const std::string &aFileName, const std::string &aDestination)
 {
     ExtractedFiles.clear();
-    // The members of this cabinet from its own records: which of them begin
-    // in an earlier cabinet, and whether any goes on into the next.
+    // The members from the cabinets' own records, in the order of the set's
+    // merged list: a member that goes on into the next cabinet is listed
+    // again there as continued, and counted once. Each gets the set-wide
+    // number of its folder; a folder that goes on into the next cabinet is
+    // that cabinet's first.
     std::vector<Member> members;
-    if (!EnumFilesEntries(aFileName, [&members](TSTCabReader *, const std::string &name, uint64_t size, int folder,
-                                                uint16_t date, uint16_t time, uint16_t attrs, bool &) {
-            members.push_back({name, size, uint16_t(folder), date, time, attrs});
-        }))
+    int folderBase = 0;
+    bool fromPrev = false; // the first cabinet's first folder began earlier
+    bool goesOn = false;
+    auto take = [&](const std::string &path, bool first) {
+        const int folders = FolderCountOf(path);
+        std::vector<Member> these;
+        bool continuedFromPrev = false;
+        if (!EnumFilesEntries(path, [&](TSTCabReader *, const std::string &name, uint64_t size, int folder,
+                                        uint16_t date, uint16_t time, uint16_t attrs, bool &) {
+                these.push_back({name, size, uint16_t(folder), date, time, attrs, 0});
+            }))
+            return false;
+        goesOn = false;
+        for (Member &m : these) {
+            const bool prev = m.Folder == kContinuedFromPrev || m.Folder == kContinuedPrevAndNext;
+            const bool next = m.Folder == kContinuedToNext || m.Folder == kContinuedPrevAndNext;
+            continuedFromPrev = continuedFromPrev || prev;
+            goesOn = goesOn || next;
+            m.SetFolder = folderBase + (prev ? 0 : next ? std::max(folders - 1, 0) : m.Folder);
+            if (!prev || first)
+                members.push_back(m);
+        }
+        if (first)
+            fromPrev = continuedFromPrev;
+        folderBase += std::max(folders - 1, 0);
+        return true;
+    };
+    if (!take(aFileName, true))
         return false;
     std::unique_ptr<TFdiCabinet> cab = TFdiCabinet::Open(Context(), aFileName);
     if (!cab)
         throw ESTCabinet(FErf, false);
     if (OnCabinetInfo)
         OnCabinetInfo(this, aFileName, cab->NextName(), cab->NextDisk(), cab->SetId(), cab->CabinetNumber());
-    if (cab->FileCount() != members.size())
-        throw ESTCabinet(TERF{FDIERROR_CORRUPT_CABINET, 0, true}, false);
 
     // The set's next cabinets, for as long as a member goes on into them.
-    bool goesOn = std::any_of(members.begin(), members.end(), [](const Member &m) {
-        return m.Folder == kContinuedToNext || m.Folder == kContinuedPrevAndNext;
-    });
     while (goesOn && !cab->NextName().empty()) {
         std::string path = (std::filesystem::path(aFileName).parent_path() / cab->NextName()).string();
         bool abort = false;
@@ -260,26 +292,27 @@ bool TSTCabReader::ExtractFiles(const std::string &aFileName, const std::string 
             OnNextCabinet(this, cab->NextName(), cab->NextDisk(), path, abort);
         if (abort)
             throw ESTCabinet(TERF{FDIERROR_USER_ABORT, 0, true}, false);
-        goesOn = false;
-        if (!EnumFilesEntries(path, [&goesOn](TSTCabReader *, const std::string &, uint64_t, int folder, uint16_t,
-                                              uint16_t, uint16_t, bool &) {
-                goesOn = goesOn || folder == kContinuedPrevAndNext;
-            }))
+        if (!take(path, false))
             throw ESTCabinet(TERF{FDIERROR_NOT_A_CABINET, 0, true}, false);
         if (!cab->AppendNext(path))
             throw ESTCabinet(FErf, false);
         if (OnCabinetInfo)
             OnCabinetInfo(this, path, cab->NextName(), cab->NextDisk(), cab->SetId(), cab->CabinetNumber());
     }
+    if (cab->FileCount() != members.size())
+        throw ESTCabinet(TERF{FDIERROR_CORRUPT_CABINET, 0, true}, false);
 
     for (size_t i = 0; i <= members.size(); ++i) {
         // Each folder ends with the notification that has no event of its own.
-        if (i > 0 && OnUnrecognizedNotify && (i == members.size() || members[i].Folder != members[i - 1].Folder))
+        if (i > 0 && OnUnrecognizedNotify &&
+            (i == members.size() || members[i].SetFolder != members[i - 1].SetFolder))
             OnUnrecognizedNotify(this, fdintENUMERATE);
         if (i == members.size())
             break;
         const Member &m = members[i];
-        if (m.Folder == kContinuedFromPrev || m.Folder == kContinuedPrevAndNext) {
+        // The folder that began in an earlier cabinet is decoded from there:
+        // its members are extracted with that cabinet.
+        if (fromPrev && m.SetFolder == 0) {
             if (OnCopyPartialFile)
                 OnCopyPartialFile(this, m.Name, cab->PrevName(), cab->PrevDisk());
             continue;

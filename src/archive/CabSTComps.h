@@ -84,7 +84,8 @@ using TCopyFileEvent =
     std::function<void(TSTCabReader *Sender, const std::string &aFileName, uint64_t anUncompressedSize,
                        uint16_t aDate, uint16_t aTime, uint16_t anAttrs, std::string &aTargetName, bool &aSkip)>;
 // A member that begins in an earlier cabinet of the set (named with its
-// disk): it is extracted from that cabinet, not from this one.
+// disk), or lies in a folder that does: it is extracted with that cabinet,
+// not with this one.
 using TCopyPartialFileEvent = std::function<void(TSTCabReader *Sender, const std::string &aFileName,
                                                  const std::string &aFirstCabinet, const std::string &aFirstDisk)>;
 // A member written completely to aTargetName; anExecute says it is about to be opened.
@@ -116,9 +117,9 @@ public:
     // std::runtime_error for a wrong signature or an unreachable first entry.
     bool EnumFilesEntries(const std::string &aFileName, const TReaderEnumFilesEntriesEvent &aHandler = {});
 
-    // Writes the members of a cabinet (and the parts of them that go on in the
-    // next cabinets of its set) below aDestination: true when the file is a
-    // cabinet. Members are written whole under a temporary name and renamed,
+    // Writes the members of a cabinet below aDestination: true when the file
+    // is a cabinet. When a member goes on into the next cabinet of a set, that
+    // cabinet is taken in (OnNextCabinet) and its members are written too. Members are written whole under a temporary name and renamed,
     // with their time stamp and read-only attribute. Names that would leave
     // aDestination end the extraction with ESTCabinet (FDIERROR_TARGET_FILE),
     // as do write failures; damage raises ESTCabinet too.
