@@ -119,7 +119,8 @@ public:
 
     // Writes the members of a cabinet below aDestination: true when the file
     // is a cabinet. When a member goes on into the next cabinet of a set, that
-    // cabinet is taken in (OnNextCabinet) and its members are written too. Members are written whole under a temporary name and renamed,
+    // cabinet is taken in (OnNextCabinet) and its members are written too.
+    // Members are written whole under a temporary name and renamed,
     // with their time stamp and read-only attribute. Names that would leave
     // aDestination end the extraction with ESTCabinet (FDIERROR_TARGET_FILE),
     // as do write failures; damage raises ESTCabinet too.

@@ -556,7 +556,8 @@ TEST(RarComponentReal, EncryptedHeadersAndPackedComments)
     // A packed comment reaches the component as text.
     std::string shown;
     rar.OnComment = [&](TDFUnRar *, const std::string &c) { shown = c; };
-    rar.FileName = dir.write("c.rar", WriteRar4({{.name = "x", .data = "x"}}, {.comment = comment, .commentMethod = 0x35}));
+    rar.FileName =
+        dir.write("c.rar", WriteRar4({{.name = "x", .data = "x"}}, {.comment = comment, .commentMethod = 0x35}));
     rar.Extract();
     EXPECT_EQ(shown, comment);
     EXPECT_EQ(rar.ArchivComment, comment);

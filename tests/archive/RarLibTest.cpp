@@ -640,7 +640,8 @@ TEST_F(RarLib, EncryptedHeadersListWithTheRightPasswordOnly)
                                         .nextVolume = true, .headerPassword = pw}));
     dir.write("v.part2.rar", WriteRar4({{.name = "movie.avi", .data = "ABCDEFGHIJ", .splitBefore = true},
                                         {.name = "b.txt", .data = "second"}},
-                                       {.volume = true, .newNumbering = true, .headerPassword = pw, .salt = "NewSalt!"}));
+                                       {.volume = true, .newNumbering = true, .headerPassword = pw,
+                                        .salt = "NewSalt!"}));
     PasswordLog right{.given = pw};
     const Listing l = List(api, dir.file("v.part1.rar"), RAR_OM_LIST, PasswordCallback, LPARAM(&right));
     EXPECT_EQ(l.names, (Strings{"a.txt", "movie.avi", "b.txt"}));

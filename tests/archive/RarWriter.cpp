@@ -327,7 +327,8 @@ std::string WriteRar5(const std::vector<Rar5Member> &members, const Rar5Options 
             check[i % 8] ^= further[i];
         SHA256(check, 8, sum);
         if (o.pswCheck)
-            f += std::string(reinterpret_cast<const char *>(check), 8) + std::string(reinterpret_cast<const char *>(sum), 4);
+            f += std::string(reinterpret_cast<const char *>(check), 8) +
+                 std::string(reinterpret_cast<const char *>(sum), 4);
         out += Rar5Header(4, 0, std::string(), std::nullopt, f);
     }
     std::string main;

@@ -484,6 +484,11 @@ int Session::NextBlock(Block &b)
 
 namespace {
 
+uint32_t TextCrc(const std::string &text)
+{
+    return Crc32(0, reinterpret_cast<const uint8_t *>(text.data()), text.size());
+}
+
 // Copies a comment into the caller's buffer, always terminated: 1 when it
 // fits, ERAR_SMALL_BUF when only its start does.
 int PutComment(const std::string &text, bool more, char *buf, unsigned bufSize, unsigned &size)
@@ -512,7 +517,7 @@ int Session::ReadComment(const Block &b, uint64_t headerPos, uint64_t dataPos, c
         if (r != ERAR_SUCCESS)
             return r;
         // The CRC covers the whole comment; a cut one cannot be checked.
-        if (text.size() <= room && b.hasCrc && Crc32(0, reinterpret_cast<const uint8_t *>(text.data()), text.size()) != b.crc)
+        if (text.size() <= room && b.hasCrc && TextCrc(text) != b.crc)
             return ERAR_BAD_DATA;
         return PutComment(text, false, buf, bufSize, size);
     }
@@ -521,7 +526,7 @@ int Session::ReadComment(const Block &b, uint64_t headerPos, uint64_t dataPos, c
     text.resize(size_t(std::min<uint64_t>(b.dataSize, room)));
     if (!text.empty() && pread(fd_, text.data(), text.size(), off_t(dataPos)) != ssize_t(text.size()))
         return ERAR_EREAD;
-    if (b.dataSize <= room && b.hasCrc && Crc32(0, reinterpret_cast<const uint8_t *>(text.data()), text.size()) != b.crc)
+    if (b.dataSize <= room && b.hasCrc && TextCrc(text) != b.crc)
         return ERAR_BAD_DATA;
     return PutComment(text, b.dataSize > room, buf, bufSize, size);
 }
