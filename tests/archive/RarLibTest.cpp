@@ -634,6 +634,24 @@ TEST_F(RarLib, EncryptedHeadersListWithTheRightPasswordOnly)
         ASSERT_EQ(api->RARReadHeader(a.h, &hd), 0);
         EXPECT_EQ(std::string(hd.FileName), c.names[0]);
     }
+    // Every cut and every changed byte of an archive with encrypted headers ends cleanly.
+    const std::string full = WriteRar5(Sample5(), {.comment = "c", .encryptedHeaders = true, .headerPassword = pw,
+                                                   .kdfLg2 = 1});
+    for (size_t n = 0; n < full.size(); ++n) {
+        SCOPED_TRACE(n);
+        std::string changed = full;
+        changed[n] = char(changed[n] ^ 0x21);
+        for (const std::string &bytes : {full.substr(0, n), changed}) {
+            PasswordLog log{.given = pw};
+            const Listing l = List(api, dir.write("cut.rar", bytes), RAR_OM_LIST, PasswordCallback, LPARAM(&log));
+            if (l.openResult != 0) {
+                EXPECT_TRUE(l.openResult == ERAR_BAD_ARCHIVE || l.openResult == ERAR_BAD_DATA) << l.openResult;
+                continue;
+            }
+            EXPECT_LE(l.names.size(), 3u);
+            EXPECT_TRUE(l.last == ERAR_END_ARCHIVE || l.last == ERAR_BAD_DATA) << l.last;
+        }
+    }
     // Volumes: each volume's headers are opened with the same password.
     dir.write("v.part1.rar", WriteRar4({{.name = "a.txt", .data = "first"}, kSplit1},
                                        {.volume = true, .newNumbering = true, .firstVolume = true,

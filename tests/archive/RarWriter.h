@@ -3,8 +3,8 @@
 // format 1.5-4.x (marker, main header, file headers with their header CRC,
 // optional comment block, end block) and format 5.0 (variable-length integers,
 // a CRC32 per header). Fields can be forced to wrong values to build broken
-// archives. Every fixture is also listed by bsdtar in the tests, which shows
-// that what we write is real RAR.
+// archives. Fixtures in clear are also listed by bsdtar in the tests, which
+// shows that what we write is real RAR; bsdtar reads no encrypted headers.
 #include <cstdint>
 #include <optional>
 #include <string>
