@@ -581,6 +581,14 @@ TEST_F(RarLib, SelfExtractingArchivesAreFoundAfterTheStub)
         EXPECT_EQ(ProcessAll(api, path, RAR_TEST, "", &log), (std::vector<int>{0, 0, 0}));
         EXPECT_EQ(log.data.size(), c.archive == cases[0].archive ? 17u : 3004u);
     }
+    // Packed members are decoded wherever the stub ends.
+    const std::string text = Sample(5000);
+    for (const std::string &archive : {WriteRar4({Packed4("p.txt", text)}), WriteRar5({Packed5("p.txt", text)})}) {
+        DataLog log;
+        EXPECT_EQ(ProcessAll(api, dir.write("packed.exe", std::string(3001, 'S') + archive), RAR_TEST, "", &log),
+                  std::vector<int>{0});
+        EXPECT_EQ(log.data, text);
+    }
     // A stub alone, or an archive beyond the part of the file searched, is no archive.
     EXPECT_EQ(List(api, dir.write("stub.exe", stub)).openResult, unsigned(ERAR_BAD_ARCHIVE));
     EXPECT_EQ(List(api, dir.write("far.exe", stub + std::string(4 << 20, '\0') + cases[0].archive)).openResult,

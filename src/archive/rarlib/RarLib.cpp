@@ -164,6 +164,8 @@ private:
     bool mainPending_ = false;      // format 5.0: the encrypted main header is not read yet
     bool headerKeyReady_ = false;   // the password for the headers is known
     uint64_t mainPos_ = 0;
+    uint64_t archiveStart_ = 0;      // where the volume's signature stands (after any program stub)
+    uint64_t firstArchiveStart_ = 0; // the same for the first volume
     Block crypt5_;                  // the volume's encryption header
     bool haveKey5_ = false, key5Ok_ = false;
     Block key5For_;
@@ -186,6 +188,20 @@ private:
     Block main_;
 
     struct archive *la_ = nullptr;
+    // libarchive's view of a self-extracting archive: the file from the
+    // signature on, so that no program stub has to be found by libarchive.
+    struct Tail {
+        int fd = -1;
+        uint64_t start = 0, size = 0, pos = 0;
+        std::vector<uint8_t> buf;
+        ~Tail()
+        {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    };
+    std::unique_ptr<Tail> tail_;
+    int OpenTail(struct archive *a);
 };
 
 int Session::OpenVolume(const std::string &name, bool first)
@@ -204,6 +220,8 @@ int Session::OpenVolume(const std::string &name, bool first)
     sealed_ = false;
     const int previousFormat = format_;
     int r = FindSignature(pos_);
+    if (first)
+        firstArchiveStart_ = archiveStart_;
     if (r == ERAR_SUCCESS && !first && format_ != previousFormat)
         r = ERAR_BAD_ARCHIVE;
     Block b;
@@ -239,6 +257,7 @@ int Session::FindSignature(uint64_t &afterSignature)
     const ssize_t got = pread(fd_, head, sizeof head, 0);
     size_t sigSize = 0;
     format_ = got > 0 ? DetectFormat(head, size_t(got), sigSize) : 0;
+    archiveStart_ = 0;
     if (format_ != 0) {
         afterSignature = sigSize;
         return ERAR_SUCCESS;
@@ -263,6 +282,7 @@ int Session::FindSignature(uint64_t &afterSignature)
             Block b;
             if (format_ != 0 && ReadBlock(at + i + sigSize, b) == ERAR_SUCCESS &&
                 (b.kind == BlockKind::Main || b.kind == BlockKind::Encryption)) {
+                archiveStart_ = at + i;
                 afterSignature = at + i + sigSize;
                 return ERAR_SUCCESS;
             }
@@ -330,6 +350,47 @@ void Session::CloseLibarchive()
     if (la_)
         archive_read_free(la_);
     la_ = nullptr;
+    tail_.reset();
+}
+
+int Session::OpenTail(struct archive *a)
+{
+    tail_ = std::make_unique<Tail>();
+    tail_->fd = ::open(firstVolume_.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    if (tail_->fd < 0 || fstat(tail_->fd, &st) != 0 || uint64_t(st.st_size) < firstArchiveStart_)
+        return ARCHIVE_FATAL;
+    tail_->start = firstArchiveStart_;
+    tail_->size = uint64_t(st.st_size) - firstArchiveStart_;
+    tail_->buf.resize(kChunk);
+    archive_read_set_callback_data(a, tail_.get());
+    archive_read_set_read_callback(a, [](struct archive *, void *data, const void **out) -> la_ssize_t {
+        auto *t = static_cast<Tail *>(data);
+        const size_t want = size_t(std::min<uint64_t>(t->buf.size(), t->size - t->pos));
+        const ssize_t got = want ? pread(t->fd, t->buf.data(), want, off_t(t->start + t->pos)) : 0;
+        if (got < 0)
+            return ARCHIVE_FATAL;
+        t->pos += uint64_t(got);
+        *out = t->buf.data();
+        return got;
+    });
+    archive_read_set_skip_callback(a, [](struct archive *, void *data, la_int64_t request) -> la_int64_t {
+        auto *t = static_cast<Tail *>(data);
+        const uint64_t n = request > 0 ? std::min<uint64_t>(uint64_t(request), t->size - t->pos) : 0;
+        t->pos += n;
+        return la_int64_t(n);
+    });
+    archive_read_set_seek_callback(a, [](struct archive *, void *data, la_int64_t offset, int whence) -> la_int64_t {
+        auto *t = static_cast<Tail *>(data);
+        const la_int64_t base =
+            whence == SEEK_SET ? 0 : whence == SEEK_CUR ? la_int64_t(t->pos) : la_int64_t(t->size);
+        const la_int64_t to = base + offset;
+        if (to < 0 || uint64_t(to) > t->size)
+            return ARCHIVE_FATAL;
+        t->pos = uint64_t(to);
+        return to;
+    });
+    return archive_read_open1(a);
 }
 
 int Session::ReadBlock(uint64_t pos, Block &b)
@@ -835,7 +896,9 @@ int Session::ReadCompressed(int fd, uint32_t &crc)
                 return ERAR_NO_MEMORY;
             archive_read_support_format_rar(la_);
             archive_read_support_format_rar5(la_);
-            if (archive_read_open_filenames(la_, list.data(), 10240) != ARCHIVE_OK) {
+            // A single self-extracting volume is handed over from its signature on.
+            const bool tail = names.size() == 1 && firstArchiveStart_ > 0;
+            if ((tail ? OpenTail(la_) : archive_read_open_filenames(la_, list.data(), 10240)) != ARCHIVE_OK) {
                 CloseLibarchive();
                 return ERAR_UNKNOWN_FORMAT;
             }
