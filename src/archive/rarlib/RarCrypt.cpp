@@ -1,4 +1,5 @@
 #include "RarCrypt.h"
+#include "RarFormat.h"
 
 #include <openssl/evp.h>
 #include <openssl/sha.h>
@@ -97,39 +98,21 @@ private:
     uint8_t buffer_[64] = {};
 };
 
-// UTF-16LE of a UTF-8 text; bytes that are not UTF-8 count as Latin-1.
+// UTF-16LE of a UTF-8 text (Latin-1 when it is not UTF-8).
 std::vector<uint8_t> Utf16Le(const std::string &text)
 {
     std::vector<uint8_t> out;
-    const auto *s = reinterpret_cast<const uint8_t *>(text.data());
-    const size_t n = text.size();
     auto put = [&out](uint32_t u) {
         out.push_back(uint8_t(u));
         out.push_back(uint8_t(u >> 8));
     };
-    for (size_t i = 0; i < n;) {
-        uint32_t c = s[i];
-        size_t len = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
-        bool ok = len > 0 && i + len <= n;
-        for (size_t k = 1; ok && k < len; ++k)
-            ok = (s[i + k] & 0xC0) == 0x80;
-        if (!ok) {
-            put(c);
-            ++i;
-            continue;
-        }
-        if (len > 1) {
-            c &= 0xFFu >> (len + 1);
-            for (size_t k = 1; k < len; ++k)
-                c = c << 6 | (s[i + k] & 0x3F);
-        }
+    for (const char32_t c : Utf8ToUtf32(text)) {
         if (c >= 0x10000) {
             put(0xD800 + ((c - 0x10000) >> 10));
             put(0xDC00 + ((c - 0x10000) & 0x3FF));
         } else {
             put(c);
         }
-        i += len;
     }
     return out;
 }

@@ -229,6 +229,27 @@ bool IsUtf8(const std::string &text)
     return true;
 }
 
+std::u32string Utf8ToUtf32(const std::string &text)
+{
+    std::u32string out;
+    const auto *s = reinterpret_cast<const unsigned char *>(text.data());
+    if (!IsUtf8(text)) {
+        out.assign(s, s + text.size());
+        return out;
+    }
+    for (size_t i = 0; i < text.size();) {
+        uint32_t c = s[i];
+        const size_t len = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+        if (len > 1)
+            c &= (0xFF >> (len + 1));
+        for (size_t k = 1; k < len; ++k)
+            c = c << 6 | (s[i + k] & 0x3F);
+        out.push_back(c);
+        i += len;
+    }
+    return out;
+}
+
 uint32_t UnixToDosTime(int64_t unixTime)
 {
     const time_t t = time_t(unixTime);

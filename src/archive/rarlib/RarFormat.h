@@ -94,6 +94,9 @@ std::u32string DecodeRar4UnicodeName(const uint8_t *plain, size_t plainSize, con
 
 std::string Utf32ToUtf8(const std::u32string &text);
 bool IsUtf8(const std::string &text);
+// The characters of a UTF-8 text; a text that is not UTF-8 is taken byte by
+// byte (Latin-1).
+std::u32string Utf8ToUtf32(const std::string &text);
 
 // MS-DOS date and time (local time) for a time in seconds since 1970; times
 // before 1980 become 1980-01-01 00:00.

@@ -55,24 +55,8 @@ void CopyText(char *dst, size_t size, const std::string &text)
 
 std::wstring Widen(const std::string &text)
 {
-    std::wstring out;
-    if (IsUtf8(text)) {
-        const auto *s = reinterpret_cast<const unsigned char *>(text.data());
-        for (size_t i = 0; i < text.size();) {
-            uint32_t c = s[i];
-            size_t len = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-            if (len > 1)
-                c &= (0xFF >> (len + 1));
-            for (size_t k = 1; k < len; ++k)
-                c = c << 6 | (s[i + k] & 0x3F);
-            out.push_back(wchar_t(c));
-            i += len;
-        }
-    } else {
-        for (unsigned char ch : text)
-            out.push_back(wchar_t(ch));
-    }
-    return out;
+    const std::u32string chars = Utf8ToUtf32(text);
+    return std::wstring(chars.begin(), chars.end());
 }
 
 void CopyWide(wchar_t *dst, size_t size, const std::wstring &text)
