@@ -343,7 +343,7 @@ TEST_F(RarLib, ArchiveComments)
     l = List(api, dir.write("p4.rar", WriteRar4(Sample4(), o4)), RAR_OM_LIST, nullptr, 0, 4096);
     EXPECT_EQ(l.cmtState, 1u);
     EXPECT_EQ(l.comment, text);
-    EXPECT_EQ(l.names.size(), 3u);
+    EXPECT_EQ(l.names, orbtest::BsdtarNames(dir.file("p4.rar")));
     l = List(api, dir.file("p4.rar"), RAR_OM_LIST, nullptr, 0, 100);
     EXPECT_EQ(l.cmtState, unsigned(ERAR_SMALL_BUF));
     EXPECT_EQ(l.comment, text.substr(0, 99));
@@ -351,6 +351,7 @@ TEST_F(RarLib, ArchiveComments)
              nullptr, 0, 4096);
     EXPECT_EQ(l.cmtState, 1u);
     EXPECT_EQ(l.comment, text);
+    EXPECT_EQ(l.names, orbtest::BsdtarNames(dir.file("p5.rar")));
     o4.commentCrc = TestCrc32(text) ^ 1;
     l = List(api, dir.write("c4.rar", WriteRar4(Sample4(), o4)), RAR_OM_LIST, nullptr, 0, 4096);
     EXPECT_EQ(l.cmtState, unsigned(ERAR_BAD_DATA));
@@ -359,7 +360,7 @@ TEST_F(RarLib, ArchiveComments)
     l = List(api, dir.write("o4.rar", WriteRar4(Sample4(), {.oldComment = "From 1996"})));
     EXPECT_EQ(l.cmtState, 1u);
     EXPECT_EQ(l.comment, "From 1996");
-    EXPECT_EQ(l.names.size(), 3u);
+    EXPECT_EQ(l.names.size(), 3u); // bsdtar wants a CRC over the comment too: not compared
 }
 
 TEST_F(RarLib, RejectsWhatIsNotARarArchive)
