@@ -265,3 +265,106 @@ bool FDIDestroy(TFdiContext *ctx)
     delete ctx;
     return true;
 }
+
+namespace {
+
+std::string Text(const char *s) { return s ? s : ""; }
+
+// The error record's code for a libmspack result.
+int FdiErrorOf(int mspackError)
+{
+    switch (mspackError) {
+    case MSPACK_ERR_OK: return FDIERROR_NONE;
+    case MSPACK_ERR_OPEN: return FDIERROR_CABINET_NOT_FOUND;
+    case MSPACK_ERR_SIGNATURE: return FDIERROR_NOT_A_CABINET;
+    case MSPACK_ERR_NOMEMORY: return FDIERROR_ALLOC_FAIL;
+    case MSPACK_ERR_DATAFORMAT: return FDIERROR_BAD_COMPR_TYPE;
+    case MSPACK_ERR_WRITE: return FDIERROR_TARGET_FILE;
+    case MSPACK_ERR_DECRUNCH:
+    case MSPACK_ERR_CHECKSUM: return FDIERROR_MDI_FAIL;
+    default: return FDIERROR_CORRUPT_CABINET;
+    }
+}
+
+void Fail(TFdiContext *ctx, int oper)
+{
+    ctx->erf->erfOper = oper;
+    ctx->erf->fError = true;
+}
+
+} // namespace
+
+std::unique_ptr<TFdiCabinet> TFdiCabinet::Open(TFdiContext *ctx, const std::string &path)
+{
+    if (!ctx)
+        return nullptr;
+    *ctx->erf = TERF{};
+    ctx->cabd->set_param(ctx->cabd, MSCABD_PARAM_SALVAGE, 0);
+    // The library keeps the name's pointer for as long as the cabinet is open.
+    auto name = std::make_unique<std::string>(path);
+    mscabd_cabinet *cab = ctx->cabd->open(ctx->cabd, name->c_str());
+    if (!cab) {
+        Fail(ctx, FdiErrorOf(ctx->cabd->last_error(ctx->cabd)));
+        return nullptr;
+    }
+    std::unique_ptr<TFdiCabinet> c(new TFdiCabinet);
+    c->ctx_ = ctx;
+    c->first_ = c->last_ = cab;
+    c->names_.push_back(std::move(name));
+    for (mscabd_file *f = cab->files; f; f = f->next)
+        c->files_.push_back(f);
+    return c;
+}
+
+TFdiCabinet::~TFdiCabinet()
+{
+    // Closing the first closes the cabinets appended to it.
+    ctx_->cabd->close(ctx_->cabd, first_);
+}
+
+std::string TFdiCabinet::NextName() const { return Text(last_->nextname); }
+std::string TFdiCabinet::NextDisk() const { return Text(last_->nextinfo); }
+std::string TFdiCabinet::PrevName() const { return Text(first_->prevname); }
+std::string TFdiCabinet::PrevDisk() const { return Text(first_->previnfo); }
+uint16_t TFdiCabinet::SetId() const { return last_->set_id; }
+uint16_t TFdiCabinet::CabinetNumber() const { return last_->set_index; }
+
+bool TFdiCabinet::AppendNext(const std::string &path)
+{
+    auto name = std::make_unique<std::string>(path);
+    mscabd_cabinet *next = ctx_->cabd->open(ctx_->cabd, name->c_str());
+    if (!next) {
+        Fail(ctx_, FdiErrorOf(ctx_->cabd->last_error(ctx_->cabd)));
+        return false;
+    }
+    if (next->set_id != last_->set_id || next->set_index != last_->set_index + 1 ||
+        ctx_->cabd->append(ctx_->cabd, last_, next) != MSPACK_ERR_OK) {
+        ctx_->cabd->close(ctx_->cabd, next);
+        Fail(ctx_, FDIERROR_WRONG_CABINET);
+        return false;
+    }
+    names_.push_back(std::move(name));
+    last_ = next;
+    files_.clear();
+    for (mscabd_file *f = first_->files; f; f = f->next)
+        files_.push_back(f);
+    return true;
+}
+
+size_t TFdiCabinet::FileCount() const { return files_.size(); }
+
+int TFdiCabinet::Extract(size_t index, const std::string &target)
+{
+    if (index >= files_.size()) {
+        Fail(ctx_, FDIERROR_CORRUPT_CABINET);
+        return FDIERROR_CORRUPT_CABINET;
+    }
+    *ctx_->erf = TERF{};
+    const int r = ctx_->cabd->extract(ctx_->cabd, files_[index], target.c_str());
+    if (r == MSPACK_ERR_OK)
+        return FDIERROR_NONE;
+    const int errType = ctx_->erf->erfType;
+    Fail(ctx_, FdiErrorOf(r));
+    ctx_->erf->erfType = r == MSPACK_ERR_WRITE || r == MSPACK_ERR_OPEN ? errType : 0;
+    return ctx_->erf->erfOper;
+}

@@ -10,7 +10,9 @@
 //     bool cab = FDIIsCabinet(ctx, "/x/setup.cab");
 //     FDIDestroy(ctx);
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 // The library's error record.
 struct TERF {
@@ -80,3 +82,37 @@ TFdiContext *FDICreate(TERF &erf);
 bool FDIIsCabinet(TFdiContext *ctx, const std::string &path);
 // Frees the context; false (with the error record set) when that failed.
 bool FDIDestroy(TFdiContext *ctx);
+
+// A cabinet opened for extraction, with the next cabinets of its set
+// appended as they are needed. Failures fill the context's error record.
+class TFdiCabinet {
+public:
+    // nullptr when the file cannot be opened or read as a cabinet.
+    static std::unique_ptr<TFdiCabinet> Open(TFdiContext *ctx, const std::string &path);
+    ~TFdiCabinet();
+    TFdiCabinet(const TFdiCabinet &) = delete;
+    TFdiCabinet &operator=(const TFdiCabinet &) = delete;
+
+    // The last cabinet appended (this one at first): its neighbours' file
+    // names and disk labels, empty when there are none.
+    std::string NextName() const;
+    std::string NextDisk() const;
+    std::string PrevName() const;
+    std::string PrevDisk() const;
+    uint16_t SetId() const;
+    uint16_t CabinetNumber() const;
+    // Appends the next cabinet of the set; false when it is not that one.
+    bool AppendNext(const std::string &path);
+    // Files of the whole set as merged so far, in order.
+    size_t FileCount() const;
+    // Writes file `index` to `target` (created or truncated): FDIERROR_NONE
+    // or the failure's code (the error record is filled too).
+    int Extract(size_t index, const std::string &target);
+
+private:
+    TFdiCabinet() = default;
+    TFdiContext *ctx_ = nullptr;
+    struct mscabd_cabinet *first_ = nullptr, *last_ = nullptr;
+    std::vector<std::unique_ptr<std::string>> names_;
+    std::vector<struct mscabd_file *> files_;
+};

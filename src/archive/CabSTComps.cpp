@@ -1,11 +1,17 @@
 #include "archive/CabSTComps.h"
 
 #include "archive/CabSTConsts.h"
+#include "platform/ShellOpen.h"
 #include "util/TextCodec.h"
 
+#include <QString>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <filesystem>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -160,6 +166,207 @@ bool TSTCabReader::EnumFilesEntries(const std::string &aFileName, const TReaderE
                     abort);
         if (abort)
             break;
+    }
+    return true;
+}
+
+namespace {
+
+constexpr uint16_t kContinuedFromPrev = 0xFFFD;
+constexpr uint16_t kContinuedToNext = 0xFFFE;
+constexpr uint16_t kContinuedPrevAndNext = 0xFFFF;
+constexpr uint16_t kAttrReadOnly = 0x01;
+constexpr uint16_t kAttrRunAfterExtract = 0x40;
+
+struct Member {
+    std::string Name;
+    uint64_t Size;
+    uint16_t Folder, Date, Time, Attrs;
+    int SetFolder;
+};
+
+// The number of folders the cabinet's header declares (0 when unreadable:
+// the listing that follows reports the damage).
+int FolderCountOf(const std::string &path)
+{
+    CabStream s(path);
+    uint8_t hb[TCabHeader::Size];
+    return s.IsOpen() && s.Read(hb, sizeof hb) == sizeof hb ? TCabHeader::Parse(hb).FolderCount : 0;
+}
+
+[[noreturn]] void TargetFailure(int err)
+{
+    throw ESTCabinet(TERF{FDIERROR_TARGET_FILE, err, true}, false);
+}
+
+// The member's path below the destination, or empty when its name would
+// leave it (an absolute name, a ".." step, an empty step).
+std::filesystem::path SafeTarget(const std::string &destination, const std::string &name)
+{
+    std::filesystem::path rel;
+    size_t start = 0;
+    while (start <= name.size()) {
+        size_t end = name.find_first_of("\\/", start);
+        if (end == std::string::npos)
+            end = name.size();
+        const std::string step = name.substr(start, end - start);
+        if (step.empty() || step == "." || step == "..")
+            return {};
+        rel /= step;
+        start = end + 1;
+    }
+    return std::filesystem::path(destination) / rel;
+}
+
+// The member's MS-DOS date and time (local time) on the written file.
+void SetTime(const std::string &path, uint16_t date, uint16_t time)
+{
+    struct tm t {};
+    t.tm_year = (date >> 9) + 80;
+    t.tm_mon = ((date >> 5) & 0x0F) - 1;
+    t.tm_mday = date & 0x1F;
+    t.tm_hour = time >> 11;
+    t.tm_min = (time >> 5) & 0x3F;
+    t.tm_sec = (time & 0x1F) * 2;
+    t.tm_isdst = -1;
+    if (t.tm_mon < 0 || t.tm_mon > 11 || t.tm_mday < 1)
+        return; // no date: the file keeps the time it was written
+    const time_t when = mktime(&t);
+    if (when == time_t(-1))
+        return;
+    struct timespec ts[2] = {{when, 0}, {when, 0}};
+    ::utimensat(AT_FDCWD, path.c_str(), ts, 0);
+}
+
+} // namespace
+
+bool TSTCabReader::ExtractFiles(const std::string &aFileName, const std::string &aDestination)
+{
+    ExtractedFiles.clear();
+    // The members from the cabinets' own records, in the order of the set's
+    // merged list: a member that goes on into the next cabinet is listed
+    // again there as continued, and counted once. Each gets the set-wide
+    // number of its folder; a folder that goes on into the next cabinet is
+    // that cabinet's first.
+    std::vector<Member> members;
+    int folderBase = 0;
+    bool fromPrev = false; // the first cabinet's first folder began earlier
+    bool goesOn = false;
+    auto take = [&](const std::string &path, bool first) {
+        const int folders = FolderCountOf(path);
+        std::vector<Member> these;
+        bool continuedFromPrev = false;
+        if (!EnumFilesEntries(path, [&](TSTCabReader *, const std::string &name, uint64_t size, int folder,
+                                        uint16_t date, uint16_t time, uint16_t attrs, bool &) {
+                these.push_back({name, size, uint16_t(folder), date, time, attrs, 0});
+            }))
+            return false;
+        goesOn = false;
+        for (Member &m : these) {
+            const bool prev = m.Folder == kContinuedFromPrev || m.Folder == kContinuedPrevAndNext;
+            const bool next = m.Folder == kContinuedToNext || m.Folder == kContinuedPrevAndNext;
+            continuedFromPrev = continuedFromPrev || prev;
+            goesOn = goesOn || next;
+            m.SetFolder = folderBase + (prev ? 0 : next ? std::max(folders - 1, 0) : m.Folder);
+            if (!prev || first)
+                members.push_back(m);
+        }
+        if (first)
+            fromPrev = continuedFromPrev;
+        folderBase += std::max(folders - 1, 0);
+        return true;
+    };
+    if (!take(aFileName, true))
+        return false;
+    std::unique_ptr<TFdiCabinet> cab = TFdiCabinet::Open(Context(), aFileName);
+    if (!cab)
+        throw ESTCabinet(FErf, false);
+    if (OnCabinetInfo)
+        OnCabinetInfo(this, aFileName, cab->NextName(), cab->NextDisk(), cab->SetId(), cab->CabinetNumber());
+
+    // The set's next cabinets, for as long as a member goes on into them.
+    while (goesOn && !cab->NextName().empty()) {
+        std::string path = (std::filesystem::path(aFileName).parent_path() / cab->NextName()).string();
+        bool abort = false;
+        if (OnNextCabinet)
+            OnNextCabinet(this, cab->NextName(), cab->NextDisk(), path, abort);
+        if (abort)
+            throw ESTCabinet(TERF{FDIERROR_USER_ABORT, 0, true}, false);
+        if (!take(path, false))
+            throw ESTCabinet(TERF{FDIERROR_NOT_A_CABINET, 0, true}, false);
+        if (!cab->AppendNext(path))
+            throw ESTCabinet(FErf, false);
+        if (OnCabinetInfo)
+            OnCabinetInfo(this, path, cab->NextName(), cab->NextDisk(), cab->SetId(), cab->CabinetNumber());
+    }
+    if (cab->FileCount() != members.size())
+        throw ESTCabinet(TERF{FDIERROR_CORRUPT_CABINET, 0, true}, false);
+
+    for (size_t i = 0; i <= members.size(); ++i) {
+        // Each folder ends with the notification that has no event of its own.
+        if (i > 0 && OnUnrecognizedNotify &&
+            (i == members.size() || members[i].SetFolder != members[i - 1].SetFolder))
+            OnUnrecognizedNotify(this, fdintENUMERATE);
+        if (i == members.size())
+            break;
+        const Member &m = members[i];
+        // The folder that began in an earlier cabinet is decoded from there:
+        // its members are extracted with that cabinet.
+        if (fromPrev && m.SetFolder == 0) {
+            if (OnCopyPartialFile)
+                OnCopyPartialFile(this, m.Name, cab->PrevName(), cab->PrevDisk());
+            continue;
+        }
+        if (!FilesToExtract.empty() &&
+            std::find(FilesToExtract.begin(), FilesToExtract.end(), m.Name) == FilesToExtract.end())
+            continue;
+        const std::filesystem::path safe = SafeTarget(aDestination, m.Name);
+        if (safe.empty())
+            throw ESTCabinet(TERF{FDIERROR_TARGET_FILE, 0, true}, false);
+        std::string target = safe.string();
+        bool skip = false;
+        if (OnCopyFile)
+            OnCopyFile(this, m.Name, m.Size, m.Date, m.Time, m.Attrs, target, skip);
+        if (skip || target.empty())
+            continue;
+        struct stat st {};
+        if (Options.count(croDontOverwriteReadOnlyFiles) && ::stat(target.c_str(), &st) == 0 &&
+            !(st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)))
+            continue;
+        std::error_code ec;
+        const std::filesystem::path parent = std::filesystem::path(target).parent_path();
+        if (!parent.empty())
+            std::filesystem::create_directories(parent, ec);
+        if (ec)
+            TargetFailure(ec.value());
+        // Written whole under a temporary name beside the target, then renamed
+        // over it: a failure never leaves a half-written member behind.
+        std::string temp = target + ".partXXXXXX";
+        const int fd = mkstemp(temp.data());
+        if (fd < 0)
+            TargetFailure(errno);
+        ::close(fd);
+        if (cab->Extract(i, temp) != FDIERROR_NONE) {
+            ::unlink(temp.c_str());
+            throw ESTCabinet(FErf, false);
+        }
+        SetTime(temp, m.Date, m.Time);
+        if (m.Attrs & kAttrReadOnly)
+            ::chmod(temp.c_str(), 0444);
+        if (std::rename(temp.c_str(), target.c_str()) != 0) {
+            const int err = errno;
+            ::unlink(temp.c_str());
+            TargetFailure(err);
+        }
+        ExtractedFiles.push_back(target);
+        const bool execute = Options.count(croExecuteOnExtract) && (m.Attrs & kAttrRunAfterExtract);
+        if (OnCloseFile)
+            OnCloseFile(this, m.Name, target, execute);
+        if (execute) {
+            const ShellOpenResult opened = ShellOpen(QString::fromStdString(target));
+            if (!opened.ok)
+                throw std::runtime_error(opened.error.toStdString());
+        }
     }
     return true;
 }

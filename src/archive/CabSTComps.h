@@ -20,6 +20,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -51,6 +52,52 @@ private:
 
 class TSTCabReader;
 
+enum TSTCabReaderOption {
+    // A member marked "run after extraction" (attribute 0x40) is opened once
+    // written, with the desktop's opener for its type: never through a
+    // command interpreter, and never run as a program unless the desktop
+    // itself opens such files that way.
+    croExecuteOnExtract,
+    // An existing target that is read-only is left as it is and the member skipped.
+    croDontOverwriteReadOnlyFiles,
+};
+using TSTCabReaderOptions = std::set<TSTCabReaderOption>;
+
+// The notification codes of the extraction, as the events report them.
+enum : int {
+    fdintCABINET_INFO = 0,
+    fdintPARTIAL_FILE = 1,
+    fdintCOPY_FILE = 2,
+    fdintCLOSE_FILE_INFO = 3,
+    fdintNEXT_CABINET = 4,
+    fdintENUMERATE = 5,
+};
+
+// Each cabinet opened by an extraction: its path, the next cabinet of its set
+// and that one's disk label (empty for the last), the set id and its number in the set.
+using TCabinetInfoEvent =
+    std::function<void(TSTCabReader *Sender, const std::string &aCabinet, const std::string &aNextCabinet,
+                       const std::string &aNextDisk, uint16_t aSetId, uint16_t aCabinetNumber)>;
+// Before a member is written: the target path may be changed; aSkip (or an
+// empty target) leaves the member out.
+using TCopyFileEvent =
+    std::function<void(TSTCabReader *Sender, const std::string &aFileName, uint64_t anUncompressedSize,
+                       uint16_t aDate, uint16_t aTime, uint16_t anAttrs, std::string &aTargetName, bool &aSkip)>;
+// A member that begins in an earlier cabinet of the set (named with its
+// disk), or lies in a folder that does: it is extracted with that cabinet,
+// not with this one.
+using TCopyPartialFileEvent = std::function<void(TSTCabReader *Sender, const std::string &aFileName,
+                                                 const std::string &aFirstCabinet, const std::string &aFirstDisk)>;
+// A member written completely to aTargetName; anExecute says it is about to be opened.
+using TCloseFileEvent = std::function<void(TSTCabReader *Sender, const std::string &aFileName,
+                                           const std::string &aTargetName, bool anExecute)>;
+// A member goes on in the next cabinet: aCabinetPath (proposed beside this
+// one) may be changed; anAbort ends the extraction.
+using TNextCabinetEvent = std::function<void(TSTCabReader *Sender, const std::string &aNextCabinet,
+                                             const std::string &aNextDisk, std::string &aCabinetPath, bool &anAbort)>;
+// Notifications without an event of their own: fdintENUMERATE after each folder.
+using TUnrecognizedNotifyEvent = std::function<void(TSTCabReader *Sender, int aNotification)>;
+
 using TReaderEnumFilesEntriesEvent =
     std::function<void(TSTCabReader *Sender, const std::string &aFileName, uint64_t anUncompressedSize, int aFlags,
                        uint16_t aDate, uint16_t aTime, uint16_t anAttrs, bool &anAbort)>;
@@ -70,7 +117,28 @@ public:
     // std::runtime_error for a wrong signature or an unreachable first entry.
     bool EnumFilesEntries(const std::string &aFileName, const TReaderEnumFilesEntriesEvent &aHandler = {});
 
+    // Writes the members of a cabinet below aDestination: true when the file
+    // is a cabinet. When a member goes on into the next cabinet of a set, that
+    // cabinet is taken in (OnNextCabinet) and its members are written too.
+    // Members are written whole under a temporary name and renamed,
+    // with their time stamp and read-only attribute. Names that would leave
+    // aDestination end the extraction with ESTCabinet (FDIERROR_TARGET_FILE),
+    // as do write failures; damage raises ESTCabinet too.
+    bool ExtractFiles(const std::string &aFileName, const std::string &aDestination);
+
     TReaderEnumFilesEntriesEvent OnReaderEnumFilesEntriesEvent;
+    TSTCabReaderOptions Options;
+    TCabinetInfoEvent OnCabinetInfo;
+    TCopyFileEvent OnCopyFile;
+    TCopyPartialFileEvent OnCopyPartialFile;
+    TCloseFileEvent OnCloseFile;
+    TNextCabinetEvent OnNextCabinet;
+    TUnrecognizedNotifyEvent OnUnrecognizedNotify;
+    // Members to write, by their listed names ("dir\\name"); empty for all.
+    std::vector<std::string> FilesToExtract;
+    // The paths the last ExtractFiles wrote, in order.
+    std::vector<std::string> ExtractedFiles;
+
     const TERF &ErrorRecord() const { return FErf; }
 
 private:

@@ -55,7 +55,7 @@ std::string ZipMessageText(int msgNo)
     case GE_NoMem: return "Not enough memory to list the archive";
     case DS_SeekError: return "Error while reading the archive: %s";
     case DS_ErrorUnknown: return "Unknown error while listing the archive: %s";
-    case LI_WrongZipStruct: return "Warning - there is data in front of the zip archive (%s bytes)";
+    case LI_WrongZipStruct: return "Warning - the central directory is not where the end record puts it (%s)";
     case LI_GarbageAtEOF: return "Warning - there is garbage at the end of the zip archive";
     case DS_FileOpen: return "The zip file could not be opened: %s";
     case DS_NotFound: return "The zip file was not found: %s";
@@ -87,6 +87,19 @@ std::string FormatMsg(int msgNo, const std::string &arg)
     if (p != std::string::npos)
         t.replace(p, 2, arg);
     return t;
+}
+
+// Where the central directory lies against where the end record says it
+// does. The stored offset may be a zip64 placeholder (0xFFFFFFFF) far beyond
+// the real one, so both are given as unsigned numbers, never their signed
+// difference.
+std::string OffsetMismatchText(int64_t found, int64_t stored)
+{
+    const auto f = static_cast<uint64_t>(found), s = static_cast<uint64_t>(stored);
+    std::string text = "found at byte " + std::to_string(f) + ", recorded at byte " + std::to_string(s);
+    if (f > s)
+        text += ": " + std::to_string(f - s) + " bytes of data in front of the archive";
+    return text;
 }
 
 // An error raised inside the listing; it ends the listing.
@@ -599,7 +612,7 @@ struct TZipLister::Impl {
                 Raise(ZipMsg::DS_SeekError, "central directory");
             if (computed != cdOffset)
                 z.ReportMessage(ZipMsg::LI_WrongZipStruct,
-                                FormatMsg(ZipMsg::LI_WrongZipStruct, std::to_string(computed - cdOffset)), false);
+                                FormatMsg(ZipMsg::LI_WrongZipStruct, OffsetMismatchText(computed, cdOffset)), false);
         }
         cdOffsetInFile = computed;
         ReadEntries(computed);

@@ -118,18 +118,6 @@ void ExpectSameAsCabextract(const std::vector<Listed> &got, const std::string &p
     }
 }
 
-std::string MakeGcab(const orbtest::TempDir &t, const std::string &name, bool compress, size_t dataSize = 40000)
-{
-    t.write("in/readme.txt", "read me\n");
-    t.write("in/sub/data.bin", std::string(dataSize, 'd'));
-    t.write("in/sub/deeper/empty.txt", "");
-    std::vector<std::string> args = {"-c"};
-    if (compress)
-        args.push_back("-z");
-    args.insert(args.end(), {name, "in/readme.txt", "in/sub/data.bin", "in/sub/deeper/empty.txt"});
-    ziptest::RunTool("gcab", args, t.str());
-    return t.file(name);
-}
 
 } // namespace
 
@@ -138,7 +126,7 @@ TEST(CabReader, GcabCabinetsListLikeCabextract)
     orbtest::TempDir t;
     for (bool compress : {false, true}) {
         SCOPED_TRACE(compress ? "compressed" : "stored");
-        const std::string path = MakeGcab(t, compress ? "z.cab" : "s.cab", compress);
+        const std::string path = ziptest::MakeGcab(t, compress ? "z.cab" : "s.cab", compress);
         TSTCabReader r;
         bool isCab = false;
         const auto got = ListCab(r, path, &isCab);
@@ -154,7 +142,7 @@ TEST(CabReader, GcabCabinetsListLikeCabextract)
 TEST(CabReader, MemberEventWhenNoHandlerIsGivenAndAbort)
 {
     orbtest::TempDir t;
-    const std::string path = MakeGcab(t, "s.cab", true);
+    const std::string path = ziptest::MakeGcab(t, "s.cab", true);
     TSTCabReader r;
     int calls = 0;
     r.OnReaderEnumFilesEntriesEvent = [&](TSTCabReader *, const std::string &, uint64_t, int, uint16_t, uint16_t,
@@ -267,8 +255,8 @@ TEST(CabReader, UnopenableAndDamagedCabinetsRaiseErrorsOfThatArchive)
 TEST(CabReader, EveryTruncationIsListedOrReported)
 {
     orbtest::TempDir t;
-    std::vector<std::string> fixtures = {orbtest::readFile(MakeGcab(t, "s.cab", false, 2000)),
-                                         orbtest::readFile(MakeGcab(t, "z.cab", true, 2000)),
+    std::vector<std::string> fixtures = {orbtest::readFile(ziptest::MakeGcab(t, "s.cab", false, 2000)),
+                                         orbtest::readFile(ziptest::MakeGcab(t, "z.cab", true, 2000)),
                                          BuildCab({{"a.txt", 1}, {"b\\c.txt", 2}}), BuildCab({}, 0)};
     TSTCabReader r;
     const std::string path = t.file("cut.cab");

@@ -522,3 +522,44 @@ TEST(RarComponentReal, ListsAndExtractsThroughOurLibrary)
     rar.Extract();
     EXPECT_EQ(errors, (Strings{"Volumn-Fehler"}));
 }
+
+TEST(RarComponentReal, EncryptedHeadersAndPackedComments)
+{
+    orbtest::TempDir dir;
+    const std::string comment = "Zálohy z roku 2003, disk 2";
+    const std::string path = dir.write(
+        "e.rar", WriteRar5({{.name = "a.txt", .data = "alpha"}, {.name = "b.txt", .data = "beta"}},
+                           {.encryptedHeaders = true, .headerPassword = "heslo"}));
+    TDFUnRar rar;
+    Strings names, errors;
+    std::vector<int> codes;
+    rar.OnFileProcessing = [&](TDFUnRar *, const TDFRARHeaderData &h, int) { names.push_back(h.FileName); };
+    rar.OnError = [&](TDFUnRar *, const std::string &m, int code) {
+        errors.push_back(m);
+        codes.push_back(code);
+    };
+    rar.SetMode(DFRAR_LIST);
+    rar.FileName = path;
+    std::string typed = "heslo";
+    rar.OnPassword = [&](TDFUnRar *, std::string &p) { p = typed; };
+    rar.Extract();
+    EXPECT_EQ(names, (Strings{"a.txt", "b.txt"}));
+    EXPECT_TRUE(errors.empty());
+    // A wrong password: the header error, and nothing listed.
+    names.clear();
+    typed = "Heslo";
+    rar.Password.clear();
+    rar.Extract();
+    EXPECT_TRUE(names.empty());
+    EXPECT_EQ(errors, Strings{"Datei-Header defekt"});
+    EXPECT_EQ(codes, std::vector<int>{ERAR_BAD_DATA});
+    // A packed comment reaches the component as text.
+    std::string shown;
+    rar.OnComment = [&](TDFUnRar *, const std::string &c) { shown = c; };
+    rar.FileName =
+        dir.write("c.rar", WriteRar4({{.name = "x", .data = "x"}}, {.comment = comment, .commentMethod = 0x35}));
+    rar.Extract();
+    EXPECT_EQ(shown, comment);
+    EXPECT_EQ(rar.ArchivComment, comment);
+    EXPECT_EQ(rar.CommentSize, int(comment.size()));
+}

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -336,11 +337,30 @@ TEST_F(RarLib, ArchiveComments)
     l = List(api, dir.file("c4.rar"), RAR_OM_LIST, nullptr, 0, 5);
     EXPECT_EQ(l.cmtState, unsigned(ERAR_SMALL_BUF));
     EXPECT_EQ(l.comment, "Disc");
-    // Packed comments are not decoded here: said so, not shown as garbage.
-    o4.commentMethod = 0x33;
-    l = List(api, dir.write("p4.rar", WriteRar4(Sample4(), o4)));
-    EXPECT_EQ(l.cmtState, unsigned(ERAR_UNKNOWN_FORMAT));
-    EXPECT_TRUE(l.comment.empty());
+    // Packed comments are decoded, in both formats; a wrong CRC is bad data.
+    const std::string text = Sample(3000);
+    o4 = {.comment = text, .commentMethod = 0x33};
+    l = List(api, dir.write("p4.rar", WriteRar4(Sample4(), o4)), RAR_OM_LIST, nullptr, 0, 4096);
+    EXPECT_EQ(l.cmtState, 1u);
+    EXPECT_EQ(l.comment, text);
+    EXPECT_EQ(l.names, orbtest::BsdtarNames(dir.file("p4.rar")));
+    l = List(api, dir.file("p4.rar"), RAR_OM_LIST, nullptr, 0, 100);
+    EXPECT_EQ(l.cmtState, unsigned(ERAR_SMALL_BUF));
+    EXPECT_EQ(l.comment, text.substr(0, 99));
+    l = List(api, dir.write("p5.rar", WriteRar5(Sample5(), {.comment = text, .commentMethod = 3})), RAR_OM_LIST,
+             nullptr, 0, 4096);
+    EXPECT_EQ(l.cmtState, 1u);
+    EXPECT_EQ(l.comment, text);
+    EXPECT_EQ(l.names, orbtest::BsdtarNames(dir.file("p5.rar")));
+    o4.commentCrc = TestCrc32(text) ^ 1;
+    l = List(api, dir.write("c4.rar", WriteRar4(Sample4(), o4)), RAR_OM_LIST, nullptr, 0, 4096);
+    EXPECT_EQ(l.cmtState, unsigned(ERAR_BAD_DATA));
+    EXPECT_EQ(l.names.size(), 3u);
+    // Format 1.5-2.x: a stored comment inside the main header.
+    l = List(api, dir.write("o4.rar", WriteRar4(Sample4(), {.oldComment = "From 1996"})));
+    EXPECT_EQ(l.cmtState, 1u);
+    EXPECT_EQ(l.comment, "From 1996");
+    EXPECT_EQ(l.names.size(), 3u); // bsdtar wants a CRC over the comment too: not compared
 }
 
 TEST_F(RarLib, RejectsWhatIsNotARarArchive)
@@ -384,6 +404,35 @@ TEST_F(RarLib, BadHeaderCrcAndForgedLengthsAreBadData)
         EXPECT_EQ(l.names.size(), c.members);
         EXPECT_EQ(l.last, ERAR_BAD_DATA);
     }
+}
+
+// A field that runs exactly one byte past its header, under a header CRC that
+// matches: the byte after the header is there in the reader's buffer (member
+// data follows), so only the reader's own bound check can refuse it.
+TEST_F(RarLib, FieldOneBytePastTheHeaderIsBadData)
+{
+    const std::string data(64, 'd');
+    const struct {
+        const char *what;
+        std::string bytes;
+    } cases[] = {
+        {"format 4 name", WriteRar4({{.name = "abc", .data = data, .nameSizeField = 4}})},
+        {"format 5 name", WriteRar5({{.name = "abc", .data = data, .nameLengthField = 4}})},
+        {"format 5 name into the extra area",
+         WriteRar5({{.name = "abc", .data = data, .encrypted = true, .nameLengthField = 4}})},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        const Listing l = List(api, dir.write("over.rar", c.bytes));
+        EXPECT_EQ(l.openResult, 0u);
+        EXPECT_TRUE(l.names.empty()) << l.names.front();
+        EXPECT_EQ(l.last, ERAR_BAD_DATA);
+    }
+    // The same headers with the true lengths list.
+    EXPECT_EQ(List(api, dir.write("ok4.rar", WriteRar4({{.name = "abc", .data = data, .nameSizeField = 3}}))).names,
+              Strings{"abc"});
+    EXPECT_EQ(List(api, dir.write("ok5.rar", WriteRar5({{.name = "abc", .data = data, .encrypted = true}}))).names,
+              Strings{"abc"});
 }
 
 // A header bounds check that reads one byte too far passes here in a plain
@@ -465,6 +514,165 @@ TEST_F(RarLib, EncryptedMembersAndHeadersAskForThePassword)
     EXPECT_TRUE(l.names.empty());
     EXPECT_EQ(l.last, ERAR_MISSING_PASSWORD);
     EXPECT_EQ(asked.count, 1);
+}
+
+namespace {
+
+struct PasswordLog {
+    std::string given; // empty: refuse
+    int asked = 0;
+};
+
+int PasswordCallback(UINT msg, LPARAM user, LPARAM p1, LPARAM p2)
+{
+    auto *log = reinterpret_cast<PasswordLog *>(user);
+    if (msg == UCM_CHANGEVOLUME)
+        return 1;
+    if (msg != UCM_NEEDPASSWORD)
+        return 0;
+    ++log->asked;
+    if (log->given.empty() || log->given.size() >= size_t(p2))
+        return -1;
+    std::strcpy(reinterpret_cast<char *>(p1), log->given.c_str());
+    return 1;
+}
+
+Strings Names(const std::vector<Rar4Member> &m)
+{
+    Strings out;
+    for (const auto &x : m) {
+        std::string n = x.name;
+        std::replace(n.begin(), n.end(), '\\', '/');
+        out.push_back(n);
+    }
+    return out;
+}
+
+Strings Names(const std::vector<Rar5Member> &m)
+{
+    Strings out;
+    for (const auto &x : m)
+        out.push_back(x.name);
+    return out;
+}
+
+} // namespace
+
+TEST_F(RarLib, SelfExtractingArchivesAreFoundAfterTheStub)
+{
+    // A program stub that holds the signature itself (followed by no sound
+    // header), placed where bsdtar does not look: it tries every 16th byte
+    // from 64 KiB on.
+    std::string stub = "MZ" + std::string(0x10010 - 2, '\x90');
+    stub.replace(1001, 8, std::string("Rar!\x1A\x07\x01\x00", 8));
+    stub.replace(0x10001, 7, std::string("Rar!\x1A\x07\x00", 7));
+    const struct {
+        std::string archive;
+        Strings names;
+    } cases[] = {{WriteRar4(Sample4()), Names(Sample4())}, {WriteRar5(Sample5()), Names(Sample5())}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(&c - cases);
+        const std::string path = dir.write("sfx.exe", stub + c.archive);
+        const Listing l = List(api, path);
+        EXPECT_EQ(l.openResult, 0u);
+        EXPECT_EQ(l.names, c.names);
+        EXPECT_EQ(l.last, ERAR_END_ARCHIVE);
+        EXPECT_EQ(l.names, orbtest::BsdtarNames(path));
+        DataLog log;
+        EXPECT_EQ(ProcessAll(api, path, RAR_TEST, "", &log), (std::vector<int>{0, 0, 0}));
+        EXPECT_EQ(log.data.size(), c.archive == cases[0].archive ? 17u : 3004u);
+    }
+    // Packed members are decoded wherever the stub ends.
+    const std::string text = Sample(5000);
+    for (const std::string &archive : {WriteRar4({Packed4("p.txt", text)}), WriteRar5({Packed5("p.txt", text)})}) {
+        DataLog log;
+        EXPECT_EQ(ProcessAll(api, dir.write("packed.exe", std::string(3001, 'S') + archive), RAR_TEST, "", &log),
+                  std::vector<int>{0});
+        EXPECT_EQ(log.data, text);
+    }
+    // A stub alone, or an archive beyond the part of the file searched, is no archive.
+    EXPECT_EQ(List(api, dir.write("stub.exe", stub)).openResult, unsigned(ERAR_BAD_ARCHIVE));
+    EXPECT_EQ(List(api, dir.write("far.exe", stub + std::string(4 << 20, '\0') + cases[0].archive)).openResult,
+              unsigned(ERAR_BAD_ARCHIVE));
+}
+
+TEST_F(RarLib, EncryptedHeadersListWithTheRightPasswordOnly)
+{
+    const std::string pw = "tajné heslo";
+    const struct {
+        const char *what;
+        std::string bytes;
+        Strings names;
+    } cases[] = {
+        {"format 4", WriteRar4(Sample4(), {.comment = "c", .headerPassword = pw}), Names(Sample4())},
+        {"format 5", WriteRar5(Sample5(), {.comment = "c", .encryptedHeaders = true, .headerPassword = pw}),
+         Names(Sample5())},
+        {"format 5 without a check value",
+         WriteRar5(Sample5(), {.encryptedHeaders = true, .headerPassword = pw, .kdfLg2 = 10, .pswCheck = false}),
+         Names(Sample5())},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string path = dir.write("eh.rar", c.bytes);
+        PasswordLog right{.given = pw};
+        Listing l = List(api, path, RAR_OM_LIST, PasswordCallback, LPARAM(&right));
+        EXPECT_EQ(l.openResult, 0u);
+        EXPECT_TRUE(l.arcFlags & ROADF_ENCHEADERS);
+        EXPECT_EQ(l.names, c.names);
+        EXPECT_EQ(l.last, ERAR_END_ARCHIVE);
+        EXPECT_EQ(right.asked, 1);
+        ASSERT_EQ(l.h.size(), c.names.size());
+        EXPECT_EQ(Size(l.h[1].UnpSize, l.h[1].UnpSizeHigh), c.names.size() == 3 && c.what[7] == '4' ? 17u : 3000u);
+        // A wrong password ends the listing as bad data before any member;
+        // so does one that differs only in case.
+        for (const std::string &wrong : {std::string("tajne heslo"), std::string("TAJNÉ HESLO")}) {
+            PasswordLog bad{.given = wrong};
+            l = List(api, path, RAR_OM_LIST, PasswordCallback, LPARAM(&bad));
+            EXPECT_TRUE(l.names.empty());
+            EXPECT_EQ(l.last, ERAR_BAD_DATA);
+        }
+        PasswordLog none;
+        l = List(api, path, RAR_OM_LIST, PasswordCallback, LPARAM(&none));
+        EXPECT_TRUE(l.names.empty());
+        EXPECT_EQ(l.last, ERAR_MISSING_PASSWORD);
+        // The password set beforehand serves without a question.
+        Plain a(api, path);
+        std::vector<char> given = CStr(pw);
+        api->RARSetPassword(a.h, given.data());
+        RARHeaderData hd{};
+        ASSERT_EQ(api->RARReadHeader(a.h, &hd), 0);
+        EXPECT_EQ(std::string(hd.FileName), c.names[0]);
+    }
+    // Every cut and every changed byte of an archive with encrypted headers ends cleanly.
+    const std::string full = WriteRar5(Sample5(), {.comment = "c", .encryptedHeaders = true, .headerPassword = pw,
+                                                   .kdfLg2 = 1});
+    for (size_t n = 0; n < full.size(); ++n) {
+        SCOPED_TRACE(n);
+        std::string changed = full;
+        changed[n] = char(changed[n] ^ 0x21);
+        for (const std::string &bytes : {full.substr(0, n), changed}) {
+            PasswordLog log{.given = pw};
+            const Listing l = List(api, dir.write("cut.rar", bytes), RAR_OM_LIST, PasswordCallback, LPARAM(&log));
+            if (l.openResult != 0) {
+                EXPECT_TRUE(l.openResult == ERAR_BAD_ARCHIVE || l.openResult == ERAR_BAD_DATA) << l.openResult;
+                continue;
+            }
+            EXPECT_LE(l.names.size(), 3u);
+            EXPECT_TRUE(l.last == ERAR_END_ARCHIVE || l.last == ERAR_BAD_DATA) << l.last;
+        }
+    }
+    // Volumes: each volume's headers are opened with the same password.
+    dir.write("v.part1.rar", WriteRar4({{.name = "a.txt", .data = "first"}, kSplit1},
+                                       {.volume = true, .newNumbering = true, .firstVolume = true,
+                                        .nextVolume = true, .headerPassword = pw}));
+    dir.write("v.part2.rar", WriteRar4({{.name = "movie.avi", .data = "ABCDEFGHIJ", .splitBefore = true},
+                                        {.name = "b.txt", .data = "second"}},
+                                       {.volume = true, .newNumbering = true, .headerPassword = pw,
+                                        .salt = "NewSalt!"}));
+    PasswordLog right{.given = pw};
+    const Listing l = List(api, dir.file("v.part1.rar"), RAR_OM_LIST, PasswordCallback, LPARAM(&right));
+    EXPECT_EQ(l.names, (Strings{"a.txt", "movie.avi", "b.txt"}));
+    EXPECT_EQ(right.asked, 1);
 }
 
 TEST_F(RarLib, VolumesFollowOnAndAskWhenMissing)

@@ -1,6 +1,13 @@
 #include "archive/RarWriter.h"
 
+#include <QString>
+
+#include <openssl/evp.h>
+#include <openssl/sha.h>
+
 #include <initializer_list>
+#include <memory>
+#include <stdexcept>
 #include <utility>
 
 namespace rartest {
@@ -57,6 +64,53 @@ std::string Rar5Header(uint64_t type, uint64_t flags, const std::string &extra, 
     if (dataSize)
         PutVInt(body, *dataSize);
     return Block5(body + fields + extra);
+}
+
+// AES-CBC over `plain` padded with zeros to whole blocks.
+std::string AesCbc(const std::string &plain, const uint8_t *key, size_t keySize, const uint8_t *iv)
+{
+    std::string padded = plain + std::string((16 - plain.size() % 16) % 16, '\0');
+    std::string out(padded.size(), '\0');
+    std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> ctx(EVP_CIPHER_CTX_new(), EVP_CIPHER_CTX_free);
+    int n = 0;
+    if (!ctx ||
+        EVP_EncryptInit_ex(ctx.get(), keySize == 16 ? EVP_aes_128_cbc() : EVP_aes_256_cbc(), nullptr, key, iv) != 1 ||
+        EVP_CIPHER_CTX_set_padding(ctx.get(), 0) != 1 ||
+        EVP_EncryptUpdate(ctx.get(), reinterpret_cast<uint8_t *>(out.data()), &n,
+                          reinterpret_cast<const uint8_t *>(padded.data()), int(padded.size())) != 1)
+        throw std::runtime_error("AES failed");
+    return out;
+}
+
+// Format 1.5-4.x: 0x40000 rounds of SHA-1 over the UTF-16LE password, the
+// salt and the round number; the key is the digest's first four words, each
+// byte-reversed, and the IV collects one byte of the digest every 0x4000 rounds.
+void Rar4Key(const std::string &password, const std::string &salt, uint8_t key[16], uint8_t iv[16])
+{
+    const std::u16string wide = QString::fromUtf8(password).toStdU16String();
+    std::string raw;
+    for (char16_t c : wide)
+        Le(raw, {{c, 2}});
+    raw += salt;
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> c(EVP_MD_CTX_new(), EVP_MD_CTX_free),
+        t(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    EVP_DigestInit_ex(c.get(), EVP_sha1(), nullptr);
+    uint8_t d[20];
+    unsigned n = 0;
+    for (uint32_t i = 0; i < 0x40000; ++i) {
+        const uint8_t num[3] = {uint8_t(i), uint8_t(i >> 8), uint8_t(i >> 16)};
+        EVP_DigestUpdate(c.get(), raw.data(), raw.size());
+        EVP_DigestUpdate(c.get(), num, 3);
+        if (i % 0x4000 == 0) {
+            EVP_MD_CTX_copy_ex(t.get(), c.get());
+            EVP_DigestFinal_ex(t.get(), d, &n);
+            iv[i / 0x4000] = d[19];
+        }
+    }
+    EVP_DigestFinal_ex(c.get(), d, &n);
+    for (int w = 0; w < 4; ++w)
+        for (int j = 0; j < 4; ++j)
+            key[w * 4 + j] = d[w * 4 + 3 - j];
 }
 
 // Bits written from the most significant end of each byte, as both packed
@@ -174,13 +228,36 @@ std::string WriteRar4(const std::vector<Rar4Member> &members, const Rar4Options 
 {
     std::string out("Rar!\x1A\x07\x00", 7);
     uint16_t mainFlags = (o.volume ? 0x0001 : 0) | (o.solid ? 0x0008 : 0) | (o.newNumbering ? 0x0010 : 0) |
-                         (o.firstVolume ? 0x0100 : 0);
-    out += Block4(0x73, mainFlags, std::string(6, '\0'));
+                         (o.headerPassword ? 0x0080 : 0) | (o.firstVolume ? 0x0100 : 0);
+    if (o.oldComment) {
+        // The comment block inside the main header; the header's CRC covers
+        // only its first 13 bytes, as archivers of that time wrote it.
+        const std::string &c = *o.oldComment;
+        std::string sub;
+        Le(sub, {{0x75, 1}, {0, 2}, {13 + c.size(), 2}, {c.size(), 2}, {15, 1}, {0x30, 1},
+                 {TestCrc32(c) & 0xFFFF, 2}});
+        sub = std::string(2, '\0') + sub + c;
+        std::string main = Block4(0x73, mainFlags | 0x0002, std::string(6, '\0') + sub);
+        const uint32_t crc = TestCrc32(main.substr(2, 11));
+        main[0] = char(crc & 0xFF);
+        main[1] = char((crc >> 8) & 0xFF);
+        out += main;
+    } else {
+        out += Block4(0x73, mainFlags, std::string(6, '\0'));
+    }
+    uint8_t key[16], iv[16];
+    if (o.headerPassword)
+        Rar4Key(*o.headerPassword, o.salt, key, iv);
+    // A header in clear, or its salt and its encrypted form.
+    auto seal = [&](const std::string &header) {
+        return o.headerPassword ? o.salt + AesCbc(header, key, 16, iv) : header;
+    };
     if (o.comment) {
-        std::string f = Rar4FileFields(uint32_t(o.comment->size()), uint32_t(o.comment->size()), 2,
-                                       TestCrc32(*o.comment), 0, 29, o.commentMethod, 3, 0);
+        const std::string data = o.commentMethod == 0x30 ? *o.comment : PackLiterals29(*o.comment);
+        std::string f = Rar4FileFields(uint32_t(data.size()), uint32_t(o.comment->size()), 2,
+                                       o.commentCrc.value_or(TestCrc32(*o.comment)), 0, 29, o.commentMethod, 3, 0);
         f += "CMT";
-        out += Block4(0x7A, 0x8000, f) + *o.comment;
+        out += seal(Block4(0x7A, 0x8000, f)) + data;
     }
     for (const Rar4Member &m : members) {
         std::string name = m.name;
@@ -204,41 +281,72 @@ std::string WriteRar4(const std::vector<Rar4Member> &members, const Rar4Options 
         if (m.large)
             Le(f, {{pack >> 32, 4}, {unp >> 32, 4}});
         f += name;
-        out += Block4(0x74, flags, f) + m.data;
+        out += seal(Block4(0x74, flags, f)) + m.data;
     }
     if (o.endBlock)
-        out += Block4(0x7B, 0x4000 | (o.nextVolume ? 0x0001 : 0), std::string());
+        out += seal(Block4(0x7B, 0x4000 | (o.nextVolume ? 0x0001 : 0), std::string()));
     return out;
 }
 
 std::string WriteRar5(const std::vector<Rar5Member> &members, const Rar5Options &o)
 {
     std::string out("Rar!\x1A\x07\x01\x00", 8);
+    uint8_t key[32];
+    int ivCount = 0;
+    // A header in clear, or an IV (a different one each time) and the header encrypted.
+    auto seal = [&](const std::string &header) {
+        if (!o.headerPassword)
+            return header;
+        uint8_t iv[16];
+        for (int i = 0; i < 16; ++i)
+            iv[i] = uint8_t(0x30 + i + ivCount);
+        ++ivCount;
+        return std::string(reinterpret_cast<const char *>(iv), 16) + AesCbc(header, key, 32, iv);
+    };
     if (o.encryptedHeaders) {
+        const std::string salt(16, 'S');
         std::string f;
-        PutVInt(f, 0);  // version
-        PutVInt(f, 0);  // flags
-        f += char(15); // KDF count
-        f += std::string(16, 'S');
+        PutVInt(f, 0); // version
+        PutVInt(f, o.headerPassword && o.pswCheck ? 0x0001 : 0);
+        f += char(o.kdfLg2);
+        f += salt;
+        if (!o.headerPassword) {
+            out += Rar5Header(4, 0, std::string(), std::nullopt, f);
+            out += std::string(48, '\x5A'); // what would be the encrypted main header
+            return out;
+        }
+        // PBKDF2-HMAC-SHA256 gives the key; 32 rounds more give the check
+        // value, folded to 8 bytes and followed by 4 bytes of its SHA-256.
+        const std::string &pw = *o.headerPassword;
+        const auto *s = reinterpret_cast<const uint8_t *>(salt.data());
+        uint8_t further[32], check[8] = {}, sum[32];
+        const int rounds = 1 << o.kdfLg2;
+        PKCS5_PBKDF2_HMAC(pw.data(), int(pw.size()), s, 16, rounds, EVP_sha256(), 32, key);
+        PKCS5_PBKDF2_HMAC(pw.data(), int(pw.size()), s, 16, rounds + 32, EVP_sha256(), 32, further);
+        for (int i = 0; i < 32; ++i)
+            check[i % 8] ^= further[i];
+        SHA256(check, 8, sum);
+        if (o.pswCheck)
+            f += std::string(reinterpret_cast<const char *>(check), 8) +
+                 std::string(reinterpret_cast<const char *>(sum), 4);
         out += Rar5Header(4, 0, std::string(), std::nullopt, f);
-        out += std::string(48, '\x5A'); // what would be the encrypted main header
-        return out;
     }
     std::string main;
     PutVInt(main, (o.volume ? 0x0001 : 0) | (o.volumeNumber ? 0x0002 : 0));
     if (o.volumeNumber)
         PutVInt(main, *o.volumeNumber);
-    out += Rar5Header(1, 0, std::string(), std::nullopt, main);
+    out += seal(Rar5Header(1, 0, std::string(), std::nullopt, main));
     if (o.comment) {
+        const std::string data = o.commentMethod == 0 ? *o.comment : PackLiterals50(*o.comment);
         std::string f;
         PutVInt(f, 0x0004); // a CRC follows
         PutVInt(f, o.comment->size());
         PutVInt(f, 0);
         Le(f, {{TestCrc32(*o.comment), 4}});
-        for (uint64_t v : {0, 0, 3}) // method, host, name length
+        for (uint64_t v : {uint64_t(o.commentMethod & 7) << 7, uint64_t(0), uint64_t(3)}) // method, host, name length
             PutVInt(f, v);
         f += "CMT";
-        out += Rar5Header(3, 0, std::string(), o.comment->size(), f) + *o.comment;
+        out += seal(Rar5Header(3, 0, std::string(), data.size(), f)) + data;
     }
     for (const Rar5Member &m : members) {
         std::string f;
@@ -266,12 +374,12 @@ std::string WriteRar5(const std::vector<Rar5Member> &members, const Rar5Options 
         }
         const uint64_t flags = (m.splitBefore ? 0x0008 : 0) | (m.splitAfter ? 0x0010 : 0);
         // Directories carry an empty data area too, as archivers write them.
-        out += Rar5Header(m.service ? 3 : 2, flags, extra, uint64_t(m.data.size()), f) + m.data;
+        out += seal(Rar5Header(m.service ? 3 : 2, flags, extra, uint64_t(m.data.size()), f)) + m.data;
     }
     if (o.endBlock) {
         std::string f;
         PutVInt(f, o.nextVolume ? 0x0001 : 0);
-        out += Rar5Header(5, 0, std::string(), std::nullopt, f);
+        out += seal(Rar5Header(5, 0, std::string(), std::nullopt, f));
     }
     return out;
 }

@@ -3,8 +3,8 @@
 // format 1.5-4.x (marker, main header, file headers with their header CRC,
 // optional comment block, end block) and format 5.0 (variable-length integers,
 // a CRC32 per header). Fields can be forced to wrong values to build broken
-// archives. Every fixture is also listed by bsdtar in the tests, which shows
-// that what we write is real RAR.
+// archives. Fixtures in clear are also listed by bsdtar in the tests, which
+// shows that what we write is real RAR; bsdtar reads no encrypted headers.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -32,10 +32,17 @@ struct Rar4Member {
 
 struct Rar4Options {
     bool volume = false, newNumbering = false, firstVolume = false, solid = false;
-    std::optional<std::string> comment; // stored CMT block after the main header
-    uint8_t commentMethod = 0x30;
+    std::optional<std::string> comment; // CMT block after the main header
+    uint8_t commentMethod = 0x30;       // other than 0x30: packed with PackLiterals29
+    std::optional<uint32_t> commentCrc; // declared CRC (default: computed)
+    // A format 1.5-2.x comment inside the main header instead, stored.
+    std::optional<std::string> oldComment;
     bool endBlock = true;
     bool nextVolume = false; // end block says another volume follows
+    // Headers after the main header encrypted with this password (AES-128,
+    // each after the 8-byte salt), as the main header's flag 0x0080 says.
+    std::optional<std::string> headerPassword;
+    std::string salt = "SaltSalt";
 };
 
 std::string WriteRar4(const std::vector<Rar4Member> &members, const Rar4Options &options = {});
@@ -61,9 +68,16 @@ struct Rar5Options {
     bool volume = false;
     std::optional<uint64_t> volumeNumber;
     std::optional<std::string> comment;
+    unsigned commentMethod = 0; // other than 0: packed with PackLiterals50
     bool nextVolume = false;
     bool endBlock = true;
     bool encryptedHeaders = false; // an encryption header before the main header
+    // With encryptedHeaders: every header after the encryption header is
+    // encrypted with this password (AES-256, each after its own IV); without
+    // one, random bytes stand where the encrypted main header would be.
+    std::optional<std::string> headerPassword;
+    unsigned kdfLg2 = 15;
+    bool pswCheck = true; // write the password check value
 };
 
 std::string WriteRar5(const std::vector<Rar5Member> &members, const Rar5Options &options = {});

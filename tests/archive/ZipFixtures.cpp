@@ -1,5 +1,7 @@
 #include "archive/ZipFixtures.h"
 
+#include "support/TempDir.h"
+
 #include <QByteArray>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -112,6 +114,19 @@ std::string BuildZip(const std::vector<HandMember> &members, const std::string &
     Le(out, {{0x06054B50, 4}, {0, 2}, {0, 2}, {count, 2}, {count, 2}, {cd.size(), 4}, {cdOffset, 4},
              {comment.size(), 2}});
     return out + comment;
+}
+
+std::string MakeGcab(const orbtest::TempDir &t, const std::string &name, bool compress, size_t dataSize)
+{
+    t.write("in/readme.txt", "read me\n");
+    t.write("in/sub/data.bin", std::string(dataSize, 'd'));
+    t.write("in/sub/deeper/empty.txt", "");
+    std::vector<std::string> args = {"-c"};
+    if (compress)
+        args.push_back("-z");
+    args.insert(args.end(), {name, "in/readme.txt", "in/sub/data.bin", "in/sub/deeper/empty.txt"});
+    RunTool("gcab", args, t.str());
+    return t.file(name);
 }
 
 } // namespace ziptest

@@ -7,6 +7,10 @@
 #include <string>
 #include <vector>
 
+namespace orbtest {
+class TempDir;
+}
+
 namespace ziptest {
 
 // Runs a tool with its arguments in `workDir` and returns its standard output.
@@ -47,5 +51,9 @@ struct HandMember {
     std::string Extra;       // central directory extra field
 };
 std::string BuildZip(const std::vector<HandMember> &members, const std::string &comment = {});
+
+// gcab's cabinet `name` in `t` of in/readme.txt ("read me\n"), in/sub/data.bin
+// (`dataSize` bytes 'd') and in/sub/deeper/empty.txt, stored or compressed.
+std::string MakeGcab(const orbtest::TempDir &t, const std::string &name, bool compress, size_t dataSize = 40000);
 
 } // namespace ziptest

@@ -636,3 +636,33 @@ TEST(ZipLister, DirectoryReadTellsAReadArchiveFromAnUnreadableOne)
     q.z.SetZipFileName(t.file("a.zip-missing"));
     EXPECT_FALSE(q.z.DirectoryRead());
 }
+
+TEST(ZipLister, Zip64PlaceholdersWithoutAZip64RecordAreReportedUnsigned)
+{
+    orbtest::TempDir t;
+    std::string zip = BuildZip({{.RawName = "a.txt", .Data = "first"}, {.RawName = "b.txt", .Data = "second"}});
+    const size_t end = zip.size() - 22;
+    const uint64_t found = uint8_t(zip[end + 16]) | uint32_t(uint8_t(zip[end + 17])) << 8;
+    // Entry counts and the directory offset say "see the zip64 record", which is missing.
+    for (size_t p : {end + 8, end + 10})
+        zip[p] = zip[p + 1] = '\xFF';
+    for (size_t p = end + 16; p < end + 20; ++p)
+        zip[p] = '\xFF';
+    Listed l(t, "placeholder.zip", zip);
+    ASSERT_FALSE(l.r.Messages.empty());
+    const auto &[code, text] = l.r.Messages.front();
+    EXPECT_EQ(code, ZipMsg::LI_WrongZipStruct);
+    EXPECT_NE(text.find("found at byte " + std::to_string(found) + ", recorded at byte 4294967295"),
+              std::string::npos)
+        << text;
+    EXPECT_EQ(text.find("-4"), std::string::npos) << text;
+    EXPECT_EQ(text.find("in front"), std::string::npos) << text;
+    // The two real headers are read; the third of 65535 is missing.
+    EXPECT_EQ(l.z.Count(), 0);
+    EXPECT_TRUE(HasMessage(l.r, ZipMsg::DS_CEHWrongSig) || HasMessage(l.r, ZipMsg::DS_CEHBadRead));
+    // Real data in front is still counted in bytes.
+    Listed s(t, "stub.zip", std::string(70, 'S') + BuildZip({{.RawName = "a.txt", .Data = "x"}}));
+    ASSERT_EQ(s.r.Messages.size(), 1u);
+    EXPECT_NE(s.r.Messages[0].second.find(": 70 bytes of data in front"), std::string::npos)
+        << s.r.Messages[0].second;
+}

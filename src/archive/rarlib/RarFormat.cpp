@@ -229,6 +229,27 @@ bool IsUtf8(const std::string &text)
     return true;
 }
 
+std::u32string Utf8ToUtf32(const std::string &text)
+{
+    std::u32string out;
+    const auto *s = reinterpret_cast<const unsigned char *>(text.data());
+    if (!IsUtf8(text)) {
+        out.assign(s, s + text.size());
+        return out;
+    }
+    for (size_t i = 0; i < text.size();) {
+        uint32_t c = s[i];
+        const size_t len = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+        if (len > 1)
+            c &= (0xFF >> (len + 1));
+        for (size_t k = 1; k < len; ++k)
+            c = c << 6 | (s[i + k] & 0x3F);
+        out.push_back(c);
+        i += len;
+    }
+    return out;
+}
+
 uint32_t UnixToDosTime(int64_t unixTime)
 {
     const time_t t = time_t(unixTime);
@@ -529,9 +550,23 @@ ParseResult ParseBlock5(const uint8_t *data, size_t size, Block &out, size_t &ne
             out.dosTime = UnixToDosTime(out.unixTime);
         return ParseResult::Ok;
     }
-    case 4:
+    case 4: {
         out.kind = BlockKind::Encryption;
+        const uint64_t version = f.VInt();
+        const uint64_t cflags = f.VInt();
+        out.kdfLg2 = f.U8();
+        const uint8_t *salt = f.Bytes(sizeof out.salt);
+        const uint8_t *check = (cflags & 0x0001) ? f.Bytes(sizeof out.pswCheck) : nullptr;
+        // Version 0 is AES-256, the only cipher of the format.
+        if (!f.ok() || version != 0)
+            return ParseResult::Bad;
+        std::memcpy(out.salt, salt, sizeof out.salt);
+        if (check) {
+            std::memcpy(out.pswCheck, check, sizeof out.pswCheck);
+            out.hasPswCheck = true;
+        }
         return ParseResult::Ok;
+    }
     case 5: {
         out.kind = BlockKind::End;
         const uint64_t eflags = f.VInt();

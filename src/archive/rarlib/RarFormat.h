@@ -68,6 +68,12 @@ struct Block {
     uint32_t windowCode = 0; // dictionary = 64 KB << code (0..6)
     uint64_t dictKB = 0;
     uint8_t blake2[32] = {};
+
+    // Format 5.0 encryption header: what derives the key of the headers that follow.
+    uint8_t salt[16] = {};
+    uint32_t kdfLg2 = 0;
+    bool hasPswCheck = false;
+    uint8_t pswCheck[12] = {}; // 8 bytes of check value, 4 of its checksum
 };
 
 enum class ParseResult { Ok, NeedMore, Bad };
@@ -88,6 +94,9 @@ std::u32string DecodeRar4UnicodeName(const uint8_t *plain, size_t plainSize, con
 
 std::string Utf32ToUtf8(const std::u32string &text);
 bool IsUtf8(const std::string &text);
+// The characters of a UTF-8 text; a text that is not UTF-8 is taken byte by
+// byte (Latin-1).
+std::u32string Utf8ToUtf32(const std::string &text);
 
 // MS-DOS date and time (local time) for a time in seconds since 1970; times
 // before 1980 become 1980-01-01 00:00.

@@ -3,6 +3,7 @@
 // members are decoded through libarchive. Nothing here throws across the C
 // boundary and no entry trusts a length it has not checked.
 #include "RarApi.h"
+#include "RarCrypt.h"
 #include "RarFormat.h"
 
 #include <archive.h>
@@ -34,6 +35,11 @@ constexpr size_t kChunk = 64 * 1024;
 // A header is read with one small read (most are well under this), then once
 // more when it claims more; listing from a slow drive reads little beyond the headers.
 constexpr size_t kFirstRead = 512;
+// A self-extracting archive's program stub: the archive's signature is looked
+// for this far into the file.
+constexpr uint64_t kMaxSfxSize = 4 * 1024 * 1024;
+// An encrypted header is a whole number of cipher blocks.
+constexpr size_t kCipherBlock = 16;
 
 // Copies `text` into a fixed buffer of `size` bytes, never cutting a UTF-8
 // character, always terminated.
@@ -49,24 +55,8 @@ void CopyText(char *dst, size_t size, const std::string &text)
 
 std::wstring Widen(const std::string &text)
 {
-    std::wstring out;
-    if (IsUtf8(text)) {
-        const auto *s = reinterpret_cast<const unsigned char *>(text.data());
-        for (size_t i = 0; i < text.size();) {
-            uint32_t c = s[i];
-            size_t len = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-            if (len > 1)
-                c &= (0xFF >> (len + 1));
-            for (size_t k = 1; k < len; ++k)
-                c = c << 6 | (s[i + k] & 0x3F);
-            out.push_back(wchar_t(c));
-            i += len;
-        }
-    } else {
-        for (unsigned char ch : text)
-            out.push_back(wchar_t(ch));
-    }
-    return out;
+    const std::u32string chars = Utf8ToUtf32(text);
+    return std::wstring(chars.begin(), chars.end());
 }
 
 void CopyWide(wchar_t *dst, size_t size, const std::wstring &text)
@@ -114,8 +104,18 @@ public:
 
 private:
     int OpenVolume(const std::string &name, bool first);
+    // Where the archive begins in the open file: at its start, or after a
+    // program stub. Sets format_ and returns the position after the signature.
+    int FindSignature(uint64_t &afterSignature);
+    // Takes the main header `b` read at pos_ as the volume's.
+    int TakeMain(const Block &b, bool first);
+    // Format 5.0 with encrypted headers: the key from the password, then the
+    // main header, which is the first encrypted one.
+    int ReadSealedMain(bool first);
+    bool PrepareKey5();
     void CloseVolume();
     int ReadBlock(uint64_t pos, Block &b);
+    int ReadSealedBlock(uint64_t pos, Block &b);
     int NextBlock(Block &b);
     int SwitchVolume();
     int AskPassword();
@@ -128,7 +128,12 @@ private:
     // Follows the current member through the volumes to its last part.
     int LastPart(Block &last);
     void CloseLibarchive();
-    int ReadComment(const Block &b, uint64_t dataPos, char *buf, unsigned bufSize, unsigned &size);
+    int ReadComment(const Block &b, uint64_t headerPos, uint64_t dataPos, char *buf, unsigned bufSize,
+                    unsigned &size);
+    int ReadOldComment(char *buf, unsigned bufSize, unsigned &size);
+    // The comment packed in the block at `headerPos`, decoded by handing
+    // libarchive a one-member archive made of that block.
+    int UnpackComment(const Block &b, uint64_t headerPos, uint64_t dataPos, std::string &text, size_t limit);
 
     int fd_ = -1;
     uint64_t fileSize_ = 0;
@@ -138,7 +143,20 @@ private:
     unsigned mode_ = RAR_OM_LIST;
     bool volumeArchive_ = false;
     bool newNumbering_ = false;
-    bool encryptedHeaders_ = false;
+    bool encryptedHeaders_ = false; // the archive's headers are encrypted
+    bool sealed_ = false;           // the volume's headers from pos_ on are encrypted
+    bool mainPending_ = false;      // format 5.0: the encrypted main header is not read yet
+    bool headerKeyReady_ = false;   // the password for the headers is known
+    uint64_t mainPos_ = 0;
+    uint64_t archiveStart_ = 0;      // where the volume's signature stands (after any program stub)
+    uint64_t firstArchiveStart_ = 0; // the same for the first volume
+    Block crypt5_;                  // the volume's encryption header
+    bool haveKey5_ = false, key5Ok_ = false;
+    Block key5For_;
+    Key5 key5_{};
+    bool haveKey4_ = false;
+    uint8_t key4Salt_[kSalt4Size] = {};
+    Key4 key4_{};
     bool lastSplitAfter_ = false;
     uint64_t pos_ = 0;
 
@@ -154,6 +172,20 @@ private:
     Block main_;
 
     struct archive *la_ = nullptr;
+    // libarchive's view of a self-extracting archive: the file from the
+    // signature on, so that no program stub has to be found by libarchive.
+    struct Tail {
+        int fd = -1;
+        uint64_t start = 0, size = 0, pos = 0;
+        std::vector<uint8_t> buf;
+        ~Tail()
+        {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    };
+    std::unique_ptr<Tail> tail_;
+    int OpenTail(struct archive *a);
 };
 
 int Session::OpenVolume(const std::string &name, bool first)
@@ -169,50 +201,125 @@ int Session::OpenVolume(const std::string &name, bool first)
     }
     fileSize_ = uint64_t(st.st_size);
     volumeName_ = name;
-    uint8_t sig[8] = {};
-    const ssize_t got = pread(fd_, sig, sizeof sig, 0);
-    size_t sigSize = 0;
-    const int format = got > 0 ? DetectFormat(sig, size_t(got), sigSize) : 0;
-    if (format == 0) {
-        // Format 1.4 archives begin "RE~^": a RAR archive we do not read.
-        const bool old = got >= 4 && std::memcmp(sig, "RE~^", 4) == 0;
-        CloseVolume();
-        return old ? ERAR_UNKNOWN_FORMAT : ERAR_BAD_ARCHIVE;
-    }
-    if (!first && format != format_) {
-        CloseVolume();
-        return ERAR_BAD_ARCHIVE;
-    }
-    format_ = format;
-    pos_ = sigSize;
+    sealed_ = false;
+    const int previousFormat = format_;
+    int r = FindSignature(pos_);
+    if (first)
+        firstArchiveStart_ = archiveStart_;
+    if (r == ERAR_SUCCESS && !first && format_ != previousFormat)
+        r = ERAR_BAD_ARCHIVE;
     Block b;
-    int r = ReadBlock(pos_, b);
-    if (r != ERAR_SUCCESS) {
-        CloseVolume();
-        return r == ERAR_END_ARCHIVE ? ERAR_BAD_ARCHIVE : r;
+    if (r == ERAR_SUCCESS) {
+        r = ReadBlock(pos_, b);
+        if (r == ERAR_END_ARCHIVE)
+            r = ERAR_BAD_ARCHIVE;
     }
-    if (b.kind == BlockKind::Encryption) {
-        // Format 5.0 with encrypted headers: nothing more is readable in clear.
-        encryptedHeaders_ = true;
-        volumeArchive_ = false;
-        pos_ += b.headerSize;
+    if (r == ERAR_SUCCESS) {
+        if (b.kind == BlockKind::Encryption) {
+            // Format 5.0 with encrypted headers: the main header and all that
+            // follow are readable once the password is known.
+            encryptedHeaders_ = true;
+            crypt5_ = b;
+            pos_ += b.headerSize;
+            sealed_ = true;
+            mainPending_ = true;
+            if (first)
+                return ERAR_SUCCESS;
+            r = headerKeyReady_ ? ReadSealedMain(false) : ERAR_BAD_ARCHIVE;
+        } else {
+            r = TakeMain(b, first);
+        }
+    }
+    if (r != ERAR_SUCCESS)
+        CloseVolume();
+    return r;
+}
+
+int Session::FindSignature(uint64_t &afterSignature)
+{
+    uint8_t head[8] = {};
+    const ssize_t got = pread(fd_, head, sizeof head, 0);
+    size_t sigSize = 0;
+    format_ = got > 0 ? DetectFormat(head, size_t(got), sigSize) : 0;
+    archiveStart_ = 0;
+    if (format_ != 0) {
+        afterSignature = sigSize;
         return ERAR_SUCCESS;
     }
-    if (b.kind != BlockKind::Main) {
-        CloseVolume();
-        return ERAR_BAD_ARCHIVE;
+    // Format 1.4 archives begin "RE~^": a RAR archive we do not read.
+    if (got >= 4 && std::memcmp(head, "RE~^", 4) == 0)
+        return ERAR_UNKNOWN_FORMAT;
+    // A self-extracting archive: a program, then the archive. The signature
+    // counts only where a sound main (or encryption) header follows it, so
+    // the same bytes inside the program are passed over.
+    const uint64_t limit = std::min(fileSize_, kMaxSfxSize);
+    std::vector<uint8_t> buf;
+    for (uint64_t at = 1; at + 7 <= limit;) {
+        const size_t want = size_t(std::min<uint64_t>(kChunk + 7, fileSize_ - at));
+        buf.resize(want);
+        if (pread(fd_, buf.data(), want, off_t(at)) != ssize_t(want))
+            return ERAR_EREAD;
+        for (size_t i = 0; i + 7 <= want && at + i < limit; ++i) {
+            if (buf[i] != 'R' || std::memcmp(buf.data() + i, "Rar!\x1A\x07", 6) != 0)
+                continue;
+            format_ = DetectFormat(buf.data() + i, want - i, sigSize);
+            Block b;
+            if (format_ != 0 && ReadBlock(at + i + sigSize, b) == ERAR_SUCCESS &&
+                (b.kind == BlockKind::Main || b.kind == BlockKind::Encryption)) {
+                archiveStart_ = at + i;
+                afterSignature = at + i + sigSize;
+                return ERAR_SUCCESS;
+            }
+        }
+        at += kChunk;
     }
-    if (!first && !b.volume) {
-        CloseVolume();
+    format_ = 0;
+    return ERAR_BAD_ARCHIVE;
+}
+
+int Session::TakeMain(const Block &b, bool first)
+{
+    if (b.kind != BlockKind::Main || (!first && !b.volume))
         return ERAR_BAD_ARCHIVE;
-    }
     main_ = b;
     volumeArchive_ = b.volume;
     newNumbering_ = b.newNumbering;
-    encryptedHeaders_ = b.encryptedHeaders;
+    mainPos_ = pos_;
     pos_ += b.headerSize + b.dataSize;
     lastSplitAfter_ = false;
+    mainPending_ = false;
+    if (format_ == 4 && b.encryptedHeaders) {
+        // Format 1.5-4.x: the main header is in clear, every later one is encrypted.
+        encryptedHeaders_ = true;
+        sealed_ = true;
+    }
     return ERAR_SUCCESS;
+}
+
+bool Session::PrepareKey5()
+{
+    if (haveKey5_ && key5For_.kdfLg2 == crypt5_.kdfLg2 &&
+        std::memcmp(key5For_.salt, crypt5_.salt, sizeof crypt5_.salt) == 0)
+        return key5Ok_;
+    haveKey5_ = true;
+    key5For_ = crypt5_;
+    key5Ok_ = DeriveKey5(password, crypt5_.salt, crypt5_.kdfLg2, key5_);
+    // A check value whose own checksum fails is damaged, not a verdict on the
+    // password: the header CRCs decide then.
+    if (key5Ok_ && crypt5_.hasPswCheck && PswCheckIsSound(crypt5_.pswCheck))
+        key5Ok_ = std::memcmp(key5_.check, crypt5_.pswCheck, kPswCheckSize) == 0;
+    return key5Ok_;
+}
+
+int Session::ReadSealedMain(bool first)
+{
+    if (!PrepareKey5())
+        return ERAR_BAD_DATA; // a wrong password
+    Block b;
+    const int r = ReadBlock(pos_, b);
+    if (r != ERAR_SUCCESS)
+        return r == ERAR_END_ARCHIVE ? ERAR_BAD_DATA : r;
+    return b.kind == BlockKind::Main ? TakeMain(b, first) : ERAR_BAD_DATA;
 }
 
 void Session::CloseVolume()
@@ -227,10 +334,53 @@ void Session::CloseLibarchive()
     if (la_)
         archive_read_free(la_);
     la_ = nullptr;
+    tail_.reset();
+}
+
+int Session::OpenTail(struct archive *a)
+{
+    tail_ = std::make_unique<Tail>();
+    tail_->fd = ::open(firstVolume_.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    if (tail_->fd < 0 || fstat(tail_->fd, &st) != 0 || uint64_t(st.st_size) < firstArchiveStart_)
+        return ARCHIVE_FATAL;
+    tail_->start = firstArchiveStart_;
+    tail_->size = uint64_t(st.st_size) - firstArchiveStart_;
+    tail_->buf.resize(kChunk);
+    archive_read_set_callback_data(a, tail_.get());
+    archive_read_set_read_callback(a, [](struct archive *, void *data, const void **out) -> la_ssize_t {
+        auto *t = static_cast<Tail *>(data);
+        const size_t want = size_t(std::min<uint64_t>(t->buf.size(), t->size - t->pos));
+        const ssize_t got = want ? pread(t->fd, t->buf.data(), want, off_t(t->start + t->pos)) : 0;
+        if (got < 0)
+            return ARCHIVE_FATAL;
+        t->pos += uint64_t(got);
+        *out = t->buf.data();
+        return got;
+    });
+    archive_read_set_skip_callback(a, [](struct archive *, void *data, la_int64_t request) -> la_int64_t {
+        auto *t = static_cast<Tail *>(data);
+        const uint64_t n = request > 0 ? std::min<uint64_t>(uint64_t(request), t->size - t->pos) : 0;
+        t->pos += n;
+        return la_int64_t(n);
+    });
+    archive_read_set_seek_callback(a, [](struct archive *, void *data, la_int64_t offset, int whence) -> la_int64_t {
+        auto *t = static_cast<Tail *>(data);
+        const la_int64_t base =
+            whence == SEEK_SET ? 0 : whence == SEEK_CUR ? la_int64_t(t->pos) : la_int64_t(t->size);
+        const la_int64_t to = base + offset;
+        if (to < 0 || uint64_t(to) > t->size)
+            return ARCHIVE_FATAL;
+        t->pos = uint64_t(to);
+        return to;
+    });
+    return archive_read_open1(a);
 }
 
 int Session::ReadBlock(uint64_t pos, Block &b)
 {
+    if (sealed_)
+        return ReadSealedBlock(pos, b);
     if (pos == fileSize_)
         return ERAR_END_ARCHIVE;
     if (pos > fileSize_)
@@ -249,6 +399,64 @@ int Session::ReadBlock(uint64_t pos, Block &b)
         if (r == ParseResult::Bad || needed > left || needed <= buf.size())
             return ERAR_BAD_DATA;
         buf.resize(needed);
+    }
+    return ERAR_BAD_DATA;
+}
+
+int Session::ReadSealedBlock(uint64_t pos, Block &b)
+{
+    if (pos == fileSize_)
+        return ERAR_END_ARCHIVE;
+    if (pos > fileSize_)
+        return ERAR_BAD_DATA;
+    // Each header comes after its own IV (format 5.0) or salt (1.5-4.x).
+    const size_t prefix = format_ == 5 ? size_t(16) : kSalt4Size;
+    const uint64_t left = fileSize_ - pos;
+    if (left < prefix + kCipherBlock)
+        return ERAR_BAD_DATA;
+    uint8_t head[16];
+    if (pread(fd_, head, prefix, off_t(pos)) != ssize_t(prefix))
+        return ERAR_EREAD;
+    const uint8_t *key;
+    size_t keySize;
+    uint8_t iv[16];
+    if (format_ == 5) {
+        if (!haveKey5_ || !key5Ok_)
+            return ERAR_BAD_DATA;
+        key = key5_.key;
+        keySize = sizeof key5_.key;
+        std::memcpy(iv, head, sizeof iv);
+    } else {
+        if (password.empty())
+            return ERAR_MISSING_PASSWORD;
+        // Archivers use one salt for all headers: the slow derivation runs once.
+        if (!haveKey4_ || std::memcmp(key4Salt_, head, kSalt4Size) != 0) {
+            key4_ = DeriveKey4(password, head);
+            std::memcpy(key4Salt_, head, kSalt4Size);
+            haveKey4_ = true;
+        }
+        key = key4_.key;
+        keySize = sizeof key4_.key;
+        std::memcpy(iv, key4_.iv, sizeof iv);
+    }
+    // The first block tells the header's size; then the whole header is read.
+    std::vector<uint8_t> buf(kCipherBlock);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (pread(fd_, buf.data(), buf.size(), off_t(pos + prefix)) != ssize_t(buf.size()))
+            return ERAR_EREAD;
+        if (!AesCbcDecrypt(key, keySize, iv, buf.data(), buf.size()))
+            return ERAR_UNKNOWN;
+        size_t needed = 0;
+        const ParseResult r = format_ == 5 ? ParseBlock5(buf.data(), buf.size(), b, needed)
+                                           : ParseBlock4(buf.data(), buf.size(), b, needed);
+        if (r == ParseResult::Ok) {
+            b.headerSize = prefix + (b.headerSize + kCipherBlock - 1) / kCipherBlock * kCipherBlock;
+            return ERAR_SUCCESS;
+        }
+        const uint64_t sealedSize = (uint64_t(needed) + kCipherBlock - 1) / kCipherBlock * kCipherBlock;
+        if (r == ParseResult::Bad || attempt > 0 || sealedSize > left - prefix)
+            return ERAR_BAD_DATA;
+        buf.resize(size_t(sealedSize));
     }
     return ERAR_BAD_DATA;
 }
@@ -319,23 +527,159 @@ int Session::NextBlock(Block &b)
     }
 }
 
-int Session::ReadComment(const Block &b, uint64_t dataPos, char *buf, unsigned bufSize, unsigned &size)
+namespace {
+
+uint32_t TextCrc(const std::string &text)
 {
-    if (b.method != 0x30 || b.encrypted || b.dataSize != b.unpSize)
-        return ERAR_UNKNOWN_FORMAT; // packed comments are not decoded here
+    return Crc32(0, reinterpret_cast<const uint8_t *>(text.data()), text.size());
+}
+
+// Copies a comment into the caller's buffer, always terminated: 1 when it
+// fits, ERAR_SMALL_BUF when only its start does.
+int PutComment(const std::string &text, bool more, char *buf, unsigned bufSize, unsigned &size)
+{
+    const size_t room = bufSize - 1;
+    const size_t take = std::min(text.size(), room);
+    std::memcpy(buf, text.data(), take);
+    buf[take] = 0;
+    size = unsigned(take + 1);
+    return more || text.size() > room ? ERAR_SMALL_BUF : 1;
+}
+
+} // namespace
+
+int Session::ReadComment(const Block &b, uint64_t headerPos, uint64_t dataPos, char *buf, unsigned bufSize,
+                         unsigned &size)
+{
+    if (b.encrypted)
+        return ERAR_UNKNOWN_FORMAT;
     if (b.dataSize > fileSize_ || dataPos > fileSize_ - b.dataSize)
         return ERAR_BAD_DATA;
     const size_t room = bufSize - 1;
-    const size_t take = size_t(std::min<uint64_t>(b.dataSize, room));
-    if (take > 0 && pread(fd_, buf, take, off_t(dataPos)) != ssize_t(take))
-        return ERAR_EREAD;
-    buf[take] = 0;
-    size = unsigned(take + 1);
-    if (b.dataSize > room)
-        return ERAR_SMALL_BUF;
-    if (b.hasCrc && Crc32(0, reinterpret_cast<const uint8_t *>(buf), take) != b.crc)
+    std::string text;
+    if (b.method != 0x30) {
+        const int r = UnpackComment(b, headerPos, dataPos, text, room + 1);
+        if (r != ERAR_SUCCESS)
+            return r;
+        // The CRC covers the whole comment; a cut one cannot be checked.
+        if (text.size() <= room && b.hasCrc && TextCrc(text) != b.crc)
+            return ERAR_BAD_DATA;
+        return PutComment(text, false, buf, bufSize, size);
+    }
+    if (b.dataSize != b.unpSize)
         return ERAR_BAD_DATA;
-    return 1;
+    text.resize(size_t(std::min<uint64_t>(b.dataSize, room)));
+    if (!text.empty() && pread(fd_, text.data(), text.size(), off_t(dataPos)) != ssize_t(text.size()))
+        return ERAR_EREAD;
+    if (b.dataSize <= room && b.hasCrc && TextCrc(text) != b.crc)
+        return ERAR_BAD_DATA;
+    return PutComment(text, b.dataSize > room, buf, bufSize, size);
+}
+
+int Session::ReadOldComment(char *buf, unsigned bufSize, unsigned &size)
+{
+    // Format 1.5-2.x: the comment block sits inside the main header, after its
+    // 13 bytes: CRC16, type 0x75, flags, size, unpacked size, version, method,
+    // the comment's CRC16, then the comment.
+    constexpr size_t kMain = 13, kHead = 13;
+    if (main_.headerSize < kMain + kHead)
+        return ERAR_BAD_DATA;
+    std::vector<uint8_t> h(size_t(main_.headerSize));
+    if (pread(fd_, h.data(), h.size(), off_t(mainPos_)) != ssize_t(h.size()))
+        return ERAR_EREAD;
+    ByteCursor c(h.data() + kMain, h.size() - kMain);
+    c.U16();
+    const uint8_t type = c.U8();
+    c.U16();
+    const uint16_t blockSize = c.U16();
+    const uint16_t unpSize = c.U16();
+    c.U8();
+    const uint8_t method = c.U8();
+    const uint16_t crc = c.U16();
+    if (type != 0x75 || blockSize < kHead || blockSize > h.size() - kMain)
+        return ERAR_BAD_DATA;
+    // Packed ones use the compression of format 1.5-2.x, which nothing here decodes.
+    if (method != 0x30)
+        return ERAR_UNKNOWN_FORMAT;
+    if (unpSize != blockSize - kHead)
+        return ERAR_BAD_DATA;
+    const std::string text(reinterpret_cast<const char *>(h.data() + kMain + kHead), unpSize);
+    if ((Crc32(0, h.data() + kMain + kHead, unpSize) & 0xFFFF) != crc)
+        return ERAR_BAD_DATA;
+    return PutComment(text, false, buf, bufSize, size);
+}
+
+int Session::UnpackComment(const Block &b, uint64_t headerPos, uint64_t dataPos, std::string &text, size_t limit)
+{
+    // A comment is a few kilobytes at most; a larger one is taken for damage
+    // rather than read whole into memory.
+    constexpr uint64_t kMaxPackedComment = 4 * 1024 * 1024;
+    if (b.dataSize > kMaxPackedComment)
+        return ERAR_BAD_DATA;
+    const size_t headerSize = size_t(b.headerSize);
+    std::string arc;
+    std::string head(headerSize, '\0');
+    if (pread(fd_, head.data(), headerSize, off_t(headerPos)) != ssize_t(headerSize))
+        return ERAR_EREAD;
+    auto putCrc = [](std::string &h, size_t from, int bytes) {
+        const uint32_t crc = Crc32(0, reinterpret_cast<const uint8_t *>(h.data()) + from, h.size() - from);
+        for (int i = 0; i < bytes; ++i)
+            h[size_t(i)] = char(crc >> (8 * i));
+    };
+    // The comment's header becomes a file header (same fields, another type),
+    // between a plain main header and an end header.
+    if (format_ == 5) {
+        arc.assign("Rar!\x1A\x07\x01\x00", 8);
+        std::string main("\0\0\0\0\x03\x01\x00\x00", 8), end("\0\0\0\0\x03\x05\x00\x00", 8);
+        putCrc(main, 4, 4);
+        putCrc(end, 4, 4);
+        ByteCursor c(reinterpret_cast<const uint8_t *>(head.data()) + 4, headerSize - 4);
+        c.VInt();
+        const size_t typePos = 4 + c.pos();
+        if (!c.ok() || c.VInt() != 3)
+            return ERAR_BAD_DATA;
+        head[typePos] = 2;
+        putCrc(head, 4, 4);
+        arc += main + head;
+        std::string data(size_t(b.dataSize), '\0');
+        if (!data.empty() && pread(fd_, data.data(), data.size(), off_t(dataPos)) != ssize_t(data.size()))
+            return ERAR_EREAD;
+        arc += data + end;
+    } else {
+        arc.assign("Rar!\x1A\x07\x00", 7);
+        std::string main("\0\0\x73\0\0\x0D\0\0\0\0\0\0\0", 13), end("\0\0\x7B\0\x40\x07\0", 7);
+        putCrc(main, 2, 2);
+        putCrc(end, 2, 2);
+        head[2] = char(0x74);
+        putCrc(head, 2, 2);
+        std::string data(size_t(b.dataSize), '\0');
+        if (!data.empty() && pread(fd_, data.data(), data.size(), off_t(dataPos)) != ssize_t(data.size()))
+            return ERAR_EREAD;
+        arc += main + head + data + end;
+    }
+    struct archive *a = archive_read_new();
+    if (!a)
+        return ERAR_NO_MEMORY;
+    std::unique_ptr<struct archive, decltype(&archive_read_free)> guard(a, archive_read_free);
+    archive_read_support_format_rar(a);
+    archive_read_support_format_rar5(a);
+    struct archive_entry *entry = nullptr;
+    text.clear();
+    if (archive_read_open_memory(a, arc.data(), arc.size()) != ARCHIVE_OK ||
+        archive_read_next_header(a, &entry) != ARCHIVE_OK)
+        return ERAR_BAD_DATA;
+    char chunk[4096];
+    for (;;) {
+        const la_ssize_t n = archive_read_data(a, chunk, sizeof chunk);
+        if (n < 0)
+            return ERAR_BAD_DATA;
+        if (n == 0)
+            return ERAR_SUCCESS;
+        // The declared size may be anything: stop once the buffer is overfull.
+        text.append(chunk, std::min(size_t(n), limit - text.size()));
+        if (text.size() >= limit)
+            return ERAR_SUCCESS;
+    }
 }
 
 int Session::Open(const char *name, unsigned mode, char *cmtBuf, unsigned cmtBufSize, unsigned &cmtSize,
@@ -353,7 +697,7 @@ int Session::Open(const char *name, unsigned mode, char *cmtBuf, unsigned cmtBuf
     int r = OpenVolume(firstVolume_, true);
     if (r != ERAR_SUCCESS)
         return r;
-    if (!encryptedHeaders_) {
+    if (!mainPending_) {
         const Block &main = main_;
         arcFlags |= main.volume ? ROADF_VOLUME : 0;
         arcFlags |= main.locked ? ROADF_LOCK : 0;
@@ -364,10 +708,12 @@ int Session::Open(const char *name, unsigned mode, char *cmtBuf, unsigned cmtBuf
         if (main.oldComment) {
             arcFlags |= ROADF_COMMENT;
             if (cmtBuf && cmtBufSize > 0)
-                cmtState = ERAR_UNKNOWN_FORMAT;
+                cmtState = unsigned(ReadOldComment(cmtBuf, cmtBufSize, cmtSize));
         }
     }
     if (encryptedHeaders_) {
+        // The comment lies among the encrypted headers, which the password
+        // opens only once the caller's callback is in place.
         arcFlags |= ROADF_ENCHEADERS;
         return ERAR_SUCCESS;
     }
@@ -377,7 +723,7 @@ int Session::Open(const char *name, unsigned mode, char *cmtBuf, unsigned cmtBuf
     if (ReadBlock(pos_, next) == ERAR_SUCCESS && next.kind == BlockKind::Service && next.name == "CMT") {
         arcFlags |= ROADF_COMMENT;
         if (cmtBuf && cmtBufSize > 0) {
-            const int c = ReadComment(next, pos_ + next.headerSize, cmtBuf, cmtBufSize, cmtSize);
+            const int c = ReadComment(next, pos_, pos_ + next.headerSize, cmtBuf, cmtBufSize, cmtSize);
             cmtState = unsigned(c);
         }
     }
@@ -404,10 +750,16 @@ int Session::ReadHeader(Block &out, std::string &volumeName)
     haveCurrent_ = false;
     if (fd_ < 0)
         return ERAR_BAD_ARCHIVE;
-    if (encryptedHeaders_) {
+    if (encryptedHeaders_ && !headerKeyReady_) {
         const int r = AskPassword();
-        // Encrypted headers are not decoded here, even with the password.
-        return r != ERAR_SUCCESS ? r : ERAR_UNKNOWN_FORMAT;
+        if (r != ERAR_SUCCESS)
+            return r;
+        headerKeyReady_ = true;
+    }
+    if (mainPending_) {
+        const int r = ReadSealedMain(true);
+        if (r != ERAR_SUCCESS)
+            return r;
     }
     for (;;) {
         const int r = NextBlock(out);
@@ -528,7 +880,9 @@ int Session::ReadCompressed(int fd, uint32_t &crc)
                 return ERAR_NO_MEMORY;
             archive_read_support_format_rar(la_);
             archive_read_support_format_rar5(la_);
-            if (archive_read_open_filenames(la_, list.data(), 10240) != ARCHIVE_OK) {
+            // A single self-extracting volume is handed over from its signature on.
+            const bool tail = names.size() == 1 && firstArchiveStart_ > 0;
+            if ((tail ? OpenTail(la_) : archive_read_open_filenames(la_, list.data(), 10240)) != ARCHIVE_OK) {
                 CloseLibarchive();
                 return ERAR_UNKNOWN_FORMAT;
             }
