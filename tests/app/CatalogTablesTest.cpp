@@ -85,8 +85,9 @@ TEST(CatalogTables, OlderFileTablesAreConvertedWithTheirRecords)
                               {"Type", name[0] == 'r' ? 1 : 0}});
             t.SaveToFile(f);
         }
+        const std::string original = orbtest::readFile(f);
         int before = 0, after = 0;
-        TOpenTableOptions o = Required({"MusicOrder", "CdIdCode"});
+        TOpenTableOptions o = FileTableOpenOptions(false);
         o.beforeConversion = [&] { ++before; };
         o.afterConversion = [&] { ++after; };
         auto r = OpenCatalogTable(f, FileTableLayout(), o);
@@ -102,7 +103,10 @@ TEST(CatalogTables, OlderFileTablesAreConvertedWithTheirRecords)
         EXPECT_EQ(r.table->FieldByName("CdIdCode").AsString(), "");
         r.table->Next();
         EXPECT_EQ(r.table->FieldByName("Name").AsString(), "Fotky");
-        EXPECT_EQ(Snapshot(dir.str()).size(), 2u) << "the folder and the table, no temporary file";
+        // The file as it was is kept beside it, byte for byte; no temporary file stays.
+        EXPECT_EQ(r.keptAs, f + ".old-layout");
+        EXPECT_EQ(orbtest::readFile(f + ".old-layout"), original);
+        EXPECT_EQ(Snapshot(dir.str()).size(), 3u) << "the folder, the table and the kept original";
     }
 }
 
@@ -152,4 +156,61 @@ TEST(CatalogTables, ScanRecordsMoveIntoTheFileTableByName)
     files.First();
     for (const auto &[name, value] : values)
         EXPECT_EQ(files.FieldByName(name).Value(), value) << name;
+}
+
+TEST(CatalogTables, OnlyTablesHoldingTheOlderFieldsAreConverted)
+{
+    langunit::SetCurrentLanguage(langunit::LangEnglish);
+    orbtest::TempDir dir;
+    // A disc table of the older layout (no picture, no kind) is converted, its original kept.
+    const std::string old = dir.file("Old_cdname.d");
+    {
+        TFlatTable t;
+        t.SetLoadMode(lmClear);
+        AddFieldDefs(t, std::vector<TFieldLayout>(DiscTableLayout().begin(), DiscTableLayout().begin() + 4));
+        t.Open();
+        AddRecord(t, {{"CdName", "e: [DISK1]"}, {"CdSize", "650.3 mb"}});
+        t.SaveToFile(old);
+    }
+    const std::string oldBytes = orbtest::readFile(old);
+    auto r = OpenCatalogTable(old, DiscTableLayout(), DiscTableOpenOptions(false));
+    EXPECT_TRUE(r.converted);
+    EXPECT_EQ(FieldNames(*r.table), LayoutNames(DiscTableLayout()));
+    EXPECT_EQ(r.table->RecordCount(), 1);
+    EXPECT_EQ(orbtest::readFile(r.keptAs), oldBytes);
+
+    // Tables that read but hold other fields (a zeroed header reads as no fields at
+    // all): an error that names the file, and the file untouched.
+    const std::vector<std::pair<std::string, std::vector<TFieldLayout>>> others = {
+        {"Zero.d", {}},
+        {"Two.d", {{"Path", ftString, 255}, {"Name", ftString, 50}}},
+        {"Discs.d", DiscTableLayout()}, // a disc table where the file table belongs
+    };
+    for (const auto &[name, fields] : others) {
+        SCOPED_TRACE(name);
+        const std::string f = dir.file(name);
+        if (fields.empty()) {
+            dir.write(name, std::string(64, '\0'));
+        } else {
+            TFlatTable t;
+            t.SetLoadMode(lmClear);
+            AddFieldDefs(t, fields);
+            t.Open();
+            t.SaveToFile(f);
+        }
+        const std::string bytes = orbtest::readFile(f);
+        const auto listing = Snapshot(dir.str());
+        try {
+            TOpenTableOptions o = FileTableOpenOptions(false);
+            o.beforeConversion = [] { ADD_FAILURE() << "conversion announced"; };
+            OpenCatalogTable(f, FileTableLayout(), o);
+            ADD_FAILURE() << "opened";
+        } catch (const std::exception &e) {
+            EXPECT_NE(std::string(e.what()).find(f + ": "), std::string::npos) << e.what();
+            EXPECT_NE(std::string(e.what()).find("damaged"), std::string::npos) << e.what();
+        }
+        EXPECT_EQ(orbtest::readFile(f), bytes);
+        EXPECT_EQ(Snapshot(dir.str()), listing);
+    }
+    langunit::SetCurrentLanguage(langunit::LangSlovak);
 }

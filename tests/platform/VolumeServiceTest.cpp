@@ -500,3 +500,31 @@ TEST(SystemVolumesHere, ThisMachinesRootIsDriveC)
     // Drive() answers with current sizes.
     EXPECT_GT(c->totalBytes, 0u);
 }
+
+TEST_F(SystemVolumes, MapOnlyReadUntilTheStartHasDecided)
+{
+    // A start that may still end at the question about a damaged catalogue reads
+    // the map but writes nothing, neither a new map nor a letter added to one.
+    fs::create_directories(dir.path() / "data");
+    const std::string mapPath = dir.file("data/driveletters.map");
+    SystemVolumeOptions o = Options(root + stick + otherStick);
+    o.letterMapWritable = false;
+    {
+        SystemVolumeService svc(o);
+        EXPECT_EQ(svc.Drives().size(), 3u);
+        EXPECT_FALSE(fs::exists(mapPath));
+    }
+    const std::string userMap = "# mine\nf=uuid:1A2B-3C4D\n";
+    dir.write("data/driveletters.map", userMap);
+    SystemVolumeService svc(o);
+    std::string letters;
+    for (auto &d : svc.Drives())
+        letters += d.letter;
+    std::sort(letters.begin(), letters.end());
+    EXPECT_EQ(letters, "cdf") << "the map's letter applies, the new volume gets one in memory";
+    EXPECT_EQ(orbtest::readFile(mapPath), userMap);
+    // Once the start has its catalogue, the letters given are kept in the map.
+    svc.SetLetterMapPath(mapPath);
+    EXPECT_NE(orbtest::readFile(mapPath).find("d=uuid:5E6F-0001"), std::string::npos) << orbtest::readFile(mapPath);
+    EXPECT_EQ(orbtest::readFile(mapPath).rfind(userMap, 0), 0u);
+}
