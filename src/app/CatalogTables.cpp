@@ -78,12 +78,13 @@ void CreateEmptyTable(const std::string &fileName, const std::vector<TFieldLayou
     t.Close();
 }
 
-std::unique_ptr<TFlatTable> OpenFile(const std::string &fileName, bool autoBackup)
+std::unique_ptr<TFlatTable> OpenFile(const std::string &fileName, bool autoBackup, bool tidy = true)
 {
     auto t = std::make_unique<TFlatTable>();
     t->SetTableName(fileName);
     if (autoBackup)
         t->SaveOptions |= savAutoBackup;
+    t->TidyOnOpen = tidy;
     t->Open();
     return t;
 }
@@ -202,24 +203,26 @@ TOpenTableResult OpenCatalogTable(const std::string &fileName, const std::vector
         result.table = OpenFile(fileName, options.autoBackup);
         return result;
     }
-    result.table = OpenFile(fileName, options.autoBackup);
+    result.table = OpenFile(fileName, options.autoBackup, !options.deferConversion);
     const std::string problem = CatalogLayoutProblem(*result.table, options);
     if (!problem.empty()) {
         // Not a table of this kind at all: nothing is written, the caller tells the user.
         result.table.reset();
         throw EDatabaseError(fileName + ": " + problem);
     }
-    if (HasFields(*result.table, options.requiredFields))
-        return result;
-    result.needsConversion = true;
-    if (!options.deferConversion)
-        ConvertCatalogTable(fileName, layout, options, result);
+    result.needsConversion = !HasFields(*result.table, options.requiredFields);
+    if (result.needsConversion && !options.deferConversion)
+        FinishCatalogTable(fileName, layout, options, result);
     return result;
 }
 
-void ConvertCatalogTable(const std::string &fileName, const std::vector<TFieldLayout> &layout,
-                         const TOpenTableOptions &options, TOpenTableResult &result)
+void FinishCatalogTable(const std::string &fileName, const std::vector<TFieldLayout> &layout,
+                        const TOpenTableOptions &options, TOpenTableResult &result)
 {
+    if (options.deferConversion) {
+        RemoveStaleTempFiles(fileName);
+        RemoveStaleTempFiles(FlatBackupName(fileName));
+    }
     if (!result.needsConversion)
         return;
     // An older layout: rewrite this very file in the current layout.

@@ -37,9 +37,10 @@ struct TOpenTableOptions {
     // without them (a zeroed or garbled header reads as a table of no or other
     // fields) is damaged: it is never converted.
     std::vector<std::string> olderLayoutFields;
-    // Leave a table of the older layout open as it is (needsConversion set) and
-    // convert it only when ConvertCatalogTable is called: a catalogue converts
-    // its tables only once all of them are known to open.
+    // Change nothing on the disk yet: a table of the older layout stays open as
+    // it is (needsConversion set), and neither it is converted nor are stale
+    // temporary files beside it removed until FinishCatalogTable is called. A
+    // catalogue changes its tables only once all of them are known to open.
     bool deferConversion = false;
     // Called before a conversion starts and after it ends (messages to the user).
     std::function<void()> beforeConversion;
@@ -80,6 +81,7 @@ std::string FreeNameBeside(const std::string &file, const std::string &suffix);
 TOpenTableResult OpenCatalogTable(const std::string &fileName, const std::vector<TFieldLayout> &layout,
                                   const TOpenTableOptions &options);
 
-// The deferred conversion of a table OpenCatalogTable left in its older layout.
-void ConvertCatalogTable(const std::string &fileName, const std::vector<TFieldLayout> &layout,
+// What OpenCatalogTable deferred: the stale temporary files beside the table
+// are removed, and a table left in its older layout is converted.
+void FinishCatalogTable(const std::string &fileName, const std::vector<TFieldLayout> &layout,
                          const TOpenTableOptions &options, TOpenTableResult &result);

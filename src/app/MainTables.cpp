@@ -100,8 +100,8 @@ bool TMainForm::OpenCatalog(const std::string &folder, const std::string &name, 
         fileOptions.afterConversion = [] {
             Prompt::Current().Show(QStringLiteral("Konverzia ukončená"), QString(), PromptButtons::Ok);
         };
-        // Tables of the older layout are converted only once both tables are known
-        // to open: a damaged one must leave the other untouched too.
+        // Nothing is changed (a conversion, stale temporary files) until both tables
+        // are known to open: a damaged one must leave the other untouched too.
         fileOptions.deferConversion = true;
         files = OpenCatalogTable(filePath, FileTableLayout(), fileOptions);
         if (files.created)
@@ -111,9 +111,9 @@ bool TMainForm::OpenCatalog(const std::string &folder, const std::string &name, 
         opening = &discPath;
         discs = OpenCatalogTable(discPath, DiscTableLayout(), discOptions);
         opening = &filePath;
-        ConvertCatalogTable(filePath, FileTableLayout(), fileOptions, files);
+        FinishCatalogTable(filePath, FileTableLayout(), fileOptions, files);
         opening = &discPath;
-        ConvertCatalogTable(discPath, DiscTableLayout(), discOptions, discs);
+        FinishCatalogTable(discPath, DiscTableLayout(), discOptions, discs);
     } catch (const std::exception &e) {
         files.table.reset();
         for (const std::string &f : made) {

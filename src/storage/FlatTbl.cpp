@@ -1982,7 +1982,7 @@ void TFlatTable::OpenData()
         // Temporary files of a save that was cut off (the program killed, the machine
         // stopped) are of no use once the table reads: drop them. A table opened
         // read-only changes nothing beside it either.
-        if (!ReadOnly) {
+        if (!ReadOnly && TidyOnOpen) {
             RemoveStaleTempFiles(name);
             RemoveStaleTempFiles(FlatBackupName(name));
         }

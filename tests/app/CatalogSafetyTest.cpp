@@ -488,3 +488,33 @@ TEST_F(CatalogSafetyTest, ReadOnlyOpenTellsTheLossInTheChosenLanguageNamingTheFi
     EXPECT_NE(texts[0].find("len na čítanie"), std::string::npos) << texts[0];
     EXPECT_NE(texts[0].find(FilePath("Music") + ": "), std::string::npos) << texts[0];
 }
+
+TEST_F(CatalogSafetyTest, OlderFileTableBesideADamagedDiscTableIsNeitherConvertedNorTidied)
+{
+    // The file table opens (it is of the older layout, with a leftover of an
+    // interrupted save beside it), the disc table does not: nothing of either
+    // may change before the user has answered.
+    {
+        TFlatTable t;
+        t.SetLoadMode(lmClear);
+        AddFieldDefs(t, std::vector<TFieldLayout>(FileTableLayout().begin(), FileTableLayout().end() - 2));
+        t.Open();
+        AddRecord(t, {{"Path", "e:\\"}, {"Name", "a.txt"}, {"Namecd", "e: [DISK1]"}});
+        t.SaveToFile(FilePath("Music"));
+    }
+    dir.write("DiVovData/Music.d.orbalist-tmp-Ab3xYz", "cut short");
+    dir.write("DiVovData/CdNames/Music_cdname.d", std::string(80, '\0'));
+    WriteSettings("Music");
+    SetProcessStartForTests(std::chrono::system_clock::now() + std::chrono::seconds(5));
+    const auto before = Snapshot(data);
+    AnswerProblem(TCatalogProblemForm::Exit);
+    {
+        TMainForm form(nullptr, data);
+        EXPECT_TRUE(form.StartCancelled);
+    }
+    SetProcessStartForTests(startedAt);
+    EXPECT_EQ(problems, 1);
+    EXPECT_NE(problemText.find(DiscPath("Music") + ":"), std::string::npos) << problemText;
+    EXPECT_TRUE(prompt.Asked().empty()) << "no conversion message";
+    EXPECT_EQ(Snapshot(data), before);
+}
