@@ -8,6 +8,8 @@
 #include <fstream>
 #include <iterator>
 
+#include <cstring>
+
 #include "app/CatalogRescue.h"
 #include "app/LangUnit.h"
 #include "app/Texts3.h"
@@ -23,13 +25,10 @@ namespace {
 bool ReadWholeFile(const std::string &fileName, std::string &bytes, std::string &error)
 {
     std::ifstream in(fileName, std::ios::binary);
-    if (!in) {
-        error = fileName + ": cannot be read";
-        return false;
-    }
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (in.bad()) {
-        error = fileName + ": cannot be read";
+    if (in)
+        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (!in && !in.eof()) {
+        error = fileName + Text3(": cannot be read", ": nedá sa prečítať", ": nelze přečíst");
         return false;
     }
     return true;
@@ -74,10 +73,11 @@ bool TMainForm::RestoreCatalog(const std::string &name, std::string *error, std:
     if (!fs::exists(backups[1], ec))
         return fail(langunit::LangString(134) + backups[1]);
 
-    // Both backups must be readable tables before anything is touched.
+    // Both backups must be readable tables of their kind before anything is touched.
+    const TOpenTableOptions kinds[2] = {FileTableOpenOptions(false), DiscTableOpenOptions(false)};
     std::string bytes[2];
     for (int i = 0; i < 2; ++i) {
-        const TTableCheck check = CheckTableFile(backups[i]);
+        const TTableCheck check = CheckTableFile(backups[i], &kinds[i]);
         if (!check.readable)
             return fail(backups[i] + ": " + check.reason);
         if (!ReadWholeFile(backups[i], bytes[i], reason))
@@ -93,7 +93,7 @@ bool TMainForm::RestoreCatalog(const std::string &name, std::string *error, std:
             RemoveQuietly(k);
     };
     for (int i = 0; i < 2; ++i) {
-        const TTableCheck check = CheckTableFile(tables[i]);
+        const TTableCheck check = CheckTableFile(tables[i], &kinds[i]);
         if (!check.exists || check.readable)
             continue;
         const std::string keep = DamagedKeepName(tables[i]);
@@ -104,7 +104,8 @@ bool TMainForm::RestoreCatalog(const std::string &name, std::string *error, std:
         }
         if (ec) {
             undoKept();
-            return fail(tables[i] + ": cannot be kept as " + keep + ": " + ec.message());
+            return fail(tables[i] + Text3(": cannot be kept as ", ": nedá sa uschovať ako ", ": nelze uschovat jako ") +
+                        keep + ": " + ec.message());
         }
         kept.push_back(keep);
     }
@@ -122,29 +123,39 @@ bool TMainForm::RestoreCatalog(const std::string &name, std::string *error, std:
     for (int i = 0; i < 2; ++i) {
         if (!WriteTempFileBeside(tables[i], bytes[i], temporaries[i], reason)) {
             if (i == 1)
-                RemoveQuietly(temporaries[0]);
+                reason += DiscardTempFile(temporaries[0]);
             undoKept();
             return fail(tables[i] + ": " + reason);
         }
     }
-    fs::rename(temporaries[0], tables[0], ec);
-    if (ec) {
+    if (const int err = RenameFile(temporaries[0], tables[0])) {
         undoKept();
-        RemoveQuietly(temporaries[0]);
-        RemoveQuietly(temporaries[1]);
-        return fail(tables[0] + ": " + ec.message());
+        return fail(tables[0] + ": " + std::strerror(err) + DiscardTempFile(temporaries[0]) +
+                    DiscardTempFile(temporaries[1]));
     }
-    fs::rename(temporaries[1], tables[1], ec);
-    if (ec) {
-        const std::string renameError = tables[1] + ": " + ec.message();
-        RemoveQuietly(temporaries[1]);
+    if (const int err = RenameFile(temporaries[1], tables[1])) {
+        std::string text = tables[1] + ": " + std::strerror(err) + DiscardTempFile(temporaries[1]);
         std::string undo;
-        if (hadFileTable)
-            WriteFileAtomically(tables[0], previous, undo);
-        else
-            RemoveQuietly(tables[0]);
-        undoKept();
-        return fail(renameError);
+        const bool undone = hadFileTable ? WriteFileAtomically(tables[0], previous, undo)
+                                         : (RemoveQuietly(tables[0]), !fs::exists(tables[0], ec));
+        if (undone) {
+            undoKept();
+            return fail(text + Text3(" Both tables are as they were.", " Obe tabuľky sú také, aké boli.",
+                                     " Obě tabulky jsou takové, jaké byly."));
+        }
+        // The file table could not be put back: it holds its backup now, the disc
+        // table is as it was, and the copies kept of damaged tables stay.
+        text += Text3(" " + tables[0] + " could not be put back (" + undo + "): it now holds its backup " + backups[0] +
+                          ", while " + tables[1] + " is as it was.",
+                      " " + tables[0] + " sa nedal vrátiť (" + undo + "): teraz obsahuje svoju zálohu " + backups[0] +
+                          ", kým " + tables[1] + " je taký, aký bol.",
+                      " " + tables[0] + " nešlo vrátit (" + undo + "): nyní obsahuje svou zálohu " + backups[0] +
+                          ", zatímco " + tables[1] + " je takový, jaký byl.");
+        for (const std::string &k : kept)
+            text += Text3(" The damaged table is kept as ", " Poškodená tabuľka je uschovaná ako ",
+                          " Poškozená tabulka je uschována jako ") +
+                    k + ".";
+        return fail(text);
     }
     SyncFolderOf(tables[0]);
     SyncFolderOf(tables[1]);

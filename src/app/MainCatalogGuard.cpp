@@ -49,10 +49,11 @@ bool TMainForm::CatalogWritable()
 bool TMainForm::OpenCatalogReadOnly(const std::string &folder, const std::string &name, std::string *error)
 {
     std::string lostFiles, lostDiscs;
-    auto files = OpenTableReadOnly(FileTablePath(folder, name), FileTableLayout(), &lostFiles, error);
+    const TOpenTableOptions fileKind = FileTableOpenOptions(false), discKind = DiscTableOpenOptions(false);
+    auto files = OpenTableReadOnly(FileTablePath(folder, name), FileTableLayout(), &lostFiles, error, &fileKind);
     if (!files)
         return false;
-    auto discs = OpenTableReadOnly(DiscTablePath(folder, name), DiscTableLayout(), &lostDiscs, error);
+    auto discs = OpenTableReadOnly(DiscTablePath(folder, name), DiscTableLayout(), &lostDiscs, error, &discKind);
     if (!discs)
         return false;
     InstallTables(std::move(files), std::move(discs), folder, name, true);
@@ -93,6 +94,7 @@ bool TMainForm::OpenStartCatalog()
     for (;;) {
         std::string text;
         std::vector<std::string> damaged; // the files a restore would replace
+        std::vector<TOpenTableOptions> damagedKinds;
         bool canRestore = false, canReadOnly = false;
         const std::string badName = CheckCatalogName(name);
         if (!badName.empty()) {
@@ -111,13 +113,15 @@ bool TMainForm::OpenStartCatalog()
             // The usual way first; the files are read once more only when it fails.
             if (fs::exists(filePath, ec) && fs::exists(discPath, ec) && OpenCatalog(folder, name, &openError))
                 return true;
-            const TTableCheck checks[] = {CheckTableFile(filePath), CheckTableFile(discPath)};
+            const TOpenTableOptions kinds[] = {FileTableOpenOptions(false), DiscTableOpenOptions(false)};
+            const TTableCheck checks[] = {CheckTableFile(filePath, &kinds[0]), CheckTableFile(discPath, &kinds[1])};
             if (checks[0].readable && checks[1].readable && openError.empty() && OpenCatalog(folder, name, &openError))
                 return true;
             // Both files missing and nothing to restore: a catalogue that is gone
             // rather than damaged. Made again empty only when the user says so.
             const bool gone = !checks[0].exists && !checks[1].exists;
-            if (gone && !BackupReadable(filePath) && !BackupReadable(discPath) && openError.empty()) {
+            if (gone && !BackupReadable(filePath, nullptr, &kinds[0]) && !BackupReadable(discPath, nullptr, &kinds[1]) &&
+                openError.empty()) {
                 const PromptResult answer = Prompt::Current().Show(
                     ToQString(Text3("The archive \"" + name + "\" named in the settings does not exist: neither " +
                                         filePath + " nor " + discPath +
@@ -143,10 +147,12 @@ bool TMainForm::OpenStartCatalog()
             text = Text3("The archive \"" + name + "\" cannot be opened. Its files are left as they are:\n",
                                      "Archív \"" + name + "\" sa nedá otvoriť. Jeho súbory zostávajú, ako sú:\n",
                                      "Archiv \"" + name + "\" nelze otevřít. Jeho soubory zůstávají, jak jsou:\n");
-            for (const TTableCheck &c : checks) {
+            for (size_t i = 0; i < 2; ++i) {
+                const TTableCheck &c = checks[i];
                 if (c.readable)
                     continue;
                 damaged.push_back(c.file);
+                damagedKinds.push_back(kinds[i]);
                 text += "\n" + c.file + ": " + c.reason;
             }
             if (damaged.empty() && !openError.empty())
@@ -158,7 +164,7 @@ bool TMainForm::OpenStartCatalog()
                 const std::string &f = damaged[i];
                 // Read once: whether it can be used, what it holds and when it
                 // was made, so an old one is not taken blindly.
-                const TTableCheck backup = CheckTableFile(BackupPathOf(f));
+                const TTableCheck backup = CheckTableFile(BackupPathOf(f), &damagedKinds[i]);
                 if (!backup.readable) {
                     canRestore = false;
                     text += "\n" + Text3("Its backup ", "Jeho záloha ", "Jeho záloha ") + backup.file + ": " +
@@ -190,8 +196,9 @@ bool TMainForm::OpenStartCatalog()
         case TCatalogProblemForm::Restore: {
             std::string kept, done;
             bool ok = true;
-            for (const std::string &f : damaged) {
-                if (!RestoreTableFromBackup(f, &kept, &error)) {
+            for (size_t i = 0; i < damaged.size(); ++i) {
+                const std::string &f = damaged[i];
+                if (!RestoreTableFromBackup(f, &kept, &error, &damagedKinds[i])) {
                     ShowError(error);
                     ok = false;
                     break;

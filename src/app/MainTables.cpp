@@ -100,20 +100,30 @@ bool TMainForm::OpenCatalog(const std::string &folder, const std::string &name, 
         fileOptions.afterConversion = [] {
             Prompt::Current().Show(QStringLiteral("Konverzia ukončená"), QString(), PromptButtons::Ok);
         };
+        // Nothing is changed (a conversion, stale temporary files) until both tables
+        // are known to open: a damaged one must leave the other untouched too.
+        fileOptions.deferConversion = true;
         files = OpenCatalogTable(filePath, FileTableLayout(), fileOptions);
         if (files.created)
             made.push_back(filePath);
-        const TOpenTableOptions discOptions = DiscTableOpenOptions(Settings[13] == 1);
+        TOpenTableOptions discOptions = DiscTableOpenOptions(Settings[13] == 1);
+        discOptions.deferConversion = true;
         opening = &discPath;
         discs = OpenCatalogTable(discPath, DiscTableLayout(), discOptions);
+        opening = &filePath;
+        FinishCatalogTable(filePath, FileTableLayout(), fileOptions, files);
+        opening = &discPath;
+        FinishCatalogTable(discPath, DiscTableLayout(), discOptions, discs);
     } catch (const std::exception &e) {
         files.table.reset();
         for (const std::string &f : made) {
             std::error_code ec;
             std::filesystem::remove(f, ec);
         }
+        // The file is named once: some errors name it already.
+        const std::string text = e.what();
         if (error)
-            *error = *opening + ": " + e.what();
+            *error = text.find(*opening) == std::string::npos ? *opening + ": " + text : text;
         return false;
     }
     InstallTables(std::move(files.table), std::move(discs.table), folder, name, false);

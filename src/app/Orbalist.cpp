@@ -50,13 +50,15 @@ int main(int argc, char **argv)
     }
     // Drive letters (and folders bound to letters) are kept in the data
     // folder's letter map, so a disc keeps its letter from one run to the
-    // next. A first start keeps them in memory until its first catalogue is
-    // made: a first start that is left writes nothing.
+    // next. Until the start has a catalogue the map is only read (a first
+    // start keeps the letters in memory): a start that is left, at its first
+    // run or at a damaged catalogue, writes nothing.
     const bool firstRun = TMainForm::IsFirstRun(dataFolder);
     const std::string mapPath = DefaultLetterMapPath(dataFolder);
     SystemVolumeOptions volumes;
     if (!firstRun)
         volumes.letterMapPath = mapPath;
+    volumes.letterMapWritable = false;
     auto service = std::make_unique<SystemVolumeService>(volumes);
     SystemVolumeService *system = service.get();
     VolumeService::SetCurrent(std::move(service));
@@ -71,8 +73,7 @@ int main(int argc, char **argv)
         TMainForm form(splash, dataFolder);
         cancelled = form.StartCancelled;
         if (!cancelled) {
-            if (firstRun)
-                system->SetLetterMapPath(mapPath);
+            system->SetLetterMapPath(mapPath);
             // Mistakes in the letter map are told once, when the window is up,
             // and again whenever they change.
             TLetterMapNotice notice(mapPath, [system] { return system->LetterMapProblem(); });

@@ -4,6 +4,11 @@
 
 #include <filesystem>
 
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
 #include "app/Texts3.h"
 #include "platform/Prompt.h"
 #include "platform/QtText.h"
@@ -20,6 +25,7 @@ TDataFolderLock::~TDataFolderLock()
 bool TDataFolderLock::Acquire()
 {
     Error.clear();
+    failure_ = Failure::None;
     HolderPid = 0;
     HolderHost.clear();
     std::error_code ec;
@@ -34,7 +40,10 @@ bool TDataFolderLock::Acquire()
         }
         for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
             if (!fs::create_directory(*it, ec) && ec) {
-                Error = "Cannot create the data folder " + it->string() + ": " + ec.message();
+                failure_ = Failure::Folder;
+                failedPath_ = it->string();
+                failedReason_ = ec.message();
+                Error = "Cannot create the data folder " + failedPath_ + ": " + failedReason_;
                 return false;
             }
             made_.push_back(it->string());
@@ -54,8 +63,16 @@ bool TDataFolderLock::Acquire()
             HolderHost = FromQString(host);
         }
     } else {
-        Error = "Cannot make the lock file " + (fs::path(folder_) / LockFileName).string() +
-                (lock_->error() == QLockFile::PermissionError ? ": permission denied" : "");
+        failure_ = Failure::LockFile;
+        failedPath_ = (fs::path(folder_) / LockFileName).string();
+        // QLockFile tells no reason of its own beyond "permission"; the folder says more.
+        if (lock_->error() == QLockFile::PermissionError)
+            failedReason_ = std::strerror(EACCES);
+        else if (!fs::is_directory(folder_, ec))
+            failedReason_ = std::strerror(ENOTDIR);
+        else
+            failedReason_ = ::access(folder_.c_str(), W_OK) != 0 ? std::strerror(errno) : std::string();
+        Error = "Cannot make the lock file " + failedPath_ + (failedReason_.empty() ? "" : ": " + failedReason_);
     }
     lock_.reset();
     return false;
@@ -80,8 +97,25 @@ void TDataFolderLock::Release(bool tidy)
 
 std::string TDataFolderLock::Message() const
 {
-    if (!Error.empty())
-        return Error;
+    const std::string why = failedReason_.empty() ? std::string(".") : " (" + failedReason_ + ").";
+    const std::string ends = Text3(" The program ends without changing anything.",
+                                   " Program končí bez akejkoľvek zmeny.", " Program končí bez jakékoli změny.");
+    if (failure_ == Failure::Folder)
+        return Text3("Cannot create the data folder " + failedPath_ + why,
+                     "Priečinok údajov " + failedPath_ + " sa nedá vytvoriť" + why,
+                     "Složku dat " + failedPath_ + " nelze vytvořit" + why) +
+               ends;
+    if (failure_ == Failure::LockFile)
+        return Text3("Cannot make the lock file " + failedPath_ + why +
+                         " It keeps a second copy of the program off the same data folder; check that the folder "
+                         "can be written.",
+                     "Súbor zámku " + failedPath_ + " sa nedá vytvoriť" + why +
+                         " Bráni tomu, aby nad tým istým priečinkom údajov bežala druhá kópia programu; overte, či "
+                         "sa do priečinka dá zapisovať.",
+                     "Soubor zámku " + failedPath_ + " nelze vytvořit" + why +
+                         " Brání tomu, aby nad touž složkou dat běžela druhá kopie programu; ověřte, zda lze do "
+                         "složky zapisovat.") +
+               ends;
     const std::string pid = std::to_string(HolderPid);
     const std::string host = HolderHost.empty() ? std::string() : " (" + HolderHost + ")";
     return Text3("Another copy of the program (process " + pid + host + ") is already running on the data folder " +

@@ -35,9 +35,12 @@ public:
 
     long long HolderPid = 0;
     std::string HolderHost;
-    std::string Error;
+    std::string Error; // why the lock could not be made (empty when another copy holds it)
 
 private:
+    enum class Failure { None, Folder, LockFile };
+    Failure failure_ = Failure::None;
+    std::string failedPath_, failedReason_; // told in the language current at Message()
     std::string folder_;
     std::vector<std::string> made_; // folders Acquire created, outermost first
     std::unique_ptr<QLockFile> lock_;

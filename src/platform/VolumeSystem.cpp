@@ -261,6 +261,7 @@ void SystemVolumeService::Refresh()
 void SystemVolumeService::SetLetterMapPath(const std::string &path)
 {
     options_.letterMapPath = path;
+    options_.letterMapWritable = true;
     Rebuild();
     // On the first start the map is taken up once the window exists; the
     // drive lists already shown must then learn the folders it binds.
@@ -403,7 +404,7 @@ void SystemVolumeService::Rebuild()
     // A map file made now says how to bind a folder.
     if (!haveFile && !o.letterMapPath.empty())
         map.AddHeaderComment();
-    if (readable && (changed || !haveFile)) {
+    if (readable && (changed || !haveFile) && o.letterMapWritable) {
         if (!o.letterMapPath.empty() && !(map.Text().empty() && !haveFile)) {
             std::string saveProblem;
             if (!map.Save(o.letterMapPath, saveProblem))

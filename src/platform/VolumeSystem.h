@@ -17,6 +17,10 @@
 struct SystemVolumeOptions {
     // Letter map file; empty keeps the letters in memory only.
     std::string letterMapPath;
+    // False: the map is read but not written (letters it lacks are kept in
+    // memory) until SetLetterMapPath is called; a start that may still end
+    // without changing anything writes nothing.
+    bool letterMapWritable = true;
     std::string mountInfoPath = "/proc/self/mountinfo";
     std::string sysRoot = "/sys";
     std::string devRoot = "/dev";
@@ -42,8 +46,8 @@ public:
     std::vector<VolumeInfo> Drives() const override;
     void Refresh() override;
 
-    // Keeps the letters in `path` from now on (the letters of this session
-    // are written there when it does not exist yet).
+    // Keeps the letters in `path` from now on, writing it when needed (the
+    // letters of this session are written there when it does not exist yet).
     void SetLetterMapPath(const std::string &path);
 
     // The last problems met with the letter map (unusable lines, folders that

@@ -59,5 +59,10 @@ inline constexpr const char *SImageTooLarge = "Table is too large to be saved (m
 inline constexpr const char *SCannotCreateFile = "Cannot create file \"%s\". %s";
 inline constexpr const char *SCannotCreateBackup =
     "Cannot save file \"%s\": its backup \"%s\" cannot be written. %s";
+// The backup could not be written and the previous table could not be put back either.
+inline constexpr const char *SBackupAndPutBackFailed =
+    "The file \"%s\" now holds the new table, but its backup \"%s\" cannot be written (%s), and the previous "
+    "table could not be put back (%s): the previous table is now the file \"%s\". Copy it to a name of your own "
+    "before the table is opened by a later start of the program, which removes it.";
 
 inline constexpr const char *SFlatVersion = "FlatDB Engine v5.4";

@@ -1596,7 +1596,7 @@ std::shared_ptr<TFlatShared> TFlatDataset::ReadStore(TFlatImageSource &source)
             throw EFlatReadFailure(shared->Cursor.ReadFailure);
         DatabaseError(std::string(SErrorOpeningTable) + error);
     }
-    if (!shared->Cursor.PartialError.empty())
+    if (!shared->Cursor.PartialError.empty() && PartialNotice)
         FlatSession().Notice(shared->Cursor.PartialError);
     return shared;
 }
@@ -1983,9 +1983,12 @@ void TFlatTable::OpenData()
             throw EFlatFileError(e.what(), name, reason);
         }
         // Temporary files of a save that was cut off (the program killed, the machine
-        // stopped) are of no use once the table reads: drop them.
-        RemoveStaleTempFiles(name);
-        RemoveStaleTempFiles(FlatBackupName(name));
+        // stopped) are of no use once the table reads: drop them. A table opened
+        // read-only changes nothing beside it either.
+        if (!ReadOnly && TidyOnOpen) {
+            RemoveStaleTempFiles(name);
+            RemoveStaleTempFiles(FlatBackupName(name));
+        }
         break;
     }
     case lmClone: {

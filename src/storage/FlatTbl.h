@@ -115,6 +115,12 @@ public:
     void SetMasterSource(TDataSource *source);
     std::string Notes; // not stored in the table file
     bool PartialOpen = false;
+    // False: a read rescued by PartialOpen is not told through the session's notice;
+    // the caller reads the reason from the cursor's PartialError and tells it itself.
+    bool PartialNotice = true;
+    // False: opening the file does not remove the stale temporary files beside it;
+    // the caller does (RemoveStaleTempFiles) once it goes on with the table.
+    bool TidyOnOpen = true;
     std::string RangeFieldNames;
     bool ReadOnly = false;
     TFlatSaveOptions SaveOptions = 0;

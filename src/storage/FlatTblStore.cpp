@@ -1999,23 +1999,29 @@ bool TFlatCursor::SaveToFile(const std::string &fileName, TFlatSaveOptions optio
     struct stat st;
     const bool keepBackup = (options & savAutoBackup) && backup != fileName && ::stat(fileName.c_str(), &st) == 0;
     if (keepBackup && !LinkOrCopyToTempBeside(fileName, tmpOld, reason)) {
-        ::unlink(tmpNew.c_str());
-        error = Fmt(SCannotCreateBackup, fileName.c_str(), backup.c_str(), reason.c_str());
+        error = Fmt(SCannotCreateBackup, fileName.c_str(), backup.c_str(), reason.c_str()) +
+                DiscardTempFile(tmpNew);
         return false;
     }
-    if (::rename(tmpNew.c_str(), fileName.c_str()) != 0) {
-        reason = std::strerror(errno);
-        ::unlink(tmpNew.c_str());
-        if (!tmpOld.empty())
-            ::unlink(tmpOld.c_str());
-        error = Fmt(SCannotCreateFile, fileName.c_str(), reason.c_str());
+    if (const int err = RenameFile(tmpNew, fileName)) {
+        reason = std::strerror(err);
+        // The table and its backup are untouched; what could not be removed is said.
+        error = Fmt(SCannotCreateFile, fileName.c_str(), reason.c_str()) + DiscardTempFile(tmpNew) +
+                DiscardTempFile(tmpOld);
         return false;
     }
-    if (!tmpOld.empty() && ::rename(tmpOld.c_str(), backup.c_str()) != 0) {
-        reason = std::strerror(errno);
+    if (int err = tmpOld.empty() ? 0 : RenameFile(tmpOld, backup)) {
+        reason = std::strerror(err);
         // Put the old table back, so the failed save changed nothing.
-        if (::rename(tmpOld.c_str(), fileName.c_str()) != 0)
-            ::unlink(tmpOld.c_str());
+        if ((err = RenameFile(tmpOld, fileName)) != 0) {
+            // The new table is in place and the old one is only under its temporary
+            // name: it is kept there (never removed here), and the message says so.
+            const std::string putBack = std::strerror(err);
+            SyncFolderOf(fileName);
+            error = Fmt(SBackupAndPutBackFailed, fileName.c_str(), backup.c_str(), reason.c_str(), putBack.c_str(),
+                        tmpOld.c_str());
+            return false;
+        }
         SyncFolderOf(fileName);
         error = Fmt(SCannotCreateBackup, fileName.c_str(), backup.c_str(), reason.c_str());
         return false;

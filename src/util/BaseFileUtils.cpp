@@ -5,10 +5,12 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -181,17 +183,58 @@ bool GetFileVersionFixedInfo(const std::string &fileName, FixedFileVersionInfo &
 namespace {
 
 int (*g_writeFault)(const std::string &) = nullptr;
+int (*g_renameFault)(const std::string &, const std::string &) = nullptr;
+
+// The program's own temporary files are named after the file they replace, with
+// this mark and six letters or digits added. Only the program writes names with the
+// mark, so a user's copy beside a table ("Music.d.backup", "Music.d.2026v1") is never
+// taken for one.
+constexpr std::string_view TempMark = ".orbalist-tmp-";
+
+// Files are candidates for removal only when they were last touched before the
+// process started (with a margin for the coarse clock of file times): one a running
+// copy is still writing or linking is newer.
+std::chrono::system_clock::time_point g_processStart = std::chrono::system_clock::now();
 
 bool IsTempSuffix(std::string_view s)
 {
-    if (s.size() != 7 || s[0] != '.')
+    if (s.size() != TempMark.size() + 6 || s.substr(0, TempMark.size()) != TempMark)
         return false;
-    for (size_t i = 1; i < s.size(); ++i) {
+    for (size_t i = TempMark.size(); i < s.size(); ++i) {
         const char c = s[i];
         if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')))
             return false;
     }
     return true;
+}
+
+std::string TempTemplate(const std::string &path)
+{
+    return path + std::string(TempMark) + "XXXXXX";
+}
+
+bool OlderThanProcessStart(const struct stat &st)
+{
+    using namespace std::chrono;
+    const auto changed = system_clock::time_point(
+        duration_cast<system_clock::duration>(seconds(st.st_ctim.tv_sec) + nanoseconds(st.st_ctim.tv_nsec)));
+    return changed < g_processStart - seconds(1);
+}
+
+// Removes `full` when it is still the regular file `seen` and no process holds its
+// lock (a copy of the program keeps a lock on every temporary file it has open).
+bool RemoveIfUnheld(const std::string &full, const struct stat &seen)
+{
+    const int fd = ::open(full.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool removed = false;
+    struct stat st;
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &st) == 0 && st.st_dev == seen.st_dev &&
+        st.st_ino == seen.st_ino && S_ISREG(st.st_mode))
+        removed = ::unlink(full.c_str()) == 0;
+    ::close(fd);
+    return removed;
 }
 
 // The folder holding `path`: "." for a bare name, "/" for a name at the root.
@@ -234,6 +277,23 @@ void SetFileWriteFaultHook(int (*hook)(const std::string &finalPath))
     g_writeFault = hook;
 }
 
+int RenameFile(const std::string &from, const std::string &to)
+{
+    if (const int injected = g_renameFault ? g_renameFault(from, to) : 0)
+        return injected;
+    return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
+void SetRenameFaultHook(int (*hook)(const std::string &from, const std::string &to))
+{
+    g_renameFault = hook;
+}
+
+void SetProcessStartForTests(std::chrono::system_clock::time_point start)
+{
+    g_processStart = start;
+}
+
 bool WriteTempFileBeside(const std::string &path, std::string_view bytes, std::string &tmpName, std::string &error)
 {
     // The same steps as a file written in pieces, with a single piece.
@@ -250,7 +310,7 @@ bool LinkOrCopyToTempBeside(const std::string &path, std::string &tmpName, std::
     // A link costs no room and cannot be cut short by a full disk. Pick a free
     // name of the temporary pattern by making (and dropping) a temporary file.
     for (int attempt = 0; attempt < 8; ++attempt) {
-        std::string tmp = path + ".XXXXXX";
+        std::string tmp = TempTemplate(path);
         const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
         if (fd < 0) {
             error = std::strerror(errno);
@@ -302,7 +362,7 @@ int RemoveStaleTempFiles(const std::string &path)
     std::vector<std::string> stale;
     while (dirent *e = ::readdir(d)) {
         const std::string_view name(e->d_name);
-        if (name.size() != base.size() + 7 || name.substr(0, base.size()) != base ||
+        if (name.size() <= base.size() || name.substr(0, base.size()) != base ||
             !IsTempSuffix(name.substr(base.size())))
             continue;
         stale.emplace_back(name);
@@ -312,10 +372,18 @@ int RemoveStaleTempFiles(const std::string &path)
     for (const std::string &name : stale) {
         const std::string full = dir + "/" + name;
         struct stat st;
-        if (::lstat(full.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::unlink(full.c_str()) == 0)
+        if (::lstat(full.c_str(), &st) == 0 && S_ISREG(st.st_mode) && OlderThanProcessStart(st) &&
+            RemoveIfUnheld(full, st))
             ++removed;
     }
     return removed;
+}
+
+std::string DiscardTempFile(const std::string &tmpName)
+{
+    if (tmpName.empty() || ::unlink(tmpName.c_str()) == 0 || errno == ENOENT)
+        return {};
+    return " The temporary file " + tmpName + " could not be removed (" + std::strerror(errno) + ") and is still there.";
 }
 
 bool WriteFileAtomically(const std::string &path, std::string_view bytes, std::string &error)
@@ -323,9 +391,9 @@ bool WriteFileAtomically(const std::string &path, std::string_view bytes, std::s
     std::string tmp;
     if (!WriteTempFileBeside(path, bytes, tmp, error))
         return false;
-    if (::rename(tmp.c_str(), path.c_str()) != 0) {
-        error = std::strerror(errno);
-        ::unlink(tmp.c_str());
+    if (const int err = RenameFile(tmp, path)) {
+        error = std::strerror(err);
+        error += DiscardTempFile(tmp);
         return false;
     }
     SyncFolderOf(path);
@@ -335,28 +403,32 @@ bool WriteFileAtomically(const std::string &path, std::string_view bytes, std::s
 TTempFileWriter::~TTempFileWriter()
 {
     if (fd_ >= 0) {
-        ::close(fd_);
         ::unlink(tmp_.c_str());
+        ::close(fd_);
     }
 }
 
 bool TTempFileWriter::Fail(int err, std::string &error)
 {
+    error = std::strerror(err);
     if (fd_ >= 0) {
+        // Removed while still locked, so no other copy sees it unheld in between.
+        error += DiscardTempFile(tmp_);
         ::close(fd_);
-        ::unlink(tmp_.c_str());
         fd_ = -1;
     }
-    error = std::strerror(err);
     return false;
 }
 
 bool TTempFileWriter::Begin(const std::string &path, std::string &error)
 {
-    tmp_ = path + ".XXXXXX";
+    tmp_ = TempTemplate(path);
+    // mkostemp creates the file with O_EXCL: an existing name is never opened.
     fd_ = ::mkostemp(tmp_.data(), O_CLOEXEC);
     if (fd_ < 0)
         return Fail(errno, error);
+    // Held while the file is open: another copy opening the same table leaves it alone.
+    ::flock(fd_, LOCK_EX | LOCK_NB);
     // Keep the old file's permissions; a new file gets the usual ones.
     ::fchmod(fd_, ModeFor(path));
     injected_ = g_writeFault ? g_writeFault(path) : 0;
@@ -413,9 +485,8 @@ bool TTempFileWriter::Finish(std::string &tmpName, std::string &error)
     const int fd = fd_;
     fd_ = -1;
     if (::close(fd) != 0) {
-        const int err = errno;
-        ::unlink(tmp_.c_str());
-        error = std::strerror(err);
+        error = std::strerror(errno);
+        error += DiscardTempFile(tmp_);
         return false;
     }
     tmpName = tmp_;

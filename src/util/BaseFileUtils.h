@@ -3,6 +3,7 @@
 // paths on this machine use "/". The name-splitting helpers accept both
 // separators, so a catalogue path and a local path split the same way.
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -39,8 +40,12 @@ bool IsDirectory(const std::string &path);
 // temporary file is left, and `error` receives the system's reason.
 bool WriteFileAtomically(const std::string &path, std::string_view bytes, std::string &error);
 
+// The program's temporary files are named `path` + ".orbalist-tmp-" + six letters
+// or digits, created with O_EXCL (an existing file is never opened) and locked
+// (flock) while they are open. No other name is ever taken for one.
+
 // The first half of WriteFileAtomically: `bytes` go to a new temporary file
-// beside `path` (named `path` + "." + six letters or digits), flushed to the
+// beside `path` (named as above), flushed to the
 // disk and closed, with the permission bits of `path` when it exists. The
 // caller renames `tmpName` into place or removes it. On failure nothing is
 // left behind and `error` holds the system's reason.
@@ -55,9 +60,24 @@ bool LinkOrCopyToTempBeside(const std::string &path, std::string &tmpName, std::
 void SyncFolderOf(const std::string &path);
 
 // Removes the temporary files that an interrupted WriteTempFileBeside or
-// WriteFileAtomically of `path` left behind (regular files named `path` + "."
-// + six letters or digits). Answers how many were removed.
+// WriteFileAtomically of `path` left behind: regular files with the temporary
+// name of `path` (above), last changed before this process started, whose lock
+// no process holds. Answers how many were removed.
 int RemoveStaleTempFiles(const std::string &path);
+
+// Removes the temporary file `tmpName`. Empty when it is gone; otherwise a
+// sentence that says it is still there and why, for the message of the failure.
+std::string DiscardTempFile(const std::string &tmpName);
+
+// rename(2) of `from` over `to`: 0, or the errno value of the failure.
+int RenameFile(const std::string &from, const std::string &to);
+
+// Tests only: when set, RenameFile asks the hook first; a non-zero answer is
+// an errno value with which that rename fails.
+void SetRenameFaultHook(int (*hook)(const std::string &from, const std::string &to));
+
+// Tests only: the moment taken as the process's start by RemoveStaleTempFiles.
+void SetProcessStartForTests(std::chrono::system_clock::time_point start);
 
 // Tests only: when set, every temporary file made by the routines above asks
 // the hook with the final path; a non-zero answer is an errno value with which

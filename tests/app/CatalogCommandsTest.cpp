@@ -1,6 +1,7 @@
 // The catalogue commands against real catalogue files: listing, open from any
 // folder, delete, backup switch, the tree reset, restoring from the ".~d"
 // backups, and protected tables opened through the password prompt.
+#include "util/BaseFileUtils.h"
 #include <QAction>
 #include <QComboBox>
 #include <QLabel>
@@ -424,6 +425,35 @@ TEST_F(BackupRestoreTest, FailureMidwayPutsTheFirstTableBack)
               (std::vector<std::string>{"Music_cdname.d", "Other_cdname.d", "Other_cdname.~d"}));
     for (const std::string &f : FilesOf(data))
         EXPECT_EQ(f.find(".d."), std::string::npos) << f;
+}
+
+TEST_F(BackupRestoreTest, FailureMidwayWhosePutBackFailsSaysWhereEachTableIs)
+{
+    MakeCatalog("Music", {"e: [MINE]"});
+    MakeWithBackups("Other", {"e: [O-OLD]"}, {"e: [O-NEW]"});
+    const std::string fileTable = data + "/Other.d", discTable = data + "/CdNames/Other_cdname.d";
+    const std::string damaged = orbtest::readFile(fileTable).substr(0, 40);
+    dir.write("DiVovData/Other.d", damaged);
+    const std::string discBytes = orbtest::readFile(discTable);
+    // The file table's backup goes in, the disc table's cannot, and putting the file table back fails too.
+    static int renames;
+    renames = 0;
+    SetRenameFaultHook([](const std::string &, const std::string &to) {
+        if (fs::path(to).filename() == "Other_cdname.d")
+            return EIO;
+        return fs::path(to).filename() == "Other.d" && renames++ > 0 ? EROFS : 0;
+    });
+    TMainForm form(nullptr, data);
+    std::string error;
+    EXPECT_FALSE(form.RestoreCatalog("Other", &error));
+    SetRenameFaultHook(nullptr);
+    EXPECT_EQ(error.find("as they were"), std::string::npos) << error;
+    for (const std::string &part : {fileTable + " could not be put back", std::string("now holds its backup"),
+                                    fileTable + ".damaged"})
+        EXPECT_NE(error.find(part), std::string::npos) << part << " in: " << error;
+    EXPECT_EQ(orbtest::readFile(fileTable), orbtest::readFile(data + "/Other.~d"));
+    EXPECT_EQ(orbtest::readFile(fileTable + ".damaged"), damaged) << "the only copy of the damaged table stays";
+    EXPECT_EQ(orbtest::readFile(discTable), discBytes);
 }
 
 TEST_F(BackupRestoreTest, DamagedOpenCatalogueIsKeptAsideAndReopenedWritable)

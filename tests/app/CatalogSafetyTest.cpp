@@ -13,10 +13,17 @@
 #include "ui_NewDataForm.h"
 
 #include "app/CatalogTestSupport.h"
+#include "util/BaseFileUtils.h"
+
+#include <chrono>
+#include <functional>
 
 using namespace disctest;
 
 namespace {
+
+// The process's start as the file helpers took it, put back after a test moved it.
+const auto startedAt = std::chrono::system_clock::now();
 
 class CatalogSafetyTest : public cattest::CatalogTest {
 protected:
@@ -195,8 +202,8 @@ TEST_F(CatalogSafetyTest, TruncatedFileTableReadOnlyKeepsTheRecordsBeforeTheDama
     EXPECT_GT(form.FileRecordCount(), 0);
     EXPECT_LT(form.FileRecordCount(), 60);
     EXPECT_EQ(form.DiscNames().size(), 3u);
-    // The message says what could be read and that the rest was lost.
-    ASSERT_FALSE(prompt.Asked().empty());
+    // One message says what could be read and that the rest was lost (no bare engine text before it).
+    ASSERT_EQ(prompt.Asked().size(), 1u);
     EXPECT_TRUE(prompt.Asked().back().text.contains(QStringLiteral("read-only")));
     EXPECT_TRUE(prompt.Asked().back().text.contains(QString::fromStdString(FilePath("Music"))));
 }
@@ -360,4 +367,124 @@ TEST_F(CatalogSafetyTest, NameThatCannotBeAFileNameIsAskedAboutNotReplaced)
         form.close();
     }
     EXPECT_EQ(Remembered(), std::make_pair(std::string("../escape"), std::string("Films")));
+}
+
+TEST_F(CatalogSafetyTest, ZeroedAndGarbledHeadersOfBothTablesReachTheDialogAndStayByteForByte)
+{
+    // A damaged header may read as a table of no fields or of other ones: that is
+    // never taken for an older layout to convert, and nothing is written.
+    const std::pair<const char *, std::function<void(std::string &)>> damages[] = {
+        {"first 16 bytes zero", [](std::string &b) { std::fill(b.begin(), b.begin() + 16, '\0'); }},
+        {"all bytes zero", [](std::string &b) { std::fill(b.begin(), b.end(), '\0'); }},
+        {"field count 2", [](std::string &b) { b[9] = 2, b[10] = b[11] = b[12] = 0; }},
+        {"names garbled", [](std::string &b) {
+             for (size_t i = 17; i < 60; ++i)
+                 if (std::isalpha(static_cast<unsigned char>(b[i])))
+                     b[i] = 'Q';
+         }}};
+    for (const bool discTable : {false, true})
+        for (const auto &[what, damage] : damages) {
+            SCOPED_TRACE(std::string(discTable ? "disc table, " : "file table, ") + what);
+            fs::remove_all(data);
+            fs::create_directories(data + "/CdNames");
+            MakeCatalog("Music", 3, true);
+            WriteSettings("Music");
+            const std::string file = discTable ? DiscPath("Music") : FilePath("Music");
+            std::string bytes = orbtest::readFile(file);
+            damage(bytes);
+            dir.write(fs::relative(file, dir.path()).string(), bytes);
+            const auto before = Snapshot(data);
+            const size_t asked = prompt.Asked().size();
+            AnswerProblem(TCatalogProblemForm::Exit);
+            {
+                TMainForm form(nullptr, data);
+                EXPECT_TRUE(form.StartCancelled);
+            }
+            EXPECT_EQ(problems, 1);
+            EXPECT_NE(problemText.find(file + ":"), std::string::npos) << problemText;
+            EXPECT_TRUE(restoreEnabled) << problemText;
+            EXPECT_EQ(prompt.Asked().size(), asked) << "no conversion message, nothing else";
+            EXPECT_EQ(Snapshot(data), before);
+        }
+}
+
+TEST_F(CatalogSafetyTest, UserFilesBesideEveryTableSurviveOpenSaveAndRestore)
+{
+    MakeCatalog("MyDiscs", 2, true);
+    WriteSettings("MyDiscs");
+    // Names users give their copies, also ones like the temporary names of older versions.
+    const std::vector<std::string> tables = {"MyDiscs.d", "MyDiscs.~d", "CdNames/MyDiscs_cdname.d",
+                                             "CdNames/MyDiscs_cdname.~d", "CdNames/MyDiscs_cdname.dat", "cat.ini",
+                                             "driveletters.map"};
+    std::map<std::string, std::string> mine;
+    for (const std::string &t : tables)
+        for (const char *suffix : {".backup", ".2026v1", ".before", ".Ab3xYz", ".orbalist-tmp-"}) {
+            mine[t + suffix] = "user's copy of " + t + suffix;
+            dir.write("DiVovData/" + t + suffix, mine[t + suffix]);
+        }
+    // As a later start sees them: older than the process.
+    SetProcessStartForTests(std::chrono::system_clock::now() + std::chrono::seconds(5));
+    auto unchanged = [&](const char *step) {
+        for (const auto &[name, bytes] : mine)
+            EXPECT_EQ(orbtest::readFile(data + "/" + name), bytes) << name << " after " << step;
+    };
+    {
+        TMainForm form(nullptr, data);
+        ASSERT_TRUE(form.HasCatalog());
+        form.show();
+        unchanged("the open");
+        // A save of both tables and of the tree, with backups.
+        for (TFlatTable *t : {form.FlatTable1.get(), form.CdNameTable.get()}) {
+            t->First();
+            t->Edit();
+            t->FieldByName(t == form.FlatTable1.get() ? "Note" : "CdNote").SetAsString("changed");
+            t->Post();
+            t->Save();
+        }
+        std::string error;
+        EXPECT_TRUE(form.SaveTree(&error)) << error;
+        unchanged("a save");
+        std::vector<std::string> kept;
+        EXPECT_TRUE(form.RestoreCatalog("MyDiscs", &error, &kept)) << error;
+        unchanged("a restore");
+        form.close();
+    }
+    {
+        TMainForm again(nullptr, data);
+        ASSERT_TRUE(again.HasCatalog());
+        again.show();
+        again.close();
+    }
+    SetProcessStartForTests(startedAt);
+    unchanged("a second start");
+}
+
+TEST_F(CatalogSafetyTest, OlderFileTableBesideADamagedDiscTableIsNeitherConvertedNorTidied)
+{
+    // The file table opens (it is of the older layout, with a leftover of an
+    // interrupted save beside it), the disc table does not: nothing of either
+    // may change before the user has answered.
+    {
+        TFlatTable t;
+        t.SetLoadMode(lmClear);
+        AddFieldDefs(t, std::vector<TFieldLayout>(FileTableLayout().begin(), FileTableLayout().end() - 2));
+        t.Open();
+        AddRecord(t, {{"Path", "e:\\"}, {"Name", "a.txt"}, {"Namecd", "e: [DISK1]"}});
+        t.SaveToFile(FilePath("Music"));
+    }
+    dir.write("DiVovData/Music.d.orbalist-tmp-Ab3xYz", "cut short");
+    dir.write("DiVovData/CdNames/Music_cdname.d", std::string(80, '\0'));
+    WriteSettings("Music");
+    SetProcessStartForTests(std::chrono::system_clock::now() + std::chrono::seconds(5));
+    const auto before = Snapshot(data);
+    AnswerProblem(TCatalogProblemForm::Exit);
+    {
+        TMainForm form(nullptr, data);
+        EXPECT_TRUE(form.StartCancelled);
+    }
+    SetProcessStartForTests(startedAt);
+    EXPECT_EQ(problems, 1);
+    EXPECT_NE(problemText.find(DiscPath("Music") + ":"), std::string::npos) << problemText;
+    EXPECT_TRUE(prompt.Asked().empty()) << "no conversion message";
+    EXPECT_EQ(Snapshot(data), before);
 }

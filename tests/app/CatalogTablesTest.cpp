@@ -85,8 +85,9 @@ TEST(CatalogTables, OlderFileTablesAreConvertedWithTheirRecords)
                               {"Type", name[0] == 'r' ? 1 : 0}});
             t.SaveToFile(f);
         }
+        const std::string original = orbtest::readFile(f);
         int before = 0, after = 0;
-        TOpenTableOptions o = Required({"MusicOrder", "CdIdCode"});
+        TOpenTableOptions o = FileTableOpenOptions(false);
         o.beforeConversion = [&] { ++before; };
         o.afterConversion = [&] { ++after; };
         auto r = OpenCatalogTable(f, FileTableLayout(), o);
@@ -102,7 +103,10 @@ TEST(CatalogTables, OlderFileTablesAreConvertedWithTheirRecords)
         EXPECT_EQ(r.table->FieldByName("CdIdCode").AsString(), "");
         r.table->Next();
         EXPECT_EQ(r.table->FieldByName("Name").AsString(), "Fotky");
-        EXPECT_EQ(Snapshot(dir.str()).size(), 2u) << "the folder and the table, no temporary file";
+        // The file as it was is kept beside it, byte for byte; no temporary file stays.
+        EXPECT_EQ(r.keptAs, f + ".old-layout");
+        EXPECT_EQ(orbtest::readFile(f + ".old-layout"), original);
+        EXPECT_EQ(Snapshot(dir.str()).size(), 3u) << "the folder, the table and the kept original";
     }
 }
 
@@ -152,4 +156,41 @@ TEST(CatalogTables, ScanRecordsMoveIntoTheFileTableByName)
     files.First();
     for (const auto &[name, value] : values)
         EXPECT_EQ(files.FieldByName(name).Value(), value) << name;
+}
+
+TEST(CatalogTables, OnlyTablesHoldingTheOlderFieldsAreConverted)
+{
+    langunit::SetCurrentLanguage(langunit::LangEnglish);
+    orbtest::TempDir dir;
+    // A disc table of the older layout (no picture, no kind) is converted, its original kept.
+    const std::string old = dir.file("Old_cdname.d");
+    {
+        TFlatTable t;
+        t.SetLoadMode(lmClear);
+        AddFieldDefs(t, std::vector<TFieldLayout>(DiscTableLayout().begin(), DiscTableLayout().begin() + 4));
+        t.Open();
+        AddRecord(t, {{"CdName", "e: [DISK1]"}, {"CdSize", "650.3 mb"}});
+        t.SaveToFile(old);
+    }
+    const std::string oldBytes = orbtest::readFile(old);
+    auto r = OpenCatalogTable(old, DiscTableLayout(), DiscTableOpenOptions(false));
+    EXPECT_TRUE(r.converted);
+    EXPECT_EQ(FieldNames(*r.table), LayoutNames(DiscTableLayout()));
+    EXPECT_EQ(r.table->RecordCount(), 1);
+    EXPECT_EQ(orbtest::readFile(r.keptAs), oldBytes);
+
+    // One that reads as no fields at all (a zeroed header) names the file and stays as it is.
+    const std::string zero = dir.write("Zero.d", std::string(64, '\0'));
+    TOpenTableOptions o = FileTableOpenOptions(false);
+    o.beforeConversion = [] { ADD_FAILURE() << "conversion announced"; };
+    try {
+        OpenCatalogTable(zero, FileTableLayout(), o);
+        ADD_FAILURE() << "opened";
+    } catch (const std::exception &e) {
+        EXPECT_NE(std::string(e.what()).find(zero + ": "), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("0 fields"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(orbtest::readFile(zero), std::string(64, '\0'));
+    EXPECT_EQ(Snapshot(dir.str()).size(), 3u) << "the converted table, its kept original, the zeroed one";
+    langunit::SetCurrentLanguage(langunit::LangSlovak);
 }

@@ -5,6 +5,12 @@
 #include <QThread>
 
 #include "app/StartGuard.h"
+#include "support/ObeyPermissions.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include "DiscTestSupport.h"
 
@@ -128,6 +134,40 @@ TEST(DataFolderLockTest, ProgramLeftAtItsFirstStartLeavesNothingBehind)
     ASSERT_TRUE(first.process.waitForFinished(30000));
     EXPECT_FALSE(fs::exists(home.file("DiVovData/cat.ini")));
     EXPECT_FALSE(fs::exists(home.file("DiVovData/driveletters.map")));
+}
+
+TEST(DataFolderLockTest, LockThatCannotBeMadeIsToldInTheChosenLanguageNamingTheFile)
+{
+    orbtest::TempDir home;
+    const std::string data = home.file("DiVovData");
+    fs::create_directories(data);
+    ::chmod(data.c_str(), 0555);
+    const std::string lockFile = data + "/" + TDataFolderLock::LockFileName;
+    {
+        orbtest::TObeyPermissions obey;
+        if (!obey.Active()) {
+            ::chmod(data.c_str(), 0755);
+            GTEST_SKIP() << "permissions do not apply here";
+        }
+        TDataFolderLock lock(data);
+        ASSERT_FALSE(lock.Acquire());
+        EXPECT_EQ(lock.HolderPid, 0);
+        const std::pair<int, const char *> languages[] = {
+            {langunit::LangEnglish, "Cannot make the lock file"},
+            {langunit::LangSlovak, "Súbor zámku"},
+            {langunit::LangCzech, "Soubor zámku"}};
+        for (const auto &[language, words] : languages) {
+            langunit::SetCurrentLanguage(language);
+            const std::string text = lock.Message();
+            EXPECT_NE(text.find(words), std::string::npos) << text;
+            EXPECT_NE(text.find(lockFile), std::string::npos) << text;
+            EXPECT_NE(text.find(std::strerror(EACCES)), std::string::npos) << text;
+        }
+        lock.Release(true);
+    }
+    ::chmod(data.c_str(), 0755);
+    EXPECT_TRUE(fs::is_directory(data)) << "a folder the lock did not make stays";
+    langunit::SetCurrentLanguage(langunit::LangSlovak);
 }
 
 TEST(LetterMapNoticeTest, ShownOnceAndAgainOnlyWhenTheMistakesChange)

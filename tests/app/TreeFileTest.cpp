@@ -3,10 +3,16 @@
 #include "DiscTestSupport.h"
 #include "MainFormTestSupport.h"
 #include "ui_MainForm.h"
+#include "util/BaseFileUtils.h"
+
+#include <chrono>
 
 using namespace disctest;
 
 namespace {
+
+// The process's start as the file helpers took it, put back after a test moved it.
+const auto started = std::chrono::system_clock::now();
 
 std::string Bytes(std::initializer_list<int> v)
 {
@@ -133,12 +139,19 @@ TEST(TreeFile, FileRoundTripWithoutLeftovers)
     orbtest::TempDir dir;
     const std::string f = dir.file("Music_cdname.dat");
     ASSERT_TRUE(WriteTreeFile(f, GroupWithTwoDiscs()));
-    // Reading removes what an interrupted save left.
-    dir.write("Music_cdname.dat.a1B2c3", "cut short");
+    // Reading at a later start removes what an interrupted save left, and nothing of the user's.
+    dir.write("Music_cdname.dat.orbalist-tmp-a1B2c3", "cut short");
+    dir.write("Music_cdname.dat.a1B2c3", "the user's");
     std::vector<TTreeRecord> back;
     ASSERT_TRUE(ReadTreeFile(f, back));
+    EXPECT_EQ(Snapshot(dir.str()).size(), 3u) << "written after this process started";
+    SetProcessStartForTests(std::chrono::system_clock::now() + std::chrono::seconds(5));
+    ASSERT_TRUE(ReadTreeFile(f, back));
+    SetProcessStartForTests(started);
     EXPECT_EQ(back, GroupWithTwoDiscs());
-    EXPECT_EQ(Snapshot(dir.str()).size(), 1u);
+    const auto left = Snapshot(dir.str());
+    EXPECT_EQ(left.size(), 2u);
+    EXPECT_EQ(left.count("Music_cdname.dat.a1B2c3"), 1u);
     EXPECT_FALSE(ReadTreeFile(dir.file("missing.dat"), back));
     // A folder that cannot be written leaves no file behind.
     EXPECT_FALSE(WriteTreeFile(dir.file("no/such/folder/x.dat"), GroupWithTwoDiscs()));

@@ -500,3 +500,36 @@ TEST(SystemVolumesHere, ThisMachinesRootIsDriveC)
     // Drive() answers with current sizes.
     EXPECT_GT(c->totalBytes, 0u);
 }
+
+TEST_F(SystemVolumes, MapOnlyReadUntilTheStartHasDecided)
+{
+    // A start that may still end at the question about a damaged catalogue reads
+    // the map but writes nothing, neither a new map nor a letter added to one.
+    fs::create_directories(dir.path() / "data");
+    const std::string mapPath = dir.file("data/driveletters.map");
+    SystemVolumeOptions o = Options(root + stick + otherStick);
+    o.letterMapWritable = false;
+    {
+        SystemVolumeService svc(o);
+        EXPECT_GE(svc.Drives().size(), 3u);
+        EXPECT_FALSE(fs::exists(mapPath));
+    }
+    const std::string userMap = "# mine\nf=uuid:1A2B-3C4D\n";
+    dir.write("data/driveletters.map", userMap);
+    SystemVolumeService svc(o);
+    char stickLetter = 0, otherLetter = 0;
+    for (auto &d : svc.Drives()) {
+        if (d.mountPoint == "/media/me/My Stick")
+            stickLetter = d.letter;
+        if (d.mountPoint == "/media/me/OTHER")
+            otherLetter = d.letter;
+    }
+    EXPECT_EQ(stickLetter, 'f') << "the map's letter applies";
+    EXPECT_NE(otherLetter, 0) << "the new volume gets a letter in memory";
+    EXPECT_EQ(orbtest::readFile(mapPath), userMap);
+    // Once the start has its catalogue, the letters given are kept in the map.
+    svc.SetLetterMapPath(mapPath);
+    EXPECT_NE(orbtest::readFile(mapPath).find(std::string(1, otherLetter) + "=uuid:5E6F-0001"), std::string::npos)
+        << orbtest::readFile(mapPath);
+    EXPECT_EQ(orbtest::readFile(mapPath).rfind(userMap, 0), 0u);
+}

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
@@ -64,13 +65,16 @@ std::pair<int, std::string> ReadTable(const std::string &file)
     return {t.RecordCount(), first};
 }
 
+// This process's start as the file helpers took it, put back after a test has moved it.
+const auto started = std::chrono::system_clock::now();
+
 // The leftovers of interrupted saves beside a file.
 std::vector<std::string> TempFiles(const fs::path &dir)
 {
     std::vector<std::string> out;
     for (const auto &e : fs::directory_iterator(dir)) {
         const std::string n = e.path().filename().string();
-        if (n.size() > 7 && n[n.size() - 7] == '.' && n.find(".d.") != std::string::npos)
+        if (n.find(".orbalist-tmp-") != std::string::npos)
             out.push_back(n);
     }
     return out;
@@ -146,6 +150,31 @@ TEST(FlatBackup, FailedWritesLeaveTableAndBackupAsTheyWere)
     s.ExpectUnchanged();
     EXPECT_TRUE(TempFiles(dir.path()).empty());
     EXPECT_EQ(ReadTable(s.backup), (std::pair<int, std::string>{200, "old"}));
+}
+
+TEST(FlatBackup, DoubleFailuresSayWhatIsOnTheDiskNow)
+{
+    orbtest::TempDir dir;
+    const TwoSaves s(dir.str(), 50);
+    // Every rename of the old table's temporary name fails: over the backup, and back over the table.
+    g_calls = 0;
+    SetRenameFaultHook([](const std::string &, const std::string &to) {
+        if (fs::path(to).filename() == "cat.~d")
+            return EIO;
+        return fs::path(to).filename() == "cat.d" && g_calls++ > 0 ? EROFS : 0; // the new table goes in
+    });
+    const std::string err = SaveError(s.file, "new", 60);
+    SetRenameFaultHook(nullptr);
+    // The new table is in place, the backup as it was, and the old table only under its temporary name.
+    EXPECT_EQ(ReadTable(s.file), (std::pair<int, std::string>{60, "new"}));
+    EXPECT_EQ(orbtest::readFile(s.backup), s.kept);
+    const std::vector<std::string> temps = TempFiles(dir.path());
+    ASSERT_EQ(temps.size(), 1u);
+    EXPECT_EQ(orbtest::readFile(dir.file(temps[0])), s.table) << "the previous table is kept";
+    for (const std::string &part : {std::string("now holds the new table"), s.backup, dir.file(temps[0]),
+                                    std::string(std::strerror(EIO)), std::string(std::strerror(EROFS))})
+        EXPECT_NE(err.find(part), std::string::npos) << part << " in: " << err;
+    EXPECT_EQ(err.find("as they were"), std::string::npos) << err;
 }
 
 TEST(FlatBackup, ReadOnlyFolderChangesNothing)
@@ -225,6 +254,10 @@ TEST(FlatBackup, KilledDuringSavesLeavesReadableFilesAndOpenClearsTheLeftovers)
         EXPECT_TRUE(table.second == "a" || table.second == "b");
         const auto kept = ReadTable(backup);
         EXPECT_EQ(kept.first, 2000);
+        // What the kill left was written after this process started: a later start removes it.
+        SetProcessStartForTests(std::chrono::system_clock::now() + std::chrono::seconds(5));
+        ReadTable(file);
+        SetProcessStartForTests(started);
         EXPECT_TRUE(TempFiles(dir.path()).empty()) << "opening the table removed what the kill left";
     }
 }
@@ -234,12 +267,30 @@ TEST(FlatBackup, OpenRemovesOnlyItsOwnStaleTemporaryFiles)
     orbtest::TempDir dir;
     const std::string file = dir.file("cat.d");
     MakeTable(file, "x", 2);
-    // The temporary files of this table and its backup go; other names and another table's stay.
-    const std::pair<const char *, bool> leftovers[] = {{"cat.d.Ab3xYz", false}, {"cat.~d.QQ12zz", false},
-                                                       {"cat.d.keep", true}, {"cat.d.ABCDEFG", true}, {"other.d.Ab3xYz", true}};
+    // The temporary files of this table and its backup go; the user's names (also ones
+    // like the temporary names of older versions) and another table's stay.
+    const std::pair<const char *, bool> leftovers[] = {
+        {"cat.d.orbalist-tmp-Ab3xYz", false}, {"cat.~d.orbalist-tmp-QQ12zz", false},
+        {"cat.d.Ab3xYz", true},               {"cat.~d.QQ12zz", true},
+        {"cat.d.keep", true},                 {"cat.d.backup", true},
+        {"cat.d.2026v1", true},               {"other.d.orbalist-tmp-Ab3xYz", true}};
     for (const auto &[name, stays] : leftovers)
         dir.write(name, "cut short");
     ReadTable(file);
+    for (const auto &[name, stays] : leftovers)
+        EXPECT_TRUE(fs::exists(dir.file(name))) << name << ": written after this process started";
+    SetProcessStartForTests(std::chrono::system_clock::now() + std::chrono::seconds(5));
+    {
+        // Opened read-only, a table changes nothing beside it.
+        TFlatTable t;
+        t.SetTableName(file);
+        t.ReadOnly = true;
+        t.Open();
+    }
+    for (const auto &[name, stays] : leftovers)
+        EXPECT_TRUE(fs::exists(dir.file(name))) << name << ": removed by a read-only open";
+    ReadTable(file);
+    SetProcessStartForTests(started);
     for (const auto &[name, stays] : leftovers)
         EXPECT_EQ(fs::exists(dir.file(name)), stays) << name;
 }

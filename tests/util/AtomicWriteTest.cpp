@@ -1,11 +1,18 @@
 #include "util/BaseFileUtils.h"
 
+#include "support/ObeyPermissions.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
 
 #include <algorithm>
 #include <csignal>
@@ -102,4 +109,82 @@ TEST(WriteFileAtomically, WriteErrorHalfwayLeavesTheOldFile)
     EXPECT_EQ(orbtest::readFile(path), "old tree");
     EXPECT_EQ(ModeOf(path), mode_t(0600));
     EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{"tree.dat"});
+}
+
+namespace {
+
+// Runs with a process start of its own and puts the real one back afterwards.
+struct StartedAt {
+    explicit StartedAt(std::chrono::system_clock::time_point t) { SetProcessStartForTests(t); }
+    ~StartedAt() { SetProcessStartForTests(real); }
+    static inline const std::chrono::system_clock::time_point real = std::chrono::system_clock::now();
+};
+
+} // namespace
+
+TEST(TemporaryFiles, OnlyTheProgramsOwnOldUnheldFilesAreRemoved)
+{
+    orbtest::TempDir dir;
+    const std::string table = dir.write("MyDiscs.d", "table");
+    // The program's own names carry the mark; made with O_EXCL, they never reuse a name.
+    std::string made, reason;
+    ASSERT_TRUE(WriteTempFileBeside(table, "new", made, reason)) << reason;
+    EXPECT_EQ(fs::path(made).filename().string().rfind("MyDiscs.d.orbalist-tmp-", 0), 0u) << made;
+    EXPECT_EQ(fs::path(made).filename().string().size(), std::string("MyDiscs.d.orbalist-tmp-").size() + 6);
+    // Near misses of the mark are not the program's (the user's names are in the table tests).
+    const std::vector<std::string> users = {"MyDiscs.d.orbalist-tmp-", "MyDiscs.d.orbalist-tmp-Ab3xYz.keep",
+                                            "MyDiscs.d.orbalist-tmp-Ab3x!z"};
+    for (const std::string &u : users)
+        dir.write(u, "mine");
+    const std::string held = dir.write("MyDiscs.d.orbalist-tmp-HeLd01", "a running copy writes this");
+    const std::string stale = dir.write("MyDiscs.d.orbalist-tmp-St4le0", "cut short");
+    const int holder = ::open(held.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+
+    // Written after this process started: a copy that is running now may still need them.
+    EXPECT_EQ(RemoveStaleTempFiles(table), 0);
+    EXPECT_TRUE(fs::exists(made) && fs::exists(stale));
+    {
+        // As seen by a later start: the old unheld ones go, the held one and the user's stay.
+        StartedAt later(std::chrono::system_clock::now() + std::chrono::seconds(5));
+        EXPECT_EQ(RemoveStaleTempFiles(table), 2);
+    }
+    EXPECT_FALSE(fs::exists(made));
+    EXPECT_FALSE(fs::exists(stale));
+    EXPECT_TRUE(fs::exists(held));
+    for (const std::string &u : users)
+        EXPECT_EQ(orbtest::readFile(dir.file(u)), "mine") << u;
+    EXPECT_EQ(orbtest::readFile(table), "table");
+    ::close(holder);
+}
+
+TEST(TemporaryFiles, FailedRenameSaysWhichTemporaryFileStays)
+{
+    orbtest::TempDir dir;
+    const std::string target = dir.write("data/cat.ini", "old");
+    static std::string folder;
+    folder = dir.file("data");
+    // The rename fails, and the folder turns read-only first, so the temporary file cannot go.
+    SetRenameFaultHook([](const std::string &, const std::string &) {
+        ::chmod(folder.c_str(), 0555);
+        return EIO;
+    });
+    std::string error;
+    {
+        orbtest::TObeyPermissions obey;
+        if (!obey.Active()) {
+            SetRenameFaultHook(nullptr);
+            ::chmod(folder.c_str(), 0755);
+            GTEST_SKIP() << "permissions do not apply here";
+        }
+        EXPECT_FALSE(WriteFileAtomically(target, "new", error));
+    }
+    SetRenameFaultHook(nullptr);
+    ::chmod(folder.c_str(), 0755);
+    EXPECT_EQ(orbtest::readFile(target), "old");
+    const std::vector<std::string> now = Entries(folder);
+    ASSERT_EQ(now.size(), 2u);
+    EXPECT_NE(error.find(folder + "/" + now[1]), std::string::npos) << error;
+    EXPECT_NE(error.find("still there"), std::string::npos) << error;
 }
