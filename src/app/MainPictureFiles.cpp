@@ -908,14 +908,6 @@ TPictureResult DecodePicture(TPictureKind kind, std::string_view bytes)
     return r;
 }
 
-TPictureResult LoadPictureFile(TPictureKind kind, const std::string &fileName)
-{
-    std::string bytes;
-    TPictureResult r;
-    r.error = ReadPictureFile(fileName, bytes);
-    return r.error.empty() ? DecodePicture(kind, bytes) : r;
-}
-
 QImage StretchPicture(const QImage &picture, int width, int height)
 {
     QImage bitmap(width, height, QImage::Format_RGB32);
@@ -1148,6 +1140,8 @@ TThumbnailResult LoadPictureThumbnail(TPictureKind kind, const std::string &file
         if (reply < 0 || ::dup2(devNull.fd, 0) < 0 || ::dup2(devNull.fd, 1) < 0 ||
             ::dup2(reply, PictureDecoderReplyFd) < 0)
             ::_exit(127);
+        // Nothing else of the program's goes with it.
+        ::close_range(PictureDecoderReplyFd + 1, ~0u, 0);
         ::setrlimit(RLIMIT_CPU, &cpu);
         ::setrlimit(RLIMIT_CORE, &noCore);
         if (!kAddressSanitizer)
@@ -1217,6 +1211,10 @@ TThumbnailResult LoadPictureThumbnail(TPictureKind kind, const std::string &file
     }
     if (overlong) {
         result.error = "the picture decoder gave no answer";
+        return result;
+    }
+    if (waited == pid && WIFEXITED(status) && WEXITSTATUS(status) == 127 && reply.empty()) {
+        result.error = "the picture decoder could not be started";
         return result;
     }
     if (!exitedWell && !(waited < 0 && errno == ECHILD)) {

@@ -44,9 +44,6 @@ std::string ReadPictureFile(const std::string &fileName, std::string &bytes);
 // Decodes the bytes as `kind`.
 TPictureResult DecodePicture(TPictureKind kind, std::string_view bytes);
 
-// Reads the file and decodes it as `kind`, in this process.
-TPictureResult LoadPictureFile(TPictureKind kind, const std::string &fileName);
-
 // The limits of the process that decodes a picture the user adds: a hostile
 // file may make a reader allocate without bound, loop, or leak.
 struct TPictureDecoderLimits {

@@ -574,7 +574,6 @@ TEST_F(PictureDecoderTest, HostilePicturesAreRefusedWithinTheLimits)
         if (kAddressSpaceLimited) {
             EXPECT_LT(uint64_t(r.decoderPeakKiB), PictureDecoderLimits().addressSpace / 1024) << name;
         }
-        std::printf("%s: %s, %ld KiB\n", name, r.error.c_str(), r.decoderPeakKiB);
     }
     // Fair pictures pass the same limits, the thumbnail made in the decoder: a
     // wide pen over many crossing lines among them.

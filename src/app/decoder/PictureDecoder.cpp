@@ -4,21 +4,23 @@
 #include "app/MainPictureFiles.h"
 
 #include <cstdlib>
-#include <string>
+
+namespace {
+
+bool Number(const char *text, long &value)
+{
+    char *end = nullptr;
+    value = std::strtol(text, &end, 10);
+    return *text && !*end;
+}
+
+} // namespace
 
 int main(int argc, char **argv)
 {
-    if (argc != 5)
-        return 2;
-    char *end = nullptr;
-    const long kind = std::strtol(argv[1], &end, 10);
-    if (*end || kind <= int(TPictureKind::None) || kind > int(TPictureKind::Metafile))
-        return 2;
-    const long width = std::strtol(argv[2], &end, 10);
-    if (*end)
-        return 2;
-    const long height = std::strtol(argv[3], &end, 10);
-    if (*end || width <= 0 || height <= 0 || width > 4096 || height > 4096)
+    long kind = 0, width = 0, height = 0;
+    if (argc != 5 || !Number(argv[1], kind) || !Number(argv[2], width) || !Number(argv[3], height) ||
+        kind <= long(TPictureKind::None) || kind > long(TPictureKind::Metafile) || width > 0xFFFF || height > 0xFFFF)
         return 2;
     return RunPictureDecoder(TPictureKind(kind), argv[4], int(width), int(height), PictureDecoderReplyFd);
 }
