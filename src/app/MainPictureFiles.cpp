@@ -325,18 +325,15 @@ private:
             Refuse("too many points");
         return refused_.empty();
     }
-    bool AdmitFill(const QPolygonF &outline, bool closed = true)
+    bool AdmitFill(const QPolygonF &outline)
     {
         if (outline.size() < 3 || brush_.style() == Qt::NoBrush)
             return refused_.empty();
         // Rows crossed by all edges over the height: the edges crossing an
         // average row, each row costing about that many times as much.
         double crossed = 0;
-        for (qsizetype i = 0; i < outline.size(); ++i) {
-            const QPointF &a = outline[i], &b = outline[(i + 1) % outline.size()];
-            if (i + 1 < outline.size() || closed)
-                crossed += std::abs(b.y() - a.y()) * scale_;
-        }
+        for (qsizetype i = 0; i < outline.size(); ++i)
+            crossed += std::abs(outline[(i + 1) % outline.size()].y() - outline[i].y()) * scale_;
         const double height = std::max(1.0, outline.boundingRect().height() * scale_);
         fillCost_ += crossed * crossed / height;
         if (fillCost_ > kMaxMetafileFillCost)
@@ -353,14 +350,14 @@ private:
         if (closed)
             points << points.front();
         painter_->setBrush(Qt::NoBrush);
+        painter_->setPen(pen_);
+        // Lines a pixel wide take the painter's quick way.
         const double width = pen_.widthF() * scale_;
-        if (width <= 1.5) {
-            painter_->setPen(pen_);
+        if (width <= 1) {
             painter_->drawPolyline(points);
             return;
         }
         // Square ends close the joins; round ones cost ten times as much.
-        painter_->setPen(pen_);
         const double diagonal = std::hypot(double(side_), double(side_));
         for (qsizetype i = 1; i < points.size(); ++i) {
             const QPointF d = points[i] - points[i - 1];
@@ -372,16 +369,16 @@ private:
     }
 
     // A filled outline, then its edges in the pen.
-    void Shape(const QPolygonF &points, bool closed)
+    void Shape(const QPolygonF &points)
     {
-        if (!AdmitFill(points, closed))
+        if (!AdmitFill(points))
             return;
-        if (closed && brush_.style() != Qt::NoBrush) {
+        if (brush_.style() != Qt::NoBrush) {
             painter_->setPen(Qt::NoPen);
             painter_->setBrush(brush_);
             painter_->drawPolygon(points);
         }
-        Stroke(points, closed);
+        Stroke(points, true);
     }
 
     void Record(uint32_t type, const unsigned char *rec, uint32_t n)
@@ -533,7 +530,7 @@ private:
                     !Admit(points.size()))
                     break;
                 if (type == U_EMR_POLYGON || type == U_EMR_POLYGON16) {
-                    Shape(points, true);
+                    Shape(points);
                 } else if (type == U_EMR_POLYLINETO || type == U_EMR_POLYLINETO16) {
                     points.prepend(position_);
                     Stroke(points, false);
