@@ -5,7 +5,6 @@
 
 #include <QAction>
 #include <QFileDialog>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QTimer>
@@ -96,9 +95,10 @@ bool TMainForm::LoadCdPicture(const std::string &Extension, const std::string &F
         return false;
     // Decoded, in a process of its own, before the record is touched: a file
     // that cannot be read leaves the disc table as it was.
-    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    const TThumbnailResult picture = LoadPictureThumbnail(kind, FileName, 100, 100);
-    QGuiApplication::restoreOverrideCursor();
+    const TThumbnailResult picture = [&] {
+        HourglassCursor busy;
+        return LoadPictureThumbnail(kind, FileName, 100, 100);
+    }();
     if (picture.image.isNull()) {
         Prompt::Current().Show(ToQString(CannotReadPicture(FileName, picture.error)),
                                ToQString(langunit::LangString(67)), PromptButtons::Ok, PromptIcon::Error);

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <fstream>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 extern "C" {
@@ -575,6 +576,13 @@ TEST_F(PictureDecoderTest, HostilePicturesAreRefusedWithinTheLimits)
             EXPECT_LT(uint64_t(r.decoderPeakKiB), PictureDecoderLimits().addressSpace / 1024) << name;
         }
     }
+    // A named pipe nobody writes to holds the decoder without using the
+    // processor: the wall time ends it.
+    const std::string pipe = dir.file("pipe.jpg");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    PictureDecoderLimits().wallMilliseconds = 1500;
+    EXPECT_EQ(LoadPictureThumbnail(TPictureKind::Jpeg, pipe, 100, 100).error, "the picture takes too long to decode");
+    PictureDecoderLimits().wallMilliseconds = 10000;
     // Fair pictures pass the same limits, the thumbnail made in the decoder: a
     // wide pen over many crossing lines among them.
     const TThumbnailResult lines =
