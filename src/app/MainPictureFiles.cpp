@@ -2,19 +2,35 @@
 
 #include <QBuffer>
 #include <QFont>
+#include <QGuiApplication>
 #include <QImageReader>
 #include <QPainter>
 #include <QPainterPath>
 
 #include <algorithm>
+#include <cmath>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <csetjmp>
 #include <fstream>
+#include <memory>
 #include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "util/BaseFileUtils.h"
 
 extern "C" {
 #include <jpeglib.h>
+#include <jerror.h>
 #include <libwmf/api.h>
 #include <libwmf/gd.h>
 #include <uemf.h>
@@ -26,6 +42,16 @@ namespace {
 // Pictures larger than this are refused rather than decoded: a disc picture
 // becomes 100 x 100 pixels, and a forged size must not exhaust memory.
 constexpr uint64_t kMaxPixels = 64ull * 1024 * 1024;
+// A JPEG's full size (a quarter gigapixel: any camera's) and the memory its
+// decoder may take.
+constexpr uint64_t kMaxJpegPixels = 256ull * 1024 * 1024;
+constexpr long kMaxJpegMemory = 768l * 1024 * 1024;
+// What drawing an enhanced metafile may cost: the points of all its shapes,
+// the weight of its fills (edge crossings of a row times the edges crossing
+// it: a few seconds at most) and the area its wide lines cover in pixels.
+constexpr uint64_t kMaxMetafilePoints = 1u << 20;
+constexpr double kMaxMetafileFillCost = 64e6;
+constexpr double kMaxMetafileStrokeArea = 8e9;
 // Metafiles are drawn at most this many pixels wide or high before the stretch.
 constexpr int kMaxMetafileSide = 1024;
 
@@ -45,7 +71,28 @@ void JpegErrorExit(j_common_ptr cinfo)
     longjmp(err->jump, 1);
 }
 
-void JpegSilence(j_common_ptr, int) {}
+// Warnings pass, but for a file that ends early: the library would fill the
+// rest with grey and call it a picture.
+void JpegMessage(j_common_ptr cinfo, int level)
+{
+    const int code = cinfo->err->msg_code;
+    if (level < 0 && (code == JWRN_JPEG_EOF || code == JWRN_HIT_MARKER))
+        JpegErrorExit(cinfo);
+}
+
+// A progressive file may hold any number of scans, each a pass over the whole
+// picture; real ones have about ten.
+constexpr int kMaxJpegScans = 500;
+
+void JpegProgress(j_common_ptr cinfo)
+{
+    auto *d = reinterpret_cast<j_decompress_ptr>(cinfo);
+    if (d->input_scan_number > kMaxJpegScans) {
+        auto *err = reinterpret_cast<TJpegError *>(cinfo->err);
+        std::snprintf(err->message, sizeof err->message, "too many scans in the picture");
+        longjmp(err->jump, 1);
+    }
+}
 
 struct TJpegOut {
     std::vector<unsigned char> pixels; // RGB rows, or CMYK rows when components is 4
@@ -62,17 +109,32 @@ bool DecodeJpegInto(const unsigned char *data, unsigned long size, TJpegOut *out
     TJpegError err;
     cinfo.err = jpeg_std_error(&err.mgr);
     err.mgr.error_exit = JpegErrorExit;
-    err.mgr.emit_message = JpegSilence;
+    err.mgr.emit_message = JpegMessage;
     err.message[0] = 0;
+    jpeg_progress_mgr progress{};
+    progress.progress_monitor = JpegProgress;
     if (setjmp(err.jump)) {
+        if (err.mgr.msg_code == JERR_NO_BACKING_STORE || err.mgr.msg_code == JERR_OUT_OF_MEMORY)
+            std::snprintf(err.message, sizeof err.message, "picture too large to decode");
         std::strncpy(message, err.message, JMSG_LENGTH_MAX - 1);
         message[JMSG_LENGTH_MAX - 1] = 0;
         jpeg_destroy_decompress(&cinfo);
         return false;
     }
     jpeg_create_decompress(&cinfo);
+    cinfo.progress = &progress;
+    // A progressive picture is held whole, coefficients of every pixel, before
+    // the first row comes out; past this the library refuses it.
+    cinfo.mem->max_memory_to_use = kMaxJpegMemory;
     jpeg_mem_src(&cinfo, data, size);
     jpeg_read_header(&cinfo, TRUE);
+    // The full size, before any reduction: what a progressive file costs.
+    if (uint64_t(cinfo.image_width) * cinfo.image_height > kMaxJpegPixels) {
+        std::snprintf(message, JMSG_LENGTH_MAX, "picture too large (%u x %u)", cinfo.image_width,
+                      cinfo.image_height);
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
     // Print-ready pictures come in CMYK, which the library gives only as is.
     const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
     cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_RGB;
@@ -154,6 +216,8 @@ public:
         p.scale(scale, scale);
         p.translate(-double(bounds.left), -double(bounds.top));
         painter_ = &p;
+        scale_ = scale;
+        side_ = std::max(w, h);
         pen_ = QPen(Qt::black);
         brush_ = QBrush(Qt::white);
         size_t offset = 0;
@@ -174,6 +238,10 @@ public:
             }
             ended = type == U_EMR_EOF;
             Record(type, rec, n);
+            if (!refused_.empty()) {
+                r.error = "metafile too complex (" + refused_ + ")";
+                return r;
+            }
             offset += n;
         }
         p.end();
@@ -241,6 +309,78 @@ private:
         painter_->setBrush(brush_);
     }
 
+    void Refuse(const char *why)
+    {
+        if (refused_.empty())
+            refused_ = why;
+    }
+
+    // What a picture may ask of the painter. Its time grows with the points
+    // drawn, the area wide pens cover, and for a fill with the edges that
+    // cross each row at once: a few thousand crossing edges take minutes.
+    bool Admit(qsizetype points)
+    {
+        points_ += uint64_t(points);
+        if (points_ > kMaxMetafilePoints)
+            Refuse("too many points");
+        return refused_.empty();
+    }
+    bool AdmitFill(const QPolygonF &outline)
+    {
+        if (outline.size() < 3 || brush_.style() == Qt::NoBrush)
+            return refused_.empty();
+        // Rows crossed by all edges over the height: the edges crossing an
+        // average row, each row costing about that many times as much.
+        double crossed = 0;
+        for (qsizetype i = 0; i < outline.size(); ++i)
+            crossed += std::abs(outline[(i + 1) % outline.size()].y() - outline[i].y()) * scale_;
+        const double height = std::max(1.0, outline.boundingRect().height() * scale_);
+        fillCost_ += crossed * crossed / height;
+        if (fillCost_ > kMaxMetafileFillCost)
+            Refuse("fills too intricate");
+        return refused_.empty();
+    }
+
+    // The outline in the current pen. A wide pen strokes segment by segment:
+    // as one path, its crossings are filled like an intricate outline.
+    void Stroke(QPolygonF points, bool closed)
+    {
+        if (pen_.style() == Qt::NoPen || points.size() < 2 || !refused_.empty())
+            return;
+        if (closed)
+            points << points.front();
+        painter_->setBrush(Qt::NoBrush);
+        painter_->setPen(pen_);
+        // Lines a pixel wide take the painter's quick way.
+        const double width = pen_.widthF() * scale_;
+        if (width <= 1) {
+            painter_->drawPolyline(points);
+            return;
+        }
+        // Square ends close the joins; round ones cost ten times as much.
+        const double diagonal = std::hypot(double(side_), double(side_));
+        for (qsizetype i = 1; i < points.size(); ++i) {
+            const QPointF d = points[i] - points[i - 1];
+            strokeArea_ += std::min(std::hypot(d.x(), d.y()) * scale_ + width, diagonal) * width;
+            if (strokeArea_ > kMaxMetafileStrokeArea)
+                return Refuse("wide lines cover too much");
+            painter_->drawLine(points[i - 1], points[i]);
+        }
+    }
+
+    // A filled outline, then its edges in the pen.
+    void Shape(const QPolygonF &points)
+    {
+        if (!AdmitFill(points))
+            return;
+        if (brush_.style() != Qt::NoBrush) {
+            painter_->setPen(Qt::NoPen);
+            painter_->setBrush(brush_);
+            painter_->drawPolygon(points);
+        }
+        Stroke(points, true);
+    }
+
     void Record(uint32_t type, const unsigned char *rec, uint32_t n)
     {
         switch (type) {
@@ -277,8 +417,12 @@ private:
                     Object o;
                     o.kind = Object::Pen;
                     const uint32_t style = LeU32(rec + 12) & 0xF;
-                    o.pen = style == U_PS_NULL ? QPen(Qt::NoPen)
-                                               : QPen(Colour(rec + 24), std::max(1.0, double(LeI32(rec + 16))));
+                    const double width = std::max(1.0, double(LeI32(rec + 16)));
+                    // A pen wider than the whole picture draws nothing a
+                    // narrower one would not, at any cost.
+                    if (style != U_PS_NULL && width * scale_ > side_)
+                        return Refuse("a pen wider than the picture");
+                    o.pen = style == U_PS_NULL ? QPen(Qt::NoPen) : QPen(Colour(rec + 24), width);
                     handles_[index] = o;
                 }
             }
@@ -354,8 +498,8 @@ private:
         case U_EMR_LINETO:
             if (n >= 16) {
                 const QPointF to = Map(LeI32(rec + 8), LeI32(rec + 12));
-                Apply();
-                painter_->drawLine(position_, to);
+                if (Admit(2))
+                    Stroke(QPolygonF{position_, to}, false);
                 position_ = to;
             }
             break;
@@ -382,17 +526,17 @@ private:
             if (n >= 28) {
                 const bool small = type == U_EMR_POLYGON16 || type == U_EMR_POLYLINE16 || type == U_EMR_POLYLINETO16;
                 QPolygonF points;
-                if (!Points(rec, n, 28, LeU32(rec + 24), small, points) || points.isEmpty())
+                if (!Points(rec, n, 28, LeU32(rec + 24), small, points) || points.isEmpty() ||
+                    !Admit(points.size()))
                     break;
-                Apply();
                 if (type == U_EMR_POLYGON || type == U_EMR_POLYGON16) {
-                    painter_->drawPolygon(points);
+                    Shape(points);
                 } else if (type == U_EMR_POLYLINETO || type == U_EMR_POLYLINETO16) {
                     points.prepend(position_);
-                    painter_->drawPolyline(points);
+                    Stroke(points, false);
                     position_ = points.back();
                 } else {
-                    painter_->drawPolyline(points);
+                    Stroke(points, false);
                 }
             }
             break;
@@ -406,24 +550,33 @@ private:
                 if (polys > (n - 32) / 4)
                     break;
                 QPolygonF all;
-                if (!Points(rec, n, 32 + polys * 4, total, small, all))
+                if (!Points(rec, n, 32 + polys * 4, total, small, all) || !Admit(all.size()))
                     break;
-                Apply();
+                const bool filled = type == U_EMR_POLYPOLYGON || type == U_EMR_POLYPOLYGON16;
+                std::vector<QPolygonF> parts;
                 uint64_t start = 0;
-                QPainterPath path;
                 for (uint64_t i = 0; i < polys; ++i) {
                     const uint64_t count = LeU32(rec + 32 + i * 4);
                     if (count > total - start)
                         break;
-                    const QPolygonF part = all.mid(int(start), int(count));
+                    parts.push_back(all.mid(int(start), int(count)));
                     start += count;
-                    if (type == U_EMR_POLYPOLYGON || type == U_EMR_POLYPOLYGON16)
-                        path.addPolygon(part), path.closeSubpath();
-                    else
-                        painter_->drawPolyline(part);
                 }
-                if (!path.isEmpty())
+                // The parts are filled as one (their overlaps cancel out), so
+                // they are weighed as one outline.
+                QPainterPath path;
+                QPolygonF outline;
+                for (const QPolygonF &part : parts) {
+                    path.addPolygon(part), path.closeSubpath();
+                    outline += part;
+                }
+                if (filled && brush_.style() != Qt::NoBrush && AdmitFill(outline)) {
+                    painter_->setPen(Qt::NoPen);
+                    painter_->setBrush(brush_);
                     painter_->drawPath(path);
+                }
+                for (const QPolygonF &part : parts)
+                    Stroke(part, filled);
             }
             break;
         case U_EMR_EXTTEXTOUTW:
@@ -475,6 +628,11 @@ private:
     const unsigned char *data_;
     size_t size_;
     QPainter *painter_ = nullptr;
+    double scale_ = 1;  // picture pixels per unit
+    int side_ = 1;      // the picture's larger side in pixels
+    std::string refused_; // why the picture is too costly to draw, once it is
+    uint64_t points_ = 0;
+    double fillCost_ = 0, strokeArea_ = 0;
     std::vector<Object> handles_;
     QPen pen_;
     QBrush brush_;
@@ -500,13 +658,49 @@ struct TWmfApi {
     }
 };
 
-bool IsEmf(std::string_view b)
+// The frame of a placeable Windows metafile (its header's bounding box) in
+// the library's drawing units: logical units less the window origin, at 72
+// to the inch. False for a metafile without one.
+bool WmfPlaceableFrame(std::string_view bytes, wmfD_Rect &frame)
+{
+    const auto *d = reinterpret_cast<const unsigned char *>(bytes.data());
+    if (bytes.size() < 22 + 18 || LeU32(d) != 0x9AC6CDD7u)
+        return false;
+    const int left = LeI16(d + 6), top = LeI16(d + 8), right = LeI16(d + 10), bottom = LeI16(d + 12);
+    const int inch = LeI16(d + 14);
+    if (right <= left || bottom <= top || inch <= 0)
+        return false;
+    // The window origin the drawing sets, if it sets one: records of a size
+    // in 16-bit words and a function, after the header.
+    int originX = 0, originY = 0;
+    const size_t headerWords = uint16_t(LeI16(d + 22 + 2));
+    for (size_t at = 22 + headerWords * 2; at + 6 <= bytes.size();) {
+        const uint64_t words = LeU32(d + at);
+        const unsigned function = uint16_t(LeI16(d + at + 4));
+        if (words < 3 || words > (bytes.size() - at) / 2 || function == 0)
+            break;
+        if (function == 0x020B && words >= 5) { // window origin: y, then x
+            originY = LeI16(d + at + 6);
+            originX = LeI16(d + at + 8);
+            break;
+        }
+        at += size_t(words) * 2;
+    }
+    const double scale = 72.0 / inch;
+    frame.TL.x = float((left - originX) * scale);
+    frame.TL.y = float((top - originY) * scale);
+    frame.BR.x = float((right - originX) * scale);
+    frame.BR.y = float((bottom - originY) * scale);
+    return true;
+}
+
+} // namespace
+
+bool IsEnhancedMetafile(std::string_view b)
 {
     const auto *d = reinterpret_cast<const unsigned char *>(b.data());
     return b.size() >= 44 && LeU32(d) == U_EMR_HEADER && LeU32(d + 40) == U_ENHMETA_SIGNATURE;
 }
-
-} // namespace
 
 TPictureKind PictureKindOfExtension(std::string_view e)
 {
@@ -645,7 +839,10 @@ TPictureResult DecodeWmf(std::string_view bytes)
     gd->type = wmf_gd_image;
     gd->width = w;
     gd->height = h;
-    gd->bbox = bbox;
+    // A placeable metafile is drawn within its frame, margins and all, as an
+    // enhanced one is; another fills the picture with what it draws.
+    wmfD_Rect frame;
+    gd->bbox = WmfPlaceableFrame(bytes, frame) ? frame : bbox;
     if (wmf_play(wmf.api, 0, &bbox) != wmf_E_None || !gd->gd_image) {
         r.error = "damaged Windows metafile";
         return r;
@@ -673,33 +870,29 @@ TPictureResult DecodeWmf(std::string_view bytes)
 
 TPictureResult DecodeMetafile(std::string_view bytes)
 {
-    return IsEmf(bytes) ? DecodeEmf(bytes) : DecodeWmf(bytes);
+    return IsEnhancedMetafile(bytes) ? DecodeEmf(bytes) : DecodeWmf(bytes);
 }
 
-TPictureResult LoadPictureFile(TPictureKind kind, const std::string &fileName)
+std::string ReadPictureFile(const std::string &fileName, std::string &bytes)
 {
-    TPictureResult r;
     std::ifstream in(fileName, std::ios::binary);
-    if (!in) {
-        r.error = "cannot be opened";
-        return r;
-    }
+    if (!in)
+        return "cannot be opened";
     in.seekg(0, std::ios::end);
     const std::streamoff size = in.tellg();
-    if (size < 0) {
-        r.error = "cannot be read";
-        return r;
-    }
-    if (size > (std::streamoff(256) << 20)) {
-        r.error = "file too large";
-        return r;
-    }
-    std::string bytes(size_t(size), '\0');
+    if (size < 0)
+        return "cannot be read";
+    if (size > (std::streamoff(256) << 20))
+        return "file too large";
+    bytes.assign(size_t(size), '\0');
     in.seekg(0);
-    if (!in.read(bytes.data(), size)) {
-        r.error = "cannot be read";
-        return r;
-    }
+    if (!in.read(bytes.data(), size))
+        return "cannot be read";
+    return {};
+}
+
+TPictureResult DecodePicture(TPictureKind kind, std::string_view bytes)
+{
     switch (kind) {
     case TPictureKind::Jpeg: return DecodeJpeg(bytes);
     case TPictureKind::Bitmap: return DecodeBitmap(bytes);
@@ -707,6 +900,7 @@ TPictureResult LoadPictureFile(TPictureKind kind, const std::string &fileName)
     case TPictureKind::Metafile: return DecodeMetafile(bytes);
     case TPictureKind::None: break;
     }
+    TPictureResult r;
     r.error = "not a picture file";
     return r;
 }
@@ -729,4 +923,337 @@ std::string PictureFieldBytes(const QImage &image)
     buffer.open(QIODevice::WriteOnly);
     image.convertToFormat(QImage::Format_RGB888).save(&buffer, "BMP");
     return data.toStdString();
+}
+
+// ---------------------------------------------------------------------------
+// The decoder process. It reads and decodes one file, and writes to its reply
+// descriptor: "OPIC", a 32-bit status, its largest resident size in KiB, then
+// for status 0 the width, height and width x height 32-bit pixels of the
+// thumbnail, for 1 the length and bytes of the reason. All values
+// little-endian.
+
+namespace {
+
+constexpr char kReplyMark[4] = {'O', 'P', 'I', 'C'};
+constexpr uint32_t kMaxReplyError = 4096;
+constexpr int kMaxThumbnailSide = 1024;
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kAddressSanitizer = true;
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+
+void PutU32(std::string &s, uint32_t v)
+{
+    for (int k = 0; k < 4; ++k)
+        s += char((v >> (8 * k)) & 0xFF);
+}
+
+bool WriteAll(int fd, const std::string &data)
+{
+    size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += size_t(n);
+    }
+    return true;
+}
+
+// The largest resident size of this process, or of the decoder `pid`, since
+// its program started, in KiB; 0 when it cannot be read (the process has
+// ended, or is still the program's copy that has yet to start the decoder).
+long PeakResidentKiB(pid_t pid = 0)
+{
+    std::ifstream status(pid ? "/proc/" + std::to_string(pid) + "/status" : std::string("/proc/self/status"));
+    std::string line;
+    // The kernel keeps 15 characters of a program's name.
+    const std::string name = "Name:\t" + std::string(PictureDecoderName).substr(0, 15);
+    bool decoder = pid == 0;
+    while (std::getline(status, line)) {
+        if (line.rfind("Name:", 0) == 0)
+            decoder = decoder || line == name;
+        else if (line.rfind("VmHWM:", 0) == 0 && decoder)
+            return std::strtol(line.c_str() + 6, nullptr, 10);
+    }
+    return 0;
+}
+
+std::string ReplyHead(uint32_t status)
+{
+    std::string reply(kReplyMark, 4);
+    PutU32(reply, status);
+    PutU32(reply, uint32_t(PeakResidentKiB()));
+    return reply;
+}
+
+std::string ErrorReply(const std::string &why)
+{
+    std::string reply = ReplyHead(1);
+    const std::string text = why.substr(0, kMaxReplyError);
+    PutU32(reply, uint32_t(text.size()));
+    return reply + text;
+}
+
+// What the decoder said, every length checked against what was asked for.
+TPictureResult ParseReply(const std::string &reply, int width, int height, long &peakKiB)
+{
+    TPictureResult r;
+    r.error = "the picture decoder gave no answer";
+    const auto *d = reinterpret_cast<const unsigned char *>(reply.data());
+    if (reply.size() < 16 || std::memcmp(d, kReplyMark, 4) != 0)
+        return r;
+    const uint32_t status = LeU32(d + 4);
+    peakKiB = std::max(peakKiB, long(LeU32(d + 8)));
+    if (status == 1) {
+        const uint32_t length = LeU32(d + 12);
+        if (length <= kMaxReplyError && reply.size() == 16 + size_t(length))
+            r.error = length ? reply.substr(16) : "damaged picture";
+        return r;
+    }
+    if (status != 0 || reply.size() < 20 || LeU32(d + 12) != uint32_t(width) || LeU32(d + 16) != uint32_t(height) ||
+        reply.size() != 20 + size_t(width) * size_t(height) * 4)
+        return r;
+    QImage image(width, height, QImage::Format_RGB32);
+    const unsigned char *p = d + 20;
+    for (int y = 0; y < height; ++y) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < width; ++x, p += 4)
+            line[x] = 0xFF000000u | (LeU32(p) & 0xFFFFFF);
+    }
+    r.image = image;
+    r.error.clear();
+    return r;
+}
+
+std::string DecoderPath()
+{
+    const std::string exe = GetModulePath(0);
+    const size_t slash = exe.rfind('/');
+    return slash == std::string::npos ? std::string() : exe.substr(0, slash + 1) + PictureDecoderName;
+}
+
+// The decoder's environment: the program's own, in a sanitizer build with
+// the sanitizer's own watch on resident memory in place of the address-space
+// limit (its shadow memory reserves terabytes of addresses), and without its
+// leak report at exit.
+std::vector<std::string> DecoderEnvironment(const TPictureDecoderLimits &limits)
+{
+    std::vector<std::string> env;
+    std::string asan;
+    for (char **e = environ; e && *e; ++e) {
+        if (std::strncmp(*e, "ASAN_OPTIONS=", 13) == 0)
+            asan = *e + 13;
+        else
+            env.emplace_back(*e);
+    }
+    if (kAddressSanitizer) {
+        const uint64_t mb = std::max<uint64_t>(64, limits.addressSpace >> 20);
+        asan += (asan.empty() ? "" : ":") + std::string("detect_leaks=0:allocator_may_return_null=1") +
+                ":hard_rss_limit_mb=" + std::to_string(mb);
+    }
+    if (!asan.empty())
+        env.push_back("ASAN_OPTIONS=" + asan);
+    return env;
+}
+
+struct TFd {
+    int fd = -1;
+    ~TFd() { Close(); }
+    void Close()
+    {
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+    }
+};
+
+} // namespace
+
+TPictureDecoderLimits &PictureDecoderLimits()
+{
+    static TPictureDecoderLimits limits;
+    return limits;
+}
+
+TThumbnailResult LoadPictureThumbnail(TPictureKind kind, const std::string &fileName, int width, int height)
+{
+    TThumbnailResult result;
+    if (width <= 0 || height <= 0 || width > kMaxThumbnailSide || height > kMaxThumbnailSide) {
+        result.error = "no thumbnail of that size";
+        return result;
+    }
+    const TPictureDecoderLimits limits = PictureDecoderLimits();
+    const std::string decoder = DecoderPath();
+    if (decoder.empty() || ::access(decoder.c_str(), X_OK) != 0) {
+        result.error = std::string("the picture decoder ") + PictureDecoderName + " is missing";
+        return result;
+    }
+    // Everything the child needs is made before the fork: between fork and
+    // exec it makes system calls only.
+    std::vector<std::string> args = {decoder, std::to_string(int(kind)), std::to_string(width),
+                                     std::to_string(height), fileName};
+    std::vector<std::string> env = DecoderEnvironment(limits);
+    std::vector<char *> argv, envp;
+    for (std::string &a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    for (std::string &e : env)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+        result.error = "the picture decoder could not be started";
+        return result;
+    }
+    TFd readEnd{fds[0]}, writeEnd{fds[1]};
+    TFd devNull{::open("/dev/null", O_RDWR | O_CLOEXEC)};
+    if (devNull.fd < 0) {
+        result.error = "the picture decoder could not be started";
+        return result;
+    }
+    const rlimit cpu{rlim_t(limits.cpuSeconds), rlim_t(limits.cpuSeconds) + 1};
+    const rlimit space{rlim_t(limits.addressSpace), rlim_t(limits.addressSpace)};
+    const rlimit noCore{0, 0};
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        result.error = "the picture decoder could not be started";
+        return result;
+    }
+    if (pid == 0) {
+        // Above the three standard descriptors first, so that no dup2 below
+        // overwrites the other end.
+        const int reply = ::fcntl(writeEnd.fd, F_DUPFD, 10);
+        if (reply < 0 || ::dup2(devNull.fd, 0) < 0 || ::dup2(devNull.fd, 1) < 0 ||
+            ::dup2(reply, PictureDecoderReplyFd) < 0)
+            ::_exit(127);
+        // Nothing else of the program's goes with it.
+        ::close_range(PictureDecoderReplyFd + 1, ~0u, 0);
+        ::setrlimit(RLIMIT_CPU, &cpu);
+        ::setrlimit(RLIMIT_CORE, &noCore);
+        if (!kAddressSanitizer)
+            ::setrlimit(RLIMIT_AS, &space);
+        ::execve(argv[0], argv.data(), envp.data());
+        ::_exit(127);
+    }
+    writeEnd.Close();
+    devNull.Close();
+
+    // Read the reply until the decoder closes it, within the wall time; a
+    // reply longer than the largest possible one ends the decoder too.
+    const size_t maxReply = 20 + size_t(width) * size_t(height) * 4;
+    std::string reply;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limits.wallMilliseconds);
+    auto left = [&] {
+        return int(std::max<int64_t>(0, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                            deadline - std::chrono::steady_clock::now())
+                                            .count()));
+    };
+    bool timedOut = false, overlong = false;
+    for (;;) {
+        // Its memory is looked at now and then: after its end it cannot be.
+        result.decoderPeakKiB = std::max(result.decoderPeakKiB, PeakResidentKiB(pid));
+        pollfd p{readEnd.fd, POLLIN, 0};
+        const int ready = ::poll(&p, 1, std::min(left(), 50));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready == 0 && left() > 0)
+            continue;
+        if (ready <= 0) {
+            timedOut = ready == 0;
+            break;
+        }
+        char buf[65536];
+        const ssize_t n = ::read(readEnd.fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        if (reply.size() + size_t(n) > maxReply) {
+            overlong = true;
+            break;
+        }
+        reply.append(buf, size_t(n));
+    }
+    readEnd.Close();
+    // Then wait for its end, still within the wall time.
+    int status = 0;
+    pid_t waited = 0;
+    while (!timedOut && !overlong) {
+        waited = ::waitpid(pid, &status, WNOHANG);
+        if (waited != 0 || left() == 0)
+            break;
+        ::usleep(2000);
+    }
+    if (waited == 0) {
+        ::kill(pid, SIGKILL);
+        while ((waited = ::waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
+        }
+        timedOut = timedOut || !overlong;
+    }
+    const bool exitedWell = waited == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    if (timedOut || (waited == pid && WIFSIGNALED(status) && WTERMSIG(status) == SIGXCPU)) {
+        result.error = "the picture takes too long to decode";
+        return result;
+    }
+    if (overlong) {
+        result.error = "the picture decoder gave no answer";
+        return result;
+    }
+    if (waited == pid && WIFEXITED(status) && WEXITSTATUS(status) == 127 && reply.empty()) {
+        result.error = "the picture decoder could not be started";
+        return result;
+    }
+    if (!exitedWell && !(waited < 0 && errno == ECHILD)) {
+        // Died (out of memory, say), whatever it wrote before.
+        result.error = "damaged, or too large to decode";
+        return result;
+    }
+    static_cast<TPictureResult &>(result) = ParseReply(reply, width, height, result.decoderPeakKiB);
+    return result;
+}
+
+int RunPictureDecoder(TPictureKind kind, const std::string &fileName, int width, int height, int out)
+{
+    if (width <= 0 || height <= 0 || width > kMaxThumbnailSide || height > kMaxThumbnailSide)
+        return 2;
+    std::string bytes;
+    const std::string unread = ReadPictureFile(fileName, bytes);
+    if (!unread.empty())
+        return WriteAll(out, ErrorReply(unread)) ? 0 : 1;
+    // Only an enhanced metafile draws text, with Qt's fonts; the other readers
+    // need no application object and start faster without one.
+    std::unique_ptr<QGuiApplication> app;
+    if (kind == TPictureKind::Metafile && IsEnhancedMetafile(bytes)) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        static int argc = 1;
+        static char name[] = "orbalist-picture";
+        static char *argv[] = {name, nullptr};
+        app = std::make_unique<QGuiApplication>(argc, argv);
+    }
+    const TPictureResult picture = DecodePicture(kind, bytes);
+    bytes = std::string();
+    if (picture.image.isNull())
+        return WriteAll(out, ErrorReply(picture.error.empty() ? "damaged picture" : picture.error)) ? 0 : 1;
+    const QImage thumbnail = StretchPicture(picture.image, width, height).convertToFormat(QImage::Format_RGB32);
+    std::string reply = ReplyHead(0);
+    reply.reserve(20 + size_t(width) * size_t(height) * 4);
+    for (uint32_t v : {uint32_t(width), uint32_t(height)})
+        PutU32(reply, v);
+    for (int y = 0; y < height; ++y) {
+        const auto *line = reinterpret_cast<const QRgb *>(thumbnail.constScanLine(y));
+        for (int x = 0; x < width; ++x)
+            PutU32(reply, line[x] & 0xFFFFFF);
+    }
+    return WriteAll(out, reply) ? 0 : 1;
 }

@@ -5,6 +5,7 @@
 // functions on bytes, so that every reader can be fed damaged input in tests.
 #include <QImage>
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -32,8 +33,47 @@ TPictureResult DecodeMetafile(std::string_view bytes);
 TPictureResult DecodeWmf(std::string_view bytes);
 TPictureResult DecodeEmf(std::string_view bytes);
 
-// Reads the file and decodes it as `kind`; files over 256 MiB are refused.
-TPictureResult LoadPictureFile(TPictureKind kind, const std::string &fileName);
+// Whether the bytes are an enhanced metafile (which draws its text with Qt's
+// fonts, so its reader needs a GUI application object).
+bool IsEnhancedMetafile(std::string_view bytes);
+
+// Reads the whole file into `bytes`; files over 256 MiB are refused. Empty on
+// success, else why not.
+std::string ReadPictureFile(const std::string &fileName, std::string &bytes);
+
+// Decodes the bytes as `kind`.
+TPictureResult DecodePicture(TPictureKind kind, std::string_view bytes);
+
+// The limits of the process that decodes a picture the user adds: a hostile
+// file may make a reader allocate without bound, loop, or leak.
+struct TPictureDecoderLimits {
+    uint64_t addressSpace = uint64_t(2) << 30; // bytes
+    int cpuSeconds = 10;
+    int wallMilliseconds = 20000;
+};
+// The limits the next decodes use (tests tighten them).
+TPictureDecoderLimits &PictureDecoderLimits();
+
+// The helper program that decodes one picture, installed beside the program.
+inline constexpr const char *PictureDecoderName = "orbalist-picture";
+// The descriptor the decoder writes its reply to: stdin and stdout are
+// /dev/null and stderr is the program's, so nothing a library prints can be
+// taken for the reply.
+inline constexpr int PictureDecoderReplyFd = 3;
+
+struct TThumbnailResult : TPictureResult {
+    long decoderPeakKiB = 0; // the decoder process's largest resident size
+};
+
+// Reads and decodes the file as `kind` in a separate process held to
+// PictureDecoderLimits(), and returns the picture stretched onto a width x
+// height bitmap. A decoder that is killed, fails or answers out of form is
+// reported like a damaged file.
+TThumbnailResult LoadPictureThumbnail(TPictureKind kind, const std::string &fileName, int width, int height);
+
+// The decoder's side: decodes the file and writes the reply to descriptor
+// `out`. The exit status of the helper program.
+int RunPictureDecoder(TPictureKind kind, const std::string &fileName, int width, int height, int out);
 
 // The picture drawn stretched onto a width x height bitmap, aspect ratio not
 // kept, on white.

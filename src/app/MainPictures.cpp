@@ -93,9 +93,12 @@ bool TMainForm::LoadCdPicture(const std::string &Extension, const std::string &F
         return false; // not a picture kind a disc takes: ignored
     if (!HasCatalog() || !CatalogWritable() || !LocateDiscRecord(Browse.CurrentDisc))
         return false;
-    // Decoded before the record is touched: a file that cannot be read leaves
-    // the disc table as it was.
-    const TPictureResult picture = LoadPictureFile(kind, FileName);
+    // Decoded, in a process of its own, before the record is touched: a file
+    // that cannot be read leaves the disc table as it was.
+    const TThumbnailResult picture = [&] {
+        HourglassCursor busy;
+        return LoadPictureThumbnail(kind, FileName, 100, 100);
+    }();
     if (picture.image.isNull()) {
         Prompt::Current().Show(ToQString(CannotReadPicture(FileName, picture.error)),
                                ToQString(langunit::LangString(67)), PromptButtons::Ok, PromptIcon::Error);

@@ -8,6 +8,12 @@
 #include <QMimeData>
 #include <QUrl>
 
+#include <chrono>
+#include <fstream>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
 extern "C" {
 #include <jpeglib.h>
 }
@@ -49,8 +55,10 @@ QImage TwoColours(int w, int h)
 }
 
 // A placeable Windows metafile: a green rectangle over the whole 100 x 100
-// picture, with `text` "HH" at (10, 40) too.
-std::string MakeWmf(bool text = false)
+// picture, with `text` "HH" at (10, 40) too in a font `fontHeight` high. The
+// frame is `frame` units square, the rectangle at `from` to `to` in each axis.
+std::string MakeWmf(bool text = false, uint32_t fontHeight = 20, uint32_t frame = 100, uint32_t from = 0,
+                    uint32_t to = 100)
 {
     std::string records;
     uint32_t largest = 0;
@@ -62,10 +70,11 @@ std::string MakeWmf(bool text = false)
     };
     // Window extent (y, x) and origin, a solid green brush selected, the rectangle (bottom, right, top, left).
     for (const auto &[function, params] : std::vector<std::pair<uint16_t, std::vector<uint32_t>>>{
-             {0x020C, {100, 100}}, {0x020B, {0, 0}}, {0x02FC, {0, 0xFF00, 0, 0}}, {0x012D, {0}}, {0x041B, {100, 100, 0, 0}}})
+             {0x020C, {frame, frame}}, {0x020B, {0, 0}}, {0x02FC, {0, 0xFF00, 0, 0}}, {0x012D, {0}},
+             {0x041B, {to, to, from, from}}})
         rec(function, params);
-    if (text) { // a font of height 20 named "Alia" selected, TEXTOUT "HH" at (10, 40)
-        rec(0x02FB, {20, 0, 0, 0, 400, 0, 0, 0, 0, 0x6C41, 0x6169, 0, 0});
+    if (text) { // a font named "Alia" selected, TEXTOUT "HH" at (10, 40)
+        rec(0x02FB, {fontHeight, 0, 0, 0, 400, 0, 0, 0, 0, 0x6C41, 0x6169, 0, 0});
         rec(0x012D, {1});
         rec(0x0521, {2, 0x4848, 40, 10});
     }
@@ -75,13 +84,25 @@ std::string MakeWmf(bool text = false)
     Put(header, {1, 9, 0x0300}, 2);
     Put(header, {uint32_t(9 + records.size() / 2), 2 | (largest << 16), largest >> 16});
     Put(placeable, {0x9AC6CDD7});
-    Put(placeable, {0, 0, 0, 100, 100, 96}, 2); // handle, bounds, units per inch
+    Put(placeable, {0, 0, 0, frame, frame, 96}, 2); // handle, bounds, units per inch
     Put(placeable, {0});
     uint16_t sum = 0;
     for (size_t i = 0; i < placeable.size(); i += 2)
         sum ^= uint16_t(uint8_t(placeable[i]) | (uint8_t(placeable[i + 1]) << 8));
     Put(placeable, {sum}, 2);
     return placeable + header + records;
+}
+
+// The header of an enhanced metafile w x h of `records` records, itself included.
+std::string EmfHeader(uint32_t w, uint32_t h, size_t bodySize, uint32_t records, uint32_t handles)
+{
+    std::string header;
+    // Type, size, bounds, frame in 0.01 mm, signature, version, bytes, records.
+    Put(header, {1, 88, 0, 0, w - 1, h - 1, 0, 0, w * 25, h * 25, 0x464D4520, 0x10000, uint32_t(88 + bodySize),
+                 records});
+    Put(header, {handles, 0}, 2); // handles, the reserved 0 included
+    Put(header, {0, 0, 0, 1024, 768, 320, 240}); // description, palette, device sizes
+    return header;
 }
 
 // An enhanced metafile 200 x 100: a yellow rectangle on the left half, a blue
@@ -114,17 +135,26 @@ std::string MakeEmf()
     Put(body, {84, 76 + 4 + 8, 0, 0, 199, 99, 1, 0x3F800000, 0x3F800000, 20, 55, 2, 76, 0x100, 0, 0, 0, 0, 80});
     Put(body, {'H' | ('H' << 16), 14, 14});
     rec(14, {0, 16, 20}); // EOF
-    std::string header;
-    // Type, size, bounds, frame in 0.01 mm, signature, version, bytes, records.
-    Put(header, {1, 88, 0, 0, 199, 99, 0, 0, 5000, 2500, 0x464D4520, 0x10000, uint32_t(88 + body.size()), 12});
-    Put(header, {5, 0}, 2); // handles, the reserved 0 included
-    Put(header, {0, 0, 0, 1024, 768, 320, 240}); // description, palette, device sizes
-    return header + body;
+    return EmfHeader(200, 100, body.size(), 12, 5) + body;
 }
 
-// A CMYK JPEG as print programs write it (values inverted, Adobe marker):
-// left half red, right half blue.
-std::string CmykJpeg(int w, int h)
+// An enhanced metafile 1000 x 1000: one polyline (or polygon) of `points`
+// points zigzagging over it, in a pen `penWidth` units wide.
+std::string ZigzagEmf(uint32_t penWidth, uint32_t points, bool polygon = false)
+{
+    std::string body;
+    Put(body, {38, 28, 1, 0, penWidth, 0, 0x000000FF}); // CREATEPEN: index, style, width, colour
+    Put(body, {37, 12, 1});                             // SELECTOBJECT
+    Put(body, {polygon ? 86u : 87u, 28 + 4 * points, 0, 0, 999, 999, points}); // POLY...16: bounds, count, points
+    for (uint32_t i = 0; i < points; ++i)
+        Put(body, {i * 397 % 1000, (i % 2) * 999}, 2);
+    Put(body, {14, 20, 0, 16, 20}); // EOF
+    return EmfHeader(1000, 1000, body.size(), 5, 2) + body;
+}
+
+// A JPEG with left half red, right half blue: CMYK as print programs write it
+// (values inverted, Adobe marker), or RGB, progressive if asked.
+std::string MakeJpeg(int w, int h, bool cmyk, bool progressive = false)
 {
     jpeg_compress_struct cinfo;
     jpeg_error_mgr err;
@@ -134,16 +164,23 @@ std::string CmykJpeg(int w, int h)
     unsigned long size = 0;
     jpeg_mem_dest(&cinfo, &buffer, &size);
     cinfo.image_width = JDIMENSION(w), cinfo.image_height = JDIMENSION(h);
-    cinfo.input_components = 4, cinfo.in_color_space = JCS_CMYK;
+    cinfo.input_components = cmyk ? 4 : 3, cinfo.in_color_space = cmyk ? JCS_CMYK : JCS_RGB;
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, 95, TRUE);
+    if (progressive)
+        jpeg_simple_progression(&cinfo);
     jpeg_start_compress(&cinfo, TRUE);
-    std::vector<unsigned char> row(size_t(w) * 4, 255);
+    const size_t n = size_t(cinfo.input_components);
+    std::vector<unsigned char> row(size_t(w) * n, 255);
     for (size_t x = 0; x < size_t(w); ++x) {
-        // Inverted ink: red is full magenta and yellow, blue full cyan and magenta.
-        row[x * 4] = x < size_t(w) / 2 ? 255 : 0;
-        row[x * 4 + 1] = 0;
-        row[x * 4 + 2] = 255 - row[x * 4];
+        const bool left = x < size_t(w) / 2;
+        if (cmyk) { // inverted ink: red is full magenta and yellow, blue full cyan and magenta
+            row[x * 4] = left ? 255 : 0;
+            row[x * 4 + 1] = 0;
+            row[x * 4 + 2] = 255 - row[x * 4];
+        } else {
+            row[x * 3] = left ? 255 : 0, row[x * 3 + 1] = 0, row[x * 3 + 2] = left ? 0 : 255;
+        }
     }
     for (JSAMPROW r = row.data(); cinfo.next_scanline < cinfo.image_height;)
         jpeg_write_scanlines(&cinfo, &r, 1);
@@ -153,6 +190,8 @@ std::string CmykJpeg(int w, int h)
     std::free(buffer);
     return out;
 }
+
+std::string CmykJpeg(int w, int h) { return MakeJpeg(w, h, true); }
 
 bool Near(QRgb a, QRgb b, int slack = 40)
 {
@@ -456,6 +495,12 @@ TEST_F(NotePictureTest, DamagedPictureKeepsTheOldOneAndNamesTheFile)
     EXPECT_EQ(form->CdNameTable->FieldByName("CdPicture").AsBytes(), before);
     ASSERT_EQ(prompt.Asked().size(), 1u);
     EXPECT_NE(prompt.Asked()[0].text.toStdString().find("broken.jpg"), std::string::npos);
+    // Cut short, which the library would fill with grey.
+    const std::string cut = dir.write("cut.jpg", jpeg.substr(0, jpeg.size() / 2));
+    EXPECT_FALSE(form->LoadCdPicture(".JPG", cut));
+    EXPECT_EQ(StoredDisc("e: [DATA]", "CdPicture"), before);
+    ASSERT_EQ(prompt.Asked().size(), 2u);
+    EXPECT_NE(prompt.Asked()[1].text.toStdString().find("cut.jpg"), std::string::npos);
     // A picture dialog's choice goes the same way; GIF and PNG are ignored.
     const auto dialog = TMainForm::OpenPictureDialog1;
     std::string chosen = dir.write("p.png", Encode(TwoColours(8, 8), "PNG"));
@@ -466,5 +511,124 @@ TEST_F(NotePictureTest, DamagedPictureKeepsTheOldOneAndNamesTheFile)
     form->ui->LoadImagePopup->trigger();
     TMainForm::OpenPictureDialog1 = dialog;
     EXPECT_NE(StoredDisc("e: [DATA]", "CdPicture"), before);
-    EXPECT_EQ(prompt.Asked().size(), 1u);
+    EXPECT_EQ(prompt.Asked().size(), 2u);
+}
+
+namespace {
+
+// The JPEG's frame header made to claim w x h.
+std::string ClaimSize(std::string jpeg, uint16_t w, uint16_t h)
+{
+    for (size_t i = 0; i + 9 < jpeg.size(); ++i)
+        if (uint8_t(jpeg[i]) == 0xFF && (uint8_t(jpeg[i + 1]) == 0xC0 || uint8_t(jpeg[i + 1]) == 0xC2)) {
+            jpeg[i + 5] = char(h >> 8), jpeg[i + 6] = char(h & 0xFF);
+            jpeg[i + 7] = char(w >> 8), jpeg[i + 8] = char(w & 0xFF);
+            return jpeg;
+        }
+    ADD_FAILURE() << "no frame header";
+    return jpeg;
+}
+
+// The sanitizer's shadow memory takes terabytes of addresses: its build holds
+// the decoder to a resident size the sanitizer watches instead, which it
+// checks only now and then.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSpaceLimited = false;
+#else
+constexpr bool kAddressSpaceLimited = true;
+#endif
+
+class PictureDecoderTest : public ::testing::Test {
+protected:
+    void SetUp() override { saved = PictureDecoderLimits(); }
+    void TearDown() override { PictureDecoderLimits() = saved; }
+    TPictureDecoderLimits saved;
+    orbtest::TempDir dir;
+};
+
+} // namespace
+
+TEST_F(PictureDecoderTest, HostilePicturesAreRefusedWithinTheLimits)
+{
+    // Tight enough to keep the test short, loose enough for any fair picture
+    // of this size (in the sanitizer build too).
+    PictureDecoderLimits() = {uint64_t(256) << 20, 3, 10000};
+    const std::string progressive = MakeJpeg(16, 16, false, true), plain = MakeJpeg(64, 64, false);
+    const std::vector<std::tuple<const char *, TPictureKind, std::string, const char *>> cases = {
+        {"claims 20000.jpg", TPictureKind::Jpeg, ClaimSize(progressive, 20000, 20000), "too large (20000 x 20000)"},
+        {"claims 65000.jpg", TPictureKind::Jpeg, ClaimSize(progressive, 65000, 65000), "too large (65000 x 65000)"},
+        // Within the pixel count, but its coefficients alone need more memory than the decoder may have.
+        {"claims 14000.jpg", TPictureKind::Jpeg, ClaimSize(progressive, 14000, 14000),
+         kAddressSpaceLimited ? "too large to decode" : ""},
+        {"truncated.jpg", TPictureKind::Jpeg, plain.substr(0, plain.size() / 2), "Premature end"},
+        {"wide pen.emf", TPictureKind::Metafile, ZigzagEmf(5000, 5000), "pen wider than the picture"},
+        {"zigzag.emf", TPictureKind::Metafile, ZigzagEmf(1, 5000, true), "fills too intricate"},
+        {"font 0.wmf", TPictureKind::Metafile, MakeWmf(true, 0), ""}};
+    for (const auto &[name, kind, bytes, why] : cases) {
+        const auto start = std::chrono::steady_clock::now();
+        const TThumbnailResult r = LoadPictureThumbnail(kind, dir.write(name, bytes), 100, 100);
+        // A bound against a freeze, far above the limits, not a speed target.
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60)) << name;
+        EXPECT_TRUE(r.image.isNull()) << name;
+        EXPECT_NE(r.error.find(why), std::string::npos) << name << ": " << r.error;
+        EXPECT_GT(r.decoderPeakKiB, 0) << name;
+        if (kAddressSpaceLimited) {
+            EXPECT_LT(uint64_t(r.decoderPeakKiB), PictureDecoderLimits().addressSpace / 1024) << name;
+        }
+    }
+    // A named pipe nobody writes to holds the decoder without using the
+    // processor: the wall time ends it.
+    const std::string pipe = dir.file("pipe.jpg");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    PictureDecoderLimits().wallMilliseconds = 1500;
+    EXPECT_EQ(LoadPictureThumbnail(TPictureKind::Jpeg, pipe, 100, 100).error, "the picture takes too long to decode");
+    PictureDecoderLimits().wallMilliseconds = 10000;
+    // Fair pictures pass the same limits, the thumbnail made in the decoder: a
+    // wide pen over many crossing lines among them.
+    const TThumbnailResult lines =
+        LoadPictureThumbnail(TPictureKind::Metafile, dir.write("lines.emf", ZigzagEmf(500, 5000)), 100, 100);
+    ASSERT_FALSE(lines.image.isNull()) << lines.error;
+    EXPECT_TRUE(Near(lines.image.pixel(50, 50), qRgb(255, 0, 0)));
+    const TThumbnailResult fair = LoadPictureThumbnail(TPictureKind::Jpeg, dir.write("fair.jpg", plain), 100, 100);
+    ASSERT_FALSE(fair.image.isNull()) << fair.error;
+    EXPECT_EQ(fair.image.size(), QSize(100, 100));
+    EXPECT_TRUE(Near(fair.image.pixel(10, 50), qRgb(255, 0, 0)));
+    EXPECT_TRUE(Near(fair.image.pixel(90, 50), qRgb(0, 0, 255)));
+    // A file that is not there is named as unreadable, not as a dead decoder.
+    EXPECT_EQ(LoadPictureThumbnail(TPictureKind::Jpeg, dir.file("none.jpg"), 100, 100).error, "cannot be opened");
+}
+
+TEST_F(PictureDecoderTest, ManyMetafileDecodesLeaveTheProgramsMemoryAsItWas)
+{
+    // Each 1024 x 1024 drawing the metafile library renders stays allocated
+    // until its process ends: 4 MiB a picture, were it this process.
+    const std::string wmf = dir.write("big.wmf", MakeWmf(false, 20, 1365, 0, 1365));
+    auto residentKiB = [] {
+        std::ifstream statm("/proc/self/statm");
+        long size = 0, resident = 0;
+        statm >> size >> resident;
+        return resident * (::sysconf(_SC_PAGESIZE) / 1024);
+    };
+    ASSERT_FALSE(LoadPictureThumbnail(TPictureKind::Metafile, wmf, 100, 100).image.isNull());
+    const long before = residentKiB();
+    for (int i = 0; i < 100; ++i) {
+        const TThumbnailResult r = LoadPictureThumbnail(TPictureKind::Metafile, wmf, 100, 100);
+        ASSERT_FALSE(r.image.isNull()) << r.error;
+        EXPECT_TRUE(Near(r.image.pixel(50, 50), qRgb(0, 255, 0)));
+    }
+    EXPECT_LT(residentKiB() - before, 16 * 1024);
+}
+
+TEST(PictureFiles, MetafileFrameKeepsTheMarginsOfTheDrawing)
+{
+    // A 200-unit frame with the rectangle from 50 to 150: a quarter margin on
+    // every side, as an enhanced metafile keeps its frame.
+    const TPictureResult r = DecodeWmf(MakeWmf(false, 20, 200, 50, 150));
+    ASSERT_FALSE(r.image.isNull()) << r.error;
+    const QImage thumb = StretchPicture(r.image, 100, 100);
+    for (const auto &[x, y, colour] : std::vector<std::tuple<int, int, QRgb>>{
+             {5, 5, qRgb(255, 255, 255)}, {20, 50, qRgb(255, 255, 255)}, {95, 95, qRgb(255, 255, 255)},
+             {50, 80, qRgb(255, 255, 255)}, {30, 30, qRgb(0, 255, 0)}, {50, 50, qRgb(0, 255, 0)},
+             {70, 70, qRgb(0, 255, 0)}})
+        EXPECT_TRUE(Near(thumb.pixel(x, y), colour)) << x << "," << y;
 }
