@@ -312,11 +312,13 @@ void TMainForm::FormResize()
 {
     if (ProgressBar1) {
         const int barHeight = std::max(8, ui->StatusBar1->height() - 6);
-        // As wide as the window less 342 pixels, at the bar's right end: over
-        // the last panel, which starts after the first three.
-        const int barWidth = std::clamp(width() - 342, 0, ui->StatusBar1->width());
-        ProgressBar1->setGeometry(std::max(0, ui->StatusBar1->width() - 2 - barWidth),
-                                  (ui->StatusBar1->height() - barHeight) / 2, barWidth, barHeight);
+        // As wide as the window less 342 pixels, at the bar's right end, but
+        // over the last panel only: panels widened for their texts (and the
+        // borders between them) are never covered.
+        const int right = ui->StatusBar1->width() - 2;
+        const int left = std::max(ui->StatusBar1->PanelRect(3).left() + 2, right - (width() - 342));
+        ProgressBar1->setGeometry(left, (ui->StatusBar1->height() - barHeight) / 2, std::max(0, right - left),
+                                  barHeight);
     }
 }
 

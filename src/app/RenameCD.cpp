@@ -82,6 +82,10 @@ void TRenameCDForm::OkButtonClick()
     if (const auto self = std::find(others.begin(), others.end(), oldName_); self != others.end())
         others.erase(self);
     const std::string newName = MakeUniqueCdName(wanted, others);
+    if (newName == oldName_) { // the counter gave back the name it has
+        close();
+        return;
+    }
     if (newName != wanted) {
         ui->Edit2->setText(ToQString(newName));
         ui->Edit2->repaint();

@@ -306,3 +306,15 @@ TEST(DropTarget, MappedNamesComeWithTheFilesOnlyOneToOne)
         EXPECT_EQ(mapped, c.expected);
     }
 }
+
+TEST(DropTarget, AFileManagersUriListIsReadAsItSendsIt)
+{
+    CopyTargetOnLabel on;
+    // As file managers put it: percent-encoded, CR LF after each line, a comment line allowed.
+    QMimeData mime;
+    mime.setData(QStringLiteral("text/uri-list"),
+                 QByteArray("# from the file manager\r\nfile:///tmp/two%20words.jpg\r\nfile:///tmp/%C5%BElt%C3%BD.bmp\r\n"));
+    mime.setData(QStringLiteral("x-special/gnome-copied-files"), QByteArray("copy\nfile:///tmp/two%20words.jpg"));
+    EXPECT_EQ(DragAndDrop(&on.label, &mime, Qt::CopyAction | Qt::MoveAction | Qt::LinkAction), Qt::CopyAction);
+    EXPECT_EQ(on.r.files, (std::vector<std::string>{"/tmp/two words.jpg", "/tmp/\xC5\xBEltý.bmp"}));
+}
