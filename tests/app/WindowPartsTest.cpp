@@ -4,6 +4,7 @@
 #include <QProgressBar>
 #include <QTreeView>
 
+#include "archive/ZipLstr.h"
 #include "widgets/HintPause.h"
 
 #include "MainFormTestSupport.h"
@@ -107,4 +108,16 @@ TEST_F(WindowPartsTest, OneMessageAtStartNamesEachUnusableSettingInTheChosenLang
         EXPECT_NE(text.find(expected), std::string::npos) << text;
         EXPECT_EQ(std::pair(form.Settings[11], form.Settings[13]), std::pair(3, 1));
     }
+}
+
+TEST_F(WindowPartsTest, TheZipListersWaitShowsTheProgramsHourglass)
+{
+    auto form = OpenWith("");
+    ASSERT_TRUE(TZipLister::BusyCursor);
+    ASSERT_EQ(QApplication::overrideCursor(), nullptr);
+    TZipLister::BusyCursor(true);
+    ASSERT_NE(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    TZipLister::BusyCursor(false);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
