@@ -14,7 +14,7 @@ bool THintPause::eventFilter(QObject *watched, QEvent *event)
     const QString tip = widget->toolTip();
     // A widget without a tip of its own passes the request on to its parent,
     // which comes through here in its turn.
-    if (tip.isEmpty() || (!widget->isEnabled() && !widget->testAttribute(Qt::WA_AlwaysShowToolTips)))
+    if (tip.isEmpty())
         return QObject::eventFilter(watched, event);
     const auto *help = static_cast<QHelpEvent *>(event);
     QToolTip::showText(help->globalPos(), tip, widget, QRect(), hidePause_);
