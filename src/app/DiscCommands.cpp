@@ -18,7 +18,7 @@ std::string SplitDiscName(const std::string &name, std::string &prefix)
         return name;
     prefix = name.substr(0, std::min<size_t>(4, name.size()));
     std::string rest = name.size() > 4 ? name.substr(4) : std::string();
-    const size_t close = rest.find(']');
+    const size_t close = rest.rfind(']');
     if (close != std::string::npos)
         rest.erase(close);
     return rest;
@@ -490,24 +490,33 @@ std::string InLanguage(const char *english, const char *slovak, const char *czec
 
 } // namespace
 
-std::string DuplicateDiscNameText()
-{
-    return InLanguage("Another CD already has this name. Write a different name, please.",
-                      "Tento názov už má iné CD. Napíšte, prosím, iný názov.",
-                      "Tento název už má jiné CD. Napište, prosím, jiný název.");
-}
-
 std::string DiscNameTooLongText()
 {
-    return InLanguage("The CD name is too long: together with its drive it may take at most 50 bytes.",
-                      "Názov CD je príliš dlhý: spolu s mechanikou môže mať najviac 50 bajtov.",
-                      "Název CD je příliš dlouhý: spolu s mechanikou může mít nejvýše 50 bajtů.");
+    return InLanguage("The CD name is too long: together with its drive it may take at most 50 characters.",
+                      "Názov CD je príliš dlhý: spolu s mechanikou môže mať najviac 50 znakov.",
+                      "Název CD je příliš dlouhý: spolu s mechanikou může mít nejvýše 50 znaků.");
 }
 
-std::string OverwriteFileText(const std::string &fileName)
+std::string ChooseDiscText()
+{
+    return InLanguage("Choose a CD in the tree, please: a group is not renamed.",
+                      "Vyberte, prosím, v strome CD: skupina sa nepremenúva.",
+                      "Vyberte, prosím, ve stromu CD: skupina se nepřejmenovává.");
+}
+
+std::string FileKeptText(const std::string &fileName)
 {
     return InLanguage("The file already exists:", "Súbor už existuje:", "Soubor již existuje:") + std::string("\n") +
-           fileName + "\n" + InLanguage("Replace it?", "Nahradiť ho?", "Nahradit jej?");
+           fileName + "\n" +
+           InLanguage("It was left as it was; nothing was copied.", "Zostal, aký bol; nič sa neskopírovalo.",
+                      "Zůstal, jaký byl; nic se nezkopírovalo.");
+}
+
+std::string AudioTrackCopyText()
+{
+    return InLanguage("A track of an audio CD is not a file: it can be played (Run), not copied.",
+                      "Skladba zvukového CD nie je súbor: dá sa prehrať (Spustiť), nie skopírovať.",
+                      "Skladba zvukového CD není soubor: lze ji přehrát (Spustit), ne zkopírovat.");
 }
 
 std::string CopyFailedText(const std::string &reason)

@@ -23,15 +23,16 @@ struct TDiscCatalog {
 
 // ---- disc name texts
 // The name without the drive prefix and the closing bracket ("e: [DATA]2"
-// gives "DATA"); `prefix` becomes the first four characters ("e: [").
+// gives "DATA"); `prefix` becomes the first four characters ("e: ["). The
+// brackets close at the last "]", so a "]" inside the name stays.
 // A name without "[" comes back whole and leaves `prefix` alone.
 std::string SplitDiscName(const std::string &name, std::string &prefix);
 // prefix + text + "]".
 std::string JoinDiscName(const std::string &prefix, const std::string &text);
 // A disc-table file name cut at its first "_cdname.d".
 std::string CatalogNameFromFile(const std::string &fileName);
-// Longest disc name the tables hold, in bytes.
-inline constexpr size_t DiscNameBytes = 50;
+// Longest disc name the tables hold, in characters.
+inline constexpr size_t DiscNameWidth = 50;
 
 // ---- tree records
 // Sets every record's level to the depth the reader really gives it, so that
@@ -81,9 +82,12 @@ struct TMoveOutcome {
 TMoveOutcome MoveDiscBetween(const TDiscCatalog &source, const TDiscCatalog &target, const std::string &name);
 
 // ---- the commands' own messages, in the current language
-std::string DuplicateDiscNameText();
+std::string ChooseDiscText();
 std::string DiscNameTooLongText();
-std::string OverwriteFileText(const std::string &fileName);
+// A copy found `fileName` there already and left it as it was.
+std::string FileKeptText(const std::string &fileName);
+// A track of an audio CD in the drive is not a file to copy.
+std::string AudioTrackCopyText();
 std::string CopyFailedText(const std::string &reason);
 std::string CopyingText(const std::string &fileName);
 // A command found nothing named `name` to change, and changed nothing.

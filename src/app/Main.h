@@ -82,6 +82,8 @@ public:
     void AboutMenuClick();
     void LangMenuClick();
     QString Caption() const;
+    // Time a tool tip stays up, in milliseconds.
+    static constexpr int HintHidePause = 3000;
 
     // ---- settings and colours (MainSettings.cpp)
     void LoadSettings();

@@ -119,6 +119,13 @@ void BindArchiveReaderHooks()
     TZipLister::ShowMessageBox = [](const std::string &text) {
         Prompt::Current().Show(ToQString(text), QString(), PromptButtons::Ok, PromptIcon::Error);
     };
+    // The zip lister's wait shows the hourglass the program's other waits show.
+    TZipLister::BusyCursor = [shown = std::make_shared<std::unique_ptr<HourglassCursor>>()](bool busy) {
+        if (busy)
+            *shown = std::make_unique<HourglassCursor>();
+        else
+            shown->reset();
+    };
     TZipLister::AskOkCancel = [](const std::string &text) {
         return Prompt::Current().Show(ToQString(text), QString(), PromptButtons::OkCancel, PromptIcon::Question) ==
                        PromptResult::Ok

@@ -72,7 +72,22 @@ void TMainForm::DeleteButtonClick()
 
 void TMainForm::RenameCDMenuClick()
 {
-    if (!HasCatalog() || Browse.CurrentDisc.empty() || !CatalogWritable())
+    if (!HasCatalog() || Browse.CurrentDisc.empty())
+        return;
+    // The disc renamed is the one the selected node belongs to; a group node
+    // (or a node outside any disc) renames nothing, whatever disc was open last.
+    const QTreeWidgetItem *node = ui->TreeView1->currentItem();
+    auto isDisc = [](const QTreeWidgetItem *item) {
+        const QVariant kind = item->data(0, TreeKindRole);
+        return kind.isValid() && kind.toInt() == NodeKindDisc;
+    };
+    while (node && !isDisc(node))
+        node = node->parent();
+    if (!node || !SameDiscName(FromQString(node->text(0)), Browse.CurrentDisc)) {
+        Prompt::Current().Show(ToQString(ChooseDiscText()), L(34), PromptButtons::Ok, PromptIcon::Information);
+        return;
+    }
+    if (!CatalogWritable())
         return;
     auto *form = new TRenameCDForm(this);
     form->show();

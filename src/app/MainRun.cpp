@@ -8,7 +8,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QProgressDialog>
-#include <QSaveFile>
+#include <QTemporaryFile>
 #include <QToolButton>
 #include <QTreeWidget>
 
@@ -24,6 +24,14 @@
 #include "ui_MainForm.h"
 #include "util/BaseFileUtils.h"
 
+#include <fcntl.h>
+#include <stdio.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+
 namespace {
 
 // The local file of a stored path, when its drive is there and holds it.
@@ -34,6 +42,47 @@ QString LocalFileOf(const std::string &path)
         return {};
     const QString file = QFile::decodeName(QByteArray::fromStdString(*local));
     return QFileInfo::exists(file) ? file : QString();
+}
+
+// A track of the audio CD in the drive of `path` ("e:\\Track01.cda"): the
+// address the desktop plays it by, or empty when the drive holds no audio CD
+// with that track. An audio CD is not mounted, so its tracks are no files:
+// the drive's own track list tells whether the track is there.
+QString AudioTrackOf(const std::string &path)
+{
+    if (path.size() < 4 || path[1] != ':' || path[2] != '\\' || path.find('\\', 3) != std::string::npos)
+        return {};
+    const char letter = static_cast<char>(std::tolower(static_cast<unsigned char>(path[0])));
+    const std::optional<VolumeInfo> drive = VolumeService::Current().Drive(letter);
+    if (!drive || !drive->ready || !drive->audioCd() || drive->device.empty())
+        return {};
+    const QString name = ToQString(path.substr(3));
+    for (const VolumeEntry &track : drive->virtualRoot) {
+        if (ToQString(track.name).compare(name, Qt::CaseInsensitive) != 0)
+            continue;
+        bool ok = false;
+        const int number = name.mid(5, name.size() - 9).toInt(&ok); // "Track" NN ".cda"
+        if (!ok || number <= 0)
+            return {};
+        return QStringLiteral("cdda://%1/Track%20%2.wav").arg(QFileInfo(ToQString(drive->device)).fileName()).arg(number);
+    }
+    return {};
+}
+
+// Gives the finished copy `tmp` the name `to`, unless a file of that name has
+// appeared meanwhile: a copy never replaces a file. False with the reason.
+bool PlaceWithoutReplacing(const QString &tmp, const QString &to, QString *reason)
+{
+    const QByteArray from = QFile::encodeName(tmp), target = QFile::encodeName(to);
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    // A file system without that kind of rename: a new link does not replace either.
+    if ((errno == EINVAL || errno == ENOSYS) && ::link(from.constData(), target.constData()) == 0) {
+        ::unlink(from.constData());
+        return true;
+    }
+    *reason = QString::fromLocal8Bit(std::strerror(errno));
+    return false;
 }
 
 // Files at least this large are copied under a progress dialog.
@@ -95,7 +144,9 @@ void TMainForm::RunFile(const std::string &path)
         GetDriveKind(path[0]);
         const std::string inserted = Scan.VolumeSerial;
         const std::string stored = Browse.SelectedSerial.empty() ? "0" : Browse.SelectedSerial;
-        const QString local = LocalFileOf(path);
+        QString local = LocalFileOf(path);
+        if (local.isEmpty())
+            local = AudioTrackOf(path);
         if (!local.isEmpty() && (inserted == stored || stored == "0")) {
             const ShellOpenResult opened = ShellOpen(local);
             if (!opened.ok)
@@ -121,6 +172,12 @@ void TMainForm::CopyFileFromCd(const std::string &path)
         local = LocalFileOf(path);
         if (!local.isEmpty())
             break;
+        if (!AudioTrackOf(path).isEmpty()) {
+            // The disc is in the drive, but its tracks are played, not copied as files.
+            Prompt::Current().Show(ToQString(AudioTrackCopyText()), L(34), PromptButtons::Ok,
+                                   PromptIcon::Information);
+            return;
+        }
         const QString text = L(56) + QStringLiteral(" [") + ToQString(RunTarget.Number) + QStringLiteral("] ") +
                              L(57) + QStringLiteral("  ") + ToQString(RunTarget.DiscName);
         if (Prompt::Current().Show(text, L(34), PromptButtons::OkCancel, PromptIcon::Question, PromptResult::Cancel) !=
@@ -135,7 +192,8 @@ void TMainForm::CopyFileFromCd(const std::string &path)
     QFileDialog dialog(this);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
-    // The overwrite question is ours, asked below.
+    // A copy never replaces a file: the dialog does not offer to, and a
+    // chosen file that exists is left as it is (said below).
     dialog.setOptions(QFileDialog::DontConfirmOverwrite | QFileDialog::DontUseNativeDialog);
     dialog.setDirectory(ToQString(GetDesktopFolder()));
     dialog.selectFile(ToQString(name));
@@ -146,17 +204,22 @@ void TMainForm::CopyFileFromCd(const std::string &path)
         return;
     const QString target = chosen.front();
     const QFileInfo targetInfo(target);
-    if (targetInfo.exists()) {
-        if (targetInfo.isDir() || QFileInfo(local).canonicalFilePath() == targetInfo.canonicalFilePath()) {
+    if (targetInfo.exists() || targetInfo.isSymLink()) {
+        if (targetInfo.isDir()) {
             ShowError(CopyFailedText(FromQString(target)));
             return;
         }
-        if (Prompt::Current().Show(ToQString(OverwriteFileText(FromQString(target))), L(34), PromptButtons::YesNo,
-                                   PromptIcon::Question, PromptResult::No) != PromptResult::Yes)
-            return;
+        Prompt::Current().Show(ToQString(FileKeptText(FromQString(target))), L(34), PromptButtons::Ok,
+                               PromptIcon::Information);
+        return;
     }
     const QString error = CopyWithProgress(local, target);
-    if (!error.isEmpty())
+    if (error.isEmpty())
+        return;
+    if (QFileInfo::exists(target) && !QFileInfo(target).isDir()) // appeared while the copy was written
+        Prompt::Current().Show(ToQString(FileKeptText(FromQString(target))), L(34), PromptButtons::Ok,
+                               PromptIcon::Information);
+    else
         ShowError(CopyFailedText(FromQString(error)));
 }
 
@@ -165,11 +228,10 @@ QString TMainForm::CopyWithProgress(const QString &from, const QString &to)
     QFile in(from);
     if (!in.open(QIODevice::ReadOnly))
         return from + QStringLiteral(": ") + in.errorString();
-    // The copy is written beside the target and renamed over it only when
+    // The copy is written beside the target and given its name only when
     // complete: a failed or cancelled copy leaves nothing behind.
-    QSaveFile out(to);
-    out.setDirectWriteFallback(false);
-    if (!out.open(QIODevice::WriteOnly))
+    QTemporaryFile out(QFileInfo(to).absoluteDir().filePath(QStringLiteral(".orbalist-copy-XXXXXX")));
+    if (!out.open())
         return to + QStringLiteral(": ") + out.errorString();
     const qint64 total = in.size();
     std::unique_ptr<QProgressDialog> progress;
@@ -185,28 +247,25 @@ QString TMainForm::CopyWithProgress(const QString &from, const QString &to)
     for (;;) {
         buffer = in.read(Chunk);
         if (buffer.isEmpty()) {
-            if (in.error() != QFileDevice::NoError || (!in.atEnd() && done < total)) {
-                out.cancelWriting();
+            if (in.error() != QFileDevice::NoError || (!in.atEnd() && done < total))
                 return from + QStringLiteral(": ") + in.errorString();
-            }
             break;
         }
-        if (out.write(buffer) != buffer.size()) {
-            const QString reason = out.errorString();
-            out.cancelWriting();
-            return to + QStringLiteral(": ") + reason;
-        }
+        if (out.write(buffer) != buffer.size())
+            return to + QStringLiteral(": ") + out.errorString();
         done += buffer.size();
         if (progress) {
             progress->setValue(total > 0 ? static_cast<int>(done * 1000 / total) : 1000);
-            if (progress->wasCanceled()) {
-                out.cancelWriting();
-                out.commit();
+            if (progress->wasCanceled())
                 return {};
-            }
         }
     }
-    if (!out.commit())
+    if (!out.flush() || ::fsync(out.handle()) != 0)
         return to + QStringLiteral(": ") + out.errorString();
+    out.close();
+    QString reason;
+    if (!PlaceWithoutReplacing(out.fileName(), to, &reason))
+        return to + QStringLiteral(": ") + reason;
+    out.setAutoRemove(false);
     return {};
 }

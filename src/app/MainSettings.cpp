@@ -53,6 +53,23 @@ void TMainForm::LoadSettings()
         HelpFile = "ORBALISTEN.HLP";
     else if (Settings[1] == langunit::LangSlovak || Settings[1] == langunit::LangCzech)
         HelpFile = "ORBALIST.HLP";
+    if (!r.badValues.empty()) {
+        // One message at start names each value that could not be used and what was used instead.
+        std::string text = Text3("The settings file " + file + " holds values that cannot be used:",
+                                 "Súbor nastavení " + file + " obsahuje hodnoty, ktoré sa nedajú použiť:",
+                                 "Soubor nastavení " + file + " obsahuje hodnoty, které nelze použít:");
+        QString shown = ToQString(text);
+        for (const TBadSetting &bad : r.badValues) {
+            // A long stored text is shown by its start.
+            QString stored = ToQString(bad.stored);
+            if (stored.size() > 40)
+                stored = stored.left(40) + QStringLiteral("...");
+            shown += QStringLiteral("\n") + ToQString(bad.key) + QStringLiteral(" = \"") + stored +
+                     QStringLiteral("\": ") + ByLanguage("used ", "použije sa ", "použije se ") +
+                     QString::number(bad.used);
+        }
+        Prompt::Current().Show(shown, L(34), PromptButtons::Ok, PromptIcon::Warning);
+    }
     if (!r.fileRead)
         ShowError(Text3("Cannot read the settings file " + file + "; the default settings are used.",
                         "Súbor nastavení " + file + " sa nedá prečítať; použijú sa predvolené nastavenia.",

@@ -35,6 +35,7 @@
 #include "platform/QtText.h"
 #include "ui_MainForm.h"
 #include "util/BaseFileUtils.h"
+#include "widgets/HintPause.h"
 #include "widgets/StatusBarCont.h"
 
 static void InitAppResources()
@@ -76,8 +77,10 @@ TMainForm::TMainForm(TSplashForm *splash, const std::string &dataFolder, QWidget
     ProgressBar1->hide();
     connect(&VolumeService::Current(), &VolumeService::DeviceChange, this, &TMainForm::DeviceChange);
     ui->DriveComboBox1->Loaded();
-    // The four view styles exclude one another.
+    // The four view styles exclude one another; unchecking the checked one
+    // leaves none checked and the style as it is.
     auto *viewStyles = new QActionGroup(this);
+    viewStyles->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
     for (QAction *a : {ui->ListViewMenu, ui->IconViewMenu, ui->SmallIconViewMenu, ui->ReportViewMenu})
         viewStyles->addAction(a);
     // Pop-up menus: the one of the tree and the lists, and the two history lists.
@@ -158,6 +161,8 @@ void TMainForm::FormCreate(TSplashForm *splash, const std::string &dataFolder)
     ThemeManager1->setObjectName(QStringLiteral("ThemeManager1"));
     ThemeManager1->CollectForms(nullptr);
     progress(10);
+    // Tool tips hide three seconds after they show.
+    qApp->installEventFilter(new THintPause(HintHidePause, this));
     progress(20);
     progress(30);
 
@@ -290,8 +295,8 @@ void TMainForm::FormShow()
     setWindowTitle(Caption());
 
     const bool gridLines = Settings[15] == 1;
-    ui->LinksListView->setAlternatingRowColors(gridLines);
-    ui->SearchView->setAlternatingRowColors(gridLines);
+    ui->LinksListView->SetGridLines(gridLines);
+    ui->SearchView->SetGridLines(gridLines);
     const bool infoPanel = Settings[16] == 1;
     ui->ShowInfoButton->setChecked(infoPanel);
     ui->ShowInfoPanelMenu->setChecked(infoPanel);
@@ -307,10 +312,13 @@ void TMainForm::FormResize()
 {
     if (ProgressBar1) {
         const int barHeight = std::max(8, ui->StatusBar1->height() - 6);
-        // Over the last panel, wherever the panels before it end.
-        const int left = ui->StatusBar1->PanelRect(3).left() + 2;
-        ProgressBar1->setGeometry(left, (ui->StatusBar1->height() - barHeight) / 2,
-                                  std::max(0, ui->StatusBar1->width() - left - 4), barHeight);
+        // As wide as the window less 342 pixels, at the bar's right end, but
+        // over the last panel only: panels widened for their texts (and the
+        // borders between them) are never covered.
+        const int right = ui->StatusBar1->width() - 2;
+        const int left = std::max(ui->StatusBar1->PanelRect(3).left() + 2, right - (width() - 342));
+        ProgressBar1->setGeometry(left, (ui->StatusBar1->height() - barHeight) / 2, std::max(0, right - left),
+                                  barHeight);
     }
 }
 

@@ -44,7 +44,9 @@ void TNewDataForm::showEvent(QShowEvent *event)
 void TNewDataForm::FormShow()
 {
     if (firstStart_) {
+        // A catalogue must be made: there is nothing to go back to.
         ui->Edit1->setText(QString::fromUtf8(FirstCatalogName));
+        ui->CancelButton->setEnabled(false);
     }
     setWindowTitle(ToQString(langunit::LangString(14)));
     ui->Label1->setText(ToQString(langunit::LangString(15) + " :"));
@@ -55,8 +57,9 @@ void TNewDataForm::FormShow()
 
 void TNewDataForm::reject()
 {
-    // Cancel, Escape and the close button: on the first start this ends the
-    // program (the caller sees no catalogue), writing nothing.
+    // Cancel, Escape and the close button (on the first start only the last
+    // two): on the first start this ends the program (the caller sees no
+    // catalogue), writing nothing.
     QDialog::reject();
 }
 

@@ -2,6 +2,8 @@
 
 #include <QPushButton>
 
+#include <algorithm>
+
 #include "app/DiscCommands.h"
 #include "app/LangUnit.h"
 #include "app/Main.h"
@@ -10,6 +12,7 @@
 #include "platform/Prompt.h"
 #include "platform/QtText.h"
 #include "ui_RenameCDForm.h"
+#include "util/TextCodec.h"
 
 std::string &TRenameCDForm::DiscNamePrefix()
 {
@@ -56,30 +59,36 @@ void TRenameCDForm::OkButtonClick()
 {
     const std::string text = FromQString(ui->Edit2->text());
     const QString caption = L(34);
-    if (text.empty()) {
+    // Blanks alone are no name.
+    if (ui->Edit2->text().trimmed().isEmpty()) {
         Prompt::Current().Show(L(98), caption, PromptButtons::Ok, PromptIcon::Warning);
         ui->Edit2->setFocus();
         return;
     }
-    const std::string newName = bracketed_ ? JoinDiscName(prefix_, text) : text;
-    if (newName == oldName_ || oldName_.empty()) {
+    const std::string wanted = bracketed_ ? JoinDiscName(prefix_, text) : text;
+    if (wanted == oldName_ || oldName_.empty()) {
         close();
         return;
     }
-    if (newName.size() > DiscNameBytes) {
+    if (StoredTextLength(wanted) > DiscNameWidth) {
         Prompt::Current().Show(ToQString(DiscNameTooLongText()), caption, PromptButtons::Ok, PromptIcon::Warning);
         ui->Edit2->setFocus();
         return;
     }
-    // Disc names are compared as the scan compares them; the disc itself may
-    // change the letter case of its own name.
-    for (const std::string &other : main_->DiscNames()) {
-        if (other != oldName_ && SameDiscName(other, newName)) {
-            Prompt::Current().Show(ToQString(DuplicateDiscNameText()), caption, PromptButtons::Ok,
-                                   PromptIcon::Warning);
-            ui->Edit2->setFocus();
-            return;
-        }
+    // Another disc's name (compared as the scan compares names) gets a counter
+    // after it, shown in the edit before it is stored. The disc itself is left
+    // out, so it may change the letter case of its own name.
+    std::vector<std::string> others = main_->DiscNames();
+    if (const auto self = std::find(others.begin(), others.end(), oldName_); self != others.end())
+        others.erase(self);
+    const std::string newName = MakeUniqueCdName(wanted, others);
+    if (newName == oldName_) { // the counter gave back the name it has
+        close();
+        return;
+    }
+    if (newName != wanted) {
+        ui->Edit2->setText(ToQString(newName));
+        ui->Edit2->repaint();
     }
     bool renamed = false;
     try {
@@ -87,6 +96,7 @@ void TRenameCDForm::OkButtonClick()
         renamed = RenameDiscEverywhere(main_->OpenDiscCatalog(), oldName_, newName);
     } catch (const std::exception &e) {
         // Nothing was renamed; the dialog stays for another try or Cancel.
+        ui->Edit2->setText(ToQString(text));
         Prompt::Current().Show(ToQString(e.what()), ToQString(langunit::LangString(67)), PromptButtons::Ok,
                                PromptIcon::Error);
         return;

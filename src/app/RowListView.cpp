@@ -5,10 +5,38 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QListView>
+#include <QPainter>
 #include <QStackedLayout>
+#include <QStyledItemDelegate>
 #include <QTreeView>
 
 #include <utility>
+
+namespace {
+
+// Draws each cell as usual, then its bottom and right edges as grid lines
+// while the list asks for them.
+class TGridLineDelegate : public QStyledItemDelegate {
+public:
+    TGridLineDelegate(const bool &enabled, QObject *parent) : QStyledItemDelegate(parent), enabled_(enabled) {}
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        QStyledItemDelegate::paint(painter, option, index);
+        if (!enabled_)
+            return;
+        painter->save();
+        painter->setPen(option.palette.color(QPalette::Midlight).darker(110));
+        const QRect r = option.rect;
+        painter->drawLine(r.bottomLeft(), r.bottomRight());
+        painter->drawLine(r.topRight(), r.bottomRight());
+        painter->restore();
+    }
+
+private:
+    const bool &enabled_;
+};
+
+} // namespace
 
 TRowListView::TRowListView(QAbstractItemModel *model, TSetup setup, QWidget *parent)
     : QWidget(parent), model_(model), setup_(std::move(setup))
@@ -109,9 +137,12 @@ void TRowListView::SelectRow(int row)
     ActiveView()->setFocus();
 }
 
-void TRowListView::setAlternatingRowColors(bool enable)
+void TRowListView::SetGridLines(bool enable)
 {
-    report_->setAlternatingRowColors(enable);
+    gridLines_ = enable;
+    if (!dynamic_cast<TGridLineDelegate *>(report_->itemDelegate()))
+        report_->setItemDelegate(new TGridLineDelegate(gridLines_, report_));
+    report_->viewport()->update();
 }
 
 bool TRowListView::eventFilter(QObject *watched, QEvent *event)

@@ -31,7 +31,9 @@ public:
     // Focuses and selects a row (nothing for a row that is not there).
     void SelectRow(int row);
 
-    void setAlternatingRowColors(bool enable);
+    // Lines between the cells of the report view.
+    void SetGridLines(bool enable);
+    bool GridLines() const { return gridLines_; }
 
 signals:
     void Clicked();
@@ -61,4 +63,5 @@ private:
     QStackedLayout *stack_;
     TSetup setup_;
     int style_ = vsReport;
+    bool gridLines_ = false;
 };

@@ -12,10 +12,11 @@ struct Default {
     int32_t low, high; // low > high: no range
 };
 
-// Defaults and the ranges the setup dialog allows.
+// Defaults and the ranges the setup dialog allows. The pause and the search
+// limit take any number typed there (their arrows' range is the dialog's own).
 constexpr Default kDefaults[] = {
     {1, 1, 0, 2},        {2, 0, 0, 1},      {3, 0, 0, 1},   {4, 0, 0, 1},  {5, 0, 0, 1},
-    {6, 1000, 100, 10000}, {7, 1000, 100, 5000},
+    {6, 1000, 1, 0},     {7, 1000, 1, 0},
     {8, 742, 100, 32767}, {9, 525, 100, 32767},
     {10, 1, 0, 1},       {11, 0, 0, 3},     {12, 0, 0, 1},  {13, 1, 0, 1}, {14, 0, 0, 1},
     {15, 0, 0, 1},       {16, 1, 0, 1},     {17, 1, 0, 1},  {18, 4, 1, 4}, {19, 0, 0, 2},
@@ -95,20 +96,21 @@ TSettingsReadResult ReadSettingsFile(const std::string &fileName, TSettings &s)
         int32_t v = 0;
         if (!ParseSettingInt(text, &v)) {
             result.ignoredKeys.push_back(key);
+            result.badValues.push_back({key, text, s[i]});
             continue;
         }
         int32_t lo = 0, hi = 0;
-        if (SettingRange(i, &lo, &hi)) {
-            if (v < lo || v > hi)
-                result.clampedKeys.push_back(key);
-            v = v < lo ? lo : (v > hi ? hi : v);
+        if (SettingRange(i, &lo, &hi) && lo <= hi && (v < lo || v > hi)) {
+            result.clampedKeys.push_back(key);
+            v = v < lo ? lo : hi;
+            result.badValues.push_back({key, text, v});
         }
         s[i] = v;
     }
     for (int i = 1; i <= 4; ++i) {
         bool found = false;
         std::string v = ini.ReadString(SettingsSection, "Setup_Text" + std::to_string(i), "", &found);
-        if (found)
+        if (found || i != 2)
             s.SetupText[static_cast<size_t>(i)] = v;
     }
     return result;

@@ -30,17 +30,26 @@ bool SettingRange(int index, int32_t *low, int32_t *high);
 // anything else (including values outside 32 bits).
 bool ParseSettingInt(const std::string &text, int32_t *value);
 
+// A stored value that could not be used as it stands.
+struct TBadSetting {
+    std::string key;    // "Setup6"
+    std::string stored; // the text in the file
+    int32_t used = 0;   // the value taken instead
+};
+
 struct TSettingsReadResult {
     bool fileRead = true;                  // false when the file existed but could not be read
     bool defaultsOnly = false;             // "Setup1" missing or empty: the file's values were not used
     std::vector<std::string> ignoredKeys;  // keys whose value was not a number
     std::vector<std::string> clampedKeys;  // keys whose value was outside its range
+    std::vector<TBadSetting> badValues;    // both of the above, in key order, with the value used
 };
 
 // Reads the settings file into s. The defaults are applied first, so a missing
 // key keeps its default; when "Setup1" is missing or empty every setting takes
 // its default. A value that is not a number is ignored, one outside its range
-// is brought into it.
+// is brought into it. A missing "Setup_Text" key gives an empty text, except
+// the CDDB server's (an empty server would make every lookup fail).
 TSettingsReadResult ReadSettingsFile(const std::string &fileName, TSettings &s);
 
 // Writes the 34 keys into the file's "CatalogSettings" section, keeping every

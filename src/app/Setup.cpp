@@ -219,18 +219,18 @@ bool TSetupForm::BitBtn1Click()
 {
     // Every box is checked before anything changes, so that a bad value never
     // leaves the settings half taken over.
+    // A number typed beyond the arrows' range is taken as it stands; a text
+    // that is not a number is refused.
     struct NumberBox {
         QLineEdit *edit;
         QLabel *label;
-        int setting;
+        const TUpDown *arrows;
     };
     int32_t numbers[2] = {};
-    const NumberBox boxes[2] = {{ui->Edit1, ui->Label8, 6}, {ui->Edit2, ui->Label4, 7}};
+    const NumberBox boxes[2] = {{ui->Edit1, ui->Label8, ui->UpDown1}, {ui->Edit2, ui->Label4, ui->UpDown2}};
     for (int i = 0; i < 2; ++i) {
-        int32_t low = 0, high = 0;
-        SettingRange(boxes[i].setting, &low, &high);
-        if (!ParseSettingInt(FromQString(boxes[i].edit->text()), &numbers[i]) || numbers[i] < low ||
-            numbers[i] > high) {
+        const int low = boxes[i].arrows->Min, high = boxes[i].arrows->Max;
+        if (!ParseSettingInt(FromQString(boxes[i].edit->text()), &numbers[i])) {
             const QString text = ByLanguage("Enter a whole number from %2 to %3 in \"%1\".",
                                              "Do poľa \"%1\" zadajte celé číslo od %2 do %3.",
                                              "Do pole \"%1\" zadejte celé číslo od %2 do %3.")
@@ -259,8 +259,8 @@ bool TSetupForm::BitBtn1Click()
     s[4] = ui->CheckBox3->isChecked() ? 1 : 0;
     s[5] = ui->CheckBox4->isChecked() ? 1 : 0;
     s[15] = ui->CheckBox5->isChecked() ? 1 : 0;
-    mainUi->LinksListView->setAlternatingRowColors(s[15] == 1);
-    mainUi->SearchView->setAlternatingRowColors(s[15] == 1);
+    mainUi->LinksListView->SetGridLines(s[15] == 1);
+    mainUi->SearchView->SetGridLines(s[15] == 1);
     s[16] = ui->CheckBox6->isChecked() ? 1 : 0;
     {
         // The button is set, then its handler shows or hides the panel.

@@ -18,6 +18,7 @@
 std::function<ZipDriveInfo(const std::string &)> TZipLister::DriveQuery;
 std::function<void(const std::string &)> TZipLister::ShowMessageBox;
 std::function<int(const std::string &)> TZipLister::AskOkCancel;
+std::function<void(bool)> TZipLister::BusyCursor;
 
 // ---------------------------------------------------------------------------
 // Dates
@@ -668,7 +669,8 @@ void TZipLister::List()
             OnDirUpdate(this);
         return;
     }
-    ++FBusy;
+    if (++FBusy == 1 && BusyCursor)
+        BusyCursor(true);
     Impl impl(*this);
     impl.path = std::filesystem::absolute(FZipFileName, ec).string();
     if (ec)
@@ -696,7 +698,8 @@ void TZipLister::List()
         FDirectoryRead = false;
     }
     impl.file.Close();
-    --FBusy;
+    if (--FBusy == 0 && BusyCursor)
+        BusyCursor(false);
     if (OnDirUpdate)
         OnDirUpdate(this);
 }

@@ -174,6 +174,9 @@ public:
     static std::function<ZipDriveInfo(const std::string &path)> DriveQuery;
     static std::function<void(const std::string &text)> ShowMessageBox;
     static std::function<int(const std::string &text)> AskOkCancel;
+    // Shows (true) and takes back (false) the busy cursor around a listing, at
+    // its first busy level only. Unbound: the cursor stays as it is.
+    static std::function<void(bool busy)> BusyCursor;
 
 private:
     struct Impl;

@@ -15,7 +15,7 @@ QString &Program()
 
 bool LooksLikeAddress(const QString &s)
 {
-    static const QRegularExpression scheme(QStringLiteral("^(https?|ftp)://|^(mailto|file):"),
+    static const QRegularExpression scheme(QStringLiteral("^(https?|ftp|cdda)://|^(mailto|file):"),
                                            QRegularExpression::CaseInsensitiveOption);
     return scheme.match(s).hasMatch();
 }

@@ -10,7 +10,7 @@ struct ShellOpenResult {
 };
 
 // A local file path (must exist) or an address with a scheme (http:, https:,
-// ftp:, mailto:, file:).
+// ftp:, mailto:, file:, and cdda: for a track of an audio CD).
 ShellOpenResult ShellOpen(const QString &fileOrAddress);
 
 // The program that opens things ("xdg-open"); tests put a recorder in its place.

@@ -1,5 +1,7 @@
 #include "widgets/DropTarget.h"
 
+#include <QStringDecoder>
+
 #include <QAbstractScrollArea>
 #include <QApplication>
 #include <QClipboard>
@@ -359,6 +361,49 @@ bool TDropFileTarget::ReadFileList(const QMimeData &data, std::vector<std::strin
     return !files.empty();
 }
 
+namespace {
+
+// The format of `data` named `name`, as it stands or as a Windows format
+// name carried over by a drag source ("...;value=\"name\"").
+QString FormatNamed(const QMimeData &data, const QString &name)
+{
+    const QString carried = QStringLiteral(";value=\"") + name + QLatin1Char('"');
+    for (const QString &format : data.formats())
+        if (format == name || format.endsWith(carried))
+            return format;
+    return {};
+}
+
+} // namespace
+
+void TDropFileTarget::ReadMappedNames(const QMimeData &data, std::vector<std::string> &names)
+{
+    names.clear();
+    QString format = FormatNamed(data, QStringLiteral("FileNameMap"));
+    const bool wide = format.isEmpty();
+    if (wide)
+        format = FormatNamed(data, QStringLiteral("FileNameMapW"));
+    if (format.isEmpty())
+        return;
+    const QByteArray block = data.data(format);
+    // Names follow one another, each ended by a zero; an empty one (or the
+    // end of the block) ends the list. A name the block cuts short is dropped.
+    const qsizetype unit = wide ? 2 : 1;
+    qsizetype at = 0;
+    while (at + unit <= block.size()) {
+        qsizetype end = at;
+        while (end + unit <= block.size() && (block[end] != 0 || (wide && block[end + 1] != 0)))
+            end += unit;
+        if (end + unit > block.size() || end == at)
+            break;
+        const QByteArray bytes = block.mid(at, end - at);
+        const QString name = wide ? QStringDecoder(QStringDecoder::Utf16LE).decode(bytes)
+                                  : QString::fromLocal8Bit(bytes);
+        names.push_back(name.toStdString());
+        at = end + unit;
+    }
+}
+
 bool TDropFileTarget::GetData()
 {
     ClearData();
@@ -366,7 +411,9 @@ bool TDropFileTarget::GetData()
     if (!data || !data->hasUrls())
         return false;
     ReadFileList(*data, Files);
-    // Desktop drags carry no mapped names: MappedNames stays empty.
+    ReadMappedNames(*data, MappedNames);
+    if (MappedNames.size() != Files.size())
+        MappedNames.clear();
     return !Files.empty();
 }
 

@@ -121,8 +121,9 @@ public:
 
     // The dropped files' local paths, in the order of the drop.
     std::vector<std::string> Files;
-    // Names the source maps the files to; desktop drags carry none, so it
-    // stays empty unless it matches Files one to one.
+    // Names the source maps the files to ("FileNameMap", or "FileNameMapW" in
+    // UTF-16, each a list of zero-terminated names ended by an empty one);
+    // empty when the drag carries none or they do not match Files one to one.
     std::vector<std::string> MappedNames;
 
     uint32_t PasteFromClipboard() override;
@@ -130,6 +131,8 @@ public:
     // Reads local file names from `data` (its URL list) into `files`; true
     // when at least one was read. URLs that are not local files are skipped.
     static bool ReadFileList(const QMimeData &data, std::vector<std::string> &files);
+    // Reads the mapped names of `data` into `names` (nothing when it has none).
+    static void ReadMappedNames(const QMimeData &data, std::vector<std::string> &names);
 
 protected:
     bool GetData() override;

@@ -3,16 +3,22 @@
 // the entry's titles; a lookup that fails leaves the disc as scanned.
 #include <gtest/gtest.h>
 
+#include <QFileInfo>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QToolButton>
 
+#include <QThread>
+
 #include <mutex>
 
+#include "app/DiscCommands.h"
+#include "app/FileListView.h"
 #include "app/newcd.h"
 #include "cdaudio/Cddb.h"
 #include "net/NetTestUtil.h"
 #include "platform/CdDevice.h"
+#include "platform/ShellOpen.h"
 #include "platform/VolumeSystem.h"
 #include "ui_MainForm.h"
 #include "ui_newcd.h"
@@ -162,6 +168,46 @@ TEST_F(AudioCdScanTest, LookupNamesTheDiscAndItsTracks)
     EXPECT_EQ(Discs()[1], "The Band / The Album1|\xC2\xA9" "1987/Rock");
 }
 
+// The disc just catalogued from the drive is the one in it: its track runs at
+// once (played through the desktop's address of the track), and copying says
+// that a track is no file instead of asking for the disc again and again.
+TEST_F(AudioCdScanTest, ATrackOfTheCataloguedDiscInTheDriveRunsWithoutAskingForTheDisc)
+{
+    Strings paths;
+    std::mutex m;
+    auto peer = CddbPeer(&paths, &m);
+    Start("127.0.0.1:" + peer->PortStr());
+    ScanWithLookup();
+    ASSERT_EQ(Discs().size(), 1u);
+    const std::string opener = dir.write("opener.sh", "#!/bin/sh\nprintf '%s\\n' \"$1\" > \"$0.out\"\n");
+    std::filesystem::permissions(opener, std::filesystem::perms::owner_all);
+    SetShellOpenProgram(QString::fromStdString(opener));
+    form->FormShow(); // opens the first (and only) disc
+    TFileListView *list = form->ui->LinksListView;
+    int row = -1;
+    for (size_t i = 0; i < list->Model()->Rows().size(); ++i)
+        if (list->Model()->Rows()[i].Name == "Finale")
+            row = static_cast<int>(i);
+    ASSERT_GE(row, 0);
+    list->SelectRow(row);
+    form->LinksListViewClick();
+    EXPECT_EQ(form->RunTarget.Path, std::string(1, letter) + ":\\Track02.cda");
+    const auto drive = VolumeService::Current().Drive(letter);
+    ASSERT_TRUE(drive && drive->audioCd());
+    EXPECT_EQ(form->Browse.SelectedSerial, std::to_string(drive->serial));
+    form->RunButtonClick();
+    EXPECT_TRUE(prompt.Asked().empty());
+    std::string opened;
+    for (int waited = 0; waited < 10000 && opened.empty(); waited += 20, QThread::msleep(20))
+        opened = orbtest::readFile(opener + ".out");
+    const std::string device = QFileInfo(QString::fromStdString(drive->device)).fileName().toStdString();
+    EXPECT_EQ(opened, "cdda://" + device + "/Track%202.wav\n");
+    form->CopyButtonClick();
+    ASSERT_EQ(prompt.Asked().size(), 1u);
+    EXPECT_EQ(prompt.Asked()[0].text.toStdString(), AudioTrackCopyText());
+    SetShellOpenProgram(QString());
+}
+
 // The lookup asks at protocol level 6: Slovak and Czech letters and the dash
 // reach the tables and the wizard as they were entered.
 TEST_F(AudioCdScanTest, TitlesKeepEveryLetter)
@@ -261,7 +307,8 @@ TEST_F(AudioCdScanTest, SettingsIntoTheComponent)
         return std::to_string(cddb.CDInterface) + "|" + cddb.ProxyPort() + "|" + cddb.ServerAddr + "|" +
                cddb.ServerPort;
     };
-    EXPECT_EQ(state(), std::to_string(cdiAutoDetect) + "|80|cddb.example.org|");
+    // No proxy port in the file: an empty one (no proxy is used, so nothing needs it).
+    EXPECT_EQ(state(), std::to_string(cdiAutoDetect) + "||cddb.example.org|");
     form->ApplyCddbSettings(2, "8080", "host:81");
     EXPECT_EQ(state(), std::to_string(cdiNTSCSI) + "|8080|host|81");
     form->ApplyCddbSettings(7, "80", "host:");

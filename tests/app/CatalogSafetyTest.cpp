@@ -319,8 +319,13 @@ TEST_F(CatalogSafetyTest, FirstStartLeftWritesNothingAndAsksAgain)
                 lang->ui->BitBtn1->click();
             } else if (auto *newData = qobject_cast<TNewDataForm *>(&d)) {
                 shown.push_back("new");
-                if (way == "cancel")
+                if (way == "cancel") {
+                    // Cancel cannot be pressed on the first start.
+                    EXPECT_FALSE(newData->ui->CancelButton->isEnabled());
                     newData->ui->CancelButton->click();
+                    if (newData->result() == 0)
+                        newData->reject(); // the user then closes the window instead
+                }
                 else if (way == "escape")
                     newData->reject();
                 else if (way == "close")

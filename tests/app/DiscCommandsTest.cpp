@@ -174,7 +174,7 @@ TEST_F(DiscCommandsTest, RenameChangesRecordFilesNodeNoteAndPictureTogether)
     EXPECT_TRUE(dialog->ui->Edit1->isReadOnly());
     // Exactly 50 bytes with the drive and brackets, many of them two-byte letters.
     const std::string text = "Žluťoučký kůň úpěl ďábelské ódy 1", renamed = "e: [" + text + "]";
-    ASSERT_EQ(renamed.size(), DiscNameBytes);
+    ASSERT_EQ(renamed.size(), 50u);
     EXPECT_TRUE(Rename(dialog, QString::fromStdString(text)));
     EXPECT_TRUE(prompt.Asked().empty());
     const TCatalogOnDisk disk = Disk();
@@ -197,7 +197,7 @@ TEST_F(DiscCommandsTest, RenameChangesRecordFilesNodeNoteAndPictureTogether)
     EXPECT_EQ(Disk().filesPerDisc.at("e: [OTHER]"), 2);
 }
 
-TEST_F(DiscCommandsTest, RenameRefusesEmptyTakenAndTooLongNamesAndIgnoresAnUnchangedOne)
+TEST_F(DiscCommandsTest, RenameRefusesEmptyAndTooLongNamesCountsTakenOnesOnAndIgnoresAnUnchangedOne)
 {
     StandardCatalog();
     auto form = Open();
@@ -218,16 +218,66 @@ TEST_F(DiscCommandsTest, RenameRefusesEmptyTakenAndTooLongNamesAndIgnoresAnUncha
     const struct {
         QString text;
         std::string told;
-    } refused[] = {{QStringLiteral("taken"), DuplicateDiscNameText()}, // another disc's name in other case
-                   {QString::fromStdString(std::string(45, 'x') + "y"), DiscNameTooLongText()}}; // one byte over
+    } refused[] = {{QStringLiteral("   "), langunit::LangString(98)},                              // blanks only
+                   {QString::fromStdString(std::string(45, 'x') + "y"), DiscNameTooLongText()}}; // one over
     for (const auto &r : refused) {
         SCOPED_TRACE(r.told);
         ASSERT_FALSE(Rename(dialog, r.text));
         EXPECT_EQ(prompt.Asked().back().text.toStdString(), r.told);
     }
+    EXPECT_EQ(Disk().discNames, kStandard);
     // Unchanged: the dialog closes and the name stays (no counter appended).
     EXPECT_TRUE(Rename(dialog, QStringLiteral("DATA")));
     EXPECT_EQ(Disk().discNames, kStandard);
+
+    // Another disc's name (in other letter case too) gets the counter, shown in the edit first;
+    // the counter keeps rising past a name that holds it already.
+    AddRecord(*form->CdNameTable, {{"CdName", "e: [TAKEN]1"}});
+    dialog = OpenRename(*form, "e: [DATA]");
+    ASSERT_NE(dialog, nullptr);
+    QString shown;
+    QObject::connect(dialog->ui->Edit2, &QLineEdit::textChanged, [&](const QString &t) { shown = t; });
+    EXPECT_TRUE(Rename(dialog, QStringLiteral("taken")));
+    EXPECT_EQ(shown, QStringLiteral("e: [taken]2"));
+    EXPECT_EQ(Disk().discNames, (Names{"e: [taken]2", "e: [DATA]1", "f: [MUSIC]", "e: [TAKEN]", "e: [TAKEN]1"}));
+    EXPECT_EQ(Disk().filesPerDisc.at("e: [taken]2"), 4);
+}
+
+TEST_F(DiscCommandsTest, RenameKeepsABracketInTheNameCountsCharactersAndLeavesGroupsAlone)
+{
+    TCatalogBuilder b;
+    b.Disc({"w: [ab ]x[ cd]", "1", "", "", 0, "", 2});
+    b.Disc({"e: [DATA]", "2", "", "", 0, "", 1});
+    b.withTree = true;
+    b.tree = {{0, "Group", 0, 1, NodeKindGroup}, {1, "e: [DATA]", 0, 1, NodeKindDisc},
+              {0, "w: [ab ]x[ cd]", 0, 1, NodeKindDisc}};
+    b.Write(data, "Cat");
+    Ini("Cat");
+    auto form = Open();
+    TRenameCDForm *dialog = OpenRename(*form, "w: [ab ]x[ cd]");
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->ui->Edit2->text(), QStringLiteral("ab ]x[ cd"));
+    EXPECT_TRUE(Rename(dialog, dialog->ui->Edit2->text())); // unchanged: nothing cut, nothing stored
+    EXPECT_EQ(Disk().discNames, (Names{"w: [ab ]x[ cd]", "e: [DATA]"}));
+    // 40 Czech letters: 45 characters with drive and brackets, far more than 50 bytes.
+    const QString czech = QString::fromUtf8("ěščřžýáíéůěščřžýáíéůěščřžýáíéůěščřžýáíéů");
+    ASSERT_EQ(czech.size(), 40);
+    dialog = OpenRename(*form, "w: [ab ]x[ cd]");
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(Rename(dialog, czech));
+    const std::string renamed = "w: [" + czech.toStdString() + "]";
+    EXPECT_EQ(Disk().discNames, (Names{renamed, "e: [DATA]"}));
+    EXPECT_TRUE(prompt.Asked().empty());
+
+    // The group node selected after browsing e: [DATA]: nothing opens, the user is told.
+    ASSERT_GE(form->SelectTreeNodeByText("e: [DATA]"), 0);
+    form->TreeView1Click();
+    ASSERT_GE(form->SelectTreeNodeByText("Group"), 0);
+    form->RenameCDMenuClick();
+    EXPECT_EQ(form->findChild<TRenameCDForm *>(), nullptr);
+    ASSERT_EQ(prompt.Asked().size(), 1u);
+    EXPECT_EQ(prompt.Asked().back().text.toStdString(), ChooseDiscText());
+    EXPECT_EQ(Disk().discNames, (Names{renamed, "e: [DATA]"}));
 }
 
 TEST_F(DiscCommandsTest, ADiscNamedByItsAudioTitleIsRenamedWhole)

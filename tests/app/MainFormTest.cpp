@@ -83,7 +83,7 @@ TEST_F(MainFormTest, FirstRunAsksLanguageThenCatalogue)
             shown.push_back("new");
             EXPECT_TRUE(newData->FirstStart());
             EXPECT_EQ(newData->ui->Edit1->text(), QStringLiteral("DuzuvozER"));
-            EXPECT_TRUE(newData->ui->CancelButton->isEnabled());
+            EXPECT_FALSE(newData->ui->CancelButton->isEnabled()); // a catalogue must be made
             // Already in the chosen language.
             EXPECT_EQ(newData->windowTitle(), QStringLiteral("New archive"));
             newData->ui->OkButton->click();

@@ -311,6 +311,24 @@ TEST_F(NotePictureTest, FileNoteGoesToTheSelectedFolderAndExactName)
     EXPECT_TRUE(prompt.Asked().empty());
 }
 
+TEST_F(NotePictureTest, FileNoteChangesOnlyTheBrowsedDiscsRecordWhereAnotherDiscHasTheSamePathAndName)
+{
+    // A later disc read from the same drive letter, with the same file at the same path.
+    AppendRecord(discs, {{"CdName", "e: [NEW]"}, {"Number", "2"}});
+    AddFile("e: [NEW]", "e:\\", "readme.txt", 1, "new readme");
+    SaveCat("Setup16=1\n");
+    {
+        auto form = OpenActive();
+        OpenDisc(*form, "e: [NEW]");
+        WriteNote(*form, "readme.txt", "changed", [](TAddNoteForm &d) {
+            EXPECT_EQ(d.ui->Edit1->text().toStdString(), "new readme");
+        });
+    }
+    EXPECT_EQ(StoredField(data + "/Cat.d", "Namecd", "e: [NEW]", "Note", "Name", "readme.txt"), "changed");
+    EXPECT_EQ(StoredNote("e:\\", "readme.txt"), "root readme"); // e: [DATA]'s record, first in the table
+    EXPECT_TRUE(prompt.Asked().empty());
+}
+
 TEST_F(NotePictureTest, DiscNoteIsOfferedOverTheTreeAndShowsAfterRestart)
 {
     {

@@ -93,6 +93,7 @@ protected:
             EXPECT_NE(dialog, nullptr);
             if (!dialog || target.empty())
                 return int(QDialog::Rejected);
+            EXPECT_TRUE(dialog->testOption(QFileDialog::DontConfirmOverwrite)) << "the dialog offers no replacing";
             offered = dialog->selectedFiles().value(0).toStdString();
             dialog->selectFile(QString::fromStdString(target));
             return int(QDialog::Accepted);
@@ -139,7 +140,7 @@ TEST_F(RunCopyTest, AnotherDiscIsRefusedUntilTheRightOneIsInAndCancelRunsNothing
     EXPECT_EQ(Opened(300), "");
 }
 
-TEST_F(RunCopyTest, CopyWritesTheChosenFileAndAsksBeforeReplacing)
+TEST_F(RunCopyTest, CopyWritesTheChosenFileAndNeverReplacesOne)
 {
     ClickFile("file1.txt");
     Insert(9999); // copying checks only that the file is there
@@ -150,19 +151,25 @@ TEST_F(RunCopyTest, CopyWritesTheChosenFileAndAsksBeforeReplacing)
     EXPECT_TRUE(prompt.Asked.empty());
     EXPECT_EQ(fs::path(offered).filename(), "file1.txt");
     EXPECT_EQ(orbtest::readFile(target), "first file");
-    // The target exists now: No keeps it, Yes replaces it.
+    // The target exists now: it is left as it was, and the user is told so.
     ClickFile("file2.txt");
-    prompt.Actions = {[] { return PromptResult::No; }, [] { return PromptResult::Yes; }};
-    form->ui->CopyFyleMenu->trigger();
-    ASSERT_EQ(prompt.Asked.size(), 1u);
-    EXPECT_EQ(prompt.Asked[0].text.toStdString(), OverwriteFileText(target));
-    EXPECT_EQ(orbtest::readFile(target), "first file");
     TMainForm::CopyProgressThreshold = 1; // under the progress dialog this time
-    form->ui->CopyFilePopupMenu->trigger();
-    EXPECT_EQ(prompt.Asked.size(), 2u);
-    EXPECT_EQ(orbtest::readFile(target), std::string(300000, 'x'));
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir.file("desk")), fs::directory_iterator()), 1)
-        << "nothing but the copy is left in the folder";
+    for (QAction *command : {form->ui->CopyFyleMenu, form->ui->CopyFilePopupMenu}) {
+        prompt.Asked.clear();
+        command->trigger();
+        ASSERT_EQ(prompt.Asked.size(), 1u);
+        EXPECT_EQ(prompt.Asked[0].text.toStdString(), FileKeptText(target));
+        EXPECT_EQ(prompt.Asked[0].buttons, PromptButtons::Ok);
+        EXPECT_EQ(orbtest::readFile(target), "first file");
+    }
+    // A new name under the progress dialog copies the whole file.
+    prompt.Asked.clear();
+    SaveAs(dir.file("desk/big.txt"));
+    form->ui->CopyButton->click();
+    EXPECT_TRUE(prompt.Asked.empty());
+    EXPECT_EQ(orbtest::readFile(dir.file("desk/big.txt")), std::string(300000, 'x'));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.file("desk")), fs::directory_iterator()), 2)
+        << "nothing but the copies is left in the folder";
 }
 
 TEST_F(RunCopyTest, CancelledOrFailedCopiesLeaveNothing)

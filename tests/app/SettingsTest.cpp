@@ -34,7 +34,9 @@ TEST(Settings, MissingKeysKeepTheirDefaultsAndOldCodePageValuesAreDecoded)
     EXPECT_EQ(s[1], 0);
     EXPECT_EQ(s[7], 1000);
     EXPECT_EQ(s[12], 1);
-    EXPECT_EQ(s.SetupText[1], "80");
+    // A missing text is empty, but for the CDDB server, without which no lookup could run.
+    EXPECT_EQ(s.SetupText[1], "");
+    EXPECT_EQ(s.SetupText[2], DefaultCddbServer);
     EXPECT_EQ(s.SetupText[4], "Hudba č");
 }
 
@@ -51,6 +53,16 @@ TEST(Settings, NonNumericValuesAreIgnoredAndRangesClamped)
         EXPECT_EQ(s[key], value) << "Setup" << key;
     EXPECT_EQ(r.ignoredKeys, (std::vector<std::string>{"Setup6", "Setup7", "Setup9"}));
     EXPECT_EQ(r.clampedKeys, (std::vector<std::string>{"Setup11", "Setup18"}));
+    // Each with its stored text and the value used instead, in key order.
+    std::vector<std::string> bad;
+    for (const TBadSetting &b : r.badValues)
+        bad.push_back(b.key + "=" + b.stored + ">" + std::to_string(b.used));
+    EXPECT_EQ(bad, (std::vector<std::string>{"Setup6=abc>1000", "Setup7=99999999999>1000", "Setup9=12x>525",
+                                             "Setup11=9>3", "Setup18=0>1"}));
+    // The pause and the search limit take any number, as the setup dialog does.
+    const std::string f2 = dir.write("cat2.ini", "[CatalogSettings]\nSetup1=0\nSetup6=5\nSetup7=20000\n");
+    EXPECT_TRUE(ReadSettingsFile(f2, s).badValues.empty());
+    EXPECT_EQ(std::pair(s[6], s[7]), std::pair(5, 20000));
 }
 
 TEST(Settings, SaveKeepsOtherSectionsAndLines)

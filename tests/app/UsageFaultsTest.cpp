@@ -254,8 +254,8 @@ TEST_F(UsageFaults2Test, InformationPanelFollowsItsButtonAfterACatalogueChangeDu
     }
 }
 
-// The first start's new-catalogue dialog can be left with Cancel (the program then ends, writing
-// nothing), but its help page said in every language that Cancel was not available then.
+// The first start's new-catalogue dialog cannot be cancelled; closing it ends the program, writing
+// nothing. Its help page says both in every language.
 TEST_F(UsageFaults2Test, FirstStartHelpPageTellsWhatCancelDoes)
 {
     TwoDiscs();
@@ -263,11 +263,14 @@ TEST_F(UsageFaults2Test, FirstStartHelpPageTellsWhatCancelDoes)
     ASSERT_TRUE(std::filesystem::remove(std::filesystem::path(data) / "cat.ini"));
     TNewDataForm first(form.get());
     ASSERT_TRUE(first.FirstStart());
-    ASSERT_TRUE(first.ui->CancelButton->isEnabled());
+    ASSERT_FALSE(first.ui->CancelButton->isEnabled());
     const std::vector<std::tuple<int, const char *, const char *>> cases = {
-        {langunit::LangEnglish, "Cancel then ends the program", "not available"},
-        {langunit::LangSlovak, "Zrušiť vtedy program ukončí", "nie je dostupné"},
-        {langunit::LangCzech, "Zrušit tehdy program ukončí", "není dostupné"}};
+        {langunit::LangEnglish, "Cancel is not available then; closing the window (or Escape) ends the program",
+         "Cancel then ends"},
+        {langunit::LangSlovak, "Zrušiť vtedy nie je dostupné; zatvorenie okna (alebo Escape) program ukončí",
+         "Zrušiť vtedy program ukončí"},
+        {langunit::LangCzech, "Zrušit tehdy není dostupné; zavření okna (nebo Escape) program ukončí",
+         "Zrušit tehdy program ukončí"}};
     for (const auto &[program, cancel, wrong] : cases) {
         const QString helpFile = program == langunit::LangEnglish ? "orbalist_e.hlp" : "orbalist.hlp";
         const QUrl url = HelpService::PageFor(helpFile, 4, program);

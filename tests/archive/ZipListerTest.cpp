@@ -539,6 +539,25 @@ TEST(ZipLister, MessagesAndProperties)
     TZipLister::ShowMessageBox = nullptr;
 }
 
+TEST(ZipLister, BusyCursorShowsAtTheFirstBusyLevelOnly)
+{
+    orbtest::TempDir t;
+    const std::string bad = t.write("n.zip", "not a zip at all, not at all, not at all");
+    std::vector<std::string> seen;
+    TZipLister z;
+    TZipLister::BusyCursor = [&](bool busy) { seen.push_back(std::string(busy ? "on" : "off") + (z.Busy() ? "+" : "-")); };
+    // The error box of a failed listing comes up while the cursor is busy.
+    TZipLister::ShowMessageBox = [&](const std::string &) { seen.push_back("box"); };
+    z.SetZipFileName(bad);
+    EXPECT_EQ(seen, (std::vector<std::string>{"on+", "box", "off-"}));
+    // A name that is no file lists nothing and never turns busy.
+    seen.clear();
+    z.SetZipFileName(t.file("missing.zip"));
+    EXPECT_TRUE(seen.empty());
+    TZipLister::BusyCursor = nullptr;
+    TZipLister::ShowMessageBox = nullptr;
+}
+
 namespace {
 
 // `zip` (made by BuildZip, no comment) with a zip64 end record and its

@@ -270,3 +270,51 @@ TEST(DropTarget, DataReadOnEntryWhenAsked)
     EXPECT_EQ(atEnter, (std::vector<std::string>{"/tmp/x.bmp", "/tmp/y.bmp"}));
     EXPECT_EQ(atDrop, atEnter);
 }
+
+TEST(DropTarget, MappedNamesComeWithTheFilesOnlyOneToOne)
+{
+    CopyTargetOnLabel on;
+    std::vector<std::string> mapped;
+    on.t.OnDrop = [&](TDropTarget *, TShiftState, QPoint, uint32_t &) { mapped = on.t.MappedNames; };
+    auto utf16 = [](const QString &names) {
+        QByteArray out;
+        for (QChar c : names)
+            out.append(char(c.unicode() & 0xFF)).append(char(c.unicode() >> 8));
+        return out;
+    };
+    const QString wideNames = QString::fromUtf8("Žltý kôň.jpg") + QChar(0) + QStringLiteral("two.bmp") + QChar(0) + QChar(0);
+    struct Case {
+        const char *what;
+        QString format;
+        QByteArray block;
+        std::vector<std::string> expected;
+    } cases[] = {
+        {"8-bit names", "FileNameMap", QByteArray("a.jpg\0b.bmp\0\0", 13), {"a.jpg", "b.bmp"}},
+        {"UTF-16 names", "FileNameMapW", utf16(wideNames), {"Žltý kôň.jpg", "two.bmp"}},
+        {"a Windows format carried over", "application/x-qt-windows-mime;value=\"FileNameMap\"",
+         QByteArray("a.jpg\0b.bmp\0\0", 13), {"a.jpg", "b.bmp"}},
+        {"one name for two files", "FileNameMap", QByteArray("a.jpg\0\0", 7), {}},
+        {"a name the block cuts short", "FileNameMap", QByteArray("a.jpg\0b.b", 9), {}},
+        {"an odd byte after UTF-16 names", "FileNameMapW", utf16(QStringLiteral("x")) + QByteArray("\0\0\0", 3), {}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        std::unique_ptr<QMimeData> mime(FileList({"/tmp/one.jpg", "/tmp/two.bmp"}));
+        mime->setData(c.format, c.block);
+        mapped = {"not dropped"};
+        EXPECT_EQ(DragAndDrop(&on.label, mime.get(), Qt::CopyAction), Qt::CopyAction);
+        EXPECT_EQ(mapped, c.expected);
+    }
+}
+
+TEST(DropTarget, AFileManagersUriListIsReadAsItSendsIt)
+{
+    CopyTargetOnLabel on;
+    // As file managers put it: percent-encoded, CR LF after each line, a comment line allowed.
+    QMimeData mime;
+    mime.setData(QStringLiteral("text/uri-list"),
+                 QByteArray("# from the file manager\r\nfile:///tmp/two%20words.jpg\r\nfile:///tmp/%C5%BElt%C3%BD.bmp\r\n"));
+    mime.setData(QStringLiteral("x-special/gnome-copied-files"), QByteArray("copy\nfile:///tmp/two%20words.jpg"));
+    EXPECT_EQ(DragAndDrop(&on.label, &mime, Qt::CopyAction | Qt::MoveAction | Qt::LinkAction), Qt::CopyAction);
+    EXPECT_EQ(on.r.files, (std::vector<std::string>{"/tmp/two words.jpg", "/tmp/\xC5\xBEltý.bmp"}));
+}
