@@ -145,6 +145,8 @@ void TMainForm::ShowInfoPanel()
     ui->StaticText5->clear();
     if (const TFileRow *row = ui->LinksListView->SelectedRow()) {
         ui->StaticText5->setText(QStringLiteral(" ") + ToQString(row->Name));
+        // The note of the entry named, whatever showed a note before.
+        ui->StaticText6->setText(row->Note.empty() ? QString() : ToQString("  " + row->Note));
         ui->StaticText7->setText(row->TypeName);
         // The size of the selected entry itself.
         ui->StaticText8->setText(ToQString(FormatSize(SizeValue(row->SizeTech))));

@@ -439,6 +439,10 @@ void ReturnToFileList(TMainForm &form)
     list->ActiveView()->setFocus();
     if (list->Count() > 0)
         list->SelectRow(0);
+    // The notes name the entry now selected, not the last one found.
+    form.ui->ListNoteLabel->clear();
+    form.ui->NotePanel1->hide();
+    form.ShowNote(list->SelectedRow());
     if (form.InfoPanelFlag == 1) {
         const QSignalBlocker block(form.ui->ShowInfoButton);
         form.ui->ShowInfoButton->setChecked(true);

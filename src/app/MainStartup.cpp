@@ -279,13 +279,18 @@ void TMainForm::FormShow()
 
     SetLanguageTexts();
 
-    if (Settings[14] == 0) {
-        const QScreen *screen = this->screen();
-        resize(screen ? ClampWindowSize(Settings[8], Settings[9], screen->availableGeometry().size())
-                      : QSize(Settings[8], Settings[9]));
-    } else {
-        // Maximised after the window has appeared, as a posted request.
-        QTimer::singleShot(0, this, [this] { showMaximized(); });
+    // The stored size applies at start only: a catalogue command that shows
+    // the window again leaves the size the user gave it.
+    if (!windowSized_) {
+        windowSized_ = true;
+        if (Settings[14] == 0) {
+            const QScreen *screen = this->screen();
+            resize(screen ? ClampWindowSize(Settings[8], Settings[9], screen->availableGeometry().size())
+                          : QSize(Settings[8], Settings[9]));
+        } else {
+            // Maximised after the window has appeared, as a posted request.
+            QTimer::singleShot(0, this, [this] { showMaximized(); });
+        }
     }
     setWindowTitle(Caption());
 

@@ -78,7 +78,7 @@ QSize TMainForm::ClampWindowSize(int width, int height, const QSize &available)
     return QSize(std::clamp(width, MinWidth, maxWidth), std::clamp(height, MinHeight, maxHeight));
 }
 
-void TMainForm::SelectTreeNodeOfCurrentPath()
+void TMainForm::SelectTreeNodeOfCurrentPath(bool readLevels)
 {
     QTreeWidget *tree = ui->TreeView1;
     const std::string disc = Browse.LoadedDisc.empty() ? Browse.CurrentDisc : Browse.LoadedDisc;
@@ -94,7 +94,7 @@ void TMainForm::SelectTreeNodeOfCurrentPath()
         return;
     // Down the folder levels of the path after its drive ("e:\docs\old\"),
     // as far as the tree has them.
-    const std::string &path = Browse.CurrentPath;
+    const std::string path = Browse.CurrentPath;
     size_t start = path.find('\\');
     while (start != std::string::npos && start + 1 < path.size()) {
         const size_t end = path.find('\\', start + 1);
@@ -102,6 +102,8 @@ void TMainForm::SelectTreeNodeOfCurrentPath()
         if (part.empty())
             break;
         QTreeWidgetItem *next = nullptr;
+        if (readLevels && Settings[10] == 1 && node->childCount() == 0)
+            AddTreeLevel(node, WorkFolderEntries(path.substr(0, start + 1), true));
         for (int i = 0; i < node->childCount() && !next; ++i) {
             QTreeWidgetItem *child = node->child(i);
             const QVariant kind = child->data(0, TreeKindRole);
