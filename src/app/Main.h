@@ -472,6 +472,9 @@ public:
     void RelabelInLanguage();
     // A saved window size made to fit the screen `available`.
     static QSize ClampWindowSize(int width, int height, const QSize &available);
+    // Dates are written, listed and typed in the order of the user's locale
+    // as the date boxes show it, even where the C library lacks that locale.
+    static void FollowLocaleDateOrder();
     // Selects the tree node of the current path (the deepest one the tree
     // has), without acting on the selection.
     // Selects the tree node of the folder listed; with `readLevels` the levels

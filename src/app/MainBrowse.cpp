@@ -56,6 +56,28 @@ private:
     QTreeWidgetItem *pressedOn_ = nullptr;
 };
 
+// Enter in the path box goes to the place typed.
+class TPathBoxEnterFilter : public QObject {
+public:
+    TPathBoxEnterFilter(TMainForm *form) : QObject(form), form_(form) {}
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::KeyPress) {
+            const int key = static_cast<QKeyEvent *>(event)->key();
+            if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+                form_->RunGuardedAction([this] { form_->ComboBox1Enter(); });
+                return true;
+            }
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    TMainForm *form_;
+};
+
 // A right-button press on the tree opens its pop-up menu and leaves the
 // selection where it is: the menu's commands act on the disc being shown, so
 // the highlight must not move to another node that is not open.
@@ -117,7 +139,8 @@ void TMainForm::ConnectBrowseHandlers()
     connect(ui->ComboBox1, &QComboBox::textActivated, this, Guarded(&TMainForm::ComboBox1Enter));
     if (QLineEdit *edit = ui->ComboBox1->lineEdit()) {
         connect(edit, &QLineEdit::textEdited, this, Guarded(&TMainForm::ComboBox1Change));
-        connect(edit, &QLineEdit::returnPressed, this, Guarded(&TMainForm::ComboBox1Enter));
+        // Enter is taken here, once: passed on, the box would act on it again.
+        edit->installEventFilter(new TPathBoxEnterFilter(this));
     }
     ConnectFileListHandlers();
     ConnectInfoPanelHandlers();

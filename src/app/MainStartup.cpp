@@ -55,6 +55,7 @@ TMainForm::TMainForm(TSplashForm *splash, const std::string &dataFolder, QWidget
     : QMainWindow(parent), ui(new Ui::TMainForm)
 {
     InitAppResources();
+    FollowLocaleDateOrder();
     ui->setupUi(this);
     setObjectName(QStringLiteral("MainForm"));
     // Status bar panels 0 .. 2, each as wide as its text needs (at least its

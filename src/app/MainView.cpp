@@ -14,6 +14,8 @@
 #include "app/LangUnit.h"
 #include "platform/QtText.h"
 #include "ui_MainForm.h"
+#include "util/BaseDateTime.h"
+#include "widgets/LocaleDates.h"
 #include "widgets/StatusBarCont.h"
 
 QFont TMainForm::StatusPanelFont(int panel) const
@@ -76,6 +78,13 @@ QSize TMainForm::ClampWindowSize(int width, int height, const QSize &available)
     const int maxWidth = std::max(MinWidth, available.width());
     const int maxHeight = std::max(MinHeight, available.height());
     return QSize(std::clamp(width, MinWidth, maxWidth), std::clamp(height, MinHeight, maxHeight));
+}
+
+void TMainForm::FollowLocaleDateOrder()
+{
+    char separator = '/';
+    const std::string format = ConvertQtDateFormat(QLocale().dateFormat(QLocale::ShortFormat), separator);
+    SetDefaultDateOrder(format, separator);
 }
 
 void TMainForm::SelectTreeNodeOfCurrentPath(bool readLevels)
