@@ -9,7 +9,12 @@
 
 #include <fstream>
 
+#include <QMimeDatabase>
+#include <QPrintPreviewDialog>
+
+#include "app/BandReport.h"
 #include "app/newcd.h"
+#include "app/report.h"
 #include "app/selunit.h"
 #include "support/TempDir.h"
 #include "ui_PrintPrepareForm.h"
@@ -65,6 +70,9 @@ protected:
         Add("t: [FIRST]", "t:\\proj1\\mod1\\", "code.c", 1, "100", "Code note");
         Add("u: [SECOND]", "u:\\", "music", 0);
         Add("u: [SECOND]", "u:\\music\\", "song.mp3", 1, "4000000", "", EncodeDate(2019, 5, 1));
+        Add("u: [SECOND]", "u:\\", "notes.txt", 1, "10");
+        Add("u: [SECOND]", "u:\\", "data.qq7", 1, "10");
+        Add("u: [SECOND]", "u:\\", "LICENCE", 1, "10");
         SaveCat("Setup12=0\nSetup16=1\n");
     }
     std::unique_ptr<TMainForm> OpenWalk()
@@ -246,7 +254,7 @@ TEST_F(UsageWalkTest, DateSizeAndDiscCriteriaFindWhatTheySayOnTheirOwn)
                          }),
               Names{"big.iso"});
     EXPECT_EQ(SearchWith(*form, [&] { form->ui->ComboBox2->setCurrentText(QStringLiteral("u: [SECOND]")); }),
-              (Names{"music", "song.mp3"}));
+              (Names{"LICENCE", "data.qq7", "music", "notes.txt", "song.mp3"}));
     // Criteria together, and a text with them, still narrow each other.
     EXPECT_EQ(SearchWith(*form,
                          [&] {
@@ -268,7 +276,7 @@ TEST_F(UsageWalkTest, PrintOfTheCurrentDiscAfterASearchPrintsTheDiscShown)
     auto form = OpenWalk();
     OpenDisc(*form, "t: [FIRST]");
     SearchWith(*form, [&] { form->ui->ComboBox2->setCurrentText(QStringLiteral("u: [SECOND]")); });
-    ASSERT_EQ(Found(*form).size(), 2u);
+    ASSERT_EQ(Found(*form).size(), 5u);
     form->ui->FindButton->click(); // search off: t: is shown
     for (const auto &[source, expected] :
          std::vector<std::pair<int, Names>>{{0, {"archives", "big.iso", "code.c", "member.txt", "mod1", "proj1",
@@ -311,6 +319,52 @@ TEST_F(UsageWalkTest, NotesStayAvailableAfterThePropertiesDialogIsClosed)
     form->ui->PropertiesPopup->trigger();
     form->CatPopupMenuPopup();
     EXPECT_TRUE(form->ui->NotePopup->isEnabled());
+}
+
+// In Slovak and Czech the file types stayed English ("File folder", "File", "XXX File"), and so
+// did the print preview's title and the "No.-" header: the desktop's MIME type names in the
+// chosen language where it has them, the program's own texts elsewhere.
+TEST_F(UsageWalkTest, FileTypesAndThePrintPreviewSpeakTheChosenLanguage)
+{
+    auto form = OpenWalk();
+    form->show(); // the preview steps the shown window aside
+    OpenDisc(*form, "u: [SECOND]");
+    QString previewTitle;
+    const auto oldRun = TBandReport::RunPreview;
+    TBandReport::RunPreview = [&](QPrintPreviewDialog &dialog) { return previewTitle = dialog.windowTitle(), 0; };
+    struct Case {
+        int language;
+        const char *folder, *file, *unknown, *text, *preview;
+    };
+    for (const Case &c : {Case{langunit::LangSlovak, "Priečinok súborov", "Súbor", "Súbor QQ7",
+                               "Obyčajný textový dokument", "Náhľad tlače"},
+                          Case{langunit::LangCzech, "Složka souborů", "Soubor", "Soubor QQ7",
+                               "Prostý textový dokument", "Náhled tisku"},
+                          Case{langunit::LangEnglish, "File folder", "File", "QQ7 File", "Plain text document",
+                               "Print preview"}}) {
+        SCOPED_TRACE(c.language);
+        langunit::SetCurrentLanguage(c.language);
+        form->RelabelInLanguage();
+        const auto typeOf = [&](const char *name) {
+            const int row = ListRowOf(*form, name);
+            return row < 0 ? QStringLiteral("<none>") : form->ui->LinksListView->Model()->Rows()[size_t(row)].TypeName;
+        };
+        EXPECT_EQ(typeOf("music"), QString::fromUtf8(c.folder));
+        EXPECT_EQ(typeOf("LICENCE"), QString::fromUtf8(c.file));
+        EXPECT_EQ(typeOf("data.qq7"), QString::fromUtf8(c.unknown));
+        if (QMimeDatabase().mimeTypeForName(QStringLiteral("text/plain")).comment() == QStringLiteral("Plain text document"))
+            EXPECT_EQ(typeOf("notes.txt"), QString::fromUtf8(c.text));
+        form->ui->PrintButton->click();
+        TPrintPrepareForm *w = form->PrintPrepareForm.data();
+        ASSERT_TRUE(w);
+        w->RadioGroup1Items->button(1)->click(); // the disc shown
+        for (int i = 0; i < 3; ++i)
+            w->ui->Button1->click();
+        EXPECT_EQ(previewTitle, QString::fromUtf8(c.preview));
+        EXPECT_EQ(NumberHeaderText(), QString::fromUtf8(c.language == langunit::LangEnglish ? "No.-" : "Č.-"));
+        delete w;
+    }
+    TBandReport::RunPreview = oldRun;
 }
 
 // One date order, the locale's, in the list and in the search date boxes, in English, Slovak and
