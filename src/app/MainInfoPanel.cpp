@@ -254,8 +254,13 @@ void TMainForm::LayoutSearchPanel()
     // (Panel5) covers it.
     const int width = ui->Panel3->width();
     const int height = ui->Panel3->height();
-    ui->Shape1->resize(width - 17, ui->Shape1->height());
-    ui->ScrollBox1->resize(width - 28, ui->ScrollBox1->height());
+    // As tall as the criteria need, within the room the panel has (never
+    // below the form's height): a large window shows them without scrolling.
+    constexpr int FormScrollHeight = 200, Margin = 8;
+    const int wanted = ui->Panel6->height() + 2 * ui->ScrollBox1->frameWidth();
+    const int scrollHeight = std::max(FormScrollHeight, std::min(wanted, height - 2 * Margin - 10));
+    ui->Shape1->resize(width - 17, scrollHeight + 10);
+    ui->ScrollBox1->resize(width - 28, scrollHeight);
     ui->Panel5->resize(width - 28, ui->Panel5->height());
     const int bar = ui->ScrollBox1->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
     ui->Panel6->resize(std::max(ui->Panel6->minimumWidth(), width - 28 - bar), ui->Panel6->height());

@@ -459,5 +459,17 @@ TEST_F(BrowseFormTest, SearchPanelPartsAreSizedAndCentred)
     EXPECT_EQ(form->ui->Panel5->x(), form->ui->ScrollBox1->x());
     // The criteria fit the scroll box's width.
     EXPECT_LE(form->ui->Panel6->width(), 272);
+    // The scroll box was a small fixed box in a large panel: it takes the room the criteria
+    // need, within the panel, and never less than its form height.
+    form->ui->Panel3->resize(300, 700);
+    form->LayoutSearchPanel();
+    EXPECT_GE(form->ui->ScrollBox1->height(), form->ui->Panel6->height());
+    EXPECT_LE(form->ui->Shape1->geometry().bottom(), 700);
+    form->ui->SpeedButton1->click();
+    form->ui->SpeedButton2->click();
+    EXPECT_GE(form->ui->ScrollBox1->height(), form->ui->Panel6->height()) << "criteria opened";
+    form->ui->Panel3->resize(300, 150);
+    form->LayoutSearchPanel();
+    EXPECT_EQ(form->ui->ScrollBox1->height(), 200);
     form->close();
 }
