@@ -229,6 +229,16 @@ TEST_F(UsageWalkTest, InformationPanelShowsTheNoteOfTheEntryItNamesAfterSearchOf
     EXPECT_TRUE(form->ui->StaticText6->text().isEmpty()) << form->ui->StaticText6->text().toStdString();
     Click(*form, "readme.txt");
     EXPECT_EQ(form->ui->StaticText6->text(), QStringLiteral("  Readme note"));
+    // A narrow window: the type name takes room from the file name's rather than be cut.
+    form->resize(640, 500);
+    form->show();
+    QCoreApplication::processEvents();
+    form->ui->ShowInfoButton->setChecked(true);
+    Click(*form, "readme.txt");
+    QLabel *type = form->ui->StaticText7;
+    ASSERT_FALSE(type->text().isEmpty());
+    EXPECT_GE(type->width(), type->fontMetrics().horizontalAdvance(type->text())) << type->text().toStdString();
+    EXPECT_LE(type->geometry().right(), form->ui->CDImage->x() - form->ui->InfoTexts->x());
 }
 
 // The date, size and disc criteria were not applied without a name or note text, and "more than"
