@@ -80,12 +80,19 @@ void TMainForm::CopyButtonClick()
 
 void TMainForm::OpenPopupClick()
 {
-    // The double-click of the list the menu was opened over.
+    // The double-click of the list the menu was opened over; with nothing
+    // selected there, nothing to open, and that is said.
     if (ui->SearchView->hasFocus()) {
-        SearchViewDblClick();
+        if (ui->SearchView->SelectedRow())
+            SearchViewDblClick();
+        else
+            ShowNothingSelected(false);
         return;
     }
-    LinksListViewDblClick();
+    if (ui->LinksListView->SelectedRow())
+        LinksListViewDblClick();
+    else
+        ShowNothingSelected(false);
 }
 
 std::string TMainForm::RunCatalogName() const

@@ -5,9 +5,13 @@
 #include "app/Main.h"
 
 #include <QComboBox>
+#include <QLocale>
 #include <QFontMetrics>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
+
+#include <clocale>
+#include <cstring>
 
 #include "app/BrowseText.h"
 #include "app/FileListView.h"
@@ -82,8 +86,19 @@ QSize TMainForm::ClampWindowSize(int width, int height, const QSize &available)
 
 void TMainForm::FollowLocaleDateOrder()
 {
+    // The C library's order is the locale's when it has the user's locale.
+    // Where it fell back to "C" while the user's locale is another (not
+    // installed for the C library), the date boxes' order is the locale's.
+    const char *cLocale = std::setlocale(LC_TIME, nullptr);
+    const bool cLibraryHasLocale = cLocale && std::strcmp(cLocale, "POSIX") != 0 &&
+                                   !(cLocale[0] == 'C' && (cLocale[1] == '\0' || cLocale[1] == '.'));
+    const QLocale locale;
+    if (cLibraryHasLocale || locale.language() == QLocale::C) {
+        SetDefaultDateOrder(std::string(), '/');
+        return;
+    }
     char separator = '/';
-    const std::string format = ConvertQtDateFormat(QLocale().dateFormat(QLocale::ShortFormat), separator);
+    const std::string format = ConvertQtDateFormat(locale.dateFormat(QLocale::ShortFormat), separator);
     SetDefaultDateOrder(format, separator);
 }
 

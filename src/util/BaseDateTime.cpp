@@ -386,7 +386,7 @@ void SetDefaultDateOrder(const std::string &shortDateFormat, char separator)
     const FormatSettings &locale = LocaleFormatSettings();
     FormatSettings &fs = ProgramFormatSettings();
     const std::string order = DateOrder(shortDateFormat);
-    if (order == DateOrder(locale.ShortDateFormat)) {
+    if (shortDateFormat.empty() || order == DateOrder(locale.ShortDateFormat)) {
         fs.ShortDateFormat = locale.ShortDateFormat;
         fs.DateSeparator = locale.DateSeparator;
         return;

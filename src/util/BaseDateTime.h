@@ -57,8 +57,9 @@ const FormatSettings &DefaultFormatSettings();
 // Gives the default settings the date order of `shortDateFormat` (day, month
 // and year letters, "/" for the separator) with `separator`, so that dates are
 // written and read in the order the user's locale shows them everywhere.
-// An order the locale's settings have already keeps their format as it is;
-// another becomes two-digit day and month and a four-digit year.
+// An order the locale's settings have already (or an empty format) keeps
+// their format as it is; another becomes two-digit day and month and a
+// four-digit year.
 void SetDefaultDateOrder(const std::string &shortDateFormat, char separator);
 
 // Years 1 to 9999. EncodeDate throws EConvertError for an impossible date.

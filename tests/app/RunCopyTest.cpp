@@ -235,14 +235,15 @@ TEST_F(RunCopyTest, CommandsOnTheSelectedFileInACatalogueWithoutDiscsSayNothingI
     TMainForm::RunModal = [&](QDialog &) { return dialogShown = true, int(QDialog::Rejected); };
     form->ui->CopyButton->click();
     form->ui->RunButton->click();
+    form->ui->OpenPopup->trigger();
     form->ActiveControl = form->ui->LinksListView;
     form->ui->PropertiesButton->click();
     form->ActiveControl = form->ui->TreeView1;
     form->ui->PropertiesButton->click();
     EXPECT_FALSE(dialogShown);
     EXPECT_TRUE(Opened(300).empty());
-    ASSERT_EQ(prompt.Asked.size(), 4u);
-    for (size_t i = 0; i < 3; ++i)
+    ASSERT_EQ(prompt.Asked.size(), 5u);
+    for (size_t i = 0; i < 4; ++i)
         EXPECT_EQ(prompt.Asked[i].text, QStringLiteral("No file chosen")) << i;
-    EXPECT_EQ(prompt.Asked[3].text, QStringLiteral("No disc is selected."));
+    EXPECT_EQ(prompt.Asked[4].text, QStringLiteral("No disc is selected."));
 }
