@@ -394,7 +394,7 @@ bool TMainForm::OpenDiscHasPlace(const std::string &place)
         return false;
     const size_t slash = place.rfind('\\');
     if (slash == std::string::npos)
-        return CompareNamesFoldAZ(place, PlaceText(Browse.HomePath)) == 0;
+        return place == PlaceText(Browse.HomePath); // paths are compared exactly
     const std::string name = place.substr(slash + 1);
     if (name.empty())
         return false;
