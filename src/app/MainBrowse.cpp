@@ -140,7 +140,11 @@ void TMainForm::ConnectBrowseHandlers()
     if (QLineEdit *edit = ui->ComboBox1->lineEdit()) {
         connect(edit, &QLineEdit::textEdited, this, Guarded(&TMainForm::ComboBox1Change));
         // Enter is taken here, once: passed on, the box would act on it again.
-        edit->installEventFilter(new TPathBoxEnterFilter(this));
+        // The box keeps the focus and hands keys to its line edit directly, so
+        // the filter watches both.
+        auto *enter = new TPathBoxEnterFilter(this);
+        edit->installEventFilter(enter);
+        ui->ComboBox1->installEventFilter(enter);
     }
     ConnectFileListHandlers();
     ConnectInfoPanelHandlers();

@@ -94,14 +94,14 @@ protected:
         form.ui->LinksListView->SelectRow(ListRowOf(form, name));
         form.LinksListViewDblClick();
     }
-    // Types `text` into the path box, key by key, and presses Enter.
+    // Types `text` into the path box, key by key, and presses Enter. The keys go to the box,
+    // which has the focus and hands them to its line edit, as on a desktop.
     static void Type(TMainForm &form, const QString &text, bool enter = true)
     {
-        QLineEdit *edit = form.ui->ComboBox1->lineEdit();
-        edit->clear();
-        QTest::keyClicks(edit, text);
+        form.ui->ComboBox1->lineEdit()->clear();
+        QTest::keyClicks(form.ui->ComboBox1, text);
         if (enter)
-            QTest::keyClick(edit, Qt::Key_Return);
+            QTest::keyClick(form.ui->ComboBox1, Qt::Key_Return);
     }
     static std::string NodePathOfCurrent(TMainForm &form)
     {
