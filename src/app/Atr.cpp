@@ -84,17 +84,22 @@ void TAtrForm::SetCaptions()
 
 bool TAtrForm::Fill(QWidget *activeControl)
 {
-    if (main_->FileRecordCount() == 0)
-        return true;
+    // Nothing selected: said, and no empty dialog.
     if (Within(main_->ui->LinksListView, activeControl)) {
-        if (const TFileRow *row = main_->ui->LinksListView->SelectedRow())
+        const TFileRow *row = main_->FileRecordCount() > 0 ? main_->ui->LinksListView->SelectedRow() : nullptr;
+        if (row)
             ShowFileRow(*row);
-        return true;
+        else
+            main_->ShowNothingSelected(false);
+        return row != nullptr;
     }
     if (Within(main_->ui->SearchView, activeControl)) {
-        if (const TSearchRow *row = main_->ui->SearchView->SelectedRow())
+        const TSearchRow *row = main_->ui->SearchView->SelectedRow();
+        if (row)
             ShowSearchRow(*row);
-        return true;
+        else
+            main_->ShowNothingSelected(false);
+        return row != nullptr;
     }
     Prompt::Current().Show(L(78));
     return false;

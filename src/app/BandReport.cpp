@@ -435,5 +435,7 @@ int TBandReport::Preview(QWidget *parent)
         QObject::connect(pdf, &QAction::triggered, &dialog, [this, &dialog] { SavePdfFromPreview(&dialog); });
     }
     dialog.resize(900, 700);
+    if (!PreviewTitle.isEmpty())
+        dialog.setWindowTitle(PreviewTitle);
     return RunPreview(dialog);
 }

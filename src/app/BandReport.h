@@ -54,6 +54,7 @@ public:
 
     TDataSet *DataSet = nullptr; // its visible records are the detail rows; none when null or closed
     QString Title;
+    QString PreviewTitle;        // the preview window's title; empty: Qt's own
     QString PageNumberLabel;     // shown before the page number
     QString FooterText;          // empty: no footer
     std::vector<TReportLabel> ColumnHeaders;

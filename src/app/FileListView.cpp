@@ -18,6 +18,7 @@ TFileListView::TFileListView(QWidget *parent)
 {
     for (int c = 0; c < TFileListModel::ColumnCount; ++c)
         ReportView()->setColumnWidth(c, ColumnWidths[c]);
+    FitDateColumns({3, 4});
     // The report shows the five columns a user reads; the others carry the
     // record's fields for the handlers and stay out of sight.
     for (int c = TFileListModel::ShownColumnCount; c < TFileListModel::ColumnCount; ++c)

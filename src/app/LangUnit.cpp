@@ -55,7 +55,7 @@ const Table kEnglish = {
     /*141*/ " what you want to update", "please check the name insertion volume", "Record update", "Update",
     "No data available for this CD ",
     /*146*/ "I am connecting to server, wait.", "Next", "Cancel",
-    "This is a music CD. Do you want to connect to the CDDB server at gnudb.org and fetch the names of its "
+    "This is a music CD. Do you want to connect to the CDDB server at %1 and fetch the names of its "
     "tracks from the internet?",
     "Yes, continue",
     /*151*/ "No, cancel", "Note:", "File:",
@@ -109,7 +109,7 @@ const Table kSlovak = {
     /*141*/ ", ktoré chcete aktualizovať", "skontrolujte, prosím, názov vloženého média", "Aktualizácia záznamu",
     "Aktualizovať", "K tomuto CD nie sú k dispozícii nijaké dáta",
     /*146*/ "Pripájam sa k serveru, čakajte.", "Ďalej", "Zrušiť",
-    "Toto je hudobné CD. Chcete sa pripojiť k serveru CDDB na gnudb.org a načítať názvy skladieb z internetu?",
+    "Toto je hudobné CD. Chcete sa pripojiť k serveru CDDB na %1 a načítať názvy skladieb z internetu?",
     "Áno, pokračovať",
     /*151*/ "Nie, zrušiť", "Poznámka:", "Súbor:",
 };
@@ -162,7 +162,7 @@ const Table kCzech = {
     /*141*/ ", které chcete aktualizovat", "zkontrolujte, prosím, název vloženého média", "Aktualizace záznamu",
     "Aktualizovat", "K tomuto CD nejsou k dispozici žádná data",
     /*146*/ "Připojuji se k serveru, čekejte.", "Další", "Zrušit",
-    "Toto je hudební CD. Chcete se připojit k serveru CDDB na gnudb.org a načíst názvy skladeb z internetu?",
+    "Toto je hudební CD. Chcete se připojit k serveru CDDB na %1 a načíst názvy skladeb z internetu?",
     "Ano, pokračovat",
     /*151*/ "Ne, zrušit", "Poznámka:", "Soubor:",
 };

@@ -128,6 +128,8 @@ public:
     std::vector<TTreeRecord> TreeRecords(QTreeWidget *tree) const;
     bool SaveTree(std::string *error = nullptr);
     void LoadSubTree();
+    // Adds the folders `names` as the levels of `node` (its levels are read).
+    void AddTreeLevel(QTreeWidgetItem *node, const std::vector<std::string> &names);
     void SelectTreeNodeByPath(const std::string &path);
     void CollapseAllNodes();
     QTreeWidgetItem *AddTreeNode(QTreeWidgetItem *parent, const QString &text, int image, int selected, int kind);
@@ -172,6 +174,14 @@ public:
     void SetPath();
     void UpButtonClick();
     void ComboBox1Change();
+    // Enter in the path box, or an item picked: goes to the place typed on
+    // whichever disc has it, or says it does not exist.
+    void ComboBox1Enter();
+    // Whether the open disc has the folder or archive `place` ("e:" or "e:\docs").
+    bool OpenDiscHasPlace(const std::string &place);
+    // The first disc, in tree order, that has `place`; empty when none has.
+    std::string DiscWithPlace(const std::string &place);
+    void GoToPlace(const std::string &place);
     void BackButtonClick();
     void ForwardButtonClick();
     void Popup1Click(int index);
@@ -184,6 +194,12 @@ public:
     // Makes the disc record named `name` (whole name, case ignored) current.
     bool LocateDiscRecord(const std::string &name);
     void LoadList();
+    // Filters the work table to the records of the current path.
+    void FilterWorkTable();
+    // The folders (and, without `foldersOnly`, the archives) listed in `folder`
+    // ("e:\docs\") of the open disc, in list order; the work table stays on
+    // the current path.
+    std::vector<std::string> WorkFolderEntries(const std::string &folder, bool foldersOnly);
     void LinksListViewClick();
     void LinksListViewDblClick();
     void ListViewMenuClick();
@@ -378,6 +394,10 @@ public:
     bool KeepTreeChanges = true;  // leaving the mode writes the tree file
     void ConnectRunHandlers();
     void RunButtonClick();
+    // Says that a command on the selected file (or disc) has nothing to work on.
+    void ShowNothingSelected(bool disc);
+    // The file table filtered to the records of the disc shown.
+    TFlatTable *CurrentDiscFileTable();
     void CopyButtonClick();
     void OpenPopupClick();
     void RunFile(const std::string &path);
@@ -454,9 +474,15 @@ public:
     void RelabelInLanguage();
     // A saved window size made to fit the screen `available`.
     static QSize ClampWindowSize(int width, int height, const QSize &available);
+    // Dates are written, listed and typed in the order of the user's locale
+    // as the date boxes show it, even where the C library lacks that locale.
+    static void FollowLocaleDateOrder();
     // Selects the tree node of the current path (the deepest one the tree
     // has), without acting on the selection.
-    void SelectTreeNodeOfCurrentPath();
+    // Selects the tree node of the folder listed; with `readLevels` the levels
+    // of the drop-down tree on the way are read, so that the node is the
+    // folder's own and not an ancestor's.
+    void SelectTreeNodeOfCurrentPath(bool readLevels = false);
     // The status panels of the open disc in the current language.
     void ShowDiscStatus();
     void ConnectViewHandlers();
@@ -540,5 +566,6 @@ private:
     std::vector<QObject *> TreeEditLockedControls() const;
     std::vector<std::pair<QObject *, bool>> treeEditSaved_; // controls the editing mode disabled
     bool shownOnce_ = false;
+    bool windowSized_ = false; // the stored window size applies once, at start
     bool closed_ = false;
 };

@@ -20,8 +20,11 @@
 #include "app/CatalogTables.h"
 #include "app/FileListView.h"
 #include "app/LangUnit.h"
+#include "app/Texts3.h"
+#include "platform/Prompt.h"
 #include "platform/QtText.h"
 #include "ui_MainForm.h"
+#include "util/BaseFileUtils.h"
 #include "widgets/StatusBarCont.h"
 
 namespace {
@@ -53,6 +56,28 @@ private:
     QTreeWidgetItem *pressedOn_ = nullptr;
 };
 
+// Enter in the path box goes to the place typed.
+class TPathBoxEnterFilter : public QObject {
+public:
+    TPathBoxEnterFilter(TMainForm *form) : QObject(form), form_(form) {}
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::KeyPress) {
+            const int key = static_cast<QKeyEvent *>(event)->key();
+            if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+                form_->RunGuardedAction([this] { form_->ComboBox1Enter(); });
+                return true;
+            }
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    TMainForm *form_;
+};
+
 // A right-button press on the tree opens its pop-up menu and leaves the
 // selection where it is: the menu's commands act on the disc being shown, so
 // the highlight must not move to another node that is not open.
@@ -71,6 +96,15 @@ protected:
         return QObject::eventFilter(watched, event);
     }
 };
+
+// A place as the path box and the history write it: no trailing backslash,
+// so a disc's top folder is the drive alone ("t:", not "t:\\").
+std::string PlaceText(std::string path)
+{
+    while (!path.empty() && path.back() == '\\')
+        path.pop_back();
+    return path;
+}
 
 void ExpandAll(QTreeWidgetItem *item)
 {
@@ -99,9 +133,19 @@ void TMainForm::ConnectBrowseHandlers()
     // updates of the path box do not.
     // Only navigation adds drop-down items, not the text typed into the box.
     ui->ComboBox1->setInsertPolicy(QComboBox::NoInsert);
-    connect(ui->ComboBox1, &QComboBox::textActivated, this, Guarded(&TMainForm::ComboBox1Change));
-    if (QLineEdit *edit = ui->ComboBox1->lineEdit())
+    // Typing goes along to each folder of the open disc as it is complete;
+    // Enter or a picked item goes to the place on any disc, or says that
+    // there is no such place.
+    connect(ui->ComboBox1, &QComboBox::textActivated, this, Guarded(&TMainForm::ComboBox1Enter));
+    if (QLineEdit *edit = ui->ComboBox1->lineEdit()) {
         connect(edit, &QLineEdit::textEdited, this, Guarded(&TMainForm::ComboBox1Change));
+        // Enter is taken here, once: passed on, the box would act on it again.
+        // The box keeps the focus and hands keys to its line edit directly, so
+        // the filter watches both.
+        auto *enter = new TPathBoxEnterFilter(this);
+        edit->installEventFilter(enter);
+        ui->ComboBox1->installEventFilter(enter);
+    }
     ConnectFileListHandlers();
     ConnectInfoPanelHandlers();
 }
@@ -249,6 +293,7 @@ void TMainForm::LoadToWork()
     // Panel 3 too: the entry clicked last belongs to the disc left.
     for (int i = 0; i < 4; ++i)
         bar->SetPanelText(i, QString());
+    Browse.ListedPath.clear();
     if (FlatTable1 && FlatTable1->Active()) {
         {
             // Outside a search the filter admits the disc's records alone: the view
@@ -311,16 +356,21 @@ void TMainForm::LoadToWork()
 
 void TMainForm::SetPath()
 {
-    if (Browse.TargetPath == Browse.PreviousPath)
+    // One place, one spelling: "t:\\" is recorded as "t:", and a place is not
+    // recorded twice in a row.
+    const std::string place = PlaceText(Browse.TargetPath);
+    if (place.empty() || place == PlaceText(Browse.PreviousPath))
         return;
-    const QString target = ToQString(Browse.TargetPath);
+    const QString target = ToQString(place);
     const QSignalBlocker block(ui->ComboBox1);
-    ui->ComboBox1->addItem(target);
+    if (ui->ComboBox1->findText(target, Qt::MatchFixedString | Qt::MatchCaseSensitive) < 0)
+        ui->ComboBox1->addItem(target);
     ui->BackButton->setEnabled(true);
     ui->BackMenu->setEnabled(true);
     ui->UpButton->setEnabled(true);
     ui->UpMenu->setEnabled(true);
-    Browse.BackList.push_back(Browse.TargetPath);
+    if (Browse.BackList.empty() || Browse.BackList.back() != place)
+        Browse.BackList.push_back(place);
     RefreshHistoryMenus();
     ui->ComboBox1->setEditText(target);
 }
@@ -342,24 +392,115 @@ void TMainForm::UpButtonClick()
     SelectTreeNodeOfCurrentPath();
 }
 
-void TMainForm::ComboBox1Change()
+bool TMainForm::OpenDiscHasPlace(const std::string &place)
+{
+    if (!WorkTable || !WorkTable->Active() || WorkTable->RecordCount() == 0 || place.size() < 2)
+        return false;
+    const size_t slash = place.rfind('\\');
+    if (slash == std::string::npos)
+        return place == PlaceText(Browse.HomePath); // paths are compared exactly
+    const std::string name = place.substr(slash + 1);
+    if (name.empty())
+        return false;
+    const std::vector<std::string> entries = WorkFolderEntries(place.substr(0, slash + 1), false);
+    return std::find(entries.begin(), entries.end(), name) != entries.end();
+}
+
+std::string TMainForm::DiscWithPlace(const std::string &place)
+{
+    if (!FlatTable1 || !FlatTable1->Active() || place.size() < 2)
+        return {};
+    const size_t slash = place.rfind('\\');
+    // The folder that lists the place, and the place's name in it; a drive
+    // alone is the top folder of any disc read from that drive.
+    const std::string folder = slash == std::string::npos ? place + "\\" : place.substr(0, slash + 1);
+    const std::string name = slash == std::string::npos ? std::string() : place.substr(slash + 1);
+    std::vector<std::string> discs;
+    {
+        TFilterTextHintScope hint(*FlatTable1, "Path", folder);
+        FlatTable1->SetOnFilterRecord([&](TDataSet *d, bool &accept) {
+            accept = d->FieldByName("Path").AsString() == folder;
+        });
+        FlatTable1->SetFiltered(true);
+        for (FlatTable1->First(); !FlatTable1->Eof(); FlatTable1->Next()) {
+            const std::string entry = FlatTable1->FieldByName("Name").AsString();
+            const bool listed = name.empty() ||
+                                (entry == name && (FlatTable1->FieldByName("Type").AsInteger() == 0 ||
+                                                   IsArchiveExtension(LowerAZ(PathExtractExtension(entry)))));
+            if (listed)
+                discs.push_back(FlatTable1->FieldByName("Namecd").AsString());
+        }
+    }
+    // The file table goes back to the open disc's records.
+    FlatTable1->SetOnFilterRecord([this](TDataSet *d, bool &accept) { FlatTable1FilterRecord(d, accept); });
+    {
+        TFilterTextHintScope hint(*FlatTable1, "Namecd", Browse.CurrentDisc);
+        FlatTable1->SetFiltered(true);
+    }
+    for (QTreeWidgetItemIterator it(ui->TreeView1); *it; ++it) {
+        const QVariant kind = (*it)->data(0, TreeKindRole);
+        if (!kind.isValid() || kind.toInt() != NodeKindDisc)
+            continue;
+        const std::string disc = FromQString((*it)->text(0));
+        if (std::find(discs.begin(), discs.end(), disc) != discs.end())
+            return disc;
+    }
+    return {};
+}
+
+void TMainForm::GoToPlace(const std::string &place)
 {
     Browse.BrowseFlag = 0;
-    Browse.TargetPath = FromQString(ui->ComboBox1->currentText());
-    Browse.CurrentPath = Browse.TargetPath + "\\";
+    Browse.TargetPath = place;
+    Browse.CurrentPath = place + "\\";
     LoadList();
-    SelectTreeNodeOfCurrentPath();
+    SelectTreeNodeOfCurrentPath(true);
+}
+
+void TMainForm::ComboBox1Change()
+{
+    // A path half typed changes nothing; Enter says whether it exists.
+    const std::string place = PlaceText(FromQString(ui->ComboBox1->currentText()));
+    if (OpenDiscHasPlace(place))
+        GoToPlace(place);
+}
+
+void TMainForm::ComboBox1Enter()
+{
+    const QString typed = ui->ComboBox1->currentText();
+    const std::string place = PlaceText(FromQString(typed));
+    if (place.empty())
+        return;
+    if (!OpenDiscHasPlace(place)) {
+        const std::string disc = DiscWithPlace(place);
+        if (disc.empty()) {
+            Prompt::Current().Show(ToQString(Text3("The folder \"" + place + "\" does not exist in this archive.",
+                                                   "Priečinok \"" + place + "\" v tomto archíve neexistuje.",
+                                                   "Složka \"" + place + "\" v tomto archivu neexistuje.")),
+                                   QString(), PromptButtons::Ok, PromptIcon::Warning);
+            return;
+        }
+        // The disc that has it opens first, as a click on its node opens it.
+        SelectTreeNodeByText(disc);
+        TreeView1Click();
+        if (!OpenDiscHasPlace(place))
+            return;
+    }
+    GoToPlace(place);
+    const QSignalBlocker block(ui->ComboBox1);
+    ui->ComboBox1->setEditText(ToQString(place));
 }
 
 void TMainForm::GoToHistoryPath(const std::string &path)
 {
-    Browse.TargetPath = path;
-    Browse.CurrentPath = path + "\\";
+    const std::string place = PlaceText(path);
+    Browse.TargetPath = place;
+    Browse.CurrentPath = place + "\\";
     LoadList();
     // The path box and the tree follow, so that Up starts from where the list is.
     const QSignalBlocker block(ui->ComboBox1);
-    ui->ComboBox1->setEditText(ToQString(path));
-    SelectTreeNodeOfCurrentPath();
+    ui->ComboBox1->setEditText(ToQString(place));
+    SelectTreeNodeOfCurrentPath(true);
 }
 
 void TMainForm::SetBackEnabled(bool enabled)
@@ -474,7 +615,9 @@ void TMainForm::RefreshHistoryMenus()
         if (!menu)
             return;
         menu->clear();
-        for (size_t i = 0; i < paths.size(); ++i) {
+        // The place the list shows is where the user is, not a place to go to.
+        const size_t shown = IsPlace(paths, Browse.CurrentPath) ? paths.size() - 1 : paths.size();
+        for (size_t i = 0; i < shown; ++i) {
             const QString path = ToQString(paths[i]);
             QAction *a = menu->addAction(path);
             a->setToolTip(path);

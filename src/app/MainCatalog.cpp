@@ -152,6 +152,8 @@ void TMainForm::ForgetCatalogViews()
     WorkSource.reset();
     WorkTable.reset();
     Browse.LoadedDisc.clear();
+    // Nothing of the catalogue left stays selected for copy, run or properties.
+    RunTarget = {};
 }
 
 std::vector<std::string> TMainForm::CatalogNamesIn(const std::string &folder)
@@ -222,14 +224,23 @@ void TMainForm::PropertiesMenuClick()
 {
     QWidget *active = ActiveControl;
     if (active && (active == ui->TreeView1 || ui->TreeView1->isAncestorOf(active))) {
+        if (Browse.CurrentDisc.empty() || !LocateDiscRecord(Browse.CurrentDisc)) {
+            ShowNothingSelected(true);
+            return;
+        }
         TAtrCdForm dialog(this);
         ExecModal(dialog);
+        active->setFocus();
         return;
     }
     TAtrForm dialog(this);
     if (!dialog.Fill(active))
         return;
     ExecModal(dialog);
+    // The list the dialog described has the focus again, so that the commands
+    // on its entry (Notes among them) are there after Escape.
+    if (active)
+        active->setFocus();
 }
 
 void TMainForm::SetupButtonClick()

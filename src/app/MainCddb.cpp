@@ -8,6 +8,8 @@
 #include <QToolButton>
 
 #include <exception>
+#include <tuple>
+#include <utility>
 
 #include "app/LangUnit.h"
 #include "app/newcd.h"
@@ -89,15 +91,12 @@ void TMainForm::ConnectCddbHandlers()
     ui->DriveComboBox1->OnChange = [this](TPictDriveBox *) { RunGuarded([this] { DriveComboBox1Change(); }); };
 }
 
-void TMainForm::ApplyCddbSettings(int cdInterface, const std::string &proxyPort, const std::string &serverAddress)
+namespace {
+
+// "host:port" names a server on a port of its own; a bare host keeps the
+// HTTP client's default port (an empty port).
+std::pair<std::string, std::string> CddbHostAndPort(const std::string &serverAddress)
 {
-    if (!Cddb)
-        return;
-    if (cdInterface >= cdiAutoDetect && cdInterface <= cdiNTSCSI)
-        Cddb->CDInterface = static_cast<TCDInterface>(cdInterface);
-    Cddb->SetProxyPort(proxyPort);
-    // "host:port" names a server on a port of its own; a bare host keeps the
-    // HTTP client's default port.
     std::string host = serverAddress, port;
     const size_t colon = host.rfind(':');
     if (colon != std::string::npos && colon + 1 < host.size()
@@ -105,8 +104,35 @@ void TMainForm::ApplyCddbSettings(int cdInterface, const std::string &proxyPort,
         port = host.substr(colon + 1);
         host.erase(colon);
     }
-    Cddb->ServerAddr = host;
-    Cddb->ServerPort = port;
+    return {host, port};
+}
+
+} // namespace
+
+std::string CddbServerDomain(const std::string &serverAddress)
+{
+    std::string host = CddbHostAndPort(serverAddress).first;
+    while (!host.empty() && host.back() == '.')
+        host.pop_back();
+    // A name's last two labels ("gnudb.org" of "gnudb.gnudb.org"); an address
+    // of numbers stays whole.
+    if (host.find_first_not_of("0123456789.") == std::string::npos)
+        return host;
+    const size_t last = host.rfind('.');
+    if (last == std::string::npos || last == 0)
+        return host;
+    const size_t before = host.rfind('.', last - 1);
+    return before == std::string::npos ? host : host.substr(before + 1);
+}
+
+void TMainForm::ApplyCddbSettings(int cdInterface, const std::string &proxyPort, const std::string &serverAddress)
+{
+    if (!Cddb)
+        return;
+    if (cdInterface >= cdiAutoDetect && cdInterface <= cdiNTSCSI)
+        Cddb->CDInterface = static_cast<TCDInterface>(cdInterface);
+    Cddb->SetProxyPort(proxyPort);
+    std::tie(Cddb->ServerAddr, Cddb->ServerPort) = CddbHostAndPort(serverAddress);
 }
 
 void TMainForm::DriveComboBox1Change()

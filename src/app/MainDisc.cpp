@@ -129,6 +129,7 @@ void TMainForm::ShowEmptyCatalogView()
 {
     // No file left: the tree keeps the discs that remain, the rest is empty.
     Browse.CurrentDisc.clear();
+    RunTarget = {};
     // Closing the search panel writes these back into the status bar.
     Browse.WorkDiscName.clear();
     Browse.FileCountText.clear();
@@ -137,6 +138,7 @@ void TMainForm::ShowEmptyCatalogView()
         LoadTree();
     for (int i = 0; i < 4; ++i)
         ui->StatusBar1->SetPanelText(i, QString());
+    Browse.ListedPath.clear();
     ui->StaticText1->clear();
     ui->StaticText1->hide();
     ui->StaticText2->clear();

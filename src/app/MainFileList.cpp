@@ -3,6 +3,8 @@
 #include "app/Main.h"
 
 #include <QAction>
+
+#include <algorithm>
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -56,25 +58,49 @@ void TMainForm::FollowViewStyleMenu(TRowListView *list)
     }
 }
 
+void TMainForm::FilterWorkTable()
+{
+    // The folder filter admits the records of the current path alone: the
+    // view is built from those, found through the store's lookup of paths,
+    // and sorted by type, once (no unfiltered view of the whole disc is
+    // built and sorted in between).
+    TFilterTextHintScope hint(*WorkTable, "Path", Browse.CurrentPath);
+    if (WorkTable->IndexFieldNames() == "Type") {
+        WorkTable->SetFiltered(true); // rebuilds the view for the current path
+    } else {
+        // The filter is switched on without a rebuild of its own: setting
+        // the index rebuilds the view with both.
+        WorkTable->TDataSet::SetFiltered(true);
+        WorkTable->SetIndexFieldNames("Type");
+    }
+}
+
+std::vector<std::string> TMainForm::WorkFolderEntries(const std::string &folder, bool foldersOnly)
+{
+    std::vector<std::string> names;
+    if (!WorkTable || !WorkTable->Active())
+        return names;
+    const std::string shown = Browse.CurrentPath;
+    Browse.CurrentPath = folder;
+    FilterWorkTable();
+    for (WorkTable->First(); !WorkTable->Eof(); WorkTable->Next()) {
+        const std::string name = WorkTable->FieldByName("Name").AsString();
+        const bool isFolder = WorkTable->FieldByName("Type").AsInteger() == 0;
+        if (isFolder || (!foldersOnly && IsArchiveExtension(LowerAZ(PathExtractExtension(name)))))
+            names.push_back(name);
+    }
+    Browse.CurrentPath = shown;
+    FilterWorkTable();
+    std::stable_sort(names.begin(), names.end(),
+                     [](const std::string &a, const std::string &b) { return CompareNamesFoldAZ(a, b) < 0; });
+    return names;
+}
+
 void TMainForm::LoadList()
 {
     TFileListModel *model = ui->LinksListView->Model();
     if (WorkTable && WorkTable->Active()) {
-        {
-            // The folder filter admits the records of the current path alone: the
-            // view is built from those, found through the store's lookup of paths,
-            // and sorted by type, once (no unfiltered view of the whole disc is
-            // built and sorted in between).
-            TFilterTextHintScope hint(*WorkTable, "Path", Browse.CurrentPath);
-            if (WorkTable->IndexFieldNames() == "Type") {
-                WorkTable->SetFiltered(true); // rebuilds the view for the current path
-            } else {
-                // The filter is switched on without a rebuild of its own: setting
-                // the index rebuilds the view with both.
-                WorkTable->TDataSet::SetFiltered(true);
-                WorkTable->SetIndexFieldNames("Type");
-            }
-        }
+        FilterWorkTable();
         WorkTable->First();
         const ShellIconSize iconSize = ui->IconViewMenu->isChecked() ? ShellIconSize::Large : ShellIconSize::Small;
         model->Fill(*WorkTable, iconSize);
@@ -84,6 +110,12 @@ void TMainForm::LoadList()
     // The panel must not go on describing an entry that left the list.
     if (ui->InfoPanel->isVisibleTo(this))
         ShowInfoPanel();
+    // Another folder: the status bar's entry panel no longer names an entry
+    // of the folder left.
+    if (Browse.CurrentPath != Browse.ListedPath) {
+        Browse.ListedPath = Browse.CurrentPath;
+        ui->StatusBar1->SetPanelText(3, QString());
+    }
 
     // The folders listed become the selected node's level only when that node
     // is the folder listed (a node the tree does not have yet is not).

@@ -20,9 +20,10 @@ void SearchFilter(TMainForm &form, TDataSet *dataSet, bool &accept)
         accept = disc && disc->AsString() == form.Browse.CurrentDisc;
         return;
     }
-    if (s.NameGiven || s.NoteGiven) {
+    {
         // The tests in order name, note, disc, date, size; the first that
-        // fails decides.
+        // fails decides. Each criterion given applies on its own: a date
+        // range or a disc without a name or note text finds what it says.
         auto text = [](const TTextMatch &m, TField *f) {
             if (!f)
                 return false;
@@ -47,7 +48,6 @@ void SearchFilter(TMainForm &form, TDataSet *dataSet, bool &accept)
         }
         accept = ok;
     }
-    // Both texts empty: the record stays as the engine offered it.
     if (++s.ProgressCounter == s.ProgressStep) {
         s.ProgressCounter = 0;
         if (QProgressBar *bar = form.ProgressBar1) {

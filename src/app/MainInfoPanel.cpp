@@ -145,9 +145,13 @@ void TMainForm::ShowInfoPanel()
     ui->StaticText5->clear();
     if (const TFileRow *row = ui->LinksListView->SelectedRow()) {
         ui->StaticText5->setText(QStringLiteral(" ") + ToQString(row->Name));
+        // The note of the entry named, whatever showed a note before.
+        ui->StaticText6->setText(row->Note.empty() ? QString() : ToQString("  " + row->Note));
         ui->StaticText7->setText(row->TypeName);
+        ui->StaticText7->setToolTip(row->TypeName);
         // The size of the selected entry itself.
         ui->StaticText8->setText(ToQString(FormatSize(SizeValue(row->SizeTech))));
+        InfoPanelResize();
     } else {
         ui->StaticText7->clear();
         ui->StaticText6->clear();
@@ -204,8 +208,17 @@ void TMainForm::InfoPanelResize()
 {
     // The picture's left edge in the texts' coordinates.
     const int pictureLeft = ui->CDImage->x() - ui->InfoTexts->x();
-    const TInfoPanelLayout l =
-        InfoPanelLayoutFor(pictureLeft, ui->StaticText3->x(), ui->StaticText5->x());
+    TInfoPanelLayout l = InfoPanelLayoutFor(pictureLeft, ui->StaticText3->x(), ui->StaticText5->x());
+    // A type name longer than its share takes room from the file name's,
+    // down to a third of the line for the name.
+    const int typeWidth = ui->StaticText7->fontMetrics().horizontalAdvance(ui->StaticText7->text()) + 4;
+    if (typeWidth > l.text7Width) {
+        const int right = l.text7Left + l.text7Width;
+        const int text7Left = std::max(ui->StaticText5->x() + l.text3Width / 3, right - typeWidth);
+        l.text5Width -= l.text7Left - text7Left;
+        l.text7Left = text7Left;
+        l.text7Width = right - text7Left;
+    }
     auto width = [](QWidget *w, int value) { w->resize(std::max(0, value), w->height()); };
     width(ui->StaticText3, l.text3Width);
     width(ui->StaticText4, l.text3Width - (ui->StaticText4->x() - ui->StaticText3->x()));
@@ -252,8 +265,13 @@ void TMainForm::LayoutSearchPanel()
     // (Panel5) covers it.
     const int width = ui->Panel3->width();
     const int height = ui->Panel3->height();
-    ui->Shape1->resize(width - 17, ui->Shape1->height());
-    ui->ScrollBox1->resize(width - 28, ui->ScrollBox1->height());
+    // As tall as the criteria need, within the room the panel has (never
+    // below the form's height): a large window shows them without scrolling.
+    constexpr int FormScrollHeight = 200, Margin = 8;
+    const int wanted = ui->Panel6->height() + 2 * ui->ScrollBox1->frameWidth();
+    const int scrollHeight = std::max(FormScrollHeight, std::min(wanted, height - 2 * Margin - 10));
+    ui->Shape1->resize(width - 17, scrollHeight + 10);
+    ui->ScrollBox1->resize(width - 28, scrollHeight);
     ui->Panel5->resize(width - 28, ui->Panel5->height());
     const int bar = ui->ScrollBox1->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
     ui->Panel6->resize(std::max(ui->Panel6->minimumWidth(), width - 28 - bar), ui->Panel6->height());

@@ -50,9 +50,13 @@ void ReportNothingFound(const std::string &name)
     Prompt::Current().Show(ToQString(NotFoundText(name)), L(34), PromptButtons::Ok, PromptIcon::Warning);
 }
 
-bool HasFocusIn(const QWidget *w)
+bool HasFocusIn(const QWidget *w, const QWidget *lastActive)
 {
+    // Focus outside the window (a dialog just closed, the window not yet
+    // active again) leaves the control that had it last as the one in use.
     const QWidget *focus = QApplication::focusWidget();
+    if (!focus || focus->window() != w->window())
+        focus = lastActive;
     return focus && (focus == w || w->isAncestorOf(focus));
 }
 
@@ -67,7 +71,8 @@ void TMainForm::NoteTableFilterRecord(TDataSet *DataSet, bool &Accept)
 
 void TMainForm::CatPopupMenuPopup()
 {
-    ui->NotePopup->setEnabled(HasFocusIn(ui->LinksListView) || HasFocusIn(ui->TreeView1));
+    ui->NotePopup->setEnabled(HasFocusIn(ui->LinksListView, ActiveControl) ||
+                              HasFocusIn(ui->TreeView1, ActiveControl));
 }
 
 int TMainForm::NoteFieldWidth() const
@@ -83,7 +88,7 @@ void TMainForm::NotePopupClick()
     if (!HasCatalog() || !CatalogWritable())
         return;
     std::string current;
-    if (HasFocusIn(ui->LinksListView)) {
+    if (HasFocusIn(ui->LinksListView, ActiveControl)) {
         const TFileRow *row = ui->LinksListView->SelectedRow();
         if (!row)
             return;
@@ -95,7 +100,7 @@ void TMainForm::NotePopupClick()
         NoteDisc = row->Namecd;
         if (WorkTable && WorkTable->Active() && LocateByName(*WorkTable, "Name", NoteTarget))
             current = WorkTable->FieldByName("Note").AsString();
-    } else if (HasFocusIn(ui->TreeView1)) {
+    } else if (HasFocusIn(ui->TreeView1, ActiveControl)) {
         if (Browse.CurrentDisc.empty())
             return;
         NoteMode = 0;

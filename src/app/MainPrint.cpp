@@ -24,6 +24,18 @@ void TMainForm::PrintButtonClick()
     wizard->activateWindow();
 }
 
+TFlatTable *TMainForm::CurrentDiscFileTable()
+{
+    if (!FlatTable1 || !FlatTable1->Active())
+        return nullptr;
+    if (!Search.Flag) {
+        FlatTable1->SetOnFilterRecord([this](TDataSet *d, bool &accept) { FlatTable1FilterRecord(d, accept); });
+        TFilterTextHintScope hint(*FlatTable1, "Namecd", Browse.CurrentDisc);
+        FlatTable1->SetFiltered(true);
+    }
+    return FlatTable1.get();
+}
+
 void TMainForm::PrintExmemoryDataFilterRecord(TDataSet *DataSet, bool &Accept)
 {
     TField *path = DataSet ? DataSet->FindField("Path") : nullptr;

@@ -103,24 +103,45 @@ void TMainForm::ConnectRunHandlers()
     connect(ui->OpenPopup, &QAction::triggered, this, Guarded(&TMainForm::OpenPopupClick));
 }
 
+void TMainForm::ShowNothingSelected(bool disc)
+{
+    Prompt::Current().Show(disc ? ByLanguage("No disc is selected.", "Nie je vybrané žiadne CD.",
+                                             "Není vybráno žádné CD.")
+                                : L(78),
+                           QString(), PromptButtons::Ok, PromptIcon::Information);
+}
+
 void TMainForm::RunButtonClick()
 {
-    RunFile(RunTarget.Path);
+    if (RunTarget.Path.empty())
+        ShowNothingSelected(false);
+    else
+        RunFile(RunTarget.Path);
 }
 
 void TMainForm::CopyButtonClick()
 {
-    CopyFileFromCd(RunTarget.Path);
+    if (RunTarget.Path.empty())
+        ShowNothingSelected(false);
+    else
+        CopyFileFromCd(RunTarget.Path);
 }
 
 void TMainForm::OpenPopupClick()
 {
-    // The double-click of the list the menu was opened over.
+    // The double-click of the list the menu was opened over; with nothing
+    // selected there, nothing to open, and that is said.
     if (ui->SearchView->hasFocus()) {
-        SearchViewDblClick();
+        if (ui->SearchView->SelectedRow())
+            SearchViewDblClick();
+        else
+            ShowNothingSelected(false);
         return;
     }
-    LinksListViewDblClick();
+    if (ui->LinksListView->SelectedRow())
+        LinksListViewDblClick();
+    else
+        ShowNothingSelected(false);
 }
 
 std::string TMainForm::RunCatalogName() const
@@ -150,7 +171,9 @@ void TMainForm::RunFile(const std::string &path)
         if (!local.isEmpty() && (inserted == stored || stored == "0")) {
             const ShellOpenResult opened = ShellOpen(local);
             if (!opened.ok)
-                ShowError(FromQString(opened.error));
+                ShowError(Text3("The file could not be opened.", "Súbor sa nepodarilo otvoriť.",
+                                "Soubor se nepodařilo otevřít.") +
+                          "\n" + FromQString(opened.error));
             return;
         }
         const QString text = L(56) + QStringLiteral(" [") + ToQString(RunTarget.Number) + QStringLiteral("] ") +

@@ -393,20 +393,23 @@ void TMainForm::SpeedButton1Click()
         ShiftBelow(ui, {ui->Panel_S2, ui->ComboBox2, ui->Label2, ui->FilterButton}, -150);
         ui->SpeedButton1->setIcon(QIcon(DoleGlyph));
     }
+    LayoutSearchPanel();
 }
 
 void TMainForm::SpeedButton2Click()
 {
     if (ui->SpeedButton2->isChecked()) {
-        ui->Panel_S2->resize(ui->Panel_S2->width(), 130);
-        ShiftBelow(ui, {ui->ComboBox2, ui->Label2, ui->FilterButton}, 107);
+        // Tall enough for the row of the entered size (its box ends at 132).
+        ui->Panel_S2->resize(ui->Panel_S2->width(), 138);
+        ShiftBelow(ui, {ui->ComboBox2, ui->Label2, ui->FilterButton}, 115);
         ui->SpeedButton2->setIcon(QIcon(HoreGlyph));
     } else {
         ui->ScrollBox1->verticalScrollBar()->setValue(0);
         ui->Panel_S2->resize(ui->Panel_S2->width(), 23);
-        ShiftBelow(ui, {ui->ComboBox2, ui->Label2, ui->FilterButton}, -107);
+        ShiftBelow(ui, {ui->ComboBox2, ui->Label2, ui->FilterButton}, -115);
         ui->SpeedButton2->setIcon(QIcon(DoleGlyph));
     }
+    LayoutSearchPanel();
 }
 
 void TMainForm::RestoreBrowseStatus(bool numberOnlyWhenSet)
@@ -439,6 +442,10 @@ void ReturnToFileList(TMainForm &form)
     list->ActiveView()->setFocus();
     if (list->Count() > 0)
         list->SelectRow(0);
+    // The notes name the entry now selected, not the last one found.
+    form.ui->ListNoteLabel->clear();
+    form.ui->NotePanel1->hide();
+    form.ShowNote(list->SelectedRow());
     if (form.InfoPanelFlag == 1) {
         const QSignalBlocker block(form.ui->ShowInfoButton);
         form.ui->ShowInfoButton->setChecked(true);

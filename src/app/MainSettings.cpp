@@ -17,6 +17,7 @@
 #include "app/Texts3.h"
 #include "platform/Prompt.h"
 #include "platform/QtText.h"
+#include "platform/ShellInfo.h"
 #include "ui_MainForm.h"
 
 namespace {
@@ -158,6 +159,14 @@ void TMainForm::ChangeMenu(int language)
 
 void TMainForm::SetLanguageTexts()
 {
+    // File type names in the chosen language, not the desktop's.
+    const int language = langunit::CurrentLanguage();
+    ShellInfo::SetTypeNameLanguage(QString::fromLatin1(language == langunit::LangEnglish ? "en"
+                                                       : language == langunit::LangCzech ? "cs"
+                                                                                         : "sk"),
+                                   ByLanguage("File folder", "Priečinok súborov", "Složka souborů"),
+                                   ByLanguage("File", "Súbor", "Soubor"),
+                                   ByLanguage("%1 File", "Súbor %1", "Soubor %1"));
     setWindowTitle(L(39));
     ui->Label1->setText(L(40) + QStringLiteral(" :"));
     ui->Label2->setText(L(41) + QStringLiteral(" :"));

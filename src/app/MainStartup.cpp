@@ -56,6 +56,7 @@ TMainForm::TMainForm(TSplashForm *splash, const std::string &dataFolder, QWidget
     : QMainWindow(parent), ui(new Ui::TMainForm)
 {
     InitAppResources();
+    FollowLocaleDateOrder();
     ui->setupUi(this);
     setObjectName(QStringLiteral("MainForm"));
     // Status bar panels 0 .. 2, each as wide as its text needs (at least its
@@ -284,13 +285,18 @@ void TMainForm::FormShow()
 
     SetLanguageTexts();
 
-    if (Settings[14] == 0) {
-        const QScreen *screen = this->screen();
-        resize(screen ? ClampWindowSize(Settings[8], Settings[9], screen->availableGeometry().size())
-                      : QSize(Settings[8], Settings[9]));
-    } else {
-        // Maximised after the window has appeared, as a posted request.
-        QTimer::singleShot(0, this, [this] { showMaximized(); });
+    // The stored size applies at start only: a catalogue command that shows
+    // the window again leaves the size the user gave it.
+    if (!windowSized_) {
+        windowSized_ = true;
+        if (Settings[14] == 0) {
+            const QScreen *screen = this->screen();
+            resize(screen ? ClampWindowSize(Settings[8], Settings[9], screen->availableGeometry().size())
+                          : QSize(Settings[8], Settings[9]));
+        } else {
+            // Maximised after the window has appeared, as a posted request.
+            QTimer::singleShot(0, this, [this] { showMaximized(); });
+        }
     }
     setWindowTitle(Caption());
 

@@ -33,6 +33,7 @@ struct TBrowseState {
     std::string SelectedSerial = "0"; // CdIdCode of the selected disc, "0" when empty
     std::string FileCountText;  // record count of the work table
     std::string WorkDiscName;   // Namecd of the work table's current record
+    std::string ListedPath;     // folder the file list was last filled for
     int BrowseFlag = 0;         // 1 reached from tree or list, 0 by path box/up/back/forward
     std::vector<std::string> BackList;
     std::vector<std::string> ForwardList;

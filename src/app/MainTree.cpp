@@ -162,12 +162,20 @@ void TMainForm::LoadSubTree()
     QTreeWidgetItem *selected = ui->TreeView1->currentItem();
     if (!selected)
         return;
+    std::vector<std::string> names;
+    for (const TFileRow &row : ui->LinksListView->Model()->Rows())
+        if (row.IsFolder())
+            names.push_back(row.Name);
+    AddTreeLevel(selected, names);
+    ui->TreeView1->setFocus();
+}
+
+void TMainForm::AddTreeLevel(QTreeWidgetItem *selected, const std::vector<std::string> &names)
+{
     ui->TreeView1->setUpdatesEnabled(false);
-    for (const TFileRow &row : ui->LinksListView->Model()->Rows()) {
-        if (row.IsFolder()) {
-            QTreeWidgetItem *child = AddTreeNode(selected, ToQString(row.Name), 0, 1, NodeKindNone);
-            ui->TreeView1->scrollToItem(child);
-        }
+    for (const std::string &name : names) {
+        QTreeWidgetItem *child = AddTreeNode(selected, ToQString(name), 0, 1, NodeKindNone);
+        ui->TreeView1->scrollToItem(child);
     }
     {
         // Expanded here, not by the user: nothing more to read.
@@ -180,7 +188,6 @@ void TMainForm::LoadSubTree()
         selected->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicatorWhenChildless);
     selected->setData(0, ImageRole, 0);
     selected->setData(0, SelectedImageRole, 1);
-    ui->TreeView1->setFocus();
     ui->TreeView1->setUpdatesEnabled(true);
 }
 

@@ -5,15 +5,21 @@
 #include "app/Main.h"
 
 #include <QComboBox>
+#include <QLocale>
 #include <QFontMetrics>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
+
+#include <clocale>
+#include <cstring>
 
 #include "app/BrowseText.h"
 #include "app/FileListView.h"
 #include "app/LangUnit.h"
 #include "platform/QtText.h"
 #include "ui_MainForm.h"
+#include "util/BaseDateTime.h"
+#include "widgets/LocaleDates.h"
 #include "widgets/StatusBarCont.h"
 
 QFont TMainForm::StatusPanelFont(int panel) const
@@ -78,7 +84,25 @@ QSize TMainForm::ClampWindowSize(int width, int height, const QSize &available)
     return QSize(std::clamp(width, MinWidth, maxWidth), std::clamp(height, MinHeight, maxHeight));
 }
 
-void TMainForm::SelectTreeNodeOfCurrentPath()
+void TMainForm::FollowLocaleDateOrder()
+{
+    // The C library's order is the locale's when it has the user's locale.
+    // Where it fell back to "C" while the user's locale is another (not
+    // installed for the C library), the date boxes' order is the locale's.
+    const char *cLocale = std::setlocale(LC_TIME, nullptr);
+    const bool cLibraryHasLocale = cLocale && std::strcmp(cLocale, "POSIX") != 0 &&
+                                   !(cLocale[0] == 'C' && (cLocale[1] == '\0' || cLocale[1] == '.'));
+    const QLocale locale;
+    if (cLibraryHasLocale || locale.language() == QLocale::C) {
+        SetDefaultDateOrder(std::string(), '/');
+        return;
+    }
+    char separator = '/';
+    const std::string format = ConvertQtDateFormat(locale.dateFormat(QLocale::ShortFormat), separator);
+    SetDefaultDateOrder(format, separator);
+}
+
+void TMainForm::SelectTreeNodeOfCurrentPath(bool readLevels)
 {
     QTreeWidget *tree = ui->TreeView1;
     const std::string disc = Browse.LoadedDisc.empty() ? Browse.CurrentDisc : Browse.LoadedDisc;
@@ -94,7 +118,7 @@ void TMainForm::SelectTreeNodeOfCurrentPath()
         return;
     // Down the folder levels of the path after its drive ("e:\docs\old\"),
     // as far as the tree has them.
-    const std::string &path = Browse.CurrentPath;
+    const std::string path = Browse.CurrentPath;
     size_t start = path.find('\\');
     while (start != std::string::npos && start + 1 < path.size()) {
         const size_t end = path.find('\\', start + 1);
@@ -102,6 +126,8 @@ void TMainForm::SelectTreeNodeOfCurrentPath()
         if (part.empty())
             break;
         QTreeWidgetItem *next = nullptr;
+        if (readLevels && Settings[10] == 1 && node->childCount() == 0)
+            AddTreeLevel(node, WorkFolderEntries(path.substr(0, start + 1), true));
         for (int i = 0; i < node->childCount() && !next; ++i) {
             QTreeWidgetItem *child = node->child(i);
             const QVariant kind = child->data(0, TreeKindRole);

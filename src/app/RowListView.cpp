@@ -10,7 +10,10 @@
 #include <QStyledItemDelegate>
 #include <QTreeView>
 
+#include <algorithm>
 #include <utility>
+
+#include "util/BaseDateTime.h"
 
 namespace {
 
@@ -71,6 +74,32 @@ TRowListView::TRowListView(QAbstractItemModel *model, TSetup setup, QWidget *par
         stack_->addWidget(v);
     }
     SetViewStyle(vsReport);
+    connect(model_, &QAbstractItemModel::modelReset, this, [this] {
+        if (style_ == vsSmallIcon)
+            FitSmallIconGrid();
+    });
+}
+
+void TRowListView::FitDateColumns(std::initializer_list<int> columns)
+{
+    // The widest date a scan writes: the locale's short date and the time.
+    const QString widest = QString::fromStdString(
+        DateTimeToStrFit(EncodeDate(2088, 12, 28) + EncodeTime(20, 58, 58, 0), 20));
+    const int width = report_->fontMetrics().horizontalAdvance(widest) + 16;
+    for (int c : columns)
+        report_->setColumnWidth(c, std::max(report_->columnWidth(c), width));
+}
+
+void TRowListView::FitSmallIconGrid()
+{
+    constexpr int MinWidth = 160, IconAndGaps = 16 + 14;
+    int widest = 0;
+    const QFontMetrics metrics = icons_->fontMetrics();
+    for (int r = 0; r < model_->rowCount(); ++r)
+        widest = std::max(widest, metrics.horizontalAdvance(model_->index(r, 0).data().toString()));
+    // A name longer than half the view is cut rather than leave one column.
+    const int room = std::max(MinWidth, icons_->viewport()->width() / 2);
+    icons_->setGridSize(QSize(std::clamp(widest + IconAndGaps, MinWidth, room), 20));
 }
 
 void TRowListView::SetViewStyle(int style)
@@ -109,8 +138,10 @@ void TRowListView::SetViewStyle(int style)
         icons_->setViewMode(QListView::ListMode);
         icons_->setFlow(QListView::LeftToRight);
         icons_->setIconSize(QSize(16, 16));
-        icons_->setGridSize(QSize(160, 20));
-        icons_->setUniformItemSizes(true);
+        // Each name as wide as it is: one shared item size is the first
+        // name's, and cuts every longer one.
+        icons_->setUniformItemSizes(false);
+        FitSmallIconGrid();
         break;
     }
     stack_->setCurrentWidget(icons_);
@@ -147,6 +178,8 @@ void TRowListView::SetGridLines(bool enable)
 
 bool TRowListView::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == icons_ && event->type() == QEvent::Resize && style_ == vsSmallIcon)
+        FitSmallIconGrid();
     if (watched == report_ || watched == icons_) {
         if (event->type() == QEvent::KeyPress) {
             const int key = static_cast<QKeyEvent *>(event)->key();

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QWidget>
 
+#include <initializer_list>
+
 class QAbstractItemModel;
 class QAbstractItemView;
 class QItemSelectionModel;
@@ -52,6 +54,8 @@ protected:
     };
     // Takes `model` (created without a parent) as a child.
     TRowListView(QAbstractItemModel *model, TSetup setup, QWidget *parent);
+    // Widens the report's date columns `columns` so that a whole date and time fits.
+    void FitDateColumns(std::initializer_list<int> columns);
 
     bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -64,4 +68,6 @@ private:
     TSetup setup_;
     int style_ = vsReport;
     bool gridLines_ = false;
+    // The small-icons grid as wide as the longest name needs, within the view.
+    void FitSmallIconGrid();
 };

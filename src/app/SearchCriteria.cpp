@@ -420,15 +420,14 @@ void TSearchCriteria::SetSize(int choice, const std::string &kbText, int directi
     switch (choice) {
     case 1: SizeLower = 0; SizeUpper = 100000; break;
     case 2: SizeLower = 0; SizeUpper = 1024000; break;
-    case 3: SizeLower = 1024000; SizeUpper = 900000000; break;
+    case 3: SizeLower = 1024000; SizeUpper = NoUpperSize; break;
     case 4: {
-        // K x 1024 must stay a signed 32-bit number.
-        constexpr std::int32_t maxKb = std::numeric_limits<std::int32_t>::max() / 1024;
-        constexpr std::int32_t minKb = std::numeric_limits<std::int32_t>::min() / 1024;
-        const std::int32_t kb = std::clamp(StrToIntText(kbText), minKb, maxKb);
+        // Sizes are 64-bit: any 32-bit number of kilobytes times 1024 fits,
+        // and "more" has no upper bound.
+        const std::int64_t kb = StrToIntText(kbText);
         if (direction == 0) {
             SizeLower = kb * 1024;
-            SizeUpper = 900000000;
+            SizeUpper = NoUpperSize;
         } else if (direction == 1) {
             SizeLower = 0;
             SizeUpper = kb * 1024;
@@ -451,5 +450,5 @@ bool TSearchCriteria::DateWithin(std::string_view stored, const FormatSettings &
 bool TSearchCriteria::SizeWithin(std::string_view stored) const
 {
     const std::optional<std::int64_t> size = ParseWholeNumber(stored);
-    return size && SizeLower < *size && *size < SizeUpper;
+    return size && SizeLower < *size && (SizeUpper == NoUpperSize || *size < SizeUpper);
 }

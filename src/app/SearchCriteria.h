@@ -7,6 +7,7 @@
 #include <QLocale>
 
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <string_view>
 
@@ -87,7 +88,9 @@ struct TSearchCriteria {
     TDateTime DateLower = 0, DateUpper = 0;
     // The field the entered range compares ("CreateDate" or "LastChange").
     std::string ChosenDateField = "CreateDate";
-    std::int32_t SizeLower = 0, SizeUpper = 0;
+    std::int64_t SizeLower = 0, SizeUpper = 0;
+    // The upper bound of "more than": none.
+    static constexpr std::int64_t NoUpperSize = std::numeric_limits<std::int64_t>::max();
 
     // The field the date test reads: the preset ranges read the creation date.
     const std::string &DateField() const;
@@ -100,8 +103,7 @@ struct TSearchCriteria {
                  int fieldIndex);
     // Sets the size bounds for `choice`. The entered size converts `kbText`
     // (raising ESearchConvertError); `direction` 0 is "more", 1 "most", any
-    // other value leaves the bounds as they were. Kilobytes are multiplied by
-    // 1024 within the signed 32-bit range.
+    // other value leaves the bounds as they were. "More" has no upper bound.
     void SetSize(int choice, const std::string &kbText, int direction);
 
     // lower < date < upper for the stored date text; a text that is not a

@@ -71,4 +71,5 @@ TSearchListView::TSearchListView(QWidget *parent)
         ReportView()->setColumnWidth(c, ColumnWidths[c]);
         ReportView()->setColumnHidden(c, ColumnWidths[c] == 0);
     }
+    FitDateColumns({5, 6});
 }

@@ -140,7 +140,8 @@ void TNewRecordForm::FormShow()
             QTimer::singleShot(100, this, [this] { ready_ = true; });
         }
     }
-    ui->Label8->setText(L(149));
+    // The question names the server the settings give ("%1" in the text).
+    ui->Label8->setText(L(149).arg(ToQString(CddbServerDomain(main_.Settings.SetupText[2]))));
     ui->Label9->setText(L(146));
     ui->Label10->setText(L(148));
     ui->Label11->setText(L(147));

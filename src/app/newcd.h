@@ -8,6 +8,10 @@
 #include <functional>
 #include <string>
 
+// The domain of a CDDB server setting ("host" or "host:port") that the
+// audio-CD question names: "gnudb.org" for "gnudb.gnudb.org:8880".
+std::string CddbServerDomain(const std::string &serverAddress);
+
 class QLabel;
 class TMainForm;
 namespace Ui {

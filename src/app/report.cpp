@@ -1,6 +1,7 @@
 #include "app/report.h"
 
 #include "app/LangUnit.h"
+#include "app/Texts3.h"
 #include "platform/QtText.h"
 
 namespace {
@@ -13,6 +14,16 @@ TReportLabel HeaderOver(int left, int nextLeft)
 
 } // namespace
 
+QString NumberHeaderText()
+{
+    return ByLanguage("No.-", "Č.-", "Č.-");
+}
+
+QString PreviewTitleText()
+{
+    return ByLanguage("Print preview", "Náhľad tlače", "Náhled tisku");
+}
+
 TReportForm::TReportForm()
 {
     QuickRep1.Fields = {
@@ -23,7 +34,7 @@ TReportForm::TReportForm()
     };
     QuickRep1.ColumnHeaders = {HeaderOver(7, 157), HeaderOver(157, 568), HeaderOver(568, 684),
                                HeaderOver(684, TBandReport::BandWidth + 4)};
-    QuickRep1.ColumnHeaders[QRLabel6].Text = QStringLiteral("No.-");
+    QuickRep1.PreviewTitle = PreviewTitleText();
     QuickRep1.OnStartPage = [this](TBandReport &sender) { QuickRepStartPage(sender); };
 }
 
@@ -38,5 +49,6 @@ void TReportForm::QuickRepStartPage(TBandReport &Sender)
     Sender.ColumnHeaders[QRLabel2].Text = ToQString(langunit::LangString(46) + ":");
     Sender.ColumnHeaders[QRLabel3].Text = ToQString(langunit::LangString(3));
     Sender.ColumnHeaders[QRLabel4].Text = ToQString(langunit::LangString(5));
+    Sender.ColumnHeaders[QRLabel6].Text = NumberHeaderText();
     Sender.PageNumberLabel = ToQString(langunit::LangString(85));
 }

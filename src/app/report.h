@@ -6,6 +6,11 @@
 
 class TDataSet;
 
+// The header of the disc-number column and the preview's title, in the
+// current language.
+QString NumberHeaderText();
+QString PreviewTitleText();
+
 class TReportForm {
 public:
     TReportForm();

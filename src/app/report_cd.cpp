@@ -1,6 +1,9 @@
 #include "app/report_cd.h"
 
+#include "app/report.h"
+
 #include "app/LangUnit.h"
+#include "app/Texts3.h"
 #include "platform/QtText.h"
 
 TReportCdForm::TReportCdForm()
@@ -11,7 +14,8 @@ TReportCdForm::TReportCdForm()
         {"Number", 684, 23},
     };
     QuickRep1.ColumnHeaders = {TReportLabel{QString(), 7, 389}, TReportLabel{QString(), 400, 280},
-                               TReportLabel{QStringLiteral("No.-"), 684, TBandReport::BandWidth - 684}};
+                               TReportLabel{QString(), 684, TBandReport::BandWidth - 684}};
+    QuickRep1.PreviewTitle = PreviewTitleText();
     QuickRep1.OnStartPage = [this](TBandReport &sender) { QuickRepStartPage(sender); };
 }
 
@@ -25,5 +29,6 @@ void TReportCdForm::QuickRepStartPage(TBandReport &Sender)
     Sender.Title = ToQString(langunit::LangString(90));
     Sender.ColumnHeaders[QRLabel2].Text = ToQString(langunit::LangString(46) + ":");
     Sender.ColumnHeaders[QRLabel4].Text = ToQString(langunit::LangString(5));
+    Sender.ColumnHeaders[QRLabel6].Text = NumberHeaderText();
     Sender.PageNumberLabel = ToQString(langunit::LangString(85));
 }

@@ -536,6 +536,10 @@ void TPrintPrepareForm::Button1Click()
             return;
         TFlatTable *files = m && m->FlatTable1 && m->FlatTable1->Active() ? m->FlatTable1.get() : nullptr;
         TFlatTable *work = m && m->WorkTable && m->WorkTable->Active() ? m->WorkTable.get() : nullptr;
+        // "Current CD" and "Only directories" print the disc shown, not
+        // what the last search left in the file table.
+        if (source == 0 || source == 3)
+            files = m ? m->CurrentDiscFileTable() : nullptr;
         switch (source) {
         case 0:
             LoadFrom(files);

@@ -123,6 +123,29 @@ void Prompt::SetCurrent(Prompt *prompt)
     g_current = prompt;
 }
 
+QWidget *PromptOwnerWindow()
+{
+    if (QWidget *w = QApplication::activeModalWidget())
+        return w;
+    if (QWidget *w = QApplication::activeWindow())
+        return w;
+    if (QWidget *w = QApplication::focusWidget())
+        return w->window();
+    // No window is active (the desktop gave the focus elsewhere, or has no
+    // window manager): the program's main window, else any window it shows.
+    QWidget *shown = nullptr;
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (!w->isVisible() || w->windowType() == Qt::Popup || w->windowType() == Qt::ToolTip ||
+            w->windowType() == Qt::SplashScreen)
+            continue;
+        if (w->inherits("QMainWindow"))
+            return w;
+        if (!shown)
+            shown = w;
+    }
+    return shown;
+}
+
 bool Prompt::AskPassword(const QString &, const QString &, QString &)
 {
     return false;
@@ -132,7 +155,8 @@ bool MessageBoxPrompt::AskPassword(const QString &caption, const QString &label,
 {
     // Made anew for each question: a fixed 205 x 116 client area, the prompt
     // above a masked text box, OK (the default) and Cancel below.
-    QDialog dialog(QApplication::activeWindow());
+    QWidget *owner = PromptOwnerWindow();
+    QDialog dialog(owner);
     dialog.setObjectName(QStringLiteral("PasswordDialog"));
     dialog.setWindowTitle(caption);
     dialog.setFixedSize(205, 116);
@@ -154,7 +178,10 @@ bool MessageBoxPrompt::AskPassword(const QString &caption, const QString &label,
     cancel->setGeometry(113, 80, 75, 25);
     QObject::connect(ok, &QPushButton::clicked, &dialog, &QDialog::accept);
     QObject::connect(cancel, &QPushButton::clicked, &dialog, &QDialog::reject);
-    if (const QScreen *screen = QGuiApplication::primaryScreen())
+    // Centred on the window it belongs to; on the screen without one.
+    if (owner)
+        dialog.move(owner->frameGeometry().center() - QPoint(205 / 2, 116 / 2));
+    else if (const QScreen *screen = QGuiApplication::primaryScreen())
         dialog.move(screen->availableGeometry().center() - QPoint(205 / 2, 116 / 2));
     edit->setFocus();
     if (dialog.exec() != QDialog::Accepted)
@@ -165,7 +192,8 @@ bool MessageBoxPrompt::AskPassword(const QString &caption, const QString &label,
 
 PromptResult MessageBoxPrompt::Ask(const PromptRequest &request)
 {
-    QMessageBox box(QApplication::activeWindow());
+    // Over the window it belongs to, which centres it there.
+    QMessageBox box(PromptOwnerWindow());
     box.setIcon(ToQtIcon(request.icon));
     box.setWindowTitle(request.caption.isEmpty() ? ApplicationTitle() : request.caption);
     box.setText(request.text);

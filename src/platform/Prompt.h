@@ -50,7 +50,13 @@ public:
     static void SetCurrent(Prompt *prompt);
 };
 
-// The real thing: a modal QMessageBox over the active window.
+class QWidget;
+
+// The window a message belongs to: the active (or modal) window, or, when the
+// desktop has made none active, the program's main window; null without any.
+QWidget *PromptOwnerWindow();
+
+// The real thing: a modal QMessageBox centred on the window it belongs to.
 class MessageBoxPrompt : public Prompt {
 public:
     PromptResult Ask(const PromptRequest &request) override;

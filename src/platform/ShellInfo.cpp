@@ -1,6 +1,7 @@
 #include "platform/ShellInfo.h"
 
 #include <QHash>
+#include <QLocale>
 #include <QMimeDatabase>
 #include <QPainter>
 #include <QPainterPath>
@@ -99,6 +100,11 @@ QIcon ThemeIcon(const QStringList &names, Glyph fallback)
 struct Cache {
     QHash<QString, QString> typeNames;
     QHash<QString, QIcon> icons;
+    // The type names' language and the names the MIME database does not give.
+    QString language = QStringLiteral("en");
+    QString folder = QStringLiteral("File folder");
+    QString file = QStringLiteral("File");
+    QString extensionFile = QStringLiteral("%1 File");
 };
 
 Cache &TheCache()
@@ -128,25 +134,30 @@ QString ShellInfo::ExtensionOf(const QString &name)
 
 QString ShellInfo::TypeName(const QString &name, uint32_t attributes)
 {
+    Cache &cache = TheCache();
     if (attributes & kFileAttributeDirectory)
-        return QStringLiteral("File folder");
+        return cache.folder;
     const QString ext = ExtensionOf(name);
     if (ext.isEmpty())
-        return QStringLiteral("File");
-    Cache &cache = TheCache();
+        return cache.file;
     auto it = cache.typeNames.constFind(ext);
     if (it != cache.typeNames.constEnd())
         return *it;
     QString result;
     const QMimeDatabase db;
     const QMimeType mime = db.mimeTypeForFile(QStringLiteral("x") + ext, QMimeDatabase::MatchExtension);
-    if (mime.isValid() && !mime.isDefault() && !mime.comment().isEmpty()) {
+    if (mime.isValid() && !mime.isDefault()) {
+        // The database gives its comment in the default locale's language:
+        // for this question that is the program's language.
+        const QLocale before;
+        QLocale::setDefault(QLocale(cache.language));
         result = mime.comment();
+        QLocale::setDefault(before);
         if (!result.isEmpty())
             result[0] = result[0].toUpper();
-    } else {
-        result = ext.mid(1).toUpper() + QStringLiteral(" File");
     }
+    if (result.isEmpty())
+        result = cache.extensionFile.arg(ext.mid(1).toUpper());
     cache.typeNames.insert(ext, result);
     return result;
 }
@@ -208,6 +219,20 @@ QIcon ShellInfo::OpenFolderIcon(ShellIconSize size)
     const QIcon icon = Sized(ThemeIcon({QStringLiteral("folder-open")}, Glyph::OpenFolder), size);
     cache.icons.insert(key, icon);
     return icon;
+}
+
+void ShellInfo::SetTypeNameLanguage(const QString &language, const QString &folder, const QString &file,
+                                    const QString &extensionFile)
+{
+    Cache &cache = TheCache();
+    if (cache.language == language && cache.folder == folder && cache.file == file &&
+        cache.extensionFile == extensionFile)
+        return;
+    cache.language = language;
+    cache.folder = folder;
+    cache.file = file;
+    cache.extensionFile = extensionFile;
+    cache.typeNames.clear();
 }
 
 void ShellInfo::ClearCache()

@@ -41,4 +41,11 @@ public:
 
     // Drops the cached answers (after the icon theme changed).
     static void ClearCache();
+
+    // The language of the type names: `language` ("en", "sk", "cs") picks the
+    // names of the desktop's MIME database in it where the database has them;
+    // `folder`, `file` and `extensionFile` ("%1 File", the extension in capitals
+    // for %1) name the rest.
+    static void SetTypeNameLanguage(const QString &language, const QString &folder, const QString &file,
+                                    const QString &extensionFile);
 };

@@ -13,6 +13,9 @@ QString &Program()
     return program;
 }
 
+// How long the opener is watched for an early failure.
+constexpr int OpenerWatchMs = 3000;
+
 bool LooksLikeAddress(const QString &s)
 {
     static const QRegularExpression scheme(QStringLiteral("^(https?|ftp|cdda)://|^(mailto|file):"),
@@ -49,8 +52,33 @@ ShellOpenResult ShellOpen(const QString &fileOrAddress)
         // An absolute path cannot be mistaken for an option of the opener.
         argument = info.absoluteFilePath();
     }
-    qint64 pid = 0;
-    if (!QProcess::startDetached(Program(), {argument}, QString(), &pid))
+    // The opener is watched for a moment: one that finds no program for the
+    // file ends at once with an error, and that must not look like success.
+    // One still running then has started a program (some openers wait for it)
+    // and is left to run; it is not ended when this program ends.
+    auto *opener = new QProcess;
+    opener->setProgram(Program());
+    opener->setArguments({argument});
+    opener->setProcessChannelMode(QProcess::SeparateChannels);
+    opener->setStandardOutputFile(QProcess::nullDevice());
+    opener->start();
+    if (!opener->waitForStarted()) {
+        delete opener;
         return {false, QStringLiteral("Cannot start %1 to open %2").arg(Program(), fileOrAddress)};
-    return {true, QString()};
+    }
+    if (!opener->waitForFinished(OpenerWatchMs)) {
+        QObject::connect(opener, &QProcess::finished, opener, &QObject::deleteLater);
+        return {true, QString()};
+    }
+    const QString said = QString::fromLocal8Bit(opener->readAllStandardError()).trimmed();
+    const bool ok = opener->exitStatus() == QProcess::NormalExit && opener->exitCode() == 0;
+    const int code = opener->exitCode();
+    delete opener;
+    if (ok)
+        return {true, QString()};
+    QString why = said.section(QLatin1Char('\n'), -1).trimmed();
+    if (why.isEmpty())
+        why = code == 3 || code == 4 ? QStringLiteral("no program to open it")
+                                     : QStringLiteral("%1 ended with code %2").arg(Program()).arg(code);
+    return {false, QStringLiteral("Cannot open %1: %2").arg(fileOrAddress, why)};
 }

@@ -358,10 +358,47 @@ FormatSettings FormatSettings::FromLocale()
     return fs;
 }
 
-const FormatSettings &DefaultFormatSettings()
+namespace {
+
+const FormatSettings &LocaleFormatSettings()
 {
     static const FormatSettings fs = FormatSettings::FromLocale();
     return fs;
+}
+
+FormatSettings &ProgramFormatSettings()
+{
+    static FormatSettings fs = LocaleFormatSettings();
+    return fs;
+}
+
+std::string DateOrder(const std::string &format);
+
+} // namespace
+
+const FormatSettings &DefaultFormatSettings()
+{
+    return ProgramFormatSettings();
+}
+
+void SetDefaultDateOrder(const std::string &shortDateFormat, char separator)
+{
+    const FormatSettings &locale = LocaleFormatSettings();
+    FormatSettings &fs = ProgramFormatSettings();
+    const std::string order = DateOrder(shortDateFormat);
+    if (shortDateFormat.empty() || order == DateOrder(locale.ShortDateFormat)) {
+        fs.ShortDateFormat = locale.ShortDateFormat;
+        fs.DateSeparator = locale.DateSeparator;
+        return;
+    }
+    std::string format;
+    for (const char c : order) {
+        if (!format.empty())
+            format += '/';
+        format += c == 'd' ? "dd" : c == 'm' ? "mm" : "yyyy";
+    }
+    fs.ShortDateFormat = format;
+    fs.DateSeparator = separator;
 }
 
 bool IsLeapYear(int year)

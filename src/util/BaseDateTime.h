@@ -54,6 +54,13 @@ struct FormatSettings {
 
 // The settings read from the locale when first asked for.
 const FormatSettings &DefaultFormatSettings();
+// Gives the default settings the date order of `shortDateFormat` (day, month
+// and year letters, "/" for the separator) with `separator`, so that dates are
+// written and read in the order the user's locale shows them everywhere.
+// An order the locale's settings have already (or an empty format) keeps
+// their format as it is; another becomes two-digit day and month and a
+// four-digit year.
+void SetDefaultDateOrder(const std::string &shortDateFormat, char separator);
 
 // Years 1 to 9999. EncodeDate throws EConvertError for an impossible date.
 TDateTime EncodeDate(int year, int month, int day);

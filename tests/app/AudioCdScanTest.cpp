@@ -86,6 +86,10 @@ protected:
             w.Button1Click();
             WaitWhile([&] { return w.Waiting(); });
             EXPECT_TRUE(w.ui->Panel3->isVisible()) << "the lookup is offered for an audio CD";
+            question = w.ui->Label8->text().toStdString();
+            // Every line of the question within its label, the first one too.
+            EXPECT_LE(w.ui->Label8->heightForWidth(w.ui->Label8->width()), w.ui->Label8->height());
+            EXPECT_TRUE(w.ui->Label8->alignment() & Qt::AlignTop);
             w.CddbYesClick();
             // Next comes on only when the entry is taken apart or the lookup failed.
             WaitWhile([&] { return !w.ui->SpeedButton6->isEnabled(); });
@@ -114,7 +118,7 @@ protected:
     }
 
     char letter = 0;
-    std::string label9, memo;
+    std::string label9, memo, question;
 };
 
 // A CDDB server over HTTP that knows the example disc; the request lines
@@ -150,6 +154,9 @@ TEST_F(AudioCdScanTest, LookupNamesTheDiscAndItsTracks)
     EXPECT_EQ(form->Cddb->ServerAddr, "127.0.0.1");
     EXPECT_EQ(form->Cddb->ServerPort, peer->PortStr());
     ScanWithLookup();
+    // The question names the server the settings give, not a fixed one.
+    EXPECT_NE(question.find("127.0.0.1"), std::string::npos) << question;
+    EXPECT_EQ(question.find("gnudb"), std::string::npos) << question;
     {
         std::lock_guard<std::mutex> lock(m);
         ASSERT_EQ(paths.size(), 2u);

@@ -582,3 +582,49 @@ TEST_F(TablePasswordTest, ProtectedCatalogueAtStartIsNeverReplaced)
     EXPECT_EQ(orbtest::readFile(data + "/Secret.d"), secretBytes);
     EXPECT_TRUE(fs::exists(data + "/CdNames/Secret_cdname.d"));
 }
+
+// New, Open, Recover from backup, Restore tree settings and Restore settings put a window the
+// user had resized back to the size stored in cat.ini. The stored size applies at start only.
+TEST_F(BackupRestoreTest, CatalogueCommandsKeepTheSizeTheUserGaveTheWindow)
+{
+    WriteIni("[CatalogSettings]\nSetup1=0\nSetup8=700\nSetup9=500\nSetup14=0\nSetup20=1\nSetup_Text4=Music\n");
+    MakeWithBackups("Music", {"e: [OLD]"}, {"e: [NEW1]", "e: [NEW2]"});
+    MakeCatalog("Other", {"e: [X]"});
+    TMainForm form(nullptr, data);
+    form.show();
+    QCoreApplication::processEvents();
+    ASSERT_EQ(form.size(), QSize(700, 500)); // the stored size, at start
+    const QSize user(1001, 677);
+    form.resize(user);
+    const auto expectUserSize = [&](const char *command) {
+        QCoreApplication::processEvents();
+        EXPECT_EQ(form.size(), user) << command;
+    };
+    TMainForm::RunModal = [](QDialog &d) {
+        if (auto *dialog = qobject_cast<TNewDataForm *>(&d)) {
+            dialog->ui->Edit1->setText(QStringLiteral("Fresh"));
+            dialog->ui->OkButton->click();
+        }
+        return d.result();
+    };
+    form.ui->NewMenu->trigger();
+    ASSERT_EQ(form.CatalogName, "Fresh");
+    expectUserSize("New");
+    ChooseForRestore(data + "/Other.d");
+    form.ui->OpenMenu->trigger();
+    ASSERT_EQ(form.CatalogName, "Other");
+    expectUserSize("Open");
+    ChooseForRestore(data + "/Music.d");
+    form.ui->OpenMenu->trigger();
+    prompt.Answer(PromptResult::Yes);
+    form.ui->RecoverDatabaseMenu->trigger();
+    ASSERT_EQ(DiscsOnDisk("Music"), std::vector<std::string>{"e: [OLD]"});
+    expectUserSize("Recover from backup");
+    prompt.Answer(PromptResult::Yes);
+    form.ui->RecoverTreeSetupMenu->trigger();
+    expectUserSize("Restore tree settings");
+    prompt.Answer(PromptResult::Yes);
+    form.ui->RecoverSetupMenu->trigger();
+    expectUserSize("Restore settings");
+    TMainForm::RunOpenDialog = nullptr;
+}

@@ -233,12 +233,14 @@ TEST_F(MainViewTest, FolderNodeOfADiscNotOpenOpensItsDiscFirst)
 TEST_F(MainViewTest, LevelsGoUnderTheirOwnNodeOnly)
 {
     auto form = Open();
-    // Typed deep: the tree has only the first level, so "a" is the nearest node.
+    // Typed deep: the levels on the way are read, so the folder's own node is selected.
     form->ui->ComboBox1->setEditText(QStringLiteral("t:\\a\\b"));
     form->ComboBox1Change();
     QTreeWidgetItem *a = Node(*form, "a");
     ASSERT_TRUE(a);
-    EXPECT_EQ(form->ui->TreeView1->currentItem(), a);
+    ASSERT_EQ(a->childCount(), 1);
+    EXPECT_EQ(form->ui->TreeView1->currentItem(), a->child(0));
+    ExpectOnePlace(*form, "t:\\a\\b\\", "b");
     Enter(*form, {"c"}); // lists c, whose folder d must not become a child of a
     EXPECT_EQ(form->Browse.CurrentPath, "t:\\a\\b\\c\\");
     for (int i = 0; i < a->childCount(); ++i)

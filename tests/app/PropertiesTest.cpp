@@ -138,16 +138,20 @@ TEST_F(PropertiesTest, DiscDialogFromTheTreeMessageWithoutAListAndCaptionsOnlyIn
     EXPECT_EQ(RunProperties<TAtrForm>([](TAtrForm &) {}), 0);
     ASSERT_EQ(prompt.Asked().size(), 1u);
     EXPECT_EQ(prompt.Asked()[0].text, QStringLiteral("No file chosen"));
-    // An empty catalogue: the file dialog shows its captions only, without a message.
+    // An empty catalogue: no empty dialog for a file or a disc, a message that
+    // nothing is chosen instead.
     std::string error;
     ASSERT_TRUE(form->OpenCatalog(data, "Empty", &error)) << error;
+    form->ForgetCatalogViews();
+    form->FormShow();
     form->ActiveControl = form->ui->LinksListView;
-    EXPECT_EQ(RunProperties<TAtrForm>([](TAtrForm &d) {
-                  EXPECT_EQ(d.ui->Label4->text(), QStringLiteral("Path:"));
-                  EXPECT_TRUE(d.ui->Label1->text().isEmpty());
-              }),
-              1);
-    EXPECT_EQ(prompt.Asked().size(), 1u);
+    EXPECT_EQ(RunProperties<TAtrForm>([](TAtrForm &) {}), 0);
+    ASSERT_EQ(prompt.Asked().size(), 2u);
+    EXPECT_EQ(prompt.Asked()[1].text, QStringLiteral("No file chosen"));
+    form->ActiveControl = form->ui->TreeView1;
+    EXPECT_EQ(RunProperties<TAtrCdForm>([](TAtrCdForm &) {}), 0);
+    ASSERT_EQ(prompt.Asked().size(), 3u);
+    EXPECT_EQ(prompt.Asked()[2].text, QStringLiteral("No disc is selected."));
 }
 
 TEST_F(PropertiesTest, ActiveControlFollowsTheFocusInTheWindowOnly)

@@ -200,3 +200,57 @@ TEST_F(RunCopyTest, CancelledOrFailedCopiesLeaveNothing)
 }
 
 } // namespace
+
+// No program on the desktop opens the file: the opener fails at once, and Run says so and why
+// instead of doing nothing; so does the double-click on a search result.
+TEST_F(RunCopyTest, AFileNoProgramOpensIsReportedWithItsReason)
+{
+    const std::string failing =
+        dir.write("noprogram.sh", "#!/bin/sh\necho \"xdg-open: no method available for opening '$1'\" >&2\nexit 3\n");
+    fs::permissions(failing, fs::perms::owner_all);
+    SetShellOpenProgram(QString::fromStdString(failing));
+    ClickFile("file1.txt");
+    form->ui->RunButton->click();
+    ASSERT_EQ(prompt.Asked.size(), 1u);
+    EXPECT_TRUE(prompt.Asked[0].text.startsWith(QStringLiteral("The file could not be opened.\n")))
+        << prompt.Asked[0].text.toStdString();
+    EXPECT_TRUE(prompt.Asked[0].text.contains(QStringLiteral("no method available for opening")));
+    EXPECT_EQ(prompt.Asked[0].icon, PromptIcon::Error);
+    form->ui->FindButton->click();
+    form->ui->Edit1->setText(QStringLiteral("file2"));
+    form->ui->FilterButton->click();
+    ASSERT_EQ(form->ui->SearchView->Count(), 1);
+    form->ui->SearchView->SelectRow(0);
+    form->SearchViewDblClick();
+    ASSERT_EQ(prompt.Asked.size(), 2u);
+    EXPECT_TRUE(prompt.Asked[1].text.startsWith(QStringLiteral("The file could not be opened.")));
+}
+
+// A catalogue without discs: copy, run and properties work on nothing and say so, instead of
+// offering the file last clicked in the catalogue open before.
+TEST_F(RunCopyTest, CommandsOnTheSelectedFileInACatalogueWithoutDiscsSayNothingIsSelected)
+{
+    ClickFile("file1.txt");
+    ASSERT_FALSE(form->RunTarget.Path.empty());
+    TCatalogBuilder empty;
+    empty.Write(data, "Empty");
+    TMainForm::RunOpenDialog = [this](TMainForm &) { return data + "/Empty.d"; };
+    form->ui->OpenButton->click();
+    TMainForm::RunOpenDialog = nullptr;
+    ASSERT_EQ(form->CatalogName, "Empty");
+    bool dialogShown = false;
+    TMainForm::RunModal = [&](QDialog &) { return dialogShown = true, int(QDialog::Rejected); };
+    form->ui->CopyButton->click();
+    form->ui->RunButton->click();
+    form->ui->OpenPopup->trigger();
+    form->ActiveControl = form->ui->LinksListView;
+    form->ui->PropertiesButton->click();
+    form->ActiveControl = form->ui->TreeView1;
+    form->ui->PropertiesButton->click();
+    EXPECT_FALSE(dialogShown);
+    EXPECT_TRUE(Opened(300).empty());
+    ASSERT_EQ(prompt.Asked.size(), 5u);
+    for (size_t i = 0; i < 4; ++i)
+        EXPECT_EQ(prompt.Asked[i].text, QStringLiteral("No file chosen")) << i;
+    EXPECT_EQ(prompt.Asked[4].text, QStringLiteral("No disc is selected."));
+}

@@ -142,22 +142,23 @@ TEST(SearchBounds, SizeRangesAndTheirEdges)
     const Case cases[] = {
         {1, "", 0, {{"99999", true}, {"100000", false}, {"0", false}, {"4294967396", false}}},
         {2, "", 0, {{"1023999", true}, {"1024000", false}}},
-        {3, "", 0, {{"1024000", false}, {"1024001", true}, {"900000000", false}}},
+        {3, "", 0, {{"1024000", false}, {"1024001", true}, {"900000000", true}, {"3221225472", true}}},
         {4, "100", 1, {{"102399", true}, {"102400", false}}},
         {4, "100", 0, {{"102400", false}, {"102401", true}}},
-        // Sizes beyond 32 bits compare as they are; the upper bound stays 900000000.
-        {4, "0", 0, {{"3221225472", false}, {"99999999999999999999", false}, {"12 kb", false}}},
-        // An entered size too large for 32 bits is held at the largest that fits.
-        {4, "3000000", 1, {{"2147000000", true}, {"3221225472", false}}}};
+        // Sizes beyond 32 bits compare as they are; "more" has no upper bound.
+        {4, "0", 0, {{"3221225472", true}, {"9223372036854775807", true}, {"99999999999999999999", false},
+                     {"12 kb", false}}},
+        // An entered size beyond 32 bits in bytes is taken whole.
+        {4, "3000000", 1, {{"2147000000", true}, {"3071999999", true}, {"3221225472", false}}}};
     TSearchCriteria c;
     for (const Case &k : cases) {
         c.SetSize(k.choice, k.kb, k.direction);
         for (const auto &[size, within] : k.sizes)
             EXPECT_EQ(c.SizeWithin(size), within) << k.choice << " " << k.kb << " " << size;
     }
-    EXPECT_EQ(c.SizeUpper, 2097151 * 1024);
+    EXPECT_EQ(c.SizeUpper, 3000000LL * 1024);
     c.SetSize(4, "-3000000", 0);
-    EXPECT_EQ(c.SizeLower, -2097152 * 1024);
+    EXPECT_EQ(c.SizeLower, -3000000LL * 1024);
     // Another direction leaves the bounds as they were.
     c.SetSize(4, "100", 0);
     c.SetSize(4, "5", 7);

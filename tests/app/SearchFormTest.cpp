@@ -123,7 +123,9 @@ TEST_F(SearchFormTest, PanelOpensClosesAndItsControlsWork)
     f->ui->SpeedButton1->click();
     EXPECT_EQ(std::make_pair(f->ui->Panel_S1->height(), f->ui->ComboBox2->y()), std::make_pair(180, comboTop + 150));
     f->ui->SpeedButton2->click();
-    EXPECT_EQ(std::make_pair(f->ui->Panel_S2->height(), f->ui->ComboBox2->y()), std::make_pair(130, comboTop + 257));
+    EXPECT_EQ(std::make_pair(f->ui->Panel_S2->height(), f->ui->ComboBox2->y()), std::make_pair(138, comboTop + 265));
+    // The entered size's row lies inside its panel, not cut by its bottom edge.
+    EXPECT_LE(f->ui->Edit4->geometry().bottom(), f->ui->Panel_S2->height() - 2);
     f->ui->SpeedButton1->click();
     f->ui->SpeedButton2->click();
     EXPECT_EQ(std::make_pair(f->ui->Panel_S1->height(), f->ui->ComboBox2->y()), std::make_pair(23, comboTop));

@@ -4,6 +4,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMainWindow>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -222,4 +223,35 @@ TEST(PromptPassword, ScriptedAnswersAndCancels)
         PromptResult Ask(const PromptRequest &) override { return PromptResult::Ok; }
     } silent;
     EXPECT_FALSE(silent.AskPassword(QStringLiteral("c"), QStringLiteral("l"), answer));
+}
+
+// Message boxes were centred on the screen, sometimes outside the program's window, when the
+// desktop had made no window active: they belong to the main window and are centred on it.
+TEST(Prompt, MessageBoxesAreCentredOnTheirWindowWhenNoneIsActive)
+{
+    QMainWindow main;
+    main.setGeometry(420, 260, 500, 380);
+    main.show();
+    QApplication::processEvents();
+    QApplication::setActiveWindow(nullptr);
+    ASSERT_EQ(PromptOwnerWindow(), &main);
+    QRect boxAt, dialogAt;
+    WhenBoxShows([&](QMessageBox *box) {
+        EXPECT_EQ(box->parentWidget(), &main);
+        boxAt = box->frameGeometry();
+        PressKey(box, Qt::Key_Escape);
+    });
+    MessageBoxPrompt prompt;
+    prompt.Show(QStringLiteral("Where am I?"));
+    WhenDialogShows([&](QDialog *dialog) {
+        dialogAt = dialog->frameGeometry();
+        dialog->reject();
+    });
+    QString password;
+    prompt.AskPassword(QStringLiteral("Password"), QStringLiteral("Password:"), password);
+    for (const QRect &at : {boxAt, dialogAt}) {
+        ASSERT_TRUE(at.isValid());
+        EXPECT_LE((at.center() - main.frameGeometry().center()).manhattanLength(), 4)
+            << at.x() << "," << at.y() << " " << at.width() << "x" << at.height();
+    }
 }
