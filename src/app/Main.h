@@ -191,6 +191,10 @@ public:
     int SelectTreeNodeByText(const std::string &name);
     // The node's text preceded by its ancestors' texts, joined with "\".
     static std::string NodePath(const QTreeWidgetItem *node);
+    // The drive path ("e:\docs") of a disc's node or of a folder node under
+    // it. A disc named by its audio title has no drive in its name: its path
+    // is on the drive of the open disc's records.
+    std::string NodeDrivePath(const QTreeWidgetItem *node) const;
     // Makes the disc record named `name` (whole name, case ignored) current.
     bool LocateDiscRecord(const std::string &name);
     void LoadList();

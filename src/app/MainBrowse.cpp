@@ -158,6 +158,24 @@ std::string TMainForm::NodePath(const QTreeWidgetItem *node)
     return path;
 }
 
+std::string TMainForm::NodeDrivePath(const QTreeWidgetItem *node) const
+{
+    const auto isDisc = [](const QTreeWidgetItem *n) {
+        const QVariant k = n->data(0, TreeKindRole);
+        return k.isValid() && k.toInt() == NodeKindDisc;
+    };
+    std::string below;
+    const QTreeWidgetItem *disc = node;
+    for (; disc && !isDisc(disc); disc = disc->parent())
+        below = below.empty() ? FromQString(disc->text(0)) : FromQString(disc->text(0)) + "\\" + below;
+    const std::string name = disc ? FromQString(disc->text(0)) : std::string();
+    const bool driveInName = name.size() >= 4 && name[1] == ':' && name[2] == ' ' && name[3] == '[';
+    const std::string &home = Browse.HomePath;
+    if (!disc || driveInName || home.size() < 2 || home[1] != ':')
+        return DiscPathToDrivePath(NodePath(node));
+    return home.substr(0, 2) + (below.empty() ? std::string() : "\\" + below);
+}
+
 int TMainForm::SelectTreeNodeByText(const std::string &name)
 {
     int index = 0;
@@ -243,7 +261,7 @@ void TMainForm::TreeView1Click()
             RefreshHistoryMenus();
             Browse.LoadedDisc = Browse.CurrentDisc;
         } else if (Settings[10] == 1) {
-            Browse.CurrentPath = DiscPathToDrivePath(NodePath(node) + "\\");
+            Browse.CurrentPath = NodeDrivePath(node) + "\\";
             Browse.TargetPath = Browse.CurrentPath;
             Browse.PreviousPath = FromQString(ui->ComboBox1->currentText());
             LoadList();
@@ -267,7 +285,7 @@ void TMainForm::TreeView1Click()
             ui->TreeView1->setCurrentItem(node);
             Browse.BrowseFlag = 1;
         }
-        const std::string drivePath = DiscPathToDrivePath(NodePath(node));
+        const std::string drivePath = NodeDrivePath(node);
         Browse.CurrentPath = drivePath + "\\";
         Browse.TargetPath = drivePath;
         Browse.PreviousPath = FromQString(ui->ComboBox1->currentText());

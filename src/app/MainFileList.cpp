@@ -121,7 +121,7 @@ void TMainForm::LoadList()
     // is the folder listed (a node the tree does not have yet is not).
     QTreeWidgetItem *node = ui->TreeView1->currentItem();
     if (Settings[10] == 1 && node && node->childCount() == 0 && Browse.BrowseFlag == 1 &&
-        DiscPathToDrivePath(NodePath(node) + "\\") == Browse.CurrentPath)
+        NodeDrivePath(node) + "\\" == Browse.CurrentPath)
         LoadSubTree();
 }
 

@@ -175,6 +175,26 @@ TEST_F(AudioCdScanTest, LookupNamesTheDiscAndItsTracks)
     EXPECT_EQ(Discs()[1], "The Band / The Album1|\xC2\xA9" "1987/Rock");
 }
 
+// A disc named by its title has no drive in its name: clicking its node again
+// (folders browsed in the tree) lists its tracks from the top of its drive.
+TEST_F(AudioCdScanTest, DiscNamedByItsTitleBrowsesFromItsDrive)
+{
+    Strings paths;
+    std::mutex m;
+    auto peer = CddbPeer(&paths, &m);
+    Start("127.0.0.1:" + peer->PortStr());
+    ScanWithLookup();
+    form->Settings[10] = 1;
+    OpenDisc(*form, "The Band / The Album");
+    const std::string top = std::string(1, letter) + ":\\";
+    EXPECT_EQ(form->Browse.CurrentPath, top);
+    EXPECT_EQ(ListNamesOf(*form), (Strings{"Opening, part one and two", "Finale"}));
+    // The open disc's node once more: still its top, still its tracks.
+    OpenDisc(*form, "The Band / The Album");
+    EXPECT_EQ(form->Browse.CurrentPath, top);
+    EXPECT_EQ(ListNamesOf(*form), (Strings{"Opening, part one and two", "Finale"}));
+}
+
 // The disc just catalogued from the drive is the one in it: its track runs at
 // once (played through the desktop's address of the track), and copying says
 // that a track is no file instead of asking for the disc again and again.

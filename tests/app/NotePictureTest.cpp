@@ -634,7 +634,9 @@ TEST_F(PictureDecoderTest, ManyMetafileDecodesLeaveTheProgramsMemoryAsItWas)
         ASSERT_FALSE(r.image.isNull()) << r.error;
         EXPECT_TRUE(Near(r.image.pixel(50, 50), qRgb(0, 255, 0)));
     }
-    EXPECT_LT(residentKiB() - before, 16 * 1024);
+    // Far below the 400 MiB the drawings would hold here; the margin takes the
+    // sanitizer's quarantine and the allocator's own growth, which vary by run.
+    EXPECT_LT(residentKiB() - before, 100 * 1024);
 }
 
 TEST(PictureFiles, MetafileFrameKeepsTheMarginsOfTheDrawing)
