@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <exception>
 #include <mutex>
@@ -115,6 +117,66 @@ void TFlatRecordArena::TChunk::Release() noexcept
     Memory = nullptr;
 }
 
+namespace {
+constexpr size_t HugePage = size_t(2) << 20;
+}
+
+// The helper of Reserve: it faults the region's pages in, in steps of a huge page,
+// keeping at most `Ahead` bytes in front of the allocations.
+struct TFlatRecordArena::TFaulter {
+    size_t Ahead = 0; // the faulted pages not yet used count in the memory a load takes
+    uint8_t *Start = nullptr;
+    size_t Size = 0;
+    std::atomic<size_t> Used{0}; // bytes the allocations took so far
+    std::atomic<bool> Stop{false};
+    std::mutex Lock;
+    std::condition_variable Wake;
+    std::thread Thread;
+
+    void Run()
+    {
+        for (size_t done = 0; done < Size && !Stop.load(std::memory_order_relaxed);) {
+            if (done >= Used.load(std::memory_order_relaxed) + Ahead) {
+                std::unique_lock<std::mutex> hold(Lock);
+                Wake.wait_for(hold, std::chrono::microseconds(200));
+                continue;
+            }
+            const size_t step = std::min(HugePage, Size - done);
+            // Faulting in writable pages leaves their bytes alone, so the parser may
+            // write into them meanwhile. A kernel without it just leaves the faults to
+            // the parser.
+            if (::madvise(Start + done, step, MADV_POPULATE_WRITE) != 0)
+                return;
+            done += step;
+        }
+    }
+};
+
+TFlatRecordArena::TFlatRecordArena() = default;
+
+TFlatRecordArena::~TFlatRecordArena() { Clear(); }
+
+TFlatRecordArena::TChunk TFlatRecordArena::MapChunk(size_t chunk)
+{
+    // Laid on huge-page boundaries and asked for as huge pages: touching a freshly
+    // loaded table's memory page by page costs about as much as reading the file.
+    const size_t span = chunk + HugePage;
+    void *mem = ::mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mem == MAP_FAILED)
+        throw std::bad_alloc();
+    uint8_t *start = static_cast<uint8_t *>(mem);
+    // Keep the aligned part of the span only.
+    const uintptr_t at = reinterpret_cast<uintptr_t>(start);
+    const size_t head = size_t(((at + HugePage - 1) & ~uintptr_t(HugePage - 1)) - at);
+    if (head)
+        ::munmap(start, head);
+    if (span - head - chunk)
+        ::munmap(start + head + chunk, span - head - chunk);
+    start += head;
+    ::madvise(start, chunk, MADV_HUGEPAGE);
+    return {start, chunk, true};
+}
+
 uint8_t *TFlatRecordArena::Allocate(size_t size)
 {
     size = (size + 3) & ~size_t(3);
@@ -122,49 +184,90 @@ uint8_t *TFlatRecordArena::Allocate(size_t size)
         // Chunks grow with the store, so a small table takes little and a large one asks
         // for memory rarely. Small chunks come from the heap, which hands a table opened
         // again the memory of the last one. Large chunks are mapped directly (closing the
-        // table gives them back to the system at once), laid on huge-page boundaries and
-        // asked for as huge pages: touching a freshly loaded table's memory page by page
-        // costs about as much as reading the file.
-        constexpr size_t Huge = size_t(2) << 20;
+        // table gives them back to the system at once).
         size_t chunk = std::max(std::clamp<size_t>(capacity_ / 2, size_t(64) << 10, size_t(16) << 20), size);
-        const bool huge = chunk >= 4 * Huge; // a huge page is zeroed whole on first touch
+        const bool huge = chunk >= 4 * HugePage; // a huge page is zeroed whole on first touch
 
         chunks_.reserve(chunks_.size() + 1); // so that a chunk is always recorded
-        uint8_t *start = nullptr;
         if (huge) {
-            chunk = (chunk + Huge - 1) / Huge * Huge;
-            const size_t span = chunk + Huge;
-            void *mem = ::mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-            if (mem == MAP_FAILED)
-                throw std::bad_alloc();
-            start = static_cast<uint8_t *>(mem);
-            // Keep the aligned part of the span only.
-            const uintptr_t at = reinterpret_cast<uintptr_t>(start);
-            const size_t head = size_t(((at + Huge - 1) & ~uintptr_t(Huge - 1)) - at);
-            if (head)
-                ::munmap(start, head);
-            if (span - head - chunk)
-                ::munmap(start + head + chunk, span - head - chunk);
-            start += head;
-            ::madvise(start, chunk, MADV_HUGEPAGE);
+            chunk = (chunk + HugePage - 1) / HugePage * HugePage;
+            chunks_.push_back(MapChunk(chunk));
         } else {
-            start = static_cast<uint8_t *>(std::malloc(chunk));
+            uint8_t *start = static_cast<uint8_t *>(std::malloc(chunk));
             if (!start)
                 throw std::bad_alloc();
+            chunks_.push_back({start, chunk, false});
         }
-        chunks_.push_back({start, chunk, huge});
-        next_ = start;
+        next_ = chunks_.back().Memory;
         left_ = chunk;
         capacity_ += chunk;
     }
     uint8_t *p = next_;
     next_ += size;
     left_ -= size;
+    if (faulter_ && p >= faulter_->Start && p < faulter_->Start + faulter_->Size)
+        faulter_->Used.store(size_t(next_ - faulter_->Start), std::memory_order_relaxed);
     return p;
+}
+
+void TFlatRecordArena::Reserve(size_t size)
+{
+    Settle();
+    // Below this a helper thread costs about what it saves.
+    if (size < 32 * HugePage || size <= left_)
+        return;
+    const size_t chunk = (size + HugePage - 1) / HugePage * HugePage;
+    chunks_.reserve(chunks_.size() + 1);
+    chunks_.push_back(MapChunk(chunk));
+    next_ = chunks_.back().Memory;
+    left_ = chunk;
+    capacity_ += chunk;
+    auto f = std::make_unique<TFaulter>();
+    f->Start = next_;
+    f->Size = chunk;
+    f->Ahead = std::clamp(chunk / 32, HugePage, 4 * HugePage);
+    try {
+        f->Thread = std::thread([p = f.get()] { p->Run(); });
+    } catch (const std::system_error &) {
+        return; // no helper: the parser faults the pages in itself
+    }
+    faulter_ = std::move(f);
+}
+
+void TFlatRecordArena::Settle() noexcept
+{
+    if (!faulter_)
+        return;
+    faulter_->Stop = true;
+    faulter_->Wake.notify_one();
+    faulter_->Thread.join();
+    // The pages behind the last allocation go back; the region ends there.
+    TChunk *region = nullptr;
+    for (TChunk &c : chunks_)
+        if (c.Memory == faulter_->Start)
+            region = &c;
+    if (region && region == &chunks_.back()) {
+        const uintptr_t end = (reinterpret_cast<uintptr_t>(next_) + 4095) & ~uintptr_t(4095);
+        const size_t keep = size_t(end - reinterpret_cast<uintptr_t>(region->Memory));
+        if (keep == 0) {
+            capacity_ -= region->Size;
+            region->Release();
+            chunks_.pop_back();
+            next_ = nullptr;
+            left_ = 0;
+        } else if (keep < region->Size) {
+            ::munmap(region->Memory + keep, region->Size - keep);
+            capacity_ -= region->Size - keep;
+            region->Size = keep;
+            left_ = size_t(region->Memory + keep - next_);
+        }
+    }
+    faulter_.reset();
 }
 
 void TFlatRecordArena::Clear() noexcept
 {
+    Settle();
     for (TChunk &c : chunks_)
         c.Release();
     chunks_.clear();
@@ -1806,6 +1909,14 @@ bool TFlatCursor::ReadBody(TFlatReadWindow &w, uint32_t declared, uint32_t image
     // stop before a damaged or hostile file exhausts it.
     const uint64_t budget = uint64_t(imageSize) * 64 + (uint64_t(256) << 20);
     uint64_t allocated = 0;
+    // A record takes its fixed part and its variable bytes, which the bytes still to read
+    // bound: a large table's memory is readied ahead of the parsing.
+    arena_.Reserve(size_t(std::min<uint64_t>(
+        budget, uint64_t(std::min<size_t>(declared, bound)) * (uint64_t(RecordSize) + 4 + 3) + left)));
+    struct TSettle {
+        TFlatRecordArena &Arena;
+        ~TSettle() { Arena.Settle(); }
+    } settle{arena_};
     std::vector<std::string_view> vars;
     size_t varCount = 0;
     for (const auto &f : Fields)

@@ -80,13 +80,21 @@ uint16_t FlatTypeSize(uint8_t code);
 // and nothing else: no heap header, no rounding, no call into the allocator.
 class TFlatRecordArena {
 public:
-    TFlatRecordArena() = default;
-    ~TFlatRecordArena() { Clear(); }
+    TFlatRecordArena();
+    ~TFlatRecordArena();
     TFlatRecordArena(const TFlatRecordArena &) = delete;
     TFlatRecordArena &operator=(const TFlatRecordArena &) = delete;
     // `size` bytes, 4-aligned, valid until Clear.
     uint8_t *Allocate(size_t size);
     void Clear() noexcept;
+    // Readies about `size` bytes for the allocations to come (a large read): one region
+    // whose pages a helper thread faults in a little ahead of their use, so the kernel's
+    // zeroing of fresh pages runs beside the parsing instead of inside it. Settle ends
+    // the helper and gives back what the allocations did not take.
+    void Reserve(size_t size);
+    void Settle() noexcept;
+    // Bytes of memory held (tests).
+    size_t Capacity() const { return capacity_; }
 
 private:
     struct TChunk {
@@ -95,9 +103,12 @@ private:
         bool Mapped = false; // mapped directly, else from the heap
         void Release() noexcept;
     };
+    TChunk MapChunk(size_t size);
     std::vector<TChunk> chunks_;
     uint8_t *next_ = nullptr;
     size_t left_ = 0, capacity_ = 0;
+    struct TFaulter;
+    std::unique_ptr<TFaulter> faulter_;
 };
 
 // One record: a single block holding a u32 block size, the fixed part (record size
