@@ -2049,22 +2049,78 @@ namespace {
 
 // Writes the image to a temporary file as it is produced. The writing is done on the
 // calling thread: the encoding runs ahead on the helpers meanwhile, and a thread of its
-// own would cost a small table more than it saves.
+// own would cost a small table more than it saves. The first few megabytes are gathered
+// and written at once (a small table takes one write and one flush), the rest as it comes.
 class TFileSink : public TFlatImageSink {
 public:
+    static constexpr size_t Gather = size_t(4) << 20;
     TTempFileWriter File;
     bool Failed = false;
     bool Append(const uint8_t *data, size_t size) override
     {
+        if (!direct_) {
+            if (pending_.size() + size <= Gather) {
+                pending_.append(reinterpret_cast<const char *>(data), size);
+                return true;
+            }
+            if (!Flush())
+                return false;
+            direct_ = true;
+        }
         Failed = !File.Append(data, size, Reason);
         return !Failed;
     }
     bool Patch(uint64_t offset, const uint8_t *data, size_t size) override
     {
+        if (!direct_ && offset + size <= pending_.size()) {
+            std::memcpy(pending_.data() + offset, data, size);
+            return true;
+        }
         Failed = !File.Patch(offset, data, size, Reason);
         return !Failed;
     }
     bool Settle() override { return !Failed; }
+    // Writes what is gathered; false (with the reason) when that or an earlier write failed.
+    bool Flush()
+    {
+        if (!Failed && !pending_.empty())
+            Failed = !File.Append(pending_.data(), pending_.size(), Reason);
+        pending_.clear();
+        pending_.shrink_to_fit();
+        return !Failed;
+    }
+
+private:
+    std::string pending_;
+    bool direct_ = false;
+};
+
+// The file a rename replaces is freed by that rename when nothing else holds it, which
+// for a large table is a good part of a save: it is held open across the rename and let
+// go on a helper thread. Small files are left alone (freeing them is quick).
+class TReplacedFile {
+public:
+    explicit TReplacedFile(const std::string &path)
+    {
+        struct stat st;
+        if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= (off_t(1) << 20))
+            fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    }
+    ~TReplacedFile()
+    {
+        if (fd_ < 0)
+            return;
+        try {
+            std::thread([fd = fd_] { ::close(fd); }).detach();
+        } catch (const std::system_error &) {
+            ::close(fd_);
+        }
+    }
+    TReplacedFile(const TReplacedFile &) = delete;
+    TReplacedFile &operator=(const TReplacedFile &) = delete;
+
+private:
+    int fd_ = -1;
 };
 
 } // namespace
@@ -2094,7 +2150,7 @@ bool TFlatCursor::SaveToFile(const std::string &fileName, TFlatSaveOptions optio
             return false;
         }
         const bool written = WriteImage(sink, error);
-        if (!sink.Settle() || !written) {
+        if (!sink.Settle() || !written || !sink.Flush()) {
             // A refused value keeps its own message; a failed write names the file.
             if (sink.Failed)
                 error = Fmt(SCannotCreateFile, fileName.c_str(), sink.Reason.c_str());
@@ -2114,6 +2170,7 @@ bool TFlatCursor::SaveToFile(const std::string &fileName, TFlatSaveOptions optio
                 DiscardTempFile(tmpNew);
         return false;
     }
+    const TReplacedFile replacedTable(fileName);
     if (const int err = RenameFile(tmpNew, fileName)) {
         reason = std::strerror(err);
         // The table and its backup are untouched; what could not be removed is said.
@@ -2121,6 +2178,7 @@ bool TFlatCursor::SaveToFile(const std::string &fileName, TFlatSaveOptions optio
                 DiscardTempFile(tmpOld);
         return false;
     }
+    const TReplacedFile replacedBackup(tmpOld.empty() ? std::string() : backup);
     if (int err = tmpOld.empty() ? 0 : RenameFile(tmpOld, backup)) {
         reason = std::strerror(err);
         // Put the old table back, so the failed save changed nothing.

@@ -118,6 +118,26 @@ TEST_F(FlatSaveWays, CallingThreadAndHelpersWriteTheSameFileAndProgress)
     }
 }
 
+// The first megabytes of a save are gathered and written at once, the rest as produced;
+// the table and the backup it replaces (held open across their renames) come out whole.
+TEST_F(FlatSaveWays, GatheredAndStreamedFilesAreTheImageAndTheBackupTheOldTable)
+{
+    const std::string backup = FlatBackupName(file_);
+    std::string previous;
+    for (const int count : {300, 1200, 4000}) { // about 0.6, 2.4 and 8 MB
+        TFlatCursor c;
+        Build(c, count);
+        std::string image, err;
+        ASSERT_TRUE(c.WriteImage(image, err)) << err;
+        ASSERT_TRUE(c.SaveToFile(file_, savAutoBackup, false, "", err)) << err;
+        EXPECT_TRUE(ReadFile() == image) << count;
+        if (!previous.empty())
+            EXPECT_TRUE(orbtest::readFile(backup) == previous) << count;
+        previous = image;
+    }
+    fs::remove(backup);
+}
+
 TEST_F(FlatSaveWays, RefusedValueIsNamedTheSameAndChangesNothing)
 {
     TFlatCursor c;
