@@ -37,7 +37,7 @@ double Pinned(double t)
 std::string Number(long long v, int minDigits)
 {
     char buf[32];
-    std::snprintf(buf, sizeof buf, "%0*lld", minDigits, v);
+    std::snprintf(buf, sizeof buf, "%0*lld", std::min(minDigits, 24), v); // callers ask for 4 at most
     return buf;
 }
 
