@@ -534,6 +534,26 @@ bool TFlatDataset::Accepts(TFlatRecEntry *e)
     return accept;
 }
 
+size_t FlatSortOnceFrom = 20000;
+
+const std::vector<uint32_t> &TFlatDataset::SortedOrder(bool caseInsensitive, bool descending)
+{
+    const TFlatCursor &store = shared_->Cursor;
+    TSortedOrder &o = sortedOrder_;
+    if (o.Store == &store && o.Generation == store.Generation && o.Count == store.Records.size() &&
+        o.Fields == indexKey_.Fields && o.CaseInsensitive == caseInsensitive && o.Descending == descending)
+        return o.Order;
+    o.Store = nullptr; // no order kept should the sort fail
+    TFlatCursor::SortPositions(store.Records, o.Order, indexKey_.Fields, caseInsensitive, descending);
+    o.Store = &store;
+    o.Generation = store.Generation;
+    o.Count = store.Records.size();
+    o.Fields = indexKey_.Fields;
+    o.CaseInsensitive = caseInsensitive;
+    o.Descending = descending;
+    return o.Order;
+}
+
 void TFlatDataset::RefreshView(bool dropPosition)
 {
     if (!shared_)
@@ -605,8 +625,32 @@ void TFlatDataset::RefreshView(bool dropPosition)
     RestoreState(previous);
     sorted_ = false;
     if (!indexKey_.Fields.empty()) {
-        TFlatCursor::SortEntries(view_.Owned(), indexKey_.Fields, sortOptions_.Contains(vsoCaseInsensitive),
-                                 sortOptions_.Contains(vsoDescendSort));
+        const bool caseInsensitive = sortOptions_.Contains(vsoCaseInsensitive);
+        const bool descending = sortOptions_.Contains(vsoDescendSort);
+        const size_t all = store.Records.size();
+        std::vector<TFlatRecEntry *> &shown = view_.Owned();
+        // A view of a good part of a large store takes its records in the order of all
+        // of them sorted once: a stable sort of the whole list keeps equal keys in store
+        // order, as sorting the shown ones (taken in store order) does.
+        std::vector<uint8_t> taken;
+        size_t matched = 0;
+        if (all >= FlatSortOnceFrom && all < UINT32_MAX && shown.size() >= all / 8) {
+            taken.assign(all, 0);
+            for (size_t i = 0; i < all && matched < shown.size(); ++i)
+                if (store.Records[i] == shown[matched]) {
+                    taken[i] = 1;
+                    ++matched;
+                }
+        }
+        if (!taken.empty() && matched == shown.size()) {
+            const std::vector<uint32_t> &order = SortedOrder(caseInsensitive, descending);
+            shown.clear();
+            for (const uint32_t i : order)
+                if (taken[i])
+                    shown.push_back(store.Records[i]);
+        } else {
+            TFlatCursor::SortEntries(shown, indexKey_.Fields, caseInsensitive, descending);
+        }
         sorted_ = true;
     }
     pos_ = -1;
@@ -1603,6 +1647,7 @@ std::shared_ptr<TFlatShared> TFlatDataset::ReadStore(TFlatImageSource &source)
 
 void TFlatDataset::AttachStore(std::shared_ptr<TFlatShared> shared)
 {
+    sortedOrder_ = {};
     shared_ = std::move(shared);
     shared_->Views.push_back(this);
 }

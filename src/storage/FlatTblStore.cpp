@@ -599,17 +599,36 @@ int TFlatCursor::CompareRecords(const TFlatRecord &a, const TFlatRecord &b,
     return 0;
 }
 
+namespace {
+struct TEntryOrder {
+    const std::vector<const TFlatField *> &Fields;
+    bool CaseInsensitive, Descending;
+    bool operator()(const TFlatRecEntry *x, const TFlatRecEntry *y) const
+    {
+        if (!x->Data || !y->Data) // released entries go last
+            return bool(x->Data) && !y->Data;
+        int c = TFlatCursor::CompareRecords(x->Data, y->Data, Fields, CaseInsensitive);
+        if (Descending)
+            c = -c;
+        return c < 0;
+    }
+};
+} // namespace
+
 void TFlatCursor::SortEntries(std::vector<TFlatRecEntry *> &entries, const std::vector<const TFlatField *> &fields,
                               bool caseInsensitive, bool descending)
 {
-    std::stable_sort(entries.begin(), entries.end(), [&](const TFlatRecEntry *x, const TFlatRecEntry *y) {
-        if (!x->Data || !y->Data) // released entries go last
-            return bool(x->Data) && !y->Data;
-        int c = CompareRecords(x->Data, y->Data, fields, caseInsensitive);
-        if (descending)
-            c = -c;
-        return c < 0;
-    });
+    std::stable_sort(entries.begin(), entries.end(), TEntryOrder{fields, caseInsensitive, descending});
+}
+
+void TFlatCursor::SortPositions(const std::vector<TFlatRecEntry *> &entries, std::vector<uint32_t> &order,
+                                const std::vector<const TFlatField *> &fields, bool caseInsensitive, bool descending)
+{
+    order.resize(entries.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = uint32_t(i);
+    const TEntryOrder less{fields, caseInsensitive, descending};
+    std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return less(entries[a], entries[b]); });
 }
 
 void TFlatCursor::SortRecords(std::string_view fieldNames, bool caseInsensitive)

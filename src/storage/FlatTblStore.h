@@ -327,6 +327,9 @@ public:
     // Stable sort by the fields: equal keys keep their order, so loads are repeatable.
     static void SortEntries(std::vector<TFlatRecEntry *> &entries, const std::vector<const TFlatField *> &fields,
                             bool caseInsensitive, bool descending);
+    // The positions of `entries` in the order SortEntries gives them.
+    static void SortPositions(const std::vector<TFlatRecEntry *> &entries, std::vector<uint32_t> &order,
+                              const std::vector<const TFlatField *> &fields, bool caseInsensitive, bool descending);
     void SortRecords(std::string_view fieldNames, bool caseInsensitive);
 
     // Bytes a record takes in the file.
@@ -407,6 +410,11 @@ std::string FlatDescribeField(std::string_view name, uint8_t code, uint32_t size
 // below it the calling thread does it all, as starting threads would cost more than they
 // save. Tests lower or raise it to compare both ways.
 extern uint64_t FlatSaveThreadsFrom;
+
+// The number of records from which a view with an index, refreshed over all the records
+// of its store, keeps the store sorted once (until the records change) instead of sorting
+// what it shows each time. Tests lower or raise it to compare both ways.
+extern size_t FlatSortOnceFrom;
 
 // The name of a table file's backup: the extension replaced by ".~d".
 std::string FlatBackupName(const std::string &fileName);
