@@ -2165,13 +2165,10 @@ struct TFlatTable::TRecordCopier {
         Ready = AnyTarget != nullptr;
     }
 
-    // False (and nothing done) when the current record needs the field-by-field copy.
-    bool CopyCurrent(TFlatTable &to)
+    // Whether `src` can go over as its bytes stand; `anyValue`: whether it holds a value.
+    bool Copyable(const TFlatRecord *src, bool &anyValue) const
     {
-        const TFlatRecord *src = From->BrowseRecord();
-        if (!src)
-            return false;
-        bool anyValue = false;
+        anyValue = false;
         for (const Slot &s : Slots) {
             const TFlatField &f = *s.Field;
             switch (f.TypeCode) {
@@ -2206,6 +2203,16 @@ struct TFlatTable::TRecordCopier {
                 break;
             }
         }
+        return true;
+    }
+
+    // False (and nothing done) when the current record needs the field-by-field copy.
+    bool CopyCurrent(TFlatTable &to)
+    {
+        const TFlatRecord *src = From->BrowseRecord();
+        bool anyValue = false;
+        if (!src || !Copyable(src, anyValue))
+            return false;
         to.Append();
         TFlatBuffer *owner = nullptr;
         auto *rec = const_cast<TFlatRecord *>(to.RecordForState(owner));
@@ -2221,7 +2228,40 @@ struct TFlatTable::TRecordCopier {
         to.Post();
         return true;
     }
+
+    // The same straight into the store (AppendsInBulk); false when the record needs the
+    // field-by-field copy.
+    bool AppendCurrent(TFlatTable &to)
+    {
+        const TFlatRecord *src = From->BrowseRecord();
+        bool anyValue = false;
+        if (!src || !Copyable(src, anyValue))
+            return false;
+        to.AppendStored(*src);
+        return true;
+    }
 };
+
+bool FlatCopyInBulk = true;
+
+bool TFlatTable::AppendsInBulk() const
+{
+    return FlatCopyInBulk && State() == dsBrowse && ControlsDisabled() && !ReadOnly && !BeforeInsert &&
+           !AfterInsert && !BeforePost && !AfterPost && !BeforeScroll && !AfterScroll && !OnNewRecord &&
+           !(CheckKeyViolation && !UniqueFieldNames.empty()) && !PostReachesListeners();
+}
+
+void TFlatTable::AppendStored(const TFlatRecord &record)
+{
+    CountChange(); // as the insert does, before the record goes in
+    std::string error;
+    TFlatRecEntry *added = nullptr;
+    if (!shared_->Cursor.PutRecord(record, nullptr, error, &added))
+        DatabaseError(std::string(SErrorSavingNew) + error);
+    view_.push_back(added);
+    pos_ = int(view_.size()) - 1;
+    sorted_ = false;
+}
 
 int TFlatTable::CopyFromDataSet(TDataSet *source, int mode)
 {
@@ -2281,7 +2321,28 @@ int TFlatTable::CopyFromDataSet(TDataSet *source, int mode)
             TRecordCopier copier;
             if (!byKey)
                 copier.Prepare(*this, source, copy);
+            // Records taken straight into the store leave what their inserts and posts
+            // would: the held-back state and change events, the cursor on the last one.
+            bool bulk = copier.Ready && AppendsInBulk();
+            bool appended = false;
+            const auto endBulk = [&] {
+                if (appended) {
+                    DataEvent(deUpdateState);
+                    DataEvent(deDataSetChange);
+                    Resync();
+                }
+                bulk = appended = false;
+            };
             while (!source->Eof()) {
+                if (bulk) {
+                    if (copier.AppendCurrent(*this)) {
+                        appended = true;
+                        ++copied;
+                        source->Next();
+                        continue;
+                    }
+                    endBulk();
+                }
                 if (copier.Ready && copier.CopyCurrent(*this)) {
                     ++copied;
                     source->Next();
@@ -2318,6 +2379,7 @@ int TFlatTable::CopyFromDataSet(TDataSet *source, int mode)
                 ++copied;
                 source->Next();
             }
+            endBulk();
             First();
         }
     } catch (...) {

@@ -353,6 +353,12 @@ protected:
 private:
     friend class TFlatDataset;
     struct TRecordCopier;
+    // Whether records can be appended straight into the store, without the steps of
+    // an insert and a post: none of them would reach anyone (no handlers, no data
+    // links, controls disabled, no key check) and nothing would refuse them.
+    bool AppendsInBulk() const;
+    // Appends a copy of `record` as posting an insert of it would.
+    void AppendStored(const TFlatRecord &record);
     std::string tableName_;
     TFlatLoadMode loadMode_ = lmClear;
     TFlatTable *cloneDS_ = nullptr;

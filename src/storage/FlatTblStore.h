@@ -416,6 +416,11 @@ extern uint64_t FlatSaveThreadsFrom;
 // what it shows each time. Tests lower or raise it to compare both ways.
 extern size_t FlatSortOnceFrom;
 
+// Whether a table copied from another of the same layout (CopyFromDataSet) takes the
+// records straight into its store when no insert and no post of them would reach anyone.
+// Tests turn it off to compare with the record-by-record copy.
+extern bool FlatCopyInBulk;
+
 // The name of a table file's backup: the extension replaced by ".~d".
 std::string FlatBackupName(const std::string &fileName);
 
