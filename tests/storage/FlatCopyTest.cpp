@@ -11,6 +11,7 @@
 
 #include "storage/FlatTbl.h"
 #include "storage/FlatTblStore.h"
+#include "support/ScopedValue.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -159,8 +160,7 @@ TEST(FlatCopy, BulkCopyLeavesWhatRecordByRecordLeaves)
         t.SaveToFile(plain);
     }
     const auto copy = [&](const std::string &file, bool bulk, bool indexed) {
-        const bool old = FlatCopyInBulk;
-        FlatCopyInBulk = bulk;
+        const orbtest::ScopedValue<bool> way(FlatCopyInBulk, bulk);
         TSeen seen;
         TFlatTable src;
         src.SetTableName(file);
@@ -177,7 +177,6 @@ TEST(FlatCopy, BulkCopyLeavesWhatRecordByRecordLeaves)
         dst.DisableControls();
         seen.copied = dst.CopyFromDataSet(&src, 0);
         dst.EnableControls();
-        FlatCopyInBulk = old;
         seen.count = dst.RecordCount();
         seen.recNo = dst.RecNo();
         seen.state = dst.State();

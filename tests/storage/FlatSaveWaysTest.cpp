@@ -21,21 +21,15 @@
 #include "storage/FlatFmt.h"
 #include "storage/FlatTblStore.h"
 #include "TableFileTest.h"
+#include "support/ScopedValue.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
 // Sets the size from which a save takes helpers, for one scope.
-class TThreadsFrom {
-public:
-    explicit TThreadsFrom(uint64_t bytes) : old_(FlatSaveThreadsFrom) { FlatSaveThreadsFrom = bytes; }
-    ~TThreadsFrom() { FlatSaveThreadsFrom = old_; }
-    TThreadsFrom(const TThreadsFrom &) = delete;
-    TThreadsFrom &operator=(const TThreadsFrom &) = delete;
-
-private:
-    uint64_t old_;
+struct TThreadsFrom : orbtest::ScopedValue<uint64_t> {
+    explicit TThreadsFrom(uint64_t bytes) : ScopedValue(FlatSaveThreadsFrom, bytes) {}
 };
 
 constexpr uint64_t AlwaysHelped = 0, NeverHelped = std::numeric_limits<uint64_t>::max();

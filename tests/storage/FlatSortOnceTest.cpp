@@ -11,20 +11,10 @@
 
 #include "storage/FlatTbl.h"
 #include "support/FieldTexts.h"
+#include "support/ScopedValue.h"
 #include "support/TempDir.h"
 
 namespace {
-
-class TSortOnceFrom {
-public:
-    explicit TSortOnceFrom(size_t records) : old_(FlatSortOnceFrom) { FlatSortOnceFrom = records; }
-    ~TSortOnceFrom() { FlatSortOnceFrom = old_; }
-    TSortOnceFrom(const TSortOnceFrom &) = delete;
-    TSortOnceFrom &operator=(const TSortOnceFrom &) = delete;
-
-private:
-    size_t old_;
-};
 
 // Keys with many ties, differing in letter case, one in Windows-1250 bytes ("š").
 const char *const Keys[] = {"b", "B", "a", "\x9a", "c", "A", "š", "b "};
@@ -103,11 +93,11 @@ TEST(FlatSortOnce, ViewsShowWhatSortingTheShownRecordsShows)
           TFlatSortOptions{TFlatSortOption::vsoCaseInsensitive, TFlatSortOption::vsoDescendSort}}) {
         std::vector<std::vector<std::string>> once, each;
         {
-            TSortOnceFrom from(0);
+            orbtest::ScopedValue<size_t> from(FlatSortOnceFrom, 0);
             once = Session(first, second, options);
         }
         {
-            TSortOnceFrom from(std::numeric_limits<size_t>::max());
+            orbtest::ScopedValue<size_t> from(FlatSortOnceFrom, std::numeric_limits<size_t>::max());
             each = Session(first, second, options);
         }
         ASSERT_EQ(once.size(), each.size());
