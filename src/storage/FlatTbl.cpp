@@ -2254,10 +2254,7 @@ bool TFlatTable::AppendsInBulk() const
 void TFlatTable::AppendStored(const TFlatRecord &record)
 {
     CountChange(); // as the insert does, before the record goes in
-    std::string error;
-    TFlatRecEntry *added = nullptr;
-    if (!shared_->Cursor.PutRecord(record, nullptr, error, &added))
-        DatabaseError(std::string(SErrorSavingNew) + error);
+    TFlatRecEntry *added = shared_->Cursor.AppendCopy(record);
     view_.push_back(added);
     pos_ = int(view_.size()) - 1;
     sorted_ = false;

@@ -412,6 +412,16 @@ TFlatRecord TFlatRecord::Pack(const std::vector<TFlatField> &fields, uint32_t re
     return r;
 }
 
+TFlatRecord TFlatRecord::CopyInto(const TFlatRecord &record, TFlatRecordArena &arena)
+{
+    const uint32_t total = record.BlockSize();
+    uint8_t *block = arena.Allocate(total);
+    std::memcpy(block, record.Block(), total);
+    TFlatRecord r;
+    r.block_ = block + 1;
+    return r;
+}
+
 void TFlatRecord::SetVar(const std::vector<TFlatField> &fields, uint32_t recordSize, const TFlatField &field,
                          std::string_view bytes)
 {
@@ -877,26 +887,40 @@ bool TFlatCursor::PutRecord(const TFlatRecord &buffer, TFlatRecEntry *entry, std
         if (sameText)
             KeepTextLookup();
     } else {
-        TFlatRecord copy = buffer ? buffer : TFlatRecord::Make(RecordSize);
-        entry = NewEntry();
-        entry->Status = rsInserted;
-        entry->Data = std::move(copy);
-        Records.push_back(entry);
-        if (CounterField >= 0) {
-            ++Counter;
-            const int32_t v = Counter;
-            std::memcpy(entry->Data.Fixed() + Fields[size_t(CounterField)].Offset, &v, 4);
-        }
+        entry = Insert(buffer ? TFlatRecord(buffer) : TFlatRecord::Make(RecordSize), lookupCurrent);
         if (added)
             *added = entry;
-        // A new record comes last in store order, so it goes last under its text.
-        if (lookupCurrent) {
-            textLookup_.Map[DecodeStoredText(LookupTextOf(entry->Data))].push_back(entry);
-            KeepTextLookup();
-        }
+        return true;
     }
     entry->StoredSize = StoredSizeOf(entry->Data);
     return true;
+}
+
+TFlatRecEntry *TFlatCursor::AppendCopy(const TFlatRecord &record)
+{
+    const bool lookupCurrent = TextLookupCurrent();
+    ++Generation;
+    return Insert(record ? TFlatRecord::CopyInto(record, arena_) : TFlatRecord::Make(RecordSize), lookupCurrent);
+}
+
+TFlatRecEntry *TFlatCursor::Insert(TFlatRecord &&data, bool lookupCurrent)
+{
+    TFlatRecEntry *entry = NewEntry();
+    entry->Status = rsInserted;
+    entry->Data = std::move(data);
+    Records.push_back(entry);
+    if (CounterField >= 0) {
+        ++Counter;
+        const int32_t v = Counter;
+        std::memcpy(entry->Data.Fixed() + Fields[size_t(CounterField)].Offset, &v, 4);
+    }
+    // A new record comes last in store order, so it goes last under its text.
+    if (lookupCurrent) {
+        textLookup_.Map[DecodeStoredText(LookupTextOf(entry->Data))].push_back(entry);
+        KeepTextLookup();
+    }
+    entry->StoredSize = StoredSizeOf(entry->Data);
+    return entry;
 }
 
 bool TFlatCursor::TextLookupCurrent() const

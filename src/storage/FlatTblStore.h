@@ -149,6 +149,8 @@ public:
     // The same, the block taken from `arena`.
     static TFlatRecord Pack(const std::vector<TFlatField> &fields, uint32_t recordSize, const uint8_t *fixed,
                             const std::vector<std::string_view> &vars, TFlatRecordArena &arena);
+    // A copy of `record` (not empty) whose block is taken from `arena`.
+    static TFlatRecord CopyInto(const TFlatRecord &record, TFlatRecordArena &arena);
     // Whether the block lies in an arena (tests).
     bool InArena() const { return (reinterpret_cast<uintptr_t>(block_) & 1) != 0; }
 
@@ -305,6 +307,9 @@ public:
 
     bool PutRecord(const TFlatRecord &buffer, TFlatRecEntry *entry, std::string &error,
                    TFlatRecEntry **added = nullptr);
+    // Appends a copy of `record` (not empty), as PutRecord(record, nullptr, ...) does; the
+    // copy lives in the store's record memory, like the records read (a bulk copy).
+    TFlatRecEntry *AppendCopy(const TFlatRecord &record);
     // Keeps the record as it is, so that Cancel, RevertRecord and RevertAll can bring it
     // back; a record already being edited keeps its first copy.
     void BeginEdit(TFlatRecEntry *entry);
@@ -380,6 +385,8 @@ private:
     std::unordered_map<const TFlatRecEntry *, void *> userData_;
 
     TFlatRecEntry *NewEntry();
+    // A new entry for `data` at the end of the store, as an inserted record.
+    TFlatRecEntry *Insert(TFlatRecord &&data, bool lookupCurrent);
     void Release(TFlatRecEntry *entry);
     bool ReadBody(TFlatReadWindow &window, uint32_t declared, uint32_t imageSize, std::string &error);
     void Progress(int &last, uint64_t done, uint64_t total);

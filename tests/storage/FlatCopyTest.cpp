@@ -181,6 +181,12 @@ TEST(FlatCopy, BulkCopyLeavesWhatRecordByRecordLeaves)
         seen.recNo = dst.RecNo();
         seen.state = dst.State();
         seen.first = dst.FieldByName("Path").AsString() + "|" + dst.FieldByName("Code").AsString();
+        // The records taken in live on like any other: edited, deleted.
+        dst.Edit();
+        dst.FieldByName("Count").SetAsInteger(7);
+        dst.Post();
+        dst.Next();
+        dst.Delete();
         for (int i = 0; i < dst.Cursor()->RecordCount(); ++i)
             seen.statuses += std::to_string(dst.Cursor()->Entry(i)->Status) + "/" +
                              std::to_string(dst.Cursor()->Entry(i)->StoredSize) + " ";
