@@ -9,6 +9,8 @@
 #include <QApplication>
 #include <QTreeWidget>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -258,6 +260,121 @@ void BM_SelectDiscBySize(benchmark::State &state)
     std::filesystem::remove_all(data);
 }
 BENCHMARK(BM_SelectDiscBySize)->Arg(10000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
+
+// Interleaved pairs against a plain copy of the same records (a vector of structs
+// copied), the median of their ratios: the click on a disc of 100,000 records in folders
+// of 100 (target <= 1.3), and the listing of one folder of Arg entries (target: linear,
+// <= 1.5x the copy), with the cost per entry.
+template <class Work>
+double Elapsed(Work &&work)
+{
+    const auto from = std::chrono::steady_clock::now();
+    work();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - from).count();
+}
+
+double MedianOf(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0.0 : v[v.size() / 2];
+}
+
+template <class Work>
+void AgainstPlainCopy(benchmark::State &state, const std::vector<TPlainRecord> &source, Work &&work)
+{
+    std::vector<double> ratios, works, copies;
+    for (auto _ : state) {
+        const double copyS = Elapsed([&] {
+            std::vector<TPlainRecord> copy = source;
+            benchmark::DoNotOptimize(copy.data());
+        });
+        const double workS = Elapsed(work);
+        state.SetIterationTime(workS);
+        works.push_back(workS);
+        copies.push_back(copyS);
+        ratios.push_back(workS / copyS);
+    }
+    state.counters["ms"] = MedianOf(works) * 1e3;
+    state.counters["copy_ms"] = MedianOf(copies) * 1e3;
+    state.counters["ratio"] = MedianOf(ratios);
+    state.counters["ns_per_record"] = MedianOf(works) * 1e9 / double(source.size());
+}
+
+void BM_ClickDiscOverPlainCopy(benchmark::State &state)
+{
+    const std::string data = MakeCatalog(100);
+    ScriptedPrompt prompt;
+    PromptScope scope(prompt);
+    TMainForm form(nullptr, data);
+    form.FormShow();
+    AgainstPlainCopy(state, DiscRecordsOf("e: [BENCH]", 100), [&] {
+        form.Browse.LoadedDisc.clear();
+        if (form.SelectTreeNodeByText("e: [BENCH]") >= 0)
+            form.TreeView1Click();
+    });
+    if (form.Browse.FileCountText != std::to_string(DiscRecords))
+        state.SkipWithError("wrong work table");
+    std::filesystem::remove_all(data);
+}
+BENCHMARK(BM_ClickDiscOverPlainCopy)->UseManualTime()->Iterations(7)->Unit(benchmark::kMillisecond);
+
+void BM_ListFlatFolderOverPlainCopy(benchmark::State &state)
+{
+    const int records = static_cast<int>(state.range(0));
+    const std::string data = MakeCatalog(records, records, false);
+    ScriptedPrompt prompt;
+    PromptScope scope(prompt);
+    TMainForm form(nullptr, data);
+    if (!OpenBenchDisc(state, form, data))
+        return;
+    AgainstPlainCopy(state, DiscRecordsOf("e: [BENCH]", records, records), [&] {
+        form.Browse.CurrentPath = "e:\\";
+        form.LoadList();
+    });
+    if (form.ui->LinksListView->Count() != records)
+        state.SkipWithError("wrong folder list");
+    std::filesystem::remove_all(data);
+}
+BENCHMARK(BM_ListFlatFolderOverPlainCopy)->Arg(10000)->Arg(100000)->Arg(1000000)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+
+// From the start of the main window to its showing with the catalogue open (its first
+// disc's records in the work table and the list filled), for a catalogue of 1,000,000
+// records against the same with 10,000, started in turn (target: <= 0.25 s). Counters:
+// the median of each and their ratio.
+void BM_StartToShownWindow(benchmark::State &state)
+{
+    const std::string large = MakeCatalog(100, 500000), small = MakeCatalog(100, 5000);
+    ScriptedPrompt prompt;
+    PromptScope scope(prompt);
+    const auto start = [](const std::string &data) {
+        const auto from = std::chrono::steady_clock::now();
+        TMainForm form(nullptr, data);
+        form.FormShow();
+        form.show();
+        QApplication::processEvents();
+        const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - from).count();
+        benchmark::DoNotOptimize(form.ui->LinksListView->Count());
+        return s;
+    };
+    std::vector<double> larges, smalls, ratios;
+    for (auto _ : state) {
+        const double s = start(small), l = start(large);
+        state.SetIterationTime(l);
+        smalls.push_back(s);
+        larges.push_back(l);
+        ratios.push_back(l / s);
+    }
+    const auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v.empty() ? 0.0 : v[v.size() / 2];
+    };
+    state.counters["start_1M_s"] = median(larges);
+    state.counters["start_10k_s"] = median(smalls);
+    state.counters["ratio_1M_over_10k"] = median(ratios);
+    std::filesystem::remove_all(large);
+    std::filesystem::remove_all(small);
+}
+BENCHMARK(BM_StartToShownWindow)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

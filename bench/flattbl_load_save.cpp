@@ -1,8 +1,9 @@
 // Load and save of a file table against their references, measured in the same run, at
 // 10,000, 100,000 and 1,000,000 records (tables filled as a disc scan fills them).
-//   load: `cat file > /dev/null` and a memcpy of the file's size (targets: >= 1 GB/s,
-//         peak memory of a load in a fresh process <= 1.5x the file);
-//   save: SaveToFile against one write of the same bytes and an fsync (target: <= 1.3x).
+//   load: `cat file > /dev/null` and a memcpy of the file's size (targets: >= 2 GB/s and
+//         <= 4x cat; peak memory of a load in a fresh process <= 1.2x the file);
+//   save: SaveToFile against one write of the same bytes and an fsync (target: <= 1.3x at
+//         every size).
 // Counters give the cost per record in nanoseconds, so growth with the size shows.
 #include <benchmark/benchmark.h>
 
@@ -193,9 +194,9 @@ void BM_SaveAgainstWriteFsync(benchmark::State &state)
 
 } // namespace
 
-BENCHMARK(BM_LoadAgainstCatAndMemcpy)->Arg(10000)->Arg(100000)->Arg(1000000)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LoadAgainstCatAndMemcpy)->Arg(10000)->Arg(100000)->Arg(1000000)->UseManualTime()->Iterations(7)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoadPeakMemory)->Arg(10000)->Arg(100000)->Arg(1000000)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_SaveAgainstWriteFsync)->Arg(10000)->Arg(100000)->Arg(1000000)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SaveAgainstWriteFsync)->Arg(10000)->Arg(100000)->Arg(1000000)->UseManualTime()->Iterations(7)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char **argv)
 {

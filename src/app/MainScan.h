@@ -147,12 +147,7 @@ private:
     std::string root_;
     std::set<std::pair<uint64_t, uint64_t>> walked_;
     int records_ = 0;
-    struct TimeMemo {
-        FileTime time = 0;
-        bool used = false;
-        std::string text;
-    };
-    std::vector<TimeMemo> timeMemo_;
+    std::unique_ptr<TFileTimeTexts> times_; // made on first use
     // The scan table itself when its fields can be set in one go (see Record).
     TExMemoryData *memory_ = nullptr;
     std::vector<TField *> fields_; // the fields an entry sets, in Record's order

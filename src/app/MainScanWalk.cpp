@@ -302,16 +302,10 @@ const std::string &TDiskReader::TimeText(FileTime t)
     static const std::string none;
     if (t == 0)
         return none;
-    if (timeMemo_.empty())
-        timeMemo_.resize(256);
-    TimeMemo &m = timeMemo_[(t ^ (t >> 24) ^ (t >> 40)) & 255];
-    if (!m.used || m.time != t) {
-        m.time = t;
-        m.used = true;
-        // The text must fit the date field whole (a cut "PM" would be a wrong time).
-        m.text = DateTimeToStrFit(FileTimeToDateTime(t), size_t(std::max(created_->Size(), 1)));
-    }
-    return m.text;
+    // The text must fit the date field whole (a cut "PM" would be a wrong time).
+    if (!times_)
+        times_ = std::make_unique<TFileTimeTexts>(size_t(std::max(created_->Size(), 1)));
+    return times_->Text(t);
 }
 
 int DiscKindOf(int driveType, const std::string &label, uint32_t serial, std::string &serialText)

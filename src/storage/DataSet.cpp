@@ -841,6 +841,12 @@ void TDataSet::CheckBrowseMode() {
     }
 }
 
+bool TDataSet::PostReachesListeners() const {
+    for (const TDataSource *s : sources_)
+        if (!s->links_.empty() || s->OnUpdateData) return true;
+    return false;
+}
+
 void TDataSet::UpdateRecord() {
     if (state_ != dsEdit && state_ != dsInsert && state_ != dsSetKey)
         DatabaseError("Dataset not in edit or insert mode");

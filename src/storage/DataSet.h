@@ -551,6 +551,9 @@ public:
     virtual void DataEvent(TDataEvent event, TField *field = nullptr, int info = 0);
 
 protected:
+    // Whether anyone is handed a record when it is posted (a data link or an update
+    // handler of a data source).
+    bool PostReachesListeners() const;
     // ===== record-buffer operations a descendant provides
     virtual std::unique_ptr<TRecordBuffer> AllocRecordBuffer() = 0;
     virtual TGetResult GetRecord(TRecordBuffer &buffer, TGetMode mode, bool doCheck) = 0;

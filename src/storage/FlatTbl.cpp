@@ -534,6 +534,26 @@ bool TFlatDataset::Accepts(TFlatRecEntry *e)
     return accept;
 }
 
+size_t FlatSortOnceFrom = 20000;
+
+const std::vector<uint32_t> &TFlatDataset::SortedOrder(bool caseInsensitive, bool descending)
+{
+    const TFlatCursor &store = shared_->Cursor;
+    TSortedOrder &o = sortedOrder_;
+    if (o.Store == &store && o.Generation == store.Generation && o.Count == store.Records.size() &&
+        o.Fields == indexKey_.Fields && o.CaseInsensitive == caseInsensitive && o.Descending == descending)
+        return o.Order;
+    o.Store = nullptr; // no order kept should the sort fail
+    TFlatCursor::SortPositions(store.Records, o.Order, indexKey_.Fields, caseInsensitive, descending);
+    o.Store = &store;
+    o.Generation = store.Generation;
+    o.Count = store.Records.size();
+    o.Fields = indexKey_.Fields;
+    o.CaseInsensitive = caseInsensitive;
+    o.Descending = descending;
+    return o.Order;
+}
+
 void TFlatDataset::RefreshView(bool dropPosition)
 {
     if (!shared_)
@@ -605,8 +625,32 @@ void TFlatDataset::RefreshView(bool dropPosition)
     RestoreState(previous);
     sorted_ = false;
     if (!indexKey_.Fields.empty()) {
-        TFlatCursor::SortEntries(view_.Owned(), indexKey_.Fields, sortOptions_.Contains(vsoCaseInsensitive),
-                                 sortOptions_.Contains(vsoDescendSort));
+        const bool caseInsensitive = sortOptions_.Contains(vsoCaseInsensitive);
+        const bool descending = sortOptions_.Contains(vsoDescendSort);
+        const size_t all = store.Records.size();
+        std::vector<TFlatRecEntry *> &shown = view_.Owned();
+        // A view of a good part of a large store takes its records in the order of all
+        // of them sorted once: a stable sort of the whole list keeps equal keys in store
+        // order, as sorting the shown ones (taken in store order) does.
+        std::vector<uint8_t> taken;
+        size_t matched = 0;
+        if (all >= FlatSortOnceFrom && all < UINT32_MAX && shown.size() >= all / 8) {
+            taken.assign(all, 0);
+            for (size_t i = 0; i < all && matched < shown.size(); ++i)
+                if (store.Records[i] == shown[matched]) {
+                    taken[i] = 1;
+                    ++matched;
+                }
+        }
+        if (!taken.empty() && matched == shown.size()) {
+            const std::vector<uint32_t> &order = SortedOrder(caseInsensitive, descending);
+            shown.clear();
+            for (const uint32_t i : order)
+                if (taken[i])
+                    shown.push_back(store.Records[i]);
+        } else {
+            TFlatCursor::SortEntries(shown, indexKey_.Fields, caseInsensitive, descending);
+        }
         sorted_ = true;
     }
     pos_ = -1;
@@ -1603,6 +1647,7 @@ std::shared_ptr<TFlatShared> TFlatDataset::ReadStore(TFlatImageSource &source)
 
 void TFlatDataset::AttachStore(std::shared_ptr<TFlatShared> shared)
 {
+    sortedOrder_ = {};
     shared_ = std::move(shared);
     shared_->Views.push_back(this);
 }
@@ -2120,13 +2165,10 @@ struct TFlatTable::TRecordCopier {
         Ready = AnyTarget != nullptr;
     }
 
-    // False (and nothing done) when the current record needs the field-by-field copy.
-    bool CopyCurrent(TFlatTable &to)
+    // Whether `src` can go over as its bytes stand; `anyValue`: whether it holds a value.
+    bool Copyable(const TFlatRecord *src, bool &anyValue) const
     {
-        const TFlatRecord *src = From->BrowseRecord();
-        if (!src)
-            return false;
-        bool anyValue = false;
+        anyValue = false;
         for (const Slot &s : Slots) {
             const TFlatField &f = *s.Field;
             switch (f.TypeCode) {
@@ -2161,6 +2203,16 @@ struct TFlatTable::TRecordCopier {
                 break;
             }
         }
+        return true;
+    }
+
+    // False (and nothing done) when the current record needs the field-by-field copy.
+    bool CopyCurrent(TFlatTable &to)
+    {
+        const TFlatRecord *src = From->BrowseRecord();
+        bool anyValue = false;
+        if (!src || !Copyable(src, anyValue))
+            return false;
         to.Append();
         TFlatBuffer *owner = nullptr;
         auto *rec = const_cast<TFlatRecord *>(to.RecordForState(owner));
@@ -2176,7 +2228,37 @@ struct TFlatTable::TRecordCopier {
         to.Post();
         return true;
     }
+
+    // The same straight into the store (AppendsInBulk); false when the record needs the
+    // field-by-field copy.
+    bool AppendCurrent(TFlatTable &to)
+    {
+        const TFlatRecord *src = From->BrowseRecord();
+        bool anyValue = false;
+        if (!src || !Copyable(src, anyValue))
+            return false;
+        to.AppendStored(*src);
+        return true;
+    }
 };
+
+bool FlatCopyInBulk = true;
+
+bool TFlatTable::AppendsInBulk() const
+{
+    return FlatCopyInBulk && State() == dsBrowse && ControlsDisabled() && !ReadOnly && !BeforeInsert &&
+           !AfterInsert && !BeforePost && !AfterPost && !BeforeScroll && !AfterScroll && !OnNewRecord &&
+           !(CheckKeyViolation && !UniqueFieldNames.empty()) && !PostReachesListeners();
+}
+
+void TFlatTable::AppendStored(const TFlatRecord &record)
+{
+    CountChange(); // as the insert does, before the record goes in
+    TFlatRecEntry *added = shared_->Cursor.AppendCopy(record);
+    view_.push_back(added);
+    pos_ = int(view_.size()) - 1;
+    sorted_ = false;
+}
 
 int TFlatTable::CopyFromDataSet(TDataSet *source, int mode)
 {
@@ -2236,7 +2318,28 @@ int TFlatTable::CopyFromDataSet(TDataSet *source, int mode)
             TRecordCopier copier;
             if (!byKey)
                 copier.Prepare(*this, source, copy);
+            // Records taken straight into the store leave what their inserts and posts
+            // would: the held-back state and change events, the cursor on the last one.
+            bool bulk = copier.Ready && AppendsInBulk();
+            bool appended = false;
+            const auto endBulk = [&] {
+                if (appended) {
+                    DataEvent(deUpdateState);
+                    DataEvent(deDataSetChange);
+                    Resync();
+                }
+                bulk = appended = false;
+            };
             while (!source->Eof()) {
+                if (bulk) {
+                    if (copier.AppendCurrent(*this)) {
+                        appended = true;
+                        ++copied;
+                        source->Next();
+                        continue;
+                    }
+                    endBulk();
+                }
                 if (copier.Ready && copier.CopyCurrent(*this)) {
                     ++copied;
                     source->Next();
@@ -2273,6 +2376,7 @@ int TFlatTable::CopyFromDataSet(TDataSet *source, int mode)
                 ++copied;
                 source->Next();
             }
+            endBulk();
             First();
         }
     } catch (...) {

@@ -298,6 +298,19 @@ private:
     std::vector<TFlatCondition> conditions_; // parsed filter text
     std::unique_ptr<class TFlatViewFilterHost> filterHost_;
     std::string hintField_, hintValue_;
+    // Every record of the store sorted once by the index (positions in the store's list),
+    // kept while the store's records and values stay as they are: a view refreshed over
+    // all of them (another folder of a large table) keeps the order instead of sorting.
+    struct TSortedOrder {
+        const void *Store = nullptr;
+        uint64_t Generation = 0;
+        size_t Count = 0;
+        std::vector<const TFlatField *> Fields;
+        bool CaseInsensitive = false, Descending = false;
+        std::vector<uint32_t> Order;
+    };
+    TSortedOrder sortedOrder_;
+    const std::vector<uint32_t> &SortedOrder(bool caseInsensitive, bool descending);
     TFlatBuffer *filterBuffer_ = nullptr; // a buffer read in dsFilter (lookups)
     int changes_ = 0;
     std::string dateFormat_;
@@ -340,6 +353,12 @@ protected:
 private:
     friend class TFlatDataset;
     struct TRecordCopier;
+    // Whether records can be appended straight into the store, without the steps of
+    // an insert and a post: none of them would reach anyone (no handlers, no data
+    // links, controls disabled, no key check) and nothing would refuse them.
+    bool AppendsInBulk() const;
+    // Appends a copy of `record` as posting an insert of it would.
+    void AppendStored(const TFlatRecord &record);
     std::string tableName_;
     TFlatLoadMode loadMode_ = lmClear;
     TFlatTable *cloneDS_ = nullptr;

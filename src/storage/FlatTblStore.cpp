@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <exception>
 #include <mutex>
@@ -115,6 +117,66 @@ void TFlatRecordArena::TChunk::Release() noexcept
     Memory = nullptr;
 }
 
+namespace {
+constexpr size_t HugePage = size_t(2) << 20;
+}
+
+// The helper of Reserve: it faults the region's pages in, in steps of a huge page,
+// keeping at most `Ahead` bytes in front of the allocations.
+struct TFlatRecordArena::TFaulter {
+    size_t Ahead = 0; // the faulted pages not yet used count in the memory a load takes
+    uint8_t *Start = nullptr;
+    size_t Size = 0;
+    std::atomic<size_t> Used{0}; // bytes the allocations took so far
+    std::atomic<bool> Stop{false};
+    std::mutex Lock;
+    std::condition_variable Wake;
+    std::thread Thread;
+
+    void Run()
+    {
+        for (size_t done = 0; done < Size && !Stop.load(std::memory_order_relaxed);) {
+            if (done >= Used.load(std::memory_order_relaxed) + Ahead) {
+                std::unique_lock<std::mutex> hold(Lock);
+                Wake.wait_for(hold, std::chrono::microseconds(200));
+                continue;
+            }
+            const size_t step = std::min(HugePage, Size - done);
+            // Faulting in writable pages leaves their bytes alone, so the parser may
+            // write into them meanwhile. A kernel without it just leaves the faults to
+            // the parser.
+            if (::madvise(Start + done, step, MADV_POPULATE_WRITE) != 0)
+                return;
+            done += step;
+        }
+    }
+};
+
+TFlatRecordArena::TFlatRecordArena() = default;
+
+TFlatRecordArena::~TFlatRecordArena() { Clear(); }
+
+TFlatRecordArena::TChunk TFlatRecordArena::MapChunk(size_t chunk)
+{
+    // Laid on huge-page boundaries and asked for as huge pages: touching a freshly
+    // loaded table's memory page by page costs about as much as reading the file.
+    const size_t span = chunk + HugePage;
+    void *mem = ::mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mem == MAP_FAILED)
+        throw std::bad_alloc();
+    uint8_t *start = static_cast<uint8_t *>(mem);
+    // Keep the aligned part of the span only.
+    const uintptr_t at = reinterpret_cast<uintptr_t>(start);
+    const size_t head = size_t(((at + HugePage - 1) & ~uintptr_t(HugePage - 1)) - at);
+    if (head)
+        ::munmap(start, head);
+    if (span - head - chunk)
+        ::munmap(start + head + chunk, span - head - chunk);
+    start += head;
+    ::madvise(start, chunk, MADV_HUGEPAGE);
+    return {start, chunk, true};
+}
+
 uint8_t *TFlatRecordArena::Allocate(size_t size)
 {
     size = (size + 3) & ~size_t(3);
@@ -122,49 +184,90 @@ uint8_t *TFlatRecordArena::Allocate(size_t size)
         // Chunks grow with the store, so a small table takes little and a large one asks
         // for memory rarely. Small chunks come from the heap, which hands a table opened
         // again the memory of the last one. Large chunks are mapped directly (closing the
-        // table gives them back to the system at once), laid on huge-page boundaries and
-        // asked for as huge pages: touching a freshly loaded table's memory page by page
-        // costs about as much as reading the file.
-        constexpr size_t Huge = size_t(2) << 20;
+        // table gives them back to the system at once).
         size_t chunk = std::max(std::clamp<size_t>(capacity_ / 2, size_t(64) << 10, size_t(16) << 20), size);
-        const bool huge = chunk >= 4 * Huge; // a huge page is zeroed whole on first touch
+        const bool huge = chunk >= 4 * HugePage; // a huge page is zeroed whole on first touch
 
         chunks_.reserve(chunks_.size() + 1); // so that a chunk is always recorded
-        uint8_t *start = nullptr;
         if (huge) {
-            chunk = (chunk + Huge - 1) / Huge * Huge;
-            const size_t span = chunk + Huge;
-            void *mem = ::mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-            if (mem == MAP_FAILED)
-                throw std::bad_alloc();
-            start = static_cast<uint8_t *>(mem);
-            // Keep the aligned part of the span only.
-            const uintptr_t at = reinterpret_cast<uintptr_t>(start);
-            const size_t head = size_t(((at + Huge - 1) & ~uintptr_t(Huge - 1)) - at);
-            if (head)
-                ::munmap(start, head);
-            if (span - head - chunk)
-                ::munmap(start + head + chunk, span - head - chunk);
-            start += head;
-            ::madvise(start, chunk, MADV_HUGEPAGE);
+            chunk = (chunk + HugePage - 1) / HugePage * HugePage;
+            chunks_.push_back(MapChunk(chunk));
         } else {
-            start = static_cast<uint8_t *>(std::malloc(chunk));
+            uint8_t *start = static_cast<uint8_t *>(std::malloc(chunk));
             if (!start)
                 throw std::bad_alloc();
+            chunks_.push_back({start, chunk, false});
         }
-        chunks_.push_back({start, chunk, huge});
-        next_ = start;
+        next_ = chunks_.back().Memory;
         left_ = chunk;
         capacity_ += chunk;
     }
     uint8_t *p = next_;
     next_ += size;
     left_ -= size;
+    if (faulter_ && p >= faulter_->Start && p < faulter_->Start + faulter_->Size)
+        faulter_->Used.store(size_t(next_ - faulter_->Start), std::memory_order_relaxed);
     return p;
+}
+
+void TFlatRecordArena::Reserve(size_t size)
+{
+    Settle();
+    // Below this a helper thread costs about what it saves.
+    if (size < 32 * HugePage || size <= left_)
+        return;
+    const size_t chunk = (size + HugePage - 1) / HugePage * HugePage;
+    chunks_.reserve(chunks_.size() + 1);
+    chunks_.push_back(MapChunk(chunk));
+    next_ = chunks_.back().Memory;
+    left_ = chunk;
+    capacity_ += chunk;
+    auto f = std::make_unique<TFaulter>();
+    f->Start = next_;
+    f->Size = chunk;
+    f->Ahead = std::clamp(chunk / 32, HugePage, 4 * HugePage);
+    try {
+        f->Thread = std::thread([p = f.get()] { p->Run(); });
+    } catch (const std::system_error &) {
+        return; // no helper: the parser faults the pages in itself
+    }
+    faulter_ = std::move(f);
+}
+
+void TFlatRecordArena::Settle() noexcept
+{
+    if (!faulter_)
+        return;
+    faulter_->Stop = true;
+    faulter_->Wake.notify_one();
+    faulter_->Thread.join();
+    // The pages behind the last allocation go back; the region ends there.
+    TChunk *region = nullptr;
+    for (TChunk &c : chunks_)
+        if (c.Memory == faulter_->Start)
+            region = &c;
+    if (region && region == &chunks_.back()) {
+        const uintptr_t end = (reinterpret_cast<uintptr_t>(next_) + 4095) & ~uintptr_t(4095);
+        const size_t keep = size_t(end - reinterpret_cast<uintptr_t>(region->Memory));
+        if (keep == 0) {
+            capacity_ -= region->Size;
+            region->Release();
+            chunks_.pop_back();
+            next_ = nullptr;
+            left_ = 0;
+        } else if (keep < region->Size) {
+            ::munmap(region->Memory + keep, region->Size - keep);
+            capacity_ -= region->Size - keep;
+            region->Size = keep;
+            left_ = size_t(region->Memory + keep - next_);
+        }
+    }
+    faulter_.reset();
 }
 
 void TFlatRecordArena::Clear() noexcept
 {
+    Settle();
     for (TChunk &c : chunks_)
         c.Release();
     chunks_.clear();
@@ -304,6 +407,16 @@ TFlatRecord TFlatRecord::Pack(const std::vector<TFlatField> &fields, uint32_t re
     const uint64_t total = PackedSize(recordSize, vars);
     uint8_t *block = arena.Allocate(size_t(total));
     Fill(block, uint32_t(total), fields, recordSize, fixed, vars);
+    TFlatRecord r;
+    r.block_ = block + 1;
+    return r;
+}
+
+TFlatRecord TFlatRecord::CopyInto(const TFlatRecord &record, TFlatRecordArena &arena)
+{
+    const uint32_t total = record.BlockSize();
+    uint8_t *block = arena.Allocate(total);
+    std::memcpy(block, record.Block(), total);
     TFlatRecord r;
     r.block_ = block + 1;
     return r;
@@ -496,17 +609,36 @@ int TFlatCursor::CompareRecords(const TFlatRecord &a, const TFlatRecord &b,
     return 0;
 }
 
+namespace {
+struct TEntryOrder {
+    const std::vector<const TFlatField *> &Fields;
+    bool CaseInsensitive, Descending;
+    bool operator()(const TFlatRecEntry *x, const TFlatRecEntry *y) const
+    {
+        if (!x->Data || !y->Data) // released entries go last
+            return bool(x->Data) && !y->Data;
+        int c = TFlatCursor::CompareRecords(x->Data, y->Data, Fields, CaseInsensitive);
+        if (Descending)
+            c = -c;
+        return c < 0;
+    }
+};
+} // namespace
+
 void TFlatCursor::SortEntries(std::vector<TFlatRecEntry *> &entries, const std::vector<const TFlatField *> &fields,
                               bool caseInsensitive, bool descending)
 {
-    std::stable_sort(entries.begin(), entries.end(), [&](const TFlatRecEntry *x, const TFlatRecEntry *y) {
-        if (!x->Data || !y->Data) // released entries go last
-            return bool(x->Data) && !y->Data;
-        int c = CompareRecords(x->Data, y->Data, fields, caseInsensitive);
-        if (descending)
-            c = -c;
-        return c < 0;
-    });
+    std::stable_sort(entries.begin(), entries.end(), TEntryOrder{fields, caseInsensitive, descending});
+}
+
+void TFlatCursor::SortPositions(const std::vector<TFlatRecEntry *> &entries, std::vector<uint32_t> &order,
+                                const std::vector<const TFlatField *> &fields, bool caseInsensitive, bool descending)
+{
+    order.resize(entries.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = uint32_t(i);
+    const TEntryOrder less{fields, caseInsensitive, descending};
+    std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return less(entries[a], entries[b]); });
 }
 
 void TFlatCursor::SortRecords(std::string_view fieldNames, bool caseInsensitive)
@@ -755,26 +887,40 @@ bool TFlatCursor::PutRecord(const TFlatRecord &buffer, TFlatRecEntry *entry, std
         if (sameText)
             KeepTextLookup();
     } else {
-        TFlatRecord copy = buffer ? buffer : TFlatRecord::Make(RecordSize);
-        entry = NewEntry();
-        entry->Status = rsInserted;
-        entry->Data = std::move(copy);
-        Records.push_back(entry);
-        if (CounterField >= 0) {
-            ++Counter;
-            const int32_t v = Counter;
-            std::memcpy(entry->Data.Fixed() + Fields[size_t(CounterField)].Offset, &v, 4);
-        }
+        entry = Insert(buffer ? TFlatRecord(buffer) : TFlatRecord::Make(RecordSize), lookupCurrent);
         if (added)
             *added = entry;
-        // A new record comes last in store order, so it goes last under its text.
-        if (lookupCurrent) {
-            textLookup_.Map[DecodeStoredText(LookupTextOf(entry->Data))].push_back(entry);
-            KeepTextLookup();
-        }
+        return true;
     }
     entry->StoredSize = StoredSizeOf(entry->Data);
     return true;
+}
+
+TFlatRecEntry *TFlatCursor::AppendCopy(const TFlatRecord &record)
+{
+    const bool lookupCurrent = TextLookupCurrent();
+    ++Generation;
+    return Insert(record ? TFlatRecord::CopyInto(record, arena_) : TFlatRecord::Make(RecordSize), lookupCurrent);
+}
+
+TFlatRecEntry *TFlatCursor::Insert(TFlatRecord &&data, bool lookupCurrent)
+{
+    TFlatRecEntry *entry = NewEntry();
+    entry->Status = rsInserted;
+    entry->Data = std::move(data);
+    Records.push_back(entry);
+    if (CounterField >= 0) {
+        ++Counter;
+        const int32_t v = Counter;
+        std::memcpy(entry->Data.Fixed() + Fields[size_t(CounterField)].Offset, &v, 4);
+    }
+    // A new record comes last in store order, so it goes last under its text.
+    if (lookupCurrent) {
+        textLookup_.Map[DecodeStoredText(LookupTextOf(entry->Data))].push_back(entry);
+        KeepTextLookup();
+    }
+    entry->StoredSize = StoredSizeOf(entry->Data);
+    return entry;
 }
 
 bool TFlatCursor::TextLookupCurrent() const
@@ -1806,6 +1952,14 @@ bool TFlatCursor::ReadBody(TFlatReadWindow &w, uint32_t declared, uint32_t image
     // stop before a damaged or hostile file exhausts it.
     const uint64_t budget = uint64_t(imageSize) * 64 + (uint64_t(256) << 20);
     uint64_t allocated = 0;
+    // A record takes its fixed part and its variable bytes, which the bytes still to read
+    // bound: a large table's memory is readied ahead of the parsing.
+    arena_.Reserve(size_t(std::min<uint64_t>(
+        budget, uint64_t(std::min<size_t>(declared, bound)) * (uint64_t(RecordSize) + 4 + 3) + left)));
+    struct TSettle {
+        TFlatRecordArena &Arena;
+        ~TSettle() { Arena.Settle(); }
+    } settle{arena_};
     std::vector<std::string_view> vars;
     size_t varCount = 0;
     for (const auto &f : Fields)
@@ -1938,22 +2092,78 @@ namespace {
 
 // Writes the image to a temporary file as it is produced. The writing is done on the
 // calling thread: the encoding runs ahead on the helpers meanwhile, and a thread of its
-// own would cost a small table more than it saves.
+// own would cost a small table more than it saves. The first few megabytes are gathered
+// and written at once (a small table takes one write and one flush), the rest as it comes.
 class TFileSink : public TFlatImageSink {
 public:
+    static constexpr size_t Gather = size_t(4) << 20;
     TTempFileWriter File;
     bool Failed = false;
     bool Append(const uint8_t *data, size_t size) override
     {
+        if (!direct_) {
+            if (pending_.size() + size <= Gather) {
+                pending_.append(reinterpret_cast<const char *>(data), size);
+                return true;
+            }
+            if (!Flush())
+                return false;
+            direct_ = true;
+        }
         Failed = !File.Append(data, size, Reason);
         return !Failed;
     }
     bool Patch(uint64_t offset, const uint8_t *data, size_t size) override
     {
+        if (!direct_ && offset + size <= pending_.size()) {
+            std::memcpy(pending_.data() + offset, data, size);
+            return true;
+        }
         Failed = !File.Patch(offset, data, size, Reason);
         return !Failed;
     }
     bool Settle() override { return !Failed; }
+    // Writes what is gathered; false (with the reason) when that or an earlier write failed.
+    bool Flush()
+    {
+        if (!Failed && !pending_.empty())
+            Failed = !File.Append(pending_.data(), pending_.size(), Reason);
+        pending_.clear();
+        pending_.shrink_to_fit();
+        return !Failed;
+    }
+
+private:
+    std::string pending_;
+    bool direct_ = false;
+};
+
+// The file a rename replaces is freed by that rename when nothing else holds it, which
+// for a large table is a good part of a save: it is held open across the rename and let
+// go on a helper thread. Small files are left alone (freeing them is quick).
+class TReplacedFile {
+public:
+    explicit TReplacedFile(const std::string &path)
+    {
+        struct stat st;
+        if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= (off_t(1) << 20))
+            fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    }
+    ~TReplacedFile()
+    {
+        if (fd_ < 0)
+            return;
+        try {
+            std::thread([fd = fd_] { ::close(fd); }).detach();
+        } catch (const std::system_error &) {
+            ::close(fd_);
+        }
+    }
+    TReplacedFile(const TReplacedFile &) = delete;
+    TReplacedFile &operator=(const TReplacedFile &) = delete;
+
+private:
+    int fd_ = -1;
 };
 
 } // namespace
@@ -1983,7 +2193,7 @@ bool TFlatCursor::SaveToFile(const std::string &fileName, TFlatSaveOptions optio
             return false;
         }
         const bool written = WriteImage(sink, error);
-        if (!sink.Settle() || !written) {
+        if (!sink.Settle() || !written || !sink.Flush()) {
             // A refused value keeps its own message; a failed write names the file.
             if (sink.Failed)
                 error = Fmt(SCannotCreateFile, fileName.c_str(), sink.Reason.c_str());
@@ -2003,6 +2213,7 @@ bool TFlatCursor::SaveToFile(const std::string &fileName, TFlatSaveOptions optio
                 DiscardTempFile(tmpNew);
         return false;
     }
+    const TReplacedFile replacedTable(fileName);
     if (const int err = RenameFile(tmpNew, fileName)) {
         reason = std::strerror(err);
         // The table and its backup are untouched; what could not be removed is said.
@@ -2010,6 +2221,7 @@ bool TFlatCursor::SaveToFile(const std::string &fileName, TFlatSaveOptions optio
                 DiscardTempFile(tmpOld);
         return false;
     }
+    const TReplacedFile replacedBackup(tmpOld.empty() ? std::string() : backup);
     if (int err = tmpOld.empty() ? 0 : RenameFile(tmpOld, backup)) {
         reason = std::strerror(err);
         // Put the old table back, so the failed save changed nothing.

@@ -80,13 +80,21 @@ uint16_t FlatTypeSize(uint8_t code);
 // and nothing else: no heap header, no rounding, no call into the allocator.
 class TFlatRecordArena {
 public:
-    TFlatRecordArena() = default;
-    ~TFlatRecordArena() { Clear(); }
+    TFlatRecordArena();
+    ~TFlatRecordArena();
     TFlatRecordArena(const TFlatRecordArena &) = delete;
     TFlatRecordArena &operator=(const TFlatRecordArena &) = delete;
     // `size` bytes, 4-aligned, valid until Clear.
     uint8_t *Allocate(size_t size);
     void Clear() noexcept;
+    // Readies about `size` bytes for the allocations to come (a large read): one region
+    // whose pages a helper thread faults in a little ahead of their use, so the kernel's
+    // zeroing of fresh pages runs beside the parsing instead of inside it. Settle ends
+    // the helper and gives back what the allocations did not take.
+    void Reserve(size_t size);
+    void Settle() noexcept;
+    // Bytes of memory held (tests).
+    size_t Capacity() const { return capacity_; }
 
 private:
     struct TChunk {
@@ -95,9 +103,12 @@ private:
         bool Mapped = false; // mapped directly, else from the heap
         void Release() noexcept;
     };
+    TChunk MapChunk(size_t size);
     std::vector<TChunk> chunks_;
     uint8_t *next_ = nullptr;
     size_t left_ = 0, capacity_ = 0;
+    struct TFaulter;
+    std::unique_ptr<TFaulter> faulter_;
 };
 
 // One record: a single block holding a u32 block size, the fixed part (record size
@@ -138,6 +149,8 @@ public:
     // The same, the block taken from `arena`.
     static TFlatRecord Pack(const std::vector<TFlatField> &fields, uint32_t recordSize, const uint8_t *fixed,
                             const std::vector<std::string_view> &vars, TFlatRecordArena &arena);
+    // A copy of `record` (not empty) whose block is taken from `arena`.
+    static TFlatRecord CopyInto(const TFlatRecord &record, TFlatRecordArena &arena);
     // Whether the block lies in an arena (tests).
     bool InArena() const { return (reinterpret_cast<uintptr_t>(block_) & 1) != 0; }
 
@@ -294,6 +307,9 @@ public:
 
     bool PutRecord(const TFlatRecord &buffer, TFlatRecEntry *entry, std::string &error,
                    TFlatRecEntry **added = nullptr);
+    // Appends a copy of `record` (not empty), as PutRecord(record, nullptr, ...) does; the
+    // copy lives in the store's record memory, like the records read (a bulk copy).
+    TFlatRecEntry *AppendCopy(const TFlatRecord &record);
     // Keeps the record as it is, so that Cancel, RevertRecord and RevertAll can bring it
     // back; a record already being edited keeps its first copy.
     void BeginEdit(TFlatRecEntry *entry);
@@ -316,6 +332,9 @@ public:
     // Stable sort by the fields: equal keys keep their order, so loads are repeatable.
     static void SortEntries(std::vector<TFlatRecEntry *> &entries, const std::vector<const TFlatField *> &fields,
                             bool caseInsensitive, bool descending);
+    // The positions of `entries` in the order SortEntries gives them.
+    static void SortPositions(const std::vector<TFlatRecEntry *> &entries, std::vector<uint32_t> &order,
+                              const std::vector<const TFlatField *> &fields, bool caseInsensitive, bool descending);
     void SortRecords(std::string_view fieldNames, bool caseInsensitive);
 
     // Bytes a record takes in the file.
@@ -366,6 +385,8 @@ private:
     std::unordered_map<const TFlatRecEntry *, void *> userData_;
 
     TFlatRecEntry *NewEntry();
+    // A new entry for `data` at the end of the store, as an inserted record.
+    TFlatRecEntry *Insert(TFlatRecord &&data, bool lookupCurrent);
     void Release(TFlatRecEntry *entry);
     bool ReadBody(TFlatReadWindow &window, uint32_t declared, uint32_t imageSize, std::string &error);
     void Progress(int &last, uint64_t done, uint64_t total);
@@ -396,6 +417,16 @@ std::string FlatDescribeField(std::string_view name, uint8_t code, uint32_t size
 // below it the calling thread does it all, as starting threads would cost more than they
 // save. Tests lower or raise it to compare both ways.
 extern uint64_t FlatSaveThreadsFrom;
+
+// The number of records from which a view with an index, refreshed over all the records
+// of its store, keeps the store sorted once (until the records change) instead of sorting
+// what it shows each time. Tests lower or raise it to compare both ways.
+extern size_t FlatSortOnceFrom;
+
+// Whether a table copied from another of the same layout (CopyFromDataSet) takes the
+// records straight into its store when no insert and no post of them would reach anyone.
+// Tests turn it off to compare with the record-by-record copy.
+extern bool FlatCopyInBulk;
 
 // The name of a table file's backup: the extension replaced by ".~d".
 std::string FlatBackupName(const std::string &fileName);

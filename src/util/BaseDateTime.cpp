@@ -37,7 +37,7 @@ double Pinned(double t)
 std::string Number(long long v, int minDigits)
 {
     char buf[32];
-    std::snprintf(buf, sizeof buf, "%0*lld", minDigits, v);
+    std::snprintf(buf, sizeof buf, "%0*lld", std::min(minDigits, 24), v); // callers ask for 4 at most
     return buf;
 }
 
@@ -50,14 +50,55 @@ bool StartsWithNoCase(const std::string &s, size_t pos, const char *word)
     return true;
 }
 
-void FormatInto(std::string &out, const std::string &fmt, TDateTime t, const FormatSettings &fs, int depth)
+// Appends `v` with at least `minDigits` digits, as "%0*lld" writes it.
+void AppendNumber(std::string &out, long long v, int minDigits)
+{
+    if (v < 0) {
+        out += Number(v, minDigits);
+        return;
+    }
+    char buf[24];
+    char *end = buf + sizeof buf, *p = end;
+    do {
+        *--p = char('0' + v % 10);
+        v /= 10;
+    } while (v);
+    for (int n = int(end - p); n < minDigits; ++n)
+        out += '0';
+    out.append(p, size_t(end - p));
+}
+
+} // namespace
+
+// The format is read once into steps; what each letter means depends on the format alone
+// (the letter before it, an am/pm behind it), so only the values are left for each time.
+enum TDateTimeFormat::TKind : uint8_t {
+    kText, kDay, kDayShort, kDayLong, kMonth, kMonthShort, kMonthLong, kMinute, kYear2, kYear4,
+    kHour, kHour12, kSecond, kMSec, kAmPm, kIfTime
+};
+
+TDateTimeFormat::TDateTimeFormat(const std::string &format, const FormatSettings &fs)
+    : fs_(fs)
+{
+    Compile(format.empty() ? std::string("c") : format, 0);
+}
+
+void TDateTimeFormat::Add(TKind kind, int digits, std::string text, std::string alt)
+{
+    if (kind == kText && steps_.size() > sealed_ && steps_.back().Kind == kText) {
+        steps_.back().Text += text;
+        return;
+    }
+    if (kind == kMSec)
+        showsFraction_ = true;
+    steps_.push_back({kind, uint8_t(digits), 0, std::move(text), std::move(alt)});
+}
+
+void TDateTimeFormat::Compile(const std::string &fmt, int depth)
 {
     if (depth > 2)
         return;
-    t = Pinned(t);
-    int year = 0, month = 0, day = 0, hour = 0, min = 0, sec = 0, msec = 0;
-    DecodeDate(t, year, month, day);
-    DecodeTime(t, hour, min, sec, msec);
+    const FormatSettings &fs = fs_;
     // An am/pm specifier anywhere after an hour makes the hour 12-hour based.
     auto ampmFollows = [&](size_t from) {
         for (size_t k = from; k < fmt.size(); ++k) {
@@ -80,32 +121,34 @@ void FormatInto(std::string &out, const std::string &fmt, TDateTime t, const For
         case '\'': {
             const size_t close = fmt.find(c, i + 1);
             if (close == std::string::npos) {
-                out += fmt.substr(i + 1);
+                Add(kText, 0, fmt.substr(i + 1));
                 i = fmt.size();
             } else {
-                out += fmt.substr(i + 1, close - i - 1);
+                Add(kText, 0, fmt.substr(i + 1, close - i - 1));
                 i = close + 1;
             }
             continue;
         }
-        case 'c':
-            FormatInto(out, fs.ShortDateFormat, t, fs, depth + 1);
-            if (hour || min || sec || msec) {
-                out += ' ';
-                FormatInto(out, fs.LongTimeFormat, t, fs, depth + 1);
-            }
+        case 'c': {
+            Compile(fs.ShortDateFormat, depth + 1);
+            // The time follows only when the time of day is not zero.
+            const size_t cond = steps_.size();
+            steps_.push_back({kIfTime, 0, 0, {}, {}});
+            steps_.push_back({kText, 0, 0, " ", {}});
+            Compile(fs.LongTimeFormat, depth + 1);
+            steps_[cond].Skip = uint32_t(steps_.size() - cond - 1);
+            sealed_ = steps_.size(); // text behind the time is no part of it
             i += 1;
             lastLetter = 'c';
             continue;
+        }
         case 'd': {
             const size_t n = std::min<size_t>(run, 6);
-            const int dow = DayOfWeek(t) - 1;
-            if (n == 1) out += Number(day, 1);
-            else if (n == 2) out += Number(day, 2);
-            else if (n == 3) out += fs.ShortDayNames[dow];
-            else if (n == 4) out += fs.LongDayNames[dow];
-            else if (n == 5) FormatInto(out, fs.ShortDateFormat, t, fs, depth + 1);
-            else FormatInto(out, fs.LongDateFormat, t, fs, depth + 1);
+            if (n <= 2) Add(kDay, int(n));
+            else if (n == 3) Add(kDayShort, 0);
+            else if (n == 4) Add(kDayLong, 0);
+            else if (n == 5) Compile(fs.ShortDateFormat, depth + 1);
+            else Compile(fs.LongDateFormat, depth + 1);
             i += n;
             lastLetter = 'd';
             continue;
@@ -113,63 +156,57 @@ void FormatInto(std::string &out, const std::string &fmt, TDateTime t, const For
         case 'm': {
             if (lastLetter == 'h') {
                 const size_t n = std::min<size_t>(run, 2);
-                out += Number(min, static_cast<int>(n));
+                Add(kMinute, int(n));
                 i += n;
             } else {
                 const size_t n = std::min<size_t>(run, 4);
-                if (n <= 2) out += Number(month, static_cast<int>(n));
-                else if (n == 3) out += fs.ShortMonthNames[month - 1];
-                else out += fs.LongMonthNames[month - 1];
+                if (n <= 2) Add(kMonth, int(n));
+                else if (n == 3) Add(kMonthShort, 0);
+                else Add(kMonthLong, 0);
                 i += n;
             }
             lastLetter = 'm';
             continue;
         }
         case 'y':
-            if (run <= 2) out += Number(((year % 100) + 100) % 100, 2);
-            else out += Number(year, 4);
+            Add(run <= 2 ? kYear2 : kYear4, run <= 2 ? 2 : 4);
             i += run;
             lastLetter = 'y';
             continue;
         case 'h': {
             const size_t n = std::min<size_t>(run, 2);
-            int h = hour;
-            if (ampmFollows(i + n)) {
-                h %= 12;
-                if (h == 0) h = 12;
-            }
-            out += Number(h, static_cast<int>(n));
+            Add(ampmFollows(i + n) ? kHour12 : kHour, int(n));
             i += n;
             lastLetter = 'h';
             continue;
         }
         case 'n': {
             const size_t n = std::min<size_t>(run, 2);
-            out += Number(min, static_cast<int>(n));
+            Add(kMinute, int(n));
             i += n;
             lastLetter = 'n';
             continue;
         }
         case 's': {
             const size_t n = std::min<size_t>(run, 2);
-            out += Number(sec, static_cast<int>(n));
+            Add(kSecond, int(n));
             i += n;
             lastLetter = 's';
             continue;
         }
         case 'z': {
             const size_t n = run >= 3 ? 3 : 1;
-            out += Number(msec, n == 3 ? 3 : 1);
+            Add(kMSec, n == 3 ? 3 : 1);
             i += n;
             lastLetter = 'z';
             continue;
         }
         case 't':
             if (run >= 2) {
-                FormatInto(out, fs.LongTimeFormat, t, fs, depth + 1);
+                Compile(fs.LongTimeFormat, depth + 1);
                 i += 2;
             } else {
-                FormatInto(out, fs.ShortTimeFormat, t, fs, depth + 1);
+                Compile(fs.ShortTimeFormat, depth + 1);
                 i += 1;
             }
             lastLetter = 't';
@@ -177,37 +214,83 @@ void FormatInto(std::string &out, const std::string &fmt, TDateTime t, const For
         case 'a':
             if (StartsWithNoCase(fmt, i, "am/pm")) {
                 // The case of the specifier is kept in the output.
-                out += hour < 12 ? fmt.substr(i, 2) : fmt.substr(i + 3, 2);
+                Add(kAmPm, 0, fmt.substr(i, 2), fmt.substr(i + 3, 2));
                 i += 5;
             } else if (StartsWithNoCase(fmt, i, "a/p")) {
-                out += hour < 12 ? fmt.substr(i, 1) : fmt.substr(i + 2, 1);
+                Add(kAmPm, 0, fmt.substr(i, 1), fmt.substr(i + 2, 1));
                 i += 3;
             } else if (StartsWithNoCase(fmt, i, "ampm")) {
-                out += hour < 12 ? fs.TimeAMString : fs.TimePMString;
+                Add(kAmPm, 0, fs.TimeAMString, fs.TimePMString);
                 i += 4;
             } else {
-                out += c;
+                Add(kText, 0, std::string(1, c));
                 i += 1;
             }
             lastLetter = 'a';
             continue;
         case '/':
-            out += fs.DateSeparator;
+            Add(kText, 0, std::string(1, fs.DateSeparator));
             i += 1;
             continue;
         case ':':
-            out += fs.TimeSeparator;
+            Add(kText, 0, std::string(1, fs.TimeSeparator));
             i += 1;
             continue;
         default:
             if (std::isalpha(static_cast<unsigned char>(c)))
                 lastLetter = lc;
-            out += c;
+            Add(kText, 0, std::string(1, c));
             i += 1;
             continue;
         }
     }
 }
+
+void TDateTimeFormat::AppendTo(std::string &out, TDateTime t) const
+{
+    t = Pinned(t);
+    int year = 0, month = 0, day = 0, hour = 0, min = 0, sec = 0, msec = 0;
+    DecodeDate(t, year, month, day);
+    DecodeTime(t, hour, min, sec, msec);
+    int dow = -1;
+    for (size_t k = 0; k < steps_.size(); ++k) {
+        const TStep &s = steps_[k];
+        switch (s.Kind) {
+        case kText: out += s.Text; break;
+        case kDay: AppendNumber(out, day, s.Digits); break;
+        case kDayShort:
+        case kDayLong:
+            if (dow < 0)
+                dow = DayOfWeek(t) - 1;
+            out += s.Kind == kDayShort ? fs_.ShortDayNames[size_t(dow)] : fs_.LongDayNames[size_t(dow)];
+            break;
+        case kMonth: AppendNumber(out, month, s.Digits); break;
+        case kMonthShort: out += fs_.ShortMonthNames[size_t(month - 1)]; break;
+        case kMonthLong: out += fs_.LongMonthNames[size_t(month - 1)]; break;
+        case kMinute: AppendNumber(out, min, s.Digits); break;
+        case kYear2: AppendNumber(out, ((year % 100) + 100) % 100, 2); break;
+        case kYear4: AppendNumber(out, year, 4); break;
+        case kHour: AppendNumber(out, hour, s.Digits); break;
+        case kHour12: AppendNumber(out, hour % 12 == 0 ? 12 : hour % 12, s.Digits); break;
+        case kSecond: AppendNumber(out, sec, s.Digits); break;
+        case kMSec: AppendNumber(out, msec, s.Digits); break;
+        case kAmPm: out += hour < 12 ? s.Text : s.Alt; break;
+        case kIfTime:
+            if (!(hour || min || sec || msec))
+                k += s.Skip;
+            break;
+        }
+    }
+}
+
+std::string TDateTimeFormat::Format(TDateTime t) const
+{
+    std::string out;
+    AppendTo(out, t);
+    return out;
+}
+
+namespace {
 
 // strftime-style locale format to our format letters.
 std::string ConvertLocaleFormat(const char *f, char &separator, bool isDate)
@@ -463,9 +546,7 @@ int DayOfWeek(TDateTime t)
 
 std::string FormatDateTime(const std::string &format, TDateTime t, const FormatSettings &fs)
 {
-    std::string out;
-    FormatInto(out, format.empty() ? std::string("c") : format, t, fs, 0);
-    return out;
+    return TDateTimeFormat(format, fs).Format(t);
 }
 
 std::string DateTimeToStr(TDateTime t, const FormatSettings &fs)
@@ -805,17 +886,63 @@ TDateTime StrToDateTime(const std::string &text, const FormatSettings &fs)
     return value;
 }
 
-std::string DateTimeToStrFit(TDateTime t, size_t width, const FormatSettings &fs)
+namespace {
+
+// The text of `format(0)` (the full form) when it fits `width`, else the 24-hour forms:
+// `format(1)` with seconds, `format(2)` without.
+template <class TFormat>
+std::string FitText(size_t width, TFormat &&format)
 {
-    std::string text = DateTimeToStr(t, fs);
+    std::string text = format(0);
     if (text.size() <= width)
         return text;
     // A 12-hour time whose "PM" would be cut away: the same moment on a 24-hour clock.
-    FormatSettings h24 = fs;
-    h24.LongTimeFormat = "hh:nn:ss";
-    text = DateTimeToStr(t, h24);
+    text = format(1);
     if (text.size() <= width)
         return text;
-    h24.LongTimeFormat = "hh:nn";
-    return DateTimeToStr(t, h24);
+    return format(2);
+}
+
+FormatSettings With24HourTime(const FormatSettings &fs, bool seconds)
+{
+    FormatSettings h24 = fs;
+    h24.LongTimeFormat = seconds ? "hh:nn:ss" : "hh:nn";
+    return h24;
+}
+
+} // namespace
+
+std::string DateTimeToStrFit(TDateTime t, size_t width, const FormatSettings &fs)
+{
+    return FitText(width, [&](int form) {
+        return form == 0 ? DateTimeToStr(t, fs) : DateTimeToStr(t, With24HourTime(fs, form == 1));
+    });
+}
+
+TFileTimeTexts::TFileTimeTexts(size_t width, const FormatSettings &fs)
+    : width_(width), full_("c", fs), h24_("c", With24HourTime(fs, true)), h24Short_("c", With24HourTime(fs, false)),
+      memo_(1024)
+{
+}
+
+const std::string &TFileTimeTexts::Text(FileTime t)
+{
+    constexpr uint64_t TicksPerSecond = 10000000, TicksPerMs = 10000;
+    constexpr uint64_t DateZero = uint64_t(kDaysFrom1601To1899) * 86400 * TicksPerSecond;
+    // From the date zero on, the formatter rounds a time to the millisecond within its
+    // day, so any time between 1 and 999 ms into a second shows that second with a time
+    // of day that is not zero: unless milliseconds are shown, the whole second decides.
+    const uint64_t part = t % TicksPerSecond;
+    const bool bySecond = t >= DateZero && part >= TicksPerMs && part < TicksPerSecond - TicksPerMs &&
+                          !full_.ShowsFraction() && !h24_.ShowsFraction() && !h24Short_.ShowsFraction();
+    const uint64_t key = bySecond ? t / TicksPerSecond : t;
+    TMemo &m = memo_[size_t((key ^ (key >> 10) ^ (key >> 24)) & (memo_.size() - 1))];
+    if (!m.Used || m.Key != key || m.BySecond != bySecond) {
+        const TDateTime d = FileTimeToDateTime(t);
+        m.Text = FitText(width_, [&](int form) { return (form == 0 ? full_ : form == 1 ? h24_ : h24Short_).Format(d); });
+        m.Key = key;
+        m.BySecond = bySecond;
+        m.Used = true;
+    }
+    return m.Text;
 }

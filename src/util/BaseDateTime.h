@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 using TDateTime = double;
 using FileTime = uint64_t;
@@ -77,12 +78,57 @@ int DayOfWeek(TDateTime t); // Sunday = 1 .. Saturday = 7
 // s, ss, z, zzz, t, tt, am/pm, a/p, ampm, "/", ":" and quoted text).
 std::string FormatDateTime(const std::string &format, TDateTime t,
                            const FormatSettings &fs = DefaultFormatSettings());
+// A format read once, for formatting many times: Format(t) is FormatDateTime(format, t, fs).
+class TDateTimeFormat {
+public:
+    TDateTimeFormat(const std::string &format, const FormatSettings &fs = DefaultFormatSettings());
+    std::string Format(TDateTime t) const;
+    void AppendTo(std::string &out, TDateTime t) const;
+    // Whether the text shows parts of a second (the "z" letters).
+    bool ShowsFraction() const { return showsFraction_; }
+
+private:
+    enum TKind : uint8_t;
+    struct TStep {
+        TKind Kind;
+        uint8_t Digits;
+        uint32_t Skip; // a time-of-day condition: the steps it covers
+        std::string Text, Alt;
+    };
+    void Compile(const std::string &fmt, int depth);
+    void Add(TKind kind, int digits, std::string text = {}, std::string alt = {});
+    FormatSettings fs_;
+    std::vector<TStep> steps_;
+    size_t sealed_ = 0; // steps before this one take no more text
+    bool showsFraction_ = false;
+};
+
 // Short date, then the long time when the time of day is not zero.
 std::string DateTimeToStr(TDateTime t, const FormatSettings &fs = DefaultFormatSettings());
 
 // DateTimeToStr, but at most `width` bytes: a 12-hour time that would not fit is
 // written on the 24-hour clock (without seconds when still too long).
 std::string DateTimeToStrFit(TDateTime t, size_t width, const FormatSettings &fs = DefaultFormatSettings());
+
+// DateTimeToStrFit of file times for one width, for many times in a row (a disc scan):
+// the formats are read once and recent texts kept. Times within the same whole second
+// share their text whenever the text cannot tell them apart.
+class TFileTimeTexts {
+public:
+    explicit TFileTimeTexts(size_t width, const FormatSettings &fs = DefaultFormatSettings());
+    // DateTimeToStrFit(FileTimeToDateTime(t), width, fs).
+    const std::string &Text(FileTime t);
+
+private:
+    struct TMemo {
+        uint64_t Key = 0;
+        bool Used = false, BySecond = false;
+        std::string Text;
+    };
+    size_t width_;
+    TDateTimeFormat full_, h24_, h24Short_;
+    std::vector<TMemo> memo_;
+};
 
 // A date format with every year written with four digits ("dd/mm/yy" gives
 // "dd/mm/yyyy"); quoted text is kept.

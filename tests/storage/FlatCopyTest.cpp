@@ -7,8 +7,11 @@
 #include <cstring>
 #include <string>
 
+#include "storage/DataSet.h"
+
 #include "storage/FlatTbl.h"
 #include "storage/FlatTblStore.h"
+#include "support/ScopedValue.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -127,6 +130,80 @@ TEST(FlatCopy, TargetsWithDefaultsOrHandlersStillGetThem)
     dst.First();
     // A zero in the source is empty: the default stays.
     EXPECT_EQ(dst.FieldByName("Big").AsLargeInt(), 99);
+}
+
+// The records a copy takes straight into the store (no insert or post of them would
+// reach anyone) leave the table as taking them one insert and post at a time does: the
+// same store, view and cursor, and the same held-back events once controls are back.
+TEST(FlatCopy, BulkCopyLeavesWhatRecordByRecordLeaves)
+{
+    TCopyCase c;
+    struct TSeen {
+        std::string image, first, statuses;
+        int copied = 0, count = 0, recNo = 0, stateChanges = 0, dataChanges = 0, needSave = 0;
+        TDataSetState state = dsInactive;
+        bool operator==(const TSeen &) const = default;
+    };
+    // A source of plain texts only: every record goes over in bulk.
+    const std::string plain = c.dir.file("plain.d");
+    {
+        TFlatTable t;
+        Layout(t.FieldDefs());
+        t.Open();
+        for (int i = 0; i < 300; ++i) {
+            t.Append();
+            t.FieldByName("Path").SetAsString("c:\\d" + std::to_string(i % 17));
+            t.FieldByName("Code").SetAsString(i % 3 ? "ab" : "");
+            t.FieldByName("Count").SetAsInteger(i);
+            t.Post();
+        }
+        t.SaveToFile(plain);
+    }
+    const auto copy = [&](const std::string &file, bool bulk, bool indexed) {
+        const orbtest::ScopedValue<bool> way(FlatCopyInBulk, bulk);
+        TSeen seen;
+        TFlatTable src;
+        src.SetTableName(file);
+        src.Open();
+        TFlatTable dst;
+        Layout(dst.FieldDefs());
+        dst.Open();
+        if (indexed)
+            dst.SetIndexFieldNames("Code;Path");
+        TDataSource watch(&dst);
+        watch.OnStateChange = [&](TDataSource *) { ++seen.stateChanges; };
+        watch.OnDataChange = [&](TDataSource *, TField *) { ++seen.dataChanges; };
+        dst.OnNeedToSaveChange = [&](TFlatDataset *) { ++seen.needSave; };
+        dst.DisableControls();
+        seen.copied = dst.CopyFromDataSet(&src, 0);
+        dst.EnableControls();
+        seen.count = dst.RecordCount();
+        seen.recNo = dst.RecNo();
+        seen.state = dst.State();
+        seen.first = dst.FieldByName("Path").AsString() + "|" + dst.FieldByName("Code").AsString();
+        // The records taken in live on like any other: edited, deleted.
+        dst.Edit();
+        dst.FieldByName("Count").SetAsInteger(7);
+        dst.Post();
+        dst.Next();
+        dst.Delete();
+        for (int i = 0; i < dst.Cursor()->RecordCount(); ++i)
+            seen.statuses += std::to_string(dst.Cursor()->Entry(i)->Status) + "/" +
+                             std::to_string(dst.Cursor()->Entry(i)->StoredSize) + " ";
+        seen.image = Image(dst);
+        return seen;
+    };
+    for (const std::string &file : {c.file, plain})
+    for (const bool indexed : {false, true}) {
+        const TSeen bulk = copy(file, true, indexed), single = copy(file, false, indexed);
+        EXPECT_EQ(bulk.copied, file == plain ? 300 : 400);
+        EXPECT_GT(bulk.stateChanges, 0);
+        EXPECT_GT(bulk.dataChanges, 0);
+        EXPECT_EQ(bulk.needSave, 1);
+        EXPECT_TRUE(bulk == single) << indexed << ": " << bulk.recNo << "/" << single.recNo << " "
+                                    << bulk.stateChanges << "/" << single.stateChanges << " " << bulk.dataChanges
+                                    << "/" << single.dataChanges << " " << bulk.first << "/" << single.first;
+    }
 }
 
 } // namespace

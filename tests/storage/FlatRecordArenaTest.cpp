@@ -159,6 +159,46 @@ TEST(FlatRecordArena, CopiesOutliveTheStoreAndReadsStartAfresh)
     EXPECT_EQ(std::memcmp(kept.Fixed(), built.Entry(10)->Data.Fixed(), built.RecordSize), 0);
 }
 
+// A large read gets its memory readied by a helper that faults pages in while the
+// records are written into them: every byte written stays, and what the records did
+// not take goes back.
+TEST(FlatRecordArena, ReadiedRegionKeepsEveryByteAndGivesBackTheRest)
+{
+    TFlatRecordArena arena;
+    const size_t region = size_t(96) << 20;
+    arena.Reserve(region);
+    EXPECT_GE(arena.Capacity(), region);
+    std::vector<std::pair<uint8_t *, size_t>> blocks;
+    size_t used = 0;
+    for (size_t k = 0; used < (size_t(40) << 20); ++k) {
+        const size_t n = 1 + k * 131 % 3000;
+        uint8_t *p = arena.Allocate(n);
+        std::memset(p, int(k & 255), n);
+        blocks.push_back({p, n});
+        used += (n + 3) & ~size_t(3);
+    }
+    arena.Settle();
+    EXPECT_LT(arena.Capacity(), used + 4096);
+    uint8_t *later = arena.Allocate(100); // allocations go on after the region
+    std::memset(later, 7, 100);
+    for (size_t k = 0; k < blocks.size(); ++k)
+        for (size_t i = 0; i < blocks[k].second; i += 97)
+            ASSERT_EQ(blocks[k].first[i], uint8_t(k & 255)) << k;
+    arena.Reserve(region);
+    arena.Clear(); // a helper still at work ends with the arena
+    EXPECT_EQ(arena.Capacity(), 0u);
+}
+
+TEST(FlatRecordArena, LargeLoadIsTheBuiltStore)
+{
+    TFlatCursor built;
+    Build(built, 40000, WideBlob); // about 80 MB
+    TFlatCursor loaded;
+    std::string err;
+    ASSERT_TRUE(loaded.ReadImage(Image(built), err)) << err;
+    EXPECT_TRUE(Outcome(loaded) == Outcome(built));
+}
+
 class FlatStretchSave : public TableFileTest {};
 
 TEST_F(FlatStretchSave, FileIsTheOnePassImageWithItsProgress)
