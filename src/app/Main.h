@@ -454,6 +454,9 @@ public:
     // table; a failure takes the record and the table back to what they were
     // and is thrown on. The disc's picture is shown again either way.
     void StoreDiscPicture(const std::function<void()> &change);
+    // Makes the current disc's record current for a picture command; a disc
+    // that is not selected, or whose record is gone, is said and false given.
+    bool PictureDiscFound();
     int NoteMode = 0;              // 1 a file's note, 0 a disc's
     std::string NoteTarget;        // the file's name as listed, or the disc's name
     std::string NoteFolder;        // folder and disc of the file whose note is edited

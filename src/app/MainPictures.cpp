@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include "app/DiscCommands.h"
 #include "app/LangUnit.h"
 #include "app/MainPictureFiles.h"
 #include "platform/Prompt.h"
@@ -91,7 +92,7 @@ bool TMainForm::LoadCdPicture(const std::string &Extension, const std::string &F
     const TPictureKind kind = PictureKindOfExtension(Extension);
     if (kind == TPictureKind::None)
         return false; // not a picture kind a disc takes: ignored
-    if (!HasCatalog() || !CatalogWritable() || !LocateDiscRecord(Browse.CurrentDisc))
+    if (!HasCatalog() || !CatalogWritable() || !PictureDiscFound())
         return false;
     // Decoded, in a process of its own, before the record is touched: a file
     // that cannot be read leaves the disc table as it was.
@@ -106,6 +107,19 @@ bool TMainForm::LoadCdPicture(const std::string &Extension, const std::string &F
     }
     StoreDiscPicture([&] { StretchToCdImage(picture.image, 100, 100); });
     return true;
+}
+
+bool TMainForm::PictureDiscFound()
+{
+    if (Browse.CurrentDisc.empty()) {
+        ShowNothingSelected(true);
+        return false;
+    }
+    if (LocateDiscRecord(Browse.CurrentDisc))
+        return true;
+    Prompt::Current().Show(ToQString(NotFoundText(Browse.CurrentDisc)), ToQString(langunit::LangString(67)),
+                           PromptButtons::Ok, PromptIcon::Warning);
+    return false;
 }
 
 void TMainForm::StoreDiscPicture(const std::function<void()> &change)
@@ -137,7 +151,7 @@ void TMainForm::StretchToCdImage(const QImage &Graphic, int Width, int Height)
 
 void TMainForm::DeleteImageToolButtonClick()
 {
-    if (!HasCatalog() || !CatalogWritable() || !LocateDiscRecord(Browse.CurrentDisc))
+    if (!HasCatalog() || !CatalogWritable() || !PictureDiscFound())
         return;
     TField &picture = CdNameTable->FieldByName("CdPicture");
     if (picture.AsBytes().empty())

@@ -376,6 +376,12 @@ TEST_F(WindowsCatalogTest, CommandsOnADiscThatIsGoneSaySoAndChangeNothing)
     EXPECT_NE(prompt.Asked()[2].text.toStdString().find("was not found"), std::string::npos);
     EXPECT_EQ(FilesOnDisk(), files);
     EXPECT_EQ(DiscsOnDisk(), discs);
+    // Its picture taken away: said too, nothing stored.
+    form->Browse.CurrentDisc = kHudba.utf8;
+    form->DeleteImageToolButtonClick();
+    ASSERT_EQ(prompt.Asked().size(), 4u);
+    EXPECT_NE(prompt.Asked()[3].text.toStdString().find("was not found"), std::string::npos);
+    EXPECT_EQ(DiscsOnDisk(), discs);
     // The same in Slovak.
     langunit::SetCurrentLanguage(langunit::LangSlovak);
     EXPECT_EQ(NotFoundText("CD"), "„CD“ sa v katalógu nenašlo. Nič sa nezmenilo.");
