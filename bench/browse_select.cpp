@@ -25,6 +25,7 @@
 #include "storage/FlatTbl.h"
 #include "ui_MainForm.h"
 
+#include "Median.h"
 #include "WidgetBenchMain.h"
 
 namespace {
@@ -273,12 +274,6 @@ double Elapsed(Work &&work)
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - from).count();
 }
 
-double MedianOf(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0.0 : v[v.size() / 2];
-}
-
 template <class Work>
 void AgainstPlainCopy(benchmark::State &state, const std::vector<TPlainRecord> &source, Work &&work)
 {
@@ -364,13 +359,9 @@ void BM_StartToShownWindow(benchmark::State &state)
         larges.push_back(l);
         ratios.push_back(l / s);
     }
-    const auto median = [](std::vector<double> v) {
-        std::sort(v.begin(), v.end());
-        return v.empty() ? 0.0 : v[v.size() / 2];
-    };
-    state.counters["start_1M_s"] = median(larges);
-    state.counters["start_10k_s"] = median(smalls);
-    state.counters["ratio_1M_over_10k"] = median(ratios);
+    state.counters["start_1M_s"] = MedianOf(larges);
+    state.counters["start_10k_s"] = MedianOf(smalls);
+    state.counters["ratio_1M_over_10k"] = MedianOf(ratios);
     std::filesystem::remove_all(large);
     std::filesystem::remove_all(small);
 }

@@ -60,17 +60,6 @@ QString ReportDateText()
 
 namespace {
 
-QFont ReportFont(int pixels, bool bold)
-{
-    QFont font(QStringLiteral("Sans Serif"));
-    font.setStyleHint(QFont::SansSerif);
-    // No ligatures: a copied or searched "fi" stays two letters.
-    font.setStyleStrategy(QFont::PreferNoShaping);
-    font.setPixelSize(pixels);
-    font.setBold(bold);
-    return font;
-}
-
 // Keeps the data set's controls quiet and its current record while the
 // report walks it.
 class TWalkGuard {

@@ -7,6 +7,8 @@
 
 #include <QProgressBar>
 
+#include "util/TextCodec.h"
+
 namespace {
 
 // The search branch of the filter family. `Exact` compares texts as stored,
@@ -15,36 +17,39 @@ template <bool Exact, bool Date, bool Size>
 void SearchFilter(TMainForm &form, TDataSet *dataSet, bool &accept)
 {
     TSearchState &s = form.Search;
+    // The texts are read as the record keeps them, without a copy: the text
+    // tests and the comparisons below read Windows-1250 as its decoded text.
+    static std::string scratch, decoded;
     if (!s.Flag) {
         TField *disc = dataSet ? dataSet->FindField("Namecd") : nullptr;
-        accept = disc && disc->AsString() == form.Browse.CurrentDisc;
+        accept = disc && StoredTextView(disc->StoredText(scratch), decoded) == form.Browse.CurrentDisc;
         return;
     }
     {
-        // The tests in order name, note, disc, date, size; the first that
-        // fails decides. Each criterion given applies on its own: a date
-        // range or a disc without a name or note text finds what it says.
+        // Each criterion given applies on its own: a date range or a disc
+        // without a name or note text finds what it says. The tests have no
+        // effects, so the cheap disc comparison goes before the text searches.
         auto text = [](const TTextMatch &m, TField *f) {
             if (!f)
                 return false;
-            const std::string value = f->AsString();
+            const std::string_view value = f->StoredText(scratch);
             return Exact ? m.Exact(value) : m.Folded(value);
         };
         bool ok = true;
-        if (s.NameGiven)
+        if (s.DiscIndex > 0)
+            ok = s.DiscField && StoredTextView(s.DiscField->StoredText(scratch), decoded) == s.DiscText;
+        if (ok && s.NameGiven)
             ok = text(s.NameMatch, s.NameField);
         if (ok && s.NoteGiven)
             ok = text(s.NoteMatch, s.NoteField);
-        if (ok && s.DiscIndex > 0)
-            ok = s.DiscField && s.DiscField->AsString() == s.DiscText;
         if constexpr (Date) {
             if (ok)
-                ok = s.DateField &&
-                     s.Criteria.DateWithin(s.DateField->AsString(), DefaultFormatSettings(), s.CurrentYear);
+                ok = s.DateField && s.Criteria.DateWithin(StoredTextView(s.DateField->StoredText(scratch), decoded),
+                                                          DefaultFormatSettings(), s.CurrentYear);
         }
         if constexpr (Size) {
             if (ok)
-                ok = s.SizeField && s.Criteria.SizeWithin(s.SizeField->AsString());
+                ok = s.SizeField && s.Criteria.SizeWithin(StoredTextView(s.SizeField->StoredText(scratch), decoded));
         }
         accept = ok;
     }

@@ -15,8 +15,21 @@
 // ---------------------------------------------------------------------------
 // The cell rule, shared by the painter and the PDF writer
 
+bool CellLayoutFromPairs = true;
+
+QFont ReportFont(int pixels, bool bold)
+{
+    QFont font(QStringLiteral("Sans Serif"));
+    font.setStyleHint(QFont::SansSerif);
+    // No ligatures: a copied or searched "fi" stays two letters.
+    font.setStyleStrategy(QFont::PreferNoShaping);
+    font.setPixelSize(pixels);
+    font.setBold(bold);
+    return font;
+}
+
 TCellLayouter::TCellLayouter(const QFont &font, QPaintDevice *device, Qt::LayoutDirection direction)
-    : layout_(QString(), font, device), metrics_(font, device)
+    : layout_(QString(), font, device), metrics_(font, device), leftToRight_(direction == Qt::LeftToRight)
 {
     QTextOption option;
     option.setWrapMode(QTextOption::NoWrap);
@@ -32,6 +45,8 @@ TLaidCell TCellLayouter::Lay(qreal width, const QString &text)
     cell.shown = text;
     if (cell.shown.contains(QLatin1Char('\n')) || cell.shown.contains(QLatin1Char('\r')))
         cell.shown.replace(QLatin1Char('\n'), QLatin1Char(' ')).replace(QLatin1Char('\r'), QLatin1Char(' '));
+    if (CellLayoutFromPairs && LayFromPairs(width, cell.shown, cell))
+        return cell;
     qreal ascent = 0;
     if (!LayOut(cell.shown, ascent))
         return cell;
@@ -51,6 +66,101 @@ TLaidCell TCellLayouter::Lay(qreal width, const QString &text)
         cell.runs.push_back(std::move(part));
     }
     return cell;
+}
+
+namespace {
+
+// Letters that a line without shaping draws one glyph each, left to right,
+// moved only by the kerning of each pair: printable Latin, no marks, no
+// invisible or breaking characters.
+bool SimpleLetter(char16_t c)
+{
+    return (c >= 0x20 && c <= 0x7E) || (c >= 0xA1 && c <= 0x24F && c != 0xAD);
+}
+
+} // namespace
+
+const TCellLayouter::TLetter &TCellLayouter::Letter(char16_t c)
+{
+    auto found = letters_.constFind(c);
+    if (found != letters_.constEnd())
+        return *found;
+    TLetter letter;
+    qreal ascent = 0;
+    if (LayOut(QString(QChar(c)), ascent)) {
+        const QList<QGlyphRun> runs = layout_.lineAt(0).glyphRuns();
+        if (runs.size() == 1 && runs[0].glyphIndexes().size() == 1 && runs[0].positions().size() == 1 &&
+            runs[0].positions()[0].x() == 0 && (!hasFont_ || runs[0].rawFont() == font_)) {
+            if (!hasFont_) {
+                font_ = runs[0].rawFont();
+                hasFont_ = true;
+            }
+            letter = TLetter{true, runs[0].glyphIndexes()[0], runs[0].positions()[0].y() - ascent,
+                             layout_.lineAt(0).horizontalAdvance()};
+        }
+    }
+    return *letters_.insert(c, letter);
+}
+
+const TCellLayouter::TStep &TCellLayouter::Step(char16_t a, char16_t b)
+{
+    const quint32 key = quint32(a) << 16 | b;
+    auto found = steps_.constFind(key);
+    if (found != steps_.constEnd())
+        return *found;
+    TStep step;
+    const TLetter first = Letter(a), second = Letter(b);
+    qreal ascent = 0;
+    const QChar pair[2] = {QChar(a), QChar(b)};
+    if (first.ok && second.ok && LayOut(QString(pair, 2), ascent)) {
+        const QList<QGlyphRun> runs = layout_.lineAt(0).glyphRuns();
+        if (runs.size() == 1 && runs[0].rawFont() == font_ && runs[0].glyphIndexes() == QList{first.glyph, second.glyph}) {
+            const QList<QPointF> at = runs[0].positions();
+            if (at.size() == 2 && at[0].x() == 0 && at[0].y() - ascent == first.y && at[1].y() - ascent == second.y)
+                step = TStep{true, at[1].x()};
+        }
+    }
+    return *steps_.insert(key, step);
+}
+
+bool TCellLayouter::LayFromPairs(qreal width, const QString &text, TLaidCell &cell)
+{
+    // Blanks at either end are left to the whole layout, as is a text that
+    // will be cut.
+    if (!leftToRight_ || text.isEmpty() || text.front() == QLatin1Char(' ') || text.back() == QLatin1Char(' '))
+        return false;
+    if (!hasFont_)
+        Letter(u'x'); // the line's own font is the one a plain letter takes
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i)
+        if (!SimpleLetter(text[i].unicode()))
+            return false;
+    TLaidRun run;
+    run.glyphs.reserve(n);
+    run.positions.reserve(n);
+    qreal x = 0;
+    for (qsizetype i = 0;; ++i) {
+        const TLetter &letter = Letter(text[i].unicode());
+        if (!letter.ok)
+            return false;
+        run.glyphs.push_back(letter.glyph);
+        run.positions.push_back(QPointF(x, letter.y));
+        if (i + 1 == n) {
+            x += letter.advance;
+            break;
+        }
+        const TStep &step = Step(text[i].unicode(), text[i + 1].unicode());
+        if (!step.ok)
+            return false;
+        x += step.x;
+    }
+    if (x > width)
+        return false;
+    run.font = font_;
+    cell.advance = x;
+    cell.runs.clear();
+    cell.runs.push_back(std::move(run));
+    return true;
 }
 
 bool TCellLayouter::LayOut(const QString &text, qreal &ascent)

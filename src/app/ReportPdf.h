@@ -54,6 +54,14 @@ struct TLaidCell {
     std::vector<TLaidRun> runs;
 };
 
+// The report's font: a sans serif of `pixels` pixels, drawn without shaping.
+QFont ReportFont(int pixels, bool bold);
+
+// Whether a line of simple letters is placed from the steps between its
+// letters, each pair laid out once, instead of laying out the whole line
+// (a tuning knob; the tests compare both ways).
+extern bool CellLayoutFromPairs;
+
 // The one rule for a cell's text: line breaks become spaces; a text wider
 // than `width` is cut with an ellipsis as QFontMetricsF::elidedText cuts it.
 class TCellLayouter {
@@ -63,9 +71,31 @@ public:
     const QFontMetricsF &Metrics() const { return metrics_; }
 
 private:
+    // A letter laid out alone: its glyph, its height against the baseline
+    // and its advance; `ok` when the line's own font drew it as one glyph.
+    struct TLetter {
+        bool ok = false;
+        quint32 glyph = 0;
+        qreal y = 0;
+        qreal advance = 0;
+    };
+    // Two letters laid out together: where the second starts from the
+    // first (the first's advance with the pair's kerning).
+    struct TStep {
+        bool ok = false;
+        qreal x = 0;
+    };
     bool LayOut(const QString &text, qreal &ascent);
+    bool LayFromPairs(qreal width, const QString &text, TLaidCell &cell);
+    const TLetter &Letter(char16_t c);
+    const TStep &Step(char16_t a, char16_t b);
     QTextLayout layout_;
     QFontMetricsF metrics_;
+    bool leftToRight_;
+    bool hasFont_ = false;
+    QRawFont font_; // the font the simple letters are drawn in
+    QHash<char16_t, TLetter> letters_;
+    QHash<quint32, TStep> steps_;
 };
 
 // Why the PDF writer cannot draw a document itself (a glyph without its

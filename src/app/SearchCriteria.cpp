@@ -32,13 +32,42 @@ bool IsAscii(std::string_view s)
     return true;
 }
 
+char UpperAscii(char c);
+
 void UpperAsciiInto(std::string_view s, std::string &out)
 {
     out.resize(s.size());
     for (size_t i = 0; i < s.size(); ++i) {
-        const char c = s[i];
-        out[i] = c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
+        out[i] = UpperAscii(s[i]);
     }
+}
+
+char UpperAscii(char c)
+{
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
+}
+
+// Whether `upper` occurs in `text` upper-cased a..z to A..Z, found without
+// making the upper-cased copy; nullopt when `text` is not plain ASCII, which
+// the caller then upper-cases by the locale.
+std::optional<bool> ContainsUpperAscii(std::string_view text, std::string_view upper)
+{
+    const size_t n = upper.size();
+    const char first = n ? upper[0] : 0;
+    const char firstLower = first >= 'A' && first <= 'Z' ? static_cast<char>(first + 32) : first;
+    bool found = n == 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return std::nullopt;
+        if (found || (c != first && c != firstLower) || text.size() - i < n)
+            continue;
+        size_t j = 1;
+        while (j < n && UpperAscii(text[i + j]) == upper[j])
+            ++j;
+        found = j == n;
+    }
+    return found;
 }
 
 } // namespace
@@ -105,6 +134,10 @@ bool TTextMatch::Folded(std::string_view field) const
 {
     if (needle_.empty() || field.empty())
         return false;
+    // Plain ASCII names, the common case, are compared as they are read.
+    if (upper_.AsciiSimple())
+        if (const std::optional<bool> found = ContainsUpperAscii(field, upperNeedle_))
+            return *found;
     upper_.Into(field, buffer_);
     return buffer_.find(upperNeedle_) != std::string::npos;
 }

@@ -27,6 +27,8 @@ public:
     std::string operator()(std::string_view stored) const;
     // The same into `out` (reused between calls to spare allocations).
     void Into(std::string_view stored, std::string &out) const;
+    // Whether ASCII text upper-cases a..z to A..Z and is left as it is otherwise.
+    bool AsciiSimple() const { return asciiSimple_; }
 
 private:
     QLocale locale_;

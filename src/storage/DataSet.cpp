@@ -322,6 +322,20 @@ std::string TField::AsBytes() const {
     return AsString();
 }
 
+std::string_view TField::StoredText(std::string &scratch) const {
+    if (!validating_ && dataSet_ && IsTextType(dataType_) && !Calculated()) {
+        dataSet_->CheckActive();
+        std::string_view bytes;
+        if (dataSet_->GetFieldBytes(const_cast<TField *>(this), bytes)) return bytes;
+    }
+    TVariant v = Value();
+    if (auto s = std::get_if<std::string>(&v); s && IsTextType(dataType_))
+        scratch = std::move(*s);
+    else
+        scratch = AsString();
+    return scratch;
+}
+
 TVariant TField::Canonical(const TVariant &v) const {
     if (VarIsNull(v)) return {};
     const std::string *text = std::get_if<std::string>(&v);

@@ -273,6 +273,11 @@ public:
     TDateTime AsDateTime() const;
     bool AsBoolean() const;
     std::string AsBytes() const;     // blob bytes (any field: its text form)
+    // The stored bytes of a text field as AsBytes gives them, without a copy where
+    // the data set can lend them (valid until its record changes), else kept in
+    // `scratch`; any other field gives its AsString in `scratch`. For readers
+    // that decode as they compare (TTextMatch, StoredTextView).
+    std::string_view StoredText(std::string &scratch) const;
 
     // Writing (the data set must be in an edit state; it checks). A text value
     // for a string field is cut to Size bytes on a UTF-8 boundary. Conversions
@@ -588,6 +593,9 @@ protected:
     virtual bool GetFieldData(TField *field, TVariant &value) = 0;
     // Writes a canonical value (monostate for NULL) into that record.
     virtual void SetFieldData(TField *field, const TVariant &value) = 0;
+    // The bytes GetFieldData would give for a text field, lent without a copy
+    // (empty for NULL); false when this data set cannot lend them.
+    virtual bool GetFieldBytes(TField * /*field*/, std::string_view & /*bytes*/) { return false; }
 
     // ===== optional overrides (the defaults do what the comment says)
     virtual void InternalInitFieldDefs() {}           // nothing

@@ -1334,6 +1334,15 @@ TVariant TFlatDataset::ReadValue(const TFlatRecord &rec, const TFlatField &f, TF
     }
 }
 
+const TFlatField *TFlatDataset::ReadableField(const TFlatRecord *rec, const TField *field)
+{
+    if (!rec || !*rec)
+        return nullptr;
+    if (view_.empty() && State() != dsInsert && State() != dsFilter && State() != dsSetKey)
+        return nullptr;
+    return StoreField(field);
+}
+
 bool TFlatDataset::GetFieldData(TField *field, TVariant &value)
 {
     value = TVariant{};
@@ -1348,11 +1357,7 @@ bool TFlatDataset::GetFieldData(TField *field, TVariant &value)
         value = b->Calc[size_t(field->Index())];
         return !VarIsNull(value);
     }
-    if (!rec || !*rec)
-        return false;
-    if (view_.empty() && State() != dsInsert && State() != dsFilter && State() != dsSetKey)
-        return false;
-    const TFlatField *f = StoreField(field);
+    const TFlatField *f = ReadableField(rec, field);
     if (!f)
         return false;
     bool notNull = false;
@@ -1361,6 +1366,35 @@ bool TFlatDataset::GetFieldData(TField *field, TVariant &value)
         return false;
     value = std::move(v);
     return true;
+}
+
+bool TFlatDataset::GetFieldBytes(TField *field, std::string_view &bytes)
+{
+    // The same record and the same bytes as GetFieldData, lent from the record.
+    bytes = {};
+    if (field->Calculated())
+        return false;
+    TFlatBuffer *calcOwner = nullptr;
+    const TFlatRecord *rec = RecordForState(calcOwner);
+    const TFlatField *f = ReadableField(rec, field);
+    if (!f)
+        return true;
+    switch (f->TypeCode) {
+    case fftSmallStr:
+        bytes = FlatGetSmallStr(*rec, *f);
+        return true;
+    case fftString:
+        bytes = CutToCharWidth(rec->Var(*f), f->MaxLength);
+        return true;
+    case fftBlob:
+    case fftMemo:
+    case fftFmtMemo:
+    case fftGraphic:
+        bytes = rec->Var(*f);
+        return true;
+    default:
+        return false;
+    }
 }
 
 namespace {

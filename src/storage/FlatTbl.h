@@ -225,6 +225,7 @@ protected:
     int GetRecNo() override;
     void DoSetRecNo(int value) override;
     bool GetFieldData(TField *field, TVariant &value) override;
+    bool GetFieldBytes(TField *field, std::string_view &bytes) override;
     void SetFieldData(TField *field, const TVariant &value) override;
     void InternalInitFieldDefs() override;
     void InternalCancel() override;
@@ -274,6 +275,9 @@ private:
     void WriteText(TFlatRecord &rec, const TFlatField &f, const std::string &text, TFieldType type);
     TVariant ReadValue(const TFlatRecord &rec, const TFlatField &f, TFieldType type, bool &notNull) const;
     const TFlatField *StoreField(const TField *field) const;
+    // The store field a data field reads in `rec` (RecordForState's), or null
+    // when the state has no record to read.
+    const TFlatField *ReadableField(const TFlatRecord *rec, const TField *field);
     static int StoreIndexOf(const TFlatCursor &store, const TField &field);
     bool InRange(const TFlatRecEntry *e) const;
     bool Accepts(TFlatRecEntry *e);

@@ -2,6 +2,9 @@
 // bounds, on their own.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "app/SearchCriteria.h"
 #include "util/TextCodec.h"
 
@@ -164,4 +167,24 @@ TEST(SearchBounds, SizeRangesAndTheirEdges)
     c.SetSize(4, "5", 7);
     EXPECT_EQ(c.SizeLower, 102400);
     EXPECT_THROW(c.SetSize(4, "lots", 0), ESearchConvertError);
+}
+
+// Plain ASCII names are searched without the upper-cased copy; the answer is the
+// copy's, for needles at either end, overlapping starts, other characters and a
+// needle whose capital is longer than itself.
+TEST(SearchText, AsciiNamesFoldAsTheirUpperCasedCopies)
+{
+    const TLocaleUpper upper(QLocale(QLocale::English, QLocale::UnitedStates));
+    const std::vector<std::string> needles = {"report", "REP", "t", "aab", "a_b-1", "ß", "x.TXT", "Report 2"};
+    const std::vector<std::string> fields = {"Quarterly Report 12.txt", "report", "REPOR", "aaab", "AaAb", "ab",
+                                             "A_B-1", "a_b_1", "STRASSE", "strasse", "x.txt", "t", "~`{[|]}",
+                                             "Quarterly Report 2", "Quarterly Report 3"};
+    for (const std::string &n : needles) {
+        const TTextMatch m(n, upper);
+        for (const std::string &f : fields)
+            EXPECT_EQ(m.Folded(f), upper(f).find(upper(n)) != std::string::npos) << n << " in " << f;
+    }
+    // A locale that upper-cases "i" outside ASCII still takes its own way.
+    const TLocaleUpper turkish(QLocale(QLocale::Turkish, QLocale::Turkey));
+    EXPECT_EQ(TTextMatch("FILE", turkish).Folded("file"), turkish("file").find(turkish("FILE")) != std::string::npos);
 }
