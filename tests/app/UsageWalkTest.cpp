@@ -362,8 +362,9 @@ TEST_F(UsageWalkTest, FileTypesAndThePrintPreviewSpeakTheChosenLanguage)
         EXPECT_EQ(typeOf("music"), QString::fromUtf8(c.folder));
         EXPECT_EQ(typeOf("LICENCE"), QString::fromUtf8(c.file));
         EXPECT_EQ(typeOf("data.qq7"), QString::fromUtf8(c.unknown));
-        if (QMimeDatabase().mimeTypeForName(QStringLiteral("text/plain")).comment() == QStringLiteral("Plain text document"))
+        if (QMimeDatabase().mimeTypeForName(QStringLiteral("text/plain")).comment() == QStringLiteral("Plain text document")) {
             EXPECT_EQ(typeOf("notes.txt"), QString::fromUtf8(c.text));
+        }
         form->ui->PrintButton->click();
         TPrintPrepareForm *w = form->PrintPrepareForm.data();
         ASSERT_TRUE(w);

@@ -209,8 +209,9 @@ TEST(CabExtract, UnsafeNamesAndDamageLeaveNothingBehind)
         damaged[i] = char(~damaged[i]);
     EXPECT_THROW(r.ExtractFiles(t.write("damaged.cab", damaged), t.file("d")), ESTCabinet);
     EXPECT_FALSE(fs::exists(t.file("d/in/sub/data.bin")));
-    if (fs::exists(t.file("d/in/sub")))
+    if (fs::exists(t.file("d/in/sub"))) {
         EXPECT_TRUE(fs::is_empty(t.file("d/in/sub")));
+    }
 }
 
 namespace {

@@ -125,8 +125,9 @@ TEST_F(FlatSaveWays, GatheredAndStreamedFilesAreTheImageAndTheBackupTheOldTable)
         ASSERT_TRUE(c.WriteImage(image, err)) << err;
         ASSERT_TRUE(c.SaveToFile(file_, savAutoBackup, false, "", err)) << err;
         EXPECT_TRUE(ReadFile() == image) << count;
-        if (!previous.empty())
+        if (!previous.empty()) {
             EXPECT_TRUE(orbtest::readFile(backup) == previous) << count;
+        }
         previous = image;
     }
     fs::remove(backup);
