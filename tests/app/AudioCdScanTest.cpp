@@ -117,8 +117,14 @@ protected:
                   (Strings{name + "|Track01.cda|0", name + "|Track02.cda|0"}));
     }
 
+    // Starts with a server that knows the example disc and scans it with the lookup.
+    void ScanExampleDisc();
+
     char letter = 0;
     std::string label9, memo, question;
+    Strings peerPaths;
+    std::mutex peerMutex;
+    std::unique_ptr<nettest::ScriptedPeer> examplePeer;
 };
 
 // A CDDB server over HTTP that knows the example disc; the request lines
@@ -141,6 +147,13 @@ std::unique_ptr<nettest::ScriptedPeer> CddbPeer(Strings *paths, std::mutex *m, c
             return false;
         },
         4);
+}
+
+void AudioCdScanTest::ScanExampleDisc()
+{
+    examplePeer = CddbPeer(&peerPaths, &peerMutex);
+    Start("127.0.0.1:" + examplePeer->PortStr());
+    ScanWithLookup();
 }
 
 } // namespace
@@ -179,11 +192,7 @@ TEST_F(AudioCdScanTest, LookupNamesTheDiscAndItsTracks)
 // (folders browsed in the tree) lists its tracks from the top of its drive.
 TEST_F(AudioCdScanTest, DiscNamedByItsTitleBrowsesFromItsDrive)
 {
-    Strings paths;
-    std::mutex m;
-    auto peer = CddbPeer(&paths, &m);
-    Start("127.0.0.1:" + peer->PortStr());
-    ScanWithLookup();
+    ScanExampleDisc();
     form->Settings[10] = 1;
     OpenDisc(*form, "The Band / The Album");
     const std::string top = std::string(1, letter) + ":\\";
@@ -200,11 +209,7 @@ TEST_F(AudioCdScanTest, DiscNamedByItsTitleBrowsesFromItsDrive)
 // that a track is no file instead of asking for the disc again and again.
 TEST_F(AudioCdScanTest, ATrackOfTheCataloguedDiscInTheDriveRunsWithoutAskingForTheDisc)
 {
-    Strings paths;
-    std::mutex m;
-    auto peer = CddbPeer(&paths, &m);
-    Start("127.0.0.1:" + peer->PortStr());
-    ScanWithLookup();
+    ScanExampleDisc();
     ASSERT_EQ(Discs().size(), 1u);
     const std::string opener = dir.write("opener.sh", "#!/bin/sh\nprintf '%s\\n' \"$1\" > \"$0.out\"\n");
     std::filesystem::permissions(opener, std::filesystem::perms::owner_all);
