@@ -152,7 +152,8 @@ private:
     uint64_t firstArchiveStart_ = 0; // the same for the first volume
     Block crypt5_;                  // the volume's encryption header
     bool haveKey5_ = false, key5Ok_ = false;
-    Block key5For_;
+    uint8_t key5Salt_[kSalt5Size] = {}; // what key5_ was derived for
+    uint32_t key5Lg2_ = 0;
     Key5 key5_{};
     bool haveKey4_ = false;
     uint8_t key4Salt_[kSalt4Size] = {};
@@ -298,11 +299,11 @@ int Session::TakeMain(const Block &b, bool first)
 
 bool Session::PrepareKey5()
 {
-    if (haveKey5_ && key5For_.kdfLg2 == crypt5_.kdfLg2 &&
-        std::memcmp(key5For_.salt, crypt5_.salt, sizeof crypt5_.salt) == 0)
+    if (haveKey5_ && key5Lg2_ == crypt5_.kdfLg2 && std::memcmp(key5Salt_, crypt5_.salt, kSalt5Size) == 0)
         return key5Ok_;
     haveKey5_ = true;
-    key5For_ = crypt5_;
+    std::memcpy(key5Salt_, crypt5_.salt, kSalt5Size);
+    key5Lg2_ = crypt5_.kdfLg2;
     key5Ok_ = DeriveKey5(password, crypt5_.salt, crypt5_.kdfLg2, key5_);
     // A check value whose own checksum fails is damaged, not a verdict on the
     // password: the header CRCs decide then.
@@ -617,7 +618,7 @@ int Session::UnpackComment(const Block &b, uint64_t headerPos, uint64_t dataPos,
     if (b.dataSize > kMaxPackedComment)
         return ERAR_BAD_DATA;
     const size_t headerSize = size_t(b.headerSize);
-    std::string arc;
+    std::string arc, main, end;
     std::string head(headerSize, '\0');
     if (pread(fd_, head.data(), headerSize, off_t(headerPos)) != ssize_t(headerSize))
         return ERAR_EREAD;
@@ -630,7 +631,8 @@ int Session::UnpackComment(const Block &b, uint64_t headerPos, uint64_t dataPos,
     // between a plain main header and an end header.
     if (format_ == 5) {
         arc.assign("Rar!\x1A\x07\x01\x00", 8);
-        std::string main("\0\0\0\0\x03\x01\x00\x00", 8), end("\0\0\0\0\x03\x05\x00\x00", 8);
+        main.assign("\0\0\0\0\x03\x01\x00\x00", 8);
+        end.assign("\0\0\0\0\x03\x05\x00\x00", 8);
         putCrc(main, 4, 4);
         putCrc(end, 4, 4);
         ByteCursor c(reinterpret_cast<const uint8_t *>(head.data()) + 4, headerSize - 4);
@@ -640,23 +642,20 @@ int Session::UnpackComment(const Block &b, uint64_t headerPos, uint64_t dataPos,
             return ERAR_BAD_DATA;
         head[typePos] = 2;
         putCrc(head, 4, 4);
-        arc += main + head;
-        std::string data(size_t(b.dataSize), '\0');
-        if (!data.empty() && pread(fd_, data.data(), data.size(), off_t(dataPos)) != ssize_t(data.size()))
-            return ERAR_EREAD;
-        arc += data + end;
     } else {
         arc.assign("Rar!\x1A\x07\x00", 7);
-        std::string main("\0\0\x73\0\0\x0D\0\0\0\0\0\0\0", 13), end("\0\0\x7B\0\x40\x07\0", 7);
+        main.assign("\0\0\x73\0\0\x0D\0\0\0\0\0\0\0", 13);
+        end.assign("\0\0\x7B\0\x40\x07\0", 7);
         putCrc(main, 2, 2);
         putCrc(end, 2, 2);
         head[2] = char(0x74);
         putCrc(head, 2, 2);
-        std::string data(size_t(b.dataSize), '\0');
-        if (!data.empty() && pread(fd_, data.data(), data.size(), off_t(dataPos)) != ssize_t(data.size()))
-            return ERAR_EREAD;
-        arc += main + head + data + end;
     }
+    arc += main + head;
+    std::string data(size_t(b.dataSize), '\0');
+    if (!data.empty() && pread(fd_, data.data(), data.size(), off_t(dataPos)) != ssize_t(data.size()))
+        return ERAR_EREAD;
+    arc += data + end;
     struct archive *a = archive_read_new();
     if (!a)
         return ERAR_NO_MEMORY;
