@@ -236,8 +236,8 @@ void FinishCatalogTable(const std::string &fileName, const std::vector<TFieldLay
         TFlatTable old;
         old.SetTableName(fileName);
         old.Open();
-        if (!CatalogLayoutProblem(old, options).empty())
-            throw EDatabaseError(fileName + ": " + CatalogLayoutProblem(old, options));
+        if (const std::string problem = CatalogLayoutProblem(old, options); !problem.empty())
+            throw EDatabaseError(fileName + ": " + problem);
         TFlatTable fresh;
         fresh.SetLoadMode(lmClear);
         AddFieldDefs(fresh, layout);

@@ -7,6 +7,7 @@
 #include <unordered_set>
 
 #include "app/LangUnit.h"
+#include "app/Texts3.h"
 #include "app/MainScan.h"
 #include "platform/QtText.h"
 #include "storage/FlatTbl.h"
@@ -477,64 +478,51 @@ TMoveOutcome MoveDiscBetween(const TDiscCatalog &source, const TDiscCatalog &tar
 
 // ---- messages
 
-namespace {
-
-std::string InLanguage(const char *english, const char *slovak, const char *czech)
-{
-    switch (langunit::CurrentLanguage()) {
-    case langunit::LangEnglish: return english;
-    case langunit::LangCzech: return czech;
-    default: return slovak;
-    }
-}
-
-} // namespace
-
 std::string DiscNameTooLongText()
 {
-    return InLanguage("The CD name is too long: together with its drive it may take at most 50 characters.",
-                      "Názov CD je príliš dlhý: spolu s mechanikou môže mať najviac 50 znakov.",
-                      "Název CD je příliš dlouhý: spolu s mechanikou může mít nejvýše 50 znaků.");
+    return Text3("The CD name is too long: together with its drive it may take at most 50 characters.",
+                 "Názov CD je príliš dlhý: spolu s mechanikou môže mať najviac 50 znakov.",
+                 "Název CD je příliš dlouhý: spolu s mechanikou může mít nejvýše 50 znaků.");
 }
 
 std::string ChooseDiscText()
 {
-    return InLanguage("Choose a CD in the tree, please: a group is not renamed.",
-                      "Vyberte, prosím, v strome CD: skupina sa nepremenúva.",
-                      "Vyberte, prosím, ve stromu CD: skupina se nepřejmenovává.");
+    return Text3("Choose a CD in the tree, please: a group is not renamed.",
+                 "Vyberte, prosím, v strome CD: skupina sa nepremenúva.",
+                 "Vyberte, prosím, ve stromu CD: skupina se nepřejmenovává.");
 }
 
 std::string FileKeptText(const std::string &fileName)
 {
-    return InLanguage("The file already exists:", "Súbor už existuje:", "Soubor již existuje:") + std::string("\n") +
-           fileName + "\n" +
-           InLanguage("It was left as it was; nothing was copied.", "Zostal, aký bol; nič sa neskopírovalo.",
-                      "Zůstal, jaký byl; nic se nezkopírovalo.");
+    return Text3("The file already exists:", "Súbor už existuje:", "Soubor již existuje:") +
+           std::string("\n") + fileName + "\n" +
+           Text3("It was left as it was; nothing was copied.", "Zostal, aký bol; nič sa neskopírovalo.",
+                 "Zůstal, jaký byl; nic se nezkopírovalo.");
 }
 
 std::string AudioTrackCopyText()
 {
-    return InLanguage("A track of an audio CD is not a file: it can be played (Run), not copied.",
-                      "Skladba zvukového CD nie je súbor: dá sa prehrať (Spustiť), nie skopírovať.",
-                      "Skladba zvukového CD není soubor: lze ji přehrát (Spustit), ne zkopírovat.");
+    return Text3("A track of an audio CD is not a file: it can be played (Run), not copied.",
+                 "Skladba zvukového CD nie je súbor: dá sa prehrať (Spustiť), nie skopírovať.",
+                 "Skladba zvukového CD není soubor: lze ji přehrát (Spustit), ne zkopírovat.");
 }
 
 std::string CopyFailedText(const std::string &reason)
 {
-    return InLanguage("The file could not be copied:", "Súbor sa nepodarilo skopírovať:",
-                      "Soubor se nepodařilo zkopírovat:") +
+    return Text3("The file could not be copied:", "Súbor sa nepodarilo skopírovať:",
+                 "Soubor se nepodařilo zkopírovat:") +
            std::string("\n") + reason;
 }
 
 std::string CopyingText(const std::string &fileName)
 {
-    return InLanguage("Copying", "Kopírujem", "Kopíruji") + std::string(" ") + fileName;
+    return Text3("Copying", "Kopírujem", "Kopíruji") + std::string(" ") + fileName;
 }
 
 std::string NotFoundText(const std::string &name)
 {
-    return InLanguage("\"", "„", "„") + name +
-           InLanguage("\" was not found in the catalogue. Nothing was changed.",
-                      "“ sa v katalógu nenašlo. Nič sa nezmenilo.",
-                      "“ nebylo v katalogu nalezeno. Nic se nezměnilo.");
+    return Text3("\"", "„", "„") + name +
+           Text3("\" was not found in the catalogue. Nothing was changed.",
+                 "“ sa v katalógu nenašlo. Nič sa nezmenilo.",
+                 "“ nebylo v katalogu nalezeno. Nic se nezměnilo.");
 }

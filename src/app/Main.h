@@ -53,6 +53,13 @@ class TMainForm;
 // Role of a tree item that holds its node kind (NodeKindNone for folders).
 inline constexpr int TreeKindRole = Qt::UserRole + 1;
 
+// The kind of a tree node (NodeKindNone for a folder, or for no node).
+int TreeNodeKind(const QTreeWidgetItem *node);
+// The disc node a tree node belongs to: the node itself or its nearest disc
+// ancestor; null outside any disc.
+QTreeWidgetItem *DiscNodeOf(QTreeWidgetItem *node);
+const QTreeWidgetItem *DiscNodeOf(const QTreeWidgetItem *node);
+
 // The default catalogue name the first start proposes.
 inline constexpr const char *FirstCatalogName = "DuzuvozER";
 

@@ -160,13 +160,9 @@ std::string TMainForm::NodePath(const QTreeWidgetItem *node)
 
 std::string TMainForm::NodeDrivePath(const QTreeWidgetItem *node) const
 {
-    const auto isDisc = [](const QTreeWidgetItem *n) {
-        const QVariant k = n->data(0, TreeKindRole);
-        return k.isValid() && k.toInt() == NodeKindDisc;
-    };
     std::string below;
     const QTreeWidgetItem *disc = node;
-    for (; disc && !isDisc(disc); disc = disc->parent())
+    for (; disc && TreeNodeKind(disc) != NodeKindDisc; disc = disc->parent())
         below = below.empty() ? FromQString(disc->text(0)) : FromQString(disc->text(0)) + "\\" + below;
     const std::string name = disc ? FromQString(disc->text(0)) : std::string();
     const bool driveInName = name.size() >= 4 && name[1] == ':' && name[2] == ' ' && name[3] == '[';
@@ -214,8 +210,7 @@ void TMainForm::TreeView1Click()
     QTreeWidgetItem *node = ui->TreeView1->currentItem();
     if (!node)
         return;
-    const QVariant kindData = node->data(0, TreeKindRole);
-    const int kind = kindData.isValid() ? kindData.toInt() : NodeKindNone;
+    const int kind = TreeNodeKind(node);
     if (kind == NodeKindDisc) {
         Browse.CurrentDisc = FromQString(node->text(0));
         if (LocateDiscRecord(Browse.CurrentDisc)) {
@@ -272,13 +267,7 @@ void TMainForm::TreeView1Click()
     } else if (Settings[10] == 1) {
         // A folder of a disc that is not open (its node stayed in the tree)
         // opens its disc first: the list must not show that path on another disc.
-        QTreeWidgetItem *disc = node->parent();
-        const auto isDisc = [](const QTreeWidgetItem *n) {
-            const QVariant k = n->data(0, TreeKindRole);
-            return k.isValid() && k.toInt() == NodeKindDisc;
-        };
-        while (disc && !isDisc(disc))
-            disc = disc->parent();
+        QTreeWidgetItem *disc = DiscNodeOf(node->parent());
         if (disc && CompareNamesFoldAZ(FromQString(disc->text(0)), Browse.LoadedDisc) != 0) {
             ui->TreeView1->setCurrentItem(disc);
             TreeView1Click();
@@ -456,8 +445,7 @@ std::string TMainForm::DiscWithPlace(const std::string &place)
         FlatTable1->SetFiltered(true);
     }
     for (QTreeWidgetItemIterator it(ui->TreeView1); *it; ++it) {
-        const QVariant kind = (*it)->data(0, TreeKindRole);
-        if (!kind.isValid() || kind.toInt() != NodeKindDisc)
+        if (TreeNodeKind(*it) != NodeKindDisc)
             continue;
         const std::string disc = FromQString((*it)->text(0));
         if (std::find(discs.begin(), discs.end(), disc) != discs.end())

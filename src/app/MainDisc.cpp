@@ -46,8 +46,7 @@ void TMainForm::DeleteButtonClick()
     QTreeWidgetItem *node = ui->TreeView1->currentItem();
     if (!node)
         return;
-    const QVariant kind = node->data(0, TreeKindRole);
-    if (!kind.isValid() || kind.toInt() != NodeKindDisc)
+    if (TreeNodeKind(node) != NodeKindDisc)
         return;
     if (!CatalogWritable())
         return;
@@ -76,13 +75,7 @@ void TMainForm::RenameCDMenuClick()
         return;
     // The disc renamed is the one the selected node belongs to; a group node
     // (or a node outside any disc) renames nothing, whatever disc was open last.
-    const QTreeWidgetItem *node = ui->TreeView1->currentItem();
-    auto isDisc = [](const QTreeWidgetItem *item) {
-        const QVariant kind = item->data(0, TreeKindRole);
-        return kind.isValid() && kind.toInt() == NodeKindDisc;
-    };
-    while (node && !isDisc(node))
-        node = node->parent();
+    const QTreeWidgetItem *node = DiscNodeOf(ui->TreeView1->currentItem());
     if (!node || !SameDiscName(FromQString(node->text(0)), Browse.CurrentDisc)) {
         Prompt::Current().Show(ToQString(ChooseDiscText()), L(34), PromptButtons::Ok, PromptIcon::Information);
         return;

@@ -17,6 +17,24 @@
 #include "platform/QtText.h"
 #include "ui_MainForm.h"
 
+int TreeNodeKind(const QTreeWidgetItem *node)
+{
+    const QVariant kind = node ? node->data(0, TreeKindRole) : QVariant();
+    return kind.isValid() ? kind.toInt() : NodeKindNone;
+}
+
+const QTreeWidgetItem *DiscNodeOf(const QTreeWidgetItem *node)
+{
+    while (node && TreeNodeKind(node) != NodeKindDisc)
+        node = node->parent();
+    return node;
+}
+
+QTreeWidgetItem *DiscNodeOf(QTreeWidgetItem *node)
+{
+    return const_cast<QTreeWidgetItem *>(DiscNodeOf(static_cast<const QTreeWidgetItem *>(node)));
+}
+
 namespace {
 
 constexpr int ImageRole = Qt::UserRole + 2;
@@ -56,8 +74,7 @@ std::vector<TTreeRecord> TMainForm::TreeRecords(QTreeWidget *tree) const
         r.text = FromQString(item->text(0));
         r.imageIndex = item->data(0, ImageRole).toInt();
         r.selectedIndex = item->data(0, SelectedImageRole).toInt();
-        const QVariant kind = item->data(0, TreeKindRole);
-        r.kind = kind.isValid() ? kind.toInt() : NodeKindNone;
+        r.kind = TreeNodeKind(item);
         out.push_back(std::move(r));
         for (int i = item->childCount() - 1; i >= 0; --i)
             pending.emplace_back(item->child(i), level + 1);

@@ -28,12 +28,6 @@
 
 namespace {
 
-int KindOf(const QTreeWidgetItem *node)
-{
-    const QVariant kind = node ? node->data(0, TreeKindRole) : QVariant();
-    return kind.isValid() ? kind.toInt() : NodeKindNone;
-}
-
 bool HasBracket(const QTreeWidgetItem *node)
 {
     const QString text = node->text(0);
@@ -341,7 +335,7 @@ void TMainForm::EditTreeClick()
         return;
     // Labels with brackets are disc names and stay fixed; so do discs named
     // by an audio CD's title, which their files carry.
-    const bool editable = !HasBracket(node) && KindOf(node) != NodeKindDisc;
+    const bool editable = !HasBracket(node) && TreeNodeKind(node) != NodeKindDisc;
     Qt::ItemFlags flags = node->flags();
     node->setFlags(editable ? flags | Qt::ItemIsEditable : flags & ~Qt::ItemIsEditable);
 }
@@ -356,7 +350,7 @@ void TMainForm::Button3Click()
         return;
     QTreeWidget *tree = ui->TreeView1;
     if (addChild) {
-        if (!node || KindOf(node) == NodeKindDisc)
+        if (!node || TreeNodeKind(node) == NodeKindDisc)
             return;
         tree->setUpdatesEnabled(false);
         QTreeWidgetItem *added = AddTreeNode(node, text, 0, 1, NodeKindGroup);
@@ -379,7 +373,7 @@ void TMainForm::Button4Click()
         return;
     // Only an empty group goes; a disc node never leaves the tree here, even
     // one whose name has no brackets.
-    if (!HasBracket(node) && node->childCount() == 0 && KindOf(node) != NodeKindDisc) {
+    if (!HasBracket(node) && node->childCount() == 0 && TreeNodeKind(node) != NodeKindDisc) {
         ui->TreeView1->setUpdatesEnabled(false);
         delete node;
         ui->TreeView1->setUpdatesEnabled(true);
@@ -437,12 +431,12 @@ bool TMainForm::TreeDropAllowed(QTreeWidgetItem *dragged, QTreeWidgetItem *targe
         return false;
     if (!dragged->parent()) {
         // A top-level node becomes the target's last child: only groups take children.
-        const int kind = KindOf(target);
+        const int kind = TreeNodeKind(target);
         return kind == NodeKindGroup || kind == NodeKindThird;
     }
     // A nested node goes before the target, as its sibling.
     const QTreeWidgetItem *parent = target->parent();
-    return !parent || KindOf(parent) == NodeKindGroup || KindOf(parent) == NodeKindThird;
+    return !parent || TreeNodeKind(parent) == NodeKindGroup || TreeNodeKind(parent) == NodeKindThird;
 }
 
 void TMainForm::TreeView1DragDrop(QTreeWidgetItem *target)

@@ -108,8 +108,7 @@ void TMainForm::SelectTreeNodeOfCurrentPath(bool readLevels)
     const std::string disc = Browse.LoadedDisc.empty() ? Browse.CurrentDisc : Browse.LoadedDisc;
     QTreeWidgetItem *node = nullptr;
     for (QTreeWidgetItemIterator it(tree); *it; ++it) {
-        const QVariant kind = (*it)->data(0, TreeKindRole);
-        if (kind.isValid() && kind.toInt() == NodeKindDisc && CompareNamesFoldAZ(FromQString((*it)->text(0)), disc) == 0) {
+        if (TreeNodeKind(*it) == NodeKindDisc && CompareNamesFoldAZ(FromQString((*it)->text(0)), disc) == 0) {
             node = *it;
             break;
         }
@@ -130,8 +129,7 @@ void TMainForm::SelectTreeNodeOfCurrentPath(bool readLevels)
             AddTreeLevel(node, WorkFolderEntries(path.substr(0, start + 1), true));
         for (int i = 0; i < node->childCount() && !next; ++i) {
             QTreeWidgetItem *child = node->child(i);
-            const QVariant kind = child->data(0, TreeKindRole);
-            if ((!kind.isValid() || kind.toInt() == NodeKindNone) && FromQString(child->text(0)) == part)
+            if (TreeNodeKind(child) == NodeKindNone && FromQString(child->text(0)) == part)
                 next = child;
         }
         if (!next)
