@@ -777,35 +777,33 @@ int TExMemoryData::TakeBack(TDataSet &source, const std::function<bool()> &belon
         EnableControls();
         source.EnableControls();
     };
-    try {
-        const TFieldPairs pairs = MatchFieldsByName(source, *this);
-        // Each record goes through an insert so that its values are converted as
-        // setting the fields converts them; it is stored under its old ID instead
-        // of being posted.
-        size_t run = 0;
-        std::int32_t inRun = 0;
-        for (; next < static_cast<size_t>(moved_) && !source.Eof() && !source.IsEmpty(); source.Next()) {
-            if (belongs && !belongs()) continue;
-            Append();
-            AssignRecord(pairs, *this);
-            EncodeRecord(*static_cast<Buffer *>(ActiveBuffer()), encoded_);
-            back.push_back(Store(movedIDs_[run].first + inRun, encoded_));
-            if (++inRun == movedIDs_[run].second) {
-                ++run;
-                inRun = 0;
-            }
-            ++next;
-            Cancel();
-        }
-    } catch (...) {
-        for (const Record &r : back) Release(r);
+    ThenFinish([&] {
         try {
-            finish();
+            const TFieldPairs pairs = MatchFieldsByName(source, *this);
+            // Each record goes through an insert so that its values are converted as
+            // setting the fields converts them; it is stored under its old ID instead
+            // of being posted.
+            size_t run = 0;
+            std::int32_t inRun = 0;
+            for (; next < static_cast<size_t>(moved_) && !source.Eof() && !source.IsEmpty(); source.Next()) {
+                if (belongs && !belongs()) continue;
+                Append();
+                AssignRecord(pairs, *this);
+                EncodeRecord(*static_cast<Buffer *>(ActiveBuffer()), encoded_);
+                back.push_back(Store(movedIDs_[run].first + inRun, encoded_));
+                if (++inRun == movedIDs_[run].second) {
+                    ++run;
+                    inRun = 0;
+                }
+                ++next;
+                Cancel();
+            }
         } catch (...) {
+            // The records taken back so far are given up.
+            for (const Record &r : back) Release(r);
+            throw;
         }
-        throw;
-    }
-    finish();
+    }, finish);
     records_.insert(records_.begin(), back.begin(), back.end());
     ForgetMoved();
     First();

@@ -911,19 +911,21 @@ bool TFlatDataset::Locate(const std::string &keyFields, const std::vector<TVaria
                     }
                     if (k.store && (k.store->TypeCode == fftSmallStr || k.store->TypeCode == fftString)) {
                         // The key is the program's text; so is the value it meets.
-                        const std::string_view text = StoredTextView(k.store->TypeCode == fftSmallStr
-                                                                         ? FlatGetSmallStr(e->Data, *k.store)
-                                                                         : e->Data.Var(*k.store),
-                                                                     scratch);
-                        if (text.empty()) { // NULL never matches
+                        const std::string_view stored = k.store->TypeCode == fftSmallStr
+                                                            ? FlatGetSmallStr(e->Data, *k.store)
+                                                            : e->Data.Var(*k.store);
+                        if (stored.empty()) { // NULL never matches
                             match = false;
                             break;
                         }
-                        if (partial)
+                        if (partial) {
+                            // The key's length counts in the decoded text.
+                            const std::string_view text = StoredTextView(stored, scratch);
                             match = text.size() >= k.text.size() &&
                                     FlatCompareText(text.substr(0, k.text.size()), k.text, ci) == 0;
-                        else
-                            match = FlatCompareText(text, k.text, ci) == 0;
+                        } else {
+                            match = FlatCompareText(stored, k.text, ci) == 0; // decodes as it compares
+                        }
                     } else {
                         const TVariant v = k.field->Value();
                         match = !VarIsNull(v) && VarEquals(v, k.field->Canonical(k.value));

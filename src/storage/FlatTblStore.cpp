@@ -505,9 +505,27 @@ int FlatCompareText(std::string_view storedA, std::string_view storedB, bool cas
 {
     // Texts are compared as texts: a value stored in Windows-1250 is compared in its
     // decoded form, so it sorts, filters and matches keys as the same text in UTF-8.
+    // ASCII reads the same in both encodings, so the leading run where both sides are
+    // ASCII is compared as stored; only what follows it is checked and decoded. Most
+    // comparisons in a sort end inside that run and never look further.
+    const size_t common = std::min(storedA.size(), storedB.size());
+    size_t i = 0;
+    for (; i < common; ++i) {
+        uint8_t x = uint8_t(storedA[i]), y = uint8_t(storedB[i]);
+        if ((x | y) >= 0x80)
+            break;
+        if (caseInsensitive) {
+            x = (x >= 'a' && x <= 'z') ? uint8_t(x - 32) : x;
+            y = (y >= 'a' && y <= 'z') ? uint8_t(y - 32) : y;
+        }
+        if (x != y)
+            return x < y ? -1 : 1;
+    }
+    // The rest starts after an ASCII byte, so it is valid UTF-8 exactly when the whole
+    // text is, and decodes to the rest of the whole text's decoded form.
     std::string scratchA, scratchB;
-    const std::string_view a = StoredTextView(storedA, scratchA);
-    const std::string_view b = StoredTextView(storedB, scratchB);
+    const std::string_view a = StoredTextView(storedA.substr(i), scratchA);
+    const std::string_view b = StoredTextView(storedB.substr(i), scratchB);
     if (a.empty() || b.empty())
         return int(a.size()) - int(b.size()) < 0 ? -1 : (a.size() == b.size() ? 0 : 1);
     if (!caseInsensitive) {

@@ -453,6 +453,19 @@ TEST(FlatStoreTest, CounterFieldTakesOverAndIsRecoveredOnLoad)
     EXPECT_EQ(FlatGetInt(l.Entry(2)->Data.Fixed(), l.Fields[1]), 3);
 }
 
+// A Windows-1250 text meets its UTF-8 form as the same text, also after a shared ASCII
+// start that is compared without decoding.
+TEST(FlatStoreTest, ComparisonAcrossEncodings)
+{
+    EXPECT_EQ(FlatCompareText("Dis\xE8", "Dis\xC4\x8D", false), 0);   // č in 1250 / UTF-8
+    EXPECT_EQ(FlatCompareText("dis\xE8", "DIS\xC4\x8C", true), 0);    // č / Č
+    EXPECT_GT(FlatCompareText("ab\xE8", "abd", false), 0);              // č after d
+    EXPECT_GT(FlatCompareText("abc", "abD", false), 0);                // bytes, not letters
+    EXPECT_EQ(FlatCompareText("abc", "abC", true), 0);
+    EXPECT_LT(FlatCompareText("a", "a\xE8", true), 0);
+    EXPECT_GT(FlatCompareText("a\xC4\x8D", "a", false), 0);
+}
+
 TEST(FlatStoreTest, ComparisonRules)
 {
     EXPECT_LT(FlatCompareText("ab", "abc", false), 0);
