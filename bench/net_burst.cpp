@@ -133,7 +133,7 @@ void BM_SmtpContinuationBurst(benchmark::State &state)
         burst += "250-continuation line " + std::to_string(i) + "\r\n";
     burst += "250 ok\r\n";
     BurstServer server(burst, 1, AnswerCommands);
-    TSmtpCli c;
+    TSmtpClient c;
     c.Host = "127.0.0.1";
     c.Port = std::to_string(server.Port());
     c.SignOn = "bench";

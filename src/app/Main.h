@@ -468,7 +468,7 @@ public:
     std::string NoteTarget;        // the file's name as listed, or the disc's name
     std::string NoteFolder;        // folder and disc of the file whose note is edited
     std::string NoteDisc;
-    TDropFileTarget *DropFileTarget1 = nullptr;
+    TFileDropTarget *DropFileTarget1 = nullptr;
     QMenu *ImagePopupMenu = nullptr;   // pop-up menu of the disc picture
     // Runs a modal dialog for a file name to open; tests replace it.
     static std::function<std::string(QWidget *parent, const QString &title, const QString &filter)> OpenPictureDialog1;

@@ -13,8 +13,8 @@
 #include <exception>
 #include <fstream>
 
-#include "archive/CabSTComps.h"
-#include "archive/DFUnRar.h"
+#include "archive/CabComps.h"
+#include "archive/RarLister.h"
 #include "archive/ZipLstr.h"
 #include "platform/Prompt.h"
 #include "platform/QtText.h"
@@ -23,7 +23,7 @@
 
 struct TScanReaders {
     TZipLister ZipLister1;
-    TDFUnRar DFUnRar1;
+    TRarLister RarLister1;
     TSTCabReader STCabReader1;
 };
 
@@ -134,7 +134,7 @@ void BindArchiveReaderHooks()
     };
     // The RAR reader's password and next-volume questions: a small input box with
     // the reader's own texts and buttons.
-    TDFUnRar::InputDialog = [](const std::string &caption, bool secret, std::string &text) {
+    TRarLister::InputDialog = [](const std::string &caption, bool secret, std::string &text) {
         QInputDialog box(QApplication::activeWindow());
         box.setWindowTitle(ToQString(caption));
         box.setLabelText(QString());
@@ -192,7 +192,7 @@ bool TMainForm::WriteRarFile(const std::string &name, const std::string &folder,
 {
     if (localFile.empty())
         return true;
-    TDFUnRar &rar = Readers(ScanReaders).DFUnRar1;
+    TRarLister &rar = Readers(ScanReaders).RarLister1;
     std::vector<TMember> members;
     rar.FileName = localFile;
     rar.SetMode(DFRAR_LIST);
@@ -203,7 +203,7 @@ bool TMainForm::WriteRarFile(const std::string &name, const std::string &folder,
     // Each member is kept as the reader reports it: an error after it (a
     // comment that cannot be decoded, a damaged tail) ends the listing but
     // takes nothing back.
-    rar.OnFileProcessing = [&members](TDFUnRar *sender, const TDFRARHeaderData &h, int) {
+    rar.OnFileProcessing = [&members](TRarLister *sender, const TDFRARHeaderData &h, int) {
         sender->FileList.push_back(sender->Directory + "\\" + h.FileName);
         members.push_back({Backslashed(h.FileName), h.UnpackedSize, ShortDateLongTimeText(QtToDateTime(h.FileTime))});
     };

@@ -56,7 +56,7 @@ void TMainForm::ConnectNotePictureHandlers()
             [this](const QPoint &pos) { ImagePopupMenu->popup(ui->CDImage->mapToGlobal(pos)); });
 
     // Files dropped on the disc picture become its picture; copy only.
-    DropFileTarget1 = new TDropFileTarget(this);
+    DropFileTarget1 = new TFileDropTarget(this);
     DropFileTarget1->setObjectName(QStringLiteral("DropFileTarget1"));
     DropFileTarget1->Dragtypes = dtCopy;
     DropFileTarget1->SetShowImage(true);

@@ -12,8 +12,8 @@
 
 namespace {
 
-const char *const kInternalGet = "CDDB Component Internal Error: THttpCli.GetAsync failed because of error";
-const char *const kInternalPost = "CDDB Component Internal Error: THttpCli.PostAsync failed because of error";
+const char *const kInternalGet = "CDDB Component Internal Error: THttpClient.GetAsync failed because of error";
+const char *const kInternalPost = "CDDB Component Internal Error: THttpClient.PostAsync failed because of error";
 const char *const kLineTerm = "\r\n";
 
 std::string Upper(std::string s)
@@ -312,9 +312,9 @@ TCddb::TCddb()
     send->open(QIODevice::ReadWrite);
     FSendStream = std::move(send);
 
-    FHttp = std::make_unique<THttpCli>();
-    FHttp->OnCommand = [this](THttpCli *s, std::string &line) { HttpCommand(s, line); };
-    FHttp->OnRequestDone = [this](THttpCli *s, THttpRequest rq, uint16_t e) { HttpRequestDone(s, rq, e); };
+    FHttp = std::make_unique<THttpClient>();
+    FHttp->OnCommand = [this](THttpClient *s, std::string &line) { HttpCommand(s, line); };
+    FHttp->OnRequestDone = [this](THttpClient *s, THttpRequest rq, uint16_t e) { HttpRequestDone(s, rq, e); };
     FHttp->SendStream = FSendStream.get();
     FHttp->RcvdStream = FRcvdStream.get();
     FHttp->RequestTimeout = FTimeLimit;
@@ -323,7 +323,7 @@ TCddb::TCddb()
     EmailSubmit = "cddb-submit@gnudb.gnudb.org";
     EmailTestSubmit = "cddb-test-submit@gnudb.gnudb.org";
 
-    FSmtp = std::make_unique<TSmtpCli>();
+    FSmtp = std::make_unique<TSmtpClient>();
     FSmtp->OnRequestDone = [this](TCustomSmtpClient *s, TSmtpRequest rq, uint16_t e) { SmtpRequestDone(s, rq, e); };
     FSmtp->OnDisplay = [this](TCustomSmtpClient *s, const std::string &m) { SmtpDisplay(s, m); };
     FSmtp->OnHeaderLine = [this](TCustomSmtpClient *s, std::string &m, int size) { SmtpHeaderLine(s, m, size); };
@@ -463,7 +463,7 @@ int TCddb::Read()
     return StartGet(url, "Reading CD info", 11);
 }
 
-void TCddb::HttpRequestDone(THttpCli *, THttpRequest, uint16_t Error)
+void TCddb::HttpRequestDone(THttpClient *, THttpRequest, uint16_t Error)
 {
     // Taken out at once: the next request, a POST by a caller too, starts
     // with an empty buffer.
@@ -1051,7 +1051,7 @@ void TCddb::ProtoReply(const std::string &Line)
 
 // ---------------------------------------------------------------- submissions
 
-void TCddb::HttpCommand(THttpCli *, std::string &S)
+void TCddb::HttpCommand(THttpClient *, std::string &S)
 {
     if (State != 14 || !StartsWith(S, "Content-Length:"))
         return;
@@ -1082,7 +1082,7 @@ void TCddb::SmtpRequestDone(TCustomSmtpClient *, TSmtpRequest RqType, uint16_t E
         return;
     if (Error != 0) {
         State = 21;
-        Status(std::string("CDDB Component Internal Error: TSmtpCli.") + name + " failed because of error \""
+        Status(std::string("CDDB Component Internal Error: TSmtpClient.") + name + " failed because of error \""
                + FSmtp->ErrorMessage() + "\"");
         return;
     }
@@ -1096,7 +1096,7 @@ void TCddb::SmtpRequestDone(TCustomSmtpClient *, TSmtpRequest RqType, uint16_t E
         }
     } catch (const std::exception &e) {
         State = 21;
-        Status(std::string("CDDB Component Internal Error: TSmtpCli.") + name + " failed because of error \""
+        Status(std::string("CDDB Component Internal Error: TSmtpClient.") + name + " failed because of error \""
                + e.what() + "\"");
     }
 }

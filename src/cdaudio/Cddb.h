@@ -165,13 +165,13 @@ public:
     // The owned transport, for callers that drive the protocol over TCP or
     // a submission.
     TNetSocket &Socket() { return *FSocket; }
-    THttpCli &Http() { return *FHttp; }
-    TSmtpCli &Smtp() { return *FSmtp; }
+    THttpClient &Http() { return *FHttp; }
+    TSmtpClient &Smtp() { return *FSmtp; }
     QIODevice &SendStream() { return *FSendStream; }
 
     // Handlers of the owned components.
-    void HttpRequestDone(THttpCli *Sender, THttpRequest RqType, uint16_t Error);
-    void HttpCommand(THttpCli *Sender, std::string &S);
+    void HttpRequestDone(THttpClient *Sender, THttpRequest RqType, uint16_t Error);
+    void HttpCommand(THttpClient *Sender, std::string &S);
     void SocketDataAvailable(TCustomNetSocket *Sender, uint16_t Error);
     void SocketSessionConnected(TCustomNetSocket *Sender, uint16_t Error);
     void SocketSessionClosed(TCustomNetSocket *Sender, uint16_t Error);
@@ -206,8 +206,8 @@ private:
     void SocketLimitExpired();
 
     std::unique_ptr<TNetSocket> FSocket;
-    std::unique_ptr<TSmtpCli> FSmtp;
-    std::unique_ptr<THttpCli> FHttp;
+    std::unique_ptr<TSmtpClient> FSmtp;
+    std::unique_ptr<THttpClient> FHttp;
     std::unique_ptr<TCddbReplyBuffer> FRcvdStream;
     std::unique_ptr<QIODevice> FSendStream;
     std::string FNoteToUser;

@@ -389,7 +389,7 @@ std::string ResolveURL(const std::string &Base, const std::string &Ref)
 
 // ---------------------------------------------------------------- component
 
-THttpCli::THttpCli()
+THttpClient::THttpClient()
 {
     FWindow = new TMsgWindow([this](unsigned m, uint64_t w, int64_t l) { WndProc(m, w, l); });
     FCtrlSocket = std::make_unique<TNetSocket>();
@@ -430,7 +430,7 @@ THttpCli::THttpCli()
     });
 }
 
-THttpCli::~THttpCli()
+THttpClient::~THttpClient()
 {
     FCtrlSocket->OnSessionClosed = nullptr;
     FCtrlSocket->OnDnsLookupDone = nullptr;
@@ -439,20 +439,20 @@ THttpCli::~THttpCli()
     FWindow->deleteLater();
 }
 
-void THttpCli::SetMultiThreaded(bool V)
+void THttpClient::SetMultiThreaded(bool V)
 {
     FMultiThreaded = V;
     FCtrlSocket->MultiThreaded = V;
 }
 
-void THttpCli::SetSocksLevel(const std::string &V)
+void THttpClient::SetSocksLevel(const std::string &V)
 {
     if (V != "4" && V != "5" && V != "4A" && V != "4a")
         throw ESocketException("Invalid socks level. Must be 4, 4A or 5.");
     FSocksLevel = V == "4a" ? "4A" : V;
 }
 
-void THttpCli::WndProc(unsigned Msg, uint64_t WParam, int64_t LParam)
+void THttpClient::WndProc(unsigned Msg, uint64_t WParam, int64_t LParam)
 {
     switch (Msg) {
     case WM_USER + 1:
@@ -472,7 +472,7 @@ void THttpCli::WndProc(unsigned Msg, uint64_t WParam, int64_t LParam)
     }
 }
 
-void THttpCli::StateChange(THttpState NewState)
+void THttpClient::StateChange(THttpState NewState)
 {
     if (NewState == FState)
         return;
@@ -482,12 +482,12 @@ void THttpCli::StateChange(THttpState NewState)
         TriggerRequestDone();
 }
 
-void THttpCli::TriggerRequestDone()
+void THttpClient::TriggerRequestDone()
 {
     FWindow->PostMessage(WM_USER + 1, FRequestType, FRequestDoneError);
 }
 
-void THttpCli::SetReady()
+void THttpClient::SetReady()
 {
     if (FReadyPosted)
         return; // a request ends once, whichever failure or close comes first
@@ -497,13 +497,13 @@ void THttpCli::SetReady()
     FWindow->PostMessage(WM_USER + 2, FRequestSerial);
 }
 
-void THttpCli::TriggerHeaderBegin()
+void THttpClient::TriggerHeaderBegin()
 {
     FHeaderInProgress = true;
     Call(OnHeaderBegin);
 }
 
-void THttpCli::TriggerHeaderEnd()
+void THttpClient::TriggerHeaderEnd()
 {
     FHeaderInProgress = false;
     Call(OnHeaderEnd);
@@ -511,7 +511,7 @@ void THttpCli::TriggerHeaderEnd()
 
 // ---------------------------------------------------------------- starting
 
-void THttpCli::InternalClear()
+void THttpClient::InternalClear()
 {
     RcvdHeader.clear();
     FRequestDoneError = 0;
@@ -528,7 +528,7 @@ void THttpCli::InternalClear()
     Location = URL;
 }
 
-void THttpCli::DoRequestAsync(THttpRequest Rq)
+void THttpClient::DoRequestAsync(THttpRequest Rq)
 {
     if (FState != httpStReady)
         throw EHttpException("HTTP component is busy", httperrBusy);
@@ -593,7 +593,7 @@ void THttpCli::DoRequestAsync(THttpRequest Rq)
     Login();
 }
 
-void THttpCli::DoRequestSync(THttpRequest Rq)
+void THttpClient::DoRequestSync(THttpRequest Rq)
 {
     DoRequestAsync(Rq);
     while (FState != httpStReady) {
@@ -604,7 +604,7 @@ void THttpCli::DoRequestSync(THttpRequest Rq)
         throw EHttpException(ReasonPhrase, static_cast<uint16_t>(StatusCode));
 }
 
-void THttpCli::AdjustDocName()
+void THttpClient::AdjustDocName()
 {
     size_t q = DocName.find('?');
     if (q != std::string::npos)
@@ -623,7 +623,7 @@ void THttpCli::AdjustDocName()
 
 // ---------------------------------------------------------------- lookup and connect
 
-void THttpCli::Fail(uint16_t Error, const std::string &Reason)
+void THttpClient::Fail(uint16_t Error, const std::string &Reason)
 {
     if (FRequestDoneError == 0)
         FRequestDoneError = Error;
@@ -633,7 +633,7 @@ void THttpCli::Fail(uint16_t Error, const std::string &Reason)
 
 // ---------------------------------------------------------------- time limits
 
-void THttpCli::ArmTimer(int Ms, bool Connecting)
+void THttpClient::ArmTimer(int Ms, bool Connecting)
 {
     FTimerConnecting = Connecting;
     FProgress = 0;
@@ -643,7 +643,7 @@ void THttpCli::ArmTimer(int Ms, bool Connecting)
         FTimer->stop();
 }
 
-void THttpCli::TimerExpired()
+void THttpClient::TimerExpired()
 {
     if (FState == httpStReady || FReadyPosted)
         return;
@@ -657,7 +657,7 @@ void THttpCli::TimerExpired()
     }
 }
 
-void THttpCli::FailNow(uint16_t Error, const std::string &Reason)
+void THttpClient::FailNow(uint16_t Error, const std::string &Reason)
 {
     Fail(Error, Reason);
     FLocationClose = false;
@@ -666,7 +666,7 @@ void THttpCli::FailNow(uint16_t Error, const std::string &Reason)
     FCtrlSocket->Abort();
 }
 
-void THttpCli::Login()
+void THttpClient::Login()
 {
     FDnsResult.clear();
     ArmTimer(ConnectTimeout, true);
@@ -683,7 +683,7 @@ void THttpCli::Login()
     }
 }
 
-void THttpCli::SocketError()
+void THttpClient::SocketError()
 {
     if (OnSocketError)
         OnSocketError(FCtrlSocket.get());
@@ -701,7 +701,7 @@ void THttpCli::SocketError()
     }
 }
 
-void THttpCli::DnsLookupDone(uint16_t Error)
+void THttpClient::DnsLookupDone(uint16_t Error)
 {
     if (FState != httpStDnsLookup || FReadyPosted)
         return;
@@ -736,7 +736,7 @@ void THttpCli::DnsLookupDone(uint16_t Error)
     }
 }
 
-void THttpCli::SocketSessionConnected(uint16_t Error)
+void THttpClient::SocketSessionConnected(uint16_t Error)
 {
     if (FReadyPosted)
         return;
@@ -771,7 +771,7 @@ void THttpCli::SocketSessionConnected(uint16_t Error)
 
 // ---------------------------------------------------------------- request header
 
-void THttpCli::SendCommand(const std::string &Cmd)
+void THttpClient::SendCommand(const std::string &Cmd)
 {
     std::string s = Cmd;
     if (OnCommand)
@@ -797,7 +797,7 @@ static std::string HttpDate(double D)
     return buf;
 }
 
-void THttpCli::SendRequest(const std::string &Method)
+void THttpClient::SendRequest(const std::string &Method)
 {
     FHeaderStream.clear();
     Call(OnRequestHeaderBegin);
@@ -846,7 +846,7 @@ void THttpCli::SendRequest(const std::string &Method)
     FCtrlSocket->SendStr(out);
 }
 
-void THttpCli::SocketDataSent(uint16_t)
+void THttpClient::SocketDataSent(uint16_t)
 {
     if (!FAllowedToSend || !SendStream)
         return;
@@ -867,7 +867,7 @@ void THttpCli::SocketDataSent(uint16_t)
 
 // ---------------------------------------------------------------- reply
 
-void THttpCli::SocketDataAvailable(uint16_t Error)
+void THttpClient::SocketDataAvailable(uint16_t Error)
 {
     const int room = 8192 - FRcvFill;
     if (room <= 0) {
@@ -904,7 +904,7 @@ void THttpCli::SocketDataAvailable(uint16_t Error)
     ProcessBufferedLines();
 }
 
-void THttpCli::DeliverBufferedBody()
+void THttpClient::DeliverBufferedBody()
 {
     if (FRcvFill <= 0)
         return;
@@ -913,7 +913,7 @@ void THttpCli::DeliverBufferedBody()
     GetBodyLineNext(FRcvBuf, n);
 }
 
-void THttpCli::ProcessBufferedLines()
+void THttpClient::ProcessBufferedLines()
 {
     const uint64_t serial = FRequestSerial;
     while (FRcvFill > 0 && serial == FRequestSerial && !FReadyPosted) {
@@ -947,7 +947,7 @@ void THttpCli::ProcessBufferedLines()
     }
 }
 
-void THttpCli::GetHeaderLineNext(const std::string &Line, const std::string &Raw)
+void THttpClient::GetHeaderLineNext(const std::string &Line, const std::string &Raw)
 {
     if (FHeaderLineCount == 0)
         TriggerHeaderBegin();
@@ -1067,7 +1067,7 @@ void THttpCli::GetHeaderLineNext(const std::string &Line, const std::string &Raw
     FCtrlSocket->Close();
 }
 
-void THttpCli::GetBodyLineNext(const char *Data, int Len)
+void THttpClient::GetBodyLineNext(const char *Data, int Len)
 {
     if (FBodyLineCount == 0)
         Call(OnDocBegin);
@@ -1100,7 +1100,7 @@ void THttpCli::GetBodyLineNext(const char *Data, int Len)
 
 // ---------------------------------------------------------------- close and redirects
 
-void THttpCli::SocketSessionClosed(uint16_t Error)
+void THttpClient::SocketSessionClosed(uint16_t Error)
 {
     if (FLocationClose) {
         FLocationClose = false;
@@ -1134,14 +1134,14 @@ void THttpCli::SocketSessionClosed(uint16_t Error)
     SetReady();
 }
 
-std::string THttpCli::RequestURL() const
+std::string THttpClient::RequestURL() const
 {
     if (!Proxy.empty())
         return FPath; // the absolute URL
     return "http://" + FHostName + (FHostPort.empty() || FHostPort == "80" ? "" : ":" + FHostPort) + FPath;
 }
 
-void THttpCli::WorkOutRedirect(const std::string &S)
+void THttpClient::WorkOutRedirect(const std::string &S)
 {
     std::string target = ResolveURL(RequestURL(), S);
     const size_t colon = target.find(':');
@@ -1177,7 +1177,7 @@ void THttpCli::WorkOutRedirect(const std::string &S)
     }
 }
 
-void THttpCli::LocationSessionClosed()
+void THttpClient::LocationSessionClosed()
 {
     std::string loc = Location;
     const size_t hash = loc.find('#');

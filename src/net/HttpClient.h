@@ -69,22 +69,22 @@ std::string ResolveURL(const std::string &Base, const std::string &Ref);
 void ParseURL(const std::string &URL, std::string &Proto, std::string &User, std::string &Pass,
               std::string &Host, std::string &Port, std::string &Path);
 
-class THttpCli;
-using THttpNotify = std::function<void(THttpCli *Sender)>;
-using TOnCommand = std::function<void(THttpCli *Sender, std::string &S)>;
-using THttpRequestDone = std::function<void(THttpCli *Sender, THttpRequest RqType, uint16_t Error)>;
-using TDocDataEvent = std::function<void(THttpCli *Sender, const char *Buffer, int Len)>;
-using TCookieRcvdEvent = std::function<void(THttpCli *Sender, const std::string &Data, bool &Accept)>;
+class THttpClient;
+using THttpNotify = std::function<void(THttpClient *Sender)>;
+using TOnCommand = std::function<void(THttpClient *Sender, std::string &S)>;
+using THttpRequestDone = std::function<void(THttpClient *Sender, THttpRequest RqType, uint16_t Error)>;
+using TDocDataEvent = std::function<void(THttpClient *Sender, const char *Buffer, int Len)>;
+using TCookieRcvdEvent = std::function<void(THttpClient *Sender, const std::string &Data, bool &Accept)>;
 using TBeforeHeaderSendEvent =
-    std::function<void(THttpCli *Sender, const std::string &Method, std::vector<std::string> &Headers)>;
-using THttpDataAvailable = std::function<void(THttpCli *Sender, uint16_t Error)>;
+    std::function<void(THttpClient *Sender, const std::string &Method, std::vector<std::string> &Headers)>;
+using THttpDataAvailable = std::function<void(THttpClient *Sender, uint16_t Error)>;
 
-class THttpCli {
+class THttpClient {
 public:
-    THttpCli();
-    virtual ~THttpCli();
-    THttpCli(const THttpCli &) = delete;
-    THttpCli &operator=(const THttpCli &) = delete;
+    THttpClient();
+    virtual ~THttpClient();
+    THttpClient(const THttpClient &) = delete;
+    THttpClient &operator=(const THttpClient &) = delete;
 
     void GetAsync() { DoRequestAsync(httpRqGet); }
     virtual void DoRequestAsync(THttpRequest Rq);

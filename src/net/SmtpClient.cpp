@@ -785,7 +785,7 @@ void TCustomSmtpClient::StepDone(uint16_t Error)
 
 // ---------------------------------------------------------------- attachments
 
-void TSmtpCli::SetEmailFiles(const std::vector<std::string> &Files)
+void TSmtpClient::SetEmailFiles(const std::vector<std::string> &Files)
 {
     std::vector<std::string> kept;
     for (const std::string &f : Files) {
@@ -800,7 +800,7 @@ void TSmtpCli::SetEmailFiles(const std::vector<std::string> &Files)
     FEmailFiles = std::move(kept);
 }
 
-void TSmtpCli::BuildHeader(std::vector<std::string> &Lines)
+void TSmtpClient::BuildHeader(std::vector<std::string> &Lines)
 {
     TCustomSmtpClient::BuildHeader(Lines);
     if (FEmailFiles.empty())
@@ -813,7 +813,7 @@ void TSmtpCli::BuildHeader(std::vector<std::string> &Lines)
     }
 }
 
-void TSmtpCli::Data()
+void TSmtpClient::Data()
 {
     FText.clear();
     FTextIdx = 0;
@@ -840,7 +840,7 @@ void TSmtpCli::Data()
     TCustomSmtpClient::Data();
 }
 
-bool TSmtpCli::NextAttachmentLine(std::string &Line)
+bool TSmtpClient::NextAttachmentLine(std::string &Line)
 {
     for (;;) {
         if (FPendingIdx < FPending.size()) {
@@ -894,7 +894,7 @@ bool TSmtpCli::NextAttachmentLine(std::string &Line)
     }
 }
 
-void TSmtpCli::TriggerGetData(int LineNum, std::string &MsgLine, bool &More)
+void TSmtpClient::TriggerGetData(int LineNum, std::string &MsgLine, bool &More)
 {
     More = true;
     if (FPhase == 0) {

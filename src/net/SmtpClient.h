@@ -1,7 +1,7 @@
 #pragma once
 // SMTP client component: an asynchronous dialogue over an owned TNetSocket.
 // Each request ends with one OnRequestDone posted to the component's window;
-// Open and Mail chain several commands. TSmtpCli adds MIME attachments.
+// Open and Mail chain several commands. TSmtpClient adds MIME attachments.
 #include "net/NetSocket.h"
 
 #include <QTimer>
@@ -185,7 +185,7 @@ private:
     size_t FRcptIdx = 0;
 };
 
-class TSmtpCli : public TCustomSmtpClient {
+class TSmtpClient : public TCustomSmtpClient {
 public:
     // Keeps trimmed, non-empty names; refuses (and changes nothing) when a file is missing.
     void SetEmailFiles(const std::vector<std::string> &Files);

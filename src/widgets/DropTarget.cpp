@@ -347,9 +347,9 @@ void TDropTarget::DoLeave()
 
 // ---------------------------------------------------------------------------
 
-TDropFileTarget::TDropFileTarget(QObject *owner) : TDropTarget(owner) {}
+TFileDropTarget::TFileDropTarget(QObject *owner) : TDropTarget(owner) {}
 
-bool TDropFileTarget::ReadFileList(const QMimeData &data, std::vector<std::string> &files)
+bool TFileDropTarget::ReadFileList(const QMimeData &data, std::vector<std::string> &files)
 {
     for (const QUrl &url : data.urls()) {
         if (!url.isLocalFile())
@@ -376,7 +376,7 @@ QString FormatNamed(const QMimeData &data, const QString &name)
 
 } // namespace
 
-void TDropFileTarget::ReadMappedNames(const QMimeData &data, std::vector<std::string> &names)
+void TFileDropTarget::ReadMappedNames(const QMimeData &data, std::vector<std::string> &names)
 {
     names.clear();
     QString format = FormatNamed(data, QStringLiteral("FileNameMap"));
@@ -404,7 +404,7 @@ void TDropFileTarget::ReadMappedNames(const QMimeData &data, std::vector<std::st
     }
 }
 
-bool TDropFileTarget::GetData()
+bool TFileDropTarget::GetData()
 {
     ClearData();
     const QMimeData *data = DataObject();
@@ -417,19 +417,19 @@ bool TDropFileTarget::GetData()
     return !Files.empty();
 }
 
-void TDropFileTarget::ClearData()
+void TFileDropTarget::ClearData()
 {
     Files.clear();
     MappedNames.clear();
 }
 
-bool TDropFileTarget::HasValidFormats()
+bool TFileDropTarget::HasValidFormats()
 {
     const QMimeData *data = DataObject();
     return data && data->hasFormat(QStringLiteral("text/uri-list"));
 }
 
-uint32_t TDropFileTarget::PasteFromClipboard()
+uint32_t TFileDropTarget::PasteFromClipboard()
 {
     const QMimeData *data = QApplication::clipboard()->mimeData();
     if (!data || !data->hasUrls())

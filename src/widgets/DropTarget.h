@@ -3,7 +3,7 @@
 // file managers (and from the program's own drags). TDropTarget decides the
 // drop effect from the allowed drag types and the modifier keys, scrolls the
 // target while the pointer rests near an edge, and fires the events;
-// TDropFileTarget accepts file lists (text/uri-list) and reads the dropped
+// TFileDropTarget accepts file lists (text/uri-list) and reads the dropped
 // file names.
 #include <QObject>
 #include <QPoint>
@@ -114,10 +114,10 @@ private:
     QTimer *timer_;
 };
 
-class TDropFileTarget : public TDropTarget {
+class TFileDropTarget : public TDropTarget {
     Q_OBJECT
 public:
-    explicit TDropFileTarget(QObject *owner = nullptr);
+    explicit TFileDropTarget(QObject *owner = nullptr);
 
     // The dropped files' local paths, in the order of the drop.
     std::vector<std::string> Files;

@@ -269,7 +269,7 @@ TEST_F(AudioCdScanTest, FailedLookupsLeaveTheDiscAsScanned)
         Start("127.0.0.1:" + std::to_string(nettest::FreePort()));
         ScanWithLookup();
         EXPECT_EQ(label9, langunit::LangString(145));
-        ExpectScannedAsIs("CDDB Component Internal Error: THttpCli.GetAsync failed because of error");
+        ExpectScannedAsIs("CDDB Component Internal Error: THttpClient.GetAsync failed because of error");
     }
     {
         SCOPED_TRACE("the entry's lines arrive, but its end never does");

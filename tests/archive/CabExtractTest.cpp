@@ -1,6 +1,6 @@
 // The cabinet reader's extraction against cabinets made by gcab (checked
 // against what cabextract writes) and a hand-built cabinet set.
-#include "archive/CabSTComps.h"
+#include "archive/CabComps.h"
 #include "archive/ZipFixtures.h"
 #include "platform/ShellOpen.h"
 #include "support/TempDir.h"
@@ -199,7 +199,7 @@ TEST(CabExtract, UnsafeNamesAndDamageLeaveNothingBehind)
     try {
         r.ExtractFiles(t.write("unsafe.cab", unsafe), t.file("out/dest"));
         ADD_FAILURE() << "no error";
-    } catch (const ESTCabinet &e) {
+    } catch (const ECabinetError &e) {
         EXPECT_EQ(e.ErrorRecord().erfOper, FDIERROR_TARGET_FILE);
     }
     EXPECT_FALSE(fs::exists(t.file("out/sub")));
@@ -207,7 +207,7 @@ TEST(CabExtract, UnsafeNamesAndDamageLeaveNothingBehind)
     std::string damaged = bytes;
     for (size_t i = damaged.size() - 200; i < damaged.size() - 100; ++i)
         damaged[i] = char(~damaged[i]);
-    EXPECT_THROW(r.ExtractFiles(t.write("damaged.cab", damaged), t.file("d")), ESTCabinet);
+    EXPECT_THROW(r.ExtractFiles(t.write("damaged.cab", damaged), t.file("d")), ECabinetError);
     EXPECT_FALSE(fs::exists(t.file("d/in/sub/data.bin")));
     if (fs::exists(t.file("d/in/sub"))) {
         EXPECT_TRUE(fs::is_empty(t.file("d/in/sub")));
@@ -293,7 +293,7 @@ TEST(CabExtract, MembersGoOnIntoTheNextCabinetOfTheSet)
     try {
         r.ExtractFiles(a, t.file("out4"));
         ADD_FAILURE() << "no error";
-    } catch (const ESTCabinet &e) {
+    } catch (const ECabinetError &e) {
         EXPECT_EQ(e.ErrorRecord().erfOper, FDIERROR_USER_ABORT);
     }
     EXPECT_FALSE(fs::exists(t.file("out4")));

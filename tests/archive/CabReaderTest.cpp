@@ -1,7 +1,7 @@
 // The cabinet reader against cabinets made by gcab and checked against
 // cabextract, and against hand-built and damaged cabinets.
-#include "archive/CabSTComps.h"
-#include "archive/CabSTConsts.h"
+#include "archive/CabComps.h"
+#include "archive/CabConsts.h"
 #include "archive/ZipFixtures.h"
 #include "archive/ZipLstr.h"
 #include "support/TempDir.h"
@@ -239,7 +239,7 @@ TEST(CabReader, UnopenableAndDamagedCabinetsRaiseErrorsOfThatArchive)
         try {
             ListCab(r, t.write("bad.cab", c.bytes));
             ADD_FAILURE() << "no exception";
-        } catch (const ESTCabinet &e) {
+        } catch (const ECabinetError &e) {
             EXPECT_TRUE(c.text.empty() || c.text == e.what()) << e.what();
             EXPECT_EQ(e.ErrorRecord().erfOper, FDIERROR_CORRUPT_CABINET);
         } catch (const std::runtime_error &e) {
@@ -316,13 +316,13 @@ TEST(CabReader, EveryTruncationIsListedOrReported)
 
 TEST(CabReader, ExceptionMessages)
 {
-    EXPECT_EQ(ESTCabinet::BuildMessage(TERF{FDIERROR_CABINET_NOT_FOUND, ENOENT, true}, false),
+    EXPECT_EQ(ECabinetError::BuildMessage(TERF{FDIERROR_CABINET_NOT_FOUND, ENOENT, true}, false),
               std::string("Cabinet not found [0x0001].\r\n") + std::strerror(ENOENT) + " [0x0002].");
-    EXPECT_EQ(ESTCabinet::BuildMessage(TERF{FDIERROR_USER_ABORT, 0, true}, false), "FDI aborted [0x000B]");
-    EXPECT_EQ(ESTCabinet::BuildMessage(TERF{42, 0, true}, false), "FDI error [0x002A]");
-    EXPECT_EQ(ESTCabinet::BuildMessage(TERF{8, 0, true}, true), "Failure compressing data [0x0008]");
-    EXPECT_EQ(ESTCabinet::BuildMessage(TERF{4, 0, false}, false), "FDI error");
-    EXPECT_EQ(ESTCabinet::BuildMessage(TERF{4, 0, false}, true), "FCI error");
+    EXPECT_EQ(ECabinetError::BuildMessage(TERF{FDIERROR_USER_ABORT, 0, true}, false), "FDI aborted [0x000B]");
+    EXPECT_EQ(ECabinetError::BuildMessage(TERF{42, 0, true}, false), "FDI error [0x002A]");
+    EXPECT_EQ(ECabinetError::BuildMessage(TERF{8, 0, true}, true), "Failure compressing data [0x0008]");
+    EXPECT_EQ(ECabinetError::BuildMessage(TERF{4, 0, false}, false), "FDI error");
+    EXPECT_EQ(ECabinetError::BuildMessage(TERF{4, 0, false}, true), "FCI error");
     EXPECT_EQ(FdiErrorText(9), "Cabinets in a set do not have the same RESERVE sizes");
     EXPECT_EQ(FciErrorText(4), "Could not create a temporary file");
 }

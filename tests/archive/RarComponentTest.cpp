@@ -1,6 +1,6 @@
-// TDFUnRar against a scripted library (error and callback paths) and against
+// TRarLister against a scripted library (error and callback paths) and against
 // our real library (end to end).
-#include "archive/DFUnRar.h"
+#include "archive/RarLister.h"
 #include "archive/RarWriter.h"
 #include "support/TempDir.h"
 
@@ -125,20 +125,20 @@ protected:
     void SetUp() override { g_fake = &fake; }
     void TearDown() override { g_fake = nullptr; }
     // Every event, in order, as one line each.
-    void Record(TDFUnRar &rar)
+    void Record(TRarLister &rar)
     {
-        rar.OnRarStatus = [this](TDFUnRar *, const std::string &m, int s) {
+        rar.OnRarStatus = [this](TRarLister *, const std::string &m, int s) {
             events.push_back("status " + std::to_string(s) + (s == 3 ? " " + m : ""));
         };
-        rar.OnError = [this](TDFUnRar *, const std::string &m, int c) {
+        rar.OnError = [this](TRarLister *, const std::string &m, int c) {
             events.push_back("error " + std::to_string(c) + " " + m);
         };
-        rar.OnComment = [this](TDFUnRar *, const std::string &c) { events.push_back("comment " + c); };
-        rar.OnFileProcessing = [this](TDFUnRar *, const TDFRARHeaderData &h, int s) {
+        rar.OnComment = [this](TRarLister *, const std::string &c) { events.push_back("comment " + c); };
+        rar.OnFileProcessing = [this](TRarLister *, const TDFRARHeaderData &h, int s) {
             events.push_back("file " + h.FileName + " " + std::to_string(s));
             records.push_back(h);
         };
-        rar.OnProgress = [this](TDFUnRar *, uint64_t f, uint64_t fc, uint64_t s, uint64_t sc) {
+        rar.OnProgress = [this](TRarLister *, uint64_t f, uint64_t fc, uint64_t s, uint64_t sc) {
             events.push_back("progress " + std::to_string(f) + "/" + std::to_string(fc) + " " + std::to_string(s) +
                              "/" + std::to_string(sc));
         };
@@ -148,7 +148,7 @@ protected:
     {
         fake = std::move(script);
         events.clear();
-        TDFUnRar rar(&entries);
+        TRarLister rar(&entries);
         Record(rar);
         rar.Extract();
         return events;
@@ -164,7 +164,7 @@ protected:
 
 TEST_F(RarComponent, WithoutTheLibraryReportsNotLoadedAndListsNothing)
 {
-    TDFUnRar rar(nullptr);
+    TRarLister rar(nullptr);
     Record(rar);
     EXPECT_FALSE(rar.Loaded());
     EXPECT_EQ(rar.DllVersion, 0);
@@ -173,7 +173,7 @@ TEST_F(RarComponent, WithoutTheLibraryReportsNotLoadedAndListsNothing)
     // A table lacking an entry the listing calls counts as no library.
     TUnRarEntries partial = FakeEntries();
     partial.RARProcessFile = nullptr;
-    EXPECT_FALSE(TDFUnRar(&partial).Loaded());
+    EXPECT_FALSE(TRarLister(&partial).Loaded());
 }
 
 TEST_F(RarComponent, EventsComeInOrderWithCountsAndComment)
@@ -181,7 +181,7 @@ TEST_F(RarComponent, EventsComeInOrderWithCountsAndComment)
     fake.cmtState = 1;
     fake.comment = "My disc";
     fake.headers = {Member("a.txt", 100), Member("b.txt", 50)};
-    TDFUnRar rar(&entries);
+    TRarLister rar(&entries);
     EXPECT_EQ(rar.DllVersion, 7);
     Record(rar);
     rar.Password = "pw";
@@ -200,7 +200,7 @@ TEST_F(RarComponent, EventsComeInOrderWithCountsAndComment)
 TEST_F(RarComponent, PreCountSkipsContinuedMembers)
 {
     fake.headers = {Member("a", 10), Member("big", 1000, 0x02), Member("big", 1000, 0x01), Member("c", 5)};
-    TDFUnRar rar(&entries);
+    TRarLister rar(&entries);
     Record(rar);
     rar.CanProgress = true;
     rar.SetMode(DFRAR_LIST);
@@ -262,7 +262,7 @@ TEST_F(RarComponent, CommentStatesOtherThanReadAreErrors)
     for (const auto &[state, text] : cases) {
         fake = FakeLib{.cmtState = state, .headers = {Member("a", 1)}};
         events.clear();
-        TDFUnRar rar(&entries);
+        TRarLister rar(&entries);
         Record(rar);
         rar.ArchivComment = "stale";
         rar.Extract();
@@ -275,9 +275,9 @@ TEST_F(RarComponent, CommentStatesOtherThanReadAreErrors)
 TEST_F(RarComponent, StopProcessingEndsThePassAndIsResetByTheNext)
 {
     fake.headers = {Member("a", 1), Member("b", 1)};
-    TDFUnRar rar(&entries);
+    TRarLister rar(&entries);
     int files = 0;
-    rar.OnFileProcessing = [&](TDFUnRar *s, const TDFRARHeaderData &, int) {
+    rar.OnFileProcessing = [&](TRarLister *s, const TDFRARHeaderData &, int) {
         ++files;
         s->StopProcessing = true;
     };
@@ -285,7 +285,7 @@ TEST_F(RarComponent, StopProcessingEndsThePassAndIsResetByTheNext)
     EXPECT_EQ(files, 1);
     EXPECT_TRUE(fake.operations.empty());
     EXPECT_EQ(fake.calls.back(), "close");
-    rar.OnFileProcessing = [&](TDFUnRar *, const TDFRARHeaderData &, int) { ++files; };
+    rar.OnFileProcessing = [&](TRarLister *, const TDFRARHeaderData &, int) { ++files; };
     rar.Extract();
     EXPECT_EQ(files, 3);
 }
@@ -295,7 +295,7 @@ TEST_F(RarComponent, ModesAndOverridePolicy)
     orbtest::TempDir dir;
     dir.write("exists.txt", "old");
     fake.headers = {Member("exists.txt", 1), Member("new.txt", 1), Member("sub", 0, 0xE0)};
-    TDFUnRar rar(&entries);
+    TRarLister rar(&entries);
     rar.Directory = dir.str();
     auto ops = [&] {
         fake.operations.clear();
@@ -314,7 +314,7 @@ TEST_F(RarComponent, ModesAndOverridePolicy)
     EXPECT_EQ(ops(), (std::vector<int>{S, X, X}));
     rar.OverrideEvent = OR_EVENT;
     Strings asked;
-    rar.OnOverride = [&](TDFUnRar *, const std::string &target, bool &can) {
+    rar.OnOverride = [&](TRarLister *, const std::string &target, bool &can) {
         asked.push_back(target);
         can = true;
     };
@@ -328,7 +328,7 @@ TEST_F(RarComponent, ModesAndOverridePolicy)
 
 TEST_F(RarComponent, PasswordCallbackFillsTheBufferWithinItsSize)
 {
-    TDFUnRar rar(&entries);
+    TRarLister rar(&entries);
     Record(rar);
     char area[16];
     int answer = 0;
@@ -336,7 +336,7 @@ TEST_F(RarComponent, PasswordCallbackFillsTheBufferWithinItsSize)
         std::memset(area, '#', sizeof area);
         answer = fake.cb(UCM_NEEDPASSWORD, fake.user, LPARAM(area), 8);
     };
-    rar.OnPassword = [](TDFUnRar *, std::string &p) { p = "longpassword"; };
+    rar.OnPassword = [](TRarLister *, std::string &p) { p = "longpassword"; };
     rar.Extract();
     EXPECT_EQ(answer, 1);
     EXPECT_STREQ(area, "longpas");
@@ -354,14 +354,14 @@ TEST_F(RarComponent, PasswordCallbackFillsTheBufferWithinItsSize)
     // The built-in dialog, when the application installed one.
     rar.PromptForPass = true;
     std::string caption;
-    TDFUnRar::InputDialog = [&](const std::string &c, bool secret, std::string &text) {
+    TRarLister::InputDialog = [&](const std::string &c, bool secret, std::string &text) {
         caption = c;
         EXPECT_TRUE(secret);
         text = "typed";
         return true;
     };
     rar.Extract();
-    TDFUnRar::InputDialog = nullptr;
+    TRarLister::InputDialog = nullptr;
     EXPECT_EQ(caption, "Passwort: ...");
     EXPECT_EQ(answer, 1);
     EXPECT_STREQ(area, "typed");
@@ -369,7 +369,7 @@ TEST_F(RarComponent, PasswordCallbackFillsTheBufferWithinItsSize)
 
 TEST_F(RarComponent, VolumeCallbackAnswers)
 {
-    TDFUnRar rar(&entries);
+    TRarLister rar(&entries);
     char name[1024];
     std::vector<int> answers;
     auto ask = [&](int mode) {
@@ -387,20 +387,20 @@ TEST_F(RarComponent, VolumeCallbackAnswers)
     };
     EXPECT_EQ(run(), (std::vector<int>{0, -1})); // nobody to ask: declined
     std::vector<std::pair<std::string, int>> seen;
-    rar.OnVolChange = [&](TDFUnRar *, std::string &arc, int mode) {
+    rar.OnVolChange = [&](TRarLister *, std::string &arc, int mode) {
         seen.emplace_back(arc, mode);
         arc = "/media/cd2/set.part2.rar";
     };
     EXPECT_EQ(run(), (std::vector<int>{0, 0}));
     EXPECT_EQ(seen, (decltype(seen){{"/media/cd/set.part2.rar", RAR_VOL_ASK}}));
     EXPECT_STREQ(name, "/media/cd2/set.part2.rar");
-    rar.OnVolChange = [](TDFUnRar *, std::string &arc, int) { arc.clear(); };
+    rar.OnVolChange = [](TRarLister *, std::string &arc, int) { arc.clear(); };
     EXPECT_EQ(run(), (std::vector<int>{0, -1}));
     // The built-in dialog, when the application installed one.
     rar.OnVolChange = nullptr;
     rar.PromptForVolumn = true;
     std::string caption;
-    TDFUnRar::InputDialog = [&](const std::string &c, bool secret, std::string &text) {
+    TRarLister::InputDialog = [&](const std::string &c, bool secret, std::string &text) {
         caption = c;
         EXPECT_FALSE(secret);
         EXPECT_EQ(text, "/media/cd/set.part2.rar");
@@ -408,7 +408,7 @@ TEST_F(RarComponent, VolumeCallbackAnswers)
         return true;
     };
     EXPECT_EQ(run(), (std::vector<int>{0, 0}));
-    TDFUnRar::InputDialog = nullptr;
+    TRarLister::InputDialog = nullptr;
     EXPECT_EQ(caption, "Nächstes Archiv: ...");
     EXPECT_STREQ(name, "/other/set.part2.rar");
     // While stopping, every message is refused.
@@ -472,7 +472,7 @@ TEST_F(RarComponent, FallsBackToThePlainHeaderEntry)
 {
     TUnRarEntries plain = FakeEntries(false);
     fake.headers = {Member("a", (uint64_t(1) << 32) + 5)};
-    TDFUnRar rar(&plain);
+    TRarLister rar(&plain);
     Record(rar);
     rar.Extract();
     ASSERT_EQ(records.size(), 1u);
@@ -485,16 +485,16 @@ TEST(RarComponentReal, ListsAndExtractsThroughOurLibrary)
     orbtest::TempDir dir;
     const std::string p4 = dir.write("a.rar", WriteRar4({{.name = "docs\\a.txt", .data = "alpha"}}, {.comment = "old"}));
     const std::string p5 = dir.write("b.rar", WriteRar5({{.name = "b/beta.txt", .data = "beta", .host = 1}}));
-    auto first = std::make_unique<TDFUnRar>();
+    auto first = std::make_unique<TRarLister>();
     ASSERT_TRUE(first->Loaded());
-    TDFUnRar rar;
+    TRarLister rar;
     EXPECT_EQ(rar.DllVersion, RAR_DLL_VERSION);
     first.reset(); // destroying one component leaves the library to the other
     EXPECT_TRUE(UnRarLoaded());
     std::vector<TDFRARHeaderData> seen;
     Strings errors;
-    rar.OnFileProcessing = [&](TDFUnRar *, const TDFRARHeaderData &h, int) { seen.push_back(h); };
-    rar.OnError = [&](TDFUnRar *, const std::string &m, int) { errors.push_back(m); };
+    rar.OnFileProcessing = [&](TRarLister *, const TDFRARHeaderData &h, int) { seen.push_back(h); };
+    rar.OnError = [&](TRarLister *, const std::string &m, int) { errors.push_back(m); };
     rar.SetMode(DFRAR_LIST);
     for (const std::string &p : {p4, p5}) {
         rar.FileName = p;
@@ -530,18 +530,18 @@ TEST(RarComponentReal, EncryptedHeadersAndPackedComments)
     const std::string path = dir.write(
         "e.rar", WriteRar5({{.name = "a.txt", .data = "alpha"}, {.name = "b.txt", .data = "beta"}},
                            {.encryptedHeaders = true, .headerPassword = "heslo"}));
-    TDFUnRar rar;
+    TRarLister rar;
     Strings names, errors;
     std::vector<int> codes;
-    rar.OnFileProcessing = [&](TDFUnRar *, const TDFRARHeaderData &h, int) { names.push_back(h.FileName); };
-    rar.OnError = [&](TDFUnRar *, const std::string &m, int code) {
+    rar.OnFileProcessing = [&](TRarLister *, const TDFRARHeaderData &h, int) { names.push_back(h.FileName); };
+    rar.OnError = [&](TRarLister *, const std::string &m, int code) {
         errors.push_back(m);
         codes.push_back(code);
     };
     rar.SetMode(DFRAR_LIST);
     rar.FileName = path;
     std::string typed = "heslo";
-    rar.OnPassword = [&](TDFUnRar *, std::string &p) { p = typed; };
+    rar.OnPassword = [&](TRarLister *, std::string &p) { p = typed; };
     rar.Extract();
     EXPECT_EQ(names, (Strings{"a.txt", "b.txt"}));
     EXPECT_TRUE(errors.empty());
@@ -555,7 +555,7 @@ TEST(RarComponentReal, EncryptedHeadersAndPackedComments)
     EXPECT_EQ(codes, std::vector<int>{ERAR_BAD_DATA});
     // A packed comment reaches the component as text.
     std::string shown;
-    rar.OnComment = [&](TDFUnRar *, const std::string &c) { shown = c; };
+    rar.OnComment = [&](TRarLister *, const std::string &c) { shown = c; };
     rar.FileName =
         dir.write("c.rar", WriteRar4({{.name = "x", .data = "x"}}, {.comment = comment, .commentMethod = 0x35}));
     rar.Extract();

@@ -549,7 +549,7 @@ TEST_F(CddbTest, StoppedPeerOverlongReplyWrongTransportAndBadValues)
 {
     cddb->ServerPort = std::to_string(FreePort());
     EXPECT_EQ(Run(), 16);
-    EXPECT_TRUE(Said("CDDB Component Internal Error: THttpCli.GetAsync failed because of error \""));
+    EXPECT_TRUE(Said("CDDB Component Internal Error: THttpClient.GetAsync failed because of error \""));
     Serve([](const std::string &) { return kOk + "211 x\r\n" + std::string(MaxCddbReplyBytes + 10, 'a'); });
     statuses.clear();
     EXPECT_EQ(Run(), 16);
@@ -569,7 +569,7 @@ TEST_F(CddbTest, StoppedPeerOverlongReplyWrongTransportAndBadValues)
     statuses.clear();
     EXPECT_EQ(cddb->Query(), -1);
     EXPECT_EQ(cddb->State, 16);
-    EXPECT_TRUE(Said("CDDB Component Internal Error: THttpCli.GetAsync failed because of error"));
+    EXPECT_TRUE(Said("CDDB Component Internal Error: THttpClient.GetAsync failed because of error"));
 }
 
 // A peer that answers the first request (after its greeting, over CDDBP)
@@ -802,7 +802,7 @@ TEST_F(CddbTest, SubmissionByHttpPost)
     EXPECT_NE(sent.find("DTITLE=A / B"), std::string::npos);
     post("http://127.0.0.1:" + std::to_string(FreePort()) + "/");
     EXPECT_EQ(cddb->State, 16);
-    EXPECT_TRUE(Said("CDDB Component Internal Error: THttpCli.PostAsync failed because of error \""));
+    EXPECT_TRUE(Said("CDDB Component Internal Error: THttpClient.PostAsync failed because of error \""));
 }
 
 TEST_F(CddbTest, SubmissionByMail)
@@ -810,7 +810,7 @@ TEST_F(CddbTest, SubmissionByMail)
     for (const std::string mailFrom : {"250 OK", "550 not you"}) {
         SCOPED_TRACE(mailFrom);
         ScriptedSmtp srv("220 localhost ESMTP\r\n", OkBut("MAIL", mailFrom + "\r\n"));
-        TSmtpCli &smtp = cddb->Smtp();
+        TSmtpClient &smtp = cddb->Smtp();
         smtp.Host = "127.0.0.1";
         smtp.Port = srv.Peer->PortStr();
         smtp.SignOn = mailFrom[0] == '5' ? "" : "client.example.org"; // empty: this machine's name
@@ -825,7 +825,7 @@ TEST_F(CddbTest, SubmissionByMail)
         ASSERT_TRUE(PumpUntil([&] { return Said("OK, submission has been sent.") || cddb->State == 21; }));
         if (mailFrom[0] == '5') {
             EXPECT_EQ(cddb->State, 21);
-            EXPECT_TRUE(Said("CDDB Component Internal Error: TSmtpCli.Mail failed because of error \""));
+            EXPECT_TRUE(Said("CDDB Component Internal Error: TSmtpClient.Mail failed because of error \""));
             smtp.Abort(); // lets the server go
             continue;
         }
@@ -836,7 +836,7 @@ TEST_F(CddbTest, SubmissionByMail)
     // A note outside ASCII, through a real receiver, decoded back.
     AioSmtpd server;
     ASSERT_TRUE(server.Start());
-    TSmtpCli &smtp = cddb->Smtp();
+    TSmtpClient &smtp = cddb->Smtp();
     smtp.Host = "127.0.0.1";
     smtp.Port = std::to_string(server.Port);
     smtp.FromName = smtp.HdrFrom = "user@example.org";

@@ -46,7 +46,7 @@ ScriptedPeer::Script AnswerFirst(std::string Reply)
 
 // A client pointed at a loopback port, with its completions recorded.
 struct Session {
-    TSmtpCli c;
+    TSmtpClient c;
     std::vector<Result> Done;
     explicit Session(int Port = 0)
     {
@@ -77,7 +77,7 @@ TEST(SmtpClient, BannerContinuationRecipientsAndDotStuffing)
 {
     ScriptedSmtp srv("220-first banner line\r\n220-second\r\n220 ready\r\n", Ok);
     Session s(srv.Peer->Port());
-    TSmtpCli &c = s.c;
+    TSmtpClient &c = s.c;
     std::vector<std::string> shown;
     c.OnDisplay = [&](TCustomSmtpClient *, const std::string &m) { shown.push_back(m); };
     c.Connect();
@@ -175,7 +175,7 @@ TEST(SmtpClient, FailurePaths)
 TEST(SmtpClient, MisuseAndInjectionAreRefused)
 {
     Session s;
-    TSmtpCli &c = s.c;
+    TSmtpClient &c = s.c;
     EXPECT_THROW(c.Helo(), SmtpException);
     EXPECT_THROW(c.Data(), SmtpException);
     // Without a connection: done at once with no error.
@@ -242,7 +242,7 @@ TEST(SmtpAiosmtpd, EveryAuthenticationKind)
         SCOPED_TRACE(static_cast<int>(type));
         for (const std::string password : {"wrong", "tanstaaftanstaaf"}) {
             Session s(server.Port);
-            TSmtpCli &c = s.c;
+            TSmtpClient &c = s.c;
             c.AuthType = type;
             c.Username = "tim";
             c.Password = password;
@@ -284,7 +284,7 @@ TEST(SmtpAiosmtpd, AttachmentsDecodeBackWithPythonsEmailPackage)
     const std::string textFile = dir.write("text.txt", text);
 
     Session s(server.Port);
-    TSmtpCli &c = s.c;
+    TSmtpClient &c = s.c;
     ASSERT_EQ(s.Run(&TCustomSmtpClient::Open), std::make_pair(8, 0));
     c.FromName = "tim@example.org";
     c.RcptName = {"tom@example.org"};
@@ -309,7 +309,7 @@ TEST(SmtpAiosmtpd, HeaderTextsOutsideAsciiTravelAsEncodedWords)
     AioSmtpd server;
     ASSERT_TRUE(server.Start());
     Session s(server.Port);
-    TSmtpCli &c = s.c;
+    TSmtpClient &c = s.c;
     ASSERT_EQ(s.Run(&TCustomSmtpClient::Open), std::make_pair(8, 0));
     c.FromName = "jozo@example.org";
     c.RcptName = {"lubo@example.org", "plain@example.org"};
@@ -345,7 +345,7 @@ TEST(SmtpClient, CallerLinesVrfyRsetAndMalformedChallenge)
         return Ok(cmd);
     });
     Session s(srv.Peer->Port());
-    TSmtpCli &c = s.c;
+    TSmtpClient &c = s.c;
     c.AuthType = smtpAuthCramMD5;
     EXPECT_EQ(s.Run(&TCustomSmtpClient::Open), std::make_pair(8, 500));
     EXPECT_EQ(c.LastResponse(), "500 Malformed MD5 Challege: 334");
@@ -398,7 +398,7 @@ TEST(SmtpLimits, SilentTricklingAndUnreachableServersTimeOut)
     s.c.ConnectTimeout = 300;
     EXPECT_EQ(s.Error(&TCustomSmtpClient::Connect), WSAETIMEDOUT);
     EXPECT_EQ(s.c.LastResponse(), "500 No connection within 300 ms (Winsock error #10060)");
-    TSmtpCli d;
+    TSmtpClient d;
     EXPECT_EQ(d.ConnectTimeout, 30000);
     EXPECT_EQ(d.IdleTimeout, 60000);
 }

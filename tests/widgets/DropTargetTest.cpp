@@ -24,7 +24,7 @@ struct Recorder {
     int enters = 0, overs = 0, leaves = 0, drops = 0;
     uint32_t dropEffect = 0;
     std::vector<std::string> files;
-    void Attach(TDropFileTarget &t)
+    void Attach(TFileDropTarget &t)
     {
         t.OnEnter = [this](TDropTarget *, TShiftState, QPoint, uint32_t &) { ++enters; };
         t.OnDragOver = [this](TDropTarget *, TShiftState, QPoint, uint32_t &) { ++overs; };
@@ -40,7 +40,7 @@ struct Recorder {
 // A 100 x 100 label that takes dropped files for a copy, its events recorded.
 struct CopyTargetOnLabel {
     QLabel label;
-    TDropFileTarget t;
+    TFileDropTarget t;
     Recorder r;
     CopyTargetOnLabel()
     {
@@ -81,7 +81,7 @@ Qt::DropAction DragAndDrop(QWidget *w, const QMimeData *mime, Qt::DropActions of
 
 TEST(DropTarget, KeysChooseAmongAllowedEffectsAndACopyOnlyTargetCopies)
 {
-    TDropFileTarget t;
+    TFileDropTarget t;
     t.Dragtypes = dtCopy;
     for (TShiftState keys : {TShiftState(0), TShiftState(ssShift), TShiftState(ssCtrl), TShiftState(ssShift | ssCtrl)}) {
         EXPECT_EQ(t.GetValidDropEffect(keys, {}, DROPEFFECT_COPY | DROPEFFECT_MOVE | DROPEFFECT_LINK), DROPEFFECT_COPY);
@@ -115,7 +115,7 @@ TEST(DropTarget, RegistrationRulesAndTheirErrors)
     QLabel first, second;
     first.setObjectName("CDImage");
     second.setObjectName("Other");
-    TDropFileTarget a, b;
+    TFileDropTarget a, b;
     a.Register(&first);
     EXPECT_TRUE(first.acceptDrops());
     a.Register(&first); // the second time does nothing
@@ -134,7 +134,7 @@ TEST(DropTarget, RegistrationRulesAndTheirErrors)
     a.Unregister();
     EXPECT_EQ(std::tuple(second.acceptDrops(), a.Target()), std::tuple(false, nullptr));
     // A control that another target took over cannot be let go by the first.
-    TDropFileTarget c;
+    TFileDropTarget c;
     c.Register(&second);
     second.setProperty("orbDropTarget", QVariant::fromValue<QObject *>(&b));
     try {
@@ -150,7 +150,7 @@ TEST(DropTarget, DroppedFilesArriveInOrderWithCopyOnly)
 {
     CopyTargetOnLabel on;
     QLabel &label = on.label;
-    TDropFileTarget &t = on.t;
+    TFileDropTarget &t = on.t;
     Recorder &r = on.r;
     std::unique_ptr<QMimeData> mime(FileList({"/tmp/one.jpg", "/tmp/two words.bmp", QString::fromUtf8("/tmp/\xC5\xBEltý.ico")}));
     EXPECT_EQ(DragAndDrop(&label, mime.get(), Qt::CopyAction | Qt::MoveAction, Qt::ShiftModifier), Qt::CopyAction);
@@ -198,7 +198,7 @@ TEST(DropTarget, ScrollsNearTheEdgeOfAScrollingTarget)
     QScrollBar *bar = list.verticalScrollBar();
     ASSERT_GT(bar->maximum(), 0);
     bar->setValue(50);
-    TDropFileTarget t;
+    TFileDropTarget t;
     t.Dragtypes = dtCopy;
     t.Register(&list);
     std::unique_ptr<QMimeData> mime(FileList({"/tmp/a.jpg"}));
@@ -226,7 +226,7 @@ TEST(DropTarget, TargetWithoutScrollBarsNeverScrolls)
 {
     QLabel label;
     label.resize(100, 100);
-    TDropFileTarget t;
+    TFileDropTarget t;
     t.Dragtypes = dtCopy;
     t.Register(&label);
     std::unique_ptr<QMimeData> mime(FileList({"/tmp/a.jpg"}));
@@ -240,7 +240,7 @@ TEST(DropTarget, TargetWithoutScrollBarsNeverScrolls)
 
 TEST(DropTarget, PasteTakesTheFileManagersMark)
 {
-    TDropFileTarget t;
+    TFileDropTarget t;
     auto *cut = FileList({"/tmp/a.jpg", "/tmp/b.jpg"});
     cut->setData("x-special/gnome-copied-files", "cut\nfile:///tmp/a.jpg\nfile:///tmp/b.jpg");
     QApplication::clipboard()->setMimeData(cut);
@@ -258,7 +258,7 @@ TEST(DropTarget, DataReadOnEntryWhenAsked)
 {
     QLabel label;
     label.resize(100, 100);
-    TDropFileTarget t;
+    TFileDropTarget t;
     t.Dragtypes = dtCopy;
     t.GetDataOnEnter = true;
     std::vector<std::string> atEnter, atDrop;

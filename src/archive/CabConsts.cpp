@@ -1,4 +1,4 @@
-#include "archive/CabSTConsts.h"
+#include "archive/CabConsts.h"
 
 std::string FdiErrorText(int erfOper)
 {

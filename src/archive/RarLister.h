@@ -1,12 +1,12 @@
 #pragma once
-// TDFUnRar lists, tests or extracts a RAR archive through the RAR listing
+// TRarLister lists, tests or extracts a RAR archive through the RAR listing
 // library (see untUnRar.h) and reports each member through events.
 //
 // Use during a disc scan (one component kept for the whole session):
 //
-//     TDFUnRar rar;                       // binds the library, if there is one
+//     TRarLister rar;                       // binds the library, if there is one
 //     rar.SetMode(DFRAR_LIST);            // list only: members are not decoded
-//     rar.OnFileProcessing = [&](TDFUnRar *, const TDFRARHeaderData &h, int) {
+//     rar.OnFileProcessing = [&](TRarLister *, const TDFRARHeaderData &h, int) {
 //         // one call per member: h.FileName, h.UnpackedSize, h.FileTime, ...
 //     };
 //     rar.FileName = "/media/cd/setup.rar";
@@ -60,28 +60,28 @@ QDateTime RarDosTime(unsigned dosTime);
 // The German message for a library result code.
 std::string RarErrorText(int code);
 
-class TDFUnRar {
+class TRarLister {
 public:
-    using TCommentEvent = std::function<void(TDFUnRar *Sender, const std::string &Comment)>;
-    using TErrorEvent = std::function<void(TDFUnRar *Sender, const std::string &Message, int MessageID)>;
+    using TCommentEvent = std::function<void(TRarLister *Sender, const std::string &Comment)>;
+    using TErrorEvent = std::function<void(TRarLister *Sender, const std::string &Message, int MessageID)>;
     using TFileProcessingEvent =
-        std::function<void(TDFUnRar *Sender, const TDFRARHeaderData &hdrData, int status)>;
-    using TOverrideEvent = std::function<void(TDFUnRar *Sender, const std::string &FileName, bool &CanOverride)>;
-    using TPasswordEvent = std::function<void(TDFUnRar *Sender, std::string &Password)>;
-    using TProgressEvent = std::function<void(TDFUnRar *Sender, uint64_t FilesProcessed, uint64_t FileCount,
+        std::function<void(TRarLister *Sender, const TDFRARHeaderData &hdrData, int status)>;
+    using TOverrideEvent = std::function<void(TRarLister *Sender, const std::string &FileName, bool &CanOverride)>;
+    using TPasswordEvent = std::function<void(TRarLister *Sender, std::string &Password)>;
+    using TProgressEvent = std::function<void(TRarLister *Sender, uint64_t FilesProcessed, uint64_t FileCount,
                                               uint64_t SizeProcessed, uint64_t SizeCount)>;
-    using TRarStatusEvent = std::function<void(TDFUnRar *Sender, const std::string &Message, int status)>;
+    using TRarStatusEvent = std::function<void(TRarLister *Sender, const std::string &Message, int status)>;
     // Gets the missing volume's name (may be changed); an empty name declines.
-    using TVolChangeEvent = std::function<void(TDFUnRar *Sender, std::string &ArcName, int Mode)>;
+    using TVolChangeEvent = std::function<void(TRarLister *Sender, std::string &ArcName, int Mode)>;
 
     // Binds the process-wide library (loading it on first use).
-    TDFUnRar();
+    TRarLister();
     // Works through the given entries instead (not owned; nullptr: as if no
     // library were found). For tests and for callers with their own binding.
-    explicit TDFUnRar(const TUnRarEntries *entries);
-    ~TDFUnRar();
-    TDFUnRar(const TDFUnRar &) = delete;
-    TDFUnRar &operator=(const TDFUnRar &) = delete;
+    explicit TRarLister(const TUnRarEntries *entries);
+    ~TRarLister();
+    TRarLister(const TRarLister &) = delete;
+    TRarLister &operator=(const TRarLister &) = delete;
 
     // Runs the whole pass over FileName.
     void Extract();

@@ -13,7 +13,7 @@
 //             });
 //         // false: not a cabinet, nothing listed, nothing to report
 //     } catch (const std::exception &e) {
-//         // unopenable file (std::system_error) or a damaged cabinet (ESTCabinet,
+//         // unopenable file (std::system_error) or a damaged cabinet (ECabinetError,
 //         // std::runtime_error): an error of this archive only; the scan goes on
 //     }
 #include "archive/CabIntf.h"
@@ -26,9 +26,9 @@
 #include <vector>
 
 // An error of the cabinet library or of a cabinet's records.
-class ESTCabinet : public std::runtime_error {
+class ECabinetError : public std::runtime_error {
 public:
-    ESTCabinet(const TERF &erf, bool fromCompression);
+    ECabinetError(const TERF &erf, bool fromCompression);
     const TERF &ErrorRecord() const { return FErf; }
     bool FromCompression() const { return FFromCompression; }
     // The message: the text of erfOper with its code, then the system's text of
@@ -112,7 +112,7 @@ public:
     // Lists the file entries: true when the file is a cabinet. The handler
     // (or OnReaderEnumFilesEntriesEvent when none is given) is called once per
     // entry until the last one or until it sets anAbort.
-    // Throws EOSError when the file cannot be opened, ESTCabinet when the
+    // Throws EOSError when the file cannot be opened, ECabinetError when the
     // context cannot be created or the records are damaged, and
     // std::runtime_error for a wrong signature or an unreachable first entry.
     bool EnumFilesEntries(const std::string &aFileName, const TReaderEnumFilesEntriesEvent &aHandler = {});
@@ -122,8 +122,8 @@ public:
     // cabinet is taken in (OnNextCabinet) and its members are written too.
     // Members are written whole under a temporary name and renamed,
     // with their time stamp and read-only attribute. Names that would leave
-    // aDestination end the extraction with ESTCabinet (FDIERROR_TARGET_FILE),
-    // as do write failures; damage raises ESTCabinet too.
+    // aDestination end the extraction with ECabinetError (FDIERROR_TARGET_FILE),
+    // as do write failures; damage raises ECabinetError too.
     bool ExtractFiles(const std::string &aFileName, const std::string &aDestination);
 
     TReaderEnumFilesEntriesEvent OnReaderEnumFilesEntriesEvent;

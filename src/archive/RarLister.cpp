@@ -1,4 +1,4 @@
-#include "archive/DFUnRar.h"
+#include "archive/RarLister.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <memory>
 
-std::function<bool(const std::string &, bool, std::string &)> TDFUnRar::InputDialog;
+std::function<bool(const std::string &, bool, std::string &)> TRarLister::InputDialog;
 
 namespace {
 
@@ -34,7 +34,7 @@ std::string FixedText(const char *text, size_t size)
 
 // The extended header has grown between library versions by taking from its
 // reserved tail; room past its end keeps a newer library's writes in bounds.
-struct TDFUnRar::PaddedHeaderEx {
+struct TRarLister::PaddedHeaderEx {
     RARHeaderDataEx h;
     unsigned char slack[1024];
 };
@@ -142,7 +142,7 @@ TDFRARHeaderData MakeRarHeaderRecord(const RARHeaderDataEx &h, bool haveExtended
     return r;
 }
 
-TDFUnRar::TDFUnRar()
+TRarLister::TRarLister()
 {
     Api_ = UnRarAcquire();
     OwnsReference_ = Api_ != nullptr;
@@ -150,38 +150,38 @@ TDFUnRar::TDFUnRar()
         DllVersion = Api_->RARGetDllVersion();
 }
 
-TDFUnRar::TDFUnRar(const TUnRarEntries *entries)
+TRarLister::TRarLister(const TUnRarEntries *entries)
 {
     Api_ = entries && entries->Complete() ? entries : nullptr;
     if (Api_)
         DllVersion = Api_->RARGetDllVersion();
 }
 
-TDFUnRar::~TDFUnRar()
+TRarLister::~TRarLister()
 {
     if (OwnsReference_)
         UnRarRelease();
 }
 
-void TDFUnRar::SetMode(TDFRarMode mode)
+void TRarLister::SetMode(TDFRarMode mode)
 {
     Mode_ = mode;
     Operation_ = mode == DFRAR_LIST ? RAR_TEST : RAR_EXTRACT;
 }
 
-void TDFUnRar::Error(const std::string &message, int code)
+void TRarLister::Error(const std::string &message, int code)
 {
     if (OnError)
         OnError(this, message, code);
 }
 
-void TDFUnRar::Status(const std::string &message, int status)
+void TRarLister::Status(const std::string &message, int status)
 {
     if (OnRarStatus)
         OnRarStatus(this, message, status);
 }
 
-int TDFUnRar::ReadHeader(HANDLE h, PaddedHeaderEx &padded)
+int TRarLister::ReadHeader(HANDLE h, PaddedHeaderEx &padded)
 {
     // A header is always read into a cleared record, so nothing of an earlier
     // member, and no stack garbage, can pass for a member.
@@ -210,7 +210,7 @@ int TDFUnRar::ReadHeader(HANDLE h, PaddedHeaderEx &padded)
     return r;
 }
 
-void TDFUnRar::CountMembers()
+void TRarLister::CountMembers()
 {
     std::vector<char> name(FileName.begin(), FileName.end());
     name.push_back(0);
@@ -235,7 +235,7 @@ void TDFUnRar::CountMembers()
     Api_->RARCloseArchive(h);
 }
 
-int TDFUnRar::ProcessMember(HANDLE h, const TDFRARHeaderData &rec)
+int TRarLister::ProcessMember(HANDLE h, const TDFRARHeaderData &rec)
 {
     std::vector<char> dir(Directory.begin(), Directory.end());
     dir.push_back(0);
@@ -255,7 +255,7 @@ int TDFUnRar::ProcessMember(HANDLE h, const TDFRARHeaderData &rec)
     return Api_->RARProcessFile(h, canOverride ? Operation_ : RAR_SKIP, destPath, nullptr);
 }
 
-void TDFUnRar::Extract()
+void TRarLister::Extract()
 {
     StopProcessing = false;
     HeaderUnreadable_ = true;
@@ -316,7 +316,7 @@ void TDFUnRar::Extract()
     }
 
     if (!StopProcessing) {
-        Api_->RARSetCallback(h, &TDFUnRar::Callback, LPARAM(this));
+        Api_->RARSetCallback(h, &TRarLister::Callback, LPARAM(this));
         if (!Password.empty()) {
             std::vector<char> pwd(Password.begin(), Password.end());
             pwd.push_back(0);
@@ -369,9 +369,9 @@ void TDFUnRar::Extract()
     Status(FileName, 2);
 }
 
-int TDFUnRar::Callback(UINT msg, LPARAM userData, LPARAM p1, LPARAM p2)
+int TRarLister::Callback(UINT msg, LPARAM userData, LPARAM p1, LPARAM p2)
 {
-    auto *self = reinterpret_cast<TDFUnRar *>(userData);
+    auto *self = reinterpret_cast<TRarLister *>(userData);
     if (!self || self->StopProcessing)
         return -1;
     switch (msg) {

@@ -1,6 +1,6 @@
-#include "archive/CabSTComps.h"
+#include "archive/CabComps.h"
 
-#include "archive/CabSTConsts.h"
+#include "archive/CabConsts.h"
 #include "platform/ShellOpen.h"
 #include "util/TextCodec.h"
 
@@ -76,12 +76,12 @@ private:
 
 [[noreturn]] void Corrupt()
 {
-    throw ESTCabinet(TERF{FDIERROR_CORRUPT_CABINET, 0, true}, false);
+    throw ECabinetError(TERF{FDIERROR_CORRUPT_CABINET, 0, true}, false);
 }
 
 } // namespace
 
-std::string ESTCabinet::BuildMessage(const TERF &erf, bool fromCompression)
+std::string ECabinetError::BuildMessage(const TERF &erf, bool fromCompression)
 {
     if (!erf.fError)
         return fromCompression ? SFciError : SFdiError;
@@ -92,7 +92,7 @@ std::string ESTCabinet::BuildMessage(const TERF &erf, bool fromCompression)
     return m;
 }
 
-ESTCabinet::ESTCabinet(const TERF &erf, bool fromCompression)
+ECabinetError::ECabinetError(const TERF &erf, bool fromCompression)
     : std::runtime_error(BuildMessage(erf, fromCompression)), FErf(erf), FFromCompression(fromCompression)
 {
 }
@@ -112,7 +112,7 @@ TFdiContext *TSTCabReader::Context()
     if (!FContext) {
         FContext = FDICreate(FErf);
         if (!FContext)
-            throw ESTCabinet(FErf, false);
+            throw ECabinetError(FErf, false);
     }
     return FContext;
 }
@@ -196,7 +196,7 @@ int FolderCountOf(const std::string &path)
 
 [[noreturn]] void TargetFailure(int err)
 {
-    throw ESTCabinet(TERF{FDIERROR_TARGET_FILE, err, true}, false);
+    throw ECabinetError(TERF{FDIERROR_TARGET_FILE, err, true}, false);
 }
 
 // The member's path below the destination, or empty when its name would
@@ -280,7 +280,7 @@ bool TSTCabReader::ExtractFiles(const std::string &aFileName, const std::string 
         return false;
     std::unique_ptr<TFdiCabinet> cab = TFdiCabinet::Open(Context(), aFileName);
     if (!cab)
-        throw ESTCabinet(FErf, false);
+        throw ECabinetError(FErf, false);
     if (OnCabinetInfo)
         OnCabinetInfo(this, aFileName, cab->NextName(), cab->NextDisk(), cab->SetId(), cab->CabinetNumber());
 
@@ -291,16 +291,16 @@ bool TSTCabReader::ExtractFiles(const std::string &aFileName, const std::string 
         if (OnNextCabinet)
             OnNextCabinet(this, cab->NextName(), cab->NextDisk(), path, abort);
         if (abort)
-            throw ESTCabinet(TERF{FDIERROR_USER_ABORT, 0, true}, false);
+            throw ECabinetError(TERF{FDIERROR_USER_ABORT, 0, true}, false);
         if (!take(path, false))
-            throw ESTCabinet(TERF{FDIERROR_NOT_A_CABINET, 0, true}, false);
+            throw ECabinetError(TERF{FDIERROR_NOT_A_CABINET, 0, true}, false);
         if (!cab->AppendNext(path))
-            throw ESTCabinet(FErf, false);
+            throw ECabinetError(FErf, false);
         if (OnCabinetInfo)
             OnCabinetInfo(this, path, cab->NextName(), cab->NextDisk(), cab->SetId(), cab->CabinetNumber());
     }
     if (cab->FileCount() != members.size())
-        throw ESTCabinet(TERF{FDIERROR_CORRUPT_CABINET, 0, true}, false);
+        throw ECabinetError(TERF{FDIERROR_CORRUPT_CABINET, 0, true}, false);
 
     for (size_t i = 0; i <= members.size(); ++i) {
         // Each folder ends with the notification that has no event of its own.
@@ -322,7 +322,7 @@ bool TSTCabReader::ExtractFiles(const std::string &aFileName, const std::string 
             continue;
         const std::filesystem::path safe = SafeTarget(aDestination, m.Name);
         if (safe.empty())
-            throw ESTCabinet(TERF{FDIERROR_TARGET_FILE, 0, true}, false);
+            throw ECabinetError(TERF{FDIERROR_TARGET_FILE, 0, true}, false);
         std::string target = safe.string();
         bool skip = false;
         if (OnCopyFile)
@@ -348,7 +348,7 @@ bool TSTCabReader::ExtractFiles(const std::string &aFileName, const std::string 
         ::close(fd);
         if (cab->Extract(i, temp) != FDIERROR_NONE) {
             ::unlink(temp.c_str());
-            throw ESTCabinet(FErf, false);
+            throw ECabinetError(FErf, false);
         }
         SetTime(temp, m.Date, m.Time);
         if (m.Attrs & kAttrReadOnly)
