@@ -5,7 +5,7 @@
 #include <random>
 #include <string>
 
-#include "app/CatalogTables.h"
+#include "app/catalog/CatalogTables.h"
 #include "storage/FlatTbl.h"
 
 namespace benchdata {

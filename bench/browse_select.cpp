@@ -18,9 +18,9 @@
 
 #include <unistd.h>
 
-#include "app/CatalogTables.h"
-#include "app/FileListView.h"
 #include "app/Main.h"
+#include "app/browse/FileListView.h"
+#include "app/catalog/CatalogTables.h"
 #include "platform/Prompt.h"
 #include "storage/FlatTbl.h"
 #include "ui_MainForm.h"

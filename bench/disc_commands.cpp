@@ -11,9 +11,9 @@
 
 #include <unistd.h>
 
-#include "app/CatalogTables.h"
-#include "app/DiscCommands.h"
-#include "app/TreeFile.h"
+#include "app/catalog/CatalogTables.h"
+#include "app/catalog/TreeFile.h"
+#include "app/discs/DiscCommands.h"
 #include "storage/FlatTbl.h"
 
 namespace {

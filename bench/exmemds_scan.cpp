@@ -1,7 +1,7 @@
 // The scan's write path: scan-like records appended to the in-memory scan
 // table, then copied (or moved) by field name into a file table. Reports records per
 // second and the process's peak resident memory.
-#include "app/CatalogTables.h"
+#include "app/catalog/CatalogTables.h"
 #include "storage/ExMemDS.h"
 #include "storage/FlatTbl.h"
 

@@ -23,7 +23,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "app/CatalogTables.h"
+#include "app/catalog/CatalogTables.h"
 #include "storage/FlatTbl.h"
 
 #include "ProcessMemory.h"

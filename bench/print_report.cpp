@@ -22,10 +22,10 @@
 
 #include <unistd.h>
 
-#include "app/BandReport.h"
 #include "app/LangUnit.h"
-#include "app/report.h"
-#include "app/selunit.h"
+#include "app/print/BandReport.h"
+#include "app/print/report.h"
+#include "app/print/selunit.h"
 #include "storage/ExMemDS.h"
 #include "util/BaseFileUtils.h"
 

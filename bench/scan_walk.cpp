@@ -32,8 +32,8 @@
 #include <string>
 #include <vector>
 
-#include "app/CatalogTables.h"
-#include "app/MainScan.h"
+#include "app/catalog/CatalogTables.h"
+#include "app/scan/MainScan.h"
 #include "storage/ExMemDS.h"
 #include "storage/FlatTbl.h"
 

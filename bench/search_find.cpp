@@ -25,9 +25,9 @@
 
 #include <unistd.h>
 
-#include "app/CatalogTables.h"
 #include "app/Main.h"
-#include "app/SearchListView.h"
+#include "app/catalog/CatalogTables.h"
+#include "app/search/SearchListView.h"
 #include "platform/Prompt.h"
 #include "storage/FlatTbl.h"
 #include "ui_MainForm.h"

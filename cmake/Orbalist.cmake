@@ -4,13 +4,19 @@ function(orbalist_warnings target)
   target_compile_options(${target} PRIVATE -Wall -Wextra)
 endfunction()
 
-# orbalist_library(<folder> [EXCLUDE files...] [DEPS targets...])
-# Builds src/<folder>/*.cpp (not recursive) into the static library orb_<folder>.
-# A folder with no sources yet becomes an interface library, so dependents link.
+# orbalist_library(<folder> [SUBDIRS folders...] [EXCLUDE files...] [DEPS targets...])
+# Builds src/<folder>/*.cpp and those of the named sub-folders (no others, so a
+# sub-folder holding a program of its own stays out) into the static library
+# orb_<folder>. A folder with no sources yet becomes an interface library, so
+# dependents link.
 function(orbalist_library folder)
-  cmake_parse_arguments(ARG "" "" "EXCLUDE;DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "SUBDIRS;EXCLUDE;DEPS" ${ARGN})
   set(dir ${CMAKE_SOURCE_DIR}/src/${folder})
-  file(GLOB sources CONFIGURE_DEPENDS ${dir}/*.cpp ${dir}/*.h ${dir}/*.c)
+  set(patterns ${dir}/*.cpp ${dir}/*.h ${dir}/*.c)
+  foreach(sub ${ARG_SUBDIRS})
+    list(APPEND patterns ${dir}/${sub}/*.cpp ${dir}/${sub}/*.h ${dir}/${sub}/*.c)
+  endforeach()
+  file(GLOB sources CONFIGURE_DEPENDS ${patterns})
   foreach(ex ${ARG_EXCLUDE})
     list(REMOVE_ITEM sources ${dir}/${ex})
   endforeach()
@@ -33,11 +39,12 @@ function(orbalist_library folder)
   endif()
 endfunction()
 
-# orbalist_tests(<area>): tests/<area>/*.cpp become the test program test_<area>,
-# each GoogleTest case registered with CTest. tests/support holds shared test code.
+# orbalist_tests(<area>): tests/<area>/*.cpp, sub-folders included, become the
+# test program test_<area>, each GoogleTest case registered with CTest.
+# tests/support holds shared test code.
 function(orbalist_tests area)
   set(dir ${CMAKE_SOURCE_DIR}/tests/${area})
-  file(GLOB sources CONFIGURE_DEPENDS ${dir}/*.cpp)
+  file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${dir}/*.cpp)
   if(NOT sources)
     return()
   endif()

@@ -15,13 +15,13 @@
 #include <string>
 #include <vector>
 
-#include "app/DiscCommands.h"
-#include "app/MainBrowse.h"
-#include "app/MainScan.h"
-#include "app/MainSearch.h"
 #include "app/MainState.h"
-#include "app/Settings.h"
-#include "app/TreeFile.h"
+#include "app/browse/MainBrowse.h"
+#include "app/catalog/Settings.h"
+#include "app/catalog/TreeFile.h"
+#include "app/discs/DiscCommands.h"
+#include "app/scan/MainScan.h"
+#include "app/search/MainSearch.h"
 #include "storage/ExMemDS.h"
 #include "storage/FlatTbl.h"
 #include "widgets/DropTarget.h"

@@ -20,10 +20,10 @@
 
 #include <filesystem>
 
-#include "app/CatalogTables.h"
+#include "app/catalog/CatalogTables.h"
 #include "app/Lang.h"
 #include "app/LangUnit.h"
-#include "app/NewD.h"
+#include "app/catalog/NewD.h"
 #include "app/Splash.h"
 #include "app/Texts3.h"
 #include "cdaudio/Cddb.h"

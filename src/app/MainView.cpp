@@ -13,9 +13,9 @@
 #include <clocale>
 #include <cstring>
 
-#include "app/BrowseText.h"
-#include "app/FileListView.h"
 #include "app/LangUnit.h"
+#include "app/browse/BrowseText.h"
+#include "app/browse/FileListView.h"
 #include "platform/QtText.h"
 #include "ui_MainForm.h"
 #include "util/BaseDateTime.h"

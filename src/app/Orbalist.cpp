@@ -8,9 +8,9 @@
 
 #include "app/LangUnit.h"
 #include "app/Main.h"
-#include "app/Settings.h"
 #include "app/Splash.h"
-#include "app/StartGuard.h"
+#include "app/catalog/Settings.h"
+#include "app/catalog/StartGuard.h"
 #include "platform/CdDevice.h"
 #include "platform/Prompt.h"
 #include "platform/QtText.h"

@@ -13,10 +13,10 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-#include "app/FileListView.h"
 #include "app/LangUnit.h"
 #include "app/Main.h"
 #include "app/Texts3.h"
+#include "app/browse/FileListView.h"
 #include "platform/Help.h"
 #include "platform/Prompt.h"
 #include "platform/QtText.h"

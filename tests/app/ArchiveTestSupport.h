@@ -14,7 +14,7 @@
 #include "storage/ExMemDS.h"
 #include "storage/FlatTbl.h"
 
-#include "MainFormTestSupport.h"
+#include "app/MainFormTestSupport.h"
 
 namespace scantest {
 

@@ -15,10 +15,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/CatalogTables.h"
 #include "app/LangUnit.h"
 #include "app/Main.h"
-#include "app/TreeFile.h"
+#include "app/catalog/CatalogTables.h"
+#include "app/catalog/TreeFile.h"
 #include "platform/Prompt.h"
 #include "storage/FlatTbl.h"
 #include "support/ObeyPermissions.h"

@@ -5,14 +5,14 @@
 
 #include <set>
 
-#include "app/IniFile.h"
 #include "app/Lang.h"
-#include "app/NewD.h"
 #include "app/Splash.h"
+#include "app/catalog/IniFile.h"
+#include "app/catalog/NewD.h"
 #include "ui_LangForm.h"
 #include "ui_NewDataForm.h"
 
-#include "MainFormTestSupport.h"
+#include "app/MainFormTestSupport.h"
 
 namespace fs = std::filesystem;
 

@@ -17,11 +17,11 @@
 #include <filesystem>
 #include <functional>
 
-#include "app/CatalogTables.h"
-#include "app/FileListView.h"
 #include "app/LangUnit.h"
 #include "app/Main.h"
-#include "app/SearchListView.h"
+#include "app/browse/FileListView.h"
+#include "app/catalog/CatalogTables.h"
+#include "app/search/SearchListView.h"
 #include "platform/Prompt.h"
 #include "storage/FlatTbl.h"
 #include "support/TempDir.h"

@@ -7,7 +7,7 @@
 #include <QScreen>
 #include <QTreeView>
 
-#include "MainFormTestSupport.h"
+#include "app/MainFormTestSupport.h"
 
 namespace {
 

@@ -6,12 +6,12 @@
 
 #include "app/About.h"
 #include "app/CatalogTestSupport.h"
-#include "app/IniFile.h"
 #include "app/Setup.h"
+#include "app/catalog/IniFile.h"
 #include "ui_AboutBox.h"
 #include "ui_SetupForm.h"
 
-#include "MainFormTestSupport.h"
+#include "app/MainFormTestSupport.h"
 
 using namespace cattest;
 

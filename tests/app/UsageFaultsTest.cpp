@@ -4,16 +4,16 @@
 #include <QFileInfo>
 #include <QTest>
 
-#include "app/BandReport.h"
-#include "app/NewD.h"
+#include "app/catalog/NewD.h"
+#include "app/print/BandReport.h"
 #include "platform/Help.h"
 #include "platform/VolumeService.h"
 #include "platform/VolumeSystem.h"
 #include "support/RootOnlyVolumes.h"
 #include "ui_NewDataForm.h"
 
-#include "DiscTestSupport.h"
-#include "MainFormTestSupport.h"
+#include "app/DiscTestSupport.h"
+#include "app/MainFormTestSupport.h"
 
 using namespace disctest;
 

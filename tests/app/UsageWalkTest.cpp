@@ -12,16 +12,16 @@
 #include <QMimeDatabase>
 #include <QPrintPreviewDialog>
 
-#include "app/BandReport.h"
-#include "app/newcd.h"
-#include "app/report.h"
-#include "app/selunit.h"
+#include "app/print/BandReport.h"
+#include "app/print/report.h"
+#include "app/print/selunit.h"
+#include "app/scan/newcd.h"
 #include "support/TempDir.h"
 #include "ui_PrintPrepareForm.h"
 #include "util/BaseDateTime.h"
 #include "widgets/ToolEdit.h"
 
-#include "MainFormTestSupport.h"
+#include "app/MainFormTestSupport.h"
 
 namespace fs = std::filesystem;
 

@@ -7,7 +7,7 @@
 #include "archive/ZipLstr.h"
 #include "widgets/HintPause.h"
 
-#include "MainFormTestSupport.h"
+#include "app/MainFormTestSupport.h"
 
 namespace {
 

@@ -9,17 +9,17 @@
 
 #include <variant>
 
-#include "app/AddNote.h"
-#include "app/DiscCommands.h"
-#include "app/MoveForm.h"
-#include "app/RenameCD.h"
-#include "app/selunit.h"
+#include "app/discs/AddNote.h"
+#include "app/discs/DiscCommands.h"
+#include "app/discs/MoveForm.h"
+#include "app/discs/RenameCD.h"
+#include "app/print/selunit.h"
 #include "ui_AddNoteForm.h"
 #include "ui_PrintPrepareForm.h"
 #include "ui_RenameCDForm.h"
 
-#include "DiscTestSupport.h"
-#include "MainFormTestSupport.h"
+#include "app/DiscTestSupport.h"
+#include "app/MainFormTestSupport.h"
 
 using namespace disctest;
 

@@ -6,9 +6,9 @@
 
 #include <filesystem>
 
-#include "app/CatalogTables.h"
 #include "app/Lang.h"
 #include "app/Main.h"
+#include "app/catalog/CatalogTables.h"
 #include "platform/Prompt.h"
 #include "support/TempDir.h"
 #include "theme/ThemeMgr.h"

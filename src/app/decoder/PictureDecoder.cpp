@@ -1,7 +1,7 @@
 // The helper program that decodes one picture file the user adds to a disc, in
 // a process of its own held to limits of memory and time, and hands back its
 // thumbnail:  orbalist-picture <kind> <width> <height> <file>
-#include "app/MainPictureFiles.h"
+#include "app/discs/MainPictureFiles.h"
 
 #include <cstdlib>
 

@@ -1,0 +1,161 @@
+// Disc pictures: loading a picture file as the current disc's 100 x 100
+// thumbnail (from the picture dialog or dropped from a file manager onto the
+// picture), and removing it.
+#include "app/Main.h"
+
+#include <QAction>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMenu>
+#include <QTimer>
+#include <QToolButton>
+
+#include "app/LangUnit.h"
+#include "app/discs/DiscCommands.h"
+#include "app/discs/MainPictureFiles.h"
+#include "platform/Prompt.h"
+#include "platform/QtText.h"
+#include "ui_MainForm.h"
+
+std::function<std::string(QWidget *, const QString &, const QString &)> TMainForm::OpenPictureDialog1 =
+    [](QWidget *parent, const QString &title, const QString &filter) {
+        return FromQString(QFileDialog::getOpenFileName(parent, title, QString(), filter));
+    };
+
+namespace {
+
+std::string CannotReadPicture(const std::string &file, const std::string &why)
+{
+    switch (langunit::CurrentLanguage()) {
+    case langunit::LangEnglish:
+        return "The picture " + file + " cannot be read (" + why + "). The disc keeps its picture.";
+    case langunit::LangCzech:
+        return "Obrázek " + file + " nelze načíst (" + why + "). Disk si ponechá svůj obrázek.";
+    default:
+        return "Obrázok " + file + " sa nedá načítať (" + why + "). Disk si ponechá svoj obrázok.";
+    }
+}
+
+} // namespace
+
+void TMainForm::ConnectNotePictureHandlers()
+{
+    connect(ui->NotePopup, &QAction::triggered, this, Guarded(&TMainForm::NotePopupClick));
+    connect(CatPopupMenu, &QMenu::aboutToShow, this, Guarded(&TMainForm::CatPopupMenuPopup));
+    connect(ui->AddImageToolButton, &QToolButton::clicked, this, Guarded(&TMainForm::AddImageToolButtonClick));
+    connect(ui->DeleteImageToolButton, &QToolButton::clicked, this, Guarded(&TMainForm::DeleteImageToolButtonClick));
+    connect(ui->LoadImagePopup, &QAction::triggered, this, [this] { ui->AddImageToolButton->click(); });
+    connect(ui->LoadImageMenu, &QAction::triggered, this, [this] { ui->AddImageToolButton->click(); });
+    connect(ui->DeleteImagePopup, &QAction::triggered, this, [this] { ui->DeleteImageToolButton->click(); });
+    connect(ui->DeleteImageMenu, &QAction::triggered, this, [this] { ui->DeleteImageToolButton->click(); });
+    ImagePopupMenu = new QMenu(this);
+    ImagePopupMenu->setObjectName(QStringLiteral("ImagePopupMenu"));
+    ImagePopupMenu->addActions({ui->LoadImagePopup, ui->DeleteImagePopup});
+    ui->CDImage->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ui->CDImage, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint &pos) { ImagePopupMenu->popup(ui->CDImage->mapToGlobal(pos)); });
+
+    // Files dropped on the disc picture become its picture; copy only.
+    DropFileTarget1 = new TFileDropTarget(this);
+    DropFileTarget1->setObjectName(QStringLiteral("DropFileTarget1"));
+    DropFileTarget1->Dragtypes = dtCopy;
+    DropFileTarget1->SetShowImage(true);
+    DropFileTarget1->GetDataOnEnter = false;
+    DropFileTarget1->OnDrop = [this](TDropTarget *sender, TShiftState shift, QPoint point, uint32_t &effect) {
+        DropFileTarget1Drop(sender, shift, point, effect);
+    };
+    RunGuarded([this] { DropFileTarget1->Register(ui->CDImage); });
+}
+
+void TMainForm::DropFileTarget1Drop(TDropTarget *, TShiftState, QPoint, uint32_t &)
+{
+    // The files are stored once the drop has ended, so that a message about a
+    // bad file never holds the file manager's drag open.
+    const std::vector<std::string> files = DropFileTarget1->Files;
+    QTimer::singleShot(0, this, [this, files] {
+        for (const std::string &file : files)
+            RunGuarded([&] { LoadCdPicture(UpperExtensionOf(file), file); });
+    });
+}
+
+void TMainForm::AddImageToolButtonClick()
+{
+    const QString filter = QStringLiteral(
+        "Pictures (*.jpg *.jpeg *.bmp *.ico *.wmf *.emf *.JPG *.JPEG *.BMP *.ICO *.WMF *.EMF);;All files (*)");
+    const std::string file = OpenPictureDialog1(this, ui->LoadImageMenu->text(), filter);
+    if (!file.empty())
+        LoadCdPicture(UpperExtensionOf(file), file);
+}
+
+bool TMainForm::LoadCdPicture(const std::string &Extension, const std::string &FileName)
+{
+    const TPictureKind kind = PictureKindOfExtension(Extension);
+    if (kind == TPictureKind::None)
+        return false; // not a picture kind a disc takes: ignored
+    if (!HasCatalog() || !CatalogWritable() || !PictureDiscFound())
+        return false;
+    // Decoded, in a process of its own, before the record is touched: a file
+    // that cannot be read leaves the disc table as it was.
+    const TThumbnailResult picture = [&] {
+        HourglassCursor busy;
+        return LoadPictureThumbnail(kind, FileName, 100, 100);
+    }();
+    if (picture.image.isNull()) {
+        Prompt::Current().Show(ToQString(CannotReadPicture(FileName, picture.error)),
+                               ToQString(langunit::LangString(67)), PromptButtons::Ok, PromptIcon::Error);
+        return false;
+    }
+    StoreDiscPicture([&] { StretchToCdImage(picture.image, 100, 100); });
+    return true;
+}
+
+bool TMainForm::PictureDiscFound()
+{
+    if (Browse.CurrentDisc.empty()) {
+        ShowNothingSelected(true);
+        return false;
+    }
+    if (LocateDiscRecord(Browse.CurrentDisc))
+        return true;
+    Prompt::Current().Show(ToQString(NotFoundText(Browse.CurrentDisc)), ToQString(langunit::LangString(67)),
+                           PromptButtons::Ok, PromptIcon::Warning);
+    return false;
+}
+
+void TMainForm::StoreDiscPicture(const std::function<void()> &change)
+{
+    CdNameTable->Edit();
+    try {
+        change();
+        CdNameTable->Post();
+        CdNameTable->Save();
+    } catch (...) {
+        // Neither half-stored in memory nor on disk.
+        if (CdNameTable->State() == dsEdit)
+            CdNameTable->Cancel();
+        CdNameTable->CancelChanges();
+        LocateDiscRecord(Browse.CurrentDisc);
+        ShowDiscPicture();
+        throw;
+    }
+    ShowDiscPicture();
+}
+
+void TMainForm::StretchToCdImage(const QImage &Graphic, int Width, int Height)
+{
+    const QImage bitmap = StretchPicture(Graphic, Width, Height);
+    ui->CDImage->setPixmap(QPixmap::fromImage(bitmap));
+    if (CdNameTable && CdNameTable->State() == dsEdit)
+        CdNameTable->FieldByName("CdPicture").SetAsBytes(PictureFieldBytes(bitmap));
+}
+
+void TMainForm::DeleteImageToolButtonClick()
+{
+    if (!HasCatalog() || !CatalogWritable() || !PictureDiscFound())
+        return;
+    TField &picture = CdNameTable->FieldByName("CdPicture");
+    if (picture.AsBytes().empty())
+        return;
+    // Without a picture the disc shows the picture of its kind again.
+    StoreDiscPicture([&] { picture.Clear(); });
+}

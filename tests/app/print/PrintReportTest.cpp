@@ -1,0 +1,229 @@
+// The report written to PDF and read back: rows, columns, headers, pages, texts
+// in any script, the file's structure, the same pictures as the painted pages.
+#include <gtest/gtest.h>
+
+#include <QPrinter>
+
+#include <filesystem>
+
+#include "app/print/PrintTestSupport.h"
+#include "app/print/BandReport.h"
+#include "app/LangUnit.h"
+#include "app/print/report.h"
+#include "app/print/selunit.h"
+#include "platform/Prompt.h"
+#include "storage/ExMemDS.h"
+#include "support/TempDir.h"
+
+using namespace printtest;
+
+namespace {
+
+const std::vector<std::string> kHeaders = {"Name:", "Path:", "Drive name:", "No.-"};
+
+class PrintReportTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        langunit::SetCurrentLanguage(langunit::LangEnglish);
+        table->Open();
+        report.SetDataSet(table.get());
+    }
+    void TearDown() override { langunit::SetCurrentLanguage(langunit::LangSlovak); }
+    void Add(const std::string &name, const std::string &path = "e:\\", const std::string &disc = "e: [DATA]",
+             const std::string &number = "7")
+    {
+        TPrintRow r;
+        std::tie(r.Name, r.Path, r.Namecd, r.Number) = std::tie(name, path, disc, number);
+        AppendPrintRow(*table, r);
+    }
+    std::vector<std::string> Render(TBandReport &band, const std::string &name = "r.pdf")
+    {
+        std::string error;
+        EXPECT_TRUE(band.WritePdf(dir.file(name), error)) << error;
+        return PdfPages(dir.file(name));
+    }
+
+    orbtest::TempDir dir;
+    std::unique_ptr<TExMemoryData> table = MakeReportTable();
+    TReportForm report;
+    ScriptedPrompt prompt;
+    PromptScope scope{prompt};
+};
+
+} // namespace
+
+TEST_F(PrintReportTest, TwoThousandRowsArePaginatedWithoutALostOrRepeatedRowInAWellFormedFile)
+{
+    for (int i = 1; i <= 2000; ++i)
+        Add(QString::asprintf("row%04d.dat", i).toStdString(), "e:\\many\\");
+    const auto pages = Render(report.QuickRep1);
+    ASSERT_GT(pages.size(), 30u);
+    EXPECT_TRUE(InOrderOnOneLine(pages[0], {ReportDateText().toStdString(), "Page number : 1"})) << pages[0];
+    std::vector<int> seen;
+    std::vector<size_t> perPage;
+    for (size_t p = 0; p < pages.size(); ++p) {
+        SCOPED_TRACE(p + 1);
+        const size_t before = seen.size();
+        // Its own number once, the column header, the title on the first only.
+        const size_t at = pages[p].find("Page number : " + std::to_string(p + 1));
+        ASSERT_NE(at, std::string::npos);
+        EXPECT_FALSE(std::isdigit(static_cast<unsigned char>(pages[p][at + 14 + std::to_string(p + 1).size()])));
+        EXPECT_TRUE(InOrderOnOneLine(pages[p], kHeaders));
+        EXPECT_EQ(pages[p].find("Summary files into archive") < pages[p].find("Name:"), p == 0);
+        for (const std::string &line : Lines(pages[p])) {
+            const size_t r = line.find("row");
+            if (r == std::string::npos)
+                continue;
+            ASSERT_TRUE(InOrderOnOneLine(line, {"row", ".dat", "e:\\many\\", "e: [DATA]", "7"})) << line;
+            seen.push_back(std::stoi(line.substr(r + 3, 4)));
+        }
+        perPage.push_back(seen.size() - before);
+    }
+    ASSERT_EQ(seen.size(), 2000u);
+    for (int i = 0; i < 2000; ++i)
+        ASSERT_EQ(seen[static_cast<size_t>(i)], i + 1);
+    EXPECT_EQ(PdfInfoPages(dir.file("r.pdf")), report.QuickRep1.PageNumber());
+    EXPECT_EQ(PdfInfoPages(dir.file("r.pdf")), static_cast<int>(pages.size()));
+    EXPECT_EQ(PdfStructureProblem(dir.file("r.pdf")), "");
+    // Every page after the first (which holds the title) is full but the last.
+    for (size_t p = 2; p + 1 < perPage.size(); ++p)
+        EXPECT_EQ(perPage[p], perPage[1]) << "page " << p + 1;
+    EXPECT_GE(perPage[0], perPage[1] - 3);
+    EXPECT_LE(perPage.back(), perPage[1]);
+    EXPECT_GT(perPage.back(), 0u);
+}
+
+TEST_F(PrintReportTest, HeadersFollowTheChosenLanguage)
+{
+    Add("a.txt");
+    for (int language : {langunit::LangSlovak, langunit::LangCzech, langunit::LangEnglish}) {
+        SCOPED_TRACE(language);
+        langunit::SetCurrentLanguage(language);
+        const auto pages = Render(report.QuickRep1, "lang" + std::to_string(language) + ".pdf");
+        ASSERT_EQ(pages.size(), 1u);
+        auto s = [language](int n) { return langunit::LangStringOf(language, n); };
+        EXPECT_NE(pages[0].find(s(90)), std::string::npos) << pages[0];
+        const char *number = language == langunit::LangEnglish ? "No.-" : "Č.-";
+        EXPECT_TRUE(InOrderOnOneLine(pages[0], {s(46) + ":", s(3), s(5), number})) << pages[0];
+        EXPECT_NE(pages[0].find(s(85) + " 1"), std::string::npos);
+    }
+}
+
+TEST_F(PrintReportTest, RowsReadBackExactlyInTheirColumnsAndTooLongTextsEndInAnEllipsis)
+{
+    // Czech and Slovak letters, letter pairs a font may join, letters only a
+    // fallback font has, repeated texts, too long names and paths.
+    const std::string q = "e:\\" + std::string(150, 'q') + "\\", n(20, 'N'); // a third too wide
+    const std::vector<std::vector<std::string>> rows = {
+        {"Příliš žluťoučký kůň.txt", q, "q…"}, {"ľúbo ôsmy ĺŕä.doc", q, "q…"}, {"ČŘŽĚŮ ďťň.txt", q, "q…"},
+        {"final office.txt", q, "q…"},         {"waffle fjord.doc", q, "q…"},  {"𝐀𝐁𝐂 𝐱𝐲.txt", q, "q…"},
+        {"final office.txt", q, "q…"},         {n, "e:\\" + std::string(150, 'p') + "\\", "p…"},
+        {"song.wav", "f:\\", "", "f: [OTHER]", "12"}};
+    for (const auto &r : rows)
+        Add(r[0], r[1], r.size() > 3 ? r[3] : "e: [DATA]", r.size() > 3 ? r[4] : "7");
+    table->First();
+    table->Next();
+    const auto pages = Render(report.QuickRep1);
+    ASSERT_EQ(pages.size(), 1u);
+    size_t from = pages[0].find("No.-");
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r[0]);
+        const bool cut = r[0] == n;
+        const size_t at = pages[0].find(cut ? "NNNNNNNNNN" : r[0], from);
+        ASSERT_NE(at, std::string::npos) << pages[0];
+        const size_t end = pages[0].find('\n', at);
+        const std::string line = pages[0].substr(at, end - at);
+        EXPECT_EQ(line.find(n), std::string::npos);
+        EXPECT_TRUE(InOrderOnOneLine(line, {cut ? "N…" : r[0], r[1].substr(0, 6), r[2],
+                                            r.size() > 3 ? r[3] : "e: [DATA]", r.size() > 3 ? r[4] : "7"}))
+            << line;
+        from = end;
+    }
+    EXPECT_EQ(table->FieldByName("Name").AsString(), "ľúbo ôsmy ĺŕä.doc"); // the current record is kept
+    // Our writer's fonts: embedded subsets with their letters (emb sub uni).
+    const QString fonts = QString::fromUtf8(Tool("pdffonts", {QString::fromStdString(dir.file("r.pdf"))}));
+    const QStringList lines = fonts.split(QLatin1Char('\n'), Qt::SkipEmptyParts).mid(2);
+    EXPECT_GE(lines.size(), 3) << fonts.toStdString();
+    for (const QString &line : lines)
+        EXPECT_TRUE(line.contains(QLatin1String(" yes yes yes "))) << line.toStdString();
+    EXPECT_TRUE(prompt.Asked().empty());
+}
+
+TEST_F(PrintReportTest, PagesLookAsThePainterPaintsThem)
+{
+    for (int i = 0; i < 80; ++i)
+        Add("Súbor č. " + std::to_string(i) + (i % 3 ? ".txt" : " with a name far too long for its column.txt"),
+            "e:\\folder " + std::to_string(i / 10) + "\\", "e: [DATA]", std::to_string(i));
+    report.QuickRep1.FooterText = QStringLiteral("End of the list");
+    report.QuickRep1.DateText = QStringLiteral("01.02.2003");
+    ASSERT_EQ(Render(report.QuickRep1, "ours.pdf").size(), 2u);
+    QPrinter printer(QPrinter::HighResolution); // the painter on Qt's PDF engine, as on a printer
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(QString::fromStdString(dir.file("qt.pdf")));
+    TBandReport::PreparePrinter(printer);
+    ASSERT_EQ(report.QuickRep1.Print(printer), 2);
+    for (const QString page : {"1", "2"}) {
+        SCOPED_TRACE(page.toStdString());
+        auto picture = [&](const std::string &pdf) {
+            return Tool("pdftoppm", {"-gray", "-r", "50", "-f", page, "-l", page, QString::fromStdString(pdf)});
+        };
+        const QByteArray ours = picture(dir.file("ours.pdf")), painted = picture(dir.file("qt.pdf"));
+        ASSERT_EQ(ours.size(), painted.size());
+        // Edges may differ by a shade; a misplaced glyph, cut or rule by more.
+        int differ = 0, ink = 0;
+        for (qsizetype i = 20; i < ours.size(); ++i) {
+            differ += std::abs(int(uchar(ours[i])) - int(uchar(painted[i]))) > 64;
+            ink += uchar(painted[i]) < 128;
+        }
+        EXPECT_GT(ink, 1000);
+        EXPECT_LT(differ, 20) << ink;
+    }
+}
+
+TEST_F(PrintReportTest, EmptyOrClosedSourceGivesOnePageWithHeadersOnly)
+{
+    const auto pages = Render(report.QuickRep1, "empty.pdf");
+    ASSERT_EQ(pages.size(), 1u);
+    EXPECT_TRUE(InOrderOnOneLine(pages[0], kHeaders) && InOrderOnOneLine(pages[0], {"Page number : 1"}));
+    table->Close();
+    EXPECT_EQ(Render(report.QuickRep1, "closed.pdf").size(), 1u);
+    report.SetDataSet(nullptr);
+    EXPECT_EQ(Render(report.QuickRep1, "none.pdf").size(), 1u);
+    EXPECT_TRUE(prompt.Asked().empty());
+}
+
+TEST_F(PrintReportTest, FooterStandsOnTheLastPageOnly)
+{
+    for (int i = 0; i < 150; ++i)
+        Add("f" + std::to_string(i));
+    TBandReport plain;
+    plain.DataSet = table.get();
+    plain.Fields = {{"Name", 7, 200}};
+    plain.FooterText = QStringLiteral("End of the list");
+    const auto pages = Render(plain);
+    ASSERT_GE(pages.size(), 3u);
+    for (size_t p = 0; p < pages.size(); ++p)
+        EXPECT_EQ(pages[p].find("End of the list") != std::string::npos, p + 1 == pages.size()) << p;
+    EXPECT_NE(pages.back().find("f149"), std::string::npos);
+}
+
+TEST_F(PrintReportTest, ATextNoFontCanDrawGoesThroughQtsEngine)
+{
+    for (const char *name : {"before.txt", "x\U0010FFFD.txt", "after.txt"})
+        Add(name);
+    const auto pages = Render(report.QuickRep1);
+    ASSERT_EQ(pages.size(), 1u);
+    EXPECT_TRUE(InOrderOnOneLine(pages[0], {"before.txt", "e:\\", "e: [DATA]", "7"})) << pages[0];
+    EXPECT_TRUE(InOrderOnOneLine(pages[0], {"after.txt", "e:\\", "e: [DATA]", "7"})) << pages[0];
+}
+
+TEST_F(PrintReportTest, PdfThatCannotBeWrittenIsReportedAndLeavesNoFile)
+{
+    Add("a");
+    const std::string file = dir.file("missing/folder/r.pdf");
+    std::string error;
+    EXPECT_FALSE(report.QuickRep1.WritePdf(file, error));
+    EXPECT_NE(error.find("No such file"), std::string::npos) << error;
+    EXPECT_FALSE(std::filesystem::exists(file));
+}

@@ -1,0 +1,252 @@
+// Scans driven through the main window and the wizard, as the user runs
+// them: real folders bound to drive letters, the catalogue files reopened
+// from disk afterwards.
+#include <gtest/gtest.h>
+
+#include <QTreeWidget>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "app/scan/newcd.h"
+#include "ui_MainForm.h"
+#include "widgets/PictDriveBox.h"
+
+#include "app/ArchiveTestSupport.h"
+
+namespace fs = std::filesystem;
+using namespace scantest;
+using Strings = std::vector<std::string>;
+
+namespace {
+
+const std::string kSer = std::to_string(kSerial);
+
+class ScanWizardTest : public FormTest<> {
+protected:
+    void SetUp() override
+    {
+        FormTest::SetUp();
+        EmptyMusicCatalog();
+        dir.write("disc/docs/readme.txt", "read me");
+        dir.write("disc/top.txt", "top");
+        dir.write("other/o.txt", "o");
+        auto service = std::make_unique<FixedVolumeService>(
+            std::vector<VolumeInfo>{Folder('e', dir.file("disc"), "DATA"), Folder('f', dir.file("other"), "OTHER")});
+        volumes = service.get();
+        VolumeService::SetCurrent(std::move(service));
+        form = std::make_unique<TMainForm>(nullptr, data);
+        form->ui->DriveComboBox1->SetDrive('e');
+    }
+    Strings Discs(std::initializer_list<const char *> f = {"CdName", "Number", "CdSize", "CdIdCode", "CType"}) const
+    {
+        return FormTest::Discs(f);
+    }
+    size_t CountOf(const std::string &disc) const
+    {
+        const Strings names = Files({"Namecd"});
+        return std::count(names.begin(), names.end(), disc);
+    }
+    // Runs the wizard: load, the pause, `beforeWrite`, and the write unless
+    // the wizard was closed meanwhile. Mode 0 scans, 1 updates.
+    void Scan(int mode, const std::function<void(TNewRecordForm &)> &beforeWrite = {})
+    {
+        TMainForm::RunModal = [&](QDialog &d) {
+            auto &w = dynamic_cast<TNewRecordForm &>(d);
+            w.show();
+            WaitWhile([&] { return !w.Ready(); });
+            w.Button1Click();
+            WaitWhile([&] { return w.Waiting(); });
+            if (beforeWrite)
+                beforeWrite(w);
+            if (w.isVisible())
+                w.Button1Click();
+            return 0;
+        };
+        mode == 0 ? form->ScanButtonClick() : form->UpdateToolButtonClick();
+    }
+
+    FixedVolumeService *volumes = nullptr;
+};
+
+TEST_F(ScanWizardTest, NewScanWritesFilesAndDiscAndShowsTheDisc)
+{
+    ASSERT_TRUE(form->HasCatalog());
+    // A device change while the wizard is open gives e: to another volume:
+    // the drive was taken once, when the wizard opened.
+    Scan(0, [&](TNewRecordForm &) {
+        volumes->SetDrives({Folder('e', dir.file("other"), "SWAPPED", DRIVE_CDROM)});
+    });
+    const Strings files = Files({"Path", "Name", "Namecd", "Number", "CdIdCode"});
+    const auto at = [&](const std::string &row) { return std::find(files.begin(), files.end(), row) - files.begin(); };
+    // Post order: the folder's contents before the folder. A hard disk has
+    // no serial in its records.
+    EXPECT_LT(at("e:\\docs\\|readme.txt|e: [data]|1|"), at("e:\\|docs|e: [data]|1|"));
+    Strings sorted = files;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(sorted, (Strings{"e:\\docs\\|readme.txt|e: [data]|1|", "e:\\|docs|e: [data]|1|",
+                               "e:\\|top.txt|e: [data]|1|"}));
+    EXPECT_EQ(Discs(), (Strings{"e: [data]|1|3 mb||1"}));
+    ASSERT_EQ(form->ui->TreeView1->topLevelItemCount(), 1);
+    EXPECT_EQ(std::tuple(form->ui->TreeView1->topLevelItem(0)->text(0), form->ExMemoryData1->RecordCount(),
+                         form->Scan.DiscName),
+              std::tuple(QStringLiteral("e: [data]"), 0, ""));
+}
+
+TEST_F(ScanWizardTest, RepeatedScansGetUniqueNamesAndNumbersPassingOverOddNumbers)
+{
+    form->CdNameTable->Append();
+    form->CdNameTable->FieldByName("CdName").SetAsString("x: [OLD]");
+    form->CdNameTable->FieldByName("Number").SetAsString("A-7");
+    form->CdNameTable->Post();
+    for (int i = 0; i < 3; ++i)
+        Scan(0);
+    EXPECT_EQ(Discs({"CdName", "Number"}), (Strings{"x: [OLD]|A-7", "e: [data]|1", "e: [data]1|2", "e: [data]2|3"}));
+    EXPECT_EQ(std::tuple(CountOf("e: [data]"), CountOf("e: [data]2")), std::tuple(3u, 3u));
+}
+
+TEST_F(ScanWizardTest, CancelAndWindowCloseLeaveNoStaleScan)
+{
+    for (bool cancel : {false, true}) {
+        SCOPED_TRACE(cancel ? "cancel" : "window closed");
+        Scan(0, [&](TNewRecordForm &w) {
+            EXPECT_GT(form->ExMemoryData1->RecordCount(), 0);
+            cancel ? w.Button2Click() : (void)w.close();
+        });
+        EXPECT_EQ(std::tuple(form->ExMemoryData1->RecordCount(), form->Scan.DiscName), std::tuple(0, ""));
+    }
+    // The next scan writes its own records only.
+    form->ui->DriveComboBox1->SetDrive('f');
+    Scan(0);
+    EXPECT_EQ(std::tuple(Files({"Namecd"}), Discs().size()), std::tuple(Strings{"f: [other]"}, 1u));
+}
+
+TEST_F(ScanWizardTest, EmptyDriveWarnsAndWritesNothing)
+{
+    fs::create_directories(dir.file("empty"));
+    volumes->SetDrives({Folder('g', dir.file("empty"), "NIC")});
+    form->ui->DriveComboBox1->SetDrive('g');
+    Scan(0);
+    ASSERT_EQ(prompt.Asked().size(), 1u);
+    EXPECT_EQ(prompt.Asked()[0].text, QString::fromStdString(langunit::LangString(66)));
+    EXPECT_EQ(std::tuple(Files({"Name"}).size(), Discs().size()), std::tuple(0u, 0u));
+}
+
+TEST_F(ScanWizardTest, SerialOfAnEarlierCdNeverReachesAHardDisk)
+{
+    volumes->SetDrives({Folder('d', dir.file("other"), "CDLABEL", DRIVE_CDROM), Folder('e', dir.file("disc"), "DATA")});
+    EXPECT_EQ(form->GetDriveKind('d'), 0);
+    EXPECT_EQ(form->Scan.VolumeSerial, kSer);
+    EXPECT_EQ(form->GetDriveKind('e'), 1);
+    EXPECT_EQ(form->Scan.VolumeSerial, "");
+    for (char letter : {'d', 'e'}) {
+        form->ui->DriveComboBox1->SetDrive(letter);
+        Scan(0);
+    }
+    for (const std::string &f : Files({"Namecd", "CdIdCode"}))
+        EXPECT_EQ(f, f[0] == 'd' ? "d: [cdlabel]|" + kSer : "e: [data]|");
+    EXPECT_EQ(Discs({"CdName", "CdIdCode", "CType"}), (Strings{"d: [cdlabel]|" + kSer + "|0", "e: [data]||1"}));
+}
+
+TEST_F(ScanWizardTest, UpdateReplacesExactlyTheDiscsRecordsWhateverTheFilter)
+{
+    Scan(0);
+    form->ui->DriveComboBox1->SetDrive('f');
+    Scan(0);
+    ASSERT_EQ(Files({"Name"}).size(), 4u);
+    dir.write("disc/new.txt", "new");
+    fs::remove(dir.file("disc/top.txt"));
+    // A search filter that shows the other disc's records only.
+    form->FlatTable1->SetOnFilterRecord(
+        [](TDataSet *ds, bool &accept) { accept = ds->FieldByName("Namecd").AsString() == "f: [other]"; });
+    form->FlatTable1->SetFiltered(true);
+    form->Browse.CurrentDisc = "e: [data]";
+    volumes->SetDrives({Folder('e', dir.file("disc"), "DATA", DRIVE_CDROM), Folder('f', dir.file("other"), "OTHER")});
+    Scan(1);
+    Strings files = Files({"Namecd", "Name"});
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, (Strings{"e: [data]|docs", "e: [data]|new.txt", "e: [data]|readme.txt", "f: [other]|o.txt"}));
+    EXPECT_TRUE(form->FlatTable1->Filtered()) << "the search filter is left as it was";
+    // The disc record follows the drive: kind, serial and size.
+    EXPECT_EQ(Discs(), (Strings{"e: [data]|1|3 mb|" + kSer + "|0", "f: [other]|2|3 mb||1"}));
+    // A stored serial of 0 matches any disc; another one warns, and the update goes on.
+    EXPECT_TRUE(prompt.Asked().empty());
+    form->Browse.SelectedSerial = "0";
+    Scan(1);
+    EXPECT_TRUE(prompt.Asked().empty());
+    form->Browse.SelectedSerial = "777";
+    Scan(1);
+    ASSERT_EQ(prompt.Asked().size(), 1u);
+    EXPECT_EQ(prompt.Asked()[0].icon, PromptIcon::Warning);
+    EXPECT_EQ(CountOf("e: [data]"), 3u);
+}
+
+TEST_F(ScanWizardTest, WriteThatFailsLeavesTheCatalogueAsItWas)
+{
+    Scan(0);
+    const std::string files = data + "/Music.d";
+    // The file table cannot be replaced: a folder holds its name.
+    Scan(0, [&](TNewRecordForm &) {
+        fs::rename(files, files + ".aside");
+        fs::create_directories(files + "/blocker");
+    });
+    fs::remove_all(files);
+    fs::rename(files + ".aside", files); // the next scan writes normally
+    ASSERT_EQ(prompt.Asked().size(), 1u);
+    EXPECT_EQ(prompt.Asked()[0].icon, PromptIcon::Error);
+    // The disc record written before the failure was taken back.
+    EXPECT_EQ(Discs({"CdName"}), (Strings{"e: [data]"}));
+    EXPECT_EQ(std::tuple(Files({"Name"}).size(), form->CdNameTable->RecordCount(), form->FlatTable1->RecordCount(),
+                         form->ExMemoryData1->RecordCount()),
+              std::tuple(3u, 1, 3, 0));
+    Scan(0);
+    EXPECT_EQ(std::tuple(Discs().size(), Files({"Name"}).size()), std::tuple(2u, 6u));
+}
+
+class AudioScanTest : public ScanWizardTest {
+protected:
+    void SetUp() override
+    {
+        ScanWizardTest::SetUp();
+        VolumeInfo cd = Folder('h', std::string(), "Audio CD", DRIVE_CDROM);
+        cd.serial = 42;
+        cd.fileSystem = "CDFS";
+        cd.totalBytes = 1000;
+        for (int i = 1; i <= 3; ++i)
+            cd.virtualRoot.push_back({"Track0" + std::to_string(i) + ".cda", false, 44, FILE_ATTR_READONLY});
+        auto drives = volumes->Drives();
+        drives.push_back(cd);
+        volumes->SetDrives(drives);
+        form->ui->DriveComboBox1->RefreshDrives();
+        form->ui->DriveComboBox1->SetDrive('h');
+    }
+    // What a finished lookup leaves behind: one title short.
+    void ScanWithTitles()
+    {
+        Scan(0, [&](TNewRecordForm &) {
+            form->Scan.Audio = true;
+            form->Scan.CddbTitle = "Album";
+            form->Scan.TrackTitles = {"First", "Second"};
+        });
+    }
+};
+
+TEST_F(AudioScanTest, ShortTitleListKeepsFileNamesTitlesAreUniqueAndUpdateFindsTheDrive)
+{
+    ScanWithTitles();
+    ScanWithTitles();
+    const Strings files = Files({"Namecd", "Name", "LoadName", "FType", "MusicOrder"});
+    ASSERT_EQ(files.size(), 6u);
+    EXPECT_EQ(files[0], "Album|First|Track01.cda|2|0");
+    EXPECT_EQ(files[2], "Album|Track03.cda|Track03.cda|2|2");
+    EXPECT_EQ(files[3], "Album1|First|Track01.cda|2|0");
+    EXPECT_EQ(Discs({"CdName", "CdIdCode", "CType"}), (Strings{"Album|42|2", "Album1|42|2"}));
+    // "Album" begins with no drive letter: the records say h:.
+    form->Browse.CurrentDisc = "Album";
+    Scan(1);
+    const Strings after = Files({"Path", "Namecd"});
+    EXPECT_EQ(std::count(after.begin(), after.end(), "h:\\|Album"), 3);
+    EXPECT_EQ(after.size(), 6u);
+}
+
+} // namespace
