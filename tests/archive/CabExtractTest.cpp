@@ -99,6 +99,11 @@ TEST(CabExtract, GcabCabinetsExtractLikeCabextract)
         EXPECT_EQ(orbtest::readFile(t.file("got/in/sub/data.bin")), orbtest::readFile(t.file("want/in/sub/data.bin")));
         // The members' times, as cabextract sets them too.
         EXPECT_EQ(fs::last_write_time(t.file("got/in/readme.txt")), fs::last_write_time(t.file("want/in/readme.txt")));
+        // And their permissions: a new file's, not those of the private temporary file.
+        struct stat got {}, want {};
+        ASSERT_EQ(::stat(t.file("got/in/sub/data.bin").c_str(), &got), 0);
+        ASSERT_EQ(::stat(t.file("want/in/sub/data.bin").c_str(), &want), 0);
+        EXPECT_EQ(got.st_mode & 0777, want.st_mode & 0777);
         EXPECT_EQ(ev.log, (Strings{"info x.cab next= disk= #0", "copy in\\readme.txt 8", "close in\\readme.txt",
                                    "copy in\\sub\\data.bin 40000", "close in\\sub\\data.bin",
                                    "copy in\\sub\\deeper\\empty.txt 0",
