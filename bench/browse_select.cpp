@@ -25,7 +25,7 @@
 #include "storage/FlatTbl.h"
 #include "ui_MainForm.h"
 
-#include "Median.h"
+#include "Measure.h"
 #include "WidgetBenchMain.h"
 
 namespace {
@@ -256,9 +256,9 @@ BENCHMARK(BM_SelectDiscBySize)->Arg(10000)->Arg(100000)->Arg(1000000)->Unit(benc
 template <class Work>
 double Elapsed(Work &&work)
 {
-    const auto from = std::chrono::steady_clock::now();
+    const auto from = Clock::now();
     work();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - from).count();
+    return Seconds(from);
 }
 
 template <class Work>
@@ -345,12 +345,12 @@ void BM_StartToShownWindow(benchmark::State &state)
     ScriptedPrompt prompt;
     PromptScope scope(prompt);
     const auto start = [](const std::string &data) {
-        const auto from = std::chrono::steady_clock::now();
+        const auto from = Clock::now();
         TMainForm form(nullptr, data);
         form.FormShow();
         form.show();
         QApplication::processEvents();
-        const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - from).count();
+        const double s = Seconds(from);
         benchmark::DoNotOptimize(form.ui->LinksListView->Count());
         return s;
     };

@@ -16,11 +16,11 @@
 #include "app/discs/DiscCommands.h"
 #include "storage/FlatTbl.h"
 
+#include "Measure.h"
+
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
-
 constexpr int RecordCount = 1000000;
 constexpr int DiscRecords = 100000;
 constexpr int DiscCount = RecordCount / DiscRecords;
@@ -117,11 +117,6 @@ void OpenFresh(TOpenCatalogue &c)
     c.files.Open();
     c.discs.SetTableName(d + "/CdNames/Cat_cdname.d");
     c.discs.Open();
-}
-
-double Seconds(Clock::time_point from)
-{
-    return std::chrono::duration<double>(Clock::now() - from).count();
 }
 
 // One load and one save of the catalogue's file table.

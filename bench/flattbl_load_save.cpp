@@ -27,15 +27,12 @@
 #include "storage/FlatTbl.h"
 
 #include "ProcessMemory.h"
+#include "Measure.h"
 #include "ScannedFiles.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::time_point from) { return std::chrono::duration<double>(Clock::now() - from).count(); }
-
 std::string Folder()
 {
     static const std::string dir = [] {
@@ -75,16 +72,6 @@ std::string ReadAll(const std::string &file)
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-// The middle value: on a shared machine single runs stray, so each ratio is the
-// median over the iterations, every iteration measuring its references beside it.
-double Median(std::vector<double> v)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
 void BM_LoadAgainstCatAndMemcpy(benchmark::State &state)
 {
     const int records = int(state.range(0));
@@ -121,13 +108,13 @@ void BM_LoadAgainstCatAndMemcpy(benchmark::State &state)
         cats.push_back(catS);
         memcpys.push_back(memcpyS);
     }
-    const double loadS = Median(loads);
+    const double loadS = MedianOf(loads);
     state.counters["load_GBps"] = bytes / loadS / 1e9;
-    state.counters["load_over_cat"] = Median(overCat);
-    state.counters["load_over_memcpy"] = Median(overMemcpy);
+    state.counters["load_over_cat"] = MedianOf(overCat);
+    state.counters["load_over_memcpy"] = MedianOf(overMemcpy);
     state.counters["load_ns_per_record"] = loadS * 1e9 / records;
-    state.counters["cat_s"] = Median(cats);
-    state.counters["memcpy_s"] = Median(memcpys);
+    state.counters["cat_s"] = MedianOf(cats);
+    state.counters["memcpy_s"] = MedianOf(memcpys);
     state.counters["fileMB"] = bytes / 1e6;
 }
 
@@ -186,10 +173,10 @@ void BM_SaveAgainstWriteFsync(benchmark::State &state)
         refs.push_back(refS);
         ratios.push_back(saveS / refS);
     }
-    state.counters["write_fsync_s"] = Median(refs);
-    state.counters["save_s"] = Median(saves);
-    state.counters["save_over_write_fsync"] = Median(ratios);
-    state.counters["save_ns_per_record"] = Median(saves) * 1e9 / records;
+    state.counters["write_fsync_s"] = MedianOf(refs);
+    state.counters["save_s"] = MedianOf(saves);
+    state.counters["save_over_write_fsync"] = MedianOf(ratios);
+    state.counters["save_ns_per_record"] = MedianOf(saves) * 1e9 / records;
 }
 
 } // namespace

@@ -29,20 +29,13 @@
 #include "storage/ExMemDS.h"
 #include "util/BaseFileUtils.h"
 
-#include "Median.h"
+#include "Measure.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 constexpr int Rows = 10000;
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::time_point start)
-{
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
 std::string Folder()
 {
     static const std::string folder = [] {

@@ -37,14 +37,12 @@
 #include "storage/ExMemDS.h"
 #include "storage/FlatTbl.h"
 
+#include "Measure.h"
 #include "ProcessMemory.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-double Seconds(Clock::time_point from) { return std::chrono::duration<double>(Clock::now() - from).count(); }
 
 constexpr int kFiles = 249;
 
@@ -179,12 +177,6 @@ const std::string &Tree(const benchmark::State &state)
     return state.range(1) ? RealisticTree(int(state.range(0))) : UniformTree(int(state.range(0)));
 }
 
-double Median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
-
 double Find(const std::string &tree)
 {
     const std::string cmd = "find '" + tree + "' -printf '%p %s %T@\\n' > /dev/null";
@@ -238,10 +230,10 @@ void BM_ScanWalk(benchmark::State &state)
         ratios.push_back(walkS / findS);
     }
     state.counters["records"] = records;
-    state.counters["find_s"] = Median(finds);
-    state.counters["walk_s"] = Median(walks);
-    state.counters["walk_over_find"] = Median(ratios);
-    state.counters["walk_ns_per_entry"] = Median(walks) * 1e9 / records;
+    state.counters["find_s"] = MedianOf(finds);
+    state.counters["walk_s"] = MedianOf(walks);
+    state.counters["walk_over_find"] = MedianOf(ratios);
+    state.counters["walk_ns_per_entry"] = MedianOf(walks) * 1e9 / records;
 }
 
 void BM_ScanWalkAndSave(benchmark::State &state)
@@ -262,10 +254,10 @@ void BM_ScanWalkAndSave(benchmark::State &state)
         ratios.push_back(scanS / findS);
     }
     state.counters["records"] = records;
-    state.counters["find_s"] = Median(finds);
-    state.counters["scan_save_s"] = Median(scans);
-    state.counters["scan_save_over_find"] = Median(ratios);
-    state.counters["scan_save_ns_per_entry"] = Median(scans) * 1e9 / records;
+    state.counters["find_s"] = MedianOf(finds);
+    state.counters["scan_save_s"] = MedianOf(scans);
+    state.counters["scan_save_over_find"] = MedianOf(ratios);
+    state.counters["scan_save_ns_per_entry"] = MedianOf(scans) * 1e9 / records;
     std::error_code ec;
     fs::remove(file, ec);
 }

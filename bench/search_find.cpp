@@ -32,17 +32,10 @@
 #include "storage/FlatTbl.h"
 #include "ui_MainForm.h"
 
-#include "Median.h"
+#include "Measure.h"
 #include "WidgetBenchMain.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::time_point since)
-{
-    return std::chrono::duration<double>(Clock::now() - since).count();
-}
 
 // `count` File records of the disc `disc`; every `every`-th name holds "Report".
 // With `slovak`, the other names are Slovak words with their accents.
