@@ -119,8 +119,12 @@ TFdiContext *TSTCabReader::Context()
 
 bool TSTCabReader::EnumFilesEntries(const std::string &aFileName, const TReaderEnumFilesEntriesEvent &aHandler)
 {
-    const TReaderEnumFilesEntriesEvent &handler = aHandler ? aHandler : OnReaderEnumFilesEntriesEvent;
+    return ListEntries(aFileName, aHandler ? aHandler : OnReaderEnumFilesEntriesEvent, nullptr);
+}
 
+bool TSTCabReader::ListEntries(const std::string &aFileName, const TReaderEnumFilesEntriesEvent &handler,
+                               int *aFolderCount)
+{
     // The cabinet test.
     {
         CabStream probe(aFileName);
@@ -146,6 +150,8 @@ bool TSTCabReader::EnumFilesEntries(const std::string &aFileName, const TReaderE
         throw std::runtime_error(SCabWrongFormat);
     if (!s.Seek(h.FirstFileOffset))
         throw std::runtime_error(SCabStreamPosition);
+    if (aFolderCount)
+        *aFolderCount = h.FolderCount;
 
     for (unsigned i = 0; i < h.FileCount; ++i) {
         uint8_t rb[TCabFileRecord::Size];
@@ -184,15 +190,6 @@ struct Member {
     uint16_t Folder, Date, Time, Attrs;
     int SetFolder;
 };
-
-// The number of folders the cabinet's header declares (0 when unreadable:
-// the listing that follows reports the damage).
-int FolderCountOf(const std::string &path)
-{
-    CabStream s(path);
-    uint8_t hb[TCabHeader::Size];
-    return s.IsOpen() && s.Read(hb, sizeof hb) == sizeof hb ? TCabHeader::Parse(hb).FolderCount : 0;
-}
 
 [[noreturn]] void TargetFailure(int err)
 {
@@ -265,13 +262,14 @@ bool TSTCabReader::ExtractFiles(const std::string &aFileName, const std::string 
     bool fromPrev = false; // the first cabinet's first folder began earlier
     bool goesOn = false;
     auto take = [&](const std::string &path, bool first) {
-        const int folders = FolderCountOf(path);
+        int folders = 0;
         std::vector<Member> these;
         bool continuedFromPrev = false;
-        if (!EnumFilesEntries(path, [&](TSTCabReader *, const std::string &name, uint64_t size, int folder,
-                                        uint16_t date, uint16_t time, uint16_t attrs, bool &) {
-                these.push_back({name, size, uint16_t(folder), date, time, attrs, 0});
-            }))
+        if (!ListEntries(
+                path,
+                [&](TSTCabReader *, const std::string &name, uint64_t size, int folder, uint16_t date, uint16_t time,
+                    uint16_t attrs, bool &) { these.push_back({name, size, uint16_t(folder), date, time, attrs, 0}); },
+                &folders))
             return false;
         goesOn = false;
         for (Member &m : these) {

@@ -143,6 +143,9 @@ public:
 
 private:
     TFdiContext *Context();
+    // EnumFilesEntries with `handler` as given; the number of folders the
+    // header declares goes to `aFolderCount` when it is not null.
+    bool ListEntries(const std::string &aFileName, const TReaderEnumFilesEntriesEvent &handler, int *aFolderCount);
 
     TFdiContext *FContext = nullptr;
     TERF FErf;

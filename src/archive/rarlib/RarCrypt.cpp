@@ -1,7 +1,9 @@
 #include "RarCrypt.h"
 #include "RarFormat.h"
 
+#include <openssl/core_names.h>
 #include <openssl/evp.h>
+#include <openssl/params.h>
 #include <openssl/sha.h>
 
 #include <cstring>
@@ -148,17 +150,41 @@ bool DeriveKey5(const std::string &password, const uint8_t salt[kSalt5Size], uns
 {
     if (lg2Count > kMaxKdfLg2)
         return false;
-    const int count = 1 << lg2Count;
-    // The check value comes from the same derivation run 32 rounds further.
-    uint8_t further[32];
-    if (PKCS5_PBKDF2_HMAC(password.data(), int(password.size()), salt, int(kSalt5Size), count, EVP_sha256(),
-                          sizeof out.key, out.key) != 1 ||
-        PKCS5_PBKDF2_HMAC(password.data(), int(password.size()), salt, int(kSalt5Size), count + 32, EVP_sha256(),
-                          sizeof further, further) != 1)
+    // PBKDF2 with HMAC-SHA256 for one 32-byte block: the key is the XOR of
+    // the first 2^lg2Count links of the HMAC chain; the check value comes
+    // from the same chain run 32 links further, so one run gives both.
+    const unsigned count = 1u << lg2Count;
+    constexpr unsigned kFurther = 32;
+    std::unique_ptr<EVP_MAC, decltype(&EVP_MAC_free)> mac(EVP_MAC_fetch(nullptr, "HMAC", nullptr), EVP_MAC_free);
+    if (!mac)
         return false;
+    std::unique_ptr<EVP_MAC_CTX, decltype(&EVP_MAC_CTX_free)> ctx(EVP_MAC_CTX_new(mac.get()), EVP_MAC_CTX_free);
+    char digest[] = "SHA256";
+    const OSSL_PARAM params[] = {OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, digest, 0),
+                                 OSSL_PARAM_construct_end()};
+    static const uint8_t kBlockIndex[4] = {0, 0, 0, 1};
+    uint8_t link[32], sum[32];
+    size_t size = 0;
+    if (!ctx ||
+        EVP_MAC_init(ctx.get(), reinterpret_cast<const uint8_t *>(password.data()), password.size(), params) != 1 ||
+        EVP_MAC_update(ctx.get(), salt, kSalt5Size) != 1 ||
+        EVP_MAC_update(ctx.get(), kBlockIndex, sizeof kBlockIndex) != 1 ||
+        EVP_MAC_final(ctx.get(), link, &size, sizeof link) != 1 || size != sizeof link)
+        return false;
+    std::memcpy(sum, link, sizeof sum);
+    for (unsigned i = 1; i < count + kFurther; ++i) {
+        if (i == count)
+            std::memcpy(out.key, sum, sizeof out.key);
+        // A null key keeps the password's key schedule: only the link is hashed anew.
+        if (EVP_MAC_init(ctx.get(), nullptr, 0, nullptr) != 1 || EVP_MAC_update(ctx.get(), link, sizeof link) != 1 ||
+            EVP_MAC_final(ctx.get(), link, &size, sizeof link) != 1)
+            return false;
+        for (size_t k = 0; k < sizeof sum; ++k)
+            sum[k] ^= link[k];
+    }
     std::memset(out.check, 0, sizeof out.check);
-    for (size_t i = 0; i < sizeof further; ++i)
-        out.check[i % kPswCheckSize] ^= further[i];
+    for (size_t i = 0; i < sizeof sum; ++i)
+        out.check[i % kPswCheckSize] ^= sum[i];
     return true;
 }
 

@@ -87,7 +87,7 @@ int Session::Open(const char *name, unsigned mode, char *cmtBuf, unsigned cmtBuf
     if (ReadBlock(pos_, next) == ERAR_SUCCESS && next.kind == BlockKind::Service && next.name == "CMT") {
         arcFlags |= ROADF_COMMENT;
         if (cmtBuf && cmtBufSize > 0) {
-            const int c = ReadComment(next, pos_, pos_ + next.headerSize, cmtBuf, cmtBufSize, cmtSize);
+            const int c = ReadComment(next, pos_, cmtBuf, cmtBufSize, cmtSize);
             cmtState = unsigned(c);
         }
     }

@@ -32,9 +32,9 @@ int PutComment(const std::string &text, bool more, char *buf, unsigned bufSize, 
 
 } // namespace
 
-int Session::ReadComment(const Block &b, uint64_t headerPos, uint64_t dataPos, char *buf, unsigned bufSize,
-                         unsigned &size)
+int Session::ReadComment(const Block &b, uint64_t headerPos, char *buf, unsigned bufSize, unsigned &size)
 {
+    const uint64_t dataPos = headerPos + b.headerSize;
     if (b.encrypted)
         return ERAR_UNKNOWN_FORMAT;
     if (b.dataSize > fileSize_ || dataPos > fileSize_ - b.dataSize)
@@ -42,7 +42,7 @@ int Session::ReadComment(const Block &b, uint64_t headerPos, uint64_t dataPos, c
     const size_t room = bufSize - 1;
     std::string text;
     if (b.method != 0x30) {
-        const int r = UnpackComment(b, headerPos, dataPos, text, room + 1);
+        const int r = UnpackComment(b, headerPos, text, room + 1);
         if (r != ERAR_SUCCESS)
             return r;
         // The CRC covers the whole comment; a cut one cannot be checked.
@@ -93,7 +93,7 @@ int Session::ReadOldComment(char *buf, unsigned bufSize, unsigned &size)
     return PutComment(text, false, buf, bufSize, size);
 }
 
-int Session::UnpackComment(const Block &b, uint64_t headerPos, uint64_t dataPos, std::string &text, size_t limit)
+int Session::UnpackComment(const Block &b, uint64_t headerPos, std::string &text, size_t limit)
 {
     // A comment is a few kilobytes at most; a larger one is taken for damage
     // rather than read whole into memory.
@@ -136,7 +136,7 @@ int Session::UnpackComment(const Block &b, uint64_t headerPos, uint64_t dataPos,
     }
     arc += main + head;
     std::string data(size_t(b.dataSize), '\0');
-    if (!data.empty() && pread(fd_, data.data(), data.size(), off_t(dataPos)) != ssize_t(data.size()))
+    if (!data.empty() && pread(fd_, data.data(), data.size(), off_t(headerPos + headerSize)) != ssize_t(data.size()))
         return ERAR_EREAD;
     arc += data + end;
     struct archive *a = archive_read_new();

@@ -69,12 +69,12 @@ private:
     // Follows the current member through the volumes to its last part.
     int LastPart(Block &last);
     void CloseLibarchive();
-    int ReadComment(const Block &b, uint64_t headerPos, uint64_t dataPos, char *buf, unsigned bufSize,
-                    unsigned &size);
+    // The comment in the block at `headerPos`, its data right after the header.
+    int ReadComment(const Block &b, uint64_t headerPos, char *buf, unsigned bufSize, unsigned &size);
     int ReadOldComment(char *buf, unsigned bufSize, unsigned &size);
     // The comment packed in the block at `headerPos`, decoded by handing
     // libarchive a one-member archive made of that block.
-    int UnpackComment(const Block &b, uint64_t headerPos, uint64_t dataPos, std::string &text, size_t limit);
+    int UnpackComment(const Block &b, uint64_t headerPos, std::string &text, size_t limit);
 
     int fd_ = -1;
     uint64_t fileSize_ = 0;
