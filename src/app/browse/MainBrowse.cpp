@@ -424,18 +424,21 @@ std::string TMainForm::DiscWithPlace(const std::string &place)
     const std::string name = slash == std::string::npos ? std::string() : place.substr(slash + 1);
     std::vector<std::string> discs;
     {
+        TField &pathField = FlatTable1->FieldByName("Path");
+        TField &nameField = FlatTable1->FieldByName("Name");
+        TField &typeField = FlatTable1->FieldByName("Type");
+        TField &discField = FlatTable1->FieldByName("Namecd");
         TFilterTextHintScope hint(*FlatTable1, "Path", folder);
-        FlatTable1->SetOnFilterRecord([&](TDataSet *d, bool &accept) {
-            accept = d->FieldByName("Path").AsString() == folder;
-        });
+        FlatTable1->SetOnFilterRecord(
+            [path = &pathField, &folder](TDataSet *, bool &accept) { accept = path->AsString() == folder; });
         FlatTable1->SetFiltered(true);
         for (FlatTable1->First(); !FlatTable1->Eof(); FlatTable1->Next()) {
-            const std::string entry = FlatTable1->FieldByName("Name").AsString();
+            const std::string entry = nameField.AsString();
             const bool listed = name.empty() ||
-                                (entry == name && (FlatTable1->FieldByName("Type").AsInteger() == 0 ||
+                                (entry == name && (typeField.AsInteger() == 0 ||
                                                    IsArchiveExtension(LowerAZ(PathExtractExtension(entry)))));
             if (listed)
-                discs.push_back(FlatTable1->FieldByName("Namecd").AsString());
+                discs.push_back(discField.AsString());
         }
     }
     // The file table goes back to the open disc's records.
