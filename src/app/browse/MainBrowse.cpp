@@ -160,16 +160,16 @@ std::string TMainForm::NodePath(const QTreeWidgetItem *node)
 
 std::string TMainForm::NodeDrivePath(const QTreeWidgetItem *node) const
 {
-    std::string below;
-    const QTreeWidgetItem *disc = node;
-    for (; disc && TreeNodeKind(disc) != NodeKindDisc; disc = disc->parent())
-        below = below.empty() ? FromQString(disc->text(0)) : FromQString(disc->text(0)) + "\\" + below;
+    const QTreeWidgetItem *disc = DiscNodeOf(node);
     const std::string name = disc ? FromQString(disc->text(0)) : std::string();
     const bool driveInName = name.size() >= 4 && name[1] == ':' && name[2] == ' ' && name[3] == '[';
     const std::string &home = Browse.HomePath;
     if (!disc || driveInName || home.size() < 2 || home[1] != ':')
         return DiscPathToDrivePath(NodePath(node));
-    return home.substr(0, 2) + (below.empty() ? std::string() : "\\" + below);
+    std::string path;
+    for (const QTreeWidgetItem *n = node; n != disc; n = n->parent())
+        path = "\\" + FromQString(n->text(0)) + path;
+    return home.substr(0, 2) + path;
 }
 
 int TMainForm::SelectTreeNodeByText(const std::string &name)
