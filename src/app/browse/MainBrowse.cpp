@@ -160,16 +160,16 @@ std::string TMainForm::NodePath(const QTreeWidgetItem *node)
 
 std::string TMainForm::NodeDrivePath(const QTreeWidgetItem *node) const
 {
-    std::string below;
-    const QTreeWidgetItem *disc = node;
-    for (; disc && TreeNodeKind(disc) != NodeKindDisc; disc = disc->parent())
-        below = below.empty() ? FromQString(disc->text(0)) : FromQString(disc->text(0)) + "\\" + below;
+    const QTreeWidgetItem *disc = DiscNodeOf(node);
     const std::string name = disc ? FromQString(disc->text(0)) : std::string();
     const bool driveInName = name.size() >= 4 && name[1] == ':' && name[2] == ' ' && name[3] == '[';
     const std::string &home = Browse.HomePath;
     if (!disc || driveInName || home.size() < 2 || home[1] != ':')
         return DiscPathToDrivePath(NodePath(node));
-    return home.substr(0, 2) + (below.empty() ? std::string() : "\\" + below);
+    std::string path;
+    for (const QTreeWidgetItem *n = node; n != disc; n = n->parent())
+        path = "\\" + FromQString(n->text(0)) + path;
+    return home.substr(0, 2) + path;
 }
 
 int TMainForm::SelectTreeNodeByText(const std::string &name)
@@ -424,18 +424,21 @@ std::string TMainForm::DiscWithPlace(const std::string &place)
     const std::string name = slash == std::string::npos ? std::string() : place.substr(slash + 1);
     std::vector<std::string> discs;
     {
+        TField &pathField = FlatTable1->FieldByName("Path");
+        TField &nameField = FlatTable1->FieldByName("Name");
+        TField &typeField = FlatTable1->FieldByName("Type");
+        TField &discField = FlatTable1->FieldByName("Namecd");
         TFilterTextHintScope hint(*FlatTable1, "Path", folder);
-        FlatTable1->SetOnFilterRecord([&](TDataSet *d, bool &accept) {
-            accept = d->FieldByName("Path").AsString() == folder;
-        });
+        FlatTable1->SetOnFilterRecord(
+            [path = &pathField, &folder](TDataSet *, bool &accept) { accept = path->AsString() == folder; });
         FlatTable1->SetFiltered(true);
         for (FlatTable1->First(); !FlatTable1->Eof(); FlatTable1->Next()) {
-            const std::string entry = FlatTable1->FieldByName("Name").AsString();
+            const std::string entry = nameField.AsString();
             const bool listed = name.empty() ||
-                                (entry == name && (FlatTable1->FieldByName("Type").AsInteger() == 0 ||
+                                (entry == name && (typeField.AsInteger() == 0 ||
                                                    IsArchiveExtension(LowerAZ(PathExtractExtension(entry)))));
             if (listed)
-                discs.push_back(FlatTable1->FieldByName("Namecd").AsString());
+                discs.push_back(discField.AsString());
         }
     }
     // The file table goes back to the open disc's records.

@@ -3,13 +3,13 @@
 #include "app/Main.h"
 
 #include <QAction>
-
-#include <algorithm>
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QToolButton>
 #include <QTreeWidget>
+
+#include <algorithm>
 
 #include "app/LangUnit.h"
 #include "app/browse/BrowseText.h"
@@ -83,9 +83,11 @@ std::vector<std::string> TMainForm::WorkFolderEntries(const std::string &folder,
     const std::string shown = Browse.CurrentPath;
     Browse.CurrentPath = folder;
     FilterWorkTable();
+    TField &nameField = WorkTable->FieldByName("Name");
+    TField &typeField = WorkTable->FieldByName("Type");
     for (WorkTable->First(); !WorkTable->Eof(); WorkTable->Next()) {
-        const std::string name = WorkTable->FieldByName("Name").AsString();
-        const bool isFolder = WorkTable->FieldByName("Type").AsInteger() == 0;
+        const std::string name = nameField.AsString();
+        const bool isFolder = typeField.AsInteger() == 0;
         if (isFolder || (!foldersOnly && IsArchiveExtension(LowerAZ(PathExtractExtension(name)))))
             names.push_back(name);
     }

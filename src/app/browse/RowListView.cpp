@@ -75,6 +75,7 @@ TRowListView::TRowListView(QAbstractItemModel *model, TSetup setup, QWidget *par
     }
     SetViewStyle(vsReport);
     connect(model_, &QAbstractItemModel::modelReset, this, [this] {
+        widestName_ = -1;
         if (style_ == vsSmallIcon)
             FitSmallIconGrid();
     });
@@ -93,13 +94,17 @@ void TRowListView::FitDateColumns(std::initializer_list<int> columns)
 void TRowListView::FitSmallIconGrid()
 {
     constexpr int MinWidth = 160, IconAndGaps = 16 + 14;
-    int widest = 0;
-    const QFontMetrics metrics = icons_->fontMetrics();
-    for (int r = 0; r < model_->rowCount(); ++r)
-        widest = std::max(widest, metrics.horizontalAdvance(model_->index(r, 0).data().toString()));
+    // The names are measured once per filling of the list; a resize only
+    // places the bound anew.
+    if (widestName_ < 0) {
+        widestName_ = 0;
+        const QFontMetrics metrics = icons_->fontMetrics();
+        for (int r = 0; r < model_->rowCount(); ++r)
+            widestName_ = std::max(widestName_, metrics.horizontalAdvance(model_->index(r, 0).data().toString()));
+    }
     // A name longer than half the view is cut rather than leave one column.
     const int room = std::max(MinWidth, icons_->viewport()->width() / 2);
-    icons_->setGridSize(QSize(std::clamp(widest + IconAndGaps, MinWidth, room), 20));
+    icons_->setGridSize(QSize(std::clamp(widestName_ + IconAndGaps, MinWidth, room), 20));
 }
 
 void TRowListView::SetViewStyle(int style)
@@ -178,6 +183,8 @@ void TRowListView::SetGridLines(bool enable)
 
 bool TRowListView::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == icons_ && event->type() == QEvent::FontChange)
+        widestName_ = -1;
     if (watched == icons_ && event->type() == QEvent::Resize && style_ == vsSmallIcon)
         FitSmallIconGrid();
     if (watched == report_ || watched == icons_) {

@@ -68,6 +68,7 @@ private:
     TSetup setup_;
     int style_ = vsReport;
     bool gridLines_ = false;
+    int widestName_ = -1; // pixels of the longest name shown; -1 until measured
     // The small-icons grid as wide as the longest name needs, within the view.
     void FitSmallIconGrid();
 };

@@ -418,14 +418,11 @@ private:
                     start += count;
                 }
                 // The parts are filled as one (their overlaps cancel out), so
-                // they are weighed as one outline.
-                QPainterPath path;
-                QPolygonF outline;
-                for (const QPolygonF &part : parts) {
-                    path.addPolygon(part), path.closeSubpath();
-                    outline += part;
-                }
-                if (filled && brush_.style() != Qt::NoBrush && AdmitFill(outline)) {
+                // they are weighed as one outline: the points they take, in order.
+                if (filled && brush_.style() != Qt::NoBrush && AdmitFill(all.first(qsizetype(start)))) {
+                    QPainterPath path;
+                    for (const QPolygonF &part : parts)
+                        path.addPolygon(part), path.closeSubpath();
                     painter_->setPen(Qt::NoPen);
                     painter_->setBrush(brush_);
                     painter_->drawPath(path);

@@ -32,19 +32,16 @@ bool IsAscii(std::string_view s)
     return true;
 }
 
-char UpperAscii(char c);
+char UpperAscii(char c)
+{
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
+}
 
 void UpperAsciiInto(std::string_view s, std::string &out)
 {
     out.resize(s.size());
-    for (size_t i = 0; i < s.size(); ++i) {
+    for (size_t i = 0; i < s.size(); ++i)
         out[i] = UpperAscii(s[i]);
-    }
-}
-
-char UpperAscii(char c)
-{
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
 }
 
 // Whether `upper` occurs in `text` upper-cased a..z to A..Z, found without

@@ -425,6 +425,29 @@ TEST(PictureFiles, EveryFormatDecodesToItsPicture)
     EXPECT_GT(DarkPixels(emf.image, 20, 60, 55, 80), 20); // text
 }
 
+// Poly-polygons fill their parts as one shape; poly-polylines only draw
+// their parts in the pen, whatever brush is selected.
+TEST(PictureFiles, PolyPolygonsFillTheirPartsAndPolyPolylinesOnlyStroke)
+{
+    std::string body;
+    // A green brush and no pen; POLYPOLYGON16 of two squares.
+    Put(body, {39, 24, 1, 0, 0x0000FF00, 0, 37, 12, 1, 37, 12, 0x80000008});
+    Put(body, {91, 72, 0, 0, 99, 99, 2, 8, 4, 4});
+    Put(body, {10, 10, 40, 10, 40, 40, 10, 40, 60, 60, 90, 60, 90, 90, 60, 90}, 2);
+    // A blue pen 3 wide; POLYPOLYLINE16 of a closed triangle and a line.
+    Put(body, {38, 28, 2, 0, 3, 0, 0x00FF0000, 37, 12, 2});
+    Put(body, {90, 64, 0, 0, 99, 99, 2, 6, 4, 2});
+    Put(body, {10, 60, 40, 60, 25, 90, 10, 60, 60, 20, 90, 20}, 2);
+    Put(body, {14, 20, 0, 16, 20}); // EOF
+    const TPictureResult emf = DecodeEmf(EmfHeader(100, 100, body.size(), 9, 3) + body);
+    ASSERT_FALSE(emf.image.isNull()) << emf.error;
+    ASSERT_EQ(emf.image.size(), QSize(100, 100));
+    for (const auto &[x, y, colour] : std::vector<std::tuple<int, int, QRgb>>{
+             {25, 25, qRgb(0, 255, 0)}, {75, 75, qRgb(0, 255, 0)}, {50, 50, qRgb(255, 255, 255)},
+             {25, 60, qRgb(0, 0, 255)}, {75, 20, qRgb(0, 0, 255)}, {25, 72, qRgb(255, 255, 255)}})
+        EXPECT_TRUE(Near(emf.image.pixel(x, y), colour)) << x << "," << y;
+}
+
 TEST(PictureFiles, DamagedInputIsRefusedWithAReason)
 {
     const std::string jpeg = Encode(TwoColours(64, 32), "JPEG");
