@@ -2,6 +2,7 @@
 
 #include "archive/CabConsts.h"
 #include "platform/ShellOpen.h"
+#include "util/BaseFileUtils.h"
 #include "util/TextCodec.h"
 
 #include <QString>
@@ -235,18 +236,6 @@ void SetTime(const std::string &path, uint16_t date, uint16_t time)
     ::utimensat(AT_FDCWD, path.c_str(), ts, 0);
 }
 
-// The permissions a member gets: those of any new file the user makes (the
-// temporary file it is written to is private to the user until renamed).
-mode_t MemberMode(bool readOnly)
-{
-    static const mode_t mask = [] {
-        const mode_t m = ::umask(0);
-        ::umask(m);
-        return m;
-    }();
-    return (readOnly ? 0444 : 0666) & ~mask;
-}
-
 } // namespace
 
 bool TSTCabReader::ExtractFiles(const std::string &aFileName, const std::string &aDestination)
@@ -361,7 +350,8 @@ bool TSTCabReader::ExtractFiles(const std::string &aFileName, const std::string 
             throw ECabinetError(FErf, false);
         }
         SetTime(temp, m.Date, m.Time);
-        ::chmod(temp.c_str(), MemberMode(m.Attrs & kAttrReadOnly));
+        // A new file's permissions, not the private ones of the temporary file.
+        ::chmod(temp.c_str(), NewFileMode() & ((m.Attrs & kAttrReadOnly) ? 0444 : 0666));
         if (std::rename(temp.c_str(), target.c_str()) != 0) {
             const int err = errno;
             ::unlink(temp.c_str());

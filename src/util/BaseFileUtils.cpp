@@ -180,6 +180,14 @@ bool GetFileVersionFixedInfo(const std::string &fileName, FixedFileVersionInfo &
     return ReadPeFixedVersion(bytes, info);
 }
 
+unsigned NewFileMode()
+{
+    // The umask can only be read by setting it and putting it back.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666 & ~mask;
+}
+
 namespace {
 
 int (*g_writeFault)(const std::string &) = nullptr;
@@ -249,9 +257,7 @@ mode_t ModeFor(const std::string &path)
     struct stat st;
     if (::stat(path.c_str(), &st) == 0)
         return st.st_mode & 07777;
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return 0666 & ~mask;
+    return NewFileMode();
 }
 
 bool WriteAll(int fd, const char *data, size_t left, int &err)

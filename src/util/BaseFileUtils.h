@@ -32,6 +32,9 @@ std::string PathExtractExtension(std::string_view name);
 
 bool IsDirectory(const std::string &path);
 
+// The permission bits a new file gets: 0666 less the umask.
+unsigned NewFileMode();
+
 // Replaces the file at `path` with `bytes` so that a reader sees either the
 // whole old file or the whole new one: the bytes go to a temporary file in the
 // same folder, are flushed to the disk, and the temporary file is renamed over
