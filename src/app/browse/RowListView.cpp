@@ -73,6 +73,9 @@ TRowListView::TRowListView(QAbstractItemModel *model, TSetup setup, QWidget *par
         connect(v, &QAbstractItemView::doubleClicked, this, [this] { emit DoubleClicked(); });
         stack_->addWidget(v);
     }
+    // The grid is bounded by the view's room, known once the viewport itself
+    // has its new size (the view's own resize event comes before it).
+    icons_->viewport()->installEventFilter(this);
     SetViewStyle(vsReport);
     connect(model_, &QAbstractItemModel::modelReset, this, [this] {
         widestName_ = -1;
@@ -185,7 +188,7 @@ bool TRowListView::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == icons_ && event->type() == QEvent::FontChange)
         widestName_ = -1;
-    if (watched == icons_ && event->type() == QEvent::Resize && style_ == vsSmallIcon)
+    if (watched == icons_->viewport() && event->type() == QEvent::Resize && style_ == vsSmallIcon)
         FitSmallIconGrid();
     if (watched == report_ || watched == icons_) {
         if (event->type() == QEvent::KeyPress) {

@@ -58,4 +58,13 @@ TEST(RowListView, SmallIconGridFollowsEachFilling)
     Fill(list, {longName, shortName});
     list.SetViewStyle(vsSmallIcon);
     EXPECT_EQ(grid(), Advance(list, longName) + IconAndGaps);
+
+    // The bound follows the view's new size, not the one before it.
+    Fill(list, {std::string(60, 'W')});
+    list.resize(300, 300);
+    QApplication::processEvents();
+    EXPECT_EQ(grid(), halfView());
+    list.resize(1200, 300);
+    QApplication::processEvents();
+    EXPECT_EQ(grid(), std::min(halfView(), Advance(list, std::string(60, 'W')) + IconAndGaps));
 }
