@@ -13,17 +13,12 @@
 #include "ui_NewDataForm.h"
 
 #include "app/CatalogTestSupport.h"
-#include "util/BaseFileUtils.h"
 
-#include <chrono>
 #include <functional>
 
 using namespace disctest;
 
 namespace {
-
-// The process's start as the file helpers took it, put back after a test moved it.
-const auto startedAt = std::chrono::system_clock::now();
 
 class CatalogSafetyTest : public cattest::CatalogTest {
 protected:
@@ -428,7 +423,7 @@ TEST_F(CatalogSafetyTest, UserFilesBesideEveryTableSurviveOpenSaveAndRestore)
             dir.write("DiVovData/" + t + suffix, mine[t + suffix]);
         }
     // As a later start sees them: older than the process.
-    SetProcessStartForTests(std::chrono::system_clock::now() + std::chrono::seconds(5));
+    const TLaterStart laterStart;
     auto unchanged = [&](const char *step) {
         for (const auto &[name, bytes] : mine)
             EXPECT_EQ(orbtest::readFile(data + "/" + name), bytes) << name << " after " << step;
@@ -460,7 +455,6 @@ TEST_F(CatalogSafetyTest, UserFilesBesideEveryTableSurviveOpenSaveAndRestore)
         again.show();
         again.close();
     }
-    SetProcessStartForTests(startedAt);
     unchanged("a second start");
 }
 
@@ -480,14 +474,13 @@ TEST_F(CatalogSafetyTest, OlderFileTableBesideADamagedDiscTableIsNeitherConverte
     dir.write("DiVovData/Music.d.orbalist-tmp-Ab3xYz", "cut short");
     dir.write("DiVovData/CdNames/Music_cdname.d", std::string(80, '\0'));
     WriteSettings("Music");
-    SetProcessStartForTests(std::chrono::system_clock::now() + std::chrono::seconds(5));
+    const TLaterStart laterStart;
     const auto before = Snapshot(data);
     AnswerProblem(TCatalogProblemForm::Exit);
     {
         TMainForm form(nullptr, data);
         EXPECT_TRUE(form.StartCancelled);
     }
-    SetProcessStartForTests(startedAt);
     EXPECT_EQ(problems, 1);
     EXPECT_NE(problemText.find(DiscPath("Music") + ":"), std::string::npos) << problemText;
     EXPECT_TRUE(prompt.Asked().empty()) << "no conversion message";
