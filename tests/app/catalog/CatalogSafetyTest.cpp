@@ -486,3 +486,36 @@ TEST_F(CatalogSafetyTest, OlderFileTableBesideADamagedDiscTableIsNeitherConverte
     EXPECT_TRUE(prompt.Asked().empty()) << "no conversion message";
     EXPECT_EQ(Snapshot(data), before);
 }
+
+TEST_F(CatalogSafetyTest, OlderFileTableBesideAGoodDiscTableIsConvertedOnceBothOpen)
+{
+    // Both tables open: the older file table is then converted with every record,
+    // its original kept, and the leftover of an interrupted save beside it goes.
+    {
+        TFlatTable t;
+        t.SetLoadMode(lmClear);
+        AddFieldDefs(t, std::vector<TFieldLayout>(FileTableLayout().begin(), FileTableLayout().end() - 2));
+        t.Open();
+        for (const char *name : {"a.txt", "b.txt"})
+            AddRecord(t, {{"Path", "e:\\"}, {"Name", name}, {"Namecd", "e: [DISK1]"}});
+        t.SaveToFile(FilePath("Music"));
+        TFlatTable d;
+        AddFieldDefs(d, DiscTableLayout());
+        d.Open();
+        AddRecord(d, {{"CdName", "e: [DISK1]"}, {"Number", "1"}});
+        d.SaveToFile(DiscPath("Music"));
+    }
+    const std::string original = orbtest::readFile(FilePath("Music"));
+    dir.write("DiVovData/Music.d.orbalist-tmp-Ab3xYz", "cut short");
+    WriteSettings("Music");
+    const TLaterStart laterStart;
+    AnswerProblem(TCatalogProblemForm::Exit);
+    TMainForm form(nullptr, data);
+    ASSERT_TRUE(form.HasCatalog());
+    EXPECT_EQ(problems, 0);
+    EXPECT_EQ(prompt.Asked().size(), 2u) << "the conversion is announced and its end told";
+    EXPECT_TRUE(form.FlatTable1->FindField("MusicOrder") && form.FlatTable1->FindField("CdIdCode"));
+    EXPECT_EQ(form.FileRecordCount(), 2);
+    EXPECT_EQ(orbtest::readFile(FilePath("Music") + ".old-layout"), original);
+    EXPECT_FALSE(fs::exists(data + "/Music.d.orbalist-tmp-Ab3xYz"));
+}
