@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QTreeWidget>
 
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -23,6 +24,7 @@
 #include "storage/FlatTbl.h"
 #include "support/ObeyPermissions.h"
 #include "support/TempDir.h"
+#include "util/BaseFileUtils.h"
 
 namespace disctest {
 
@@ -39,6 +41,23 @@ public:
 
 private:
     std::string folder_;
+};
+
+// For its lifetime the file helpers take the process as started a little
+// from now, as a later start of the program would: every file written so far
+// is older than the process. The real start is put back at the end, also
+// when a check ends the test early.
+class TLaterStart {
+public:
+    TLaterStart() { SetProcessStartForTests(std::chrono::system_clock::now() + std::chrono::seconds(5)); }
+    ~TLaterStart() { SetProcessStartForTests(started_); }
+    TLaterStart(const TLaterStart &) = delete;
+    TLaterStart &operator=(const TLaterStart &) = delete;
+
+private:
+    // The process's start as the file helpers took it (this header is read
+    // before any test runs).
+    static inline const std::chrono::system_clock::time_point started_ = std::chrono::system_clock::now();
 };
 
 // Appends one record with the given field values.

@@ -228,22 +228,18 @@ void FinishCatalogTable(const std::string &fileName, const std::vector<TFieldLay
     // An older layout: rewrite this very file in the current layout.
     if (options.beforeConversion)
         options.beforeConversion();
-    result.table.reset();
     {
-        // Read the old layout whole, keep the file as it is beside it, then save the
-        // converted table over it; the save replaces the file atomically, so a
-        // failure keeps the old one.
-        TFlatTable old;
-        old.SetTableName(fileName);
-        old.Open();
-        if (const std::string problem = CatalogLayoutProblem(old, options); !problem.empty())
-            throw EDatabaseError(fileName + ": " + problem);
+        // The open table holds the old layout whole (OpenCatalogTable read it and
+        // checked its kind): copy it, keep the file as it is beside it, then save
+        // the converted table over it; the save replaces the file atomically, so
+        // a failure keeps the old one.
+        const std::unique_ptr<TFlatTable> old = std::move(result.table);
         TFlatTable fresh;
         fresh.SetLoadMode(lmClear);
         AddFieldDefs(fresh, layout);
         fresh.Open();
-        fresh.CopyFromDataSet(&old, 0);
-        old.Close();
+        fresh.CopyFromDataSet(old.get(), 0);
+        old->Close();
         result.keptAs = KeepOriginal(fileName);
         try {
             fresh.SaveToFile(fileName);

@@ -91,10 +91,12 @@ bool TMainForm::OpenStartCatalog()
 {
     std::string folder = DataFolder;
     std::string name = CatalogName;
+    // What each table must be: the file table's kind, then the disc table's.
+    const TOpenTableOptions kinds[] = {FileTableOpenOptions(false), DiscTableOpenOptions(false)};
     for (;;) {
         std::string text;
         std::vector<std::string> damaged; // the files a restore would replace
-        std::vector<TOpenTableOptions> damagedKinds;
+        std::vector<const TOpenTableOptions *> damagedKinds;
         bool canRestore = false, canReadOnly = false;
         const std::string badName = CheckCatalogName(name);
         if (!badName.empty()) {
@@ -113,7 +115,6 @@ bool TMainForm::OpenStartCatalog()
             // The usual way first; the files are read once more only when it fails.
             if (fs::exists(filePath, ec) && fs::exists(discPath, ec) && OpenCatalog(folder, name, &openError))
                 return true;
-            const TOpenTableOptions kinds[] = {FileTableOpenOptions(false), DiscTableOpenOptions(false)};
             const TTableCheck checks[] = {CheckTableFile(filePath, &kinds[0]), CheckTableFile(discPath, &kinds[1])};
             if (checks[0].readable && checks[1].readable && openError.empty() && OpenCatalog(folder, name, &openError))
                 return true;
@@ -152,7 +153,7 @@ bool TMainForm::OpenStartCatalog()
                 if (c.readable)
                     continue;
                 damaged.push_back(c.file);
-                damagedKinds.push_back(kinds[i]);
+                damagedKinds.push_back(&kinds[i]);
                 text += "\n" + c.file + ": " + c.reason;
             }
             if (damaged.empty() && !openError.empty())
@@ -164,7 +165,7 @@ bool TMainForm::OpenStartCatalog()
                 const std::string &f = damaged[i];
                 // Read once: whether it can be used, what it holds and when it
                 // was made, so an old one is not taken blindly.
-                const TTableCheck backup = CheckTableFile(BackupPathOf(f), &damagedKinds[i]);
+                const TTableCheck backup = CheckTableFile(BackupPathOf(f), damagedKinds[i]);
                 if (!backup.readable) {
                     canRestore = false;
                     text += "\n" + Text3("Its backup ", "Jeho záloha ", "Jeho záloha ") + backup.file + ": " +
@@ -198,7 +199,7 @@ bool TMainForm::OpenStartCatalog()
             bool ok = true;
             for (size_t i = 0; i < damaged.size(); ++i) {
                 const std::string &f = damaged[i];
-                if (!RestoreTableFromBackup(f, &kept, &error, &damagedKinds[i])) {
+                if (!RestoreTableFromBackup(f, &kept, &error, damagedKinds[i])) {
                     ShowError(error);
                     ok = false;
                     break;

@@ -47,7 +47,7 @@ void ApplyDefaultSettings(TSettings &s)
 bool SettingRange(int index, int32_t *low, int32_t *high)
 {
     for (const Default &d : kDefaults)
-        if (d.index == index) {
+        if (d.index == index && d.low <= d.high) {
             *low = d.low;
             *high = d.high;
             return true;
@@ -100,7 +100,7 @@ TSettingsReadResult ReadSettingsFile(const std::string &fileName, TSettings &s)
             continue;
         }
         int32_t lo = 0, hi = 0;
-        if (SettingRange(i, &lo, &hi) && lo <= hi && (v < lo || v > hi)) {
+        if (SettingRange(i, &lo, &hi) && (v < lo || v > hi)) {
             result.clampedKeys.push_back(key);
             v = v < lo ? lo : hi;
             result.badValues.push_back({key, text, v});

@@ -22,8 +22,8 @@ struct TSettings {
 // as they are.
 void ApplyDefaultSettings(TSettings &s);
 
-// The range a setting may take (the setup dialog's range); settings without
-// a range accept any value.
+// The range a setting may take (the setup dialog's range); false for the
+// settings without a range, which accept any value.
 bool SettingRange(int index, int32_t *low, int32_t *high);
 
 // Decimal integer with an optional sign, blanks around it allowed; false for

@@ -13,17 +13,12 @@
 #include "ui_NewDataForm.h"
 
 #include "app/CatalogTestSupport.h"
-#include "util/BaseFileUtils.h"
 
-#include <chrono>
 #include <functional>
 
 using namespace disctest;
 
 namespace {
-
-// The process's start as the file helpers took it, put back after a test moved it.
-const auto startedAt = std::chrono::system_clock::now();
 
 class CatalogSafetyTest : public cattest::CatalogTest {
 protected:
@@ -428,7 +423,7 @@ TEST_F(CatalogSafetyTest, UserFilesBesideEveryTableSurviveOpenSaveAndRestore)
             dir.write("DiVovData/" + t + suffix, mine[t + suffix]);
         }
     // As a later start sees them: older than the process.
-    SetProcessStartForTests(std::chrono::system_clock::now() + std::chrono::seconds(5));
+    const TLaterStart laterStart;
     auto unchanged = [&](const char *step) {
         for (const auto &[name, bytes] : mine)
             EXPECT_EQ(orbtest::readFile(data + "/" + name), bytes) << name << " after " << step;
@@ -460,7 +455,6 @@ TEST_F(CatalogSafetyTest, UserFilesBesideEveryTableSurviveOpenSaveAndRestore)
         again.show();
         again.close();
     }
-    SetProcessStartForTests(startedAt);
     unchanged("a second start");
 }
 
@@ -480,16 +474,48 @@ TEST_F(CatalogSafetyTest, OlderFileTableBesideADamagedDiscTableIsNeitherConverte
     dir.write("DiVovData/Music.d.orbalist-tmp-Ab3xYz", "cut short");
     dir.write("DiVovData/CdNames/Music_cdname.d", std::string(80, '\0'));
     WriteSettings("Music");
-    SetProcessStartForTests(std::chrono::system_clock::now() + std::chrono::seconds(5));
+    const TLaterStart laterStart;
     const auto before = Snapshot(data);
     AnswerProblem(TCatalogProblemForm::Exit);
     {
         TMainForm form(nullptr, data);
         EXPECT_TRUE(form.StartCancelled);
     }
-    SetProcessStartForTests(startedAt);
     EXPECT_EQ(problems, 1);
     EXPECT_NE(problemText.find(DiscPath("Music") + ":"), std::string::npos) << problemText;
     EXPECT_TRUE(prompt.Asked().empty()) << "no conversion message";
     EXPECT_EQ(Snapshot(data), before);
+}
+
+TEST_F(CatalogSafetyTest, OlderFileTableBesideAGoodDiscTableIsConvertedOnceBothOpen)
+{
+    // Both tables open: the older file table is then converted with every record,
+    // its original kept, and the leftover of an interrupted save beside it goes.
+    {
+        TFlatTable t;
+        t.SetLoadMode(lmClear);
+        AddFieldDefs(t, std::vector<TFieldLayout>(FileTableLayout().begin(), FileTableLayout().end() - 2));
+        t.Open();
+        for (const char *name : {"a.txt", "b.txt"})
+            AddRecord(t, {{"Path", "e:\\"}, {"Name", name}, {"Namecd", "e: [DISK1]"}});
+        t.SaveToFile(FilePath("Music"));
+        TFlatTable d;
+        AddFieldDefs(d, DiscTableLayout());
+        d.Open();
+        AddRecord(d, {{"CdName", "e: [DISK1]"}, {"Number", "1"}});
+        d.SaveToFile(DiscPath("Music"));
+    }
+    const std::string original = orbtest::readFile(FilePath("Music"));
+    dir.write("DiVovData/Music.d.orbalist-tmp-Ab3xYz", "cut short");
+    WriteSettings("Music");
+    const TLaterStart laterStart;
+    AnswerProblem(TCatalogProblemForm::Exit);
+    TMainForm form(nullptr, data);
+    ASSERT_TRUE(form.HasCatalog());
+    EXPECT_EQ(problems, 0);
+    EXPECT_EQ(prompt.Asked().size(), 2u) << "the conversion is announced and its end told";
+    EXPECT_TRUE(form.FlatTable1->FindField("MusicOrder") && form.FlatTable1->FindField("CdIdCode"));
+    EXPECT_EQ(form.FileRecordCount(), 2);
+    EXPECT_EQ(orbtest::readFile(FilePath("Music") + ".old-layout"), original);
+    EXPECT_FALSE(fs::exists(data + "/Music.d.orbalist-tmp-Ab3xYz"));
 }

@@ -7,8 +7,6 @@
 #include "app/catalog/StartGuard.h"
 #include "support/ObeyPermissions.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstring>
 
@@ -141,14 +139,12 @@ TEST(DataFolderLockTest, LockThatCannotBeMadeIsToldInTheChosenLanguageNamingTheF
     orbtest::TempDir home;
     const std::string data = home.file("DiVovData");
     fs::create_directories(data);
-    ::chmod(data.c_str(), 0555);
     const std::string lockFile = data + "/" + TDataFolderLock::LockFileName;
     {
+        const TReadOnlyFolder readOnly(data);
         orbtest::TObeyPermissions obey;
-        if (!obey.Active()) {
-            ::chmod(data.c_str(), 0755);
+        if (!obey.Active())
             GTEST_SKIP() << "permissions do not apply here";
-        }
         TDataFolderLock lock(data);
         ASSERT_FALSE(lock.Acquire());
         EXPECT_EQ(lock.HolderPid, 0);
@@ -165,7 +161,6 @@ TEST(DataFolderLockTest, LockThatCannotBeMadeIsToldInTheChosenLanguageNamingTheF
         }
         lock.Release(true);
     }
-    ::chmod(data.c_str(), 0755);
     EXPECT_TRUE(fs::is_directory(data)) << "a folder the lock did not make stays";
     langunit::SetCurrentLanguage(langunit::LangSlovak);
 }

@@ -3,16 +3,10 @@
 #include "app/DiscTestSupport.h"
 #include "app/MainFormTestSupport.h"
 #include "ui_MainForm.h"
-#include "util/BaseFileUtils.h"
-
-#include <chrono>
 
 using namespace disctest;
 
 namespace {
-
-// The process's start as the file helpers took it, put back after a test moved it.
-const auto started = std::chrono::system_clock::now();
 
 std::string Bytes(std::initializer_list<int> v)
 {
@@ -145,9 +139,10 @@ TEST(TreeFile, FileRoundTripWithoutLeftovers)
     std::vector<TTreeRecord> back;
     ASSERT_TRUE(ReadTreeFile(f, back));
     EXPECT_EQ(Snapshot(dir.str()).size(), 3u) << "written after this process started";
-    SetProcessStartForTests(std::chrono::system_clock::now() + std::chrono::seconds(5));
-    ASSERT_TRUE(ReadTreeFile(f, back));
-    SetProcessStartForTests(started);
+    {
+        const TLaterStart laterStart;
+        ASSERT_TRUE(ReadTreeFile(f, back));
+    }
     EXPECT_EQ(back, GroupWithTwoDiscs());
     const auto left = Snapshot(dir.str());
     EXPECT_EQ(left.size(), 2u);
