@@ -260,8 +260,13 @@ void SystemVolumeService::Refresh()
 
 void SystemVolumeService::SetLetterMapPath(const std::string &path)
 {
+    const bool readAlready = path == options_.letterMapPath;
     options_.letterMapPath = path;
     options_.letterMapWritable = true;
+    // Started on this map already: the drives know its letters, and only a
+    // write held back until now is left to do (the drives are not asked again).
+    if (readAlready && !mapWriteHeld_)
+        return;
     Rebuild();
     // On the first start the map is taken up once the window exists; the
     // drive lists already shown must then learn the folders it binds.
@@ -404,12 +409,13 @@ void SystemVolumeService::Rebuild()
     // A map file made now says how to bind a folder.
     if (!haveFile && !o.letterMapPath.empty())
         map.AddHeaderComment();
-    if (readable && (changed || !haveFile) && o.letterMapWritable) {
-        if (!o.letterMapPath.empty() && !(map.Text().empty() && !haveFile)) {
-            std::string saveProblem;
-            if (!map.Save(o.letterMapPath, saveProblem))
-                problem += (problem.empty() ? "" : "\n") + saveProblem;
-        }
+    const bool mapToWrite = readable && (changed || !haveFile) && !o.letterMapPath.empty() &&
+                            !(map.Text().empty() && !haveFile);
+    mapWriteHeld_ = mapToWrite && !o.letterMapWritable;
+    if (mapToWrite && o.letterMapWritable) {
+        std::string saveProblem;
+        if (!map.Save(o.letterMapPath, saveProblem))
+            problem += (problem.empty() ? "" : "\n") + saveProblem;
     }
     memoryMap_ = map.Text();
     letterMapProblem_ = problem;

@@ -75,6 +75,7 @@ private:
     std::vector<std::string> boundFolders_;
     std::string letterMapProblem_;
     std::string memoryMap_; // the map's text when no file keeps it
+    bool mapWriteHeld_ = false; // the map needs writing, but may not be written yet
     std::map<std::string, uint64_t> discSeen_; // optical device -> file time its disc was first seen
     QSocketNotifier *mountWatch_ = nullptr;
     int mountFd_ = -1;

@@ -532,4 +532,13 @@ TEST_F(SystemVolumes, MapOnlyReadUntilTheStartHasDecided)
     EXPECT_NE(orbtest::readFile(mapPath).find(std::string(1, otherLetter) + "=uuid:5E6F-0001"), std::string::npos)
         << orbtest::readFile(mapPath);
     EXPECT_EQ(orbtest::readFile(mapPath).rfind(userMap, 0), 0u);
+    // A later start whose map already holds every letter: nothing is written
+    // and the drives are not gone through again.
+    const std::string kept = orbtest::readFile(mapPath);
+    SystemVolumeService later(o);
+    int told = 0;
+    QObject::connect(&later, &VolumeService::DeviceChange, [&] { ++told; });
+    later.SetLetterMapPath(mapPath);
+    EXPECT_EQ(told, 0);
+    EXPECT_EQ(orbtest::readFile(mapPath), kept);
 }
