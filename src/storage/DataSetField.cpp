@@ -314,16 +314,21 @@ std::string TField::AsBytes() const {
 }
 
 std::string_view TField::StoredText(std::string &scratch) const {
-    if (!validating_ && dataSet_ && IsTextType(dataType_) && !Calculated()) {
+    if (!IsTextType(dataType_)) {
+        scratch = AsString();
+        return scratch;
+    }
+    if (!validating_ && dataSet_ && !Calculated()) {
         dataSet_->CheckActive();
         std::string_view bytes;
         if (dataSet_->GetFieldBytes(const_cast<TField *>(this), bytes)) return bytes;
     }
+    // The value read once: its bytes as stored (AsString would decode them).
     TVariant v = Value();
-    if (auto s = std::get_if<std::string>(&v); s && IsTextType(dataType_))
+    if (auto s = std::get_if<std::string>(&v))
         scratch = std::move(*s);
     else
-        scratch = AsString();
+        scratch = VarToStr(v);
     return scratch;
 }
 

@@ -266,8 +266,7 @@ void TFlatCursor::KeepTextLookup()
 std::string_view TFlatCursor::LookupTextOf(const TFlatRecord &record) const
 {
     // The text exactly as a reader of the field gets it.
-    const TFlatField &f = Fields[size_t(textLookup_.Field)];
-    return f.TypeCode == fftSmallStr ? FlatGetSmallStr(record, f) : CutToCharWidth(record.Var(f), f.MaxLength);
+    return FlatGetBytes(record, Fields[size_t(textLookup_.Field)]);
 }
 
 const std::vector<TFlatRecEntry *> *TFlatCursor::RecordsWithText(int field, std::string_view value)

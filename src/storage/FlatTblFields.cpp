@@ -213,22 +213,13 @@ TVariant TFlatDataset::ReadValue(const TFlatRecord &rec, const TFlatField &f, TF
         notNull = bits != 0;
         return FlatMsecsToDateTime(ms);
     }
-    case fftSmallStr: {
-        const std::string_view s = FlatGetSmallStr(rec, f);
-        notNull = !s.empty();
-        return std::string(s);
-    }
-    case fftString: {
-        // A file may hold a longer text than the field's width; callers never get more.
-        const std::string_view s = CutToCharWidth(rec.Var(f), f.MaxLength);
-        notNull = !s.empty();
-        return std::string(s);
-    }
+    case fftSmallStr:
+    case fftString:
     case fftBlob:
     case fftMemo:
     case fftFmtMemo:
     case fftGraphic: {
-        const std::string_view s = rec.Var(f);
+        const std::string_view s = FlatGetBytes(rec, f);
         notNull = !s.empty();
         return std::string(s);
     }
@@ -283,22 +274,10 @@ bool TFlatDataset::GetFieldBytes(TField *field, std::string_view &bytes)
     const TFlatField *f = ReadableField(rec, field);
     if (!f)
         return true;
-    switch (f->TypeCode) {
-    case fftSmallStr:
-        bytes = FlatGetSmallStr(*rec, *f);
-        return true;
-    case fftString:
-        bytes = CutToCharWidth(rec->Var(*f), f->MaxLength);
-        return true;
-    case fftBlob:
-    case fftMemo:
-    case fftFmtMemo:
-    case fftGraphic:
-        bytes = rec->Var(*f);
-        return true;
-    default:
+    if (!IsFlatVarHeldType(f->TypeCode))
         return false;
-    }
+    bytes = FlatGetBytes(*rec, *f);
+    return true;
 }
 
 namespace {

@@ -444,6 +444,14 @@ std::string_view FlatGetSmallStr(const TFlatRecord &record, const TFlatField &fi
     return v.substr(0, std::min<size_t>(v.find('\0'), field.MaxLength));
 }
 
+std::string_view FlatGetBytes(const TFlatRecord &record, const TFlatField &field)
+{
+    if (field.TypeCode == fftSmallStr)
+        return FlatGetSmallStr(record, field);
+    const std::string_view v = record.Var(field);
+    return field.TypeCode == fftString ? CutToCharWidth(v, field.MaxLength) : v;
+}
+
 int FlatCompareText(std::string_view storedA, std::string_view storedB, bool caseInsensitive)
 {
     // Texts are compared as texts: a value stored in Windows-1250 is compared in its

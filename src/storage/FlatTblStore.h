@@ -186,6 +186,10 @@ int64_t FlatGetInt(const uint8_t *fixed, const TFlatField &field); // integer-li
 double FlatGetFloat(const uint8_t *fixed, const TFlatField &field); // Double, Currency, DateTime
 // A SmallStr's text: its bytes up to the first NUL, at most MaxLength of them.
 std::string_view FlatGetSmallStr(const TFlatRecord &record, const TFlatField &field);
+// The bytes a reader gets of a field held among the variable bytes (IsFlatVarHeldType):
+// a SmallStr's as FlatGetSmallStr gives them, a String's cut to its width in characters
+// (a file may hold a longer text than the width), a BLOB's whole.
+std::string_view FlatGetBytes(const TFlatRecord &record, const TFlatField &field);
 
 // Text comparison of stored texts, each taken in its decoded form (see DecodeStoredText):
 // a text that is a prefix of another comes first; case-insensitive folds letters in the

@@ -389,7 +389,9 @@ std::string DiscardTempFile(const std::string &tmpName)
 {
     if (tmpName.empty() || ::unlink(tmpName.c_str()) == 0 || errno == ENOENT)
         return {};
-    return " The temporary file " + tmpName + " could not be removed (" + std::strerror(errno) + ") and is still there.";
+    // Taken before the text is built: the allocations may run first and touch errno.
+    const std::string reason = std::strerror(errno);
+    return " The temporary file " + tmpName + " could not be removed (" + reason + ") and is still there.";
 }
 
 bool WriteFileAtomically(const std::string &path, std::string_view bytes, std::string &error)

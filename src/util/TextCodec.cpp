@@ -97,10 +97,11 @@ bool IsValidUtf8(std::string_view bytes)
     return true;
 }
 
-std::string DecodeStoredText(std::string_view bytes)
+namespace {
+
+// `bytes` read as Windows-1250, in UTF-8 (the caller has found they are not UTF-8).
+std::string Cp1250ToUtf8(std::string_view bytes)
 {
-    if (IsValidUtf8(bytes))
-        return std::string(bytes);
     std::string out;
     out.reserve(bytes.size() + bytes.size() / 2);
     for (char c : bytes) {
@@ -113,11 +114,19 @@ std::string DecodeStoredText(std::string_view bytes)
     return out;
 }
 
+} // namespace
+
+std::string DecodeStoredText(std::string_view bytes)
+{
+    return IsValidUtf8(bytes) ? std::string(bytes) : Cp1250ToUtf8(bytes);
+}
+
 std::string_view StoredTextView(std::string_view bytes, std::string &scratch)
 {
     if (IsValidUtf8(bytes))
         return bytes;
-    scratch = DecodeStoredText(bytes);
+    // Decoded apart first: `bytes` may lie in `scratch`.
+    scratch = Cp1250ToUtf8(bytes);
     return scratch;
 }
 
