@@ -85,13 +85,9 @@ public:
     // be copied or decoded.
     std::string_view Text(const TFlatRecord *rec, std::string &scratch) const
     {
-        if (rec && stored_) {
-            if (stored_->TypeCode == fftString)
-                return StoredTextView(CutToCharWidth(rec->Var(*stored_), stored_->MaxLength), scratch);
-            if (stored_->TypeCode == fftSmallStr)
-                return StoredTextView(FlatGetSmallStr(*rec, *stored_), scratch);
-            if (IsFlatBlobType(stored_->TypeCode))
-                return rec->Var(*stored_);
+        if (rec && stored_ && IsFlatVarHeldType(stored_->TypeCode)) {
+            const std::string_view bytes = FlatGetBytes(*rec, *stored_);
+            return IsFlatBlobType(stored_->TypeCode) ? bytes : StoredTextView(bytes, scratch);
         }
         scratch = IsBlob() ? field_->AsBytes() : field_->AsString();
         return scratch;
