@@ -419,6 +419,27 @@ TEST_F(MoveTest, MoveCarriesFilesNoteAndPictureAndTreeNodes)
     EXPECT_EQ(form->FileRecordCount(), 0);
 }
 
+// With the sorted tree set, the organise window's columns list the discs as the main tree does:
+// by name without regard to case, not capitals first.
+TEST_F(MoveTest, SortedColumnsOrderNamesAsTheMainTreeWithoutRegardToCase)
+{
+    TCatalogBuilder a;
+    for (const char *name : {"u: [zeta]", "Nový titul", "e: [Beta]", "Umelec - Album", "E: [alfa]", "e: [beta]"})
+        a.Disc({name, "1", "", "", 0, "", 0});
+    a.Write(data, "Cat");
+    Ini("Cat"); // the sorted tree is set
+    form = Open();
+    const Names sorted = {"E: [alfa]", "e: [Beta]", "e: [beta]", "Nový titul", "u: [zeta]", "Umelec - Album"};
+    EXPECT_EQ(TopTexts(form->ui->TreeView1), sorted);
+    move = std::make_unique<TMoveForm>(form.get());
+    EXPECT_EQ(TopTexts(Column("Cat")), sorted);
+    // Without the setting the table's order stays.
+    form->Settings[12] = 0;
+    move = std::make_unique<TMoveForm>(form.get());
+    EXPECT_EQ(TopTexts(Column("Cat")),
+              (Names{"u: [zeta]", "Nový titul", "e: [Beta]", "Umelec - Album", "E: [alfa]", "e: [beta]"}));
+}
+
 TEST_F(MoveTest, MoveWhoseTargetCannotBeSavedLeavesBothAsTheyWere)
 {
     TwoCatalogs(50);
