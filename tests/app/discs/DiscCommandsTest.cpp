@@ -243,6 +243,24 @@ TEST_F(DiscCommandsTest, RenameRefusesEmptyAndTooLongNamesCountsTakenOnesOnAndIg
     EXPECT_EQ(Disk().filesPerDisc.at("e: [taken]2"), 4);
 }
 
+// The disc's own name in another letter case is no other disc's name: it is taken as typed,
+// without a counter, on the disc's records and node.
+TEST_F(DiscCommandsTest, RenameToItsOwnNameInAnotherLetterCaseTakesNoCounter)
+{
+    StandardCatalog();
+    auto form = Open();
+    TRenameCDForm *dialog = OpenRename(*form, "e: [DATA]");
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(Rename(dialog, QStringLiteral("data")));
+    EXPECT_TRUE(prompt.Asked().empty());
+    const TCatalogOnDisk disk = Disk();
+    EXPECT_EQ(disk.discNames, (Names{"e: [data]", "e: [DATA]1", "f: [MUSIC]"}));
+    EXPECT_EQ(disk.filesPerDisc.at("e: [data]"), 4);
+    EXPECT_EQ(disk.filesPerDisc.count("e: [DATA]"), 0u);
+    EXPECT_EQ(TreeTexts(disk.tree), (Names{"Backups", "  e: [data]", "  e: [DATA]1", "f: [MUSIC]"}));
+    EXPECT_GE(form->SelectTreeNodeByText("e: [data]"), 0);
+}
+
 TEST_F(DiscCommandsTest, RenameKeepsABracketInTheNameCountsCharactersAndLeavesGroupsAlone)
 {
     TCatalogBuilder b;
