@@ -231,7 +231,10 @@ TEST_F(RunCopyTest, CopyKeepsTheModificationTimeAndPermissionBitsAsCpDoes)
     fs::create_directories(dir.file("desk"));
     const std::string source = drive + "/dir/file1.txt";
     const struct timespec times[2] = {{915148800, 250000000}, {915235200, 123456789}}; // January 1999
-    const mode_t saved = ::umask(022);
+    struct TUmaskBack {
+        mode_t saved = ::umask(022);
+        ~TUmaskBack() { ::umask(saved); }
+    } umaskBack;
     for (const auto &[mode, mask] : {std::pair{0644, 022}, std::pair{0755, 022}, std::pair{0664, 027}}) {
         SCOPED_TRACE(mode);
         ::umask(mode_t(mask));
@@ -255,7 +258,6 @@ TEST_F(RunCopyTest, CopyKeepsTheModificationTimeAndPermissionBitsAsCpDoes)
         EXPECT_EQ(a.st_mtim.tv_nsec, c.st_mtim.tv_nsec);
         EXPECT_EQ(orbtest::readFile(ours), "first file");
     }
-    ::umask(saved);
 }
 
 // A file that appears under the target's name while a copy of several chunks runs is kept: the
