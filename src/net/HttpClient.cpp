@@ -277,8 +277,12 @@ void THttpClient::AdjustDocName()
 
 void THttpClient::Fail(uint16_t Error, const std::string &Reason)
 {
-    if (FRequestDoneError == 0)
-        FRequestDoneError = Error;
+    // The first failure names the end of the request: what follows it (the
+    // close a reset brings, a body then found short) must not put its own
+    // reason beside the first one's code.
+    if (FRequestDoneError != 0)
+        return;
+    FRequestDoneError = Error;
     if (!Reason.empty())
         ReasonPhrase = Reason;
 }
