@@ -75,6 +75,9 @@ THttpClient::THttpClient()
     QObject::connect(FTimer.get(), &QTimer::timeout, [this] { TimerExpired(); });
     FTotalTimer = std::make_unique<QTimer>();
     FTotalTimer->setSingleShot(true);
+    // Never early: a caller that gives a request what is left of a longer
+    // limit tells by the clock that this limit has passed.
+    FTotalTimer->setTimerType(Qt::PreciseTimer);
     QObject::connect(FTotalTimer.get(), &QTimer::timeout, [this] {
         if (FState != httpStReady && !FReadyPosted)
             FailNow(WSAETIMEDOUT, "no complete reply within " + NetDurationText(RequestTimeout) + " (Error #" +
