@@ -443,6 +443,7 @@ void TCddb::StartReceiving()
     FExactMatches = false;
     FReceivingEntry = false;
     FDropNoted = false;
+    FEntryBytes.clear();
     FNextMatch = FNextEntryLine = FNextSite = 0;
 }
 
