@@ -56,7 +56,8 @@ std::string SplitEntry()
            + CutLines("TTITLE1", kFourBytes, {Inside(kFourBytes, "\U0001F3B5"), Inside(kFourBytes, "\U0001F3B5", 3)})
            + CutLines("TTITLE2", kTrack, {Inside(kTrack, "\u2013")})
            // Cut after a blank: the blank is part of the title.
-           + CutLines("TTITLE3", kTrack, {Inside(kTrack, "\u2013", 0)}) + CutLines("EXTD", kNote, {Inside(kNote, "\u017e")})
+           + CutLines("TTITLE3", kTrack, {Inside(kTrack, "\u2013", 0)})
+           + CutLines("EXTD", kNote, {Inside(kNote, "\u017e")})
            + "PLAYORDER=\r\n";
 }
 
@@ -115,7 +116,8 @@ TEST_F(CddbTest, LettersCutBetweenLinesStayWhole)
     }));
     Connect(tcp.PortStr());
     ASSERT_TRUE(PumpUntil([&] { return cddb->State == 17; }));
-    for (const auto &[state, cmd, until] : {std::tuple(9, "proto 6", 10), std::tuple(11, "cddb read rock 0c016602", 12)}) {
+    for (const auto &[state, cmd, until] :
+         {std::tuple(9, "proto 6", 10), std::tuple(11, "cddb read rock 0c016602", 12)}) {
         cddb->State = state;
         cddb->Socket().SendStr(std::string(cmd) + "\r\n");
         ASSERT_TRUE(PumpUntil([&] { return cddb->State == until; }));
@@ -144,7 +146,9 @@ TEST_F(CddbTest, OneTimeLimitForQueryChoiceAndRead)
 
     // The owner's choice counts: a read asked for after the limit is refused.
     p.DelayMs = 0;
-    cddb->OnMatch = [](TCddb *, const TMatchArray &, int &) { std::this_thread::sleep_for(std::chrono::milliseconds(800)); };
+    cddb->OnMatch = [](TCddb *, const TMatchArray &, int &) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    };
     ASSERT_EQ(Run(), 3);
     const size_t asked = p.Requests();
     statuses.clear();
@@ -198,7 +202,8 @@ TEST_F(CddbTest, EachConnectionStartsAtLevelOneAndZeroIsNoLimit)
         cddb->Socket().SendStr(cmd + "\r\n");
         return PumpUntil([&] { return cddb->State == until; });
     };
-    for (const auto &[toLevel6, title] : {std::pair(true, "DTITLE=\u00e1 / B"), std::pair(false, "DTITLE=\u00c3\u00a1 / B")}) {
+    for (const auto &[toLevel6, title] :
+         {std::pair(true, "DTITLE=\u00e1 / B"), std::pair(false, "DTITLE=\u00c3\u00a1 / B")}) {
         SCOPED_TRACE(title);
         Connect(tcp.PortStr());
         ASSERT_TRUE(PumpUntil([&] { return cddb->State == 17; }));

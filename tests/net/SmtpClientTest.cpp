@@ -369,7 +369,8 @@ TEST(SmtpHeaders, EncodedNamesAndTextsReadBackAsTheyWere)
                 EXPECT_LE(end + 2 - at, 75u);
                 at = end;
             }
-        const std::string eml = dir.write("m.eml", "envelope\n\nTo: " + to + "\r\nSubject: " + subject + "\r\n\r\nbody\r\n");
+        const std::string eml =
+            dir.write("m.eml", "envelope\n\nTo: " + to + "\r\nSubject: " + subject + "\r\n\r\nbody\r\n");
         std::vector<std::string> decoded = DecodedHeaders(eml, {"To", "Subject"});
         if (!decoded.empty() && c.header.find(longName) != std::string::npos)
             std::erase(decoded[0], ' ');
