@@ -138,22 +138,24 @@ void TNewRecordForm::ShowWhole(QLabel *label, const QString &text)
     // A pixel or two to spare, so that rounding never cuts a line's end.
     label->setText(LinesOf(text, label->font(), std::max(1, label->width() - 2)).join(QLatin1Char('\n')));
     const int grow = std::max(base, label->sizeHint().height()) - label->height();
-    if (grow == 0)
-        return;
     QWidget *panel = label->parentWidget();
-    const int below = label->geometry().bottom();
-    for (QWidget *w : panel->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly))
-        if (w != label && w->y() > below)
-            w->move(w->x(), w->y() + grow);
-    label->resize(label->width(), label->height() + grow);
-    if (panel == this)
-        return;
-    panel->resize(panel->width(), panel->height() + grow);
-    // The window ends a little below the lowest of its panels.
+    if (grow != 0) {
+        const int below = label->geometry().bottom();
+        for (QWidget *w : panel->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly))
+            if (w != label && w->y() > below)
+                w->move(w->x(), w->y() + grow);
+        label->resize(label->width(), label->height() + grow);
+        if (panel != this)
+            panel->resize(panel->width(), panel->height() + grow);
+    }
+    // The window ends a little below the lowest panel it shows (the panels
+    // lie over one another, each as high as its texts need).
     int bottom = 0;
     for (QWidget *p : {ui->Panel1, ui->Panel2, ui->Panel3, ui->Panel4})
-        bottom = std::max(bottom, p->geometry().bottom() + 1);
-    resize(width(), bottom + 8);
+        if (!p->isHidden())
+            bottom = std::max(bottom, p->geometry().bottom() + 1);
+    if (bottom > 0 && bottom + 8 != height())
+        resize(width(), bottom + 8);
 }
 
 void TNewRecordForm::FormShow()
