@@ -16,6 +16,8 @@
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
 
+#include <vector>
+
 #include "app/LangUnit.h"
 #include "app/Texts3.h"
 #include "app/browse/BrowseText.h"
@@ -106,11 +108,24 @@ std::string PlaceText(std::string path)
     return path;
 }
 
-void ExpandAll(QTreeWidgetItem *item)
+// Shows an opened disc's node with the levels read before, and the groups
+// it lies in. A folder whose level has not been read stays closed with its
+// arrow: expanded, it would show an open arrow over nothing, and opening it
+// is what reads its level.
+void ExpandOpenedDisc(QTreeWidgetItem *disc)
 {
-    item->setExpanded(true);
-    for (int i = 0; i < item->childCount(); ++i)
-        ExpandAll(item->child(i));
+    for (QTreeWidgetItem *group = disc->parent(); group; group = group->parent())
+        group->setExpanded(true);
+    std::vector<QTreeWidgetItem *> pending{disc};
+    while (!pending.empty()) {
+        QTreeWidgetItem *item = pending.back();
+        pending.pop_back();
+        if (item->childCount() == 0)
+            continue;
+        item->setExpanded(true);
+        for (int i = 0; i < item->childCount(); ++i)
+            pending.push_back(item->child(i));
+    }
 }
 
 } // namespace
@@ -222,7 +237,7 @@ void TMainForm::TreeView1Click()
             Browse.BrowseFlag = 1;
             CollapseAllNodes();
             if (SelectTreeNodeByText(Browse.CurrentDisc) >= 0)
-                ExpandAll(ui->TreeView1->currentItem());
+                ExpandOpenedDisc(ui->TreeView1->currentItem());
             {
                 // The drop-down items go; the text stays until the disc's drive
                 // replaces it (a disc without records keeps it).
