@@ -176,15 +176,25 @@ std::string TMainForm::NodePath(const QTreeWidgetItem *node)
 std::string TMainForm::NodeDrivePath(const QTreeWidgetItem *node) const
 {
     const QTreeWidgetItem *disc = DiscNodeOf(node);
-    const std::string name = disc ? FromQString(disc->text(0)) : std::string();
+    if (!disc)
+        return DiscPathToDrivePath(NodePath(node));
+    // The drive, then the folders below the disc's node: neither the number
+    // that makes a disc name unique ("e: [DATA]1") nor the groups above the
+    // disc belong to the path.
+    const std::string name = FromQString(disc->text(0));
     const bool driveInName = name.size() >= 4 && name[1] == ':' && name[2] == ' ' && name[3] == '[';
     const std::string &home = Browse.HomePath;
-    if (!disc || driveInName || home.size() < 2 || home[1] != ':')
+    std::string drive;
+    if (driveInName)
+        drive = name.substr(0, 2);
+    else if (home.size() >= 2 && home[1] == ':')
+        drive = home.substr(0, 2);
+    else
         return DiscPathToDrivePath(NodePath(node));
     std::string path;
     for (const QTreeWidgetItem *n = node; n != disc; n = n->parent())
         path = "\\" + FromQString(n->text(0)) + path;
-    return home.substr(0, 2) + path;
+    return drive + path;
 }
 
 int TMainForm::SelectTreeNodeByText(const std::string &name)
