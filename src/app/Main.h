@@ -405,6 +405,10 @@ public:
     bool KeepTreeChanges = true;  // leaving the mode writes the tree file
     void ConnectRunHandlers();
     void RunButtonClick();
+    // Makes the run target the entry Run and Copy act on: the one chosen
+    // last while its list still shows it selected, else the row selected in
+    // the file list or the search results now. False: none is selected.
+    bool TakeRunTarget();
     // Says that a command on the selected file (or disc) has nothing to work on.
     void ShowNothingSelected(bool disc);
     // The file table filtered to the records of the disc shown.

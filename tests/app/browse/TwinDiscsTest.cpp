@@ -1,10 +1,15 @@
 // Two discs scanned from one folder, the second named with a number
 // ("e: [data]1"), one of them put into a group: their nodes list and read
-// their own folders, and an update shows the updated disc's node, wherever it
-// lies, with what the drive holds now.
+// their own folders, an update shows the updated disc's node, wherever it
+// lies, with what the drive holds now, and Run and Copy act on the entry the
+// lists show selected.
 #include <gtest/gtest.h>
 
+#include <QFileDialog>
+#include <QThread>
 #include <QTreeWidget>
+
+#include "platform/ShellOpen.h"
 
 #include "app/scan/newcd.h"
 #include "ui_MainForm.h"
@@ -34,6 +39,11 @@ protected:
         Scan(0);
         Scan(0);
     }
+    void TearDown() override
+    {
+        SetShellOpenProgram(QString());
+        FormTest::TearDown();
+    }
     // Runs the wizard to its end: mode 0 scans a new disc, 1 updates the selected one.
     void Scan(int mode)
     {
@@ -60,6 +70,53 @@ protected:
         form->ui->LinksListView->SelectRow(ListRowOf(*form, name));
         form->LinksListViewDblClick();
     }
+    void Click(const std::string &name)
+    {
+        ASSERT_GE(ListRowOf(*form, name), 0) << name;
+        form->ui->LinksListView->SelectRow(ListRowOf(*form, name));
+        form->LinksListViewClick();
+    }
+    void ClickNode(QTreeWidgetItem *node)
+    {
+        ASSERT_TRUE(node);
+        form->ui->TreeView1->setCurrentItem(node);
+        form->TreeView1Click();
+    }
+    // Run, and what it opened ("" when nothing) or said.
+    std::string Run()
+    {
+        const std::string out = opener + ".out";
+        fs::remove(out);
+        const size_t asked = prompt.Asked().size();
+        form->ui->RunButton->click();
+        if (prompt.Asked().size() > asked)
+            return "said: " + prompt.Asked().back().text.toStdString();
+        for (int waited = 0; waited < 10000; waited += 20, QThread::msleep(20))
+            if (const std::string opened = orbtest::readFile(out); !opened.empty())
+                return fs::path(opened.substr(0, opened.size() - 1)).filename().string();
+        return {};
+    }
+    // Copy, and the file name its save dialog offered (cancelled there) or what it said.
+    std::string Copy()
+    {
+        std::string offered;
+        TMainForm::RunModal = [&](QDialog &d) {
+            if (auto *dialog = qobject_cast<QFileDialog *>(&d))
+                offered = fs::path(dialog->selectedFiles().value(0).toStdString()).filename().string();
+            return int(QDialog::Rejected);
+        };
+        const size_t asked = prompt.Asked().size();
+        form->ui->CopyButton->click();
+        TMainForm::RunModal = nullptr;
+        return prompt.Asked().size() > asked ? "said: " + prompt.Asked().back().text.toStdString() : offered;
+    }
+    void RecordOpened()
+    {
+        opener = dir.write("opener.sh", "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"$0.out\"\n");
+        fs::permissions(opener, fs::perms::owner_all);
+        SetShellOpenProgram(QString::fromStdString(opener));
+    }
+    std::string opener;
     // Puts the disc `disc` into a new group and keeps the tree.
     QTreeWidgetItem *Group(const char *disc)
     {
@@ -132,4 +189,45 @@ TEST_F(TwinDiscsTest, UpdateOfATopLevelDiscBesideAGroupShowsThatDisc)
     EXPECT_EQ(node->text(0).toStdString(), "e: [data]");
     EXPECT_FALSE(node->parent());
     EXPECT_EQ(ListNamesOf(*form), (std::vector<std::string>{"docs", "added.txt", "old_file.txt"}));
+}
+
+// Run and Copy act on what the lists show selected: a list that changed
+// (another folder, another disc, the search closed) leaves the entry clicked
+// before behind.
+TEST_F(TwinDiscsTest, RunAndCopyActOnTheEntrySelectedInTheListShown)
+{
+    RecordOpened();
+    const std::string none = "said: No file chosen";
+    Click("old_file.txt");
+    EXPECT_EQ(Run(), "old_file.txt");
+    // A folder of the tree: the list shows other files, none selected.
+    ClickNode(Node("e: [data]1")->child(0));
+    ASSERT_EQ(ListNamesOf(*form), (std::vector<std::string>{"readme.txt"}));
+    EXPECT_EQ(Run(), none);
+    EXPECT_EQ(Copy(), none);
+    // Selected without a click (keys, a refill that selects): that entry.
+    form->ui->LinksListView->SelectRow(0);
+    EXPECT_EQ(Run(), "readme.txt");
+    // Another disc opened by its node.
+    Click("readme.txt");
+    OpenDisc(*form, "e: [data]");
+    EXPECT_EQ(Run(), none);
+    // A search result chosen, then the search closed: the file list's entry
+    // selected on return, not the result that left with the search.
+    Enter("docs");
+    form->ui->FindButton->click();
+    form->ui->Edit1->setText(QStringLiteral("old_file.txt"));
+    form->ui->FilterButton->click();
+    ASSERT_EQ(form->ui->SearchView->Model()->Rows().size(), 2u);
+    EXPECT_EQ(Copy(), "old_file.txt");
+    // While the search is shown, the entry clicked last of either list.
+    Click("readme.txt");
+    EXPECT_EQ(Copy(), "readme.txt");
+    form->ui->SearchView->SelectRow(1);
+    form->SearchViewClick();
+    EXPECT_EQ(Copy(), "old_file.txt");
+    form->ui->FindButton->click();
+    ASSERT_TRUE(form->ui->LinksListView->SelectedRow());
+    EXPECT_EQ(Copy(), "readme.txt");
+    EXPECT_EQ(Run(), "readme.txt");
 }
