@@ -512,6 +512,10 @@ void TMainForm::ComboBox1Enter()
                                                    "Priečinok \"" + place + "\" v tomto archíve neexistuje.",
                                                    "Složka \"" + place + "\" v tomto archivu neexistuje.")),
                                    QString(), PromptButtons::Ok, PromptIcon::Warning);
+            // The box shows where the list is (typing may have gone along to
+            // a place on the way), not the place that is not there.
+            const QSignalBlocker block(ui->ComboBox1);
+            ui->ComboBox1->setEditText(ToQString(PlaceText(Browse.CurrentPath)));
             return;
         }
         // The disc that has it opens first, as a click on its node opens it.
