@@ -584,6 +584,6 @@ private:
     std::vector<QObject *> TreeEditLockedControls() const;
     std::vector<std::pair<QObject *, bool>> treeEditSaved_; // controls the editing mode disabled
     bool shownOnce_ = false;
-    bool windowSized_ = false; // the stored window size applies once, at start
+    bool windowSized_ = false; // the stored window size applies at start and after Restore settings
     bool closed_ = false;
 };
