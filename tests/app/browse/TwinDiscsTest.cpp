@@ -153,6 +153,11 @@ TEST_F(TwinDiscsTest, NumberedDiscAndDiscInAGroupListAndReadTheirOwnFolders)
     form->TreeView1Click();
     EXPECT_EQ(form->Browse.CurrentPath, "e:\\docs\\");
     EXPECT_EQ(ListNamesOf(*form), (std::vector<std::string>{"readme.txt"}));
+    // A folder entered from the list selects its own node there.
+    OpenDisc(*form, "e: [data]1");
+    EXPECT_EQ(form->ui->TreeView1->currentItem(), Node("e: [data]1"));
+    Enter("docs");
+    EXPECT_EQ(form->ui->TreeView1->currentItem(), docs);
 }
 
 TEST_F(TwinDiscsTest, UpdateOfADiscInAGroupShowsThatDiscAsTheDriveHoldsItNow)
