@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QToolButton>
 #include <QTreeWidget>
 
@@ -624,5 +625,10 @@ TEST_F(BackupRestoreTest, CatalogueCommandsKeepTheSizeTheUserGaveTheWindow)
     prompt.Answer(PromptResult::Yes);
     form.ui->RecoverTreeSetupMenu->trigger();
     expectUserSize("Restore tree settings");
+    // Restore settings restores the size too: the default one.
+    prompt.Answer(PromptResult::Yes);
+    form.ui->RecoverSetupMenu->trigger();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(form.size(), TMainForm::ClampWindowSize(742, 525, form.screen()->availableGeometry().size()));
     TMainForm::RunOpenDialog = nullptr;
 }
