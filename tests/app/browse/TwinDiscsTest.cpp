@@ -116,9 +116,8 @@ protected:
         fs::permissions(opener, fs::perms::owner_all);
         SetShellOpenProgram(QString::fromStdString(opener));
     }
-    std::string opener;
     // Puts the disc `disc` into a new group and keeps the tree.
-    QTreeWidgetItem *Group(const char *disc)
+    void Group(const char *disc)
     {
         QTreeWidget *tree = form->ui->TreeView1;
         QTreeWidgetItem *node = Node(disc);
@@ -126,8 +125,9 @@ protected:
         QTreeWidgetItem *group = form->AddTreeNode(nullptr, QStringLiteral("Backups [2019]"), 0, 1, NodeKindGroup);
         group->addChild(tree->takeTopLevelItem(tree->indexOfTopLevelItem(node)));
         EXPECT_TRUE(form->SaveTree());
-        return group;
     }
+
+    std::string opener;
 };
 
 } // namespace
