@@ -797,7 +797,8 @@ TEST_F(RarLib, LongNamesAreCutOnCharacterBoundaries)
     for (int i = 0; i < 700; ++i)
         longName += "č";
     for (const std::string &p : {dir.write("l5.rar", WriteRar5({{.name = longName, .data = "x"}})),
-                                 dir.write("l4.rar", WriteRar4({{.name = longName, .data = "x"}}))}) {
+                                 // A UTF-8 name without a Unicode form comes from Unix.
+                                 dir.write("l4.rar", WriteRar4({{.name = longName, .data = "x", .host = 3}}))}) {
         SCOPED_TRACE(p);
         const Listing l = List(api, p);
         ASSERT_EQ(l.names.size(), 1u);
@@ -834,6 +835,53 @@ TEST_F(RarLib, Format4NamesUseBackslashesFromEveryHost)
               std::tuple(text, "kept as it is", "kept as it is"));
     for (const auto &e : fs::recursive_directory_iterator(out))
         EXPECT_EQ(e.path().string().find('\\'), std::string::npos) << e.path();
+}
+
+// Names stored without a Unicode form are in the DOS code page when DOS, OS/2
+// or Windows made the archive ("Žltý kôň.txt" as code page 852 bytes).
+TEST_F(RarLib, NamesWithoutAUnicodeFormFromDosFamilyHostsAreInTheDosCodePage)
+{
+    const std::string zlty = "\xA6lt\xEC k\x93\xE5.txt";
+    // "Ďábel" in code page 852 happens to be well-formed UTF-8 too: the host
+    // decides, not the look of the bytes.
+    const std::string dabel = "\xD2\xA0" "bel.txt";
+    const std::string text = Sample(2000);
+    Rar4Member packed = Packed4("packed\\" + dabel, text);
+    packed.host = 1;
+    const std::vector<Rar4Member> members = {
+        {.name = zlty, .data = "dos", .host = 0},
+        packed,
+        {.name = "dir\\" + zlty, .data = "windows", .host = 2},
+        // From Unix: kept as stored, UTF-8 or not.
+        {.name = "Žltý.txt", .data = "unix", .host = 3},
+        {.name = "\x8A" "a.txt", .data = "unix bytes", .host = 3},
+        // A Unicode form wins over the plain name, whatever the host.
+        {.name = "Zlty.txt", .unicodeName = U"Žltý.txt", .data = "unicode", .host = 0},
+    };
+    const Strings want = {"Žltý kôň.txt", "packed/Ďábel.txt", "dir/Žltý kôň.txt", "Žltý.txt", "\x8A" "a.txt",
+                          "Žltý.txt"};
+    const std::string p = dir.write("dos.rar", WriteRar4(members));
+    const Listing l = List(api, p);
+    EXPECT_EQ(l.names, want);
+    ASSERT_EQ(l.h.size(), want.size());
+    EXPECT_EQ(std::wstring(l.h[0].FileNameW), L"Žltý kôň.txt");
+    EXPECT_EQ(std::wstring(l.h[1].FileNameW), L"packed/Ďábel.txt");
+    {
+        Plain a(api, p);
+        RARHeaderData hd{};
+        ASSERT_EQ(api->RARReadHeader(a.h, &hd), 0);
+        EXPECT_EQ(std::string(hd.FileName), "Žltý kôň.txt");
+    }
+    // Written under the names listed; the packed member is still found in the decoder's stream.
+    const std::string out = dir.file("out");
+    EXPECT_EQ(ProcessAll(api, p, RAR_EXTRACT, out), (std::vector<int>(want.size(), 0)));
+    EXPECT_EQ(std::tuple(orbtest::readFile(out + "/Žltý kôň.txt"), orbtest::readFile(out + "/packed/Ďábel.txt"),
+                         orbtest::readFile(out + "/dir/Žltý kôň.txt"), orbtest::readFile(out + "/\x8A" "a.txt")),
+              std::tuple("dos", text, "windows", "unix bytes"));
+    // Format 5.0 names are always UTF-8, from Windows as from Unix.
+    const Listing l5 = List(api, dir.write("w5.rar", WriteRar5({{.name = "Ďábel.txt", .data = "w", .host = 0},
+                                                                {.name = "Ďábel 2.txt", .data = "u", .host = 1}})));
+    EXPECT_EQ(l5.names, (Strings{"Ďábel.txt", "Ďábel 2.txt"}));
 }
 
 // Each part but the last carries the CRC of its packed bytes; the last, the whole member's.
