@@ -541,6 +541,25 @@ TEST(RarComponentReal, ListsAndExtractsThroughOurLibrary)
     EXPECT_EQ(errors, (Strings{"Volumn-Fehler"}));
 }
 
+// The component's comment buffer is 64 KiB, its terminating zero included.
+TEST(RarComponentReal, CommentThatExactlyFillsTheBufferIsNoError)
+{
+    orbtest::TempDir dir;
+    TRarLister rar;
+    Strings errors;
+    rar.OnError = [&](TRarLister *, const std::string &m, int) { errors.push_back(m); };
+    rar.SetMode(DFRAR_LIST);
+    const std::string fits(64 * 1024 - 1, 'c');
+    rar.FileName = dir.write("fits.rar", WriteRar5({{.name = "x", .data = "x"}}, {.comment = fits}));
+    rar.Extract();
+    EXPECT_TRUE(errors.empty());
+    EXPECT_EQ(rar.ArchivComment, fits);
+    EXPECT_EQ(rar.CommentSize, int(fits.size()));
+    rar.FileName = dir.write("over.rar", WriteRar5({{.name = "x", .data = "x"}}, {.comment = fits + "c"}));
+    rar.Extract();
+    EXPECT_EQ(errors, Strings{"Buffer zu klein"});
+}
+
 TEST(RarComponentReal, NamesFromDosListAndExtractInUtf8)
 {
     orbtest::TempDir dir;

@@ -478,6 +478,35 @@ TEST_F(RarLib, EveryCorruptedByteEndsCleanly)
     }
 }
 
+// The buffer holds the comment and its terminating zero: a comment one byte
+// shorter than the buffer fits whole; one as long as the buffer does not.
+TEST_F(RarLib, CommentThatExactlyFillsTheBufferIsReadWhole)
+{
+    const std::string text = "Disc of 1999";
+    const size_t fits = text.size() + 1;
+    const struct {
+        const char *what;
+        std::string bytes;
+    } cases[] = {
+        {"stored, format 4", WriteRar4(Sample4(), {.comment = text})},
+        {"packed, format 4", WriteRar4(Sample4(), {.comment = text, .commentMethod = 0x33})},
+        {"stored, format 5", WriteRar5(Sample5(), {.comment = text})},
+        {"packed, format 5", WriteRar5(Sample5(), {.comment = text, .commentMethod = 3})},
+        {"in the main header", WriteRar4(Sample4(), {.oldComment = text})},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string path = dir.write("c.rar", c.bytes);
+        Listing l = List(api, path, RAR_OM_LIST, nullptr, 0, unsigned(fits));
+        EXPECT_EQ(l.cmtState, 1u);
+        EXPECT_EQ(l.comment, text);
+        EXPECT_EQ(l.names.size(), 3u);
+        l = List(api, path, RAR_OM_LIST, nullptr, 0, unsigned(fits - 1));
+        EXPECT_EQ(l.cmtState, unsigned(ERAR_SMALL_BUF));
+        EXPECT_EQ(l.comment, text.substr(0, text.size() - 1));
+    }
+}
+
 TEST_F(RarLib, EncryptedMembersAndHeadersAskForThePassword)
 {
     struct Asked {
@@ -594,6 +623,73 @@ TEST_F(RarLib, SelfExtractingArchivesAreFoundAfterTheStub)
     EXPECT_EQ(List(api, dir.write("stub.exe", stub)).openResult, unsigned(ERAR_BAD_ARCHIVE));
     EXPECT_EQ(List(api, dir.write("far.exe", stub + std::string(4 << 20, '\0') + cases[0].archive)).openResult,
               unsigned(ERAR_BAD_ARCHIVE));
+}
+
+TEST_F(RarLib, SelfExtractingArchivesWithEncryptedHeadersListWithThePassword)
+{
+    const std::string pw = "heslo";
+    // A stub holding the signature of either format, with nothing sound after it.
+    std::string stub = "MZ" + std::string(5000, '\x90');
+    stub.replace(1001, 8, std::string("Rar!\x1A\x07\x01\x00", 8));
+    stub.replace(3001, 7, std::string("Rar!\x1A\x07\x00", 7));
+    const struct {
+        const char *what;
+        std::string archive;
+        Strings names;
+    } cases[] = {
+        {"format 4", WriteRar4(Sample4(), {.headerPassword = pw}), Names(Sample4())},
+        {"format 5", WriteRar5(Sample5(), {.encryptedHeaders = true, .headerPassword = pw, .kdfLg2 = 10}),
+         Names(Sample5())},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string path = dir.write("sfx.exe", stub + c.archive);
+        PasswordLog right{.given = pw};
+        const Listing l = List(api, path, RAR_OM_LIST, PasswordCallback, LPARAM(&right));
+        EXPECT_EQ(l.openResult, 0u);
+        EXPECT_TRUE(l.arcFlags & ROADF_ENCHEADERS);
+        EXPECT_EQ(l.names, c.names);
+        EXPECT_EQ(l.last, ERAR_END_ARCHIVE);
+        EXPECT_EQ(right.asked, 1);
+        PasswordLog wrong{.given = "Heslo"};
+        EXPECT_TRUE(List(api, path, RAR_OM_LIST, PasswordCallback, LPARAM(&wrong)).names.empty());
+    }
+}
+
+// The signature is looked for in chunks of 64 KiB; one that begins near the
+// first chunk's end, or at the next one's start, is found all the same.
+TEST_F(RarLib, SignatureAtTheEndOfTheFirstSearchChunkIsFound)
+{
+    for (size_t stubSize : {size_t(65531), size_t(65533), size_t(65536)}) {
+        for (const std::string &archive : {WriteRar4(Sample4()), WriteRar5(Sample5())}) {
+            SCOPED_TRACE(std::to_string(stubSize) + (archive == WriteRar4(Sample4()) ? " format 4" : " format 5"));
+            const std::string path = dir.write("sfx.exe", "MZ" + std::string(stubSize - 2, '\x90') + archive);
+            const Listing l = List(api, path);
+            EXPECT_EQ(l.openResult, 0u);
+            EXPECT_EQ(l.names.size(), 3u);
+            EXPECT_EQ(l.last, ERAR_END_ARCHIVE);
+        }
+    }
+}
+
+// A check value whose own checksum fails says nothing about the password:
+// the right one still opens the headers, and a wrong one is still refused by
+// the headers' CRCs.
+TEST_F(RarLib, DamagedPasswordCheckValueDoesNotDecide)
+{
+    const std::string pw = "tajné heslo";
+    const std::string path = dir.write(
+        "damaged.rar", WriteRar5(Sample5(), {.encryptedHeaders = true, .headerPassword = pw, .kdfLg2 = 10,
+                                             .pswCheckDamaged = true}));
+    PasswordLog right{.given = pw};
+    Listing l = List(api, path, RAR_OM_LIST, PasswordCallback, LPARAM(&right));
+    EXPECT_EQ(l.openResult, 0u);
+    EXPECT_EQ(l.names, Names(Sample5()));
+    EXPECT_EQ(l.last, ERAR_END_ARCHIVE);
+    PasswordLog wrong{.given = "tajne heslo"};
+    l = List(api, path, RAR_OM_LIST, PasswordCallback, LPARAM(&wrong));
+    EXPECT_TRUE(l.names.empty());
+    EXPECT_EQ(l.last, ERAR_BAD_DATA);
 }
 
 TEST_F(RarLib, EncryptedHeadersListWithTheRightPasswordOnly)
