@@ -320,8 +320,8 @@ TEST(CabExtract, DotStepsAreFollowedAndOnlyLeavingTheDestinationEndsTheExtractio
     TSTCabReader r;
     ASSERT_TRUE(r.ExtractFiles(cab, t.file("got")));
     EXPECT_EQ(Tree(t.file("got")), "a/b.txt=2;dot/x.txt=3;inside.txt=3;last.txt=4;");
-    EXPECT_EQ(r.ExtractedFiles, (Strings{t.file("got/dot/x.txt"), t.file("got/inside.txt"), t.file("got/a/b.txt"),
-                                         t.file("got/last.txt")}));
+    EXPECT_EQ(r.ExtractedFiles, (Strings{t.file("got/dot/x.txt"), t.file("got/inside.txt"),
+                                         t.file("got/a/b.txt"), t.file("got/last.txt")}));
     // cabextract writes the same bytes inside its destination; it renames a
     // ".." step rather than following it.
     ziptest::RunTool("cabextract", {"-q", "-d", t.file("want"), cab}, t.str());

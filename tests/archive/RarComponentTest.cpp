@@ -579,7 +579,8 @@ TEST(RarComponentReal, NamesFromDosListAndExtractInUtf8)
     rar.SetMode(DFRAR_EXTRACT);
     rar.Directory = dir.file("out");
     rar.Extract();
-    EXPECT_EQ(std::tuple(orbtest::readFile(dir.file("out/kús/Žltý kôň.txt")), orbtest::readFile(dir.file("out/Ďábel.txt")),
+    EXPECT_EQ(std::tuple(orbtest::readFile(dir.file("out/kús/Žltý kôň.txt")),
+                         orbtest::readFile(dir.file("out/Ďábel.txt")),
                          orbtest::readFile(dir.file("out/Žltý.txt"))),
               std::tuple("dos", "os2", "unix"));
 }

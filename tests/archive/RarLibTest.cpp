@@ -662,7 +662,7 @@ TEST_F(RarLib, SignatureAtTheEndOfTheFirstSearchChunkIsFound)
 {
     for (size_t stubSize : {size_t(65531), size_t(65533), size_t(65536)}) {
         for (const std::string &archive : {WriteRar4(Sample4()), WriteRar5(Sample5())}) {
-            SCOPED_TRACE(std::to_string(stubSize) + (archive == WriteRar4(Sample4()) ? " format 4" : " format 5"));
+            SCOPED_TRACE(std::to_string(stubSize) + (archive[6] == 1 ? " format 5" : " format 4"));
             const std::string path = dir.write("sfx.exe", "MZ" + std::string(stubSize - 2, '\x90') + archive);
             const Listing l = List(api, path);
             EXPECT_EQ(l.openResult, 0u);
@@ -679,8 +679,8 @@ TEST_F(RarLib, DamagedPasswordCheckValueDoesNotDecide)
 {
     const std::string pw = "tajné heslo";
     const std::string path = dir.write(
-        "damaged.rar", WriteRar5(Sample5(), {.encryptedHeaders = true, .headerPassword = pw, .kdfLg2 = 10,
-                                             .pswCheckDamaged = true}));
+        "damaged.rar",
+        WriteRar5(Sample5(), {.encryptedHeaders = true, .headerPassword = pw, .kdfLg2 = 10, .pswCheckDamaged = true}));
     PasswordLog right{.given = pw};
     Listing l = List(api, path, RAR_OM_LIST, PasswordCallback, LPARAM(&right));
     EXPECT_EQ(l.openResult, 0u);
