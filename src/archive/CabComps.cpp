@@ -30,8 +30,9 @@ std::string Hex4(int v)
 // A read-only file closed on every way out.
 class CabStream {
 public:
-    // Non-blocking, so that a pipe given for a file cannot stall the scan.
-    explicit CabStream(const std::string &path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)) {}
+    // Only a regular file is opened, so that a pipe given for a file cannot
+    // stall the scan; for anything else errno is EINVAL.
+    explicit CabStream(const std::string &path) : fd_(OpenRegularFile(path)) {}
     ~CabStream()
     {
         if (fd_ >= 0)
@@ -40,11 +41,6 @@ public:
     CabStream(const CabStream &) = delete;
     CabStream &operator=(const CabStream &) = delete;
     bool IsOpen() const { return fd_ >= 0; }
-    bool IsRegularFile() const
-    {
-        struct stat st {};
-        return ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode);
-    }
     int64_t Size() const
     {
         struct stat st {};
@@ -129,10 +125,10 @@ bool TSTCabReader::ListEntries(const std::string &aFileName, const TReaderEnumFi
     // The cabinet test.
     {
         CabStream probe(aFileName);
+        if (!probe.IsOpen() && errno == EINVAL) // a folder, a pipe or a device is no cabinet
+            return false;
         if (!probe.IsOpen())
             throw EOSError(errno);
-        if (!probe.IsRegularFile()) // a folder or a device is no cabinet
-            return false;
     }
     if (!FDIIsCabinet(Context(), aFileName))
         return false;

@@ -1,12 +1,16 @@
 #include "archive/RarLister.h"
 
-#include "util/TextCodec.h"
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
+
+#include "util/BaseFileUtils.h"
+#include "util/TextCodec.h"
 
 std::function<bool(const std::string &, bool, std::string &)> TRarLister::InputDialog;
 
@@ -276,6 +280,16 @@ void TRarLister::Extract()
         return;
     }
     FilesProcessed_ = FileCount_ = SizeProcessed_ = SizeCount_ = 0;
+    // The library opens the archive by name, and a library's open of a named
+    // pipe may wait for a writer forever: a name that is there but is no
+    // regular file never reaches it. (A missing file is the library's to report.)
+    if (const int fd = OpenRegularFile(FileName); fd >= 0) {
+        ::close(fd);
+    } else if (errno == EINVAL) {
+        Error(RarErrorText(ERAR_EOPEN), ERAR_EOPEN);
+        Status(FileName, 2);
+        return;
+    }
     if (CanProgress)
         CountMembers();
 

@@ -1,6 +1,7 @@
 #include "archive/ZipLstr.h"
 
 #include "util/BaseDateTime.h"
+#include "util/BaseFileUtils.h"
 #include "util/TextCodec.h"
 
 #include <algorithm>
@@ -145,11 +146,12 @@ public:
     bool Open(const std::string &path)
     {
         Close();
-        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        // A named pipe or device carrying the name is never opened for reading.
+        fd_ = OpenRegularFile(path);
         if (fd_ < 0)
             return false;
         struct stat st {};
-        if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (::fstat(fd_, &st) != 0) {
             Close();
             return false;
         }

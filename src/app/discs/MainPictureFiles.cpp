@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/discs/PictureFileBytes.h"
+#include "util/BaseFileUtils.h"
 
 extern "C" {
 #include <jpeglib.h>
@@ -488,20 +489,9 @@ TPictureResult DecodeMetafile(std::string_view bytes, QSize fill)
 
 std::string ReadPictureFile(const std::string &fileName, std::string &bytes)
 {
-    std::ifstream in(fileName, std::ios::binary);
-    if (!in)
-        return "cannot be opened";
-    in.seekg(0, std::ios::end);
-    const std::streamoff size = in.tellg();
-    if (size < 0)
-        return "cannot be read";
-    if (size > (std::streamoff(256) << 20))
-        return "file too large";
-    bytes.assign(size_t(size), '\0');
-    in.seekg(0);
-    if (!in.read(bytes.data(), size))
-        return "cannot be read";
-    return {};
+    // Only a regular file is read: a named pipe given as a picture is turned
+    // away at once instead of holding the reader until something writes to it.
+    return ReadRegularFile(fileName, bytes, uint64_t(256) << 20);
 }
 
 TPictureResult DecodePicture(TPictureKind kind, std::string_view bytes, QSize fill)

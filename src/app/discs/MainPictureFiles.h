@@ -71,7 +71,8 @@ struct TThumbnailResult : TPictureResult {
 // Reads and decodes the file as `kind` in a separate process held to
 // PictureDecoderLimits(), and returns the picture stretched onto a width x
 // height bitmap. A decoder that is killed, fails or answers out of form is
-// reported like a damaged file.
+// reported like a damaged file. Called on the window thread, it keeps
+// processing that thread's events, user input excepted, while it waits.
 TThumbnailResult LoadPictureThumbnail(TPictureKind kind, const std::string &fileName, int width, int height);
 
 // The decoder's side: decodes the file and writes the reply to descriptor

@@ -6,6 +6,7 @@
 #include <QDropEvent>
 #include <QImageWriter>
 #include <QMimeData>
+#include <QTimer>
 #include <QUrl>
 
 #include <chrono>
@@ -556,6 +557,53 @@ TEST_F(NotePictureTest, DamagedPictureKeepsTheOldOneAndNamesTheFile)
     EXPECT_EQ(prompt.Asked().size(), 2u);
 }
 
+TEST_F(NotePictureTest, PictureBoxStaysAliveWhileAPictureIsReadAndRefusesAPipeAtOnce)
+{
+    const TPictureDecoderLimits limits = PictureDecoderLimits();
+    // Low enough that a reader waiting on the pipe fails the test soon.
+    PictureDecoderLimits().wallMilliseconds = 3000;
+    const std::string first = dir.write("first.jpg", Encode(TwoColours(1600, 1200), "JPEG"));
+    const std::string second = dir.write("second.bmp", Encode(TwoColours(40, 40).mirrored(true, false), "BMP"));
+    auto form = OpenActive();
+    // While the first is read, the window's timers run, under the busy
+    // cursor; a second file asked for then (as a drop would) waits its turn.
+    int ticks = 0;
+    bool busy = false, secondAsked = false;
+    QTimer timer;
+    timer.setInterval(1);
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        ++ticks;
+        busy = busy || (QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor);
+        if (!secondAsked) {
+            secondAsked = true;
+            EXPECT_FALSE(form->LoadCdPicture(".BMP", second));
+        }
+    });
+    timer.start();
+    ASSERT_TRUE(form->LoadCdPicture(".JPG", first));
+    timer.stop();
+    EXPECT_GT(ticks, 0);
+    EXPECT_TRUE(busy);
+    EXPECT_TRUE(Near(form->ui->CDImage->pixmap().toImage().pixel(10, 50), qRgb(255, 0, 0)));
+    const auto started = std::chrono::steady_clock::now();
+    while (!Near(form->ui->CDImage->pixmap().toImage().pixel(10, 50), qRgb(0, 0, 255)) &&
+           std::chrono::steady_clock::now() - started < std::chrono::seconds(20))
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_TRUE(Near(form->ui->CDImage->pixmap().toImage().pixel(10, 50), qRgb(0, 0, 255)));
+    const std::string before = StoredDisc("e: [DATA]", "CdPicture");
+    EXPECT_TRUE(Near(QImage::fromData(QByteArray::fromStdString(before)).pixel(10, 50), qRgb(0, 0, 255)));
+    // A named pipe is no picture: refused with its reason, the disc keeps its picture.
+    const std::string pipe = dir.file("pipe.jpg");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    EXPECT_FALSE(form->LoadCdPicture(".JPG", pipe));
+    ASSERT_EQ(prompt.Asked().size(), 1u);
+    EXPECT_NE(prompt.Asked()[0].text.toStdString().find("pipe.jpg cannot be read (not a regular file)"),
+              std::string::npos)
+        << prompt.Asked()[0].text.toStdString();
+    EXPECT_EQ(StoredDisc("e: [DATA]", "CdPicture"), before);
+    PictureDecoderLimits() = limits;
+}
+
 namespace {
 
 // The JPEG's frame header made to claim w x h.
@@ -618,12 +666,12 @@ TEST_F(PictureDecoderTest, HostilePicturesAreRefusedWithinTheLimits)
             EXPECT_LT(uint64_t(r.decoderPeakKiB), PictureDecoderLimits().addressSpace / 1024) << name;
         }
     }
-    // A named pipe nobody writes to holds the decoder without using the
-    // processor: the wall time ends it.
+    // A named pipe nobody writes to is turned away at once, not waited on
+    // until the wall time ends the decoder.
     const std::string pipe = dir.file("pipe.jpg");
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
-    PictureDecoderLimits().wallMilliseconds = 1500;
-    EXPECT_EQ(LoadPictureThumbnail(TPictureKind::Jpeg, pipe, 100, 100).error, "the picture takes too long to decode");
+    PictureDecoderLimits().wallMilliseconds = 5000;
+    EXPECT_EQ(LoadPictureThumbnail(TPictureKind::Jpeg, pipe, 100, 100).error, "not a regular file");
     PictureDecoderLimits().wallMilliseconds = 10000;
     // Fair pictures pass the same limits, the thumbnail made in the decoder: a
     // wide pen over many crossing lines among them.
@@ -638,6 +686,23 @@ TEST_F(PictureDecoderTest, HostilePicturesAreRefusedWithinTheLimits)
     EXPECT_TRUE(Near(fair.image.pixel(90, 50), qRgb(0, 0, 255)));
     // A file that is not there is named as unreadable, not as a dead decoder.
     EXPECT_EQ(LoadPictureThumbnail(TPictureKind::Jpeg, dir.file("none.jpg"), 100, 100).error, "cannot be opened");
+}
+
+TEST_F(PictureDecoderTest, WaitKeepsTheWindowThreadsEventsGoingAndGivesTheSameThumbnail)
+{
+    const std::string jpeg = Encode(TwoColours(1600, 1200), "JPEG");
+    const std::string file = dir.write("wide.jpg", jpeg);
+    int ticks = 0;
+    QTimer timer;
+    timer.setInterval(1);
+    QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+    timer.start();
+    const TThumbnailResult r = LoadPictureThumbnail(TPictureKind::Jpeg, file, 100, 100);
+    timer.stop();
+    EXPECT_GT(ticks, 0) << "the timer never ran while the decoder worked";
+    ASSERT_FALSE(r.image.isNull()) << r.error;
+    // The same thumbnail as the readers give in this process.
+    EXPECT_EQ(r.image, StretchPicture(DecodeJpeg(jpeg).image, 100, 100).convertToFormat(QImage::Format_RGB32));
 }
 
 TEST_F(PictureDecoderTest, ManyMetafileDecodesLeaveTheProgramsMemoryAsItWas)
