@@ -193,23 +193,37 @@ struct Member {
     throw ECabinetError(TERF{FDIERROR_TARGET_FILE, err, true}, false);
 }
 
-// The member's path below the destination, or empty when its name would
-// leave it (an absolute name, a ".." step, an empty step).
+// The member's path below the destination. Its steps are followed as a
+// path's are: "." and doubled separators stay where they are, ".." goes back
+// a step. Empty when the name would leave the destination (an absolute name,
+// a ".." above it) or ends without a file name ("\\", "." or "..").
 std::filesystem::path SafeTarget(const std::string &destination, const std::string &name)
 {
-    std::filesystem::path rel;
+    if (name.empty() || name[0] == '\\' || name[0] == '/')
+        return {};
+    std::vector<std::string> steps;
     size_t start = 0;
+    std::string step;
     while (start <= name.size()) {
         size_t end = name.find_first_of("\\/", start);
         if (end == std::string::npos)
             end = name.size();
-        const std::string step = name.substr(start, end - start);
-        if (step.empty() || step == "." || step == "..")
-            return {};
-        rel /= step;
+        step = name.substr(start, end - start);
+        if (step == "..") {
+            if (steps.empty())
+                return {};
+            steps.pop_back();
+        } else if (!step.empty() && step != ".") {
+            steps.push_back(step);
+        }
         start = end + 1;
     }
-    return std::filesystem::path(destination) / rel;
+    if (steps.empty() || step.empty() || step == "." || step == "..")
+        return {};
+    std::filesystem::path target(destination);
+    for (const std::string &s : steps)
+        target /= s;
+    return target;
 }
 
 // The member's MS-DOS date and time (local time) on the written file.

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "util/BaseFileUtils.h"
+#include "util/TextCodec.h"
 
 std::function<bool(const std::string &, bool, std::string &)> TRarLister::InputDialog;
 
@@ -33,6 +34,16 @@ void CopyToBuffer(char *buffer, size_t size, const std::string &text)
 std::string FixedText(const char *text, size_t size)
 {
     return std::string(text, strnlen(text, size));
+}
+
+// A member name in UTF-8. Our library decodes names itself; a library that
+// hands over the stored bytes of a name from DOS, OS/2 or Windows gives them
+// in the DOS code page, where a name from Unix stays as stored.
+std::string MemberNameText(std::string name, unsigned hostOS)
+{
+    if (hostOS <= 2 && !IsValidUtf8(name))
+        return OemToUtf8(name);
+    return name;
 }
 
 } // namespace
@@ -110,7 +121,7 @@ TDFRARHeaderData MakeRarHeaderRecord(const RARHeaderDataEx &h, bool haveExtended
 {
     TDFRARHeaderData r;
     r.ArchiveName = FixedText(h.ArcName, sizeof h.ArcName);
-    r.FileName = FixedText(h.FileName, sizeof h.FileName);
+    r.FileName = MemberNameText(FixedText(h.FileName, sizeof h.FileName), h.HostOS);
     r.ContinuedOnNext = h.Flags & RHDF_SPLITAFTER;
     r.ContinuedFromPrev = h.Flags & RHDF_SPLITBEFORE;
     r.Encrypted = h.Flags & RHDF_ENCRYPTED;

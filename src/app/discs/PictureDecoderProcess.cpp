@@ -369,7 +369,8 @@ int RunPictureDecoder(TPictureKind kind, const std::string &fileName, int width,
         static char *argv[] = {name, nullptr};
         app = std::make_unique<QGuiApplication>(argc, argv);
     }
-    const TPictureResult picture = DecodePicture(kind, bytes);
+    // A metafile is drawn at the thumbnail's size, not stretched to it.
+    const TPictureResult picture = DecodePicture(kind, bytes, QSize(width, height));
     bytes = std::string();
     if (picture.image.isNull())
         return WriteAll(out, ErrorReply(picture.error.empty() ? "damaged picture" : picture.error)) ? 0 : 1;

@@ -257,10 +257,12 @@ int Session::Process(int operation, const char *destPath, const char *destName)
         if (destName && *destName) {
             target = destName;
         } else {
-            if (!SafeMemberPath(current_.name))
+            // The name as listed; the stored one only finds the member in libarchive's stream.
+            const std::string name = MemberName(current_);
+            if (!SafeMemberPath(name))
                 return ERAR_ECREATE;
             const std::string base = destPath && *destPath ? destPath : ".";
-            target = base + "/" + current_.name;
+            target = base + "/" + name;
         }
     }
     std::error_code ec;
