@@ -305,9 +305,11 @@ TEST_F(ArchiveScanTest, NamedPipesNamedLikeArchivesOrProgramsAreNeverWaitedOn)
         EXPECT_TRUE(MembersOf(rows, folder, name).empty()) << name;
     }
     TExMemoryData &t = *form->ExMemoryData1;
-    for (t.First(); !t.Eof(); t.Next())
-        if (t.FieldByName("Name").AsString() == "fifo.exe")
+    for (t.First(); !t.Eof(); t.Next()) {
+        if (t.FieldByName("Name").AsString() == "fifo.exe") {
             EXPECT_TRUE(t.FieldByName("Icon").AsBytes().empty());
+        }
+    }
     // The good archives are listed as ever; the pipes named like archives are
     // told as archives that could not be read.
     EXPECT_EQ(MembersOf(rows, "e:\\", "r.rar").size(), 2u);
