@@ -405,6 +405,10 @@ public:
     bool KeepTreeChanges = true;  // leaving the mode writes the tree file
     void ConnectRunHandlers();
     void RunButtonClick();
+    // Makes the run target the entry Run and Copy act on: the one chosen
+    // last while its list still shows it selected, else the row selected in
+    // the file list or the search results now. False: none is selected.
+    bool TakeRunTarget();
     // Says that a command on the selected file (or disc) has nothing to work on.
     void ShowNothingSelected(bool disc);
     // The file table filtered to the records of the disc shown.
@@ -582,6 +586,6 @@ private:
     std::vector<QObject *> TreeEditLockedControls() const;
     std::vector<std::pair<QObject *, bool>> treeEditSaved_; // controls the editing mode disabled
     bool shownOnce_ = false;
-    bool windowSized_ = false; // the stored window size applies once, at start
+    bool windowSized_ = false; // the stored window size applies at start and after Restore settings
     bool closed_ = false;
 };

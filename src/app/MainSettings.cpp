@@ -97,6 +97,8 @@ void TMainForm::RecoverSetupMenuClick()
     if (answer != PromptResult::Yes)
         return;
     ZakladneNastavenie();
+    // The restored size is shown at once, so that closing keeps it.
+    windowSized_ = false;
     FormShow();
 }
 

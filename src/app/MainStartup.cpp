@@ -285,11 +285,14 @@ void TMainForm::FormShow()
 
     SetLanguageTexts();
 
-    // The stored size applies at start only: a catalogue command that shows
-    // the window again leaves the size the user gave it.
+    // The stored size applies at start and after the settings are restored:
+    // a catalogue command that shows the window again leaves the size the
+    // user gave it.
     if (!windowSized_) {
         windowSized_ = true;
         if (Settings[14] == 0) {
+            if (isMaximized())
+                showNormal();
             const QScreen *screen = this->screen();
             resize(screen ? ClampWindowSize(Settings[8], Settings[9], screen->availableGeometry().size())
                           : QSize(Settings[8], Settings[9]));

@@ -30,8 +30,9 @@ std::string Hex4(int v)
 // A read-only file closed on every way out.
 class CabStream {
 public:
-    // Non-blocking, so that a pipe given for a file cannot stall the scan.
-    explicit CabStream(const std::string &path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)) {}
+    // Only a regular file is opened, so that a pipe given for a file cannot
+    // stall the scan; for anything else errno is EINVAL.
+    explicit CabStream(const std::string &path) : fd_(OpenRegularFile(path)) {}
     ~CabStream()
     {
         if (fd_ >= 0)
@@ -40,11 +41,6 @@ public:
     CabStream(const CabStream &) = delete;
     CabStream &operator=(const CabStream &) = delete;
     bool IsOpen() const { return fd_ >= 0; }
-    bool IsRegularFile() const
-    {
-        struct stat st {};
-        return ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode);
-    }
     int64_t Size() const
     {
         struct stat st {};
@@ -129,10 +125,10 @@ bool TSTCabReader::ListEntries(const std::string &aFileName, const TReaderEnumFi
     // The cabinet test.
     {
         CabStream probe(aFileName);
+        if (!probe.IsOpen() && errno == EINVAL) // a folder, a pipe or a device is no cabinet
+            return false;
         if (!probe.IsOpen())
             throw EOSError(errno);
-        if (!probe.IsRegularFile()) // a folder or a device is no cabinet
-            return false;
     }
     if (!FDIIsCabinet(Context(), aFileName))
         return false;
@@ -197,23 +193,37 @@ struct Member {
     throw ECabinetError(TERF{FDIERROR_TARGET_FILE, err, true}, false);
 }
 
-// The member's path below the destination, or empty when its name would
-// leave it (an absolute name, a ".." step, an empty step).
+// The member's path below the destination. Its steps are followed as a
+// path's are: "." and doubled separators stay where they are, ".." goes back
+// a step. Empty when the name would leave the destination (an absolute name,
+// a ".." above it) or ends without a file name ("\\", "." or "..").
 std::filesystem::path SafeTarget(const std::string &destination, const std::string &name)
 {
-    std::filesystem::path rel;
+    if (name.empty() || name[0] == '\\' || name[0] == '/')
+        return {};
+    std::vector<std::string> steps;
     size_t start = 0;
+    std::string step;
     while (start <= name.size()) {
         size_t end = name.find_first_of("\\/", start);
         if (end == std::string::npos)
             end = name.size();
-        const std::string step = name.substr(start, end - start);
-        if (step.empty() || step == "." || step == "..")
-            return {};
-        rel /= step;
+        step = name.substr(start, end - start);
+        if (step == "..") {
+            if (steps.empty())
+                return {};
+            steps.pop_back();
+        } else if (!step.empty() && step != ".") {
+            steps.push_back(step);
+        }
         start = end + 1;
     }
-    return std::filesystem::path(destination) / rel;
+    if (steps.empty() || step.empty() || step == "." || step == "..")
+        return {};
+    std::filesystem::path target(destination);
+    for (const std::string &s : steps)
+        target /= s;
+    return target;
 }
 
 // The member's MS-DOS date and time (local time) on the written file.

@@ -121,9 +121,10 @@ public:
     // is a cabinet. When a member goes on into the next cabinet of a set, that
     // cabinet is taken in (OnNextCabinet) and its members are written too.
     // Members are written whole under a temporary name and renamed,
-    // with their time stamp and read-only attribute. Names that would leave
-    // aDestination end the extraction with ECabinetError (FDIERROR_TARGET_FILE),
-    // as do write failures; damage raises ECabinetError too.
+    // with their time stamp and read-only attribute. A name's "." and ".."
+    // steps are followed; names that would leave aDestination, or that end
+    // without a file name, end the extraction with ECabinetError
+    // (FDIERROR_TARGET_FILE), as do write failures; damage raises ECabinetError too.
     bool ExtractFiles(const std::string &aFileName, const std::string &aDestination);
 
     TReaderEnumFilesEntriesEvent OnReaderEnumFilesEntriesEvent;

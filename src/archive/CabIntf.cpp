@@ -1,5 +1,7 @@
 #include "archive/CabIntf.h"
 
+#include "util/BaseFileUtils.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -81,7 +83,9 @@ mspack_file *SysOpen(mspack_system *self, const char *filename, int mode)
     case MSPACK_SYS_OPEN_APPEND: flags |= O_WRONLY | O_CREAT | O_APPEND; break;
     default: return nullptr;
     }
-    const int fd = ::open(filename, flags, 0644);
+    // A cabinet (or its next part) is read only from a regular file, opened
+    // so that a named pipe carrying its name cannot stall the reader.
+    const int fd = mode == MSPACK_SYS_OPEN_READ ? OpenRegularFile(filename) : ::open(filename, flags, 0644);
     if (fd < 0) {
         Keep(ctx);
         return nullptr;
@@ -165,15 +169,11 @@ void SysCopy(void *src, void *dest, size_t bytes) { std::memmove(dest, src, byte
 
 bool OwnHeaderTest(const std::string &path, TERF *erf)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const int fd = OpenRegularFile(path);
     if (fd < 0) {
-        if (erf)
+        // Something other than a regular file is no cabinet, not a failure.
+        if (erf && errno != EINVAL)
             erf->erfType = errno;
-        return false;
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
         return false;
     }
     uint8_t b[TCabHeader::Size] = {};

@@ -1,10 +1,16 @@
 #include "archive/RarLister.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
+
+#include "util/BaseFileUtils.h"
+#include "util/TextCodec.h"
 
 std::function<bool(const std::string &, bool, std::string &)> TRarLister::InputDialog;
 
@@ -28,6 +34,16 @@ void CopyToBuffer(char *buffer, size_t size, const std::string &text)
 std::string FixedText(const char *text, size_t size)
 {
     return std::string(text, strnlen(text, size));
+}
+
+// A member name in UTF-8. Our library decodes names itself; a library that
+// hands over the stored bytes of a name from DOS, OS/2 or Windows gives them
+// in the DOS code page, where a name from Unix stays as stored.
+std::string MemberNameText(std::string name, unsigned hostOS)
+{
+    if (hostOS <= 2 && !IsValidUtf8(name))
+        return OemToUtf8(name);
+    return name;
 }
 
 } // namespace
@@ -105,7 +121,7 @@ TDFRARHeaderData MakeRarHeaderRecord(const RARHeaderDataEx &h, bool haveExtended
 {
     TDFRARHeaderData r;
     r.ArchiveName = FixedText(h.ArcName, sizeof h.ArcName);
-    r.FileName = FixedText(h.FileName, sizeof h.FileName);
+    r.FileName = MemberNameText(FixedText(h.FileName, sizeof h.FileName), h.HostOS);
     r.ContinuedOnNext = h.Flags & RHDF_SPLITAFTER;
     r.ContinuedFromPrev = h.Flags & RHDF_SPLITBEFORE;
     r.Encrypted = h.Flags & RHDF_ENCRYPTED;
@@ -264,6 +280,16 @@ void TRarLister::Extract()
         return;
     }
     FilesProcessed_ = FileCount_ = SizeProcessed_ = SizeCount_ = 0;
+    // The library opens the archive by name, and a library's open of a named
+    // pipe may wait for a writer forever: a name that is there but is no
+    // regular file never reaches it. (A missing file is the library's to report.)
+    if (const int fd = OpenRegularFile(FileName); fd >= 0) {
+        ::close(fd);
+    } else if (errno == EINVAL) {
+        Error(RarErrorText(ERAR_EOPEN), ERAR_EOPEN);
+        Status(FileName, 2);
+        return;
+    }
     if (CanProgress)
         CountMembers();
 

@@ -15,8 +15,9 @@
 // Without a library Extract() reports "UnRar.Dll nicht geladen" through
 // OnError and lists nothing; failures go to OnError with their German texts
 // and end the pass, so a scan simply goes on with the next file.
-// Texts (names, messages) are the library's bytes: UTF-8 for archives that
-// store Unicode names, the stored bytes otherwise.
+// Member names are UTF-8: a name without a Unicode form made on DOS, OS/2 or
+// Windows is read in the DOS code page, one from another system is kept as
+// stored. Messages are the library's bytes.
 #include "archive/untUnRar.h"
 
 #include <QDateTime>

@@ -11,6 +11,7 @@
 #include <cctype>
 #include <cstdio>
 #include <exception>
+#include <map>
 
 namespace {
 
@@ -224,6 +225,51 @@ std::string CddbTextToUtf8(const std::string &Line, int Level)
     return out;
 }
 
+std::vector<std::string> CddbEntryTextToUtf8(const std::vector<std::string> &Lines, int Level)
+{
+    std::vector<std::string> out(Lines.size());
+    std::map<std::string, std::vector<size_t>> linesOfKey;
+    for (size_t i = 0; i < Lines.size(); ++i) {
+        const size_t eq = Lines[i].find('=');
+        if (eq == std::string::npos)
+            out[i] = CddbTextToUtf8(Lines[i], Level);
+        else
+            linesOfKey[cddbtext::Upper(NetTrim(Lines[i].substr(0, eq)))].push_back(i);
+    }
+    for (const auto &[key, at] : linesOfKey) {
+        std::string joined;
+        for (size_t i : at)
+            joined.append(Lines[i], Lines[i].find('=') + 1);
+        const bool utf8 = Level >= 6 && IsValidUtf8(joined);
+        std::string carried; // the start of a letter cut off the line before
+        for (size_t k = 0; k < at.size(); ++k) {
+            const std::string &line = Lines[at[k]];
+            const size_t eq = line.find('=');
+            std::string value = line.substr(eq + 1);
+            if (utf8) {
+                value.insert(0, carried);
+                carried.clear();
+                // The last letter start; a letter cut short there goes on
+                // with the next line (the joined value is whole, so only
+                // the tail can be).
+                size_t start = value.size();
+                while (start > 0 && value.size() - start < 4
+                       && (static_cast<unsigned char>(value[start - 1]) & 0xC0) == 0x80)
+                    --start;
+                char32_t cp;
+                if (start > 0 && k + 1 < at.size() && DecodeUtf8Char(value, start - 1, cp) == 0) {
+                    carried = value.substr(start - 1);
+                    value.erase(start - 1);
+                }
+            } else {
+                value = CddbTextToUtf8(value, 0);
+            }
+            out[at[k]] = CddbTextToUtf8(line.substr(0, eq + 1), Level) + value;
+        }
+    }
+    return out;
+}
+
 bool IsCddbCategory(const std::string &Word)
 {
     static const char *const kCategories[] = {"blues", "classical", "country", "data",   "folk",      "jazz",
@@ -331,6 +377,17 @@ void TCddb::SetTimeLimit(int Ms)
     FHttp->RequestTimeout = FTimeLimit;
 }
 
+void TCddb::StartLookup()
+{
+    FLookupDeadline = FTimeLimit > 0 ? QDeadlineTimer(FTimeLimit, Qt::PreciseTimer) : QDeadlineTimer::Forever;
+    FLookupRunning = true;
+}
+
+std::string TCddb::LookupOverText() const
+{
+    return "The CDDB lookup took too long: no complete reply within " + NetDurationText(FTimeLimit);
+}
+
 void TCddb::Status(const std::string &Text)
 {
     if (OnStatusMessage)
@@ -386,6 +443,7 @@ void TCddb::StartReceiving()
     FExactMatches = false;
     FReceivingEntry = false;
     FDropNoted = false;
+    FEntryBytes.clear();
     FNextMatch = FNextEntryLine = FNextSite = 0;
 }
 
@@ -394,6 +452,8 @@ int TCddb::StartGet(const std::string &Url, const char *StatusText, int NewState
     FRcvdStream->Clear();
     FHttp->RcvdStream = FRcvdStream.get();
     FHttp->URL = Url;
+    // The request has what is left of the lookup's time.
+    FHttp->RequestTimeout = FTimeLimit > 0 ? std::max<int>(1, static_cast<int>(FLookupDeadline.remainingTime())) : 0;
     // The state is that of the request from its first status on.
     State = NewState;
     StartReceiving();
@@ -419,6 +479,7 @@ int TCddb::Query()
     const std::string url = "http://" + ServerAddr + ":" + ServerPort + ServerAdditionalAddr
                             + "?cmd=" + UrlEncode(BuildQueryCommand(Entry.Toc)) + "&hello=" + HelloPart()
                             + "&proto=" + std::to_string(CddbHttpProtocolLevel);
+    StartLookup();
     return StartGet(url, "Querying CD", 6);
 }
 
@@ -441,10 +502,32 @@ int TCddb::Read()
     const std::string url = "http://" + ServerAddr + ":" + ServerPort + ServerAdditionalAddr + "?cmd=cddb+read+"
                             + UrlEncode(category) + "+" + UrlEncode(discId) + "&hello=" + HelloPart()
                             + "&proto=" + std::to_string(CddbHttpProtocolLevel);
+    // A read after the query that chose its match has what is left of the
+    // lookup's time; any other read is a lookup of its own.
+    if (!FLookupRunning || (State != 3 && State != 4))
+        StartLookup();
+    if (FTimeLimit > 0 && FLookupDeadline.hasExpired()) {
+        FLookupRunning = false;
+        State = 13;
+        Status(LookupOverText());
+        return -1;
+    }
     return StartGet(url, "Reading CD info", 11);
 }
 
 void TCddb::HttpRequestDone(THttpClient *, THttpRequest, uint16_t Error)
+{
+    const bool lookup = State == 6 || State == 11;
+    const bool lookupOver = lookup && FLookupRunning && FTimeLimit > 0 && FLookupDeadline.hasExpired();
+    // A caller's own request (a submission) has the whole limit again.
+    FHttp->RequestTimeout = FTimeLimit;
+    HttpReply(Error, lookupOver);
+    // Only a query that chose a match leaves the lookup going.
+    if (lookup)
+        FLookupRunning = State == 3 || State == 4;
+}
+
+void TCddb::HttpReply(uint16_t Error, bool LookupOver)
 {
     // Taken out at once: the next request, a POST by a caller too, starts
     // with an empty buffer.
@@ -461,7 +544,12 @@ void TCddb::HttpRequestDone(THttpClient *, THttpRequest, uint16_t Error)
     if (Error != 0) {
         const bool post = State == 14;
         State = 16;
-        Status(std::string(post ? kInternalPost : kInternalGet) + " \"" + FHttp->ReasonPhrase + "\"");
+        // The request had only what was left of the lookup's time: name the
+        // lookup's limit, not that remainder.
+        if (Error == WSAETIMEDOUT && LookupOver)
+            Status(LookupOverText());
+        else
+            Status(std::string(post ? kInternalPost : kInternalGet) + " \"" + FHttp->ReasonPhrase + "\"");
         return;
     }
     if (FHttp->StatusCode >= 400) {
@@ -472,29 +560,33 @@ void TCddb::HttpRequestDone(THttpClient *, THttpRequest, uint16_t Error)
     // The reply is the program's text from here on: nothing stores or hands
     // on the server's bytes.
     std::vector<std::string> lines = SplitReplyLines(document);
-    for (std::string &line : lines)
-        line = CddbTextToUtf8(line, CddbHttpProtocolLevel);
+    if (State == 11) {
+        lines = CddbEntryTextToUtf8(lines, CddbHttpProtocolLevel);
+    } else {
+        for (std::string &line : lines)
+            line = CddbTextToUtf8(line, CddbHttpProtocolLevel);
+    }
     const int start = State;
     // Each line is logged, then handed to the reply handler of the request;
     // query and read stop at the line that settles them.
-    auto feed = [&](void (TCddb::*reply)(const std::string &), bool untilSettled) {
+    auto feed = [&](auto reply, bool untilSettled) {
         for (const std::string &line : lines) {
             Exchange(line);
-            (this->*reply)(line);
+            reply(line);
             if (untilSettled && State != start)
                 break;
         }
     };
     switch (start) {
     case 6:
-        feed(&TCddb::QueryReply, true);
+        feed([this](const std::string &l) { QueryReply(l); }, true);
         if (State == 6) {
             State = 5;
             Status("CDDB query reply ended early");
         }
         break;
     case 11:
-        feed(&TCddb::ReadReply, true);
+        feed([this](const std::string &l) { ReadReply(l); }, true);
         if (State == 11) {
             State = 13;
             Status("CDDB entry ended early");
@@ -504,10 +596,10 @@ void TCddb::HttpRequestDone(THttpClient *, THttpRequest, uint16_t Error)
             ParseEntry();
         break;
     case 14:
-        feed(&TCddb::SubmitReply, false);
+        feed([this](const std::string &l) { SubmitReply(l); }, false);
         break;
     case 7:
-        feed(&TCddb::SitesReply, false);
+        feed([this](const std::string &l) { SitesReply(l); }, false);
         break;
     default:
         break;

@@ -8,6 +8,7 @@
 //
 // It talks to its owner through three events: status texts (English), every
 // raw protocol line, and the choice among matches. Server answers never raise.
+#include <QDeadlineTimer>
 #include <QIODevice>
 #include <QTimer>
 
@@ -37,7 +38,8 @@ inline constexpr qint64 MaxCddbReplyBytes = 1 << 20;
 // titles keep every letter (at level 5 the server sends ISO-8859-1 and puts
 // "?" for each letter outside it).
 inline constexpr int CddbHttpProtocolLevel = 6;
-// The time limit of one request (HTTP) or one connection (CDDBP), in ms.
+// The time limit of one lookup, in ms: over HTTP the query, the choice
+// among its matches and the read together; over CDDBP the connection.
 inline constexpr int CddbDefaultTimeLimit = 2 * 60 * 1000;
 
 inline constexpr const char *CddbDefaultServer = "gnudb.gnudb.org";
@@ -130,8 +132,10 @@ public:
     std::string ClientName = "TCddb";
     std::string ClientVersion = "v0.1.75 Release";
     std::string ClientComments;
-    // Every lookup ends within this many milliseconds (0: no limit): an HTTP
-    // request from its start, a CDDBP connection from its connect.
+    // Every lookup ends within this many milliseconds (0: no limit): over
+    // HTTP from the start of the query to the end of the read, the time
+    // its owner takes to choose a match included (a read started later is
+    // refused); over CDDBP from the connect to the close.
     int TimeLimit() const { return FTimeLimit; }
     void SetTimeLimit(int Ms);
     // The protocol level of the CDDBP connection (1 at its start, then as
@@ -186,8 +190,16 @@ private:
     void Exchange(const std::string &Line);
     std::string HelloPart() const;
     int StartGet(const std::string &Url, const char *StatusText, int NewState);
+    void StartLookup();
+    // The reply of the request that ended; LookupOver: the lookup's time
+    // ran out while it was under way.
+    void HttpReply(uint16_t Error, bool LookupOver);
+    std::string LookupOverText() const;
     void QueryReply(const std::string &Line);
-    void ReadReply(const std::string &Line);
+    // `Bytes`: the line as it came over CDDBP, kept so that the entry's
+    // values are decoded whole once it ended; none over HTTP, whose lines
+    // come decoded with the rest of the document.
+    void ReadReply(const std::string &Line, const std::string *Bytes = nullptr);
     void GeneralReply(const std::string &Line);
     void BannerReply(const std::string &Line);
     void HandshakeReply(const std::string &Line);
@@ -217,6 +229,12 @@ private:
     bool FDropNoted = false;
     int FTimeLimit = CddbDefaultTimeLimit;
     std::unique_ptr<QTimer> FSocketTimer;
+    // The end of the HTTP lookup under way: a read continues the lookup of
+    // the query that chose its match.
+    QDeadlineTimer FLookupDeadline;
+    bool FLookupRunning = false;
+    // The bytes of the entry lines read over CDDBP, by their slot.
+    std::vector<std::pair<size_t, std::string>> FEntryBytes;
     int FSocketLevel = 1;
     qint64 FSocketReplyBytes = 0;
     // The first slots that may be free: filled slots come first.
@@ -236,6 +254,12 @@ std::string UnescapeEntryText(const std::string &S);
 // to level 5 ISO-8859-1; from level 6 UTF-8, and bytes that are no UTF-8
 // there are read as ISO-8859-1 rather than stored as they came.
 std::string CddbTextToUtf8(const std::string &Line, int Level);
+// The program's text of an entry's lines, as CddbTextToUtf8 but with the
+// value of each key ("TTITLE3") decoded once over all its lines: a server
+// cuts long values by bytes, so a letter may start on one line and end on
+// the next. Each line keeps its part, its cut moved back to where the letter
+// starts.
+std::vector<std::string> CddbEntryTextToUtf8(const std::vector<std::string> &Lines, int Level);
 // A category word of the database ("rock", "misc" ...).
 bool IsCddbCategory(const std::string &Word);
 // Eight hexadecimal digits.

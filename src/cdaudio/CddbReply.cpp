@@ -180,7 +180,7 @@ void TCddb::QueryReply(const std::string &Line)
     }
 }
 
-void TCddb::ReadReply(const std::string &Raw)
+void TCddb::ReadReply(const std::string &Raw, const std::string *Bytes)
 {
     // An entry line keeps its blanks at the end: a value continued on the
     // next line may end in one ("Skladba 3 " + "- piesne").
@@ -190,6 +190,7 @@ void TCddb::ReadReply(const std::string &Raw)
         case 210:
             Status("OK, CDDB database entry follows");
             EntryLines.fill(std::string());
+            FEntryBytes.clear();
             FNextEntryLine = 0;
             FReceivingEntry = true;
             return;
@@ -217,6 +218,17 @@ void TCddb::ReadReply(const std::string &Raw)
             return;
         }
         FReceivingEntry = false;
+        if (!FEntryBytes.empty()) {
+            // Now that every line of each value is here, the values are
+            // decoded whole.
+            std::vector<std::string> bytes;
+            for (const auto &[slot, b] : FEntryBytes)
+                bytes.push_back(b);
+            bytes = CddbEntryTextToUtf8(bytes, FSocketLevel);
+            for (size_t i = 0; i < bytes.size(); ++i)
+                EntryLines[FEntryBytes[i].first] = bytes[i];
+            FEntryBytes.clear();
+        }
         State = 12;
         Status("Entry read");
         return;
@@ -225,7 +237,11 @@ void TCddb::ReadReply(const std::string &Raw)
         while (FNextEntryLine < EntryLines.size() && !EntryLines[FNextEntryLine].empty())
             ++FNextEntryLine;
         if (FNextEntryLine < EntryLines.size()) {
-            EntryLines[FNextEntryLine] = Raw.substr(Raw.find(Line[0]));
+            // The blanks before the key are the same bytes in both forms.
+            const size_t key = Raw.find(Line[0]);
+            EntryLines[FNextEntryLine] = Raw.substr(key);
+            if (Bytes)
+                FEntryBytes.emplace_back(FNextEntryLine, Bytes->substr(std::min(key, Bytes->size())));
             return;
         }
         if (!FDropNoted) {

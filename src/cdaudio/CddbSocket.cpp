@@ -66,24 +66,26 @@ void TCddb::SocketSessionConnected(TCustomNetSocket *, uint16_t)
     State = 0;
 }
 
-void TCddb::SocketSessionClosed(TCustomNetSocket *, uint16_t)
+void TCddb::SocketSessionClosed(TCustomNetSocket *, uint16_t Error)
 {
     FSocketTimer->stop();
     // A close while a reply is awaited cuts it short: that is a failure, not
     // the end of a lookup. A failed query or read keeps its state.
     if (WaitsOnSocket(State))
-        FailSocketWait("The CDDB connection closed before the reply ended");
+        FailSocketWait("The CDDB connection closed before the reply ended"
+                       + (Error ? ": " + NetSocketErrorDesc(Error) + " (Error #" + std::to_string(Error) + ")"
+                                : std::string()));
     else if (State != 5 && State != 13)
         State = -1;
 }
 
 void TCddb::SocketDataAvailable(TCustomNetSocket *, uint16_t)
 {
-    std::string raw = FSocket->ReceiveStr();
-    FSocketReplyBytes += static_cast<qint64>(raw.size());
-    while (!raw.empty() && (raw.back() == '\n' || raw.back() == '\r'))
-        raw.pop_back();
-    raw = CddbTextToUtf8(raw, FSocketLevel);
+    std::string bytes = FSocket->ReceiveStr();
+    FSocketReplyBytes += static_cast<qint64>(bytes.size());
+    while (!bytes.empty() && (bytes.back() == '\n' || bytes.back() == '\r'))
+        bytes.pop_back();
+    const std::string raw = CddbTextToUtf8(bytes, FSocketLevel);
     const std::string line = NetTrim(raw);
     Exchange(line);
     const int before = State;
@@ -98,7 +100,7 @@ void TCddb::SocketDataAvailable(TCustomNetSocket *, uint16_t)
     case 7: SitesReply(line); break;
     case 9: ProtoReply(line); break;
     case 6: QueryReply(line); break;
-    case 11: ReadReply(raw); break;
+    case 11: ReadReply(raw, &bytes); break;
     case 15:
         Status("Connection closed");
         State = -1;

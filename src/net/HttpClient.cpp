@@ -75,6 +75,9 @@ THttpClient::THttpClient()
     QObject::connect(FTimer.get(), &QTimer::timeout, [this] { TimerExpired(); });
     FTotalTimer = std::make_unique<QTimer>();
     FTotalTimer->setSingleShot(true);
+    // Never early: a caller that gives a request what is left of a longer
+    // limit tells by the clock that this limit has passed.
+    FTotalTimer->setTimerType(Qt::PreciseTimer);
     QObject::connect(FTotalTimer.get(), &QTimer::timeout, [this] {
         if (FState != httpStReady && !FReadyPosted)
             FailNow(WSAETIMEDOUT, "no complete reply within " + NetDurationText(RequestTimeout) + " (Error #" +
@@ -277,8 +280,12 @@ void THttpClient::AdjustDocName()
 
 void THttpClient::Fail(uint16_t Error, const std::string &Reason)
 {
-    if (FRequestDoneError == 0)
-        FRequestDoneError = Error;
+    // The first failure names the end of the request: what follows it (the
+    // close a reset brings, a body then found short) must not put its own
+    // reason beside the first one's code.
+    if (FRequestDoneError != 0)
+        return;
+    FRequestDoneError = Error;
     if (!Reason.empty())
         ReasonPhrase = Reason;
 }

@@ -57,7 +57,9 @@ std::string UuEncode(const std::string &S);
 // comes back unchanged. Text that is no UTF-8 is read as a stored text is.
 std::string EncodeHeaderText(const std::string &Text);
 // An address header ("Name <a@b>, c@d"): each display name outside ASCII
-// as encoded words; the addresses stay as they are.
+// as encoded words, a quoted one by its text (what the quotes hold may
+// include "<" and ","); the addresses stay as they are. Text that is no
+// UTF-8 is read as a stored text is, as a whole.
 std::string EncodeHeaderAddresses(const std::string &Text);
 
 // Resolves a reference (a redirect's location) against the absolute URL it

@@ -81,31 +81,49 @@ std::string EncodeHeaderText(const std::string &Text)
 
 std::string EncodeHeaderAddresses(const std::string &Text)
 {
+    // Decoded as a whole, as a stored text is: a name taken out alone could
+    // pass for UTF-8 where the header is Windows-1250.
+    const std::string text = DecodeStoredText(Text);
     std::string out, part;
-    bool quoted = false;
+    bool quoted = false, escaped = false;
     int angle = 0;
+    size_t opens = std::string::npos; // the "<" of the part's address, outside quotes
     auto flush = [&] {
-        const size_t lt = part.find('<');
-        if (lt != std::string::npos) {
-            std::string name = NetTrim(part.substr(0, lt));
-            if (name.size() >= 2 && name.front() == '"' && name.back() == '"')
-                name = name.substr(1, name.size() - 2);
+        if (opens != std::string::npos) {
+            std::string name = NetTrim(part.substr(0, opens));
+            if (name.size() >= 2 && name.front() == '"' && name.back() == '"') {
+                // The text of a quoted name, without its quoting.
+                std::string plain;
+                for (size_t i = 1; i + 1 < name.size(); ++i) {
+                    if (name[i] == '\\' && i + 2 < name.size())
+                        ++i;
+                    plain += name[i];
+                }
+                name = plain;
+            }
             const std::string encoded = EncodeHeaderText(name);
             if (encoded != name) {
                 const size_t lead = part.find_first_not_of(' ');
-                part = part.substr(0, lead == std::string::npos ? 0 : lead) + encoded + " " + part.substr(lt);
+                part = part.substr(0, lead == std::string::npos ? 0 : lead) + encoded + " " + part.substr(opens);
             }
         }
         out += part;
         part.clear();
+        opens = std::string::npos;
     };
-    for (char c : Text) {
-        if (c == '"')
+    for (char c : text) {
+        if (escaped)
+            escaped = false;
+        else if (quoted && c == '\\')
+            escaped = true;
+        else if (c == '"')
             quoted = !quoted;
-        else if (!quoted && c == '<')
-            ++angle;
-        else if (!quoted && c == '>' && angle > 0)
+        else if (!quoted && c == '<') {
+            if (angle++ == 0 && opens == std::string::npos)
+                opens = part.size();
+        } else if (!quoted && c == '>' && angle > 0) {
             --angle;
+        }
         if (c == ',' && !quoted && angle == 0) {
             flush();
             out += ',';

@@ -251,8 +251,10 @@ void THttpClient::SocketSessionClosed(uint16_t Error)
         LocationSessionClosed();
         return;
     }
+    // A reset is the reason the request ended; the status line's phrase
+    // ("OK") must not stand for it.
     if (Error)
-        Fail(Error, "");
+        Fail(Error, NetSocketErrorDesc(Error) + " (Error #" + std::to_string(Error) + ")");
     FConnected = false;
     if (FReadyPosted || FState == httpStReady)
         return;

@@ -1,10 +1,12 @@
 #include "platform/ExeIcon.h"
 
+#include "util/BaseFileUtils.h"
 #include "util/PeResources.h"
+
+#include <unistd.h>
 
 #include <QBuffer>
 #include <QFile>
-#include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
 
@@ -27,14 +29,16 @@ constexpr qsizetype kMaxIconStream = 4 << 20;
 
 QByteArray ReadExeIconStream(const QString &path)
 {
-    // Only regular files: opening a named pipe that happens to be called
-    // "x.exe" would wait for a writer forever and stall the scan.
-    const QFileInfo info(path);
-    if (!info.isFile())
+    // Opened so that it never waits: a named pipe called "x.exe" would wait
+    // for a writer forever and stall the scan.
+    const int fd = OpenRegularFile(QFile::encodeName(path).toStdString());
+    if (fd < 0)
         return {};
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
         return {};
+    }
     const qint64 size = file.size();
     if (size < 64)
         return {};

@@ -158,24 +158,72 @@ std::string GetModulePath(uintptr_t module)
     return std::string(buf, static_cast<size_t>(n));
 }
 
+int OpenRegularFile(const std::string &path)
+{
+    // Looked at before the open, so that no device is ever opened (opening
+    // one may act on it, as a tape rewinds); the open cannot block whatever
+    // the entry has become meanwhile, and the descriptor's own type decides.
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0)
+        return -1;
+    if (!S_ISREG(st.st_mode)) {
+        errno = EINVAL;
+        return -1;
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 ||
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        const int err = S_ISREG(st.st_mode) ? errno : EINVAL;
+        ::close(fd);
+        errno = err;
+        return -1;
+    }
+    return fd;
+}
+
+std::string ReadRegularFile(const std::string &path, std::string &bytes, uint64_t maxBytes)
+{
+    bytes.clear();
+    const int fd = OpenRegularFile(path);
+    if (fd < 0)
+        return errno == EINVAL ? "not a regular file" : "cannot be opened";
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || st.st_size < 0) {
+        ::close(fd);
+        return "cannot be read";
+    }
+    if (uint64_t(st.st_size) > maxBytes) {
+        ::close(fd);
+        return "file too large";
+    }
+    bytes.resize(size_t(st.st_size));
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += size_t(n);
+    }
+    ::close(fd);
+    // A file that shrank while it was read is not passed off as whole.
+    if (done != bytes.size()) {
+        bytes.clear();
+        return "cannot be read";
+    }
+    return {};
+}
+
 bool GetFileVersionFixedInfo(const std::string &fileName, FixedFileVersionInfo &info)
 {
-    // Regular files only: a named pipe would block the open.
-    struct stat st;
-    if (::stat(fileName.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-        return false;
-    std::ifstream in(fileName, std::ios::binary);
-    if (!in)
-        return false;
-    // Program files worth asking about are small; refuse anything huge rather
-    // than reading it whole.
-    in.seekg(0, std::ios::end);
-    const std::streamoff size = in.tellg();
-    if (size <= 0 || size > (256 << 20))
-        return false;
-    in.seekg(0);
-    std::string bytes(static_cast<size_t>(size), '\0');
-    if (!in.read(bytes.data(), size))
+    // Program files worth asking about are small; anything huge is refused
+    // rather than read whole.
+    std::string bytes;
+    if (!ReadRegularFile(fileName, bytes, uint64_t(256) << 20).empty() || bytes.empty())
         return false;
     return ReadPeFixedVersion(bytes, info);
 }

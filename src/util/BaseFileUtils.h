@@ -98,6 +98,22 @@ int64_t GetSizeOfFile(const std::string &path);
 // True when GetSizeOfFile finds an entry: folders and matching patterns count.
 bool FileExists(const std::string &path);
 
+// Opens the file at `path` for reading in a way that can never wait: a named
+// pipe, socket or device that carries the name of a file the program reads
+// (an archive, a program, a picture) would hold an ordinary open until
+// something wrote to it. Only a regular file is opened (the type is checked
+// before the open and again on the opened descriptor, so a swap in between
+// is caught). Answers the descriptor (close-on-exec, reads blocking as usual),
+// which the caller closes, or -1 with errno set: the system's reason, or
+// EINVAL for an entry that is not a regular file.
+int OpenRegularFile(const std::string &path);
+
+// Reads the whole regular file `path` (opened as above) into `bytes`; a file
+// over `maxBytes` is refused. Empty on success, else why not, in English:
+// "not a regular file", "cannot be opened", "file too large" or
+// "cannot be read".
+std::string ReadRegularFile(const std::string &path, std::string &bytes, uint64_t maxBytes);
+
 // The running program's full file name (the module handle 0 is the program;
 // other handles are not known here and give an empty text).
 std::string GetModulePath(uintptr_t module = 0);

@@ -31,6 +31,10 @@ std::string_view StoredTextView(std::string_view bytes, std::string &scratch);
 // (a disc name in Windows-1250 against the same name in UTF-8).
 bool SameStoredText(std::string_view a, std::string_view b);
 
+// `bytes` read as DOS code page 852, in UTF-8: the names archivers on DOS,
+// OS/2 and Windows store when they store no Unicode form.
+std::string OemToUtf8(std::string_view bytes);
+
 // Converts UTF-8 to Windows-1250; characters the code page lacks (and invalid
 // input bytes) become `replacement`.
 std::string Utf8ToCp1250(std::string_view utf8, char replacement = '?');

@@ -2,6 +2,7 @@
 // file it reads and writes, the disc tree and the start language.
 #include <QAbstractButton>
 #include <QMenu>
+#include <QScreen>
 
 #include <set>
 
@@ -292,6 +293,35 @@ TEST_F(MainFormTest, MenusFollowTheStartLanguage)
                            form.ui->UpdateToolButton->toolTip(), form.ui->ShowInfoButton->toolTip()}),
               QStringList({"Load picture", "Delete picture", "Update CD", "Info-panel"}));
     EXPECT_EQ(form.HelpFile, "ORBALISTEN.HLP");
+}
+
+// Restore settings gives the window the default size, also from maximised; closing keeps it.
+TEST_F(MainFormTest, RestoreSettingsGivesTheWindowTheDefaultSize)
+{
+    MakeDataFolder("[CatalogSettings]\nSetup1=0\nSetup8=700\nSetup9=500\nSetup14=0\nSetup20=1\nSetup_Text4=Music\n");
+    TMainForm form(nullptr, data);
+    form.show();
+    QCoreApplication::processEvents();
+    ASSERT_EQ(form.size(), QSize(700, 500));
+    const QSize defaults = TMainForm::ClampWindowSize(742, 525, form.screen()->availableGeometry().size());
+    form.resize(1001, 677);
+    prompt.Answer(PromptResult::No);
+    form.ui->RecoverSetupMenu->trigger();
+    EXPECT_EQ(form.size(), QSize(1001, 677));
+    prompt.Answer(PromptResult::Yes);
+    form.ui->RecoverSetupMenu->trigger();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(form.size(), defaults);
+    form.showMaximized();
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(form.isMaximized());
+    prompt.Answer(PromptResult::Yes);
+    form.ui->RecoverSetupMenu->trigger();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(form.isMaximized());
+    EXPECT_EQ(form.size(), defaults);
+    form.close();
+    EXPECT_EQ(std::tuple(Stored()[8], Stored()[9], Stored()[14]), std::tuple(defaults.width(), defaults.height(), 0));
 }
 
 TEST_F(MainFormTest, RestoreSettingsAsksAndKeepsTheLanguage)

@@ -246,3 +246,34 @@ TEST_F(MainViewTest, LevelsGoUnderTheirOwnNodeOnly)
     for (int i = 0; i < a->childCount(); ++i)
         EXPECT_NE(a->child(i)->text(0), QStringLiteral("d"));
 }
+
+// A disc opened again shows the levels read before open; a folder whose level
+// was never read is closed with its arrow, and opening it reads the level.
+TEST_F(MainViewTest, ReopenedDiscShowsItsUnreadFoldersClosedWithAnArrow)
+{
+    auto form = Open();
+    QTreeWidgetItem *a = Node(*form, "a");
+    ASSERT_TRUE(a);
+    a->setExpanded(true); // reads b
+    OpenDisc(*form, "u: [OTHER]");
+    OpenDisc(*form, kDisc);
+    EXPECT_TRUE(a->parent()->isExpanded());
+    EXPECT_TRUE(a->isExpanded());
+    ASSERT_EQ(a->childCount(), 1);
+    QTreeWidgetItem *b = a->child(0);
+    EXPECT_EQ(b->childCount(), 0);
+    EXPECT_FALSE(b->isExpanded());
+    EXPECT_EQ(b->childIndicatorPolicy(), QTreeWidgetItem::ShowIndicator);
+    b->setExpanded(true);
+    EXPECT_TRUE(b->isExpanded());
+    ASSERT_EQ(b->childCount(), 1);
+    ExpectOnePlace(*form, "t:\\a\\b\\", "b");
+    // The disc opened first by its node, the one listed at start: the same.
+    OpenDisc(*form, "t: [SECOND]");
+    QTreeWidgetItem *second = Node(*form, "t: [SECOND]");
+    ASSERT_TRUE(second && second->childCount() == 1);
+    OpenDisc(*form, "u: [OTHER]");
+    OpenDisc(*form, "t: [SECOND]");
+    EXPECT_FALSE(second->child(0)->isExpanded());
+    EXPECT_EQ(second->child(0)->childIndicatorPolicy(), QTreeWidgetItem::ShowIndicator);
+}

@@ -203,6 +203,7 @@ TEST_F(UsageWalkTest, TypedPathsGoWhereTheySayOnAnyDiscOrSayTheyDoNotExist)
         EXPECT_TRUE(prompt.Asked().back().text.contains(QStringLiteral("does not exist"))) << missing.toStdString();
         EXPECT_EQ(form->Browse.CurrentPath, "u:\\music\\");
         EXPECT_EQ(ListNamesOf(*form), Names{"song.mp3"});
+        EXPECT_EQ(form->ui->ComboBox1->currentText(), QStringLiteral("u:\\music")) << missing.toStdString();
     }
     // Typing goes along to each place of the open disc as it is complete ("u:"); names are
     // compared exactly, so "Music" is not "music".
@@ -211,6 +212,12 @@ TEST_F(UsageWalkTest, TypedPathsGoWhereTheySayOnAnyDiscOrSayTheyDoNotExist)
     ASSERT_EQ(prompt.Asked().size(), asked + 1);
     EXPECT_EQ(prompt.Asked().back().text, QStringLiteral("The folder \"u:\\Music\" does not exist in this archive."));
     EXPECT_EQ(form->Browse.CurrentPath, "u:\\");
+    // The box then names the place the list shows, and Up and Enter start from there.
+    EXPECT_EQ(form->ui->ComboBox1->currentText(), QStringLiteral("u:"));
+    EXPECT_EQ(NodePathOfCurrent(*form), "u: [SECOND]");
+    QTest::keyClick(form->ui->ComboBox1, Qt::Key_Return);
+    EXPECT_EQ(prompt.Asked().size(), asked + 1);
+    EXPECT_EQ(Sorted(ListNamesOf(*form)), (Names{"LICENCE", "data.qq7", "music", "notes.txt"}));
 }
 
 // After "Search off" the information panel named the list's entry with a found file's note.

@@ -1,6 +1,7 @@
 // Parts of the main window a user sees at once: tool tips that go after three
 // seconds, grid lines in the lists, the status bar's progress bar, the view
-// menu's check marks, and the message that names settings it could not use.
+// menu's check marks, the information panel kept shown or hidden, and the
+// message that names settings it could not use.
 #include <QProgressBar>
 #include <QTreeView>
 
@@ -120,4 +121,43 @@ TEST_F(WindowPartsTest, TheZipListersWaitShowsTheProgramsHourglass)
     EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
     TZipLister::BusyCursor(false);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+// The information panel's button and menu item show and hide it as one; hidden
+// stays hidden at the next start, shown stays shown.
+TEST_F(WindowPartsTest, InformationPanelShownOrHiddenIsKeptForTheNextStart)
+{
+    const auto stored16 = [this] {
+        TSettings s;
+        ReadSettingsFile(data + "/cat.ini", s);
+        return s[16];
+    };
+    auto form = OpenWith("");
+    ASSERT_FALSE(form->ui->InfoPanel->isVisible());
+    form->ui->ShowInfoButton->click();
+    ASSERT_TRUE(form->ui->InfoPanel->isVisible());
+    ASSERT_EQ(form->Settings[16], 1);
+    form->ui->ShowInfoButton->click();
+    EXPECT_FALSE(form->ui->InfoPanel->isVisible());
+    EXPECT_FALSE(form->ui->ShowInfoPanelMenu->isChecked());
+    EXPECT_EQ(std::tuple(form->Settings[16], form->InfoPanelFlag), std::tuple(0, 0));
+    form->ui->ShowInfoPanelMenu->trigger();
+    EXPECT_TRUE(form->ui->InfoPanel->isVisible());
+    EXPECT_TRUE(form->ui->ShowInfoButton->isChecked());
+    EXPECT_EQ(std::tuple(form->Settings[16], form->InfoPanelFlag), std::tuple(1, 1));
+    form->ui->ShowInfoPanelMenu->trigger();
+    EXPECT_FALSE(form->ui->InfoPanel->isVisible());
+    EXPECT_FALSE(form->ui->ShowInfoButton->isChecked());
+    EXPECT_EQ(form->Settings[16], 0);
+    form->close();
+    form.reset();
+    EXPECT_EQ(stored16(), 0);
+    form = std::make_unique<TMainForm>(nullptr, data);
+    form->show();
+    QApplication::processEvents();
+    EXPECT_FALSE(form->ui->InfoPanel->isVisible());
+    EXPECT_FALSE(form->ui->ShowInfoButton->isChecked());
+    form->ui->ShowInfoButton->click();
+    form->close();
+    EXPECT_EQ(stored16(), 1);
 }

@@ -303,3 +303,47 @@ TEST(CabExtract, MembersGoOnIntoTheNextCabinetOfTheSet)
     }
     EXPECT_FALSE(fs::exists(t.file("out4")));
 }
+
+TEST(CabExtract, DotStepsAreFollowedAndOnlyLeavingTheDestinationEndsTheExtraction)
+{
+    orbtest::TempDir t;
+    // One stored folder "ABCDEFGHIJKL"; the members after the odd names are written too.
+    const std::vector<std::pair<std::string, std::string>> members = {
+        {"dot\\.\\x.txt", "ABC"}, {"sub\\..\\inside.txt", "DEF"}, {"a\\\\b.txt", "GH"}, {"last.txt", "IJKL"}};
+    std::vector<SetFile> files;
+    uint32_t offset = 0;
+    for (const auto &[name, data] : members) {
+        files.push_back({name, uint32_t(data.size()), offset, 0});
+        offset += uint32_t(data.size());
+    }
+    const std::string cab = t.write("dots.cab", SetCabinet(0, "", "", {{{"ABCDEFGHIJKL", 12}}}, files));
+    TSTCabReader r;
+    ASSERT_TRUE(r.ExtractFiles(cab, t.file("got")));
+    EXPECT_EQ(Tree(t.file("got")), "a/b.txt=2;dot/x.txt=3;inside.txt=3;last.txt=4;");
+    EXPECT_EQ(r.ExtractedFiles, (Strings{t.file("got/dot/x.txt"), t.file("got/inside.txt"),
+                                         t.file("got/a/b.txt"), t.file("got/last.txt")}));
+    // cabextract writes the same bytes inside its destination; it renames a
+    // ".." step rather than following it.
+    ziptest::RunTool("cabextract", {"-q", "-d", t.file("want"), cab}, t.str());
+    EXPECT_EQ(orbtest::readFile(t.file("got/dot/x.txt")), orbtest::readFile(t.file("want/dot/x.txt")));
+    EXPECT_EQ(orbtest::readFile(t.file("got/a/b.txt")), orbtest::readFile(t.file("want/a/b.txt")));
+    EXPECT_EQ(orbtest::readFile(t.file("got/last.txt")), orbtest::readFile(t.file("want/last.txt")));
+    EXPECT_EQ(orbtest::readFile(t.file("got/inside.txt")), "DEF");
+    EXPECT_TRUE(fs::exists(t.file("want/sub/xx/inside.txt")));
+
+    // Names that climb above the destination, are absolute or name no file
+    // end the extraction before anything of theirs is written.
+    for (const std::string bad : {"sub\\..\\..\\out.txt", "\\abs.txt", "dir\\", "z\\..", "."}) {
+        SCOPED_TRACE(bad);
+        fs::remove_all(t.file("bad"));
+        const std::string badCab = t.write("bad.cab", SetCabinet(0, "", "", {{{"ABCDEFGHIJKL", 12}}},
+                                                                 {{"first.txt", 3, 0, 0}, {bad, 9, 3, 0}}));
+        try {
+            r.ExtractFiles(badCab, t.file("bad/dest"));
+            ADD_FAILURE() << "no error";
+        } catch (const ECabinetError &e) {
+            EXPECT_EQ(e.ErrorRecord().erfOper, FDIERROR_TARGET_FILE);
+        }
+        EXPECT_EQ(Tree(t.file("bad")), "dest/first.txt=3;");
+    }
+}

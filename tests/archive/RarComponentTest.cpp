@@ -468,6 +468,24 @@ TEST(RarRecord, FieldsFromTheLibraryHeader)
     EXPECT_EQ(RarDosTime((1u << 21) | (1u << 16)), QDateTime(QDate(1980, 1, 1), QTime(0, 0)));
 }
 
+// A library that hands over a name's stored bytes: from DOS, OS/2 and
+// Windows they are the DOS code page, from Unix they stay as they are.
+TEST(RarRecord, StoredNamesFromDosFamilyHostsAreReadInTheDosCodePage)
+{
+    RARHeaderDataEx h{};
+    std::strcpy(h.FileName, "dir/\xA6lt\xEC k\x93\xE5.txt");
+    for (unsigned host : {0u, 1u, 2u}) {
+        h.HostOS = host;
+        EXPECT_EQ(MakeRarHeaderRecord(h, true).FileName, "dir/Žltý kôň.txt") << host;
+    }
+    h.HostOS = 3;
+    EXPECT_EQ(MakeRarHeaderRecord(h, true).FileName, "dir/\xA6lt\xEC k\x93\xE5.txt");
+    // A name the library has made UTF-8 already stays as it is.
+    std::strcpy(h.FileName, "Ďábel.txt");
+    h.HostOS = 0;
+    EXPECT_EQ(MakeRarHeaderRecord(h, true).FileName, "Ďábel.txt");
+}
+
 TEST_F(RarComponent, FallsBackToThePlainHeaderEntry)
 {
     TUnRarEntries plain = FakeEntries(false);
@@ -521,6 +539,50 @@ TEST(RarComponentReal, ListsAndExtractsThroughOurLibrary)
     rar.FileName = dir.file("missing.rar");
     rar.Extract();
     EXPECT_EQ(errors, (Strings{"Volumn-Fehler"}));
+}
+
+// The component's comment buffer is 64 KiB, its terminating zero included.
+TEST(RarComponentReal, CommentThatExactlyFillsTheBufferIsNoError)
+{
+    orbtest::TempDir dir;
+    TRarLister rar;
+    Strings errors;
+    rar.OnError = [&](TRarLister *, const std::string &m, int) { errors.push_back(m); };
+    rar.SetMode(DFRAR_LIST);
+    const std::string fits(64 * 1024 - 1, 'c');
+    rar.FileName = dir.write("fits.rar", WriteRar5({{.name = "x", .data = "x"}}, {.comment = fits}));
+    rar.Extract();
+    EXPECT_TRUE(errors.empty());
+    EXPECT_EQ(rar.ArchivComment, fits);
+    EXPECT_EQ(rar.CommentSize, int(fits.size()));
+    rar.FileName = dir.write("over.rar", WriteRar5({{.name = "x", .data = "x"}}, {.comment = fits + "c"}));
+    rar.Extract();
+    EXPECT_EQ(errors, Strings{"Buffer zu klein"});
+}
+
+TEST(RarComponentReal, NamesFromDosListAndExtractInUtf8)
+{
+    orbtest::TempDir dir;
+    // "Žltý kôň.txt" and "Ďábel.txt" as DOS wrote them (code page 852), and a
+    // Unix name in UTF-8.
+    const std::string path = dir.write(
+        "dos.rar", WriteRar4({{.name = "k\xA3s\\\xA6lt\xEC k\x93\xE5.txt", .data = "dos", .host = 0},
+                              {.name = "\xD2\xA0" "bel.txt", .data = "os2", .host = 1},
+                              {.name = "Žltý.txt", .data = "unix", .host = 3}}));
+    TRarLister rar;
+    Strings names;
+    rar.OnFileProcessing = [&](TRarLister *, const TDFRARHeaderData &h, int) { names.push_back(h.FileName); };
+    rar.SetMode(DFRAR_LIST);
+    rar.FileName = path;
+    rar.Extract();
+    EXPECT_EQ(names, (Strings{"kús/Žltý kôň.txt", "Ďábel.txt", "Žltý.txt"}));
+    rar.SetMode(DFRAR_EXTRACT);
+    rar.Directory = dir.file("out");
+    rar.Extract();
+    EXPECT_EQ(std::tuple(orbtest::readFile(dir.file("out/kús/Žltý kôň.txt")),
+                         orbtest::readFile(dir.file("out/Ďábel.txt")),
+                         orbtest::readFile(dir.file("out/Žltý.txt"))),
+              std::tuple("dos", "os2", "unix"));
 }
 
 TEST(RarComponentReal, EncryptedHeadersAndPackedComments)

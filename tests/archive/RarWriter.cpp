@@ -326,6 +326,8 @@ std::string WriteRar5(const std::vector<Rar5Member> &members, const Rar5Options 
         for (int i = 0; i < 32; ++i)
             check[i % 8] ^= further[i];
         SHA256(check, 8, sum);
+        if (o.pswCheckDamaged)
+            check[3] ^= 0x40;
         if (o.pswCheck)
             f += std::string(reinterpret_cast<const char *>(check), 8) +
                  std::string(reinterpret_cast<const char *>(sum), 4);

@@ -78,6 +78,9 @@ struct Rar5Options {
     std::optional<std::string> headerPassword;
     unsigned kdfLg2 = 15;
     bool pswCheck = true; // write the password check value
+    // Change one byte of the check value after its checksum was taken, as
+    // damage would.
+    bool pswCheckDamaged = false;
 };
 
 std::string WriteRar5(const std::vector<Rar5Member> &members, const Rar5Options &options = {});

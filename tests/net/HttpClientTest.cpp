@@ -487,6 +487,28 @@ TEST_F(HttpClient, EveryTruncationOfAReplyEndsTheRequestOnce)
     EXPECT_EQ(Count, static_cast<int>(full.size()) + 1);
 }
 
+// A reset ends the request with its own reason, wherever in the reply it
+// comes; a short body found after it does not take its place.
+TEST(HttpLimits, AResetNamesItselfAsTheReason)
+{
+    for (const std::string &sent : {std::string("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n"),
+                                     std::string("HTTP/1.0 200 OK\r\n\r\nsome of the body"),
+                                     std::string("HTTP/1.0 200 OK\r\nContent-Length: 500\r\n\r\nsome of the body")}) {
+        SCOPED_TRACE(sent);
+        ScriptedPeer peer([sent](int Fd, int) {
+            ReadUntil(Fd, "\r\n\r\n");
+            SendAll(Fd, sent);
+            ::usleep(50000); // the bytes before the reset are read as such
+            ResetClose(Fd);
+            return true;
+        });
+        Client c;
+        ASSERT_TRUE(c.Get("http://127.0.0.1:" + peer.PortStr() + "/"));
+        EXPECT_EQ(std::tuple(c.Error, c.h.ReasonPhrase, c.h.StatusCode),
+                  std::tuple(WSAECONNRESET, "Connection reset by peer (Error #10054)", 200));
+    }
+}
+
 TEST(HttpLimits, CountsPassTwoGiBInSixtyFourBits)
 {
     const int64_t nearLimit = int64_t(INT_MAX) - 1000, length = (int64_t(1) << 31) + 50;

@@ -16,6 +16,8 @@
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
 
+#include <vector>
+
 #include "app/LangUnit.h"
 #include "app/Texts3.h"
 #include "app/browse/BrowseText.h"
@@ -106,11 +108,24 @@ std::string PlaceText(std::string path)
     return path;
 }
 
-void ExpandAll(QTreeWidgetItem *item)
+// Shows an opened disc's node with the levels read before, and the groups
+// it lies in. A folder whose level has not been read stays closed with its
+// arrow: expanded, it would show an open arrow over nothing, and opening it
+// is what reads its level.
+void ExpandOpenedDisc(QTreeWidgetItem *disc)
 {
-    item->setExpanded(true);
-    for (int i = 0; i < item->childCount(); ++i)
-        ExpandAll(item->child(i));
+    for (QTreeWidgetItem *group = disc->parent(); group; group = group->parent())
+        group->setExpanded(true);
+    std::vector<QTreeWidgetItem *> pending{disc};
+    while (!pending.empty()) {
+        QTreeWidgetItem *item = pending.back();
+        pending.pop_back();
+        if (item->childCount() == 0)
+            continue;
+        item->setExpanded(true);
+        for (int i = 0; i < item->childCount(); ++i)
+            pending.push_back(item->child(i));
+    }
 }
 
 } // namespace
@@ -161,15 +176,25 @@ std::string TMainForm::NodePath(const QTreeWidgetItem *node)
 std::string TMainForm::NodeDrivePath(const QTreeWidgetItem *node) const
 {
     const QTreeWidgetItem *disc = DiscNodeOf(node);
-    const std::string name = disc ? FromQString(disc->text(0)) : std::string();
+    if (!disc)
+        return DiscPathToDrivePath(NodePath(node));
+    // The drive, then the folders below the disc's node: neither the number
+    // that makes a disc name unique ("e: [DATA]1") nor the groups above the
+    // disc belong to the path.
+    const std::string name = FromQString(disc->text(0));
     const bool driveInName = name.size() >= 4 && name[1] == ':' && name[2] == ' ' && name[3] == '[';
     const std::string &home = Browse.HomePath;
-    if (!disc || driveInName || home.size() < 2 || home[1] != ':')
+    std::string drive;
+    if (driveInName)
+        drive = name.substr(0, 2);
+    else if (home.size() >= 2 && home[1] == ':')
+        drive = home.substr(0, 2);
+    else
         return DiscPathToDrivePath(NodePath(node));
     std::string path;
     for (const QTreeWidgetItem *n = node; n != disc; n = n->parent())
         path = "\\" + FromQString(n->text(0)) + path;
-    return home.substr(0, 2) + path;
+    return drive + path;
 }
 
 int TMainForm::SelectTreeNodeByText(const std::string &name)
@@ -222,7 +247,7 @@ void TMainForm::TreeView1Click()
             Browse.BrowseFlag = 1;
             CollapseAllNodes();
             if (SelectTreeNodeByText(Browse.CurrentDisc) >= 0)
-                ExpandAll(ui->TreeView1->currentItem());
+                ExpandOpenedDisc(ui->TreeView1->currentItem());
             {
                 // The drop-down items go; the text stays until the disc's drive
                 // replaces it (a disc without records keeps it).
@@ -487,6 +512,10 @@ void TMainForm::ComboBox1Enter()
                                                    "Priečinok \"" + place + "\" v tomto archíve neexistuje.",
                                                    "Složka \"" + place + "\" v tomto archivu neexistuje.")),
                                    QString(), PromptButtons::Ok, PromptIcon::Warning);
+            // The box shows where the list is (typing may have gone along to
+            // a place on the way), not the place that is not there.
+            const QSignalBlocker block(ui->ComboBox1);
+            ui->ComboBox1->setEditText(ToQString(PlaceText(Browse.CurrentPath)));
             return;
         }
         // The disc that has it opens first, as a click on its node opens it.

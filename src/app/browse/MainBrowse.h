@@ -4,9 +4,15 @@
 // disc and its record kind.
 #include <string>
 
+struct TFileRow;
+
 struct TRunTarget {
     std::string Path;     // full name of the entry or of its archive
     std::string DiscName; // Namecd
     std::string Number;   // disc number
     int FType = 0;        // record kind
 };
+
+// The run target of a file list row: a folder or an archive itself, a file
+// or an archive member by the file that holds it.
+TRunTarget RunTargetOf(const TFileRow &row);

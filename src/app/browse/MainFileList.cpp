@@ -20,6 +20,18 @@
 #include "util/BaseFileUtils.h"
 #include "widgets/StatusBarCont.h"
 
+TRunTarget RunTargetOf(const TFileRow &row)
+{
+    TRunTarget target;
+    target.Path = row.FullName;
+    if (!row.IsFolder() && !IsArchiveExtension(LowerAZ(PathExtractExtension(row.FullName))))
+        target.Path = ArchivePathOf(row.FullName);
+    target.DiscName = row.Namecd;
+    target.Number = row.Number;
+    target.FType = row.FType;
+    return target;
+}
+
 void TMainForm::ConnectFileListHandlers()
 {
     TFileListView *list = ui->LinksListView;
@@ -134,11 +146,7 @@ void TMainForm::LinksListViewClick()
     if (!row)
         return;
     ui->StatusBar1->SetPanelText(3, ToQString(" " + (row->IsTrack() ? row->Name : row->FullName)));
-    RunTarget.Path = row->FullName;
-    if (!row->IsFolder() && !IsArchiveExtension(LowerAZ(PathExtractExtension(row->FullName))))
-        RunTarget.Path = ArchivePathOf(row->FullName);
-    RunTarget.DiscName = row->Namecd;
-    RunTarget.Number = row->Number;
+    RunTarget = RunTargetOf(*row);
     ui->LinksListView->setToolTip(ToQString(langunit::LangString(102) + "  -" + row->Number + "-\n" +
                                             langunit::LangString(103) + " " + row->Namecd + "\n" +
                                             langunit::LangString(104) + " " + CatalogName));
@@ -157,10 +165,7 @@ void TMainForm::LinksListViewDblClick()
     const bool archive = IsArchiveExtension(LowerAZ(PathExtractExtension(row.FullName)));
     if (!row.IsFolder() && !archive) {
         // A file: it becomes the run target and is opened from its disc.
-        RunTarget.Path = ArchivePathOf(row.FullName);
-        RunTarget.DiscName = row.Namecd;
-        RunTarget.Number = row.Number;
-        RunTarget.FType = row.FType;
+        RunTarget = RunTargetOf(row);
         RunFile(RunTarget.Path);
         return;
     }

@@ -213,15 +213,15 @@ void TMainForm::SelectTreeNodeByPath(const std::string &path)
 {
     const QString wanted = ToQString(path);
     for (QTreeWidgetItemIterator it(ui->TreeView1); *it; ++it) {
-        QString nodePath;
-        for (QTreeWidgetItem *n = *it; n; n = n->parent())
-            nodePath = nodePath.isEmpty() ? n->text(0) : n->text(0) + QLatin1Char('\\') + nodePath;
-        // From the disc name's drive ("e: [") on.
-        const int bracket = nodePath.indexOf(QLatin1Char('['));
-        if (bracket < 0)
+        // From the disc's node on: the groups above it are no part of the
+        // path, whatever their names hold.
+        const QTreeWidgetItem *disc = DiscNodeOf(*it);
+        if (!disc)
             continue;
-        const QString fromDrive = nodePath.mid(std::max(0, bracket - 3));
-        if (fromDrive.compare(wanted, Qt::CaseInsensitive) == 0) {
+        QString nodePath;
+        for (const QTreeWidgetItem *n = *it; n; n = n == disc ? nullptr : n->parent())
+            nodePath = nodePath.isEmpty() ? n->text(0) : n->text(0) + QLatin1Char('\\') + nodePath;
+        if (nodePath.compare(wanted, Qt::CaseInsensitive) == 0) {
             ui->TreeView1->setCurrentItem(*it);
             return;
         }

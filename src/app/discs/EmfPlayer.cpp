@@ -38,7 +38,7 @@ constexpr double kMaxMetafileStrokeArea = 8e9;
 
 class TEmfPlayer {
 public:
-    TEmfPlayer(const unsigned char *data, size_t size) : data_(data), size_(size) {}
+    TEmfPlayer(const unsigned char *data, size_t size, QSize fill) : data_(data), size_(size), fill_(fill) {}
 
     TPictureResult Play()
     {
@@ -62,18 +62,27 @@ public:
             return r;
         }
         handles_.assign(std::max<size_t>(1, LeU32(data_ + 48) & 0xFFFF), Object{});
-        const double scale = std::min(1.0, double(kMaxMetafileSide) / double(std::max(bw, bh)));
-        const int w = std::max(1, int(double(bw) * scale)), h = std::max(1, int(double(bh) * scale));
+        // Its own size, at most kMaxMetafileSide a side, or the size asked for,
+        // each side stretched apart.
+        double sx = std::min(1.0, double(kMaxMetafileSide) / double(std::max(bw, bh))), sy = sx;
+        int w = std::max(1, int(double(bw) * sx)), h = std::max(1, int(double(bh) * sy));
+        if (!fill_.isEmpty()) {
+            w = std::min(fill_.width(), kMaxMetafileSide);
+            h = std::min(fill_.height(), kMaxMetafileSide);
+            sx = double(w) / double(bw);
+            sy = double(h) / double(bh);
+        }
         QImage image(w, h, QImage::Format_RGB32);
         image.fill(Qt::white);
         QPainter p(&image);
         p.setRenderHint(QPainter::Antialiasing);
-        p.scale(scale, scale);
+        p.scale(sx, sy);
         p.translate(-double(bounds.left), -double(bounds.top));
         painter_ = &p;
-        scale_ = scale;
+        // What a unit costs is weighed on the axis that makes it larger.
+        scale_ = std::max(sx, sy);
         side_ = std::max(w, h);
-        pen_ = QPen(Qt::black);
+        pen_ = QPen(Qt::black, 0); // the stock pens are a pixel wide
         brush_ = QBrush(Qt::white);
         size_t offset = 0;
         bool ended = false;
@@ -272,12 +281,15 @@ private:
                     Object o;
                     o.kind = Object::Pen;
                     const uint32_t style = LeU32(rec + 12) & 0xF;
-                    const double width = std::max(1.0, double(LeI32(rec + 16)));
+                    const int32_t given = LeI32(rec + 16);
+                    const double width = std::max(1.0, double(given));
                     // A pen wider than the whole picture draws nothing a
                     // narrower one would not, at any cost.
                     if (style != U_PS_NULL && width * scale_ > side_)
                         return Refuse("a pen wider than the picture");
-                    o.pen = style == U_PS_NULL ? QPen(Qt::NoPen) : QPen(Colour(rec + 24), width);
+                    // A pen of no width is a pixel wide at any size the picture is drawn at.
+                    o.pen = style == U_PS_NULL ? QPen(Qt::NoPen)
+                                               : QPen(Colour(rec + 24), given > 0 ? width : 0.0);
                     handles_[index] = o;
                 }
             }
@@ -326,8 +338,8 @@ private:
                     case U_WHITE_BRUSH: brush_ = QBrush(Qt::white); break;
                     case U_BLACK_BRUSH: brush_ = QBrush(Qt::black); break;
                     case U_NULL_BRUSH: brush_ = QBrush(Qt::NoBrush); break;
-                    case U_WHITE_PEN: pen_ = QPen(Qt::white); break;
-                    case U_BLACK_PEN: pen_ = QPen(Qt::black); break;
+                    case U_WHITE_PEN: pen_ = QPen(Qt::white, 0); break;
+                    case U_BLACK_PEN: pen_ = QPen(Qt::black, 0); break;
                     case U_NULL_PEN: pen_ = QPen(Qt::NoPen); break;
                     default: break;
                     }
@@ -479,6 +491,7 @@ private:
 
     const unsigned char *data_;
     size_t size_;
+    QSize fill_;
     QPainter *painter_ = nullptr;
     double scale_ = 1;  // picture pixels per unit
     int side_ = 1;      // the picture's larger side in pixels
@@ -498,8 +511,8 @@ private:
 
 } // namespace
 
-TPictureResult DecodeEmf(std::string_view bytes)
+TPictureResult DecodeEmf(std::string_view bytes, QSize fill)
 {
-    TEmfPlayer player(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size());
+    TEmfPlayer player(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(), fill);
     return player.Play();
 }

@@ -7,6 +7,7 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <csetjmp>
@@ -15,12 +16,14 @@
 #include <vector>
 
 #include "app/discs/PictureFileBytes.h"
+#include "util/BaseFileUtils.h"
 
 extern "C" {
 #include <jpeglib.h>
 #include <jerror.h>
 #include <libwmf/api.h>
 #include <libwmf/gd.h>
+#include <libwmf/ipa.h>
 #include <uemf.h>
 }
 
@@ -204,6 +207,103 @@ bool WmfPlaceableFrame(std::string_view bytes, wmfD_Rect &frame)
     return true;
 }
 
+// The points of an arc of the ellipse within `arc`'s box, `sweep` radians
+// from the angle `from` on it (as EllipseAngle measures them).
+std::vector<wmfD_Coord> EllipsePoints(const wmfDrawArc_t &arc, double from, double sweep)
+{
+    const double cx = (double(arc.TL.x) + arc.BR.x) / 2, cy = (double(arc.TL.y) + arc.BR.y) / 2;
+    const double rx = std::abs(double(arc.BR.x) - arc.TL.x) / 2;
+    const double ry = std::abs(double(arc.BR.y) - arc.TL.y) / 2;
+    if (!std::isfinite(cx + cy + rx + ry))
+        return {};
+    // Enough corners that none shows at the largest size a metafile is drawn.
+    const int steps = std::max(8, int(std::ceil(256 * sweep / (2 * M_PI))));
+    std::vector<wmfD_Coord> points(size_t(steps) + 1);
+    for (int i = 0; i <= steps; ++i) {
+        const double t = from + sweep * i / steps;
+        points[size_t(i)].x = float(cx + rx * std::cos(t));
+        points[size_t(i)].y = float(cy + ry * std::sin(t));
+    }
+    return points;
+}
+
+// The angle on the ellipse of `arc`'s box of a point given, as the library
+// gives an arc's ends, relative to the box's centre. The metafile's arcs turn
+// anticlockwise on the page, which is the way of growing angles here.
+double EllipseAngle(const wmfDrawArc_t &arc, const wmfD_Coord &at)
+{
+    const double rx = std::max(1e-9, std::abs(double(arc.BR.x) - arc.TL.x) / 2);
+    const double ry = std::max(1e-9, std::abs(double(arc.BR.y) - arc.TL.y) / 2);
+    return std::atan2(at.y / ry, at.x / rx);
+}
+
+void DrawWmfPolygon(wmfAPI *api, wmfDC *dc, std::vector<wmfD_Coord> &points)
+{
+    if (points.size() < 3)
+        return;
+    auto *device = static_cast<wmfFunctionReference *>(api->function_reference);
+    wmfPolyLine_t polygon{dc, points.data(), static_cast<U16>(points.size())};
+    device->draw_polygon(api, &polygon);
+}
+
+// The bitmap device leaves an ellipse unfilled and fills a chord's triangle
+// instead of its segment: both are drawn as the polygons it fills and
+// outlines correctly, in the brush and pen of the moment.
+void DrawWmfEllipse(wmfAPI *api, wmfDrawArc_t *arc)
+{
+    std::vector<wmfD_Coord> points = EllipsePoints(*arc, 0, 2 * M_PI);
+    if (!points.empty())
+        points.pop_back(); // the polygon closes itself
+    DrawWmfPolygon(api, arc->dc, points);
+}
+
+void DrawWmfChord(wmfAPI *api, wmfDrawArc_t *arc)
+{
+    const double from = EllipseAngle(*arc, arc->start), to = EllipseAngle(*arc, arc->end);
+    double sweep = std::fmod(to - from, 2 * M_PI);
+    if (sweep <= 0)
+        sweep += 2 * M_PI; // ends at one point: the whole ellipse
+    std::vector<wmfD_Coord> points = EllipsePoints(*arc, from, sweep);
+    DrawWmfPolygon(api, arc->dc, points); // closing it draws the chord
+}
+
+// libwmf's bitmap device with the mends above.
+void WmfDevice(wmfAPI *api)
+{
+    wmf_gd_function(api);
+    auto *device = static_cast<wmfFunctionReference *>(api->function_reference);
+    if (!device || !device->draw_polygon)
+        return;
+    device->draw_ellipse = DrawWmfEllipse;
+    device->draw_chord = DrawWmfChord;
+}
+
+// The library draws a placeable metafile in points, 72 to its inch, and its
+// thinnest pen (one pixel on a screen) a point wide: with many units to the
+// inch and a small frame, a point covers many pixels of a thumbnail and the
+// outlines swamp the drawing. The header is given the most units to the inch
+// that keep every point of the frame within a pixel of the `w` x `h` bitmap;
+// all that the metafile measures in its own units keeps its size.
+void FitPlaceableUnits(std::vector<unsigned char> &wmf, int w, int h)
+{
+    unsigned char *d = wmf.data();
+    if (wmf.size() < 22 || LeU32(d) != 0x9AC6CDD7u || w <= 0 || h <= 0)
+        return;
+    const int width = LeI16(d + 10) - LeI16(d + 6), height = LeI16(d + 12) - LeI16(d + 8);
+    if (width <= 0 || height <= 0 || LeI16(d + 14) <= 0)
+        return;
+    const double fitting = 72.0 * std::min(double(width) / w, double(height) / h);
+    const int inch = int(std::clamp(std::floor(fitting), 1.0, 32767.0));
+    d[14] = uint8_t(inch & 0xFF);
+    d[15] = uint8_t(inch >> 8);
+    // The header's checksum: its first ten words XORed.
+    uint16_t sum = 0;
+    for (size_t i = 0; i < 20; i += 2)
+        sum ^= uint16_t(d[i] | (d[i + 1] << 8));
+    d[20] = uint8_t(sum & 0xFF);
+    d[21] = uint8_t(sum >> 8);
+}
+
 } // namespace
 
 bool IsEnhancedMetafile(std::string_view b)
@@ -300,7 +400,7 @@ TPictureResult DecodeWithQt(std::string_view bytes, const char *format, const ch
 TPictureResult DecodeBitmap(std::string_view bytes) { return DecodeWithQt(bytes, "BMP", "bitmap"); }
 TPictureResult DecodeIcon(std::string_view bytes) { return DecodeWithQt(bytes, "ICO", "icon"); }
 
-TPictureResult DecodeWmf(std::string_view bytes)
+TPictureResult DecodeWmf(std::string_view bytes, QSize fill)
 {
     TPictureResult r;
     if (bytes.size() < 18 || bytes.size() > 0x7FFFFFFF) {
@@ -309,7 +409,7 @@ TPictureResult DecodeWmf(std::string_view bytes)
     }
     TWmfApi wmf;
     wmfAPI_Options options{};
-    options.function = wmf_gd_function;
+    options.function = WmfDevice;
     const unsigned long flags = WMF_OPT_FUNCTION | WMF_OPT_IGNORE_NONFATAL | WMF_OPT_NO_ERROR | WMF_OPT_NO_DEBUG;
     if (wmf_api_create(&wmf.api, flags, &options) != wmf_E_None) {
         if (wmf.api) {
@@ -321,6 +421,10 @@ TPictureResult DecodeWmf(std::string_view bytes)
     }
     // The library reads its own copy and never writes to it.
     std::vector<unsigned char> copy(bytes.begin(), bytes.end());
+    if (!fill.isEmpty())
+        FitPlaceableUnits(copy, std::min(fill.width(), kMaxMetafileSide),
+                          std::min(fill.height(), kMaxMetafileSide));
+    bytes = std::string_view(reinterpret_cast<const char *>(copy.data()), copy.size());
     if (wmf_mem_open(wmf.api, copy.data(), long(copy.size())) != wmf_E_None) {
         wmf_api_destroy(wmf.api);
         wmf.api = nullptr;
@@ -337,9 +441,14 @@ TPictureResult DecodeWmf(std::string_view bytes)
         r.error = "empty Windows metafile";
         return r;
     }
-    const double scale = std::min(1.0, double(kMaxMetafileSide) / double(std::max(w, h)));
-    w = std::max(1u, unsigned(w * scale));
-    h = std::max(1u, unsigned(h * scale));
+    if (!fill.isEmpty()) {
+        w = unsigned(std::min(fill.width(), kMaxMetafileSide));
+        h = unsigned(std::min(fill.height(), kMaxMetafileSide));
+    } else {
+        const double scale = std::min(1.0, double(kMaxMetafileSide) / double(std::max(w, h)));
+        w = std::max(1u, unsigned(w * scale));
+        h = std::max(1u, unsigned(h * scale));
+    }
     wmf_gd_t *gd = WMF_GD_GetData(wmf.api);
     gd->type = wmf_gd_image;
     gd->width = w;
@@ -373,36 +482,25 @@ TPictureResult DecodeWmf(std::string_view bytes)
     return r;
 }
 
-TPictureResult DecodeMetafile(std::string_view bytes)
+TPictureResult DecodeMetafile(std::string_view bytes, QSize fill)
 {
-    return IsEnhancedMetafile(bytes) ? DecodeEmf(bytes) : DecodeWmf(bytes);
+    return IsEnhancedMetafile(bytes) ? DecodeEmf(bytes, fill) : DecodeWmf(bytes, fill);
 }
 
 std::string ReadPictureFile(const std::string &fileName, std::string &bytes)
 {
-    std::ifstream in(fileName, std::ios::binary);
-    if (!in)
-        return "cannot be opened";
-    in.seekg(0, std::ios::end);
-    const std::streamoff size = in.tellg();
-    if (size < 0)
-        return "cannot be read";
-    if (size > (std::streamoff(256) << 20))
-        return "file too large";
-    bytes.assign(size_t(size), '\0');
-    in.seekg(0);
-    if (!in.read(bytes.data(), size))
-        return "cannot be read";
-    return {};
+    // Only a regular file is read: a named pipe given as a picture is turned
+    // away at once instead of holding the reader until something writes to it.
+    return ReadRegularFile(fileName, bytes, uint64_t(256) << 20);
 }
 
-TPictureResult DecodePicture(TPictureKind kind, std::string_view bytes)
+TPictureResult DecodePicture(TPictureKind kind, std::string_view bytes, QSize fill)
 {
     switch (kind) {
     case TPictureKind::Jpeg: return DecodeJpeg(bytes);
     case TPictureKind::Bitmap: return DecodeBitmap(bytes);
     case TPictureKind::Icon: return DecodeIcon(bytes);
-    case TPictureKind::Metafile: return DecodeMetafile(bytes);
+    case TPictureKind::Metafile: return DecodeMetafile(bytes, fill);
     case TPictureKind::None: break;
     }
     TPictureResult r;

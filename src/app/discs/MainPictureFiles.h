@@ -28,10 +28,13 @@ TPictureResult DecodeJpeg(std::string_view bytes);
 TPictureResult DecodeBitmap(std::string_view bytes);
 TPictureResult DecodeIcon(std::string_view bytes);
 // A metafile of either kind, told by its content: an enhanced metafile or a
-// Windows metafile (placeable or not).
-TPictureResult DecodeMetafile(std::string_view bytes);
-TPictureResult DecodeWmf(std::string_view bytes);
-TPictureResult DecodeEmf(std::string_view bytes);
+// Windows metafile (placeable or not). Drawn at its own size (at most
+// kMaxMetafileSide pixels a side), or, given `fill`, stretched over exactly
+// that many pixels as a thumbnail is: a drawing has no pixels of its own, so
+// it is drawn at the size it is shown at rather than stretched afterwards.
+TPictureResult DecodeMetafile(std::string_view bytes, QSize fill = QSize());
+TPictureResult DecodeWmf(std::string_view bytes, QSize fill = QSize());
+TPictureResult DecodeEmf(std::string_view bytes, QSize fill = QSize());
 
 // Whether the bytes are an enhanced metafile (which draws its text with Qt's
 // fonts, so its reader needs a GUI application object).
@@ -41,8 +44,8 @@ bool IsEnhancedMetafile(std::string_view bytes);
 // success, else why not.
 std::string ReadPictureFile(const std::string &fileName, std::string &bytes);
 
-// Decodes the bytes as `kind`.
-TPictureResult DecodePicture(TPictureKind kind, std::string_view bytes);
+// Decodes the bytes as `kind`; a metafile is drawn to `fill` when given.
+TPictureResult DecodePicture(TPictureKind kind, std::string_view bytes, QSize fill = QSize());
 
 // The limits of the process that decodes a picture the user adds: a hostile
 // file may make a reader allocate without bound, loop, or leak.
@@ -68,7 +71,8 @@ struct TThumbnailResult : TPictureResult {
 // Reads and decodes the file as `kind` in a separate process held to
 // PictureDecoderLimits(), and returns the picture stretched onto a width x
 // height bitmap. A decoder that is killed, fails or answers out of form is
-// reported like a damaged file.
+// reported like a damaged file. Called on the window thread, it keeps
+// processing that thread's events, user input excepted, while it waits.
 TThumbnailResult LoadPictureThumbnail(TPictureKind kind, const std::string &fileName, int width, int height);
 
 // The decoder's side: decodes the file and writes the reply to descriptor

@@ -36,6 +36,10 @@ std::string CannotReadPicture(const std::string &file, const std::string &why)
     }
 }
 
+// True while a picture file is being read; the window's events go on
+// meanwhile, so a timer may ask for another one.
+bool pictureBeingRead = false;
+
 } // namespace
 
 void TMainForm::ConnectNotePictureHandlers()
@@ -92,12 +96,25 @@ bool TMainForm::LoadCdPicture(const std::string &Extension, const std::string &F
     const TPictureKind kind = PictureKindOfExtension(Extension);
     if (kind == TPictureKind::None)
         return false; // not a picture kind a disc takes: ignored
+    if (pictureBeingRead) {
+        // Another file dropped while one is read waits for its turn.
+        QTimer::singleShot(100, this, [this, Extension, FileName] {
+            RunGuarded([&] { LoadCdPicture(Extension, FileName); });
+        });
+        return false;
+    }
     if (!HasCatalog() || !CatalogWritable() || !PictureDiscFound())
         return false;
+    const std::string disc = Browse.CurrentDisc;
     // Decoded, in a process of its own, before the record is touched: a file
-    // that cannot be read leaves the disc table as it was.
+    // that cannot be read leaves the disc table as it was. The window keeps
+    // painting while the decoder runs, but takes no input.
     const TThumbnailResult picture = [&] {
         HourglassCursor busy;
+        struct Reading {
+            Reading() { pictureBeingRead = true; }
+            ~Reading() { pictureBeingRead = false; }
+        } reading;
         return LoadPictureThumbnail(kind, FileName, 100, 100);
     }();
     if (picture.image.isNull()) {
@@ -105,6 +122,10 @@ bool TMainForm::LoadCdPicture(const std::string &Extension, const std::string &F
                                ToQString(langunit::LangString(67)), PromptButtons::Ok, PromptIcon::Error);
         return false;
     }
+    // The wait ran the window's events: the picture goes to the disc it was
+    // meant for, found again.
+    if (Browse.CurrentDisc != disc || !PictureDiscFound())
+        return false;
     StoreDiscPicture([&] { StretchToCdImage(picture.image, 100, 100); });
     return true;
 }

@@ -14,6 +14,7 @@
 
 #include "app/LangUnit.h"
 #include "app/Texts3.h"
+#include "app/browse/BrowseText.h"
 #include "app/browse/FileListView.h"
 #include "app/discs/DiscCommands.h"
 #include "app/search/SearchListView.h"
@@ -157,9 +158,53 @@ void TMainForm::ShowNothingSelected(bool disc)
                            QString(), PromptButtons::Ok, PromptIcon::Information);
 }
 
+namespace {
+
+// The run target of a search result row, as a click on it leaves it.
+TRunTarget RunTargetOf(const TSearchRow &row)
+{
+    TRunTarget target;
+    target.Path = ArchivePathOf(row.FullPath);
+    target.DiscName = row.Namecd;
+    target.Number = row.Number;
+    target.FType = row.FType;
+    return target;
+}
+
+bool SameEntry(const TRunTarget &a, const TRunTarget &b)
+{
+    return a.Path == b.Path && a.DiscName == b.DiscName && a.Number == b.Number;
+}
+
+} // namespace
+
+bool TMainForm::TakeRunTarget()
+{
+    const TFileRow *fileRow = ui->LinksListView->SelectedRow();
+    const TSearchRow *searchRow = ui->Panel2->isVisibleTo(this) ? ui->SearchView->SelectedRow() : nullptr;
+    // The entry chosen last, while its list still shows it selected.
+    if (!RunTarget.Path.empty() && ((fileRow && SameEntry(RunTarget, RunTargetOf(*fileRow))) ||
+                                    (searchRow && SameEntry(RunTarget, RunTargetOf(*searchRow)))))
+        return true;
+    // Its list has changed since (another folder, disc or catalogue, the
+    // search closed) or the selection has moved: what is selected now.
+    if (fileRow) {
+        RunTarget = RunTargetOf(*fileRow);
+        Browse.SelectedSerial = fileRow->CdIdCode;
+        return true;
+    }
+    if (searchRow) {
+        RunTarget = RunTargetOf(*searchRow);
+        Browse.SelectedSerial = searchRow->CdIdCode;
+        return true;
+    }
+    RunTarget = {};
+    return false;
+}
+
 void TMainForm::RunButtonClick()
 {
-    if (RunTarget.Path.empty())
+    if (!TakeRunTarget())
         ShowNothingSelected(false);
     else
         RunFile(RunTarget.Path);
@@ -167,7 +212,7 @@ void TMainForm::RunButtonClick()
 
 void TMainForm::CopyButtonClick()
 {
-    if (RunTarget.Path.empty())
+    if (!TakeRunTarget())
         ShowNothingSelected(false);
     else
         CopyFileFromCd(RunTarget.Path);

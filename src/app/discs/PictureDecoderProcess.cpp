@@ -2,7 +2,11 @@
 // and time limits, and reads back the thumbnail it made, every length checked.
 #include "app/discs/MainPictureFiles.h"
 
+#include <QEventLoop>
 #include <QGuiApplication>
+#include <QSocketNotifier>
+#include <QThread>
+#include <QTimer>
 
 #include <algorithm>
 #include <cerrno>
@@ -10,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <vector>
 
 #include <fcntl.h>
@@ -167,6 +172,30 @@ std::vector<std::string> DecoderEnvironment(const TPictureDecoderLimits &limits)
     return env;
 }
 
+// Waits up to `ms` for `fd` to become readable (for `ms` alone when `fd` is
+// -1), as poll does. On the program's window thread its events go on being
+// processed meanwhile - painting, timers - but not the user's input, so the
+// window stays alive while the command that waits cannot be run again.
+int WaitReadable(int fd, int ms)
+{
+    pollfd p{fd, POLLIN, 0};
+    QCoreApplication *app = QCoreApplication::instance();
+    if (ms <= 0 || !app || QThread::currentThread() != app->thread())
+        return fd < 0 ? (ms > 0 ? ::poll(nullptr, 0, ms) : 0) : ::poll(&p, 1, ms);
+    if (fd >= 0)
+        if (const int ready = ::poll(&p, 1, 0); ready != 0)
+            return ready;
+    QEventLoop loop;
+    std::unique_ptr<QSocketNotifier> notifier;
+    if (fd >= 0) {
+        notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+        QObject::connect(notifier.get(), &QSocketNotifier::activated, &loop, &QEventLoop::quit);
+    }
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    return fd < 0 ? 0 : ::poll(&p, 1, 0);
+}
+
 struct TFd {
     int fd = -1;
     ~TFd() { Close(); }
@@ -263,8 +292,7 @@ TThumbnailResult LoadPictureThumbnail(TPictureKind kind, const std::string &file
     for (;;) {
         // Its memory is looked at now and then: after its end it cannot be.
         result.decoderPeakKiB = std::max(result.decoderPeakKiB, PeakResidentKiB(pid));
-        pollfd p{readEnd.fd, POLLIN, 0};
-        const int ready = ::poll(&p, 1, std::min(left(), 50));
+        const int ready = WaitReadable(readEnd.fd, std::min(left(), 50));
         if (ready < 0 && errno == EINTR)
             continue;
         if (ready == 0 && left() > 0)
@@ -293,7 +321,7 @@ TThumbnailResult LoadPictureThumbnail(TPictureKind kind, const std::string &file
         waited = ::waitpid(pid, &status, WNOHANG);
         if (waited != 0 || left() == 0)
             break;
-        ::usleep(2000);
+        WaitReadable(-1, 2);
     }
     if (waited == 0) {
         ::kill(pid, SIGKILL);
@@ -341,7 +369,8 @@ int RunPictureDecoder(TPictureKind kind, const std::string &fileName, int width,
         static char *argv[] = {name, nullptr};
         app = std::make_unique<QGuiApplication>(argc, argv);
     }
-    const TPictureResult picture = DecodePicture(kind, bytes);
+    // A metafile is drawn at the thumbnail's size, not stretched to it.
+    const TPictureResult picture = DecodePicture(kind, bytes, QSize(width, height));
     bytes = std::string();
     if (picture.image.isNull())
         return WriteAll(out, ErrorReply(picture.error.empty() ? "damaged picture" : picture.error)) ? 0 : 1;

@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 
 #include <filesystem>
 #include <stdexcept>
@@ -49,11 +50,12 @@ void Unfiltered(TFlatTable &table, Fn fn)
 // The fields of a disc record that an update of the disc rewrites.
 constexpr const char *kUpdatedDiscFields[] = {"CdSize", "CdIdCode", "CType"};
 
-QTreeWidgetItem *TopLevelNamed(QTreeWidget *tree, const QString &text)
+// The disc node named `text`, wherever it lies: a disc may sit in a group.
+QTreeWidgetItem *DiscNodeNamed(QTreeWidget *tree, const QString &text)
 {
-    for (int i = tree->topLevelItemCount() - 1; i >= 0; --i)
-        if (tree->topLevelItem(i)->text(0) == text)
-            return tree->topLevelItem(i);
+    for (QTreeWidgetItemIterator it(tree); *it; ++it)
+        if (TreeNodeKind(*it) == NodeKindDisc && (*it)->text(0) == text)
+            return *it;
     return nullptr;
 }
 
@@ -400,7 +402,7 @@ void TMainForm::SaveToDatabase(const std::string &sizeText, int mode)
             SaveTree();
         }
         scan.EmptyTable();
-        QTreeWidgetItem *target = TopLevelNamed(tree, ToQString(mode == 0 ? written : oldDisc));
+        QTreeWidgetItem *target = DiscNodeNamed(tree, ToQString(mode == 0 ? written : oldDisc));
         if (!target && tree->topLevelItemCount() > 0)
             target = tree->topLevelItem(tree->topLevelItemCount() - 1);
         if (target) {

@@ -10,6 +10,7 @@
 #include <QString>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -108,8 +109,16 @@ bool TDiskLister::List(const std::string &storedFolder, const std::string &local
         if (n[0] == '.' && (n[1] == 0 || (n[1] == '.' && n[2] == 0)))
             continue;
         struct statx sx;
-        if (::statx(fd, n, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0)
-            continue; // gone meanwhile
+        if (::statx(fd, n, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) {
+            if (errno != EACCES && errno != EPERM)
+                continue; // gone meanwhile
+            // Names listed but not to be looked at: a folder that may be
+            // listed but not entered. Its contents cannot be read, which is
+            // not the same as having none.
+            ::closedir(dir);
+            entries.clear();
+            return false;
+        }
         TScanEntry e;
         e.localName = n;
         e.name = e.localName;

@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QTextLayout>
 #include <QTimer>
 #include <QToolButton>
 
@@ -28,6 +29,27 @@ std::vector<std::string> DiscNumbers(TFlatTable &discs)
         numbers.push_back(number.AsString());
     discs.First();
     return numbers;
+}
+
+// `text` broken into lines no wider than `width` in `font`: between words
+// where it can be, inside a word too long for a line of its own.
+QStringList LinesOf(const QString &text, const QFont &font, int width)
+{
+    QTextLayout layout(text, font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    QStringList lines;
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(width);
+        QString part = text.mid(line.textStart(), line.textLength());
+        while (part.size() > 1 && part.back().isSpace())
+            part.chop(1);
+        lines << part;
+    }
+    layout.endLayout();
+    return lines;
 }
 
 } // namespace
@@ -59,6 +81,12 @@ void TNewRecordForm::FormCreate()
         l->installEventFilter(this);
         l->setMouseTracking(true);
     }
+    // The "Load" and "Write" link may take two lines: the row below it is
+    // its own (and did the same on a click).
+    ui->Label1->setGeometry(ui->Label1->x(), ui->Label1->y(), ui->Label1->width(),
+                            ui->Label14->geometry().bottom() + 1 - ui->Label1->y());
+    ui->Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    ui->Label14->hide();
     ui->Panel1->installEventFilter(this);
     ui->Panel1->setMouseTracking(true);
     connect(ui->Edit1, &QLineEdit::textChanged, this, &TNewRecordForm::Edit1Change);
@@ -104,22 +132,56 @@ void TNewRecordForm::PlaceUpdateNotice()
     resize(width(), this->height() + shift);
 }
 
+void TNewRecordForm::ShowWhole(QLabel *label, const QString &text)
+{
+    const int base = baseHeights_.try_emplace(label, label->height()).first->second;
+    // A pixel or two to spare, so that rounding never cuts a line's end.
+    label->setText(LinesOf(text, label->font(), std::max(1, label->width() - 2)).join(QLatin1Char('\n')));
+    const int grow = std::max(base, label->sizeHint().height()) - label->height();
+    QWidget *panel = label->parentWidget();
+    if (grow != 0) {
+        const int below = label->geometry().bottom();
+        for (QWidget *w : panel->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly))
+            if (w != label && w->y() > below)
+                w->move(w->x(), w->y() + grow);
+        label->resize(label->width(), label->height() + grow);
+        if (panel != this)
+            panel->resize(panel->width(), panel->height() + grow);
+    }
+    // The window ends a little below the lowest panel it shows (the panels
+    // lie over one another, each as high as its texts need).
+    int bottom = 0;
+    for (QWidget *p : {ui->Panel1, ui->Panel2, ui->Panel3, ui->Panel4})
+        if (!p->isHidden())
+            bottom = std::max(bottom, p->geometry().bottom() + 1);
+    if (bottom > 0 && bottom + 8 != height())
+        resize(width(), bottom + 8);
+}
+
 void TNewRecordForm::FormShow()
 {
     ui->ProgressBar1->setStyleSheet(QStringLiteral("QProgressBar::chunk { background: black; }"));
     ui->Label15->hide();
     if (mode_ == 0) {
         setWindowTitle(L(19));
-        ui->Label1->setText(L(20) + QStringLiteral(" : ") + ui->Edit1->text());
+        ShowWhole(ui->Label1, L(20) + QStringLiteral(" : ") + ui->Edit1->text());
         ui->Edit1->setText(ToQString(NameFromDriveText(main_.ScanSession.Volume.driveText, &drive_)));
     } else {
+        // The update writes under the disc's stored name and number, whatever
+        // their length: the edits only show them (the name edit takes fewer
+        // characters than a stored name may have, so it is widened to show
+        // it whole) and are never read back.
         const std::string &disc = main_.ScanSession.SelectedDisc;
+        name_ = disc;
+        ui->Edit1->setMaxLength(32767);
         ui->Edit1->setText(ToQString(disc));
+        ui->Edit1->setCursorPosition(0);
         TFlatTable &discs = *main_.CdNameTable;
         TField &cdName = discs.FieldByName("CdName");
         for (discs.First(); !discs.Eof(); discs.Next())
             if (cdName.AsString() == disc) {
-                ui->Edit2->setText(ToQString(discs.FieldByName("Number").AsString()));
+                number_ = discs.FieldByName("Number").AsString();
+                ui->Edit2->setText(ToQString(number_));
                 break;
             }
         ui->Edit1->setEnabled(false);
@@ -128,7 +190,7 @@ void TNewRecordForm::FormShow()
         ui->Label15->show();
         PlaceUpdateNotice();
         setWindowTitle(L(143));
-        ui->Label1->setText(L(144) + QStringLiteral(" : ") + ToQString(disc));
+        ShowWhole(ui->Label1, L(144) + QStringLiteral(" : ") + ToQString(disc));
         const std::string &stored = main_.Browse.SelectedSerial;
         if (main_.ScanSession.Volume.serialText != stored && stored != "0") {
             Prompt::Current().Show(L(139) + QStringLiteral("\n\r") + L(140) + ToQString(disc) + L(141) +
@@ -161,7 +223,9 @@ void TNewRecordForm::FormShow()
 
 void TNewRecordForm::Edit1Change()
 {
-    ui->Label1->setText(L(20) + QStringLiteral(" : ") + ui->Edit1->text());
+    // The update's own text names the stored disc; the edit only shows it.
+    if (mode_ == 0)
+        ShowWhole(ui->Label1, L(20) + QStringLiteral(" : ") + ui->Edit1->text());
 }
 
 void TNewRecordForm::Button1Click()
@@ -182,7 +246,7 @@ void TNewRecordForm::Button1Click()
     }
     if (!ready_)
         return;
-    if (ui->Edit1->text().isEmpty()) {
+    if (mode_ == 0 ? ui->Edit1->text().isEmpty() : name_.empty()) {
         close();
         return;
     }
@@ -192,15 +256,14 @@ void TNewRecordForm::Button1Click()
         number = NextFreeCdNumber(DiscNumbers(*main_.CdNameTable));
         ui->Edit2->setText(ToQString(number));
     } else {
-        name_ = FromQString(ui->Edit1->text());
-        number = FromQString(ui->Edit2->text());
+        number = number_;
     }
     main_.Scan.DiscName = name_;
     main_.Scan.DiscNumber = number;
     ui->Panel2->show();
     ui->Panel1->hide();
     ui->Label7->hide();
-    ui->Label5->setText(ToQString(name_) + QStringLiteral(" : ") + L(24));
+    ShowWhole(ui->Label5, ToQString(name_) + QStringLiteral(" : ") + L(24));
     ui->Label6->setText(L(25));
     ui->Label5->repaint();
     ui->Label6->repaint();
@@ -223,7 +286,7 @@ void TNewRecordForm::Button1Click()
         return;
     }
     ui->Label6->setText(L(26) + QLatin1Char('.'));
-    ui->Label7->setText(L(27) + QLatin1Char(' ') + ToQString(name_) + QLatin1Char('.'));
+    ShowWhole(ui->Label7, L(27) + QLatin1Char(' ') + ToQString(name_) + QLatin1Char('.'));
     ui->Label7->show();
     main_.ScanSession.Step = 1;
     ui->ProgressBar1->setValue(0);
@@ -237,7 +300,7 @@ void TNewRecordForm::AfterReadPause()
     ui->Panel2->hide();
     Underline(ui->Label1, false);
     ui->Panel1->show();
-    ui->Label1->setText(L(28) + QLatin1Char(' ') + ToQString(name_) + QLatin1Char(' ') + L(29));
+    ShowWhole(ui->Label1, L(28) + QLatin1Char(' ') + ToQString(name_) + QLatin1Char(' ') + L(29));
     ui->Label2->setText(L(21));
     ui->Label14->hide();
     if (main_.ScanSession.Volume.kind == 2 && main_.Settings[17] == 1)

@@ -6,6 +6,7 @@
 #include <QDialog>
 
 #include <functional>
+#include <map>
 #include <string>
 
 // The domain of a CDDB server setting ("host" or "host:port") that the
@@ -65,12 +66,19 @@ private:
     void FormShow();
     void AfterReadPause();
     void Underline(QLabel *label, bool on);
+    // Shows `text` in `label` whole: broken into lines of the label's width
+    // (inside a name too long for one line as well) and the label made as
+    // high as they need; what lies below it in its panel moves down by as
+    // much, and the panel and the window grow with it (or back).
+    void ShowWhole(QLabel *label, const QString &text);
     void LinkClicked(QObject *label);
 
     TMainForm &main_;
     int mode_;
     std::string drive_;  // "e:"
     std::string name_;
+    std::string number_; // the updated disc's stored number
+    std::map<QLabel *, int> baseHeights_; // of the labels ShowWhole fitted
     bool shown_ = false;
     bool written_ = false;
     bool waiting_ = false;

@@ -1,5 +1,7 @@
 #include "RarFormat.h"
 
+#include "util/TextCodec.h"
+
 #include <cstring>
 #include <ctime>
 
@@ -162,6 +164,12 @@ std::u32string DecodeRar4UnicodeName(const uint8_t *plain, size_t plainSize, con
         flagBits -= 2;
     }
     return out;
+}
+
+std::string MemberName(const Block &b)
+{
+    const bool dosFamily = b.hostOS == 0 || b.hostOS == 1 || b.hostOS == 2;
+    return b.nameIsUnicode || !dosFamily ? b.name : OemToUtf8(b.name);
 }
 
 std::string Utf32ToUtf8(const std::u32string &text)

@@ -52,7 +52,7 @@ struct Block {
     bool nextVolume = false;
 
     // File and service headers.
-    std::string name; // UTF-8 when the archive says so, else the stored bytes
+    std::string name; // UTF-8 when the archive says so, else the stored bytes (see MemberName)
     bool nameIsUnicode = false;
     bool directory = false, encrypted = false, splitBefore = false, splitAfter = false;
     bool fileSolid = false, hasCrc = false, hasBlake2 = false;
@@ -91,6 +91,11 @@ ParseResult ParseBlock5(const uint8_t *data, size_t size, Block &out, size_t &ne
 // The 1.5-4.x compressed Unicode name that follows the plain name and a zero.
 std::u32string DecodeRar4UnicodeName(const uint8_t *plain, size_t plainSize, const uint8_t *enc,
                                      size_t encSize);
+
+// The member's name in UTF-8. A name without a Unicode form was stored in the
+// DOS code page when DOS, OS/2 or Windows made the archive; one from another
+// system is kept as it was stored.
+std::string MemberName(const Block &b);
 
 std::string Utf32ToUtf8(const std::u32string &text);
 bool IsUtf8(const std::string &text);

@@ -226,7 +226,7 @@ RAR_EXPORT int RARReadHeader(HANDLE h, struct RARHeaderData *d)
         if (r != ERAR_SUCCESS)
             return r;
         CopyText(d->ArcName, sizeof d->ArcName, volume);
-        CopyText(d->FileName, sizeof d->FileName, b.name);
+        CopyText(d->FileName, sizeof d->FileName, MemberName(b));
         FillCommon(b, d->Flags, d->HostOS, d->FileCRC, d->FileTime, d->UnpVer, d->Method, d->FileAttr);
         d->PackSize = unsigned(b.dataSize);
         d->UnpSize = unsigned(b.unpSize);
@@ -248,8 +248,9 @@ RAR_EXPORT int RARReadHeaderEx(HANDLE h, struct RARHeaderDataEx *d)
             return r;
         CopyText(d->ArcName, sizeof d->ArcName, volume);
         CopyWide(d->ArcNameW, sizeof d->ArcNameW / sizeof(wchar_t), Widen(volume));
-        CopyText(d->FileName, sizeof d->FileName, b.name);
-        CopyWide(d->FileNameW, sizeof d->FileNameW / sizeof(wchar_t), Widen(b.name));
+        const std::string name = MemberName(b);
+        CopyText(d->FileName, sizeof d->FileName, name);
+        CopyWide(d->FileNameW, sizeof d->FileNameW / sizeof(wchar_t), Widen(name));
         FillCommon(b, d->Flags, d->HostOS, d->FileCRC, d->FileTime, d->UnpVer, d->Method, d->FileAttr);
         d->PackSize = unsigned(b.dataSize);
         d->PackSizeHigh = unsigned(b.dataSize >> 32);

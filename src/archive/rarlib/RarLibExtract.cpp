@@ -46,9 +46,10 @@ void Session::CloseLibarchive()
 int Session::OpenTail(struct archive *a)
 {
     tail_ = std::make_unique<Tail>();
-    tail_->fd = ::open(firstVolume_.c_str(), O_RDONLY | O_CLOEXEC);
+    tail_->fd = ::open(firstVolume_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     struct stat st {};
-    if (tail_->fd < 0 || fstat(tail_->fd, &st) != 0 || uint64_t(st.st_size) < firstArchiveStart_)
+    if (tail_->fd < 0 || fstat(tail_->fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        uint64_t(st.st_size) < firstArchiveStart_)
         return ARCHIVE_FATAL;
     tail_->start = firstArchiveStart_;
     tail_->size = uint64_t(st.st_size) - firstArchiveStart_;
@@ -170,7 +171,11 @@ int Session::ReadCompressed(int fd, uint32_t &crc)
         bool numbering = newNumbering_;
         for (int i = 0; i < 9999; ++i) {
             const std::string next = NextVolumeName(names.back(), numbering);
-            if (next.empty() || ::access(next.c_str(), R_OK) != 0)
+            // libarchive opens what it is given as it stands: a named pipe
+            // among the volumes would hold it, so the volumes end before one.
+            struct stat vs {};
+            if (next.empty() || ::access(next.c_str(), R_OK) != 0 || ::stat(next.c_str(), &vs) != 0 ||
+                !S_ISREG(vs.st_mode))
                 break;
             names.push_back(next);
         }
@@ -252,10 +257,12 @@ int Session::Process(int operation, const char *destPath, const char *destName)
         if (destName && *destName) {
             target = destName;
         } else {
-            if (!SafeMemberPath(current_.name))
+            // The name as listed; the stored one only finds the member in libarchive's stream.
+            const std::string name = MemberName(current_);
+            if (!SafeMemberPath(name))
                 return ERAR_ECREATE;
             const std::string base = destPath && *destPath ? destPath : ".";
-            target = base + "/" + current_.name;
+            target = base + "/" + name;
         }
     }
     std::error_code ec;

@@ -27,7 +27,10 @@ constexpr size_t kCipherBlock = 16;
 int Session::OpenVolume(const std::string &name, bool first)
 {
     CloseVolume();
-    fd_ = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that a named pipe carrying the name cannot hold the
+    // open; the type check below turns it away (reads of a regular file are
+    // not affected by the flag).
+    fd_ = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd_ < 0)
         return ERAR_EOPEN;
     struct stat st {};

@@ -6,9 +6,11 @@
 #include <QDropEvent>
 #include <QImageWriter>
 #include <QMimeData>
+#include <QTimer>
 #include <QUrl>
 
 #include <chrono>
+#include <map>
 #include <fstream>
 
 #include <sys/stat.h>
@@ -555,6 +557,53 @@ TEST_F(NotePictureTest, DamagedPictureKeepsTheOldOneAndNamesTheFile)
     EXPECT_EQ(prompt.Asked().size(), 2u);
 }
 
+TEST_F(NotePictureTest, PictureBoxStaysAliveWhileAPictureIsReadAndRefusesAPipeAtOnce)
+{
+    const TPictureDecoderLimits limits = PictureDecoderLimits();
+    // Low enough that a reader waiting on the pipe fails the test soon.
+    PictureDecoderLimits().wallMilliseconds = 3000;
+    const std::string first = dir.write("first.jpg", Encode(TwoColours(1600, 1200), "JPEG"));
+    const std::string second = dir.write("second.bmp", Encode(TwoColours(40, 40).mirrored(true, false), "BMP"));
+    auto form = OpenActive();
+    // While the first is read, the window's timers run, under the busy
+    // cursor; a second file asked for then (as a drop would) waits its turn.
+    int ticks = 0;
+    bool busy = false, secondAsked = false;
+    QTimer timer;
+    timer.setInterval(1);
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        ++ticks;
+        busy = busy || (QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor);
+        if (!secondAsked) {
+            secondAsked = true;
+            EXPECT_FALSE(form->LoadCdPicture(".BMP", second));
+        }
+    });
+    timer.start();
+    ASSERT_TRUE(form->LoadCdPicture(".JPG", first));
+    timer.stop();
+    EXPECT_GT(ticks, 0);
+    EXPECT_TRUE(busy);
+    EXPECT_TRUE(Near(form->ui->CDImage->pixmap().toImage().pixel(10, 50), qRgb(255, 0, 0)));
+    const auto started = std::chrono::steady_clock::now();
+    while (!Near(form->ui->CDImage->pixmap().toImage().pixel(10, 50), qRgb(0, 0, 255)) &&
+           std::chrono::steady_clock::now() - started < std::chrono::seconds(20))
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_TRUE(Near(form->ui->CDImage->pixmap().toImage().pixel(10, 50), qRgb(0, 0, 255)));
+    const std::string before = StoredDisc("e: [DATA]", "CdPicture");
+    EXPECT_TRUE(Near(QImage::fromData(QByteArray::fromStdString(before)).pixel(10, 50), qRgb(0, 0, 255)));
+    // A named pipe is no picture: refused with its reason, the disc keeps its picture.
+    const std::string pipe = dir.file("pipe.jpg");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    EXPECT_FALSE(form->LoadCdPicture(".JPG", pipe));
+    ASSERT_EQ(prompt.Asked().size(), 1u);
+    EXPECT_NE(prompt.Asked()[0].text.toStdString().find("pipe.jpg cannot be read (not a regular file)"),
+              std::string::npos)
+        << prompt.Asked()[0].text.toStdString();
+    EXPECT_EQ(StoredDisc("e: [DATA]", "CdPicture"), before);
+    PictureDecoderLimits() = limits;
+}
+
 namespace {
 
 // The JPEG's frame header made to claim w x h.
@@ -617,12 +666,12 @@ TEST_F(PictureDecoderTest, HostilePicturesAreRefusedWithinTheLimits)
             EXPECT_LT(uint64_t(r.decoderPeakKiB), PictureDecoderLimits().addressSpace / 1024) << name;
         }
     }
-    // A named pipe nobody writes to holds the decoder without using the
-    // processor: the wall time ends it.
+    // A named pipe nobody writes to is turned away at once, not waited on
+    // until the wall time ends the decoder.
     const std::string pipe = dir.file("pipe.jpg");
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
-    PictureDecoderLimits().wallMilliseconds = 1500;
-    EXPECT_EQ(LoadPictureThumbnail(TPictureKind::Jpeg, pipe, 100, 100).error, "the picture takes too long to decode");
+    PictureDecoderLimits().wallMilliseconds = 5000;
+    EXPECT_EQ(LoadPictureThumbnail(TPictureKind::Jpeg, pipe, 100, 100).error, "not a regular file");
     PictureDecoderLimits().wallMilliseconds = 10000;
     // Fair pictures pass the same limits, the thumbnail made in the decoder: a
     // wide pen over many crossing lines among them.
@@ -637,6 +686,23 @@ TEST_F(PictureDecoderTest, HostilePicturesAreRefusedWithinTheLimits)
     EXPECT_TRUE(Near(fair.image.pixel(90, 50), qRgb(0, 0, 255)));
     // A file that is not there is named as unreadable, not as a dead decoder.
     EXPECT_EQ(LoadPictureThumbnail(TPictureKind::Jpeg, dir.file("none.jpg"), 100, 100).error, "cannot be opened");
+}
+
+TEST_F(PictureDecoderTest, WaitKeepsTheWindowThreadsEventsGoingAndGivesTheSameThumbnail)
+{
+    const std::string jpeg = Encode(TwoColours(1600, 1200), "JPEG");
+    const std::string file = dir.write("wide.jpg", jpeg);
+    int ticks = 0;
+    QTimer timer;
+    timer.setInterval(1);
+    QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+    timer.start();
+    const TThumbnailResult r = LoadPictureThumbnail(TPictureKind::Jpeg, file, 100, 100);
+    timer.stop();
+    EXPECT_GT(ticks, 0) << "the timer never ran while the decoder worked";
+    ASSERT_FALSE(r.image.isNull()) << r.error;
+    // The same thumbnail as the readers give in this process.
+    EXPECT_EQ(r.image, StretchPicture(DecodeJpeg(jpeg).image, 100, 100).convertToFormat(QImage::Format_RGB32));
 }
 
 TEST_F(PictureDecoderTest, ManyMetafileDecodesLeaveTheProgramsMemoryAsItWas)
@@ -674,4 +740,121 @@ TEST(PictureFiles, MetafileFrameKeepsTheMarginsOfTheDrawing)
              {50, 80, qRgb(255, 255, 255)}, {30, 30, qRgb(0, 255, 0)}, {50, 50, qRgb(0, 255, 0)},
              {70, 70, qRgb(0, 255, 0)}})
         EXPECT_TRUE(Near(thumb.pixel(x, y), colour)) << x << "," << y;
+}
+
+namespace {
+
+// A placeable Windows metafile of a w x h window, its frame the window, at
+// `inch` units to the inch: a solid red brush selected, the pen left as the
+// drawing begins, then the records (function and parameters) given.
+std::string ShapesWmf(uint32_t w, uint32_t h, uint32_t inch,
+                      const std::vector<std::pair<uint16_t, std::vector<uint32_t>>> &shapes)
+{
+    std::string records;
+    uint32_t largest = 0;
+    auto rec = [&](uint16_t function, const std::vector<uint32_t> &params) {
+        largest = std::max(largest, uint32_t(3 + params.size()));
+        Put(records, {uint32_t(3 + params.size())});
+        Put(records, {function}, 2);
+        Put(records, params, 2);
+    };
+    rec(0x020C, {h, w});            // window extent
+    rec(0x020B, {0, 0});            // window origin
+    rec(0x02FC, {0, 0x00FF, 0, 0}); // a solid red brush
+    rec(0x012D, {0});               // selected
+    for (const auto &[function, params] : shapes)
+        rec(function, params);
+    rec(0x0000, {});
+    std::string header, placeable;
+    Put(header, {1, 9, 0x0300}, 2);
+    Put(header, {uint32_t(9 + records.size() / 2), 1 | (largest << 16), largest >> 16});
+    Put(placeable, {0x9AC6CDD7});
+    Put(placeable, {0, 0, 0, w, h, inch}, 2);
+    Put(placeable, {0});
+    uint16_t sum = 0;
+    for (size_t i = 0; i < placeable.size(); i += 2)
+        sum ^= uint16_t(uint8_t(placeable[i]) | (uint8_t(placeable[i + 1]) << 8));
+    Put(placeable, {sum}, 2);
+    return placeable + header + records;
+}
+
+// Pixels of two pictures of one size that differ by more than the slack.
+int DifferingPixels(const QImage &a, const QImage &b)
+{
+    int n = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x)
+            n += !Near(a.pixel(x, y), b.pixel(x, y));
+    return n;
+}
+
+} // namespace
+
+// A metafile is drawn at the thumbnail's size, whatever units its frame is
+// measured in: its shapes filled, on white, over the whole thumbnail, and its
+// thinnest outlines a pixel wide.
+TEST_F(PictureDecoderTest, MetafilesAreDrawnFilledToFillTheThumbnail)
+{
+    // 400 x 100 units, shapes from a tenth to nine tenths of each side.
+    const std::vector<std::pair<uint16_t, std::vector<uint32_t>>> rectangle = {{0x041B, {90, 360, 10, 40}}};
+    const std::vector<std::pair<uint16_t, std::vector<uint32_t>>> ellipse = {{0x0418, {90, 360, 10, 40}}};
+    std::map<std::string, QImage> thumbs;
+    for (const auto &[name, shapes] : {std::pair{"rectangle", rectangle}, std::pair{"ellipse", ellipse}}) {
+        for (uint32_t inch : {1440u, 96u}) {
+            const std::string file = name + std::string(" ") + std::to_string(inch) + ".wmf";
+            const TThumbnailResult r = LoadPictureThumbnail(
+                TPictureKind::Metafile, dir.write(file, ShapesWmf(400, 100, inch, shapes)), 100, 100);
+            ASSERT_FALSE(r.image.isNull()) << file << ": " << r.error;
+            ASSERT_EQ(r.image.size(), QSize(100, 100));
+            thumbs[file] = r.image;
+            const QImage &t = r.image;
+            // White around, red within, from one tenth to nine tenths across.
+            for (const auto &[x, y] :
+                 std::vector<std::pair<int, int>>{{2, 2}, {97, 2}, {2, 97}, {97, 97}, {5, 50}, {50, 5}})
+                EXPECT_TRUE(Near(t.pixel(x, y), qRgb(255, 255, 255))) << file << " " << x << "," << y;
+            for (const auto &[x, y] :
+                 std::vector<std::pair<int, int>>{{50, 50}, {14, 50}, {86, 50}, {50, 14}, {50, 86}})
+                EXPECT_TRUE(Near(t.pixel(x, y), qRgb(255, 0, 0))) << file << " " << x << "," << y;
+        }
+        // The same drawing in other units is the same thumbnail.
+        const std::string each = name + std::string(" ");
+        EXPECT_LT(DifferingPixels(thumbs[each + "1440.wmf"], thumbs[each + "96.wmf"]), 100) << name;
+    }
+    // The ellipse's box is white beyond its curve.
+    EXPECT_TRUE(Near(thumbs["ellipse 1440.wmf"].pixel(14, 14), qRgb(255, 255, 255)));
+    // An enhanced metafile of 20 x 5 pixels: a red rectangle from a tenth to
+    // nine tenths across and a fifth to four fifths down, edged in the pen of
+    // a pixel it begins with, drawn sharp at the thumbnail's size.
+    std::string body;
+    Put(body, {39, 24, 1, 0, 0x000000FF, 0, 37, 12, 1}); // a red brush, selected
+    Put(body, {43, 24, 2, 1, 18, 4});                    // RECTANGLE
+    Put(body, {14, 20, 0, 16, 20});                      // EOF
+    const TThumbnailResult emf = LoadPictureThumbnail(
+        TPictureKind::Metafile, dir.write("small.emf", EmfHeader(20, 5, body.size(), 4, 2) + body), 100, 100);
+    ASSERT_FALSE(emf.image.isNull()) << emf.error;
+    const QRgb red = qRgb(255, 0, 0), white = qRgb(255, 255, 255);
+    for (const auto &[x, y, colour] : std::vector<std::tuple<int, int, QRgb>>{
+             {50, 50, red}, {13, 50, red}, {87, 25, red}, {7, 50, white}, {50, 16, white}, {93, 50, white},
+             {50, 84, white}})
+        EXPECT_TRUE(Near(emf.image.pixel(x, y), colour)) << x << "," << y;
+}
+
+// A chord fills the part of the ellipse its line cuts off, a pie its slice.
+TEST(PictureFiles, WmfChordsAndPiesFillTheirOwnParts)
+{
+    // From the top of the ellipse anticlockwise to its left: the top left quarter.
+    // End and start (y, x), then bottom, right, top and left.
+    const std::vector<uint32_t> box = {50, 0, 0, 50, 100, 100, 0, 0};
+    const TPictureResult chord = DecodeMetafile(ShapesWmf(100, 100, 96, {{0x0830, box}}), QSize(100, 100));
+    ASSERT_FALSE(chord.image.isNull()) << chord.error;
+    ASSERT_EQ(chord.image.size(), QSize(100, 100));
+    const TPictureResult pie = DecodeMetafile(ShapesWmf(100, 100, 96, {{0x081A, box}}), QSize(100, 100));
+    ASSERT_FALSE(pie.image.isNull()) << pie.error;
+    // Beyond the chord's line, within its line and the centre, elsewhere.
+    EXPECT_TRUE(Near(chord.image.pixel(20, 20), qRgb(255, 0, 0)));
+    EXPECT_TRUE(Near(chord.image.pixel(35, 35), qRgb(255, 255, 255)));
+    EXPECT_TRUE(Near(chord.image.pixel(70, 70), qRgb(255, 255, 255)));
+    EXPECT_TRUE(Near(pie.image.pixel(20, 20), qRgb(255, 0, 0)));
+    EXPECT_TRUE(Near(pie.image.pixel(35, 35), qRgb(255, 0, 0)));
+    EXPECT_TRUE(Near(pie.image.pixel(70, 70), qRgb(255, 255, 255)));
 }

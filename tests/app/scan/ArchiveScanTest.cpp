@@ -4,8 +4,15 @@
 // fails part way.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 
 #include "app/catalog/CatalogTables.h"
 #include "app/scan/MainScan.h"
@@ -233,6 +240,87 @@ TEST_F(ArchiveScanTest, WritersSayWhetherTheArchiveCouldBeReadAndShowNoMessage)
         EXPECT_EQ(read, c.read) << c.file;
     }
     EXPECT_TRUE(prompt.Asked().empty()) << "archive troubles show no message during a scan";
+}
+
+// Guards a test against a reader that waits in the open of a named pipe: from
+// `after` on it keeps opening the writing end of each pipe (which lets such a
+// reader go, reading nothing) until it is dropped, and tells whether it had to.
+class PipeWatchdog {
+public:
+    PipeWatchdog(Strings pipes, std::chrono::milliseconds after)
+        : thread_([this, pipes = std::move(pipes), after] {
+              const auto due = std::chrono::steady_clock::now() + after;
+              while (!stop_) {
+                  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                  if (std::chrono::steady_clock::now() < due)
+                      continue;
+                  for (const std::string &p : pipes) {
+                      // Fails at once while no reader has the pipe open.
+                      const int fd = ::open(p.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+                      if (fd >= 0) {
+                          fired_ = true;
+                          ::close(fd);
+                      }
+                  }
+              }
+          })
+    {
+    }
+    ~PipeWatchdog()
+    {
+        stop_ = true;
+        thread_.join();
+    }
+    bool Fired() const { return fired_; }
+
+private:
+    std::atomic<bool> stop_{false}, fired_{false};
+    std::thread thread_;
+};
+
+TEST_F(ArchiveScanTest, NamedPipesNamedLikeArchivesOrProgramsAreNeverWaitedOn)
+{
+    GoodArchives();
+    Strings pipes;
+    for (const char *name : {"fifo.zip", "fifo.rar", "fifo.cab", "fifo.exe", "sub/FIFO.RAR"}) {
+        pipes.push_back(disc + "/" + name);
+        ASSERT_EQ(::mkfifo(pipes.back().c_str(), 0600), 0) << name;
+    }
+    form->Settings[2] = 1; // icons of programs
+    Strings rows;
+    bool fired = false;
+    {
+        PipeWatchdog watchdog(pipes, std::chrono::seconds(3));
+        rows = Read(true, true, true);
+        fired = watchdog.Fired();
+    }
+    EXPECT_FALSE(fired) << "a reader waited in the open of a named pipe";
+    // Each pipe keeps its own record, as a system file, with no members and no icon.
+    for (const auto &[folder, name] : {std::pair("e:\\", "fifo.zip"), {"e:\\", "fifo.rar"}, {"e:\\", "fifo.cab"},
+                                       {"e:\\", "fifo.exe"}, {"e:\\sub\\", "FIFO.RAR"}}) {
+        EXPECT_EQ(std::count_if(rows.begin(), rows.end(),
+                                [&](const std::string &r) { return r.rfind(folder + std::string("|") + name + "|0|1|", 0) == 0; }),
+                  1)
+            << name;
+        EXPECT_TRUE(MembersOf(rows, folder, name).empty()) << name;
+    }
+    TExMemoryData &t = *form->ExMemoryData1;
+    for (t.First(); !t.Eof(); t.Next()) {
+        if (t.FieldByName("Name").AsString() == "fifo.exe") {
+            EXPECT_TRUE(t.FieldByName("Icon").AsBytes().empty());
+        }
+    }
+    // The good archives are listed as ever; the pipes named like archives are
+    // told as archives that could not be read.
+    EXPECT_EQ(MembersOf(rows, "e:\\", "r.rar").size(), 2u);
+    EXPECT_EQ(MembersOf(rows, "e:\\", "c.cab").size(), 2u);
+    EXPECT_EQ(MembersOf(rows, "e:\\sub\\", "a.zip").size(), 2u);
+    ASSERT_EQ(prompt.Asked().size(), 1u);
+    const std::string notice = prompt.Asked()[0].text.toStdString();
+    EXPECT_EQ(form->ScanSession.Tally.unreadableArchives, 4) << notice;
+    for (const char *pipe : {"e:\\fifo.zip", "e:\\fifo.rar", "e:\\fifo.cab", "e:\\sub\\FIFO.RAR"})
+        EXPECT_NE(notice.find(pipe), std::string::npos) << pipe << "\n" << notice;
+    EXPECT_EQ(notice.find("fifo.exe"), std::string::npos) << notice;
 }
 
 TEST(ArchiveDateTextTest, NoDateGivesNoText)

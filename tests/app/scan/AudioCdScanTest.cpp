@@ -321,14 +321,17 @@ TEST_F(AudioCdScanTest, LineRulesAndTheMatchAnswer)
     EXPECT_TRUE(form->Scan.End);
     form->Cddb1DataExchange(&cddb, "202 No match for disc ID 0c016602.");
     EXPECT_TRUE(form->Scan.NoMatch);
-    // A cancelled choice clears the pending flag and reads nothing.
+    // A cancelled choice clears the pending flag and reads nothing, also
+    // where a read would go ahead (the choice pending after a list).
     form->Scan.Pending = true;
-    cddb.State = 5;
+    cddb.State = 4;
+    cddb.Entry.Category = "rock";
+    cddb.Entry.DiscId = "0c016602";
     int right = -1;
     form->Cddb1Match(&cddb, cddb.Matches, right);
     EXPECT_FALSE(form->Scan.Pending);
     QCoreApplication::processEvents();
-    EXPECT_EQ(cddb.State, 5);
+    EXPECT_EQ(cddb.State, 4);
 }
 
 TEST_F(AudioCdScanTest, SettingsIntoTheComponent)

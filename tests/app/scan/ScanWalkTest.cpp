@@ -13,6 +13,7 @@
 #include "app/LangUnit.h"
 #include "app/catalog/CatalogTables.h"
 #include "app/scan/MainScan.h"
+#include "support/ObeyPermissions.h"
 #include "support/TempDir.h"
 
 #include "app/ArchiveTestSupport.h"
@@ -342,6 +343,34 @@ TEST_F(ScanTallyTest, FoldersThatCannotBeReadAreCountedAndNamedAndKeepTheirRecor
     EXPECT_NE(notice.find("... and 2"), std::string::npos) << notice;
     for (const std::string &p : tally.named)
         EXPECT_NE(notice.find("\n  " + p), std::string::npos) << p;
+}
+
+TEST_F(ScanTallyTest, FoldersThatCanBeListedButNotEnteredAreCountedLikeUnlistableOnes)
+{
+    dir.write("disc/listed/a.txt", "a");
+    dir.write("disc/listed/inner/b.txt", "b");
+    dir.write("disc/closed/c.txt", "c");
+    dir.write("disc/open/d.txt", "d");
+    ASSERT_EQ(::chmod(dir.file("disc/listed").c_str(), 0444), 0); // r--: names only
+    ASSERT_EQ(::chmod(dir.file("disc/closed").c_str(), 0111), 0); // --x: not even names
+    TScanTally tally;
+    {
+        orbtest::TObeyPermissions obey;
+        if (!obey.Active())
+            GTEST_SKIP() << "permissions cannot be made to apply here";
+        TDiskLister lister;
+        tally = Read(lister, dir.file("disc"));
+    }
+    for (const char *f : {"listed", "closed"})
+        ::chmod(dir.file(std::string("disc/") + f).c_str(), 0755);
+    // Both keep their own record and nothing below them is made up.
+    Strings names = Names();
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (Strings{"e:\\open\\|d.txt", "e:\\|closed", "e:\\|listed", "e:\\|open"}));
+    Strings named = tally.named;
+    std::sort(named.begin(), named.end());
+    EXPECT_EQ(std::tuple(tally.unreadableFolders, named), std::tuple(2, Strings{"e:\\closed\\", "e:\\listed\\"}));
+    EXPECT_NE(ScanTallyNotice(tally).find("2 folder(s) could not be read"), std::string::npos);
 }
 
 TEST_F(ScanTallyTest, PathsTooDeepAreCountedAndLongNamesAndPathsReopenWhole)

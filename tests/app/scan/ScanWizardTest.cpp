@@ -3,13 +3,21 @@
 // from disk afterwards.
 #include <gtest/gtest.h>
 
+#include <QLabel>
+#include <QLineEdit>
+#include <QRegularExpression>
+#include <QToolButton>
 #include <QTreeWidget>
 
 #include <algorithm>
 #include <filesystem>
 
+#include "app/discs/RenameCD.h"
 #include "app/scan/newcd.h"
 #include "ui_MainForm.h"
+#include "ui_RenameCDForm.h"
+#include "ui_newcd.h"
+#include "util/TextCodec.h"
 #include "widgets/PictDriveBox.h"
 
 #include "app/ArchiveTestSupport.h"
@@ -47,14 +55,17 @@ protected:
         const Strings names = Files({"Namecd"});
         return std::count(names.begin(), names.end(), disc);
     }
-    // Runs the wizard: load, the pause, `beforeWrite`, and the write unless
-    // the wizard was closed meanwhile. Mode 0 scans, 1 updates.
-    void Scan(int mode, const std::function<void(TNewRecordForm &)> &beforeWrite = {})
+    // Runs the wizard: `beforeLoad`, load, the pause, `beforeWrite`, and the
+    // write unless the wizard was closed meanwhile. Mode 0 scans, 1 updates.
+    void Scan(int mode, const std::function<void(TNewRecordForm &)> &beforeWrite = {},
+              const std::function<void(TNewRecordForm &)> &beforeLoad = {})
     {
         TMainForm::RunModal = [&](QDialog &d) {
             auto &w = dynamic_cast<TNewRecordForm &>(d);
             w.show();
             WaitWhile([&] { return !w.Ready(); });
+            if (beforeLoad)
+                beforeLoad(w);
             w.Button1Click();
             WaitWhile([&] { return w.Waiting(); });
             if (beforeWrite)
@@ -203,6 +214,96 @@ TEST_F(ScanWizardTest, WriteThatFailsLeavesTheCatalogueAsItWas)
     EXPECT_EQ(std::tuple(Discs().size(), Files({"Name"}).size()), std::tuple(2u, 6u));
 }
 
+// The wizard waiting to write `disc`: its "Write" link holds the whole name,
+// in lines no wider than the link, above the cancel link, inside the window.
+void ExpectWriteTextWhole(TNewRecordForm &w, const std::string &disc)
+{
+    const QLabel *link = w.ui->Label1;
+    const auto squeezed = [](QString t) { return t.remove(QRegularExpression(QStringLiteral("\\s"))); };
+    const QString expected = QString::fromStdString(langunit::LangString(28) + " " + disc + " " + langunit::LangString(29));
+    EXPECT_EQ(squeezed(link->text()), squeezed(expected)) << link->text().toStdString();
+    for (const QString &line : link->text().split(QLatin1Char('\n')))
+        EXPECT_LE(link->fontMetrics().horizontalAdvance(line), link->width()) << line.toStdString();
+    EXPECT_LE(link->sizeHint().height(), link->height());
+    EXPECT_LT(link->geometry().bottom(), w.ui->SpeedButton2->y());
+    EXPECT_LE(w.ui->Panel1->geometry().bottom(), w.height());
+}
+
+// Every record of `disc` in both tables given the name `stored` (the bytes a
+// catalogue from elsewhere holds), and saved; the name as the tables keep it.
+std::string RenameInTables(TMainForm &form, const std::string &disc, const std::string &stored)
+{
+    for (auto [table, field] : {std::pair{form.FlatTable1.get(), "Namecd"}, std::pair{form.CdNameTable.get(), "CdName"}}) {
+        TField &name = table->FieldByName(field);
+        for (table->First(); !table->Eof(); table->Next())
+            if (name.AsString() == disc) {
+                table->Edit();
+                name.SetAsString(stored);
+                table->Post();
+            }
+        table->Save();
+    }
+    form.CdNameTable->First();
+    return form.CdNameTable->FieldByName("CdName").AsString();
+}
+
+TEST_F(ScanWizardTest, UpdateKeepsTheStoredNameOfALongNamedDiscWhereverItCameFrom)
+{
+    const std::string typed = "Zaloha fotografii z dovolenky 2026 leto A";
+    ASSERT_EQ(typed.size(), 41u);
+    Scan(0, {}, [&](TNewRecordForm &w) { w.ui->Edit1->setText(QString::fromStdString(typed)); });
+    const std::string scanned = "e: [" + typed + "]";
+    ASSERT_EQ(std::tuple(Discs({"CdName"}), CountOf(scanned)), std::tuple(Strings{scanned}, 3u));
+    // As scanned; renamed to 48 characters with the rename command; given
+    // 60 characters (the tables keep 50 of them); in Windows-1250, as a
+    // catalogue written on Windows holds it.
+    const std::string renamed = "e: [Zaloha fotografii z dovolenky 2026 leto A-B]";
+    const std::string sixty = "e: [" + std::string(55, 'x') + "]";
+    const std::string windows = "e: [Záloha fotografií z dovolenky 2026 léto Ž]";
+    ASSERT_EQ(std::tuple(StoredTextLength(renamed), StoredTextLength(sixty), StoredTextLength(windows)),
+              std::tuple(48u, 60u, 46u));
+    std::string current = scanned;
+    size_t added = 0;
+    for (const std::string &wanted : {scanned, renamed, sixty, windows}) {
+        SCOPED_TRACE(wanted);
+        std::string name = wanted;
+        if (wanted == renamed) {
+            OpenDisc(*form, current);
+            form->RenameCDMenuClick();
+            auto *rename = form->findChild<TRenameCDForm *>();
+            ASSERT_NE(rename, nullptr);
+            rename->ui->Edit2->setText(QStringLiteral("Zaloha fotografii z dovolenky 2026 leto A-B"));
+            rename->OkButtonClick();
+        } else if (wanted != current) {
+            name = RenameInTables(*form, current, wanted == windows ? Utf8ToCp1250(windows) : wanted);
+            EXPECT_EQ(name, wanted == sixty ? sixty.substr(0, 50) : wanted);
+        }
+        ASSERT_EQ(std::tuple(Discs({"CdName"}), CountOf(name)), std::tuple(Strings{name}, 3 + added));
+        current = name;
+        dir.write("disc/new" + std::to_string(added++) + ".txt", "new");
+        form->Browse.CurrentDisc = name;
+        bool shown = false;
+        Scan(1, [&](TNewRecordForm &w) {
+            ExpectWriteTextWhole(w, name);
+            // The disabled name edit shows the name whole too.
+            EXPECT_EQ(w.ui->Edit1->text().toStdString(), name);
+            shown = true;
+        });
+        EXPECT_TRUE(shown);
+        // The disc record keeps its name; every file record, the new one
+        // among them, carries that name, so the disc lists them.
+        EXPECT_EQ(Discs({"CdName"}), Strings{name});
+        EXPECT_EQ(Files({"Namecd"}), Strings(3 + added, name));
+        OpenDisc(*form, name);
+        EXPECT_EQ(ListNamesOf(*form).size(), 2 + added);
+    }
+    // The Windows disc record keeps its bytes as they were stored.
+    TFlatTable discs;
+    discs.SetTableName(data + "/CdNames/Music_cdname.d");
+    discs.Open();
+    EXPECT_EQ(discs.FieldByName("CdName").AsBytes(), Utf8ToCp1250(windows));
+}
+
 class AudioScanTest : public ScanWizardTest {
 protected:
     void SetUp() override
@@ -221,11 +322,11 @@ protected:
         form->ui->DriveComboBox1->SetDrive('h');
     }
     // What a finished lookup leaves behind: one title short.
-    void ScanWithTitles()
+    void ScanWithTitles(const std::string &title = "Album")
     {
         Scan(0, [&](TNewRecordForm &) {
             form->Scan.Audio = true;
-            form->Scan.CddbTitle = "Album";
+            form->Scan.CddbTitle = title;
             form->Scan.TrackTitles = {"First", "Second"};
         });
     }
@@ -247,6 +348,20 @@ TEST_F(AudioScanTest, ShortTitleListKeepsFileNamesTitlesAreUniqueAndUpdateFindsT
     const Strings after = Files({"Path", "Namecd"});
     EXPECT_EQ(std::count(after.begin(), after.end(), "h:\\|Album"), 3);
     EXPECT_EQ(after.size(), 6u);
+}
+
+TEST_F(AudioScanTest, UpdateOfADiscNamedByALongTitleKeepsItsName)
+{
+    // 60 characters of title; the disc takes the 50 its name may have.
+    const std::string title = "The Complete Recordings of the Orchestra Volume Twelve: Live";
+    ASSERT_EQ(title.size(), 60u);
+    ScanWithTitles(title);
+    const std::string disc = title.substr(0, 50);
+    ASSERT_EQ(Discs({"CdName"}), Strings{disc});
+    form->Browse.CurrentDisc = disc;
+    Scan(1, [&](TNewRecordForm &w) { ExpectWriteTextWhole(w, disc); });
+    EXPECT_EQ(Discs({"CdName"}), Strings{disc});
+    EXPECT_EQ(Files({"Namecd"}), Strings(3, disc));
 }
 
 } // namespace
