@@ -341,9 +341,9 @@ void TMainForm::CopyFileFromCd(const std::string &path)
 QString TMainForm::CopyWithProgress(const std::string &from, const QString &to)
 {
     const QString fromName = QFile::decodeName(QByteArray::fromStdString(from));
-    // Opened without waiting (a pipe at the path would hold the program) and
-    // read only when it is a file.
-    const int fd = ::open(from.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    // Only a file is read, opened without waiting (a pipe at the path would
+    // hold the program).
+    const int fd = OpenRegularFile(from);
     if (fd < 0)
         return fromName + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno));
     QFile in;
@@ -352,8 +352,8 @@ QString TMainForm::CopyWithProgress(const std::string &from, const QString &to)
         return fromName + QStringLiteral(": ") + in.errorString();
     }
     struct stat source;
-    if (::fstat(fd, &source) != 0 || !S_ISREG(source.st_mode))
-        return fromName + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno ? errno : EINVAL));
+    if (::fstat(fd, &source) != 0)
+        return fromName + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno));
     // The copy is written beside the target and given its name only when
     // complete: a failed or cancelled copy leaves nothing behind.
     QTemporaryFile out(QFileInfo(to).absoluteDir().filePath(QStringLiteral(".orbalist-copy-XXXXXX")));
