@@ -1,6 +1,13 @@
 #include "app/LangUnit.h"
 
+#include <QCoreApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
+
 #include <array>
+#include <cstring>
+#include <memory>
 
 namespace langunit {
 
@@ -259,7 +266,61 @@ const MenuText kHints[] = {
 
 int CurrentLanguage() { return g_language; }
 
-void SetCurrentLanguage(int language) { g_language = language; }
+namespace {
+
+// Qt's Slovak catalogue still files the texts of the standard buttons (Yes,
+// No, Cancel of a message box) under the name Qt 5 asked for them by; Qt 6
+// asks under another. A text not found under the new name is looked for under
+// the old one.
+class TQtTranslator : public QTranslator {
+public:
+    QString translate(const char *context, const char *sourceText, const char *disambiguation,
+                      int n) const override
+    {
+        QString text = QTranslator::translate(context, sourceText, disambiguation, n);
+        if (text.isNull() && context && std::strcmp(context, "QPlatformTheme") == 0)
+            text = QTranslator::translate("QDialogButtonBox", sourceText, disambiguation, n);
+        return text;
+    }
+};
+
+// Qt's own texts (the buttons of message boxes, the file and print dialogs)
+// follow the program's language: Qt's translations for Slovak and Czech are
+// installed while one of them is chosen, none for English. Each is read once.
+void FollowWithQtTexts(int language)
+{
+    static int installed = LangEnglish; // Qt's own texts are English
+    static std::unique_ptr<QTranslator> translators[3];
+    if (language != LangSlovak && language != LangCzech)
+        language = LangEnglish;
+    if (language == installed || !QCoreApplication::instance())
+        return;
+    if (installed != LangEnglish)
+        QCoreApplication::removeTranslator(translators[installed].get());
+    installed = LangEnglish;
+    if (language == LangEnglish)
+        return;
+    std::unique_ptr<QTranslator> &translator = translators[language];
+    if (!translator) {
+        auto loaded = std::make_unique<TQtTranslator>();
+        const QLocale locale(language == LangSlovak ? QLocale::Slovak : QLocale::Czech);
+        // Without Qt's translations installed its texts stay English.
+        if (!loaded->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+            return;
+        translator = std::move(loaded);
+    }
+    if (QCoreApplication::installTranslator(translator.get()))
+        installed = language;
+}
+
+} // namespace
+
+void SetCurrentLanguage(int language)
+{
+    g_language = language;
+    FollowWithQtTexts(language);
+}
 
 void GetLangString(int n, std::string &text)
 {

@@ -11,7 +11,9 @@ inline constexpr int LangCzech = 2;
 inline constexpr int LangStringCount = 153;
 
 // The current language of the whole program (starts as Slovak until the
-// settings are read).
+// settings are read). Setting it also sets the language of Qt's own texts
+// (message box buttons, file and print dialogs) once the application object
+// exists, where Qt's translations are installed.
 int CurrentLanguage();
 void SetCurrentLanguage(int language);
 

@@ -419,9 +419,11 @@ public:
     void CopyFileFromCd(const std::string &path);
     // The catalogue named in the insert-disc message.
     std::string RunCatalogName() const;
-    // Copies a file through a temporary file beside the target; an error text,
-    // empty on success or when the user cancelled.
-    QString CopyWithProgress(const QString &from, const QString &to);
+    // Copies the file `from` (a local path as the file system's bytes) through
+    // a temporary file beside the target, keeping its modification time and
+    // permission bits (under the umask); an error text, empty on success or
+    // when the user cancelled.
+    QString CopyWithProgress(const std::string &from, const QString &to);
     static qint64 CopyProgressThreshold; // bytes from which a copy shows its progress
     // ---- end of the disc block
 

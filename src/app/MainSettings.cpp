@@ -217,6 +217,10 @@ void TMainForm::SetLanguageTexts()
     ui->Label16->setText(L(153));
     ui->Label17->setText(L(152));
     ui->CheckBox1->setText(L(107));
+    // The disc choice's first item ("All drives") is the language's too; the
+    // discs after it keep their names.
+    if (ui->ComboBox2->count() > 0)
+        ui->ComboBox2->setItemText(0, L(53));
     ui->CoolBand2Label->setText(L(76));
     ui->CoolBand2Label->setMinimumWidth(50);
     ui->CoolBand4Label->setText(L(77));

@@ -230,10 +230,15 @@ bool GetFileVersionFixedInfo(const std::string &fileName, FixedFileVersionInfo &
 
 unsigned NewFileMode()
 {
+    return ModeUnderUmask(0666);
+}
+
+unsigned ModeUnderUmask(unsigned mode)
+{
     // The umask can only be read by setting it and putting it back.
     const mode_t mask = ::umask(0);
     ::umask(mask);
-    return 0666 & ~mask;
+    return mode & 0777 & ~mask;
 }
 
 namespace {

@@ -34,6 +34,8 @@ bool IsDirectory(const std::string &path);
 
 // The permission bits a new file gets: 0666 less the umask.
 unsigned NewFileMode();
+// The permission bits `mode` (0777 at most) less the umask.
+unsigned ModeUnderUmask(unsigned mode);
 
 // Replaces the file at `path` with `bytes` so that a reader sees either the
 // whole old file or the whole new one: the bytes go to a temporary file in the

@@ -474,3 +474,41 @@ TEST_F(WindowsCatalogTest, PrintSourcesTakeTheRecordsOfTheDiscAndFolder)
         w->ui->Button2->click();
     }
 }
+
+// A Windows catalogue stores dates day first ("13.01.1999"): a date range finds them under the C
+// locale, whose own order is month first, as it does under Slovak.
+TEST_F(WindowsCatalogTest, DateRangesFindTheWindowsDatesInEveryLocale)
+{
+    auto dated = [](const std::string &name, const std::string &date) {
+        std::vector<Raw> r = FileRecord("e:\\", name, kSkola.cp, "1", false);
+        r[7] = r[8] = date; // CreateDate, LastChange
+        return r;
+    };
+    WriteCatalog({dated("jan13.txt", "13.01.1999 10:00:00"), dated("feb3.txt", "03.02.1999"),
+                  dated("mar2.txt", "02.03.1999"), dated("may13.txt", "13.05.1999"), dated("jan2000.txt", "05.01.2000")});
+    const QLocale saved;
+    for (const QLocale &locale : {QLocale::c(), QLocale(QLocale::Slovak, QLocale::Slovakia)}) {
+        SCOPED_TRACE(locale.name().toStdString());
+        QLocale::setDefault(locale);
+        TMainForm::FollowLocaleDateOrder(); // as the window does when it is made
+        auto form = Open();
+        form->ui->FindButton->click();
+        auto found = [&](TDateTime from, TDateTime to, int field) {
+            form->ui->RadioButton5->setChecked(true);
+            form->ui->ComboBox3->setCurrentIndex(field);
+            form->ui->DateEdit1->SetDate(from);
+            form->ui->DateEdit2->SetDate(to);
+            form->ui->FilterButton->click();
+            Names names;
+            for (const TSearchRow &row : form->ui->SearchView->Model()->Rows())
+                names.push_back(row.Name);
+            std::sort(names.begin(), names.end());
+            return names;
+        };
+        EXPECT_EQ(found(EncodeDate(1999, 1, 1), EncodeDate(2000, 1, 1), 0),
+                  (Names{"feb3.txt", "jan13.txt", "mar2.txt", "may13.txt"}));
+        EXPECT_EQ(found(EncodeDate(1999, 1, 1), EncodeDate(1999, 2, 15), 1), (Names{"feb3.txt", "jan13.txt"}));
+    }
+    QLocale::setDefault(saved);
+    TMainForm::FollowLocaleDateOrder();
+}

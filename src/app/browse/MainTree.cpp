@@ -12,6 +12,7 @@
 
 #include "app/LangUnit.h"
 #include "app/Texts3.h"
+#include "app/browse/DiscTreeOrder.h"
 #include "app/browse/FileListView.h"
 #include "platform/Prompt.h"
 #include "platform/QtText.h"
@@ -158,7 +159,7 @@ void TMainForm::LoadTree()
             AddTreeNode(nullptr, ToQString(name), 0, 1, NodeKindDisc);
         }
         if (Settings[12] == 1)
-            tree->sortItems(0, Qt::AscendingOrder);
+            SortTreeByName(tree);
         tree->setUpdatesEnabled(true);
     }
     ui->ComboBox2->setCurrentIndex(0);

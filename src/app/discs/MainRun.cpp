@@ -24,9 +24,11 @@
 #include "platform/VolumeService.h"
 #include "ui_MainForm.h"
 #include "util/BaseFileUtils.h"
+#include "util/TextCodec.h"
 
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -35,14 +37,58 @@
 
 namespace {
 
-// The local file of a stored path, when its drive is there and holds it.
-QString LocalFileOf(const std::string &path)
+// The local file of a stored path, when its drive is there and holds it: the
+// path as the file system's bytes. The list shows stored names decoded (a
+// name that is not UTF-8 as Windows-1250), so each part of the path is the
+// shown text itself or, when no such entry is there, the Windows-1250 bytes
+// it was decoded from: the bytes the catalogue stores.
+std::optional<std::string> LocalFileOf(const std::string &path)
 {
-    const std::optional<std::string> local = VolumeService::Current().LocalPath(path);
+    struct stat st;
+    auto exists = [&st](const std::optional<std::string> &local) {
+        return local && ::stat(local->c_str(), &st) == 0;
+    };
+    const VolumeService &volumes = VolumeService::Current();
+    std::optional<std::string> local = volumes.LocalPath(path);
     if (!local)
-        return {};
-    const QString file = QFile::decodeName(QByteArray::fromStdString(*local));
-    return QFileInfo::exists(file) ? file : QString();
+        return std::nullopt; // no such drive, or nothing in it
+    if (exists(local))
+        return local;
+    std::string built = path.substr(0, 2); // the drive
+    for (size_t from = 2; from < path.size();) {
+        size_t to = path.find('\\', from + 1);
+        if (to == std::string::npos)
+            to = path.size();
+        const std::string part = path.substr(from, to - from); // with its leading separator
+        from = to;
+        std::string stored = Utf8ToCp1250(part, '\0');
+        if (stored.find('\0') != std::string::npos)
+            stored = part; // a letter Windows-1250 lacks: the text is stored as it is
+        bool found = false;
+        for (const std::string &candidate : {part, stored}) {
+            if (exists(volumes.LocalPath(built + candidate))) {
+                built += candidate;
+                found = true;
+                break;
+            }
+        }
+        if (!found)
+            return std::nullopt;
+    }
+    local = volumes.LocalPath(built);
+    return exists(local) ? local : std::nullopt;
+}
+
+// What the opener is handed for a local file: its path, or a file address
+// when the path is no text (its bytes are not UTF-8) that would survive the
+// way to the opener.
+QString OpenerArgumentOf(const std::string &local)
+{
+    const QByteArray bytes = QByteArray::fromStdString(local);
+    const QString name = QFile::decodeName(bytes);
+    if (QFile::encodeName(name) == bytes)
+        return name;
+    return QString::fromLatin1("file://" + bytes.toPercentEncoding("/"));
 }
 
 // A track of the audio CD in the drive of `path` ("e:\\Track01.cda"): the
@@ -210,9 +256,8 @@ void TMainForm::RunFile(const std::string &path)
         GetDriveKind(path[0]);
         const std::string inserted = Scan.VolumeSerial;
         const std::string stored = Browse.SelectedSerial.empty() ? "0" : Browse.SelectedSerial;
-        QString local = LocalFileOf(path);
-        if (local.isEmpty())
-            local = AudioTrackOf(path);
+        const std::optional<std::string> file = LocalFileOf(path);
+        const QString local = file ? OpenerArgumentOf(*file) : AudioTrackOf(path);
         if (!local.isEmpty() && (inserted == stored || stored == "0")) {
             const ShellOpenResult opened = ShellOpen(local);
             if (!opened.ok)
@@ -235,11 +280,13 @@ void TMainForm::CopyFileFromCd(const std::string &path)
 {
     if (path.empty())
         return;
-    QString local;
+    std::string local;
     for (;;) {
-        local = LocalFileOf(path);
-        if (!local.isEmpty())
+        const std::optional<std::string> file = LocalFileOf(path);
+        if (file) {
+            local = *file;
             break;
+        }
         if (!AudioTrackOf(path).isEmpty()) {
             // The disc is in the drive, but its tracks are played, not copied as files.
             Prompt::Current().Show(ToQString(AudioTrackCopyText()), L(34), PromptButtons::Ok,
@@ -291,11 +338,22 @@ void TMainForm::CopyFileFromCd(const std::string &path)
         ShowError(CopyFailedText(FromQString(error)));
 }
 
-QString TMainForm::CopyWithProgress(const QString &from, const QString &to)
+QString TMainForm::CopyWithProgress(const std::string &from, const QString &to)
 {
-    QFile in(from);
-    if (!in.open(QIODevice::ReadOnly))
-        return from + QStringLiteral(": ") + in.errorString();
+    const QString fromName = QFile::decodeName(QByteArray::fromStdString(from));
+    // Only a file is read, opened without waiting (a pipe at the path would
+    // hold the program).
+    const int fd = OpenRegularFile(from);
+    if (fd < 0)
+        return fromName + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno));
+    QFile in;
+    if (!in.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return fromName + QStringLiteral(": ") + in.errorString();
+    }
+    struct stat source;
+    if (::fstat(fd, &source) != 0)
+        return fromName + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno));
     // The copy is written beside the target and given its name only when
     // complete: a failed or cancelled copy leaves nothing behind.
     QTemporaryFile out(QFileInfo(to).absoluteDir().filePath(QStringLiteral(".orbalist-copy-XXXXXX")));
@@ -304,7 +362,7 @@ QString TMainForm::CopyWithProgress(const QString &from, const QString &to)
     const qint64 total = in.size();
     std::unique_ptr<QProgressDialog> progress;
     if (total >= CopyProgressThreshold) {
-        progress = std::make_unique<QProgressDialog>(ToQString(CopyingText(FromQString(QFileInfo(from).fileName()))),
+        progress = std::make_unique<QProgressDialog>(ToQString(CopyingText(FromQString(QFileInfo(fromName).fileName()))),
                                                      L(17), 0, 1000, this);
         progress->setWindowModality(Qt::WindowModal);
         progress->setMinimumDuration(0);
@@ -316,7 +374,7 @@ QString TMainForm::CopyWithProgress(const QString &from, const QString &to)
         buffer = in.read(Chunk);
         if (buffer.isEmpty()) {
             if (in.error() != QFileDevice::NoError || (!in.atEnd() && done < total))
-                return from + QStringLiteral(": ") + in.errorString();
+                return fromName + QStringLiteral(": ") + in.errorString();
             break;
         }
         if (out.write(buffer) != buffer.size())
@@ -328,8 +386,14 @@ QString TMainForm::CopyWithProgress(const QString &from, const QString &to)
                 return {};
         }
     }
-    if (!out.flush() || ::fsync(out.handle()) != 0)
+    if (!out.flush())
         return to + QStringLiteral(": ") + out.errorString();
+    // As a copy on the desktop: the file's permission bits (under the umask,
+    // not the temporary file's owner-only ones) and its times.
+    const struct timespec times[2] = {source.st_atim, source.st_mtim};
+    if (::fchmod(out.handle(), ModeUnderUmask(source.st_mode)) != 0 || ::futimens(out.handle(), times) != 0 ||
+        ::fsync(out.handle()) != 0)
+        return to + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno));
     out.close();
     QString reason;
     if (!PlaceWithoutReplacing(out.fileName(), to, &reason))

@@ -12,6 +12,7 @@
 #include "app/LangUnit.h"
 #include "app/Main.h"
 #include "app/Texts3.h"
+#include "app/browse/DiscTreeOrder.h"
 #include "app/catalog/CatalogTables.h"
 #include "app/discs/DiscCommands.h"
 #include "platform/Help.h"
@@ -161,7 +162,7 @@ void TMoveForm::FillTree(size_t column)
         }
     }
     if (main_->Settings[12] == 1)
-        c.tree->sortItems(0, Qt::AscendingOrder);
+        SortTreeByName(c.tree);
 }
 
 void TMoveForm::TreeDragDrop(QTreeWidget *target, QTreeWidget *source)

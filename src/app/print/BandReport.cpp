@@ -19,6 +19,7 @@
 #include <QTextLayout>
 #include <QToolBar>
 
+#include <algorithm>
 #include <optional>
 #include <stdexcept>
 
@@ -262,6 +263,19 @@ void TBandReport::PreparePrinter(QPrinter &printer)
     printer.setFullPage(false);
 }
 
+int TBandReport::DetailRoom(const TReportField &field) const
+{
+    // A text may use the free room after its field up to the gap before the
+    // next column (as the column headers do), the last column up to the
+    // band's edge: a disc name a few units wider than its field is not cut
+    // while the row has room for it.
+    int next = BandWidth + ColumnGap;
+    for (const TReportField &f : Fields)
+        if (f.Left > field.Left && f.Left < next)
+            next = f.Left;
+    return std::max(field.Width, next - ColumnGap - field.Left);
+}
+
 void TBandReport::StartPage(TReportSink &sink, double &y)
 {
     if (page_ > 0)
@@ -311,7 +325,7 @@ int TBandReport::Lay(TReportSink &sink)
         };
         std::vector<TBound> bound;
         for (const TReportField &f : Fields)
-            bound.push_back({data->FindField(f.FieldName), QRectF(f.Left, 0, f.Width, DetailHeight)});
+            bound.push_back({data->FindField(f.FieldName), QRectF(f.Left, 0, DetailRoom(f), DetailHeight)});
         const QFont font = ReportFont(12, false);
         sink.SetFont(font);
         for (data->First(); !data->Eof(); data->Next()) {

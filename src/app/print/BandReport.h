@@ -51,6 +51,8 @@ public:
     static constexpr int ColumnHeaderHeight = 22;
     static constexpr int DetailHeight = 16;
     static constexpr int FooterHeight = 22;
+    // The room kept free between one column's text and the next column.
+    static constexpr int ColumnGap = 4;
 
     TDataSet *DataSet = nullptr; // its visible records are the detail rows; none when null or closed
     QString Title;
@@ -92,6 +94,10 @@ public:
     static QString PdfStartFolder();
     // The preview's "write PDF" action, as the tool bar button triggers it.
     void SavePdfFromPreview(QWidget *parent);
+
+    // The width a detail field's text may take: its own width, or more where
+    // the row is free up to the next column.
+    int DetailRoom(const TReportField &field) const;
 
 private:
     // The layout: every page's bands and cells, told to `sink`.

@@ -9,7 +9,7 @@ namespace {
 // A column header over its column, reaching to where the next one starts.
 TReportLabel HeaderOver(int left, int nextLeft)
 {
-    return TReportLabel{QString(), left, nextLeft - left - 4};
+    return TReportLabel{QString(), left, nextLeft - left - TBandReport::ColumnGap};
 }
 
 } // namespace
@@ -33,7 +33,7 @@ TReportForm::TReportForm()
         {"Number", 684, 23},
     };
     QuickRep1.ColumnHeaders = {HeaderOver(7, 157), HeaderOver(157, 568), HeaderOver(568, 684),
-                               HeaderOver(684, TBandReport::BandWidth + 4)};
+                               HeaderOver(684, TBandReport::BandWidth + TBandReport::ColumnGap)};
     QuickRep1.PreviewTitle = PreviewTitleText();
     QuickRep1.OnStartPage = [this](TBandReport &sender) { QuickRepStartPage(sender); };
 }

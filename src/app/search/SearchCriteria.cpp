@@ -245,10 +245,13 @@ int Designator(TScan &s, const FormatSettings &fs)
 
 } // namespace
 
-bool ParseDateTimeText(std::string_view text, const FormatSettings &fs, int currentYear, TDateTime &value)
+namespace {
+
+// ParseDateTimeText with the order of day, month and year given ("dmy", ...).
+bool ParseInOrder(std::string_view text, const FormatSettings &fs, std::string_view order, int currentYear,
+                  TDateTime &value)
 {
     TScan s{text};
-    const std::string order = DateOrderOf(fs.ShortDateFormat);
     int parts[3] = {0, 0, 0};
     int yearDigits[3] = {0, 0, 0};
     int count = 0;
@@ -344,6 +347,38 @@ bool ParseDateTimeText(std::string_view text, const FormatSettings &fs, int curr
     }
     value = EncodeDate(year, month, day) + EncodeTime(hour, minute, second, msec);
     return true;
+}
+
+} // namespace
+
+bool ParseDateTimeText(std::string_view text, const FormatSettings &fs, int currentYear, TDateTime &value)
+{
+    return ParseInOrder(text, fs, DateOrderOf(fs.ShortDateFormat), currentYear, value);
+}
+
+bool ParseStoredDateTime(std::string_view stored, const FormatSettings &fs, int currentYear, TDateTime &value)
+{
+    // The text tells the order it was written in: a catalogue written on
+    // Windows holds day.month.year whatever the locale here reads, a year
+    // comes first only with all its digits, and anything else is in the
+    // order this program writes.
+    size_t at = 0;
+    while (at < stored.size() && IsBlank(stored[at]))
+        ++at;
+    size_t digits = 0;
+    while (at + digits < stored.size() && IsDigit(stored[at + digits]))
+        ++digits;
+    size_t next = at + digits;
+    while (next < stored.size() && IsBlank(stored[next]))
+        ++next;
+    std::string_view order;
+    if (digits >= 3)
+        order = "ymd";
+    else if (digits > 0 && next < stored.size() && stored[next] == '.')
+        order = "dmy";
+    if (order.empty())
+        return ParseDateTimeText(stored, fs, currentYear, value);
+    return ParseInOrder(stored, fs, order, currentYear, value);
 }
 
 TDateTime NowDateTime()
@@ -472,7 +507,7 @@ void TSearchCriteria::SetSize(int choice, const std::string &kbText, int directi
 bool TSearchCriteria::DateWithin(std::string_view stored, const FormatSettings &fs, int currentYear) const
 {
     TDateTime date = 0;
-    if (!ParseDateTimeText(stored, fs, currentYear, date))
+    if (!ParseStoredDateTime(stored, fs, currentYear, date))
         return false;
     return DateLower < date && date < DateUpper;
 }

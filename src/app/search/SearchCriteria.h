@@ -68,6 +68,12 @@ public:
 // hours, minutes and optional seconds and milliseconds, with an optional
 // AM/PM designator. False when the text is not such a date.
 bool ParseDateTimeText(std::string_view text, const FormatSettings &fs, int currentYear, TDateTime &value);
+// A date as a catalogue stores it, read in the order its text was written
+// in: day.month.year when the first number is followed by a dot (catalogues
+// written on Windows), year first when the text starts with three or four
+// digits, else the order of fs's short date format (the order this program
+// writes). Otherwise as ParseDateTimeText.
+bool ParseStoredDateTime(std::string_view stored, const FormatSettings &fs, int currentYear, TDateTime &value);
 // The same for the program's locale settings; raises ESearchConvertError
 // "'text' is not a valid date" when it fails.
 TDateTime StrToDateTimeText(const std::string &text);
@@ -108,8 +114,8 @@ struct TSearchCriteria {
     // other value leaves the bounds as they were. "More" has no upper bound.
     void SetSize(int choice, const std::string &kbText, int direction);
 
-    // lower < date < upper for the stored date text; a text that is not a
-    // date fails.
+    // lower < date < upper for the stored date text (read as
+    // ParseStoredDateTime reads it); a text that is not a date fails.
     bool DateWithin(std::string_view stored, const FormatSettings &fs, int currentYear) const;
     // lower < size < upper for the stored size text, compared as 64-bit
     // numbers; a text that is not a number fails.

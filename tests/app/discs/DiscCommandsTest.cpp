@@ -243,6 +243,24 @@ TEST_F(DiscCommandsTest, RenameRefusesEmptyAndTooLongNamesCountsTakenOnesOnAndIg
     EXPECT_EQ(Disk().filesPerDisc.at("e: [taken]2"), 4);
 }
 
+// The disc's own name in another letter case is no other disc's name: it is taken as typed,
+// without a counter, on the disc's records and node.
+TEST_F(DiscCommandsTest, RenameToItsOwnNameInAnotherLetterCaseTakesNoCounter)
+{
+    StandardCatalog();
+    auto form = Open();
+    TRenameCDForm *dialog = OpenRename(*form, "e: [DATA]");
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(Rename(dialog, QStringLiteral("data")));
+    EXPECT_TRUE(prompt.Asked().empty());
+    const TCatalogOnDisk disk = Disk();
+    EXPECT_EQ(disk.discNames, (Names{"e: [data]", "e: [DATA]1", "f: [MUSIC]"}));
+    EXPECT_EQ(disk.filesPerDisc.at("e: [data]"), 4);
+    EXPECT_EQ(disk.filesPerDisc.count("e: [DATA]"), 0u);
+    EXPECT_EQ(TreeTexts(disk.tree), (Names{"Backups", "  e: [data]", "  e: [DATA]1", "f: [MUSIC]"}));
+    EXPECT_GE(form->SelectTreeNodeByText("e: [data]"), 0);
+}
+
 TEST_F(DiscCommandsTest, RenameKeepsABracketInTheNameCountsCharactersAndLeavesGroupsAlone)
 {
     TCatalogBuilder b;
@@ -417,6 +435,27 @@ TEST_F(MoveTest, MoveCarriesFilesNoteAndPictureAndTreeNodes)
     EXPECT_EQ(TopTexts(form->ui->TreeView1), (Names{"Group"}));
     EXPECT_EQ(form->SelectTreeNodeByText("e: [DATA]"), -1);
     EXPECT_EQ(form->FileRecordCount(), 0);
+}
+
+// With the sorted tree set, the organise window's columns list the discs as the main tree does:
+// by name without regard to case, not capitals first.
+TEST_F(MoveTest, SortedColumnsOrderNamesAsTheMainTreeWithoutRegardToCase)
+{
+    TCatalogBuilder a;
+    for (const char *name : {"u: [zeta]", "Nový titul", "e: [Beta]", "Umelec - Album", "E: [alfa]", "e: [beta]"})
+        a.Disc({name, "1", "", "", 0, "", 0});
+    a.Write(data, "Cat");
+    Ini("Cat"); // the sorted tree is set
+    form = Open();
+    const Names sorted = {"E: [alfa]", "e: [Beta]", "e: [beta]", "Nový titul", "u: [zeta]", "Umelec - Album"};
+    EXPECT_EQ(TopTexts(form->ui->TreeView1), sorted);
+    move = std::make_unique<TMoveForm>(form.get());
+    EXPECT_EQ(TopTexts(Column("Cat")), sorted);
+    // Without the setting the table's order stays.
+    form->Settings[12] = 0;
+    move = std::make_unique<TMoveForm>(form.get());
+    EXPECT_EQ(TopTexts(Column("Cat")),
+              (Names{"u: [zeta]", "Nový titul", "e: [Beta]", "Umelec - Album", "E: [alfa]", "e: [beta]"}));
 }
 
 TEST_F(MoveTest, MoveWhoseTargetCannotBeSavedLeavesBothAsTheyWere)

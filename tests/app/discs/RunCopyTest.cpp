@@ -4,13 +4,19 @@
 #include <gtest/gtest.h>
 
 #include <QFileDialog>
+#include <QProcess>
 #include <QThread>
+#include <QTimer>
 #include <QToolButton>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 #include "app/browse/FileListView.h"
 #include "app/discs/DiscCommands.h"
 #include "platform/ShellOpen.h"
 #include "ui_MainForm.h"
+#include "util/TextCodec.h"
 
 #include "app/ArchiveTestSupport.h"
 #include "app/DiscTestSupport.h"
@@ -170,6 +176,125 @@ TEST_F(RunCopyTest, CopyWritesTheChosenFileAndNeverReplacesOne)
     EXPECT_EQ(orbtest::readFile(dir.file("desk/big.txt")), std::string(300000, 'x'));
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.file("desk")), fs::directory_iterator()), 2)
         << "nothing but the copies is left in the folder";
+}
+
+// Names that are not UTF-8 are shown decoded (as Windows-1250); copy and run reach the file by the
+// bytes the disc holds, in a file name and in a folder name.
+TEST_F(RunCopyTest, NamesThatAreNotUtf8AreCopiedAndRunFromTheirOwnBytes)
+{
+    const std::string bad = "bad\xff\xfeutf8.txt", folder = "caf\xe9";
+    dir.write("drive/dir/" + bad, "not utf-8");
+    dir.write("drive/" + folder + "/menu.txt", "menu");
+    TCatalogBuilder b;
+    b.Disc({"e: [DATA]", "7", "", "1234", 0, "", 3});
+    for (const auto &[path, name, type] : {std::tuple{std::string("e:\\dir\\"), bad, 1},
+                                           std::tuple{std::string("e:\\"), folder, 0},
+                                           std::tuple{"e:\\" + folder + "\\", std::string("menu.txt"), 1}})
+        AddRecord(b.files, {{"Path", path}, {"Name", name}, {"Namecd", "e: [DATA]"}, {"Number", "7"}, {"Size", "9"},
+                            {"Attrib", type ? 0x20 : 0x10}, {"Type", type}, {"CdIdCode", "1234"}});
+    b.Write(data, "Cat");
+    form = Open();
+    const std::string shown = DecodeStoredText(bad);
+    ASSERT_NE(shown, bad);
+    ClickFile(shown);
+    EXPECT_EQ(form->RunTarget.Path, "e:\\dir\\" + shown);
+    fs::create_directories(dir.file("desk"));
+    SaveAs(dir.file("desk/copy.txt"));
+    form->ui->CopyButton->click();
+    EXPECT_TRUE(prompt.Asked.empty()) << prompt.Asked[0].text.toStdString();
+    EXPECT_EQ(orbtest::readFile(dir.file("desk/copy.txt")), "not utf-8");
+    EXPECT_EQ(fs::path(offered).filename(), shown);
+    // The opener gets the file's address, its bytes escaped.
+    form->ui->RunButton->click();
+    const QByteArray opened = QByteArray::fromStdString(Opened());
+    EXPECT_TRUE(opened.startsWith("file://")) << opened.toStdString();
+    EXPECT_EQ(QByteArray::fromPercentEncoding(opened.mid(7)).toStdString(), drive + "/dir/" + bad + "\n");
+    // A file in a folder whose name is not UTF-8.
+    form->UpButtonClick();
+    TFileListView *list = form->ui->LinksListView;
+    const auto &rows = list->Model()->Rows();
+    const auto at = std::find_if(rows.begin(), rows.end(), [&](const TFileRow &r) { return r.Name == DecodeStoredText(folder); });
+    ASSERT_NE(at, rows.end());
+    list->SelectRow(int(at - rows.begin()));
+    form->LinksListViewDblClick();
+    ClickFile("menu.txt");
+    SaveAs(dir.file("desk/menu.txt"));
+    form->ui->CopyButton->click();
+    EXPECT_TRUE(prompt.Asked.empty());
+    EXPECT_EQ(orbtest::readFile(dir.file("desk/menu.txt")), "menu");
+}
+
+// A copy keeps the file's modification time and permission bits under the umask, as cp does;
+// not the temporary file's owner-only bits and the time of copying.
+TEST_F(RunCopyTest, CopyKeepsTheModificationTimeAndPermissionBitsAsCpDoes)
+{
+    fs::create_directories(dir.file("desk"));
+    const std::string source = drive + "/dir/file1.txt";
+    const struct timespec times[2] = {{915148800, 250000000}, {915235200, 123456789}}; // January 1999
+    struct TUmaskBack {
+        mode_t saved = ::umask(022);
+        ~TUmaskBack() { ::umask(saved); }
+    } umaskBack;
+    for (const auto &[mode, mask] : {std::pair{0644, 022}, std::pair{0755, 022}, std::pair{0664, 027}}) {
+        SCOPED_TRACE(mode);
+        ::umask(mode_t(mask));
+        ASSERT_EQ(::chmod(source.c_str(), mode_t(mode)), 0);
+        ASSERT_EQ(::utimensat(AT_FDCWD, source.c_str(), times, 0), 0);
+        const std::string ours = dir.file("desk/ours" + std::to_string(mode)), cp = dir.file("desk/cp" + std::to_string(mode));
+        ClickFile("file1.txt");
+        SaveAs(ours);
+        form->ui->CopyButton->click();
+        ASSERT_TRUE(prompt.Asked.empty());
+        ASSERT_EQ(QProcess::execute(QStringLiteral("cp"), {QStringLiteral("--preserve=timestamps"),
+                                                          QString::fromStdString(source), QString::fromStdString(cp)}),
+                  0);
+        struct stat a, c;
+        ASSERT_EQ(::stat(ours.c_str(), &a), 0);
+        ASSERT_EQ(::stat(cp.c_str(), &c), 0);
+        EXPECT_EQ(a.st_mode & 07777, mode_t(mode & ~mask));
+        EXPECT_EQ(a.st_mode & 07777, c.st_mode & 07777);
+        EXPECT_EQ(a.st_mtim.tv_sec, times[1].tv_sec);
+        EXPECT_EQ(a.st_mtim.tv_sec, c.st_mtim.tv_sec);
+        EXPECT_EQ(a.st_mtim.tv_nsec, c.st_mtim.tv_nsec);
+        EXPECT_EQ(orbtest::readFile(ours), "first file");
+    }
+}
+
+// A file that appears under the target's name while a copy of several chunks runs is kept: the
+// finished copy never replaces it, the user is told, and nothing else is left behind.
+TEST_F(RunCopyTest, ATargetThatAppearsWhileALargeCopyRunsIsKept)
+{
+    dir.write("drive/dir/file2.txt", std::string(4 * 1024 * 1024 + 5, 'b'));
+    fs::create_directories(dir.file("desk"));
+    const std::string target = dir.file("desk/big.txt");
+    ClickFile("file2.txt");
+    TMainForm::CopyProgressThreshold = 1;
+    SaveAs(target);
+    bool written = false;
+    // Runs while the progress dialog lets events through, between the chunks of the copy.
+    QTimer::singleShot(0, [&] { written = !dir.write("desk/big.txt", "the user's own").empty(); });
+    form->ui->CopyButton->click();
+    EXPECT_TRUE(written) << "the target appeared before the copy ended";
+    EXPECT_EQ(orbtest::readFile(target), "the user's own");
+    ASSERT_EQ(prompt.Asked.size(), 1u);
+    EXPECT_EQ(prompt.Asked[0].text.toStdString(), FileKeptText(target));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.file("desk")), fs::directory_iterator()), 1);
+}
+
+// Something at the file's path that is no file (a pipe) is not read: the copy fails at once
+// instead of waiting for a writer, and leaves nothing.
+TEST_F(RunCopyTest, APipeAtTheFilesPathIsNotReadAndLeavesNothing)
+{
+    ClickFile("file1.txt");
+    const std::string file = drive + "/dir/file1.txt";
+    fs::remove(file);
+    ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+    fs::create_directories(dir.file("desk"));
+    SaveAs(dir.file("desk/copy.txt"));
+    form->ui->CopyButton->click();
+    ASSERT_EQ(prompt.Asked.size(), 1u);
+    EXPECT_EQ(prompt.Asked[0].icon, PromptIcon::Error);
+    EXPECT_EQ(fs::directory_iterator(dir.file("desk")), fs::directory_iterator());
 }
 
 TEST_F(RunCopyTest, CancelledOrFailedCopiesLeaveNothing)

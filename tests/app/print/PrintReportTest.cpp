@@ -10,6 +10,8 @@
 #include "app/print/BandReport.h"
 #include "app/LangUnit.h"
 #include "app/print/report.h"
+#include "app/print/report_cd.h"
+#include "app/print/ReportPdf.h"
 #include "app/print/selunit.h"
 #include "platform/Prompt.h"
 #include "storage/ExMemDS.h"
@@ -226,4 +228,47 @@ TEST_F(PrintReportTest, PdfThatCannotBeWrittenIsReportedAndLeavesNoFile)
     EXPECT_FALSE(report.QuickRep1.WritePdf(file, error));
     EXPECT_NE(error.find("No such file"), std::string::npos) << error;
     EXPECT_FALSE(std::filesystem::exists(file));
+}
+
+// A text a little wider than its field is printed whole where the row has room for it, up to the
+// next column (or the band's edge); only a text wider than that room is cut.
+TEST_F(PrintReportTest, TextsLittleWiderThanTheirFieldArePrintedWholeWhereTheRowHasRoom)
+{
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    TBandReport::PreparePrinter(printer);
+    const QFontMetricsF metrics(ReportFont(12, false), &printer);
+    // A text of `head`, some x and i letters and `tail` whose width lies in (from, to].
+    auto widthWithin = [&](const std::string &head, const std::string &tail, qreal from, qreal to) {
+        for (int x = 0; x < 40; ++x)
+            for (int i = 0; i < 12; ++i) {
+                const std::string text = head + std::string(size_t(x), 'x') + std::string(size_t(i), 'i') + tail;
+                const qreal width = metrics.horizontalAdvance(QString::fromStdString(text));
+                if (width > from && width <= to)
+                    return text;
+            }
+        ADD_FAILURE() << "no text of a width in (" << from << ", " << to << "]";
+        return std::string();
+    };
+    // Disc name (109 units, the next column 7 further) and number (23, the band's edge 34 further).
+    const std::string disc = widthWithin("e: [", "]", 109, 111), number = widthWithin("", "", 23, 33);
+    const std::string wide = widthWithin("e: [", "]", 125, 400);
+    Add("a.txt", "e:\\", disc, "7");
+    Add("b.txt", "e:\\", "e: [DATA]", number);
+    Add("c.txt", "e:\\", wide, "8");
+    const auto pages = Render(report.QuickRep1);
+    ASSERT_EQ(pages.size(), 1u);
+    EXPECT_TRUE(InOrderOnOneLine(pages[0], {"a.txt", disc, "7"})) << pages[0];
+    EXPECT_TRUE(InOrderOnOneLine(pages[0], {"b.txt", "e: [DATA]", number})) << pages[0];
+    EXPECT_FALSE(InOrderOnOneLine(pages[0], {"c.txt", wide})) << pages[0];
+    EXPECT_TRUE(InOrderOnOneLine(pages[0], {"c.txt", wide.substr(0, 8), "…", "8"})) << pages[0];
+
+    // The music-disc layout: a title of 274 units, 6 units before the number.
+    TReportCdForm music;
+    music.SetDataSet(table.get());
+    const std::string title = widthWithin("Artist / ", "", 274, 279);
+    Add("Track01.cda", "f:\\", title, "12");
+    const auto musicPages = Render(music.QuickRep1, "music.pdf");
+    ASSERT_EQ(musicPages.size(), 1u);
+    EXPECT_TRUE(InOrderOnOneLine(musicPages[0], {"Track01.cda", title, "12"})) << musicPages[0];
 }

@@ -87,6 +87,44 @@ TEST(SearchDates, TextsOfTheLocaleFormatsParse)
         EXPECT_EQ(Parse(bad, sk), -1) << bad;
 }
 
+// A stored date is read in the order its text was written in: dotted dates (catalogues written on
+// Windows) are day.month.year whatever the program's own order; a year written first with all its
+// digits comes first; other texts are in the order the program writes.
+TEST(SearchDates, StoredDatesAreReadInTheOrderTheirTextWasWritten)
+{
+    const FormatSettings us = Settings("mm/dd/yyyy", '/'), gb = Settings("dd/mm/yyyy", '/'),
+                         sk = Settings("dd/mm/yyyy", '.');
+    auto stored = [](const std::string &text, const FormatSettings &fs) {
+        TDateTime v = -1;
+        return ParseStoredDateTime(text, fs, 2026, v) ? v : -1;
+    };
+    for (const FormatSettings *fs : {&us, &gb, &sk}) {
+        SCOPED_TRACE(fs->ShortDateFormat + fs->DateSeparator);
+        EXPECT_EQ(stored("13.05.1999", *fs), At(1999, 5, 13));
+        EXPECT_EQ(stored("03.02.2001 14:05:06", *fs), At(2001, 2, 3, 14, 5, 6));
+        EXPECT_EQ(stored(" 3 . 2 . 2001", *fs), At(2001, 2, 3));
+        EXPECT_EQ(stored("1999-05-13 08:00", *fs), At(1999, 5, 13, 8, 0));
+        EXPECT_EQ(stored("1999.05.13", *fs), At(1999, 5, 13));
+        for (const char *bad : {"31.02.1999", "05.13.1999", "", "x.05.1999", "13.05.1999 x"})
+            EXPECT_EQ(stored(bad, *fs), -1) << bad;
+        // What the program writes reads back.
+        const TDateTime t = At(2024, 12, 5, 7, 8, 9);
+        EXPECT_EQ(stored(FormatDateTime("c", t, *fs), *fs), t);
+    }
+    EXPECT_EQ(stored("02/03/2001", us), At(2001, 2, 3));
+    EXPECT_EQ(stored("02/03/2001", gb), At(2001, 3, 2));
+    EXPECT_EQ(stored("13/05/1999", us), -1);
+    // A range typed in the program's order finds the Windows dates within it, and only them.
+    TSearchCriteria c;
+    const FormatSettings &program = DefaultFormatSettings();
+    c.SetDate(4, At(2026, 1, 1), FormatDateTime("ddddd", At(1999, 1, 1), program),
+              FormatDateTime("ddddd", At(1999, 2, 15), program), 0);
+    for (const auto &[text, inside] : std::vector<std::pair<const char *, bool>>{
+             {"13.01.1999", true}, {"03.02.1999", true}, {"12.01.1999 23:59:59", true}, {"02.03.1999", false},
+             {"16.02.1999", false}, {"13.01.2000", false}, {"01/13/1999", true}, {"03/02/1999", false}})
+        EXPECT_EQ(c.DateWithin(text, us, 2026), inside) << text;
+}
+
 TEST(SearchNumbers, WholeNumbersConvertOrRaise)
 {
     EXPECT_EQ(StrToIntText(" 12 "), 12);

@@ -423,6 +423,28 @@ TEST_F(SearchFormTest, FindAllStopsAtTheLimitAndCountsEverything)
     EXPECT_EQ(f->ui->SearchView->Count(), 0);
 }
 
+// Once the running total passes the limit the search of all catalogues ends there: the catalogue
+// that passed it and every one after it add no rows, the message is shown once, and the total
+// counts up to that catalogue.
+TEST_F(SearchFormTest, FindAllEndsAtTheCatalogueThatPassesTheLimit)
+{
+    SaveCatalog("A", 400);
+    SaveCatalog("B", 500);
+    SaveCatalog("C", 300);
+    SaveCatalog("D", 600);
+    SaveCatalog("E", 50);
+    auto f = Open("A");
+    f->ui->FindAllButton->click();
+    Search(*f, "hit");
+    EXPECT_EQ(prompt.Asked().size(), 1u);
+    std::map<std::string, int> from;
+    for (const TSearchRow &r : f->ui->SearchView->Model()->Rows())
+        ++from[r.Archive];
+    EXPECT_EQ(from, (std::map<std::string, int>{{"A", 400}, {"B", 500}}));
+    EXPECT_EQ(f->FindAllResultTable->RecordCount(), 900);
+    EXPECT_EQ(StatusText(*f, 2).toStdString(), " " + langunit::LangString(62) + " : 1200");
+}
+
 TEST_F(SearchFormTest, FindAllSkipsWhatIsNoCatalogue)
 {
     SaveCatalog("A", 2);
