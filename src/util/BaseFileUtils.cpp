@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <vector>
@@ -402,10 +403,19 @@ int RemoveStaleTempFiles(const std::string &path)
     // A temporary file that the journal of an unfinished commit names is part of
     // a change already made: it is renamed into place, never removed. A journal
     // that does not read keeps every one.
-    bool unreadableJournal = false;
-    const std::vector<std::string> journaled = JournalTemporaries(dir, unreadableJournal);
-    if (unreadableJournal)
+    // The journal lies in this folder or in the one above it.
+    bool unreadableJournal = false, unreadableAbove = false;
+    std::vector<std::string> journaled = JournalTemporaries(dir, unreadableJournal);
+    std::error_code ec;
+    std::filesystem::path here = std::filesystem::absolute(dir, ec).lexically_normal();
+    if (!here.has_filename())
+        here = here.parent_path(); // "/data/." reads as "/data/"
+    const std::string parent = here.parent_path().string();
+    const std::vector<std::string> above =
+        ec ? std::vector<std::string>() : JournalTemporaries(parent, unreadableAbove);
+    if (unreadableJournal || unreadableAbove)
         return 0;
+    journaled.insert(journaled.end(), above.begin(), above.end());
     int removed = 0;
     for (const std::string &name : stale) {
         const std::string full = dir + "/" + name;

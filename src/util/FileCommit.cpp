@@ -123,10 +123,6 @@ bool SafeRename(const std::string &from, const std::string &to)
     if (from.empty() || to.empty() || from.size() > MaxPathBytes || to.size() > MaxPathBytes ||
         from.find('\0') != std::string::npos || to.find('\0') != std::string::npos)
         return false;
-    for (const std::string *p : {&from, &to})
-        for (const auto &part : std::filesystem::path(*p))
-            if (part == "..")
-                return false;
     if (FolderOfPath(from) != FolderOfPath(to))
         return false;
     const std::string base = BaseOf(from);
@@ -180,6 +176,11 @@ TRead ReadJournal(const std::string &folder, TJournal &journal)
         if (tab == std::string_view::npos || !Unescape(line.substr(0, tab), from) ||
             !Unescape(line.substr(tab + 1), to))
             return TRead::Bad;
+        // Only names at or below the journal's folder (or whole paths without steps up).
+        for (const std::string *p : {&from, &to})
+            for (const auto &part : std::filesystem::path(*p))
+                if (part == "..")
+                    return TRead::Bad;
         const std::string base = folder.empty() ? std::string(".") : folder;
         if (!from.empty() && from[0] != '/')
             from = base + "/" + from;
@@ -260,21 +261,33 @@ bool TFileCommit::Commit(std::string &error)
     committed_ = false;
     if (renames_.empty())
         return true;
-    const std::string folder = FolderOfPath(renames_.front().to);
     auto fail = [&](const std::string &text) {
         error = text;
         Discard();
         return false;
     };
-    // A change left unfinished in these folders goes first: it was made before this one.
-    std::set<std::string> folders{folder};
+    // The journal lies in the folder that holds every file of the change, at
+    // most one folder down (a catalogue's tables: its folder and "CdNames"),
+    // where a look at a file's folder and the one above it finds it.
+    std::set<std::string> folders;
     for (const TRename &r : renames_)
         folders.insert(FolderOfPath(r.to));
+    std::string folder = *folders.begin();
+    for (const std::string &f : folders)
+        while (!(f == folder || f.compare(0, folder.size() + 1, folder + "/") == 0 || folder == "/"))
+            folder = FolderOfPath(folder);
+    for (const TRename &r : renames_) {
+        const std::string f = FolderOfPath(r.to);
+        if (f != folder && FolderOfPath(f) != folder)
+            return fail(r.to + ": the files of one change must lie in one folder or the folders just below it");
+    }
+    // A change left unfinished around these folders goes first: it was made before this one.
     for (const std::string &f : folders) {
         std::string reason;
-        if (!FinishFileCommits(f, reason))
+        if (!FinishFileCommitsFor(f + "/.", reason))
             return fail(reason);
     }
+    folders.insert(folder);
     // A target that is not a file (a folder in its place) would fail its rename
     // after the commit point: it is refused while nothing is changed yet.
     for (const TRename &r : renames_) {
@@ -358,6 +371,12 @@ bool FinishFileCommits(const std::string &folder, std::string &error)
     }
     SyncFolderOf(journalPath);
     return true;
+}
+
+bool FinishFileCommitsFor(const std::string &file, std::string &error)
+{
+    const std::string folder = FolderOfPath(Absolute(file));
+    return FinishFileCommits(folder, error) && (folder == "/" || FinishFileCommits(FolderOfPath(folder), error));
 }
 
 std::vector<std::string> JournalTemporaries(const std::string &folder, bool &unreadable)

@@ -200,7 +200,7 @@ TOpenTableResult OpenCatalogTable(const std::string &fileName, const std::vector
     // A change that a stop cut off between its files is finished before
     // anything is read, so the table is never seen half of a change.
     std::string unfinished;
-    if (!FinishFileCommits(std::filesystem::path(fileName).parent_path().string(), unfinished))
+    if (!FinishFileCommitsFor(fileName, unfinished))
         throw EDatabaseError(unfinished);
     std::error_code ec;
     if (!std::filesystem::exists(fileName, ec)) {

@@ -117,7 +117,7 @@ bool TMainForm::OpenStartCatalog()
             // cannot be finished is told by the open below.
             for (const std::string &f : {filePath, discPath}) {
                 std::string unfinished;
-                FinishFileCommits(fs::path(f).parent_path().string(), unfinished);
+                FinishFileCommitsFor(f, unfinished);
             }
             std::error_code ec;
             // The usual way first; the files are read once more only when it fails.
