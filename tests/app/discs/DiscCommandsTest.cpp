@@ -163,6 +163,45 @@ TEST_F(DiscCommandsTest, DeletingTheLastDiscLeavesAnEmptyTreeAndList)
     EXPECT_TRUE(form->ui->StaticText2->text().isEmpty());
 }
 
+// A tree file older than the tables (after a restore from the backups) can name a
+// disc whose record is gone: its files and its node still go, by the node's name.
+TEST_F(DiscCommandsTest, DeleteOfADiscWithoutItsRecordRemovesItsFilesAndNode)
+{
+    StandardCatalog();
+    {
+        TFlatTable discs;
+        discs.SetTableName(data + "/CdNames/Cat_cdname.d");
+        discs.Open();
+        ASSERT_TRUE(discs.Locate("CdName", TVariant(std::string("e: [DATA]1")), {}));
+        discs.Delete();
+        discs.SaveToFile(discs.FullFileName());
+    }
+    // A node with neither a record nor files.
+    std::vector<TTreeRecord> tree = Disk().tree;
+    tree.push_back({0, "g: [GHOST]", 0, 1, NodeKindDisc});
+    ASSERT_TRUE(WriteTreeFile(data + "/CdNames/Cat_cdname.dat", tree));
+    auto form = Open();
+    for (const char *name : {"e: [DATA]1", "g: [GHOST]"}) {
+        SCOPED_TRACE(name);
+        ASSERT_GE(form->SelectTreeNodeByText(name), 0);
+        const size_t asked = prompt.Asked().size();
+        prompt.Answer(PromptResult::Yes);
+        form->DeleteButtonClick();
+        ASSERT_EQ(prompt.Asked().size(), asked + 1) << "the question only, no refusal";
+        EXPECT_EQ(form->SelectTreeNodeByText(name), -1);
+    }
+    const TCatalogOnDisk disk = Disk();
+    EXPECT_EQ(disk.discNames, (Names{"e: [DATA]", "f: [MUSIC]"}));
+    EXPECT_EQ(disk.filesPerDisc, (std::map<std::string, int>{{"e: [DATA]", 4}, {"f: [MUSIC]", 2}}));
+    EXPECT_EQ(TreeTexts(disk.tree), (Names{"Backups", "  e: [DATA]", "f: [MUSIC]"}));
+    // A name found nowhere (no record, no file, no node) changes nothing and says so.
+    const auto before = Snapshot(data);
+    EXPECT_FALSE(DeleteDiscEverywhere(form->OpenDiscCatalog(), "z: [NONE]"));
+    EXPECT_EQ(Snapshot(data), before);
+    EXPECT_EQ(form->FlatTable1->ChangeCount(), 0);
+    EXPECT_EQ(form->CdNameTable->ChangeCount(), 0);
+}
+
 TEST_F(DiscCommandsTest, RenameChangesRecordFilesNodeNoteAndPictureTogether)
 {
     StandardCatalog();
