@@ -403,19 +403,24 @@ int RemoveStaleTempFiles(const std::string &path)
     // A temporary file that the journal of an unfinished commit names is part of
     // a change already made: it is renamed into place, never removed. A journal
     // that does not read keeps every one.
-    // The journal lies in this folder or in the one above it.
-    bool unreadableJournal = false, unreadableAbove = false;
-    std::vector<std::string> journaled = JournalTemporaries(dir, unreadableJournal);
+    // The journal lies in this folder or in one of the two above it.
     std::error_code ec;
     std::filesystem::path here = std::filesystem::absolute(dir, ec).lexically_normal();
+    if (ec)
+        return 0;
     if (!here.has_filename())
         here = here.parent_path(); // "/data/." reads as "/data/"
-    const std::string parent = here.parent_path().string();
-    const std::vector<std::string> above =
-        ec ? std::vector<std::string>() : JournalTemporaries(parent, unreadableAbove);
-    if (unreadableJournal || unreadableAbove)
-        return 0;
-    journaled.insert(journaled.end(), above.begin(), above.end());
+    std::vector<std::string> journaled;
+    for (int up = 0; up < 3; ++up) {
+        bool unreadable = false;
+        const std::vector<std::string> named = JournalTemporaries(here.string(), unreadable);
+        if (unreadable)
+            return 0;
+        journaled.insert(journaled.end(), named.begin(), named.end());
+        if (here == here.parent_path())
+            break;
+        here = here.parent_path();
+    }
     int removed = 0;
     for (const std::string &name : stale) {
         const std::string full = dir + "/" + name;

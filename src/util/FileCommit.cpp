@@ -267,8 +267,9 @@ bool TFileCommit::Commit(std::string &error)
         return false;
     };
     // The journal lies in the folder that holds every file of the change, at
-    // most one folder down (a catalogue's tables: its folder and "CdNames"),
-    // where a look at a file's folder and the one above it finds it.
+    // most two folders down (a catalogue's tables lie in its folder and its
+    // "CdNames"; a move may join two catalogues of sibling folders), where a
+    // look at a file's folder and the two above it finds it.
     std::set<std::string> folders;
     for (const TRename &r : renames_)
         folders.insert(FolderOfPath(r.to));
@@ -278,8 +279,8 @@ bool TFileCommit::Commit(std::string &error)
             folder = FolderOfPath(folder);
     for (const TRename &r : renames_) {
         const std::string f = FolderOfPath(r.to);
-        if (f != folder && FolderOfPath(f) != folder)
-            return fail(r.to + ": the files of one change must lie in one folder or the folders just below it");
+        if (f != folder && FolderOfPath(f) != folder && FolderOfPath(FolderOfPath(f)) != folder)
+            return fail(r.to + ": the files of one change must lie in one folder or at most two folders below it");
     }
     // A change left unfinished around these folders goes first: it was made before this one.
     for (const std::string &f : folders) {
@@ -333,6 +334,8 @@ bool TFileCommit::Commit(std::string &error)
 bool FinishFileCommits(const std::string &folder, std::string &error)
 {
     const std::string journalPath = JournalIn(folder);
+    // A journal cut off while it was written never made its change.
+    RemoveStaleTempFiles(journalPath);
     TJournal journal;
     switch (ReadJournal(folder, journal)) {
     case TRead::Missing:
@@ -375,8 +378,15 @@ bool FinishFileCommits(const std::string &folder, std::string &error)
 
 bool FinishFileCommitsFor(const std::string &file, std::string &error)
 {
-    const std::string folder = FolderOfPath(Absolute(file));
-    return FinishFileCommits(folder, error) && (folder == "/" || FinishFileCommits(FolderOfPath(folder), error));
+    std::string folder = FolderOfPath(Absolute(file));
+    for (int up = 0; up < 3; ++up) {
+        if (!FinishFileCommits(folder, error))
+            return false;
+        if (folder == "/")
+            break;
+        folder = FolderOfPath(folder);
+    }
+    return true;
 }
 
 std::vector<std::string> JournalTemporaries(const std::string &folder, bool &unreadable)

@@ -17,7 +17,7 @@
 
 // The journal's name in the folder that holds it: one per folder, so the
 // commits of a folder are finished in the order they were made. It lies in the
-// folder that holds every file of the change or the folders just below it.
+// folder that holds every file of the change, at most two folders above each.
 inline constexpr std::string_view CommitJournalName = "commit.orbalist-journal";
 
 class TFileCommit {
@@ -70,8 +70,8 @@ private:
 // reason in `error`, when a rename fails: the journal then stays.
 bool FinishFileCommits(const std::string &folder, std::string &error);
 
-// FinishFileCommits for the folder of `file` and the folder above it: the
-// places a journal naming `file` can lie.
+// FinishFileCommits for the folder of `file` and the two folders above it:
+// the places a journal naming `file` can lie.
 bool FinishFileCommitsFor(const std::string &file, std::string &error);
 
 // The temporary files named by the journal in `folder` (full paths). When a

@@ -83,10 +83,10 @@ protected:
     // What the next open does before reading: finish the journals, drop stale files.
     void Reopen()
     {
+        const LaterStart later;
         std::string error;
         for (const std::string &folder : {dir.str(), dir.file("sub")})
             EXPECT_TRUE(FinishFileCommits(folder, error)) << error;
-        const LaterStart later;
         for (const std::string &t : targets)
             RemoveStaleTempFiles(t);
     }
@@ -151,6 +151,28 @@ TEST_F(FileCommitTest, KilledAtEveryStepLeavesEveryFileOldOrEveryFileNew)
     }
     // Three files written, the journal, three renames and the journal's removal.
     EXPECT_EQ(kills, 8);
+    // Stopped while the journal itself is put in place: no change, and its file goes too.
+    fs::remove_all(dir.path() / "sub");
+    SetUp();
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        SetRenameFaultHook([](const std::string &, const std::string &to) {
+            if (fs::path(to).filename() == std::string(CommitJournalName))
+                ::raise(SIGKILL);
+            return 0;
+        });
+        TFileCommit commit;
+        std::string error;
+        ::_exit(Change(commit, error) ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status));
+    EXPECT_FALSE(Leftovers(dir.str()).empty());
+    Reopen();
+    EXPECT_EQ(State(), oldState);
+    EXPECT_EQ(Leftovers(dir.str()), std::vector<std::string>{});
     EXPECT_EQ(newAfterKill, 4) << "a stop after the journal is written is finished at the next open";
 }
 
