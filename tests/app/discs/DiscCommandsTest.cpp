@@ -519,3 +519,30 @@ TEST_F(MoveTest, MoveWhoseSourceCannotBeSavedTakesTheTargetBack)
 }
 
 } // namespace
+
+namespace {
+
+// A rename that fails once the journal is written: the move is made, the main
+// window is told to read the catalogue again, and that open completes it.
+TEST_F(MoveTest, MoveWhoseRenameFailsAfterTheCommitIsCompletedByTheReload)
+{
+    TwoCatalogs(20);
+    SetRenameFaultHook([](const std::string &, const std::string &to) {
+        return fs::path(to).filename() == "Cat_cdname.d" ? EIO : 0;
+    });
+    move->TreeDragDrop(Column("Other"), source);
+    SetRenameFaultHook(nullptr);
+    ASSERT_EQ(prompt.Asked().size(), 1u);
+    EXPECT_NE(prompt.Asked()[0].text.toStdString().find("opened next"), std::string::npos);
+    EXPECT_TRUE(move->MainCatalogChanged());
+    move->reject();
+    const TCatalogOnDisk a = Disk("Cat"), b = Disk("Other");
+    EXPECT_EQ(a.discNames, (Names{"e: [KEEP]"}));
+    EXPECT_EQ(a.filesPerDisc.count("e: [DATA]"), 0u);
+    EXPECT_EQ(b.discNames, (Names{"e: [DATA]", "g: [X]", "e: [DATA]1"}));
+    EXPECT_EQ(b.filesPerDisc.at("e: [DATA]1"), 20);
+    EXPECT_EQ(form->SelectTreeNodeByText("e: [DATA]"), -1);
+    EXPECT_FALSE(fs::exists(data + "/" + std::string(CommitJournalName)));
+}
+
+} // namespace
