@@ -73,7 +73,7 @@ int main(int argc, char **argv)
         TMainForm form(splash, dataFolder);
         cancelled = form.StartCancelled;
         if (!cancelled) {
-            system->SetLetterMapPath(mapPath);
+            TakeUpLetterMap(*system, mapPath, form.ReadOnlyCatalog);
             // Mistakes in the letter map are told once, when the window is up,
             // and again whenever they change.
             TLetterMapNotice notice(mapPath, [system] { return system->LetterMapProblem(); });

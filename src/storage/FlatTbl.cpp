@@ -240,7 +240,7 @@ void TFlatDataset::SaveToFile(const std::string &fileName)
         DatabaseError(SClosedDataset);
     std::string error;
     if (!shared_->Cursor.SaveToFile(fileName, SaveOptions, sortOptions_.Contains(vsoCaseInsensitive),
-                                    indexFieldNames_, error))
+                                    indexFieldNames_, error, Commit))
         DatabaseError(error);
     if (SaveOptions & savSortOnIndex)
         for (TFlatDataset *v : std::vector<TFlatDataset *>(shared_->Views))

@@ -124,6 +124,9 @@ public:
     std::string RangeFieldNames;
     bool ReadOnly = false;
     TFlatSaveOptions SaveOptions = 0;
+    // When set, a save writes the table's file (and its backup) for this commit to put
+    // in place with the other files of one change, instead of renaming it at once.
+    TFileCommit *Commit = nullptr;
     TFlatSortOptions SortOptions() const { return sortOptions_; }
     void SetSortOptions(TFlatSortOptions options);
     std::string UniqueFieldNames;

@@ -14,6 +14,7 @@
 #include "storage/FlatFmt.h"
 #include "storage/FlatTblInternal.h"
 #include "util/BaseFileUtils.h"
+#include "util/FileCommit.h"
 
 using namespace FlatTblInternal;
 
@@ -108,7 +109,7 @@ std::string FlatBackupName(const std::string &fileName)
 }
 
 bool TFlatCursor::SaveToFile(const std::string &fileName, TFlatSaveOptions options, bool caseInsensitive,
-                             std::string_view indexFieldNames, std::string &error)
+                             std::string_view indexFieldNames, std::string &error, TFileCommit *commit)
 {
     if (options & savSortOnIndex)
         SortRecords(indexFieldNames, caseInsensitive);
@@ -144,6 +145,13 @@ bool TFlatCursor::SaveToFile(const std::string &fileName, TFlatSaveOptions optio
         error = Fmt(SCannotCreateBackup, fileName.c_str(), backup.c_str(), reason.c_str()) +
                 DiscardTempFile(tmpNew);
         return false;
+    }
+    if (commit) {
+        // Put in place by the commit, table before backup, with the change's other files.
+        commit->Add(tmpNew, fileName);
+        if (!tmpOld.empty())
+            commit->Add(tmpOld, backup);
+        return true;
     }
     const TReplacedFile replacedTable(fileName);
     if (const int err = RenameFile(tmpNew, fileName)) {

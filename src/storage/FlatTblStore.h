@@ -13,6 +13,8 @@
 #include <unordered_map>
 #include <vector>
 
+class TFileCommit;
+
 #include "storage/Sapphire.h"
 
 enum TFlatFieldType : uint8_t {
@@ -364,9 +366,11 @@ public:
     // and renamed over it. With savAutoBackup the file being replaced becomes the ".~d"
     // backup, renamed into place only after the new table is. False with an error text
     // (naming the backup when that was what failed); the table and its backup are then
-    // as they were.
+    // as they were. With a commit, nothing is renamed: the flushed temporary files (the
+    // table's, and the backup's) are handed to the commit, which puts them in place
+    // together with the other files of the change.
     bool SaveToFile(const std::string &fileName, TFlatSaveOptions options, bool caseInsensitive,
-                    std::string_view indexFieldNames, std::string &error);
+                    std::string_view indexFieldNames, std::string &error, TFileCommit *commit = nullptr);
 
     // The plain image of an empty table with the given description.
     static std::string BuildEmptyImage(const std::string &description, uint32_t fieldCount);

@@ -1,5 +1,6 @@
 #include "util/BaseFileUtils.h"
 
+#include "util/FileCommit.h"
 #include "util/PeResources.h"
 
 #include <dirent.h>
@@ -9,9 +10,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <vector>
@@ -282,8 +285,23 @@ bool OlderThanProcessStart(const struct stat &st)
     return changed < g_processStart - seconds(1);
 }
 
-// Removes `full` when it is still the regular file `seen` and no process holds its
-// lock (a copy of the program keeps a lock on every temporary file it has open).
+// Whether another process holds a POSIX record lock (fcntl) anywhere in the file.
+// Another program may lock its files that way only; its name may still look like ours.
+bool HeldByRecordLock(int fd)
+{
+    struct flock probe {};
+    probe.l_type = F_WRLCK;
+    probe.l_whence = SEEK_SET;
+    probe.l_start = 0;
+    probe.l_len = 0; // the whole file
+    if (::fcntl(fd, F_GETLK, &probe) != 0)
+        return true; // cannot tell: taken as held
+    return probe.l_type != F_UNLCK;
+}
+
+// Removes `full` when it is still the regular file `seen` and no process holds a
+// lock on it, of either kind (a copy of the program keeps an flock on every
+// temporary file it has open).
 bool RemoveIfUnheld(const std::string &full, const struct stat &seen)
 {
     const int fd = ::open(full.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
@@ -291,8 +309,8 @@ bool RemoveIfUnheld(const std::string &full, const struct stat &seen)
         return false;
     bool removed = false;
     struct stat st;
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &st) == 0 && st.st_dev == seen.st_dev &&
-        st.st_ino == seen.st_ino && S_ISREG(st.st_mode))
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && !HeldByRecordLock(fd) && ::fstat(fd, &st) == 0 &&
+        st.st_dev == seen.st_dev && st.st_ino == seen.st_ino && S_ISREG(st.st_mode))
         removed = ::unlink(full.c_str()) == 0;
     ::close(fd);
     return removed;
@@ -303,6 +321,12 @@ std::string FolderOf(const std::string &path)
 {
     const size_t slash = path.rfind('/');
     return slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+std::string BaseName(const std::string &path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 mode_t ModeFor(const std::string &path)
@@ -427,9 +451,36 @@ int RemoveStaleTempFiles(const std::string &path)
         stale.emplace_back(name);
     }
     ::closedir(d);
+    if (stale.empty())
+        return 0;
+    // A temporary file that the journal of an unfinished commit names is part of
+    // a change already made: it is renamed into place, never removed. A journal
+    // that does not read keeps every one.
+    // The journal lies in this folder or in one of the two above it.
+    std::error_code ec;
+    std::filesystem::path here = std::filesystem::absolute(dir, ec).lexically_normal();
+    if (ec)
+        return 0;
+    if (!here.has_filename())
+        here = here.parent_path(); // "/data/." reads as "/data/"
+    std::vector<std::string> journaled;
+    for (int up = 0; up < 3; ++up) {
+        bool unreadable = false;
+        const std::vector<std::string> named = JournalTemporaries(here.string(), unreadable);
+        if (unreadable)
+            return 0;
+        journaled.insert(journaled.end(), named.begin(), named.end());
+        if (here == here.parent_path())
+            break;
+        here = here.parent_path();
+    }
     int removed = 0;
     for (const std::string &name : stale) {
         const std::string full = dir + "/" + name;
+        if (std::find_if(journaled.begin(), journaled.end(), [&](const std::string &j) {
+                return j == full || BaseName(j) == name;
+            }) != journaled.end())
+            continue;
         struct stat st;
         if (::lstat(full.c_str(), &st) == 0 && S_ISREG(st.st_mode) && OlderThanProcessStart(st) &&
             RemoveIfUnheld(full, st))

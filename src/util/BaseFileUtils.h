@@ -66,8 +66,9 @@ void SyncFolderOf(const std::string &path);
 
 // Removes the temporary files that an interrupted WriteTempFileBeside or
 // WriteFileAtomically of `path` left behind: regular files with the temporary
-// name of `path` (above), last changed before this process started, whose lock
-// no process holds. Answers how many were removed.
+// name of `path` (above), last changed before this process started, on which
+// no process holds a lock (flock or fcntl), and which no commit journal of the
+// folder names (see FileCommit.h). Answers how many were removed.
 int RemoveStaleTempFiles(const std::string &path);
 
 // Removes the temporary file `tmpName`. Empty when it is gone; otherwise a

@@ -3,11 +3,13 @@
 // files written byte by byte by the tests read back as the format says.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -293,6 +295,50 @@ TEST(FlatBackup, OpenRemovesOnlyItsOwnStaleTemporaryFiles)
     SetProcessStartForTests(started);
     for (const auto &[name, stays] : leftovers)
         EXPECT_EQ(fs::exists(dir.file(name)), stays) << name;
+}
+
+// A table saved when nothing changed would rotate its backup away and touch a file
+// other copies of the program watch: Flush and Save leave it alone, byte and time.
+TEST(FlatBackup, FlushAndSaveWithoutChangesWriteNothing)
+{
+    orbtest::TempDir dir;
+    const std::string file = dir.file("t.d");
+    MakeTable(file, "a", 5, true);
+    MakeTable(file, "b", 5, true); // a backup to keep
+    const timespec past[2] = {{1000000000, 0}, {1000000000, 0}};
+    for (const std::string &f : {file, dir.file("t.~d")})
+        ASSERT_EQ(::utimensat(AT_FDCWD, f.c_str(), past, 0), 0);
+    auto look = [&] {
+        std::vector<std::string> seen;
+        for (const auto &e : fs::directory_iterator(dir.path())) {
+            struct stat st {};
+            ::stat(e.path().c_str(), &st);
+            seen.push_back(e.path().filename().string() + " " + std::to_string(st.st_ino) + " " +
+                           std::to_string(st.st_mtim.tv_sec) + " " + orbtest::readFile(e.path().string()));
+        }
+        std::sort(seen.begin(), seen.end());
+        return seen;
+    };
+    const auto before = look();
+    TFlatTable t;
+    t.SetTableName(file);
+    t.SaveOptions |= savAutoBackup;
+    t.Open();
+    t.Save();
+    t.Flush();
+    // Looked at and edited without a change.
+    t.Last();
+    t.Edit();
+    t.Cancel();
+    t.Flush();
+    t.Save();
+    EXPECT_EQ(look(), before);
+    // A change is written, the backup turning over with it.
+    t.Edit();
+    t.FieldByName("Attrib").SetAsInteger(99);
+    t.Flush();
+    EXPECT_NE(look(), before);
+    EXPECT_EQ(ReadTable(dir.file("t.~d")).second, "b");
 }
 
 TEST(FlatDamage, OpenErrorNamesTheFileAndTheReason)

@@ -9,6 +9,7 @@
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -141,6 +142,28 @@ TEST(TemporaryFiles, OnlyTheProgramsOwnOldUnheldFilesAreRemoved)
     const int holder = ::open(held.c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_GE(holder, 0);
     ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+    // Another program that matches the mark by chance and holds a POSIX record lock
+    // (fcntl) on part of its file: a lock of another process, so a child holds it.
+    const std::string heldByRecord = dir.write("MyDiscs.d.orbalist-tmp-P0sixL", "another program's file");
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const int fd = ::open(heldByRecord.c_str(), O_RDWR);
+        struct flock lock {};
+        lock.l_type = F_WRLCK;
+        lock.l_whence = SEEK_SET;
+        lock.l_start = 2;
+        lock.l_len = 3;
+        const char ok = fd >= 0 && ::fcntl(fd, F_SETLK, &lock) == 0 ? 'y' : 'n';
+        (void)!::write(ready[1], &ok, 1);
+        ::pause();
+        ::_exit(0);
+    }
+    char ok = 0;
+    ASSERT_EQ(::read(ready[0], &ok, 1), 1);
+    ASSERT_EQ(ok, 'y');
 
     // Written after this process started: a copy that is running now may still need them.
     EXPECT_EQ(RemoveStaleTempFiles(table), 0);
@@ -153,6 +176,17 @@ TEST(TemporaryFiles, OnlyTheProgramsOwnOldUnheldFilesAreRemoved)
     EXPECT_FALSE(fs::exists(made));
     EXPECT_FALSE(fs::exists(stale));
     EXPECT_TRUE(fs::exists(held));
+    EXPECT_TRUE(fs::exists(heldByRecord));
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    ::close(ready[0]);
+    ::close(ready[1]);
+    {
+        // Let go, it is as stale as the others were.
+        StartedAt later(std::chrono::system_clock::now() + std::chrono::seconds(5));
+        EXPECT_EQ(RemoveStaleTempFiles(table), 1);
+    }
+    EXPECT_FALSE(fs::exists(heldByRecord));
     for (const std::string &u : users)
         EXPECT_EQ(orbtest::readFile(dir.file(u)), "mine") << u;
     EXPECT_EQ(orbtest::readFile(table), "table");

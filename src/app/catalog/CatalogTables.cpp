@@ -7,6 +7,7 @@
 #include "storage/ExMemDS.h"
 #include "storage/FlatTbl.h"
 #include "util/BaseFileUtils.h"
+#include "util/FileCommit.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -196,6 +197,11 @@ TOpenTableResult OpenCatalogTable(const std::string &fileName, const std::vector
                                   const TOpenTableOptions &options)
 {
     TOpenTableResult result;
+    // A change that a stop cut off between its files is finished before
+    // anything is read, so the table is never seen half of a change.
+    std::string unfinished;
+    if (!FinishFileCommitsFor(fileName, unfinished))
+        throw EDatabaseError(unfinished);
     std::error_code ec;
     if (!std::filesystem::exists(fileName, ec)) {
         CreateEmptyTable(fileName, layout);

@@ -17,6 +17,7 @@
 #include "platform/QtText.h"
 #include "ui_MainForm.h"
 #include "util/BaseFileUtils.h"
+#include "util/FileCommit.h"
 
 namespace fs = std::filesystem;
 
@@ -109,56 +110,24 @@ bool TMainForm::RestoreCatalog(const std::string &name, std::string *error, std:
         }
         kept.push_back(keep);
     }
-    // The file table's present content, to put back should the second rename fail.
-    std::string previous;
-    const bool hadFileTable = fs::exists(tables[0], ec);
-    if (hadFileTable && !ReadWholeFile(tables[0], previous, reason)) {
-        undoKept();
-        return fail(reason);
-    }
-    // Copies of both backups beside the tables (flushed, with the tables'
-    // permissions); only when both are on the disk are they renamed over the
-    // tables.
-    std::string temporaries[2];
+    // Both backups are written beside the tables (flushed, with the tables'
+    // permissions) and put in place as one commit: a stop at any point leaves
+    // both tables as they were or both restored.
+    TFileCommit commit;
     for (int i = 0; i < 2; ++i) {
-        if (!WriteTempFileBeside(tables[i], bytes[i], temporaries[i], reason)) {
-            if (i == 1)
-                reason += DiscardTempFile(temporaries[0]);
+        if (!commit.AddBytes(tables[i], bytes[i], reason)) {
+            commit.Discard();
             undoKept();
             return fail(tables[i] + ": " + reason);
         }
     }
-    if (const int err = RenameFile(temporaries[0], tables[0])) {
+    if (!commit.Commit(reason)) {
+        if (commit.Committed())
+            return fail(reason); // made; the tables are in place at the next open
         undoKept();
-        return fail(tables[0] + ": " + std::strerror(err) + DiscardTempFile(temporaries[0]) +
-                    DiscardTempFile(temporaries[1]));
+        return fail(reason + Text3(" Both tables are as they were.", " Obe tabuľky sú také, aké boli.",
+                                   " Obě tabulky jsou takové, jaké byly."));
     }
-    if (const int err = RenameFile(temporaries[1], tables[1])) {
-        std::string text = tables[1] + ": " + std::strerror(err) + DiscardTempFile(temporaries[1]);
-        std::string undo;
-        const bool undone = hadFileTable ? WriteFileAtomically(tables[0], previous, undo)
-                                         : (RemoveQuietly(tables[0]), !fs::exists(tables[0], ec));
-        if (undone) {
-            undoKept();
-            return fail(text + Text3(" Both tables are as they were.", " Obe tabuľky sú také, aké boli.",
-                                     " Obě tabulky jsou takové, jaké byly."));
-        }
-        // The file table could not be put back: it holds its backup now, the disc
-        // table is as it was, and the copies kept of damaged tables stay.
-        text += Text3(" " + tables[0] + " could not be put back (" + undo + "): it now holds its backup " + backups[0] +
-                          ", while " + tables[1] + " is as it was.",
-                      " " + tables[0] + " sa nedal vrátiť (" + undo + "): teraz obsahuje svoju zálohu " + backups[0] +
-                          ", kým " + tables[1] + " je taký, aký bol.",
-                      " " + tables[0] + " nešlo vrátit (" + undo + "): nyní obsahuje svou zálohu " + backups[0] +
-                          ", zatímco " + tables[1] + " je takový, jaký byl.");
-        for (const std::string &k : kept)
-            text += Text3(" The damaged table is kept as ", " Poškodená tabuľka je uschovaná ako ",
-                          " Poškozená tabulka je uschována jako ") +
-                    k + ".";
-        return fail(text);
-    }
-    SyncFolderOf(tables[0]);
-    SyncFolderOf(tables[1]);
     if (keptDamaged)
         *keptDamaged = kept;
 

@@ -14,6 +14,7 @@
 #include "app/catalog/NewD.h"
 #include "platform/Prompt.h"
 #include "platform/QtText.h"
+#include "util/FileCommit.h"
 
 namespace fs = std::filesystem;
 
@@ -111,6 +112,13 @@ bool TMainForm::OpenStartCatalog()
             const std::string filePath = FileTablePath(folder, name);
             const std::string discPath = DiscTablePath(folder, name);
             std::string openError;
+            // A change cut off between its files is finished before the files are
+            // looked at: it may be the one that makes a missing table. One that
+            // cannot be finished is told by the open below.
+            for (const std::string &f : {filePath, discPath}) {
+                std::string unfinished;
+                FinishFileCommitsFor(f, unfinished);
+            }
             std::error_code ec;
             // The usual way first; the files are read once more only when it fails.
             if (fs::exists(filePath, ec) && fs::exists(discPath, ec) && OpenCatalog(folder, name, &openError))

@@ -12,8 +12,15 @@
 #include "app/Texts3.h"
 #include "platform/Prompt.h"
 #include "platform/QtText.h"
+#include "platform/VolumeSystem.h"
 
 namespace fs = std::filesystem;
+
+void TakeUpLetterMap(SystemVolumeService &volumes, const std::string &mapPath, bool catalogReadOnly)
+{
+    if (!catalogReadOnly)
+        volumes.SetLetterMapPath(mapPath);
+}
 
 TDataFolderLock::TDataFolderLock(std::string dataFolder) : folder_(std::move(dataFolder)) {}
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 class QLockFile;
+class SystemVolumeService;
 
 // The lock beside cat.ini. A second copy of the program on the same data
 // folder would save over the first one's catalogue; a lock left by a copy
@@ -45,6 +46,11 @@ private:
     std::vector<std::string> made_; // folders Acquire created, outermost first
     std::unique_ptr<QLockFile> lock_;
 };
+
+// Lets the volume service keep the letter map in `mapPath` once the start has
+// its catalogue. A damaged catalogue opened read-only changes nothing, the map
+// included: its letters stay in memory for the session.
+void TakeUpLetterMap(SystemVolumeService &volumes, const std::string &mapPath, bool catalogReadOnly);
 
 // The first line of every letter-map message, in the current language.
 std::string LetterMapMessage(const std::string &mapPath, const std::string &problems);

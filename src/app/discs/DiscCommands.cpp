@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <unordered_set>
 
 #include "app/LangUnit.h"
@@ -97,19 +95,8 @@ bool Editing(TDataSet &t)
     return t.State() == dsEdit || t.State() == dsInsert;
 }
 
-std::string ReadBytes(const std::string &path, bool &exists)
-{
-    std::error_code ec;
-    exists = std::filesystem::exists(path, ec);
-    if (!exists)
-        return {};
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// The changes of one command. Every table taken part gets a fresh rollback
-// point; saved tables and written tree files are remembered so that Undo can
-// put the files back as they were.
+// The changes of one command. Every table taking part gets a fresh rollback
+// point; saved tables and tree files go into one commit, made by Done.
 class TCatalogChange {
 public:
     void Begin(TFlatTable &t)
@@ -124,28 +111,37 @@ public:
     {
         if (t.ChangeCount() == 0 && !Editing(t))
             return;
-        t.Flush();
-        written_.push_back(&t);
+        t.Commit = &commit_;
+        try {
+            t.Flush();
+        } catch (...) {
+            t.Commit = nullptr;
+            throw;
+        }
+        t.Commit = nullptr;
     }
 
     void WriteTree(const std::string &file, const std::vector<TTreeRecord> &records)
     {
-        TTreeBackup b;
-        b.file = file;
-        b.bytes = ReadBytes(file, b.existed);
-        std::string error;
-        if (!WriteTreeFile(file, records, &error))
-            throw EDatabaseError(error.empty() ? "Cannot write the tree file " + file : error);
-        trees_.push_back(std::move(b));
+        AddTreeTo(commit_, file, records);
     }
 
+    // Makes the commit. A change committed but not yet in place stands: the
+    // tables keep it, and ECommitUnfinished tells the user.
     void Done()
     {
+        std::string error;
+        const bool made = commit_.Commit(error);
+        if (!made && !commit_.Committed())
+            throw EDatabaseError(error);
         for (TFlatTable *t : tables_)
             t->CommitChanges();
+        if (!made)
+            throw ECommitUnfinished(error);
     }
 
-    // Puts tables and files back; answers what could not be put back.
+    // Puts the tables in memory back and drops the files written for the
+    // commit; answers what could not be put back.
     std::string Undo() noexcept
     {
         std::string problems;
@@ -154,6 +150,7 @@ public:
         };
         for (TFlatTable *t : tables_) {
             try {
+                t->Commit = nullptr;
                 if (Editing(*t))
                     t->Cancel();
                 t->CancelChanges();
@@ -161,43 +158,27 @@ public:
                 note(e.what());
             }
         }
-        for (TFlatTable *t : written_) {
-            // The backup copy already holds the state being restored: leave it.
-            const TFlatSaveOptions options = t->SaveOptions;
-            try {
-                t->SaveOptions = options & ~static_cast<TFlatSaveOptions>(savAutoBackup);
-                t->SaveToFile(t->FullFileName());
-            } catch (const std::exception &e) {
-                note(e.what());
-            }
-            t->SaveOptions = options;
-        }
-        for (auto it = trees_.rbegin(); it != trees_.rend(); ++it) {
-            std::string error;
-            if (it->existed) {
-                if (!WriteFileAtomically(it->file, it->bytes, error))
-                    note("Cannot restore " + it->file + ": " + error);
-            } else {
-                std::error_code ec;
-                std::filesystem::remove(it->file, ec);
-            }
-        }
+        commit_.Discard();
         return problems;
     }
 
+    static void AddTreeTo(TFileCommit &commit, const std::string &file, const std::vector<TTreeRecord> &records)
+    {
+        std::string error;
+        if (!commit.AddBytes(file, EncodeTreeStream(records), error))
+            throw EDatabaseError("Cannot write the tree file " + file + ": " + error);
+    }
+
 private:
-    struct TTreeBackup {
-        std::string file;
-        std::string bytes;
-        bool existed = false;
-    };
     std::vector<TFlatTable *> tables_;
-    std::vector<TFlatTable *> written_;
-    std::vector<TTreeBackup> trees_;
+    TFileCommit commit_;
 };
 
 [[noreturn]] void Fail(TCatalogChange &change, const std::exception &e)
 {
+    // A committed change stands whatever is still to be put in place.
+    if (dynamic_cast<const ECommitUnfinished *>(&e))
+        throw ECommitUnfinished(e.what());
     const std::string problems = change.Undo();
     std::string text = e.what();
     if (!problems.empty())
@@ -238,36 +219,44 @@ bool DeleteDiscEverywhere(const TDiscCatalog &catalog, const std::string &name)
 {
     TFlatTable &files = *catalog.files;
     TFlatTable &discs = *catalog.discs;
-    if (!LocateDisc(discs, name))
-        return false;
     TCatalogChange change;
     change.Begin(files);
     change.Begin(discs);
     try {
         // The record found may differ from `name` in letter case; its own name
-        // is the one its files carry.
-        if (!LocateDisc(discs, name))
-            DatabaseError("Record not found: " + name);
-        const std::string stored = discs.FieldByName("CdName").AsString();
-        discs.Delete();
-        for (const std::string *disc : {&stored, &name}) {
+        // is the one its files carry. Without a record (a tree file older than
+        // the tables) the files and the node still go by the name given.
+        bool found = false;
+        std::string stored = name;
+        if (LocateDisc(discs, name)) {
+            stored = discs.FieldByName("CdName").AsString();
+            discs.Delete();
+            found = true;
+        }
+        for (const std::string *disc : std::initializer_list<const std::string *>{&stored, &name}) {
             TDiscView view(files, disc);
+            found = found || !files.IsEmpty();
             DeleteAllShown(files);
             if (stored == name)
                 break;
         }
-        change.Save(files);
-        change.Save(discs);
         std::vector<TTreeRecord> tree;
+        bool treeChanged = false;
         if (ReadTree(catalog.treeFile, tree)) {
             int node = FindDiscNode(tree, stored);
             if (node < 0)
                 node = FindDiscNode(tree, name);
             if (node >= 0) {
                 RemoveTreeNode(tree, node);
-                change.WriteTree(catalog.treeFile, tree);
+                treeChanged = found = true;
             }
         }
+        if (!found)
+            return false; // nothing of that name anywhere: nothing changed
+        change.Save(files);
+        change.Save(discs);
+        if (treeChanged)
+            change.WriteTree(catalog.treeFile, tree);
         change.Done();
     } catch (const std::exception &e) {
         Fail(change, e);
@@ -474,6 +463,37 @@ TMoveOutcome MoveDiscBetween(const TDiscCatalog &source, const TDiscCatalog &tar
     }
     out.moved = true;
     return out;
+}
+
+// ---- one commit for the tables of a change
+
+TTableCommit::TTableCommit(std::vector<TFlatTable *> tables) : tables_(std::move(tables))
+{
+    for (TFlatTable *t : tables_)
+        t->Commit = &commit_;
+}
+
+TTableCommit::~TTableCommit()
+{
+    for (TFlatTable *t : tables_)
+        t->Commit = nullptr;
+}
+
+void TTableCommit::AddTree(const std::string &file, const std::vector<TTreeRecord> &records)
+{
+    TCatalogChange::AddTreeTo(commit_, file, records);
+}
+
+void TTableCommit::Commit()
+{
+    for (TFlatTable *t : tables_)
+        t->Commit = nullptr;
+    std::string error;
+    if (commit_.Commit(error))
+        return;
+    if (commit_.Committed())
+        throw ECommitUnfinished(error);
+    throw EDatabaseError(error);
 }
 
 // ---- messages

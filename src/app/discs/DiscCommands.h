@@ -1,16 +1,51 @@
 #pragma once
 // The disc commands at table level: delete, rename and move a disc in the
 // three places that share its name (disc record, file records, tree node).
-// Each command is all or nothing: the changed tables are saved whole, and
-// when any save fails the tables in memory and every file already written
-// are put back as they were before the error is raised.
+// Each command is all or nothing: the changed tables and tree files are saved
+// as one commit (see util/FileCommit.h), so that even a crash leaves every
+// file old or every file new; when the commit cannot be made, the tables in
+// memory are put back as they were and no file has changed.
 #include <string>
 #include <vector>
 
 #include "app/catalog/TreeFile.h"
 #include "app/scan/MainScan.h"
+#include "storage/DataSet.h"
+#include "util/FileCommit.h"
 
 class TFlatTable;
+
+// A change whose commit was made (its journal is on the disk) but whose files
+// could not all be put in place yet: the change stands, in memory too, and is
+// completed when the catalogue is opened next. The text says so.
+class ECommitUnfinished : public EDatabaseError {
+public:
+    using EDatabaseError::EDatabaseError;
+};
+
+// Saves the given tables (and tree files) of one change as one commit. While it
+// lives, a save of one of the tables writes that table's file for the commit
+// instead of putting it in place; Commit puts every file in place together.
+class TTableCommit {
+public:
+    explicit TTableCommit(std::vector<TFlatTable *> tables);
+    ~TTableCommit(); // a change not committed leaves no file behind
+    TTableCommit(const TTableCommit &) = delete;
+    TTableCommit &operator=(const TTableCommit &) = delete;
+
+    // The tree file's new content, written now for the commit. Raises
+    // EDatabaseError naming the file when it cannot be written.
+    void AddTree(const std::string &file, const std::vector<TTreeRecord> &records);
+    // Raises EDatabaseError when nothing could be committed (every file is as
+    // it was), ECommitUnfinished when the change was committed but a file is
+    // not in place yet.
+    void Commit();
+
+private:
+    std::vector<TFlatTable *> tables_;
+    TFileCommit commit_;
+};
+
 
 // One catalogue's open tables and its tree file (which may not exist).
 struct TDiscCatalog {
@@ -52,8 +87,8 @@ void RemoveTreeNode(std::vector<TTreeRecord> &records, int index);
 // Deletes the disc record named `name` (whole name, letter case ignored),
 // every file record whose Namecd is `name` or the record's own name whatever
 // filter the file table has, and the disc's node in the tree file when the
-// file exists. False, with nothing changed, when there is no disc record of
-// that name.
+// file exists. A disc whose record is missing still loses its file records
+// and its node. False, with nothing changed, when none of the three is found.
 bool DeleteDiscEverywhere(const TDiscCatalog &catalog, const std::string &name);
 
 // Renames disc `oldName` to `newName` in the disc record (which carries its

@@ -28,16 +28,20 @@ bool LocateByName(TDataSet &table, const std::string &field, const std::string &
     return table.Locate(field, TVariant(name), TLocateOptions{loCaseInsensitive});
 }
 
-// Stores the note in the located record and writes the table. When the write
-// fails the change is taken back in memory too, so nothing shows a note that
-// the next start would not.
+// Stores the note in the located record and writes the table (with its backup,
+// as one commit). When the write fails the change is taken back in memory too,
+// so nothing shows a note that the next start would not.
 void SaveNoteField(TFlatTable &table, const char *field, const std::string &note)
 {
     table.Edit();
     table.FieldByName(field).SetAsString(note);
     table.Post();
     try {
+        TTableCommit commit({&table});
         table.Save();
+        commit.Commit();
+    } catch (const ECommitUnfinished &) {
+        throw; // made, and completed at the next open
     } catch (...) {
         table.CancelChanges();
         throw;

@@ -149,7 +149,12 @@ void TMainForm::StoreDiscPicture(const std::function<void()> &change)
     try {
         change();
         CdNameTable->Post();
+        TTableCommit commit({CdNameTable.get()}); // the table and its backup together
         CdNameTable->Save();
+        commit.Commit();
+    } catch (const ECommitUnfinished &) {
+        ShowDiscPicture();
+        throw; // made, and completed at the next open
     } catch (...) {
         // Neither half-stored in memory nor on disk.
         if (CdNameTable->State() == dsEdit)

@@ -193,6 +193,11 @@ void TMoveForm::TreeDragDrop(QTreeWidget *target, QTreeWidget *source)
         TOpenTableResult sourceDiscs = OpenCatalogTable(from.discTable, DiscTableLayout(), discOptions);
         outcome = MoveDiscBetween(TDiscCatalog{sourceFiles.table.get(), sourceDiscs.table.get(), from.treeFile},
                                   TDiscCatalog{targetFiles.table.get(), targetDiscs.table.get(), to.treeFile}, name);
+    } catch (const ECommitUnfinished &e) {
+        // The move is made and completes at the next open: the main window must
+        // not keep (and later save) the catalogue as it was before it.
+        Prompt::Current().Show(ToQString(e.what()), L(67), PromptButtons::Ok, PromptIcon::Error);
+        mainChanged_ = true;
     } catch (const std::exception &e) {
         Prompt::Current().Show(ToQString(e.what()), L(67), PromptButtons::Ok, PromptIcon::Error);
     }

@@ -15,6 +15,7 @@
 #include <stdexcept>
 
 #include "app/LangUnit.h"
+#include "app/discs/DiscCommands.h"
 #include "app/scan/newcd.h"
 #include "app/Texts3.h"
 #include "platform/ExeIcon.h"
@@ -251,9 +252,10 @@ void TMainForm::SaveToDatabase(const std::string &sizeText, int mode)
     if (!scan.Active())
         scan.Open();
     std::string written;   // disc name of the records written
-    bool discSaved = false;
     std::vector<TVariant> discBefore; // an updated disc record's values before the update
     try {
+        // Both tables, and the tree file that gets the new disc's node, are saved as one change.
+        TTableCommit commit({CdNameTable.get(), FlatTable1.get()});
         if (mode == 1) {
             // Exactly the updated disc's records go, whatever filter is on.
             Unfiltered(*FlatTable1, [&] {
@@ -321,14 +323,23 @@ void TMainForm::SaveToDatabase(const std::string &sizeText, int mode)
                 }
             }
             CdNameTable->Save();
-            discSaved = true;
         }
         FlatTable1->Save();
+        std::vector<TTreeRecord> nodes;
+        std::error_code exists;
+        if (mode == 0 && !written.empty() && std::filesystem::exists(TreeFilePath, exists) &&
+            ReadTreeFile(TreeFilePath, nodes)) {
+            nodes.push_back(TTreeRecord{0, written, 0, 1, NodeKindDisc});
+            commit.AddTree(TreeFilePath, nodes);
+        }
+        commit.Commit();
+    } catch (const ECommitUnfinished &) {
+        throw; // the change stands and is completed at the next open
     } catch (...) {
-        // Nothing half-written: a new disc that could not be saved whole goes
-        // again, from the tables in memory and from the disc table's file, so
-        // no disc record stands without its files and no later save writes
-        // files without their disc.
+        // Nothing half-written: the commit changed no file, and a new disc
+        // that could not be saved whole goes again from the tables in memory,
+        // so no later save writes a disc record without its files or files
+        // without their disc.
         try {
             for (TDataSet *t : {static_cast<TDataSet *>(FlatTable1.get()), static_cast<TDataSet *>(CdNameTable.get())})
                 if (t->State() == dsEdit || t->State() == dsInsert)
@@ -367,8 +378,6 @@ void TMainForm::SaveToDatabase(const std::string &sizeText, int mode)
                             FlatTable1->Next();
                     }
                 });
-                if (discSaved)
-                    CdNameTable->Save();
             }
             // An updated disc record gets its values back, in its file too.
             if (mode == 1 && !discBefore.empty()) {
@@ -382,8 +391,6 @@ void TMainForm::SaveToDatabase(const std::string &sizeText, int mode)
                         break;
                     }
                 }
-                if (discSaved)
-                    CdNameTable->Save();
             }
         } catch (...) {
         }
@@ -394,13 +401,6 @@ void TMainForm::SaveToDatabase(const std::string &sizeText, int mode)
         LoadTree();
         Scan.CddbNote.clear();
         QTreeWidget *tree = ui->TreeView1;
-        std::error_code ec;
-        if (mode == 0 && std::filesystem::exists(TreeFilePath, ec)) {
-            QTreeWidgetItem *node = AddTreeNode(nullptr, ToQString(written), 0, 1, NodeKindDisc);
-            tree->setCurrentItem(node);
-            tree->setFocus();
-            SaveTree();
-        }
         scan.EmptyTable();
         QTreeWidgetItem *target = DiscNodeNamed(tree, ToQString(mode == 0 ? written : oldDisc));
         if (!target && tree->topLevelItemCount() > 0)

@@ -1,4 +1,5 @@
 #include "app/DiscTestSupport.h"
+#include "app/MainFormTestSupport.h"
 
 using namespace disctest;
 
@@ -193,4 +194,65 @@ TEST(CatalogTables, OnlyTablesHoldingTheOlderFieldsAreConverted)
     EXPECT_EQ(orbtest::readFile(zero), std::string(64, '\0'));
     EXPECT_EQ(Snapshot(dir.str()).size(), 3u) << "the converted table, its kept original, the zeroed one";
     langunit::SetCurrentLanguage(langunit::LangSlovak);
+}
+
+// A disc table of the older layout (no CType, or neither CdPicture nor CType,
+// its fields in an order and widths of its own) opened with its catalogue
+// becomes a disc table of the program's own layout, whatever the old one had.
+namespace {
+using CatalogConversion = DataFolderTest<>;
+} // namespace
+
+TEST_F(CatalogConversion, OlderDiscTableIsConvertedToTheProgramsOwnFieldList)
+{
+    Ini("Old");
+    for (const bool withPicture : {true, false}) {
+        SCOPED_TRACE(withPicture);
+        fs::remove(data + "/Old.d");
+        OpenCatalogTable(data + "/Old.d", FileTableLayout(), {});
+        const std::string discPath = data + "/CdNames/Old_cdname.d";
+        for (const int records : {0, 2}) {
+            SCOPED_TRACE(records);
+            {
+                TFlatTable t;
+                t.SetLoadMode(lmClear);
+                std::vector<TFieldLayout> old = {{"CdSize", ftString, 20}, {"CdName", ftString, 40},
+                                                 {"Number", ftString, 8}, {"CdNote", ftString, 50}};
+                if (withPicture)
+                    old.push_back({"CdPicture", ftGraphic, 0});
+                AddFieldDefs(t, old);
+                t.Open();
+                for (int i = 0; i < records; ++i)
+                    AddRecord(t, {{"CdName", "e: [D" + std::to_string(i) + "]"}, {"Number", std::to_string(i + 1)},
+                                  {"CdSize", "1 mb"}});
+                t.SaveToFile(discPath);
+                fs::remove(discPath + ".old-layout");
+            }
+            // Opened at start, as the settings name it.
+            TMainForm form(nullptr, data);
+            ASSERT_TRUE(form.HasCatalog());
+            TFlatTable &discs = *form.CdNameTable;
+            ASSERT_EQ(discs.FieldCount(), int(DiscTableLayout().size()));
+            for (size_t i = 0; i < DiscTableLayout().size(); ++i) {
+                const TFieldLayout &want = DiscTableLayout()[i];
+                TField &f = discs.Fields(int(i));
+                EXPECT_EQ(f.FieldName(), want.name) << i;
+                EXPECT_EQ(f.DataType(), want.type) << want.name;
+                if (want.size > 0)
+                    EXPECT_EQ(f.Size(), want.size) << want.name;
+            }
+            ASSERT_EQ(discs.RecordCount(), records);
+            if (records == 0) {
+                // Field for field the table a new catalogue gets.
+                const std::string golden =
+                    orbtest::readFile(std::string(ORB_SOURCE_DIR) + "/tests/app/catalog/golden/DiscTable.d");
+                EXPECT_EQ(orbtest::readFile(discPath), golden);
+            } else {
+                discs.Last();
+                EXPECT_EQ(discs.FieldByName("CdName").AsString(), "e: [D1]");
+                EXPECT_EQ(discs.FieldByName("CdSize").AsString(), "1 mb");
+                EXPECT_EQ(discs.FieldByName("CType").AsInteger(), 0);
+            }
+        }
+    }
 }

@@ -6,6 +6,7 @@
 
 #include "app/catalog/Settings.h"
 #include "platform/VolumeLetters.h"
+#include "util/FileCommit.h"
 
 #include "app/DiscTestSupport.h"
 
@@ -173,3 +174,29 @@ TEST(FileDocs, LetterMapsOfTheDriveLetterPage)
 }
 
 } // namespace
+
+// The journal shown in table-file.md is one the program finishes: its names,
+// its tabs and its checksum are the format's.
+TEST(FileDocs, TheJournalShownIsFinishedByTheOpen)
+{
+    const std::vector<std::string> lines = Block(Page("table-file.md"), "text", "commit-journal");
+    ASSERT_EQ(lines.size(), 7u);
+    orbtest::TempDir dir;
+    const std::string data = dir.file("data");
+    std::string journal;
+    for (const std::string &line : lines)
+        journal += line + "\n";
+    dir.write("data/" + std::string(CommitJournalName), journal);
+    for (size_t i = 1; i + 1 < lines.size(); ++i) {
+        const size_t tab = lines[i].find('\t');
+        ASSERT_NE(tab, std::string::npos) << lines[i];
+        dir.write("data/" + lines[i].substr(0, tab), "new " + lines[i].substr(tab + 1));
+    }
+    std::string error;
+    ASSERT_TRUE(FinishFileCommitsFor(data + "/CdNames/Music_cdname.d", error)) << error;
+    for (const char *target : {"Music.d", "Music.~d", "CdNames/Music_cdname.d", "CdNames/Music_cdname.~d",
+                               "CdNames/Music_cdname.dat"})
+        EXPECT_EQ(orbtest::readFile(data + "/" + target), std::string("new ") + target);
+    EXPECT_FALSE(fs::exists(data + "/" + std::string(CommitJournalName)));
+    EXPECT_FALSE(fs::exists(data + "/" + std::string(CommitJournalName) + ".damaged"));
+}

@@ -5,6 +5,7 @@
 #include <QThread>
 
 #include "app/catalog/StartGuard.h"
+#include "platform/VolumeSystem.h"
 #include "support/ObeyPermissions.h"
 
 #include <cerrno>
@@ -183,4 +184,29 @@ TEST(LetterMapNoticeTest, ShownOnceAndAgainOnlyWhenTheMistakesChange)
         EXPECT_EQ(prompt.Asked().size(), 2u) << now;
     }
     langunit::SetCurrentLanguage(langunit::LangSlovak);
+}
+
+// A damaged catalogue opened read-only changes nothing on the disk, the letter
+// map included; a catalogue opened for work keeps the letters in the map.
+TEST(LetterMapAtStart, ReadOnlyCatalogueWritesNoLetterMap)
+{
+    orbtest::TempDir dir;
+    fs::create_directories(dir.path() / "data");
+    fs::create_directories(dir.path() / "sys");
+    fs::create_directories(dir.path() / "dev");
+    SystemVolumeOptions o;
+    const std::string mapPath = dir.file("data/driveletters.map");
+    o.letterMapPath = mapPath;
+    o.mountInfoPath = dir.write("mountinfo", "1 0 254:0 / / rw - ext4 /dev/vda rw\n");
+    o.sysRoot = dir.file("sys");
+    o.devRoot = dir.file("dev");
+    o.pollIntervalMs = 0;
+    o.letterMapWritable = false; // as the program starts
+    SystemVolumeService volumes(o);
+    TakeUpLetterMap(volumes, mapPath, true);
+    volumes.Refresh();
+    EXPECT_FALSE(volumes.Drives().empty());
+    EXPECT_FALSE(fs::exists(mapPath));
+    TakeUpLetterMap(volumes, mapPath, false);
+    EXPECT_TRUE(fs::exists(mapPath));
 }

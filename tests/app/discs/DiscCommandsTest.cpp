@@ -163,6 +163,45 @@ TEST_F(DiscCommandsTest, DeletingTheLastDiscLeavesAnEmptyTreeAndList)
     EXPECT_TRUE(form->ui->StaticText2->text().isEmpty());
 }
 
+// A tree file older than the tables (after a restore from the backups) can name a
+// disc whose record is gone: its files and its node still go, by the node's name.
+TEST_F(DiscCommandsTest, DeleteOfADiscWithoutItsRecordRemovesItsFilesAndNode)
+{
+    StandardCatalog();
+    {
+        TFlatTable discs;
+        discs.SetTableName(data + "/CdNames/Cat_cdname.d");
+        discs.Open();
+        ASSERT_TRUE(discs.Locate("CdName", TVariant(std::string("e: [DATA]1")), {}));
+        discs.Delete();
+        discs.SaveToFile(discs.FullFileName());
+    }
+    // A node with neither a record nor files.
+    std::vector<TTreeRecord> tree = Disk().tree;
+    tree.push_back({0, "g: [GHOST]", 0, 1, NodeKindDisc});
+    ASSERT_TRUE(WriteTreeFile(data + "/CdNames/Cat_cdname.dat", tree));
+    auto form = Open();
+    for (const char *name : {"e: [DATA]1", "g: [GHOST]"}) {
+        SCOPED_TRACE(name);
+        ASSERT_GE(form->SelectTreeNodeByText(name), 0);
+        const size_t asked = prompt.Asked().size();
+        prompt.Answer(PromptResult::Yes);
+        form->DeleteButtonClick();
+        ASSERT_EQ(prompt.Asked().size(), asked + 1) << "the question only, no refusal";
+        EXPECT_EQ(form->SelectTreeNodeByText(name), -1);
+    }
+    const TCatalogOnDisk disk = Disk();
+    EXPECT_EQ(disk.discNames, (Names{"e: [DATA]", "f: [MUSIC]"}));
+    EXPECT_EQ(disk.filesPerDisc, (std::map<std::string, int>{{"e: [DATA]", 4}, {"f: [MUSIC]", 2}}));
+    EXPECT_EQ(TreeTexts(disk.tree), (Names{"Backups", "  e: [DATA]", "f: [MUSIC]"}));
+    // A name found nowhere (no record, no file, no node) changes nothing and says so.
+    const auto before = Snapshot(data);
+    EXPECT_FALSE(DeleteDiscEverywhere(form->OpenDiscCatalog(), "z: [NONE]"));
+    EXPECT_EQ(Snapshot(data), before);
+    EXPECT_EQ(form->FlatTable1->ChangeCount(), 0);
+    EXPECT_EQ(form->CdNameTable->ChangeCount(), 0);
+}
+
 TEST_F(DiscCommandsTest, RenameChangesRecordFilesNodeNoteAndPictureTogether)
 {
     StandardCatalog();
@@ -516,6 +555,33 @@ TEST_F(MoveTest, MoveWhoseSourceCannotBeSavedTakesTheTargetBack)
     EXPECT_EQ(moved.newNumber, "3");
     EXPECT_EQ(TCatalogOnDisk::Read(dst, "B").filesPerDisc.at("e: [DATA]"), 20);
     EXPECT_TRUE(TCatalogOnDisk::Read(src, "A").discNames.empty());
+}
+
+} // namespace
+
+namespace {
+
+// A rename that fails once the journal is written: the move is made, the main
+// window is told to read the catalogue again, and that open completes it.
+TEST_F(MoveTest, MoveWhoseRenameFailsAfterTheCommitIsCompletedByTheReload)
+{
+    TwoCatalogs(20);
+    SetRenameFaultHook([](const std::string &, const std::string &to) {
+        return fs::path(to).filename() == "Cat_cdname.d" ? EIO : 0;
+    });
+    move->TreeDragDrop(Column("Other"), source);
+    SetRenameFaultHook(nullptr);
+    ASSERT_EQ(prompt.Asked().size(), 1u);
+    EXPECT_NE(prompt.Asked()[0].text.toStdString().find("opened next"), std::string::npos);
+    EXPECT_TRUE(move->MainCatalogChanged());
+    move->reject();
+    const TCatalogOnDisk a = Disk("Cat"), b = Disk("Other");
+    EXPECT_EQ(a.discNames, (Names{"e: [KEEP]"}));
+    EXPECT_EQ(a.filesPerDisc.count("e: [DATA]"), 0u);
+    EXPECT_EQ(b.discNames, (Names{"e: [DATA]", "g: [X]", "e: [DATA]1"}));
+    EXPECT_EQ(b.filesPerDisc.at("e: [DATA]1"), 20);
+    EXPECT_EQ(form->SelectTreeNodeByText("e: [DATA]"), -1);
+    EXPECT_FALSE(fs::exists(data + "/" + std::string(CommitJournalName)));
 }
 
 } // namespace

@@ -1,0 +1,409 @@
+#include "util/FileCommit.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+
+#include "util/BaseFileUtils.h"
+
+namespace {
+
+void (*g_stepHook)(int) = nullptr;
+
+constexpr std::string_view Magic = "orbalist-commit 1\n";
+constexpr std::string_view EndWord = "end ";
+// A journal names a few files; anything near this size was not written by a commit.
+constexpr size_t MaxJournalBytes = size_t(1) << 20;
+constexpr size_t MaxPathBytes = 4096;
+
+uint32_t Crc32(std::string_view bytes)
+{
+    static const std::array<uint32_t, 256> table = [] {
+        std::array<uint32_t, 256> t{};
+        for (uint32_t i = 0; i < 256; ++i) {
+            uint32_t c = i;
+            for (int k = 0; k < 8; ++k)
+                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            t[i] = c;
+        }
+        return t;
+    }();
+    uint32_t crc = 0xFFFFFFFFu;
+    for (unsigned char b : bytes)
+        crc = table[(crc ^ b) & 0xFF] ^ (crc >> 8);
+    return crc ^ 0xFFFFFFFFu;
+}
+
+std::string FolderOfPath(const std::string &path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+std::string BaseOf(const std::string &path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string Absolute(const std::string &path)
+{
+    std::error_code ec;
+    const std::filesystem::path p = std::filesystem::absolute(path, ec);
+    return ec ? path : p.lexically_normal().string();
+}
+
+std::string JournalIn(const std::string &folder)
+{
+    return (folder.empty() ? std::string(".") : folder) + "/" + std::string(CommitJournalName);
+}
+
+// '%', control characters and DEL as %XX: a journal line holds two names and a tab.
+std::string Escape(std::string_view s)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : s) {
+        if (c == '%' || c < 0x20 || c == 0x7F) {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        } else {
+            out += char(c);
+        }
+    }
+    return out;
+}
+
+int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+bool Unescape(std::string_view s, std::string &out)
+{
+    out.clear();
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] != '%') {
+            out += s[i];
+            continue;
+        }
+        if (i + 2 >= s.size())
+            return false;
+        const int hi = HexDigit(s[i + 1]), lo = HexDigit(s[i + 2]);
+        if (hi < 0 || lo < 0)
+            return false;
+        out += char(hi * 16 + lo);
+        i += 2;
+    }
+    return true;
+}
+
+// A name the journal may rename: a temporary file of the program (the target's
+// folder, a name, the mark and six letters or digits) over a file of the same folder.
+bool SafeRename(const std::string &from, const std::string &to)
+{
+    if (from.empty() || to.empty() || from.size() > MaxPathBytes || to.size() > MaxPathBytes ||
+        from.find('\0') != std::string::npos || to.find('\0') != std::string::npos)
+        return false;
+    if (FolderOfPath(from) != FolderOfPath(to))
+        return false;
+    const std::string base = BaseOf(from);
+    constexpr std::string_view mark = ".orbalist-tmp-";
+    if (base.size() <= mark.size() + 6 || BaseOf(to).empty())
+        return false;
+    const std::string_view suffix = std::string_view(base).substr(base.size() - mark.size() - 6);
+    if (suffix.substr(0, mark.size()) != mark)
+        return false;
+    return std::all_of(suffix.begin() + long(mark.size()), suffix.end(),
+                       [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
+}
+
+struct TJournal {
+    std::vector<std::pair<std::string, std::string>> renames; // full paths
+};
+
+enum class TRead { Missing, Bad, Ok };
+
+// Reads and checks the journal of `folder`.
+TRead ReadJournal(const std::string &folder, TJournal &journal)
+{
+    const std::string path = JournalIn(folder);
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0)
+        return errno == ENOENT || errno == ENOTDIR ? TRead::Missing : TRead::Bad;
+    if (!S_ISREG(st.st_mode) || st.st_size < 0 || size_t(st.st_size) > MaxJournalBytes)
+        return TRead::Bad;
+    std::ifstream in(path, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad() || bytes.size() > MaxJournalBytes || bytes.compare(0, Magic.size(), Magic) != 0)
+        return TRead::Bad;
+    // The last line: "end <count> <crc32>", the checksum over everything before it.
+    if (bytes.empty() || bytes.back() != '\n')
+        return TRead::Bad;
+    const size_t lastStart = bytes.rfind('\n', bytes.size() - 2) + 1;
+    const std::string last = bytes.substr(lastStart, bytes.size() - 1 - lastStart);
+    unsigned long count = 0, crc = 0;
+    char tail = 0;
+    if (last.compare(0, EndWord.size(), EndWord) != 0 ||
+        std::sscanf(last.c_str() + EndWord.size(), "%lu %lx%c", &count, &crc, &tail) != 2 ||
+        Crc32(std::string_view(bytes).substr(0, lastStart)) != crc)
+        return TRead::Bad;
+    std::string_view body = std::string_view(bytes).substr(Magic.size(), lastStart - Magic.size());
+    while (!body.empty()) {
+        const size_t end = body.find('\n');
+        const std::string_view line = body.substr(0, end);
+        body.remove_prefix(end + 1);
+        const size_t tab = line.find('\t');
+        std::string from, to;
+        if (tab == std::string_view::npos || !Unescape(line.substr(0, tab), from) ||
+            !Unescape(line.substr(tab + 1), to))
+            return TRead::Bad;
+        // Only names at or below the journal's folder (or whole paths without steps up).
+        for (const std::string *p : {&from, &to})
+            for (const auto &part : std::filesystem::path(*p))
+                if (part == "..")
+                    return TRead::Bad;
+        const std::string base = folder.empty() ? std::string(".") : folder;
+        if (!from.empty() && from[0] != '/')
+            from = base + "/" + from;
+        if (!to.empty() && to[0] != '/')
+            to = base + "/" + to;
+        if (!SafeRename(from, to))
+            return TRead::Bad;
+        journal.renames.emplace_back(std::move(from), std::move(to));
+    }
+    return journal.renames.size() == count ? TRead::Ok : TRead::Bad;
+}
+
+// A name as the journal in `folder` keeps it: relative inside the folder.
+std::string JournalName(const std::string &folder, const std::string &path)
+{
+    const std::string prefix = folder == "/" ? folder : folder + "/";
+    return path.compare(0, prefix.size(), prefix) == 0 ? path.substr(prefix.size()) : path;
+}
+
+// Flushes the folder itself, so the renames in it survive a crash.
+void SyncFolder(const std::string &folder)
+{
+    SyncFolderOf(folder + "/.");
+}
+
+void Step(int &step)
+{
+    if (g_stepHook)
+        g_stepHook(step);
+    ++step;
+}
+
+} // namespace
+
+void SetCommitStepHook(void (*hook)(int step))
+{
+    g_stepHook = hook;
+}
+
+TFileCommit::~TFileCommit()
+{
+    if (!committed_)
+        Discard();
+}
+
+void TFileCommit::Add(const std::string &tmpName, const std::string &target)
+{
+    TRename r{Absolute(tmpName), Absolute(target)};
+    for (TRename &old : renames_)
+        if (old.to == r.to) {
+            DiscardTempFile(old.from);
+            old.from = r.from;
+            Step(step_);
+            return;
+        }
+    renames_.push_back(std::move(r));
+    Step(step_);
+}
+
+bool TFileCommit::AddBytes(const std::string &target, std::string_view bytes, std::string &error)
+{
+    std::string tmp;
+    if (!WriteTempFileBeside(target, bytes, tmp, error))
+        return false;
+    Add(tmp, target);
+    return true;
+}
+
+void TFileCommit::Discard()
+{
+    for (const TRename &r : renames_)
+        DiscardTempFile(r.from);
+    renames_.clear();
+}
+
+bool TFileCommit::Commit(std::string &error)
+{
+    committed_ = false;
+    if (renames_.empty())
+        return true;
+    auto fail = [&](const std::string &text) {
+        error = text;
+        Discard();
+        return false;
+    };
+    // The journal lies in the folder that holds every file of the change, at
+    // most two folders down (a catalogue's tables lie in its folder and its
+    // "CdNames"; a move may join two catalogues of sibling folders), where a
+    // look at a file's folder and the two above it finds it.
+    std::set<std::string> folders;
+    for (const TRename &r : renames_)
+        folders.insert(FolderOfPath(r.to));
+    std::string folder = *folders.begin();
+    for (const std::string &f : folders)
+        while (!(f == folder || f.compare(0, folder.size() + 1, folder + "/") == 0 || folder == "/"))
+            folder = FolderOfPath(folder);
+    for (const TRename &r : renames_) {
+        const std::string f = FolderOfPath(r.to);
+        if (f != folder && FolderOfPath(f) != folder && FolderOfPath(FolderOfPath(f)) != folder)
+            return fail(r.to + ": the files of one change must lie in one folder or at most two folders below it");
+    }
+    // A change left unfinished around these folders goes first: it was made before this one.
+    for (const std::string &f : folders) {
+        std::string reason;
+        if (!FinishFileCommitsFor(f + "/.", reason))
+            return fail(reason);
+    }
+    folders.insert(folder);
+    // A target that is not a file (a folder in its place) would fail its rename
+    // after the commit point: it is refused while nothing is changed yet.
+    for (const TRename &r : renames_) {
+        struct stat st;
+        if (::lstat(r.to.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+            return fail(r.to + ": " + std::strerror(EISDIR));
+    }
+    std::string text(Magic);
+    for (const TRename &r : renames_)
+        text += Escape(JournalName(folder, r.from)) + "\t" + Escape(JournalName(folder, r.to)) + "\n";
+    char end[64];
+    std::snprintf(end, sizeof end, "%s%zu %08lx\n", std::string(EndWord).c_str(), renames_.size(),
+                  static_cast<unsigned long>(Crc32(text)));
+    text += end;
+    const std::string journal = JournalIn(folder);
+    Step(step_);
+    std::string reason;
+    if (!WriteFileAtomically(journal, text, reason))
+        return fail(journal + ": " + reason);
+    // The change is made: from here on it is completed, now or at the next open.
+    committed_ = true;
+    for (const TRename &r : renames_) {
+        Step(step_);
+        if (const int err = RenameFile(r.from, r.to)) {
+            struct stat st;
+            // Finished already by another copy of the program that opened the folder.
+            if (err == ENOENT && ::lstat(r.from.c_str(), &st) != 0)
+                continue;
+            error = r.to + ": " + std::strerror(err) + ". The change is recorded in " + journal +
+                    " and is completed when the catalogue is opened next.";
+            return false;
+        }
+    }
+    for (const std::string &f : folders)
+        SyncFolder(f);
+    Step(step_);
+    ::unlink(journal.c_str());
+    SyncFolderOf(journal);
+    renames_.clear();
+    return true;
+}
+
+bool FinishFileCommits(const std::string &folder, std::string &error)
+{
+    const std::string journalPath = JournalIn(folder);
+    // A journal cut off while it was written never made its change.
+    RemoveStaleTempFiles(journalPath);
+    TJournal journal;
+    switch (ReadJournal(folder, journal)) {
+    case TRead::Missing:
+        return true;
+    case TRead::Bad: {
+        // Never written by a commit (those are whole): kept for the user to look at.
+        const int err = RenameFile(journalPath, journalPath + ".damaged");
+        if (err != 0 && err != ENOENT) {
+            error = journalPath + ": " + std::strerror(err);
+            return false;
+        }
+        SyncFolderOf(journalPath);
+        return true;
+    }
+    case TRead::Ok:
+        break;
+    }
+    std::set<std::string> folders{folder.empty() ? std::string(".") : folder};
+    for (const auto &[from, to] : journal.renames) {
+        struct stat st;
+        if (::lstat(from.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+            continue; // renamed before the stop
+        if (const int err = RenameFile(from, to)) {
+            if (err == ENOENT)
+                continue;
+            error = to + ": " + std::strerror(err) + " (finishing the change recorded in " + journalPath + ")";
+            return false;
+        }
+        folders.insert(FolderOfPath(to));
+    }
+    for (const std::string &f : folders)
+        SyncFolder(f);
+    if (::unlink(journalPath.c_str()) != 0 && errno != ENOENT) {
+        error = journalPath + ": " + std::strerror(errno);
+        return false;
+    }
+    SyncFolderOf(journalPath);
+    return true;
+}
+
+bool FinishFileCommitsFor(const std::string &file, std::string &error)
+{
+    std::string folder = FolderOfPath(Absolute(file));
+    for (int up = 0; up < 3; ++up) {
+        if (!FinishFileCommits(folder, error))
+            return false;
+        if (folder == "/")
+            break;
+        folder = FolderOfPath(folder);
+    }
+    return true;
+}
+
+std::vector<std::string> JournalTemporaries(const std::string &folder, bool &unreadable)
+{
+    unreadable = false;
+    TJournal journal;
+    std::vector<std::string> names;
+    switch (ReadJournal(folder, journal)) {
+    case TRead::Missing:
+        break;
+    case TRead::Bad:
+        unreadable = true;
+        break;
+    case TRead::Ok:
+        for (const auto &r : journal.renames)
+            names.push_back(r.first);
+        break;
+    }
+    return names;
+}
