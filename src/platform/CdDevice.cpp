@@ -14,6 +14,8 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include "util/BaseFileUtils.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -48,12 +50,6 @@ bool ParseScsiAddress(const std::string &text, CdScsiDevice &d)
     return true;
 }
 
-std::string BaseName(const std::string &device)
-{
-    size_t slash = device.rfind('/');
-    return slash == std::string::npos ? device : device.substr(slash + 1);
-}
-
 // Opens a drive without waiting for a disc; read and write where allowed
 // (the generic driver wants it), else read only.
 int OpenDevice(const std::string &device)
@@ -66,7 +62,7 @@ int OpenDevice(const std::string &device)
 
 bool SameDevice(const std::string &a, const std::string &b)
 {
-    return !a.empty() && (a == b || BaseName(a) == BaseName(b));
+    return !a.empty() && (a == b || FileNameOfPath(a) == FileNameOfPath(b));
 }
 
 constexpr uint8_t kLeadOut = 0xAA;
@@ -148,7 +144,7 @@ int SystemCdDeviceLayer::ScsiHostCount() const
 bool SystemCdDeviceLayer::ScsiAddress(const std::string &device, CdScsiDevice &address) const
 {
     std::error_code ec;
-    const fs::path target = fs::read_symlink(fs::path("/sys/block") / BaseName(device) / "device", ec);
+    const fs::path target = fs::read_symlink(fs::path("/sys/block") / FileNameOfPath(device) / "device", ec);
     return !ec && ParseScsiAddress(target.filename().string(), address);
 }
 
@@ -254,7 +250,7 @@ std::vector<std::string> SimulatedCdDeviceLayer::OpticalDrives(const std::string
     std::vector<std::string> names;
     for (const auto &d : drives_)
         if (!d.block.empty())
-            names.push_back(BaseName(d.block));
+            names.push_back(FileNameOfPath(d.block));
     return names;
 }
 

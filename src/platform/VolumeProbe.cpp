@@ -9,20 +9,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "util/StrUtils.h"
+
 namespace fs = std::filesystem;
 
 namespace {
-
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 std::optional<uint64_t> ParseHex(std::string_view s)
 {
@@ -30,7 +21,7 @@ std::optional<uint64_t> ParseHex(std::string_view s)
         return std::nullopt;
     uint64_t v = 0;
     for (char c : s) {
-        int d = HexDigit(c);
+        int d = HexDigitValue(c);
         if (d < 0)
             return std::nullopt;
         v = (v << 4) | uint64_t(d);
@@ -71,7 +62,7 @@ std::string UnescapeDiskLinkName(std::string_view name)
     std::string out;
     for (size_t i = 0; i < name.size(); ++i) {
         if (name[i] == '\\' && i + 3 < name.size() && name[i + 1] == 'x') {
-            int hi = HexDigit(name[i + 2]), lo = HexDigit(name[i + 3]);
+            int hi = HexDigitValue(name[i + 2]), lo = HexDigitValue(name[i + 3]);
             if (hi >= 0 && lo >= 0) {
                 out.push_back(static_cast<char>(hi * 16 + lo));
                 i += 3;

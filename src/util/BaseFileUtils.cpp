@@ -316,19 +316,6 @@ bool RemoveIfUnheld(const std::string &full, const struct stat &seen)
     return removed;
 }
 
-// The folder holding `path`: "." for a bare name, "/" for a name at the root.
-std::string FolderOf(const std::string &path)
-{
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : path.substr(0, slash);
-}
-
-std::string BaseName(const std::string &path)
-{
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 mode_t ModeFor(const std::string &path)
 {
     struct stat st;
@@ -354,6 +341,18 @@ bool WriteAll(int fd, const char *data, size_t left, int &err)
 }
 
 } // namespace
+
+std::string FolderOfPath(const std::string &path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+std::string FileNameOfPath(const std::string &path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
 
 void SetFileWriteFaultHook(int (*hook)(const std::string &finalPath))
 {
@@ -424,7 +423,7 @@ bool LinkOrCopyToTempBeside(const std::string &path, std::string &tmpName, std::
 
 void SyncFolderOf(const std::string &path)
 {
-    const std::string dir = FolderOf(path);
+    const std::string dir = FolderOfPath(path);
     const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
         ::fsync(fd);
@@ -435,7 +434,7 @@ void SyncFolderOf(const std::string &path)
 int RemoveStaleTempFiles(const std::string &path)
 {
     const size_t slash = path.rfind('/');
-    const std::string dir = FolderOf(path);
+    const std::string dir = FolderOfPath(path);
     const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
     if (base.empty())
         return 0;
@@ -478,7 +477,7 @@ int RemoveStaleTempFiles(const std::string &path)
     for (const std::string &name : stale) {
         const std::string full = dir + "/" + name;
         if (std::find_if(journaled.begin(), journaled.end(), [&](const std::string &j) {
-                return j == full || BaseName(j) == name;
+                return j == full || FileNameOfPath(j) == name;
             }) != journaled.end())
             continue;
         struct stat st;

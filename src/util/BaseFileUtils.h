@@ -64,6 +64,11 @@ bool LinkOrCopyToTempBeside(const std::string &path, std::string &tmpName, std::
 // Flushes the folder holding `path`, so that renames in it survive a crash.
 void SyncFolderOf(const std::string &path);
 
+// The folder holding `path` ("." for a bare name, "/" for a name at the root),
+// and the last part of `path` (the whole of a bare name).
+std::string FolderOfPath(const std::string &path);
+std::string FileNameOfPath(const std::string &path);
+
 // Removes the temporary files that an interrupted WriteTempFileBeside or
 // WriteFileAtomically of `path` left behind: regular files with the temporary
 // name of `path` (above), last changed before this process started, on which

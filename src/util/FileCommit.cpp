@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cctype>
 #include <cerrno>
 #include <cstdint>
@@ -16,6 +15,8 @@
 #include <set>
 
 #include "util/BaseFileUtils.h"
+#include "util/Crc32.h"
+#include "util/StrUtils.h"
 
 namespace {
 
@@ -29,32 +30,7 @@ constexpr size_t MaxPathBytes = 4096;
 
 uint32_t Crc32(std::string_view bytes)
 {
-    static const std::array<uint32_t, 256> table = [] {
-        std::array<uint32_t, 256> t{};
-        for (uint32_t i = 0; i < 256; ++i) {
-            uint32_t c = i;
-            for (int k = 0; k < 8; ++k)
-                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            t[i] = c;
-        }
-        return t;
-    }();
-    uint32_t crc = 0xFFFFFFFFu;
-    for (unsigned char b : bytes)
-        crc = table[(crc ^ b) & 0xFF] ^ (crc >> 8);
-    return crc ^ 0xFFFFFFFFu;
-}
-
-std::string FolderOfPath(const std::string &path)
-{
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : path.substr(0, slash);
-}
-
-std::string BaseOf(const std::string &path)
-{
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
+    return ::Crc32(0, reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size());
 }
 
 std::string Absolute(const std::string &path)
@@ -86,17 +62,6 @@ std::string Escape(std::string_view s)
     return out;
 }
 
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 bool Unescape(std::string_view s, std::string &out)
 {
     out.clear();
@@ -107,7 +72,7 @@ bool Unescape(std::string_view s, std::string &out)
         }
         if (i + 2 >= s.size())
             return false;
-        const int hi = HexDigit(s[i + 1]), lo = HexDigit(s[i + 2]);
+        const int hi = HexDigitValue(s[i + 1]), lo = HexDigitValue(s[i + 2]);
         if (hi < 0 || lo < 0)
             return false;
         out += char(hi * 16 + lo);
@@ -125,9 +90,9 @@ bool SafeRename(const std::string &from, const std::string &to)
         return false;
     if (FolderOfPath(from) != FolderOfPath(to))
         return false;
-    const std::string base = BaseOf(from);
+    const std::string base = FileNameOfPath(from);
     constexpr std::string_view mark = ".orbalist-tmp-";
-    if (base.size() <= mark.size() + 6 || BaseOf(to).empty())
+    if (base.size() <= mark.size() + 6 || FileNameOfPath(to).empty())
         return false;
     const std::string_view suffix = std::string_view(base).substr(base.size() - mark.size() - 6);
     if (suffix.substr(0, mark.size()) != mark)

@@ -25,3 +25,14 @@ std::string MakeStr(char c, int count)
 {
     return count < 1 ? std::string() : std::string(static_cast<size_t>(count), c);
 }
+
+int HexDigitValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}

@@ -1,5 +1,5 @@
 #pragma once
-// Three small string routines of the interface components.
+// Small string routines shared across the tree.
 #include <string>
 #include <string_view>
 
@@ -10,3 +10,5 @@ bool IsEmptyStr(std::string_view text, std::string_view chars);
 std::string ReplaceStr(std::string_view text, std::string_view search, std::string_view replacement);
 // `count` copies of `c`; "" for a count below 1.
 std::string MakeStr(char c, int count);
+// The value of a hexadecimal digit (either case); -1 for any other character.
+int HexDigitValue(char c);

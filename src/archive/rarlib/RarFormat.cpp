@@ -9,33 +9,10 @@ namespace rarlib {
 
 namespace {
 
-struct CrcTable {
-    uint32_t v[256];
-    CrcTable()
-    {
-        for (uint32_t i = 0; i < 256; ++i) {
-            uint32_t c = i;
-            for (int k = 0; k < 8; ++k)
-                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            v[i] = c;
-        }
-    }
-};
-
-const CrcTable kCrc;
-
 // Largest header a format 5.0 archive may hold.
 constexpr uint64_t kMaxHeader5 = 2 * 1024 * 1024;
 
 } // namespace
-
-uint32_t Crc32(uint32_t crc, const uint8_t *data, size_t size)
-{
-    crc = ~crc;
-    for (size_t i = 0; i < size; ++i)
-        crc = kCrc.v[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
-    return ~crc;
-}
 
 uint8_t ByteCursor::U8()
 {

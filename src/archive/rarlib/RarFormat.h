@@ -7,10 +7,9 @@
 #include <string>
 #include <vector>
 
-namespace rarlib {
+#include "util/Crc32.h"
 
-// CRC-32 (the zip/PNG polynomial) continued from `crc`.
-uint32_t Crc32(uint32_t crc, const uint8_t *data, size_t size);
+namespace rarlib {
 
 // Reads bounded little-endian fields; any read past the end clears ok() and
 // yields zeros, so a parser checks ok() once after a group of fields.

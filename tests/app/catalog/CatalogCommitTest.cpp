@@ -47,7 +47,7 @@ protected:
         b.tree = {{0, "g: [X]", 0, 1, NodeKindDisc}};
         b.Write(data, "Other");
         // Backups on: each save also replaces a ".~d", one more file of the change.
-        for (const std::string &t : {"Cat.d", "CdNames/Cat_cdname.d", "Other.d", "CdNames/Other_cdname.d"})
+        for (const char *t : {"Cat.d", "CdNames/Cat_cdname.d", "Other.d", "CdNames/Other_cdname.d"})
             fs::copy_file(data + "/" + t, data + "/" + fs::path(t).replace_extension(".~d").string());
         // Saved once more since: a restore from the backups has something to take back.
         a.Disc({"h: [LATER]", "8", "", "", 0, "", 2});
@@ -90,7 +90,7 @@ protected:
     TFolder Reopen()
     {
         const TLaterStart later;
-        for (const std::string &name : {"Cat", "Other"}) {
+        for (const char *name : {"Cat", "Other"}) {
             std::vector<std::unique_ptr<TFlatTable>> keep;
             CatalogOf(name, keep);
             EXPECT_TRUE(keep[0] && keep[1]) << name;
@@ -129,11 +129,13 @@ protected:
             const TFolder found = Reopen();
             const bool whole = found == before || found == after;
             EXPECT_TRUE(whole);
-            if (!whole)
-                for (const auto &[name, bytes] : found)
+            if (!whole) {
+                for (const auto &[name, bytes] : found) {
                     EXPECT_TRUE((before.count(name) && before.at(name) == bytes) ||
                                 (after.count(name) && after.at(name) == bytes))
                         << name << " is neither as before nor as after";
+                }
+            }
             if (!killed) {
                 EXPECT_TRUE(found == after);
                 break;

@@ -238,8 +238,9 @@ TEST_F(CatalogConversion, OlderDiscTableIsConvertedToTheProgramsOwnFieldList)
                 TField &f = discs.Fields(int(i));
                 EXPECT_EQ(f.FieldName(), want.name) << i;
                 EXPECT_EQ(f.DataType(), want.type) << want.name;
-                if (want.size > 0)
+                if (want.size > 0) {
                     EXPECT_EQ(f.Size(), want.size) << want.name;
+                }
             }
             ASSERT_EQ(discs.RecordCount(), records);
             if (records == 0) {
