@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/Main.h"
+#include "app/scan/newcd.h"
 #include "platform/VolumeService.h"
 #include "storage/ExMemDS.h"
 #include "storage/FlatTbl.h"
@@ -61,6 +62,30 @@ inline void WaitWhile(const std::function<bool()> &busy, int ms = 10000)
     t.start();
     while (busy() && t.elapsed() < ms)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+// Runs the scan wizard of `form` to its end: mode 0 scans a new disc, 1
+// updates the selected one. `beforeLoad` sees the wizard once it is ready,
+// `beforeWrite` once it has read the drive; the write is clicked unless the
+// wizard was closed meanwhile.
+inline void RunScanWizard(TMainForm &form, int mode, const std::function<void(TNewRecordForm &)> &beforeWrite = {},
+                          const std::function<void(TNewRecordForm &)> &beforeLoad = {})
+{
+    TMainForm::RunModal = [&](QDialog &d) {
+        auto &w = dynamic_cast<TNewRecordForm &>(d);
+        w.show();
+        WaitWhile([&] { return !w.Ready(); });
+        if (beforeLoad)
+            beforeLoad(w);
+        w.Button1Click();
+        WaitWhile([&] { return w.Waiting(); });
+        if (beforeWrite)
+            beforeWrite(w);
+        if (w.isVisible())
+            w.Button1Click();
+        return 0;
+    };
+    mode == 0 ? form.ScanButtonClick() : form.UpdateToolButtonClick();
 }
 
 // A data folder with a main window on it (made by the test) and the test's

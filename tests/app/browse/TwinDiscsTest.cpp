@@ -47,17 +47,7 @@ protected:
     // Runs the wizard to its end: mode 0 scans a new disc, 1 updates the selected one.
     void Scan(int mode)
     {
-        TMainForm::RunModal = [](QDialog &d) {
-            auto &w = dynamic_cast<TNewRecordForm &>(d);
-            w.show();
-            WaitWhile([&] { return !w.Ready(); });
-            w.Button1Click();
-            WaitWhile([&] { return w.Waiting(); });
-            if (w.isVisible())
-                w.Button1Click();
-            return 0;
-        };
-        mode == 0 ? form->ScanButtonClick() : form->UpdateToolButtonClick();
+        RunScanWizard(*form, mode);
     }
     QTreeWidgetItem *Node(const char *text) const
     {

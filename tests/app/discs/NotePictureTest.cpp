@@ -56,11 +56,12 @@ QImage TwoColours(int w, int h)
     return image;
 }
 
-// A placeable Windows metafile: a green rectangle over the whole 100 x 100
-// picture, with `text` "HH" at (10, 40) too in a font `fontHeight` high. The
-// frame is `frame` units square, the rectangle at `from` to `to` in each axis.
-std::string MakeWmf(bool text = false, uint32_t fontHeight = 20, uint32_t frame = 100, uint32_t from = 0,
-                    uint32_t to = 100)
+using TWmfRecords = std::vector<std::pair<uint16_t, std::vector<uint32_t>>>;
+
+// A placeable Windows metafile w x h units at `inch` units to the inch, its
+// frame the window, of `objects` objects and the records (function and
+// parameters) given; the end record is added.
+std::string PlaceableWmf(uint32_t w, uint32_t h, uint32_t inch, uint32_t objects, const TWmfRecords &recs)
 {
     std::string records;
     uint32_t largest = 0;
@@ -70,29 +71,38 @@ std::string MakeWmf(bool text = false, uint32_t fontHeight = 20, uint32_t frame 
         Put(records, {function}, 2);
         Put(records, params, 2);
     };
-    // Window extent (y, x) and origin, a solid green brush selected, the rectangle (bottom, right, top, left).
-    for (const auto &[function, params] : std::vector<std::pair<uint16_t, std::vector<uint32_t>>>{
-             {0x020C, {frame, frame}}, {0x020B, {0, 0}}, {0x02FC, {0, 0xFF00, 0, 0}}, {0x012D, {0}},
-             {0x041B, {to, to, from, from}}})
+    for (const auto &[function, params] : recs)
         rec(function, params);
-    if (text) { // a font named "Alia" selected, TEXTOUT "HH" at (10, 40)
-        rec(0x02FB, {fontHeight, 0, 0, 0, 400, 0, 0, 0, 0, 0x6C41, 0x6169, 0, 0});
-        rec(0x012D, {1});
-        rec(0x0521, {2, 0x4848, 40, 10});
-    }
     rec(0x0000, {});
     std::string header, placeable;
     // Memory metafile, header words, version, size in words, objects, largest record.
     Put(header, {1, 9, 0x0300}, 2);
-    Put(header, {uint32_t(9 + records.size() / 2), 2 | (largest << 16), largest >> 16});
+    Put(header, {uint32_t(9 + records.size() / 2), objects | (largest << 16), largest >> 16});
     Put(placeable, {0x9AC6CDD7});
-    Put(placeable, {0, 0, 0, frame, frame, 96}, 2); // handle, bounds, units per inch
+    Put(placeable, {0, 0, 0, w, h, inch}, 2); // handle, bounds, units per inch
     Put(placeable, {0});
     uint16_t sum = 0;
     for (size_t i = 0; i < placeable.size(); i += 2)
         sum ^= uint16_t(uint8_t(placeable[i]) | (uint8_t(placeable[i + 1]) << 8));
     Put(placeable, {sum}, 2);
     return placeable + header + records;
+}
+
+// A placeable Windows metafile: a green rectangle over the whole 100 x 100
+// picture, with `text` "HH" at (10, 40) too in a font `fontHeight` high. The
+// frame is `frame` units square, the rectangle at `from` to `to` in each axis.
+std::string MakeWmf(bool text = false, uint32_t fontHeight = 20, uint32_t frame = 100, uint32_t from = 0,
+                    uint32_t to = 100)
+{
+    // Window extent (y, x) and origin, a solid green brush selected, the rectangle (bottom, right, top, left).
+    TWmfRecords recs = {{0x020C, {frame, frame}}, {0x020B, {0, 0}}, {0x02FC, {0, 0xFF00, 0, 0}}, {0x012D, {0}},
+                        {0x041B, {to, to, from, from}}};
+    if (text) { // a font named "Alia" selected, TEXTOUT "HH" at (10, 40)
+        recs.push_back({0x02FB, {fontHeight, 0, 0, 0, 400, 0, 0, 0, 0, 0x6C41, 0x6169, 0, 0}});
+        recs.push_back({0x012D, {1}});
+        recs.push_back({0x0521, {2, 0x4848, 40, 10}});
+    }
+    return PlaceableWmf(frame, frame, 96, 2, recs);
 }
 
 // The header of an enhanced metafile w x h of `records` records, itself included.
@@ -747,35 +757,14 @@ namespace {
 // A placeable Windows metafile of a w x h window, its frame the window, at
 // `inch` units to the inch: a solid red brush selected, the pen left as the
 // drawing begins, then the records (function and parameters) given.
-std::string ShapesWmf(uint32_t w, uint32_t h, uint32_t inch,
-                      const std::vector<std::pair<uint16_t, std::vector<uint32_t>>> &shapes)
+std::string ShapesWmf(uint32_t w, uint32_t h, uint32_t inch, const TWmfRecords &shapes)
 {
-    std::string records;
-    uint32_t largest = 0;
-    auto rec = [&](uint16_t function, const std::vector<uint32_t> &params) {
-        largest = std::max(largest, uint32_t(3 + params.size()));
-        Put(records, {uint32_t(3 + params.size())});
-        Put(records, {function}, 2);
-        Put(records, params, 2);
-    };
-    rec(0x020C, {h, w});            // window extent
-    rec(0x020B, {0, 0});            // window origin
-    rec(0x02FC, {0, 0x00FF, 0, 0}); // a solid red brush
-    rec(0x012D, {0});               // selected
-    for (const auto &[function, params] : shapes)
-        rec(function, params);
-    rec(0x0000, {});
-    std::string header, placeable;
-    Put(header, {1, 9, 0x0300}, 2);
-    Put(header, {uint32_t(9 + records.size() / 2), 1 | (largest << 16), largest >> 16});
-    Put(placeable, {0x9AC6CDD7});
-    Put(placeable, {0, 0, 0, w, h, inch}, 2);
-    Put(placeable, {0});
-    uint16_t sum = 0;
-    for (size_t i = 0; i < placeable.size(); i += 2)
-        sum ^= uint16_t(uint8_t(placeable[i]) | (uint8_t(placeable[i + 1]) << 8));
-    Put(placeable, {sum}, 2);
-    return placeable + header + records;
+    TWmfRecords recs = {{0x020C, {h, w}},            // window extent
+                        {0x020B, {0, 0}},            // window origin
+                        {0x02FC, {0, 0x00FF, 0, 0}}, // a solid red brush
+                        {0x012D, {0}}};              // selected
+    recs.insert(recs.end(), shapes.begin(), shapes.end());
+    return PlaceableWmf(w, h, inch, 1, recs);
 }
 
 // Pixels of two pictures of one size that differ by more than the slack.

@@ -1,24 +1,16 @@
 // What a scan shows and stores for the user: a folder bound to a letter is
 // catalogued with the size of its files, and the update wizard's notice sits
 // whole inside its frame in every language.
-#include <QElapsedTimer>
-
 #include "app/scan/newcd.h"
 #include "platform/VolumeService.h"
 #include "ui_newcd.h"
 #include "widgets/PictDriveBox.h"
 
-#include "app/MainFormTestSupport.h"
+#include "app/ArchiveTestSupport.h"
+
+using scantest::RunScanWizard;
 
 namespace {
-
-void WaitWhile(const std::function<bool()> &busy)
-{
-    QElapsedTimer t;
-    t.start();
-    while (busy() && t.elapsed() < 5000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-}
 
 class ScanViewTest : public DataFolderTest<> {
 protected:
@@ -46,25 +38,13 @@ protected:
         DataFolderTest::TearDown();
     }
     // Scans drive `letter` through the wizard (mode 0 new, 1 update of disc
-    // "t: [Bez názvu]"); `shown` sees the wizard once it is on screen.
+    // "t: [Bez názvu]"); `shown` sees the wizard once it is ready to read.
     void Scan(char letter, int mode, const std::function<void(TNewRecordForm &)> &shown = {})
     {
         if (mode == 1)
             OpenDisc(*form, "t: [Bez názvu]");
         form->ui->DriveComboBox1->SetDrive(letter);
-        TMainForm::RunModal = [&](QDialog &d) {
-            auto &w = dynamic_cast<TNewRecordForm &>(d);
-            w.show();
-            if (shown)
-                shown(w);
-            WaitWhile([&] { return !w.Ready(); });
-            w.Button1Click();
-            WaitWhile([&] { return w.Waiting(); });
-            if (w.isVisible())
-                w.Button1Click();
-            return 0;
-        };
-        mode == 0 ? form->ScanButtonClick() : form->UpdateToolButtonClick();
+        RunScanWizard(*form, mode, {}, shown);
     }
     std::string DiscSize(const std::string &disc)
     {

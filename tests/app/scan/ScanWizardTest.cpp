@@ -60,21 +60,7 @@ protected:
     void Scan(int mode, const std::function<void(TNewRecordForm &)> &beforeWrite = {},
               const std::function<void(TNewRecordForm &)> &beforeLoad = {})
     {
-        TMainForm::RunModal = [&](QDialog &d) {
-            auto &w = dynamic_cast<TNewRecordForm &>(d);
-            w.show();
-            WaitWhile([&] { return !w.Ready(); });
-            if (beforeLoad)
-                beforeLoad(w);
-            w.Button1Click();
-            WaitWhile([&] { return w.Waiting(); });
-            if (beforeWrite)
-                beforeWrite(w);
-            if (w.isVisible())
-                w.Button1Click();
-            return 0;
-        };
-        mode == 0 ? form->ScanButtonClick() : form->UpdateToolButtonClick();
+        RunScanWizard(*form, mode, beforeWrite, beforeLoad);
     }
 
     FixedVolumeService *volumes = nullptr;
