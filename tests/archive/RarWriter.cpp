@@ -202,17 +202,6 @@ std::string PackLiterals50(const std::string &data)
     return out + body;
 }
 
-uint32_t TestCrc32(const std::string &data)
-{
-    uint32_t crc = 0xFFFFFFFFu;
-    for (unsigned char ch : data) {
-        crc ^= ch;
-        for (int k = 0; k < 8; ++k)
-            crc = (crc & 1) ? 0xEDB88320u ^ (crc >> 1) : crc >> 1;
-    }
-    return ~crc;
-}
-
 void PutVInt(std::string &out, uint64_t value)
 {
     do {

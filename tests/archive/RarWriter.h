@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "support/TestCrc32.h"
+
 namespace rartest {
 
 struct Rar4Member {
@@ -92,7 +94,6 @@ std::string WriteRar5(const std::vector<Rar5Member> &members, const Rar5Options 
 std::string PackLiterals29(const std::string &data);
 std::string PackLiterals50(const std::string &data);
 
-uint32_t TestCrc32(const std::string &data);
 // Appends a RAR 5 variable-length integer.
 void PutVInt(std::string &out, uint64_t value);
 

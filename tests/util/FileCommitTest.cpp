@@ -4,6 +4,7 @@
 #include "util/BaseFileUtils.h"
 
 #include "support/TempDir.h"
+#include "support/TestCrc32.h"
 
 #include <gtest/gtest.h>
 
@@ -25,13 +26,7 @@ namespace {
 // The journal's checksum as the table-file documentation gives it (CRC-32, IEEE).
 uint32_t Crc32(const std::string &bytes)
 {
-    uint32_t crc = 0xFFFFFFFFu;
-    for (unsigned char b : bytes) {
-        crc ^= b;
-        for (int k = 0; k < 8; ++k)
-            crc = (crc & 1) ? 0xEDB88320u ^ (crc >> 1) : crc >> 1;
-    }
-    return ~crc;
+    return TestCrc32(bytes);
 }
 
 std::string Journal(const std::string &lines, size_t count)
