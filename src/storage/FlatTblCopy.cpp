@@ -111,7 +111,7 @@ struct TFlatTable::TRecordCopier {
                 break;
             }
             case fftInt64:
-                anyValue = anyValue || FlatGetInt(src->Fixed(), f) != 0;
+                anyValue = anyValue || FlatGetInt(*src, f) != 0;
                 break;
             case fftSmallInt:
             case fftInteger:

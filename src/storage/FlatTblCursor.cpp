@@ -116,6 +116,8 @@ void TFlatCursor::Clear(bool withFields)
     entryBlocks_.clear();
     entryBlocks_.shrink_to_fit();
     arena_.Clear();
+    image_.Release();
+    storedLayout_.reset();
     blockOrder_.clear();
     blockOrder_.shrink_to_fit();
     entryCount_ = 0;
@@ -151,7 +153,6 @@ uint32_t TFlatCursor::StoredSizeOf(const TFlatRecord &record) const
     if (!record)
         return 0;
     uint64_t size = Fields.size();
-    const uint8_t *fx = record.Fixed();
     for (const TFlatField &f : Fields) {
         switch (f.TypeCode) {
         case fftSmallInt:
@@ -161,13 +162,13 @@ uint32_t TFlatCursor::StoredSizeOf(const TFlatRecord &record) const
         case fftTime:
         case fftAutoInc:
         case fftInt64:
-            if (FlatGetInt(fx, f) != 0)
+            if (FlatGetInt(record, f) != 0)
                 size += f.Size;
             break;
         case fftDouble:
         case fftCurrency:
         case fftDateTime: {
-            const double v = FlatGetFloat(fx, f);
+            const double v = FlatGetFloat(record, f);
             if (v != 0.0 && !std::isnan(v))
                 size += 8;
             break;
