@@ -33,9 +33,22 @@ uint8_t *TFlatImageBytes::Allocate(size_t size)
     return data_;
 }
 
+uint8_t *TFlatImageBytes::MakePrivate()
+{
+    if (!Mapped())
+        return data_;
+    TFlatImageBytes copy;
+    std::memcpy(copy.Allocate(size_), data_, size_);
+    Release();
+    std::swap(data_, copy.data_);
+    std::swap(size_, copy.size_);
+    std::swap(mapped_, copy.mapped_);
+    return data_;
+}
+
 uint8_t *TFlatImageBytes::Grow(size_t size, size_t keep)
 {
-    if (!data_)
+    if (!data_ || Mapped())
         return Allocate(size);
     const size_t mapped = (std::max<size_t>(size, 1) + 4095) & ~size_t(4095);
     if (mapped > mapped_) {
@@ -58,7 +71,7 @@ uint8_t *TFlatImageBytes::Grow(size_t size, size_t keep)
 
 void TFlatImageBytes::Trim(size_t size) noexcept
 {
-    if (!data_ || size > size_)
+    if (!data_ || Mapped() || size > size_)
         return;
     const size_t keep = (std::max<size_t>(size, 1) + 4095) & ~size_t(4095);
     if (keep < mapped_) {
@@ -70,7 +83,9 @@ void TFlatImageBytes::Trim(size_t size) noexcept
 
 void TFlatImageBytes::Release() noexcept
 {
-    if (data_)
+    if (Mapped())
+        ReleaseMapping();
+    else if (data_)
         ::munmap(data_, mapped_);
     data_ = nullptr;
     size_ = mapped_ = 0;
@@ -83,6 +98,8 @@ namespace {
 bool ReadWhole(TFlatImageSource &source, TFlatImageBytes &bytes, std::string &reason)
 {
     constexpr uint64_t Largest = UINT32_MAX;
+    if (source.MappableFd() >= 0 && bytes.MapFile(source.MappableFd()))
+        return true;
     // One byte more than announced, so that the end is seen by the read that fills it.
     size_t cap = size_t(std::min<uint64_t>(source.Size(), Largest) + 1), size = 0;
     uint8_t *buf = bytes.Allocate(cap);
@@ -205,6 +222,7 @@ bool TFlatCursor::ReadImage(TFlatImageSource &source, std::string &error)
     pos += descLen;
 
     if (kind == 'P') {
+        img = image_.MakePrivate(); // deciphered where it lies
         TSapphire cipher;
         cipher.Initialize(std::string_view(reinterpret_cast<const char *>(KeyBlock), 38));
         cipher.DecryptBuffer(img + pos, size - pos);

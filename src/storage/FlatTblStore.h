@@ -254,6 +254,8 @@ public:
     virtual uint64_t Size() const = 0;
     // Up to `n` bytes into `dst`; `got` 0 at the end. False with a reason on a read error.
     virtual bool Read(uint8_t *dst, size_t n, size_t &got, std::string &reason) = 0;
+    // The descriptor of a file that may be mapped instead of read (-1 when none).
+    virtual int MappableFd() const { return -1; }
 };
 
 // Table bytes held in memory.
@@ -285,6 +287,7 @@ public:
     bool Open(const std::string &fileName, std::string &reason);
     uint64_t Size() const override { return size_; }
     bool Read(uint8_t *dst, size_t n, size_t &got, std::string &reason) override;
+    int MappableFd() const override { return fd_; }
 
 private:
     int fd_ = -1;
@@ -292,13 +295,20 @@ private:
 };
 
 // Memory holding a whole table image, mapped directly (so it goes back to the system as
-// soon as the table is closed) and never moved while it is held.
+// soon as the table is closed) and never moved while records are read from it.
 class TFlatImageBytes {
 public:
     TFlatImageBytes() = default;
     ~TFlatImageBytes() { Release(); }
     TFlatImageBytes(const TFlatImageBytes &) = delete;
     TFlatImageBytes &operator=(const TFlatImageBytes &) = delete;
+    // Maps the whole regular file open at `fd`, read only, its pages shared with the page
+    // cache; false (nothing held) where the mapping cannot be kept safe from another
+    // program cutting the file short, and the file is to be read instead.
+    bool MapFile(int fd);
+    bool Mapped() const { return slot_ >= 0; }
+    // Makes the bytes this process's own and writable (a mapped file is copied).
+    uint8_t *MakePrivate();
     // Room for `size` bytes (what was held goes); throws std::bad_alloc.
     uint8_t *Allocate(size_t size);
     // Room for `size` bytes keeping the first `keep` (the memory may move).
@@ -310,8 +320,10 @@ public:
     size_t Size() const { return size_; }
 
 private:
+    void ReleaseMapping() noexcept;
     uint8_t *data_ = nullptr;
     size_t size_ = 0, mapped_ = 0;
+    int slot_ = -1; // of a mapped file
 };
 
 // Takes a table image as it is produced.
