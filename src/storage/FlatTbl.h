@@ -179,6 +179,8 @@ public:
     const std::vector<TFlatDataset *> &Clones() const { return clones_; }
     // The store record under the cursor while browsing (none otherwise).
     const TFlatRecord *BrowseRecord();
+    // The store's entry of that record (null when none).
+    const TFlatRecEntry *BrowseEntry();
 
     // Whether SetFieldValues may stand in for setting `fields` one at a time: nothing
     // watches single fields (controls disabled, no calculated fields, no OnValidate or
@@ -363,6 +365,8 @@ private:
     bool AppendsInBulk() const;
     // Appends a copy of `record` as posting an insert of it would.
     void AppendStored(const TFlatRecord &record);
+    void AppendShared(const TFlatRecEntry &entry, const TFlatCursor &from);
+    bool AppendSharedRun(TRecordCopier &copier, int &copied);
     std::string tableName_;
     TFlatLoadMode loadMode_ = lmClear;
     TFlatTable *cloneDS_ = nullptr;

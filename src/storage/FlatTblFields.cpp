@@ -131,6 +131,14 @@ const TFlatField *TFlatDataset::StoreField(const TField *field) const
     return &shared_->Cursor.Fields[size_t(field->Offset)];
 }
 
+const TFlatRecEntry *TFlatDataset::BrowseEntry()
+{
+    if (State() != dsBrowse)
+        return nullptr;
+    auto *b = static_cast<TFlatBuffer *>(ActiveBuffer());
+    return b && b->Rec ? b->Entry : nullptr;
+}
+
 const TFlatRecord *TFlatDataset::BrowseRecord()
 {
     if (State() != dsBrowse)

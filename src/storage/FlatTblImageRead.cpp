@@ -172,19 +172,21 @@ bool TFlatCursor::ReadImage(TFlatImageSource &source, std::string &error)
     Protected = false;
     NotesText.clear();
     // The image is read whole and kept: the records are read in place from it.
+    images_.push_back(std::make_shared<TFlatStoredImage>());
+    TFlatImageBytes &bytes = images_.back()->Bytes;
     std::string reason;
-    if (!ReadWhole(source, image_, reason)) {
+    if (!ReadWhole(source, bytes, reason)) {
         // A read that failed is reported as such, not as whatever the parser made of it.
         Clear(true);
         ReadFailure = reason;
         error = SUnexpectedEnd;
         return false;
     }
-    uint8_t *img = image_.Data();
-    const size_t size = image_.Size();
+    uint8_t *img = bytes.Data();
+    const size_t size = bytes.Size();
     const auto fail = [&](const std::string &text) {
         error = text;
-        image_.Release();
+        images_.clear();
         return false;
     };
     if (size < 5)
@@ -222,7 +224,7 @@ bool TFlatCursor::ReadImage(TFlatImageSource &source, std::string &error)
     pos += descLen;
 
     if (kind == 'P') {
-        img = image_.MakePrivate(); // deciphered where it lies
+        img = bytes.MakePrivate(); // deciphered where it lies
         TSapphire cipher;
         cipher.Initialize(std::string_view(reinterpret_cast<const char *>(KeyBlock), 38));
         cipher.DecryptBuffer(img + pos, size - pos);
@@ -272,7 +274,7 @@ bool TFlatCursor::ReadBody(const uint8_t *body, size_t size, uint32_t declared, 
     }
     // How each field's length byte is checked: by a limit on it, or (String and BLOB
     // types) as 0 or 4 followed by a counted value.
-    auto layout = std::make_unique<TFlatStoredLayout>();
+    TFlatStoredLayout *layout = &images_.back()->Layout;
     layout->Fields = Fields;
     layout->RecordSize = RecordSize;
     layout->Counted.resize(F);
@@ -293,10 +295,9 @@ bool TFlatCursor::ReadBody(const uint8_t *body, size_t size, uint32_t declared, 
         } else
             checks[k] = {f.TypeCode == fftSmallStr ? f.MaxLength : f.Size, 0};
     }
-    storedLayout_ = std::move(layout);
-    const TFlatStoredLayout &stored = *storedLayout_;
+    const TFlatStoredLayout &stored = *layout;
     // Every record takes at least F bytes, so the list never outgrows the file.
-    const uint64_t imageSize = std::min<uint64_t>(image_.Size(), UINT32_MAX);
+    const uint64_t imageSize = std::min<uint64_t>(images_.back()->Bytes.Size(), UINT32_MAX);
     const size_t bound = F ? size_t(uint64_t(end - p) / F) : 0;
     Records.reserve(std::min<size_t>(declared, bound));
     // A description of many wide fields could make few file bytes cost a lot of memory

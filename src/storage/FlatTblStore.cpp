@@ -246,6 +246,11 @@ TFlatRecord TFlatRecord::Stored(const uint8_t *bytes, const TFlatStoredLayout &l
     return r;
 }
 
+void TFlatRecord::StoredFields(std::string_view *out) const
+{
+    WalkStored(block_, *layout_, [&](const TFlatField &f, std::string_view v, bool) { out[f.Index] = v; });
+}
+
 const uint8_t *TFlatRecord::StoredValue(size_t k, uint8_t &len) const
 {
     const TFlatStoredLayout &layout = *layout_;

@@ -195,6 +195,10 @@ public:
     // The stored bytes of a stored record (null for a packed one) and where the value of
     // field `k` starts among them, with its length byte.
     const uint8_t *StoredBytes() const { return layout_ ? block_ : nullptr; }
+    const TFlatStoredLayout *StoredLayout() const { return layout_; }
+    // Of a stored record, in one pass: per field (by Index) the bytes Var gives of a
+    // variable field, the stored bytes (at most its width) of a fixed one.
+    void StoredFields(std::string_view *out) const;
     const uint8_t *StoredValue(size_t k, uint8_t &len) const;
 
 private:
@@ -343,6 +347,13 @@ public:
     std::string Reason; // why the last call failed
 };
 
+// A table image kept in memory with the layout its stored records are read by. Stores
+// share it: a table that takes another's records as they are keeps the image alive.
+struct TFlatStoredImage {
+    TFlatImageBytes Bytes;
+    TFlatStoredLayout Layout;
+};
+
 class TFlatCursor {
 public:
     TFlatCursor();
@@ -396,6 +407,9 @@ public:
     // Appends a copy of `record` (not empty), as PutRecord(record, nullptr, ...) does; the
     // copy lives in the store's record memory, like the records read (a bulk copy).
     TFlatRecEntry *AppendCopy(const TFlatRecord &record);
+    // The same for a record of `from` whose fields are laid out as this store's: one
+    // read in place stays so, sharing the image `from` read it from (no copy is made).
+    TFlatRecEntry *AppendShared(const TFlatRecEntry &entry, const TFlatCursor &from);
     // Keeps the record as it is, so that Cancel, RevertRecord and RevertAll can bring it
     // back; a record already being edited keeps its first copy.
     void BeginEdit(TFlatRecEntry *entry);
@@ -487,9 +501,9 @@ private:
     std::vector<std::unique_ptr<TFlatRecEntry[]>> entryBlocks_;
     // The blocks of the records copied in bulk.
     TFlatRecordArena arena_;
-    // The image the stored records were read from, and their layout.
-    TFlatImageBytes image_;
-    std::unique_ptr<TFlatStoredLayout> storedLayout_;
+    // The images the stored records lie in: the one read (first), then those shared
+    // with other stores.
+    std::vector<std::shared_ptr<TFlatStoredImage>> images_;
     // (start address, block number), sorted by address.
     std::vector<std::pair<uintptr_t, size_t>> blockOrder_;
     size_t entryCount_ = 0;

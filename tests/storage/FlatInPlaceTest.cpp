@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "storage/FlatTbl.h"
 #include "storage/FlatTblStore.h"
 #include "TableFileTest.h"
 
@@ -199,6 +200,73 @@ TEST_F(FlatInPlace, OddStoredFormsReadAndSaveAsUnpackedOnes)
     EXPECT_FALSE(c.Entry(1)->Data.IsStored());
     EXPECT_TRUE(c.Entry(0)->Data.IsStored());
     EXPECT_EQ(c.Entry(1)->Data.Var(c.Fields[2]), "changed");
+}
+
+// A table that takes another's records as they were read shares that table's image: it
+// keeps its records when the other is closed and its file replaced, and a change on
+// either side stays on that side.
+TEST_F(FlatInPlace, RecordsTakenFromAnotherTableOutliveItAndChangeApart)
+{
+    const auto layout = [](TFieldDefs &d) {
+        d.Add("Path", ftString, 60);
+        d.Add("Code", ftString, 6);
+        d.Add("Count", ftInteger);
+        d.Add("Icon", ftBlob);
+    };
+    {
+        TFlatTable t;
+        layout(t.FieldDefs());
+        t.Open();
+        for (int i = 0; i < 700; ++i) {
+            t.Append();
+            t.FieldByName("Path").SetAsString("c:\\dir" + std::to_string(i) + "\\");
+            t.FieldByName("Code").SetAsString(i % 2 ? "ab" : "");
+            t.FieldByName("Count").SetAsInteger(i);
+            if (i % 3 == 0)
+                t.FieldByName("Icon").SetAsBytes(std::string("\0ic", 3));
+            t.Post();
+        }
+        t.SaveToFile(file_);
+    }
+    const auto rows = [](TFlatTable &t) {
+        std::string s;
+        for (t.First(); !t.Eof(); t.Next())
+            s += t.FieldByName("Path").AsString() + "," + t.FieldByName("Code").AsString() + "," +
+                 t.FieldByName("Count").AsString() + "," + std::to_string(t.FieldByName("Icon").AsBytes().size()) + "|";
+        return s;
+    };
+    TFlatTable copy;
+    layout(copy.FieldDefs());
+    copy.Open();
+    std::string expected;
+    {
+        TFlatTable src;
+        src.SetTableName(file_);
+        src.Open();
+        expected = rows(src);
+        src.First();
+        copy.DisableControls();
+        EXPECT_EQ(copy.CopyFromDataSet(&src, 0), 700);
+        copy.EnableControls();
+        EXPECT_TRUE(copy.Cursor()->Entry(0)->Data.IsStored()); // taken in place, not copied
+        // A change in the copy leaves the source alone.
+        copy.First();
+        copy.Edit();
+        copy.FieldByName("Path").SetAsString("copy only");
+        copy.Post();
+        src.First();
+        EXPECT_EQ(src.FieldByName("Path").AsString(), "c:\\dir0\\");
+        src.Close();
+    }
+    std::ofstream(file_, std::ios::binary | std::ios::trunc) << "gone";
+    const std::string now = rows(copy);
+    EXPECT_EQ(now.substr(0, now.find(',')), "copy only");
+    EXPECT_EQ(now.substr(now.find('|')), expected.substr(expected.find('|')));
+    copy.SaveToFile(file_);
+    TFlatTable back;
+    back.SetTableName(file_);
+    back.Open();
+    EXPECT_EQ(rows(back), now);
 }
 
 } // namespace
