@@ -149,9 +149,12 @@ public:
     void RefreshView(bool dropPosition = false);
     // For a filter that admits only records whose text field `field` reads exactly
     // `value`: while set, a filtered view visits those records alone (found through a
-    // lookup the store keeps of the field) and the filter still decides on each. An empty
-    // field name visits every record again.
-    void SetFilterTextHint(const std::string &field, const std::string &value);
+    // lookup the store keeps of the field) and the filter still decides on each, unless
+    // `decides`: the filter is known to admit exactly those records and is not asked. An
+    // empty field name visits every record again.
+    void SetFilterTextHint(const std::string &field, const std::string &value, bool decides = false);
+    // The records shown, in their order.
+    const TFlatView &ShownRecords() const { return view_; }
     // Range over RangeFieldNames from tab-separated texts; ApplyRange makes it effective.
     void SetRange(const std::string &startValues, const std::string &endValues, bool startExclusive = false,
                   bool endExclusive = false);
@@ -304,6 +307,7 @@ private:
     std::vector<TFlatCondition> conditions_; // parsed filter text
     std::unique_ptr<class TFlatViewFilterHost> filterHost_;
     std::string hintField_, hintValue_;
+    bool hintDecides_ = false;
     // Every record of the store sorted once by the index (positions in the store's list),
     // kept while the store's records and values stay as they are: a view refreshed over
     // all of them (another folder of a large table) keeps the order instead of sorting.
@@ -410,9 +414,11 @@ std::string FlatUniqueCode();
 // Sets a data set's filter text hint for the scope's lifetime.
 class TFilterTextHintScope {
 public:
-    TFilterTextHintScope(TFlatDataset &dataSet, const std::string &field, const std::string &value) : ds_(dataSet)
+    TFilterTextHintScope(TFlatDataset &dataSet, const std::string &field, const std::string &value,
+                         bool decides = false)
+        : ds_(dataSet)
     {
-        ds_.SetFilterTextHint(field, value);
+        ds_.SetFilterTextHint(field, value, decides);
     }
     ~TFilterTextHintScope() { ds_.SetFilterTextHint(std::string(), std::string()); }
     TFilterTextHintScope(const TFilterTextHintScope &) = delete;

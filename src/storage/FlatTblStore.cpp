@@ -525,12 +525,34 @@ std::string_view FlatGetSmallStr(const TFlatRecord &record, const TFlatField &fi
     return v.substr(0, std::min<size_t>(v.find('\0'), field.MaxLength));
 }
 
-std::string_view FlatGetBytes(const TFlatRecord &record, const TFlatField &field)
+std::string_view FlatBytesOf(std::string_view v, const TFlatField &field)
 {
     if (field.TypeCode == fftSmallStr)
-        return FlatGetSmallStr(record, field);
-    const std::string_view v = record.Var(field);
+        return v.substr(0, std::min<size_t>(v.find('\0'), field.MaxLength));
     return field.TypeCode == fftString ? CutToCharWidth(v, field.MaxLength) : v;
+}
+
+std::string_view FlatGetBytes(const TFlatRecord &record, const TFlatField &field)
+{
+    return FlatBytesOf(record.Var(field), field);
+}
+
+void FlatRecordValues(const TFlatRecord &record, const std::vector<TFlatField> &fields, std::string_view *out)
+{
+    if (record.IsStored()) {
+        record.StoredFields(out);
+        return;
+    }
+    for (const TFlatField &f : fields)
+        out[f.Index] = f.VarIndex >= 0 ? record.Var(f)
+                                       : std::string_view(reinterpret_cast<const char *>(record.Fixed() + f.Offset), f.Size);
+}
+
+int64_t FlatIntOf(std::string_view bytes, const TFlatField &field)
+{
+    uint8_t value[8] = {};
+    std::memcpy(value, bytes.data(), std::min<size_t>(bytes.size(), 8));
+    return IntAt(value, field.TypeCode);
 }
 
 int FlatCompareText(std::string_view storedA, std::string_view storedB, bool caseInsensitive)
@@ -674,15 +696,74 @@ struct TEntryOrder {
 };
 } // namespace
 
+namespace {
+
+// Sorting on one integer field: each record's key is read once, not at every comparison.
+bool SortsOnOneInteger(const std::vector<const TFlatField *> &fields)
+{
+    if (fields.size() != 1)
+        return false;
+    switch (fields[0]->TypeCode) {
+    case fftSmallInt:
+    case fftInteger:
+    case fftInt64:
+    case fftDate:
+    case fftTime:
+    case fftAutoInc:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The positions of `entries` in the order TEntryOrder gives them, for SortsOnOneInteger.
+void IntegerOrder(const std::vector<TFlatRecEntry *> &entries, const TFlatField &field, bool descending,
+                  std::vector<uint32_t> &order)
+{
+    struct TKey {
+        bool Released; // released entries go last
+        int64_t Value;
+        uint32_t At;
+    };
+    std::vector<TKey> keys(entries.size());
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const TFlatRecEntry *e = entries[i];
+        keys[i] = {!e->Data, e->Data ? FlatGetInt(e->Data, field) : 0, uint32_t(i)};
+    }
+    std::stable_sort(keys.begin(), keys.end(), [descending](const TKey &x, const TKey &y) {
+        if (x.Released || y.Released)
+            return !x.Released && y.Released;
+        return descending ? x.Value > y.Value : x.Value < y.Value;
+    });
+    order.resize(keys.size());
+    for (size_t i = 0; i < keys.size(); ++i)
+        order[i] = keys[i].At;
+}
+
+} // namespace
+
 void TFlatCursor::SortEntries(std::vector<TFlatRecEntry *> &entries, const std::vector<const TFlatField *> &fields,
                               bool caseInsensitive, bool descending)
 {
+    if (SortsOnOneInteger(fields) && entries.size() < UINT32_MAX) {
+        std::vector<uint32_t> order;
+        IntegerOrder(entries, *fields[0], descending, order);
+        std::vector<TFlatRecEntry *> sorted(entries.size());
+        for (size_t i = 0; i < order.size(); ++i)
+            sorted[i] = entries[order[i]];
+        entries.swap(sorted);
+        return;
+    }
     std::stable_sort(entries.begin(), entries.end(), TEntryOrder{fields, caseInsensitive, descending});
 }
 
 void TFlatCursor::SortPositions(const std::vector<TFlatRecEntry *> &entries, std::vector<uint32_t> &order,
                                 const std::vector<const TFlatField *> &fields, bool caseInsensitive, bool descending)
 {
+    if (SortsOnOneInteger(fields) && entries.size() < UINT32_MAX) {
+        IntegerOrder(entries, *fields[0], descending, order);
+        return;
+    }
     order.resize(entries.size());
     for (size_t i = 0; i < order.size(); ++i)
         order[i] = uint32_t(i);

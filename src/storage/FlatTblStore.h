@@ -243,6 +243,13 @@ std::string_view FlatGetSmallStr(const TFlatRecord &record, const TFlatField &fi
 // a SmallStr's as FlatGetSmallStr gives them, a String's cut to its width in characters
 // (a file may hold a longer text than the width), a BLOB's whole.
 std::string_view FlatGetBytes(const TFlatRecord &record, const TFlatField &field);
+// Every field's bytes of a record in either form, in one pass for a stored one: per
+// field (by Index) what Var gives of a variable field, the bytes of a fixed one (as
+// stored: they may be fewer than its width).
+void FlatRecordValues(const TFlatRecord &record, const std::vector<TFlatField> &fields, std::string_view *out);
+// What FlatGetBytes and FlatGetInt give of a field from its bytes of FlatRecordValues.
+std::string_view FlatBytesOf(std::string_view var, const TFlatField &field);
+int64_t FlatIntOf(std::string_view bytes, const TFlatField &field);
 
 // Text comparison of stored texts, each taken in its decoded form (see DecodeStoredText):
 // a text that is a prefix of another comes first; case-insensitive folds letters in the

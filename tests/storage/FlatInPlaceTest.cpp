@@ -3,10 +3,12 @@
 // did when each record was unpacked on loading, odd stored forms included.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -267,6 +269,94 @@ TEST_F(FlatInPlace, RecordsTakenFromAnotherTableOutliveItAndChangeApart)
     back.SetTableName(file_);
     back.Open();
     EXPECT_EQ(rows(back), now);
+}
+
+// A record's values read in one pass give what reading each field alone gives, in
+// either form of the record, odd stored forms included.
+TEST_F(FlatInPlace, ValuesInOnePassReadAsEachFieldAlone)
+{
+    std::string img = BuildImage(60);
+    TFlatCursor c;
+    std::string err;
+    ASSERT_TRUE(c.ReadImage(img, err)) << err;
+    std::vector<std::string_view> values(c.Fields.size());
+    for (int i = 0; i < c.RecordCount(); ++i) {
+        const TFlatRecord packed = c.Entry(i)->Data;
+        for (const TFlatRecord *r : {static_cast<const TFlatRecord *>(&c.Entry(i)->Data), &packed}) {
+            FlatRecordValues(*r, c.Fields, values.data());
+            for (const TFlatField &f : c.Fields) {
+                if (IsFlatVarHeldType(f.TypeCode))
+                    ASSERT_EQ(FlatBytesOf(values[f.Index], f), FlatGetBytes(*r, f)) << i << f.Name;
+                else if (f.TypeCode != fftDouble)
+                    ASSERT_EQ(FlatIntOf(values[f.Index], f), FlatGetInt(*r, f)) << i << f.Name;
+            }
+        }
+    }
+}
+
+// Sorting on one integer field reads each key once; the order must be the one the
+// comparison of records gives: equal keys in their order, either direction.
+TEST_F(FlatInPlace, SortOnOneIntegerKeepsEqualKeysInOrder)
+{
+    TFlatCursor c;
+    std::string err;
+    ASSERT_TRUE(c.ReadImage(BuildImage(300), err)) << err;
+    for (int i = 0; i < c.RecordCount(); i += 3) { // some packed records among the stored ones
+        TFlatRecord r = c.Entry(i)->Data;
+        const int16_t v = int16_t(i % 7 - 3);
+        std::memcpy(r.Fixed() + c.Fields[5].Offset, &v, 2);
+        ASSERT_TRUE(c.PutRecord(r, c.Entry(i), err)) << err;
+    }
+    const std::vector<const TFlatField *> key{&c.Fields[5]};
+    for (const bool descending : {false, true}) {
+        std::vector<TFlatRecEntry *> sorted = c.Records, expected = c.Records;
+        std::stable_sort(expected.begin(), expected.end(), [&](const TFlatRecEntry *x, const TFlatRecEntry *y) {
+            const int r = TFlatCursor::CompareRecords(x->Data, y->Data, key);
+            return descending ? r > 0 : r < 0;
+        });
+        TFlatCursor::SortEntries(sorted, key, false, descending);
+        EXPECT_EQ(sorted, expected) << descending;
+        std::vector<uint32_t> order;
+        TFlatCursor::SortPositions(c.Records, order, key, false, descending);
+        ASSERT_EQ(order.size(), expected.size());
+        for (size_t i = 0; i < order.size(); ++i)
+            ASSERT_EQ(c.Records[order[i]], expected[i]) << descending << " " << i;
+    }
+}
+
+// A filter known to admit exactly the records the text lookup finds is not asked; the
+// view is the one it would have given.
+TEST_F(FlatInPlace, AFilterTheLookupDecidesIsNotAsked)
+{
+    TFlatTable t;
+    t.FieldDefs().Add("Path", ftString, 40);
+    t.FieldDefs().Add("Count", ftInteger);
+    t.Open();
+    for (int i = 0; i < 90; ++i) {
+        t.Append();
+        t.FieldByName("Path").SetAsString("c:\\d" + std::to_string(i % 4) + "\\");
+        t.FieldByName("Count").SetAsInteger(i);
+        t.Post();
+    }
+    int asked = 0;
+    t.SetOnFilterRecord([&](TDataSet *d, bool &accept) {
+        ++asked;
+        accept = d->FieldByName("Path").AsString() == "c:\\d2\\";
+    });
+    const auto shown = [&](bool decides) {
+        asked = 0;
+        TFilterTextHintScope hint(t, "Path", "c:\\d2\\", decides);
+        t.SetFiltered(true);
+        std::string s;
+        for (t.First(); !t.Eof(); t.Next())
+            s += t.FieldByName("Count").AsString() + " ";
+        return s;
+    };
+    const std::string asking = shown(false);
+    EXPECT_GT(asked, 0);
+    EXPECT_EQ(shown(true), asking);
+    EXPECT_EQ(asked, 0);
+    EXPECT_EQ(t.RecordCount(), 22); // 2, 6, ..., 86
 }
 
 } // namespace
