@@ -24,7 +24,17 @@
 namespace {
 
 constexpr size_t SlotCount = 64;
-enum : int { slotFree = 0, slotMapped = 1, slotCopying = 2, slotCopied = 3, slotClaimed = 4 };
+// A slot is taken (pending) before the lease, so that a break arriving before the mapping
+// is made is seen (broken): the file is then read instead.
+enum : int {
+    slotFree = 0,
+    slotMapped = 1,
+    slotCopying = 2,
+    slotCopied = 3,
+    slotClaimed = 4,
+    slotPending = 5,
+    slotBroken = 6
+};
 
 struct TSlot {
     std::atomic<int> State{slotFree};
@@ -56,10 +66,14 @@ void OnLeaseBreak(int, siginfo_t *info, void *)
 {
     const int saved = errno;
     for (TSlot &slot : slots) {
-        int mapped = slotMapped;
-        if (slot.Fd.load() == info->si_fd && slot.State.compare_exchange_strong(mapped, slotCopying)) {
+        if (slot.Fd.load() != info->si_fd)
+            continue;
+        int state = slotMapped;
+        if (slot.State.compare_exchange_strong(state, slotCopying)) {
             CopyOver(slot);
             slot.State.store(slotCopied);
+        } else if (state == slotPending && slot.State.compare_exchange_strong(state, slotBroken)) {
+            ::fcntl(info->si_fd, F_SETLEASE, F_UNLCK);
         }
     }
     errno = saved;
@@ -92,12 +106,28 @@ bool TFlatImageBytes::MapFile(int fd)
     const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
     if (own < 0)
         return false;
+    TSlot *slot = nullptr;
+    {
+        std::lock_guard<std::mutex> hold(slotLock);
+        for (TSlot &candidate : slots)
+            if (candidate.State.load() == slotFree) {
+                slot = &candidate;
+                slot->Fd = own;
+                slot->State = slotPending;
+                break;
+            }
+    }
     const auto giveUp = [&] {
         ::fcntl(own, F_SETLEASE, F_UNLCK);
+        if (slot) {
+            std::lock_guard<std::mutex> hold(slotLock);
+            slot->Fd = -1;
+            slot->State = slotFree;
+        }
         ::close(own);
         return false;
     };
-    if (::fcntl(own, F_SETSIG, LeaseSignal()) != 0 || ::fcntl(own, F_SETOWN, ::getpid()) != 0 ||
+    if (!slot || ::fcntl(own, F_SETSIG, LeaseSignal()) != 0 || ::fcntl(own, F_SETOWN, ::getpid()) != 0 ||
         ::fcntl(own, F_SETLEASE, F_RDLCK) != 0)
         return giveUp();
     // The size under the lease: a cut made before it was taken shows here.
@@ -108,24 +138,20 @@ bool TFlatImageBytes::MapFile(int fd)
     void *mem = ::mmap(nullptr, mapped, PROT_READ, MAP_PRIVATE | MAP_POPULATE, own, 0);
     if (mem == MAP_FAILED)
         return giveUp();
-    std::lock_guard<std::mutex> hold(slotLock);
-    for (size_t i = 0; i < SlotCount; ++i) {
-        TSlot &slot = slots[i];
-        if (slot.State.load() != slotFree)
-            continue;
-        slot.Data = static_cast<uint8_t *>(mem);
-        slot.Size = size;
-        slot.Mapped = mapped;
-        slot.Fd = own;
-        slot.State = slotMapped;
-        data_ = static_cast<uint8_t *>(mem);
-        size_ = size;
-        mapped_ = mapped;
-        slot_ = int(i);
-        return true;
+    slot->Data = static_cast<uint8_t *>(mem);
+    slot->Size = size;
+    slot->Mapped = mapped;
+    int pending = slotPending;
+    if (!slot->State.compare_exchange_strong(pending, slotMapped)) {
+        // Someone began to write the file meanwhile: what was mapped may be gone already.
+        ::munmap(mem, mapped);
+        return giveUp();
     }
-    ::munmap(mem, mapped);
-    return giveUp();
+    data_ = static_cast<uint8_t *>(mem);
+    size_ = size;
+    mapped_ = mapped;
+    slot_ = int(slot - slots);
+    return true;
 }
 
 void TFlatImageBytes::ReleaseMapping() noexcept
