@@ -229,6 +229,8 @@ bool TFlatTable::AppendSharedRun(TRecordCopier &copier, int &copied)
     // fetched into the source's buffer on the way. Anything else (a changed record, one
     // to copy field by field) leaves it all to the record-by-record copy.
     TFlatDataset &from = *copier.From;
+    if (from.BeforeScroll || from.AfterScroll) // each would be told of every record
+        return false;
     const TFlatRecEntry *current = from.BrowseEntry();
     const int at = from.RecNo() - 1;
     if (!current || at < 0 || size_t(at) >= from.view_.size() || from.view_[size_t(at)] != current)

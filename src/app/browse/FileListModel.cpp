@@ -222,7 +222,8 @@ void TFileListModel::Fill(TDataSet &table, ShellIconSize iconSize)
     // The records from the current one on are read straight from the store's view, all
     // values of a record in one pass, when every field lies in the store; the table is
     // left at its end as reading it record by record leaves it.
-    bool direct = flat && flat->State() == dsBrowse && !table.Eof() && flat->BrowseEntry() &&
+    bool direct = flat && flat->State() == dsBrowse && !table.Eof() && flat->BrowseEntry() && !table.BeforeScroll &&
+                  !table.AfterScroll &&
                   type.StoredNumber() && ftype.StoredNumber() && attrib.StoredNumber() && musicOrder.StoredNumber();
     for (const TFieldReader &t : texts)
         direct = direct && t.StoredText();
