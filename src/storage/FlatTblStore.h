@@ -117,7 +117,7 @@ private:
         bool Mapped = false; // mapped directly, else from the heap
         void Release() noexcept;
     };
-    TChunk MapChunk(size_t size);
+    TChunk MapChunk(size_t size, bool populate);
     std::vector<TChunk> chunks_;
     uint8_t *next_ = nullptr;
     size_t left_ = 0, capacity_ = 0;
