@@ -152,9 +152,12 @@ public:
     void RefreshView(bool dropPosition = false);
     // For a filter that admits only records whose text field `field` reads exactly
     // `value`: while set, a filtered view visits those records alone (found through a
-    // lookup the store keeps of the field) and the filter still decides on each. An empty
-    // field name visits every record again.
-    void SetFilterTextHint(const std::string &field, const std::string &value);
+    // lookup the store keeps of the field) and the filter still decides on each, unless
+    // `decides`: the filter is known to admit exactly those records and is not asked. An
+    // empty field name visits every record again.
+    void SetFilterTextHint(const std::string &field, const std::string &value, bool decides = false);
+    // The records shown, in their order.
+    const TFlatView &ShownRecords() const { return view_; }
     // Range over RangeFieldNames from tab-separated texts; ApplyRange makes it effective.
     void SetRange(const std::string &startValues, const std::string &endValues, bool startExclusive = false,
                   bool endExclusive = false);
@@ -182,6 +185,8 @@ public:
     const std::vector<TFlatDataset *> &Clones() const { return clones_; }
     // The store record under the cursor while browsing (none otherwise).
     const TFlatRecord *BrowseRecord();
+    // The store's entry of that record (null when none).
+    const TFlatRecEntry *BrowseEntry();
 
     // Whether SetFieldValues may stand in for setting `fields` one at a time: nothing
     // watches single fields (controls disabled, no calculated fields, no OnValidate or
@@ -305,6 +310,7 @@ private:
     std::vector<TFlatCondition> conditions_; // parsed filter text
     std::unique_ptr<class TFlatViewFilterHost> filterHost_;
     std::string hintField_, hintValue_;
+    bool hintDecides_ = false;
     // Every record of the store sorted once by the index (positions in the store's list),
     // kept while the store's records and values stay as they are: a view refreshed over
     // all of them (another folder of a large table) keeps the order instead of sorting.
@@ -366,6 +372,8 @@ private:
     bool AppendsInBulk() const;
     // Appends a copy of `record` as posting an insert of it would.
     void AppendStored(const TFlatRecord &record);
+    void AppendShared(const TFlatRecEntry &entry, const TFlatCursor &from);
+    bool AppendSharedRun(TRecordCopier &copier, int &copied);
     std::string tableName_;
     TFlatLoadMode loadMode_ = lmClear;
     TFlatTable *cloneDS_ = nullptr;
@@ -409,9 +417,11 @@ std::string FlatUniqueCode();
 // Sets a data set's filter text hint for the scope's lifetime.
 class TFilterTextHintScope {
 public:
-    TFilterTextHintScope(TFlatDataset &dataSet, const std::string &field, const std::string &value) : ds_(dataSet)
+    TFilterTextHintScope(TFlatDataset &dataSet, const std::string &field, const std::string &value,
+                         bool decides = false)
+        : ds_(dataSet)
     {
-        ds_.SetFilterTextHint(field, value);
+        ds_.SetFilterTextHint(field, value, decides);
     }
     ~TFilterTextHintScope() { ds_.SetFilterTextHint(std::string(), std::string()); }
     TFilterTextHintScope(const TFilterTextHintScope &) = delete;

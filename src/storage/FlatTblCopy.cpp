@@ -84,9 +84,51 @@ struct TFlatTable::TRecordCopier {
         Ready = AnyTarget != nullptr;
     }
 
+    // Copyable for a record read in place: its values found in one pass.
+    bool CopyableStored(const TFlatRecord &src, bool &anyValue) const
+    {
+        anyValue = false;
+        thread_local std::vector<std::string_view> values;
+        values.resize(src.StoredLayout()->Fields.size());
+        src.StoredFields(values.data());
+        for (const Slot &s : Slots) {
+            const TFlatField &f = *s.Field;
+            const std::string_view v = values[f.Index];
+            switch (f.TypeCode) {
+            case fftSmallStr:
+                // Ends at its first NUL already; the reader kept no more than the width.
+                if (v.size() > s.Width || v.size() > f.MaxLength)
+                    return false;
+                for (const char c : v)
+                    if (static_cast<unsigned char>(c) >= 0x80)
+                        return false;
+                anyValue = anyValue || !v.empty();
+                break;
+            case fftString:
+                if (v.size() > s.Width)
+                    return false;
+                anyValue = anyValue || !v.empty();
+                break;
+            case fftInt64:
+                anyValue = anyValue || v.find_first_not_of('\0') != std::string_view::npos;
+                break;
+            case fftSmallInt:
+            case fftInteger:
+                anyValue = true;
+                break;
+            default: // the BLOB types
+                anyValue = anyValue || !v.empty();
+                break;
+            }
+        }
+        return true;
+    }
+
     // Whether `src` can go over as its bytes stand; `anyValue`: whether it holds a value.
     bool Copyable(const TFlatRecord *src, bool &anyValue) const
     {
+        if (src->IsStored())
+            return CopyableStored(*src, anyValue);
         anyValue = false;
         for (const Slot &s : Slots) {
             const TFlatField &f = *s.Field;
@@ -111,7 +153,7 @@ struct TFlatTable::TRecordCopier {
                 break;
             }
             case fftInt64:
-                anyValue = anyValue || FlatGetInt(src->Fixed(), f) != 0;
+                anyValue = anyValue || FlatGetInt(*src, f) != 0;
                 break;
             case fftSmallInt:
             case fftInteger:
@@ -152,6 +194,16 @@ struct TFlatTable::TRecordCopier {
     // field-by-field copy.
     bool AppendCurrent(TFlatTable &to)
     {
+        // A record still as it was read is taken from the store, where it lies as read,
+        // rather than from its unpacked copy in the buffer: the two read the same.
+        const TFlatRecEntry *entry = From->BrowseEntry();
+        if (entry && entry->Data.IsStored()) {
+            bool anyValue = false;
+            if (!Copyable(&entry->Data, anyValue))
+                return false;
+            to.AppendShared(*entry, *From->Cursor());
+            return true;
+        }
         const TFlatRecord *src = From->BrowseRecord();
         bool anyValue = false;
         if (!src || !Copyable(src, anyValue))
@@ -168,6 +220,44 @@ bool TFlatTable::AppendsInBulk() const
     return FlatCopyInBulk && State() == dsBrowse && ControlsDisabled() && !ReadOnly && !BeforeInsert &&
            !AfterInsert && !BeforePost && !AfterPost && !BeforeScroll && !AfterScroll && !OnNewRecord &&
            !(CheckKeyViolation && !UniqueFieldNames.empty()) && !PostReachesListeners();
+}
+
+bool TFlatTable::AppendSharedRun(TRecordCopier &copier, int &copied)
+{
+    // The source's records from its current one to its end, taken straight from its
+    // view while each is still as read and goes over as it stands: no record is
+    // fetched into the source's buffer on the way. Anything else (a changed record, one
+    // to copy field by field) leaves it all to the record-by-record copy.
+    TFlatDataset &from = *copier.From;
+    if (from.BeforeScroll || from.AfterScroll) // each would be told of every record
+        return false;
+    const TFlatRecEntry *current = from.BrowseEntry();
+    const int at = from.RecNo() - 1;
+    if (!current || at < 0 || size_t(at) >= from.view_.size() || from.view_[size_t(at)] != current)
+        return false;
+    bool anyValue = false;
+    for (size_t i = size_t(at); i < from.view_.size(); ++i) {
+        const TFlatRecEntry *e = from.view_[i];
+        if (!e->Data.IsStored() || !copier.CopyableStored(e->Data, anyValue))
+            return false;
+    }
+    const TFlatCursor &store = *from.Cursor();
+    for (size_t i = size_t(at); i < from.view_.size(); ++i) {
+        AppendShared(*from.view_[i], store);
+        ++copied;
+    }
+    from.Last();
+    from.Next();
+    return true;
+}
+
+void TFlatTable::AppendShared(const TFlatRecEntry &entry, const TFlatCursor &from)
+{
+    CountChange(); // as the insert does, before the record goes in
+    TFlatRecEntry *added = shared_->Cursor.AppendShared(entry, from);
+    view_.push_back(added);
+    pos_ = int(view_.size()) - 1;
+    sorted_ = false;
 }
 
 void TFlatTable::AppendStored(const TFlatRecord &record)
@@ -250,6 +340,10 @@ int TFlatTable::CopyFromDataSet(TDataSet *source, int mode)
                 bulk = appended = false;
             };
             while (!source->Eof()) {
+                if (bulk && AppendSharedRun(copier, copied)) {
+                    appended = true;
+                    break;
+                }
                 if (bulk) {
                     if (copier.AppendCurrent(*this)) {
                         appended = true;

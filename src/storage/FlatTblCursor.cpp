@@ -116,6 +116,8 @@ void TFlatCursor::Clear(bool withFields)
     entryBlocks_.clear();
     entryBlocks_.shrink_to_fit();
     arena_.Clear();
+    images_.clear();
+    images_.shrink_to_fit();
     blockOrder_.clear();
     blockOrder_.shrink_to_fit();
     entryCount_ = 0;
@@ -151,7 +153,6 @@ uint32_t TFlatCursor::StoredSizeOf(const TFlatRecord &record) const
     if (!record)
         return 0;
     uint64_t size = Fields.size();
-    const uint8_t *fx = record.Fixed();
     for (const TFlatField &f : Fields) {
         switch (f.TypeCode) {
         case fftSmallInt:
@@ -161,13 +162,13 @@ uint32_t TFlatCursor::StoredSizeOf(const TFlatRecord &record) const
         case fftTime:
         case fftAutoInc:
         case fftInt64:
-            if (FlatGetInt(fx, f) != 0)
+            if (FlatGetInt(record, f) != 0)
                 size += f.Size;
             break;
         case fftDouble:
         case fftCurrency:
         case fftDateTime: {
-            const double v = FlatGetFloat(fx, f);
+            const double v = FlatGetFloat(record, f);
             if (v != 0.0 && !std::isnan(v))
                 size += 8;
             break;
@@ -231,6 +232,34 @@ TFlatRecEntry *TFlatCursor::AppendCopy(const TFlatRecord &record)
     return Insert(record ? TFlatRecord::CopyInto(record, arena_) : TFlatRecord::Make(RecordSize), lookupCurrent);
 }
 
+TFlatRecEntry *TFlatCursor::AppendShared(const TFlatRecEntry &entry, const TFlatCursor &from)
+{
+    const TFlatRecord &record = entry.Data;
+    // A counter is written into the new record, which a stored one cannot take.
+    if (!record.IsStored() || CounterField >= 0)
+        return AppendCopy(record);
+    std::shared_ptr<TFlatStoredImage> image;
+    for (const auto &candidate : from.images_)
+        if (&candidate->Layout == record.StoredLayout())
+            image = candidate;
+    if (!image)
+        return AppendCopy(record);
+    if (std::find(images_.begin(), images_.end(), image) == images_.end())
+        images_.push_back(std::move(image));
+    const bool lookupCurrent = TextLookupCurrent();
+    ++Generation;
+    TFlatRecEntry *added = NewEntry();
+    added->Status = rsInserted;
+    added->Data = TFlatRecord::Stored(record.StoredBytes(), *record.StoredLayout());
+    added->StoredSize = entry.StoredSize;
+    Records.push_back(added);
+    if (lookupCurrent) {
+        textLookup_.Map[DecodeStoredText(LookupTextOf(added->Data))].push_back(added);
+        KeepTextLookup();
+    }
+    return added;
+}
+
 TFlatRecEntry *TFlatCursor::Insert(TFlatRecord &&data, bool lookupCurrent)
 {
     TFlatRecEntry *entry = NewEntry();
@@ -282,10 +311,20 @@ const std::vector<TFlatRecEntry *> *TFlatCursor::RecordsWithText(int field, std:
         l.Field = field;
         KeepTextLookup();
         std::string scratch;
+        // Records with the same text mostly come together (a disc's files): a record
+        // whose stored bytes are those of the one before joins its list without its text
+        // being decoded and looked up again.
+        std::string_view previous;
+        std::vector<TFlatRecEntry *> *list = nullptr;
         for (TFlatRecEntry *e : Records) {
             if (!e->Data)
                 continue;
-            l.Map[std::string(StoredTextView(LookupTextOf(e->Data), scratch))].push_back(e);
+            const std::string_view stored = e->Data.Var(f);
+            if (!list || stored != previous) {
+                list = &l.Map[std::string(StoredTextView(LookupTextOf(e->Data), scratch))];
+                previous = stored;
+            }
+            list->push_back(e);
         }
     }
     static const std::vector<TFlatRecEntry *> none;

@@ -154,6 +154,7 @@ bool TFlatCursor::ParseDescription(std::string_view text, uint32_t fieldCount, s
         f.Numeric = (f.TypeCode == fftSmallInt || f.TypeCode == fftInteger || f.TypeCode == fftInt64 ||
                      f.TypeCode == fftDouble || f.TypeCode == fftCurrency || f.TypeCode == fftAutoInc);
         f.Size = FlatTypeSize(f.TypeCode);
+        f.Index = i;
         f.Offset = uint32_t(offset);
         offset += f.Size;
         if (offset > UINT32_MAX - 8) {

@@ -131,6 +131,14 @@ const TFlatField *TFlatDataset::StoreField(const TField *field) const
     return &shared_->Cursor.Fields[size_t(field->Offset)];
 }
 
+const TFlatRecEntry *TFlatDataset::BrowseEntry()
+{
+    if (State() != dsBrowse)
+        return nullptr;
+    auto *b = static_cast<TFlatBuffer *>(ActiveBuffer());
+    return b && b->Rec ? b->Entry : nullptr;
+}
+
 const TFlatRecord *TFlatDataset::BrowseRecord()
 {
     if (State() != dsBrowse)
@@ -179,35 +187,34 @@ const TFlatRecord *TFlatDataset::RecordForState(TFlatBuffer *&calcOwner)
 
 TVariant TFlatDataset::ReadValue(const TFlatRecord &rec, const TFlatField &f, TFieldType, bool &notNull) const
 {
-    const uint8_t *fx = rec.Fixed();
     switch (f.TypeCode) {
     case fftSmallInt:
     case fftInteger:
     case fftAutoInc:
         notNull = true;
-        return FlatGetInt(fx, f);
+        return FlatGetInt(rec, f);
     case fftInt64: {
-        const int64_t v = FlatGetInt(fx, f);
+        const int64_t v = FlatGetInt(rec, f);
         notNull = v != 0;
         return v;
     }
     case fftBoolean:
         notNull = true;
-        return FlatGetInt(fx, f) != 0;
+        return FlatGetInt(rec, f) != 0;
     case fftDouble:
     case fftCurrency:
         notNull = true;
-        return FlatGetFloat(fx, f);
+        return FlatGetFloat(rec, f);
     case fftDate: {
-        const int64_t v = FlatGetInt(fx, f);
+        const int64_t v = FlatGetInt(rec, f);
         notNull = v != 0;
         return FlatDateToDateTime(int32_t(v));
     }
     case fftTime:
         notNull = true;
-        return double(FlatGetInt(fx, f)) / MSecsPerDay;
+        return double(FlatGetInt(rec, f)) / MSecsPerDay;
     case fftDateTime: {
-        const double ms = FlatGetFloat(fx, f);
+        const double ms = FlatGetFloat(rec, f);
         uint64_t bits;
         std::memcpy(&bits, &ms, 8);
         notNull = bits != 0;

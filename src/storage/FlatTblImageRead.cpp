@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
@@ -19,84 +20,108 @@ using namespace FlatTblInternal;
 // ---------------------------------------------------------------------------------------
 // Reading
 
-// A window over the image that is read in pieces into one reused buffer: the parser asks
-// for as many bytes as it needs next, and only those stay in memory. Body bytes of a
-// protected table are deciphered as they arrive.
-class TFlatReadWindow {
-public:
-    // The buffer starts at a sixty-fourth of the image, between 64 KiB and 256 KiB: reads
-    // large enough that their count does not matter, and a buffer small against any table.
-    explicit TFlatReadWindow(TFlatImageSource &source)
-        : source_(source), remaining_(source.Size()),
-          chunk_(size_t(std::clamp<uint64_t>(source.Size() / 64, MinChunk, MaxChunk)))
-    {
-    }
+uint8_t *TFlatImageBytes::Allocate(size_t size)
+{
+    Release();
+    const size_t mapped = (std::max<size_t>(size, 1) + 4095) & ~size_t(4095);
+    void *mem = ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mem == MAP_FAILED)
+        throw std::bad_alloc();
+    data_ = static_cast<uint8_t *>(mem);
+    size_ = size;
+    mapped_ = mapped;
+    return data_;
+}
 
-    const uint8_t *Data() const { return buf_.get() + pos_; }
-    size_t Available() const { return len_ - pos_; }
-    void Skip(size_t n) { pos_ += n; }
-    uint64_t Consumed() const { return consumed_ + pos_; }
-    bool Failed() const { return failed_; }
-    const std::string &Reason() const { return reason_; }
+uint8_t *TFlatImageBytes::MakePrivate()
+{
+    if (!Mapped())
+        return data_;
+    TFlatImageBytes copy;
+    std::memcpy(copy.Allocate(size_), data_, size_);
+    Release();
+    std::swap(data_, copy.data_);
+    std::swap(size_, copy.size_);
+    std::swap(mapped_, copy.mapped_);
+    return data_;
+}
 
-    // Reads until `n` bytes are available or the image ends; answers what is available.
-    size_t Ensure(uint64_t n)
-    {
-        if (Available() >= n || ended_)
-            return Available();
-        const size_t avail = Available();
-        // Never more than the image can still give, so a damaged length costs no memory.
-        const uint64_t want = std::min<uint64_t>(n, avail + remaining_);
-        if (pos_ > 0) {
-            std::memmove(buf_.get(), buf_.get() + pos_, avail);
-            consumed_ += pos_;
-            pos_ = 0;
-            len_ = avail;
+uint8_t *TFlatImageBytes::Grow(size_t size, size_t keep)
+{
+    if (!data_ || Mapped())
+        return Allocate(size);
+    const size_t mapped = (std::max<size_t>(size, 1) + 4095) & ~size_t(4095);
+    if (mapped > mapped_) {
+        void *mem = ::mremap(data_, mapped_, mapped, MREMAP_MAYMOVE);
+        if (mem == MAP_FAILED) {
+            // Moved by hand: a copy of what is kept.
+            TFlatImageBytes fresh;
+            std::memcpy(fresh.Allocate(size), data_, std::min(keep, size));
+            std::swap(data_, fresh.data_);
+            std::swap(mapped_, fresh.mapped_);
+            size_ = size;
+            return data_;
         }
-        if (want > cap_ || !buf_) {
-            const size_t cap = size_t(std::max<uint64_t>(want, std::max<size_t>(cap_ * 2, chunk_)));
-            std::unique_ptr<uint8_t[]> bigger(new uint8_t[cap]);
-            if (len_)
-                std::memcpy(bigger.get(), buf_.get(), len_);
-            buf_ = std::move(bigger);
-            cap_ = cap;
-        }
-        while (len_ < want) {
-            size_t got = 0;
-            if (!source_.Read(buf_.get() + len_, cap_ - len_, got, reason_)) {
-                failed_ = ended_ = true;
-                break;
-            }
-            if (got == 0) {
-                ended_ = true;
-                break;
-            }
-            if (cipher_)
-                cipher_->DecryptBuffer(buf_.get() + len_, got);
-            len_ += got;
-            remaining_ -= std::min<uint64_t>(remaining_, got);
-        }
-        return Available();
+        data_ = static_cast<uint8_t *>(mem);
+        mapped_ = mapped;
     }
+    size_ = size;
+    return data_;
+}
 
-    // Deciphers every byte from the current position on.
-    void StartCipher(TSapphire &cipher)
-    {
-        cipher_ = &cipher;
-        cipher.DecryptBuffer(buf_.get() + pos_, Available());
+void TFlatImageBytes::Trim(size_t size) noexcept
+{
+    if (!data_ || Mapped() || size > size_)
+        return;
+    const size_t keep = (std::max<size_t>(size, 1) + 4095) & ~size_t(4095);
+    if (keep < mapped_) {
+        ::munmap(data_ + keep, mapped_ - keep);
+        mapped_ = keep;
     }
+    size_ = size;
+}
 
-private:
-    static constexpr uint64_t MinChunk = uint64_t(64) << 10, MaxChunk = uint64_t(256) << 10;
-    TFlatImageSource &source_;
-    std::unique_ptr<uint8_t[]> buf_;
-    size_t cap_ = 0, pos_ = 0, len_ = 0;
-    uint64_t remaining_ = 0, consumed_ = 0;
-    size_t chunk_;
-    TSapphire *cipher_ = nullptr;
-    bool ended_ = false, failed_ = false;
-    std::string reason_;
-};
+void TFlatImageBytes::Release() noexcept
+{
+    if (Mapped())
+        ReleaseMapping();
+    else if (data_)
+        ::munmap(data_, mapped_);
+    data_ = nullptr;
+    size_ = mapped_ = 0;
+}
+
+namespace {
+
+// Reads the whole of `source` into `bytes`, up to the largest image a table can have.
+// False with the reason when the source fails.
+bool ReadWhole(TFlatImageSource &source, TFlatImageBytes &bytes, std::string &reason)
+{
+    constexpr uint64_t Largest = UINT32_MAX;
+    if (source.MappableFd() >= 0 && bytes.MapFile(source.MappableFd()))
+        return true;
+    // One byte more than announced, so that the end is seen by the read that fills it.
+    size_t cap = size_t(std::min<uint64_t>(source.Size(), Largest) + 1), size = 0;
+    uint8_t *buf = bytes.Allocate(cap);
+    for (;;) {
+        if (size == cap) {
+            if (cap > Largest)
+                break; // what lies behind the largest image is no part of it
+            cap = size_t(std::min<uint64_t>(uint64_t(cap) * 2, Largest + 1));
+            buf = bytes.Grow(cap, size);
+        }
+        size_t got = 0;
+        if (!source.Read(buf + size, cap - size, got, reason))
+            return false;
+        if (got == 0)
+            break;
+        size += got;
+    }
+    bytes.Trim(std::min<uint64_t>(size, Largest));
+    return true;
+}
+
+} // namespace
 
 bool TFlatFileSource::Open(const std::string &fileName, std::string &reason)
 {
@@ -146,225 +171,201 @@ bool TFlatCursor::ReadImage(TFlatImageSource &source, std::string &error)
     Clear(true);
     Protected = false;
     NotesText.clear();
-    TFlatReadWindow w(source);
-    const auto fail = [&](const std::string &text) {
+    // The image is read whole and kept: the records are read in place from it.
+    images_.push_back(std::make_shared<TFlatStoredImage>());
+    TFlatImageBytes &bytes = images_.back()->Bytes;
+    std::string reason;
+    if (!ReadWhole(source, bytes, reason)) {
         // A read that failed is reported as such, not as whatever the parser made of it.
-        if (w.Failed())
-            ReadFailure = w.Reason();
+        Clear(true);
+        ReadFailure = reason;
+        error = SUnexpectedEnd;
+        return false;
+    }
+    uint8_t *img = bytes.Data();
+    const size_t size = bytes.Size();
+    const auto fail = [&](const std::string &text) {
         error = text;
+        images_.clear();
         return false;
     };
-    if (w.Ensure(5) < 5)
+    if (size < 5)
         return fail(SBufferCorruption);
-    const uint8_t kind = w.Data()[4];
-    w.Skip(5);
+    const uint8_t kind = img[4];
+    size_t pos = 5;
     if (kind == 'E') {
-        const size_t n = w.Ensure(source.Size());
-        const std::string_view text(reinterpret_cast<const char *>(w.Data()), n);
+        const std::string_view text(reinterpret_cast<const char *>(img + pos), size - pos);
         return fail(std::string(text.substr(0, text.find('\0'))));
     }
     if (kind == 'P') {
-        if (w.Ensure(40) < 40)
+        if (size - pos < 40)
             return fail(SBufferCorruption);
         Protected = true;
-        std::memcpy(KeyBlock, w.Data(), 40);
-        w.Skip(40);
+        std::memcpy(KeyBlock, img + pos, 40);
+        pos += 40;
         if (!FlatSession().CheckTablePassword(KeyBlock, Password))
             return fail(SInvalidPassword);
     }
-    if (w.Ensure(12) < 12)
+    if (size - pos < 12)
         return fail(SBufferCorruption);
-    const uint32_t declared = GetU32(w.Data());
-    const uint32_t fieldCount = GetU32(w.Data() + 4);
-    const uint32_t descLen = GetU32(w.Data() + 8);
-    w.Skip(12);
+    const uint32_t declared = GetU32(img + pos);
+    const uint32_t fieldCount = GetU32(img + pos + 4);
+    const uint32_t descLen = GetU32(img + pos + 8);
+    pos += 12;
     // No table has anywhere near this many fields; a larger count is damage, and the
     // descriptors of a hostile count could take many times the file's size in memory.
-    if (source.Size() - std::min<uint64_t>(source.Size(), w.Consumed()) < descLen || w.Ensure(descLen) < descLen ||
-        (fieldCount == 0 && declared > 0) || fieldCount > FlatMaxFieldCount)
+    if (size - pos < descLen || (fieldCount == 0 && declared > 0) || fieldCount > FlatMaxFieldCount)
         return fail(SBufferCorruption);
-    if (!ParseDescription({reinterpret_cast<const char *>(w.Data()), descLen}, fieldCount, error)) {
+    if (!ParseDescription({reinterpret_cast<const char *>(img + pos), descLen}, fieldCount, error)) {
         Fields.clear();
         fieldIndex_.clear();
         return fail(error);
     }
-    w.Skip(descLen);
+    pos += descLen;
 
-    TSapphire cipher;
     if (kind == 'P') {
+        img = bytes.MakePrivate(); // deciphered where it lies
+        TSapphire cipher;
         cipher.Initialize(std::string_view(reinterpret_cast<const char *>(KeyBlock), 38));
-        w.StartCipher(cipher);
+        cipher.DecryptBuffer(img + pos, size - pos);
     }
-    const bool ok = ReadBody(w, declared, uint32_t(std::min<uint64_t>(source.Size(), UINT32_MAX)), error);
+    const bool ok = ReadBody(img + pos, size - pos, declared, error);
     if (!ok) {
-        if (!PartialOpen || w.Failed()) {
+        if (!PartialOpen) {
             Clear(false);
-            return fail(error);
+            return false;
         }
         PartialError = error;
     }
     if (CounterField >= 0) {
-        std::vector<const TFlatField *> key{&Fields[size_t(CounterField)]};
-        SortEntries(Records, key, false, false);
-        Counter = Records.empty() ? 0
-                                  : int32_t(FlatGetInt(Records.back()->Data.Fixed(), Fields[size_t(CounterField)]));
+        const TFlatField &counter = Fields[size_t(CounterField)];
+        std::vector<const TFlatField *> key{&counter};
+        // A table saved by this program is in counter order already.
+        bool sorted = true;
+        for (size_t i = 1; i < Records.size() && sorted; ++i)
+            sorted = FlatGetInt(Records[i - 1]->Data, counter) <= FlatGetInt(Records[i]->Data, counter);
+        if (!sorted)
+            SortEntries(Records, key, false, false);
+        Counter = Records.empty() ? 0 : int32_t(FlatGetInt(Records.back()->Data, counter));
     }
     return true;
 }
 
-bool TFlatCursor::ReadBody(TFlatReadWindow &w, uint32_t declared, uint32_t imageSize, std::string &error)
+bool TFlatCursor::ReadBody(const uint8_t *body, size_t size, uint32_t declared, std::string &error)
 {
     const size_t F = Fields.size();
+    const uint8_t *const end = body + size;
+    const uint8_t *p = body;
     // Notes block.
     const size_t need = declared == 0 ? 3 : F;
-    if (w.Ensure(need) >= need && w.Available() > 0 && *w.Data() == '*') {
-        if (w.Ensure(3) < 3) {
+    if (size >= need && size > 0 && *p == '*') {
+        if (size < 3) {
             error = SUnexpectedEnd;
             return false;
         }
         uint16_t len;
-        std::memcpy(&len, w.Data() + 1, 2);
-        if (w.Ensure(3 + size_t(len)) - 3 < len) {
+        std::memcpy(&len, p + 1, 2);
+        if (size - 3 < len) {
             error = SUnexpectedEnd;
             return false;
         }
-        NotesText.assign(reinterpret_cast<const char *>(w.Data() + 3), len);
-        w.Skip(3 + size_t(len));
+        NotesText.assign(reinterpret_cast<const char *>(p + 3), len);
+        p += 3 + size_t(len);
     }
+    // How each field's length byte is checked: by a limit on it, or (String and BLOB
+    // types) as 0 or 4 followed by a counted value.
+    TFlatStoredLayout *layout = &images_.back()->Layout;
+    layout->Fields = Fields;
+    layout->RecordSize = RecordSize;
+    layout->Counted.resize(F);
+    layout->PlainBefore.resize(F);
+    struct TCheck {
+        uint32_t Limit; // the longest length byte, or the longest counted value
+        uint8_t Kind;   // 0 by its length byte, 1 String, 2 BLOB type
+    };
+    std::vector<TCheck> checks(F);
+    bool plain = true;
+    for (size_t k = 0; k < F; ++k) {
+        const TFlatField &f = Fields[k];
+        layout->PlainBefore[k] = plain;
+        if (IsFlatVarStoredType(f.TypeCode)) {
+            layout->Counted[k] = 1;
+            plain = false;
+            checks[k] = f.TypeCode == fftString ? TCheck{FlatMaxStringLength, 1} : TCheck{FlatMaxBlobLength, 2};
+        } else
+            checks[k] = {f.TypeCode == fftSmallStr ? f.MaxLength : f.Size, 0};
+    }
+    const TFlatStoredLayout &stored = *layout;
     // Every record takes at least F bytes, so the list never outgrows the file.
-    const uint64_t left = uint64_t(imageSize) - std::min<uint64_t>(imageSize, w.Consumed());
-    const size_t bound = F ? size_t(left / F) : 0;
+    const uint64_t imageSize = std::min<uint64_t>(images_.back()->Bytes.Size(), UINT32_MAX);
+    const size_t bound = F ? size_t(uint64_t(end - p) / F) : 0;
     Records.reserve(std::min<size_t>(declared, bound));
-    // A description of many wide fields can turn few file bytes into a lot of memory;
-    // stop before a damaged or hostile file exhausts it.
-    const uint64_t budget = uint64_t(imageSize) * 64 + (uint64_t(256) << 20);
+    // A description of many wide fields could make few file bytes cost a lot of memory
+    // once the records are worked on; such a file is refused as damaged.
+    const uint64_t budget = imageSize * 64 + (uint64_t(256) << 20);
     uint64_t allocated = 0;
-    // A record takes its fixed part and its variable bytes, which the bytes still to read
-    // bound: a large table's memory is readied ahead of the parsing.
-    arena_.Reserve(size_t(std::min<uint64_t>(
-        budget, uint64_t(std::min<size_t>(declared, bound)) * (uint64_t(RecordSize) + 4 + 3) + left)));
-    struct TSettle {
-        TFlatRecordArena &Arena;
-        ~TSettle() { Arena.Settle(); }
-    } settle{arena_};
-    std::vector<std::string_view> vars;
-    size_t varCount = 0;
-    for (const auto &f : Fields)
-        varCount += f.VarIndex >= 0;
-    vars.resize(varCount);
-    std::vector<uint8_t> fixed(RecordSize);
     uint32_t read = 0;
     int last = 0;
-    // Parses the record at the window's start: 1 done, 0 more bytes needed (`want` of
-    // them from the record's start), -1 an error.
-    uint32_t stored = 0;
-    uint64_t want = 0;
-    const auto parse = [&](uint32_t recNo) -> int {
-        const uint8_t *p = w.Data();
-        const uint8_t *end = p + w.Available();
+    while (read < declared && F > 0 && uint64_t(end - p) >= F) {
+        const uint32_t recNo = read + 1;
         const uint8_t *lens = p;
         const uint8_t *q = p + F;
-        std::fill(fixed.begin(), fixed.end(), 0);
-        stored = uint32_t(F);
         for (size_t k = 0; k < F; ++k) {
-            const TFlatField &f = Fields[k];
             const uint8_t len = lens[k];
-            if (f.TypeCode == fftSmallStr) {
-                if (len > f.MaxLength) {
-                    error = Fmt(SFieldWrongLength, f.Name.c_str(), int(len), int(recNo));
-                    return -1;
+            const TCheck c = checks[k];
+            if (c.Kind == 0) {
+                if (len > c.Limit) {
+                    error = Fmt(SFieldWrongLength, Fields[k].Name.c_str(), int(len), int(recNo));
+                    return false;
                 }
                 if (uint64_t(end - q) < len) {
-                    want = uint64_t(q - p) + len;
-                    return 0;
+                    error = SUnexpectedEnd;
+                    return false;
                 }
-                // A short text ends at its first NUL: what follows it was never part of
-                // the value (nobody reads it, the next save leaves it out).
-                const std::string_view v(reinterpret_cast<const char *>(q), len);
-                vars[size_t(f.VarIndex)] = v.substr(0, v.find('\0'));
                 q += len;
-                stored += len;
-            } else if (IsFlatVarStoredType(f.TypeCode)) {
-                vars[size_t(f.VarIndex)] = {};
-                if (len != 0 && len != 4) {
-                    error = Fmt(SFieldWrongLength, f.Name.c_str(), int(len), int(recNo));
-                    return -1;
-                }
-                if (len == 0)
-                    continue;
-                if (end - q < 4) {
-                    want = uint64_t(q - p) + 4;
-                    return 0;
-                }
-                const uint32_t n = GetU32(q);
-                q += 4;
-                if (f.TypeCode == fftString && n > FlatMaxStringLength) {
-                    error = Fmt(SStringWrongLength, f.Name.c_str(), int(n), int(recNo));
-                    return -1;
-                }
-                if (f.TypeCode != fftString && n > FlatMaxBlobLength) {
-                    error = Fmt(SBlobWrongLength, f.Name.c_str(), int(n), int(recNo));
-                    return -1;
-                }
-                if (uint64_t(end - q) < n) {
-                    want = uint64_t(q - p) + n;
-                    return 0;
-                }
-                std::string_view v(reinterpret_cast<const char *>(q), n);
-                // A String is a zero-terminated text: its value ends at the first NUL, so
-                // what is read is what the next save writes.
-                if (f.TypeCode == fftString)
-                    v = v.substr(0, v.find('\0'));
-                vars[size_t(f.VarIndex)] = v;
-                q += n;
-                stored += 4 + n;
-            } else {
-                if (len > f.Size) {
-                    error = Fmt(SFieldWrongLength, f.Name.c_str(), int(len), int(recNo));
-                    return -1;
-                }
-                if (uint64_t(end - q) < len) {
-                    want = uint64_t(q - p) + len;
-                    return 0;
-                }
-                std::memcpy(fixed.data() + f.Offset, q, len);
-                q += len;
-                stored += len;
+                continue;
             }
-        }
-        want = uint64_t(q - p);
-        return 1;
-    };
-    while (read < declared && F > 0 && w.Ensure(F) >= F) {
-        const uint32_t recNo = read + 1;
-        int r;
-        while ((r = parse(recNo)) == 0) {
-            // Ask for plenty at once, so a record cut by the buffer's end is parsed again
-            // only rarely.
-            const size_t before = w.Available();
-            if (w.Ensure(std::max<uint64_t>(want, uint64_t(before) * 2)) < want) {
+            if (len != 0 && len != 4) {
+                error = Fmt(SFieldWrongLength, Fields[k].Name.c_str(), int(len), int(recNo));
+                return false;
+            }
+            if (len == 0)
+                continue;
+            if (end - q < 4) {
                 error = SUnexpectedEnd;
                 return false;
             }
+            const uint32_t n = GetU32(q);
+            q += 4;
+            if (n > c.Limit) {
+                error = Fmt(c.Kind == 1 ? SStringWrongLength : SBlobWrongLength, Fields[k].Name.c_str(), int(n),
+                            int(recNo));
+                return false;
+            }
+            if (uint64_t(end - q) < n) {
+                error = SUnexpectedEnd;
+                return false;
+            }
+            q += n;
         }
-        if (r < 0)
-            return false;
-        allocated += uint64_t(RecordSize) + 4 + (stored - F) + sizeof(TFlatRecEntry) + 16;
+        const uint32_t storedSize = uint32_t(q - p);
+        allocated += uint64_t(RecordSize) + 4 + (storedSize - F) + 32;
         if (allocated > budget) {
             error = SBufferCorruption;
             return false;
         }
-        TFlatRecord data = TFlatRecord::Pack(Fields, RecordSize, fixed.data(), vars, arena_);
         TFlatRecEntry *e = NewEntry();
-        e->Data = std::move(data);
+        e->Data = TFlatRecord::Stored(p, stored);
         e->Status = rsClean;
-        e->StoredSize = stored;
+        e->StoredSize = storedSize;
         Records.push_back(e);
-        ++Generation;
-        w.Skip(size_t(want));
+        p = q;
         ++read;
-        Progress(last, read, declared);
+        if (F && (read & 1023) == 0)
+            ProgressOver(last, read - 1024, read, declared);
     }
+    ProgressOver(last, read & ~uint32_t(1023), read, declared);
+    ++Generation;
     if (read != declared) {
         error = Fmt(SRecordCountMismatch, int(read), int(declared));
         return false;

@@ -206,11 +206,88 @@ uint32_t CopyNumber(const uint8_t *from, uint8_t *to)
     return v != 0 ? uint32_t(sizeof v) : 0;
 }
 
+// Encodes a record read in place: a value is written as it reads (a number of fewer
+// bytes than its width widened, a text cut at its NUL), so the bytes are those of the
+// same record packed. The reader checked every length, so nothing is refused.
+uint8_t *EncodeStored(const std::vector<TEncodeStep> &steps, const TFlatRecord &data, uint8_t *p)
+{
+    const size_t F = steps.size();
+    uint8_t *lens = p;
+    p += F;
+    const uint8_t *src = data.StoredBytes();
+    const uint8_t *q = src + F;
+    for (size_t k = 0; k < F; ++k) {
+        const TEncodeStep &s = steps[k];
+        const uint8_t len = src[k];
+        uint32_t out = 0;
+        switch (s.Kind) {
+        case encInt2:
+        case encInt4:
+        case encInt8:
+        case encFloat: {
+            const uint32_t width = s.Kind == encInt2 ? 2 : (s.Kind == encInt4 ? 4 : 8);
+            uint8_t v[8] = {};
+            std::memcpy(v, q, std::min<uint32_t>(len, 8));
+            q += len;
+            std::memcpy(p, v, width);
+            if (s.Kind == encFloat) {
+                double d;
+                std::memcpy(&d, v, 8);
+                out = (d != 0.0) & (d == d) ? 8 : 0;
+            } else {
+                uint64_t x;
+                std::memcpy(&x, v, 8);
+                out = x != 0 ? width : 0;
+            }
+            break;
+        }
+        case encSmallStr: {
+            const size_t n = std::min<size_t>(len, s.Field->MaxLength);
+            const void *nul = std::memchr(q, 0, n);
+            out = uint32_t(nul ? static_cast<const uint8_t *>(nul) - q : n);
+            std::memcpy(p, q, out);
+            q += len;
+            break;
+        }
+        case encVar: {
+            if (len == 0) {
+                lens[k] = 0;
+                continue;
+            }
+            uint32_t n = GetU32(q);
+            q += 4;
+            const uint8_t *value = q;
+            q += n;
+            if (s.Field->TypeCode == fftString)
+                if (const void *nul = std::memchr(value, 0, n))
+                    n = uint32_t(static_cast<const uint8_t *>(nul) - value);
+            if (n == 0) {
+                lens[k] = 0;
+                continue;
+            }
+            PutU32(p, n);
+            std::memcpy(p + 4, value, n);
+            lens[k] = 4;
+            p += 4 + n;
+            continue;
+        }
+        case encNothing:
+            q += len;
+            break;
+        }
+        lens[k] = uint8_t(out);
+        p += out;
+    }
+    return p;
+}
+
 // Encodes one record at `p` (room for its bound); answers the end, or null when a value
 // is one the reader would refuse (`refused` and `refusedLength` then tell which).
 uint8_t *EncodeRecord(const std::vector<TEncodeStep> &steps, const TFlatRecord &data, uint8_t *p,
                       const TFlatField *&refused, size_t &refusedLength)
 {
+    if (data.IsStored())
+        return EncodeStored(steps, data, p);
     const size_t F = steps.size();
     uint8_t *lens = p;
     p += F;
@@ -303,7 +380,8 @@ bool TFlatCursor::WriteImage(TFlatImageSink &sink, std::string &error)
     const size_t F = Fields.size();
     // Room a record can take at most.
     const auto bound = [&](const TFlatRecEntry *e) {
-        return uint64_t(F) + fixedMax + (e->Data.BlockSize() - 4 - RecordSize) + uint64_t(4) * varCount;
+        const uint64_t varBytes = e->Data.IsStored() ? e->StoredSize : e->Data.BlockSize() - 4 - RecordSize;
+        return uint64_t(F) + fixedMax + varBytes + uint64_t(4) * varCount;
     };
 
     // The header (and notes) first.

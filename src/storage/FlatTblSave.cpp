@@ -2,6 +2,7 @@
 #include "storage/FlatTblStore.h"
 
 #include <cstring>
+#include <memory>
 #include <filesystem>
 #include <thread>
 #include <system_error>
@@ -23,33 +24,58 @@ using namespace FlatTblInternal;
 
 namespace {
 
-// Writes the image to a temporary file as it is produced. The writing is done on the
-// calling thread: the encoding runs ahead on the helpers meanwhile, and a thread of its
-// own would cost a small table more than it saves. The first few megabytes are gathered
-// and written at once (a small table takes one write and one flush), the rest as it comes.
+// Writes the image to a temporary file as it is produced, on the calling thread (the
+// encoding runs ahead on the helpers meanwhile, for a large table). The pieces are
+// gathered in a buffer of the thread's own, kept from save to save: a small table takes
+// one write and one flush, and no save pays for fresh memory to gather into.
 class TFileSink : public TFlatImageSink {
 public:
-    static constexpr size_t Gather = size_t(4) << 20;
+    static constexpr size_t Gather = size_t(1) << 20;
     TTempFileWriter File;
     bool Failed = false;
+    TFileSink()
+    {
+        thread_local std::unique_ptr<uint8_t[]> kept;
+        thread_local bool busy = false;
+        if (busy) { // a save started from within another on this thread
+            own_.reset(new uint8_t[Gather]);
+            buffer_ = own_.get();
+            return;
+        }
+        if (!kept)
+            kept.reset(new uint8_t[Gather]);
+        buffer_ = kept.get();
+        busy_ = &busy;
+        busy = true;
+    }
+    ~TFileSink()
+    {
+        if (busy_)
+            *busy_ = false;
+    }
+    TFileSink(const TFileSink &) = delete;
+    TFileSink &operator=(const TFileSink &) = delete;
     bool Append(const uint8_t *data, size_t size) override
     {
-        if (!direct_) {
-            if (pending_.size() + size <= Gather) {
-                pending_.append(reinterpret_cast<const char *>(data), size);
-                return true;
-            }
-            if (!Flush())
-                return false;
-            direct_ = true;
+        if (Failed)
+            return false;
+        if (used_ + size > Gather && !Flush())
+            return false;
+        if (size >= Gather) {
+            Failed = !File.Append(data, size, Reason);
+            flushed_ += size;
+            return !Failed;
         }
-        Failed = !File.Append(data, size, Reason);
-        return !Failed;
+        std::memcpy(Buffer() + used_, data, size);
+        used_ += size;
+        return true;
     }
     bool Patch(uint64_t offset, const uint8_t *data, size_t size) override
     {
-        if (!direct_ && offset + size <= pending_.size()) {
-            std::memcpy(pending_.data() + offset, data, size);
+        if (Failed)
+            return false;
+        if (offset >= flushed_ && offset + size <= flushed_ + used_) {
+            std::memcpy(Buffer() + (offset - flushed_), data, size);
             return true;
         }
         Failed = !File.Patch(offset, data, size, Reason);
@@ -59,16 +85,20 @@ public:
     // Writes what is gathered; false (with the reason) when that or an earlier write failed.
     bool Flush()
     {
-        if (!Failed && !pending_.empty())
-            Failed = !File.Append(pending_.data(), pending_.size(), Reason);
-        pending_.clear();
-        pending_.shrink_to_fit();
+        if (!Failed && used_)
+            Failed = !File.Append(Buffer(), used_, Reason);
+        flushed_ += used_;
+        used_ = 0;
         return !Failed;
     }
 
 private:
-    std::string pending_;
-    bool direct_ = false;
+    uint8_t *Buffer() const { return buffer_; }
+    uint8_t *buffer_ = nullptr;
+    std::unique_ptr<uint8_t[]> own_;
+    bool *busy_ = nullptr;
+    size_t used_ = 0;
+    uint64_t flushed_ = 0; // bytes written before the buffer's first
 };
 
 // The file a rename replaces is freed by that rename when nothing else holds it, which

@@ -6,13 +6,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
+#include <cassert>
 #include <stdexcept>
-#include <system_error>
 
 #include <sys/mman.h>
 
@@ -60,64 +55,20 @@ void TFlatRecordArena::TChunk::Release() noexcept
     Memory = nullptr;
 }
 
-namespace {
-constexpr size_t HugePage = size_t(2) << 20;
-}
-
-// The helper of Reserve: it faults the region's pages in, in steps of a huge page,
-// keeping at most `Ahead` bytes in front of the allocations.
-struct TFlatRecordArena::TFaulter {
-    size_t Ahead = 0; // the faulted pages not yet used count in the memory a load takes
-    uint8_t *Start = nullptr;
-    size_t Size = 0;
-    std::atomic<size_t> Used{0}; // bytes the allocations took so far
-    std::atomic<bool> Stop{false};
-    std::mutex Lock;
-    std::condition_variable Wake;
-    std::thread Thread;
-
-    void Run()
-    {
-        for (size_t done = 0; done < Size && !Stop.load(std::memory_order_relaxed);) {
-            if (done >= Used.load(std::memory_order_relaxed) + Ahead) {
-                std::unique_lock<std::mutex> hold(Lock);
-                Wake.wait_for(hold, std::chrono::microseconds(200));
-                continue;
-            }
-            const size_t step = std::min(HugePage, Size - done);
-            // Faulting in writable pages leaves their bytes alone, so the parser may
-            // write into them meanwhile. A kernel without it just leaves the faults to
-            // the parser.
-            if (::madvise(Start + done, step, MADV_POPULATE_WRITE) != 0)
-                return;
-            done += step;
-        }
-    }
-};
-
 TFlatRecordArena::TFlatRecordArena() = default;
 
 TFlatRecordArena::~TFlatRecordArena() { Clear(); }
 
-TFlatRecordArena::TChunk TFlatRecordArena::MapChunk(size_t chunk)
+TFlatRecordArena::TChunk TFlatRecordArena::MapChunk(size_t chunk, bool populate)
 {
-    // Laid on huge-page boundaries and asked for as huge pages: touching a freshly
-    // loaded table's memory page by page costs about as much as reading the file.
-    const size_t span = chunk + HugePage;
-    void *mem = ::mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    // Plain pages: asking for huge ones makes every fault compact memory once the page
+    // cache has filled it, which costs far more than the faults it saves. A chunk about
+    // to be filled has its pages made in one call rather than one fault each.
+    void *mem = ::mmap(nullptr, chunk, PROT_READ | PROT_WRITE,
+                       MAP_PRIVATE | MAP_ANONYMOUS | (populate ? MAP_POPULATE : 0), -1, 0);
     if (mem == MAP_FAILED)
         throw std::bad_alloc();
-    uint8_t *start = static_cast<uint8_t *>(mem);
-    // Keep the aligned part of the span only.
-    const uintptr_t at = reinterpret_cast<uintptr_t>(start);
-    const size_t head = size_t(((at + HugePage - 1) & ~uintptr_t(HugePage - 1)) - at);
-    if (head)
-        ::munmap(start, head);
-    if (span - head - chunk)
-        ::munmap(start + head + chunk, span - head - chunk);
-    start += head;
-    ::madvise(start, chunk, MADV_HUGEPAGE);
-    return {start, chunk, true};
+    return {static_cast<uint8_t *>(mem), chunk, true};
 }
 
 uint8_t *TFlatRecordArena::Allocate(size_t size)
@@ -129,12 +80,12 @@ uint8_t *TFlatRecordArena::Allocate(size_t size)
         // again the memory of the last one. Large chunks are mapped directly (closing the
         // table gives them back to the system at once).
         size_t chunk = std::max(std::clamp<size_t>(capacity_ / 2, size_t(64) << 10, size_t(16) << 20), size);
-        const bool huge = chunk >= 4 * HugePage; // a huge page is zeroed whole on first touch
+        const bool huge = chunk >= (size_t(8) << 20);
 
         chunks_.reserve(chunks_.size() + 1); // so that a chunk is always recorded
         if (huge) {
-            chunk = (chunk + HugePage - 1) / HugePage * HugePage;
-            chunks_.push_back(MapChunk(chunk));
+            chunk = (chunk + 4095) & ~size_t(4095);
+            chunks_.push_back(MapChunk(chunk, true));
         } else {
             uint8_t *start = static_cast<uint8_t *>(std::malloc(chunk));
             if (!start)
@@ -148,64 +99,46 @@ uint8_t *TFlatRecordArena::Allocate(size_t size)
     uint8_t *p = next_;
     next_ += size;
     left_ -= size;
-    if (faulter_ && p >= faulter_->Start && p < faulter_->Start + faulter_->Size)
-        faulter_->Used.store(size_t(next_ - faulter_->Start), std::memory_order_relaxed);
     return p;
 }
 
 void TFlatRecordArena::Reserve(size_t size)
 {
     Settle();
-    // Below this a helper thread costs about what it saves.
-    if (size < 32 * HugePage || size <= left_)
+    if (size < (size_t(8) << 20) || size <= left_)
         return;
-    const size_t chunk = (size + HugePage - 1) / HugePage * HugePage;
+    const size_t chunk = (size + 4095) & ~size_t(4095);
     chunks_.reserve(chunks_.size() + 1);
-    chunks_.push_back(MapChunk(chunk));
+    chunks_.push_back(MapChunk(chunk, false));
     next_ = chunks_.back().Memory;
     left_ = chunk;
     capacity_ += chunk;
-    auto f = std::make_unique<TFaulter>();
-    f->Start = next_;
-    f->Size = chunk;
-    f->Ahead = std::clamp(chunk / 32, HugePage, 4 * HugePage);
-    try {
-        f->Thread = std::thread([p = f.get()] { p->Run(); });
-    } catch (const std::system_error &) {
-        return; // no helper: the parser faults the pages in itself
-    }
-    faulter_ = std::move(f);
+    reserved_ = next_;
 }
 
 void TFlatRecordArena::Settle() noexcept
 {
-    if (!faulter_)
+    if (!reserved_)
         return;
-    faulter_->Stop = true;
-    faulter_->Wake.notify_one();
-    faulter_->Thread.join();
     // The pages behind the last allocation go back; the region ends there.
-    TChunk *region = nullptr;
-    for (TChunk &c : chunks_)
-        if (c.Memory == faulter_->Start)
-            region = &c;
-    if (region && region == &chunks_.back()) {
-        const uintptr_t end = (reinterpret_cast<uintptr_t>(next_) + 4095) & ~uintptr_t(4095);
-        const size_t keep = size_t(end - reinterpret_cast<uintptr_t>(region->Memory));
-        if (keep == 0) {
-            capacity_ -= region->Size;
-            region->Release();
-            chunks_.pop_back();
-            next_ = nullptr;
-            left_ = 0;
-        } else if (keep < region->Size) {
-            ::munmap(region->Memory + keep, region->Size - keep);
-            capacity_ -= region->Size - keep;
-            region->Size = keep;
-            left_ = size_t(region->Memory + keep - next_);
-        }
+    TChunk *region = chunks_.empty() || chunks_.back().Memory != reserved_ ? nullptr : &chunks_.back();
+    reserved_ = nullptr;
+    if (!region)
+        return;
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(next_) + 4095) & ~uintptr_t(4095);
+    const size_t keep = size_t(end - reinterpret_cast<uintptr_t>(region->Memory));
+    if (keep == 0) {
+        capacity_ -= region->Size;
+        region->Release();
+        chunks_.pop_back();
+        next_ = nullptr;
+        left_ = 0;
+    } else if (keep < region->Size) {
+        ::munmap(region->Memory + keep, region->Size - keep);
+        capacity_ -= region->Size - keep;
+        region->Size = keep;
+        left_ = size_t(region->Memory + keep - next_);
     }
-    faulter_.reset();
 }
 
 void TFlatRecordArena::Clear() noexcept
@@ -218,6 +151,37 @@ void TFlatRecordArena::Clear() noexcept
     next_ = nullptr;
     left_ = capacity_ = 0;
 }
+
+namespace {
+
+// Calls `fn(field, bytes, isVar)` for each field of a stored record, in field order: a
+// variable field's bytes as Var gives them, a fixed field's stored bytes (at most its width).
+template <class Fn>
+void WalkStored(const uint8_t *bytes, const TFlatStoredLayout &layout, Fn &&fn)
+{
+    const size_t F = layout.Fields.size();
+    const uint8_t *p = bytes + F;
+    for (size_t k = 0; k < F; ++k) {
+        const TFlatField &f = layout.Fields[k];
+        const uint8_t len = bytes[k];
+        std::string_view v;
+        if (layout.Counted[k]) {
+            if (len) {
+                v = {reinterpret_cast<const char *>(p + 4), GetU32(p)};
+                p += 4 + v.size();
+            }
+        } else {
+            v = {reinterpret_cast<const char *>(p), len};
+            p += len;
+        }
+        const bool isVar = f.VarIndex >= 0;
+        if (f.TypeCode == fftSmallStr || f.TypeCode == fftString)
+            v = v.substr(0, v.find('\0')); // a text ends at its first NUL
+        fn(f, v, isVar);
+    }
+}
+
+} // namespace
 
 TFlatRecord::~TFlatRecord() { Drop(); }
 
@@ -232,7 +196,9 @@ TFlatRecord &TFlatRecord::operator=(TFlatRecord &&other) noexcept
     if (this != &other) {
         Drop();
         block_ = other.block_;
+        layout_ = other.layout_;
         other.block_ = nullptr;
+        other.layout_ = nullptr;
     }
     return *this;
 }
@@ -244,7 +210,10 @@ TFlatRecord::TFlatRecord(const TFlatRecord &other)
         block_ = static_cast<uint8_t *>(std::malloc(size));
         if (!block_)
             throw std::bad_alloc();
-        std::memcpy(block_, other.Block(), size);
+        if (other.layout_)
+            other.Unpack(block_, size);
+        else
+            std::memcpy(block_, other.Block(), size);
     }
 }
 
@@ -259,13 +228,64 @@ TFlatRecord &TFlatRecord::operator=(const TFlatRecord &other)
     if (block_ && other.block_ && !InArena()) {
         const size_t have = ::malloc_usable_size(block_), need = other.BlockSize();
         if (have >= need && have <= 2 * need + 256) {
-            std::memcpy(block_, other.Block(), need);
+            if (other.layout_)
+                other.Unpack(block_, uint32_t(need));
+            else
+                std::memcpy(block_, other.Block(), need);
             return *this;
         }
     }
     TFlatRecord copy(other);
     *this = std::move(copy);
     return *this;
+}
+
+TFlatRecord TFlatRecord::Stored(const uint8_t *bytes, const TFlatStoredLayout &layout)
+{
+    TFlatRecord r;
+    r.block_ = const_cast<uint8_t *>(bytes);
+    r.layout_ = &layout;
+    return r;
+}
+
+void TFlatRecord::StoredFields(std::string_view *out) const
+{
+    WalkStored(block_, *layout_, [&](const TFlatField &f, std::string_view v, bool) { out[f.Index] = v; });
+}
+
+const uint8_t *TFlatRecord::StoredValue(size_t k, uint8_t &len) const
+{
+    const TFlatStoredLayout &layout = *layout_;
+    const uint8_t *lens = block_;
+    const uint8_t *p = block_ + layout.Fields.size();
+    if (layout.PlainBefore[k]) {
+        for (size_t j = 0; j < k; ++j)
+            p += lens[j];
+    } else {
+        for (size_t j = 0; j < k; ++j)
+            p += (layout.Counted[j] && lens[j]) ? 4 + size_t(GetU32(p)) : lens[j];
+    }
+    len = lens[k];
+    return p;
+}
+
+void TFlatRecord::Unpack(uint8_t *block, uint32_t total) const
+{
+    const uint32_t recordSize = layout_->RecordSize;
+    PutU32(block, total);
+    std::memset(block + 4, 0, recordSize);
+    uint32_t pos = recordSize + 4;
+    WalkStored(block_, *layout_, [&](const TFlatField &f, std::string_view v, bool isVar) {
+        if (!isVar) {
+            if (!v.empty())
+                std::memcpy(block + 4 + f.Offset, v.data(), std::min<size_t>(v.size(), f.Size));
+            return;
+        }
+        PutU32(block + 4 + f.Offset, pos);
+        if (!v.empty())
+            std::memcpy(block + pos, v.data(), v.size());
+        pos += uint32_t(v.size());
+    });
 }
 
 TFlatRecord TFlatRecord::Make(uint32_t recordSize)
@@ -282,15 +302,52 @@ void TFlatRecord::Reset()
 {
     Drop();
     block_ = nullptr;
+    layout_ = nullptr;
 }
 
-uint32_t TFlatRecord::BlockSize() const { return block_ ? GetU32(Block()) : 0; }
+uint32_t TFlatRecord::BlockSize() const
+{
+    if (!layout_)
+        return block_ ? GetU32(Block()) : 0;
+    uint64_t total = uint64_t(layout_->RecordSize) + 4;
+    WalkStored(block_, *layout_, [&](const TFlatField &, std::string_view v, bool isVar) {
+        if (isVar)
+            total += v.size();
+    });
+    if (total > UINT32_MAX)
+        throw std::length_error("record too large");
+    return uint32_t(total);
+}
+
+const uint8_t *TFlatRecord::FixedValue(const TFlatField &field, uint8_t scratch[8]) const
+{
+    if (!layout_)
+        return Fixed() + field.Offset;
+    uint8_t len = 0;
+    const uint8_t *p = StoredValue(field.Index, len);
+    std::memset(scratch, 0, 8);
+    std::memcpy(scratch, p, std::min<size_t>(len, 8));
+    return scratch;
+}
 
 std::string_view TFlatRecord::Var(const TFlatField &field) const
 {
-    // The bytes run from the field's offset to the next variable field's (or the block's end).
     if (!block_ || field.VarIndex < 0)
         return {};
+    if (layout_) {
+        uint8_t len = 0;
+        const uint8_t *p = StoredValue(field.Index, len);
+        std::string_view v;
+        if (layout_->Counted[field.Index]) {
+            if (len)
+                v = {reinterpret_cast<const char *>(p + 4), GetU32(p)};
+        } else
+            v = {reinterpret_cast<const char *>(p), len};
+        if (field.TypeCode == fftSmallStr || field.TypeCode == fftString)
+            v = v.substr(0, v.find('\0'));
+        return v;
+    }
+    // The bytes run from the field's offset to the next variable field's (or the block's end).
     const uint32_t size = BlockSize();
     const uint32_t off = GetU32(Fixed() + field.Offset);
     if (off < field.VarStart || off >= size)
@@ -359,7 +416,10 @@ TFlatRecord TFlatRecord::CopyInto(const TFlatRecord &record, TFlatRecordArena &a
 {
     const uint32_t total = record.BlockSize();
     uint8_t *block = arena.Allocate(total);
-    std::memcpy(block, record.Block(), total);
+    if (record.layout_)
+        record.Unpack(block, total);
+    else
+        std::memcpy(block, record.Block(), total);
     TFlatRecord r;
     r.block_ = block + 1;
     return r;
@@ -370,6 +430,10 @@ void TFlatRecord::SetVar(const std::vector<TFlatField> &fields, uint32_t recordS
 {
     // One new block, the values laid out in field order as Pack does; `bytes` may point
     // into this record, so the old block goes only once the new one is complete.
+    if (layout_) {
+        *this = TFlatRecord(*this);
+        return SetVar(fields, recordSize, field, bytes);
+    }
     uint64_t total = uint64_t(recordSize) + 4;
     for (const auto &f : fields)
         if (f.VarIndex >= 0)
@@ -401,10 +465,11 @@ void TFlatRecord::SetVar(const std::vector<TFlatField> &fields, uint32_t recordS
 // ---------------------------------------------------------------------------------------
 // Field values and comparison
 
-int64_t FlatGetInt(const uint8_t *fixed, const TFlatField &field)
+namespace {
+
+int64_t IntAt(const uint8_t *p, uint8_t typeCode)
 {
-    const uint8_t *p = fixed + field.Offset;
-    switch (field.TypeCode) {
+    switch (typeCode) {
     case fftSmallInt:
     case fftBoolean: {
         int16_t v;
@@ -429,10 +494,28 @@ int64_t FlatGetInt(const uint8_t *fixed, const TFlatField &field)
     }
 }
 
+} // namespace
+
+int64_t FlatGetInt(const uint8_t *fixed, const TFlatField &field) { return IntAt(fixed + field.Offset, field.TypeCode); }
+
 double FlatGetFloat(const uint8_t *fixed, const TFlatField &field)
 {
     double v;
     std::memcpy(&v, fixed + field.Offset, 8);
+    return v;
+}
+
+int64_t FlatGetInt(const TFlatRecord &record, const TFlatField &field)
+{
+    uint8_t scratch[8];
+    return IntAt(record.FixedValue(field, scratch), field.TypeCode);
+}
+
+double FlatGetFloat(const TFlatRecord &record, const TFlatField &field)
+{
+    uint8_t scratch[8];
+    double v;
+    std::memcpy(&v, record.FixedValue(field, scratch), 8);
     return v;
 }
 
@@ -444,12 +527,34 @@ std::string_view FlatGetSmallStr(const TFlatRecord &record, const TFlatField &fi
     return v.substr(0, std::min<size_t>(v.find('\0'), field.MaxLength));
 }
 
-std::string_view FlatGetBytes(const TFlatRecord &record, const TFlatField &field)
+std::string_view FlatBytesOf(std::string_view v, const TFlatField &field)
 {
     if (field.TypeCode == fftSmallStr)
-        return FlatGetSmallStr(record, field);
-    const std::string_view v = record.Var(field);
+        return v.substr(0, std::min<size_t>(v.find('\0'), field.MaxLength));
     return field.TypeCode == fftString ? CutToCharWidth(v, field.MaxLength) : v;
+}
+
+std::string_view FlatGetBytes(const TFlatRecord &record, const TFlatField &field)
+{
+    return FlatBytesOf(record.Var(field), field);
+}
+
+void FlatRecordValues(const TFlatRecord &record, const std::vector<TFlatField> &fields, std::string_view *out)
+{
+    if (record.IsStored()) {
+        record.StoredFields(out);
+        return;
+    }
+    for (const TFlatField &f : fields)
+        out[f.Index] = f.VarIndex >= 0 ? record.Var(f)
+                                       : std::string_view(reinterpret_cast<const char *>(record.Fixed() + f.Offset), f.Size);
+}
+
+int64_t FlatIntOf(std::string_view bytes, const TFlatField &field)
+{
+    uint8_t value[8] = {};
+    std::memcpy(value, bytes.data(), std::min<size_t>(bytes.size(), 8));
+    return IntAt(value, field.TypeCode);
 }
 
 int FlatCompareText(std::string_view storedA, std::string_view storedB, bool caseInsensitive)
@@ -518,7 +623,6 @@ std::string FlatUpperCase(std::string_view text)
 int TFlatCursor::CompareValues(const TFlatRecord &a, const TFlatRecord &b, const TFlatField &field,
                                bool caseInsensitive)
 {
-    const uint8_t *fa = a.Fixed(), *fb = b.Fixed();
     switch (field.TypeCode) {
     case fftSmallInt:
     case fftInteger:
@@ -526,17 +630,17 @@ int TFlatCursor::CompareValues(const TFlatRecord &a, const TFlatRecord &b, const
     case fftDate:
     case fftTime:
     case fftAutoInc: {
-        const int64_t x = FlatGetInt(fa, field), y = FlatGetInt(fb, field);
+        const int64_t x = FlatGetInt(a, field), y = FlatGetInt(b, field);
         return x < y ? -1 : (x > y ? 1 : 0);
     }
     case fftBoolean: {
-        const bool x = FlatGetInt(fa, field) != 0, y = FlatGetInt(fb, field) != 0;
+        const bool x = FlatGetInt(a, field) != 0, y = FlatGetInt(b, field) != 0;
         return x == y ? 0 : (x ? -1 : 1);
     }
     case fftDouble:
     case fftCurrency:
     case fftDateTime: {
-        const double x = FlatGetFloat(fa, field), y = FlatGetFloat(fb, field);
+        const double x = FlatGetFloat(a, field), y = FlatGetFloat(b, field);
         // NaN sorts before every number and equal to itself, so orders are repeatable.
         const bool nx = std::isnan(x), ny = std::isnan(y);
         if (nx || ny)
@@ -594,15 +698,74 @@ struct TEntryOrder {
 };
 } // namespace
 
+namespace {
+
+// Sorting on one integer field: each record's key is read once, not at every comparison.
+bool SortsOnOneInteger(const std::vector<const TFlatField *> &fields)
+{
+    if (fields.size() != 1)
+        return false;
+    switch (fields[0]->TypeCode) {
+    case fftSmallInt:
+    case fftInteger:
+    case fftInt64:
+    case fftDate:
+    case fftTime:
+    case fftAutoInc:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The positions of `entries` in the order TEntryOrder gives them, for SortsOnOneInteger.
+void IntegerOrder(const std::vector<TFlatRecEntry *> &entries, const TFlatField &field, bool descending,
+                  std::vector<uint32_t> &order)
+{
+    struct TKey {
+        bool Released; // released entries go last
+        int64_t Value;
+        uint32_t At;
+    };
+    std::vector<TKey> keys(entries.size());
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const TFlatRecEntry *e = entries[i];
+        keys[i] = {!e->Data, e->Data ? FlatGetInt(e->Data, field) : 0, uint32_t(i)};
+    }
+    std::stable_sort(keys.begin(), keys.end(), [descending](const TKey &x, const TKey &y) {
+        if (x.Released || y.Released)
+            return !x.Released && y.Released;
+        return descending ? x.Value > y.Value : x.Value < y.Value;
+    });
+    order.resize(keys.size());
+    for (size_t i = 0; i < keys.size(); ++i)
+        order[i] = keys[i].At;
+}
+
+} // namespace
+
 void TFlatCursor::SortEntries(std::vector<TFlatRecEntry *> &entries, const std::vector<const TFlatField *> &fields,
                               bool caseInsensitive, bool descending)
 {
+    if (SortsOnOneInteger(fields) && entries.size() < UINT32_MAX) {
+        std::vector<uint32_t> order;
+        IntegerOrder(entries, *fields[0], descending, order);
+        std::vector<TFlatRecEntry *> sorted(entries.size());
+        for (size_t i = 0; i < order.size(); ++i)
+            sorted[i] = entries[order[i]];
+        entries.swap(sorted);
+        return;
+    }
     std::stable_sort(entries.begin(), entries.end(), TEntryOrder{fields, caseInsensitive, descending});
 }
 
 void TFlatCursor::SortPositions(const std::vector<TFlatRecEntry *> &entries, std::vector<uint32_t> &order,
                                 const std::vector<const TFlatField *> &fields, bool caseInsensitive, bool descending)
 {
+    if (SortsOnOneInteger(fields) && entries.size() < UINT32_MAX) {
+        IntegerOrder(entries, *fields[0], descending, order);
+        return;
+    }
     order.resize(entries.size());
     for (size_t i = 0; i < order.size(); ++i)
         order[i] = uint32_t(i);

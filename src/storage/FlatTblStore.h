@@ -3,6 +3,7 @@
 // pending-change state, the notes text and the protection state. It reads and writes the
 // table file image. One store is shared by a table and its clones; each keeps its own view.
 #include <algorithm>
+#include <cassert>
 #include <cstdint>
 #include <cstring>
 #include <deque>
@@ -70,6 +71,20 @@ struct TFlatField {
     // the next variable field (0 for the last).
     uint32_t VarStart = 0;
     uint32_t NextVarSlot = 0;
+    uint32_t Index = 0; // position in the field list (and among a stored record's length bytes)
+};
+
+// What a record read in place needs to find its values among its stored bytes: the
+// fields of the table it was read with (kept by the store while such records exist).
+struct TFlatStoredLayout {
+    std::vector<TFlatField> Fields;
+    uint32_t RecordSize = 0;
+    // Per field: 1 when a value is stored as a u32 byte count and the bytes (the String
+    // and BLOB types), 0 when by its length byte alone.
+    std::vector<uint8_t> Counted;
+    // Whether no counted field comes before the field: its value then lies at the sum of
+    // the length bytes before it.
+    std::vector<uint8_t> PlainBefore;
 };
 
 // Buffer widths of the engine's types. SmallStr, String and the BLOB types hold the u32
@@ -89,10 +104,9 @@ public:
     // `size` bytes, 4-aligned, valid until Clear.
     uint8_t *Allocate(size_t size);
     void Clear() noexcept;
-    // Readies about `size` bytes for the allocations to come (a large read): one region
-    // whose pages a helper thread faults in a little ahead of their use, so the kernel's
-    // zeroing of fresh pages runs beside the parsing instead of inside it. Settle ends
-    // the helper and gives back what the allocations did not take.
+    // Readies about `size` bytes for the allocations to come (a large bulk copy): one
+    // region, so that they ask for memory once. Settle gives back what the allocations
+    // did not take.
     void Reserve(size_t size);
     void Settle() noexcept;
     // Bytes of memory held (tests).
@@ -105,39 +119,63 @@ private:
         bool Mapped = false; // mapped directly, else from the heap
         void Release() noexcept;
     };
-    TChunk MapChunk(size_t size);
+    TChunk MapChunk(size_t size, bool populate);
     std::vector<TChunk> chunks_;
     uint8_t *next_ = nullptr;
     size_t left_ = 0, capacity_ = 0;
-    struct TFaulter;
-    std::unique_ptr<TFaulter> faulter_;
+    uint8_t *reserved_ = nullptr; // the start of the region of Reserve until Settle
 };
 
-// One record: a single block holding a u32 block size, the fixed part (record size
-// bytes) and, behind it, the bytes of the variable (text and BLOB-type) fields. Copying a
-// record copies the bytes (into a heap block of its own); moving hands the block over. An empty
-// handle is "no record". The block is either the record's own heap block or lies in the
-// arena of the store that read it. Such a record stays in its entry until the store is
-// cleared and must not be moved out of it; a copy taken out owns its block.
+// One record, in one of two forms. Packed: a single block holding a u32 block size, the
+// fixed part (record size bytes) and, behind it, the bytes of the variable (text and
+// BLOB-type) fields; the block is either the record's own heap block or lies in the
+// arena of the store that made it. Stored: the record's bytes as a table image holds them
+// (length bytes, then the values), read in place from the image its store keeps; such a
+// record is only ever read, and a copy of it is packed. A record of the store's memory
+// (arena or image) stays in its entry until the store is cleared and must not be moved
+// out of it; a copy taken out owns its block. Copying a record copies the bytes (into a
+// heap block of its own); moving hands the block over. An empty handle is "no record".
 class TFlatRecord {
 public:
     TFlatRecord() = default;
     ~TFlatRecord();
-    TFlatRecord(TFlatRecord &&other) noexcept : block_(other.block_) { other.block_ = nullptr; }
+    TFlatRecord(TFlatRecord &&other) noexcept : block_(other.block_), layout_(other.layout_)
+    {
+        other.block_ = nullptr;
+        other.layout_ = nullptr;
+    }
     TFlatRecord &operator=(TFlatRecord &&other) noexcept;
     TFlatRecord(const TFlatRecord &other);
     TFlatRecord &operator=(const TFlatRecord &other);
 
     // A zero-filled record of `recordSize` fixed bytes and no variable bytes.
     static TFlatRecord Make(uint32_t recordSize);
+    // The record whose stored bytes start at `bytes` (checked by the reader) in an image
+    // that, like `layout`, outlives the record.
+    static TFlatRecord Stored(const uint8_t *bytes, const TFlatStoredLayout &layout);
 
     explicit operator bool() const { return block_ != nullptr; }
     void Reset();
-    uint8_t *Fixed() { return Block() + 4; }
-    const uint8_t *Fixed() const { return Block() + 4; }
+    // The fixed part of a packed record (a stored one has none: see FixedValue).
+    uint8_t *Fixed()
+    {
+        assert(!layout_);
+        return Block() + 4;
+    }
+    const uint8_t *Fixed() const
+    {
+        assert(!layout_);
+        return Block() + 4;
+    }
+    // The size of the packed block (of a stored record: of its packed copy).
     uint32_t BlockSize() const;
+    bool IsStored() const { return layout_ != nullptr; }
 
-    // The bytes of a variable field (a text or BLOB type; empty when absent).
+    // The `field.Size` bytes of a fixed field's value: in a packed record where they lie,
+    // in a stored one copied into `scratch` (the stored bytes, zero-extended).
+    const uint8_t *FixedValue(const TFlatField &field, uint8_t scratch[8]) const;
+    // The bytes of a variable field (a text or BLOB type; empty when absent). A stored
+    // text ends at its first NUL, as the packed one was cut when set.
     std::string_view Var(const TFlatField &field) const;
     // Replaces the bytes of a variable field; `fields` are all fields of the
     // record (the block is packed again). `recordSize` is the fixed size.
@@ -151,22 +189,34 @@ public:
     // The same, the block taken from `arena`.
     static TFlatRecord Pack(const std::vector<TFlatField> &fields, uint32_t recordSize, const uint8_t *fixed,
                             const std::vector<std::string_view> &vars, TFlatRecordArena &arena);
-    // A copy of `record` (not empty) whose block is taken from `arena`.
+    // A packed copy of `record` (not empty) whose block is taken from `arena`.
     static TFlatRecord CopyInto(const TFlatRecord &record, TFlatRecordArena &arena);
-    // Whether the block lies in an arena (tests).
-    bool InArena() const { return (reinterpret_cast<uintptr_t>(block_) & 1) != 0; }
+    // Whether the record lies in its store's memory (an arena or a table image) rather
+    // than in a block of its own.
+    bool InArena() const { return layout_ || (reinterpret_cast<uintptr_t>(block_) & 1) != 0; }
+    // The stored bytes of a stored record (null for a packed one) and where the value of
+    // field `k` starts among them, with its length byte.
+    const uint8_t *StoredBytes() const { return layout_ ? block_ : nullptr; }
+    const TFlatStoredLayout *StoredLayout() const { return layout_; }
+    // Of a stored record, in one pass: per field (by Index) the bytes Var gives of a
+    // variable field, the stored bytes (at most its width) of a fixed one.
+    void StoredFields(std::string_view *out) const;
+    const uint8_t *StoredValue(size_t k, uint8_t &len) const;
 
 private:
     static void Fill(uint8_t *block, uint32_t total, const std::vector<TFlatField> &fields, uint32_t recordSize,
                      const uint8_t *fixed, const std::vector<std::string_view> &vars);
+    // Packs a stored record into `block` of `total` (its BlockSize) bytes.
+    void Unpack(uint8_t *block, uint32_t total) const;
     uint8_t *Block() const
     {
         return reinterpret_cast<uint8_t *>(reinterpret_cast<uintptr_t>(block_) & ~uintptr_t(1));
     }
     void Drop() noexcept;
     // The block; an arena block is marked by the lowest address bit (arena blocks are
-    // 4-aligned, so the bit is free).
+    // 4-aligned, so the bit is free). For a stored record, its first stored byte.
     uint8_t *block_ = nullptr;
+    const TFlatStoredLayout *layout_ = nullptr; // set for a stored record
 };
 
 enum TFlatRecStatus : uint8_t { rsClean = 0, rsModified = 1, rsInserted = 2, rsDeleted = 3, rsDead = 4 };
@@ -183,15 +233,25 @@ struct TFlatRecEntry {
 enum TFlatSaveOption : unsigned { savAutoBackup = 1, savSlowMode = 2, savSortOnIndex = 4 };
 using TFlatSaveOptions = unsigned;
 
-// Read access to field values of a record's fixed part.
+// Read access to field values of a packed record's fixed part.
 int64_t FlatGetInt(const uint8_t *fixed, const TFlatField &field); // integer-like types
 double FlatGetFloat(const uint8_t *fixed, const TFlatField &field); // Double, Currency, DateTime
+// The same of a record in either form.
+int64_t FlatGetInt(const TFlatRecord &record, const TFlatField &field);
+double FlatGetFloat(const TFlatRecord &record, const TFlatField &field);
 // A SmallStr's text: its bytes up to the first NUL, at most MaxLength of them.
 std::string_view FlatGetSmallStr(const TFlatRecord &record, const TFlatField &field);
 // The bytes a reader gets of a field held among the variable bytes (IsFlatVarHeldType):
 // a SmallStr's as FlatGetSmallStr gives them, a String's cut to its width in characters
 // (a file may hold a longer text than the width), a BLOB's whole.
 std::string_view FlatGetBytes(const TFlatRecord &record, const TFlatField &field);
+// Every field's bytes of a record in either form, in one pass for a stored one: per
+// field (by Index) what Var gives of a variable field, the bytes of a fixed one (as
+// stored: they may be fewer than its width).
+void FlatRecordValues(const TFlatRecord &record, const std::vector<TFlatField> &fields, std::string_view *out);
+// What FlatGetBytes and FlatGetInt give of a field from its bytes of FlatRecordValues.
+std::string_view FlatBytesOf(std::string_view var, const TFlatField &field);
+int64_t FlatIntOf(std::string_view bytes, const TFlatField &field);
 
 // Text comparison of stored texts, each taken in its decoded form (see DecodeStoredText):
 // a text that is a prefix of another comes first; case-insensitive folds letters in the
@@ -207,6 +267,8 @@ public:
     virtual uint64_t Size() const = 0;
     // Up to `n` bytes into `dst`; `got` 0 at the end. False with a reason on a read error.
     virtual bool Read(uint8_t *dst, size_t n, size_t &got, std::string &reason) = 0;
+    // The descriptor of a file that may be mapped instead of read (-1 when none).
+    virtual int MappableFd() const { return -1; }
 };
 
 // Table bytes held in memory.
@@ -238,13 +300,44 @@ public:
     bool Open(const std::string &fileName, std::string &reason);
     uint64_t Size() const override { return size_; }
     bool Read(uint8_t *dst, size_t n, size_t &got, std::string &reason) override;
+    int MappableFd() const override { return fd_; }
 
 private:
     int fd_ = -1;
     uint64_t size_ = 0;
 };
 
-class TFlatReadWindow;
+// Memory holding a whole table image, mapped directly (so it goes back to the system as
+// soon as the table is closed) and never moved while records are read from it.
+class TFlatImageBytes {
+public:
+    TFlatImageBytes() = default;
+    ~TFlatImageBytes() { Release(); }
+    TFlatImageBytes(const TFlatImageBytes &) = delete;
+    TFlatImageBytes &operator=(const TFlatImageBytes &) = delete;
+    // Maps the whole regular file open at `fd`, read only, its pages shared with the page
+    // cache; false (nothing held) where the mapping cannot be kept safe from another
+    // program cutting the file short, and the file is to be read instead.
+    bool MapFile(int fd);
+    bool Mapped() const { return slot_ >= 0; }
+    // Makes the bytes this process's own and writable (a mapped file is copied).
+    uint8_t *MakePrivate();
+    // Room for `size` bytes (what was held goes); throws std::bad_alloc.
+    uint8_t *Allocate(size_t size);
+    // Room for `size` bytes keeping the first `keep` (the memory may move).
+    uint8_t *Grow(size_t size, size_t keep);
+    // Gives back the pages behind the first `size` bytes.
+    void Trim(size_t size) noexcept;
+    void Release() noexcept;
+    uint8_t *Data() const { return data_; }
+    size_t Size() const { return size_; }
+
+private:
+    void ReleaseMapping() noexcept;
+    uint8_t *data_ = nullptr;
+    size_t size_ = 0, mapped_ = 0;
+    int slot_ = -1; // of a mapped file
+};
 
 // Takes a table image as it is produced.
 class TFlatImageSink {
@@ -261,6 +354,13 @@ public:
     // any of them failed.
     virtual bool Settle() { return true; }
     std::string Reason; // why the last call failed
+};
+
+// A table image kept in memory with the layout its stored records are read by. Stores
+// share it: a table that takes another's records as they are keeps the image alive.
+struct TFlatStoredImage {
+    TFlatImageBytes Bytes;
+    TFlatStoredLayout Layout;
 };
 
 class TFlatCursor {
@@ -316,6 +416,9 @@ public:
     // Appends a copy of `record` (not empty), as PutRecord(record, nullptr, ...) does; the
     // copy lives in the store's record memory, like the records read (a bulk copy).
     TFlatRecEntry *AppendCopy(const TFlatRecord &record);
+    // The same for a record of `from` whose fields are laid out as this store's: one
+    // read in place stays so, sharing the image `from` read it from (no copy is made).
+    TFlatRecEntry *AppendShared(const TFlatRecEntry &entry, const TFlatCursor &from);
     // Keeps the record as it is, so that Cancel, RevertRecord and RevertAll can bring it
     // back; a record already being edited keeps its first copy.
     void BeginEdit(TFlatRecEntry *entry);
@@ -396,7 +499,8 @@ private:
     // A new entry for `data` at the end of the store, as an inserted record.
     TFlatRecEntry *Insert(TFlatRecord &&data, bool lookupCurrent);
     void Release(TFlatRecEntry *entry);
-    bool ReadBody(TFlatReadWindow &window, uint32_t declared, uint32_t imageSize, std::string &error);
+    // Reads the notes and the records in place from `body` (`size` bytes of the image).
+    bool ReadBody(const uint8_t *body, size_t size, uint32_t declared, std::string &error);
     void Progress(int &last, uint64_t done, uint64_t total);
     // Progress(last, done, total) for every `done` in (from, to], `last` being that of `from`.
     void ProgressOver(int &last, uint64_t from, uint64_t to, uint64_t total);
@@ -406,8 +510,11 @@ private:
     // alone (a record is edited or deleted by its entry, on every post).
     static constexpr size_t EntryBlockSize = 512;
     std::vector<std::unique_ptr<TFlatRecEntry[]>> entryBlocks_;
-    // The blocks of the records read from an image.
+    // The blocks of the records copied in bulk.
     TFlatRecordArena arena_;
+    // The images the stored records lie in: the one read (first), then those shared
+    // with other stores.
+    std::vector<std::shared_ptr<TFlatStoredImage>> images_;
     // (start address, block number), sorted by address.
     std::vector<std::pair<uintptr_t, size_t>> blockOrder_;
     size_t entryCount_ = 0;

@@ -82,11 +82,13 @@ void TFlatDataset::RefreshView(bool dropPosition)
         ResolveConditions(conditions_, *filterHost_);
     }
     const bool caseInsensitive = FilterOptions().Contains(foCaseInsensitive);
-    const bool filtering = Filtered() && onFilterRecord_;
+    bool filtering = Filtered() && onFilterRecord_;
     const std::vector<TFlatRecEntry *> *visited = &store.Records;
     if (Filtered() && !hintField_.empty()) {
-        if (const auto *hinted = shared_->Cursor.RecordsWithText(shared_->Cursor.FindFieldIndex(hintField_), hintValue_))
+        if (const auto *hinted = shared_->Cursor.RecordsWithText(shared_->Cursor.FindFieldIndex(hintField_), hintValue_)) {
             visited = hinted;
+            filtering = filtering && !hintDecides_;
+        }
     }
     // Showing every record in store order needs no list of its own.
     bool everyRecord = visited == &store.Records && !useConditions && !filtering && !rangeActive_ &&
@@ -170,10 +172,11 @@ void TFlatDataset::RefreshView(bool dropPosition)
     }
 }
 
-void TFlatDataset::SetFilterTextHint(const std::string &field, const std::string &value)
+void TFlatDataset::SetFilterTextHint(const std::string &field, const std::string &value, bool decides)
 {
     hintField_ = field;
     hintValue_ = field.empty() ? std::string() : value;
+    hintDecides_ = !field.empty() && decides;
 }
 
 void TFlatDataset::SetFiltered(bool value)

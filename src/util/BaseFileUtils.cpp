@@ -558,8 +558,10 @@ bool TTempFileWriter::Append(const void *data, size_t size, std::string &error)
     // Start the write-back of what is complete; Finish's flush then waits for little. Half
     // a megabyte already keeps the disk busy while the rest is produced, so even a small
     // file gains; much finer steps cost more in calls than they save.
-    constexpr uint64_t Step = uint64_t(512) << 10;
-    if (written_ - startedUpTo_ >= Step) {
+    // A file of a few megabytes is left to the final flush: starting its write-back
+    // early is one more call for nothing.
+    constexpr uint64_t Step = uint64_t(512) << 10, First = uint64_t(4) << 20;
+    if (written_ >= First && written_ - startedUpTo_ >= Step) {
         ::sync_file_range(fd_, off64_t(startedUpTo_), off64_t(written_ - startedUpTo_), SYNC_FILE_RANGE_WRITE);
         startedUpTo_ = written_;
     }

@@ -68,8 +68,10 @@ std::string Outcome(const TFlatCursor &c)
     for (int i = 0; i < c.RecordCount(); ++i) {
         const TFlatRecEntry *e = c.Entry(i);
         s += std::to_string(e->Status) + "/" + std::to_string(e->StoredSize) + ":";
-        if (e->Data)
-            s.append(reinterpret_cast<const char *>(e->Data.Fixed()) - 4, e->Data.BlockSize());
+        if (e->Data) {
+            const TFlatRecord packed = e->Data; // the same bytes in whichever form the record is held
+            s.append(reinterpret_cast<const char *>(packed.Fixed()) - 4, packed.BlockSize());
+        }
         s += '|';
     }
     return s;

@@ -74,7 +74,8 @@ std::string Outcome(TFlatCursor &c, bool ok, const std::string &err)
     for (int i = 0; i < c.RecordCount(); ++i) {
         const TFlatRecEntry *e = c.Entry(i);
         s += std::to_string(e->StoredSize) + ":";
-        s.append(reinterpret_cast<const char *>(e->Data.Fixed()) - 4, e->Data.BlockSize());
+        const TFlatRecord packed = e->Data; // the same bytes in whichever form the record is held
+        s.append(reinterpret_cast<const char *>(packed.Fixed()) - 4, packed.BlockSize());
     }
     return s;
 }

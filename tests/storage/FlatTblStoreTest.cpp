@@ -175,11 +175,11 @@ TEST(FlatImageTest, RecordEncodingAndRoundTrip)
     ASSERT_TRUE(r.ReadImage(img, err)) << err;
     ASSERT_EQ(r.RecordCount(), 3);
     const TFlatRecord &rec = r.Entry(1)->Data;
-    EXPECT_EQ(FlatGetInt(rec.Fixed(), *r.FindField("Big")), 1234567890123LL);
+    EXPECT_EQ(FlatGetInt(rec, *r.FindField("Big")), 1234567890123LL);
     EXPECT_EQ(FlatGetSmallStr(rec, *r.FindField("Code")), "ABC");
     EXPECT_EQ(rec.Var(*r.FindField("Data")), std::string("a\0b", 3));
     EXPECT_EQ(r.Entry(2)->Data.Var(*r.FindField("Text")).size(), 300u); // longer than declared 40
-    EXPECT_EQ(FlatGetFloat(r.Entry(2)->Data.Fixed(), *r.FindField("Val")), 0.0); // NaN stored as zero
+    EXPECT_EQ(FlatGetFloat(r.Entry(2)->Data, *r.FindField("Val")), 0.0); // NaN stored as zero
     EXPECT_EQ(r.Entry(1)->StoredSize, 6u + 4 + 8 + 3 + 9 + 7);
     // A save of the loaded store gives the same bytes.
     std::string again;
@@ -439,18 +439,18 @@ TEST(FlatStoreTest, CounterFieldTakesOverAndIsRecoveredOnLoad)
     SetInt(r, c.Fields[1], 99);
     ASSERT_TRUE(c.PutRecord(r, nullptr, err));
     ASSERT_TRUE(c.PutRecord(r, nullptr, err));
-    EXPECT_EQ(FlatGetInt(c.Entry(0)->Data.Fixed(), c.Fields[1]), 1);
-    EXPECT_EQ(FlatGetInt(c.Entry(1)->Data.Fixed(), c.Fields[1]), 2);
+    EXPECT_EQ(FlatGetInt(c.Entry(0)->Data, c.Fields[1]), 1);
+    EXPECT_EQ(FlatGetInt(c.Entry(1)->Data, c.Fields[1]), 2);
     // Out of counter order on disk: the load sorts and continues from the highest value.
     std::swap(c.Records[0], c.Records[1]);
     std::string img;
     ASSERT_TRUE(c.WriteImage(img, err));
     TFlatCursor l;
     ASSERT_TRUE(l.ReadImage(img, err));
-    EXPECT_EQ(FlatGetInt(l.Entry(0)->Data.Fixed(), l.Fields[1]), 1);
+    EXPECT_EQ(FlatGetInt(l.Entry(0)->Data, l.Fields[1]), 1);
     EXPECT_EQ(l.Counter, 2);
     ASSERT_TRUE(l.PutRecord(r, nullptr, err));
-    EXPECT_EQ(FlatGetInt(l.Entry(2)->Data.Fixed(), l.Fields[1]), 3);
+    EXPECT_EQ(FlatGetInt(l.Entry(2)->Data, l.Fields[1]), 3);
 }
 
 // A Windows-1250 text meets its UTF-8 form as the same text, also after a shared ASCII
@@ -507,7 +507,7 @@ TEST(FlatStoreTest, SortIsStableAndOrdersNaN)
     m.c.SortRecords("Val", false);
     std::vector<int64_t> ids;
     for (auto *e : m.c.Records)
-        ids.push_back(FlatGetInt(e->Data.Fixed(), m.F("Id")));
+        ids.push_back(FlatGetInt(e->Data, m.F("Id")));
     EXPECT_EQ(ids, (std::vector<int64_t>{2, 5, 3, 1, 4}));
 }
 
@@ -592,7 +592,7 @@ TEST(FlatSaveTest, SaveReplacesFileAndKeepsBackup)
     m.Add(3, 0, 0, "c", "third", "");
     ASSERT_TRUE(m.c.SaveToFile(file, savAutoBackup | savSortOnIndex, false, "Id", err)) << err;
     EXPECT_EQ(orbtest::readFile(dir.file("cat.~d")), first);
-    EXPECT_EQ(FlatGetInt(m.c.Entry(0)->Data.Fixed(), m.F("Id")), 1); // store order is sorted now
+    EXPECT_EQ(FlatGetInt(m.c.Entry(0)->Data, m.F("Id")), 1); // store order is sorted now
     // Nothing but the file and its backup is left in the folder.
     int count = 0;
     for ([[maybe_unused]] auto &e : std::filesystem::directory_iterator(dir.path()))

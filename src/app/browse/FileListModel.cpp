@@ -96,9 +96,20 @@ public:
     int32_t Int(const TFlatRecord *rec) const
     {
         if (rec && stored_ && !IsFlatVarHeldType(stored_->TypeCode))
-            return Int32Of(FlatGetInt(rec->Fixed(), *stored_));
+            return Int32Of(FlatGetInt(*rec, *stored_));
         return Int32Of(field_->AsLargeInt());
     }
+
+    // The same from a record's values (FlatRecordValues), for a field that Text or Int
+    // reads in the store.
+    bool StoredText() const { return stored_ && IsFlatVarHeldType(stored_->TypeCode); }
+    bool StoredNumber() const { return stored_ && !IsFlatVarHeldType(stored_->TypeCode); }
+    std::string_view Text(const std::string_view *values, std::string &scratch) const
+    {
+        const std::string_view bytes = FlatBytesOf(values[stored_->Index], *stored_);
+        return IsFlatBlobType(stored_->TypeCode) ? bytes : StoredTextView(bytes, scratch);
+    }
+    int32_t Int(const std::string_view *values) const { return Int32Of(FlatIntOf(values[stored_->Index], *stored_)); }
 
 private:
     bool IsBlob() const { return field_->DataType() == ftBlob || field_->DataType() == ftGraphic; }
@@ -193,21 +204,44 @@ void TFileListModel::Fill(TDataSet &table, ShellIconSize iconSize)
         arena.reserve(static_cast<size_t>(expected) * 96);
     }
     std::string scratch;
-    for (; !table.Eof(); table.Next()) {
-        const TFlatRecord *rec = flat ? flat->BrowseRecord() : nullptr;
+    const auto add = [&](const TFlatRecord *rec, const std::string_view *values) {
         TRecord &r = records.emplace_back();
-        r.Type = type.Int(rec);
-        r.FType = ftype.Int(rec);
-        r.Attrib = attrib.Int(rec);
-        r.MusicOrder = musicOrder.Int(rec);
+        r.Type = values ? type.Int(values) : type.Int(rec);
+        r.FType = values ? ftype.Int(values) : ftype.Int(rec);
+        r.Attrib = values ? attrib.Int(values) : attrib.Int(rec);
+        r.MusicOrder = values ? musicOrder.Int(values) : musicOrder.Int(rec);
         for (int k = 0; k < TextCount; ++k) {
-            const std::string_view text = texts[size_t(k)].Text(rec, scratch);
+            const std::string_view text = values ? texts[size_t(k)].Text(values, scratch) : texts[size_t(k)].Text(rec, scratch);
             if (arena.size() + text.size() > UINT32_MAX)
                 throw std::length_error("the folder is too large to list");
             r.At[k] = static_cast<uint32_t>(arena.size());
             arena.append(text);
         }
         r.At[TextCount] = static_cast<uint32_t>(arena.size());
+    };
+    // The records from the current one on are read straight from the store's view, all
+    // values of a record in one pass, when every field lies in the store; the table is
+    // left at its end as reading it record by record leaves it.
+    bool direct = flat && flat->State() == dsBrowse && !table.Eof() && flat->BrowseEntry() && !table.BeforeScroll &&
+                  !table.AfterScroll &&
+                  type.StoredNumber() && ftype.StoredNumber() && attrib.StoredNumber() && musicOrder.StoredNumber();
+    for (const TFieldReader &t : texts)
+        direct = direct && t.StoredText();
+    const TFlatView *view = direct ? &flat->ShownRecords() : nullptr;
+    const int at = direct ? table.RecNo() - 1 : -1;
+    if (view && at >= 0 && size_t(at) < view->size() && (*view)[size_t(at)] == flat->BrowseEntry()) {
+        const std::vector<TFlatField> &fields = flat->Cursor()->Fields;
+        std::vector<std::string_view> values(fields.size());
+        for (size_t i = size_t(at); i < view->size(); ++i) {
+            FlatRecordValues((*view)[i]->Data, fields, values.data());
+            add(nullptr, values.data());
+        }
+        table.Last();
+        table.Next();
+    }
+    for (; !table.Eof(); table.Next()) {
+        const TFlatRecord *rec = flat ? flat->BrowseRecord() : nullptr;
+        add(rec, nullptr);
     }
 
     // Display order: an index sorted on the folded name (the load name of the

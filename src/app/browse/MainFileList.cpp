@@ -76,7 +76,9 @@ void TMainForm::FilterWorkTable()
     // view is built from those, found through the store's lookup of paths,
     // and sorted by type, once (no unfiltered view of the whole disc is
     // built and sorted in between).
-    TFilterTextHintScope hint(*WorkTable, "Path", Browse.CurrentPath);
+    // The work table's filter admits exactly the records of that path, which the lookup
+    // finds: it is not asked again for each of them.
+    TFilterTextHintScope hint(*WorkTable, "Path", Browse.CurrentPath, true);
     if (WorkTable->IndexFieldNames() == "Type") {
         WorkTable->SetFiltered(true); // rebuilds the view for the current path
     } else {
