@@ -285,10 +285,11 @@ TEST_F(FlatInPlace, ValuesInOnePassReadAsEachFieldAlone)
         for (const TFlatRecord *r : {static_cast<const TFlatRecord *>(&c.Entry(i)->Data), &packed}) {
             FlatRecordValues(*r, c.Fields, values.data());
             for (const TFlatField &f : c.Fields) {
-                if (IsFlatVarHeldType(f.TypeCode))
+                if (IsFlatVarHeldType(f.TypeCode)) {
                     ASSERT_EQ(FlatBytesOf(values[f.Index], f), FlatGetBytes(*r, f)) << i << f.Name;
-                else if (f.TypeCode != fftDouble)
+                } else if (f.TypeCode != fftDouble) {
                     ASSERT_EQ(FlatIntOf(values[f.Index], f), FlatGetInt(*r, f)) << i << f.Name;
+                }
             }
         }
     }
