@@ -274,3 +274,38 @@ TEST_F(FileCommitTest, JournalInItsDocumentedFormatIsFinishedAndADamagedOneIsPut
         fs::remove(dir.file("sub/B.d.orbalist-tmp-Zz9900"));
     }
 }
+
+TEST_F(FileCommitTest, JournalThatCannotBeReadIsNeitherPutAsideNorRobbedOfItsFiles)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs a second user to be refused the journal";
+    // A whole journal of another user of a shared folder, readable by its owner only.
+    dir.write("A.d.orbalist-tmp-Ab12Cd", "new A");
+    const std::string journal = dir.file(std::string(CommitJournalName));
+    dir.write(std::string(CommitJournalName), Journal("A.d.orbalist-tmp-Ab12Cd\tA.d\n", 1));
+    ASSERT_EQ(::chmod(journal.c_str(), 0600), 0);
+    ASSERT_EQ(::chmod(dir.str().c_str(), 0777), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(3);
+        const LaterStart later;
+        std::string error;
+        const bool finished = FinishFileCommits(dir.str(), error);
+        const bool named = error.find(journal) != std::string::npos;
+        RemoveStaleTempFiles(targets[0]);
+        ::_exit(finished ? 1 : named ? 0 : 2);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: taken as finished, 2: the message does not name the journal";
+    EXPECT_TRUE(fs::exists(journal));
+    EXPECT_FALSE(fs::exists(journal + ".damaged"));
+    EXPECT_EQ(orbtest::readFile(dir.file("A.d.orbalist-tmp-Ab12Cd")), "new A");
+    // Its owner finishes it.
+    std::string error;
+    ASSERT_TRUE(FinishFileCommits(dir.str(), error)) << error;
+    EXPECT_EQ(orbtest::readFile(targets[0]), "new A");
+}
