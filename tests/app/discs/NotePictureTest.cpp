@@ -648,6 +648,20 @@ TEST_F(NotePictureTest, PictureBoxStaysAliveWhileAPictureIsReadAndRefusesAPipeAt
     PictureDecoderLimits() = limits;
 }
 
+TEST_F(NotePictureTest, WindowClosedWhileAPictureIsReadStoresNothingAndSaysNothing)
+{
+    const std::string picture = dir.write("big.jpg", Encode(TwoColours(1600, 1200), "JPEG"));
+    auto form = OpenActive();
+    const std::string before = StoredDisc("e: [DATA]", "CdPicture");
+    bool closed = false;
+    QTimer::singleShot(1, [&] { closed = form->close(); });
+    EXPECT_FALSE(form->LoadCdPicture(".JPG", picture));
+    EXPECT_TRUE(closed);
+    for (const auto &asked : prompt.Asked())
+        ADD_FAILURE() << asked.text.toStdString();
+    EXPECT_EQ(StoredDisc("e: [DATA]", "CdPicture"), before);
+}
+
 namespace {
 
 // The JPEG's frame header made to claim w x h.
