@@ -274,6 +274,11 @@ bool TFileCommit::Commit(std::string &error)
         if (::lstat(r.to.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
             return fail(r.to + ": " + std::strerror(EISDIR));
     }
+    // The temporary files' names are on the disk before the journal that
+    // names them: after a power cut a named file that is missing is taken for
+    // one renamed already, which would leave its target old beside new ones.
+    for (const std::string &f : folders)
+        SyncFolder(f);
     std::string text(Magic);
     for (const TRename &r : renames_)
         text += Escape(JournalName(folder, r.from)) + "\t" + Escape(JournalName(folder, r.to)) + "\n";
