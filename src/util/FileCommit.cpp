@@ -293,6 +293,10 @@ bool TFileCommit::Commit(std::string &error)
         return fail(journal + ": " + reason);
     // The change is made: from here on it is completed, now or at the next open.
     committed_ = true;
+    // A rename that fails does not stop the others: what reads a file before
+    // the next open (the tree file, when the window is built again) finds as
+    // much of the change as can be in place.
+    std::string failed;
     for (const TRename &r : renames_) {
         Step(step_);
         if (const int err = RenameFile(r.from, r.to)) {
@@ -300,13 +304,16 @@ bool TFileCommit::Commit(std::string &error)
             // Finished already by another copy of the program that opened the folder.
             if (err == ENOENT && ::lstat(r.from.c_str(), &st) != 0)
                 continue;
-            error = r.to + ": " + std::strerror(err) + ". The change is recorded in " + journal +
-                    " and is completed when the catalogue is opened next.";
-            return false;
+            if (failed.empty())
+                failed = r.to + ": " + std::strerror(err);
         }
     }
     for (const std::string &f : folders)
         SyncFolder(f);
+    if (!failed.empty()) {
+        error = failed + ". The change is recorded in " + journal + " and is completed when the catalogue is opened next.";
+        return false;
+    }
     Step(step_);
     ::unlink(journal.c_str());
     SyncFolderOf(journal);
