@@ -312,6 +312,9 @@ bool TFileCommit::Commit(std::string &error)
         SyncFolder(f);
     if (!failed.empty()) {
         error = failed + ". The change is recorded in " + journal + " and is completed when the catalogue is opened next.";
+        // Its files are the journal's now: a later Discard or failed Commit of
+        // this object must never remove them.
+        renames_.clear();
         return false;
     }
     Step(step_);

@@ -209,6 +209,12 @@ TEST_F(FileCommitTest, RenameFailingAfterTheCommitPointIsFinishedLater)
         TFileCommit commit;
         EXPECT_FALSE(Change(commit, error));
         EXPECT_TRUE(commit.Committed());
+        // Used again while the rename still fails: the new change is refused,
+        // and the files of the one made stay for its journal.
+        std::string again;
+        ASSERT_TRUE(commit.AddBytes(targets[0], "refused A", again)) << again;
+        EXPECT_FALSE(commit.Commit(again));
+        EXPECT_FALSE(commit.Committed());
     }
     EXPECT_NE(error.find(targets[1]), std::string::npos) << error;
     // The renames after the failed one are still made.
