@@ -316,3 +316,36 @@ TEST_F(FileCommitTest, JournalThatCannotBeReadIsNeitherPutAsideNorRobbedOfItsFil
     ASSERT_TRUE(FinishFileCommits(dir.str(), error)) << error;
     EXPECT_EQ(orbtest::readFile(targets[0]), "new A");
 }
+
+TEST_F(FileCommitTest, NamesWithTabsLineFeedsPercentsAndNonUtf8BytesAreFinishedAsWritten)
+{
+    const std::string odd = dir.file("we%25ird\tna\nme\xE9");
+    fs::create_directories(odd + "/CdNames");
+    const std::vector<std::string> files = {odd + "/A\x01.d", odd + "/CdNames/B%.d"};
+    // Stopped right after the journal is on the disk (two files written, then the journal step).
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        SetCommitStepHook([](int step) {
+            if (step == 3)
+                ::raise(SIGKILL);
+        });
+        TFileCommit commit;
+        std::string error;
+        for (const std::string &f : files)
+            if (!commit.AddBytes(f, "new " + FileNameOfPath(f), error))
+                ::_exit(1);
+        ::_exit(commit.Commit(error) ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    bool unreadable = true;
+    EXPECT_EQ(JournalTemporaries(odd, unreadable).size(), 2u);
+    EXPECT_FALSE(unreadable);
+    std::string error;
+    ASSERT_TRUE(FinishFileCommitsFor(files[1], error)) << error;
+    for (const std::string &f : files)
+        EXPECT_EQ(orbtest::readFile(f), "new " + FileNameOfPath(f));
+    EXPECT_EQ(Leftovers(odd), std::vector<std::string>{});
+}
