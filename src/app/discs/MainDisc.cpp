@@ -58,15 +58,25 @@ void TMainForm::DeleteButtonClick()
     const std::string name = FromQString(node->text(0));
     Browse.CurrentDisc = name;
     bool deleted = false;
+    std::string unfinished;
     {
         HourglassCursor busy;
-        deleted = DeleteDiscEverywhere(OpenDiscCatalog(), name);
+        try {
+            deleted = DeleteDiscEverywhere(OpenDiscCatalog(), name);
+        } catch (const ECommitUnfinished &e) {
+            // Made (the tables hold it) and completed at the next open: the
+            // window shows the disc gone, then says why a file waits.
+            deleted = true;
+            unfinished = e.what();
+        }
     }
     if (!deleted) {
         Prompt::Current().Show(ToQString(NotFoundText(name)), L(34), PromptButtons::Ok, PromptIcon::Warning);
         return;
     }
     RebuildCatalogView();
+    if (!unfinished.empty())
+        ShowError(unfinished);
 }
 
 void TMainForm::RenameCDMenuClick()

@@ -462,6 +462,28 @@ TEST_F(BackupRestoreTest, RenameFailingAfterTheCommitIsCompletedAtTheNextOpen)
             EXPECT_EQ(f.find("orbalist-"), std::string::npos) << f;
 }
 
+TEST_F(BackupRestoreTest, OpenCatalogueWhoseRestoreIsUnfinishedIsNotKeptInMemoryAsBefore)
+{
+    MakeWithBackups("Music", {"e: [OLD]"}, {"e: [NEW1]", "e: [NEW2]"});
+    TMainForm form(nullptr, data);
+    form.FormShow();
+    ASSERT_EQ(TreeTexts(form).size(), 2u);
+    // The disc table's rename fails once, after the commit is made.
+    static int failures;
+    failures = 0;
+    SetRenameFaultHook([](const std::string &, const std::string &to) {
+        return fs::path(to).filename() == "Music_cdname.d" && failures++ == 0 ? EIO : 0;
+    });
+    std::string error;
+    EXPECT_FALSE(form.RestoreCatalog("Music", &error));
+    SetRenameFaultHook(nullptr);
+    EXPECT_NE(error.find("opened next"), std::string::npos) << error;
+    // The window holds the restored catalogue, so no later save writes the one before it.
+    EXPECT_EQ(form.FileRecordCount(), 1);
+    EXPECT_EQ(TreeTexts(form), std::vector<std::string>{"e: [OLD]"});
+    EXPECT_EQ(DiscsOnDisk("Music"), std::vector<std::string>{"e: [OLD]"});
+}
+
 TEST_F(BackupRestoreTest, DamagedOpenCatalogueIsKeptAsideAndReopenedWritable)
 {
     MakeCatalog("Other", {"e: [X]"});

@@ -236,6 +236,47 @@ TEST_F(DiscCommandsTest, RenameChangesRecordFilesNodeNoteAndPictureTogether)
     EXPECT_EQ(Disk().filesPerDisc.at("e: [OTHER]"), 2);
 }
 
+// A rename of the disc table that fails after the commit is made: the command
+// stands, in memory and in the window, and the next open completes its files.
+TEST_F(DiscCommandsTest, RenameAndDeleteWhoseCommitIsUnfinishedShowTheirChange)
+{
+    StandardCatalog();
+    auto form = Open();
+    auto failDiscTable = [] {
+        SetRenameFaultHook([](const std::string &, const std::string &to) {
+            return fs::path(to).filename() == "Cat_cdname.d" ? EIO : 0;
+        });
+    };
+    TRenameCDForm *dialog = OpenRename(*form, "e: [DATA]1");
+    ASSERT_NE(dialog, nullptr);
+    failDiscTable();
+    EXPECT_TRUE(Rename(dialog, QStringLiteral("NEW")));
+    SetRenameFaultHook(nullptr);
+    ASSERT_EQ(prompt.Asked().size(), 1u);
+    EXPECT_NE(prompt.Asked()[0].text.toStdString().find("opened next"), std::string::npos);
+    EXPECT_GE(form->SelectTreeNodeByText("e: [NEW]"), 0);
+    EXPECT_EQ(form->SelectTreeNodeByText("e: [DATA]1"), -1);
+    form.reset();
+    form = Open();
+    EXPECT_EQ(Disk().discNames, (Names{"e: [DATA]", "e: [NEW]", "f: [MUSIC]"}));
+
+    ASSERT_GE(form->SelectTreeNodeByText("f: [MUSIC]"), 0);
+    prompt.Answer(PromptResult::Yes);
+    failDiscTable();
+    form->ui->DeleteButton->click();
+    SetRenameFaultHook(nullptr);
+    ASSERT_EQ(prompt.Asked().size(), 3u);
+    EXPECT_NE(prompt.Asked()[2].text.toStdString().find("opened next"), std::string::npos)
+        << prompt.Asked()[2].text.toStdString();
+    EXPECT_EQ(form->SelectTreeNodeByText("f: [MUSIC]"), -1);
+    form.reset();
+    auto again = Open();
+    const TCatalogOnDisk disk = Disk();
+    EXPECT_EQ(disk.discNames, (Names{"e: [DATA]", "e: [NEW]"}));
+    EXPECT_EQ(disk.filesPerDisc.at("e: [NEW]"), 2);
+    EXPECT_EQ(disk.filesPerDisc.count("f: [MUSIC]"), 0u);
+}
+
 TEST_F(DiscCommandsTest, RenameRefusesEmptyAndTooLongNamesCountsTakenOnesOnAndIgnoresAnUnchangedOne)
 {
     StandardCatalog();
