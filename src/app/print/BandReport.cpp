@@ -132,14 +132,12 @@ public:
     {
     }
 
-    // The text of one cell, cut with an ellipsis when wider than its box.
-    // `column` tells the cells apart whose boxes have one width: the same text
-    // in it is laid out once (disc names, numbers and paths repeat row after
-    // row).
-    void AddCell(size_t column, const QRectF &box, const QString &text)
+    // The text of a cell laid out in a box `width` wide, cut with an
+    // ellipsis when wider. `column` tells the cells apart whose boxes have
+    // one width: the same text in it is laid out once (disc names, numbers
+    // and paths repeat row after row).
+    const TLaidCell &Laid(size_t column, qreal width, const QString &text)
     {
-        if (text.isEmpty())
-            return;
         if (column >= cells_.size())
             cells_.resize(column + 1);
         QHash<QString, TLaidCell> &cache = cells_[column];
@@ -147,8 +145,19 @@ public:
         if (found == cache.constEnd()) {
             if (cache.size() >= MaxCachedCells)
                 cache.clear();
-            found = cache.insert(text, layouter_.Lay(box.width(), text));
+            found = cache.insert(text, layouter_.Lay(width, text));
         }
+        return *found;
+    }
+
+    TCellLayouter &Layouter() { return layouter_; }
+
+    // The text of one cell, cut with an ellipsis when wider than its box.
+    void AddCell(size_t column, const QRectF &box, const QString &text)
+    {
+        if (text.isEmpty())
+            return;
+        const TLaidCell *found = &Laid(column, box.width(), text);
         const QFontMetricsF &metrics = layouter_.Metrics();
         const qreal baseline = box.top() + (box.height() - metrics.height()) / 2 + metrics.ascent();
         const QPointF origin(box.left(), baseline);
@@ -227,20 +236,41 @@ public:
     void Cell(const QRectF &box, const QString &text, Qt::Alignment align, int column) override
     {
         if (column >= 0 && asGlyphs_) {
-            if (!rows_ || rowsFont_ != font_) {
-                Flush();
-                rows_.emplace(font_, painter_);
-                rowsFont_ = font_;
-            }
-            rows_->AddCell(size_t(column), box, text);
+            Rows().AddCell(size_t(column), box, text);
             return;
         }
         PaintCell(painter_, *metrics_, box, text, align);
+    }
+    QStringList DetailLines(const QString &text, qreal width, int column, int maxLines) override
+    {
+        if (text.isEmpty())
+            return {};
+        if (asGlyphs_) {
+            TDetailGlyphs &rows = Rows();
+            if (!rows.Laid(size_t(std::max(column, 0)), width, text).cut)
+                return {};
+            return rows.Layouter().Wrap(width, text, maxLines);
+        }
+        QString shown = text;
+        shown.replace(QLatin1Char('\n'), QLatin1Char(' ')).replace(QLatin1Char('\r'), QLatin1Char(' '));
+        if (metrics_->horizontalAdvance(shown) <= width)
+            return {};
+        return TCellLayouter(font_, painter_.device(), painter_.layoutDirection()).Wrap(width, text, maxLines);
     }
     void Line(const QPointF &from, const QPointF &to) override { painter_.drawLine(from, to); }
     void Finish() override { Flush(); }
 
 private:
+    // The detail glyphs gathered in the current font.
+    TDetailGlyphs &Rows()
+    {
+        if (!rows_ || rowsFont_ != font_) {
+            Flush();
+            rows_.emplace(font_, painter_);
+            rowsFont_ = font_;
+        }
+        return *rows_;
+    }
     void Flush()
     {
         if (rows_)
@@ -328,16 +358,35 @@ int TBandReport::Lay(TReportSink &sink)
             bound.push_back({data->FindField(f.FieldName), QRectF(f.Left, 0, DetailRoom(f), DetailHeight)});
         const QFont font = ReportFont(12, false);
         sink.SetFont(font);
+        // A row never splits across pages, so its texts get no more lines
+        // than a page after the first holds; the last of them is cut.
+        const int maxLines = (PageHeight - PageHeaderHeight - ColumnHeaderHeight) / DetailHeight;
+        std::vector<QString> texts(bound.size());
+        std::vector<QStringList> lines(bound.size());
         for (data->First(); !data->Eof(); data->Next()) {
-            if (y + DetailHeight > PageHeight) {
+            qsizetype rowLines = 1;
+            for (size_t i = 0; i < bound.size(); ++i) {
+                if (!bound[i].field)
+                    continue;
+                texts[i] = ToQString(bound[i].field->AsString());
+                lines[i] = sink.DetailLines(texts[i], bound[i].box.width(), int(i), maxLines);
+                rowLines = std::max(rowLines, lines[i].size());
+            }
+            const double height = double(rowLines * DetailHeight);
+            if (y + height > PageHeight) {
                 StartPage(sink, y);
                 sink.SetFont(font);
             }
-            for (size_t i = 0; i < bound.size(); ++i)
-                if (bound[i].field)
-                    sink.Cell(bound[i].box.translated(0, y), ToQString(bound[i].field->AsString()), Qt::AlignLeft,
-                              int(i));
-            y += DetailHeight;
+            for (size_t i = 0; i < bound.size(); ++i) {
+                if (!bound[i].field)
+                    continue;
+                const QRectF box = bound[i].box.translated(0, y);
+                if (lines[i].isEmpty())
+                    sink.Cell(box, texts[i], Qt::AlignLeft, int(i));
+                for (qsizetype k = 0; k < lines[i].size(); ++k)
+                    sink.Cell(box.translated(0, double(k * DetailHeight)), lines[i][k], Qt::AlignLeft, int(i));
+            }
+            y += height;
         }
     }
     if (!FooterText.isEmpty()) {

@@ -5,8 +5,9 @@
 // a data set, and a footer at the bottom of the last page. Pages are A4
 // portrait; the layout is given in units of 1/96 inch measured from the left
 // page margin, as report layouts are drawn on screen, and is scaled to the
-// device. Texts too wide for their column end in an ellipsis and never reach
-// the next column. One layout gives the pages: painted through QPainter onto
+// device. A detail text too wide for its column goes on over further lines
+// within it and the row grows to its tallest cell; other texts too wide end in
+// an ellipsis. No text reaches the next column. One layout gives the pages: painted through QPainter onto
 // a QPrinter for the preview and printers, and written by our own PDF writer
 // (ReportPdf.h) for a PDF file.
 #include <QString>

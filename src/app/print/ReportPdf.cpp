@@ -29,7 +29,7 @@ QFont ReportFont(int pixels, bool bold)
 }
 
 TCellLayouter::TCellLayouter(const QFont &font, QPaintDevice *device, Qt::LayoutDirection direction)
-    : layout_(QString(), font, device), metrics_(font, device), leftToRight_(direction == Qt::LeftToRight)
+    : layout_(QString(), font, device), device_(device), metrics_(font, device), leftToRight_(direction == Qt::LeftToRight)
 {
     QTextOption option;
     option.setWrapMode(QTextOption::NoWrap);
@@ -52,6 +52,7 @@ TLaidCell TCellLayouter::Lay(qreal width, const QString &text)
         return cell;
     cell.advance = layout_.lineAt(0).horizontalAdvance();
     if (cell.advance > width) {
+        cell.cut = true;
         cell.shown = metrics_.elidedText(cell.shown, Qt::ElideRight, width);
         if (!LayOut(cell.shown, ascent))
             return cell;
@@ -66,6 +67,30 @@ TLaidCell TCellLayouter::Lay(qreal width, const QString &text)
         cell.runs.push_back(std::move(part));
     }
     return cell;
+}
+
+QStringList TCellLayouter::Wrap(qreal width, const QString &text, int maxLines)
+{
+    QString plain = text;
+    plain.replace(QLatin1Char('\n'), QLatin1Char(' ')).replace(QLatin1Char('\r'), QLatin1Char(' '));
+    QTextLayout layout(plain, layout_.font(), device_);
+    QTextOption option = layout_.textOption();
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    QStringList lines;
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(width);
+        const bool last = lines.size() + 1 >= maxLines;
+        QString part = plain.mid(line.textStart(), last ? -1 : line.textLength());
+        while (!part.isEmpty() && part.back().isSpace())
+            part.chop(1);
+        lines.push_back(part);
+        if (last)
+            break;
+    }
+    layout.endLayout();
+    return lines;
 }
 
 namespace {
@@ -607,6 +632,7 @@ struct TPdfSegment {
     std::string show; // "(..) Tj" or "[..] TJ"
 };
 struct TPdfCell {
+    bool cut = false;
     qreal advance = 0;
     std::vector<TPdfSegment> segments;
 };
@@ -642,6 +668,16 @@ struct TPdfSink::TImpl {
     };
     std::vector<TFontCells> cellFonts;
     int current = -1;
+
+    const TPdfCell &CellOf(qreal width, const QString &text, int column);
+    // The detail cells DetailLines() laid last, by column, which the Cell()
+    // painting them takes without looking them up again.
+    struct TLast {
+        QString text;
+        int font = -1;
+        const TPdfCell *cell = nullptr;
+    };
+    std::vector<TLast> last;
 
     int NewObject()
     {
@@ -731,6 +767,7 @@ struct TPdfSink::TImpl {
     TPdfCell Encode(const TLaidCell &laid)
     {
         TPdfCell cell;
+        cell.cut = laid.cut;
         cell.advance = laid.advance;
         const QString &text = laid.shown;
         qsizetype at = 0;
@@ -859,11 +896,10 @@ void TPdfSink::SetFont(const QFont &font)
     d->current = int(d->cellFonts.size() - 1);
 }
 
-void TPdfSink::Cell(const QRectF &box, const QString &text, Qt::Alignment align, int column)
+// The text laid out in its column's cache (made when missing).
+const TPdfCell &TPdfSink::TImpl::CellOf(qreal width, const QString &text, int column)
 {
-    if (text.isEmpty() || d->current < 0)
-        return;
-    TImpl::TFontCells &f = d->cellFonts[size_t(d->current)];
+    TFontCells &f = cellFonts[size_t(current)];
     const size_t slot = size_t(std::max(column, -1) + 1);
     if (slot >= f.cells.size())
         f.cells.resize(slot + 1);
@@ -872,8 +908,37 @@ void TPdfSink::Cell(const QRectF &box, const QString &text, Qt::Alignment align,
     if (found == cache.constEnd()) {
         if (cache.size() >= 4096)
             cache.clear();
-        found = cache.insert(text, d->Encode(f.layouter->Lay(box.width(), text)));
+        found = cache.insert(text, Encode(f.layouter->Lay(width, text)));
     }
+    return *found;
+}
+
+QStringList TPdfSink::DetailLines(const QString &text, qreal width, int column, int maxLines)
+{
+    if (text.isEmpty() || d->current < 0)
+        return {};
+    const TPdfCell &cell = d->CellOf(width, text, column);
+    if (column >= 0) {
+        if (size_t(column) >= d->last.size())
+            d->last.resize(size_t(column) + 1);
+        d->last[size_t(column)] = TImpl::TLast{text, d->current, &cell};
+    }
+    if (!cell.cut)
+        return {};
+    return d->cellFonts[size_t(d->current)].layouter->Wrap(width, text, maxLines);
+}
+
+void TPdfSink::Cell(const QRectF &box, const QString &text, Qt::Alignment align, int column)
+{
+    if (text.isEmpty() || d->current < 0)
+        return;
+    TImpl::TFontCells &f = d->cellFonts[size_t(d->current)];
+    TImpl::TLast *last = column >= 0 && size_t(column) < d->last.size() ? &d->last[size_t(column)] : nullptr;
+    const TPdfCell *found = last && last->cell && last->font == d->current && text.isSharedWith(last->text)
+                                ? last->cell
+                                : &d->CellOf(box.width(), text, column);
+    if (last)
+        last->cell = nullptr;
     const QFontMetricsF &metrics = f.layouter->Metrics();
     qreal x = box.left();
     if (align & Qt::AlignRight)

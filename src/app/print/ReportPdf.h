@@ -5,9 +5,10 @@
 // The layout (TBandReport) decides the pages: where each band and cell
 // stands, which texts it holds, where a page breaks. A sink turns that into
 // paint: the painter sink paints it onto a QPrinter (preview, printers), the
-// PDF sink writes the PDF file itself. Both cut a too wide text with the same
-// rule and place the same glyphs (those QTextLayout picks for the font,
-// fallback fonts included), so the preview and the file show the same pages.
+// PDF sink writes the PDF file itself. Both break and cut a too wide text with
+// the same rule and place the same glyphs (those QTextLayout picks for the
+// font, fallback fonts included), so the preview and the file show the same
+// pages.
 #include <QFont>
 #include <QFontMetricsF>
 #include <QHash>
@@ -16,6 +17,7 @@
 #include <QRawFont>
 #include <QRectF>
 #include <QString>
+#include <QStringList>
 #include <QTextLayout>
 
 #include <memory>
@@ -36,6 +38,12 @@ public:
     // vertically centred at its baseline. `column` >= 0 marks a detail cell:
     // texts repeat within a column, so a sink may lay each out once.
     virtual void Cell(const QRectF &box, const QString &text, Qt::Alignment align, int column) = 0;
+    // The lines a detail text of `column` takes in the current font when its
+    // box is `width` wide: none when it fits on one line as it stands (a sink
+    // may keep that line laid out for the Cell() that paints it), else the
+    // text broken between words, inside a word too long for a line, into at
+    // most `maxLines` lines, the last holding the rest.
+    virtual QStringList DetailLines(const QString &text, qreal width, int column, int maxLines) = 0;
     virtual void Line(const QPointF &from, const QPointF &to) = 0;
     // Called once after the last page.
     virtual void Finish() = 0;
@@ -50,6 +58,7 @@ struct TLaidRun {
 };
 struct TLaidCell {
     QString shown;
+    bool cut = false; // the text was wider than its box
     qreal advance = 0;
     std::vector<TLaidRun> runs;
 };
@@ -68,6 +77,10 @@ class TCellLayouter {
 public:
     TCellLayouter(const QFont &font, QPaintDevice *device, Qt::LayoutDirection direction);
     TLaidCell Lay(qreal width, const QString &text);
+    // The text broken into lines of at most `width`: between words where it
+    // can, inside a word too long for a line; at most `maxLines` lines, the
+    // last holding the rest of the text. Blanks that end a line are dropped.
+    QStringList Wrap(qreal width, const QString &text, int maxLines);
     const QFontMetricsF &Metrics() const { return metrics_; }
 
 private:
@@ -90,6 +103,7 @@ private:
     const TLetter &Letter(char16_t c);
     const TStep &Step(char16_t a, char16_t b);
     QTextLayout layout_;
+    QPaintDevice *device_;
     QFontMetricsF metrics_;
     bool leftToRight_;
     bool hasFont_ = false;
@@ -120,6 +134,7 @@ public:
     void NewPage() override;
     void SetFont(const QFont &font) override;
     void Cell(const QRectF &box, const QString &text, Qt::Alignment align, int column) override;
+    QStringList DetailLines(const QString &text, qreal width, int column, int maxLines) override;
     void Line(const QPointF &from, const QPointF &to) override;
     void Finish() override;
     // The finished file's bytes (after Finish()).

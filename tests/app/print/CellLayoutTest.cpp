@@ -109,3 +109,38 @@ TEST(CellLayout, ReportPdfIsTheSameEitherWay)
     EXPECT_NE(text[0].find("e:\\AVATAR To Ta Wa Yo LT P. F, r.\\"), std::string::npos) << text[0];
     langunit::SetCurrentLanguage(langunit::LangSlovak);
 }
+
+// A text too wide for its cell broken into lines: each no wider than the cell, between words where it
+// can, inside a word too long for a line, no letter lost; the lines capped with the rest on the last.
+TEST(CellLayout, WrapBreaksBetweenWordsThenInsideThemAndKeepsEveryLetter)
+{
+    QPrinter printer(QPrinter::HighResolution);
+    TBandReport::PreparePrinter(printer);
+    TCellLayouter layouter(ReportFont(12, false), &printer, Qt::LeftToRight);
+    const QFontMetricsF &metrics = layouter.Metrics();
+    auto letters = [](QString s) { return s.remove(QLatin1Char(' ')); };
+    for (const QString &text : {QStringLiteral("t: [Renamed long disc name of forty-five ch.]"),
+                                QStringLiteral("Příliš žluťoučký kůň\núpěl ďábelské ódy.txt"),
+                                QStringLiteral("e:\\") + QString(120, QLatin1Char('w')) + QStringLiteral("\\")}) {
+        SCOPED_TRACE(text.toStdString());
+        const QStringList lines = layouter.Wrap(110, text, 100);
+        ASSERT_GE(lines.size(), 2);
+        QString joined;
+        for (const QString &line : lines) {
+            EXPECT_LE(metrics.horizontalAdvance(line), 110.0) << line.toStdString();
+            EXPECT_FALSE(line.endsWith(QLatin1Char(' '))) << line.toStdString();
+            EXPECT_FALSE(layouter.Lay(110, line).cut) << line.toStdString();
+            joined += line;
+        }
+        EXPECT_EQ(letters(joined), letters(QString(text).replace(QLatin1Char('\n'), QLatin1Char(' '))));
+    }
+    // Words that fit on a line stay whole.
+    const QStringList words = layouter.Wrap(110, QStringLiteral("t: [Renamed long disc name of forty-five ch.]"), 100);
+    EXPECT_TRUE(words.join(QLatin1Char(' ')).contains(QStringLiteral("[Renamed long")));
+    // At most `maxLines`, the last holding the rest.
+    const QString many = QString(400, QLatin1Char('m'));
+    const QStringList capped = layouter.Wrap(40, many, 3);
+    ASSERT_EQ(capped.size(), 3);
+    EXPECT_EQ(capped.join(QString()), many);
+    EXPECT_TRUE(layouter.Lay(40, capped.back()).cut);
+}

@@ -4,6 +4,7 @@
 
 #include <QPrinter>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "app/print/PrintTestSupport.h"
@@ -118,9 +119,9 @@ TEST_F(PrintReportTest, RowsReadBackExactlyInTheirColumnsAndTooLongTextsEndInAnE
     // fallback font has, repeated texts, too long names and paths.
     const std::string q = "e:\\" + std::string(150, 'q') + "\\", n(20, 'N'); // a third too wide
     const std::vector<std::vector<std::string>> rows = {
-        {"Příliš žluťoučký kůň.txt", q, "q…"}, {"ľúbo ôsmy ĺŕä.doc", q, "q…"}, {"ČŘŽĚŮ ďťň.txt", q, "q…"},
-        {"final office.txt", q, "q…"},         {"waffle fjord.doc", q, "q…"},  {"𝐀𝐁𝐂 𝐱𝐲.txt", q, "q…"},
-        {"final office.txt", q, "q…"},         {n, "e:\\" + std::string(150, 'p') + "\\", "p…"},
+        {"Příliš žluťoučký kůň.txt", q, ""}, {"ľúbo ôsmy ĺŕä.doc", q, ""}, {"ČŘŽĚŮ ďťň.txt", q, ""},
+        {"final office.txt", q, ""},         {"waffle fjord.doc", q, ""},  {"𝐀𝐁𝐂 𝐱𝐲.txt", q, ""},
+        {"final office.txt", q, ""},         {n, "e:\\" + std::string(150, 'p') + "\\", ""},
         {"song.wav", "f:\\", "", "f: [OTHER]", "12"}};
     for (const auto &r : rows)
         Add(r[0], r[1], r.size() > 3 ? r[3] : "e: [DATA]", r.size() > 3 ? r[4] : "7");
@@ -131,17 +132,27 @@ TEST_F(PrintReportTest, RowsReadBackExactlyInTheirColumnsAndTooLongTextsEndInAnE
     size_t from = pages[0].find("No.-");
     for (const auto &r : rows) {
         SCOPED_TRACE(r[0]);
+        // Too wide texts go on over further lines: the row's first line
+        // holds the start of each (the reader may set a name that stands
+        // higher than the rest on a line of its own) and no ellipsis.
         const bool cut = r[0] == n;
+        const std::string disc = r.size() > 3 ? r[3] : "e: [DATA]", number = r.size() > 3 ? r[4] : "7";
         const size_t at = pages[0].find(cut ? "NNNNNNNNNN" : r[0], from);
         ASSERT_NE(at, std::string::npos) << pages[0];
-        const size_t end = pages[0].find('\n', at);
-        const std::string line = pages[0].substr(at, end - at);
-        EXPECT_EQ(line.find(n), std::string::npos);
-        EXPECT_TRUE(InOrderOnOneLine(line, {cut ? "N…" : r[0], r[1].substr(0, 6), r[2],
-                                            r.size() > 3 ? r[3] : "e: [DATA]", r.size() > 3 ? r[4] : "7"}))
-            << line;
+        const size_t discAt = pages[0].find(disc, at);
+        ASSERT_NE(discAt, std::string::npos) << pages[0];
+        const size_t start = pages[0].rfind('\n', discAt) + 1, end = pages[0].find('\n', discAt);
+        const std::string line = pages[0].substr(start, end - start);
+        EXPECT_LE(std::count(pages[0].begin() + std::ptrdiff_t(std::min(at, start)),
+                             pages[0].begin() + std::ptrdiff_t(std::max(at, start)), '\n'),
+                  1);
+        EXPECT_EQ(pages[0].substr(at, end - at).find(n), std::string::npos);
+        EXPECT_EQ(pages[0].substr(at, end - at).find("…"), std::string::npos);
+        EXPECT_TRUE(InOrderOnOneLine(line, {r[1].substr(0, 2), disc, number})) << line;
         from = end;
     }
+    // No letter of the wrapped paths is lost.
+    EXPECT_EQ(std::count(pages[0].begin(), pages[0].end(), 'q'), 7 * 150) << pages[0];
     EXPECT_EQ(table->FieldByName("Name").AsString(), "ľúbo ôsmy ĺŕä.doc"); // the current record is kept
     // Our writer's fonts: embedded subsets with their letters (emb sub uni).
     const QString fonts = QString::fromUtf8(Tool("pdffonts", {QString::fromStdString(dir.file("r.pdf"))}));
@@ -159,13 +170,14 @@ TEST_F(PrintReportTest, PagesLookAsThePainterPaintsThem)
             "e:\\folder " + std::to_string(i / 10) + "\\", "e: [DATA]", std::to_string(i));
     report.QuickRep1.FooterText = QStringLiteral("End of the list");
     report.QuickRep1.DateText = QStringLiteral("01.02.2003");
-    ASSERT_EQ(Render(report.QuickRep1, "ours.pdf").size(), 2u);
+    // The long names take two lines each.
+    ASSERT_EQ(Render(report.QuickRep1, "ours.pdf").size(), 3u);
     QPrinter printer(QPrinter::HighResolution); // the painter on Qt's PDF engine, as on a printer
     printer.setOutputFormat(QPrinter::PdfFormat);
     printer.setOutputFileName(QString::fromStdString(dir.file("qt.pdf")));
     TBandReport::PreparePrinter(printer);
-    ASSERT_EQ(report.QuickRep1.Print(printer), 2);
-    for (const QString page : {"1", "2"}) {
+    ASSERT_EQ(report.QuickRep1.Print(printer), 3);
+    for (const QString page : {"1", "2", "3"}) {
         SCOPED_TRACE(page.toStdString());
         auto picture = [&](const std::string &pdf) {
             return Tool("pdftoppm", {"-gray", "-r", "50", "-f", page, "-l", page, QString::fromStdString(pdf)});
@@ -260,8 +272,12 @@ TEST_F(PrintReportTest, TextsLittleWiderThanTheirFieldArePrintedWholeWhereTheRow
     ASSERT_EQ(pages.size(), 1u);
     EXPECT_TRUE(InOrderOnOneLine(pages[0], {"a.txt", disc, "7"})) << pages[0];
     EXPECT_TRUE(InOrderOnOneLine(pages[0], {"b.txt", "e: [DATA]", number})) << pages[0];
+    // A wider one goes on over a second line (a word too long for a line is
+    // broken inside it), not cut.
     EXPECT_FALSE(InOrderOnOneLine(pages[0], {"c.txt", wide})) << pages[0];
-    EXPECT_TRUE(InOrderOnOneLine(pages[0], {"c.txt", wide.substr(0, 8), "…", "8"})) << pages[0];
+    EXPECT_TRUE(InOrderOnOneLine(pages[0], {"c.txt", "e:\\", "8"})) << pages[0];
+    EXPECT_NE(pages[0].find(wide.substr(4, 10)), std::string::npos) << pages[0];
+    EXPECT_EQ(pages[0].find("…"), std::string::npos) << pages[0];
 
     // The music-disc layout: a title of 274 units, 6 units before the number.
     TReportCdForm music;
@@ -271,4 +287,159 @@ TEST_F(PrintReportTest, TextsLittleWiderThanTheirFieldArePrintedWholeWhereTheRow
     const auto musicPages = Render(music.QuickRep1, "music.pdf");
     ASSERT_EQ(musicPages.size(), 1u);
     EXPECT_TRUE(InOrderOnOneLine(musicPages[0], {"Track01.cda", title, "12"})) << musicPages[0];
+}
+
+namespace {
+
+// Points from the page's top edge, and the step from one detail line to the next.
+constexpr double kMarginPt = 10.0 / 25.4 * 72.0, kLinePt = TBandReport::DetailHeight * 0.75;
+// The first page's first detail line.
+constexpr double kFirstRowPt =
+    kMarginPt + (TBandReport::TitleHeight + TBandReport::PageHeaderHeight + TBandReport::ColumnHeaderHeight) * 0.75;
+
+// The words of a page that start within [left, right) points from the band's left edge (give or take
+// the margin's rounding to the device's pixels), in reading order.
+std::string ColumnText(const std::vector<TWord> &page, double left, double right)
+{
+    std::string text;
+    for (const TWord &w : page)
+        if (w.top > kFirstRowPt - kLinePt && w.left - kMarginPt >= left - 2 && w.left - kMarginPt < right - 2)
+            text += w.text;
+    return text;
+}
+
+const TWord *FindWord(const std::vector<TWord> &page, const std::string &text)
+{
+    for (const TWord &w : page)
+        if (w.text == text)
+            return &w;
+    return nullptr;
+}
+
+std::string WithoutBlanks(std::string s)
+{
+    s.erase(std::remove(s.begin(), s.end(), ' '), s.end());
+    return s;
+}
+
+} // namespace
+
+// A detail text wider than its room goes on over further lines within its own column and the row
+// grows to its tallest cell; rows whose texts fit stay one line high.
+TEST_F(PrintReportTest, TooWideTextsGoOnOverLinesInTheirOwnColumnAndTheRowGrowsToTheTallest)
+{
+    const std::string disc = "t: [Renamed long disc name of forty-five ch.]";
+    const std::string name = "Holiday photos from the summer at the lake with the whole family and friends.jpg";
+    const std::string word = "e:\\" + std::string(70, 'w') + "\\"; // no blank to break at
+    ASSERT_EQ(disc.size(), 45u);
+    ASSERT_EQ(name.size(), 80u);
+    Add("above.txt", "e:\\", "e: [DATA]", "3");
+    Add(name, "t:\\photos\\", disc, "4");
+    Add("below.txt", word, "e: [DATA]", "5");
+    Add("last.txt", "e:\\", "e: [DATA]", "6");
+    std::string error;
+    ASSERT_TRUE(report.QuickRep1.WritePdf(dir.file("wrap.pdf"), error)) << error;
+    const auto pages = PdfWords(dir.file("wrap.pdf"));
+    ASSERT_EQ(pages.size(), 1u);
+    const std::vector<TWord> &page = pages[0];
+    // Each column holds its own texts whole, in order, and nothing of another column.
+    EXPECT_EQ(ColumnText(page, 0, 157 * 0.75), "above.txt" + WithoutBlanks(name) + "below.txtlast.txt");
+    EXPECT_EQ(ColumnText(page, 568 * 0.75, 684 * 0.75),
+              "e:[DATA]" + WithoutBlanks(disc) + "e:[DATA]e:[DATA]");
+    EXPECT_EQ(ColumnText(page, 157 * 0.75, 568 * 0.75), "e:\\t:\\photos\\" + word + "e:\\");
+    EXPECT_EQ(std::count_if(page.begin(), page.end(), [](const TWord &w) { return w.text.find("…") != std::string::npos; }),
+              0);
+    // Broken between words: "Renamed" and "forty-five" stay whole.
+    EXPECT_TRUE(FindWord(page, "[Renamed") && FindWord(page, "forty-five"));
+    const TWord *above = FindWord(page, "above.txt"), *first = FindWord(page, "Holiday"),
+                *tail = FindWord(page, "family"), *discTail = FindWord(page, "ch.]"),
+                *below = FindWord(page, "below.txt"), *last = FindWord(page, "last.txt");
+    ASSERT_TRUE(above && first && tail && discTail && below && last);
+    EXPECT_NEAR(first->top - above->top, kLinePt, 0.5); // the rows that fit are one line high
+    EXPECT_GT(tail->top, first->top + kLinePt);          // the name takes three lines or more
+    EXPECT_GT(discTail->top, first->top + kLinePt / 2);  // the disc name two or more
+    // The row below starts a line below the tallest cell's last line.
+    const double lowest = std::max_element(page.begin(), page.end(), [&](const TWord &a, const TWord &b) {
+                              return (a.top < below->top - 1 ? a.top : 0) < (b.top < below->top - 1 ? b.top : 0);
+                          })->top;
+    EXPECT_NEAR(below->top - lowest, kLinePt, 0.5);
+    // The path too long for a line, broken inside its long word, makes that row taller.
+    EXPECT_GE(last->top - below->top, 2 * kLinePt - 0.5);
+}
+
+// Page breaks count a row's lines: a row never splits across pages and never runs into the footer
+// or past the page; a text longer than a page holds is cut on the page's last line.
+TEST_F(PrintReportTest, ARowThatWouldRunPastThePageStartsTheNextOneWhole)
+{
+    TBandReport plain;
+    plain.DataSet = table.get();
+    plain.Fields = {{"Name", 7, 60}, {"Number", 100, 30}};
+    plain.FooterText = QStringLiteral("End of the list");
+    // The first page holds 60 one-line rows: the 60th row, three lines high, does not fit after 59.
+    // Past it every tenth row is three lines high.
+    for (int i = 0; i < 150; ++i) {
+        const std::string id = "r" + std::to_string(i);
+        const bool tall = i == 59 || (i > 59 && i % 10 == 0);
+        Add(tall ? id + "_alpha " + id + "_bravo " + id + "_charlie" : id, "e:\\", "e: [DATA]",
+            "n" + std::to_string(i));
+    }
+    std::string error;
+    ASSERT_TRUE(plain.WritePdf(dir.file("breaks.pdf"), error)) << error;
+    const auto pages = PdfWords(dir.file("breaks.pdf"));
+    ASSERT_GE(pages.size(), 3u);
+    const double pageBottom = kMarginPt + TBandReport::PageHeight * 0.75;
+    const double footerTop = kMarginPt + (TBandReport::PageHeight - TBandReport::FooterHeight) * 0.75;
+    std::vector<size_t> pageOf(150, 99);
+    for (size_t p = 0; p < pages.size(); ++p) {
+        SCOPED_TRACE(p + 1);
+        for (const TWord &w : pages[p]) {
+            if (w.text == "End" || w.text == "of" || w.text == "the" || w.text == "list")
+                continue;
+            EXPECT_LE(w.bottom, p + 1 == pages.size() ? footerTop : pageBottom) << w.text;
+            if (w.text[0] != 'n')
+                continue;
+            const int i = std::stoi(w.text.substr(1));
+            pageOf[size_t(i)] = p;
+            // All of a tall row's lines stand on its number's page, one under another.
+            if (w.text == "n59" || (i > 59 && i % 10 == 0)) {
+                const TWord *a = FindWord(pages[p], "r" + std::to_string(i) + "_alpha"),
+                            *c = FindWord(pages[p], "r" + std::to_string(i) + "_charlie");
+                ASSERT_TRUE(a && c) << i;
+                EXPECT_NEAR(c->top - a->top, 2 * kLinePt, 0.5) << i;
+            }
+        }
+    }
+    for (int i = 0; i < 150; ++i)
+        ASSERT_LT(pageOf[size_t(i)], pages.size()) << "row " << i << " lost";
+    EXPECT_TRUE(std::is_sorted(pageOf.begin(), pageOf.end()));
+    // The first page ends after row 58 with a line's room left; row 59 opens the second.
+    EXPECT_EQ(pageOf[58], 0u);
+    EXPECT_EQ(pageOf[59], 1u);
+    EXPECT_LT(FindWord(pages[0], "n58")->bottom, pageBottom - kLinePt);
+    EXPECT_TRUE(FindWord(pages.back(), "End"));
+
+    // A text longer than a page holds: its own page, 62 lines cut on the last, the row after it printed.
+    auto narrowTable = MakeReportTable();
+    narrowTable->Open();
+    for (const std::string &name : std::vector<std::string>{"b", std::string(250, 'y'), "z"}) {
+        TPrintRow r;
+        r.Name = name;
+        r.Number = name.size() > 10 ? "huge" : "x";
+        AppendPrintRow(*narrowTable, r);
+    }
+    TBandReport narrow;
+    narrow.DataSet = narrowTable.get();
+    narrow.Fields = {{"Name", 7, 14}, {"Number", 25, 30}};
+    ASSERT_TRUE(narrow.WritePdf(dir.file("narrow.pdf"), error)) << error;
+    const auto narrowPages = PdfWords(dir.file("narrow.pdf"));
+    ASSERT_EQ(narrowPages.size(), 3u);
+    EXPECT_TRUE(FindWord(narrowPages[0], "b") && FindWord(narrowPages[2], "z"));
+    ASSERT_TRUE(FindWord(narrowPages[1], "huge"));
+    const auto lines = std::count_if(narrowPages[1].begin(), narrowPages[1].end(), [](const TWord &w) {
+        return w.text.find('y') != std::string::npos || w.text.find("…") != std::string::npos;
+    });
+    EXPECT_EQ(lines, (TBandReport::PageHeight - TBandReport::PageHeaderHeight - TBandReport::ColumnHeaderHeight) /
+                         TBandReport::DetailHeight);
+    EXPECT_TRUE(std::any_of(narrowPages[1].begin(), narrowPages[1].end(),
+                            [](const TWord &w) { return w.text.find("…") != std::string::npos; }));
 }

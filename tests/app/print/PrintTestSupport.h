@@ -56,6 +56,35 @@ inline bool InOrderOnOneLine(const std::string &page, const std::vector<std::str
     return false;
 }
 
+// A word on a page and its box in points from the page's top left corner.
+struct TWord {
+    std::string text;
+    double left, top, right, bottom;
+};
+
+// The words of every page, as pdftotext's bounding boxes give them.
+inline std::vector<std::vector<TWord>> PdfWords(const std::string &pdf)
+{
+    std::vector<std::vector<TWord>> pages;
+    const QString html = QString::fromUtf8(Tool("pdftotext", {"-bbox", QString::fromStdString(pdf), "-"}));
+    for (const QString &line : html.split('\n')) {
+        const QString t = line.trimmed();
+        if (t.startsWith("<page"))
+            pages.emplace_back();
+        if (!t.startsWith("<word") || pages.empty())
+            continue;
+        auto attribute = [&t](const QString &name) {
+            const qsizetype at = t.indexOf(name + "=\"") + name.size() + 2;
+            return t.mid(at, t.indexOf('"', at) - at).toDouble();
+        };
+        const qsizetype open = t.indexOf('>') + 1;
+        const QString text = t.mid(open, t.lastIndexOf("</word>") - open);
+        pages.back().push_back(TWord{text.toStdString(), attribute("xMin"), attribute("yMin"), attribute("xMax"),
+                                     attribute("yMax")});
+    }
+    return pages;
+}
+
 inline int PdfInfoPages(const std::string &pdf)
 {
     for (const std::string &line : Split(QString::fromUtf8(Tool("pdfinfo", {QString::fromStdString(pdf)})), '\n'))
