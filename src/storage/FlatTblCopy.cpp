@@ -260,6 +260,32 @@ void TFlatTable::AppendShared(const TFlatRecEntry &entry, const TFlatCursor &fro
     sorted_ = false;
 }
 
+bool TFlatTable::AppendValues(const std::vector<TField *> &fields, const std::vector<TVariant> &values)
+{
+    if (fields.size() != values.size() || !Active() || !shared_ || !AppendsInBulk() || !CanSetFieldValues(fields) ||
+        !masterFields_.empty())
+        return false;
+    for (int i = 0; i < FieldCount(); ++i)
+        if (!Fields(i).DefaultExpression.empty())
+            return false;
+    TFlatRecord record = TFlatRecord::Make(shared_->Cursor.RecordSize);
+    TField *changed = nullptr;
+    try {
+        WriteFieldValues(record, fields, values, changed);
+    } catch (...) {
+        return false; // the steps one at a time give the error in its place
+    }
+    AppendStored(record);
+    return true;
+}
+
+void TFlatTable::EndAppends()
+{
+    DataEvent(deUpdateState);
+    DataEvent(deDataSetChange);
+    Resync();
+}
+
 void TFlatTable::AppendStored(const TFlatRecord &record)
 {
     CountChange(); // as the insert does, before the record goes in
