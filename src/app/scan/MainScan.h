@@ -24,7 +24,7 @@ inline constexpr uint32_t ScanAttrCompressed = 0x800;
 // One entry of a listed folder.
 struct TScanEntry {
     std::string name;        // as stored: a "\" of the file system's name appears as "/"
-    std::string localName;   // the file system's own name (empty for listers without files)
+    std::string localName;   // the file system's own name where it differs from `name`, else empty
     uint32_t attributes = 0; // Windows attribute bits
     uint64_t size = 0;
     FileTime creationTime = 0;

@@ -120,9 +120,13 @@ bool TDiskLister::List(const std::string &storedFolder, const std::string &local
             return false;
         }
         TScanEntry e;
-        e.localName = n;
-        e.name = e.localName;
-        std::replace(e.name.begin(), e.name.end(), '\\', '/');
+        e.name = n;
+        // The own name is kept apart only when storing changes it: most names
+        // are not copied twice.
+        if (e.name.find('\\') != std::string::npos) {
+            e.localName = e.name;
+            std::replace(e.name.begin(), e.name.end(), '\\', '/');
+        }
         const mode_t mode = sx.stx_mode;
         uint32_t a = 0;
         if (S_ISLNK(mode)) {
