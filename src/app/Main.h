@@ -382,6 +382,10 @@ public:
     // Forgets history, list and tree and shows the catalogue from its tables.
     void RebuildCatalogView();
     void ShowEmptyCatalogView();
+    // No disc open (the tree empty, or a group first): nothing of a disc shown
+    // before stays in the list, the status bar, the panels, the path box or
+    // the history.
+    void ShowNoDiscOpen();
     // Opens the catalogue's tables again from their files and shows it anew.
     bool ReloadCatalog(std::string *error);
     void ConnectTreeEditHandlers();

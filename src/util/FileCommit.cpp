@@ -10,8 +10,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <set>
 
 #include "util/BaseFileUtils.h"
@@ -105,20 +103,35 @@ struct TJournal {
     std::vector<std::pair<std::string, std::string>> renames; // full paths
 };
 
-enum class TRead { Missing, Bad, Ok };
+// Missing: no journal. Unreadable: one that cannot be read now (no access, a
+// disc error); it may well be whole, so nothing of it is touched. Bad: one that
+// reads but was never written by a commit.
+enum class TRead { Missing, Unreadable, Bad, Ok };
 
-// Reads and checks the journal of `folder`.
-TRead ReadJournal(const std::string &folder, TJournal &journal)
+// Reads and checks the journal of `folder`; `reason` says why it is Unreadable.
+TRead ReadJournal(const std::string &folder, TJournal &journal, std::string *reason = nullptr)
 {
     const std::string path = JournalIn(folder);
+    auto unreadable = [&](int err) {
+        if (reason)
+            *reason = path + ": " + std::strerror(err);
+        return TRead::Unreadable;
+    };
     struct stat st;
-    if (::lstat(path.c_str(), &st) != 0)
-        return errno == ENOENT || errno == ENOTDIR ? TRead::Missing : TRead::Bad;
+    if (::lstat(path.c_str(), &st) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            return TRead::Missing;
+        return unreadable(errno);
+    }
     if (!S_ISREG(st.st_mode) || st.st_size < 0 || size_t(st.st_size) > MaxJournalBytes)
         return TRead::Bad;
-    std::ifstream in(path, std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad() || bytes.size() > MaxJournalBytes || bytes.compare(0, Magic.size(), Magic) != 0)
+    std::string bytes;
+    const std::string why = ReadRegularFile(path, bytes, MaxJournalBytes);
+    if (why == "cannot be opened")
+        return unreadable(errno);
+    if (why == "cannot be read")
+        return unreadable(EIO);
+    if (!why.empty() || bytes.compare(0, Magic.size(), Magic) != 0)
         return TRead::Bad;
     // The last line: "end <count> <crc32>", the checksum over everything before it.
     if (bytes.empty() || bytes.back() != '\n')
@@ -261,6 +274,11 @@ bool TFileCommit::Commit(std::string &error)
         if (::lstat(r.to.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
             return fail(r.to + ": " + std::strerror(EISDIR));
     }
+    // The temporary files' names are on the disk before the journal that
+    // names them: after a power cut a named file that is missing is taken for
+    // one renamed already, which would leave its target old beside new ones.
+    for (const std::string &f : folders)
+        SyncFolder(f);
     std::string text(Magic);
     for (const TRename &r : renames_)
         text += Escape(JournalName(folder, r.from)) + "\t" + Escape(JournalName(folder, r.to)) + "\n";
@@ -275,6 +293,10 @@ bool TFileCommit::Commit(std::string &error)
         return fail(journal + ": " + reason);
     // The change is made: from here on it is completed, now or at the next open.
     committed_ = true;
+    // A rename that fails does not stop the others: what reads a file before
+    // the next open (the tree file, when the window is built again) finds as
+    // much of the change as can be in place.
+    std::string failed;
     for (const TRename &r : renames_) {
         Step(step_);
         if (const int err = RenameFile(r.from, r.to)) {
@@ -282,13 +304,19 @@ bool TFileCommit::Commit(std::string &error)
             // Finished already by another copy of the program that opened the folder.
             if (err == ENOENT && ::lstat(r.from.c_str(), &st) != 0)
                 continue;
-            error = r.to + ": " + std::strerror(err) + ". The change is recorded in " + journal +
-                    " and is completed when the catalogue is opened next.";
-            return false;
+            if (failed.empty())
+                failed = r.to + ": " + std::strerror(err);
         }
     }
     for (const std::string &f : folders)
         SyncFolder(f);
+    if (!failed.empty()) {
+        error = failed + ". The change is recorded in " + journal + " and is completed when the catalogue is opened next.";
+        // Its files are the journal's now: a later Discard or failed Commit of
+        // this object must never remove them.
+        renames_.clear();
+        return false;
+    }
     Step(step_);
     ::unlink(journal.c_str());
     SyncFolderOf(journal);
@@ -302,9 +330,13 @@ bool FinishFileCommits(const std::string &folder, std::string &error)
     // A journal cut off while it was written never made its change.
     RemoveStaleTempFiles(journalPath);
     TJournal journal;
-    switch (ReadJournal(folder, journal)) {
+    std::string reason;
+    switch (ReadJournal(folder, journal, &reason)) {
     case TRead::Missing:
         return true;
+    case TRead::Unreadable:
+        error = reason + " (a change recorded there cannot be finished)";
+        return false;
     case TRead::Bad: {
         // Never written by a commit (those are whole): kept for the user to look at.
         const int err = RenameFile(journalPath, journalPath + ".damaged");
@@ -362,6 +394,7 @@ std::vector<std::string> JournalTemporaries(const std::string &folder, bool &unr
     switch (ReadJournal(folder, journal)) {
     case TRead::Missing:
         break;
+    case TRead::Unreadable:
     case TRead::Bad:
         unreadable = true;
         break;

@@ -67,7 +67,8 @@ private:
 // A journal that does not read whole (its checksum or layout is wrong) was
 // never a commit of the program; it is put aside as `<journal>.damaged` and
 // its temporary files are left to the stale-file removal. False, with the
-// reason in `error`, when a rename fails: the journal then stays.
+// reason in `error`, when a rename fails or the journal cannot be read at all
+// (no access, a disc error): the journal and its files then stay as they are.
 bool FinishFileCommits(const std::string &folder, std::string &error);
 
 // FinishFileCommits for the folder of `file` and the two folders above it:

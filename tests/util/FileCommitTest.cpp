@@ -209,9 +209,16 @@ TEST_F(FileCommitTest, RenameFailingAfterTheCommitPointIsFinishedLater)
         TFileCommit commit;
         EXPECT_FALSE(Change(commit, error));
         EXPECT_TRUE(commit.Committed());
+        // Used again while the rename still fails: the new change is refused,
+        // and the files of the one made stay for its journal.
+        std::string again;
+        ASSERT_TRUE(commit.AddBytes(targets[0], "refused A", again)) << again;
+        EXPECT_FALSE(commit.Commit(again));
+        EXPECT_FALSE(commit.Committed());
     }
     EXPECT_NE(error.find(targets[1]), std::string::npos) << error;
-    EXPECT_EQ(State(), "new 0;old B;-;");
+    // The renames after the failed one are still made.
+    EXPECT_EQ(State(), "new 0;old B;new 2;");
     // While the rename still fails, the journal and its files stay, even for a later start.
     std::string reason;
     EXPECT_FALSE(FinishFileCommits(dir.str(), reason));
@@ -273,4 +280,72 @@ TEST_F(FileCommitTest, JournalInItsDocumentedFormatIsFinishedAndADamagedOneIsPut
         fs::remove(dir.file("A.d.orbalist-tmp-Ab12Cd"));
         fs::remove(dir.file("sub/B.d.orbalist-tmp-Zz9900"));
     }
+}
+
+TEST_F(FileCommitTest, JournalThatCannotBeReadIsNeitherPutAsideNorRobbedOfItsFiles)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs a second user to be refused the journal";
+    // A whole journal of another user of a shared folder, readable by its owner only.
+    dir.write("A.d.orbalist-tmp-Ab12Cd", "new A");
+    const std::string journal = dir.file(std::string(CommitJournalName));
+    dir.write(std::string(CommitJournalName), Journal("A.d.orbalist-tmp-Ab12Cd\tA.d\n", 1));
+    ASSERT_EQ(::chmod(journal.c_str(), 0600), 0);
+    ASSERT_EQ(::chmod(dir.str().c_str(), 0777), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(3);
+        const LaterStart later;
+        std::string error;
+        const bool finished = FinishFileCommits(dir.str(), error);
+        const bool named = error.find(journal) != std::string::npos;
+        RemoveStaleTempFiles(targets[0]);
+        ::_exit(finished ? 1 : named ? 0 : 2);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: taken as finished, 2: the message does not name the journal";
+    EXPECT_TRUE(fs::exists(journal));
+    EXPECT_FALSE(fs::exists(journal + ".damaged"));
+    EXPECT_EQ(orbtest::readFile(dir.file("A.d.orbalist-tmp-Ab12Cd")), "new A");
+    // Its owner finishes it.
+    std::string error;
+    ASSERT_TRUE(FinishFileCommits(dir.str(), error)) << error;
+    EXPECT_EQ(orbtest::readFile(targets[0]), "new A");
+}
+
+TEST_F(FileCommitTest, NamesWithTabsLineFeedsPercentsAndNonUtf8BytesAreFinishedAsWritten)
+{
+    const std::string odd = dir.file("we%25ird\tna\nme\xE9");
+    fs::create_directories(odd + "/CdNames");
+    const std::vector<std::string> files = {odd + "/A\x01.d", odd + "/CdNames/B%.d"};
+    // Stopped right after the journal is on the disk (two files written, then the journal step).
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        SetCommitStepHook([](int step) {
+            if (step == 3)
+                ::raise(SIGKILL);
+        });
+        TFileCommit commit;
+        std::string error;
+        for (const std::string &f : files)
+            if (!commit.AddBytes(f, "new " + FileNameOfPath(f), error))
+                ::_exit(1);
+        ::_exit(commit.Commit(error) ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    bool unreadable = true;
+    EXPECT_EQ(JournalTemporaries(odd, unreadable).size(), 2u);
+    EXPECT_FALSE(unreadable);
+    std::string error;
+    ASSERT_TRUE(FinishFileCommitsFor(files[1], error)) << error;
+    for (const std::string &f : files)
+        EXPECT_EQ(orbtest::readFile(f), "new " + FileNameOfPath(f));
+    EXPECT_EQ(Leftovers(odd), std::vector<std::string>{});
 }

@@ -121,9 +121,23 @@ bool TMainForm::RestoreCatalog(const std::string &name, std::string *error, std:
             return fail(tables[i] + ": " + reason);
         }
     }
+    const bool isOpen = name == CatalogName && SameFolder(CatalogFolder, DataFolder);
     if (!commit.Commit(reason)) {
-        if (commit.Committed())
-            return fail(reason); // made; the tables are in place at the next open
+        if (commit.Committed()) {
+            // Made, and the tables are in place at the next open: the open
+            // catalogue is read again now (which finishes it), so the window
+            // never keeps, and later saves, the tables as they were before.
+            if (isOpen) {
+                std::string openError;
+                if (OpenCatalog(DataFolder, name, &openError)) {
+                    ForgetCatalogViews();
+                    FormShow();
+                } else {
+                    reason += "\n" + openError;
+                }
+            }
+            return fail(reason);
+        }
         undoKept();
         return fail(reason + Text3(" Both tables are as they were.", " Obe tabuľky sú také, aké boli.",
                                    " Obě tabulky jsou takové, jaké byly."));
@@ -132,7 +146,7 @@ bool TMainForm::RestoreCatalog(const std::string &name, std::string *error, std:
         *keptDamaged = kept;
 
     // The open catalogue is read again from the restored files.
-    if (name == CatalogName && SameFolder(CatalogFolder, DataFolder)) {
+    if (isOpen) {
         std::string openError;
         if (!OpenCatalog(DataFolder, name, &openError))
             return fail(openError);

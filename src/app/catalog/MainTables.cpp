@@ -182,11 +182,20 @@ void TMainForm::ShowCatalogView()
     }
     LoadTree();
     QTreeWidget *tree = ui->TreeView1;
-    if (tree->topLevelItemCount() > 0) {
-        tree->setCurrentItem(tree->topLevelItem(0));
+    QTreeWidgetItem *first = tree->topLevelItemCount() > 0 ? tree->topLevelItem(0) : nullptr;
+    if (first) {
+        tree->setCurrentItem(first);
         tree->setFocus();
-        Browse.CurrentDisc = FromQString(tree->topLevelItem(0)->text(0));
     }
+    if (!first || TreeNodeKind(first) != NodeKindDisc) {
+        // A group first: it opens no disc, so neither the disc shown before
+        // (of the catalogue left, or of this one before a restore) nor the
+        // drive of some record may stay in the list, the panels or the path box.
+        ShowNoDiscOpen();
+        ui->CDImage->clear();
+        return;
+    }
+    Browse.CurrentDisc = FromQString(first->text(0));
     // The drive of the current record's path is where browsing starts.
     const std::string path = FlatTable1->FieldByName("Path").AsString();
     Browse.CurrentPath = path.substr(0, std::min<size_t>(2, path.size())) + "\\";

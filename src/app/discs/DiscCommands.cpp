@@ -489,11 +489,15 @@ void TTableCommit::Commit()
     for (TFlatTable *t : tables_)
         t->Commit = nullptr;
     std::string error;
-    if (commit_.Commit(error))
-        return;
-    if (commit_.Committed())
+    const bool made = commit_.Commit(error);
+    if (!made && !commit_.Committed())
+        throw EDatabaseError(error);
+    // The tables hold what the files hold (or will at the next open): a later
+    // change that fails takes back only itself, not this one too.
+    for (TFlatTable *t : tables_)
+        t->CommitChanges();
+    if (!made)
         throw ECommitUnfinished(error);
-    throw EDatabaseError(error);
 }
 
 // ---- messages

@@ -38,7 +38,8 @@ public:
     void AddTree(const std::string &file, const std::vector<TTreeRecord> &records);
     // Raises EDatabaseError when nothing could be committed (every file is as
     // it was), ECommitUnfinished when the change was committed but a file is
-    // not in place yet.
+    // not in place yet. A change committed becomes the tables' point to go back
+    // to (CommitChanges).
     void Commit();
 
 private:

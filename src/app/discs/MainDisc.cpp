@@ -58,15 +58,25 @@ void TMainForm::DeleteButtonClick()
     const std::string name = FromQString(node->text(0));
     Browse.CurrentDisc = name;
     bool deleted = false;
+    std::string unfinished;
     {
         HourglassCursor busy;
-        deleted = DeleteDiscEverywhere(OpenDiscCatalog(), name);
+        try {
+            deleted = DeleteDiscEverywhere(OpenDiscCatalog(), name);
+        } catch (const ECommitUnfinished &e) {
+            // Made (the tables hold it) and completed at the next open: the
+            // window shows the disc gone, then says why a file waits.
+            deleted = true;
+            unfinished = e.what();
+        }
     }
     if (!deleted) {
         Prompt::Current().Show(ToQString(NotFoundText(name)), L(34), PromptButtons::Ok, PromptIcon::Warning);
         return;
     }
     RebuildCatalogView();
+    if (!unfinished.empty())
+        ShowError(unfinished);
 }
 
 void TMainForm::RenameCDMenuClick()
@@ -121,14 +131,25 @@ void TMainForm::RebuildCatalogView()
 void TMainForm::ShowEmptyCatalogView()
 {
     // No file left: the tree keeps the discs that remain, the rest is empty.
+    if (HasCatalog())
+        LoadTree();
+    ShowNoDiscOpen();
+    if (!CdNameTable || !CdNameTable->Active() || CdNameTable->IsEmpty())
+        ui->CDImage->clear();
+}
+
+void TMainForm::ShowNoDiscOpen()
+{
     Browse.CurrentDisc.clear();
+    Browse.LoadedDisc.clear();
     RunTarget = {};
+    WorkSource.reset();
+    WorkTable.reset();
+    ui->LinksListView->clear();
     // Closing the search panel writes these back into the status bar.
     Browse.WorkDiscName.clear();
     Browse.FileCountText.clear();
     Browse.DiscSizeText.clear();
-    if (HasCatalog())
-        LoadTree();
     for (int i = 0; i < 4; ++i)
         ui->StatusBar1->SetPanelText(i, QString());
     Browse.ListedPath.clear();
@@ -141,9 +162,12 @@ void TMainForm::ShowEmptyCatalogView()
         ui->ComboBox1->setEditText(QString());
     }
     Browse.CurrentPath.clear();
+    Browse.BackList.clear();
+    Browse.ForwardList.clear();
+    RefreshHistoryMenus();
+    SetBackEnabled(false);
+    SetForwardEnabled(false);
     ShowInfoPanel();
-    if (!CdNameTable || !CdNameTable->Active() || CdNameTable->IsEmpty())
-        ui->CDImage->clear();
 }
 
 bool TMainForm::ReloadCatalog(std::string *error)

@@ -117,13 +117,16 @@ bool TMainForm::LoadCdPicture(const std::string &Extension, const std::string &F
         } reading;
         return LoadPictureThumbnail(kind, FileName, 100, 100);
     }();
+    // The wait ran the window's events: a window closed meanwhile (its tables
+    // with it) takes no picture and says nothing more.
+    if (closed_)
+        return false;
     if (picture.image.isNull()) {
         Prompt::Current().Show(ToQString(CannotReadPicture(FileName, picture.error)),
                                ToQString(langunit::LangString(67)), PromptButtons::Ok, PromptIcon::Error);
         return false;
     }
-    // The wait ran the window's events: the picture goes to the disc it was
-    // meant for, found again.
+    // The picture goes to the disc it was meant for, found again.
     if (Browse.CurrentDisc != disc || !PictureDiscFound())
         return false;
     StoreDiscPicture([&] { StretchToCdImage(picture.image, 100, 100); });

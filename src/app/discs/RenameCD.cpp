@@ -94,6 +94,12 @@ void TRenameCDForm::OkButtonClick()
     try {
         HourglassCursor busy;
         renamed = RenameDiscEverywhere(main_->OpenDiscCatalog(), oldName_, newName);
+    } catch (const ECommitUnfinished &e) {
+        // Renamed (the tables hold it) and completed at the next open: the
+        // window shows the new name, and the message why a file waits.
+        renamed = true;
+        Prompt::Current().Show(ToQString(e.what()), ToQString(langunit::LangString(67)), PromptButtons::Ok,
+                               PromptIcon::Error);
     } catch (const std::exception &e) {
         // Nothing was renamed; the dialog stays for another try or Cancel.
         ui->Edit2->setText(ToQString(text));

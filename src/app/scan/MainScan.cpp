@@ -48,9 +48,6 @@ void Unfiltered(TFlatTable &table, Fn fn)
         table.SetFiltered(true);
 }
 
-// The fields of a disc record that an update of the disc rewrites.
-constexpr const char *kUpdatedDiscFields[] = {"CdSize", "CdIdCode", "CType"};
-
 // The disc node named `text`, wherever it lies: a disc may sit in a group.
 QTreeWidgetItem *DiscNodeNamed(QTreeWidget *tree, const QString &text)
 {
@@ -253,7 +250,9 @@ void TMainForm::SaveToDatabase(const std::string &sizeText, int mode)
     if (!scan.Active())
         scan.Open();
     std::string written;   // disc name of the records written
-    std::vector<TVariant> discBefore; // an updated disc record's values before the update
+    // The tables hold what their files hold: the point a failed store goes back to.
+    for (TFlatTable *t : {FlatTable1.get(), CdNameTable.get()})
+        t->CommitChanges();
     try {
         // Both tables, and the tree file that gets the new disc's node, are saved as one change.
         TTableCommit commit({CdNameTable.get(), FlatTable1.get()});
@@ -312,8 +311,6 @@ void TMainForm::SaveToDatabase(const std::string &sizeText, int mode)
                 TField &cdName = CdNameTable->FieldByName("CdName");
                 for (CdNameTable->First(); !CdNameTable->Eof(); CdNameTable->Next()) {
                     if (cdName.AsString() == oldDisc) {
-                        for (const char *f : kUpdatedDiscFields)
-                            discBefore.push_back(CdNameTable->FieldByName(f).Value());
                         CdNameTable->Edit();
                         CdNameTable->FieldByName("CdSize").SetAsString(sizeText);
                         CdNameTable->FieldByName("CdIdCode").SetAsString(Scan.VolumeSerial);
@@ -337,10 +334,10 @@ void TMainForm::SaveToDatabase(const std::string &sizeText, int mode)
     } catch (const ECommitUnfinished &) {
         throw; // the change stands and is completed at the next open
     } catch (...) {
-        // Nothing half-written: the commit changed no file, and a new disc
-        // that could not be saved whole goes again from the tables in memory,
-        // so no later save writes a disc record without its files or files
-        // without their disc.
+        // Nothing half-written: the commit changed no file, and the tables in
+        // memory go back to what the files hold (an updated disc keeps its old
+        // records and values), so no later save writes a disc record without its
+        // files, files without their disc or half an update.
         try {
             for (TDataSet *t : {static_cast<TDataSet *>(FlatTable1.get()), static_cast<TDataSet *>(CdNameTable.get())})
                 if (t->State() == dsEdit || t->State() == dsInsert)
@@ -361,38 +358,8 @@ void TMainForm::SaveToDatabase(const std::string &sizeText, int mode)
                     }
                     scan.TakeBack(*FlatTable1, [&] { return namecd.AsString() == written; });
                 });
-            if (mode == 0 && !written.empty()) {
-                TField &cdName = CdNameTable->FieldByName("CdName");
-                for (CdNameTable->Last(); !CdNameTable->Bof(); CdNameTable->Prior()) {
-                    if (cdName.AsString() == written) {
-                        CdNameTable->Delete();
-                        break;
-                    }
-                }
-                Unfiltered(*FlatTable1, [&] {
-                    TField &namecd = FlatTable1->FieldByName("Namecd");
-                    FlatTable1->First();
-                    while (!FlatTable1->Eof()) {
-                        if (namecd.AsString() == written)
-                            FlatTable1->Delete();
-                        else
-                            FlatTable1->Next();
-                    }
-                });
-            }
-            // An updated disc record gets its values back, in its file too.
-            if (mode == 1 && !discBefore.empty()) {
-                TField &cdName = CdNameTable->FieldByName("CdName");
-                for (CdNameTable->First(); !CdNameTable->Eof(); CdNameTable->Next()) {
-                    if (cdName.AsString() == oldDisc) {
-                        CdNameTable->Edit();
-                        for (size_t i = 0; i < discBefore.size(); ++i)
-                            CdNameTable->FieldByName(kUpdatedDiscFields[i]).SetValue(discBefore[i]);
-                        CdNameTable->Post();
-                        break;
-                    }
-                }
-            }
+            for (TFlatTable *t : {FlatTable1.get(), CdNameTable.get()})
+                t->CancelChanges();
         } catch (...) {
         }
         throw;

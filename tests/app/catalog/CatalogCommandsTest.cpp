@@ -261,6 +261,45 @@ TEST_F(CatalogCommandsTest, OpeningAnEmptyCatalogueEmptiesTheViews)
     EXPECT_TRUE(form.Browse.LoadedDisc.empty());
 }
 
+// A tree that begins with a group opens no disc: whatever disc was shown before (of the catalogue
+// left, or of the same one before its views are shown again, as Restore settings and a restore
+// from the backups do) leaves nothing in the status bar, the panels, the path box or the history.
+TEST_F(CatalogCommandsTest, ATreeBeginningWithAGroupShowsNoDiscUntilOneIsOpened)
+{
+    MakeCatalog("Grouped", {"f: [GAMMA]"});
+    const std::vector<TTreeRecord> grouped = {{0, "Games", 2, 2, NodeKindGroup},
+                                              {1, "f: [GAMMA]", 0, 1, NodeKindDisc}};
+    ASSERT_TRUE(WriteTreeFile(data + "/CdNames/Grouped_cdname.dat", grouped));
+    TMainForm form(nullptr, data);
+    form.FormShow();
+    auto status = [&form](int panel) { return form.ui->StatusBar1->Panel(panel).Text.trimmed(); };
+    auto expectNoDisc = [&](const char *when) {
+        SCOPED_TRACE(when);
+        ASSERT_TRUE(form.ui->TreeView1->currentItem());
+        EXPECT_EQ(form.ui->TreeView1->currentItem()->text(0), QStringLiteral("Games"));
+        for (int panel = 0; panel < 3; ++panel)
+            EXPECT_TRUE(status(panel).isEmpty()) << panel << ": " << status(panel).toStdString();
+        EXPECT_TRUE(form.ui->StaticText2->text().trimmed().isEmpty());
+        EXPECT_TRUE(form.ui->StaticText3->text().trimmed().isEmpty());
+        EXPECT_TRUE(form.ui->ComboBox1->currentText().isEmpty());
+        EXPECT_FALSE(form.ui->BackButton->isEnabled());
+        EXPECT_EQ(form.ui->LinksListView->Count(), 0);
+        EXPECT_FALSE(form.WorkTable);
+        EXPECT_TRUE(form.Browse.LoadedDisc.empty());
+    };
+    ASSERT_NE(status(0).indexOf(QStringLiteral("e: [ONE]")), -1);
+    ASSERT_TRUE(form.OpenCatalogFile(data + "/Grouped.d"));
+    expectNoDisc("another catalogue opened");
+
+    // Its disc opens from its node as ever; showing the views again goes back to the group.
+    ASSERT_GE(form.SelectTreeNodeByText("f: [GAMMA]"), 0);
+    form.TreeView1Click();
+    EXPECT_GT(form.ui->LinksListView->Count(), 0);
+    EXPECT_NE(status(0).indexOf(QStringLiteral("f: [GAMMA]")), -1);
+    form.FormShow();
+    expectNoDisc("the views shown again");
+}
+
 namespace {
 
 class BackupRestoreTest : public CatalogTest {
@@ -460,6 +499,28 @@ TEST_F(BackupRestoreTest, RenameFailingAfterTheCommitIsCompletedAtTheNextOpen)
     for (const std::string &folder : {data, data + "/CdNames"})
         for (const std::string &f : FilesOf(folder))
             EXPECT_EQ(f.find("orbalist-"), std::string::npos) << f;
+}
+
+TEST_F(BackupRestoreTest, OpenCatalogueWhoseRestoreIsUnfinishedIsNotKeptInMemoryAsBefore)
+{
+    MakeWithBackups("Music", {"e: [OLD]"}, {"e: [NEW1]", "e: [NEW2]"});
+    TMainForm form(nullptr, data);
+    form.FormShow();
+    ASSERT_EQ(TreeTexts(form).size(), 2u);
+    // The disc table's rename fails once, after the commit is made.
+    static int failures;
+    failures = 0;
+    SetRenameFaultHook([](const std::string &, const std::string &to) {
+        return fs::path(to).filename() == "Music_cdname.d" && failures++ == 0 ? EIO : 0;
+    });
+    std::string error;
+    EXPECT_FALSE(form.RestoreCatalog("Music", &error));
+    SetRenameFaultHook(nullptr);
+    EXPECT_NE(error.find("opened next"), std::string::npos) << error;
+    // The window holds the restored catalogue, so no later save writes the one before it.
+    EXPECT_EQ(form.FileRecordCount(), 1);
+    EXPECT_EQ(TreeTexts(form), std::vector<std::string>{"e: [OLD]"});
+    EXPECT_EQ(DiscsOnDisk("Music"), std::vector<std::string>{"e: [OLD]"});
 }
 
 TEST_F(BackupRestoreTest, DamagedOpenCatalogueIsKeptAsideAndReopenedWritable)

@@ -137,9 +137,11 @@ TEST_F(DiscCommandsTest, DeleteAsksAndRemovesExactlyTheDiscsRecordsWhateverFilte
     EXPECT_EQ(disk.discNames, (Names{"e: [DATA]1", "f: [MUSIC]"}));
     EXPECT_EQ(disk.filesPerDisc, (std::map<std::string, int>{{"e: [DATA]1", 2}, {"f: [MUSIC]", 2}}));
     EXPECT_EQ(TreeTexts(disk.tree), (Names{"Backups", "  e: [DATA]1", "f: [MUSIC]"}));
-    // The window shows the rest, from the first node on.
+    // The window shows the rest, from the first node on: a group, which opens no disc.
     EXPECT_EQ(form->ui->TreeView1->topLevelItemCount(), 2);
-    EXPECT_EQ(form->Browse.CurrentDisc, "Backups");
+    ASSERT_TRUE(form->ui->TreeView1->currentItem());
+    EXPECT_EQ(form->ui->TreeView1->currentItem()->text(0).toStdString(), "Backups");
+    EXPECT_EQ(form->Browse.CurrentDisc, "");
     EXPECT_EQ(form->FileRecordCount(), 4);
 }
 
@@ -234,6 +236,47 @@ TEST_F(DiscCommandsTest, RenameChangesRecordFilesNodeNoteAndPictureTogether)
     EXPECT_TRUE(Rename(dialog, QStringLiteral("OTHER")));
     EXPECT_EQ(Disk().discNames, (Names{renamed, "e: [OTHER]", "f: [MUSIC]"}));
     EXPECT_EQ(Disk().filesPerDisc.at("e: [OTHER]"), 2);
+}
+
+// A rename of the disc table that fails after the commit is made: the command
+// stands, in memory and in the window, and the next open completes its files.
+TEST_F(DiscCommandsTest, RenameAndDeleteWhoseCommitIsUnfinishedShowTheirChange)
+{
+    StandardCatalog();
+    auto form = Open();
+    auto failDiscTable = [] {
+        SetRenameFaultHook([](const std::string &, const std::string &to) {
+            return fs::path(to).filename() == "Cat_cdname.d" ? EIO : 0;
+        });
+    };
+    TRenameCDForm *dialog = OpenRename(*form, "e: [DATA]1");
+    ASSERT_NE(dialog, nullptr);
+    failDiscTable();
+    EXPECT_TRUE(Rename(dialog, QStringLiteral("NEW")));
+    SetRenameFaultHook(nullptr);
+    ASSERT_EQ(prompt.Asked().size(), 1u);
+    EXPECT_NE(prompt.Asked()[0].text.toStdString().find("opened next"), std::string::npos);
+    EXPECT_GE(form->SelectTreeNodeByText("e: [NEW]"), 0);
+    EXPECT_EQ(form->SelectTreeNodeByText("e: [DATA]1"), -1);
+    form.reset();
+    form = Open();
+    EXPECT_EQ(Disk().discNames, (Names{"e: [DATA]", "e: [NEW]", "f: [MUSIC]"}));
+
+    ASSERT_GE(form->SelectTreeNodeByText("f: [MUSIC]"), 0);
+    prompt.Answer(PromptResult::Yes);
+    failDiscTable();
+    form->ui->DeleteButton->click();
+    SetRenameFaultHook(nullptr);
+    ASSERT_EQ(prompt.Asked().size(), 3u);
+    EXPECT_NE(prompt.Asked()[2].text.toStdString().find("opened next"), std::string::npos)
+        << prompt.Asked()[2].text.toStdString();
+    EXPECT_EQ(form->SelectTreeNodeByText("f: [MUSIC]"), -1);
+    form.reset();
+    auto again = Open();
+    const TCatalogOnDisk disk = Disk();
+    EXPECT_EQ(disk.discNames, (Names{"e: [DATA]", "e: [NEW]"}));
+    EXPECT_EQ(disk.filesPerDisc.at("e: [NEW]"), 2);
+    EXPECT_EQ(disk.filesPerDisc.count("f: [MUSIC]"), 0u);
 }
 
 TEST_F(DiscCommandsTest, RenameRefusesEmptyAndTooLongNamesCountsTakenOnesOnAndIgnoresAnUnchangedOne)

@@ -22,6 +22,7 @@ extern "C" {
 
 #include "app/discs/AddNote.h"
 #include "app/discs/MainPictureFiles.h"
+#include "util/BaseFileUtils.h"
 #include "ui_AddNoteForm.h"
 
 #include "app/MainFormTestSupport.h"
@@ -323,6 +324,39 @@ TEST_F(NotePictureTest, FileNoteGoesToTheSelectedFolderAndExactName)
     EXPECT_TRUE(prompt.Asked().empty());
 }
 
+TEST_F(NotePictureTest, FailedNoteTakesBackOnlyItselfNotTheNotesStoredBefore)
+{
+    {
+        auto form = OpenActive();
+        WriteNote(*form, "a", "stored first");
+        // A full disc: this note is refused, and only this one is taken back.
+        SetFileWriteFaultHook([](const std::string &) { return ENOSPC; });
+        WriteNote(*form, "ab", "refused");
+        SetFileWriteFaultHook(nullptr);
+        EXPECT_FALSE(prompt.Asked().empty());
+        EXPECT_EQ(StoredNote("e:\\", "a"), "stored first");
+        // The next save writes the table from memory: the first note is still there.
+        WriteNote(*form, "A", "stored later");
+        // The same for the disc table: a refused disc note leaves the one stored before.
+        auto discNote = [&](const std::string &disc, const std::string &text) {
+            OpenDisc(*form, disc);
+            form->ui->TreeView1->setFocus();
+            QApplication::processEvents();
+            WriteNote(*form, "", text);
+        };
+        discNote("e: [DATA]", "disc note");
+        SetFileWriteFaultHook([](const std::string &) { return ENOSPC; });
+        discNote("f: [MORE]", "refused disc note");
+        SetFileWriteFaultHook(nullptr);
+        discNote("f: [MORE]", "more note");
+    }
+    EXPECT_EQ(StoredNote("e:\\", "a"), "stored first");
+    EXPECT_EQ(StoredNote("e:\\", "ab"), "");
+    EXPECT_EQ(StoredNote("e:\\", "A"), "stored later");
+    EXPECT_EQ(StoredDisc("e: [DATA]", "CdNote"), "disc note");
+    EXPECT_EQ(StoredDisc("f: [MORE]", "CdNote"), "more note");
+}
+
 TEST_F(NotePictureTest, FileNoteChangesOnlyTheBrowsedDiscsRecordWhereAnotherDiscHasTheSamePathAndName)
 {
     // A later disc read from the same drive letter, with the same file at the same path.
@@ -612,6 +646,20 @@ TEST_F(NotePictureTest, PictureBoxStaysAliveWhileAPictureIsReadAndRefusesAPipeAt
         << prompt.Asked()[0].text.toStdString();
     EXPECT_EQ(StoredDisc("e: [DATA]", "CdPicture"), before);
     PictureDecoderLimits() = limits;
+}
+
+TEST_F(NotePictureTest, WindowClosedWhileAPictureIsReadStoresNothingAndSaysNothing)
+{
+    const std::string picture = dir.write("big.jpg", Encode(TwoColours(1600, 1200), "JPEG"));
+    auto form = OpenActive();
+    const std::string before = StoredDisc("e: [DATA]", "CdPicture");
+    bool closed = false;
+    QTimer::singleShot(1, [&] { closed = form->close(); });
+    EXPECT_FALSE(form->LoadCdPicture(".JPG", picture));
+    EXPECT_TRUE(closed);
+    for (const auto &asked : prompt.Asked())
+        ADD_FAILURE() << asked.text.toStdString();
+    EXPECT_EQ(StoredDisc("e: [DATA]", "CdPicture"), before);
 }
 
 namespace {

@@ -197,3 +197,31 @@ TEST_F(ScanStoreTest, FailedUpdateKeepsTheScanWholeAndTheRetryStoresWhatADirectU
     const Strings names = Files({"Namecd"});
     EXPECT_EQ(std::count(names.begin(), names.end(), "e: [data]"), 65);
 }
+
+TEST_F(ScanStoreTest, FailedUpdateKeepsTheDiscsOldRecordsInMemoryForTheNextStore)
+{
+    OpenAndRead("old", "e: [data]", "2");
+    form->SaveToDatabase("1 kb", 0);
+    const Strings before = Files({"Namecd", "Name"});
+    OpenAndRead("disc", "e: [data]", "2");
+    form->ScanSession.SelectedDisc = "e: [data]";
+    for (const bool refuse : {false, true}) {
+        SCOPED_TRACE(refuse ? "a value refused" : "the file table cannot be written");
+        refuse ? RefuseLate() : BlockFileTable();
+        EXPECT_ANY_THROW(form->SaveToDatabase("9 kb", 1));
+        refuse ? AcceptAll() : UnblockFileTable();
+        EXPECT_EQ(Files({"Namecd", "Name"}), before);
+    }
+    // The update is given up; another disc is stored: the table written from
+    // memory still holds the updated disc's old records.
+    form->ExMemoryData1->EmptyTable();
+    TDiskLister lister;
+    TDiskReader reader(*form->ExMemoryData1, lister);
+    reader.DiscName = "e: [other]";
+    reader.DiscNumber = "3";
+    reader.Read("e:\\", dir.file("old"));
+    form->SaveToDatabase("1 kb", 0);
+    Strings after = Files({"Namecd", "Name"});
+    after.resize(std::min(after.size(), before.size()));
+    EXPECT_EQ(after, before);
+}
