@@ -275,7 +275,19 @@ bool TFlatTable::AppendValues(const std::vector<TField *> &fields, const std::ve
     } catch (...) {
         return false; // the steps one at a time give the error in its place
     }
-    AppendStored(record);
+    // Stored as the post stores it: a block of its own rather than in the store's
+    // arena, so the memory a caller frees as it hands records over (a scan moving
+    // out of its table) serves the next ones instead of lying beside a new arena.
+    CountChange();
+    std::string error;
+    TFlatRecEntry *added = nullptr;
+    if (!shared_->Cursor.PutRecord(record, nullptr, error, &added)) {
+        UncountChange();
+        return false;
+    }
+    view_.push_back(added);
+    pos_ = int(view_.size()) - 1;
+    sorted_ = false;
     return true;
 }
 
