@@ -63,7 +63,7 @@ class TRecordPoster {
 public:
     TRecordPoster(TDataSet &source, TDataSet &dest, size_t sourceFields)
         : pairs_(MatchFieldsByName(source, dest)), flat_(dynamic_cast<TFlatDataset *>(&dest)),
-          values_(pairs_.size()) {
+          table_(dynamic_cast<TFlatTable *>(&dest)), values_(pairs_.size()) {
         for (const auto &pair : pairs_) targets_.push_back(pair.second);
         // When every field of the source goes over, in order, its record's values
         // can be handed over as they are, uncopied.
@@ -74,6 +74,17 @@ public:
 
     // `current`: the source record's values in field order, when at hand.
     void Post(TDataSet &dest, const std::vector<TVariant> *current) {
+        // Straight into the table's store where nothing would see the steps.
+        if (table_) {
+            const bool whole = whole_ && current && current->size() == pairs_.size();
+            if (!whole)
+                for (size_t i = 0; i < pairs_.size(); ++i) values_[i] = pairs_[i].first->Value();
+            if (table_->AppendValues(targets_, whole ? *current : values_)) {
+                appended_ = true;
+                return;
+            }
+        }
+        appended_ = false; // the post below leaves the table as the last one would
         dest.Append();
         if (flat_ && flat_->CanSetFieldValues(targets_)) {
             if (whole_ && current && current->size() == pairs_.size()) {
@@ -88,9 +99,18 @@ public:
         dest.Post();
     }
 
+    // After the last post (or a failure with the table browsing): the table as the
+    // last post would have left it.
+    void Settle() {
+        if (appended_ && table_->State() == dsBrowse) table_->EndAppends();
+        appended_ = false;
+    }
+
 private:
     const TFieldPairs pairs_;
     TFlatDataset *const flat_;
+    TFlatTable *const table_;
+    bool appended_ = false;
     std::vector<TField *> targets_;
     std::vector<TVariant> values_;
     bool whole_ = false;
@@ -172,13 +192,16 @@ void TExMemoryData::SetBookmarkFlag(TRecordBuffer &buffer, TBookmarkFlag flag) {
     static_cast<Buffer &>(buffer).flag = flag;
 }
 
-void TExMemoryData::EncodeRecord(const Buffer &b, std::string &out) const {
+void TExMemoryData::EncodeRecord(const Buffer &b, std::string &out) const { EncodeValues(b.values, nullptr, out); }
+
+void TExMemoryData::EncodeValues(const std::vector<TVariant> &values, const std::vector<char> *set,
+                                 std::string &out) const {
     out.clear();
     const size_t mapBytes = (types_.size() + 7) / 8;
     out.assign(mapBytes, '\0');
     for (size_t i = 0; i < types_.size(); ++i) {
-        const TVariant &v = b.values[i];
-        if (VarIsNull(v)) continue;
+        const TVariant &v = values[i];
+        if ((set && !(*set)[i]) || VarIsNull(v)) continue;
         out[i / 8] = static_cast<char>(out[i / 8] | (1 << (i % 8)));
         switch (types_[i]) {
         case ftSmallint: put<std::int16_t>(out, static_cast<std::int16_t>(std::get<std::int64_t>(v))); break;
@@ -612,6 +635,44 @@ void TExMemoryData::SetFieldValues(const std::vector<TField *> &fields, std::vec
     finish();
 }
 
+bool TExMemoryData::AppendValues(const std::vector<TField *> &fields, const std::vector<TVariant> &values) {
+    if (fields.size() != values.size() || !Active() || State() != dsBrowse || !CanSetFieldValues(fields) ||
+        Filtered() || BeforeInsert || AfterInsert || OnNewRecord || BeforePost || AfterPost || BeforeScroll ||
+        AfterScroll || PostReachesListeners() || !GetCanModify() ||
+        lastID_ == std::numeric_limits<std::int32_t>::max() ||
+        std::find(types_.begin(), types_.end(), ftAutoInc) != types_.end())
+        return false;
+    appendValues_.resize(types_.size());
+    appendSet_.assign(types_.size(), 0);
+    try {
+        for (size_t i = 0; i < fields.size(); ++i) {
+            TField *field = fields[i];
+            const auto at = static_cast<size_t>(field->FieldNo() - 1);
+            TVariant &target = appendValues_[at];
+            // The conversions of SetFieldValues; the texts go into the room the
+            // last record's left, so a run of appends allocates next to nothing.
+            const std::string *text = std::get_if<std::string>(&values[i]);
+            if (text && field->DataType() == ftString)
+                AssignText(target, field->KeptText(*text));
+            else if (text && IsBlobType(field->DataType()))
+                AssignText(target, *text);
+            else
+                target = field->Canonical(values[i]);
+            appendSet_[at] = 1;
+        }
+    } catch (...) {
+        return false; // the steps one at a time give the error in its place
+    }
+    EncodeValues(appendValues_, &appendSet_, encoded_);
+    records_.push_back(Store(lastID_ + 1, encoded_));
+    position_ = static_cast<int>(records_.size()) - 1;
+    ++lastID_;
+    // What the insert and the post would have held back for the controls.
+    DataEvent(deUpdateState);
+    DataEvent(deDataSetChange);
+    return true;
+}
+
 // ---------------------------------------------------------------- filtering
 
 void TExMemoryData::SetFiltered(bool value) {
@@ -701,12 +762,14 @@ int TExMemoryData::SaveToDataSet(TDataSet &dest, int recordCount) {
         if (!dest.Active()) dest.Open();
         if (recordCount < 1) First();
         TRecordPoster poster(*this, dest, types_.size());
-        while (!Eof() && !IsEmpty() && (recordCount < 1 || copied < recordCount)) {
-            const Buffer *current = ActiveRecordBuffer();
-            poster.Post(dest, current ? &current->values : nullptr);
-            ++copied;
-            Next();
-        }
+        ThenFinish([&] {
+            while (!Eof() && !IsEmpty() && (recordCount < 1 || copied < recordCount)) {
+                const Buffer *current = ActiveRecordBuffer();
+                poster.Post(dest, current ? &current->values : nullptr);
+                ++copied;
+                Next();
+            }
+        }, [&] { poster.Settle(); });
         dest.First();
     }, finish);
     return copied;
@@ -739,27 +802,29 @@ int TExMemoryData::MoveToDataSet(TDataSet &dest) {
         current.calc.resize(static_cast<size_t>(CalcFieldCount()));
         // The fields of this table read the record being moved.
         moveBuffer_ = &current;
-        while (!records_.empty()) {
-            const Record r = records_.front();
-            if (!AcceptedAt(0)) {
-                hidden.push_back(r);
+        ThenFinish([&] {
+            while (!records_.empty()) {
+                const Record r = records_.front();
+                if (!AcceptedAt(0)) {
+                    hidden.push_back(r);
+                    records_.pop_front();
+                    continue;
+                }
+                RecordToBuffer(r, 0, current);
+                GetCalcFields(current);
+                poster.Post(dest, &current.values);
+                // dest holds it now: its bytes go.
+                if (!movedIDs_.empty() && movedIDs_.back().second < std::numeric_limits<std::int32_t>::max() &&
+                    static_cast<std::int64_t>(movedIDs_.back().first) + movedIDs_.back().second == r.ID)
+                    ++movedIDs_.back().second;
+                else
+                    movedIDs_.emplace_back(r.ID, 1);
+                ++moved_;
                 records_.pop_front();
-                continue;
+                Release(r);
+                ++moved;
             }
-            RecordToBuffer(r, 0, current);
-            GetCalcFields(current);
-            poster.Post(dest, &current.values);
-            // dest holds it now: its bytes go.
-            if (!movedIDs_.empty() && movedIDs_.back().second < std::numeric_limits<std::int32_t>::max() &&
-                static_cast<std::int64_t>(movedIDs_.back().first) + movedIDs_.back().second == r.ID)
-                ++movedIDs_.back().second;
-            else
-                movedIDs_.emplace_back(r.ID, 1);
-            ++moved_;
-            records_.pop_front();
-            Release(r);
-            ++moved;
-        }
+        }, [&] { poster.Settle(); });
         dest.First();
     }, finish);
     return moved;

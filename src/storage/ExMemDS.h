@@ -63,6 +63,15 @@ public:
     // errors of setting them one at a time. The fields before a failing one stay
     // set, as they would one at a time.
     void SetFieldValues(const std::vector<TField *> &fields, std::vector<TVariant> &values);
+    // Appends a record whose `fields` hold `values` and whose other fields are
+    // empty, storing what Append, SetFieldValues and Post would store, without
+    // their steps: for a table nothing watches (no handler of an insert, a post or
+    // a scroll, no listener, no filter, no auto-increment field, and what
+    // CanSetFieldValues asks). Answers false, having changed nothing, where any of
+    // that fails or a value would not convert; the caller then takes the steps.
+    // The current record is not read again: Resync() after a run of appends shows
+    // the last one, as Post would have.
+    bool AppendValues(const std::vector<TField *> &fields, const std::vector<TVariant> &values);
 
     void SetFiltered(bool value) override;
     void SetOnFilterRecord(TFilterRecordEvent handler) override;
@@ -122,6 +131,9 @@ private:
     Buffer *ActiveRecordBuffer();
     void RecordToBuffer(const Record &record, int position, Buffer &buffer);
     void EncodeRecord(const Buffer &buffer, std::string &out) const;
+    // The same from values per field definition; with `set`, only the fields it
+    // marks may be present.
+    void EncodeValues(const std::vector<TVariant> &values, const std::vector<char> *set, std::string &out) const;
     // Stores `bytes` as the data of a record of `id`.
     Record Store(std::int32_t id, const std::string &bytes);
     // Gives up the bytes of a record that leaves the table; a chunk with no
@@ -136,6 +148,8 @@ private:
     std::deque<Record> records_;
     std::vector<Chunk> chunks_;
     std::string encoded_;              // reused by every post
+    std::vector<TVariant> appendValues_; // AppendValues' converted values, kept for their room
+    std::vector<char> appendSet_;
     // IDs of the moved records in their order, as runs of consecutive IDs
     // (first ID, count): a walk's records take one run.
     std::vector<std::pair<std::int32_t, std::int32_t>> movedIDs_;

@@ -199,6 +199,12 @@ public:
     void SetFieldValues(const std::vector<TField *> &fields, const std::vector<TVariant> &values);
 
 protected:
+    // Writes `values` into `record` as SetFieldValues does, without telling anyone;
+    // `changed` gets the last field set. On an error the fields before the failing
+    // one stay written.
+    void WriteFieldValues(TFlatRecord &record, const std::vector<TField *> &fields,
+                          const std::vector<TVariant> &values, TField *&changed);
+
     struct TFlatBuffer : TRecordBuffer {
         TFlatRecord Rec;
         std::vector<TVariant> Calc;
@@ -350,6 +356,14 @@ public:
     // Mode 0 appends, 1 updates by UniqueFieldNames, 2 takes the structure and appends,
     // 3 takes the structure only. Answers the number of records appended or updated.
     int CopyFromDataSet(TDataSet *source, int mode);
+    // Appends a record whose `fields` hold `values` straight into the store, as
+    // Append, SetFieldValues and Post would store it, where nothing would see their
+    // steps (AppendsInBulk, CanSetFieldValues, no default expression, no master).
+    // Answers false, having changed nothing, where that fails or a value would not
+    // convert: the caller then takes the steps. After a run of appends,
+    // EndAppends() leaves what the last post would have.
+    bool AppendValues(const std::vector<TField *> &fields, const std::vector<TVariant> &values);
+    void EndAppends();
     // The file this table reads and saves in lmFile.
     std::string FullFileName() const;
 

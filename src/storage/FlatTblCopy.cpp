@@ -260,6 +260,44 @@ void TFlatTable::AppendShared(const TFlatRecEntry &entry, const TFlatCursor &fro
     sorted_ = false;
 }
 
+bool TFlatTable::AppendValues(const std::vector<TField *> &fields, const std::vector<TVariant> &values)
+{
+    if (fields.size() != values.size() || !Active() || !shared_ || !AppendsInBulk() || !CanSetFieldValues(fields) ||
+        !masterFields_.empty())
+        return false;
+    for (int i = 0; i < FieldCount(); ++i)
+        if (!Fields(i).DefaultExpression.empty())
+            return false;
+    TFlatRecord record = TFlatRecord::Make(shared_->Cursor.RecordSize);
+    TField *changed = nullptr;
+    try {
+        WriteFieldValues(record, fields, values, changed);
+    } catch (...) {
+        return false; // the steps one at a time give the error in its place
+    }
+    // Stored as the post stores it: a block of its own rather than in the store's
+    // arena, so the memory a caller frees as it hands records over (a scan moving
+    // out of its table) serves the next ones instead of lying beside a new arena.
+    CountChange();
+    std::string error;
+    TFlatRecEntry *added = nullptr;
+    if (!shared_->Cursor.PutRecord(record, nullptr, error, &added)) {
+        UncountChange();
+        return false;
+    }
+    view_.push_back(added);
+    pos_ = int(view_.size()) - 1;
+    sorted_ = false;
+    return true;
+}
+
+void TFlatTable::EndAppends()
+{
+    DataEvent(deUpdateState);
+    DataEvent(deDataSetChange);
+    Resync();
+}
+
 void TFlatTable::AppendStored(const TFlatRecord &record)
 {
     CountChange(); // as the insert does, before the record goes in

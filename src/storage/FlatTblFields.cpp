@@ -448,6 +448,22 @@ void TFlatDataset::SetFieldValues(const std::vector<TField *> &fields, const std
     auto *rec = const_cast<TFlatRecord *>(RecordForState(owner));
     if (!rec || !*rec)
         DatabaseError(SNotEditing);
+    TField *changed = nullptr;
+    try {
+        WriteFieldValues(*rec, fields, values, changed);
+    } catch (...) {
+        if (changed)
+            DataEvent(deFieldChange, changed);
+        throw;
+    }
+    if (changed)
+        DataEvent(deFieldChange, changed);
+}
+
+void TFlatDataset::WriteFieldValues(TFlatRecord &record, const std::vector<TField *> &fields,
+                                    const std::vector<TVariant> &values, TField *&changed)
+{
+    TFlatRecord *rec = &record;
     const TFlatCursor &store = shared_->Cursor;
     // The fixed values go straight into the record; the variable ones are gathered (the
     // record's own until set) and packed behind them once at the end. The buffers are
@@ -470,14 +486,11 @@ void TFlatDataset::SetFieldValues(const std::vector<TField *> &fields, const std
         scratch.converted.resize(fields.size());
     if (scratch.text.size() < vars.size())
         scratch.text.resize(vars.size());
-    TField *changed = nullptr;
     bool anyVar = false;
     auto finish = [&] {
         if (anyVar)
             *rec = TFlatRecord::Pack(store.Fields, store.RecordSize, rec->Fixed(), vars);
         vars.clear();
-        if (changed)
-            DataEvent(deFieldChange, changed);
     };
     try {
         for (size_t i = 0; i < fields.size(); ++i) {

@@ -3,6 +3,7 @@
 // and the take-back after a copy that failed part-way.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -320,4 +321,70 @@ TEST(ExMemSetValues, OneGoEqualsOneAtATimeAndWatchersAreRefused)
     EXPECT_THROW(b.SetFieldValues(fields, watched), EDatabaseError);
     b.Cancel();
     b.EnableControls();
+}
+
+TEST(ExMemAppendValues, StoresWhatThePostWouldAndStepsAsideForWatchers)
+{
+    TExMemoryData a, b;
+    Open(a, kMem);
+    Open(b, kMem);
+    // Some fields only, in an order of their own: the others stay empty.
+    const std::vector<int> order = {2, 0, 4, 1, 6};
+    std::vector<TField *> fields;
+    for (int f : order)
+        fields.push_back(&b.Fields(f));
+    const auto rowFor = [&](int i) {
+        TRow full = RowOf(i);
+        full[0] = std::string(size_t(60 + i % 10), char('a' + i % 26)) + "\xc5\xa1"; // cut at a character
+        full[2] = std::to_string(i * 3);                                                  // a text into a number
+        TRow part;
+        for (int f : order)
+            part.push_back(full[size_t(f)]);
+        return std::make_pair(full, part);
+    };
+    b.DisableControls();
+    for (int i = 0; i < 40; ++i) {
+        auto [full, part] = rowFor(i);
+        for (size_t f = 0; f < full.size(); ++f)
+            if (std::find(order.begin(), order.end(), int(f)) == order.end())
+                full[f] = N;
+        Append(a, full);
+        if (i % 10 == 7) { // one now and then the usual way, between the straight ones
+            b.Append();
+            b.SetFieldValues(fields, part);
+            b.Post();
+            continue;
+        }
+        ASSERT_TRUE(b.AppendValues(fields, part)) << i;
+    }
+    // The current record is the last one once read again, as after a post.
+    b.Resync();
+    EXPECT_EQ(b.CurrentID(), a.CurrentID());
+    EXPECT_EQ(b.FieldByName("Attrib").AsString(), a.FieldByName("Attrib").AsString());
+    b.EnableControls();
+    EXPECT_EQ(Diff(Rows(b), Rows(a)), "");
+    EXPECT_EQ(Ids(b), Ids(a));
+
+    // Refused, with nothing changed: a value that does not convert, controls on,
+    // a handler of the post, a filter.
+    const int count = b.RecordCount();
+    const std::int32_t last = b.LastID();
+    b.DisableControls();
+    TRow bad = rowFor(1).second;
+    bad[0] = "not a number";
+    EXPECT_FALSE(b.AppendValues(fields, bad));
+    EXPECT_EQ(b.State(), dsBrowse);
+    b.EnableControls();
+    EXPECT_FALSE(b.AppendValues(fields, rowFor(2).second));
+    b.DisableControls();
+    b.AfterPost = [](TDataSet *) {};
+    EXPECT_FALSE(b.AppendValues(fields, rowFor(3).second));
+    b.AfterPost = nullptr;
+    b.SetOnFilterRecord([](TDataSet *, bool &accept) { accept = true; });
+    b.SetFiltered(true);
+    EXPECT_FALSE(b.AppendValues(fields, rowFor(4).second));
+    b.SetFiltered(false);
+    b.EnableControls();
+    EXPECT_EQ(b.RecordCount(), count);
+    EXPECT_EQ(b.LastID(), last);
 }

@@ -160,3 +160,34 @@ TEST(ScanCopy, SetFieldValuesFailingMidwayKeepsTheFieldsBefore)
     EXPECT_TRUE(a.FieldByName("Tiny").IsNull());
     EXPECT_TRUE(a.Modified());
 }
+
+TEST(ScanCopy, StraightAppendsLeaveWhatPostsLeaveAndStepAsideForDefaultsAndHandlers)
+{
+    TFlatTable a, b;
+    Open(a, kFile);
+    Open(b, kFile);
+    const std::vector<std::vector<TVariant>> rows = {{"c:\\x\\", std::int64_t(3)}, {"c:\\y\\", "17"}};
+    std::vector<TField *> fields = {&b.FieldByName("Path"), &b.FieldByName("Attrib")};
+    b.DisableControls();
+    for (const auto &r : rows) {
+        a.Append();
+        a.FieldByName("Path").SetValue(r[0]);
+        a.FieldByName("Attrib").SetValue(r[1]);
+        a.Post();
+        ASSERT_TRUE(b.AppendValues(fields, r));
+    }
+    b.EndAppends();
+    EXPECT_EQ(b.RecNo(), a.RecNo());
+    EXPECT_EQ(b.FieldByName("Attrib").AsInteger(), 17);
+    EXPECT_EQ(b.ChangeCount(), a.ChangeCount());
+    EXPECT_FALSE(b.AppendValues(fields, {"c:\\z\\", "not a number"}));
+    int posts = 0;
+    b.AfterPost = [&posts](TDataSet *) { ++posts; };
+    EXPECT_FALSE(b.AppendValues(fields, rows[0]));
+    b.AfterPost = nullptr;
+    b.FieldByName("Tiny").DefaultExpression = "ab";
+    EXPECT_FALSE(b.AppendValues(fields, rows[0]));
+    b.EnableControls();
+    EXPECT_EQ(b.RecordCount(), 2);
+    EXPECT_EQ(posts, 0);
+}

@@ -212,7 +212,8 @@ bool TMainForm::NacitajDisk(const std::string &folder)
     };
     reader.OnArchive = [this](char kind, const std::string &storedFolder, const std::string &localFolder,
                               const TScanEntry &e) {
-        const std::string local = localFolder.empty() ? std::string() : localFolder + e.localName;
+        const std::string local =
+            localFolder.empty() ? std::string() : localFolder + (e.localName.empty() ? e.name : e.localName);
         if (kind == 'z')
             WriteZipFile(e.name, storedFolder, local);
         else if (kind == 'r')

@@ -24,7 +24,7 @@ inline constexpr uint32_t ScanAttrCompressed = 0x800;
 // One entry of a listed folder.
 struct TScanEntry {
     std::string name;        // as stored: a "\" of the file system's name appears as "/"
-    std::string localName;   // the file system's own name (empty for listers without files)
+    std::string localName;   // the file system's own name where it differs from `name`, else empty
     uint32_t attributes = 0; // Windows attribute bits
     uint64_t size = 0;
     FileTime creationTime = 0;
@@ -141,6 +141,9 @@ private:
     // The text of a file time; files unpacked or copied together share their
     // times, so recent texts are kept.
     const std::string &TimeText(FileTime t);
+    // Reads the last record appended straight into the scan table back as the
+    // current one, before anyone may look at the table.
+    void Settle();
 
     TDataSet &table_;
     TScanLister &lister_;
@@ -150,6 +153,7 @@ private:
     std::unique_ptr<TFileTimeTexts> times_; // made on first use
     // The scan table itself when its fields can be set in one go (see Record).
     TExMemoryData *memory_ = nullptr;
+    bool unsettled_ = false; // records appended straight in since the last Settle
     std::vector<TField *> fields_; // the fields an entry sets, in Record's order
     std::vector<TVariant> values_;
     TField *created_ = nullptr, *icon_ = nullptr;

@@ -120,9 +120,13 @@ bool TDiskLister::List(const std::string &storedFolder, const std::string &local
             return false;
         }
         TScanEntry e;
-        e.localName = n;
-        e.name = e.localName;
-        std::replace(e.name.begin(), e.name.end(), '\\', '/');
+        e.name = n;
+        // The own name is kept apart only when storing changes it: most names
+        // are not copied twice.
+        if (e.name.find('\\') != std::string::npos) {
+            e.localName = e.name;
+            std::replace(e.name.begin(), e.name.end(), '\\', '/');
+        }
         const mode_t mode = sx.stx_mode;
         uint32_t a = 0;
         if (S_ISLNK(mode)) {
@@ -209,15 +213,29 @@ void TDiskReader::Read(const std::string &storedFolder, const std::string &local
     memory_ = dynamic_cast<TExMemoryData *>(&table_);
     if (memory_ && !memory_->CanSetFieldValues(fields_))
         memory_ = nullptr;
+    unsettled_ = false;
     try {
         Walk(root_, local, 0);
+        Settle();
     } catch (...) {
+        try {
+            Settle();
+        } catch (...) {
+        }
         memory_ = nullptr;
         table_.EnableControls();
         throw;
     }
     memory_ = nullptr;
     table_.EnableControls();
+}
+
+void TDiskReader::Settle()
+{
+    if (!unsettled_)
+        return;
+    unsettled_ = false;
+    table_.Resync();
 }
 
 void TDiskReader::Walk(const std::string &storedFolder, const std::string &localFolder, int depth)
@@ -282,22 +300,33 @@ void TDiskReader::Record(const std::string &storedFolder, const std::string &loc
     AssignText(values_[8], TimeText(e.lastWriteTime));
     values_[9] = std::int64_t(0);
     AssignText(values_[10], Serial);
-    table_.Append();
-    if (memory_ && memory_->CanSetFieldValues(fields_)) {
-        memory_->SetFieldValues(fields_, values_);
+    // The record goes straight into the table where nothing would see the steps
+    // of an insert; a record with an icon (rare) takes them.
+    if (icon.empty() && memory_ && memory_->AppendValues(fields_, values_)) {
+        unsettled_ = true;
     } else {
-        for (size_t i = 0; i < fields_.size(); ++i)
-            fields_[i]->SetValue(values_[i]);
+        table_.Append();
+        if (memory_ && memory_->CanSetFieldValues(fields_)) {
+            memory_->SetFieldValues(fields_, values_);
+        } else {
+            for (size_t i = 0; i < fields_.size(); ++i)
+                fields_[i]->SetValue(values_[i]);
+        }
+        if (!icon.empty())
+            icon_->SetAsBytes(icon);
+        table_.Post();
+        unsettled_ = false;
     }
-    if (!icon.empty())
-        icon_->SetAsBytes(icon);
-    table_.Post();
     ++records_;
-    if (folder && storedFolder == root_ && OnRootFolder)
+    if (folder && storedFolder == root_ && OnRootFolder) {
+        Settle();
         OnRootFolder();
+    }
     if (!OnArchive || folder)
         return;
     const std::string lower = Lower(ext);
+    if ((lower == ".zip" && ListZip) || (lower == ".rar" && ListRar) || (lower == ".cab" && ListCab))
+        Settle();
     if (lower == ".zip" && ListZip)
         OnArchive('z', storedFolder, localFolder, e);
     else if (lower == ".rar" && ListRar)

@@ -291,6 +291,30 @@ TEST_F(ScanRealTreeTest, BackslashNamesLinksAndLoopsNeverStopTheScan)
                           {"e:\\|dangling", "1056|1|0"}}));
 }
 
+TEST_F(ScanRealTreeTest, HooksGetTheFileSystemsOwnNames)
+{
+    dir.write("odd\\prog.exe", "MZ");
+    dir.write("sub/plain.exe", "MZ");
+    dir.write("sub/a\\b.zip", "PK");
+    Strings icons, archives;
+    TDiskLister lister;
+    Read(lister, dir.str(), [&](TDiskReader &r) {
+        r.ExeIcons = r.ListZip = true;
+        r.IconOf = [&](const std::string &local) {
+            icons.push_back(local);
+            return std::string();
+        };
+        r.OnArchive = [&](char, const std::string &folder, const std::string &local, const TScanEntry &e) {
+            archives.push_back(folder + e.name + "|" + local + (e.localName.empty() ? e.name : e.localName));
+        };
+    });
+    std::sort(icons.begin(), icons.end());
+    EXPECT_EQ(icons, (Strings{dir.file("odd\\prog.exe"), dir.file("sub/plain.exe")}));
+    for (const std::string &local : icons)
+        EXPECT_TRUE(fs::exists(local)) << local;
+    EXPECT_EQ(archives, (Strings{"e:\\sub\\a/b.zip|" + dir.file("sub/a\\b.zip")}));
+}
+
 TEST_F(ScanRealTreeTest, FoldersCarryTheIdentityThatStopsASecondWalk)
 {
     dir.write("sub/f.txt", "f");
