@@ -97,6 +97,23 @@ bool Editing(TDataSet &t)
 
 // The changes of one command. Every table taking part gets a fresh rollback
 // point; saved tables and tree files go into one commit, made by Done.
+// Makes `commit` for the change of `tables`. Once made, the tables hold what
+// the files hold (or will at the next open), so a later change that fails
+// takes back only itself. A change committed but not yet in place stands: the
+// tables keep it, and ECommitUnfinished tells the user; a commit not made
+// changed nothing on the disk and raises EDatabaseError.
+void MakeCommit(TFileCommit &commit, const std::vector<TFlatTable *> &tables)
+{
+    std::string error;
+    const bool made = commit.Commit(error);
+    if (!made && !commit.Committed())
+        throw EDatabaseError(error);
+    for (TFlatTable *t : tables)
+        t->CommitChanges();
+    if (!made)
+        throw ECommitUnfinished(error);
+}
+
 class TCatalogChange {
 public:
     void Begin(TFlatTable &t)
@@ -126,19 +143,8 @@ public:
         AddTreeTo(commit_, file, records);
     }
 
-    // Makes the commit. A change committed but not yet in place stands: the
-    // tables keep it, and ECommitUnfinished tells the user.
-    void Done()
-    {
-        std::string error;
-        const bool made = commit_.Commit(error);
-        if (!made && !commit_.Committed())
-            throw EDatabaseError(error);
-        for (TFlatTable *t : tables_)
-            t->CommitChanges();
-        if (!made)
-            throw ECommitUnfinished(error);
-    }
+    // Makes the commit (see MakeCommit).
+    void Done() { MakeCommit(commit_, tables_); }
 
     // Puts the tables in memory back and drops the files written for the
     // commit; answers what could not be put back.
@@ -488,16 +494,7 @@ void TTableCommit::Commit()
 {
     for (TFlatTable *t : tables_)
         t->Commit = nullptr;
-    std::string error;
-    const bool made = commit_.Commit(error);
-    if (!made && !commit_.Committed())
-        throw EDatabaseError(error);
-    // The tables hold what the files hold (or will at the next open): a later
-    // change that fails takes back only itself, not this one too.
-    for (TFlatTable *t : tables_)
-        t->CommitChanges();
-    if (!made)
-        throw ECommitUnfinished(error);
+    MakeCommit(commit_, tables_);
 }
 
 // ---- messages

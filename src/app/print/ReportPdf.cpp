@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/TextWrap.h"
+
 // ---------------------------------------------------------------------------
 // The cell rule, shared by the painter and the PDF writer
 
@@ -71,26 +73,7 @@ TLaidCell TCellLayouter::Lay(qreal width, const QString &text)
 
 QStringList TCellLayouter::Wrap(qreal width, const QString &text, int maxLines)
 {
-    QString plain = text;
-    plain.replace(QLatin1Char('\n'), QLatin1Char(' ')).replace(QLatin1Char('\r'), QLatin1Char(' '));
-    QTextLayout layout(plain, layout_.font(), device_);
-    QTextOption option = layout_.textOption();
-    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    layout.setTextOption(option);
-    QStringList lines;
-    layout.beginLayout();
-    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
-        line.setLineWidth(width);
-        const bool last = lines.size() + 1 >= maxLines;
-        QString part = plain.mid(line.textStart(), last ? -1 : line.textLength());
-        while (!part.isEmpty() && part.back().isSpace())
-            part.chop(1);
-        lines.push_back(part);
-        if (last)
-            break;
-    }
-    layout.endLayout();
-    return lines;
+    return WrapTextLines(text, layout_.font(), width, device_, layout_.textOption().textDirection(), maxLines);
 }
 
 namespace {

@@ -5,7 +5,6 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
-#include <QTextLayout>
 #include <QTimer>
 #include <QToolButton>
 
@@ -16,6 +15,7 @@
 #include "app/Texts3.h"
 #include "platform/Prompt.h"
 #include "platform/QtText.h"
+#include "platform/TextWrap.h"
 #include "storage/FlatTbl.h"
 #include "ui_newcd.h"
 
@@ -31,26 +31,6 @@ std::vector<std::string> DiscNumbers(TFlatTable &discs)
     return numbers;
 }
 
-// `text` broken into lines no wider than `width` in `font`: between words
-// where it can be, inside a word too long for a line of its own.
-QStringList LinesOf(const QString &text, const QFont &font, int width)
-{
-    QTextLayout layout(text, font);
-    QTextOption option;
-    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    layout.setTextOption(option);
-    QStringList lines;
-    layout.beginLayout();
-    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
-        line.setLineWidth(width);
-        QString part = text.mid(line.textStart(), line.textLength());
-        while (part.size() > 1 && part.back().isSpace())
-            part.chop(1);
-        lines << part;
-    }
-    layout.endLayout();
-    return lines;
-}
 
 } // namespace
 
@@ -136,7 +116,7 @@ void TNewRecordForm::ShowWhole(QLabel *label, const QString &text)
 {
     const int base = baseHeights_.try_emplace(label, label->height()).first->second;
     // A pixel or two to spare, so that rounding never cuts a line's end.
-    label->setText(LinesOf(text, label->font(), std::max(1, label->width() - 2)).join(QLatin1Char('\n')));
+    label->setText(WrapTextLines(text, label->font(), std::max(1, label->width() - 2)).join(QLatin1Char('\n')));
     const int grow = std::max(base, label->sizeHint().height()) - label->height();
     QWidget *panel = label->parentWidget();
     if (grow != 0) {
