@@ -50,6 +50,22 @@ namespace {
 // An integer as the list reads it: a value outside 32 bits gives 0.
 int32_t Int32Of(int64_t v) { return v < INT32_MIN || v > INT32_MAX ? 0 : static_cast<int32_t>(v); }
 
+// Whether every byte is below 0x80, eight at a time: such a text reads the same in
+// every encoding a table stores, so it is shown as stored without a closer check.
+bool IsAscii(std::string_view text)
+{
+    uint64_t bits = 0;
+    size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        uint64_t word;
+        std::memcpy(&word, text.data() + i, 8);
+        bits |= word;
+    }
+    for (; i < text.size(); ++i)
+        bits |= static_cast<unsigned char>(text[i]);
+    return (bits & 0x8080808080808080ull) == 0;
+}
+
 // Reads one field of the records a table walks through. Where the table is a
 // flat table and the field a plain stored one, the value is taken from the
 // record under the cursor as the field itself would give it, without the
@@ -107,7 +123,7 @@ public:
     std::string_view Text(const std::string_view *values, std::string &scratch) const
     {
         const std::string_view bytes = FlatBytesOf(values[stored_->Index], *stored_);
-        return IsFlatBlobType(stored_->TypeCode) ? bytes : StoredTextView(bytes, scratch);
+        return IsFlatBlobType(stored_->TypeCode) || IsAscii(bytes) ? bytes : StoredTextView(bytes, scratch);
     }
     int32_t Int(const std::string_view *values) const { return Int32Of(FlatIntOf(values[stored_->Index], *stored_)); }
 
@@ -124,13 +140,13 @@ unsigned char FoldedByte(char c)
     return static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
 }
 
-// Eight bytes of a folded name from `from` on, most significant first (zero
+// Eight bytes of a name from `from` on, folded, most significant first (zero
 // past its end): names whose first sixteen bytes differ order as these do.
-uint64_t FoldedWord(std::string_view folded, size_t from)
+uint64_t FoldedWord(std::string_view name, size_t from)
 {
     uint64_t word = 0;
     for (size_t i = from; i < from + 8; ++i)
-        word = (word << 8) | (i < folded.size() ? static_cast<unsigned char>(folded[i]) : 0u);
+        word = (word << 8) | (i < name.size() ? FoldedByte(name[i]) : 0u);
     return word;
 }
 
@@ -255,13 +271,15 @@ void TFileListModel::Fill(TDataSet &table, ShellIconSize iconSize)
         }
         return std::string_view(arena).substr(r.At[tName], r.At[tName + 1] - r.At[tName]);
     };
-    // Folded copies of the names side by side: the sort compares them with
-    // memcmp, most often settled by their first sixteen bytes alone.
-    std::string folded;
-    folded.reserve(records.size() * 24);
+    // Each name's first sixteen bytes, folded, in two words, and of a longer name
+    // the rest folded side by side: the sort is most often settled by the words.
+    // Where they are equal and either name is no longer than sixteen bytes, the
+    // shorter is a prefix of the other and comes first.
+    constexpr size_t headBytes = 16;
+    std::string tails;
     struct TKey {
         uint64_t Head, Next;
-        uint32_t At;
+        uint32_t At; // of the folded rest in `tails`
         uint32_t Size;
         uint32_t Index;
         bool File;
@@ -269,26 +287,31 @@ void TFileListModel::Fill(TDataSet &table, ShellIconSize iconSize)
     std::vector<TKey> keys(records.size());
     for (size_t i = 0; i < records.size(); ++i) {
         const std::string_view name = sortName(records[i]);
-        const size_t at = folded.size();
-        if (at + name.size() > UINT32_MAX)
-            throw std::length_error("the folder is too large to list");
-        folded.resize(at + name.size());
-        for (size_t c = 0; c < name.size(); ++c)
-            folded[at + c] = static_cast<char>(FoldedByte(name[c]));
-        const std::string_view key = std::string_view(folded).substr(at);
-        keys[i] = TKey{FoldedWord(key, 0), FoldedWord(key, 8), static_cast<uint32_t>(at), static_cast<uint32_t>(name.size()),
+        const size_t at = tails.size();
+        if (name.size() > headBytes) {
+            if (at + name.size() > UINT32_MAX)
+                throw std::length_error("the folder is too large to list");
+            for (size_t c = headBytes; c < name.size(); ++c)
+                tails += static_cast<char>(FoldedByte(name[c]));
+        }
+        keys[i] = TKey{FoldedWord(name, 0), FoldedWord(name, 8), static_cast<uint32_t>(at), static_cast<uint32_t>(name.size()),
                        static_cast<uint32_t>(i), records[i].Type != 0};
     }
-    const std::string_view foldedView(folded);
-    std::sort(keys.begin(), keys.end(), [foldedView](const TKey &a, const TKey &b) {
+    const std::string_view tailsView(tails);
+    std::sort(keys.begin(), keys.end(), [tailsView](const TKey &a, const TKey &b) {
         if (a.File != b.File)
             return b.File;
         if (a.Head != b.Head)
             return a.Head < b.Head;
         if (a.Next != b.Next)
             return a.Next < b.Next;
-        if (const int c = foldedView.substr(a.At, a.Size).compare(foldedView.substr(b.At, b.Size)); c != 0)
-            return c < 0;
+        if (a.Size != b.Size && (a.Size <= headBytes || b.Size <= headBytes))
+            return a.Size < b.Size;
+        if (a.Size > headBytes && b.Size > headBytes) {
+            const std::string_view restA = tailsView.substr(a.At, a.Size - headBytes);
+            if (const int c = restA.compare(tailsView.substr(b.At, b.Size - headBytes)); c != 0)
+                return c < 0;
+        }
         return a.Index < b.Index;
     });
     std::vector<uint32_t> order(keys.size());

@@ -112,6 +112,7 @@ std::vector<TRec> VariedFolder()
         {p, "Zeta", 0},               {p, "_under.txt", 1},
         {p, "document_0000001_b.txt", 1}, {p, "Document_0000001_A.TXT", 1},
         {p, "document_0000001", 1},   {p, "document_0000001_a.txt", 1},
+        {p, "DOCUMENT_0000001_", 1},  {p, "document_000000", 1},
         {p, "README", 1},             {p, ".hidden", 1},
         {p, "a.b.c", 1},              {p, "PHOTO.JPG", 1},
         {p, "photo.jpeg", 1},         {p, "dir.txt", 0},
