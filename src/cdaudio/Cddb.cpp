@@ -228,23 +228,24 @@ std::string CddbTextToUtf8(const std::string &Line, int Level)
 std::vector<std::string> CddbEntryTextToUtf8(const std::vector<std::string> &Lines, int Level)
 {
     std::vector<std::string> out(Lines.size());
+    std::vector<size_t> eqs(Lines.size()); // where each line's "=" stands
     std::map<std::string, std::vector<size_t>> linesOfKey;
     for (size_t i = 0; i < Lines.size(); ++i) {
-        const size_t eq = Lines[i].find('=');
-        if (eq == std::string::npos)
+        eqs[i] = Lines[i].find('=');
+        if (eqs[i] == std::string::npos)
             out[i] = CddbTextToUtf8(Lines[i], Level);
         else
-            linesOfKey[cddbtext::Upper(NetTrim(Lines[i].substr(0, eq)))].push_back(i);
+            linesOfKey[cddbtext::Upper(NetTrim(Lines[i].substr(0, eqs[i])))].push_back(i);
     }
     for (const auto &[key, at] : linesOfKey) {
         std::string joined;
         for (size_t i : at)
-            joined.append(Lines[i], Lines[i].find('=') + 1);
+            joined.append(Lines[i], eqs[i] + 1);
         const bool utf8 = Level >= 6 && IsValidUtf8(joined);
         std::string carried; // the start of a letter cut off the line before
         for (size_t k = 0; k < at.size(); ++k) {
             const std::string &line = Lines[at[k]];
-            const size_t eq = line.find('=');
+            const size_t eq = eqs[at[k]];
             std::string value = line.substr(eq + 1);
             if (utf8) {
                 value.insert(0, carried);

@@ -73,8 +73,7 @@ void TCddb::SocketSessionClosed(TCustomNetSocket *, uint16_t Error)
     // the end of a lookup. A failed query or read keeps its state.
     if (WaitsOnSocket(State))
         FailSocketWait("The CDDB connection closed before the reply ended"
-                       + (Error ? ": " + NetSocketErrorDesc(Error) + " (Error #" + std::to_string(Error) + ")"
-                                : std::string()));
+                       + (Error ? ": " + NetSocketErrorText(Error) : std::string()));
     else if (State != 5 && State != 13)
         State = -1;
 }

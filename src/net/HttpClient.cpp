@@ -353,8 +353,7 @@ void THttpClient::SocketError()
         StatusCode = 404;
         Fail(static_cast<uint16_t>(code), FState == httpStDnsLookup
                                               ? std::string("can't resolve hostname to IP address")
-                                              : "can't connect: " + NetSocketErrorDesc(code) + " (Error #" +
-                                                    std::to_string(code) + ")");
+                                              : "can't connect: " + NetSocketErrorText(code));
         FConnected = false;
         SetReady();
     }
@@ -389,7 +388,7 @@ void THttpClient::DnsLookupDone(uint16_t Error)
         const int code = s.LastError() ? s.LastError() : WSAEINVAL;
         StatusCode = 404;
         Fail(static_cast<uint16_t>(code),
-             "can't connect: " + NetSocketErrorDesc(code) + " (Error #" + std::to_string(code) + ")");
+             "can't connect: " + NetSocketErrorText(code));
         s.Close();
         SocketSessionClosed(static_cast<uint16_t>(code));
     }
@@ -401,7 +400,7 @@ void THttpClient::SocketSessionConnected(uint16_t Error)
         return;
     if (Error) {
         StatusCode = 404;
-        Fail(Error, NetSocketErrorDesc(Error) + " (Error #" + std::to_string(Error) + ")");
+        Fail(Error, NetSocketErrorText(Error));
         SocketSessionClosed(Error);
         return;
     }

@@ -254,7 +254,7 @@ void THttpClient::SocketSessionClosed(uint16_t Error)
     // A reset is the reason the request ended; the status line's phrase
     // ("OK") must not stand for it.
     if (Error)
-        Fail(Error, NetSocketErrorDesc(Error) + " (Error #" + std::to_string(Error) + ")");
+        Fail(Error, NetSocketErrorText(Error));
     FConnected = false;
     if (FReadyPosted || FState == httpStReady)
         return;

@@ -133,6 +133,11 @@ std::string NetSocketErrorDesc(int Code)
     }
 }
 
+std::string NetSocketErrorText(int Code)
+{
+    return NetSocketErrorDesc(Code) + " (Error #" + std::to_string(Code) + ")";
+}
+
 int NetSocketErrorFromErrno(int err)
 {
     struct Map { int e; int wsa; };

@@ -64,6 +64,8 @@ enum : int {
 };
 
 std::string NetSocketErrorDesc(int Code);
+// The description with its code, as a failure reports it: "... (Error #10054)".
+std::string NetSocketErrorText(int Code);
 int NetSocketErrorFromErrno(int err);
 int NetSocketErrorFromResolver(int gaiError);
 

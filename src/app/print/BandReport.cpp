@@ -26,6 +26,7 @@
 #include "app/print/ReportPdf.h"
 #include "platform/Prompt.h"
 #include "platform/QtText.h"
+#include "platform/TextWrap.h"
 #include "storage/DataSet.h"
 #include "util/BaseDateTime.h"
 #include "util/BaseFileUtils.h"
@@ -255,7 +256,7 @@ public:
         shown.replace(QLatin1Char('\n'), QLatin1Char(' ')).replace(QLatin1Char('\r'), QLatin1Char(' '));
         if (metrics_->horizontalAdvance(shown) <= width)
             return {};
-        return TCellLayouter(font_, painter_.device(), painter_.layoutDirection()).Wrap(width, text, maxLines);
+        return WrapTextLines(text, font_, width, painter_.device(), painter_.layoutDirection(), maxLines);
     }
     void Line(const QPointF &from, const QPointF &to) override { painter_.drawLine(from, to); }
     void Finish() override { Flush(); }
