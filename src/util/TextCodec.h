@@ -14,6 +14,10 @@ void AppendUtf8(std::string &out, char32_t cp);
 // code point.
 size_t DecodeUtf8Char(std::string_view s, size_t i, char32_t &cp);
 
+// True when every byte is below 0x80: such a text reads the same in every
+// stored encoding.
+bool IsAscii(std::string_view bytes);
+
 // True when the bytes are well-formed UTF-8 (no overlong forms, no surrogates,
 // nothing above U+10FFFF, no truncated sequence).
 bool IsValidUtf8(std::string_view bytes);

@@ -5,14 +5,12 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <stdexcept>
 #include <utility>
 
 #include "app/browse/BrowseText.h"
 #include "platform/ExeIcon.h"
 #include "platform/QtText.h"
-#include "util/TextCodec.h"
 #include "storage/DataSet.h"
 #include "storage/FlatTbl.h"
 #include "util/BaseFileUtils.h"
@@ -49,22 +47,6 @@ namespace {
 
 // An integer as the list reads it: a value outside 32 bits gives 0.
 int32_t Int32Of(int64_t v) { return v < INT32_MIN || v > INT32_MAX ? 0 : static_cast<int32_t>(v); }
-
-// Whether every byte is below 0x80, eight at a time: such a text reads the same in
-// every encoding a table stores, so it is shown as stored without a closer check.
-bool IsAscii(std::string_view text)
-{
-    uint64_t bits = 0;
-    size_t i = 0;
-    for (; i + 8 <= text.size(); i += 8) {
-        uint64_t word;
-        std::memcpy(&word, text.data() + i, 8);
-        bits |= word;
-    }
-    for (; i < text.size(); ++i)
-        bits |= static_cast<unsigned char>(text[i]);
-    return (bits & 0x8080808080808080ull) == 0;
-}
 
 // Reads one field of the records a table walks through. Where the table is a
 // flat table and the field a plain stored one, the value is taken from the
@@ -123,7 +105,7 @@ public:
     std::string_view Text(const std::string_view *values, std::string &scratch) const
     {
         const std::string_view bytes = FlatBytesOf(values[stored_->Index], *stored_);
-        return IsFlatBlobType(stored_->TypeCode) || IsAscii(bytes) ? bytes : StoredTextView(bytes, scratch);
+        return IsFlatBlobType(stored_->TypeCode) ? bytes : StoredTextView(bytes, scratch);
     }
     int32_t Int(const std::string_view *values) const { return Int32Of(FlatIntOf(values[stored_->Index], *stored_)); }
 

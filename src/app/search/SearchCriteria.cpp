@@ -24,14 +24,6 @@ std::string TrimMaskText(std::string_view text)
 
 namespace {
 
-bool IsAscii(std::string_view s)
-{
-    for (const char c : s)
-        if (static_cast<unsigned char>(c) >= 0x80)
-            return false;
-    return true;
-}
-
 char UpperAscii(char c)
 {
     return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
