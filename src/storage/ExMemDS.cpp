@@ -74,25 +74,21 @@ public:
 
     // `current`: the source record's values in field order, when at hand.
     void Post(TDataSet &dest, const std::vector<TVariant> *current) {
+        // The source record's values, handed over as they are or read from its fields.
+        const auto values = [&]() -> const std::vector<TVariant> & {
+            if (whole_ && current && current->size() == pairs_.size()) return *current;
+            for (size_t i = 0; i < pairs_.size(); ++i) values_[i] = pairs_[i].first->Value();
+            return values_;
+        };
         // Straight into the table's store where nothing would see the steps.
-        if (table_) {
-            const bool whole = whole_ && current && current->size() == pairs_.size();
-            if (!whole)
-                for (size_t i = 0; i < pairs_.size(); ++i) values_[i] = pairs_[i].first->Value();
-            if (table_->AppendValues(targets_, whole ? *current : values_)) {
-                appended_ = true;
-                return;
-            }
+        if (table_ && table_->AppendValues(targets_, values())) {
+            appended_ = true;
+            return;
         }
         appended_ = false; // the post below leaves the table as the last one would
         dest.Append();
         if (flat_ && flat_->CanSetFieldValues(targets_)) {
-            if (whole_ && current && current->size() == pairs_.size()) {
-                flat_->SetFieldValues(targets_, *current);
-            } else {
-                for (size_t i = 0; i < pairs_.size(); ++i) values_[i] = pairs_[i].first->Value();
-                flat_->SetFieldValues(targets_, values_);
-            }
+            flat_->SetFieldValues(targets_, values());
         } else {
             AssignRecord(pairs_, dest);
         }

@@ -17,6 +17,16 @@ std::string Blank2Underscore(std::string s)
     return s;
 }
 
+// A short text goes over as its bytes stand only when plain ASCII: the setter would
+// convert anything else.
+bool IsPlainAscii(std::string_view v)
+{
+    for (const char c : v)
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return false;
+    return true;
+}
+
 } // namespace
 
 // Copies a source record into a new record of this table in one step, where that gives
@@ -97,11 +107,8 @@ struct TFlatTable::TRecordCopier {
             switch (f.TypeCode) {
             case fftSmallStr:
                 // Ends at its first NUL already; the reader kept no more than the width.
-                if (v.size() > s.Width || v.size() > f.MaxLength)
+                if (v.size() > s.Width || v.size() > f.MaxLength || !IsPlainAscii(v))
                     return false;
-                for (const char c : v)
-                    if (static_cast<unsigned char>(c) >= 0x80)
-                        return false;
                 anyValue = anyValue || !v.empty();
                 break;
             case fftString:
@@ -137,11 +144,8 @@ struct TFlatTable::TRecordCopier {
                 // The bytes held are the text as a setter keeps it (the reader and the
                 // setters cut at the first NUL); anything else goes field by field.
                 const std::string_view v = FlatGetSmallStr(*src, f);
-                if (v.size() > s.Width || v.size() != src->Var(f).size())
+                if (v.size() > s.Width || v.size() != src->Var(f).size() || !IsPlainAscii(v))
                     return false;
-                for (const char c : v)
-                    if (static_cast<unsigned char>(c) >= 0x80)
-                        return false;
                 anyValue = anyValue || !v.empty();
                 break;
             }

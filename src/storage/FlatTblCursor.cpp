@@ -321,7 +321,8 @@ const std::vector<TFlatRecEntry *> *TFlatCursor::RecordsWithText(int field, std:
                 continue;
             const std::string_view stored = e->Data.Var(f);
             if (!list || stored != previous) {
-                list = &l.Map[std::string(StoredTextView(LookupTextOf(e->Data), scratch))];
+                // The text as LookupTextOf reads it, from the bytes already found.
+                list = &l.Map[std::string(StoredTextView(FlatBytesOf(stored, f), scratch))];
                 previous = stored;
             }
             list->push_back(e);

@@ -20,10 +20,17 @@ using namespace FlatTblInternal;
 // ---------------------------------------------------------------------------------------
 // Reading
 
+namespace {
+
+// The whole pages `size` bytes take (at least one: a mapping is never empty).
+size_t PagesFor(size_t size) { return (std::max<size_t>(size, 1) + 4095) & ~size_t(4095); }
+
+} // namespace
+
 uint8_t *TFlatImageBytes::Allocate(size_t size)
 {
     Release();
-    const size_t mapped = (std::max<size_t>(size, 1) + 4095) & ~size_t(4095);
+    const size_t mapped = PagesFor(size);
     void *mem = ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (mem == MAP_FAILED)
         throw std::bad_alloc();
@@ -50,7 +57,7 @@ uint8_t *TFlatImageBytes::Grow(size_t size, size_t keep)
 {
     if (!data_ || Mapped())
         return Allocate(size);
-    const size_t mapped = (std::max<size_t>(size, 1) + 4095) & ~size_t(4095);
+    const size_t mapped = PagesFor(size);
     if (mapped > mapped_) {
         void *mem = ::mremap(data_, mapped_, mapped, MREMAP_MAYMOVE);
         if (mem == MAP_FAILED) {
@@ -73,7 +80,7 @@ void TFlatImageBytes::Trim(size_t size) noexcept
 {
     if (!data_ || Mapped() || size > size_)
         return;
-    const size_t keep = (std::max<size_t>(size, 1) + 4095) & ~size_t(4095);
+    const size_t keep = PagesFor(size);
     if (keep < mapped_) {
         ::munmap(data_ + keep, mapped_ - keep);
         mapped_ = keep;

@@ -154,6 +154,22 @@ void TFlatRecordArena::Clear() noexcept
 
 namespace {
 
+// The value of `field` whose stored bytes start at `p`, `len` its length byte: a counted
+// value's bytes behind their u32 count, a text's up to its first NUL.
+std::string_view StoredValueBytes(const TFlatStoredLayout &layout, const TFlatField &field, const uint8_t *p,
+                                  uint8_t len)
+{
+    std::string_view v;
+    if (layout.Counted[field.Index]) {
+        if (len)
+            v = {reinterpret_cast<const char *>(p + 4), GetU32(p)};
+    } else
+        v = {reinterpret_cast<const char *>(p), len};
+    if (field.TypeCode == fftSmallStr || field.TypeCode == fftString)
+        v = v.substr(0, v.find('\0')); // a text ends at its first NUL
+    return v;
+}
+
 // Calls `fn(field, bytes, isVar)` for each field of a stored record, in field order: a
 // variable field's bytes as Var gives them, a fixed field's stored bytes (at most its width).
 template <class Fn>
@@ -164,20 +180,8 @@ void WalkStored(const uint8_t *bytes, const TFlatStoredLayout &layout, Fn &&fn)
     for (size_t k = 0; k < F; ++k) {
         const TFlatField &f = layout.Fields[k];
         const uint8_t len = bytes[k];
-        std::string_view v;
-        if (layout.Counted[k]) {
-            if (len) {
-                v = {reinterpret_cast<const char *>(p + 4), GetU32(p)};
-                p += 4 + v.size();
-            }
-        } else {
-            v = {reinterpret_cast<const char *>(p), len};
-            p += len;
-        }
-        const bool isVar = f.VarIndex >= 0;
-        if (f.TypeCode == fftSmallStr || f.TypeCode == fftString)
-            v = v.substr(0, v.find('\0')); // a text ends at its first NUL
-        fn(f, v, isVar);
+        fn(f, StoredValueBytes(layout, f, p, len), f.VarIndex >= 0);
+        p += (layout.Counted[k] && len) ? 4 + size_t(GetU32(p)) : len;
     }
 }
 
@@ -337,15 +341,7 @@ std::string_view TFlatRecord::Var(const TFlatField &field) const
     if (layout_) {
         uint8_t len = 0;
         const uint8_t *p = StoredValue(field.Index, len);
-        std::string_view v;
-        if (layout_->Counted[field.Index]) {
-            if (len)
-                v = {reinterpret_cast<const char *>(p + 4), GetU32(p)};
-        } else
-            v = {reinterpret_cast<const char *>(p), len};
-        if (field.TypeCode == fftSmallStr || field.TypeCode == fftString)
-            v = v.substr(0, v.find('\0'));
-        return v;
+        return StoredValueBytes(*layout_, field, p, len);
     }
     // The bytes run from the field's offset to the next variable field's (or the block's end).
     const uint32_t size = BlockSize();
