@@ -6,6 +6,7 @@
 #include "storage/FlatTblInternal.h"
 #include "util/BaseDateTime.h"
 #include "util/BaseFileUtils.h"
+#include "util/TextCodec.h"
 
 using namespace FlatTblInternal;
 
@@ -15,16 +16,6 @@ std::string Blank2Underscore(std::string s)
 {
     std::replace(s.begin(), s.end(), ' ', '_');
     return s;
-}
-
-// A short text goes over as its bytes stand only when plain ASCII: the setter would
-// convert anything else.
-bool IsPlainAscii(std::string_view v)
-{
-    for (const char c : v)
-        if (static_cast<unsigned char>(c) >= 0x80)
-            return false;
-    return true;
 }
 
 } // namespace
@@ -107,7 +98,8 @@ struct TFlatTable::TRecordCopier {
             switch (f.TypeCode) {
             case fftSmallStr:
                 // Ends at its first NUL already; the reader kept no more than the width.
-                if (v.size() > s.Width || v.size() > f.MaxLength || !IsPlainAscii(v))
+                // Only plain ASCII goes over as it stands: the setter converts anything else.
+                if (v.size() > s.Width || v.size() > f.MaxLength || !IsAscii(v))
                     return false;
                 anyValue = anyValue || !v.empty();
                 break;
@@ -144,7 +136,7 @@ struct TFlatTable::TRecordCopier {
                 // The bytes held are the text as a setter keeps it (the reader and the
                 // setters cut at the first NUL); anything else goes field by field.
                 const std::string_view v = FlatGetSmallStr(*src, f);
-                if (v.size() > s.Width || v.size() != src->Var(f).size() || !IsPlainAscii(v))
+                if (v.size() > s.Width || v.size() != src->Var(f).size() || !IsAscii(v))
                     return false;
                 anyValue = anyValue || !v.empty();
                 break;
