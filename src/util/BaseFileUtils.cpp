@@ -433,9 +433,8 @@ void SyncFolderOf(const std::string &path)
 
 int RemoveStaleTempFiles(const std::string &path)
 {
-    const size_t slash = path.rfind('/');
     const std::string dir = FolderOfPath(path);
-    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    const std::string base = FileNameOfPath(path);
     if (base.empty())
         return 0;
     DIR *d = ::opendir(dir.c_str());

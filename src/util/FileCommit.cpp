@@ -234,6 +234,25 @@ void TFileCommit::Discard()
     renames_.clear();
 }
 
+namespace {
+
+// FinishFileCommits for `folder` and the two folders above it, skipping those
+// already in `done` and adding the rest to it: the folders of one change share
+// most of the places a journal can lie, and each place is looked at once.
+bool FinishFileCommitsFrom(std::string folder, std::set<std::string> &done, std::string &error)
+{
+    for (int up = 0; up < 3; ++up) {
+        if (done.insert(folder).second && !FinishFileCommits(folder, error))
+            return false;
+        if (folder == "/")
+            break;
+        folder = FolderOfPath(folder);
+    }
+    return true;
+}
+
+} // namespace
+
 bool TFileCommit::Commit(std::string &error)
 {
     committed_ = false;
@@ -261,9 +280,10 @@ bool TFileCommit::Commit(std::string &error)
             return fail(r.to + ": the files of one change must lie in one folder or at most two folders below it");
     }
     // A change left unfinished around these folders goes first: it was made before this one.
+    std::set<std::string> finished;
     for (const std::string &f : folders) {
         std::string reason;
-        if (!FinishFileCommitsFor(f + "/.", reason))
+        if (!FinishFileCommitsFrom(FolderOfPath(Absolute(f + "/.")), finished, reason))
             return fail(reason);
     }
     folders.insert(folder);
@@ -375,15 +395,8 @@ bool FinishFileCommits(const std::string &folder, std::string &error)
 
 bool FinishFileCommitsFor(const std::string &file, std::string &error)
 {
-    std::string folder = FolderOfPath(Absolute(file));
-    for (int up = 0; up < 3; ++up) {
-        if (!FinishFileCommits(folder, error))
-            return false;
-        if (folder == "/")
-            break;
-        folder = FolderOfPath(folder);
-    }
-    return true;
+    std::set<std::string> finished;
+    return FinishFileCommitsFrom(FolderOfPath(Absolute(file)), finished, error);
 }
 
 std::vector<std::string> JournalTemporaries(const std::string &folder, bool &unreadable)

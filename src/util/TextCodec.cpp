@@ -150,35 +150,32 @@ bool IsValidUtf8(std::string_view bytes)
 
 namespace {
 
-// `bytes` read as Windows-1250, in UTF-8 (the caller has found they are not UTF-8).
-std::string Cp1250ToUtf8(std::string_view bytes)
+// `bytes` read in a single-byte code page whose upper half is `upper`, in UTF-8.
+std::string SingleByteToUtf8(std::string_view bytes, const std::array<char16_t, 128> &upper, size_t reserve)
 {
     std::string out;
-    out.reserve(bytes.size() + bytes.size() / 2);
+    out.reserve(reserve);
     for (char c : bytes) {
         const auto b = static_cast<uint8_t>(c);
         if (b < 0x80)
             out += c;
         else
-            AppendUtf8(out, kCp1250[b - 0x80]);
+            AppendUtf8(out, upper[b - 0x80]);
     }
     return out;
+}
+
+// `bytes` read as Windows-1250, in UTF-8 (the caller has found they are not UTF-8).
+std::string Cp1250ToUtf8(std::string_view bytes)
+{
+    return SingleByteToUtf8(bytes, kCp1250, bytes.size() + bytes.size() / 2);
 }
 
 } // namespace
 
 std::string OemToUtf8(std::string_view bytes)
 {
-    std::string out;
-    out.reserve(bytes.size() * 2);
-    for (char c : bytes) {
-        const auto b = static_cast<uint8_t>(c);
-        if (b < 0x80)
-            out += c;
-        else
-            AppendUtf8(out, kCp852[b - 0x80]);
-    }
-    return out;
+    return SingleByteToUtf8(bytes, kCp852, bytes.size() * 2);
 }
 
 std::string DecodeStoredText(std::string_view bytes)

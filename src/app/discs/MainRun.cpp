@@ -55,6 +55,7 @@ std::optional<std::string> LocalFileOf(const std::string &path)
     if (exists(local))
         return local;
     std::string built = path.substr(0, 2); // the drive
+    local.reset(); // the whole path is not there as shown
     for (size_t from = 2; from < path.size();) {
         size_t to = path.find('\\', from + 1);
         if (to == std::string::npos)
@@ -66,7 +67,8 @@ std::optional<std::string> LocalFileOf(const std::string &path)
             stored = part; // a letter Windows-1250 lacks: the text is stored as it is
         bool found = false;
         for (const std::string &candidate : {part, stored}) {
-            if (exists(volumes.LocalPath(built + candidate))) {
+            local = volumes.LocalPath(built + candidate);
+            if (exists(local)) {
                 built += candidate;
                 found = true;
                 break;
@@ -75,8 +77,7 @@ std::optional<std::string> LocalFileOf(const std::string &path)
         if (!found)
             return std::nullopt;
     }
-    local = volumes.LocalPath(built);
-    return exists(local) ? local : std::nullopt;
+    return local; // found with its last part
 }
 
 // What the opener is handed for a local file: its path, or a file address
@@ -359,7 +360,7 @@ QString TMainForm::CopyWithProgress(const std::string &from, const QString &to)
     QTemporaryFile out(QFileInfo(to).absoluteDir().filePath(QStringLiteral(".orbalist-copy-XXXXXX")));
     if (!out.open())
         return to + QStringLiteral(": ") + out.errorString();
-    const qint64 total = in.size();
+    const qint64 total = qint64(source.st_size);
     std::unique_ptr<QProgressDialog> progress;
     if (total >= CopyProgressThreshold) {
         progress = std::make_unique<QProgressDialog>(ToQString(CopyingText(FromQString(QFileInfo(fromName).fileName()))),
