@@ -75,12 +75,16 @@ inline bool FreshChildMemoryKb(const char *fdVariable, const std::vector<std::pa
     return got;
 }
 
-// The child's side: runs `work` and writes the two figures to the pipe `fd` names.
+// The child's side: runs `work` and writes the two figures to the pipe `fd` names. With
+// `residentAfter`, the first figure is the resident size once the work is done (what a
+// running program holds) instead of the one before it.
 template <class Work>
-int ReportChildMemory(const char *fd, Work &&work)
+int ReportChildMemory(const char *fd, Work &&work, bool residentAfter = false)
 {
     long kb[2] = {CurrentRssKb(), 0};
     work();
+    if (residentAfter)
+        kb[0] = CurrentRssKb();
     kb[1] = PeakRssKb();
     return write(std::atoi(fd), kb, sizeof kb) == ssize_t(sizeof kb) ? 0 : 1;
 }

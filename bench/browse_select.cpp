@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -26,6 +27,7 @@
 #include "ui_MainForm.h"
 
 #include "Measure.h"
+#include "ProcessMemory.h"
 #include "WidgetBenchMain.h"
 
 namespace {
@@ -370,9 +372,53 @@ void BM_StartToShownWindow(benchmark::State &state)
 }
 BENCHMARK(BM_StartToShownWindow)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
 
+// The memory of the running program once its window shows a catalogue of 1,000,000
+// records (two discs of 500,000, the first opened), each start in a fresh process, against
+// the size of the catalogue's file table (target: <= 1.5x), and the same program with a
+// catalogue of 200 records (the program's own memory). Counters in MB and ratios.
+void BM_RunningProgramMemory(benchmark::State &state)
+{
+    const std::string large = MakeCatalog(100, 500000), small = MakeCatalog(100, 100);
+    const double fileBytes = double(std::filesystem::file_size(large + "/Bench.d"));
+    for (auto _ : state) {
+        long big[2], alone[2];
+        if (!benchdata::FreshChildMemoryKb("ORB_RUN_FD", {{"ORB_RUN_DATA", large}}, big) ||
+            !benchdata::FreshChildMemoryKb("ORB_RUN_FD", {{"ORB_RUN_DATA", small}}, alone))
+            state.SkipWithError("child");
+        state.SetIterationTime(0.001);
+        state.counters["running_MB"] = double(big[0]) / 1024;
+        state.counters["running_over_file"] = double(big[0]) * 1024 / fileBytes;
+        state.counters["peak_over_file"] = double(big[1]) * 1024 / fileBytes;
+        state.counters["program_alone_MB"] = double(alone[0]) / 1024;
+        state.counters["catalogue_over_file"] = double(big[0] - alone[0]) * 1024 / fileBytes;
+    }
+    state.counters["file_MB"] = fileBytes / 1e6;
+    std::filesystem::remove_all(large);
+    std::filesystem::remove_all(small);
+}
+BENCHMARK(BM_RunningProgramMemory)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+
 } // namespace
 
 int main(int argc, char **argv)
 {
+    // The child of BM_RunningProgramMemory: the window started on the catalogue and shown.
+    if (const char *fd = std::getenv("ORB_RUN_FD")) {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        QApplication app(argc, argv);
+        ScriptedPrompt prompt;
+        PromptScope scope(prompt);
+        std::unique_ptr<TMainForm> form;
+        return benchdata::ReportChildMemory(
+            fd,
+            [&] {
+                form = std::make_unique<TMainForm>(nullptr, std::getenv("ORB_RUN_DATA"));
+                form->FormShow();
+                form->show();
+                QApplication::processEvents();
+            },
+            true);
+    }
     return RunWidgetBenchmarks(argc, argv);
 }

@@ -122,6 +122,8 @@ void TFlatCursor::Clear(bool withFields)
     blockOrder_.shrink_to_fit();
     entryCount_ = 0;
     Counter = 0;
+    textLookup_ = TTextLookup();
+    std::vector<TFlatRecEntry *>().swap(textFound_);
     if (withFields) {
         Fields.clear();
         fieldIndex_.clear();
@@ -254,7 +256,7 @@ TFlatRecEntry *TFlatCursor::AppendShared(const TFlatRecEntry &entry, const TFlat
     added->StoredSize = entry.StoredSize;
     Records.push_back(added);
     if (lookupCurrent) {
-        textLookup_.Map[DecodeStoredText(LookupTextOf(added->Data))].push_back(added);
+        LookUpLast(added->Data);
         KeepTextLookup();
     }
     return added;
@@ -273,7 +275,7 @@ TFlatRecEntry *TFlatCursor::Insert(TFlatRecord &&data, bool lookupCurrent)
     }
     // A new record comes last in store order, so it goes last under its text.
     if (lookupCurrent) {
-        textLookup_.Map[DecodeStoredText(LookupTextOf(entry->Data))].push_back(entry);
+        LookUpLast(entry->Data);
         KeepTextLookup();
     }
     entry->StoredSize = StoredSizeOf(entry->Data);
@@ -298,39 +300,74 @@ std::string_view TFlatCursor::LookupTextOf(const TFlatRecord &record) const
     return FlatGetBytes(record, Fields[size_t(textLookup_.Field)]);
 }
 
-const std::vector<TFlatRecEntry *> *TFlatCursor::RecordsWithText(int field, std::string_view value)
+namespace {
+
+// Adds position `at` to a text's runs (positions only ever come in rising order).
+template <class Runs>
+void AddPosition(Runs &runs, uint32_t at)
 {
+    if (!runs.empty() && runs.back().From + runs.back().Count == at)
+        ++runs.back().Count;
+    else
+        runs.push_back({at, 1});
+}
+
+} // namespace
+
+void TFlatCursor::LookUpLast(const TFlatRecord &record)
+{
+    AddPosition(textLookup_.Map[DecodeStoredText(LookupTextOf(record))], uint32_t(Records.size() - 1));
+}
+
+bool TFlatCursor::RecordsWithText(int field, std::string_view value, std::vector<TFlatRecEntry *> &out)
+{
+    out.clear();
     if (field < 0 || field >= FieldCount())
-        return nullptr;
+        return false;
     const TFlatField &f = Fields[size_t(field)];
     if (f.TypeCode != fftString && f.TypeCode != fftSmallStr)
-        return nullptr;
+        return false;
     TTextLookup &l = textLookup_;
     if (l.Field != field || !TextLookupCurrent()) {
         l.Map.clear();
         l.Field = field;
         KeepTextLookup();
         std::string scratch;
-        // Records with the same text mostly come together (a disc's files): a record
-        // whose stored bytes are those of the one before joins its list without its text
-        // being decoded and looked up again.
+        // A record whose stored bytes are those of the one before joins its runs without
+        // its text being decoded and looked up again.
         std::string_view previous;
-        std::vector<TFlatRecEntry *> *list = nullptr;
-        for (TFlatRecEntry *e : Records) {
+        std::vector<TRecordRun> *runs = nullptr;
+        for (size_t i = 0; i < Records.size(); ++i) {
+            const TFlatRecEntry *e = Records[i];
             if (!e->Data)
                 continue;
             const std::string_view stored = e->Data.Var(f);
-            if (!list || stored != previous) {
+            if (!runs || stored != previous) {
                 // The text as LookupTextOf reads it, from the bytes already found.
-                list = &l.Map[std::string(StoredTextView(FlatBytesOf(stored, f), scratch))];
+                runs = &l.Map[std::string(StoredTextView(FlatBytesOf(stored, f), scratch))];
                 previous = stored;
             }
-            list->push_back(e);
+            AddPosition(*runs, uint32_t(i));
         }
+        LetGoOfImagePages();
     }
-    static const std::vector<TFlatRecEntry *> none;
     const auto it = l.Map.find(DecodeStoredText(value));
-    return it == l.Map.end() ? &none : &it->second;
+    if (it == l.Map.end())
+        return true;
+    size_t count = 0;
+    for (const TRecordRun &run : it->second)
+        count += run.Count;
+    out.reserve(count);
+    for (const TRecordRun &run : it->second)
+        out.insert(out.end(), Records.begin() + run.From, Records.begin() + run.From + run.Count);
+    return true;
+}
+
+const std::vector<TFlatRecEntry *> *TFlatCursor::RecordsWithText(int field, std::string_view value)
+{
+    if (!RecordsWithText(field, value, textFound_))
+        return nullptr;
+    return &textFound_;
 }
 
 void TFlatCursor::BeginEdit(TFlatRecEntry *entry)

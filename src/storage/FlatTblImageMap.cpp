@@ -1,6 +1,7 @@
 // A table file's image mapped in place, kept intact when another program truncates or rewrites the file.
 #include "storage/FlatTblStore.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -33,7 +34,11 @@ enum : int {
     slotCopied = 3,
     slotClaimed = 4,
     slotPending = 5,
-    slotBroken = 6
+    slotBroken = 6,
+    // The owner is letting go of the mapping's pages; a break meanwhile is marked (trim
+    // broken) and the owner makes the copy once its pages are gone, as the handler would.
+    slotTrimming = 7,
+    slotTrimBroken = 8
 };
 
 struct TSlot {
@@ -68,12 +73,21 @@ void OnLeaseBreak(int, siginfo_t *info, void *)
     for (TSlot &slot : slots) {
         if (slot.Fd.load() != info->si_fd)
             continue;
-        int state = slotMapped;
-        if (slot.State.compare_exchange_strong(state, slotCopying)) {
-            CopyOver(slot);
-            slot.State.store(slotCopied);
-        } else if (state == slotPending && slot.State.compare_exchange_strong(state, slotBroken)) {
-            ::fcntl(info->si_fd, F_SETLEASE, F_UNLCK);
+        for (int state = slot.State.load();;) {
+            if (state == slotMapped) {
+                if (!slot.State.compare_exchange_weak(state, slotCopying))
+                    continue;
+                CopyOver(slot);
+                slot.State.store(slotCopied);
+            } else if (state == slotPending) {
+                if (!slot.State.compare_exchange_weak(state, slotBroken))
+                    continue;
+                ::fcntl(info->si_fd, F_SETLEASE, F_UNLCK);
+            } else if (state == slotTrimming) {
+                if (!slot.State.compare_exchange_weak(state, slotTrimBroken))
+                    continue;
+            }
+            break;
         }
     }
     errno = saved;
@@ -135,7 +149,9 @@ bool TFlatImageBytes::MapFile(int fd)
     if (::fstat(own, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0 || uint64_t(st.st_size) > UINT32_MAX)
         return giveUp();
     const size_t size = size_t(st.st_size), mapped = (size + 4095) & ~size_t(4095);
-    void *mem = ::mmap(nullptr, mapped, PROT_READ, MAP_PRIVATE | MAP_POPULATE, own, 0);
+    // Not populated as a whole: the reader maps the pages a stretch ahead of where it reads
+    // and lets go of those behind, so that loading never holds the whole file.
+    void *mem = ::mmap(nullptr, mapped, PROT_READ, MAP_PRIVATE, own, 0);
     if (mem == MAP_FAILED)
         return giveUp();
     slot->Data = static_cast<uint8_t *>(mem);
@@ -154,13 +170,51 @@ bool TFlatImageBytes::MapFile(int fd)
     return true;
 }
 
+void TFlatImageBytes::MapAhead(size_t from, size_t to) noexcept
+{
+#ifdef MADV_POPULATE_READ
+    from &= ~size_t(4095);
+    to = std::min(to, mapped_);
+    if (Mapped() && from < to)
+        ::madvise(data_ + from, to - from, MADV_POPULATE_READ);
+#else
+    (void)from;
+    (void)to;
+#endif
+}
+
+void TFlatImageBytes::LetGoOfPages(size_t from, size_t to) noexcept
+{
+    // Whole pages inside the range only: the pages at its ends may hold bytes still read.
+    from = (from + 4095) & ~size_t(4095);
+    to = std::min(to, mapped_) & ~size_t(4095);
+    if (!Mapped() || from >= to)
+        return;
+    TSlot &slot = slots[size_t(slot_)];
+    // Only the file's own pages: once copied over, the memory is the only copy there is.
+    int state = slotMapped;
+    if (!slot.State.compare_exchange_strong(state, slotTrimming))
+        return;
+    // Pages of a private mapping never written are the file's: they are dropped from this
+    // process alone and read again, from the page cache, when next touched.
+    ::madvise(data_ + from, to - from, MADV_DONTNEED);
+    state = slotTrimming;
+    if (!slot.State.compare_exchange_strong(state, slotMapped)) {
+        // The lease broke meanwhile: the copy the handler left is made now (the other
+        // program waits for the lease to go).
+        slot.State.store(slotCopying);
+        CopyOver(slot);
+        slot.State.store(slotCopied);
+    }
+}
+
 void TFlatImageBytes::ReleaseMapping() noexcept
 {
     TSlot &slot = slots[size_t(slot_)];
     // Claimed first, so that the handler no longer copies over a mapping about to go; a
     // copy under way is waited for.
     for (int state = slot.State.load();;) {
-        if (state == slotCopying) {
+        if (state == slotCopying || state == slotTrimming) {
             sched_yield();
             state = slot.State.load();
             continue;

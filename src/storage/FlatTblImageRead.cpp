@@ -236,7 +236,8 @@ bool TFlatCursor::ReadImage(TFlatImageSource &source, std::string &error)
         cipher.Initialize(std::string_view(reinterpret_cast<const char *>(KeyBlock), 38));
         cipher.DecryptBuffer(img + pos, size - pos);
     }
-    const bool ok = ReadBody(img + pos, size - pos, declared, error);
+    bool inCounterOrder = true;
+    const bool ok = ReadBody(img + pos, size - pos, declared, error, inCounterOrder);
     if (!ok) {
         if (!PartialOpen) {
             Clear(false);
@@ -248,18 +249,24 @@ bool TFlatCursor::ReadImage(TFlatImageSource &source, std::string &error)
         const TFlatField &counter = Fields[size_t(CounterField)];
         std::vector<const TFlatField *> key{&counter};
         // A table saved by this program is in counter order already.
-        bool sorted = true;
-        for (size_t i = 1; i < Records.size() && sorted; ++i)
-            sorted = FlatGetInt(Records[i - 1]->Data, counter) <= FlatGetInt(Records[i]->Data, counter);
-        if (!sorted)
+        if (!inCounterOrder)
             SortEntries(Records, key, false, false);
         Counter = Records.empty() ? 0 : int32_t(FlatGetInt(Records.back()->Data, counter));
     }
+    LetGoOfImagePages();
     return true;
 }
 
-bool TFlatCursor::ReadBody(const uint8_t *body, size_t size, uint32_t declared, std::string &error)
+void TFlatCursor::LetGoOfImagePages() noexcept
 {
+    for (const auto &image : images_)
+        image->Bytes.LetGoOfPages();
+}
+
+bool TFlatCursor::ReadBody(const uint8_t *body, size_t size, uint32_t declared, std::string &error,
+                           bool &inCounterOrder)
+{
+    inCounterOrder = true;
     const size_t F = Fields.size();
     const uint8_t *const end = body + size;
     const uint8_t *p = body;
@@ -313,7 +320,22 @@ bool TFlatCursor::ReadBody(const uint8_t *body, size_t size, uint32_t declared, 
     uint64_t allocated = 0;
     uint32_t read = 0;
     int last = 0;
+    const TFlatField *counter = CounterField >= 0 ? &Fields[size_t(CounterField)] : nullptr;
+    int64_t lastCount = 0;
+    // A mapped file is walked a stretch at a time: the pages of the next stretch are
+    // mapped in one go, those of the stretches read are let go (the records stay where
+    // they are, in the file's pages, read again when needed).
+    TFlatImageBytes &image = images_.back()->Bytes;
+    constexpr size_t Stretch = size_t(256) << 10;
+    const size_t bodyAt = size_t(body - image.Data());
+    size_t mark = bodyAt + Stretch;
+    image.MapAhead(0, mark + Stretch);
     while (read < declared && F > 0 && uint64_t(end - p) >= F) {
+        if (size_t(p - image.Data()) >= mark) {
+            image.MapAhead(mark + Stretch, mark + 2 * Stretch);
+            image.LetGoOfPages(bodyAt, mark - Stretch);
+            mark += Stretch;
+        }
         const uint32_t recNo = read + 1;
         const uint8_t *lens = p;
         const uint8_t *q = p + F;
@@ -366,6 +388,11 @@ bool TFlatCursor::ReadBody(const uint8_t *body, size_t size, uint32_t declared, 
         e->Status = rsClean;
         e->StoredSize = storedSize;
         Records.push_back(e);
+        if (counter) {
+            const int64_t count = FlatGetInt(e->Data, *counter);
+            inCounterOrder = inCounterOrder && (read == 0 || lastCount <= count);
+            lastCount = count;
+        }
         p = q;
         ++read;
         if (F && (read & 1023) == 0)

@@ -322,6 +322,14 @@ public:
     bool Mapped() const { return slot_ >= 0; }
     // Makes the bytes this process's own and writable (a mapped file is copied).
     uint8_t *MakePrivate();
+    // Of a mapped file, lets go of the pages this process holds of bytes [from, to) (whole
+    // pages inside it; all of them without a range); they stay in the page cache and are
+    // mapped again when read. Nothing for bytes of the process's own.
+    void LetGoOfPages() noexcept { LetGoOfPages(0, mapped_); }
+    void LetGoOfPages(size_t from, size_t to) noexcept;
+    // Of a mapped file, maps the pages of bytes [from, to) in one go ahead of their reading
+    // (a hint: nothing happens where the system cannot).
+    void MapAhead(size_t from, size_t to) noexcept;
     // Room for `size` bytes (what was held goes); throws std::bad_alloc.
     uint8_t *Allocate(size_t size);
     // Room for `size` bytes keeping the first `keep` (the memory may move).
@@ -396,8 +404,10 @@ public:
     // Records). A lookup of that one field backs it: built on first use, kept through
     // inserts, deletes, commits and updates that leave the field's text alone, built
     // again after any other change; asking again costs only the records found. Null
-    // when the field is no text field.
+    // when the field is no text field. The list is the store's, valid until the next call.
     const std::vector<TFlatRecEntry *> *RecordsWithText(int field, std::string_view value);
+    // The same into the caller's `out`; false (and `out` empty) when the field is no text field.
+    bool RecordsWithText(int field, std::string_view value, std::vector<TFlatRecEntry *> &out);
 
     int FieldCount() const { return int(Fields.size()); }
     int RecordCount() const { return int(Records.size()); }
@@ -479,13 +489,21 @@ public:
     static std::string BuildEmptyImage(const std::string &description, uint32_t fieldCount);
 
 private:
+    // Consecutive positions in Records: a text's records mostly come together (a disc's
+    // files), so a few runs stand for a list of every record, at a fraction of its memory.
+    struct TRecordRun {
+        uint32_t From = 0, Count = 0;
+    };
     struct TTextLookup {
         int Field = -1;
         uint64_t Generation = 0;
         size_t RecordCount = 0;
-        std::unordered_map<std::string, std::vector<TFlatRecEntry *>> Map;
+        std::unordered_map<std::string, std::vector<TRecordRun>> Map;
     };
     TTextLookup textLookup_;
+    std::vector<TFlatRecEntry *> textFound_; // what the list-returning RecordsWithText gave
+    // Puts the record last in Records (just added) under its text.
+    void LookUpLast(const TFlatRecord &record);
     bool TextLookupCurrent() const;
     void KeepTextLookup(); // the lookup stays valid through the change just made
     std::string_view LookupTextOf(const TFlatRecord &record) const;
@@ -500,7 +518,12 @@ private:
     TFlatRecEntry *Insert(TFlatRecord &&data, bool lookupCurrent);
     void Release(TFlatRecEntry *entry);
     // Reads the notes and the records in place from `body` (`size` bytes of the image).
-    bool ReadBody(const uint8_t *body, size_t size, uint32_t declared, std::string &error);
+    // `inCounterOrder` tells whether the records came in the order of the counter field
+    // (true when there is none).
+    bool ReadBody(const uint8_t *body, size_t size, uint32_t declared, std::string &error, bool &inCounterOrder);
+    // After a pass over every record: the pages of the mapped images go back to the page
+    // cache, so that the process keeps in memory only what it reads from then on.
+    void LetGoOfImagePages() noexcept;
     void Progress(int &last, uint64_t done, uint64_t total);
     // Progress(last, done, total) for every `done` in (from, to], `last` being that of `from`.
     void ProgressOver(int &last, uint64_t from, uint64_t to, uint64_t total);

@@ -84,11 +84,11 @@ void TFlatDataset::RefreshView(bool dropPosition)
     const bool caseInsensitive = FilterOptions().Contains(foCaseInsensitive);
     bool filtering = Filtered() && onFilterRecord_;
     const std::vector<TFlatRecEntry *> *visited = &store.Records;
-    if (Filtered() && !hintField_.empty()) {
-        if (const auto *hinted = shared_->Cursor.RecordsWithText(shared_->Cursor.FindFieldIndex(hintField_), hintValue_)) {
-            visited = hinted;
-            filtering = filtering && !hintDecides_;
-        }
+    std::vector<TFlatRecEntry *> hinted;
+    if (Filtered() && !hintField_.empty() &&
+        shared_->Cursor.RecordsWithText(shared_->Cursor.FindFieldIndex(hintField_), hintValue_, hinted)) {
+        visited = &hinted;
+        filtering = filtering && !hintDecides_;
     }
     // Showing every record in store order needs no list of its own.
     bool everyRecord = visited == &store.Records && !useConditions && !filtering && !rangeActive_ &&

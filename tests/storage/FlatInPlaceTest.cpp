@@ -4,9 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -74,6 +77,22 @@ std::string Values(const TFlatCursor &c)
              std::to_string(FlatGetFloat(r, c.Fields[4])) + "," + std::to_string(FlatGetInt(r, c.Fields[5])) + "|";
     }
     return s;
+}
+
+// The KiB of the file's mapping this process holds in memory (0 when it is not mapped).
+long ResidentKbOf(const std::string &file)
+{
+    std::ifstream smaps("/proc/self/smaps");
+    bool inFile = false;
+    for (std::string line; std::getline(smaps, line);) {
+        const bool header = !line.empty() && std::isxdigit(static_cast<unsigned char>(line[0])) &&
+                            line.find('-') < line.find(' ');
+        if (header)
+            inFile = line.size() >= file.size() && line.compare(line.size() - file.size(), file.size(), file) == 0;
+        else if (inFile && line.rfind("Rss:", 0) == 0)
+            return std::stol(line.substr(4));
+    }
+    return 0;
 }
 
 class FlatInPlace : public TableFileTest {};
@@ -358,6 +377,120 @@ TEST_F(FlatInPlace, AFilterTheLookupDecidesIsNotAsked)
     EXPECT_EQ(shown(true), asking);
     EXPECT_EQ(asked, 0);
     EXPECT_EQ(t.RecordCount(), 22); // 2, 6, ..., 86
+}
+
+// A mapped file is held in memory only while it is walked: after the load and after a pass
+// that builds the text lookup, its pages go back to the page cache and come again when
+// read. Once another program has cut the file short, the table's bytes are its own copy,
+// which must never be let go of like the file's pages.
+TEST_F(FlatInPlace, TheFilesPagesAreLetGoAfterEachPassButNeverTheCopy)
+{
+    const std::string img = BuildImage(50000);
+    ASSERT_GT(img.size(), size_t(2) << 20);
+    std::ofstream(file_, std::ios::binary) << img;
+    TFlatCursor c;
+    ASSERT_TRUE(OpenFile(c, file_));
+    ASSERT_TRUE(FileIsMapped(file_));
+    const long whole = long(img.size() / 1024);
+    EXPECT_LT(ResidentKbOf(file_), whole / 4);
+    const std::string before = Values(c);
+    EXPECT_GT(ResidentKbOf(file_), whole / 2); // read again from the page cache
+    ASSERT_NE(c.RecordsWithText(1, "C7"), nullptr);
+    EXPECT_LT(ResidentKbOf(file_), whole / 4);
+    EXPECT_EQ(c.RecordsWithText(1, "C7")->size(), 500u);
+    EXPECT_EQ(Values(c), before);
+
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int fd = ::open(file_.c_str(), O_WRONLY | O_TRUNC);
+        _exit(fd >= 0 && ::write(fd, "xy", 2) == 2 ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    // A change that rebuilds the lookup makes another pass over the copy.
+    TFlatRecord r = c.Entry(0)->Data;
+    r.SetVar(c.Fields, c.RecordSize, c.Fields[1], "C0");
+    std::string err;
+    ASSERT_TRUE(c.PutRecord(r, c.Entry(1), err)) << err;
+    EXPECT_EQ(c.RecordsWithText(1, "C7")->size(), 500u);
+    EXPECT_EQ(c.RecordsWithText(1, "C0")->size(), 501u);
+    ASSERT_TRUE(c.PutRecord(r, c.Entry(1), err)) << err; // the same again: nothing changes
+    std::string again;
+    ASSERT_TRUE(c.WriteImage(again, err)) << err;
+    TFlatCursor expected;
+    ASSERT_TRUE(expected.ReadImage(img, err)) << err;
+    ASSERT_TRUE(expected.PutRecord(r, expected.Entry(1), err)) << err;
+    EXPECT_EQ(Values(c), Values(expected));
+}
+
+// The lookup keeps a text's records as runs of positions: through appends (own and
+// shared), edits that keep or change the text, deletes, commits and reverts, it must
+// give the live records of a text exactly as a scan of the store does, in store order.
+TEST_F(FlatInPlace, TextLookupGivesWhatAScanGivesThroughEveryChange)
+{
+    std::string err;
+    TFlatCursor c, other;
+    ASSERT_TRUE(c.ReadImage(BuildImage(400), err)) << err;
+    ASSERT_TRUE(other.ReadImage(BuildImage(50), err)) << err;
+    const auto live = [](const TFlatRecEntry *e) { return e->Data && e->Status != rsDeleted && e->Status != rsDead; };
+    const auto check = [&](const std::string &step) {
+        for (int t = 0; t < 100; t += 7) {
+            const std::string text = "C" + std::to_string(t);
+            std::vector<TFlatRecEntry *> scanned, found;
+            for (TFlatRecEntry *e : c.Records)
+                if (live(e) && FlatGetSmallStr(e->Data, c.Fields[1]) == text)
+                    scanned.push_back(e);
+            const auto *list = c.RecordsWithText(1, text);
+            ASSERT_NE(list, nullptr);
+            for (TFlatRecEntry *e : *list)
+                if (live(e))
+                    found.push_back(e);
+            ASSERT_EQ(found, scanned) << step << " " << text;
+        }
+    };
+    std::mt19937 random(7);
+    const auto anyText = [&] { return "C" + std::to_string(random() % 100 / 7 * 7); };
+    check("loaded");
+    for (int step = 0; step < 300; ++step) {
+        const int n = c.RecordCount();
+        TFlatRecEntry *e = c.Entry(int(random() % unsigned(n)));
+        switch (random() % 6) {
+        case 0: { // a new record
+            TFlatRecord r = TFlatRecord::Make(c.RecordSize);
+            r.SetVar(c.Fields, c.RecordSize, c.Fields[1], anyText());
+            ASSERT_TRUE(c.PutRecord(r, nullptr, err)) << err;
+            break;
+        }
+        case 1: // another table's record taken as it is
+            c.AppendShared(*other.Entry(int(random() % 50u)), other);
+            break;
+        case 2: // an edit keeping the text, or changing it
+            if (live(e)) {
+                TFlatRecord r = e->Data;
+                if (random() % 2)
+                    r.SetVar(c.Fields, c.RecordSize, c.Fields[1], anyText());
+                ASSERT_TRUE(c.PutRecord(r, e, err)) << err;
+            }
+            break;
+        case 3:
+            if (live(e)) {
+                ASSERT_TRUE(c.DeleteRecord(e, err)) << err;
+            }
+            break;
+        case 4:
+            if (random() % 4 == 0)
+                c.CommitAll();
+            break;
+        default:
+            if (random() % 8 == 0)
+                c.RevertAll();
+            break;
+        }
+        if (step % 10 == 0)
+            check("step " + std::to_string(step));
+    }
+    check("end");
 }
 
 } // namespace
