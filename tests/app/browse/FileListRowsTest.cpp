@@ -18,6 +18,7 @@
 #include "platform/ShellInfo.h"
 #include "storage/ExMemDS.h"
 #include "storage/FlatTbl.h"
+#include "support/TempDir.h"
 #include "util/BaseFileUtils.h"
 
 namespace {
@@ -275,4 +276,55 @@ TEST(FileListRows, RowsKeepTheirAddressAndABadTableChangesNothing)
 
     model.Clear();
     EXPECT_TRUE(model.Rows().empty());
+}
+
+TEST(FileListRows, RowsOfRecordsReadInPlaceOutliveTheirTables)
+{
+    // The work table as a disc's click builds it: records taken as they lie in
+    // the catalogue file's image, one of them then edited (so copied), a name
+    // stored in the single-byte code page among them.
+    orbtest::TempDir dir;
+    const std::string file = dir.file("Cat.d");
+    {
+        TFlatTable t;
+        OpenVariedFolder(t);
+        Append(t, {"e:\\v1.0\\", "\x9Akola.txt", 1});
+        t.SaveToFile(file);
+    }
+    TFileListModel model;
+    std::vector<TFileRow> eager;
+    {
+        TFlatTable catalog;
+        catalog.SetTableName(file);
+        catalog.Open();
+        TFlatTable work;
+        Open(work);
+        work.DisableControls();
+        work.CopyFromDataSet(&catalog, 0);
+        work.EnableControls();
+        ASSERT_TRUE(work.Cursor()->Entry(0)->Data.IsStored());
+        work.First();
+        work.Next();
+        work.Edit();
+        work.FieldByName("Note").SetAsString("edited");
+        work.Post();
+        eager = EagerRows(work);
+        work.First();
+        model.Fill(work, ShellIconSize::Small);
+        // Changed, emptied and closed after the fill: the rows stay as they were.
+        work.First();
+        work.Edit();
+        work.FieldByName("Name").SetAsString("changed");
+        work.Post();
+        work.Close();
+        catalog.Close();
+    }
+    ExpectSameRows(model, eager);
+    const auto named = [&](const std::string &name) {
+        return std::count_if(model.Rows().begin(), model.Rows().end(), [&](const TFileRow &r) { return r.Name == name; });
+    };
+    EXPECT_EQ(named("\xc5\xa1kola.txt"), 1);
+    EXPECT_EQ(named("changed"), 0);
+    EXPECT_EQ(std::count_if(model.Rows().begin(), model.Rows().end(), [](const TFileRow &r) { return r.Note == "edited"; }),
+              1);
 }
