@@ -158,6 +158,48 @@ uint64_t FoldedWord(std::string_view name, size_t from)
     return word;
 }
 
+// A name's place in the sort: its first sixteen folded bytes (FoldedWord), the
+// record it names and its length.
+struct TNameKey {
+    uint64_t Head, Next;
+    uint32_t Index;
+    uint32_t Size;
+};
+
+// Sorts `n` keys by `less`, which orders them first by their sixteen bytes, from
+// byte `depth` on (the bytes before it being the same in all of them): spread
+// by one byte at a time into `buffer` (room for `n`) while many share a prefix,
+// compared once few are left.
+template <class Less>
+void SortNameKeys(TNameKey *keys, size_t n, unsigned depth, TNameKey *buffer, const Less &less)
+{
+    constexpr size_t compareBelow = 96;
+    for (;; ++depth) {
+        if (n < compareBelow || depth == 16) {
+            std::sort(keys, keys + n, less);
+            return;
+        }
+        const auto byteAt = [depth](const TNameKey &k) {
+            return static_cast<uint8_t>((depth < 8 ? k.Head : k.Next) >> (56 - 8 * (depth % 8)));
+        };
+        size_t count[256] = {};
+        for (size_t i = 0; i < n; ++i)
+            ++count[byteAt(keys[i])];
+        if (count[byteAt(keys[0])] == n)
+            continue; // one byte for all: the next decides
+        size_t next[256];
+        for (size_t b = 0, at = 0; b < 256; at += count[b++])
+            next[b] = at;
+        for (size_t i = 0; i < n; ++i)
+            buffer[next[byteAt(keys[i])]++] = keys[i];
+        std::copy(buffer, buffer + n, keys);
+        for (size_t b = 0, at = 0; b < 256; at += count[b++])
+            if (count[b] > 1)
+                SortNameKeys(keys + at, count[b], depth + 1, buffer, less);
+        return;
+    }
+}
+
 // Where a key's extension starts as the shell reads it (after the last dot
 // that follows the last separator), or the key's end when it has none.
 size_t ShellExtensionStart(const std::string &key)
@@ -327,15 +369,10 @@ void TFileListModel::Fill(TDataSet &table, ShellIconSize iconSize)
     constexpr size_t headBytes = 16;
     std::string tails;
     std::vector<uint32_t> tailAt(records.size());
-    struct TKey {
-        uint64_t Head, Next;
-        uint32_t Index;
-        uint32_t Size;
-    };
     size_t folders = 0;
     for (const TRecord &r : records)
         folders += r.Type == 0;
-    std::vector<TKey> keys(records.size());
+    std::vector<TNameKey> keys(records.size());
     size_t nextFolder = 0, nextFile = folders;
     for (size_t i = 0; i < records.size(); ++i) {
         const std::string_view name = sortName(records[i]);
@@ -349,10 +386,10 @@ void TFileListModel::Fill(TDataSet &table, ShellIconSize iconSize)
         }
         tailAt[i] = static_cast<uint32_t>(at);
         keys[records[i].Type == 0 ? nextFolder++ : nextFile++] =
-            TKey{FoldedWord(name, 0), FoldedWord(name, 8), static_cast<uint32_t>(i), static_cast<uint32_t>(name.size())};
+            TNameKey{FoldedWord(name, 0), FoldedWord(name, 8), static_cast<uint32_t>(i), static_cast<uint32_t>(name.size())};
     }
     const std::string_view tailsView(tails);
-    const auto less = [&](const TKey &a, const TKey &b) {
+    const auto less = [&](const TNameKey &a, const TNameKey &b) {
         if (a.Head != b.Head)
             return a.Head < b.Head;
         if (a.Next != b.Next)
@@ -366,8 +403,9 @@ void TFileListModel::Fill(TDataSet &table, ShellIconSize iconSize)
         }
         return a.Index < b.Index;
     };
-    std::sort(keys.begin(), keys.begin() + std::ptrdiff_t(folders), less);
-    std::sort(keys.begin() + std::ptrdiff_t(folders), keys.end(), less);
+    std::vector<TNameKey> buffer(keys.size());
+    SortNameKeys(keys.data(), folders, 0, buffer.data(), less);
+    SortNameKeys(keys.data() + folders, keys.size() - folders, 0, buffer.data(), less);
     std::vector<uint32_t> order(keys.size());
     for (size_t i = 0; i < keys.size(); ++i)
         order[i] = keys[i].Index;

@@ -328,3 +328,30 @@ TEST(FileListRows, RowsOfRecordsReadInPlaceOutliveTheirTables)
     EXPECT_EQ(std::count_if(model.Rows().begin(), model.Rows().end(), [](const TFileRow &r) { return r.Note == "edited"; }),
               1);
 }
+
+TEST(FileListRows, ALargeFolderSortsAsTheRowsWould)
+{
+    // Enough names to be spread by their bytes before they are compared: shared
+    // and case-folded prefixes, names alike in their first sixteen bytes,
+    // accented letters, equal names, and folders among the files.
+    const std::vector<std::string> prefixes = {"document_", "Document_", "DOCUMENT_0000001_", "photo", "\xc4\x8d" "aj",
+                                               "\xc3\x81no", "", "Zeta."};
+    TFlatTable t;
+    Open(t);
+    std::vector<TFileRow> expected;
+    for (int i = 0; i < 1500; ++i) {
+        TFileRow row;
+        row.Name = prefixes[size_t(i) % prefixes.size()] + std::to_string((i * 37) % 400) + (i % 3 ? ".txt" : "");
+        row.Path = "e:\\" + std::to_string(i) + "\\";
+        row.Type = i % 5 == 0 ? 0 : 1;
+        Append(t, {row.Path, row.Name, row.Type});
+        expected.push_back(std::move(row));
+    }
+    SortFileRows(expected, false);
+    TFileListModel model;
+    t.First();
+    model.Fill(t, ShellIconSize::Small);
+    ASSERT_EQ(model.Count(), int(expected.size()));
+    for (int i = 0; i < model.Count(); ++i)
+        ASSERT_EQ(model.Row(i)->Path, expected[size_t(i)].Path) << i << " " << expected[size_t(i)].Name;
+}
