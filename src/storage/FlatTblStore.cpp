@@ -728,6 +728,34 @@ void IntegerOrder(const std::vector<TFlatRecEntry *> &entries, const TFlatField 
         const TFlatRecEntry *e = entries[i];
         keys[i] = {!e->Data, e->Data ? FlatGetInt(e->Data, field) : 0, uint32_t(i)};
     }
+    // Values of a narrow range (a kind, a flag, a small count) are counted into place in
+    // one stable pass.
+    int64_t low = INT64_MAX, high = INT64_MIN;
+    size_t live = 0;
+    for (const TKey &k : keys) {
+        if (k.Released)
+            continue;
+        low = std::min(low, k.Value);
+        high = std::max(high, k.Value);
+        ++live;
+    }
+    const uint64_t span = live ? uint64_t(high) - uint64_t(low) : 0;
+    if (live > 0 && span < std::max<uint64_t>(keys.size(), 256)) {
+        const auto bucket = [&](const TKey &k) {
+            return size_t(descending ? uint64_t(high) - uint64_t(k.Value) : uint64_t(k.Value) - uint64_t(low));
+        };
+        std::vector<size_t> next(size_t(span) + 2, 0);
+        for (const TKey &k : keys)
+            if (!k.Released)
+                ++next[bucket(k) + 1];
+        for (size_t b = 1; b < next.size(); ++b)
+            next[b] += next[b - 1];
+        size_t released = live;
+        order.resize(keys.size());
+        for (const TKey &k : keys)
+            order[k.Released ? released++ : next[bucket(k)]++] = k.At;
+        return;
+    }
     std::stable_sort(keys.begin(), keys.end(), [descending](const TKey &x, const TKey &y) {
         if (x.Released || y.Released)
             return !x.Released && y.Released;

@@ -456,6 +456,16 @@ public:
                               const std::vector<const TFlatField *> &fields, bool caseInsensitive, bool descending);
     void SortRecords(std::string_view fieldNames, bool caseInsensitive);
 
+    // The image a record of this store read in place lies in (null for any other
+    // record): whoever holds it may go on reading the record after the store lets it go.
+    std::shared_ptr<const TFlatStoredImage> ImageOf(const TFlatRecord &record) const
+    {
+        for (const auto &image : images_)
+            if (record.IsStored() && &image->Layout == record.StoredLayout())
+                return image;
+        return nullptr;
+    }
+
     // Bytes a record takes in the file.
     uint32_t StoredSizeOf(const TFlatRecord &record) const;
     bool ContainsEntry(const TFlatRecEntry *entry) const;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <random>
@@ -341,6 +342,38 @@ TEST_F(FlatInPlace, SortOnOneIntegerKeepsEqualKeysInOrder)
         ASSERT_EQ(order.size(), expected.size());
         for (size_t i = 0; i < order.size(); ++i)
             ASSERT_EQ(c.Records[order[i]], expected[i]) << descending << " " << i;
+    }
+}
+
+// Keys of a narrow range are counted into place, wider ones sorted: both must give the
+// order of the comparison, extremes and duplicates included.
+TEST_F(FlatInPlace, SortOnOneIntegerOfAnyRangeKeepsEqualKeysInOrder)
+{
+    const std::vector<std::vector<int32_t>> ranges = {
+        {INT32_MIN, INT32_MAX, 0, -1, INT32_MIN, INT32_MAX},  // the widest span
+        {5, 5, 5},                                            // one value
+        {1, 0, 1, 0, 255, -1, 0},                             // a few around zero
+        {1000, 1000 + 299, 1000 + 300, 1000}};                // just past the record count
+    for (const std::vector<int32_t> &values : ranges) {
+        TFlatCursor c;
+        std::string err;
+        ASSERT_TRUE(c.ReadImage(BuildImage(300), err)) << err;
+        for (int i = 0; i < c.RecordCount(); i += 2) {
+            TFlatRecord r = c.Entry(i)->Data;
+            const int32_t v = values[size_t(i / 2) % values.size()];
+            std::memcpy(r.Fixed() + c.Fields[0].Offset, &v, 4);
+            ASSERT_TRUE(c.PutRecord(r, c.Entry(i), err)) << err;
+        }
+        const std::vector<const TFlatField *> key{&c.Fields[0]};
+        for (const bool descending : {false, true}) {
+            std::vector<TFlatRecEntry *> sorted = c.Records, expected = c.Records;
+            std::stable_sort(expected.begin(), expected.end(), [&](const TFlatRecEntry *x, const TFlatRecEntry *y) {
+                const int r = TFlatCursor::CompareRecords(x->Data, y->Data, key);
+                return descending ? r > 0 : r < 0;
+            });
+            TFlatCursor::SortEntries(sorted, key, false, descending);
+            EXPECT_EQ(sorted, expected) << values[0] << " " << descending;
+        }
     }
 }
 

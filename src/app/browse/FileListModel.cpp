@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cstring>
 #include <stdexcept>
 #include <utility>
 
@@ -108,6 +110,8 @@ public:
         return IsFlatBlobType(stored_->TypeCode) ? bytes : StoredTextView(bytes, scratch);
     }
     int32_t Int(const std::string_view *values) const { return Int32Of(FlatIntOf(values[stored_->Index], *stored_)); }
+    // The field in the store (null when read through the field).
+    const TFlatField *Stored() const { return stored_; }
 
 private:
     bool IsBlob() const { return field_->DataType() == ftBlob || field_->DataType() == ftGraphic; }
@@ -115,6 +119,20 @@ private:
     TField *field_;
     const TFlatField *stored_ = nullptr;
 };
+
+// The value of `field` (as TFieldReader reads it in the store) of the record
+// read in place whose bytes are `bytes`.
+std::string_view StoredFieldText(const uint8_t *bytes, const TFlatStoredLayout &layout, const TFlatField &field,
+                                 std::string &scratch)
+{
+    const std::string_view value = FlatGetBytes(TFlatRecord::Stored(bytes, layout), field);
+    return IsFlatBlobType(field.TypeCode) ? value : StoredTextView(value, scratch);
+}
+
+int32_t StoredFieldNumber(const uint8_t *bytes, const TFlatStoredLayout &layout, const TFlatField &field)
+{
+    return Int32Of(FlatGetInt(TFlatRecord::Stored(bytes, layout), field));
+}
 
 // A byte as CompareNamesFoldAZ folds it: A to Z lower-cased, the rest kept.
 unsigned char FoldedByte(char c)
@@ -127,9 +145,59 @@ unsigned char FoldedByte(char c)
 uint64_t FoldedWord(std::string_view name, size_t from)
 {
     uint64_t word = 0;
-    for (size_t i = from; i < from + 8; ++i)
-        word = (word << 8) | (i < name.size() ? FoldedByte(name[i]) : 0u);
+    if (from < name.size())
+        std::memcpy(&word, name.data() + from, std::min<size_t>(8, name.size() - from));
+    // A to Z in all eight bytes at once: a byte below 0x80 whose low seven bits
+    // lie in A..Z gains 0x20. No sum carries into the next byte.
+    constexpr uint64_t ones = 0x0101010101010101u, high = ones * 0x80;
+    const uint64_t low = word & ~high;
+    const uint64_t upper = (low + ones * (0x80 - 'A')) & ~(low + ones * (0x80 - 'Z' - 1)) & ~word & high;
+    word |= upper >> 2;
+    if constexpr (std::endian::native == std::endian::little)
+        word = __builtin_bswap64(word);
     return word;
+}
+
+// A name's place in the sort: its first sixteen folded bytes (FoldedWord), the
+// record it names and its length.
+struct TNameKey {
+    uint64_t Head, Next;
+    uint32_t Index;
+    uint32_t Size;
+};
+
+// Sorts `n` keys by `less`, which orders them first by their sixteen bytes, from
+// byte `depth` on (the bytes before it being the same in all of them): spread
+// by one byte at a time into `buffer` (room for `n`) while many share a prefix,
+// compared once few are left.
+template <class Less>
+void SortNameKeys(TNameKey *keys, size_t n, unsigned depth, TNameKey *buffer, const Less &less)
+{
+    constexpr size_t compareBelow = 96;
+    for (;; ++depth) {
+        if (n < compareBelow || depth == 16) {
+            std::sort(keys, keys + n, less);
+            return;
+        }
+        const auto byteAt = [depth](const TNameKey &k) {
+            return static_cast<uint8_t>((depth < 8 ? k.Head : k.Next) >> (56 - 8 * (depth % 8)));
+        };
+        size_t count[256] = {};
+        for (size_t i = 0; i < n; ++i)
+            ++count[byteAt(keys[i])];
+        if (count[byteAt(keys[0])] == n)
+            continue; // one byte for all: the next decides
+        size_t next[256];
+        for (size_t b = 0, at = 0; b < 256; at += count[b++])
+            next[b] = at;
+        for (size_t i = 0; i < n; ++i)
+            buffer[next[byteAt(keys[i])]++] = keys[i];
+        std::copy(buffer, buffer + n, keys);
+        for (size_t b = 0, at = 0; b < 256; at += count[b++])
+            if (count[b] > 1)
+                SortNameKeys(keys + at, count[b], depth + 1, buffer, less);
+        return;
+    }
 }
 
 // Where a key's extension starts as the shell reads it (after the last dot
@@ -158,6 +226,8 @@ TFileListModel::TFileListModel(QObject *parent)
 {
 }
 
+TFileListModel::~TFileListModel() = default;
+
 QString TFileListModel::ColumnText(const TFileRow &row, int column)
 {
     switch (column) {
@@ -182,107 +252,144 @@ QString TFileListModel::ColumnText(const TFileRow &row, int column)
 
 void TFileListModel::Fill(TDataSet &table, ShellIconSize iconSize)
 {
-    static constexpr std::array<const char *, TextCount> textNames = {
-        "Path", "Name", "Namecd", "Number", "Size", "CreateDate", "LastChange", "Note", "LoadName", "CdIdCode", "Icon"};
+    static constexpr std::array<const char *, FieldCount> fieldNames = {
+        "Path",     "Name",     "Namecd", "Number", "Size",  "CreateDate", "LastChange",
+        "Note",     "LoadName", "CdIdCode", "Icon", "FType", "Attrib",     "MusicOrder"};
     // Every field is looked up before anything changes: a table without one
     // raises and leaves the list as it was.
-    std::vector<TFieldReader> texts;
-    texts.reserve(TextCount);
-    for (const char *name : textNames)
-        texts.emplace_back(table, name);
-    const TFieldReader type(table, "Type"), ftype(table, "FType"), attrib(table, "Attrib"),
-        musicOrder(table, "MusicOrder");
+    std::vector<TFieldReader> readers;
+    readers.reserve(FieldCount);
+    for (const char *name : fieldNames)
+        readers.emplace_back(table, name);
+    const TFieldReader type(table, "Type");
     auto *flat = dynamic_cast<TFlatDataset *>(&table);
 
     std::string arena;
     std::vector<TRecord> records;
+    std::vector<TCopied> copied;
+    std::vector<TFlatField> fields;
+    std::vector<const TFlatStoredLayout *> layouts;
+    std::vector<std::shared_ptr<const TFlatStoredImage>> images;
     const int expected = table.RecordCount();
-    if (expected > 0) {
+    if (expected > 0)
         records.reserve(static_cast<size_t>(expected));
-        arena.reserve(static_cast<size_t>(expected) * 96);
-    }
     std::string scratch;
-    const auto add = [&](const TFlatRecord *rec, const std::string_view *values) {
+    // A record whose values are copied: the one under the cursor (`rec`, null
+    // when not a flat table's) read through the fields, or one whose values
+    // (FlatRecordValues) are given.
+    const auto copy = [&](const TFlatRecord *rec, const std::string_view *values) {
         TRecord &r = records.emplace_back();
+        r.Source = static_cast<uint32_t>(copied.size());
+        TCopied &c = copied.emplace_back();
         r.Type = values ? type.Int(values) : type.Int(rec);
-        r.FType = values ? ftype.Int(values) : ftype.Int(rec);
-        r.Attrib = values ? attrib.Int(values) : attrib.Int(rec);
-        r.MusicOrder = values ? musicOrder.Int(values) : musicOrder.Int(rec);
+        for (int k = TextCount; k < FieldCount; ++k)
+            c.Numbers[k - TextCount] = values ? readers[size_t(k)].Int(values) : readers[size_t(k)].Int(rec);
         for (int k = 0; k < TextCount; ++k) {
-            const std::string_view text = values ? texts[size_t(k)].Text(values, scratch) : texts[size_t(k)].Text(rec, scratch);
+            const std::string_view text =
+                values ? readers[size_t(k)].Text(values, scratch) : readers[size_t(k)].Text(rec, scratch);
             if (arena.size() + text.size() > UINT32_MAX)
                 throw std::length_error("the folder is too large to list");
-            r.At[k] = static_cast<uint32_t>(arena.size());
+            c.At[k] = static_cast<uint32_t>(arena.size());
             arena.append(text);
         }
-        r.At[TextCount] = static_cast<uint32_t>(arena.size());
+        c.At[TextCount] = static_cast<uint32_t>(arena.size());
     };
-    // The records from the current one on are read straight from the store's view, all
-    // values of a record in one pass, when every field lies in the store; the table is
-    // left at its end as reading it record by record leaves it.
+    // The records from the current one on are read straight from the store's view when
+    // every field lies in the store; the table is left at its end as reading it record
+    // by record leaves it.
     bool direct = flat && flat->State() == dsBrowse && !table.Eof() && flat->BrowseEntry() && !table.BeforeScroll &&
-                  !table.AfterScroll &&
-                  type.StoredNumber() && ftype.StoredNumber() && attrib.StoredNumber() && musicOrder.StoredNumber();
-    for (const TFieldReader &t : texts)
-        direct = direct && t.StoredText();
+                  !table.AfterScroll && type.StoredNumber();
+    for (int k = 0; k < FieldCount; ++k)
+        direct = direct && (k < TextCount ? readers[size_t(k)].StoredText() : readers[size_t(k)].StoredNumber());
     const TFlatView *view = direct ? &flat->ShownRecords() : nullptr;
     const int at = direct ? table.RecNo() - 1 : -1;
     if (view && at >= 0 && size_t(at) < view->size() && (*view)[size_t(at)] == flat->BrowseEntry()) {
-        const std::vector<TFlatField> &fields = flat->Cursor()->Fields;
-        std::vector<std::string_view> values(fields.size());
+        const TFlatCursor &store = *flat->Cursor();
+        fields.reserve(FieldCount);
+        for (const TFieldReader &reader : readers)
+            fields.push_back(*reader.Stored());
+        std::vector<std::string_view> values(store.Fields.size());
         for (size_t i = size_t(at); i < view->size(); ++i) {
-            FlatRecordValues((*view)[i]->Data, fields, values.data());
-            add(nullptr, values.data());
+            const TFlatRecord &rec = (*view)[i]->Data;
+            // A record read in place is referred to, its image held from the first such
+            // record on; any other is copied.
+            if (rec.IsStored()) {
+                size_t source = layouts.size();
+                if (source > 0 && layouts.back() == rec.StoredLayout())
+                    source = layouts.size() - 1;
+                else
+                    source = size_t(std::find(layouts.begin(), layouts.end(), rec.StoredLayout()) - layouts.begin());
+                if (source == layouts.size()) {
+                    if (std::shared_ptr<const TFlatStoredImage> image = store.ImageOf(rec)) {
+                        images.push_back(std::move(image));
+                        layouts.push_back(rec.StoredLayout());
+                    }
+                }
+                if (source < layouts.size()) {
+                    records.push_back(TRecord{rec.StoredBytes(), static_cast<uint32_t>(source), type.Int(&rec)});
+                    continue;
+                }
+            }
+            FlatRecordValues(rec, store.Fields, values.data());
+            copy(nullptr, values.data());
         }
         table.Last();
         table.Next();
     }
-    for (; !table.Eof(); table.Next()) {
-        const TFlatRecord *rec = flat ? flat->BrowseRecord() : nullptr;
-        add(rec, nullptr);
-    }
+    for (; !table.Eof(); table.Next())
+        copy(flat ? flat->BrowseRecord() : nullptr, nullptr);
 
     // Display order: an index sorted on the folded name (the load name of the
     // files of an audio disc, told by the last record); equal names keep the
     // table's order.
-    const bool tracks = !records.empty() && records.back().FType == 2;
+    const auto textOf = [&](const TRecord &r, int k) {
+        if (r.Stored)
+            return StoredFieldText(r.Stored, *layouts[r.Source], fields[size_t(k)], scratch);
+        const TCopied &c = copied[r.Source];
+        return std::string_view(arena).substr(c.At[k], c.At[k + 1] - c.At[k]);
+    };
+    bool tracks = false;
+    if (!records.empty()) {
+        const TRecord &last = records.back();
+        tracks = (last.Stored ? StoredFieldNumber(last.Stored, *layouts[last.Source], fields[nFType])
+                              : copied[last.Source].Numbers[int(nFType) - int(TextCount)]) == 2;
+    }
     const auto sortName = [&](const TRecord &r) {
         if (tracks && r.Type != 0) {
-            const std::string_view load = std::string_view(arena).substr(r.At[tLoadName], r.At[tLoadName + 1] - r.At[tLoadName]);
+            const std::string_view load = textOf(r, tLoadName);
             return load.empty() ? std::string_view("0") : load;
         }
-        return std::string_view(arena).substr(r.At[tName], r.At[tName + 1] - r.At[tName]);
+        return textOf(r, tName);
     };
     // Each name's first sixteen bytes, folded, in two words, and of a longer name
     // the rest folded side by side: the sort is most often settled by the words.
     // Where they are equal and either name is no longer than sixteen bytes, the
-    // shorter is a prefix of the other and comes first.
+    // shorter is a prefix of the other and comes first. Folders and files are
+    // sorted apart, the folders' keys first.
     constexpr size_t headBytes = 16;
     std::string tails;
-    struct TKey {
-        uint64_t Head, Next;
-        uint32_t At; // of the folded rest in `tails`
-        uint32_t Size;
-        uint32_t Index;
-        bool File;
-    };
-    std::vector<TKey> keys(records.size());
+    std::vector<uint32_t> tailAt(records.size());
+    size_t folders = 0;
+    for (const TRecord &r : records)
+        folders += r.Type == 0;
+    std::vector<TNameKey> keys(records.size());
+    size_t nextFolder = 0, nextFile = folders;
     for (size_t i = 0; i < records.size(); ++i) {
         const std::string_view name = sortName(records[i]);
         const size_t at = tails.size();
         if (name.size() > headBytes) {
             if (at + name.size() > UINT32_MAX)
                 throw std::length_error("the folder is too large to list");
-            for (size_t c = headBytes; c < name.size(); ++c)
-                tails += static_cast<char>(FoldedByte(name[c]));
+            tails.append(name.substr(headBytes));
+            std::transform(tails.begin() + std::ptrdiff_t(at), tails.end(), tails.begin() + std::ptrdiff_t(at),
+                           [](char c) { return static_cast<char>(FoldedByte(c)); });
         }
-        keys[i] = TKey{FoldedWord(name, 0), FoldedWord(name, 8), static_cast<uint32_t>(at), static_cast<uint32_t>(name.size()),
-                       static_cast<uint32_t>(i), records[i].Type != 0};
+        tailAt[i] = static_cast<uint32_t>(at);
+        keys[records[i].Type == 0 ? nextFolder++ : nextFile++] =
+            TNameKey{FoldedWord(name, 0), FoldedWord(name, 8), static_cast<uint32_t>(i), static_cast<uint32_t>(name.size())};
     }
     const std::string_view tailsView(tails);
-    std::sort(keys.begin(), keys.end(), [tailsView](const TKey &a, const TKey &b) {
-        if (a.File != b.File)
-            return b.File;
+    const auto less = [&](const TNameKey &a, const TNameKey &b) {
         if (a.Head != b.Head)
             return a.Head < b.Head;
         if (a.Next != b.Next)
@@ -290,12 +397,15 @@ void TFileListModel::Fill(TDataSet &table, ShellIconSize iconSize)
         if (a.Size != b.Size && (a.Size <= headBytes || b.Size <= headBytes))
             return a.Size < b.Size;
         if (a.Size > headBytes && b.Size > headBytes) {
-            const std::string_view restA = tailsView.substr(a.At, a.Size - headBytes);
-            if (const int c = restA.compare(tailsView.substr(b.At, b.Size - headBytes)); c != 0)
+            const std::string_view restA = tailsView.substr(tailAt[a.Index], a.Size - headBytes);
+            if (const int c = restA.compare(tailsView.substr(tailAt[b.Index], b.Size - headBytes)); c != 0)
                 return c < 0;
         }
         return a.Index < b.Index;
-    });
+    };
+    std::vector<TNameKey> buffer(keys.size());
+    SortNameKeys(keys.data(), folders, 0, buffer.data(), less);
+    SortNameKeys(keys.data() + folders, keys.size() - folders, 0, buffer.data(), less);
     std::vector<uint32_t> order(keys.size());
     for (size_t i = 0; i < keys.size(); ++i)
         order[i] = keys[i].Index;
@@ -304,6 +414,10 @@ void TFileListModel::Fill(TDataSet &table, ShellIconSize iconSize)
     Reset();
     arena_ = std::move(arena);
     records_ = std::move(records);
+    copied_ = std::move(copied);
+    fields_ = std::move(fields);
+    layouts_ = std::move(layouts);
+    images_ = std::move(images);
     order_ = std::move(order);
     iconSize_ = iconSize;
     endResetModel();
@@ -331,6 +445,11 @@ void TFileListModel::Reset()
     arena_.shrink_to_fit();
     records_.clear();
     records_.shrink_to_fit();
+    copied_.clear();
+    copied_.shrink_to_fit();
+    fields_.clear();
+    layouts_.clear();
+    images_.clear();
     order_.clear();
     order_.shrink_to_fit();
     built_.clear();
@@ -350,28 +469,45 @@ const TFileRow *TFileListModel::Row(int index) const
     return &built_[static_cast<size_t>(r.Built)];
 }
 
+std::string_view TFileListModel::Text(const TRecord &r, int k, std::string &scratch) const
+{
+    if (r.Stored)
+        return StoredFieldText(r.Stored, *layouts_[r.Source], fields_[size_t(k)], scratch);
+    const TCopied &c = copied_[r.Source];
+    return std::string_view(arena_).substr(c.At[k], c.At[k + 1] - c.At[k]);
+}
+
+int32_t TFileListModel::Number(const TRecord &r, int k) const
+{
+    if (r.Stored)
+        return StoredFieldNumber(r.Stored, *layouts_[r.Source], fields_[size_t(k)]);
+    return copied_[r.Source].Numbers[k - TextCount];
+}
+
 TFileRow TFileListModel::BuildRow(const TRecord &r) const
 {
+    std::string scratch;
+    const auto text = [&](int k) { return std::string(Text(r, k, scratch)); };
     TFileRow row;
-    row.Name = Text(r, tName);
-    row.Path = Text(r, tPath);
+    row.Name = text(tName);
+    row.Path = text(tPath);
     row.Type = r.Type;
-    row.FType = r.FType;
-    row.Attrib = r.Attrib;
-    const std::string_view loadName = Text(r, tLoadName);
+    row.FType = Number(r, nFType);
+    row.Attrib = Number(r, nAttrib);
+    const std::string loadName = text(tLoadName);
     row.FullName = row.Path;
-    row.FullName += row.FType == 2 ? loadName : std::string_view(row.Name);
-    row.SizeTech = Text(r, tSize);
+    row.FullName += row.FType == 2 ? loadName : row.Name;
+    row.SizeTech = text(tSize);
     row.SizeText = FormatSize(SizeValue(row.SizeTech));
-    row.CreateDate = Text(r, tCreateDate);
-    row.LastChange = Text(r, tLastChange);
-    row.Namecd = Text(r, tNamecd);
-    row.Number = Text(r, tNumber);
-    row.LoadName = loadName.empty() ? std::string("0") : std::string(loadName);
-    row.MusicOrder = r.MusicOrder;
-    const std::string_view id = Text(r, tCdIdCode);
-    row.CdIdCode = id.empty() ? std::string("0") : std::string(id);
-    row.Note = Text(r, tNote);
+    row.CreateDate = text(tCreateDate);
+    row.LastChange = text(tLastChange);
+    row.Namecd = text(tNamecd);
+    row.Number = text(tNumber);
+    row.LoadName = loadName.empty() ? std::string("0") : loadName;
+    row.MusicOrder = Number(r, nMusicOrder);
+    const std::string id = text(tCdIdCode);
+    row.CdIdCode = id.empty() ? std::string("0") : id;
+    row.Note = text(tNote);
 
     TShellAnswer look = Look(r, row.FullName);
     row.Icon = std::move(look.Icon);
@@ -387,10 +523,11 @@ TFileListModel::TShellAnswer TFileListModel::Look(const TRecord &r, std::string_
     if (r.Type != 0)
         key.insert(0, 1, '*');
     key = LowerAZ(key);
-    auto attributes = static_cast<uint32_t>(r.Attrib);
+    auto attributes = static_cast<uint32_t>(Number(r, nAttrib));
     if (r.Type == 0)
         attributes |= kFileAttributeDirectory;
-    const std::string_view stream = Text(r, tIcon);
+    std::string scratch;
+    const std::string_view stream = Text(r, tIcon, scratch);
     const TShellAnswer &answer = ShellAnswer(key, attributes);
     if (key == "*.exe" && !stream.empty()) {
         // A program's own icon, kept with its record.
@@ -429,19 +566,21 @@ QString TFileListModel::RowCellText(int row, int column) const
     // The list and icon styles size every item by its name and icon: those
     // come without building the whole row.
     const TRecord &r = RecordAt(row);
+    std::string scratch;
     if (column == 0 && r.Built < 0)
-        return ToQString(Text(r, tName));
+        return ToQString(Text(r, tName, scratch));
     return ColumnText(*Row(row), column);
 }
 
 QIcon TFileListModel::RowIcon(int row) const
 {
     const TRecord &r = RecordAt(row);
+    std::string scratch;
     // A program's own icon is read once, with its row.
-    if (r.Built >= 0 || !Text(r, tIcon).empty())
+    if (r.Built >= 0 || !Text(r, tIcon, scratch).empty())
         return Row(row)->Icon;
-    std::string fullName(Text(r, tPath));
-    fullName += r.FType == 2 ? Text(r, tLoadName) : Text(r, tName);
+    std::string fullName(Text(r, tPath, scratch));
+    fullName += Number(r, nFType) == 2 ? Text(r, tLoadName, scratch) : Text(r, tName, scratch);
     return Look(r, fullName).Icon;
 }
 

@@ -3,9 +3,9 @@
 // kept in display order, and the one model the list's four view styles share.
 //
 // A folder may hold a hundred thousand entries while a view shows a few dozen,
-// so the model copies each record's raw values once, sorts an index on a
-// folded name key, and formats a row (texts, type name, icon) only when it is
-// asked for; type names and icons are looked up once per extension.
+// so the model reads of each record only its type and name, sorts an index on
+// a folded name key, and formats a row (texts, type name, icon) only when it
+// is asked for; type names and icons are looked up once per extension.
 #include <QHash>
 #include <QIcon>
 #include <QString>
@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <iterator>
 #include <deque>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,6 +24,9 @@
 #include "platform/ShellInfo.h"
 
 class TDataSet;
+struct TFlatField;
+struct TFlatStoredImage;
+struct TFlatStoredLayout;
 
 // A File record as the list shows it.
 struct TFileRow {
@@ -127,6 +131,7 @@ public:
     static constexpr int ShownColumnCount = 5;
 
     explicit TFileListModel(QObject *parent = nullptr);
+    ~TFileListModel() override;
 
     // The text of a column of a row, as the report view shows it.
     static QString ColumnText(const TFileRow &row, int column);
@@ -151,29 +156,36 @@ protected:
     QString RowDragText(int row) const override;
 
 private:
-    // The text fields a record is copied with, in the order they lie in the
-    // arena.
+    // The text fields of a record, in the order a copied record's texts lie in
+    // the arena.
     enum TText { tPath, tName, tNamecd, tNumber, tSize, tCreateDate, tLastChange, tNote, tLoadName, tCdIdCode,
                  tIcon, TextCount };
-    // A record's values: its numbers, and where its texts lie in `arena_`
-    // (text k from At[k] to At[k + 1]).
+    // Its numbers besides the type.
+    enum TNumber { nFType = TextCount, nAttrib, nMusicOrder, FieldCount };
+    // A record in the table's order. One read in place from a table image is
+    // kept as a reference to its bytes, the image held by the model, and its
+    // values are read when its row is built; any other is copied whole.
     struct TRecord {
+        const uint8_t *Stored = nullptr; // its bytes in an image of images_, null when copied
+        uint32_t Source = 0;             // stored: its layout in layouts_; copied: its values in copied_
         int32_t Type = 1;
-        int32_t FType = 0;
-        int32_t Attrib = 0;
-        int32_t MusicOrder = 0;
-        uint32_t At[TextCount + 1] = {};
         mutable int32_t Built = -1; // its row in built_, -1 while not built
+    };
+    // A copied record's numbers, and where its texts lie in `arena_` (text k
+    // from At[k] to At[k + 1]).
+    struct TCopied {
+        int32_t Numbers[int(FieldCount) - int(TextCount)] = {};
+        uint32_t At[TextCount + 1] = {};
     };
     struct TShellAnswer {
         QIcon Icon;
         QString TypeName;
     };
 
-    std::string_view Text(const TRecord &r, int k) const
-    {
-        return std::string_view(arena_).substr(r.At[k], r.At[k + 1] - r.At[k]);
-    }
+    // Text k of a record (the program's text; the bytes of the icon), decoded
+    // into `scratch` where it has to be.
+    std::string_view Text(const TRecord &r, int k, std::string &scratch) const;
+    int32_t Number(const TRecord &r, int k) const;
     const TRecord &RecordAt(int row) const;
     TFileRow BuildRow(const TRecord &r) const;
     // The icon and type name of a record whose full name is `fullName`.
@@ -183,6 +195,13 @@ private:
 
     std::string arena_;
     std::vector<TRecord> records_;      // in the table's order
+    std::vector<TCopied> copied_;
+    // What the stored records are read with: the fields as the table had them
+    // at the fill (by TText, then TNumber), the layouts of their images, and the
+    // images themselves, held so the rows read right whatever becomes of the table.
+    std::vector<TFlatField> fields_;
+    std::vector<const TFlatStoredLayout *> layouts_;
+    std::vector<std::shared_ptr<const TFlatStoredImage>> images_;
     std::vector<uint32_t> order_;       // display row -> index into records_
     mutable std::deque<TFileRow> built_; // a deque: rows handed out keep their address
     mutable QHash<QString, TShellAnswer> shell_;

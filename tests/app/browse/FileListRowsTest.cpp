@@ -18,6 +18,7 @@
 #include "platform/ShellInfo.h"
 #include "storage/ExMemDS.h"
 #include "storage/FlatTbl.h"
+#include "support/TempDir.h"
 #include "util/BaseFileUtils.h"
 
 namespace {
@@ -275,4 +276,82 @@ TEST(FileListRows, RowsKeepTheirAddressAndABadTableChangesNothing)
 
     model.Clear();
     EXPECT_TRUE(model.Rows().empty());
+}
+
+TEST(FileListRows, RowsOfRecordsReadInPlaceOutliveTheirTables)
+{
+    // The work table as a disc's click builds it: records taken as they lie in
+    // the catalogue file's image, one of them then edited (so copied), a name
+    // stored in the single-byte code page among them.
+    orbtest::TempDir dir;
+    const std::string file = dir.file("Cat.d");
+    {
+        TFlatTable t;
+        OpenVariedFolder(t);
+        Append(t, {"e:\\v1.0\\", "\x9Akola.txt", 1});
+        t.SaveToFile(file);
+    }
+    TFileListModel model;
+    std::vector<TFileRow> eager;
+    {
+        TFlatTable catalog;
+        catalog.SetTableName(file);
+        catalog.Open();
+        TFlatTable work;
+        Open(work);
+        work.DisableControls();
+        work.CopyFromDataSet(&catalog, 0);
+        work.EnableControls();
+        ASSERT_TRUE(work.Cursor()->Entry(0)->Data.IsStored());
+        work.First();
+        work.Next();
+        work.Edit();
+        work.FieldByName("Note").SetAsString("edited");
+        work.Post();
+        eager = EagerRows(work);
+        work.First();
+        model.Fill(work, ShellIconSize::Small);
+        // Changed, emptied and closed after the fill: the rows stay as they were.
+        work.First();
+        work.Edit();
+        work.FieldByName("Name").SetAsString("changed");
+        work.Post();
+        work.Close();
+        catalog.Close();
+    }
+    ExpectSameRows(model, eager);
+    const auto named = [&](const std::string &name) {
+        return std::count_if(model.Rows().begin(), model.Rows().end(), [&](const TFileRow &r) { return r.Name == name; });
+    };
+    EXPECT_EQ(named("\xc5\xa1kola.txt"), 1);
+    EXPECT_EQ(named("changed"), 0);
+    EXPECT_EQ(std::count_if(model.Rows().begin(), model.Rows().end(), [](const TFileRow &r) { return r.Note == "edited"; }),
+              1);
+}
+
+TEST(FileListRows, ALargeFolderSortsAsTheRowsWould)
+{
+    // Enough names to be spread by their bytes before they are compared: shared
+    // and case-folded prefixes, names alike in their first sixteen bytes,
+    // accented letters, equal names, and folders among the files.
+    const std::vector<std::string> prefixes = {"document_", "Document_", "DOCUMENT_0000001_", "photo", "\xc4\x8d" "aj",
+                                               "\xc3\x81no", "", "Zeta."};
+    TFlatTable t;
+    Open(t);
+    std::vector<TFileRow> expected;
+    for (int i = 0; i < 1500; ++i) {
+        TFileRow row;
+        row.Name = prefixes[size_t(i) % prefixes.size()] + std::to_string((i * 37) % 400) + (i % 3 ? ".txt" : "");
+        row.Path = "e:\\" + std::to_string(i) + "\\";
+        row.Type = i % 5 == 0 ? 0 : 1;
+        Append(t, {row.Path, row.Name, row.Type});
+        expected.push_back(std::move(row));
+    }
+    SortFileRows(expected, false);
+    TFileListModel model;
+    t.First();
+    model.Fill(t, ShellIconSize::Small);
+    ASSERT_EQ(model.Count(), int(expected.size()));
+    for (int i = 0; i < model.Count(); ++i)
+        ASSERT_EQ(model.Row(i)->Path, expected[size_t(i)].Path) << i << " " << expected[size_t(i)].Name;
 }
