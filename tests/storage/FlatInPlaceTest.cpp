@@ -96,6 +96,27 @@ long ResidentKbOf(const std::string &file)
     return 0;
 }
 
+// Sorting the records on `field` (both ways, as entries and as positions) gives the order
+// of the comparison of records, equal keys in their order.
+void ExpectSortedAsCompared(const TFlatCursor &c, const TFlatField &field, const std::string &what)
+{
+    const std::vector<const TFlatField *> key{&field};
+    for (const bool descending : {false, true}) {
+        std::vector<TFlatRecEntry *> sorted = c.Records, expected = c.Records;
+        std::stable_sort(expected.begin(), expected.end(), [&](const TFlatRecEntry *x, const TFlatRecEntry *y) {
+            const int r = TFlatCursor::CompareRecords(x->Data, y->Data, key);
+            return descending ? r > 0 : r < 0;
+        });
+        TFlatCursor::SortEntries(sorted, key, false, descending);
+        EXPECT_EQ(sorted, expected) << what << " " << descending;
+        std::vector<uint32_t> order;
+        TFlatCursor::SortPositions(c.Records, order, key, false, descending);
+        ASSERT_EQ(order.size(), expected.size());
+        for (size_t i = 0; i < order.size(); ++i)
+            ASSERT_EQ(c.Records[order[i]], expected[i]) << what << " " << descending << " " << i;
+    }
+}
+
 class FlatInPlace : public TableFileTest {};
 
 // A program that cuts the file short and writes something else into it, while the table
@@ -328,21 +349,7 @@ TEST_F(FlatInPlace, SortOnOneIntegerKeepsEqualKeysInOrder)
         std::memcpy(r.Fixed() + c.Fields[5].Offset, &v, 2);
         ASSERT_TRUE(c.PutRecord(r, c.Entry(i), err)) << err;
     }
-    const std::vector<const TFlatField *> key{&c.Fields[5]};
-    for (const bool descending : {false, true}) {
-        std::vector<TFlatRecEntry *> sorted = c.Records, expected = c.Records;
-        std::stable_sort(expected.begin(), expected.end(), [&](const TFlatRecEntry *x, const TFlatRecEntry *y) {
-            const int r = TFlatCursor::CompareRecords(x->Data, y->Data, key);
-            return descending ? r > 0 : r < 0;
-        });
-        TFlatCursor::SortEntries(sorted, key, false, descending);
-        EXPECT_EQ(sorted, expected) << descending;
-        std::vector<uint32_t> order;
-        TFlatCursor::SortPositions(c.Records, order, key, false, descending);
-        ASSERT_EQ(order.size(), expected.size());
-        for (size_t i = 0; i < order.size(); ++i)
-            ASSERT_EQ(c.Records[order[i]], expected[i]) << descending << " " << i;
-    }
+    ExpectSortedAsCompared(c, c.Fields[5], "");
 }
 
 // Keys of a narrow range are counted into place, wider ones sorted: both must give the
@@ -364,16 +371,7 @@ TEST_F(FlatInPlace, SortOnOneIntegerOfAnyRangeKeepsEqualKeysInOrder)
             std::memcpy(r.Fixed() + c.Fields[0].Offset, &v, 4);
             ASSERT_TRUE(c.PutRecord(r, c.Entry(i), err)) << err;
         }
-        const std::vector<const TFlatField *> key{&c.Fields[0]};
-        for (const bool descending : {false, true}) {
-            std::vector<TFlatRecEntry *> sorted = c.Records, expected = c.Records;
-            std::stable_sort(expected.begin(), expected.end(), [&](const TFlatRecEntry *x, const TFlatRecEntry *y) {
-                const int r = TFlatCursor::CompareRecords(x->Data, y->Data, key);
-                return descending ? r > 0 : r < 0;
-            });
-            TFlatCursor::SortEntries(sorted, key, false, descending);
-            EXPECT_EQ(sorted, expected) << values[0] << " " << descending;
-        }
+        ExpectSortedAsCompared(c, c.Fields[0], std::to_string(values[0]));
     }
 }
 
