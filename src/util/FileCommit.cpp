@@ -290,10 +290,11 @@ bool TFileCommit::Commit(std::string &error)
             return fail(r.to + ": the files of one change must lie in one folder or at most two folders below it");
     }
     // A change left unfinished around these folders goes first: it was made before this one.
+    // (The folders are absolute already: Add made the targets so.)
     std::set<std::string> finished;
     for (const std::string &f : folders) {
         std::string reason;
-        if (!FinishFileCommitsFrom(FolderOfPath(Absolute(f + "/.")), finished, reason))
+        if (!FinishFileCommitsFrom(f, finished, reason))
             return fail(reason);
     }
     folders.insert(folder);
