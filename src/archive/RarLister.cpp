@@ -1,15 +1,13 @@
 #include "archive/RarLister.h"
 
-#include <unistd.h>
+#include <sys/stat.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 
-#include "util/BaseFileUtils.h"
 #include "util/TextCodec.h"
 
 std::function<bool(const std::string &, bool, std::string &)> TRarLister::InputDialog;
@@ -283,9 +281,7 @@ void TRarLister::Extract()
     // The library opens the archive by name, and a library's open of a named
     // pipe may wait for a writer forever: a name that is there but is no
     // regular file never reaches it. (A missing file is the library's to report.)
-    if (const int fd = OpenRegularFile(FileName); fd >= 0) {
-        ::close(fd);
-    } else if (errno == EINVAL) {
+    if (struct stat st; ::stat(FileName.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
         Error(RarErrorText(ERAR_EOPEN), ERAR_EOPEN);
         Status(FileName, 2);
         return;

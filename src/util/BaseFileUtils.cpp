@@ -14,7 +14,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <vector>
@@ -454,31 +453,16 @@ int RemoveStaleTempFiles(const std::string &path)
     // A temporary file that the journal of an unfinished commit names is part of
     // a change already made: it is renamed into place, never removed. A journal
     // that does not read keeps every one.
-    // The journal lies in this folder or in one of the two above it.
-    std::error_code ec;
-    std::filesystem::path here = std::filesystem::absolute(dir, ec).lexically_normal();
-    if (ec)
+    bool unreadable = false;
+    const std::vector<std::string> journaled = JournalTemporaries(dir, unreadable);
+    if (unreadable)
         return 0;
-    if (!here.has_filename())
-        here = here.parent_path(); // "/data/." reads as "/data/"
-    std::vector<std::string> journaled;
-    for (int up = 0; up < 3; ++up) {
-        bool unreadable = false;
-        const std::vector<std::string> named = JournalTemporaries(here.string(), unreadable);
-        if (unreadable)
-            return 0;
-        journaled.insert(journaled.end(), named.begin(), named.end());
-        if (here == here.parent_path())
-            break;
-        here = here.parent_path();
-    }
     int removed = 0;
     for (const std::string &name : stale) {
-        const std::string full = dir + "/" + name;
-        if (std::find_if(journaled.begin(), journaled.end(), [&](const std::string &j) {
-                return j == full || FileNameOfPath(j) == name;
-            }) != journaled.end())
+        if (std::any_of(journaled.begin(), journaled.end(),
+                        [&](const std::string &j) { return FileNameOfPath(j) == name; }))
             continue;
+        const std::string full = dir + "/" + name;
         struct stat st;
         if (::lstat(full.c_str(), &st) == 0 && S_ISREG(st.st_mode) && OlderThanProcessStart(st) &&
             RemoveIfUnheld(full, st))

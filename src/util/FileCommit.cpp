@@ -178,6 +178,20 @@ std::string JournalName(const std::string &folder, const std::string &path)
     return path.compare(0, prefix.size(), prefix) == 0 ? path.substr(prefix.size()) : path;
 }
 
+// The folders whose journal may name a file of the absolute `folder`: the
+// folder itself and the two above it.
+std::vector<std::string> JournalPlaces(std::string folder)
+{
+    std::vector<std::string> places;
+    for (int up = 0; up < 3; ++up) {
+        places.push_back(folder);
+        if (folder == "/")
+            break;
+        folder = FolderOfPath(folder);
+    }
+    return places;
+}
+
 // Flushes the folder itself, so the renames in it survive a crash.
 void SyncFolder(const std::string &folder)
 {
@@ -239,15 +253,11 @@ namespace {
 // FinishFileCommits for `folder` and the two folders above it, skipping those
 // already in `done` and adding the rest to it: the folders of one change share
 // most of the places a journal can lie, and each place is looked at once.
-bool FinishFileCommitsFrom(std::string folder, std::set<std::string> &done, std::string &error)
+bool FinishFileCommitsFrom(const std::string &folder, std::set<std::string> &done, std::string &error)
 {
-    for (int up = 0; up < 3; ++up) {
-        if (done.insert(folder).second && !FinishFileCommits(folder, error))
+    for (const std::string &place : JournalPlaces(folder))
+        if (done.insert(place).second && !FinishFileCommits(place, error))
             return false;
-        if (folder == "/")
-            break;
-        folder = FolderOfPath(folder);
-    }
     return true;
 }
 
@@ -280,10 +290,11 @@ bool TFileCommit::Commit(std::string &error)
             return fail(r.to + ": the files of one change must lie in one folder or at most two folders below it");
     }
     // A change left unfinished around these folders goes first: it was made before this one.
+    // (The folders are absolute already: Add made the targets so.)
     std::set<std::string> finished;
     for (const std::string &f : folders) {
         std::string reason;
-        if (!FinishFileCommitsFrom(FolderOfPath(Absolute(f + "/.")), finished, reason))
+        if (!FinishFileCommitsFrom(f, finished, reason))
             return fail(reason);
     }
     folders.insert(folder);
@@ -402,19 +413,27 @@ bool FinishFileCommitsFor(const std::string &file, std::string &error)
 std::vector<std::string> JournalTemporaries(const std::string &folder, bool &unreadable)
 {
     unreadable = false;
-    TJournal journal;
     std::vector<std::string> names;
-    switch (ReadJournal(folder, journal)) {
-    case TRead::Missing:
-        break;
-    case TRead::Unreadable:
-    case TRead::Bad:
-        unreadable = true;
-        break;
-    case TRead::Ok:
-        for (const auto &r : journal.renames)
-            names.push_back(r.first);
-        break;
+    // "/data/." reads as "/data/", "//." as "/".
+    const std::string here = Absolute(folder + "/.");
+    if (here.empty() || here[0] != '/') {
+        unreadable = true; // the working folder is gone: where the journals lie is not known
+        return names;
+    }
+    for (const std::string &place : JournalPlaces(FolderOfPath(here))) {
+        TJournal journal;
+        switch (ReadJournal(place, journal)) {
+        case TRead::Missing:
+            break;
+        case TRead::Unreadable:
+        case TRead::Bad:
+            unreadable = true;
+            return {};
+        case TRead::Ok:
+            for (const auto &r : journal.renames)
+                names.push_back(r.first);
+            break;
+        }
     }
     return names;
 }

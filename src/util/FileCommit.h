@@ -75,9 +75,10 @@ bool FinishFileCommits(const std::string &folder, std::string &error);
 // the places a journal naming `file` can lie.
 bool FinishFileCommitsFor(const std::string &file, std::string &error);
 
-// The temporary files named by the journal in `folder` (full paths). When a
-// journal is there but does not read, `unreadable` is set: nothing in the
-// folder may then be taken for stale.
+// The temporary files (full paths) named by the journals that may name a file
+// of `folder`: those in it and in the two folders above it. When one of them is
+// there but does not read, `unreadable` is set: nothing in the folder may then
+// be taken for stale.
 std::vector<std::string> JournalTemporaries(const std::string &folder, bool &unreadable);
 
 // Tests only: called before each step of a commit with the step's number

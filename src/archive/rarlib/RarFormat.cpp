@@ -157,80 +157,23 @@ std::string Utf32ToUtf8(const std::u32string &text)
             break;
         if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF)
             c = 0xFFFD;
-        if (c < 0x80) {
-            out += char(c);
-        } else if (c < 0x800) {
-            out += char(0xC0 | (c >> 6));
-            out += char(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += char(0xE0 | (c >> 12));
-            out += char(0x80 | ((c >> 6) & 0x3F));
-            out += char(0x80 | (c & 0x3F));
-        } else {
-            out += char(0xF0 | (c >> 18));
-            out += char(0x80 | ((c >> 12) & 0x3F));
-            out += char(0x80 | ((c >> 6) & 0x3F));
-            out += char(0x80 | (c & 0x3F));
-        }
+        AppendUtf8(out, c);
     }
     return out;
-}
-
-bool IsUtf8(const std::string &text)
-{
-    const auto *s = reinterpret_cast<const uint8_t *>(text.data());
-    const size_t n = text.size();
-    for (size_t i = 0; i < n;) {
-        const uint8_t c = s[i];
-        size_t len;
-        uint32_t cp;
-        if (c < 0x80) {
-            ++i;
-            continue;
-        } else if ((c & 0xE0) == 0xC0) {
-            len = 2;
-            cp = c & 0x1F;
-        } else if ((c & 0xF0) == 0xE0) {
-            len = 3;
-            cp = c & 0x0F;
-        } else if ((c & 0xF8) == 0xF0) {
-            len = 4;
-            cp = c & 0x07;
-        } else {
-            return false;
-        }
-        if (i + len > n)
-            return false;
-        for (size_t k = 1; k < len; ++k) {
-            if ((s[i + k] & 0xC0) != 0x80)
-                return false;
-            cp = cp << 6 | (s[i + k] & 0x3F);
-        }
-        static const uint32_t minimum[5] = {0, 0, 0x80, 0x800, 0x10000};
-        if (cp < minimum[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-            return false;
-        i += len;
-    }
-    return true;
 }
 
 std::u32string Utf8ToUtf32(const std::string &text)
 {
     std::u32string out;
-    const auto *s = reinterpret_cast<const unsigned char *>(text.data());
-    if (!IsUtf8(text)) {
+    if (!IsValidUtf8(text)) {
+        const auto *s = reinterpret_cast<const unsigned char *>(text.data());
         out.assign(s, s + text.size());
         return out;
     }
     for (size_t i = 0; i < text.size();) {
-        uint32_t c = s[i];
-        const size_t len = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-        if (len > 1)
-            c &= (0xFF >> (len + 1));
-        for (size_t k = 1; k < len; ++k)
-            c = c << 6 | (s[i + k] & 0x3F);
+        char32_t c;
+        i += DecodeUtf8Char(text, i, c);
         out.push_back(c);
-        i += len;
     }
     return out;
 }

@@ -97,7 +97,6 @@ std::u32string DecodeRar4UnicodeName(const uint8_t *plain, size_t plainSize, con
 std::string MemberName(const Block &b);
 
 std::string Utf32ToUtf8(const std::u32string &text);
-bool IsUtf8(const std::string &text);
 // The characters of a UTF-8 text; a text that is not UTF-8 is taken byte by
 // byte (Latin-1).
 std::u32string Utf8ToUtf32(const std::string &text);
