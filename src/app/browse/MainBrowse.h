@@ -5,6 +5,7 @@
 #include <string>
 
 struct TFileRow;
+struct TSearchRow;
 
 struct TRunTarget {
     std::string Path;     // full name of the entry or of its archive
@@ -16,3 +17,5 @@ struct TRunTarget {
 // The run target of a file list row: a folder or an archive itself, a file
 // or an archive member by the file that holds it.
 TRunTarget RunTargetOf(const TFileRow &row);
+// The run target of a search result row: the file that holds the entry found.
+TRunTarget RunTargetOf(const TSearchRow &row);

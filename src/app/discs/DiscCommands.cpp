@@ -95,8 +95,6 @@ bool Editing(TDataSet &t)
     return t.State() == dsEdit || t.State() == dsInsert;
 }
 
-// The changes of one command. Every table taking part gets a fresh rollback
-// point; saved tables and tree files go into one commit, made by Done.
 // Makes `commit` for the change of `tables`. Once made, the tables hold what
 // the files hold (or will at the next open), so a later change that fails
 // takes back only itself. A change committed but not yet in place stands: the
@@ -114,6 +112,8 @@ void MakeCommit(TFileCommit &commit, const std::vector<TFlatTable *> &tables)
         throw ECommitUnfinished(error);
 }
 
+// The changes of one command. Every table taking part gets a fresh rollback
+// point; saved tables and tree files go into one commit, made by Done.
 class TCatalogChange {
 public:
     void Begin(TFlatTable &t)

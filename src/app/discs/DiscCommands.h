@@ -47,7 +47,6 @@ private:
     TFileCommit commit_;
 };
 
-
 // One catalogue's open tables and its tree file (which may not exist).
 struct TDiscCatalog {
     TFlatTable *files = nullptr; // file table

@@ -161,17 +161,6 @@ void TMainForm::ShowNothingSelected(bool disc)
 
 namespace {
 
-// The run target of a search result row, as a click on it leaves it.
-TRunTarget RunTargetOf(const TSearchRow &row)
-{
-    TRunTarget target;
-    target.Path = ArchivePathOf(row.FullPath);
-    target.DiscName = row.Namecd;
-    target.Number = row.Number;
-    target.FType = row.FType;
-    return target;
-}
-
 bool SameEntry(const TRunTarget &a, const TRunTarget &b)
 {
     return a.Path == b.Path && a.DiscName == b.DiscName && a.Number == b.Number;

@@ -101,9 +101,7 @@ void PaintCell(QPainter &painter, const QFontMetricsF &metrics, const QRectF &bo
 {
     if (text.isEmpty())
         return;
-    QString shown = text;
-    if (shown.contains(QLatin1Char('\n')) || shown.contains(QLatin1Char('\r')))
-        shown.replace(QLatin1Char('\n'), QLatin1Char(' ')).replace(QLatin1Char('\r'), QLatin1Char(' '));
+    QString shown = CellLineText(text);
     qreal width = metrics.horizontalAdvance(shown);
     if (width > box.width()) {
         shown = metrics.elidedText(shown, Qt::ElideRight, box.width());
@@ -252,9 +250,7 @@ public:
                 return {};
             return rows.Layouter().Wrap(width, text, maxLines);
         }
-        QString shown = text;
-        shown.replace(QLatin1Char('\n'), QLatin1Char(' ')).replace(QLatin1Char('\r'), QLatin1Char(' '));
-        if (metrics_->horizontalAdvance(shown) <= width)
+        if (metrics_->horizontalAdvance(CellLineText(text)) <= width)
             return {};
         return WrapTextLines(text, font_, width, painter_.device(), painter_.layoutDirection(), maxLines);
     }

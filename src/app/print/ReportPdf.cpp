@@ -30,6 +30,13 @@ QFont ReportFont(int pixels, bool bold)
     return font;
 }
 
+QString CellLineText(QString text)
+{
+    // replace() copies nothing when there is nothing to replace.
+    text.replace(QLatin1Char('\n'), QLatin1Char(' ')).replace(QLatin1Char('\r'), QLatin1Char(' '));
+    return text;
+}
+
 TCellLayouter::TCellLayouter(const QFont &font, QPaintDevice *device, Qt::LayoutDirection direction)
     : layout_(QString(), font, device), device_(device), metrics_(font, device), leftToRight_(direction == Qt::LeftToRight)
 {
@@ -44,9 +51,7 @@ TCellLayouter::TCellLayouter(const QFont &font, QPaintDevice *device, Qt::Layout
 TLaidCell TCellLayouter::Lay(qreal width, const QString &text)
 {
     TLaidCell cell;
-    cell.shown = text;
-    if (cell.shown.contains(QLatin1Char('\n')) || cell.shown.contains(QLatin1Char('\r')))
-        cell.shown.replace(QLatin1Char('\n'), QLatin1Char(' ')).replace(QLatin1Char('\r'), QLatin1Char(' '));
+    cell.shown = CellLineText(text);
     if (CellLayoutFromPairs && LayFromPairs(width, cell.shown, cell))
         return cell;
     qreal ascent = 0;

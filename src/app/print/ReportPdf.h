@@ -71,6 +71,9 @@ QFont ReportFont(int pixels, bool bold);
 // (a tuning knob; the tests compare both ways).
 extern bool CellLayoutFromPairs;
 
+// A cell's text as its one line shows it: line breaks become spaces.
+QString CellLineText(QString text);
+
 // The one rule for a cell's text: line breaks become spaces; a text wider
 // than `width` is cut with an ellipsis as QFontMetricsF::elidedText cuts it.
 class TCellLayouter {

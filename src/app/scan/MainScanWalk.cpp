@@ -325,14 +325,17 @@ void TDiskReader::Record(const std::string &storedFolder, const std::string &loc
     if (!OnArchive || folder)
         return;
     const std::string lower = Lower(ext);
-    if ((lower == ".zip" && ListZip) || (lower == ".rar" && ListRar) || (lower == ".cab" && ListCab))
-        Settle();
+    char kind = 0;
     if (lower == ".zip" && ListZip)
-        OnArchive('z', storedFolder, localFolder, e);
+        kind = 'z';
     else if (lower == ".rar" && ListRar)
-        OnArchive('r', storedFolder, localFolder, e);
+        kind = 'r';
     else if (lower == ".cab" && ListCab)
-        OnArchive('c', storedFolder, localFolder, e);
+        kind = 'c';
+    if (!kind)
+        return;
+    Settle();
+    OnArchive(kind, storedFolder, localFolder, e);
 }
 
 const std::string &TDiskReader::TimeText(FileTime t)

@@ -31,7 +31,6 @@ std::vector<std::string> DiscNumbers(TFlatTable &discs)
     return numbers;
 }
 
-
 } // namespace
 
 TNewRecordForm::TNewRecordForm(TMainForm &main, int mode, QWidget *parent)

@@ -632,15 +632,23 @@ void TMainForm::LoadFindAllTable(TExMemoryData &table)
     ui->SearchView->Model()->SetRows(std::move(rows));
 }
 
+TRunTarget RunTargetOf(const TSearchRow &row)
+{
+    TRunTarget target;
+    target.Path = ArchivePathOf(row.FullPath);
+    target.DiscName = row.Namecd;
+    target.Number = row.Number;
+    target.FType = row.FType;
+    return target;
+}
+
 void TMainForm::SearchViewClick()
 {
     const TSearchRow *row = ui->SearchView->SelectedRow();
     if (!row)
         return;
     ui->StatusBar1->SetPanelText(3, ToQString(" " + (row->IsTrack() ? row->Name : row->FullPath)));
-    RunTarget.Path = ArchivePathOf(row->FullPath);
-    RunTarget.DiscName = row->Namecd;
-    RunTarget.Number = row->Number;
+    RunTarget = RunTargetOf(*row);
     Browse.SelectedSerial = row->CdIdCode;
     ui->SearchView->setToolTip(ToQString(langunit::LangString(102) + "  -" + row->Number + "-\n" +
                                          langunit::LangString(103) + " " + row->Namecd + "\n" +
@@ -653,10 +661,7 @@ void TMainForm::SearchViewDblClick()
     const TSearchRow *row = ui->SearchView->SelectedRow();
     if (!row)
         return;
-    RunTarget.Path = ArchivePathOf(row->FullPath);
-    RunTarget.DiscName = row->Namecd;
-    RunTarget.Number = row->Number;
-    RunTarget.FType = row->FType;
+    RunTarget = RunTargetOf(*row);
     RunFile(RunTarget.Path);
 }
 

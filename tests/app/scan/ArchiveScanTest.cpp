@@ -96,6 +96,11 @@ protected:
                     out.push_back(rows[j].substr(inside.size()));
         return out;
     }
+    // How many rows start with `prefix`.
+    static std::ptrdiff_t RowsStartingWith(const Strings &rows, const std::string &prefix)
+    {
+        return std::count_if(rows.begin(), rows.end(), [&](const std::string &r) { return r.rfind(prefix, 0) == 0; });
+    }
     // The member names a writer adds for `file` of the disc, and its answer.
     Strings Members(char kind, const std::string &file, bool &read)
     {
@@ -163,10 +168,7 @@ TEST_F(ArchiveScanTest, DamagedArchivesKeepTheirOwnRecordAndTheScanGoesOn)
     for (const char *bad : {"bad.zip", "junk.zip", "bad.cab", "folder.zip"})
         EXPECT_TRUE(MembersOf(rows, "e:\\", bad).empty()) << bad;
     for (const char *name : {"bad.zip", "junk.zip", "bad.cab", "bad.rar", "zz_after.txt", "folder.zip"})
-        EXPECT_EQ(std::count_if(rows.begin(), rows.end(),
-                                [&](const std::string &r) { return r.rfind("e:\\|" + std::string(name) + "|", 0) == 0; }),
-                  1)
-            << name;
+        EXPECT_EQ(RowsStartingWith(rows, "e:\\|" + std::string(name) + "|"), 1) << name;
     EXPECT_EQ(MembersOf(rows, "e:\\sub\\", "a.zip").size(), 2u);
     EXPECT_EQ(MembersOf(rows, "e:\\", "c.cab").size(), 2u);
     EXPECT_EQ(MembersOf(rows, "e:\\", "r.rar").size(), 2u);
@@ -298,10 +300,7 @@ TEST_F(ArchiveScanTest, NamedPipesNamedLikeArchivesOrProgramsAreNeverWaitedOn)
     // Each pipe keeps its own record, as a system file, with no members and no icon.
     for (const auto &[folder, name] : {std::pair("e:\\", "fifo.zip"), {"e:\\", "fifo.rar"}, {"e:\\", "fifo.cab"},
                                        {"e:\\", "fifo.exe"}, {"e:\\sub\\", "FIFO.RAR"}}) {
-        EXPECT_EQ(std::count_if(rows.begin(), rows.end(),
-                                [&](const std::string &r) { return r.rfind(folder + std::string("|") + name + "|0|1|", 0) == 0; }),
-                  1)
-            << name;
+        EXPECT_EQ(RowsStartingWith(rows, folder + std::string("|") + name + "|0|1|"), 1) << name;
         EXPECT_TRUE(MembersOf(rows, folder, name).empty()) << name;
     }
     TExMemoryData &t = *form->ExMemoryData1;
