@@ -186,14 +186,22 @@ int OpenRegularFile(const std::string &path)
     return fd;
 }
 
-std::string ReadRegularFile(const std::string &path, std::string &bytes, uint64_t maxBytes)
+std::string ReadRegularFile(const std::string &path, std::string &bytes, uint64_t maxBytes, int *systemError)
 {
     bytes.clear();
+    int ignored = 0;
+    int &failure = systemError ? *systemError : ignored;
+    failure = 0;
     const int fd = OpenRegularFile(path);
-    if (fd < 0)
-        return errno == EINVAL ? "not a regular file" : "cannot be opened";
+    if (fd < 0) {
+        if (errno == EINVAL)
+            return "not a regular file";
+        failure = errno;
+        return "cannot be opened";
+    }
     struct stat st;
     if (::fstat(fd, &st) != 0 || st.st_size < 0) {
+        failure = errno ? errno : EIO;
         ::close(fd);
         return "cannot be read";
     }
@@ -215,6 +223,7 @@ std::string ReadRegularFile(const std::string &path, std::string &bytes, uint64_
     // A file that shrank while it was read is not passed off as whole.
     if (done != bytes.size()) {
         bytes.clear();
+        failure = EIO;
         return "cannot be read";
     }
     return {};

@@ -117,8 +117,12 @@ int OpenRegularFile(const std::string &path);
 // Reads the whole regular file `path` (opened as above) into `bytes`; a file
 // over `maxBytes` is refused. Empty on success, else why not, in English:
 // "not a regular file", "cannot be opened", "file too large" or
-// "cannot be read".
-std::string ReadRegularFile(const std::string &path, std::string &bytes, uint64_t maxBytes);
+// "cannot be read". `systemError`, when given, gets the system's reason of a
+// file that could not be opened or read (EIO for one that shrank while read),
+// 0 otherwise: callers tell a passing failure from a bad file by it, not by
+// the text.
+std::string ReadRegularFile(const std::string &path, std::string &bytes, uint64_t maxBytes,
+                            int *systemError = nullptr);
 
 // The running program's full file name (the module handle 0 is the program;
 // other handles are not known here and give an empty text).

@@ -126,11 +126,10 @@ TRead ReadJournal(const std::string &folder, TJournal &journal, std::string *rea
     if (!S_ISREG(st.st_mode) || st.st_size < 0 || size_t(st.st_size) > MaxJournalBytes)
         return TRead::Bad;
     std::string bytes;
-    const std::string why = ReadRegularFile(path, bytes, MaxJournalBytes);
-    if (why == "cannot be opened")
-        return unreadable(errno);
-    if (why == "cannot be read")
-        return unreadable(EIO);
+    int failure = 0;
+    const std::string why = ReadRegularFile(path, bytes, MaxJournalBytes, &failure);
+    if (failure != 0)
+        return unreadable(failure);
     if (!why.empty() || bytes.compare(0, Magic.size(), Magic) != 0)
         return TRead::Bad;
     // The last line: "end <count> <crc32>", the checksum over everything before it.
