@@ -240,10 +240,7 @@ TFlatRecEntry *TFlatCursor::AppendShared(const TFlatRecEntry &entry, const TFlat
     // A counter is written into the new record, which a stored one cannot take.
     if (!record.IsStored() || CounterField >= 0)
         return AppendCopy(record);
-    std::shared_ptr<TFlatStoredImage> image;
-    for (const auto &candidate : from.images_)
-        if (&candidate->Layout == record.StoredLayout())
-            image = candidate;
+    std::shared_ptr<TFlatStoredImage> image = from.ImageHolding(record);
     if (!image)
         return AppendCopy(record);
     if (std::find(images_.begin(), images_.end(), image) == images_.end())

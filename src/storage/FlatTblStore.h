@@ -458,13 +458,7 @@ public:
 
     // The image a record of this store read in place lies in (null for any other
     // record): whoever holds it may go on reading the record after the store lets it go.
-    std::shared_ptr<const TFlatStoredImage> ImageOf(const TFlatRecord &record) const
-    {
-        for (const auto &image : images_)
-            if (record.IsStored() && &image->Layout == record.StoredLayout())
-                return image;
-        return nullptr;
-    }
+    std::shared_ptr<const TFlatStoredImage> ImageOf(const TFlatRecord &record) const { return ImageHolding(record); }
 
     // Bytes a record takes in the file.
     uint32_t StoredSizeOf(const TFlatRecord &record) const;
@@ -512,6 +506,15 @@ private:
     };
     TTextLookup textLookup_;
     std::vector<TFlatRecEntry *> textFound_; // what the list-returning RecordsWithText gave
+    // The entry of images_ a record read in place lies in (null for any other record).
+    std::shared_ptr<TFlatStoredImage> ImageHolding(const TFlatRecord &record) const
+    {
+        if (record.IsStored())
+            for (const auto &image : images_)
+                if (&image->Layout == record.StoredLayout())
+                    return image;
+        return nullptr;
+    }
     // Puts the record last in Records (just added) under its text.
     void LookUpLast(const TFlatRecord &record);
     bool TextLookupCurrent() const;
