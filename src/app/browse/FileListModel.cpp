@@ -50,6 +50,14 @@ namespace {
 // An integer as the list reads it: a value outside 32 bits gives 0.
 int32_t Int32Of(int64_t v) { return v < INT32_MIN || v > INT32_MAX ? 0 : static_cast<int32_t>(v); }
 
+// A stored field's value as the list reads it from the bytes a reader gets of it:
+// the program's text of a text field (decoded into `scratch` where it has to be),
+// the bytes of a BLOB as they are.
+std::string_view ListedValue(std::string_view bytes, const TFlatField &field, std::string &scratch)
+{
+    return IsFlatBlobType(field.TypeCode) ? bytes : StoredTextView(bytes, scratch);
+}
+
 // Reads one field of the records a table walks through. Where the table is a
 // flat table and the field a plain stored one, the value is taken from the
 // record under the cursor as the field itself would give it, without the
@@ -85,10 +93,8 @@ public:
     // be copied or decoded.
     std::string_view Text(const TFlatRecord *rec, std::string &scratch) const
     {
-        if (rec && stored_ && IsFlatVarHeldType(stored_->TypeCode)) {
-            const std::string_view bytes = FlatGetBytes(*rec, *stored_);
-            return IsFlatBlobType(stored_->TypeCode) ? bytes : StoredTextView(bytes, scratch);
-        }
+        if (rec && stored_ && IsFlatVarHeldType(stored_->TypeCode))
+            return ListedValue(FlatGetBytes(*rec, *stored_), *stored_, scratch);
         scratch = IsBlob() ? field_->AsBytes() : field_->AsString();
         return scratch;
     }
@@ -106,8 +112,7 @@ public:
     bool StoredNumber() const { return stored_ && !IsFlatVarHeldType(stored_->TypeCode); }
     std::string_view Text(const std::string_view *values, std::string &scratch) const
     {
-        const std::string_view bytes = FlatBytesOf(values[stored_->Index], *stored_);
-        return IsFlatBlobType(stored_->TypeCode) ? bytes : StoredTextView(bytes, scratch);
+        return ListedValue(FlatBytesOf(values[stored_->Index], *stored_), *stored_, scratch);
     }
     int32_t Int(const std::string_view *values) const { return Int32Of(FlatIntOf(values[stored_->Index], *stored_)); }
     // The field in the store (null when read through the field).
@@ -125,8 +130,7 @@ private:
 std::string_view StoredFieldText(const uint8_t *bytes, const TFlatStoredLayout &layout, const TFlatField &field,
                                  std::string &scratch)
 {
-    const std::string_view value = FlatGetBytes(TFlatRecord::Stored(bytes, layout), field);
-    return IsFlatBlobType(field.TypeCode) ? value : StoredTextView(value, scratch);
+    return ListedValue(FlatGetBytes(TFlatRecord::Stored(bytes, layout), field), field, scratch);
 }
 
 int32_t StoredFieldNumber(const uint8_t *bytes, const TFlatStoredLayout &layout, const TFlatField &field)
