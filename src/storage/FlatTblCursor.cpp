@@ -240,10 +240,7 @@ TFlatRecEntry *TFlatCursor::AppendShared(const TFlatRecEntry &entry, const TFlat
     // A counter is written into the new record, which a stored one cannot take.
     if (!record.IsStored() || CounterField >= 0)
         return AppendCopy(record);
-    std::shared_ptr<TFlatStoredImage> image;
-    for (const auto &candidate : from.images_)
-        if (&candidate->Layout == record.StoredLayout())
-            image = candidate;
+    std::shared_ptr<TFlatStoredImage> image = from.ImageHolding(record);
     if (!image)
         return AppendCopy(record);
     if (std::find(images_.begin(), images_.end(), image) == images_.end())
@@ -319,14 +316,13 @@ void TFlatCursor::LookUpLast(const TFlatRecord &record)
     AddPosition(textLookup_.Map[DecodeStoredText(LookupTextOf(record))], uint32_t(Records.size() - 1));
 }
 
-bool TFlatCursor::RecordsWithText(int field, std::string_view value, std::vector<TFlatRecEntry *> &out)
+const std::vector<TFlatCursor::TRecordRun> *TFlatCursor::RunsWithText(int field, std::string_view value)
 {
-    out.clear();
     if (field < 0 || field >= FieldCount())
-        return false;
+        return nullptr;
     const TFlatField &f = Fields[size_t(field)];
     if (f.TypeCode != fftString && f.TypeCode != fftSmallStr)
-        return false;
+        return nullptr;
     TTextLookup &l = textLookup_;
     if (l.Field != field || !TextLookupCurrent()) {
         l.Map.clear();
@@ -351,14 +347,22 @@ bool TFlatCursor::RecordsWithText(int field, std::string_view value, std::vector
         }
         LetGoOfImagePages();
     }
+    static const std::vector<TRecordRun> none;
     const auto it = l.Map.find(DecodeStoredText(value));
-    if (it == l.Map.end())
-        return true;
+    return it == l.Map.end() ? &none : &it->second;
+}
+
+bool TFlatCursor::RecordsWithText(int field, std::string_view value, std::vector<TFlatRecEntry *> &out)
+{
+    out.clear();
+    const std::vector<TRecordRun> *runs = RunsWithText(field, value);
+    if (!runs)
+        return false;
     size_t count = 0;
-    for (const TRecordRun &run : it->second)
+    for (const TRecordRun &run : *runs)
         count += run.Count;
     out.reserve(count);
-    for (const TRecordRun &run : it->second)
+    for (const TRecordRun &run : *runs)
         out.insert(out.end(), Records.begin() + run.From, Records.begin() + run.From + run.Count);
     return true;
 }

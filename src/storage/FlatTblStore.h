@@ -408,6 +408,15 @@ public:
     const std::vector<TFlatRecEntry *> *RecordsWithText(int field, std::string_view value);
     // The same into the caller's `out`; false (and `out` empty) when the field is no text field.
     bool RecordsWithText(int field, std::string_view value, std::vector<TFlatRecEntry *> &out);
+    // Consecutive positions in Records: a text's records mostly come together (a disc's
+    // files), so a few runs stand for a list of every record, at a fraction of its memory.
+    struct TRecordRun {
+        uint32_t From = 0, Count = 0;
+    };
+    // The same as runs of positions in Records, rising (none when no record reads it);
+    // null when the field is no text field. The list is the store's, valid until the
+    // next call or change.
+    const std::vector<TRecordRun> *RunsWithText(int field, std::string_view value);
 
     int FieldCount() const { return int(Fields.size()); }
     int RecordCount() const { return int(Records.size()); }
@@ -458,13 +467,7 @@ public:
 
     // The image a record of this store read in place lies in (null for any other
     // record): whoever holds it may go on reading the record after the store lets it go.
-    std::shared_ptr<const TFlatStoredImage> ImageOf(const TFlatRecord &record) const
-    {
-        for (const auto &image : images_)
-            if (record.IsStored() && &image->Layout == record.StoredLayout())
-                return image;
-        return nullptr;
-    }
+    std::shared_ptr<const TFlatStoredImage> ImageOf(const TFlatRecord &record) const { return ImageHolding(record); }
 
     // Bytes a record takes in the file.
     uint32_t StoredSizeOf(const TFlatRecord &record) const;
@@ -499,11 +502,6 @@ public:
     static std::string BuildEmptyImage(const std::string &description, uint32_t fieldCount);
 
 private:
-    // Consecutive positions in Records: a text's records mostly come together (a disc's
-    // files), so a few runs stand for a list of every record, at a fraction of its memory.
-    struct TRecordRun {
-        uint32_t From = 0, Count = 0;
-    };
     struct TTextLookup {
         int Field = -1;
         uint64_t Generation = 0;
@@ -512,6 +510,15 @@ private:
     };
     TTextLookup textLookup_;
     std::vector<TFlatRecEntry *> textFound_; // what the list-returning RecordsWithText gave
+    // The entry of images_ a record read in place lies in (null for any other record).
+    std::shared_ptr<TFlatStoredImage> ImageHolding(const TFlatRecord &record) const
+    {
+        if (record.IsStored())
+            for (const auto &image : images_)
+                if (&image->Layout == record.StoredLayout())
+                    return image;
+        return nullptr;
+    }
     // Puts the record last in Records (just added) under its text.
     void LookUpLast(const TFlatRecord &record);
     bool TextLookupCurrent() const;

@@ -83,42 +83,59 @@ void TFlatDataset::RefreshView(bool dropPosition)
     }
     const bool caseInsensitive = FilterOptions().Contains(foCaseInsensitive);
     bool filtering = Filtered() && onFilterRecord_;
-    const std::vector<TFlatRecEntry *> *visited = &store.Records;
-    std::vector<TFlatRecEntry *> hinted;
-    if (Filtered() && !hintField_.empty() &&
-        shared_->Cursor.RecordsWithText(shared_->Cursor.FindFieldIndex(hintField_), hintValue_, hinted)) {
-        visited = &hinted;
+    // With a hint, only the records of its text's runs are visited. The runs are the
+    // store's lookup: a copy of them (a few, as a text's records mostly come together)
+    // stays valid whatever a filter looks up meanwhile.
+    std::vector<TFlatCursor::TRecordRun> hinted;
+    const std::vector<TFlatCursor::TRecordRun> *runs = nullptr;
+    if (Filtered() && !hintField_.empty())
+        runs = shared_->Cursor.RunsWithText(shared_->Cursor.FindFieldIndex(hintField_), hintValue_);
+    const bool hinting = runs != nullptr;
+    if (hinting) {
+        hinted = *runs;
         filtering = filtering && !hintDecides_;
     }
     // Showing every record in store order needs no list of its own.
-    bool everyRecord = visited == &store.Records && !useConditions && !filtering && !rangeActive_ &&
-                       indexKey_.Fields.empty();
+    bool everyRecord = !hinting && !useConditions && !filtering && !rangeActive_ && indexKey_.Fields.empty();
     if (everyRecord)
         for (const TFlatRecEntry *e : store.Records)
             if (e->Status == rsDead || e->Status == rsDeleted || !e->Data) {
                 everyRecord = false;
                 break;
             }
+    size_t visited = store.Records.size();
+    if (hinting) {
+        visited = 0;
+        for (const TFlatCursor::TRecordRun &run : hinted)
+            visited += run.Count;
+    }
     if (everyRecord)
         view_.ShareAll(store.Records);
     else
-        view_.reserve(visited->size());
+        view_.reserve(visited);
     const TDataSetState previous = SetTempState(dsFilter);
     try {
-        static const std::vector<TFlatRecEntry *> none;
-        for (TFlatRecEntry *e : everyRecord ? none : *visited) {
+        const auto visit = [&](TFlatRecEntry *e) {
             if (e->Status == rsDead || e->Status == rsDeleted || !e->Data)
-                continue;
+                return;
             if (rangeActive_ && !InRange(e))
-                continue;
+                return;
             if (useConditions) {
                 filterHost_->Entry = e;
                 if (!MeetsConditions(conditions_, *filterHost_, caseInsensitive))
-                    continue;
+                    return;
             }
             if (filtering && !Accepts(e))
-                continue;
+                return;
             view_.push_back(e);
+        };
+        if (hinting) {
+            for (const TFlatCursor::TRecordRun &run : hinted)
+                for (uint32_t i = run.From; i < run.From + run.Count; ++i)
+                    visit(store.Records[i]);
+        } else if (!everyRecord) {
+            for (TFlatRecEntry *e : store.Records)
+                visit(e);
         }
     } catch (...) {
         filterEntry_ = nullptr;

@@ -50,6 +50,14 @@ namespace {
 // An integer as the list reads it: a value outside 32 bits gives 0.
 int32_t Int32Of(int64_t v) { return v < INT32_MIN || v > INT32_MAX ? 0 : static_cast<int32_t>(v); }
 
+// A stored field's value as the list reads it from the bytes a reader gets of it:
+// the program's text of a text field (decoded into `scratch` where it has to be),
+// the bytes of a BLOB as they are.
+std::string_view ListedValue(std::string_view bytes, const TFlatField &field, std::string &scratch)
+{
+    return IsFlatBlobType(field.TypeCode) ? bytes : StoredTextView(bytes, scratch);
+}
+
 // Reads one field of the records a table walks through. Where the table is a
 // flat table and the field a plain stored one, the value is taken from the
 // record under the cursor as the field itself would give it, without the
@@ -85,10 +93,8 @@ public:
     // be copied or decoded.
     std::string_view Text(const TFlatRecord *rec, std::string &scratch) const
     {
-        if (rec && stored_ && IsFlatVarHeldType(stored_->TypeCode)) {
-            const std::string_view bytes = FlatGetBytes(*rec, *stored_);
-            return IsFlatBlobType(stored_->TypeCode) ? bytes : StoredTextView(bytes, scratch);
-        }
+        if (rec && stored_ && IsFlatVarHeldType(stored_->TypeCode))
+            return ListedValue(FlatGetBytes(*rec, *stored_), *stored_, scratch);
         scratch = IsBlob() ? field_->AsBytes() : field_->AsString();
         return scratch;
     }
@@ -106,8 +112,7 @@ public:
     bool StoredNumber() const { return stored_ && !IsFlatVarHeldType(stored_->TypeCode); }
     std::string_view Text(const std::string_view *values, std::string &scratch) const
     {
-        const std::string_view bytes = FlatBytesOf(values[stored_->Index], *stored_);
-        return IsFlatBlobType(stored_->TypeCode) ? bytes : StoredTextView(bytes, scratch);
+        return ListedValue(FlatBytesOf(values[stored_->Index], *stored_), *stored_, scratch);
     }
     int32_t Int(const std::string_view *values) const { return Int32Of(FlatIntOf(values[stored_->Index], *stored_)); }
     // The field in the store (null when read through the field).
@@ -125,8 +130,7 @@ private:
 std::string_view StoredFieldText(const uint8_t *bytes, const TFlatStoredLayout &layout, const TFlatField &field,
                                  std::string &scratch)
 {
-    const std::string_view value = FlatGetBytes(TFlatRecord::Stored(bytes, layout), field);
-    return IsFlatBlobType(field.TypeCode) ? value : StoredTextView(value, scratch);
+    return ListedValue(FlatGetBytes(TFlatRecord::Stored(bytes, layout), field), field, scratch);
 }
 
 int32_t StoredFieldNumber(const uint8_t *bytes, const TFlatStoredLayout &layout, const TFlatField &field)
@@ -264,12 +268,8 @@ void TFileListModel::Fill(TDataSet &table, ShellIconSize iconSize)
     const TFieldReader type(table, "Type");
     auto *flat = dynamic_cast<TFlatDataset *>(&table);
 
-    std::string arena;
     std::vector<TRecord> records;
-    std::vector<TCopied> copied;
-    std::vector<TFlatField> fields;
-    std::vector<const TFlatStoredLayout *> layouts;
-    std::vector<std::shared_ptr<const TFlatStoredImage>> images;
+    TValues kept;
     const int expected = table.RecordCount();
     if (expected > 0)
         records.reserve(static_cast<size_t>(expected));
@@ -279,20 +279,20 @@ void TFileListModel::Fill(TDataSet &table, ShellIconSize iconSize)
     // (FlatRecordValues) are given.
     const auto copy = [&](const TFlatRecord *rec, const std::string_view *values) {
         TRecord &r = records.emplace_back();
-        r.Source = static_cast<uint32_t>(copied.size());
-        TCopied &c = copied.emplace_back();
+        r.Source = static_cast<uint32_t>(kept.Copied.size());
+        TCopied &c = kept.Copied.emplace_back();
         r.Type = values ? type.Int(values) : type.Int(rec);
         for (int k = TextCount; k < FieldCount; ++k)
             c.Numbers[k - TextCount] = values ? readers[size_t(k)].Int(values) : readers[size_t(k)].Int(rec);
         for (int k = 0; k < TextCount; ++k) {
             const std::string_view text =
                 values ? readers[size_t(k)].Text(values, scratch) : readers[size_t(k)].Text(rec, scratch);
-            if (arena.size() + text.size() > UINT32_MAX)
+            if (kept.Arena.size() + text.size() > UINT32_MAX)
                 throw std::length_error("the folder is too large to list");
-            c.At[k] = static_cast<uint32_t>(arena.size());
-            arena.append(text);
+            c.At[k] = static_cast<uint32_t>(kept.Arena.size());
+            kept.Arena.append(text);
         }
-        c.At[TextCount] = static_cast<uint32_t>(arena.size());
+        c.At[TextCount] = static_cast<uint32_t>(kept.Arena.size());
     };
     // The records from the current one on are read straight from the store's view when
     // every field lies in the store; the table is left at its end as reading it record
@@ -305,27 +305,28 @@ void TFileListModel::Fill(TDataSet &table, ShellIconSize iconSize)
     const int at = direct ? table.RecNo() - 1 : -1;
     if (view && at >= 0 && size_t(at) < view->size() && (*view)[size_t(at)] == flat->BrowseEntry()) {
         const TFlatCursor &store = *flat->Cursor();
-        fields.reserve(FieldCount);
+        kept.Fields.reserve(FieldCount);
         for (const TFieldReader &reader : readers)
-            fields.push_back(*reader.Stored());
+            kept.Fields.push_back(*reader.Stored());
         std::vector<std::string_view> values(store.Fields.size());
         for (size_t i = size_t(at); i < view->size(); ++i) {
             const TFlatRecord &rec = (*view)[i]->Data;
             // A record read in place is referred to, its image held from the first such
             // record on; any other is copied.
             if (rec.IsStored()) {
-                size_t source = layouts.size();
-                if (source > 0 && layouts.back() == rec.StoredLayout())
-                    source = layouts.size() - 1;
+                size_t source = kept.Layouts.size();
+                if (source > 0 && kept.Layouts.back() == rec.StoredLayout())
+                    source = kept.Layouts.size() - 1;
                 else
-                    source = size_t(std::find(layouts.begin(), layouts.end(), rec.StoredLayout()) - layouts.begin());
-                if (source == layouts.size()) {
+                    source = size_t(std::find(kept.Layouts.begin(), kept.Layouts.end(), rec.StoredLayout()) -
+                                    kept.Layouts.begin());
+                if (source == kept.Layouts.size()) {
                     if (std::shared_ptr<const TFlatStoredImage> image = store.ImageOf(rec)) {
-                        images.push_back(std::move(image));
-                        layouts.push_back(rec.StoredLayout());
+                        kept.Images.push_back(std::move(image));
+                        kept.Layouts.push_back(rec.StoredLayout());
                     }
                 }
-                if (source < layouts.size()) {
+                if (source < kept.Layouts.size()) {
                     records.push_back(TRecord{rec.StoredBytes(), static_cast<uint32_t>(source), type.Int(&rec)});
                     continue;
                 }
@@ -342,24 +343,13 @@ void TFileListModel::Fill(TDataSet &table, ShellIconSize iconSize)
     // Display order: an index sorted on the folded name (the load name of the
     // files of an audio disc, told by the last record); equal names keep the
     // table's order.
-    const auto textOf = [&](const TRecord &r, int k) {
-        if (r.Stored)
-            return StoredFieldText(r.Stored, *layouts[r.Source], fields[size_t(k)], scratch);
-        const TCopied &c = copied[r.Source];
-        return std::string_view(arena).substr(c.At[k], c.At[k + 1] - c.At[k]);
-    };
-    bool tracks = false;
-    if (!records.empty()) {
-        const TRecord &last = records.back();
-        tracks = (last.Stored ? StoredFieldNumber(last.Stored, *layouts[last.Source], fields[nFType])
-                              : copied[last.Source].Numbers[int(nFType) - int(TextCount)]) == 2;
-    }
+    const bool tracks = !records.empty() && kept.Number(records.back(), nFType) == 2;
     const auto sortName = [&](const TRecord &r) {
         if (tracks && r.Type != 0) {
-            const std::string_view load = textOf(r, tLoadName);
+            const std::string_view load = kept.Text(r, tLoadName, scratch);
             return load.empty() ? std::string_view("0") : load;
         }
-        return textOf(r, tName);
+        return kept.Text(r, tName, scratch);
     };
     // Each name's first sixteen bytes, folded, in two words, and of a longer name
     // the rest folded side by side: the sort is most often settled by the words.
@@ -412,12 +402,8 @@ void TFileListModel::Fill(TDataSet &table, ShellIconSize iconSize)
 
     beginResetModel();
     Reset();
-    arena_ = std::move(arena);
     records_ = std::move(records);
-    copied_ = std::move(copied);
-    fields_ = std::move(fields);
-    layouts_ = std::move(layouts);
-    images_ = std::move(images);
+    values_ = std::move(kept);
     order_ = std::move(order);
     iconSize_ = iconSize;
     endResetModel();
@@ -441,15 +427,9 @@ void TFileListModel::Clear() { SetRows({}); }
 
 void TFileListModel::Reset()
 {
-    arena_.clear();
-    arena_.shrink_to_fit();
     records_.clear();
     records_.shrink_to_fit();
-    copied_.clear();
-    copied_.shrink_to_fit();
-    fields_.clear();
-    layouts_.clear();
-    images_.clear();
+    values_ = TValues();
     order_.clear();
     order_.shrink_to_fit();
     built_.clear();
@@ -469,19 +449,19 @@ const TFileRow *TFileListModel::Row(int index) const
     return &built_[static_cast<size_t>(r.Built)];
 }
 
-std::string_view TFileListModel::Text(const TRecord &r, int k, std::string &scratch) const
+std::string_view TFileListModel::TValues::Text(const TRecord &r, int k, std::string &scratch) const
 {
     if (r.Stored)
-        return StoredFieldText(r.Stored, *layouts_[r.Source], fields_[size_t(k)], scratch);
-    const TCopied &c = copied_[r.Source];
-    return std::string_view(arena_).substr(c.At[k], c.At[k + 1] - c.At[k]);
+        return StoredFieldText(r.Stored, *Layouts[r.Source], Fields[size_t(k)], scratch);
+    const TCopied &c = Copied[r.Source];
+    return std::string_view(Arena).substr(c.At[k], c.At[k + 1] - c.At[k]);
 }
 
-int32_t TFileListModel::Number(const TRecord &r, int k) const
+int32_t TFileListModel::TValues::Number(const TRecord &r, int k) const
 {
     if (r.Stored)
-        return StoredFieldNumber(r.Stored, *layouts_[r.Source], fields_[size_t(k)]);
-    return copied_[r.Source].Numbers[k - TextCount];
+        return StoredFieldNumber(r.Stored, *Layouts[r.Source], Fields[size_t(k)]);
+    return Copied[r.Source].Numbers[k - TextCount];
 }
 
 TFileRow TFileListModel::BuildRow(const TRecord &r) const

@@ -177,15 +177,33 @@ private:
         int32_t Numbers[int(FieldCount) - int(TextCount)] = {};
         uint32_t At[TextCount + 1] = {};
     };
+    // What the rows are read from besides the records: the copied records' values
+    // (texts in `Arena`), and what the stored records are read with: the fields as
+    // the table had them at the fill (by TText, then TNumber), the layouts of their
+    // images, and the images themselves, held so the rows read right whatever
+    // becomes of the table.
+    struct TValues {
+        std::string Arena;
+        std::vector<TCopied> Copied;
+        std::vector<TFlatField> Fields;
+        std::vector<const TFlatStoredLayout *> Layouts;
+        std::vector<std::shared_ptr<const TFlatStoredImage>> Images;
+
+        // Text k of a record (the program's text; the bytes of the icon), decoded
+        // into `scratch` where it has to be.
+        std::string_view Text(const TRecord &r, int k, std::string &scratch) const;
+        int32_t Number(const TRecord &r, int k) const;
+    };
     struct TShellAnswer {
         QIcon Icon;
         QString TypeName;
     };
 
-    // Text k of a record (the program's text; the bytes of the icon), decoded
-    // into `scratch` where it has to be.
-    std::string_view Text(const TRecord &r, int k, std::string &scratch) const;
-    int32_t Number(const TRecord &r, int k) const;
+    std::string_view Text(const TRecord &r, int k, std::string &scratch) const
+    {
+        return values_.Text(r, k, scratch);
+    }
+    int32_t Number(const TRecord &r, int k) const { return values_.Number(r, k); }
     const TRecord &RecordAt(int row) const;
     TFileRow BuildRow(const TRecord &r) const;
     // The icon and type name of a record whose full name is `fullName`.
@@ -193,15 +211,8 @@ private:
     const TShellAnswer &ShellAnswer(const std::string &key, uint32_t attributes) const;
     void Reset();
 
-    std::string arena_;
     std::vector<TRecord> records_;      // in the table's order
-    std::vector<TCopied> copied_;
-    // What the stored records are read with: the fields as the table had them
-    // at the fill (by TText, then TNumber), the layouts of their images, and the
-    // images themselves, held so the rows read right whatever becomes of the table.
-    std::vector<TFlatField> fields_;
-    std::vector<const TFlatStoredLayout *> layouts_;
-    std::vector<std::shared_ptr<const TFlatStoredImage>> images_;
+    TValues values_;
     std::vector<uint32_t> order_;       // display row -> index into records_
     mutable std::deque<TFileRow> built_; // a deque: rows handed out keep their address
     mutable QHash<QString, TShellAnswer> shell_;
