@@ -439,6 +439,14 @@ void SyncFolderOf(const std::string &path)
     }
 }
 
+std::string TempFileTarget(const std::string &name)
+{
+    const size_t suffix = TempMark.size() + 6;
+    if (name.size() <= suffix || !IsTempSuffix(std::string_view(name).substr(name.size() - suffix)))
+        return {};
+    return name.substr(0, name.size() - suffix);
+}
+
 int RemoveStaleTempFiles(const std::string &path)
 {
     const std::string dir = FolderOfPath(path);

@@ -69,6 +69,11 @@ void SyncFolderOf(const std::string &path);
 std::string FolderOfPath(const std::string &path);
 std::string FileNameOfPath(const std::string &path);
 
+// The name (without folder) of the file that the temporary file `name` (also
+// without folder) was made for, or empty when `name` is not one of the
+// program's temporary file names.
+std::string TempFileTarget(const std::string &name);
+
 // Removes the temporary files that an interrupted WriteTempFileBeside or
 // WriteFileAtomically of `path` left behind: regular files with the temporary
 // name of `path` (above), last changed before this process started, on which

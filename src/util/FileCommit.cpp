@@ -1,10 +1,11 @@
 #include "util/FileCommit.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -25,6 +26,10 @@ constexpr std::string_view EndWord = "end ";
 // A journal names a few files; anything near this size was not written by a commit.
 constexpr size_t MaxJournalBytes = size_t(1) << 20;
 constexpr size_t MaxPathBytes = 4096;
+// The folder of a catalogue's disc table and tree file.
+constexpr std::string_view DiscFolder = "CdNames";
+// A damaged journal is put aside under the first of these names not taken.
+constexpr int MaxPutAside = 1000;
 
 uint32_t Crc32(std::string_view bytes)
 {
@@ -35,12 +40,64 @@ std::string Absolute(const std::string &path)
 {
     std::error_code ec;
     const std::filesystem::path p = std::filesystem::absolute(path, ec);
-    return ec ? path : p.lexically_normal().string();
+    std::string s = ec ? path : p.lexically_normal().string();
+    while (s.size() > 1 && s.back() == '/')
+        s.pop_back();
+    return s;
 }
 
 std::string JournalIn(const std::string &folder)
 {
     return (folder.empty() ? std::string(".") : folder) + "/" + std::string(CommitJournalName);
+}
+
+bool EndsWith(std::string_view s, std::string_view end)
+{
+    return s.size() > end.size() && s.substr(s.size() - end.size()) == end;
+}
+
+// A name (no folder) of a file a commit may change: in the catalogue's folder
+// a table or its backup, in its CdNames a disc table, its backup or a tree file.
+bool CatalogFileName(std::string_view name, bool inDiscFolder)
+{
+    if (name.empty() || name.find('/') != std::string_view::npos || name.find('\0') != std::string_view::npos)
+        return false;
+    if (!inDiscFolder)
+        return EndsWith(name, ".d") || EndsWith(name, ".~d");
+    return EndsWith(name, "_cdname.d") || EndsWith(name, "_cdname.~d") || EndsWith(name, "_cdname.dat");
+}
+
+// Splits a name relative to the catalogue folder ("Name.d", "CdNames/Name_cdname.d")
+// into whether it lies in CdNames and its last part; false for any other shape
+// (a whole path, a step out, another folder).
+bool SplitRelative(std::string_view rel, bool &inDiscFolder, std::string_view &name)
+{
+    inDiscFolder = false;
+    name = rel;
+    const size_t slash = rel.find('/');
+    if (slash != std::string_view::npos) {
+        if (rel.substr(0, slash) != DiscFolder)
+            return false;
+        inDiscFolder = true;
+        name = rel.substr(slash + 1);
+    }
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos;
+}
+
+// Whether the journal line `from` -> `to` (relative, `from` empty for a
+// removal) is one a commit of the program writes: a catalogue file as the
+// target, and the temporary file of a catalogue file of the same folder.
+bool CommitLine(const std::string &from, const std::string &to)
+{
+    bool toInDisc = false, fromInDisc = false;
+    std::string_view toName, fromName;
+    if (to.size() > MaxPathBytes || !SplitRelative(to, toInDisc, toName) || !CatalogFileName(toName, toInDisc))
+        return false;
+    if (from.empty())
+        return true;
+    if (from.size() > MaxPathBytes || !SplitRelative(from, fromInDisc, fromName) || fromInDisc != toInDisc)
+        return false;
+    return CatalogFileName(TempFileTarget(std::string(fromName)), fromInDisc);
 }
 
 // '%', control characters and DEL as %XX: a journal line holds two names and a tab.
@@ -79,36 +136,18 @@ bool Unescape(std::string_view s, std::string &out)
     return true;
 }
 
-// A name the journal may rename: a temporary file of the program (the target's
-// folder, a name, the mark and six letters or digits) over a file of the same folder.
-bool SafeRename(const std::string &from, const std::string &to)
-{
-    if (from.empty() || to.empty() || from.size() > MaxPathBytes || to.size() > MaxPathBytes ||
-        from.find('\0') != std::string::npos || to.find('\0') != std::string::npos)
-        return false;
-    if (FolderOfPath(from) != FolderOfPath(to))
-        return false;
-    const std::string base = FileNameOfPath(from);
-    constexpr std::string_view mark = ".orbalist-tmp-";
-    if (base.size() <= mark.size() + 6 || FileNameOfPath(to).empty())
-        return false;
-    const std::string_view suffix = std::string_view(base).substr(base.size() - mark.size() - 6);
-    if (suffix.substr(0, mark.size()) != mark)
-        return false;
-    return std::all_of(suffix.begin() + long(mark.size()), suffix.end(),
-                       [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
-}
-
 struct TJournal {
-    std::vector<std::pair<std::string, std::string>> renames; // full paths
+    std::vector<std::pair<std::string, std::string>> renames; // full paths; `first` empty: a removal
 };
 
 // Missing: no journal. Unreadable: one that cannot be read now (no access, a
-// disc error); it may well be whole, so nothing of it is touched. Bad: one that
-// reads but was never written by a commit.
-enum class TRead { Missing, Unreadable, Bad, Ok };
+// disc error); it may well be whole, so nothing of it is touched. Bad: one
+// that does not read whole. Foreign: a whole one that names what no commit of
+// the program changes. NotAFile: something else has the journal's name.
+enum class TRead { Missing, Unreadable, Bad, Foreign, NotAFile, Ok };
 
-// Reads and checks the journal of `folder`; `reason` says why it is Unreadable.
+// Reads and checks the journal of `folder`; `reason` says why it is
+// Unreadable, or what a Foreign one names that it may not.
 TRead ReadJournal(const std::string &folder, TJournal &journal, std::string *reason = nullptr)
 {
     const std::string path = JournalIn(folder);
@@ -123,7 +162,9 @@ TRead ReadJournal(const std::string &folder, TJournal &journal, std::string *rea
             return TRead::Missing;
         return unreadable(errno);
     }
-    if (!S_ISREG(st.st_mode) || st.st_size < 0 || size_t(st.st_size) > MaxJournalBytes)
+    if (!S_ISREG(st.st_mode))
+        return TRead::NotAFile;
+    if (st.st_size < 0 || size_t(st.st_size) > MaxJournalBytes)
         return TRead::Bad;
     std::string bytes;
     int failure = 0;
@@ -143,52 +184,55 @@ TRead ReadJournal(const std::string &folder, TJournal &journal, std::string *rea
         std::sscanf(last.c_str() + EndWord.size(), "%lu %lx%c", &count, &crc, &tail) != 2 ||
         Crc32(std::string_view(bytes).substr(0, lastStart)) != crc)
         return TRead::Bad;
+    std::string foreign;
+    bool discFolder = false;
+    size_t lines = 0;
     std::string_view body = std::string_view(bytes).substr(Magic.size(), lastStart - Magic.size());
     while (!body.empty()) {
         const size_t end = body.find('\n');
         const std::string_view line = body.substr(0, end);
         body.remove_prefix(end + 1);
         const size_t tab = line.find('\t');
+        ++lines;
         std::string from, to;
         if (tab == std::string_view::npos || !Unescape(line.substr(0, tab), from) ||
             !Unescape(line.substr(tab + 1), to))
             return TRead::Bad;
-        // Only names at or below the journal's folder (or whole paths without steps up).
-        for (const std::string *p : {&from, &to})
-            for (const auto &part : std::filesystem::path(*p))
-                if (part == "..")
-                    return TRead::Bad;
+        if (!CommitLine(from, to)) {
+            if (foreign.empty())
+                foreign = (from.empty() ? std::string() : from + " -> ") + to;
+            continue;
+        }
+        discFolder = discFolder || to.find('/') != std::string::npos;
         const std::string base = folder.empty() ? std::string(".") : folder;
-        if (!from.empty() && from[0] != '/')
-            from = base + "/" + from;
-        if (!to.empty() && to[0] != '/')
-            to = base + "/" + to;
-        if (!SafeRename(from, to))
-            return TRead::Bad;
-        journal.renames.emplace_back(std::move(from), std::move(to));
+        journal.renames.emplace_back(from.empty() ? std::string() : base + "/" + from, base + "/" + to);
     }
-    return journal.renames.size() == count ? TRead::Ok : TRead::Bad;
+    if (lines != count)
+        return TRead::Bad;
+    // Its names in CdNames reach only that folder, never another one through a link.
+    if (foreign.empty() && discFolder) {
+        const std::string disc = (folder.empty() ? std::string(".") : folder) + "/" + std::string(DiscFolder);
+        if (::lstat(disc.c_str(), &st) == 0) {
+            if (!S_ISDIR(st.st_mode))
+                foreign = disc;
+        } else if (errno != ENOENT && errno != ENOTDIR) {
+            return unreadable(errno);
+        }
+    }
+    if (!foreign.empty()) {
+        journal.renames.clear();
+        if (reason)
+            *reason = foreign;
+        return TRead::Foreign;
+    }
+    return TRead::Ok;
 }
 
-// A name as the journal in `folder` keeps it: relative inside the folder.
-std::string JournalName(const std::string &folder, const std::string &path)
+// The catalogue folder of the absolute `file`'s folder: the folder itself, or
+// the one above a CdNames.
+std::string CatalogFolderOf(const std::string &folder)
 {
-    const std::string prefix = folder == "/" ? folder : folder + "/";
-    return path.compare(0, prefix.size(), prefix) == 0 ? path.substr(prefix.size()) : path;
-}
-
-// The folders whose journal may name a file of the absolute `folder`: the
-// folder itself and the two above it.
-std::vector<std::string> JournalPlaces(std::string folder)
-{
-    std::vector<std::string> places;
-    for (int up = 0; up < 3; ++up) {
-        places.push_back(folder);
-        if (folder == "/")
-            break;
-        folder = FolderOfPath(folder);
-    }
-    return places;
+    return FileNameOfPath(folder) == DiscFolder ? FolderOfPath(folder) : folder;
 }
 
 // Flushes the folder itself, so the renames in it survive a crash.
@@ -202,6 +246,103 @@ void Step(int &step)
     if (g_stepHook)
         g_stepHook(step);
     ++step;
+}
+
+// rename(2) that never replaces: 0, or the errno value (EEXIST when `to` is taken).
+int RenameNoReplace(const std::string &from, const std::string &to)
+{
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
+        return errno;
+    // A file system without that kind of rename: a new link does not replace either.
+    if (::link(from.c_str(), to.c_str()) != 0)
+        return errno;
+    ::unlink(from.c_str());
+    return 0;
+}
+
+enum class TFinish { Done, Blocked, Failed };
+
+// FinishFileCommits, telling a journal left alone (Blocked) from one finished or
+// put aside: a commit must not write its own journal over the first.
+TFinish FinishIn(const std::string &folder, std::string &error, std::vector<TCommitNotice> *notices)
+{
+    const std::string journalPath = JournalIn(folder);
+    auto notice = [&](TCommitNotice::TKind kind, const std::string &detail) {
+        if (notices)
+            notices->push_back(TCommitNotice{kind, journalPath, detail});
+    };
+    // A journal cut off while it was written never made its change.
+    RemoveStaleTempFiles(journalPath);
+    TJournal journal;
+    std::string reason;
+    switch (ReadJournal(folder, journal, &reason)) {
+    case TRead::Missing:
+        return TFinish::Done;
+    case TRead::Unreadable:
+        error = reason + " (a change recorded there cannot be finished)";
+        return TFinish::Failed;
+    case TRead::NotAFile:
+        notice(TCommitNotice::TKind::NotAFile, std::string());
+        return TFinish::Blocked;
+    case TRead::Foreign:
+        notice(TCommitNotice::TKind::Foreign, reason);
+        return TFinish::Blocked;
+    case TRead::Bad: {
+        // Never written by a commit (those are whole): kept for the user to
+        // look at, beside those put aside before.
+        for (int i = 1; i <= MaxPutAside; ++i) {
+            const std::string keep = journalPath + ".damaged" + (i == 1 ? std::string() : "-" + std::to_string(i));
+            const int err = RenameNoReplace(journalPath, keep);
+            if (err == EEXIST || err == ENOTEMPTY)
+                continue;
+            if (err == ENOENT)
+                return TFinish::Done; // gone meanwhile
+            if (err != 0) {
+                error = journalPath + ": " + std::strerror(err) + " (a damaged commit journal cannot be put aside)";
+                return TFinish::Failed;
+            }
+            SyncFolderOf(journalPath);
+            notice(TCommitNotice::TKind::PutAside, keep);
+            return TFinish::Done;
+        }
+        error = journalPath + ": a damaged commit journal cannot be put aside: every name for it is taken";
+        return TFinish::Failed;
+    }
+    case TRead::Ok:
+        break;
+    }
+    std::set<std::string> folders{folder.empty() ? std::string(".") : folder};
+    for (const auto &[from, to] : journal.renames) {
+        struct stat st;
+        if (from.empty()) {
+            // Removed before the stop, or now.
+            if (::unlink(to.c_str()) != 0 && errno != ENOENT) {
+                error = to + ": " + std::strerror(errno) + " (finishing the change recorded in " + journalPath + ")";
+                return TFinish::Failed;
+            }
+            folders.insert(FolderOfPath(to));
+            continue;
+        }
+        if (::lstat(from.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+            continue; // renamed before the stop
+        if (const int err = RenameFile(from, to)) {
+            if (err == ENOENT)
+                continue;
+            error = to + ": " + std::strerror(err) + " (finishing the change recorded in " + journalPath + ")";
+            return TFinish::Failed;
+        }
+        folders.insert(FolderOfPath(to));
+    }
+    for (const std::string &f : folders)
+        SyncFolder(f);
+    if (::unlink(journalPath.c_str()) != 0 && errno != ENOENT) {
+        error = journalPath + ": " + std::strerror(errno);
+        return TFinish::Failed;
+    }
+    SyncFolderOf(journalPath);
+    return TFinish::Done;
 }
 
 } // namespace
@@ -240,6 +381,18 @@ bool TFileCommit::AddBytes(const std::string &target, std::string_view bytes, st
     return true;
 }
 
+void TFileCommit::Remove(const std::string &target)
+{
+    TRename r{std::string(), Absolute(target)};
+    for (TRename &old : renames_)
+        if (old.to == r.to) {
+            DiscardTempFile(old.from);
+            old.from.clear();
+            return;
+        }
+    renames_.push_back(std::move(r));
+}
+
 void TFileCommit::Discard()
 {
     for (const TRename &r : renames_)
@@ -247,24 +400,10 @@ void TFileCommit::Discard()
     renames_.clear();
 }
 
-namespace {
-
-// FinishFileCommits for `folder` and the two folders above it, skipping those
-// already in `done` and adding the rest to it: the folders of one change share
-// most of the places a journal can lie, and each place is looked at once.
-bool FinishFileCommitsFrom(const std::string &folder, std::set<std::string> &done, std::string &error)
-{
-    for (const std::string &place : JournalPlaces(folder))
-        if (done.insert(place).second && !FinishFileCommits(place, error))
-            return false;
-    return true;
-}
-
-} // namespace
-
 bool TFileCommit::Commit(std::string &error)
 {
     committed_ = false;
+    notices_.clear();
     if (renames_.empty())
         return true;
     auto fail = [&](const std::string &text) {
@@ -272,53 +411,77 @@ bool TFileCommit::Commit(std::string &error)
         Discard();
         return false;
     };
-    // The journal lies in the folder that holds every file of the change, at
-    // most two folders down (a catalogue's tables lie in its folder and its
-    // "CdNames"; a move may join two catalogues of sibling folders), where a
-    // look at a file's folder and the two above it finds it.
-    std::set<std::string> folders;
-    for (const TRename &r : renames_)
-        folders.insert(FolderOfPath(r.to));
-    std::string folder = *folders.begin();
-    for (const std::string &f : folders)
-        while (!(f == folder || f.compare(0, folder.size() + 1, folder + "/") == 0 || folder == "/"))
-            folder = FolderOfPath(folder);
+    // Every file is one of a catalogue of one folder, where the journal goes
+    // and where the open looks for it; the journal names them relative to it.
+    // (The names are absolute already: Add made them so.)
+    std::string folder;
+    bool discFolder = false;
+    std::vector<std::pair<std::string, std::string>> lines;
     for (const TRename &r : renames_) {
-        const std::string f = FolderOfPath(r.to);
-        if (f != folder && FolderOfPath(f) != folder && FolderOfPath(FolderOfPath(f)) != folder)
-            return fail(r.to + ": the files of one change must lie in one folder or at most two folders below it");
+        const std::string parent = FolderOfPath(r.to);
+        const std::string name = FileNameOfPath(r.to);
+        const bool inDisc = FileNameOfPath(parent) == DiscFolder && CatalogFileName(name, true);
+        const std::string here = inDisc ? FolderOfPath(parent) : parent;
+        // (A folder named CdNames is never a journal's: the open looks above it.)
+        if (!inDisc && (!CatalogFileName(name, false) || FileNameOfPath(parent) == DiscFolder))
+            return fail(r.to + ": not a file of a catalogue (a table, its backup or a tree file); nothing was changed");
+        if (folder.empty())
+            folder = here;
+        else if (here != folder)
+            return fail(r.to + ": the files of one change must belong to catalogues of one folder (" + folder +
+                        "); nothing was changed");
+        const std::string prefix = inDisc ? std::string(DiscFolder) + "/" : std::string();
+        std::string from;
+        if (!r.from.empty()) {
+            if (FolderOfPath(r.from) != parent)
+                return fail(r.from + ": not beside " + r.to + "; nothing was changed");
+            from = prefix + FileNameOfPath(r.from);
+        }
+        lines.emplace_back(std::move(from), prefix + name);
+        if (!CommitLine(lines.back().first, lines.back().second))
+            return fail(r.from + ": not a temporary file of a catalogue file; nothing was changed");
+        discFolder = discFolder || inDisc;
     }
-    // A change left unfinished around these folders goes first: it was made before this one.
-    // (The folders are absolute already: Add made the targets so.)
-    std::set<std::string> finished;
-    for (const std::string &f : folders) {
-        std::string reason;
-        if (!FinishFileCommitsFrom(f, finished, reason))
-            return fail(reason);
+    const std::string disc = folder + "/" + std::string(DiscFolder);
+    struct stat st;
+    if (discFolder && (::lstat(disc.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)))
+        return fail(disc + ": not a folder (a link to one is not followed by a change); nothing was changed");
+    // A change left unfinished in this folder goes first: it was made before this one.
+    std::string reason;
+    switch (FinishIn(folder, reason, &notices_)) {
+    case TFinish::Done:
+        break;
+    case TFinish::Failed:
+        return fail(reason);
+    case TFinish::Blocked:
+        return fail(JournalIn(folder) +
+                    ": a commit journal that the program did not write, or something that is not a file, has its "
+                    "name. It is left as it is, and nothing was changed; changes to the catalogues of this folder "
+                    "cannot be saved until it is moved away.");
     }
-    folders.insert(folder);
     // A target that is not a file (a folder in its place) would fail its rename
     // after the commit point: it is refused while nothing is changed yet.
     for (const TRename &r : renames_) {
-        struct stat st;
         if (::lstat(r.to.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
             return fail(r.to + ": " + std::strerror(EISDIR));
     }
+    std::set<std::string> folders{folder};
+    if (discFolder)
+        folders.insert(disc);
     // The temporary files' names are on the disk before the journal that
     // names them: after a power cut a named file that is missing is taken for
     // one renamed already, which would leave its target old beside new ones.
     for (const std::string &f : folders)
         SyncFolder(f);
     std::string text(Magic);
-    for (const TRename &r : renames_)
-        text += Escape(JournalName(folder, r.from)) + "\t" + Escape(JournalName(folder, r.to)) + "\n";
+    for (const auto &[from, to] : lines)
+        text += Escape(from) + "\t" + Escape(to) + "\n";
     char end[64];
-    std::snprintf(end, sizeof end, "%s%zu %08lx\n", std::string(EndWord).c_str(), renames_.size(),
+    std::snprintf(end, sizeof end, "%s%zu %08lx\n", std::string(EndWord).c_str(), lines.size(),
                   static_cast<unsigned long>(Crc32(text)));
     text += end;
     const std::string journal = JournalIn(folder);
     Step(step_);
-    std::string reason;
     if (!WriteFileAtomically(journal, text, reason))
         return fail(journal + ": " + reason);
     // The change is made: from here on it is completed, now or at the next open.
@@ -329,8 +492,12 @@ bool TFileCommit::Commit(std::string &error)
     std::string failed;
     for (const TRename &r : renames_) {
         Step(step_);
+        if (r.from.empty()) {
+            if (::unlink(r.to.c_str()) != 0 && errno != ENOENT && failed.empty())
+                failed = r.to + ": " + std::strerror(errno);
+            continue;
+        }
         if (const int err = RenameFile(r.from, r.to)) {
-            struct stat st;
             // Finished already by another copy of the program that opened the folder.
             if (err == ENOENT && ::lstat(r.from.c_str(), &st) != 0)
                 continue;
@@ -354,85 +521,60 @@ bool TFileCommit::Commit(std::string &error)
     return true;
 }
 
-bool FinishFileCommits(const std::string &folder, std::string &error)
+bool FinishFileCommits(const std::string &folder, std::string &error, std::vector<TCommitNotice> *notices)
 {
-    const std::string journalPath = JournalIn(folder);
-    // A journal cut off while it was written never made its change.
-    RemoveStaleTempFiles(journalPath);
-    TJournal journal;
-    std::string reason;
-    switch (ReadJournal(folder, journal, &reason)) {
-    case TRead::Missing:
-        return true;
-    case TRead::Unreadable:
-        error = reason + " (a change recorded there cannot be finished)";
-        return false;
-    case TRead::Bad: {
-        // Never written by a commit (those are whole): kept for the user to look at.
-        const int err = RenameFile(journalPath, journalPath + ".damaged");
-        if (err != 0 && err != ENOENT) {
-            error = journalPath + ": " + std::strerror(err);
-            return false;
-        }
-        SyncFolderOf(journalPath);
-        return true;
-    }
-    case TRead::Ok:
-        break;
-    }
-    std::set<std::string> folders{folder.empty() ? std::string(".") : folder};
-    for (const auto &[from, to] : journal.renames) {
-        struct stat st;
-        if (::lstat(from.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-            continue; // renamed before the stop
-        if (const int err = RenameFile(from, to)) {
-            if (err == ENOENT)
-                continue;
-            error = to + ": " + std::strerror(err) + " (finishing the change recorded in " + journalPath + ")";
-            return false;
-        }
-        folders.insert(FolderOfPath(to));
-    }
-    for (const std::string &f : folders)
-        SyncFolder(f);
-    if (::unlink(journalPath.c_str()) != 0 && errno != ENOENT) {
-        error = journalPath + ": " + std::strerror(errno);
-        return false;
-    }
-    SyncFolderOf(journalPath);
-    return true;
+    return FinishIn(folder, error, notices) != TFinish::Failed;
 }
 
-bool FinishFileCommitsFor(const std::string &file, std::string &error)
+bool FinishFileCommitsFor(const std::string &file, std::string &error, std::vector<TCommitNotice> *notices)
 {
-    std::set<std::string> finished;
-    return FinishFileCommitsFrom(FolderOfPath(Absolute(file)), finished, error);
+    return FinishFileCommits(CatalogFolderOf(FolderOfPath(Absolute(file))), error, notices);
 }
 
 std::vector<std::string> JournalTemporaries(const std::string &folder, bool &unreadable)
 {
     unreadable = false;
     std::vector<std::string> names;
-    // "/data/." reads as "/data/", "//." as "/".
-    const std::string here = Absolute(folder + "/.");
+    const std::string here = Absolute(folder.empty() ? std::string(".") : folder);
     if (here.empty() || here[0] != '/') {
-        unreadable = true; // the working folder is gone: where the journals lie is not known
+        unreadable = true; // the working folder is gone: where the journal lies is not known
         return names;
     }
-    for (const std::string &place : JournalPlaces(FolderOfPath(here))) {
-        TJournal journal;
-        switch (ReadJournal(place, journal)) {
-        case TRead::Missing:
-            break;
-        case TRead::Unreadable:
-        case TRead::Bad:
-            unreadable = true;
-            return {};
-        case TRead::Ok:
-            for (const auto &r : journal.renames)
+    TJournal journal;
+    switch (ReadJournal(CatalogFolderOf(here), journal)) {
+    case TRead::Missing:
+        break;
+    case TRead::Ok:
+        for (const auto &r : journal.renames)
+            if (!r.first.empty())
                 names.push_back(r.first);
-            break;
-        }
+        break;
+    default:
+        unreadable = true;
+        return {};
     }
     return names;
+}
+
+int RemoveStaleCommitTemporaries(const std::string &folder)
+{
+    int removed = 0;
+    for (const bool inDisc : {false, true}) {
+        const std::string dir = inDisc ? folder + "/" + std::string(DiscFolder) : folder;
+        struct stat st;
+        if (::lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+            continue;
+        std::set<std::string> targets;
+        if (DIR *d = ::opendir(dir.c_str())) {
+            while (const dirent *e = ::readdir(d)) {
+                const std::string target = TempFileTarget(e->d_name);
+                if (CatalogFileName(target, inDisc))
+                    targets.insert(target);
+            }
+            ::closedir(d);
+        }
+        for (const std::string &t : targets)
+            removed += RemoveStaleTempFiles(dir + "/" + t);
+    }
+    return removed;
 }

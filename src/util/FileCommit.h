@@ -1,6 +1,7 @@
 #pragma once
-// A change to several files made as one commit: after a crash at any point the
-// files hold either all of their old contents or all of their new ones.
+// A change to several files of a catalogue folder made as one commit: after a
+// crash at any point the files hold either all of their old contents or all
+// of their new ones.
 //
 // Each new file is written to a flushed temporary file beside its target (as
 // WriteTempFileBeside does) and handed to the commit, which renames nothing
@@ -11,14 +12,38 @@
 // a catalogue opens, completes a journal that a crash left behind; temporary
 // files without a journal belong to a change that was never made and are
 // removed as stale (RemoveStaleTempFiles never removes one a journal names).
+//
+// A commit changes only the files of catalogues of one folder: tables
+// `<folder>/Name.d`, backups `<folder>/Name.~d`, and `Name_cdname.d`,
+// `Name_cdname.~d` and the tree file `Name_cdname.dat` in `<folder>/CdNames`
+// (a real folder, not a link). Its journal lies in `<folder>` and names them
+// relative to it. A checksum proves only that a journal is whole, not who
+// wrote it: one that names anything else is never acted on.
 #include <string>
 #include <string_view>
 #include <vector>
 
-// The journal's name in the folder that holds it: one per folder, so the
-// commits of a folder are finished in the order they were made. It lies in the
-// folder that holds every file of the change, at most two folders above each.
+// The journal's name in the catalogue folder that holds it: one per folder,
+// so the commits of a folder are finished in the order they were made.
 inline constexpr std::string_view CommitJournalName = "commit.orbalist-journal";
+
+// What finishing a journal met that the user is to be told.
+struct TCommitNotice {
+    enum class TKind {
+        // A journal that did not read whole (damaged, cut short, empty) was
+        // renamed to `detail`; nothing it named was changed.
+        PutAside,
+        // A whole journal naming a file no commit of the program changes (`detail`
+        // says which): neither it nor a file it names was touched.
+        Foreign,
+        // Something that is not a regular file (a folder, a pipe, a link) has the
+        // journal's name: it is left alone.
+        NotAFile,
+    };
+    TKind kind = TKind::PutAside;
+    std::string journal; // the journal's full name
+    std::string detail;
+};
 
 class TFileCommit {
 public:
@@ -37,51 +62,73 @@ public:
     // with the system's reason when the file cannot be written (nothing is
     // then left behind).
     bool AddBytes(const std::string &target, std::string_view bytes, std::string &error);
+    // Has Commit remove `target`, in order with the renames: a file that is
+    // gone already is no failure. A temporary file added for `target` before
+    // is dropped; one added after replaces the removal.
+    void Remove(const std::string &target);
 
     bool Empty() const { return renames_.empty(); }
 
     // Makes the change. True when every file is in place. False with a
     // message naming the file otherwise: when Committed() is false, nothing
-    // was changed on the disk and the temporary files are gone; when it is
-    // true, the journal was written but a rename failed, and the journal is
-    // left for FinishFileCommits (the next open, or the next commit in that
-    // folder) to complete.
+    // was changed on the disk and the temporary files are gone (this is so for
+    // files that are not a catalogue's of one folder, and while a journal the
+    // program did not write lies in that folder); when it is true, the journal
+    // was written but a rename failed, and the journal is left for
+    // FinishFileCommits (the next open, or the next commit in that folder) to
+    // complete.
     bool Commit(std::string &error);
     bool Committed() const { return committed_; }
+    // What finishing an earlier journal of the folder met during the last Commit.
+    const std::vector<TCommitNotice> &Notices() const { return notices_; }
 
     // Removes the temporary files of a commit that is not going to be made.
     void Discard();
 
 private:
     struct TRename {
-        std::string from, to;
+        std::string from, to; // `from` empty: `to` is removed
     };
     std::vector<TRename> renames_;
+    std::vector<TCommitNotice> notices_;
     bool committed_ = false;
     int step_ = 0;
 };
 
-// Completes the commit whose journal lies in `folder`, if there is one: the
-// temporary files it names that still exist are renamed over their targets in
-// the journal's order, the folders are flushed and the journal is removed.
+// Completes the commit whose journal lies in the catalogue folder `folder`, if
+// there is one: the temporary files it names that still exist are renamed over
+// their targets in the journal's order (the targets it removes are removed if
+// they are still there), the folders are flushed and the journal is removed.
 // A journal that does not read whole (its checksum or layout is wrong) was
-// never a commit of the program; it is put aside as `<journal>.damaged` and
-// its temporary files are left to the stale-file removal. False, with the
-// reason in `error`, when a rename fails or the journal cannot be read at all
-// (no access, a disc error): the journal and its files then stay as they are.
-bool FinishFileCommits(const std::string &folder, std::string &error);
+// never a commit of the program; it is put aside under a name not taken yet
+// (`<journal>.damaged`, `<journal>.damaged-2`, ...) and its temporary files are
+// left to the stale-file removal. A whole journal that names anything but the
+// folder's catalogue files, and anything not a regular file under the
+// journal's name, are left as they are. Each of these adds a notice to
+// `notices` (when given). False, with the reason in `error`, when a rename
+// fails or the journal cannot be read at all (no access, a disc error) or put
+// aside: the journal and its files then stay as they are.
+bool FinishFileCommits(const std::string &folder, std::string &error,
+                       std::vector<TCommitNotice> *notices = nullptr);
 
-// FinishFileCommits for the folder of `file` and the two folders above it:
-// the places a journal naming `file` can lie.
-bool FinishFileCommitsFor(const std::string &file, std::string &error);
+// FinishFileCommits for the catalogue folder of `file`: its folder, or the one
+// above for a file in a `CdNames` folder. Only there does a commit put a journal
+// that may name `file`.
+bool FinishFileCommitsFor(const std::string &file, std::string &error,
+                          std::vector<TCommitNotice> *notices = nullptr);
 
-// The temporary files (full paths) named by the journals that may name a file
-// of `folder`: those in it and in the two folders above it. When one of them is
-// there but does not read, `unreadable` is set: nothing in the folder may then
-// be taken for stale.
+// The temporary files (full paths) named by the journal that may name a file of
+// `folder` (the one of its catalogue folder). When it is there but does not read
+// or is not acted on, `unreadable` is set: nothing in the folder may then be
+// taken for stale.
 std::vector<std::string> JournalTemporaries(const std::string &folder, bool &unreadable);
 
+// Removes the stale temporary files (see RemoveStaleTempFiles) of every file a
+// commit may change in the catalogue folder `folder` and its `CdNames`, whether
+// its catalogue is opened or not. Answers how many were removed.
+int RemoveStaleCommitTemporaries(const std::string &folder);
+
 // Tests only: called before each step of a commit with the step's number
-// (from 0): each file added, the journal written, each rename, the journal
-// removed. A test stops the process there to see what a crash leaves.
+// (from 0): each file added, the journal written, each rename or removal,
+// the journal removed. A test stops the process there to see what a crash leaves.
 void SetCommitStepHook(void (*hook)(int step));

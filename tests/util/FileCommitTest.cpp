@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,6 +17,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -58,7 +60,7 @@ class FileCommitTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        targets = {dir.write("A.d", "old A"), dir.write("sub/B.d", "old B"), dir.file("sub/T.dat")};
+        targets = {dir.write("A.d", "old A"), dir.write("CdNames/B_cdname.d", "old B"), dir.file("CdNames/B_cdname.dat")};
     }
     // The change: new contents for all three (the last one did not exist).
     bool Change(TFileCommit &commit, std::string &error)
@@ -80,7 +82,7 @@ protected:
     {
         const LaterStart later;
         std::string error;
-        for (const std::string &folder : {dir.str(), dir.file("sub")})
+        for (const std::string &folder : {dir.str(), dir.file("CdNames")})
             EXPECT_TRUE(FinishFileCommits(folder, error)) << error;
         for (const std::string &t : targets)
             RemoveStaleTempFiles(t);
@@ -141,13 +143,13 @@ TEST_F(FileCommitTest, KilledAtEveryStepLeavesEveryFileOldOrEveryFileNew)
         }
         ++kills;
         newAfterKill += state == newState;
-        fs::remove_all(dir.path() / "sub");
+        fs::remove_all(dir.path() / "CdNames");
         fs::remove(targets[0]);
     }
     // Three files written, the journal, three renames and the journal's removal.
     EXPECT_EQ(kills, 8);
     // Stopped while the journal itself is put in place: no change, and its file goes too.
-    fs::remove_all(dir.path() / "sub");
+    fs::remove_all(dir.path() / "CdNames");
     SetUp();
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
@@ -169,6 +171,69 @@ TEST_F(FileCommitTest, KilledAtEveryStepLeavesEveryFileOldOrEveryFileNew)
     EXPECT_EQ(State(), oldState);
     EXPECT_EQ(Leftovers(dir.str()), std::vector<std::string>{});
     EXPECT_EQ(newAfterKill, 4) << "a stop after the journal is written is finished at the next open";
+}
+
+// A removal is one more step of the commit, in its place among the renames.
+TEST_F(FileCommitTest, RemovalKilledAtEveryStepIsOldOrNewAndFinishedByTheNextOpen)
+{
+    // The first table written, the second removed (a temporary file given for
+    // it first is dropped), the tree file written; a file already gone is no failure.
+    static const auto change = [](const std::vector<std::string> &t, std::string &error) {
+        TFileCommit commit;
+        if (!commit.AddBytes(t[0], "new 0", error) || !commit.AddBytes(t[1], "dropped", error) ||
+            !commit.AddBytes(t[2], "new 2", error))
+            return false;
+        commit.Remove(t[1]);
+        commit.Remove(FolderOfPath(t[0]) + "/Gone.d");
+        return commit.Commit(error);
+    };
+    const std::string removedState = "new 0;-;new 2;";
+    static int killAt;
+    int kills = 0, newAfterKill = 0;
+    for (killAt = 0;; ++killAt) {
+        SCOPED_TRACE("stopped at step " + std::to_string(killAt));
+        SetUp();
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            SetCommitStepHook([](int step) {
+                if (step == killAt)
+                    ::raise(SIGKILL);
+            });
+            std::string error;
+            ::_exit(change(targets, error) ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        const bool killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+        ASSERT_TRUE(killed || (WIFEXITED(status) && WEXITSTATUS(status) == 0));
+        Reopen();
+        const std::string state = State();
+        EXPECT_TRUE(state == oldState || state == removedState) << state;
+        EXPECT_EQ(Leftovers(dir.str()), std::vector<std::string>{});
+        if (!killed) {
+            EXPECT_EQ(state, removedState);
+            break;
+        }
+        ++kills;
+        newAfterKill += state == removedState;
+        fs::remove_all(dir.path() / "CdNames");
+        fs::remove(targets[0]);
+    }
+    // Three files written, the journal, two renames and two removals, the journal's removal.
+    EXPECT_EQ(kills, 9);
+    EXPECT_EQ(newAfterKill, 5);
+    // The journal names a removal by an empty first name; finishing it twice is no failure.
+    dir.write("A.d.orbalist-tmp-Ab12Cd", "new A");
+    const std::string journal = Journal("A.d.orbalist-tmp-Ab12Cd\tA.d\n\tCdNames/B_cdname.d\n", 2);
+    dir.write(std::string(CommitJournalName), journal);
+    std::string error;
+    ASSERT_TRUE(FinishFileCommits(dir.str(), error)) << error;
+    EXPECT_EQ(State(), "new A;-;new 2;");
+    dir.write(std::string(CommitJournalName), journal);
+    ASSERT_TRUE(FinishFileCommits(dir.str(), error)) << error;
+    EXPECT_EQ(State(), "new A;-;new 2;");
+    EXPECT_EQ(Leftovers(dir.str()), std::vector<std::string>{});
 }
 
 TEST_F(FileCommitTest, FailureBeforeTheCommitPointChangesNothing)
@@ -202,7 +267,7 @@ TEST_F(FileCommitTest, FailureBeforeTheCommitPointChangesNothing)
 TEST_F(FileCommitTest, RenameFailingAfterTheCommitPointIsFinishedLater)
 {
     SetRenameFaultHook([](const std::string &, const std::string &to) {
-        return fs::path(to).filename() == "B.d" ? EIO : 0;
+        return fs::path(to).filename() == "B_cdname.d" ? EIO : 0;
     });
     std::string error;
     {
@@ -241,10 +306,10 @@ TEST_F(FileCommitTest, JournalInItsDocumentedFormatIsFinishedAndADamagedOneIsPut
     const std::string journal = dir.file(std::string(CommitJournalName));
     auto prepare = [&] {
         dir.write("A.d.orbalist-tmp-Ab12Cd", "new A");
-        dir.write("sub/B.d.orbalist-tmp-Zz9900", "new B");
+        dir.write("CdNames/B_cdname.d.orbalist-tmp-Zz9900", "new B");
     };
     // Names relative to the journal's folder, a tab between, "%" escapes.
-    const std::string lines = "A.d.orbalist-tmp-Ab12Cd\tA.d\nsub/B.d.orbalist-tmp-Zz9900\tsub/B.d\n";
+    const std::string lines = "A.d.orbalist-tmp-Ab12Cd\tA.d\nCdNames/B_cdname.d.orbalist-tmp-Zz9900\tCdNames/B_cdname.d\n";
     prepare();
     dir.write(std::string(CommitJournalName), Journal(lines, 2));
     std::string error;
@@ -252,7 +317,8 @@ TEST_F(FileCommitTest, JournalInItsDocumentedFormatIsFinishedAndADamagedOneIsPut
     EXPECT_EQ(State(), "new A;new B;-;");
     EXPECT_TRUE(Leftovers(dir.str()).empty());
 
-    // Not whole, or naming what a commit never renames: not a commit of the program.
+    // Not whole: never written by a commit. Each is put aside under a name of
+    // its own, never over one put aside before nor over what else has that name.
     const std::vector<std::string> damaged = {
         Journal(lines, 2).substr(0, 40),
         Journal(lines, 3),
@@ -261,24 +327,243 @@ TEST_F(FileCommitTest, JournalInItsDocumentedFormatIsFinishedAndADamagedOneIsPut
             j[20] ^= 1; // the checksum no longer holds
             return j;
         }(),
-        Journal("../A.d.orbalist-tmp-Ab12Cd\tA.d\n", 1),
-        Journal("A.d.orbalist-tmp-Ab12Cd\tsub/A.d\n", 1),
-        Journal("A.d.backup\tA.d\n", 1),
+        std::string(),
         Journal("A.d.orbalist-tmp-Ab12Cd\tA.d%2\n", 1),
     };
-    for (const std::string &bad : damaged) {
+    dir.write(std::string(CommitJournalName) + ".damaged-3/user.txt", "mine");
+    const std::vector<std::string> keptAs = {".damaged", ".damaged-2", ".damaged-4", ".damaged-5", ".damaged-6"};
+    for (size_t i = 0; i < damaged.size(); ++i) {
+        const std::string &bad = damaged[i];
         SCOPED_TRACE(bad);
         dir.write("A.d", "old A");
-        dir.write("sub/B.d", "old B");
+        dir.write("CdNames/B_cdname.d", "old B");
         prepare();
         dir.write(std::string(CommitJournalName), bad);
-        ASSERT_TRUE(FinishFileCommits(dir.str(), error)) << error;
+        std::vector<TCommitNotice> notices;
+        ASSERT_TRUE(FinishFileCommits(dir.str(), error, &notices)) << error;
         EXPECT_EQ(State(), "old A;old B;-;");
-        EXPECT_EQ(orbtest::readFile(journal + ".damaged"), bad);
         EXPECT_FALSE(fs::exists(journal));
-        fs::remove(journal + ".damaged");
-        fs::remove(dir.file("A.d.orbalist-tmp-Ab12Cd"));
-        fs::remove(dir.file("sub/B.d.orbalist-tmp-Zz9900"));
+        EXPECT_EQ(orbtest::readFile(journal + keptAs[i]), bad);
+        ASSERT_EQ(notices.size(), 1u);
+        EXPECT_EQ(notices[0].kind, TCommitNotice::TKind::PutAside);
+        EXPECT_EQ(notices[0].journal, journal);
+        EXPECT_EQ(notices[0].detail, journal + keptAs[i]);
+    }
+    EXPECT_EQ(orbtest::readFile(journal + ".damaged"), damaged[0]);
+    EXPECT_EQ(orbtest::readFile(journal + ".damaged-3/user.txt"), "mine");
+    // Their temporary files were never the program's to rename: stale now.
+    {
+        const LaterStart later;
+        EXPECT_EQ(RemoveStaleTempFiles(targets[0]), 1);
+    }
+}
+
+// A checksum proves only that a journal is whole, not who wrote it. One that
+// names anything but the catalogue files of its folder, by names relative to
+// it, is not acted on: it and every file it names stay, the user is told, and
+// no commit of the folder writes over it.
+TEST_F(FileCommitTest, JournalNamingAnythingButItsFoldersCatalogueFilesIsLeftAloneAndTold)
+{
+    const std::string journal = dir.file(std::string(CommitJournalName));
+    const std::string elsewhere = dir.file("elsewhere");
+    dir.write("elsewhere/x.d", "not the program's");
+    dir.write("elsewhere/x.d.orbalist-tmp-abc123", "replacement");
+    dir.write("notes.txt", "my notes");
+    dir.write("notes.txt.orbalist-tmp-zzzzzz", "replacement");
+    dir.write("sub/A.d", "old sub");
+    dir.write("sub/A.d.orbalist-tmp-Ab12Cd", "replacement");
+    dir.write("A.d.backup", "a copy of mine");
+    dir.write("real/B_cdname.d", "old real");
+    dir.write("real/B_cdname.d.orbalist-tmp-Zz9900", "replacement");
+    dir.write("A.d.orbalist-tmp-Ab12Cd", "new A");
+    const std::vector<std::string> foreign = {
+        Journal(elsewhere + "/x.d.orbalist-tmp-abc123\t" + elsewhere + "/x.d\n", 1),
+        Journal("A.d.orbalist-tmp-Ab12Cd\tA.d\n../x.d.orbalist-tmp-abc123\t../x.d\n", 2),
+        Journal("elsewhere/../A.d.orbalist-tmp-Ab12Cd\tA.d\n", 1),
+        Journal("./A.d.orbalist-tmp-Ab12Cd\t./A.d\n", 1),
+        Journal("sub/A.d.orbalist-tmp-Ab12Cd\tsub/A.d\n", 1),
+        Journal("A.d.orbalist-tmp-Ab12Cd\tCdNames/A.d\n", 1),
+        Journal("notes.txt.orbalist-tmp-zzzzzz\tnotes.txt\n", 1),
+        Journal("A.d.backup\tA.d\n", 1),
+        Journal("A.d.orbalist-tmp-Ab12Cd\tA.d.backup\n", 1),
+        Journal("\tnotes.txt\n", 1),
+        Journal("CdNames/B_cdname.d.orbalist-tmp-Zz9900\tCdNames/B_cdname.d\n", 1), // CdNames is a link below
+    };
+    const auto files = [&] {
+        std::string s;
+        for (const char *f : {"elsewhere/x.d", "elsewhere/x.d.orbalist-tmp-abc123", "notes.txt",
+                              "notes.txt.orbalist-tmp-zzzzzz", "sub/A.d", "sub/A.d.orbalist-tmp-Ab12Cd", "A.d.backup",
+                              "real/B_cdname.d", "real/B_cdname.d.orbalist-tmp-Zz9900", "A.d.orbalist-tmp-Ab12Cd"})
+            s += orbtest::readFile(dir.file(f)) + ";";
+        return s + State();
+    };
+    for (size_t i = 0; i < foreign.size(); ++i) {
+        SCOPED_TRACE(foreign[i]);
+        fs::remove_all(dir.file("CdNames"));
+        if (i + 1 == foreign.size())
+            fs::create_directory_symlink(dir.file("real"), dir.file("CdNames"));
+        else
+            dir.write("CdNames/B_cdname.d", "old B");
+        dir.write(std::string(CommitJournalName), foreign[i]);
+        const std::string before = files();
+        std::string error;
+        std::vector<TCommitNotice> notices;
+        ASSERT_TRUE(FinishFileCommits(dir.str(), error, &notices)) << error;
+        ASSERT_TRUE(FinishFileCommitsFor(targets[0], error, &notices)) << error;
+        EXPECT_EQ(files(), before);
+        EXPECT_EQ(orbtest::readFile(journal), foreign[i]);
+        ASSERT_EQ(notices.size(), 2u);
+        EXPECT_EQ(notices[0].kind, TCommitNotice::TKind::Foreign);
+        EXPECT_EQ(notices[0].journal, journal);
+        EXPECT_FALSE(notices[0].detail.empty());
+        // Nothing of the folder is taken for stale while it is there.
+        bool unreadable = false;
+        JournalTemporaries(dir.str(), unreadable);
+        EXPECT_TRUE(unreadable);
+        {
+            const LaterStart later;
+            EXPECT_EQ(RemoveStaleTempFiles(targets[0]), 0);
+        }
+        // A commit in the folder would write its journal over it: refused, changing nothing.
+        TFileCommit commit;
+        ASSERT_TRUE(commit.AddBytes(targets[0], "refused", error)) << error;
+        EXPECT_FALSE(commit.Commit(error));
+        EXPECT_FALSE(commit.Committed());
+        EXPECT_NE(error.find(journal), std::string::npos) << error;
+        EXPECT_EQ(commit.Notices().size(), 1u);
+        EXPECT_EQ(files(), before);
+        EXPECT_EQ(orbtest::readFile(journal), foreign[i]);
+        EXPECT_EQ(Leftovers(dir.str()).size(), 6u);
+    }
+}
+
+// The open looks for a journal only where a commit of the catalogue puts it:
+// never in the folders above (with the data folder in ~/Documents, the home folder).
+TEST_F(FileCommitTest, JournalAboveTheCatalogueFolderIsNeverLookedAt)
+{
+    const std::string home = dir.file("home"), data = home + "/Documents/DiVovData";
+    dir.write("home/notes.txt", "my notes");
+    dir.write("home/notes.txt.orbalist-tmp-zzzzzz", "someone else's");
+    const std::string journal = Journal("notes.txt.orbalist-tmp-zzzzzz\tnotes.txt\n", 1);
+    dir.write("home/" + std::string(CommitJournalName), journal);
+    dir.write("home/Documents/" + std::string(CommitJournalName), Journal("../notes.txt.orbalist-tmp-zzzzzz\t../notes.txt\n", 1));
+    dir.write("home/Documents/DiVovData/Cat.d", "old");
+    dir.write("home/Documents/DiVovData/CdNames/Cat_cdname.d", "old");
+    std::string error;
+    std::vector<TCommitNotice> notices;
+    for (const std::string &f : {data + "/Cat.d", data + "/CdNames/Cat_cdname.d"})
+        ASSERT_TRUE(FinishFileCommitsFor(f, error, &notices)) << error;
+    EXPECT_TRUE(notices.empty());
+    bool unreadable = true;
+    EXPECT_TRUE(JournalTemporaries(data + "/CdNames", unreadable).empty());
+    EXPECT_FALSE(unreadable);
+    // A commit of the catalogue neither finishes nor minds them.
+    TFileCommit commit;
+    ASSERT_TRUE(commit.AddBytes(data + "/CdNames/Cat_cdname.d", "new", error)) << error;
+    ASSERT_TRUE(commit.Commit(error)) << error;
+    EXPECT_TRUE(commit.Notices().empty());
+    EXPECT_EQ(orbtest::readFile(home + "/notes.txt"), "my notes");
+    EXPECT_EQ(orbtest::readFile(home + "/notes.txt.orbalist-tmp-zzzzzz"), "someone else's");
+    EXPECT_EQ(orbtest::readFile(home + "/" + std::string(CommitJournalName)), journal);
+    EXPECT_TRUE(fs::exists(home + "/Documents/" + std::string(CommitJournalName)));
+}
+
+// A change of the disc folder's files alone still keeps its journal in the
+// catalogue's folder, where the open looks.
+TEST_F(FileCommitTest, ChangeOfCdNamesFilesOnlyKeepsItsJournalInTheCatalogueFolder)
+{
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // Two files written, the journal; stopped before the first rename.
+        SetCommitStepHook([](int step) {
+            if (step == 3)
+                ::raise(SIGKILL);
+        });
+        TFileCommit commit;
+        std::string error;
+        const std::string disc = targets[1];
+        ::_exit(commit.AddBytes(disc, "new B", error) &&
+                        commit.AddBytes(disc.substr(0, disc.size() - 1) + "~d", "backup B", error) &&
+                        commit.Commit(error)
+                    ? 0
+                    : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    EXPECT_TRUE(fs::exists(dir.file(std::string(CommitJournalName))));
+    EXPECT_FALSE(fs::exists(dir.file("CdNames/" + std::string(CommitJournalName))));
+    std::string error;
+    ASSERT_TRUE(FinishFileCommitsFor(targets[1], error)) << error;
+    EXPECT_EQ(State(), "old A;new B;-;");
+    EXPECT_EQ(orbtest::readFile(dir.file("CdNames/B_cdname.~d")), "backup B");
+    EXPECT_TRUE(Leftovers(dir.str()).empty());
+}
+
+// Something other than a regular file under the journal's name (a folder
+// holding a user's file, a pipe, a link even to a whole journal) is left alone
+// and told, and a commit in the folder is refused, changing nothing.
+TEST_F(FileCommitTest, WhatIsNotAFileUnderTheJournalsNameIsLeftAloneAndBlocksACommit)
+{
+    const std::string journal = dir.file(std::string(CommitJournalName));
+    dir.write("A.d.orbalist-tmp-Ab12Cd", "new A");
+    dir.write("kept/journal", Journal("A.d.orbalist-tmp-Ab12Cd\tA.d\n", 1));
+    const std::vector<std::function<void()>> makers = {
+        [&] { dir.write(std::string(CommitJournalName) + "/user.txt", "mine"); },
+        [&] { ASSERT_EQ(::mkfifo(journal.c_str(), 0600), 0); },
+        [&] { fs::create_symlink(dir.file("kept/journal"), journal); },
+    };
+    for (const auto &make : makers) {
+        make();
+        std::string error;
+        std::vector<TCommitNotice> notices;
+        ASSERT_TRUE(FinishFileCommitsFor(targets[1], error, &notices)) << error;
+        ASSERT_EQ(notices.size(), 1u);
+        EXPECT_EQ(notices[0].kind, TCommitNotice::TKind::NotAFile);
+        EXPECT_EQ(notices[0].journal, journal);
+        EXPECT_FALSE(fs::exists(journal + ".damaged"));
+        TFileCommit commit;
+        EXPECT_FALSE(Change(commit, error));
+        EXPECT_FALSE(commit.Committed());
+        EXPECT_NE(error.find(journal), std::string::npos) << error;
+        EXPECT_EQ(State(), oldState);
+        EXPECT_EQ(orbtest::readFile(dir.file("A.d.orbalist-tmp-Ab12Cd")), "new A");
+        EXPECT_EQ(Leftovers(dir.str()).size(), 2u);
+        fs::remove_all(journal);
+    }
+}
+
+// A commit writes only what its journal may name: the catalogue files of one
+// folder, the disc folder a real one. Anything else is refused before a file changes.
+TEST_F(FileCommitTest, CommitOfFilesAJournalMayNotNameIsRefused)
+{
+    dir.write("other/C.d", "old C");
+    dir.write("notes.txt", "my notes");
+    dir.write("real/D_cdname.d", "old D");
+    fs::create_directories(dir.file("cat"));
+    fs::create_directory_symlink(dir.file("real"), dir.file("cat/CdNames"));
+    const std::vector<std::vector<std::string>> refused = {
+        {targets[0], dir.file("notes.txt")},
+        {targets[0], dir.file("other/C.d")},
+        {targets[0], dir.file("CdNames/C.d")},
+        {dir.file("cat/CdNames/D_cdname.d")},
+    };
+    for (const auto &files : refused) {
+        SCOPED_TRACE(files.back());
+        TFileCommit commit;
+        std::string error;
+        for (const std::string &f : files)
+            ASSERT_TRUE(commit.AddBytes(f, "new", error)) << error;
+        EXPECT_FALSE(commit.Commit(error));
+        EXPECT_FALSE(commit.Committed());
+        const std::string named = files.back().find("/cat/") == std::string::npos ? files.back() : dir.file("cat/CdNames");
+        EXPECT_NE(error.find(named), std::string::npos) << error;
+        EXPECT_EQ(State(), oldState);
+        EXPECT_EQ(orbtest::readFile(dir.file("notes.txt")), "my notes");
+        EXPECT_EQ(orbtest::readFile(dir.file("other/C.d")), "old C");
+        EXPECT_EQ(orbtest::readFile(dir.file("real/D_cdname.d")), "old D");
+        EXPECT_TRUE(Leftovers(dir.str()).empty());
     }
 }
 
@@ -321,7 +606,7 @@ TEST_F(FileCommitTest, NamesWithTabsLineFeedsPercentsAndNonUtf8BytesAreFinishedA
 {
     const std::string odd = dir.file("we%25ird\tna\nme\xE9");
     fs::create_directories(odd + "/CdNames");
-    const std::vector<std::string> files = {odd + "/A\x01.d", odd + "/CdNames/B%.d"};
+    const std::vector<std::string> files = {odd + "/A\x01.d", odd + "/CdNames/B%_cdname.d"};
     // Stopped right after the journal is on the disk (two files written, then the journal step).
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "app/Main.h"
 #include "app/Texts3.h"
 #include "storage/ExMemDS.h"
 #include "storage/FlatTbl.h"
@@ -200,7 +201,10 @@ TOpenTableResult OpenCatalogTable(const std::string &fileName, const std::vector
     // A change that a stop cut off between its files is finished before
     // anything is read, so the table is never seen half of a change.
     std::string unfinished;
-    if (!FinishFileCommitsFor(fileName, unfinished))
+    std::vector<TCommitNotice> notices;
+    const bool finished = FinishFileCommitsFor(fileName, unfinished, &notices);
+    ShowCommitNotices(notices);
+    if (!finished)
         throw EDatabaseError(unfinished);
     std::error_code ec;
     if (!std::filesystem::exists(fileName, ec)) {

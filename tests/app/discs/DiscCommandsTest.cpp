@@ -560,10 +560,10 @@ TEST_F(MoveTest, MoveWhoseTargetCannotBeSavedLeavesBothAsTheyWere)
 }
 
 // The source is saved last; when it fails, the target already written must be
-// taken back. The two catalogues lie in folders of their own here.
+// taken back. The two catalogues lie in a folder of their own here.
 TEST_F(MoveTest, MoveWhoseSourceCannotBeSavedTakesTheTargetBack)
 {
-    const std::string src = dir.file("src"), dst = dir.file("dst");
+    const std::string src = dir.file("cats"), dst = src;
     TCatalogBuilder a, b;
     a.Disc({"e: [DATA]", "7", "note", "1", 0, "", 20});
     a.withTree = b.withTree = true;
@@ -583,16 +583,18 @@ TEST_F(MoveTest, MoveWhoseSourceCannotBeSavedTakesTheTargetBack)
     const TDiscCatalog source{af.get(), ad.get(), src + "/CdNames/A_cdname.dat"};
     const TDiscCatalog target{bf.get(), bd.get(), dst + "/CdNames/B_cdname.dat"};
     const auto before = Snapshot(dst);
-    {
-        TObeyPermissions obey;
-        TReadOnlyFolder locked(src);
-        EXPECT_THROW(MoveDiscBetween(source, target, "e: [DATA]"), std::exception);
-    }
+    // The source's files cannot be written (a full disc, say).
+    SetFileWriteFaultHook([](const std::string &file) {
+        const std::string name = fs::path(file).filename().string();
+        return name.rfind("A.", 0) == 0 || name.rfind("A_", 0) == 0 ? ENOSPC : 0;
+    });
+    EXPECT_THROW(MoveDiscBetween(source, target, "e: [DATA]"), std::exception);
+    SetFileWriteFaultHook(nullptr);
     EXPECT_EQ(TCatalogOnDisk::Read(src, "A").filesPerDisc, (std::map<std::string, int>{{"e: [DATA]", 20}}));
     EXPECT_EQ(Snapshot(dst), before);
     EXPECT_EQ(bf->RecordCount(), 2);
     EXPECT_EQ(af->RecordCount(), 20);
-    // With the folder writable again the same tables move the disc.
+    // With the files writable again the same tables move the disc.
     const TMoveOutcome moved = MoveDiscBetween(source, target, "e: [DATA]");
     EXPECT_TRUE(moved.moved);
     EXPECT_EQ(moved.newNumber, "3");
