@@ -87,17 +87,20 @@ bool SplitRelative(std::string_view rel, bool &inDiscFolder, std::string_view &n
 // Whether the journal line `from` -> `to` (relative, `from` empty for a
 // removal) is one a commit of the program writes: a catalogue file as the
 // target, and the temporary file of a catalogue file of the same folder.
-bool CommitLine(const std::string &from, const std::string &to)
+// A journal that lies in CdNames itself (`inDiscJournal`) names only the files
+// of that folder, without a folder.
+bool CommitLine(const std::string &from, const std::string &to, bool inDiscJournal = false)
 {
     bool toInDisc = false, fromInDisc = false;
     std::string_view toName, fromName;
-    if (to.size() > MaxPathBytes || !SplitRelative(to, toInDisc, toName) || !CatalogFileName(toName, toInDisc))
+    if (to.size() > MaxPathBytes || !SplitRelative(to, toInDisc, toName) || (inDiscJournal && toInDisc) ||
+        !CatalogFileName(toName, toInDisc || inDiscJournal))
         return false;
     if (from.empty())
         return true;
     if (from.size() > MaxPathBytes || !SplitRelative(from, fromInDisc, fromName) || fromInDisc != toInDisc)
         return false;
-    return CatalogFileName(TempFileTarget(std::string(fromName)), fromInDisc);
+    return CatalogFileName(TempFileTarget(std::string(fromName)), fromInDisc || inDiscJournal);
 }
 
 // '%', control characters and DEL as %XX: a journal line holds two names and a tab.
@@ -148,7 +151,10 @@ enum class TRead { Missing, Unreadable, Bad, Foreign, NotAFile, Ok };
 
 // Reads and checks the journal of `folder`; `reason` says why it is
 // Unreadable, or what a Foreign one names that it may not.
-TRead ReadJournal(const std::string &folder, TJournal &journal, std::string *reason = nullptr)
+// `folder` is a catalogue folder, or (`inDiscJournal`) the CdNames folder of one,
+// where earlier versions kept the journal of a change of that folder's files only.
+TRead ReadJournal(const std::string &folder, TJournal &journal, std::string *reason = nullptr,
+                  bool inDiscJournal = false)
 {
     const std::string path = JournalIn(folder);
     auto unreadable = [&](int err) {
@@ -198,7 +204,7 @@ TRead ReadJournal(const std::string &folder, TJournal &journal, std::string *rea
         if (tab == std::string_view::npos || !Unescape(line.substr(0, tab), from) ||
             !Unescape(line.substr(tab + 1), to))
             return TRead::Bad;
-        if (!CommitLine(from, to)) {
+        if (!CommitLine(from, to, inDiscJournal)) {
             if (foreign.empty())
                 foreign = (from.empty() ? std::string() : from + " -> ") + to;
             continue;
@@ -210,8 +216,9 @@ TRead ReadJournal(const std::string &folder, TJournal &journal, std::string *rea
     if (lines != count)
         return TRead::Bad;
     // Its names in CdNames reach only that folder, never another one through a link.
-    if (foreign.empty() && discFolder) {
-        const std::string disc = (folder.empty() ? std::string(".") : folder) + "/" + std::string(DiscFolder);
+    if (foreign.empty() && (discFolder || inDiscJournal)) {
+        const std::string base = folder.empty() ? std::string(".") : folder;
+        const std::string disc = inDiscJournal ? base : base + "/" + std::string(DiscFolder);
         if (::lstat(disc.c_str(), &st) == 0) {
             if (!S_ISDIR(st.st_mode))
                 foreign = disc;
@@ -266,7 +273,8 @@ enum class TFinish { Done, Blocked, Failed };
 
 // FinishFileCommits, telling a journal left alone (Blocked) from one finished or
 // put aside: a commit must not write its own journal over the first.
-TFinish FinishIn(const std::string &folder, std::string &error, std::vector<TCommitNotice> *notices)
+TFinish FinishIn(const std::string &folder, std::string &error, std::vector<TCommitNotice> *notices,
+                 bool inDiscJournal = false)
 {
     const std::string journalPath = JournalIn(folder);
     auto notice = [&](TCommitNotice::TKind kind, const std::string &detail) {
@@ -277,7 +285,7 @@ TFinish FinishIn(const std::string &folder, std::string &error, std::vector<TCom
     RemoveStaleTempFiles(journalPath);
     TJournal journal;
     std::string reason;
-    switch (ReadJournal(folder, journal, &reason)) {
+    switch (ReadJournal(folder, journal, &reason, inDiscJournal)) {
     case TRead::Missing:
         return TFinish::Done;
     case TRead::Unreadable:
@@ -343,6 +351,27 @@ TFinish FinishIn(const std::string &folder, std::string &error, std::vector<TCom
     }
     SyncFolderOf(journalPath);
     return TFinish::Done;
+}
+
+// The CdNames of the catalogue folder `folder` when it is a real folder: where
+// earlier versions kept the journal of a change of its files only.
+std::string DiscJournalFolder(const std::string &folder)
+{
+    const std::string disc = folder + "/" + std::string(DiscFolder);
+    struct stat st;
+    return ::lstat(disc.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? disc : std::string();
+}
+
+// FinishIn for the catalogue folder `folder`: first a journal an earlier version
+// left in its CdNames (it was written before any journal of the folder can be,
+// as each commit finished the journals around it first), then the folder's own.
+// Only the folder's own journal can block a commit: no commit writes in CdNames.
+TFinish FinishCatalogFolder(const std::string &folder, std::string &error, std::vector<TCommitNotice> *notices)
+{
+    const std::string disc = DiscJournalFolder(folder.empty() ? std::string(".") : folder);
+    if (!disc.empty() && FinishIn(disc, error, notices, true) == TFinish::Failed)
+        return TFinish::Failed;
+    return FinishIn(folder, error, notices);
 }
 
 } // namespace
@@ -448,7 +477,7 @@ bool TFileCommit::Commit(std::string &error)
         return fail(disc + ": not a folder (a link to one is not followed by a change); nothing was changed");
     // A change left unfinished in this folder goes first: it was made before this one.
     std::string reason;
-    switch (FinishIn(folder, reason, &notices_)) {
+    switch (FinishCatalogFolder(folder, reason, &notices_)) {
     case TFinish::Done:
         break;
     case TFinish::Failed:
@@ -523,7 +552,7 @@ bool TFileCommit::Commit(std::string &error)
 
 bool FinishFileCommits(const std::string &folder, std::string &error, std::vector<TCommitNotice> *notices)
 {
-    return FinishIn(folder, error, notices) != TFinish::Failed;
+    return FinishCatalogFolder(folder, error, notices) != TFinish::Failed;
 }
 
 bool FinishFileCommitsFor(const std::string &file, std::string &error, std::vector<TCommitNotice> *notices)
@@ -540,18 +569,26 @@ std::vector<std::string> JournalTemporaries(const std::string &folder, bool &unr
         unreadable = true; // the working folder is gone: where the journal lies is not known
         return names;
     }
-    TJournal journal;
-    switch (ReadJournal(CatalogFolderOf(here), journal)) {
-    case TRead::Missing:
-        break;
-    case TRead::Ok:
-        for (const auto &r : journal.renames)
-            if (!r.first.empty())
-                names.push_back(r.first);
-        break;
-    default:
-        unreadable = true;
-        return {};
+    // A file of CdNames may also be named by a journal an earlier version left there.
+    const std::string catalogFolder = CatalogFolderOf(here);
+    for (const bool inDisc : {false, true}) {
+        const std::string place = inDisc ? (catalogFolder == here ? std::string() : DiscJournalFolder(catalogFolder))
+                                         : catalogFolder;
+        if (place.empty())
+            continue;
+        TJournal journal;
+        switch (ReadJournal(place, journal, nullptr, inDisc)) {
+        case TRead::Missing:
+            break;
+        case TRead::Ok:
+            for (const auto &r : journal.renames)
+                if (!r.first.empty())
+                    names.push_back(r.first);
+            break;
+        default:
+            unreadable = true;
+            return {};
+        }
     }
     return names;
 }

@@ -113,12 +113,15 @@ bool FinishFileCommits(const std::string &folder, std::string &error,
 
 // FinishFileCommits for the catalogue folder of `file`: its folder, or the one
 // above for a file in a `CdNames` folder. Only there does a commit put a journal
-// that may name `file`.
+// that may name `file`. (Earlier versions kept the journal of a change of CdNames
+// files only in CdNames, naming them without a folder; FinishFileCommits finishes
+// such a journal first, by the same rules.)
 bool FinishFileCommitsFor(const std::string &file, std::string &error,
                           std::vector<TCommitNotice> *notices = nullptr);
 
-// The temporary files (full paths) named by the journal that may name a file of
-// `folder` (the one of its catalogue folder). When it is there but does not read
+// The temporary files (full paths) named by the journals that may name a file of
+// `folder` (the one of its catalogue folder, and for CdNames also an earlier
+// version's journal there). When one is there but does not read
 // or is not acted on, `unreadable` is set: nothing in the folder may then be
 // taken for stale.
 std::vector<std::string> JournalTemporaries(const std::string &folder, bool &unreadable);

@@ -501,6 +501,57 @@ TEST_F(FileCommitTest, ChangeOfCdNamesFilesOnlyKeepsItsJournalInTheCatalogueFold
     EXPECT_TRUE(Leftovers(dir.str()).empty());
 }
 
+// Earlier versions kept the journal of a change of CdNames files only in
+// CdNames, naming them without a folder: such a change is finished by the
+// open of its catalogue (and its files are never taken for stale); one naming
+// anything but that folder's catalogue files is left alone and told.
+TEST_F(FileCommitTest, JournalAnEarlierVersionLeftInCdNamesIsFinishedWhenItNamesOnlyThatFoldersFiles)
+{
+    const std::string journal = dir.file("CdNames/" + std::string(CommitJournalName));
+    dir.write("CdNames/B_cdname.d.orbalist-tmp-Ab12Cd", "new B");
+    dir.write("CdNames/B_cdname.~d.orbalist-tmp-Zz9900", "backup B");
+    dir.write("CdNames/commit.orbalist-journal",
+              Journal("B_cdname.d.orbalist-tmp-Ab12Cd\tB_cdname.d\nB_cdname.~d.orbalist-tmp-Zz9900\tB_cdname.~d\n", 2));
+    {
+        const LaterStart later;
+        bool unreadable = true;
+        EXPECT_EQ(JournalTemporaries(dir.file("CdNames"), unreadable).size(), 2u);
+        EXPECT_FALSE(unreadable);
+        EXPECT_EQ(RemoveStaleCommitTemporaries(dir.str()), 0);
+    }
+    std::string error;
+    std::vector<TCommitNotice> notices;
+    ASSERT_TRUE(FinishFileCommitsFor(targets[0], error, &notices)) << error;
+    EXPECT_TRUE(notices.empty());
+    EXPECT_EQ(State(), "old A;new B;-;");
+    EXPECT_EQ(orbtest::readFile(dir.file("CdNames/B_cdname.~d")), "backup B");
+    EXPECT_TRUE(Leftovers(dir.str()).empty());
+
+    for (const std::string &lines : {std::string("notes.txt.orbalist-tmp-zzzzzz\tnotes.txt\n"),
+                                     std::string("../A.d.orbalist-tmp-Ab12Cd\t../A.d\n"),
+                                     std::string("CdNames/B_cdname.d.orbalist-tmp-Ab12Cd\tCdNames/B_cdname.d\n")}) {
+        SCOPED_TRACE(lines);
+        const std::string bytes = Journal(lines, 1);
+        dir.write("CdNames/commit.orbalist-journal", bytes);
+        dir.write("CdNames/notes.txt", "mine");
+        dir.write("CdNames/notes.txt.orbalist-tmp-zzzzzz", "not mine");
+        dir.write("A.d.orbalist-tmp-Ab12Cd", "new A");
+        notices.clear();
+        // Not the folder's own journal: a commit of the catalogue goes on.
+        TFileCommit commit;
+        ASSERT_TRUE(commit.AddBytes(targets[0], "new 0", error)) << error;
+        ASSERT_TRUE(commit.Commit(error)) << error;
+        ASSERT_EQ(commit.Notices().size(), 1u);
+        EXPECT_EQ(commit.Notices()[0].kind, TCommitNotice::TKind::Foreign);
+        EXPECT_EQ(orbtest::readFile(journal), bytes);
+        EXPECT_EQ(orbtest::readFile(dir.file("CdNames/notes.txt")), "mine");
+        EXPECT_EQ(orbtest::readFile(dir.file("A.d.orbalist-tmp-Ab12Cd")), "new A");
+        fs::remove(dir.file("A.d.orbalist-tmp-Ab12Cd"));
+        fs::remove(dir.file("CdNames/notes.txt.orbalist-tmp-zzzzzz"));
+        targets[0] = dir.write("A.d", "old A");
+    }
+}
+
 // Something other than a regular file under the journal's name (a folder
 // holding a user's file, a pipe, a link even to a whole journal) is left alone
 // and told, and a commit in the folder is refused, changing nothing.
