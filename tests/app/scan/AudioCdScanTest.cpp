@@ -327,8 +327,12 @@ TEST_F(AudioCdScanTest, CancelledLookupLeavesTheNextOneFree)
             // The server has sent its header and says no more.
             WaitWhile([&] { return form->Cddb->Http().State() != httpStWaitingBody; });
             EXPECT_EQ(form->Cddb->Http().State(), httpStWaitingBody);
-            if (lookupCancelFirst)
+            if (lookupCancelFirst) {
                 w.CddbCancelClick();
+                // The connection goes with the lookup, the wizard still open.
+                WaitWhile([&] { return closes.load() < 1; }, 5000);
+                EXPECT_EQ(closes.load(), 1) << "the lookup's Cancel leaves the connection open";
+            }
             w.Button2Click();
             return 0;
         };
