@@ -516,6 +516,22 @@ int TCddb::Read()
     return StartGet(url, "Reading CD info", 11);
 }
 
+void TCddb::Cancel()
+{
+    // Idle first: the close the abort brings then ends no awaited reply.
+    State = -1;
+    FLookupRunning = false;
+    StartReceiving();
+    FHttp->Abort();
+    FRcvdStream->Clear();
+    FHttp->RequestTimeout = FTimeLimit;
+    if (FSocket->State() != wsClosed) {
+        FSocket->Abort();
+        HandshakeDone = false; // the next connection greets anew
+    }
+    FSocketReplyBytes = 0;
+}
+
 void TCddb::HttpRequestDone(THttpClient *, THttpRequest, uint16_t Error)
 {
     const bool lookup = State == 6 || State == 11;

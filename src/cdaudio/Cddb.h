@@ -165,6 +165,10 @@ public:
     int Query();
     int Read();
     void ParseEntry();
+    // Gives up the lookup under way, over HTTP or over the CDDBP connection:
+    // its request is aborted and its connection closed, so the next query
+    // starts at once; it reports nothing more. The component is left idle (-1).
+    void Cancel();
 
     // The owned transport, for callers that drive the protocol over TCP or
     // a submission.

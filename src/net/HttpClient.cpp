@@ -111,8 +111,8 @@ void THttpClient::WndProc(unsigned Msg, uint64_t WParam, int64_t LParam)
 {
     switch (Msg) {
     case WM_USER + 1:
-        if (OnRequestDone)
-            OnRequestDone(this, static_cast<THttpRequest>(WParam), static_cast<uint16_t>(LParam));
+        if (WParam != FAbortedSerial && OnRequestDone)
+            OnRequestDone(this, static_cast<THttpRequest>(LParam >> 16), static_cast<uint16_t>(LParam & 0xFFFF));
         break;
     case WM_USER + 2:
         if (WParam == FRequestSerial)
@@ -139,7 +139,7 @@ void THttpClient::StateChange(THttpState NewState)
 
 void THttpClient::TriggerRequestDone()
 {
-    FWindow->PostMessage(WM_USER + 1, FRequestType, FRequestDoneError);
+    FWindow->PostMessage(WM_USER + 1, FRequestSerial, (static_cast<int64_t>(FRequestType) << 16) | FRequestDoneError);
 }
 
 void THttpClient::SetReady()
@@ -248,6 +248,24 @@ void THttpClient::DoRequestAsync(THttpRequest Rq)
     Login();
 }
 
+void THttpClient::Abort()
+{
+    FAbortedSerial = FRequestSerial;
+    if (FState == httpStReady)
+        return;
+    // Whatever the socket still reports (the close this brings among it)
+    // belongs to a request that has ended.
+    FReadyPosted = true;
+    FLocationClose = false;
+    FConnected = false;
+    FAllowedToSend = false;
+    FRcvFill = 0;
+    FTimer->stop();
+    FTotalTimer->stop();
+    FCtrlSocket->Abort();
+    StateChange(httpStReady);
+}
+
 void THttpClient::DoRequestSync(THttpRequest Rq)
 {
     DoRequestAsync(Rq);
@@ -311,8 +329,16 @@ void THttpClient::TimerExpired()
         FailNow(WSAETIMEDOUT, "can't connect: no connection within " + NetDurationText(ConnectTimeout) + " (Error #" +
                                   std::to_string(WSAETIMEDOUT) + ")");
     } else {
-        FailNow(WSAETIMEDOUT, "no data from the server for " + NetDurationText(IdleTimeout) + " (Error #" +
-                                  std::to_string(WSAETIMEDOUT) + ")");
+        // A server that sent something in the period is not silent: it was
+        // too slow for the limit the period holds it to.
+        const std::string period = NetDurationText(IdleTimeout);
+        std::string why = "no data from the server for " + period;
+        if (FProgress > 0 && FState == httpStWaitingBody)
+            why = "the reply came too slowly: " + std::to_string(FProgress) + " bytes in " + period +
+                  ", fewer than " + std::to_string(MinBodyProgress);
+        else if (FProgress > 0 && FState == httpStWaitingHeader)
+            why = "the reply came too slowly: its header did not end within " + period;
+        FailNow(WSAETIMEDOUT, why + " (Error #" + std::to_string(WSAETIMEDOUT) + ")");
     }
 }
 

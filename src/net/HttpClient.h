@@ -91,6 +91,12 @@ public:
     void GetAsync() { DoRequestAsync(httpRqGet); }
     virtual void DoRequestAsync(THttpRequest Rq);
     virtual void DoRequestSync(THttpRequest Rq);
+    // Ends the request under way at once, its lookup given up and its
+    // connection dropped: the component is ready for the next request when
+    // this returns, and the request aborted reports nothing more (no
+    // OnRequestDone, also none already on its way). Without a request, it
+    // only drops such a report of the one that ended last.
+    void Abort();
 
     // Published properties
     std::string URL;
@@ -162,8 +168,8 @@ public:
     // IdleTimeout then bounds the wait for the whole reply header after the
     // request was sent, and each period of the body that brings fewer than
     // MinBodyProgress bytes (or of a POST body that does not go out). Either
-    // ends the request with WSAETIMEDOUT and says which limit passed in
-    // ReasonPhrase.
+    // ends the request with WSAETIMEDOUT and says in ReasonPhrase which limit
+    // passed: no data at all, or data that came too slowly.
     int ConnectTimeout = 30000;
     int IdleTimeout = 60000;
     // The whole request, redirects included, from DoRequestAsync to its end.
@@ -215,7 +221,7 @@ private:
     std::unique_ptr<QTimer> FTimer;
     std::unique_ptr<QTimer> FTotalTimer;
     bool FTimerConnecting = false;
-    size_t FProgress = 0;        // body bytes since the idle limit was last set
+    size_t FProgress = 0;        // bytes received since the idle limit was last set
     size_t FHeaderBytes = 0;
     char FRcvBuf[8193];
     int FRcvFill = 0;
@@ -228,6 +234,7 @@ private:
     bool FLocationClose = false; // the next socket close continues a redirect
     bool FReadyPosted = false;   // the end of this request is already on its way
     uint64_t FRequestSerial = 0;
+    uint64_t FAbortedSerial = 0; // the request whose reports Abort dropped
     int FRedirects = 0;
     std::vector<std::string> FWWWAuthenticate;
     std::string FHeaderStream;

@@ -26,12 +26,10 @@ void THttpClient::SocketDataAvailable(uint16_t Error)
     // The whole header must come within one idle period after the request,
     // and each idle period of the body must bring MinBodyProgress bytes, so a
     // server trickling bytes cannot hold the request for as long as it likes.
-    if (!FTimerConnecting && FState == httpStWaitingBody) {
+    if (!FTimerConnecting) {
         FProgress += static_cast<size_t>(n);
-        if (FProgress >= MinBodyProgress) {
-            FProgress = 0;
+        if (FState == httpStWaitingBody && FProgress >= MinBodyProgress)
             ArmTimer(IdleTimeout, false);
-        }
     }
     FRcvFill += n;
     FRcvBuf[FRcvFill] = 0;

@@ -252,3 +252,60 @@ TEST_F(CddbTest, AResetMidReplyIsNamed)
     EXPECT_TRUE(Said("The CDDB connection closed before the reply ended: Connection reset by peer (Error #10054)"))
         << (statuses.empty() ? "" : statuses.back());
 }
+
+// Cancel gives up the lookup under way: its request ends with its
+// connection, nothing of it is reported later, and the next lookup starts
+// at once rather than finding the component busy.
+TEST_F(CddbTest, CancelEndsTheLookupAndItsConnection)
+{
+    std::atomic<int> closes{0};
+    ScriptedPeer hangs(
+        [&](int fd, int) {
+            ReadUntil(fd, "\r\n\r\n");
+            SendAll(fd, kOk); // the header, then nothing
+            ReadAll(fd, 15000);
+            ++closes;
+            return false;
+        },
+        2);
+    cddb->ServerPort = hangs.PortStr();
+    for (const char *step : {"query", "read"}) {
+        SCOPED_TRACE(step);
+        if (std::string(step) == "query") {
+            ASSERT_EQ(cddb->Query(), 0);
+        } else {
+            cddb->Entry.Category = "rock";
+            ASSERT_EQ(cddb->Read(), 0);
+        }
+        ASSERT_TRUE(PumpUntil([&] { return cddb->Http().State() == httpStWaitingBody; }));
+        const size_t said = statuses.size();
+        cddb->Cancel();
+        EXPECT_EQ(cddb->State, -1);
+        EXPECT_EQ(cddb->Http().State(), httpStReady);
+        EXPECT_TRUE(PumpUntil([&] { return closes.load() == (std::string(step) == "query" ? 1 : 2); }, 5000))
+            << "the server still holds the connection";
+        PumpBriefly();
+        EXPECT_EQ(statuses.size(), said) << statuses.back();
+        EXPECT_EQ(cddb->State, -1);
+        // The next lookup, at once.
+        Serve();
+        EXPECT_EQ(Run(), 3) << (statuses.empty() ? "" : statuses.back());
+        EXPECT_EQ(Run(true), 12) << (statuses.empty() ? "" : statuses.back());
+        cddb->ServerPort = hangs.PortStr();
+    }
+
+    // Over CDDBP the connection is closed, and no awaited reply is said to be cut short.
+    ScriptedPeer tcp(Cddbp(Database, 3000));
+    Connect(tcp.PortStr());
+    ASSERT_TRUE(PumpUntil([&] { return cddb->State == 17; }));
+    cddb->State = 6;
+    cddb->Socket().SendStr(BuildQueryCommand(cddb->Entry.Toc) + "\r\n");
+    PumpBriefly();
+    statuses.clear();
+    cddb->Cancel();
+    EXPECT_EQ(cddb->Socket().State(), wsClosed);
+    PumpBriefly();
+    EXPECT_EQ(cddb->State, -1);
+    EXPECT_TRUE(statuses.empty()) << statuses.front();
+    EXPECT_FALSE(cddb->HandshakeDone);
+}

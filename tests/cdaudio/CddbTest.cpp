@@ -317,6 +317,68 @@ TEST_F(CddbTest, RepliesBecomeTheProgramsText)
     }    cddb->Socket().Close(); // lets the server go
 }
 
+// Lines in valid UTF-8 keep their letters as they came: a letter whole at
+// the end of a line that goes on stays on that line, and lines that are no
+// entry value (the match lines, the "210" header) are no ISO-8859-1 at level 6.
+TEST(CddbText, ValidUtf8LinesStayAsTheyCame)
+{
+    using V = std::vector<std::string>;
+    for (const V &lines : {V{"TTITLE0=Hudba \U0001F3B5", "TTITLE0= a \u0161um"},
+                           V{"DTITLE=\u010c", "DTITLE=\u2013", "DTITLE=\U0001F3B5", "DTITLE=x"},
+                           V{"210 rock 0c016602 \u0164ava / \u010cierne \U0001F3B5", "DTITLE=a", "."}}) {
+        SCOPED_TRACE(lines[0]);
+        EXPECT_EQ(CddbEntryTextToUtf8(lines, 6), lines);
+    }
+    const std::string match = "200 rock 0c016602 \u0164ava \u2013 \u013dubo / \U0001F3B5";
+    EXPECT_EQ(CddbTextToUtf8(match, 6), match);
+}
+
+TEST_F(CddbTest, QueryMatchesAndHeadersInUtf8KeepTheirLetters)
+{
+    const std::string title = "\u0164ava \u2013 \u013dubo / \u010cierne \U0001F3B5";
+    std::string queryReply;
+    Serve([&](const std::string &cmd) {
+        return kOk + (Words(cmd)[1] == "query" ? queryReply
+                                               : "210 rock 0c016602 " + title + "\r\nDTITLE=" + title + "\r\n.\r\n");
+    });
+    const auto said = [&](const std::string &line) { return std::find(lines.begin(), lines.end(), line) != lines.end(); };
+    // An exact match, and a list of them under its "210" header.
+    for (const std::string &reply : {"200 rock 0c016602 " + title + "\r\n",
+                                     "210 Found exact matches \u2013 " + title + "\r\nrock 0c016602 " + title + "\r\n.\r\n"}) {
+        SCOPED_TRACE(reply);
+        queryReply = reply;
+        lines.clear();
+        ASSERT_EQ(Run(), 3);
+        EXPECT_EQ(cddb->Matches[0], "rock 0c016602 " + title);
+        EXPECT_TRUE(said(reply.substr(0, reply.find("\r\n")))) << lines[0];
+    }
+    lines.clear();
+    ASSERT_EQ(Run(true), 12);
+    EXPECT_TRUE(said("210 rock 0c016602 " + title)) << lines[0];
+    EXPECT_EQ(cddb->Entry.Title, "\u010cierne \U0001F3B5");
+
+    // Over CDDBP at level 6, a match line is read as UTF-8 as it comes.
+    ScriptedPeer tcp([&](int fd, int) {
+        SendAll(fd, "201 localhost CDDBP server ready\r\n");
+        for (std::string line; !(line = ReadUntil(fd, "\n")).empty();)
+            SendAll(fd, Words(line)[0] == "proto" ? "201 OK, CDDB protocol level now: 6\r\n"
+                                                  : "200 rock 0c016602 " + title + "\r\n");
+        return false;
+    });
+    Connect(tcp.PortStr());
+    ASSERT_TRUE(PumpUntil([&] { return cddb->State == 17; }));
+    for (const auto &[state, cmd, until] :
+         {std::tuple(9, std::string("proto 6"), 10), std::tuple(6, BuildQueryCommand(cddb->Entry.Toc), 3)}) {
+        lines.clear();
+        cddb->State = state;
+        cddb->Socket().SendStr(cmd + "\r\n");
+        ASSERT_TRUE(PumpUntil([&] { return cddb->State == until; }));
+    }
+    EXPECT_EQ(cddb->Matches[0], "rock 0c016602 " + title);
+    EXPECT_TRUE(said("200 rock 0c016602 " + title));
+    cddb->Socket().Close();
+}
+
 TEST_F(CddbTest, AtMost100Matches)
 {
     Serve([](const std::string &) {

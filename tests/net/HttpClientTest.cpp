@@ -557,15 +557,21 @@ TEST(HttpLimits, CountsPassTwoGiBInSixtyFourBits)
 
 TEST(HttpLimits, SilentTricklingAndUnreachableServersTimeOut)
 {
+    // A server that sent nothing in the period is said to be silent; one
+    // that sent too little, too slow.
+    const std::string silent = "no data from the server for 300 ms (Error #10060)";
     const struct {
         const char *what;
         ScriptedPeer::Script script;
-        std::string body;
+        std::string body, reasonStart, reasonEnd;
     } cases[] = {
-        {"silent", SendAndWait(""), ""},
-        {"header a byte at a time", Flood("HTTP/1.0 200 OK\r\n", "x", 20000), ""},
-        {"body a byte at a time", Flood("HTTP/1.0 200 OK\r\n\r\n", "b", 20000), ""},
-        {"body stops flowing", SendAndWait("HTTP/1.0 200 OK\r\n\r\nsome of the body"), "some of the body"},
+        {"silent", SendAndWait(""), "", silent, ""},
+        {"header a byte at a time", Flood("HTTP/1.0 200 OK\r\n", "x", 20000), "",
+         "the reply came too slowly: its header did not end within 300 ms (Error #10060)", ""},
+        {"body a byte at a time", Flood("HTTP/1.0 200 OK\r\n\r\n", "b", 20000), "",
+         "the reply came too slowly: ", " bytes in 300 ms, fewer than 1024 (Error #10060)"},
+        {"body stops flowing", SendAndWait("HTTP/1.0 200 OK\r\n\r\nsome of the body"), "some of the body", silent,
+         ""},
     };
     for (const auto &k : cases) {
         SCOPED_TRACE(k.what);
@@ -573,8 +579,15 @@ TEST(HttpLimits, SilentTricklingAndUnreachableServersTimeOut)
         Client c;
         c.h.IdleTimeout = 300;
         ASSERT_TRUE(c.Get("http://127.0.0.1:" + peer.PortStr() + "/"));
-        EXPECT_EQ(std::tuple(c.Error, c.h.ReasonPhrase, c.h.State()),
-                  std::tuple(WSAETIMEDOUT, "no data from the server for 300 ms (Error #10060)", httpStReady));
+        EXPECT_EQ(std::tuple(c.Error, c.h.State()), std::tuple(WSAETIMEDOUT, httpStReady));
+        const std::string &why = c.h.ReasonPhrase;
+        EXPECT_EQ(why.substr(0, k.reasonStart.size()), k.reasonStart) << why;
+        EXPECT_TRUE(why.ends_with(k.reasonEnd)) << why;
+        if (!k.reasonEnd.empty()) { // the count said is of bytes that came
+            const size_t count = std::stoul(why.substr(k.reasonStart.size()));
+            EXPECT_GT(count, 0u);
+            EXPECT_LT(count, THttpClient::MinBodyProgress);
+        }
         EXPECT_EQ(c.Body().substr(0, k.body.size()), k.body);
     }
     // A listener whose queue is full drops the connection attempt.
@@ -590,6 +603,67 @@ TEST(HttpLimits, SilentTricklingAndUnreachableServersTimeOut)
     THttpClient d;
     EXPECT_EQ(d.ConnectTimeout, 30000);
     EXPECT_EQ(d.IdleTimeout, 60000);
+}
+
+// Abort ends the request there and then: its connection is closed (the
+// server sees it go), the component is ready at once, and the aborted
+// request reports nothing, also where its report was already on its way.
+TEST(HttpAbort, EndsTheRequestAndItsConnectionAtOnce)
+{
+    std::atomic<bool> closedSeen{false};
+    ScriptedPeer hangs([&](int Fd, int) {
+        ReadUntil(Fd, "\r\n\r\n");
+        SendAll(Fd, "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n");
+        ReadAll(Fd, 15000); // until the client closes
+        closedSeen = true;
+        return false;
+    });
+    ScriptedHttp works({"HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok"}, -1);
+    Client c;
+    std::vector<THttpState> states;
+    c.h.OnStateChange = [&](THttpClient *h) { states.push_back(h->State()); };
+    c.h.URL = "http://127.0.0.1:" + hangs.PortStr() + "/";
+    c.h.DoRequestAsync(httpRqGet);
+    ASSERT_TRUE(PumpUntil([&] { return c.h.State() == httpStWaitingBody; }));
+    c.h.Abort();
+    EXPECT_EQ(c.h.State(), httpStReady);
+    EXPECT_EQ(states.back(), httpStReady) << "the change to ready is told";
+    EXPECT_EQ(c.h.CtrlSocket().State(), wsClosed);
+    EXPECT_TRUE(PumpUntil([&] { return closedSeen.load(); }, 5000)) << "the server still holds the connection";
+    PumpBriefly();
+    EXPECT_EQ(c.Count, 0) << "an aborted request reports nothing";
+    // The next request starts at once and ends as any other.
+    ASSERT_TRUE(c.Get(works.Url()));
+    EXPECT_EQ(std::tuple(c.Count, c.Error, c.Body()), std::tuple(1, 0, std::string("ok")));
+
+    // Aborted while it connects: nothing of it comes later.
+    FullListener full;
+    ASSERT_TRUE(full.Ready());
+    Client k;
+    k.h.URL = "http://127.0.0.1:" + std::to_string(full.Port()) + "/";
+    k.h.ConnectTimeout = 300;
+    k.h.DoRequestAsync(httpRqGet);
+    k.h.Abort();
+    EXPECT_EQ(k.h.State(), httpStReady);
+    PumpUntil([] { return false; }, 600); // past the connect limit
+    EXPECT_EQ(k.Count, 0);
+
+    // A request that has just ended: its report, already posted, is dropped.
+    ScriptedHttp again({"HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok"}, -1);
+    Client d;
+    d.h.OnStateChange = [&](THttpClient *h) {
+        if (h->State() == httpStReady)
+            h->Abort();
+    };
+    d.h.URL = again.Url();
+    d.h.DoRequestAsync(httpRqGet);
+    ASSERT_TRUE(PumpUntil([&] { return d.h.State() == httpStReady; }));
+    PumpBriefly();
+    EXPECT_EQ(d.Count, 0);
+    // Without a request there is nothing to abort.
+    THttpClient idle;
+    idle.Abort();
+    EXPECT_EQ(idle.State(), httpStReady);
 }
 
 TEST(HttpLimits, HeaderFloodsStopAtTheBounds)

@@ -349,6 +349,8 @@ TEST(SmtpHeaders, EncodedNamesAndTextsReadBackAsTheyWere)
         {"\"\u017d <x>\" <a@b.org>", "\u017d <x>|a@b.org"},
         {"\"Jo \\\"\u017d\\\" K, st.\" <a@b.org>, c@d.org", "Jo \"\u017d\" K, st.|a@b.org; |c@d.org"},
         {"\"a <x>\" <a@b.org>", "a <x>|a@b.org"},
+        // An escaped quote right before "<" and ",": both stay inside the name.
+        {"\"\u017d \\\"<b>, c\\\"\" <x@y.org>", "\u017d \"<b>, c\"|x@y.org"},
         {"Jo\u017eo <a@b.org>, <c@d.org>", "Jo\u017eo|a@b.org; |c@d.org"},
         // Windows-1250, read as a whole: the first name alone would pass for UTF-8.
         {"\xC3\xA1 <a@b.org>, \x8Eo \x9A" "a <c@d.org>", "\u0102\u02c7|a@b.org; \u017do \u0161a|c@d.org"},

@@ -59,6 +59,9 @@ TPictureDecoderLimits &PictureDecoderLimits();
 
 // The helper program that decodes one picture, installed beside the program.
 inline constexpr const char *PictureDecoderName = "orbalist-picture";
+// The program the next decodes start in its place: empty for that helper.
+// Tests put a probe here that reports the limits it was started under.
+std::string &PictureDecoderProgram();
 // The descriptor the decoder writes its reply to: stdin and stdout are
 // /dev/null and stderr is the program's, so nothing a library prints can be
 // taken for the reply.

@@ -215,6 +215,12 @@ TPictureDecoderLimits &PictureDecoderLimits()
     return limits;
 }
 
+std::string &PictureDecoderProgram()
+{
+    static std::string program;
+    return program;
+}
+
 TThumbnailResult LoadPictureThumbnail(TPictureKind kind, const std::string &fileName, int width, int height)
 {
     TThumbnailResult result;
@@ -223,7 +229,12 @@ TThumbnailResult LoadPictureThumbnail(TPictureKind kind, const std::string &file
         return result;
     }
     const TPictureDecoderLimits limits = PictureDecoderLimits();
-    const std::string decoder = DecoderPath();
+    const std::string decoder = PictureDecoderProgram().empty() ? DecoderPath() : PictureDecoderProgram();
+    // The sanitizer's shadow memory reserves terabytes of addresses: the
+    // helper built with it is held to a resident size the sanitizer watches
+    // (DecoderEnvironment) in place of the address-space limit; any other
+    // program gets the limit.
+    const bool sanitizedDecoder = kAddressSanitizer && PictureDecoderProgram().empty();
     if (decoder.empty() || ::access(decoder.c_str(), X_OK) != 0) {
         result.error = std::string("the picture decoder ") + PictureDecoderName + " is missing";
         return result;
@@ -270,7 +281,7 @@ TThumbnailResult LoadPictureThumbnail(TPictureKind kind, const std::string &file
         ::close_range(PictureDecoderReplyFd + 1, ~0u, 0);
         ::setrlimit(RLIMIT_CPU, &cpu);
         ::setrlimit(RLIMIT_CORE, &noCore);
-        if (!kAddressSanitizer)
+        if (!sanitizedDecoder)
             ::setrlimit(RLIMIT_AS, &space);
         ::execve(argv[0], argv.data(), envp.data());
         ::_exit(127);

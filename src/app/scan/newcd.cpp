@@ -13,6 +13,7 @@
 #include "app/LangUnit.h"
 #include "app/Main.h"
 #include "app/Texts3.h"
+#include "cdaudio/Cddb.h"
 #include "platform/Prompt.h"
 #include "platform/QtText.h"
 #include "platform/TextWrap.h"
@@ -317,6 +318,10 @@ void TNewRecordForm::CddbCancelClick()
     main_.Scan.CddbTitle.clear();
     main_.Scan.End = main_.Scan.NoMatch = main_.Scan.Pending = false;
     main_.Scan.Audio = false; // a late answer names nothing
+    // The request ends here with its connection: a lookup asked for next
+    // starts at once instead of finding the component busy.
+    if (main_.Cddb)
+        main_.Cddb->Cancel();
     ui->Memo1->clear();
     ui->Panel4->hide();
 }
@@ -332,6 +337,10 @@ void TNewRecordForm::done(int result)
     // own close button, Escape - leaves no scan behind for the next one.
     if (!written_)
         main_.ClearScan();
+    // A lookup still under way belongs to nobody once the wizard is gone.
+    main_.Scan.Audio = false;
+    if (main_.Cddb)
+        main_.Cddb->Cancel();
     main_.ScanSession.Step = 0;
     main_.ScanSession.OnRootFolder = nullptr;
     QDialog::done(result);

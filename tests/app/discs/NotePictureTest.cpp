@@ -11,7 +11,9 @@
 
 #include <chrono>
 #include <map>
+#include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -894,4 +896,71 @@ TEST(PictureFiles, WmfChordsAndPiesFillTheirOwnParts)
     EXPECT_TRUE(Near(pie.image.pixel(20, 20), qRgb(255, 0, 0)));
     EXPECT_TRUE(Near(pie.image.pixel(35, 35), qRgb(255, 0, 0)));
     EXPECT_TRUE(Near(pie.image.pixel(70, 70), qRgb(255, 255, 255)));
+}
+
+// ---- A pen of no width, and the limits the decoder is started under.
+
+// A pen made with width 0 is a pixel wide at whatever size the picture is
+// drawn; a pen one unit wide grows with it.
+TEST(PictureFiles, EmfPenOfNoWidthStaysOnePixelAtAnySize)
+{
+    auto line = [](uint32_t penWidth) {
+        std::string body;
+        Put(body, {38, 28, 1, 0, penWidth, 0, 0x00FF0000}); // CREATEPEN: index, style, width, colour
+        Put(body, {37, 12, 1});                             // SELECTOBJECT
+        Put(body, {27, 16, 0, 5, 54, 16, 9, 5});            // MOVETOEX, LINETO across the middle
+        Put(body, {14, 20, 0, 16, 20});                     // EOF
+        return EmfHeader(10, 10, body.size(), 5, 2) + body;
+    };
+    // Pixels of the line across the middle column.
+    auto thickness = [](const QImage &image) {
+        int n = 0;
+        for (int y = 0; y < image.height(); ++y)
+            n += qGray(image.pixel(image.width() / 2, y)) < 200;
+        return n;
+    };
+    for (int side : {10, 100, 1000}) {
+        SCOPED_TRACE(side);
+        const TPictureResult thin = DecodeEmf(line(0), QSize(side, side));
+        ASSERT_FALSE(thin.image.isNull()) << thin.error;
+        ASSERT_EQ(thin.image.size(), QSize(side, side));
+        EXPECT_GE(thickness(thin.image), 1);
+        EXPECT_LE(thickness(thin.image), 2);
+    }
+    const TPictureResult wide = DecodeEmf(line(1), QSize(1000, 1000));
+    ASSERT_FALSE(wide.image.isNull()) << wide.error;
+    EXPECT_GE(thickness(wide.image), 90);
+}
+
+// The decoder starts under the limits of PictureDecoderLimits(): address
+// space, processor time and no core file. A probe started in its place
+// reports them; in the sanitizer build the helper's own watch on resident
+// memory is given the same bound.
+TEST_F(PictureDecoderTest, DecoderStartsUnderItsLimits)
+{
+    struct Probe {
+        ~Probe() { PictureDecoderProgram().clear(); }
+    } restore;
+    const std::string probe = dir.write("probe.sh", "#!/bin/sh\n"
+                                                    "{ ulimit -v; ulimit -t; ulimit -c; printf '%s\\n' \"$ASAN_OPTIONS\"; }"
+                                                    " > \"$4.limits\"\n");
+    std::filesystem::permissions(probe, std::filesystem::perms::owner_all);
+    PictureDecoderProgram() = probe;
+    PictureDecoderLimits() = {uint64_t(300) << 20, 7, 10000};
+    const std::string file = dir.write("any.jpg", "x");
+    const TThumbnailResult r = LoadPictureThumbnail(TPictureKind::Jpeg, file, 10, 10);
+    EXPECT_EQ(r.error, "the picture decoder gave no answer");
+    std::istringstream said(orbtest::readFile(file + ".limits"));
+    std::string space, cpu, core, asan;
+    std::getline(said, space);
+    std::getline(said, cpu);
+    std::getline(said, core);
+    std::getline(said, asan);
+    EXPECT_EQ(space, std::to_string(300 * 1024)) << "address space in KiB";
+    EXPECT_EQ(cpu, "7");
+    EXPECT_EQ(core, "0");
+    if (kAddressSpaceLimited)
+        EXPECT_EQ(asan.find("hard_rss_limit_mb"), std::string::npos) << asan;
+    else
+        EXPECT_TRUE(asan.ends_with(":hard_rss_limit_mb=300")) << asan;
 }

@@ -10,6 +10,7 @@
 
 #include <QThread>
 
+#include <atomic>
 #include <mutex>
 
 #include "app/browse/FileListView.h"
@@ -292,6 +293,63 @@ TEST_F(AudioCdScanTest, FailedLookupsLeaveTheDiscAsScanned)
         form->Cddb->SetTimeLimit(1000);
         ScanWithLookup();
         ExpectScannedAsIs("no complete reply within 1 s");
+    }
+}
+
+// A lookup given up - its own Cancel, then Cancel action, or Cancel action
+// alone - ends its request and closes its connection: the next scan's lookup
+// starts at once and names the disc.
+TEST_F(AudioCdScanTest, CancelledLookupLeavesTheNextOneFree)
+{
+    std::atomic<int> closes{0};
+    nettest::ScriptedPeer hangs(
+        [&](int fd, int) {
+            nettest::ReadUntil(fd, "\r\n\r\n");
+            nettest::SendAll(fd, "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n");
+            nettest::ReadAll(fd, 30000); // until the client closes
+            ++closes;
+            return false;
+        },
+        2);
+    Strings paths;
+    std::mutex m;
+    auto works = CddbPeer(&paths, &m);
+    Start("127.0.0.1:" + hangs.PortStr());
+    for (const bool lookupCancelFirst : {true, false}) {
+        SCOPED_TRACE(lookupCancelFirst ? "Cancel, then Cancel action" : "Cancel action alone");
+        form->Settings.SetupText[2] = "127.0.0.1:" + hangs.PortStr();
+        TMainForm::RunModal = [&](QDialog &d) {
+            auto &w = dynamic_cast<TNewRecordForm &>(d);
+            w.show();
+            w.Button1Click();
+            WaitWhile([&] { return w.Waiting(); });
+            w.CddbYesClick();
+            // The server has sent its header and says no more.
+            WaitWhile([&] { return form->Cddb->Http().State() != httpStWaitingBody; });
+            EXPECT_EQ(form->Cddb->Http().State(), httpStWaitingBody);
+            if (lookupCancelFirst) {
+                w.CddbCancelClick();
+                // The connection goes with the lookup, the wizard still open.
+                WaitWhile([&] { return closes.load() < 1; }, 5000);
+                EXPECT_EQ(closes.load(), 1) << "the lookup's Cancel leaves the connection open";
+            }
+            w.Button2Click();
+            return 0;
+        };
+        const size_t discsBefore = Discs().size();
+        form->ScanButtonClick();
+        const int closed = lookupCancelFirst ? 1 : 2;
+        WaitWhile([&] { return closes.load() < closed; }, 5000);
+        EXPECT_EQ(closes.load(), closed) << "the connection stays open";
+        EXPECT_EQ(Discs().size(), discsBefore) << "a cancelled scan writes nothing";
+        // Read again with a server that answers.
+        form->Settings.SetupText[2] = "127.0.0.1:" + works->PortStr();
+        ScanWithLookup();
+        EXPECT_EQ(memo.find("busy"), std::string::npos) << memo;
+        EXPECT_NE(label9.find(" Hotovo."), std::string::npos) << memo;
+        ASSERT_FALSE(Discs().empty());
+        EXPECT_EQ(Discs().back(), (lookupCancelFirst ? "The Band / The Album|\xC2\xA9" "1987/Rock"
+                                                     : "The Band / The Album1|\xC2\xA9" "1987/Rock"));
     }
 }
 
