@@ -435,7 +435,10 @@ void TFlatCursor::RevertRecord(TFlatRecEntry *entry)
         priors_.erase(prior);
         entry->StoredSize = StoredSizeOf(entry->Data);
     }
-    entry->Status = rsClean;
+    // A record added since the last commit stays added: only a commit keeps it, and a
+    // revert of all changes drops it.
+    if (entry->Status != rsInserted)
+        entry->Status = rsClean;
 }
 
 void TFlatCursor::RevertAll()

@@ -449,6 +449,8 @@ public:
     bool DeleteRecord(TFlatRecEntry *entry, std::string &error);
     void CommitAll();
     void RevertAll();
+    // Brings back the record as it was before its edit; it is clean after, except one
+    // inserted since the last commit, which stays inserted.
     void RevertRecord(TFlatRecEntry *entry);
 
     std::vector<const TFlatField *> ParseFieldList(std::string_view names) const;

@@ -350,3 +350,44 @@ TEST_F(MainFormTest, RestoreSettingsAsksAndKeepsTheLanguage)
     ASSERT_TRUE(ini.Load());
     EXPECT_EQ(ini.ReadString("Mine", "Keep", "") + "|" + ini.ReadString("CatalogSettings", "Setup_Text4", ""), "yes|Music");
 }
+
+namespace {
+
+// Records the window states a widget is told of, as they come.
+class TStateChanges : public QObject {
+public:
+    explicit TStateChanges(QWidget &w) : widget_(w) { w.installEventFilter(this); }
+    std::vector<Qt::WindowStates> Seen;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched == &widget_ && event->type() == QEvent::WindowStateChange)
+            Seen.push_back(widget_.windowState());
+        return false;
+    }
+
+private:
+    QWidget &widget_;
+};
+
+} // namespace
+
+// Restore settings takes a maximised window out of that state by itself: a resize alone
+// leaves it to the window manager, which may keep the window maximised. The window is no
+// longer maximised as soon as the command returns, before any event from outside.
+TEST_F(MainFormTest, RestoreSettingsEndsTheMaximisedStateItself)
+{
+    MakeDataFolder("[CatalogSettings]\nSetup1=0\nSetup8=700\nSetup9=500\nSetup14=0\nSetup20=1\nSetup_Text4=Music\n");
+    TMainForm form(nullptr, data);
+    form.show();
+    form.showMaximized();
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(form.isMaximized());
+    TStateChanges changes(form);
+    prompt.Answer(PromptResult::Yes);
+    form.ui->RecoverSetupMenu->trigger();
+    EXPECT_FALSE(form.windowState() & Qt::WindowMaximized);
+    ASSERT_FALSE(changes.Seen.empty()) << "the window was not told to leave the maximised state";
+    EXPECT_FALSE(changes.Seen.front() & Qt::WindowMaximized);
+}

@@ -110,6 +110,10 @@ TEST(CabExtract, GcabCabinetsExtractLikeCabextract)
                                    "close in\\sub\\deeper\\empty.txt", "notify 5"}));
         EXPECT_EQ(r.ExtractedFiles, (Strings{t.file("got/in/readme.txt"), t.file("got/in/sub/data.bin"),
                                              t.file("got/in/sub/deeper/empty.txt")}));
+        // A cabinet reached through a symbolic link extracts as the cabinet it names.
+        fs::create_symlink(cab, t.file("link.cab"));
+        ASSERT_TRUE(r.ExtractFiles(t.file("link.cab"), t.file("linked")));
+        EXPECT_EQ(Tree(t.file("linked")), Tree(t.file("want")));
     }
 }
 
@@ -333,7 +337,7 @@ TEST(CabExtract, DotStepsAreFollowedAndOnlyLeavingTheDestinationEndsTheExtractio
 
     // Names that climb above the destination, are absolute or name no file
     // end the extraction before anything of theirs is written.
-    for (const std::string bad : {"sub\\..\\..\\out.txt", "\\abs.txt", "dir\\", "z\\..", "."}) {
+    for (const std::string bad : {"sub\\..\\..\\out.txt", "\\abs.txt", "dir\\", "z\\..", "a\\b\\..", "."}) {
         SCOPED_TRACE(bad);
         fs::remove_all(t.file("bad"));
         const std::string badCab = t.write("bad.cab", SetCabinet(0, "", "", {{{"ABCDEFGHIJKL", 12}}},

@@ -136,6 +136,11 @@ TEST(CabReader, GcabCabinetsListLikeCabextract)
         EXPECT_EQ(got[1].Name, "in\\sub\\data.bin");
         EXPECT_EQ(got[1].Size, 40000u);
         EXPECT_EQ(got[0].Folder, 0);
+        // Reached through a symbolic link, the cabinet it names is listed.
+        const std::string link = t.file(compress ? "z-link.cab" : "s-link.cab");
+        std::filesystem::create_symlink(path, link);
+        ExpectSameAsCabextract(ListCab(r, link, &isCab), path);
+        EXPECT_TRUE(isCab);
     }
 }
 

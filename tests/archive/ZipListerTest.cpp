@@ -7,10 +7,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <map>
+#include <thread>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 // Designated initializers leave the fields not named at their defaults.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
@@ -161,6 +166,11 @@ TEST(ZipLister, PlainArchiveListsLikePython)
     ExpectSameAsPython(z, withComment);
     EXPECT_EQ(z.ZipComment(), std::string(100, 'C'));
     EXPECT_TRUE(r.Messages.empty());
+    // An archive reached through a symbolic link is the archive it names.
+    fs::create_symlink(path, t.file("link.zip"));
+    z.SetZipFileName(t.file("link.zip"));
+    ExpectSameAsPython(z, withComment);
+    EXPECT_TRUE(r.Messages.empty());
 }
 
 TEST(ZipLister, StubInFrontWithAndWithoutOffsetAdjustment)
@@ -301,6 +311,44 @@ TEST(ZipLister, SplitSetInBothNamings)
     z.SetZipFileName(last);
     EXPECT_EQ(z.Count(), 0);
     EXPECT_TRUE(HasMessage(r, ZipMsg::DS_FileOpen));
+}
+
+// A named pipe where a piece before the last is looked for is not opened for reading
+// (that would wait for a writer): the piece is reported as one that cannot be opened.
+TEST(ZipLister, APipeInPlaceOfAnEarlierPieceIsReportedWithoutWaiting)
+{
+    orbtest::TempDir t;
+    PyListing py;
+    const int pieces = MakeSplit(t, py);
+    // The central directory starts before the last piece, so the piece in front of it is read.
+    const std::string piece = t.file(Piece("split", pieces - 1, pieces));
+    fs::remove(piece);
+    ASSERT_EQ(::mkfifo(piece.c_str(), 0600), 0);
+    // Should the listing wait on the pipe, a writer comes after a few seconds and ends the
+    // wait, so that the test fails instead of hanging.
+    std::atomic<bool> done{false}, waited{false};
+    std::thread writer([&] {
+        const auto start = std::chrono::steady_clock::now();
+        while (!done) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            if (std::chrono::steady_clock::now() - start < std::chrono::seconds(5))
+                continue;
+            if (const int fd = ::open(piece.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC); fd >= 0) {
+                waited = true;
+                ::close(fd);
+            }
+        }
+    });
+    Quiet q;
+    auto &[z, r] = q;
+    z.SetZipFileName(t.file("split.zip"));
+    done = true;
+    writer.join();
+    EXPECT_FALSE(waited) << "the listing waited for a writer of the pipe";
+    EXPECT_EQ(z.Count(), 0);
+    ASSERT_TRUE(HasMessage(r, ZipMsg::DS_FileOpen));
+    EXPECT_NE(r.Messages.back().second.find(Piece("split", pieces - 1, pieces)), std::string::npos)
+        << r.Messages.back().second;
 }
 
 TEST(ZipLister, SpannedSetOnRemovableMediaAsksForDisks)

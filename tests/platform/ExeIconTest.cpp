@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace orbtest;
 
@@ -34,6 +35,10 @@ TEST(ExeIcon, ProgramIconToStreamAndBack)
     EXPECT_EQ(pm.height(), 16);
     EXPECT_EQ(pm.toImage().pixel(3, 5), 0xFF2040C0u);
     EXPECT_FALSE(IconFromIconStream(stream).isNull());
+    // A program reached through a symbolic link gives the icon of the program it names.
+    const std::string link = dir.file("link.exe");
+    ASSERT_EQ(::symlink(path.c_str(), link.c_str()), 0);
+    EXPECT_EQ(ReadExeIconStream(QString::fromStdString(link)), stream);
 }
 
 // Catalogues written on Windows store 16-colour icons with a palette.
@@ -70,8 +75,11 @@ TEST(ExeIcon, FilesWithoutAnIcon)
     // A named pipe is not read (opening it would wait for a writer).
     const std::string fifo = dir.file("pipe.exe");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    // Nor is one reached through a symbolic link.
+    const std::string fifoLink = dir.file("pipe-link.exe");
+    ASSERT_EQ(::symlink(fifo.c_str(), fifoLink.c_str()), 0);
     for (const std::string &path : {dir.file("missing.exe"), dir.write("empty.exe", ""),
-                                    dir.write("text.exe", std::string(500, 'a')), dir.str(), fifo})
+                                    dir.write("text.exe", std::string(500, 'a')), dir.str(), fifo, fifoLink})
         EXPECT_TRUE(ReadExeIconStream(QString::fromStdString(path)).isEmpty()) << path;
     EXPECT_TRUE(PixmapFromIconStream(QByteArray()).isNull());
     EXPECT_TRUE(IconFromIconStream("not an icon").isNull());

@@ -21,6 +21,7 @@
 #include "storage/FlatTbl.h"
 #include "support/TempDir.h"
 #include "util/BaseFileUtils.h"
+#include "util/FileCommit.h"
 #include "util/TextCodec.h"
 
 namespace fs = std::filesystem;
@@ -339,6 +340,47 @@ TEST(FlatBackup, FlushAndSaveWithoutChangesWriteNothing)
     t.Flush();
     EXPECT_NE(look(), before);
     EXPECT_EQ(ReadTable(dir.file("t.~d")).second, "b");
+}
+
+// A save given a commit writes the new table and the backup of the old one beside them and
+// changes nothing until the commit: then the table and its backup turn over together.
+TEST(FlatBackup, SaveInsideACommitChangesNothingUntilTheCommit)
+{
+    orbtest::TempDir dir;
+    const std::string file = dir.file("cat.d"), backup = dir.file("cat.~d");
+    MakeTable(file, "old", 3, true);
+    MakeTable(file, "good", 4, true);
+    const std::string table = orbtest::readFile(file), kept = orbtest::readFile(backup);
+    for (const bool commit : {false, true}) {
+        SCOPED_TRACE(commit ? "committed" : "dropped");
+        {
+            TFileCommit change;
+            TFlatTable t;
+            t.SetTableName(file);
+            t.SaveOptions |= savAutoBackup;
+            t.Commit = &change;
+            t.Open();
+            t.Append();
+            t.FieldByName("Name").SetAsString("new");
+            t.Post();
+            t.Save();
+            EXPECT_EQ(orbtest::readFile(file), table);
+            EXPECT_EQ(orbtest::readFile(backup), kept);
+            EXPECT_EQ(TempFiles(dir.path()).size(), 2u) << "the new table and the old one's backup";
+            if (commit) {
+                std::string error;
+                ASSERT_TRUE(change.Commit(error)) << error;
+            }
+        }
+        EXPECT_TRUE(TempFiles(dir.path()).empty());
+        if (commit) {
+            EXPECT_EQ(ReadTable(file), std::pair(5, std::string("good")));
+            EXPECT_EQ(orbtest::readFile(backup), table);
+        } else {
+            EXPECT_EQ(orbtest::readFile(file), table);
+            EXPECT_EQ(orbtest::readFile(backup), kept);
+        }
+    }
 }
 
 TEST(FlatDamage, OpenErrorNamesTheFileAndTheReason)

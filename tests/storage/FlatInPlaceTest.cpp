@@ -525,3 +525,61 @@ TEST_F(FlatInPlace, TextLookupGivesWhatAScanGivesThroughEveryChange)
 }
 
 } // namespace
+
+// A table with a counter numbers every record that comes in, one taken from another table
+// as it was read too: the source's numbers are not kept, whether the record goes in by the
+// table's copy or straight into the store.
+TEST_F(FlatInPlace, RecordsTakenIntoATableWithACounterAreNumberedByIt)
+{
+    const auto layout = [](TFieldDefs &d) {
+        d.Add("Id", ftAutoInc);
+        d.Add("Name", ftString, 20);
+    };
+    const auto add = [](TFlatTable &t, const std::string &name) {
+        t.Append();
+        t.FieldByName("Name").SetAsString(name);
+        t.Post();
+    };
+    const auto ids = [](TFlatTable &t) {
+        std::string s;
+        for (t.First(); !t.Eof(); t.Next())
+            s += t.FieldByName("Id").AsString() + " ";
+        return s;
+    };
+    {
+        TFlatTable t;
+        layout(t.FieldDefs());
+        t.Open();
+        for (int i = 0; i < 5; ++i)
+            add(t, "taken" + std::to_string(i));
+        t.SaveToFile(file_);
+    }
+    for (const bool straight : {false, true}) {
+        SCOPED_TRACE(straight ? "into the store" : "by the copy");
+        TFlatTable dst;
+        layout(dst.FieldDefs());
+        dst.Open();
+        for (int i = 0; i < 3; ++i)
+            add(dst, "own");
+        TFlatTable src;
+        src.SetTableName(file_);
+        src.Open();
+        ASSERT_TRUE(src.Cursor()->Entry(0)->Data.IsStored());
+        if (straight) {
+            for (int i = 0; i < src.Cursor()->RecordCount(); ++i)
+                dst.Cursor()->AppendShared(*src.Cursor()->Entry(i), *src.Cursor());
+            dst.RefreshView();
+        } else {
+            dst.DisableControls();
+            EXPECT_EQ(dst.CopyFromDataSet(&src, 0), 5);
+            dst.EnableControls();
+        }
+        EXPECT_EQ(ids(dst), "1 2 3 4 5 6 7 8 ");
+        EXPECT_EQ(ids(src), "1 2 3 4 5 ");
+        dst.Last();
+        EXPECT_EQ(dst.FieldByName("Name").AsString(), "taken4");
+        // The next record goes on from there.
+        add(dst, "next");
+        EXPECT_EQ(dst.FieldByName("Id").AsInteger(), 9);
+    }
+}

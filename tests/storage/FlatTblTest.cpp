@@ -251,6 +251,21 @@ TEST(FlatTableTest, CancelAndRevertFollowTheLastCommit)
     AddName(t, "new");
     t.CancelChanges();
     EXPECT_EQ(Names(t), (std::vector<std::string>{"orig"}));
+
+    // A record added since the commit stays added through a cancelled edit of it, so a
+    // revert of all changes still drops it, and a commit still keeps it.
+    for (const bool commit : {false, true}) {
+        AddName(t, "added");
+        t.Edit();
+        t.FieldByName("Name").SetAsString("edit of added");
+        t.Cancel();
+        EXPECT_EQ(t.FieldByName("Name").AsString(), "added");
+        if (commit)
+            t.CommitChanges();
+        t.CancelChanges();
+        EXPECT_EQ(Names(t), (commit ? std::vector<std::string>{"orig", "added"} : std::vector<std::string>{"orig"}))
+            << commit;
+    }
 }
 
 TEST(FlatTableTest, ReadOnlyKeyViolationAndCounter)

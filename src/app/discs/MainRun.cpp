@@ -173,9 +173,16 @@ bool TMainForm::TakeRunTarget()
     const TFileRow *fileRow = ui->LinksListView->SelectedRow();
     const TSearchRow *searchRow = ui->Panel2->isVisibleTo(this) ? ui->SearchView->SelectedRow() : nullptr;
     // The entry chosen last, while its list still shows it selected.
-    if (!RunTarget.Path.empty() && ((fileRow && SameEntry(RunTarget, RunTargetOf(*fileRow))) ||
-                                    (searchRow && SameEntry(RunTarget, RunTargetOf(*searchRow)))))
-        return true;
+    if (!RunTarget.Path.empty()) {
+        if (fileRow && SameEntry(RunTarget, RunTargetOf(*fileRow)))
+            return true;
+        if (searchRow && SameEntry(RunTarget, RunTargetOf(*searchRow))) {
+            // The search's rows stay while another disc is chosen in the tree, which
+            // makes that disc's serial the one checked: the row's disc is the one to run from.
+            Browse.SelectedSerial = searchRow->CdIdCode;
+            return true;
+        }
+    }
     // Its list has changed since (another folder, disc or catalogue, the
     // search closed) or the selection has moved: what is selected now.
     if (fileRow) {
@@ -232,7 +239,11 @@ std::string TMainForm::RunCatalogName() const
         const TSearchRow *row = ui->SearchView->SelectedRow();
         return row ? row->Archive : std::string();
     }
-    return ui->LinksListView->SelectedRow() ? CatalogName : std::string();
+    if (ui->LinksListView->SelectedRow())
+        return CatalogName;
+    // The search's row chosen last, its list no longer focused (another disc chosen in the tree).
+    const TSearchRow *row = ui->Panel2->isVisibleTo(this) ? ui->SearchView->SelectedRow() : nullptr;
+    return row && SameEntry(RunTarget, RunTargetOf(*row)) ? row->Archive : std::string();
 }
 
 void TMainForm::RunFile(const std::string &path)

@@ -661,7 +661,10 @@ void TMainForm::SearchViewDblClick()
     const TSearchRow *row = ui->SearchView->SelectedRow();
     if (!row)
         return;
+    // The row may have been reached by the arrow keys, which choose nothing: its disc is
+    // the one to run from.
     RunTarget = RunTargetOf(*row);
+    Browse.SelectedSerial = row->CdIdCode;
     RunFile(RunTarget.Path);
 }
 

@@ -379,3 +379,84 @@ TEST_F(RunCopyTest, CommandsOnTheSelectedFileInACatalogueWithoutDiscsSayNothingI
         EXPECT_EQ(prompt.Asked[i].text, QStringLiteral("No file chosen")) << i;
     EXPECT_EQ(prompt.Asked[4].text, QStringLiteral("No disc is selected."));
 }
+
+// A search row of another disc than the one browsed: Run checks the serial of the row's
+// disc (not that of the file or disc chosen before), and Copy copies the row's file.
+TEST_F(RunCopyTest, RunAndCopyOfASearchRowCheckTheRowsDisc)
+{
+    dir.write("drive/dir/other.txt", "other disc");
+    TCatalogBuilder b;
+    b.Disc({"e: [DATA]", "7", "", "1234", 0, "", 3});
+    b.Disc({"e: [OTHER]", "8", "", "5678", 0, "", 0});
+    AddRecord(b.files, {{"Path", "e:\\dir\\"}, {"Name", "other.txt"}, {"Namecd", "e: [OTHER]"}, {"Number", "8"},
+                        {"Size", "10"}, {"Attrib", 0x20}, {"Type", 1}, {"CdIdCode", "5678"}});
+    b.Write(data, "Cat");
+    form = Open();
+    ClickFile("file1.txt");
+    ASSERT_EQ(form->Browse.SelectedSerial, "1234");
+    Insert(5678);
+    // The search selects and chooses its first row.
+    form->ui->FindButton->click();
+    form->ui->Edit1->setText(QStringLiteral("other"));
+    form->ui->FilterButton->click();
+    ASSERT_EQ(form->ui->SearchView->Count(), 1);
+    form->ui->RunButton->click();
+    EXPECT_TRUE(prompt.Asked.empty());
+    EXPECT_EQ(Opened(), drive + "/dir/other.txt\n");
+    // With the browsed disc in the drive the row's disc is asked for.
+    Insert(1234);
+    form->ui->RunButton->click();
+    ASSERT_EQ(prompt.Asked.size(), 1u);
+    EXPECT_EQ(prompt.Asked[0].text.toStdString(), "Insert please  disk number [8] with name  e: [OTHER]  from the archive - Cat");
+    EXPECT_EQ(Opened(300), "");
+    // Another disc clicked in the tree leaves the row chosen, and it is the row's disc that
+    // counts, and the row's catalogue that is named.
+    ASSERT_GE(form->SelectTreeNodeByText("e: [DATA]"), 0);
+    form->TreeView1Click();
+    ASSERT_EQ(form->ui->SearchView->Count(), 1);
+    prompt.Asked.clear();
+    form->ui->RunButton->click();
+    ASSERT_EQ(prompt.Asked.size(), 1u);
+    EXPECT_EQ(prompt.Asked[0].text.toStdString(), "Insert please  disk number [8] with name  e: [OTHER]  from the archive - Cat");
+    Insert(5678);
+    prompt.Asked.clear();
+    form->ui->RunButton->click();
+    EXPECT_TRUE(prompt.Asked.empty()) << (prompt.Asked.empty() ? "" : prompt.Asked[0].text.toStdString());
+    EXPECT_EQ(Opened(), drive + "/dir/other.txt\n");
+    // Copy takes the row's file, and Run after it still checks the row's disc.
+    fs::create_directories(dir.file("desk"));
+    SaveAs(dir.file("desk/copy.txt"));
+    form->ui->CopyButton->click();
+    EXPECT_TRUE(prompt.Asked.empty());
+    EXPECT_EQ(orbtest::readFile(dir.file("desk/copy.txt")), "other disc");
+    form->ui->RunButton->click();
+    EXPECT_TRUE(prompt.Asked.empty());
+    EXPECT_EQ(Opened(), drive + "/dir/other.txt\n");
+    // A row reached by the arrow keys (which choose nothing) and run by Enter is run from its disc.
+    form->ui->Edit1->setText(QStringLiteral("txt"));
+    form->ui->FilterButton->click();
+    const auto &rows = form->ui->SearchView->Model()->Rows();
+    ASSERT_EQ(rows.size(), 3u);
+    ASSERT_EQ(rows[0].CdIdCode, "1234"); // chosen by the search
+    ASSERT_EQ(rows[2].Name, "other.txt");
+    form->ui->SearchView->SelectRow(2);
+    form->ui->SearchView->ReportView()->setFocus();
+    SendKey(form->ui->SearchView->ReportView(), Qt::Key_Return, true, false);
+    EXPECT_TRUE(prompt.Asked.empty()) << (prompt.Asked.empty() ? "" : prompt.Asked[0].text.toStdString());
+    EXPECT_EQ(Opened(), drive + "/dir/other.txt\n");
+}
+
+// A file reached through a symbolic link on the disc is copied as the file it names.
+TEST_F(RunCopyTest, AFileThatIsASymbolicLinkIsCopied)
+{
+    ClickFile("file1.txt");
+    const std::string file = drive + "/dir/file1.txt";
+    fs::rename(file, drive + "/real.txt");
+    fs::create_symlink("../real.txt", file);
+    fs::create_directories(dir.file("desk"));
+    SaveAs(dir.file("desk/copy.txt"));
+    form->ui->CopyButton->click();
+    EXPECT_TRUE(prompt.Asked.empty()) << (prompt.Asked.empty() ? "" : prompt.Asked[0].text.toStdString());
+    EXPECT_EQ(orbtest::readFile(dir.file("desk/copy.txt")), "first file");
+    EXPECT_FALSE(fs::is_symlink(dir.file("desk/copy.txt")));
+}
