@@ -79,6 +79,12 @@ bool Unescape(std::string_view s, std::string &out)
     return true;
 }
 
+bool SafeTarget(const std::string &to)
+{
+    return !to.empty() && to.size() <= MaxPathBytes && to.find('\0') == std::string::npos &&
+           !FileNameOfPath(to).empty();
+}
+
 // A name the journal may rename: a temporary file of the program (the target's
 // folder, a name, the mark and six letters or digits) over a file of the same folder.
 bool SafeRename(const std::string &from, const std::string &to)
@@ -159,11 +165,13 @@ TRead ReadJournal(const std::string &folder, TJournal &journal, std::string *rea
                 if (part == "..")
                     return TRead::Bad;
         const std::string base = folder.empty() ? std::string(".") : folder;
+        // No temporary file: the target is removed.
+        const bool removal = from.empty();
         if (!from.empty() && from[0] != '/')
             from = base + "/" + from;
         if (!to.empty() && to[0] != '/')
             to = base + "/" + to;
-        if (!SafeRename(from, to))
+        if (removal ? !SafeTarget(to) : !SafeRename(from, to))
             return TRead::Bad;
         journal.renames.emplace_back(std::move(from), std::move(to));
     }
@@ -229,6 +237,18 @@ void TFileCommit::Add(const std::string &tmpName, const std::string &target)
         }
     renames_.push_back(std::move(r));
     Step(step_);
+}
+
+void TFileCommit::Remove(const std::string &target)
+{
+    TRename r{std::string(), Absolute(target)};
+    for (TRename &old : renames_)
+        if (old.to == r.to) {
+            DiscardTempFile(old.from);
+            old.from.clear();
+            return;
+        }
+    renames_.push_back(std::move(r));
 }
 
 bool TFileCommit::AddBytes(const std::string &target, std::string_view bytes, std::string &error)
@@ -311,7 +331,8 @@ bool TFileCommit::Commit(std::string &error)
         SyncFolder(f);
     std::string text(Magic);
     for (const TRename &r : renames_)
-        text += Escape(JournalName(folder, r.from)) + "\t" + Escape(JournalName(folder, r.to)) + "\n";
+        text += (r.from.empty() ? std::string() : Escape(JournalName(folder, r.from))) + "\t" +
+                Escape(JournalName(folder, r.to)) + "\n";
     char end[64];
     std::snprintf(end, sizeof end, "%s%zu %08lx\n", std::string(EndWord).c_str(), renames_.size(),
                   static_cast<unsigned long>(Crc32(text)));
@@ -329,6 +350,11 @@ bool TFileCommit::Commit(std::string &error)
     std::string failed;
     for (const TRename &r : renames_) {
         Step(step_);
+        if (r.from.empty()) {
+            if (::unlink(r.to.c_str()) != 0 && errno != ENOENT && failed.empty())
+                failed = r.to + ": " + std::strerror(errno);
+            continue;
+        }
         if (const int err = RenameFile(r.from, r.to)) {
             struct stat st;
             // Finished already by another copy of the program that opened the folder.
@@ -383,6 +409,15 @@ bool FinishFileCommits(const std::string &folder, std::string &error)
     std::set<std::string> folders{folder.empty() ? std::string(".") : folder};
     for (const auto &[from, to] : journal.renames) {
         struct stat st;
+        if (from.empty()) {
+            // Removed before the stop, or now.
+            if (::unlink(to.c_str()) != 0 && errno != ENOENT) {
+                error = to + ": " + std::strerror(errno) + " (finishing the change recorded in " + journalPath + ")";
+                return false;
+            }
+            folders.insert(FolderOfPath(to));
+            continue;
+        }
         if (::lstat(from.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
             continue; // renamed before the stop
         if (const int err = RenameFile(from, to)) {

@@ -37,6 +37,10 @@ public:
     // with the system's reason when the file cannot be written (nothing is
     // then left behind).
     bool AddBytes(const std::string &target, std::string_view bytes, std::string &error);
+    // Has Commit remove `target`, in order with the renames: a file that is
+    // gone already is no failure. A temporary file added for `target` before
+    // is dropped; one added after replaces the removal.
+    void Remove(const std::string &target);
 
     bool Empty() const { return renames_.empty(); }
 
@@ -54,7 +58,7 @@ public:
 
 private:
     struct TRename {
-        std::string from, to;
+        std::string from, to; // `from` empty: `to` is removed
     };
     std::vector<TRename> renames_;
     bool committed_ = false;
@@ -63,7 +67,8 @@ private:
 
 // Completes the commit whose journal lies in `folder`, if there is one: the
 // temporary files it names that still exist are renamed over their targets in
-// the journal's order, the folders are flushed and the journal is removed.
+// the journal's order (the targets it removes are removed if they are still
+// there), the folders are flushed and the journal is removed.
 // A journal that does not read whole (its checksum or layout is wrong) was
 // never a commit of the program; it is put aside as `<journal>.damaged` and
 // its temporary files are left to the stale-file removal. False, with the
@@ -82,6 +87,6 @@ bool FinishFileCommitsFor(const std::string &file, std::string &error);
 std::vector<std::string> JournalTemporaries(const std::string &folder, bool &unreadable);
 
 // Tests only: called before each step of a commit with the step's number
-// (from 0): each file added, the journal written, each rename, the journal
-// removed. A test stops the process there to see what a crash leaves.
+// (from 0): each file added, the journal written, each rename or removal,
+// the journal removed. A test stops the process there to see what a crash leaves.
 void SetCommitStepHook(void (*hook)(int step));

@@ -171,6 +171,69 @@ TEST_F(FileCommitTest, KilledAtEveryStepLeavesEveryFileOldOrEveryFileNew)
     EXPECT_EQ(newAfterKill, 4) << "a stop after the journal is written is finished at the next open";
 }
 
+// A removal is one more step of the commit, in its place among the renames.
+TEST_F(FileCommitTest, RemovalKilledAtEveryStepIsOldOrNewAndFinishedByTheNextOpen)
+{
+    // The first table written, the second removed (a temporary file given for
+    // it first is dropped), the tree file written; a file already gone is no failure.
+    static const auto change = [](const std::vector<std::string> &t, std::string &error) {
+        TFileCommit commit;
+        if (!commit.AddBytes(t[0], "new 0", error) || !commit.AddBytes(t[1], "dropped", error) ||
+            !commit.AddBytes(t[2], "new 2", error))
+            return false;
+        commit.Remove(t[1]);
+        commit.Remove(t[0] + ".gone");
+        return commit.Commit(error);
+    };
+    const std::string removedState = "new 0;-;new 2;";
+    static int killAt;
+    int kills = 0, newAfterKill = 0;
+    for (killAt = 0;; ++killAt) {
+        SCOPED_TRACE("stopped at step " + std::to_string(killAt));
+        SetUp();
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            SetCommitStepHook([](int step) {
+                if (step == killAt)
+                    ::raise(SIGKILL);
+            });
+            std::string error;
+            ::_exit(change(targets, error) ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        const bool killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+        ASSERT_TRUE(killed || (WIFEXITED(status) && WEXITSTATUS(status) == 0));
+        Reopen();
+        const std::string state = State();
+        EXPECT_TRUE(state == oldState || state == removedState) << state;
+        EXPECT_EQ(Leftovers(dir.str()), std::vector<std::string>{});
+        if (!killed) {
+            EXPECT_EQ(state, removedState);
+            break;
+        }
+        ++kills;
+        newAfterKill += state == removedState;
+        fs::remove_all(dir.path() / "sub");
+        fs::remove(targets[0]);
+    }
+    // Three files written, the journal, two renames and two removals, the journal's removal.
+    EXPECT_EQ(kills, 9);
+    EXPECT_EQ(newAfterKill, 5);
+    // The journal names a removal by an empty first name; finishing it twice is no failure.
+    dir.write("A.d.orbalist-tmp-Ab12Cd", "new A");
+    const std::string journal = Journal("A.d.orbalist-tmp-Ab12Cd\tA.d\n\tsub/B.d\n", 2);
+    dir.write(std::string(CommitJournalName), journal);
+    std::string error;
+    ASSERT_TRUE(FinishFileCommits(dir.str(), error)) << error;
+    EXPECT_EQ(State(), "new A;-;new 2;");
+    dir.write(std::string(CommitJournalName), journal);
+    ASSERT_TRUE(FinishFileCommits(dir.str(), error)) << error;
+    EXPECT_EQ(State(), "new A;-;new 2;");
+    EXPECT_EQ(Leftovers(dir.str()), std::vector<std::string>{});
+}
+
 TEST_F(FileCommitTest, FailureBeforeTheCommitPointChangesNothing)
 {
     std::string error;
