@@ -159,10 +159,13 @@ bool TMainForm::OpenCatalog(const std::string &folder, const std::string &name, 
         FinishCatalogTable(discPath, DiscTableLayout(), discOptions, discs);
     } catch (const std::exception &e) {
         files.table.reset();
-        for (const std::string &f : made) {
-            std::error_code ec;
-            std::filesystem::remove(f, ec);
-        }
+        discs.table.reset();
+        // What this attempt made goes again, as one change like its making.
+        TFileCommit undo;
+        for (const std::string &f : made)
+            undo.Remove(f);
+        std::string ignored;
+        undo.Commit(ignored);
         // The file is named once: some errors name it already.
         const std::string text = e.what();
         if (error)
