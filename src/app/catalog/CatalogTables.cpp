@@ -67,18 +67,18 @@ std::unique_ptr<TExMemoryData> MakeScanTable()
     return t;
 }
 
-namespace {
-
-// An empty table of `layout` written to `fileName`.
-void CreateEmptyTable(const std::string &fileName, const std::vector<TFieldLayout> &layout)
+void CreateEmptyTable(const std::string &fileName, const std::vector<TFieldLayout> &layout, TFileCommit *commit)
 {
     TFlatTable t;
     t.SetLoadMode(lmClear);
     AddFieldDefs(t, layout);
     t.Open();
+    t.Commit = commit;
     t.SaveToFile(fileName);
     t.Close();
 }
+
+namespace {
 
 std::unique_ptr<TFlatTable> OpenFile(const std::string &fileName, bool autoBackup, bool tidy = true)
 {

@@ -26,6 +26,13 @@ const std::vector<TFieldLayout> &ScanTableLayout();
 
 void AddFieldDefs(TDataSet &table, const std::vector<TFieldLayout> &layout);
 
+class TFileCommit;
+// Writes an empty table of `layout` as `fileName`: at once, or, with a
+// commit, for the commit to put in place with the other files of its change.
+// Raises EDatabaseError on failure.
+void CreateEmptyTable(const std::string &fileName, const std::vector<TFieldLayout> &layout,
+                      TFileCommit *commit = nullptr);
+
 // The main window's scan buffer: an in-memory table of the scan layout with
 // room for 250 records before it grows; closed.
 std::unique_ptr<TExMemoryData> MakeScanTable();

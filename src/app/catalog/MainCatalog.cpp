@@ -26,6 +26,7 @@
 #include "platform/QtText.h"
 #include "storage/FlatConst.h"
 #include "storage/FlatTblStore.h"
+#include "util/FileCommit.h"
 #include "ui_MainForm.h"
 
 namespace fs = std::filesystem;
@@ -198,17 +199,17 @@ bool TMainForm::DeleteCatalog(const std::string &name)
                                                       PromptButtons::YesNo, PromptIcon::Question, PromptResult::No);
     if (answer != PromptResult::Yes)
         return false;
-    // A file that is already missing is no failure; one that stays is.
+    // Both tables go in one commit: a stop at any point leaves both of them
+    // or neither, never a disc table that a later catalogue of this name would
+    // take over. A table already missing is no failure; the backups and the
+    // tree file stay.
+    TFileCommit commit;
+    commit.Remove(FileTablePath(DataFolder, name));
+    commit.Remove(DiscTablePath(DataFolder, name));
     std::string failed;
-    for (const std::string &file : {FileTablePath(DataFolder, name), DiscTablePath(DataFolder, name)}) {
-        std::error_code ec;
-        fs::remove(file, ec);
-        if (ec)
-            failed += "\n" + file + ": " + ec.message();
-    }
-    if (!failed.empty()) {
+    if (!commit.Commit(failed)) {
         ShowError(FromQString(ByLanguage("Could not delete:", "Nepodarilo sa zmazať:", "Nepodařilo se smazat:")) +
-                  failed);
+                  "\n" + failed);
         return false;
     }
     return true;

@@ -12,6 +12,7 @@
 #include "platform/Prompt.h"
 #include "platform/QtText.h"
 #include "storage/FlatTbl.h"
+#include "util/FileCommit.h"
 #include "ui_MainForm.h"
 
 TMainForm::~TMainForm()
@@ -77,6 +78,42 @@ void TMainForm::CloseTables()
         emit CatalogChanged();
 }
 
+namespace {
+
+// A catalogue neither of whose tables exists is made whole: both empty tables
+// are written and put in place by one commit, so that a stop at any point
+// leaves both of them or neither. True when they were made; false when either
+// table exists already (or a change left unfinished beside them cannot be
+// finished: the open that follows says why). Raises EDatabaseError when the
+// tables cannot be written; nothing is then made.
+bool CreateCatalogTables(const std::string &filePath, const std::string &discPath)
+{
+    // A change cut off between its files may be the one that makes (or
+    // removes) a table: it is finished before the tables are looked for.
+    std::string unfinished;
+    if (!FinishFileCommitsFor(filePath, unfinished) || !FinishFileCommitsFor(discPath, unfinished))
+        return false;
+    // Made only where nothing of either name is (a symlink, even a dangling
+    // one, is something), and not when the folder cannot be looked at.
+    const auto missing = [](const std::string &f) {
+        std::error_code ec;
+        return std::filesystem::symlink_status(f, ec).type() == std::filesystem::file_type::not_found;
+    };
+    if (!missing(filePath) || !missing(discPath))
+        return false;
+    TFileCommit commit;
+    CreateEmptyTable(filePath, FileTableLayout(), &commit);
+    CreateEmptyTable(discPath, DiscTableLayout(), &commit);
+    std::string error;
+    if (commit.Commit(error))
+        return true;
+    // Once its journal is written the change stands and is completed at the
+    // next open; until then nothing was made.
+    throw EDatabaseError(error);
+}
+
+} // namespace
+
 bool TMainForm::OpenCatalog(const std::string &folder, const std::string &name, std::string *error)
 {
     const std::string problem = CheckCatalogName(name);
@@ -93,6 +130,10 @@ bool TMainForm::OpenCatalog(const std::string &folder, const std::string &name, 
     try {
         std::error_code ec;
         std::filesystem::create_directories(std::filesystem::path(folder) / "CdNames", ec);
+        if (CreateCatalogTables(filePath, discPath)) {
+            made.push_back(filePath);
+            made.push_back(discPath);
+        }
         TOpenTableOptions fileOptions = FileTableOpenOptions(Settings[13] == 1);
         fileOptions.beforeConversion = [] {
             Prompt::Current().Show(ToQString(langunit::LangString(137)), QString(), PromptButtons::Ok);
@@ -110,16 +151,21 @@ bool TMainForm::OpenCatalog(const std::string &folder, const std::string &name, 
         discOptions.deferConversion = true;
         opening = &discPath;
         discs = OpenCatalogTable(discPath, DiscTableLayout(), discOptions);
+        if (discs.created)
+            made.push_back(discPath);
         opening = &filePath;
         FinishCatalogTable(filePath, FileTableLayout(), fileOptions, files);
         opening = &discPath;
         FinishCatalogTable(discPath, DiscTableLayout(), discOptions, discs);
     } catch (const std::exception &e) {
         files.table.reset();
-        for (const std::string &f : made) {
-            std::error_code ec;
-            std::filesystem::remove(f, ec);
-        }
+        discs.table.reset();
+        // What this attempt made goes again, as one change like its making.
+        TFileCommit undo;
+        for (const std::string &f : made)
+            undo.Remove(f);
+        std::string ignored;
+        undo.Commit(ignored);
         // The file is named once: some errors name it already.
         const std::string text = e.what();
         if (error)

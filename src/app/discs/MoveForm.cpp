@@ -180,27 +180,44 @@ void TMoveForm::TreeDragDrop(QTreeWidget *target, QTreeWidget *source)
     const TColumn &from = columns_[static_cast<size_t>(si)];
     const TColumn &to = columns_[static_cast<size_t>(ti)];
     TMoveOutcome outcome;
+    // A catalogue known by its disc table alone gets an empty file table when
+    // it is opened; a drop that moves nothing leaves no such file behind.
+    std::vector<std::string> made;
+    bool committed = false;
     try {
         HourglassCursor busy;
         const TOpenTableOptions fileOptions = FileTableOpenOptions(main_->Settings[13] == 1);
         const TOpenTableOptions discOptions = DiscTableOpenOptions(main_->Settings[13] == 1);
         const std::string &data = main_->DataFolder;
-        TOpenTableResult targetFiles =
-            OpenCatalogTable(main_->FileTablePath(data, to.name), FileTableLayout(), fileOptions);
-        TOpenTableResult targetDiscs = OpenCatalogTable(to.discTable, DiscTableLayout(), discOptions);
-        TOpenTableResult sourceFiles =
-            OpenCatalogTable(main_->FileTablePath(data, from.name), FileTableLayout(), fileOptions);
-        TOpenTableResult sourceDiscs = OpenCatalogTable(from.discTable, DiscTableLayout(), discOptions);
+        auto open = [&](const std::string &file, const std::vector<TFieldLayout> &layout,
+                        const TOpenTableOptions &options) {
+            TOpenTableResult opened = OpenCatalogTable(file, layout, options);
+            if (opened.created)
+                made.push_back(file);
+            return opened;
+        };
+        // The tables that are there are read first: one that does not open
+        // stops the drop before a missing one is made.
+        TOpenTableResult targetDiscs = open(to.discTable, DiscTableLayout(), discOptions);
+        TOpenTableResult sourceDiscs = open(from.discTable, DiscTableLayout(), discOptions);
+        TOpenTableResult sourceFiles = open(main_->FileTablePath(data, from.name), FileTableLayout(), fileOptions);
+        TOpenTableResult targetFiles = open(main_->FileTablePath(data, to.name), FileTableLayout(), fileOptions);
         outcome = MoveDiscBetween(TDiscCatalog{sourceFiles.table.get(), sourceDiscs.table.get(), from.treeFile},
                                   TDiscCatalog{targetFiles.table.get(), targetDiscs.table.get(), to.treeFile}, name);
     } catch (const ECommitUnfinished &e) {
         // The move is made and completes at the next open: the main window must
         // not keep (and later save) the catalogue as it was before it.
+        committed = true;
         Prompt::Current().Show(ToQString(e.what()), L(67), PromptButtons::Ok, PromptIcon::Error);
         mainChanged_ = true;
     } catch (const std::exception &e) {
         Prompt::Current().Show(ToQString(e.what()), L(67), PromptButtons::Ok, PromptIcon::Error);
     }
+    if (!outcome.moved && !committed)
+        for (const std::string &file : made) {
+            std::error_code ec;
+            std::filesystem::remove(file, ec);
+        }
     if (outcome.missing)
         Prompt::Current().Show(ToQString(NotFoundText(name)), L(67), PromptButtons::Ok, PromptIcon::Warning);
     if (!outcome.moved)

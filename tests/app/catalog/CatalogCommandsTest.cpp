@@ -208,6 +208,32 @@ TEST_F(CatalogCommandsTest, DeleteRefusesNamesOutsideTheDataFolder)
         EXPECT_NE(r.buttons, PromptButtons::YesNo);
 }
 
+// Deleting removes both tables or neither: one that cannot be removed keeps
+// the other too, and the user is told.
+TEST_F(CatalogCommandsTest, DeleteThatCannotRemoveATableKeepsBoth)
+{
+    MakeCatalog("Old", {"e: [OLD]"});
+    const auto before = disctest::Snapshot(data);
+    TMainForm form(nullptr, data);
+    {
+        disctest::TObeyPermissions obey;
+        disctest::TReadOnlyFolder locked(data); // the file table cannot go; the disc table could
+        prompt.Answer(PromptResult::Yes);
+        EXPECT_FALSE(form.DeleteCatalog("Old"));
+    }
+    ASSERT_EQ(prompt.Asked().size(), 2u);
+    EXPECT_EQ(prompt.Asked()[1].icon, PromptIcon::Error);
+    EXPECT_TRUE(prompt.Asked()[1].text.startsWith(QStringLiteral("Could not delete:")))
+        << prompt.Asked()[1].text.toStdString();
+    EXPECT_EQ(disctest::Snapshot(data), before);
+    // Writable again, both go; a table already gone is no failure.
+    fs::remove(data + "/Old.d");
+    prompt.Answer(PromptResult::Yes);
+    EXPECT_TRUE(form.DeleteCatalog("Old"));
+    EXPECT_FALSE(fs::exists(data + "/CdNames/Old_cdname.d"));
+    EXPECT_EQ(prompt.Asked().size(), 3u);
+}
+
 TEST_F(CatalogCommandsTest, BackupSwitchFollowsTheCheckMarkAndIsSaved)
 {
     TMainForm form(nullptr, data);

@@ -12,8 +12,10 @@
 
 #include "app/ArchiveTestSupport.h"
 #include "app/DiscTestSupport.h"
+#include "app/catalog/NewD.h"
 #include "app/discs/DiscCommands.h"
 #include "app/scan/MainScan.h"
+#include "ui_NewDataForm.h"
 #include "util/FileCommit.h"
 
 using namespace disctest;
@@ -84,13 +86,17 @@ protected:
         return killed;
     }
 
-    // The data folder as the next start finds it: both catalogues opened the
-    // program's way (which finishes a commit first), their trees read, files
-    // written before it counted as stale.
+    // The data folder as the next start finds it: the catalogues of `opened`
+    // opened the program's way (which finishes a commit first), their trees
+    // read, files written before it counted as stale; the stale temporary
+    // files of the tables of `swept` removed too, as their next open would.
     TFolder Reopen()
     {
         const TLaterStart later;
-        for (const char *name : {"Cat", "Other"}) {
+        for (const std::string &name : swept)
+            for (const std::string &table : {data + "/" + name + ".d", data + "/CdNames/" + name + "_cdname.d"})
+                RemoveStaleTempFiles(table);
+        for (const std::string &name : opened) {
             std::vector<std::unique_ptr<TFlatTable>> keep;
             CatalogOf(name, keep);
             EXPECT_TRUE(keep[0] && keep[1]) << name;
@@ -142,6 +148,8 @@ protected:
             }
             ++stops;
             finished += found == after;
+            if (afterStop)
+                afterStop();
         }
         // Each file written, the journal, each rename and the journal's removal.
         EXPECT_EQ(stops, expectedSteps);
@@ -150,6 +158,9 @@ protected:
     }
 
     TFolder initial;
+    std::vector<std::string> opened = {"Cat", "Other"}, swept;
+    // Run after each stop, on the folder as Reopen left it.
+    std::function<void()> afterStop;
 
     // A command's tables opened as the program opens them, with backups on.
     static std::unique_ptr<TFlatTable> OpenTable(const std::string &file, bool discs)
@@ -259,5 +270,55 @@ TEST_F(CatalogCommitTest, ScanRestoreNoteAndPictureAreWholeOldOrWholeNewAfterASt
                 form.StoreDiscPicture([&] { form.CdNameTable->FieldByName("CdPicture").SetAsBytes("NEWPIC"); });
             },
             6);
+    }
+}
+
+// A catalogue is its two tables: New catalogue makes both and Delete catalogue
+// removes both (leaving the backups and the tree file), each as one commit.
+TEST_F(CatalogCommitTest, NewAndDeleteCatalogueLeaveBothTablesOrNeitherAfterAStopAtAnyStep)
+{
+    // Opens `name` as New catalogue does, in a window of its own.
+    const auto newCatalogue = [&](const std::string &name) {
+        auto form = std::make_unique<TMainForm>(nullptr, data);
+        TNewDataForm dialog(form.get());
+        dialog.ui->Edit1->setText(QString::fromStdString(name));
+        dialog.ui->OkButton->click();
+        EXPECT_EQ(form->CatalogName, name);
+        return form;
+    };
+    {
+        SCOPED_TRACE("new");
+        swept = {"Fresh"};
+        // After a stop it is made again, empty.
+        afterStop = [&] {
+            const auto form = newCatalogue("Fresh");
+            EXPECT_TRUE(form->DiscNames().empty());
+            EXPECT_TRUE(fs::exists(data + "/CdNames/Fresh_cdname.d"));
+        };
+        // Two files, the journal, two renames, its removal.
+        AtEveryStep([&] { Require(newCatalogue("Fresh")->CatalogName == "Fresh"); }, 6);
+    }
+    {
+        SCOPED_TRACE("delete");
+        // Opening the open catalogue finishes a commit of the data folder;
+        // opening "Other" would make its tables again.
+        opened = {"Cat"};
+        swept = {"Other"};
+        // New catalogue of that name finds the whole catalogue or none: never
+        // its discs without their files.
+        afterStop = [&] {
+            const auto form = newCatalogue("Other");
+            const std::vector<std::string> discs = form->DiscNames();
+            EXPECT_EQ(form->FileRecordCount(), discs.empty() ? 0 : 2);
+            EXPECT_TRUE(discs.empty() || discs == std::vector<std::string>{"g: [X]"});
+        };
+        AtEveryStep(
+            [&] {
+                TMainForm form(nullptr, data);
+                prompt.Answer(PromptResult::Yes);
+                Require(form.DeleteCatalog("Other"));
+            },
+            // The journal, two removals, its removal.
+            4);
     }
 }

@@ -559,6 +559,52 @@ TEST_F(MoveTest, MoveWhoseTargetCannotBeSavedLeavesBothAsTheyWere)
     EXPECT_FALSE(move->MainCatalogChanged());
 }
 
+// A drop that cannot be made because a table does not open is told and makes
+// nothing: no file table for a catalogue known only by its disc table. Such a
+// catalogue with a sound disc table still takes the disc.
+TEST_F(MoveTest, DropThatCannotOpenATableLeavesNoFileMade)
+{
+    dir.write("DiVovData/CdNames/Broken_cdname.d", "this is no table file");
+    TCatalogBuilder lone, bad;
+    lone.Disc({"z: [LONE]", "2", "", "", 0, "", 0});
+    lone.Write(data, "Lone");
+    fs::remove(data + "/Lone.d");
+    bad.Disc({"y: [BAD]", "4", "", "", 0, "", 1});
+    bad.Write(data, "Bad");
+    dir.write("DiVovData/Bad.d", "this is no table file either");
+    TwoCatalogs(5);
+    const auto before = Snapshot(data);
+
+    // The target's disc table is damaged.
+    move->TreeDragDrop(Column("Broken"), source);
+    ASSERT_EQ(prompt.Asked().size(), 1u);
+    EXPECT_EQ(prompt.Asked()[0].icon, PromptIcon::Error);
+    // The source's file table is damaged, the target has none yet.
+    QTreeWidget *badColumn = Column("Bad");
+    ASSERT_TRUE(badColumn);
+    badColumn->setCurrentItem(Item(badColumn, "y: [BAD]"));
+    move->TreeDragDrop(Column("Lone"), badColumn);
+    ASSERT_EQ(prompt.Asked().size(), 2u);
+    EXPECT_EQ(prompt.Asked()[1].icon, PromptIcon::Error);
+    EXPECT_TRUE(Snapshot(data) == before);
+    EXPECT_FALSE(fs::exists(data + "/Broken.d"));
+    EXPECT_FALSE(fs::exists(data + "/Lone.d"));
+    // Every table opens but the move cannot be saved.
+    {
+        TObeyPermissions obey;
+        TReadOnlyFolder locked(data + "/CdNames");
+        move->TreeDragDrop(Column("Lone"), source);
+    }
+    ASSERT_EQ(prompt.Asked().size(), 3u);
+    EXPECT_TRUE(Snapshot(data) == before);
+
+    move->TreeDragDrop(Column("Lone"), source);
+    EXPECT_EQ(prompt.Asked().size(), 3u);
+    const TCatalogOnDisk made = Disk("Lone");
+    EXPECT_EQ(made.discNames, (Names{"z: [LONE]", "e: [DATA]"}));
+    EXPECT_EQ(made.filesPerDisc.at("e: [DATA]"), 5);
+}
+
 // The source is saved last; when it fails, the target already written must be
 // taken back. The two catalogues lie in a folder of their own here.
 TEST_F(MoveTest, MoveWhoseSourceCannotBeSavedTakesTheTargetBack)
