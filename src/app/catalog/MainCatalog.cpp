@@ -207,7 +207,9 @@ bool TMainForm::DeleteCatalog(const std::string &name)
     commit.Remove(FileTablePath(DataFolder, name));
     commit.Remove(DiscTablePath(DataFolder, name));
     std::string failed;
-    if (!commit.Commit(failed)) {
+    const bool deleted = commit.Commit(failed);
+    ShowCommitNotices(commit.Notices());
+    if (!deleted) {
         ShowError(FromQString(ByLanguage("Could not delete:", "Nepodarilo sa zmazať:", "Nepodařilo se smazat:")) +
                   "\n" + failed);
         return false;

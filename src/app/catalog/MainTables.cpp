@@ -91,7 +91,11 @@ bool CreateCatalogTables(const std::string &filePath, const std::string &discPat
     // A change cut off between its files may be the one that makes (or
     // removes) a table: it is finished before the tables are looked for.
     std::string unfinished;
-    if (!FinishFileCommitsFor(filePath, unfinished) || !FinishFileCommitsFor(discPath, unfinished))
+    std::vector<TCommitNotice> notices;
+    const bool finished =
+        FinishFileCommitsFor(filePath, unfinished, &notices) && FinishFileCommitsFor(discPath, unfinished, &notices);
+    ShowCommitNotices(notices);
+    if (!finished)
         return false;
     // Made only where nothing of either name is (a symlink, even a dangling
     // one, is something), and not when the folder cannot be looked at.
@@ -105,7 +109,9 @@ bool CreateCatalogTables(const std::string &filePath, const std::string &discPat
     CreateEmptyTable(filePath, FileTableLayout(), &commit);
     CreateEmptyTable(discPath, DiscTableLayout(), &commit);
     std::string error;
-    if (commit.Commit(error))
+    const bool made = commit.Commit(error);
+    ShowCommitNotices(commit.Notices());
+    if (made)
         return true;
     // Once its journal is written the change stands and is completed at the
     // next open; until then nothing was made.
