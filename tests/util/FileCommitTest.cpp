@@ -87,6 +87,45 @@ protected:
         for (const std::string &t : targets)
             RemoveStaleTempFiles(t);
     }
+    // Stops `change` by SIGKILL (in a child process) at each step of its commit
+    // in turn until it runs to its end; after each stop the next open finds the
+    // files all old or all as `changed`, and nothing of the commit's own left.
+    // Answers how many stops there were and how many the open finished.
+    std::pair<int, int> StopAtEveryStep(const std::function<bool(std::string &)> &change, const std::string &changed)
+    {
+        static int killAt;
+        int kills = 0, finished = 0;
+        for (killAt = 0;; ++killAt) {
+            SCOPED_TRACE("stopped at step " + std::to_string(killAt));
+            SetUp();
+            const pid_t child = ::fork();
+            EXPECT_GE(child, 0);
+            if (child == 0) {
+                SetCommitStepHook([](int step) {
+                    if (step == killAt)
+                        ::raise(SIGKILL);
+                });
+                std::string error;
+                ::_exit(change(error) ? 0 : 1);
+            }
+            int status = 0;
+            EXPECT_EQ(::waitpid(child, &status, 0), child);
+            const bool killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+            EXPECT_TRUE(killed || (WIFEXITED(status) && WEXITSTATUS(status) == 0));
+            Reopen();
+            const std::string state = State();
+            EXPECT_TRUE(state == oldState || state == changed) << state;
+            EXPECT_EQ(Leftovers(dir.str()), std::vector<std::string>{});
+            if (!killed) {
+                EXPECT_EQ(state, changed);
+                return {kills, finished};
+            }
+            ++kills;
+            finished += state == changed;
+            fs::remove_all(dir.path() / "CdNames");
+            fs::remove(targets[0]);
+        }
+    }
     static inline const std::string oldState = "old A;old B;-;";
     static inline const std::string newState = "new 0;new 1;new 2;";
     orbtest::TempDir dir;
@@ -113,39 +152,12 @@ TEST_F(FileCommitTest, PutsEveryFileInPlaceAndLeavesNothingBehind)
 
 TEST_F(FileCommitTest, KilledAtEveryStepLeavesEveryFileOldOrEveryFileNew)
 {
-    static int killAt;
-    int kills = 0, newAfterKill = 0;
-    for (killAt = 0;; ++killAt) {
-        SCOPED_TRACE("stopped at step " + std::to_string(killAt));
-        SetUp();
-        const pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            SetCommitStepHook([](int step) {
-                if (step == killAt)
-                    ::raise(SIGKILL);
-            });
+    const auto [kills, newAfterKill] = StopAtEveryStep(
+        [&](std::string &error) {
             TFileCommit commit;
-            std::string error;
-            ::_exit(Change(commit, error) ? 0 : 1);
-        }
-        int status = 0;
-        ASSERT_EQ(::waitpid(child, &status, 0), child);
-        const bool killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
-        ASSERT_TRUE(killed || (WIFEXITED(status) && WEXITSTATUS(status) == 0));
-        Reopen();
-        const std::string state = State();
-        EXPECT_TRUE(state == oldState || state == newState) << state;
-        EXPECT_EQ(Leftovers(dir.str()), std::vector<std::string>{});
-        if (!killed) {
-            EXPECT_EQ(state, newState);
-            break;
-        }
-        ++kills;
-        newAfterKill += state == newState;
-        fs::remove_all(dir.path() / "CdNames");
-        fs::remove(targets[0]);
-    }
+            return Change(commit, error);
+        },
+        newState);
     // Three files written, the journal, three renames and the journal's removal.
     EXPECT_EQ(kills, 8);
     // Stopped while the journal itself is put in place: no change, and its file goes too.
@@ -188,38 +200,8 @@ TEST_F(FileCommitTest, RemovalKilledAtEveryStepIsOldOrNewAndFinishedByTheNextOpe
         return commit.Commit(error);
     };
     const std::string removedState = "new 0;-;new 2;";
-    static int killAt;
-    int kills = 0, newAfterKill = 0;
-    for (killAt = 0;; ++killAt) {
-        SCOPED_TRACE("stopped at step " + std::to_string(killAt));
-        SetUp();
-        const pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            SetCommitStepHook([](int step) {
-                if (step == killAt)
-                    ::raise(SIGKILL);
-            });
-            std::string error;
-            ::_exit(change(targets, error) ? 0 : 1);
-        }
-        int status = 0;
-        ASSERT_EQ(::waitpid(child, &status, 0), child);
-        const bool killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
-        ASSERT_TRUE(killed || (WIFEXITED(status) && WEXITSTATUS(status) == 0));
-        Reopen();
-        const std::string state = State();
-        EXPECT_TRUE(state == oldState || state == removedState) << state;
-        EXPECT_EQ(Leftovers(dir.str()), std::vector<std::string>{});
-        if (!killed) {
-            EXPECT_EQ(state, removedState);
-            break;
-        }
-        ++kills;
-        newAfterKill += state == removedState;
-        fs::remove_all(dir.path() / "CdNames");
-        fs::remove(targets[0]);
-    }
+    const auto [kills, newAfterKill] = StopAtEveryStep([&](std::string &error) { return change(targets, error); },
+                                                       removedState);
     // Three files written, the journal, two renames and two removals, the journal's removal.
     EXPECT_EQ(kills, 9);
     EXPECT_EQ(newAfterKill, 5);
