@@ -19,7 +19,8 @@
 
 std::function<std::string(QWidget *, const QString &, const QString &)> TMainForm::OpenPictureDialog1 =
     [](QWidget *parent, const QString &title, const QString &filter) {
-        return FromQString(QFileDialog::getOpenFileName(parent, title, QString(), filter));
+        return FromQString(QFileDialog::getOpenFileName(parent, title, QString(), filter, nullptr,
+                                                        QFileDialog::DontUseNativeDialog));
     };
 
 namespace {
