@@ -86,7 +86,9 @@ bool TakeInputThatWaited(QWidget *window)
     TCloseKeeper keeper(window);
     qApp->installEventFilter(&keeper);
     pictureBeingRead = true; // a file asked for meanwhile still waits its turn
-    QCoreApplication::processEvents();
+    // Until none is left (one pass may leave what the first one queued), but
+    // not for long: events that keep coming are not waited for.
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 100);
     pictureBeingRead = false;
     qApp->removeEventFilter(&keeper);
     return keeper.closeAsked;
