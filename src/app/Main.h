@@ -380,6 +380,10 @@ public:
     void ConnectDiscHandlers();
     void DeleteButtonClick();
     void RenameCDMenuClick();
+    // Whether the node selected in the tree belongs to the open disc, the one
+    // Rename and Update act on; a group node (or none, or another disc's node)
+    // is told to choose a CD. False, silently, with no disc open.
+    bool OpenDiscChosen();
     void OrganizeButtonClick();
     // The open catalogue's tables and tree file for the disc commands.
     TDiscCatalog OpenDiscCatalog() const;

@@ -1,10 +1,13 @@
 // The chosen language reaches the texts the program does not write itself: Qt's own buttons and
-// dialogs, and the disc choice's first item after a change of language.
+// dialogs (its file dialogs, not the desktop's), and the disc choice's first item after a change of language.
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTimer>
+
+#include "app/print/BandReport.h"
 
 #include "app/MainFormTestSupport.h"
 
@@ -73,4 +76,39 @@ TEST_F(LanguageTextsTest, DiscChoiceFirstItemFollowsAChangeOfLanguage)
         EXPECT_EQ(choice->itemText(2), QStringLiteral("f: [MORE]"));
         EXPECT_EQ(choice->currentIndex(), 2) << "the disc chosen stays chosen";
     }
+}
+
+// The native dialog of the desktop writes its texts in the desktop's language, not the program's:
+// opening a catalogue, loading a picture and printing to a file take Qt's own file dialog, as the
+// other file dialogs do.
+TEST_F(LanguageTextsTest, FileDialogsAreQtsOwnSoTheyFollowTheChosenLanguage)
+{
+    SaveCat("Setup12=0\n");
+    auto form = std::make_unique<TMainForm>(nullptr, data);
+    form->FormShow();
+    std::vector<std::string> seen; // the dialog's title, and "native" where it may take the desktop's
+    const auto note = [&](QFileDialog &d) {
+        seen.push_back(d.windowTitle().toStdString() +
+                       (d.testOption(QFileDialog::DontUseNativeDialog) ? "" : " native"));
+    };
+    TMainForm::RunModal = [&](QDialog &d) {
+        if (auto *files = qobject_cast<QFileDialog *>(&d))
+            note(*files);
+        return int(QDialog::Rejected);
+    };
+    EXPECT_EQ(form->ChooseCatalogFile(), "");
+    // The static dialogs run their own loop: each is noted and cancelled from a timer.
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (auto *files = qobject_cast<QFileDialog *>(w); files && files->isVisible()) {
+                note(*files);
+                files->reject();
+            }
+    });
+    closer.start(10);
+    EXPECT_EQ(TMainForm::OpenPictureDialog1(form.get(), QStringLiteral("Picture"), QStringLiteral("All (*)")), "");
+    EXPECT_EQ(TBandReport::AskPdfFileName(form.get()), "");
+    closer.stop();
+    EXPECT_EQ(seen, (std::vector<std::string>{"Open", "Picture", "PDF"}));
 }

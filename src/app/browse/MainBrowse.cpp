@@ -40,21 +40,31 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
         if (event->type() == QEvent::KeyPress) {
+            pressed_ = true;
             pressedOn_ = form_->ui->TreeView1->currentItem();
         } else if (event->type() == QEvent::KeyRelease) {
             const auto *key = static_cast<QKeyEvent *>(event);
+            // Only a key pressed in the tree: Enter in the path box may move
+            // the focus here before the key is released, and the place it went
+            // to is no click on the node selected there.
+            const bool pressedHere = pressed_;
+            if (!key->isAutoRepeat())
+                pressed_ = false;
             // Any other key that moved the selection (Home, End, page keys,
             // a typed letter) opens the node it reached as well.
-            if (!key->isAutoRepeat() &&
+            if (pressedHere && !key->isAutoRepeat() &&
                 (key->key() == Qt::Key_Down || key->key() == Qt::Key_Up ||
                  form_->ui->TreeView1->currentItem() != pressedOn_))
                 form_->TreeView1Click();
+        } else if (event->type() == QEvent::FocusOut) {
+            pressed_ = false; // its release goes elsewhere
         }
         return QObject::eventFilter(watched, event);
     }
 
 private:
     TMainForm *form_;
+    bool pressed_ = false;
     QTreeWidgetItem *pressedOn_ = nullptr;
 };
 

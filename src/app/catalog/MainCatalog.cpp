@@ -87,6 +87,7 @@ std::string TMainForm::ChooseCatalogFile()
     dialog.setObjectName(QStringLiteral("OpenDialog1"));
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
     if (ExecModal(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
     return FromQString(dialog.selectedFiles().front());

@@ -4,7 +4,9 @@
 
 #include <QFileDialog>
 #include <QDateTime>
+#include <QDialogButtonBox>
 #include <QFileInfo>
+#include <QPushButton>
 
 #include <filesystem>
 
@@ -86,6 +88,22 @@ std::string FileName(const std::string &path)
     return fs::path(path).filename().string();
 }
 
+// The text a message box's standard button shows, without its shortcut mark,
+// taken where the box takes it (Qt's own texts, in the program's language),
+// so that a question names its buttons as they read.
+std::string ShownButtonText(QDialogButtonBox::StandardButton button)
+{
+    const QDialogButtonBox box(button);
+    const QString text = box.button(button)->text();
+    QString shown;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == QLatin1Char('&') && i + 1 < text.size())
+            ++i; // "&&" is a "&" shown
+        shown += text[i];
+    }
+    return FromQString(shown);
+}
+
 } // namespace
 
 bool TMainForm::OpenStartCatalog()
@@ -133,19 +151,22 @@ bool TMainForm::OpenStartCatalog()
             const bool gone = !checks[0].exists && !checks[1].exists;
             if (gone && !BackupReadable(filePath, nullptr, &kinds[0]) && !BackupReadable(discPath, nullptr, &kinds[1]) &&
                 openError.empty()) {
+                const std::string yes = "\n\n" + ShownButtonText(QDialogButtonBox::Yes) + ": ";
+                const std::string no = "\n" + ShownButtonText(QDialogButtonBox::No) + ": ";
+                const std::string cancel = "\n" + ShownButtonText(QDialogButtonBox::Cancel) + ": ";
                 const PromptResult answer = Prompt::Current().Show(
                     ToQString(Text3("The archive \"" + name + "\" named in the settings does not exist: neither " +
-                                        filePath + " nor " + discPath +
-                                        " is there.\n\nYes: create it now, empty, under this name.\nNo: choose what to "
-                                        "do instead.\nCancel: exit without changing anything.",
+                                        filePath + " nor " + discPath + " is there." + yes +
+                                        "create it now, empty, under this name." + no + "choose what to do instead." +
+                                        cancel + "exit without changing anything.",
                                     "Archív \"" + name + "\" uvedený v nastaveniach neexistuje: nie je tam ani " +
-                                        filePath + ", ani " + discPath +
-                                        ".\n\nÁno: vytvoriť ho teraz prázdny pod týmto názvom.\nNie: vybrať, čo urobiť "
-                                        "namiesto toho.\nZrušiť: skončiť bez akejkoľvek zmeny.",
+                                        filePath + ", ani " + discPath + "." + yes +
+                                        "vytvoriť ho teraz prázdny pod týmto názvom." + no +
+                                        "vybrať, čo urobiť namiesto toho." + cancel + "skončiť bez akejkoľvek zmeny.",
                                     "Archiv \"" + name + "\" uvedený v nastavení neexistuje: není tam ani " + filePath +
-                                        ", ani " + discPath +
-                                        ".\n\nAno: vytvořit jej nyní prázdný pod tímto názvem.\nNe: vybrat, co udělat "
-                                        "místo toho.\nStorno: ukončit bez jakékoli změny.")),
+                                        ", ani " + discPath + "." + yes + "vytvořit jej nyní prázdný pod tímto názvem." +
+                                        no + "vybrat, co udělat místo toho." + cancel +
+                                        "ukončit bez jakékoli změny.")),
                     QString(), PromptButtons::YesNoCancel, PromptIcon::Warning, PromptResult::Yes);
                 if (answer == PromptResult::Cancel)
                     return false;

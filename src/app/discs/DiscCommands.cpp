@@ -510,9 +510,7 @@ std::string DiscNameTooLongText()
 
 std::string ChooseDiscText()
 {
-    return Text3("Choose a CD in the tree, please: a group is not renamed.",
-                 "Vyberte, prosím, v strome CD: skupina sa nepremenúva.",
-                 "Vyberte, prosím, ve stromu CD: skupina se nepřejmenovává.");
+    return Text3("Choose a CD in the tree, please.", "Vyberte, prosím, v strome CD.", "Vyberte, prosím, ve stromu CD.");
 }
 
 std::string FileKeptText(const std::string &fileName)

@@ -46,8 +46,12 @@ void TMainForm::DeleteButtonClick()
     QTreeWidgetItem *node = ui->TreeView1->currentItem();
     if (!node)
         return;
-    if (TreeNodeKind(node) != NodeKindDisc)
+    // Only a disc node is deleted: a group (or a folder of a disc) is not
+    // taken for a disc, but the user is told why nothing happens.
+    if (TreeNodeKind(node) != NodeKindDisc) {
+        Prompt::Current().Show(ToQString(ChooseDiscText()), L(34), PromptButtons::Ok, PromptIcon::Information);
         return;
+    }
     if (!CatalogWritable())
         return;
     const PromptResult answer =
@@ -79,17 +83,24 @@ void TMainForm::DeleteButtonClick()
         ShowError(unfinished);
 }
 
-void TMainForm::RenameCDMenuClick()
+bool TMainForm::OpenDiscChosen()
 {
     if (!HasCatalog() || Browse.CurrentDisc.empty())
-        return;
-    // The disc renamed is the one the selected node belongs to; a group node
-    // (or a node outside any disc) renames nothing, whatever disc was open last.
+        return false;
+    // The disc acted on is the one the selected node belongs to; a group node
+    // (or a node outside any disc) names none, whatever disc was open last.
     const QTreeWidgetItem *node = DiscNodeOf(ui->TreeView1->currentItem());
     if (!node || !SameDiscName(FromQString(node->text(0)), Browse.CurrentDisc)) {
         Prompt::Current().Show(ToQString(ChooseDiscText()), L(34), PromptButtons::Ok, PromptIcon::Information);
-        return;
+        return false;
     }
+    return true;
+}
+
+void TMainForm::RenameCDMenuClick()
+{
+    if (!OpenDiscChosen())
+        return;
     if (!CatalogWritable())
         return;
     auto *form = new TRenameCDForm(this);

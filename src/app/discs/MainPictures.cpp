@@ -4,6 +4,7 @@
 #include "app/Main.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QFileDialog>
 #include <QLabel>
 #include <QMenu>
@@ -19,7 +20,8 @@
 
 std::function<std::string(QWidget *, const QString &, const QString &)> TMainForm::OpenPictureDialog1 =
     [](QWidget *parent, const QString &title, const QString &filter) {
-        return FromQString(QFileDialog::getOpenFileName(parent, title, QString(), filter));
+        return FromQString(QFileDialog::getOpenFileName(parent, title, QString(), filter, nullptr,
+                                                        QFileDialog::DontUseNativeDialog));
     };
 
 namespace {
@@ -39,6 +41,58 @@ std::string CannotReadPicture(const std::string &file, const std::string &why)
 // True while a picture file is being read; the window's events go on
 // meanwhile, so a timer may ask for another one.
 bool pictureBeingRead = false;
+
+// Drops the user's input it sees and keeps a request to close `window`.
+class TCloseKeeper : public QObject {
+public:
+    explicit TCloseKeeper(QWidget *window) : window_(window) {}
+    bool closeAsked = false;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        switch (event->type()) {
+        case QEvent::Close:
+            if (watched != window_)
+                return false;
+            event->ignore();
+            closeAsked = true;
+            return true;
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::Wheel:
+        case QEvent::ContextMenu:
+            return event->spontaneous();
+        default:
+            return false;
+        }
+    }
+
+private:
+    QWidget *window_;
+};
+
+// The user's input made while a picture was decoded waited for the decode,
+// and the window system's request to close the window with it. Taken before
+// the message about a picture that cannot be read (which would block the
+// window and so drop the request), the input is dropped, as the decode
+// dropped it, and whether the window was asked to close is returned, to be
+// carried out after the message.
+bool TakeInputThatWaited(QWidget *window)
+{
+    TCloseKeeper keeper(window);
+    qApp->installEventFilter(&keeper);
+    pictureBeingRead = true; // a file asked for meanwhile still waits its turn
+    // Until none is left (one pass may leave what the first one queued), but
+    // not for long: events that keep coming are not waited for.
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 100);
+    pictureBeingRead = false;
+    qApp->removeEventFilter(&keeper);
+    return keeper.closeAsked;
+}
 
 } // namespace
 
@@ -122,8 +176,11 @@ bool TMainForm::LoadCdPicture(const std::string &Extension, const std::string &F
     if (closed_)
         return false;
     if (picture.image.isNull()) {
+        const bool closeAsked = TakeInputThatWaited(this);
         Prompt::Current().Show(ToQString(CannotReadPicture(FileName, picture.error)),
                                ToQString(langunit::LangString(67)), PromptButtons::Ok, PromptIcon::Error);
+        if (closeAsked)
+            close();
         return false;
     }
     // The picture goes to the disc it was meant for, found again.

@@ -27,6 +27,10 @@ TRenameCDForm::TRenameCDForm(TMainForm *main)
     setAttribute(Qt::WA_DeleteOnClose);
     connect(ui->OkButton, &QPushButton::clicked, this, &TRenameCDForm::OkButtonClick);
     connect(ui->CancelButton, &QPushButton::clicked, this, &TRenameCDForm::close);
+    // The disc belongs to the catalogue open now: once another one replaces it
+    // (or it is closed), the dialog closes, renaming nothing, so that OK never
+    // renames a disc of the same name in the other catalogue.
+    connect(main_, &TMainForm::CatalogChanged, this, &TRenameCDForm::close);
     connect(ui->HelpButton, &QPushButton::clicked, this, [this] {
         HelpService::ShowContext(ToQString(main_->HelpFile), 21, langunit::CurrentLanguage());
     });

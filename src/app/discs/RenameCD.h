@@ -1,7 +1,7 @@
 #pragma once
 // The rename-disc dialog: shows the current disc's name without its drive and
 // brackets and renames the disc everywhere it is kept. Shown modeless; it
-// frees itself when closed.
+// frees itself when closed, and closes when another catalogue is opened.
 #include <QDialog>
 
 #include <string>

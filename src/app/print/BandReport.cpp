@@ -45,8 +45,8 @@ QString TBandReport::PdfStartFolder()
 
 std::function<std::string(QWidget *parent)> TBandReport::AskPdfFileName = [](QWidget *parent) {
     const QString folder = PdfStartFolder();
-    QString name = QFileDialog::getSaveFileName(parent, QStringLiteral("PDF"), folder,
-                                                QStringLiteral("PDF (*.pdf)"));
+    QString name = QFileDialog::getSaveFileName(parent, QStringLiteral("PDF"), folder, QStringLiteral("PDF (*.pdf)"),
+                                                nullptr, QFileDialog::DontUseNativeDialog);
     if (!name.isEmpty() && QFileInfo(name).suffix().isEmpty())
         name += QStringLiteral(".pdf");
     return FromQString(name);

@@ -78,6 +78,8 @@ void TMainForm::ScanButtonClick()
 
 void TMainForm::UpdateToolButtonClick()
 {
+    if (!OpenDiscChosen())
+        return;
     RunScanWizard(1);
 }
 

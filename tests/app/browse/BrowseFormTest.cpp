@@ -185,6 +185,38 @@ TEST_F(BrowseFormTest, EnteringFoldersGoingUpAndTypedPaths)
     EXPECT_EQ(form->Browse.BrowseFlag, 0);
 }
 
+// Enter on a path of another disc opened that disc, whose first listing gives its tree node the
+// focus; the key, let go there, was taken for a key of the tree and listed the disc's top folder.
+TEST_F(BrowseFormTest, PathOfAnotherDiscTypedIsReachedWithOneEnter)
+{
+    AddDisc("e: [DATA]", "1", "", "1 mb", "", 0);
+    AddDisc("u: [BAD]", "2", "", "1 mb", "", 0);
+    AddRecord("e: [DATA]", "e:\\", "top.txt", 1, "5");
+    AddRecord("u: [BAD]", "u:\\", "weird_members.zip", 1, "300");
+    AddRecord("u: [BAD]", "u:\\weird_members.zip\\", "member.txt", 1, "1");
+    AddRecord("u: [BAD]", "u:\\", "normal.txt", 1, "3");
+    Save("Setup10=1\n");
+    auto form = OpenActive();
+    ASSERT_EQ(form->Browse.LoadedDisc, "e: [DATA]");
+    form->ui->ComboBox1->setFocus();
+    form->ui->ComboBox1->setEditText(QStringLiteral("u:\\weird_members.zip"));
+    SendKey(form->ui->ComboBox1, Qt::Key_Return, true, false);
+    // The key is let go wherever the focus is by then, as on a desktop.
+    ASSERT_NE(QApplication::focusWidget(), nullptr);
+    SendKey(QApplication::focusWidget(), Qt::Key_Return, false, true);
+    EXPECT_EQ(form->Browse.LoadedDisc, "u: [BAD]");
+    EXPECT_EQ(form->Browse.CurrentPath + "|" + form->ui->ComboBox1->currentText().toStdString(),
+              "u:\\weird_members.zip\\|u:\\weird_members.zip");
+    EXPECT_EQ(ListNamesOf(*form), Names{"member.txt"});
+    EXPECT_TRUE(prompt.Asked().empty());
+    // A key pressed and let go in the tree still opens the node it reached.
+    QTreeWidget *tree = form->ui->TreeView1;
+    ASSERT_GE(form->SelectTreeNodeByText("u: [BAD]"), 0);
+    tree->setFocus();
+    SendKey(tree, Qt::Key_Up);
+    EXPECT_EQ(form->Browse.LoadedDisc, "e: [DATA]");
+}
+
 TEST_F(BrowseFormTest, BackForwardAndTheHistoryMenusKeepThePathBoxCurrent)
 {
     auto form = OpenStandard();

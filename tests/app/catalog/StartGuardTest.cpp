@@ -1,6 +1,8 @@
 // One running copy per data folder, with real processes; the letter map's
-// mistakes told once.
+// mistakes told once; the question about a catalogue gone at start.
 #include <QDeadlineTimer>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QProcess>
 #include <QThread>
 
@@ -12,6 +14,7 @@
 #include <cstring>
 
 #include "app/DiscTestSupport.h"
+#include "app/MainFormTestSupport.h"
 
 using namespace disctest;
 
@@ -209,4 +212,45 @@ TEST(LetterMapAtStart, ReadOnlyCatalogueWritesNoLetterMap)
     EXPECT_FALSE(fs::exists(mapPath));
     TakeUpLetterMap(volumes, mapPath, false);
     EXPECT_TRUE(fs::exists(mapPath));
+}
+
+namespace {
+
+class MissingCatalogueAtStart : public DataFolderTest<> {};
+
+// The text a message box shows on its standard button, without the shortcut mark.
+QString ButtonShown(QMessageBox::StandardButton which)
+{
+    QMessageBox box;
+    box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    QString text = box.button(which)->text();
+    return text.remove(QLatin1Char('&'));
+}
+
+} // namespace
+
+// The question about a catalogue named in the settings that is gone says what each button does:
+// by the names the buttons show in the language chosen (Qt's Czech Cancel reads "Zrušit", which
+// the question called "Storno").
+TEST_F(MissingCatalogueAtStart, QuestionNamesEachButtonAsItIsShown)
+{
+    for (const int language : {langunit::LangEnglish, langunit::LangSlovak, langunit::LangCzech}) {
+        SCOPED_TRACE(language);
+        dir.write("DiVovData/cat.ini",
+                  "[CatalogSettings]\nSetup1=" + std::to_string(language) + "\nSetup20=1\nSetup_Text4=Gone\n");
+        const size_t asked = prompt.Asked().size();
+        prompt.Answer(PromptResult::Cancel);
+        {
+            TMainForm form(nullptr, data);
+            EXPECT_TRUE(form.StartCancelled);
+        }
+        ASSERT_EQ(prompt.Asked().size(), asked + 1);
+        const QString text = prompt.Asked().back().text;
+        EXPECT_EQ(prompt.Asked().back().buttons, PromptButtons::YesNoCancel);
+        for (const QMessageBox::StandardButton b : {QMessageBox::Yes, QMessageBox::No, QMessageBox::Cancel})
+            EXPECT_EQ(text.count(QStringLiteral("\n") + ButtonShown(b) + QStringLiteral(": ")), 1)
+                << text.toStdString() << "\nbutton: " << ButtonShown(b).toStdString();
+        EXPECT_FALSE(text.contains(QStringLiteral("Storno"))) << text.toStdString();
+        EXPECT_FALSE(fs::exists(data + "/Gone.d"));
+    }
 }

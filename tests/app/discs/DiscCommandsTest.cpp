@@ -105,7 +105,9 @@ TEST_F(DiscCommandsTest, DeleteAsksAndRemovesExactlyTheDiscsRecordsWhateverFilte
     StandardCatalog();
     auto form = Open();
     ASSERT_GE(form->SelectTreeNodeByText("Backups"), 0);
-    form->DeleteButtonClick(); // a group: no question, nothing deleted
+    form->DeleteButtonClick(); // a group: no question, nothing deleted, the user told to choose a CD
+    ASSERT_EQ(prompt.Asked().size(), 1u);
+    EXPECT_EQ(prompt.Asked()[0].text.toStdString(), ChooseDiscText());
     ASSERT_GE(form->SelectTreeNodeByText("e: [DATA]"), 0);
     prompt.Answer(PromptResult::Yes);
     {
@@ -113,8 +115,8 @@ TEST_F(DiscCommandsTest, DeleteAsksAndRemovesExactlyTheDiscsRecordsWhateverFilte
         TReadOnlyFolder locked(data + "/CdNames");
         form->ui->DeleteButton->click(); // through the handler boundary: the error is shown
     }
-    ASSERT_EQ(prompt.Asked().size(), 2u);
-    EXPECT_NE(prompt.Asked()[1].text.toStdString().find("Cat_cdname.d"), std::string::npos);
+    ASSERT_EQ(prompt.Asked().size(), 3u);
+    EXPECT_NE(prompt.Asked()[2].text.toStdString().find("Cat_cdname.d"), std::string::npos);
     ExpectStandardOnDisk();
     // The tables in memory were put back too: a later save writes the disc again.
     form->FlatTable1->SetFiltered(false);
@@ -122,7 +124,7 @@ TEST_F(DiscCommandsTest, DeleteAsksAndRemovesExactlyTheDiscsRecordsWhateverFilte
     EXPECT_TRUE(form->LocateDiscRecord("e: [DATA]"));
     prompt.Answer(PromptResult::No);
     form->DeleteButtonClick();
-    EXPECT_EQ(prompt.Asked().size(), 3u);
+    EXPECT_EQ(prompt.Asked().size(), 4u);
     ExpectStandardOnDisk();
     // A search-like filter that shows only one record of the disc.
     form->FlatTable1->SetOnFilterRecord(
@@ -130,9 +132,9 @@ TEST_F(DiscCommandsTest, DeleteAsksAndRemovesExactlyTheDiscsRecordsWhateverFilte
     form->FlatTable1->SetFiltered(true);
     prompt.Answer(PromptResult::Yes);
     form->DeleteButtonClick();
-    ASSERT_EQ(prompt.Asked().size(), 4u);
-    EXPECT_EQ(prompt.Asked()[3].text.toStdString(), langunit::LangString(55) + "  : e: [DATA]");
-    EXPECT_EQ(prompt.Asked()[3].defaultButton, PromptResult::No);
+    ASSERT_EQ(prompt.Asked().size(), 5u);
+    EXPECT_EQ(prompt.Asked()[4].text.toStdString(), langunit::LangString(55) + "  : e: [DATA]");
+    EXPECT_EQ(prompt.Asked()[4].defaultButton, PromptResult::No);
     const TCatalogOnDisk disk = Disk();
     EXPECT_EQ(disk.discNames, (Names{"e: [DATA]1", "f: [MUSIC]"}));
     EXPECT_EQ(disk.filesPerDisc, (std::map<std::string, int>{{"e: [DATA]1", 2}, {"f: [MUSIC]", 2}}));
@@ -398,6 +400,68 @@ TEST_F(DiscCommandsTest, ADiscNamedByItsAudioTitleIsRenamedWhole)
     EXPECT_TRUE(Rename(dialog, QStringLiteral("Let It Be")));
     EXPECT_EQ(Disk().discNames, (Names{"e: [DATA]", "Let It Be"}));
     EXPECT_EQ(Disk().filesPerDisc.at("Let It Be"), 3);
+}
+
+// The dialog is modeless: a catalogue opened while it waits (one with a disc of the same name)
+// must not have its disc renamed by OK, and the catalogue it was opened on keeps its name too.
+TEST_F(DiscCommandsTest, RenameDialogClosesWhenAnotherCatalogueIsOpened)
+{
+    StandardCatalog();
+    TCatalogBuilder other;
+    other.Disc({"e: [DATA]", "1", "", "", 0, "", 2});
+    other.Write(data, "Other");
+    const auto before = Snapshot(data);
+    auto form = Open();
+    QPointer<TRenameCDForm> dialog = OpenRename(*form, "e: [DATA]");
+    ASSERT_FALSE(dialog.isNull());
+    ASSERT_TRUE(form->OpenCatalogFile(data + "/Other.d"));
+    ASSERT_EQ(form->CatalogName, "Other");
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(dialog.isNull());
+    if (dialog) // the OK the user would press on it
+        Rename(dialog, QStringLiteral("NEW"));
+    EXPECT_EQ(Snapshot(data), before);
+    EXPECT_TRUE(prompt.Asked().empty());
+    // On the catalogue it was opened on, it still renames.
+    ASSERT_TRUE(form->OpenCatalogFile(data + "/Cat.d"));
+    dialog = OpenRename(*form, "e: [DATA]");
+    ASSERT_FALSE(dialog.isNull());
+    EXPECT_TRUE(Rename(dialog, QStringLiteral("NEW")));
+    EXPECT_EQ(Disk().discNames, (Names{"e: [NEW]", "e: [DATA]1", "f: [MUSIC]"}));
+    EXPECT_EQ(Disk("Other").discNames, Names{"e: [DATA]"});
+}
+
+// Update and Delete act on the disc of the node selected; with a group selected after a disc was
+// shown, they say to choose a CD as Rename does, and neither opens nor deletes anything.
+TEST_F(DiscCommandsTest, UpdateAndDeleteWithAGroupSelectedSayToChooseACd)
+{
+    StandardCatalog();
+    auto form = Open();
+    OpenDisc(*form, "e: [DATA]");
+    ASSERT_EQ(form->Browse.CurrentDisc, "e: [DATA]");
+    ASSERT_GE(form->SelectTreeNodeByText("Backups"), 0);
+    std::vector<std::string> opened;
+    TMainForm::RunModal = [&](QDialog &d) {
+        opened.push_back(d.metaObject()->className());
+        return int(QDialog::Rejected);
+    };
+    const std::vector<std::function<void()>> commands = {[&] { form->UpdateToolButtonClick(); },
+                                                         [&] { form->DeleteButtonClick(); },
+                                                         [&] { form->RenameCDMenuClick(); }};
+    for (size_t i = 0; i < commands.size(); ++i) {
+        SCOPED_TRACE(i);
+        commands[i]();
+        ASSERT_EQ(prompt.Asked().size(), i + 1);
+        EXPECT_EQ(prompt.Asked().back().text.toStdString(), ChooseDiscText());
+    }
+    EXPECT_TRUE(opened.empty());
+    EXPECT_EQ(form->findChild<TRenameCDForm *>(), nullptr);
+    ExpectStandardOnDisk();
+    // The disc's own node (or a folder of it) selected again: Update opens the wizard for it.
+    ASSERT_GE(form->SelectTreeNodeByText("e: [DATA]"), 0);
+    form->UpdateToolButtonClick();
+    EXPECT_EQ(opened, std::vector<std::string>{"TNewRecordForm"});
+    EXPECT_EQ(prompt.Asked().size(), commands.size());
 }
 
 TEST_F(DiscCommandsTest, RenameThatCannotBeSavedLeavesEverythingAsItWas)

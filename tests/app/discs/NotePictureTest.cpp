@@ -8,6 +8,7 @@
 #include <QMimeData>
 #include <QTimer>
 #include <QUrl>
+#include <QWindow>
 
 #include <chrono>
 #include <map>
@@ -661,6 +662,40 @@ TEST_F(NotePictureTest, WindowClosedWhileAPictureIsReadStoresNothingAndSaysNothi
     EXPECT_TRUE(closed);
     for (const auto &asked : prompt.Asked())
         ADD_FAILURE() << asked.text.toStdString();
+    EXPECT_EQ(StoredDisc("e: [DATA]", "CdPicture"), before);
+}
+
+// The window system's request to close the window, made while a picture is decoded, waits with
+// the user's input until the decode has ended. A picture that cannot be read then shows its
+// message, which blocked the window and dropped the request: the window stayed open.
+TEST_F(NotePictureTest, WindowClosedWhileAPictureThatCannotBeReadIsDecodedClosesAfterTheMessage)
+{
+    const std::string picture = dir.write("broken.jpg", std::string("\xFF\xD8\xFF\xE0") + std::string(4000, 'x'));
+    auto form = OpenActive();
+    const std::string before = StoredDisc("e: [DATA]", "CdPicture");
+    ActingPrompt acting;
+    PromptScope scope(acting);
+    bool openAtMessage = false;
+    acting.Actions = {[&] { return openAtMessage = form->isVisible(), PromptResult::Ok; }};
+    // Asked as soon as the decode has ended (its busy cursor gone), which is when the request comes.
+    bool asked = false;
+    QTimer windowSystem;
+    QObject::connect(&windowSystem, &QTimer::timeout, [&] {
+        if (asked || QApplication::overrideCursor())
+            return;
+        asked = true;
+        form->windowHandle()->close();
+    });
+    windowSystem.start(0);
+    EXPECT_FALSE(form->LoadCdPicture(".JPG", picture));
+    windowSystem.stop();
+    ASSERT_EQ(acting.Asked.size(), 1u);
+    EXPECT_NE(acting.Asked[0].text.toStdString().find("broken.jpg cannot be read"), std::string::npos)
+        << acting.Asked[0].text.toStdString();
+    EXPECT_TRUE(asked);
+    EXPECT_TRUE(openAtMessage);
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_FALSE(form->HasCatalog());
     EXPECT_EQ(StoredDisc("e: [DATA]", "CdPicture"), before);
 }
 

@@ -158,6 +158,7 @@ TEST_F(ScanWizardTest, UpdateReplacesExactlyTheDiscsRecordsWhateverTheFilter)
         [](TDataSet *ds, bool &accept) { accept = ds->FieldByName("Namecd").AsString() == "f: [other]"; });
     form->FlatTable1->SetFiltered(true);
     form->Browse.CurrentDisc = "e: [data]";
+    ASSERT_GE(form->SelectTreeNodeByText("e: [data]"), 0); // Update acts on the disc chosen in the tree
     volumes->SetDrives({Folder('e', dir.file("disc"), "DATA", DRIVE_CDROM), Folder('f', dir.file("other"), "OTHER")});
     Scan(1);
     Strings files = Files({"Namecd", "Name"});
@@ -267,7 +268,10 @@ TEST_F(ScanWizardTest, UpdateKeepsTheStoredNameOfALongNamedDiscWhereverItCameFro
         ASSERT_EQ(std::tuple(Discs({"CdName"}), CountOf(name)), std::tuple(Strings{name}, 3 + added));
         current = name;
         dir.write("disc/new" + std::to_string(added++) + ".txt", "new");
-        form->Browse.CurrentDisc = name;
+        // Shown as the tables now name it, and chosen in the tree: Update acts on that disc.
+        form->RebuildCatalogView();
+        OpenDisc(*form, name);
+        ASSERT_EQ(form->Browse.CurrentDisc, name);
         bool shown = false;
         Scan(1, [&](TNewRecordForm &w) {
             ExpectWriteTextWhole(w, name);
