@@ -62,8 +62,12 @@ function(orbalist_tests area)
   target_compile_definitions(test_${area} PRIVATE
     ORB_SOURCE_DIR="${CMAKE_SOURCE_DIR}" ORB_BINARY_DIR="${CMAKE_BINARY_DIR}")
   orbalist_warnings(test_${area})
+  # One variable a property: the discovered tests' properties are a flat list,
+  # where a second variable in ENVIRONMENT is taken for a property name of its
+  # own and drops itself and the time limit after it.
   gtest_discover_tests(test_${area}
     DISCOVERY_MODE PRE_TEST
-    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ASAN_OPTIONS=detect_leaks=0"
+    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
+               ENVIRONMENT_MODIFICATION "ASAN_OPTIONS=set:detect_leaks=0"
                TIMEOUT ${timeout})
 endfunction()
