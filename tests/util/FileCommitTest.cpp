@@ -56,6 +56,28 @@ struct LaterStart {
     static inline const std::chrono::system_clock::time_point real = std::chrono::system_clock::now();
 };
 
+// Runs `change` in a child process stopped by SIGKILL before step `step` of
+// its commit; true when it was stopped there, false when it ran to its end.
+bool StoppedAt(int step, const std::function<bool()> &change)
+{
+    static int killAt;
+    killAt = step;
+    const pid_t child = ::fork();
+    EXPECT_GE(child, 0);
+    if (child == 0) {
+        SetCommitStepHook([](int s) {
+            if (s == killAt)
+                ::raise(SIGKILL);
+        });
+        ::_exit(change() ? 0 : 1);
+    }
+    int status = 0;
+    EXPECT_EQ(::waitpid(child, &status, 0), child);
+    const bool killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+    EXPECT_TRUE(killed || (WIFEXITED(status) && WEXITSTATUS(status) == 0)) << status;
+    return killed;
+}
+
 class FileCommitTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -93,25 +115,14 @@ protected:
     // Answers how many stops there were and how many the open finished.
     std::pair<int, int> StopAtEveryStep(const std::function<bool(std::string &)> &change, const std::string &changed)
     {
-        static int killAt;
         int kills = 0, finished = 0;
-        for (killAt = 0;; ++killAt) {
-            SCOPED_TRACE("stopped at step " + std::to_string(killAt));
+        for (int step = 0;; ++step) {
+            SCOPED_TRACE("stopped at step " + std::to_string(step));
             SetUp();
-            const pid_t child = ::fork();
-            EXPECT_GE(child, 0);
-            if (child == 0) {
-                SetCommitStepHook([](int step) {
-                    if (step == killAt)
-                        ::raise(SIGKILL);
-                });
+            const bool killed = StoppedAt(step, [&] {
                 std::string error;
-                ::_exit(change(error) ? 0 : 1);
-            }
-            int status = 0;
-            EXPECT_EQ(::waitpid(child, &status, 0), child);
-            const bool killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
-            EXPECT_TRUE(killed || (WIFEXITED(status) && WEXITSTATUS(status) == 0));
+                return change(error);
+            });
             Reopen();
             const std::string state = State();
             EXPECT_TRUE(state == oldState || state == changed) << state;
@@ -454,26 +465,14 @@ TEST_F(FileCommitTest, JournalAboveTheCatalogueFolderIsNeverLookedAt)
 // catalogue's folder, where the open looks.
 TEST_F(FileCommitTest, ChangeOfCdNamesFilesOnlyKeepsItsJournalInTheCatalogueFolder)
 {
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        // Two files written, the journal; stopped before the first rename.
-        SetCommitStepHook([](int step) {
-            if (step == 3)
-                ::raise(SIGKILL);
-        });
+    // Two files written, the journal; stopped before the first rename.
+    ASSERT_TRUE(StoppedAt(3, [&] {
         TFileCommit commit;
         std::string error;
         const std::string disc = targets[1];
-        ::_exit(commit.AddBytes(disc, "new B", error) &&
-                        commit.AddBytes(disc.substr(0, disc.size() - 1) + "~d", "backup B", error) &&
-                        commit.Commit(error)
-                    ? 0
-                    : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFSIGNALED(status));
+        return commit.AddBytes(disc, "new B", error) &&
+               commit.AddBytes(disc.substr(0, disc.size() - 1) + "~d", "backup B", error) && commit.Commit(error);
+    }));
     EXPECT_TRUE(fs::exists(dir.file(std::string(CommitJournalName))));
     EXPECT_FALSE(fs::exists(dir.file("CdNames/" + std::string(CommitJournalName))));
     std::string error;
@@ -641,23 +640,14 @@ TEST_F(FileCommitTest, NamesWithTabsLineFeedsPercentsAndNonUtf8BytesAreFinishedA
     fs::create_directories(odd + "/CdNames");
     const std::vector<std::string> files = {odd + "/A\x01.d", odd + "/CdNames/B%_cdname.d"};
     // Stopped right after the journal is on the disk (two files written, then the journal step).
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        SetCommitStepHook([](int step) {
-            if (step == 3)
-                ::raise(SIGKILL);
-        });
+    ASSERT_TRUE(StoppedAt(3, [&] {
         TFileCommit commit;
         std::string error;
         for (const std::string &f : files)
             if (!commit.AddBytes(f, "new " + FileNameOfPath(f), error))
-                ::_exit(1);
-        ::_exit(commit.Commit(error) ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFSIGNALED(status));
+                return false;
+        return commit.Commit(error);
+    }));
     bool unreadable = true;
     EXPECT_EQ(JournalTemporaries(odd, unreadable).size(), 2u);
     EXPECT_FALSE(unreadable);
