@@ -46,10 +46,6 @@ class TThemeManager;
 class TRowListView;
 struct TFileRow;
 
-// Tells the user, once each in a session, what finishing a commit journal met
-// (one put aside, one left alone with its files); see FinishFileCommits.
-void ShowCommitNotices(const std::vector<TCommitNotice> &notices);
-
 namespace Ui {
 class TMainForm;
 }

@@ -19,7 +19,6 @@
 #include <QTreeWidget>
 
 #include <filesystem>
-#include <set>
 
 #include "app/catalog/CatalogTables.h"
 #include "app/Lang.h"
@@ -219,52 +218,6 @@ void TMainForm::FormCreate(TSplashForm *splash, const std::string &dataFolder)
     progress(100);
     if (splash)
         splash->close();
-}
-
-void ShowCommitNotices(const std::vector<TCommitNotice> &notices)
-{
-    // A journal left alone is met again by every open of its folder: told once.
-    static std::set<std::string> told;
-    for (const TCommitNotice &n : notices) {
-        if (!told.insert(std::to_string(int(n.kind)) + "\n" + n.journal + "\n" + n.detail).second)
-            continue;
-        const std::string &j = n.journal, &d = n.detail;
-        const std::string blocked =
-            Text3(" Until it is moved away, no change to the archives of that folder can be saved.",
-                  " Kým sa neodstráni, žiadna zmena archívov v tom priečinku sa nedá uložiť.",
-                  " Dokud se neodstraní, žádnou změnu archivů v té složce nelze uložit.");
-        std::string text;
-        switch (n.kind) {
-        case TCommitNotice::TKind::PutAside:
-            text = Text3("The change journal " + j + " did not read whole (damaged, cut short or empty). It was put "
-                             "aside as " + d + "; nothing it names was changed.",
-                         "Denník zmien " + j + " sa neprečítal celý (je poškodený, skrátený alebo prázdny). Bol "
-                             "odložený ako " + d + "; nič, čo uvádza, sa nezmenilo.",
-                         "Deník změn " + j + " se nepřečetl celý (je poškozený, zkrácený nebo prázdný). Byl odložen "
-                             "jako " + d + "; nic, co uvádí, se nezměnilo.");
-            break;
-        case TCommitNotice::TKind::Foreign:
-            text = Text3("The change journal " + j + " names a file that the program's own changes never touch: " +
-                             d + ". It was not carried out: it and the files it names are left as they are.",
-                         "Denník zmien " + j + " uvádza súbor, ktorý vlastné zmeny programu nikdy nemenia: " + d +
-                             ". Nevykonal sa: on aj súbory, ktoré uvádza, zostávajú, ako sú.",
-                         "Deník změn " + j + " uvádí soubor, který vlastní změny programu nikdy nemění: " + d +
-                             ". Neprovedl se: on i soubory, které uvádí, zůstávají, jak jsou.") +
-                   blocked;
-            break;
-        case TCommitNotice::TKind::NotAFile:
-            text = Text3("Something that is not a file (a folder, a pipe or a link) has the name of the change "
-                         "journal: " + j + ". It is left as it is.",
-                         "Niečo, čo nie je súbor (priečinok, rúra alebo odkaz), má názov denníka zmien: " + j +
-                             ". Zostáva, ako je.",
-                         "Něco, co není soubor (složka, roura nebo odkaz), má název deníku změn: " + j +
-                             ". Zůstává, jak je.") +
-                   blocked;
-            break;
-        }
-        Prompt::Current().Show(ToQString(text), ToQString(langunit::LangString(67)), PromptButtons::Ok,
-                               PromptIcon::Warning);
-    }
 }
 
 void TMainForm::ChooseStartCatalog()

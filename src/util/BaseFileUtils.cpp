@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <vector>
 
@@ -439,30 +440,33 @@ void SyncFolderOf(const std::string &path)
     }
 }
 
-std::string TempFileTarget(const std::string &name)
+std::string_view TempFileTarget(std::string_view name)
 {
     const size_t suffix = TempMark.size() + 6;
-    if (name.size() <= suffix || !IsTempSuffix(std::string_view(name).substr(name.size() - suffix)))
+    if (name.size() <= suffix || !IsTempSuffix(name.substr(name.size() - suffix)))
         return {};
     return name.substr(0, name.size() - suffix);
 }
 
 int RemoveStaleTempFiles(const std::string &path)
 {
-    const std::string dir = FolderOfPath(path);
     const std::string base = FileNameOfPath(path);
     if (base.empty())
         return 0;
+    return RemoveStaleTempFilesIn(FolderOfPath(path), [&](std::string_view target) { return target == base; });
+}
+
+int RemoveStaleTempFilesIn(const std::string &dir, const std::function<bool(std::string_view target)> &wanted)
+{
     DIR *d = ::opendir(dir.c_str());
     if (!d)
         return 0;
     std::vector<std::string> stale;
     while (dirent *e = ::readdir(d)) {
         const std::string_view name(e->d_name);
-        if (name.size() <= base.size() || name.substr(0, base.size()) != base ||
-            !IsTempSuffix(name.substr(base.size())))
-            continue;
-        stale.emplace_back(name);
+        const std::string_view target = TempFileTarget(name);
+        if (!target.empty() && wanted(target))
+            stale.emplace_back(name);
     }
     ::closedir(d);
     if (stale.empty())

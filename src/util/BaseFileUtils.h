@@ -5,6 +5,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -72,7 +73,7 @@ std::string FileNameOfPath(const std::string &path);
 // The name (without folder) of the file that the temporary file `name` (also
 // without folder) was made for, or empty when `name` is not one of the
 // program's temporary file names.
-std::string TempFileTarget(const std::string &name);
+std::string_view TempFileTarget(std::string_view name);
 
 // Removes the temporary files that an interrupted WriteTempFileBeside or
 // WriteFileAtomically of `path` left behind: regular files with the temporary
@@ -80,6 +81,9 @@ std::string TempFileTarget(const std::string &name);
 // no process holds a lock (flock or fcntl), and which no commit journal of the
 // folder names (see FileCommit.h). Answers how many were removed.
 int RemoveStaleTempFiles(const std::string &path);
+// RemoveStaleTempFiles, in one look at the folder `dir`, for every file of it
+// whose name `wanted` accepts.
+int RemoveStaleTempFilesIn(const std::string &dir, const std::function<bool(std::string_view target)> &wanted);
 
 // Removes the temporary file `tmpName`. Empty when it is gone; otherwise a
 // sentence that says it is still there and why, for the message of the failure.

@@ -1,6 +1,5 @@
 #include "util/FileCommit.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
@@ -100,7 +99,7 @@ bool CommitLine(const std::string &from, const std::string &to, bool inDiscJourn
         return true;
     if (from.size() > MaxPathBytes || !SplitRelative(from, fromInDisc, fromName) || fromInDisc != toInDisc)
         return false;
-    return CatalogFileName(TempFileTarget(std::string(fromName)), fromInDisc || inDiscJournal);
+    return CatalogFileName(TempFileTarget(fromName), fromInDisc || inDiscJournal);
 }
 
 // '%', control characters and DEL as %XX: a journal line holds two names and a tab.
@@ -353,9 +352,10 @@ TFinish FinishIn(const std::string &folder, std::string &error, std::vector<TCom
     return TFinish::Done;
 }
 
-// The CdNames of the catalogue folder `folder` when it is a real folder: where
-// earlier versions kept the journal of a change of its files only.
-std::string DiscJournalFolder(const std::string &folder)
+// The CdNames of the catalogue folder `folder` when it is a real folder (not a
+// link to one), else empty: the only one whose files a commit may change, and
+// where earlier versions kept the journal of a change of its files only.
+std::string RealDiscFolder(const std::string &folder)
 {
     const std::string disc = folder + "/" + std::string(DiscFolder);
     struct stat st;
@@ -368,7 +368,7 @@ std::string DiscJournalFolder(const std::string &folder)
 // Only the folder's own journal can block a commit: no commit writes in CdNames.
 TFinish FinishCatalogFolder(const std::string &folder, std::string &error, std::vector<TCommitNotice> *notices)
 {
-    const std::string disc = DiscJournalFolder(folder.empty() ? std::string(".") : folder);
+    const std::string disc = RealDiscFolder(folder.empty() ? std::string(".") : folder);
     if (!disc.empty() && FinishIn(disc, error, notices, true) == TFinish::Failed)
         return TFinish::Failed;
     return FinishIn(folder, error, notices);
@@ -472,8 +472,7 @@ bool TFileCommit::Commit(std::string &error)
         discFolder = discFolder || inDisc;
     }
     const std::string disc = folder + "/" + std::string(DiscFolder);
-    struct stat st;
-    if (discFolder && (::lstat(disc.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)))
+    if (discFolder && RealDiscFolder(folder).empty())
         return fail(disc + ": not a folder (a link to one is not followed by a change); nothing was changed");
     // A change left unfinished in this folder goes first: it was made before this one.
     std::string reason;
@@ -490,6 +489,7 @@ bool TFileCommit::Commit(std::string &error)
     }
     // A target that is not a file (a folder in its place) would fail its rename
     // after the commit point: it is refused while nothing is changed yet.
+    struct stat st;
     for (const TRename &r : renames_) {
         if (::lstat(r.to.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
             return fail(r.to + ": " + std::strerror(EISDIR));
@@ -572,7 +572,7 @@ std::vector<std::string> JournalTemporaries(const std::string &folder, bool &unr
     // A file of CdNames may also be named by a journal an earlier version left there.
     const std::string catalogFolder = CatalogFolderOf(here);
     for (const bool inDisc : {false, true}) {
-        const std::string place = inDisc ? (catalogFolder == here ? std::string() : DiscJournalFolder(catalogFolder))
+        const std::string place = inDisc ? (catalogFolder == here ? std::string() : RealDiscFolder(catalogFolder))
                                          : catalogFolder;
         if (place.empty())
             continue;
@@ -595,23 +595,9 @@ std::vector<std::string> JournalTemporaries(const std::string &folder, bool &unr
 
 int RemoveStaleCommitTemporaries(const std::string &folder)
 {
-    int removed = 0;
-    for (const bool inDisc : {false, true}) {
-        const std::string dir = inDisc ? folder + "/" + std::string(DiscFolder) : folder;
-        struct stat st;
-        if (::lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-            continue;
-        std::set<std::string> targets;
-        if (DIR *d = ::opendir(dir.c_str())) {
-            while (const dirent *e = ::readdir(d)) {
-                const std::string target = TempFileTarget(e->d_name);
-                if (CatalogFileName(target, inDisc))
-                    targets.insert(target);
-            }
-            ::closedir(d);
-        }
-        for (const std::string &t : targets)
-            removed += RemoveStaleTempFiles(dir + "/" + t);
-    }
+    int removed = RemoveStaleTempFilesIn(folder, [](std::string_view t) { return CatalogFileName(t, false); });
+    const std::string disc = RealDiscFolder(folder);
+    if (!disc.empty())
+        removed += RemoveStaleTempFilesIn(disc, [](std::string_view t) { return CatalogFileName(t, true); });
     return removed;
 }

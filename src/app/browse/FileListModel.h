@@ -166,12 +166,12 @@ private:
     // kept as a reference to its bytes, the image held by the model, and its
     // values are read when its row is built; any other is copied whole.
     struct TRecord {
-        const uint8_t *Stored = nullptr; // its bytes in an image of images_, null when copied
-        uint32_t Source = 0;             // stored: its layout in layouts_; copied: its values in copied_
+        const uint8_t *Stored = nullptr; // its bytes in an image of values_.Images, null when copied
+        uint32_t Source = 0;             // stored: its layout in values_.Layouts; copied: its values in values_.Copied
         int32_t Type = 1;
         mutable int32_t Built = -1; // its row in built_, -1 while not built
     };
-    // A copied record's numbers, and where its texts lie in `arena_` (text k
+    // A copied record's numbers, and where its texts lie in the arena (text k
     // from At[k] to At[k + 1]).
     struct TCopied {
         int32_t Numbers[int(FieldCount) - int(TextCount)] = {};

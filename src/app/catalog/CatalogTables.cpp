@@ -1,9 +1,12 @@
 #include "app/catalog/CatalogTables.h"
 
 #include <filesystem>
+#include <set>
 #include <system_error>
 
-#include "app/Main.h"
+#include "app/LangUnit.h"
+#include "platform/Prompt.h"
+#include "platform/QtText.h"
 #include "app/Texts3.h"
 #include "storage/ExMemDS.h"
 #include "storage/FlatTbl.h"
@@ -79,6 +82,53 @@ void CreateEmptyTable(const std::string &fileName, const std::vector<TFieldLayou
 }
 
 namespace {
+
+// Tells the user what finishing a commit journal met.
+void ShowCommitNotices(const std::vector<TCommitNotice> &notices)
+{
+    // A journal left alone is met again by every open of its folder: told once.
+    static std::set<std::string> told;
+    for (const TCommitNotice &n : notices) {
+        if (!told.insert(std::to_string(int(n.kind)) + "\n" + n.journal + "\n" + n.detail).second)
+            continue;
+        const std::string &j = n.journal, &d = n.detail;
+        const std::string blocked =
+            Text3(" Until it is moved away, no change to the archives of that folder can be saved.",
+                  " Kým sa neodstráni, žiadna zmena archívov v tom priečinku sa nedá uložiť.",
+                  " Dokud se neodstraní, žádnou změnu archivů v té složce nelze uložit.");
+        std::string text;
+        switch (n.kind) {
+        case TCommitNotice::TKind::PutAside:
+            text = Text3("The change journal " + j + " did not read whole (damaged, cut short or empty). It was put "
+                             "aside as " + d + "; nothing it names was changed.",
+                         "Denník zmien " + j + " sa neprečítal celý (je poškodený, skrátený alebo prázdny). Bol "
+                             "odložený ako " + d + "; nič, čo uvádza, sa nezmenilo.",
+                         "Deník změn " + j + " se nepřečetl celý (je poškozený, zkrácený nebo prázdný). Byl odložen "
+                             "jako " + d + "; nic, co uvádí, se nezměnilo.");
+            break;
+        case TCommitNotice::TKind::Foreign:
+            text = Text3("The change journal " + j + " names a file that the program's own changes never touch: " +
+                             d + ". It was not carried out: it and the files it names are left as they are.",
+                         "Denník zmien " + j + " uvádza súbor, ktorý vlastné zmeny programu nikdy nemenia: " + d +
+                             ". Nevykonal sa: on aj súbory, ktoré uvádza, zostávajú, ako sú.",
+                         "Deník změn " + j + " uvádí soubor, který vlastní změny programu nikdy nemění: " + d +
+                             ". Neprovedl se: on i soubory, které uvádí, zůstávají, jak jsou.") +
+                   blocked;
+            break;
+        case TCommitNotice::TKind::NotAFile:
+            text = Text3("Something that is not a file (a folder, a pipe or a link) has the name of the change "
+                         "journal: " + j + ". It is left as it is.",
+                         "Niečo, čo nie je súbor (priečinok, rúra alebo odkaz), má názov denníka zmien: " + j +
+                             ". Zostáva, ako je.",
+                         "Něco, co není soubor (složka, roura nebo odkaz), má název deníku změn: " + j +
+                             ". Zůstává, jak je.") +
+                   blocked;
+            break;
+        }
+        Prompt::Current().Show(ToQString(text), ToQString(langunit::LangString(67)), PromptButtons::Ok,
+                               PromptIcon::Warning);
+    }
+}
 
 std::unique_ptr<TFlatTable> OpenFile(const std::string &fileName, bool autoBackup, bool tidy = true)
 {
@@ -201,10 +251,7 @@ TOpenTableResult OpenCatalogTable(const std::string &fileName, const std::vector
     // A change that a stop cut off between its files is finished before
     // anything is read, so the table is never seen half of a change.
     std::string unfinished;
-    std::vector<TCommitNotice> notices;
-    const bool finished = FinishFileCommitsFor(fileName, unfinished, &notices);
-    ShowCommitNotices(notices);
-    if (!finished)
+    if (!FinishFileCommitsAndReport(fileName, unfinished))
         throw EDatabaseError(unfinished);
     std::error_code ec;
     if (!std::filesystem::exists(fileName, ec)) {
@@ -266,4 +313,19 @@ void FinishCatalogTable(const std::string &fileName, const std::vector<TFieldLay
     result.table = OpenFile(fileName, options.autoBackup);
     if (options.afterConversion)
         options.afterConversion();
+}
+
+bool CommitAndReport(TFileCommit &commit, std::string &error)
+{
+    const bool made = commit.Commit(error);
+    ShowCommitNotices(commit.Notices());
+    return made;
+}
+
+bool FinishFileCommitsAndReport(const std::string &file, std::string &error)
+{
+    std::vector<TCommitNotice> notices;
+    const bool finished = FinishFileCommitsFor(file, error, &notices);
+    ShowCommitNotices(notices);
+    return finished;
 }

@@ -27,6 +27,12 @@ const std::vector<TFieldLayout> &ScanTableLayout();
 void AddFieldDefs(TDataSet &table, const std::vector<TFieldLayout> &layout);
 
 class TFileCommit;
+// TFileCommit::Commit of `commit`, and FinishFileCommitsFor of `file`, telling
+// the user (each thing once in a session) what finishing a journal met: one put
+// aside, or one left alone with its files.
+bool CommitAndReport(TFileCommit &commit, std::string &error);
+bool FinishFileCommitsAndReport(const std::string &file, std::string &error);
+
 // Writes an empty table of `layout` as `fileName`: at once, or, with a
 // commit, for the commit to put in place with the other files of its change.
 // Raises EDatabaseError on failure.

@@ -122,9 +122,7 @@ bool TMainForm::RestoreCatalog(const std::string &name, std::string *error, std:
         }
     }
     const bool isOpen = name == CatalogName && SameFolder(CatalogFolder, DataFolder);
-    const bool made = commit.Commit(reason);
-    ShowCommitNotices(commit.Notices());
-    if (!made) {
+    if (!CommitAndReport(commit, reason)) {
         if (commit.Committed()) {
             // Made, and the tables are in place at the next open: the open
             // catalogue is read again now (which finishes it), so the window

@@ -18,6 +18,7 @@
 #include "app/Setup.h"
 #include "app/Texts3.h"
 #include "app/browse/FileListView.h"
+#include "app/catalog/CatalogTables.h"
 #include "app/catalog/DelArch.h"
 #include "app/catalog/NewD.h"
 #include "app/discs/Atr.h"
@@ -208,9 +209,7 @@ bool TMainForm::DeleteCatalog(const std::string &name)
     commit.Remove(FileTablePath(DataFolder, name));
     commit.Remove(DiscTablePath(DataFolder, name));
     std::string failed;
-    const bool deleted = commit.Commit(failed);
-    ShowCommitNotices(commit.Notices());
-    if (!deleted) {
+    if (!CommitAndReport(commit, failed)) {
         ShowError(FromQString(ByLanguage("Could not delete:", "Nepodarilo sa zmazať:", "Nepodařilo se smazat:")) +
                   "\n" + failed);
         return false;

@@ -131,14 +131,11 @@ bool TMainForm::OpenStartCatalog()
             const std::string discPath = DiscTablePath(folder, name);
             std::string openError;
             // A change cut off between its files is finished before the files are
-            // looked at: it may be the one that makes a missing table. One that
+            // looked at: it may be the one that makes a missing table (both tables'
+            // changes lie in the journal of the catalogue's folder). One that
             // cannot be finished is told by the open below.
-            std::vector<TCommitNotice> notices;
-            for (const std::string &f : {filePath, discPath}) {
-                std::string unfinished;
-                FinishFileCommitsFor(f, unfinished, &notices);
-            }
-            ShowCommitNotices(notices);
+            std::string unfinished;
+            FinishFileCommitsAndReport(filePath, unfinished);
             std::error_code ec;
             // The usual way first; the files are read once more only when it fails.
             if (fs::exists(filePath, ec) && fs::exists(discPath, ec) && OpenCatalog(folder, name, &openError))

@@ -89,13 +89,10 @@ namespace {
 bool CreateCatalogTables(const std::string &filePath, const std::string &discPath)
 {
     // A change cut off between its files may be the one that makes (or
-    // removes) a table: it is finished before the tables are looked for.
+    // removes) a table: it is finished before the tables are looked for. (Both
+    // tables' changes lie in the journal of the catalogue's one folder.)
     std::string unfinished;
-    std::vector<TCommitNotice> notices;
-    const bool finished =
-        FinishFileCommitsFor(filePath, unfinished, &notices) && FinishFileCommitsFor(discPath, unfinished, &notices);
-    ShowCommitNotices(notices);
-    if (!finished)
+    if (!FinishFileCommitsAndReport(filePath, unfinished))
         return false;
     // Made only where nothing of either name is (a symlink, even a dangling
     // one, is something), and not when the folder cannot be looked at.
@@ -109,9 +106,7 @@ bool CreateCatalogTables(const std::string &filePath, const std::string &discPat
     CreateEmptyTable(filePath, FileTableLayout(), &commit);
     CreateEmptyTable(discPath, DiscTableLayout(), &commit);
     std::string error;
-    const bool made = commit.Commit(error);
-    ShowCommitNotices(commit.Notices());
-    if (made)
+    if (CommitAndReport(commit, error))
         return true;
     // Once its journal is written the change stands and is completed at the
     // next open; until then nothing was made.

@@ -5,7 +5,7 @@
 #include <unordered_set>
 
 #include "app/LangUnit.h"
-#include "app/Main.h"
+#include "app/catalog/CatalogTables.h"
 #include "app/Texts3.h"
 #include "app/scan/MainScan.h"
 #include "platform/QtText.h"
@@ -104,8 +104,7 @@ bool Editing(TDataSet &t)
 void MakeCommit(TFileCommit &commit, const std::vector<TFlatTable *> &tables)
 {
     std::string error;
-    const bool made = commit.Commit(error);
-    ShowCommitNotices(commit.Notices());
+    const bool made = CommitAndReport(commit, error);
     if (!made && !commit.Committed())
         throw EDatabaseError(error);
     for (TFlatTable *t : tables)

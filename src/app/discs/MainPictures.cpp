@@ -42,6 +42,12 @@ std::string CannotReadPicture(const std::string &file, const std::string &why)
 // meanwhile, so a timer may ask for another one.
 bool pictureBeingRead = false;
 
+// Marks a picture as being read for its life.
+struct TPictureReading {
+    TPictureReading() { pictureBeingRead = true; }
+    ~TPictureReading() { pictureBeingRead = false; }
+};
+
 // Drops the user's input it sees and keeps a request to close `window`.
 class TCloseKeeper : public QObject {
 public:
@@ -85,11 +91,12 @@ bool TakeInputThatWaited(QWidget *window)
 {
     TCloseKeeper keeper(window);
     qApp->installEventFilter(&keeper);
-    pictureBeingRead = true; // a file asked for meanwhile still waits its turn
-    // Until none is left (one pass may leave what the first one queued), but
-    // not for long: events that keep coming are not waited for.
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 100);
-    pictureBeingRead = false;
+    {
+        const TPictureReading reading; // a file asked for meanwhile still waits its turn
+        // Until none is left (one pass may leave what the first one queued), but
+        // not for long: events that keep coming are not waited for.
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 100);
+    }
     qApp->removeEventFilter(&keeper);
     return keeper.closeAsked;
 }
@@ -165,10 +172,7 @@ bool TMainForm::LoadCdPicture(const std::string &Extension, const std::string &F
     // painting while the decoder runs, but takes no input.
     const TThumbnailResult picture = [&] {
         HourglassCursor busy;
-        struct Reading {
-            Reading() { pictureBeingRead = true; }
-            ~Reading() { pictureBeingRead = false; }
-        } reading;
+        const TPictureReading reading;
         return LoadPictureThumbnail(kind, FileName, 100, 100);
     }();
     // The wait ran the window's events: a window closed meanwhile (its tables
